@@ -1,0 +1,153 @@
+#pragma once
+// The main window. One class whose handlers live with the subsystem they belong to:
+//   app/     start-up, shutdown and the window layout
+//   call/    RTC set-up, event dispatch, calls, media and status events
+//   server/  chat link handlers and timers, contacts manager button
+//   web/     web socket handlers
+#include "call/rtc/Rtc.h"
+#include "platform/ListView.h"
+#include "wire/Protocol.h"
+
+#include <QWidget>
+#include <memory>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QSlider;
+class QTabWidget;
+class QTimer;
+class KVOSocket;
+
+class frmMain : public QWidget {
+    Q_OBJECT
+public:
+    explicit frmMain(QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // The one main window of the program, or nullptr while none exists.
+    static frmMain* instance();
+
+    // Start-up and shutdown.
+    void Form_Load();
+    void fnInitForm();
+    void Form_QueryUnload(int& Cancel, int UnloadMode);
+    void Form_Unload(int& Cancel);
+    // "Unload frmMain": runs both closing handlers once and closes the window.
+    void unloadForm();
+    bool isUnloaded() const { return m_unloaded; }
+
+    // ---- Controls, named as the program names them (each also carries its objectName). ----
+    QTabWidget* SSTab1 = nullptr;
+    QCheckBox* chkStayOnTop = nullptr;
+    QWidget* picVideoS = nullptr;
+    QWidget* picVideoR = nullptr;
+    QLabel* lblSendVideo = nullptr;
+    QLabel* lblReceiveVideo = nullptr;
+    // Tab "Make Calls".
+    QLabel* lblChatUser = nullptr;
+    QGroupBox* fraInitaCall = nullptr;
+    vb::ListView* LstUsers = nullptr;
+    QGroupBox* fraVolume = nullptr;
+    QSlider* sldMike = nullptr;
+    QSlider* sldSpiker = nullptr;
+    QCheckBox* chkMuteMike = nullptr;
+    QCheckBox* chkMuteSpiker = nullptr;
+    QGroupBox* fraAnsweraCall = nullptr;
+    QPushButton* cmdAnswer = nullptr;
+    QCheckBox* chkAutoAnswer = nullptr;
+    QPushButton* cmdConnect = nullptr;
+    QPushButton* cmdTerminate = nullptr;
+    QGroupBox* fraStatus = nullptr;
+    QPlainTextEdit* txtStatus = nullptr;
+    QLineEdit* txtEmail = nullptr; // Text: the user's e-mail address; Tag: the user ID
+    // Tab "Tools/Tuning/Manage Contacts".
+    QGroupBox* fraCallOptions = nullptr;
+    QGroupBox* fraSend = nullptr;
+    QGroupBox* fraReceive = nullptr;
+    QCheckBox* chkOptions[6] = {};
+    QGroupBox* fraWizard = nullptr;
+    QPushButton* cmdWizard = nullptr;
+    QPushButton* cmdManageContacts = nullptr;
+    // Timers, all disabled until the program starts them.
+    QTimer* tmrServerCall = nullptr;
+    QTimer* tmrUpdateUserOnLine = nullptr;
+    QTimer* tmrRegistration = nullptr;
+
+    // ---- Sockets ----
+    std::unique_ptr<KVOSocket> oMySocket;
+    std::unique_ptr<KVOSocket> oMySocketWeb;
+
+    // ---- Call engine state ----
+    std::shared_ptr<rtc::IRTCClient2> g_objRTCClient;
+    bool g_objRTCClientWithEvents = false; // true once the event sink is attached
+    std::shared_ptr<rtc::IRTCSession2> g_objSession;
+    std::shared_ptr<rtc::IVideoWindow> g_objVideoPreview;
+    std::shared_ptr<rtc::IVideoWindow> g_objVideoReceive;
+    bool g_blnCallConnected = false;
+    qint16 g_intIncomingCount = 0;
+    bool g_blnManualAnswer = false;
+
+    // ---- Call engine handlers ----
+    void g_objRTCClientWithEvents_Event(long RTCEvent, const std::shared_ptr<rtc::IRTCEvent>& pEvent);
+    void ClientEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent);
+    void SessionStateEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent);
+    void MediaEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent);
+    void Receive_Event(long& RTCEvent, const std::shared_ptr<rtc::IRTCEvent>& pEvent);
+    void fnMediaSupp(long lngMediaCaps);
+    void cmdConnect_Click();
+    void cmdAnswer_Click();
+    void cmdTerminate_Click();
+    void tmrRegistration_Timer();
+    void chkOptions_Click(int Index);
+    void chkMuteMike_Click();
+    void chkMuteSpiker_Click();
+    void sldMike_Scroll();
+    void sldSpiker_Scroll();
+    void cmdWizard_Click();
+    void chkStayOnTop_Click();
+
+    // ---- Chat link handlers ----
+    void oMySocket_OnConnect(qint32 lngSocketHandle);
+    void oMySocket_OnDataArrival(qint32 bytesTotal, const QString& strDataReceive, const QString& lngSocketHandle);
+    void oMySocket_OnClose();
+    void oMySocket_OnError(qint32 Number, const QString& Description);
+    void tmrServerCall_Timer();
+    void tmrUpdateUserOnLine_Timer();
+    void LstUsers_ColumnClick(int ColumnHeaderIndex);
+    void LstUsers_ItemClick(vb::ListItem* Item);
+    void cmdManageContacts_Click();
+
+    // ---- Web socket handlers ----
+    void oMySocketWeb_OnConnect(qint32 lngSocketHandle);
+    void oMySocketWeb_OnDataArrival(qint32 bytesTotal, const QString& strDataReceive, const QString& lngSocketHandle);
+    void oMySocketWeb_OnClose();
+    void oMySocketWeb_OnError(qint32 Number, const QString& Description);
+
+    // The reply being collected on the chat connection.
+    wire::ReplyFramer m_chatReply;
+
+    // Caption prefix with the program's version, "Internet Chat - Version: 1.0.0".
+    static QString versionCaption();
+    // "major.minor.revision" of the program.
+    static QString versionText();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildLayout();
+    void connectHandlers();
+    // Steps 11 to 175 of fnInitForm: create and set up the RTC client and choose the call
+    // address. `step` tracks fnInitForm's step number for its error report; failures throw.
+    void fnInitRTCClient(int& step);
+    // The column widths of the user list follow its width.
+    void addUserListColumns();
+
+    bool m_queryUnloadDone = false;
+    bool m_unloaded = false;
+    bool m_inUnload = false;
+};

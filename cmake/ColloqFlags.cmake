@@ -1,0 +1,29 @@
+# One interface target carries the compile flags every target of ours shares.
+add_library(colloq_flags INTERFACE)
+target_compile_features(colloq_flags INTERFACE cxx_std_20)
+target_compile_options(colloq_flags INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Werror)
+target_compile_definitions(colloq_flags INTERFACE
+    QT_NO_CAST_TO_ASCII
+    QT_NO_CAST_FROM_BYTEARRAY
+    QT_NO_URL_CAST_FROM_STRING
+    QT_USE_QSTRINGBUILDER)
+
+option(COLLOQ_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+if(COLLOQ_SANITIZE)
+    target_compile_options(colloq_flags INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
+                                                  -fno-sanitize-recover=undefined)
+    target_link_options(colloq_flags INTERFACE -fsanitize=address,undefined)
+endif()
+
+find_program(CCACHE_PROGRAM ccache)
+if(CCACHE_PROGRAM)
+    set(CMAKE_CXX_COMPILER_LAUNCHER "${CCACHE_PROGRAM}" CACHE STRING "" FORCE)
+    set(CMAKE_C_COMPILER_LAUNCHER "${CCACHE_PROGRAM}" CACHE STRING "" FORCE)
+endif()
+
+# colloq_library(NAME SOURCES...) declares one static library of ours for the folder it is called from.
+function(colloq_library name)
+    add_library(${name} STATIC ${ARGN})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} PUBLIC colloq_flags)
+endfunction()

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages ColloqChat needs to build, run and test. Safe to run again:
+# it only calls apt-get when something is missing. Needs root (or sudo).
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build ccache pkg-config clang libclang-rt-14-dev clang-format clang-tidy
+    qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev
+    liblinphone-dev linphone-cli libssl-dev libboost-dev libsqlite3-dev
+    googletest libgtest-dev libgmock-dev
+    postgresql nginx-light
+    xvfb xauth imagemagick fonts-dejavu-core
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]} == 0)); then
+    echo "install-deps: everything is installed"
+    exit 0
+fi
+
+sudo=""
+if [[ $(id -u) -ne 0 ]]; then sudo="sudo"; fi
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null

@@ -1,0 +1,9 @@
+#include "server/ChatProtocol.h"
+
+#include "app/basMain.h"
+
+namespace basMain {
+
+void fnUseMSGReceived() { g_strMsgReceived.clear(); }
+
+} // namespace basMain

@@ -1,0 +1,7 @@
+#include "server/Registration.h"
+
+namespace basMain {
+
+bool fnRegister(QStringList& /*arrFields*/) { return false; }
+
+} // namespace basMain

@@ -1,0 +1,61 @@
+#include "support/TestEnv.h"
+
+#include "app/basMain.h"
+#include "platform/MsgBox.h"
+#include "platform/vb.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
+
+namespace testenv {
+
+TestEnv::TestEnv() {
+    vb::setAppPathForTesting(m_dir.path());
+    vb::setClockForTesting({});
+    vb::Err().Clear();
+    basMain::resetGlobals();
+    vb::setMsgBoxHandlerForTesting([this](const QString& prompt, int buttons, const QString& title) {
+        m_boxes.append({prompt, buttons, title});
+        return m_boxAnswer;
+    });
+}
+
+TestEnv::~TestEnv() {
+    vb::setMsgBoxHandlerForTesting({});
+    vb::setModalHandlerForTesting({});
+    vb::setAppPathForTesting({});
+    vb::setClockForTesting({});
+    basMain::resetGlobals();
+}
+
+void TestEnv::makeLogsFolder() const { QDir(m_dir.path()).mkdir(QStringLiteral("logs")); }
+
+QStringList TestEnv::logLines() const {
+    QFile file(m_dir.filePath(QStringLiteral("logs/") + vb::Format(vb::Now(), QStringLiteral("mm_dd_yyyy")) +
+                              QStringLiteral("-Error.Log")));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    QStringList lines;
+    for (const QByteArray& raw : file.readAll().split('\n')) {
+        QByteArray line = raw.endsWith('\r') ? raw.chopped(1) : raw;
+        if (line.isEmpty()) continue;
+        if (line.startsWith('"') && line.endsWith('"') && line.size() >= 2) line = line.mid(1, line.size() - 2);
+        lines.append(QString::fromLatin1(line));
+    }
+    return lines;
+}
+
+bool waitFor(const std::function<bool()>& done, int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs) return done();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+} // namespace testenv

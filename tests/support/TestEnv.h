@@ -1,0 +1,44 @@
+#pragma once
+// A clean world for one test: a temporary program folder, fresh shared state, message boxes
+// recorded (and answered OK) instead of shown, the real clock.
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <functional>
+
+namespace testenv {
+
+struct ShownBox {
+    QString prompt;
+    int buttons = 0;
+    QString title;
+};
+
+class TestEnv {
+public:
+    TestEnv();
+    ~TestEnv();
+    TestEnv(const TestEnv&) = delete;
+    TestEnv& operator=(const TestEnv&) = delete;
+
+    // The program folder of this test (where settings files and logs/ go).
+    QString dir() const { return m_dir.path(); }
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+    void makeLogsFolder() const;
+    // The lines of today's error log, without their enclosing quotes; empty when there is none.
+    QStringList logLines() const;
+
+    const QList<ShownBox>& boxes() const { return m_boxes; }
+    // Answer for the next boxes (vbOK unless told otherwise).
+    void answerBoxesWith(int result) { m_boxAnswer = result; }
+
+private:
+    QTemporaryDir m_dir;
+    QList<ShownBox> m_boxes;
+    int m_boxAnswer = 1;
+};
+
+// Runs the event loop until `done` is true or `timeoutMs` passes; returns `done()`.
+bool waitFor(const std::function<bool()>& done, int timeoutMs = 5000);
+
+} // namespace testenv

@@ -1,0 +1,41 @@
+#pragma once
+// What crosses the chat wire, shared by client and server.
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace wire {
+
+// Field separator of every message, settings file and dialog answer: "Ô", U+00D4, byte 0xD4.
+inline constexpr QChar kSep{0x00D4};
+inline const QString kCrLf = QStringLiteral("\r\n");
+
+inline constexpr quint16 kDefaultChatPort = 19991;
+
+// Reply framing: decimal payload length in characters, the separator, then the payload.
+QString frameReply(const QString& payload);
+
+// Collects the chunks of one length-prefixed reply. The prefix is read once, from the start of
+// the reply (it may itself arrive split); later chunks are appended whole; the reply is complete
+// as soon as the announced number of characters is in, and anything beyond is dropped.
+class ReplyFramer {
+public:
+    enum class Status { Incomplete, Complete, Malformed };
+    struct Result {
+        Status status = Status::Incomplete;
+        QString payload; // set when Complete
+    };
+
+    Result feed(const QString& chunk);
+    void reset();
+    bool inProgress() const { return !m_buffer.isEmpty() || m_expected >= 0; }
+
+    // Longest length prefix accepted, in digits; a longer one is malformed.
+    static constexpr int kMaxPrefixDigits = 9;
+
+private:
+    QString m_buffer;
+    qsizetype m_expected = -1; // -1 until the prefix has been read
+};
+
+} // namespace wire
