@@ -1,0 +1,1 @@
+// placeholder, filled in by its owner
