@@ -15,8 +15,10 @@ bool CryptAcquireContext(HCRYPTPROV* provider, unsigned flags);
 bool CryptReleaseContext(HCRYPTPROV provider);
 bool CryptCreateHash(HCRYPTPROV provider, HCRYPTHASH* hash);
 bool CryptHashData(HCRYPTHASH hash, const unsigned char* data, quint32 length);
-// With `value` null, only the length is returned in `length`; otherwise up to `length` bytes
-// of the digest are written and `length` is set to the number written. Finishes the digest.
+// With `value` null, only the length is returned in `length`. Otherwise the digest is finished
+// (no more data can be added), written to `value` and its size put in `length`; a buffer smaller
+// than the digest fails with the needed size in `length`. Handles are checked: a released or
+// unknown one makes any call fail.
 bool CryptGetHashParam(HCRYPTHASH hash, unsigned char* value, quint32* length);
 bool CryptDestroyHash(HCRYPTHASH hash);
 
