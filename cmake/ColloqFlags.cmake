@@ -5,8 +5,7 @@ target_compile_options(colloq_flags INTERFACE -Wall -Wextra -Wpedantic -Wshadow 
 target_compile_definitions(colloq_flags INTERFACE
     QT_NO_CAST_TO_ASCII
     QT_NO_CAST_FROM_BYTEARRAY
-    QT_NO_URL_CAST_FROM_STRING
-    QT_USE_QSTRINGBUILDER)
+    QT_NO_URL_CAST_FROM_STRING)
 
 option(COLLOQ_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 if(COLLOQ_SANITIZE)
