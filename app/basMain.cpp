@@ -4,7 +4,7 @@ namespace basMain {
 
 void resetSiteTable(SiteTable& table) {
     table.clear();
-    table.append({});
+    table.append(std::array<QString, 4>{});
 }
 
 void resetGlobals() {

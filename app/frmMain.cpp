@@ -1,1 +1,151 @@
-// placeholder, filled in by its owner
+#include "app/frmMain.h"
+
+#include "BuildConfig.h"
+#include "app/ErrorLog.h"
+#include "server/KVOSocket.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+
+namespace {
+frmMain* s_instance = nullptr;
+
+// Handlers catch their own failures; this is the last guard so that nothing ever escapes into Qt.
+template <class Body> void guard(const char* name, Body&& body) {
+    try {
+        body();
+    } catch (const std::exception& error) {
+        basMain::logCaught(QString::fromLatin1(name), error);
+    }
+}
+} // namespace
+
+frmMain::frmMain(QWidget* parent) : QWidget(parent) {
+    s_instance = this;
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("Internet Chat"));
+    buildLayout();
+    tmrServerCall = new QTimer(this);
+    tmrServerCall->setObjectName(QStringLiteral("tmrServerCall"));
+    tmrServerCall->setInterval(25);
+    tmrUpdateUserOnLine = new QTimer(this);
+    tmrUpdateUserOnLine->setObjectName(QStringLiteral("tmrUpdateUserOnLine"));
+    tmrUpdateUserOnLine->setInterval(5000);
+    tmrRegistration = new QTimer(this);
+    tmrRegistration->setObjectName(QStringLiteral("tmrRegistration"));
+    tmrRegistration->setInterval(60000);
+    connectHandlers();
+}
+
+frmMain::~frmMain() {
+    if (g_objRTCClient) g_objRTCClient->setEventSink({});
+    if (s_instance == this) s_instance = nullptr;
+}
+
+frmMain* frmMain::instance() {
+    return s_instance;
+}
+
+QString frmMain::versionText() {
+    return QString::number(COLLOQ_VERSION_MAJOR) + QLatin1Char('.') + QString::number(COLLOQ_VERSION_MINOR) +
+           QLatin1Char('.') + QString::number(COLLOQ_VERSION_PATCH);
+}
+
+QString frmMain::versionCaption() {
+    return QStringLiteral("Internet Chat - Version: ") + versionText();
+}
+
+void frmMain::connectHandlers() {
+    connect(cmdConnect, &QPushButton::clicked, this,
+            [this] { guard("cmdConnect_Click", [this] { cmdConnect_Click(); }); });
+    connect(cmdAnswer, &QPushButton::clicked, this,
+            [this] { guard("cmdAnswer_Click", [this] { cmdAnswer_Click(); }); });
+    connect(cmdTerminate, &QPushButton::clicked, this,
+            [this] { guard("cmdTerminate_Click", [this] { cmdTerminate_Click(); }); });
+    connect(cmdWizard, &QPushButton::clicked, this,
+            [this] { guard("cmdWizard_Click", [this] { cmdWizard_Click(); }); });
+    connect(cmdManageContacts, &QPushButton::clicked, this,
+            [this] { guard("cmdManageContacts_Click", [this] { cmdManageContacts_Click(); }); });
+    // A check box's click handler runs whenever its value changes, by a click or by the program.
+    for (int index = 0; index < 6; ++index) {
+        connect(chkOptions[index], &QCheckBox::stateChanged, this,
+                [this, index] { guard("chkOptions_Click", [this, index] { chkOptions_Click(index); }); });
+    }
+    connect(chkMuteMike, &QCheckBox::stateChanged, this,
+            [this] { guard("chkMuteMike_Click", [this] { chkMuteMike_Click(); }); });
+    connect(chkMuteSpiker, &QCheckBox::stateChanged, this,
+            [this] { guard("chkMuteSpiker_Click", [this] { chkMuteSpiker_Click(); }); });
+    connect(chkStayOnTop, &QCheckBox::stateChanged, this,
+            [this] { guard("chkStayOnTop_Click", [this] { chkStayOnTop_Click(); }); });
+    connect(sldMike, &QSlider::valueChanged, this, [this] { guard("sldMike_Scroll", [this] { sldMike_Scroll(); }); });
+    connect(sldSpiker, &QSlider::valueChanged, this,
+            [this] { guard("sldSpiker_Scroll", [this] { sldSpiker_Scroll(); }); });
+    connect(LstUsers, &vb::ListView::ColumnClick, this,
+            [this](int column) { guard("LstUsers_ColumnClick", [this, column] { LstUsers_ColumnClick(column); }); });
+    connect(LstUsers, &vb::ListView::ItemClick, this,
+            [this](vb::ListItem* item) { guard("LstUsers_ItemClick", [this, item] { LstUsers_ItemClick(item); }); });
+    connect(tmrServerCall, &QTimer::timeout, this,
+            [this] { guard("tmrServerCall_Timer", [this] { tmrServerCall_Timer(); }); });
+    connect(tmrUpdateUserOnLine, &QTimer::timeout, this,
+            [this] { guard("tmrUpdateUserOnLine_Timer", [this] { tmrUpdateUserOnLine_Timer(); }); });
+    connect(tmrRegistration, &QTimer::timeout, this,
+            [this] { guard("tmrRegistration_Timer", [this] { tmrRegistration_Timer(); }); });
+}
+
+void frmMain::attachSockets() {
+    // Created at start-up (fnInitForm steps 4 and 6); from then on their events reach the handlers.
+    connect(oMySocket.get(), &KVOSocket::OnConnect, this,
+            [this](qint32 handle) { guard("oMySocket_OnConnect", [&] { oMySocket_OnConnect(handle); }); });
+    connect(oMySocket.get(), &KVOSocket::OnDataArrival, this,
+            [this](qint32 total, const QString& chunk, const QString& handle) {
+                guard("oMySocket_OnDataArrival", [&] { oMySocket_OnDataArrival(total, chunk, handle); });
+            });
+    connect(oMySocket.get(), &KVOSocket::OnClose, this,
+            [this] { guard("oMySocket_OnClose", [this] { oMySocket_OnClose(); }); });
+    connect(oMySocket.get(), &KVOSocket::OnError, this, [this](qint32 number, const QString& description) {
+        guard("oMySocket_OnError", [&] { oMySocket_OnError(number, description); });
+    });
+    connect(oMySocketWeb.get(), &KVOSocket::OnConnect, this,
+            [this](qint32 handle) { guard("oMySocketWeb_OnConnect", [&] { oMySocketWeb_OnConnect(handle); }); });
+    connect(oMySocketWeb.get(), &KVOSocket::OnDataArrival, this,
+            [this](qint32 total, const QString& chunk, const QString& handle) {
+                guard("oMySocketWeb_OnDataArrival", [&] { oMySocketWeb_OnDataArrival(total, chunk, handle); });
+            });
+    connect(oMySocketWeb.get(), &KVOSocket::OnClose, this,
+            [this] { guard("oMySocketWeb_OnClose", [this] { oMySocketWeb_OnClose(); }); });
+    connect(oMySocketWeb.get(), &KVOSocket::OnError, this, [this](qint32 number, const QString& description) {
+        guard("oMySocketWeb_OnError", [&] { oMySocketWeb_OnError(number, description); });
+    });
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    if (runUnload()) {
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void frmMain::unloadForm() {
+    if (runUnload()) hide();
+}
+
+bool frmMain::runUnload() {
+    if (m_unloaded) return true;
+    int cancel = 0;
+    if (m_inUnload) {
+        // A close request while the first one still waits for the sign-off: it starts nothing
+        // and must not tear down what the first wait depends on.
+        Form_QueryUnload(cancel, 0);
+        return false;
+    }
+    m_inUnload = true;
+    Form_QueryUnload(cancel, 0);
+    Form_Unload(cancel);
+    m_inUnload = false;
+    m_unloaded = true;
+    return true;
+}

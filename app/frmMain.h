@@ -81,6 +81,9 @@ public:
     std::unique_ptr<KVOSocket> oMySocket;
     std::unique_ptr<KVOSocket> oMySocketWeb;
 
+    // The chat socket; raises 91 once it has been released.
+    KVOSocket& chatSocket();
+
     // ---- Call engine state ----
     std::shared_ptr<rtc::IRTCClient2> g_objRTCClient;
     bool g_objRTCClientWithEvents = false; // true once the event sink is attached
@@ -141,13 +144,17 @@ protected:
 private:
     void buildLayout();
     void connectHandlers();
+    void attachSockets();
+    // Runs Form_QueryUnload and Form_Unload once; false for a close request that arrives while
+    // the first one is still signing off.
+    bool runUnload();
+    void releaseSocket(std::unique_ptr<KVOSocket>& socket);
     // Steps 11 to 175 of fnInitForm: create and set up the RTC client and choose the call
     // address. `step` tracks fnInitForm's step number for its error report; failures throw.
     void fnInitRTCClient(int& step);
     // The column widths of the user list follow its width.
     void addUserListColumns();
 
-    bool m_queryUnloadDone = false;
     bool m_unloaded = false;
     bool m_inUnload = false;
 };

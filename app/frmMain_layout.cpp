@@ -1,1 +1,189 @@
-// placeholder, filled in by its owner
+// The controls of the main window and their arrangement.
+#include "app/frmMain.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+template <class Control> Control* named(Control* control, const char* name) {
+    control->setObjectName(QString::fromLatin1(name));
+    return control;
+}
+
+QPushButton* button(QWidget* parent, const char* name, const QString& caption, const QString& tip) {
+    auto* b = named(new QPushButton(caption, parent), name);
+    b->setToolTip(tip);
+    return b;
+}
+
+// A picture box the call engine renders video into: a plain native child window with a dark
+// background, the size of the video the engine places in it.
+QWidget* pictureBox(QWidget* parent, const char* name) {
+    auto* box = named(new QWidget(parent), name);
+    box->setFixedSize(234, 184);
+    box->setAutoFillBackground(true);
+    QPalette palette = box->palette();
+    palette.setColor(QPalette::Window, QColor(0x20, 0x24, 0x2a));
+    box->setPalette(palette);
+    box->setAttribute(Qt::WA_NativeWindow);
+    return box;
+}
+
+QSlider* volumeSlider(QWidget* parent, const char* name) {
+    auto* slider = named(new QSlider(Qt::Horizontal, parent), name);
+    slider->setRange(0, 65535);
+    slider->setSingleStep(1024);
+    slider->setPageStep(8192);
+    slider->setEnabled(false);
+    return slider;
+}
+
+} // namespace
+
+void frmMain::buildLayout() {
+    SSTab1 = named(new QTabWidget(this), "SSTab1");
+
+    // Tab "Make Calls".
+    auto* callsTab = new QWidget;
+    lblChatUser = named(new QLabel(QStringLiteral("Chat User:"), callsTab), "lblChatUser");
+    txtEmail = named(new QLineEdit(callsTab), "txtEmail");
+    txtEmail->setReadOnly(true);
+    fraInitaCall = named(new QGroupBox(QStringLiteral("Select a Call:"), callsTab), "fraInitaCall");
+    LstUsers = named(new vb::ListView(fraInitaCall), "LstUsers");
+    LstUsers->setMinimumSize(420, 170);
+    (new QVBoxLayout(fraInitaCall))->addWidget(LstUsers);
+
+    fraVolume = named(new QGroupBox(QStringLiteral("Set Volume / Mute"), callsTab), "fraVolume");
+    sldMike = volumeSlider(fraVolume, "sldMike");
+    sldSpiker = volumeSlider(fraVolume, "sldSpiker");
+    chkMuteMike = named(new QCheckBox(QStringLiteral("Mute"), fraVolume), "chkMuteMike");
+    chkMuteSpiker = named(new QCheckBox(QStringLiteral("Mute"), fraVolume), "chkMuteSpiker");
+    chkMuteMike->setEnabled(false);
+    chkMuteSpiker->setEnabled(false);
+    auto* volumeGrid = new QGridLayout(fraVolume);
+    volumeGrid->addWidget(new QLabel(QStringLiteral("Mic:"), fraVolume), 0, 0);
+    volumeGrid->addWidget(sldMike, 0, 1);
+    volumeGrid->addWidget(chkMuteMike, 0, 2);
+    volumeGrid->addWidget(new QLabel(QStringLiteral("Sp:"), fraVolume), 1, 0);
+    volumeGrid->addWidget(sldSpiker, 1, 1);
+    volumeGrid->addWidget(chkMuteSpiker, 1, 2);
+    volumeGrid->setColumnStretch(1, 1);
+
+    fraAnsweraCall = named(new QGroupBox(QStringLiteral("Answer"), callsTab), "fraAnsweraCall");
+    cmdAnswer = button(fraAnsweraCall, "cmdAnswer", QStringLiteral("&Manual"),
+                       QStringLiteral("Press to answer incoming calls"));
+    chkAutoAnswer = named(new QCheckBox(QStringLiteral("Auto"), fraAnsweraCall), "chkAutoAnswer");
+    chkAutoAnswer->setToolTip(QStringLiteral("Mark for automatic call answer"));
+    auto* answerBox = new QVBoxLayout(fraAnsweraCall);
+    answerBox->addWidget(cmdAnswer);
+    answerBox->addWidget(chkAutoAnswer);
+
+    cmdConnect =
+        button(callsTab, "cmdConnect", QStringLiteral("&Connect"), QStringLiteral("Press to initiate the session"));
+    cmdTerminate = button(callsTab, "cmdTerminate", QStringLiteral("&Terminate"),
+                          QStringLiteral("Press to terminate the session"));
+    cmdConnect->setEnabled(false);
+    auto* callButtons = new QVBoxLayout;
+    callButtons->addWidget(cmdConnect);
+    callButtons->addWidget(cmdTerminate);
+    callButtons->addStretch();
+
+    fraStatus = named(new QGroupBox(QStringLiteral("Status"), callsTab), "fraStatus");
+    txtStatus = named(new QPlainTextEdit(fraStatus), "txtStatus");
+    txtStatus->setReadOnly(true);
+    txtStatus->setMinimumHeight(64);
+    txtStatus->setMaximumHeight(96);
+    (new QVBoxLayout(fraStatus))->addWidget(txtStatus);
+
+    auto* userRow = new QHBoxLayout;
+    userRow->addWidget(lblChatUser);
+    userRow->addWidget(txtEmail, 1);
+    auto* controlsRow = new QHBoxLayout;
+    controlsRow->addWidget(fraVolume, 3);
+    controlsRow->addWidget(fraAnsweraCall, 1);
+    controlsRow->addLayout(callButtons);
+    auto* callsLayout = new QVBoxLayout(callsTab);
+    callsLayout->addLayout(userRow);
+    callsLayout->addWidget(fraInitaCall, 1);
+    callsLayout->addLayout(controlsRow);
+    callsLayout->addWidget(fraStatus);
+    SSTab1->addTab(callsTab, QStringLiteral("Make Calls"));
+
+    // Tab "Tools/Tuning/Manage Contacts".
+    auto* toolsTab = new QWidget;
+    fraCallOptions = named(new QGroupBox(QStringLiteral("Call Options"), toolsTab), "fraCallOptions");
+    fraSend = named(new QGroupBox(QStringLiteral("Send"), fraCallOptions), "fraSend");
+    fraReceive = named(new QGroupBox(QStringLiteral("Receive"), fraCallOptions), "fraReceive");
+    const char* const captions[6] = {"Send Recive  Typed MSG", "Video", "Audio", "Video", "Audio", "Audio Echo Cancel"};
+    QWidget* const frames[6] = {fraCallOptions, fraSend, fraSend, fraReceive, fraReceive, fraCallOptions};
+    for (int index = 0; index < 6; ++index) {
+        chkOptions[index] = new QCheckBox(QString::fromLatin1(captions[index]), frames[index]);
+        chkOptions[index]->setObjectName(QStringLiteral("chkOptions_%1").arg(index));
+        chkOptions[index]->setProperty("Index", index);
+        chkOptions[index]->setEnabled(false);
+    }
+    chkOptions[0]->setChecked(true);
+    auto* sendBox = new QVBoxLayout(fraSend);
+    sendBox->addWidget(chkOptions[1]);
+    sendBox->addWidget(chkOptions[2]);
+    auto* receiveBox = new QVBoxLayout(fraReceive);
+    receiveBox->addWidget(chkOptions[3]);
+    receiveBox->addWidget(chkOptions[4]);
+    auto* optionsGrid = new QGridLayout(fraCallOptions);
+    optionsGrid->addWidget(chkOptions[5], 0, 0);
+    optionsGrid->addWidget(chkOptions[0], 0, 1);
+    optionsGrid->addWidget(fraSend, 1, 0);
+    optionsGrid->addWidget(fraReceive, 1, 1);
+
+    fraWizard = named(new QGroupBox(QStringLiteral("Audio and Video Tuning"), toolsTab), "fraWizard");
+    cmdWizard = button(fraWizard, "cmdWizard", QStringLiteral("&Wizard"),
+                       QStringLiteral("Press to invoke the audio/video wizard"));
+    (new QHBoxLayout(fraWizard))->addWidget(cmdWizard);
+    cmdManageContacts = named(new QPushButton(QStringLiteral("Manage Contacts"), toolsTab), "cmdManageContacts");
+    auto* toolsLayout = new QVBoxLayout(toolsTab);
+    toolsLayout->addWidget(fraCallOptions);
+    toolsLayout->addWidget(fraWizard);
+    toolsLayout->addWidget(cmdManageContacts);
+    toolsLayout->addStretch();
+    SSTab1->addTab(toolsTab, QStringLiteral("Tools/Tuning/Manage Contacts"));
+
+    // Beside the tabs: stay-on-top and the two video pictures.
+    chkStayOnTop = named(new QCheckBox(QStringLiteral("Stay On Top"), this), "chkStayOnTop");
+    lblSendVideo = named(new QLabel(QStringLiteral("Send Video"), this), "lblSendVideo");
+    picVideoS = pictureBox(this, "picVideoS");
+    lblReceiveVideo = named(new QLabel(QStringLiteral("Reveive Video"), this), "lblReceiveVideo");
+    picVideoR = pictureBox(this, "picVideoR");
+    auto* side = new QVBoxLayout;
+    side->addWidget(chkStayOnTop);
+    side->addWidget(lblSendVideo);
+    side->addWidget(picVideoS);
+    side->addWidget(lblReceiveVideo);
+    side->addWidget(picVideoR);
+    side->addStretch();
+
+    auto* main = new QHBoxLayout(this);
+    main->addWidget(SSTab1, 1);
+    main->addLayout(side);
+    resize(860, 520);
+}
+
+void frmMain::addUserListColumns() {
+    // Proportions of the columns to the list's width: 3/24 for the status, 9/32 for each other.
+    // The window may still be hidden: lay it out first so the list has its real width.
+    if (layout()) layout()->activate();
+    const auto width = [this] { return static_cast<double>(LstUsers->viewport()->width()); };
+    LstUsers->addColumn(QStringLiteral("Status"), static_cast<int>(width() / 24 * 3));
+    for (const char* caption : {"Display Name", "Email", "IP", "OnLine Date"}) {
+        LstUsers->addColumn(QString::fromLatin1(caption), static_cast<int>(width() / 32 * 9));
+    }
+}

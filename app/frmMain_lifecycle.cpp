@@ -1,1 +1,216 @@
-// placeholder, filled in by its owner
+// Start-up and shutdown of the main window.
+#include "app/frmMain.h"
+
+#include "app/ErrorLog.h"
+#include "app/StartupLoader.h"
+#include "app/basMain.h"
+#include "forms/frmRegWait.h"
+#include "platform/Controls.h"
+#include "platform/MsgBox.h"
+#include "platform/vb.h"
+#include "platform/win32.h"
+#include "server/KVOSocket.h"
+#include "web/WebLookup.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QTimer>
+
+using namespace basMain;
+
+namespace {
+QString stepText(const char* procedure, int step) {
+    return QString::fromLatin1(procedure) + QLatin1Char('[') + QString::number(step) + QLatin1Char(']');
+}
+} // namespace
+
+void frmMain::Form_Load() {
+    resetSiteTable(g_arrRedirectSites);
+    resetSiteTable(g_arrWanIPSites);
+    resetSiteTable(g_arrAltServerSites);
+    g_strMyWanIP.clear();
+    g_blnQuitNoLogOff = false;
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+    }
+    g_blnRegistrationDone = false;
+    vb::DoEvents();
+    win32::Sleep(3);
+}
+
+void frmMain::fnInitForm() {
+    int step = 0;
+    try {
+        g_blnCallConnected = false;
+        g_intIncomingCount = 0;
+        g_strMsgToSend.clear();
+        g_strServerIP.clear();
+        g_strServerPort.clear();
+        addUserListColumns();
+        LstUsers->setSortOrder(vb::ListView::Descending);
+        LstUsers->setSortKey(0);
+        LstUsers->setSorted(true);
+        g_lngChatSocketHandle = 0;
+
+        step = 4;
+        oMySocket = std::make_unique<KVOSocket>();
+        step = 6;
+        oMySocketWeb = std::make_unique<KVOSocket>();
+        attachSockets();
+        g_strMyWanIP.clear();
+
+        if (!fnFillcall()) {
+            step = 8;
+            vb::MsgBox(QStringLiteral("Error loading ColloqChat"), vb::vbCritical | vb::vbOKOnly,
+                       QStringLiteral("ERROR"));
+            g_blnQuitNoLogOff = true;
+            unloadForm();
+            return;
+        }
+
+        step = 10;
+        if (vb::Tag(*txtEmail).isEmpty()) {
+            cmdManageContacts->setEnabled(false);
+        } else {
+            step = 11;
+            fnInitRTCClient(step);
+
+            step = 180;
+            vb::setForeColor(*txtStatus, vb::vbBlack);
+            txtStatus->setPlainText(QStringLiteral("RTCClient is initialized and ready to make/receive calls."));
+            cmdTerminate->setEnabled(false);
+            cmdAnswer->setEnabled(false);
+            setWindowTitle(QStringLiteral("Internet Chat - Ver: ") + versionText() +
+                           QStringLiteral(" My Internet IP: ") + g_strMyWanIP);
+
+            step = 182;
+            if (!g_blnRegistrationDone) {
+                step = 183;
+                if (!g_strAltServerBase.isEmpty()) {
+                    step = 200;
+                    fnUseAlternateSRV();
+                } else {
+                    step = 190;
+                    fnUseAlternateSRV();
+                    step = 195;
+                    chatSocket().Connect(g_strServerIP, vb::CLng(g_strServerPort));
+                }
+            }
+            step = 284;
+            if (!g_strAltServerBase.isEmpty()) cmdManageContacts->setEnabled(false);
+        }
+    } catch (const std::exception& error) {
+        logCaught(stepText("fnInitForm", step), error);
+    }
+
+    // Step 5555: reached on every path that goes on; each statement is skipped silently on failure.
+    trySkip({}, [] { frmRegWait::unload(); });
+    g_intOnLineTicks = 1;
+    if (!g_blnRegistrationDone) trySkip({}, [this] { tmrUpdateUserOnLine->start(); });
+    trySkip({}, [this] { show(); });
+    trySkip({}, [this] { txtStatus->setVisible(true); });
+}
+
+void frmMain::Form_QueryUnload(int& /*Cancel*/, int /*UnloadMode*/) {
+    // Every failing statement is skipped; a close is never refused.
+    if (g_blnLogOffPending) return;
+    trySkip({}, [this] { SSTab1->setEnabled(false); });
+    trySkip({}, [this] { vb::setValue(*chkStayOnTop, vb::vbUnchecked); });
+    trySkip({}, [this] { chkStayOnTop->setEnabled(false); });
+    if (g_blnQuitNoLogOff) return;
+
+    trySkip({}, [this] {
+        txtStatus->setPlainText(QStringLiteral("ColloqChat is ShoutDown.. Please Wait"));
+        setWindowTitle(QStringLiteral("ColloqChat is ShoutDown.. Please Wait [Max 1 Minute]"));
+    });
+    vb::DoEvents();
+    tmrServerCall->stop();
+
+    const QString userId = vb::Tag(*txtEmail);
+    if (!g_strAltServerBase.isEmpty()) {
+        g_blnLogOffPending = true;
+        g_strMsgToSend = QStringLiteral("2") + wire::kSep + userId;
+        trySkip({}, [] { fnUseAlternateSRV(); });
+        return;
+    }
+    g_blnLogOffPending = true;
+    g_strMsgToSend = QStringLiteral("2") + wire::kSep + userId;
+    trySkip({}, [] { fnUseAlternateSRV(); });
+    if (userId.isEmpty()) return;
+    g_strMsgToSend = QStringLiteral("2005") + wire::kSep + userId;
+    trySkip({}, [this] { chatSocket().Connect(g_strServerIP, vb::CLng(g_strServerPort)); });
+    tmrRegistration->setInterval(60000);
+    tmrRegistration->start();
+    // The chat link clears the flag once the reply is handled or the connection fails, and the
+    // registration timer at the latest after a minute.
+    while (g_blnLogOffPending) {
+        win32::Sleep(7);
+        vb::DoEvents();
+    }
+}
+
+void frmMain::Form_Unload(int& /*Cancel*/) {
+    int step = 1;
+    auto statement = [&step](int number, auto&& body) {
+        step = number;
+        trySkip(stepText("Form_Unload", step), body);
+    };
+    statement(1, [this] { tmrUpdateUserOnLine->stop(); });
+    std::shared_ptr<rtc::IRTCCollection> participants;
+    statement(2, [this, &participants] {
+        if (!g_objSession) return;
+        participants = g_objSession->get_Participants();
+        if (!participants) return;
+        // Removing shifts the collection, so always take the first remaining participant.
+        for (long count = participants->get_Count(); count >= 1; --count) {
+            const auto session = g_objSession; // a handler run by DoEvents may clear it
+            if (!session) break;
+            session->RemoveParticipant(participants->get_Item(1));
+            vb::DoEvents();
+        }
+    });
+    statement(3, [this] {
+        if (g_objSession) g_objSession->Terminate(rtc::RTCTR_SHUTDOWN);
+    });
+    statement(4, [this] {
+        if (!g_objRTCClient) return;
+        g_objRTCClient->PrepareForShutdown();
+        g_objRTCClient->Shutdown();
+    });
+    statement(5, [&participants] { participants.reset(); });
+    statement(6, [this] { g_objVideoPreview.reset(); });
+    statement(7, [this] { g_objVideoReceive.reset(); });
+    statement(8, [this] { g_objSession.reset(); });
+    statement(9, [this] {
+        if (g_objRTCClient && g_objRTCClientWithEvents) g_objRTCClient->setEventSink({});
+        g_objRTCClientWithEvents = false;
+    });
+    statement(10, [this] { g_objRTCClient.reset(); });
+    statement(11, [this] { releaseSocket(oMySocket); });
+    statement(12, [this] { releaseSocket(oMySocketWeb); });
+    statement(13, [] {
+        g_arrRedirectSites.clear();
+        g_arrWanIPSites.clear();
+        g_arrAltServerSites.clear();
+    });
+    statement(14, [] { frmRegWait::unload(); });
+}
+
+void frmMain::releaseSocket(std::unique_ptr<KVOSocket>& socket) {
+    if (!socket) return;
+    socket->disconnect(this);
+    // The socket may be the sender of the event whose handler is running: release it later.
+    socket.release()->deleteLater();
+}
+
+KVOSocket& frmMain::chatSocket() {
+    if (!oMySocket) vb::raise(vb::kErrObjectNotSet);
+    return *oMySocket;
+}

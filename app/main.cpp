@@ -1,1 +1,10 @@
-// placeholder, filled in by its owner
+#include "app/Main.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("ColloqChat"));
+    QApplication::setOrganizationName(QStringLiteral("ColloqChat"));
+    return basMain::Main();
+}

@@ -1,0 +1,14 @@
+#pragma once
+// Validation of stored server addresses and typed e-mail addresses.
+#include <QString>
+#include <QStringList>
+
+namespace basMain {
+
+// Server mode checks fields 0 (dotted IPv4) and 1 (port 1..65534); e-mail mode checks fields 2
+// (numeric user ID) and 3 (e-mail address) and explains a failure in strMessage.
+bool fnCheckIpOrEmailFormat(const QStringList& arrFields, bool blnServerMode, QString& strMessage);
+// True when the ending (with or without its leading ".") occurs in the list of known endings.
+bool fnCheckEmailEnding(QString strEnding);
+
+} // namespace basMain
