@@ -18,6 +18,9 @@ QString frameReply(const QString& payload);
 // Collects the chunks of one length-prefixed reply. The prefix is read once, from the start of
 // the reply (it may itself arrive split); later chunks are appended whole; the reply is complete
 // as soon as the announced number of characters is in, and anything beyond is dropped.
+// A prefix that is empty, not all decimal digits or too long makes the reply Malformed. After a
+// Complete or Malformed result the framer drops every further chunk (feed returns Incomplete
+// with no payload) until reset(), which starts the next reply: call it when a connection opens.
 class ReplyFramer {
 public:
     enum class Status { Incomplete, Complete, Malformed };
@@ -28,14 +31,17 @@ public:
 
     Result feed(const QString& chunk);
     void reset();
-    bool inProgress() const { return !m_buffer.isEmpty() || m_expected >= 0; }
+    // A reply has begun and is neither complete nor malformed yet.
+    bool inProgress() const { return m_state == State::Collecting && (!m_buffer.isEmpty() || m_expected >= 0); }
 
     // Longest length prefix accepted, in digits; a longer one is malformed.
     static constexpr int kMaxPrefixDigits = 9;
 
 private:
+    enum class State { Collecting, Finished };
     QString m_buffer;
     qsizetype m_expected = -1; // -1 until the prefix has been read
+    State m_state = State::Collecting;
 };
 
 } // namespace wire

@@ -1,1 +1,37 @@
-// placeholder, filled in by its owner
+#include "wire/Scramble.h"
+
+#include "wire/Codepage.h"
+
+namespace wire {
+
+unsigned char keyCodeAt(qsizetype position) {
+    constexpr auto keyLength = static_cast<qsizetype>(kScrambleKey.size());
+    // Position p takes key character (p mod 23) + 1, i.e. the 0-based index p mod 23; the
+    // modulo is kept non-negative so a stray position 0 or below cannot index outside the key.
+    const qsizetype index = ((position % keyLength) + keyLength) % keyLength;
+    return static_cast<unsigned char>(kScrambleKey[static_cast<std::size_t>(index)]);
+}
+
+unsigned char scrambleCode(unsigned char code, qsizetype position) {
+    return static_cast<unsigned char>((code + keyCodeAt(position)) & 0xFF);
+}
+
+unsigned char unscrambleCode(unsigned char code, qsizetype position) {
+    return static_cast<unsigned char>((code - keyCodeAt(position) + 256) & 0xFF);
+}
+
+QString scrambled(const QString& plain) {
+    QString result(plain.size(), QChar());
+    for (qsizetype i = 0; i < plain.size(); ++i)
+        result[i] = cp1252Char(scrambleCode(cp1252Code(plain[i]), i + 1));
+    return result;
+}
+
+QString unscrambled(const QString& scrambledText) {
+    QString result(scrambledText.size(), QChar());
+    for (qsizetype i = 0; i < scrambledText.size(); ++i)
+        result[i] = cp1252Char(unscrambleCode(cp1252Code(scrambledText[i]), i + 1));
+    return result;
+}
+
+} // namespace wire
