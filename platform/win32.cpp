@@ -1,1 +1,81 @@
-// placeholder, filled in by its owner
+#include "platform/win32.h"
+
+#include <QFile>
+#include <QThread>
+#include <QWidget>
+
+#include <glob.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <memory>
+#include <vector>
+
+namespace win32 {
+
+void Sleep(unsigned milliseconds) {
+    QThread::msleep(milliseconds);
+}
+
+std::optional<QString> GetComputerName() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0) return std::nullopt;
+    name[sizeof name - 1] = '\0';
+    return QString::fromLocal8Bit(name);
+}
+
+std::optional<QString> GetUserName() {
+    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+    if (size <= 0) size = 16384;
+    std::vector<char> buffer(static_cast<std::size_t>(size));
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found || !found->pw_name)
+        return std::nullopt;
+    return QString::fromLocal8Bit(found->pw_name);
+}
+
+bool FindFirstFile(const QString& pathOrPattern) {
+    if (pathOrPattern.isEmpty()) return false;
+    // Only the last part of the path may hold the wildcards * and ?; every other character,
+    // glob's own [ ] and \ among them, stands for itself.
+    const qsizetype slash = pathOrPattern.lastIndexOf(QLatin1Char('/'));
+    const QString folder = pathOrPattern.left(slash + 1);
+    const QString last = pathOrPattern.mid(slash + 1);
+    if (folder.contains(QLatin1Char('*')) || folder.contains(QLatin1Char('?'))) return false;
+    QString pattern;
+    pattern.reserve(pathOrPattern.size() * 2);
+    for (QChar c : folder) {
+        if (c == QLatin1Char('[') || c == QLatin1Char(']') || c == QLatin1Char('\\')) pattern += QLatin1Char('\\');
+        pattern += c;
+    }
+    for (QChar c : last) {
+        if (c == QLatin1Char('[') || c == QLatin1Char(']') || c == QLatin1Char('\\')) pattern += QLatin1Char('\\');
+        pattern += c;
+    }
+
+    glob_t matches{};
+    const QByteArray encoded = QFile::encodeName(pattern);
+    int flags = GLOB_NOSORT;
+#ifdef GLOB_PERIOD
+    flags |= GLOB_PERIOD; // * matches names that start with a dot, as the Windows search does
+#endif
+    const int result = glob(encoded.constData(), flags, nullptr, &matches);
+    const bool found = result == 0 && matches.gl_pathc > 0;
+    globfree(&matches);
+    return found;
+}
+
+void SetWindowTopmost(QWidget& widget, bool topmost) {
+    QWidget& window = *widget.window();
+    if (window.windowFlags().testFlag(Qt::WindowStaysOnTopHint) == topmost) return;
+    // Changing the flags re-creates the native window, which hides it; keep its place and size
+    // and show it again if it was shown.
+    const bool wasVisible = window.isVisible();
+    const QRect geometry = window.geometry();
+    window.setWindowFlag(Qt::WindowStaysOnTopHint, topmost);
+    window.setGeometry(geometry);
+    if (wasVisible) window.show();
+}
+
+} // namespace win32
