@@ -40,7 +40,7 @@ public:
 
     // Column headers, caption and width in pixels.
     void addColumn(const QString& caption, int width);
-    int columnCountHeaders() const { return columnCount(); }
+    int columnCountHeaders() const { return m_columnHeaders; }
 
     // Adds a row at the end with its text and no key, and returns it.
     ListItem* add(const QString& text = {});
@@ -72,7 +72,9 @@ signals:
     void ItemClick(vb::ListItem* item);
 
 private:
+    friend class ListItem;
     void applySort();
+    int m_columnHeaders = 0;
     SortOrder m_sortOrder = Ascending;
     int m_sortKey = 0;
     bool m_sorted = false;
