@@ -32,6 +32,7 @@ struct State {
     std::map<HCRYPTPROV, bool> providers;
     std::map<HCRYPTHASH, HashObject> hashes;
     std::function<bool(Call)> shouldFail;
+    int reportedLength = -1;
 };
 
 State& state() {
@@ -99,7 +100,8 @@ bool CryptGetHashParam(HCRYPTHASH hash, unsigned char* value, quint32* length) {
     HashObject& object = it->second;
     if (value == nullptr) {
         if (injectedFailure(s, Call::GetHashLength)) return false;
-        *length = static_cast<quint32>(EVP_MD_get_size(EVP_md5()));
+        const int size = s.reportedLength >= 0 ? s.reportedLength : EVP_MD_get_size(EVP_md5());
+        *length = static_cast<quint32>(size);
         return true;
     }
     if (injectedFailure(s, Call::GetHashValue)) return false;
@@ -131,6 +133,12 @@ void setFailureForTesting(std::function<bool(Call)> shouldFail) {
     State& s = state();
     std::lock_guard lock(s.mutex);
     s.shouldFail = std::move(shouldFail);
+}
+
+void setReportedHashLengthForTesting(int length) {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    s.reportedLength = length;
 }
 
 int openHandleCount() {

@@ -25,6 +25,8 @@ bool CryptDestroyHash(HCRYPTHASH hash);
 enum class Call { AcquireContext, AcquireContextNewKeyset, CreateHash, HashData, GetHashLength, GetHashValue };
 // The predicate is asked before each call; returning true makes that call fail.
 void setFailureForTesting(std::function<bool(Call)> shouldFail); // empty: nothing fails
+// Makes the length query report `length` bytes instead of the digest's size; negative restores it.
+void setReportedHashLengthForTesting(int length);
 // Number of provider contexts and hash objects currently held (for leak checks in tests).
 int openHandleCount();
 
