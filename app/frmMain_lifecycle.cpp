@@ -146,7 +146,6 @@ void frmMain::Form_QueryUnload(int& /*Cancel*/, int /*UnloadMode*/) {
     if (userId.isEmpty()) return;
     g_strMsgToSend = QStringLiteral("2005") + wire::kSep + userId;
     trySkip({}, [this] { chatSocket().Connect(g_strServerIP, vb::CLng(g_strServerPort)); });
-    tmrRegistration->setInterval(60000);
     tmrRegistration->start();
     // The chat link clears the flag once the reply is handled or the connection fails, and the
     // registration timer at the latest after a minute.

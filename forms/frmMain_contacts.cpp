@@ -1,0 +1,36 @@
+// The contacts manager button of the main window.
+#include "app/frmMain.h"
+
+#include "app/basMain.h"
+#include "forms/frmMngContacts.h"
+#include "platform/Controls.h"
+#include "platform/MsgBox.h"
+#include "platform/vb.h"
+#include "platform/win32.h"
+#include "server/KVOSocket.h"
+
+#include <QLineEdit>
+
+using namespace basMain;
+
+void frmMain::cmdManageContacts_Click() {
+    vb::DoEvents();
+    win32::Sleep(1);
+    g_strDialogResult.clear();
+    {
+        frmMngContacts dialog(*LstUsers, txtEmail->text(), this);
+        vb::ShowModal(dialog);
+    }
+    if (g_strDialogResult.isEmpty()) return;
+    const QStringList parts = g_strDialogResult.split(wire::kSep);
+    const QString kind = parts.value(0);
+    if (kind == QStringLiteral("A")) {
+        g_strMsgToSend = QStringLiteral("4") + wire::kSep + vb::Tag(*txtEmail) + wire::kSep + parts.value(1);
+    } else if (kind == QStringLiteral("R")) {
+        g_strMsgToSend = QStringLiteral("5") + wire::kSep + vb::Tag(*txtEmail) + wire::kSep + parts.value(1).mid(1);
+    } else {
+        // No request was composed: connecting now would send the previous request a second time.
+        return;
+    }
+    chatSocket().Connect(g_strServerIP, vb::CLng(g_strServerPort));
+}

@@ -1,0 +1,167 @@
+#include "forms/frmMngContacts.h"
+
+#include "app/basMain.h"
+#include "forms/Validators.h"
+#include "forms/frmRegWait.h"
+#include "platform/Controls.h"
+#include "platform/ListView.h"
+#include "platform/MsgBox.h"
+#include "platform/vb.h"
+#include "platform/win32.h"
+#include "wire/Protocol.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+using namespace basMain;
+
+namespace {
+QPushButton* namedButton(const QString& caption, const char* name, QWidget* parent) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    return button;
+}
+} // namespace
+
+frmMngContacts::frmMngContacts(const vb::ListView& users, QString ownEmail, QWidget* parent)
+    : QDialog(parent), m_ownEmail(std::move(ownEmail)) {
+    setObjectName(QStringLiteral("frmMngContacts"));
+    setWindowTitle(QStringLiteral("Chat Contacts Manager"));
+    SSTab1 = new QTabWidget(this);
+    SSTab1->setObjectName(QStringLiteral("SSTab1"));
+
+    auto* addTab = new QWidget;
+    Label1 = new QLabel(QStringLiteral("Please, Enter Contact Email Address:"), addTab);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    txtEmail = new QLineEdit(addTab);
+    txtEmail->setObjectName(QStringLiteral("txtEmail"));
+    Label1->setBuddy(txtEmail);
+    cmdAddCont = namedButton(QStringLiteral("&Add Contact"), "cmdAddCont", addTab);
+    cmdAddCont->setEnabled(false);
+    cmdCanAddCont = namedButton(QStringLiteral("&Cancel"), "cmdCanAddCont", addTab);
+    auto* addButtons = new QHBoxLayout;
+    addButtons->addStretch();
+    addButtons->addWidget(cmdAddCont);
+    addButtons->addWidget(cmdCanAddCont);
+    auto* addLayout = new QVBoxLayout(addTab);
+    addLayout->addWidget(Label1);
+    addLayout->addWidget(txtEmail);
+    addLayout->addStretch();
+    addLayout->addLayout(addButtons);
+    SSTab1->addTab(addTab, QStringLiteral("Add Contacts"));
+
+    auto* removeTab = new QWidget;
+    LstContacts = new vb::ListView(removeTab);
+    LstContacts->setObjectName(QStringLiteral("LstContacts"));
+    cmdRemoveContact = namedButton(QStringLiteral("&Remove Contact"), "cmdRemoveContact", removeTab);
+    cmdRemoveContact->setEnabled(false);
+    cmdCanRemCont = namedButton(QStringLiteral("Can&cel"), "cmdCanRemCont", removeTab);
+    auto* removeButtons = new QHBoxLayout;
+    removeButtons->addStretch();
+    removeButtons->addWidget(cmdRemoveContact);
+    removeButtons->addWidget(cmdCanRemCont);
+    auto* removeLayout = new QVBoxLayout(removeTab);
+    removeLayout->addWidget(LstContacts);
+    removeLayout->addLayout(removeButtons);
+    SSTab1->addTab(removeTab, QStringLiteral("Remove Contacts"));
+
+    (new QVBoxLayout(this))->addWidget(SSTab1);
+    resize(520, 320);
+
+    connect(txtEmail, &QLineEdit::textChanged, this, &frmMngContacts::txtEmail_Change);
+    connect(cmdAddCont, &QPushButton::clicked, this, &frmMngContacts::cmdAddCont_Click);
+    connect(cmdCanAddCont, &QPushButton::clicked, this, &frmMngContacts::cmdCanAddCont_Click);
+    connect(LstContacts, &vb::ListView::ItemClick, this, &frmMngContacts::LstContacts_ItemClick);
+    connect(cmdRemoveContact, &QPushButton::clicked, this, &frmMngContacts::cmdRemoveContact_Click);
+    connect(cmdCanRemCont, &QPushButton::clicked, this, &frmMngContacts::cmdCanRemCont_Click);
+    Form_Load(users);
+}
+
+void frmMngContacts::Form_Load(const vb::ListView& users) {
+    if (layout()) layout()->activate();
+    const double width = LstContacts->viewport()->width();
+    LstContacts->addColumn(QStringLiteral("Status"), static_cast<int>(width * 4 / 24));
+    LstContacts->addColumn(QStringLiteral("Display Name"), static_cast<int>(width * 12 / 24));
+    LstContacts->addColumn(QStringLiteral("Email"), static_cast<int>(width * 9 / 24));
+    for (int index = 0; index < users.count(); ++index) {
+        const vb::ListItem* user = users.itemAt(index);
+        vb::ListItem* row = LstContacts->add(user->Text());
+        row->setSubItem(1, user->SubItem(1));
+        row->setSubItem(2, user->SubItem(2));
+        if (!user->Key().isEmpty()) LstContacts->setKey(row, user->Key());
+        row->setForeColor(row->Text() == QStringLiteral("On") ? vb::vbBlack : vb::vbRed);
+    }
+}
+
+void frmMngContacts::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    centreOnScreen(*this);
+}
+
+void frmMngContacts::txtEmail_Change() {
+    cmdAddCont->setEnabled(true);
+}
+
+void frmMngContacts::cmdAddCont_Click() {
+    const QString address = txtEmail->text().trimmed().toLower();
+    g_strDialogResult = address;
+    QString message;
+    if (!fnCheckIpOrEmailFormat({QString(), QString(), QStringLiteral("1"), address}, false, message)) {
+        vb::MsgBox(message, vb::vbInformation | vb::vbOKOnly, QStringLiteral("Check Email"));
+        return;
+    }
+    for (int index = 0; index < LstContacts->count(); ++index) {
+        if (LstContacts->itemAt(index)->SubItem(2) == address) {
+            vb::MsgBox(QStringLiteral("Contact Email: ") + address, vb::vbInformation | vb::vbOKOnly,
+                       QStringLiteral("Contact already in your list"));
+            return;
+        }
+        win32::Sleep(1);
+        vb::DoEvents();
+    }
+    if (address == m_ownEmail) {
+        vb::MsgBox(QStringLiteral("Contact Email: ") + address, vb::vbInformation | vb::vbOKOnly,
+                   QStringLiteral("It Is Your Email???"));
+        return;
+    }
+    g_strDialogResult = QStringLiteral("A") + wire::kSep + address;
+    m_answered = true;
+    accept();
+}
+
+void frmMngContacts::cmdCanAddCont_Click() {
+    g_strDialogResult.clear();
+    QDialog::reject();
+}
+
+void frmMngContacts::LstContacts_ItemClick(vb::ListItem* Item) {
+    if (!Item) return;
+    LstContacts->setCurrentItem(Item);
+    Item->setSelected(true);
+    cmdRemoveContact->setEnabled(true);
+}
+
+void frmMngContacts::cmdRemoveContact_Click() {
+    const vb::ListItem* selected = LstContacts->selectedItem();
+    if (!selected) return;
+    const QString prompt = QStringLiteral("Delete Contact:\r\n") + selected->SubItem(1) + QStringLiteral(" [") +
+                           selected->SubItem(2) + QStringLiteral("]");
+    if (vb::MsgBox(prompt, vb::vbYesNo, QStringLiteral("Remove Contact")) != vb::vbYes) return;
+    g_strDialogResult = QStringLiteral("R") + wire::kSep + selected->Key();
+    m_answered = true;
+    accept();
+}
+
+void frmMngContacts::cmdCanRemCont_Click() {
+    cmdCanAddCont_Click();
+}
+
+void frmMngContacts::reject() {
+    // Closing by the frame is a cancel; a half-checked address must not look like an answer.
+    if (!m_answered) g_strDialogResult.clear();
+    QDialog::reject();
+}

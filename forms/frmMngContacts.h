@@ -1,0 +1,48 @@
+#pragma once
+// The contacts manager: add a contact by e-mail address or pick one to remove. It only checks
+// and answers through basMain::g_strDialogResult ("A" + "Ô" + e-mail, "R" + "Ô" + row key, or
+// empty); the main window sends the request.
+#include <QDialog>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTabWidget;
+
+namespace vb {
+class ListView;
+class ListItem;
+} // namespace vb
+
+class frmMngContacts : public QDialog {
+    Q_OBJECT
+public:
+    // `users` is the main window's user list, copied into the removal tab; `ownEmail` the
+    // user's own address.
+    frmMngContacts(const vb::ListView& users, QString ownEmail, QWidget* parent = nullptr);
+
+    void txtEmail_Change();
+    void cmdAddCont_Click();
+    void cmdCanAddCont_Click();
+    void LstContacts_ItemClick(vb::ListItem* Item);
+    void cmdRemoveContact_Click();
+    void cmdCanRemCont_Click();
+
+    QTabWidget* SSTab1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLineEdit* txtEmail = nullptr;
+    QPushButton* cmdAddCont = nullptr;
+    QPushButton* cmdCanAddCont = nullptr;
+    vb::ListView* LstContacts = nullptr;
+    QPushButton* cmdRemoveContact = nullptr;
+    QPushButton* cmdCanRemCont = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void reject() override;
+
+private:
+    void Form_Load(const vb::ListView& users);
+    QString m_ownEmail;
+    bool m_answered = false;
+};

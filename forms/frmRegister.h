@@ -1,0 +1,35 @@
+#pragma once
+// Asks a new user for a display name and an e-mail address. The answer goes to
+// basMain::g_strDialogResult: display name + "Ô" + e-mail in lower case, or empty text when the
+// user cancels or closes the window.
+#include <QDialog>
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+class frmRegister : public QDialog {
+    Q_OBJECT
+public:
+    explicit frmRegister(QWidget* parent = nullptr);
+
+    void txtDisplayNM_Change();
+    void txtEmail_Change();
+    void cmdRegister_Click();
+    void cmdCancel_Click();
+
+    QLineEdit* txtDisplayNM = nullptr;
+    QLineEdit* txtEmail = nullptr;
+    QPushButton* cmdRegister = nullptr;
+    QPushButton* cmdCancel = nullptr;
+    QPlainTextEdit* txtMessage = nullptr;
+    QLabel* Label1[2] = {};
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void reject() override;
+
+private:
+    bool m_registered = false;
+};
