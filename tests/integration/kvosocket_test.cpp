@@ -57,8 +57,9 @@ public:
     Peer& peer(std::size_t i) { return *m_peers.at(i); }
 
 private:
-    QTcpServer m_server;
+    // The peers outlive the server, whose accepted sockets still signal while it is torn down.
     std::vector<std::unique_ptr<Peer>> m_peers;
+    QTcpServer m_server;
 };
 
 class KVOSocketTest : public ::testing::Test {
