@@ -83,6 +83,9 @@ public:
 
     // The chat socket; raises 91 once it has been released.
     KVOSocket& chatSocket();
+    // Creates both sockets and wires their events as start-up does, for tests that do not run
+    // fnInitForm.
+    void createSocketsForTesting();
 
     // ---- Call engine state ----
     std::shared_ptr<rtc::IRTCClient2> g_objRTCClient;

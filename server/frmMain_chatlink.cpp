@@ -1,12 +1,195 @@
-// Chat link handlers of the main window.
+// Chat link of the main window: one TCP exchange per request on oMySocket, the framing of the
+// replies, the two timers that pace the link, and the clicks on the user list.
+#include "BuildConfig.h"
+#include "app/ErrorLog.h"
+#include "app/basEncrypt_Decrypt.h"
+#include "app/basMain.h"
 #include "app/frmMain.h"
+#include "platform/Controls.h"
+#include "platform/vb.h"
+#include "server/ChatProtocol.h"
+#include "server/KVOSocket.h"
+#include "web/WebLookup.h"
 
-void frmMain::oMySocket_OnConnect(qint32) {}
-void frmMain::oMySocket_OnDataArrival(qint32, const QString&, const QString&) {}
-void frmMain::oMySocket_OnClose() {}
-void frmMain::oMySocket_OnError(qint32, const QString&) {}
-void frmMain::tmrServerCall_Timer() {}
-void frmMain::tmrUpdateUserOnLine_Timer() {}
-void frmMain::LstUsers_ColumnClick(int) {}
-void frmMain::LstUsers_ItemClick(vb::ListItem*) {}
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <limits>
+
+using namespace basMain;
+
+namespace {
+
+// tmrServerCall's interval tells its tick which step it runs.
+constexpr int kCloseStep = 21;       // close the connection whose reply has been handled
+constexpr int kEndLogOffStep = 2000; // end the sign-off wait
+constexpr int kIdleStep = 25000;     // nothing left to do
+
+// Every 31st tick of tmrUpdateUserOnLine polls the server.
+constexpr qint16 kTicksPerPoll = 30;
+
+QString stepText(const char* procedure, int step) {
+    return QString::fromLatin1(procedure) + QLatin1Char('[') + QString::number(step) + QLatin1Char(']');
+}
+
+} // namespace
+
+void frmMain::createSocketsForTesting() {
+    if (!oMySocket) oMySocket = std::make_unique<KVOSocket>();
+    if (!oMySocketWeb) oMySocketWeb = std::make_unique<KVOSocket>();
+    attachSockets();
+}
+
+void frmMain::oMySocket_OnConnect(qint32 lngSocketHandle) {
+    int step = 1;
+    try {
+        g_lngChatSocketHandle = lngSocketHandle;
+        m_chatReply.reset();
+        g_strMsgReceived.clear();
+        step = 2;
+        // The web socket is a connection of its own: whatever it is waiting for, a chat request
+        // always carries the client's address and always goes out scrambled.
+        const QString pending = g_strMsgToSend;
+        QString request = pending + wire::kSep + g_strMyWanIP;
+        step = 3;
+        basEncrypt_Decrypt::EncryptText(request);
+        // Scrambling lets events run; a request queued meanwhile by another handler is kept.
+        if (g_strMsgToSend == pending) g_strMsgToSend = request;
+        step = 4;
+        chatSocket().SendData(request, lngSocketHandle);
+    } catch (const std::exception& error) {
+        logCaught(stepText("oMySocket_OnConnect", step), error);
+        trySkip({}, [this] { txtStatus->setVisible(true); });
+    }
+}
+
+void frmMain::oMySocket_OnDataArrival(qint32 /*bytesTotal*/, const QString& strDataReceive,
+                                      const QString& /*lngSocketHandle*/) {
+    int step = 1;
+    try {
+        // The framer reads the length prefix once, however the reply is split, and completes the
+        // reply as soon as the announced number of characters is in.
+        const wire::ReplyFramer::Result received = m_chatReply.feed(strDataReceive);
+        if (received.status == wire::ReplyFramer::Status::Malformed) {
+            step = 2;
+            vb::raise(vb::kErrTypeMismatch);
+        }
+        if (received.status == wire::ReplyFramer::Status::Complete) {
+            step = 3;
+            g_strMsgReceived = received.payload;
+            step = 4;
+            if (g_blnLogOffPending) {
+                tmrServerCall->stop();
+                tmrServerCall->setInterval(kCloseStep);
+                if (g_strAltServerBase.isEmpty()) {
+                    if (!tmrRegistration->isActive()) tmrRegistration->start();
+                    fnUseMSGReceived();
+                } else {
+                    tmrServerCall->start();
+                }
+                return;
+            }
+            fnUseMSGReceived();
+            step = 5;
+            tmrServerCall->stop();
+            tmrServerCall->setInterval(kCloseStep);
+            tmrServerCall->start();
+        }
+        step = 6;
+        txtStatus->setVisible(true);
+    } catch (const std::exception& error) {
+        logCaught(stepText("oMySocket_OnDataArrival", step), error);
+        trySkip({}, [this] { txtStatus->setVisible(true); });
+    }
+}
+
+void frmMain::oMySocket_OnClose() {
+    g_lngChatSocketHandle = 0;
+    txtStatus->setVisible(true);
+}
+
+void frmMain::oMySocket_OnError(qint32 /*Number*/, const QString& /*Description*/) {
+    // The chat server cannot be reached: from now on requests go through the alternate server,
+    // and the next poll goes out two ticks later.
+    g_lngChatSocketHandle = 0;
+    g_blnLogOffPending = false;
+    txtStatus->setVisible(true);
+    g_strAltServerBase = QStringLiteral(COLLOQ_DEFAULT_ALT_SERVER_BASE);
+    g_strMsgReceived.clear();
+    g_intOnLineTicks = kTicksPerPoll;
+}
+
+void frmMain::tmrServerCall_Timer() {
+    int step = 1;
+    try {
+        tmrServerCall->stop();
+        switch (tmrServerCall->interval()) {
+        case kEndLogOffStep:
+            step = 2;
+            g_blnLogOffPending = false;
+            break;
+        case kCloseStep:
+            step = 3;
+            chatSocket().CloseSocket(g_lngChatSocketHandle);
+            tmrServerCall->setInterval(g_blnLogOffPending ? kEndLogOffStep : kIdleStep);
+            g_lngChatSocketHandle = 0;
+            tmrServerCall->start();
+            break;
+        default:
+            break;
+        }
+    } catch (const std::exception& error) {
+        logCaught(stepText("tmrServerCall_Timer", step), error);
+    }
+}
+
+void frmMain::tmrUpdateUserOnLine_Timer() {
+    int step = 1;
+    try {
+        tmrUpdateUserOnLine->stop();
+        step = 2;
+        if (g_intOnLineTicks <= kTicksPerPoll || g_blnLogOffPending) {
+            // Counting stops short of the 16-bit limit; a sign-off never re-arms the timer anyway.
+            if (g_intOnLineTicks < std::numeric_limits<qint16>::max()) ++g_intOnLineTicks;
+        } else {
+            step = 3;
+            g_strMsgToSend = QStringLiteral("1") + wire::kSep + vb::Tag(*txtEmail) + wire::kSep + txtEmail->text();
+            if (!g_strAltServerBase.isEmpty()) {
+                step = 4;
+                fnUseAlternateSRV();
+            } else {
+                step = 5;
+                chatSocket().Connect(g_strServerIP, vb::CLng(g_strServerPort));
+            }
+            step = 6;
+            g_intOnLineTicks = 1;
+        }
+        step = 7;
+        if (!g_blnLogOffPending) tmrUpdateUserOnLine->start();
+    } catch (const std::exception& error) {
+        logCaught(stepText("tmrUpdateUserOnLine_Timer", step), error);
+        if (!g_blnLogOffPending) trySkip({}, [this] { tmrUpdateUserOnLine->start(); });
+    }
+}
+
+void frmMain::LstUsers_ColumnClick(int ColumnHeaderIndex) {
+    const auto order =
+        LstUsers->sortOrder() == vb::ListView::Ascending ? vb::ListView::Descending : vb::ListView::Ascending;
+    LstUsers->setSortOrder(order);
+    LstUsers->setSortKey(ColumnHeaderIndex - 1);
+    LstUsers->setSorted(true);
+}
+
+void frmMain::LstUsers_ItemClick(vb::ListItem* Item) {
+    if (Item) Item->setSelected(true);
+    cmdConnect->setEnabled(true);
+    cmdTerminate->setEnabled(false);
+    fraSend->setEnabled(true);
+    fraReceive->setEnabled(true);
+    if (!tmrServerCall->isActive()) tmrServerCall->start();
+}
+
 void frmMain::cmdManageContacts_Click() {}

@@ -1,0 +1,31 @@
+#pragma once
+// The two settings files beside the executable, both scrambled with the fixed key:
+//   RTC_Chat.kvo    server address, port, user ID and e-mail address, joined by "Ô"
+//   ColloqChat.kvo  the web-site lines the chat server sends in reply 2005
+// A file is replaced by writing the new content to a temporary file in the same folder and
+// renaming it over the old one, so a crash or a full disk leaves the old file as it was.
+#include <QString>
+
+namespace basMain {
+
+QString serverAddressFilePath();
+QString userSettingsFilePath();
+
+// Writes RTC_Chat.kvo with the four fields. Raises a vb::VbError (75 "Path/File access error",
+// 61 "Disk full") when the file cannot be written; the old file is then left untouched.
+void writeServerAddressFile(const QString& serverIp, const QString& serverPort, const QString& userId,
+                            const QString& email);
+
+// Stores the site lines of a reply 2005 (the whole reply text, code included) in ColloqChat.kvo
+// unless the file already holds exactly that content (compared by MD5 digest). A reply without
+// any line leaves the file alone. Returns whether the file was written; raises as above, and
+// passes on the digest errors of basMD5.
+bool writeUserSettingsFile(const QString& reply);
+
+// Reads ColloqChat.kvo into g_arrRedirectSites (type "0"), g_arrWanIPSites ("1") and
+// g_arrAltServerSites ("2"), rows in file order; lines of other types are ignored. The three
+// tables are first emptied to one empty row, so a missing file leaves them so. Raises 75 when
+// the file exists but cannot be read.
+void loadSiteTables();
+
+} // namespace basMain
