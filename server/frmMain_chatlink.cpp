@@ -192,4 +192,3 @@ void frmMain::LstUsers_ItemClick(vb::ListItem* Item) {
     if (!tmrServerCall->isActive()) tmrServerCall->start();
 }
 
-void frmMain::cmdManageContacts_Click() {}
