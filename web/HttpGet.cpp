@@ -1,0 +1,224 @@
+#include "web/HttpGet.h"
+
+#include "app/ErrorLog.h"
+#include "app/basMain.h"
+#include "app/frmMain.h"
+#include "platform/vb.h"
+#include "platform/win32.h"
+#include "server/KVOSocket.h"
+
+#include <QStringList>
+
+using namespace basMain;
+
+namespace web {
+
+QString escapeBlanks(const QString& page) {
+    QString escaped = page;
+    escaped.replace(QLatin1Char(' '), QStringLiteral("%20"));
+    return escaped;
+}
+
+QString buildWebRequest(const QString& host, const QString& page) {
+    const QString crlf = QStringLiteral("\r\n");
+    // Text files are asked for with one slash; the site pages have always been asked for with
+    // two, and the sites answer that form.
+    const QString requestLine =
+        (page.endsWith(QLatin1String(".txt")) ? QStringLiteral("GET /") : QStringLiteral("GET //")) + page +
+        QStringLiteral(" HTTP/1.1");
+    return requestLine + crlf + QStringLiteral("Host: ") + host + QStringLiteral(":80") + crlf +
+           QStringLiteral("Connection: Close") + crlf + crlf;
+}
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+
+// Walks a chunked body from `pos`: true once the last chunk and the trailer have arrived.
+bool chunkedBodyComplete(const QString& reply, qsizetype pos) {
+    for (;;) {
+        const qsizetype lineEnd = reply.indexOf(kCrLf, pos);
+        if (lineEnd < 0) return false;
+        QString sizeText = reply.mid(pos, lineEnd - pos);
+        if (const qsizetype extension = sizeText.indexOf(QLatin1Char(';')); extension >= 0)
+            sizeText.truncate(extension);
+        bool ok = false;
+        const qint64 size = sizeText.trimmed().toLongLong(&ok, 16);
+        if (!ok || size < 0) return false; // not chunked after all: the close ends it
+        pos = lineEnd + 2;
+        if (size == 0) {
+            for (;;) { // trailer lines up to the empty line
+                const qsizetype trailerEnd = reply.indexOf(kCrLf, pos);
+                if (trailerEnd < 0) return false;
+                if (trailerEnd == pos) return true;
+                pos = trailerEnd + 2;
+            }
+        }
+        if (size > reply.size() - pos - 2) return false;
+        pos += size + 2;
+    }
+}
+
+} // namespace
+
+bool webReplyComplete(const QString& reply) {
+    const qsizetype headerEnd = reply.indexOf(QStringLiteral("\r\n\r\n"));
+    if (headerEnd < 0) return false;
+    const qsizetype bodyStart = headerEnd + 4;
+    const QStringList lines = reply.left(headerEnd).split(kCrLf);
+
+    const QStringList status = lines.first().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (status.size() >= 2 && (status[1] == QLatin1String("204") || status[1] == QLatin1String("304"))) return true;
+
+    bool chunked = false;
+    qint64 contentLength = -1;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype colon = lines[i].indexOf(QLatin1Char(':'));
+        if (colon <= 0) continue;
+        const QString name = lines[i].left(colon).trimmed();
+        const QString value = lines[i].mid(colon + 1).trimmed();
+        if (name.compare(QLatin1String("Transfer-Encoding"), Qt::CaseInsensitive) == 0 &&
+            value.endsWith(QLatin1String("chunked"), Qt::CaseInsensitive)) {
+            chunked = true;
+        } else if (name.compare(QLatin1String("Content-Length"), Qt::CaseInsensitive) == 0) {
+            bool ok = false;
+            const qint64 length = value.toLongLong(&ok);
+            // Two different lengths, or one that is no number, frame nothing: the close ends it.
+            if (!ok || length < 0 || (contentLength >= 0 && contentLength != length)) return false;
+            contentLength = length;
+        }
+    }
+    if (chunked) return chunkedBodyComplete(reply, bodyStart);
+    if (contentLength >= 0) return reply.size() - bodyStart >= contentLength;
+    return false;
+}
+
+} // namespace web
+
+namespace {
+
+// A request runs; set from its start to its end, across nested requests.
+bool s_requestInFlight = false;
+
+KVOSocket& webSocket() {
+    frmMain* window = frmMain::instance();
+    if (!window || !window->oMySocketWeb) vb::raise(vb::kErrObjectNotSet);
+    return *window->oMySocketWeb;
+}
+
+void sleepThenEvents(unsigned milliseconds) {
+    win32::Sleep(milliseconds);
+    vb::DoEvents();
+}
+
+// One request from building its text to closing its connection.
+bool runRequest(QString& strHost, const QString& strServerAddress, QString& strPage) {
+    int mark = 1;
+    int counter = 1;
+
+    // Runs one statement under the routine's trap: early failures are retried after a pause, a
+    // failing close is passed over, anything else is logged and sends the routine to its close.
+    auto statement = [&](auto&& body) -> bool {
+        for (;;) {
+            try {
+                body();
+                return true;
+            } catch (const std::exception& error) {
+                if (mark < 100 && counter < 50) {
+                    vb::DoEvents();
+                    win32::Sleep(100);
+                    ++counter;
+                    continue;
+                }
+                if (mark == 5555) {
+                    sleepThenEvents(20);
+                    return true;
+                }
+                logCaught(QStringLiteral("*** fnGetDataFromWEB[") + QString::number(mark) + QStringLiteral("] Wait: ") +
+                              QString::number(counter * 100) + QStringLiteral(" Seconds *** "),
+                          error);
+                return false;
+            }
+        }
+    };
+
+    bool going = statement([] {
+        g_blnWebWaiting = true;
+        g_strWebReply.clear();
+        web::g_blnWebConnectionFailed = false;
+    });
+    if (going) going = statement([&] { strPage = web::escapeBlanks(strPage); });
+    if (going) going = statement([&] { g_strWebRequest = web::buildWebRequest(strHost, strPage); });
+    if (going) going = statement([] { g_lngWebSocketHandle = 0; });
+    mark = 5;
+    if (going) going = statement([&] { webSocket().Connect(strServerAddress, 80); });
+    if (going) going = statement([] { sleepThenEvents(10); });
+
+    counter = 1;
+    mark = 10;
+    // The handlers end the wait once the reply is whole (the server closed the connection, or
+    // the announced body is in); otherwise it runs out after the last pass.
+    while (going && g_blnWebWaiting) {
+        ++counter;
+        going = statement([] { vb::DoEvents(); });
+        if (going) going = statement([] { win32::Sleep(10); });
+        if (counter > web::kWaitPasses) break;
+    }
+    if (going) going = statement([] { sleepThenEvents(10); });
+
+    bool result = false;
+    if (going) {
+        strHost = g_strWebReply;
+        result = true;
+    } else {
+        strHost.clear();
+    }
+
+    mark = 5555;
+    statement([] {
+        if (g_lngWebSocketHandle > 0) webSocket().CloseSocket(g_lngWebSocketHandle);
+    });
+    g_lngWebSocketHandle = 0;
+    g_blnWebWaiting = false;
+    return result;
+}
+
+} // namespace
+
+namespace basMain {
+
+bool fnGetDataFromWEB(QString& strHost, const QString& strServerAddress, QString& strPage) {
+    if (!s_requestInFlight) {
+        s_requestInFlight = true;
+        const bool result = runRequest(strHost, strServerAddress, strPage);
+        s_requestInFlight = false;
+        return result;
+    }
+
+    // Started by an event handler while another request waits further down the call stack. The
+    // socket carries one connection and the variables one request, so this one waits its turn:
+    // until the other one's reply is whole or its connection has failed. Then it keeps the
+    // other one's reply aside, runs, and puts it back; the other request finds its wait over.
+    for (int passes = 1; g_blnWebWaiting && !web::g_blnWebConnectionFailed && passes <= web::kWaitPasses; ++passes) {
+        vb::DoEvents();
+        win32::Sleep(10);
+    }
+    if (g_blnWebWaiting && !web::g_blnWebConnectionFailed) {
+        strHost.clear(); // its turn did not come: no request, no reply
+        return false;
+    }
+
+    const QString reply = g_strWebReply;
+    const QString request = g_strWebRequest;
+    const qint32 handle = g_lngWebSocketHandle;
+    const bool failed = web::g_blnWebConnectionFailed;
+    const bool result = runRequest(strHost, strServerAddress, strPage);
+    g_strWebReply = reply;
+    g_strWebRequest = request;
+    g_lngWebSocketHandle = handle; // closing it later is harmless once a newer connection replaced it
+    web::g_blnWebConnectionFailed = failed;
+    g_blnWebWaiting = false;
+    return result;
+}
+
+} // namespace basMain

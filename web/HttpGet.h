@@ -1,0 +1,46 @@
+#pragma once
+// The hand-built HTTP GET over the main window's web socket. One request at a time: the routine
+// and the four oMySocketWeb handlers share the variables below.
+#include <QString>
+
+namespace basMain {
+
+// Handle of the open web connection, 0 = none.
+inline qint32 g_lngWebSocketHandle = 0;
+// Text received for the current request.
+inline QString g_strWebReply;
+// The full request text, sent once connected.
+inline QString g_strWebRequest;
+
+// Fetches one page from port 80 of strServerAddress. On entry strHost is the name for the Host
+// line; on return it holds the whole reply ("" when nothing arrived). Every blank of strPage is
+// rewritten to "%20" in place. True when the wait ended without an error, also when nothing
+// arrived within about 7 seconds; false when an error escaped the retries or when another request
+// still waited when the wait for its turn ran out.
+bool fnGetDataFromWEB(QString& strHost, const QString& strServerAddress, QString& strPage);
+
+} // namespace basMain
+
+namespace web {
+
+// Number of 10 ms passes a request waits for its reply.
+inline constexpr int kWaitPasses = 700;
+
+// Set by the error handler when the connection of the waiting request failed: nothing more can
+// arrive for it, so a request waiting for its turn may go ahead.
+inline bool g_blnWebConnectionFailed = false;
+
+// The page with every blank written as "%20".
+QString escapeBlanks(const QString& page);
+
+// The request text for a page whose blanks are already escaped: "GET /" for a name ending in
+// exactly ".txt", "GET //" for every other page, then the Host line with ":80", "Connection:
+// Close" and the empty line. No other header.
+QString buildWebRequest(const QString& host, const QString& page);
+
+// True when the text collected so far is a whole HTTP reply: its headers are complete and either
+// its Content-Length body is in, its chunked body has ended, or its status carries no body.
+// A reply framed by neither ends when the server closes the connection.
+bool webReplyComplete(const QString& reply);
+
+} // namespace web

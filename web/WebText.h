@@ -1,0 +1,43 @@
+#pragma once
+// What the web lookups read out of a raw reply: the marked values and the date stamps. Plain
+// functions over text; all marker searches are case-sensitive and find the first occurrence.
+#include <QString>
+#include <optional>
+
+namespace web {
+
+inline const QString kLookStart = QStringLiteral("StartLookWANIP =");
+inline const QString kLookEnd = QStringLiteral("EndLookWANIP");
+inline const QString kChatStart = QStringLiteral("StartClientChatWANIP =");
+inline const QString kChatEnd = QStringLiteral("EndClientChatWANIP");
+
+// The text without leading and trailing blanks (spaces only, as Trim does).
+QString trimBlanks(const QString& text);
+
+// The value of a WAN-address page (infoip.asp, the WAN-address sites): the text after
+// "StartLookWANIP =" up to "EndLookWANIP", trimmed. Nothing when either marker is missing.
+std::optional<QString> lookWanValue(const QString& reply);
+
+// The value of ClientChatIP.aspx: the text from the 23rd character after the start of
+// "StartClientChatWANIP =" (the marker and the one blank after it) up to "EndClientChatWANIP",
+// trimmed. Nothing when either marker is missing.
+std::optional<QString> clientChatValue(const QString& reply);
+
+// A redirect site's answer: the chat server's address between the markers and the date stamp
+// after the end marker.
+struct RedirectAnswer {
+    QString address;
+    qint32 stamp = 0;
+};
+std::optional<RedirectAnswer> redirectAnswer(const QString& reply);
+
+// The date stamp at the start of a text: leading blanks skipped, read as far as a number goes,
+// rounded to a whole number. 0 when no number follows or the number is beyond 32 bits (such a
+// stamp names no date and is never taken).
+qint32 dateStampValue(const QString& text);
+
+// A date stamp in year-first order, so that a later date is a larger number: mmddyyyy becomes
+// yyyymmdd, mddyyyy yyyy0mdd and mdyyyy yyyy0m0d.
+QString yearFirstStamp(qint32 stamp);
+
+} // namespace web
