@@ -145,6 +145,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    friend struct FrmMainCallAccess; // tests of the call engine reach its private set-up
     void buildLayout();
     void connectHandlers();
     void attachSockets();

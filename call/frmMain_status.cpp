@@ -1,1 +1,4 @@
-// placeholder, filled in by its owner
+// Registration and operation events of the main window.
+#include "app/frmMain.h"
+
+void frmMain::Receive_Event(long& /*RTCEvent*/, const std::shared_ptr<rtc::IRTCEvent>& /*pEvent*/) {}

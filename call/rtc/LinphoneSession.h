@@ -1,0 +1,65 @@
+#pragma once
+// A session of the liblinphone engine: one SIP call, placed by AddParticipant or received.
+// It turns liblinphone's call states into the session states the program knows, each reported
+// once and in order (outgoing: INPROGRESS, CONNECTED, DISCONNECTED; incoming: INCOMING,
+// ANSWERING, CONNECTED, DISCONNECTED; HOLD and REFER in between), and reports the media
+// streams that start and stop.
+#include "call/rtc/Rtc.h"
+
+#include <QList>
+#include <memory>
+#include <string>
+
+namespace linphone {
+class Call;
+}
+
+namespace rtc {
+
+class LinphoneEngine;
+
+class LinphoneSession final : public IRTCSession2, public std::enable_shared_from_this<LinphoneSession> {
+public:
+    explicit LinphoneSession(std::weak_ptr<LinphoneEngine> engine);
+    ~LinphoneSession() override;
+
+    // IRTCSession2
+    std::shared_ptr<IRTCParticipant> AddParticipant(const QString& address, const QString& name) override;
+    void RemoveParticipant(const std::shared_ptr<IRTCParticipant>& participant) override;
+    void Answer() override;
+    void Terminate(long reason) override;
+    long get_State() const override { return m_state; }
+    std::shared_ptr<IRTCClient2> get_Client() const override;
+    std::shared_ptr<IRTCCollection> get_Participants() const override;
+
+    // ---- For the engine ----
+    // Binds the session to its call; an incoming call brings its caller as the participant.
+    void attach(const std::shared_ptr<linphone::Call>& call, bool incoming);
+    const std::shared_ptr<linphone::Call>& call() const { return m_call; }
+    // A new liblinphone state of the call (a linphone::Call::State value).
+    void onCallState(int linphoneState, const std::string& message);
+    // Ends the session without a word to the peer (the engine is shutting down).
+    void abandon();
+    // The media bits whose streams run now.
+    long activeMedia() const { return m_activeMedia; }
+    // Maps a termination reason to what liblinphone sends for an unanswered incoming call.
+    static int declineReasonFor(long reason);
+
+private:
+    std::shared_ptr<LinphoneEngine> engine() const;
+    void report(long state, long statusCode = 0, const QString& statusText = {});
+    // Compares the running streams with what was reported and reports the difference.
+    void reportMedia(long reason);
+    void stopAllMedia(long reason);
+    long runningMedia() const;
+
+    std::weak_ptr<LinphoneEngine> m_engine;
+    std::shared_ptr<linphone::Call> m_call;
+    long m_state = RTCSS_IDLE;
+    bool m_incoming = false;
+    bool m_onHold = false;
+    long m_activeMedia = 0;
+    QList<std::shared_ptr<IRTCParticipant>> m_participants;
+};
+
+} // namespace rtc
