@@ -1,0 +1,111 @@
+#pragma once
+// What the server answers to each request, over a Storage. No sockets here: the listeners hand
+// in parsed requests and the caller's network address, and write back what comes out.
+#include "chatserver/RequestParser.h"
+#include "chatserver/Storage.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+
+namespace chatserver {
+
+// One web site of the lists sent with the sign-off reply: record type 0 (redirect site), 1
+// (WAN-address site) or 2 (alternate-server site), and its four values.
+struct SiteRecord {
+    int type = 0;
+    QString address;
+    QString host;
+    QString page;
+    QString extra;
+};
+
+struct ChatSettings {
+    QString publicAddress = QStringLiteral("127.0.0.1");
+    QString publicPort = QStringLiteral("19991");
+    qint64 presenceTimeoutMs = 340'000; // two poll periods of about 155 s and a margin
+    QList<SiteRecord> sites;
+    int maxContacts = 500;
+};
+
+// Epoch milliseconds; tests move it by hand.
+using Clock = std::function<qint64()>;
+Clock systemClock();
+
+// Reply codes the server uses.
+namespace code {
+inline const QString kRegistered = QStringLiteral("3");
+inline const QString kRegistrationRefused = QStringLiteral("1985");
+inline const QString kRefused = QStringLiteral("1957");
+} // namespace code
+
+class ChatService {
+public:
+    ChatService(Storage& storage, ChatSettings settings, Clock clock = systemClock());
+
+    struct Outcome {
+        std::optional<QString> reply; // unframed payload; nullopt = close without answering
+        QString note;                 // a few words for the exchange's log line
+    };
+
+    Outcome handle(const ChatRequest& request, const QString& peer);
+    // The answer to a request that was recognised but could not be read (code known).
+    Outcome refuseMalformed(const QString& code) const;
+
+    // The alternate server's poll: the caller's contacts as dated records, and the caller marked
+    // on line at `callAddress`. nullopt when the request is refused.
+    struct DatedRecords {
+        QList<QStringList> records; // six fields each
+    };
+    std::optional<DatedRecords> alternatePoll(const QString& idText, const QString& callAddress, const QString& peer,
+                                              QString* note);
+    // The alternate server's sign-off; false when refused.
+    bool alternateSignOff(const QString& idText, const QString& peer, QString* note);
+
+    // The sign-off reply: code 2005 and one settings line per site.
+    QString signOffReply() const;
+    // Forgets what it knows about pending notices and moves, so the next poll looks again.
+    void refreshOperatorState();
+
+    const ChatSettings& settings() const { return m_settings; }
+    void setSettings(ChatSettings settings) { m_settings = std::move(settings); }
+
+    // Limits on what registration accepts.
+    static constexpr int kMaxEmail = 254;
+    static constexpr int kMaxDisplayName = 64;
+    static constexpr int kMaxName = 256;
+    static constexpr int kMaxAddress = 128;
+
+private:
+    Outcome registerUser(const ChatRequest& request, const QString& peer);
+    Outcome logIn(const ChatRequest& request, const QString& peer);
+    Outcome addContact(const ChatRequest& request, const QString& peer);
+    Outcome removeContact(const ChatRequest& request, const QString& peer);
+    Outcome signOff(const ChatRequest& request, const QString& peer, const QString& replyCode);
+
+    // The user named by an ID-only request, provided it comes from the address that last logged
+    // in as that user; otherwise the refusal to send.
+    std::optional<UserRecord> ownerFromPeer(const QString& idText, const QString& peer, Outcome* refusal);
+    bool isOnLine(const UserRecord& user, qint64 nowMs) const;
+    QStringList record(const UserRecord& user, qint64 nowMs) const;
+    bool mayHavePending(qint64 userId);
+
+    Storage& m_storage;
+    ChatSettings m_settings;
+    Clock m_clock;
+    // Users known to have nothing pending at operator generation m_generation.
+    qint64 m_generation = -1;
+    QElapsedTimer m_generationAge;
+    QHash<qint64, bool> m_quietUsers;
+};
+
+// Checks shared by the chat and web paths.
+std::optional<qint64> parseUserId(const QString& text);
+bool isAcceptableAddress(const QString& address);
+QString normalisedEmail(const QString& email);
+bool isAcceptableEmail(const QString& email);
+
+} // namespace chatserver

@@ -1,0 +1,59 @@
+#pragma once
+// The server's configuration: built-in defaults, then a configuration file, then command-line
+// options, each overriding the one before. Nothing is required: with no file and no options the
+// server keeps its store in its data folder and listens on 127.0.0.1.
+#include "chatserver/ChatService.h"
+#include "chatserver/Listeners.h"
+#include "chatserver/WebPages.h"
+
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace chatserver {
+
+struct ServerConfig {
+    enum class Command { Serve, Notice, Move, Help, Version };
+    Command command = Command::Serve;
+
+    QHostAddress chatAddress = QHostAddress::LocalHost;
+    quint16 chatPort = 19991;
+    bool webEnabled = true;
+    bool webExplicit = false; // named by the user: failing to listen is then an error
+    QHostAddress webAddress = QHostAddress::LocalHost;
+    quint16 webPort = 80;
+
+    QString publicAddress; // empty: derived from the chat address
+    QString publicPort;    // empty: the chat port
+    QString dataDir;       // empty: the standard data folder (or ./data)
+    QString store;         // empty: SQLite in the data folder
+    QList<SiteRecord> sites;
+    bool sitesConfigured = false;
+    WebSettings web;
+    qint64 presenceTimeoutMs = 340'000;
+    int maxContacts = 500;
+    ListenerLimits limits;
+    QString logLevel = QStringLiteral("info");
+
+    // Operator commands.
+    QString noticeTo; // a user ID or "all"
+    QString noticeText;
+    QString noticeTitle;
+    QString moveAddress;
+    QString movePort;
+};
+
+// Reads the command line (program name first) and the configuration file it names. On a bad
+// value: nullopt and a message naming the option or file line.
+std::optional<ServerConfig> parseServerConfig(const QStringList& arguments, QString* error);
+// Applies "key = value" lines of a configuration file to `config`.
+bool applyConfigText(const QString& text, const QString& fileName, ServerConfig& config, QString* error);
+
+QString usageText();
+
+// The folder for the store when none is named: the standard application data folder when it
+// can be created, otherwise ./data.
+QString defaultDataDir();
+
+} // namespace chatserver

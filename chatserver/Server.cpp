@@ -1,0 +1,95 @@
+#include "chatserver/Server.h"
+
+#include "chatserver/Logging.h"
+
+#include <QDir>
+#include <QNetworkInterface>
+
+namespace chatserver {
+
+std::optional<StoreLocation> storeLocationOf(const ServerConfig& config, QString* error) {
+    if (!config.store.isEmpty()) return StoreLocation::parse(config.store, error);
+    const QString folder = config.dataDir.isEmpty() ? defaultDataDir() : config.dataDir;
+    return StoreLocation::parse(QStringLiteral("sqlite:") + QDir(folder).filePath(QStringLiteral("colloqchat.sqlite")),
+                                error);
+}
+
+QString derivePublicAddress(const ServerConfig& config) {
+    if (!config.publicAddress.isEmpty()) return config.publicAddress;
+    const QHostAddress& chat = config.chatAddress;
+    const bool any = chat == QHostAddress::Any || chat == QHostAddress::AnyIPv4 || chat == QHostAddress::AnyIPv6;
+    if (!any) return TcpListener::peerText(chat);
+    for (const QHostAddress& address : QNetworkInterface::allAddresses())
+        if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback()) return address.toString();
+    return QStringLiteral("127.0.0.1");
+}
+
+ChatServer::ChatServer(ServerConfig config, Clock clock, QObject* parent)
+    : QObject(parent), m_config(std::move(config)), m_clock(std::move(clock)) {}
+
+ChatServer::~ChatServer() {
+    stop();
+}
+
+bool ChatServer::start(QString* error) {
+    const std::optional<StoreLocation> location = storeLocationOf(m_config, error);
+    if (!location) return false;
+    m_storeDescription = location->describe();
+    try {
+        m_storage = openStorage(*location);
+    } catch (const StorageError& failure) {
+        if (error) *error = QStringLiteral("store %1: %2").arg(m_storeDescription, QString::fromUtf8(failure.what()));
+        return false;
+    }
+
+    ChatSettings settings;
+    settings.presenceTimeoutMs = m_config.presenceTimeoutMs;
+    settings.maxContacts = m_config.maxContacts;
+    m_service = std::make_unique<ChatService>(*m_storage, settings, m_clock);
+    m_pages = std::make_unique<WebPages>(*m_service, m_config.web);
+
+    m_chat = new ChatListener(*m_service, m_config.limits, this);
+    if (!m_chat->listen(m_config.chatAddress, m_config.chatPort, error)) return false;
+
+    if (m_config.webEnabled) {
+        m_web = new WebListener(*m_pages, m_config.limits, this);
+        QString problem;
+        if (!m_web->listen(m_config.webAddress, m_config.webPort, &problem)) {
+            delete m_web;
+            m_web = nullptr;
+            if (m_config.webExplicit) {
+                if (error) *error = problem;
+                return false;
+            }
+            m_webWarning = problem + QStringLiteral(" - the web pages are not served (port 80 needs root or "
+                                                    "CAP_NET_BIND_SERVICE; --web-listen ADDRESS:PORT picks another, "
+                                                    "--web-listen off silences this)");
+        }
+    }
+
+    settings.publicAddress = derivePublicAddress(m_config);
+    settings.publicPort = m_config.publicPort.isEmpty() ? QString::number(m_chat->port()) : m_config.publicPort;
+    if (m_config.sitesConfigured) {
+        settings.sites = m_config.sites;
+    } else if (m_web && m_web->port() == 80) {
+        // Clients fetch pages from port 80 only, so sites pointing at us help only there.
+        settings.sites = {{0, settings.publicAddress, settings.publicAddress, m_config.web.redirectPage, QString()},
+                          {1, settings.publicAddress, settings.publicAddress, QStringLiteral("infoip.asp"), QString()}};
+    }
+    m_service->setSettings(settings);
+    return true;
+}
+
+void ChatServer::stop() {
+    if (m_chat) m_chat->close();
+    if (m_web) m_web->close();
+    delete m_chat;
+    delete m_web;
+    m_chat = nullptr;
+    m_web = nullptr;
+    m_pages.reset();
+    m_service.reset();
+    m_storage.reset();
+}
+
+} // namespace chatserver

@@ -1,0 +1,56 @@
+#pragma once
+// One running server: the store, the protocol, the pages and both listeners, put together from a
+// ServerConfig. main() runs one; tests run them in-process on loopback addresses.
+#include "chatserver/ChatService.h"
+#include "chatserver/Config.h"
+#include "chatserver/Listeners.h"
+#include "chatserver/Storage.h"
+#include "chatserver/WebPages.h"
+
+#include <QObject>
+#include <memory>
+
+namespace chatserver {
+
+class ChatServer : public QObject {
+    Q_OBJECT
+public:
+    explicit ChatServer(ServerConfig config, Clock clock = systemClock(), QObject* parent = nullptr);
+    ~ChatServer() override;
+
+    // Opens the store and starts listening; false and a message when it cannot. A web address
+    // that was not asked for explicitly and cannot be listened on only costs the web pages.
+    bool start(QString* error);
+    void stop();
+
+    const ServerConfig& config() const { return m_config; }
+    Storage& storage() { return *m_storage; }
+    ChatService& service() { return *m_service; }
+    ChatListener* chatListener() { return m_chat; }
+    WebListener* webListener() { return m_web; } // null when the pages are not served
+    QString storeDescription() const { return m_storeDescription; }
+    // Why the pages are not served, when they were not asked for but could not be either.
+    QString webWarning() const { return m_webWarning; }
+
+private:
+    ServerConfig m_config;
+    Clock m_clock;
+    std::unique_ptr<Storage> m_storage;
+    std::unique_ptr<ChatService> m_service;
+    std::unique_ptr<WebPages> m_pages;
+    ChatListener* m_chat = nullptr;
+    WebListener* m_web = nullptr;
+    QString m_storeDescription;
+    QString m_webWarning;
+};
+
+// Where the store is: the configured one, or SQLite in the data folder.
+std::optional<StoreLocation> storeLocationOf(const ServerConfig& config, QString* error);
+// The address clients are told: the configured one, or the chat address when it is a specific
+// one, or this machine's first non-loopback IPv4 address.
+QString derivePublicAddress(const ServerConfig& config);
+
+// The whole program: commands, configuration, signals. Returns the exit code.
+int runServerMain(const QStringList& arguments);
+
+} // namespace chatserver

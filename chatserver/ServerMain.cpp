@@ -1,0 +1,170 @@
+// The program around ChatServer: commands, messages, signals.
+#include "chatserver/Logging.h"
+#include "chatserver/Server.h"
+#include "wire/Codepage.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace chatserver {
+
+namespace {
+
+int g_signalFds[2] = {-1, -1};
+
+extern "C" void onTerminationSignal(int) {
+    const char byte = 1;
+    // Nothing else is safe here; the event loop reads the byte and shuts down in order.
+    [[maybe_unused]] const ssize_t written = ::write(g_signalFds[0], &byte, 1);
+}
+
+void say(FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toLocal8Bit() + '\n';
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+int complain(const QString& text) {
+    say(stderr, QStringLiteral("colloqchat-server: ") + text);
+    return 2;
+}
+
+// Text that can cross the wire unchanged: representable in the code page, no separator.
+bool isWireSafe(const QString& text) {
+    return !text.contains(QChar(0x00D4)) && wire::fromCp1252(wire::toCp1252(text)) == text;
+}
+
+std::unique_ptr<Storage> openConfiguredStore(const ServerConfig& config, QString* error) {
+    const std::optional<StoreLocation> location = storeLocationOf(config, error);
+    if (!location) return nullptr;
+    try {
+        return openStorage(*location);
+    } catch (const StorageError& failure) {
+        *error = QStringLiteral("store %1: %2").arg(location->describe(), QString::fromUtf8(failure.what()));
+        return nullptr;
+    }
+}
+
+int queueNotice(const ServerConfig& config) {
+    if (config.noticeTo.isEmpty() || config.noticeText.isEmpty())
+        return complain(QStringLiteral("notice needs --to ID|all and --text TEXT"));
+    const QString title = config.noticeTitle.isEmpty() ? QStringLiteral("ColloqChat") : config.noticeTitle;
+    if (!isWireSafe(config.noticeText) || !isWireSafe(title))
+        return complain(QStringLiteral("the notice may only hold Windows-1252 characters other than \"\u00D4\""));
+    std::optional<qint64> target;
+    if (config.noticeTo != QLatin1String("all")) {
+        target = parseUserId(config.noticeTo);
+        if (!target) return complain(QStringLiteral("--to takes a user ID or all, not \"%1\"").arg(config.noticeTo));
+    }
+    QString error;
+    const std::unique_ptr<Storage> storage = openConfiguredStore(config, &error);
+    if (!storage) return complain(error);
+    try {
+        if (target && !storage->findUser(*target))
+            return complain(QStringLiteral("no user has the ID %1").arg(*target));
+        const qint64 id = storage->queueNotice(target, config.noticeText, title, QDateTime::currentMSecsSinceEpoch());
+        say(stdout, QStringLiteral("notice %1 queued for %2")
+                        .arg(id)
+                        .arg(target ? QString::number(*target) : QStringLiteral("all users")));
+    } catch (const StorageError& failure) {
+        return complain(QString::fromUtf8(failure.what()));
+    }
+    return 0;
+}
+
+int announceMove(const ServerConfig& config) {
+    const QString port = config.movePort.isEmpty() ? QStringLiteral("19991") : config.movePort;
+    bool portOk = false;
+    const uint portValue = port.toUInt(&portOk);
+    if (config.moveAddress.isEmpty() || !isAcceptableAddress(config.moveAddress))
+        return complain(QStringLiteral("move needs --address with the new address"));
+    if (!portOk || portValue == 0 || portValue > 65535)
+        return complain(QStringLiteral("\"%1\" is not a port").arg(port));
+    QString error;
+    const std::unique_ptr<Storage> storage = openConfiguredStore(config, &error);
+    if (!storage) return complain(error);
+    try {
+        const qint64 id =
+            storage->announceMove(config.moveAddress, QString::number(portValue), QDateTime::currentMSecsSinceEpoch());
+        say(stdout, QStringLiteral("move %1 announced: %2 port %3").arg(id).arg(config.moveAddress).arg(portValue));
+    } catch (const StorageError& failure) {
+        return complain(QString::fromUtf8(failure.what()));
+    }
+    return 0;
+}
+
+int serve(const ServerConfig& config) {
+    ChatServer server(config);
+    QString error;
+    if (!server.start(&error)) return complain(error);
+    if (!server.webWarning().isEmpty()) qCWarning(lcServer).noquote() << server.webWarning();
+
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalFds) != 0) return complain(QStringLiteral("socketpair failed"));
+    QSocketNotifier notifier(g_signalFds[1], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, &notifier, [] {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t got = ::read(g_signalFds[1], &byte, 1);
+        QCoreApplication::quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    const ChatSettings& settings = server.service().settings();
+    qCInfo(lcServer).noquote() << "chat on"
+                               << server.chatListener()->address().toString() + QLatin1Char(':') +
+                                      QString::number(server.chatListener()->port());
+    if (server.webListener())
+        qCInfo(lcServer).noquote() << "web pages on"
+                                   << server.webListener()->address().toString() + QLatin1Char(':') +
+                                          QString::number(server.webListener()->port());
+    qCInfo(lcServer).noquote() << "clients are told" << settings.publicAddress + QLatin1Char(':') + settings.publicPort
+                               << "- store:" << server.storeDescription();
+    say(stdout, QStringLiteral("ready"));
+
+    const int code = QCoreApplication::exec();
+    qCInfo(lcServer) << "shutting down";
+    server.stop();
+    ::close(g_signalFds[0]);
+    ::close(g_signalFds[1]);
+    return code;
+}
+
+} // namespace
+
+int runServerMain(const QStringList& arguments) {
+    QString error;
+    const std::optional<ServerConfig> config = parseServerConfig(arguments, &error);
+    if (!config) return complain(error + QStringLiteral(" (--help lists the options)"));
+    setLogLevel(config->logLevel);
+    try {
+        switch (config->command) {
+        case ServerConfig::Command::Help:
+            say(stdout, usageText());
+            return 0;
+        case ServerConfig::Command::Version:
+            say(stdout, QStringLiteral("colloqchat-server ") + QCoreApplication::applicationVersion());
+            return 0;
+        case ServerConfig::Command::Notice:
+            return queueNotice(*config);
+        case ServerConfig::Command::Move:
+            return announceMove(*config);
+        case ServerConfig::Command::Serve:
+            return serve(*config);
+        }
+    } catch (const std::exception& failure) {
+        return complain(QString::fromUtf8(failure.what()));
+    }
+    return 0;
+}
+
+} // namespace chatserver

@@ -1,0 +1,326 @@
+#include "chatserver/SqlStorage.h"
+
+#include <QSqlError>
+#include <QSqlRecord>
+#include <atomic>
+
+namespace chatserver {
+
+namespace {
+
+QString nextConnectionName() {
+    static std::atomic<int> counter{0};
+    return QStringLiteral("colloq-store-%1").arg(++counter);
+}
+
+const QString kUserColumns =
+    QStringLiteral("u.id, u.email, u.display_name, u.address, u.online, u.last_seen_ms, u.created_ms, u.login_peer");
+
+} // namespace
+
+QString SqlStorage::sqlFor(Stmt stmt) {
+    switch (stmt) {
+    case Stmt::Register:
+        return QStringLiteral("INSERT INTO users (email, display_name, user_name, computer_name, created_ms, address, "
+                              "online, last_seen_ms, login_peer) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) "
+                              "ON CONFLICT (email) DO NOTHING RETURNING id");
+    case Stmt::FindUser:
+        return QStringLiteral("SELECT ") + kUserColumns + QStringLiteral(" FROM users u WHERE u.id = ?");
+    case Stmt::FindUserByEmail:
+        return QStringLiteral("SELECT ") + kUserColumns + QStringLiteral(" FROM users u WHERE u.email = ?");
+    case Stmt::MarkOnlineWithPeer:
+        return QStringLiteral(
+            "UPDATE users SET online = 1, address = ?, last_seen_ms = ?, login_peer = ? WHERE id = ?");
+    case Stmt::MarkOnlineNoPeer:
+        return QStringLiteral("UPDATE users SET online = 1, address = ?, last_seen_ms = ? WHERE id = ?");
+    case Stmt::MarkOffline:
+        return QStringLiteral("UPDATE users SET online = 0 WHERE id = ?");
+    case Stmt::Contacts:
+        return QStringLiteral("SELECT ") + kUserColumns +
+               QStringLiteral(" FROM contacts c JOIN users u ON u.id = c.contact_id WHERE c.owner_id = ? "
+                              "ORDER BY c.added_ms, c.contact_id");
+    case Stmt::ContactCount:
+        return QStringLiteral("SELECT COUNT(*) FROM contacts WHERE owner_id = ?");
+    case Stmt::AddContact:
+        return QStringLiteral(
+            "INSERT INTO contacts (owner_id, contact_id, added_ms) VALUES (?, ?, ?) ON CONFLICT DO NOTHING");
+    case Stmt::RemoveContact:
+        return QStringLiteral("DELETE FROM contacts WHERE owner_id = ? AND contact_id = ?");
+    case Stmt::QueueNotice:
+        return QStringLiteral(
+            "INSERT INTO notices (target_id, text, title, created_ms) VALUES (?, ?, ?, ?) RETURNING id");
+    case Stmt::PendingNotice:
+        return QStringLiteral(
+            "SELECT n.id, n.text, n.title FROM notices n "
+            "WHERE (n.target_id = ? OR (n.target_id IS NULL AND n.created_ms >= ?)) "
+            "AND NOT EXISTS (SELECT 1 FROM notice_deliveries d WHERE d.user_id = ? AND d.notice_id = n.id) "
+            "ORDER BY n.id LIMIT 1");
+    case Stmt::NoticeDelivered:
+        return QStringLiteral("INSERT INTO notice_deliveries (notice_id, user_id, delivered_ms) VALUES (?, ?, ?) "
+                              "ON CONFLICT DO NOTHING");
+    case Stmt::AnnounceMove:
+        return QStringLiteral("INSERT INTO moves (address, port, created_ms) VALUES (?, ?, ?) RETURNING id");
+    case Stmt::LatestMove:
+        return QStringLiteral("SELECT id, address, port FROM moves ORDER BY id DESC LIMIT 1");
+    case Stmt::PendingMove:
+        return QStringLiteral(
+            "SELECT m.id, m.address, m.port FROM moves m WHERE m.id = (SELECT MAX(id) FROM moves) "
+            "AND m.created_ms >= ? "
+            "AND NOT EXISTS (SELECT 1 FROM move_deliveries d WHERE d.user_id = ? AND d.move_id = m.id)");
+    case Stmt::MoveDelivered:
+        return QStringLiteral("INSERT INTO move_deliveries (move_id, user_id, delivered_ms) VALUES (?, ?, ?) "
+                              "ON CONFLICT DO NOTHING");
+    case Stmt::Generation:
+        return QStringLiteral(
+            "SELECT (SELECT COALESCE(MAX(id), 0) FROM notices) + (SELECT COALESCE(MAX(id), 0) FROM moves)");
+    }
+    return {};
+}
+
+namespace {
+
+QVariant int64(qint64 value) {
+    return QVariant::fromValue<qlonglong>(value);
+}
+
+// A null QString would be bound as SQL NULL; every text column of ours holds text.
+QVariant text(const QString& value) {
+    return value.isNull() ? QVariant(QStringLiteral("")) : QVariant(value);
+}
+
+} // namespace
+
+SqlStorage::SqlStorage(QString driver) : m_connectionName(nextConnectionName()) {
+    m_db = QSqlDatabase::addDatabase(driver, m_connectionName);
+    if (!m_db.isValid()) {
+        m_db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_connectionName);
+        throw StorageError("the Qt SQL driver " + driver.toStdString() + " is not available");
+    }
+}
+
+SqlStorage::~SqlStorage() {
+    m_prepared.clear();
+    m_db.close();
+    m_db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(m_connectionName);
+}
+
+void SqlStorage::open() {
+    m_prepared.clear();
+    m_db.close();
+    openConnection(m_db);
+    if (!m_db.open()) throw StorageError("cannot open the store: " + m_db.lastError().text().toStdString());
+    configureConnection();
+}
+
+void SqlStorage::execOnce(const QString& sql) {
+    QSqlQuery query(m_db);
+    if (!query.exec(sql)) fail(sql, query);
+}
+
+void SqlStorage::fail(const QString& what, const QSqlQuery& query) const {
+    throw StorageError(what.left(60).toStdString() + ": " + query.lastError().text().toStdString());
+}
+
+void SqlStorage::beginMigration() {
+    execOnce(QStringLiteral("BEGIN"));
+}
+
+void SqlStorage::migrate() {
+    if (!m_db.isOpen()) open();
+    const QList<QStringList> steps = migrations();
+    beginMigration();
+    try {
+        if (const QString lock = migrationLockStatement(); !lock.isEmpty()) execOnce(lock);
+        execOnce(QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)"));
+        QSqlQuery query(m_db);
+        if (!query.exec(QStringLiteral("SELECT version FROM schema_version"))) fail(QStringLiteral("version"), query);
+        int version = 0;
+        const bool hasRow = query.next();
+        if (hasRow) version = query.value(0).toInt();
+        query.finish();
+        if (version > steps.size())
+            throw StorageError("the store has schema version " + std::to_string(version) +
+                               ", newer than this server knows (" + std::to_string(steps.size()) + ")");
+        for (qsizetype step = version; step < steps.size(); ++step)
+            for (const QString& sql : steps[step])
+                execOnce(sql);
+        QSqlQuery update(m_db);
+        update.prepare(hasRow ? QStringLiteral("UPDATE schema_version SET version = ?")
+                              : QStringLiteral("INSERT INTO schema_version (version) VALUES (?)"));
+        update.addBindValue(int(steps.size()));
+        if (!update.exec()) fail(QStringLiteral("version update"), update);
+        execOnce(QStringLiteral("COMMIT"));
+    } catch (...) {
+        QSqlQuery rollback(m_db);
+        rollback.exec(QStringLiteral("ROLLBACK"));
+        throw;
+    }
+}
+
+int SqlStorage::schemaVersion() {
+    if (!m_db.isOpen()) open();
+    QSqlQuery query(m_db);
+    if (!query.exec(QStringLiteral("SELECT version FROM schema_version"))) return 0;
+    return query.next() ? query.value(0).toInt() : 0;
+}
+
+QSqlQuery& SqlStorage::prepared(Stmt stmt) {
+    auto it = m_prepared.find(stmt);
+    if (it != m_prepared.end()) return it->second;
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    const QString text = sqlFor(stmt);
+    if (!query.prepare(text)) fail(text, query);
+    return m_prepared.emplace(stmt, std::move(query)).first->second;
+}
+
+QSqlQuery& SqlStorage::run(Stmt stmt, const QVariantList& values) {
+    if (!m_db.isOpen()) open();
+    for (int attempt = 0;; ++attempt) {
+        QSqlQuery& query = prepared(stmt);
+        for (qsizetype i = 0; i < values.size(); ++i)
+            query.bindValue(int(i), values[i]);
+        if (query.exec()) return query;
+        const bool connectionLost = query.lastError().type() == QSqlError::ConnectionError || !m_db.isOpen();
+        if (attempt > 0 || !connectionLost) fail(sqlFor(stmt), query);
+        open(); // a restarted database server: one more try on a fresh connection
+    }
+}
+
+UserRecord SqlStorage::readUser(const QSqlQuery& query, int offset) {
+    UserRecord user;
+    user.id = query.value(offset + 0).toLongLong();
+    user.email = query.value(offset + 1).toString();
+    user.displayName = query.value(offset + 2).toString();
+    user.address = query.value(offset + 3).toString();
+    user.online = query.value(offset + 4).toInt() != 0;
+    user.lastSeenMs = query.value(offset + 5).toLongLong();
+    user.createdMs = query.value(offset + 6).toLongLong();
+    user.loginPeer = query.value(offset + 7).toString();
+    return user;
+}
+
+std::optional<qint64> SqlStorage::registerUser(const NewUser& user) {
+    const bool online = !user.address.isEmpty();
+    QSqlQuery& query = run(Stmt::Register, {text(user.email), text(user.displayName), text(user.userName),
+                                            text(user.computerName), int64(user.nowMs), text(user.address),
+                                            online ? 1 : 0, int64(online ? user.nowMs : 0), text(user.peer)});
+    std::optional<qint64> id;
+    if (query.next()) id = query.value(0).toLongLong();
+    query.finish();
+    return id;
+}
+
+std::optional<UserRecord> SqlStorage::findUser(qint64 id) {
+    QSqlQuery& query = run(Stmt::FindUser, {int64(id)});
+    std::optional<UserRecord> user;
+    if (query.next()) user = readUser(query, 0);
+    query.finish();
+    return user;
+}
+
+std::optional<UserRecord> SqlStorage::findUserByEmail(const QString& email) {
+    QSqlQuery& query = run(Stmt::FindUserByEmail, {text(email)});
+    std::optional<UserRecord> user;
+    if (query.next()) user = readUser(query, 0);
+    query.finish();
+    return user;
+}
+
+void SqlStorage::markOnline(qint64 id, const QString& address, const QString& peer, qint64 nowMs) {
+    if (peer.isEmpty())
+        run(Stmt::MarkOnlineNoPeer, {text(address), int64(nowMs), int64(id)}).finish();
+    else
+        run(Stmt::MarkOnlineWithPeer, {text(address), int64(nowMs), text(peer), int64(id)}).finish();
+}
+
+void SqlStorage::markOffline(qint64 id) {
+    run(Stmt::MarkOffline, {int64(id)}).finish();
+}
+
+QList<UserRecord> SqlStorage::contactsOf(qint64 ownerId) {
+    QSqlQuery& query = run(Stmt::Contacts, {int64(ownerId)});
+    QList<UserRecord> contacts;
+    while (query.next())
+        contacts.append(readUser(query, 0));
+    query.finish();
+    return contacts;
+}
+
+int SqlStorage::contactCount(qint64 ownerId) {
+    QSqlQuery& query = run(Stmt::ContactCount, {int64(ownerId)});
+    const int count = query.next() ? query.value(0).toInt() : 0;
+    query.finish();
+    return count;
+}
+
+bool SqlStorage::addContact(qint64 ownerId, qint64 contactId, qint64 nowMs) {
+    QSqlQuery& query = run(Stmt::AddContact, {int64(ownerId), int64(contactId), int64(nowMs)});
+    const bool added = query.numRowsAffected() > 0;
+    query.finish();
+    return added;
+}
+
+void SqlStorage::removeContact(qint64 ownerId, qint64 contactId) {
+    run(Stmt::RemoveContact, {int64(ownerId), int64(contactId)}).finish();
+}
+
+qint64 SqlStorage::queueNotice(std::optional<qint64> targetId, const QString& noticeText, const QString& title,
+                               qint64 nowMs) {
+    const QVariant target = targetId ? int64(*targetId) : QVariant(QMetaType(QMetaType::LongLong));
+    QSqlQuery& query = run(Stmt::QueueNotice, {target, text(noticeText), text(title), int64(nowMs)});
+    const qint64 id = query.next() ? query.value(0).toLongLong() : 0;
+    query.finish();
+    return id;
+}
+
+std::optional<Notice> SqlStorage::pendingNotice(const UserRecord& user) {
+    QSqlQuery& query = run(Stmt::PendingNotice, {int64(user.id), int64(user.createdMs), int64(user.id)});
+    std::optional<Notice> notice;
+    if (query.next())
+        notice = Notice{query.value(0).toLongLong(), query.value(1).toString(), query.value(2).toString()};
+    query.finish();
+    return notice;
+}
+
+void SqlStorage::markNoticeDelivered(qint64 noticeId, qint64 userId, qint64 nowMs) {
+    run(Stmt::NoticeDelivered, {int64(noticeId), int64(userId), int64(nowMs)}).finish();
+}
+
+qint64 SqlStorage::announceMove(const QString& address, const QString& port, qint64 nowMs) {
+    QSqlQuery& query = run(Stmt::AnnounceMove, {text(address), text(port), int64(nowMs)});
+    const qint64 id = query.next() ? query.value(0).toLongLong() : 0;
+    query.finish();
+    return id;
+}
+
+std::optional<Move> SqlStorage::latestMove() {
+    QSqlQuery& query = run(Stmt::LatestMove, {});
+    std::optional<Move> move;
+    if (query.next()) move = Move{query.value(0).toLongLong(), query.value(1).toString(), query.value(2).toString()};
+    query.finish();
+    return move;
+}
+
+std::optional<Move> SqlStorage::pendingMove(const UserRecord& user) {
+    QSqlQuery& query = run(Stmt::PendingMove, {int64(user.createdMs), int64(user.id)});
+    std::optional<Move> move;
+    if (query.next()) move = Move{query.value(0).toLongLong(), query.value(1).toString(), query.value(2).toString()};
+    query.finish();
+    return move;
+}
+
+void SqlStorage::markMoveDelivered(qint64 moveId, qint64 userId, qint64 nowMs) {
+    run(Stmt::MoveDelivered, {int64(moveId), int64(userId), int64(nowMs)}).finish();
+}
+
+qint64 SqlStorage::operatorGeneration() {
+    QSqlQuery& query = run(Stmt::Generation, {});
+    const qint64 generation = query.next() ? query.value(0).toLongLong() : 0;
+    query.finish();
+    return generation;
+}
+
+} // namespace chatserver

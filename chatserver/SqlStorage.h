@@ -1,0 +1,122 @@
+#pragma once
+// The store on QtSql. The statements are the same text for every database we support except
+// where a dialect differs (identity columns, locking during migrations); the two back ends below
+// supply those parts. Values always travel as bound parameters.
+#include "chatserver/Storage.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QStringList>
+#include <map>
+
+namespace chatserver {
+
+class SqlStorage : public Storage {
+public:
+    ~SqlStorage() override;
+
+    void migrate() override;
+    int schemaVersion() override;
+
+    std::optional<qint64> registerUser(const NewUser& user) override;
+    std::optional<UserRecord> findUser(qint64 id) override;
+    std::optional<UserRecord> findUserByEmail(const QString& email) override;
+    void markOnline(qint64 id, const QString& address, const QString& peer, qint64 nowMs) override;
+    void markOffline(qint64 id) override;
+    QList<UserRecord> contactsOf(qint64 ownerId) override;
+    int contactCount(qint64 ownerId) override;
+    bool addContact(qint64 ownerId, qint64 contactId, qint64 nowMs) override;
+    void removeContact(qint64 ownerId, qint64 contactId) override;
+    qint64 queueNotice(std::optional<qint64> targetId, const QString& text, const QString& title,
+                       qint64 nowMs) override;
+    std::optional<Notice> pendingNotice(const UserRecord& user) override;
+    void markNoticeDelivered(qint64 noticeId, qint64 userId, qint64 nowMs) override;
+    qint64 announceMove(const QString& address, const QString& port, qint64 nowMs) override;
+    std::optional<Move> latestMove() override;
+    std::optional<Move> pendingMove(const UserRecord& user) override;
+    void markMoveDelivered(qint64 moveId, qint64 userId, qint64 nowMs) override;
+    qint64 operatorGeneration() override;
+
+protected:
+    explicit SqlStorage(QString driver);
+
+    // Opens m_db with the back end's connection settings; throws StorageError.
+    virtual void openConnection(QSqlDatabase& db) = 0;
+    // Runs once per fresh connection (pragmas, session settings).
+    virtual void configureConnection() {}
+    // Schema steps: entry N brings the schema from version N to N + 1.
+    virtual QList<QStringList> migrations() const = 0;
+    // Taken inside the migration transaction so that two servers starting together do not both
+    // migrate; empty when the database serialises writers by itself.
+    virtual QString migrationLockStatement() const { return {}; }
+    // Starts the migration transaction (SQLite needs an immediate one to take the write lock).
+    virtual void beginMigration();
+
+    void open();
+    void execOnce(const QString& sql);
+    QSqlDatabase& database() { return m_db; }
+
+private:
+    enum class Stmt {
+        Register,
+        FindUser,
+        FindUserByEmail,
+        MarkOnlineWithPeer,
+        MarkOnlineNoPeer,
+        MarkOffline,
+        Contacts,
+        ContactCount,
+        AddContact,
+        RemoveContact,
+        QueueNotice,
+        PendingNotice,
+        NoticeDelivered,
+        AnnounceMove,
+        LatestMove,
+        PendingMove,
+        MoveDelivered,
+        Generation,
+    };
+
+    // A prepared statement, bound with `values` in order and executed. A lost connection is
+    // opened again once before giving up.
+    QSqlQuery& run(Stmt stmt, const QVariantList& values);
+    QSqlQuery& prepared(Stmt stmt);
+    static QString sqlFor(Stmt stmt);
+    static UserRecord readUser(const QSqlQuery& query, int offset);
+    [[noreturn]] void fail(const QString& what, const QSqlQuery& query) const;
+
+    QString m_connectionName;
+    QSqlDatabase m_db;
+    std::map<Stmt, QSqlQuery> m_prepared;
+};
+
+class SqliteStorage final : public SqlStorage {
+public:
+    explicit SqliteStorage(QString path);
+
+protected:
+    void openConnection(QSqlDatabase& db) override;
+    void configureConnection() override;
+    QList<QStringList> migrations() const override;
+    void beginMigration() override;
+
+private:
+    QString m_path;
+};
+
+class PostgresStorage final : public SqlStorage {
+public:
+    explicit PostgresStorage(StoreLocation location);
+
+protected:
+    void openConnection(QSqlDatabase& db) override;
+    void configureConnection() override;
+    QList<QStringList> migrations() const override;
+    QString migrationLockStatement() const override;
+
+private:
+    StoreLocation m_location;
+};
+
+} // namespace chatserver
