@@ -35,7 +35,7 @@ void transform(QString& strText, CodeStep codeStep, const char* procName) {
             work[position - 1] = wire::cp1252Char(result);
             done = position;
             vb::DoEvents();
-            win32::Sleep(s_characterPause);
+            if (s_characterPause > 0) win32::Sleep(s_characterPause);
         }
         strText = work;
     } catch (const std::exception& error) {

@@ -60,8 +60,16 @@ bool FindFirstFile(const QString& pathOrPattern) {
 #ifdef GLOB_PERIOD
     flags |= GLOB_PERIOD; // * matches names that start with a dot, as the Windows search does
 #endif
-    const int result = glob(encoded.constData(), flags, nullptr, &matches);
-    const bool found = result == 0 && matches.gl_pathc > 0;
+    bool found = false;
+    if (glob(encoded.constData(), flags, nullptr, &matches) == 0) {
+        // A wildcard also matches the "." and ".." entries of every folder; they are no match.
+        const bool wildcard = last.contains(QLatin1Char('*')) || last.contains(QLatin1Char('?'));
+        for (std::size_t i = 0; i < matches.gl_pathc && !found; ++i) {
+            const QByteArray path(matches.gl_pathv[i]);
+            const QByteArray name = path.mid(path.lastIndexOf('/') + 1);
+            found = !wildcard || (name != "." && name != "..");
+        }
+    }
     globfree(&matches);
     return found;
 }

@@ -1,1 +1,142 @@
-// placeholder, filled in by its owner
+// The error log: the exact quoted line with and without a pending error, Windows-1252 bytes, no
+// logs folder means nothing written or created, one file per day through the clock seam, the
+// status box, and the small system queries beside it.
+#include "app/ErrorLog.h"
+#include "app/frmMain.h"
+#include "platform/Controls.h"
+#include "platform/vb.h"
+
+#include "support/TestEnv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QSysInfo>
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+[[maybe_unused]] static void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+class ErrorLogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        vb::setClockForTesting([this] { return m_now; });
+    }
+    QString logFile(const char* name) const { return env.path(QStringLiteral("logs/") + QString::fromLatin1(name)); }
+
+    testenv::TestEnv env;
+    QDateTime m_now{QDate(2026, 12, 5), QTime(6, 30, 41)};
+};
+
+TEST_F(ErrorLogTest, LineFormatWithAndWithoutAPendingError) {
+    env.makeLogsFolder();
+    vb::Err().set(vb::VbError(vb::kErrTypeMismatch));
+    basMain::fnLogError(QStringLiteral("fnFillcall[18]"), false);
+    EXPECT_EQ(vb::Err().Number, 0) << "the logger leaves no error pending";
+    basMain::fnLogError(QStringLiteral("fnGetHomeIP trace"), false);
+    vb::Err().set(vb::VbError(vb::kErrKeyNotUnique, {}, QStringLiteral("ListView")));
+    basMain::fnLogError(QStringLiteral("*** say \"hi\" \u00D4 \u20AC"), false);
+
+    const QByteArray expected =
+        "\"fnFillcall[18] - Date: Dec/05/2026 06:30 - ErrNo: 13 - ErrSource: ColloqChat - ErrDSCR: Type mismatch\"\r\n"
+        "\"fnGetHomeIP trace - Date: Dec/05/2026 06:30 - ErrNo: 0 - ErrSource:  - ErrDSCR: \"\r\n"
+        "\"*** say \"hi\" \xD4 \x80 - Date: Dec/05/2026 06:30 - ErrNo: 35602 - ErrSource: ListView - "
+        "ErrDSCR: Key is not unique in collection\"\r\n";
+    EXPECT_EQ(readAll(logFile("12_05_2026-Error.Log")), expected);
+    EXPECT_EQ(env.logLines().size(), 3);
+}
+
+TEST_F(ErrorLogTest, WithoutALogsFolderNothingIsCreated) {
+    vb::Err().set(vb::VbError(vb::kErrFileNotFound));
+    basMain::fnLogError(QStringLiteral("fnFillcall[18]"), false);
+    EXPECT_TRUE(QDir(env.dir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+    EXPECT_EQ(vb::Err().Number, 0);
+
+    // A file named "logs" is no folder either; the logger still returns quietly.
+    QFile blocker(env.path(QStringLiteral("logs")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    basMain::fnLogError(QStringLiteral("fnFillcall[19]"), false);
+    EXPECT_EQ(QFileInfo(blocker).size(), 0);
+}
+
+TEST_F(ErrorLogTest, OneFilePerDayByTheClock) {
+    env.makeLogsFolder();
+    m_now = QDateTime(QDate(2026, 12, 31), QTime(23, 59, 58));
+    basMain::fnLogError(QStringLiteral("a[1]"), false);
+    basMain::fnLogError(QStringLiteral("a[2]"), false);
+    m_now = QDateTime(QDate(2027, 1, 1), QTime(0, 0, 1));
+    basMain::fnLogError(QStringLiteral("a[3]"), false);
+
+    const QList<QByteArray> first = readAll(logFile("12_31_2026-Error.Log")).split('\n');
+    ASSERT_EQ(first.size(), 3); // two lines and the empty rest after the last CR LF
+    EXPECT_TRUE(first[0].startsWith("\"a[1] - Date: Dec/31/2026 23:59 - "));
+    EXPECT_TRUE(first[1].startsWith("\"a[2] - "));
+    EXPECT_TRUE(readAll(logFile("01_01_2027-Error.Log")).startsWith("\"a[3] - Date: Jan/01/2027 00:00 - "));
+    EXPECT_EQ(QDir(env.path(QStringLiteral("logs"))).entryList(QDir::Files).size(), 2);
+}
+
+TEST_F(ErrorLogTest, ShowStatusTurnsTheStatusBoxRed) {
+    env.makeLogsFolder();
+    // No main window: only the line is written.
+    ASSERT_EQ(frmMain::instance(), nullptr);
+    vb::Err().set(vb::VbError(vb::kErrOverflow));
+    basMain::fnLogError(QStringLiteral("x[1]"), true);
+    EXPECT_EQ(env.logLines().size(), 1);
+
+    frmMain window;
+    vb::setForeColor(*window.txtStatus, vb::vbBlue);
+    vb::Err().set(vb::VbError(vb::kErrOverflow));
+    basMain::fnLogError(QStringLiteral("x[2]"), true);
+    EXPECT_EQ(window.txtStatus->toPlainText(), QStringLiteral("x[2] - Overflow"));
+    EXPECT_EQ(vb::ForeColor(*window.txtStatus), vb::vbRed);
+    EXPECT_EQ(env.logLines().size(), 2);
+}
+
+TEST_F(ErrorLogTest, CaughtFailuresAndSkippedStatements) {
+    env.makeLogsFolder();
+    basMain::logCaught(QStringLiteral("fnRegister[4]"), std::runtime_error("socket gone"));
+    EXPECT_EQ(vb::Err().Number, 0);
+    EXPECT_TRUE(basMain::trySkip(QStringLiteral("step[1]"), [] {}));
+    EXPECT_FALSE(basMain::trySkip(QStringLiteral("step[2]"), [] { vb::raise(vb::kErrSubscript); }));
+    EXPECT_FALSE(basMain::trySkip(QString(), [] { vb::raise(vb::kErrSubscript); })); // ignored, not logged
+
+    const QStringList lines = env.logLines();
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("fnRegister[4] - ")));
+    EXPECT_TRUE(lines[0].endsWith(
+        QStringLiteral("ErrNo: 5 - ErrSource: ColloqChat - ErrDSCR: Invalid procedure call or argument")));
+    EXPECT_TRUE(
+        lines[1].endsWith(QStringLiteral("ErrNo: 9 - ErrSource: ColloqChat - ErrDSCR: Subscript out of range")));
+}
+
+TEST_F(ErrorLogTest, SystemQueries) {
+    env.makeLogsFolder();
+    EXPECT_EQ(basMain::fnGetComputerName(), QSysInfo::machineHostName());
+    const QString user = basMain::fnGetUserName();
+    EXPECT_FALSE(user.isEmpty());
+    EXPECT_FALSE(user.contains(QChar(0)));
+
+    QFile file(env.path(QStringLiteral("RTC_Chat.kvo")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    EXPECT_TRUE(basMain::fnFileExists(env.path(QStringLiteral("RTC_Chat.kvo"))));
+    EXPECT_TRUE(basMain::fnFileExists(env.path(QStringLiteral("*.kvo"))));
+    EXPECT_TRUE(basMain::fnFileExists(env.path(QStringLiteral("logs"))));
+    EXPECT_FALSE(basMain::fnFileExists(env.path(QStringLiteral("ColloqChat.kvo"))));
+    EXPECT_FALSE(basMain::fnFileExists(env.path(QStringLiteral("missing/RTC_Chat.kvo"))));
+    EXPECT_FALSE(basMain::fnFileExists(QString()));
+    EXPECT_TRUE(env.logLines().isEmpty());
+}
+
+} // namespace
