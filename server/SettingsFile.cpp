@@ -24,8 +24,10 @@ int errorNumberOf(QFileDevice::FileError error) {
 // `path`. Any failure discards the temporary file and keeps whatever `path` held before.
 void replaceFile(const QString& path, const QByteArray& bytes) {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) vb::raise(errorNumberOf(file.error()));
-    if (file.write(bytes) != bytes.size()) {
+    // Unbuffered, so that a short write (full disk, size limit) is seen here and not lost in a
+    // flush at commit time.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) vb::raise(errorNumberOf(file.error()));
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
         const int number = errorNumberOf(file.error());
         file.cancelWriting();
         vb::raise(number);

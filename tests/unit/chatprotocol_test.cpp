@@ -1,0 +1,415 @@
+// The reply handler on a real main window's user list (offscreen): the add and update branches
+// of every code, the on/off flip, the date condition of 77, the record loops and their cut-short
+// records, the notices, both settings files, and replies made of garbage.
+#include "app/basEncrypt_Decrypt.h"
+#include "app/basMain.h"
+#include "app/frmMain.h"
+#include "forms/Validators.h"
+#include "platform/Controls.h"
+#include "platform/ListView.h"
+#include "platform/MsgBox.h"
+#include "platform/vb.h"
+#include "server/ChatProtocol.h"
+#include "server/SettingsFile.h"
+#include "support/TestEnv.h"
+#include "wire/Codepage.h"
+#include "wire/Protocol.h"
+#include "wire/SettingsFile.h"
+
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QRandomGenerator>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using namespace basMain;
+
+namespace {
+
+QString msg(const QStringList& fields) {
+    return fields.join(wire::kSep);
+}
+
+// What a row shows, in one comparable value.
+struct Row {
+    QString text, name, email, ip, date, tag;
+    int colour = -1;
+    bool operator==(const Row&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Row& row) {
+    return out << row.text.toStdString() << "|" << row.name.toStdString() << "|" << row.email.toStdString() << "|"
+               << row.ip.toStdString() << "|" << row.date.toStdString() << "|tag=" << row.tag.toStdString()
+               << "|colour=" << row.colour;
+}
+
+QString decodedFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    QString text = wire::fromCp1252(file.readAll());
+    basEncrypt_Decrypt::DecryptText(text);
+    return text;
+}
+
+ino_t inodeOf(const QString& path) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) return 0;
+    return info.st_ino;
+}
+
+class ChatProtocol : public ::testing::Test {
+protected:
+    testenv::TestEnv env;
+    frmMain form;
+
+    void SetUp() override {
+        env.makeLogsFolder();
+        basEncrypt_Decrypt::setCharacterPauseForTesting(0);
+        for (const char* caption : {"Status", "Display Name", "Email", "IP", "OnLine Date"})
+            form.LstUsers->addColumn(QString::fromLatin1(caption), 80);
+        form.LstUsers->setSortOrder(vb::ListView::Descending);
+        form.LstUsers->setSortKey(0);
+        form.LstUsers->setSorted(true);
+    }
+    void TearDown() override { basEncrypt_Decrypt::setCharacterPauseForTesting(1); }
+
+    void receive(const QString& text) {
+        g_strMsgReceived = text;
+        fnUseMSGReceived();
+        EXPECT_TRUE(g_strMsgReceived.isEmpty());
+    }
+    void receive(const QStringList& fields) { receive(msg(fields)); }
+
+    std::optional<Row> row(const QString& id) const {
+        const vb::ListItem* item = form.LstUsers->find(QStringLiteral("A") + id);
+        if (!item) return std::nullopt;
+        return Row{item->Text(),     item->SubItem(1), item->SubItem(2), item->SubItem(3),
+                   item->SubItem(4), item->Tag(),      item->ForeColor()};
+    }
+    int rows() const { return form.LstUsers->count(); }
+    QStringList texts() const {
+        QStringList all;
+        for (int i = 0; i < rows(); ++i)
+            all.append(form.LstUsers->itemAt(i)->Text());
+        return all;
+    }
+    bool logged(const QString& prefix, int number) const {
+        for (const QString& line : env.logLines())
+            if (line.startsWith(prefix) && line.contains(QStringLiteral("ErrNo: ") + QString::number(number) + " "))
+                return true;
+        return false;
+    }
+    bool loggedAnything() const { return !env.logLines().isEmpty(); }
+};
+
+const int kBlack = vb::vbBlack;
+const int kRed = vb::vbRed;
+
+TEST_F(ChatProtocol, Message4AddsARowAndRefreshesAListedUserInsteadOfAddingASecond) {
+    receive({"4", "7", "Ann", "ann@x.org", "10.0.0.7:5060", "1"});
+    EXPECT_EQ(row("7"), (Row{"On", "Ann", "ann@x.org", "", "", "10.0.0.7:5060", kBlack}));
+    receive({"4", "8", "Bob", "bob@x.org", "10.0.0.8:5060", "0"});
+    EXPECT_EQ(row("8"), (Row{"Off", "Bob", "bob@x.org", "", "", "10.0.0.8:5060", kRed}));
+
+    // The same user again: one keyed row, refreshed as an add would have filled it; the address
+    // column a later reply filled stays.
+    form.LstUsers->find("A7")->setSubItem(3, "10.0.0.7:5060");
+    receive({"4", "7", "Ann B", "annb@x.org", "10.0.0.70:5062", "0"});
+    EXPECT_EQ(rows(), 2);
+    EXPECT_EQ(row("7"), (Row{"Off", "Ann B", "annb@x.org", "10.0.0.7:5060", "", "10.0.0.70:5062", kRed}));
+    EXPECT_FALSE(loggedAnything());
+}
+
+TEST_F(ChatProtocol, EmptyEMailOrAddressAddsNoRowFor1And7And77ButDoesFor4And11And111) {
+    struct Case {
+        QString code;
+        QString email, address;
+        bool added;
+    };
+    const QString date = "12/05/2026 06:30:00";
+    const Case cases[] = {
+        {"1", "", "10.0.0.1", false},  {"1", "a@x.org", "", false},  {"7", "", "", false},
+        {"77", "", "10.0.0.1", false}, {"77", "a@x.org", "", false}, {"1", "a@x.org", "10.0.0.1", true},
+        {"4", "", "", true},           {"11", "", "", true},         {"111", "", "", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code.toStdString() + " e-mail '" + c.email.toStdString() + "' address '" +
+                     c.address.toStdString() + "'");
+        form.LstUsers->clearItems();
+        QStringList fields{c.code, "5", "Eve", c.email, c.address, "1"};
+        if (c.code == "77") fields.append(date);
+        if (c.code == "11" || c.code == "111")
+            fields << "t1"
+                   << "t2";
+        if (c.code == "111") fields = QStringList{"111", "5", "Eve", c.email, c.address, "1", "10.1.1.1", "19991"};
+        receive(fields);
+        EXPECT_EQ(row("5").has_value(), c.added);
+    }
+}
+
+TEST_F(ChatProtocol, Messages1And7FillTheAddressColumnOnlyWhenTheAddressChangesAndFlipTheState) {
+    for (const QString code : {"1", "7"}) {
+        SCOPED_TRACE(code.toStdString());
+        form.LstUsers->clearItems();
+        receive({code, "3", "Cy", "cy@x.org", "10.0.0.3:5060", "1", "4", "Di", "di@x.org", "10.0.0.4:5060", "0"});
+        EXPECT_EQ(row("3"), (Row{"On", "Cy", "cy@x.org", "10.0.0.3:5060", "", "10.0.0.3:5060", kBlack}));
+        EXPECT_EQ(row("4"), (Row{"Off", "Di", "di@x.org", "10.0.0.4:5060", "", "10.0.0.4:5060", kRed}));
+
+        // A row added by message 4 has no address column; the same address keeps it empty.
+        form.LstUsers->clearItems();
+        receive({"4", "3", "Cy", "cy@x.org", "10.0.0.3:5060", "1"});
+        receive({code, "3", "Other name", "other@x.org", "10.0.0.3:5060", "0"});
+        EXPECT_EQ(row("3"), (Row{"Off", "Cy", "cy@x.org", "", "", "10.0.0.3:5060", kRed}));
+        receive({code, "3", "Cy", "cy@x.org", "10.0.0.33:5060", "1"});
+        EXPECT_EQ(row("3"), (Row{"On", "Cy", "cy@x.org", "10.0.0.33:5060", "", "10.0.0.33:5060", kBlack}));
+    }
+}
+
+TEST_F(ChatProtocol, FlipRuleOnlyTurnsOnWith1AndOffWith0) {
+    struct Case {
+        const char* before;
+        const char* status;
+        const char* after;
+    };
+    const Case cases[] = {
+        {"1", "0", "Off"}, {"1", "1", "On"},  {"1", "2", "On"},  {"1", "", "On"},
+        {"0", "1", "On"},  {"0", "0", "Off"}, {"0", "2", "Off"}, {"0", "x", "Off"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.before) + " then " + c.status);
+        form.LstUsers->clearItems();
+        receive({"4", "9", "Fay", "fay@x.org", "10.0.0.9", c.before});
+        receive({"1", "9", "Fay", "fay@x.org", "10.0.0.9", c.status});
+        ASSERT_TRUE(row("9"));
+        EXPECT_EQ(row("9")->text, QString::fromLatin1(c.after));
+        EXPECT_EQ(row("9")->colour, row("9")->text == "On" ? kBlack : kRed);
+    }
+}
+
+TEST_F(ChatProtocol, Message77ChangesARowOnlyForALaterDateAndNeverMovesItsDate) {
+    receive({"77", "6", "Gus", "gus@x.org", "10.0.0.6", "1", "12/05/2026 06:30:00"});
+    const Row first{"On", "Gus", "gus@x.org", "10.0.0.6", "12/05/2026 06:30:00", "10.0.0.6", kBlack};
+    EXPECT_EQ(row("6"), first);
+
+    // Same date or earlier: nothing changes, whatever the status.
+    receive({"77", "6", "Gus", "gus@x.org", "10.0.0.66", "0", "12/05/2026 06:30:00"});
+    receive({"77", "6", "Gus", "gus@x.org", "10.0.0.66", "0", "12/04/2026 23:59:59"});
+    EXPECT_EQ(row("6"), first);
+
+    // One second later: address and state change, the date column does not.
+    receive({"77", "6", "New name", "new@x.org", "10.0.0.66", "0", "12/05/2026 06:30:01"});
+    EXPECT_EQ(row("6"), (Row{"Off", "Gus", "gus@x.org", "10.0.0.66", "12/05/2026 06:30:00", "10.0.0.66", kRed}));
+
+    // A row from an undated reply is older than any dated report.
+    receive({"1", "2", "Hal", "hal@x.org", "10.0.0.2", "0"});
+    receive({"77", "2", "Hal", "hal@x.org", "10.0.0.22", "1", "01/01/1998 11:11:11"});
+    EXPECT_EQ(row("2"), (Row{"On", "Hal", "hal@x.org", "10.0.0.22", "", "10.0.0.22", kBlack}));
+    EXPECT_FALSE(loggedAnything());
+}
+
+TEST_F(ChatProtocol, RecordsCutShortStopTheReplyWithALoggedErrorAfterTheCompleteOnes) {
+    struct Case {
+        QStringList fields;
+        QStringList addedIds;
+    };
+    const Case cases[] = {
+        {{"1", "1", "A", "a@x", "10.0.0.1", "1", "2", "B", "b@x"}, {"1"}},
+        {{"7", "1", "A", "a@x", "10.0.0.1", "1", "2"}, {"1"}},
+        {{"77", "1", "A", "a@x", "10.0.0.1", "1", "12/05/2026 06:30:00", "2", "B", "b@x", "10.0.0.2", "1"}, {"1"}},
+        {{"4", "1", "A", "a@x", "10.0.0.1"}, {}},
+        {{"11", "1", "A", "a@x"}, {}},
+        {{"111", "1", "A"}, {}},
+        {{"3", "10.0.0.1", "19991", "5"}, {}},
+        {{"5"}, {}},
+        {{"1985"}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(msg(c.fields).toStdString());
+        form.LstUsers->clearItems();
+        const qsizetype logged = env.logLines().size();
+        receive(c.fields);
+        QStringList ids;
+        for (int i = 0; i < rows(); ++i)
+            ids.append(form.LstUsers->itemAt(i)->Key().mid(1));
+        EXPECT_EQ(ids, c.addedIds);
+        ASSERT_EQ(env.logLines().size(), logged + 1);
+        EXPECT_TRUE(env.logLines().back().startsWith("fnUseMSGReceived["));
+        EXPECT_TRUE(env.logLines().back().contains("ErrNo: 9 "));
+    }
+    EXPECT_TRUE(env.boxes().isEmpty());
+    EXPECT_FALSE(QFile::exists(serverAddressFilePath()));
+    EXPECT_FALSE(g_blnRegistrationDone);
+}
+
+TEST_F(ChatProtocol, Message11UpdatesEveryRecordThenShowsOneBoxWithTheTrailingTextAndTitle) {
+    receive({"1", "1", "A", "a@x", "10.0.0.1", "1"});
+    receive(
+        {"11", "1", "A2", "a2@x", "10.0.0.11", "0", "2", "B", "b@x", "10.0.0.2", "1", "Server will restart", "Notice"});
+    // Listed row: only the tag follows the new address; unlisted row: no address column.
+    EXPECT_EQ(row("1"), (Row{"Off", "A", "a@x", "10.0.0.1", "", "10.0.0.11", kRed}));
+    EXPECT_EQ(row("2"), (Row{"On", "B", "b@x", "", "", "10.0.0.2", kBlack}));
+    ASSERT_EQ(env.boxes().size(), 1);
+    EXPECT_EQ(env.boxes()[0].prompt, "Server will restart");
+    EXPECT_EQ(env.boxes()[0].title, "Notice");
+    EXPECT_EQ(env.boxes()[0].buttons, vb::vbInformation | vb::vbOKOnly);
+
+    // No field after the code: nothing at all.
+    receive(QStringList{"11"});
+    EXPECT_EQ(env.boxes().size(), 1);
+    EXPECT_FALSE(loggedAnything());
+}
+
+TEST_F(ChatProtocol, ServerAddressFileOf3And111ReadsBackInTheStartUpLoadersFormat) {
+    receive({"3", "10.1.2.3", "19992", "42", "me@x.org"});
+    EXPECT_EQ(form.txtEmail->text(), "me@x.org");
+    EXPECT_EQ(vb::Tag(*form.txtEmail), "42");
+    EXPECT_TRUE(g_blnRegistrationDone);
+    EXPECT_FALSE(form.tmrRegistration->isActive());
+    QStringList fields = decodedFile(serverAddressFilePath()).split(wire::kSep);
+    EXPECT_EQ(fields, (QStringList{"10.1.2.3", "19992", "42", "me@x.org"}));
+    QString message;
+    EXPECT_TRUE(fnCheckIpOrEmailFormat(fields, true, message));
+    EXPECT_TRUE(fnCheckIpOrEmailFormat(fields, false, message));
+
+    // 111 keeps the identity and takes the new address and port from its last two fields.
+    receive({"111", "7", "Ann", "ann@x.org", "10.0.0.7", "1", "10.9.9.9", "20000"});
+    fields = decodedFile(serverAddressFilePath()).split(wire::kSep);
+    EXPECT_EQ(fields, (QStringList{"10.9.9.9", "20000", "42", "me@x.org"}));
+    EXPECT_TRUE(row("7"));
+
+    // A 111 without one whole record leaves the file as it was.
+    const QByteArray before = [] {
+        QFile file(serverAddressFilePath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+    receive({"111", "8", "Bob", "bob@x.org"});
+    QFile after(serverAddressFilePath());
+    ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+    EXPECT_EQ(after.readAll(), before);
+    EXPECT_TRUE(logged("fnUseMSGReceived[", vb::kErrSubscript));
+    EXPECT_TRUE(env.boxes().isEmpty());
+}
+
+TEST_F(ChatProtocol, Message5RemovesTheRowAndAMissingRowIsLogged) {
+    receive({"1", "1", "A", "a@x", "10.0.0.1", "1", "2", "B", "b@x", "10.0.0.2", "1"});
+    receive({"5", "1"});
+    EXPECT_FALSE(row("1"));
+    EXPECT_TRUE(row("2"));
+    EXPECT_FALSE(loggedAnything());
+    receive({"5", "1"});
+    EXPECT_TRUE(logged("fnUseMSGReceived[", vb::kErrElementNotFound));
+    EXPECT_EQ(rows(), 1);
+}
+
+TEST_F(ChatProtocol, ServerTextsShowInRedAndOnly1985EndsTheRegistration) {
+    receive({"1957", "Maintenance at noon"});
+    EXPECT_EQ(form.txtStatus->toPlainText(), "Maintenance at noon");
+    EXPECT_EQ(vb::ForeColor(*form.txtStatus), kRed);
+    EXPECT_FALSE(g_blnRegistrationDone);
+    vb::setForeColor(*form.txtStatus, kBlack);
+    receive({"1985", "E-mail already registered"});
+    EXPECT_EQ(form.txtStatus->toPlainText(), "E-mail already registered");
+    EXPECT_EQ(vb::ForeColor(*form.txtStatus), kRed);
+    EXPECT_TRUE(g_blnRegistrationDone);
+
+    // 2 and unknown codes change nothing.
+    receive({"2", "x"});
+    receive({"999", "x"});
+    EXPECT_EQ(form.txtStatus->toPlainText(), "E-mail already registered");
+    EXPECT_FALSE(loggedAnything());
+}
+
+TEST_F(ChatProtocol, NonNumericCodeIsLoggedAndTheListIsSortedByStatusAfterAnyReply) {
+    receive(
+        {"1", "1", "A", "a@x", "10.0.0.1", "0", "2", "B", "b@x", "10.0.0.2", "1", "3", "C", "c@x", "10.0.0.3", "0"});
+    EXPECT_EQ(texts(), (QStringList{"On", "Off", "Off"}));
+
+    form.LstUsers->setSortOrder(vb::ListView::Ascending);
+    form.LstUsers->setSortKey(2);
+    for (const QString& code : {QStringLiteral("abc"), QStringLiteral(""), QStringLiteral("99999")}) {
+        SCOPED_TRACE(code.toStdString());
+        receive({code, "1", "A", "a@x", "10.0.0.1", "1"});
+        EXPECT_EQ(form.LstUsers->sortOrder(), vb::ListView::Descending);
+        EXPECT_EQ(form.LstUsers->sortKey(), 0);
+        EXPECT_EQ(texts(), (QStringList{"On", "Off", "Off"}));
+        form.LstUsers->setSortOrder(vb::ListView::Ascending);
+    }
+    EXPECT_TRUE(logged("fnUseMSGReceived[2]", vb::kErrTypeMismatch));
+    EXPECT_TRUE(logged("fnUseMSGReceived[2]", vb::kErrOverflow));
+}
+
+TEST_F(ChatProtocol, Message2005WritesTheSettingsFileOnceWithoutEmptyLinesAndArmsTheCloseTimer) {
+    const QString r1 = msg({"", "0", "r1", "a", "b", "c"});
+    const QString alt = msg({"", "2", "alt", "h", "p", "q"});
+    const QString wan = msg({"", "1", "w", "x", "y", "z"});
+    // Empty lines between the records, and no line end after the last one.
+    const QString reply = "2005" + r1 + "\r\n\r\n" + alt + "\r\n\r\n\r\n" + wan;
+    form.tmrServerCall->setInterval(21);
+    form.tmrServerCall->stop();
+    receive(reply);
+    EXPECT_TRUE(form.tmrServerCall->isActive());
+    form.tmrServerCall->stop();
+    // From here on a tick of the timer has nothing to close.
+    form.tmrServerCall->setInterval(25000);
+
+    const QString path = userSettingsFilePath();
+    EXPECT_EQ(decodedFile(path), r1 + "\r\n" + alt + "\r\n" + wan + "\r\n");
+    const ino_t written = inodeOf(path);
+    ASSERT_NE(written, 0u);
+
+    // The same content again: the file is not touched. New content replaces it.
+    receive(reply);
+    EXPECT_EQ(inodeOf(path), written);
+    const QString r2 = msg({"", "0", "r2", "a", "b", "c"});
+    receive("2005" + r2);
+    EXPECT_NE(inodeOf(path), written);
+    EXPECT_EQ(decodedFile(path), r2 + "\r\n");
+    EXPECT_EQ(env.logLines(), QStringList{});
+}
+
+TEST_F(ChatProtocol, AnyReplyWhateverItsShapeIsHandledWithoutHarm) {
+    // Pieces that make replies look nearly right: codes, separators, line ends, dates, states.
+    const QStringList pieces{
+        "1",          "0",     "77",   "4",         "11",    "111",      "3",
+        "5",          "2005",  "1985", "1957",      "7",     "2",        "-1",
+        "x",          "",      "\r\n", " ",         "A",     "10.0.0.1", "12/05/2026 06:30:00",
+        "99/99/9999", "é",     "\"",   "abc@x.org", "65535", "32768",    "1e3",
+        "&H10",       "13:61", "Ô",
+    };
+    QRandomGenerator random(20261205);
+    auto randomReply = [&] {
+        QStringList fields;
+        const int count = random.bounded(0, 20);
+        for (int i = 0; i < count; ++i)
+            fields.append(pieces.at(random.bounded(static_cast<int>(pieces.size()))));
+        return msg(fields);
+    };
+    const QStringList valid{
+        msg({"77", "1", "A", "a@x", "10.0.0.1", "1", "12/05/2026 06:30:00", "2", "B", "b@x", "10.0.0.2", "0",
+             "12/05/2026 06:30:01"}),
+        msg({"11", "1", "A", "a@x", "10.0.0.1", "1", "2", "B", "b@x", "10.0.0.2", "0", "text", "title"}),
+        msg({"111", "1", "A", "a@x", "10.0.0.1", "1", "10.0.0.9", "19991"}),
+        msg({"3", "10.0.0.9", "19991", "42", "me@x.org"}),
+        msg({"1", "1", "A", "a@x", "10.0.0.1", "1", "2", "B", "b@x", "10.0.0.2", "0"}),
+        "2005" + msg({"", "0", "a", "b", "c", "d"}) + "\r\n" + msg({"", "1", "e", "f", "g", "h"}) + "\r\n",
+    };
+    QStringList replies;
+    for (const QString& reply : valid)
+        for (qsizetype length = 0; length <= reply.size(); ++length)
+            replies.append(reply.left(length));
+    for (int i = 0; i < 400; ++i)
+        replies.append(randomReply());
+    for (const QString& reply : replies) {
+        receive(reply);
+        ASSERT_TRUE(g_strMsgReceived.isEmpty());
+        for (int i = 0; i < rows(); ++i)
+            ASSERT_FALSE(form.LstUsers->itemAt(i)->Key().isEmpty()) << reply.toStdString();
+    }
+    // Nothing ever left the list unsorted.
+    ASSERT_GT(rows(), 0);
+    EXPECT_EQ(form.LstUsers->sortOrder(), vb::ListView::Descending);
+}
+
+} // namespace

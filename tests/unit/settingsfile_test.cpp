@@ -1,0 +1,205 @@
+// The two settings files: the text rules of the site lines, what goes on disk, the digest that
+// spares an unchanged file, the reader that fills the site tables, and a failed write that must
+// leave the old file whole.
+#include "app/basEncrypt_Decrypt.h"
+#include "app/basMain.h"
+#include "platform/vb.h"
+#include "server/SettingsFile.h"
+#include "support/TestEnv.h"
+#include "wire/Codepage.h"
+#include "wire/Protocol.h"
+#include "wire/Scramble.h"
+#include "wire/SettingsFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+using namespace basMain;
+using wire::SiteRecord;
+
+namespace {
+
+const QString S(wire::kSep);
+
+QString line(const QStringList& fields) {
+    return fields.join(wire::kSep) + "\r\n";
+}
+
+QByteArray fileBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+TEST(SettingsText, LinesComposeAndParseBackWithTheReaderRules) {
+    const QList<SiteRecord> records{
+        {"0", {"10.0.0.1", "redirect.example", "/home.asp", "12052026"}},
+        {"1", {"10.0.0.2", "wan.example", "/ip.asp", ""}},
+        {"2", {"", "", "", ""}},
+    };
+    const QString text = wire::composeSettingsText(records);
+    EXPECT_EQ(wire::composeSettingsLine(records[0]),
+              S + "0" + S + "10.0.0.1" + S + "redirect.example" + S + "/home.asp" + S + "12052026\r\n");
+    EXPECT_EQ(wire::parseSettingsText(text), records);
+
+    struct Case {
+        const char* name;
+        QString text;
+        QList<SiteRecord> expected;
+    };
+    const SiteRecord a{"0", {"a", "b", "c", "d"}};
+    const SiteRecord b{"7", {"e", "f", "g", "h"}};
+    const Case cases[] = {
+        {"last line without its line end is never read", line({"", "0", "a", "b", "c", "d"}) + S + "7" + S + "x", {a}},
+        {"empty lines are skipped",
+         "\r\n" + line({"", "0", "a", "b", "c", "d"}) + "\r\n\r\n" + line({"", "7", "e", "f", "g", "h"}),
+         {a, b}},
+        {"short lines are skipped", line({"", "0", "a"}) + line({"", "0", "a", "b", "c", "d"}), {a}},
+        {"fields past the sixth are ignored", line({"", "0", "a", "b", "c", "d", "extra"}), {a}},
+        {"nothing", "", {}},
+        {"a lone LF is no line end", S + "0" + S + "a" + S + "b" + S + "c" + S + "d\n", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(wire::parseSettingsText(c.text), c.expected);
+    }
+}
+
+TEST(SettingsText, Reply2005KeepsItsTextFromTheFirstSeparatorWithoutEmptyLines) {
+    struct Case {
+        const char* name;
+        QString reply;
+        QString expected;
+    };
+    const Case cases[] = {
+        {"one line without line end", "2005" + S + "0" + S + "a", S + "0" + S + "a\r\n"},
+        {"empty lines dropped", "2005" + S + "0\r\n\r\n" + S + "1\r\n\r\n", S + "0\r\n" + S + "1\r\n"},
+        {"text before the separator dropped", "2005xyz" + S + "2", S + "2\r\n"},
+        {"no separator", "2005", ""},
+        {"empty", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(wire::settingsTextFromReply(c.reply), c.expected);
+    }
+}
+
+class SettingsFiles : public ::testing::Test {
+protected:
+    testenv::TestEnv env;
+    void SetUp() override { basEncrypt_Decrypt::setCharacterPauseForTesting(0); }
+    void TearDown() override { basEncrypt_Decrypt::setCharacterPauseForTesting(1); }
+
+    // The folder holds exactly these names (no temporary files left behind).
+    QStringList folderEntries() const {
+        return QDir(env.dir()).entryList(QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+    }
+};
+
+TEST_F(SettingsFiles, ServerAddressFileIsTheScrambledFourFieldsAndNothingElse) {
+    writeServerAddressFile("10.1.2.3", "19991", "42", "me@x.org");
+    const QString plain = "10.1.2.3" + S + "19991" + S + "42" + S + "me@x.org";
+    EXPECT_EQ(fileBytes(env.path("RTC_Chat.kvo")), wire::toCp1252(wire::scrambled(plain)));
+    writeServerAddressFile("10.9.9.9", "20000", "42", "me@x.org");
+    EXPECT_EQ(wire::unscrambled(wire::fromCp1252(fileBytes(env.path("RTC_Chat.kvo")))),
+              "10.9.9.9" + S + "20000" + S + "42" + S + "me@x.org");
+    EXPECT_EQ(folderEntries(), QStringList{"RTC_Chat.kvo"});
+}
+
+TEST_F(SettingsFiles, UserSettingsAreWrittenOnlyWhenTheirContentChangesAndReadBackInOrder) {
+    const QString reply = "2005" + S + "0" + S + "10.0.0.1" + S + "r.example" + S + "/a.asp" + S + "12052026\r\n" + S +
+                          "2" + S + "10.0.0.3" + S + "alt.example" + S + "/alt.asp" + S + "pw\r\n\r\n" + S + "1" + S +
+                          "10.0.0.2" + S + "w.example" + S + "/w.asp" + S + "\r\n" + S + "0" + S + "10.0.0.4" + S +
+                          "r2.example" + S + "/b.asp" + S + "11302026\r\n" + S + "9" + S + "x" + S + "y" + S + "z" + S +
+                          "w\r\n";
+    EXPECT_TRUE(writeUserSettingsFile(reply));
+    const QByteArray written = fileBytes(env.path("ColloqChat.kvo"));
+    EXPECT_EQ(written, wire::toCp1252(wire::scrambled(wire::settingsTextFromReply(reply))));
+    EXPECT_FALSE(writeUserSettingsFile(reply));
+    EXPECT_FALSE(writeUserSettingsFile("2005"));
+    EXPECT_EQ(fileBytes(env.path("ColloqChat.kvo")), written);
+
+    loadSiteTables();
+    const SiteTable redirect{{"10.0.0.1", "r.example", "/a.asp", "12052026"},
+                             {"10.0.0.4", "r2.example", "/b.asp", "11302026"}};
+    EXPECT_EQ(g_arrRedirectSites, redirect);
+    EXPECT_EQ(g_arrWanIPSites, (SiteTable{{"10.0.0.2", "w.example", "/w.asp", ""}}));
+    EXPECT_EQ(g_arrAltServerSites, (SiteTable{{"10.0.0.3", "alt.example", "/alt.asp", "pw"}}));
+    // Loading again gives the same tables, not twice the rows.
+    loadSiteTables();
+    EXPECT_EQ(g_arrRedirectSites, redirect);
+
+    EXPECT_TRUE(writeUserSettingsFile("2005" + S + "1" + S + "a" + S + "b" + S + "c" + S + "d"));
+    loadSiteTables();
+    EXPECT_EQ(g_arrRedirectSites, (SiteTable{{}}));
+    EXPECT_EQ(g_arrWanIPSites, (SiteTable{{"a", "b", "c", "d"}}));
+    EXPECT_EQ(folderEntries(), QStringList{"ColloqChat.kvo"});
+}
+
+TEST_F(SettingsFiles, MissingFileLeavesEachTableOneEmptyRow) {
+    g_arrRedirectSites = {{"stale", "", "", ""}};
+    loadSiteTables();
+    for (const SiteTable* table : {&g_arrRedirectSites, &g_arrWanIPSites, &g_arrAltServerSites})
+        EXPECT_EQ(*table, (SiteTable{{}}));
+    EXPECT_TRUE(folderEntries().isEmpty());
+}
+
+// Files may not grow past `bytes` while this lives; a write beyond fails instead of killing the
+// process.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_previous);
+        rlimit limit = m_previous;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_previous);
+        std::signal(SIGXFSZ, m_previousHandler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_previous{};
+    void (*m_previousHandler)(int) = nullptr;
+};
+
+TEST_F(SettingsFiles, AFailedWriteKeepsTheOldFileWholeAndLeavesNoTemporaryFile) {
+    writeServerAddressFile("10.1.2.3", "19991", "42", "me@x.org");
+    const QString reply = "2005" + S + "0" + S + "a" + S + "b" + S + "c" + S + "d";
+    ASSERT_TRUE(writeUserSettingsFile(reply));
+    const QByteArray oldAddress = fileBytes(env.path("RTC_Chat.kvo"));
+    const QByteArray oldSettings = fileBytes(env.path("ColloqChat.kvo"));
+
+    const QString longText(600, QLatin1Char('x'));
+    {
+        const FileSizeLimit limit(64);
+        EXPECT_THROW(writeServerAddressFile("10.9.9.9", "20000", "42", longText), vb::VbError);
+        EXPECT_THROW(writeUserSettingsFile("2005" + S + "0" + S + longText + S + "b" + S + "c" + S + "d"), vb::VbError);
+    }
+    EXPECT_EQ(fileBytes(env.path("RTC_Chat.kvo")), oldAddress);
+    EXPECT_EQ(fileBytes(env.path("ColloqChat.kvo")), oldSettings);
+    EXPECT_EQ(folderEntries(), (QStringList{"ColloqChat.kvo", "RTC_Chat.kvo"}));
+}
+
+TEST_F(SettingsFiles, FilesWrittenByAnOlderClientReadBack) {
+    // An old client wrote the scrambled bytes straight into the file; the reader takes them so.
+    const QString text = line({"", "0", "10.0.0.1", "h", "/p.asp", "12052026"}) + line({"", "2", "é", "ü", "/x", "ß"});
+    writeBytes(env.path("ColloqChat.kvo"), wire::toCp1252(wire::scrambled(text)));
+    loadSiteTables();
+    EXPECT_EQ(g_arrRedirectSites, (SiteTable{{"10.0.0.1", "h", "/p.asp", "12052026"}}));
+    EXPECT_EQ(g_arrAltServerSites, (SiteTable{{"é", "ü", "/x", "ß"}}));
+}
+
+} // namespace
