@@ -113,9 +113,10 @@ AltServerAnswers::Outcome AltServerAnswers::read(const QString& reply, QString& 
             break;
         case 3: {
             // Status and date are read ahead: the address is taken only together with them.
-            if (i + 2 >= pieces.size()) vb::raise(vb::kErrSubscript);
             const std::optional<QString> status = pieceValue(pieces[i + 1]);
             if (!status) return Outcome::Malformed;
+            // Only the text after the last end marker can follow here: a record cut short.
+            if (i + 2 >= pieces.size()) vb::raise(vb::kErrSubscript);
             const std::optional<QString> date = pieceValue(pieces[i + 2]);
             if (!date) return Outcome::Malformed;
             mergeUserAddress(m_table[row], *value, *status, *date);

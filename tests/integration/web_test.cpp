@@ -1,0 +1,277 @@
+// fnGetDataFromWEB against real web servers on loopback addresses: the request bytes on the wire,
+// replies in segments, servers that drop or never answer, one request at a time, and a window
+// that keeps handling its events while a page is awaited.
+#include "app/basMain.h"
+#include "app/frmMain.h"
+#include "server/KVOSocket.h"
+#include "support/TestEnv.h"
+#include "web/HttpGet.h"
+#include "web_server.h"
+#include "wire/Codepage.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace {
+
+using basMain::fnGetDataFromWEB;
+using webtest::httpReply;
+using webtest::marked;
+using webtest::ScriptedWebServer;
+
+QString text(const QByteArray& bytes) {
+    return wire::fromCp1252(bytes);
+}
+
+class WebGetTest : public ::testing::Test {
+protected:
+    WebGetTest() { webtest::attachWebSocket(form); }
+    ~WebGetTest() override { form.oMySocketWeb.reset(); }
+
+    // The state every request leaves behind it.
+    static void expectIdle() {
+        EXPECT_FALSE(basMain::g_blnWebWaiting);
+        EXPECT_EQ(basMain::g_lngWebSocketHandle, 0);
+    }
+
+    testenv::TestEnv env;
+    frmMain form;
+};
+
+TEST_F(WebGetTest, SendsTheHandBuiltRequestAndReturnsTheWholeReply) {
+    ScriptedWebServer server(QStringLiteral("127.0.0.2"));
+    ASSERT_TRUE(server.listening()) << "binding 127.0.0.2:80 needs root";
+
+    struct Case {
+        QString page;
+        QByteArray requestLine;
+        QString pageAfter;
+    };
+    const Case cases[] = {
+        {"infoip.asp", "GET //infoip.asp HTTP/1.1", "infoip.asp"},
+        {"sites/list.txt", "GET /sites/list.txt HTTP/1.1", "sites/list.txt"},
+        {"LIST.TXT", "GET //LIST.TXT HTTP/1.1", "LIST.TXT"},
+        {"my page.asp?name=a b", "GET //my%20page.asp?name=a%20b HTTP/1.1", "my%20page.asp?name=a%20b"},
+        {"notes for me.txt", "GET /notes%20for%20me.txt HTTP/1.1", "notes%20for%20me.txt"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.page.toStdString());
+        const QByteArray reply = httpReply("<html>" + marked(" 198.51.100.4 ") + "</html>");
+        QString page = c.page;
+        server.setAnswer(QString(page).section(QLatin1Char('?'), 0, 0), ScriptedWebServer::whole(reply));
+        const qsizetype before = server.requests().size();
+
+        QString host = QStringLiteral("web.example");
+        EXPECT_TRUE(fnGetDataFromWEB(host, QStringLiteral("127.0.0.2"), page));
+
+        ASSERT_EQ(server.requests().size(), before + 1);
+        EXPECT_EQ(server.requests().last(), c.requestLine + "\r\nHost: web.example:80\r\nConnection: Close\r\n\r\n");
+        EXPECT_EQ(host, text(reply));
+        EXPECT_EQ(page, c.pageAfter);
+        expectIdle();
+    }
+}
+
+TEST_F(WebGetTest, ReplyInSeveralSegmentsIsReturnedWhole) {
+    ScriptedWebServer server(QStringLiteral("127.0.0.2"));
+    ASSERT_TRUE(server.listening());
+
+    const QByteArray body = "<p>" + marked("77") + marked("5") + marked("Ann") + "</p>";
+    const QByteArray closeDelimited = httpReply(body, false);
+    const QByteArray withLength = httpReply(body);
+    const QByteArray chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" +
+                               QByteArray::number(body.size() - 10, 16) + "\r\n" + body.left(body.size() - 10) +
+                               "\r\n" + "a\r\n" + body.right(10) + "\r\n0\r\n\r\n";
+    const qsizetype headerEnd = withLength.indexOf("\r\n\r\n") + 4;
+    auto segmented = [](const QByteArray& reply, qsizetype cut1, qsizetype cut2, bool closeAfter) {
+        return ScriptedWebServer::Answer{
+            {{0, reply.left(cut1)}, {150, reply.mid(cut1, cut2 - cut1)}, {150, reply.mid(cut2)}}, closeAfter, false};
+    };
+
+    struct Case {
+        const char* what;
+        ScriptedWebServer::Answer answer;
+        QByteArray reply;
+    };
+    const Case cases[] = {
+        // Headers first, the body in two more segments, then the close ends the reply.
+        {"ended by the close", segmented(closeDelimited, headerEnd - 2, headerEnd + 20, true), closeDelimited},
+        // The server keeps the connection open: the announced length ends the reply.
+        {"Content-Length", segmented(withLength, headerEnd, headerEnd + 7, false), withLength},
+        {"chunked", segmented(chunked, 30, chunked.size() - 3, false), chunked},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        server.setAnswer(QStringLiteral("users.asp"), c.answer);
+        QString host = QStringLiteral("web.example");
+        QString page = QStringLiteral("users.asp");
+        EXPECT_TRUE(fnGetDataFromWEB(host, QStringLiteral("127.0.0.2"), page));
+        EXPECT_EQ(host, text(c.reply));
+        expectIdle();
+        // The client closes what the server left open.
+        EXPECT_TRUE(testenv::waitFor([&] { return server.openConnections() == 0; }));
+    }
+}
+
+TEST_F(WebGetTest, ServerClosingWithoutAnAnswerGivesAnEmptyReply) {
+    ScriptedWebServer server(QStringLiteral("127.0.0.2"));
+    ASSERT_TRUE(server.listening());
+    server.dropEveryRequest();
+
+    QString host = QStringLiteral("web.example");
+    QString page = QStringLiteral("infoip.asp");
+    EXPECT_TRUE(fnGetDataFromWEB(host, QStringLiteral("127.0.0.2"), page));
+    EXPECT_EQ(server.requests().size(), 1);
+    EXPECT_EQ(host, QString());
+    expectIdle();
+}
+
+TEST_F(WebGetTest, UnreachableServerCostsOneFullWaitAndGivesAnEmptyReply) {
+    // Nothing listens on 127.0.0.9:80: the connection is refused at once, and the request still
+    // waits out its 700 passes of 10 ms.
+    QElapsedTimer clock;
+    clock.start();
+    QString host = QStringLiteral("web.example");
+    QString page = QStringLiteral("infoip.asp");
+    EXPECT_TRUE(fnGetDataFromWEB(host, QStringLiteral("127.0.0.9"), page));
+    EXPECT_GE(clock.elapsed(), 7000);
+    EXPECT_EQ(host, QString());
+    expectIdle();
+}
+
+TEST_F(WebGetTest, WindowHandlesTimerTicksAndClicksWhileAPageIsAwaited) {
+    ScriptedWebServer server(QStringLiteral("127.0.0.2"));
+    ASSERT_TRUE(server.listening());
+    const QByteArray reply = httpReply(marked("198.51.100.4"));
+    server.setAnswer(QStringLiteral("infoip.asp"), ScriptedWebServer::Answer{{{600, reply}}, true, false});
+
+    int ticksWhileWaiting = 0;
+    QTimer ticker;
+    ticker.setInterval(20);
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ticksWhileWaiting += basMain::g_blnWebWaiting ? 1 : 0; });
+    ticker.start();
+
+    QPushButton button(QStringLiteral("Press"));
+    button.resize(80, 30);
+    button.show();
+    bool clickedWhileWaiting = false;
+    QObject::connect(&button, &QPushButton::clicked, [&] { clickedWhileWaiting = basMain::g_blnWebWaiting; });
+    // Queued like input from the window system: only an event loop run during the wait delivers it.
+    const QPointF inside(10, 10);
+    QCoreApplication::postEvent(&button, new QMouseEvent(QEvent::MouseButtonPress, inside, button.mapToGlobal(inside),
+                                                         Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
+    QCoreApplication::postEvent(&button, new QMouseEvent(QEvent::MouseButtonRelease, inside, button.mapToGlobal(inside),
+                                                         Qt::LeftButton, Qt::NoButton, Qt::NoModifier));
+
+    QString host = QStringLiteral("web.example");
+    QString page = QStringLiteral("infoip.asp");
+    EXPECT_TRUE(fnGetDataFromWEB(host, QStringLiteral("127.0.0.2"), page));
+    EXPECT_EQ(host, text(reply));
+    EXPECT_TRUE(clickedWhileWaiting);
+    EXPECT_GE(ticksWhileWaiting, 3);
+}
+
+TEST_F(WebGetTest, RequestStartedDuringAWaitTakesItsTurnAndLeavesTheFirstReplyIntact) {
+    ScriptedWebServer first(QStringLiteral("127.0.0.2"));
+    ScriptedWebServer second(QStringLiteral("127.0.0.3"));
+    ASSERT_TRUE(first.listening() && second.listening());
+    const QByteArray firstReply = httpReply(marked("first"), false);
+    const QByteArray secondReply = httpReply(marked("second"));
+    first.setAnswer(QStringLiteral("a.asp"),
+                    ScriptedWebServer::Answer{{{200, firstReply.left(40)}, {200, firstReply.mid(40)}}, true, false});
+    second.setAnswer(QStringLiteral("b.asp"), ScriptedWebServer::whole(secondReply));
+
+    // A timer tick during the first wait starts the second request, as a poll would.
+    bool nestedDone = false;
+    bool nestedResult = false;
+    int firstConnectionsWhenNestedStarted = -1;
+    QString nestedReply = QStringLiteral("b.example");
+    QTimer::singleShot(30, [&] {
+        firstConnectionsWhenNestedStarted = first.connectionCount();
+        QString page = QStringLiteral("b.asp");
+        nestedResult = fnGetDataFromWEB(nestedReply, QStringLiteral("127.0.0.3"), page);
+        nestedDone = true;
+    });
+
+    QString host = QStringLiteral("a.example");
+    QString page = QStringLiteral("a.asp");
+    EXPECT_TRUE(fnGetDataFromWEB(host, QStringLiteral("127.0.0.2"), page));
+    EXPECT_TRUE(nestedDone);
+    EXPECT_EQ(firstConnectionsWhenNestedStarted, 1);
+    EXPECT_EQ(host, text(firstReply));
+    EXPECT_TRUE(nestedResult);
+    EXPECT_EQ(nestedReply, text(secondReply));
+    EXPECT_EQ(second.requests().size(), 1);
+    expectIdle();
+}
+
+TEST_F(WebGetTest, RequestStartedDuringAWaitGivesUpWhenTheFirstNeverCompletes) {
+    ScriptedWebServer first(QStringLiteral("127.0.0.2"));
+    ScriptedWebServer second(QStringLiteral("127.0.0.3"));
+    ASSERT_TRUE(first.listening() && second.listening());
+    const QByteArray firstReply = httpReply(marked("first"));
+    // The first server answers only once the second request has given up.
+    first.setAnswer(QStringLiteral("a.asp"), ScriptedWebServer::Answer{{{0, firstReply}}, true, true});
+    second.setAnswer(QStringLiteral("b.asp"), ScriptedWebServer::whole(httpReply(marked("second"))));
+
+    bool nestedResult = true;
+    QString nestedReply = QStringLiteral("b.example");
+    QTimer::singleShot(30, [&] {
+        QString page = QStringLiteral("b.asp");
+        nestedResult = fnGetDataFromWEB(nestedReply, QStringLiteral("127.0.0.3"), page);
+        first.release();
+    });
+
+    QString host = QStringLiteral("a.example");
+    QString page = QStringLiteral("a.asp");
+    EXPECT_TRUE(fnGetDataFromWEB(host, QStringLiteral("127.0.0.2"), page));
+    EXPECT_FALSE(nestedResult);
+    EXPECT_EQ(nestedReply, QString());
+    EXPECT_EQ(second.connectionCount(), 0);
+    EXPECT_EQ(host, text(firstReply));
+    expectIdle();
+}
+
+TEST_F(WebGetTest, RealWebServerAnswersTheHandBuiltRequests) {
+    if (!webtest::NginxServer::installed())
+        GTEST_SKIP() << "nginx is not installed (apt-get install nginx-light): the hand-built request is not "
+                        "checked against a web server we did not write";
+    const QByteArray infoip = "<html><body>" + marked(" 198.51.100.4 ") + "</body></html>\n";
+    const QByteArray list = "redirect list\n";
+    const QByteArray upper = "upper-case text\n";
+    const QByteArray blanks = marked("77") + marked("2") + "\n";
+    const QByteArray infoDt = marked("77") + marked("5") + marked("Ann") + "\n";
+    webtest::NginxServer nginx(QStringLiteral("127.0.0.7"), {{"infoip.asp", infoip},
+                                                             {"list.txt", list},
+                                                             {"LIST.TXT", upper},
+                                                             {"my page.asp", blanks},
+                                                             {"InfoDT.asp", infoDt}});
+    ASSERT_EQ(nginx.failure(), QString());
+
+    const QString sep(QChar(0x00D4));
+    const std::pair<QString, QByteArray> cases[] = {
+        {"infoip.asp", infoip},
+        {"list.txt", list},
+        {"LIST.TXT", upper},
+        {"my page.asp", blanks},
+        // The query carries raw "Ô" bytes, blanks as "%20" and a date with slashes and colons.
+        {"InfoDT.asp?ReqDt=77" + sep + "5" + sep + "12/05/2026 06:30:05" + sep + "203.0.113.7" + sep +
+             "Jet OLEDB:Database Password=brick789",
+         infoDt},
+    };
+    for (const auto& [requested, body] : cases) {
+        SCOPED_TRACE(requested.toStdString());
+        QString host = QStringLiteral("127.0.0.7");
+        QString page = requested;
+        EXPECT_TRUE(fnGetDataFromWEB(host, QStringLiteral("127.0.0.7"), page));
+        EXPECT_TRUE(host.startsWith(QLatin1String("HTTP/1.1 200 OK\r\n"))) << host.left(200).toStdString();
+        EXPECT_TRUE(host.endsWith(text(body))) << host.toStdString();
+        expectIdle();
+    }
+}
+
+} // namespace
