@@ -192,6 +192,42 @@ ChatReply exchange(const QHostAddress& server, quint16 port, const QByteArray& b
     return reply;
 }
 
+QList<ChatReply> exchangeMany(const QHostAddress& server, quint16 port, const QList<QByteArray>& requests,
+                              const QList<QHostAddress>& sources, int timeoutMs) {
+    QList<ChatReply> replies(requests.size());
+    std::vector<std::unique_ptr<QTcpSocket>> sockets;
+    std::vector<wire::ReplyFramer> framers(std::size_t(requests.size()));
+    for (qsizetype i = 0; i < requests.size(); ++i) {
+        auto socket = std::make_unique<QTcpSocket>();
+        QTcpSocket* raw = socket.get();
+        ChatReply* reply = &replies[i];
+        wire::ReplyFramer* framer = &framers[std::size_t(i)];
+        const QByteArray bytes = requests[i];
+        raw->bind(sources[i % sources.size()], 0);
+        QObject::connect(raw, &QTcpSocket::connected, raw, [raw, bytes] { raw->write(bytes); });
+        QObject::connect(raw, &QTcpSocket::readyRead, raw, [raw, reply, framer] {
+            const wire::ReplyFramer::Result result = framer->feed(wire::fromCp1252(raw->readAll()));
+            if (result.status == wire::ReplyFramer::Status::Complete) {
+                reply->answered = true;
+                reply->payload = result.payload;
+                raw->abort();
+            }
+        });
+        QObject::connect(raw, &QTcpSocket::disconnected, raw, [reply] { reply->closed = true; });
+        QObject::connect(raw, &QTcpSocket::errorOccurred, raw, [reply] { reply->closed = true; });
+        raw->connectToHost(server, port);
+        sockets.push_back(std::move(socket));
+    }
+    waitFor(
+        [&] {
+            for (const ChatReply& reply : replies)
+                if (!reply.answered && !reply.closed) return false;
+            return true;
+        },
+        timeoutMs);
+    return replies;
+}
+
 HttpReply httpExchange(const QHostAddress& server, quint16 port, const QByteArray& request,
                        const QHostAddress& source) {
     HttpReply reply;

@@ -67,6 +67,11 @@ struct ChatReply {
 ChatReply exchange(const QHostAddress& server, quint16 port, const QByteArray& bytes,
                    const QHostAddress& source = QHostAddress(QStringLiteral("127.0.0.1")), int timeoutMs = 10000);
 
+// Several exchanges at once, each from its own source address; all end (answer or close) or the
+// bound runs out.
+QList<ChatReply> exchangeMany(const QHostAddress& server, quint16 port, const QList<QByteArray>& requests,
+                              const QList<QHostAddress>& sources, int timeoutMs = 20000);
+
 struct HttpReply {
     bool answered = false;
     int status = 0;
