@@ -129,7 +129,15 @@ int serve(const ServerConfig& config) {
                                           QString::number(server.webListener()->port());
     qCInfo(lcServer).noquote() << "clients are told" << settings.publicAddress + QLatin1Char(':') + settings.publicPort
                                << "- store:" << server.storeDescription();
-    say(stdout, QStringLiteral("ready"));
+    // One line for whoever started us (scripts, tests): where we listen, ports resolved.
+    QString ready = QStringLiteral("ready chat=%1:%2")
+                        .arg(TcpListener::peerText(server.chatListener()->address()))
+                        .arg(server.chatListener()->port());
+    if (server.webListener())
+        ready += QStringLiteral(" web=%1:%2")
+                     .arg(TcpListener::peerText(server.webListener()->address()))
+                     .arg(server.webListener()->port());
+    say(stdout, ready);
 
     const int code = QCoreApplication::exec();
     qCInfo(lcServer) << "shutting down";
@@ -142,6 +150,13 @@ int serve(const ServerConfig& config) {
 } // namespace
 
 int runServerMain(const QStringList& arguments) {
+    // Log lines carry their time and go to standard error, whatever the platform default is.
+    qSetMessagePattern(
+        QStringLiteral("%{time yyyy-MM-dd hh:mm:ss.zzz} %{if-category}%{category} %{endif}%{type}: %{message}"));
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+        const QByteArray line = qFormatLogMessage(type, context, message).toLocal8Bit() + '\n';
+        std::fwrite(line.constData(), 1, std::size_t(line.size()), stderr);
+    });
     QString error;
     const std::optional<ServerConfig> config = parseServerConfig(arguments, &error);
     if (!config) return complain(error + QStringLiteral(" (--help lists the options)"));

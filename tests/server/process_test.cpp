@@ -1,0 +1,277 @@
+// colloqchat-server run as a program: a start without configuration, clear refusals, operator
+// commands reaching a running server, a clean stop on SIGTERM and no answered registration lost
+// to SIGKILL in the middle of a load.
+#include "StoreParam.h"
+#include "wire/Codepage.h"
+#include "wire/Protocol.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <csignal>
+
+using servertest::Backend;
+using servertest::callAddress;
+using servertest::chatRequest;
+using servertest::exchange;
+
+namespace {
+
+const QString S = QString(wire::kSep);
+
+// One server process, with its own HOME so that its default data folder is private.
+class ServerProcess {
+public:
+    explicit ServerProcess(const QString& home) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home);
+        env.remove("XDG_DATA_HOME");
+        m_process.setProcessEnvironment(env);
+        m_process.setWorkingDirectory(home);
+    }
+    ~ServerProcess() {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(10000);
+        }
+    }
+    // Starts and waits for the "ready" line; false when the program ended instead.
+    bool start(const QStringList& args) {
+        m_process.start(servertest::serverProgram(), args);
+        const bool ready = servertest::waitFor(
+            [&] {
+                m_out += m_process.readAllStandardOutput();
+                return m_out.contains("ready") || m_process.state() == QProcess::NotRunning;
+            },
+            30000);
+        const QRegularExpressionMatch chat =
+            QRegularExpression("chat=([0-9.]+):(\\d+)").match(QString::fromUtf8(m_out));
+        if (chat.hasMatch()) {
+            chatAddress = QHostAddress(chat.captured(1));
+            chatPort = quint16(chat.captured(2).toUInt());
+        }
+        return ready && chat.hasMatch();
+    }
+    // Waits for the program to end by itself; its exit code, or -1 when it crashed or hung.
+    int finish(int timeoutMs = 30000) {
+        servertest::waitFor([&] { return m_process.state() == QProcess::NotRunning; }, timeoutMs);
+        if (m_process.state() != QProcess::NotRunning || m_process.exitStatus() != QProcess::NormalExit) return -1;
+        return m_process.exitCode();
+    }
+    void signal(int number) { ::kill(pid_t(m_process.processId()), number); }
+    QString errors() { return QString::fromLocal8Bit(m_process.readAllStandardError()); }
+
+    QHostAddress chatAddress;
+    quint16 chatPort = 0;
+
+private:
+    QProcess m_process;
+    QByteArray m_out;
+};
+
+// Runs the program to its end (operator commands, refused configurations).
+struct Ran {
+    int code = -1;
+    QString out, err;
+};
+Ran run(const QStringList& args, const QString& home) {
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home);
+    process.setProcessEnvironment(env);
+    process.start(servertest::serverProgram(), args);
+    servertest::waitFor([&] { return process.state() == QProcess::NotRunning; }, 30000);
+    Ran ran;
+    if (process.state() == QProcess::NotRunning && process.exitStatus() == QProcess::NormalExit)
+        ran.code = process.exitCode();
+    ran.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    ran.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return ran;
+}
+
+TEST(ServerProgram, StartsWithoutConfigurationAndStopsCleanlyOnSigterm) {
+    QTemporaryDir home;
+    {
+        ServerProcess server(home.path());
+        // Only the addresses are chosen here, so as not to clash with anything else on the machine.
+        ASSERT_TRUE(server.start({"--chat-listen", "127.0.0.21:0", "--web-listen", "off"}))
+            << server.errors().toStdString();
+        const auto reg = exchange(server.chatAddress, server.chatPort,
+                                  chatRequest({"3", "ann", "PC", "ann@example.org", "Ann"}, callAddress(2)),
+                                  QHostAddress("127.0.0.2"));
+        ASSERT_EQ(reg.code(), "3");
+        EXPECT_EQ(reg.fields().value(1), "127.0.0.21");
+        server.signal(SIGTERM);
+        EXPECT_EQ(server.finish(), 0);
+        EXPECT_TRUE(server.errors().contains("shutting down"));
+    }
+    const QString store = home.filePath(".local/share/colloqchat-server/colloqchat.sqlite");
+    ASSERT_TRUE(QFile::exists(store));
+    QString error;
+    const auto storage = chatserver::openStorage(*chatserver::StoreLocation::parse(store, &error));
+    EXPECT_TRUE(storage->findUserByEmail("ann@example.org"));
+}
+
+TEST(ServerProgram, RefusesBadConfigurationAndBusyPortsWithAMessage) {
+    QTemporaryDir home;
+    QTcpServer busy;
+    ASSERT_TRUE(busy.listen(QHostAddress("127.0.0.22"), 0));
+    const QString busyPort = "127.0.0.22:" + QString::number(busy.serverPort());
+    struct Case {
+        QStringList args;
+        const char* message;
+    } cases[] = {
+        {{"--chat-listen", "127.0.0.22:99999"}, "not a port"},
+        {{"--no-such-option", "1"}, "unknown option"},
+        {{"--config", home.filePath("missing.conf")}, "cannot read the configuration file"},
+        {{"--chat-listen", busyPort, "--web-listen", "off"}, "cannot listen for chat"},
+        {{"--chat-listen", "127.0.0.22:0", "--web-listen", busyPort}, "cannot listen for web"},
+        {{"--chat-listen", "127.0.0.22:0", "--store", "postgresql://nobody@/x?host=" + home.path()}, "store"},
+        {{"notice", "--to", "all"}, "--text"},
+        {{"move"}, "--address"},
+    };
+    for (const Case& c : cases) {
+        const Ran ran = run(c.args, home.path());
+        EXPECT_NE(ran.code, 0) << c.args.join(' ').toStdString();
+        EXPECT_NE(ran.code, -1) << "crashed: " << c.args.join(' ').toStdString();
+        EXPECT_TRUE(ran.err.contains(QLatin1String(c.message))) << ran.err.toStdString();
+    }
+}
+
+class ServerProgramOnStore : public ::testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override {
+        QString skip;
+        store = servertest::freshStoreAddress(GetParam(), dir, &skip);
+        if (store.isEmpty()) GTEST_SKIP() << skip.toStdString();
+    }
+    QStringList serveArgs(const QString& address) const {
+        return {"--chat-listen", address + ":0", "--web-listen", "off", "--store", store, "--log-level", "warning"};
+    }
+    QTemporaryDir dir;
+    QString store;
+};
+
+TEST_P(ServerProgramOnStore, OperatorNoticesAndMovesReachTheRunningServer) {
+    ServerProcess server(dir.path());
+    ASSERT_TRUE(server.start(serveArgs("127.0.0.23"))) << server.errors().toStdString();
+    auto send = [&](const QStringList& fields, int octet) {
+        return exchange(server.chatAddress, server.chatPort, chatRequest(fields, callAddress(octet)),
+                        QHostAddress(QStringLiteral("127.0.0.%1").arg(octet)));
+    };
+    const QString ann = send({"3", "ann", "PC", "ann@example.org", "Ann"}, 2).fields().value(3);
+    send({"3", "bob", "PC", "bob@example.org", "Bob"}, 3);
+    ASSERT_EQ(send({"4", ann, "bob@example.org"}, 2).code(), "4");
+
+    const Ran notice =
+        run({"notice", "--store", store, "--to", "all", "--text", "Back at ten", "--title", "Maintenance"}, dir.path());
+    ASSERT_EQ(notice.code, 0) << notice.err.toStdString();
+    EXPECT_TRUE(notice.out.contains("queued"));
+    servertest::ChatReply poll;
+    ASSERT_TRUE(servertest::waitFor([&] {
+        poll = send({"1", ann, "ann@example.org"}, 2);
+        return poll.code() != "1";
+    }));
+    EXPECT_EQ(poll.code(), "11");
+    EXPECT_EQ(poll.fields().mid(poll.fields().size() - 2), (QStringList{"Back at ten", "Maintenance"}));
+    EXPECT_EQ(send({"1", ann, "ann@example.org"}, 2).code(), "1"); // told once
+
+    const Ran move = run({"move", "--store", store, "--address", "10.9.9.9", "--port", "20000"}, dir.path());
+    ASSERT_EQ(move.code, 0) << move.err.toStdString();
+    ASSERT_TRUE(servertest::waitFor([&] {
+        poll = send({"1", ann, "ann@example.org"}, 2);
+        return poll.code() != "1";
+    }));
+    EXPECT_EQ(poll.code(), "111");
+    EXPECT_TRUE(poll.payload.endsWith(S + "10.9.9.9" + S + "20000"));
+
+    const Ran wrong = run({"notice", "--store", store, "--to", "424242", "--text", "x"}, dir.path());
+    EXPECT_EQ(wrong.code, 2);
+    EXPECT_TRUE(wrong.err.contains("no user has the ID 424242"));
+    const Ran unsendable = run({"notice", "--store", store, "--to", "all", "--text", "a\u00d4b"}, dir.path());
+    EXPECT_EQ(unsendable.code, 2);
+}
+
+// Registrations kept in flight from many sockets; records every answered one.
+class RegistrationLoad {
+public:
+    RegistrationLoad(QHostAddress server, quint16 port, int inFlight) : m_server(server), m_port(port) {
+        for (int i = 0; i < inFlight; ++i)
+            next();
+    }
+    QHash<QString, QString> answered; // e-mail -> ID
+    int started = 0;
+
+private:
+    void next() {
+        const QString email = QStringLiteral("load%1@example.org").arg(started++);
+        auto* socket = new QTcpSocket(&m_owner);
+        auto* buffer = new QByteArray;
+        socket->bind(QHostAddress(QStringLiteral("127.0.2.%1").arg(1 + started % 200)), 0);
+        QObject::connect(socket, &QTcpSocket::connected, socket, [socket, email] {
+            socket->write(chatRequest({"3", "u", "pc", email, "Load"}, callAddress(9)));
+        });
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, buffer, email] {
+            *buffer += socket->readAll();
+            wire::ReplyFramer framer;
+            const auto result = framer.feed(wire::fromCp1252(*buffer));
+            if (result.status != wire::ReplyFramer::Status::Complete) return;
+            if (result.payload.section(S, 0, 0) == "3") answered.insert(email, result.payload.section(S, 3, 3));
+            socket->abort();
+        });
+        QObject::connect(socket, &QTcpSocket::disconnected, socket, [this, socket, buffer] { done(socket, buffer); });
+        QObject::connect(socket, &QTcpSocket::errorOccurred, socket, [this, socket, buffer] { done(socket, buffer); });
+        socket->connectToHost(m_server, m_port);
+    }
+    void done(QTcpSocket* socket, QByteArray* buffer) {
+        if (socket->property("done").toBool()) return;
+        socket->setProperty("done", true);
+        delete buffer;
+        socket->deleteLater();
+        if (!m_stopped) next();
+    }
+
+public:
+    void stop() { m_stopped = true; }
+
+private:
+    QObject m_owner;
+    QHostAddress m_server;
+    quint16 m_port;
+    bool m_stopped = false;
+};
+
+TEST_P(ServerProgramOnStore, SigkillDuringALoadLosesNoAnsweredRegistration) {
+    QHash<QString, QString> answered;
+    {
+        ServerProcess server(dir.path());
+        ASSERT_TRUE(server.start(serveArgs("127.0.0.24"))) << server.errors().toStdString();
+        RegistrationLoad load(server.chatAddress, server.chatPort, 16);
+        ASSERT_TRUE(servertest::waitFor([&] { return load.answered.size() >= 300; }, 120000));
+        server.signal(SIGKILL);
+        EXPECT_EQ(server.finish(), -1);
+        load.stop();
+        answered = load.answered;
+    }
+    QString error;
+    const auto storage = chatserver::openStorage(*chatserver::StoreLocation::parse(store, &error));
+    for (auto it = answered.cbegin(); it != answered.cend(); ++it) {
+        const auto user = storage->findUserByEmail(it.key());
+        ASSERT_TRUE(user) << it.key().toStdString() << " was answered but is gone";
+        EXPECT_EQ(QString::number(user->id), it.value());
+    }
+    // The store opens again and the server serves from it.
+    ServerProcess again(dir.path());
+    ASSERT_TRUE(again.start(serveArgs("127.0.0.24"))) << again.errors().toStdString();
+    const QString email = answered.cbegin().key();
+    const auto poll =
+        exchange(again.chatAddress, again.chatPort, chatRequest({"1", answered.value(email), email}, callAddress(9)),
+                 QHostAddress("127.0.2.7"));
+    EXPECT_EQ(poll.code(), "1");
+}
+
+COLLOQ_ON_BOTH_STORES(ServerProgramOnStore);
+
+} // namespace
