@@ -191,4 +191,3 @@ void frmMain::LstUsers_ItemClick(vb::ListItem* Item) {
     fraReceive->setEnabled(true);
     if (!tmrServerCall->isActive()) tmrServerCall->start();
 }
-
