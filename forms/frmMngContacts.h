@@ -37,9 +37,11 @@ public:
     QPushButton* cmdRemoveContact = nullptr;
     QPushButton* cmdCanRemCont = nullptr;
 
+    // Closing by the frame (or Escape) lands here.
+    void reject() override;
+
 protected:
     void showEvent(QShowEvent* event) override;
-    void reject() override;
 
 private:
     void Form_Load(const vb::ListView& users);

@@ -26,9 +26,11 @@ public:
     QPlainTextEdit* txtMessage = nullptr;
     QLabel* Label1[2] = {};
 
+    // Closing by the frame (or Escape) lands here.
+    void reject() override;
+
 protected:
     void showEvent(QShowEvent* event) override;
-    void reject() override;
 
 private:
     bool m_registered = false;

@@ -1,8 +1,11 @@
 #include "support/TestEnv.h"
 
+#include "app/basEncrypt_Decrypt.h"
 #include "app/basMain.h"
 #include "platform/MsgBox.h"
 #include "platform/vb.h"
+#include "wire/Codepage.h"
+#include "wire/Scramble.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -17,6 +20,8 @@ TestEnv::TestEnv() {
     vb::setClockForTesting({});
     vb::Err().Clear();
     basMain::resetGlobals();
+    // Scrambling pauses after every character in the program; tests that time it set it back.
+    basEncrypt_Decrypt::setCharacterPauseForTesting(0);
     vb::setMsgBoxHandlerForTesting([this](const QString& prompt, int buttons, const QString& title) {
         m_boxes.append({prompt, buttons, title});
         return m_boxAnswer;
@@ -28,10 +33,13 @@ TestEnv::~TestEnv() {
     vb::setModalHandlerForTesting({});
     vb::setAppPathForTesting({});
     vb::setClockForTesting({});
+    basEncrypt_Decrypt::setCharacterPauseForTesting(1);
     basMain::resetGlobals();
 }
 
-void TestEnv::makeLogsFolder() const { QDir(m_dir.path()).mkdir(QStringLiteral("logs")); }
+void TestEnv::makeLogsFolder() const {
+    QDir(m_dir.path()).mkdir(QStringLiteral("logs"));
+}
 
 QStringList TestEnv::logLines() const {
     QFile file(m_dir.filePath(QStringLiteral("logs/") + vb::Format(vb::Now(), QStringLiteral("mm_dd_yyyy")) +
@@ -45,6 +53,18 @@ QStringList TestEnv::logLines() const {
         lines.append(QString::fromLatin1(line));
     }
     return lines;
+}
+
+void writeScrambledFile(const QString& path, const QString& plain) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
+    file.write(wire::toCp1252(wire::scrambled(plain)));
+}
+
+QString readScrambledFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return wire::unscrambled(wire::fromCp1252(file.readAll()));
 }
 
 bool waitFor(const std::function<bool()>& done, int timeoutMs) {

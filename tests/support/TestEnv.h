@@ -1,6 +1,6 @@
 #pragma once
 // A clean world for one test: a temporary program folder, fresh shared state, message boxes
-// recorded (and answered OK) instead of shown, the real clock.
+// recorded (and answered OK) instead of shown, the real clock, scrambling without its pause.
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -37,6 +37,11 @@ private:
     QList<ShownBox> m_boxes;
     int m_boxAnswer = 1;
 };
+
+// Writes a settings file the way the program does: the plain text scrambled, one byte per character.
+void writeScrambledFile(const QString& path, const QString& plain);
+// Reads a settings file back and unscrambles it.
+QString readScrambledFile(const QString& path);
 
 // Runs the event loop until `done` is true or `timeoutMs` passes; returns `done()`.
 bool waitFor(const std::function<bool()>& done, int timeoutMs = 5000);

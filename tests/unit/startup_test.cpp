@@ -1,1 +1,294 @@
-// placeholder, filled in by its owner
+// The start-up loader over every kind of server-address file, the validators, and the two
+// dialogs of registration and contacts driven through the modal seam.
+#include "BuildConfig.h"
+#include "app/StartupLoader.h"
+#include "app/basMain.h"
+#include "app/frmMain.h"
+#include "forms/Validators.h"
+#include "forms/frmMngContacts.h"
+#include "forms/frmRegWait.h"
+#include "forms/frmRegister.h"
+#include "platform/Controls.h"
+#include "platform/MsgBox.h"
+#include "support/TestEnv.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <gtest/gtest.h>
+
+using namespace basMain;
+
+namespace {
+
+const QString kSep(QChar(0xD4));
+QString joined(const QStringList& fields) {
+    return fields.join(kSep);
+}
+
+struct LoaderCase {
+    const char* name;
+    std::optional<QStringList> fields; // nothing: no file at all
+    bool expectRegistration;
+    QString expectIp;
+    QString expectPort;
+};
+
+class StartupLoader : public ::testing::Test {
+protected:
+    testenv::TestEnv env;
+    frmMain form;
+    int dialogsShown = 0;
+
+    void SetUp() override {
+        // Every registration dialog is cancelled, so a run that reaches it ends with False.
+        vb::setModalHandlerForTesting([this](QDialog&) {
+            ++dialogsShown;
+            return 0;
+        });
+    }
+    void TearDown() override { frmRegWait::unload(); }
+};
+
+TEST_F(StartupLoader, EachKindOfFileEndsAsTheLoaderPromises) {
+    const QString def = QStringLiteral(COLLOQ_DEFAULT_SERVER_IP);
+    const LoaderCase cases[] = {
+        {"no file", std::nullopt, true, def, "19991"},
+        {"empty file", QStringList{}, true, def, "19991"},
+        {"one field", QStringList{"10.0.0.9"}, true, def, "19991"},
+        {"address and port", QStringList{"10.0.0.9", "2000"}, true, "10.0.0.9", "2000"},
+        {"bad pair of two", QStringList{"10.0.0.256", "2000"}, true, def, "19991"},
+        {"three fields", QStringList{"10.0.0.9", "2000", "17"}, true, def, "19991"},
+        {"full record", QStringList{"10.0.0.9", "2000", "17", "ann@example.com"}, false, "10.0.0.9", "2000"},
+        {"port 65535", QStringList{"10.0.0.9", "65535", "17", "ann@example.com"}, false, def, "19991"},
+        {"address part 256", QStringList{"10.256.0.9", "2000", "17", "ann@example.com"}, false, def, "19991"},
+        {"non-numeric id", QStringList{"10.0.0.9", "2000", "x17", "ann@example.com"}, true, "10.0.0.9", "2000"},
+        {"bad e-mail", QStringList{"10.0.0.9", "2000", "17", "ann@example"}, true, "10.0.0.9", "2000"},
+        {"five fields", QStringList{"10.0.0.9", "2000", "17", "ann@example.com", "x"}, true, def, "19991"},
+    };
+    for (const LoaderCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        resetGlobals();
+        dialogsShown = 0;
+        vb::setTag(*form.txtEmail, {});
+        form.txtEmail->clear();
+        const QString path = env.path(QStringLiteral("RTC_Chat.kvo"));
+        QFile::remove(path);
+        if (c.fields) {
+            if (c.fields->isEmpty()) {
+                QFile file(path);
+                ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            } else {
+                testenv::writeScrambledFile(path, joined(*c.fields));
+            }
+        }
+        const bool result = fnFillcall();
+        EXPECT_EQ(dialogsShown, c.expectRegistration ? 1 : 0);
+        EXPECT_EQ(result, !c.expectRegistration); // the registration is cancelled
+        EXPECT_EQ(g_strServerIP, c.expectIp);
+        EXPECT_EQ(g_strServerPort, c.expectPort);
+        if (!c.expectRegistration) {
+            EXPECT_EQ(vb::Tag(*form.txtEmail), QStringLiteral("17"));
+            EXPECT_EQ(form.txtEmail->text(), QStringLiteral("ann@example.com"));
+            EXPECT_EQ(g_strMsgToSend, joined({"1", "17", "ann@example.com"}));
+        }
+        EXPECT_TRUE(frmRegWait::isLoaded());
+        EXPECT_EQ(frmRegWait::get().Label1->text(), QStringLiteral("Loading ColloqChat.."));
+    }
+    EXPECT_TRUE(env.logLines().isEmpty());
+}
+
+TEST_F(StartupLoader, AFileThatCannotBeReadFailsWithItsStepLogged) {
+    env.makeLogsFolder();
+    QDir(env.dir()).mkdir(QStringLiteral("RTC_Chat.kvo")); // exists, but is no file
+    EXPECT_FALSE(fnFillcall());
+    EXPECT_EQ(dialogsShown, 0);
+    ASSERT_EQ(env.logLines().size(), 1);
+    EXPECT_TRUE(env.logLines().at(0).startsWith(QStringLiteral("fnFillcall[6] - Date: ")));
+}
+
+TEST(Validators, ServerPairs) {
+    struct Case {
+        const char* address;
+        const char* port;
+        bool valid;
+    } cases[] = {
+        {"0.0.0.0", "1", true},       {"255.255.255.255", "65534", true}, {"10.0.0.256", "1", false},
+        {"10.0.0.1", "65535", false}, {"10.0.0.1", "0", false},           {"10.0.0.1.5", "80", false},
+        {"10.0.0", "80", false},      {"10.a.0.1", "80", false},          {"10.0.0.1", "port", false},
+        {"10.0.-1.1", "80", false},   {"10.0.0.1", "99999999999", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.address) + ":" + c.port);
+        QString message = QStringLiteral("stale");
+        EXPECT_EQ(fnCheckIpOrEmailFormat({QString::fromLatin1(c.address), QString::fromLatin1(c.port)}, true, message),
+                  c.valid);
+        EXPECT_TRUE(message.isEmpty());
+    }
+}
+
+TEST(Validators, EmailMessagesInTheirOrder) {
+    const QString ending = QStringLiteral("Your email address is not carrying a valid ending!It must be one of the "
+                                          "following....com, .net, .gov, .org, .edu, .biz, .tv Or included country's "
+                                          "assigned country code");
+    struct Case {
+        const char* id;
+        const char* address;
+        bool valid;
+        QString message;
+    } cases[] = {
+        {"1", "ann@example.com", true, {}},
+        {"x", "ann@example.com", false, QStringLiteral("User ID is not a number?")},
+        {"1", "ann @example.com", false, QStringLiteral("Your email address has Space!")},
+        {"1", "a n@b@example.com", false,
+         QStringLiteral("Your email address has Space!You have more than 1 @ sign in your email address")},
+        {"1", "", false, QStringLiteral("You did not enter an email address!")},
+        {"1", "example.com", false, QStringLiteral("Your email address does not contain an @ sign.")},
+        {"1", "@example.com", false,
+         QStringLiteral("Your @ sign can not be the first character in your email address!")},
+        {"1", "ann.example.com@", false,
+         QStringLiteral("Your @sign can not be the last character in your email address!")},
+        {"1", "ann@examplecom", false, ending},
+        {"1", "ann@example.xyz", false, ending},
+        {"1", "a@b.c", false, QStringLiteral("Your email address is shorter than 6 characters which is impossible.")},
+        {"1", "ann@example.c", true, {}},  // ".C" is found inside ".COM"
+        {"1", "ann@example.De", true, {}}, // endings compare without case
+        {"1", "ann@example.as", true, {}}, // the one mixed-case entry of the list
+        {"1", "a@b.co", true, {}},         // exactly six characters
+        {"1", "ann@b@example.com", false, QStringLiteral("You have more than 1 @ sign in your email address")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.address);
+        QString message;
+        EXPECT_EQ(
+            fnCheckIpOrEmailFormat({{}, {}, QString::fromLatin1(c.id), QString::fromLatin1(c.address)}, false, message),
+            c.valid);
+        EXPECT_EQ(message, c.message);
+    }
+    EXPECT_TRUE(fnCheckEmailEnding(QStringLiteral("ed")));
+    EXPECT_TRUE(fnCheckEmailEnding(QStringLiteral(".GO")));
+    EXPECT_FALSE(fnCheckEmailEnding(QStringLiteral("XQ")));
+}
+
+// Fills the registration form, presses a button, and answers its boxes.
+class RegisterForm : public ::testing::Test {
+protected:
+    testenv::TestEnv env;
+    frmRegister form;
+
+    void type(const char* name, const char* email) {
+        form.txtDisplayNM->setText(QString::fromUtf8(name));
+        form.txtEmail->setText(QString::fromUtf8(email));
+    }
+};
+
+TEST_F(RegisterForm, AnswersTrimmedNameAndLowerCaseEmail) {
+    EXPECT_FALSE(form.cmdRegister->isEnabled());
+    type("  Ann Lee ", " Ann@Example.COM ");
+    EXPECT_TRUE(form.cmdRegister->isEnabled());
+    form.cmdRegister->click();
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+    EXPECT_EQ(g_strDialogResult, QStringLiteral("Ann Lee") + kSep + QStringLiteral("ann@example.com"));
+    EXPECT_TRUE(env.boxes().isEmpty());
+}
+
+TEST_F(RegisterForm, BlankNameAndBadAddressKeepTheFormOpen) {
+    type("   ", "ann@example.com");
+    EXPECT_TRUE(form.cmdRegister->isEnabled()); // blanks count for the button
+    form.cmdRegister->click();
+    ASSERT_EQ(env.boxes().size(), 1);
+    EXPECT_EQ(env.boxes().at(0).prompt, QStringLiteral("Please, enter your display name?"));
+    EXPECT_EQ(env.boxes().at(0).title, QStringLiteral("Chat Display Name"));
+
+    type("Ann", "ann@example");
+    form.cmdRegister->click();
+    ASSERT_EQ(env.boxes().size(), 2);
+    EXPECT_EQ(env.boxes().at(1).title, QStringLiteral("Check Email"));
+    EXPECT_EQ(g_strDialogResult, QStringLiteral("ann@example"));
+
+    // Closing by the frame now is a cancel, not an answer made of the bare address.
+    form.reject();
+    EXPECT_TRUE(g_strDialogResult.isEmpty());
+    EXPECT_FALSE(g_blnQuitNoLogOff);
+}
+
+TEST_F(RegisterForm, CancelClearsTheAnswerAndQuitsWithoutSignOff) {
+    type("Ann", "ann@example.com");
+    form.cmdCancel->click();
+    EXPECT_TRUE(g_strDialogResult.isEmpty());
+    EXPECT_TRUE(g_blnQuitNoLogOff);
+}
+
+class ContactsForm : public ::testing::Test {
+protected:
+    testenv::TestEnv env;
+    vb::ListView users;
+
+    void SetUp() override {
+        for (int i = 0; i < 5; ++i)
+            users.addColumn(QStringLiteral("c"), 50);
+        addUser("A7", "On", "Bob", "bob@example.com");
+        addUser("A9", "Off", "Cy", "cy@example.com");
+    }
+    void addUser(const char* key, const char* status, const char* name, const char* email) {
+        vb::ListItem* row = users.add(QString::fromLatin1(status));
+        row->setSubItem(1, QString::fromLatin1(name));
+        row->setSubItem(2, QString::fromLatin1(email));
+        users.setKey(row, QString::fromLatin1(key));
+    }
+};
+
+TEST_F(ContactsForm, CopiesTheUserListWithColours) {
+    frmMngContacts form(users, QStringLiteral("me@example.com"));
+    ASSERT_EQ(form.LstContacts->count(), 2);
+    EXPECT_EQ(form.LstContacts->item(QStringLiteral("A7"))->ForeColor(), vb::vbBlack);
+    EXPECT_EQ(form.LstContacts->item(QStringLiteral("A9"))->ForeColor(), vb::vbRed);
+    EXPECT_EQ(form.LstContacts->item(QStringLiteral("A9"))->SubItem(2), QStringLiteral("cy@example.com"));
+    EXPECT_FALSE(form.cmdAddCont->isEnabled());
+    EXPECT_FALSE(form.cmdRemoveContact->isEnabled());
+}
+
+TEST_F(ContactsForm, AdditionsAreCheckedBeforeAnAnswer) {
+    struct Case {
+        const char* typed;
+        const char* title; // nullptr: accepted
+    } cases[] = {
+        {"Bob@Example.com", "Contact already in your list"},
+        {"ME@example.com", "It Is Your Email???"},
+        {"dan@example", "Check Email"},
+        {" Dan@Example.com ", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        frmMngContacts form(users, QStringLiteral("me@example.com"));
+        const qsizetype before = env.boxes().size();
+        form.txtEmail->setText(QString::fromLatin1(c.typed));
+        form.cmdAddCont->click();
+        if (c.title) {
+            ASSERT_EQ(env.boxes().size(), before + 1);
+            EXPECT_EQ(env.boxes().last().title, QString::fromLatin1(c.title));
+            form.reject(); // by the frame
+            EXPECT_TRUE(g_strDialogResult.isEmpty());
+        } else {
+            EXPECT_EQ(env.boxes().size(), before);
+            EXPECT_EQ(g_strDialogResult, QStringLiteral("A") + kSep + QStringLiteral("dan@example.com"));
+        }
+    }
+}
+
+TEST_F(ContactsForm, RemovalAsksFirst) {
+    frmMngContacts form(users, QStringLiteral("me@example.com"));
+    vb::ListItem* row = form.LstContacts->item(QStringLiteral("A9"));
+    emit form.LstContacts->ItemClick(row);
+    ASSERT_TRUE(form.cmdRemoveContact->isEnabled());
+    env.answerBoxesWith(vb::vbNo);
+    form.cmdRemoveContact->click();
+    EXPECT_EQ(env.boxes().last().prompt, QStringLiteral("Delete Contact:\r\nCy [cy@example.com]"));
+    EXPECT_TRUE(g_strDialogResult.isEmpty());
+    env.answerBoxesWith(vb::vbYes);
+    form.cmdRemoveContact->click();
+    EXPECT_EQ(g_strDialogResult, QStringLiteral("R") + kSep + QStringLiteral("A9"));
+}
+
+} // namespace
