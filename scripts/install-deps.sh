@@ -4,12 +4,12 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake ninja-build ccache pkg-config clang libclang-rt-14-dev clang-format clang-tidy
+    build-essential cmake ninja-build ccache pkg-config dpkg-dev clang libclang-rt-14-dev clang-format clang-tidy
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev
     liblinphone-dev linphone-cli libssl-dev libboost-dev libsqlite3-dev
     googletest libgtest-dev libgmock-dev
     postgresql nginx-light
-    xvfb xauth imagemagick fonts-dejavu-core
+    xvfb xauth imagemagick desktop-file-utils fonts-dejavu-core
 )
 
 missing=()
