@@ -14,6 +14,7 @@ public:
     const QString& Key() const { return m_key; }
     QString Text() const { return text(0); }
     void setText(const QString& value);
+    using QTreeWidgetItem::setText;
     QString SubItem(int index) const; // raises 380 for an index outside 1 .. columns-1
     void setSubItem(int index, const QString& value);
     const QString& Tag() const { return m_tag; }

@@ -363,6 +363,11 @@ QString Format(const QDateTime& when, const QString& format) {
             i = stop + 1;
             continue;
         }
+        if (format.mid(i, 5).compare(QLatin1String("AM/PM"), Qt::CaseInsensitive) == 0) {
+            tokens.append({QStringLiteral("am/pm"), false});
+            i += 5;
+            continue;
+        }
         if (QStringLiteral("ymdhns").contains(lower)) {
             qsizetype run = i;
             while (run < format.size() && format[run].toLower() == lower)
@@ -374,6 +379,12 @@ QString Format(const QDateTime& when, const QString& format) {
         tokens.append({QString(c), true});
         ++i;
     }
+
+    bool twelveHour = false;
+    for (const Token& token : tokens)
+        twelveHour = twelveHour || (!token.literal && token.text == QLatin1String("am/pm"));
+    const int hour = twelveHour ? (time.hour() + 11) % 12 + 1 : time.hour();
+    const QString monthName = date.isValid() ? QString::fromLatin1(kMonthNames[date.month() - 1]) : QString();
 
     QString out;
     QString previousField;
@@ -405,17 +416,19 @@ QString Format(const QDateTime& when, const QString& format) {
         else if (f == QLatin1String("mm"))
             out += two(date.month());
         else if (f == QLatin1String("mmm"))
-            out += QString::fromLatin1(kMonthNames[date.month() - 1]).left(3);
+            out += monthName.left(3);
         else if (f.startsWith(QLatin1String("mmmm")))
-            out += QString::fromLatin1(kMonthNames[date.month() - 1]);
+            out += monthName;
         else if (f == QLatin1String("d"))
             out += QString::number(date.day());
         else if (f == QLatin1String("dd"))
             out += two(date.day());
         else if (f == QLatin1String("h"))
-            out += QString::number(time.hour());
+            out += QString::number(hour);
         else if (f == QLatin1String("hh"))
-            out += two(time.hour());
+            out += two(hour);
+        else if (f == QLatin1String("am/pm"))
+            out += time.hour() < 12 ? QStringLiteral("AM") : QStringLiteral("PM");
         else if (f == QLatin1String("n"))
             out += QString::number(time.minute());
         else if (f == QLatin1String("nn"))

@@ -11,20 +11,20 @@ namespace vb {
 
 // Run-time error numbers used by the program.
 enum ErrorNumber : int {
-    kErrInvalidCall = 5,      // "Invalid procedure call or argument"
-    kErrOverflow = 6,         // "Overflow"
-    kErrOutOfMemory = 7,      // "Out of memory"
-    kErrSubscript = 9,        // "Subscript out of range"
-    kErrTypeMismatch = 13,    // "Type mismatch"
-    kErrFileNotFound = 53,    // "File not found"
-    kErrBadFileMode = 54,     // "Bad file mode"
-    kErrFileAlreadyOpen = 55, // "File already open"
-    kErrDeviceIO = 57,        // "Device I/O error"
-    kErrDiskFull = 61,        // "Disk full"
-    kErrPermissionDenied = 70, // "Permission denied"
-    kErrPathFileAccess = 75,  // "Path/File access error"
-    kErrPathNotFound = 76,    // "Path not found"
-    kErrObjectNotSet = 91,    // "Object variable or With block variable not set"
+    kErrInvalidCall = 5,         // "Invalid procedure call or argument"
+    kErrOverflow = 6,            // "Overflow"
+    kErrOutOfMemory = 7,         // "Out of memory"
+    kErrSubscript = 9,           // "Subscript out of range"
+    kErrTypeMismatch = 13,       // "Type mismatch"
+    kErrFileNotFound = 53,       // "File not found"
+    kErrBadFileMode = 54,        // "Bad file mode"
+    kErrFileAlreadyOpen = 55,    // "File already open"
+    kErrDeviceIO = 57,           // "Device I/O error"
+    kErrDiskFull = 61,           // "Disk full"
+    kErrPermissionDenied = 70,   // "Permission denied"
+    kErrPathFileAccess = 75,     // "Path/File access error"
+    kErrPathNotFound = 76,       // "Path not found"
+    kErrObjectNotSet = 91,       // "Object variable or With block variable not set"
     kErrElementNotFound = 35601, // "Element not found"
     kErrKeyNotUnique = 35602,    // "Key is not unique in collection"
 };
@@ -75,8 +75,9 @@ qint32 CLng(double value);
 double Val(const QString& text);
 bool IsNumeric(const QString& text);
 QDateTime CDate(const QString& text);
-// VB-style date formats built from the tokens yyyy, yy, mmm, mm, m, dd, d, hh, h, nn, ss and,
-// after h/hh, mm as minutes (the way the program's "mmm/dd/yyyy hh:mm" means it). English names.
+// VB-style date formats built from the tokens yyyy, yy, mmmm, mmm, mm, m, dd, d, hh, h, nn, n,
+// ss, s, AM/PM (12-hour clock) and, after h/hh or before s/ss, mm as minutes (the way the
+// program's "mmm/dd/yyyy hh:mm" means it). English names; \x and "..." are literal text.
 QString Format(const QDateTime& when, const QString& format);
 
 // Lets pending window, timer and socket events run once.

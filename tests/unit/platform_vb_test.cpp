@@ -138,6 +138,7 @@ TEST(VbDates, FormatTokens) {
         {"hh:nn", "06:30"},
         {"mm:ss", "30:09"}, // mm before seconds reads as minutes
         {"mmmm d, yyyy", "December 5, 2026"},
+        {"h:nn AM/PM", "6:30 AM"},
         {"\\h\\h \"mm\" mm", "hh mm 12"},
     };
     for (const Case& c : cases)
@@ -147,6 +148,11 @@ TEST(VbDates, FormatTokens) {
     for (int m = 1; m <= 12; ++m)
         EXPECT_EQ(vb::Format(QDateTime(QDate(2027, m, 1), QTime(23, 5)), QStringLiteral("mmm/dd/yyyy hh:mm")),
                   QString::fromLatin1(months[m - 1]) + QStringLiteral("/01/2027 23:05"));
+
+    EXPECT_EQ(vb::Format(when.addSecs(12 * 3600), QStringLiteral("hh:mm am/pm")), QStringLiteral("06:30 PM"));
+    EXPECT_EQ(vb::Format(QDateTime(QDate(2026, 1, 1), QTime(0, 5)), QStringLiteral("h:nn AM/PM")),
+              QStringLiteral("12:05 AM"));
+    EXPECT_EQ(vb::Format(QDateTime(), QStringLiteral("mmm")), QString()); // no date, no name
 
     const QString text = QStringLiteral("03/07/2026 17:04:59");
     EXPECT_EQ(vb::Format(vb::CDate(text), QStringLiteral("mm/dd/yyyy hh:mm:ss")), text);
