@@ -10,6 +10,7 @@
 
 #include <QWidget>
 #include <memory>
+#include <vector>
 
 class QCheckBox;
 class QGroupBox;
@@ -96,6 +97,8 @@ public:
     bool g_blnCallConnected = false;
     qint16 g_intIncomingCount = 0;
     bool g_blnManualAnswer = false;
+    // Incoming sessions turned away because a call was already ringing or connected.
+    std::vector<std::weak_ptr<rtc::IRTCSession2>> m_refusedSessions;
 
     // ---- Call engine handlers ----
     void g_objRTCClientWithEvents_Event(long RTCEvent, const std::shared_ptr<rtc::IRTCEvent>& pEvent);
@@ -158,6 +161,8 @@ private:
     void fnInitRTCClient(int& step);
     // The column widths of the user list follow its width.
     void addUserListColumns();
+    void sizeUserListColumns();
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     bool m_unloaded = false;
     bool m_inUnload = false;

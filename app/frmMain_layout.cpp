@@ -2,6 +2,7 @@
 #include "app/frmMain.h"
 
 #include <QCheckBox>
+#include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -178,12 +179,29 @@ void frmMain::buildLayout() {
 }
 
 void frmMain::addUserListColumns() {
-    // Proportions of the columns to the list's width: 3/24 for the status, 9/32 for each other.
-    // The window may still be hidden: lay it out first so the list has its real width.
-    if (layout()) layout()->activate();
-    const auto width = [this] { return static_cast<double>(LstUsers->viewport()->width()); };
-    LstUsers->addColumn(QStringLiteral("Status"), static_cast<int>(width() / 24 * 3));
+    LstUsers->addColumn(QStringLiteral("Status"), 0);
     for (const char* caption : {"Display Name", "Email", "IP", "OnLine Date"}) {
-        LstUsers->addColumn(QString::fromLatin1(caption), static_cast<int>(width() / 32 * 9));
+        LstUsers->addColumn(QString::fromLatin1(caption), 0);
     }
+    sizeUserListColumns();
+    // At start-up the window is still hidden and the list has no real width yet: size the
+    // columns again once it is first laid out on screen.
+    LstUsers->viewport()->installEventFilter(this);
+}
+
+void frmMain::sizeUserListColumns() {
+    // Proportions of the list's width: 3/24 for the status, 9/32 for each other column.
+    const double width = LstUsers->viewport()->width();
+    LstUsers->setColumnWidth(0, static_cast<int>(width / 24 * 3));
+    for (int column = 1; column < LstUsers->columnCount(); ++column) {
+        LstUsers->setColumnWidth(column, static_cast<int>(width / 32 * 9));
+    }
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == LstUsers->viewport() && event->type() == QEvent::Resize && LstUsers->isVisible()) {
+        LstUsers->viewport()->removeEventFilter(this);
+        sizeUserListColumns();
+    }
+    return QWidget::eventFilter(watched, event);
 }
