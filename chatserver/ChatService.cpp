@@ -11,7 +11,15 @@ namespace {
 constexpr qint64 kGenerationMaxAgeMs = 1000;
 
 QString joined(const QString& replyCode, const QList<QStringList>& records, const QStringList& trailing = {}) {
-    QString payload = replyCode;
+    qsizetype size = replyCode.size();
+    for (const QStringList& fields : records)
+        for (const QString& field : fields)
+            size += field.size() + 1;
+    for (const QString& field : trailing)
+        size += field.size() + 1;
+    QString payload;
+    payload.reserve(size);
+    payload += replyCode;
     for (const QStringList& fields : records)
         for (const QString& field : fields)
             payload += wire::kSep + field;

@@ -246,8 +246,14 @@ private:
     }
 
     void send(const QString& payload) {
-        // The prefix counts characters as the client decodes them: one per byte.
-        answer(wire::toCp1252(wire::frameReply(wire::fromCp1252(wire::toCp1252(payload)))), false);
+        // The prefix counts characters as the client decodes them, one per byte. Stored text
+        // came in through the code page and is one byte per character already; anything else
+        // (a character outside it) is brought to the form the client will see first.
+        QString text = wire::frameReply(payload);
+        QByteArray bytes = wire::toCp1252(text);
+        if (bytes.size() != text.size())
+            bytes = wire::toCp1252(wire::frameReply(wire::fromCp1252(wire::toCp1252(payload))));
+        answer(bytes, false);
     }
 
     ChatService& m_service;

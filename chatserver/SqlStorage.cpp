@@ -36,8 +36,9 @@ QString SqlStorage::sqlFor(Stmt stmt) {
     case Stmt::MarkOffline:
         return QStringLiteral("UPDATE users SET online = 0 WHERE id = ?");
     case Stmt::Contacts:
-        return QStringLiteral("SELECT ") + kUserColumns +
-               QStringLiteral(" FROM contacts c JOIN users u ON u.id = c.contact_id WHERE c.owner_id = ? "
+        // Only what a contact record shows: this runs on every poll.
+        return QStringLiteral("SELECT u.id, u.display_name, u.email, u.address, u.online, u.last_seen_ms "
+                              "FROM contacts c JOIN users u ON u.id = c.contact_id WHERE c.owner_id = ? "
                               "ORDER BY c.added_ms, c.contact_id");
     case Stmt::ContactCount:
         return QStringLiteral("SELECT COUNT(*) FROM contacts WHERE owner_id = ?");
@@ -243,8 +244,16 @@ void SqlStorage::markOffline(qint64 id) {
 QList<UserRecord> SqlStorage::contactsOf(qint64 ownerId) {
     QSqlQuery& query = run(Stmt::Contacts, {int64(ownerId)});
     QList<UserRecord> contacts;
-    while (query.next())
-        contacts.append(readUser(query, 0));
+    while (query.next()) {
+        UserRecord contact;
+        contact.id = query.value(0).toLongLong();
+        contact.displayName = query.value(1).toString();
+        contact.email = query.value(2).toString();
+        contact.address = query.value(3).toString();
+        contact.online = query.value(4).toInt() != 0;
+        contact.lastSeenMs = query.value(5).toLongLong();
+        contacts.append(std::move(contact));
+    }
     query.finish();
     return contacts;
 }

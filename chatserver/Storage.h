@@ -64,7 +64,7 @@ public:
     virtual void markOnline(qint64 id, const QString& address, const QString& peer, qint64 nowMs) = 0;
     virtual void markOffline(qint64 id) = 0;
 
-    // The user's contacts, in the order they were added.
+    // The user's contacts, in the order they were added (createdMs and loginPeer left empty).
     virtual QList<UserRecord> contactsOf(qint64 ownerId) = 0;
     virtual int contactCount(qint64 ownerId) = 0;
     // False when the contact was already listed.

@@ -1,0 +1,409 @@
+// Benchmark of colloqchat-server: poll exchanges per second with N clients of 20 contacts each,
+// latency at a fixed rate, answered registrations per second (and that none is lost), oversized
+// and idle connections closed without harm to the others, and beside it all the rate of nginx
+// answering a small static page with one request per connection: the ceiling for exchanges of
+// one request per connection on this machine.
+//
+//   chatserver_bench [--users N] [--clients N] [--seconds S] [--rate R] [--store ADDRESS]
+//                    [--server PROGRAM] [--nginx PROGRAM]
+#include "LoadGen.h"
+#include "chatserver/Storage.h"
+#include "wire/Codepage.h"
+#include "wire/Protocol.h"
+#include "wire/Scramble.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QThread>
+#include <cstdio>
+#include <map>
+#include <random>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using bench::Exchange;
+using bench::Outcome;
+
+struct Options {
+    int users = 400;
+    int contacts = 20;
+    int clients = 48;
+    double seconds = 5;
+    double rate = 2500;
+    QString store;
+    QString server;
+    QString nginx = QStringLiteral("/usr/sbin/nginx");
+};
+
+const char kSep = '\xD4';
+const uint32_t kServerAddress = bench::ipv4("127.0.0.31");
+const uint32_t kNginxAddress = bench::ipv4("127.0.0.32");
+
+// Each user talks from its own loopback address, as a real client does from its own machine.
+uint32_t userSource(int user) {
+    return bench::ipv4("127.1.0.0") + uint32_t(user / 200) * 256 + uint32_t(user % 200) + 1;
+}
+QString email(int user) {
+    return QStringLiteral("user%1@bench.example").arg(user);
+}
+
+std::string wireRequest(const QStringList& fields, const QString& address) {
+    return wire::toCp1252(wire::scrambled(fields.join(wire::kSep) + wire::kSep + address)).toStdString();
+}
+QString fromWire(const std::string& bytes) {
+    return wire::fromCp1252(QByteArray::fromStdString(bytes));
+}
+std::string replyCode(const std::string& reply) {
+    return reply.substr(0, reply.find(kSep));
+}
+
+struct Tally {
+    long long ok = 0, errors = 0;
+    std::map<std::string, long long> errorKinds;
+    std::vector<double> latencies;
+    void add(const Outcome& outcome, const std::string& expectedCode) {
+        if (outcome.ok && replyCode(outcome.reply) == expectedCode) {
+            ++ok;
+            latencies.push_back(outcome.latencyUs);
+        } else {
+            ++errors;
+            ++errorKinds[outcome.ok ? "reply " + replyCode(outcome.reply) : "errno " + std::to_string(outcome.error)];
+        }
+    }
+    std::string describeErrors() const {
+        std::string text;
+        for (const auto& [kind, count] : errorKinds)
+            text += " " + kind + " x" + std::to_string(count);
+        return text;
+    }
+};
+
+void line(const char* format, auto... values) {
+    std::printf(format, values...);
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+// CPU time (user + system) a process has used so far, in microseconds; on a machine shared with
+// other work this says more about the server than its rate does.
+double cpuMicros(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) return 0;
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    const double ticks = fields.value(11).toDouble() + fields.value(12).toDouble(); // utime, stime
+    return ticks * 1e6 / double(sysconf(_SC_CLK_TCK));
+}
+
+// The same for a process and its children (nginx's master and worker).
+double treeCpuMicros(qint64 pid) {
+    double total = cpuMicros(pid);
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
+    if (children.open(QIODevice::ReadOnly))
+        for (const QByteArray& child : children.readAll().split(' '))
+            if (!child.trimmed().isEmpty()) total += cpuMicros(child.trimmed().toLongLong());
+    return total;
+}
+
+void report(const char* what, Tally& tally, double seconds, double cpuUs = -1) {
+    line("%-44s %9.0f /s  p50 %7.2f ms  p99 %7.2f ms  errors %lld%s", what, double(tally.ok) / seconds,
+         bench::percentile(tally.latencies, 50) / 1000, bench::percentile(tally.latencies, 99) / 1000, tally.errors,
+         tally.describeErrors().c_str());
+    if (cpuUs >= 0 && tally.ok > 0)
+        line("  server CPU %.0f us per exchange (%.0f /s on one whole core)", cpuUs / double(tally.ok),
+             double(tally.ok) * 1e6 / cpuUs);
+}
+
+bench::Clock::time_point after(double seconds) {
+    return bench::Clock::now() +
+           std::chrono::duration_cast<bench::Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+std::optional<Options> parseOptions(const QStringList& args) {
+    Options options;
+    options.server = QCoreApplication::applicationDirPath() + QStringLiteral("/../chatserver/colloqchat-server");
+    for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
+        const QString& key = args[i];
+        const QString& value = args[i + 1];
+        if (key == QLatin1String("--users"))
+            options.users = value.toInt();
+        else if (key == QLatin1String("--clients"))
+            options.clients = value.toInt();
+        else if (key == QLatin1String("--seconds"))
+            options.seconds = value.toDouble();
+        else if (key == QLatin1String("--rate"))
+            options.rate = value.toDouble();
+        else if (key == QLatin1String("--store"))
+            options.store = value;
+        else if (key == QLatin1String("--server"))
+            options.server = value;
+        else if (key == QLatin1String("--nginx"))
+            options.nginx = value;
+        else
+            return std::nullopt;
+    }
+    if (options.users <= options.contacts || options.clients < 1 || options.seconds <= 0) return std::nullopt;
+    return options;
+}
+
+// Starts a program and waits for a line matching `ready` on its standard output.
+bool startAndWait(QProcess& process, const QString& program, const QStringList& args, const QRegularExpression& ready,
+                  QRegularExpressionMatch* match) {
+    process.start(program, args);
+    if (!process.waitForStarted(10000)) return false;
+    QByteArray out;
+    for (int i = 0; i < 300; ++i) {
+        process.waitForReadyRead(100);
+        out += process.readAllStandardOutput();
+        *match = ready.match(QString::fromUtf8(out));
+        if (match->hasMatch()) return true;
+        if (process.state() == QProcess::NotRunning) break;
+    }
+    std::fprintf(stderr, "%s did not start: %s\n", qPrintable(program), process.readAllStandardError().constData());
+    return false;
+}
+
+quint16 freePort(const QHostAddress& address) {
+    QTcpServer probe;
+    probe.listen(address, 0);
+    return probe.serverPort();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const std::optional<Options> parsed = parseOptions(app.arguments());
+    if (!parsed) {
+        std::fprintf(stderr, "usage: chatserver_bench [--users N] [--clients N] [--seconds S] [--rate R] "
+                             "[--store ADDRESS] [--server PROGRAM] [--nginx PROGRAM]\n");
+        return 2;
+    }
+    const Options& options = *parsed;
+    QTemporaryDir dir;
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                          QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    const QString store = options.store.isEmpty()
+                              ? QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("bench.sqlite"))
+                              : options.store;
+
+    line("colloqchat-server benchmark: %d users with %d contacts each, %d clients in flight, %.0f s per run, %d cores",
+         options.users, options.contacts, options.clients, options.seconds, QThread::idealThreadCount());
+    line("store: %s", qPrintable(store));
+
+    QProcess server;
+    QRegularExpressionMatch match;
+    if (!startAndWait(server, options.server,
+                      {"--chat-listen", "127.0.0.31:0", "--web-listen", "off", "--store", store, "--log-level",
+                       "warning", "--max-connections-per-address", "0", "--max-connections", "0"},
+                      QRegularExpression(QStringLiteral("chat=[0-9.]+:(\\d+)")), &match))
+        return 1;
+    bench::LoadGen chat(kServerAddress, quint16(match.captured(1).toUInt()));
+
+    // ---- Set-up: users, their log-ins and their contact lists -------------------------------
+    std::vector<QString> ids(std::size_t(options.users));
+    int next = 0;
+    chat.closedLoop(
+        options.clients,
+        [&](Exchange& exchange) {
+            if (next >= options.users) return false;
+            exchange.id = next;
+            exchange.source = userSource(next);
+            exchange.request = wireRequest({"3", "bench", "pc", email(next), QStringLiteral("User %1").arg(next)},
+                                           QStringLiteral("127.9.0.1:%1").arg(5060 + next));
+            ++next;
+            return true;
+        },
+        [&](const Outcome& outcome) {
+            if (outcome.ok) ids[std::size_t(outcome.id)] = fromWire(outcome.reply).section(wire::kSep, 3, 3);
+        },
+        after(600));
+    int adds = 0;
+    Tally setUp;
+    chat.closedLoop(
+        options.clients,
+        [&](Exchange& exchange) {
+            if (adds >= options.users * options.contacts) return false;
+            const int user = adds / options.contacts;
+            const int contact = (user + 1 + adds % options.contacts) % options.users;
+            exchange.source = userSource(user);
+            exchange.request =
+                wireRequest({"4", ids[std::size_t(user)], email(contact)}, QStringLiteral("127.9.0.1:5060"));
+            ++adds;
+            return true;
+        },
+        [&](const Outcome& outcome) { setUp.add(outcome, "4"); }, after(600));
+    line("set-up: %d users registered, %lld contacts added, %lld errors",
+         int(std::count_if(ids.begin(), ids.end(), [](const QString& id) { return !id.isEmpty(); })), setUp.ok,
+         setUp.errors);
+
+    std::mt19937 random(7);
+    auto pollExchange = [&](Exchange& exchange) {
+        const int user = int(random() % uint32_t(options.users));
+        exchange.source = userSource(user);
+        exchange.request =
+            wireRequest({"1", ids[std::size_t(user)], email(user)}, QStringLiteral("127.9.0.1:%1").arg(5060 + user));
+        return true;
+    };
+
+    // ---- Polls as fast as they are answered -----------------------------------------------------
+    const qint64 serverPid = server.processId();
+    Tally polls;
+    double cpu = cpuMicros(serverPid);
+    chat.closedLoop(
+        options.clients, pollExchange, [&](const Outcome& o) { polls.add(o, "1"); }, after(options.seconds));
+    report("polls, as fast as answered (target 5000/s)", polls, options.seconds, cpuMicros(serverPid) - cpu);
+
+    // ---- Polls at a fixed rate --------------------------------------------------------------------
+    Tally paced;
+    cpu = cpuMicros(serverPid);
+    chat.openLoop(options.rate, options.seconds, pollExchange, [&](const Outcome& o) { paced.add(o, "1"); });
+    char pacedTitle[64];
+    std::snprintf(pacedTitle, sizeof pacedTitle, "polls at %.0f/s (target p99 < 10 ms)", options.rate);
+    report(pacedTitle, paced, options.seconds, cpuMicros(serverPid) - cpu);
+
+    // ---- Registrations, and none lost -------------------------------------------------------------
+    Tally registrations;
+    cpu = cpuMicros(serverPid);
+    QStringList answeredEmails;
+    int newcomer = 0;
+    chat.closedLoop(
+        options.clients,
+        [&](Exchange& exchange) {
+            exchange.id = newcomer;
+            exchange.source = bench::ipv4("127.2.0.1") + uint32_t(newcomer % 250);
+            exchange.request =
+                wireRequest({"3", "bench", "pc", QStringLiteral("new%1@bench.example").arg(newcomer), "New"},
+                            QStringLiteral("127.9.0.2:5060"));
+            ++newcomer;
+            return true;
+        },
+        [&](const Outcome& outcome) {
+            registrations.add(outcome, "3");
+            if (outcome.ok && replyCode(outcome.reply) == "3")
+                answeredEmails.append(fromWire(outcome.reply).section(wire::kSep, 4, 4));
+        },
+        after(options.seconds));
+    report("registrations (target 1000/s)", registrations, options.seconds, cpuMicros(serverPid) - cpu);
+
+    // ---- Oversized requests and idle connections beside a poll load ------------------------------
+    std::vector<Outcome> idleClosed, bigClosed;
+    std::thread holders([&] {
+        bench::LoadGen holder(kServerAddress, quint16(match.captured(1).toUInt()));
+        std::thread big([&] {
+            bench::LoadGen bigHolder(kServerAddress, quint16(match.captured(1).toUInt()));
+            bigClosed = bigHolder.holdConnections(
+                5, bench::ipv4("127.3.0.2"), wireRequest({"3", "u", "pc", "big@bench.example", QString(9000, 'x')}, ""),
+                10);
+        });
+        idleClosed = holder.holdConnections(20, bench::ipv4("127.3.0.1"), std::string(), 10);
+        big.join();
+    });
+    Tally beside;
+    chat.closedLoop(
+        options.clients, pollExchange, [&](const Outcome& o) { beside.add(o, "1"); },
+        after(std::max(6.0, options.seconds)));
+    holders.join();
+    report("polls beside 20 idle and 5 oversized", beside, std::max(6.0, options.seconds));
+    std::vector<double> idleTimes, bigTimes;
+    for (const Outcome& o : idleClosed)
+        idleTimes.push_back(o.latencyUs);
+    for (const Outcome& o : bigClosed)
+        bigTimes.push_back(o.latencyUs);
+    line("  idle connections closed by the server: %zu of 20, after %.2f s (median)", idleClosed.size(),
+         bench::percentile(idleTimes, 50) / 1e6);
+    line("  requests over 8 KiB closed: %zu of 5, after %.1f ms (median), %zu answered", bigClosed.size(),
+         bench::percentile(bigTimes, 50) / 1000,
+         std::size_t(
+             std::count_if(bigClosed.begin(), bigClosed.end(), [](const Outcome& o) { return o.reply.size() > 0; })));
+
+    server.terminate();
+    server.waitForFinished(30000);
+    {
+        QString error;
+        const auto storage = chatserver::openStorage(*chatserver::StoreLocation::parse(store, &error));
+        int lost = 0;
+        for (const QString& address : answeredEmails)
+            if (!storage->findUserByEmail(address)) ++lost;
+        line("  answered registrations missing from the store after the run: %d of %lld", lost,
+             static_cast<long long>(answeredEmails.size()));
+    }
+
+    // ---- The ceiling: nginx, a small static page, one request per connection -----------------------
+    if (!QFile::exists(options.nginx)) {
+        line("nginx: %s not found, no ceiling measured", qPrintable(options.nginx));
+        return 0;
+    }
+    QDir(dir.path()).mkpath(QStringLiteral("www"));
+    QDir(dir.path()).mkpath(QStringLiteral("logs"));
+    QFile page(dir.filePath(QStringLiteral("www/index.html")));
+    page.open(QIODevice::WriteOnly);
+    page.write("StartLookWANIP = 127.0.0.1 EndLookWANIP\n");
+    page.close();
+    const quint16 nginxPort = freePort(QHostAddress(QStringLiteral("127.0.0.32")));
+    QFile config(dir.filePath(QStringLiteral("nginx.conf")));
+    config.open(QIODevice::WriteOnly);
+    config.write(QStringLiteral("worker_processes 1;\ndaemon off;\nmaster_process on;\npid %1/nginx.pid;\n"
+                                "error_log %1/logs/error.log;\nevents { worker_connections 4096; }\n"
+                                "http {\n access_log off;\n keepalive_timeout 0;\n"
+                                " client_body_temp_path %1/body; proxy_temp_path %1/proxy; fastcgi_temp_path %1/fcgi;\n"
+                                " uwsgi_temp_path %1/uwsgi; scgi_temp_path %1/scgi;\n"
+                                " server { listen 127.0.0.32:%2; root %1/www; }\n}\n")
+                     .arg(dir.path())
+                     .arg(nginxPort)
+                     .toUtf8());
+    config.close();
+    QProcess nginx;
+    nginx.start(options.nginx,
+                {"-p", dir.path(), "-c", config.fileName(), "-e", dir.filePath(QStringLiteral("logs/error.log"))});
+    if (!nginx.waitForStarted(10000)) {
+        line("nginx did not start");
+        return 0;
+    }
+    bench::LoadGen web(kNginxAddress, nginxPort);
+    // Wait until it answers.
+    for (int i = 0; i < 100; ++i) {
+        bool answered = false;
+        int once = 0;
+        web.closedLoop(
+            1,
+            [&](Exchange& e) {
+                if (once++) return false;
+                e.httpReply = true;
+                e.request = "GET /index.html HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+                return true;
+            },
+            [&](const Outcome& o) { answered = o.ok; }, after(2));
+        if (answered) break;
+        QThread::msleep(50);
+    }
+    Tally ceiling;
+    cpu = treeCpuMicros(nginx.processId());
+    int source = 0;
+    web.closedLoop(
+        options.clients,
+        [&](Exchange& exchange) {
+            exchange.httpReply = true;
+            exchange.source = bench::ipv4("127.4.0.1") + uint32_t(source++ % 250);
+            exchange.request = "GET /index.html HTTP/1.1\r\nHost: 127.0.0.32\r\nConnection: close\r\n\r\n";
+            return true;
+        },
+        [&](const Outcome& o) {
+            Outcome copy = o;
+            copy.reply = o.ok && o.reply.rfind("HTTP/1.1 200", 0) == 0 ? "200" : "bad";
+            ceiling.add(copy, "200");
+        },
+        after(options.seconds));
+    report("nginx, static page, one request per connection", ceiling, options.seconds,
+           treeCpuMicros(nginx.processId()) - cpu);
+    nginx.terminate();
+    nginx.waitForFinished(10000);
+    return 0;
+}
