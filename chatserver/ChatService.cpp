@@ -1,6 +1,7 @@
 #include "chatserver/ChatService.h"
 
 #include "wire/Protocol.h"
+#include "wire/SettingsFile.h"
 
 #include <QDateTime>
 
@@ -275,14 +276,10 @@ ChatService::Outcome ChatService::signOff(const ChatRequest& request, const QStr
 }
 
 QString ChatService::signOffReply() const {
-    QString payload = QStringLiteral("2005");
-    for (const SiteRecord& site : m_settings.sites)
-        payload += wire::kSep + QString::number(site.type) + wire::kSep + site.address + wire::kSep + site.host +
-                   wire::kSep + site.page + wire::kSep + site.extra + wire::kCrLf;
     // The client keeps the reply from its first separator on; a reply without one would leave
     // it a settings file it cannot read. A line of a type nobody reads stands for "no sites".
-    if (m_settings.sites.isEmpty()) payload += wire::kSep + QStringLiteral("9") + QString(4, wire::kSep) + wire::kCrLf;
-    return payload;
+    static const QList<wire::SiteRecord> kNoSites = {{QStringLiteral("9"), {}}};
+    return QStringLiteral("2005") + wire::composeSettingsText(m_settings.sites.isEmpty() ? kNoSites : m_settings.sites);
 }
 
 std::optional<ChatService::DatedRecords> ChatService::alternatePoll(const QString& idText, const QString& callAddress,

@@ -3,6 +3,7 @@
 // in parsed requests and the caller's network address, and write back what comes out.
 #include "chatserver/RequestParser.h"
 #include "chatserver/Storage.h"
+#include "wire/SettingsFile.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -13,21 +14,11 @@
 
 namespace chatserver {
 
-// One web site of the lists sent with the sign-off reply: record type 0 (redirect site), 1
-// (WAN-address site) or 2 (alternate-server site), and its four values.
-struct SiteRecord {
-    int type = 0;
-    QString address;
-    QString host;
-    QString page;
-    QString extra;
-};
-
 struct ChatSettings {
     QString publicAddress = QStringLiteral("127.0.0.1");
     QString publicPort = QStringLiteral("19991");
     qint64 presenceTimeoutMs = 340'000; // two poll periods of about 155 s and a margin
-    QList<SiteRecord> sites;
+    QList<wire::SiteRecord> sites;      // sent with the sign-off reply
     int maxContacts = 500;
 };
 

@@ -28,7 +28,7 @@ struct ServerConfig {
     QString publicPort;    // empty: the chat port
     QString dataDir;       // empty: the standard data folder (or ./data)
     QString store;         // empty: SQLite in the data folder
-    QList<SiteRecord> sites;
+    QList<wire::SiteRecord> sites;
     bool sitesConfigured = false;
     WebSettings web;
     qint64 presenceTimeoutMs = 340'000;

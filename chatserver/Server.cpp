@@ -73,8 +73,9 @@ bool ChatServer::start(QString* error) {
         settings.sites = m_config.sites;
     } else if (m_web && m_web->port() == 80) {
         // Clients fetch pages from port 80 only, so sites pointing at us help only there.
-        settings.sites = {{0, settings.publicAddress, settings.publicAddress, m_config.web.redirectPage, QString()},
-                          {1, settings.publicAddress, settings.publicAddress, QStringLiteral("infoip.asp"), QString()}};
+        const QString& address = settings.publicAddress;
+        settings.sites = {{QStringLiteral("0"), {address, address, m_config.web.redirectPage, QString()}},
+                          {QStringLiteral("1"), {address, address, QStringLiteral("infoip.asp"), QString()}}};
     }
     m_service->setSettings(settings);
     return true;

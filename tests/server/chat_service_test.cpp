@@ -29,8 +29,8 @@ protected:
         settings.publicPort = "19991";
         settings.presenceTimeoutMs = 60'000;
         settings.maxContacts = 3;
-        settings.sites = {{0, "10.0.0.1", "www.example.org", "ChatServerIP.asp", ""},
-                          {2, "10.0.0.3", "alt.example.org", "InfoDT.asp", "key"}};
+        settings.sites = {{"0", {"10.0.0.1", "www.example.org", "ChatServerIP.asp", ""}},
+                          {"2", {"10.0.0.3", "alt.example.org", "InfoDT.asp", "key"}}};
         service = std::make_unique<ChatService>(*store, settings, clock.clock());
     }
 

@@ -57,10 +57,11 @@ TEST(ServerConfig, FileThenCommandLine) {
     EXPECT_TRUE(config->webExplicit);
     EXPECT_EQ(config->publicAddress, "chat.example.org");
     ASSERT_EQ(config->sites.size(), 3);
-    EXPECT_EQ(config->sites[0].type, 0);
-    EXPECT_EQ(config->sites[1].page, "infoip.asp");
-    EXPECT_EQ(config->sites[1].extra, "");
-    EXPECT_EQ(config->sites[2].extra, "key");
+    EXPECT_EQ(config->sites[0].type, "0");
+    EXPECT_EQ(config->sites[0].values[1], "www.example.org");
+    EXPECT_EQ(config->sites[1].values[2], "infoip.asp");
+    EXPECT_EQ(config->sites[1].values[3], "");
+    EXPECT_EQ(config->sites[2].values[3], "key");
     EXPECT_EQ(config->presenceTimeoutMs, 90'000);
     EXPECT_EQ(config->web.redirectStamp, 1152007);
     EXPECT_EQ(config->limits.maxRequestBytes, 4096);
@@ -71,7 +72,7 @@ TEST(ServerConfig, FileThenCommandLine) {
     const std::optional<ServerConfig> replaced = parse({"--config", file.fileName(), "--wanip-site", "a|b|c|d"});
     ASSERT_TRUE(replaced);
     ASSERT_EQ(replaced->sites.size(), 1);
-    EXPECT_EQ(replaced->sites[0].type, 1);
+    EXPECT_EQ(replaced->sites[0].type, "1");
 }
 
 TEST(ServerConfig, CommandsAndTheirOptions) {

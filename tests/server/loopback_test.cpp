@@ -26,7 +26,7 @@ protected:
         if (!fixture.start(GetParam(), &skip, [](chatserver::ServerConfig& config) {
                 config.limits.idleTimeoutMs = 300;
                 config.limits.requestTimeoutMs = 2000;
-                config.sites = {{1, "10.0.0.2", "ip.example.org", "infoip.asp", ""}};
+                config.sites = {{"1", {"10.0.0.2", "ip.example.org", "infoip.asp", ""}}};
                 config.sitesConfigured = true;
             }))
             GTEST_SKIP() << skip.toStdString();
