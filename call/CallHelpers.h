@@ -28,4 +28,8 @@ template <class Pointer> Pointer& required(Pointer& object) {
     return object;
 }
 
+// The least length of one pass of the ringing loop (10 ms); tests shorten it so that the full
+// count of passes runs quickly. A negative value restores the default.
+void setRingPassMsForTesting(int milliseconds);
+
 } // namespace callengine

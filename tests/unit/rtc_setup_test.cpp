@@ -5,6 +5,7 @@
 #include "call/rtc/NetworkAddresses.h"
 #include "platform/Controls.h"
 #include "platform/vb.h"
+#include "support/FrmMainCallAccess.h"
 #include "support/ScriptedRtc.h"
 #include "support/TestEnv.h"
 
@@ -15,11 +16,6 @@
 using namespace basMain;
 using testrtc::ScriptedRtc;
 using testrtc::ScriptedRtcFactory;
-
-// The test's way into the private set-up of the main window.
-struct FrmMainCallAccess {
-    static void initRtc(frmMain& form, int& step) { form.fnInitRTCClient(step); }
-};
 
 namespace {
 
@@ -115,7 +111,12 @@ TEST_F(RtcSetup, CallsTheEngineInItsOrder) {
         "InitializeEx(4)",         "put_EventFilter(111)",       "setEventSink(sink)",
         "get_MediaCapabilities()", "get_NetworkAddresses(0, 1)", "get_NetworkAddresses(0, 0)",
     };
-    EXPECT_EQ(engine()->calls().mid(0, expected.size()), expected);
+    // fnMediaSupp works on the engine in between; the set-up's own calls keep their order.
+    QStringList setUpCalls;
+    for (const QString& call : engine()->calls())
+        if (expected.contains(call)) setUpCalls.append(call);
+    EXPECT_EQ(setUpCalls, expected);
+    EXPECT_EQ(engine()->calls().first(), expected.first());
     EXPECT_EQ(engine()->eventFilter, 0x6F);
 }
 
