@@ -11,6 +11,7 @@
 #include "platform/vb.h"
 #include "server/ChatProtocol.h"
 #include "server/SettingsFile.h"
+#include "support/FileSizeLimit.h"
 #include "support/TestEnv.h"
 #include "wire/Codepage.h"
 #include "wire/Protocol.h"
@@ -367,6 +368,24 @@ TEST_F(ChatProtocol, Message2005WritesTheSettingsFileOnceWithoutEmptyLinesAndArm
     EXPECT_NE(inodeOf(path), written);
     EXPECT_EQ(decodedFile(path), r2 + "\r\n");
     EXPECT_EQ(env.logLines(), QStringList{});
+}
+
+TEST_F(ChatProtocol, A2005ThatCannotBeWrittenIsLoggedAndStillArmsTheCloseTimer) {
+    const QString old = msg({"", "0", "a", "b", "c", "d"});
+    receive("2005" + old);
+    form.tmrServerCall->stop();
+    form.tmrServerCall->setInterval(25000);
+    const QString path = userSettingsFilePath();
+    const QString before = decodedFile(path);
+    {
+        // Room for a log line, not for the new file.
+        const testenv::FileSizeLimit limit(400);
+        receive("2005" + msg({"", "0", QString(600, QLatin1Char('x')), "b", "c", "d"}));
+    }
+    EXPECT_TRUE(form.tmrServerCall->isActive());
+    EXPECT_EQ(decodedFile(path), before);
+    ASSERT_EQ(env.logLines().size(), 1);
+    EXPECT_TRUE(env.logLines()[0].startsWith("fnUseMSGReceived[2005] - "));
 }
 
 TEST_F(ChatProtocol, AnyReplyWhateverItsShapeIsHandledWithoutHarm) {

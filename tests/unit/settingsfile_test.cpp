@@ -5,6 +5,7 @@
 #include "app/basMain.h"
 #include "platform/vb.h"
 #include "server/SettingsFile.h"
+#include "support/FileSizeLimit.h"
 #include "support/TestEnv.h"
 #include "wire/Codepage.h"
 #include "wire/Protocol.h"
@@ -13,9 +14,7 @@
 
 #include <QDir>
 #include <QFile>
-#include <csignal>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 using namespace basMain;
 using wire::SiteRecord;
@@ -152,29 +151,6 @@ TEST_F(SettingsFiles, MissingFileLeavesEachTableOneEmptyRow) {
     EXPECT_TRUE(folderEntries().isEmpty());
 }
 
-// Files may not grow past `bytes` while this lives; a write beyond fails instead of killing the
-// process.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_previous);
-        rlimit limit = m_previous;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &m_previous);
-        std::signal(SIGXFSZ, m_previousHandler);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    rlimit m_previous{};
-    void (*m_previousHandler)(int) = nullptr;
-};
-
 TEST_F(SettingsFiles, AFailedWriteKeepsTheOldFileWholeAndLeavesNoTemporaryFile) {
     writeServerAddressFile("10.1.2.3", "19991", "42", "me@x.org");
     const QString reply = "2005" + S + "0" + S + "a" + S + "b" + S + "c" + S + "d";
@@ -184,7 +160,7 @@ TEST_F(SettingsFiles, AFailedWriteKeepsTheOldFileWholeAndLeavesNoTemporaryFile) 
 
     const QString longText(600, QLatin1Char('x'));
     {
-        const FileSizeLimit limit(64);
+        const testenv::FileSizeLimit limit(64);
         EXPECT_THROW(writeServerAddressFile("10.9.9.9", "20000", "42", longText), vb::VbError);
         EXPECT_THROW(writeUserSettingsFile("2005" + S + "0" + S + longText + S + "b" + S + "c" + S + "d"), vb::VbError);
     }
