@@ -13,6 +13,7 @@
 
 #include <linphone++/linphone.hh>
 
+#include <algorithm>
 #include <cmath>
 #include <pwd.h>
 #include <unistd.h>
@@ -26,8 +27,14 @@ const QString kSoundFolder = QStringLiteral("/usr/share/sounds/linphone");
 // Played at the far end while a call rings, and into a call when there is no sound card.
 const QString kRingbackFile = kSoundFolder + QStringLiteral("/ringback.wav");
 const QString kPlayFile = kSoundFolder + QStringLiteral("/hello8000.wav");
+// One ring of an old telephone: what PlayRing plays for an incoming call.
+const QString kRingFile = kSoundFolder + QStringLiteral("/rings/oldphone-mono.wav");
 
 constexpr int kIterateIntervalMs = 20;
+// How often a running call reports its sound level and the network quality is looked at.
+constexpr int kCallReportIntervalMs = 1000;
+// A change of the network quality smaller than this is not worth an event.
+constexpr long kQualityStep = 10;
 constexpr quint16 kPreferredSipPort = 5060;
 // liblinphone ends an unanswered incoming call by itself after this long; the program has its
 // own ringing time-out, so liblinphone's must not come first.
@@ -86,6 +93,21 @@ public:
     }
     void onAudioDevicesListUpdated(const std::shared_ptr<linphone::Core>&) override {
         if (m_engine) m_engine->postSessionless(RTCE_CLIENT, std::make_shared<ClientEventData>(RTCCET_DEVICE_CHANGE));
+    }
+
+private:
+    LinphoneEngine* m_engine;
+};
+
+// Hears what a single call reports beyond its states.
+class LinphoneEngine::CallWatcher final : public linphone::CallListener {
+public:
+    explicit CallWatcher(LinphoneEngine* engine) : m_engine(engine) {}
+    void detach() { m_engine = nullptr; }
+    void onCameraNotWorking(const std::shared_ptr<linphone::Call>&, const std::string&) override {
+        if (m_engine)
+            m_engine->post(RTCE_MEDIA,
+                           std::make_shared<MediaEventData>(RTCMET_FAILED, RTCMT_VIDEO_SEND, RTCMER_BAD_DEVICE));
     }
 
 private:
@@ -155,6 +177,7 @@ void LinphoneEngine::startCore() {
     if (!m_core) vb::raise(kRtcErrFail, QStringLiteral("The call engine could not be created."));
     m_listener = std::make_shared<Listener>(this);
     m_core->addListener(m_listener);
+    m_callWatcher = std::make_shared<CallWatcher>(this);
 
     m_core->enableIpv6(false);
     m_core->setUserAgent("ColloqChat", QCoreApplication::applicationVersion().toStdString());
@@ -167,6 +190,7 @@ void LinphoneEngine::startCore() {
     noVideo->setAutomaticallyInitiate(false);
     noVideo->setAutomaticallyAccept(false);
     m_core->setVideoActivationPolicy(noVideo);
+    if (QFileInfo::exists(kRingFile)) m_core->setRing(kRingFile.toStdString());
     if (QFileInfo::exists(kRingbackFile)) m_core->setRingback(kRingbackFile.toStdString());
     if (QFileInfo::exists(kPlayFile)) m_core->setPlayFile(kPlayFile.toStdString());
     // The SIP port: 5060 when free, else the next free one. A port can be taken by someone else
@@ -203,6 +227,7 @@ void LinphoneEngine::stopCore() {
         m_listener->detach();
         m_core->removeListener(m_listener);
     }
+    if (m_callWatcher) m_callWatcher->detach();
     for (auto& [call, session] : m_sessions)
         session->abandon();
     m_sessions.clear();
@@ -210,6 +235,7 @@ void LinphoneEngine::stopCore() {
     if (m_core->getGlobalState() == linphone::GlobalState::On) m_core->stop();
     m_core.reset();
     m_listener.reset();
+    m_callWatcher.reset();
 }
 
 void LinphoneEngine::onIterate() {
@@ -218,6 +244,25 @@ void LinphoneEngine::onIterate() {
     if (m_preparedForShutdown && m_sessions.empty()) {
         m_preparedForShutdown = false; // reported once
         postSessionless(RTCE_CLIENT, std::make_shared<ClientEventData>(RTCCET_ASYNC_CLEANUP_DONE));
+    }
+    if (!m_reportClock.isValid() || m_reportClock.elapsed() >= kCallReportIntervalMs) {
+        m_reportClock.start();
+        reportCallQuality();
+    }
+}
+
+void LinphoneEngine::reportCallQuality() {
+    for (const auto& [call, session] : m_sessions) {
+        if (session->get_State() != RTCSS_CONNECTED || !session->call()) continue;
+        // liblinphone gives the sound level in dBm0 (about -96 silent to 0 loud); events carry 0 to 100.
+        const float level = session->call()->getRecordVolume();
+        const long scaled = std::clamp(std::lround((level + 96.0f) * 100.0f / 96.0f), 0L, 100L);
+        post(RTCE_INTENSITY, std::make_shared<IntensityEventData>(scaled, RTCAD_MICROPHONE));
+    }
+    const long quality = get_NetworkQuality();
+    if (std::labs(quality - m_reportedQuality) >= kQualityStep) {
+        m_reportedQuality = quality;
+        post(RTCE_CLIENT, std::make_shared<ClientEventData>(RTCCET_NETWORK_QUALITY_CHANGE));
     }
 }
 
@@ -272,6 +317,7 @@ void LinphoneEngine::onCallState(const std::shared_ptr<linphone::Call>& call, in
             return; // not a call of ours
         }
         m_sessions[call.get()] = session;
+        call->addListener(m_callWatcher);
     }
     session->onCallState(state, message);
     if (callState == State::Released) m_sessions.erase(call.get());
@@ -485,8 +531,12 @@ void LinphoneEngine::PlayRing(long type, bool play) {
         m_core->stopRinging();
         return;
     }
-    const QString file = type == RTCRT_RINGBACK ? kRingbackFile : QString::fromStdString(m_core->getRing());
+    const QString file = type == RTCRT_RINGBACK ? kRingbackFile : ringFile();
     if (!file.isEmpty() && QFileInfo::exists(file)) m_core->playLocal(file.toStdString());
+}
+
+QString LinphoneEngine::ringFile() const {
+    return m_core ? QString::fromStdString(m_core->getRing()) : QString();
 }
 
 QString LinphoneEngine::get_LocalUserName() const {

@@ -5,6 +5,7 @@
 // may let events run (and so re-enter the engine) without re-entering liblinphone.
 #include "call/rtc/Rtc.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -76,6 +77,8 @@ public:
     // Whether a microphone / loudspeaker exists (without one, calls play and record files).
     bool hasCaptureDevice() const;
     bool hasPlaybackDevice() const;
+    // The sound PlayRing plays for an incoming call.
+    QString ringFile() const;
     // Folder of this engine's configuration and databases (for tests and the tuning dialog).
     QString dataFolder() const;
 
@@ -83,6 +86,8 @@ private:
     LinphoneEngine();
     class Listener;
     friend class Listener;
+    class CallWatcher;
+    void reportCallQuality();
 
     void onCallState(const std::shared_ptr<linphone::Call>& call, int state, const std::string& message);
     void onIterate();
@@ -96,6 +101,9 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::shared_ptr<linphone::Core> m_core;
     std::shared_ptr<Listener> m_listener;
+    std::shared_ptr<CallWatcher> m_callWatcher;
+    QElapsedTimer m_reportClock;
+    long m_reportedQuality = 100;
     QPointer<QTimer> m_iterateTimer;
     std::deque<std::pair<long, std::shared_ptr<IRTCEvent>>> m_queue;
     EventSink m_sink;

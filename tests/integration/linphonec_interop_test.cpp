@@ -1,0 +1,149 @@
+// Calls between our liblinphone engine and linphonec (Debian's linphone-cli), a SIP peer we did
+// not write, both ways, ended from either side, on 127.0.0.1.
+#include "call/rtc/LinphoneEngine.h"
+#include "call/rtc/NetworkAddresses.h"
+#include "call/rtc/RtcEvents.h"
+#include "support/TestEnv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace rtc;
+
+namespace {
+
+// A linphonec in a folder of its own. Its standard input stays an open pipe: it stops handling
+// events when its input ends.
+class Linphonec {
+public:
+    // `autoAnswer`: answer incoming calls by itself; `call`: a SIP address to call at start.
+    explicit Linphonec(bool autoAnswer, const QString& call = {}) {
+        port = findFreeUdpPort(5090);
+        QDir(home.path()).mkpath(QStringLiteral(".local/share/linphone"));
+        QFile rc(home.filePath(QStringLiteral("linphonerc")));
+        if (rc.open(QIODevice::WriteOnly)) {
+            rc.write("[sip]\nsip_port=" + QByteArray::number(port) + "\n");
+            rc.close();
+        }
+        QStringList args{QStringLiteral("-c"), rc.fileName()};
+        if (autoAnswer) args << QStringLiteral("-a");
+        if (!call.isEmpty()) args << QStringLiteral("-s") << call;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), home.path());
+        process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QStringLiteral("linphonec"), args);
+    }
+    ~Linphonec() {
+        if (process.state() == QProcess::NotRunning) return;
+        process.write("quit\n");
+        if (!process.waitForFinished(5000)) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+    bool started() { return process.waitForStarted(10000); }
+    void command(const char* line) { process.write(QByteArray(line) + '\n'); }
+    QString address() const { return QStringLiteral("127.0.0.1:") + QString::number(port); }
+    // Everything it printed so far.
+    QString output() {
+        printed += QString::fromLocal8Bit(process.readAll());
+        return printed;
+    }
+
+    QTemporaryDir home;
+    QProcess process;
+    quint16 port = 0;
+    QString printed;
+};
+
+struct Engine {
+    std::shared_ptr<LinphoneEngine> engine = LinphoneEngine::create();
+    QList<long> states;
+    std::shared_ptr<IRTCSession2> incoming;
+
+    Engine() {
+        engine->InitializeEx(RTCIF_DISABLE_UPNP);
+        engine->put_EventFilter(kProgramEventFilter);
+        engine->setEventSink([this](long kind, std::shared_ptr<IRTCEvent> event) {
+            if (kind != RTCE_SESSION_STATE_CHANGE) return;
+            auto e = std::dynamic_pointer_cast<IRTCSessionStateChangeEvent>(event);
+            states.append(e->get_State());
+            if (e->get_State() == RTCSS_INCOMING) incoming = e->get_Session();
+        });
+        engine->put_ListenForIncomingSessions(RTCLM_BOTH);
+    }
+    ~Engine() { engine->Shutdown(); }
+    bool reached(long state) {
+        return testenv::waitFor([&] { return states.contains(state); }, 30000);
+    }
+    QString address() const { return QStringLiteral("127.0.0.1:") + QString::number(engine->sipPort()); }
+};
+
+bool haveLinphonec() {
+    return !QStandardPaths::findExecutable(QStringLiteral("linphonec")).isEmpty();
+}
+
+} // namespace
+
+TEST(LinphonecInterop, WeCallItAndEitherSideHangsUp) {
+    if (!haveLinphonec()) GTEST_SKIP() << "linphonec is not installed";
+    for (const bool weHangUp : {true, false}) {
+        SCOPED_TRACE(weHangUp ? "we hang up" : "linphonec hangs up");
+        Linphonec peer(true);
+        ASSERT_TRUE(peer.started());
+        Engine us;
+        // linphonec is ready once it shows its prompt.
+        ASSERT_TRUE(testenv::waitFor([&] { return peer.output().contains(QStringLiteral("linphonec>")); }, 20000));
+        auto session = us.engine->CreateSession(RTCST_PC_TO_PC, {}, 0);
+        session->AddParticipant(QStringLiteral("sip:") + peer.address(), QStringLiteral("linphonec"));
+        ASSERT_TRUE(us.reached(RTCSS_CONNECTED)) << peer.output().toStdString();
+        if (weHangUp)
+            session->Terminate(RTCTR_NORMAL);
+        else
+            peer.command("terminate");
+        ASSERT_TRUE(us.reached(RTCSS_DISCONNECTED));
+        EXPECT_EQ(us.states, (QList<long>{RTCSS_INPROGRESS, RTCSS_CONNECTED, RTCSS_DISCONNECTED}));
+        ASSERT_TRUE(testenv::waitFor([&] { return peer.output().contains(QStringLiteral("ended")); }, 20000))
+            << peer.output().toStdString();
+    }
+}
+
+TEST(LinphonecInterop, ItCallsUsAndEitherSideHangsUp) {
+    if (!haveLinphonec()) GTEST_SKIP() << "linphonec is not installed";
+    for (const bool weHangUp : {true, false}) {
+        SCOPED_TRACE(weHangUp ? "we hang up" : "linphonec hangs up");
+        Engine us;
+        Linphonec peer(false, QStringLiteral("sip:") + us.address());
+        ASSERT_TRUE(peer.started());
+        ASSERT_TRUE(us.reached(RTCSS_INCOMING)) << peer.output().toStdString();
+        us.incoming->Answer();
+        ASSERT_TRUE(us.reached(RTCSS_CONNECTED)) << peer.output().toStdString();
+        ASSERT_TRUE(testenv::waitFor([&] { return peer.output().contains(QStringLiteral("connected")); }, 20000))
+            << peer.output().toStdString();
+        if (weHangUp)
+            us.incoming->Terminate(RTCTR_NORMAL);
+        else
+            peer.command("terminate");
+        ASSERT_TRUE(us.reached(RTCSS_DISCONNECTED));
+        EXPECT_EQ(us.states, (QList<long>{RTCSS_INCOMING, RTCSS_ANSWERING, RTCSS_CONNECTED, RTCSS_DISCONNECTED}));
+    }
+}
+
+TEST(LinphonecInterop, ItsCallCanBeRefused) {
+    if (!haveLinphonec()) GTEST_SKIP() << "linphonec is not installed";
+    Engine us;
+    Linphonec peer(false, QStringLiteral("sip:") + us.address());
+    ASSERT_TRUE(peer.started());
+    ASSERT_TRUE(us.reached(RTCSS_INCOMING)) << peer.output().toStdString();
+    us.incoming->Terminate(RTCTR_REJECT);
+    ASSERT_TRUE(us.reached(RTCSS_DISCONNECTED));
+    EXPECT_EQ(us.states, (QList<long>{RTCSS_INCOMING, RTCSS_DISCONNECTED}));
+    ASSERT_TRUE(testenv::waitFor(
+        [&] { return peer.output().contains(QStringLiteral("declined"), Qt::CaseInsensitive); }, 20000))
+        << peer.output().toStdString();
+}
