@@ -3,7 +3,9 @@
 #include "call/rtc/LinphoneSession.h"
 #include "call/rtc/NetworkAddresses.h"
 #include "call/rtc/RtcEvents.h"
+#include "call/rtc/TuningDialog.h"
 #include "call/rtc/VideoWindow.h"
+#include "platform/MsgBox.h"
 #include "platform/vb.h"
 
 #include <QCoreApplication>
@@ -570,9 +572,12 @@ long LinphoneEngine::get_NetworkQuality() const {
     return std::lround(worst * 20.0f);
 }
 
-void LinphoneEngine::InvokeTuningWizardEx(QWidget* /*parent*/, bool /*allowAudio*/, bool /*allowVideo*/) {
+void LinphoneEngine::InvokeTuningWizardEx(QWidget* parent, bool allowAudio, bool allowVideo) {
     requireRunning();
-    vb::raise(kRtcErrNotImplemented, QStringLiteral("The tuning dialog is not available."));
+    // The devices are in use while a call runs.
+    if (!m_sessions.empty()) vb::raise(kRtcErrUnexpected, QStringLiteral("Tuning is not possible during a call."));
+    TuningDialog dialog(parent, *m_core, allowAudio, allowVideo, dataFolder(), kPlayFile, platformShowsVideo());
+    if (vb::ShowModal(dialog) == QDialog::Accepted) dialog.applyChoices();
 }
 
 void LinphoneEngine::PrepareForShutdown() {

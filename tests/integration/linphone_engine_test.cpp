@@ -1,10 +1,15 @@
 // Two real liblinphone engines in one process call each other over SIP on 127.0.0.1.
 #include "call/rtc/LinphoneEngine.h"
 #include "call/rtc/RtcEvents.h"
+#include "platform/MsgBox.h"
 #include "platform/vb.h"
 #include "support/TestEnv.h"
 
+#include <QComboBox>
+#include <QDialog>
 #include <QHostAddress>
+#include <QProgressBar>
+#include <QPushButton>
 #include <gtest/gtest.h>
 
 using namespace rtc;
@@ -271,4 +276,44 @@ TEST(LinphoneEngine, ReleasingTheEngineInsideItsOwnEventIsSafe) {
     ASSERT_TRUE(testenv::waitFor([&] { return released; }));
     testenv::waitFor([] { return false; }, 300); // let the released engine's pending turns run
     SUCCEED();
+}
+
+TEST(LinphoneEngine, TuningDialogOffersTheDevicesItHas) {
+    testenv::TestEnv env;
+    Peer a;
+    QWidget parent;
+    int shown = 0;
+    for (const bool allowVideo : {true, false}) {
+        vb::setModalHandlerForTesting([&](QDialog& dialog) {
+            ++shown;
+            auto* camera = dialog.findChild<QComboBox*>(QStringLiteral("cboCamera"));
+            auto* microphone = dialog.findChild<QComboBox*>(QStringLiteral("cboMicrophone"));
+            auto* speaker = dialog.findChild<QComboBox*>(QStringLiteral("cboSpeaker"));
+            EXPECT_TRUE(camera && microphone && speaker);
+            EXPECT_NE(dialog.findChild<QProgressBar*>(QStringLiteral("barMicrophoneLevel")), nullptr);
+            EXPECT_EQ(dialog.parentWidget(), &parent);
+            if (camera) {
+                // Without a camera the engine still has its still-picture source.
+                EXPECT_GE(camera->count(), 1);
+                EXPECT_EQ(camera->isVisibleTo(&dialog), allowVideo);
+            }
+            // Sound devices are offered only when the machine has them.
+            if (microphone && !a.engine->hasCaptureDevice()) {
+                EXPECT_FALSE(microphone->isEnabled());
+            }
+            if (auto* play = dialog.findChild<QPushButton*>(QStringLiteral("cmdTestSound"))) {
+                EXPECT_EQ(play->isEnabled(), a.engine->hasPlaybackDevice());
+            }
+            return int(QDialog::Accepted);
+        });
+        a.engine->InvokeTuningWizardEx(&parent, true, allowVideo);
+    }
+    EXPECT_EQ(shown, 2);
+
+    // Not while a call runs: the devices are in use.
+    Peer b;
+    call(a, b);
+    ASSERT_TRUE(waitState(b, RTCSS_INCOMING));
+    EXPECT_THROW(a.engine->InvokeTuningWizardEx(&parent, true, true), vb::VbError);
+    EXPECT_EQ(shown, 2);
 }
