@@ -93,7 +93,9 @@ ErrObject& Err() {
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
+#include <QStandardPaths>
 
 #include <cmath>
 #include <limits>
@@ -466,9 +468,33 @@ void DoEvents() {
     if (QCoreApplication::instance()) QCoreApplication::processEvents();
 }
 
+QString chooseAppPath(const QString& programFolder, const QString& userFolder) {
+    // An installed program's folder belongs to the system, even when root runs the program.
+    static const QStringList systemFolders = {QStringLiteral("/bin"),           QStringLiteral("/sbin"),
+                                              QStringLiteral("/usr/bin"),       QStringLiteral("/usr/sbin"),
+                                              QStringLiteral("/usr/local/bin"), QStringLiteral("/usr/local/sbin"),
+                                              QStringLiteral("/usr/games"),     QStringLiteral("/usr/local/games")};
+    const QFileInfo program(programFolder);
+    const bool own = program.isDir() && program.isWritable() &&
+                     !systemFolders.contains(QDir::cleanPath(programFolder)) &&
+                     !systemFolders.contains(program.canonicalFilePath());
+    if (own || userFolder.isEmpty()) return QDir::cleanPath(programFolder);
+    // The program writes error logs only into an existing logs folder, so a fresh folder gets
+    // one; a logs folder the user removed later stays removed.
+    if (!QFileInfo(userFolder).isDir() && QDir().mkpath(userFolder))
+        QDir().mkpath(userFolder + QStringLiteral("/logs"));
+    return QDir::cleanPath(userFolder);
+}
+
 QString AppPath() {
     if (!appPathOverride().isEmpty()) return appPathOverride();
-    if (QCoreApplication::instance()) return QCoreApplication::applicationDirPath();
+    if (QCoreApplication::instance()) {
+        // Settled once, so every file of a run lands in the same folder.
+        static const QString folder =
+            chooseAppPath(QCoreApplication::applicationDirPath(),
+                          QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation));
+        return folder;
+    }
     return QDir::currentPath();
 }
 

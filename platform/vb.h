@@ -87,6 +87,10 @@ void DoEvents();
 // at a temporary folder.
 QString AppPath();
 void setAppPathForTesting(const QString& folder); // empty restores the real folder
+// The folder AppPath() settles on for a program in `programFolder`: that folder when the user
+// may write there and it is not a system program folder (/usr/bin and the like), otherwise
+// `userFolder`, made with its logs folder when it does not exist yet.
+QString chooseAppPath(const QString& programFolder, const QString& userFolder);
 
 // The clock behind log names and poll dates; tests can set it.
 QDateTime Now();

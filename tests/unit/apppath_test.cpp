@@ -1,0 +1,105 @@
+// The program folder of an installed client: the executable's own folder while the user may
+// write there, otherwise a per-user folder made on first use with its logs folder.
+#include "platform/vb.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+namespace {
+
+struct FolderCase {
+    const char* name;
+    QString programFolder; // "%t" stands for the test's temporary folder
+    bool expectUserFolder;
+};
+
+QString inTemp(const QString& pattern, const QTemporaryDir& temp) {
+    QString path = pattern;
+    return path.replace(QStringLiteral("%t"), temp.path());
+}
+
+} // namespace
+
+TEST(AppPath, PicksTheProgramFolderOnlyWhenItIsTheUsersToWrite) {
+    const QList<FolderCase> cases = {
+        {"a writable folder of the user's", QStringLiteral("%t/program"), false},
+        {"the same with a trailing slash", QStringLiteral("%t/program/"), false},
+        {"the system's program folder", QStringLiteral("/usr/bin"), true},
+        {"the system's program folder by its old name", QStringLiteral("/bin"), true},
+        {"the local program folder", QStringLiteral("/usr/local/bin"), true},
+        {"a folder that does not exist", QStringLiteral("%t/gone"), true},
+    };
+    for (const FolderCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir temp;
+        ASSERT_TRUE(temp.isValid());
+        ASSERT_TRUE(QDir().mkpath(temp.filePath(QStringLiteral("program"))));
+        const QString user = temp.filePath(QStringLiteral("home/.local/share/ColloqChat/ColloqChat"));
+
+        const QString chosen = vb::chooseAppPath(inTemp(c.programFolder, temp), user);
+        if (c.expectUserFolder) {
+            EXPECT_EQ(chosen, user);
+            EXPECT_TRUE(QFileInfo(user).isDir());
+            EXPECT_TRUE(QFileInfo(user + QStringLiteral("/logs")).isDir());
+        } else {
+            EXPECT_EQ(chosen, temp.filePath(QStringLiteral("program")));
+            EXPECT_FALSE(QFileInfo::exists(user)) << "nothing is made for the user when it is not used";
+        }
+    }
+}
+
+TEST(AppPath, ReadOnlyProgramFolderSendsTheUserToTheirOwnFolder) {
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    const QString program = temp.filePath(QStringLiteral("program"));
+    ASSERT_TRUE(QDir().mkpath(program));
+    ASSERT_TRUE(
+        QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
+    if (::access(QFile::encodeName(program).constData(), W_OK) == 0) {
+        QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        GTEST_SKIP() << "this user may write into read-only folders (root)";
+    }
+    const QString user = temp.filePath(QStringLiteral("data/ColloqChat"));
+    EXPECT_EQ(vb::chooseAppPath(program, user), user);
+    EXPECT_TRUE(QFileInfo(user + QStringLiteral("/logs")).isDir());
+    QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+TEST(AppPath, AnExistingUserFolderIsLeftAsTheUserKeepsIt) {
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    const QString user = temp.filePath(QStringLiteral("ColloqChat"));
+    ASSERT_TRUE(QDir().mkpath(user));
+    QFile settings(user + QStringLiteral("/RTC_Chat.kvo"));
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.write("kept");
+    settings.close();
+
+    // The logs folder was removed by the user: no error logs, as beside an executable.
+    EXPECT_EQ(vb::chooseAppPath(QStringLiteral("/usr/bin"), user), user);
+    EXPECT_FALSE(QFileInfo::exists(user + QStringLiteral("/logs")));
+    EXPECT_EQ(QDir(user).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("RTC_Chat.kvo")});
+}
+
+TEST(AppPath, WithoutAUserFolderTheProgramFolderStands) {
+    EXPECT_EQ(vb::chooseAppPath(QStringLiteral("/usr/bin"), QString()), QStringLiteral("/usr/bin"));
+}
+
+TEST(AppPath, TheTestFolderStillWinsAndTheRealFolderIsTheProgramsOwn) {
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    vb::setAppPathForTesting(temp.path());
+    EXPECT_EQ(vb::AppPath(), temp.path());
+    vb::setAppPathForTesting({});
+    // Tests run from the build tree, which is the user's to write when they built it.
+    const QString here = QCoreApplication::applicationDirPath();
+    if (::access(QFile::encodeName(here).constData(), W_OK) == 0) {
+        EXPECT_EQ(vb::AppPath(), here);
+    }
+}
