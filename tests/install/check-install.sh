@@ -107,8 +107,13 @@ unit=$all/lib/systemd/system/colloqchat-server.service
 check "the unit runs the server installed under the prefix" \
     grep -q "exec $all/bin/colloqchat-server --config /etc/colloqchat-server.conf;" "$unit"
 check "the unit has no placeholder left" bash -c '! grep -q "@" "$0"' "$unit"
+# systemd only warns about a key it does not know: any word from it counts as a failure.
+verify_unit() {
+    local said
+    said=$(systemd-analyze verify --man=no "$1" 2>&1) && [[ -z $said ]] || { echo "$said" >&2; return 1; }
+}
 if command -v systemd-analyze >/dev/null; then
-    check "systemd accepts the unit" systemd-analyze verify --man=no "$unit"
+    check "systemd accepts the unit without a remark" verify_unit "$unit"
 fi
 # As the package installs it: DESTDIR staging with prefix /usr.
 if DESTDIR=$tmp/staging cmake --install "$build" --prefix /usr --component server >"$tmp/install.log" 2>&1; then
