@@ -50,7 +50,7 @@ QStringList TestEnv::logLines() const {
         QByteArray line = raw.endsWith('\r') ? raw.chopped(1) : raw;
         if (line.isEmpty()) continue;
         if (line.startsWith('"') && line.endsWith('"') && line.size() >= 2) line = line.mid(1, line.size() - 2);
-        lines.append(QString::fromLatin1(line));
+        lines.append(wire::fromCp1252(line)); // the log holds Windows-1252 bytes
     }
     return lines;
 }
