@@ -1,0 +1,198 @@
+// The real client (main window offscreen, its chat link, settings files and alternate-server
+// code) against the real server in this process, on both stores: registration, log-in, contacts
+// added and removed, presence on and off line and its time-out, a notice and a move, sign-off
+// with the site lists written to the client's settings file, and the alternate-server path.
+#include "StoreParam.h"
+#include "app/basMain.h"
+#include "app/frmMain.h"
+#include "platform/Controls.h"
+#include "platform/ListView.h"
+#include "platform/MsgBox.h"
+#include "platform/vb.h"
+#include "server/KVOSocket.h"
+#include "support/ScriptedRtc.h"
+#include "support/TestEnv.h"
+#include "web/WebLookup.h"
+#include "wire/SettingsFile.h"
+
+#include <QDialog>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+
+using namespace basMain;
+using servertest::Backend;
+
+namespace {
+
+const QString S = QString(wire::kSep);
+// Clients fetch web pages from port 80 only; this address is ours alone.
+const QString kWebAddress = QStringLiteral("127.0.77.1");
+
+class ClientAgainstServer : public ::testing::TestWithParam<Backend> {
+protected:
+    testenv::TestEnv env;
+    testrtc::ScriptedRtcFactory engines{
+        [](testrtc::ScriptedRtc& engine) { engine.externalAddresses = {QStringLiteral("127.0.0.1:5070")}; }};
+    servertest::ServerFixture fixture;
+    std::unique_ptr<frmMain> form;
+
+    void SetUp() override {
+        QString skip;
+        if (!fixture.start(GetParam(), &skip, [](chatserver::ServerConfig& config) {
+                config.webAddress = QHostAddress(kWebAddress);
+                config.webPort = 80;
+                config.webExplicit = false; // without root there are no pages, and those steps skip
+                config.presenceTimeoutMs = 60'000;
+                config.sites = {{"0", {kWebAddress, "localhost", "ChatServerIP.asp", ""}},
+                                {"2", {kWebAddress, "localhost", "InfoDT.asp", "site-key"}}};
+                config.sitesConfigured = true;
+            }))
+            GTEST_SKIP() << skip.toStdString();
+        env.makeLogsFolder();
+    }
+    void TearDown() override {
+        if (form && !form->isUnloaded()) {
+            g_blnQuitNoLogOff = true;
+            form->unloadForm();
+        }
+    }
+
+    chatserver::TcpListener& chat() { return *fixture.server->chatListener(); }
+    chatserver::Storage& store() { return fixture.server->storage(); }
+    // Another user, talking from its own address with raw requests.
+    servertest::ChatReply bob(const QStringList& fields) {
+        return servertest::exchange(fixture.host, fixture.chatPort(), servertest::chatRequest(fields, "127.0.0.3:5060"),
+                                    QHostAddress("127.0.0.3"));
+    }
+    // One exchange of the client, started the way its procedures start one; done once the
+    // client has handled the reply and closed the connection.
+    void clientExchange(const QString& request) {
+        const quint64 answered = chat().stats().answered;
+        g_strMsgToSend = request;
+        form->chatSocket().Connect(g_strServerIP, vb::CLng(g_strServerPort));
+        ASSERT_TRUE(servertest::waitFor([&] {
+            return chat().stats().answered > answered && chat().openConnections() == 0;
+        })) << request.toStdString();
+    }
+    QString id() const { return vb::Tag(*form->txtEmail); }
+    void poll() { clientExchange("1" + S + id() + S + form->txtEmail->text()); }
+    const vb::ListItem* row(const QString& userId) const {
+        for (int i = 0; i < form->LstUsers->count(); ++i)
+            if (form->LstUsers->itemAt(i)->Key() == "A" + userId) return form->LstUsers->itemAt(i);
+        return nullptr;
+    }
+    QStringList serverAddressFile() const { return testenv::readScrambledFile(env.path("RTC_Chat.kvo")).split(S); }
+    // Starts the program with a server-address file that names the server but no user: it
+    // registers, with the dialog filled in as a user would.
+    void startAndRegister() {
+        testenv::writeScrambledFile(env.path("RTC_Chat.kvo"),
+                                    QStringList{"127.0.0.1", QString::number(fixture.chatPort())}.join(S));
+        vb::setModalHandlerForTesting([](QDialog& dialog) {
+            dialog.findChild<QLineEdit*>("txtDisplayNM")->setText("Ann Lee");
+            dialog.findChild<QLineEdit*>("txtEmail")->setText("ann@example.com");
+            dialog.findChild<QPushButton*>("cmdRegister")->click();
+            return dialog.result();
+        });
+        form = std::make_unique<frmMain>();
+        form->Form_Load();
+        form->fnInitForm();
+    }
+};
+
+TEST_P(ClientAgainstServer, RegistrationContactsPresenceNoticeMoveAndSignOff) {
+    startAndRegister();
+    ASSERT_FALSE(id().isEmpty()) << form->txtStatus->toPlainText().toStdString();
+    EXPECT_EQ(form->txtEmail->text(), "ann@example.com");
+    EXPECT_EQ(serverAddressFile(),
+              (QStringList{"127.0.0.1", QString::number(fixture.chatPort()), id(), "ann@example.com"}));
+    EXPECT_EQ(store().findUser(id().toLongLong())->displayName, "Ann Lee");
+
+    const QString bobId = bob({"3", "bob", "PC-B", "bob@example.com", "Bob"}).fields().value(3);
+    ASSERT_EQ(bob({"1", bobId, "bob@example.com"}).code(), "1");
+
+    // Ann adds Bob: a row, on line, in black, his call address as its tag.
+    clientExchange("4" + S + id() + S + "bob@example.com");
+    ASSERT_TRUE(row(bobId)) << form->txtStatus->toPlainText().toStdString();
+    EXPECT_EQ(row(bobId)->Text(), "On");
+    EXPECT_EQ(row(bobId)->SubItem(1), "Bob");
+    EXPECT_EQ(row(bobId)->Tag(), "127.0.0.3:5060");
+    EXPECT_EQ(row(bobId)->ForeColor(), vb::vbBlack);
+    // Adding him twice is refused in plain words, in red.
+    clientExchange("4" + S + id() + S + "bob@example.com");
+    EXPECT_EQ(form->txtStatus->toPlainText(), "bob@example.com is already in your contact list.");
+    EXPECT_EQ(vb::ForeColor(*form->txtStatus), vb::vbRed);
+
+    // Ann's polls follow Bob: off line when he signs off, on again with his next poll, and off
+    // once he has not polled for longer than the time-out.
+    EXPECT_TRUE(bob({"2005", bobId}).payload.startsWith("2005" + S));
+    poll();
+    EXPECT_EQ(row(bobId)->Text(), "Off");
+    EXPECT_EQ(row(bobId)->ForeColor(), vb::vbRed);
+    bob({"1", bobId, "bob@example.com"});
+    poll();
+    EXPECT_EQ(row(bobId)->Text(), "On");
+    fixture.clock.now += 60'001;
+    poll();
+    EXPECT_EQ(row(bobId)->Text(), "Off");
+    bob({"1", bobId, "bob@example.com"});
+
+    // An operator notice shows as a box; a move rewrites the server-address file.
+    store().queueNotice(std::nullopt, "Maintenance at ten", "Server news", fixture.clock.now);
+    fixture.server->service().refreshOperatorState();
+    const qsizetype boxes = env.boxes().size();
+    poll();
+    ASSERT_EQ(env.boxes().size(), boxes + 1);
+    EXPECT_EQ(env.boxes().last().prompt, "Maintenance at ten");
+    EXPECT_EQ(env.boxes().last().title, "Server news");
+    store().announceMove("127.0.0.99", "20000", fixture.clock.now);
+    fixture.server->service().refreshOperatorState();
+    poll();
+    EXPECT_EQ(serverAddressFile(), (QStringList{"127.0.0.99", "20000", id(), "ann@example.com"}));
+    EXPECT_EQ(row(bobId)->Text(), "On");
+
+    // Removing Bob drops his row.
+    clientExchange("5" + S + id() + S + bobId);
+    EXPECT_FALSE(row(bobId));
+
+    // The sign-off reply becomes the client's settings file.
+    clientExchange("2005" + S + id());
+    const QList<wire::SiteRecord> sites =
+        wire::parseSettingsText(testenv::readScrambledFile(env.path("ColloqChat.kvo")));
+    EXPECT_EQ(sites, fixture.server->service().settings().sites);
+    EXPECT_FALSE(store().findUser(id().toLongLong())->online);
+}
+
+TEST_P(ClientAgainstServer, AlternateServerKeepsTheListAlive) {
+    if (!fixture.server->webListener())
+        GTEST_SKIP() << "the pages need " << kWebAddress.toStdString() << ":80, which needs root";
+    startAndRegister();
+    ASSERT_FALSE(id().isEmpty());
+    const QString bobId = bob({"3", "bob", "PC-B", "bob@example.com", "Bob"}).fields().value(3);
+    bob({"1", bobId, "bob@example.com"});
+    clientExchange("4" + S + id() + S + "bob@example.com");
+    form->LstUsers->clear();
+
+    // Through the alternate-server site only (the default web server is not asked here).
+    g_strAltServerBase.clear();
+    g_arrAltServerSites = {{kWebAddress, "localhost", "InfoDT.asp", "site-key"}};
+    g_strMsgToSend = "1" + S + id() + S + form->txtEmail->text();
+    fnUseAlternateSRV();
+    ASSERT_TRUE(row(bobId)) << form->txtStatus->toPlainText().toStdString();
+    EXPECT_EQ(row(bobId)->Text(), "On");
+    EXPECT_EQ(row(bobId)->Tag(), "127.0.0.3:5060");
+    EXPECT_FALSE(row(bobId)->SubItem(4).isEmpty()); // the on-line date
+    EXPECT_EQ(store().findUser(id().toLongLong())->address, g_strMyWanIP);
+
+    // The sign-off through the same page.
+    g_blnLogOffPending = true;
+    g_strMsgToSend = "2" + S + id();
+    fnUseAlternateSRV();
+    g_blnLogOffPending = false;
+    EXPECT_FALSE(store().findUser(id().toLongLong())->online);
+}
+
+COLLOQ_ON_BOTH_STORES(ClientAgainstServer);
+
+} // namespace
