@@ -188,6 +188,11 @@ void LinphoneEngine::startCore() {
     m_core->setVideoPort(-1);
     m_core->enableVideoCapture(false);
     m_core->enableVideoDisplay(false);
+    // Video is drawn with GLX into the native windows of the picture boxes (the plain X11 filter
+    // draws nothing on servers without shared-memory images), the local picture in a window of
+    // its own rather than as an inset of the remote one.
+    if (platformShowsVideo()) m_core->setVideoDisplayFilter("MSGLXVideo");
+    m_core->usePreviewWindow(true);
     auto noVideo = factory->createVideoActivationPolicy();
     noVideo->setAutomaticallyInitiate(false);
     noVideo->setAutomaticallyAccept(false);

@@ -1,20 +1,23 @@
 #pragma once
-// A video window of an engine: a native child window placed inside a widget of ours (a picture
-// box), into which the engine renders. The engine learns the native window through `bind`
-// (nullptr when the window goes away).
+// A video window of an engine: a native window the engine renders into, placed inside a widget
+// of ours (a picture box) when given an owner. The window exists from the start, hidden, so the
+// engine can be told where to draw before a call's video starts; giving it an owner moves the
+// same native window into the owner, so drawing goes on undisturbed.
 #include "call/rtc/Rtc.h"
 
 #include <QPointer>
 #include <QRect>
+#include <QWindow>
 #include <functional>
+#include <memory>
 
 namespace rtc {
 
 class LinphoneVideoWindow final : public IVideoWindow {
 public:
     using Bind = std::function<void(void* nativeWindow)>;
-    // `renderable`: whether native windows of this platform can be rendered into; without it
-    // the window keeps its owner, position and visibility but nothing is bound.
+    // `renderable`: whether this platform has native windows the engine can draw into; without
+    // it the window keeps its owner, position and visibility but nothing is drawn.
     LinphoneVideoWindow(Bind bind, bool renderable);
     ~LinphoneVideoWindow() override;
     LinphoneVideoWindow(const LinphoneVideoWindow&) = delete;
@@ -28,19 +31,18 @@ public:
     QRect windowPosition() const { return m_rect; }
     void put_Visible(long visible) override;
     long get_Visible() const override { return m_visible ? 1 : 0; }
-    // The child widget the video is drawn into (null while there is no owner).
-    QWidget* surface() const { return m_surface; }
-    // Binds the window again (a new call needs to be told where to draw).
+    // The native window drawn into (null where nothing can be drawn).
+    QWindow* surface() const { return m_surface; }
+    // Tells the engine again where to draw.
     void rebind() const;
 
 private:
-    void dropSurface();
-
     Bind m_bind;
-    bool m_renderable;
     long m_style = 0;
     QPointer<QWidget> m_owner;
-    QPointer<QWidget> m_surface;
+    // Ours while it has no owner; the owner's window holds it (as its child) while it has one.
+    std::unique_ptr<QWindow> m_ownSurface;
+    QPointer<QWindow> m_surface;
     QRect m_rect{0, 0, 234, 184};
     bool m_visible = false;
 };
