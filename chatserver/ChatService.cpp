@@ -89,6 +89,7 @@ ChatService::ChatService(Storage& storage, ChatSettings settings, Clock clock)
 ChatService::Outcome ChatService::handle(const ChatRequest& request, const QString& peer) {
     if (request.code == QLatin1String("3")) return registerUser(request, peer);
     if (request.code == QLatin1String("1")) return logIn(request, peer);
+    if (request.code == QLatin1String("77")) return pollById(request, peer);
     if (request.code == QLatin1String("4")) return addContact(request, peer);
     if (request.code == QLatin1String("5")) return removeContact(request, peer);
     if (request.code == QLatin1String("2005")) return signOff(request, peer, QStringLiteral("2005"));
@@ -186,28 +187,46 @@ ChatService::Outcome ChatService::logIn(const ChatRequest& request, const QStrin
         return refused(code::kRefused, QStringLiteral("Your internet address could not be read."),
                        QStringLiteral("bad address"));
 
+    return pollReply(*user, request.hasAddress ? request.callAddress : user->address, peer);
+}
+
+ChatService::Outcome ChatService::pollById(const ChatRequest& request, const QString& peer) {
+    // The client's first request of a start: its log-in rewritten for the alternate server,
+    // which leaves out the e-mail. Without it only the address that last logged in as this ID
+    // may mark the user on line; anyone else gets an empty poll answer and changes nothing, and
+    // the client's next poll, which carries the e-mail, logs in properly.
+    const QString nothing = QStringLiteral("1");
+    const std::optional<qint64> id = parseUserId(request.args.value(0));
+    const std::optional<UserRecord> user = id ? m_storage.findUser(*id) : std::nullopt;
+    if (!user || user->loginPeer.isEmpty() || user->loginPeer != peer)
+        return reply(nothing, QStringLiteral("poll by ID not from the log-in address"));
+    if (!request.hasAddress || !isAcceptableAddress(request.callAddress))
+        return reply(nothing, QStringLiteral("poll by ID without a usable address"));
+    return pollReply(*user, request.callAddress, peer);
+}
+
+ChatService::Outcome ChatService::pollReply(const UserRecord& user, const QString& address, const QString& peer) {
     const qint64 now = m_clock();
-    const QString address = request.hasAddress ? request.callAddress : user->address;
-    m_storage.markOnline(user->id, address, peer, now);
+    m_storage.markOnline(user.id, address, peer, now);
 
     QList<QStringList> records;
-    for (const UserRecord& contact : m_storage.contactsOf(user->id))
+    for (const UserRecord& contact : m_storage.contactsOf(user.id))
         records.append(record(contact, now));
 
     // A notice or a move needs at least one record before its trailing fields: the client reads
     // a record first and stops with an error otherwise. Users without contacts get theirs later.
-    if (!records.isEmpty() && mayHavePending(user->id)) {
-        if (const std::optional<Move> move = m_storage.pendingMove(*user)) {
-            m_storage.markMoveDelivered(move->id, user->id, now);
+    if (!records.isEmpty() && mayHavePending(user.id)) {
+        if (const std::optional<Move> move = m_storage.pendingMove(user)) {
+            m_storage.markMoveDelivered(move->id, user.id, now);
             return reply(joined(QStringLiteral("111"), records, {move->address, move->port}),
                          QStringLiteral("move %1 told").arg(move->id));
         }
-        if (const std::optional<Notice> notice = m_storage.pendingNotice(*user)) {
-            m_storage.markNoticeDelivered(notice->id, user->id, now);
+        if (const std::optional<Notice> notice = m_storage.pendingNotice(user)) {
+            m_storage.markNoticeDelivered(notice->id, user.id, now);
             return reply(joined(QStringLiteral("11"), records, {notice->text, notice->title}),
                          QStringLiteral("notice %1 told").arg(notice->id));
         }
-        m_quietUsers.insert(user->id, true);
+        m_quietUsers.insert(user.id, true);
     }
     return reply(joined(QStringLiteral("1"), records), QStringLiteral("%1 contacts").arg(records.size()));
 }

@@ -18,8 +18,9 @@ struct CodeInfo {
 };
 
 // Code, its fields, then the call address.
-constexpr std::array<CodeInfo, 6> kCodes = {{
+constexpr std::array<CodeInfo, 7> kCodes = {{
     {"1", 4},    // log-in and poll: ID, e-mail
+    {"77", 5},   // poll by ID at start-up: ID, the client's clock, its internet address
     {"2", 3},    // sign-off through the web path: ID
     {"3", 6},    // register: user name, computer name, e-mail, display name
     {"4", 4},    // add contact: ID, contact's e-mail

@@ -220,6 +220,52 @@ TEST_P(ChatServiceTest, PlainRequestsKeepTheKnownAddress) {
     EXPECT_EQ(store->findUser(ann.toLongLong())->address, "127.0.0.2:5070");
 }
 
+TEST_P(ChatServiceTest, PollByIdCountsOnlyFromTheLogInAddress) {
+    const QString ann = join("ann@example.org", "Ann", kAnnPeer);
+    const QString bob = join("bob@example.org", "Bob", kBobPeer);
+    call("4", {bob, "ann@example.org"}, "", kBobPeer);
+    call("4", {ann, "bob@example.org"}, "", kAnnPeer);
+    call("2005", {ann}, "", kAnnPeer);
+    const QString date = "01/15/2007 10:11:12";
+    const QString bobRecord = bob + S + "Bob" + S + "bob@example.org" + S + "127.0.0.3:5060" + S + "1";
+    struct Case {
+        QString id;
+        QString address;
+        QString peer;
+        QString expected;
+        bool annOnLine;
+    } cases[] = {
+        {ann, "127.0.0.2:5070", kBobPeer, "1", false},      // someone else's machine
+        {"424242", "127.0.0.2:5070", kAnnPeer, "1", false}, // unknown ID
+        {"x1", "127.0.0.2:5070", kAnnPeer, "1", false},     // no ID at all
+        {ann, "127.0.0.2:5070<x>", kAnnPeer, "1", false},   // unreadable call address
+        {ann, "127.0.0.2:5070", kAnnPeer, "1" + S + bobRecord, true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(call("77", {c.id, date, "203.0.113.9"}, c.address, c.peer), c.expected) << c.id.toStdString();
+        const auto annUser = store->findUser(ann.toLongLong());
+        EXPECT_EQ(annUser->online, c.annOnLine) << c.id.toStdString();
+        EXPECT_EQ(annUser->address, c.annOnLine ? "127.0.0.2:5070" : "127.0.0.2:5060");
+    }
+    // Bob sees Ann on line at her new call address.
+    EXPECT_EQ(poll(bob, "bob@example.org", kBobPeer),
+              "1" + S + ann + S + "Ann" + S + "ann@example.org" + S + "127.0.0.2:5070" + S + "1");
+
+    // A pending notice rides on it as on any poll.
+    store->queueNotice(ann.toLongLong(), "Just you", "Hi", clock.now);
+    service->refreshOperatorState();
+    EXPECT_EQ(call("77", {ann, date, ""}, "127.0.0.2:5070", kAnnPeer),
+              "11" + S + bobRecord + S + "Just you" + S + "Hi");
+
+    // A plain request carries no call address: answered empty.
+    ChatRequest plain;
+    plain.code = "77";
+    plain.args = {ann, date, ""};
+    plain.hasAddress = false;
+    plain.scrambled = false;
+    EXPECT_EQ(service->handle(plain, kAnnPeer).reply, "1");
+}
+
 TEST_P(ChatServiceTest, AlternateServerPollAndSignOff) {
     const QString ann = join("ann@example.org", "Ann", kAnnPeer);
     const QString bob = join("bob@example.org", "Bob", kBobPeer);

@@ -32,6 +32,11 @@ TEST(ChatRequestParser, WholeRequestsSplitIntoCodeArgumentsAndAddress) {
         {{"5", "17", "18"}, "127.0.0.2:5060", {"17", "18"}},
         {{"2005", "17"}, "127.0.0.2:5060", {"17"}},
         {{"2", "17"}, "127.0.0.2:5060", {"17"}},
+        // The start-up poll by ID: the client's clock and its internet address (possibly empty).
+        {{"77", "17", "01/15/2007 10:11:12", "203.0.113.9"},
+         "127.0.0.2:5060",
+         {"17", "01/15/2007 10:11:12", "203.0.113.9"}},
+        {{"77", "17", "01/15/2007 10:11:12", ""}, "127.0.0.2:5060", {"17", "01/15/2007 10:11:12", ""}},
         // Characters above 127 survive the code page: "é" is one byte on the wire.
         {{"3", "jos\u00e9", "PC", "jose@example.org", "Jos\u00e9 \u20ac"},
          "1.2.3.4",
@@ -93,7 +98,7 @@ TEST(ChatRequestParser, RefusesWhatIsNoRequest) {
         QString knownCode;
     } cases[] = {
         {"unknown code", chatRequest({"9", "17"}, "1.2.3.4"), {}},
-        {"code 77 is for the web only", chatRequest({"77", "17", "x"}, "1.2.3.4"), {}},
+        {"a poll by ID with one field too many", chatRequest({"77", "17", "d", "w", "x"}, "1.2.3.4"), "77"},
         {"code too long", wire::toCp1252(wire::scrambled("20051")), {}},
         {"code prefix of nothing", wire::toCp1252(wire::scrambled("6")), {}},
         {"not a digit first", QByteArray("\x01\x02\x03", 3), {}},
