@@ -26,3 +26,14 @@ function(colloq_library name)
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
     target_link_libraries(${name} PUBLIC colloq_flags)
 endfunction()
+
+# libFuzzer build (clang only): everything is instrumented for coverage and checked by the
+# sanitizers; the fuzz targets themselves add the fuzzer's main at link time.
+if(COLLOQ_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        message(FATAL_ERROR "COLLOQ_FUZZ needs clang: configure with CC=clang CXX=clang++")
+    endif()
+    target_compile_options(colloq_flags INTERFACE -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                                                  -fno-sanitize-recover=undefined)
+    target_link_options(colloq_flags INTERFACE -fsanitize=address,undefined)
+endif()

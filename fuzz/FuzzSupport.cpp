@@ -1,0 +1,76 @@
+#include "FuzzSupport.h"
+
+#include "wire/Codepage.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace fuzz {
+
+int& appArgc() {
+    static int argc = 1;
+    return argc;
+}
+
+char** appArgv() {
+    static char name[] = "colloq-fuzz";
+    static char* argv[] = {name, nullptr};
+    return argv;
+}
+
+// libFuzzer leaves through exit(); tearing Qt down from static destructors at that point is not
+// safe, so the application object is kept to the end of the process on purpose.
+void startCoreApp() {
+    if (QCoreApplication::instance()) return;
+    static QCoreApplication* app = std::make_unique<QCoreApplication>(appArgc(), appArgv()).release();
+    (void)app;
+}
+
+QByteArray bytes(const std::uint8_t* data, std::size_t size) {
+    return QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+}
+
+QString text(const std::uint8_t* data, std::size_t size) {
+    return wire::fromCp1252(bytes(data, size));
+}
+
+QList<QByteArray> chunks(const std::uint8_t* data, std::size_t size) {
+    QList<QByteArray> out;
+    if (size == 0) return out;
+    const unsigned longest = data[0];
+    const QByteArray rest = bytes(data + 1, size - 1);
+    if (longest == 0 || rest.isEmpty()) {
+        out.append(rest);
+        return out;
+    }
+    // A small xorshift seeded by the first byte: the same input always cuts the same way.
+    std::uint32_t state = 0x9E3779B9u ^ (longest * 0x01000193u);
+    qsizetype at = 0;
+    while (at < rest.size()) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        const qsizetype length = static_cast<qsizetype>(state % longest) + 1;
+        out.append(rest.mid(at, length));
+        at += length;
+    }
+    return out;
+}
+
+QList<QByteArray> pieces(const std::uint8_t* data, std::size_t size, qsizetype limit) {
+    QList<QByteArray> out = bytes(data, size).split('\0');
+    while (out.size() > limit) {
+        const QByteArray tail = out.takeLast();
+        out.last() += '\0' + tail;
+    }
+    return out;
+}
+
+void fail(const char* what) {
+    std::fprintf(stderr, "fuzz: property broken: %s\n", what);
+    std::abort();
+}
+
+} // namespace fuzz

@@ -1,0 +1,76 @@
+// A chat request as the server's connection receives it: cut into chunks anywhere, plain or
+// scrambled, from one of the logged-in users' addresses or a stranger's. It is parsed after
+// every chunk the way the connection does, and once whole (or refused) it is answered by the
+// service over a real store.
+//   byte 0: bits 0-1 choose the peer; bit 2 set scrambles the request as the client does
+//   byte 1 on: the chunking byte, then the request (see fuzz::chunks)
+// A request taken as whole has exactly the fields its code needs, and every answer starts with
+// a numeric reply code.
+#include "FuzzServer.h"
+#include "chatserver/RequestParser.h"
+#include "wire/Protocol.h"
+#include "wire/Scramble.h"
+
+namespace {
+
+constexpr qsizetype kMaxRequestBytes = 8192; // the listeners' default
+
+void checkAnswer(const chatserver::ChatService::Outcome& outcome) {
+    if (!outcome.reply) return;
+    const QString code = outcome.reply->section(wire::kSep, 0, 0);
+    bool numeric = false;
+    code.toInt(&numeric);
+    fuzz::check(numeric, "an answer without a numeric reply code");
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fuzz::startCoreApp();
+    fuzz::chatService();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1) return 0;
+    const QString peer = fuzz::peerFor(data[0] & 3u);
+    QList<QByteArray> chunks = fuzz::chunks(data + 1, size - 1);
+    if (data[0] & 4u) {
+        // Scrambled as a whole, then cut where the plain text was cut.
+        QByteArray whole;
+        for (const QByteArray& chunk : chunks)
+            whole += chunk;
+        for (qsizetype i = 0; i < whole.size(); ++i)
+            whole[i] = static_cast<char>(wire::scrambleCode(static_cast<unsigned char>(whole[i]), i + 1));
+        qsizetype at = 0;
+        for (QByteArray& chunk : chunks) {
+            chunk = whole.mid(at, chunk.size());
+            at += chunk.size();
+        }
+    }
+
+    chatserver::ChatService& service = fuzz::chatService();
+    fuzz::tick();
+    QByteArray received;
+    chatserver::ChatParse parse;
+    int arrived = 0;
+    for (const QByteArray& chunk : chunks) {
+        received += chunk;
+        ++arrived;
+        parse = chatserver::parseChatRequest(received, kMaxRequestBytes);
+        if (parse.status == chatserver::ChatParse::Status::Malformed) {
+            checkAnswer(service.refuseMalformed(parse.knownCode));
+            return 0;
+        }
+        // Whole in its first chunk and settled: answered at once, the rest never read.
+        if (parse.status == chatserver::ChatParse::Status::Complete && parse.settled && arrived == 1) break;
+    }
+    if (parse.status != chatserver::ChatParse::Status::Complete) return 0;
+
+    const chatserver::ChatRequest& request = parse.request;
+    fuzz::check(request.args.size() == chatserver::chatFieldCount(request.code) - 2,
+                "a request taken as whole without the fields its code needs");
+    fuzz::check(request.hasAddress == request.scrambled, "a plain request with an address, or the reverse");
+    checkAnswer(service.handle(request, peer));
+    return 0;
+}

@@ -1,0 +1,62 @@
+// The chat server's replies handled on a real main window's user list (offscreen): up to eight
+// replies per input, cut at NUL bytes, one after another on the same list, the way a session
+// receives them. Settings files land in a temporary program folder; message boxes answer OK.
+// After each reply the reply text is used up, every row has its own "A" key, and the list
+// holds no more rows than the replies could have added.
+#include "FuzzClient.h"
+#include "app/basMain.h"
+#include "app/frmMain.h"
+#include "platform/ListView.h"
+#include "server/ChatProtocol.h"
+#include "wire/Codepage.h"
+
+#include <QPlainTextEdit>
+#include <QSet>
+#include <QTimer>
+#include <memory>
+
+namespace {
+
+frmMain* s_form = nullptr;
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fuzz::startGuiApp();
+    fuzz::enterProgramFolder();
+    // Kept to the end of the process, as the application object is (see FuzzSupport.cpp).
+    s_form = std::make_unique<frmMain>().release();
+    for (const char* caption : {"Status", "Display Name", "Email", "IP", "OnLine Date"})
+        s_form->LstUsers->addColumn(QString::fromLatin1(caption), 80);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    basMain::resetGlobals();
+    s_form->LstUsers->clearItems();
+    s_form->txtStatus->clear();
+
+    qsizetype fieldsSeen = 0;
+    for (const QByteArray& reply : fuzz::pieces(data, size, 8)) {
+        basMain::g_strMsgReceived = wire::fromCp1252(reply);
+        fieldsSeen += basMain::g_strMsgReceived.count(QChar(0x00D4)) + 1;
+        basMain::fnUseMSGReceived();
+
+        fuzz::check(basMain::g_strMsgReceived.isEmpty(), "the reply was not used up");
+        vb::ListView& list = *s_form->LstUsers;
+        // A row takes at least five fields of some reply.
+        fuzz::check(list.count() <= fieldsSeen / 5, "more rows than the replies carried");
+        QSet<QString> keys;
+        for (int i = 0; i < list.count(); ++i) {
+            const QString& key = list.itemAt(i)->Key();
+            fuzz::check(key.startsWith(QLatin1Char('A')), "a row without its key");
+            fuzz::check(!keys.contains(key), "two rows with one key");
+            keys.insert(key);
+        }
+    }
+    s_form->tmrServerCall->stop();
+    s_form->tmrRegistration->stop();
+    fuzz::releaseUnloaded();
+    fuzz::trimLogs();
+    return 0;
+}
