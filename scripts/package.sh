@@ -12,4 +12,11 @@ if ! (cd build/release && cpack -G DEB -B "$out") >"$out/cpack.log" 2>&1; then
     cat "$out/cpack.log" >&2
     exit 1
 fi
+# A program linked while cpack copied it (another build of the same tree) would be packed empty.
+for deb in "$out"/*.deb; do
+    if dpkg-deb -c "$deb" | awk '$6 ~ /^\.\/usr\/bin\/./ && $3 == 0 { bad = 1 } END { exit !bad }'; then
+        echo "package.sh: $deb holds an empty program; was the tree being built meanwhile? Run again." >&2
+        exit 1
+    fi
+done
 ls -1 "$out"/*.deb
