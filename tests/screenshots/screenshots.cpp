@@ -1,0 +1,135 @@
+// Builds the program's windows with sample content, without a chat server or a call engine, and
+// saves a picture of each: colloq_screenshots OUTPUT_FOLDER. The pictures are the windows' own
+// contents (no frame), so they come out the same on every run with the same fonts.
+#include "app/frmMain.h"
+#include "forms/frmMngContacts.h"
+#include "forms/frmRegWait.h"
+#include "forms/frmRegister.h"
+#include "platform/Controls.h"
+#include "platform/ListView.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTextStream>
+#include <QTimer>
+#include <cstdio>
+#include <exception>
+
+// frmMain lets this struct reach its list set-up, which start-up runs against a real server.
+struct FrmMainCallAccess {
+    static void addColumns(frmMain& form) { form.addUserListColumns(); }
+};
+
+namespace {
+
+struct Contact {
+    const char* status;
+    const char* name;
+    const char* email;
+    const char* address;
+    const char* date;
+};
+
+const Contact kContacts[] = {
+    {"On", "Bob Miller", "bob.miller@example.com", "192.168.1.23", "12/06/2026 08:14:02"},
+    {"On", "Dana Okafor", "dana@example.org", "10.0.0.7", "12/06/2026 08:12:47"},
+    {"Off", "Carl Jensen", "carl.jensen@example.net", "", "12/05/2026 19:40:11"},
+    {"Off", "Eve Lambert", "eve.lambert@example.com", "", "12/01/2026 10:03:55"},
+};
+
+bool save(QWidget& window, const QString& folder, const char* name) {
+    window.show();
+    for (int pass = 0; pass < 5; ++pass)
+        QApplication::processEvents();
+    const QString path = QDir(folder).filePath(QString::fromLatin1(name));
+    const bool saved = window.grab().save(path, "PNG", 9);
+    QTextStream(stdout) << (saved ? "saved " : "FAILED ") << path << Qt::endl;
+    return saved;
+}
+
+bool mainWindow(const QString& folder, frmMain& form) {
+    form.setWindowTitle(QStringLiteral("Internet Chat - Ver: ") + frmMain::versionText() +
+                        QStringLiteral(" My Internet IP: 192.168.1.20:5060"));
+    form.txtEmail->setText(QStringLiteral("ann.walker@example.com"));
+    form.show();
+    QApplication::processEvents();
+    FrmMainCallAccess::addColumns(form);
+    form.LstUsers->setSortOrder(vb::ListView::Descending);
+    form.LstUsers->setSortKey(0);
+    form.LstUsers->setSorted(true);
+    for (const Contact& contact : kContacts) {
+        vb::ListItem* row = form.LstUsers->add(QString::fromLatin1(contact.status));
+        row->setSubItem(1, QString::fromLatin1(contact.name));
+        row->setSubItem(2, QString::fromLatin1(contact.email));
+        row->setSubItem(3, QString::fromLatin1(contact.address));
+        row->setSubItem(4, QString::fromLatin1(contact.date));
+        form.LstUsers->setKey(row, QString::fromLatin1(contact.email));
+        row->setForeColor(row->Text() == QStringLiteral("On") ? vb::vbBlack : vb::vbRed);
+    }
+    // As after a click on the first contact.
+    form.LstUsers->setCurrentItem(form.LstUsers->itemAt(0));
+    form.LstUsers->itemAt(0)->setSelected(true);
+    form.cmdConnect->setEnabled(true);
+    form.fraStatus->setTitle(QStringLiteral("Status: IDLE"));
+    form.txtStatus->setPlainText(QStringLiteral("RTCClient is initialized and ready to make/receive calls."));
+    bool ok = save(form, folder, "main-calls.png");
+    form.SSTab1->setCurrentIndex(1);
+    ok = save(form, folder, "main-tools.png") && ok;
+    form.SSTab1->setCurrentIndex(0);
+    return ok;
+}
+
+bool registration(const QString& folder) {
+    frmRegister form;
+    form.txtDisplayNM->setText(QStringLiteral("Ann Walker"));
+    form.txtEmail->setText(QStringLiteral("ann.walker@example.com"));
+    return save(form, folder, "register.png");
+}
+
+bool waitWindow(const QString& folder) {
+    frmRegWait& wait = frmRegWait::get();
+    wait.Timer1->stop(); // the moving text would make every picture different
+    const bool ok = save(wait, folder, "wait.png");
+    frmRegWait::unload();
+    return ok;
+}
+
+bool contactsManager(const QString& folder, const frmMain& main) {
+    frmMngContacts form(*main.LstUsers, QStringLiteral("ann.walker@example.com"));
+    form.txtEmail->setText(QStringLiteral("frank.moreau@example.com"));
+    bool ok = save(form, folder, "contacts-add.png");
+    form.SSTab1->setCurrentIndex(1);
+    form.LstContacts_ItemClick(form.LstContacts->itemAt(2));
+    ok = save(form, folder, "contacts-remove.png") && ok;
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    if (argc != 2) {
+        std::fputs("usage: colloq_screenshots OUTPUT_FOLDER\n", stderr);
+        return 2;
+    }
+    try {
+        const QString folder = QString::fromLocal8Bit(argv[1]);
+        if (!QDir().mkpath(folder)) return 1;
+        frmMain form;
+        bool ok = mainWindow(folder, form);
+        ok = registration(folder) && ok;
+        ok = waitWindow(folder) && ok;
+        ok = contactsManager(folder, form) && ok;
+        return ok ? 0 : 1;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "colloq_screenshots: %s\n", error.what());
+        return 1;
+    }
+}
