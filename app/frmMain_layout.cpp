@@ -175,7 +175,8 @@ void frmMain::buildLayout() {
     auto* main = new QHBoxLayout(this);
     main->addWidget(SSTab1, 1);
     main->addLayout(side);
-    resize(860, 520);
+    // Wide enough for the five columns of the user list with an e-mail address and a date.
+    resize(940, 540);
 }
 
 void frmMain::addUserListColumns() {
@@ -190,11 +191,12 @@ void frmMain::addUserListColumns() {
 }
 
 void frmMain::sizeUserListColumns() {
-    // Proportions of the list's width: 3/24 for the status, 9/32 for each other column.
+    // Shares of the list's width that add up to a little less than all of it, so that no
+    // horizontal scroll bar appears: the status is short, the e-mail address the longest.
+    static constexpr double kShares[] = {0.10, 0.20, 0.30, 0.17, 0.22};
     const double width = LstUsers->viewport()->width();
-    LstUsers->setColumnWidth(0, static_cast<int>(width / 24 * 3));
-    for (int column = 1; column < LstUsers->columnCount(); ++column) {
-        LstUsers->setColumnWidth(column, static_cast<int>(width / 32 * 9));
+    for (int column = 0; column < LstUsers->columnCount() && column < 5; ++column) {
+        LstUsers->setColumnWidth(column, static_cast<int>(width * kShares[column]));
     }
 }
 

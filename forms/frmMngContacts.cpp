@@ -11,6 +11,7 @@
 #include "wire/Protocol.h"
 
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -82,11 +83,14 @@ frmMngContacts::frmMngContacts(const vb::ListView& users, QString ownEmail, QWid
 }
 
 void frmMngContacts::Form_Load(const vb::ListView& users) {
-    if (layout()) layout()->activate();
-    const double width = LstContacts->viewport()->width();
-    LstContacts->addColumn(QStringLiteral("Status"), static_cast<int>(width * 4 / 24));
-    LstContacts->addColumn(QStringLiteral("Display Name"), static_cast<int>(width * 12 / 24));
-    LstContacts->addColumn(QStringLiteral("Email"), static_cast<int>(width * 9 / 24));
+    LstContacts->addColumn(QStringLiteral("Status"), 0);
+    LstContacts->addColumn(QStringLiteral("Display Name"), 0);
+    LstContacts->addColumn(QStringLiteral("Email"), 0);
+    // The list sits on a tab that is not shown yet, so its width is unknown here: the first two
+    // columns fit their contents and the e-mail address takes the rest.
+    LstContacts->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    LstContacts->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    LstContacts->header()->setStretchLastSection(true);
     for (int index = 0; index < users.count(); ++index) {
         const vb::ListItem* user = users.itemAt(index);
         vb::ListItem* row = LstContacts->add(user->Text());

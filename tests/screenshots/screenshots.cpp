@@ -76,6 +76,8 @@ bool mainWindow(const QString& folder, frmMain& form) {
     form.LstUsers->setCurrentItem(form.LstUsers->itemAt(0));
     form.LstUsers->itemAt(0)->setSelected(true);
     form.cmdConnect->setEnabled(true);
+    form.cmdAnswer->setEnabled(false);
+    form.cmdTerminate->setEnabled(false);
     form.fraStatus->setTitle(QStringLiteral("Status: IDLE"));
     form.txtStatus->setPlainText(QStringLiteral("RTCClient is initialized and ready to make/receive calls."));
     bool ok = save(form, folder, "main-calls.png");
