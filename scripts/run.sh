@@ -72,9 +72,13 @@ start_server() {
         sleep 0.2
     done
     sleep 0.5 # its warning about port 80 follows right after the chat port opens
-    if tail -c +$((log_start + 1)) "$log_file" | grep -q 'the web pages are not served'; then
-        echo "run: the server could not bind 127.0.0.1:80, so it serves no web pages (run as root for them);"
-        echo "     clients still work through the chat port"
+    local warning
+    warning=$(tail -c +$((log_start + 1)) "$log_file" | grep -m 1 'the web pages are not served' || true)
+    if [[ -n $warning ]]; then
+        echo "run: the server could not listen on 127.0.0.1:80, so it serves no web pages; it says:"
+        echo "     ${warning#* warning: }"
+        [[ $(id -u) -ne 0 ]] && echo "     (port 80 needs root: run this script as root for the pages)"
+        echo "     The clients still work through the chat port."
     else
         echo "run: the server serves its web pages on 127.0.0.1:80"
     fi
