@@ -43,7 +43,9 @@ protected:
 };
 
 // The status box keeps line breaks as plain line feeds.
-QString shown(QString text) { return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")); }
+QString shown(QString text) {
+    return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
 
 // Enabled and checked state of option boxes 1 to 5.
 struct BoxState {
