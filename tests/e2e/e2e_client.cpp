@@ -1,0 +1,225 @@
+// The program as a person runs it, remote-controlled by the end-to-end test: the same start-up as
+// the real executable (single-instance lock, main window, its start, the event loop), with its
+// folder given on the command line and its dialogs and message boxes answered here. Commands come
+// one per line on standard input and are carried out through the handlers a click runs; each gets
+// one answer line ("ok ..." or "err ...") on standard output. Message boxes are reported as
+// "box: ..." lines as they come.
+//
+//   e2e_client FOLDER DISPLAY-NAME E-MAIL
+#include "app/Main.h"
+#include "app/basMain.h"
+#include "app/frmMain.h"
+#include "call/rtc/Rtc.h"
+#include "platform/Controls.h"
+#include "platform/ListView.h"
+#include "platform/MsgBox.h"
+#include "platform/vb.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <cstdio>
+#include <deque>
+#include <exception>
+#include <unistd.h>
+
+namespace {
+
+void say(const QString& line) {
+    QString flat = line;
+    flat.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
+    const QByteArray bytes = flat.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+class Remote : public QObject {
+public:
+    Remote(QString displayName, QString email) : m_displayName(std::move(displayName)), m_email(std::move(email)) {
+        vb::setModalHandlerForTesting([this](QDialog& dialog) { return answerDialog(dialog); });
+        vb::setMsgBoxHandlerForTesting([](const QString& prompt, int buttons, const QString& title) {
+            say(QStringLiteral("box: ") + title + QStringLiteral(" | ") + prompt);
+            return (buttons & 7) == vb::vbYesNo ? int(vb::vbYes) : int(vb::vbOK);
+        });
+        m_stdin = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
+        connect(m_stdin, &QSocketNotifier::activated, this, [this] { readInput(); });
+    }
+
+private:
+    int answerDialog(QDialog& dialog) {
+        if (auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("txtDisplayNM"))) {
+            name->setText(m_displayName);
+            dialog.findChild<QLineEdit*>(QStringLiteral("txtEmail"))->setText(m_email);
+            dialog.findChild<QPushButton*>(QStringLiteral("cmdRegister"))->click();
+            return dialog.result();
+        }
+        if (auto* add = dialog.findChild<QPushButton*>(QStringLiteral("cmdAddCont")); add && !m_contact.isEmpty()) {
+            dialog.findChild<QLineEdit*>(QStringLiteral("txtEmail"))->setText(m_contact);
+            m_contact.clear();
+            add->click();
+            return dialog.result();
+        }
+        say(QStringLiteral("box: dialog ") + dialog.objectName() + QStringLiteral(" closed"));
+        return QDialog::Rejected;
+    }
+
+    void readInput() {
+        char buffer[4096];
+        const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (got <= 0) {
+            // The driver is gone: leave without signing off.
+            m_stdin->setEnabled(false);
+            basMain::g_blnQuitNoLogOff = true;
+            QCoreApplication::exit(0);
+            return;
+        }
+        m_pending.append(buffer, got);
+        qsizetype end = 0;
+        while ((end = m_pending.indexOf('\n')) >= 0) {
+            m_lines.push_back(QString::fromUtf8(m_pending.left(end)).trimmed());
+            m_pending.remove(0, end + 1);
+        }
+        runQueued();
+    }
+
+    // Handlers let events run (DoEvents), so a command may arrive while another one is inside
+    // one: it waits its turn.
+    void runQueued() {
+        if (m_busy) return;
+        m_busy = true;
+        while (!m_lines.empty()) {
+            const QString line = m_lines.front();
+            m_lines.pop_front();
+            try {
+                say(run(line));
+            } catch (const std::exception& error) {
+                say(QStringLiteral("err ") + QString::fromUtf8(error.what()));
+            }
+        }
+        m_busy = false;
+    }
+
+    QString run(const QString& line) {
+        const QString command = line.section(QLatin1Char(' '), 0, 0);
+        const QString argument = line.section(QLatin1Char(' '), 1);
+        frmMain* form = frmMain::instance();
+        if (!form) return QStringLiteral("err no main window");
+        watchMedia(*form);
+        if (command == QLatin1String("id")) return QStringLiteral("ok ") + vb::Tag(*form->txtEmail);
+        if (command == QLatin1String("state")) return QStringLiteral("ok ") + stateText(*form);
+        if (command == QLatin1String("rows")) return QStringLiteral("ok ") + rowsText(*form);
+        if (command == QLatin1String("audio"))
+            return QStringLiteral("ok send=%1 receive=%2 started=%3").arg(m_audio[0]).arg(m_audio[1]).arg(m_started);
+        if (command == QLatin1String("tick")) {
+            // Poll ticks of a test's length; the ticks per poll stay as the program has them.
+            form->tmrUpdateUserOnLine->setInterval(argument.toInt());
+            return QStringLiteral("ok");
+        }
+        if (command == QLatin1String("add")) {
+            m_contact = argument;
+            form->cmdManageContacts->click();
+            return QStringLiteral("ok");
+        }
+        if (command == QLatin1String("click")) {
+            const int row = argument.toInt();
+            if (row < 0 || row >= form->LstUsers->count()) return QStringLiteral("err no row ") + argument;
+            emit form->LstUsers->ItemClick(form->LstUsers->itemAt(row));
+            return QStringLiteral("ok");
+        }
+        if (command == QLatin1String("connect")) return clicked(form->cmdConnect);
+        if (command == QLatin1String("answer")) return clicked(form->cmdAnswer);
+        if (command == QLatin1String("terminate")) return clicked(form->cmdTerminate);
+        if (command == QLatin1String("quit")) {
+            form->close();
+            return QStringLiteral("ok");
+        }
+        return QStringLiteral("err unknown command ") + command;
+    }
+
+    // Counts the engine's audio streams as they start and stop, then hands every event on to the
+    // window's own handler, as the engine's sink did before.
+    void watchMedia(frmMain& form) {
+        if (m_watching || !form.g_objRTCClientWithEvents || !form.g_objRTCClient) return;
+        m_watching = true;
+        QPointer<frmMain> window(&form);
+        form.g_objRTCClient->setEventSink([this, window](long kind, std::shared_ptr<rtc::IRTCEvent> event) {
+            if (kind == rtc::RTCE_MEDIA) {
+                if (const auto media = std::dynamic_pointer_cast<rtc::IRTCMediaEvent>(event)) {
+                    const long type = media->get_MediaType();
+                    const int index = type == rtc::RTCMT_AUDIO_SEND ? 0 : type == rtc::RTCMT_AUDIO_RECEIVE ? 1 : -1;
+                    if (index >= 0 && media->get_EventType() == rtc::RTCMET_STARTED) {
+                        ++m_audio[index];
+                        ++m_started;
+                    }
+                    if (index >= 0 && media->get_EventType() == rtc::RTCMET_STOPPED) --m_audio[index];
+                }
+            }
+            if (window) window->g_objRTCClientWithEvents_Event(kind, event);
+        });
+    }
+
+    static QString clicked(QPushButton* button) {
+        if (!button->isEnabled()) return QStringLiteral("err ") + button->objectName() + QStringLiteral(" disabled");
+        button->click();
+        return QStringLiteral("ok");
+    }
+
+    static QString stateText(frmMain& form) {
+        long session = -1;
+        if (form.g_objSession) session = form.g_objSession->get_State();
+        return QStringList{QStringLiteral("caption=") + form.windowTitle(),
+                           QStringLiteral("frame=") + form.fraStatus->title(),
+                           QStringLiteral("status=") + form.txtStatus->toPlainText(),
+                           QStringLiteral("connected=") + QString::number(form.g_blnCallConnected ? 1 : 0),
+                           QStringLiteral("session=") + QString::number(session),
+                           QStringLiteral("address=") + basMain::g_strMyWanIP,
+                           QStringLiteral("answer=") + QString::number(form.cmdAnswer->isEnabled() ? 1 : 0)}
+            .join(QStringLiteral(" | "));
+    }
+
+    static QString rowsText(frmMain& form) {
+        QStringList rows;
+        for (int i = 0; i < form.LstUsers->count(); ++i) {
+            const vb::ListItem* item = form.LstUsers->itemAt(i);
+            rows.append(
+                QStringList{item->Text(), item->SubItem(1), item->SubItem(2), item->Tag()}.join(QLatin1Char(',')));
+        }
+        return rows.join(QLatin1Char(';'));
+    }
+
+    QString m_displayName;
+    QString m_email;
+    QString m_contact;
+    QSocketNotifier* m_stdin = nullptr;
+    QByteArray m_pending;
+    std::deque<QString> m_lines;
+    bool m_busy = false;
+    bool m_watching = false;
+    int m_audio[2] = {0, 0}; // audio streams running: sending, receiving
+    int m_started = 0;       // audio streams started in all
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("ColloqChat"));
+    QApplication::setOrganizationName(QStringLiteral("ColloqChat"));
+    const QStringList arguments = QApplication::arguments();
+    if (arguments.size() != 4) {
+        std::fputs("usage: e2e_client FOLDER DISPLAY-NAME E-MAIL\n", stderr);
+        return 2;
+    }
+    vb::setAppPathForTesting(arguments[1]);
+    Remote remote(arguments[2], arguments[3]);
+    say(QStringLiteral("started"));
+    const int code = basMain::Main();
+    say(QStringLiteral("exited"));
+    return code;
+}

@@ -1,0 +1,306 @@
+// End to end: the chat server program and two client programs, each in its own folder, on the
+// loopback network. Ann and Bob register, add each other, see each other on line, Ann calls Bob,
+// Bob answers, audio runs both ways, Ann hangs up; Bob quits and Ann sees him off line.
+//
+// Every step waits on what the programs show (list rows, status captions, the server's log),
+// each with a generous bound; nothing sleeps for a fixed time.
+#include "support/TestEnv.h"
+#include "wire/Protocol.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QThread>
+#include <functional>
+#include <gtest/gtest.h>
+#include <tuple>
+
+namespace {
+
+constexpr int kStepMs = 60'000;
+const QString kWebListen = QStringLiteral("127.0.0.1:80");
+
+quint16 freeTcpPort() {
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0)) return 0;
+    return probe.serverPort();
+}
+
+// Waits on `done`, looking again every little while, for at most `ms`.
+bool waitUntil(const std::function<bool()>& done, int ms = kStepMs) {
+    QDeadlineTimer deadline(ms);
+    while (!done()) {
+        if (deadline.hasExpired()) return false;
+        QThread::msleep(50);
+    }
+    return true;
+}
+
+// A program run by the test, whose output is read line by line.
+class Program {
+public:
+    explicit Program(QString name) : m_name(std::move(name)) {
+        m_process.setProcessChannelMode(QProcess::SeparateChannels);
+    }
+    ~Program() { stop(); }
+
+    bool start(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment) {
+        m_process.setProcessEnvironment(environment);
+        m_process.start(program, arguments);
+        return m_process.waitForStarted(kStepMs);
+    }
+    // Stops the program: SIGTERM, then SIGKILL if it does not go.
+    void stop() {
+        if (m_process.state() == QProcess::NotRunning) return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(10'000)) {
+            m_process.kill();
+            m_process.waitForFinished(10'000);
+        }
+    }
+    void write(const QString& line) {
+        m_process.write(line.toUtf8() + '\n');
+        m_process.waitForBytesWritten(kStepMs);
+    }
+    bool running() const { return m_process.state() != QProcess::NotRunning; }
+    bool waitFinished(int ms = kStepMs) { return m_process.waitForFinished(ms); }
+
+    // The next line of standard output; empty when none comes within `ms`.
+    std::optional<QString> nextLine(int ms = kStepMs) {
+        QDeadlineTimer deadline(ms);
+        for (;;) {
+            collect();
+            if (!m_lines.isEmpty()) return m_lines.takeFirst();
+            if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning) return std::nullopt;
+            m_process.waitForReadyRead(int(std::max<qint64>(10, deadline.remainingTime())));
+        }
+    }
+    // Everything the program wrote on standard error so far.
+    const QString& errors() {
+        collect();
+        return m_errors;
+    }
+    const QString& name() const { return m_name; }
+
+private:
+    void collect() {
+        m_out += m_process.readAllStandardOutput();
+        m_errors += QString::fromUtf8(m_process.readAllStandardError());
+        qsizetype end = 0;
+        while ((end = m_out.indexOf('\n')) >= 0) {
+            m_lines.append(QString::fromUtf8(m_out.left(end)));
+            m_out.remove(0, end + 1);
+        }
+    }
+
+    QString m_name;
+    QProcess m_process;
+    QByteArray m_out;
+    QStringList m_lines;
+    QString m_errors;
+};
+
+// A client program remote-controlled over its standard input.
+class Client : public Program {
+public:
+    using Program::Program;
+
+    // Sends a command and returns its answer line ("ok ..." or "err ...").
+    QString command(const QString& line) {
+        write(line);
+        while (const std::optional<QString> answer = nextLine()) {
+            if (answer->startsWith(QLatin1String("box: "))) {
+                m_allBoxes.append(*answer);
+                continue;
+            }
+            if (answer->startsWith(QLatin1String("ok")) || answer->startsWith(QLatin1String("err"))) return *answer;
+        }
+        return QStringLiteral("err no answer to ") + line;
+    }
+    // The rows of the user list: status, display name, e-mail, call address.
+    QList<QStringList> rows() {
+        QList<QStringList> list;
+        const QString answer = command(QStringLiteral("rows")).mid(3);
+        for (const QString& row : answer.split(QLatin1Char(';'), Qt::SkipEmptyParts))
+            list.append(row.split(QLatin1Char(',')));
+        return list;
+    }
+    QStringList row(const QString& email) {
+        for (const QStringList& fields : rows())
+            if (fields.value(2) == email) return fields;
+        return {};
+    }
+    QString state(const QString& key) {
+        for (const QString& part : command(QStringLiteral("state")).mid(3).split(QStringLiteral(" | ")))
+            if (part.startsWith(key + QLatin1Char('='))) return part.mid(key.size() + 1);
+        return {};
+    }
+    QString audio() { return command(QStringLiteral("audio")).mid(3); }
+    const QStringList& boxes() const { return m_allBoxes; }
+
+private:
+    QStringList m_allBoxes;
+};
+
+class EndToEnd : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    quint16 chatPort = 0;
+    std::unique_ptr<Program> server;
+
+    QProcessEnvironment environment() const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        // The clients show their windows on the display the test runs under (Xvfb in CI).
+        if (env.contains(QStringLiteral("DISPLAY"))) env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        return env;
+    }
+
+    // Starts the chat server; with `chat` false its chat port is elsewhere, so clients find no
+    // chat server where they look but its web pages still answer.
+    ::testing::AssertionResult startServer(bool chat) {
+        server = std::make_unique<Program>(QStringLiteral("server"));
+        const quint16 port = chat ? chatPort : freeTcpPort();
+        const QStringList arguments = {QStringLiteral("--chat-listen"),      QStringLiteral("127.0.0.1:%1").arg(port),
+                                       QStringLiteral("--web-listen"),       kWebListen,
+                                       QStringLiteral("--public-address"),   QStringLiteral("127.0.0.1"),
+                                       QStringLiteral("--public-port"),      QString::number(chatPort),
+                                       QStringLiteral("--data-dir"),         dir.filePath(QStringLiteral("server")),
+                                       QStringLiteral("--presence-timeout"), QStringLiteral("5")};
+        if (!server->start(QStringLiteral(COLLOQ_SERVER_PROGRAM), arguments, environment()))
+            return ::testing::AssertionFailure() << "the server did not start";
+        const std::optional<QString> ready = server->nextLine();
+        if (!ready || !ready->startsWith(QLatin1String("ready ")))
+            return ::testing::AssertionFailure() << "no ready line: " << server->errors().toStdString();
+        return ::testing::AssertionSuccess();
+    }
+
+    // The client's error logs, for failure messages.
+    QString logsOf(const QString& folderName) const {
+        QString text;
+        QDir logs(dir.filePath(folderName + QStringLiteral("/logs")));
+        for (const QString& name : logs.entryList(QDir::Files)) {
+            QFile file(logs.filePath(name));
+            if (file.open(QIODevice::ReadOnly))
+                text += name + QStringLiteral(":\n") + QString::fromLatin1(file.readAll());
+        }
+        return text;
+    }
+
+    // Starts a client in its own folder, pointed at the chat server; it registers at start.
+    std::unique_ptr<Client> startClient(const QString& folderName, const QString& name, const QString& email) {
+        const QString folder = dir.filePath(folderName);
+        QDir().mkpath(folder + QStringLiteral("/logs"));
+        if (!QFile::exists(folder + QStringLiteral("/RTC_Chat.kvo")))
+            testenv::writeScrambledFile(
+                folder + QStringLiteral("/RTC_Chat.kvo"),
+                QStringList{QStringLiteral("127.0.0.1"), QString::number(chatPort)}.join(wire::kSep));
+        auto client = std::make_unique<Client>(folderName);
+        if (!client->start(QStringLiteral(COLLOQ_E2E_CLIENT), {folder, name, email}, environment())) return nullptr;
+        const std::optional<QString> started = client->nextLine();
+        if (!started || *started != QLatin1String("started")) return nullptr;
+        return client;
+    }
+};
+
+// Registered once its user ID is known: the registration reply has been handled.
+bool registered(Client& client) {
+    return waitUntil([&] { return client.command(QStringLiteral("id")).size() > 3; });
+}
+
+TEST_F(EndToEnd, RegisterAddSeeCallHangUpQuitAndAlternateServer) {
+    ASSERT_TRUE(dir.isValid());
+    {
+        // The clients look for the web pages on port 80 only.
+        QTcpServer probe;
+        if (!probe.listen(QHostAddress::LocalHost, 80))
+            GTEST_SKIP() << "127.0.0.1:80 cannot be bound here: " << probe.errorString().toStdString();
+    }
+    chatPort = freeTcpPort();
+    ASSERT_NE(chatPort, 0);
+    ASSERT_TRUE(startServer(true));
+
+    // Registration: each client starts in its own folder and registers through its dialog. A
+    // client that has just registered does not poll in that run, so each then quits (signing
+    // off) and starts again as a registered user, the way it starts every day from then on.
+    std::unique_ptr<Client> ann;
+    std::unique_ptr<Client> bob;
+    for (auto [client, folder, name, email] : {std::tuple{&ann, "ann", "Ann Lee", "ann@example.org"},
+                                               std::tuple{&bob, "bob", "Bob Ray", "bob@example.org"}}) {
+        auto first = startClient(folder, name, email);
+        ASSERT_TRUE(first) << folder;
+        ASSERT_TRUE(registered(*first)) << first->errors().toStdString() << first->boxes().join('\n').toStdString();
+        const QString id = first->command(QStringLiteral("id"));
+        ASSERT_EQ(first->command(QStringLiteral("quit")), "ok");
+        ASSERT_TRUE(first->waitFinished()) << folder;
+        *client = startClient(folder, name, email);
+        ASSERT_TRUE(*client) << folder;
+        ASSERT_TRUE(waitUntil([&] { return (*client)->state(QStringLiteral("caption")).contains("My Internet IP"); }));
+        EXPECT_EQ((*client)->command(QStringLiteral("id")), id);
+    }
+    // Polls every 30 ticks; ticks of 50 ms make that a poll every second and a half.
+    ASSERT_EQ(ann->command(QStringLiteral("tick 50")), "ok");
+    ASSERT_EQ(bob->command(QStringLiteral("tick 50")), "ok");
+
+    // Contacts: each adds the other by e-mail through the contacts manager.
+    ASSERT_EQ(ann->command(QStringLiteral("add bob@example.org")), "ok");
+    ASSERT_EQ(bob->command(QStringLiteral("add ann@example.org")), "ok");
+    // Presence: both see the other on line after their polls.
+    ASSERT_TRUE(waitUntil([&] { return ann->row(QStringLiteral("bob@example.org")).value(0) == "On"; }))
+        << ann->command(QStringLiteral("rows")).toStdString() << ann->boxes().join('\n').toStdString();
+    ASSERT_TRUE(waitUntil([&] { return bob->row(QStringLiteral("ann@example.org")).value(0) == "On"; }))
+        << bob->command(QStringLiteral("rows")).toStdString() << bob->boxes().join('\n').toStdString();
+    EXPECT_EQ(ann->row(QStringLiteral("bob@example.org")).value(1), "Bob Ray");
+    EXPECT_EQ(bob->row(QStringLiteral("ann@example.org")).value(1), "Ann Lee");
+
+    // Each client has a call address of its own on this machine.
+    const QString annAddress = bob->row(QStringLiteral("ann@example.org")).value(3);
+    const QString bobAddress = ann->row(QStringLiteral("bob@example.org")).value(3);
+    EXPECT_NE(annAddress, bobAddress);
+    EXPECT_EQ(annAddress, ann->state(QStringLiteral("address")));
+    EXPECT_EQ(bobAddress, bob->state(QStringLiteral("address")));
+    for (const QString& address : {annAddress, bobAddress})
+        EXPECT_TRUE(address.startsWith(QLatin1String("127.0.0.1:"))) << address.toStdString();
+
+    // A call: Ann picks Bob's row and connects; Bob's client rings and he answers.
+    ASSERT_EQ(ann->command(QStringLiteral("click 0")), "ok");
+    ASSERT_EQ(ann->command(QStringLiteral("connect")), "ok");
+    ASSERT_TRUE(waitUntil([&] { return bob->state(QStringLiteral("frame")).startsWith("Status: INCOMING"); }))
+        << bob->command(QStringLiteral("state")).toStdString();
+    ASSERT_TRUE(waitUntil([&] { return bob->command(QStringLiteral("answer")) == "ok"; }))
+        << bob->command(QStringLiteral("state")).toStdString();
+    for (Client* client : {ann.get(), bob.get()}) {
+        ASSERT_TRUE(waitUntil([&] { return client->state(QStringLiteral("frame")).startsWith("Status: CONNECTED"); }))
+            << client->name().toStdString() << ": " << client->command(QStringLiteral("state")).toStdString();
+        EXPECT_EQ(client->state(QStringLiteral("connected")), "1");
+        // Audio flows both ways: the engine has started sending and receiving.
+        EXPECT_TRUE(waitUntil([&] { return client->audio().startsWith("send=1 receive=1"); }))
+            << client->name().toStdString() << ": " << client->audio().toStdString();
+    }
+
+    // Ann hangs up; both return to idle.
+    ASSERT_EQ(ann->command(QStringLiteral("terminate")), "ok");
+    for (Client* client : {ann.get(), bob.get()}) {
+        EXPECT_TRUE(waitUntil([&] {
+            const QString frame = client->state(QStringLiteral("frame"));
+            return client->state(QStringLiteral("connected")) == "0" &&
+                   (frame == "Status: DISCONNECTED" || frame == "Status: IDLE");
+        })) << client->name().toStdString()
+            << ": " << client->command(QStringLiteral("state")).toStdString();
+        EXPECT_TRUE(waitUntil([&] { return client->audio().startsWith("send=0 receive=0"); }))
+            << client->name().toStdString() << ": " << client->audio().toStdString();
+    }
+
+    // Bob quits; once his presence times out Ann sees him off line.
+    ASSERT_EQ(bob->command(QStringLiteral("quit")), "ok");
+    EXPECT_TRUE(bob->waitFinished());
+    ASSERT_TRUE(waitUntil([&] { return ann->row(QStringLiteral("bob@example.org")).value(0) == "Off"; }))
+        << ann->command(QStringLiteral("rows")).toStdString();
+
+    ASSERT_EQ(ann->command(QStringLiteral("quit")), "ok");
+    EXPECT_TRUE(ann->waitFinished());
+}
+
+} // namespace
