@@ -37,6 +37,13 @@ ChatService::Outcome refused(const QString& replyCode, const QString& reason, QS
     return {replyCode + wire::kSep + reason, std::move(note)};
 }
 
+// The alternate-server page carries records between these markers, which the client finds by a
+// case-sensitive search; a display name holding one would cut its reading of the page short.
+bool holdsPageMarker(const QString& text) {
+    return text.contains(QLatin1String("LookWANIP"), Qt::CaseSensitive) ||
+           text.contains(QLatin1String("ClientChatWANIP"), Qt::CaseSensitive);
+}
+
 bool hasControlCharacters(const QString& text) {
     for (QChar c : text)
         if (c.category() == QChar::Other_Control) return true;
@@ -124,11 +131,12 @@ ChatService::Outcome ChatService::registerUser(const ChatRequest& request, const
     auto refuse = [](const QString& reason, const QString& note) {
         return refused(code::kRegistrationRefused, reason, note);
     };
-    if (!isAcceptableEmail(email))
+    if (!isAcceptableEmail(email)) // lower case: it cannot hold a marker
         return refuse(QStringLiteral("Registration refused: \"%1\" is not an e-mail address that can be used.")
                           .arg(email.left(kMaxEmail)),
                       QStringLiteral("bad e-mail"));
-    if (displayName.isEmpty() || displayName.size() > kMaxDisplayName || hasControlCharacters(displayName))
+    if (displayName.isEmpty() || displayName.size() > kMaxDisplayName || hasControlCharacters(displayName) ||
+        holdsPageMarker(displayName))
         return refuse(
             QStringLiteral("Registration refused: the display name must have 1 to %1 characters.").arg(kMaxDisplayName),
             QStringLiteral("bad display name"));

@@ -87,6 +87,7 @@ TEST_P(ChatServiceTest, RegistrationRefusesBadInputInPlainWords) {
         {{"u", "pc", "a@b.org", "   "}, "", "display name"},
         {{"u", "pc", "a@b.org", QString(65, 'n')}, "", "display name"},
         {{"u", "pc", "a@b.org", "Ann\x01"}, "", "display name"},
+        {{"u", "pc", "a@b.org", "Ann EndLookWANIP"}, "", "display name"},
         {{QString(300, 'u'), "pc", "a@b.org", "Ann"}, "", "too long"},
         {{"u", "pc", "a@b.org", "Ann"}, "1.2.3.4:5060<script>", "address"},
     };
