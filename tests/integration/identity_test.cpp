@@ -1,0 +1,167 @@
+// Registration and the contacts manager against a scripted chat server: what goes on the wire,
+// what comes back into the settings file, and what is never sent.
+#include "app/ErrorLog.h"
+#include "app/StartupLoader.h"
+#include "app/basMain.h"
+#include "app/frmMain.h"
+#include "forms/frmRegWait.h"
+#include "platform/Controls.h"
+#include "platform/MsgBox.h"
+#include "server/KVOSocket.h"
+#include "server/Registration.h"
+#include "support/ScriptedChatServer.h"
+#include "support/TestEnv.h"
+#include "wire/Codepage.h"
+#include "wire/Scramble.h"
+
+#include <QCoreApplication>
+#include <QDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace basMain;
+using testsupport::ScriptedChatServer;
+
+namespace {
+
+const QString kSep(QChar(0xD4));
+
+class Identity : public ::testing::Test {
+protected:
+    testenv::TestEnv env;
+    ScriptedChatServer server;
+    frmMain form;
+    // Text typed into the next dialog's line edits, by object name, and the button to press.
+    QMap<QString, QString> typed;
+    QString press;
+
+    void SetUp() override {
+        ASSERT_TRUE(server.listen());
+        form.createSocketsForTesting();
+        g_strServerIP = QStringLiteral("127.0.0.1");
+        g_strServerPort = QString::number(server.port());
+        g_strMyWanIP = QStringLiteral("127.0.0.1:5070");
+        vb::setModalHandlerForTesting([this](QDialog& dialog) {
+            for (auto it = typed.cbegin(); it != typed.cend(); ++it) {
+                dialog.findChild<QLineEdit*>(it.key())->setText(it.value());
+            }
+            if (!press.isEmpty()) dialog.findChild<QPushButton*>(press)->click();
+            if (dialog.result() != QDialog::Accepted) dialog.reject(); // closed by its frame
+            return dialog.result();
+        });
+    }
+    void TearDown() override { frmRegWait::unload(); }
+
+    QStringList requestFields(int index) const {
+        return wire::unscrambled(wire::fromCp1252(server.request(index))).split(kSep);
+    }
+    void registerAs(const char* name, const char* email) {
+        typed = {{QStringLiteral("txtDisplayNM"), QString::fromUtf8(name)},
+                 {QStringLiteral("txtEmail"), QString::fromUtf8(email)}};
+        press = QStringLiteral("cmdRegister");
+    }
+};
+
+TEST_F(Identity, AcceptedRegistrationIsStoredAndTheNextStartLogsIn) {
+    registerAs("Ann  Lee", "Ann@Example.com");
+    server.enqueue(ScriptedChatServer::Reply::framed(
+        QStringList{"3", "127.0.0.1", g_strServerPort, "42", "ann@example.com"}.join(kSep)));
+    QStringList unused;
+    ASSERT_TRUE(fnRegister(unused));
+
+    const QStringList sent = requestFields(0);
+    ASSERT_EQ(sent.size(), 6);
+    EXPECT_EQ(sent.at(0), QStringLiteral("3"));
+    EXPECT_EQ(sent.at(1), fnGetUserName());
+    EXPECT_EQ(sent.at(2), fnGetComputerName());
+    EXPECT_EQ(sent.at(3), QStringLiteral("ann@example.com"));
+    EXPECT_EQ(sent.at(4), QStringLiteral("Ann  Lee")); // inner blanks kept
+    EXPECT_EQ(sent.at(5), QStringLiteral("127.0.0.1:5070"));
+    EXPECT_EQ(vb::Tag(*form.txtEmail), QStringLiteral("42"));
+    EXPECT_FALSE(form.tmrRegistration->isActive());
+
+    // The next start reads the stored record and asks nothing.
+    typed.clear();
+    press.clear();
+    int dialogs = 0;
+    vb::setModalHandlerForTesting([&](QDialog&) { return ++dialogs, 0; });
+    vb::setTag(*form.txtEmail, {});
+    resetGlobals();
+    ASSERT_TRUE(fnFillcall());
+    EXPECT_EQ(dialogs, 0);
+    EXPECT_EQ(g_strMsgToSend, QStringList({"1", "42", "ann@example.com"}).join(kSep));
+    EXPECT_EQ(g_strServerPort, QString::number(server.port()));
+}
+
+TEST_F(Identity, SilentServerEndsInRegistrationTimeOut) {
+    registerAs("Ann", "ann@example.com");
+    server.enqueue(ScriptedChatServer::Reply::none());
+    form.tmrRegistration->setInterval(300); // the program waits a minute
+    QStringList unused;
+    EXPECT_FALSE(fnRegister(unused));
+    ASSERT_EQ(env.boxes().size(), 1);
+    EXPECT_EQ(env.boxes().at(0).prompt, QStringLiteral("Registration TimeOut"));
+    EXPECT_EQ(env.boxes().at(0).title, QStringLiteral("Registration Failed"));
+    EXPECT_EQ(env.boxes().at(0).buttons, vb::vbCritical);
+    EXPECT_FALSE(QFile::exists(env.path(QStringLiteral("RTC_Chat.kvo"))));
+}
+
+TEST_F(Identity, NoRegistrationInAlternateMode) {
+    registerAs("Ann", "ann@example.com");
+    g_strAltServerBase = QStringLiteral("http://127.0.0.1/");
+    QStringList unused;
+    EXPECT_FALSE(fnRegister(unused));
+    ASSERT_EQ(env.boxes().size(), 1);
+    EXPECT_EQ(env.boxes().at(0).prompt, QStringLiteral("Sorry, Cannot Register Now"));
+    EXPECT_EQ(env.boxes().at(0).title, QStringLiteral("Chat Server On Maintenance"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(server.connectionCount(), 0);
+}
+
+TEST_F(Identity, ContactsManagerSendsOnlyComposedRequests) {
+    vb::setTag(*form.txtEmail, QStringLiteral("42"));
+    form.txtEmail->setText(QStringLiteral("ann@example.com"));
+    for (int i = 0; i < 5; ++i)
+        form.LstUsers->addColumn(QStringLiteral("c"), 40);
+    vb::ListItem* bob = form.LstUsers->add(QStringLiteral("On"));
+    bob->setSubItem(1, QStringLiteral("Bob"));
+    bob->setSubItem(2, QStringLiteral("bob@example.com"));
+    form.LstUsers->setKey(bob, QStringLiteral("A7"));
+    g_strMsgToSend = QStringLiteral("previous request");
+
+    // Refused additions, each closed by the frame afterwards: nothing is sent.
+    for (const char* refused : {"bob@example.com", "ann@example.com", "not-an-address"}) {
+        typed = {{QStringLiteral("txtEmail"), QString::fromLatin1(refused)}};
+        press = QStringLiteral("cmdAddCont");
+        form.cmdManageContacts_Click();
+    }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(server.connectionCount(), 0);
+    EXPECT_EQ(g_strMsgToSend, QStringLiteral("previous request"));
+    EXPECT_EQ(env.boxes().size(), 3);
+
+    typed = {{QStringLiteral("txtEmail"), QStringLiteral(" Cy@Example.com ")}};
+    form.cmdManageContacts_Click();
+    ASSERT_TRUE(testenv::waitFor([&] { return server.connectionCount() == 1 && !server.request(0).isEmpty(); }));
+    ASSERT_TRUE(testenv::waitFor([&] { return requestFields(0).size() == 4; }));
+    EXPECT_EQ(requestFields(0), QStringList({"4", "42", "cy@example.com", "127.0.0.1:5070"}));
+
+    // A removal carries the contact's ID without the key's leading "A".
+    typed.clear();
+    press.clear();
+    env.answerBoxesWith(vb::vbYes);
+    vb::setModalHandlerForTesting([](QDialog& dialog) {
+        auto* list = dialog.findChild<vb::ListView*>(QStringLiteral("LstContacts"));
+        emit list->ItemClick(list->item(QStringLiteral("A7")));
+        dialog.findChild<QPushButton*>(QStringLiteral("cmdRemoveContact"))->click();
+        return dialog.result();
+    });
+    form.oMySocket->CloseSocket(g_lngChatSocketHandle);
+    form.cmdManageContacts_Click();
+    ASSERT_TRUE(testenv::waitFor([&] { return server.connectionCount() == 2 && requestFields(1).size() == 4; }));
+    EXPECT_EQ(requestFields(1), QStringList({"5", "42", "7", "127.0.0.1:5070"}));
+}
+
+} // namespace
