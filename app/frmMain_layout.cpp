@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QSlider>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -185,8 +186,8 @@ void frmMain::addUserListColumns() {
         LstUsers->addColumn(QString::fromLatin1(caption), 0);
     }
     sizeUserListColumns();
-    // At start-up the window is still hidden and the list has no real width yet: size the
-    // columns again once it is first laid out on screen.
+    // At start-up the window is still hidden and the list has no real width yet, and its first
+    // size on screen is not its last: the columns follow every change of the list's width.
     LstUsers->viewport()->installEventFilter(this);
 }
 
@@ -202,8 +203,8 @@ void frmMain::sizeUserListColumns() {
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
     if (watched == LstUsers->viewport() && event->type() == QEvent::Resize && LstUsers->isVisible()) {
-        LstUsers->viewport()->removeEventFilter(this);
-        sizeUserListColumns();
+        const auto* resize = static_cast<QResizeEvent*>(event);
+        if (resize->size().width() != resize->oldSize().width()) sizeUserListColumns();
     }
     return QWidget::eventFilter(watched, event);
 }
