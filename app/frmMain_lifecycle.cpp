@@ -113,7 +113,12 @@ void frmMain::fnInitForm() {
     // Step 5555: reached on every path that goes on; each statement is skipped silently on failure.
     trySkip({}, [] { frmRegWait::unload(); });
     g_intOnLineTicks = 1;
-    if (!g_blnRegistrationDone) trySkip({}, [this] { tmrUpdateUserOnLine->start(); });
+    // Polling also starts after an accepted registration: without polls a newly registered user
+    // would never see a contact come on line, and would drop off line at the server until the
+    // next start. A refused registration leaves no user ID to poll with.
+    if (!g_blnRegistrationDone || !vb::Tag(*txtEmail).isEmpty()) {
+        trySkip({}, [this] { tmrUpdateUserOnLine->start(); });
+    }
     trySkip({}, [this] { show(); });
     trySkip({}, [this] { txtStatus->setVisible(true); });
 }

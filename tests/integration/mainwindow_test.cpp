@@ -194,7 +194,7 @@ TEST_F(MainWindow, WithoutUserIdNothingIsCreatedAndCloseDoesNotWait) {
     EXPECT_FALSE(form->cmdManageContacts->isEnabled());
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Internet Chat"));
     EXPECT_TRUE(engines.created().isEmpty());
-    EXPECT_FALSE(form->tmrUpdateUserOnLine->isActive()); // a registration was answered
+    EXPECT_FALSE(form->tmrUpdateUserOnLine->isActive()); // no user ID to poll with
     EXPECT_EQ(form->txtStatus->toPlainText(), QStringLiteral("Taken"));
     EXPECT_EQ(vb::ForeColor(*form->txtStatus), vb::vbRed);
     const QStringList sent = requestText(0).split(kSep);
@@ -206,6 +206,27 @@ TEST_F(MainWindow, WithoutUserIdNothingIsCreatedAndCloseDoesNotWait) {
     form->close();
     EXPECT_TRUE(form->isUnloaded());
     EXPECT_EQ(server.connectionCount(), 1); // no "2005" without a user ID
+}
+
+TEST_F(MainWindow, AcceptedRegistrationAtStartKeepsPolling) {
+    testenv::writeScrambledFile(env.path(QStringLiteral("RTC_Chat.kvo")),
+                                QStringList{QStringLiteral("127.0.0.1"), QString::number(server.port())}.join(kSep));
+    server.enqueue(ScriptedChatServer::Reply::framed(
+        QStringList{"3", "127.0.0.1", QString::number(server.port()), "42", "ann@example.com"}.join(kSep)));
+    vb::setModalHandlerForTesting([](QDialog& dialog) {
+        dialog.findChild<QLineEdit*>(QStringLiteral("txtDisplayNM"))->setText(QStringLiteral("Ann"));
+        dialog.findChild<QLineEdit*>(QStringLiteral("txtEmail"))->setText(QStringLiteral("ann@example.com"));
+        dialog.findChild<QPushButton*>(QStringLiteral("cmdRegister"))->click();
+        return dialog.result();
+    });
+    start();
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(vb::Tag(*form->txtEmail), QStringLiteral("42"));
+    EXPECT_EQ(engines.created().size(), 1); // the user is known now: the engine is set up
+    EXPECT_EQ(form->txtStatus->toPlainText(), kReady);
+    EXPECT_TRUE(form->tmrUpdateUserOnLine->isActive()); // and the polls keep the list alive
+    QCoreApplication::processEvents();
+    EXPECT_EQ(server.connectionCount(), 1); // the registration itself told the server; no log-in now
 }
 
 } // namespace
