@@ -94,6 +94,14 @@ ChatService::ChatService(Storage& storage, ChatSettings settings, Clock clock)
     : m_storage(storage), m_settings(std::move(settings)), m_clock(std::move(clock)) {}
 
 ChatService::Outcome ChatService::handle(const ChatRequest& request, const QString& peer) {
+    // Each exchange reads and writes as one transaction.
+    Storage::Transaction transaction(m_storage);
+    Outcome outcome = dispatch(request, peer);
+    transaction.commit();
+    return outcome;
+}
+
+ChatService::Outcome ChatService::dispatch(const ChatRequest& request, const QString& peer) {
     if (request.code == QLatin1String("3")) return registerUser(request, peer);
     if (request.code == QLatin1String("1")) return logIn(request, peer);
     if (request.code == QLatin1String("77")) return pollById(request, peer);
@@ -311,6 +319,14 @@ QString ChatService::signOffReply() const {
 
 std::optional<ChatService::DatedRecords> ChatService::alternatePoll(const QString& idText, const QString& callAddress,
                                                                     const QString& peer, QString* note) {
+    Storage::Transaction transaction(m_storage);
+    std::optional<DatedRecords> dated = datedContacts(idText, callAddress, peer, note);
+    transaction.commit();
+    return dated;
+}
+
+std::optional<ChatService::DatedRecords> ChatService::datedContacts(const QString& idText, const QString& callAddress,
+                                                                    const QString& peer, QString* note) {
     Outcome refusal;
     const std::optional<UserRecord> user = ownerFromPeer(idText, peer, &refusal);
     if (!user) {
@@ -337,6 +353,7 @@ std::optional<ChatService::DatedRecords> ChatService::alternatePoll(const QStrin
 }
 
 bool ChatService::alternateSignOff(const QString& idText, const QString& peer, QString* note) {
+    Storage::Transaction transaction(m_storage);
     Outcome refusal;
     const std::optional<UserRecord> user = ownerFromPeer(idText, peer, &refusal);
     if (!user) {
@@ -344,6 +361,7 @@ bool ChatService::alternateSignOff(const QString& idText, const QString& peer, Q
         return false;
     }
     m_storage.markOffline(user->id);
+    transaction.commit();
     *note = QStringLiteral("signed off");
     return true;
 }

@@ -71,6 +71,9 @@ public:
     static constexpr int kMaxAddress = 128;
 
 private:
+    Outcome dispatch(const ChatRequest& request, const QString& peer);
+    std::optional<DatedRecords> datedContacts(const QString& idText, const QString& callAddress, const QString& peer,
+                                              QString* note);
     Outcome registerUser(const ChatRequest& request, const QString& peer);
     Outcome logIn(const ChatRequest& request, const QString& peer);
     Outcome pollById(const ChatRequest& request, const QString& peer);

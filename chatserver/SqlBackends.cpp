@@ -65,10 +65,6 @@ void SqliteStorage::configureConnection() {
     execOnce(QStringLiteral("PRAGMA foreign_keys = ON"));
 }
 
-void SqliteStorage::beginMigration() {
-    execOnce(QStringLiteral("BEGIN IMMEDIATE"));
-}
-
 QList<QStringList> SqliteStorage::migrations() const {
     return withIdentity(QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT"));
 }

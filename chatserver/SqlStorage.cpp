@@ -18,7 +18,7 @@ const QString kUserColumns =
 
 } // namespace
 
-QString SqlStorage::sqlFor(Stmt stmt) {
+QString SqlStorage::sqlFor(Stmt stmt) const {
     switch (stmt) {
     case Stmt::Register:
         return QStringLiteral("INSERT INTO users (email, display_name, user_name, computer_name, created_ms, address, "
@@ -124,14 +124,10 @@ void SqlStorage::fail(const QString& what, const QSqlQuery& query) const {
     throw StorageError(what.left(60).toStdString() + ": " + query.lastError().text().toStdString());
 }
 
-void SqlStorage::beginMigration() {
-    execOnce(QStringLiteral("BEGIN"));
-}
-
 void SqlStorage::migrate() {
     if (!m_db.isOpen()) open();
     const QList<QStringList> steps = migrations();
-    beginMigration();
+    execOnce(beginStatement());
     try {
         if (const QString lock = migrationLockStatement(); !lock.isEmpty()) execOnce(lock);
         execOnce(QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)"));
@@ -185,7 +181,8 @@ QSqlQuery& SqlStorage::run(Stmt stmt, const QVariantList& values) {
             query.bindValue(int(i), values[i]);
         if (query.exec()) return query;
         const bool connectionLost = query.lastError().type() == QSqlError::ConnectionError || !m_db.isOpen();
-        if (attempt > 0 || !connectionLost) fail(sqlFor(stmt), query);
+        // Inside a transaction a fresh connection would lose what came before: give up instead.
+        if (attempt > 0 || !connectionLost || m_inTransaction) fail(sqlFor(stmt), query);
         open(); // a restarted database server: one more try on a fresh connection
     }
 }
@@ -330,6 +327,30 @@ qint64 SqlStorage::operatorGeneration() {
     const qint64 generation = query.next() ? query.value(0).toLongLong() : 0;
     query.finish();
     return generation;
+}
+
+// Transaction control goes unprepared: PostgreSQL cannot prepare it.
+void SqlStorage::begin() {
+    if (!m_db.isOpen()) open();
+    execOnce(beginStatement());
+    m_inTransaction = true;
+}
+
+void SqlStorage::commit() {
+    try {
+        execOnce(QStringLiteral("COMMIT"));
+    } catch (const StorageError&) {
+        rollback();
+        throw;
+    }
+    m_inTransaction = false;
+}
+
+void SqlStorage::rollback() {
+    if (!m_inTransaction) return;
+    m_inTransaction = false;
+    QSqlQuery query(m_db);
+    query.exec(QStringLiteral("ROLLBACK")); // a connection that is gone has rolled back by itself
 }
 
 } // namespace chatserver

@@ -36,6 +36,9 @@ public:
     std::optional<Move> pendingMove(const UserRecord& user) override;
     void markMoveDelivered(qint64 moveId, qint64 userId, qint64 nowMs) override;
     qint64 operatorGeneration() override;
+    void begin() override;
+    void commit() override;
+    void rollback() override;
 
 protected:
     explicit SqlStorage(QString driver);
@@ -49,8 +52,9 @@ protected:
     // Taken inside the migration transaction so that two servers starting together do not both
     // migrate; empty when the database serialises writers by itself.
     virtual QString migrationLockStatement() const { return {}; }
-    // Starts the migration transaction (SQLite needs an immediate one to take the write lock).
-    virtual void beginMigration();
+    // The statement that starts a transaction. SQLite's takes the write lock at once: a reader
+    // that later writes could otherwise fail when another process wrote in between.
+    virtual QString beginStatement() const { return QStringLiteral("BEGIN"); }
 
     void open();
     void execOnce(const QString& sql);
@@ -82,13 +86,14 @@ private:
     // opened again once before giving up.
     QSqlQuery& run(Stmt stmt, const QVariantList& values);
     QSqlQuery& prepared(Stmt stmt);
-    static QString sqlFor(Stmt stmt);
+    QString sqlFor(Stmt stmt) const;
     static UserRecord readUser(const QSqlQuery& query, int offset);
     [[noreturn]] void fail(const QString& what, const QSqlQuery& query) const;
 
     QString m_connectionName;
     QSqlDatabase m_db;
     std::map<Stmt, QSqlQuery> m_prepared;
+    bool m_inTransaction = false;
 };
 
 class SqliteStorage final : public SqlStorage {
@@ -99,7 +104,7 @@ protected:
     void openConnection(QSqlDatabase& db) override;
     void configureConnection() override;
     QList<QStringList> migrations() const override;
-    void beginMigration() override;
+    QString beginStatement() const override { return QStringLiteral("BEGIN IMMEDIATE"); }
 
 private:
     QString m_path;

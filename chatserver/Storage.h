@@ -86,6 +86,31 @@ public:
     // A number that changes whenever a notice or a move is queued; lets the server skip the
     // per-poll look-ups while there is nothing to tell anybody.
     virtual qint64 operatorGeneration() = 0;
+
+    // One exchange's reads and writes as one transaction: consistent, and cheaper than a
+    // transaction per statement. Nesting is not supported.
+    virtual void begin() = 0;
+    virtual void commit() = 0;
+    virtual void rollback() = 0; // never throws
+
+    // Commits when told to, rolls back when left otherwise (an exception on the way).
+    class Transaction {
+    public:
+        explicit Transaction(Storage& storage) : m_storage(storage) { m_storage.begin(); }
+        ~Transaction() {
+            if (!m_done) m_storage.rollback();
+        }
+        Transaction(const Transaction&) = delete;
+        Transaction& operator=(const Transaction&) = delete;
+        void commit() {
+            m_done = true;
+            m_storage.commit();
+        }
+
+    private:
+        Storage& m_storage;
+        bool m_done = false;
+    };
 };
 
 // Where the store lives: "sqlite:PATH" (or a bare path), or

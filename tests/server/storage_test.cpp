@@ -185,6 +185,29 @@ TEST_P(StoreTest, TwoServersOnOneStoreNeverShareAnId) {
     EXPECT_EQ(other->findUserByEmail("u2@example.org")->id, store->findUserByEmail("u2@example.org")->id);
 }
 
+TEST_P(StoreTest, TransactionsCommitOrLeaveNothingAndSurviveAFailure) {
+    {
+        Storage::Transaction transaction(*store);
+        add("gone@example.org");
+    } // left without commit
+    EXPECT_FALSE(store->findUserByEmail("gone@example.org"));
+    qint64 ann = 0;
+    try {
+        Storage::Transaction transaction(*store);
+        ann = add("ann@example.org");
+        store->addContact(ann, 999999, 1); // no such user: the store refuses
+        transaction.commit();
+        FAIL() << "a contact that is no user was added";
+    } catch (const StorageError&) {
+    }
+    EXPECT_FALSE(store->findUserByEmail("ann@example.org"));
+    // The failure left the connection usable for the next exchange.
+    Storage::Transaction transaction(*store);
+    ann = add("ann@example.org");
+    transaction.commit();
+    EXPECT_EQ(store->findUserByEmail("ann@example.org")->id, ann);
+}
+
 COLLOQ_ON_BOTH_STORES(StoreTest);
 
 } // namespace
