@@ -34,11 +34,16 @@ const QStringList kSchemaV1 = {
                    "PRIMARY KEY (user_id, move_id))"),
 };
 
+// Version 2: contact lists come back in the order they were made without a sort per poll.
+const QStringList kSchemaV2 = {
+    QStringLiteral("CREATE INDEX contacts_in_order ON contacts (owner_id, added_ms, contact_id)"),
+};
+
 QList<QStringList> withIdentity(const QString& identity) {
     QStringList v1;
     for (QString sql : kSchemaV1)
         v1.append(sql.replace(QStringLiteral("@ID@"), identity));
-    return {v1};
+    return {v1, kSchemaV2};
 }
 
 } // namespace

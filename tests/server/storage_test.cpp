@@ -36,12 +36,30 @@ protected:
 };
 
 TEST_P(StoreTest, SchemaIsVersionedAndMigratingAgainChangesNothing) {
-    EXPECT_EQ(store->schemaVersion(), 1);
+    EXPECT_EQ(store->schemaVersion(), 2);
     const qint64 id = add("ann@example.org");
     store->migrate();
     const std::unique_ptr<Storage> again = open();
-    EXPECT_EQ(again->schemaVersion(), 1);
+    EXPECT_EQ(again->schemaVersion(), 2);
     ASSERT_TRUE(again->findUser(id));
+}
+
+TEST_P(StoreTest, AnOlderSchemaIsBroughtUpToDateKeepingItsData) {
+    const qint64 ann = add("ann@example.org");
+    const qint64 bob = add("bob@example.org");
+    store->addContact(ann, bob, 5);
+    store.reset();
+    // Back to version 1: as a store made by the first release looks.
+    QString problem;
+    ASSERT_TRUE(servertest::execOnStore(
+        m_address, {"DROP INDEX contacts_in_order", "UPDATE schema_version SET version = 1"}, &problem))
+        << problem.toStdString();
+    store = open();
+    EXPECT_EQ(store->schemaVersion(), 2);
+    ASSERT_EQ(store->contactsOf(ann).size(), 1);
+    // The index is back: making it again fails.
+    EXPECT_FALSE(
+        servertest::execOnStore(m_address, {"CREATE INDEX contacts_in_order ON contacts (owner_id)"}, &problem));
 }
 
 TEST_P(StoreTest, ANewerSchemaIsRefused) {
