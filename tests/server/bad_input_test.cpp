@@ -23,7 +23,7 @@ protected:
     void SetUp() override {
         QString skip;
         if (!fixture.start(GetParam(), &skip, [](chatserver::ServerConfig& config) {
-                config.limits.requestTimeoutMs = 300;
+                config.limits.requestTimeoutMs = 1000;
                 config.limits.idleTimeoutMs = 300;
                 config.limits.maxPerAddress = 5;
             }))
