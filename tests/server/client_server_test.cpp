@@ -69,6 +69,12 @@ protected:
     // One exchange of the client, started the way its procedures start one; done once the
     // client has handled the reply and closed the connection.
     void clientExchange(const QString& request) {
+        // The link carries one exchange at a time: the previous one (the registration's, at
+        // start-up) must have taken its close step, or that step would close this connection.
+        ASSERT_TRUE(servertest::waitFor([&] {
+            return g_lngChatSocketHandle == 0 &&
+                   !(form->tmrServerCall->isActive() && form->tmrServerCall->interval() == 21);
+        }));
         const quint64 answered = chat().stats().answered;
         g_strMsgToSend = request;
         form->chatSocket().Connect(g_strServerIP, vb::CLng(g_strServerPort));
