@@ -62,6 +62,15 @@ protected:
         form->Form_Load();
         form->fnInitForm();
     }
+    // The next registration dialog is filled in and sent as a person would.
+    static void registerThroughDialog() {
+        vb::setModalHandlerForTesting([](QDialog& dialog) {
+            dialog.findChild<QLineEdit*>(QStringLiteral("txtDisplayNM"))->setText(QStringLiteral("Ann"));
+            dialog.findChild<QLineEdit*>(QStringLiteral("txtEmail"))->setText(QStringLiteral("ann@example.com"));
+            dialog.findChild<QPushButton*>(QStringLiteral("cmdRegister"))->click();
+            return dialog.result();
+        });
+    }
     QString requestText(int index) const { return wire::unscrambled(wire::fromCp1252(server.request(index))); }
     std::shared_ptr<testrtc::ScriptedRtc> engine() const { return engines.last(); }
 };
@@ -183,12 +192,7 @@ TEST_F(MainWindow, WithoutUserIdNothingIsCreatedAndCloseDoesNotWait) {
     testenv::writeScrambledFile(env.path(QStringLiteral("RTC_Chat.kvo")),
                                 QStringList{QStringLiteral("127.0.0.1"), QString::number(server.port())}.join(kSep));
     server.enqueue(ScriptedChatServer::Reply::framed(QStringLiteral("1985") + kSep + QStringLiteral("Taken")));
-    vb::setModalHandlerForTesting([](QDialog& dialog) {
-        dialog.findChild<QLineEdit*>(QStringLiteral("txtDisplayNM"))->setText(QStringLiteral("Ann"));
-        dialog.findChild<QLineEdit*>(QStringLiteral("txtEmail"))->setText(QStringLiteral("ann@example.com"));
-        dialog.findChild<QPushButton*>(QStringLiteral("cmdRegister"))->click();
-        return dialog.result();
-    });
+    registerThroughDialog();
     start();
     EXPECT_TRUE(form->isVisible());
     EXPECT_FALSE(form->cmdManageContacts->isEnabled());
@@ -213,12 +217,7 @@ TEST_F(MainWindow, AcceptedRegistrationAtStartKeepsPolling) {
                                 QStringList{QStringLiteral("127.0.0.1"), QString::number(server.port())}.join(kSep));
     server.enqueue(ScriptedChatServer::Reply::framed(
         QStringList{"3", "127.0.0.1", QString::number(server.port()), "42", "ann@example.com"}.join(kSep)));
-    vb::setModalHandlerForTesting([](QDialog& dialog) {
-        dialog.findChild<QLineEdit*>(QStringLiteral("txtDisplayNM"))->setText(QStringLiteral("Ann"));
-        dialog.findChild<QLineEdit*>(QStringLiteral("txtEmail"))->setText(QStringLiteral("ann@example.com"));
-        dialog.findChild<QPushButton*>(QStringLiteral("cmdRegister"))->click();
-        return dialog.result();
-    });
+    registerThroughDialog();
     start();
     EXPECT_TRUE(form->isVisible());
     EXPECT_EQ(vb::Tag(*form->txtEmail), QStringLiteral("42"));
