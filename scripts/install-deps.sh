@@ -26,4 +26,4 @@ if [[ $(id -u) -ne 0 ]]; then sudo="sudo"; fi
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+$sudo apt-get install -y -qq "${missing[@]}" </dev/null
