@@ -100,13 +100,13 @@ Apply text(QString ServerConfig::*member) {
 }
 
 Apply count(int minimum, std::function<int&(ServerConfig&)> member) {
-    return [minimum, member](const QString& value, ServerConfig& config, QString* error) {
+    return [minimum, member = std::move(member)](const QString& value, ServerConfig& config, QString* error) {
         return parseCount(value, minimum, member(config), error);
     };
 }
 
 Apply seconds(qint64 minimumMs, std::function<void(ServerConfig&, qint64)> set) {
-    return [minimumMs, set](const QString& value, ServerConfig& config, QString* error) {
+    return [minimumMs, set = std::move(set)](const QString& value, ServerConfig& config, QString* error) {
         qint64 ms = 0;
         if (!parseSeconds(value, minimumMs, ms, error)) return false;
         set(config, ms);

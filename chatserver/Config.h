@@ -48,7 +48,7 @@ struct ServerConfig {
 // value: nullopt and a message naming the option or file line.
 std::optional<ServerConfig> parseServerConfig(const QStringList& arguments, QString* error);
 // Applies "key = value" lines of a configuration file to `config`.
-bool applyConfigText(const QString& text, const QString& fileName, ServerConfig& config, QString* error);
+bool applyConfigText(const QString& content, const QString& fileName, ServerConfig& config, QString* error);
 
 QString usageText();
 

@@ -47,7 +47,7 @@ public:
     ListItem* add(const QString& text = {});
     // Gives a row its key; raises 35602 "Key is not unique in collection" when another row has
     // it (the row then stays without a key).
-    void setKey(ListItem* item, const QString& key);
+    void setKey(ListItem* row, const QString& key);
     // The row with that key; raises 35601 "Element not found" when there is none.
     ListItem* item(const QString& key) const;
     // The row with that key, or nullptr.

@@ -70,7 +70,7 @@ bool CryptCreateHash(HCRYPTPROV provider, HCRYPTHASH* hash) {
     *hash = 0;
     State& s = state();
     std::lock_guard lock(s.mutex);
-    if (s.providers.count(provider) == 0) return false;
+    if (!s.providers.contains(provider)) return false;
     if (injectedFailure(s, Call::CreateHash)) return false;
     HashObject object;
     object.ctx.reset(EVP_MD_CTX_new());

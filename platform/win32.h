@@ -15,6 +15,6 @@ std::optional<QString> GetUserName();
 // True when at least one file or folder matches the path; its last part may hold * and ?.
 bool FindFirstFile(const QString& pathOrPattern);
 // Puts a top-level window into or out of the always-on-top order without moving or resizing it.
-void SetWindowTopmost(QWidget& window, bool topmost);
+void SetWindowTopmost(QWidget& widget, bool topmost);
 
 } // namespace win32

@@ -92,7 +92,6 @@ int LinphoneSession::declineReasonFor(long reason) {
     case RTCTR_DND:
         return int(linphone::Reason::DoNotDisturb); // 600 Busy Everywhere
     case RTCTR_TIMEOUT:
-        return int(linphone::Reason::TemporarilyUnavailable); // 480 Temporarily Unavailable
     case RTCTR_SHUTDOWN:
         return int(linphone::Reason::TemporarilyUnavailable); // 480 Temporarily Unavailable
     case RTCTR_NORMAL:

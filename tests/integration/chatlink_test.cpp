@@ -157,7 +157,7 @@ TEST_F(ChatLink, RepliesWholeOrSplitAnywhereGiveTheSameList) {
     ASSERT_EQ(whole.bytes.indexOf('\xD4'), 3);
 
     int index = 0;
-    auto deliver = [&](ScriptedChatServer::Reply reply) {
+    auto deliver = [&](const ScriptedChatServer::Reply& reply) {
         form.LstUsers->clearItems();
         server.enqueue(reply);
         exchange(msg({"1", "42", "me@x.org"}));

@@ -9,6 +9,7 @@
 #include <QTcpSocket>
 #include <gtest/gtest.h>
 #include <memory>
+#include <ranges>
 #include <vector>
 
 #include <netinet/in.h>
@@ -95,8 +96,8 @@ protected:
         return n;
     }
     const Event* last(Event::Kind kind) const {
-        for (auto it = events.rbegin(); it != events.rend(); ++it)
-            if (it->kind == kind) return &*it;
+        for (const Event& event : std::views::reverse(events))
+            if (event.kind == kind) return &event;
         return nullptr;
     }
     QString receivedText() const {

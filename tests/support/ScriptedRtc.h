@@ -28,7 +28,7 @@ struct CallLog {
 class ScriptedVideoWindow final : public rtc::IVideoWindow {
 public:
     ScriptedVideoWindow(std::shared_ptr<CallLog> log, QString name) : m_log(std::move(log)), m_name(std::move(name)) {}
-    void put_WindowStyle(long style) override;
+    void put_WindowStyle(long value) override;
     void put_Owner(QWidget* owner) override;
     void SetWindowPosition(long left, long top, long width, long height) override;
     void put_Visible(long visible) override;

@@ -101,7 +101,7 @@ TEST(VbDates, CDateReadsTheProgramsDateTexts) {
     } cases[] = {
         {"12/05/2026 06:30:09", base},
         {"12/5/2026 6:30:09 AM", base},
-        {"12/05/2026 06:30:09 pm", base.addSecs(12 * 3600)},
+        {"12/05/2026 06:30:09 pm", base.addSecs(12 * 3600LL)},
         {"12/05/2026 12:30 AM", QDateTime(QDate(2026, 12, 5), QTime(0, 30))},
         {"12/05/2026 12:30 PM", QDateTime(QDate(2026, 12, 5), QTime(12, 30))},
         {"12/05/2026 06:30", QDateTime(QDate(2026, 12, 5), QTime(6, 30))},
@@ -149,7 +149,7 @@ TEST(VbDates, FormatTokens) {
         EXPECT_EQ(vb::Format(QDateTime(QDate(2027, m, 1), QTime(23, 5)), QStringLiteral("mmm/dd/yyyy hh:mm")),
                   QString::fromLatin1(months[m - 1]) + QStringLiteral("/01/2027 23:05"));
 
-    EXPECT_EQ(vb::Format(when.addSecs(12 * 3600), QStringLiteral("hh:mm am/pm")), QStringLiteral("06:30 PM"));
+    EXPECT_EQ(vb::Format(when.addSecs(12 * 3600LL), QStringLiteral("hh:mm am/pm")), QStringLiteral("06:30 PM"));
     EXPECT_EQ(vb::Format(QDateTime(QDate(2026, 1, 1), QTime(0, 5)), QStringLiteral("h:nn AM/PM")),
               QStringLiteral("12:05 AM"));
     EXPECT_EQ(vb::Format(QDateTime(), QStringLiteral("mmm")), QString()); // no date, no name
