@@ -84,6 +84,7 @@ void frmMain::oMySocket_OnDataArrival(qint32 /*bytesTotal*/, const QString& strD
             if (g_blnLogOffPending) {
                 tmrServerCall->stop();
                 tmrServerCall->setInterval(kCloseStep);
+                m_chatCloseHandle = g_lngChatSocketHandle;
                 if (g_strAltServerBase.isEmpty()) {
                     if (!tmrRegistration->isActive()) tmrRegistration->start();
                     fnUseMSGReceived();
@@ -96,6 +97,7 @@ void frmMain::oMySocket_OnDataArrival(qint32 /*bytesTotal*/, const QString& strD
             step = 5;
             tmrServerCall->stop();
             tmrServerCall->setInterval(kCloseStep);
+            m_chatCloseHandle = g_lngChatSocketHandle;
             tmrServerCall->start();
         }
         step = 6;
@@ -133,9 +135,12 @@ void frmMain::tmrServerCall_Timer() {
             break;
         case kCloseStep:
             step = 3;
-            chatSocket().CloseSocket(g_lngChatSocketHandle);
+            // Only the connection whose reply armed this step: an exchange started since then
+            // keeps its connection (a stale handle is ignored by the socket).
+            chatSocket().CloseSocket(m_chatCloseHandle);
             tmrServerCall->setInterval(g_blnLogOffPending ? kEndLogOffStep : kIdleStep);
-            g_lngChatSocketHandle = 0;
+            if (g_lngChatSocketHandle == m_chatCloseHandle) g_lngChatSocketHandle = 0;
+            m_chatCloseHandle = 0;
             tmrServerCall->start();
             break;
         default:

@@ -250,6 +250,41 @@ TEST_F(ChatLink, TheConnectionClosesOnTheTimerStepAfterTheReplyIsHandled) {
     EXPECT_EQ(form.oMySocket->currentHandle(), 0);
 }
 
+TEST_F(ChatLink, AnExchangeStartedBeforeThePreviousCloseStepRunsIsNotClosedByIt) {
+    server.enqueue(ScriptedChatServer::Reply::framed(msg({"1957", "first"})));
+    ScriptedChatServer::Reply second = ScriptedChatServer::Reply::framed(msg({"1957", "second"}));
+    second.delayMs = 100; // long after the first exchange's close step
+    server.enqueue(second);
+
+    // Right after the first reply is handled, the next exchange starts. The close step armed for
+    // the first is held back until the second has connected, then runs as it would have.
+    int closeInterval = 0;
+    auto onData = QObject::connect(form.oMySocket.get(), &KVOSocket::OnDataArrival, &form, [&] {
+        closeInterval = form.tmrServerCall->interval();
+        form.tmrServerCall->stop();
+        exchange(msg({"4", "42", "friend@x.org"}));
+    });
+    QMetaObject::Connection onConnect;
+    onConnect = QObject::connect(form.oMySocket.get(), &KVOSocket::OnConnect, &form, [&] {
+        if (server.connectionCount() < 2) return;
+        QObject::disconnect(onConnect);
+        form.tmrServerCall->start();
+    });
+    exchange(msg({"1", "42", "me@x.org"}));
+    ASSERT_TRUE(testenv::waitFor([&] { return closeInterval != 0; }, kLongWait));
+    QObject::disconnect(onData);
+    EXPECT_EQ(closeInterval, 21);
+
+    // The second reply is handled and its own close step ends the second connection.
+    ASSERT_TRUE(closed(1));
+    EXPECT_TRUE(server.replySent(1));
+    EXPECT_EQ(form.txtStatus->toPlainText(), "second");
+    EXPECT_EQ(server.request(1), onTheWire(msg({"4", "42", "friend@x.org"})));
+    EXPECT_EQ(g_lngChatSocketHandle, 0);
+    EXPECT_EQ(form.oMySocket->currentHandle(), 0);
+    EXPECT_TRUE(env.logLines().isEmpty());
+}
+
 TEST_F(ChatLink, AConnectionErrorSwitchesToTheAlternateServerAndThePollGoesThereTwoTicksLater) {
     const QDateTime now(QDate(2026, 12, 5), QTime(6, 30, 15));
     vb::setClockForTesting([now] { return now; });
