@@ -285,6 +285,56 @@ TEST_F(ChatLink, AnExchangeStartedBeforeThePreviousCloseStepRunsIsNotClosedByIt)
     EXPECT_TRUE(env.logLines().isEmpty());
 }
 
+TEST_F(ChatLink, AServerDyingInTheMiddleOfAReplyLeavesNothingHalfDoneAndTheNextExchangeWorks) {
+    const QString rows =
+        msg({"1", "1", "Ann", "ann@x.org", "10.0.0.1:5060", "1", "2", "Bob", "bob@x.org", "10.0.0.2:5060", "0"});
+    const QByteArray whole = ScriptedChatServer::Reply::framed(rows).bytes;
+    struct Case {
+        const char* name;
+        qsizetype keep; // bytes of the reply the server gets out before it dies
+        bool reset;
+    };
+    const Case cases[] = {
+        {"closed inside the length prefix", 1, false},
+        {"closed right after the prefix", whole.indexOf('\xD4') + 1, false},
+        {"closed inside the rows", whole.size() - 8, false},
+        {"reset inside the rows", whole.size() / 2, true},
+        {"reset one byte short", whole.size() - 1, true},
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        form.LstUsers->clearItems();
+        form.txtStatus->setPlainText("before");
+        form.tmrServerCall->stop();
+        form.tmrServerCall->setInterval(25000);
+        ScriptedChatServer::Reply cut;
+        cut.bytes = whole.left(c.keep);
+        cut.closeAfter = !c.reset;
+        cut.resetAfter = c.reset;
+        server.enqueue(cut);
+        exchange(msg({"1", "42", "me@x.org"}));
+        ASSERT_TRUE(testenv::waitFor([&] { return server.replySent(index) && g_lngChatSocketHandle == 0; }, kLongWait));
+        ++index;
+        // Half a reply is never handled: no rows, no close step, no switch to the alternate server.
+        EXPECT_EQ(form.LstUsers->count(), 0);
+        EXPECT_EQ(form.txtStatus->toPlainText(), "before");
+        EXPECT_FALSE(form.tmrServerCall->isActive());
+        EXPECT_TRUE(g_strAltServerBase.isEmpty());
+        EXPECT_EQ(form.oMySocket->currentHandle(), 0);
+
+        // The next exchange starts from a clean reply.
+        server.enqueue(ScriptedChatServer::Reply::framed(rows));
+        exchange(msg({"1", "42", "me@x.org"}));
+        ASSERT_TRUE(closed(index));
+        ++index;
+        ASSERT_EQ(form.LstUsers->count(), 2);
+        EXPECT_EQ(listRows()[0].name, "Ann");
+        EXPECT_EQ(listRows()[1].name, "Bob");
+    }
+    EXPECT_TRUE(env.logLines().isEmpty());
+}
+
 TEST_F(ChatLink, AConnectionErrorSwitchesToTheAlternateServerAndThePollGoesThereTwoTicksLater) {
     const QDateTime now(QDate(2026, 12, 5), QTime(6, 30, 15));
     vb::setClockForTesting([now] { return now; });

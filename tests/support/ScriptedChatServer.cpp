@@ -6,6 +6,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <sys/socket.h>
 
 namespace testsupport {
 
@@ -145,6 +146,12 @@ void ScriptedChatServer::writeChunk(int peerIndex, int chunkIndex) {
     }
     peer.sent = true;
     if (peer.reply.closeAfter) peer.socket->disconnectFromHost();
+    if (peer.reply.resetAfter) {
+        // No lingering: the close sends a reset instead of the orderly end of the stream.
+        const linger hard{1, 0};
+        setsockopt(static_cast<int>(peer.socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        peer.socket->abort();
+    }
 }
 
 } // namespace testsupport

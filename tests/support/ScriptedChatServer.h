@@ -28,6 +28,7 @@ public:
         int gapMs = 5;            // pause between chunks
         bool silent = false;      // never answer this connection
         bool closeAfter = false;  // close the connection once the reply is out
+        bool resetAfter = false;  // reset it instead (RST), as a server process that dies does
 
         // The payload framed as the chat server frames it, one byte per character.
         static Reply framed(const QString& payload);
