@@ -12,7 +12,11 @@
 #include "wire/Codepage.h"
 #include "wire/SettingsFile.h"
 
+#include <QCoreApplication>
 #include <QHostAddress>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -107,6 +111,63 @@ TEST_F(WebLookupTest, NewestRedirectStampWinsAndTheChatServerTellsTheWanAddress)
     ASSERT_EQ(g_arrAltServerSites.size(), 1);
     EXPECT_EQ(g_arrAltServerSites[0][3], "k");
     EXPECT_EQ(g_arrRedirectSites.size(), 6);
+}
+
+TEST_F(WebLookupTest, ASiteThatAcceptsAndNeverAnswersIsGivenUpWhileTheWindowKeepsWorking) {
+    ScriptedWebServer silent(QStringLiteral("127.0.0.2"));
+    ScriptedWebServer redirect(QStringLiteral("127.0.0.3"));
+    ScriptedWebServer chatServer(QStringLiteral("127.0.0.5"));
+    ASSERT_TRUE(silent.listening() && redirect.listening() && chatServer.listening());
+    // Held and never released: the connection stays open and nothing comes back.
+    silent.setAnswer(QStringLiteral("r.asp"),
+                     ScriptedWebServer::Answer{{{0, httpReply(marked("10.9.9.9"))}}, true, true});
+    redirect.setAnswer(QStringLiteral("r.asp"), ScriptedWebServer::whole(httpReply(marked("127.0.0.5") + "12052006")));
+    chatServer.setAnswer(QStringLiteral("ClientChatIP.aspx"),
+                         ScriptedWebServer::whole(httpReply("StartClientChatWANIP = 203.0.113.7EndClientChatWANIP")));
+    writeSettings(
+        {{"0", {"127.0.0.2", "silent.example", "r.asp", ""}}, {"0", {"127.0.0.3", "redirect.example", "r.asp", ""}}});
+
+    // The window's events go on during the wait: timer ticks, and a click queued like input
+    // once the wait has begun.
+    QPushButton button(QStringLiteral("Press"));
+    button.resize(80, 30);
+    button.show();
+    bool clickedWhileWaiting = false;
+    QObject::connect(&button, &QPushButton::clicked, [&] { clickedWhileWaiting = g_blnWebWaiting; });
+    int ticksWhileWaiting = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        if (!g_blnWebWaiting) return;
+        if (++ticksWhileWaiting != 2) return;
+        const QPointF inside(10, 10);
+        for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+            const Qt::MouseButtons held = type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton;
+            QCoreApplication::postEvent(&button, new QMouseEvent(type, inside, button.mapToGlobal(inside),
+                                                                 Qt::LeftButton, held, Qt::NoModifier));
+        }
+    });
+    ticker.start(50);
+    // Should the wait have no end, the test fails instead of hanging.
+    bool rescued = false;
+    QTimer rescue;
+    rescue.setSingleShot(true);
+    QObject::connect(&rescue, &QTimer::timeout, [&] {
+        rescued = !silent.requests().isEmpty() && redirect.requests().isEmpty();
+        g_blnWebWaiting = false;
+    });
+    rescue.start(60000);
+
+    EXPECT_EQ(fnGetHomeIP(), "127.0.0.5");
+    rescue.stop();
+    EXPECT_FALSE(rescued) << "the wait for the silent site never ended by itself";
+    EXPECT_EQ(silent.requests().size(), 1);
+    EXPECT_GE(ticksWhileWaiting, 3);
+    EXPECT_TRUE(clickedWhileWaiting);
+    // The lookups after it went through, and the silent site's connection was let go.
+    EXPECT_EQ(redirect.requests().size(), 1);
+    EXPECT_EQ(g_strMyWanIP, "203.0.113.7");
+    EXPECT_TRUE(testenv::waitFor([&] { return silent.openConnections() == 0; }, 30000));
+    EXPECT_FALSE(g_blnWebWaiting);
 }
 
 TEST_F(WebLookupTest, WithoutRedirectSitesNoRequestIsMade) {
