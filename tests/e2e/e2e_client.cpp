@@ -179,6 +179,7 @@ private:
                            QStringLiteral("connected=") + QString::number(form.g_blnCallConnected ? 1 : 0),
                            QStringLiteral("session=") + QString::number(session),
                            QStringLiteral("address=") + basMain::g_strMyWanIP,
+                           QStringLiteral("alt=") + basMain::g_strAltServerBase,
                            QStringLiteral("answer=") + QString::number(form.cmdAnswer->isEnabled() ? 1 : 0)}
             .join(QStringLiteral(" | "));
     }

@@ -1,16 +1,20 @@
 // End to end: the chat server program and two client programs, each in its own folder, on the
 // loopback network. Ann and Bob register, add each other, see each other on line, Ann calls Bob,
-// Bob answers, audio runs both ways, Ann hangs up; Bob quits and Ann sees him off line.
+// Bob answers, audio runs both ways, Ann hangs up; Bob quits and Ann sees him off line. Then the
+// chat port goes silent and the alternate server page keeps both lists alive.
 //
 // Every step waits on what the programs show (list rows, status captions, the server's log),
 // each with a generous bound; nothing sleeps for a fixed time.
 #include "support/TestEnv.h"
 #include "wire/Protocol.h"
 
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QThread>
@@ -82,6 +86,15 @@ public:
     const QString& errors() {
         collect();
         return m_errors;
+    }
+    // Waits for `text` on standard error, which is read only when asked for.
+    bool waitForError(const QString& text, int ms = kStepMs) {
+        QDeadlineTimer deadline(ms);
+        m_process.setReadChannel(QProcess::StandardError);
+        while (!errors().contains(text) && !deadline.hasExpired() && m_process.state() != QProcess::NotRunning)
+            m_process.waitForReadyRead(int(std::max<qint64>(10, deadline.remainingTime())));
+        m_process.setReadChannel(QProcess::StandardOutput);
+        return errors().contains(text);
     }
     const QString& name() const { return m_name; }
 
@@ -205,6 +218,26 @@ protected:
     }
 };
 
+// When the server's store last saw the user with `email` on line, in ms since the epoch; 0 when
+// it cannot tell.
+qint64 lastSeenInStore(const QString& storeFile, const QString& email) {
+    const QString name = QStringLiteral("e2e-store");
+    qint64 seen = 0;
+    {
+        QSqlDatabase store = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        store.setDatabaseName(storeFile);
+        store.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
+        if (store.open()) {
+            QSqlQuery query(store);
+            query.prepare(QStringLiteral("SELECT last_seen_ms FROM users WHERE email = ?"));
+            query.addBindValue(email);
+            if (query.exec() && query.next()) seen = query.value(0).toLongLong();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return seen;
+}
+
 // Registered once its user ID is known: the registration reply has been handled.
 bool registered(Client& client) {
     return waitUntil([&] { return client.command(QStringLiteral("id")).size() > 3; });
@@ -299,8 +332,40 @@ TEST_F(EndToEnd, RegisterAddSeeCallHangUpQuitAndAlternateServer) {
     ASSERT_TRUE(waitUntil([&] { return ann->row(QStringLiteral("bob@example.org")).value(0) == "Off"; }))
         << ann->command(QStringLiteral("rows")).toStdString();
 
-    ASSERT_EQ(ann->command(QStringLiteral("quit")), "ok");
-    EXPECT_TRUE(ann->waitFinished());
+    // The chat port stops answering; the web pages go on, on the same store. Ann's next poll
+    // finds no chat server and from then on goes to the alternate server page.
+    server->stop();
+    const qint64 chatPortClosed = QDateTime::currentMSecsSinceEpoch();
+    ASSERT_TRUE(startServer(false));
+    ASSERT_TRUE(waitUntil([&] { return !ann->state(QStringLiteral("alt")).isEmpty(); }))
+        << ann->command(QStringLiteral("state")).toStdString();
+    // Her polls of the page keep her on line at the server.
+    const QString store = dir.filePath(QStringLiteral("server/colloqchat.sqlite"));
+    ASSERT_TRUE(waitUntil([&] { return lastSeenInStore(store, QStringLiteral("ann@example.org")) > chatPortClosed; }))
+        << logsOf(QStringLiteral("ann")).toStdString();
+
+    // Bob starts again and, finding no chat server either, logs on through the page; Ann's list
+    // can only learn that from the page, and his list shows her on line.
+    bob = startClient(QStringLiteral("bob"), QStringLiteral("Bob Ray"), QStringLiteral("bob@example.org"));
+    ASSERT_TRUE(bob);
+    ASSERT_TRUE(waitUntil([&] { return bob->state(QStringLiteral("caption")).contains("My Internet IP"); }));
+    ASSERT_EQ(bob->command(QStringLiteral("tick 50")), "ok");
+    const QString bobAgain = bob->state(QStringLiteral("address"));
+    ASSERT_TRUE(waitUntil([&] {
+        const QStringList row = ann->row(QStringLiteral("bob@example.org"));
+        return row.value(0) == "On" && row.value(3) == bobAgain;
+    })) << ann->command(QStringLiteral("rows")).toStdString()
+        << logsOf(QStringLiteral("ann")).toStdString();
+    ASSERT_TRUE(waitUntil([&] { return bob->row(QStringLiteral("ann@example.org")).value(0) == "On"; }))
+        << bob->command(QStringLiteral("rows")).toStdString() << logsOf(QStringLiteral("bob")).toStdString();
+    EXPECT_FALSE(bob->state(QStringLiteral("alt")).isEmpty());
+    EXPECT_TRUE(server->waitForError(QStringLiteral("InfoDT.asp -> 200 poll: 1 contacts")))
+        << server->errors().toStdString();
+
+    for (Client* client : {bob.get(), ann.get()}) {
+        ASSERT_EQ(client->command(QStringLiteral("quit")), "ok");
+        EXPECT_TRUE(client->waitFinished()) << client->name().toStdString();
+    }
 }
 
 } // namespace
