@@ -94,7 +94,10 @@ ChatService::ChatService(Storage& storage, ChatSettings settings, Clock clock)
     : m_storage(storage), m_settings(std::move(settings)), m_clock(std::move(clock)) {}
 
 ChatService::Outcome ChatService::handle(const ChatRequest& request, const QString& peer) {
-    // Each exchange reads and writes as one transaction.
+    // Polls, nearly all of the traffic, read in one statement and take a transaction only when
+    // they have something to write; every other exchange reads and writes as one transaction.
+    if (request.code == QLatin1String("1")) return logIn(request, peer);
+    if (request.code == QLatin1String("77")) return pollById(request, peer);
     Storage::Transaction transaction(m_storage);
     Outcome outcome = dispatch(request, peer);
     transaction.commit();
@@ -193,8 +196,8 @@ void ChatService::refreshOperatorState() {
 ChatService::Outcome ChatService::logIn(const ChatRequest& request, const QString& peer) {
     const std::optional<qint64> id = parseUserId(request.args.value(0));
     const QString email = normalisedEmail(request.args.value(1));
-    std::optional<UserRecord> user = id ? m_storage.findUser(*id) : std::nullopt;
-    if (!user || user->email != email)
+    const std::optional<PollView> view = id ? m_storage.pollView(*id) : std::nullopt;
+    if (!view || view->user.email != email)
         return refused(code::kRefused,
                        QStringLiteral("The server does not know this user ID with this e-mail address. "
                                       "Please register again."),
@@ -203,7 +206,7 @@ ChatService::Outcome ChatService::logIn(const ChatRequest& request, const QStrin
         return refused(code::kRefused, QStringLiteral("Your internet address could not be read."),
                        QStringLiteral("bad address"));
 
-    return pollReply(*user, request.hasAddress ? request.callAddress : user->address, peer);
+    return pollReply(*view, request.hasAddress ? request.callAddress : view->user.address, peer);
 }
 
 ChatService::Outcome ChatService::pollById(const ChatRequest& request, const QString& peer) {
@@ -213,38 +216,55 @@ ChatService::Outcome ChatService::pollById(const ChatRequest& request, const QSt
     // the client's next poll, which carries the e-mail, logs in properly.
     const QString nothing = QStringLiteral("1");
     const std::optional<qint64> id = parseUserId(request.args.value(0));
-    const std::optional<UserRecord> user = id ? m_storage.findUser(*id) : std::nullopt;
-    if (!user || user->loginPeer.isEmpty() || user->loginPeer != peer)
+    const std::optional<PollView> view = id ? m_storage.pollView(*id) : std::nullopt;
+    if (!view || view->user.loginPeer.isEmpty() || view->user.loginPeer != peer)
         return reply(nothing, QStringLiteral("poll by ID not from the log-in address"));
     if (!request.hasAddress || !isAcceptableAddress(request.callAddress))
         return reply(nothing, QStringLiteral("poll by ID without a usable address"));
-    return pollReply(*user, request.callAddress, peer);
+    return pollReply(*view, request.callAddress, peer);
 }
 
-ChatService::Outcome ChatService::pollReply(const UserRecord& user, const QString& address, const QString& peer) {
+ChatService::Outcome ChatService::pollReply(const PollView& view, const QString& address, const QString& peer) {
+    const UserRecord& user = view.user;
     const qint64 now = m_clock();
-    m_storage.markOnline(user.id, address, peer, now);
+    // Writes, when there are any, go in one transaction, opened at the first of them.
+    std::optional<Storage::Transaction> transaction;
+    auto writing = [&] {
+        if (!transaction) transaction.emplace(m_storage);
+    };
+    if (user.online && user.address == address && (peer.isEmpty() || user.loginPeer == peer)) {
+        m_storage.touch(user.id, now);
+    } else {
+        writing();
+        m_storage.markOnline(user.id, address, peer, now);
+    }
 
     QList<QStringList> records;
-    for (const UserRecord& contact : m_storage.contactsOf(user.id))
+    records.reserve(view.contacts.size());
+    for (const UserRecord& contact : view.contacts)
         records.append(record(contact, now));
 
     // A notice or a move needs at least one record before its trailing fields: the client reads
     // a record first and stops with an error otherwise. Users without contacts get theirs later.
+    Outcome outcome;
     if (!records.isEmpty() && mayHavePending(user.id)) {
+        writing();
         if (const std::optional<Move> move = m_storage.pendingMove(user)) {
             m_storage.markMoveDelivered(move->id, user.id, now);
-            return reply(joined(QStringLiteral("111"), records, {move->address, move->port}),
-                         QStringLiteral("move %1 told").arg(move->id));
-        }
-        if (const std::optional<Notice> notice = m_storage.pendingNotice(user)) {
+            outcome = reply(joined(QStringLiteral("111"), records, {move->address, move->port}),
+                            QStringLiteral("move %1 told").arg(move->id));
+        } else if (const std::optional<Notice> notice = m_storage.pendingNotice(user)) {
             m_storage.markNoticeDelivered(notice->id, user.id, now);
-            return reply(joined(QStringLiteral("11"), records, {notice->text, notice->title}),
-                         QStringLiteral("notice %1 told").arg(notice->id));
+            outcome = reply(joined(QStringLiteral("11"), records, {notice->text, notice->title}),
+                            QStringLiteral("notice %1 told").arg(notice->id));
+        } else {
+            m_quietUsers.insert(user.id, true);
         }
-        m_quietUsers.insert(user.id, true);
     }
-    return reply(joined(QStringLiteral("1"), records), QStringLiteral("%1 contacts").arg(records.size()));
+    if (!outcome.reply)
+        outcome = reply(joined(QStringLiteral("1"), records), QStringLiteral("%1 contacts").arg(records.size()));
+    if (transaction) transaction->commit();
+    return outcome;
 }
 
 std::optional<UserRecord> ChatService::ownerFromPeer(const QString& idText, const QString& peer, Outcome* refusal) {

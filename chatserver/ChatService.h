@@ -79,7 +79,7 @@ private:
     Outcome pollById(const ChatRequest& request, const QString& peer);
     // Marks `user` on line at `address` and answers the poll with its contacts (and a pending
     // notice or move, if any).
-    Outcome pollReply(const UserRecord& user, const QString& address, const QString& peer);
+    Outcome pollReply(const PollView& view, const QString& address, const QString& peer);
     Outcome addContact(const ChatRequest& request, const QString& peer);
     Outcome removeContact(const ChatRequest& request, const QString& peer);
     Outcome signOff(const ChatRequest& request, const QString& peer, const QString& replyCode);

@@ -8,20 +8,48 @@
 #include "wire/Protocol.h"
 
 #include <QElapsedTimer>
-#include <QTcpServer>
-#include <QTcpSocket>
+#include <QSocketNotifier>
 #include <QTimer>
+#include <arpa/inet.h>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace chatserver {
 
 namespace {
 
 constexpr int kSweepIntervalMs = 100;
+constexpr int kEventBatch = 128;
+constexpr int kAcceptBatch = 256; // then the others get their turn
+constexpr std::size_t kReadChunk = 16384;
 
 qint64 monotonicMs() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// The caller's address as text without building a QHostAddress for the common IPv4 case.
+QString peerOf(const sockaddr_storage& from) {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (from.ss_family == AF_INET) {
+        const auto& v4 = reinterpret_cast<const sockaddr_in&>(from);
+        inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
+        return QString::fromLatin1(text);
+    }
+    if (from.ss_family == AF_INET6) {
+        const auto& v6 = reinterpret_cast<const sockaddr_in6&>(from);
+        if (IN6_IS_ADDR_V4MAPPED(&v6.sin6_addr)) {
+            inet_ntop(AF_INET, &v6.sin6_addr.s6_addr[12], text, sizeof text);
+            return QString::fromLatin1(text);
+        }
+        return QHostAddress(reinterpret_cast<const sockaddr*>(&from)).toString();
+    }
+    return QStringLiteral("unknown");
 }
 
 } // namespace
@@ -29,44 +57,86 @@ qint64 monotonicMs() {
 // ---- TcpListener -------------------------------------------------------------------------------
 
 TcpListener::TcpListener(QString name, ListenerLimits limits, QObject* parent)
-    : QObject(parent), m_name(std::move(name)), m_limits(limits), m_server(new QTcpServer(this)),
+    : QObject(parent), m_name(std::move(name)), m_limits(limits), m_epoll(epoll_create1(EPOLL_CLOEXEC)),
       m_sweep(new QTimer(this)) {
-    m_server->setListenBacklogSize(1024);
-    connect(m_server, &QTcpServer::newConnection, this, &TcpListener::onNewConnection);
     m_sweep->setInterval(kSweepIntervalMs);
     connect(m_sweep, &QTimer::timeout, this, &TcpListener::onSweep);
+    if (m_epoll >= 0) {
+        m_notifier = new QSocketNotifier(m_epoll, QSocketNotifier::Read, this);
+        connect(m_notifier, &QSocketNotifier::activated, this, &TcpListener::onEvents);
+    }
 }
 
 TcpListener::~TcpListener() {
-    // Connections are children; make sure none calls back into a half-destroyed listener.
-    const QSet<Connection*> open = m_connections;
-    for (Connection* connection : open)
-        delete connection;
+    m_connections.clear(); // each closes its socket
+    if (m_listenFd >= 0) ::close(m_listenFd);
+    if (m_notifier) m_notifier->setEnabled(false);
+    if (m_epoll >= 0) ::close(m_epoll);
 }
 
 bool TcpListener::listen(const QHostAddress& address, quint16 port, QString* error) {
-    if (!m_server->listen(address, port)) {
+    auto refuse = [&](int code) {
         if (error)
             *error = QStringLiteral("cannot listen for %1 on %2:%3: %4")
                          .arg(m_name, address.toString())
                          .arg(port)
-                         .arg(m_server->errorString());
+                         .arg(QString::fromLocal8Bit(std::strerror(code)));
+        if (m_listenFd >= 0) ::close(m_listenFd);
+        m_listenFd = -1;
         return false;
+    };
+    if (m_epoll < 0) return refuse(errno);
+    sockaddr_storage local{};
+    socklen_t length = 0;
+    bool dualStack = false;
+    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+        auto& v4 = reinterpret_cast<sockaddr_in&>(local);
+        v4.sin_family = AF_INET;
+        v4.sin_port = htons(port);
+        v4.sin_addr.s_addr = htonl(address.toIPv4Address());
+        length = sizeof v4;
+    } else if (address.protocol() == QAbstractSocket::IPv6Protocol ||
+               address.protocol() == QAbstractSocket::AnyIPProtocol) {
+        auto& v6 = reinterpret_cast<sockaddr_in6&>(local);
+        v6.sin6_family = AF_INET6;
+        v6.sin6_port = htons(port);
+        const Q_IPV6ADDR bytes = address.toIPv6Address();
+        std::memcpy(&v6.sin6_addr, &bytes, sizeof bytes);
+        v6.sin6_scope_id = address.scopeId().toUInt();
+        dualStack = address.protocol() == QAbstractSocket::AnyIPProtocol;
+        length = sizeof v6;
+    } else {
+        return refuse(EAFNOSUPPORT);
     }
+    m_listenFd = ::socket(local.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (m_listenFd < 0) return refuse(errno);
+    const int on = 1;
+    const int off = 0;
+    ::setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (dualStack) ::setsockopt(m_listenFd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+    if (::bind(m_listenFd, reinterpret_cast<const sockaddr*>(&local), length) != 0) return refuse(errno);
+    if (::listen(m_listenFd, 1024) != 0) return refuse(errno);
+    sockaddr_storage bound{};
+    socklen_t boundLength = sizeof bound;
+    ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&bound), &boundLength);
+    m_port = ntohs(bound.ss_family == AF_INET ? reinterpret_cast<const sockaddr_in&>(bound).sin_port
+                                              : reinterpret_cast<const sockaddr_in6&>(bound).sin6_port);
+    m_address = address;
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u64 = 0;
+    if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_listenFd, &event) != 0) return refuse(errno);
     m_sweep->start();
     return true;
 }
 
 void TcpListener::close() {
-    m_server->close();
+    if (m_listenFd >= 0) {
+        epoll_ctl(m_epoll, EPOLL_CTL_DEL, m_listenFd, nullptr);
+        ::close(m_listenFd);
+        m_listenFd = -1;
+    }
     m_sweep->stop();
-}
-
-QHostAddress TcpListener::address() const {
-    return m_server->serverAddress();
-}
-quint16 TcpListener::port() const {
-    return m_server->serverPort();
 }
 
 QString TcpListener::peerText(const QHostAddress& address) {
@@ -76,69 +146,158 @@ QString TcpListener::peerText(const QHostAddress& address) {
     return address.toString();
 }
 
-void TcpListener::onNewConnection() {
-    while (QTcpSocket* socket = m_server->nextPendingConnection()) {
+void TcpListener::watch(int fd, quint64 serial, bool forWriting) {
+    epoll_event event{};
+    event.events = uint32_t(EPOLLIN | EPOLLRDHUP) | (forWriting ? uint32_t(EPOLLOUT) : 0u);
+    event.data.u64 = serial;
+    epoll_ctl(m_epoll, EPOLL_CTL_MOD, fd, &event);
+}
+
+template <typename Step> void TcpListener::with(quint64 serial, Step step) {
+    const auto it = m_connections.find(serial);
+    if (it == m_connections.end()) return;
+    Connection& connection = *it->second;
+    step(connection);
+    if (connection.finished()) dispose(serial);
+}
+
+void TcpListener::dispose(quint64 serial) {
+    const auto it = m_connections.find(serial);
+    if (it == m_connections.end()) return;
+    const std::unique_ptr<Connection> gone = std::move(it->second);
+    m_connections.erase(it);
+    const auto count = m_perAddress.find(gone->peer());
+    if (count != m_perAddress.end() && --count.value() <= 0) m_perAddress.erase(count);
+}
+
+void TcpListener::onEvents() {
+    epoll_event events[kEventBatch];
+    const int count = epoll_wait(m_epoll, events, kEventBatch, 0);
+    for (int i = 0; i < count; ++i) {
+        const quint64 serial = events[i].data.u64;
+        const uint32_t what = events[i].events;
+        if (serial == 0) {
+            acceptAll();
+            continue;
+        }
+        with(serial, [what](Connection& connection) {
+            if (what & EPOLLOUT) connection.onWritable();
+            if (!connection.finished() && (what & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)))
+                connection.onReadable();
+        });
+    }
+}
+
+void TcpListener::acceptAll() {
+    for (int i = 0; i < kAcceptBatch && m_listenFd >= 0; ++i) {
+        sockaddr_storage from{};
+        socklen_t length = sizeof from;
+        const int fd = ::accept4(m_listenFd, reinterpret_cast<sockaddr*>(&from), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED) continue;
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                // The waiting caller stays in the queue; without a pause the loop would spin on it.
+                qCWarning(lcServer).noquote() << m_name << "cannot accept:" << std::strerror(errno);
+                epoll_ctl(m_epoll, EPOLL_CTL_DEL, m_listenFd, nullptr);
+                m_acceptPaused = true;
+            }
+            return;
+        }
         ++m_stats.accepted;
-        const QString peer = peerText(socket->peerAddress());
+        const QString peer = peerOf(from);
         int& fromPeer = m_perAddress[peer];
         const bool overPeer = m_limits.maxPerAddress > 0 && fromPeer >= m_limits.maxPerAddress;
-        const bool overAll = m_limits.maxConnections > 0 && m_connections.size() >= m_limits.maxConnections;
+        const bool overAll =
+            m_limits.maxConnections > 0 && m_connections.size() >= std::size_t(m_limits.maxConnections);
         if (overPeer || overAll) {
             if (fromPeer == 0) m_perAddress.remove(peer);
             ++m_stats.refusedAtDoor;
             qCDebug(lcServer).noquote() << m_name << peer << "refused at the door:"
                                         << (overPeer ? "too many connections from it" : "too many connections");
-            socket->abort();
-            socket->deleteLater();
+            ::close(fd);
             continue;
         }
         ++fromPeer;
-        Connection* connection = createConnection(socket, peer);
-        m_connections.insert(connection);
+        const quint64 serial = m_nextSerial++;
+        epoll_event event{};
+        event.events = EPOLLIN | EPOLLRDHUP;
+        event.data.u64 = serial;
+        epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event);
+        m_connections.emplace(serial, createConnection(fd, peer, serial));
     }
 }
 
-void TcpListener::forget(Connection* connection) {
-    if (!m_connections.remove(connection)) return;
-    auto it = m_perAddress.find(connection->peer());
-    if (it != m_perAddress.end() && --it.value() <= 0) m_perAddress.erase(it);
+void TcpListener::settleLater(quint64 serial, quint64 token, int delayMs) {
+    QTimer::singleShot(delayMs, this,
+                       [this, serial, token] { with(serial, [token](Connection& c) { c.settled(token); }); });
 }
 
 void TcpListener::onSweep() {
+    if (m_acceptPaused && m_listenFd >= 0) {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.u64 = 0;
+        m_acceptPaused = epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_listenFd, &event) != 0;
+    }
     const qint64 now = monotonicMs();
-    QList<Connection*> late;
-    for (Connection* connection : std::as_const(m_connections))
-        if (connection->deadline() <= now) late.append(connection);
-    for (Connection* connection : late) {
+    QList<quint64> late;
+    for (const auto& [serial, connection] : m_connections)
+        if (connection->deadline() <= now) late.append(serial);
+    for (const quint64 serial : late) {
         ++m_stats.timedOut;
-        connection->expire();
+        with(serial, [](Connection& c) { c.expire(); });
     }
 }
 
 // ---- Connection --------------------------------------------------------------------------------
 
-Connection::Connection(TcpListener& listener, QTcpSocket* socket, QString peer)
-    : QObject(&listener), m_listener(listener), m_socket(socket), m_peer(std::move(peer)),
-      m_deadline(monotonicMs() + listener.limits().requestTimeoutMs) {
-    m_socket->setParent(this);
-    connect(m_socket, &QTcpSocket::readyRead, this, &Connection::onReadyRead);
-    connect(m_socket, &QTcpSocket::disconnected, this, &Connection::finish);
-    connect(m_socket, &QTcpSocket::errorOccurred, this, [this] { finish(); });
-    // Bytes may already be waiting when the connection is taken.
-    if (m_socket->bytesAvailable() > 0) QTimer::singleShot(0, this, &Connection::onReadyRead);
-}
+Connection::Connection(TcpListener& listener, int fd, QString peer, quint64 serial)
+    : m_listener(listener), m_fd(fd), m_peer(std::move(peer)), m_serial(serial),
+      m_deadline(monotonicMs() + listener.limits().requestTimeoutMs) {}
 
 Connection::~Connection() {
-    m_listener.forget(this);
+    if (m_fd >= 0) ::close(m_fd);
 }
 
-void Connection::onReadyRead() {
-    if (m_finished) return;
-    const QByteArray bytes = m_socket->readAll();
-    stats().bytesReceived += quint64(bytes.size());
-    if (m_answered || bytes.isEmpty()) return; // anything after the answer is dropped
+void Connection::onReadable() {
+    // Everything that is there, in one piece, as the caller wrote it; the size cap bounds what
+    // is kept, and the level-triggered set brings the rest of a flood back later.
+    const qsizetype cap = m_listener.limits().maxRequestBytes + qsizetype(kReadChunk);
+    QByteArray bytes;
+    bool hungUp = false;
+    char buffer[kReadChunk];
+    for (;;) {
+        const ssize_t got = ::recv(m_fd, buffer, sizeof buffer, 0);
+        if (got > 0) {
+            stats().bytesReceived += quint64(got);
+            if (!m_answered) bytes.append(buffer, got); // anything after the answer is dropped
+            if (bytes.size() > cap) break;
+            continue;
+        }
+        if (got < 0 && errno == EINTR) continue;
+        hungUp = got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+        break;
+    }
+    if (!bytes.isEmpty() && !m_answered) {
+        try {
+            onBytes(bytes);
+        } catch (const std::exception& error) {
+            ++stats().failed;
+            qCWarning(lcServer).noquote() << m_listener.name() << m_peer << "failed:" << error.what();
+            drop();
+        }
+    }
+    if (hungUp) finish();
+}
+
+void Connection::onWritable() {
+    flush();
+}
+
+void Connection::settled(quint64 token) {
+    if (token != m_settleToken || m_finished || m_answered) return;
     try {
-        onBytes(bytes);
+        onSettled();
     } catch (const std::exception& error) {
         ++stats().failed;
         qCWarning(lcServer).noquote() << m_listener.name() << m_peer << "failed:" << error.what();
@@ -151,14 +310,39 @@ void Connection::answer(const QByteArray& bytes, bool closeAfterwards) {
     m_answered = true;
     ++stats().answered;
     m_deadline = monotonicMs() + m_listener.limits().idleTimeoutMs;
-    m_socket->write(bytes);
-    if (closeAfterwards) m_socket->disconnectFromHost();
+    m_out = bytes;
+    m_outSent = 0;
+    m_closeAfterSend = closeAfterwards;
+    flush();
     emit m_listener.exchanged();
 }
 
-void Connection::drop() {
+void Connection::flush() {
+    while (!m_finished && m_outSent < m_out.size()) {
+        const ssize_t sent = ::send(m_fd, m_out.constData() + m_outSent, std::size_t(m_out.size() - m_outSent),
+                                    MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent > 0) {
+            m_outSent += sent;
+        } else if (sent < 0 && errno == EINTR) {
+            continue;
+        } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!m_writeWatched) m_listener.watch(m_fd, m_serial, true);
+            m_writeWatched = true;
+            return;
+        } else {
+            finish(); // the caller is gone
+            return;
+        }
+    }
     if (m_finished) return;
-    m_socket->abort();
+    m_out.clear();
+    m_outSent = 0;
+    if (m_writeWatched) m_listener.watch(m_fd, m_serial, false);
+    m_writeWatched = false;
+    if (m_closeAfterSend) finish();
+}
+
+void Connection::drop() {
     finish();
 }
 
@@ -170,19 +354,29 @@ void Connection::expire() {
 void Connection::finish() {
     if (m_finished) return;
     m_finished = true;
-    m_listener.forget(this);
-    if (m_socket->state() != QAbstractSocket::UnconnectedState) m_socket->abort();
-    deleteLater();
+    // Closing takes the socket out of the epoll set as well; the listener disposes of us.
+    ::close(m_fd);
+    m_fd = -1;
 }
 
 // ---- The chat protocol -------------------------------------------------------------------------
 
 namespace {
 
+// True when the code page and Latin-1 write the text alike (they differ only at 0x80-0x9F and
+// beyond 0xFF), so the much faster Latin-1 conversion can do: replies are nearly always so.
+bool sameInLatin1(const QString& text) {
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u > 0xFF || (u >= 0x80 && u < 0xA0)) return false;
+    }
+    return true;
+}
+
 class ChatConnection final : public Connection {
 public:
-    ChatConnection(TcpListener& listener, QTcpSocket* socket, const QString& peer, ChatService& service)
-        : Connection(listener, socket, peer), m_service(service) {
+    ChatConnection(TcpListener& listener, int fd, const QString& peer, quint64 serial, ChatService& service)
+        : Connection(listener, fd, peer, serial), m_service(service) {
         m_started.start();
     }
 
@@ -192,6 +386,7 @@ protected:
         ++m_chunks;
         evaluate(false);
     }
+    void onSettled() override { evaluate(true); }
 
 private:
     // The client writes its request in one piece, so a request that is whole in its first chunk
@@ -218,20 +413,7 @@ private:
             break;
         }
         if (!graceOver && !(parse.settled && m_chunks == 1)) {
-            if (!m_grace) {
-                m_grace = new QTimer(this);
-                m_grace->setSingleShot(true);
-                connect(m_grace, &QTimer::timeout, this, [this] {
-                    try {
-                        evaluate(true);
-                    } catch (const std::exception& error) {
-                        ++stats().failed;
-                        qCWarning(lcChat).noquote() << peer() << "failed:" << error.what();
-                        drop();
-                    }
-                });
-            }
-            m_grace->start(listener().limits().settleMs);
+            settleLater(listener().limits().settleMs);
             return;
         }
         const ChatService::Outcome outcome = m_service.handle(parse.request, peer());
@@ -250,7 +432,7 @@ private:
         // came in through the code page and is one byte per character already; anything else
         // (a character outside it) is brought to the form the client will see first.
         QString text = wire::frameReply(payload);
-        QByteArray bytes = wire::toCp1252(text);
+        QByteArray bytes = sameInLatin1(text) ? text.toLatin1() : wire::toCp1252(text);
         if (bytes.size() != text.size())
             bytes = wire::toCp1252(wire::frameReply(wire::fromCp1252(wire::toCp1252(payload))));
         answer(bytes, false);
@@ -259,15 +441,14 @@ private:
     ChatService& m_service;
     QByteArray m_received;
     int m_chunks = 0;
-    QTimer* m_grace = nullptr;
     QElapsedTimer m_started;
 };
 
 class WebConnection final : public Connection {
 public:
-    WebConnection(TcpListener& listener, QTcpSocket* socket, const QString& peer, WebPages& pages)
-        : Connection(listener, socket, peer), m_pages(pages), m_reader(std::size_t(listener.limits().maxRequestBytes)) {
-    }
+    WebConnection(TcpListener& listener, int fd, const QString& peer, quint64 serial, WebPages& pages)
+        : Connection(listener, fd, peer, serial), m_pages(pages),
+          m_reader(std::size_t(listener.limits().maxRequestBytes)) {}
 
 protected:
     void onBytes(const QByteArray& bytes) override {
@@ -305,15 +486,15 @@ private:
 ChatListener::ChatListener(ChatService& service, ListenerLimits limits, QObject* parent)
     : TcpListener(QStringLiteral("chat"), limits, parent), m_service(service) {}
 
-Connection* ChatListener::createConnection(QTcpSocket* socket, const QString& peer) {
-    return new ChatConnection(*this, socket, peer, m_service);
+std::unique_ptr<Connection> ChatListener::createConnection(int fd, const QString& peer, quint64 serial) {
+    return std::make_unique<ChatConnection>(*this, fd, peer, serial, m_service);
 }
 
 WebListener::WebListener(WebPages& pages, ListenerLimits limits, QObject* parent)
     : TcpListener(QStringLiteral("web"), limits, parent), m_pages(pages) {}
 
-Connection* WebListener::createConnection(QTcpSocket* socket, const QString& peer) {
-    return new WebConnection(*this, socket, peer, m_pages);
+std::unique_ptr<Connection> WebListener::createConnection(int fd, const QString& peer, quint64 serial) {
+    return std::make_unique<WebConnection>(*this, fd, peer, serial, m_pages);
 }
 
 } // namespace chatserver

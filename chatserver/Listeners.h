@@ -3,14 +3,19 @@
 // Each connection carries one exchange. Limits protect the server from any one caller: a size
 // cap on requests, deadlines for slow and idle connections, and a cap on open connections per
 // network address and in all.
+//
+// Connections are plain non-blocking sockets watched by one epoll set per listener; the Qt loop
+// watches only that set. A Qt socket object per connection (its notifiers, signals and deferred
+// deletion) cost several times the work of the exchange itself.
+#include <QByteArray>
 #include <QHash>
 #include <QHostAddress>
 #include <QObject>
-#include <QSet>
 #include <QString>
+#include <memory>
+#include <unordered_map>
 
-class QTcpServer;
-class QTcpSocket;
+class QSocketNotifier;
 class QTimer;
 
 namespace chatserver {
@@ -47,9 +52,9 @@ public:
 
     // False and a message when the address cannot be listened on (in use, not ours, ...).
     bool listen(const QHostAddress& address, quint16 port, QString* error);
-    void close();
-    QHostAddress address() const;
-    quint16 port() const;
+    void close(); // stops accepting; open connections finish their exchange
+    QHostAddress address() const { return m_address; }
+    quint16 port() const { return m_port; }
 
     const ListenerLimits& limits() const { return m_limits; }
     const ListenerStats& stats() const { return m_stats; }
@@ -64,52 +69,81 @@ signals:
     void exchanged();
 
 protected:
-    virtual Connection* createConnection(QTcpSocket* socket, const QString& peer) = 0;
+    virtual std::unique_ptr<Connection> createConnection(int fd, const QString& peer, quint64 serial) = 0;
     ListenerStats& mutableStats() { return m_stats; }
 
 private:
     friend class Connection;
-    void onNewConnection();
+    void onEvents();
+    void acceptAll();
     void onSweep();
-    void forget(Connection* connection);
+    // Runs `step` on the connection with this serial, if it is still open, and disposes of it
+    // when the step finished it.
+    template <typename Step> void with(quint64 serial, Step step);
+    void dispose(quint64 serial);
+    void settleLater(quint64 serial, quint64 token, int delayMs);
+    void watch(int fd, quint64 serial, bool forWriting);
 
     QString m_name;
     ListenerLimits m_limits;
-    QTcpServer* m_server = nullptr;
+    int m_epoll = -1;
+    int m_listenFd = -1;
+    bool m_acceptPaused = false; // out of file descriptors: try again at the next sweep
+    QHostAddress m_address;
+    quint16 m_port = 0;
+    QSocketNotifier* m_notifier = nullptr;
     QTimer* m_sweep = nullptr;
-    QSet<Connection*> m_connections;
+    quint64 m_nextSerial = 1; // 0 stands for the listening socket in the epoll set
+    std::unordered_map<quint64, std::unique_ptr<Connection>> m_connections;
     QHash<QString, int> m_perAddress;
     ListenerStats m_stats;
 };
 
-// One accepted connection; removes itself when the caller hangs up, on refusal or time-out.
-class Connection : public QObject {
-    Q_OBJECT
+// One accepted connection, owned by its listener, which drops it once it is finished: when the
+// caller hangs up, on refusal or on time-out.
+class Connection {
 public:
-    Connection(TcpListener& listener, QTcpSocket* socket, QString peer);
-    ~Connection() override;
+    Connection(TcpListener& listener, int fd, QString peer, quint64 serial);
+    virtual ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
 
     const QString& peer() const { return m_peer; }
     qint64 deadline() const { return m_deadline; }
+    bool finished() const { return m_finished; }
     void expire();
 
 protected:
     virtual void onBytes(const QByteArray& bytes) = 0;
+    // The grace asked for with settleLater() is over.
+    virtual void onSettled() {}
     // Sends `bytes` and waits for the caller to hang up (or hangs up itself once sent).
     void answer(const QByteArray& bytes, bool closeAfterwards);
     void drop(); // ends the connection without an answer
+    // Calls onSettled() after `delayMs`, unless asked again before that (the latest wins).
+    void settleLater(int delayMs) { m_listener.settleLater(m_serial, ++m_settleToken, delayMs); }
     bool answered() const { return m_answered; }
     TcpListener& listener() { return m_listener; }
     ListenerStats& stats() { return m_listener.mutableStats(); }
 
 private:
-    void onReadyRead();
+    friend class TcpListener;
+    void onReadable();
+    void onWritable();
+    void settled(quint64 token);
+    void flush();
     void finish();
 
     TcpListener& m_listener;
-    QTcpSocket* m_socket;
+    int m_fd;
     QString m_peer;
+    quint64 m_serial;
     qint64 m_deadline = 0;
+    QByteArray m_out; // what the socket did not take yet
+    qsizetype m_outSent = 0;
+    quint64 m_settleToken = 0;
+    bool m_closeAfterSend = false;
+    bool m_writeWatched = false;
     bool m_answered = false;
     bool m_finished = false;
 };
@@ -120,7 +154,7 @@ public:
     ChatListener(ChatService& service, ListenerLimits limits, QObject* parent = nullptr);
 
 protected:
-    Connection* createConnection(QTcpSocket* socket, const QString& peer) override;
+    std::unique_ptr<Connection> createConnection(int fd, const QString& peer, quint64 serial) override;
 
 private:
     ChatService& m_service;
@@ -132,7 +166,7 @@ public:
     WebListener(WebPages& pages, ListenerLimits limits, QObject* parent = nullptr);
 
 protected:
-    Connection* createConnection(QTcpSocket* socket, const QString& peer) override;
+    std::unique_ptr<Connection> createConnection(int fd, const QString& peer, quint64 serial) override;
 
 private:
     WebPages& m_pages;

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QNetworkInterface>
+#include <QTimer>
 
 namespace chatserver {
 
@@ -24,8 +25,21 @@ QString derivePublicAddress(const ServerConfig& config) {
     return QStringLiteral("127.0.0.1");
 }
 
+namespace {
+constexpr int kPresenceFlushMs = 1000;
+}
+
 ChatServer::ChatServer(ServerConfig config, Clock clock, QObject* parent)
     : QObject(parent), m_config(std::move(config)), m_clock(std::move(clock)) {}
+
+void ChatServer::flushPresence() {
+    if (!m_storage) return;
+    try {
+        m_storage->flushPresence();
+    } catch (const StorageError& failure) {
+        qCWarning(lcServer).noquote() << "cannot write the last-seen times:" << failure.what();
+    }
+}
 
 ChatServer::~ChatServer() {
     stop();
@@ -78,12 +92,20 @@ bool ChatServer::start(QString* error) {
                           {QStringLiteral("1"), {address, address, QStringLiteral("infoip.asp"), QString()}}};
     }
     m_service->setSettings(settings);
+
+    m_presenceFlush = new QTimer(this);
+    m_presenceFlush->setInterval(kPresenceFlushMs);
+    connect(m_presenceFlush, &QTimer::timeout, this, &ChatServer::flushPresence);
+    m_presenceFlush->start();
     return true;
 }
 
 void ChatServer::stop() {
     if (m_chat) m_chat->close();
     if (m_web) m_web->close();
+    delete m_presenceFlush;
+    m_presenceFlush = nullptr;
+    flushPresence();
     delete m_chat;
     delete m_web;
     m_chat = nullptr;

@@ -8,6 +8,8 @@
 #include "chatserver/WebPages.h"
 
 #include <QObject>
+
+class QTimer;
 #include <memory>
 
 namespace chatserver {
@@ -22,6 +24,8 @@ public:
     // that was not asked for explicitly and cannot be listened on only costs the web pages.
     bool start(QString* error);
     void stop();
+    // Writes the last-seen times polls left in memory (every second, and on stopping).
+    void flushPresence();
 
     const ServerConfig& config() const { return m_config; }
     Storage& storage() { return *m_storage; }
@@ -40,6 +44,7 @@ private:
     std::unique_ptr<WebPages> m_pages;
     ChatListener* m_chat = nullptr;
     WebListener* m_web = nullptr;
+    QTimer* m_presenceFlush = nullptr;
     QString m_storeDescription;
     QString m_webWarning;
 };

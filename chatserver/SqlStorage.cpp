@@ -2,6 +2,7 @@
 
 #include <QSqlError>
 #include <QSqlRecord>
+#include <algorithm>
 #include <atomic>
 
 namespace chatserver {
@@ -71,6 +72,17 @@ QString SqlStorage::sqlFor(Stmt stmt) const {
     case Stmt::MoveDelivered:
         return QStringLiteral("INSERT INTO move_deliveries (move_id, user_id, delivered_ms) VALUES (?, ?, ?) "
                               "ON CONFLICT DO NOTHING");
+    case Stmt::PollView:
+        // The whole poll in one statement: the user's row first, then one row per contact in
+        // list order, in the same columns (the contact's added time where the user's creation
+        // time is).
+        return QStringLiteral("SELECT 0 AS part, ") + kUserColumns +
+               QStringLiteral(" FROM users u WHERE u.id = ? UNION ALL "
+                              "SELECT 1, k.id, k.email, k.display_name, k.address, k.online, k.last_seen_ms, "
+                              "c.added_ms, NULL FROM contacts c JOIN users k ON k.id = c.contact_id "
+                              "WHERE c.owner_id = ? ORDER BY 1, 8, 2");
+    case Stmt::Touch:
+        return QStringLiteral("UPDATE users SET last_seen_ms = ? WHERE id = ? AND last_seen_ms < ?");
     case Stmt::Generation:
         return QStringLiteral(
             "SELECT (SELECT COALESCE(MAX(id), 0) FROM notices) + (SELECT COALESCE(MAX(id), 0) FROM moves)");
@@ -110,9 +122,22 @@ SqlStorage::~SqlStorage() {
 void SqlStorage::open() {
     m_prepared.clear();
     m_db.close();
+    m_broken = true; // until the fresh connection is configured
     openConnection(m_db);
     if (!m_db.open()) throw StorageError("cannot open the store: " + m_db.lastError().text().toStdString());
     configureConnection();
+    m_broken = false;
+}
+
+void SqlStorage::ensureOpen() {
+    if (!m_db.isOpen() || m_broken) open();
+}
+
+bool SqlStorage::alive() {
+    // A statement that cannot fail on a working connection; drivers do not all tell a lost
+    // connection from a failed statement.
+    QSqlQuery probe(m_db);
+    return probe.exec(QStringLiteral("SELECT 1"));
 }
 
 void SqlStorage::execOnce(const QString& sql) {
@@ -125,7 +150,7 @@ void SqlStorage::fail(const QString& what, const QSqlQuery& query) const {
 }
 
 void SqlStorage::migrate() {
-    if (!m_db.isOpen()) open();
+    ensureOpen();
     const QList<QStringList> steps = migrations();
     execOnce(beginStatement());
     try {
@@ -157,7 +182,7 @@ void SqlStorage::migrate() {
 }
 
 int SqlStorage::schemaVersion() {
-    if (!m_db.isOpen()) open();
+    ensureOpen();
     QSqlQuery query(m_db);
     if (!query.exec(QStringLiteral("SELECT version FROM schema_version"))) return 0;
     return query.next() ? query.value(0).toInt() : 0;
@@ -174,15 +199,15 @@ QSqlQuery& SqlStorage::prepared(Stmt stmt) {
 }
 
 QSqlQuery& SqlStorage::run(Stmt stmt, const QVariantList& values) {
-    if (!m_db.isOpen()) open();
+    ensureOpen();
     for (int attempt = 0;; ++attempt) {
         QSqlQuery& query = prepared(stmt);
         for (qsizetype i = 0; i < values.size(); ++i)
             query.bindValue(int(i), values[i]);
         if (query.exec()) return query;
-        const bool connectionLost = query.lastError().type() == QSqlError::ConnectionError || !m_db.isOpen();
-        // Inside a transaction a fresh connection would lose what came before: give up instead.
-        if (attempt > 0 || !connectionLost || m_inTransaction) fail(sqlFor(stmt), query);
+        // Inside a transaction a fresh connection would lose what came before: give up, and let
+        // the rollback find out whether the connection is gone.
+        if (attempt > 0 || m_inTransaction || alive()) fail(sqlFor(stmt), query);
         open(); // a restarted database server: one more try on a fresh connection
     }
 }
@@ -198,6 +223,56 @@ UserRecord SqlStorage::readUser(const QSqlQuery& query, int offset) {
     user.createdMs = query.value(offset + 6).toLongLong();
     user.loginPeer = query.value(offset + 7).toString();
     return user;
+}
+
+UserRecord SqlStorage::readContact(const QSqlQuery& query, int offset) const {
+    UserRecord contact;
+    contact.id = query.value(offset + 0).toLongLong();
+    contact.displayName = query.value(offset + 1).toString();
+    contact.email = query.value(offset + 2).toString();
+    contact.address = query.value(offset + 3).toString();
+    contact.online = query.value(offset + 4).toInt() != 0;
+    contact.lastSeenMs = query.value(offset + 5).toLongLong();
+    overlayPending(contact);
+    return contact;
+}
+
+void SqlStorage::overlayPending(UserRecord& user) const {
+    if (m_pendingSeen.isEmpty()) return;
+    const auto it = m_pendingSeen.constFind(user.id);
+    if (it != m_pendingSeen.constEnd() && it.value() > user.lastSeenMs) user.lastSeenMs = it.value();
+}
+
+std::optional<PollView> SqlStorage::pollView(qint64 id) {
+    QSqlQuery& query = run(Stmt::PollView, {int64(id), int64(id)});
+    std::optional<PollView> view;
+    if (query.next() && query.value(0).toInt() == 0) {
+        view.emplace();
+        view->user = readUser(query, 1);
+        overlayPending(view->user);
+        while (query.next()) {
+            UserRecord contact = readUser(query, 1);
+            contact.createdMs = 0;
+            overlayPending(contact);
+            view->contacts.append(std::move(contact));
+        }
+    }
+    query.finish();
+    return view;
+}
+
+void SqlStorage::touch(qint64 id, qint64 nowMs) {
+    qint64& seen = m_pendingSeen[id];
+    seen = std::max(seen, nowMs);
+}
+
+void SqlStorage::flushPresence() {
+    if (m_pendingSeen.isEmpty() || m_inTransaction) return;
+    Transaction transaction(*this);
+    for (auto it = m_pendingSeen.cbegin(); it != m_pendingSeen.cend(); ++it)
+        run(Stmt::Touch, {int64(it.value()), int64(it.key()), int64(it.value())}).finish();
+    transaction.commit();
+    m_pendingSeen.clear(); // kept for the next try when the store failed
 }
 
 std::optional<qint64> SqlStorage::registerUser(const NewUser& user) {
@@ -216,6 +291,7 @@ std::optional<UserRecord> SqlStorage::findUser(qint64 id) {
     std::optional<UserRecord> user;
     if (query.next()) user = readUser(query, 0);
     query.finish();
+    if (user) overlayPending(*user);
     return user;
 }
 
@@ -224,6 +300,7 @@ std::optional<UserRecord> SqlStorage::findUserByEmail(const QString& email) {
     std::optional<UserRecord> user;
     if (query.next()) user = readUser(query, 0);
     query.finish();
+    if (user) overlayPending(*user);
     return user;
 }
 
@@ -241,16 +318,8 @@ void SqlStorage::markOffline(qint64 id) {
 QList<UserRecord> SqlStorage::contactsOf(qint64 ownerId) {
     QSqlQuery& query = run(Stmt::Contacts, {int64(ownerId)});
     QList<UserRecord> contacts;
-    while (query.next()) {
-        UserRecord contact;
-        contact.id = query.value(0).toLongLong();
-        contact.displayName = query.value(1).toString();
-        contact.email = query.value(2).toString();
-        contact.address = query.value(3).toString();
-        contact.online = query.value(4).toInt() != 0;
-        contact.lastSeenMs = query.value(5).toLongLong();
-        contacts.append(std::move(contact));
-    }
+    while (query.next())
+        contacts.append(readContact(query, 0));
     query.finish();
     return contacts;
 }
@@ -331,8 +400,14 @@ qint64 SqlStorage::operatorGeneration() {
 
 // Transaction control goes unprepared: PostgreSQL cannot prepare it.
 void SqlStorage::begin() {
-    if (!m_db.isOpen()) open();
-    execOnce(beginStatement());
+    ensureOpen();
+    try {
+        execOnce(beginStatement());
+    } catch (const StorageError&) {
+        if (alive()) throw;
+        open(); // the connection was lost since the last exchange: start on a fresh one
+        execOnce(beginStatement());
+    }
     m_inTransaction = true;
 }
 
@@ -350,7 +425,8 @@ void SqlStorage::rollback() {
     if (!m_inTransaction) return;
     m_inTransaction = false;
     QSqlQuery query(m_db);
-    query.exec(QStringLiteral("ROLLBACK")); // a connection that is gone has rolled back by itself
+    // A connection that is gone has rolled back by itself; the next exchange opens a new one.
+    if (!query.exec(QStringLiteral("ROLLBACK"))) m_broken = true;
 }
 
 } // namespace chatserver

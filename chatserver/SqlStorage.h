@@ -4,6 +4,7 @@
 // supply those parts. Values always travel as bound parameters.
 #include "chatserver/Storage.h"
 
+#include <QHash>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QStringList>
@@ -23,6 +24,9 @@ public:
     std::optional<UserRecord> findUserByEmail(const QString& email) override;
     void markOnline(qint64 id, const QString& address, const QString& peer, qint64 nowMs) override;
     void markOffline(qint64 id) override;
+    void touch(qint64 id, qint64 nowMs) override;
+    void flushPresence() override;
+    std::optional<PollView> pollView(qint64 id) override;
     QList<UserRecord> contactsOf(qint64 ownerId) override;
     int contactCount(qint64 ownerId) override;
     bool addContact(qint64 ownerId, qint64 contactId, qint64 nowMs) override;
@@ -57,6 +61,8 @@ protected:
     virtual QString beginStatement() const { return QStringLiteral("BEGIN"); }
 
     void open();
+    void ensureOpen();
+    bool alive();
     void execOnce(const QString& sql);
     QSqlDatabase& database() { return m_db; }
 
@@ -80,6 +86,8 @@ private:
         PendingMove,
         MoveDelivered,
         Generation,
+        PollView,
+        Touch,
     };
 
     // A prepared statement, bound with `values` in order and executed. A lost connection is
@@ -88,12 +96,18 @@ private:
     QSqlQuery& prepared(Stmt stmt);
     QString sqlFor(Stmt stmt) const;
     static UserRecord readUser(const QSqlQuery& query, int offset);
+    // The contact record at `offset`: ID, display name, e-mail, address, on line, last seen.
+    UserRecord readContact(const QSqlQuery& query, int offset) const;
+    // Last-seen times not written yet win over what the store says.
+    void overlayPending(UserRecord& user) const;
     [[noreturn]] void fail(const QString& what, const QSqlQuery& query) const;
 
     QString m_connectionName;
     QSqlDatabase m_db;
     std::map<Stmt, QSqlQuery> m_prepared;
     bool m_inTransaction = false;
+    bool m_broken = false;               // the connection failed: open a fresh one before the next use
+    QHash<qint64, qint64> m_pendingSeen; // user ID -> last-seen time not written yet
 };
 
 class SqliteStorage final : public SqlStorage {

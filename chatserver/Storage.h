@@ -25,6 +25,12 @@ struct UserRecord {
     QString loginPeer; // network address of the last log-in
 };
 
+// A poll's whole read: the user and its contacts with their presence.
+struct PollView {
+    UserRecord user;
+    QList<UserRecord> contacts; // as contactsOf() gives them
+};
+
 struct NewUser {
     QString email;
     QString displayName;
@@ -63,6 +69,15 @@ public:
     // Presence. `peer` (the network address) is recorded only by log-ins, not by web polls.
     virtual void markOnline(qint64 id, const QString& address, const QString& peer, qint64 nowMs) = 0;
     virtual void markOffline(qint64 id) = 0;
+    // A poll from a user already on line at the same address only moves its last-seen time.
+    // That is kept in memory and written by flushPresence() in one transaction for many users
+    // (the server does so every second and when it stops); this store's reads see it at once.
+    // Losing the last second of it in a crash only ages a few users by a second.
+    virtual void touch(qint64 id, qint64 nowMs) = 0;
+    virtual void flushPresence() = 0;
+
+    // The user and its contacts in one read; nullopt for an unknown ID.
+    virtual std::optional<PollView> pollView(qint64 id) = 0;
 
     // The user's contacts, in the order they were added (createdMs and loginPeer left empty).
     virtual QList<UserRecord> contactsOf(qint64 ownerId) = 0;
