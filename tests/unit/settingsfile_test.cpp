@@ -7,6 +7,7 @@
 #include "server/SettingsFile.h"
 #include "support/FileSizeLimit.h"
 #include "support/TestEnv.h"
+#include "support/Unprivileged.h"
 #include "wire/Codepage.h"
 #include "wire/Protocol.h"
 #include "wire/Scramble.h"
@@ -15,6 +16,8 @@
 #include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
+
+#include <functional>
 
 using namespace basMain;
 using wire::SiteRecord;
@@ -157,16 +160,44 @@ TEST_F(SettingsFiles, AFailedWriteKeepsTheOldFileWholeAndLeavesNoTemporaryFile) 
     ASSERT_TRUE(writeUserSettingsFile(reply));
     const QByteArray oldAddress = fileBytes(env.path("RTC_Chat.kvo"));
     const QByteArray oldSettings = fileBytes(env.path("ColloqChat.kvo"));
+    const QStringList files{env.path("RTC_Chat.kvo"), env.path("ColloqChat.kvo")};
+    const QFile::Permissions readOnly = QFile::ReadOwner | QFile::ExeOwner;
+    const QFile::Permissions writable = readOnly | QFile::WriteOwner;
 
+    struct Case {
+        const char* name;
+        std::function<void()> write; // runs both writes under the fault
+    };
     const QString longText(600, QLatin1Char('x'));
-    {
-        const testenv::FileSizeLimit limit(64);
+    auto writeBoth = [&] {
         EXPECT_THROW(writeServerAddressFile("10.9.9.9", "20000", "42", longText), vb::VbError);
         EXPECT_THROW(writeUserSettingsFile("2005" + S + "0" + S + longText + S + "b" + S + "c" + S + "d"), vb::VbError);
+    };
+    const Case cases[] = {
+        {"full disk",
+         [&] {
+             const testenv::FileSizeLimit limit(64);
+             writeBoth();
+         }},
+        {"read-only folder and files",
+         [&] {
+             for (const QString& file : files)
+                 QFile::setPermissions(file, QFile::ReadOwner);
+             QFile::setPermissions(env.dir(), readOnly);
+             {
+                 const testenv::Unprivileged user(QStringList(files) << env.dir());
+                 writeBoth();
+             }
+             QFile::setPermissions(env.dir(), writable);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.write();
+        EXPECT_EQ(fileBytes(env.path("RTC_Chat.kvo")), oldAddress);
+        EXPECT_EQ(fileBytes(env.path("ColloqChat.kvo")), oldSettings);
+        EXPECT_EQ(folderEntries(), (QStringList{"ColloqChat.kvo", "RTC_Chat.kvo"}));
     }
-    EXPECT_EQ(fileBytes(env.path("RTC_Chat.kvo")), oldAddress);
-    EXPECT_EQ(fileBytes(env.path("ColloqChat.kvo")), oldSettings);
-    EXPECT_EQ(folderEntries(), (QStringList{"ColloqChat.kvo", "RTC_Chat.kvo"}));
 }
 
 TEST_F(SettingsFiles, FilesWrittenByAnOlderClientReadBack) {
