@@ -3,6 +3,7 @@
 // figure for one linphonec calling another (from the "call" command to "connected"), measured
 // in the same run on the same machine.
 #include "app/frmMain.h"
+#include "bench/BenchSupport.h"
 #include "call/rtc/LinphoneEngine.h"
 #include "call/rtc/NetworkAddresses.h"
 #include "platform/ListView.h"
@@ -22,33 +23,13 @@
 #include <optional>
 
 using namespace rtc;
+using bench::Linphonec;
+using bench::report;
+using bench::waitFor;
 
 namespace {
 
 constexpr int kRounds = 7;
-constexpr int kTimeoutMs = 30000;
-
-bool waitFor(const std::function<bool()>& done, int timeoutMs = kTimeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::usleep(200);
-    }
-    return true;
-}
-
-void report(const char* what, QList<double> ms) {
-    if (ms.isEmpty()) {
-        std::printf("%-58s no call connected\n", what);
-        return;
-    }
-    std::sort(ms.begin(), ms.end());
-    std::printf("%-58s median %7.1f ms  min %7.1f ms  max %7.1f ms  (%lld calls)\n", what, ms[ms.size() / 2],
-                ms.first(), ms.last(), static_cast<long long>(ms.size()));
-}
-
 // Our engine answering every call at once.
 struct Callee {
     std::shared_ptr<LinphoneEngine> engine = LinphoneEngine::create();
@@ -103,60 +84,17 @@ QList<double> measureOurs() {
     return times;
 }
 
-// A linphonec in a folder of its own, its standard input an open pipe for commands.
-struct Linphonec {
-    QTemporaryDir home;
-    QProcess process;
-    quint16 port = 0;
-    QString printed;
-
-    Linphonec(quint16 firstPort, bool autoAnswer) {
-        port = findFreeUdpPort(firstPort);
-        QDir(home.path()).mkpath(QStringLiteral(".local/share/linphone"));
-        QFile rc(home.filePath(QStringLiteral("linphonerc")));
-        if (rc.open(QIODevice::WriteOnly)) rc.write("[sip]\nsip_port=" + QByteArray::number(port) + "\n");
-        rc.close();
-        QStringList args{QStringLiteral("-c"), rc.fileName()};
-        if (autoAnswer) args << QStringLiteral("-a");
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), home.path());
-        process.setProcessEnvironment(env);
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(QStringLiteral("linphonec"), args);
-    }
-    ~Linphonec() {
-        process.write("quit\n");
-        if (!process.waitForFinished(5000)) process.kill();
-        process.waitForFinished(5000);
-    }
-    QString output() {
-        printed += QString::fromLocal8Bit(process.readAll());
-        return printed;
-    }
-    qsizetype count(const QString& word) { return output().count(word); }
-};
-
 QList<double> measureLinphonec() {
     QList<double> times;
     if (QStandardPaths::findExecutable(QStringLiteral("linphonec")).isEmpty()) return times;
     Linphonec answering(5190, true);
     Linphonec calling(5290, false);
-    if (!waitFor([&] {
-            return answering.output().contains(QStringLiteral("linphonec>")) &&
-                   calling.output().contains(QStringLiteral("linphonec>"));
-        }))
-        return times;
-    const QByteArray command = "call sip:127.0.0.1:" + QByteArray::number(answering.port) + "\n";
+    if (!waitFor([&] { return answering.ready() && calling.ready(); })) return times;
+    const QByteArray address = "sip:127.0.0.1:" + QByteArray::number(answering.port);
     for (int round = 0; round < kRounds; ++round) {
-        const qsizetype connectedBefore = calling.count(QStringLiteral("connected"));
-        const qsizetype endedBefore = calling.count(QStringLiteral("ended"));
-        QElapsedTimer clock;
-        clock.start();
-        calling.process.write(command);
-        if (!waitFor([&] { return calling.count(QStringLiteral("connected")) > connectedBefore; })) break;
-        times.append(double(clock.nsecsElapsed()) / 1e6);
-        calling.process.write("terminate\n");
-        if (!waitFor([&] { return calling.count(QStringLiteral("ended")) > endedBefore; })) break;
+        double ms = 0;
+        if (!calling.callOnce(address, &ms)) break;
+        times.append(ms);
     }
     return times;
 }

@@ -3,7 +3,7 @@
 // folder given on the command line and its dialogs and message boxes answered here. Commands come
 // one per line on standard input and are carried out through the handlers a click runs; each gets
 // one answer line ("ok ..." or "err ...") on standard output. Message boxes are reported as
-// "box: ..." lines as they come.
+// "box: ..." lines as they come, and the first time the main window is on screen, a "shown" line.
 //
 //   e2e_client FOLDER DISPLAY-NAME E-MAIL
 #include "app/Main.h"
@@ -24,6 +24,7 @@
 #include <QPushButton>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QWindow>
 #include <cstdio>
 #include <deque>
 #include <exception>
@@ -49,6 +50,19 @@ public:
         });
         m_stdin = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
         connect(m_stdin, &QSocketNotifier::activated, this, [this] { readInput(); });
+        qApp->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (!m_shown && event->type() == QEvent::Expose) {
+            const frmMain* form = frmMain::instance();
+            if (form && watched == form->windowHandle() && form->windowHandle()->isExposed()) {
+                m_shown = true;
+                say(QStringLiteral("shown"));
+            }
+        }
+        return false;
     }
 
 private:
@@ -124,6 +138,13 @@ private:
         if (command == QLatin1String("add")) {
             m_contact = argument;
             form->cmdManageContacts->click();
+            return QStringLiteral("ok");
+        }
+        if (command == QLatin1String("row")) {
+            // A row for a peer the chat server does not list, such as another SIP program.
+            vb::ListItem* item = form->LstUsers->add(QStringLiteral("On"));
+            item->setSubItem(2, argument);
+            item->setTag(argument);
             return QStringLiteral("ok");
         }
         if (command == QLatin1String("click")) {
@@ -202,6 +223,7 @@ private:
     std::deque<QString> m_lines;
     bool m_busy = false;
     bool m_watching = false;
+    bool m_shown = false;
     int m_audio[2] = {0, 0}; // audio streams running: sending, receiving
     int m_started = 0;       // audio streams started in all
 };

@@ -1,0 +1,99 @@
+#pragma once
+// Pieces the client benchmarks share: waiting with the event loop running, a summary line of
+// timings, and a linphonec in a folder of its own.
+#include "call/rtc/NetworkAddresses.h"
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+namespace bench {
+
+constexpr int kTimeoutMs = 30000;
+
+// Waits on `done` with the event loop running, for at most `timeoutMs`.
+inline bool waitFor(const std::function<bool()>& done, int timeoutMs = kTimeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::usleep(200);
+    }
+    return true;
+}
+
+// One line: median, min and max of `values` in `unit`, or `none` when there are none.
+inline void report(const char* what, QList<double> values, const char* unit = "ms",
+                   const char* none = "no call connected") {
+    if (values.isEmpty()) {
+        std::printf("%-58s %s\n", what, none);
+        return;
+    }
+    std::sort(values.begin(), values.end());
+    std::printf("%-58s median %7.1f %s  min %7.1f %s  max %7.1f %s  (%lld)\n", what, values[values.size() / 2], unit,
+                values.first(), unit, values.last(), unit, static_cast<long long>(values.size()));
+}
+
+// A linphonec in a folder of its own, its standard input an open pipe for commands (it stops
+// handling events when its input ends).
+struct Linphonec {
+    QTemporaryDir home;
+    QProcess process;
+    quint16 port = 0;
+    QString printed;
+
+    // Listens on the first free UDP port from `firstPort` on.
+    Linphonec(quint16 firstPort, bool autoAnswer,
+              const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
+        : port(rtc::findFreeUdpPort(firstPort)) {
+        QDir(home.path()).mkpath(QStringLiteral(".local/share/linphone"));
+        QFile rc(home.filePath(QStringLiteral("linphonerc")));
+        if (rc.open(QIODevice::WriteOnly)) rc.write("[sip]\nsip_port=" + QByteArray::number(port) + "\n");
+        rc.close();
+        QStringList args{QStringLiteral("-c"), rc.fileName()};
+        if (autoAnswer) args << QStringLiteral("-a");
+        QProcessEnvironment env = environment;
+        env.insert(QStringLiteral("HOME"), home.path());
+        process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QStringLiteral("linphonec"), args);
+    }
+    ~Linphonec() {
+        process.write("quit\n");
+        if (!process.waitForFinished(5000)) process.kill();
+        process.waitForFinished(5000);
+    }
+    Linphonec(const Linphonec&) = delete;
+    Linphonec& operator=(const Linphonec&) = delete;
+
+    QString output() {
+        printed += QString::fromLocal8Bit(process.readAll());
+        return printed;
+    }
+    qsizetype count(const QString& word) { return output().count(word); }
+    bool ready() { return output().contains(QStringLiteral("linphonec>")); }
+
+    // Calls `address` and hangs up once connected; false when the call does not connect or end.
+    bool callOnce(const QByteArray& address, double* connectMs = nullptr) {
+        const qsizetype connectedBefore = count(QStringLiteral("connected"));
+        const qsizetype endedBefore = count(QStringLiteral("ended"));
+        QElapsedTimer clock;
+        clock.start();
+        process.write("call " + address + "\n");
+        if (!waitFor([&] { return count(QStringLiteral("connected")) > connectedBefore; })) return false;
+        if (connectMs) *connectMs = double(clock.nsecsElapsed()) / 1e6;
+        process.write("terminate\n");
+        return waitFor([&] { return count(QStringLiteral("ended")) > endedBefore; });
+    }
+};
+
+} // namespace bench

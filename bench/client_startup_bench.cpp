@@ -1,0 +1,252 @@
+// Prints, for the client beside linphonec, on the same machine in the same run and under a
+// virtual display: the time from process start to the main window on screen (linphonec: to its
+// prompt), resident memory once idle and after ten calls. Then the loopback call set-up figures
+// of call_setup_bench.
+//
+// The client runs as the end-to-end harness runs it (its own start-up, remote-controlled over
+// standard input), as a registered user of a local colloqchat-server, in a folder of its own.
+// Its ten calls go to a linphonec that answers by itself; linphonec's ten go to the same one.
+#include "bench/BenchSupport.h"
+#include "tests/e2e/RemoteClient.h"
+#include "wire/Codepage.h"
+#include "wire/Protocol.h"
+#include "wire/Scramble.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <memory>
+
+using bench::Linphonec;
+using bench::report;
+using bench::waitFor;
+using e2e::Client;
+using e2e::Program;
+
+namespace {
+
+constexpr int kStarts = 5;
+constexpr int kCalls = 10;
+constexpr int kSettleMs = 2000; // idle time before memory is read
+
+// Resident memory of a process in MiB, from /proc; -1 when it cannot be read.
+double residentMiB(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (pid <= 0 || !status.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return -1;
+}
+
+void settle(const std::function<void()>& drain) {
+    QElapsedTimer clock;
+    clock.start();
+    waitFor([&] {
+        drain();
+        return clock.elapsed() >= kSettleMs;
+    });
+}
+
+void reportMemory(const char* what, const QList<double>& mib) {
+    report(what, mib, "MiB", "not measured");
+}
+
+// A virtual display of our own when none is given; children are shown on it.
+class Display {
+public:
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+
+    bool open() {
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        if (environment.contains(QStringLiteral("DISPLAY"))) return true;
+        m_xvfb.start(QStringLiteral("Xvfb"),
+                     {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
+                      QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
+                      QStringLiteral("1280x1024x24")});
+        if (!m_xvfb.waitForStarted(bench::kTimeoutMs)) return false;
+        QByteArray number;
+        if (!waitFor([&] {
+                number += m_xvfb.readAllStandardOutput();
+                return number.contains('\n');
+            }))
+            return false;
+        environment.insert(QStringLiteral("DISPLAY"), QLatin1Char(':') + QString::fromLatin1(number.trimmed()));
+        return true;
+    }
+    ~Display() {
+        if (m_xvfb.state() == QProcess::NotRunning) return;
+        m_xvfb.terminate();
+        m_xvfb.waitForFinished(5000);
+    }
+
+private:
+    QProcess m_xvfb;
+};
+
+struct Setup {
+    QTemporaryDir dir;
+    Display display;
+    Program server{QStringLiteral("server")};
+    quint16 chatPort = 0;
+    QString folder;
+
+    bool start() {
+        chatPort = e2e::freeTcpPort();
+        if (!dir.isValid() || chatPort == 0 || !display.open()) return false;
+        const QStringList arguments = {QStringLiteral("--chat-listen"), QStringLiteral("127.0.0.1:%1").arg(chatPort),
+                                       QStringLiteral("--web-listen"),  QStringLiteral("off"),
+                                       QStringLiteral("--data-dir"),    dir.filePath(QStringLiteral("server")),
+                                       QStringLiteral("--log-level"),   QStringLiteral("warning")};
+        if (!server.start(QStringLiteral(COLLOQ_SERVER_PROGRAM), arguments, display.environment)) return false;
+        const std::optional<QString> ready = server.nextLine();
+        if (!ready || !ready->startsWith(QLatin1String("ready "))) return false;
+        folder = dir.filePath(QStringLiteral("client"));
+        QDir().mkpath(folder + QStringLiteral("/logs"));
+        QFile file(folder + QStringLiteral("/RTC_Chat.kvo"));
+        if (!file.open(QIODevice::WriteOnly)) return false;
+        file.write(wire::toCp1252(
+            wire::scrambled(QStringList{QStringLiteral("127.0.0.1"), QString::number(chatPort)}.join(wire::kSep))));
+        return true;
+    }
+
+    // Starts the client; its start-up time is taken from here to its "shown" line.
+    std::unique_ptr<Client> client(double* shownMs = nullptr) {
+        auto started = std::make_unique<Client>(QStringLiteral("client"));
+        QElapsedTimer clock;
+        clock.start();
+        if (!started->start(QStringLiteral(COLLOQ_BENCH_CLIENT),
+                            {folder, QStringLiteral("Bench User"), QStringLiteral("bench@example.org")},
+                            display.environment))
+            return nullptr;
+        for (std::optional<QString> line; (line = started->nextLine());) {
+            if (*line != QLatin1String("shown")) continue;
+            if (shownMs) *shownMs = double(clock.nsecsElapsed()) / 1e6;
+            return started;
+        }
+        return nullptr;
+    }
+};
+
+bool quit(Client& client) {
+    return client.command(QStringLiteral("quit")) == QLatin1String("ok") && client.waitFinished();
+}
+
+// One call from the client to the peer of its first row: a click on the row, connect, CONNECTED,
+// hang up, idle again.
+bool clientCall(Client& client) {
+    if (client.command(QStringLiteral("click 0")) != QLatin1String("ok") ||
+        client.command(QStringLiteral("connect")) != QLatin1String("ok"))
+        return false;
+    if (!e2e::waitUntil([&] { return client.state(QStringLiteral("frame")).startsWith("Status: CONNECTED"); }))
+        return false;
+    if (client.command(QStringLiteral("terminate")) != QLatin1String("ok")) return false;
+    return e2e::waitUntil([&] {
+        const QString frame = client.state(QStringLiteral("frame"));
+        return client.state(QStringLiteral("connected")) == "0" &&
+               (frame == "Status: DISCONNECTED" || frame == "Status: IDLE");
+    });
+}
+
+struct Figures {
+    QList<double> startMs, idleMiB, callsMiB;
+    int calls = 0;
+};
+
+Figures measureClient(Setup& setup, const QByteArray& callee) {
+    Figures figures;
+    // The first start registers the user (and leaves the settings beside the program); the timed
+    // starts are those of a registered user, the way the program starts every day.
+    if (auto first = setup.client()) {
+        e2e::waitUntil([&] { return first->command(QStringLiteral("id")).size() > 3; });
+        quit(*first);
+    }
+    for (int run = 0; run < kStarts; ++run) {
+        double ms = 0;
+        auto client = setup.client(&ms);
+        if (!client) break;
+        figures.startMs.append(ms);
+        settle([&] { client->errors(); });
+        figures.idleMiB.append(residentMiB(client->pid()));
+        if (run == kStarts - 1 && !callee.isEmpty()) {
+            client->command(QStringLiteral("row ") + QString::fromLatin1(callee));
+            while (figures.calls < kCalls && clientCall(*client))
+                ++figures.calls;
+            settle([&] { client->errors(); });
+            figures.callsMiB.append(residentMiB(client->pid()));
+        }
+        quit(*client);
+    }
+    return figures;
+}
+
+Figures measureLinphonec(const QProcessEnvironment& environment, Linphonec& callee) {
+    Figures figures;
+    for (int run = 0; run < kStarts; ++run) {
+        QElapsedTimer clock;
+        clock.start();
+        Linphonec caller(5290, false, environment);
+        if (!waitFor([&] { return caller.ready(); })) break;
+        figures.startMs.append(double(clock.nsecsElapsed()) / 1e6);
+        settle([&] { caller.output(); });
+        figures.idleMiB.append(residentMiB(caller.process.processId()));
+        if (run == kStarts - 1) {
+            const QByteArray address = "sip:127.0.0.1:" + QByteArray::number(callee.port);
+            while (figures.calls < kCalls && caller.callOnce(address))
+                ++figures.calls;
+            settle([&] { caller.output(); });
+            figures.callsMiB.append(residentMiB(caller.process.processId()));
+        }
+    }
+    return figures;
+}
+
+void print(const char* who, const char* shown, const Figures& figures) {
+    std::printf("%s\n", who);
+    report(shown, figures.startMs, "ms", "did not start");
+    reportMemory("  resident memory once idle", figures.idleMiB);
+    const QByteArray afterCalls = "  resident memory after " + QByteArray::number(figures.calls) + " calls";
+    reportMemory(afterCalls.constData(), figures.callsMiB);
+}
+
+QString loadText() {
+    QFile load(QStringLiteral("/proc/loadavg"));
+    if (!load.open(QIODevice::ReadOnly)) return QStringLiteral("unknown");
+    return QString::fromLatin1(load.readAll()).section(QLatin1Char(' '), 0, 2);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    std::printf("Client start-up and memory, %d starts each, load average %s\n", kStarts, qPrintable(loadText()));
+    Setup setup;
+    if (!setup.start()) {
+        std::printf("cannot start the chat server or a virtual display (Xvfb)\n");
+        return 1;
+    }
+    const bool haveLinphonec = !QStandardPaths::findExecutable(QStringLiteral("linphonec")).isEmpty();
+    std::unique_ptr<Linphonec> callee;
+    if (haveLinphonec) {
+        callee = std::make_unique<Linphonec>(5190, true, setup.display.environment);
+        if (!waitFor([&] { return callee->ready(); })) callee.reset();
+    }
+    const QByteArray calleeAddress = callee ? "127.0.0.1:" + QByteArray::number(callee->port) : QByteArray();
+
+    print("ColloqChat", "  process start to main window shown", measureClient(setup, calleeAddress));
+    if (callee)
+        print("linphonec", "  process start to its prompt", measureLinphonec(setup.display.environment, *callee));
+    else
+        std::printf("linphonec: not installed (Debian package linphone-cli)\n");
+    callee.reset();
+    std::fflush(stdout);
+
+    // Call set-up on loopback, as call_setup_bench measures it.
+    QProcess calls;
+    calls.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    calls.start(QStringLiteral(COLLOQ_CALL_SETUP_BENCH), QStringList());
+    calls.waitForFinished(-1);
+    return 0;
+}

@@ -1,0 +1,150 @@
+#pragma once
+// Programs driven over their standard input and output: the chat server, and the client program
+// as e2e_client runs it, remote-controlled one command line at a time. Shared by the end-to-end
+// test and the client benchmarks.
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QStringList>
+#include <QTcpServer>
+#include <QThread>
+#include <algorithm>
+#include <functional>
+#include <optional>
+
+namespace e2e {
+
+constexpr int kStepMs = 60'000;
+
+inline quint16 freeTcpPort() {
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0)) return 0;
+    return probe.serverPort();
+}
+
+// Waits on `done`, looking again every little while, for at most `ms`.
+inline bool waitUntil(const std::function<bool()>& done, int ms = kStepMs) {
+    QDeadlineTimer deadline(ms);
+    while (!done()) {
+        if (deadline.hasExpired()) return false;
+        QThread::msleep(50);
+    }
+    return true;
+}
+
+// A program whose output is read line by line.
+class Program {
+public:
+    explicit Program(QString name) : m_name(std::move(name)) {
+        m_process.setProcessChannelMode(QProcess::SeparateChannels);
+    }
+    ~Program() { stop(); }
+
+    bool start(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment) {
+        m_process.setProcessEnvironment(environment);
+        m_process.start(program, arguments);
+        return m_process.waitForStarted(kStepMs);
+    }
+    // Stops the program: SIGTERM, then SIGKILL if it does not go.
+    void stop() {
+        if (m_process.state() == QProcess::NotRunning) return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(10'000)) {
+            m_process.kill();
+            m_process.waitForFinished(10'000);
+        }
+    }
+    void write(const QString& line) {
+        m_process.write(line.toUtf8() + '\n');
+        m_process.waitForBytesWritten(kStepMs);
+    }
+    bool running() const { return m_process.state() != QProcess::NotRunning; }
+    qint64 pid() const { return m_process.processId(); }
+    bool waitFinished(int ms = kStepMs) { return m_process.waitForFinished(ms); }
+
+    // The next line of standard output; empty when none comes within `ms`.
+    std::optional<QString> nextLine(int ms = kStepMs) {
+        QDeadlineTimer deadline(ms);
+        for (;;) {
+            collect();
+            if (!m_lines.isEmpty()) return m_lines.takeFirst();
+            if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning) return std::nullopt;
+            m_process.waitForReadyRead(int(std::max<qint64>(10, deadline.remainingTime())));
+        }
+    }
+    // Everything the program wrote on standard error so far.
+    const QString& errors() {
+        collect();
+        return m_errors;
+    }
+    // Waits for `text` on standard error, which is read only when asked for.
+    bool waitForError(const QString& text, int ms = kStepMs) {
+        QDeadlineTimer deadline(ms);
+        m_process.setReadChannel(QProcess::StandardError);
+        while (!errors().contains(text) && !deadline.hasExpired() && m_process.state() != QProcess::NotRunning)
+            m_process.waitForReadyRead(int(std::max<qint64>(10, deadline.remainingTime())));
+        m_process.setReadChannel(QProcess::StandardOutput);
+        return errors().contains(text);
+    }
+    const QString& name() const { return m_name; }
+
+private:
+    void collect() {
+        m_out += m_process.readAllStandardOutput();
+        m_errors += QString::fromUtf8(m_process.readAllStandardError());
+        qsizetype end = 0;
+        while ((end = m_out.indexOf('\n')) >= 0) {
+            m_lines.append(QString::fromUtf8(m_out.left(end)));
+            m_out.remove(0, end + 1);
+        }
+    }
+
+    QString m_name;
+    QProcess m_process;
+    QByteArray m_out;
+    QStringList m_lines;
+    QString m_errors;
+};
+
+// A client program remote-controlled over its standard input.
+class Client : public Program {
+public:
+    using Program::Program;
+
+    // Sends a command and returns its answer line ("ok ..." or "err ...").
+    QString command(const QString& line) {
+        write(line);
+        while (const std::optional<QString> answer = nextLine()) {
+            if (answer->startsWith(QLatin1String("box: "))) {
+                m_allBoxes.append(*answer);
+                continue;
+            }
+            if (answer->startsWith(QLatin1String("ok")) || answer->startsWith(QLatin1String("err"))) return *answer;
+        }
+        return QStringLiteral("err no answer to ") + line;
+    }
+    // The rows of the user list: status, display name, e-mail, call address.
+    QList<QStringList> rows() {
+        QList<QStringList> list;
+        const QString answer = command(QStringLiteral("rows")).mid(3);
+        for (const QString& row : answer.split(QLatin1Char(';'), Qt::SkipEmptyParts))
+            list.append(row.split(QLatin1Char(',')));
+        return list;
+    }
+    QStringList row(const QString& email) {
+        for (const QStringList& fields : rows())
+            if (fields.value(2) == email) return fields;
+        return {};
+    }
+    QString state(const QString& key) {
+        for (const QString& part : command(QStringLiteral("state")).mid(3).split(QStringLiteral(" | ")))
+            if (part.startsWith(key + QLatin1Char('='))) return part.mid(key.size() + 1);
+        return {};
+    }
+    QString audio() { return command(QStringLiteral("audio")).mid(3); }
+    const QStringList& boxes() const { return m_allBoxes; }
+
+private:
+    QStringList m_allBoxes;
+};
+
+} // namespace e2e
