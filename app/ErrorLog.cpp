@@ -39,8 +39,13 @@ void fnLogError(const QString& strProcInfo, bool blnShowStatus) {
         if (!QFileInfo(folder).isDir()) return;
         QFile file(folder + QLatin1Char('/') + vb::Format(vb::Now(), QStringLiteral("mm_dd_yyyy")) +
                    QStringLiteral("-Error.Log"));
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) return;
-        file.write('"' + wire::toCp1252(line) + "\"\r\n");
+        // Unbuffered: what the disk refuses is seen at the write, not lost in a flush at close.
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) return;
+        const qint64 before = file.size();
+        const QByteArray entry = '"' + wire::toCp1252(line) + "\"\r\n";
+        // On a full disk only part of the line may get in: it is taken out again, so that the log
+        // never holds half a line with the next entry run on behind it.
+        if (file.write(entry) != entry.size()) file.resize(before);
         file.close();
     } catch (...) {
         vb::Err().Clear();

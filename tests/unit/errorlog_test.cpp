@@ -6,7 +6,9 @@
 #include "platform/Controls.h"
 #include "platform/vb.h"
 
+#include "support/FileSizeLimit.h"
 #include "support/TestEnv.h"
+#include "support/Unprivileged.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,6 +16,7 @@
 #include <QSysInfo>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <ostream>
 
 [[maybe_unused]] static void PrintTo(const QString& text, std::ostream* out) {
@@ -70,6 +73,65 @@ TEST_F(ErrorLogTest, WithoutALogsFolderNothingIsCreated) {
     blocker.close();
     basMain::fnLogError(QStringLiteral("fnFillcall[19]"), false);
     EXPECT_EQ(QFileInfo(blocker).size(), 0);
+}
+
+TEST_F(ErrorLogTest, ALogThatCannotBeWrittenLosesTheEntryAndNothingElse) {
+    const QString logs = env.path(QStringLiteral("logs"));
+    const QString today = logFile("12_05_2026-Error.Log");
+    frmMain window;
+    struct Case {
+        const char* name;
+        std::function<void()> makeFault;
+        std::function<void()> logUnderFault; // logs "f[1]" while the fault holds
+        std::function<void()> mend;
+    };
+    auto logOne = [] {
+        vb::Err().set(vb::VbError(vb::kErrOverflow));
+        basMain::fnLogError(QStringLiteral("f[1]"), true);
+    };
+    const Case cases[] = {
+        {"logs is a dangling link", [&] { QFile::link(env.path(QStringLiteral("gone")), logs); }, logOne,
+         [&] {
+             QFile::remove(logs);
+             env.makeLogsFolder();
+         }},
+        {"today's log name is taken by a folder",
+         [&] {
+             QFile::remove(today);
+             QDir().mkpath(today);
+         },
+         logOne, [&] { QDir().rmdir(today); }},
+        {"read-only logs folder", [&] { QFile::setPermissions(logs, QFile::ReadOwner | QFile::ExeOwner); },
+         [&] {
+             const testenv::Unprivileged user({logs});
+             logOne();
+         },
+         [&] { QFile::setPermissions(logs, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); }},
+        // The disk fills up in the middle of the line: no half line may stay in the log.
+        {"full disk", [] {},
+         [&] {
+             const testenv::FileSizeLimit limit(static_cast<rlim_t>(QFileInfo(today).size() + 20));
+             logOne();
+         },
+         [] {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.makeFault();
+        window.txtStatus->clear();
+        c.logUnderFault();
+        // The entry is lost; the caller goes on with no error pending and the status box shows it.
+        EXPECT_EQ(vb::Err().Number, 0);
+        EXPECT_EQ(window.txtStatus->toPlainText(), QStringLiteral("f[1] - Overflow"));
+        c.mend();
+        basMain::fnLogError(QStringLiteral("next[2]"), false);
+        const QStringList lines = env.logLines();
+        ASSERT_FALSE(lines.isEmpty());
+        EXPECT_TRUE(lines.back().startsWith(QStringLiteral("next[2] - Date: "))) << lines.back().toStdString();
+        for (const QString& line : lines)
+            EXPECT_FALSE(line.startsWith(QStringLiteral("f[1]"))) << line.toStdString();
+        EXPECT_TRUE(readAll(today).endsWith("\"\r\n"));
+    }
 }
 
 TEST_F(ErrorLogTest, OneFilePerDayByTheClock) {
