@@ -68,6 +68,21 @@ struct PgCluster {
         address = QString::fromLocal8Bit(script.readAllStandardOutput()).trimmed();
     }
 
+    // Halts or resumes the server keeping its data (fault tests); false and why when it cannot.
+    bool setRunning(bool running, QString* problem) {
+        if (!dir || address.isEmpty()) {
+            *problem = QStringLiteral("no throwaway PostgreSQL server of our own to halt");
+            return false;
+        }
+        QProcess script;
+        script.start(
+            sourceDir() + QStringLiteral("/scripts/pg-test-server.sh"),
+            {running ? QStringLiteral("resume") : QStringLiteral("halt"), dir->filePath(QStringLiteral("pg"))});
+        script.waitForFinished(120000);
+        *problem = QString::fromLocal8Bit(script.readAllStandardError());
+        return script.exitStatus() == QProcess::NormalExit && script.exitCode() == 0;
+    }
+
     void stop() {
         if (!dir || address.isEmpty()) return;
         QProcess::execute(sourceDir() + QStringLiteral("/scripts/pg-test-server.sh"),
@@ -128,6 +143,10 @@ bool execOnStore(const QString& address, const QStringList& statements, QString*
     }
     QSqlDatabase::removeDatabase(QStringLiteral("test-raw"));
     return ok;
+}
+
+bool setPostgresRunning(bool running, QString* problem) {
+    return pgCluster().setRunning(running, problem);
 }
 
 QString freshStoreAddress(Backend backend, const QTemporaryDir& dir, QString* skip) {

@@ -36,6 +36,10 @@ std::string backendName(Backend backend);
 // one throwaway server of this test program is started on first use and emptied each time.
 QString freshStoreAddress(Backend backend, const QTemporaryDir& dir, QString* skip);
 
+// Halts (false) or resumes (true) this test program's throwaway PostgreSQL server, keeping its
+// data; false and a reason when there is none of our own (an external store was given).
+bool setPostgresRunning(bool running, QString* problem);
+
 // Runs statements straight on a store, past the server's code (tests that damage or inspect it).
 bool execOnStore(const QString& address, const QStringList& statements, QString* problem);
 

@@ -178,6 +178,43 @@ TEST_P(BadInputTest, AFailingStoreClosesTheConnectionAndTheServerStaysUp) {
     EXPECT_EQ(reg.code(), "3");
 }
 
+TEST_P(BadInputTest, APostgresRestartFailsRequestsCleanlyAndTheServerReconnectsByItself) {
+    if (GetParam() != Backend::Postgres) GTEST_SKIP() << "a PostgreSQL server restart";
+    expectServing();
+    const auto bob = exchange(fixture.host, fixture.chatPort(),
+                              chatRequest({"3", "bob", "PC", "bob@example.org", "Bob"}, callAddress(3)), kAnn);
+    ASSERT_EQ(bob.code(), "3");
+
+    QString problem;
+    if (!servertest::setPostgresRunning(false, &problem)) GTEST_SKIP() << problem.toStdString();
+    // While the store is away every kind of request is refused by closing, none hangs, and the
+    // server stays up.
+    const quint64 failedBefore = chat().stats().failed;
+    for (const QByteArray& request : {chatRequest({"1", annId, "ann@example.org"}, callAddress(2)),
+                                      chatRequest({"3", "cid", "PC", "cid@example.org", "Cid"}, callAddress(4)),
+                                      chatRequest({"4", annId, "bob@example.org"}, callAddress(2))}) {
+        const auto refused = exchange(fixture.host, fixture.chatPort(), request, kAnn);
+        EXPECT_FALSE(refused.answered) << refused.payload.toStdString();
+        EXPECT_TRUE(refused.closed);
+    }
+    EXPECT_EQ(chat().stats().failed - failedBefore, 3u);
+    fixture.server->flushPresence(); // a write that fails quietly
+    ASSERT_TRUE(servertest::setPostgresRunning(true, &problem)) << problem.toStdString();
+
+    // The first requests once it is back are served on a fresh connection: one that writes in a
+    // transaction, then a poll.
+    const auto cid = exchange(fixture.host, fixture.chatPort(),
+                              chatRequest({"3", "cid", "PC", "cid@example.org", "Cid"}, callAddress(4)), kAnn);
+    EXPECT_EQ(cid.code(), "3");
+    const auto add =
+        exchange(fixture.host, fixture.chatPort(), chatRequest({"4", annId, "bob@example.org"}, callAddress(2)), kAnn);
+    EXPECT_EQ(add.code(), "4");
+    expectServing();
+    // Everything answered before the outage is still there.
+    for (const QString email : {"ann@example.org", "bob@example.org", "cid@example.org"})
+        EXPECT_TRUE(fixture.server->storage().findUserByEmail(email)) << email.toStdString();
+}
+
 COLLOQ_ON_BOTH_STORES(BadInputTest);
 
 } // namespace
