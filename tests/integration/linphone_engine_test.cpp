@@ -6,11 +6,16 @@
 #include "support/TestEnv.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QHostAddress>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <gtest/gtest.h>
+#include <linphone++/linphone.hh>
+
+#include <cstdio>
 
 using namespace rtc;
 
@@ -258,6 +263,58 @@ TEST(LinphoneEngine, ShutdownEndsTheCallForThePeer) {
     a.engine->Shutdown();
     ASSERT_TRUE(waitState(b, RTCSS_DISCONNECTED));
     EXPECT_EQ(b.states, kIncoming);
+}
+
+// The far end of PeerProcessKilledDuringACall, run as a process of its own: answers the first
+// call and waits to be killed. Only that test starts it.
+TEST(LinphoneEngine, DISABLED_AnsweringPeerProcess) {
+    Peer b;
+    std::printf("PEER %s\n", qPrintable(b.loopbackAddress()));
+    std::fflush(stdout);
+    ASSERT_TRUE(waitState(b, RTCSS_INCOMING));
+    b.incoming->Answer();
+    testenv::waitFor([] { return false; }, 120000);
+}
+
+TEST(LinphoneEngine, ACallWhosePeerProcessIsKilledEndsAndTheEngineCallsAgain) {
+    QProcess far;
+    far.start(QCoreApplication::applicationFilePath(),
+              {QStringLiteral("--gtest_also_run_disabled_tests"),
+               QStringLiteral("--gtest_filter=LinphoneEngine.DISABLED_AnsweringPeerProcess")});
+    QByteArray output;
+    ASSERT_TRUE(testenv::waitFor(
+        [&] {
+            output += far.readAllStandardOutput();
+            return output.contains("PEER 127.0.0.1:") && output.indexOf('\n', output.indexOf("PEER ")) > 0;
+        },
+        20000));
+    const qsizetype from = output.indexOf("PEER ") + 5;
+    const QString address = QString::fromLatin1(output.mid(from, output.indexOf('\n', from) - from));
+
+    Peer a;
+    // With no media from the peer for this long, liblinphone ends the call (30 s unless set).
+    a.engine->core().setNortpTimeout(3);
+    auto outgoing = a.engine->CreateSession(RTCST_PC_TO_PC, {}, 0);
+    outgoing->AddParticipant(QStringLiteral("sip:") + address, QStringLiteral("Far [f@x.org]"));
+    ASSERT_TRUE(waitState(a, RTCSS_CONNECTED));
+    ASSERT_TRUE(testenv::waitFor([&] { return a.media.contains({RTCMET_STARTED, RTCMT_AUDIO_RECEIVE}); }, 20000));
+
+    // Killed: no BYE, no more media, the SIP port silent.
+    far.kill();
+    ASSERT_TRUE(far.waitForFinished(20000));
+    ASSERT_TRUE(testenv::waitFor([&] { return a.reached(RTCSS_DISCONNECTED); }, 60000));
+    EXPECT_EQ(a.states, kOutgoing);
+    EXPECT_EQ(outgoing->get_State(), RTCSS_DISCONNECTED);
+    EXPECT_TRUE(a.media.contains({RTCMET_STOPPED, RTCMT_AUDIO_RECEIVE}));
+
+    // The engine is free for the next call.
+    Peer c;
+    auto next = call(a, c);
+    ASSERT_TRUE(waitState(c, RTCSS_INCOMING));
+    c.incoming->Answer();
+    ASSERT_TRUE(testenv::waitFor([&] { return next->get_State() == RTCSS_CONNECTED; }, 20000));
+    next->Terminate(RTCTR_NORMAL);
+    ASSERT_TRUE(waitState(c, RTCSS_DISCONNECTED));
 }
 
 TEST(LinphoneEngine, ReleasingTheEngineInsideItsOwnEventIsSafe) {
