@@ -194,12 +194,19 @@ void LoadGen::closedLoop(int inFlight, const std::function<bool(Exchange&)>& nex
 }
 
 void LoadGen::openLoop(double rate, double seconds, const std::function<bool(Exchange&)>& next,
-                       const std::function<void(const Outcome&)>& done) {
+                       const std::function<void(const Outcome&)>& done, const OpenLimits& limits) {
     const Clock::time_point begin = Clock::now();
     const auto interval = std::chrono::duration<double>(1.0 / rate);
     long long issued = 0;
     const auto total = static_cast<long long>(rate * seconds);
-    while (issued < total || m_inFlight > 0) {
+    Clock::time_point lastExpiry = begin;
+    auto fail = [&](const Exchange& exchange, int error) {
+        Outcome failed;
+        failed.id = exchange.id;
+        failed.error = error;
+        if (done) done(failed);
+    };
+    while (issued < total || (limits.drain && m_inFlight > 0)) {
         const Clock::time_point now = Clock::now();
         while (issued < total &&
                begin + std::chrono::duration_cast<Clock::duration>(interval * double(issued)) <= now) {
@@ -209,15 +216,37 @@ void LoadGen::openLoop(double rate, double seconds, const std::function<bool(Exc
                 break;
             }
             ++issued;
-            if (!start(exchange)) {
-                Outcome failed;
-                failed.id = exchange.id;
-                failed.error = errno;
-                if (done) done(failed);
-            }
+            if (limits.maxInFlight > 0 && m_inFlight >= limits.maxInFlight)
+                fail(exchange, EBUSY);
+            else if (!start(exchange))
+                fail(exchange, errno);
         }
-        poll(issued < total ? 0 : 10, done);
+        if (limits.timeoutSeconds > 0 && now - lastExpiry > std::chrono::milliseconds(100)) {
+            expire(limits.timeoutSeconds, done);
+            lastExpiry = now;
+        }
+        // Sleeping up to a millisecond between rounds starts exchanges in small bursts instead of
+        // spinning a core the server needs.
+        poll(issued < total ? 1 : 10, done);
     }
+}
+
+void LoadGen::expire(double timeoutSeconds, const std::function<void(const Outcome&)>& done) {
+    const Clock::time_point limit =
+        Clock::now() - std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeoutSeconds));
+    std::vector<Conn*> late;
+    for (Conn* conn : m_open)
+        if (conn->started < limit) late.push_back(conn);
+    for (Conn* conn : late)
+        finish(conn, false, ETIMEDOUT, done);
+}
+
+int LoadGen::abandon() {
+    const int count = m_inFlight;
+    const std::vector<Conn*> open(m_open.begin(), m_open.end());
+    for (Conn* conn : open)
+        finish(conn, false, ECONNABORTED, {});
+    return count;
 }
 
 std::vector<Outcome> LoadGen::holdConnections(int count, uint32_t source, const std::string& bytes, double maxSeconds) {

@@ -40,8 +40,19 @@ public:
     void closedLoop(int inFlight, const std::function<bool(Exchange&)>& next,
                     const std::function<void(const Outcome&)>& done, Clock::time_point until);
     // Starts exchanges at a fixed rate (per second) for `seconds`, whatever is still in flight.
+    struct OpenLimits {
+        int maxInFlight = 0;       // beyond it an exchange is not started but counted failed (EBUSY)
+        double timeoutSeconds = 0; // an exchange older than this fails with ETIMEDOUT (0 = never)
+        bool drain = true;         // wait for what is in flight at the end (else abandon() it)
+    };
     void openLoop(double rate, double seconds, const std::function<bool(Exchange&)>& next,
-                  const std::function<void(const Outcome&)>& done);
+                  const std::function<void(const Outcome&)>& done, const OpenLimits& limits);
+    void openLoop(double rate, double seconds, const std::function<bool(Exchange&)>& next,
+                  const std::function<void(const Outcome&)>& done) {
+        openLoop(rate, seconds, next, done, OpenLimits{});
+    }
+    // Hangs up on everything in flight, as clients that gave up do; returns how many.
+    int abandon();
     // Holds `count` connections open from `source`, sending `bytes` (possibly nothing), until the
     // server closes them or `maxSeconds` pass; one outcome per connection the server closed, its
     // latency being how long the server kept it.
@@ -52,6 +63,7 @@ private:
     bool start(const Exchange& exchange);
     void poll(int timeoutMs, const std::function<void(const Outcome&)>& done);
     void finish(Conn* conn, bool ok, int error, const std::function<void(const Outcome&)>& done);
+    void expire(double timeoutSeconds, const std::function<void(const Outcome&)>& done);
 
     int m_epoll = -1;
     uint32_t m_server;

@@ -5,7 +5,11 @@
 // one request per connection on this machine.
 //
 //   chatserver_bench [--users N] [--clients N] [--seconds S] [--rate R] [--store ADDRESS]
-//                    [--server PROGRAM] [--nginx PROGRAM]
+//                    [--server PROGRAM] [--nginx PROGRAM] [--overload SECONDS]
+//
+// With --overload the run is instead: capacity (polls as fast as answered), then that many
+// seconds of polls offered at twice the capacity, clients giving up after 5 s, then how soon a
+// single poll is answered fast again once the load stops, with the server's memory throughout.
 #include "LoadGen.h"
 #include "chatserver/Storage.h"
 #include "wire/Codepage.h"
@@ -20,9 +24,11 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QThread>
+#include <atomic>
 #include <cstdio>
 #include <map>
 #include <random>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 
@@ -40,6 +46,7 @@ struct Options {
     QString store;
     QString server;
     QString nginx = QStringLiteral("/usr/sbin/nginx");
+    double overloadSeconds = 0;
 };
 
 const char kSep = '\xD4';
@@ -112,6 +119,15 @@ double treeCpuMicros(qint64 pid) {
     return total;
 }
 
+// Resident memory of a process in MiB, from /proc.
+double rssMiB(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) return 0;
+    for (const QByteArray& entry : status.readAll().split('\n'))
+        if (entry.startsWith("VmRSS:")) return entry.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
+    return 0;
+}
+
 // Wall time of a run, from its first exchange to the end of its last one.
 struct Stopwatch {
     bench::Clock::time_point start = bench::Clock::now();
@@ -152,6 +168,8 @@ std::optional<Options> parseOptions(const QStringList& args) {
             options.server = value;
         else if (key == QLatin1String("--nginx"))
             options.nginx = value;
+        else if (key == QLatin1String("--overload"))
+            options.overloadSeconds = value.toDouble();
         else
             return std::nullopt;
     }
@@ -176,6 +194,70 @@ bool startAndWait(QProcess& process, const QString& program, const QStringList& 
     return false;
 }
 
+// The --overload run: capacity, twice that offered, then recovery; memory throughout.
+void overloadRun(bench::LoadGen& chat, qint64 pid, const std::function<bool(Exchange&)>& pollExchange,
+                 const Options& options) {
+    Tally capacity;
+    Stopwatch watch;
+    chat.closedLoop(
+        options.clients, pollExchange, [&](const Outcome& o) { capacity.add(o, "1"); }, after(options.seconds));
+    const double capacityRate = double(capacity.ok) / watch.seconds();
+    report("capacity: polls as fast as answered", capacity, watch.seconds());
+
+    const double before = rssMiB(pid);
+    std::atomic<bool> sampling{true};
+    double peak = before;
+    std::thread sampler([&] {
+        while (sampling) {
+            peak = std::max(peak, rssMiB(pid));
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+    });
+    Tally overload;
+    bench::LoadGen::OpenLimits limits;
+    limits.maxInFlight = 6000;
+    limits.timeoutSeconds = 5;
+    limits.drain = false;
+    const double offered = 2 * capacityRate;
+    watch = Stopwatch();
+    chat.openLoop(
+        offered, options.overloadSeconds, pollExchange, [&](const Outcome& o) { overload.add(o, "1"); }, limits);
+    const double overloadSeconds = watch.seconds();
+    const double during = rssMiB(pid);
+    const int abandoned = chat.abandon();
+    const Stopwatch sinceStop;
+    char title[96];
+    std::snprintf(title, sizeof title, "overload: %.0f/s offered for %.0f s", offered, options.overloadSeconds);
+    report(title, overload, overloadSeconds);
+    const long long offeredCount = overload.ok + overload.errors + abandoned;
+    line("  served %.0f%% of capacity, %.0f%% of the polls offered (%d still waiting at the end, abandoned)",
+         100.0 * double(overload.ok) / overloadSeconds / capacityRate,
+         100.0 * double(overload.ok) / double(std::max(1LL, offeredCount)), abandoned);
+
+    // Once the load stops: single polls, one after the other, until one is answered fast.
+    int probes = 0;
+    double fastAfter = -1;
+    double lastLatencyMs = 0;
+    while (sinceStop.seconds() < 60 && fastAfter < 0) {
+        int once = 0;
+        chat.closedLoop(
+            1, [&](Exchange& e) { return once++ == 0 && pollExchange(e); },
+            [&](const Outcome& o) {
+                ++probes;
+                lastLatencyMs = o.latencyUs / 1000;
+                if (o.ok && replyCode(o.reply) == "1" && lastLatencyMs < 10) fastAfter = sinceStop.seconds();
+            },
+            after(10));
+    }
+    line("  after the load stopped: first answer under 10 ms after %.2f s (%d probes, last %.2f ms)", fastAfter, probes,
+         lastLatencyMs);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    sampling = false;
+    sampler.join();
+    line("  server memory (RSS): %.1f MiB before, %.1f MiB at the end of the load, %.1f MiB peak, %.1f MiB 2 s after",
+         before, during, peak, rssMiB(pid));
+}
+
 quint16 freePort(const QHostAddress& address) {
     QTcpServer probe;
     probe.listen(address, 0);
@@ -189,7 +271,7 @@ int main(int argc, char** argv) {
     const std::optional<Options> parsed = parseOptions(app.arguments());
     if (!parsed) {
         std::fprintf(stderr, "usage: chatserver_bench [--users N] [--clients N] [--seconds S] [--rate R] "
-                             "[--store ADDRESS] [--server PROGRAM] [--nginx PROGRAM]\n");
+                             "[--store ADDRESS] [--server PROGRAM] [--nginx PROGRAM] [--overload SECONDS]\n");
         return 2;
     }
     const Options& options = *parsed;
@@ -203,13 +285,29 @@ int main(int argc, char** argv) {
     line("colloqchat-server benchmark: %d users with %d contacts each, %d clients in flight, %.0f s per run, %d cores",
          options.users, options.contacts, options.clients, options.seconds, QThread::idealThreadCount());
     line("store: %s", qPrintable(store));
+    {
+        QFile loadavg(QStringLiteral("/proc/loadavg"));
+        loadavg.open(QIODevice::ReadOnly);
+        line("load average at the start: %s", loadavg.readAll().trimmed().constData());
+    }
+    // Thousands of connections at once, on both sides (the server inherits this).
+    rlimit files{};
+    getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
 
     QProcess server;
     QRegularExpressionMatch match;
-    if (!startAndWait(server, options.server,
-                      {"--chat-listen", "127.0.0.31:0", "--web-listen", "off", "--store", store, "--log-level",
-                       "warning", "--max-connections-per-address", "0", "--max-connections", "0"},
-                      QRegularExpression(QStringLiteral("chat=[0-9.]+:(\\d+)")), &match))
+    QStringList serverArgs = {"--chat-listen", "127.0.0.31:0", "--web-listen", "off",
+                              "--store",       store,          "--log-level",  "warning"};
+    // The overload run keeps the server's own connection caps: they are part of what it tests.
+    if (options.overloadSeconds <= 0)
+        serverArgs << "--max-connections-per-address"
+                   << "0"
+                   << "--max-connections"
+                   << "0";
+    if (!startAndWait(server, options.server, serverArgs, QRegularExpression(QStringLiteral("chat=[0-9.]+:(\\d+)")),
+                      &match))
         return 1;
     bench::LoadGen chat(kServerAddress, quint16(match.captured(1).toUInt()));
 
@@ -259,8 +357,15 @@ int main(int argc, char** argv) {
         return true;
     };
 
-    // ---- Polls as fast as they are answered -----------------------------------------------------
     const qint64 serverPid = server.processId();
+    if (options.overloadSeconds > 0) {
+        overloadRun(chat, serverPid, pollExchange, options);
+        server.terminate();
+        server.waitForFinished(30000);
+        return 0;
+    }
+
+    // ---- Polls as fast as they are answered -----------------------------------------------------
     Tally polls;
     double cpu = cpuMicros(serverPid);
     Stopwatch watch;
