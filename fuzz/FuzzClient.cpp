@@ -1,21 +1,51 @@
 #include "FuzzClient.h"
 
 #include "app/basEncrypt_Decrypt.h"
+#include "app/basMain.h"
 #include "platform/MsgBox.h"
 #include "platform/vb.h"
+#include "wire/Codepage.h"
+#include "wire/Scramble.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDialog>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <memory>
 
 namespace fuzz {
 
+namespace {
+
+basMain::SiteTable expectedTable(const QList<wire::SiteRecord>& records, const QString& type) {
+    basMain::SiteTable table;
+    for (const wire::SiteRecord& record : records)
+        if (record.type == type) table.append(record.values);
+    // The loader starts each table with one row; an empty first cell takes the next record's
+    // place, so a record whose address is empty is overwritten by the one after it.
+    basMain::SiteTable loaded;
+    basMain::resetSiteTable(loaded);
+    for (const auto& values : table) {
+        if (loaded.front()[0].isEmpty() && loaded.size() == 1)
+            loaded.front() = values;
+        else
+            loaded.append(values);
+    }
+    return loaded;
+}
+
+} // namespace
+
 // Kept to the end of the process on purpose, as startCoreApp explains.
 void startGuiApp() {
     if (QCoreApplication::instance()) return;
+    settleProcess();
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The widgets need the platform's own event loop; the plain one of the system is several
+    // times cheaper per DoEvents than the GLib one, and events run just the same.
+    qputenv("QT_NO_GLIB", "1");
     // Qt's notes about the offscreen platform would otherwise flood the fuzzer's output.
     qputenv("QT_LOGGING_RULES", "*.debug=false;qt.qpa.*=false");
     static QApplication* app = std::make_unique<QApplication>(appArgc(), appArgv()).release();
@@ -30,6 +60,9 @@ QString enterProgramFolder() {
     vb::setMsgBoxHandlerForTesting([](const QString&, int, const QString&) { return int(vb::vbOK); });
     vb::setModalHandlerForTesting([](QDialog&) { return int(QDialog::Rejected); });
     basEncrypt_Decrypt::setCharacterPauseForTesting(0);
+    // One fixed moment: log lines and dates compared with now come out the same on every run of
+    // an input, so a finding replays as it was found.
+    vb::setClockForTesting([] { return QDateTime(QDate(2026, 3, 14), QTime(15, 9, 26)); });
     return folder.path();
 }
 
@@ -43,6 +76,18 @@ void trimLogs() {
 
 void releaseUnloaded() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+void writeScrambledFile(const QString& path, const QString& plain) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) fail("cannot write a settings file");
+    file.write(wire::toCp1252(wire::scrambled(plain)));
+}
+
+void checkSiteTables(const QList<wire::SiteRecord>& records, const char* what) {
+    check(basMain::g_arrRedirectSites == expectedTable(records, QStringLiteral("0")), what);
+    check(basMain::g_arrWanIPSites == expectedTable(records, QStringLiteral("1")), what);
+    check(basMain::g_arrAltServerSites == expectedTable(records, QStringLiteral("2")), what);
 }
 
 } // namespace fuzz

@@ -2,6 +2,7 @@
 // What the fuzz targets of the client share: the offscreen application, a program folder of
 // their own, and message boxes and modal dialogs that answer by themselves.
 #include "FuzzSupport.h"
+#include "wire/SettingsFile.h"
 
 namespace fuzz {
 
@@ -18,5 +19,12 @@ void trimLogs();
 // Deletes the windows the input unloaded: outside an event loop nothing else would, and every
 // input would leave its windows behind.
 void releaseUnloaded();
+
+// Writes a settings file the way the program does: the plain text scrambled, one byte per
+// character.
+void writeScrambledFile(const QString& path, const QString& plain);
+// Checks that the three site tables hold exactly the records of types 0, 1 and 2, in file
+// order, as the loader fills them.
+void checkSiteTables(const QList<wire::SiteRecord>& records, const char* what);
 
 } // namespace fuzz

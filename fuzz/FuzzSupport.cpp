@@ -2,6 +2,7 @@
 
 #include "wire/Codepage.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <cstdio>
 #include <cstdlib>
@@ -20,10 +21,43 @@ char** appArgv() {
     return argv;
 }
 
+namespace {
+
+// The event loop of the core targets. Letting events run (DoEvents, once per character when
+// scrambling) delivers the posted events, as the system's dispatcher does, but without a system
+// call or a timer check: the targets never wait on a timer or a socket, and a timer that fired
+// in the middle of an input would make a finding depend on the time it took.
+class QuietDispatcher final : public QAbstractEventDispatcher {
+public:
+    bool processEvents(QEventLoop::ProcessEventsFlags) override {
+        QCoreApplication::sendPostedEvents();
+        return false;
+    }
+    void registerSocketNotifier(QSocketNotifier*) override {}
+    void unregisterSocketNotifier(QSocketNotifier*) override {}
+    void registerTimer(int, qint64, Qt::TimerType, QObject*) override {}
+    bool unregisterTimer(int) override { return true; }
+    bool unregisterTimers(QObject*) override { return true; }
+    QList<TimerInfo> registeredTimers(QObject*) const override { return {}; }
+    int remainingTime(int) override { return -1; }
+    void wakeUp() override {}
+    void interrupt() override {}
+};
+
+} // namespace
+
 // libFuzzer leaves through exit(); tearing Qt down from static destructors at that point is not
 // safe, so the application object is kept to the end of the process on purpose.
+void settleProcess() {
+    // With TZ unset, the C library reads the zone file again on every local-time conversion, and
+    // the error log converts the time twice per entry. The same zone, named once, is read once.
+    if (qEnvironmentVariableIsEmpty("TZ")) qputenv("TZ", ":/etc/localtime");
+}
+
 void startCoreApp() {
     if (QCoreApplication::instance()) return;
+    settleProcess();
+    QCoreApplication::setEventDispatcher(std::make_unique<QuietDispatcher>().release()); // the thread owns it
     static QCoreApplication* app = std::make_unique<QCoreApplication>(appArgc(), appArgv()).release();
     (void)app;
 }

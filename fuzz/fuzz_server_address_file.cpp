@@ -2,7 +2,8 @@
 // scrambled and written to the temporary program folder, and fnFillcall reads it as at start-up
 // (no ColloqChat.kvo, so no web lookup; the registration dialog, when it comes, is cancelled).
 // fnFillcall goes on to log in only for a file of four fields with a numeric ID and a usable
-// e-mail address, and then sends exactly those two fields.
+// e-mail address, and then sends exactly those two fields. The windows make this slow:
+// fuzz_server_address_fields judges the same file's fields many more times.
 #include "FuzzClient.h"
 #include "app/StartupLoader.h"
 #include "app/basMain.h"
@@ -38,11 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QFile::remove(basMain::userSettingsFilePath());
 
     const QString plain = fuzz::text(data, size);
-    {
-        QFile file(basMain::serverAddressFilePath());
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) fuzz::fail("cannot write RTC_Chat.kvo");
-        file.write(wire::toCp1252(wire::scrambled(plain)));
-    }
+    fuzz::writeScrambledFile(basMain::serverAddressFilePath(), plain);
 
     const bool loggedIn = basMain::fnFillcall();
 
@@ -56,7 +53,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         fuzz::check(basMain::g_strMsgToSend.isEmpty(), "a request is pending although start-up stopped");
     }
-    frmRegWait::unload();
+    // The please-wait window stays loaded for the next input, as it does through start-up; made,
+    // shown, painted and released every time it cost more than the rest of the input.
+    if (frmRegWait::isLoaded()) frmRegWait::get().Timer1->stop();
     s_form->tmrRegistration->stop();
     s_form->tmrServerCall->stop();
     fuzz::releaseUnloaded();

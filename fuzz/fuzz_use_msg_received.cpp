@@ -12,6 +12,7 @@
 
 #include <QPlainTextEdit>
 #include <QSet>
+#include <QTextDocument>
 #include <QTimer>
 #include <memory>
 
@@ -34,7 +35,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     basMain::resetGlobals();
     s_form->LstUsers->clearItems();
-    s_form->txtStatus->clear();
+    if (!s_form->txtStatus->document()->isEmpty()) s_form->txtStatus->clear();
 
     qsizetype fieldsSeen = 0;
     for (const QByteArray& reply : fuzz::pieces(data, size, 8)) {
