@@ -1,13 +1,18 @@
 // Two real liblinphone engines in one process call each other over SIP on 127.0.0.1.
+#include "app/frmMain.h"
 #include "call/rtc/LinphoneEngine.h"
 #include "call/rtc/RtcEvents.h"
+#include "platform/Controls.h"
+#include "platform/ListView.h"
 #include "platform/MsgBox.h"
 #include "platform/vb.h"
+#include "support/FrmMainCallAccess.h"
 #include "support/TestEnv.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDialog>
+#include <QGroupBox>
 #include <QHostAddress>
 #include <QProcess>
 #include <QProgressBar>
@@ -276,7 +281,7 @@ TEST(LinphoneEngine, DISABLED_AnsweringPeerProcess) {
     testenv::waitFor([] { return false; }, 120000);
 }
 
-TEST(LinphoneEngine, ACallWhosePeerProcessIsKilledEndsAndTheEngineCallsAgain) {
+TEST(LinphoneEngine, ACallWhosePeerProcessIsKilledEndsAndReleasesTheWindow) {
     QProcess far;
     far.start(QCoreApplication::applicationFilePath(),
               {QStringLiteral("--gtest_also_run_disabled_tests"),
@@ -285,36 +290,61 @@ TEST(LinphoneEngine, ACallWhosePeerProcessIsKilledEndsAndTheEngineCallsAgain) {
     ASSERT_TRUE(testenv::waitFor(
         [&] {
             output += far.readAllStandardOutput();
-            return output.contains("PEER 127.0.0.1:") && output.indexOf('\n', output.indexOf("PEER ")) > 0;
+            const qsizetype peer = output.indexOf("PEER 127.0.0.1:");
+            return peer >= 0 && output.indexOf('\n', peer) > peer;
         },
         20000));
     const qsizetype from = output.indexOf("PEER ") + 5;
     const QString address = QString::fromLatin1(output.mid(from, output.indexOf('\n', from) - from));
 
-    Peer a;
+    // The main window with the real engine calls the far end from its user list.
+    testenv::TestEnv env;
+    env.makeLogsFolder();
+    frmMain form;
+    int step = 0;
+    FrmMainCallAccess::initRtc(form, step);
+    auto engine = std::dynamic_pointer_cast<LinphoneEngine>(form.g_objRTCClient);
+    ASSERT_NE(engine, nullptr);
     // With no media from the peer for this long, liblinphone ends the call (30 s unless set).
-    a.engine->core().setNortpTimeout(3);
-    auto outgoing = a.engine->CreateSession(RTCST_PC_TO_PC, {}, 0);
-    outgoing->AddParticipant(QStringLiteral("sip:") + address, QStringLiteral("Far [f@x.org]"));
-    ASSERT_TRUE(waitState(a, RTCSS_CONNECTED));
-    ASSERT_TRUE(testenv::waitFor([&] { return a.media.contains({RTCMET_STARTED, RTCMT_AUDIO_RECEIVE}); }, 20000));
+    engine->core().setNortpTimeout(3);
+    for (const char* caption : {"Status", "Display Name", "Email", "IP", "OnLine Date"})
+        form.LstUsers->addColumn(QString::fromLatin1(caption), 80);
+    auto callFromList = [&](const QString& to) {
+        form.LstUsers->clearItems();
+        vb::ListItem* row = form.LstUsers->add(QStringLiteral("On"));
+        form.LstUsers->setKey(row, QStringLiteral("A17"));
+        row->setSubItem(1, QStringLiteral("Far"));
+        row->setSubItem(2, QStringLiteral("far@x.org"));
+        row->setTag(to);
+        row->setSelected(true);
+        form.cmdConnect->setEnabled(true);
+        form.cmdConnect_Click();
+    };
+    auto caption = [&] { return form.fraStatus->title(); };
+    auto released = [&] {
+        return caption() == QStringLiteral("Status: DISCONNECTED") && form.g_objSession == nullptr &&
+               form.cmdConnect->isEnabled() && !form.cmdTerminate->isEnabled() && form.LstUsers->isEnabled() &&
+               form.fraSend->isEnabled() && form.tmrServerCall->isActive();
+    };
+    callFromList(address);
+    ASSERT_TRUE(testenv::waitFor([&] { return caption().startsWith(QStringLiteral("Status: CONNECTED")); }, 20000))
+        << caption().toStdString() << " / " << env.logLines().join(" | ").toStdString();
+    EXPECT_TRUE(form.cmdTerminate->isEnabled());
 
     // Killed: no BYE, no more media, the SIP port silent.
     far.kill();
     ASSERT_TRUE(far.waitForFinished(20000));
-    ASSERT_TRUE(testenv::waitFor([&] { return a.reached(RTCSS_DISCONNECTED); }, 60000));
-    EXPECT_EQ(a.states, kOutgoing);
-    EXPECT_EQ(outgoing->get_State(), RTCSS_DISCONNECTED);
-    EXPECT_TRUE(a.media.contains({RTCMET_STOPPED, RTCMT_AUDIO_RECEIVE}));
+    ASSERT_TRUE(testenv::waitFor(released, 60000)) << caption().toStdString();
+    EXPECT_FALSE(form.g_blnCallConnected);
 
-    // The engine is free for the next call.
-    Peer c;
-    auto next = call(a, c);
-    ASSERT_TRUE(waitState(c, RTCSS_INCOMING));
-    c.incoming->Answer();
-    ASSERT_TRUE(testenv::waitFor([&] { return next->get_State() == RTCSS_CONNECTED; }, 20000));
-    next->Terminate(RTCTR_NORMAL);
-    ASSERT_TRUE(waitState(c, RTCSS_DISCONNECTED));
+    // The window places the next call as usual.
+    Peer next;
+    callFromList(next.loopbackAddress());
+    ASSERT_TRUE(waitState(next, RTCSS_INCOMING));
+    next.incoming->Answer();
+    ASSERT_TRUE(testenv::waitFor([&] { return caption().startsWith(QStringLiteral("Status: CONNECTED")); }, 20000));
+    next.incoming->Terminate(RTCTR_NORMAL);
+    ASSERT_TRUE(testenv::waitFor(released, 20000));
 }
 
 TEST(LinphoneEngine, ReleasingTheEngineInsideItsOwnEventIsSafe) {
