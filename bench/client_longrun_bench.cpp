@@ -126,6 +126,7 @@ int rowsOutOfStep(const vb::ListView& list, const QList<Contact>& sent) {
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // each line as it comes, also into a file
     const int polls = argc > 1 ? std::atoi(argv[1]) : 20000;
     if (polls <= 0) {
         std::fprintf(stderr, "usage: client_longrun_bench [POLLS]\n");
