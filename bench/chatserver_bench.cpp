@@ -5,7 +5,7 @@
 // one request per connection on this machine.
 //
 //   chatserver_bench [--users N] [--clients N] [--seconds S] [--rate R] [--store ADDRESS]
-//                    [--server PROGRAM] [--nginx PROGRAM] [--overload SECONDS]
+//                    [--server PROGRAM] [--nginx PROGRAM] [--overload SECONDS] [--log-level LEVEL]
 //
 // With --overload the run is instead: capacity (polls as fast as answered), then that many
 // seconds of polls offered at twice the capacity, clients giving up after 5 s, then how soon a
@@ -47,6 +47,7 @@ struct Options {
     QString server;
     QString nginx = QStringLiteral("/usr/sbin/nginx");
     double overloadSeconds = 0;
+    QString logLevel = QStringLiteral("info"); // the server's default: a line per exchange
 };
 
 const char kSep = '\xD4';
@@ -170,6 +171,8 @@ std::optional<Options> parseOptions(const QStringList& args) {
             options.nginx = value;
         else if (key == QLatin1String("--overload"))
             options.overloadSeconds = value.toDouble();
+        else if (key == QLatin1String("--log-level"))
+            options.logLevel = value;
         else
             return std::nullopt;
     }
@@ -270,8 +273,10 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const std::optional<Options> parsed = parseOptions(app.arguments());
     if (!parsed) {
-        std::fprintf(stderr, "usage: chatserver_bench [--users N] [--clients N] [--seconds S] [--rate R] "
-                             "[--store ADDRESS] [--server PROGRAM] [--nginx PROGRAM] [--overload SECONDS]\n");
+        std::fprintf(
+            stderr,
+            "usage: chatserver_bench [--users N] [--clients N] [--seconds S] [--rate R] "
+            "[--store ADDRESS] [--server PROGRAM] [--nginx PROGRAM] [--overload SECONDS] [--log-level LEVEL]\n");
         return 2;
     }
     const Options& options = *parsed;
@@ -284,7 +289,7 @@ int main(int argc, char** argv) {
 
     line("colloqchat-server benchmark: %d users with %d contacts each, %d clients in flight, %.0f s per run, %d cores",
          options.users, options.contacts, options.clients, options.seconds, QThread::idealThreadCount());
-    line("store: %s", qPrintable(store));
+    line("store: %s, server log level %s", qPrintable(store), qPrintable(options.logLevel));
     {
         QFile loadavg(QStringLiteral("/proc/loadavg"));
         loadavg.open(QIODevice::ReadOnly);

@@ -271,7 +271,8 @@ void Connection::onReadable() {
         if (got > 0) {
             stats().bytesReceived += quint64(got);
             if (!m_answered) bytes.append(buffer, got); // anything after the answer is dropped
-            if (bytes.size() > cap) break;
+            // A short read emptied the socket: asking again would only say so.
+            if (bytes.size() > cap || std::size_t(got) < sizeof buffer) break;
             continue;
         }
         if (got < 0 && errno == EINTR) continue;
