@@ -37,3 +37,14 @@ if(COLLOQ_FUZZ)
                                                   -fno-sanitize-recover=undefined)
     target_link_options(colloq_flags INTERFACE -fsanitize=address,undefined)
 endif()
+
+# ThreadSanitizer build (scripts/tsan-server.sh builds the server's tests with it). It cannot be
+# combined with COLLOQ_SANITIZE or COLLOQ_FUZZ, which bring AddressSanitizer.
+option(COLLOQ_TSAN "Build with ThreadSanitizer" OFF)
+if(COLLOQ_TSAN)
+    if(COLLOQ_SANITIZE OR COLLOQ_FUZZ)
+        message(FATAL_ERROR "COLLOQ_TSAN cannot be combined with COLLOQ_SANITIZE or COLLOQ_FUZZ")
+    endif()
+    target_compile_options(colloq_flags INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+    target_link_options(colloq_flags INTERFACE -fsanitize=thread)
+endif()

@@ -1,10 +1,14 @@
 // Entry point of the server tests: a QCoreApplication (the server needs no widgets), then GoogleTest.
 #include <QCoreApplication>
+#include <QNetworkProxy>
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("colloqchat-server-tests"));
+    // The test clients talk to loopback only: no system proxy look-up (a thread of its own in
+    // Qt, and a machine's proxy settings have no business in these tests).
+    QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
