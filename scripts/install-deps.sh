@@ -3,8 +3,10 @@
 # it only calls apt-get when something is missing. Needs root (or sudo).
 set -euo pipefail
 
+# clang with libclang-rt-14-dev (the sanitizer and libFuzzer run-times), clang-tidy, and llvm (its
+# llvm-symbolizer names the lines in sanitizer reports) serve the checks CI runs after the tests.
 packages=(
-    build-essential cmake ninja-build ccache pkg-config dpkg-dev clang libclang-rt-14-dev clang-format clang-tidy
+    build-essential cmake ninja-build ccache pkg-config dpkg-dev clang libclang-rt-14-dev clang-format clang-tidy llvm
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev
     liblinphone-dev linphone-cli libssl-dev libboost-dev libsqlite3-dev
     googletest libgtest-dev libgmock-dev
