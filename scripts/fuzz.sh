@@ -6,7 +6,7 @@
 #   scripts/fuzz.sh [SECONDS] [TARGET...]    default: 60 seconds each, every target
 # New inputs the fuzzer finds go to build/fuzz/corpus/<target>/, never into the repository; a
 # later run starts from them as well as from fuzz/corpus/<target>/. FUZZ_BUILD_DIR names another
-# build tree.
+# build tree. Long campaigns (millions of inputs per target, niced): fuzz/campaign.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
