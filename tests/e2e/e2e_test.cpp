@@ -10,7 +10,6 @@
 #include "wire/Protocol.h"
 
 #include <QDateTime>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -18,8 +17,6 @@
 #include <QSqlQuery>
 #include <QTcpServer>
 #include <QTemporaryDir>
-#include <QThread>
-#include <functional>
 #include <gtest/gtest.h>
 #include <tuple>
 
@@ -159,7 +156,10 @@ TEST_F(EndToEnd, RegisterAddSeeCallHangUpQuitAndAlternateServer) {
     ASSERT_TRUE(waitUntil([&] { return ann->row(QStringLiteral("bob@example.org")).value(0) == "On"; }))
         << ann->command(QStringLiteral("rows")).toStdString() << ann->boxes().join('\n').toStdString();
     ASSERT_TRUE(waitUntil([&] { return bob->row(QStringLiteral("ann@example.org")).value(0) == "On"; }))
-        << bob->command(QStringLiteral("rows")).toStdString() << bob->boxes().join('\n').toStdString();
+        << bob->command(QStringLiteral("rows")).toStdString()
+        << "\nann: " << ann->command(QStringLiteral("state")).toStdString()
+        << "\nbob: " << bob->command(QStringLiteral("state")).toStdString() << "\n"
+        << logsOf(QStringLiteral("ann")).toStdString() << logsOf(QStringLiteral("bob")).toStdString();
     EXPECT_EQ(ann->row(QStringLiteral("bob@example.org")).value(1), "Bob Ray");
     EXPECT_EQ(bob->row(QStringLiteral("ann@example.org")).value(1), "Ann Lee");
 
