@@ -230,9 +230,11 @@ TEST_F(EndToEnd, RegisterAddSeeCallHangUpQuitAndAlternateServer) {
         const QStringList row = ann->row(QStringLiteral("bob@example.org"));
         return row.value(0) == "On" && row.value(3) == bobAgain;
     })) << ann->command(QStringLiteral("rows")).toStdString()
+        << "\n"
         << logsOf(QStringLiteral("ann")).toStdString();
     ASSERT_TRUE(waitUntil([&] { return bob->row(QStringLiteral("ann@example.org")).value(0) == "On"; }))
-        << bob->command(QStringLiteral("rows")).toStdString() << logsOf(QStringLiteral("bob")).toStdString();
+        << bob->command(QStringLiteral("rows")).toStdString() << "\n"
+        << logsOf(QStringLiteral("bob")).toStdString();
     EXPECT_FALSE(bob->state(QStringLiteral("alt")).isEmpty());
     EXPECT_TRUE(server->waitForError(QStringLiteral("InfoDT.asp -> 200 poll: 1 contacts")))
         << server->errors().toStdString();
