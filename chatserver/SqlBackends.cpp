@@ -4,7 +4,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlError>
+#include <sqlite3.h>
 
 namespace chatserver {
 
@@ -68,6 +70,83 @@ void SqliteStorage::configureConnection() {
     execOnce(QStringLiteral("PRAGMA journal_mode = WAL"));
     execOnce(QStringLiteral("PRAGMA synchronous = NORMAL"));
     execOnce(QStringLiteral("PRAGMA foreign_keys = ON"));
+}
+
+SqliteStorage::~SqliteStorage() {
+    closingConnection();
+}
+
+void SqliteStorage::closingConnection() {
+    sqlite3_finalize(m_pollStatement); // null is fine
+    m_pollStatement = nullptr;
+    m_handle = nullptr;
+}
+
+namespace {
+
+QString columnText(sqlite3_stmt* statement, int column) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+    return text ? QString::fromUtf8(text, sqlite3_column_bytes(statement, column)) : QString();
+}
+
+} // namespace
+
+std::optional<PollView> SqliteStorage::pollView(qint64 id) {
+    ensureOpen();
+    if (!m_handle) {
+        const QVariant handle = database().driver()->handle();
+        if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0) return SqlStorage::pollView(id);
+        m_handle = *static_cast<sqlite3* const*>(handle.constData());
+    }
+    if (!m_pollStatement) {
+        // One row per contact in list order (the index hands them out so, without a sort), the
+        // user's columns on each; one row with empty contact columns when there is none.
+        static const char kSql[] =
+            "SELECT u.id, u.email, u.display_name, u.address, u.online, u.last_seen_ms, u.created_ms, u.login_peer, "
+            "k.id, k.display_name, k.email, k.address, k.online, k.last_seen_ms "
+            "FROM users u LEFT JOIN contacts c ON c.owner_id = u.id LEFT JOIN users k ON k.id = c.contact_id "
+            "WHERE u.id = ? ORDER BY c.added_ms, c.contact_id";
+        if (sqlite3_prepare_v3(m_handle, kSql, sizeof kSql, SQLITE_PREPARE_PERSISTENT, &m_pollStatement, nullptr) !=
+            SQLITE_OK) {
+            m_pollStatement = nullptr;
+            throw StorageError(std::string("poll: ") + sqlite3_errmsg(m_handle));
+        }
+    }
+    sqlite3_stmt* const statement = m_pollStatement;
+    struct Reset {
+        sqlite3_stmt* statement;
+        ~Reset() { sqlite3_reset(statement); }
+    } reset{statement};
+    sqlite3_bind_int64(statement, 1, id);
+    std::optional<PollView> view;
+    int rc = 0;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+        if (!view) {
+            view.emplace();
+            UserRecord& user = view->user;
+            user.id = sqlite3_column_int64(statement, 0);
+            user.email = columnText(statement, 1);
+            user.displayName = columnText(statement, 2);
+            user.address = columnText(statement, 3);
+            user.online = sqlite3_column_int(statement, 4) != 0;
+            user.lastSeenMs = sqlite3_column_int64(statement, 5);
+            user.createdMs = sqlite3_column_int64(statement, 6);
+            user.loginPeer = columnText(statement, 7);
+            overlayPending(user);
+        }
+        if (sqlite3_column_type(statement, 8) == SQLITE_NULL) continue;
+        UserRecord contact;
+        contact.id = sqlite3_column_int64(statement, 8);
+        contact.displayName = columnText(statement, 9);
+        contact.email = columnText(statement, 10);
+        contact.address = columnText(statement, 11);
+        contact.online = sqlite3_column_int(statement, 12) != 0;
+        contact.lastSeenMs = sqlite3_column_int64(statement, 13);
+        overlayPending(contact);
+        view->contacts.append(std::move(contact));
+    }
+    if (rc != SQLITE_DONE) throw StorageError(std::string("poll: ") + sqlite3_errmsg(m_handle));
+    return view;
 }
 
 QList<QStringList> SqliteStorage::migrations() const {

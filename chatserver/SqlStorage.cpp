@@ -120,6 +120,7 @@ SqlStorage::~SqlStorage() {
 }
 
 void SqlStorage::open() {
+    closingConnection();
     m_prepared.clear();
     m_db.close();
     m_broken = true; // until the fresh connection is configured

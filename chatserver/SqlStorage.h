@@ -10,6 +10,9 @@
 #include <QStringList>
 #include <map>
 
+struct sqlite3;
+struct sqlite3_stmt;
+
 namespace chatserver {
 
 class SqlStorage : public Storage {
@@ -61,6 +64,8 @@ protected:
     virtual QString beginStatement() const { return QStringLiteral("BEGIN"); }
 
     void open();
+    // Called before the connection is closed (a reconnect): statements of the back end's own go.
+    virtual void closingConnection() {}
     void ensureOpen();
     bool alive();
     void execOnce(const QString& sql);
@@ -98,8 +103,12 @@ private:
     static UserRecord readUser(const QSqlQuery& query, int offset);
     // The contact record at `offset`: ID, display name, e-mail, address, on line, last seen.
     UserRecord readContact(const QSqlQuery& query, int offset) const;
+
+protected:
     // Last-seen times not written yet win over what the store says.
     void overlayPending(UserRecord& user) const;
+
+private:
     [[noreturn]] void fail(const QString& what, const QSqlQuery& query) const;
 
     QString m_connectionName;
@@ -113,8 +122,14 @@ private:
 class SqliteStorage final : public SqlStorage {
 public:
     explicit SqliteStorage(QString path);
+    ~SqliteStorage() override;
+
+    // The poll's read straight on SQLite's own interface: through QtSql every column of every
+    // row became a QVariant first, which cost more than the query.
+    std::optional<PollView> pollView(qint64 id) override;
 
 protected:
+    void closingConnection() override;
     void openConnection(QSqlDatabase& db) override;
     void configureConnection() override;
     QList<QStringList> migrations() const override;
@@ -122,6 +137,8 @@ protected:
 
 private:
     QString m_path;
+    sqlite3* m_handle = nullptr;             // the QtSql connection's own, while it is open
+    sqlite3_stmt* m_pollStatement = nullptr; // prepared at the first poll
 };
 
 class PostgresStorage final : public SqlStorage {
