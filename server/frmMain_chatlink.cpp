@@ -59,6 +59,10 @@ void frmMain::oMySocket_OnConnect(qint32 lngSocketHandle) {
         // Scrambling lets events run; a request queued meanwhile by another handler is kept.
         if (g_strMsgToSend == pending) g_strMsgToSend = request;
         step = 4;
+        // Another exchange started meanwhile and took this connection's place: its request goes
+        // instead, and the chat server has not failed, so no error may switch the client over
+        // to the alternate server.
+        if (g_strMsgToSend != request && chatSocket().currentHandle() != lngSocketHandle) return;
         chatSocket().SendData(request, lngSocketHandle);
     } catch (const std::exception& error) {
         logCaught(stepText("oMySocket_OnConnect", step), error);

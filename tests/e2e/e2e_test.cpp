@@ -162,6 +162,10 @@ TEST_F(EndToEnd, RegisterAddSeeCallHangUpQuitAndAlternateServer) {
         << logsOf(QStringLiteral("ann")).toStdString() << logsOf(QStringLiteral("bob")).toStdString();
     EXPECT_EQ(ann->row(QStringLiteral("bob@example.org")).value(1), "Bob Ray");
     EXPECT_EQ(bob->row(QStringLiteral("ann@example.org")).value(1), "Ann Lee");
+    // Both still talk to the chat server itself, although each added a contact while its log-in
+    // was on its way.
+    EXPECT_EQ(ann->state(QStringLiteral("alt")), "");
+    EXPECT_EQ(bob->state(QStringLiteral("alt")), "");
 
     // Each client has a call address of its own on this machine.
     const QString annAddress = bob->row(QStringLiteral("ann@example.org")).value(3);
