@@ -508,22 +508,28 @@ int main(int argc, char** argv) {
     cpu = treeCpuMicros(nginx.processId());
     watch = Stopwatch();
     int source = 0;
-    web.closedLoop(
-        options.clients,
-        [&](Exchange& exchange) {
-            exchange.httpReply = true;
-            exchange.source = bench::ipv4("127.4.0.1") + uint32_t(source++ % 250);
-            exchange.request = "GET /index.html HTTP/1.1\r\nHost: 127.0.0.32\r\nConnection: close\r\n\r\n";
-            return true;
-        },
-        [&](const Outcome& o) {
+    auto pageExchange = [&](Exchange& exchange) {
+        exchange.httpReply = true;
+        exchange.source = bench::ipv4("127.4.0.1") + uint32_t(source++ % 250);
+        exchange.request = "GET /index.html HTTP/1.1\r\nHost: 127.0.0.32\r\nConnection: close\r\n\r\n";
+        return true;
+    };
+    auto pageDone = [](Tally& tally) {
+        return [&tally](const Outcome& o) {
             Outcome copy = o;
             copy.reply = o.ok && o.reply.rfind("HTTP/1.1 200", 0) == 0 ? "200" : "bad";
-            ceiling.add(copy, "200");
-        },
-        after(options.seconds));
+            tally.add(copy, "200");
+        };
+    };
+    web.closedLoop(options.clients, pageExchange, pageDone(ceiling), after(options.seconds));
     report("nginx, static page, one request per connection", ceiling, watch.seconds(),
            treeCpuMicros(nginx.processId()) - cpu);
+    // The same paced load as the polls': the machine's own latency floor at that rate.
+    Tally pacedPages;
+    watch = Stopwatch();
+    web.openLoop(options.rate, options.seconds, pageExchange, pageDone(pacedPages));
+    std::snprintf(pacedTitle, sizeof pacedTitle, "nginx, static page at %.0f/s", options.rate);
+    report(pacedTitle, pacedPages, watch.seconds());
     nginx.terminate();
     nginx.waitForFinished(10000);
     return 0;

@@ -27,15 +27,23 @@ QString derivePublicAddress(const ServerConfig& config) {
 
 namespace {
 constexpr int kPresenceFlushMs = 1000;
-}
+// Users written per transaction by the timer; the rest follow as soon as the loop is free
+// again, so that no exchange waits behind a long write.
+constexpr qsizetype kPresenceFlushBatch = 64;
+} // namespace
 
 ChatServer::ChatServer(ServerConfig config, Clock clock, QObject* parent)
     : QObject(parent), m_config(std::move(config)), m_clock(std::move(clock)) {}
 
 void ChatServer::flushPresence() {
+    flushPresenceBatch(0);
+}
+
+void ChatServer::flushPresenceBatch(qsizetype maxUsers) {
     if (!m_storage) return;
     try {
-        m_storage->flushPresence();
+        if (m_storage->flushPresence(maxUsers) > 0 && maxUsers > 0)
+            QTimer::singleShot(0, this, [this] { flushPresenceBatch(kPresenceFlushBatch); });
     } catch (const StorageError& failure) {
         qCWarning(lcServer).noquote() << "cannot write the last-seen times:" << failure.what();
     }
@@ -95,7 +103,7 @@ bool ChatServer::start(QString* error) {
 
     m_presenceFlush = new QTimer(this);
     m_presenceFlush->setInterval(kPresenceFlushMs);
-    connect(m_presenceFlush, &QTimer::timeout, this, &ChatServer::flushPresence);
+    connect(m_presenceFlush, &QTimer::timeout, this, [this] { flushPresenceBatch(kPresenceFlushBatch); });
     m_presenceFlush->start();
     return true;
 }

@@ -37,6 +37,8 @@ public:
     QString webWarning() const { return m_webWarning; }
 
 private:
+    void flushPresenceBatch(qsizetype maxUsers); // 0: all
+
     ServerConfig m_config;
     Clock m_clock;
     std::unique_ptr<Storage> m_storage;

@@ -267,13 +267,20 @@ void SqlStorage::touch(qint64 id, qint64 nowMs) {
     seen = std::max(seen, nowMs);
 }
 
-void SqlStorage::flushPresence() {
-    if (m_pendingSeen.isEmpty() || m_inTransaction) return;
+qsizetype SqlStorage::flushPresence(qsizetype maxUsers) {
+    if (m_pendingSeen.isEmpty() || m_inTransaction) return m_pendingSeen.size();
     Transaction transaction(*this);
-    for (auto it = m_pendingSeen.cbegin(); it != m_pendingSeen.cend(); ++it)
+    QList<qint64> written;
+    for (auto it = m_pendingSeen.cbegin(); it != m_pendingSeen.cend(); ++it) {
+        if (maxUsers > 0 && written.size() >= maxUsers) break;
         run(Stmt::Touch, {int64(it.value()), int64(it.key()), int64(it.value())}).finish();
+        written.append(it.key());
+    }
     transaction.commit();
-    m_pendingSeen.clear(); // kept for the next try when the store failed
+    // Forgotten only once written: after a failure they wait for the next try.
+    for (const qint64 id : std::as_const(written))
+        m_pendingSeen.remove(id);
+    return m_pendingSeen.size();
 }
 
 std::optional<qint64> SqlStorage::registerUser(const NewUser& user) {

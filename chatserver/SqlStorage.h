@@ -28,7 +28,7 @@ public:
     void markOnline(qint64 id, const QString& address, const QString& peer, qint64 nowMs) override;
     void markOffline(qint64 id) override;
     void touch(qint64 id, qint64 nowMs) override;
-    void flushPresence() override;
+    qsizetype flushPresence(qsizetype maxUsers = 0) override;
     std::optional<PollView> pollView(qint64 id) override;
     QList<UserRecord> contactsOf(qint64 ownerId) override;
     int contactCount(qint64 ownerId) override;

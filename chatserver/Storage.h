@@ -74,7 +74,8 @@ public:
     // (the server does so every second and when it stops); this store's reads see it at once.
     // Losing the last second of it in a crash only ages a few users by a second.
     virtual void touch(qint64 id, qint64 nowMs) = 0;
-    virtual void flushPresence() = 0;
+    // Writes up to `maxUsers` of them (0: all) in one transaction; returns how many still wait.
+    virtual qsizetype flushPresence(qsizetype maxUsers = 0) = 0;
 
     // The user and its contacts in one read; nullopt for an unknown ID.
     virtual std::optional<PollView> pollView(qint64 id) = 0;
