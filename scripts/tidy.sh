@@ -82,7 +82,7 @@ if ((changed_mode)); then
     # Uncommitted changes count as well.
     mapfile -t -O "${#changed[@]}" changed < <(git diff --name-only HEAD -- '*.cpp' '*.h')
     index=0
-    for unit in $(printf '%s\n' "${units[@]}" | sort); do
+    for unit in $(printf '%s\n' "${units[@]}" | sort -u); do
         ((index++ % 10 == 0)) && chosen[$unit]=1
         for path in "${changed[@]}"; do
             [[ $unit == "$path" || $unit == "${path%.h}.cpp" ]] && chosen[$unit]=1
