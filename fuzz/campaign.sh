@@ -77,14 +77,15 @@ listPids() {
 }
 
 slot() {
-    local target ran n status
+    local target ran n status max_len
     while target=$(next) && [[ -n $target ]]; do
         mkdir -p "$dir/corpus/$target" "$dir/artifacts/$target"
         while ran=$(count "$target") && ((ran < goal)); do
             n=$(find "$logs" -name "$target.*.log" | wc -l)
             echo "running" >"$logs/$target.state"
+            max_len=$(awk -v t="$target" '$1 == t { print $2 }' fuzz/max_len)
             nice -n 19 "$dir/fuzz/$target" -runs=$((goal - ran)) -max_total_time="$chunk" -timeout=30 \
-                -rss_limit_mb=4096 -max_len=4096 -print_final_stats=1 -artifact_prefix="$dir/artifacts/$target/" \
+                -rss_limit_mb=4096 -max_len="${max_len:-4096}" -print_final_stats=1 -artifact_prefix="$dir/artifacts/$target/" \
                 "$dir/corpus/$target" "fuzz/corpus/$target" >"$logs/$target.$n.log" 2>&1 &
             listPids
             status=0

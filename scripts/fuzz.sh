@@ -50,7 +50,8 @@ for target in "${targets[@]}"; do
     mkdir -p "$work" "$artifacts"
     log=$dir/$target.log
     echo "=== $target: ${seconds}s"
-    if "$dir/fuzz/$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=4096 -max_len=4096 \
+    max_len=$(awk -v t="$target" '$1 == t { print $2 }' fuzz/max_len)
+    if "$dir/fuzz/$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=4096 -max_len="${max_len:-4096}" \
         -print_final_stats=1 -artifact_prefix="$artifacts/" "$work" "fuzz/corpus/$target" >"$log" 2>&1; then
         result=ok
     else
