@@ -25,6 +25,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <atomic>
+#include <cstdarg>
 #include <cstdio>
 #include <map>
 #include <random>
@@ -93,8 +94,12 @@ struct Tally {
     }
 };
 
-void line(const char* format, auto... values) {
-    std::printf(format, values...);
+// printf-style, so the compiler checks every figure against its format.
+[[gnu::format(printf, 1, 2)]] void line(const char* format, ...) {
+    va_list values;
+    va_start(values, format);
+    std::vprintf(format, values);
+    va_end(values);
     std::printf("\n");
     std::fflush(stdout);
 }
@@ -271,7 +276,7 @@ quint16 freePort(const QHostAddress& address) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const std::optional<Options> parsed = parseOptions(app.arguments());
+    const std::optional<Options> parsed = parseOptions(QCoreApplication::arguments());
     if (!parsed) {
         std::fprintf(
             stderr,
@@ -442,7 +447,7 @@ int main(int argc, char** argv) {
     line("  requests over 8 KiB closed: %zu of 5, after %.1f ms (median), %zu answered", bigClosed.size(),
          bench::percentile(bigTimes, 50) / 1000,
          std::size_t(
-             std::count_if(bigClosed.begin(), bigClosed.end(), [](const Outcome& o) { return o.reply.size() > 0; })));
+             std::count_if(bigClosed.begin(), bigClosed.end(), [](const Outcome& o) { return !o.reply.empty(); })));
 
     server.terminate();
     server.waitForFinished(30000);

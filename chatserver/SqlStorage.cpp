@@ -103,7 +103,7 @@ QVariant text(const QString& value) {
 
 } // namespace
 
-SqlStorage::SqlStorage(QString driver) : m_connectionName(nextConnectionName()) {
+SqlStorage::SqlStorage(const QString& driver) : m_connectionName(nextConnectionName()) {
     m_db = QSqlDatabase::addDatabase(driver, m_connectionName);
     if (!m_db.isValid()) {
         m_db = QSqlDatabase();

@@ -48,7 +48,7 @@ public:
     void rollback() override;
 
 protected:
-    explicit SqlStorage(QString driver);
+    explicit SqlStorage(const QString& driver);
 
     // Opens m_db with the back end's connection settings; throws StorageError.
     virtual void openConnection(QSqlDatabase& db) = 0;
