@@ -197,7 +197,7 @@ TEST_P(ServerProgramOnStore, OperatorNoticesAndMovesReachTheRunningServer) {
 // Registrations kept in flight from many sockets; records every answered one.
 class RegistrationLoad {
 public:
-    RegistrationLoad(QHostAddress server, quint16 port, int inFlight) : m_server(server), m_port(port) {
+    RegistrationLoad(const QHostAddress& server, quint16 port, int inFlight) : m_server(server), m_port(port) {
         for (int i = 0; i < inFlight; ++i)
             next();
     }
