@@ -377,26 +377,25 @@ bool sameInLatin1(const QString& text) {
 class ChatConnection final : public Connection {
 public:
     ChatConnection(TcpListener& listener, int fd, const QString& peer, quint64 serial, ChatService& service)
-        : Connection(listener, fd, peer, serial), m_service(service) {
+        : Connection(listener, fd, peer, serial), m_service(service), m_reader(listener.limits().maxRequestBytes) {
         m_started.start();
     }
 
 protected:
     void onBytes(const QByteArray& bytes) override {
-        m_received += bytes;
         ++m_chunks;
-        evaluate(false);
+        evaluate(bytes, false);
     }
-    void onSettled() override { evaluate(true); }
+    void onSettled() override { evaluate({}, true); }
 
 private:
     // The client writes its request in one piece, so a request that is whole in its first chunk
     // and ends the way a call address ends is answered at once. Otherwise (its end is uncertain,
     // or it came in pieces and more may follow) it is answered once nothing more has arrived for
     // the grace time.
-    void evaluate(bool graceOver) {
+    void evaluate(QByteArrayView bytes, bool graceOver) {
         if (answered()) return;
-        const ChatParse parse = parseChatRequest(m_received, listener().limits().maxRequestBytes);
+        const ChatParse& parse = m_reader.feed(bytes);
         switch (parse.status) {
         case ChatParse::Status::Incomplete:
             return;
@@ -440,7 +439,7 @@ private:
     }
 
     ChatService& m_service;
-    QByteArray m_received;
+    ChatRequestReader m_reader;
     int m_chunks = 0;
     QElapsedTimer m_started;
 };

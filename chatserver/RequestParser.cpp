@@ -4,6 +4,7 @@
 #include "wire/Protocol.h"
 #include "wire/Scramble.h"
 
+#include <algorithm>
 #include <array>
 
 namespace chatserver {
@@ -44,14 +45,6 @@ bool looksSettled(QByteArrayView lastField) {
     return last >= '0' && last <= '9';
 }
 
-ChatParse malformed(QString reason, QString knownCode = {}) {
-    ChatParse parse;
-    parse.status = ChatParse::Status::Malformed;
-    parse.reason = std::move(reason);
-    parse.knownCode = std::move(knownCode);
-    return parse;
-}
-
 } // namespace
 
 int chatFieldCount(QStringView code) {
@@ -60,48 +53,77 @@ int chatFieldCount(QStringView code) {
     return -1;
 }
 
-ChatParse parseChatRequest(const QByteArray& received, qsizetype maxBytes) {
-    if (received.isEmpty()) return {};
-    if (received.size() > maxBytes) return malformed(QStringLiteral("request larger than %1 bytes").arg(maxBytes));
-
-    const auto first = static_cast<unsigned char>(received.front());
-    const bool plain = first >= '0' && first <= '9';
-    QByteArray text = received;
-    if (!plain) {
-        for (qsizetype i = 0; i < text.size(); ++i)
-            text[i] = static_cast<char>(wire::unscrambleCode(static_cast<unsigned char>(text[i]), i + 1));
-        const auto firstPlain = static_cast<unsigned char>(text.front());
-        if (firstPlain < '0' || firstPlain > '9') return malformed(QStringLiteral("not a request"));
+const ChatParse& ChatRequestReader::feed(QByteArrayView bytes) {
+    if (m_parse.status == ChatParse::Status::Malformed) return m_parse;
+    if (m_text.isEmpty() && !bytes.isEmpty()) {
+        const auto first = static_cast<unsigned char>(bytes.front());
+        m_plain = first >= '0' && first <= '9';
     }
-
-    const qsizetype codeEnd = text.indexOf(static_cast<char>(kSepByte));
-    const QByteArrayView codeView = codeEnd < 0 ? QByteArrayView(text) : QByteArrayView(text).first(codeEnd);
-    if (codeEnd < 0) {
-        if (codeView.size() > kLongestCode || !isKnownCodePrefix(codeView))
-            return malformed(QStringLiteral("unknown request code"));
-        return {};
+    if (m_text.size() + bytes.size() > m_maxBytes) {
+        setMalformed(QStringLiteral("request larger than %1 bytes").arg(m_maxBytes));
+        return m_parse;
     }
-    const QString code = QString::fromLatin1(codeView);
-    const int wireFields = chatFieldCount(code);
-    if (wireFields < 0) return malformed(QStringLiteral("unknown request code"));
-    const int fieldsNeeded = plain ? wireFields - 1 : wireFields;
+    const qsizetype oldSize = m_text.size();
+    m_text.append(bytes);
+    for (qsizetype i = oldSize; i < m_text.size(); ++i) {
+        if (!m_plain) m_text[i] = static_cast<char>(wire::unscrambleCode(static_cast<unsigned char>(m_text[i]), i + 1));
+        if (static_cast<unsigned char>(m_text[i]) == kSepByte) {
+            ++m_separators;
+            m_lastFieldAt = i + 1;
+        }
+    }
+    if (!m_text.isEmpty()) judge(oldSize);
+    return m_parse;
+}
 
-    const QList<QByteArray> pieces = text.split(static_cast<char>(kSepByte));
-    if (pieces.size() > fieldsNeeded) return malformed(QStringLiteral("too many fields"), code);
-    if (pieces.size() < fieldsNeeded) return {};
+void ChatRequestReader::setMalformed(QString reason, QString knownCode) {
+    m_parse = {};
+    m_parse.status = ChatParse::Status::Malformed;
+    m_parse.reason = std::move(reason);
+    m_parse.knownCode = std::move(knownCode);
+}
 
-    ChatParse parse;
-    parse.status = ChatParse::Status::Complete;
-    parse.settled = looksSettled(pieces.back());
-    ChatRequest& request = parse.request;
-    request.code = code;
-    request.scrambled = !plain;
-    request.hasAddress = !plain;
-    const qsizetype argEnd = plain ? pieces.size() : pieces.size() - 1;
-    for (qsizetype i = 1; i < argEnd; ++i)
-        request.args.append(wire::fromCp1252(pieces[i]));
-    if (!plain) request.callAddress = wire::fromCp1252(pieces.back());
-    return parse;
+void ChatRequestReader::judge(qsizetype oldSize) {
+    const auto firstPlain = static_cast<unsigned char>(m_text.front());
+    if (firstPlain < '0' || firstPlain > '9') return setMalformed(QStringLiteral("not a request"));
+    if (m_separators == 0) {
+        if (m_text.size() > kLongestCode || !isKnownCodePrefix(m_text))
+            setMalformed(QStringLiteral("unknown request code"));
+        return;
+    }
+    if (m_fieldsNeeded == 0) {
+        m_code = QString::fromLatin1(QByteArrayView(m_text).first(m_text.indexOf(static_cast<char>(kSepByte))));
+        const int wireFields = chatFieldCount(m_code);
+        if (wireFields < 0) return setMalformed(QStringLiteral("unknown request code"));
+        m_fieldsNeeded = m_plain ? wireFields - 1 : wireFields;
+    }
+    const qsizetype pieces = m_separators + 1;
+    if (pieces > m_fieldsNeeded) return setMalformed(QStringLiteral("too many fields"), m_code);
+    if (pieces < m_fieldsNeeded) return;
+
+    ChatRequest& request = m_parse.request;
+    qsizetype newFrom = std::max(oldSize, m_lastFieldAt);
+    if (m_parse.status != ChatParse::Status::Complete) {
+        // The fields before the last cannot change any more: they are split once.
+        m_parse.status = ChatParse::Status::Complete;
+        request.code = m_code;
+        request.scrambled = !m_plain;
+        request.hasAddress = !m_plain;
+        const QList<QByteArray> fields = m_text.first(m_lastFieldAt - 1).split(static_cast<char>(kSepByte));
+        for (qsizetype i = 1; i < fields.size(); ++i)
+            request.args.append(wire::fromCp1252(fields[i]));
+        if (m_plain) request.args.append(QString());
+        newFrom = m_lastFieldAt;
+    }
+    // Only the last field can still grow; what arrived of it is added on.
+    QString& lastField = m_plain ? request.args.last() : request.callAddress;
+    lastField += wire::fromCp1252(m_text.sliced(newFrom));
+    m_parse.settled = looksSettled(QByteArrayView(m_text).sliced(m_lastFieldAt));
+}
+
+ChatParse parseChatRequest(QByteArrayView received, qsizetype maxBytes) {
+    ChatRequestReader reader(maxBytes);
+    return reader.feed(received);
 }
 
 } // namespace chatserver

@@ -35,8 +35,33 @@ struct ChatParse {
 // -1 for a code the server does not serve.
 int chatFieldCount(QStringView code);
 
-// Parses everything received so far on one connection. Scrambled requests are recognised by
-// their first byte (a plain request starts with a digit); plain ones lack the call address.
-ChatParse parseChatRequest(const QByteArray& received, qsizetype maxBytes);
+// Reads one connection's request as it arrives. Each byte is unscrambled and looked at once, and
+// the fields before the last are split once, so a request that trickles in a byte at a time costs
+// no more than one that comes whole.
+class ChatRequestReader {
+public:
+    explicit ChatRequestReader(qsizetype maxBytes) : m_maxBytes(maxBytes) {}
+
+    // Takes the next bytes and says where the request stands with everything received so far.
+    // A refusal is final: later bytes are not looked at, and the same refusal is given again.
+    const ChatParse& feed(QByteArrayView bytes);
+
+private:
+    void judge(qsizetype oldSize);
+    void setMalformed(QString reason, QString knownCode = {});
+
+    qsizetype m_maxBytes;
+    bool m_plain = false;
+    QByteArray m_text;          // unscrambled
+    qsizetype m_separators = 0; // in m_text
+    QString m_code;
+    int m_fieldsNeeded = 0; // once the code is known
+    qsizetype m_lastFieldAt = -1;
+    ChatParse m_parse;
+};
+
+// Parses a request received in one piece. Scrambled requests are recognised by their first byte
+// (a plain request starts with a digit); plain ones lack the call address.
+ChatParse parseChatRequest(QByteArrayView received, qsizetype maxBytes);
 
 } // namespace chatserver

@@ -1,7 +1,7 @@
 // A chat request as the server's connection receives it: cut into chunks anywhere, plain or
 // scrambled, from one of the logged-in users' addresses or a stranger's. It is parsed after
 // every chunk the way the connection does, and once whole (or refused) it is answered by the
-// service over a real store.
+// service over a real store. Read chunk by chunk, it must come to what it comes to in one piece.
 //   byte 0: bits 0-1 choose the peer; bit 2 set scrambles the request as the client does
 //   byte 1 on: the chunking byte, then the request (see fuzz::chunks)
 // A request taken as whole has exactly the fields its code needs, and every answer starts with
@@ -21,6 +21,15 @@ void checkAnswer(const chatserver::ChatService::Outcome& outcome) {
     bool numeric = false;
     code.toInt(&numeric);
     fuzz::check(numeric, "an answer without a numeric reply code");
+}
+
+void checkSameAsWhole(const chatserver::ChatParse& cut, const chatserver::ChatParse& whole) {
+    fuzz::check(cut.status == whole.status && cut.settled == whole.settled && cut.knownCode == whole.knownCode,
+                "the verdict depends on how the request was cut");
+    fuzz::check(cut.request.code == whole.request.code && cut.request.args == whole.request.args &&
+                    cut.request.callAddress == whole.request.callAddress &&
+                    cut.request.scrambled == whole.request.scrambled,
+                "the fields depend on how the request was cut");
 }
 
 } // namespace
@@ -52,18 +61,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     chatserver::ChatService& service = fuzz::chatService();
     fuzz::tick();
     QByteArray received;
+    chatserver::ChatRequestReader reader(kMaxRequestBytes);
     chatserver::ChatParse parse;
     int arrived = 0;
     for (const QByteArray& chunk : chunks) {
         received += chunk;
         ++arrived;
-        parse = chatserver::parseChatRequest(received, kMaxRequestBytes);
-        if (parse.status == chatserver::ChatParse::Status::Malformed) {
-            checkAnswer(service.refuseMalformed(parse.knownCode));
-            return 0;
-        }
+        parse = reader.feed(chunk);
+        if (parse.status == chatserver::ChatParse::Status::Malformed) break;
         // Whole in its first chunk and settled: answered at once, the rest never read.
         if (parse.status == chatserver::ChatParse::Status::Complete && parse.settled && arrived == 1) break;
+    }
+    checkSameAsWhole(parse, chatserver::parseChatRequest(received, kMaxRequestBytes));
+    if (parse.status == chatserver::ChatParse::Status::Malformed) {
+        checkAnswer(service.refuseMalformed(parse.knownCode));
+        return 0;
     }
     if (parse.status != chatserver::ChatParse::Status::Complete) return 0;
 
