@@ -66,6 +66,12 @@ QString enterProgramFolder() {
     return folder.path();
 }
 
+int startSettingsTarget() {
+    startCoreApp();
+    enterProgramFolder();
+    return 0;
+}
+
 void trimLogs() {
     static unsigned calls = 0;
     if (++calls % 1000 != 0) return;

@@ -13,6 +13,9 @@ void startGuiApp();
 // message box with OK and every modal dialog with Cancel, and takes the pause out of
 // scrambling. Returns the folder.
 QString enterProgramFolder();
+// The start of the targets that read settings files and need no windows: the core application
+// and a program folder of their own.
+int startSettingsTarget();
 // Removes what the error log has collected every so many calls, so a long run keeps the disk
 // bounded while every run still writes it.
 void trimLogs();

@@ -10,9 +10,7 @@
 #include "wire/SettingsFile.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::startCoreApp();
-    fuzz::enterProgramFolder();
-    return 0;
+    return fuzz::startSettingsTarget();
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
