@@ -141,6 +141,7 @@ public:
     // The chat connection whose reply armed the close step of tmrServerCall: a new exchange may
     // start before that step runs, and the step must not close it.
     qint32 m_chatCloseHandle = 0;
+    void armChatCloseStep();
 
     // Caption prefix with the program's version, "Internet Chat - Version: 1.0.0".
     static QString versionCaption();

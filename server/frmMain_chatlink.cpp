@@ -86,9 +86,7 @@ void frmMain::oMySocket_OnDataArrival(qint32 /*bytesTotal*/, const QString& strD
             g_strMsgReceived = received.payload;
             step = 4;
             if (g_blnLogOffPending) {
-                tmrServerCall->stop();
-                tmrServerCall->setInterval(kCloseStep);
-                m_chatCloseHandle = g_lngChatSocketHandle;
+                armChatCloseStep();
                 if (g_strAltServerBase.isEmpty()) {
                     if (!tmrRegistration->isActive()) tmrRegistration->start();
                     fnUseMSGReceived();
@@ -99,9 +97,7 @@ void frmMain::oMySocket_OnDataArrival(qint32 /*bytesTotal*/, const QString& strD
             }
             fnUseMSGReceived();
             step = 5;
-            tmrServerCall->stop();
-            tmrServerCall->setInterval(kCloseStep);
-            m_chatCloseHandle = g_lngChatSocketHandle;
+            armChatCloseStep();
             tmrServerCall->start();
         }
         step = 6;
@@ -110,6 +106,14 @@ void frmMain::oMySocket_OnDataArrival(qint32 /*bytesTotal*/, const QString& strD
         logCaught(stepText("oMySocket_OnDataArrival", step), error);
         trySkip({}, [this] { txtStatus->setVisible(true); });
     }
+}
+
+// The step that closes the connection a reply came on, set up but not started: the close comes a
+// moment after the reply has been handled.
+void frmMain::armChatCloseStep() {
+    tmrServerCall->stop();
+    tmrServerCall->setInterval(kCloseStep);
+    m_chatCloseHandle = g_lngChatSocketHandle;
 }
 
 void frmMain::oMySocket_OnClose() {
