@@ -1,6 +1,7 @@
 // The two back ends of SqlStorage: SQLite for one server on one machine, PostgreSQL for several
 // servers sharing one store.
 #include "chatserver/SqlStorage.h"
+#include "chatserver/UserColumns.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -84,10 +85,15 @@ void SqliteStorage::closingConnection() {
 
 namespace {
 
-QString columnText(sqlite3_stmt* statement, int column) {
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-    return text ? QString::fromUtf8(text, sqlite3_column_bytes(statement, column)) : QString();
-}
+// A row of a SQLite statement, as the column readers take it.
+struct StatementRow {
+    sqlite3_stmt* statement;
+    qint64 integer(int column) const { return sqlite3_column_int64(statement, column); }
+    QString text(int column) const {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+        return text ? QString::fromUtf8(text, sqlite3_column_bytes(statement, column)) : QString();
+    }
+};
 
 } // namespace
 
@@ -120,28 +126,15 @@ std::optional<PollView> SqliteStorage::pollView(qint64 id) {
     sqlite3_bind_int64(statement, 1, id);
     std::optional<PollView> view;
     int rc = 0;
+    const StatementRow row{statement};
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
         if (!view) {
             view.emplace();
-            UserRecord& user = view->user;
-            user.id = sqlite3_column_int64(statement, 0);
-            user.email = columnText(statement, 1);
-            user.displayName = columnText(statement, 2);
-            user.address = columnText(statement, 3);
-            user.online = sqlite3_column_int(statement, 4) != 0;
-            user.lastSeenMs = sqlite3_column_int64(statement, 5);
-            user.createdMs = sqlite3_column_int64(statement, 6);
-            user.loginPeer = columnText(statement, 7);
-            overlayPending(user);
+            view->user = readUserColumns(row, 0);
+            overlayPending(view->user);
         }
         if (sqlite3_column_type(statement, 8) == SQLITE_NULL) continue;
-        UserRecord contact;
-        contact.id = sqlite3_column_int64(statement, 8);
-        contact.displayName = columnText(statement, 9);
-        contact.email = columnText(statement, 10);
-        contact.address = columnText(statement, 11);
-        contact.online = sqlite3_column_int(statement, 12) != 0;
-        contact.lastSeenMs = sqlite3_column_int64(statement, 13);
+        UserRecord contact = readContactColumns(row, 8);
         overlayPending(contact);
         view->contacts.append(std::move(contact));
     }

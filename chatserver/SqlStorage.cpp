@@ -1,4 +1,5 @@
 #include "chatserver/SqlStorage.h"
+#include "chatserver/UserColumns.h"
 
 #include <QSqlError>
 #include <QSqlRecord>
@@ -213,27 +214,23 @@ QSqlQuery& SqlStorage::run(Stmt stmt, const QVariantList& values) {
     }
 }
 
+namespace {
+
+// A row of a Qt query, as the column readers take it.
+struct QueryRow {
+    const QSqlQuery& query;
+    qint64 integer(int column) const { return query.value(column).toLongLong(); }
+    QString text(int column) const { return query.value(column).toString(); }
+};
+
+} // namespace
+
 UserRecord SqlStorage::readUser(const QSqlQuery& query, int offset) {
-    UserRecord user;
-    user.id = query.value(offset + 0).toLongLong();
-    user.email = query.value(offset + 1).toString();
-    user.displayName = query.value(offset + 2).toString();
-    user.address = query.value(offset + 3).toString();
-    user.online = query.value(offset + 4).toInt() != 0;
-    user.lastSeenMs = query.value(offset + 5).toLongLong();
-    user.createdMs = query.value(offset + 6).toLongLong();
-    user.loginPeer = query.value(offset + 7).toString();
-    return user;
+    return readUserColumns(QueryRow{query}, offset);
 }
 
 UserRecord SqlStorage::readContact(const QSqlQuery& query, int offset) const {
-    UserRecord contact;
-    contact.id = query.value(offset + 0).toLongLong();
-    contact.displayName = query.value(offset + 1).toString();
-    contact.email = query.value(offset + 2).toString();
-    contact.address = query.value(offset + 3).toString();
-    contact.online = query.value(offset + 4).toInt() != 0;
-    contact.lastSeenMs = query.value(offset + 5).toLongLong();
+    UserRecord contact = readContactColumns(QueryRow{query}, offset);
     overlayPending(contact);
     return contact;
 }

@@ -100,8 +100,8 @@ private:
     QSqlQuery& run(Stmt stmt, const QVariantList& values);
     QSqlQuery& prepared(Stmt stmt);
     QString sqlFor(Stmt stmt) const;
+    // The user or contact record at `offset`, in the column order of UserColumns.h.
     static UserRecord readUser(const QSqlQuery& query, int offset);
-    // The contact record at `offset`: ID, display name, e-mail, address, on line, last seen.
     UserRecord readContact(const QSqlQuery& query, int offset) const;
 
 protected:
