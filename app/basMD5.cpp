@@ -6,7 +6,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
 #include <new>
+#include <unistd.h>
 
 namespace basMD5 {
 
@@ -114,15 +117,16 @@ QString hexText(const QByteArray& bytes) {
     return QString::fromLatin1(bytes.toHex().toUpper());
 }
 
+// Qt reports every failed open as an open error; the system's reason tells a file this user may
+// not read from one that cannot be reached at all.
 int openErrorNumber(const QFile& file) {
-    switch (file.error()) {
-    case QFileDevice::PermissionsError:
-        return vb::kErrPermissionDenied;
-    case QFileDevice::ReadError:
-        return vb::kErrDeviceIO;
-    default:
+    if (file.error() == QFileDevice::ReadError) return vb::kErrDeviceIO;
+    const int fd = ::open(QFile::encodeName(file.fileName()).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
         return vb::kErrPathFileAccess;
     }
+    return errno == EACCES || errno == EPERM ? vb::kErrPermissionDenied : vb::kErrPathFileAccess;
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "app/basMD5.h"
 #include "platform/crypto.h"
 #include "platform/vb.h"
+#include "support/Unprivileged.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -254,8 +255,9 @@ TEST_F(Md5Test, OtherFailuresArePassedOnWithTheProcedureSource) {
 TEST_F(Md5Test, UnreadableFileIsAFailureNotAnEmptyDigest) {
     const QString path = writeFile(QStringLiteral("locked.kvo"), "secret");
     QFile::setPermissions(path, QFileDevice::Permissions{});
+    const testenv::Unprivileged asUser({dir.path(), path});
     QFile probe(path);
-    if (probe.open(QIODevice::ReadOnly)) GTEST_SKIP() << "permissions do not stop this user from reading";
+    ASSERT_FALSE(probe.open(QIODevice::ReadOnly)) << "permissions do not stop this user from reading";
     const auto error = errorOf([&] { basMD5::GetFileMD5HashCode(path, 1024); });
     ASSERT_TRUE(error.has_value());
     EXPECT_EQ(error->number(), vb::kErrPermissionDenied);
