@@ -56,6 +56,12 @@ bool parseEndpoint(const QString& text, QHostAddress& address, quint16& port, QS
     return true;
 }
 
+// ADDRESS:PORT, or "off" for a listener that is not wanted.
+bool parseListen(const QString& value, bool& enabled, QHostAddress& address, quint16& port, QString* error) {
+    enabled = value.trimmed() != QLatin1String("off");
+    return !enabled || parseEndpoint(value, address, port, error);
+}
+
 bool parseCount(const QString& text, int minimum, int& out, QString* error) {
     bool ok = false;
     const int value = text.trimmed().toInt(&ok);
@@ -116,13 +122,14 @@ Apply seconds(qint64 minimumMs, std::function<void(ServerConfig&, qint64)> set) 
 
 const QList<Option>& options() {
     static const QList<Option> table = {
-        {"chat-listen", "ADDRESS:PORT for the chat protocol (127.0.0.1:19991)",
-         [](const QString& v, ServerConfig& c, QString* e) { return parseEndpoint(v, c.chatAddress, c.chatPort, e); }},
+        {"chat-listen", "ADDRESS:PORT for the chat protocol, or off (127.0.0.1:19991)",
+         [](const QString& v, ServerConfig& c, QString* e) {
+             return parseListen(v, c.chatEnabled, c.chatAddress, c.chatPort, e);
+         }},
         {"web-listen", "ADDRESS:PORT for the web pages, or off (127.0.0.1:80)",
          [](const QString& v, ServerConfig& c, QString* e) {
              c.webExplicit = true;
-             c.webEnabled = v.trimmed() != QLatin1String("off");
-             return !c.webEnabled || parseEndpoint(v, c.webAddress, c.webPort, e);
+             return parseListen(v, c.webEnabled, c.webAddress, c.webPort, e);
          }},
         {"public-address", "address clients are told to use (the chat address)", text(&ServerConfig::publicAddress)},
         {"public-port", "port clients are told to use (the chat port)", text(&ServerConfig::publicPort)},

@@ -17,6 +17,7 @@ struct ServerConfig {
     enum class Command { Serve, Notice, Move, Help, Version };
     Command command = Command::Serve;
 
+    bool chatEnabled = true; // off: only the web pages are served (the chat server is "down")
     QHostAddress chatAddress = QHostAddress::LocalHost;
     quint16 chatPort = 19991;
     bool webEnabled = true;

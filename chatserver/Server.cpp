@@ -70,8 +70,14 @@ bool ChatServer::start(QString* error) {
     m_service = std::make_unique<ChatService>(*m_storage, settings, m_clock);
     m_pages = std::make_unique<WebPages>(*m_service, m_config.web);
 
-    m_chat = new ChatListener(*m_service, m_config.limits, this);
-    if (!m_chat->listen(m_config.chatAddress, m_config.chatPort, error)) return false;
+    if (!m_config.chatEnabled && !m_config.webEnabled) {
+        if (error) *error = QStringLiteral("the chat port and the web pages are both off: nothing to serve");
+        return false;
+    }
+    if (m_config.chatEnabled) {
+        m_chat = new ChatListener(*m_service, m_config.limits, this);
+        if (!m_chat->listen(m_config.chatAddress, m_config.chatPort, error)) return false;
+    }
 
     if (m_config.webEnabled) {
         m_web = new WebListener(*m_pages, m_config.limits, this);
@@ -79,7 +85,7 @@ bool ChatServer::start(QString* error) {
         if (!m_web->listen(m_config.webAddress, m_config.webPort, &problem)) {
             delete m_web;
             m_web = nullptr;
-            if (m_config.webExplicit) {
+            if (m_config.webExplicit || !m_chat) {
                 if (error) *error = problem;
                 return false;
             }
@@ -90,7 +96,9 @@ bool ChatServer::start(QString* error) {
     }
 
     settings.publicAddress = derivePublicAddress(m_config);
-    settings.publicPort = m_config.publicPort.isEmpty() ? QString::number(m_chat->port()) : m_config.publicPort;
+    // With the chat port off, clients are still told the port the chat server will be back on.
+    const quint16 chatPort = m_chat ? m_chat->port() : m_config.chatPort;
+    settings.publicPort = m_config.publicPort.isEmpty() ? QString::number(chatPort) : m_config.publicPort;
     if (m_config.sitesConfigured) {
         settings.sites = m_config.sites;
     } else if (m_web && m_web->port() == 80) {

@@ -30,8 +30,8 @@ public:
     const ServerConfig& config() const { return m_config; }
     Storage& storage() { return *m_storage; }
     ChatService& service() { return *m_service; }
-    ChatListener* chatListener() { return m_chat; }
-    WebListener* webListener() { return m_web; } // null when the pages are not served
+    ChatListener* chatListener() { return m_chat; } // null when the chat port is off
+    WebListener* webListener() { return m_web; }    // null when the pages are not served
     QString storeDescription() const { return m_storeDescription; }
     // Why the pages are not served, when they were not asked for but could not be either.
     QString webWarning() const { return m_webWarning; }

@@ -149,23 +149,18 @@ int serve(const ServerConfig& config) {
     std::signal(SIGPIPE, SIG_IGN);
 
     const ChatSettings& settings = server.service().settings();
-    qCInfo(lcServer).noquote() << "chat on"
-                               << server.chatListener()->address().toString() + QLatin1Char(':') +
-                                      QString::number(server.chatListener()->port());
-    if (server.webListener())
-        qCInfo(lcServer).noquote() << "web pages on"
-                                   << server.webListener()->address().toString() + QLatin1Char(':') +
-                                          QString::number(server.webListener()->port());
+    const auto endpoint = [](const TcpListener* listener) {
+        return listener
+                   ? TcpListener::peerText(listener->address()) + QLatin1Char(':') + QString::number(listener->port())
+                   : QStringLiteral("off");
+    };
+    qCInfo(lcServer).noquote() << "chat on" << endpoint(server.chatListener()) << "- web pages on"
+                               << endpoint(server.webListener());
     qCInfo(lcServer).noquote() << "clients are told" << settings.publicAddress + QLatin1Char(':') + settings.publicPort
                                << "- store:" << server.storeDescription();
     // One line for whoever started us (scripts, tests): where we listen, ports resolved.
-    QString ready = QStringLiteral("ready chat=%1:%2")
-                        .arg(TcpListener::peerText(server.chatListener()->address()))
-                        .arg(server.chatListener()->port());
-    if (server.webListener())
-        ready += QStringLiteral(" web=%1:%2")
-                     .arg(TcpListener::peerText(server.webListener()->address()))
-                     .arg(server.webListener()->port());
+    QString ready = QStringLiteral("ready chat=%1").arg(endpoint(server.chatListener()));
+    if (server.webListener()) ready += QStringLiteral(" web=%1").arg(endpoint(server.webListener()));
     say(stdout, ready);
 
     const int code = QCoreApplication::exec();

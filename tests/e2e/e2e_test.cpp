@@ -43,12 +43,12 @@ protected:
         return env;
     }
 
-    // Starts the chat server; with `chat` false its chat port is elsewhere, so clients find no
-    // chat server where they look but its web pages still answer.
+    // Starts the chat server; with `chat` false its chat port is off, so clients find no chat
+    // server where they look but its web pages still answer.
     ::testing::AssertionResult startServer(bool chat) {
         server = std::make_unique<Program>(QStringLiteral("server"));
-        const quint16 port = chat ? chatPort : freeTcpPort();
-        const QStringList arguments = {QStringLiteral("--chat-listen"),      QStringLiteral("127.0.0.1:%1").arg(port),
+        const QString chatListen = chat ? QStringLiteral("127.0.0.1:%1").arg(chatPort) : QStringLiteral("off");
+        const QStringList arguments = {QStringLiteral("--chat-listen"),      chatListen,
                                        QStringLiteral("--web-listen"),       kWebListen,
                                        QStringLiteral("--public-address"),   QStringLiteral("127.0.0.1"),
                                        QStringLiteral("--public-port"),      QString::number(chatPort),

@@ -175,9 +175,9 @@ TEST(LinphoneEngine, EndingBeforeTheAnswerRefusesOrCancels) {
         long callerCode; // status the caller's DISCONNECTED carries
     };
     const Case cases[] = {
-        {"callee rejects", true, RTCTR_REJECT, 603},      {"callee times out", true, RTCTR_TIMEOUT, 480},
-        {"callee busy", true, RTCTR_BUSY, 486},           {"callee does not disturb", true, RTCTR_DND, 600},
-        {"callee shuts down", true, RTCTR_SHUTDOWN, 480}, {"caller cancels", false, RTCTR_NORMAL, 0},
+        {"callee rejects", true, RTCTR_REJECT, 603},
+        {"callee busy", true, RTCTR_BUSY, 486},
+        {"caller cancels", false, RTCTR_NORMAL, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -243,12 +243,6 @@ TEST(LinphoneEngine, OperationsFailClearlyInTheWrongState) {
     // A session that never placed a call ends at once.
     session->Terminate(RTCTR_NORMAL);
     ASSERT_TRUE(waitState(a, RTCSS_DISCONNECTED));
-
-    a.engine->put_Volume(RTCAD_MICROPHONE, 1000);
-    EXPECT_EQ(a.engine->get_Volume(RTCAD_MICROPHONE), 1000);
-    a.engine->put_AudioMuted(RTCAD_SPEAKER, true);
-    EXPECT_TRUE(a.engine->get_AudioMuted(RTCAD_SPEAKER));
-    EXPECT_FALSE(a.engine->get_AudioMuted(RTCAD_MICROPHONE));
 
     a.engine->PrepareForShutdown();
     a.engine->Shutdown();

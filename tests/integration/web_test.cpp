@@ -1,6 +1,7 @@
-// fnGetDataFromWEB against real web servers on loopback addresses: the request bytes on the wire,
-// replies in segments, servers that drop or never answer, one request at a time, and a window
-// that keeps handling its events while a page is awaited.
+// fnGetDataFromWEB against real web servers on loopback addresses: the request bytes on the wire
+// (the rules of the request text are tested in web_text_test), replies in segments, servers that
+// drop or never answer, and one request at a time. That the window keeps handling its events
+// during the wait is tested with a site that never answers in web_lookup_test.
 #include "app/basMain.h"
 #include "app/frmMain.h"
 #include "server/KVOSocket.h"
@@ -9,10 +10,7 @@
 #include "web_server.h"
 #include "wire/Codepage.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QMouseEvent>
-#include <QPushButton>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -53,8 +51,6 @@ TEST_F(WebGetTest, SendsTheHandBuiltRequestAndReturnsTheWholeReply) {
     };
     const Case cases[] = {
         {"infoip.asp", "GET //infoip.asp HTTP/1.1", "infoip.asp"},
-        {"sites/list.txt", "GET /sites/list.txt HTTP/1.1", "sites/list.txt"},
-        {"LIST.TXT", "GET //LIST.TXT HTTP/1.1", "LIST.TXT"},
         {"my page.asp?name=a b", "GET //my%20page.asp?name=a%20b HTTP/1.1", "my%20page.asp?name=a%20b"},
         {"notes for me.txt", "GET /notes%20for%20me.txt HTTP/1.1", "notes%20for%20me.txt"},
     };
@@ -141,38 +137,6 @@ TEST_F(WebGetTest, UnreachableServerCostsOneFullWaitAndGivesAnEmptyReply) {
     EXPECT_GE(clock.elapsed(), 7000);
     EXPECT_EQ(host, QString());
     expectIdle();
-}
-
-TEST_F(WebGetTest, WindowHandlesTimerTicksAndClicksWhileAPageIsAwaited) {
-    ScriptedWebServer server(QStringLiteral("127.0.0.2"));
-    ASSERT_TRUE(server.listening());
-    const QByteArray reply = httpReply(marked("198.51.100.4"));
-    server.setAnswer(QStringLiteral("infoip.asp"), ScriptedWebServer::Answer{{{600, reply}}, true, false});
-
-    int ticksWhileWaiting = 0;
-    QTimer ticker;
-    ticker.setInterval(20);
-    QObject::connect(&ticker, &QTimer::timeout, [&] { ticksWhileWaiting += basMain::g_blnWebWaiting ? 1 : 0; });
-    ticker.start();
-
-    QPushButton button(QStringLiteral("Press"));
-    button.resize(80, 30);
-    button.show();
-    bool clickedWhileWaiting = false;
-    QObject::connect(&button, &QPushButton::clicked, [&] { clickedWhileWaiting = basMain::g_blnWebWaiting; });
-    // Queued like input from the window system: only an event loop run during the wait delivers it.
-    const QPointF inside(10, 10);
-    QCoreApplication::postEvent(&button, new QMouseEvent(QEvent::MouseButtonPress, inside, button.mapToGlobal(inside),
-                                                         Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
-    QCoreApplication::postEvent(&button, new QMouseEvent(QEvent::MouseButtonRelease, inside, button.mapToGlobal(inside),
-                                                         Qt::LeftButton, Qt::NoButton, Qt::NoModifier));
-
-    QString host = QStringLiteral("web.example");
-    QString page = QStringLiteral("infoip.asp");
-    EXPECT_TRUE(fnGetDataFromWEB(host, QStringLiteral("127.0.0.2"), page));
-    EXPECT_EQ(host, text(reply));
-    EXPECT_TRUE(clickedWhileWaiting);
-    EXPECT_GE(ticksWhileWaiting, 3);
 }
 
 TEST_F(WebGetTest, RequestStartedDuringAWaitTakesItsTurnAndLeavesTheFirstReplyIntact) {

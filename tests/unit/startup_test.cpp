@@ -150,13 +150,11 @@ TEST(Validators, EmailMessagesInTheirOrder) {
         {"1", "ann.example.com@", false,
          QStringLiteral("Your @sign can not be the last character in your email address!")},
         {"1", "ann@examplecom", false, ending},
-        {"1", "ann@example.xyz", false, ending},
         {"1", "a@b.c", false, QStringLiteral("Your email address is shorter than 6 characters which is impossible.")},
         {"1", "ann@example.c", true, {}},  // ".C" is found inside ".COM"
         {"1", "ann@example.De", true, {}}, // endings compare without case
         {"1", "ann@example.as", true, {}}, // the one mixed-case entry of the list
         {"1", "a@b.co", true, {}},         // exactly six characters
-        {"1", "ann@b@example.com", false, QStringLiteral("You have more than 1 @ sign in your email address")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.address);
