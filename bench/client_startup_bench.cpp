@@ -8,9 +8,6 @@
 // Its ten calls go to a linphonec that answers by itself; linphonec's ten go to the same one.
 #include "bench/BenchSupport.h"
 #include "tests/e2e/RemoteClient.h"
-#include "wire/Codepage.h"
-#include "wire/Protocol.h"
-#include "wire/Scramble.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -100,16 +97,8 @@ struct Setup {
                                        QStringLiteral("--web-listen"),  QStringLiteral("off"),
                                        QStringLiteral("--data-dir"),    dir.filePath(QStringLiteral("server")),
                                        QStringLiteral("--log-level"),   QStringLiteral("warning")};
-        if (!server.start(QStringLiteral(COLLOQ_SERVER_PROGRAM), arguments, display.environment)) return false;
-        const std::optional<QString> ready = server.nextLine();
-        if (!ready || !ready->startsWith(QLatin1String("ready "))) return false;
         folder = dir.filePath(QStringLiteral("client"));
-        QDir().mkpath(folder + QStringLiteral("/logs"));
-        QFile file(folder + QStringLiteral("/RTC_Chat.kvo"));
-        if (!file.open(QIODevice::WriteOnly)) return false;
-        file.write(wire::toCp1252(
-            wire::scrambled(QStringList{QStringLiteral("127.0.0.1"), QString::number(chatPort)}.join(wire::kSep))));
-        return true;
+        return e2e::startServer(server, arguments, display.environment) && e2e::prepareClientFolder(folder, chatPort);
     }
 
     // Starts the client; its start-up time is taken from here to its "shown" line.

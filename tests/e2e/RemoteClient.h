@@ -2,7 +2,13 @@
 // Programs driven over their standard input and output: the chat server, and the client program
 // as e2e_client runs it, remote-controlled one command line at a time. Shared by the end-to-end
 // test and the client benchmarks.
+#include "wire/Codepage.h"
+#include "wire/Protocol.h"
+#include "wire/Scramble.h"
+
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QStringList>
 #include <QTcpServer>
@@ -146,5 +152,24 @@ public:
 private:
     QStringList m_allBoxes;
 };
+
+#ifdef COLLOQ_SERVER_PROGRAM
+// Starts colloqchat-server and waits for the line saying where it listens.
+inline bool startServer(Program& server, const QStringList& arguments, const QProcessEnvironment& environment) {
+    if (!server.start(QStringLiteral(COLLOQ_SERVER_PROGRAM), arguments, environment)) return false;
+    const std::optional<QString> ready = server.nextLine();
+    return ready && ready->startsWith(QLatin1String("ready "));
+}
+#endif
+
+// A client's program folder, with its logs folder and an RTC_Chat.kvo that points it at the chat
+// server on 127.0.0.1:`chatPort`. A client that registered there before keeps its own file.
+inline bool prepareClientFolder(const QString& folder, quint16 chatPort) {
+    if (!QDir().mkpath(folder + QStringLiteral("/logs"))) return false;
+    QFile file(folder + QStringLiteral("/RTC_Chat.kvo"));
+    if (file.exists()) return true;
+    const QString plain = QStringList{QStringLiteral("127.0.0.1"), QString::number(chatPort)}.join(wire::kSep);
+    return file.open(QIODevice::WriteOnly) && file.write(wire::toCp1252(wire::scrambled(plain))) > 0;
+}
 
 } // namespace e2e

@@ -6,8 +6,6 @@
 // Every step waits on what the programs show (list rows, status captions, the server's log),
 // each with a generous bound; nothing sleeps for a fixed time.
 #include "e2e/RemoteClient.h"
-#include "support/TestEnv.h"
-#include "wire/Protocol.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -54,11 +52,8 @@ protected:
                                        QStringLiteral("--public-port"),      QString::number(chatPort),
                                        QStringLiteral("--data-dir"),         dir.filePath(QStringLiteral("server")),
                                        QStringLiteral("--presence-timeout"), QStringLiteral("5")};
-        if (!server->start(QStringLiteral(COLLOQ_SERVER_PROGRAM), arguments, environment()))
-            return ::testing::AssertionFailure() << "the server did not start";
-        const std::optional<QString> ready = server->nextLine();
-        if (!ready || !ready->startsWith(QLatin1String("ready ")))
-            return ::testing::AssertionFailure() << "no ready line: " << server->errors().toStdString();
+        if (!e2e::startServer(*server, arguments, environment()))
+            return ::testing::AssertionFailure() << "the server did not start: " << server->errors().toStdString();
         return ::testing::AssertionSuccess();
     }
 
@@ -77,11 +72,7 @@ protected:
     // Starts a client in its own folder, pointed at the chat server; it registers at start.
     std::unique_ptr<Client> startClient(const QString& folderName, const QString& name, const QString& email) {
         const QString folder = dir.filePath(folderName);
-        QDir().mkpath(folder + QStringLiteral("/logs"));
-        if (!QFile::exists(folder + QStringLiteral("/RTC_Chat.kvo")))
-            testenv::writeScrambledFile(
-                folder + QStringLiteral("/RTC_Chat.kvo"),
-                QStringList{QStringLiteral("127.0.0.1"), QString::number(chatPort)}.join(wire::kSep));
+        if (!e2e::prepareClientFolder(folder, chatPort)) return nullptr;
         auto client = std::make_unique<Client>(folderName);
         if (!client->start(QStringLiteral(COLLOQ_E2E_CLIENT), {folder, name, email}, environment())) return nullptr;
         const std::optional<QString> started = client->nextLine();
