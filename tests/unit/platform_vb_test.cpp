@@ -1,11 +1,8 @@
 // The VB runtime pieces: conversions with their error numbers and rounding, Val, dates and their
-// formats, message boxes and modal dialogs (real ones and the test handlers), and the colour and
-// check-box properties.
+// formats, real message boxes and modal dialogs, and the colour and check-box properties.
 #include "platform/Controls.h"
 #include "platform/MsgBox.h"
 #include "platform/vb.h"
-
-#include "support/TestEnv.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -206,25 +203,9 @@ TEST(VbMsgBox, RealBoxesShowTheStyleAndReturnTheButton) {
     }
 }
 
-TEST(VbMsgBox, TestHandlersTakeOverBoxesAndDialogs) {
-    testenv::TestEnv env;
-    env.answerBoxesWith(vb::vbYes);
-    EXPECT_EQ(vb::MsgBox(QStringLiteral("Really?"), vb::vbYesNo, QStringLiteral("Q")), vb::vbYes);
-    ASSERT_EQ(env.boxes().size(), 1);
-    EXPECT_EQ(env.boxes()[0].prompt, QStringLiteral("Really?"));
-    EXPECT_EQ(env.boxes()[0].buttons, vb::vbYesNo);
-
+// The test handlers of boxes and dialogs are exercised by every test that scripts a dialog.
+TEST(VbMsgBox, WithoutATestHandlerADialogRunsItsOwnModalLoop) {
     QDialog dialog;
-    QDialog* seen = nullptr;
-    vb::setModalHandlerForTesting([&](QDialog& d) {
-        seen = &d;
-        return 42;
-    });
-    EXPECT_EQ(vb::ShowModal(dialog), 42);
-    EXPECT_EQ(seen, &dialog);
-    vb::setModalHandlerForTesting({});
-
-    // Without a handler the dialog runs its own modal loop.
     QTimer::singleShot(10, &dialog, &QDialog::accept);
     EXPECT_EQ(vb::ShowModal(dialog), QDialog::Accepted);
 }
