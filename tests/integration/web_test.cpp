@@ -35,6 +35,11 @@ protected:
         EXPECT_FALSE(basMain::g_blnWebWaiting);
         EXPECT_EQ(basMain::g_lngWebSocketHandle, 0);
     }
+    // Asks `ip` for `page` under the host name `host`; returns the reply (empty when none came).
+    static QString get(const QString& ip, QString page, QString host = QStringLiteral("web.example")) {
+        EXPECT_TRUE(fnGetDataFromWEB(host, ip, page));
+        return host;
+    }
 
     testenv::TestEnv env;
     frmMain form;
@@ -103,10 +108,7 @@ TEST_F(WebGetTest, ReplyInSeveralSegmentsIsReturnedWhole) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         server.setAnswer(QStringLiteral("users.asp"), c.answer);
-        QString host = QStringLiteral("web.example");
-        QString page = QStringLiteral("users.asp");
-        EXPECT_TRUE(fnGetDataFromWEB(host, QStringLiteral("127.0.0.2"), page));
-        EXPECT_EQ(host, text(c.reply));
+        EXPECT_EQ(get(QStringLiteral("127.0.0.2"), QStringLiteral("users.asp")), text(c.reply));
         expectIdle();
         // The client closes what the server left open.
         EXPECT_TRUE(testenv::waitFor([&] { return server.openConnections() == 0; }));
@@ -118,11 +120,8 @@ TEST_F(WebGetTest, ServerClosingWithoutAnAnswerGivesAnEmptyReply) {
     ASSERT_TRUE(server.listening());
     server.dropEveryRequest();
 
-    QString host = QStringLiteral("web.example");
-    QString page = QStringLiteral("infoip.asp");
-    EXPECT_TRUE(fnGetDataFromWEB(host, QStringLiteral("127.0.0.2"), page));
+    EXPECT_EQ(get(QStringLiteral("127.0.0.2"), QStringLiteral("infoip.asp")), QString());
     EXPECT_EQ(server.requests().size(), 1);
-    EXPECT_EQ(host, QString());
     expectIdle();
 }
 
@@ -131,11 +130,8 @@ TEST_F(WebGetTest, UnreachableServerCostsOneFullWaitAndGivesAnEmptyReply) {
     // waits out its 700 passes of 10 ms.
     QElapsedTimer clock;
     clock.start();
-    QString host = QStringLiteral("web.example");
-    QString page = QStringLiteral("infoip.asp");
-    EXPECT_TRUE(fnGetDataFromWEB(host, QStringLiteral("127.0.0.9"), page));
+    EXPECT_EQ(get(QStringLiteral("127.0.0.9"), QStringLiteral("infoip.asp")), QString());
     EXPECT_GE(clock.elapsed(), 7000);
-    EXPECT_EQ(host, QString());
     expectIdle();
 }
 
@@ -161,12 +157,9 @@ TEST_F(WebGetTest, RequestStartedDuringAWaitTakesItsTurnAndLeavesTheFirstReplyIn
         nestedDone = true;
     });
 
-    QString host = QStringLiteral("a.example");
-    QString page = QStringLiteral("a.asp");
-    EXPECT_TRUE(fnGetDataFromWEB(host, QStringLiteral("127.0.0.2"), page));
+    EXPECT_EQ(get(QStringLiteral("127.0.0.2"), QStringLiteral("a.asp")), text(firstReply));
     EXPECT_TRUE(nestedDone);
     EXPECT_EQ(firstConnectionsWhenNestedStarted, 1);
-    EXPECT_EQ(host, text(firstReply));
     EXPECT_TRUE(nestedResult);
     EXPECT_EQ(nestedReply, text(secondReply));
     EXPECT_EQ(second.requests().size(), 1);
@@ -190,13 +183,10 @@ TEST_F(WebGetTest, RequestStartedDuringAWaitGivesUpWhenTheFirstNeverCompletes) {
         first.release();
     });
 
-    QString host = QStringLiteral("a.example");
-    QString page = QStringLiteral("a.asp");
-    EXPECT_TRUE(fnGetDataFromWEB(host, QStringLiteral("127.0.0.2"), page));
+    EXPECT_EQ(get(QStringLiteral("127.0.0.2"), QStringLiteral("a.asp")), text(firstReply));
     EXPECT_FALSE(nestedResult);
     EXPECT_EQ(nestedReply, QString());
     EXPECT_EQ(second.connectionCount(), 0);
-    EXPECT_EQ(host, text(firstReply));
     expectIdle();
 }
 
@@ -229,9 +219,7 @@ TEST_F(WebGetTest, RealWebServerAnswersTheHandBuiltRequests) {
     };
     for (const auto& [requested, body] : cases) {
         SCOPED_TRACE(requested.toStdString());
-        QString host = QStringLiteral("127.0.0.7");
-        QString page = requested;
-        EXPECT_TRUE(fnGetDataFromWEB(host, QStringLiteral("127.0.0.7"), page));
+        const QString host = get(QStringLiteral("127.0.0.7"), requested, QStringLiteral("127.0.0.7"));
         EXPECT_TRUE(host.startsWith(QLatin1String("HTTP/1.1 200 OK\r\n"))) << host.left(200).toStdString();
         EXPECT_TRUE(host.endsWith(text(body))) << host.toStdString();
         expectIdle();
