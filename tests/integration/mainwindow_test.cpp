@@ -62,14 +62,20 @@ protected:
         form->Form_Load();
         form->fnInitForm();
     }
-    // The next registration dialog is filled in and sent as a person would.
-    static void registerThroughDialog() {
+    // Starts with a server address but no user: the registration dialog is filled in and sent as
+    // a person would, and the server answers `reply`.
+    void startRegistering(const QString& reply) {
+        testenv::writeScrambledFile(
+            env.path(QStringLiteral("RTC_Chat.kvo")),
+            QStringList{QStringLiteral("127.0.0.1"), QString::number(server.port())}.join(kSep));
+        server.enqueue(ScriptedChatServer::Reply::framed(reply));
         vb::setModalHandlerForTesting([](QDialog& dialog) {
             dialog.findChild<QLineEdit*>(QStringLiteral("txtDisplayNM"))->setText(QStringLiteral("Ann"));
             dialog.findChild<QLineEdit*>(QStringLiteral("txtEmail"))->setText(QStringLiteral("ann@example.com"));
             dialog.findChild<QPushButton*>(QStringLiteral("cmdRegister"))->click();
             return dialog.result();
         });
+        start();
     }
     QString requestText(int index) const { return wire::unscrambled(wire::fromCp1252(server.request(index))); }
     std::shared_ptr<testrtc::ScriptedRtc> engine() const { return engines.last(); }
@@ -189,11 +195,7 @@ TEST_F(MainWindow, CloseSignsOffWaitsForTheReplyAndReleasesInOrder) {
 
 TEST_F(MainWindow, WithoutUserIdNothingIsCreatedAndCloseDoesNotWait) {
     // A registration that the server refuses leaves no user ID behind.
-    testenv::writeScrambledFile(env.path(QStringLiteral("RTC_Chat.kvo")),
-                                QStringList{QStringLiteral("127.0.0.1"), QString::number(server.port())}.join(kSep));
-    server.enqueue(ScriptedChatServer::Reply::framed(QStringLiteral("1985") + kSep + QStringLiteral("Taken")));
-    registerThroughDialog();
-    start();
+    startRegistering(QStringLiteral("1985") + kSep + QStringLiteral("Taken"));
     EXPECT_TRUE(form->isVisible());
     EXPECT_FALSE(form->cmdManageContacts->isEnabled());
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Internet Chat"));
@@ -213,12 +215,7 @@ TEST_F(MainWindow, WithoutUserIdNothingIsCreatedAndCloseDoesNotWait) {
 }
 
 TEST_F(MainWindow, AcceptedRegistrationAtStartKeepsPolling) {
-    testenv::writeScrambledFile(env.path(QStringLiteral("RTC_Chat.kvo")),
-                                QStringList{QStringLiteral("127.0.0.1"), QString::number(server.port())}.join(kSep));
-    server.enqueue(ScriptedChatServer::Reply::framed(
-        QStringList{"3", "127.0.0.1", QString::number(server.port()), "42", "ann@example.com"}.join(kSep)));
-    registerThroughDialog();
-    start();
+    startRegistering(QStringList{"3", "127.0.0.1", QString::number(server.port()), "42", "ann@example.com"}.join(kSep));
     EXPECT_TRUE(form->isVisible());
     EXPECT_EQ(vb::Tag(*form->txtEmail), QStringLiteral("42"));
     EXPECT_EQ(engines.created().size(), 1); // the user is known now: the engine is set up

@@ -81,12 +81,16 @@ protected:
         form.cmdConnect_Click();
         return rtc->sessions.last();
     }
-    // An incoming call answered by hand and connected.
-    std::shared_ptr<ScriptedSession> connectIncoming() {
+    // An incoming call answered by hand, not yet connected.
+    std::shared_ptr<ScriptedSession> answerIncoming() {
         auto session = rtc->incomingSession();
         whenRinging([this] { form.cmdAnswer->click(); });
         rtc->fireSessionState(session, rtc::RTCSS_INCOMING);
         rtc->fireSessionState(session, rtc::RTCSS_ANSWERING);
+        return session;
+    }
+    std::shared_ptr<ScriptedSession> connectIncoming() {
+        auto session = answerIncoming();
         rtc->fireSessionState(session, rtc::RTCSS_CONNECTED);
         return session;
     }
@@ -328,10 +332,7 @@ TEST_F(CallStates, TerminateRefusesARingingCallAndEndsAnyOther) {
 }
 
 TEST_F(CallStates, AnswerTimeOutEndsACallStuckInAnswering) {
-    auto session = rtc->incomingSession();
-    whenRinging([this] { form.cmdAnswer->click(); });
-    rtc->fireSessionState(session, rtc::RTCSS_INCOMING);
-    rtc->fireSessionState(session, rtc::RTCSS_ANSWERING);
+    answerIncoming();
     EXPECT_TRUE(form.tmrRegistration->isActive());
     form.tmrRegistration_Timer();
     EXPECT_EQ(rtc->count(QStringLiteral("Session1.Terminate(4)")), 1);
