@@ -65,7 +65,11 @@ public:
     }
     bool running() const { return m_process.state() != QProcess::NotRunning; }
     qint64 pid() const { return m_process.processId(); }
-    bool waitFinished(int ms = kStepMs) { return m_process.waitForFinished(ms); }
+    // Waits for the program to end by itself, with exit code 0: a crash on the way out fails too.
+    bool waitFinished(int ms = kStepMs) {
+        if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(ms)) return false;
+        return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+    }
 
     // The next line of standard output; empty when none comes within `ms`.
     std::optional<QString> nextLine(int ms = kStepMs) {
