@@ -4,6 +4,8 @@
 #include "FuzzSupport.h"
 #include "wire/SettingsFile.h"
 
+class QWidget;
+
 namespace fuzz {
 
 // Brings up the offscreen QApplication once per process.
@@ -16,6 +18,8 @@ QString enterProgramFolder();
 // The start of the targets that read settings files and need no windows: the core application
 // and a program folder of their own.
 int startSettingsTarget();
+// Lays every character of the code page out in the fonts of `root` and its children, once.
+void warmGlyphCaches(const QWidget& root);
 // Removes what the error log has collected every so many calls, so a long run keeps the disk
 // bounded while every run still writes it.
 void trimLogs();
