@@ -7,9 +7,9 @@
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
-#include <ranges>
 #include <vector>
 
 #include <netinet/in.h>
@@ -96,9 +96,9 @@ protected:
         return n;
     }
     const Event* last(Event::Kind kind) const {
-        for (const Event& event : std::views::reverse(events))
-            if (event.kind == kind) return &event;
-        return nullptr;
+        const auto found =
+            std::find_if(events.rbegin(), events.rend(), [kind](const Event& event) { return event.kind == kind; });
+        return found == events.rend() ? nullptr : &*found;
     }
     QString receivedText() const {
         QString all;
