@@ -11,6 +11,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <csignal>
+#include <memory>
 
 using servertest::Backend;
 using servertest::callAddress;
@@ -209,7 +210,8 @@ private:
     void next() {
         const QString email = QStringLiteral("load%1@example.org").arg(started++);
         auto* socket = new QTcpSocket(&m_owner);
-        auto* buffer = new QByteArray;
+        // Owned by the socket's handlers, so it goes with the socket, answered or not.
+        const auto buffer = std::make_shared<QByteArray>();
         socket->bind(QHostAddress(QStringLiteral("127.0.2.%1").arg(1 + started % 200)), 0);
         QObject::connect(socket, &QTcpSocket::connected, socket, [socket, email] {
             socket->write(chatRequest({"3", "u", "pc", email, "Load"}, callAddress(9)));
@@ -222,14 +224,13 @@ private:
             if (result.payload.section(S, 0, 0) == "3") answered.insert(email, result.payload.section(S, 3, 3));
             socket->abort();
         });
-        QObject::connect(socket, &QTcpSocket::disconnected, socket, [this, socket, buffer] { done(socket, buffer); });
-        QObject::connect(socket, &QTcpSocket::errorOccurred, socket, [this, socket, buffer] { done(socket, buffer); });
+        QObject::connect(socket, &QTcpSocket::disconnected, socket, [this, socket] { done(socket); });
+        QObject::connect(socket, &QTcpSocket::errorOccurred, socket, [this, socket] { done(socket); });
         socket->connectToHost(m_server, m_port);
     }
-    void done(QTcpSocket* socket, QByteArray* buffer) {
+    void done(QTcpSocket* socket) {
         if (socket->property("done").toBool()) return;
         socket->setProperty("done", true);
-        delete buffer;
         socket->deleteLater();
         if (!m_stopped) next();
     }
