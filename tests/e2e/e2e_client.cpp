@@ -130,6 +130,8 @@ private:
         if (command == QLatin1String("rows")) return QStringLiteral("ok ") + rowsText(*form);
         if (command == QLatin1String("audio"))
             return QStringLiteral("ok send=%1 receive=%2 started=%3").arg(m_audio[0]).arg(m_audio[1]).arg(m_started);
+        if (command == QLatin1String("video"))
+            return QStringLiteral("ok send=%1 receive=%2").arg(m_video[0]).arg(m_video[1]);
         if (command == QLatin1String("tick")) {
             // Poll ticks of a test's length; the ticks per poll stay as the program has them.
             form->tmrUpdateUserOnLine->setInterval(argument.toInt());
@@ -163,7 +165,7 @@ private:
         return QStringLiteral("err unknown command ") + command;
     }
 
-    // Counts the engine's audio streams as they start and stop, then hands every event on to the
+    // Counts the engine's audio and video streams as they start and stop, then hands every event on to the
     // window's own handler, as the engine's sink did before.
     void watchMedia(frmMain& form) {
         if (m_watching || !form.g_objRTCClientWithEvents || !form.g_objRTCClient) return;
@@ -173,12 +175,16 @@ private:
             if (kind == rtc::RTCE_MEDIA) {
                 if (const auto media = std::dynamic_pointer_cast<rtc::IRTCMediaEvent>(event)) {
                     const long type = media->get_MediaType();
-                    const int index = type == rtc::RTCMT_AUDIO_SEND ? 0 : type == rtc::RTCMT_AUDIO_RECEIVE ? 1 : -1;
-                    if (index >= 0 && media->get_EventType() == rtc::RTCMET_STARTED) {
-                        ++m_audio[index];
+                    const long change = media->get_EventType();
+                    const int audio = type == rtc::RTCMT_AUDIO_SEND ? 0 : type == rtc::RTCMT_AUDIO_RECEIVE ? 1 : -1;
+                    const int video = type == rtc::RTCMT_VIDEO_SEND ? 0 : type == rtc::RTCMT_VIDEO_RECEIVE ? 1 : -1;
+                    if (audio >= 0 && change == rtc::RTCMET_STARTED) {
+                        ++m_audio[audio];
                         ++m_started;
                     }
-                    if (index >= 0 && media->get_EventType() == rtc::RTCMET_STOPPED) --m_audio[index];
+                    if (audio >= 0 && change == rtc::RTCMET_STOPPED) --m_audio[audio];
+                    if (video >= 0)
+                        m_video[video] += change == rtc::RTCMET_STARTED ? 1 : change == rtc::RTCMET_STOPPED ? -1 : 0;
                 }
             }
             if (window) window->g_objRTCClientWithEvents_Event(kind, event);
@@ -226,6 +232,7 @@ private:
     bool m_shown = false;
     int m_audio[2] = {0, 0}; // audio streams running: sending, receiving
     int m_started = 0;       // audio streams started in all
+    int m_video[2] = {0, 0}; // video streams running: sending, receiving
 };
 
 } // namespace

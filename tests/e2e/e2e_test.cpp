@@ -1,7 +1,8 @@
 // End to end: the chat server program and two client programs, each in its own folder, on the
 // loopback network. Ann and Bob register, add each other, see each other on line, Ann calls Bob,
-// Bob answers, audio runs both ways, Ann hangs up; Bob quits and Ann sees him off line. Then the
-// chat port goes silent and the alternate server page keeps both lists alive.
+// Bob answers, audio (and video, under a display) runs both ways, Ann hangs up; Bob quits and Ann
+// sees him off line. Then the chat port goes silent and the alternate server page keeps both lists
+// alive.
 //
 // Every step waits on what the programs show (list rows, status captions, the server's log),
 // each with a generous bound; nothing sleeps for a fixed time.
@@ -183,6 +184,11 @@ TEST_F(EndToEnd, RegisterAddSeeCallHangUpQuitAndAlternateServer) {
         // Audio flows both ways: the engine has started sending and receiving.
         EXPECT_TRUE(waitUntil([&] { return client->audio().startsWith("send=1 receive=1"); }))
             << client->name().toStdString() << ": " << client->audio().toStdString();
+        // Under a display, video runs both ways too, each picture in its own drawer of the window.
+        if (qEnvironmentVariableIsSet("DISPLAY")) {
+            EXPECT_TRUE(waitUntil([&] { return client->command(QStringLiteral("video")) == "ok send=1 receive=1"; }))
+                << client->name().toStdString() << ": " << client->command(QStringLiteral("video")).toStdString();
+        }
     }
 
     // Ann hangs up; both return to idle.
