@@ -109,7 +109,7 @@ std::optional<PollView> SqliteStorage::pollView(qint64 id) {
         // user's columns on each; one row with empty contact columns when there is none.
         static const char kSql[] =
             "SELECT u.id, u.email, u.display_name, u.address, u.online, u.last_seen_ms, u.created_ms, u.login_peer, "
-            "k.id, k.display_name, k.email, k.address, k.online, k.last_seen_ms "
+            "k.id, k.email, k.display_name, k.address, k.online, k.last_seen_ms "
             "FROM users u LEFT JOIN contacts c ON c.owner_id = u.id LEFT JOIN users k ON k.id = c.contact_id "
             "WHERE u.id = ? ORDER BY c.added_ms, c.contact_id";
         if (sqlite3_prepare_v3(m_handle, kSql, sizeof kSql, SQLITE_PREPARE_PERSISTENT, &m_pollStatement, nullptr) !=
@@ -134,7 +134,7 @@ std::optional<PollView> SqliteStorage::pollView(qint64 id) {
             overlayPending(view->user);
         }
         if (sqlite3_column_type(statement, 8) == SQLITE_NULL) continue;
-        UserRecord contact = readContactColumns(row, 8);
+        UserRecord contact = readUserColumns(row, 8, Columns::Contact);
         overlayPending(contact);
         view->contacts.append(std::move(contact));
     }

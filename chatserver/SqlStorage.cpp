@@ -39,7 +39,7 @@ QString SqlStorage::sqlFor(Stmt stmt) const {
         return QStringLiteral("UPDATE users SET online = 0 WHERE id = ?");
     case Stmt::Contacts:
         // Only what a contact record shows: this runs on every poll.
-        return QStringLiteral("SELECT u.id, u.display_name, u.email, u.address, u.online, u.last_seen_ms "
+        return QStringLiteral("SELECT u.id, u.email, u.display_name, u.address, u.online, u.last_seen_ms "
                               "FROM contacts c JOIN users u ON u.id = c.contact_id WHERE c.owner_id = ? "
                               "ORDER BY c.added_ms, c.contact_id");
     case Stmt::ContactCount:
@@ -230,7 +230,7 @@ UserRecord SqlStorage::readUser(const QSqlQuery& query, int offset) {
 }
 
 UserRecord SqlStorage::readContact(const QSqlQuery& query, int offset) const {
-    UserRecord contact = readContactColumns(QueryRow{query}, offset);
+    UserRecord contact = readUserColumns(QueryRow{query}, offset, Columns::Contact);
     overlayPending(contact);
     return contact;
 }

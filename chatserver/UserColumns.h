@@ -6,8 +6,11 @@
 
 namespace chatserver {
 
-// A user: ID, e-mail, display name, address, on line, last seen, created, log-in peer.
-template <typename Row> UserRecord readUserColumns(const Row& row, int offset) {
+// A user's own record has all eight columns; a contact, as a list shows it, the first six.
+enum class Columns { User, Contact };
+
+// ID, e-mail, display name, address, on line, last seen; then created and log-in peer.
+template <typename Row> UserRecord readUserColumns(const Row& row, int offset, Columns columns = Columns::User) {
     UserRecord user;
     user.id = row.integer(offset + 0);
     user.email = row.text(offset + 1);
@@ -15,21 +18,10 @@ template <typename Row> UserRecord readUserColumns(const Row& row, int offset) {
     user.address = row.text(offset + 3);
     user.online = row.integer(offset + 4) != 0;
     user.lastSeenMs = row.integer(offset + 5);
+    if (columns == Columns::Contact) return user;
     user.createdMs = row.integer(offset + 6);
     user.loginPeer = row.text(offset + 7);
     return user;
-}
-
-// A contact as a list shows it: ID, display name, e-mail, address, on line, last seen.
-template <typename Row> UserRecord readContactColumns(const Row& row, int offset) {
-    UserRecord contact;
-    contact.id = row.integer(offset + 0);
-    contact.displayName = row.text(offset + 1);
-    contact.email = row.text(offset + 2);
-    contact.address = row.text(offset + 3);
-    contact.online = row.integer(offset + 4) != 0;
-    contact.lastSeenMs = row.integer(offset + 5);
-    return contact;
 }
 
 } // namespace chatserver
