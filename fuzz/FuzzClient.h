@@ -23,8 +23,8 @@ void warmGlyphCaches(const QWidget& root);
 // Removes what the error log has collected every so many calls, so a long run keeps the disk
 // bounded while every run still writes it.
 void trimLogs();
-// Deletes the windows the input unloaded: outside an event loop nothing else would, and every
-// input would leave its windows behind.
+// Delivers what the input posted and deletes the windows it unloaded: outside an event loop nothing
+// else would, and every input would leave its queued signals and its windows to the next one.
 void releaseUnloaded();
 
 // Writes a settings file the way the program does: the plain text scrambled, one byte per
