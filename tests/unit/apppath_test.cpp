@@ -6,8 +6,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <optional>
 
 #include <unistd.h>
 
@@ -52,6 +54,32 @@ TEST(AppPath, PicksTheProgramFolderOnlyWhenItIsTheUsersToWrite) {
     }
 }
 
+namespace {
+
+// Root may write into any folder whose permissions say no, but not into an immutable one; the
+// flag is taken off again when this goes, so the temporary folder can be removed.
+class Immutable {
+public:
+    explicit Immutable(const QString& path) : m_path(path) {
+        m_set = QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), m_path}) == 0;
+    }
+    ~Immutable() {
+        if (m_set) QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), m_path});
+    }
+    Immutable(const Immutable&) = delete;
+    Immutable& operator=(const Immutable&) = delete;
+
+private:
+    QString m_path;
+    bool m_set = false;
+};
+
+bool writable(const QString& path) {
+    return ::access(QFile::encodeName(path).constData(), W_OK) == 0;
+}
+
+} // namespace
+
 TEST(AppPath, ReadOnlyProgramFolderSendsTheUserToTheirOwnFolder) {
     QTemporaryDir temp;
     ASSERT_TRUE(temp.isValid());
@@ -59,13 +87,17 @@ TEST(AppPath, ReadOnlyProgramFolderSendsTheUserToTheirOwnFolder) {
     ASSERT_TRUE(QDir().mkpath(program));
     ASSERT_TRUE(
         QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
-    if (::access(QFile::encodeName(program).constData(), W_OK) == 0) {
+    std::optional<Immutable> immutable;
+    if (writable(program)) immutable.emplace(program);
+    if (writable(program)) {
+        immutable.reset();
         QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        GTEST_SKIP() << "this user may write into read-only folders (root)";
+        GTEST_SKIP() << "this user may write into read-only folders, and the folder cannot be made immutable";
     }
     const QString user = temp.filePath(QStringLiteral("data/ColloqChat"));
     EXPECT_EQ(vb::chooseAppPath(program, user), user);
     EXPECT_TRUE(QFileInfo(user + QStringLiteral("/logs")).isDir());
+    immutable.reset();
     QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
