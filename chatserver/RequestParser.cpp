@@ -54,8 +54,9 @@ int chatFieldCount(QStringView code) {
 }
 
 const ChatParse& ChatRequestReader::feed(QByteArrayView bytes) {
-    if (m_parse.status == ChatParse::Status::Malformed) return m_parse;
-    if (m_text.isEmpty() && !bytes.isEmpty()) {
+    // Nothing new leaves the verdict as it stands (the grace time's end feeds nothing).
+    if (m_parse.status == ChatParse::Status::Malformed || bytes.isEmpty()) return m_parse;
+    if (m_text.isEmpty()) {
         const auto first = static_cast<unsigned char>(bytes.front());
         m_plain = first >= '0' && first <= '9';
     }
@@ -72,7 +73,7 @@ const ChatParse& ChatRequestReader::feed(QByteArrayView bytes) {
             m_lastFieldAt = i + 1;
         }
     }
-    if (!m_text.isEmpty()) judge(oldSize);
+    judge(oldSize);
     return m_parse;
 }
 
