@@ -75,8 +75,8 @@ QString SqlStorage::sqlFor(Stmt stmt) const {
                               "ON CONFLICT DO NOTHING");
     case Stmt::PollView:
         // The whole poll in one statement: the user's row first, then one row per contact in
-        // list order, in the same columns (the contact's added time where the user's creation
-        // time is).
+        // list order, in the same columns (the contact's added time, which only orders the rows,
+        // where the user's creation time is).
         return QStringLiteral("SELECT 0 AS part, ") + kUserColumns +
                QStringLiteral(" FROM users u WHERE u.id = ? UNION ALL "
                               "SELECT 1, k.id, k.email, k.display_name, k.address, k.online, k.last_seen_ms, "
@@ -248,12 +248,8 @@ std::optional<PollView> SqlStorage::pollView(qint64 id) {
         view.emplace();
         view->user = readUser(query, 1);
         overlayPending(view->user);
-        while (query.next()) {
-            UserRecord contact = readUser(query, 1);
-            contact.createdMs = 0;
-            overlayPending(contact);
-            view->contacts.append(std::move(contact));
-        }
+        while (query.next())
+            view->contacts.append(readContact(query, 1));
     }
     query.finish();
     return view;
