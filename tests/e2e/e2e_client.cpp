@@ -176,15 +176,12 @@ private:
                 if (const auto media = std::dynamic_pointer_cast<rtc::IRTCMediaEvent>(event)) {
                     const long type = media->get_MediaType();
                     const long change = media->get_EventType();
+                    const int step = change == rtc::RTCMET_STARTED ? 1 : change == rtc::RTCMET_STOPPED ? -1 : 0;
                     const int audio = type == rtc::RTCMT_AUDIO_SEND ? 0 : type == rtc::RTCMT_AUDIO_RECEIVE ? 1 : -1;
                     const int video = type == rtc::RTCMT_VIDEO_SEND ? 0 : type == rtc::RTCMT_VIDEO_RECEIVE ? 1 : -1;
-                    if (audio >= 0 && change == rtc::RTCMET_STARTED) {
-                        ++m_audio[audio];
-                        ++m_started;
-                    }
-                    if (audio >= 0 && change == rtc::RTCMET_STOPPED) --m_audio[audio];
-                    if (video >= 0)
-                        m_video[video] += change == rtc::RTCMET_STARTED ? 1 : change == rtc::RTCMET_STOPPED ? -1 : 0;
+                    if (audio >= 0) m_audio[audio] += step;
+                    if (audio >= 0 && step > 0) ++m_started;
+                    if (video >= 0) m_video[video] += step;
                 }
             }
             if (window) window->g_objRTCClientWithEvents_Event(kind, event);
