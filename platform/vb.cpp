@@ -94,6 +94,7 @@ ErrObject& Err() {
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
 #include <QStandardPaths>
 
@@ -338,35 +339,64 @@ QDateTime CDate(const QString& text) {
     return QDateTime(date, time);
 }
 
-QString Format(const QDateTime& when, const QString& format) {
-    const QDate date = when.date();
-    const QTime time = when.time();
-    auto two = [](int value) { return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0')); };
+namespace {
 
-    // Split into tokens first: "m"/"mm" reads as minutes after an hour token or before a
-    // seconds token, as VB decides it.
-    struct Token {
+// What each token of a date format stands for, decided once per format.
+enum class DatePart {
+    Text,
+    Year,
+    Year2,
+    DayOfYear,
+    Month,
+    Month2,
+    MonthShort,
+    MonthLong,
+    Day,
+    Day2,
+    Hour,
+    Hour2,
+    AmPm,
+    Minute,
+    Minute2,
+    Second,
+    Second2
+};
+
+struct DateToken {
+    DatePart part;
+    QString text; // the literal text, for DatePart::Text
+};
+
+struct DatePattern {
+    QList<DateToken> tokens;
+    bool twelveHour = false; // an AM/PM token turns every hour token into the 12-hour clock
+};
+
+// Splits a format into tokens and decides what each one means: "m"/"mm" reads as minutes after
+// an hour token or before a seconds token, as VB decides it.
+DatePattern compileDateFormat(const QString& format) {
+    struct Raw {
         QString text;
         bool literal;
     };
-    QList<Token> tokens;
+    QList<Raw> raw;
     for (qsizetype i = 0; i < format.size();) {
         const QChar c = format[i];
         const QChar lower = c.toLower();
         if (c == QLatin1Char('\\') && i + 1 < format.size()) {
-            tokens.append({QString(format[i + 1]), true});
+            raw.append({QString(format[i + 1]), true});
             i += 2;
             continue;
         }
         if (c == QLatin1Char('"')) {
             const qsizetype close = format.indexOf(QLatin1Char('"'), i + 1);
             const qsizetype stop = close < 0 ? format.size() : close;
-            tokens.append({format.mid(i + 1, stop - i - 1), true});
+            raw.append({format.mid(i + 1, stop - i - 1), true});
             i = stop + 1;
             continue;
         }
         if (format.mid(i, 5).compare(QLatin1String("AM/PM"), Qt::CaseInsensitive) == 0) {
-            tokens.append({QStringLiteral("am/pm"), false});
+            raw.append({QStringLiteral("am/pm"), false});
             i += 5;
             continue;
         }
@@ -374,74 +404,124 @@ QString Format(const QDateTime& when, const QString& format) {
             qsizetype run = i;
             while (run < format.size() && format[run].toLower() == lower)
                 ++run;
-            tokens.append({format.mid(i, run - i).toLower(), false});
+            raw.append({format.mid(i, run - i).toLower(), false});
             i = run;
             continue;
         }
-        tokens.append({QString(c), true});
+        raw.append({QString(c), true});
         ++i;
     }
 
-    bool twelveHour = false;
-    for (const Token& token : tokens)
-        twelveHour = twelveHour || (!token.literal && token.text == QLatin1String("am/pm"));
-    const int hour = twelveHour ? (time.hour() + 11) % 12 + 1 : time.hour();
-    const QString monthName = date.isValid() ? QString::fromLatin1(kMonthNames[date.month() - 1]) : QString();
-
-    QString out;
+    static const QHash<QString, DatePart> kParts{
+        {QStringLiteral("yyyy"), DatePart::Year},      {QStringLiteral("yyy"), DatePart::Year},
+        {QStringLiteral("yy"), DatePart::Year2},       {QStringLiteral("y"), DatePart::DayOfYear},
+        {QStringLiteral("m"), DatePart::Month},        {QStringLiteral("mm"), DatePart::Month2},
+        {QStringLiteral("mmm"), DatePart::MonthShort}, {QStringLiteral("d"), DatePart::Day},
+        {QStringLiteral("dd"), DatePart::Day2},        {QStringLiteral("h"), DatePart::Hour},
+        {QStringLiteral("hh"), DatePart::Hour2},       {QStringLiteral("am/pm"), DatePart::AmPm},
+        {QStringLiteral("n"), DatePart::Minute},       {QStringLiteral("nn"), DatePart::Minute2},
+        {QStringLiteral("s"), DatePart::Second},       {QStringLiteral("ss"), DatePart::Second2}};
+    DatePattern pattern;
     QString previousField;
-    for (qsizetype t = 0; t < tokens.size(); ++t) {
-        const Token& token = tokens[t];
-        if (token.literal) {
-            out += token.text;
+    for (qsizetype t = 0; t < raw.size(); ++t) {
+        const QString& f = raw[t].text;
+        if (raw[t].literal) {
+            pattern.tokens.append({DatePart::Text, f});
             continue;
         }
         QString nextField;
-        for (qsizetype u = t + 1; u < tokens.size(); ++u)
-            if (!tokens[u].literal) {
-                nextField = tokens[u].text;
+        for (qsizetype u = t + 1; u < raw.size(); ++u)
+            if (!raw[u].literal) {
+                nextField = raw[u].text;
                 break;
             }
-        const QString& f = token.text;
         const bool minutes = (f == QLatin1String("m") || f == QLatin1String("mm")) &&
                              (previousField.startsWith(QLatin1Char('h')) || nextField.startsWith(QLatin1Char('s')));
-        if (f == QLatin1String("yyyy") || f == QLatin1String("yyy"))
-            out += QString::number(date.year());
-        else if (f == QLatin1String("yy"))
-            out += two(date.year() % 100);
-        else if (f == QLatin1String("y"))
-            out += QString::number(date.dayOfYear());
-        else if (minutes)
-            out += f.size() == 2 ? two(time.minute()) : QString::number(time.minute());
-        else if (f == QLatin1String("m"))
-            out += QString::number(date.month());
-        else if (f == QLatin1String("mm"))
-            out += two(date.month());
-        else if (f == QLatin1String("mmm"))
-            out += monthName.left(3);
-        else if (f.startsWith(QLatin1String("mmmm")))
-            out += monthName;
-        else if (f == QLatin1String("d"))
-            out += QString::number(date.day());
-        else if (f == QLatin1String("dd"))
-            out += two(date.day());
-        else if (f == QLatin1String("h"))
-            out += QString::number(hour);
-        else if (f == QLatin1String("hh"))
-            out += two(hour);
-        else if (f == QLatin1String("am/pm"))
-            out += time.hour() < 12 ? QStringLiteral("AM") : QStringLiteral("PM");
-        else if (f == QLatin1String("n"))
-            out += QString::number(time.minute());
-        else if (f == QLatin1String("nn"))
-            out += two(time.minute());
-        else if (f == QLatin1String("s"))
-            out += QString::number(time.second());
-        else if (f == QLatin1String("ss"))
-            out += two(time.second());
-        else
-            out += f; // a run the date formats do not know is written as it stands
+        DatePart part = kParts.value(f, DatePart::Text); // a run no format knows is written as it stands
+        if (minutes) part = f.size() == 2 ? DatePart::Minute2 : DatePart::Minute;
+        if (f.startsWith(QLatin1String("mmmm"))) part = DatePart::MonthLong;
+        pattern.tokens.append({part, part == DatePart::Text ? f : QString()});
+        pattern.twelveHour = pattern.twelveHour || part == DatePart::AmPm;
         previousField = f;
+    }
+    return pattern;
+}
+
+// The program formats dates with a few fixed formats, the error log twice per entry, so each
+// format is split once per thread and kept.
+const DatePattern& dateFormat(const QString& format) {
+    thread_local QHash<QString, DatePattern> known;
+    auto found = known.constFind(format);
+    if (found != known.constEnd()) return *found;
+    if (known.size() >= 32) known.clear(); // formats made up on the fly must not pile up
+    return *known.insert(format, compileDateFormat(format));
+}
+
+} // namespace
+
+QString Format(const QDateTime& when, const QString& format) {
+    const QDate date = when.date();
+    const QTime time = when.time();
+    auto two = [](int value) { return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0')); };
+    const DatePattern& pattern = dateFormat(format);
+    const int hour = pattern.twelveHour ? (time.hour() + 11) % 12 + 1 : time.hour();
+    const QString monthName = date.isValid() ? QString::fromLatin1(kMonthNames[date.month() - 1]) : QString();
+
+    QString out;
+    for (const DateToken& token : pattern.tokens) {
+        switch (token.part) {
+        case DatePart::Text:
+            out += token.text;
+            break;
+        case DatePart::Year:
+            out += QString::number(date.year());
+            break;
+        case DatePart::Year2:
+            out += two(date.year() % 100);
+            break;
+        case DatePart::DayOfYear:
+            out += QString::number(date.dayOfYear());
+            break;
+        case DatePart::Month:
+            out += QString::number(date.month());
+            break;
+        case DatePart::Month2:
+            out += two(date.month());
+            break;
+        case DatePart::MonthShort:
+            out += monthName.left(3);
+            break;
+        case DatePart::MonthLong:
+            out += monthName;
+            break;
+        case DatePart::Day:
+            out += QString::number(date.day());
+            break;
+        case DatePart::Day2:
+            out += two(date.day());
+            break;
+        case DatePart::Hour:
+            out += QString::number(hour);
+            break;
+        case DatePart::Hour2:
+            out += two(hour);
+            break;
+        case DatePart::AmPm:
+            out += time.hour() < 12 ? QStringLiteral("AM") : QStringLiteral("PM");
+            break;
+        case DatePart::Minute:
+            out += QString::number(time.minute());
+            break;
+        case DatePart::Minute2:
+            out += two(time.minute());
+            break;
+        case DatePart::Second:
+            out += QString::number(time.second());
+            break;
+        case DatePart::Second2:
+            out += two(time.second());
+            break;
+        }
     }
     return out;
 }
