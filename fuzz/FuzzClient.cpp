@@ -101,7 +101,7 @@ void trimLogs() {
         logs.remove(name);
 }
 
-void releaseUnloaded() {
+void finishInput() {
     // Queued signals (a scroll bar's new range, say) hold copies of their arguments until they
     // are delivered; left to the next input they make this one look as if it leaked, and every
     // such look is a scan of the whole heap.

@@ -25,7 +25,7 @@ void warmGlyphCaches(const QWidget& root);
 void trimLogs();
 // Delivers what the input posted and deletes the windows it unloaded: outside an event loop nothing
 // else would, and every input would leave its queued signals and its windows to the next one.
-void releaseUnloaded();
+void finishInput();
 
 // Writes a settings file the way the program does: the plain text scrambled, one byte per
 // character.

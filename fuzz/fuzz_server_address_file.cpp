@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     s_form->tmrRegistration->stop();
     s_form->tmrServerCall->stop();
     clearState();
-    fuzz::releaseUnloaded();
+    fuzz::finishInput();
     fuzz::trimLogs();
     return 0;
 }

@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     s_form->tmrServerCall->stop();
     s_form->tmrRegistration->stop();
     clearForm();
-    fuzz::releaseUnloaded();
+    fuzz::finishInput();
     fuzz::trimLogs();
     return 0;
 }
