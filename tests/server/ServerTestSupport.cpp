@@ -42,6 +42,18 @@ struct PgCluster {
     bool tried = false;
     bool missing = false;
 
+    // Runs scripts/pg-test-server.sh COMMAND on our folder; its exit code (-1: crashed or hung),
+    // with what it printed.
+    int script(const QString& command, QString* out, QString* err) const {
+        QProcess process;
+        process.start(sourceDir() + QStringLiteral("/scripts/pg-test-server.sh"),
+                      {command, dir->filePath(QStringLiteral("pg"))});
+        const bool ended = process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit;
+        *out = QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+        *err = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
+        return ended ? process.exitCode() : -1;
+    }
+
     void ensure() {
         if (tried) return;
         tried = true;
@@ -51,21 +63,13 @@ struct PgCluster {
             return;
         }
         dir = std::make_unique<QTemporaryDir>();
-        QProcess script;
-        script.start(sourceDir() + QStringLiteral("/scripts/pg-test-server.sh"),
-                     {QStringLiteral("start"), dir->filePath(QStringLiteral("pg"))});
-        script.waitForFinished(120000);
-        if (script.exitStatus() == QProcess::NormalExit && script.exitCode() == 3) {
-            missing = true;
-            failure = QString::fromLocal8Bit(script.readAllStandardError()).trimmed();
-            return;
-        }
-        if (script.exitStatus() != QProcess::NormalExit || script.exitCode() != 0) {
-            failure = QStringLiteral("the throwaway PostgreSQL server did not start: ") +
-                      QString::fromLocal8Bit(script.readAllStandardError());
-            return;
-        }
-        address = QString::fromLocal8Bit(script.readAllStandardOutput()).trimmed();
+        QString out;
+        const int code = script(QStringLiteral("start"), &out, &failure);
+        missing = code == 3; // no PostgreSQL server binaries here
+        if (code == 0)
+            address = out;
+        else if (!missing)
+            failure.prepend(QStringLiteral("the throwaway PostgreSQL server did not start: "));
     }
 
     // Halts or resumes the server keeping its data (fault tests); false and why when it cannot.
@@ -74,19 +78,14 @@ struct PgCluster {
             *problem = QStringLiteral("no throwaway PostgreSQL server of our own to halt");
             return false;
         }
-        QProcess script;
-        script.start(
-            sourceDir() + QStringLiteral("/scripts/pg-test-server.sh"),
-            {running ? QStringLiteral("resume") : QStringLiteral("halt"), dir->filePath(QStringLiteral("pg"))});
-        script.waitForFinished(120000);
-        *problem = QString::fromLocal8Bit(script.readAllStandardError());
-        return script.exitStatus() == QProcess::NormalExit && script.exitCode() == 0;
+        QString out;
+        return script(running ? QStringLiteral("resume") : QStringLiteral("halt"), &out, problem) == 0;
     }
 
     void stop() {
         if (!dir || address.isEmpty()) return;
-        QProcess::execute(sourceDir() + QStringLiteral("/scripts/pg-test-server.sh"),
-                          {QStringLiteral("stop"), dir->filePath(QStringLiteral("pg"))});
+        QString out, err;
+        script(QStringLiteral("stop"), &out, &err);
         address.clear();
     }
 };
@@ -189,30 +188,9 @@ QStringList ChatReply::fields() const {
     return payload.split(wire::kSep);
 }
 
-ChatReply exchange(const QHostAddress& server, quint16 port, const QByteArray& bytes, const QHostAddress& source,
-                   int timeoutMs) {
-    ChatReply reply;
-    QTcpSocket socket;
-    wire::ReplyFramer framer;
-    socket.bind(source, 0);
-    QObject::connect(&socket, &QTcpSocket::connected, &socket, [&] { socket.write(bytes); });
-    QObject::connect(&socket, &QTcpSocket::readyRead, &socket, [&] {
-        const wire::ReplyFramer::Result result = framer.feed(wire::fromCp1252(socket.readAll()));
-        if (result.status == wire::ReplyFramer::Status::Complete) {
-            reply.answered = true;
-            reply.payload = result.payload;
-        }
-    });
-    QObject::connect(&socket, &QTcpSocket::disconnected, &socket, [&] { reply.closed = true; });
-    QObject::connect(&socket, &QTcpSocket::errorOccurred, &socket, [&] { reply.closed = true; });
-    socket.connectToHost(server, port);
-    waitFor([&] { return reply.answered || reply.closed; }, timeoutMs);
-    socket.abort();
-    return reply;
-}
-
 QList<ChatReply> exchangeMany(const QHostAddress& server, quint16 port, const QList<QByteArray>& requests,
-                              const QList<QHostAddress>& sources, int timeoutMs) {
+                              const QList<QHostAddress>& sources, int timeoutMs,
+                              const std::function<void(const ChatReply&)>& answered) {
     QList<ChatReply> replies(requests.size());
     std::vector<std::unique_ptr<QTcpSocket>> sockets;
     std::vector<wire::ReplyFramer> framers(std::size_t(requests.size()));
@@ -224,12 +202,13 @@ QList<ChatReply> exchangeMany(const QHostAddress& server, quint16 port, const QL
         const QByteArray bytes = requests[i];
         raw->bind(sources[i % sources.size()], 0);
         QObject::connect(raw, &QTcpSocket::connected, raw, [raw, bytes] { raw->write(bytes); });
-        QObject::connect(raw, &QTcpSocket::readyRead, raw, [raw, reply, framer] {
+        QObject::connect(raw, &QTcpSocket::readyRead, raw, [raw, reply, framer, &answered] {
             const wire::ReplyFramer::Result result = framer->feed(wire::fromCp1252(raw->readAll()));
             if (result.status == wire::ReplyFramer::Status::Complete) {
                 reply->answered = true;
                 reply->payload = result.payload;
                 raw->abort();
+                if (answered) answered(*reply);
             }
         });
         QObject::connect(raw, &QTcpSocket::disconnected, raw, [reply] { reply->closed = true; });
@@ -245,6 +224,10 @@ QList<ChatReply> exchangeMany(const QHostAddress& server, quint16 port, const QL
         },
         timeoutMs);
     return replies;
+}
+
+ChatReply exchange(const QHostAddress& server, quint16 port, const QByteArray& bytes, const QHostAddress& source) {
+    return exchangeMany(server, port, {bytes}, {source}).constFirst();
 }
 
 HttpReply httpExchange(const QHostAddress& server, quint16 port, const QByteArray& request,

@@ -66,15 +66,15 @@ struct ChatReply {
     QStringList fields() const;
 };
 
-// One exchange: connect from `source` (a 127.0.0.x address), send `bytes` in one write, collect
-// the framed reply, hang up.
-ChatReply exchange(const QHostAddress& server, quint16 port, const QByteArray& bytes,
-                   const QHostAddress& source = QHostAddress(QStringLiteral("127.0.0.1")), int timeoutMs = 10000);
-
-// Several exchanges at once, each from its own source address; all end (answer or close) or the
-// bound runs out.
+// Several exchanges at once, each from its own source address (a 127.0.0.0/8 address, used in
+// turn): connect, send the bytes in one write, collect the framed reply, hang up. All end
+// (answer or close) or the bound runs out. `answered` is called with each reply as it comes.
 QList<ChatReply> exchangeMany(const QHostAddress& server, quint16 port, const QList<QByteArray>& requests,
-                              const QList<QHostAddress>& sources, int timeoutMs = 20000);
+                              const QList<QHostAddress>& sources, int timeoutMs = 20000,
+                              const std::function<void(const ChatReply&)>& answered = {});
+// One of them.
+ChatReply exchange(const QHostAddress& server, quint16 port, const QByteArray& bytes,
+                   const QHostAddress& source = QHostAddress(QStringLiteral("127.0.0.1")));
 
 struct HttpReply {
     bool answered = false;

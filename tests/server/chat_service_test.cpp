@@ -34,11 +34,14 @@ protected:
         service = std::make_unique<ChatService>(*store, settings, clock.clock());
     }
 
-    QString call(const QString& code, const QStringList& args, const QString& address, const QString& peer) {
+    // `plain`: sent unscrambled and without a call address, as while the client waits for a page.
+    QString call(const QString& code, const QStringList& args, const QString& address, const QString& peer,
+                 bool plain = false) {
         ChatRequest request;
         request.code = code;
         request.args = args;
         request.callAddress = address;
+        request.hasAddress = request.scrambled = !plain;
         const ChatService::Outcome outcome = service->handle(request, peer);
         return outcome.reply.value_or("<closed>");
     }
@@ -61,17 +64,25 @@ protected:
 };
 
 TEST_P(ChatServiceTest, RegistrationAnswersTheServerAndANewId) {
-    const QString reply = call("3", {"ann", "PC-1", "Ann@Example.org", "Ann Lee"}, "", kAnnPeer);
+    const QString reply = call("3", {"ann", "PC-1", "Ann@Example.org", " Ann Lee"}, "127.0.0.2:5060", kAnnPeer);
     const QStringList fields = reply.split(S);
     ASSERT_EQ(fields.size(), 5) << reply.toStdString();
-    EXPECT_EQ(fields[0], "3");
-    EXPECT_EQ(fields[1], "10.1.1.1");
-    EXPECT_EQ(fields[2], "19991");
-    EXPECT_GT(fields[3].toLongLong(), 0);
+    EXPECT_EQ(fields.mid(0, 3), (QStringList{"3", "10.1.1.1", "19991"}));
     EXPECT_EQ(fields[4], "ann@example.org");
+    // Registered with an address: on line from then, and changes are taken from this peer.
+    const auto ann = store->findUser(fields[3].toLongLong());
+    ASSERT_TRUE(ann);
+    EXPECT_EQ(ann->displayName, "Ann Lee");
+    EXPECT_EQ(ann->address, "127.0.0.2:5060");
+    EXPECT_TRUE(ann->online);
+    EXPECT_EQ(ann->lastSeenMs, clock.now);
+    EXPECT_EQ(ann->loginPeer, kAnnPeer);
 
     const QString again = call("3", {"x", "PC-2", "ann@example.org", "Someone"}, "", kBobPeer);
     EXPECT_EQ(again, "1985" + S + "The e-mail address ann@example.org is already registered.");
+    const QString bob = call("3", {"x", "PC-2", "bob@example.org", "Bob"}, "", kBobPeer).section(S, 3, 3);
+    EXPECT_GT(bob.toLongLong(), fields[3].toLongLong());
+    EXPECT_FALSE(store->findUser(bob.toLongLong())->online); // no address yet
 }
 
 TEST_P(ChatServiceTest, RegistrationRefusesBadInputInPlainWords) {
@@ -116,6 +127,7 @@ TEST_P(ChatServiceTest, LogInNeedsTheMatchingEmailAndListsContacts) {
               "4" + S + bob + S + "Bob" + S + "bob@example.org" + S + "127.0.0.3:5060" + S + "1");
     EXPECT_EQ(poll(ann, "ANN@example.org", kAnnPeer),
               "1" + S + bob + S + "Bob" + S + "bob@example.org" + S + "127.0.0.3:5060" + S + "1");
+    EXPECT_EQ(poll(bob, "bob@example.org", kBobPeer), "1"); // lists are one-way
 }
 
 TEST_P(ChatServiceTest, PresenceTimesOutAndComesBackWithAPoll) {
@@ -138,8 +150,8 @@ TEST_P(ChatServiceTest, PresenceTimesOutAndComesBackWithAPoll) {
 TEST_P(ChatServiceTest, ContactChangesComeOnlyFromTheLogInAddress) {
     const QString ann = join("ann@example.org", "Ann", kAnnPeer);
     const QString bob = join("bob@example.org", "Bob", kBobPeer);
-    join("cid@example.org", "Cid", "127.0.0.4");
-    join("dan@example.org", "Dan", "127.0.0.5");
+    const QString cid = join("cid@example.org", "Cid", "127.0.0.4");
+    const QString dan = join("dan@example.org", "Dan", "127.0.0.5");
     join("eve@example.org", "Eve", "127.0.0.6");
     struct Case {
         QString code;
@@ -168,8 +180,14 @@ TEST_P(ChatServiceTest, ContactChangesComeOnlyFromTheLogInAddress) {
         EXPECT_TRUE(reply.startsWith(c.expected))
             << c.code.toStdString() << " " << c.args.join(',').toStdString() << " -> " << reply.toStdString();
     }
-    EXPECT_EQ(store->contactCount(ann.toLongLong()), 2);
     EXPECT_TRUE(store->findUser(ann.toLongLong())->online); // the refused sign-off did nothing
+    // A poll lists the contacts in the order they were added, not by ID.
+    clock.now += 1;
+    call("5", {ann, cid}, "", kAnnPeer);
+    call("4", {ann, "cid@example.org"}, "", kAnnPeer);
+    const QStringList listed = poll(ann, "ann@example.org", kAnnPeer).split(S);
+    ASSERT_EQ(listed.size(), 11);
+    EXPECT_EQ((QStringList{listed[1], listed[6]}), (QStringList{dan, cid}));
 }
 
 TEST_P(ChatServiceTest, SignOffAnswersTheSiteLines) {
@@ -190,6 +208,7 @@ TEST_P(ChatServiceTest, NoticesAndMovesRideOnTheNextPollOnce) {
     const QString bob = join("bob@example.org", "Bob", kBobPeer);
     const QString record = bob + S + "Bob" + S + "bob@example.org" + S + "127.0.0.3:5060" + S + "1";
     store->queueNotice(std::nullopt, "Maintenance tonight", "Server news", clock.now);
+    store->announceMove("10.8.8.8", "19999", clock.now); // only the latest move is told
     store->announceMove("10.9.9.9", "20000", clock.now);
     service->refreshOperatorState();
 
@@ -205,19 +224,19 @@ TEST_P(ChatServiceTest, NoticesAndMovesRideOnTheNextPollOnce) {
     store->queueNotice(ann.toLongLong(), "Just you", "Hi", clock.now);
     service->refreshOperatorState();
     EXPECT_EQ(poll(ann, "ann@example.org", kAnnPeer), "11" + S + record + S + "Just you" + S + "Hi");
-    // New users register straight onto the new address.
-    const QString late = call("3", {"u", "pc", "late@example.org", "Late"}, "", "127.0.0.7");
+    // New users register straight onto the new address, and are told neither the move nor the
+    // notice to everybody that came before them.
+    clock.now += 1;
+    const QString late = call("3", {"u", "pc", "late@example.org", "Late"}, "127.0.0.7:5060", "127.0.0.7");
     EXPECT_EQ(late.section(S, 1, 2), "10.9.9.9" + S + "20000");
+    const QString lateId = late.section(S, 3, 3);
+    call("4", {lateId, "bob@example.org"}, "", "127.0.0.7");
+    EXPECT_EQ(poll(lateId, "late@example.org", "127.0.0.7"), "1" + S + record);
 }
 
 TEST_P(ChatServiceTest, PlainRequestsKeepTheKnownAddress) {
     const QString ann = join("ann@example.org", "Ann", kAnnPeer, 5070);
-    ChatRequest request;
-    request.code = "1";
-    request.args = {ann, "ann@example.org"};
-    request.hasAddress = false;
-    request.scrambled = false;
-    EXPECT_EQ(service->handle(request, kAnnPeer).reply, "1");
+    EXPECT_EQ(call("1", {ann, "ann@example.org"}, "", kAnnPeer, true), "1");
     EXPECT_EQ(store->findUser(ann.toLongLong())->address, "127.0.0.2:5070");
 }
 
@@ -238,7 +257,6 @@ TEST_P(ChatServiceTest, PollByIdCountsOnlyFromTheLogInAddress) {
     } cases[] = {
         {ann, "127.0.0.2:5070", kBobPeer, "1", false},      // someone else's machine
         {"424242", "127.0.0.2:5070", kAnnPeer, "1", false}, // unknown ID
-        {"x1", "127.0.0.2:5070", kAnnPeer, "1", false},     // no ID at all
         {ann, "127.0.0.2:5070<x>", kAnnPeer, "1", false},   // unreadable call address
         {ann, "127.0.0.2:5070", kAnnPeer, "1" + S + bobRecord, true},
     };
@@ -248,10 +266,6 @@ TEST_P(ChatServiceTest, PollByIdCountsOnlyFromTheLogInAddress) {
         EXPECT_EQ(annUser->online, c.annOnLine) << c.id.toStdString();
         EXPECT_EQ(annUser->address, c.annOnLine ? "127.0.0.2:5070" : "127.0.0.2:5060");
     }
-    // Bob sees Ann on line at her new call address.
-    EXPECT_EQ(poll(bob, "bob@example.org", kBobPeer),
-              "1" + S + ann + S + "Ann" + S + "ann@example.org" + S + "127.0.0.2:5070" + S + "1");
-
     // A pending notice rides on it as on any poll.
     store->queueNotice(ann.toLongLong(), "Just you", "Hi", clock.now);
     service->refreshOperatorState();
@@ -259,20 +273,16 @@ TEST_P(ChatServiceTest, PollByIdCountsOnlyFromTheLogInAddress) {
               "11" + S + bobRecord + S + "Just you" + S + "Hi");
 
     // A plain request carries no call address: answered empty.
-    ChatRequest plain;
-    plain.code = "77";
-    plain.args = {ann, date, ""};
-    plain.hasAddress = false;
-    plain.scrambled = false;
-    EXPECT_EQ(service->handle(plain, kAnnPeer).reply, "1");
+    EXPECT_EQ(call("77", {ann, date, ""}, "", kAnnPeer, true), "1");
 }
 
 TEST_P(ChatServiceTest, AlternateServerPollAndSignOff) {
     const QString ann = join("ann@example.org", "Ann", kAnnPeer);
     const QString bob = join("bob@example.org", "Bob", kBobPeer);
     const QString never = call("3", {"u", "pc", "cid@example.org", "Cid"}, "", "127.0.0.4").section(S, 3, 3);
-    call("4", {ann, "bob@example.org"}, "", kAnnPeer);
     call("4", {ann, "cid@example.org"}, "", kAnnPeer);
+    clock.now += 1; // listed in the order added, not by ID
+    call("4", {ann, "bob@example.org"}, "", kAnnPeer);
     QString note;
     EXPECT_FALSE(service->alternatePoll(ann, "127.0.0.9:5060", kBobPeer, &note));
     EXPECT_FALSE(service->alternatePoll("nonsense", "", kAnnPeer, &note));
@@ -284,13 +294,14 @@ TEST_P(ChatServiceTest, AlternateServerPollAndSignOff) {
     ASSERT_EQ(dated->records.size(), 2);
     const QString seen =
         QDateTime::fromMSecsSinceEpoch(store->findUser(bob.toLongLong())->lastSeenMs).toString("MM/dd/yyyy hh:mm:ss");
-    EXPECT_EQ(dated->records[0], (QStringList{bob, "Bob", "bob@example.org", "127.0.0.3:5060", "1", seen}));
-    EXPECT_EQ(dated->records[1], (QStringList{never, "Cid", "cid@example.org", "", "0", ""}));
+    EXPECT_EQ(dated->records[0], (QStringList{never, "Cid", "cid@example.org", "", "0", ""}));
+    EXPECT_EQ(dated->records[1], (QStringList{bob, "Bob", "bob@example.org", "127.0.0.3:5060", "1", seen}));
     const auto annUser = store->findUser(ann.toLongLong());
     EXPECT_EQ(annUser->address, "127.0.0.2:5099");
     EXPECT_EQ(annUser->lastSeenMs, clock.now);
 
     EXPECT_FALSE(service->alternateSignOff(ann, kBobPeer, &note));
+    EXPECT_TRUE(store->findUser(ann.toLongLong())->online);
     EXPECT_TRUE(service->alternateSignOff(ann, kAnnPeer, &note));
     EXPECT_FALSE(store->findUser(ann.toLongLong())->online);
 }

@@ -1,11 +1,14 @@
-// The chat protocol over real loopback sockets, against a server in this process, on both
-// stores: whole exchanges as the client makes them, requests arriving in pieces, framing, and
-// connection lifetimes.
+// The chat port over real loopback sockets, against a server in this process: what sockets add to
+// the protocol (framing, requests arriving in pieces, connection lifetimes), then bad input:
+// random bytes, truncated, oversized and unknown requests, slow callers, a flood from one
+// address, a failing store and a PostgreSQL restart. The server answers or closes, stays up and
+// loses nothing. What each request means is checked in chat_service_test.cpp.
 #include "StoreParam.h"
 #include "wire/Codepage.h"
 #include "wire/Protocol.h"
 #include "wire/Scramble.h"
 
+#include <QRandomGenerator>
 #include <QTcpSocket>
 
 using servertest::Backend;
@@ -17,69 +20,56 @@ namespace {
 
 const QString S = QString(wire::kSep);
 const QHostAddress kAnn("127.0.0.2");
-const QHostAddress kBob("127.0.0.3");
 
-class LoopbackTest : public ::testing::TestWithParam<Backend> {
+class ChatPortTest : public ::testing::TestWithParam<Backend> {
 protected:
     void SetUp() override {
         QString skip;
         if (!fixture.start(GetParam(), &skip, [](chatserver::ServerConfig& config) {
-                config.limits.idleTimeoutMs = 300;
                 config.limits.requestTimeoutMs = 2000;
-                config.sites = {{"1", {"10.0.0.2", "ip.example.org", "infoip.asp", ""}}};
-                config.sitesConfigured = true;
+                config.limits.idleTimeoutMs = 300;
+                config.limits.maxPerAddress = 5;
             }))
             GTEST_SKIP() << skip.toStdString();
+        const auto reg = send({"3", "ann", "PC", "ann@example.org", "Ann"}, callAddress(2));
+        ASSERT_EQ(reg.code(), "3");
+        annId = reg.fields().value(3);
     }
-    servertest::ChatReply send(const QStringList& fields, const QString& address, const QHostAddress& from) {
+    // The server is up and right: Ann's poll is answered.
+    void expectServing() {
+        const auto poll = send({"1", annId, "ann@example.org"}, callAddress(2));
+        EXPECT_TRUE(poll.answered);
+        EXPECT_EQ(poll.code(), "1");
+    }
+    servertest::ChatReply send(const QStringList& fields, const QString& address, const QHostAddress& from = kAnn) {
         return exchange(fixture.host, fixture.chatPort(), chatRequest(fields, address), from);
     }
     chatserver::TcpListener& chat() { return *fixture.server->chatListener(); }
+    bool allClosed() {
+        return servertest::waitFor([&] { return chat().openConnections() == 0; });
+    }
 
     servertest::ServerFixture fixture;
+    QString annId;
 };
 
-TEST_P(LoopbackTest, RegisterLogInAddRemoveAndSignOff) {
-    const auto annReg = send({"3", "ann", "PC-A", "ann@example.org", "Ann \u00c9lise"}, "", kAnn);
-    ASSERT_TRUE(annReg.answered);
-    ASSERT_EQ(annReg.code(), "3") << annReg.payload.toStdString();
-    EXPECT_EQ(annReg.fields().value(1), "127.0.0.1");
-    EXPECT_EQ(annReg.fields().value(2), QString::number(fixture.chatPort()));
-    const QString ann = annReg.fields().value(3);
-    const QString bob = send({"3", "bob", "PC-B", "bob@example.org", "Bob"}, "", kBob).fields().value(3);
-    ASSERT_FALSE(bob.isEmpty());
-    EXPECT_EQ(send({"3", "x", "y", "bob@example.org", "Again"}, "", kAnn).code(), "1985");
-
-    EXPECT_EQ(send({"1", ann, "ann@example.org"}, callAddress(2), kAnn).payload, "1");
-    EXPECT_EQ(send({"1", bob, "bob@example.org"}, callAddress(3, 5062), kBob).payload, "1");
-    EXPECT_EQ(send({"1", bob, "ann@example.org"}, callAddress(3), kBob).code(), "1957");
-
-    EXPECT_EQ(send({"4", ann, "bob@example.org"}, callAddress(2), kAnn).payload,
-              "4" + S + bob + S + "Bob" + S + "bob@example.org" + S + "127.0.0.3:5062" + S + "1");
-    EXPECT_EQ(send({"4", bob, "ann@example.org"}, callAddress(3), kBob).fields().value(2), "Ann \u00c9lise");
-    EXPECT_EQ(send({"4", bob, "ann@example.org"}, callAddress(3), kAnn).code(), "1957"); // not Bob's address
-
-    EXPECT_EQ(send({"1", ann, "ann@example.org"}, callAddress(2), kAnn).payload,
-              "1" + S + bob + S + "Bob" + S + "bob@example.org" + S + "127.0.0.3:5062" + S + "1");
-    const auto signOff = send({"2005", bob}, callAddress(3), kBob);
-    EXPECT_EQ(signOff.payload,
-              "2005" + S + "1" + S + "10.0.0.2" + S + "ip.example.org" + S + "infoip.asp" + S + "\r\n");
-    EXPECT_EQ(send({"1", ann, "ann@example.org"}, callAddress(2), kAnn).fields().value(5), "0");
-    EXPECT_EQ(send({"5", ann, bob}, callAddress(2), kAnn).payload, "5" + S + bob);
-    EXPECT_EQ(send({"1", ann, "ann@example.org"}, callAddress(2), kAnn).payload, "1");
+QList<QHostAddress> sources(int first, int count) {
+    QList<QHostAddress> list;
+    for (int i = 0; i < count; ++i)
+        list.append(QHostAddress(QStringLiteral("127.0.1.%1").arg(first + i)));
+    return list;
 }
 
-TEST_P(LoopbackTest, LengthPrefixCountsOneCharacterPerByte) {
-    const auto reply = send({"3", "u", "pc", "\u00e9@example.org", "\u00c9\u20ac\u00fc"}, "", kAnn);
+TEST_P(ChatPortTest, LengthPrefixCountsOneCharacterPerByte) {
+    const auto reply = send({"3", "u", "pc", "\u00e9@example.org", "\u00c9\u20ac\u00fc"}, "");
     ASSERT_TRUE(reply.answered);
     // The test client's framer counts decoded characters; a prefix counting UTF-8 bytes would
     // have left it waiting.
     EXPECT_EQ(reply.fields().value(4), "\u00e9@example.org");
 }
 
-TEST_P(LoopbackTest, ARequestArrivingInPiecesIsAnsweredOnceWhole) {
-    send({"3", "ann", "PC", "ann@example.org", "Ann"}, "", kAnn);
-    const QByteArray request = chatRequest({"1", "1", "ann@example.org"}, callAddress(2));
+TEST_P(ChatPortTest, ARequestArrivingInPiecesIsAnsweredOnceWhole) {
+    const QByteArray request = chatRequest({"1", annId, "ann@example.org"}, callAddress(3));
     QTcpSocket socket;
     socket.bind(kAnn, 0);
     QByteArray received;
@@ -103,35 +93,178 @@ TEST_P(LoopbackTest, ARequestArrivingInPiecesIsAnsweredOnceWhole) {
     const auto result = framer.feed(wire::fromCp1252(received));
     EXPECT_EQ(result.status, wire::ReplyFramer::Status::Complete);
     EXPECT_EQ(result.payload.section(S, 0, 0), "1");
-    EXPECT_EQ(fixture.server->storage().findUser(1)->address, callAddress(2));
+    EXPECT_EQ(fixture.server->storage().findUser(annId.toLongLong())->address, callAddress(3));
 }
 
-TEST_P(LoopbackTest, RequestsWithoutAClearEndAreAnsweredAfterTheirGrace) {
+TEST_P(ChatPortTest, RequestsWithoutAClearEndAreAnsweredAfterTheirGrace) {
     // A first registration carries an empty address; a plain poll ends in an e-mail address.
-    const auto reg = send({"3", "ann", "PC", "ann@example.org", "Ann"}, "", kAnn);
-    EXPECT_EQ(reg.code(), "3");
-    const QString plainPoll = "1" + S + reg.fields().value(3) + S + "ann@example.org";
-    const auto poll = exchange(fixture.host, fixture.chatPort(), wire::toCp1252(plainPoll), kAnn);
-    EXPECT_EQ(poll.payload, "1");
+    EXPECT_EQ(send({"3", "bob", "PC", "bob@example.org", "Bob"}, "").code(), "3");
+    const QString plainPoll = "1" + S + annId + S + "ann@example.org";
+    EXPECT_EQ(exchange(fixture.host, fixture.chatPort(), wire::toCp1252(plainPoll), kAnn).payload, "1");
 }
 
-TEST_P(LoopbackTest, ConnectionsEndWhenTheClientHangsUpOrStaysIdle) {
-    send({"3", "ann", "PC", "ann@example.org", "Ann"}, "", kAnn);
-    ASSERT_TRUE(servertest::waitFor([&] { return chat().openConnections() == 0; }));
-
-    // A client that keeps the connection after its answer is let go after the idle time.
+TEST_P(ChatPortTest, AClientThatKeepsTheConnectionAfterItsAnswerIsLetGoWhenIdle) {
+    ASSERT_TRUE(allClosed()); // the registration's, which the client hung up
     QTcpSocket socket;
     bool closed = false;
     QObject::connect(&socket, &QTcpSocket::disconnected, &socket, [&] { closed = true; });
     socket.connectToHost(fixture.host, fixture.chatPort());
     ASSERT_TRUE(servertest::waitFor([&] { return socket.state() == QAbstractSocket::ConnectedState; }));
-    socket.write(chatRequest({"1", "1", "ann@example.org"}, callAddress(1)));
+    socket.write(chatRequest({"1", annId, "ann@example.org"}, callAddress(2)));
     ASSERT_TRUE(servertest::waitFor([&] { return socket.bytesAvailable() > 0; }));
     EXPECT_TRUE(servertest::waitFor([&] { return closed; }));
-    EXPECT_TRUE(servertest::waitFor([&] { return chat().openConnections() == 0; }));
+    EXPECT_TRUE(allClosed());
     EXPECT_GE(chat().stats().timedOut, 1u);
 }
 
-COLLOQ_ON_BOTH_STORES(LoopbackTest);
+TEST_P(ChatPortTest, RandomBytesAreAnsweredOrClosedAndNothingIsLost) {
+    QRandomGenerator random(20240607);
+    QList<QByteArray> requests;
+    for (int i = 0; i < 160; ++i) {
+        QByteArray bytes;
+        const int size = 1 + int(random.bounded(400));
+        for (int b = 0; b < size; ++b)
+            bytes.append(char(random.bounded(256)));
+        // Half of them start like a real request so that the parser goes deeper.
+        static const char* codes[] = {"1", "3", "4", "5", "2005", "2"};
+        if (i % 2) bytes.prepend(chatRequest({codes[i % 6]}, QString()).left(2));
+        requests.append(bytes);
+    }
+    const auto replies = servertest::exchangeMany(fixture.host, fixture.chatPort(), requests, sources(1, 40));
+    for (qsizetype i = 0; i < replies.size(); ++i)
+        EXPECT_TRUE(replies[i].answered || replies[i].closed) << i;
+    EXPECT_TRUE(allClosed());
+    EXPECT_EQ(chat().stats().failed, 0u);
+    expectServing();
+    EXPECT_TRUE(fixture.server->storage().findUserByEmail("ann@example.org"));
+}
+
+TEST_P(ChatPortTest, TruncatedOversizedAndUnknownRequests) {
+    const QByteArray registration = chatRequest({"3", "bob", "PC", "bob@example.org", "Bob"}, callAddress(3));
+    const QByteArray oversized = chatRequest({"3", "u", "pc", "big@example.org", QString(9000, 'x')}, callAddress(4));
+    struct Case {
+        const char* what;
+        QByteArray bytes;
+        bool answered;
+        QString code;
+    } cases[] = {
+        {"half a registration, then silence", registration.left(registration.size() / 2), false, {}},
+        {"a request over 8 KiB", oversized, false, {}},
+        {"an unknown code", chatRequest({"9", annId}, callAddress(2)), false, {}},
+        {"too many fields in a registration", chatRequest({"3", "u", "pc", "a@b.org", "A", "B"}, "1.2.3.4"), true,
+         "1985"},
+        {"wrong e-mail for the ID", chatRequest({"1", annId, "eve@example.org"}, callAddress(2)), true, "1957"},
+    };
+    for (const Case& c : cases) {
+        const auto reply = exchange(fixture.host, fixture.chatPort(), c.bytes, QHostAddress("127.0.0.9"));
+        EXPECT_EQ(reply.answered, c.answered) << c.what;
+        EXPECT_TRUE(reply.answered || reply.closed) << c.what;
+        if (c.answered) {
+            EXPECT_EQ(reply.code(), c.code) << c.what;
+        }
+    }
+    EXPECT_FALSE(fixture.server->storage().findUserByEmail("bob@example.org"));
+    EXPECT_FALSE(fixture.server->storage().findUserByEmail("big@example.org"));
+    EXPECT_TRUE(allClosed());
+    expectServing();
+}
+
+TEST_P(ChatPortTest, SlowCallersAreLetGoWhileOthersAreServed) {
+    std::vector<std::unique_ptr<QTcpSocket>> slow;
+    for (int i = 0; i < 4; ++i) {
+        auto socket = std::make_unique<QTcpSocket>();
+        socket->bind(QHostAddress(QStringLiteral("127.0.0.%1").arg(40 + i)), 0);
+        socket->connectToHost(fixture.host, fixture.chatPort());
+        slow.push_back(std::move(socket));
+    }
+    ASSERT_TRUE(servertest::waitFor([&] { return chat().openConnections() == 4; }));
+    // One of them trickles the start of a request.
+    slow[0]->write(chatRequest({"1", annId, "ann@example.org"}, callAddress(2)).left(3));
+    expectServing();
+    ASSERT_TRUE(servertest::waitFor([&] {
+        for (const auto& socket : slow)
+            if (socket->state() != QAbstractSocket::UnconnectedState) return false;
+        return true;
+    }));
+    EXPECT_GE(chat().stats().timedOut, 4u);
+    EXPECT_TRUE(allClosed());
+}
+
+TEST_P(ChatPortTest, AFloodFromOneAddressIsCappedAtTheDoor) {
+    const QHostAddress flooder("127.0.0.50");
+    std::vector<std::unique_ptr<QTcpSocket>> flood;
+    const quint64 acceptedBefore = chat().stats().accepted;
+    for (int i = 0; i < 20; ++i) {
+        auto socket = std::make_unique<QTcpSocket>();
+        socket->bind(flooder, 0);
+        socket->connectToHost(fixture.host, fixture.chatPort());
+        flood.push_back(std::move(socket));
+    }
+    ASSERT_TRUE(servertest::waitFor([&] { return chat().stats().accepted - acceptedBefore >= 20; }));
+    EXPECT_EQ(chat().stats().refusedAtDoor, 15u);
+    EXPECT_EQ(chat().openConnections(), 5);
+    expectServing(); // another address is not held up
+    for (auto& socket : flood)
+        socket->abort();
+    ASSERT_TRUE(allClosed());
+    const auto again = send({"1", annId, "ann@example.org"}, callAddress(2), flooder);
+    EXPECT_EQ(again.code(), "1");
+}
+
+TEST_P(ChatPortTest, AFailingStoreClosesTheConnectionAndTheServerStaysUp) {
+    QString problem;
+    // Break the store behind the server's back.
+    ASSERT_TRUE(servertest::execOnStore(fixture.server->config().store, {"DROP TABLE contacts"}, &problem))
+        << problem.toStdString();
+    const auto poll = send({"1", annId, "ann@example.org"}, callAddress(2));
+    EXPECT_FALSE(poll.answered);
+    EXPECT_TRUE(poll.closed);
+    EXPECT_GE(chat().stats().failed, 1u);
+    const auto web = servertest::httpExchange(fixture.host, fixture.webPort(), servertest::clientGet("infoip.asp"));
+    EXPECT_EQ(web.status, 200);
+    const auto webPoll = servertest::httpExchange(
+        fixture.host, fixture.webPort(),
+        servertest::clientGet("InfoDT.asp?ReqDt=77" + S + annId + S + "x" + S + callAddress(2) + S + "k"), kAnn);
+    EXPECT_EQ(webPoll.status, 500);
+    // Requests that do not need the broken table still work.
+    const auto reg = send({"3", "cid", "PC", "cid@example.org", "Cid"}, callAddress(5));
+    EXPECT_EQ(reg.code(), "3");
+}
+
+TEST_P(ChatPortTest, APostgresRestartFailsRequestsCleanlyAndTheServerReconnectsByItself) {
+    if (GetParam() != Backend::Postgres) GTEST_SKIP() << "a PostgreSQL server restart";
+    expectServing();
+    const auto bob = send({"3", "bob", "PC", "bob@example.org", "Bob"}, callAddress(3));
+    ASSERT_EQ(bob.code(), "3");
+
+    QString problem;
+    if (!servertest::setPostgresRunning(false, &problem)) GTEST_SKIP() << problem.toStdString();
+    // While the store is away every kind of request is refused by closing, none hangs, and the
+    // server stays up.
+    const quint64 failedBefore = chat().stats().failed;
+    for (const QByteArray& request : {chatRequest({"1", annId, "ann@example.org"}, callAddress(2)),
+                                      chatRequest({"3", "cid", "PC", "cid@example.org", "Cid"}, callAddress(4)),
+                                      chatRequest({"4", annId, "bob@example.org"}, callAddress(2))}) {
+        const auto refused = exchange(fixture.host, fixture.chatPort(), request, kAnn);
+        EXPECT_FALSE(refused.answered) << refused.payload.toStdString();
+        EXPECT_TRUE(refused.closed);
+    }
+    EXPECT_EQ(chat().stats().failed - failedBefore, 3u);
+    fixture.server->flushPresence(); // a write that fails quietly
+    ASSERT_TRUE(servertest::setPostgresRunning(true, &problem)) << problem.toStdString();
+
+    // The first requests once it is back are served on a fresh connection: one that writes in a
+    // transaction, then a poll.
+    const auto cid = send({"3", "cid", "PC", "cid@example.org", "Cid"}, callAddress(4));
+    EXPECT_EQ(cid.code(), "3");
+    const auto add = send({"4", annId, "bob@example.org"}, callAddress(2));
+    EXPECT_EQ(add.code(), "4");
+    expectServing();
+    // Everything answered before the outage is still there.
+    for (const QString email : {"ann@example.org", "bob@example.org", "cid@example.org"})
+        EXPECT_TRUE(fixture.server->storage().findUserByEmail(email)) << email.toStdString();
+}
+
+COLLOQ_ON_BOTH_STORES(ChatPortTest);
 
 } // namespace
