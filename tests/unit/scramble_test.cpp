@@ -25,12 +25,8 @@ using basEncrypt_Decrypt::EncryptText;
 
 class ScrambleTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        env.makeLogsFolder();
-        basEncrypt_Decrypt::setCharacterPauseForTesting(0);
-    }
+    void SetUp() override { env.makeLogsFolder(); }
     void TearDown() override {
-        basEncrypt_Decrypt::setCharacterPauseForTesting(1);
         EXPECT_TRUE(env.logLines().isEmpty()) << env.logLines().join(QLatin1Char('\n')).toStdString();
     }
     testenv::TestEnv env;
