@@ -14,9 +14,7 @@
 #include "support/TestEnv.h"
 #include "wire/Codepage.h"
 #include "wire/Protocol.h"
-#include "wire/Scramble.h"
 
-#include <QFile>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -59,7 +57,6 @@ protected:
 
     void SetUp() override {
         env.makeLogsFolder();
-        basEncrypt_Decrypt::setCharacterPauseForTesting(0);
         server.setQuietPeriod(2);
         ASSERT_TRUE(server.listen());
         for (const char* caption : {"Status", "Display Name", "Email", "IP", "OnLine Date"})
@@ -78,8 +75,6 @@ protected:
         form.tmrServerCall->stop();
         form.tmrUpdateUserOnLine->stop();
         form.tmrRegistration->stop();
-        basEncrypt_Decrypt::setCharacterPauseForTesting(1);
-        vb::setClockForTesting({});
     }
 
     // Starts an exchange the way the program does.
@@ -172,9 +167,6 @@ TEST_F(ChatLink, RepliesWholeOrSplitAnywhereGiveTheSameList) {
         cut.splitAt = {position};
         variants.append(cut);
     }
-    ScriptedChatServer::Reply insidePrefix = whole;
-    insidePrefix.splitAt = {1, 2, 3};
-    variants.append(insidePrefix);
     ScriptedChatServer::Reply byteByByte = whole;
     for (qsizetype position = 1; position < whole.bytes.size(); ++position)
         byteByByte.splitAt.append(position);
@@ -202,23 +194,14 @@ TEST_F(ChatLink, CharactersBeyondTheAnnouncedLengthAreDroppedAndABadPrefixIsLogg
     ASSERT_TRUE(closed(0));
     EXPECT_EQ(form.txtStatus->toPlainText(), "hello");
 
-    // One chunk of eleven characters: one run of the handler, whose code is not a number.
-    ScriptedChatServer::Reply eleven;
-    eleven.bytes = wire::toCp1252(msg({"11", "abc", "def", "ghi"}));
-    server.enqueue(eleven);
-    exchange(msg({"1", "42", "me@x.org"}));
-    ASSERT_TRUE(closed(1));
-    ASSERT_EQ(env.logLines().size(), 1);
-    EXPECT_TRUE(env.logLines()[0].startsWith("fnUseMSGReceived[2] - "));
-
     // A prefix that is no number: logged by the data handler, nothing handled, nothing closed.
     ScriptedChatServer::Reply bad;
     bad.bytes = wire::toCp1252(msg({"x7", "1957", "no"}));
     server.enqueue(bad);
     exchange(msg({"1", "42", "me@x.org"}));
-    ASSERT_TRUE(testenv::waitFor([&] { return env.logLines().size() == 2; }, kLongWait));
-    EXPECT_TRUE(env.logLines()[1].startsWith("oMySocket_OnDataArrival["));
-    EXPECT_TRUE(env.logLines()[1].contains("ErrNo: 13 "));
+    ASSERT_TRUE(testenv::waitFor([&] { return env.logLines().size() == 1; }, kLongWait));
+    EXPECT_TRUE(env.logLines()[0].startsWith("oMySocket_OnDataArrival["));
+    EXPECT_TRUE(env.logLines()[0].contains("ErrNo: 13 "));
     EXPECT_EQ(form.txtStatus->toPlainText(), "hello");
     EXPECT_TRUE(form.txtStatus->isVisibleTo(&form));
 }
@@ -398,9 +381,7 @@ TEST_F(ChatLink, TheSignOffExchangeEndsTheShutdownWaitThroughTheTwoSecondStep) {
     EXPECT_FALSE(form.tmrServerCall->isActive());
     EXPECT_TRUE(form.tmrRegistration->isActive());
     // The reply refreshed the settings file.
-    QFile file(userSettingsFilePath());
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(wire::unscrambled(wire::fromCp1252(file.readAll())), lines);
+    EXPECT_EQ(testenv::readScrambledFile(userSettingsFilePath()), lines);
 }
 
 TEST_F(ChatLink, ColumnClicksToggleTheOrderAndItemClicksPrepareACall) {

@@ -1,7 +1,6 @@
 // The two settings files: the text rules of the site lines, what goes on disk, the digest that
 // spares an unchanged file, the reader that fills the site tables, and a failed write that must
 // leave the old file whole.
-#include "app/basEncrypt_Decrypt.h"
 #include "app/basMain.h"
 #include "platform/vb.h"
 #include "server/SettingsFile.h"
@@ -33,12 +32,6 @@ QString line(const QStringList& fields) {
 QByteArray fileBytes(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeBytes(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
 }
 
 TEST(SettingsText, LinesComposeAndParseBackWithTheReaderRules) {
@@ -97,24 +90,12 @@ TEST(SettingsText, Reply2005KeepsItsTextFromTheFirstSeparatorWithoutEmptyLines) 
 class SettingsFiles : public ::testing::Test {
 protected:
     testenv::TestEnv env;
-    void SetUp() override { basEncrypt_Decrypt::setCharacterPauseForTesting(0); }
-    void TearDown() override { basEncrypt_Decrypt::setCharacterPauseForTesting(1); }
 
     // The folder holds exactly these names (no temporary files left behind).
     QStringList folderEntries() const {
         return QDir(env.dir()).entryList(QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
     }
 };
-
-TEST_F(SettingsFiles, ServerAddressFileIsTheScrambledFourFieldsAndNothingElse) {
-    writeServerAddressFile("10.1.2.3", "19991", "42", "me@x.org");
-    const QString plain = "10.1.2.3" + S + "19991" + S + "42" + S + "me@x.org";
-    EXPECT_EQ(fileBytes(env.path("RTC_Chat.kvo")), wire::toCp1252(wire::scrambled(plain)));
-    writeServerAddressFile("10.9.9.9", "20000", "42", "me@x.org");
-    EXPECT_EQ(wire::unscrambled(wire::fromCp1252(fileBytes(env.path("RTC_Chat.kvo")))),
-              "10.9.9.9" + S + "20000" + S + "42" + S + "me@x.org");
-    EXPECT_EQ(folderEntries(), QStringList{"RTC_Chat.kvo"});
-}
 
 TEST_F(SettingsFiles, UserSettingsAreWrittenOnlyWhenTheirContentChangesAndReadBackInOrder) {
     const QString reply = "2005" + S + "0" + S + "10.0.0.1" + S + "r.example" + S + "/a.asp" + S + "12052026\r\n" + S +
@@ -198,15 +179,6 @@ TEST_F(SettingsFiles, AFailedWriteKeepsTheOldFileWholeAndLeavesNoTemporaryFile) 
         EXPECT_EQ(fileBytes(env.path("ColloqChat.kvo")), oldSettings);
         EXPECT_EQ(folderEntries(), (QStringList{"ColloqChat.kvo", "RTC_Chat.kvo"}));
     }
-}
-
-TEST_F(SettingsFiles, FilesWrittenByAnOlderClientReadBack) {
-    // An old client wrote the scrambled bytes straight into the file; the reader takes them so.
-    const QString text = line({"", "0", "10.0.0.1", "h", "/p.asp", "12052026"}) + line({"", "2", "é", "ü", "/x", "ß"});
-    writeBytes(env.path("ColloqChat.kvo"), wire::toCp1252(wire::scrambled(text)));
-    loadSiteTables();
-    EXPECT_EQ(g_arrRedirectSites, (SiteTable{{"10.0.0.1", "h", "/p.asp", "12052026"}}));
-    EXPECT_EQ(g_arrAltServerSites, (SiteTable{{"é", "ü", "/x", "ß"}}));
 }
 
 } // namespace
