@@ -1,4 +1,5 @@
-// The alternate server's request rewriting, reply reading and merge table, on plain text.
+// The alternate server's request rewriting, reply reading and merge table, on plain text. Two sites
+// merged in either order into the user list are tested in web_lookup_test.
 #include "platform/vb.h"
 #include "web/AltServer.h"
 #include "web/WebText.h"
@@ -34,8 +35,6 @@ TEST(AltServerRequest, PollBecomesDatedAndEveryRequestGainsTheOwnAddress) {
     EXPECT_EQ(web::alternateRequest(joined({"1", "5", "ann@example.org"}), "203.0.113.7", now),
               joined({"77", "5", "12/05/2026 06:30:05", "203.0.113.7"}));
     EXPECT_EQ(web::alternateRequest(joined({"2", "5"}), "203.0.113.7", now), joined({"2", "5", "203.0.113.7"}));
-    EXPECT_EQ(web::alternateRequest(joined({"2005", "5"}), "", now), joined({"2005", "5", ""}));
-    EXPECT_EQ(web::alternateRequest(joined({"11", "5", "x"}), "w", now), joined({"11", "5", "x", "w"}));
     // A poll without further fields: its only field is both first and last.
     EXPECT_EQ(web::alternateRequest("1", "w", now), joined({"12/05/2026 06:30:05", "w"}));
 }
@@ -100,33 +99,6 @@ TEST(AltServerReading, DefaultServerRecordsAndFreeValues) {
     ASSERT_EQ(other.readDefaultServer(reply({"9", "x", "y"}), received), AltServerAnswers::Outcome::Read);
     EXPECT_EQ(received, "9");
     EXPECT_EQ(other.table().size(), 1);
-}
-
-TEST(AltServerReading, TwoSitesMergeWhateverTheirOrder) {
-    // User 5: both on line, the second report one second later. User 6: equal dates, off line at
-    // one site and on line at the other. User 7 only at one site.
-    const QString siteA = reply(QStringList{"77"} + record("5", "10.0.0.1", "1", "12/05/2026 06:30:05") +
-                                record("6", "10.0.0.6", "0", "12/05/2026 06:00:00") + record("7", "10.0.0.7", "0", ""));
-    const QString siteB = reply(QStringList{"77"} + record("6", "10.0.0.16", "1", "12/05/2026 06:00:00") +
-                                record("5", "10.0.0.2", "1", "12/05/2026 06:30:06"));
-    for (const bool swapped : {false, true}) {
-        SCOPED_TRACE(swapped ? "B then A" : "A then B");
-        AltServerAnswers answers;
-        QString received;
-        ASSERT_EQ(answers.readSite(swapped ? siteB : siteA, received), AltServerAnswers::Outcome::Read);
-        ASSERT_EQ(answers.readSite(swapped ? siteA : siteB, received), AltServerAnswers::Outcome::Read);
-        EXPECT_EQ(received, "");
-        ASSERT_EQ(answers.table().size(), 3);
-        QMap<QString, UserRow> byId;
-        for (const UserRow& row : answers.table())
-            byId.insert(row[0], row);
-        EXPECT_EQ(byId["5"][3], "10.0.0.2");
-        EXPECT_EQ(byId["5"][5], "12/05/2026 06:30:06");
-        EXPECT_EQ(byId["6"][3], "10.0.0.16");
-        EXPECT_EQ(byId["6"][4], "1");
-        EXPECT_EQ(byId["7"][5], web::kDefaultOnlineDate);
-        EXPECT_EQ(byId["7"][2], "user7@example.org");
-    }
 }
 
 TEST(AltServerReading, SiteRecordsJoinTheDefaultServersRows) {

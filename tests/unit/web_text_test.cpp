@@ -1,5 +1,5 @@
-// The pure pieces of the web lookups: request text, reply completeness, marked values, date
-// stamps and their comparison.
+// The pure pieces of the web lookups: request text (blanks are escaped on the wire in web_test and
+// web_lookup_test), reply completeness, marked values, date stamps and their comparison.
 #include "support/TestEnv.h"
 #include "web/HttpGet.h"
 #include "web/WebLookup.h"
@@ -30,21 +30,12 @@ TEST(WebRequestText, SlashFormHostLineAndNothingElse) {
     }
 }
 
-TEST(WebRequestText, EveryBlankBecomesPercentTwenty) {
-    EXPECT_EQ(escapeBlanks("my page.asp?a=b c"), "my%20page.asp?a=b%20c");
-    EXPECT_EQ(escapeBlanks("  x "), "%20%20x%20");
-    // Only blanks: the separator and other characters travel as they are.
-    const QString sep(QChar(0x00D4));
-    EXPECT_EQ(escapeBlanks("a" + sep + "b\tc"), "a" + sep + "b\tc");
-}
-
 TEST(WebReplyComplete, FramedByLengthChunksOrStatusElseByTheClose) {
     const QString head = "HTTP/1.1 200 OK\r\n";
     const struct {
         QString reply;
         bool complete;
     } cases[] = {
-        {"", false},
         {head + "Content-Length: 5\r\n", false},
         {head + "Content-Length: 5\r\n\r\nabc", false},
         {head + "Content-Length: 5\r\n\r\nabcde", true},
@@ -111,15 +102,6 @@ TEST(WebMarkers, RedirectAnswerAndItsStamp) {
         EXPECT_EQ(answer->address, *c.address);
         EXPECT_EQ(answer->stamp, c.stamp);
     }
-}
-
-TEST(WebDateStamps, YearFirstOrder) {
-    EXPECT_EQ(yearFirstStamp(12052006), "20061205");
-    EXPECT_EQ(yearFirstStamp(1152007), "20070115");
-    EXPECT_EQ(yearFirstStamp(152006), "20060105");
-    EXPECT_EQ(yearFirstStamp(1012006), "20060101");
-    EXPECT_EQ(yearFirstStamp(5), "050");
-    EXPECT_EQ(yearFirstStamp(123120051), "200511231");
 }
 
 TEST(WebDateStamps, CompareDates) {
