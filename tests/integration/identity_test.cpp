@@ -65,7 +65,7 @@ protected:
 };
 
 TEST_F(Identity, AcceptedRegistrationIsStoredAndTheNextStartLogsIn) {
-    registerAs("Ann  Lee", "Ann@Example.com");
+    registerAs("  Ann  Lee ", " Ann@Example.COM ");
     server.enqueue(ScriptedChatServer::Reply::framed(
         QStringList{"3", "127.0.0.1", g_strServerPort, "42", "ann@example.com"}.join(kSep)));
     QStringList unused;
@@ -77,7 +77,7 @@ TEST_F(Identity, AcceptedRegistrationIsStoredAndTheNextStartLogsIn) {
     EXPECT_EQ(sent.at(1), fnGetUserName());
     EXPECT_EQ(sent.at(2), fnGetComputerName());
     EXPECT_EQ(sent.at(3), QStringLiteral("ann@example.com"));
-    EXPECT_EQ(sent.at(4), QStringLiteral("Ann  Lee")); // inner blanks kept
+    EXPECT_EQ(sent.at(4), QStringLiteral("Ann  Lee")); // trimmed, inner blanks kept
     EXPECT_EQ(sent.at(5), QStringLiteral("127.0.0.1:5070"));
     EXPECT_EQ(vb::Tag(*form.txtEmail), QStringLiteral("42"));
     EXPECT_FALSE(form.tmrRegistration->isActive());
@@ -131,11 +131,18 @@ TEST_F(Identity, ContactsManagerSendsOnlyComposedRequests) {
     form.LstUsers->setKey(bob, QStringLiteral("A7"));
     g_strMsgToSend = QStringLiteral("previous request");
 
-    // Refused additions, each closed by the frame afterwards: nothing is sent.
-    for (const char* refused : {"bob@example.com", "ann@example.com", "not-an-address"}) {
+    // Refused additions (addresses compare without case), each closed by the frame afterwards:
+    // a box each, and nothing is sent.
+    const std::pair<const char*, const char*> refusals[] = {
+        {"Bob@Example.com", "Contact already in your list"},
+        {"ANN@example.com", "It Is Your Email???"},
+        {"ann@example", "Check Email"},
+    };
+    for (const auto& [refused, title] : refusals) {
         typed = {{QStringLiteral("txtEmail"), QString::fromLatin1(refused)}};
         press = QStringLiteral("cmdAddCont");
         form.cmdManageContacts_Click();
+        EXPECT_EQ(env.boxes().value(env.boxes().size() - 1).title, QString::fromLatin1(title)) << refused;
     }
     QCoreApplication::processEvents();
     EXPECT_EQ(server.connectionCount(), 0);
