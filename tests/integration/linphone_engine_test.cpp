@@ -100,11 +100,10 @@ TEST(LinphoneEngine, ReportsItsListeningAddressesWithDistinctPorts) {
     ASSERT_FALSE(addressA.isEmpty());
     ASSERT_FALSE(addressB.isEmpty());
     EXPECT_NE(addressA, addressB);
-    EXPECT_GE(addressA.section(':', 1).toInt(), 5060);
     EXPECT_EQ(QString::number(a.engine->sipPort()), addressA.section(':', 1));
-    // Every text is "address:port" with the engine's port; the loopback address comes last.
+    // Every text is "address:port" with the port the engine really listens on (their order is
+    // tested on classifyAddresses in rtc_setup_test).
     const QStringList internal = a.engine->get_NetworkAddresses(false, false);
-    EXPECT_EQ(internal.last(), addressA);
     for (const QString& text : internal + a.engine->get_NetworkAddresses(false, true)) {
         EXPECT_FALSE(QHostAddress(text.section(':', 0, 0)).isNull()) << text.toStdString();
         EXPECT_EQ(text.section(':', 1), QString::number(a.engine->sipPort()));
@@ -144,8 +143,10 @@ TEST(LinphoneEngine, CallConnectsAndEndsFromEitherSide) {
     }
 }
 
-TEST(LinphoneEngine, ParticipantsNameBothEnds) {
-    Peer a, b;
+// The caller's filter lets session states through and nothing else: no media events, no
+// operation-complete events, though both arrive at the callee.
+TEST(LinphoneEngine, ParticipantsNameBothEndsAndTheFilterDecidesWhichKindsArrive) {
+    Peer a(1L << RTCE_SESSION_STATE_CHANGE), b;
     auto outgoing = call(a, b);
     ASSERT_TRUE(waitState(b, RTCSS_INCOMING));
     auto mine = outgoing->get_Participants();
@@ -159,12 +160,19 @@ TEST(LinphoneEngine, ParticipantsNameBothEnds) {
     EXPECT_EQ(outgoing->get_Client(), a.engine);
     // A PC-to-PC session takes one participant.
     EXPECT_THROW(outgoing->AddParticipant(QStringLiteral("sip:127.0.0.1:9"), {}), vb::VbError);
+    b.incoming->Answer();
+    ASSERT_TRUE(waitState(a, RTCSS_CONNECTED));
+    ASSERT_TRUE(testenv::waitFor([&] { return !b.media.isEmpty(); }));
+
     // Removing the one participant ends the call on both sides.
     outgoing->RemoveParticipant(mine->get_Item(1));
     EXPECT_EQ(outgoing->get_Participants()->get_Count(), 0);
     ASSERT_TRUE(waitState(a, RTCSS_DISCONNECTED));
     ASSERT_TRUE(waitState(b, RTCSS_DISCONNECTED));
     EXPECT_THROW(outgoing->RemoveParticipant(mine->get_Item(1)), vb::VbError);
+    for (long kind : a.kinds)
+        EXPECT_EQ(kind, RTCE_SESSION_STATE_CHANGE);
+    EXPECT_TRUE(a.media.isEmpty());
 }
 
 TEST(LinphoneEngine, EndingBeforeTheAnswerRefusesOrCancels) {
@@ -207,21 +215,6 @@ TEST(LinphoneEngine, NotListeningTurnsCallsAway) {
     EXPECT_EQ(a.states, (QList<long>{RTCSS_INPROGRESS, RTCSS_DISCONNECTED}));
     EXPECT_EQ(a.statusCodes.last(), 480);
     EXPECT_TRUE(b.states.isEmpty());
-}
-
-TEST(LinphoneEngine, FilterDecidesWhichKindsArrive) {
-    // Session states only: no media events, no operation-complete events.
-    Peer a(1L << RTCE_SESSION_STATE_CHANGE), b;
-    auto outgoing = call(a, b);
-    ASSERT_TRUE(waitState(b, RTCSS_INCOMING));
-    b.incoming->Answer();
-    ASSERT_TRUE(waitState(a, RTCSS_CONNECTED));
-    ASSERT_TRUE(testenv::waitFor([&] { return !b.media.isEmpty(); }));
-    outgoing->Terminate(RTCTR_NORMAL);
-    ASSERT_TRUE(waitState(a, RTCSS_DISCONNECTED));
-    for (long kind : a.kinds)
-        EXPECT_EQ(kind, RTCE_SESSION_STATE_CHANGE);
-    EXPECT_TRUE(a.media.isEmpty());
 }
 
 TEST(LinphoneEngine, OperationsFailClearlyInTheWrongState) {

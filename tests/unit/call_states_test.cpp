@@ -279,27 +279,6 @@ TEST_F(CallStates, SecondCallIsRefusedWhileOneIsConnected) {
     }
 }
 
-TEST_F(CallStates, OutgoingCallsDoNotOpenTheDoorToASecondRingingCall) {
-    for (int i = 0; i < 2; ++i) {
-        auto out = placeCall();
-        rtc->fireSessionState(out, rtc::RTCSS_INPROGRESS);
-        rtc->fireSessionState(out, rtc::RTCSS_CONNECTED);
-        rtc->fireSessionState(out, rtc::RTCSS_DISCONNECTED);
-        form.LstUsers->itemAt(0)->setSelected(true);
-    }
-    EXPECT_EQ(form.g_intIncomingCount, 0);
-    auto first = rtc->incomingSession();
-    auto second = rtc->incomingSession(QStringLiteral("sip:other@127.0.0.3:5060"), QStringLiteral("other"));
-    whenRinging([&] {
-        rtc->fireSessionState(second, rtc::RTCSS_INCOMING);
-        form.cmdAnswer->click();
-    });
-    rtc->fireSessionState(first, rtc::RTCSS_INCOMING);
-    EXPECT_EQ(rtc->count(second->name() + QStringLiteral(".Terminate(3)")), 1);
-    EXPECT_EQ(rtc->count(second->name() + QStringLiteral(".Answer")), 0);
-    EXPECT_EQ(form.g_objSession, first);
-}
-
 TEST_F(CallStates, TerminateRefusesARingingCallAndEndsAnyOther) {
     struct TerminateCase {
         long state;
