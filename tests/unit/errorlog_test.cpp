@@ -77,6 +77,7 @@ TEST_F(ErrorLogTest, WithoutALogsFolderNothingIsCreated) {
 TEST_F(ErrorLogTest, ALogThatCannotBeWrittenLosesTheEntryAndNothingElse) {
     const QString logs = env.path(QStringLiteral("logs"));
     const QString today = logFile("12_05_2026-Error.Log");
+    env.makeLogsFolder();
     frmMain window;
     struct Case {
         const char* name;
@@ -89,17 +90,6 @@ TEST_F(ErrorLogTest, ALogThatCannotBeWrittenLosesTheEntryAndNothingElse) {
         basMain::fnLogError(QStringLiteral("f[1]"), true);
     };
     const Case cases[] = {
-        {"logs is a dangling link", [&] { QFile::link(env.path(QStringLiteral("gone")), logs); }, logOne,
-         [&] {
-             QFile::remove(logs);
-             env.makeLogsFolder();
-         }},
-        {"today's log name is taken by a folder",
-         [&] {
-             QFile::remove(today);
-             QDir().mkpath(today);
-         },
-         logOne, [&] { QDir().rmdir(today); }},
         {"read-only logs folder", [&] { QFile::setPermissions(logs, QFile::ReadOwner | QFile::ExeOwner); },
          [&] {
              const testenv::Unprivileged user({logs});

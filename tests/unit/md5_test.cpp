@@ -84,13 +84,16 @@ TEST_F(Md5Test, FileAndArrayAgreeForEveryLengthAroundTheBlockSize) {
     }
 }
 
-// The digest's second byte is 0x01: a byte below 16 keeps its leading zero.
-TEST_F(Md5Test, KnownDigestInUpperCaseHex) {
+// The digest's second byte is 0x01: a byte below 16 keeps its leading zero. A first acquisition
+// that fails is retried with the new-keyset flag.
+TEST_F(Md5Test, KnownDigestInUpperCaseHexAlsoWhenOnlyTheSecondAcquisitionWorks) {
     const QString path = writeFile(QStringLiteral("abc.txt"), "abc");
-    EXPECT_EQ(basMD5::GetFileMD5HashCode(path, 1024), QStringLiteral("900150983CD24FB0D6963F7D28E17F72"));
     QByteArray bytes;
     EXPECT_EQ(basMD5::HashFile(path, bytes), 16);
     EXPECT_EQ(bytes.toHex(), "900150983cd24fb0d6963f7d28e17f72");
+    crypto::setFailureForTesting([](Call call) { return call == Call::AcquireContext; });
+    EXPECT_EQ(basMD5::GetFileMD5HashCode(path, 1024), QStringLiteral("900150983CD24FB0D6963F7D28E17F72"));
+    EXPECT_EQ(basMD5::fnArrayMD5("abc", true, true), QStringLiteral("900150983CD24FB0D6963F7D28E17F72"));
 }
 
 TEST_F(Md5Test, MissingAndEmptyFilesGiveEmptyText) {
@@ -192,13 +195,6 @@ TEST_F(Md5Test, NumberedFailuresCarryTheirSource) {
         }
         EXPECT_EQ(crypto::openHandleCount(), baseline) << "handles left open";
     }
-}
-
-TEST_F(Md5Test, FirstAcquisitionMayFailWhenTheSecondWorks) {
-    crypto::setFailureForTesting([](Call call) { return call == Call::AcquireContext; });
-    EXPECT_EQ(basMD5::fnArrayMD5("abc", true, true), QStringLiteral("900150983CD24FB0D6963F7D28E17F72"));
-    const QString path = writeFile(QStringLiteral("abc.txt"), "abc");
-    EXPECT_EQ(basMD5::GetFileMD5HashCode(path, 1024), QStringLiteral("900150983CD24FB0D6963F7D28E17F72"));
 }
 
 TEST_F(Md5Test, ZeroLengthDigestIsNumberFive) {
