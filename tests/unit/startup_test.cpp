@@ -62,7 +62,6 @@ TEST_F(StartupLoader, EachKindOfFileEndsAsTheLoaderPromises) {
         {"three fields", QStringList{"10.0.0.9", "2000", "17"}, true, def, "19991"},
         {"full record", QStringList{"10.0.0.9", "2000", "17", "ann@example.com"}, false, "10.0.0.9", "2000"},
         {"port 65535", QStringList{"10.0.0.9", "65535", "17", "ann@example.com"}, false, def, "19991"},
-        {"address part 256", QStringList{"10.256.0.9", "2000", "17", "ann@example.com"}, false, def, "19991"},
         {"non-numeric id", QStringList{"10.0.0.9", "2000", "x17", "ann@example.com"}, true, "10.0.0.9", "2000"},
         {"bad e-mail", QStringList{"10.0.0.9", "2000", "17", "ann@example"}, true, "10.0.0.9", "2000"},
         {"five fields", QStringList{"10.0.0.9", "2000", "17", "ann@example.com", "x"}, true, def, "19991"},
