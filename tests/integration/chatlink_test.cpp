@@ -194,14 +194,23 @@ TEST_F(ChatLink, CharactersBeyondTheAnnouncedLengthAreDroppedAndABadPrefixIsLogg
     ASSERT_TRUE(closed(0));
     EXPECT_EQ(form.txtStatus->toPlainText(), "hello");
 
+    // One chunk of eleven characters: one run of the handler, whose code is not a number.
+    ScriptedChatServer::Reply eleven;
+    eleven.bytes = wire::toCp1252(msg({"11", "abc", "def", "ghi"}));
+    server.enqueue(eleven);
+    exchange(msg({"1", "42", "me@x.org"}));
+    ASSERT_TRUE(closed(1));
+    ASSERT_EQ(env.logLines().size(), 1);
+    EXPECT_TRUE(env.logLines()[0].startsWith("fnUseMSGReceived[2] - "));
+
     // A prefix that is no number: logged by the data handler, nothing handled, nothing closed.
     ScriptedChatServer::Reply bad;
     bad.bytes = wire::toCp1252(msg({"x7", "1957", "no"}));
     server.enqueue(bad);
     exchange(msg({"1", "42", "me@x.org"}));
-    ASSERT_TRUE(testenv::waitFor([&] { return env.logLines().size() == 1; }, kLongWait));
-    EXPECT_TRUE(env.logLines()[0].startsWith("oMySocket_OnDataArrival["));
-    EXPECT_TRUE(env.logLines()[0].contains("ErrNo: 13 "));
+    ASSERT_TRUE(testenv::waitFor([&] { return env.logLines().size() == 2; }, kLongWait));
+    EXPECT_TRUE(env.logLines()[1].startsWith("oMySocket_OnDataArrival["));
+    EXPECT_TRUE(env.logLines()[1].contains("ErrNo: 13 "));
     EXPECT_EQ(form.txtStatus->toPlainText(), "hello");
     EXPECT_TRUE(form.txtStatus->isVisibleTo(&form));
 }
