@@ -48,10 +48,6 @@ QString ScriptedChatServer::host() const {
     return m_server->serverAddress().toString();
 }
 
-void ScriptedChatServer::stopListening() {
-    m_server->close();
-}
-
 void ScriptedChatServer::enqueue(const Reply& reply) {
     // A connection already waiting without a script takes it at once.
     for (const auto& peer : m_peers) {
@@ -70,22 +66,8 @@ QByteArray ScriptedChatServer::request(int index) const {
     return m_peers[static_cast<std::size_t>(index)]->request;
 }
 
-QList<QByteArray> ScriptedChatServer::requests() const {
-    QList<QByteArray> all;
-    for (const auto& peer : m_peers)
-        all.append(peer->request);
-    return all;
-}
-
 bool ScriptedChatServer::closedByClient(int index) const {
     return index >= 0 && index < connectionCount() && m_peers[static_cast<std::size_t>(index)]->closed;
-}
-
-int ScriptedChatServer::closedCount() const {
-    int count = 0;
-    for (const auto& peer : m_peers)
-        if (peer->closed) ++count;
-    return count;
 }
 
 bool ScriptedChatServer::replySent(int index) const {

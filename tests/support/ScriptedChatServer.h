@@ -42,8 +42,6 @@ public:
     bool listen(const QHostAddress& address = QHostAddress::LocalHost, quint16 port = 0);
     quint16 port() const;
     QString host() const;
-    // Stops accepting; connections already open stay.
-    void stopListening();
 
     // The reply for the next connection that has none yet; connections beyond the script get no
     // answer.
@@ -54,10 +52,8 @@ public:
     int connectionCount() const { return static_cast<int>(m_peers.size()); }
     // The raw bytes received on connection `index` (0-based, in order of connection).
     QByteArray request(int index) const;
-    QList<QByteArray> requests() const;
     // Whether the client has closed connection `index`.
     bool closedByClient(int index) const;
-    int closedCount() const;
     // Whether the whole scripted reply of connection `index` has been written.
     bool replySent(int index) const;
 

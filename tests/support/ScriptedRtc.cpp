@@ -2,7 +2,6 @@
 
 #include "platform/vb.h"
 
-#include <QCoreApplication>
 #include <QWidget>
 
 namespace testrtc {
@@ -106,30 +105,10 @@ bool ScriptedRtc::fire(long kind, std::shared_ptr<rtc::IRTCEvent> event) {
     return true;
 }
 
-void ScriptedRtc::post(long kind, std::shared_ptr<rtc::IRTCEvent> event) {
-    std::weak_ptr<ScriptedRtc> weak = weak_from_this();
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [weak, kind, event] {
-            if (auto self = weak.lock()) self->fire(kind, event);
-        },
-        Qt::QueuedConnection);
-}
-
 bool ScriptedRtc::fireSessionState(const std::shared_ptr<ScriptedSession>& session, long state, long statusCode) {
     if (session) session->state = state;
     return fire(rtc::RTCE_SESSION_STATE_CHANGE,
                 std::make_shared<rtc::SessionStateEventData>(state, session, statusCode));
-}
-
-void ScriptedRtc::postSessionState(const std::shared_ptr<ScriptedSession>& session, long state, long statusCode) {
-    std::weak_ptr<ScriptedRtc> weak = weak_from_this();
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [weak, session, state, statusCode] {
-            if (auto self = weak.lock()) self->fireSessionState(session, state, statusCode);
-        },
-        Qt::QueuedConnection);
 }
 
 bool ScriptedRtc::fireMedia(long type, long mediaType, long reason) {

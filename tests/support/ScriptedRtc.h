@@ -93,7 +93,6 @@ public:
     int count(const QString& prefix) const { return log->count(prefix); }
     void failOn(const QString& operation, int number = rtc::kRtcErrFail) { log->failures[operation] = number; }
     void clearFailures() { log->failures.clear(); }
-    bool hasSink() const { return static_cast<bool>(m_sink); }
     QList<std::shared_ptr<ScriptedSession>> sessions; // every session made, in order
     std::shared_ptr<ScriptedVideoWindow> preview;
     std::shared_ptr<ScriptedVideoWindow> receive;
@@ -101,10 +100,7 @@ public:
     // ---- Events ----
     // Hands the event to the sink now (when the filter admits it); returns whether it went.
     bool fire(long kind, std::shared_ptr<rtc::IRTCEvent> event);
-    // Hands the event to the sink from the event loop, as a real engine does.
-    void post(long kind, std::shared_ptr<rtc::IRTCEvent> event);
     bool fireSessionState(const std::shared_ptr<ScriptedSession>& session, long state, long statusCode = 0);
-    void postSessionState(const std::shared_ptr<ScriptedSession>& session, long state, long statusCode = 0);
     bool fireMedia(long type, long mediaType, long reason = rtc::RTCMER_NORMAL);
     bool fireClient(long type);
     bool fireRegistration(long state, long statusCode, const QString& profileName = {}, const QString& uri = {});
