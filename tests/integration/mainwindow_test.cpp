@@ -81,7 +81,7 @@ protected:
     std::shared_ptr<testrtc::ScriptedRtc> engine() const { return engines.last(); }
 };
 
-TEST_F(MainWindow, KnownUserStartsReadyAndLogsIn) {
+TEST_F(MainWindow, KnownUserStartsReadyLogsInAndSignsOffAtCloseReleasingInOrder) {
     writeUserRecord();
     server.enqueue(ScriptedChatServer::Reply::framed(QStringLiteral("1")));
     const QDateTime now(QDate(2026, 12, 5), QTime(6, 30, 15));
@@ -107,6 +107,39 @@ TEST_F(MainWindow, KnownUserStartsReadyAndLogsIn) {
               QStringList({"77", "17", "12/05/2026 06:30:15", "127.0.0.1:5070", "127.0.0.1:5070"}).join(kSep));
     for (const QString& line : env.logLines())
         EXPECT_FALSE(line.startsWith(QStringLiteral("fnInitForm"))) << line.toStdString();
+    ASSERT_TRUE(testenv::waitFor([&] { return g_lngChatSocketHandle == 0; }));
+
+    // A call in progress at close: its participant goes, then the session, then the engine.
+    form->g_objSession = engine()->CreateSession(rtc::RTCST_PC_TO_PC, {}, 0);
+    form->g_objSession->AddParticipant(QStringLiteral("sip:127.0.0.2:5060"), QStringLiteral("Bob"));
+
+    // The reply is late; a second close request meanwhile starts no second sign-off.
+    ScriptedChatServer::Reply signOff = ScriptedChatServer::Reply::framed(QStringLiteral("2005"));
+    signOff.delayMs = 300;
+    server.enqueue(signOff);
+    QTimer::singleShot(100, form.get(), [&] { form->close(); });
+    form->close();
+
+    EXPECT_TRUE(form->isUnloaded());
+    EXPECT_FALSE(g_blnLogOffPending);
+    ASSERT_EQ(server.connectionCount(), 2);
+    EXPECT_EQ(requestText(1), QStringList({"2005", "17", "127.0.0.1:5070"}).join(kSep));
+    EXPECT_TRUE(server.replySent(1));
+
+    const QStringList calls = engine()->calls();
+    const auto at = [&](const QString& prefix) {
+        for (qsizetype i = 0; i < calls.size(); ++i)
+            if (calls.at(i).startsWith(prefix)) return i;
+        return qsizetype(-1);
+    };
+    EXPECT_LT(at(QStringLiteral("Session1.RemoveParticipant")), at(QStringLiteral("Session1.Terminate(5)")));
+    EXPECT_LT(at(QStringLiteral("Session1.Terminate(5)")), at(QStringLiteral("PrepareForShutdown")));
+    EXPECT_LT(at(QStringLiteral("PrepareForShutdown")), at(QStringLiteral("Shutdown")));
+    EXPECT_GE(at(QStringLiteral("Session1.RemoveParticipant")), 0);
+    EXPECT_EQ(form->oMySocket, nullptr);
+    EXPECT_EQ(form->g_objRTCClient, nullptr);
+    EXPECT_EQ(form->g_objSession, nullptr);
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("ColloqChat is ShoutDown.. Please Wait [Max 1 Minute]"));
 }
 
 TEST_F(MainWindow, CancelledRegistrationClosesWithoutSignOff) {
@@ -149,46 +182,6 @@ TEST_F(MainWindow, SecondInstanceFromTheSameFolderIsRefused) {
     EXPECT_EQ(env.boxes().at(0).buttons, vb::vbCritical);
     EXPECT_TRUE(first.isLocked()); // the first instance keeps its folder
     EXPECT_EQ(frmMain::instance(), nullptr);
-}
-
-TEST_F(MainWindow, CloseSignsOffWaitsForTheReplyAndReleasesInOrder) {
-    writeUserRecord();
-    server.enqueue(ScriptedChatServer::Reply::framed(QStringLiteral("1")));
-    start();
-    ASSERT_TRUE(testenv::waitFor([&] { return server.replySent(0); }));
-    ASSERT_TRUE(testenv::waitFor([&] { return g_lngChatSocketHandle == 0; }));
-
-    // A call in progress at close: its participant goes, then the session, then the engine.
-    form->g_objSession = engine()->CreateSession(rtc::RTCST_PC_TO_PC, {}, 0);
-    form->g_objSession->AddParticipant(QStringLiteral("sip:127.0.0.2:5060"), QStringLiteral("Bob"));
-
-    // The reply is late; a second close request meanwhile starts no second sign-off.
-    ScriptedChatServer::Reply signOff = ScriptedChatServer::Reply::framed(QStringLiteral("2005"));
-    signOff.delayMs = 300;
-    server.enqueue(signOff);
-    QTimer::singleShot(100, form.get(), [&] { form->close(); });
-    form->close();
-
-    EXPECT_TRUE(form->isUnloaded());
-    EXPECT_FALSE(g_blnLogOffPending);
-    ASSERT_EQ(server.connectionCount(), 2);
-    EXPECT_EQ(requestText(1), QStringList({"2005", "17", "127.0.0.1:5070"}).join(kSep));
-    EXPECT_TRUE(server.replySent(1));
-
-    const QStringList calls = engine()->calls();
-    const auto at = [&](const QString& prefix) {
-        for (qsizetype i = 0; i < calls.size(); ++i)
-            if (calls.at(i).startsWith(prefix)) return i;
-        return qsizetype(-1);
-    };
-    EXPECT_LT(at(QStringLiteral("Session1.RemoveParticipant")), at(QStringLiteral("Session1.Terminate(5)")));
-    EXPECT_LT(at(QStringLiteral("Session1.Terminate(5)")), at(QStringLiteral("PrepareForShutdown")));
-    EXPECT_LT(at(QStringLiteral("PrepareForShutdown")), at(QStringLiteral("Shutdown")));
-    EXPECT_GE(at(QStringLiteral("Session1.RemoveParticipant")), 0);
-    EXPECT_EQ(form->oMySocket, nullptr);
-    EXPECT_EQ(form->g_objRTCClient, nullptr);
-    EXPECT_EQ(form->g_objSession, nullptr);
-    EXPECT_EQ(form->windowTitle(), QStringLiteral("ColloqChat is ShoutDown.. Please Wait [Max 1 Minute]"));
 }
 
 TEST_F(MainWindow, WithoutUserIdNothingIsCreatedAndCloseDoesNotWait) {
