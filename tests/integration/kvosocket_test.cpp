@@ -1,6 +1,8 @@
-// KVOSocket against a real server on loopback: bytes on the wire, event order, failures and
-// stale handles. Every event must come from the event loop, never from inside an operation.
+// KVOSocket against a real server on loopback (the test support's scripted chat server): bytes on
+// the wire, event order, failures and stale handles. Every event must come from the event loop,
+// never from inside an operation.
 #include "server/KVOSocket.h"
+#include "support/ScriptedChatServer.h"
 #include "support/TestEnv.h"
 #include "wire/Codepage.h"
 
@@ -19,6 +21,7 @@
 namespace {
 
 using testenv::waitFor;
+using testsupport::ScriptedChatServer;
 
 struct Event {
     enum Kind { Connect, Data, Close, Error };
@@ -31,41 +34,10 @@ struct Event {
     bool duringCall = false;
 };
 
-// A loopback server that records what each accepted connection sends.
-class Server {
-public:
-    struct Peer {
-        QTcpSocket* socket = nullptr;
-        QByteArray received;
-        bool closed = false;
-    };
-
-    Server() {
-        EXPECT_TRUE(m_server.listen(QHostAddress(QStringLiteral("127.0.0.1"))));
-        QObject::connect(&m_server, &QTcpServer::newConnection, [this] {
-            while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-                auto peer = std::make_unique<Peer>();
-                Peer* p = peer.get();
-                p->socket = socket;
-                QObject::connect(socket, &QIODevice::readyRead, [p] { p->received += p->socket->readAll(); });
-                QObject::connect(socket, &QAbstractSocket::disconnected, [p] { p->closed = true; });
-                m_peers.push_back(std::move(peer));
-            }
-        });
-    }
-    qint32 port() const { return m_server.serverPort(); }
-    std::size_t count() const { return m_peers.size(); }
-    Peer& peer(std::size_t i) { return *m_peers.at(i); }
-
-private:
-    // The peers outlive the server, whose accepted sockets still signal while it is torn down.
-    std::vector<std::unique_ptr<Peer>> m_peers;
-    QTcpServer m_server;
-};
-
 class KVOSocketTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        ASSERT_TRUE(server.listen());
         QObject::connect(&socket, &KVOSocket::OnConnect, [this](qint32 h) { record(Event(Event::Connect, h)); });
         QObject::connect(&socket, &KVOSocket::OnDataArrival,
                          [this](qint32 n, const QString& s, const QString& h) { record(Event(Event::Data, n, s, h)); });
@@ -106,25 +78,32 @@ protected:
             if (e.kind == Event::Data) all += e.text;
         return all;
     }
-    // Connects to `server` and waits until it has accepted; returns the new handle.
-    qint32 connectTo(Server& server) {
+    // Connects to the server and waits until it has accepted; returns the new handle.
+    qint32 connectTo() {
         const int before = countOf(Event::Connect);
-        const std::size_t accepted = server.count();
+        const int accepted = server.connectionCount();
         call([&] { socket.Connect(QStringLiteral("127.0.0.1"), server.port()); });
         EXPECT_TRUE(waitFor([&] { return countOf(Event::Connect) > before || countOf(Event::Error) > 0; }));
-        EXPECT_TRUE(waitFor([&] { return server.count() > accepted; }));
+        EXPECT_TRUE(waitFor([&] { return server.connectionCount() > accepted; }));
         const Event* connected = last(Event::Connect);
         return connected != nullptr ? connected->number : 0;
     }
 
+    ScriptedChatServer server; // answers a connection's request with the reply queued for it
     KVOSocket socket;
     std::vector<Event> events;
     bool insideCall = false;
 };
 
 TEST_F(KVOSocketTest, EveryByteCrossesTheWireBothWays) {
-    Server server;
-    const qint32 handle = connectTo(server);
+    // In: every byte value, decoded one character per byte.
+    QByteArray all;
+    for (int b = 0; b <= 0xFF; ++b)
+        all.append(static_cast<char>(b));
+    ScriptedChatServer::Reply everyByte;
+    everyByte.bytes = all;
+    server.enqueue(everyByte);
+    const qint32 handle = connectTo();
     ASSERT_NE(handle, 0);
     EXPECT_EQ(socket.currentHandle(), handle);
 
@@ -137,14 +116,8 @@ TEST_F(KVOSocketTest, EveryByteCrossesTheWireBothWays) {
         QStringLiteral("1") + QChar(0x00D4) + QChar(0x20AC) + QChar(0x03A9) + wire::fromCp1252(high);
     call([&] { socket.SendData(request, handle); });
     const QByteArray expectedOut = QByteArray("1\xD4\x80?") + high;
-    ASSERT_TRUE(waitFor([&] { return server.peer(0).received.size() >= expectedOut.size(); }));
-    EXPECT_EQ(server.peer(0).received, expectedOut);
-
-    // In: every byte value, decoded one character per byte.
-    QByteArray all;
-    for (int b = 0; b <= 0xFF; ++b)
-        all.append(static_cast<char>(b));
-    server.peer(0).socket->write(all);
+    ASSERT_TRUE(waitFor([&] { return server.request(0).size() >= expectedOut.size(); }));
+    EXPECT_EQ(server.request(0), expectedOut);
     ASSERT_TRUE(waitFor([&] { return receivedText().size() >= all.size(); }));
     const QString text = receivedText();
     EXPECT_EQ(text, wire::fromCp1252(all));
@@ -190,11 +163,13 @@ TEST_F(KVOSocketTest, ConnectionsThatCannotBeMadeEndInAnErrorEvent) {
 }
 
 TEST_F(KVOSocketTest, PeerCloseDeliversTheLastDataThenClose) {
-    Server server;
-    const qint32 handle = connectTo(server);
-    server.peer(0).socket->write("5\xD4"
-                                 "bye!!");
-    server.peer(0).socket->disconnectFromHost();
+    ScriptedChatServer::Reply farewell;
+    farewell.bytes = "5\xD4"
+                     "bye!!";
+    farewell.closeAfter = true;
+    server.enqueue(farewell);
+    const qint32 handle = connectTo();
+    call([&] { socket.SendData(QStringLiteral("1"), handle); });
     ASSERT_TRUE(waitFor([&] { return countOf(Event::Close) == 1; }));
     EXPECT_EQ(receivedText(), QStringLiteral("5") + QChar(0x00D4) + QStringLiteral("bye!!"));
     EXPECT_EQ(events.back().kind, Event::Close) << "the data comes before the close";
@@ -210,12 +185,11 @@ TEST_F(KVOSocketTest, PeerCloseDeliversTheLastDataThenClose) {
 }
 
 TEST_F(KVOSocketTest, ConnectWhileConnectedDropsTheOldConnectionSilently) {
-    Server server;
-    const qint32 first = connectTo(server);
-    const qint32 second = connectTo(server);
+    const qint32 first = connectTo();
+    const qint32 second = connectTo();
     ASSERT_NE(second, 0);
     EXPECT_NE(second, first);
-    ASSERT_TRUE(waitFor([&] { return server.count() == 2 && server.peer(0).closed; }));
+    ASSERT_TRUE(waitFor([&] { return server.connectionCount() == 2 && server.closedByClient(0); }));
     EXPECT_EQ(countOf(Event::Close), 0);
     EXPECT_EQ(countOf(Event::Error), 0);
 
@@ -224,23 +198,22 @@ TEST_F(KVOSocketTest, ConnectWhileConnectedDropsTheOldConnectionSilently) {
     call([&] { socket.SendData(QStringLiteral("old"), first); });
     ASSERT_TRUE(waitFor([&] { return countOf(Event::Error) == 1; }));
     call([&] { socket.SendData(QStringLiteral("new"), second); });
-    ASSERT_TRUE(waitFor([&] { return server.peer(1).received == "new"; }));
-    EXPECT_TRUE(server.peer(0).received.isEmpty());
-    EXPECT_FALSE(server.peer(1).closed);
+    ASSERT_TRUE(waitFor([&] { return server.request(1) == "new"; }));
+    EXPECT_TRUE(server.request(0).isEmpty());
+    EXPECT_FALSE(server.closedByClient(1));
     EXPECT_EQ(socket.currentHandle(), second);
 }
 
 TEST_F(KVOSocketTest, CloseSocketFlushesWhatWasSentAndRaisesNoEvent) {
-    Server server;
-    const qint32 handle = connectTo(server);
+    const qint32 handle = connectTo();
     const QString request = QStringLiteral("2005") + QChar(0x00D4) + QString(5000, QLatin1Char('x'));
     call([&] {
         socket.SendData(request, handle);
         socket.CloseSocket(handle);
     });
     EXPECT_EQ(socket.currentHandle(), 0);
-    ASSERT_TRUE(waitFor([&] { return server.peer(0).closed; }));
-    EXPECT_EQ(server.peer(0).received, wire::toCp1252(request));
+    ASSERT_TRUE(waitFor([&] { return server.closedByClient(0); }));
+    EXPECT_EQ(server.request(0), wire::toCp1252(request));
     waitFor([] { return false; }, 100); // let any stray event surface
     EXPECT_EQ(countOf(Event::Close), 0);
     EXPECT_EQ(countOf(Event::Error), 0);
