@@ -1,6 +1,7 @@
 // The store, on SQLite and on PostgreSQL alike, where the protocol tests do not reach it: schema
-// versions, values that look like SQL, two servers sharing one store, and transactions. What a
-// request does to the store is checked with the request, in chat_service_test.cpp.
+// versions, values that look like SQL, two servers sharing one store, transactions, and poll
+// times held back for batched writes. What a request does to the store is checked with the
+// request, in chat_service_test.cpp.
 #include "StoreParam.h"
 #include "chatserver/Storage.h"
 
@@ -116,6 +117,30 @@ TEST_P(StoreTest, TransactionsCommitOrLeaveNothingAndSurviveAFailure) {
     ann = add("ann@example.org");
     transaction.commit();
     EXPECT_EQ(store->findUserByEmail("ann@example.org")->id, ann);
+}
+
+TEST_P(StoreTest, PollTimesAreSeenAtOnceWrittenInBatchesAndNeverMoveBack) {
+    const qint64 ann = add("ann@example.org");
+    const qint64 bob = add("bob@example.org");
+    store->markOnline(ann, "10.0.0.1:5060", "127.0.0.1", 2000);
+    store->markOnline(bob, "10.0.0.2:5060", "127.0.0.1", 2000);
+    store->touch(ann, 5000);
+    store->touch(ann, 4000); // a poll answered late does not take the time back
+    store->touch(bob, 6000);
+    const std::unique_ptr<Storage> other = open(); // another server on the same store
+    EXPECT_EQ(store->findUser(ann)->lastSeenMs, 5000);
+    EXPECT_EQ(other->findUser(ann)->lastSeenMs, 2000);
+
+    EXPECT_EQ(store->flushPresence(1), 1);
+    EXPECT_EQ(store->flushPresence(), 0);
+    EXPECT_EQ(other->findUser(ann)->lastSeenMs, 5000);
+    EXPECT_EQ(other->findUser(bob)->lastSeenMs, 6000);
+
+    // A log-in written meanwhile by the other server is newer than what this one still holds.
+    store->touch(bob, 7000);
+    other->markOnline(bob, "10.0.0.2:5060", "127.0.0.1", 9000);
+    EXPECT_EQ(store->flushPresence(), 0);
+    EXPECT_EQ(other->findUser(bob)->lastSeenMs, 9000);
 }
 
 COLLOQ_ON_BOTH_STORES(StoreTest);
