@@ -72,7 +72,7 @@ struct ChatReply {
 QList<ChatReply> exchangeMany(const QHostAddress& server, quint16 port, const QList<QByteArray>& requests,
                               const QList<QHostAddress>& sources, int timeoutMs = 20000,
                               const std::function<void(const ChatReply&)>& answered = {});
-// One of them.
+// A single exchange from `source`, made the same way.
 ChatReply exchange(const QHostAddress& server, quint16 port, const QByteArray& bytes,
                    const QHostAddress& source = QHostAddress(QStringLiteral("127.0.0.1")));
 
