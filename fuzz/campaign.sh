@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A long fuzzing campaign: every target in turn until it has run GOAL inputs, SLOTS targets at a
 # time, niced, in chunks of at most CHUNK seconds (90 by default). A fuzzing process here runs
-# fewer inputs a second the longer it lives (about a third fewer after ten minutes, as its heap
+# fewer inputs a second the longer it lives (40 to 60% fewer after ten minutes, as its heap
 # grows), so short chunks run more inputs in all; they also keep the counts current.
 #   fuzz/campaign.sh start [GOAL] [SLOTS] [TARGET...]   build with scripts/fuzz.sh first
 #   fuzz/campaign.sh count                                inputs run so far, per target
