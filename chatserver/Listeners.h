@@ -65,6 +65,8 @@ public:
     const ListenerLimits& limits() const { return m_limits; }
     const ListenerStats& stats() const { return m_stats; }
     int openConnections() const { return int(m_connections.size()); }
+    // Open connections counted against the caller at `peer` (a balancer's count as their callers').
+    int connectionsFrom(const QString& peer) const { return m_perAddress.value(peer); }
     const QString& name() const { return m_name; }
 
     // The caller's network address in its plain form ("1.2.3.4" also for IPv4 over IPv6).
