@@ -73,6 +73,11 @@ TEST_P(ProxyHeaderPortTest, TheHeaderIsBelievedFromTheBalancerOnly) {
         ASSERT_TRUE(user) << c.what;
         EXPECT_EQ(user->loginPeer, QLatin1String(c.seenAs)) << c.what;
     }
+    // The web pages the same: the address-lookup page tells the caller its own address.
+    const servertest::HttpReply page = servertest::httpExchange(
+        fixture.host, fixture.webPort(), "PROXY TCP4 192.0.2.8 127.0.0.1 1 2\r\n" + servertest::clientGet("infoip.asp"),
+        kBalancer);
+    EXPECT_TRUE(page.body.contains(" 192.0.2.8 ")) << page.raw.toStdString();
 }
 
 // nginx's stream module relaying one port to two servers in turn, each connection from the
