@@ -57,7 +57,7 @@ QString peerOf(const sockaddr_storage& from) {
 // ---- TcpListener -------------------------------------------------------------------------------
 
 TcpListener::TcpListener(QString name, ListenerLimits limits, QObject* parent)
-    : QObject(parent), m_name(std::move(name)), m_limits(limits), m_epoll(epoll_create1(EPOLL_CLOEXEC)),
+    : QObject(parent), m_name(std::move(name)), m_limits(std::move(limits)), m_epoll(epoll_create1(EPOLL_CLOEXEC)),
       m_sweep(new QTimer(this)) {
     m_sweep->setInterval(kSweepIntervalMs);
     connect(m_sweep, &QTimer::timeout, this, &TcpListener::onSweep);
@@ -524,14 +524,14 @@ private:
 } // namespace
 
 ChatListener::ChatListener(ChatService& service, ListenerLimits limits, QObject* parent)
-    : TcpListener(QStringLiteral("chat"), limits, parent), m_service(service) {}
+    : TcpListener(QStringLiteral("chat"), std::move(limits), parent), m_service(service) {}
 
 std::unique_ptr<Connection> ChatListener::createConnection(int fd, const QString& peer, quint64 serial) {
     return std::make_unique<ChatConnection>(*this, fd, peer, serial, m_service);
 }
 
 WebListener::WebListener(WebPages& pages, ListenerLimits limits, QObject* parent)
-    : TcpListener(QStringLiteral("web"), limits, parent), m_pages(pages) {}
+    : TcpListener(QStringLiteral("web"), std::move(limits), parent), m_pages(pages) {}
 
 std::unique_ptr<Connection> WebListener::createConnection(int fd, const QString& peer, quint64 serial) {
     return std::make_unique<WebConnection>(*this, fd, peer, serial, m_pages);

@@ -86,7 +86,7 @@ class Balancer {
 public:
     static bool installed() { return QFile::exists(kNginx) && QFile::exists(kStreamModule); }
 
-    Balancer(const QHostAddress& address, QList<quint16> serverPorts) : m_address(address) {
+    Balancer(const QHostAddress& address, const QList<quint16>& serverPorts) : m_address(address) {
         QTcpServer probe; // a free port on the balancer's address
         probe.listen(address, 0);
         m_port = probe.serverPort();
