@@ -27,6 +27,8 @@ bool readStorePassword(const ServerConfig& config, StoreLocation& location, QStr
         if (error) *error = QStringLiteral("cannot read the store password file %1: %2").arg(path, file.errorString());
         return false;
     }
+    if (file.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther))
+        qCWarning(lcServer).noquote() << "the store password file" << path << "is readable by other users";
     QByteArray secret = file.read(4096);
     while (secret.endsWith('\n') || secret.endsWith('\r'))
         secret.chop(1);
