@@ -29,6 +29,9 @@ struct ServerConfig {
     QString publicPort;    // empty: the chat port
     QString dataDir;       // empty: the standard data folder (or ./data)
     QString store;         // empty: SQLite in the data folder
+    // A file holding the PostgreSQL store's password, so that it is on no command line; empty:
+    // the service manager's credential "store-password", if it handed one over.
+    QString storePasswordFile;
     QList<wire::SiteRecord> sites;
     bool sitesConfigured = false;
     WebSettings web;

@@ -57,7 +57,7 @@ QString peerOf(const sockaddr_storage& from) {
 // ---- TcpListener -------------------------------------------------------------------------------
 
 TcpListener::TcpListener(QString name, ListenerLimits limits, QObject* parent)
-    : QObject(parent), m_name(std::move(name)), m_limits(limits), m_epoll(epoll_create1(EPOLL_CLOEXEC)),
+    : QObject(parent), m_name(std::move(name)), m_limits(std::move(limits)), m_epoll(epoll_create1(EPOLL_CLOEXEC)),
       m_sweep(new QTimer(this)) {
     m_sweep->setInterval(kSweepIntervalMs);
     connect(m_sweep, &QTimer::timeout, this, &TcpListener::onSweep);
@@ -166,6 +166,7 @@ void TcpListener::dispose(quint64 serial) {
     if (it == m_connections.end()) return;
     const std::unique_ptr<Connection> gone = std::move(it->second);
     m_connections.erase(it);
+    if (!gone->m_counted) return;
     const auto count = m_perAddress.find(gone->peer());
     if (count != m_perAddress.end() && --count.value() <= 0) m_perAddress.erase(count);
 }
@@ -205,26 +206,39 @@ void TcpListener::acceptAll() {
         }
         ++m_stats.accepted;
         const QString peer = peerOf(from);
-        int& fromPeer = m_perAddress[peer];
-        const bool overPeer = m_limits.maxPerAddress > 0 && fromPeer >= m_limits.maxPerAddress;
-        const bool overAll =
-            m_limits.maxConnections > 0 && m_connections.size() >= std::size_t(m_limits.maxConnections);
-        if (overPeer || overAll) {
-            if (fromPeer == 0) m_perAddress.remove(peer);
+        if (m_limits.maxConnections > 0 && m_connections.size() >= std::size_t(m_limits.maxConnections)) {
             ++m_stats.refusedAtDoor;
-            qCDebug(lcServer).noquote() << m_name << peer << "refused at the door:"
-                                        << (overPeer ? "too many connections from it" : "too many connections");
+            qCDebug(lcServer).noquote() << m_name << peer << "refused at the door: too many connections";
             ::close(fd);
             continue;
         }
-        ++fromPeer;
+        // A balancer's connections count against the caller its header names, once it is read.
+        const bool viaBalancer = inRanges(m_limits.balancers, peer);
+        if (!viaBalancer && !admit(peer)) {
+            ::close(fd);
+            continue;
+        }
         const quint64 serial = m_nextSerial++;
         epoll_event event{};
         event.events = EPOLLIN | EPOLLRDHUP;
         event.data.u64 = serial;
         epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event);
-        m_connections.emplace(serial, createConnection(fd, peer, serial));
+        std::unique_ptr<Connection> connection = createConnection(fd, peer, serial);
+        connection->m_counted = !viaBalancer;
+        connection->m_awaitingHeader = viaBalancer;
+        m_connections.emplace(serial, std::move(connection));
     }
+}
+
+bool TcpListener::admit(const QString& peer) {
+    int& fromPeer = m_perAddress[peer];
+    if (m_limits.maxPerAddress > 0 && fromPeer >= m_limits.maxPerAddress) {
+        ++m_stats.refusedAtDoor;
+        qCDebug(lcServer).noquote() << m_name << peer << "refused at the door: too many connections from it";
+        return false;
+    }
+    ++fromPeer;
+    return true;
 }
 
 void TcpListener::settleLater(quint64 serial, quint64 token, int delayMs) {
@@ -279,6 +293,10 @@ void Connection::onReadable() {
         hungUp = got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
         break;
     }
+    if (m_awaitingHeader && !bytes.isEmpty() && !takeProxyHeader(bytes)) {
+        drop();
+        return;
+    }
     if (!bytes.isEmpty() && !m_answered) {
         try {
             onBytes(bytes);
@@ -289,6 +307,28 @@ void Connection::onReadable() {
         }
     }
     if (hungUp) finish();
+}
+
+bool Connection::takeProxyHeader(QByteArray& bytes) {
+    m_header += bytes;
+    bytes.clear();
+    const ProxyHeader header = parseProxyHeader(m_header);
+    if (header.status == ProxyHeader::Status::Incomplete) return true;
+    if (header.status == ProxyHeader::Status::Invalid) {
+        ++stats().malformed;
+        qCInfo(lcServer).noquote() << m_listener.name() << m_peer << "balancer connection closed:" << header.reason;
+        return false;
+    }
+    m_awaitingHeader = false;
+    if (!header.address.isEmpty()) {
+        qCDebug(lcServer).noquote() << m_listener.name() << header.address << "through the balancer" << m_peer;
+        m_peer = header.address;
+    }
+    if (!m_listener.admit(m_peer)) return false;
+    m_counted = true;
+    bytes = m_header.sliced(header.length);
+    m_header = QByteArray();
+    return true;
 }
 
 void Connection::onWritable() {
@@ -484,14 +524,14 @@ private:
 } // namespace
 
 ChatListener::ChatListener(ChatService& service, ListenerLimits limits, QObject* parent)
-    : TcpListener(QStringLiteral("chat"), limits, parent), m_service(service) {}
+    : TcpListener(QStringLiteral("chat"), std::move(limits), parent), m_service(service) {}
 
 std::unique_ptr<Connection> ChatListener::createConnection(int fd, const QString& peer, quint64 serial) {
     return std::make_unique<ChatConnection>(*this, fd, peer, serial, m_service);
 }
 
 WebListener::WebListener(WebPages& pages, ListenerLimits limits, QObject* parent)
-    : TcpListener(QStringLiteral("web"), limits, parent), m_pages(pages) {}
+    : TcpListener(QStringLiteral("web"), std::move(limits), parent), m_pages(pages) {}
 
 std::unique_ptr<Connection> WebListener::createConnection(int fd, const QString& peer, quint64 serial) {
     return std::make_unique<WebConnection>(*this, fd, peer, serial, m_pages);

@@ -4,9 +4,14 @@
 // cap on requests, deadlines for slow and idle connections, and a cap on open connections per
 // network address and in all.
 //
+// A connection from a load balancer named in `balancers` must begin with the balancer's PROXY
+// header, and the caller it names counts as the connection's address (limits, log-in rules, log).
+//
 // Connections are plain non-blocking sockets watched by one epoll set per listener; the Qt loop
 // watches only that set. A Qt socket object per connection (its notifiers, signals and deferred
 // deletion) cost several times the work of the exchange itself.
+#include "chatserver/ProxyHeader.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QHostAddress>
@@ -25,11 +30,12 @@ class WebPages;
 
 struct ListenerLimits {
     qsizetype maxRequestBytes = 8192;
-    int requestTimeoutMs = 5000; // the whole request must be in by then
-    int idleTimeoutMs = 5000;    // after the answer, the caller has this long to hang up
-    int settleMs = 30;           // grace for a request whose last field may still be growing
-    int maxPerAddress = 64;      // open connections from one network address; 0 = no cap
-    int maxConnections = 4096;   // open connections in all; 0 = no cap
+    int requestTimeoutMs = 5000;   // the whole request must be in by then
+    int idleTimeoutMs = 5000;      // after the answer, the caller has this long to hang up
+    int settleMs = 30;             // grace for a request whose last field may still be growing
+    int maxPerAddress = 64;        // open connections from one network address; 0 = no cap
+    int maxConnections = 4096;     // open connections in all; 0 = no cap
+    QList<AddressRange> balancers; // peers whose connections start with a PROXY header
 };
 
 struct ListenerStats {
@@ -59,6 +65,8 @@ public:
     const ListenerLimits& limits() const { return m_limits; }
     const ListenerStats& stats() const { return m_stats; }
     int openConnections() const { return int(m_connections.size()); }
+    // Open connections counted against the caller at `peer` (a balancer's count as their callers').
+    int connectionsFrom(const QString& peer) const { return m_perAddress.value(peer); }
     const QString& name() const { return m_name; }
 
     // The caller's network address in its plain form ("1.2.3.4" also for IPv4 over IPv6).
@@ -81,6 +89,9 @@ private:
     // when the step finished it.
     template <typename Step> void with(quint64 serial, Step step);
     void dispose(quint64 serial);
+    // Counts a connection from `peer` against its cap; false (and the connection is to be
+    // closed) when it is over it.
+    bool admit(const QString& peer);
     void settleLater(quint64 serial, quint64 token, int delayMs);
     void watch(int fd, quint64 serial, bool forWriting);
 
@@ -108,6 +119,8 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
+    // The caller's network address: the other end of the socket, or the caller a balancer's
+    // header names. Limits, log-in rules and log lines all go by this.
     const QString& peer() const { return m_peer; }
     qint64 deadline() const { return m_deadline; }
     bool finished() const { return m_finished; }
@@ -129,6 +142,9 @@ protected:
 private:
     friend class TcpListener;
     void onReadable();
+    // Takes a balancer's header from the front of `bytes` (which keeps what follows it); false
+    // when the connection is to end.
+    bool takeProxyHeader(QByteArray& bytes);
     void onWritable();
     void settled(quint64 token);
     void flush();
@@ -146,6 +162,9 @@ private:
     bool m_writeWatched = false;
     bool m_answered = false;
     bool m_finished = false;
+    bool m_awaitingHeader = false; // from a balancer, header not read yet
+    bool m_counted = false;        // counted against its address's cap
+    QByteArray m_header;           // the balancer's header so far
 };
 
 class ChatListener final : public TcpListener {

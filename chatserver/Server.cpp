@@ -3,13 +3,48 @@
 #include "chatserver/Logging.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QNetworkInterface>
 #include <QTimer>
 
 namespace chatserver {
 
+namespace {
+
+// The PostgreSQL password from the named file, or else (when the address holds none) from the
+// credential systemd's LoadCredential= hands the service; false and a message when a file is named but cannot be read.
+bool readStorePassword(const ServerConfig& config, StoreLocation& location, QString* error) {
+    QString path = config.storePasswordFile;
+    if (path.isEmpty()) {
+        const QString credentials = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
+        if (credentials.isEmpty() || !location.password.isEmpty()) return true;
+        path = QDir(credentials).filePath(QStringLiteral("store-password"));
+        if (!QFileInfo::exists(path)) return true;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error) *error = QStringLiteral("cannot read the store password file %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    if (file.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther))
+        qCWarning(lcServer).noquote() << "the store password file" << path << "is readable by other users";
+    QByteArray secret = file.read(4096);
+    while (secret.endsWith('\n') || secret.endsWith('\r'))
+        secret.chop(1);
+    location.password = QString::fromUtf8(secret);
+    return true;
+}
+
+} // namespace
+
 std::optional<StoreLocation> storeLocationOf(const ServerConfig& config, QString* error) {
-    if (!config.store.isEmpty()) return StoreLocation::parse(config.store, error);
+    if (!config.store.isEmpty()) {
+        std::optional<StoreLocation> location = StoreLocation::parse(config.store, error);
+        if (location && location->kind == StoreLocation::Kind::Postgres && !readStorePassword(config, *location, error))
+            return std::nullopt;
+        return location;
+    }
     const QString folder = config.dataDir.isEmpty() ? defaultDataDir() : config.dataDir;
     return StoreLocation::parse(QStringLiteral("sqlite:") + QDir(folder).filePath(QStringLiteral("colloqchat.sqlite")),
                                 error);

@@ -51,7 +51,8 @@ private:
     QString m_webWarning;
 };
 
-// Where the store is: the configured one, or SQLite in the data folder.
+// Where the store is: the configured one (with the password of the password file or the
+// service's credential), or SQLite in the data folder.
 std::optional<StoreLocation> storeLocationOf(const ServerConfig& config, QString* error);
 // The address clients are told: the configured one, or the chat address when it is a specific
 // one, or this machine's first non-loopback IPv4 address.

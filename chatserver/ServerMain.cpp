@@ -158,6 +158,11 @@ int serve(const ServerConfig& config) {
                                << endpoint(server.webListener());
     qCInfo(lcServer).noquote() << "clients are told" << settings.publicAddress + QLatin1Char(':') + settings.publicPort
                                << "- store:" << server.storeDescription();
+    QStringList balancers;
+    for (const AddressRange& range : config.limits.balancers)
+        balancers.append(range.first.toString() + QLatin1Char('/') + QString::number(range.second));
+    if (!balancers.isEmpty())
+        qCInfo(lcServer).noquote() << "callers named by the PROXY headers of" << balancers.join(QStringLiteral(", "));
     // One line for whoever started us (scripts, tests): where we listen, ports resolved.
     QString ready = QStringLiteral("ready chat=%1").arg(endpoint(server.chatListener()));
     if (server.webListener()) ready += QStringLiteral(" web=%1").arg(endpoint(server.webListener()));

@@ -10,7 +10,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev
     liblinphone-dev linphone-cli libssl-dev libboost-dev libsqlite3-dev
     googletest libgtest-dev libgmock-dev
-    postgresql nginx-light
+    postgresql nginx-light libnginx-mod-stream
     xvfb xauth imagemagick desktop-file-utils fonts-dejavu-core
 )
 

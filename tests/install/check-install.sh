@@ -4,7 +4,8 @@
 #    install holds nothing besides them;
 #  - the desktop entry validates and names an installed program and icon; the bitmap icons have
 #    their sizes;
-#  - the server's unit names the installed server, for `--prefix` and for DESTDIR with /usr;
+#  - the server's unit names the installed server, for `--prefix` and for DESTDIR with /usr, and
+#    keeps the server in a tight sandbox;
 #  - the installed server starts with every setting of the sample file in force, and keeps its
 #    store where the unit's environment sends it.
 # Usage: check-install.sh BUILD_DIR "48;128;256" (the icon sizes rendered, empty for none)
@@ -114,6 +115,9 @@ verify_unit() {
 }
 if command -v systemd-analyze >/dev/null; then
     check "systemd accepts the unit without a remark" verify_unit "$unit"
+    # The score systemd gives the sandbox, in tenths: 20 stands for an exposure of 2.0.
+    check "systemd rates the unit's exposure 2.0 or less" \
+        systemd-analyze security --offline=yes --threshold=20 --no-pager "$unit" >/dev/null
 fi
 # As the package installs it: DESTDIR staging with prefix /usr.
 if DESTDIR=$tmp/staging cmake --install "$build" --prefix /usr --component server >"$tmp/install.log" 2>&1; then

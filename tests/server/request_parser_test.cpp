@@ -1,5 +1,6 @@
 // The chat request parser: when a request counts as whole, how it splits, what is refused.
 #include "ServerTestSupport.h"
+#include "chatserver/ProxyHeader.h"
 #include "chatserver/RequestParser.h"
 #include "wire/Codepage.h"
 #include "wire/Protocol.h"
@@ -145,6 +146,76 @@ TEST(ChatRequestParser, SizeCapAppliesToWhateverHasArrived) {
     const QByteArray endless = wire::toCp1252(wire::scrambled("1" + S + QString(kCap, QLatin1Char('7'))));
     EXPECT_EQ(parseChatRequest(endless.left(kCap), kCap).status, ChatParse::Status::Incomplete);
     EXPECT_EQ(parsedBothWays(endless).status, ChatParse::Status::Malformed);
+}
+
+// A balancer's binary header: signature, version 2 and `command`, `family`, then `block`.
+QByteArray proxyV2(int command, int family, const QByteArray& block) {
+    QByteArray bytes("\r\n\r\n\0\r\nQUIT\n", 12);
+    bytes += char(0x20 | command);
+    bytes += char(family);
+    bytes += char(block.size() >> 8);
+    bytes += char(block.size() & 0xFF);
+    return bytes + block;
+}
+
+TEST(ProxyHeader, BalancerHeadersAreReadOrRefused) {
+    using Status = chatserver::ProxyHeader::Status;
+    const QByteArray v4 = QByteArray::fromHex("c0000207"
+                                              "c0000201"
+                                              "d431"
+                                              "4e07"); // 192.0.2.7 -> .1
+    const QByteArray v6 = QByteArray::fromHex("20010db8000000000000000000000001"
+                                              "20010db8000000000000000000000002"
+                                              "d4314e07");
+    const QByteArray tlv = QByteArray::fromHex("0400020000"); // an extension the server skips
+    const QByteArray request = chatRequest({"1", "17", "a@b.org"}, "1.2.3.4");
+    struct Case {
+        const char* what;
+        QByteArray bytes;
+        Status status;
+        qsizetype length = 0;
+        QString address;
+    } cases[] = {
+        {"text TCP4, request after it", "PROXY TCP4 192.0.2.7 192.0.2.1 54321 19991\r\n" + request, Status::Complete,
+         44, "192.0.2.7"},
+        {"text TCP6", "PROXY TCP6 2001:db8::1 2001:db8::2 54321 19991\r\n", Status::Complete, 48, "2001:db8::1"},
+        {"text TCP6, IPv4 mapped", "PROXY TCP6 ::ffff:192.0.2.8 ::1 1 2\r\n", Status::Complete, 37, "192.0.2.8"},
+        {"text UNKNOWN: the balancer itself", "PROXY UNKNOWN\r\n", Status::Complete, 15, {}},
+        {"binary TCP4", proxyV2(1, 0x11, v4) + request, Status::Complete, 28, "192.0.2.7"},
+        {"binary TCP4 with an extension", proxyV2(1, 0x11, v4 + tlv), Status::Complete, 33, "192.0.2.7"},
+        {"binary TCP6", proxyV2(1, 0x21, v6), Status::Complete, 52, "2001:db8::1"},
+        {"binary LOCAL: a health check", proxyV2(0, 0x11, v4), Status::Complete, 28, {}},
+        {"binary UNSPEC", proxyV2(1, 0x00, {}), Status::Complete, 16, {}},
+        {"text, cut short", "PROXY TCP4 192.0.2.7 19", Status::Incomplete, 0, {}},
+        {"text, first letters", "PRO", Status::Incomplete, 0, {}},
+        {"binary, cut in the addresses", proxyV2(1, 0x11, v4).left(20), Status::Incomplete, 0, {}},
+        {"binary, cut in the signature", proxyV2(1, 0x11, v4).left(7), Status::Incomplete, 0, {}},
+        {"a chat request", request, Status::Invalid, 0, {}},
+        {"an HTTP request", "GET / HTTP/1.1\r\n\r\n", Status::Invalid, 0, {}},
+        {"lower case", "proxy TCP4 192.0.2.7 192.0.2.1 1 2\r\n", Status::Invalid, 0, {}},
+        {"text, bad address", "PROXY TCP4 192.0.2.700 192.0.2.1 1 2\r\n", Status::Invalid, 0, {}},
+        {"text, IPv6 under TCP4", "PROXY TCP4 ::1 ::1 1 2\r\n", Status::Invalid, 0, {}},
+        {"text, port too big", "PROXY TCP4 192.0.2.7 192.0.2.1 65536 2\r\n", Status::Invalid, 0, {}},
+        {"text, double space", "PROXY TCP4 192.0.2.7  192.0.2.1 1 2\r\n", Status::Invalid, 0, {}},
+        {"text, no CR", "PROXY TCP4 192.0.2.7 192.0.2.1 1 2\n", Status::Invalid, 0, {}},
+        {"text, UDP", "PROXY UDP4 192.0.2.7 192.0.2.1 1 2\r\n", Status::Invalid, 0, {}},
+        {"text, endless line", "PROXY TCP4 " + QByteArray(200, '1'), Status::Invalid, 0, {}},
+        {"binary, version 1", proxyV2(1, 0x11, v4).replace(12, 1, "\x11"), Status::Invalid, 0, {}},
+        {"binary, unknown command", proxyV2(2, 0x11, v4), Status::Invalid, 0, {}},
+        {"binary, addresses missing", proxyV2(1, 0x11, v4.left(4)), Status::Invalid, 0, {}},
+        {"binary, UDP", proxyV2(1, 0x12, v4), Status::Invalid, 0, {}},
+        {"binary, oversized", proxyV2(1, 0x11, v4 + QByteArray(2000, '\0')).left(40), Status::Invalid, 0, {}},
+    };
+    for (const Case& c : cases) {
+        const chatserver::ProxyHeader header = chatserver::parseProxyHeader(c.bytes);
+        EXPECT_EQ(header.status, c.status) << c.what;
+        if (c.status != Status::Complete) continue;
+        EXPECT_EQ(header.length, c.length) << c.what;
+        EXPECT_EQ(header.address, c.address) << c.what;
+        // A header arriving in pieces is read the same once whole, and waited for until then.
+        for (qsizetype n = 1; n < c.length; ++n)
+            EXPECT_EQ(chatserver::parseProxyHeader(c.bytes.first(n)).status, Status::Incomplete) << c.what << " " << n;
+    }
 }
 
 } // namespace

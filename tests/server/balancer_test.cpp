@@ -1,0 +1,216 @@
+// Servers behind a TCP load balancer that prefixes each connection with a PROXY header: first
+// the chat port played against by hand (the header believed from the balancer only), then two
+// servers on one store behind a real nginx, where every caller must still count as itself.
+#include "StoreParam.h"
+#include "chatserver/Logging.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+using servertest::Backend;
+using servertest::callAddress;
+using servertest::chatRequest;
+using servertest::exchange;
+
+namespace {
+
+const QHostAddress kBalancer("127.0.0.99");
+const QString kNginx = QStringLiteral("/usr/sbin/nginx");
+const QString kStreamModule = QStringLiteral("/usr/lib/nginx/modules/ngx_stream_module.so");
+
+void trustBalancer(chatserver::ServerConfig& config) {
+    config.limits.balancers = {{kBalancer, 32}};
+}
+
+QByteArray registration(int n) {
+    const QString name = QStringLiteral("user%1").arg(n);
+    return chatRequest({"3", name, "PC", name + "@example.org", name}, callAddress(n));
+}
+
+class ProxyHeaderPortTest : public ::testing::TestWithParam<Backend> {
+protected:
+    servertest::ServerFixture fixture;
+};
+
+TEST_P(ProxyHeaderPortTest, TheHeaderIsBelievedFromTheBalancerOnly) {
+    QString skip;
+    if (!fixture.start(GetParam(), &skip, trustBalancer)) GTEST_SKIP() << skip.toStdString();
+    const QByteArray v2Caller = QByteArray::fromHex("0d0a0d0a000d0a515549540a"
+                                                    "2111000c"
+                                                    "c0000207"
+                                                    "7f000001"
+                                                    "d4314e07"); // 192.0.2.7
+    const QByteArray v2Local = QByteArray::fromHex("0d0a0d0a000d0a515549540a"
+                                                   "20000000");
+    const QHostAddress stranger("127.0.0.7");
+    struct Case {
+        const char* what;
+        QHostAddress from;
+        QByteArray header;
+        const char* seenAs; // the log-in address the registration is stored with; null: refused
+    } cases[] = {
+        {"text header from the balancer", kBalancer, "PROXY TCP4 192.0.2.8 127.0.0.1 1 2\r\n", "192.0.2.8"},
+        {"binary header from the balancer", kBalancer, v2Caller, "192.0.2.7"},
+        {"the balancer's own check", kBalancer, v2Local, "127.0.0.99"},
+        {"the balancer without a header", kBalancer, {}, nullptr},
+        {"the balancer with a broken header", kBalancer, "PROXY TCP4 192.0.2.9\r\n", nullptr},
+        {"a header from anyone else", stranger, "PROXY TCP4 192.0.2.10 127.0.0.1 1 2\r\n", nullptr},
+    };
+    int n = 10;
+    for (const Case& c : cases) {
+        const servertest::ChatReply reply =
+            exchange(fixture.host, fixture.chatPort(), c.header + registration(++n), c.from);
+        const auto user = fixture.server->storage().findUserByEmail(QStringLiteral("user%1@example.org").arg(n));
+        if (!c.seenAs) {
+            EXPECT_NE(reply.code(), "3") << c.what;
+            EXPECT_FALSE(user) << c.what;
+            continue;
+        }
+        EXPECT_EQ(reply.code(), "3") << c.what;
+        ASSERT_TRUE(user) << c.what;
+        EXPECT_EQ(user->loginPeer, QLatin1String(c.seenAs)) << c.what;
+    }
+    // The web pages the same: the address-lookup page tells the caller its own address.
+    const servertest::HttpReply page = servertest::httpExchange(
+        fixture.host, fixture.webPort(), "PROXY TCP4 192.0.2.8 127.0.0.1 1 2\r\n" + servertest::clientGet("infoip.asp"),
+        kBalancer);
+    EXPECT_TRUE(page.body.contains(" 192.0.2.8 ")) << page.raw.toStdString();
+}
+
+// nginx's stream module relaying one port to two servers in turn, each connection from the
+// balancer's own address and prefixed with the caller's.
+class Balancer {
+public:
+    static bool installed() { return QFile::exists(kNginx) && QFile::exists(kStreamModule); }
+
+    Balancer(const QHostAddress& address, const QList<quint16>& serverPorts) : m_address(address) {
+        QTcpServer probe; // a free port on the balancer's address
+        probe.listen(address, 0);
+        m_port = probe.serverPort();
+        probe.close();
+        QString upstreams;
+        for (const quint16 port : serverPorts)
+            upstreams += QStringLiteral("    server 127.0.0.1:%1;\n").arg(port);
+        const QString root = m_dir.path();
+        const QString config = QStringLiteral("load_module %1;\n"
+                                              "daemon off;\nmaster_process off;\nworker_processes 1;\n"
+                                              "pid %2/nginx.pid;\nerror_log %2/error.log;\n"
+                                              "events { worker_connections 256; }\n"
+                                              "stream {\n  upstream chat {\n%3  }\n"
+                                              "  server {\n    listen %4:%5;\n    proxy_pass chat;\n"
+                                              "    proxy_protocol on;\n    proxy_bind %6;\n  }\n}\n")
+                                   .arg(kStreamModule, root, upstreams, address.toString())
+                                   .arg(m_port)
+                                   .arg(kBalancer.toString());
+        QFile file(QDir(root).filePath(QStringLiteral("nginx.conf")));
+        if (!file.open(QIODevice::WriteOnly) || file.write(config.toUtf8()) < 0) return;
+        file.close();
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(kNginx, {"-p", root, "-e", root + "/error.log", "-c", file.fileName()});
+        m_up = servertest::waitFor([&] {
+                   if (m_process.state() == QProcess::NotRunning) return true;
+                   QTcpSocket socket;
+                   socket.connectToHost(address, m_port);
+                   return socket.waitForConnected(200);
+               }) &&
+               m_process.state() == QProcess::Running;
+    }
+    ~Balancer() {
+        m_process.terminate();
+        if (!m_process.waitForFinished(10000)) m_process.kill();
+        m_process.waitForFinished(10000);
+    }
+    bool up() const { return m_up; }
+    QString log() {
+        QFile file(QDir(m_dir.path()).filePath(QStringLiteral("error.log")));
+        file.open(QIODevice::ReadOnly);
+        return QString::fromLocal8Bit(m_process.readAll() + file.readAll());
+    }
+    servertest::ChatReply exchange(const QByteArray& bytes, const QHostAddress& from) {
+        return servertest::exchange(m_address, m_port, bytes, from);
+    }
+    quint16 port() const { return m_port; }
+
+private:
+    QTemporaryDir m_dir;
+    QHostAddress m_address;
+    quint16 m_port = 0;
+    QProcess m_process;
+    bool m_up = false;
+};
+
+class BalancedServersTest : public ::testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override {
+        if (!Balancer::installed())
+            GTEST_SKIP() << "nginx with its stream module (libnginx-mod-stream) is not installed";
+        QString skip;
+        const auto adjust = [](chatserver::ServerConfig& config) {
+            trustBalancer(config);
+            config.limits.maxPerAddress = 2;
+        };
+        if (!first.start(GetParam(), &skip, adjust)) GTEST_SKIP() << skip.toStdString();
+        chatserver::ServerConfig config = first.server->config(); // the same store
+        config.chatPort = 0;
+        config.webPort = 0;
+        second = std::make_unique<chatserver::ChatServer>(config, first.clock.clock());
+        QString error;
+        ASSERT_TRUE(second->start(&error)) << error.toStdString();
+        balancer = std::make_unique<Balancer>(QHostAddress("127.0.0.100"),
+                                              QList<quint16>{first.chatPort(), second->chatListener()->port()});
+        ASSERT_TRUE(balancer->up()) << balancer->log().toStdString();
+    }
+    QList<chatserver::TcpListener*> listeners() { return {first.server->chatListener(), second->chatListener()}; }
+
+    servertest::ServerFixture first;
+    std::unique_ptr<chatserver::ChatServer> second;
+    std::unique_ptr<Balancer> balancer;
+};
+
+TEST_P(BalancedServersTest, EachCallerIsKnownByItsOwnAddress) {
+    for (int n = 11; n <= 14; ++n) {
+        const QHostAddress from(QStringLiteral("127.0.0.%1").arg(n));
+        ASSERT_EQ(balancer->exchange(registration(n), from).code(), "3") << balancer->log().toStdString();
+        const auto user = first.server->storage().findUserByEmail(QStringLiteral("user%1@example.org").arg(n));
+        ASSERT_TRUE(user);
+        EXPECT_EQ(user->loginPeer, from.toString());
+    }
+    for (chatserver::TcpListener* listener : listeners())
+        EXPECT_EQ(listener->stats().answered, 2u) << "the balancer takes the servers in turn";
+}
+
+TEST_P(BalancedServersTest, LimitsCountTheCallersNotTheBalancer) {
+    // One caller fills its cap on both servers with connections it keeps open ...
+    const QHostAddress greedy("127.0.0.21");
+    std::vector<std::unique_ptr<QTcpSocket>> held;
+    for (int i = 0; i < 4; ++i) {
+        auto socket = std::make_unique<QTcpSocket>();
+        socket->bind(greedy, 0);
+        socket->connectToHost(QHostAddress("127.0.0.100"), balancer->port());
+        ASSERT_TRUE(socket->waitForConnected(5000));
+        socket->write(registration(21).left(1)); // a request begun, never ended
+        held.push_back(std::move(socket));
+        ASSERT_TRUE(servertest::waitFor([&] {
+            int counted = 0;
+            for (chatserver::TcpListener* listener : listeners())
+                counted += listener->connectionsFrom(greedy.toString());
+            return counted == i + 1;
+        })) << balancer->log().toStdString();
+    }
+    // ... so its next one is turned away, while a caller beside it, through the same balancer,
+    // is served.
+    EXPECT_FALSE(balancer->exchange(registration(21), greedy).answered);
+    EXPECT_EQ(balancer->exchange(registration(22), QHostAddress("127.0.0.22")).code(), "3");
+    for (chatserver::TcpListener* listener : listeners()) {
+        EXPECT_EQ(listener->connectionsFrom(greedy.toString()), 2);
+        EXPECT_EQ(listener->connectionsFrom(kBalancer.toString()), 0);
+    }
+}
+
+} // namespace
+
+COLLOQ_ON_BOTH_STORES(ProxyHeaderPortTest);
+COLLOQ_ON_BOTH_STORES(BalancedServersTest);
