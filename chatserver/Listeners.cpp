@@ -14,8 +14,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <sys/epoll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -58,7 +60,7 @@ QString peerOf(const sockaddr_storage& from) {
 
 TcpListener::TcpListener(QString name, ListenerLimits limits, QObject* parent)
     : QObject(parent), m_name(std::move(name)), m_limits(limits), m_epoll(epoll_create1(EPOLL_CLOEXEC)),
-      m_sweep(new QTimer(this)) {
+      m_sweep(new QTimer(this)), m_connectionRate(limits.connections) {
     m_sweep->setInterval(kSweepIntervalMs);
     connect(m_sweep, &QTimer::timeout, this, &TcpListener::onSweep);
     if (m_epoll >= 0) {
@@ -166,8 +168,24 @@ void TcpListener::dispose(quint64 serial) {
     if (it == m_connections.end()) return;
     const std::unique_ptr<Connection> gone = std::move(it->second);
     m_connections.erase(it);
-    const auto count = m_perAddress.find(gone->peer());
+    const QString key = limitKey(gone->peer());
+    const auto count = m_perAddress.find(key);
     if (count != m_perAddress.end() && --count.value() <= 0) m_perAddress.erase(count);
+    if (gone->m_charged > 0) {
+        const auto pending = m_pendingBytes.find(key);
+        if (pending != m_pendingBytes.end() && (pending.value() -= gone->m_charged) <= 0) m_pendingBytes.erase(pending);
+    }
+}
+
+const char* TcpListener::refusalAtDoor(const QString& key) {
+    if (m_limits.maxPerAddress > 0 && m_perAddress.value(key) >= m_limits.maxPerAddress)
+        return "too many connections from it";
+    if (m_limits.maxConnections > 0 && m_connections.size() >= std::size_t(m_limits.maxConnections))
+        return "too many connections";
+    if (m_limits.maxPendingBytesPerAddress > 0 && m_pendingBytes.value(key) >= m_limits.maxPendingBytesPerAddress)
+        return "too many answers not taken";
+    if (!m_connectionRate.take(key, monotonicMs())) return "too many new connections from it";
+    return nullptr;
 }
 
 void TcpListener::onEvents() {
@@ -205,19 +223,14 @@ void TcpListener::acceptAll() {
         }
         ++m_stats.accepted;
         const QString peer = peerOf(from);
-        int& fromPeer = m_perAddress[peer];
-        const bool overPeer = m_limits.maxPerAddress > 0 && fromPeer >= m_limits.maxPerAddress;
-        const bool overAll =
-            m_limits.maxConnections > 0 && m_connections.size() >= std::size_t(m_limits.maxConnections);
-        if (overPeer || overAll) {
-            if (fromPeer == 0) m_perAddress.remove(peer);
+        const QString key = limitKey(peer);
+        if (const char* refusal = refusalAtDoor(key)) {
             ++m_stats.refusedAtDoor;
-            qCDebug(lcServer).noquote() << m_name << peer << "refused at the door:"
-                                        << (overPeer ? "too many connections from it" : "too many connections");
+            qCDebug(lcServer).noquote() << m_name << peer << "refused at the door:" << refusal;
             ::close(fd);
             continue;
         }
-        ++fromPeer;
+        ++m_perAddress[key];
         const quint64 serial = m_nextSerial++;
         epoll_event event{};
         event.events = EPOLLIN | EPOLLRDHUP;
@@ -313,6 +326,8 @@ void Connection::answer(const QByteArray& bytes, bool closeAfterwards) {
     m_deadline = monotonicMs() + m_listener.limits().idleTimeoutMs;
     m_out = bytes;
     m_outSent = 0;
+    m_charged = bytes.size();
+    m_listener.m_pendingBytes[limitKey(m_peer)] += m_charged;
     m_closeAfterSend = closeAfterwards;
     flush();
     emit m_listener.exchanged();
@@ -348,6 +363,13 @@ void Connection::drop() {
 }
 
 void Connection::expire() {
+    // An answer still queued for a caller that does not read would stay in the kernel after the
+    // close, retried for minutes: a reset throws it away.
+    int queued = 0;
+    if (m_outSent < m_out.size() || (::ioctl(m_fd, SIOCOUTQ, &queued) == 0 && queued > 0)) {
+        const linger reset{1, 0};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    }
     qCDebug(lcServer).noquote() << m_listener.name() << m_peer << (m_answered ? "idle" : "too slow") << "- closed";
     drop();
 }
@@ -416,7 +438,14 @@ private:
             settleLater(listener().limits().settleMs);
             return;
         }
-        const ChatService::Outcome outcome = m_service.handle(parse.request, peer());
+        ChatService::Outcome outcome;
+        try {
+            outcome = m_service.handle(parse.request, peer());
+        } catch (const std::exception& error) {
+            ++stats().failed;
+            qCWarning(lcServer).noquote() << listener().name() << peer() << "failed:" << error.what();
+            outcome = m_service.refuseUnavailable(parse.request.code, QStringLiteral("store failed"));
+        }
         if (!outcome.reply) {
             qCInfo(lcChat).noquote() << peer() << parse.request.code << "-> closed" << outcome.note;
             drop();

@@ -7,6 +7,8 @@
 // Connections are plain non-blocking sockets watched by one epoll set per listener; the Qt loop
 // watches only that set. A Qt socket object per connection (its notifiers, signals and deferred
 // deletion) cost several times the work of the exchange itself.
+#include "chatserver/RateLimits.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QHostAddress>
@@ -25,11 +27,15 @@ class WebPages;
 
 struct ListenerLimits {
     qsizetype maxRequestBytes = 8192;
-    int requestTimeoutMs = 5000; // the whole request must be in by then
-    int idleTimeoutMs = 5000;    // after the answer, the caller has this long to hang up
-    int settleMs = 30;           // grace for a request whose last field may still be growing
-    int maxPerAddress = 64;      // open connections from one network address; 0 = no cap
-    int maxConnections = 4096;   // open connections in all; 0 = no cap
+    int requestTimeoutMs = 5000;        // the whole request must be in by then
+    int idleTimeoutMs = 5000;           // after the answer, the caller has this long to hang up
+    int settleMs = 30;                  // grace for a request whose last field may still be growing
+    int maxPerAddress = 64;             // open connections from one network address; 0 = no cap
+    int maxConnections = 4096;          // open connections in all; 0 = no cap
+    RateLimit connections{600, 60'000}; // new connections from one network address
+    // Answers to one network address not yet known to be taken (their connections still open);
+    // past this its new connections are refused. 0 = no cap.
+    qint64 maxPendingBytesPerAddress = 1 << 20;
 };
 
 struct ListenerStats {
@@ -61,6 +67,8 @@ public:
     int openConnections() const { return int(m_connections.size()); }
     const QString& name() const { return m_name; }
 
+    // Whether a new connection from `peer` may be taken; the reason for the log when not.
+    const char* refusalAtDoor(const QString& key);
     // The caller's network address in its plain form ("1.2.3.4" also for IPv4 over IPv6).
     static QString peerText(const QHostAddress& address);
 
@@ -95,7 +103,9 @@ private:
     QTimer* m_sweep = nullptr;
     quint64 m_nextSerial = 1; // 0 stands for the listening socket in the epoll set
     std::unordered_map<quint64, std::unique_ptr<Connection>> m_connections;
-    QHash<QString, int> m_perAddress;
+    QHash<QString, int> m_perAddress;      // by limitKey()
+    QHash<QString, qint64> m_pendingBytes; // by limitKey()
+    TokenBuckets m_connectionRate;
     ListenerStats m_stats;
 };
 
@@ -108,6 +118,7 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
+    // The caller's network address: what limits and log-in rules go by.
     const QString& peer() const { return m_peer; }
     qint64 deadline() const { return m_deadline; }
     bool finished() const { return m_finished; }
@@ -141,6 +152,7 @@ private:
     qint64 m_deadline = 0;
     QByteArray m_out; // what the socket did not take yet
     qsizetype m_outSent = 0;
+    qint64 m_charged = 0; // bytes counted against the caller's pending answers
     quint64 m_settleToken = 0;
     bool m_closeAfterSend = false;
     bool m_writeWatched = false;
