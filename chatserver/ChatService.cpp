@@ -173,6 +173,7 @@ ChatService::Outcome ChatService::refuseUnavailable(const QString& requestCode, 
 ChatService::Outcome ChatService::refuseMalformed(const QString& requestCode) const {
     // The fields could not be told apart, mostly because one holds the separator character.
     const QString note = QStringLiteral("malformed");
+    if (requestCode.isEmpty()) return {std::nullopt, note}; // not a request of ours at all
     if (requestCode == QLatin1String("3"))
         return refused(code::kRegistrationRefused,
                        QStringLiteral("Registration refused: the name or e-mail address contains a character "

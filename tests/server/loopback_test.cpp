@@ -8,6 +8,7 @@
 #include "wire/Protocol.h"
 #include "wire/Scramble.h"
 
+#include <QFile>
 #include <QRandomGenerator>
 #include <QTcpSocket>
 
@@ -154,6 +155,9 @@ TEST_P(ChatPortTest, TruncatedOversizedAndUnknownRequests) {
         {"too many fields in a registration", chatRequest({"3", "u", "pc", "a@b.org", "A", "B"}, "1.2.3.4"), true,
          "1985"},
         {"wrong e-mail for the ID", chatRequest({"1", annId, "eve@example.org"}, callAddress(2)), true, "1957"},
+        // The user is told, instead of a connection that closes without a word.
+        {"a contact's e-mail holding the separator", chatRequest({"4", annId, "a" + S + "b@x.org"}, callAddress(2)),
+         true, "1957"},
     };
     for (const Case& c : cases) {
         const auto reply = exchange(fixture.host, fixture.chatPort(), c.bytes, QHostAddress("127.0.0.9"));
@@ -211,14 +215,13 @@ TEST_P(ChatPortTest, AFloodFromOneAddressIsCappedAtTheDoor) {
     EXPECT_EQ(again.code(), "1");
 }
 
-TEST_P(ChatPortTest, AFailingStoreClosesTheConnectionAndTheServerStaysUp) {
+TEST_P(ChatPortTest, AFailingStoreRefusesTheRequestAndTheServerStaysUp) {
     QString problem;
     // Break the store behind the server's back.
     ASSERT_TRUE(servertest::execOnStore(fixture.server->config().store, {"DROP TABLE contacts"}, &problem))
         << problem.toStdString();
     const auto poll = send({"1", annId, "ann@example.org"}, callAddress(2));
-    EXPECT_FALSE(poll.answered);
-    EXPECT_TRUE(poll.closed);
+    EXPECT_EQ(poll.code(), "1957");
     EXPECT_GE(chat().stats().failed, 1u);
     const auto web = servertest::httpExchange(fixture.host, fixture.webPort(), servertest::clientGet("infoip.asp"));
     EXPECT_EQ(web.status, 200);
@@ -231,6 +234,23 @@ TEST_P(ChatPortTest, AFailingStoreClosesTheConnectionAndTheServerStaysUp) {
     EXPECT_EQ(reg.code(), "3");
 }
 
+TEST_P(ChatPortTest, AStoreFileDeletedUnderTheServerIsNoticedAndNothingIsAcknowledgedAfter) {
+    if (GetParam() != Backend::Sqlite) GTEST_SKIP() << "a store file";
+    const QString path = fixture.server->config().store.mid(QStringLiteral("sqlite:").size());
+    ASSERT_TRUE(QFile::remove(path));
+    fixture.server->flushPresence(); // the check the flush timer makes every second
+    const auto reg = send({"3", "bob", "PC", "bob@example.org", "Bob"}, callAddress(3), QHostAddress("127.0.0.3"));
+    EXPECT_EQ(reg.fields(), (QStringList{"1985", "The server cannot save anything at the moment. Please try "
+                                                 "again later."}));
+    EXPECT_EQ(send({"1", annId, "ann@example.org"}, callAddress(2)).code(), "1957");
+    EXPECT_EQ(send({"4", annId, "ann@example.org"}, callAddress(2)).code(), "1957");
+    EXPECT_EQ(send({"2005", annId}, callAddress(2)).code(), "2005"); // the client still closes at once
+    const auto webPoll = servertest::httpExchange(
+        fixture.host, fixture.webPort(),
+        servertest::clientGet("InfoDT.asp?ReqDt=77" + S + annId + S + "x" + S + callAddress(2) + S + "k"), kAnn);
+    EXPECT_EQ(webPoll.body, "Refused.");
+}
+
 TEST_P(ChatPortTest, APostgresRestartFailsRequestsCleanlyAndTheServerReconnectsByItself) {
     if (GetParam() != Backend::Postgres) GTEST_SKIP() << "a PostgreSQL server restart";
     expectServing();
@@ -239,15 +259,14 @@ TEST_P(ChatPortTest, APostgresRestartFailsRequestsCleanlyAndTheServerReconnectsB
 
     QString problem;
     if (!servertest::setPostgresRunning(false, &problem)) GTEST_SKIP() << problem.toStdString();
-    // While the store is away every kind of request is refused by closing, none hangs, and the
+    // While the store is away every kind of request is refused in words, none hangs, and the
     // server stays up.
     const quint64 failedBefore = chat().stats().failed;
     for (const QByteArray& request : {chatRequest({"1", annId, "ann@example.org"}, callAddress(2)),
                                       chatRequest({"3", "cid", "PC", "cid@example.org", "Cid"}, callAddress(4)),
                                       chatRequest({"4", annId, "bob@example.org"}, callAddress(2))}) {
         const auto refused = exchange(fixture.host, fixture.chatPort(), request, kAnn);
-        EXPECT_FALSE(refused.answered) << refused.payload.toStdString();
-        EXPECT_TRUE(refused.closed);
+        EXPECT_TRUE(refused.payload.contains("cannot save anything")) << refused.payload.toStdString();
     }
     EXPECT_EQ(chat().stats().failed - failedBefore, 3u);
     fixture.server->flushPresence(); // a write that fails quietly
