@@ -30,6 +30,7 @@ protected:
                 config.limits.requestTimeoutMs = 2000;
                 config.limits.idleTimeoutMs = 300;
                 config.limits.maxPerAddress = 5;
+                config.limits.connections = {60, 600'000};
             }))
             GTEST_SKIP() << skip.toStdString();
         const auto reg = send({"3", "ann", "PC", "ann@example.org", "Ann"}, callAddress(2));
@@ -213,6 +214,13 @@ TEST_P(ChatPortTest, AFloodFromOneAddressIsCappedAtTheDoor) {
     ASSERT_TRUE(allClosed());
     const auto again = send({"1", annId, "ann@example.org"}, callAddress(2), flooder);
     EXPECT_EQ(again.code(), "1");
+    // One after the other, new connections from one address are limited too.
+    const QHostAddress hurried("127.0.0.51");
+    int answered = 0;
+    for (int i = 0; i < 70; ++i)
+        answered += send({"1", annId, "ann@example.org"}, callAddress(2), hurried).answered;
+    EXPECT_EQ(answered, 60);
+    expectServing();
 }
 
 TEST_P(ChatPortTest, AFailingStoreRefusesTheRequestAndTheServerStaysUp) {
