@@ -326,8 +326,8 @@ void Connection::answer(const QByteArray& bytes, bool closeAfterwards) {
     m_deadline = monotonicMs() + m_listener.limits().idleTimeoutMs;
     m_out = bytes;
     m_outSent = 0;
-    m_charged = bytes.size();
-    m_listener.m_pendingBytes[limitKey(m_peer)] += m_charged;
+    m_charged += bytes.size();
+    m_listener.m_pendingBytes[limitKey(m_peer)] += bytes.size();
     m_closeAfterSend = closeAfterwards;
     flush();
     emit m_listener.exchanged();
