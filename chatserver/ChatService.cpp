@@ -289,7 +289,8 @@ ChatService::Outcome ChatService::logIn(const ChatRequest& request, const QStrin
     const QString idKey = QStringLiteral("id ") + idText;
     const QString emailKey = QStringLiteral("e-mail ") + email;
     const bool boundHere = view && !view->user.loginPeer.isEmpty() && view->user.loginPeer == peer;
-    if (!boundHere && (!m_accountFailures.available(idKey, now) || !m_accountFailures.available(emailKey, now)))
+    if (!boundHere && m_accountFailures.size() > 0 &&
+        (!m_accountFailures.available(idKey, now) || !m_accountFailures.available(emailKey, now)))
         return refused(code::kRefused,
                        QStringLiteral("Too many failed log-ins with this user ID or e-mail address. Please try "
                                       "again in a few minutes."),

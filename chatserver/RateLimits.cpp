@@ -9,7 +9,7 @@ namespace {
 // Buckets that are full again carry no information and are dropped now and then; past this
 // many the oldest history is forgotten rather than memory spent without bound.
 constexpr qsizetype kPruneAbove = 4096;
-constexpr qsizetype kMaxBuckets = 262144;
+constexpr qsizetype kMaxBuckets = 100'000;
 constexpr qint64 kPruneEveryMs = 1000;
 } // namespace
 

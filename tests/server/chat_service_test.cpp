@@ -158,34 +158,6 @@ TEST_P(ChatServiceTest, LogInNeedsTheMatchingEmailAndListsContacts) {
               "1" + S + handle(ann, bob) + S + "Bob" + S + "bob@example.org" + S + "127.0.0.3:5060" + S + "0");
 }
 
-TEST_P(ChatServiceTest, ACrawlerKnowingOneEmailLearnsNothingAndTakesOverNothing) {
-    const QString ann = join("ann@example.org", "Ann", kAnnPeer);
-    const QString bob = join("bob@example.org", "Bob", kBobPeer);
-    call("4", {ann, "bob@example.org"}, "", kAnnPeer);
-    call("4", {bob, "ann@example.org"}, "", kBobPeer);
-    const QString evePeer = "127.0.0.66";
-    const QString eve = join("eve@example.org", "Eve", evePeer);
-    const QString added = call("4", {eve, "ann@example.org"}, "", evePeer);
-    EXPECT_EQ(added, "4" + S + handle(eve, ann) + S + "Ann" + S + "ann@example.org" + S + S + "0");
-    const QString polled = poll(eve, "eve@example.org", evePeer);
-    for (const QString& secret : {ann, bob, QString("127.0.0.2"), QString("127.0.0.3"), QString("bob@")})
-        EXPECT_FALSE((added + polled).contains(secret)) << secret.toStdString();
-    // Log-ins as Ann with every number Eve has seen change nothing of Ann's.
-    for (const QString& guess : {handle(eve, ann), eve, handle(eve, ann).left(15)}) {
-        const QString reply = call("1", {guess, "ann@example.org"}, "127.0.0.66:5060", evePeer);
-        EXPECT_TRUE(reply.startsWith("1957" + S)) << reply.toStdString();
-    }
-    EXPECT_EQ(call("5", {handle(eve, ann), handle(eve, ann)}, "", evePeer),
-              "1957" + S + "Please wait for the next log-in before changing your contacts.");
-    const auto annUser = store->findUser(ann.toLongLong());
-    EXPECT_EQ(annUser->loginPeer, kAnnPeer);
-    EXPECT_EQ(annUser->address, "127.0.0.2:5060");
-    EXPECT_EQ(poll(bob, "bob@example.org", kBobPeer).section(S, 4, 5), "127.0.0.2:5060" + S + "1");
-    // Eve's removal of "Ann" is her own list's affair.
-    EXPECT_TRUE(call("5", {eve, handle(eve, ann)}, "", evePeer).startsWith("5" + S));
-    EXPECT_EQ(store->contactsOf(bob.toLongLong()).size(), 1);
-}
-
 TEST_P(ChatServiceTest, FloodsFromOneAddressAreThrottled) {
     const QString flood = "127.0.0.77";
     int registered = 0;

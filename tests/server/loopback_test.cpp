@@ -9,6 +9,7 @@
 #include "wire/Scramble.h"
 
 #include <QFile>
+#include <QMap>
 #include <QRandomGenerator>
 #include <QTcpSocket>
 
@@ -220,6 +221,39 @@ TEST_P(ChatPortTest, AFloodFromOneAddressIsCappedAtTheDoor) {
     for (int i = 0; i < 70; ++i)
         answered += send({"1", annId, "ann@example.org"}, callAddress(2), hurried).answered;
     EXPECT_EQ(answered, 60);
+    expectServing();
+}
+
+TEST_P(ChatPortTest, ACrawlerKnowingOneEmailLearnsNothingAndTakesOverNothing) {
+    // Ann and Bob list each other; Eve, from another address, knows Ann's e-mail address.
+    const QHostAddress bobFrom("127.0.0.3");
+    const QString bob = send({"3", "bob", "PC", "bob@example.org", "Bob"}, callAddress(3), bobFrom).fields().value(3);
+    ASSERT_EQ(send({"4", annId, "bob@example.org"}, callAddress(2)).code(), "4");
+    ASSERT_EQ(send({"4", bob, "ann@example.org"}, callAddress(3), bobFrom).code(), "4");
+    const QHostAddress eveFrom("127.0.0.66");
+    const QString eve = send({"3", "eve", "PC", "eve@example.org", "Eve"}, callAddress(66), eveFrom).fields().value(3);
+    const QStringList added = send({"4", eve, "ann@example.org"}, callAddress(66), eveFrom).fields();
+    ASSERT_EQ(added.size(), 6);
+    EXPECT_EQ(added.mid(2), (QStringList{"Ann", "ann@example.org", "", "0"})); // no address, not on line
+    const QString seen = added.join(S) + S + send({"1", eve, "eve@example.org"}, callAddress(66), eveFrom).payload;
+    for (const QString& secret : {annId, bob, callAddress(2), callAddress(3), QString("bob@")})
+        EXPECT_FALSE(seen.contains(secret)) << secret.toStdString();
+    // Log-ins as Ann with every number Eve has seen are refused and change nothing of Ann's.
+    for (const QString& guess : {added[1], eve})
+        EXPECT_EQ(send({"1", guess, "ann@example.org"}, callAddress(66), eveFrom).code(), "1957");
+    const auto ann = fixture.server->storage().findUser(annId.toLongLong());
+    EXPECT_EQ(ann->loginPeer, "127.0.0.2");
+    EXPECT_EQ(ann->address, callAddress(2));
+    const QStringList bobSees = send({"1", bob, "bob@example.org"}, callAddress(3), bobFrom).fields();
+    EXPECT_EQ(bobSees.mid(4), (QStringList{callAddress(2), "1"}));
+    // A registration flood and an ID probe from one address each: throttled after 20.
+    const QHostAddress flood("127.0.0.67");
+    QMap<QString, int> answers;
+    for (int i = 0; i < 30; ++i)
+        ++answers[send({"3", "u", "pc", QString("r%1@example.org").arg(i), "R"}, "", flood).code()];
+    for (int i = 0; i < 25; ++i)
+        ++answers[send({"5", QString::number(100'000'000'000'000 + i), "1"}, "", flood).fields().value(1).left(8)];
+    EXPECT_EQ(answers, (QMap<QString, int>{{"3", 20}, {"1985", 10}, {"Please w", 20}, {"Too many", 5}}));
     expectServing();
 }
 
