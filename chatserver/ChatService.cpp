@@ -127,16 +127,21 @@ void ChatService::setSettings(ChatSettings settings) {
 }
 
 QString ChatService::handleFor(qint64 viewerId, qint64 subjectId) {
-    const std::pair<qint64, qint64> key{viewerId, subjectId};
-    if (const auto it = m_handles.constFind(key); it != m_handles.constEnd()) return it.value();
+    // Two levels keyed by plain numbers: a poll looks up every contact's handle.
+    QHash<qint64, QString>& ofViewer = m_handles[viewerId];
+    if (const auto it = ofViewer.constFind(subjectId); it != ofViewer.constEnd()) return it.value();
     const QByteArray mac = QMessageAuthenticationCode::hash(
         QByteArray::number(viewerId) + ':' + QByteArray::number(subjectId), m_secret, QCryptographicHash::Sha256);
     quint64 bits = 0;
     std::memcpy(&bits, mac.constData(), sizeof bits);
     // Sixteen digits: never mistaken for a user ID of fifteen or fewer.
     const QString handle = QString::number(1'000'000'000'000'000ULL + bits % 9'000'000'000'000'000ULL);
-    if (m_handles.size() >= kMaxCachedHandles) m_handles.clear();
-    m_handles.insert(key, handle);
+    if (++m_cachedHandles > kMaxCachedHandles) {
+        m_handles.clear();
+        m_cachedHandles = 0;
+    } else {
+        ofViewer.insert(subjectId, handle);
+    }
     return handle;
 }
 
@@ -286,19 +291,19 @@ ChatService::Outcome ChatService::logIn(const ChatRequest& request, const QStrin
     // An account that has seen many failed log-ins lately takes one only from the address it is
     // logged in from, so that guesses spread over many addresses get nowhere either.
     const qint64 now = m_clock();
-    const QString idKey = QStringLiteral("id ") + idText;
-    const QString emailKey = QStringLiteral("e-mail ") + email;
     const bool boundHere = view && !view->user.loginPeer.isEmpty() && view->user.loginPeer == peer;
+    const auto idKey = [&] { return QStringLiteral("id ") + idText; };
+    const auto emailKey = [&] { return QStringLiteral("e-mail ") + email; };
     if (!boundHere && m_accountFailures.size() > 0 &&
-        (!m_accountFailures.available(idKey, now) || !m_accountFailures.available(emailKey, now)))
+        (!m_accountFailures.available(idKey(), now) || !m_accountFailures.available(emailKey(), now)))
         return refused(code::kRefused,
                        QStringLiteral("Too many failed log-ins with this user ID or e-mail address. Please try "
                                       "again in a few minutes."),
                        QStringLiteral("account throttled"));
     if (!view || view->user.email != email) {
         m_failures.charge(limitKey(peer), now);
-        m_accountFailures.charge(idKey, now);
-        m_accountFailures.charge(emailKey, now);
+        m_accountFailures.charge(idKey(), now);
+        m_accountFailures.charge(emailKey(), now);
         return refused(code::kRefused,
                        QStringLiteral("The server does not know this user ID with this e-mail address. "
                                       "Please register again."),

@@ -120,7 +120,8 @@ private:
     QElapsedTimer m_generationAge;
     QHash<qint64, bool> m_quietUsers;
     QByteArray m_secret;
-    QHash<std::pair<qint64, qint64>, QString> m_handles; // (viewer, subject) -> handle
+    QHash<qint64, QHash<qint64, QString>> m_handles; // viewer -> subject -> handle
+    qsizetype m_cachedHandles = 0;
     TokenBuckets m_registrations;
     TokenBuckets m_failures;        // per address
     TokenBuckets m_accountFailures; // per user ID and per e-mail address tried

@@ -110,6 +110,7 @@ SqliteStorage::~SqliteStorage() {
 void SqliteStorage::closingConnection() {
     sqlite3_finalize(m_pollStatement); // null is fine
     m_pollStatement = nullptr;
+
     m_handle = nullptr;
 }
 
@@ -139,9 +140,9 @@ std::optional<PollView> SqliteStorage::pollView(qint64 id) {
         // user's columns on each; one row with empty contact columns when there is none.
         static const char kSql[] =
             "SELECT u.id, u.email, u.display_name, u.address, u.online, u.last_seen_ms, u.created_ms, u.login_peer, "
-            "k.id, k.email, k.display_name, k.address, k.online, k.last_seen_ms, "
-            "EXISTS (SELECT 1 FROM contacts r WHERE r.owner_id = c.contact_id AND r.contact_id = u.id) "
+            "k.id, k.email, k.display_name, k.address, k.online, k.last_seen_ms, r.owner_id IS NOT NULL "
             "FROM users u LEFT JOIN contacts c ON c.owner_id = u.id LEFT JOIN users k ON k.id = c.contact_id "
+            "LEFT JOIN contacts r ON r.owner_id = c.contact_id AND r.contact_id = u.id "
             "WHERE u.id = ? ORDER BY c.added_ms, c.contact_id";
         if (sqlite3_prepare_v3(m_handle, kSql, sizeof kSql, SQLITE_PREPARE_PERSISTENT, &m_pollStatement, nullptr) !=
             SQLITE_OK) {
