@@ -168,7 +168,7 @@ void TcpListener::dispose(quint64 serial) {
     if (it == m_connections.end()) return;
     const std::unique_ptr<Connection> gone = std::move(it->second);
     m_connections.erase(it);
-    const QString key = limitKey(gone->peer());
+    const QString& key = gone->m_doorKey;
     const auto count = m_perAddress.find(key);
     if (count != m_perAddress.end() && --count.value() <= 0) m_perAddress.erase(count);
     if (gone->m_charged > 0) {
@@ -236,7 +236,9 @@ void TcpListener::acceptAll() {
         event.events = EPOLLIN | EPOLLRDHUP;
         event.data.u64 = serial;
         epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event);
-        m_connections.emplace(serial, createConnection(fd, peer, serial));
+        std::unique_ptr<Connection> connection = createConnection(fd, peer, serial);
+        connection->m_doorKey = key;
+        m_connections.emplace(serial, std::move(connection));
     }
 }
 
@@ -327,7 +329,7 @@ void Connection::answer(const QByteArray& bytes, bool closeAfterwards) {
     m_out = bytes;
     m_outSent = 0;
     m_charged += bytes.size();
-    m_listener.m_pendingBytes[limitKey(m_peer)] += bytes.size();
+    m_listener.m_pendingBytes[m_doorKey] += bytes.size();
     m_closeAfterSend = closeAfterwards;
     flush();
     emit m_listener.exchanged();

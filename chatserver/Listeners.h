@@ -153,6 +153,7 @@ private:
     QByteArray m_out; // what the socket did not take yet
     qsizetype m_outSent = 0;
     qint64 m_charged = 0; // bytes counted against the caller's pending answers
+    QString m_doorKey;    // what the listener counted this connection under when it took it
     quint64 m_settleToken = 0;
     bool m_closeAfterSend = false;
     bool m_writeWatched = false;
