@@ -4,12 +4,23 @@
 #include "wire/SettingsFile.h"
 
 #include <QDateTime>
+#include <QMessageAuthenticationCode>
+#include <QRandomGenerator>
+#include <cstring>
 
 namespace chatserver {
 
 namespace {
 
 constexpr qint64 kGenerationMaxAgeMs = 1000;
+constexpr qsizetype kMaxCachedHandles = 200'000;
+
+// Every ID-only request that cannot be served gets this one answer, whether the ID is unknown or
+// only logged in from elsewhere: telling the two apart would let anyone test guessed IDs.
+const char kNotYours[] = "Please wait for the next log-in before changing your contacts.";
+const char kTooManyFailures[] =
+    "Too many refused requests came from your network address. Please try again in a few minutes.";
+const char kStoreLost[] = "The server cannot save anything at the moment. Please try again later.";
 
 QString joined(const QString& replyCode, const QList<QStringList>& records, const QStringList& trailing = {}) {
     qsizetype size = replyCode.size();
@@ -52,6 +63,14 @@ bool hasControlCharacters(const QString& text) {
 
 } // namespace
 
+QString printable(const QString& text) {
+    if (!hasControlCharacters(text)) return text;
+    QString clean;
+    for (QChar c : text)
+        if (c.category() != QChar::Other_Control) clean += c;
+    return clean;
+}
+
 Clock systemClock() {
     return [] { return QDateTime::currentMSecsSinceEpoch(); };
 }
@@ -91,9 +110,43 @@ bool isAcceptableEmail(const QString& email) {
 }
 
 ChatService::ChatService(Storage& storage, ChatSettings settings, Clock clock)
-    : m_storage(storage), m_settings(std::move(settings)), m_clock(std::move(clock)) {}
+    : m_storage(storage), m_clock(std::move(clock)) {
+    QByteArray candidate(32, '\0');
+    QRandomGenerator::system()->generate(reinterpret_cast<quint32*>(candidate.data()),
+                                         reinterpret_cast<quint32*>(candidate.data() + candidate.size()));
+    m_secret = m_storage.sharedSecret(candidate);
+    setSettings(std::move(settings));
+}
+
+void ChatService::setSettings(ChatSettings settings) {
+    m_settings = std::move(settings);
+    m_registrations.setLimit(m_settings.registrations);
+    m_failures.setLimit(m_settings.failures);
+    m_accountFailures.setLimit(m_settings.failures);
+    m_lookups.setLimit(m_settings.lookups);
+}
+
+QString ChatService::handleFor(qint64 viewerId, qint64 subjectId) {
+    // Two levels keyed by plain numbers: a poll looks up every contact's handle.
+    QHash<qint64, QString>& ofViewer = m_handles[viewerId];
+    if (const auto it = ofViewer.constFind(subjectId); it != ofViewer.constEnd()) return it.value();
+    const QByteArray mac = QMessageAuthenticationCode::hash(
+        QByteArray::number(viewerId) + ':' + QByteArray::number(subjectId), m_secret, QCryptographicHash::Sha256);
+    quint64 bits = 0;
+    std::memcpy(&bits, mac.constData(), sizeof bits);
+    // Sixteen digits: never mistaken for a user ID of fifteen or fewer.
+    const QString handle = QString::number(1'000'000'000'000'000ULL + bits % 9'000'000'000'000'000ULL);
+    if (++m_cachedHandles > kMaxCachedHandles) {
+        m_handles.clear();
+        m_cachedHandles = 0;
+    } else {
+        ofViewer.insert(subjectId, handle);
+    }
+    return handle;
+}
 
 ChatService::Outcome ChatService::handle(const ChatRequest& request, const QString& peer) {
+    if (m_storeLost) return refuseUnavailable(request.code, QStringLiteral("store lost"));
     // Polls, nearly all of the traffic, read in one statement and take a transaction only when
     // they have something to write; every other exchange reads and writes as one transaction.
     if (request.code == QLatin1String("1")) return logIn(request, peer);
@@ -115,22 +168,53 @@ ChatService::Outcome ChatService::dispatch(const ChatRequest& request, const QSt
     return {std::nullopt, QStringLiteral("unknown code")};
 }
 
+ChatService::Outcome ChatService::refuseUnavailable(const QString& requestCode, const QString& note) const {
+    // The sign-off reply holds only the site lines, which the client needs to close quickly.
+    if (requestCode == QLatin1String("2005")) return reply(signOffReply(), note);
+    return refused(requestCode == QLatin1String("3") ? code::kRegistrationRefused : code::kRefused,
+                   QLatin1String(kStoreLost), note);
+}
+
 ChatService::Outcome ChatService::refuseMalformed(const QString& requestCode) const {
+    // The fields could not be told apart, mostly because one holds the separator character.
+    const QString note = QStringLiteral("malformed");
+    if (requestCode.isEmpty()) return {std::nullopt, note}; // not a request of ours at all
     if (requestCode == QLatin1String("3"))
         return refused(code::kRegistrationRefused,
                        QStringLiteral("Registration refused: the name or e-mail address contains a character "
                                       "that cannot be used."),
-                       QStringLiteral("malformed registration"));
-    return {std::nullopt, QStringLiteral("malformed")};
+                       note);
+    if (requestCode == QLatin1String("2005")) return reply(signOffReply(), note);
+    if (requestCode == QLatin1String("4"))
+        return refused(code::kRefused,
+                       QStringLiteral("The e-mail address to add contains a character that cannot be used."), note);
+    if (requestCode == QLatin1String("1") || requestCode == QLatin1String("77"))
+        return refused(code::kRefused,
+                       QStringLiteral("Your user ID or e-mail address contains a character that cannot be used. "
+                                      "Please register again."),
+                       note);
+    return refused(code::kRefused,
+                   QStringLiteral("The server could not read this request. Please restart ColloqChat and try again."),
+                   note);
 }
 
 bool ChatService::isOnLine(const UserRecord& user, qint64 nowMs) const {
     return user.online && user.lastSeenMs > 0 && nowMs - user.lastSeenMs <= m_settings.presenceTimeoutMs;
 }
 
-QStringList ChatService::record(const UserRecord& user, qint64 nowMs) const {
-    return {QString::number(user.id), user.displayName, user.email, user.address,
-            isOnLine(user, nowMs) ? QStringLiteral("1") : QStringLiteral("0")};
+QStringList ChatService::record(qint64 viewerId, const UserRecord& contact, qint64 nowMs) {
+    // Whoever lists you sees your name and e-mail (which they knew); where and whether you are
+    // on line only if you list them too. An off-line contact keeps its last address, so that the
+    // client lists it again after a restart.
+    const bool shown = contact.mutual;
+    return {handleFor(viewerId, contact.id), contact.displayName, contact.email, shown ? contact.address : QString(),
+            shown && isOnLine(contact, nowMs) ? QStringLiteral("1") : QStringLiteral("0")};
+}
+
+bool ChatService::mayTry(const QString& peer, Outcome* refusal) {
+    if (m_failures.available(limitKey(peer), m_clock())) return true;
+    *refusal = refused(code::kRefused, QLatin1String(kTooManyFailures), QStringLiteral("throttled"));
+    return false;
 }
 
 ChatService::Outcome ChatService::registerUser(const ChatRequest& request, const QString& peer) {
@@ -142,9 +226,13 @@ ChatService::Outcome ChatService::registerUser(const ChatRequest& request, const
     auto refuse = [](const QString& reason, const QString& note) {
         return refused(code::kRegistrationRefused, reason, note);
     };
+    if (!m_registrations.take(limitKey(peer), m_clock()))
+        return refuse(QStringLiteral("Too many registrations came from your network address. Please try again "
+                                     "in an hour."),
+                      QStringLiteral("throttled"));
     if (!isAcceptableEmail(email)) // lower case: it cannot hold a marker
         return refuse(QStringLiteral("Registration refused: \"%1\" is not an e-mail address that can be used.")
-                          .arg(email.left(kMaxEmail)),
+                          .arg(printable(email.left(kMaxEmail))),
                       QStringLiteral("bad e-mail"));
     if (displayName.isEmpty() || displayName.size() > kMaxDisplayName || hasControlCharacters(displayName) ||
         holdsPageMarker(displayName))
@@ -175,7 +263,7 @@ ChatService::Outcome ChatService::registerUser(const ChatRequest& request, const
         serverPort = move->port;
     }
     return reply(joined(code::kRegistered, {}, {serverAddress, serverPort, QString::number(*id), email}),
-                 QStringLiteral("registered %1").arg(*id));
+                 QStringLiteral("registered"));
 }
 
 bool ChatService::mayHavePending(qint64 userId) {
@@ -194,14 +282,33 @@ void ChatService::refreshOperatorState() {
 }
 
 ChatService::Outcome ChatService::logIn(const ChatRequest& request, const QString& peer) {
-    const std::optional<qint64> id = parseUserId(request.args.value(0));
-    const QString email = normalisedEmail(request.args.value(1));
+    Outcome refusal;
+    if (!mayTry(peer, &refusal)) return refusal;
+    const QString idText = request.args.value(0).left(20);
+    const std::optional<qint64> id = parseUserId(idText);
+    const QString email = normalisedEmail(request.args.value(1)).left(kMaxEmail);
     const std::optional<PollView> view = id ? m_storage.pollView(*id) : std::nullopt;
-    if (!view || view->user.email != email)
+    // An account that has seen many failed log-ins lately takes one only from the address it is
+    // logged in from, so that guesses spread over many addresses get nowhere either.
+    const qint64 now = m_clock();
+    const bool boundHere = view && !view->user.loginPeer.isEmpty() && view->user.loginPeer == peer;
+    const auto idKey = [&] { return QStringLiteral("id ") + idText; };
+    const auto emailKey = [&] { return QStringLiteral("e-mail ") + email; };
+    if (!boundHere && m_accountFailures.size() > 0 &&
+        (!m_accountFailures.available(idKey(), now) || !m_accountFailures.available(emailKey(), now)))
+        return refused(code::kRefused,
+                       QStringLiteral("Too many failed log-ins with this user ID or e-mail address. Please try "
+                                      "again in a few minutes."),
+                       QStringLiteral("account throttled"));
+    if (!view || view->user.email != email) {
+        m_failures.charge(limitKey(peer), now);
+        m_accountFailures.charge(idKey(), now);
+        m_accountFailures.charge(emailKey(), now);
         return refused(code::kRefused,
                        QStringLiteral("The server does not know this user ID with this e-mail address. "
                                       "Please register again."),
                        QStringLiteral("log-in refused"));
+    }
     if (request.hasAddress && !isAcceptableAddress(request.callAddress))
         return refused(code::kRefused, QStringLiteral("Your internet address could not be read."),
                        QStringLiteral("bad address"));
@@ -215,10 +322,14 @@ ChatService::Outcome ChatService::pollById(const ChatRequest& request, const QSt
     // may mark the user on line; anyone else gets an empty poll answer and changes nothing, and
     // the client's next poll, which carries the e-mail, logs in properly.
     const QString nothing = QStringLiteral("1");
+    Outcome refusal;
+    if (!mayTry(peer, &refusal)) return reply(nothing, refusal.note);
     const std::optional<qint64> id = parseUserId(request.args.value(0));
     const std::optional<PollView> view = id ? m_storage.pollView(*id) : std::nullopt;
-    if (!view || view->user.loginPeer.isEmpty() || view->user.loginPeer != peer)
+    if (!view || view->user.loginPeer.isEmpty() || view->user.loginPeer != peer) {
+        m_failures.charge(limitKey(peer), m_clock());
         return reply(nothing, QStringLiteral("poll by ID not from the log-in address"));
+    }
     if (!request.hasAddress || !isAcceptableAddress(request.callAddress))
         return reply(nothing, QStringLiteral("poll by ID without a usable address"));
     return pollReply(*view, request.callAddress, peer);
@@ -242,7 +353,7 @@ ChatService::Outcome ChatService::pollReply(const PollView& view, const QString&
     QList<QStringList> records;
     records.reserve(view.contacts.size());
     for (const UserRecord& contact : view.contacts)
-        records.append(record(contact, now));
+        records.append(record(user.id, contact, now));
 
     // A notice or a move needs at least one record before its trailing fields: the client reads
     // a record first and stops with an error otherwise. Users without contacts get theirs later.
@@ -268,17 +379,13 @@ ChatService::Outcome ChatService::pollReply(const PollView& view, const QString&
 }
 
 std::optional<UserRecord> ChatService::ownerFromPeer(const QString& idText, const QString& peer, Outcome* refusal) {
+    if (!mayTry(peer, refusal)) return std::nullopt;
     const std::optional<qint64> id = parseUserId(idText);
     std::optional<UserRecord> user = id ? m_storage.findUser(*id) : std::nullopt;
-    if (!user) {
-        *refusal = refused(code::kRefused, QStringLiteral("The server does not know this user ID."),
-                           QStringLiteral("unknown ID"));
-        return std::nullopt;
-    }
-    if (user->loginPeer.isEmpty() || user->loginPeer != peer) {
-        *refusal =
-            refused(code::kRefused, QStringLiteral("Please wait for the next log-in before changing your contacts."),
-                    QStringLiteral("not from the log-in address"));
+    if (!user || user->loginPeer.isEmpty() || user->loginPeer != peer) {
+        m_failures.charge(limitKey(peer), m_clock());
+        *refusal = refused(code::kRefused, QLatin1String(kNotYours),
+                           user ? QStringLiteral("not from the log-in address") : QStringLiteral("unknown ID"));
         return std::nullopt;
     }
     return user;
@@ -289,12 +396,18 @@ ChatService::Outcome ChatService::addContact(const ChatRequest& request, const Q
     const std::optional<UserRecord> owner = ownerFromPeer(request.args.value(0), peer, &refusal);
     if (!owner) return refusal;
     const QString email = normalisedEmail(request.args.value(1));
+    if (!m_lookups.take(limitKey(peer), m_clock()))
+        return refused(code::kRefused,
+                       QStringLiteral("You have added many contacts in a short time. Please try again in a few "
+                                      "minutes."),
+                       QStringLiteral("look-ups throttled"));
     const std::optional<UserRecord> contact =
         isAcceptableEmail(email) ? m_storage.findUserByEmail(email) : std::nullopt;
     if (!contact)
-        return refused(code::kRefused,
-                       QStringLiteral("No user is registered with the e-mail address %1.").arg(email.left(kMaxEmail)),
-                       QStringLiteral("no such contact"));
+        return refused(
+            code::kRefused,
+            QStringLiteral("No user is registered with the e-mail address %1.").arg(printable(email.left(kMaxEmail))),
+            QStringLiteral("no such contact"));
     if (contact->id == owner->id)
         return refused(code::kRefused, QStringLiteral("You cannot add your own e-mail address."),
                        QStringLiteral("own address"));
@@ -304,26 +417,36 @@ ChatService::Outcome ChatService::addContact(const ChatRequest& request, const Q
     if (!m_storage.addContact(owner->id, contact->id, now))
         return refused(code::kRefused, QStringLiteral("%1 is already in your contact list.").arg(email),
                        QStringLiteral("already listed"));
-    return reply(joined(QStringLiteral("4"), {record(*contact, now)}), QStringLiteral("added %1").arg(contact->id));
+    // Read back as a list entry: whether the contact lists the owner too decides what is shown.
+    UserRecord added = *contact;
+    for (const UserRecord& listed : m_storage.contactsOf(owner->id))
+        if (listed.id == contact->id) added = listed;
+    return reply(joined(QStringLiteral("4"), {record(owner->id, added, now)}), QStringLiteral("added"));
 }
 
 ChatService::Outcome ChatService::removeContact(const ChatRequest& request, const QString& peer) {
     Outcome refusal;
     const std::optional<UserRecord> owner = ownerFromPeer(request.args.value(0), peer, &refusal);
     if (!owner) return refusal;
-    const std::optional<qint64> contactId = parseUserId(request.args.value(1));
-    if (!contactId)
+    const QString shown = request.args.value(1);
+    if (!parseUserId(shown))
         return refused(code::kRefused, QStringLiteral("This contact is not known."), QStringLiteral("bad contact ID"));
-    m_storage.removeContact(owner->id, *contactId);
+    // The client names the contact as its list shows it: by the handle it was given (or, for a
+    // row from before handles, by the contact's ID).
+    for (const UserRecord& contact : m_storage.contactsOf(owner->id))
+        if (handleFor(owner->id, contact.id) == shown || QString::number(contact.id) == shown)
+            m_storage.removeContact(owner->id, contact.id);
     // Removing a contact that is not listed is answered the same way: the client's list then
     // drops the row it still shows.
-    return reply(QStringLiteral("5") + wire::kSep + QString::number(*contactId),
-                 QStringLiteral("removed %1").arg(*contactId));
+    return reply(QStringLiteral("5") + wire::kSep + shown, QStringLiteral("removed"));
 }
 
 ChatService::Outcome ChatService::signOff(const ChatRequest& request, const QString& peer, const QString& replyCode) {
     Outcome refusal;
     const std::optional<UserRecord> owner = ownerFromPeer(request.args.value(0), peer, &refusal);
+    // The client waits for the site lines before it closes: it gets them in any case, and only
+    // the marking off line is for the address that logged in.
+    if (!owner && replyCode == QLatin1String("2005")) return reply(signOffReply(), refusal.note);
     if (!owner) return refusal;
     m_storage.markOffline(owner->id);
     if (replyCode == QLatin1String("2005")) return reply(signOffReply(), QStringLiteral("signed off"));
@@ -339,6 +462,10 @@ QString ChatService::signOffReply() const {
 
 std::optional<ChatService::DatedRecords> ChatService::alternatePoll(const QString& idText, const QString& callAddress,
                                                                     const QString& peer, QString* note) {
+    if (m_storeLost) {
+        *note = QStringLiteral("store lost");
+        return std::nullopt;
+    }
     Storage::Transaction transaction(m_storage);
     std::optional<DatedRecords> dated = datedContacts(idText, callAddress, peer, note);
     transaction.commit();
@@ -361,9 +488,9 @@ std::optional<ChatService::DatedRecords> ChatService::datedContacts(const QStrin
     m_storage.markOnline(user->id, callAddress.isEmpty() ? user->address : callAddress, QString(), now);
     DatedRecords dated;
     for (const UserRecord& contact : m_storage.contactsOf(user->id)) {
-        QStringList fields = record(contact, now);
+        QStringList fields = record(user->id, contact, now);
         fields.append(
-            contact.lastSeenMs > 0
+            contact.mutual && contact.lastSeenMs > 0
                 ? QDateTime::fromMSecsSinceEpoch(contact.lastSeenMs).toString(QStringLiteral("MM/dd/yyyy hh:mm:ss"))
                 : QString());
         dated.records.append(fields);
@@ -373,6 +500,10 @@ std::optional<ChatService::DatedRecords> ChatService::datedContacts(const QStrin
 }
 
 bool ChatService::alternateSignOff(const QString& idText, const QString& peer, QString* note) {
+    if (m_storeLost) {
+        *note = QStringLiteral("store lost");
+        return false;
+    }
     Storage::Transaction transaction(m_storage);
     Outcome refusal;
     const std::optional<UserRecord> user = ownerFromPeer(idText, peer, &refusal);

@@ -1,6 +1,7 @@
 #pragma once
 // What the server answers to each request, over a Storage. No sockets here: the listeners hand
 // in parsed requests and the caller's network address, and write back what comes out.
+#include "chatserver/RateLimits.h"
 #include "chatserver/RequestParser.h"
 #include "chatserver/Storage.h"
 #include "wire/SettingsFile.h"
@@ -20,6 +21,12 @@ struct ChatSettings {
     qint64 presenceTimeoutMs = 340'000; // two poll periods of about 155 s and a margin
     QList<wire::SiteRecord> sites;      // sent with the sign-off reply
     int maxContacts = 500;
+    // Per network address (see limitKey): registrations, log-ins and ID-only requests that
+    // failed, and e-mail addresses looked up to add a contact. Failed log-ins also count per
+    // user ID and per e-mail address named.
+    RateLimit registrations{20, 3'600'000};
+    RateLimit failures{20, 600'000};
+    RateLimit lookups{30, 600'000};
 };
 
 // Epoch milliseconds; tests move it by hand.
@@ -45,6 +52,8 @@ public:
     Outcome handle(const ChatRequest& request, const QString& peer);
     // The answer to a request that was recognised but could not be read (code known).
     Outcome refuseMalformed(const QString& code) const;
+    // The answer to a request the store could not serve just now.
+    Outcome refuseUnavailable(const QString& code, const QString& note) const;
 
     // The alternate server's poll: the caller's contacts as dated records, and the caller marked
     // on line at `callAddress`. nullopt when the request is refused.
@@ -62,7 +71,15 @@ public:
     void refreshOperatorState();
 
     const ChatSettings& settings() const { return m_settings; }
-    void setSettings(ChatSettings settings) { m_settings = std::move(settings); }
+    void setSettings(ChatSettings settings);
+    // The store can no longer be trusted (see Storage::lostReason): nothing is acknowledged
+    // from now on.
+    void setStoreLost(bool lost) { m_storeLost = lost; }
+
+    // What `viewerId` is shown in place of `subjectId`'s user ID: a number derived from both
+    // with the store's key, the same on every server of the store and after restarts, and of
+    // no use to anyone else.
+    QString handleFor(qint64 viewerId, qint64 subjectId);
 
     // Limits on what registration accepts.
     static constexpr int kMaxEmail = 254;
@@ -88,7 +105,11 @@ private:
     // in as that user; otherwise the refusal to send.
     std::optional<UserRecord> ownerFromPeer(const QString& idText, const QString& peer, Outcome* refusal);
     bool isOnLine(const UserRecord& user, qint64 nowMs) const;
-    QStringList record(const UserRecord& user, qint64 nowMs) const;
+    // A contact as `viewerId` sees it: its handle, and its address and state only when the
+    // contact lists the viewer too.
+    QStringList record(qint64 viewerId, const UserRecord& contact, qint64 nowMs);
+    // False when `peer` has had too many refusals lately; nothing is looked up for it then.
+    bool mayTry(const QString& peer, Outcome* refusal);
     bool mayHavePending(qint64 userId);
 
     Storage& m_storage;
@@ -98,7 +119,18 @@ private:
     qint64 m_generation = -1;
     QElapsedTimer m_generationAge;
     QHash<qint64, bool> m_quietUsers;
+    QByteArray m_secret;
+    QHash<qint64, QHash<qint64, QString>> m_handles; // viewer -> subject -> handle
+    qsizetype m_cachedHandles = 0;
+    TokenBuckets m_registrations;
+    TokenBuckets m_failures;        // per address
+    TokenBuckets m_accountFailures; // per user ID and per e-mail address tried
+    TokenBuckets m_lookups;
+    bool m_storeLost = false;
 };
+
+// Text from a caller made safe to echo: control characters dropped.
+QString printable(const QString& text);
 
 // Checks shared by the chat and web paths.
 std::optional<qint64> parseUserId(const QString& text);

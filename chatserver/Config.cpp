@@ -80,6 +80,14 @@ bool parseSeconds(const QString& text, qint64 minimumMs, qint64& outMs, QString*
     return true;
 }
 
+Apply rate(RateLimit ServerConfig::*member) {
+    return [member](const QString& value, ServerConfig& config, QString* error) {
+        const std::optional<RateLimit> limit = parseRateLimit(value, error);
+        if (limit) config.*member = *limit;
+        return limit.has_value();
+    };
+}
+
 Apply site(const char* type) {
     return [type](const QString& value, ServerConfig& config, QString* error) {
         const QStringList parts = value.split(QLatin1Char('|'));
@@ -179,6 +187,26 @@ const QList<Option>& options() {
          count(0, [](ServerConfig& c) -> int& { return c.limits.maxPerAddress; })},
         {"max-connections", "open connections in all, 0 = any (4096)",
          count(0, [](ServerConfig& c) -> int& { return c.limits.maxConnections; })},
+        {"registration-rate", "registrations from one network address: COUNT/SECONDS or off (20/3600)",
+         rate(&ServerConfig::registrations)},
+        {"failure-rate",
+         "failed log-ins and refused ID requests from one address, and failed log-ins per ID or e-mail (20/600)",
+         rate(&ServerConfig::failures)},
+        {"lookup-rate", "e-mail addresses looked up (contacts added) from one address (30/600)",
+         rate(&ServerConfig::lookups)},
+        {"connection-rate", "new connections from one address (600/60)",
+         [](const QString& v, ServerConfig& c, QString* e) {
+             const std::optional<RateLimit> limit = parseRateLimit(v, e);
+             if (limit) c.limits.connections = *limit;
+             return limit.has_value();
+         }},
+        {"max-pending-bytes-per-address", "bytes of answers one address has not taken yet, 0 = any (1048576)",
+         [](const QString& v, ServerConfig& c, QString* e) {
+             int bytes = 0;
+             if (!parseCount(v, 0, bytes, e)) return false;
+             c.limits.maxPendingBytesPerAddress = bytes;
+             return true;
+         }},
         {"proxy-from", "ADDRESS[/PREFIX] of a load balancer that sends PROXY headers (repeat)",
          [](const QString& v, ServerConfig& c, QString* e) {
              AddressRange range;
@@ -319,11 +347,40 @@ std::optional<ServerConfig> parseServerConfig(const QStringList& arguments, QStr
             return std::nullopt;
         }
     }
+    if (!config.publicAddress.isEmpty() || !config.publicPort.isEmpty()) {
+        QString problem;
+        const QString address = config.publicAddress.isEmpty() ? QStringLiteral("0.0.0.0") : config.publicAddress;
+        const QString port = config.publicPort.isEmpty() ? QStringLiteral("1") : config.publicPort;
+        if (!checkClientServerPair(address, port, &problem)) {
+            fail(error, QStringLiteral("--public-address/--public-port: ") + problem);
+            return std::nullopt;
+        }
+    }
     if (config.web.redirectStamp == 0) {
         const QDate today = QDate::currentDate();
         config.web.redirectStamp = dateStamp(today.year(), today.month(), today.day());
     }
     return config;
+}
+
+bool checkClientServerPair(const QString& address, const QString& port, QString* error) {
+    auto isNumber = [](const QString& text, int maxDigits) {
+        if (text.isEmpty() || text.size() > maxDigits) return false;
+        for (QChar c : text)
+            if (c < QLatin1Char('0') || c > QLatin1Char('9')) return false;
+        return true;
+    };
+    const QStringList parts = address.split(QLatin1Char('.'));
+    bool dotted = parts.size() == 4;
+    for (const QString& part : parts)
+        dotted = dotted && isNumber(part, 3) && part.toInt() <= 255;
+    if (!dotted)
+        return fail(
+            error,
+            QStringLiteral("clients take only a dotted IPv4 address such as 192.0.2.10, not \"%1\"").arg(address));
+    if (!isNumber(port, 5) || port.toInt() < 1 || port.toInt() > 65534)
+        return fail(error, QStringLiteral("clients take only a port from 1 to 65534, not \"%1\"").arg(port));
+    return true;
 }
 
 QString usageText() {

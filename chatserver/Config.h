@@ -38,6 +38,9 @@ struct ServerConfig {
     qint64 presenceTimeoutMs = 340'000;
     int maxContacts = 500;
     ListenerLimits limits;
+    RateLimit registrations = ChatSettings{}.registrations;
+    RateLimit failures = ChatSettings{}.failures;
+    RateLimit lookups = ChatSettings{}.lookups;
     QString logLevel = QStringLiteral("info");
 
     // Operator commands.
@@ -55,6 +58,11 @@ std::optional<ServerConfig> parseServerConfig(const QStringList& arguments, QStr
 bool applyConfigText(const QString& content, const QString& fileName, ServerConfig& config, QString* error);
 
 QString usageText();
+
+// Whether a client takes this as its server's address and port: four numbers of 0 to 255 with
+// dots, and a port of 1 to 65534. Its server-address file holds nothing else, and a client
+// told anything else refuses the file at its next start. Otherwise a message for the operator.
+bool checkClientServerPair(const QString& address, const QString& port, QString* error);
 
 // The folder for the store when none is named: the standard application data folder when it
 // can be created, otherwise ./data.

@@ -14,8 +14,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <sys/epoll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -57,8 +59,8 @@ QString peerOf(const sockaddr_storage& from) {
 // ---- TcpListener -------------------------------------------------------------------------------
 
 TcpListener::TcpListener(QString name, ListenerLimits limits, QObject* parent)
-    : QObject(parent), m_name(std::move(name)), m_limits(std::move(limits)), m_epoll(epoll_create1(EPOLL_CLOEXEC)),
-      m_sweep(new QTimer(this)) {
+    : QObject(parent), m_name(std::move(name)), m_limits(limits), m_epoll(epoll_create1(EPOLL_CLOEXEC)),
+      m_sweep(new QTimer(this)), m_connectionRate(limits.connections) {
     m_sweep->setInterval(kSweepIntervalMs);
     connect(m_sweep, &QTimer::timeout, this, &TcpListener::onSweep);
     if (m_epoll >= 0) {
@@ -166,9 +168,23 @@ void TcpListener::dispose(quint64 serial) {
     if (it == m_connections.end()) return;
     const std::unique_ptr<Connection> gone = std::move(it->second);
     m_connections.erase(it);
-    if (!gone->m_counted) return;
-    const auto count = m_perAddress.find(gone->peer());
+    if (gone->m_doorKey.isEmpty()) return; // a balancer's connection whose header never came
+    const QString& key = gone->m_doorKey;
+    const auto count = m_perAddress.find(key);
     if (count != m_perAddress.end() && --count.value() <= 0) m_perAddress.erase(count);
+    if (gone->m_charged > 0) {
+        const auto pending = m_pendingBytes.find(key);
+        if (pending != m_pendingBytes.end() && (pending.value() -= gone->m_charged) <= 0) m_pendingBytes.erase(pending);
+    }
+}
+
+const char* TcpListener::refusalAtDoor(const QString& key) {
+    if (m_limits.maxPerAddress > 0 && m_perAddress.value(key) >= m_limits.maxPerAddress)
+        return "too many connections from it";
+    if (m_limits.maxPendingBytesPerAddress > 0 && m_pendingBytes.value(key) >= m_limits.maxPendingBytesPerAddress)
+        return "too many answers not taken";
+    if (!m_connectionRate.take(key, monotonicMs())) return "too many new connections from it";
+    return nullptr;
 }
 
 void TcpListener::onEvents() {
@@ -214,7 +230,8 @@ void TcpListener::acceptAll() {
         }
         // A balancer's connections count against the caller its header names, once it is read.
         const bool viaBalancer = inRanges(m_limits.balancers, peer);
-        if (!viaBalancer && !admit(peer)) {
+        const QString key = viaBalancer ? QString() : limitKey(peer);
+        if (!viaBalancer && !countAtDoor(peer, key)) {
             ::close(fd);
             continue;
         }
@@ -224,20 +241,26 @@ void TcpListener::acceptAll() {
         event.data.u64 = serial;
         epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event);
         std::unique_ptr<Connection> connection = createConnection(fd, peer, serial);
-        connection->m_counted = !viaBalancer;
+        connection->m_doorKey = key;
         connection->m_awaitingHeader = viaBalancer;
         m_connections.emplace(serial, std::move(connection));
     }
 }
 
-bool TcpListener::admit(const QString& peer) {
-    int& fromPeer = m_perAddress[peer];
-    if (m_limits.maxPerAddress > 0 && fromPeer >= m_limits.maxPerAddress) {
+bool TcpListener::countAtDoor(const QString& peer, const QString& key) {
+    if (const char* refusal = refusalAtDoor(key)) {
         ++m_stats.refusedAtDoor;
-        qCDebug(lcServer).noquote() << m_name << peer << "refused at the door: too many connections from it";
+        qCDebug(lcServer).noquote() << m_name << peer << "refused at the door:" << refusal;
         return false;
     }
-    ++fromPeer;
+    ++m_perAddress[key];
+    return true;
+}
+
+bool TcpListener::admit(Connection& connection) {
+    const QString key = limitKey(connection.peer());
+    if (!countAtDoor(connection.peer(), key)) return false;
+    connection.m_doorKey = key;
     return true;
 }
 
@@ -324,8 +347,7 @@ bool Connection::takeProxyHeader(QByteArray& bytes) {
         qCDebug(lcServer).noquote() << m_listener.name() << header.address << "through the balancer" << m_peer;
         m_peer = header.address;
     }
-    if (!m_listener.admit(m_peer)) return false;
-    m_counted = true;
+    if (!m_listener.admit(*this)) return false;
     bytes = m_header.sliced(header.length);
     m_header = QByteArray();
     return true;
@@ -353,6 +375,8 @@ void Connection::answer(const QByteArray& bytes, bool closeAfterwards) {
     m_deadline = monotonicMs() + m_listener.limits().idleTimeoutMs;
     m_out = bytes;
     m_outSent = 0;
+    m_charged += bytes.size();
+    m_listener.m_pendingBytes[m_doorKey] += bytes.size();
     m_closeAfterSend = closeAfterwards;
     flush();
     emit m_listener.exchanged();
@@ -388,6 +412,13 @@ void Connection::drop() {
 }
 
 void Connection::expire() {
+    // An answer still queued for a caller that does not read would stay in the kernel after the
+    // close, retried for minutes: a reset throws it away.
+    int queued = 0;
+    if (m_outSent < m_out.size() || (::ioctl(m_fd, SIOCOUTQ, &queued) == 0 && queued > 0)) {
+        const linger reset{1, 0};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    }
     qCDebug(lcServer).noquote() << m_listener.name() << m_peer << (m_answered ? "idle" : "too slow") << "- closed";
     drop();
 }
@@ -456,7 +487,14 @@ private:
             settleLater(listener().limits().settleMs);
             return;
         }
-        const ChatService::Outcome outcome = m_service.handle(parse.request, peer());
+        ChatService::Outcome outcome;
+        try {
+            outcome = m_service.handle(parse.request, peer());
+        } catch (const std::exception& error) {
+            ++stats().failed;
+            qCWarning(lcServer).noquote() << listener().name() << peer() << "failed:" << error.what();
+            outcome = m_service.refuseUnavailable(parse.request.code, QStringLiteral("store failed"));
+        }
         if (!outcome.reply) {
             qCInfo(lcChat).noquote() << peer() << parse.request.code << "-> closed" << outcome.note;
             drop();

@@ -11,6 +11,7 @@
 // watches only that set. A Qt socket object per connection (its notifiers, signals and deferred
 // deletion) cost several times the work of the exchange itself.
 #include "chatserver/ProxyHeader.h"
+#include "chatserver/RateLimits.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -30,11 +31,15 @@ class WebPages;
 
 struct ListenerLimits {
     qsizetype maxRequestBytes = 8192;
-    int requestTimeoutMs = 5000;   // the whole request must be in by then
-    int idleTimeoutMs = 5000;      // after the answer, the caller has this long to hang up
-    int settleMs = 30;             // grace for a request whose last field may still be growing
-    int maxPerAddress = 64;        // open connections from one network address; 0 = no cap
-    int maxConnections = 4096;     // open connections in all; 0 = no cap
+    int requestTimeoutMs = 5000;        // the whole request must be in by then
+    int idleTimeoutMs = 5000;           // after the answer, the caller has this long to hang up
+    int settleMs = 30;                  // grace for a request whose last field may still be growing
+    int maxPerAddress = 64;             // open connections from one network address; 0 = no cap
+    int maxConnections = 4096;          // open connections in all; 0 = no cap
+    RateLimit connections{600, 60'000}; // new connections from one network address
+    // Answers to one network address not yet known to be taken (their connections still open);
+    // past this its new connections are refused. 0 = no cap.
+    qint64 maxPendingBytesPerAddress = 1 << 20;
     QList<AddressRange> balancers; // peers whose connections start with a PROXY header
 };
 
@@ -66,9 +71,12 @@ public:
     const ListenerStats& stats() const { return m_stats; }
     int openConnections() const { return int(m_connections.size()); }
     // Open connections counted against the caller at `peer` (a balancer's count as their callers').
-    int connectionsFrom(const QString& peer) const { return m_perAddress.value(peer); }
+    int connectionsFrom(const QString& peer) const { return m_perAddress.value(limitKey(peer)); }
     const QString& name() const { return m_name; }
 
+    // Whether one more connection may be counted under `key` (the cap on all connections is
+    // checked at accept); the reason for the log when not.
+    const char* refusalAtDoor(const QString& key);
     // The caller's network address in its plain form ("1.2.3.4" also for IPv4 over IPv6).
     static QString peerText(const QHostAddress& address);
 
@@ -89,9 +97,11 @@ private:
     // when the step finished it.
     template <typename Step> void with(quint64 serial, Step step);
     void dispose(quint64 serial);
-    // Counts a connection from `peer` against its cap; false (and the connection is to be
-    // closed) when it is over it.
-    bool admit(const QString& peer);
+    // Counts a connection against the limits of its caller (its peer()) and remembers the key
+    // it was counted under; false (and the connection is to be closed) when it is over them.
+    bool admit(Connection& connection);
+    // Counts one more connection from `peer` under `key`, or logs why it is refused.
+    bool countAtDoor(const QString& peer, const QString& key);
     void settleLater(quint64 serial, quint64 token, int delayMs);
     void watch(int fd, quint64 serial, bool forWriting);
 
@@ -106,7 +116,9 @@ private:
     QTimer* m_sweep = nullptr;
     quint64 m_nextSerial = 1; // 0 stands for the listening socket in the epoll set
     std::unordered_map<quint64, std::unique_ptr<Connection>> m_connections;
-    QHash<QString, int> m_perAddress;
+    QHash<QString, int> m_perAddress;      // by limitKey()
+    QHash<QString, qint64> m_pendingBytes; // by limitKey()
+    TokenBuckets m_connectionRate;
     ListenerStats m_stats;
 };
 
@@ -157,13 +169,14 @@ private:
     qint64 m_deadline = 0;
     QByteArray m_out; // what the socket did not take yet
     qsizetype m_outSent = 0;
+    qint64 m_charged = 0; // bytes counted against the caller's pending answers
+    QString m_doorKey;    // what the listener counted this connection under; empty until counted
     quint64 m_settleToken = 0;
     bool m_closeAfterSend = false;
     bool m_writeWatched = false;
     bool m_answered = false;
     bool m_finished = false;
     bool m_awaitingHeader = false; // from a balancer, header not read yet
-    bool m_counted = false;        // counted against its address's cap
     QByteArray m_header;           // the balancer's header so far
 };
 

@@ -71,7 +71,19 @@ ChatServer::ChatServer(ServerConfig config, Clock clock, QObject* parent)
     : QObject(parent), m_config(std::move(config)), m_clock(std::move(clock)) {}
 
 void ChatServer::flushPresence() {
-    flushPresenceBatch(0);
+    if (!storeLost()) flushPresenceBatch(0);
+}
+
+bool ChatServer::storeLost() {
+    if (m_storeLost || !m_storage) return m_storeLost;
+    const QString reason = m_storage->lostReason();
+    if (reason.isEmpty()) return false;
+    m_storeLost = true;
+    m_service->setStoreLost(true);
+    qCCritical(lcServer).noquote() << reason
+                                   << "- nothing written from now on would survive, so every request is refused; "
+                                      "put the store back (or start afresh) and restart the server";
+    return true;
 }
 
 void ChatServer::flushPresenceBatch(qsizetype maxUsers) {
@@ -92,17 +104,19 @@ bool ChatServer::start(QString* error) {
     const std::optional<StoreLocation> location = storeLocationOf(m_config, error);
     if (!location) return false;
     m_storeDescription = location->describe();
+    ChatSettings settings;
+    settings.presenceTimeoutMs = m_config.presenceTimeoutMs;
+    settings.maxContacts = m_config.maxContacts;
+    settings.registrations = m_config.registrations;
+    settings.failures = m_config.failures;
+    settings.lookups = m_config.lookups;
     try {
         m_storage = openStorage(*location);
+        m_service = std::make_unique<ChatService>(*m_storage, settings, m_clock);
     } catch (const StorageError& failure) {
         if (error) *error = QStringLiteral("store %1: %2").arg(m_storeDescription, QString::fromUtf8(failure.what()));
         return false;
     }
-
-    ChatSettings settings;
-    settings.presenceTimeoutMs = m_config.presenceTimeoutMs;
-    settings.maxContacts = m_config.maxContacts;
-    m_service = std::make_unique<ChatService>(*m_storage, settings, m_clock);
     m_pages = std::make_unique<WebPages>(*m_service, m_config.web);
 
     if (!m_config.chatEnabled && !m_config.webEnabled) {
@@ -134,6 +148,13 @@ bool ChatServer::start(QString* error) {
     // With the chat port off, clients are still told the port the chat server will be back on.
     const quint16 chatPort = m_chat ? m_chat->port() : m_config.chatPort;
     settings.publicPort = m_config.publicPort.isEmpty() ? QString::number(chatPort) : m_config.publicPort;
+    if (QString problem; !checkClientServerPair(settings.publicAddress, settings.publicPort, &problem)) {
+        if (error)
+            *error = QStringLiteral("what clients would be told is unusable: %1 (set --public-address and "
+                                    "--public-port)")
+                         .arg(problem);
+        return false;
+    }
     if (m_config.sitesConfigured) {
         settings.sites = m_config.sites;
     } else if (m_web && m_web->port() == 80) {
@@ -146,7 +167,10 @@ bool ChatServer::start(QString* error) {
 
     m_presenceFlush = new QTimer(this);
     m_presenceFlush->setInterval(kPresenceFlushMs);
-    connect(m_presenceFlush, &QTimer::timeout, this, [this] { flushPresenceBatch(kPresenceFlushBatch); });
+    connect(m_presenceFlush, &QTimer::timeout, this, [this] {
+        if (storeLost()) return;
+        flushPresenceBatch(kPresenceFlushBatch);
+    });
     m_presenceFlush->start();
     return true;
 }

@@ -38,6 +38,9 @@ public:
 
 private:
     void flushPresenceBatch(qsizetype maxUsers); // 0: all
+    // Looks whether the store's file is still where it was opened; once it is not, the service
+    // refuses everything. True from then on.
+    bool storeLost();
 
     ServerConfig m_config;
     Clock m_clock;
@@ -49,6 +52,7 @@ private:
     QTimer* m_presenceFlush = nullptr;
     QString m_storeDescription;
     QString m_webWarning;
+    bool m_storeLost = false;
 };
 
 // Where the store is: the configured one (with the password of the password file or the

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -54,7 +55,12 @@ void writeLogLine(QtMsgType type, const QMessageLogContext& context, const QStri
     line.append(millis);
     if (context.category && std::strcmp(context.category, "default") != 0) line.append(context.category).append(' ');
     line.append(type >= QtDebugMsg && type <= QtInfoMsg ? kTypes[type] : "log").append(": ");
-    line.append(message.toLocal8Bit()).append('\n');
+    // Whatever a caller sent may be quoted in a message: no control character reaches the log,
+    // where it could forge lines or move a terminal's cursor.
+    QString text = message;
+    for (QChar& c : text)
+        if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() < 0xA0)) c = QLatin1Char('?');
+    line.append(text.toLocal8Bit()).append('\n');
     std::fwrite(line.constData(), 1, std::size_t(line.size()), stderr);
 }
 
@@ -108,12 +114,10 @@ int queueNotice(const ServerConfig& config) {
 
 int announceMove(const ServerConfig& config) {
     const QString port = config.movePort.isEmpty() ? QStringLiteral("19991") : config.movePort;
-    bool portOk = false;
-    const uint portValue = port.toUInt(&portOk);
-    if (config.moveAddress.isEmpty() || !isAcceptableAddress(config.moveAddress))
-        return complain(QStringLiteral("move needs --address with the new address"));
-    if (!portOk || portValue == 0 || portValue > 65535)
-        return complain(QStringLiteral("\"%1\" is not a port").arg(port));
+    if (config.moveAddress.isEmpty()) return complain(QStringLiteral("move needs --address with the new address"));
+    QString problem;
+    if (!checkClientServerPair(config.moveAddress, port, &problem)) return complain(QStringLiteral("move: ") + problem);
+    const uint portValue = port.toUInt();
     QString error;
     const std::unique_ptr<Storage> storage = openConfiguredStore(config, &error);
     if (!storage) return complain(error);
@@ -127,7 +131,18 @@ int announceMove(const ServerConfig& config) {
     return 0;
 }
 
+// Each exchange is a connection: the usual soft limit of 1024 descriptors would be reached long
+// before the connection caps are.
+void raiseOpenFileLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+    limit.rlim_cur = limit.rlim_max;
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+        qCWarning(lcServer).noquote() << "cannot raise the open-file limit:" << std::strerror(errno);
+}
+
 int serve(const ServerConfig& config) {
+    raiseOpenFileLimit();
     ChatServer server(config);
     QString error;
     if (!server.start(&error)) return complain(error);

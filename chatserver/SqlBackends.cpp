@@ -4,10 +4,14 @@
 #include "chatserver/UserColumns.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace chatserver {
 
@@ -42,11 +46,16 @@ const QStringList kSchemaV2 = {
     QStringLiteral("CREATE INDEX contacts_in_order ON contacts (owner_id, added_ms, contact_id)"),
 };
 
+// Version 3: the key of the per-viewer handles, one row shared by every server on the store.
+const QStringList kSchemaV3 = {
+    QStringLiteral("CREATE TABLE server_secret (id INTEGER PRIMARY KEY, secret TEXT NOT NULL)"),
+};
+
 QList<QStringList> withIdentity(const QString& identity) {
     QStringList v1;
     for (QString sql : kSchemaV1)
         v1.append(sql.replace(QStringLiteral("@ID@"), identity));
-    return {v1, kSchemaV2};
+    return {v1, kSchemaV2, kSchemaV3};
 }
 
 } // namespace
@@ -59,6 +68,11 @@ void SqliteStorage::openConnection(QSqlDatabase& db) {
     const QFileInfo file(m_path);
     if (!QDir().mkpath(file.absolutePath()))
         throw StorageError("cannot create the data folder " + file.absolutePath().toStdString());
+    // A new store is made readable by the server's own user only (e-mail and network addresses
+    // are in it); SQLite gives its journal files the same mode.
+    const QByteArray path = QFile::encodeName(file.absoluteFilePath());
+    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) ::close(fd);
     db.setDatabaseName(file.absoluteFilePath());
     // Writers from other processes (the operator commands) wait for each other instead of failing.
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
@@ -71,6 +85,22 @@ void SqliteStorage::configureConnection() {
     execOnce(QStringLiteral("PRAGMA journal_mode = WAL"));
     execOnce(QStringLiteral("PRAGMA synchronous = NORMAL"));
     execOnce(QStringLiteral("PRAGMA foreign_keys = ON"));
+    struct stat opened {};
+    if (::stat(QFile::encodeName(QFileInfo(m_path).absoluteFilePath()).constData(), &opened) == 0) {
+        m_device = opened.st_dev;
+        m_inode = opened.st_ino;
+    }
+}
+
+QString SqliteStorage::lostReason() {
+    if (m_inode == 0) return {};
+    const QString path = QFileInfo(m_path).absoluteFilePath();
+    struct stat now {};
+    if (::stat(QFile::encodeName(path).constData(), &now) != 0)
+        return QStringLiteral("the store file %1 is gone (deleted or moved away)").arg(path);
+    if (now.st_dev != m_device || now.st_ino != m_inode)
+        return QStringLiteral("the store file %1 was replaced by another file").arg(path);
+    return {};
 }
 
 SqliteStorage::~SqliteStorage() {
@@ -80,6 +110,7 @@ SqliteStorage::~SqliteStorage() {
 void SqliteStorage::closingConnection() {
     sqlite3_finalize(m_pollStatement); // null is fine
     m_pollStatement = nullptr;
+
     m_handle = nullptr;
 }
 
@@ -109,8 +140,9 @@ std::optional<PollView> SqliteStorage::pollView(qint64 id) {
         // user's columns on each; one row with empty contact columns when there is none.
         static const char kSql[] =
             "SELECT u.id, u.email, u.display_name, u.address, u.online, u.last_seen_ms, u.created_ms, u.login_peer, "
-            "k.id, k.email, k.display_name, k.address, k.online, k.last_seen_ms "
+            "k.id, k.email, k.display_name, k.address, k.online, k.last_seen_ms, r.owner_id IS NOT NULL "
             "FROM users u LEFT JOIN contacts c ON c.owner_id = u.id LEFT JOIN users k ON k.id = c.contact_id "
+            "LEFT JOIN contacts r ON r.owner_id = c.contact_id AND r.contact_id = u.id "
             "WHERE u.id = ? ORDER BY c.added_ms, c.contact_id";
         if (sqlite3_prepare_v3(m_handle, kSql, sizeof kSql, SQLITE_PREPARE_PERSISTENT, &m_pollStatement, nullptr) !=
             SQLITE_OK) {
@@ -135,6 +167,7 @@ std::optional<PollView> SqliteStorage::pollView(qint64 id) {
         }
         if (sqlite3_column_type(statement, 8) == SQLITE_NULL) continue;
         UserRecord contact = readUserColumns(row, 8, Columns::Contact);
+        contact.mutual = sqlite3_column_int(statement, 14) != 0;
         overlayPending(contact);
         view->contacts.append(std::move(contact));
     }

@@ -17,15 +17,19 @@ QString nextConnectionName() {
 
 const QString kUserColumns =
     QStringLiteral("u.id, u.email, u.display_name, u.address, u.online, u.last_seen_ms, u.created_ms, u.login_peer");
+// 1 when the contact of row `c` lists the owner too.
+const QString kMutual = QStringLiteral("CASE WHEN EXISTS (SELECT 1 FROM contacts r WHERE r.owner_id = c.contact_id "
+                                       "AND r.contact_id = c.owner_id) THEN 1 ELSE 0 END");
 
 } // namespace
 
 QString SqlStorage::sqlFor(Stmt stmt) const {
     switch (stmt) {
     case Stmt::Register:
-        return QStringLiteral("INSERT INTO users (email, display_name, user_name, computer_name, created_ms, address, "
-                              "online, last_seen_ms, login_peer) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) "
-                              "ON CONFLICT (email) DO NOTHING RETURNING id");
+        // Any conflict: the e-mail address is taken, or (rarely) the random ID is.
+        return QStringLiteral("INSERT INTO users (id, email, display_name, user_name, computer_name, created_ms, "
+                              "address, online, last_seen_ms, login_peer) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+                              "ON CONFLICT DO NOTHING RETURNING id");
     case Stmt::FindUser:
         return QStringLiteral("SELECT ") + kUserColumns + QStringLiteral(" FROM users u WHERE u.id = ?");
     case Stmt::FindUserByEmail:
@@ -39,8 +43,8 @@ QString SqlStorage::sqlFor(Stmt stmt) const {
         return QStringLiteral("UPDATE users SET online = 0 WHERE id = ?");
     case Stmt::Contacts:
         // Only what a contact record shows: this runs on every poll.
-        return QStringLiteral("SELECT u.id, u.email, u.display_name, u.address, u.online, u.last_seen_ms "
-                              "FROM contacts c JOIN users u ON u.id = c.contact_id WHERE c.owner_id = ? "
+        return QStringLiteral("SELECT u.id, u.email, u.display_name, u.address, u.online, u.last_seen_ms, ") + kMutual +
+               QStringLiteral(" FROM contacts c JOIN users u ON u.id = c.contact_id WHERE c.owner_id = ? "
                               "ORDER BY c.added_ms, c.contact_id");
     case Stmt::ContactCount:
         return QStringLiteral("SELECT COUNT(*) FROM contacts WHERE owner_id = ?");
@@ -78,9 +82,11 @@ QString SqlStorage::sqlFor(Stmt stmt) const {
         // list order, in the same columns (the contact's added time, which only orders the rows,
         // where the user's creation time is).
         return QStringLiteral("SELECT 0 AS part, ") + kUserColumns +
-               QStringLiteral(" FROM users u WHERE u.id = ? UNION ALL "
+               QStringLiteral(", 0 FROM users u WHERE u.id = ? UNION ALL "
                               "SELECT 1, k.id, k.email, k.display_name, k.address, k.online, k.last_seen_ms, "
-                              "c.added_ms, NULL FROM contacts c JOIN users k ON k.id = c.contact_id "
+                              "c.added_ms, NULL, ") +
+               kMutual +
+               QStringLiteral(" FROM contacts c JOIN users k ON k.id = c.contact_id "
                               "WHERE c.owner_id = ? ORDER BY 1, 8, 2");
     case Stmt::Touch:
         return QStringLiteral("UPDATE users SET last_seen_ms = ? WHERE id = ? AND last_seen_ms < ?");
@@ -248,8 +254,10 @@ std::optional<PollView> SqlStorage::pollView(qint64 id) {
         view.emplace();
         view->user = readUser(query, 1);
         overlayPending(view->user);
-        while (query.next())
+        while (query.next()) {
             view->contacts.append(readContact(query, 1));
+            view->contacts.last().mutual = query.value(9).toInt() != 0;
+        }
     }
     query.finish();
     return view;
@@ -278,13 +286,29 @@ qsizetype SqlStorage::flushPresence(qsizetype maxUsers) {
 
 std::optional<qint64> SqlStorage::registerUser(const NewUser& user) {
     const bool online = !user.address.isEmpty();
-    QSqlQuery& query = run(Stmt::Register, {text(user.email), text(user.displayName), text(user.userName),
-                                            text(user.computerName), int64(user.nowMs), text(user.address),
-                                            online ? 1 : 0, int64(online ? user.nowMs : 0), text(user.peer)});
-    std::optional<qint64> id;
-    if (query.next()) id = query.value(0).toLongLong();
-    query.finish();
-    return id;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        QSqlQuery& query =
+            run(Stmt::Register, {int64(newUserId()), text(user.email), text(user.displayName), text(user.userName),
+                                 text(user.computerName), int64(user.nowMs), text(user.address), online ? 1 : 0,
+                                 int64(online ? user.nowMs : 0), text(user.peer)});
+        std::optional<qint64> id;
+        if (query.next()) id = query.value(0).toLongLong();
+        query.finish();
+        if (id) return id;
+        if (findUserByEmail(user.email)) return std::nullopt;
+    }
+    throw StorageError("no free user ID found");
+}
+
+QByteArray SqlStorage::sharedSecret(const QByteArray& candidate) {
+    QSqlQuery insert(m_db);
+    insert.prepare(QStringLiteral("INSERT INTO server_secret (id, secret) VALUES (1, ?) ON CONFLICT DO NOTHING"));
+    insert.addBindValue(QString::fromLatin1(candidate.toHex()));
+    if (!insert.exec()) fail(QStringLiteral("secret"), insert);
+    QSqlQuery query(m_db);
+    if (!query.exec(QStringLiteral("SELECT secret FROM server_secret WHERE id = 1")) || !query.next())
+        fail(QStringLiteral("secret"), query);
+    return QByteArray::fromHex(query.value(0).toString().toLatin1());
 }
 
 std::optional<UserRecord> SqlStorage::findUser(qint64 id) {
@@ -319,8 +343,10 @@ void SqlStorage::markOffline(qint64 id) {
 QList<UserRecord> SqlStorage::contactsOf(qint64 ownerId) {
     QSqlQuery& query = run(Stmt::Contacts, {int64(ownerId)});
     QList<UserRecord> contacts;
-    while (query.next())
+    while (query.next()) {
         contacts.append(readContact(query, 0));
+        contacts.last().mutual = query.value(6).toInt() != 0;
+    }
     query.finish();
     return contacts;
 }

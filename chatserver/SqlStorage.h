@@ -43,6 +43,7 @@ public:
     std::optional<Move> pendingMove(const UserRecord& user) override;
     void markMoveDelivered(qint64 moveId, qint64 userId, qint64 nowMs) override;
     qint64 operatorGeneration() override;
+    QByteArray sharedSecret(const QByteArray& candidate) override;
     void begin() override;
     void commit() override;
     void rollback() override;
@@ -127,6 +128,7 @@ public:
     // The poll's read straight on SQLite's own interface: through QtSql every column of every
     // row became a QVariant first, which cost more than the query.
     std::optional<PollView> pollView(qint64 id) override;
+    QString lostReason() override;
 
 protected:
     void closingConnection() override;
@@ -139,6 +141,9 @@ private:
     QString m_path;
     sqlite3* m_handle = nullptr;             // the QtSql connection's own, while it is open
     sqlite3_stmt* m_pollStatement = nullptr; // prepared at the first poll
+    // The file the connection opened; a path that no longer leads to it means writes go nowhere.
+    quint64 m_device = 0;
+    quint64 m_inode = 0;
 };
 
 class PostgresStorage final : public SqlStorage {

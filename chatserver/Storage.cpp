@@ -2,6 +2,7 @@
 
 #include "chatserver/SqlStorage.h"
 
+#include <QRandomGenerator>
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -43,6 +44,10 @@ QString StoreLocation::describe() const {
     return QStringLiteral("PostgreSQL database %1 on %2:%3")
         .arg(database, host.isEmpty() ? QStringLiteral("local") : host)
         .arg(port);
+}
+
+qint64 newUserId() {
+    return qint64(QRandomGenerator::system()->bounded(quint64(100'000'000'000'000), quint64(1'000'000'000'000'000)));
 }
 
 std::unique_ptr<Storage> openStorage(const StoreLocation& location) {

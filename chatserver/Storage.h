@@ -22,7 +22,8 @@ struct UserRecord {
     bool online = false;
     qint64 lastSeenMs = 0; // epoch milliseconds of the last log-in or poll, 0 = never
     qint64 createdMs = 0;
-    QString loginPeer; // network address of the last log-in
+    QString loginPeer;   // network address of the last log-in
+    bool mutual = false; // in a contact list only: the contact lists its owner too
 };
 
 // A poll's whole read: the user and its contacts with their presence.
@@ -61,7 +62,9 @@ public:
     virtual void migrate() = 0;
     virtual int schemaVersion() = 0;
 
-    // The new user's ID, or nullopt when the e-mail address is already registered.
+    // The new user's ID, or nullopt when the e-mail address is already registered. IDs are
+    // drawn at random (see newUserId()): the client keeps its ID to itself, so it can serve as
+    // the secret the protocol otherwise lacks.
     virtual std::optional<qint64> registerUser(const NewUser& user) = 0;
     virtual std::optional<UserRecord> findUser(qint64 id) = 0;
     virtual std::optional<UserRecord> findUserByEmail(const QString& email) = 0;
@@ -98,6 +101,13 @@ public:
     virtual std::optional<Move> latestMove() = 0;
     virtual std::optional<Move> pendingMove(const UserRecord& user) = 0;
     virtual void markMoveDelivered(qint64 moveId, qint64 userId, qint64 nowMs) = 0;
+
+    // The key from which per-viewer handles of user IDs are derived: the one in the store, or
+    // `candidate`, stored now, when there is none yet. Servers sharing a store share it.
+    virtual QByteArray sharedSecret(const QByteArray& candidate) = 0;
+    // Why the store can no longer be trusted with writes (its file was deleted or replaced
+    // under the running server), or empty text while all is well.
+    virtual QString lostReason() { return {}; }
 
     // A number that changes whenever a notice or a move is queued; lets the server skip the
     // per-poll look-ups while there is nothing to tell anybody.
@@ -147,5 +157,9 @@ struct StoreLocation {
 };
 
 std::unique_ptr<Storage> openStorage(const StoreLocation& location);
+
+// A fresh random user ID: 15 decimal digits, never one of the small numbers handed out in order
+// by earlier versions.
+qint64 newUserId();
 
 } // namespace chatserver

@@ -1,6 +1,8 @@
 #include "FuzzServer.h"
 
 #include <QDir>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <memory>
 
@@ -38,6 +40,8 @@ struct Service {
             {QStringLiteral("0"), {local, host, QStringLiteral("ChatServerIP.asp"), QString()}},
             {QStringLiteral("2"), {local, host, QStringLiteral("InfoDT.asp"), QStringLiteral("key")}},
         };
+        // The limits per address would soon answer every input the same way.
+        settings.registrations = settings.failures = settings.lookups = chatserver::RateLimit{};
         service = std::make_unique<chatserver::ChatService>(*store, settings, [] { return s_nowMs; });
 
         const QStringList emails = {QStringLiteral("ann@example.org"), QStringLiteral("bob@example.org"),
@@ -47,6 +51,22 @@ struct Service {
                        {QStringLiteral("user"), QStringLiteral("PC"), emails[user - 1],
                         QStringLiteral("User ") + QString::number(user)},
                        user, QStringLiteral("3"));
+        // Numbered 1 to 3, as users of a store from before random IDs are, so that inputs can
+        // name them.
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fuzz-numbering"));
+            db.setDatabaseName(location.sqlitePath);
+            if (!db.open()) fail("the fuzz store could not be opened");
+            for (int user = 1; user <= 3; ++user) {
+                QSqlQuery query(db);
+                query.prepare(QStringLiteral("UPDATE users SET id = ? WHERE email = ?"));
+                query.addBindValue(user);
+                query.addBindValue(emails[user - 1]);
+                if (!query.exec()) fail("the fuzz store could not be set up");
+            }
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("fuzz-numbering"));
         for (int user = 1; user <= 3; ++user) {
             mustAnswer(*service, QStringLiteral("1"), {QString::number(user), emails[user - 1]}, user,
                        QStringLiteral("1"));

@@ -4,6 +4,7 @@
 #include "wire/Protocol.h"
 
 #include <QDateTime>
+#include <QMap>
 
 using chatserver::ChatRequest;
 using chatserver::ChatService;
@@ -56,6 +57,10 @@ protected:
     QString poll(const QString& id, const QString& email, const QString& peer) {
         return call("1", {id, email}, peer + ":5060", peer);
     }
+    // What `viewer` is shown in place of `subject`'s ID.
+    QString handle(const QString& viewer, const QString& subject) {
+        return service->handleFor(viewer.toLongLong(), subject.toLongLong());
+    }
 
     QTemporaryDir m_dir;
     servertest::ManualClock clock;
@@ -81,7 +86,8 @@ TEST_P(ChatServiceTest, RegistrationAnswersTheServerAndANewId) {
     const QString again = call("3", {"x", "PC-2", "ann@example.org", "Someone"}, "", kBobPeer);
     EXPECT_EQ(again, "1985" + S + "The e-mail address ann@example.org is already registered.");
     const QString bob = call("3", {"x", "PC-2", "bob@example.org", "Bob"}, "", kBobPeer).section(S, 3, 3);
-    EXPECT_GT(bob.toLongLong(), fields[3].toLongLong());
+    EXPECT_EQ(bob.size(), 15);
+    EXPECT_NE(bob, fields[3]);
     EXPECT_FALSE(store->findUser(bob.toLongLong())->online); // no address yet
 }
 
@@ -101,6 +107,7 @@ TEST_P(ChatServiceTest, RegistrationRefusesBadInputInPlainWords) {
         {{"u", "pc", "a@b.org", "Ann EndLookWANIP"}, "", "display name"},
         {{QString(300, 'u'), "pc", "a@b.org", "Ann"}, "", "too long"},
         {{"u", "pc", "a@b.org", "Ann"}, "1.2.3.4:5060<script>", "address"},
+        {{"u", "pc", "a\x1b[2J@b.org", "Ann"}, "", "\"a[2j@b.org\" is not"}, // echoed without the escape
     };
     for (const Case& c : cases) {
         const QString reply = call("3", c.args, c.address, kAnnPeer);
@@ -108,8 +115,11 @@ TEST_P(ChatServiceTest, RegistrationRefusesBadInputInPlainWords) {
         EXPECT_TRUE(reply.contains(QLatin1String(c.expected))) << reply.toStdString();
     }
     EXPECT_FALSE(store->findUserByEmail("a@b.org"));
-    EXPECT_EQ(service->refuseMalformed("3").reply->section(S, 0, 0), "1985");
-    EXPECT_FALSE(service->refuseMalformed("1").reply);
+    // Requests whose fields cannot be told apart are answered in words too; a sign-off with the
+    // site lines all the same.
+    for (const char* code : {"3", "1", "4", "5", "77", "2"})
+        EXPECT_EQ(service->refuseMalformed(code).reply->section(S, 0, 0), code == QString("3") ? "1985" : "1957");
+    EXPECT_EQ(service->refuseMalformed("2005").reply, service->signOffReply());
 }
 
 TEST_P(ChatServiceTest, LogInNeedsTheMatchingEmailAndListsContacts) {
@@ -123,17 +133,63 @@ TEST_P(ChatServiceTest, LogInNeedsTheMatchingEmailAndListsContacts) {
     EXPECT_EQ(store->findUser(ann.toLongLong())->loginPeer, kAnnPeer); // the refusals changed nothing
 
     EXPECT_EQ(poll(ann, "ann@example.org", kAnnPeer), "1"); // no contacts yet
-    EXPECT_EQ(call("4", {ann, "bob@example.org"}, "", kAnnPeer),
-              "4" + S + bob + S + "Bob" + S + "bob@example.org" + S + "127.0.0.3:5060" + S + "1");
-    EXPECT_EQ(poll(ann, "ANN@example.org", kAnnPeer),
-              "1" + S + bob + S + "Bob" + S + "bob@example.org" + S + "127.0.0.3:5060" + S + "1");
+    // Bob does not list Ann: she sees neither where he is nor whether he is on line.
+    const QString hidden = "1" + S + handle(ann, bob) + S + "Bob" + S + "bob@example.org" + S + S + "0";
+    EXPECT_EQ(call("4", {ann, "bob@example.org"}, "", kAnnPeer), "4" + hidden.mid(1));
+    EXPECT_EQ(poll(ann, "ANN@example.org", kAnnPeer), hidden);
     EXPECT_EQ(poll(bob, "bob@example.org", kBobPeer), "1"); // lists are one-way
+    // Once he lists her, each sees the other, under a number that is neither's ID.
+    EXPECT_EQ(call("4", {bob, "ann@example.org"}, "", kBobPeer),
+              "4" + S + handle(bob, ann) + S + "Ann" + S + "ann@example.org" + S + "127.0.0.2:5060" + S + "1");
+    EXPECT_EQ(poll(ann, "ANN@example.org", kAnnPeer),
+              "1" + S + handle(ann, bob) + S + "Bob" + S + "bob@example.org" + S + "127.0.0.3:5060" + S + "1");
+    for (const QString& shown : {handle(ann, bob), handle(bob, ann)}) {
+        EXPECT_EQ(shown.size(), 16);
+        EXPECT_NE(shown, ann);
+        EXPECT_NE(shown, bob);
+    }
+    EXPECT_NE(handle(ann, bob), handle(bob, ann));
+    // The same number from another service on the store (another server, or after a restart).
+    const ChatService other(*store, service->settings(), clock.clock());
+    EXPECT_EQ(const_cast<ChatService&>(other).handleFor(ann.toLongLong(), bob.toLongLong()), handle(ann, bob));
+    // Signed off, Bob keeps his last address, so that Ann's client lists him after a restart.
+    call("2005", {bob}, "", kBobPeer);
+    EXPECT_EQ(poll(ann, "ann@example.org", kAnnPeer),
+              "1" + S + handle(ann, bob) + S + "Bob" + S + "bob@example.org" + S + "127.0.0.3:5060" + S + "0");
+}
+
+TEST_P(ChatServiceTest, FloodsFromOneAddressAreThrottled) {
+    const QString flood = "127.0.0.77";
+    int registered = 0;
+    for (int i = 0; i < 100; ++i)
+        registered += call("3", {"u", "pc", QString("r%1@example.org").arg(i), "R"}, "", flood).startsWith("3" + S);
+    EXPECT_EQ(registered, 20);
+    // An ID probe: after 20 refusals the address is told to wait, and nothing is looked up.
+    const QString ann = join("ann@example.org", "Ann", kAnnPeer);
+    QMap<QString, int> answers;
+    for (int i = 0; i < 1000; ++i)
+        ++answers[call("5", {QString::number(100'000'000'000'000 + i), "1"}, "", flood).section(S, 1).left(20)];
+    EXPECT_EQ(answers, (QMap<QString, int>{{"Please wait for the ", 20}, {"Too many refused req", 980}}));
+    EXPECT_TRUE(call("1", {ann, "ann@example.org"}, "127.0.0.77:5060", flood).startsWith("1957" + S + "Too many"));
+    EXPECT_TRUE(poll(ann, "ann@example.org", kAnnPeer).startsWith("1")); // others go on
+    // Guesses at Ann's ID spread over many addresses: then only her own address logs in as her.
+    for (int i = 0; i < 25; ++i) {
+        const QString peer = QString("127.0.1.%1").arg(i);
+        call("1", {QString::number(200'000'000'000'000 + i), "ann@example.org"}, peer + ":5060", peer);
+    }
+    EXPECT_TRUE(call("1", {ann, "ann@example.org"}, "127.0.0.9:5060", "127.0.0.9").startsWith("1957" + S + "Too"));
+    EXPECT_EQ(poll(ann, "ann@example.org", kAnnPeer), "1");
+    // Ten minutes later all may try again.
+    clock.now += 600'000;
+    EXPECT_EQ(call("1", {ann, "ann@example.org"}, "127.0.0.9:5060", "127.0.0.9"), "1");
+    EXPECT_TRUE(call("3", {"u", "pc", "late@example.org", "R"}, "", flood).startsWith("3" + S));
 }
 
 TEST_P(ChatServiceTest, PresenceTimesOutAndComesBackWithAPoll) {
     const QString ann = join("ann@example.org", "Ann", kAnnPeer);
     const QString bob = join("bob@example.org", "Bob", kBobPeer);
     call("4", {bob, "ann@example.org"}, "", kBobPeer);
+    call("4", {ann, "bob@example.org"}, "", kAnnPeer);
     auto annStatus = [&] { return poll(bob, "bob@example.org", kBobPeer).split(S).value(5); };
     EXPECT_EQ(annStatus(), "1");
     clock.now += 60'000; // exactly the time-out: still on line
@@ -162,18 +218,21 @@ TEST_P(ChatServiceTest, ContactChangesComeOnlyFromTheLogInAddress) {
         {"4", {ann, "bob@example.org"}, kBobPeer, "1957" + S + "Please wait"},
         {"4", {ann, "nobody@example.org"}, kAnnPeer, "1957" + S + "No user is registered"},
         {"4", {ann, "ANN@example.org"}, kAnnPeer, "1957" + S + "You cannot add your own"},
-        {"4", {ann, "bob@example.org"}, kAnnPeer, "4" + S + bob + S},
+        {"4", {ann, "bob@example.org"}, kAnnPeer, "4" + S + handle(ann, bob) + S},
         {"4", {ann, "bob@example.org"}, kAnnPeer, "1957" + S + "bob@example.org is already"},
         {"4", {ann, "cid@example.org"}, kAnnPeer, "4" + S},
         {"4", {ann, "dan@example.org"}, kAnnPeer, "4" + S},
         {"4", {ann, "eve@example.org"}, kAnnPeer, "1957" + S + "Your contact list is full."},
-        {"4", {"424242", "bob@example.org"}, kAnnPeer, "1957" + S + "The server does not know"},
-        {"5", {ann, bob}, kBobPeer, "1957" + S},
+        // An unknown ID is refused as one logged in elsewhere: no telling the two apart.
+        {"4", {"424242", "bob@example.org"}, kAnnPeer, "1957" + S + "Please wait"},
+        {"5", {ann, handle(ann, bob)}, kBobPeer, "1957" + S + "Please wait"},
+        {"5", {"424242", handle(ann, bob)}, kAnnPeer, "1957" + S + "Please wait"},
         {"5", {ann, "x"}, kAnnPeer, "1957" + S},
-        {"5", {ann, bob}, kAnnPeer, "5" + S + bob},
-        {"5", {ann, bob}, kAnnPeer, "5" + S + bob}, // not listed any more: answered the same
-        {"2005", {ann}, kBobPeer, "1957" + S},
-        {"2005", {"0"}, kAnnPeer, "1957" + S},
+        {"5", {ann, handle(ann, bob)}, kAnnPeer, "5" + S + handle(ann, bob)},
+        {"5", {ann, handle(ann, bob)}, kAnnPeer, "5" + S + handle(ann, bob)}, // answered the same
+        // The sign-off always gets the site lines the client waits for.
+        {"2005", {ann}, kBobPeer, "2005" + S + "0" + S},
+        {"2005", {"0"}, kAnnPeer, "2005" + S + "0" + S},
     };
     for (const Case& c : cases) {
         const QString reply = call(c.code, c.args, "", c.peer);
@@ -183,11 +242,11 @@ TEST_P(ChatServiceTest, ContactChangesComeOnlyFromTheLogInAddress) {
     EXPECT_TRUE(store->findUser(ann.toLongLong())->online); // the refused sign-off did nothing
     // A poll lists the contacts in the order they were added, not by ID.
     clock.now += 1;
-    call("5", {ann, cid}, "", kAnnPeer);
+    call("5", {ann, cid}, "", kAnnPeer); // a row from before handles is named by the ID
     call("4", {ann, "cid@example.org"}, "", kAnnPeer);
     const QStringList listed = poll(ann, "ann@example.org", kAnnPeer).split(S);
     ASSERT_EQ(listed.size(), 11);
-    EXPECT_EQ((QStringList{listed[1], listed[6]}), (QStringList{dan, cid}));
+    EXPECT_EQ((QStringList{listed[1], listed[6]}), (QStringList{handle(ann, dan), handle(ann, cid)}));
 }
 
 TEST_P(ChatServiceTest, SignOffAnswersTheSiteLines) {
@@ -206,7 +265,7 @@ TEST_P(ChatServiceTest, SignOffAnswersTheSiteLines) {
 TEST_P(ChatServiceTest, NoticesAndMovesRideOnTheNextPollOnce) {
     const QString ann = join("ann@example.org", "Ann", kAnnPeer);
     const QString bob = join("bob@example.org", "Bob", kBobPeer);
-    const QString record = bob + S + "Bob" + S + "bob@example.org" + S + "127.0.0.3:5060" + S + "1";
+    const QString record = handle(ann, bob) + S + "Bob" + S + "bob@example.org" + S + S + "0";
     store->queueNotice(std::nullopt, "Maintenance tonight", "Server news", clock.now);
     store->announceMove("10.8.8.8", "19999", clock.now); // only the latest move is told
     store->announceMove("10.9.9.9", "20000", clock.now);
@@ -231,7 +290,8 @@ TEST_P(ChatServiceTest, NoticesAndMovesRideOnTheNextPollOnce) {
     EXPECT_EQ(late.section(S, 1, 2), "10.9.9.9" + S + "20000");
     const QString lateId = late.section(S, 3, 3);
     call("4", {lateId, "bob@example.org"}, "", "127.0.0.7");
-    EXPECT_EQ(poll(lateId, "late@example.org", "127.0.0.7"), "1" + S + record);
+    EXPECT_EQ(poll(lateId, "late@example.org", "127.0.0.7"),
+              "1" + S + handle(lateId, bob) + S + "Bob" + S + "bob@example.org" + S + S + "0");
 }
 
 TEST_P(ChatServiceTest, PlainRequestsKeepTheKnownAddress) {
@@ -247,7 +307,7 @@ TEST_P(ChatServiceTest, PollByIdCountsOnlyFromTheLogInAddress) {
     call("4", {ann, "bob@example.org"}, "", kAnnPeer);
     call("2005", {ann}, "", kAnnPeer);
     const QString date = "01/15/2007 10:11:12";
-    const QString bobRecord = bob + S + "Bob" + S + "bob@example.org" + S + "127.0.0.3:5060" + S + "1";
+    const QString bobRecord = handle(ann, bob) + S + "Bob" + S + "bob@example.org" + S + "127.0.0.3:5060" + S + "1";
     struct Case {
         QString id;
         QString address;
@@ -281,6 +341,7 @@ TEST_P(ChatServiceTest, AlternateServerPollAndSignOff) {
     const QString bob = join("bob@example.org", "Bob", kBobPeer);
     const QString never = call("3", {"u", "pc", "cid@example.org", "Cid"}, "", "127.0.0.4").section(S, 3, 3);
     call("4", {ann, "cid@example.org"}, "", kAnnPeer);
+    call("4", {bob, "ann@example.org"}, "", kBobPeer);
     clock.now += 1; // listed in the order added, not by ID
     call("4", {ann, "bob@example.org"}, "", kAnnPeer);
     QString note;
@@ -294,8 +355,9 @@ TEST_P(ChatServiceTest, AlternateServerPollAndSignOff) {
     ASSERT_EQ(dated->records.size(), 2);
     const QString seen =
         QDateTime::fromMSecsSinceEpoch(store->findUser(bob.toLongLong())->lastSeenMs).toString("MM/dd/yyyy hh:mm:ss");
-    EXPECT_EQ(dated->records[0], (QStringList{never, "Cid", "cid@example.org", "", "0", ""}));
-    EXPECT_EQ(dated->records[1], (QStringList{bob, "Bob", "bob@example.org", "127.0.0.3:5060", "1", seen}));
+    EXPECT_EQ(dated->records[0], (QStringList{handle(ann, never), "Cid", "cid@example.org", "", "0", ""}));
+    EXPECT_EQ(dated->records[1],
+              (QStringList{handle(ann, bob), "Bob", "bob@example.org", "127.0.0.3:5060", "1", seen}));
     const auto annUser = store->findUser(ann.toLongLong());
     EXPECT_EQ(annUser->address, "127.0.0.2:5099");
     EXPECT_EQ(annUser->lastSeenMs, clock.now);

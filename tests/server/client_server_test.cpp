@@ -16,6 +16,7 @@
 #include "wire/SettingsFile.h"
 
 #include <QDialog>
+#include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -83,6 +84,10 @@ protected:
         })) << request.toStdString();
     }
     QString id() const { return vb::Tag(*form->txtEmail); }
+    // The number Ann's client is shown for another user.
+    QString shown(const QString& userId) {
+        return fixture.server->service().handleFor(id().toLongLong(), userId.toLongLong());
+    }
     void poll() { clientExchange("1" + S + id() + S + form->txtEmail->text()); }
     const vb::ListItem* row(const QString& userId) const {
         for (int i = 0; i < form->LstUsers->count(); ++i)
@@ -117,21 +122,34 @@ TEST_P(ClientAgainstServer, RegistrationContactsPresenceNoticeMoveAndSignOff) {
     const QString bobId = bob({"3", "bob", "PC-B", "bob@example.com", "Bob"}).fields().value(3);
     ASSERT_EQ(bob({"1", bobId, "bob@example.com"}).code(), "1");
 
-    // Ann adds Bob: a row, on line, his call address as its tag.
+    // Ann adds Bob: a row, off line and without an address until he lists her too; then on
+    // line, his call address as its tag.
     clientExchange("4" + S + id() + S + "bob@example.com");
-    ASSERT_TRUE(row(bobId)) << form->txtStatus->toPlainText().toStdString();
-    EXPECT_EQ(row(bobId)->Text(), "On");
-    EXPECT_EQ(row(bobId)->SubItem(1), "Bob");
-    EXPECT_EQ(row(bobId)->Tag(), "127.0.0.3:5060");
+    const QString bobShown = shown(bobId);
+    ASSERT_TRUE(row(bobShown)) << form->txtStatus->toPlainText().toStdString();
+    EXPECT_EQ(row(bobShown)->Text(), "Off");
+    EXPECT_EQ(row(bobShown)->SubItem(1), "Bob");
+    EXPECT_EQ(row(bobShown)->Tag(), "");
+    ASSERT_EQ(bob({"4", bobId, "ann@example.com"}).code(), "4");
+    poll();
+    EXPECT_EQ(row(bobShown)->Text(), "On");
+    EXPECT_EQ(row(bobShown)->Tag(), "127.0.0.3:5060");
 
     // Ann's polls follow Bob: off once he has not polled for longer than the time-out, on
     // again with his next poll.
     fixture.clock.now += 60'001;
     poll();
-    EXPECT_EQ(row(bobId)->Text(), "Off");
+    EXPECT_EQ(row(bobShown)->Text(), "Off");
     bob({"1", bobId, "bob@example.com"});
     poll();
-    EXPECT_EQ(row(bobId)->Text(), "On");
+    EXPECT_EQ(row(bobShown)->Text(), "On");
+    // Bob signs off; after a restart Ann's client lists him again, off line.
+    EXPECT_EQ(bob({"2005", bobId}).code(), "2005");
+    form->LstUsers->clear();
+    poll();
+    ASSERT_TRUE(row(bobShown));
+    EXPECT_EQ(row(bobShown)->Text(), "Off");
+    EXPECT_EQ(row(bobShown)->Tag(), "127.0.0.3:5060");
 
     // An operator notice shows as a box; a move rewrites the server-address file.
     store().queueNotice(std::nullopt, "Maintenance at ten", "Server news", fixture.clock.now);
@@ -146,11 +164,19 @@ TEST_P(ClientAgainstServer, RegistrationContactsPresenceNoticeMoveAndSignOff) {
     poll();
     EXPECT_EQ(serverAddressFile(), (QStringList{"127.0.0.99", "20000", id(), "ann@example.com"}));
 
-    // Removing Bob drops his row.
-    clientExchange("5" + S + id() + S + bobId);
-    EXPECT_FALSE(row(bobId));
+    // Removing Bob drops his row, and him from her list.
+    clientExchange("5" + S + id() + S + bobShown);
+    EXPECT_FALSE(row(bobShown));
+    EXPECT_TRUE(store().contactsOf(id().toLongLong()).isEmpty());
 
-    // The sign-off reply becomes the client's settings file.
+    // The sign-off reply becomes the client's settings file, also when Ann's address changed
+    // since her last log-in (the client waits for it before it closes).
+    store().markOnline(id().toLongLong(), "127.0.0.1:5070", "127.0.0.200", fixture.clock.now);
+    clientExchange("2005" + S + id());
+    EXPECT_EQ(g_strMsgReceived, ""); // handled
+    EXPECT_TRUE(QFile::exists(env.path("ColloqChat.kvo")));
+    store().markOnline(id().toLongLong(), "127.0.0.1:5070", "127.0.0.1", fixture.clock.now);
+    QFile::remove(env.path("ColloqChat.kvo"));
     clientExchange("2005" + S + id());
     const QList<wire::SiteRecord> sites =
         wire::parseSettingsText(testenv::readScrambledFile(env.path("ColloqChat.kvo")));
@@ -165,18 +191,20 @@ TEST_P(ClientAgainstServer, AlternateServerKeepsTheListAlive) {
     ASSERT_FALSE(id().isEmpty());
     const QString bobId = bob({"3", "bob", "PC-B", "bob@example.com", "Bob"}).fields().value(3);
     bob({"1", bobId, "bob@example.com"});
+    bob({"4", bobId, "ann@example.com"});
     clientExchange("4" + S + id() + S + "bob@example.com");
     form->LstUsers->clear();
+    const QString bobShown = shown(bobId);
 
     // Through the alternate-server site only (the default web server is not asked here).
     g_strAltServerBase.clear();
     g_arrAltServerSites = {{kWebAddress, "localhost", "InfoDT.asp", "site-key"}};
     g_strMsgToSend = "1" + S + id() + S + form->txtEmail->text();
     fnUseAlternateSRV();
-    ASSERT_TRUE(row(bobId)) << form->txtStatus->toPlainText().toStdString();
-    EXPECT_EQ(row(bobId)->Text(), "On");
-    EXPECT_EQ(row(bobId)->Tag(), "127.0.0.3:5060");
-    EXPECT_FALSE(row(bobId)->SubItem(4).isEmpty()); // the on-line date
+    ASSERT_TRUE(row(bobShown)) << form->txtStatus->toPlainText().toStdString();
+    EXPECT_EQ(row(bobShown)->Text(), "On");
+    EXPECT_EQ(row(bobShown)->Tag(), "127.0.0.3:5060");
+    EXPECT_FALSE(row(bobShown)->SubItem(4).isEmpty()); // the on-line date
     EXPECT_EQ(store().findUser(id().toLongLong())->address, g_strMyWanIP);
 
     // The sign-off through the same page.

@@ -38,7 +38,8 @@ TEST(ServerConfig, FileThenCommandLine) {
     file.write("# comment\n"
                "chat_listen = 0.0.0.0:20000\n"
                "web-listen = [::1]:8080\n"
-               "public-address = chat.example.org\n"
+               "public-address = 192.0.2.10\n"
+               "registration-rate = 5/60\n"
                "redirect-site = 10.0.0.1|www.example.org|ChatServerIP.asp|\n"
                "wanip-site = 10.0.0.2|ip.example.org|infoip.asp\n"
                "altserver-site = 10.0.0.3|alt.example.org|InfoDT.asp|key\n"
@@ -57,7 +58,9 @@ TEST(ServerConfig, FileThenCommandLine) {
     EXPECT_EQ(config->webAddress, QHostAddress("::1"));
     EXPECT_EQ(config->webPort, 8080);
     EXPECT_TRUE(config->webExplicit);
-    EXPECT_EQ(config->publicAddress, "chat.example.org");
+    EXPECT_EQ(config->publicAddress, "192.0.2.10");
+    EXPECT_EQ(config->registrations.burst, 5);
+    EXPECT_EQ(config->registrations.periodMs, 60'000);
     EXPECT_EQ(config->sites, (QList<wire::SiteRecord>{{"0", {"10.0.0.1", "www.example.org", "ChatServerIP.asp", ""}},
                                                       {"1", {"10.0.0.2", "ip.example.org", "infoip.asp", ""}},
                                                       {"2", {"10.0.0.3", "alt.example.org", "InfoDT.asp", "key"}}}));
@@ -117,12 +120,32 @@ TEST(ServerConfig, BadValuesAreRefusedWithTheirPlace) {
         {{"--store"}, "needs a value"},
         {{"frobnicate"}, "unknown command"},
         {{"serve", "extra"}, "unexpected argument"},
+        // What clients are told must pass their own check, or they refuse it at their next start.
+        {{"--public-address", "chat.example.org"}, "dotted IPv4"},
+        {{"--public-address", "10.0.0.256"}, "dotted IPv4"},
+        {{"--public-port", "65535"}, "1 to 65534"},
+        {{"--public-port", "0"}, "1 to 65534"},
+        {{"--registration-rate", "fast"}, "COUNT/SECONDS"},
     };
     for (const Case& c : cases) {
         QString error;
         EXPECT_FALSE(parse(c.args, &error)) << c.args.join(' ').toStdString();
         EXPECT_TRUE(error.contains(QLatin1String(c.expected))) << error.toStdString();
     }
+}
+
+TEST(RateLimits, AnIpv6NetworkCountsAsOneAddress) {
+    using chatserver::limitKey;
+    EXPECT_EQ(limitKey("2001:db8:1:2::1"), limitKey("2001:db8:1:2:ffff:eeee:dddd:cccc"));
+    EXPECT_NE(limitKey("2001:db8:1:2::1"), limitKey("2001:db8:1:3::1"));
+    EXPECT_EQ(limitKey("192.0.2.1"), "192.0.2.1");
+    chatserver::TokenBuckets buckets({2, 1000});
+    EXPECT_TRUE(buckets.take("a", 0));
+    EXPECT_TRUE(buckets.take("a", 0));
+    EXPECT_FALSE(buckets.take("a", 0));
+    EXPECT_TRUE(buckets.take("b", 0));
+    EXPECT_TRUE(buckets.take("a", 500)); // one back after half the period
+    EXPECT_FALSE(buckets.take("a", 500));
 }
 
 TEST(StoreLocation, PostgresAddressesWithPasswordAndPort) {

@@ -8,6 +8,8 @@
 #include "wire/Protocol.h"
 #include "wire/Scramble.h"
 
+#include <QFile>
+#include <QMap>
 #include <QRandomGenerator>
 #include <QTcpSocket>
 
@@ -29,6 +31,7 @@ protected:
                 config.limits.requestTimeoutMs = 2000;
                 config.limits.idleTimeoutMs = 300;
                 config.limits.maxPerAddress = 5;
+                config.limits.connections = {60, 600'000};
             }))
             GTEST_SKIP() << skip.toStdString();
         const auto reg = send({"3", "ann", "PC", "ann@example.org", "Ann"}, callAddress(2));
@@ -154,6 +157,9 @@ TEST_P(ChatPortTest, TruncatedOversizedAndUnknownRequests) {
         {"too many fields in a registration", chatRequest({"3", "u", "pc", "a@b.org", "A", "B"}, "1.2.3.4"), true,
          "1985"},
         {"wrong e-mail for the ID", chatRequest({"1", annId, "eve@example.org"}, callAddress(2)), true, "1957"},
+        // The user is told, instead of a connection that closes without a word.
+        {"a contact's e-mail holding the separator", chatRequest({"4", annId, "a" + S + "b@x.org"}, callAddress(2)),
+         true, "1957"},
     };
     for (const Case& c : cases) {
         const auto reply = exchange(fixture.host, fixture.chatPort(), c.bytes, QHostAddress("127.0.0.9"));
@@ -209,16 +215,55 @@ TEST_P(ChatPortTest, AFloodFromOneAddressIsCappedAtTheDoor) {
     ASSERT_TRUE(allClosed());
     const auto again = send({"1", annId, "ann@example.org"}, callAddress(2), flooder);
     EXPECT_EQ(again.code(), "1");
+    // One after the other, new connections from one address are limited too.
+    const QHostAddress hurried("127.0.0.51");
+    int answered = 0;
+    for (int i = 0; i < 70; ++i)
+        answered += send({"1", annId, "ann@example.org"}, callAddress(2), hurried).answered;
+    EXPECT_EQ(answered, 60);
+    expectServing();
 }
 
-TEST_P(ChatPortTest, AFailingStoreClosesTheConnectionAndTheServerStaysUp) {
+TEST_P(ChatPortTest, ACrawlerKnowingOneEmailLearnsNothingAndTakesOverNothing) {
+    // Ann and Bob list each other; Eve, from another address, knows Ann's e-mail address.
+    const QHostAddress bobFrom("127.0.0.3");
+    const QString bob = send({"3", "bob", "PC", "bob@example.org", "Bob"}, callAddress(3), bobFrom).fields().value(3);
+    ASSERT_EQ(send({"4", annId, "bob@example.org"}, callAddress(2)).code(), "4");
+    ASSERT_EQ(send({"4", bob, "ann@example.org"}, callAddress(3), bobFrom).code(), "4");
+    const QHostAddress eveFrom("127.0.0.66");
+    const QString eve = send({"3", "eve", "PC", "eve@example.org", "Eve"}, callAddress(66), eveFrom).fields().value(3);
+    const QStringList added = send({"4", eve, "ann@example.org"}, callAddress(66), eveFrom).fields();
+    ASSERT_EQ(added.size(), 6);
+    EXPECT_EQ(added.mid(2), (QStringList{"Ann", "ann@example.org", "", "0"})); // no address, not on line
+    const QString seen = added.join(S) + S + send({"1", eve, "eve@example.org"}, callAddress(66), eveFrom).payload;
+    for (const QString& secret : {annId, bob, callAddress(2), callAddress(3), QString("bob@")})
+        EXPECT_FALSE(seen.contains(secret)) << secret.toStdString();
+    // Log-ins as Ann with every number Eve has seen are refused and change nothing of Ann's.
+    for (const QString& guess : {added[1], eve})
+        EXPECT_EQ(send({"1", guess, "ann@example.org"}, callAddress(66), eveFrom).code(), "1957");
+    const auto ann = fixture.server->storage().findUser(annId.toLongLong());
+    EXPECT_EQ(ann->loginPeer, "127.0.0.2");
+    EXPECT_EQ(ann->address, callAddress(2));
+    const QStringList bobSees = send({"1", bob, "bob@example.org"}, callAddress(3), bobFrom).fields();
+    EXPECT_EQ(bobSees.mid(4), (QStringList{callAddress(2), "1"}));
+    // A registration flood and an ID probe from one address each: throttled after 20.
+    const QHostAddress flood("127.0.0.67");
+    QMap<QString, int> answers;
+    for (int i = 0; i < 30; ++i)
+        ++answers[send({"3", "u", "pc", QString("r%1@example.org").arg(i), "R"}, "", flood).code()];
+    for (int i = 0; i < 25; ++i)
+        ++answers[send({"5", QString::number(100'000'000'000'000 + i), "1"}, "", flood).fields().value(1).left(8)];
+    EXPECT_EQ(answers, (QMap<QString, int>{{"3", 20}, {"1985", 10}, {"Please w", 20}, {"Too many", 5}}));
+    expectServing();
+}
+
+TEST_P(ChatPortTest, AFailingStoreRefusesTheRequestAndTheServerStaysUp) {
     QString problem;
     // Break the store behind the server's back.
     ASSERT_TRUE(servertest::execOnStore(fixture.server->config().store, {"DROP TABLE contacts"}, &problem))
         << problem.toStdString();
     const auto poll = send({"1", annId, "ann@example.org"}, callAddress(2));
-    EXPECT_FALSE(poll.answered);
-    EXPECT_TRUE(poll.closed);
+    EXPECT_EQ(poll.code(), "1957");
     EXPECT_GE(chat().stats().failed, 1u);
     const auto web = servertest::httpExchange(fixture.host, fixture.webPort(), servertest::clientGet("infoip.asp"));
     EXPECT_EQ(web.status, 200);
@@ -231,6 +276,23 @@ TEST_P(ChatPortTest, AFailingStoreClosesTheConnectionAndTheServerStaysUp) {
     EXPECT_EQ(reg.code(), "3");
 }
 
+TEST_P(ChatPortTest, AStoreFileDeletedUnderTheServerIsNoticedAndNothingIsAcknowledgedAfter) {
+    if (GetParam() != Backend::Sqlite) GTEST_SKIP() << "a store file";
+    const QString path = fixture.server->config().store.mid(QStringLiteral("sqlite:").size());
+    ASSERT_TRUE(QFile::remove(path));
+    fixture.server->flushPresence(); // the check the flush timer makes every second
+    const auto reg = send({"3", "bob", "PC", "bob@example.org", "Bob"}, callAddress(3), QHostAddress("127.0.0.3"));
+    EXPECT_EQ(reg.fields(), (QStringList{"1985", "The server cannot save anything at the moment. Please try "
+                                                 "again later."}));
+    EXPECT_EQ(send({"1", annId, "ann@example.org"}, callAddress(2)).code(), "1957");
+    EXPECT_EQ(send({"4", annId, "ann@example.org"}, callAddress(2)).code(), "1957");
+    EXPECT_EQ(send({"2005", annId}, callAddress(2)).code(), "2005"); // the client still closes at once
+    const auto webPoll = servertest::httpExchange(
+        fixture.host, fixture.webPort(),
+        servertest::clientGet("InfoDT.asp?ReqDt=77" + S + annId + S + "x" + S + callAddress(2) + S + "k"), kAnn);
+    EXPECT_EQ(webPoll.body, "Refused.");
+}
+
 TEST_P(ChatPortTest, APostgresRestartFailsRequestsCleanlyAndTheServerReconnectsByItself) {
     if (GetParam() != Backend::Postgres) GTEST_SKIP() << "a PostgreSQL server restart";
     expectServing();
@@ -239,15 +301,14 @@ TEST_P(ChatPortTest, APostgresRestartFailsRequestsCleanlyAndTheServerReconnectsB
 
     QString problem;
     if (!servertest::setPostgresRunning(false, &problem)) GTEST_SKIP() << problem.toStdString();
-    // While the store is away every kind of request is refused by closing, none hangs, and the
+    // While the store is away every kind of request is refused in words, none hangs, and the
     // server stays up.
     const quint64 failedBefore = chat().stats().failed;
     for (const QByteArray& request : {chatRequest({"1", annId, "ann@example.org"}, callAddress(2)),
                                       chatRequest({"3", "cid", "PC", "cid@example.org", "Cid"}, callAddress(4)),
                                       chatRequest({"4", annId, "bob@example.org"}, callAddress(2))}) {
         const auto refused = exchange(fixture.host, fixture.chatPort(), request, kAnn);
-        EXPECT_FALSE(refused.answered) << refused.payload.toStdString();
-        EXPECT_TRUE(refused.closed);
+        EXPECT_TRUE(refused.payload.contains("cannot save anything")) << refused.payload.toStdString();
     }
     EXPECT_EQ(chat().stats().failed - failedBefore, 3u);
     fixture.server->flushPresence(); // a write that fails quietly

@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
+#include <QThread>
 #include <csignal>
 
 using servertest::Backend;
@@ -51,6 +52,8 @@ public:
             chatAddress = QHostAddress(chat.captured(1));
             chatPort = quint16(chat.captured(2).toUInt());
         }
+        webPort =
+            quint16(QRegularExpression("web=[0-9.]+:(\\d+)").match(QString::fromUtf8(m_out)).captured(1).toUInt());
         return ready && chat.hasMatch();
     }
     // Waits for the program to end by itself; its exit code, or -1 when it crashed or hung.
@@ -64,6 +67,7 @@ public:
 
     QHostAddress chatAddress;
     quint16 chatPort = 0;
+    quint16 webPort = 0;
 
 private:
     QProcess m_process;
@@ -95,19 +99,27 @@ TEST(ServerProgram, StartsWithoutConfigurationAndStopsCleanlyOnSigterm) {
     {
         ServerProcess server(home.path());
         // Only the addresses are chosen here, so as not to clash with anything else on the machine.
-        ASSERT_TRUE(server.start({"--chat-listen", "127.0.0.21:0", "--web-listen", "off"}))
+        ASSERT_TRUE(server.start({"--chat-listen", "127.0.0.21:0", "--web-listen", "127.0.0.21:0"}))
             << server.errors().toStdString();
         const auto reg = exchange(server.chatAddress, server.chatPort,
                                   chatRequest({"3", "ann", "PC", "ann@example.org", "Ann"}, callAddress(2)),
                                   QHostAddress("127.0.0.2"));
         ASSERT_EQ(reg.code(), "3");
         EXPECT_EQ(reg.fields().value(1), "127.0.0.21");
+        // A caller's text quoted in the log loses its control characters (here a terminal escape).
+        servertest::httpExchange(server.chatAddress, server.webPort, servertest::clientGet("InfoDT.asp?ReqDt=%1B[2J"));
         server.signal(SIGTERM);
         EXPECT_EQ(server.finish(), 0);
-        EXPECT_TRUE(server.errors().contains("shutting down"));
+        const QString log = server.errors();
+        EXPECT_TRUE(log.contains("shutting down"));
+        EXPECT_TRUE(log.contains("alternate code ?[2J")) << log.toStdString();
+        EXPECT_FALSE(log.contains(QChar(0x1b)));
     }
     const QString store = home.filePath(".local/share/colloqchat-server/colloqchat.sqlite");
     ASSERT_TRUE(QFile::exists(store));
+    // E-mail and network addresses are in it: for the server's user only.
+    EXPECT_EQ(QFile::permissions(store) & ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser),
+              QFile::Permissions());
     QString error;
     const auto storage = chatserver::openStorage(*chatserver::StoreLocation::parse(store, &error));
     EXPECT_TRUE(storage->findUserByEmail("ann@example.org"));
@@ -129,6 +141,8 @@ TEST(ServerProgram, RefusesBadConfigurationAndBusyPortsWithAMessage) {
         {{"--chat-listen", "127.0.0.22:0", "--store", "postgresql://nobody@/x?host=" + home.path()}, "store"},
         {{"notice", "--to", "all"}, "--text"},
         {{"move"}, "--address"},
+        {{"move", "--address", "chat.example.org"}, "dotted IPv4"},
+        {{"move", "--address", "10.0.0.1", "--port", "65535"}, "1 to 65534"},
     };
     for (const Case& c : cases) {
         const Ran ran = run(c.args, home.path());
@@ -173,6 +187,7 @@ TEST_P(ServerProgramOnStore, OperatorNoticesAndMovesReachTheRunningServer) {
     ASSERT_EQ(move.code, 0) << move.err.toStdString();
     servertest::ChatReply poll;
     ASSERT_TRUE(servertest::waitFor([&] {
+        QThread::msleep(20); // a poll loop at full speed would be a flood
         poll = send({"1", ann, "ann@example.org"}, 2);
         return poll.code() != "1";
     }));
@@ -194,7 +209,9 @@ TEST_P(ServerProgramOnStore, SigkillDuringALoadLosesNoAnsweredRegistration) {
     QHash<QString, QString> answered; // e-mail -> ID
     {
         ServerProcess server(dir.path());
-        ASSERT_TRUE(server.start(serveArgs("127.0.0.24"))) << server.errors().toStdString();
+        ASSERT_TRUE(server.start(serveArgs("127.0.0.24") << "--registration-rate"
+                                                         << "off"))
+            << server.errors().toStdString();
         // Rounds of registrations at once from many addresses; the last is still in flight
         // when the server is killed.
         auto round = [&](int number, int size, const std::function<void(const servertest::ChatReply&)>& onReply) {

@@ -38,23 +38,34 @@ protected:
 };
 
 TEST_P(StoreTest, SchemaIsVersionedAndAnOlderOneIsBroughtUpToDateKeepingItsData) {
-    EXPECT_EQ(store->schemaVersion(), 2);
+    EXPECT_EQ(store->schemaVersion(), 3);
     const qint64 ann = add("ann@example.org");
     const qint64 bob = add("bob@example.org");
+    EXPECT_EQ(QString::number(ann).size(), 15); // drawn at random, not counted up
     store->addContact(ann, bob, 5);
+    const QByteArray secret = store->sharedSecret("first");
     store->migrate(); // again: changes nothing
     store.reset();
-    // Back to version 1: as a store made by the first release looks.
+    // Back to version 1: as a store made by the first release looks, with its counted IDs.
     QString problem;
-    ASSERT_TRUE(servertest::execOnStore(
-        m_address, {"DROP INDEX contacts_in_order", "UPDATE schema_version SET version = 1"}, &problem))
+    ASSERT_TRUE(servertest::execOnStore(m_address,
+                                        {"DROP INDEX contacts_in_order", "DROP TABLE server_secret",
+                                         "INSERT INTO users (id, email, display_name, created_ms) "
+                                         "VALUES (7, 'old@example.org', 'Old', 1)",
+                                         "UPDATE schema_version SET version = 1"},
+                                        &problem))
         << problem.toStdString();
     store = open();
-    EXPECT_EQ(store->schemaVersion(), 2);
+    EXPECT_EQ(store->schemaVersion(), 3);
     ASSERT_EQ(store->contactsOf(ann).size(), 1);
+    EXPECT_EQ(store->findUser(7)->email, "old@example.org");
     // The index is back: making it again fails.
     EXPECT_FALSE(
         servertest::execOnStore(m_address, {"CREATE INDEX contacts_in_order ON contacts (owner_id)"}, &problem));
+    // The key is made once and then kept, whoever asks.
+    EXPECT_EQ(store->sharedSecret("second"), "second");
+    EXPECT_EQ(open()->sharedSecret("third"), "second");
+    EXPECT_NE(secret, "second");
 }
 
 TEST_P(StoreTest, ANewerSchemaIsRefused) {

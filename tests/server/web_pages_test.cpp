@@ -101,6 +101,7 @@ TEST_P(WebPagesTest, AlternateServerPollAndSignOff) {
     const QString ann = chat({"3", "ann", "PC", "ann@example.org", "Ann"}, "", kAnn).section(S, 3, 3);
     const QString bob = chat({"3", "bob", "PC", "bob@example.org", "Bob"}, "127.0.0.3:5060", kBob).section(S, 3, 3);
     chat({"4", ann, "bob@example.org"}, "", kAnn);
+    chat({"4", bob, "ann@example.org"}, "", kBob);
 
     // The client's alternate poll: 77, ID, its clock, its call address, the default extra value;
     // blanks become %20 and the separator goes out as a raw byte.
@@ -113,7 +114,8 @@ TEST_P(WebPagesTest, AlternateServerPollAndSignOff) {
     ASSERT_TRUE(wellFormed) << poll.raw.toStdString();
     ASSERT_EQ(values.size(), 7);
     EXPECT_EQ(values[0].trimmed(), "77");
-    EXPECT_EQ(values.mid(1, 5), (QStringList{bob, "Bob", "bob@example.org", "127.0.0.3:5060", "1"}));
+    const QString bobShown = fixture.server->service().handleFor(ann.toLongLong(), bob.toLongLong());
+    EXPECT_EQ(values.mid(1, 5), (QStringList{bobShown, "Bob", "bob@example.org", "127.0.0.3:5060", "1"}));
     EXPECT_TRUE(QDateTime::fromString(values[6], "MM/dd/yyyy hh:mm:ss").isValid()) << values[6].toStdString();
     const auto annUser = fixture.server->storage().findUser(ann.toLongLong());
     EXPECT_TRUE(annUser->online);
