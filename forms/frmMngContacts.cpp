@@ -111,7 +111,7 @@ void frmMngContacts::txtEmail_Change() {
 }
 
 void frmMngContacts::cmdAddCont_Click() {
-    const QString address = txtEmail->text().trimmed().toLower();
+    const QString address = vb::Trim(txtEmail->text()).toLower();
     g_strDialogResult = address;
     QString message;
     if (!fnCheckIpOrEmailFormat({QString(), QString(), QStringLiteral("1"), address}, false, message)) {

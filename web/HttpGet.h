@@ -23,8 +23,17 @@ bool fnGetDataFromWEB(QString& strHost, const QString& strServerAddress, QString
 
 namespace web {
 
-// Number of 10 ms passes a request waits for its reply.
+// Number of 10 ms passes a request waits for its reply, and the time that wait may take at most
+// however long each pass runs: about 7 seconds from the start of the wait, whatever arrives.
 inline constexpr int kWaitPasses = 700;
+inline constexpr qint64 kWaitMs = 7000;
+// The most of a reply that is kept, in characters: the pages answer in a few hundred, and a site
+// sending more is cut off there.
+inline constexpr qsizetype kMaxReplyChars = 64 * 1024;
+
+// Adds a received chunk to the reply, up to kMaxReplyChars. True when the reply is over: it is
+// whole by its HTTP framing, or it has reached the cap.
+bool appendWebChunk(QString& reply, const QString& chunk);
 
 // Set by the error handler when the connection of the waiting request failed: nothing more can
 // arrive for it, so a request waiting for its turn may go ahead.

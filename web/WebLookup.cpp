@@ -150,11 +150,11 @@ bool fnUseAlternateSRV() {
         g_strMsgReceived.clear();
         web::AltServerAnswers answers;
         mark = 1;
-        g_strMsgToSend = web::alternateRequest(g_strMsgToSend, g_strMyWanIP, vb::Now());
+        // The pages get their own form of the request; the pending text stays as it was, since
+        // at start-up the chat socket sends it next and must send the log-in itself. Every page
+        // gets this request, also when a handler run during a wait changes the pending one.
+        const QString request = web::alternateRequest(g_strMsgToSend, g_strMyWanIP, vb::Now());
         mark = 4;
-        // Every page gets this request, also when a handler run during a wait changes the
-        // pending request in the meantime.
-        const QString request = g_strMsgToSend;
 
         if (!g_strAltServerBase.isEmpty()) {
             mark = 5;

@@ -84,8 +84,6 @@ protected:
 TEST_F(MainWindow, KnownUserStartsReadyLogsInAndSignsOffAtCloseReleasingInOrder) {
     writeUserRecord();
     server.enqueue(ScriptedChatServer::Reply::framed(QStringLiteral("1")));
-    const QDateTime now(QDate(2026, 12, 5), QTime(6, 30, 15));
-    vb::setClockForTesting([now] { return now; });
     start();
 
     EXPECT_TRUE(form->isVisible());
@@ -100,11 +98,10 @@ TEST_F(MainWindow, KnownUserStartsReadyLogsInAndSignsOffAtCloseReleasingInOrder)
     EXPECT_EQ(g_intOnLineTicks, 1);
     EXPECT_EQ(form->LstUsers->columnCount(), 5);
 
-    // The prepared log-in passes the alternate-server routine first, which turns it into a dated
-    // poll; it goes out as soon as the connection opens, with the call address appended.
+    // The prepared log-in passes the alternate-server routine first, which sends the pages their
+    // own dated form of it; the chat socket sends the log-in itself, with the call address.
     ASSERT_TRUE(testenv::waitFor([&] { return server.connectionCount() == 1 && server.replySent(0); }));
-    EXPECT_EQ(requestText(0),
-              QStringList({"77", "17", "12/05/2026 06:30:15", "127.0.0.1:5070", "127.0.0.1:5070"}).join(kSep));
+    EXPECT_EQ(requestText(0), QStringList({"1", "17", "ann@example.com", "127.0.0.1:5070"}).join(kSep));
     for (const QString& line : env.logLines())
         EXPECT_FALSE(line.startsWith(QStringLiteral("fnInitForm"))) << line.toStdString();
     ASSERT_TRUE(testenv::waitFor([&] { return g_lngChatSocketHandle == 0; }));

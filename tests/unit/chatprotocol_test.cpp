@@ -8,6 +8,7 @@
 #include "platform/MsgBox.h"
 #include "platform/vb.h"
 #include "server/ChatProtocol.h"
+#include "server/Registration.h"
 #include "server/SettingsFile.h"
 #include "support/FileSizeLimit.h"
 #include "support/TestEnv.h"
@@ -54,6 +55,10 @@ protected:
         form.LstUsers->setSortOrder(vb::ListView::Descending);
         form.LstUsers->setSortKey(0);
         form.LstUsers->setSorted(true);
+    }
+    void TearDown() override {
+        g_blnRegistrationWaiting = false;
+        g_strAnsweredRequest.clear();
     }
 
     void receive(const QString& text) {
@@ -203,6 +208,7 @@ TEST_F(ChatProtocol, RecordsCutShortStopTheReplyWithALoggedErrorAfterTheComplete
         {{"5"}, {}},
         {{"1985"}, {}},
     };
+    g_blnRegistrationWaiting = true;
     for (const Case& c : cases) {
         SCOPED_TRACE(msg(c.fields).toStdString());
         form.LstUsers->clearItems();
@@ -241,7 +247,9 @@ TEST_F(ChatProtocol, Message11UpdatesEveryRecordThenShowsOneBoxWithTheTrailingTe
 
 TEST_F(ChatProtocol, ServerAddressFileOf3And111ReadsBackInTheStartUpLoadersFormat) {
     // What else reply 3 sets is seen through a real registration in identity_test.
+    g_blnRegistrationWaiting = true;
     receive({"3", "10.1.2.3", "19992", "42", "me@x.org"});
+    g_blnRegistrationWaiting = false;
     QStringList fields = testenv::readScrambledFile(serverAddressFilePath()).split(wire::kSep);
     EXPECT_EQ(fields, (QStringList{"10.1.2.3", "19992", "42", "me@x.org"}));
 
@@ -307,7 +315,64 @@ TEST_F(ChatProtocol, NonNumericCodeIsLoggedAndTheListIsSortedByStatusAfterAnyRep
     EXPECT_TRUE(logged("fnUseMSGReceived[2]", vb::kErrOverflow));
 }
 
+TEST_F(ChatProtocol, RepliesThatWouldRewriteASettingsFileUnaskedAreLoggedAndLeaveItByteForByte) {
+    g_blnRegistrationWaiting = true;
+    receive({"3", "10.1.2.3", "19992", "42", "me@x.org"});
+    g_blnRegistrationWaiting = false;
+    form.txtEmail->setText("me@x.org");
+    vb::setTag(*form.txtEmail, "42");
+    g_strAnsweredRequest = "2005";
+    const QString sites = msg({"", "0", "10.0.0.5", "home.example", "/r.asp", "12052026"}) + "\r\n";
+    receive("2005" + sites);
+    g_blnRegistrationDone = false;
+    const auto bytes = [](const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("missing");
+    };
+    const QByteArray serverFile = bytes(serverAddressFilePath());
+    const QByteArray siteFile = bytes(userSettingsFilePath());
+
+    struct Case {
+        const char* name;
+        QString answering; // the request the chat connection carried
+        QString reply;
+        int number;
+    };
+    const QString record = msg({"7", "Ann", "ann@x.org", "10.0.0.7", "1"});
+    const Case cases[] = {
+        {"3 to a poll", "1", msg({"3", "10.6.6.6", "19991", "666", "evil@x.org"}), vb::kErrPermissionDenied},
+        {"111 with three parts", "1", msg({"111", record, "10.9.9", "19991"}), vb::kErrPermissionDenied},
+        {"111 with a part over 255", "1", msg({"111", record, "10.9.9.256", "19991"}), vb::kErrPermissionDenied},
+        {"111 with a name", "1", msg({"111", record, "evil.example", "19991"}), vb::kErrPermissionDenied},
+        {"111 with port 0", "1", msg({"111", record, "10.9.9.9", "0"}), vb::kErrPermissionDenied},
+        {"111 with port 65535", "1", msg({"111", record, "10.9.9.9", "65535"}), vb::kErrPermissionDenied},
+        {"111 with junk", "1", msg({"111", record, QString(3000, QChar(0x2603)), "1"}), vb::kErrPermissionDenied},
+        {"2005 to a poll", "1", "2005" + msg({"", "2", "10.6.6.6", "evil.example", "/a.asp", "x"}) + "\r\n",
+         vb::kErrPermissionDenied},
+        {"2005 to nothing", "", "2005" + msg({"", "2", "10.6.6.6", "evil.example", "/a.asp", "x"}) + "\r\n",
+         vb::kErrPermissionDenied},
+        {"2005 too long", "2005", "2005" + sites.repeated(100), vb::kErrOverflow},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const qsizetype logged = env.logLines().size();
+        g_strAnsweredRequest = c.answering;
+        receive(c.reply);
+        EXPECT_EQ(bytes(serverAddressFilePath()), serverFile);
+        EXPECT_EQ(bytes(userSettingsFilePath()), siteFile);
+        ASSERT_EQ(env.logLines().size(), logged + 1);
+        EXPECT_TRUE(env.logLines().back().startsWith("fnUseMSGReceived["));
+        EXPECT_TRUE(env.logLines().back().contains("ErrNo: " + QString::number(c.number) + " "));
+    }
+    EXPECT_EQ(form.txtEmail->text(), "me@x.org");
+    EXPECT_EQ(vb::Tag(*form.txtEmail), "42");
+    EXPECT_FALSE(g_blnRegistrationDone);
+    // The records of a refused 111 still count: only the address is not taken.
+    EXPECT_TRUE(row("7"));
+}
+
 TEST_F(ChatProtocol, A2005ThatCannotBeWrittenIsLoggedAndStillArmsTheCloseTimer) {
+    g_strAnsweredRequest = "2005";
     const QString old = msg({"", "0", "a", "b", "c", "d"});
     receive("2005" + old);
     form.tmrServerCall->stop();
@@ -351,6 +416,9 @@ TEST_F(ChatProtocol, AnyReplyWhateverItsShapeIsHandledWithoutHarm) {
         msg({"1", "1", "A", "a@x", "10.0.0.1", "1", "2", "B", "b@x", "10.0.0.2", "0"}),
         "2005" + msg({"", "0", "a", "b", "c", "d"}) + "\r\n" + msg({"", "1", "e", "f", "g", "h"}) + "\r\n",
     };
+    // Asked for, so the settings branches run too.
+    g_blnRegistrationWaiting = true;
+    g_strAnsweredRequest = "2005";
     QStringList replies;
     for (const QString& reply : valid)
         for (qsizetype length = 0; length <= reply.size(); ++length)

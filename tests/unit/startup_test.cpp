@@ -127,6 +127,9 @@ TEST(Validators, ServerPairs) {
     }
 }
 
+const QString kUnsafeEmail =
+    QStringLiteral("Your email address may not contain the character \u00D4 or control characters!");
+
 TEST(Validators, EmailMessagesInTheirOrder) {
     const QString ending = QStringLiteral("Your email address is not carrying a valid ending!It must be one of the "
                                           "following....com, .net, .gov, .org, .edu, .biz, .tv Or included country's "
@@ -154,6 +157,12 @@ TEST(Validators, EmailMessagesInTheirOrder) {
         {"1", "ann@example.De", true, {}}, // endings compare without case
         {"1", "ann@example.as", true, {}}, // the one mixed-case entry of the list
         {"1", "a@b.co", true, {}},         // exactly six characters
+        {"1", "ann\xD4x@example.com", false, kUnsafeEmail},
+        {"1", "ann@example.com\t", false, kUnsafeEmail},
+        {"1",
+         "ann@ex\x85"
+         "ample.com",
+         false, kUnsafeEmail},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.address);
@@ -201,6 +210,36 @@ TEST_F(RegisterForm, BlankNameAndBadAddressKeepTheFormOpen) {
     form.reject();
     EXPECT_TRUE(g_strDialogResult.isEmpty());
     EXPECT_FALSE(g_blnQuitNoLogOff);
+}
+
+// A separator or a control character would split or garble the request's fields, and the server
+// refuses longer names: the form says so and stays open. Tabs are no blanks, so none is trimmed.
+TEST_F(RegisterForm, FieldsThatWouldBreakTheRequestAreRefusedWithAReason) {
+    const QString unsafeName =
+        QStringLiteral("Your display name may not contain the character \u00D4 or control characters!");
+    struct Case {
+        QString name, email, prompt, title;
+    } cases[] = {
+        {QStringLiteral("Ann\u00D4Lee"), "ann@example.com", unsafeName, "Chat Display Name"},
+        {"Ann\tLee", "ann@example.com", unsafeName, "Chat Display Name"},
+        {"Ann\r\n", "ann@example.com", unsafeName, "Chat Display Name"},
+        {"Ann", QStringLiteral("ann\u00D4x@example.com"), kUnsafeEmail, "Check Email"},
+        {"Ann", "\tann@example.com", kUnsafeEmail, "Check Email"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name.toStdString() + " " + c.email.toStdString());
+        form.txtDisplayNM->setText(c.name);
+        form.txtEmail->setText(c.email);
+        form.cmdRegister->click();
+        EXPECT_EQ(env.boxes().last().prompt, c.prompt);
+        EXPECT_EQ(env.boxes().last().title, c.title);
+        EXPECT_NE(form.result(), QDialog::Accepted);
+    }
+    // The name field takes 64 characters and no more.
+    form.txtDisplayNM->setText(QString(70, QLatin1Char('n')));
+    form.txtEmail->setText("ann@example.com");
+    form.cmdRegister->click();
+    EXPECT_EQ(g_strDialogResult, QString(64, QLatin1Char('n')) + kSep + "ann@example.com");
 }
 
 TEST_F(RegisterForm, CancelClearsTheAnswerAndQuitsWithoutSignOff) {
