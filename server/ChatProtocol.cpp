@@ -254,10 +254,10 @@ void handleRegistered(frmMain& form, const Fields& fields, int& mark) {
     g_blnRegistrationDone = true;
 }
 
-// Replies 1985 (registration refused) and 1957 (server notice): the text in red.
+// Replies 1985 (registration refused) and 1957 (server notice): the text in red, cut to a screenful.
 void showServerText(frmMain& form, const Fields& fields, bool endsRegistration, int& mark) {
     mark = kMarkStatusText;
-    form.txtStatus->setPlainText(fields.at(1));
+    form.txtStatus->setPlainText(vb::screenful(fields.at(1)));
     if (endsRegistration) g_blnRegistrationDone = true;
     vb::setForeColor(*form.txtStatus, vb::vbRed);
 }
