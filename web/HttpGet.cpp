@@ -181,12 +181,11 @@ bool runRequest(QString& strHost, const QString& strServerAddress, QString& strP
     }
     if (going) going = statement([] { sleepThenEvents(10); });
 
+    // After a failure strHost keeps the host name, for the callers' error lines.
     bool result = false;
     if (going) {
         strHost = g_strWebReply;
         result = true;
-    } else {
-        strHost.clear();
     }
 
     mark = 5555;
@@ -222,10 +221,7 @@ bool fnGetDataFromWEB(QString& strHost, const QString& strServerAddress, QString
         vb::DoEvents();
         win32::Sleep(10);
     }
-    if (g_blnWebWaiting && !web::g_blnWebConnectionFailed) {
-        strHost.clear(); // its turn did not come: no request, no reply
-        return false;
-    }
+    if (g_blnWebWaiting && !web::g_blnWebConnectionFailed) return false; // its turn did not come
 
     const QString reply = g_strWebReply;
     const QString request = g_strWebRequest;

@@ -13,7 +13,8 @@ inline QString g_strWebReply;
 inline QString g_strWebRequest;
 
 // Fetches one page from port 80 of strServerAddress. On entry strHost is the name for the Host
-// line; on return it holds the whole reply ("" when nothing arrived). Every blank of strPage is
+// line; on return it holds the whole reply ("" when nothing arrived), or still the host name
+// when the request failed. Every blank of strPage is
 // rewritten to "%20" in place. True when the wait ended without an error, also when nothing
 // arrived within about 7 seconds; false when an error escaped the retries or when another request
 // still waited when the wait for its turn ran out.
