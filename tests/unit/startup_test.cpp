@@ -12,6 +12,7 @@
 #include "platform/MsgBox.h"
 #include "support/TestEnv.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -253,6 +254,7 @@ class ContactsForm : public ::testing::Test {
 protected:
     testenv::TestEnv env;
     vb::ListView users;
+    QLineEdit ownEmail{QStringLiteral("me@example.com")};
 
     void SetUp() override {
         for (int i = 0; i < 5; ++i)
@@ -269,7 +271,7 @@ protected:
 };
 
 TEST_F(ContactsForm, CopiesTheUserListWithColours) {
-    frmMngContacts form(users, QStringLiteral("me@example.com"));
+    frmMngContacts form(users, ownEmail);
     ASSERT_EQ(form.LstContacts->count(), 2);
     EXPECT_EQ(form.LstContacts->item(QStringLiteral("A7"))->ForeColor(), vb::vbBlack);
     EXPECT_EQ(form.LstContacts->item(QStringLiteral("A9"))->ForeColor(), vb::vbRed);
@@ -278,8 +280,29 @@ TEST_F(ContactsForm, CopiesTheUserListWithColours) {
     EXPECT_FALSE(form.cmdRemoveContact->isEnabled());
 }
 
+TEST_F(ContactsForm, OwnAddressIsTheMainWindowsAtTheClickAndColumnsShareTheWidth) {
+    frmMngContacts form(users, ownEmail);
+    ownEmail.setText(QStringLiteral("new@example.com")); // a registration answered meanwhile
+    form.txtEmail->setText(QStringLiteral("New@Example.com"));
+    form.cmdAddCont->click();
+    ASSERT_EQ(env.boxes().size(), 1);
+    EXPECT_EQ(env.boxes().at(0).title, QStringLiteral("It Is Your Email???"));
+    form.txtEmail->setText(QStringLiteral("me@example.com"));
+    form.cmdAddCont->click();
+    EXPECT_EQ(g_strDialogResult, QStringLiteral("A") + kSep + QStringLiteral("me@example.com"));
+
+    // Status 4/24, Display Name 12/24, Email 9/24 of the list's width, once it shows.
+    form.show();
+    form.SSTab1->setCurrentIndex(1);
+    QCoreApplication::processEvents();
+    const int width = form.LstContacts->width();
+    EXPECT_EQ(form.LstContacts->columnWidth(0), width * 4 / 24);
+    EXPECT_EQ(form.LstContacts->columnWidth(1), width * 12 / 24);
+    EXPECT_EQ(form.LstContacts->columnWidth(2), width * 9 / 24);
+}
+
 TEST_F(ContactsForm, RemovalAsksFirst) {
-    frmMngContacts form(users, QStringLiteral("me@example.com"));
+    frmMngContacts form(users, ownEmail);
     vb::ListItem* row = form.LstContacts->item(QStringLiteral("A9"));
     emit form.LstContacts->ItemClick(row);
     ASSERT_TRUE(form.cmdRemoveContact->isEnabled());
