@@ -97,6 +97,21 @@ TEST_F(MainWindow, KnownUserStartsReadyLogsInAndSignsOffAtCloseReleasingInOrder)
     EXPECT_TRUE(form->tmrUpdateUserOnLine->isActive());
     EXPECT_EQ(g_intOnLineTicks, 1);
     EXPECT_EQ(form->LstUsers->columnCount(), 5);
+    // "Status" 3/24 of the list's width, the other four 9/32 each, set once as the list shows.
+    const auto widths = [&] {
+        QList<int> all;
+        for (int column = 0; column < 5; ++column)
+            all.append(form->LstUsers->columnWidth(column));
+        return all;
+    };
+    QCoreApplication::processEvents(); // the list takes its place on screen
+    const double listWidth = form->LstUsers->width();
+    const int other = static_cast<int>(listWidth / 32 * 9);
+    EXPECT_EQ(widths(), (QList<int>{static_cast<int>(listWidth / 24 * 3), other, other, other, other}));
+    const QList<int> atLoad = widths();
+    form->resize(form->width() + 200, form->height());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(widths(), atLoad);
 
     // The prepared log-in passes the alternate-server routine first, which sends the pages their
     // own dated form of it; the chat socket sends the log-in itself, with the call address.
@@ -115,7 +130,14 @@ TEST_F(MainWindow, KnownUserStartsReadyLogsInAndSignsOffAtCloseReleasingInOrder)
     signOff.delayMs = 300;
     server.enqueue(signOff);
     QTimer::singleShot(100, form.get(), [&] { form->close(); });
+    // Failing statements of the unload are logged with their step and passed over.
+    engine()->failOn(QStringLiteral("Shutdown"));
+    engine()->failOn(QStringLiteral("setEventSink"));
     form->close();
+    const QStringList unloadLines = env.logLines().filter(QStringLiteral("Form_Unload["));
+    ASSERT_EQ(unloadLines.size(), 2);
+    EXPECT_TRUE(unloadLines[0].startsWith(QStringLiteral("Form_Unload[4] - ")));
+    EXPECT_TRUE(unloadLines[1].startsWith(QStringLiteral("Form_Unload[5] - ")));
 
     EXPECT_TRUE(form->isUnloaded());
     EXPECT_FALSE(g_blnLogOffPending);
