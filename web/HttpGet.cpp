@@ -172,7 +172,8 @@ bool runRequest(QString& strHost, const QString& strServerAddress, QString& strP
     QElapsedTimer clock;
     clock.start();
     // The handlers end the wait once the reply is whole (the server closed the connection, or
-    // the announced body is in); otherwise it runs out after the last pass.
+    // the announced body is in, or the reply is full); otherwise it runs out after the last pass
+    // or after kWaitMs, whichever comes first, however long each pass took.
     while (going && g_blnWebWaiting) {
         ++counter;
         going = statement([] { vb::DoEvents(); });
