@@ -6,11 +6,11 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QResizeEvent>
 #include <QSlider>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -185,26 +185,28 @@ void frmMain::addUserListColumns() {
     for (const char* caption : {"Display Name", "Email", "IP", "OnLine Date"}) {
         LstUsers->addColumn(QString::fromLatin1(caption), 0);
     }
-    sizeUserListColumns();
-    // At start-up the window is still hidden and the list has no real width yet, and its first
-    // size on screen is not its last: the columns follow every change of the list's width.
-    LstUsers->viewport()->installEventFilter(this);
+    LstUsers->header()->setStretchLastSection(false);
+    // The window is still hidden here and the list has no width of its own yet: the widths are
+    // set once, when it first shows.
+    if (LstUsers->isVisible())
+        sizeUserListColumns();
+    else
+        LstUsers->installEventFilter(this);
 }
 
 void frmMain::sizeUserListColumns() {
-    // Shares of the list's width that add up to a little less than all of it, so that no
-    // horizontal scroll bar appears: the status is short, the e-mail address the longest.
-    static constexpr double kShares[] = {0.10, 0.20, 0.30, 0.17, 0.22};
-    const double width = LstUsers->viewport()->width();
-    for (int column = 0; column < LstUsers->columnCount() && column < 5; ++column) {
-        LstUsers->setColumnWidth(column, static_cast<int>(width * kShares[column]));
-    }
+    // "Status" takes 3/24 of the list's width W and the other four 9/32 each: 1.25 W together,
+    // so the list scrolls sideways to its last column. W is read again for each column.
+    LstUsers->setColumnWidth(0, static_cast<int>(LstUsers->width() / 24.0 * 3));
+    for (int column = 1; column < 5; ++column)
+        LstUsers->setColumnWidth(column, static_cast<int>(LstUsers->width() / 32.0 * 9));
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == LstUsers->viewport() && event->type() == QEvent::Resize && LstUsers->isVisible()) {
-        const auto* resize = static_cast<QResizeEvent*>(event);
-        if (resize->size().width() != resize->oldSize().width()) sizeUserListColumns();
+    if (watched == LstUsers && event->type() == QEvent::Show) {
+        LstUsers->removeEventFilter(this);
+        // Once the window's layout has given the list its place on screen.
+        QMetaObject::invokeMethod(this, &frmMain::sizeUserListColumns, Qt::QueuedConnection);
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -4,7 +4,9 @@
 #include "app/ErrorLog.h"
 #include "app/StartupLoader.h"
 #include "app/basMain.h"
+#include "forms/frmMngContacts.h"
 #include "forms/frmRegWait.h"
+#include "forms/frmRegister.h"
 #include "platform/Controls.h"
 #include "platform/MsgBox.h"
 #include "platform/vb.h"
@@ -189,22 +191,30 @@ void frmMain::Form_Unload(int& /*Cancel*/) {
         g_objRTCClient->Shutdown();
     });
     statement(5, [&participants] { participants.reset(); });
-    statement(6, [this] { g_objVideoPreview.reset(); });
-    statement(7, [this] { g_objVideoReceive.reset(); });
-    statement(8, [this] { g_objSession.reset(); });
-    statement(9, [this] {
+    statement(5, [this] { g_objVideoPreview.reset(); });
+    statement(5, [this] { g_objVideoReceive.reset(); });
+    statement(5, [this] { g_objSession.reset(); });
+    statement(5, [this] {
         if (g_objRTCClient && g_objRTCClientWithEvents) g_objRTCClient->setEventSink({});
         g_objRTCClientWithEvents = false;
     });
-    statement(10, [this] { g_objRTCClient.reset(); });
-    statement(11, [this] { releaseSocket(oMySocket); });
-    statement(12, [this] { releaseSocket(oMySocketWeb); });
-    statement(13, [] {
+    statement(5, [this] { g_objRTCClient.reset(); });
+    statement(5, [this] { releaseSocket(oMySocket); });
+    statement(5, [this] { releaseSocket(oMySocketWeb); });
+    statement(6, [] {
         g_arrRedirectSites.clear();
         g_arrWanIPSites.clear();
         g_arrAltServerSites.clear();
     });
-    statement(14, [] { frmRegWait::unload(); });
+    statement(7, [this] {
+        frmRegWait::unload();
+        // The registration form and the contacts manager live only while shown: one still open
+        // goes with the window.
+        for (frmRegister* form : findChildren<frmRegister*>())
+            form->reject();
+        for (frmMngContacts* form : findChildren<frmMngContacts*>())
+            form->reject();
+    });
 }
 
 void frmMain::releaseSocket(std::unique_ptr<KVOSocket>& socket) {

@@ -25,6 +25,13 @@ const QString& validEndings() {
     return endings;
 }
 
+// A character that would split or garble a request field: the separator, or a control character.
+bool hasUnsafeCharacter(const QString& text) {
+    for (const QChar c : text)
+        if (c == QChar(0x00D4) || c.category() == QChar::Other_Control) return true;
+    return false;
+}
+
 bool checkServerPair(const QStringList& fields) {
     const QStringList parts = fields.value(0).split(QLatin1Char('.'));
     if (parts.size() != 4) return false;
@@ -40,6 +47,20 @@ bool checkServerPair(const QStringList& fields) {
 }
 
 } // namespace
+
+bool fnCheckDisplayName(const QString& strName, QString& strMessage) {
+    strMessage.clear();
+    if (hasUnsafeCharacter(strName)) {
+        strMessage = QStringLiteral("Your display name may not contain the character \u00D4 or control characters!");
+        return false;
+    }
+    if (strName.size() > kMaxDisplayNameChars) {
+        strMessage = QStringLiteral("Your display name may not be longer than ") +
+                     QString::number(kMaxDisplayNameChars) + QStringLiteral(" characters!");
+        return false;
+    }
+    return true;
+}
 
 bool fnCheckEmailEnding(QString strEnding) {
     if (!strEnding.startsWith(QLatin1Char('.'))) strEnding.prepend(QLatin1Char('.'));
@@ -66,7 +87,12 @@ bool fnCheckIpOrEmailFormat(const QStringList& arrFields, bool blnServerMode, QS
         const qsizetype at = address.indexOf(QLatin1Char('@'));
 
         mark = 20;
-        if (address.contains(QLatin1Char(' '))) {
+        if (hasUnsafeCharacter(address)) {
+            mark = 19;
+            result = false;
+            strMessage +=
+                QStringLiteral("Your email address may not contain the character \u00D4 or control characters!");
+        } else if (address.contains(QLatin1Char(' '))) {
             mark = 21;
             result = false;
             strMessage += QStringLiteral("Your email address has Space!");

@@ -18,7 +18,7 @@ void frmMain::cmdManageContacts_Click() {
     win32::Sleep(1);
     g_strDialogResult.clear();
     {
-        frmMngContacts dialog(*LstUsers, txtEmail->text(), this);
+        frmMngContacts dialog(*LstUsers, *txtEmail, this);
         vb::ShowModal(dialog);
     }
     if (g_strDialogResult.isEmpty()) return;

@@ -10,6 +10,7 @@
 #include "platform/win32.h"
 #include "wire/Protocol.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -28,8 +29,8 @@ QPushButton* namedButton(const QString& caption, const char* name, QWidget* pare
 }
 } // namespace
 
-frmMngContacts::frmMngContacts(const vb::ListView& users, QString ownEmail, QWidget* parent)
-    : QDialog(parent), m_ownEmail(std::move(ownEmail)) {
+frmMngContacts::frmMngContacts(const vb::ListView& users, const QLineEdit& ownEmail, QWidget* parent)
+    : QDialog(parent), m_ownEmail(ownEmail) {
     setObjectName(QStringLiteral("frmMngContacts"));
     setWindowTitle(QStringLiteral("Chat Contacts Manager"));
     SSTab1 = new QTabWidget(this);
@@ -86,11 +87,10 @@ void frmMngContacts::Form_Load(const vb::ListView& users) {
     LstContacts->addColumn(QStringLiteral("Status"), 0);
     LstContacts->addColumn(QStringLiteral("Display Name"), 0);
     LstContacts->addColumn(QStringLiteral("Email"), 0);
-    // The list sits on a tab that is not shown yet, so its width is unknown here: the first two
-    // columns fit their contents and the e-mail address takes the rest.
-    LstContacts->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
-    LstContacts->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
-    LstContacts->header()->setStretchLastSection(true);
+    // The list sits on a tab that is not shown yet, so its width is known only once it shows:
+    // the widths are set then (eventFilter).
+    LstContacts->header()->setStretchLastSection(false);
+    LstContacts->installEventFilter(this);
     for (int index = 0; index < users.count(); ++index) {
         const vb::ListItem* user = users.itemAt(index);
         vb::ListItem* row = LstContacts->add(user->Text());
@@ -106,12 +106,22 @@ void frmMngContacts::showEvent(QShowEvent* event) {
     centreOnScreen(*this);
 }
 
+bool frmMngContacts::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == LstContacts && event->type() == QEvent::Show && !m_columnsSized) {
+        m_columnsSized = true;
+        const int width = LstContacts->width();
+        for (int column = 0; column < 3; ++column)
+            LstContacts->setColumnWidth(column, width * kColumnShares[column] / 24);
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
 void frmMngContacts::txtEmail_Change() {
     cmdAddCont->setEnabled(true);
 }
 
 void frmMngContacts::cmdAddCont_Click() {
-    const QString address = txtEmail->text().trimmed().toLower();
+    const QString address = vb::Trim(txtEmail->text()).toLower();
     g_strDialogResult = address;
     QString message;
     if (!fnCheckIpOrEmailFormat({QString(), QString(), QStringLiteral("1"), address}, false, message)) {
@@ -127,7 +137,8 @@ void frmMngContacts::cmdAddCont_Click() {
         win32::Sleep(1);
         vb::DoEvents();
     }
-    if (address == m_ownEmail) {
+    // The address the main window holds now: a registration may have changed it meanwhile.
+    if (address == m_ownEmail.text()) {
         vb::MsgBox(QStringLiteral("Contact Email: ") + address, vb::vbInformation | vb::vbOKOnly,
                    QStringLiteral("It Is Your Email???"));
         return;

@@ -17,9 +17,9 @@ class ListItem;
 class frmMngContacts : public QDialog {
     Q_OBJECT
 public:
-    // `users` is the main window's user list, copied into the removal tab; `ownEmail` the
-    // user's own address.
-    frmMngContacts(const vb::ListView& users, QString ownEmail, QWidget* parent = nullptr);
+    // `users` is the main window's user list, copied into the removal tab; `ownEmail` the main
+    // window's box with the user's own address, read when an addition is checked.
+    frmMngContacts(const vb::ListView& users, const QLineEdit& ownEmail, QWidget* parent = nullptr);
 
     void txtEmail_Change();
     void cmdAddCont_Click();
@@ -40,11 +40,16 @@ public:
     // Closing by the frame (or Escape) lands here.
     void reject() override;
 
+    // Widths of the removal list's columns, in 24ths of the list's width.
+    static constexpr int kColumnShares[] = {4, 12, 9};
+
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void Form_Load(const vb::ListView& users);
-    QString m_ownEmail;
+    const QLineEdit& m_ownEmail;
     bool m_answered = false;
+    bool m_columnsSized = false;
 };

@@ -4,6 +4,7 @@
 #include "forms/Validators.h"
 #include "forms/frmRegWait.h"
 #include "platform/MsgBox.h"
+#include "platform/vb.h"
 #include "wire/Protocol.h"
 
 #include <QGridLayout>
@@ -35,6 +36,7 @@ frmRegister::frmRegister(QWidget* parent) : QDialog(parent) {
     Label1[1]->setObjectName(QStringLiteral("Label1_1"));
     txtDisplayNM = new QLineEdit(this);
     txtDisplayNM->setObjectName(QStringLiteral("txtDisplayNM"));
+    txtDisplayNM->setMaxLength(kMaxDisplayNameChars);
     txtEmail = new QLineEdit(this);
     txtEmail->setObjectName(QStringLiteral("txtEmail"));
     Label1[0]->setBuddy(txtDisplayNM);
@@ -87,16 +89,20 @@ void frmRegister::txtEmail_Change() {
 }
 
 void frmRegister::cmdRegister_Click() {
-    const QString email = txtEmail->text().trimmed();
-    const QString displayName = txtDisplayNM->text().trimmed();
+    const QString email = vb::Trim(txtEmail->text());
+    const QString displayName = vb::Trim(txtDisplayNM->text());
     g_strDialogResult = email;
     if (displayName.isEmpty()) {
         vb::MsgBox(QStringLiteral("Please, enter your display name?"), vb::vbInformation | vb::vbOKOnly,
                    QStringLiteral("Chat Display Name"));
         return;
     }
-    const QStringList fields{QString(), QString(), QStringLiteral("1"), email};
     QString message;
+    if (!fnCheckDisplayName(displayName, message)) {
+        vb::MsgBox(message, vb::vbInformation | vb::vbOKOnly, QStringLiteral("Chat Display Name"));
+        return;
+    }
+    const QStringList fields{QString(), QString(), QStringLiteral("1"), email};
     if (!fnCheckIpOrEmailFormat(fields, false, message)) {
         vb::MsgBox(message, vb::vbInformation | vb::vbOKOnly, QStringLiteral("Check Email"));
         return;

@@ -1,7 +1,8 @@
 // The chat server's reply framing as the client's socket delivers it: the bytes cut into chunks
 // anywhere, the length prefix included. Whatever the cut, the framer must come to the same
 // verdict and the same payload as when the reply arrives in one piece, and a second reply after
-// reset() must be read as if the framer were new.
+// reset() must be read as if the framer were new. A reply announcing more than the bound is
+// refused, and no payload is ever longer than it.
 #include "FuzzSupport.h"
 #include "wire/Codepage.h"
 #include "wire/Protocol.h"
@@ -15,7 +16,7 @@ wire::ReplyFramer::Result feedAll(wire::ReplyFramer& framer, const QList<QByteAr
         const bool before = framer.inProgress();
         wire::ReplyFramer::Result result = framer.feed(wire::fromCp1252(chunk));
         if (decided) {
-            // Once complete or malformed, everything else is dropped.
+            // Once decided, everything else is dropped.
             fuzz::check(result.status == wire::ReplyFramer::Status::Incomplete && result.payload.isEmpty(),
                         "a finished framer answered again");
             continue;
@@ -49,6 +50,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::check(cut.status == once.status, "the verdict depends on how the reply was cut");
     fuzz::check(cut.payload == once.payload, "the payload depends on how the reply was cut");
 
+    fuzz::check(once.payload.size() <= wire::ReplyFramer::kMaxReplyChars, "a payload beyond the bound");
+    if (once.status == wire::ReplyFramer::Status::TooLong) {
+        const QString text = wire::fromCp1252(whole);
+        fuzz::check(text.left(text.indexOf(wire::kSep)).toLongLong() > wire::ReplyFramer::kMaxReplyChars,
+                    "refused a reply within the bound");
+    }
     if (once.status == wire::ReplyFramer::Status::Complete) {
         // The payload is what the prefix announced, right after the first separator.
         const QString text = wire::fromCp1252(whole);

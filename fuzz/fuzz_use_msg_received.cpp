@@ -1,15 +1,20 @@
 // The chat server's replies handled on a real main window's user list (offscreen): up to eight
 // replies per input, cut at NUL bytes, one after another on the same list, the way a session
 // receives them. Settings files land in a temporary program folder; message boxes answer OK.
-// After each reply the reply text is used up, every row has its own "A" key, and the list
-// holds no more rows than the replies could have added.
+// After each reply the reply text is used up, every row has its own "A" key, the list holds no
+// more rows than the replies could have added, and a settings file changed only when the
+// request the input stands for asked for it.
 #include "FuzzClient.h"
 #include "app/basMain.h"
 #include "app/frmMain.h"
 #include "platform/ListView.h"
+#include "platform/vb.h"
 #include "server/ChatProtocol.h"
+#include "server/Registration.h"
+#include "server/SettingsFile.h"
 #include "wire/Codepage.h"
 
+#include <QFile>
 #include <QPlainTextEdit>
 #include <QSet>
 #include <QTextDocument>
@@ -43,16 +48,40 @@ void clearForm() {
     if (!s_form->txtStatus->document()->isEmpty()) s_form->txtStatus->clear();
 }
 
+QByteArray fileBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     clearForm();
+    // The first byte says which request the replies answer: a registration, the sign-off's
+    // 2005, or a poll that asked for neither file.
+    const std::uint8_t asked = size > 0 ? data[0] : 0;
+    basMain::g_blnRegistrationWaiting = (asked & 1) != 0;
+    basMain::g_strAnsweredRequest = (asked & 2) != 0 ? QStringLiteral("2005") : QStringLiteral("1");
 
     qsizetype fieldsSeen = 0;
     for (const QByteArray& reply : fuzz::pieces(data, size, 8)) {
         basMain::g_strMsgReceived = wire::fromCp1252(reply);
         fieldsSeen += basMain::g_strMsgReceived.count(QChar(0x00D4)) + 1;
+        const QByteArray serverFile = fileBytes(basMain::serverAddressFilePath());
+        const QByteArray siteFile = fileBytes(basMain::userSettingsFilePath());
         basMain::fnUseMSGReceived();
+        // Reply 111 moves the server when its address is sound, whatever was asked.
+        bool moves = false;
+        try {
+            moves = vb::CInt(wire::fromCp1252(reply).section(QChar(0x00D4), 0, 0)) == 111;
+        } catch (const std::exception&) {
+        }
+        if (!basMain::g_blnRegistrationWaiting && !moves)
+            fuzz::check(fileBytes(basMain::serverAddressFilePath()) == serverFile, "the identity changed unasked");
+        if (basMain::g_strAnsweredRequest != QLatin1String("2005"))
+            fuzz::check(fileBytes(basMain::userSettingsFilePath()) == siteFile, "the site list changed unasked");
+        fuzz::check(fileBytes(basMain::userSettingsFilePath()).size() <= basMain::kMaxUserSettingsChars,
+                    "a site list beyond its bound");
 
         fuzz::check(basMain::g_strMsgReceived.isEmpty(), "the reply was not used up");
         vb::ListView& list = *s_form->LstUsers;

@@ -1,5 +1,5 @@
 // A web site's reply as fnGetHomeIP and fnGetClientWANIP take it: collected chunk by chunk
-// until the HTTP framing says it is whole, then searched for the address markers and the date
+// until the HTTP framing says it is whole or its cap is reached, then searched for the address markers and the date
 // stamp. The three marker readers agree with each other, values come trimmed and never reach
 // into their end marker, and comparing two stamps never says each is later than the other.
 #include "FuzzClient.h"
@@ -27,13 +27,10 @@ void checkValue(const std::optional<QString>& value, const QString& reply, const
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     QString reply;
-    bool complete = false;
     for (const QByteArray& chunk : fuzz::chunks(data, size)) {
-        reply += wire::fromCp1252(chunk);
-        complete = web::webReplyComplete(reply);
-        if (complete) break; // the reply handler stops collecting here
+        if (web::appendWebChunk(reply, wire::fromCp1252(chunk))) break; // the handler stops collecting here
     }
-    (void)complete;
+    fuzz::check(reply.size() <= web::kMaxReplyChars, "a reply beyond its cap");
 
     const std::optional<QString> look = web::lookWanValue(reply);
     const std::optional<QString> chat = web::clientChatValue(reply);

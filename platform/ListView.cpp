@@ -5,6 +5,7 @@
 #include <QHeaderView>
 
 #include <memory>
+#include <utility>
 
 namespace vb {
 
@@ -21,6 +22,10 @@ ListView* listOf(const QTreeWidgetItem& item) {
 } // namespace
 
 // ---- ListItem -------------------------------------------------------------------------------
+
+ListItem::~ListItem() {
+    if (m_keyedIn) m_keyedIn->forgetKey(*this);
+}
 
 void ListItem::setText(const QString& value) {
     QTreeWidgetItem::setText(0, value);
@@ -95,20 +100,41 @@ ListItem* ListView::add(const QString& text) {
     return added;
 }
 
+ListView::~ListView() {
+    // The rows go with the base class, after this index: they must not reach back into it.
+    for (ListItem* row : std::as_const(m_keys))
+        row->m_keyedIn = nullptr;
+    m_keys.clear();
+}
+
+ListView::SortPause::SortPause(ListView& list) : m_list(list) {
+    ++m_list.m_sortPauses;
+}
+
+ListView::SortPause::~SortPause() {
+    if (--m_list.m_sortPauses == 0 && std::exchange(m_list.m_sortPending, false)) m_list.applySort();
+}
+
 ListItem* ListView::find(const QString& key) const {
     if (key.isEmpty()) return nullptr;
-    for (int i = 0; i < topLevelItemCount(); ++i) {
-        auto* row = dynamic_cast<ListItem*>(topLevelItem(i));
-        if (row && QString::compare(row->m_key, key, Qt::CaseInsensitive) == 0) return row;
-    }
-    return nullptr;
+    ListItem* row = m_keys.value(key.toCaseFolded());
+    // A row taken out of the list keeps its key but is no longer found.
+    return row && row->treeWidget() == this ? row : nullptr;
+}
+
+void ListView::forgetKey(const ListItem& row) {
+    const auto it = m_keys.constFind(row.m_key.toCaseFolded());
+    if (it != m_keys.cend() && it.value() == &row) m_keys.erase(it);
 }
 
 void ListView::setKey(ListItem* row, const QString& key) {
     if (!row) vb::raise(kErrObjectNotSet);
     const ListItem* holder = find(key);
     if (holder && holder != row) vb::raise(kErrKeyNotUnique);
+    if (row->m_keyedIn) row->m_keyedIn->forgetKey(*row);
     row->m_key = key;
+    row->m_keyedIn = this;
+    m_keys.insert(key.toCaseFolded(), row);
 }
 
 ListItem* ListView::item(const QString& key) const {
@@ -158,6 +184,10 @@ void ListView::setSorted(bool sorted) {
 
 void ListView::applySort() {
     if (!m_sorted) return;
+    if (m_sortPauses > 0) {
+        m_sortPending = true;
+        return;
+    }
     sortItems(m_sortKey, m_sortOrder == Descending ? Qt::DescendingOrder : Qt::AscendingOrder);
 }
 

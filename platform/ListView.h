@@ -1,6 +1,7 @@
 #pragma once
 // A report-view list with the keyed rows, sub-items, tags, text colours and sort settings the
 // user list relies on, on top of QTreeWidget.
+#include <QHash>
 #include <QString>
 #include <QTreeWidget>
 
@@ -11,6 +12,11 @@ class ListView;
 // One row. Sub-item 1 is the second column, as in the program's own numbering.
 class ListItem : public QTreeWidgetItem {
 public:
+    ListItem() = default;
+    ~ListItem() override;
+    ListItem(const ListItem&) = delete;
+    ListItem& operator=(const ListItem&) = delete;
+
     const QString& Key() const { return m_key; }
     QString Text() const { return text(0); }
     void setText(const QString& value);
@@ -30,6 +36,7 @@ private:
     QString m_key;
     QString m_tag;
     int m_foreColor = 0;
+    ListView* m_keyedIn = nullptr; // the list whose key index holds this row
 };
 
 class ListView : public QTreeWidget {
@@ -38,6 +45,22 @@ public:
     enum SortOrder { Ascending = 0, Descending = 1 };
 
     explicit ListView(QWidget* parent = nullptr);
+    ~ListView() override;
+    ListView(const ListView&) = delete;
+    ListView& operator=(const ListView&) = delete;
+
+    // While one lives, changes to rows do not re-sort the list; the sort they would have caused
+    // happens once when the last one goes. For filling a sorted list with many rows.
+    class SortPause {
+    public:
+        explicit SortPause(ListView& list);
+        ~SortPause();
+        SortPause(const SortPause&) = delete;
+        SortPause& operator=(const SortPause&) = delete;
+
+    private:
+        ListView& m_list;
+    };
 
     // Column headers, caption and width in pixels.
     void addColumn(const QString& caption, int width);
@@ -50,7 +73,8 @@ public:
     void setKey(ListItem* row, const QString& key);
     // The row with that key; raises 35601 "Element not found" when there is none.
     ListItem* item(const QString& key) const;
-    // The row with that key, or nullptr.
+    // The row with that key, or nullptr. Keys are compared without regard to case, through an
+    // index, so a lookup costs the same in a list of ten rows or ten thousand.
     ListItem* find(const QString& key) const;
     ListItem* itemAt(int index) const; // 0-based; raises 35600 "Index out of bounds"
     // Removes the row with that key; raises 35601 when there is none.
@@ -75,6 +99,10 @@ signals:
 private:
     friend class ListItem;
     void applySort();
+    void forgetKey(const ListItem& row);
+    QHash<QString, ListItem*> m_keys; // case-folded key -> row
+    int m_sortPauses = 0;
+    bool m_sortPending = false;
     int m_columnHeaders = 0;
     SortOrder m_sortOrder = Ascending;
     int m_sortKey = 0;

@@ -5,6 +5,8 @@
 #include <QDialog>
 #include <QMessageBox>
 
+#include <algorithm>
+
 namespace vb {
 
 namespace {
@@ -75,10 +77,29 @@ int resultOf(int clicked) {
 
 } // namespace
 
-int MsgBox(const QString& prompt, int buttons, const QString& title) {
+QString screenful(const QString& text) {
+    qsizetype end = std::min<qsizetype>(text.size(), kScreenfulChars);
+    qsizetype lineEnd = -1;
+    for (int line = 0; line < kScreenfulLines; ++line) {
+        lineEnd = text.indexOf(QLatin1Char('\n'), lineEnd + 1);
+        if (lineEnd < 0) break;
+    }
+    if (lineEnd >= 0) end = std::min(end, lineEnd);
+    if (end == text.size()) return text;
+    return text.left(end) + QStringLiteral("...");
+}
+
+int MsgBox(const QString& fullPrompt, int buttons, const QString& fullTitle) {
+    // A box taller than the screen hides its buttons, and laying out megabytes keeps the window
+    // busy for seconds: texts from the network can be any size.
+    const QString prompt = screenful(fullPrompt);
+    const QString title = screenful(fullTitle);
     if (msgBoxHandler()) return msgBoxHandler()(prompt, buttons, title);
 
-    QMessageBox box(iconOf(buttons), title.isEmpty() ? kDefaultSource : title, prompt, buttonsOf(buttons));
+    QMessageBox box(iconOf(buttons), title.isEmpty() ? kDefaultSource : title, QString(), buttonsOf(buttons));
+    // Never rich text: a server's notice must not bring links, images or files along.
+    box.setTextFormat(Qt::PlainText);
+    box.setText(prompt);
     // Default button: the first unless the style names the second (256) or third (512).
     const int defaultIndex = (buttons & 0x300) >> 8;
     const QMessageBox::StandardButton order[] = {QMessageBox::Ok,    QMessageBox::Yes,   QMessageBox::No,

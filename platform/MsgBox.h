@@ -19,8 +19,15 @@ enum MsgBoxStyle : int {
 };
 enum MsgBoxResult : int { vbOK = 1, vbCancel = 2, vbYes = 6, vbNo = 7 };
 
-// Shows a modal message box and returns the button pressed.
+// Shows a modal message box and returns the button pressed. Text and title are shown as plain
+// text, whatever they hold, and cut to what fits on a screen (see screenful); a test's handler
+// gets them cut too.
 int MsgBox(const QString& prompt, int buttons = vbOKOnly, const QString& title = {});
+// The text cut to at most kScreenfulLines lines and kScreenfulChars characters, with "..." after
+// a cut.
+inline constexpr int kScreenfulLines = 25;
+inline constexpr int kScreenfulChars = 2000;
+QString screenful(const QString& text);
 using MsgBoxHandler = std::function<int(const QString& prompt, int buttons, const QString& title)>;
 void setMsgBoxHandlerForTesting(MsgBoxHandler handler); // empty restores real boxes
 

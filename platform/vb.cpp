@@ -459,6 +459,16 @@ const DatePattern& dateFormat(const QString& format) {
 
 } // namespace
 
+QString Trim(const QString& text) {
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text[first] == QLatin1Char(' '))
+        ++first;
+    while (last > first && text[last - 1] == QLatin1Char(' '))
+        --last;
+    return text.mid(first, last - first);
+}
+
 QString Format(const QDateTime& when, const QString& format) {
     const QDate date = when.date();
     const QTime time = when.time();

@@ -80,6 +80,9 @@ QDateTime CDate(const QString& text);
 // program's "mmm/dd/yyyy hh:mm" means it). English names; \x and "..." are literal text.
 QString Format(const QDateTime& when, const QString& format);
 
+// The text without leading and trailing blanks; tabs and line ends are not blanks.
+QString Trim(const QString& text);
+
 // Lets pending window, timer and socket events run once.
 void DoEvents();
 

@@ -3,10 +3,12 @@
 #include "app/ErrorLog.h"
 #include "app/basMain.h"
 #include "app/frmMain.h"
+#include "forms/Validators.h"
 #include "platform/Controls.h"
 #include "platform/ListView.h"
 #include "platform/MsgBox.h"
 #include "platform/vb.h"
+#include "server/Registration.h"
 #include "server/SettingsFile.h"
 #include "wire/Protocol.h"
 
@@ -86,6 +88,14 @@ UserRecord readRecord(const Fields& fields, qsizetype first, bool dated) {
     return record;
 }
 
+// How much of a refused value is quoted in the log.
+constexpr qsizetype kQuoteChars = 40;
+
+// A reply that would change a settings file without having been asked to: logged, not applied.
+[[noreturn]] void refuse(const QString& why) {
+    vb::raise(vb::kErrPermissionDenied, why);
+}
+
 frmMain& mainForm() {
     frmMain* form = frmMain::instance();
     if (!form || !form->LstUsers) vb::raise(vb::kErrObjectNotSet);
@@ -149,6 +159,7 @@ void handleAddContact(vb::ListView& list, const Fields& fields, int& mark) {
 
 // Reply 77: dated records, six fields each, as the alternate server merges them.
 void handleDatedRecords(vb::ListView& list, const Fields& fields, int& mark) {
+    const vb::ListView::SortPause pause(list); // one sort at the end, not one per row
     for (qsizetype first = 1; first <= fields.last(); first += 6) {
         mark = kMarkDatedRecords;
         const UserRecord record = readRecord(fields, first, true);
@@ -167,6 +178,7 @@ void handleDatedRecords(vb::ListView& list, const Fields& fields, int& mark) {
 
 // Replies 1 and 7: records of five fields each.
 void handleRecords(vb::ListView& list, const Fields& fields, int& mark) {
+    const vb::ListView::SortPause pause(list); // one sort at the end, not one per row
     for (qsizetype first = 1; first <= fields.last(); first += 5) {
         mark = kMarkRecords;
         const UserRecord record = readRecord(fields, first, false);
@@ -187,6 +199,7 @@ void handleRecords(vb::ListView& list, const Fields& fields, int& mark) {
 // false when the reply holds no field after its code, and then nothing is done at all.
 bool handleRecordsWithTrailer(vb::ListView& list, const Fields& fields, int& mark) {
     if (fields.last() <= 0) return false;
+    const vb::ListView::SortPause pause(list);
     for (qsizetype first = 1;; first += 5) {
         mark = kMarkRecordsWithTrailer;
         const UserRecord record = readRecord(fields, first, false);
@@ -216,13 +229,19 @@ void handleNotice(vb::ListView& list, const Fields& fields, int& mark) {
 void handleServerMoved(frmMain& form, const Fields& fields, int& mark) {
     if (!handleRecordsWithTrailer(*form.LstUsers, fields, mark)) return;
     mark = kMarkServerMoved;
-    writeServerAddressFile(fields.at(fields.last() - 1), fields.at(fields.last()), vb::Tag(*form.txtEmail),
-                           form.txtEmail->text());
+    const QString serverIp = fields.at(fields.last() - 1);
+    const QString serverPort = fields.at(fields.last());
+    QString unused;
+    if (!fnCheckIpOrEmailFormat({serverIp, serverPort}, true, unused))
+        refuse(QStringLiteral("Server address refused: ") + serverIp.left(kQuoteChars) + QLatin1Char(':') +
+               serverPort.left(kQuoteChars));
+    writeServerAddressFile(serverIp, serverPort, vb::Tag(*form.txtEmail), form.txtEmail->text());
 }
 
 // Reply 3: the registration was accepted; store the server address and the new identity.
 void handleRegistered(frmMain& form, const Fields& fields, int& mark) {
     mark = kMarkRegistered;
+    if (!g_blnRegistrationWaiting) refuse(QStringLiteral("Registration reply without a registration"));
     const QString serverIp = fields.at(1);
     const QString serverPort = fields.at(2);
     const QString userId = fields.at(3);
@@ -235,10 +254,10 @@ void handleRegistered(frmMain& form, const Fields& fields, int& mark) {
     g_blnRegistrationDone = true;
 }
 
-// Replies 1985 (registration refused) and 1957 (server notice): the text in red.
+// Replies 1985 (registration refused) and 1957 (server notice): the text in red, cut to a screenful.
 void showServerText(frmMain& form, const Fields& fields, bool endsRegistration, int& mark) {
     mark = kMarkStatusText;
-    form.txtStatus->setPlainText(fields.at(1));
+    form.txtStatus->setPlainText(vb::screenful(fields.at(1)));
     if (endsRegistration) g_blnRegistrationDone = true;
     vb::setForeColor(*form.txtStatus, vb::vbRed);
 }
@@ -249,6 +268,8 @@ void handleSettings(frmMain& form, const QString& reply, int& mark) {
     mark = kMarkSettings;
     std::exception_ptr failure;
     try {
+        if (g_strAnsweredRequest != QLatin1String("2005"))
+            refuse(QStringLiteral("Settings reply to request ") + g_strAnsweredRequest.left(kQuoteChars));
         writeUserSettingsFile(reply);
     } catch (...) {
         failure = std::current_exception();

@@ -14,6 +14,9 @@ namespace {
 int g_connectTimeoutMs = 20000;
 // A dropped connection gets this long to flush what was written to it before it is cut.
 constexpr int kLingerMs = 30000;
+// At most this much is taken from the network per data event: a peer that sends faster than the
+// handlers consume waits in the kernel's buffers instead of growing ours.
+constexpr qint64 kReadChunkBytes = 64 * 1024;
 
 qint32 errorNumber(QAbstractSocket::SocketError error) {
     switch (error) {
@@ -74,6 +77,7 @@ void KVOSocket::Connect(const QString& host, qint32 port) {
     }
 
     auto* socket = new QTcpSocket(this);
+    socket->setReadBufferSize(kReadChunkBytes);
     m_socket = socket;
     // Every socket signal is queued: Qt may emit some of them inside connectToHost or write, and
     // callers must only ever see events from the event loop. The handle tells whether a queued
@@ -145,7 +149,7 @@ void KVOSocket::postFailure(qint32 handle, qint32 number, const QString& descrip
 
 bool KVOSocket::deliverPending(qint32 handle) {
     if (handle != m_handle || m_socket == nullptr) return false;
-    const QByteArray bytes = m_socket->readAll();
+    const QByteArray bytes = m_socket->read(kReadChunkBytes);
     if (!bytes.isEmpty()) {
         emit OnDataArrival(static_cast<qint32>(bytes.size()), wire::fromCp1252(bytes), QString::number(handle));
     }

@@ -17,6 +17,15 @@ namespace basMain {
 
 namespace {
 
+// Marks the wait for the server's answer, on every way out of it.
+class WaitingForAnswer {
+public:
+    WaitingForAnswer() { g_blnRegistrationWaiting = true; }
+    ~WaitingForAnswer() { g_blnRegistrationWaiting = false; }
+    WaitingForAnswer(const WaitingForAnswer&) = delete;
+    WaitingForAnswer& operator=(const WaitingForAnswer&) = delete;
+};
+
 void hideWaitWindow() {
     if (frmRegWait::isLoaded()) frmRegWait::get().hide();
 }
@@ -72,6 +81,7 @@ bool fnRegister(QStringList& /*arrFields*/) {
         g_strMsgToSend = QStringLiteral("3") + wire::kSep + fnGetUserName() + wire::kSep + fnGetComputerName() +
                          wire::kSep + email + wire::kSep + displayName;
         step = 6;
+        const WaitingForAnswer waiting;
         frmMain* form = frmMain::instance();
         if (!form) vb::raise(vb::kErrObjectNotSet);
         form->chatSocket().Connect(g_strServerIP, vb::CLng(g_strServerPort));

@@ -69,6 +69,9 @@ void writeServerAddressFile(const QString& serverIp, const QString& serverPort, 
 bool writeUserSettingsFile(const QString& reply) {
     const QString plain = wire::settingsTextFromReply(reply);
     if (plain.isEmpty()) return false;
+    if (plain.size() > kMaxUserSettingsChars)
+        vb::raise(vb::kErrOverflow, QStringLiteral("Site list of ") + QString::number(plain.size()) +
+                                        QStringLiteral(" characters refused"));
     const QByteArray bytes = scrambledBytes(plain);
     const QString path = userSettingsFilePath();
     // A missing file digests to empty text, which never equals a real digest.
@@ -85,7 +88,8 @@ void loadSiteTables() {
     resetSiteTable(g_arrAltServerSites);
 
     const QString path = userSettingsFilePath();
-    if (!QFileInfo::exists(path)) return;
+    const QFileInfo info(path);
+    if (!info.exists() || info.size() > kMaxUserSettingsChars) return;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) vb::raise(vb::kErrPathFileAccess);
     const QByteArray bytes = file.readAll();

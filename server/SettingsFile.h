@@ -16,16 +16,21 @@ QString userSettingsFilePath();
 void writeServerAddressFile(const QString& serverIp, const QString& serverPort, const QString& userId,
                             const QString& email);
 
+// The longest site list stored or read, in characters. Scrambling pauses a moment per character
+// and the list is unscrambled at every start, so a longer one would hold up each start.
+inline constexpr qsizetype kMaxUserSettingsChars = 3 * 1024;
+
 // Stores the site lines of a reply 2005 (the whole reply text, code included) in ColloqChat.kvo
 // unless the file already holds exactly that content (compared by MD5 digest). A reply without
-// any line leaves the file alone. Returns whether the file was written; raises as above, and
-// passes on the digest errors of basMD5.
+// any line leaves the file alone. Returns whether the file was written; raises as above, raises
+// 6 "Overflow" for lines longer than kMaxUserSettingsChars (the file is left alone), and passes
+// on the digest errors of basMD5.
 bool writeUserSettingsFile(const QString& reply);
 
 // Reads ColloqChat.kvo into g_arrRedirectSites (type "0"), g_arrWanIPSites ("1") and
 // g_arrAltServerSites ("2"), rows in file order; lines of other types are ignored. The three
-// tables are first emptied to one empty row, so a missing file leaves them so. Raises 75 when
-// the file exists but cannot be read.
+// tables are first emptied to one empty row, so a missing file, and one longer than
+// kMaxUserSettingsChars, leaves them so. Raises 75 when the file exists but cannot be read.
 void loadSiteTables();
 
 } // namespace basMain

@@ -48,6 +48,7 @@ void frmMain::oMySocket_OnConnect(qint32 lngSocketHandle) {
     try {
         g_lngChatSocketHandle = lngSocketHandle;
         m_chatReply.reset();
+        g_strAnsweredRequest.clear();
         g_strMsgReceived.clear();
         step = 2;
         // The web socket is a connection of its own: whatever it is waiting for, a chat request
@@ -63,6 +64,7 @@ void frmMain::oMySocket_OnConnect(qint32 lngSocketHandle) {
         // instead, and the chat server has not failed, so no error may switch the client over
         // to the alternate server.
         if (g_strMsgToSend != request && chatSocket().currentHandle() != lngSocketHandle) return;
+        g_strAnsweredRequest = pending.section(wire::kSep, 0, 0);
         chatSocket().SendData(request, lngSocketHandle);
     } catch (const std::exception& error) {
         logCaught(stepText("oMySocket_OnConnect", step), error);
@@ -81,6 +83,15 @@ void frmMain::oMySocket_OnDataArrival(qint32 /*bytesTotal*/, const QString& strD
             step = 2;
             vb::raise(vb::kErrTypeMismatch);
         }
+        if (received.status == wire::ReplyFramer::Status::TooLong) {
+            // Nothing of it is read: the connection goes, and the next exchange starts afresh.
+            step = 7;
+            chatSocket().CloseSocket(chatSocket().currentHandle());
+            g_lngChatSocketHandle = 0;
+            vb::raise(vb::kErrOverflow, QStringLiteral("Reply longer than ") +
+                                            QString::number(wire::ReplyFramer::kMaxReplyChars) +
+                                            QStringLiteral(" characters"));
+        }
         if (received.status == wire::ReplyFramer::Status::Complete) {
             step = 3;
             g_strMsgReceived = received.payload;
@@ -90,12 +101,14 @@ void frmMain::oMySocket_OnDataArrival(qint32 /*bytesTotal*/, const QString& strD
                 if (g_strAltServerBase.isEmpty()) {
                     if (!tmrRegistration->isActive()) tmrRegistration->start();
                     fnUseMSGReceived();
+                    g_strAnsweredRequest.clear();
                 } else {
                     tmrServerCall->start();
                 }
                 return;
             }
             fnUseMSGReceived();
+            g_strAnsweredRequest.clear(); // one request, one answer
             step = 5;
             armChatCloseStep();
             tmrServerCall->start();

@@ -36,12 +36,12 @@ void mergeUserAddress(UserRow& row, const QString& ip, const QString& status, co
 
 AltServerAnswers::AltServerAnswers() : m_table(1) {}
 
-AltServerAnswers::Outcome AltServerAnswers::readDefaultServer(const QString& reply, QString& msgReceived) {
-    return read(reply, msgReceived, false);
+AltServerAnswers::Outcome AltServerAnswers::readDefaultServer(const QString& reply, QString& msgReceived, int* mark) {
+    return read(reply, msgReceived, false, mark);
 }
 
-AltServerAnswers::Outcome AltServerAnswers::readSite(const QString& reply, QString& msgReceived) {
-    return read(reply, msgReceived, true);
+AltServerAnswers::Outcome AltServerAnswers::readSite(const QString& reply, QString& msgReceived, int* mark) {
+    return read(reply, msgReceived, true, mark);
 }
 
 namespace {
@@ -55,7 +55,9 @@ std::optional<QString> pieceValue(const QString& piece) {
 
 } // namespace
 
-AltServerAnswers::Outcome AltServerAnswers::read(const QString& reply, QString& msgReceived, bool fromSite) {
+AltServerAnswers::Outcome AltServerAnswers::read(const QString& reply, QString& msgReceived, bool fromSite, int* mark) {
+    int unused = 0;
+    int& step = mark ? *mark : unused;
     msgReceived.clear();
     // Every piece before the last end marker carries one value; the text after it is not read.
     const QStringList pieces = reply.split(kLookEnd);
@@ -67,16 +69,19 @@ AltServerAnswers::Outcome AltServerAnswers::read(const QString& reply, QString& 
         const std::optional<QString> value = pieceValue(pieces[i]);
         if (!value) return Outcome::Malformed;
         if (i == 0) {
+            step = 10;
             m_code = trimBlanks(*value);
             if (!fromSite) msgReceived = m_code;
             counter = 0;
             continue;
         }
         if (m_code == QLatin1String("2")) {
+            step = 30;
             msgReceived += wire::kSep + *value;
             continue;
         }
         if (m_code != QLatin1String("77")) continue;
+        step = 12 + counter;
 
         if (!fromSite) {
             if (counter == 0 && !m_table[0][0].isEmpty()) m_table.append(UserRow{});
@@ -113,12 +118,15 @@ AltServerAnswers::Outcome AltServerAnswers::read(const QString& reply, QString& 
             break;
         case 3: {
             // Status and date are read ahead: the address is taken only together with them.
+            step = 16;
             const std::optional<QString> status = pieceValue(pieces[i + 1]);
             if (!status) return Outcome::Malformed;
             // Only the text after the last end marker can follow here: a record cut short.
+            step = 17;
             if (i + 2 >= pieces.size()) vb::raise(vb::kErrSubscript);
             const std::optional<QString> date = pieceValue(pieces[i + 2]);
             if (!date) return Outcome::Malformed;
+            step = 18;
             mergeUserAddress(m_table[row], *value, *status, *date);
             break;
         }

@@ -38,11 +38,14 @@ public:
     // Reads a reply of the default web server. `msgReceived` is cleared and then holds the
     // reply code, followed by "Ô" + value for each value of a code-2 reply; the records of a
     // code-77 reply are appended to the table.
-    Outcome readDefaultServer(const QString& reply, QString& msgReceived);
+    // `mark`, when given, follows the reading for the error log: 10 the reply code, 12 to 17 the
+    // six fields of a record (a site's record reads its status and date ahead, at 16 and 17),
+    // 18 a site's record merged, 30 a free value.
+    Outcome readDefaultServer(const QString& reply, QString& msgReceived, int* mark = nullptr);
     // Reads a reply of an alternate-server site. `msgReceived` is cleared and gains "Ô" + value
     // for each value of a code-2 reply; the records of a code-77 reply are merged into the
     // table, one row per user ID.
-    Outcome readSite(const QString& reply, QString& msgReceived);
+    Outcome readSite(const QString& reply, QString& msgReceived, int* mark = nullptr);
 
     const QString& code() const { return m_code; }
     const QList<UserRow>& table() const { return m_table; }
@@ -50,7 +53,7 @@ public:
     QString message() const;
 
 private:
-    Outcome read(const QString& reply, QString& msgReceived, bool fromSite);
+    Outcome read(const QString& reply, QString& msgReceived, bool fromSite, int* mark);
 
     QString m_code;
     QList<UserRow> m_table;

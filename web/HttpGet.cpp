@@ -7,7 +7,10 @@
 #include "platform/win32.h"
 #include "server/KVOSocket.h"
 
+#include <QElapsedTimer>
 #include <QStringList>
+
+#include <algorithm>
 
 using namespace basMain;
 
@@ -93,6 +96,16 @@ bool webReplyComplete(const QString& reply) {
     return false;
 }
 
+bool appendWebChunk(QString& reply, const QString& chunk) {
+    const qsizetype room = kMaxReplyChars - reply.size();
+    if (chunk.size() >= room) {
+        reply += QStringView(chunk).left(std::max<qsizetype>(room, 0));
+        return true;
+    }
+    reply += chunk;
+    return webReplyComplete(reply);
+}
+
 } // namespace web
 
 namespace {
@@ -156,22 +169,24 @@ bool runRequest(QString& strHost, const QString& strServerAddress, QString& strP
 
     counter = 1;
     mark = 10;
+    QElapsedTimer clock;
+    clock.start();
     // The handlers end the wait once the reply is whole (the server closed the connection, or
-    // the announced body is in); otherwise it runs out after the last pass.
+    // the announced body is in, or the reply is full); otherwise it runs out after the last pass
+    // or after kWaitMs, whichever comes first, however long each pass took.
     while (going && g_blnWebWaiting) {
         ++counter;
         going = statement([] { vb::DoEvents(); });
         if (going) going = statement([] { win32::Sleep(10); });
-        if (counter > web::kWaitPasses) break;
+        if (counter > web::kWaitPasses || clock.hasExpired(web::kWaitMs)) break;
     }
     if (going) going = statement([] { sleepThenEvents(10); });
 
+    // After a failure strHost keeps the host name, for the callers' error lines.
     bool result = false;
     if (going) {
         strHost = g_strWebReply;
         result = true;
-    } else {
-        strHost.clear();
     }
 
     mark = 5555;
@@ -199,14 +214,15 @@ bool fnGetDataFromWEB(QString& strHost, const QString& strServerAddress, QString
     // socket carries one connection and the variables one request, so this one waits its turn:
     // until the other one's reply is whole or its connection has failed. Then it keeps the
     // other one's reply aside, runs, and puts it back; the other request finds its wait over.
-    for (int passes = 1; g_blnWebWaiting && !web::g_blnWebConnectionFailed && passes <= web::kWaitPasses; ++passes) {
+    QElapsedTimer clock;
+    clock.start();
+    for (int passes = 1; g_blnWebWaiting && !web::g_blnWebConnectionFailed && passes <= web::kWaitPasses &&
+                         !clock.hasExpired(web::kWaitMs);
+         ++passes) {
         vb::DoEvents();
         win32::Sleep(10);
     }
-    if (g_blnWebWaiting && !web::g_blnWebConnectionFailed) {
-        strHost.clear(); // its turn did not come: no request, no reply
-        return false;
-    }
+    if (g_blnWebWaiting && !web::g_blnWebConnectionFailed) return false; // its turn did not come
 
     const QString reply = g_strWebReply;
     const QString request = g_strWebRequest;

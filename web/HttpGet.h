@@ -13,7 +13,8 @@ inline QString g_strWebReply;
 inline QString g_strWebRequest;
 
 // Fetches one page from port 80 of strServerAddress. On entry strHost is the name for the Host
-// line; on return it holds the whole reply ("" when nothing arrived). Every blank of strPage is
+// line; on return it holds the whole reply ("" when nothing arrived), or still the host name
+// when the request failed. Every blank of strPage is
 // rewritten to "%20" in place. True when the wait ended without an error, also when nothing
 // arrived within about 7 seconds; false when an error escaped the retries or when another request
 // still waited when the wait for its turn ran out.
@@ -23,8 +24,17 @@ bool fnGetDataFromWEB(QString& strHost, const QString& strServerAddress, QString
 
 namespace web {
 
-// Number of 10 ms passes a request waits for its reply.
+// Number of 10 ms passes a request waits for its reply, and the time that wait may take at most
+// however long each pass runs: about 7 seconds from the start of the wait, whatever arrives.
 inline constexpr int kWaitPasses = 700;
+inline constexpr qint64 kWaitMs = 7000;
+// The most of a reply that is kept, in characters: the pages answer in a few hundred, and a site
+// sending more is cut off there.
+inline constexpr qsizetype kMaxReplyChars = 64 * 1024;
+
+// Adds a received chunk to the reply, up to kMaxReplyChars. True when the reply is over: it is
+// whole by its HTTP framing, or it has reached the cap.
+bool appendWebChunk(QString& reply, const QString& chunk);
 
 // Set by the error handler when the connection of the waiting request failed: nothing more can
 // arrive for it, so a request waiting for its turn may go ahead.

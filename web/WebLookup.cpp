@@ -83,7 +83,7 @@ QString fnGetHomeIP() {
 }
 
 QString fnGetClientWANIP(const QString& strChatServerIP) {
-    int mark = 1;
+    int mark = 0;
     QString reply;
     try {
         QString value;
@@ -94,14 +94,14 @@ QString fnGetClientWANIP(const QString& strChatServerIP) {
         QString page = QStringLiteral("ClientChatIP.aspx");
         bool answered = fnGetDataFromWEB(reply, strChatServerIP, page);
         mark = 100;
-        if (answered && !reply.isEmpty()) value = web::clientChatValue(reply).value_or(QString());
+        if (answered && !reply.isEmpty()) value = web::clientChatValue(reply, &mark, 102).value_or(QString());
 
         if (value.isEmpty()) {
             reply = kDefaultWebHost;
             page = QStringLiteral("infoip.asp");
             answered = fnGetDataFromWEB(reply, kDefaultWebIp, page);
             mark = 110;
-            if (answered && !reply.isEmpty()) value = web::lookWanValue(reply).value_or(QString());
+            if (answered && !reply.isEmpty()) value = web::lookWanValue(reply, &mark, 112).value_or(QString());
             if (!value.isEmpty()) g_strAltServerBase = kDefaultAltServerBase;
         }
 
@@ -113,10 +113,10 @@ QString fnGetClientWANIP(const QString& strChatServerIP) {
                 reply = (*site)[1];
                 page = (*site)[2];
                 answered = fnGetDataFromWEB(reply, (*site)[0], page);
-                mark = 205;
+                mark = 201;
                 if (!answered || reply.isEmpty()) continue;
                 // The first site whose answer carries both markers decides, even with no address.
-                if (const std::optional<QString> found = web::lookWanValue(reply)) {
+                if (const std::optional<QString> found = web::lookWanValue(reply, &mark, 202)) {
                     value = *found;
                     break;
                 }
@@ -150,11 +150,11 @@ bool fnUseAlternateSRV() {
         g_strMsgReceived.clear();
         web::AltServerAnswers answers;
         mark = 1;
-        g_strMsgToSend = web::alternateRequest(g_strMsgToSend, g_strMyWanIP, vb::Now());
+        // The pages get their own form of the request; the pending text stays as it was, since
+        // at start-up the chat socket sends it next and must send the log-in itself. Every page
+        // gets this request, also when a handler run during a wait changes the pending one.
+        const QString request = web::alternateRequest(g_strMsgToSend, g_strMyWanIP, vb::Now());
         mark = 4;
-        // Every page gets this request, also when a handler run during a wait changes the
-        // pending request in the meantime.
-        const QString request = g_strMsgToSend;
 
         if (!g_strAltServerBase.isEmpty()) {
             mark = 5;
@@ -164,7 +164,8 @@ bool fnUseAlternateSRV() {
             mark = 6;
             if (!g_blnLogOffPending && !reply.isEmpty() && reply.contains(web::kLookEnd)) {
                 mark = 10;
-                if (answers.readDefaultServer(reply, g_strMsgReceived) == web::AltServerAnswers::Outcome::Malformed) {
+                if (answers.readDefaultServer(reply, g_strMsgReceived, &mark) ==
+                    web::AltServerAnswers::Outcome::Malformed) {
                     g_strMsgReceived.clear();
                     return false;
                 }
@@ -183,7 +184,7 @@ bool fnUseAlternateSRV() {
                 const bool answered = fnGetDataFromWEB(reply, (*site)[0], page);
                 if (loggingOff || !answered || reply.isEmpty() || !reply.contains(web::kLookEnd)) continue;
                 mark = 106;
-                if (answers.readSite(reply, g_strMsgReceived) == web::AltServerAnswers::Outcome::Malformed) {
+                if (answers.readSite(reply, g_strMsgReceived, &mark) == web::AltServerAnswers::Outcome::Malformed) {
                     g_strMsgReceived.clear();
                     return false;
                 }

@@ -22,9 +22,9 @@ QString fnGetClientWANIP(const QString& strChatServerIP);
 // A stamp of 0 is never later than anything.
 bool fnCompareDates(qint32 lngDate1, qint32 lngDate2);
 
-// Carries the pending request in g_strMsgToSend over the alternate server's web pages (leaving
-// it rewritten), merges their answers and hands them to fnUseMSGReceived as a message 77. True
-// when it ran to its end; false for a malformed reply or an error.
+// Carries the pending request in g_strMsgToSend over the alternate server's web pages (in the
+// pages' own form, leaving the pending text unchanged), merges their answers and hands them to fnUseMSGReceived as a
+// message 77. True when it ran to its end; false for a malformed reply or an error.
 bool fnUseAlternateSRV();
 
 } // namespace basMain

@@ -7,25 +7,27 @@
 namespace web {
 
 QString trimBlanks(const QString& text) {
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text[first] == QLatin1Char(' '))
-        ++first;
-    while (last > first && text[last - 1] == QLatin1Char(' '))
-        --last;
-    return text.mid(first, last - first);
+    return vb::Trim(text);
 }
 
 namespace {
 
 // The trimmed text from `skip` characters after the start marker up to the end marker.
-std::optional<QString> valueBetween(const QString& reply, const QString& start, qsizetype skip, const QString& end) {
+std::optional<QString> valueBetween(const QString& reply, const QString& start, qsizetype skip, const QString& end,
+                                    int* mark, int first) {
+    int unused = 0;
+    int& step = mark ? *mark : unused;
     const qsizetype at = reply.indexOf(start);
     if (at < 0) return std::nullopt;
+    step = first;
     const QString tail = reply.mid(at + skip);
+    step = first + 3;
     const qsizetype stop = tail.indexOf(end);
     if (stop < 0) return std::nullopt;
-    return trimBlanks(tail.left(stop));
+    step = first + 5;
+    const QString value = tail.left(stop);
+    step = first + 7;
+    return trimBlanks(value);
 }
 
 // VB's Mid: 1-based start, empty beyond the end.
@@ -35,13 +37,13 @@ QString mid(const QString& text, qsizetype start, qsizetype length = -1) {
 
 } // namespace
 
-std::optional<QString> lookWanValue(const QString& reply) {
-    return valueBetween(reply, kLookStart, kLookStart.size(), kLookEnd);
+std::optional<QString> lookWanValue(const QString& reply, int* mark, int first) {
+    return valueBetween(reply, kLookStart, kLookStart.size(), kLookEnd, mark, first);
 }
 
-std::optional<QString> clientChatValue(const QString& reply) {
+std::optional<QString> clientChatValue(const QString& reply, int* mark, int first) {
     // The page writes one blank after the marker; that character is skipped whatever it is.
-    return valueBetween(reply, kChatStart, kChatStart.size() + 1, kChatEnd);
+    return valueBetween(reply, kChatStart, kChatStart.size() + 1, kChatEnd, mark, first);
 }
 
 std::optional<RedirectAnswer> redirectAnswer(const QString& reply) {

@@ -16,12 +16,15 @@ QString trimBlanks(const QString& text);
 
 // The value of a WAN-address page (infoip.asp, the WAN-address sites): the text after
 // "StartLookWANIP =" up to "EndLookWANIP", trimmed. Nothing when either marker is missing.
-std::optional<QString> lookWanValue(const QString& reply);
+// `mark`, when given, follows the steps for the error log: `first` once the text after the
+// start marker is taken, first + 3 when the end marker is sought, first + 5 when the value is
+// cut out and first + 7 when it is trimmed.
+std::optional<QString> lookWanValue(const QString& reply, int* mark = nullptr, int first = 0);
 
 // The value of ClientChatIP.aspx: the text from the 23rd character after the start of
 // "StartClientChatWANIP =" (the marker and the one blank after it) up to "EndClientChatWANIP",
-// trimmed. Nothing when either marker is missing.
-std::optional<QString> clientChatValue(const QString& reply);
+// trimmed. Nothing when either marker is missing. `mark` as for lookWanValue.
+std::optional<QString> clientChatValue(const QString& reply, int* mark = nullptr, int first = 0);
 
 // A redirect site's answer: the chat server's address between the markers and the date stamp
 // after the end marker.

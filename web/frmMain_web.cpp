@@ -47,10 +47,8 @@ void frmMain::oMySocketWeb_OnDataArrival(qint32 /*bytesTotal*/, const QString& s
         if (lngSocketHandle != QString::number(g_lngWebSocketHandle)) return;
         mark = 2;
         // A reply often comes in several segments (headers first, body later): all of it is
-        // kept, and the wait ends as soon as the reply is whole.
-        g_strWebReply += strDataReceive;
-        mark = 3;
-        if (web::webReplyComplete(g_strWebReply)) g_blnWebWaiting = false;
+        // kept, up to its cap, and the wait ends as soon as the reply is whole or full.
+        if (web::appendWebChunk(g_strWebReply, strDataReceive)) g_blnWebWaiting = false;
     } catch (const std::exception& error) {
         reportHandlerError("oMySocketWeb_OnDataArrival", mark, error);
     }

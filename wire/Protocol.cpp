@@ -33,6 +33,11 @@ ReplyFramer::Result ReplyFramer::feed(const QString& chunk) {
         }
         if (sep < 0) return {}; // the prefix itself is still arriving
         m_expected = prefix.toLongLong();
+        if (m_expected > kMaxReplyChars) {
+            m_buffer.clear();
+            m_state = State::Finished;
+            return {Status::TooLong, {}};
+        }
         m_buffer.remove(0, sep + 1);
     }
 

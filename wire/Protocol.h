@@ -18,12 +18,13 @@ QString frameReply(const QString& payload);
 // Collects the chunks of one length-prefixed reply. The prefix is read once, from the start of
 // the reply (it may itself arrive split); later chunks are appended whole; the reply is complete
 // as soon as the announced number of characters is in, and anything beyond is dropped.
-// A prefix that is empty, not all decimal digits or too long makes the reply Malformed. After a
-// Complete or Malformed result the framer drops every further chunk (feed returns Incomplete
+// A prefix that is empty, not all decimal digits or too long makes the reply Malformed; one
+// announcing more than kMaxReplyChars makes it TooLong, and nothing of it is kept. After any
+// result but Incomplete the framer drops every further chunk (feed returns Incomplete
 // with no payload) until reset(), which starts the next reply: call it when a connection opens.
 class ReplyFramer {
 public:
-    enum class Status { Incomplete, Complete, Malformed };
+    enum class Status { Incomplete, Complete, Malformed, TooLong };
     struct Result {
         Status status = Status::Incomplete;
         QString payload; // set when Complete
@@ -36,6 +37,9 @@ public:
 
     // Longest length prefix accepted, in digits; a longer one is malformed.
     static constexpr int kMaxPrefixDigits = 9;
+    // Longest reply accepted, in characters (1 MiB): a peer announcing more could make the
+    // collector hold whatever it cares to send.
+    static constexpr qsizetype kMaxReplyChars = 1024 * 1024;
 
 private:
     enum class State { Collecting, Finished };

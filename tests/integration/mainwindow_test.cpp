@@ -84,8 +84,6 @@ protected:
 TEST_F(MainWindow, KnownUserStartsReadyLogsInAndSignsOffAtCloseReleasingInOrder) {
     writeUserRecord();
     server.enqueue(ScriptedChatServer::Reply::framed(QStringLiteral("1")));
-    const QDateTime now(QDate(2026, 12, 5), QTime(6, 30, 15));
-    vb::setClockForTesting([now] { return now; });
     start();
 
     EXPECT_TRUE(form->isVisible());
@@ -99,12 +97,26 @@ TEST_F(MainWindow, KnownUserStartsReadyLogsInAndSignsOffAtCloseReleasingInOrder)
     EXPECT_TRUE(form->tmrUpdateUserOnLine->isActive());
     EXPECT_EQ(g_intOnLineTicks, 1);
     EXPECT_EQ(form->LstUsers->columnCount(), 5);
+    // "Status" 3/24 of the list's width, the other four 9/32 each, set once as the list shows.
+    const auto widths = [&] {
+        QList<int> all;
+        for (int column = 0; column < 5; ++column)
+            all.append(form->LstUsers->columnWidth(column));
+        return all;
+    };
+    QCoreApplication::processEvents(); // the list takes its place on screen
+    const double listWidth = form->LstUsers->width();
+    const int other = static_cast<int>(listWidth / 32 * 9);
+    EXPECT_EQ(widths(), (QList<int>{static_cast<int>(listWidth / 24 * 3), other, other, other, other}));
+    const QList<int> atLoad = widths();
+    form->resize(form->width() + 200, form->height());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(widths(), atLoad);
 
-    // The prepared log-in passes the alternate-server routine first, which turns it into a dated
-    // poll; it goes out as soon as the connection opens, with the call address appended.
+    // The prepared log-in passes the alternate-server routine first, which sends the pages their
+    // own dated form of it; the chat socket sends the log-in itself, with the call address.
     ASSERT_TRUE(testenv::waitFor([&] { return server.connectionCount() == 1 && server.replySent(0); }));
-    EXPECT_EQ(requestText(0),
-              QStringList({"77", "17", "12/05/2026 06:30:15", "127.0.0.1:5070", "127.0.0.1:5070"}).join(kSep));
+    EXPECT_EQ(requestText(0), QStringList({"1", "17", "ann@example.com", "127.0.0.1:5070"}).join(kSep));
     for (const QString& line : env.logLines())
         EXPECT_FALSE(line.startsWith(QStringLiteral("fnInitForm"))) << line.toStdString();
     ASSERT_TRUE(testenv::waitFor([&] { return g_lngChatSocketHandle == 0; }));
@@ -118,7 +130,14 @@ TEST_F(MainWindow, KnownUserStartsReadyLogsInAndSignsOffAtCloseReleasingInOrder)
     signOff.delayMs = 300;
     server.enqueue(signOff);
     QTimer::singleShot(100, form.get(), [&] { form->close(); });
+    // Failing statements of the unload are logged with their step and passed over.
+    engine()->failOn(QStringLiteral("Shutdown"));
+    engine()->failOn(QStringLiteral("setEventSink"));
     form->close();
+    const QStringList unloadLines = env.logLines().filter(QStringLiteral("Form_Unload["));
+    ASSERT_EQ(unloadLines.size(), 2);
+    EXPECT_TRUE(unloadLines[0].startsWith(QStringLiteral("Form_Unload[4] - ")));
+    EXPECT_TRUE(unloadLines[1].startsWith(QStringLiteral("Form_Unload[5] - ")));
 
     EXPECT_TRUE(form->isUnloaded());
     EXPECT_FALSE(g_blnLogOffPending);

@@ -251,8 +251,9 @@ TEST_F(WebLookupTest, TwoAlternateSitesMergeIntoTheUserListWhateverTheirOrder) {
 
         EXPECT_TRUE(fnUseAlternateSRV());
 
+        // The pages get the poll in their form; the pending text is left for the chat socket.
         const QString request = "77" + kSep + "5" + kSep + "12/05/2026 07:00:00" + kSep + "203.0.113.7";
-        EXPECT_EQ(g_strMsgToSend, request);
+        EXPECT_EQ(g_strMsgToSend, QStringLiteral("1") + kSep + "5" + kSep + "ann@example.org");
         EXPECT_EQ(siteA.requests().last(),
                   requestFor(bytes("//alt/users.asp?ReqDt=" + QString(request).replace(" ", "%20") + kSep + "ka"),
                              "alt-a.example"));
@@ -317,17 +318,36 @@ TEST_F(WebLookupTest, LogOffTellsTheSitesAndReadsNothing) {
     EXPECT_EQ(g_strMsgReceived, "");
 }
 
-TEST_F(WebLookupTest, MalformedSiteReplyHandsNothingOn) {
+// Support reads the step a failure is logged at: the reading of a site's record has its own.
+TEST_F(WebLookupTest, MalformedSiteReplyHandsNothingOnAndLogsTheStepItFailedAt) {
     ScriptedWebServer site(QStringLiteral("127.0.0.2"));
     ASSERT_TRUE(site.listening());
-    site.setAnswer(QStringLiteral("alt.asp"),
-                   ScriptedWebServer::whole(httpReply(marked("77") + "<b>5</b>EndLookWANIP" + marked("Ann"))));
     g_arrAltServerSites = {{"127.0.0.2", "alt.example", "alt.asp", "k"}};
-    g_strMsgToSend = QStringLiteral("1") + kSep + "5" + kSep + "ann@example.org";
-
-    EXPECT_FALSE(fnUseAlternateSRV());
-    EXPECT_EQ(form.LstUsers->count(), 0);
-    EXPECT_EQ(g_strMsgReceived, "");
+    const QByteArray record = marked("5") + marked("Ann") + marked("a@x") + marked("10.0.0.1");
+    struct Case {
+        const char* name;
+        QByteArray body;
+        QString logged; // "" for nothing logged
+    } cases[] = {
+        {"a piece without its start marker", marked("77") + "<b>5</b>EndLookWANIP" + marked("Ann"), ""},
+        {"a record cut short", marked("77") + record + "StartLookWANIP =1", "*** fnUseAlternateSRV[17] *** "},
+        // The second report of the user is compared by date with the first.
+        {"a date that is none",
+         marked("77") + record + marked("1") + marked("12/05/2026 06:30:00") + record + marked("1") +
+             marked("99/99/9999"),
+         "*** fnUseAlternateSRV[18] *** "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const qsizetype logged = env.logLines().size();
+        site.setAnswer(QStringLiteral("alt.asp"), ScriptedWebServer::whole(httpReply(c.body)));
+        g_strMsgToSend = QStringLiteral("1") + kSep + "5" + kSep + "ann@example.org";
+        EXPECT_FALSE(fnUseAlternateSRV());
+        EXPECT_EQ(form.LstUsers->count(), 0);
+        EXPECT_EQ(g_strMsgReceived, "");
+        ASSERT_EQ(env.logLines().size(), logged + (c.logged.isEmpty() ? 0 : 1));
+        EXPECT_TRUE(c.logged.isEmpty() || env.logLines().back().startsWith(c.logged));
+    }
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "web_server.h"
 
+#include "support/ScriptedChatServer.h"
+
 #include "app/frmMain.h"
 #include "server/KVOSocket.h"
 #include "support/TestEnv.h"
@@ -100,28 +102,32 @@ void ScriptedWebServer::onReadyRead(const std::shared_ptr<Peer>& peer) {
         m_held.append({peer->socket, answer});
         return;
     }
-    send(peer->socket, answer, 0);
+    send(peer->socket, answer, 0, m_endless.value(page));
 }
 
-void ScriptedWebServer::send(const QPointer<QTcpSocket>& socket, const Answer& answer, int index) {
+void ScriptedWebServer::send(const QPointer<QTcpSocket>& socket, const Answer& answer, int index,
+                             const Endless& endless) {
     if (!socket) return;
     if (index >= answer.segments.size()) {
-        if (answer.closeAfter) socket->disconnectFromHost();
+        if (!endless.filler.isEmpty())
+            testsupport::streamForever(*socket, endless.filler, endless.gapMs);
+        else if (answer.closeAfter)
+            socket->disconnectFromHost();
         return;
     }
     const Segment& segment = answer.segments[index];
-    QTimer::singleShot(segment.delayMs, this, [this, socket, answer, index] {
+    QTimer::singleShot(segment.delayMs, this, [this, socket, answer, index, endless] {
         if (!socket) return;
         socket->write(answer.segments[index].bytes);
         socket->flush();
-        send(socket, answer, index + 1);
+        send(socket, answer, index + 1, endless);
     });
 }
 
 void ScriptedWebServer::release() {
     const auto held = std::exchange(m_held, {});
     for (const auto& [socket, answer] : held)
-        send(socket, Answer{answer.segments, answer.closeAfter, false}, 0);
+        send(socket, Answer{answer.segments, answer.closeAfter, false}, 0, Endless{});
 }
 
 // ---------------------------------------------------------------------------------------------

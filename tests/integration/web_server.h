@@ -50,6 +50,11 @@ public:
     // The answer for a page: the request target without its leading slashes and its query.
     // Pages without one are answered 404.
     void setAnswer(const QString& page, const Answer& answer) { m_answers.insert(page, answer); }
+    // After the answer's last segment the page sends `filler` again and again, every `gapMs`,
+    // instead of closing: a reply that never ends.
+    void setEndless(const QString& page, const QByteArray& filler, int gapMs) {
+        m_endless.insert(page, {filler, gapMs});
+    }
     // Every later connection is closed as soon as its request is in, without an answer.
     void dropEveryRequest() { m_drop = true; }
     // Sends the held answers.
@@ -68,11 +73,16 @@ private:
     };
     void onNewConnection();
     void onReadyRead(const std::shared_ptr<Peer>& peer);
-    void send(const QPointer<QTcpSocket>& socket, const Answer& answer, int index);
+    struct Endless {
+        QByteArray filler;
+        int gapMs = 0;
+    };
+    void send(const QPointer<QTcpSocket>& socket, const Answer& answer, int index, const Endless& endless);
 
     QString m_address;
     QTcpServer* m_server = nullptr;
     QHash<QString, Answer> m_answers;
+    QHash<QString, Endless> m_endless;
     QList<QByteArray> m_requests;
     QList<std::pair<QPointer<QTcpSocket>, Answer>> m_held;
     QList<QPointer<QTcpSocket>> m_sockets;

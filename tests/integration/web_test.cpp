@@ -102,6 +102,30 @@ TEST_F(WebGetTest, ReplyInSeveralSegmentsIsReturnedWhole) {
     }
 }
 
+// A site announcing a body of 100 GB, sent as fast as the client takes it or a byte at a time,
+// never ending: the client keeps 64 KiB at most, stops waiting on its own, and stays small.
+TEST_F(WebGetTest, AnEndlessReplyIsCutAndTheWaitEndsOnItsOwn) {
+    ScriptedWebServer server(QStringLiteral("127.0.0.2"));
+    ASSERT_TRUE(server.listening());
+    const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Length: 99999999999\r\n\r\n" + marked("10.9.9.9");
+    server.setAnswer(QStringLiteral("flood.asp"), ScriptedWebServer::whole(head));
+    server.setEndless(QStringLiteral("flood.asp"), QByteArray(64 * 1024, 'x'), 1);
+    server.setAnswer(QStringLiteral("drip.asp"), ScriptedWebServer::whole(head));
+    server.setEndless(QStringLiteral("drip.asp"), "x", 20);
+
+    const qint64 before = testenv::residentBytes();
+    const QString flood = get(QStringLiteral("127.0.0.2"), QStringLiteral("flood.asp"));
+    EXPECT_EQ(flood.size(), web::kMaxReplyChars);
+    EXPECT_TRUE(flood.startsWith(text(head)));
+    const QString drip = get(QStringLiteral("127.0.0.2"), QStringLiteral("drip.asp"));
+    EXPECT_TRUE(drip.startsWith(text(head)));
+    EXPECT_LT(drip.size(), web::kMaxReplyChars);
+    EXPECT_LT(testenv::residentBytes() - before, 200LL * 1024 * 1024);
+    // The client hung up on both while they were still sending.
+    EXPECT_TRUE(testenv::waitFor([&] { return server.openConnections() == 0; }));
+    expectIdle();
+}
+
 TEST_F(WebGetTest, ServerClosingWithoutAnAnswerGivesAnEmptyReply) {
     ScriptedWebServer server(QStringLiteral("127.0.0.2"));
     ASSERT_TRUE(server.listening());
@@ -123,7 +147,7 @@ TEST_F(WebGetTest, UnreachableServerCostsOneFullWaitAndGivesAnEmptyReply) {
 }
 
 // A timer tick during the first request's wait starts a second one, as a poll would: it takes its
-// turn when the first completes, and gives up (False, empty) when the first never does.
+// turn when the first completes, and gives up (False, the host name kept) when the first never does.
 TEST_F(WebGetTest, RequestStartedDuringAWaitTakesItsTurnOrGivesUpAndLeavesTheFirstReplyIntact) {
     ScriptedWebServer first(QStringLiteral("127.0.0.2"));
     ScriptedWebServer second(QStringLiteral("127.0.0.3"));
@@ -151,14 +175,18 @@ TEST_F(WebGetTest, RequestStartedDuringAWaitTakesItsTurnOrGivesUpAndLeavesTheFir
             QString page = QStringLiteral("b.asp");
             nestedResult = fnGetDataFromWEB(nestedReply, QStringLiteral("127.0.0.3"), page);
             nestedDone = true;
-            first.release();
         });
 
-        EXPECT_EQ(get(QStringLiteral("127.0.0.2"), QStringLiteral("a.asp")), text(firstReply));
+        // The first request's wait is measured from its own start: a nested request that used it
+        // up leaves it nothing more to wait for.
+        EXPECT_EQ(get(QStringLiteral("127.0.0.2"), QStringLiteral("a.asp")),
+                  firstCompletes ? text(firstReply) : QString());
+        first.release();
         EXPECT_TRUE(nestedDone);
         EXPECT_EQ(firstConnectionsWhenNestedStarted, 1);
         EXPECT_EQ(nestedResult, firstCompletes);
-        EXPECT_EQ(nestedReply, firstCompletes ? text(secondReply) : QString());
+        // A request that failed keeps the host name it was given, for its caller's error line.
+        EXPECT_EQ(nestedReply, firstCompletes ? text(secondReply) : QStringLiteral("b.example"));
         EXPECT_EQ(second.connectionCount() - secondBefore, firstCompletes ? 1 : 0);
         expectIdle();
     }

@@ -103,7 +103,7 @@ bool waitWindow(const QString& folder) {
 }
 
 bool contactsManager(const QString& folder, const frmMain& main) {
-    frmMngContacts form(*main.LstUsers, QStringLiteral("ann.walker@example.com"));
+    frmMngContacts form(*main.LstUsers, *main.txtEmail);
     form.txtEmail->setText(QStringLiteral("frank.moreau@example.com"));
     bool ok = save(form, folder, "contacts-add.png");
     form.SSTab1->setCurrentIndex(1);

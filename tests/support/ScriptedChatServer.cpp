@@ -10,6 +10,15 @@
 
 namespace testsupport {
 
+void streamForever(QTcpSocket& socket, const QByteArray& filler, int gapMs) {
+    auto* timer = new QTimer(&socket); // goes with the socket
+    QObject::connect(timer, &QTimer::timeout, &socket, [&socket, filler] {
+        if (socket.state() == QAbstractSocket::ConnectedState && socket.bytesToWrite() < 4 * filler.size())
+            socket.write(filler);
+    });
+    timer->start(gapMs);
+}
+
 ScriptedChatServer::Reply ScriptedChatServer::Reply::framed(const QString& payload) {
     Reply reply;
     reply.bytes = wire::toCp1252(wire::frameReply(payload));
@@ -127,6 +136,7 @@ void ScriptedChatServer::writeChunk(int peerIndex, int chunkIndex) {
         return;
     }
     peer.sent = true;
+    if (!peer.reply.filler.isEmpty()) streamForever(*peer.socket, peer.reply.filler, peer.reply.gapMs);
     if (peer.reply.closeAfter) peer.socket->disconnectFromHost();
     if (peer.reply.resetAfter) {
         // No lingering: the close sends a reset instead of the orderly end of the stream.

@@ -18,6 +18,10 @@ class QTcpServer;
 
 namespace testsupport {
 
+// Writes `filler` to the socket again and again, every `gapMs`, for as long as it stays open:
+// a peer whose reply never ends. It waits while the client reads slower than it sends.
+void streamForever(QTcpSocket& socket, const QByteArray& filler, int gapMs);
+
 class ScriptedChatServer : public QObject {
     Q_OBJECT
 public:
@@ -29,6 +33,7 @@ public:
         bool silent = false;      // never answer this connection
         bool closeAfter = false;  // close the connection once the reply is out
         bool resetAfter = false;  // reset it instead (RST), as a server process that dies does
+        QByteArray filler;        // then this, again and again, while the connection stays open
 
         // The payload framed as the chat server frames it, one byte per character.
         static Reply framed(const QString& payload);

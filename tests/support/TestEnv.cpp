@@ -79,3 +79,11 @@ bool waitFor(const std::function<bool()>& done, int timeoutMs) {
 }
 
 } // namespace testenv
+
+qint64 testenv::residentBytes() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+    return -1;
+}

@@ -43,6 +43,9 @@ void writeScrambledFile(const QString& path, const QString& plain);
 // Reads a settings file back and unscrambles it.
 QString readScrambledFile(const QString& path);
 
+// The memory this process holds now (resident set), in bytes.
+qint64 residentBytes();
+
 // Runs the event loop until `done` is true or `timeoutMs` passes; returns `done()`.
 bool waitFor(const std::function<bool()>& done, int timeoutMs = 5000);
 

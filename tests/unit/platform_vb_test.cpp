@@ -165,6 +165,7 @@ struct BoxPresser {
     QMessageBox::StandardButton button;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QString title, text;
+    Qt::TextFormat format = Qt::AutoText;
     QMessageBox::StandardButtons buttons;
     void arm() {
         QTimer::singleShot(10, qApp, [this] {
@@ -173,6 +174,7 @@ struct BoxPresser {
             icon = box->icon();
             title = box->windowTitle();
             text = box->text();
+            format = box->textFormat();
             buttons = box->standardButtons();
             box->button(button)->click();
         });
@@ -202,6 +204,23 @@ TEST(VbMsgBox, RealBoxesShowTheStyleAndReturnTheButton) {
         EXPECT_EQ(presser.title, QStringLiteral("Title"));
         EXPECT_EQ(presser.text, QStringLiteral("Sorry"));
     }
+
+    // Markup from a peer stays text: no heading, no link, no image fetched from a file.
+    const QString markup = QStringLiteral("<h1>Hi</h1><a href=\"http://x\">x</a><img src=\"file:///etc/passwd\">");
+    BoxPresser presser(QMessageBox::Ok);
+    presser.arm();
+    vb::MsgBox(markup, vb::vbInformation, QStringLiteral("<b>T</b>"));
+    EXPECT_EQ(presser.format, Qt::PlainText);
+    EXPECT_EQ(presser.text, markup);
+}
+
+TEST(VbMsgBox, TextsLongerThanAScreenfulAreCut) {
+    const QString line = QStringLiteral("line\n");
+    EXPECT_EQ(vb::screenful(line.repeated(3)), line.repeated(3));
+    EXPECT_EQ(vb::screenful(line.repeated(vb::kScreenfulLines + 1)),
+              line.repeated(vb::kScreenfulLines - 1) + QStringLiteral("line..."));
+    EXPECT_EQ(vb::screenful(QString(3000, QLatin1Char('x'))),
+              QString(vb::kScreenfulChars, QLatin1Char('x')) + QStringLiteral("..."));
 }
 
 // The test handlers of boxes and dialogs are exercised by every test that scripts a dialog.
@@ -282,8 +301,16 @@ TEST(ListView, KeysFindRowsAndRaiseTheCollectionErrors) {
     EXPECT_EQ(users.list.count(), 2);
     EXPECT_EQ(users.list.find(QStringLiteral("A1")), nullptr);
     EXPECT_EQ(raisedBy([&] { users.list.remove(QStringLiteral("A1")); }), vb::kErrElementNotFound);
+    // Keys compare without case; a row taken out of the list or deleted is no longer found.
+    vb::ListItem* bob = users.list.item(QStringLiteral("a2"));
+    std::unique_ptr<QTreeWidgetItem> taken(users.list.takeTopLevelItem(users.list.indexOfTopLevelItem(bob)));
+    EXPECT_EQ(users.list.find(QStringLiteral("A2")), nullptr);
+    users.list.setKey(dup, QStringLiteral("A2"));
+    taken.reset();
+    EXPECT_EQ(users.list.find(QStringLiteral("A2")), dup);
     users.list.clearItems();
     EXPECT_EQ(users.list.count(), 0);
+    EXPECT_EQ(users.list.find(QStringLiteral("A2")), nullptr);
 }
 
 TEST(ListView, SubItemIndexesAndColourOfEveryColumn) {

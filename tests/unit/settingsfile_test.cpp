@@ -127,12 +127,19 @@ TEST_F(SettingsFiles, UserSettingsAreWrittenOnlyWhenTheirContentChangesAndReadBa
     EXPECT_EQ(folderEntries(), QStringList{"ColloqChat.kvo"});
 }
 
-TEST_F(SettingsFiles, MissingFileLeavesEachTableOneEmptyRow) {
+// A file too long to unscramble in a few seconds, as an older client may have stored, counts as
+// missing: it would hold up every start.
+TEST_F(SettingsFiles, MissingOrOverlongFileLeavesEachTableOneEmptyRow) {
     g_arrRedirectSites = {{"stale", "", "", ""}};
     loadSiteTables();
     for (const SiteTable* table : {&g_arrRedirectSites, &g_arrWanIPSites, &g_arrAltServerSites})
         EXPECT_EQ(*table, (SiteTable{{}}));
     EXPECT_TRUE(folderEntries().isEmpty());
+
+    const QString line = S + "1" + S + "10.0.0.2" + S + "w.example" + S + "/w.asp" + S + "\r\n";
+    testenv::writeScrambledFile(env.path("ColloqChat.kvo"), line.repeated(kMaxUserSettingsChars / line.size() + 1));
+    loadSiteTables();
+    EXPECT_EQ(g_arrWanIPSites, (SiteTable{{}}));
 }
 
 TEST_F(SettingsFiles, AFailedWriteKeepsTheOldFileWholeAndLeavesNoTemporaryFile) {

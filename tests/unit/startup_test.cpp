@@ -12,6 +12,7 @@
 #include "platform/MsgBox.h"
 #include "support/TestEnv.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -127,6 +128,9 @@ TEST(Validators, ServerPairs) {
     }
 }
 
+const QString kUnsafeEmail =
+    QStringLiteral("Your email address may not contain the character \u00D4 or control characters!");
+
 TEST(Validators, EmailMessagesInTheirOrder) {
     const QString ending = QStringLiteral("Your email address is not carrying a valid ending!It must be one of the "
                                           "following....com, .net, .gov, .org, .edu, .biz, .tv Or included country's "
@@ -154,6 +158,12 @@ TEST(Validators, EmailMessagesInTheirOrder) {
         {"1", "ann@example.De", true, {}}, // endings compare without case
         {"1", "ann@example.as", true, {}}, // the one mixed-case entry of the list
         {"1", "a@b.co", true, {}},         // exactly six characters
+        {"1", "ann\xD4x@example.com", false, kUnsafeEmail},
+        {"1", "ann@example.com\t", false, kUnsafeEmail},
+        {"1",
+         "ann@ex\x85"
+         "ample.com",
+         false, kUnsafeEmail},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.address);
@@ -203,6 +213,36 @@ TEST_F(RegisterForm, BlankNameAndBadAddressKeepTheFormOpen) {
     EXPECT_FALSE(g_blnQuitNoLogOff);
 }
 
+// A separator or a control character would split or garble the request's fields, and the server
+// refuses longer names: the form says so and stays open. Tabs are no blanks, so none is trimmed.
+TEST_F(RegisterForm, FieldsThatWouldBreakTheRequestAreRefusedWithAReason) {
+    const QString unsafeName =
+        QStringLiteral("Your display name may not contain the character \u00D4 or control characters!");
+    struct Case {
+        QString name, email, prompt, title;
+    } cases[] = {
+        {QStringLiteral("Ann\u00D4Lee"), "ann@example.com", unsafeName, "Chat Display Name"},
+        {"Ann\tLee", "ann@example.com", unsafeName, "Chat Display Name"},
+        {"Ann\r\n", "ann@example.com", unsafeName, "Chat Display Name"},
+        {"Ann", QStringLiteral("ann\u00D4x@example.com"), kUnsafeEmail, "Check Email"},
+        {"Ann", "\tann@example.com", kUnsafeEmail, "Check Email"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name.toStdString() + " " + c.email.toStdString());
+        form.txtDisplayNM->setText(c.name);
+        form.txtEmail->setText(c.email);
+        form.cmdRegister->click();
+        EXPECT_EQ(env.boxes().last().prompt, c.prompt);
+        EXPECT_EQ(env.boxes().last().title, c.title);
+        EXPECT_NE(form.result(), QDialog::Accepted);
+    }
+    // The name field takes 64 characters and no more.
+    form.txtDisplayNM->setText(QString(70, QLatin1Char('n')));
+    form.txtEmail->setText("ann@example.com");
+    form.cmdRegister->click();
+    EXPECT_EQ(g_strDialogResult, QString(64, QLatin1Char('n')) + kSep + "ann@example.com");
+}
+
 TEST_F(RegisterForm, CancelClearsTheAnswerAndQuitsWithoutSignOff) {
     type("Ann", "ann@example.com");
     form.cmdCancel->click();
@@ -214,6 +254,7 @@ class ContactsForm : public ::testing::Test {
 protected:
     testenv::TestEnv env;
     vb::ListView users;
+    QLineEdit ownEmail{QStringLiteral("me@example.com")};
 
     void SetUp() override {
         for (int i = 0; i < 5; ++i)
@@ -230,7 +271,7 @@ protected:
 };
 
 TEST_F(ContactsForm, CopiesTheUserListWithColours) {
-    frmMngContacts form(users, QStringLiteral("me@example.com"));
+    frmMngContacts form(users, ownEmail);
     ASSERT_EQ(form.LstContacts->count(), 2);
     EXPECT_EQ(form.LstContacts->item(QStringLiteral("A7"))->ForeColor(), vb::vbBlack);
     EXPECT_EQ(form.LstContacts->item(QStringLiteral("A9"))->ForeColor(), vb::vbRed);
@@ -239,8 +280,29 @@ TEST_F(ContactsForm, CopiesTheUserListWithColours) {
     EXPECT_FALSE(form.cmdRemoveContact->isEnabled());
 }
 
+TEST_F(ContactsForm, OwnAddressIsTheMainWindowsAtTheClickAndColumnsShareTheWidth) {
+    frmMngContacts form(users, ownEmail);
+    ownEmail.setText(QStringLiteral("new@example.com")); // a registration answered meanwhile
+    form.txtEmail->setText(QStringLiteral("New@Example.com"));
+    form.cmdAddCont->click();
+    ASSERT_EQ(env.boxes().size(), 1);
+    EXPECT_EQ(env.boxes().at(0).title, QStringLiteral("It Is Your Email???"));
+    form.txtEmail->setText(QStringLiteral("me@example.com"));
+    form.cmdAddCont->click();
+    EXPECT_EQ(g_strDialogResult, QStringLiteral("A") + kSep + QStringLiteral("me@example.com"));
+
+    // Status 4/24, Display Name 12/24, Email 9/24 of the list's width, once it shows.
+    form.show();
+    form.SSTab1->setCurrentIndex(1);
+    QCoreApplication::processEvents();
+    const int width = form.LstContacts->width();
+    EXPECT_EQ(form.LstContacts->columnWidth(0), width * 4 / 24);
+    EXPECT_EQ(form.LstContacts->columnWidth(1), width * 12 / 24);
+    EXPECT_EQ(form.LstContacts->columnWidth(2), width * 9 / 24);
+}
+
 TEST_F(ContactsForm, RemovalAsksFirst) {
-    frmMngContacts form(users, QStringLiteral("me@example.com"));
+    frmMngContacts form(users, ownEmail);
     vb::ListItem* row = form.LstContacts->item(QStringLiteral("A9"));
     emit form.LstContacts->ItemClick(row);
     ASSERT_TRUE(form.cmdRemoveContact->isEnabled());

@@ -138,6 +138,14 @@ TEST(ReplyFramer, MalformedPrefixes) {
         framer.reset();
         EXPECT_EQ(framer.feed(QStringLiteral("3\u00D4abc")).payload, QStringLiteral("abc"));
     }
+
+    // A reply may announce 1 MiB and no more: a longer one is refused before anything is kept.
+    wire::ReplyFramer framer;
+    EXPECT_EQ(framer.feed(QStringLiteral("1048576\u00D4x")).status, wire::ReplyFramer::Status::Incomplete);
+    framer.reset();
+    EXPECT_EQ(framer.feed(QStringLiteral("10485")).status, wire::ReplyFramer::Status::Incomplete);
+    EXPECT_EQ(framer.feed(QStringLiteral("77\u00D4x")).status, wire::ReplyFramer::Status::TooLong);
+    EXPECT_EQ(framer.feed(QStringLiteral("x")).status, wire::ReplyFramer::Status::Incomplete);
 }
 
 } // namespace
