@@ -2,6 +2,7 @@
 
 #include "call/rtc/LinphoneEngine.h"
 #include "call/rtc/RtcEvents.h"
+#include "call/rtc/VideoWindow.h"
 #include "platform/vb.h"
 
 #include <linphone++/linphone.hh>
@@ -81,8 +82,9 @@ void LinphoneSession::Answer() {
         vb::raise(kRtcErrUnexpected, QStringLiteral("There is no incoming call to answer."));
     // ANSWERING goes out before accepting: liblinphone may report the call connected at once.
     report(RTCSS_ANSWERING);
-    if (m_call->acceptWithParams(eng->paramsFor(m_call)) != 0)
-        vb::raise(kRtcErrFail, QStringLiteral("The call could not be answered."));
+    const int status = m_call->acceptWithParams(eng->paramsFor(m_call));
+    releaseDrawingContext(); // the answered call's video may have started right here
+    if (status != 0) vb::raise(kRtcErrFail, QStringLiteral("The call could not be answered."));
 }
 
 int LinphoneSession::declineReasonFor(long reason) {

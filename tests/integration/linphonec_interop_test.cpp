@@ -1,65 +1,17 @@
 // Calls between our liblinphone engine and linphonec (Debian's linphone-cli), a SIP peer we did
 // not write, both ways, ended from either side, on 127.0.0.1.
 #include "call/rtc/LinphoneEngine.h"
-#include "call/rtc/NetworkAddresses.h"
 #include "call/rtc/RtcEvents.h"
+#include "support/Linphonec.h"
 #include "support/TestEnv.h"
 
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace rtc;
+using testsupport::haveLinphonec;
+using testsupport::Linphonec;
 
 namespace {
-
-// A linphonec in a folder of its own. Its standard input stays an open pipe: it stops handling
-// events when its input ends.
-class Linphonec {
-public:
-    // `autoAnswer`: answer incoming calls by itself; `call`: a SIP address to call at start.
-    explicit Linphonec(bool autoAnswer, const QString& call = {}) {
-        port = findFreeUdpPort(5090);
-        QDir(home.path()).mkpath(QStringLiteral(".local/share/linphone"));
-        QFile rc(home.filePath(QStringLiteral("linphonerc")));
-        if (rc.open(QIODevice::WriteOnly)) {
-            rc.write("[sip]\nsip_port=" + QByteArray::number(port) + "\n");
-            rc.close();
-        }
-        QStringList args{QStringLiteral("-c"), rc.fileName()};
-        if (autoAnswer) args << QStringLiteral("-a");
-        if (!call.isEmpty()) args << QStringLiteral("-s") << call;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), home.path());
-        process.setProcessEnvironment(env);
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(QStringLiteral("linphonec"), args);
-    }
-    ~Linphonec() {
-        if (process.state() == QProcess::NotRunning) return;
-        process.write("quit\n");
-        if (!process.waitForFinished(5000)) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
-    }
-    bool started() { return process.waitForStarted(10000); }
-    void command(const char* line) { process.write(QByteArray(line) + '\n'); }
-    QString address() const { return QStringLiteral("127.0.0.1:") + QString::number(port); }
-    // Everything it printed so far.
-    QString output() {
-        printed += QString::fromLocal8Bit(process.readAll());
-        return printed;
-    }
-
-    QTemporaryDir home;
-    QProcess process;
-    quint16 port = 0;
-    QString printed;
-};
 
 struct Engine {
     std::shared_ptr<LinphoneEngine> engine = LinphoneEngine::create();
@@ -83,10 +35,6 @@ struct Engine {
     }
     QString address() const { return QStringLiteral("127.0.0.1:") + QString::number(engine->sipPort()); }
 };
-
-bool haveLinphonec() {
-    return !QStandardPaths::findExecutable(QStringLiteral("linphonec")).isEmpty();
-}
 
 } // namespace
 
