@@ -127,7 +127,19 @@ void LinphoneSession::attach(const std::shared_ptr<linphone::Call>& call, bool i
     m_incoming = incoming;
     if (incoming && m_participants.isEmpty()) {
         const auto remote = call->getRemoteAddress();
-        const QString uri = remote ? fromStd(remote->asStringUriOnly()) : QString();
+        QString uri;
+        if (remote) {
+            // A caller that names its host without a port is reached at the port of its contact
+            // address; with the port its address reads like a call address of the user list.
+            auto identity = remote->clone();
+            const auto eng = m_engine.lock();
+            const auto contact =
+                eng && eng->isRunning() ? eng->core().createAddress(call->getRemoteContact()) : nullptr;
+            if (identity->getPort() <= 0 && contact && contact->getPort() > 0 &&
+                contact->getDomain() == identity->getDomain())
+                identity->setPort(contact->getPort());
+            uri = fromStd(identity->asStringUriOnly());
+        }
         const QString name = remote ? fromStd(remote->getDisplayName()) : QString();
         m_participants.append(std::make_shared<ParticipantData>(name.isEmpty() ? uri : name, uri));
     }
