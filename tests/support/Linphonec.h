@@ -25,7 +25,9 @@ public:
         QDir(home.path()).mkpath(QStringLiteral(".local/share/linphone"));
         QFile rc(home.filePath(QStringLiteral("linphonerc")));
         if (rc.open(QIODevice::WriteOnly)) {
-            rc.write("[sip]\nsip_port=" + QByteArray::number(port) + "\n");
+            // Its identity: what the program shows of a caller that is not a listed contact.
+            rc.write("[sip]\nsip_port=" + QByteArray::number(port) +
+                     "\ncontact=\"linphonec peer\" <sip:peer@127.0.0.1>\n");
             rc.close();
         }
         QStringList args{QStringLiteral("-c"), rc.fileName()};
