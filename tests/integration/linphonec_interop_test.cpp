@@ -69,29 +69,19 @@ TEST(LinphonecInterop, WeCallItAndEitherSideHangsUp) {
     }
 }
 
-TEST(LinphonecInterop, ItCallsUsAndWeAnswerAndEitherSideHangsUpOrWeRefuse) {
+TEST(LinphonecInterop, ItCallsUsAndWeAnswerAndEitherSideHangsUp) {
     if (!haveLinphonec()) GTEST_SKIP() << "linphonec is not installed";
-    enum class End { WeHangUp, ItHangsUp, WeRefuse };
-    for (const End end : {End::WeHangUp, End::ItHangsUp, End::WeRefuse}) {
-        SCOPED_TRACE(static_cast<int>(end));
+    for (const bool weHangUp : {true, false}) {
+        SCOPED_TRACE(weHangUp ? "we hang up" : "linphonec hangs up");
         Engine us;
         Linphonec peer(false, QStringLiteral("sip:") + us.address());
         ASSERT_TRUE(peer.started());
         ASSERT_TRUE(us.reached(RTCSS_INCOMING)) << peer.output().toStdString();
-        if (end == End::WeRefuse) {
-            us.incoming->Terminate(RTCTR_REJECT);
-            ASSERT_TRUE(us.reached(RTCSS_DISCONNECTED));
-            EXPECT_EQ(us.states, (QList<long>{RTCSS_INCOMING, RTCSS_DISCONNECTED}));
-            ASSERT_TRUE(testenv::waitFor(
-                [&] { return peer.output().contains(QStringLiteral("declined"), Qt::CaseInsensitive); }, 20000))
-                << peer.output().toStdString();
-            continue;
-        }
         us.incoming->Answer();
         ASSERT_TRUE(us.reached(RTCSS_CONNECTED)) << peer.output().toStdString();
         ASSERT_TRUE(testenv::waitFor([&] { return peer.output().contains(QStringLiteral("connected")); }, 20000))
             << peer.output().toStdString();
-        if (end == End::WeHangUp)
+        if (weHangUp)
             us.incoming->Terminate(RTCTR_NORMAL);
         else
             peer.command("terminate");

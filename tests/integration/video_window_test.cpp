@@ -96,6 +96,8 @@ protected:
         for (const char* caption : {"Status", "Display Name", "Email", "IP", "OnLine Date"})
             form.LstUsers->addColumn(QString::fromLatin1(caption), 80);
         row = form.LstUsers->add(QStringLiteral("On"));
+        row->setSubItem(1, QStringLiteral("Peer"));
+        row->setSubItem(2, QStringLiteral("peer@x.org"));
     }
     void TearDown() override {
         int cancel = 0;
@@ -124,6 +126,7 @@ protected:
 
 TEST_F(VideoWindows, TwentyVideoCallsInARowEitherWay) {
     Peer peer;
+    row->setTag(peer.address());
     // The window answers by hand: "Manual" is clicked as soon as it is offered.
     QTimer answerer;
     answerer.setInterval(20);
@@ -152,6 +155,8 @@ TEST_F(VideoWindows, TwentyVideoCallsInARowEitherWay) {
         ASSERT_TRUE(
             testenv::waitFor([&] { return form.g_blnCallConnected && peer.states.contains(RTCSS_CONNECTED); }, 30000))
             << "window " << states.size() << " peer " << peer.states.size();
+        // Whoever called, the peer is the listed contact and named so.
+        EXPECT_EQ(form.fraStatus->title(), QStringLiteral("Status: CONNECTED User: Peer    peer@x.org"));
         // The pictures reach both boxes on the first call and still do on the last.
         if (call == 0 || call == kCalls - 1) {
             EXPECT_TRUE(picturesShown()) << "send " << distinctColours(form.picVideoS) << " receive "
