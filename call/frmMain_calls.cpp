@@ -219,6 +219,8 @@ void frmMain::SessionStateEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
             fraStatus->setTitle(QStringLiteral("Status: INCOMING ") + otherParty(*this, session));
             vb::DoEvents();
             step = 6;
+            // The caller gave up while the window came up: its end has been handled already.
+            if (hasEnded(required(session))) return;
             if (g_objSession) {
                 // A call of ours was placed meanwhile.
                 m_refusedSessions.push_back(session);
