@@ -87,6 +87,11 @@ void frmMain::connectHandlers() {
             [this](int column) { guard("LstUsers_ColumnClick", [this, column] { LstUsers_ColumnClick(column); }); });
     connect(LstUsers, &vb::ListView::ItemClick, this,
             [this](vb::ListItem* item) { guard("LstUsers_ItemClick", [this, item] { LstUsers_ItemClick(item); }); });
+    // Connect calls the selected row: once no row is selected (the list was refilled, the row
+    // removed) there is nobody to call.
+    connect(LstUsers, &QTreeWidget::itemSelectionChanged, this, [this] {
+        if (!LstUsers->selectedItem()) cmdConnect->setEnabled(false);
+    });
     connect(tmrServerCall, &QTimer::timeout, this,
             [this] { guard("tmrServerCall_Timer", [this] { tmrServerCall_Timer(); }); });
     connect(tmrUpdateUserOnLine, &QTimer::timeout, this,

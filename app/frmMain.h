@@ -97,8 +97,10 @@ public:
     bool g_blnCallConnected = false;
     qint16 g_intIncomingCount = 0;
     bool g_blnManualAnswer = false;
-    // Incoming sessions turned away because a call was already ringing or connected.
+    // Incoming sessions turned away because a call was already ringing, connected or being placed.
     std::vector<std::weak_ptr<rtc::IRTCSession2>> m_refusedSessions;
+    // The incoming session that rings now (it becomes g_objSession once answered).
+    std::weak_ptr<rtc::IRTCSession2> m_ringingSession;
 
     // ---- Call engine handlers ----
     void g_objRTCClientWithEvents_Event(long RTCEvent, const std::shared_ptr<rtc::IRTCEvent>& pEvent);

@@ -75,12 +75,12 @@ void frmMain::fnInitRTCClient(int& step) {
         if (!internal.isEmpty()) {
             step = 60;
             if (internal.size() == 1) {
-                if (!g_strMyWanIP.isEmpty()) {
-                    step = 105;
-                    g_objRTCClient->put_ListenForIncomingSessions(rtc::RTCLM_BOTH);
-                    step = 110;
-                    callAddress = wanAddress;
-                }
+                step = 105;
+                g_objRTCClient->put_ListenForIncomingSessions(rtc::RTCLM_BOTH);
+                step = 110;
+                // Without a WAN address (offline, or a host whose only interface is loopback)
+                // the one address this machine has is still one others on it can call.
+                callAddress = g_strMyWanIP.isEmpty() ? internal.first() : wanAddress;
             } else {
                 step = 65;
                 callAddress = firstNonEmpty(internal);

@@ -143,6 +143,16 @@ void frmMain::oMySocket_OnError(qint32 /*Number*/, const QString& /*Description*
     g_strAltServerBase = QStringLiteral(COLLOQ_DEFAULT_ALT_SERVER_BASE);
     g_strMsgReceived.clear();
     g_intOnLineTicks = kTicksPerPoll;
+    // The user learns of it: a change to the contacts is lost, the user list goes on another way.
+    const bool contactChange = g_strMsgToSend.startsWith(QStringLiteral("4") + wire::kSep) ||
+                               g_strMsgToSend.startsWith(QStringLiteral("5") + wire::kSep);
+    vb::setForeColor(*txtStatus, vb::vbRed);
+    txtStatus->setPlainText(contactChange
+                                ? QStringLiteral("The chat server cannot be reached; the contact list was not "
+                                                 "changed. Try again when the chat server is back.")
+                                : QStringLiteral("The chat server cannot be reached; the user list now comes "
+                                                 "from the alternate server. Restart ColloqChat when the chat "
+                                                 "server is back to manage contacts again."));
 }
 
 void frmMain::tmrServerCall_Timer() {

@@ -248,6 +248,7 @@ void LinphoneEngine::stopCore() {
 void LinphoneEngine::onIterate() {
     if (!m_core || m_shutDown) return;
     m_core->iterate();
+    releaseDrawingContext();
     if (m_preparedForShutdown && m_sessions.empty()) {
         m_preparedForShutdown = false; // reported once
         postSessionless(RTCE_CLIENT, std::make_shared<ClientEventData>(RTCCET_ASYNC_CLEANUP_DONE));
@@ -436,9 +437,11 @@ std::shared_ptr<linphone::Call> LinphoneEngine::invite(const std::shared_ptr<Lin
         call = m_core->inviteAddressWithParams(target, paramsFor(nullptr));
     } catch (...) {
         m_placing.reset();
+        releaseDrawingContext();
         throw;
     }
     m_placing.reset();
+    releaseDrawingContext();
     if (!call) vb::raise(kRtcErrFail, QStringLiteral("The call could not be placed."));
     if (!sessionFor(call.get())) {
         session->attach(call, false);

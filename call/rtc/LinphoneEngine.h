@@ -63,6 +63,7 @@ public:
     linphone::Core& core() const;
     // Throws unless the engine is initialised and not shut down.
     void requireRunning() const;
+    bool isRunning() const { return m_initialized && !m_shutDown && m_core; }
     // Queues an event for the sink; it is delivered from the event loop.
     void post(long kind, std::shared_ptr<IRTCEvent> event);
     // Call parameters for a new outgoing call (call == nullptr) or for answering `call`.

@@ -2,6 +2,7 @@
 
 #include "call/rtc/LinphoneEngine.h"
 #include "call/rtc/RtcEvents.h"
+#include "call/rtc/VideoWindow.h"
 #include "platform/vb.h"
 
 #include <linphone++/linphone.hh>
@@ -81,8 +82,9 @@ void LinphoneSession::Answer() {
         vb::raise(kRtcErrUnexpected, QStringLiteral("There is no incoming call to answer."));
     // ANSWERING goes out before accepting: liblinphone may report the call connected at once.
     report(RTCSS_ANSWERING);
-    if (m_call->acceptWithParams(eng->paramsFor(m_call)) != 0)
-        vb::raise(kRtcErrFail, QStringLiteral("The call could not be answered."));
+    const int status = m_call->acceptWithParams(eng->paramsFor(m_call));
+    releaseDrawingContext(); // the answered call's video may have started right here
+    if (status != 0) vb::raise(kRtcErrFail, QStringLiteral("The call could not be answered."));
 }
 
 int LinphoneSession::declineReasonFor(long reason) {
@@ -125,7 +127,19 @@ void LinphoneSession::attach(const std::shared_ptr<linphone::Call>& call, bool i
     m_incoming = incoming;
     if (incoming && m_participants.isEmpty()) {
         const auto remote = call->getRemoteAddress();
-        const QString uri = remote ? fromStd(remote->asStringUriOnly()) : QString();
+        QString uri;
+        if (remote) {
+            // A caller that names its host without a port is reached at the port of its contact
+            // address; with the port its address reads like a call address of the user list.
+            auto identity = remote->clone();
+            const auto eng = m_engine.lock();
+            const auto contact =
+                eng && eng->isRunning() ? eng->core().createAddress(call->getRemoteContact()) : nullptr;
+            if (identity->getPort() <= 0 && contact && contact->getPort() > 0 &&
+                contact->getDomain() == identity->getDomain())
+                identity->setPort(contact->getPort());
+            uri = fromStd(identity->asStringUriOnly());
+        }
         const QString name = remote ? fromStd(remote->getDisplayName()) : QString();
         m_participants.append(std::make_shared<ParticipantData>(name.isEmpty() ? uri : name, uri));
     }

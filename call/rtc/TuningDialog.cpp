@@ -1,5 +1,7 @@
 #include "call/rtc/TuningDialog.h"
 
+#include "call/rtc/VideoWindow.h"
+
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -163,6 +165,7 @@ void TuningDialog::startCameraView() {
     m_core.setVideoDevice(m_camera->currentData().toString().toStdString());
     m_core.setNativePreviewWindowId(reinterpret_cast<void*>(static_cast<quintptr>(m_cameraView->winId())));
     m_core.enableVideoPreview(true);
+    releaseDrawingContext();
     m_cameraShown = true;
 }
 
@@ -171,6 +174,7 @@ void TuningDialog::stopCameraView() {
     m_cameraShown = false;
     m_core.enableVideoPreview(m_previewWasOn);
     m_core.setNativePreviewWindowId(m_previousPreviewWindow);
+    releaseDrawingContext();
 }
 
 void TuningDialog::playTestSound() {

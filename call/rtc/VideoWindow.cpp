@@ -2,6 +2,9 @@
 
 #include <QWidget>
 
+// After Qt: the X11 headers define macros (None, Bool, Status) that Qt's headers use as names.
+#include <GL/glx.h>
+
 namespace rtc {
 
 LinphoneVideoWindow::LinphoneVideoWindow(Bind bind, bool renderable) : m_bind(std::move(bind)) {
@@ -63,6 +66,11 @@ void LinphoneVideoWindow::SetWindowPosition(long left, long top, long width, lon
 void LinphoneVideoWindow::put_Visible(long visible) {
     m_visible = visible != 0;
     if (m_surface) m_surface->setVisible(m_visible && m_owner);
+}
+
+void releaseDrawingContext() {
+    if (!glXGetCurrentContext()) return;
+    if (Display* display = glXGetCurrentDisplay()) glXMakeCurrent(display, None, nullptr);
 }
 
 } // namespace rtc

@@ -47,4 +47,12 @@ private:
     bool m_visible = false;
 };
 
+// The engine's GL picture drawer makes its context current on the thread that starts a video
+// stream (ours) and closes that context's display connection when the stream stops, without
+// releasing it here first. The GL library then keeps a current context on a closed connection
+// for this thread, and the next stream's drawer crashes inside it. Releasing the context after
+// every engine operation that may start a stream, while its connection is still open, leaves
+// nothing stale behind.
+void releaseDrawingContext();
+
 } // namespace rtc

@@ -424,6 +424,15 @@ TEST_F(ChatLink, AConnectionErrorSwitchesToTheAlternateServerAndThePollGoesThere
     EXPECT_FALSE(g_blnLogOffPending);
     EXPECT_TRUE(g_strMsgReceived.isEmpty());
     EXPECT_TRUE(env.logLines().isEmpty()); // the error itself is not logged
+    // The user is told, in red.
+    EXPECT_TRUE(form.txtStatus->toPlainText().startsWith(QStringLiteral("The chat server cannot be reached; the user "
+                                                                        "list now comes from the alternate server.")));
+    EXPECT_EQ(vb::ForeColor(*form.txtStatus), vb::vbRed);
+    // A contact added meanwhile is not lost without a word either.
+    exchange(msg({"4", "42", "bob@x.org"}));
+    ASSERT_TRUE(testenv::waitFor(
+        [&] { return form.txtStatus->toPlainText().contains(QStringLiteral("the contact list was not changed")); },
+        kLongWait));
 
     // The chat server is reachable again, but alternate mode no longer asks it.
     g_strServerPort = QString::number(server.port());

@@ -1,20 +1,23 @@
-// Under a real X server (Xvfb): a video call puts the local and the remote picture inside the
-// two picture boxes of the main window.
+// Under a real X server (Xvfb) with the GL library's software renderer: video calls, one after
+// another in the same process, put the local and the remote picture inside the two picture boxes
+// of the main window, whichever side calls, answers or hangs up.
 #include "app/basMain.h"
 #include "app/frmMain.h"
 #include "call/rtc/LinphoneEngine.h"
 #include "platform/Controls.h"
 #include "support/FrmMainCallAccess.h"
+#include "support/Linphonec.h"
 #include "support/TestEnv.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QImage>
+#include <QPushButton>
 #include <QScreen>
 #include <QSet>
+#include <QTimer>
 #include <gtest/gtest.h>
-#include <linphone++/linphone.hh>
 
 using namespace rtc;
 
@@ -33,59 +36,164 @@ int distinctColours(QWidget* widget) {
     return int(colours.size());
 }
 
-} // namespace
+// A second client in the same process: an engine of its own that calls the window, answers its
+// calls and hangs up. Its pictures go to its own hidden windows.
+struct Peer {
+    std::shared_ptr<LinphoneEngine> engine = LinphoneEngine::create();
+    QList<long> states;
+    std::shared_ptr<IRTCSession2> session;
 
-TEST(VideoWindows, VideoCallFillsBothPictureBoxes) {
-    if (QGuiApplication::platformName() != QStringLiteral("xcb"))
-        GTEST_SKIP() << "needs an X server (run under xvfb-run with QT_QPA_PLATFORM=xcb)";
+    Peer() {
+        engine->InitializeEx(RTCIF_DISABLE_UPNP);
+        engine->put_EventFilter(kProgramEventFilter);
+        engine->SetPreferredMediaTypes(0x0F, true);
+        engine->get_IVideoWindow(RTCVD_PREVIEW);
+        engine->get_IVideoWindow(RTCVD_RECEIVE);
+        engine->put_ListenForIncomingSessions(RTCLM_BOTH);
+        engine->setEventSink([this](long kind, std::shared_ptr<IRTCEvent> event) {
+            if (kind != RTCE_SESSION_STATE_CHANGE) return;
+            const auto change = std::dynamic_pointer_cast<IRTCSessionStateChangeEvent>(event);
+            states.append(change->get_State());
+            if (change->get_State() == RTCSS_INCOMING) {
+                session = change->get_Session();
+                session->Answer();
+            }
+        });
+    }
+    ~Peer() { engine->Shutdown(); }
+    QString address() const { return QStringLiteral("127.0.0.1:") + QString::number(engine->sipPort()); }
+};
+
+class VideoWindows : public ::testing::Test {
+protected:
     testenv::TestEnv env;
     frmMain form;
-    form.show();
-    int step = 0;
-    FrmMainCallAccess::initRtc(form, step); // the real engine
-    ASSERT_TRUE(form.g_objRTCClient);
-    const long caps = form.g_objRTCClient->get_MediaCapabilities();
-    ASSERT_TRUE((caps & RTCMT_VIDEO_SEND) && (caps & RTCMT_VIDEO_RECEIVE)) << caps;
-    ASSERT_EQ(vb::Value(*form.chkOptions[1]), vb::vbChecked);
-    ASSERT_EQ(vb::Value(*form.chkOptions[3]), vb::vbChecked);
-    vb::setValue(*form.chkAutoAnswer, vb::vbChecked);
-    const int plainS = distinctColours(form.picVideoS);
-    const int plainR = distinctColours(form.picVideoR);
+    QList<long> states; // of the window's sessions, as its handler sees them
+    int plainS = 0;
+    int plainR = 0;
+    vb::ListItem* row = nullptr;
 
-    // The caller sends and receives video too; its own windows stay hidden, it has no picture boxes.
-    auto caller = LinphoneEngine::create();
-    caller->InitializeEx(RTCIF_DISABLE_UPNP);
-    // One GLX picture drawer per process, as in the program: two in one process can crash inside
-    // the GL library when the second is torn down after the first. The caller's pictures are
-    // never looked at, so they go to a drawer that drops them.
-    caller->core().setVideoDisplayFilter("MSExtDisplay");
-    caller->put_EventFilter(kProgramEventFilter);
-    caller->SetPreferredMediaTypes(0x0F, true);
-    auto callerPreview = caller->get_IVideoWindow(RTCVD_PREVIEW);
-    auto callerReceive = caller->get_IVideoWindow(RTCVD_RECEIVE);
-    auto session = caller->CreateSession(RTCST_PC_TO_PC, {}, 0);
-    const auto engine = std::dynamic_pointer_cast<LinphoneEngine>(form.g_objRTCClient);
-    ASSERT_TRUE(engine);
-    session->AddParticipant(QStringLiteral("sip:127.0.0.1:") + QString::number(engine->sipPort()),
-                            QStringLiteral("caller"));
+    void SetUp() override {
+        if (QGuiApplication::platformName() != QStringLiteral("xcb"))
+            GTEST_SKIP() << "needs an X server (run under xvfb-run with QT_QPA_PLATFORM=xcb)";
+        form.show();
+        int step = 0;
+        FrmMainCallAccess::initRtc(form, step); // the real engine
+        ASSERT_TRUE(form.g_objRTCClient);
+        const long caps = form.g_objRTCClient->get_MediaCapabilities();
+        ASSERT_TRUE((caps & RTCMT_VIDEO_SEND) && (caps & RTCMT_VIDEO_RECEIVE)) << caps;
+        ASSERT_EQ(vb::Value(*form.chkOptions[1]), vb::vbChecked);
+        ASSERT_EQ(vb::Value(*form.chkOptions[3]), vb::vbChecked);
+        // On a host with loopback only, that is the address the window publishes.
+        ASSERT_FALSE(basMain::g_strMyWanIP.isEmpty());
+        form.g_objRTCClient->setEventSink([this](long kind, std::shared_ptr<IRTCEvent> event) {
+            if (kind == RTCE_SESSION_STATE_CHANGE)
+                states.append(std::dynamic_pointer_cast<IRTCSessionStateChangeEvent>(event)->get_State());
+            form.g_objRTCClientWithEvents_Event(kind, event);
+        });
+        plainS = distinctColours(form.picVideoS);
+        plainR = distinctColours(form.picVideoR);
+        for (const char* caption : {"Status", "Display Name", "Email", "IP", "OnLine Date"})
+            form.LstUsers->addColumn(QString::fromLatin1(caption), 80);
+        row = form.LstUsers->add(QStringLiteral("On"));
+        row->setSubItem(1, QStringLiteral("Peer"));
+        row->setSubItem(2, QStringLiteral("peer@x.org"));
+    }
+    void TearDown() override {
+        int cancel = 0;
+        if (form.g_objRTCClient) form.Form_Unload(cancel);
+    }
+    // A call to the listed row, as the user places it.
+    void callRow(const QString& address) {
+        row->setTag(address);
+        row->setSelected(true);
+        form.LstUsers_ItemClick(row);
+        form.cmdConnect->click();
+    }
+    bool picturesShown() {
+        return testenv::waitFor(
+            [&] {
+                return distinctColours(form.picVideoS) > plainS + 8 && distinctColours(form.picVideoR) > plainR + 8;
+            },
+            30000);
+    }
+    bool ended() {
+        return testenv::waitFor([&] { return !form.g_objSession && states.contains(RTCSS_DISCONNECTED); }, 30000);
+    }
+};
 
-    ASSERT_TRUE(testenv::waitFor([&] { return form.g_blnCallConnected; }, 30000));
-    // Pictures take a moment to arrive and be drawn.
-    const bool bothShown = testenv::waitFor(
-        [&] { return distinctColours(form.picVideoS) > plainS + 8 && distinctColours(form.picVideoR) > plainR + 8; },
-        30000);
-    EXPECT_TRUE(bothShown) << "send " << distinctColours(form.picVideoS) << " receive "
-                           << distinctColours(form.picVideoR);
-    if (qEnvironmentVariableIsSet("COLLOQ_SCREENSHOT"))
-        form.screen()->grabWindow(0).save(qEnvironmentVariable("COLLOQ_SCREENSHOT"));
+} // namespace
 
-    session->Terminate(RTCTR_NORMAL);
-    ASSERT_TRUE(testenv::waitFor([&] { return !form.g_blnCallConnected; }, 30000));
-    // The stopped streams took their windows out of the picture boxes.
-    ASSERT_TRUE(form.g_objVideoReceive && form.g_objVideoPreview);
-    EXPECT_EQ(form.g_objVideoReceive->get_Owner(), nullptr);
-    EXPECT_EQ(form.g_objVideoPreview->get_Owner(), nullptr);
-    caller->Shutdown();
-    int cancel = 0;
-    form.Form_Unload(cancel);
+TEST_F(VideoWindows, TwentyVideoCallsInARowEitherWay) {
+    Peer peer;
+    row->setTag(peer.address());
+    // The window answers by hand: "Manual" is clicked as soon as it is offered.
+    QTimer answerer;
+    answerer.setInterval(20);
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        if (form.cmdAnswer->isEnabled()) form.cmdAnswer->click();
+    });
+
+    constexpr int kCalls = 20;
+    for (int call = 0; call < kCalls; ++call) {
+        // Calls alternate in direction; the window answers two by "Auto", then two by hand; the
+        // window hangs up four, then the peer four.
+        const bool peerCalls = call % 2 == 0;
+        const bool autoAnswer = call / 2 % 2 == 0;
+        const bool windowHangsUp = call / 4 % 2 == 0;
+        SCOPED_TRACE(call);
+        states.clear();
+        peer.states.clear();
+        vb::setValue(*form.chkAutoAnswer, autoAnswer ? vb::vbChecked : vb::vbUnchecked);
+        autoAnswer ? answerer.stop() : answerer.start();
+        if (peerCalls) {
+            peer.session = peer.engine->CreateSession(RTCST_PC_TO_PC, {}, 0);
+            peer.session->AddParticipant(QStringLiteral("sip:") + basMain::g_strMyWanIP, QStringLiteral("peer"));
+        } else {
+            callRow(peer.address());
+        }
+        ASSERT_TRUE(
+            testenv::waitFor([&] { return form.g_blnCallConnected && peer.states.contains(RTCSS_CONNECTED); }, 30000))
+            << "window " << states.size() << " peer " << peer.states.size();
+        // Whoever called, the peer is the listed contact and named so.
+        EXPECT_EQ(form.fraStatus->title(), QStringLiteral("Status: CONNECTED User: Peer    peer@x.org"));
+        // The pictures reach both boxes on the first call and still do on the last.
+        if (call == 0 || call == kCalls - 1) {
+            EXPECT_TRUE(picturesShown()) << "send " << distinctColours(form.picVideoS) << " receive "
+                                         << distinctColours(form.picVideoR);
+            if (call == 0 && qEnvironmentVariableIsSet("COLLOQ_SCREENSHOT"))
+                form.screen()->grabWindow(0).save(qEnvironmentVariable("COLLOQ_SCREENSHOT"));
+        }
+        if (windowHangsUp)
+            form.cmdTerminate->click();
+        else
+            peer.session->Terminate(RTCTR_NORMAL);
+        ASSERT_TRUE(ended());
+        ASSERT_TRUE(testenv::waitFor([&] { return peer.states.contains(RTCSS_DISCONNECTED); }, 30000));
+        EXPECT_EQ(states.count(RTCSS_CONNECTED), 1);
+        EXPECT_EQ(states.last(), RTCSS_DISCONNECTED);
+        EXPECT_EQ(peer.states.count(RTCSS_CONNECTED), 1);
+        // The stopped streams took their windows out of the picture boxes.
+        EXPECT_EQ(form.g_objVideoReceive->get_Owner(), nullptr);
+        EXPECT_EQ(form.g_objVideoPreview->get_Owner(), nullptr);
+    }
+    EXPECT_EQ(form.g_intIncomingCount, 0);
+}
+
+// The way it was first seen to crash: calls to a peer that answers at once with video and hangs
+// up itself, one after another.
+TEST_F(VideoWindows, RepeatedCallsToAPeerThatAnswersAtOnceWithVideo) {
+    if (!testsupport::haveLinphonec()) GTEST_SKIP() << "linphonec is not installed";
+    testsupport::Linphonec peer(true, {}, true);
+    ASSERT_TRUE(peer.started());
+    ASSERT_TRUE(testenv::waitFor([&] { return peer.output().contains(QStringLiteral("linphonec>")); }, 20000));
+    for (int call = 0; call < 4; ++call) {
+        SCOPED_TRACE(call);
+        states.clear();
+        callRow(peer.address());
+        ASSERT_TRUE(testenv::waitFor([&] { return form.g_blnCallConnected; }, 30000)) << peer.output().toStdString();
+        EXPECT_TRUE(picturesShown());
+        peer.command("terminate");
+        ASSERT_TRUE(ended());
+    }
 }

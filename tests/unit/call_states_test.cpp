@@ -21,7 +21,10 @@ using testrtc::ScriptedSession;
 
 namespace {
 
-const QString kUser = QStringLiteral("User: tester    sip:tester@127.0.0.1:5060");
+// The other party as the captions name it: a listed contact by its display name and e-mail
+// address, anybody else by its SIP identity.
+const QString kAnn = QStringLiteral("User: Ann    ann@x.org");
+const QString kOther = QStringLiteral("User: other    sip:other@127.0.0.3:5060");
 const QString kReady = QStringLiteral("RTCClient is initialized and ready to make/receive calls.");
 
 class CallStates : public ::testing::Test {
@@ -113,10 +116,11 @@ TEST_F(CallStates, OutgoingCallRunsThroughItsStates) {
     EXPECT_EQ(caption(), QStringLiteral("Status: INPROGRESS"));
     EXPECT_TRUE(locked());
     EXPECT_FALSE(form.cmdWizard->isEnabled());
+    EXPECT_TRUE(form.cmdTerminate->isEnabled()); // the call can be cancelled
     EXPECT_EQ(vb::ForeColor(*form.txtStatus), vb::vbBlue);
 
     rtc->fireSessionState(session, rtc::RTCSS_CONNECTED);
-    EXPECT_EQ(caption(), QStringLiteral("Status: CONNECTED ") + kUser);
+    EXPECT_EQ(caption(), QStringLiteral("Status: CONNECTED ") + kAnn);
     EXPECT_TRUE(form.g_blnCallConnected);
     EXPECT_TRUE(form.cmdTerminate->isEnabled());
     EXPECT_FALSE(form.chkOptions[5]->isEnabled());
@@ -134,17 +138,33 @@ TEST_F(CallStates, OutgoingCallRunsThroughItsStates) {
     // An outgoing call never raised the count of incoming calls, so its end leaves it at zero.
     EXPECT_EQ(form.g_intIncomingCount, 0);
     EXPECT_TRUE(env.logLines().isEmpty());
+
+    // Through the alternate server contacts cannot be managed, and a call's end keeps it so; with
+    // no row selected there is nobody to connect to.
+    g_strAltServerBase = QStringLiteral("http://127.0.0.1/");
+    session = placeCall();
+    rtc->fireSessionState(session, rtc::RTCSS_INPROGRESS);
+    form.LstUsers->itemAt(0)->setSelected(false);
+    rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED);
+    EXPECT_FALSE(form.cmdManageContacts->isEnabled());
+    EXPECT_FALSE(form.cmdConnect->isEnabled());
+    EXPECT_TRUE(form.LstUsers->isEnabled());
 }
 
-TEST_F(CallStates, PlacingACallLogsTheStepThatFailed) {
+TEST_F(CallStates, PlacingACallThatFailsSaysWhyAndLogsTheStep) {
     struct FailCase {
         const char* operation; // empty: no row selected
+        QString tag;           // the row's call address
         QString logged;
+        QString status; // how the red text in the status box begins
     };
     const FailCase cases[] = {
-        {"", "cmdConnect_Click[0]"},
-        {"CreateSession", "cmdConnect_Click[1]"},
-        {"Session1.AddParticipant", "cmdConnect_Click[5] sip:127.0.0.2:5060|Ann [ann@x.org]"},
+        {"", "127.0.0.2:5060", "cmdConnect_Click[0]", "No contact is selected: click a contact in the list"},
+        {"CreateSession", "127.0.0.2:5060", "cmdConnect_Click[1]", "The call could not be placed: "},
+        {"Session1.AddParticipant", "127.0.0.2:5060", "cmdConnect_Click[5] sip:127.0.0.2:5060|Ann [ann@x.org]",
+         "Ann cannot be called now: no call address."},
+        {"-", "", "cmdConnect_Click[5] sip:|Ann [ann@x.org]", "Ann cannot be called now: no call address."},
+        {"-", "ann@x.org", "cmdConnect_Click[5] sip:ann@x.org|Ann [ann@x.org]", "Ann cannot be called now"},
     };
     for (const FailCase& c : cases) {
         SCOPED_TRACE(c.logged.toStdString());
@@ -152,13 +172,21 @@ TEST_F(CallStates, PlacingACallLogsTheStepThatFailed) {
         rtc->log->calls.clear();
         rtc->sessions.clear();
         rtc->clearFailures();
-        form.LstUsers->itemAt(0)->setSelected(QString::fromLatin1(c.operation).size() > 0);
+        form.txtStatus->clear();
+        vb::ListItem* row = form.LstUsers->itemAt(0);
+        row->setSelected(QString::fromLatin1(c.operation).size() > 0);
+        row->setTag(c.tag);
         if (*c.operation) rtc->failOn(QString::fromLatin1(c.operation));
         form.tmrServerCall->start();
         form.cmdConnect->setEnabled(true);
         form.cmdConnect_Click();
         ASSERT_EQ(env.logLines().size(), before + 1);
         EXPECT_TRUE(env.logLines().last().startsWith(c.logged + QStringLiteral(" - ")));
+        EXPECT_TRUE(form.txtStatus->toPlainText().startsWith(c.status)) << form.txtStatus->toPlainText().toStdString();
+        EXPECT_EQ(vb::ForeColor(*form.txtStatus), vb::vbRed);
+        // No call is left standing, and nobody is called at an address that is none.
+        EXPECT_EQ(form.g_objSession, nullptr);
+        EXPECT_EQ(rtc->count(QStringLiteral("Session1.AddParticipant(sip:,")), 0);
         // Both stay off until a row is clicked again or a session event releases them.
         EXPECT_FALSE(form.cmdConnect->isEnabled());
         EXPECT_FALSE(form.tmrServerCall->isActive());
@@ -172,7 +200,8 @@ TEST_F(CallStates, IncomingCallAnsweredByHandWhileASecondIsRefused) {
         // While it rings: the form is locked and the answer button is offered.
         EXPECT_TRUE(locked());
         EXPECT_TRUE(form.cmdAnswer->isEnabled());
-        EXPECT_EQ(caption(), QStringLiteral("Status: INCOMING ") + kUser);
+        EXPECT_EQ(caption(), QStringLiteral("Status: INCOMING ") + kAnn);
+        EXPECT_TRUE(form.cmdTerminate->isEnabled()); // the call can be refused
         EXPECT_EQ(form.g_objSession, nullptr);
         // A second call meanwhile is refused, and its end only lowers the count.
         rtc->fireSessionState(second, rtc::RTCSS_INCOMING);
@@ -225,72 +254,82 @@ TEST_F(CallStates, UnansweredCallRingsElevenTimesAndIsRefused) {
 }
 
 TEST_F(CallStates, CallerGivingUpEndsTheRinging) {
-    auto session = rtc->incomingSession();
-    whenRinging([&] { rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED); });
-    rtc->fireSessionState(session, rtc::RTCSS_INCOMING);
-    EXPECT_EQ(rings(), 1);
-    EXPECT_EQ(rtc->count(QStringLiteral("Session1.Terminate")), 0);
-    EXPECT_EQ(rtc->count(QStringLiteral("Session1.Answer")), 0);
-    EXPECT_EQ(form.g_objSession, nullptr);
-    EXPECT_TRUE(released());
-    EXPECT_EQ(form.g_intIncomingCount, 0);
+    for (const bool manualClicked : {false, true}) {
+        SCOPED_TRACE(manualClicked ? "Manual clicked as the caller hangs up" : "caller hangs up");
+        rtc->log->calls.clear();
+        auto session = rtc->incomingSession();
+        whenRinging([&] {
+            if (manualClicked) form.cmdAnswer->click();
+            rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED);
+        });
+        rtc->fireSessionState(session, rtc::RTCSS_INCOMING);
+        EXPECT_EQ(rings(), 1);
+        EXPECT_EQ(rtc->count(session->name() + QStringLiteral(".Terminate")), 0);
+        // The dead session is not answered, nor kept as the call in progress.
+        EXPECT_EQ(rtc->count(session->name() + QStringLiteral(".Answer")), 0);
+        EXPECT_EQ(form.g_objSession, nullptr);
+        EXPECT_TRUE(released());
+        EXPECT_EQ(form.g_intIncomingCount, 0);
+    }
 }
 
-TEST_F(CallStates, SecondCallIsRefusedWhileOneIsConnected) {
-    for (const bool firstIsOutgoing : {false, true}) {
-        SCOPED_TRACE(firstIsOutgoing ? "outgoing call connected" : "incoming call connected");
+TEST_F(CallStates, SecondCallIsRefusedWhileOneIsConnectedOrBeingPlaced) {
+    enum class First { IncomingConnected, OutgoingConnected, OutgoingInProgress };
+    for (const First firstCall : {First::IncomingConnected, First::OutgoingConnected, First::OutgoingInProgress}) {
+        SCOPED_TRACE(static_cast<int>(firstCall));
         std::shared_ptr<ScriptedSession> first;
-        if (firstIsOutgoing) {
+        if (firstCall == First::IncomingConnected) {
+            first = connectIncoming();
+        } else {
             first = placeCall();
             rtc->fireSessionState(first, rtc::RTCSS_INPROGRESS);
-            rtc->fireSessionState(first, rtc::RTCSS_CONNECTED);
-        } else {
-            first = connectIncoming();
+            if (firstCall == First::OutgoingConnected) rtc->fireSessionState(first, rtc::RTCSS_CONNECTED);
         }
+        const QString captionBefore = caption();
         const short countBefore = form.g_intIncomingCount;
         auto second = rtc->incomingSession(QStringLiteral("sip:other@127.0.0.3:5060"), QStringLiteral("other"));
         rtc->fireSessionState(second, rtc::RTCSS_INCOMING);
-        EXPECT_EQ(rtc->count(second->name() + QStringLiteral(".Terminate(3)")), 1);
-        EXPECT_EQ(rings(), firstIsOutgoing ? 0 : 1);
+        // Refused while connected; busy while ours is on its way.
+        const long reason = firstCall == First::OutgoingInProgress ? rtc::RTCTR_BUSY : rtc::RTCTR_REJECT;
+        EXPECT_EQ(rtc->count(second->name() + QStringLiteral(".Terminate(%1)").arg(reason)), 1);
+        EXPECT_EQ(rings(), firstCall == First::IncomingConnected ? 1 : 0);
         rtc->fireSessionState(second, rtc::RTCSS_DISCONNECTED);
-        // The refused call's end changes nothing of the call in progress.
+        // The refused call's end changes nothing of the call in progress, which can still be ended.
         EXPECT_EQ(form.g_intIncomingCount, countBefore);
         EXPECT_EQ(form.g_objSession, first);
-        EXPECT_EQ(caption(), QStringLiteral("Status: CONNECTED ") + kUser);
+        EXPECT_EQ(caption(), captionBefore);
         EXPECT_TRUE(form.cmdTerminate->isEnabled());
+        form.cmdTerminate->click();
+        EXPECT_EQ(rtc->count(first->name() + QStringLiteral(".Terminate(0)")), 1);
         rtc->fireSessionState(first, rtc::RTCSS_DISCONNECTED);
         EXPECT_TRUE(released());
         EXPECT_EQ(form.g_intIncomingCount, 0);
         rtc->log->calls.clear();
     }
+    EXPECT_TRUE(env.logLines().isEmpty());
 }
 
-TEST_F(CallStates, TerminateRefusesARingingCallAndEndsAnyOther) {
-    struct TerminateCase {
-        long state;
-        QString terminate;
-        int ringStops;
-    };
-    const TerminateCase cases[] = {
-        {rtc::RTCSS_INCOMING, "Session1.Terminate(3)", 1},
-        {rtc::RTCSS_CONNECTED, "Session1.Terminate(0)", 0},
-    };
-    auto session = rtc->incomingSession();
-    for (const TerminateCase& c : cases) {
-        SCOPED_TRACE(c.state);
-        rtc->log->calls.clear();
-        session->state = c.state;
-        form.g_objSession = session;
-        form.cmdTerminate->setEnabled(true);
-        g_intOnLineTicks = 9;
-        form.cmdTerminate_Click();
-        EXPECT_EQ(rtc->count(c.terminate), 1);
-        EXPECT_EQ(rtc->count(QStringLiteral("PlayRing(0, 0)")), c.ringStops);
-        EXPECT_FALSE(form.cmdTerminate->isEnabled());
-        EXPECT_TRUE(form.tmrUpdateUserOnLine->isActive());
-        EXPECT_EQ(g_intOnLineTicks, 1);
-    }
-    form.g_objSession.reset();
+TEST_F(CallStates, TerminateRefusesARingingCall) {
+    auto session = rtc->incomingSession(QStringLiteral("sip:other@127.0.0.3:5060"), QStringLiteral("other"));
+    g_intOnLineTicks = 9;
+    whenRinging([&] {
+        EXPECT_EQ(caption(), QStringLiteral("Status: INCOMING ") + kOther);
+        form.cmdTerminate->click();
+    });
+    rtc->fireSessionState(session, rtc::RTCSS_INCOMING);
+    // Refused, the ring stopped, and the ringing over at once; nothing answered.
+    EXPECT_EQ(rtc->count(QStringLiteral("Session1.Terminate(3)")), 1);
+    EXPECT_EQ(rtc->count(QStringLiteral("PlayRing(0, 0)")), 1);
+    EXPECT_EQ(rings(), 1);
+    EXPECT_EQ(rtc->count(QStringLiteral("Session1.Answer")), 0);
+    EXPECT_FALSE(form.cmdTerminate->isEnabled());
+    EXPECT_TRUE(form.tmrUpdateUserOnLine->isActive());
+    EXPECT_EQ(g_intOnLineTicks, 1);
+    rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED);
+    EXPECT_TRUE(released());
+    EXPECT_EQ(form.g_intIncomingCount, 0);
+
+    // With no call at all there is nothing to end.
     form.cmdTerminate_Click();
     ASSERT_EQ(env.logLines().size(), 1);
     EXPECT_TRUE(env.logLines().first().startsWith(QStringLiteral("cmdTerminate_Click[0] - ")));
@@ -348,11 +387,11 @@ TEST_F(CallStates, OtherStatesOnlyChangeTheCaption) {
 TEST_F(CallStates, AFailingStatementEndsTheHandlingOfThatEvent) {
     auto session = placeCall();
     rtc->fireSessionState(session, rtc::RTCSS_INPROGRESS);
-    rtc->failOn(QStringLiteral("get_LocalUserName"));
+    rtc->failOn(QStringLiteral("Session1.get_Participants"));
     rtc->fireSessionState(session, rtc::RTCSS_CONNECTED);
     ASSERT_EQ(env.logLines().size(), 1);
     EXPECT_TRUE(env.logLines().first().startsWith(QStringLiteral("SessionStateEvent[21] - ")));
-    EXPECT_FALSE(form.cmdTerminate->isEnabled());
+    EXPECT_TRUE(form.chkOptions[5]->isEnabled()); // what comes after the failure did not run
     EXPECT_TRUE(form.g_blnCallConnected); // what ran before the failure stands
     // An event of another kind fails before any state is read.
     form.SessionStateEvent(std::make_shared<rtc::ClientEventData>(1));

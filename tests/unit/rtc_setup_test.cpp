@@ -67,7 +67,7 @@ TEST_F(RtcSetup, ChoosesTheCallAddressFromTheAddressLists) {
          true,
          "198.51.1.7:5060"},
         {"every external text empty", {"", ""}, {"10.0.0.5:5060"}, "1.2.3.4", true, "1.2.3.4"},
-        {"one internal, no WAN address", {}, {"10.0.0.5:5060"}, "", false, ""},
+        {"one internal, no WAN address", {}, {"127.0.0.1:5061"}, "", true, "127.0.0.1:5061"},
         {"one internal, WAN address known", {}, {"10.0.0.5:5060"}, "1.2.3.4", true, "1.2.3.4:5060"},
         {"two internal, first holds the WAN address",
          {},

@@ -1,0 +1,66 @@
+#pragma once
+// linphonec (Debian's linphone-cli), a SIP peer we did not write, run by a test.
+#include "call/rtc/NetworkAddresses.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+namespace testsupport {
+
+inline bool haveLinphonec() {
+    return !QStandardPaths::findExecutable(QStringLiteral("linphonec")).isEmpty();
+}
+
+// A linphonec in a folder of its own. Its standard input stays an open pipe: it stops handling
+// events when its input ends.
+class Linphonec {
+public:
+    // `autoAnswer`: answer incoming calls by itself; `call`: a SIP address to call at start;
+    // `video`: offer and accept video.
+    explicit Linphonec(bool autoAnswer, const QString& call = {}, bool video = false) {
+        port = rtc::findFreeUdpPort(5090);
+        QDir(home.path()).mkpath(QStringLiteral(".local/share/linphone"));
+        QFile rc(home.filePath(QStringLiteral("linphonerc")));
+        if (rc.open(QIODevice::WriteOnly)) {
+            // Its identity: what the program shows of a caller that is not a listed contact.
+            rc.write("[sip]\nsip_port=" + QByteArray::number(port) +
+                     "\ncontact=\"linphonec peer\" <sip:peer@127.0.0.1>\n");
+            rc.close();
+        }
+        QStringList args{QStringLiteral("-c"), rc.fileName()};
+        if (autoAnswer) args << QStringLiteral("-a");
+        if (!call.isEmpty()) args << QStringLiteral("-s") << call;
+        if (video) args << QStringLiteral("-V");
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), home.path());
+        process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QStringLiteral("linphonec"), args);
+    }
+    ~Linphonec() {
+        if (process.state() == QProcess::NotRunning) return;
+        process.write("quit\n");
+        if (!process.waitForFinished(5000)) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+    bool started() { return process.waitForStarted(10000); }
+    void command(const char* line) { process.write(QByteArray(line) + '\n'); }
+    QString address() const { return QStringLiteral("127.0.0.1:") + QString::number(port); }
+    // Everything it printed so far.
+    QString output() {
+        printed += QString::fromLocal8Bit(process.readAll());
+        return printed;
+    }
+
+    QTemporaryDir home;
+    QProcess process;
+    quint16 port = 0;
+    QString printed;
+};
+
+} // namespace testsupport
