@@ -1,17 +1,17 @@
 // Start-up and shutdown of the main window.
 #include "app/frmMain.h"
 
-#include "app/ErrorLog.h"
 #include "app/StartupLoader.h"
-#include "app/basMain.h"
+#include "core/ErrorLog.h"
+#include "core/basMain.h"
 #include "forms/frmMngContacts.h"
 #include "forms/frmRegWait.h"
 #include "forms/frmRegister.h"
-#include "platform/Controls.h"
-#include "platform/MsgBox.h"
+#include "platform/KVOSocket.h"
 #include "platform/vb.h"
+#include "platform/widgets/Controls.h"
+#include "platform/widgets/MsgBox.h"
 #include "platform/win32.h"
-#include "server/KVOSocket.h"
 #include "web/WebLookup.h"
 
 #include <QCheckBox>
@@ -219,6 +219,7 @@ void frmMain::Form_Unload(int& /*Cancel*/) {
 
 void frmMain::releaseSocket(std::unique_ptr<KVOSocket>& socket) {
     if (!socket) return;
+    web::forgetWebSocket(socket.get());
     socket->disconnect(this);
     // The socket may be the sender of the event whose handler is running: release it later.
     socket.release()->deleteLater();

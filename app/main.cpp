@@ -1,4 +1,4 @@
-#include "app/Main.h"
+#include "app/ProgramEntry.h"
 
 #include <QApplication>
 

@@ -6,8 +6,8 @@
 #include "bench/BenchSupport.h"
 #include "call/rtc/LinphoneEngine.h"
 #include "call/rtc/NetworkAddresses.h"
-#include "platform/ListView.h"
 #include "platform/vb.h"
+#include "platform/widgets/ListView.h"
 
 #include <QApplication>
 #include <QDir>

@@ -3,14 +3,14 @@
 // dated records, a notice of a megabyte in a real message box, and the scrambling of the
 // largest site list a reply may store, with the program's own pause per character.
 //   client_reply_bench [RECORDS]    default 10000
-#include "app/basEncrypt_Decrypt.h"
-#include "app/basMain.h"
 #include "app/frmMain.h"
 #include "bench/BenchSupport.h"
-#include "platform/ListView.h"
+#include "chatlink/ChatProtocol.h"
+#include "core/SettingsFiles.h"
+#include "core/basEncrypt_Decrypt.h"
+#include "core/basMain.h"
 #include "platform/vb.h"
-#include "server/ChatProtocol.h"
-#include "server/SettingsFile.h"
+#include "platform/widgets/ListView.h"
 #include "wire/Protocol.h"
 
 #include <QApplication>

@@ -1,11 +1,10 @@
 #include "web/HttpGet.h"
 
-#include "app/ErrorLog.h"
-#include "app/basMain.h"
-#include "app/frmMain.h"
+#include "core/ErrorLog.h"
+#include "core/basMain.h"
+#include "platform/KVOSocket.h"
 #include "platform/vb.h"
 #include "platform/win32.h"
-#include "server/KVOSocket.h"
 
 #include <QElapsedTimer>
 #include <QStringList>
@@ -113,10 +112,11 @@ namespace {
 // A request runs; set from its start to its end, across nested requests.
 bool s_requestInFlight = false;
 
+KVOSocket* s_webSocket = nullptr;
+
 KVOSocket& webSocket() {
-    frmMain* window = frmMain::instance();
-    if (!window || !window->oMySocketWeb) vb::raise(vb::kErrObjectNotSet);
-    return *window->oMySocketWeb;
+    if (!s_webSocket) vb::raise(vb::kErrObjectNotSet);
+    return *s_webSocket;
 }
 
 void sleepThenEvents(unsigned milliseconds) {
@@ -238,3 +238,11 @@ bool fnGetDataFromWEB(QString& strHost, const QString& strServerAddress, QString
 }
 
 } // namespace basMain
+
+void web::setWebSocket(KVOSocket* socket) {
+    s_webSocket = socket;
+}
+
+void web::forgetWebSocket(const KVOSocket* socket) {
+    if (s_webSocket == socket) s_webSocket = nullptr;
+}

@@ -5,8 +5,8 @@
 #include "call/rtc/RtcEvents.h"
 #include "call/rtc/TuningDialog.h"
 #include "call/rtc/VideoWindow.h"
-#include "platform/MsgBox.h"
 #include "platform/vb.h"
+#include "platform/widgets/MsgBox.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,14 +1,15 @@
-#include "server/Registration.h"
+#include "app/Registration.h"
 
-#include "app/ErrorLog.h"
-#include "app/basMain.h"
 #include "app/frmMain.h"
+#include "chatlink/ChatProtocol.h"
+#include "core/ErrorLog.h"
+#include "core/basMain.h"
 #include "forms/frmRegWait.h"
 #include "forms/frmRegister.h"
-#include "platform/MsgBox.h"
+#include "platform/KVOSocket.h"
 #include "platform/vb.h"
+#include "platform/widgets/MsgBox.h"
 #include "platform/win32.h"
-#include "server/KVOSocket.h"
 #include "wire/Protocol.h"
 
 #include <QTimer>

@@ -1,8 +1,8 @@
 // Web socket handlers of the main window: they complete the exchange fnGetDataFromWEB starts.
-#include "app/ErrorLog.h"
-#include "app/basMain.h"
 #include "app/frmMain.h"
-#include "server/KVOSocket.h"
+#include "core/ErrorLog.h"
+#include "core/basMain.h"
+#include "platform/KVOSocket.h"
 #include "web/HttpGet.h"
 
 #include <QPlainTextEdit>
@@ -11,9 +11,9 @@ using namespace basMain;
 
 namespace {
 
-void reportHandlerError(const char* name, int mark, const std::exception& error) {
+void reportHandlerError(QWidget* status, const char* name, int mark, const std::exception& error) {
     logCaught(QString::fromLatin1(name) + QLatin1Char('[') + QString::number(mark) + QLatin1Char(']'), error);
-    if (frmMain* window = frmMain::instance(); window && window->txtStatus) window->txtStatus->setVisible(true);
+    if (status) status->setVisible(true);
 }
 
 } // namespace
@@ -34,7 +34,7 @@ void frmMain::oMySocketWeb_OnConnect(qint32 lngSocketHandle) {
         mark = 5;
         oMySocketWeb->SendData(g_strWebRequest, lngSocketHandle);
     } catch (const std::exception& error) {
-        reportHandlerError("oMySocketWeb_OnConnect", mark, error);
+        reportHandlerError(txtStatus, "oMySocketWeb_OnConnect", mark, error);
     }
 }
 
@@ -50,7 +50,7 @@ void frmMain::oMySocketWeb_OnDataArrival(qint32 /*bytesTotal*/, const QString& s
         // kept, up to its cap, and the wait ends as soon as the reply is whole or full.
         if (web::appendWebChunk(g_strWebReply, strDataReceive)) g_blnWebWaiting = false;
     } catch (const std::exception& error) {
-        reportHandlerError("oMySocketWeb_OnDataArrival", mark, error);
+        reportHandlerError(txtStatus, "oMySocketWeb_OnDataArrival", mark, error);
     }
 }
 

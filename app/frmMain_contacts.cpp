@@ -1,13 +1,13 @@
 // The contacts manager button of the main window.
 #include "app/frmMain.h"
 
-#include "app/basMain.h"
+#include "core/basMain.h"
 #include "forms/frmMngContacts.h"
-#include "platform/Controls.h"
-#include "platform/MsgBox.h"
+#include "platform/KVOSocket.h"
 #include "platform/vb.h"
+#include "platform/widgets/Controls.h"
+#include "platform/widgets/MsgBox.h"
 #include "platform/win32.h"
-#include "server/KVOSocket.h"
 
 #include <QLineEdit>
 

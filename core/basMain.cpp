@@ -1,4 +1,4 @@
-#include "app/basMain.h"
+#include "core/basMain.h"
 
 namespace basMain {
 

@@ -1,4 +1,4 @@
-#include "wire/SettingsFile.h"
+#include "wire/SettingsLines.h"
 
 #include "wire/Protocol.h"
 

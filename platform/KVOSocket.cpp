@@ -1,4 +1,4 @@
-#include "server/KVOSocket.h"
+#include "platform/KVOSocket.h"
 
 #include "wire/Codepage.h"
 

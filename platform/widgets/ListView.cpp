@@ -1,4 +1,4 @@
-#include "platform/ListView.h"
+#include "platform/widgets/ListView.h"
 
 #include "platform/vb.h"
 

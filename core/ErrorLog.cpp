@@ -1,7 +1,5 @@
-#include "app/ErrorLog.h"
+#include "core/ErrorLog.h"
 
-#include "app/frmMain.h"
-#include "platform/Controls.h"
 #include "platform/vb.h"
 #include "platform/win32.h"
 #include "wire/Codepage.h"
@@ -9,9 +7,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QPlainTextEdit>
 
 namespace basMain {
+
+namespace {
+StatusSink s_statusSink;
+} // namespace
+
+void setStatusSink(StatusSink sink) {
+    s_statusSink = std::move(sink);
+}
 
 void fnLogError(const QString& strProcInfo, bool blnShowStatus) {
     // The logger must never fail its caller: whatever goes wrong abandons the entry.
@@ -24,12 +29,7 @@ void fnLogError(const QString& strProcInfo, bool blnShowStatus) {
                                   QStringLiteral(" - ErrSource: ") + pending.Source + QStringLiteral(" - ErrDSCR: ") +
                                   pending.Description;
 
-        if (blnShowStatus) {
-            if (frmMain* window = frmMain::instance(); window && window->txtStatus) {
-                vb::setForeColor(*window->txtStatus, vb::vbRed);
-                window->txtStatus->setPlainText(procInfo + QStringLiteral(" - ") + pending.Description);
-            }
-        }
+        if (blnShowStatus && s_statusSink) s_statusSink(procInfo + QStringLiteral(" - ") + pending.Description);
 
         const QString line = procInfo + QStringLiteral(" - Date: ") +
                              vb::Format(vb::Now(), QStringLiteral("mmm/dd/yyyy hh:mm")) + QStringLiteral(" - ") +

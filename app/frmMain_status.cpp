@@ -1,8 +1,8 @@
 // Registration, operation-complete and intensity events, shown in the status box.
-#include "app/ErrorLog.h"
+#include "app/CallHelpers.h"
 #include "app/frmMain.h"
-#include "call/CallHelpers.h"
-#include "platform/Controls.h"
+#include "core/ErrorLog.h"
+#include "platform/widgets/Controls.h"
 
 #include <QPlainTextEdit>
 

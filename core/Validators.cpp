@@ -1,6 +1,6 @@
-#include "forms/Validators.h"
+#include "core/Validators.h"
 
-#include "app/ErrorLog.h"
+#include "core/ErrorLog.h"
 #include "platform/vb.h"
 
 namespace basMain {

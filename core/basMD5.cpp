@@ -1,4 +1,4 @@
-#include "app/basMD5.h"
+#include "core/basMD5.h"
 
 #include "platform/crypto.h"
 #include "platform/vb.h"

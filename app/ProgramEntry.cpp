@@ -1,8 +1,8 @@
-#include "app/Main.h"
+#include "app/ProgramEntry.h"
 
 #include "app/frmMain.h"
-#include "platform/MsgBox.h"
 #include "platform/vb.h"
+#include "platform/widgets/MsgBox.h"
 
 #include <QApplication>
 #include <QLockFile>

@@ -1,8 +1,8 @@
 // Set-up of the RTC client at start-up, the routing of its events, and client-level events.
-#include "app/ErrorLog.h"
-#include "app/basMain.h"
+#include "app/CallHelpers.h"
 #include "app/frmMain.h"
-#include "call/CallHelpers.h"
+#include "core/ErrorLog.h"
+#include "core/basMain.h"
 
 #include <QPlainTextEdit>
 

@@ -1,14 +1,14 @@
 // Chat link of the main window: one TCP exchange per request on oMySocket, the framing of the
 // replies, the two timers that pace the link, and the clicks on the user list.
 #include "BuildConfig.h"
-#include "app/ErrorLog.h"
-#include "app/basEncrypt_Decrypt.h"
-#include "app/basMain.h"
 #include "app/frmMain.h"
-#include "platform/Controls.h"
+#include "chatlink/ChatProtocol.h"
+#include "core/ErrorLog.h"
+#include "core/basEncrypt_Decrypt.h"
+#include "core/basMain.h"
+#include "platform/KVOSocket.h"
 #include "platform/vb.h"
-#include "server/ChatProtocol.h"
-#include "server/KVOSocket.h"
+#include "platform/widgets/Controls.h"
 #include "web/WebLookup.h"
 
 #include <QGroupBox>

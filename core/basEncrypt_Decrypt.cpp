@@ -1,6 +1,6 @@
-#include "app/basEncrypt_Decrypt.h"
+#include "core/basEncrypt_Decrypt.h"
 
-#include "app/ErrorLog.h"
+#include "core/ErrorLog.h"
 #include "platform/vb.h"
 #include "platform/win32.h"
 #include "wire/Codepage.h"

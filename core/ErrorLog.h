@@ -2,11 +2,17 @@
 // The per-day error log in the logs folder beside the executable, and small system queries.
 #include <QString>
 #include <exception>
+#include <functional>
 
 namespace basMain {
 
+// Where a logged error is shown to the user: the main window installs one that paints its status
+// box red with the text, and removes it when it goes. Without one, errors are only logged.
+using StatusSink = std::function<void(const QString& text)>;
+void setStatusSink(StatusSink sink);
+
 // Appends one quoted line with the pending error (vb::Err()) to today's log; never fails, never
-// creates the logs folder. With blnShowStatus the main window's status box shows it too.
+// creates the logs folder. With blnShowStatus the status sink shows it too.
 void fnLogError(const QString& strProcInfo, bool blnShowStatus);
 QString fnGetComputerName();
 QString fnGetUserName();

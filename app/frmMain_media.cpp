@@ -1,8 +1,9 @@
 // Media options, video windows, volume, mute, tuning and stay-on-top of the main window.
-#include "app/ErrorLog.h"
+#include "app/CallHelpers.h"
 #include "app/frmMain.h"
-#include "call/CallHelpers.h"
-#include "platform/Controls.h"
+#include "core/ErrorLog.h"
+#include "platform/widgets/Controls.h"
+#include "platform/widgets/StayOnTop.h"
 #include "platform/win32.h"
 
 #include <QCheckBox>

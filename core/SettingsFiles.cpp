@@ -1,12 +1,12 @@
-#include "server/SettingsFile.h"
+#include "core/SettingsFiles.h"
 
-#include "app/basEncrypt_Decrypt.h"
-#include "app/basMD5.h"
-#include "app/basMain.h"
+#include "core/basEncrypt_Decrypt.h"
+#include "core/basMD5.h"
+#include "core/basMain.h"
 #include "platform/vb.h"
 #include "wire/Codepage.h"
 #include "wire/Protocol.h"
-#include "wire/SettingsFile.h"
+#include "wire/SettingsLines.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,15 +1,13 @@
-#include "server/ChatProtocol.h"
+#include "chatlink/ChatProtocol.h"
 
-#include "app/ErrorLog.h"
-#include "app/basMain.h"
-#include "app/frmMain.h"
-#include "forms/Validators.h"
-#include "platform/Controls.h"
-#include "platform/ListView.h"
-#include "platform/MsgBox.h"
+#include "core/ErrorLog.h"
+#include "core/SettingsFiles.h"
+#include "core/Validators.h"
+#include "core/basMain.h"
 #include "platform/vb.h"
-#include "server/Registration.h"
-#include "server/SettingsFile.h"
+#include "platform/widgets/Controls.h"
+#include "platform/widgets/ListView.h"
+#include "platform/widgets/MsgBox.h"
 #include "wire/Protocol.h"
 
 #include <QLineEdit>
@@ -96,11 +94,7 @@ constexpr qsizetype kQuoteChars = 40;
     vb::raise(vb::kErrPermissionDenied, why);
 }
 
-frmMain& mainForm() {
-    frmMain* form = frmMain::instance();
-    if (!form || !form->LstUsers) vb::raise(vb::kErrObjectNotSet);
-    return *form;
-}
+const ReplyTarget* s_target = nullptr;
 
 // Which sub-items a new row gets besides name and e-mail.
 enum class RowFill { NameAndEmail, WithAddress, WithAddressAndDate };
@@ -226,7 +220,7 @@ void handleNotice(vb::ListView& list, const Fields& fields, int& mark) {
 }
 
 // Reply 111: the records, then the chat server's new address and port for the next start.
-void handleServerMoved(frmMain& form, const Fields& fields, int& mark) {
+void handleServerMoved(const ReplyTarget& form, const Fields& fields, int& mark) {
     if (!handleRecordsWithTrailer(*form.LstUsers, fields, mark)) return;
     mark = kMarkServerMoved;
     const QString serverIp = fields.at(fields.last() - 1);
@@ -239,7 +233,7 @@ void handleServerMoved(frmMain& form, const Fields& fields, int& mark) {
 }
 
 // Reply 3: the registration was accepted; store the server address and the new identity.
-void handleRegistered(frmMain& form, const Fields& fields, int& mark) {
+void handleRegistered(const ReplyTarget& form, const Fields& fields, int& mark) {
     mark = kMarkRegistered;
     if (!g_blnRegistrationWaiting) refuse(QStringLiteral("Registration reply without a registration"));
     const QString serverIp = fields.at(1);
@@ -255,7 +249,7 @@ void handleRegistered(frmMain& form, const Fields& fields, int& mark) {
 }
 
 // Replies 1985 (registration refused) and 1957 (server notice): the text in red, cut to a screenful.
-void showServerText(frmMain& form, const Fields& fields, bool endsRegistration, int& mark) {
+void showServerText(const ReplyTarget& form, const Fields& fields, bool endsRegistration, int& mark) {
     mark = kMarkStatusText;
     form.txtStatus->setPlainText(vb::screenful(fields.at(1)));
     if (endsRegistration) g_blnRegistrationDone = true;
@@ -264,7 +258,7 @@ void showServerText(frmMain& form, const Fields& fields, bool endsRegistration, 
 
 // Reply 2005: the site lists for the settings file. The exchange goes on to its close even when
 // the file cannot be written, so a sign-off never waits for the time-out because of it.
-void handleSettings(frmMain& form, const QString& reply, int& mark) {
+void handleSettings(const ReplyTarget& form, const QString& reply, int& mark) {
     mark = kMarkSettings;
     std::exception_ptr failure;
     try {
@@ -278,12 +272,13 @@ void handleSettings(frmMain& form, const QString& reply, int& mark) {
     if (failure) std::rethrow_exception(failure);
 }
 
-void dispatch(const QString& reply, int& mark) {
+void dispatch(const ReplyTarget* target, const QString& reply, int& mark) {
     mark = kMarkSplit;
     const Fields fields(reply);
     mark = kMarkCode;
     const qint16 code = vb::CInt(fields.at(0));
-    frmMain& form = mainForm();
+    if (!target || !target->LstUsers) vb::raise(vb::kErrObjectNotSet);
+    const ReplyTarget& form = *target;
     vb::ListView& list = *form.LstUsers;
     switch (code) {
     case 4:
@@ -324,31 +319,42 @@ void dispatch(const QString& reply, int& mark) {
 }
 
 // After every reply: "On" rows before "Off" rows.
-void sortByStatus() {
-    frmMain* form = frmMain::instance();
-    if (!form || !form->LstUsers || form->LstUsers->count() < 1) return;
-    form->LstUsers->setSortOrder(vb::ListView::Descending);
-    form->LstUsers->setSortKey(0);
-    form->LstUsers->setSorted(true);
+void sortByStatus(vb::ListView& list) {
+    if (list.count() < 1) return;
+    list.setSortOrder(vb::ListView::Descending);
+    list.setSortKey(0);
+    list.setSorted(true);
 }
 
-} // namespace
-
-void fnUseMSGReceived() {
+void useReply(const ReplyTarget* target) {
     int mark = 0;
     // The reply is taken out first: handlers that run during a message box may deliver the next.
     const QString reply = g_strMsgReceived;
     try {
-        dispatch(reply, mark);
+        dispatch(target, reply, mark);
     } catch (const std::exception& error) {
         logCaught(QStringLiteral("fnUseMSGReceived[") + QString::number(mark) + QLatin1Char(']'), error);
     }
     g_strMsgReceived.clear();
     try {
-        sortByStatus();
+        if (target && target->LstUsers) sortByStatus(*target->LstUsers);
     } catch (const std::exception& error) {
         logCaught(QStringLiteral("fnUseMSGReceived[") + QString::number(kMarkCommonEnd) + QLatin1Char(']'), error);
     }
+}
+
+} // namespace
+
+void setReplyTarget(const ReplyTarget* target) {
+    s_target = target;
+}
+
+void fnUseMSGReceived() {
+    useReply(s_target);
+}
+
+void fnUseMSGReceived(const ReplyTarget& target) {
+    useReply(&target);
 }
 
 } // namespace basMain

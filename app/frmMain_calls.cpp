@@ -1,9 +1,9 @@
 // Placing, answering and ending calls, and the main window through the life of a call.
-#include "app/ErrorLog.h"
-#include "app/basMain.h"
+#include "app/CallHelpers.h"
 #include "app/frmMain.h"
-#include "call/CallHelpers.h"
-#include "platform/Controls.h"
+#include "core/ErrorLog.h"
+#include "core/basMain.h"
+#include "platform/widgets/Controls.h"
 #include "platform/win32.h"
 
 #include <QCheckBox>
