@@ -10,6 +10,7 @@
 #include "platform/vb.h"
 #include "platform/widgets/MsgBox.h"
 #include "platform/win32.h"
+#include "wire/MessageCodes.h"
 #include "wire/Protocol.h"
 
 #include <QTimer>
@@ -79,8 +80,8 @@ bool fnRegister(QStringList& /*arrFields*/) {
         const qsizetype separator = g_strDialogResult.indexOf(wire::kSep);
         const QString displayName = g_strDialogResult.left(separator);
         const QString email = g_strDialogResult.mid(separator + 1);
-        g_strMsgToSend = QStringLiteral("3") + wire::kSep + fnGetUserName() + wire::kSep + fnGetComputerName() +
-                         wire::kSep + email + wire::kSep + displayName;
+        g_strMsgToSend =
+            wire::request(wire::Code::Register, {fnGetUserName(), fnGetComputerName(), email, displayName});
         step = 6;
         const WaitingForAnswer waiting;
         frmMain* form = frmMain::instance();

@@ -12,6 +12,7 @@
 #include "platform/widgets/Controls.h"
 #include "web/WebLookup.h"
 #include "wire/Codepage.h"
+#include "wire/MessageCodes.h"
 
 #include <QFile>
 #include <QLabel>
@@ -98,7 +99,7 @@ bool fnFillcall() {
             step = 40;
             form->txtEmail->setText(arrFields.at(3));
             step = 42;
-            g_strMsgToSend = QStringLiteral("1") + wire::kSep + arrFields.at(2) + wire::kSep + arrFields.at(3);
+            g_strMsgToSend = wire::request(wire::Code::LogIn, {arrFields.at(2), arrFields.at(3)});
             step = 44;
             return true;
         }

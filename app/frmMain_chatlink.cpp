@@ -10,6 +10,7 @@
 #include "platform/vb.h"
 #include "platform/widgets/Controls.h"
 #include "web/WebLookup.h"
+#include "wire/MessageCodes.h"
 
 #include <QGroupBox>
 #include <QLineEdit>
@@ -144,8 +145,8 @@ void frmMain::oMySocket_OnError(qint32 /*Number*/, const QString& /*Description*
     g_strMsgReceived.clear();
     g_intOnLineTicks = kTicksPerPoll;
     // The user learns of it: a change to the contacts is lost, the user list goes on another way.
-    const bool contactChange = g_strMsgToSend.startsWith(QStringLiteral("4") + wire::kSep) ||
-                               g_strMsgToSend.startsWith(QStringLiteral("5") + wire::kSep);
+    const bool contactChange = wire::isRequest(g_strMsgToSend, wire::Code::AddContact) ||
+                               wire::isRequest(g_strMsgToSend, wire::Code::RemoveContact);
     vb::setForeColor(*txtStatus, vb::vbRed);
     txtStatus->setPlainText(contactChange
                                 ? QStringLiteral("The chat server cannot be reached; the contact list was not "
@@ -192,7 +193,7 @@ void frmMain::tmrUpdateUserOnLine_Timer() {
             if (g_intOnLineTicks < std::numeric_limits<qint16>::max()) ++g_intOnLineTicks;
         } else {
             step = 3;
-            g_strMsgToSend = QStringLiteral("1") + wire::kSep + vb::Tag(*txtEmail) + wire::kSep + txtEmail->text();
+            g_strMsgToSend = wire::request(wire::Code::LogIn, {vb::Tag(*txtEmail), txtEmail->text()});
             if (!g_strAltServerBase.isEmpty()) {
                 step = 4;
                 fnUseAlternateSRV();

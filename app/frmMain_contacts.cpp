@@ -8,6 +8,7 @@
 #include "platform/widgets/Controls.h"
 #include "platform/widgets/MsgBox.h"
 #include "platform/win32.h"
+#include "wire/MessageCodes.h"
 
 #include <QLineEdit>
 
@@ -25,9 +26,9 @@ void frmMain::cmdManageContacts_Click() {
     const QStringList parts = g_strDialogResult.split(wire::kSep);
     const QString kind = parts.value(0);
     if (kind == QStringLiteral("A")) {
-        g_strMsgToSend = QStringLiteral("4") + wire::kSep + vb::Tag(*txtEmail) + wire::kSep + parts.value(1);
+        g_strMsgToSend = wire::request(wire::Code::AddContact, {vb::Tag(*txtEmail), parts.value(1)});
     } else if (kind == QStringLiteral("R")) {
-        g_strMsgToSend = QStringLiteral("5") + wire::kSep + vb::Tag(*txtEmail) + wire::kSep + parts.value(1).mid(1);
+        g_strMsgToSend = wire::request(wire::Code::RemoveContact, {vb::Tag(*txtEmail), parts.value(1).mid(1)});
     } else {
         // No request was composed: connecting now would send the previous request a second time.
         return;

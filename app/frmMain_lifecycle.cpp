@@ -13,6 +13,7 @@
 #include "platform/widgets/MsgBox.h"
 #include "platform/win32.h"
 #include "web/WebLookup.h"
+#include "wire/MessageCodes.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -143,15 +144,15 @@ void frmMain::Form_QueryUnload(int& /*Cancel*/, int /*UnloadMode*/) {
     const QString userId = vb::Tag(*txtEmail);
     if (!g_strAltServerBase.isEmpty()) {
         g_blnLogOffPending = true;
-        g_strMsgToSend = QStringLiteral("2") + wire::kSep + userId;
+        g_strMsgToSend = wire::request(wire::Code::SignOff, {userId});
         trySkip({}, [] { fnUseAlternateSRV(); });
         return;
     }
     g_blnLogOffPending = true;
-    g_strMsgToSend = QStringLiteral("2") + wire::kSep + userId;
+    g_strMsgToSend = wire::request(wire::Code::SignOff, {userId});
     trySkip({}, [] { fnUseAlternateSRV(); });
     if (userId.isEmpty()) return;
-    g_strMsgToSend = QStringLiteral("2005") + wire::kSep + userId;
+    g_strMsgToSend = wire::request(wire::Code::SignOffWithSettings, {userId});
     trySkip({}, [this] { chatSocket().Connect(g_strServerIP, vb::CLng(g_strServerPort)); });
     tmrRegistration->start();
     // The chat link clears the flag once the reply is handled or the connection fails, and the

@@ -8,6 +8,7 @@
 #include "platform/widgets/Controls.h"
 #include "platform/widgets/ListView.h"
 #include "platform/widgets/MsgBox.h"
+#include "wire/MessageCodes.h"
 #include "wire/Protocol.h"
 
 #include <QLineEdit>
@@ -262,7 +263,7 @@ void handleSettings(const ReplyTarget& form, const QString& reply, int& mark) {
     mark = kMarkSettings;
     std::exception_ptr failure;
     try {
-        if (g_strAnsweredRequest != QLatin1String("2005"))
+        if (wire::codeOf(g_strAnsweredRequest) != wire::Code::SignOffWithSettings)
             refuse(QStringLiteral("Settings reply to request ") + g_strAnsweredRequest.left(kQuoteChars));
         writeUserSettingsFile(reply);
     } catch (...) {
@@ -276,44 +277,44 @@ void dispatch(const ReplyTarget* target, const QString& reply, int& mark) {
     mark = kMarkSplit;
     const Fields fields(reply);
     mark = kMarkCode;
-    const qint16 code = vb::CInt(fields.at(0));
+    const auto code = static_cast<wire::Code>(vb::CInt(fields.at(0)));
     if (!target || !target->LstUsers) vb::raise(vb::kErrObjectNotSet);
     const ReplyTarget& form = *target;
     vb::ListView& list = *form.LstUsers;
     switch (code) {
-    case 4:
+    case wire::Code::AddContact:
         handleAddContact(list, fields, mark);
         break;
-    case 77:
+    case wire::Code::DatedRecords:
         handleDatedRecords(list, fields, mark);
         break;
-    case 1:
-    case 7:
+    case wire::Code::LogIn:
+    case wire::Code::Records:
         handleRecords(list, fields, mark);
         break;
-    case 11:
+    case wire::Code::Notice:
         handleNotice(list, fields, mark);
         break;
-    case 111:
+    case wire::Code::ServerMoved:
         handleServerMoved(form, fields, mark);
         break;
-    case 3:
+    case wire::Code::Register:
         handleRegistered(form, fields, mark);
         break;
-    case 5:
+    case wire::Code::RemoveContact:
         mark = kMarkRemove;
         list.remove(QStringLiteral("A") + fields.at(1));
         break;
-    case 1985:
+    case wire::Code::RegistrationRefused:
         showServerText(form, fields, true, mark);
         break;
-    case 1957:
+    case wire::Code::Refused:
         showServerText(form, fields, false, mark);
         break;
-    case 2005:
+    case wire::Code::SignOffWithSettings:
         handleSettings(form, reply, mark);
         break;
-    default: // 2 and codes the client does not know: nothing to do
+    default: // sign-off (2) and codes the client does not know: nothing to do
         break;
     }
 }
