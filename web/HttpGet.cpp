@@ -7,6 +7,7 @@
 #include "platform/win32.h"
 
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QStringList>
 
 #include <algorithm>
@@ -112,11 +113,13 @@ namespace {
 // A request runs; set from its start to its end, across nested requests.
 bool s_requestInFlight = false;
 
-KVOSocket* s_webSocket = nullptr;
+// Guarded: a socket deleted while installed is seen as none, never used after its end.
+QPointer<KVOSocket> s_webSocket;
 
 KVOSocket& webSocket() {
-    if (!s_webSocket) vb::raise(vb::kErrObjectNotSet);
-    return *s_webSocket;
+    KVOSocket* socket = s_webSocket.data();
+    if (!socket) vb::raise(vb::kErrObjectNotSet);
+    return *socket;
 }
 
 void sleepThenEvents(unsigned milliseconds) {
