@@ -221,8 +221,8 @@ void handleNotice(vb::ListView& list, const Fields& fields, int& mark) {
 }
 
 // Reply 111: the records, then the chat server's new address and port for the next start.
-void handleServerMoved(const ReplyTarget& form, const Fields& fields, int& mark) {
-    if (!handleRecordsWithTrailer(*form.LstUsers, fields, mark)) return;
+void handleServerMoved(const ReplyTarget& target, const Fields& fields, int& mark) {
+    if (!handleRecordsWithTrailer(*target.LstUsers, fields, mark)) return;
     mark = kMarkServerMoved;
     const QString serverIp = fields.at(fields.last() - 1);
     const QString serverPort = fields.at(fields.last());
@@ -230,11 +230,11 @@ void handleServerMoved(const ReplyTarget& form, const Fields& fields, int& mark)
     if (!fnCheckIpOrEmailFormat({serverIp, serverPort}, true, unused))
         refuse(QStringLiteral("Server address refused: ") + serverIp.left(kQuoteChars) + QLatin1Char(':') +
                serverPort.left(kQuoteChars));
-    writeServerAddressFile(serverIp, serverPort, vb::Tag(*form.txtEmail), form.txtEmail->text());
+    writeServerAddressFile(serverIp, serverPort, vb::Tag(*target.txtEmail), target.txtEmail->text());
 }
 
 // Reply 3: the registration was accepted; store the server address and the new identity.
-void handleRegistered(const ReplyTarget& form, const Fields& fields, int& mark) {
+void handleRegistered(const ReplyTarget& target, const Fields& fields, int& mark) {
     mark = kMarkRegistered;
     if (!g_blnRegistrationWaiting) refuse(QStringLiteral("Registration reply without a registration"));
     const QString serverIp = fields.at(1);
@@ -243,23 +243,23 @@ void handleRegistered(const ReplyTarget& form, const Fields& fields, int& mark) 
     const QString email = fields.at(4);
     writeServerAddressFile(serverIp, serverPort, userId, email);
     mark = kMarkRegisteredIdentity;
-    form.txtEmail->setText(email);
-    vb::setTag(*form.txtEmail, userId);
-    form.tmrRegistration->stop();
+    target.txtEmail->setText(email);
+    vb::setTag(*target.txtEmail, userId);
+    target.tmrRegistration->stop();
     g_blnRegistrationDone = true;
 }
 
 // Replies 1985 (registration refused) and 1957 (server notice): the text in red, cut to a screenful.
-void showServerText(const ReplyTarget& form, const Fields& fields, bool endsRegistration, int& mark) {
+void showServerText(const ReplyTarget& target, const Fields& fields, bool endsRegistration, int& mark) {
     mark = kMarkStatusText;
-    form.txtStatus->setPlainText(vb::screenful(fields.at(1)));
+    target.txtStatus->setPlainText(vb::screenful(fields.at(1)));
     if (endsRegistration) g_blnRegistrationDone = true;
-    vb::setForeColor(*form.txtStatus, vb::vbRed);
+    vb::setForeColor(*target.txtStatus, vb::vbRed);
 }
 
 // Reply 2005: the site lists for the settings file. The exchange goes on to its close even when
 // the file cannot be written, so a sign-off never waits for the time-out because of it.
-void handleSettings(const ReplyTarget& form, const QString& reply, int& mark) {
+void handleSettings(const ReplyTarget& target, const QString& reply, int& mark) {
     mark = kMarkSettings;
     std::exception_ptr failure;
     try {
@@ -269,18 +269,18 @@ void handleSettings(const ReplyTarget& form, const QString& reply, int& mark) {
     } catch (...) {
         failure = std::current_exception();
     }
-    if (!form.tmrServerCall->isActive()) form.tmrServerCall->start();
+    if (!target.tmrServerCall->isActive()) target.tmrServerCall->start();
     if (failure) std::rethrow_exception(failure);
 }
 
-void dispatch(const ReplyTarget* target, const QString& reply, int& mark) {
+void dispatch(const ReplyTarget* given, const QString& reply, int& mark) {
     mark = kMarkSplit;
     const Fields fields(reply);
     mark = kMarkCode;
     const auto code = static_cast<wire::Code>(vb::CInt(fields.at(0)));
-    if (!target || !target->LstUsers) vb::raise(vb::kErrObjectNotSet);
-    const ReplyTarget& form = *target;
-    vb::ListView& list = *form.LstUsers;
+    if (!given || !given->LstUsers) vb::raise(vb::kErrObjectNotSet);
+    const ReplyTarget& target = *given;
+    vb::ListView& list = *target.LstUsers;
     switch (code) {
     case wire::Code::AddContact:
         handleAddContact(list, fields, mark);
@@ -296,23 +296,23 @@ void dispatch(const ReplyTarget* target, const QString& reply, int& mark) {
         handleNotice(list, fields, mark);
         break;
     case wire::Code::ServerMoved:
-        handleServerMoved(form, fields, mark);
+        handleServerMoved(target, fields, mark);
         break;
     case wire::Code::Register:
-        handleRegistered(form, fields, mark);
+        handleRegistered(target, fields, mark);
         break;
     case wire::Code::RemoveContact:
         mark = kMarkRemove;
         list.remove(QStringLiteral("A") + fields.at(1));
         break;
     case wire::Code::RegistrationRefused:
-        showServerText(form, fields, true, mark);
+        showServerText(target, fields, true, mark);
         break;
     case wire::Code::Refused:
-        showServerText(form, fields, false, mark);
+        showServerText(target, fields, false, mark);
         break;
     case wire::Code::SignOffWithSettings:
-        handleSettings(form, reply, mark);
+        handleSettings(target, reply, mark);
         break;
     default: // sign-off (2) and codes the client does not know: nothing to do
         break;
