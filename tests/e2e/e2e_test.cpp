@@ -7,6 +7,7 @@
 // Every step waits on what the programs show (list rows, status captions, the server's log),
 // each with a generous bound; nothing sleeps for a fixed time.
 #include "e2e/RemoteClient.h"
+#include "support/TestEnv.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -16,6 +17,7 @@
 #include <QSqlQuery>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
 #include <tuple>
 
@@ -25,7 +27,10 @@ using e2e::Client;
 using e2e::freeTcpPort;
 using e2e::kStepMs;
 using e2e::Program;
-using e2e::waitUntil;
+// Waits on `done`, looking again every little while: each look is a command to a client.
+bool waitUntil(const std::function<bool()>& done, int ms = e2e::kStepMs) {
+    return testenv::waitFor(done, ms, 50);
+}
 
 const QString kWebListen = QStringLiteral("127.0.0.1:80");
 

@@ -108,14 +108,28 @@ TEST_F(Identity, SilentServerEndsInRegistrationTimeOut) {
     EXPECT_FALSE(QFile::exists(env.path(QStringLiteral("RTC_Chat.kvo"))));
 }
 
-TEST_F(Identity, NoRegistrationInAlternateMode) {
-    registerAs("Ann", "ann@example.com");
-    g_strAltServerBase = QStringLiteral("http://127.0.0.1/");
-    QStringList unused;
-    EXPECT_FALSE(fnRegister(unused));
-    ASSERT_EQ(env.boxes().size(), 1);
-    EXPECT_EQ(env.boxes().at(0).prompt, QStringLiteral("Sorry, Cannot Register Now"));
-    EXPECT_EQ(env.boxes().at(0).title, QStringLiteral("Chat Server On Maintenance"));
+// A separator or a control character would split or garble the request's fields: the form says
+// so and stays open, and nothing reaches the server.
+TEST_F(Identity, ARegistrationThatWouldBreakTheRequestIsRefusedWithAReason) {
+    const struct {
+        const char* name;
+        const char* email;
+        const char* title;
+    } cases[] = {
+        {"   ", "ann@example.com", "Chat Display Name"},
+        {"Ann\xC3\x94Lee", "ann@example.com", "Chat Display Name"},
+        {"Ann\tLee", "ann@example.com", "Chat Display Name"},
+        {"Ann", "\tann@example.com", "Check Email"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const qsizetype shown = env.boxes().size();
+        registerAs(c.name, c.email);
+        QStringList unused;
+        EXPECT_FALSE(fnRegister(unused));
+        ASSERT_GT(env.boxes().size(), shown);
+        EXPECT_EQ(env.boxes().at(shown).title, QString::fromLatin1(c.title));
+    }
     QCoreApplication::processEvents();
     EXPECT_EQ(server.connectionCount(), 0);
 }
@@ -123,8 +137,7 @@ TEST_F(Identity, NoRegistrationInAlternateMode) {
 TEST_F(Identity, ContactsManagerSendsOnlyComposedRequests) {
     vb::setTag(*form.txtEmail, QStringLiteral("42"));
     form.txtEmail->setText(QStringLiteral("ann@example.com"));
-    for (int i = 0; i < 5; ++i)
-        form.LstUsers->addColumn(QStringLiteral("c"), 40);
+    testenv::setUpUserList(*form.LstUsers);
     vb::ListItem* bob = form.LstUsers->add(QStringLiteral("On"));
     bob->setSubItem(1, QStringLiteral("Bob"));
     bob->setSubItem(2, QStringLiteral("bob@example.com"));

@@ -1,6 +1,6 @@
 // The main window's life: start-up with a known user against a scripted chat server and a
 // scripted call engine, the failure paths of start-up, the single-instance guard, and the
-// sign-off wait and release order at close.
+// sign-off wait and release order at close. Registration itself is played in identity_test.
 #include "app/Main.h"
 #include "app/basMain.h"
 #include "app/frmMain.h"
@@ -16,7 +16,6 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDialog>
-#include <QLineEdit>
 #include <QLockFile>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -61,21 +60,6 @@ protected:
         form = std::make_unique<frmMain>();
         form->Form_Load();
         form->fnInitForm();
-    }
-    // Starts with a server address but no user: the registration dialog is filled in and sent as
-    // a person would, and the server answers `reply`.
-    void startRegistering(const QString& reply) {
-        testenv::writeScrambledFile(
-            env.path(QStringLiteral("RTC_Chat.kvo")),
-            QStringList{QStringLiteral("127.0.0.1"), QString::number(server.port())}.join(kSep));
-        server.enqueue(ScriptedChatServer::Reply::framed(reply));
-        vb::setModalHandlerForTesting([](QDialog& dialog) {
-            dialog.findChild<QLineEdit*>(QStringLiteral("txtDisplayNM"))->setText(QStringLiteral("Ann"));
-            dialog.findChild<QLineEdit*>(QStringLiteral("txtEmail"))->setText(QStringLiteral("ann@example.com"));
-            dialog.findChild<QPushButton*>(QStringLiteral("cmdRegister"))->click();
-            return dialog.result();
-        });
-        start();
     }
     QString requestText(int index) const { return wire::unscrambled(wire::fromCp1252(server.request(index))); }
     std::shared_ptr<testrtc::ScriptedRtc> engine() const { return engines.last(); }
@@ -201,33 +185,6 @@ TEST_F(MainWindow, SecondInstanceFromTheSameFolderIsRefused) {
     EXPECT_EQ(env.boxes().at(0).buttons, vb::vbCritical);
     EXPECT_TRUE(first.isLocked()); // the first instance keeps its folder
     EXPECT_EQ(frmMain::instance(), nullptr);
-}
-
-TEST_F(MainWindow, WithoutUserIdNothingIsCreatedAndCloseDoesNotWait) {
-    // A registration that the server refuses leaves no user ID behind.
-    startRegistering(QStringLiteral("1985") + kSep + QStringLiteral("Taken"));
-    EXPECT_TRUE(form->isVisible());
-    EXPECT_FALSE(form->cmdManageContacts->isEnabled());
-    EXPECT_EQ(form->windowTitle(), QStringLiteral("Internet Chat"));
-    EXPECT_TRUE(engines.created().isEmpty());
-    EXPECT_FALSE(form->tmrUpdateUserOnLine->isActive()); // no user ID to poll with
-    EXPECT_EQ(form->txtStatus->toPlainText(), QStringLiteral("Taken"));
-    EXPECT_EQ(vb::ForeColor(*form->txtStatus), vb::vbRed);
-
-    form->close();
-    EXPECT_TRUE(form->isUnloaded());
-    EXPECT_EQ(server.connectionCount(), 1); // no "2005" without a user ID
-}
-
-TEST_F(MainWindow, AcceptedRegistrationAtStartKeepsPolling) {
-    startRegistering(QStringList{"3", "127.0.0.1", QString::number(server.port()), "42", "ann@example.com"}.join(kSep));
-    EXPECT_TRUE(form->isVisible());
-    EXPECT_EQ(vb::Tag(*form->txtEmail), QStringLiteral("42"));
-    EXPECT_EQ(engines.created().size(), 1); // the user is known now: the engine is set up
-    EXPECT_EQ(form->txtStatus->toPlainText(), kReady);
-    EXPECT_TRUE(form->tmrUpdateUserOnLine->isActive()); // and the polls keep the list alive
-    QCoreApplication::processEvents();
-    EXPECT_EQ(server.connectionCount(), 1); // the registration itself told the server; no log-in now
 }
 
 } // namespace

@@ -4,13 +4,8 @@
 
 #include "app/frmMain.h"
 #include "server/KVOSocket.h"
-#include "support/TestEnv.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QHostAddress>
-#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -41,8 +36,7 @@ QByteArray marked(const QByteArray& value) {
     return "StartLookWANIP =" + value + "EndLookWANIP";
 }
 
-ScriptedWebServer::ScriptedWebServer(const QString& address, quint16 port)
-    : m_address(address), m_server(new QTcpServer(this)) {
+ScriptedWebServer::ScriptedWebServer(const QString& address, quint16 port) : m_server(new QTcpServer(this)) {
     m_server->listen(QHostAddress(address), port);
     connect(m_server, &QTcpServer::newConnection, this, &ScriptedWebServer::onNewConnection);
 }
@@ -65,7 +59,6 @@ int ScriptedWebServer::openConnections() const {
 
 void ScriptedWebServer::onNewConnection() {
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
-        ++m_connections;
         m_sockets.append(socket);
         auto peer = std::make_shared<Peer>();
         peer->socket = socket;
@@ -83,10 +76,6 @@ void ScriptedWebServer::onReadyRead(const std::shared_ptr<Peer>& peer) {
     peer->answered = true;
     const QByteArray request = peer->buffer.left(end + 4);
     m_requests.append(request);
-    if (m_drop) {
-        peer->socket->disconnectFromHost();
-        return;
-    }
 
     // "GET //page?query HTTP/1.1": the page is the target without slashes and query.
     QByteArray target = request.left(request.indexOf("\r\n")).split(' ').value(1);
@@ -98,10 +87,6 @@ void ScriptedWebServer::onReadyRead(const std::shared_ptr<Peer>& peer) {
     const auto found = m_answers.constFind(page);
     const Answer answer =
         found != m_answers.constEnd() ? *found : whole(httpReply("no such page", true, "404 Not Found"));
-    if (answer.held) {
-        m_held.append({peer->socket, answer});
-        return;
-    }
     send(peer->socket, answer, 0, m_endless.value(page));
 }
 
@@ -122,80 +107,6 @@ void ScriptedWebServer::send(const QPointer<QTcpSocket>& socket, const Answer& a
         socket->flush();
         send(socket, answer, index + 1, endless);
     });
-}
-
-void ScriptedWebServer::release() {
-    const auto held = std::exchange(m_held, {});
-    for (const auto& [socket, answer] : held)
-        send(socket, Answer{answer.segments, answer.closeAfter, false}, 0, Endless{});
-}
-
-// ---------------------------------------------------------------------------------------------
-
-bool NginxServer::installed() {
-    return QFileInfo(QStringLiteral("/usr/sbin/nginx")).isExecutable();
-}
-
-NginxServer::NginxServer(const QString& address, const QList<std::pair<QString, QByteArray>>& files) {
-    const QDir dir(m_dir.path());
-    dir.mkdir(QStringLiteral("www"));
-    dir.mkdir(QStringLiteral("tmp"));
-    for (const auto& [name, content] : files) {
-        QFile file(dir.filePath(QStringLiteral("www/") + name));
-        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) {
-            m_failure = QStringLiteral("cannot write ") + name;
-            return;
-        }
-    }
-    // One process in the foreground, everything it writes inside the temporary folder.
-    const QString root = m_dir.path();
-    const QString config = QStringLiteral("daemon off;\nmaster_process off;\nworker_processes 1;\n"
-                                          "pid %1/nginx.pid;\nerror_log %1/error.log;\n"
-                                          "events { worker_connections 64; }\n"
-                                          "http {\n  access_log off;\n  default_type text/html;\n"
-                                          "  client_body_temp_path %1/tmp;\n  proxy_temp_path %1/tmp;\n"
-                                          "  fastcgi_temp_path %1/tmp;\n  uwsgi_temp_path %1/tmp;\n"
-                                          "  scgi_temp_path %1/tmp;\n"
-                                          "  server {\n    listen %2:80;\n    root %1/www;\n  }\n}\n")
-                               .arg(root, address);
-    QFile configFile(dir.filePath(QStringLiteral("nginx.conf")));
-    if (!configFile.open(QIODevice::WriteOnly) || configFile.write(config.toUtf8()) < 0) {
-        m_failure = QStringLiteral("cannot write nginx.conf");
-        return;
-    }
-    configFile.close();
-
-    m_process.setProcessChannelMode(QProcess::MergedChannels);
-    m_process.start(QStringLiteral("/usr/sbin/nginx"),
-                    {QStringLiteral("-p"), root, QStringLiteral("-c"), configFile.fileName()});
-    if (!m_process.waitForStarted(10000)) {
-        m_failure = QStringLiteral("nginx did not start: ") + m_process.errorString();
-        return;
-    }
-    // Ready once it accepts a connection on its address.
-    const bool up = testenv::waitFor(
-        [&] {
-            if (m_process.state() != QProcess::Running) return true;
-            QTcpSocket probe;
-            probe.connectToHost(address, 80);
-            return probe.waitForConnected(200);
-        },
-        20000);
-    if (!up || m_process.state() != QProcess::Running) {
-        QFile log(dir.filePath(QStringLiteral("error.log")));
-        log.open(QIODevice::ReadOnly);
-        m_failure = QStringLiteral("nginx is not listening: ") + QString::fromLocal8Bit(m_process.readAll()) +
-                    QString::fromLocal8Bit(log.readAll());
-    }
-}
-
-NginxServer::~NginxServer() {
-    if (m_process.state() == QProcess::NotRunning) return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(10000)) {
-        m_process.kill();
-        m_process.waitForFinished(10000);
-    }
 }
 
 } // namespace webtest

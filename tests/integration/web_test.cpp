@@ -1,7 +1,5 @@
-// fnGetDataFromWEB against real web servers on loopback addresses: the request bytes on the wire
-// (the rules of the request text are tested in web_text_test), replies in segments, servers that
-// drop or never answer, and one request at a time. That the window keeps handling its events
-// during the wait is tested with a site that never answers in web_lookup_test.
+// fnGetDataFromWEB against scripted web sites on loopback addresses: the request bytes on the wire,
+// replies in segments however they are framed, and a site whose reply never ends.
 #include "app/basMain.h"
 #include "app/frmMain.h"
 #include "server/KVOSocket.h"
@@ -10,8 +8,6 @@
 #include "web_server.h"
 #include "wire/Codepage.h"
 
-#include <QElapsedTimer>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -45,7 +41,6 @@ protected:
     frmMain form;
 };
 
-// The ".asp" pages' "//" form, with and without blanks, is checked on the wire in web_lookup_test.
 TEST_F(WebGetTest, SendsTheHandBuiltRequestAndReturnsTheWholeReply) {
     ScriptedWebServer server(QStringLiteral("127.0.0.2"));
     ASSERT_TRUE(server.listening()) << "binding 127.0.0.2:80 needs root";
@@ -77,7 +72,7 @@ TEST_F(WebGetTest, ReplyInSeveralSegmentsIsReturnedWhole) {
     const qsizetype headerEnd = withLength.indexOf("\r\n\r\n") + 4;
     auto segmented = [](const QByteArray& reply, qsizetype cut1, qsizetype cut2, bool closeAfter) {
         return ScriptedWebServer::Answer{
-            {{0, reply.left(cut1)}, {150, reply.mid(cut1, cut2 - cut1)}, {150, reply.mid(cut2)}}, closeAfter, false};
+            {{0, reply.left(cut1)}, {150, reply.mid(cut1, cut2 - cut1)}, {150, reply.mid(cut2)}}, closeAfter};
     };
 
     struct Case {
@@ -124,108 +119,6 @@ TEST_F(WebGetTest, AnEndlessReplyIsCutAndTheWaitEndsOnItsOwn) {
     // The client hung up on both while they were still sending.
     EXPECT_TRUE(testenv::waitFor([&] { return server.openConnections() == 0; }));
     expectIdle();
-}
-
-TEST_F(WebGetTest, ServerClosingWithoutAnAnswerGivesAnEmptyReply) {
-    ScriptedWebServer server(QStringLiteral("127.0.0.2"));
-    ASSERT_TRUE(server.listening());
-    server.dropEveryRequest();
-
-    EXPECT_EQ(get(QStringLiteral("127.0.0.2"), QStringLiteral("infoip.asp")), QString());
-    EXPECT_EQ(server.requests().size(), 1);
-    expectIdle();
-}
-
-TEST_F(WebGetTest, UnreachableServerCostsOneFullWaitAndGivesAnEmptyReply) {
-    // Nothing listens on 127.0.0.9:80: the connection is refused at once, and the request still
-    // waits out its 700 passes of 10 ms.
-    QElapsedTimer clock;
-    clock.start();
-    EXPECT_EQ(get(QStringLiteral("127.0.0.9"), QStringLiteral("infoip.asp")), QString());
-    EXPECT_GE(clock.elapsed(), 7000);
-    expectIdle();
-}
-
-// A timer tick during the first request's wait starts a second one, as a poll would: it takes its
-// turn when the first completes, and gives up (False, the host name kept) when the first never does.
-TEST_F(WebGetTest, RequestStartedDuringAWaitTakesItsTurnOrGivesUpAndLeavesTheFirstReplyIntact) {
-    ScriptedWebServer first(QStringLiteral("127.0.0.2"));
-    ScriptedWebServer second(QStringLiteral("127.0.0.3"));
-    ASSERT_TRUE(first.listening() && second.listening());
-    const QByteArray firstReply = httpReply(marked("first"), false);
-    const QByteArray secondReply = httpReply(marked("second"));
-    second.setAnswer(QStringLiteral("b.asp"), ScriptedWebServer::whole(secondReply));
-
-    for (const bool firstCompletes : {true, false}) {
-        SCOPED_TRACE(firstCompletes ? "the first completes" : "the first answers only after the second gave up");
-        // Held: the first server answers only once released, after the second request's wait.
-        first.setAnswer(
-            QStringLiteral("a.asp"),
-            firstCompletes
-                ? ScriptedWebServer::Answer{{{200, firstReply.left(40)}, {200, firstReply.mid(40)}}, true, false}
-                : ScriptedWebServer::Answer{{{0, firstReply}}, true, true});
-        const int firstBefore = first.connectionCount();
-        const int secondBefore = second.connectionCount();
-        bool nestedDone = false;
-        bool nestedResult = !firstCompletes;
-        int firstConnectionsWhenNestedStarted = -1;
-        QString nestedReply = QStringLiteral("b.example");
-        QTimer::singleShot(30, [&] {
-            firstConnectionsWhenNestedStarted = first.connectionCount() - firstBefore;
-            QString page = QStringLiteral("b.asp");
-            nestedResult = fnGetDataFromWEB(nestedReply, QStringLiteral("127.0.0.3"), page);
-            nestedDone = true;
-        });
-
-        // The first request's wait is measured from its own start: a nested request that used it
-        // up leaves it nothing more to wait for.
-        EXPECT_EQ(get(QStringLiteral("127.0.0.2"), QStringLiteral("a.asp")),
-                  firstCompletes ? text(firstReply) : QString());
-        first.release();
-        EXPECT_TRUE(nestedDone);
-        EXPECT_EQ(firstConnectionsWhenNestedStarted, 1);
-        EXPECT_EQ(nestedResult, firstCompletes);
-        // A request that failed keeps the host name it was given, for its caller's error line.
-        EXPECT_EQ(nestedReply, firstCompletes ? text(secondReply) : QStringLiteral("b.example"));
-        EXPECT_EQ(second.connectionCount() - secondBefore, firstCompletes ? 1 : 0);
-        expectIdle();
-    }
-}
-
-TEST_F(WebGetTest, RealWebServerAnswersTheHandBuiltRequests) {
-    if (!webtest::NginxServer::installed())
-        GTEST_SKIP() << "nginx is not installed (apt-get install nginx-light): the hand-built request is not "
-                        "checked against a web server we did not write";
-    const QByteArray infoip = "<html><body>" + marked(" 198.51.100.4 ") + "</body></html>\n";
-    const QByteArray list = "redirect list\n";
-    const QByteArray upper = "upper-case text\n";
-    const QByteArray blanks = marked("77") + marked("2") + "\n";
-    const QByteArray infoDt = marked("77") + marked("5") + marked("Ann") + "\n";
-    webtest::NginxServer nginx(QStringLiteral("127.0.0.7"), {{"infoip.asp", infoip},
-                                                             {"list.txt", list},
-                                                             {"LIST.TXT", upper},
-                                                             {"my page.asp", blanks},
-                                                             {"InfoDT.asp", infoDt}});
-    ASSERT_EQ(nginx.failure(), QString());
-
-    const QString sep(QChar(0x00D4));
-    const std::pair<QString, QByteArray> cases[] = {
-        {"infoip.asp", infoip},
-        {"list.txt", list},
-        {"LIST.TXT", upper},
-        {"my page.asp", blanks},
-        // The query carries raw "Ô" bytes, blanks as "%20" and a date with slashes and colons.
-        {"InfoDT.asp?ReqDt=77" + sep + "5" + sep + "12/05/2026 06:30:05" + sep + "203.0.113.7" + sep +
-             "Jet OLEDB:Database Password=brick789",
-         infoDt},
-    };
-    for (const auto& [requested, body] : cases) {
-        SCOPED_TRACE(requested.toStdString());
-        const QString host = get(QStringLiteral("127.0.0.7"), requested, QStringLiteral("127.0.0.7"));
-        EXPECT_TRUE(host.startsWith(QLatin1String("HTTP/1.1 200 OK\r\n"))) << host.left(200).toStdString();
-        EXPECT_TRUE(host.endsWith(text(body))) << host.toStdString();
-        expectIdle();
-    }
 }
 
 } // namespace

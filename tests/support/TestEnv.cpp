@@ -2,6 +2,7 @@
 
 #include "app/basEncrypt_Decrypt.h"
 #include "app/basMain.h"
+#include "platform/ListView.h"
 #include "platform/MsgBox.h"
 #include "platform/vb.h"
 #include "wire/Codepage.h"
@@ -67,13 +68,21 @@ QString readScrambledFile(const QString& path) {
     return wire::unscrambled(wire::fromCp1252(file.readAll()));
 }
 
-bool waitFor(const std::function<bool()>& done, int timeoutMs) {
+void setUpUserList(vb::ListView& list) {
+    for (const char* caption : {"Status", "Display Name", "Email", "IP", "OnLine Date"})
+        list.addColumn(QString::fromLatin1(caption), 80);
+    list.setSortOrder(vb::ListView::Descending);
+    list.setSortKey(0);
+    list.setSorted(true);
+}
+
+bool waitFor(const std::function<bool()>& done, int timeoutMs, int pauseMs) {
     QElapsedTimer clock;
     clock.start();
     while (!done()) {
         if (clock.elapsed() > timeoutMs) return done();
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
+        QThread::msleep(pauseMs);
     }
     return true;
 }

@@ -1,0 +1,200 @@
+// The two settings files: written only when their content changes, read back into the site
+// tables, never half written (full disk, read-only folder), and never rewritten by a reply that
+// answers no request of the client's.
+#include "app/basMain.h"
+#include "app/frmMain.h"
+#include "platform/Controls.h"
+#include "platform/vb.h"
+#include "server/ChatProtocol.h"
+#include "server/Registration.h"
+#include "server/SettingsFile.h"
+#include "support/FileSizeLimit.h"
+#include "support/TestEnv.h"
+#include "support/Unprivileged.h"
+#include "wire/Codepage.h"
+#include "wire/Protocol.h"
+#include "wire/Scramble.h"
+#include "wire/SettingsFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QTimer>
+#include <functional>
+#include <gtest/gtest.h>
+
+using namespace basMain;
+
+namespace {
+
+const QString S(wire::kSep);
+
+QString msg(const QStringList& fields) {
+    return fields.join(wire::kSep);
+}
+
+QByteArray fileBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("missing");
+}
+
+class SettingsFiles : public ::testing::Test {
+protected:
+    testenv::TestEnv env;
+
+    void SetUp() override { env.makeLogsFolder(); }
+    void TearDown() override {
+        g_blnRegistrationWaiting = false;
+        g_strAnsweredRequest.clear();
+    }
+    // The folder's files (no temporary file may be left behind).
+    QStringList files() const { return QDir(env.dir()).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
+};
+
+TEST_F(SettingsFiles, WrittenOnlyWhenTheContentChangesAndReadBackIntoTheSiteTables) {
+    const QString reply = "2005" + msg({"", "0", "10.0.0.1", "r.example", "/a.asp", "12052026"}) + "\r\n\r\n" +
+                          msg({"", "2", "10.0.0.3", "alt.example", "/alt.asp", "pw"}) + "\r\n" +
+                          msg({"", "1", "10.0.0.2", "w.example", "/w.asp", ""}) + "\r\n" +
+                          msg({"", "0", "10.0.0.4", "r2.example", "/b.asp", "11302026"}) + "\r\n" +
+                          msg({"", "9", "x", "y", "z", "w"}) + "\r\n" + msg({"", "1", "cut", "short"});
+    EXPECT_TRUE(writeUserSettingsFile(reply));
+    const QByteArray written = fileBytes(userSettingsFilePath());
+    EXPECT_EQ(written, wire::toCp1252(wire::scrambled(wire::settingsTextFromReply(reply))));
+    EXPECT_FALSE(writeUserSettingsFile(reply));
+    EXPECT_FALSE(writeUserSettingsFile("2005"));
+    EXPECT_EQ(fileBytes(userSettingsFilePath()), written);
+
+    loadSiteTables();
+    loadSiteTables(); // the same tables again, not twice the rows
+    EXPECT_EQ(g_arrRedirectSites, (SiteTable{{"10.0.0.1", "r.example", "/a.asp", "12052026"},
+                                             {"10.0.0.4", "r2.example", "/b.asp", "11302026"}}));
+    EXPECT_EQ(g_arrWanIPSites, (SiteTable{{"10.0.0.2", "w.example", "/w.asp", ""}}));
+    EXPECT_EQ(g_arrAltServerSites, (SiteTable{{"10.0.0.3", "alt.example", "/alt.asp", "pw"}}));
+
+    // A file too long to unscramble in a few seconds counts as missing: it would hold up every start.
+    const QString line = msg({"", "1", "10.0.0.2", "w.example", "/w.asp", ""}) + "\r\n";
+    testenv::writeScrambledFile(userSettingsFilePath(), line.repeated(kMaxUserSettingsChars / line.size() + 1));
+    loadSiteTables();
+    EXPECT_EQ(g_arrWanIPSites, (SiteTable{{}}));
+    EXPECT_EQ(files(), QStringList{"ColloqChat.kvo"});
+}
+
+TEST_F(SettingsFiles, AFailedWriteKeepsTheOldFileWhole) {
+    writeServerAddressFile("10.1.2.3", "19991", "42", "me@x.org");
+    ASSERT_TRUE(writeUserSettingsFile("2005" + msg({"", "0", "a", "b", "c", "d"})));
+    const QByteArray oldAddress = fileBytes(serverAddressFilePath());
+    const QByteArray oldSettings = fileBytes(userSettingsFilePath());
+    const QString longText(600, QLatin1Char('x'));
+    const auto writeBoth = [&] {
+        EXPECT_THROW(writeServerAddressFile("10.9.9.9", "20000", "42", longText), vb::VbError);
+        EXPECT_THROW(writeUserSettingsFile("2005" + msg({"", "0", longText, "b", "c", "d"})), vb::VbError);
+    };
+    const std::pair<const char*, std::function<void()>> cases[] = {
+        {"full disk",
+         [&] {
+             const testenv::FileSizeLimit limit(64);
+             writeBoth();
+         }},
+        {"read-only folder and files",
+         [&] {
+             const QStringList paths{serverAddressFilePath(), userSettingsFilePath(), env.dir()};
+             for (const QString& path : paths)
+                 QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner);
+             {
+                 const testenv::Unprivileged user(paths);
+                 writeBoth();
+             }
+             QFile::setPermissions(env.dir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+         }},
+    };
+    for (const auto& [name, fault] : cases) {
+        SCOPED_TRACE(name);
+        fault();
+        EXPECT_EQ(fileBytes(serverAddressFilePath()), oldAddress);
+        EXPECT_EQ(fileBytes(userSettingsFilePath()), oldSettings);
+        EXPECT_EQ(files(), (QStringList{"ColloqChat.kvo", "RTC_Chat.kvo"}));
+    }
+}
+
+// Replies arrive through the reply handler of a real window, as from the chat link.
+class SettingsFromReplies : public SettingsFiles {
+protected:
+    frmMain form;
+
+    void SetUp() override {
+        SettingsFiles::SetUp();
+        testenv::setUpUserList(*form.LstUsers);
+    }
+    void receive(const QString& text) {
+        g_strMsgReceived = text;
+        fnUseMSGReceived();
+    }
+};
+
+TEST_F(SettingsFromReplies, RepliesNobodyAskedForAreLoggedAndLeaveTheFilesByteForByte) {
+    g_blnRegistrationWaiting = true;
+    receive(msg({"3", "10.1.2.3", "19992", "42", "me@x.org"}));
+    g_blnRegistrationWaiting = false;
+    EXPECT_EQ(testenv::readScrambledFile(serverAddressFilePath()), msg({"10.1.2.3", "19992", "42", "me@x.org"}));
+    form.txtEmail->setText("me@x.org");
+    vb::setTag(*form.txtEmail, "42");
+    g_strAnsweredRequest = "2005";
+    const QString sites = msg({"", "0", "10.0.0.5", "home.example", "/r.asp", "12052026"}) + "\r\n";
+    receive("2005" + sites);
+    g_blnRegistrationDone = false;
+    const QByteArray serverFile = fileBytes(serverAddressFilePath());
+    const QByteArray siteFile = fileBytes(userSettingsFilePath());
+
+    const QString record = msg({"7", "Ann", "ann@x.org", "10.0.0.7", "1"});
+    const struct {
+        const char* name;
+        QString answering; // the request the chat connection carried
+        QString reply;
+        int number;
+    } cases[] = {
+        {"3 to nothing", "", msg({"3", "10.6.6.6", "19991", "666", "evil@x.org"}), vb::kErrPermissionDenied},
+        {"111 with a name", "1", msg({"111", record, "evil.example", "19991"}), vb::kErrPermissionDenied},
+        {"111 with port 65535", "1", msg({"111", record, "10.9.9.9", "65535"}), vb::kErrPermissionDenied},
+        {"111 cut short", "1", msg({"111", "8", "Bob", "bob@x.org"}), vb::kErrSubscript},
+        {"2005 to nothing", "", "2005" + msg({"", "2", "10.6.6.6", "evil.example", "/a.asp", "x"}) + "\r\n",
+         vb::kErrPermissionDenied},
+        {"2005 too long", "2005", "2005" + sites.repeated(100), vb::kErrOverflow},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const qsizetype logged = env.logLines().size();
+        g_strAnsweredRequest = c.answering;
+        receive(c.reply);
+        EXPECT_EQ(fileBytes(serverAddressFilePath()), serverFile);
+        EXPECT_EQ(fileBytes(userSettingsFilePath()), siteFile);
+        ASSERT_EQ(env.logLines().size(), logged + 1);
+        EXPECT_TRUE(env.logLines().back().startsWith("fnUseMSGReceived["));
+        EXPECT_TRUE(env.logLines().back().contains("ErrNo: " + QString::number(c.number) + " "));
+    }
+    EXPECT_EQ(form.txtEmail->text(), "me@x.org");
+    EXPECT_EQ(vb::Tag(*form.txtEmail), "42");
+    EXPECT_FALSE(g_blnRegistrationDone);
+    EXPECT_TRUE(form.LstUsers->find("A7")); // the records of a refused 111 still count
+
+    // 111 in answer to a poll takes the new address and port and keeps the identity.
+    g_strAnsweredRequest = "1";
+    receive(msg({"111", record, "10.9.9.9", "20000"}));
+    EXPECT_EQ(testenv::readScrambledFile(serverAddressFilePath()), msg({"10.9.9.9", "20000", "42", "me@x.org"}));
+}
+
+TEST_F(SettingsFromReplies, A2005ThatCannotBeWrittenIsLoggedAndStillArmsTheCloseTimer) {
+    g_strAnsweredRequest = "2005";
+    receive("2005" + msg({"", "0", "a", "b", "c", "d"}));
+    form.tmrServerCall->stop();
+    const QByteArray before = fileBytes(userSettingsFilePath());
+    {
+        const testenv::FileSizeLimit limit(400); // room for a log line, not for the new file
+        receive("2005" + msg({"", "0", QString(600, QLatin1Char('x')), "b", "c", "d"}));
+    }
+    EXPECT_TRUE(form.tmrServerCall->isActive());
+    EXPECT_EQ(fileBytes(userSettingsFilePath()), before);
+    ASSERT_EQ(env.logLines().size(), 1);
+    EXPECT_TRUE(env.logLines()[0].startsWith("fnUseMSGReceived[2005] - "));
+}
+
+} // namespace
