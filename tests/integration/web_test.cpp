@@ -1,11 +1,10 @@
-// fnGetDataFromWEB against scripted web sites on loopback addresses: the request bytes on the wire,
-// replies in segments however they are framed, and a site whose reply never ends.
+// fnGetDataFromWEB against scripted web sites on loopback addresses (port 80): the request bytes on
+// the wire, replies in segments however they are framed, and a site whose reply never ends.
 #include "app/basMain.h"
 #include "app/frmMain.h"
-#include "server/KVOSocket.h"
+#include "support/ScriptedChatServer.h"
 #include "support/TestEnv.h"
 #include "web/HttpGet.h"
-#include "web_server.h"
 #include "wire/Codepage.h"
 
 #include <gtest/gtest.h>
@@ -13,56 +12,54 @@
 namespace {
 
 using basMain::fnGetDataFromWEB;
-using webtest::httpReply;
-using webtest::marked;
-using webtest::ScriptedWebServer;
+using testsupport::ScriptedChatServer;
+using Reply = ScriptedChatServer::Reply;
 
-QString text(const QByteArray& bytes) {
-    return wire::fromCp1252(bytes);
+const QString kSite = QStringLiteral("127.0.0.2");
+
+// A whole reply: status line, Content-Length (unless left out), Connection: close, body.
+QByteArray httpReply(const QByteArray& body, bool withContentLength = true) {
+    QByteArray reply = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n";
+    if (withContentLength) reply += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+    return reply + "Connection: close\r\n\r\n" + body;
+}
+
+QByteArray marked(const QByteArray& value) {
+    return "StartLookWANIP =" + value + "EndLookWANIP";
+}
+
+Reply answer(const QByteArray& bytes, QList<qsizetype> splitAt = {}, bool closeAfter = true) {
+    Reply reply;
+    reply.bytes = bytes;
+    reply.splitAt = std::move(splitAt);
+    reply.gapMs = 150;
+    reply.closeAfter = closeAfter;
+    return reply;
 }
 
 class WebGetTest : public ::testing::Test {
 protected:
-    WebGetTest() { webtest::attachWebSocket(form); }
-    ~WebGetTest() override { form.oMySocketWeb.reset(); }
+    void SetUp() override {
+        form.createSocketsForTesting();
+        ASSERT_TRUE(site.listen(QHostAddress(kSite), 80)) << "binding 127.0.0.2:80 needs root";
+    }
 
-    // The state every request leaves behind it.
-    static void expectIdle() {
+    // Asks the site for `page`; returns the reply (empty when none came).
+    QString get(QString page) {
+        QString host = QStringLiteral("web.example");
+        EXPECT_TRUE(fnGetDataFromWEB(host, kSite, page));
+        // Every request leaves the web socket idle behind it.
         EXPECT_FALSE(basMain::g_blnWebWaiting);
         EXPECT_EQ(basMain::g_lngWebSocketHandle, 0);
-    }
-    // Asks `ip` for `page` under the host name `host`; returns the reply (empty when none came).
-    static QString get(const QString& ip, QString page, QString host = QStringLiteral("web.example")) {
-        EXPECT_TRUE(fnGetDataFromWEB(host, ip, page));
         return host;
     }
 
     testenv::TestEnv env;
     frmMain form;
+    ScriptedChatServer site;
 };
 
-TEST_F(WebGetTest, SendsTheHandBuiltRequestAndReturnsTheWholeReply) {
-    ScriptedWebServer server(QStringLiteral("127.0.0.2"));
-    ASSERT_TRUE(server.listening()) << "binding 127.0.0.2:80 needs root";
-    const QByteArray reply = httpReply("<html>" + marked(" 198.51.100.4 ") + "</html>");
-    server.setAnswer(QStringLiteral("notes for me.txt"), ScriptedWebServer::whole(reply));
-
-    QString host = QStringLiteral("web.example");
-    QString page = QStringLiteral("notes for me.txt");
-    EXPECT_TRUE(fnGetDataFromWEB(host, QStringLiteral("127.0.0.2"), page));
-
-    ASSERT_EQ(server.requests().size(), 1);
-    EXPECT_EQ(server.requests()[0],
-              "GET /notes%20for%20me.txt HTTP/1.1\r\nHost: web.example:80\r\nConnection: Close\r\n\r\n");
-    EXPECT_EQ(host, text(reply));
-    EXPECT_EQ(page, QStringLiteral("notes%20for%20me.txt")); // the page is handed back escaped
-    expectIdle();
-}
-
-TEST_F(WebGetTest, ReplyInSeveralSegmentsIsReturnedWhole) {
-    ScriptedWebServer server(QStringLiteral("127.0.0.2"));
-    ASSERT_TRUE(server.listening());
-
+TEST_F(WebGetTest, SendsTheHandBuiltRequestAndTakesTheReplyHoweverItIsFramed) {
     const QByteArray body = "<p>" + marked("77") + marked("5") + marked("Ann") + "</p>";
     const QByteArray closeDelimited = httpReply(body, false);
     const QByteArray withLength = httpReply(body);
@@ -70,55 +67,51 @@ TEST_F(WebGetTest, ReplyInSeveralSegmentsIsReturnedWhole) {
                                QByteArray::number(body.size() - 10, 16) + "\r\n" + body.left(body.size() - 10) +
                                "\r\n" + "a\r\n" + body.right(10) + "\r\n0\r\n\r\n";
     const qsizetype headerEnd = withLength.indexOf("\r\n\r\n") + 4;
-    auto segmented = [](const QByteArray& reply, qsizetype cut1, qsizetype cut2, bool closeAfter) {
-        return ScriptedWebServer::Answer{
-            {{0, reply.left(cut1)}, {150, reply.mid(cut1, cut2 - cut1)}, {150, reply.mid(cut2)}}, closeAfter};
-    };
-
-    struct Case {
-        const char* what;
-        ScriptedWebServer::Answer answer;
-        QByteArray reply;
-    };
-    const Case cases[] = {
+    const std::pair<const char*, Reply> cases[] = {
+        {"whole", answer(withLength)},
         // Headers first, the body in two more segments, then the close ends the reply.
-        {"ended by the close", segmented(closeDelimited, headerEnd - 2, headerEnd + 20, true), closeDelimited},
-        // The server keeps the connection open: the announced length ends the reply.
-        {"Content-Length", segmented(withLength, headerEnd, headerEnd + 7, false), withLength},
-        {"chunked", segmented(chunked, 30, chunked.size() - 3, false), chunked},
+        {"ended by the close", answer(closeDelimited, {headerEnd - 2, headerEnd + 20})},
+        // The site keeps the connection open: the announced length or the last chunk ends the reply.
+        {"Content-Length", answer(withLength, {headerEnd, headerEnd + 7}, false)},
+        {"chunked", answer(chunked, {30, chunked.size() - 3}, false)},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        server.setAnswer(QStringLiteral("users.asp"), c.answer);
-        EXPECT_EQ(get(QStringLiteral("127.0.0.2"), QStringLiteral("users.asp")), text(c.reply));
-        expectIdle();
-        // The client closes what the server left open.
-        EXPECT_TRUE(testenv::waitFor([&] { return server.openConnections() == 0; }));
+    int index = 0;
+    for (const auto& [name, reply] : cases) {
+        SCOPED_TRACE(name);
+        site.enqueue(reply);
+        QString page = QStringLiteral("notes for me.asp");
+        EXPECT_EQ(get(page), wire::fromCp1252(reply.bytes));
+        EXPECT_EQ(site.request(index),
+                  "GET //notes%20for%20me.asp HTTP/1.1\r\nHost: web.example:80\r\nConnection: Close\r\n\r\n");
+        // The client closes what the site left open.
+        EXPECT_TRUE(testenv::waitFor([&] { return site.closedByClient(index); }));
+        ++index;
     }
 }
 
 // A site announcing a body of 100 GB, sent as fast as the client takes it or a byte at a time,
 // never ending: the client keeps 64 KiB at most, stops waiting on its own, and stays small.
 TEST_F(WebGetTest, AnEndlessReplyIsCutAndTheWaitEndsOnItsOwn) {
-    ScriptedWebServer server(QStringLiteral("127.0.0.2"));
-    ASSERT_TRUE(server.listening());
     const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Length: 99999999999\r\n\r\n" + marked("10.9.9.9");
-    server.setAnswer(QStringLiteral("flood.asp"), ScriptedWebServer::whole(head));
-    server.setEndless(QStringLiteral("flood.asp"), QByteArray(64 * 1024, 'x'), 1);
-    server.setAnswer(QStringLiteral("drip.asp"), ScriptedWebServer::whole(head));
-    server.setEndless(QStringLiteral("drip.asp"), "x", 20);
+    Reply flood = answer(head, {}, false);
+    flood.filler = QByteArray(64 * 1024, 'x');
+    flood.gapMs = 1;
+    Reply drip = answer(head, {}, false);
+    drip.filler = "x";
+    drip.gapMs = 20;
+    site.enqueue(flood);
+    site.enqueue(drip);
 
     const qint64 before = testenv::residentBytes();
-    const QString flood = get(QStringLiteral("127.0.0.2"), QStringLiteral("flood.asp"));
-    EXPECT_EQ(flood.size(), web::kMaxReplyChars);
-    EXPECT_TRUE(flood.startsWith(text(head)));
-    const QString drip = get(QStringLiteral("127.0.0.2"), QStringLiteral("drip.asp"));
-    EXPECT_TRUE(drip.startsWith(text(head)));
-    EXPECT_LT(drip.size(), web::kMaxReplyChars);
+    const QString flooded = get(QStringLiteral("flood.asp"));
+    EXPECT_EQ(flooded.size(), web::kMaxReplyChars);
+    EXPECT_TRUE(flooded.startsWith(wire::fromCp1252(head)));
+    const QString dripped = get(QStringLiteral("drip.asp"));
+    EXPECT_TRUE(dripped.startsWith(wire::fromCp1252(head)));
+    EXPECT_LT(dripped.size(), web::kMaxReplyChars);
     EXPECT_LT(testenv::residentBytes() - before, 200LL * 1024 * 1024);
     // The client hung up on both while they were still sending.
-    EXPECT_TRUE(testenv::waitFor([&] { return server.openConnections() == 0; }));
-    expectIdle();
+    EXPECT_TRUE(testenv::waitFor([&] { return site.closedByClient(0) && site.closedByClient(1); }));
 }
 
 } // namespace
