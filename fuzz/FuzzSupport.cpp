@@ -62,14 +62,6 @@ void startCoreApp() {
     (void)app;
 }
 
-QByteArray bytes(const std::uint8_t* data, std::size_t size) {
-    return QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-}
-
-QString text(const std::uint8_t* data, std::size_t size) {
-    return wire::fromCp1252(bytes(data, size));
-}
-
 QList<QByteArray> chunks(const std::uint8_t* data, std::size_t size) {
     QList<QByteArray> out;
     if (size == 0) return out;
