@@ -178,7 +178,9 @@ TEST_F(ChatLink, AHostileServerCannotGrowTheClientNorRewriteItsFilesUnasked) {
         const char* name;
         ScriptedChatServer::Reply reply;
         QString logged; // start of the log line it leaves ("" for none)
+        QString request = msg({"1", "42", "me@x.org"});
     };
+    const QString sites = msg({"", "0", "10.0.0.5", "home.example", "/r.asp", "12052026"}) + "\r\n";
     const Case cases[] = {
         {"a length of 999999999, never ending", stream("999999999\xD4"), "oMySocket_OnDataArrival[7]"},
         {"a length of 1 MiB + 1, never ending", stream("1048577\xD4"), "oMySocket_OnDataArrival[7]"},
@@ -188,9 +190,15 @@ TEST_F(ChatLink, AHostileServerCannotGrowTheClientNorRewriteItsFilesUnasked) {
         {"111 with junk for an address",
          ScriptedChatServer::Reply::framed(msg({"111", record, QString(3000, QLatin1Char('j')), "19991"})),
          "fnUseMSGReceived[1110]"},
+        {"111 naming a host", ScriptedChatServer::Reply::framed(msg({"111", record, "evil.example", "19991"})),
+         "fnUseMSGReceived[1110]"},
+        {"111 with port 65535", ScriptedChatServer::Reply::framed(msg({"111", record, "10.9.9.9", "65535"})),
+         "fnUseMSGReceived[1110]"},
         {"2005 to a poll",
          ScriptedChatServer::Reply::framed("2005" + msg({"", "2", "10.6.6.6", "evil.example", "/a", "x"}) + "\r\n"),
          "fnUseMSGReceived[2005]"},
+        {"2005 too long, to a sign-off", ScriptedChatServer::Reply::framed("2005" + sites.repeated(100)),
+         "fnUseMSGReceived[2005]", msg({"2005", "42"})},
         {"a notice of a megabyte",
          ScriptedChatServer::Reply::framed(msg({"11", record, QStringLiteral("<h1>line</h1>\n").repeated(70000), "T"})),
          ""},
@@ -204,7 +212,7 @@ TEST_F(ChatLink, AHostileServerCannotGrowTheClientNorRewriteItsFilesUnasked) {
         const qsizetype logged = env.logLines().size();
         clicks = 0;
         server.enqueue(c.reply);
-        exchange(msg({"1", "42", "me@x.org"}));
+        exchange(c.request);
         ASSERT_TRUE(closed(index++));
         most = std::max(most, testenv::residentBytes());
         EXPECT_EQ(env.logLines().size(), logged + (c.logged.isEmpty() ? 0 : 1));
