@@ -12,7 +12,9 @@
 #include <QProcess>
 #include <QStringList>
 #include <QTcpServer>
+#include <QThread>
 #include <algorithm>
+#include <functional>
 #include <optional>
 
 namespace e2e {
@@ -23,6 +25,16 @@ inline quint16 freeTcpPort() {
     QTcpServer probe;
     if (!probe.listen(QHostAddress::LocalHost, 0)) return 0;
     return probe.serverPort();
+}
+
+// Waits on `done`, looking again every little while, for at most `ms`.
+inline bool waitUntil(const std::function<bool()>& done, int ms = kStepMs) {
+    QDeadlineTimer deadline(ms);
+    while (!done()) {
+        if (deadline.hasExpired()) return false;
+        QThread::msleep(50);
+    }
+    return true;
 }
 
 // A program whose output is read line by line.

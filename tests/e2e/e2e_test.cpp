@@ -7,7 +7,6 @@
 // Every step waits on what the programs show (list rows, status captions, the server's log),
 // each with a generous bound; nothing sleeps for a fixed time.
 #include "e2e/RemoteClient.h"
-#include "support/TestEnv.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -17,7 +16,6 @@
 #include <QSqlQuery>
 #include <QTcpServer>
 #include <QTemporaryDir>
-#include <functional>
 #include <gtest/gtest.h>
 #include <tuple>
 
@@ -27,10 +25,7 @@ using e2e::Client;
 using e2e::freeTcpPort;
 using e2e::kStepMs;
 using e2e::Program;
-// Waits on `done`, looking again every little while: each look is a command to a client.
-bool waitUntil(const std::function<bool()>& done, int ms = e2e::kStepMs) {
-    return testenv::waitFor(done, ms, 50);
-}
+using e2e::waitUntil;
 
 const QString kWebListen = QStringLiteral("127.0.0.1:80");
 

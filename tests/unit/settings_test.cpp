@@ -2,7 +2,6 @@
 // tables, never half written on a full disk, and changed by the replies that may change them.
 #include "app/basMain.h"
 #include "app/frmMain.h"
-#include "platform/Controls.h"
 #include "platform/vb.h"
 #include "server/ChatProtocol.h"
 #include "server/Registration.h"
@@ -16,7 +15,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QLineEdit>
 #include <QTimer>
 #include <gtest/gtest.h>
 
