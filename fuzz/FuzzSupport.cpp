@@ -1,7 +1,5 @@
 #include "FuzzSupport.h"
 
-#include "wire/Codepage.h"
-
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <cstdio>
@@ -60,6 +58,10 @@ void startCoreApp() {
     QCoreApplication::setEventDispatcher(std::make_unique<QuietDispatcher>().release()); // the thread owns it
     static QCoreApplication* app = std::make_unique<QCoreApplication>(appArgc(), appArgv()).release();
     (void)app;
+}
+
+static QByteArray bytes(const std::uint8_t* data, std::size_t size) {
+    return QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
 }
 
 QList<QByteArray> chunks(const std::uint8_t* data, std::size_t size) {
