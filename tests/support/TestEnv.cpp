@@ -76,13 +76,13 @@ void setUpUserList(vb::ListView& list) {
     list.setSorted(true);
 }
 
-bool waitFor(const std::function<bool()>& done, int timeoutMs, int pauseMs) {
+bool waitFor(const std::function<bool()>& done, int timeoutMs) {
     QElapsedTimer clock;
     clock.start();
     while (!done()) {
         if (clock.elapsed() > timeoutMs) return done();
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(pauseMs);
+        QThread::msleep(1);
     }
     return true;
 }

@@ -53,8 +53,7 @@ qint64 residentBytes();
 // Gives a user list its five columns and its order (on-line users first), as the start-up does.
 void setUpUserList(vb::ListView& list);
 
-// Runs the event loop until `done` is true or `timeoutMs` passes, looking every `pauseMs`;
-// returns `done()`.
-bool waitFor(const std::function<bool()>& done, int timeoutMs = 5000, int pauseMs = 1);
+// Runs the event loop until `done` is true or `timeoutMs` passes; returns `done()`.
+bool waitFor(const std::function<bool()>& done, int timeoutMs = 5000);
 
 } // namespace testenv
