@@ -1,17 +1,14 @@
 #include "FuzzClient.h"
 
 #include "app/basEncrypt_Decrypt.h"
-#include "app/basMain.h"
 #include "platform/MsgBox.h"
 #include "platform/vb.h"
 #include "wire/Codepage.h"
-#include "wire/Scramble.h"
 
 #include <QApplication>
 #include <QDateTime>
 #include <QDialog>
 #include <QDir>
-#include <QFile>
 #include <QFontMetricsF>
 #include <QSet>
 #include <QTemporaryDir>
@@ -19,27 +16,6 @@
 #include <memory>
 
 namespace fuzz {
-
-namespace {
-
-basMain::SiteTable expectedTable(const QList<wire::SiteRecord>& records, const QString& type) {
-    basMain::SiteTable table;
-    for (const wire::SiteRecord& record : records)
-        if (record.type == type) table.append(record.values);
-    // The loader starts each table with one row; an empty first cell takes the next record's
-    // place, so a record whose address is empty is overwritten by the one after it.
-    basMain::SiteTable loaded;
-    basMain::resetSiteTable(loaded);
-    for (const auto& values : table) {
-        if (loaded.front()[0].isEmpty() && loaded.size() == 1)
-            loaded.front() = values;
-        else
-            loaded.append(values);
-    }
-    return loaded;
-}
-
-} // namespace
 
 // Kept to the end of the process on purpose, as startCoreApp explains.
 void startGuiApp() {
@@ -67,12 +43,6 @@ QString enterProgramFolder() {
     // an input, so a finding replays as it was found.
     vb::setClockForTesting([] { return QDateTime(QDate(2026, 3, 14), QTime(15, 9, 26)); });
     return folder.path();
-}
-
-int startSettingsTarget() {
-    startCoreApp();
-    enterProgramFolder();
-    return 0;
 }
 
 // A glyph is cached the first time it is measured or drawn. An input whose text brings new glyphs
@@ -107,18 +77,6 @@ void finishInput() {
     // such look is a scan of the whole heap.
     QCoreApplication::sendPostedEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-void writeScrambledFile(const QString& path, const QString& plain) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) fail("cannot write a settings file");
-    file.write(wire::toCp1252(wire::scrambled(plain)));
-}
-
-void checkSiteTables(const QList<wire::SiteRecord>& records, const char* what) {
-    check(basMain::g_arrRedirectSites == expectedTable(records, QStringLiteral("0")), what);
-    check(basMain::g_arrWanIPSites == expectedTable(records, QStringLiteral("1")), what);
-    check(basMain::g_arrAltServerSites == expectedTable(records, QStringLiteral("2")), what);
 }
 
 } // namespace fuzz

@@ -1,7 +1,5 @@
 #include "FuzzSupport.h"
 
-#include "wire/Codepage.h"
-
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <cstdio>
@@ -62,12 +60,8 @@ void startCoreApp() {
     (void)app;
 }
 
-QByteArray bytes(const std::uint8_t* data, std::size_t size) {
+static QByteArray bytes(const std::uint8_t* data, std::size_t size) {
     return QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-}
-
-QString text(const std::uint8_t* data, std::size_t size) {
-    return wire::fromCp1252(bytes(data, size));
 }
 
 QList<QByteArray> chunks(const std::uint8_t* data, std::size_t size) {

@@ -18,10 +18,6 @@ void settleProcess();
 int& appArgc();
 char** appArgv();
 
-// An input turned into text the way the program reads bytes: one character per byte.
-QString text(const std::uint8_t* data, std::size_t size);
-QByteArray bytes(const std::uint8_t* data, std::size_t size);
-
 // The input without its first byte, cut into chunks: a first byte of 0 keeps it whole; any other
 // value b cuts pieces of 1..b bytes whose lengths follow from b.
 QList<QByteArray> chunks(const std::uint8_t* data, std::size_t size);

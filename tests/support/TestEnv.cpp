@@ -2,6 +2,7 @@
 
 #include "app/basEncrypt_Decrypt.h"
 #include "app/basMain.h"
+#include "platform/ListView.h"
 #include "platform/MsgBox.h"
 #include "platform/vb.h"
 #include "wire/Codepage.h"
@@ -65,6 +66,14 @@ QString readScrambledFile(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return {};
     return wire::unscrambled(wire::fromCp1252(file.readAll()));
+}
+
+void setUpUserList(vb::ListView& list) {
+    for (const char* caption : {"Status", "Display Name", "Email", "IP", "OnLine Date"})
+        list.addColumn(QString::fromLatin1(caption), 80);
+    list.setSortOrder(vb::ListView::Descending);
+    list.setSortKey(0);
+    list.setSorted(true);
 }
 
 bool waitFor(const std::function<bool()>& done, int timeoutMs) {

@@ -6,6 +6,10 @@
 #include <QTemporaryDir>
 #include <functional>
 
+namespace vb {
+class ListView;
+}
+
 namespace testenv {
 
 struct ShownBox {
@@ -45,6 +49,9 @@ QString readScrambledFile(const QString& path);
 
 // The memory this process holds now (resident set), in bytes.
 qint64 residentBytes();
+
+// Gives a user list its five columns and its order (on-line users first), as the start-up does.
+void setUpUserList(vb::ListView& list);
 
 // Runs the event loop until `done` is true or `timeoutMs` passes; returns `done()`.
 bool waitFor(const std::function<bool()>& done, int timeoutMs = 5000);

@@ -1,0 +1,136 @@
+// The two settings files: written only when their content changes, read back into the site
+// tables, never half written on a full disk, and changed by the replies that may change them.
+#include "app/basMain.h"
+#include "app/frmMain.h"
+#include "platform/vb.h"
+#include "server/ChatProtocol.h"
+#include "server/Registration.h"
+#include "server/SettingsFile.h"
+#include "support/FileSizeLimit.h"
+#include "support/TestEnv.h"
+#include "wire/Codepage.h"
+#include "wire/Protocol.h"
+#include "wire/Scramble.h"
+#include "wire/SettingsFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace basMain;
+
+namespace {
+
+const QString S(wire::kSep);
+
+QString msg(const QStringList& fields) {
+    return fields.join(wire::kSep);
+}
+
+QByteArray fileBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("missing");
+}
+
+class SettingsFiles : public ::testing::Test {
+protected:
+    testenv::TestEnv env;
+
+    void SetUp() override { env.makeLogsFolder(); }
+    void TearDown() override {
+        g_blnRegistrationWaiting = false;
+        g_strAnsweredRequest.clear();
+    }
+    // The folder's files (no temporary file may be left behind).
+    QStringList files() const { return QDir(env.dir()).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
+};
+
+TEST_F(SettingsFiles, WrittenOnlyWhenTheContentChangesAndReadBackIntoTheSiteTables) {
+    const QString reply = "2005" + msg({"", "0", "10.0.0.1", "r.example", "/a.asp", "12052026"}) + "\r\n\r\n" +
+                          msg({"", "2", "10.0.0.3", "alt.example", "/alt.asp", "pw"}) + "\r\n" +
+                          msg({"", "1", "10.0.0.2", "w.example", "/w.asp", ""}) + "\r\n" +
+                          msg({"", "0", "10.0.0.4", "r2.example", "/b.asp", "11302026"}) + "\r\n" +
+                          msg({"", "9", "x", "y", "z", "w"}) + "\r\n" + msg({"", "1", "cut", "short"});
+    EXPECT_TRUE(writeUserSettingsFile(reply));
+    const QByteArray written = fileBytes(userSettingsFilePath());
+    EXPECT_EQ(written, wire::toCp1252(wire::scrambled(wire::settingsTextFromReply(reply))));
+    EXPECT_FALSE(writeUserSettingsFile(reply));
+    EXPECT_FALSE(writeUserSettingsFile("2005"));
+    EXPECT_EQ(fileBytes(userSettingsFilePath()), written);
+
+    loadSiteTables();
+    loadSiteTables(); // the same tables again, not twice the rows
+    EXPECT_EQ(g_arrRedirectSites, (SiteTable{{"10.0.0.1", "r.example", "/a.asp", "12052026"},
+                                             {"10.0.0.4", "r2.example", "/b.asp", "11302026"}}));
+    EXPECT_EQ(g_arrWanIPSites, (SiteTable{{"10.0.0.2", "w.example", "/w.asp", ""}}));
+    EXPECT_EQ(g_arrAltServerSites, (SiteTable{{"10.0.0.3", "alt.example", "/alt.asp", "pw"}}));
+
+    // A file too long to unscramble in a few seconds counts as missing: it would hold up every start.
+    const QString line = msg({"", "1", "10.0.0.2", "w.example", "/w.asp", ""}) + "\r\n";
+    testenv::writeScrambledFile(userSettingsFilePath(), line.repeated(kMaxUserSettingsChars / line.size() + 1));
+    loadSiteTables();
+    EXPECT_EQ(g_arrWanIPSites, (SiteTable{{}}));
+    EXPECT_EQ(files(), QStringList{"ColloqChat.kvo"});
+}
+
+TEST_F(SettingsFiles, AWriteThatFailsOnAFullDiskKeepsTheOldFileWhole) {
+    writeServerAddressFile("10.1.2.3", "19991", "42", "me@x.org");
+    ASSERT_TRUE(writeUserSettingsFile("2005" + msg({"", "0", "a", "b", "c", "d"})));
+    const QByteArray oldAddress = fileBytes(serverAddressFilePath());
+    const QByteArray oldSettings = fileBytes(userSettingsFilePath());
+    const QString longText(600, QLatin1Char('x'));
+    {
+        const testenv::FileSizeLimit fullDisk(64);
+        EXPECT_THROW(writeServerAddressFile("10.9.9.9", "20000", "42", longText), vb::VbError);
+        EXPECT_THROW(writeUserSettingsFile("2005" + msg({"", "0", longText, "b", "c", "d"})), vb::VbError);
+    }
+    EXPECT_EQ(fileBytes(serverAddressFilePath()), oldAddress);
+    EXPECT_EQ(fileBytes(userSettingsFilePath()), oldSettings);
+    EXPECT_EQ(files(), (QStringList{"ColloqChat.kvo", "RTC_Chat.kvo"}));
+}
+
+// Replies arrive through the reply handler of a real window, as from the chat link.
+class SettingsFromReplies : public SettingsFiles {
+protected:
+    frmMain form;
+
+    void SetUp() override {
+        SettingsFiles::SetUp();
+        testenv::setUpUserList(*form.LstUsers);
+    }
+    void receive(const QString& text) {
+        g_strMsgReceived = text;
+        fnUseMSGReceived();
+    }
+};
+
+// What a hostile server may not write is played over the wire in chatlink_test.
+TEST_F(SettingsFromReplies, TheAddressOf111KeepsTheIdentityThatRegistrationStored) {
+    g_blnRegistrationWaiting = true;
+    receive(msg({"3", "10.1.2.3", "19992", "42", "me@x.org"}));
+    g_blnRegistrationWaiting = false;
+    EXPECT_EQ(testenv::readScrambledFile(serverAddressFilePath()), msg({"10.1.2.3", "19992", "42", "me@x.org"}));
+    g_strAnsweredRequest = "1";
+    receive(msg({"111", "7", "Ann", "ann@x.org", "10.0.0.7", "1", "10.9.9.9", "20000"}));
+    EXPECT_EQ(testenv::readScrambledFile(serverAddressFilePath()), msg({"10.9.9.9", "20000", "42", "me@x.org"}));
+    EXPECT_TRUE(form.LstUsers->find("A7"));
+    EXPECT_TRUE(env.logLines().isEmpty());
+}
+
+TEST_F(SettingsFromReplies, A2005ThatCannotBeWrittenIsLoggedAndStillArmsTheCloseTimer) {
+    g_strAnsweredRequest = "2005";
+    receive("2005" + msg({"", "0", "a", "b", "c", "d"}));
+    form.tmrServerCall->stop();
+    const QByteArray before = fileBytes(userSettingsFilePath());
+    {
+        const testenv::FileSizeLimit limit(400); // room for a log line, not for the new file
+        receive("2005" + msg({"", "0", QString(600, QLatin1Char('x')), "b", "c", "d"}));
+    }
+    EXPECT_TRUE(form.tmrServerCall->isActive());
+    EXPECT_EQ(fileBytes(userSettingsFilePath()), before);
+    ASSERT_EQ(env.logLines().size(), 1);
+    EXPECT_TRUE(env.logLines()[0].startsWith("fnUseMSGReceived[2005] - "));
+}
+
+} // namespace

@@ -1,0 +1,196 @@
+// The client's rules that fit a table: digests, scrambling, the validators of what a user types or
+// a settings file holds, the comparison of the sites' date stamps, and the merge of the alternate
+// sites' reports.
+#include "app/basEncrypt_Decrypt.h"
+#include "app/basMD5.h"
+#include "forms/Validators.h"
+#include "platform/crypto.h"
+#include "platform/vb.h"
+#include "support/TestEnv.h"
+#include "web/AltServer.h"
+#include "web/WebLookup.h"
+#include "wire/Codepage.h"
+#include "wire/Scramble.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(Md5, KnownAnswersForFilesAndArraysWhateverTheBlockSize) {
+    testenv::TestEnv env;
+    const int handles = crypto::openHandleCount();
+    const std::pair<QByteArray, QString> cases[] = {
+        {"a", "0CC175B9C0F1B6A831C399E269772661"},
+        {"abc", "900150983CD24FB0D6963F7D28E17F72"}, // its second byte keeps its leading zero
+        {"message digest", "F96B697D7CB7938D525A2F31AAF161D0"},
+        {"abcdefghijklmnopqrstuvwxyz", "C3FCD3D76192E4007DFB496CCA67E13B"},
+        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "D174AB98D277D9F5A5611C2C9F419D9F"},
+        {QByteArray("1234567890").repeated(8), "57EDF4A22BE3C955AC49DA2E2107B67A"},
+    };
+    const QString path = env.path(QStringLiteral("data.bin"));
+    for (const auto& [data, digest] : cases) {
+        SCOPED_TRACE(data.toStdString());
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size());
+        file.close();
+        for (const qint32 blockSize : {1, 16, 1024})
+            EXPECT_EQ(basMD5::GetFileMD5HashCode(path, blockSize), digest) << blockSize;
+        EXPECT_EQ(basMD5::fnArrayMD5(data, true, true), digest);
+        if (data.size() < 2) continue;
+        // The same bytes in two pieces.
+        EXPECT_EQ(basMD5::fnArrayMD5(data.left(data.size() / 2), true, false), QString());
+        EXPECT_EQ(basMD5::fnArrayMD5(data.mid(data.size() / 2), false, true), digest);
+    }
+    // No file, an empty one or a folder: empty text, and looking creates nothing.
+    EXPECT_EQ(basMD5::GetFileMD5HashCode(env.path(QStringLiteral("missing.kvo")), 1024), QString());
+    EXPECT_FALSE(QFile::exists(env.path(QStringLiteral("missing.kvo"))));
+    QFile(path).resize(0);
+    EXPECT_EQ(basMD5::GetFileMD5HashCode(path, 1024), QString());
+    EXPECT_EQ(basMD5::GetFileMD5HashCode(env.dir(), 1024), QString());
+    EXPECT_EQ(crypto::openHandleCount(), handles) << "handles left open";
+}
+
+TEST(Scrambling, AKnownVectorAndRoundTripsOfEveryCodeAndOfLongTexts) {
+    testenv::TestEnv env;
+    // What a server-address file holds, byte for byte: every character shifted by the key, wrapping.
+    const QString record = QStringLiteral("10.1.2.3\u00D4"
+                                          "19991\u00D4"
+                                          "42\u00D4me@x.org");
+    QString text = record;
+    basEncrypt_Decrypt::EncryptText(text);
+    EXPECT_EQ(wire::toCp1252(text).toHex(), "a953a085655899a3f97da66b5da7226d904bc79961dd7fe795d9");
+
+    QString everyCode;
+    for (int code = 0; code < 256 * 3; ++code)
+        everyCode += wire::cp1252Char(static_cast<unsigned char>(code % 256));
+    QString patterned;
+    for (int i = 0; i < 32771; ++i) // beyond what a 16-bit counter reaches
+        patterned += QChar(u'a' + i % 26);
+    for (const QString& plain : {record, everyCode, patterned, QString()}) {
+        QString scrambled = plain;
+        basEncrypt_Decrypt::EncryptText(scrambled);
+        EXPECT_EQ(scrambled, wire::scrambled(plain));
+        basEncrypt_Decrypt::DecryptText(scrambled);
+        EXPECT_EQ(scrambled, plain) << "length " << plain.size();
+    }
+    // A character outside the code page is stored as a question mark.
+    EXPECT_EQ(wire::unscrambled(wire::scrambled(QStringLiteral("a\u03A9b"))), QStringLiteral("a?b"));
+}
+
+TEST(Validators, ServerAddressAndPort) {
+    const struct {
+        const char* address;
+        const char* port;
+        bool valid;
+    } cases[] = {
+        {"0.0.0.0", "1", true},       {"255.255.255.255", "65534", true}, {"10.0.0.256", "1", false},
+        {"10.0.0.1", "65535", false}, {"10.0.0.1", "0", false},           {"10.0.0.1.5", "80", false},
+        {"10.0.0", "80", false},      {"10.a.0.1", "80", false},          {"10.0.0.1", "port", false},
+        {"10.0.-1.1", "80", false},   {"10.0.0.1", "99999999999", false},
+    };
+    for (const auto& c : cases) {
+        QString message = QStringLiteral("stale");
+        EXPECT_EQ(basMain::fnCheckIpOrEmailFormat({QString::fromLatin1(c.address), QString::fromLatin1(c.port)}, true,
+                                                  message),
+                  c.valid)
+            << c.address << ":" << c.port;
+        EXPECT_TRUE(message.isEmpty());
+    }
+}
+
+TEST(Validators, UserIdAndEmailWithTheirMessages) {
+    const QString unsafe =
+        QStringLiteral("Your email address may not contain the character \u00D4 or control characters!");
+    const QString ending = QStringLiteral("Your email address is not carrying a valid ending!It must be one of the "
+                                          "following....com, .net, .gov, .org, .edu, .biz, .tv Or included country's "
+                                          "assigned country code");
+    const struct {
+        const char* id;
+        const char* address;
+        bool valid;
+        QString message;
+    } cases[] = {
+        {"1", "ann@example.com", true, {}},
+        {"x", "ann@example.com", false, QStringLiteral("User ID is not a number?")},
+        {"1", "a n@b@example.com", false,
+         QStringLiteral("Your email address has Space!You have more than 1 @ sign in your email address")},
+        {"1", "", false, QStringLiteral("You did not enter an email address!")},
+        {"1", "example.com", false, QStringLiteral("Your email address does not contain an @ sign.")},
+        {"1", "@example.com", false,
+         QStringLiteral("Your @ sign can not be the first character in your email address!")},
+        {"1", "ann.example.com@", false,
+         QStringLiteral("Your @sign can not be the last character in your email address!")},
+        {"1", "ann@examplecom", false, ending},
+        {"1", "a@b.c", false, QStringLiteral("Your email address is shorter than 6 characters which is impossible.")},
+        {"1", "ann@example.c", true, {}},  // ".C" is found inside ".COM"
+        {"1", "ann@example.De", true, {}}, // endings compare without case
+        {"1", "a@b.co", true, {}},         // exactly six characters
+        {"1", "ann\xD4x@example.com", false, unsafe},
+        {"1", "ann@example.com\t", false, unsafe},
+        {"1", "ann@ex\x85mple.com", false, unsafe},
+    };
+    for (const auto& c : cases) {
+        QString message;
+        EXPECT_EQ(basMain::fnCheckIpOrEmailFormat({{}, {}, QString::fromLatin1(c.id), QString::fromLatin1(c.address)},
+                                                  false, message),
+                  c.valid)
+            << c.address;
+        EXPECT_EQ(message, c.message) << c.address;
+    }
+}
+
+TEST(SiteDateStamps, LaterOrNot) {
+    const struct {
+        qint32 first, second;
+        bool later;
+    } cases[] = {
+        {1152007, 12052006, true},   // 15 Jan 2007 after 5 Dec 2006
+        {12052006, 1152007, false},  //
+        {1012006, 12312005, true},   // 1 Jan 2006 after 31 Dec 2005
+        {152006, 1042006, true},     // 5 Jan 2006 (six digits) after 4 Jan 2006
+        {12052006, 12052006, false}, //
+        {12052006, 0, true},         // any stamp beats none
+        {0, 0, false},               //
+        {-5, 0, false},              //
+        {11302006, 12012006, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(basMain::fnCompareDates(c.first, c.second), c.later) << c.first << " vs " << c.second;
+}
+
+TEST(AlternateSites, AReportReplacesAUsersRowByDateThenByState) {
+    const QString earlier = "12/05/2026 06:30:05";
+    const QString later = "12/05/2026 06:30:06";
+    const QString none;
+    const QString dflt = web::kDefaultOnlineDate;
+    const struct {
+        const char* what;
+        QString rowStatus, rowDate, newStatus, newDate;
+        bool taken;
+        QString dateAfter;
+    } cases[] = {
+        {"newer date wins", "1", earlier, "0", later, true, later},
+        {"older date loses", "0", later, "0", earlier, false, later},
+        {"equal date, on line beats off line", "0", earlier, "1", earlier, true, earlier},
+        {"older date, on line beats off line", "0", later, "1", earlier, true, earlier},
+        {"equal date, off line does not beat on line", "1", earlier, "0", earlier, false, earlier},
+        {"equal date, both on line", "1", earlier, "1", earlier, false, earlier},
+        {"dated record into undated row", "1", none, "0", earlier, true, earlier},
+        {"undated on-line record beats off-line row", "0", earlier, "1", none, true, dflt},
+        {"undated record loses against on-line row", "1", earlier, "1", none, false, earlier},
+        {"undated record into undated row", "1", none, "0", none, true, dflt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        web::UserRow row{"5", "Ann", "ann@example.org", "10.0.0.1", c.rowStatus, c.rowDate};
+        web::mergeUserAddress(row, "10.0.0.2", c.newStatus, c.newDate);
+        EXPECT_EQ(row[3], c.taken ? "10.0.0.2" : "10.0.0.1");
+        EXPECT_EQ(row[4], c.taken ? c.newStatus : c.rowStatus);
+        EXPECT_EQ(row[5], c.dateAfter);
+    }
+    web::UserRow row{"5", "", "", "", "1", "not a date"};
+    EXPECT_THROW(web::mergeUserAddress(row, "ip", "1", earlier), vb::VbError);
+}
+
+} // namespace
