@@ -4,7 +4,7 @@
 // in the same run on the same machine.
 #include "app/frmMain.h"
 #include "bench/BenchSupport.h"
-#include "call/rtc/LinphoneEngine.h"
+#include "call/linphone/LinphoneEngine.h"
 #include "call/rtc/NetworkAddresses.h"
 #include "platform/vb.h"
 #include "platform/widgets/ListView.h"

@@ -1,11 +1,11 @@
 // Two real liblinphone engines in one process call each other over SIP on 127.0.0.1.
 #include "app/frmMain.h"
-#include "call/rtc/LinphoneEngine.h"
+#include "call/linphone/LinphoneEngine.h"
 #include "call/rtc/RtcEvents.h"
-#include "platform/Controls.h"
-#include "platform/ListView.h"
-#include "platform/MsgBox.h"
 #include "platform/vb.h"
+#include "platform/widgets/Controls.h"
+#include "platform/widgets/ListView.h"
+#include "platform/widgets/MsgBox.h"
 #include "support/FrmMainCallAccess.h"
 #include "support/TestEnv.h"
 

@@ -1,10 +1,10 @@
 // Calls between our liblinphone engine and linphonec (Debian's linphone-cli), a SIP peer we did
 // not write, both ways, ended from either side, on 127.0.0.1; and the main window refusing,
 // cancelling and turning away calls with linphonec at the other end.
-#include "app/basMain.h"
 #include "app/frmMain.h"
-#include "call/rtc/LinphoneEngine.h"
+#include "call/linphone/LinphoneEngine.h"
 #include "call/rtc/RtcEvents.h"
+#include "core/basMain.h"
 #include "support/FrmMainCallAccess.h"
 #include "support/Linphonec.h"
 #include "support/TestEnv.h"

@@ -1,10 +1,10 @@
 // Under a real X server (Xvfb) with the GL library's software renderer: video calls, one after
 // another in the same process, put the local and the remote picture inside the two picture boxes
 // of the main window, whichever side calls, answers or hangs up.
-#include "app/basMain.h"
 #include "app/frmMain.h"
-#include "call/rtc/LinphoneEngine.h"
-#include "platform/Controls.h"
+#include "call/linphone/LinphoneEngine.h"
+#include "core/basMain.h"
+#include "platform/widgets/Controls.h"
 #include "support/FrmMainCallAccess.h"
 #include "support/Linphonec.h"
 #include "support/TestEnv.h"

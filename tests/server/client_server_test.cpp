@@ -3,17 +3,17 @@
 // added and removed, presence on and off line and its time-out, a notice and a move, sign-off
 // with the site lists written to the client's settings file, and the alternate-server path.
 #include "StoreParam.h"
-#include "app/basMain.h"
 #include "app/frmMain.h"
-#include "platform/Controls.h"
-#include "platform/ListView.h"
-#include "platform/MsgBox.h"
+#include "core/basMain.h"
+#include "platform/KVOSocket.h"
 #include "platform/vb.h"
-#include "server/KVOSocket.h"
+#include "platform/widgets/Controls.h"
+#include "platform/widgets/ListView.h"
+#include "platform/widgets/MsgBox.h"
 #include "support/ScriptedRtc.h"
 #include "support/TestEnv.h"
 #include "web/WebLookup.h"
-#include "wire/SettingsFile.h"
+#include "wire/SettingsLines.h"
 
 #include <QDialog>
 #include <QFile>

@@ -258,7 +258,7 @@ void ScriptedRtc::Shutdown() {
 
 ScriptedRtcFactory::ScriptedRtcFactory(std::function<void(ScriptedRtc&)> configure)
     : m_configure(std::move(configure)) {
-    rtc::setClientFactoryForTesting([this]() -> std::shared_ptr<rtc::IRTCClient2> {
+    rtc::setClientFactory([this]() -> std::shared_ptr<rtc::IRTCClient2> {
         if (m_fail) return nullptr;
         auto engine = std::make_shared<ScriptedRtc>();
         if (m_configure) m_configure(*engine);
@@ -268,7 +268,7 @@ ScriptedRtcFactory::ScriptedRtcFactory(std::function<void(ScriptedRtc&)> configu
 }
 
 ScriptedRtcFactory::~ScriptedRtcFactory() {
-    rtc::setClientFactoryForTesting({});
+    rtc::setClientFactory({});
 }
 
 } // namespace testrtc

@@ -1,10 +1,10 @@
 #include "support/TestEnv.h"
 
-#include "app/basEncrypt_Decrypt.h"
-#include "app/basMain.h"
-#include "platform/ListView.h"
-#include "platform/MsgBox.h"
+#include "core/basEncrypt_Decrypt.h"
+#include "core/basMain.h"
 #include "platform/vb.h"
+#include "platform/widgets/ListView.h"
+#include "platform/widgets/MsgBox.h"
 #include "wire/Codepage.h"
 #include "wire/Scramble.h"
 

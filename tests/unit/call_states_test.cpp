@@ -1,8 +1,8 @@
 // Placing, answering, refusing and ending calls through the session states of the scripted engine.
-#include "app/basMain.h"
+#include "app/CallHelpers.h"
 #include "app/frmMain.h"
-#include "call/CallHelpers.h"
-#include "platform/Controls.h"
+#include "core/basMain.h"
+#include "platform/widgets/Controls.h"
 #include "support/FrmMainCallAccess.h"
 #include "support/ScriptedRtc.h"
 #include "support/TestEnv.h"
@@ -392,7 +392,7 @@ TEST_F(CallStates, AFailingStatementEndsTheHandlingOfThatEvent) {
     ASSERT_EQ(env.logLines().size(), 1);
     EXPECT_TRUE(env.logLines().first().startsWith(QStringLiteral("SessionStateEvent[21] - ")));
     EXPECT_TRUE(form.chkOptions[5]->isEnabled()); // what comes after the failure did not run
-    EXPECT_TRUE(form.g_blnCallConnected); // what ran before the failure stands
+    EXPECT_TRUE(form.g_blnCallConnected);         // what ran before the failure stands
     // An event of another kind fails before any state is read.
     form.SessionStateEvent(std::make_shared<rtc::ClientEventData>(1));
     EXPECT_TRUE(env.logLines().last().startsWith(QStringLiteral("SessionStateEvent[0] - ")));

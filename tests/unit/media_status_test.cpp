@@ -1,8 +1,8 @@
 // Media options, video windows, volume, mute and tuning; and the status texts of registration,
 // operation and intensity events, on the scripted engine.
-#include "app/basMain.h"
 #include "app/frmMain.h"
-#include "platform/Controls.h"
+#include "core/basMain.h"
+#include "platform/widgets/Controls.h"
 #include "support/ScriptedRtc.h"
 #include "support/TestEnv.h"
 

@@ -1,10 +1,10 @@
 // Setting the RTC client up at start-up, the choice of the call address, the routing of events
 // and the client-level events, on the scripted engine; and the address lists of the real engine.
-#include "app/basMain.h"
 #include "app/frmMain.h"
 #include "call/rtc/NetworkAddresses.h"
-#include "platform/Controls.h"
+#include "core/basMain.h"
 #include "platform/vb.h"
+#include "platform/widgets/Controls.h"
 #include "support/FrmMainCallAccess.h"
 #include "support/ScriptedRtc.h"
 #include "support/TestEnv.h"

@@ -1,9 +1,9 @@
 // The client's rules that fit a table: digests, scrambling, the validators of what a user types or
 // a settings file holds, the comparison of the sites' date stamps, and the merge of the alternate
 // sites' reports.
-#include "app/basEncrypt_Decrypt.h"
-#include "app/basMD5.h"
-#include "forms/Validators.h"
+#include "core/Validators.h"
+#include "core/basEncrypt_Decrypt.h"
+#include "core/basMD5.h"
 #include "platform/crypto.h"
 #include "platform/vb.h"
 #include "support/TestEnv.h"

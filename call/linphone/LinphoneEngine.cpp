@@ -1,10 +1,10 @@
-#include "call/rtc/LinphoneEngine.h"
+#include "call/linphone/LinphoneEngine.h"
 
-#include "call/rtc/LinphoneSession.h"
+#include "call/linphone/LinphoneSession.h"
+#include "call/linphone/TuningDialog.h"
+#include "call/linphone/VideoWindow.h"
 #include "call/rtc/NetworkAddresses.h"
 #include "call/rtc/RtcEvents.h"
-#include "call/rtc/TuningDialog.h"
-#include "call/rtc/VideoWindow.h"
 #include "platform/vb.h"
 #include "platform/widgets/MsgBox.h"
 

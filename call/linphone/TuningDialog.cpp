@@ -1,6 +1,6 @@
-#include "call/rtc/TuningDialog.h"
+#include "call/linphone/TuningDialog.h"
 
-#include "call/rtc/VideoWindow.h"
+#include "call/linphone/VideoWindow.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>

@@ -1,4 +1,4 @@
-#include "call/rtc/VideoWindow.h"
+#include "call/linphone/VideoWindow.h"
 
 #include <QWidget>
 

@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <deque>

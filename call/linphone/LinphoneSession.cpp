@@ -1,8 +1,8 @@
-#include "call/rtc/LinphoneSession.h"
+#include "call/linphone/LinphoneSession.h"
 
-#include "call/rtc/LinphoneEngine.h"
+#include "call/linphone/LinphoneEngine.h"
+#include "call/linphone/VideoWindow.h"
 #include "call/rtc/RtcEvents.h"
-#include "call/rtc/VideoWindow.h"
 #include "platform/vb.h"
 
 #include <linphone++/linphone.hh>
