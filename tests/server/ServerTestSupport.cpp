@@ -1,6 +1,6 @@
 #include "ServerTestSupport.h"
 
-#include "chatserver/Logging.h"
+#include "chatserver/net/Logging.h"
 #include "wire/Codepage.h"
 #include "wire/Protocol.h"
 #include "wire/Scramble.h"

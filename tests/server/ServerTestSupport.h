@@ -2,7 +2,7 @@
 // Shared pieces of the server tests: waiting on state, the two stores, and raw clients that talk
 // to a server the way the desktop client does (real sockets on 127.0.0.0/8).
 #include "chatserver/Server.h"
-#include "chatserver/Storage.h"
+#include "chatserver/store/Storage.h"
 
 #include <QByteArray>
 #include <QHostAddress>

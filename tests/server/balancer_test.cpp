@@ -2,7 +2,7 @@
 // the chat port played against by hand (the header believed from the balancer only), then two
 // servers on one store behind a real nginx, where every caller must still count as itself.
 #include "StoreParam.h"
-#include "chatserver/Logging.h"
+#include "chatserver/net/Logging.h"
 
 #include <QDir>
 #include <QFile>

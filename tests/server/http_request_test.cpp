@@ -1,6 +1,6 @@
 // The HTTP request reader and target helpers, fed the exact bytes the client writes.
 #include "ServerTestSupport.h"
-#include "chatserver/HttpRequest.h"
+#include "chatserver/net/HttpRequest.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The chat request parser: when a request counts as whole, how it splits, what is refused.
 #include "ServerTestSupport.h"
-#include "chatserver/ProxyHeader.h"
-#include "chatserver/RequestParser.h"
+#include "chatserver/net/ProxyHeader.h"
+#include "chatserver/net/RequestParser.h"
 #include "wire/Codepage.h"
 #include "wire/Protocol.h"
 #include "wire/Scramble.h"

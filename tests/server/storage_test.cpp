@@ -3,7 +3,7 @@
 // times held back for batched writes. What a request does to the store is checked with the
 // request, in chat_service_test.cpp.
 #include "StoreParam.h"
-#include "chatserver/Storage.h"
+#include "chatserver/store/Storage.h"
 
 using chatserver::NewUser;
 using chatserver::Storage;
