@@ -1,7 +1,7 @@
 // Servers behind a TCP load balancer that prefixes each connection with a PROXY header: first
 // the chat port played against by hand (the header believed from the balancer only), then two
 // servers on one store behind a real nginx, where every caller must still count as itself.
-#include "StoreParam.h"
+#include "ServerTestSupport.h"
 #include "chatserver/net/Logging.h"
 
 #include <QDir>

@@ -1,11 +1,12 @@
 // colloqchat-server run as a program: a start without configuration, clear refusals, operator
 // commands reaching a running server, a clean stop on SIGTERM and no answered registration lost
 // to SIGKILL in the middle of a load.
-#include "StoreParam.h"
+#include "ServerTestSupport.h"
 #include "wire/Codepage.h"
 #include "wire/Protocol.h"
 
 #include <QFile>
+#include <QHash>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -134,15 +135,10 @@ TEST(ServerProgram, RefusesBadConfigurationAndBusyPortsWithAMessage) {
         QStringList args;
         const char* message;
     } cases[] = {
-        {{"--no-such-option", "1"}, "unknown option"}, // the parser's other refusals: config_test.cpp
         {{"--chat-listen", busyPort, "--web-listen", "off"}, "cannot listen for chat"},
-        {{"--chat-listen", "off", "--web-listen", "off"}, "nothing to serve"},
         {{"--chat-listen", "127.0.0.22:0", "--web-listen", busyPort}, "cannot listen for web"},
         {{"--chat-listen", "127.0.0.22:0", "--store", "postgresql://nobody@/x?host=" + home.path()}, "store"},
-        {{"notice", "--to", "all"}, "--text"},
         {{"move"}, "--address"},
-        {{"move", "--address", "chat.example.org"}, "dotted IPv4"},
-        {{"move", "--address", "10.0.0.1", "--port", "65535"}, "1 to 65534"},
     };
     for (const Case& c : cases) {
         const Ran ran = run(c.args, home.path());
@@ -197,12 +193,8 @@ TEST_P(ServerProgramOnStore, OperatorNoticesAndMovesReachTheRunningServer) {
     EXPECT_EQ(poll.code(), "11");
     EXPECT_EQ(poll.fields().mid(poll.fields().size() - 2), (QStringList{"Back at ten", "Maintenance"}));
     EXPECT_EQ(send({"1", ann, "ann@example.org"}, 2).code(), "1");
-
-    const Ran wrong = run({"notice", "--store", store, "--to", "424242", "--text", "x"}, dir.path());
-    EXPECT_EQ(wrong.code, 2);
-    EXPECT_TRUE(wrong.err.contains("no user has the ID 424242"));
-    const Ran unsendable = run({"notice", "--store", store, "--to", "all", "--text", "a\u00d4b"}, dir.path());
-    EXPECT_EQ(unsendable.code, 2);
+    // A notice the client could not read is refused.
+    EXPECT_EQ(run({"notice", "--store", store, "--to", "all", "--text", "a\u00d4b"}, dir.path()).code, 2);
 }
 
 TEST_P(ServerProgramOnStore, SigkillDuringALoadLosesNoAnsweredRegistration) {

@@ -1,6 +1,6 @@
 // The web pages over real sockets, asked with the client's exact requests, and read back the way
 // the client reads them: markers searched in the raw reply, headers included.
-#include "StoreParam.h"
+#include "ServerTestSupport.h"
 #include "wire/Codepage.h"
 #include "wire/Protocol.h"
 
@@ -121,8 +121,8 @@ TEST_P(WebPagesTest, AlternateServerPollAndSignOff) {
     EXPECT_TRUE(annUser->online);
     EXPECT_EQ(annUser->address, "127.0.0.2:5070");
 
-    // Only from the address that logged in as that ID (refusals: chat_service_test.cpp); a
-    // refusal carries no markers, which the client takes as a malformed reply.
+    // Only from the address that logged in as that ID; a refusal carries no markers, which the
+    // client takes as a malformed reply.
     const QString signOff =
         "InfoDT.asp?ReqDt=2" + S + ann + S + "127.0.0.2:5070" + S + "Jet OLEDB:Database Password=brick789";
     for (const QString& page : {query, signOff}) {
@@ -144,7 +144,10 @@ TEST_P(WebPagesTest, OtherRequestsGetPlainHttpAnswers) {
         {clientGet("InfoDT.asp"), 400},
         {clientGet("InfoDT.asp?ReqDt=4" + S + "1" + S + "x@y.org"), 200},
         {"POST //InfoDT.asp HTTP/1.1\r\nHost: x:80\r\nContent-Length: 0\r\n\r\n", 405},
-        {"BREW //coffee HTCPCP/1.0\r\n\r\n", 400}, // the reader's other refusals: http_request_test.cpp
+        {"BREW //coffee HTCPCP/1.0\r\n\r\n", 400},
+        {QByteArray("\x00\x01\x02\xff\r\n\r\n", 8), 400},
+        {"GET //infoip.asp HTTP/1.1\r\nX: " + QByteArray(9000, 'a') + "\r\n\r\n", 400},
+        {"POST //InfoDT.asp HTTP/1.1\r\nHost: h\r\nContent-Length: 5\r\n\r\nhello", 400},
     };
     for (const Case& c : cases) {
         const auto reply = httpExchange(fixture.host, fixture.webPort(), c.request);
