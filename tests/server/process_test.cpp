@@ -22,7 +22,7 @@ namespace {
 
 const QString S = QString(wire::kSep);
 
-// One server process, with its own HOME so that its default data folder is private.
+// One run of the server program, with its own HOME so that its default data folder is private.
 class ServerProcess {
 public:
     explicit ServerProcess(const QString& home) {
@@ -33,38 +33,29 @@ public:
         m_process.setWorkingDirectory(home);
     }
     ~ServerProcess() {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(10000);
-        }
+        m_process.kill();
+        m_process.waitForFinished(10000);
     }
-    // Starts and waits for the "ready" line; false when the program ended instead.
+    // Starts it and waits for its "ready" line; false when it ended instead.
     bool start(const QStringList& args) {
         m_process.start(servertest::serverProgram(), args);
-        const bool ready = servertest::waitFor(
-            [&] {
-                m_out += m_process.readAllStandardOutput();
-                return m_out.contains("ready") || m_process.state() == QProcess::NotRunning;
-            },
-            30000);
-        const QRegularExpressionMatch chat =
-            QRegularExpression("chat=([0-9.]+):(\\d+)").match(QString::fromUtf8(m_out));
-        if (chat.hasMatch()) {
-            chatAddress = QHostAddress(chat.captured(1));
-            chatPort = quint16(chat.captured(2).toUInt());
-        }
-        webPort =
-            quint16(QRegularExpression("web=[0-9.]+:(\\d+)").match(QString::fromUtf8(m_out)).captured(1).toUInt());
-        return ready && chat.hasMatch();
+        servertest::waitFor([&] { return out().contains("ready") || m_process.state() == QProcess::NotRunning; },
+                            30000);
+        const auto chat = QRegularExpression("chat=([0-9.]+):(\\d+)").match(m_out);
+        chatAddress = QHostAddress(chat.captured(1));
+        chatPort = quint16(chat.captured(2).toUInt());
+        webPort = quint16(QRegularExpression("web=[0-9.]+:(\\d+)").match(m_out).captured(1).toUInt());
+        return chat.hasMatch();
     }
-    // Waits for the program to end by itself; its exit code, or -1 when it crashed or hung.
-    int finish(int timeoutMs = 30000) {
-        servertest::waitFor([&] { return m_process.state() == QProcess::NotRunning; }, timeoutMs);
+    // Waits for it to end by itself; its exit code, or -1 when it crashed or hung.
+    int finish() {
+        servertest::waitFor([&] { return m_process.state() == QProcess::NotRunning; }, 30000);
         if (m_process.state() != QProcess::NotRunning || m_process.exitStatus() != QProcess::NormalExit) return -1;
         return m_process.exitCode();
     }
     void signal(int number) { ::kill(pid_t(m_process.processId()), number); }
-    QString errors() { return QString::fromLocal8Bit(m_process.readAllStandardError()); }
+    const QString& out() { return m_out += QString::fromLocal8Bit(m_process.readAllStandardOutput()); }
+    const QString& errors() { return m_err += QString::fromLocal8Bit(m_process.readAllStandardError()); }
 
     QHostAddress chatAddress;
     quint16 chatPort = 0;
@@ -72,7 +63,7 @@ public:
 
 private:
     QProcess m_process;
-    QByteArray m_out;
+    QString m_out, m_err;
 };
 
 // Runs the program to its end (operator commands, refused configurations).
@@ -81,18 +72,10 @@ struct Ran {
     QString out, err;
 };
 Ran run(const QStringList& args, const QString& home) {
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", home);
-    process.setProcessEnvironment(env);
-    process.start(servertest::serverProgram(), args);
-    servertest::waitFor([&] { return process.state() == QProcess::NotRunning; }, 30000);
-    Ran ran;
-    if (process.state() == QProcess::NotRunning && process.exitStatus() == QProcess::NormalExit)
-        ran.code = process.exitCode();
-    ran.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    ran.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return ran;
+    ServerProcess process(home);
+    process.start(args);
+    const int code = process.finish();
+    return {code, process.out(), process.errors()};
 }
 
 TEST(ServerProgram, StartsWithoutConfigurationAndStopsCleanlyOnSigterm) {
@@ -131,6 +114,10 @@ TEST(ServerProgram, RefusesBadConfigurationAndBusyPortsWithAMessage) {
     QTcpServer busy;
     ASSERT_TRUE(busy.listen(QHostAddress("127.0.0.22"), 0));
     const QString busyPort = "127.0.0.22:" + QString::number(busy.serverPort());
+    const QString bad = home.filePath("bad.conf");
+    QFile file(bad);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("chat-listen = 127.0.0.1:19991\n\nno-such = 1\n") > 0);
+    file.close();
     struct Case {
         QStringList args;
         const char* message;
@@ -139,6 +126,12 @@ TEST(ServerProgram, RefusesBadConfigurationAndBusyPortsWithAMessage) {
         {{"--chat-listen", "127.0.0.22:0", "--web-listen", busyPort}, "cannot listen for web"},
         {{"--chat-listen", "127.0.0.22:0", "--store", "postgresql://nobody@/x?host=" + home.path()}, "store"},
         {{"move"}, "--address"},
+        {{"--config", bad}, "bad.conf:3"},
+        {{"--proxy-from", "10.0.0.0/33"}, "prefix length"},
+        // What clients are told must pass their own check, or they refuse it at their next start.
+        {{"--public-address", "chat.example.org"}, "dotted IPv4"},
+        {{"--store", "postgresql://chat@db.example.org/colloq", "--store-password-file", home.filePath("none")},
+         "none"},
     };
     for (const Case& c : cases) {
         const Ran ran = run(c.args, home.path());
