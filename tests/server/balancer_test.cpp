@@ -2,7 +2,6 @@
 // the chat port played against by hand (the header believed from the balancer only), then two
 // servers on one store behind a real nginx, where every caller must still count as itself.
 #include "ServerTestSupport.h"
-#include "chatserver/net/Logging.h"
 
 #include <QDir>
 #include <QFile>

@@ -106,20 +106,6 @@ TEST_P(ChatPortTest, RequestsWithoutAClearEndAreAnsweredAfterTheirGrace) {
     EXPECT_EQ(exchange(fixture.host, fixture.chatPort(), wire::toCp1252(plainPoll), kAnn).payload, "1");
 }
 
-TEST_P(ChatPortTest, AClientThatKeepsTheConnectionAfterItsAnswerIsLetGoWhenIdle) {
-    ASSERT_TRUE(allClosed()); // the registration's, which the client hung up
-    QTcpSocket socket;
-    bool closed = false;
-    QObject::connect(&socket, &QTcpSocket::disconnected, &socket, [&] { closed = true; });
-    socket.connectToHost(fixture.host, fixture.chatPort());
-    ASSERT_TRUE(servertest::waitFor([&] { return socket.state() == QAbstractSocket::ConnectedState; }));
-    socket.write(chatRequest({"1", annId, "ann@example.org"}, callAddress(2)));
-    ASSERT_TRUE(servertest::waitFor([&] { return socket.bytesAvailable() > 0; }));
-    EXPECT_TRUE(servertest::waitFor([&] { return closed; }));
-    EXPECT_TRUE(allClosed());
-    EXPECT_GE(chat().stats().timedOut, 1u);
-}
-
 TEST_P(ChatPortTest, RandomBytesAreAnsweredOrClosedAndNothingIsLost) {
     QRandomGenerator random(20240607);
     QList<QByteArray> requests;
@@ -193,8 +179,10 @@ TEST_P(ChatPortTest, SlowCallersAreLetGoWhileOthersAreServed) {
         slow.push_back(std::move(socket));
     }
     ASSERT_TRUE(servertest::waitFor([&] { return chat().openConnections() == 4; }));
-    // One of them trickles the start of a request.
+    // One of them trickles the start of a request, another keeps its connection after its answer.
     slow[0]->write(chatRequest({"1", annId, "ann@example.org"}, callAddress(2)).left(3));
+    slow[1]->write(chatRequest({"3", "kim", "PC", "kim@example.org", "Kim"}, callAddress(41)));
+    ASSERT_TRUE(servertest::waitFor([&] { return slow[1]->bytesAvailable() > 0; }));
     expectServing();
     ASSERT_TRUE(servertest::waitFor([&] {
         for (const auto& socket : slow)
