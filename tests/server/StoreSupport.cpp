@@ -11,140 +11,97 @@ namespace servertest {
 
 namespace {
 
-// The one throwaway PostgreSQL server of this test program.
-struct PgCluster {
-    std::unique_ptr<QTemporaryDir> dir;
+// The one throwaway PostgreSQL server of this test program, started on first use and stopped
+// at the end (scripts/pg-test-server.sh); COLLOQ_TEST_PG_STORE names an existing one instead.
+struct PgCluster : ::testing::Environment {
+    QTemporaryDir dir;
     QString address;
     QString failure;
     bool tried = false;
-    bool missing = false;
+    bool own = false;
+    bool missing = false; // no PostgreSQL server binaries here
 
-    // Runs scripts/pg-test-server.sh COMMAND on our folder; its exit code (-1: crashed or hung),
-    // with what it printed.
-    int script(const QString& command, QString* out, QString* err) const {
+    // Runs the script with COMMAND on our folder; its exit code (-1: crashed or hung), with what
+    // it printed.
+    int script(const char* command, QString* out, QString* err) const {
         QProcess process;
         process.start(QStringLiteral(COLLOQ_SOURCE_DIR "/scripts/pg-test-server.sh"),
-                      {command, dir->filePath(QStringLiteral("pg"))});
+                      {QLatin1String(command), dir.filePath(QStringLiteral("pg"))});
         const bool ended = process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit;
         *out = QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
         *err = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
         return ended ? process.exitCode() : -1;
     }
-
     void ensure() {
-        if (tried) return;
-        tried = true;
-        const QByteArray given = qgetenv("COLLOQ_TEST_PG_STORE");
-        if (!given.isEmpty()) {
-            address = QString::fromUtf8(given);
-            return;
-        }
-        dir = std::make_unique<QTemporaryDir>();
+        if (std::exchange(tried, true)) return;
+        address = QString::fromUtf8(qgetenv("COLLOQ_TEST_PG_STORE"));
+        if (!address.isEmpty()) return;
         QString out;
-        const int code = script(QStringLiteral("start"), &out, &failure);
-        missing = code == 3; // no PostgreSQL server binaries here
-        if (code == 0)
-            address = out;
-        else if (!missing)
-            failure.prepend(QStringLiteral("the throwaway PostgreSQL server did not start: "));
+        const int code = script("start", &out, &failure);
+        own = code == 0;
+        missing = code == 3;
+        if (own) address = out;
+        failure.prepend(missing ? "PostgreSQL tests skipped: " : "the throwaway PostgreSQL server did not start: ");
     }
-
-    // Halts or resumes the server keeping its data (fault tests); false and why when it cannot.
-    bool setRunning(bool running, QString* problem) {
-        if (!dir || address.isEmpty()) {
-            *problem = QStringLiteral("no throwaway PostgreSQL server of our own to halt");
-            return false;
-        }
-        QString out;
-        return script(running ? QStringLiteral("resume") : QStringLiteral("halt"), &out, problem) == 0;
-    }
-
-    void stop() {
-        if (!dir || address.isEmpty()) return;
+    void TearDown() override {
         QString out, err;
-        script(QStringLiteral("stop"), &out, &err);
-        address.clear();
+        if (own) script("stop", &out, &err);
     }
 };
 
 PgCluster& pgCluster() {
-    static PgCluster cluster;
-    return cluster;
+    static PgCluster* const cluster =
+        static_cast<PgCluster*>(::testing::AddGlobalTestEnvironment(new PgCluster)); // owned by GoogleTest
+    return *cluster;
 }
-
-class PgEnvironment : public ::testing::Environment {
-public:
-    void TearDown() override { pgCluster().stop(); }
-};
-
-[[maybe_unused]] const auto* const kPgEnvironment = ::testing::AddGlobalTestEnvironment(new PgEnvironment);
+[[maybe_unused]] PgCluster& kRegistered = pgCluster();
 
 } // namespace
 
 bool execOnStore(const QString& address, const QStringList& statements, QString* problem) {
-    QString error;
-    const std::optional<chatserver::StoreLocation> location = chatserver::StoreLocation::parse(address, &error);
-    if (!location) {
-        *problem = error;
-        return false;
-    }
+    const std::optional<chatserver::StoreLocation> location = chatserver::StoreLocation::parse(address, problem);
+    if (!location) return false;
     bool ok = false;
     {
         const bool sqlite = location->kind == chatserver::StoreLocation::Kind::Sqlite;
-        QSqlDatabase db = QSqlDatabase::addDatabase(sqlite ? QStringLiteral("QSQLITE") : QStringLiteral("QPSQL"),
-                                                    QStringLiteral("test-raw"));
-        if (sqlite) {
-            db.setDatabaseName(location->sqlitePath);
-        } else {
-            db.setHostName(location->host);
-            db.setPort(location->port);
-            db.setUserName(location->user);
-            db.setPassword(location->password);
-            db.setDatabaseName(location->database);
-        }
-        if (db.open()) {
-            QSqlQuery query(db);
-            ok = true;
-            for (const QString& sql : statements) {
-                if (!query.exec(sql)) {
-                    *problem = query.lastError().text();
-                    ok = false;
-                    break;
-                }
-            }
-        } else {
-            *problem = db.lastError().text();
-        }
-        db.close();
+        QSqlDatabase db = QSqlDatabase::addDatabase(sqlite ? "QSQLITE" : "QPSQL", QStringLiteral("test-raw"));
+        db.setDatabaseName(sqlite ? location->sqlitePath : location->database);
+        db.setHostName(location->host);
+        db.setPort(location->port);
+        db.setUserName(location->user);
+        db.setPassword(location->password);
+        ok = db.open();
+        QSqlQuery query(db);
+        for (qsizetype i = 0; ok && i < statements.size(); ++i)
+            ok = query.exec(statements[i]);
+        if (!ok) *problem = db.isOpen() ? query.lastError().text() : db.lastError().text();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("test-raw"));
     return ok;
 }
 
 bool setPostgresRunning(bool running, QString* problem) {
-    return pgCluster().setRunning(running, problem);
+    PgCluster& cluster = pgCluster();
+    if (!cluster.own) {
+        *problem = QStringLiteral("no throwaway PostgreSQL server of our own to halt");
+        return false;
+    }
+    QString out;
+    return cluster.script(running ? "resume" : "halt", &out, problem) == 0;
 }
 
 QString freshStoreAddress(Backend backend, const QTemporaryDir& dir, QString* skip) {
     if (backend == Backend::Sqlite) return QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("store.sqlite"));
     PgCluster& cluster = pgCluster();
     cluster.ensure();
-    if (cluster.missing) {
-        *skip = QStringLiteral("PostgreSQL tests skipped: ") + cluster.failure;
-        return {};
-    }
-    if (cluster.address.isEmpty()) {
-        ADD_FAILURE() << cluster.failure.toStdString();
-        *skip = cluster.failure;
-        return {};
-    }
+    *skip = cluster.failure;
+    if (cluster.missing) return {};
     QString problem;
-    if (!execOnStore(cluster.address,
-                     {QStringLiteral("SET client_min_messages TO warning"),
-                      QStringLiteral("DROP SCHEMA public CASCADE"), QStringLiteral("CREATE SCHEMA public")},
+    if (cluster.address.isEmpty() ||
+        !execOnStore(cluster.address,
+                     {"SET client_min_messages TO warning", "DROP SCHEMA public CASCADE", "CREATE SCHEMA public"},
                      &problem)) {
-        ADD_FAILURE() << "cannot empty the PostgreSQL test database: " << problem.toStdString();
-        *skip = problem;
+        ADD_FAILURE() << "no PostgreSQL store to test on: " << skip->toStdString() << problem.toStdString();
         return {};
     }
     return cluster.address;
