@@ -14,30 +14,22 @@ namespace {
 const QString S = QString(wire::kSep);
 const QHostAddress kAnn("127.0.0.2");
 
-// The client's reading of ClientChatIP.aspx: 23 characters on from the start marker, up to the
-// end marker, trimmed.
-QString clientChatAddress(const QByteArray& raw) {
+// The client's reading of a page: from `skip` characters on from the start marker up to the end
+// marker, trimmed, and the number right after the end marker (the redirect page's stamp).
+std::pair<QString, qint64> clientReading(const QByteArray& raw, QLatin1String start, qsizetype skip,
+                                         QLatin1String end) {
     const QString text = wire::fromCp1252(raw);
-    const qsizetype start = text.indexOf("StartClientChatWANIP =");
-    if (start < 0) return "<no start>";
-    const QString rest = text.mid(start + 23);
-    const qsizetype end = rest.indexOf("EndClientChatWANIP");
-    return end < 0 ? "<no end>" : rest.left(end).trimmed();
-}
-
-// The client's reading of infoip.asp and the redirect page: the value and the stamp after it.
-std::pair<QString, qint64> clientLookValue(const QByteArray& raw) {
-    const QString text = wire::fromCp1252(raw);
-    const qsizetype start = text.indexOf("StartLookWANIP =");
-    if (start < 0) return {"<no start>", 0};
-    const QString tail = text.mid(start + 16);
-    const qsizetype end = tail.indexOf("EndLookWANIP");
-    if (end < 0) return {"<no end>", 0};
-    QString after = tail.mid(end + 12).trimmed();
+    const qsizetype from = text.indexOf(start);
+    const qsizetype to = from < 0 ? -1 : text.indexOf(end, from + skip);
+    if (to < 0) return {"<no markers>", 0};
+    const QString after = text.mid(to + end.size()).trimmed();
     qsizetype digits = 0;
     while (digits < after.size() && after[digits].isDigit())
         ++digits;
-    return {tail.left(end).trimmed(), after.left(digits).toLongLong()};
+    return {text.mid(from + skip, to - from - skip).trimmed(), after.left(digits).toLongLong()};
+}
+std::pair<QString, qint64> clientLookValue(const QByteArray& raw) {
+    return clientReading(raw, QLatin1String("StartLookWANIP ="), 16, QLatin1String("EndLookWANIP"));
 }
 
 class WebPagesTest : public ::testing::TestWithParam<Backend> {
@@ -64,7 +56,10 @@ TEST_P(WebPagesTest, AddressPagesAnswerTheCallersAddress) {
     const auto chatPage = get("ClientChatIP.aspx", QHostAddress("127.0.0.7"));
     ASSERT_TRUE(chatPage.answered);
     EXPECT_EQ(chatPage.status, 200);
-    EXPECT_EQ(clientChatAddress(chatPage.raw), "127.0.0.7");
+    EXPECT_EQ(
+        clientReading(chatPage.raw, QLatin1String("StartClientChatWANIP ="), 23, QLatin1String("EndClientChatWANIP"))
+            .first,
+        "127.0.0.7");
     EXPECT_TRUE(chatPage.raw.contains("Content-Length: " + QByteArray::number(chatPage.body.size())));
 
     const auto info = get("infoip.asp", QHostAddress("127.0.0.8"));
