@@ -69,14 +69,8 @@ TEST_P(ProxyHeaderPortTest, TheHeaderIsBelievedFromTheBalancerOnly) {
         const servertest::ChatReply reply =
             exchange(fixture.host, fixture.chatPort(), c.header + registration(++n), c.from);
         const auto user = fixture.server->storage().findUserByEmail(QStringLiteral("user%1@example.org").arg(n));
-        if (!c.seenAs) {
-            EXPECT_NE(reply.code(), "3") << c.what;
-            EXPECT_FALSE(user) << c.what;
-            continue;
-        }
-        EXPECT_EQ(reply.code(), "3") << c.what;
-        ASSERT_TRUE(user) << c.what;
-        EXPECT_EQ(user->loginPeer, QLatin1String(c.seenAs)) << c.what;
+        EXPECT_EQ(reply.code() == "3", c.seenAs != nullptr) << c.what;
+        EXPECT_EQ(user ? user->loginPeer : "<none>", c.seenAs ? QString::fromLatin1(c.seenAs) : "<none>") << c.what;
     }
     // The web pages the same: the address-lookup page tells the caller its own address.
     const servertest::HttpReply page = servertest::httpExchange(
