@@ -164,22 +164,24 @@ TEST_F(CallStates, TheCallerHangingUpEndsTheRingingEvenAsManualIsClicked) {
     }
 }
 
-TEST_F(CallStates, ASecondCallIsRefusedWhileOneIsConnectedWhichCanStillBeEnded) {
-    for (const bool firstIncoming : {true, false}) {
-        SCOPED_TRACE(firstIncoming ? "answered call" : "placed call");
+TEST_F(CallStates, ASecondCallIsRefusedWhileOneIsUnderWayWhichCanStillBeEnded) {
+    enum class First { Answered, Placed, BeingPlaced };
+    for (const First kind : {First::Answered, First::Placed, First::BeingPlaced}) {
+        SCOPED_TRACE(static_cast<int>(kind));
         std::shared_ptr<ScriptedSession> first;
-        if (firstIncoming) {
+        if (kind == First::Answered) {
             first = answerIncoming();
         } else {
             form.cmdConnect->click();
             first = rtc->sessions.last();
             rtc->fireSessionState(first, rtc::RTCSS_INPROGRESS);
         }
-        rtc->fireSessionState(first, rtc::RTCSS_CONNECTED);
+        if (kind != First::BeingPlaced) rtc->fireSessionState(first, rtc::RTCSS_CONNECTED);
         const QString caption = form.fraStatus->title();
         auto second = incoming();
         rtc->fireSessionState(second, rtc::RTCSS_INCOMING);
-        EXPECT_EQ(terminated(second, rtc::RTCTR_REJECT), 1);
+        // Refused while connected; busy while ours is on its way.
+        EXPECT_EQ(terminated(second, kind == First::BeingPlaced ? rtc::RTCTR_BUSY : rtc::RTCTR_REJECT), 1);
         rtc->fireSessionState(second, rtc::RTCSS_DISCONNECTED);
         // The refused call's end changes nothing of the call in progress.
         EXPECT_EQ(form.g_objSession, first);
