@@ -2,8 +2,6 @@
 
 #include "platform/vb.h"
 
-#include <QWidget>
-
 namespace testrtc {
 
 void CallLog::enter(const QString& operation, const QStringList& args) {
@@ -17,11 +15,6 @@ int CallLog::count(const QString& prefix) const {
     for (const QString& call : calls)
         if (call.startsWith(prefix)) ++n;
     return n;
-}
-
-void ScriptedVideoWindow::put_Owner(QWidget* owner) {
-    m_log->enter(m_name + QStringLiteral(".put_Owner"), {owner ? owner->objectName() : QStringLiteral("0")});
-    m_owner = owner;
 }
 
 std::shared_ptr<rtc::IRTCParticipant> ScriptedSession::AddParticipant(const QString& address, const QString& name) {
@@ -38,7 +31,6 @@ void ScriptedSession::RemoveParticipant(const std::shared_ptr<rtc::IRTCParticipa
 }
 
 std::shared_ptr<rtc::IRTCClient2> ScriptedSession::get_Client() const {
-    m_log->enter(m_name + QStringLiteral(".get_Client"));
     return m_client.lock();
 }
 

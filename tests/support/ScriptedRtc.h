@@ -13,9 +13,9 @@ namespace testrtc {
 
 class ScriptedRtc;
 
-// Shared by the engine and its sessions and windows: the operations called, in order, as
-// "Operation(arg, arg)" texts, sessions as "Session1.Answer()", windows as "Preview.put_Owner(0)";
-// the getters and the settings the test reads back directly are not recorded.
+// Shared by the engine and its sessions: the operations called, in order, as "Operation(arg, arg)"
+// texts, sessions' as "Session1.Answer()"; getters, windows and the settings a test reads back
+// directly are not recorded.
 struct CallLog {
     QStringList calls;
     QMap<QString, int> failures; // operation name -> error number
@@ -31,17 +31,14 @@ inline QString num(long value) {
 
 class ScriptedVideoWindow final : public rtc::IVideoWindow {
 public:
-    ScriptedVideoWindow(std::shared_ptr<CallLog> log, QString name) : m_log(std::move(log)), m_name(std::move(name)) {}
     void put_WindowStyle(long) override {}
-    void put_Owner(QWidget* owner) override; // recorded: which picture box holds the window
+    void put_Owner(QWidget* owner) override { m_owner = owner; }
     void SetWindowPosition(long, long, long, long) override {}
     void put_Visible(long visible) override { m_visible = visible; }
     long get_Visible() const override { return m_visible; }
     QWidget* get_Owner() const override { return m_owner; }
 
 private:
-    std::shared_ptr<CallLog> m_log;
-    QString m_name;
     QWidget* m_owner = nullptr;
     long m_visible = 0;
 };
@@ -94,8 +91,8 @@ public:
     void failOn(const QString& operation, int number = rtc::kRtcErrFail) { log->failures[operation] = number; }
     void clearFailures() { log->failures.clear(); }
     QList<std::shared_ptr<ScriptedSession>> sessions; // every session made, in order
-    std::shared_ptr<ScriptedVideoWindow> preview = std::make_shared<ScriptedVideoWindow>(log, "Preview");
-    std::shared_ptr<ScriptedVideoWindow> receive = std::make_shared<ScriptedVideoWindow>(log, "Receive");
+    std::shared_ptr<ScriptedVideoWindow> preview = std::make_shared<ScriptedVideoWindow>();
+    std::shared_ptr<ScriptedVideoWindow> receive = std::make_shared<ScriptedVideoWindow>();
 
     // ---- Events: handed to the sink now (when the filter admits them); return whether they went ----
     bool fire(long kind, std::shared_ptr<rtc::IRTCEvent> event);
