@@ -26,15 +26,14 @@ protected:
     ScriptedRtcFactory factory;
     frmMain form;
     std::shared_ptr<ScriptedRtc> rtc;
-    vb::ListItem* row = nullptr;
 
     void SetUp() override {
         env.makeLogsFolder();
         callengine::setRingPassMsForTesting(0); // the full count of passes, each as short as it gets
         FrmMainCallAccess::initRtc(form);
         rtc = factory.last();
-        row = FrmMainCallAccess::listContact(form, QStringLiteral("Ann"), QStringLiteral("ann@x.org"),
-                                             QStringLiteral("127.0.0.2:5060"));
+        FrmMainCallAccess::listContact(form, QStringLiteral("Ann"), QStringLiteral("ann@x.org"),
+                                       QStringLiteral("127.0.0.2:5060"));
     }
     void TearDown() override { callengine::setRingPassMsForTesting(-1); }
 
@@ -63,12 +62,9 @@ protected:
         });
         poll->start();
     }
-    std::shared_ptr<ScriptedSession> incoming() {
-        return rtc->incomingSession(QStringLiteral("sip:other@127.0.0.3:5060"), QStringLiteral("other"));
-    }
     // An incoming call answered by hand, not yet connected.
     std::shared_ptr<ScriptedSession> answerIncoming() {
-        auto session = incoming();
+        auto session = rtc->incomingSession();
         whenRinging([this] { form.cmdAnswer->click(); });
         rtc->fireSessionState(session, rtc::RTCSS_INCOMING);
         rtc->fireSessionState(session, rtc::RTCSS_ANSWERING);
@@ -113,7 +109,7 @@ TEST_F(CallStates, ConnectSaysWhyACallCannotBePlaced) {
 
 TEST_F(CallStates, ASecondCallIsRefusedWhileTheFirstRingsAndTheFirstIsAnsweredByHand) {
     auto first = rtc->incomingSession();
-    auto second = incoming();
+    auto second = rtc->incomingSession();
     whenRinging([&] {
         EXPECT_TRUE(locked());
         EXPECT_TRUE(form.cmdTerminate->isEnabled()); // the call can be refused
@@ -177,7 +173,7 @@ TEST_F(CallStates, ASecondCallIsRefusedWhileOneIsUnderWayWhichCanStillBeEnded) {
         }
         if (kind != First::BeingPlaced) rtc->fireSessionState(first, rtc::RTCSS_CONNECTED);
         const QString caption = form.fraStatus->title();
-        auto second = incoming();
+        auto second = rtc->incomingSession();
         rtc->fireSessionState(second, rtc::RTCSS_INCOMING);
         // Refused while connected; busy while ours is on its way.
         EXPECT_EQ(terminated(second, kind == First::BeingPlaced ? rtc::RTCTR_BUSY : rtc::RTCTR_REJECT), 1);
