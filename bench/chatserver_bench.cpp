@@ -11,7 +11,7 @@
 // seconds of polls offered at twice the capacity, clients giving up after 5 s, then how soon a
 // single poll is answered fast again once the load stops, with the server's memory throughout.
 #include "LoadGen.h"
-#include "chatserver/Storage.h"
+#include "chatserver/store/Storage.h"
 #include "wire/Codepage.h"
 #include "wire/Protocol.h"
 #include "wire/Scramble.h"

@@ -1,7 +1,7 @@
 #include "chatserver/ChatService.h"
 
 #include "wire/Protocol.h"
-#include "wire/SettingsFile.h"
+#include "wire/SettingsLines.h"
 
 #include <QDateTime>
 #include <QMessageAuthenticationCode>

@@ -1,10 +1,10 @@
 #pragma once
 // What the server answers to each request, over a Storage. No sockets here: the listeners hand
 // in parsed requests and the caller's network address, and write back what comes out.
-#include "chatserver/RateLimits.h"
-#include "chatserver/RequestParser.h"
-#include "chatserver/Storage.h"
-#include "wire/SettingsFile.h"
+#include "chatserver/net/RateLimits.h"
+#include "chatserver/net/RequestParser.h"
+#include "chatserver/store/Storage.h"
+#include "wire/SettingsLines.h"
 
 #include <QElapsedTimer>
 #include <QHash>

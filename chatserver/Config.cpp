@@ -1,6 +1,6 @@
 #include "chatserver/Config.h"
 
-#include "chatserver/Logging.h"
+#include "chatserver/net/Logging.h"
 
 #include <QCoreApplication>
 #include <QDate>

@@ -3,8 +3,8 @@
 // options, each overriding the one before. Nothing is required: with no file and no options the
 // server keeps its store in its data folder and listens on 127.0.0.1.
 #include "chatserver/ChatService.h"
-#include "chatserver/Listeners.h"
 #include "chatserver/WebPages.h"
+#include "chatserver/net/Listeners.h"
 
 #include <QHostAddress>
 #include <QString>

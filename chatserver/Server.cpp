@@ -1,6 +1,6 @@
 #include "chatserver/Server.h"
 
-#include "chatserver/Logging.h"
+#include "chatserver/net/Logging.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,9 +3,9 @@
 // ServerConfig. main() runs one; tests run them in-process on loopback addresses.
 #include "chatserver/ChatService.h"
 #include "chatserver/Config.h"
-#include "chatserver/Listeners.h"
-#include "chatserver/Storage.h"
+#include "chatserver/Doors.h"
 #include "chatserver/WebPages.h"
+#include "chatserver/store/Storage.h"
 
 #include <QObject>
 

@@ -1,6 +1,6 @@
 // The program around ChatServer: commands, messages, signals.
-#include "chatserver/Logging.h"
 #include "chatserver/Server.h"
+#include "chatserver/net/Logging.h"
 #include "wire/Codepage.h"
 
 #include <QCoreApplication>

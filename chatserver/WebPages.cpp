@@ -1,6 +1,6 @@
 #include "chatserver/WebPages.h"
 
-#include "chatserver/HttpRequest.h"
+#include "chatserver/net/HttpRequest.h"
 #include "wire/Codepage.h"
 #include "wire/Protocol.h"
 

@@ -1,5 +1,7 @@
 #include "FuzzServer.h"
 
+#include "chatserver/store/Storage.h"
+
 #include <QDir>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -12,17 +14,6 @@ namespace {
 
 qint64 s_nowMs = 1'700'000'000'000;
 
-void mustAnswer(chatserver::ChatService& service, const QString& code, const QStringList& args, int user,
-                const QString& expectedCode) {
-    chatserver::ChatRequest request;
-    request.code = code;
-    request.args = args;
-    request.callAddress = peerFor(static_cast<unsigned>(user - 1)) + QStringLiteral(":5060");
-    const chatserver::ChatService::Outcome outcome = service.handle(request, peerFor(static_cast<unsigned>(user - 1)));
-    if (!outcome.reply || outcome.reply->section(QChar(0x00D4), 0, 0) != expectedCode)
-        fail("the fuzz store could not be set up");
-}
-
 struct Service {
     QTemporaryDir folder{QDir::tempPath() + QStringLiteral("/colloq-fuzz-server-XXXXXX")};
     std::unique_ptr<chatserver::Storage> store;
@@ -33,49 +24,34 @@ struct Service {
         chatserver::StoreLocation location;
         location.sqlitePath = folder.filePath(QStringLiteral("store.sqlite"));
         store = chatserver::openStorage(location);
-        chatserver::ChatSettings settings;
-        const QString local = QStringLiteral("127.0.0.1");
-        const QString host = QStringLiteral("localhost");
-        settings.sites = {
-            {QStringLiteral("0"), {local, host, QStringLiteral("ChatServerIP.asp"), QString()}},
-            {QStringLiteral("2"), {local, host, QStringLiteral("InfoDT.asp"), QStringLiteral("key")}},
-        };
-        // The limits per address would soon answer every input the same way.
-        settings.registrations = settings.failures = settings.lookups = chatserver::RateLimit{};
-        service = std::make_unique<chatserver::ChatService>(*store, settings, [] { return s_nowMs; });
-
-        const QStringList emails = {QStringLiteral("ann@example.org"), QStringLiteral("bob@example.org"),
-                                    QStringLiteral("cy@example.org")};
-        for (int user = 1; user <= 3; ++user)
-            mustAnswer(*service, QStringLiteral("3"),
-                       {QStringLiteral("user"), QStringLiteral("PC"), emails[user - 1],
-                        QStringLiteral("User ") + QString::number(user)},
-                       user, QStringLiteral("3"));
         // Numbered 1 to 3, as users of a store from before random IDs are, so that inputs can
         // name them.
         {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fuzz-numbering"));
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fuzz-users"));
             db.setDatabaseName(location.sqlitePath);
             if (!db.open()) fail("the fuzz store could not be opened");
-            for (int user = 1; user <= 3; ++user) {
-                QSqlQuery query(db);
-                query.prepare(QStringLiteral("UPDATE users SET id = ? WHERE email = ?"));
-                query.addBindValue(user);
-                query.addBindValue(emails[user - 1]);
-                if (!query.exec()) fail("the fuzz store could not be set up");
-            }
-            db.close();
+            QSqlQuery query(db);
+            for (const char* user : {"1, 'ann", "2, 'bob", "3, 'cy"})
+                if (!query.exec(QStringLiteral("INSERT INTO users (id, email, display_name, created_ms) "
+                                               "VALUES (%1@example.org', 'User', 1)")
+                                    .arg(QLatin1String(user))))
+                    fail("the fuzz store could not be set up");
         }
-        QSqlDatabase::removeDatabase(QStringLiteral("fuzz-numbering"));
-        for (int user = 1; user <= 3; ++user) {
-            mustAnswer(*service, QStringLiteral("1"), {QString::number(user), emails[user - 1]}, user,
-                       QStringLiteral("1"));
-            for (int other = 1; other <= 3; ++other)
-                if (other != user)
-                    mustAnswer(*service, QStringLiteral("4"), {QString::number(user), emails[other - 1]}, user,
-                               QStringLiteral("4"));
+        QSqlDatabase::removeDatabase(QStringLiteral("fuzz-users"));
+        for (qint64 user = 1; user <= 3; ++user) {
+            const QString peer = peerFor(unsigned(user - 1));
+            store->markOnline(user, peer + QStringLiteral(":5060"), peer, s_nowMs);
+            for (qint64 other = 1; other <= 3; ++other)
+                if (other != user) store->addContact(user, other, s_nowMs);
         }
         store->queueNotice(2, QStringLiteral("Maintenance tonight"), QStringLiteral("Notice"), s_nowMs);
+        chatserver::ChatSettings settings;
+        const QString local = QStringLiteral("127.0.0.1");
+        settings.sites = {{QStringLiteral("0"), {local, local, QStringLiteral("ChatServerIP.asp"), QString()}},
+                          {QStringLiteral("2"), {local, local, QStringLiteral("InfoDT.asp"), QStringLiteral("key")}}};
+        // The limits per address would soon answer every input the same way.
+        settings.registrations = settings.failures = settings.lookups = chatserver::RateLimit{};
+        service = std::make_unique<chatserver::ChatService>(*store, settings, [] { return s_nowMs; });
         service->refreshOperatorState();
     }
 };

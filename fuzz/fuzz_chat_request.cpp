@@ -7,7 +7,7 @@
 // A request taken as whole has exactly the fields its code needs, and every answer starts with
 // a numeric reply code.
 #include "FuzzServer.h"
-#include "chatserver/RequestParser.h"
+#include "chatserver/net/RequestParser.h"
 #include "wire/Protocol.h"
 #include "wire/Scramble.h"
 

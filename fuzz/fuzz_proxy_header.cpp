@@ -3,7 +3,7 @@
 // once whole or refused stays so whatever follows, a whole one is never longer than the cap nor
 // than what arrived, and the caller it names is an address.
 #include "FuzzSupport.h"
-#include "chatserver/ProxyHeader.h"
+#include "chatserver/net/ProxyHeader.h"
 
 using chatserver::ProxyHeader;
 

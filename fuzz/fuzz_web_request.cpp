@@ -7,8 +7,8 @@
 // Every answer is one of the statuses the pages use, and its serialised form announces the
 // length of the body it carries.
 #include "FuzzServer.h"
-#include "chatserver/HttpRequest.h"
 #include "chatserver/WebPages.h"
+#include "chatserver/net/HttpRequest.h"
 
 namespace {
 

@@ -1,47 +1,19 @@
 #pragma once
-// Shared pieces of the server tests: waiting on state, the two stores, and raw clients that talk
+// Shared pieces of the server tests: waiting on state, a server in this process, and raw clients that talk
 // to a server the way the desktop client does (real sockets on 127.0.0.0/8).
 #include "chatserver/Server.h"
-#include "chatserver/Storage.h"
+#include "chatserver/store/Storage.h"
 
-#include <QByteArray>
+#include "StoreSupport.h"
+
 #include <QHostAddress>
-#include <QString>
-#include <QTemporaryDir>
 #include <functional>
 #include <memory>
-#include <ostream>
-
-// Readable failure messages for Qt text.
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
-inline void PrintTo(const QStringList& list, std::ostream* out) {
-    *out << '{' << list.join(QStringLiteral("\", \"")).prepend('"').append('"').toStdString() << '}';
-}
-inline void PrintTo(const QByteArray& bytes, std::ostream* out) {
-    *out << '"' << bytes.toStdString() << '"';
-}
 
 namespace servertest {
 
 // Runs the event loop until `done` is true or `timeoutMs` passes; returns done().
 bool waitFor(const std::function<bool()>& done, int timeoutMs = 10000);
-
-enum class Backend { Sqlite, Postgres };
-std::string backendName(Backend backend);
-
-// The store address of a fresh, empty store of that kind, or empty text and a reason in `skip`
-// when that kind cannot be had here (PostgreSQL without server binaries). For PostgreSQL the
-// one throwaway server of this test program is started on first use and emptied each time.
-QString freshStoreAddress(Backend backend, const QTemporaryDir& dir, QString* skip);
-
-// Halts (false) or resumes (true) this test program's throwaway PostgreSQL server, keeping its
-// data; false and a reason when there is none of our own (an external store was given).
-bool setPostgresRunning(bool running, QString* problem);
-
-// Runs statements straight on a store, past the server's code (tests that damage or inspect it).
-bool execOnStore(const QString& address, const QStringList& statements, QString* problem);
 
 // A test clock: epoch milliseconds, moved by hand.
 struct ManualClock {
@@ -102,8 +74,7 @@ struct ServerFixture {
     quint16 webPort() const;
 };
 
-// The source tree and the server program, for tests that run it as a process.
-QString sourceDir();
+// The server program, for tests that run it as a process.
 QString serverProgram();
 
 } // namespace servertest

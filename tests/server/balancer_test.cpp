@@ -1,8 +1,7 @@
 // Servers behind a TCP load balancer that prefixes each connection with a PROXY header: first
 // the chat port played against by hand (the header believed from the balancer only), then two
 // servers on one store behind a real nginx, where every caller must still count as itself.
-#include "StoreParam.h"
-#include "chatserver/Logging.h"
+#include "ServerTestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -38,14 +37,10 @@ protected:
 TEST_P(ProxyHeaderPortTest, TheHeaderIsBelievedFromTheBalancerOnly) {
     QString skip;
     if (!fixture.start(GetParam(), &skip, trustBalancer)) GTEST_SKIP() << skip.toStdString();
-    const QByteArray v2Caller = QByteArray::fromHex("0d0a0d0a000d0a515549540a"
-                                                    "2111000c"
-                                                    "c0000207"
-                                                    "7f000001"
-                                                    "d4314e07"); // 192.0.2.7
-    const QByteArray v2Local = QByteArray::fromHex("0d0a0d0a000d0a515549540a"
-                                                   "20000000");
-    const QHostAddress stranger("127.0.0.7");
+    const QByteArray v2 = QByteArray::fromHex("0d0a0d0a000d0a515549540a"); // the binary signature
+    const QByteArray v4 = QByteArray::fromHex("c00002077f000001d4314e07"); // 192.0.2.7 -> 127.0.0.1
+    const QByteArray v6 = QByteArray::fromHex("20010db80000000000000000000000010000000000000000000000000000"
+                                              "0001d4314e07"); // 2001:db8::1 -> ::1
     struct Case {
         const char* what;
         QHostAddress from;
@@ -53,25 +48,29 @@ TEST_P(ProxyHeaderPortTest, TheHeaderIsBelievedFromTheBalancerOnly) {
         const char* seenAs; // the log-in address the registration is stored with; null: refused
     } cases[] = {
         {"text header from the balancer", kBalancer, "PROXY TCP4 192.0.2.8 127.0.0.1 1 2\r\n", "192.0.2.8"},
-        {"binary header from the balancer", kBalancer, v2Caller, "192.0.2.7"},
-        {"the balancer's own check", kBalancer, v2Local, "127.0.0.99"},
+        {"text, IPv4 mapped", kBalancer, "PROXY TCP6 ::ffff:192.0.2.9 ::1 1 2\r\n", "192.0.2.9"},
+        {"binary header", kBalancer, v2 + QByteArray::fromHex("2111000c") + v4, "192.0.2.7"},
+        {"binary IPv6 with an extension", kBalancer,
+         v2 + QByteArray::fromHex("21210029") + v6 + QByteArray::fromHex("0400020000"), "2001:db8::1"},
+        {"the balancer's own check", kBalancer, v2 + QByteArray::fromHex("20000000"), "127.0.0.99"},
         {"the balancer without a header", kBalancer, {}, nullptr},
-        {"the balancer with a broken header", kBalancer, "PROXY TCP4 192.0.2.9\r\n", nullptr},
-        {"a header from anyone else", stranger, "PROXY TCP4 192.0.2.10 127.0.0.1 1 2\r\n", nullptr},
+        {"a header from anyone else", QHostAddress("127.0.0.7"), "PROXY TCP4 192.0.2.10 127.0.0.1 1 2\r\n", nullptr},
+        {"text, cut short", kBalancer, "PROXY TCP4 192.0.2.9\r\n", nullptr},
+        {"text, lower case", kBalancer, "proxy TCP4 192.0.2.7 127.0.0.1 1 2\r\n", nullptr},
+        {"text, bad address", kBalancer, "PROXY TCP4 192.0.2.700 127.0.0.1 1 2\r\n", nullptr},
+        {"text, port too big", kBalancer, "PROXY TCP4 192.0.2.7 127.0.0.1 65536 2\r\n", nullptr},
+        {"text, endless line", kBalancer, "PROXY TCP4 " + QByteArray(200, '1'), nullptr},
+        {"binary, unknown command", kBalancer, v2 + QByteArray::fromHex("2211000c") + v4, nullptr},
+        {"binary, addresses missing", kBalancer, v2 + QByteArray::fromHex("21110004") + v4.left(4), nullptr},
+        {"binary, oversized", kBalancer, v2 + QByteArray::fromHex("211107d0") + v4, nullptr},
     };
     int n = 10;
     for (const Case& c : cases) {
         const servertest::ChatReply reply =
             exchange(fixture.host, fixture.chatPort(), c.header + registration(++n), c.from);
         const auto user = fixture.server->storage().findUserByEmail(QStringLiteral("user%1@example.org").arg(n));
-        if (!c.seenAs) {
-            EXPECT_NE(reply.code(), "3") << c.what;
-            EXPECT_FALSE(user) << c.what;
-            continue;
-        }
-        EXPECT_EQ(reply.code(), "3") << c.what;
-        ASSERT_TRUE(user) << c.what;
-        EXPECT_EQ(user->loginPeer, QLatin1String(c.seenAs)) << c.what;
+        EXPECT_EQ(reply.code() == "3", c.seenAs != nullptr) << c.what;
+        EXPECT_EQ(user ? user->loginPeer : "<none>", c.seenAs ? QString::fromLatin1(c.seenAs) : "<none>") << c.what;
     }
     // The web pages the same: the address-lookup page tells the caller its own address.
     const servertest::HttpReply page = servertest::httpExchange(
@@ -110,6 +109,8 @@ public:
         file.close();
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         m_process.start(kNginx, {"-p", root, "-e", root + "/error.log", "-c", file.fileName()});
+        // Until it is known to run, a balancer already listening would not count as up.
+        m_process.waitForStarted(10000);
         m_up = servertest::waitFor([&] {
                    if (m_process.state() == QProcess::NotRunning) return true;
                    QTcpSocket socket;

@@ -2,7 +2,7 @@
 // code) against the real server in this process, on both stores: registration, log-in, contacts
 // added and removed, presence on and off line and its time-out, a notice and a move, sign-off
 // with the site lists written to the client's settings file, and the alternate-server path.
-#include "StoreParam.h"
+#include "ServerTestSupport.h"
 #include "app/frmMain.h"
 #include "core/basMain.h"
 #include "platform/KVOSocket.h"

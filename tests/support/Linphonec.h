@@ -1,6 +1,7 @@
 #pragma once
 // linphonec (Debian's linphone-cli), a SIP peer we did not write, run by a test.
 #include "call/rtc/NetworkAddresses.h"
+#include "support/TestEnv.h"
 
 #include <QDir>
 #include <QFile>
@@ -48,7 +49,12 @@ public:
             process.waitForFinished(5000);
         }
     }
-    bool started() { return process.waitForStarted(10000); }
+    // Running and showing its prompt.
+    bool started() { return process.waitForStarted(10000) && says(QStringLiteral("linphonec>")); }
+    // Waits until it has printed `text` (any case) `times` times in all.
+    bool says(const QString& text, int times = 1) {
+        return testenv::waitFor([&] { return output().count(text, Qt::CaseInsensitive) >= times; }, 30000);
+    }
     void command(const char* line) { process.write(QByteArray(line) + '\n'); }
     QString address() const { return QStringLiteral("127.0.0.1:") + QString::number(port); }
     // Everything it printed so far.

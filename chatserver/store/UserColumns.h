@@ -2,7 +2,7 @@
 // The order in which every query of the store lists a user's columns, in one place for both ways
 // of reading rows (Qt's SQL queries and SQLite's own statements). `Row` hands out column i with
 // integer(i) and text(i).
-#include "chatserver/Storage.h"
+#include "chatserver/store/Storage.h"
 
 namespace chatserver {
 

@@ -2,7 +2,7 @@
 // The store on QtSql. The statements are the same text for every database we support except
 // where a dialect differs (identity columns, locking during migrations); the two back ends below
 // supply those parts. Values always travel as bound parameters.
-#include "chatserver/Storage.h"
+#include "chatserver/store/Storage.h"
 
 #include <QHash>
 #include <QSqlDatabase>

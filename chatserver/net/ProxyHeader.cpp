@@ -1,4 +1,4 @@
-#include "chatserver/ProxyHeader.h"
+#include "chatserver/net/ProxyHeader.h"
 
 #include <arpa/inet.h>
 #include <cstring>

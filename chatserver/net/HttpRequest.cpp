@@ -1,4 +1,4 @@
-#include "chatserver/HttpRequest.h"
+#include "chatserver/net/HttpRequest.h"
 
 #include <boost/beast/core/error.hpp>
 #include <boost/beast/http/empty_body.hpp>

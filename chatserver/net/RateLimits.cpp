@@ -1,4 +1,4 @@
-#include "chatserver/RateLimits.h"
+#include "chatserver/net/RateLimits.h"
 
 #include <QHostAddress>
 #include <algorithm>

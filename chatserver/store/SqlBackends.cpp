@@ -1,7 +1,7 @@
 // The two back ends of SqlStorage: SQLite for one server on one machine, PostgreSQL for several
 // servers sharing one store.
-#include "chatserver/SqlStorage.h"
-#include "chatserver/UserColumns.h"
+#include "chatserver/store/SqlStorage.h"
+#include "chatserver/store/UserColumns.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "chatserver/Logging.h"
+#include "chatserver/net/Logging.h"
 
 #include <QStringList>
 

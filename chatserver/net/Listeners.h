@@ -1,5 +1,5 @@
 #pragma once
-// The two TCP front doors, both on the one Qt event loop: the chat protocol and the web pages.
+// A TCP listener on the one Qt event loop, what the two front doors (Doors.h) are made of.
 // Each connection carries one exchange. Limits protect the server from any one caller: a size
 // cap on requests, deadlines for slow and idle connections, and a cap on open connections per
 // network address and in all.
@@ -10,8 +10,8 @@
 // Connections are plain non-blocking sockets watched by one epoll set per listener; the Qt loop
 // watches only that set. A Qt socket object per connection (its notifiers, signals and deferred
 // deletion) cost several times the work of the exchange itself.
-#include "chatserver/ProxyHeader.h"
-#include "chatserver/RateLimits.h"
+#include "chatserver/net/ProxyHeader.h"
+#include "chatserver/net/RateLimits.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -25,9 +25,6 @@ class QSocketNotifier;
 class QTimer;
 
 namespace chatserver {
-
-class ChatService;
-class WebPages;
 
 struct ListenerLimits {
     qsizetype maxRequestBytes = 8192;
@@ -178,30 +175,6 @@ private:
     bool m_finished = false;
     bool m_awaitingHeader = false; // from a balancer, header not read yet
     QByteArray m_header;           // the balancer's header so far
-};
-
-class ChatListener final : public TcpListener {
-    Q_OBJECT
-public:
-    ChatListener(ChatService& service, ListenerLimits limits, QObject* parent = nullptr);
-
-protected:
-    std::unique_ptr<Connection> createConnection(int fd, const QString& peer, quint64 serial) override;
-
-private:
-    ChatService& m_service;
-};
-
-class WebListener final : public TcpListener {
-    Q_OBJECT
-public:
-    WebListener(WebPages& pages, ListenerLimits limits, QObject* parent = nullptr);
-
-protected:
-    std::unique_ptr<Connection> createConnection(int fd, const QString& peer, quint64 serial) override;
-
-private:
-    WebPages& m_pages;
 };
 
 } // namespace chatserver

@@ -1,4 +1,4 @@
-#include "chatserver/RequestParser.h"
+#include "chatserver/net/RequestParser.h"
 
 #include "wire/Codepage.h"
 #include "wire/Protocol.h"

@@ -1,6 +1,6 @@
-#include "chatserver/Storage.h"
+#include "chatserver/store/Storage.h"
 
-#include "chatserver/SqlStorage.h"
+#include "chatserver/store/SqlStorage.h"
 
 #include <QRandomGenerator>
 #include <QUrl>

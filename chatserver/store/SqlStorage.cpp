@@ -1,5 +1,5 @@
-#include "chatserver/SqlStorage.h"
-#include "chatserver/UserColumns.h"
+#include "chatserver/store/SqlStorage.h"
+#include "chatserver/store/UserColumns.h"
 
 #include <QSqlError>
 #include <QSqlRecord>

@@ -1,0 +1,156 @@
+#include "chatserver/Doors.h"
+
+#include "chatserver/ChatService.h"
+#include "chatserver/WebPages.h"
+#include "chatserver/net/HttpRequest.h"
+#include "chatserver/net/Logging.h"
+#include "wire/Codepage.h"
+#include "wire/Protocol.h"
+
+#include <QElapsedTimer>
+
+namespace chatserver {
+
+namespace {
+
+// True when the code page and Latin-1 write the text alike (they differ only at 0x80-0x9F and
+// beyond 0xFF), so the much faster Latin-1 conversion can do: replies are nearly always so.
+bool sameInLatin1(const QString& text) {
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u > 0xFF || (u >= 0x80 && u < 0xA0)) return false;
+    }
+    return true;
+}
+
+class ChatConnection final : public Connection {
+public:
+    ChatConnection(TcpListener& listener, int fd, const QString& peer, quint64 serial, ChatService& service)
+        : Connection(listener, fd, peer, serial), m_service(service), m_reader(listener.limits().maxRequestBytes) {
+        m_started.start();
+    }
+
+protected:
+    void onBytes(const QByteArray& bytes) override {
+        ++m_chunks;
+        evaluate(bytes, false);
+    }
+    void onSettled() override { evaluate({}, true); }
+
+private:
+    // The client writes its request in one piece, so a request that is whole in its first chunk
+    // and ends the way a call address ends is answered at once. Otherwise (its end is uncertain,
+    // or it came in pieces and more may follow) it is answered once nothing more has arrived for
+    // the grace time.
+    void evaluate(QByteArrayView bytes, bool graceOver) {
+        if (answered()) return;
+        const ChatParse& parse = m_reader.feed(bytes);
+        switch (parse.status) {
+        case ChatParse::Status::Incomplete:
+            return;
+        case ChatParse::Status::Malformed: {
+            ++stats().malformed;
+            const ChatService::Outcome outcome = m_service.refuseMalformed(parse.knownCode);
+            qCInfo(lcChat).noquote() << peer() << "malformed:" << parse.reason;
+            if (outcome.reply)
+                send(*outcome.reply);
+            else
+                drop();
+            return;
+        }
+        case ChatParse::Status::Complete:
+            break;
+        }
+        if (!graceOver && !(parse.settled && m_chunks == 1)) {
+            settleLater(listener().limits().settleMs);
+            return;
+        }
+        ChatService::Outcome outcome;
+        try {
+            outcome = m_service.handle(parse.request, peer());
+        } catch (const std::exception& error) {
+            ++stats().failed;
+            qCWarning(lcServer).noquote() << listener().name() << peer() << "failed:" << error.what();
+            outcome = m_service.refuseUnavailable(parse.request.code, QStringLiteral("store failed"));
+        }
+        if (!outcome.reply) {
+            qCInfo(lcChat).noquote() << peer() << parse.request.code << "-> closed" << outcome.note;
+            drop();
+            return;
+        }
+        qCInfo(lcChat).noquote() << peer() << parse.request.code << "->" << outcome.reply->section(wire::kSep, 0, 0)
+                                 << outcome.note << m_started.nsecsElapsed() / 1000 << "us";
+        send(*outcome.reply);
+    }
+
+    void send(const QString& payload) {
+        // The prefix counts characters as the client decodes them, one per byte. Stored text
+        // came in through the code page and is one byte per character already; anything else
+        // (a character outside it) is brought to the form the client will see first.
+        QString text = wire::frameReply(payload);
+        QByteArray bytes = sameInLatin1(text) ? text.toLatin1() : wire::toCp1252(text);
+        if (bytes.size() != text.size())
+            bytes = wire::toCp1252(wire::frameReply(wire::fromCp1252(wire::toCp1252(payload))));
+        answer(bytes, false);
+    }
+
+    ChatService& m_service;
+    ChatRequestReader m_reader;
+    int m_chunks = 0;
+    QElapsedTimer m_started;
+};
+
+class WebConnection final : public Connection {
+public:
+    WebConnection(TcpListener& listener, int fd, const QString& peer, quint64 serial, WebPages& pages)
+        : Connection(listener, fd, peer, serial), m_pages(pages),
+          m_reader(std::size_t(listener.limits().maxRequestBytes)) {}
+
+protected:
+    void onBytes(const QByteArray& bytes) override {
+        switch (m_reader.feed(bytes)) {
+        case HttpRequestReader::Status::Incomplete:
+            return;
+        case HttpRequestReader::Status::Malformed:
+            ++stats().malformed;
+            qCInfo(lcWeb).noquote() << peer() << "malformed request";
+            answer(WebPages::serialise({400, QByteArray("Bad request."), {}}), true);
+            return;
+        case HttpRequestReader::Status::Complete:
+            break;
+        }
+        WebResponse response;
+        try {
+            response = m_pages.answer(m_reader.method(), m_reader.target(), peer());
+        } catch (const std::exception& error) {
+            ++stats().failed;
+            qCWarning(lcWeb).noquote() << peer() << "failed:" << error.what();
+            response = {500, QByteArray("Server error."), {}};
+        }
+        qCInfo(lcWeb).noquote() << peer() << QString::fromLatin1(targetPage(m_reader.target())).left(40) << "->"
+                                << response.status << response.note;
+        answer(WebPages::serialise(response), true);
+    }
+
+private:
+    WebPages& m_pages;
+    HttpRequestReader m_reader;
+};
+
+} // namespace
+
+ChatListener::ChatListener(ChatService& service, ListenerLimits limits, QObject* parent)
+    : TcpListener(QStringLiteral("chat"), std::move(limits), parent), m_service(service) {}
+
+std::unique_ptr<Connection> ChatListener::createConnection(int fd, const QString& peer, quint64 serial) {
+    return std::make_unique<ChatConnection>(*this, fd, peer, serial, m_service);
+}
+
+WebListener::WebListener(WebPages& pages, ListenerLimits limits, QObject* parent)
+    : TcpListener(QStringLiteral("web"), std::move(limits), parent), m_pages(pages) {}
+
+std::unique_ptr<Connection> WebListener::createConnection(int fd, const QString& peer, quint64 serial) {
+    return std::make_unique<WebConnection>(*this, fd, peer, serial, m_pages);
+}
+
+} // namespace chatserver

@@ -1,0 +1,35 @@
+#pragma once
+// The server's two front doors: the chat protocol and the web pages, each a listener whose
+// connections carry one exchange, read with the request parsers and answered by the service.
+#include "chatserver/net/Listeners.h"
+
+namespace chatserver {
+
+class ChatService;
+class WebPages;
+
+class ChatListener final : public TcpListener {
+    Q_OBJECT
+public:
+    ChatListener(ChatService& service, ListenerLimits limits, QObject* parent = nullptr);
+
+protected:
+    std::unique_ptr<Connection> createConnection(int fd, const QString& peer, quint64 serial) override;
+
+private:
+    ChatService& m_service;
+};
+
+class WebListener final : public TcpListener {
+    Q_OBJECT
+public:
+    WebListener(WebPages& pages, ListenerLimits limits, QObject* parent = nullptr);
+
+protected:
+    std::unique_ptr<Connection> createConnection(int fd, const QString& peer, quint64 serial) override;
+
+private:
+    WebPages& m_pages;
+};
+
+} // namespace chatserver

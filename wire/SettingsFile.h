@@ -1,3 +1,0 @@
-#pragma once
-// Moved to wire/SettingsLines.h; kept until the server includes it from there.
-#include "wire/SettingsLines.h"
