@@ -10,6 +10,8 @@
 #include "web/AltServer.h"
 #include "web/WebLookup.h"
 #include "wire/Codepage.h"
+#include "wire/MessageCodes.h"
+#include "wire/Protocol.h"
 #include "wire/Scramble.h"
 
 #include <QFile>
@@ -138,6 +140,34 @@ TEST(Validators, UserIdAndEmailWithTheirMessages) {
             << c.address;
         EXPECT_EQ(message, c.message) << c.address;
     }
+}
+
+// A code is read only as its exact digits: a peer's padded or signed code is no code at all.
+TEST(MessageCodes, ReadExactlyAndRequestsBuiltFieldByField) {
+    const struct {
+        const char* text;
+        std::optional<wire::Code> code;
+    } cases[] = {
+        {"1", wire::Code::LogIn},
+        {"2005", wire::Code::SignOffWithSettings},
+        {"77", wire::Code::DatedRecords},
+        {"01", std::nullopt},
+        {" 1", std::nullopt},
+        {"+4", std::nullopt},
+        {"1985 ", std::nullopt},
+        {"6", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(wire::codeOf(QString::fromLatin1(c.text)), c.code) << c.text;
+
+    const QString sep(wire::kSep);
+    const QString request = wire::request(wire::Code::AddContact, {"42", "ann@x.org"});
+    EXPECT_EQ(request, "4" + sep + "42" + sep + "ann@x.org");
+    EXPECT_TRUE(wire::isRequest(request, wire::Code::AddContact));
+    EXPECT_FALSE(wire::isRequest(request, wire::Code::RemoveContact));
+    EXPECT_FALSE(wire::isRequest("4", wire::Code::AddContact)); // a code alone is no request
+    EXPECT_FALSE(wire::isRequest("44" + sep + "1", wire::Code::AddContact));
 }
 
 TEST(SiteDateStamps, LaterOrNot) {
