@@ -2,6 +2,7 @@
 // Pieces the client benchmarks share: waiting with the event loop running, a summary line of
 // timings, and a linphonec in a folder of its own.
 #include "call/rtc/NetworkAddresses.h"
+#include "tests/support/WaitFor.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -21,14 +22,7 @@ constexpr int kTimeoutMs = 30000;
 
 // Waits on `done` with the event loop running, for at most `timeoutMs`.
 inline bool waitFor(const std::function<bool()>& done, int timeoutMs = kTimeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::usleep(200);
-    }
-    return true;
+    return testsupport::waitFor(done, timeoutMs);
 }
 
 // One line: median, min and max of `values` in `unit`, or `none` when there are none.

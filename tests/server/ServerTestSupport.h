@@ -5,6 +5,7 @@
 #include "chatserver/store/Storage.h"
 
 #include "StoreSupport.h"
+#include "tests/support/WaitFor.h"
 
 #include <QHostAddress>
 #include <functional>
@@ -12,8 +13,7 @@
 
 namespace servertest {
 
-// Runs the event loop until `done` is true or `timeoutMs` passes; returns done().
-bool waitFor(const std::function<bool()>& done, int timeoutMs = 10000);
+using testsupport::waitFor;
 
 // A test clock: epoch milliseconds, moved by hand.
 struct ManualClock {

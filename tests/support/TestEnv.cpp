@@ -8,11 +8,8 @@
 #include "wire/Codepage.h"
 #include "wire/Scramble.h"
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QThread>
 
 namespace testenv {
 
@@ -74,17 +71,6 @@ void setUpUserList(vb::ListView& list) {
     list.setSortOrder(vb::ListView::Descending);
     list.setSortKey(0);
     list.setSorted(true);
-}
-
-bool waitFor(const std::function<bool()>& done, int timeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs) return done();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return true;
 }
 
 } // namespace testenv
