@@ -7,6 +7,7 @@
 //   client_longrun_bench [POLLS]    default 20000
 #include "app/frmMain.h"
 #include "bench/BenchSupport.h"
+#include "chatlink/ChatProtocol.h"
 #include "core/basEncrypt_Decrypt.h"
 #include "core/basMain.h"
 #include "platform/KVOSocket.h"
@@ -141,8 +142,7 @@ int main(int argc, char** argv) {
 
     Responder server;
     frmMain form;
-    for (const char* caption : {"Status", "Display Name", "Email", "IP", "OnLine Date"})
-        form.LstUsers->addColumn(QString::fromLatin1(caption), 80);
+    basMain::addUserListColumns(*form.LstUsers, 80);
     form.createSocketsForTesting();
     g_strServerIP = QStringLiteral("127.0.0.1");
     g_strServerPort = QString::number(server.port());

@@ -69,8 +69,7 @@ int main(int argc, char** argv) {
     resetGlobals();
 
     frmMain form;
-    for (const char* caption : {"Status", "Display Name", "Email", "IP", "OnLine Date"})
-        form.LstUsers->addColumn(QString::fromLatin1(caption), 80);
+    basMain::addUserListColumns(*form.LstUsers, 80);
     form.show();
     std::printf("client reply handling, %d records, RSS at start %ld kB\n", count, residentKb());
 

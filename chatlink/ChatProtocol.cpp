@@ -346,6 +346,11 @@ void useReply(const ReplyTarget* target) {
 
 } // namespace
 
+void addUserListColumns(vb::ListView& list, int width) {
+    for (const char* caption : {"Status", "Display Name", "Email", "IP", "OnLine Date"})
+        list.addColumn(QString::fromLatin1(caption), width);
+}
+
 void setReplyTarget(const ReplyTarget* target) {
     s_target = target;
 }

@@ -23,6 +23,10 @@ struct ReplyTarget {
     QTimer* tmrServerCall = nullptr;
 };
 
+// Gives a user list the five columns the replies fill: "Status", "Display Name", "Email", "IP"
+// and "OnLine Date", each `width` pixels wide.
+void addUserListColumns(vb::ListView& list, int width);
+
 // The target fnUseMSGReceived() works on; the main window installs its own and removes it (with
 // nullptr) when it goes. Without one, a reply is logged as error 91 and changes nothing.
 void setReplyTarget(const ReplyTarget* target);

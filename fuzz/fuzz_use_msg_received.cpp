@@ -42,8 +42,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::enterProgramFolder();
     // Kept to the end of the process, as the application object is (see FuzzSupport.cpp).
     s_form = std::make_unique<Controls>().release();
-    for (const char* caption : {"Status", "Display Name", "Email", "IP", "OnLine Date"})
-        s_form->LstUsers.addColumn(QString::fromLatin1(caption), 80);
+    basMain::addUserListColumns(s_form->LstUsers, 80);
     fuzz::warmGlyphCaches(s_form->LstUsers);
     fuzz::warmGlyphCaches(s_form->txtStatus);
     return 0;

@@ -1,5 +1,6 @@
 #include "support/TestEnv.h"
 
+#include "chatlink/ChatProtocol.h"
 #include "core/basEncrypt_Decrypt.h"
 #include "core/basMain.h"
 #include "platform/vb.h"
@@ -66,8 +67,7 @@ QString readScrambledFile(const QString& path) {
 }
 
 void setUpUserList(vb::ListView& list) {
-    for (const char* caption : {"Status", "Display Name", "Email", "IP", "OnLine Date"})
-        list.addColumn(QString::fromLatin1(caption), 80);
+    basMain::addUserListColumns(list, 80);
     list.setSortOrder(vb::ListView::Descending);
     list.setSortKey(0);
     list.setSorted(true);
