@@ -85,15 +85,6 @@ public:
         collect();
         return m_errors;
     }
-    // Waits for `text` on standard error, which is read only when asked for.
-    bool waitForError(const QString& text, int ms = kStepMs) {
-        QDeadlineTimer deadline(ms);
-        m_process.setReadChannel(QProcess::StandardError);
-        while (!errors().contains(text) && !deadline.hasExpired() && m_process.state() != QProcess::NotRunning)
-            m_process.waitForReadyRead(int(std::max<qint64>(10, deadline.remainingTime())));
-        m_process.setReadChannel(QProcess::StandardOutput);
-        return errors().contains(text);
-    }
     const QString& name() const { return m_name; }
 
 private:
