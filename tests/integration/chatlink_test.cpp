@@ -122,15 +122,8 @@ TEST_F(ChatLink, RepliesWholeOrSplitAnywhereGiveTheSameList) {
     ASSERT_EQ(reference.size(), 4);
     EXPECT_EQ(reference.front().name, "Zoë Ångström");
 
-    // Cut inside the length prefix, at its separator, inside the rows, before the last byte; a
-    // byte at a time; and late.
+    // Over a real socket: a byte at a time, and late (any other cut is the framer's own matter).
     QList<ScriptedChatServer::Reply> variants;
-    for (const qsizetype position :
-         {qsizetype(1), qsizetype(3), qsizetype(4), whole.bytes.size() / 2, whole.bytes.size() - 1}) {
-        ScriptedChatServer::Reply cut = whole;
-        cut.splitAt = {position};
-        variants.append(cut);
-    }
     ScriptedChatServer::Reply byteByByte = whole;
     for (qsizetype position = 1; position < whole.bytes.size(); ++position)
         byteByByte.splitAt.append(position);
@@ -142,8 +135,7 @@ TEST_F(ChatLink, RepliesWholeOrSplitAnywhereGiveTheSameList) {
 
     for (const ScriptedChatServer::Reply& variant : variants) {
         ++index;
-        SCOPED_TRACE("split at " + QString::number(variant.splitAt.value(0)).toStdString() + ", " +
-                     std::to_string(variant.splitAt.size()) + " cuts");
+        SCOPED_TRACE(std::to_string(variant.splitAt.size()) + " cuts");
         EXPECT_EQ(deliver(variant), reference);
     }
     EXPECT_TRUE(env.logLines().isEmpty());
