@@ -22,8 +22,6 @@ using namespace basMain;
 
 namespace {
 
-const QString S(wire::kSep);
-
 QString msg(const QStringList& fields) {
     return fields.join(wire::kSep);
 }
