@@ -1,18 +1,14 @@
-// The real client (main window offscreen, its chat link, settings files and alternate-server
-// code) against the real server in this process, on both stores: registration, log-in, contacts
-// added and removed, presence on and off line and its time-out, a notice and a move, sign-off
-// with the site lists written to the client's settings file, and the alternate-server path.
+// The real client (main window offscreen, its chat link and settings files) against the real
+// server in this process, on both stores: registration, contacts added and removed, presence on
+// and off line, and sign-off with the site lists written to the client's settings file.
 #include "ServerTestSupport.h"
 #include "app/basMain.h"
 #include "app/frmMain.h"
 #include "platform/Controls.h"
 #include "platform/ListView.h"
-#include "platform/MsgBox.h"
 #include "platform/vb.h"
-#include "server/KVOSocket.h"
 #include "support/ScriptedRtc.h"
 #include "support/TestEnv.h"
-#include "web/WebLookup.h"
 #include "wire/SettingsFile.h"
 
 #include <QDialog>
@@ -20,7 +16,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTimer>
 
 using namespace basMain;
 using servertest::Backend;
@@ -45,7 +40,6 @@ protected:
                 config.webAddress = QHostAddress(kWebAddress);
                 config.webPort = 80;
                 config.webExplicit = false; // without root there are no pages, and those steps skip
-                config.presenceTimeoutMs = 60'000;
                 config.sites = {{"0", {kWebAddress, "localhost", "ChatServerIP.asp", ""}},
                                 {"2", {kWebAddress, "localhost", "InfoDT.asp", "site-key"}}};
                 config.sitesConfigured = true;
@@ -112,7 +106,7 @@ protected:
     }
 };
 
-TEST_P(ClientAgainstServer, RegistrationContactsPresenceNoticeMoveAndSignOff) {
+TEST_P(ClientAgainstServer, RegistrationContactsPresenceAndSignOff) {
     startAndRegister();
     ASSERT_FALSE(id().isEmpty()) << form->txtStatus->toPlainText().toStdString();
     EXPECT_EQ(serverAddressFile(),
@@ -128,21 +122,12 @@ TEST_P(ClientAgainstServer, RegistrationContactsPresenceNoticeMoveAndSignOff) {
     const QString bobShown = shown(bobId);
     ASSERT_TRUE(row(bobShown)) << form->txtStatus->toPlainText().toStdString();
     EXPECT_EQ(row(bobShown)->Text(), "Off");
-    EXPECT_EQ(row(bobShown)->SubItem(1), "Bob");
     EXPECT_EQ(row(bobShown)->Tag(), "");
     ASSERT_EQ(bob({"4", bobId, "ann@example.com"}).code(), "4");
     poll();
     EXPECT_EQ(row(bobShown)->Text(), "On");
     EXPECT_EQ(row(bobShown)->Tag(), "127.0.0.3:5060");
 
-    // Ann's polls follow Bob: off once he has not polled for longer than the time-out, on
-    // again with his next poll.
-    fixture.clock.now += 60'001;
-    poll();
-    EXPECT_EQ(row(bobShown)->Text(), "Off");
-    bob({"1", bobId, "bob@example.com"});
-    poll();
-    EXPECT_EQ(row(bobShown)->Text(), "On");
     // Bob signs off; after a restart Ann's client lists him again, off line.
     EXPECT_EQ(bob({"2005", bobId}).code(), "2005");
     form->LstUsers->clear();
@@ -150,19 +135,6 @@ TEST_P(ClientAgainstServer, RegistrationContactsPresenceNoticeMoveAndSignOff) {
     ASSERT_TRUE(row(bobShown));
     EXPECT_EQ(row(bobShown)->Text(), "Off");
     EXPECT_EQ(row(bobShown)->Tag(), "127.0.0.3:5060");
-
-    // An operator notice shows as a box; a move rewrites the server-address file.
-    store().queueNotice(std::nullopt, "Maintenance at ten", "Server news", fixture.clock.now);
-    fixture.server->service().refreshOperatorState();
-    const qsizetype boxes = env.boxes().size();
-    poll();
-    ASSERT_EQ(env.boxes().size(), boxes + 1);
-    EXPECT_EQ(env.boxes().last().prompt, "Maintenance at ten");
-    EXPECT_EQ(env.boxes().last().title, "Server news");
-    store().announceMove("127.0.0.99", "20000", fixture.clock.now);
-    fixture.server->service().refreshOperatorState();
-    poll();
-    EXPECT_EQ(serverAddressFile(), (QStringList{"127.0.0.99", "20000", id(), "ann@example.com"}));
 
     // Removing Bob drops his row, and him from her list.
     clientExchange("5" + S + id() + S + bobShown);
@@ -173,45 +145,8 @@ TEST_P(ClientAgainstServer, RegistrationContactsPresenceNoticeMoveAndSignOff) {
     // since her last log-in (the client waits for it before it closes).
     store().markOnline(id().toLongLong(), "127.0.0.1:5070", "127.0.0.200", fixture.clock.now);
     clientExchange("2005" + S + id());
-    EXPECT_EQ(g_strMsgReceived, ""); // handled
-    EXPECT_TRUE(QFile::exists(env.path("ColloqChat.kvo")));
-    store().markOnline(id().toLongLong(), "127.0.0.1:5070", "127.0.0.1", fixture.clock.now);
-    QFile::remove(env.path("ColloqChat.kvo"));
-    clientExchange("2005" + S + id());
-    const QList<wire::SiteRecord> sites =
-        wire::parseSettingsText(testenv::readScrambledFile(env.path("ColloqChat.kvo")));
-    EXPECT_EQ(sites, fixture.server->config().sites);
-    EXPECT_FALSE(store().findUser(id().toLongLong())->online);
-}
-
-TEST_P(ClientAgainstServer, AlternateServerKeepsTheListAlive) {
-    if (!fixture.server->webListener())
-        GTEST_SKIP() << "the pages need " << kWebAddress.toStdString() << ":80, which needs root";
-    startAndRegister();
-    ASSERT_FALSE(id().isEmpty());
-    const QString bobId = bob({"3", "bob", "PC-B", "bob@example.com", "Bob"}).fields().value(3);
-    bob({"1", bobId, "bob@example.com"});
-    bob({"4", bobId, "ann@example.com"});
-    clientExchange("4" + S + id() + S + "bob@example.com");
-    form->LstUsers->clear();
-    const QString bobShown = shown(bobId);
-
-    // Through the alternate-server site only (the default web server is not asked here).
-    g_strAltServerBase.clear();
-    g_arrAltServerSites = {{kWebAddress, "localhost", "InfoDT.asp", "site-key"}};
-    g_strMsgToSend = "1" + S + id() + S + form->txtEmail->text();
-    fnUseAlternateSRV();
-    ASSERT_TRUE(row(bobShown)) << form->txtStatus->toPlainText().toStdString();
-    EXPECT_EQ(row(bobShown)->Text(), "On");
-    EXPECT_EQ(row(bobShown)->Tag(), "127.0.0.3:5060");
-    EXPECT_FALSE(row(bobShown)->SubItem(4).isEmpty()); // the on-line date
-    EXPECT_EQ(store().findUser(id().toLongLong())->address, g_strMyWanIP);
-
-    // The sign-off through the same page.
-    g_blnLogOffPending = true;
-    g_strMsgToSend = "2" + S + id();
-    fnUseAlternateSRV();
-    g_blnLogOffPending = false;
+    EXPECT_EQ(wire::parseSettingsText(testenv::readScrambledFile(env.path("ColloqChat.kvo"))),
+              fixture.server->config().sites);
     EXPECT_FALSE(store().findUser(id().toLongLong())->online);
 }
 
