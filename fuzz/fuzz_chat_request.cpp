@@ -16,20 +16,9 @@ namespace {
 constexpr qsizetype kMaxRequestBytes = 8192; // the listeners' default
 
 void checkAnswer(const chatserver::ChatService::Outcome& outcome) {
-    if (!outcome.reply) return;
-    const QString code = outcome.reply->section(wire::kSep, 0, 0);
-    bool numeric = false;
-    code.toInt(&numeric);
+    bool numeric = !outcome.reply;
+    if (outcome.reply) outcome.reply->section(wire::kSep, 0, 0).toInt(&numeric);
     fuzz::check(numeric, "an answer without a numeric reply code");
-}
-
-void checkSameAsWhole(const chatserver::ChatParse& cut, const chatserver::ChatParse& whole) {
-    fuzz::check(cut.status == whole.status && cut.settled == whole.settled && cut.knownCode == whole.knownCode,
-                "the verdict depends on how the request was cut");
-    fuzz::check(cut.request.code == whole.request.code && cut.request.args == whole.request.args &&
-                    cut.request.callAddress == whole.request.callAddress &&
-                    cut.request.scrambled == whole.request.scrambled,
-                "the fields depend on how the request was cut");
 }
 
 } // namespace
@@ -44,18 +33,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 1) return 0;
     const QString peer = fuzz::peerFor(data[0] & 3u);
     QList<QByteArray> chunks = fuzz::chunks(data + 1, size - 1);
-    if (data[0] & 4u) {
-        // Scrambled as a whole, then cut where the plain text was cut.
-        QByteArray whole;
-        for (const QByteArray& chunk : chunks)
-            whole += chunk;
-        for (qsizetype i = 0; i < whole.size(); ++i)
-            whole[i] = static_cast<char>(wire::scrambleCode(static_cast<unsigned char>(whole[i]), i + 1));
+    if (data[0] & 4u) { // scrambled as a whole, cut where the plain text was cut
         qsizetype at = 0;
-        for (QByteArray& chunk : chunks) {
-            chunk = whole.mid(at, chunk.size());
-            at += chunk.size();
-        }
+        for (QByteArray& chunk : chunks)
+            for (char& byte : chunk)
+                byte = static_cast<char>(wire::scrambleCode(static_cast<unsigned char>(byte), ++at));
     }
 
     chatserver::ChatService& service = fuzz::chatService();
@@ -72,7 +54,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Whole in its first chunk and settled: answered at once, the rest never read.
         if (parse.status == chatserver::ChatParse::Status::Complete && parse.settled && arrived == 1) break;
     }
-    checkSameAsWhole(parse, chatserver::parseChatRequest(received, kMaxRequestBytes));
+    const chatserver::ChatParse whole = chatserver::parseChatRequest(received, kMaxRequestBytes);
+    fuzz::check(parse.status == whole.status && parse.settled == whole.settled && parse.knownCode == whole.knownCode &&
+                    parse.request.code == whole.request.code && parse.request.args == whole.request.args &&
+                    parse.request.callAddress == whole.request.callAddress &&
+                    parse.request.scrambled == whole.request.scrambled,
+                "the verdict or the fields depend on how the request was cut");
     if (parse.status == chatserver::ChatParse::Status::Malformed) {
         checkAnswer(service.refuseMalformed(parse.knownCode));
         return 0;
