@@ -83,7 +83,7 @@ TEST_P(ChatPortTest, RequestsInPiecesAreAnsweredOnceWholeAndThoseWithoutAClearEn
         // Nothing is answered early, not even when a piece ends inside the address with a digit.
         ASSERT_TRUE(servertest::waitFor(
             [&] { return chat().stats().bytesReceived - receivedBefore >= quint64(std::min(sent, request.size())); }));
-        if (sent < request.size()) EXPECT_EQ(chat().stats().answered, answeredBefore) << sent;
+        EXPECT_TRUE(sent >= request.size() || chat().stats().answered == answeredBefore) << sent;
     }
     ASSERT_TRUE(servertest::waitFor([&] { return socket.bytesAvailable() > 0; }));
     EXPECT_EQ(wire::ReplyFramer().feed(wire::fromCp1252(socket.readAll())).payload.section(S, 0, 0), "1");
