@@ -83,15 +83,12 @@ ChatReply exchange(const QHostAddress& server, quint16 port, const QByteArray& b
 HttpReply httpExchange(const QHostAddress& server, quint16 port, const QByteArray& request,
                        const QHostAddress& source) {
     HttpReply reply;
-    bool closed = false;
     QTcpSocket socket;
     socket.bind(source, 0);
     QObject::connect(&socket, &QTcpSocket::connected, &socket, [&] { socket.write(request); });
     QObject::connect(&socket, &QTcpSocket::readyRead, &socket, [&] { reply.raw += socket.readAll(); });
-    QObject::connect(&socket, &QTcpSocket::disconnected, &socket, [&] { closed = true; });
-    QObject::connect(&socket, &QTcpSocket::errorOccurred, &socket, [&] { closed = true; });
     socket.connectToHost(server, port);
-    waitFor([&] { return closed; });
+    waitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; });
     reply.raw += socket.readAll();
     const qsizetype headerEnd = reply.raw.indexOf("\r\n\r\n");
     if (reply.raw.startsWith("HTTP/1.1 ") && headerEnd > 0) {
@@ -114,10 +111,8 @@ bool ServerFixture::start(Backend backend, QString* skip,
     const QString store = freshStoreAddress(backend, dir, skip);
     if (store.isEmpty()) return false;
     chatserver::ServerConfig config;
-    config.chatAddress = host;
-    config.chatPort = 0;
-    config.webAddress = host;
-    config.webPort = 0;
+    config.chatAddress = config.webAddress = host;
+    config.chatPort = config.webPort = 0;
     config.webExplicit = true;
     config.store = store;
     config.logLevel = QStringLiteral("warning");
