@@ -3,7 +3,6 @@
 // servers on one store behind a real nginx, where every caller must still count as itself.
 #include "ServerTestSupport.h"
 
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTcpServer>
@@ -40,8 +39,6 @@ TEST_P(ProxyHeaderPortTest, TheHeaderIsBelievedFromTheBalancerOnly) {
     if (!fixture.start(GetParam(), &skip, trustBalancer)) GTEST_SKIP() << skip.toStdString();
     const QByteArray v2 = QByteArray::fromHex("0d0a0d0a000d0a515549540a"); // the binary signature
     const QByteArray v4 = QByteArray::fromHex("c00002077f000001d4314e07"); // 192.0.2.7 -> 127.0.0.1
-    const QByteArray v6 = QByteArray::fromHex("20010db80000000000000000000000010000000000000000000000000000"
-                                              "0001d4314e07"); // 2001:db8::1 -> ::1
     struct Case {
         const char* what;
         QHostAddress from;
@@ -50,15 +47,11 @@ TEST_P(ProxyHeaderPortTest, TheHeaderIsBelievedFromTheBalancerOnly) {
     } cases[] = {
         {"text header from the balancer", kBalancer, "PROXY TCP4 192.0.2.8 127.0.0.1 1 2\r\n", "192.0.2.8"},
         {"binary header", kBalancer, v2 + QByteArray::fromHex("2111000c") + v4, "192.0.2.7"},
-        {"binary IPv6 with an extension", kBalancer,
-         v2 + QByteArray::fromHex("21210029") + v6 + QByteArray::fromHex("0400020000"), "2001:db8::1"},
         {"the balancer's own check", kBalancer, v2 + QByteArray::fromHex("20000000"), "127.0.0.99"},
         {"the balancer without a header", kBalancer, {}, nullptr},
         {"a header from anyone else", QHostAddress("127.0.0.7"), "PROXY TCP4 192.0.2.10 127.0.0.1 1 2\r\n", nullptr},
         {"text, cut short", kBalancer, "PROXY TCP4 192.0.2.9\r\n", nullptr},
-        {"text, bad address", kBalancer, "PROXY TCP4 192.0.2.700 127.0.0.1 1 2\r\n", nullptr},
         {"text, endless line", kBalancer, "PROXY TCP4 " + QByteArray(200, '1'), nullptr},
-        {"binary, addresses missing", kBalancer, v2 + QByteArray::fromHex("21110004") + v4.left(4), nullptr},
         {"binary, oversized", kBalancer, v2 + QByteArray::fromHex("211107d0") + v4, nullptr},
     };
     int n = 10;
@@ -78,71 +71,53 @@ TEST_P(ProxyHeaderPortTest, TheHeaderIsBelievedFromTheBalancerOnly) {
 
 // nginx's stream module relaying one port to two servers in turn, each connection from the
 // balancer's own address and prefixed with the caller's.
-class Balancer {
-public:
-    static bool installed() { return QFile::exists(kNginx) && QFile::exists(kStreamModule); }
+struct Balancer {
+    QTemporaryDir dir;
+    QProcess process;
+    quint16 port = 0;
 
-    Balancer(const QHostAddress& address, const QList<quint16>& serverPorts) : m_address(address) {
+    bool start(const QList<quint16>& serverPorts) {
         QTcpServer probe; // a free port on the balancer's address
-        probe.listen(address, 0);
-        m_port = probe.serverPort();
+        probe.listen(kBalancerFront, 0);
+        port = probe.serverPort();
         probe.close();
         QString upstreams;
-        for (const quint16 port : serverPorts)
-            upstreams += QStringLiteral("    server 127.0.0.1:%1;\n").arg(port);
-        const QString root = m_dir.path();
-        const QString config = QStringLiteral("load_module %1;\n"
-                                              "daemon off;\nmaster_process off;\nworker_processes 1;\n"
-                                              "pid %2/nginx.pid;\nerror_log %2/error.log;\n"
-                                              "events { worker_connections 256; }\n"
-                                              "stream {\n  upstream chat {\n%3  }\n"
-                                              "  server {\n    listen %4:%5;\n    proxy_pass chat;\n"
-                                              "    proxy_protocol on;\n    proxy_bind %6;\n  }\n}\n")
-                                   .arg(kStreamModule, root, upstreams, address.toString())
-                                   .arg(m_port)
+        for (const quint16 serverPort : serverPorts)
+            upstreams += QStringLiteral("server 127.0.0.1:%1; ").arg(serverPort);
+        QFile file(dir.filePath(QStringLiteral("nginx.conf")));
+        const QString config = QStringLiteral("load_module %1; daemon off; master_process off; pid %2/nginx.pid;\n"
+                                              "error_log %2/error.log; events {} stream { upstream chat { %3 }\n"
+                                              "server { listen %4:%5; proxy_pass chat; proxy_protocol on; "
+                                              "proxy_bind %6; } }\n")
+                                   .arg(kStreamModule, dir.path(), upstreams, kBalancerFront.toString())
+                                   .arg(port)
                                    .arg(kBalancer.toString());
-        QFile file(QDir(root).filePath(QStringLiteral("nginx.conf")));
-        if (!file.open(QIODevice::WriteOnly) || file.write(config.toUtf8()) < 0) return;
+        if (!file.open(QIODevice::WriteOnly) || file.write(config.toUtf8()) < 0) return false;
         file.close();
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(kNginx, {"-p", root, "-e", root + "/error.log", "-c", file.fileName()});
+        process.start(kNginx, {"-p", dir.path(), "-e", dir.filePath("error.log"), "-c", file.fileName()});
         // Until it is known to run, a balancer already listening would not count as up.
-        m_process.waitForStarted(10000);
-        m_up = servertest::waitFor([&] {
-                   if (m_process.state() == QProcess::NotRunning) return true;
+        return process.waitForStarted(10000) && servertest::waitFor([&] {
                    QTcpSocket socket;
-                   socket.connectToHost(address, m_port);
-                   return socket.waitForConnected(200);
+                   socket.connectToHost(kBalancerFront, port);
+                   return process.state() == QProcess::NotRunning || socket.waitForConnected(200);
                }) &&
-               m_process.state() == QProcess::Running;
+               process.state() == QProcess::Running;
+    }
+    QString log() {
+        QFile file(dir.filePath(QStringLiteral("error.log")));
+        return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()) : QString();
     }
     ~Balancer() {
-        m_process.terminate();
-        if (!m_process.waitForFinished(10000)) m_process.kill();
-        m_process.waitForFinished(10000);
+        process.terminate();
+        if (!process.waitForFinished(10000)) process.kill();
+        process.waitForFinished(10000);
     }
-    bool up() const { return m_up; }
-    QString log() {
-        QFile file(QDir(m_dir.path()).filePath(QStringLiteral("error.log")));
-        return QString::fromLocal8Bit(m_process.readAll() + (file.open(QIODevice::ReadOnly) ? file.readAll() : ""));
-    }
-    servertest::ChatReply exchange(const QByteArray& bytes, const QHostAddress& from) {
-        return servertest::exchange(m_address, m_port, bytes, from);
-    }
-    quint16 port() const { return m_port; }
-
-private:
-    QTemporaryDir m_dir;
-    QHostAddress m_address;
-    quint16 m_port = 0;
-    QProcess m_process;
-    bool m_up = false;
 };
 
 class BalancedServersTest : public ::testing::TestWithParam<Backend> {
 protected:
     void SetUp() override {
-        if (!Balancer::installed())
+        if (!QFile::exists(kNginx) || !QFile::exists(kStreamModule))
             GTEST_SKIP() << "nginx with its stream module (libnginx-mod-stream) is not installed";
         QString skip;
         const auto adjust = [](chatserver::ServerConfig& config) {
@@ -151,26 +126,26 @@ protected:
         };
         if (!first.start(GetParam(), &skip, adjust)) GTEST_SKIP() << skip.toStdString();
         chatserver::ServerConfig config = first.server->config(); // the same store
-        config.chatPort = 0;
-        config.webPort = 0;
+        config.chatPort = config.webPort = 0;
         second = std::make_unique<chatserver::ChatServer>(config, first.clock.clock());
         QString error;
         ASSERT_TRUE(second->start(&error)) << error.toStdString();
-        balancer = std::make_unique<Balancer>(kBalancerFront,
-                                              QList<quint16>{first.chatPort(), second->chatListener()->port()});
-        ASSERT_TRUE(balancer->up()) << balancer->log().toStdString();
+        ASSERT_TRUE(balancer.start({first.chatPort(), second->chatListener()->port()})) << balancer.log().toStdString();
     }
     QList<chatserver::TcpListener*> listeners() { return {first.server->chatListener(), second->chatListener()}; }
+    servertest::ChatReply viaBalancer(const QByteArray& bytes, const QHostAddress& from) {
+        return exchange(kBalancerFront, balancer.port, bytes, from);
+    }
 
     servertest::ServerFixture first;
     std::unique_ptr<chatserver::ChatServer> second;
-    std::unique_ptr<Balancer> balancer;
+    Balancer balancer;
 };
 
 TEST_P(BalancedServersTest, EachCallerCountsAsItselfAndNotAsTheBalancer) {
     for (int n = 11; n <= 14; ++n) {
         const QHostAddress from(QStringLiteral("127.0.0.%1").arg(n));
-        ASSERT_EQ(balancer->exchange(registration(n), from).code(), "3") << balancer->log().toStdString();
+        ASSERT_EQ(viaBalancer(registration(n), from).code(), "3") << balancer.log().toStdString();
         EXPECT_EQ(first.server->storage().findUserByEmail(QStringLiteral("user%1@example.org").arg(n))->loginPeer,
                   from.toString());
     }
@@ -182,19 +157,19 @@ TEST_P(BalancedServersTest, EachCallerCountsAsItselfAndNotAsTheBalancer) {
     for (int i = 0; i < 4; ++i) {
         held.push_back(std::make_unique<QTcpSocket>());
         held.back()->bind(greedy, 0);
-        held.back()->connectToHost(kBalancerFront, balancer->port());
+        held.back()->connectToHost(kBalancerFront, balancer.port);
         ASSERT_TRUE(held.back()->waitForConnected(5000));
         held.back()->write(registration(21).left(1)); // a request begun, never ended
         ASSERT_TRUE(servertest::waitFor([&] {
             return listeners()[0]->connectionsFrom(greedy.toString()) +
                        listeners()[1]->connectionsFrom(greedy.toString()) ==
                    i + 1;
-        })) << balancer->log().toStdString();
+        })) << balancer.log().toStdString();
     }
     // ... so its next one is turned away, while a caller beside it, through the same balancer,
     // is served.
-    EXPECT_FALSE(balancer->exchange(registration(21), greedy).answered);
-    EXPECT_EQ(balancer->exchange(registration(22), QHostAddress("127.0.0.22")).code(), "3");
+    EXPECT_FALSE(viaBalancer(registration(21), greedy).answered);
+    EXPECT_EQ(viaBalancer(registration(22), QHostAddress("127.0.0.22")).code(), "3");
     for (chatserver::TcpListener* listener : listeners())
         EXPECT_EQ(listener->connectionsFrom(greedy.toString()), 2);
 }
