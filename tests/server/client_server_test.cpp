@@ -78,38 +78,30 @@ protected:
         })) << request.toStdString();
     }
     QString id() const { return vb::Tag(*form->txtEmail); }
-    // The number Ann's client is shown for another user.
-    QString shown(const QString& userId) {
-        return fixture.server->service().handleFor(id().toLongLong(), userId.toLongLong());
-    }
     void poll() { clientExchange("1" + S + id() + S + form->txtEmail->text()); }
     const vb::ListItem* row(const QString& userId) const {
         for (int i = 0; i < form->LstUsers->count(); ++i)
             if (form->LstUsers->itemAt(i)->Key() == "A" + userId) return form->LstUsers->itemAt(i);
         return nullptr;
     }
-    QStringList serverAddressFile() const { return testenv::readScrambledFile(env.path("RTC_Chat.kvo")).split(S); }
-    // Starts the program with a server-address file that names the server but no user: it
-    // registers, with the dialog filled in as a user would.
-    void startAndRegister() {
-        testenv::writeScrambledFile(env.path("RTC_Chat.kvo"),
-                                    QStringList{"127.0.0.1", QString::number(fixture.chatPort())}.join(S));
-        vb::setModalHandlerForTesting([](QDialog& dialog) {
-            dialog.findChild<QLineEdit*>("txtDisplayNM")->setText("Ann Lee");
-            dialog.findChild<QLineEdit*>("txtEmail")->setText("ann@example.com");
-            dialog.findChild<QPushButton*>("cmdRegister")->click();
-            return dialog.result();
-        });
-        form = std::make_unique<frmMain>();
-        form->Form_Load();
-        form->fnInitForm();
-    }
 };
 
 TEST_P(ClientAgainstServer, RegistrationContactsPresenceAndSignOff) {
-    startAndRegister();
+    // A server-address file that names the server but no user: the program registers, with the
+    // dialog filled in as a user would.
+    const QString addressFile = env.path("RTC_Chat.kvo");
+    testenv::writeScrambledFile(addressFile, "127.0.0.1" + S + QString::number(fixture.chatPort()));
+    vb::setModalHandlerForTesting([](QDialog& dialog) {
+        dialog.findChild<QLineEdit*>("txtDisplayNM")->setText("Ann Lee");
+        dialog.findChild<QLineEdit*>("txtEmail")->setText("ann@example.com");
+        dialog.findChild<QPushButton*>("cmdRegister")->click();
+        return dialog.result();
+    });
+    form = std::make_unique<frmMain>();
+    form->Form_Load();
+    form->fnInitForm();
     ASSERT_FALSE(id().isEmpty()) << form->txtStatus->toPlainText().toStdString();
-    EXPECT_EQ(serverAddressFile(),
+    EXPECT_EQ(testenv::readScrambledFile(addressFile).split(S),
               (QStringList{"127.0.0.1", QString::number(fixture.chatPort()), id(), "ann@example.com"}));
     EXPECT_EQ(store().findUser(id().toLongLong())->displayName, "Ann Lee");
 
@@ -119,7 +111,7 @@ TEST_P(ClientAgainstServer, RegistrationContactsPresenceAndSignOff) {
     // Ann adds Bob: a row, off line and without an address until he lists her too; then on
     // line, his call address as its tag.
     clientExchange("4" + S + id() + S + "bob@example.com");
-    const QString bobShown = shown(bobId);
+    const QString bobShown = fixture.server->service().handleFor(id().toLongLong(), bobId.toLongLong());
     ASSERT_TRUE(row(bobShown)) << form->txtStatus->toPlainText().toStdString();
     EXPECT_EQ(row(bobShown)->Text(), "Off");
     EXPECT_EQ(row(bobShown)->Tag(), "");
