@@ -1,8 +1,9 @@
-// The chat port over real loopback sockets, against a server in this process: framing, requests
-// arriving in pieces, connection lifetimes, then callers who mean harm or are broken: random
-// bytes, truncated, oversized and hostile requests, slow callers, floods from one address, a
-// crawler knowing one e-mail address, a store deleted under the server and a PostgreSQL
-// restart. The server answers or closes, stays up, tells nothing and loses nothing.
+// The chat port and the web pages over real loopback sockets, against a server in this process:
+// framing, requests arriving in pieces, connection lifetimes, the pages as the client reads them,
+// then callers who mean harm or are broken: random bytes, truncated, oversized and hostile
+// requests, slow callers, floods from one address, a crawler knowing one e-mail address, a store
+// deleted under the server and a PostgreSQL restart. The server answers or closes, stays up,
+// tells nothing and loses nothing.
 #include "ServerTestSupport.h"
 #include "chatserver/net/RateLimits.h"
 #include "wire/Codepage.h"
@@ -33,6 +34,8 @@ protected:
                 config.limits.idleTimeoutMs = 300;
                 config.limits.maxPerAddress = 5;
                 config.limits.connections = {60, 600'000};
+                config.publicAddress = "10.20.30.40";
+                config.web.redirectStamp = 1152007;
             }))
             GTEST_SKIP() << skip.toStdString();
         const auto reg = send({"3", "ann", "PC", "ann@example.org", "Ann"}, callAddress(2));
@@ -48,6 +51,9 @@ protected:
     servertest::ChatReply send(const QStringList& fields, const QString& address, const QHostAddress& from = kAnn) {
         return exchange(fixture.host, fixture.chatPort(), chatRequest(fields, address), from);
     }
+    servertest::HttpReply get(const QString& page, const QHostAddress& from = kAnn) {
+        return servertest::httpExchange(fixture.host, fixture.webPort(), servertest::clientGet(page), from);
+    }
     chatserver::TcpListener& chat() { return *fixture.server->chatListener(); }
     std::unique_ptr<QTcpSocket> connectFrom(const QHostAddress& from) {
         auto socket = std::make_unique<QTcpSocket>();
@@ -62,6 +68,24 @@ protected:
     servertest::ServerFixture fixture;
     QString annId;
 };
+
+// The client's reading of a page: from `skip` characters on from the start marker up to the end
+// marker, trimmed, and the number right after the end marker (the redirect page's stamp).
+std::pair<QString, qint64> clientReading(const QByteArray& raw, const QString& start, qsizetype skip,
+                                         const QString& end) {
+    const QString text = wire::fromCp1252(raw);
+    const qsizetype from = text.indexOf(start);
+    const qsizetype to = from < 0 ? -1 : text.indexOf(end, from + skip);
+    if (to < 0) return {"<no markers>", 0};
+    const QString after = text.mid(to + end.size()).trimmed();
+    qsizetype digits = 0;
+    while (digits < after.size() && after[digits].isDigit())
+        ++digits;
+    return {text.mid(from + skip, to - from - skip).trimmed(), after.left(digits).toLongLong()};
+}
+std::pair<QString, qint64> clientLookValue(const QByteArray& raw) {
+    return clientReading(raw, "StartLookWANIP =", 16, "EndLookWANIP");
+}
 
 QList<QHostAddress> sources(int first, int count) {
     QList<QHostAddress> list;
@@ -190,6 +214,49 @@ TEST_P(ChatPortTest, SlowCallersAreLetGoAndAFloodFromOneAddressIsCapped) {
 TEST(RateLimits, AnIpv6NetworkCountsAsOneAddress) {
     EXPECT_EQ(chatserver::limitKey("2001:db8:1:2::1"), chatserver::limitKey("2001:db8:1:2:ffff:eeee:dddd:cccc"));
     EXPECT_NE(chatserver::limitKey("2001:db8:1:2::1"), chatserver::limitKey("2001:db8:1:3::1"));
+}
+
+// The pages are read back the way the client reads them: markers searched in the raw reply.
+TEST_P(ChatPortTest, WebPagesAnswerTheCallerAndTheAlternateServerOnlyTheAddressThatLoggedIn) {
+    const auto chatPage = get("ClientChatIP.aspx", QHostAddress("127.0.0.7"));
+    EXPECT_EQ(chatPage.status, 200);
+    EXPECT_EQ(clientReading(chatPage.raw, "StartClientChatWANIP =", 23, "EndClientChatWANIP").first, "127.0.0.7");
+    EXPECT_TRUE(chatPage.raw.contains("Content-Length: " + QByteArray::number(chatPage.body.size())));
+    // Page names are matched without regard to case, as the original web server did.
+    EXPECT_EQ(clientLookValue(get("INFOIP.ASP", QHostAddress("127.0.0.8")).raw).first, "127.0.0.8");
+    EXPECT_EQ(clientLookValue(get("ChatServerIP.asp").raw), std::make_pair(QString("10.20.30.40"), qint64(1152007)));
+    const QString tail = S + annId + S + "127.0.0.2:5070" + S + "Jet OLEDB:Database Password=brick789";
+    // Someone else who knows Ann's ID: no markers, which the client takes as a malformed reply.
+    for (const QString& page :
+         {"InfoDT.asp?ReqDt=77" + S + annId + S + "01/15/2007 10:11:12" + tail, "InfoDT.asp?ReqDt=2" + tail}) {
+        const auto stranger = get(page, QHostAddress("127.0.0.66"));
+        EXPECT_EQ(stranger.status, 200);
+        EXPECT_FALSE(stranger.raw.contains("EndLookWANIP"));
+    }
+    EXPECT_EQ(fixture.server->storage().findUser(annId.toLongLong())->address, callAddress(2));
+    EXPECT_TRUE(get("InfoDT.asp?ReqDt=2" + tail).raw.contains("StartLookWANIP =2EndLookWANIP"));
+}
+
+TEST_P(ChatPortTest, OtherWebRequestsGetPlainHttpAnswers) {
+    struct Case {
+        QByteArray request;
+        int status;
+    } cases[] = {
+        {servertest::clientGet("nothing-here.asp"), 404},
+        {servertest::clientGet("InfoDT.asp"), 400},
+        {servertest::clientGet("InfoDT.asp?ReqDt=4" + S + "1" + S + "x@y.org"), 200},
+        {"POST //InfoDT.asp HTTP/1.1\r\nHost: x:80\r\nContent-Length: 0\r\n\r\n", 405},
+        {"BREW //coffee HTCPCP/1.0\r\n\r\n", 400},
+        {QByteArray("\x00\x01\x02\xff\r\n\r\n", 8), 400},
+        {"GET //infoip.asp HTTP/1.1\r\nX: " + QByteArray(9000, 'a') + "\r\n\r\n", 400},
+        {"POST //InfoDT.asp HTTP/1.1\r\nHost: h\r\nContent-Length: 5\r\n\r\nhello", 400},
+    };
+    for (const Case& c : cases) {
+        const auto reply = servertest::httpExchange(fixture.host, fixture.webPort(), c.request);
+        EXPECT_TRUE(reply.answered) << c.request.toStdString();
+        EXPECT_EQ(reply.status, c.status) << c.request.toStdString();
+        EXPECT_FALSE(reply.raw.contains("EndLookWANIP")) << c.request.toStdString();
+    }
 }
 
 TEST_P(ChatPortTest, ACrawlerKnowingOneEmailLearnsNothingAndTakesOverNothing) {
