@@ -38,7 +38,9 @@ struct ServerProcess {
     bool start(const QStringList& args) {
         process.start(servertest::serverProgram(), args);
         QString out;
-        const auto ready = [&] { return (out += process.readAllStandardOutput()).contains("ready"); };
+        const auto ready = [&] {
+            return (out += QString::fromLocal8Bit(process.readAllStandardOutput())).contains("ready");
+        };
         servertest::waitFor([&] { return ready() || process.state() == QProcess::NotRunning; }, 30000);
         const auto chat = QRegularExpression("chat=([0-9.]+):(\\d+)").match(out);
         chatAddress = QHostAddress(chat.captured(1));
