@@ -42,29 +42,27 @@ QList<ChatReply> exchangeMany(const QHostAddress& server, quint16 port, const QL
                               const QList<QHostAddress>& sources, int timeoutMs,
                               const std::function<void(const ChatReply&)>& answered) {
     QList<ChatReply> replies(requests.size());
-    std::vector<std::unique_ptr<QTcpSocket>> sockets;
     std::vector<wire::ReplyFramer> framers(std::size_t(requests.size()));
+    QObject sockets; // owns them all
     for (qsizetype i = 0; i < requests.size(); ++i) {
-        auto socket = std::make_unique<QTcpSocket>();
-        QTcpSocket* raw = socket.get();
+        auto* socket = new QTcpSocket(&sockets);
         ChatReply* reply = &replies[i];
         wire::ReplyFramer* framer = &framers[std::size_t(i)];
-        const QByteArray bytes = requests[i];
-        raw->bind(sources[i % sources.size()], 0);
-        QObject::connect(raw, &QTcpSocket::connected, raw, [raw, bytes] { raw->write(bytes); });
-        QObject::connect(raw, &QTcpSocket::readyRead, raw, [raw, reply, framer, &answered] {
-            const wire::ReplyFramer::Result result = framer->feed(wire::fromCp1252(raw->readAll()));
+        socket->bind(sources[i % sources.size()], 0);
+        QObject::connect(socket, &QTcpSocket::connected, socket,
+                         [socket, bytes = requests[i]] { socket->write(bytes); });
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, reply, framer, &answered] {
+            const wire::ReplyFramer::Result result = framer->feed(wire::fromCp1252(socket->readAll()));
             if (result.status == wire::ReplyFramer::Status::Complete) {
                 reply->answered = true;
                 reply->payload = result.payload;
-                raw->abort();
+                socket->abort();
                 if (answered) answered(*reply);
             }
         });
-        QObject::connect(raw, &QTcpSocket::disconnected, raw, [reply] { reply->closed = true; });
-        QObject::connect(raw, &QTcpSocket::errorOccurred, raw, [reply] { reply->closed = true; });
-        raw->connectToHost(server, port);
-        sockets.push_back(std::move(socket));
+        QObject::connect(socket, &QTcpSocket::disconnected, socket, [reply] { reply->closed = true; });
+        QObject::connect(socket, &QTcpSocket::errorOccurred, socket, [reply] { reply->closed = true; });
+        socket->connectToHost(server, port);
     }
     waitFor(
         [&] {
