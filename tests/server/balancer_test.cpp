@@ -1,6 +1,6 @@
-// Servers behind a TCP load balancer that prefixes each connection with a PROXY header: first
-// the chat port played against by hand (the header believed from the balancer only), then two
-// servers on one store behind a real nginx, where every caller must still count as itself.
+// Two servers on one store behind a TCP load balancer (a real nginx) that prefixes each connection
+// with a PROXY header: every caller must still count as itself, and the header is believed from
+// the balancer only.
 #include "ServerTestSupport.h"
 
 #include <QFile>
@@ -20,53 +20,9 @@ const QHostAddress kBalancerFront("127.0.0.100");
 const QString kNginx = QStringLiteral("/usr/sbin/nginx");
 const QString kStreamModule = QStringLiteral("/usr/lib/nginx/modules/ngx_stream_module.so");
 
-void trustBalancer(chatserver::ServerConfig& config) {
-    config.limits.balancers = {{kBalancer, 32}};
-}
-
 QByteArray registration(int n) {
     const QString name = QStringLiteral("user%1").arg(n);
     return chatRequest({"3", name, "PC", name + "@example.org", name}, callAddress(n));
-}
-
-class ProxyHeaderPortTest : public ::testing::TestWithParam<Backend> {
-protected:
-    servertest::ServerFixture fixture;
-};
-
-TEST_P(ProxyHeaderPortTest, TheHeaderIsBelievedFromTheBalancerOnly) {
-    QString skip;
-    if (!fixture.start(GetParam(), &skip, trustBalancer)) GTEST_SKIP() << skip.toStdString();
-    const QByteArray v2 = QByteArray::fromHex("0d0a0d0a000d0a515549540a"); // the binary signature
-    const QByteArray v4 = QByteArray::fromHex("c00002077f000001d4314e07"); // 192.0.2.7 -> 127.0.0.1
-    struct Case {
-        const char* what;
-        QHostAddress from;
-        QByteArray header;
-        const char* seenAs; // the log-in address the registration is stored with; null: refused
-    } cases[] = {
-        {"text header from the balancer", kBalancer, "PROXY TCP4 192.0.2.8 127.0.0.1 1 2\r\n", "192.0.2.8"},
-        {"binary header", kBalancer, v2 + QByteArray::fromHex("2111000c") + v4, "192.0.2.7"},
-        {"the balancer's own check", kBalancer, v2 + QByteArray::fromHex("20000000"), "127.0.0.99"},
-        {"the balancer without a header", kBalancer, {}, nullptr},
-        {"a header from anyone else", QHostAddress("127.0.0.7"), "PROXY TCP4 192.0.2.10 127.0.0.1 1 2\r\n", nullptr},
-        {"text, cut short", kBalancer, "PROXY TCP4 192.0.2.9\r\n", nullptr},
-        {"text, endless line", kBalancer, "PROXY TCP4 " + QByteArray(200, '1'), nullptr},
-        {"binary, oversized", kBalancer, v2 + QByteArray::fromHex("211107d0") + v4, nullptr},
-    };
-    int n = 10;
-    for (const Case& c : cases) {
-        const servertest::ChatReply reply =
-            exchange(fixture.host, fixture.chatPort(), c.header + registration(++n), c.from);
-        const auto user = fixture.server->storage().findUserByEmail(QStringLiteral("user%1@example.org").arg(n));
-        EXPECT_EQ(reply.code() == "3", c.seenAs != nullptr) << c.what;
-        EXPECT_EQ(user ? user->loginPeer : "<none>", c.seenAs ? QString::fromLatin1(c.seenAs) : "<none>") << c.what;
-    }
-    // The web pages the same: the address-lookup page tells the caller its own address.
-    const servertest::HttpReply page = servertest::httpExchange(
-        fixture.host, fixture.webPort(), "PROXY TCP4 192.0.2.8 127.0.0.1 1 2\r\n" + servertest::clientGet("infoip.asp"),
-        kBalancer);
-    EXPECT_TRUE(page.body.contains(" 192.0.2.8 ")) << page.raw.toStdString();
 }
 
 // nginx's stream module relaying one port to two servers in turn, each connection from the
@@ -121,7 +77,7 @@ protected:
             GTEST_SKIP() << "nginx with its stream module (libnginx-mod-stream) is not installed";
         QString skip;
         const auto adjust = [](chatserver::ServerConfig& config) {
-            trustBalancer(config);
+            config.limits.balancers = {{kBalancer, 32}};
             config.limits.maxPerAddress = 2;
         };
         if (!first.start(GetParam(), &skip, adjust)) GTEST_SKIP() << skip.toStdString();
@@ -174,7 +130,39 @@ TEST_P(BalancedServersTest, EachCallerCountsAsItselfAndNotAsTheBalancer) {
         EXPECT_EQ(listener->connectionsFrom(greedy.toString()), 2);
 }
 
+TEST_P(BalancedServersTest, TheHeaderIsBelievedFromTheBalancerOnly) {
+    const QByteArray v2 = QByteArray::fromHex("0d0a0d0a000d0a515549540a"); // the binary signature
+    const QByteArray v4 = QByteArray::fromHex("c00002077f000001d4314e07"); // 192.0.2.7 -> 127.0.0.1
+    struct Case {
+        const char* what;
+        QHostAddress from;
+        QByteArray header;
+        const char* seenAs; // the log-in address the registration is stored with; null: refused
+    } cases[] = {
+        {"text header from the balancer", kBalancer, "PROXY TCP4 192.0.2.8 127.0.0.1 1 2\r\n", "192.0.2.8"},
+        {"binary header", kBalancer, v2 + QByteArray::fromHex("2111000c") + v4, "192.0.2.7"},
+        {"the balancer's own check", kBalancer, v2 + QByteArray::fromHex("20000000"), "127.0.0.99"},
+        {"the balancer without a header", kBalancer, {}, nullptr},
+        {"a header from anyone else", QHostAddress("127.0.0.7"), "PROXY TCP4 192.0.2.10 127.0.0.1 1 2\r\n", nullptr},
+        {"text, cut short", kBalancer, "PROXY TCP4 192.0.2.9\r\n", nullptr},
+        {"text, endless line", kBalancer, "PROXY TCP4 " + QByteArray(200, '1'), nullptr},
+        {"binary, oversized", kBalancer, v2 + QByteArray::fromHex("211107d0") + v4, nullptr},
+    };
+    int n = 10;
+    for (const Case& c : cases) {
+        const servertest::ChatReply reply =
+            exchange(first.host, first.chatPort(), c.header + registration(++n), c.from);
+        const auto user = first.server->storage().findUserByEmail(QStringLiteral("user%1@example.org").arg(n));
+        EXPECT_EQ(reply.code() == "3", c.seenAs != nullptr) << c.what;
+        EXPECT_EQ(user ? user->loginPeer : "<none>", c.seenAs ? QString::fromLatin1(c.seenAs) : "<none>") << c.what;
+    }
+    // The web pages the same: the address-lookup page tells the caller its own address.
+    const servertest::HttpReply page = servertest::httpExchange(
+        first.host, first.webPort(), "PROXY TCP4 192.0.2.8 127.0.0.1 1 2\r\n" + servertest::clientGet("infoip.asp"),
+        kBalancer);
+    EXPECT_TRUE(page.body.contains(" 192.0.2.8 ")) << page.raw.toStdString();
+}
+
 } // namespace
 
-COLLOQ_ON_BOTH_STORES(ProxyHeaderPortTest);
 COLLOQ_ON_BOTH_STORES(BalancedServersTest);
