@@ -1,11 +1,9 @@
-// A chat request as the server's connection receives it: cut into chunks anywhere, plain or
-// scrambled, from one of the logged-in users' addresses or a stranger's. It is parsed after
-// every chunk the way the connection does, and once whole (or refused) it is answered by the
-// service over a real store. Read chunk by chunk, it must come to what it comes to in one piece.
+// A chat request cut into chunks anywhere, plain or scrambled, from a user's address or a
+// stranger's, parsed after every chunk as the connection does, then answered by the service over
+// a real store. In chunks it must come to what it comes to in one piece; taken as whole it has
+// the fields its code needs; every answer starts with a numeric reply code.
 //   byte 0: bits 0-1 choose the peer; bit 2 set scrambles the request as the client does
 //   byte 1 on: the chunking byte, then the request (see fuzz::chunks)
-// A request taken as whole has exactly the fields its code needs, and every answer starts with
-// a numeric reply code.
 #include "FuzzServer.h"
 #include "chatserver/net/RequestParser.h"
 #include "wire/Protocol.h"

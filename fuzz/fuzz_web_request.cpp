@@ -1,6 +1,5 @@
 // An HTTP request to the server's web pages, cut into chunks anywhere, read by the request
-// reader and answered by the pages over a real store (the alternate server's poll and sign-off
-// included).
+// reader and answered by the pages over a real store.
 //   byte 0: bits 0-1 choose the peer; bit 2 set takes the rest as a page target only and wraps
 //           it in the request line and headers the client sends
 //   byte 1 on: the chunking byte, then the request or the target (see fuzz::chunks)

@@ -7,7 +7,6 @@
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("colloqchat-server-tests"));
 #ifdef QT_NETWORK_LIB
     // The test clients talk to loopback only: no system proxy look-up.
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);

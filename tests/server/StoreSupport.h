@@ -2,12 +2,9 @@
 // The stores the server tests run on: a fresh SQLite file, or the one throwaway PostgreSQL
 // server of the test program (emptied for each test), and statements run on them past the
 // server's code. COLLOQ_ON_BOTH_STORES runs a suite once on each.
-#include <QByteArray>
-#include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <ostream>
 
 // Readable failure messages for Qt text.
 inline void PrintTo(const QString& text, std::ostream* out) {

@@ -91,16 +91,11 @@ TEST(ServerProgram, RefusesBadConfigurationAndBusyPortsWithAMessage) {
     QTcpServer busy;
     ASSERT_TRUE(busy.listen(QHostAddress("127.0.0.22"), 0));
     const QString busyPort = "127.0.0.22:" + QString::number(busy.serverPort());
-    const QString bad = home.filePath("bad.conf");
-    QFile file(bad);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("chat-listen = 127.0.0.1:19991\n\nno-such = 1\n") > 0);
-    file.close();
     struct Case {
         QStringList args;
         const char* message;
     } cases[] = {
         {{"--chat-listen", busyPort, "--web-listen", "off"}, "cannot listen for chat"},
-        {{"--config", bad}, "bad.conf:3"},
         {{"--proxy-from", "10.0.0.0/33"}, "prefix length"},
         // What clients are told must pass their own check, or they refuse it at their next start.
         {{"--public-address", "chat.example.org"}, "dotted IPv4"},
