@@ -144,7 +144,6 @@ TEST_P(BalancedServersTest, TheHeaderIsBelievedFromTheBalancerOnly) {
         {"the balancer's own check", kBalancer, v2 + QByteArray::fromHex("20000000"), "127.0.0.99"},
         {"the balancer without a header", kBalancer, {}, nullptr},
         {"a header from anyone else", QHostAddress("127.0.0.7"), "PROXY TCP4 192.0.2.10 127.0.0.1 1 2\r\n", nullptr},
-        {"text, cut short", kBalancer, "PROXY TCP4 192.0.2.9\r\n", nullptr},
         {"text, endless line", kBalancer, "PROXY TCP4 " + QByteArray(200, '1'), nullptr},
         {"binary, oversized", kBalancer, v2 + QByteArray::fromHex("211107d0") + v4, nullptr},
     };
