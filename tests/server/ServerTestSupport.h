@@ -16,7 +16,7 @@ namespace servertest {
 bool waitFor(const std::function<bool()>& done, int timeoutMs = 10000);
 
 // What a client address looks like on the wire: "address:port".
-QString callAddress(int lastOctet, int port = 5060);
+QString callAddress(int lastOctet);
 
 // A chat request as the client sends it: fields, then the call address, scrambled.
 QByteArray chatRequest(const QStringList& fields, const QString& address);
@@ -37,15 +37,14 @@ ChatReply exchange(const QHostAddress& server, quint16 port, const QByteArray& b
                    const QHostAddress& source = QHostAddress(QStringLiteral("127.0.0.1")));
 
 struct HttpReply {
-    bool answered = false;
-    int status = 0;
+    int status = 0;       // 0: no answer
     QByteArray raw, body; // all as received; the body alone
 };
 // One HTTP request written as raw bytes; collects until the server closes.
 HttpReply httpExchange(const QHostAddress& server, quint16 port, const QByteArray& request,
                        const QHostAddress& source = QHostAddress(QStringLiteral("127.0.0.1")));
 // The request the client builds for `page`.
-QByteArray clientGet(const QString& page, const QString& host = QStringLiteral("localhost"));
+QByteArray clientGet(const QString& page);
 
 // A server in this process on 127.0.0.x with ephemeral ports, on a fresh store.
 struct ServerFixture {
