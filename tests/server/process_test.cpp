@@ -99,8 +99,6 @@ TEST(ServerProgram, RefusesBadConfigurationAndBusyPortsWithAMessage) {
         {{"--proxy-from", "10.0.0.0/33"}, "prefix length"},
         // What clients are told must pass their own check, or they refuse it at their next start.
         {{"--public-address", "chat.example.org"}, "dotted IPv4"},
-        {{"--store", "postgresql://chat@db.example.org/colloq", "--store-password-file", home.filePath("none")},
-         "none"},
     };
     for (const Case& c : cases) {
         ServerProcess process(home.path());
