@@ -31,13 +31,6 @@ QByteArray chatRequest(const QStringList& fields, const QString& address) {
     return wire::toCp1252(wire::scrambled(fields.join(wire::kSep) + wire::kSep + address));
 }
 
-QString ChatReply::code() const {
-    return payload.section(wire::kSep, 0, 0);
-}
-QStringList ChatReply::fields() const {
-    return payload.split(wire::kSep);
-}
-
 QList<ChatReply> exchangeMany(const QHostAddress& server, quint16 port, const QList<QByteArray>& requests,
                               const QList<QHostAddress>& sources, int timeoutMs,
                               const std::function<void(const ChatReply&)>& answered) {
@@ -121,13 +114,6 @@ bool ServerFixture::start(Backend backend, QString* skip,
         return false;
     }
     return true;
-}
-
-quint16 ServerFixture::chatPort() const {
-    return server->chatListener()->port();
-}
-quint16 ServerFixture::webPort() const {
-    return server->webListener() ? server->webListener()->port() : 0;
 }
 
 QString serverProgram() {

@@ -5,6 +5,7 @@
 #include "chatserver/store/Storage.h"
 
 #include "StoreSupport.h"
+#include "wire/Protocol.h"
 
 #include <QHostAddress>
 #include <functional>
@@ -24,8 +25,8 @@ QByteArray chatRequest(const QStringList& fields, const QString& address);
 struct ChatReply {
     bool answered = false, closed = false; // a whole framed reply arrived; the connection closed
     QString payload;                       // the reply without its length prefix
-    QString code() const;
-    QStringList fields() const;
+    QString code() const { return fields().constFirst(); }
+    QStringList fields() const { return payload.split(wire::kSep); }
 };
 
 // Several exchanges at once, from the source addresses in turn: connect, write the bytes, collect
@@ -60,8 +61,8 @@ struct ServerFixture {
 
     // False and a reason in `skip` when the store cannot be had; fails on a server that won't start.
     bool start(Backend backend, QString* skip, const std::function<void(chatserver::ServerConfig&)>& adjust = {});
-    quint16 chatPort() const;
-    quint16 webPort() const;
+    quint16 chatPort() const { return server->chatListener()->port(); }
+    quint16 webPort() const { return server->webListener() ? server->webListener()->port() : 0; }
 };
 
 QString serverProgram();
