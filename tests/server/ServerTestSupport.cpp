@@ -9,6 +9,7 @@
 #include <QDeadlineTimer>
 #include <QTcpSocket>
 #include <QThread>
+#include <algorithm>
 
 namespace servertest {
 
@@ -57,13 +58,8 @@ QList<ChatReply> exchangeMany(const QHostAddress& server, quint16 port, const QL
         QObject::connect(socket, &QTcpSocket::errorOccurred, socket, [reply] { reply->closed = true; });
         socket->connectToHost(server, port);
     }
-    waitFor(
-        [&] {
-            for (const ChatReply& reply : replies)
-                if (!reply.answered && !reply.closed) return false;
-            return true;
-        },
-        timeoutMs);
+    const auto ended = [](const ChatReply& reply) { return reply.answered || reply.closed; };
+    waitFor([&] { return std::all_of(replies.cbegin(), replies.cend(), ended); }, timeoutMs);
     return replies;
 }
 

@@ -1,8 +1,9 @@
 // The chat port and the web pages over real loopback sockets, against a server in this process:
-// framing, connection lifetimes, the pages as the client reads them, then callers who mean harm
-// or are broken: truncated, oversized and hostile requests, slow callers, floods from one address,
-// a crawler knowing one e-mail address, a store deleted under the server and a PostgreSQL
-// restart. The server answers or closes, stays up, tells nothing and loses nothing.
+// framing, requests in pieces, connection lifetimes, the pages as the client reads them, then
+// callers who mean harm or are broken: truncated, oversized and hostile requests, slow callers,
+// floods from one address, a crawler knowing one e-mail address, a store deleted under the
+// server and a PostgreSQL restart. The server answers or closes, stays up, tells nothing and
+// loses nothing.
 #include "ServerTestSupport.h"
 #include "chatserver/net/RateLimits.h"
 #include "wire/Codepage.h"
@@ -78,6 +79,22 @@ std::pair<QString, qint64> clientReading(const QByteArray& raw, const QString& s
 }
 std::pair<QString, qint64> clientLookValue(const QByteArray& raw) {
     return clientReading(raw, "StartLookWANIP =", 16, "EndLookWANIP");
+}
+
+TEST_P(ChatPortTest, ARequestArrivingInPiecesIsAnsweredOnceWhole) {
+    const QByteArray request = chatRequest({"1", annId, "ann@example.org"}, callAddress(3));
+    const auto socket = connectFrom(kAnn);
+    ASSERT_TRUE(socket->waitForConnected(5000));
+    const quint64 answeredBefore = chat().stats().answered, receivedBefore = chat().stats().bytesReceived;
+    for (qsizetype sent = 7; sent - 7 < request.size(); sent += 7) {
+        socket->write(request.mid(sent - 7, 7));
+        // Nothing is answered early, not even when a piece ends inside the address with a digit.
+        ASSERT_TRUE(servertest::waitFor(
+            [&] { return chat().stats().bytesReceived - receivedBefore >= quint64(std::min(sent, request.size())); }));
+        EXPECT_TRUE(sent >= request.size() || chat().stats().answered == answeredBefore) << sent;
+    }
+    ASSERT_TRUE(servertest::waitFor([&] { return chat().stats().answered > answeredBefore; }));
+    EXPECT_EQ(fixture.server->storage().findUser(annId.toLongLong())->address, callAddress(3));
 }
 
 TEST_P(ChatPortTest, TruncatedOversizedUnknownAndUnclearRequests) {
@@ -194,13 +211,6 @@ TEST_P(ChatPortTest, WebPagesAnswerTheCallerTheAlternateServerOnlyTheAddressThat
     }
 }
 
-QList<QHostAddress> sources(int first, int count) {
-    QList<QHostAddress> list;
-    for (int i = 0; i < count; ++i)
-        list.append(QHostAddress(QStringLiteral("127.0.1.%1").arg(first + i)));
-    return list;
-}
-
 TEST_P(ChatPortTest, ACrawlerKnowingOneEmailLearnsNothingAndTakesOverNothing) {
     // Ann and Bob list each other; Eve, from another address, knows Ann's e-mail address.
     const QHostAddress bobFrom("127.0.0.3");
@@ -233,9 +243,12 @@ TEST_P(ChatPortTest, ACrawlerKnowingOneEmailLearnsNothingAndTakesOverNothing) {
     EXPECT_EQ(answers, (QMap<QString, int>{{"3", 20}, {"1985", 10}, {"Please w", 20}, {"Too many", 5}}));
     // Guesses at Ann's ID spread over many addresses: then only her own address logs in as her.
     QList<QByteArray> guesses;
-    for (int i = 0; i < 25; ++i)
+    QList<QHostAddress> sources;
+    for (int i = 0; i < 25; ++i) {
         guesses.append(chatRequest({"1", QString::number(200'000'000'000'000 + i), "ann@example.org"}, ""));
-    servertest::exchangeMany(fixture.host, fixture.chatPort(), guesses, sources(100, 25));
+        sources.append(QHostAddress(QStringLiteral("127.0.1.%1").arg(100 + i)));
+    }
+    servertest::exchangeMany(fixture.host, fixture.chatPort(), guesses, sources);
     EXPECT_TRUE(send({"1", annId, "ann@example.org"}, callAddress(9), QHostAddress("127.0.0.9"))
                     .payload.startsWith("1957" + S + "Too many"));
     expectServing();
