@@ -26,7 +26,7 @@ using servertest::Backend;
 namespace {
 
 const QString S = QString(wire::kSep);
-// Clients fetch web pages from port 80 only; this address is ours alone.
+// The sites the server hands out, at an address of no one.
 const QString kWebAddress = QStringLiteral("127.0.77.1");
 
 class ClientAgainstServer : public ::testing::TestWithParam<Backend> {
@@ -40,9 +40,6 @@ protected:
     void SetUp() override {
         QString skip;
         if (!fixture.start(GetParam(), &skip, [](chatserver::ServerConfig& config) {
-                config.webAddress = QHostAddress(kWebAddress);
-                config.webPort = 80;
-                config.webExplicit = false; // without root there are no pages, and those steps skip
                 config.sites = {{"0", {kWebAddress, "localhost", "ChatServerIP.asp", ""}},
                                 {"2", {kWebAddress, "localhost", "InfoDT.asp", "site-key"}}};
                 config.sitesConfigured = true;
