@@ -16,8 +16,7 @@ namespace servertest {
 // Runs the event loop until `done` is true or `timeoutMs` passes; returns done().
 bool waitFor(const std::function<bool()>& done, int timeoutMs = 10000);
 
-// What a client address looks like on the wire: "address:port".
-QString callAddress(int lastOctet);
+QString callAddress(int lastOctet); // "127.0.0.N:5060", a client's call address
 
 // A chat request as the client sends it: fields, then the call address, scrambled.
 QByteArray chatRequest(const QStringList& fields, const QString& address);
@@ -41,7 +40,7 @@ struct HttpReply {
     int status = 0;       // 0: no answer
     QByteArray raw, body; // all as received; the body alone
 };
-// One HTTP request written as raw bytes; collects until the server closes.
+// One HTTP request as raw bytes; collects until the server closes.
 HttpReply httpExchange(const QHostAddress& server, quint16 port, const QByteArray& request,
                        const QHostAddress& source = QHostAddress(QStringLiteral("127.0.0.1")));
 // The request the client builds for `page`.

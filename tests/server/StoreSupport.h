@@ -10,9 +10,6 @@
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
 }
-inline void PrintTo(const QByteArray& bytes, std::ostream* out) {
-    *out << '"' << bytes.toStdString() << '"';
-}
 
 namespace servertest {
 
@@ -29,13 +26,9 @@ bool setPostgresRunning(bool running, QString* problem);
 // Runs statements straight on a store (tests that damage or inspect it).
 bool execOnStore(const QString& address, const QStringList& statements, QString* problem);
 
-inline std::string storeParamName(const ::testing::TestParamInfo<Backend>& param) {
-    return param.param == Backend::Sqlite ? "SQLite" : "PostgreSQL";
-}
-
 } // namespace servertest
 
 #define COLLOQ_ON_BOTH_STORES(suite)                                                                                   \
-    INSTANTIATE_TEST_SUITE_P(Stores, suite,                                                                            \
-                             ::testing::Values(servertest::Backend::Sqlite, servertest::Backend::Postgres),            \
-                             servertest::storeParamName)
+    INSTANTIATE_TEST_SUITE_P(                                                                                          \
+        Stores, suite, ::testing::Values(servertest::Backend::Sqlite, servertest::Backend::Postgres),                  \
+        [](const auto& info) { return info.param == servertest::Backend::Sqlite ? "SQLite" : "PostgreSQL"; })
