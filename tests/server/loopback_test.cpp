@@ -187,99 +187,97 @@ TEST_P(ChatPortTest, WebPagesAnswerTheCallerTheAlternateServerOnlyTheAddressThat
     const QString tail = S + annId + S + "127.0.0.2:5070" + S + "Jet OLEDB:Database Password=brick789";
     // Someone else who knows Ann's ID: no markers, which the client takes as a malformed reply.
     for (const QString& page :
-         {"InfoDT.asp?ReqDt=77" + S + annId + S + "01/15/2007 10:11:12" + tail, "InfoDT.asp?ReqDt=2" + tail}) {
+         {"InfoDT.asp?ReqDt=77" + S + annId + S + "01/15/2007 10:11:12" + tail, "InfoDT.asp?ReqDt=2" + tail})
         EXPECT_FALSE(get(page, QHostAddress("127.0.0.66")).raw.contains("EndLookWANIP")) << page.toStdString();
-        EXPECT_EQ(fixture.server->storage().findUser(annId.toLongLong())->address, callAddress(2));
-        EXPECT_TRUE(get("InfoDT.asp?ReqDt=2" + tail).raw.contains("StartLookWANIP =2EndLookWANIP"));
-        // Other requests get plain answers.
-        const std::pair<QByteArray, int> others[] = {
-            {servertest::clientGet("nothing-here.asp"), 404},
-            {"POST //InfoDT.asp HTTP/1.1\r\nHost: x:80\r\nContent-Length: 0\r\n\r\n", 405},
-            {QByteArray("\x00\x01\x02\xff\r\n\r\n", 8), 400},
-            {"GET //infoip.asp HTTP/1.1\r\nX: " + QByteArray(9000, 'a') + "\r\n\r\n", 400},
-        };
-        for (const auto& [request, status] : others)
-            EXPECT_EQ(servertest::httpExchange(fixture.host, fixture.webPort(), request).status, status)
-                << request.toStdString();
-    }
+    EXPECT_EQ(fixture.server->storage().findUser(annId.toLongLong())->address, callAddress(2));
+    EXPECT_TRUE(get("InfoDT.asp?ReqDt=2" + tail).raw.contains("StartLookWANIP =2EndLookWANIP"));
+    // Other requests get plain answers.
+    const std::pair<QByteArray, int> others[] = {
+        {servertest::clientGet("nothing-here.asp"), 404},
+        {"POST //InfoDT.asp HTTP/1.1\r\nHost: x:80\r\nContent-Length: 0\r\n\r\n", 405},
+        {QByteArray("\x00\x01\x02\xff\r\n\r\n", 8), 400},
+        {"GET //infoip.asp HTTP/1.1\r\nX: " + QByteArray(9000, 'a') + "\r\n\r\n", 400},
+    };
+    for (const auto& [request, status] : others)
+        EXPECT_EQ(servertest::httpExchange(fixture.host, fixture.webPort(), request).status, status)
+            << request.toStdString();
+}
 
-    TEST_P(ChatPortTest, ACrawlerKnowingOneEmailLearnsNothingAndTakesOverNothing) {
-        // Ann and Bob list each other; Eve, from another address, knows Ann's e-mail address.
-        const QHostAddress bobFrom("127.0.0.3");
-        const QString bob =
-            send({"3", "bob", "PC", "bob@example.org", "Bob"}, callAddress(3), bobFrom).fields().value(3);
-        ASSERT_EQ(send({"4", annId, "bob@example.org"}, callAddress(2)).code(), "4");
-        ASSERT_EQ(send({"4", bob, "ann@example.org"}, callAddress(3), bobFrom).code(), "4");
-        const QHostAddress eveFrom("127.0.0.66");
-        const QString eve =
-            send({"3", "eve", "PC", "eve@example.org", "Eve"}, callAddress(66), eveFrom).fields().value(3);
-        const QStringList added = send({"4", eve, "ann@example.org"}, callAddress(66), eveFrom).fields();
-        ASSERT_EQ(added.size(), 6);
-        EXPECT_EQ(added.mid(2), (QStringList{"Ann", "ann@example.org", "", "0"})); // no address, not on line
-        const QString seen = added.join(S) + S + send({"1", eve, "eve@example.org"}, callAddress(66), eveFrom).payload;
-        for (const QString& secret : {annId, bob, callAddress(2), callAddress(3), QString("bob@")})
-            EXPECT_FALSE(seen.contains(secret)) << secret.toStdString();
-        // Log-ins as Ann with every number Eve has seen are refused and change nothing of Ann's.
-        for (const QString& guess : {added[1], eve})
-            EXPECT_EQ(send({"1", guess, "ann@example.org"}, callAddress(66), eveFrom).code(), "1957");
-        const auto ann = fixture.server->storage().findUser(annId.toLongLong());
-        EXPECT_EQ(ann->loginPeer, "127.0.0.2");
-        EXPECT_EQ(ann->address, callAddress(2));
-        const QStringList bobSees = send({"1", bob, "bob@example.org"}, callAddress(3), bobFrom).fields();
-        EXPECT_EQ(bobSees.mid(4), (QStringList{callAddress(2), "1"}));
-        // A registration flood and an ID probe from one address each: throttled after 20.
-        const QHostAddress flood("127.0.0.67");
-        QMap<QString, int> answers;
-        for (int i = 0; i < 30; ++i)
-            ++answers[send({"3", "u", "pc", QString("r%1@example.org").arg(i), "R"}, "", flood).code()];
-        for (int i = 0; i < 25; ++i)
-            ++answers[send({"5", QString::number(100'000'000'000'000 + i), "1"}, "", flood).fields().value(1).left(8)];
-        EXPECT_EQ(answers, (QMap<QString, int>{{"3", 20}, {"1985", 10}, {"Please w", 20}, {"Too many", 5}}));
-        // Guesses at Ann's ID spread over many addresses: then only her own address logs in as her.
-        QList<QByteArray> guesses;
-        QList<QHostAddress> sources;
-        for (int i = 0; i < 25; ++i) {
-            guesses.append(chatRequest({"1", QString::number(200'000'000'000'000 + i), "ann@example.org"}, ""));
-            sources.append(QHostAddress(QStringLiteral("127.0.1.%1").arg(100 + i)));
-        }
-        servertest::exchangeMany(fixture.host, fixture.chatPort(), guesses, sources);
-        EXPECT_TRUE(send({"1", annId, "ann@example.org"}, callAddress(9), QHostAddress("127.0.0.9"))
-                        .payload.startsWith("1957" + S + "Too many"));
-        expectServing();
+TEST_P(ChatPortTest, ACrawlerKnowingOneEmailLearnsNothingAndTakesOverNothing) {
+    // Ann and Bob list each other; Eve, from another address, knows Ann's e-mail address.
+    const QHostAddress bobFrom("127.0.0.3");
+    const QString bob = send({"3", "bob", "PC", "bob@example.org", "Bob"}, callAddress(3), bobFrom).fields().value(3);
+    ASSERT_EQ(send({"4", annId, "bob@example.org"}, callAddress(2)).code(), "4");
+    ASSERT_EQ(send({"4", bob, "ann@example.org"}, callAddress(3), bobFrom).code(), "4");
+    const QHostAddress eveFrom("127.0.0.66");
+    const QString eve = send({"3", "eve", "PC", "eve@example.org", "Eve"}, callAddress(66), eveFrom).fields().value(3);
+    const QStringList added = send({"4", eve, "ann@example.org"}, callAddress(66), eveFrom).fields();
+    ASSERT_EQ(added.size(), 6);
+    EXPECT_EQ(added.mid(2), (QStringList{"Ann", "ann@example.org", "", "0"})); // no address, not on line
+    const QString seen = added.join(S) + S + send({"1", eve, "eve@example.org"}, callAddress(66), eveFrom).payload;
+    for (const QString& secret : {annId, bob, callAddress(2), callAddress(3), QString("bob@")})
+        EXPECT_FALSE(seen.contains(secret)) << secret.toStdString();
+    // Log-ins as Ann with every number Eve has seen are refused and change nothing of Ann's.
+    for (const QString& guess : {added[1], eve})
+        EXPECT_EQ(send({"1", guess, "ann@example.org"}, callAddress(66), eveFrom).code(), "1957");
+    const auto ann = fixture.server->storage().findUser(annId.toLongLong());
+    EXPECT_EQ(ann->loginPeer, "127.0.0.2");
+    EXPECT_EQ(ann->address, callAddress(2));
+    const QStringList bobSees = send({"1", bob, "bob@example.org"}, callAddress(3), bobFrom).fields();
+    EXPECT_EQ(bobSees.mid(4), (QStringList{callAddress(2), "1"}));
+    // A registration flood and an ID probe from one address each: throttled after 20.
+    const QHostAddress flood("127.0.0.67");
+    QMap<QString, int> answers;
+    for (int i = 0; i < 30; ++i)
+        ++answers[send({"3", "u", "pc", QString("r%1@example.org").arg(i), "R"}, "", flood).code()];
+    for (int i = 0; i < 25; ++i)
+        ++answers[send({"5", QString::number(100'000'000'000'000 + i), "1"}, "", flood).fields().value(1).left(8)];
+    EXPECT_EQ(answers, (QMap<QString, int>{{"3", 20}, {"1985", 10}, {"Please w", 20}, {"Too many", 5}}));
+    // Guesses at Ann's ID spread over many addresses: then only her own address logs in as her.
+    QList<QByteArray> guesses;
+    QList<QHostAddress> sources;
+    for (int i = 0; i < 25; ++i) {
+        guesses.append(chatRequest({"1", QString::number(200'000'000'000'000 + i), "ann@example.org"}, ""));
+        sources.append(QHostAddress(QStringLiteral("127.0.1.%1").arg(100 + i)));
     }
+    servertest::exchangeMany(fixture.host, fixture.chatPort(), guesses, sources);
+    EXPECT_TRUE(send({"1", annId, "ann@example.org"}, callAddress(9), QHostAddress("127.0.0.9"))
+                    .payload.startsWith("1957" + S + "Too many"));
+    expectServing();
+}
 
-    TEST_P(ChatPortTest, AStoreFileDeletedUnderTheServerIsNoticedAndNothingIsAcknowledgedAfter) {
-        if (GetParam() != Backend::Sqlite) GTEST_SKIP() << "a store file";
-        const QString path = fixture.server->config().store.mid(QStringLiteral("sqlite:").size());
-        ASSERT_TRUE(QFile::remove(path));
-        fixture.server->flushPresence(); // the check the flush timer makes every second
-        const auto reg = send({"3", "bob", "PC", "bob@example.org", "Bob"}, callAddress(3), QHostAddress("127.0.0.3"));
-        EXPECT_EQ(reg.fields(), (QStringList{"1985", "The server cannot save anything at the moment. Please try "
-                                                     "again later."}));
-        EXPECT_EQ(send({"1", annId, "ann@example.org"}, callAddress(2)).code(), "1957");
-        EXPECT_EQ(send({"2005", annId}, callAddress(2)).code(), "2005"); // the client still closes at once
-        EXPECT_EQ(get("InfoDT.asp?ReqDt=77" + S + annId + S + "x" + S + callAddress(2) + S + "k").body, "Refused.");
-    }
+TEST_P(ChatPortTest, AStoreFileDeletedUnderTheServerIsNoticedAndNothingIsAcknowledgedAfter) {
+    if (GetParam() != Backend::Sqlite) GTEST_SKIP() << "a store file";
+    const QString path = fixture.server->config().store.mid(QStringLiteral("sqlite:").size());
+    ASSERT_TRUE(QFile::remove(path));
+    fixture.server->flushPresence(); // the check the flush timer makes every second
+    const auto reg = send({"3", "bob", "PC", "bob@example.org", "Bob"}, callAddress(3), QHostAddress("127.0.0.3"));
+    EXPECT_EQ(reg.fields(), (QStringList{"1985", "The server cannot save anything at the moment. Please try "
+                                                 "again later."}));
+    EXPECT_EQ(send({"1", annId, "ann@example.org"}, callAddress(2)).code(), "1957");
+    EXPECT_EQ(send({"2005", annId}, callAddress(2)).code(), "2005"); // the client still closes at once
+    EXPECT_EQ(get("InfoDT.asp?ReqDt=77" + S + annId + S + "x" + S + callAddress(2) + S + "k").body, "Refused.");
+}
 
-    TEST_P(ChatPortTest, APostgresRestartFailsRequestsCleanlyAndTheServerReconnectsByItself) {
-        if (GetParam() != Backend::Postgres) GTEST_SKIP() << "a PostgreSQL server restart";
-        QString problem;
-        if (!servertest::setPostgresRunning(false, &problem)) GTEST_SKIP() << problem.toStdString();
-        // While the store is away every kind of request is refused in words, none hangs, and the
-        // server stays up.
-        for (const QStringList& request :
-             {QStringList{"1", annId, "ann@example.org"}, QStringList{"3", "cid", "PC", "cid@example.org", "Cid"},
-              QStringList{"4", annId, "bob@example.org"}})
-            EXPECT_TRUE(send(request, callAddress(2)).payload.contains("cannot save anything"))
-                << request.join(' ').toStdString();
-        fixture.server->flushPresence(); // a write that fails quietly
-        ASSERT_TRUE(servertest::setPostgresRunning(true, &problem)) << problem.toStdString();
-        // The first requests once it is back are served on a fresh connection: one that writes in a
-        // transaction, then a poll, of a user from before the outage.
-        EXPECT_EQ(send({"3", "cid", "PC", "cid@example.org", "Cid"}, callAddress(4)).code(), "3");
-        expectServing();
-    }
+TEST_P(ChatPortTest, APostgresRestartFailsRequestsCleanlyAndTheServerReconnectsByItself) {
+    if (GetParam() != Backend::Postgres) GTEST_SKIP() << "a PostgreSQL server restart";
+    QString problem;
+    if (!servertest::setPostgresRunning(false, &problem)) GTEST_SKIP() << problem.toStdString();
+    // While the store is away every kind of request is refused in words, none hangs, and the
+    // server stays up.
+    for (const QStringList& request :
+         {QStringList{"1", annId, "ann@example.org"}, QStringList{"3", "cid", "PC", "cid@example.org", "Cid"},
+          QStringList{"4", annId, "bob@example.org"}})
+        EXPECT_TRUE(send(request, callAddress(2)).payload.contains("cannot save anything"))
+            << request.join(' ').toStdString();
+    fixture.server->flushPresence(); // a write that fails quietly
+    ASSERT_TRUE(servertest::setPostgresRunning(true, &problem)) << problem.toStdString();
+    // The first requests once it is back are served on a fresh connection: one that writes in a
+    // transaction, then a poll, of a user from before the outage.
+    EXPECT_EQ(send({"3", "cid", "PC", "cid@example.org", "Cid"}, callAddress(4)).code(), "3");
+    expectServing();
+}
 
-    COLLOQ_ON_BOTH_STORES(ChatPortTest);
+COLLOQ_ON_BOTH_STORES(ChatPortTest);
 
 } // namespace
