@@ -8,10 +8,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-using servertest::Backend;
-using servertest::callAddress;
-using servertest::chatRequest;
-using servertest::exchange;
+using namespace servertest;
 
 namespace {
 
@@ -52,7 +49,7 @@ struct Balancer {
         file.close();
         process.start(kNginx, {"-p", dir.path(), "-e", dir.filePath("error.log"), "-c", file.fileName()});
         // Until it is known to run, a balancer already listening would not count as up.
-        return process.waitForStarted(10000) && servertest::waitFor([&] {
+        return process.waitForStarted(10000) && waitFor([&] {
                    QTcpSocket socket;
                    socket.connectToHost(kBalancerFront, port);
                    return process.state() == QProcess::NotRunning || socket.waitForConnected(200);
@@ -89,11 +86,11 @@ protected:
         ASSERT_TRUE(balancer.start({first.chatPort(), second->chatListener()->port()})) << balancer.log().toStdString();
     }
     QList<chatserver::TcpListener*> listeners() { return {first.server->chatListener(), second->chatListener()}; }
-    servertest::ChatReply viaBalancer(const QByteArray& bytes, const QHostAddress& from) {
+    ChatReply viaBalancer(const QByteArray& bytes, const QHostAddress& from) {
         return exchange(kBalancerFront, balancer.port, bytes, from);
     }
 
-    servertest::ServerFixture first;
+    ServerFixture first;
     std::unique_ptr<chatserver::ChatServer> second;
     Balancer balancer;
 };
@@ -119,7 +116,7 @@ TEST_P(BalancedServersTest, EachCallerCountsAsItselfAndNotAsTheBalancer) {
         held.back()->connectToHost(kBalancerFront, balancer.port);
         ASSERT_TRUE(held.back()->waitForConnected(5000));
         held.back()->write(registration(21).left(1)); // a request begun, never ended
-        ASSERT_TRUE(servertest::waitFor([&] { return counted() == i + 1; })) << balancer.log().toStdString();
+        ASSERT_TRUE(waitFor([&] { return counted() == i + 1; })) << balancer.log().toStdString();
     }
     // ... so its next one is turned away, while a caller beside it, through the same balancer,
     // is served.
@@ -152,9 +149,8 @@ TEST_P(BalancedServersTest, TheHeaderIsBelievedFromTheBalancerOnly) {
         EXPECT_EQ(user ? user->loginPeer : "<none>", c.seenAs ? QString::fromLatin1(c.seenAs) : "<none>") << c.what;
     }
     // The web pages the same: the address-lookup page tells the caller its own address.
-    EXPECT_TRUE(servertest::httpExchange(first.host, first.webPort(),
-                                         "PROXY TCP4 192.0.2.8 127.0.0.1 1 2\r\n" + servertest::clientGet("infoip.asp"),
-                                         kBalancer)
+    EXPECT_TRUE(httpExchange(first.host, first.webPort(),
+                             "PROXY TCP4 192.0.2.8 127.0.0.1 1 2\r\n" + clientGet("infoip.asp"), kBalancer)
                     .body.contains(" 192.0.2.8 "));
 }
 

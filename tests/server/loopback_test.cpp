@@ -14,10 +14,7 @@
 #include <QMap>
 #include <QTcpSocket>
 
-using servertest::Backend;
-using servertest::callAddress;
-using servertest::chatRequest;
-using servertest::exchange;
+using namespace servertest;
 
 namespace {
 
@@ -42,11 +39,11 @@ protected:
     }
     // The server is up and right: Ann's poll is answered.
     void expectServing() { EXPECT_EQ(send({"1", annId, "ann@example.org"}, callAddress(2)).code(), "1"); }
-    servertest::ChatReply send(const QStringList& fields, const QString& address, const QHostAddress& from = kAnn) {
+    ChatReply send(const QStringList& fields, const QString& address, const QHostAddress& from = kAnn) {
         return exchange(fixture.host, fixture.chatPort(), chatRequest(fields, address), from);
     }
-    servertest::HttpReply get(const QString& page, const QHostAddress& from = kAnn) {
-        return servertest::httpExchange(fixture.host, fixture.webPort(), servertest::clientGet(page), from);
+    HttpReply get(const QString& page, const QHostAddress& from = kAnn) {
+        return httpExchange(fixture.host, fixture.webPort(), clientGet(page), from);
     }
     chatserver::TcpListener& chat() { return *fixture.server->chatListener(); }
     std::unique_ptr<QTcpSocket> connectFrom(const QHostAddress& from) {
@@ -56,10 +53,10 @@ protected:
         return socket;
     }
     bool allClosed() {
-        return servertest::waitFor([&] { return chat().openConnections() == 0; });
+        return waitFor([&] { return chat().openConnections() == 0; });
     }
 
-    servertest::ServerFixture fixture;
+    ServerFixture fixture;
     QString annId;
 };
 
@@ -89,11 +86,11 @@ TEST_P(ChatPortTest, ARequestArrivingInPiecesIsAnsweredOnceWhole) {
     for (qsizetype sent = 7; sent - 7 < request.size(); sent += 7) {
         socket->write(request.mid(sent - 7, 7));
         // Nothing is answered early, not even when a piece ends inside the address with a digit.
-        ASSERT_TRUE(servertest::waitFor(
+        ASSERT_TRUE(waitFor(
             [&] { return chat().stats().bytesReceived - receivedBefore >= quint64(std::min(sent, request.size())); }));
         EXPECT_TRUE(sent >= request.size() || chat().stats().answered == answeredBefore) << sent;
     }
-    ASSERT_TRUE(servertest::waitFor([&] { return chat().stats().answered > answeredBefore; }));
+    ASSERT_TRUE(waitFor([&] { return chat().stats().answered > answeredBefore; }));
     EXPECT_EQ(fixture.server->storage().findUser(annId.toLongLong())->address, callAddress(3));
 }
 
@@ -141,11 +138,11 @@ TEST_P(ChatPortTest, SlowCallersAreLetGoAndAFloodFromOneAddressIsCapped) {
     std::vector<std::unique_ptr<QTcpSocket>> slow;
     for (int i = 0; i < 4; ++i)
         slow.push_back(connectFrom(QHostAddress(QStringLiteral("127.0.0.%1").arg(40 + i))));
-    ASSERT_TRUE(servertest::waitFor([&] { return chat().openConnections() == 4; }));
+    ASSERT_TRUE(waitFor([&] { return chat().openConnections() == 4; }));
     // One of them trickles the start of a request, another keeps its connection after its answer.
     slow[0]->write(chatRequest({"1", annId, "ann@example.org"}, callAddress(2)).left(3));
     slow[1]->write(chatRequest({"3", "kim", "PC", "kim@example.org", "Kim"}, callAddress(41)));
-    ASSERT_TRUE(servertest::waitFor([&] { return slow[1]->bytesAvailable() > 0; }));
+    ASSERT_TRUE(waitFor([&] { return slow[1]->bytesAvailable() > 0; }));
     expectServing();
     ASSERT_TRUE(allClosed());
     EXPECT_GE(chat().stats().timedOut, 4u);
@@ -155,7 +152,7 @@ TEST_P(ChatPortTest, SlowCallersAreLetGoAndAFloodFromOneAddressIsCapped) {
     const quint64 acceptedBefore = chat().stats().accepted;
     for (int i = 0; i < 20; ++i)
         flood.push_back(connectFrom(flooder));
-    ASSERT_TRUE(servertest::waitFor([&] { return chat().stats().accepted - acceptedBefore >= 20; }));
+    ASSERT_TRUE(waitFor([&] { return chat().stats().accepted - acceptedBefore >= 20; }));
     EXPECT_EQ(chat().stats().refusedAtDoor, 15u);
     EXPECT_EQ(chat().openConnections(), 5);
     expectServing(); // another address is not held up
@@ -193,14 +190,13 @@ TEST_P(ChatPortTest, WebPagesAnswerTheCallerTheAlternateServerOnlyTheAddressThat
     EXPECT_TRUE(get("InfoDT.asp?ReqDt=2" + tail).raw.contains("StartLookWANIP =2EndLookWANIP"));
     // Other requests get plain answers.
     const std::pair<QByteArray, int> others[] = {
-        {servertest::clientGet("nothing-here.asp"), 404},
+        {clientGet("nothing-here.asp"), 404},
         {"POST //InfoDT.asp HTTP/1.1\r\nHost: x:80\r\nContent-Length: 0\r\n\r\n", 405},
         {QByteArray("\x00\x01\x02\xff\r\n\r\n", 8), 400},
         {"GET //infoip.asp HTTP/1.1\r\nX: " + QByteArray(9000, 'a') + "\r\n\r\n", 400},
     };
     for (const auto& [request, status] : others)
-        EXPECT_EQ(servertest::httpExchange(fixture.host, fixture.webPort(), request).status, status)
-            << request.toStdString();
+        EXPECT_EQ(httpExchange(fixture.host, fixture.webPort(), request).status, status) << request.toStdString();
 }
 
 TEST_P(ChatPortTest, ACrawlerKnowingOneEmailLearnsNothingAndTakesOverNothing) {
@@ -240,7 +236,7 @@ TEST_P(ChatPortTest, ACrawlerKnowingOneEmailLearnsNothingAndTakesOverNothing) {
         guesses.append(chatRequest({"1", QString::number(200'000'000'000'000 + i), "ann@example.org"}, ""));
         sources.append(QHostAddress(QStringLiteral("127.0.1.%1").arg(100 + i)));
     }
-    servertest::exchangeMany(fixture.host, fixture.chatPort(), guesses, sources);
+    exchangeMany(fixture.host, fixture.chatPort(), guesses, sources);
     EXPECT_TRUE(send({"1", annId, "ann@example.org"}, callAddress(9), QHostAddress("127.0.0.9"))
                     .payload.startsWith("1957" + S + "Too many"));
     expectServing();
@@ -262,7 +258,7 @@ TEST_P(ChatPortTest, AStoreFileDeletedUnderTheServerIsNoticedAndNothingIsAcknowl
 TEST_P(ChatPortTest, APostgresRestartFailsRequestsCleanlyAndTheServerReconnectsByItself) {
     if (GetParam() != Backend::Postgres) GTEST_SKIP() << "a PostgreSQL server restart";
     QString problem;
-    if (!servertest::setPostgresRunning(false, &problem)) GTEST_SKIP() << problem.toStdString();
+    if (!setPostgresRunning(false, &problem)) GTEST_SKIP() << problem.toStdString();
     // While the store is away every kind of request is refused in words, none hangs, and the
     // server stays up.
     for (const QStringList& request :
@@ -271,7 +267,7 @@ TEST_P(ChatPortTest, APostgresRestartFailsRequestsCleanlyAndTheServerReconnectsB
         EXPECT_TRUE(send(request, callAddress(2)).payload.contains("cannot save anything"))
             << request.join(' ').toStdString();
     fixture.server->flushPresence(); // a write that fails quietly
-    ASSERT_TRUE(servertest::setPostgresRunning(true, &problem)) << problem.toStdString();
+    ASSERT_TRUE(setPostgresRunning(true, &problem)) << problem.toStdString();
     // The first requests once it is back are served on a fresh connection: one that writes in a
     // transaction, then a poll, of a user from before the outage.
     EXPECT_EQ(send({"3", "cid", "PC", "cid@example.org", "Cid"}, callAddress(4)).code(), "3");

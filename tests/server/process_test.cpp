@@ -8,10 +8,7 @@
 #include <QRegularExpression>
 #include <csignal>
 
-using servertest::Backend;
-using servertest::callAddress;
-using servertest::chatRequest;
-using servertest::exchange;
+using namespace servertest;
 
 namespace {
 
@@ -35,12 +32,12 @@ struct ServerProcess {
     }
     // Starts it and waits for its "ready" line; false when it ended instead.
     bool start(const QStringList& args) {
-        process.start(servertest::serverProgram(), args);
+        process.start(serverProgram(), args);
         QString out;
         const auto ready = [&] {
             return (out += QString::fromLocal8Bit(process.readAllStandardOutput())).contains("ready");
         };
-        servertest::waitFor([&] { return ready() || process.state() == QProcess::NotRunning; }, 30000);
+        waitFor([&] { return ready() || process.state() == QProcess::NotRunning; }, 30000);
         const auto chat = QRegularExpression("chat=([0-9.]+):(\\d+)").match(out);
         chatAddress = QHostAddress(chat.captured(1));
         chatPort = quint16(chat.captured(2).toUInt());
@@ -49,7 +46,7 @@ struct ServerProcess {
     }
     // Waits for it to end by itself; its exit code, or -1 when it crashed or hung.
     int finish() {
-        servertest::waitFor([&] { return process.state() == QProcess::NotRunning; }, 30000);
+        waitFor([&] { return process.state() == QProcess::NotRunning; }, 30000);
         return process.state() != QProcess::NotRunning || process.exitStatus() != QProcess::NormalExit
                    ? -1
                    : process.exitCode();
@@ -70,7 +67,7 @@ TEST(ServerProgram, StartsWithoutConfigurationAndStopsCleanlyOnSigterm) {
                                   QHostAddress("127.0.0.2"));
         EXPECT_EQ(reg.fields().value(1), "127.0.0.21"); // registered, told the address it answered on
         // A caller's text quoted in the log loses its control characters (here a terminal escape).
-        servertest::httpExchange(server.chatAddress, server.webPort, servertest::clientGet("InfoDT.asp?ReqDt=%1B[2J"));
+        httpExchange(server.chatAddress, server.webPort, clientGet("InfoDT.asp?ReqDt=%1B[2J"));
         server.signal(SIGTERM);
         EXPECT_EQ(server.finish(), 0);
         EXPECT_TRUE(server.errors().contains("alternate code ?[2J")) << server.errors().toStdString();
@@ -108,7 +105,7 @@ class ServerProgramOnStore : public ::testing::TestWithParam<Backend> {
 protected:
     void SetUp() override {
         QString skip;
-        store = servertest::freshStoreAddress(GetParam(), dir, &skip);
+        store = freshStoreAddress(GetParam(), dir, &skip);
         if (store.isEmpty()) GTEST_SKIP() << skip.toStdString();
     }
     QStringList serveArgs(const QString& address) const {
@@ -136,12 +133,12 @@ TEST_P(ServerProgramOnStore, SigkillDuringALoadLosesNoAnsweredRegistration) {
                                             callAddress(9)));
                 sources.append(QHostAddress(QStringLiteral("127.0.2.%1").arg(1 + i)));
             }
-            const auto replies = servertest::exchangeMany(server.chatAddress, server.chatPort, requests, sources, 20000,
-                                                          [&](const servertest::ChatReply& reply) {
-                                                              if (reply.code() == "3") ++told;
-                                                              if (told == 300) server.signal(SIGKILL);
-                                                          });
-            for (const servertest::ChatReply& reply : replies)
+            const auto replies = exchangeMany(server.chatAddress, server.chatPort, requests, sources, 20000,
+                                              [&](const ChatReply& reply) {
+                                                  if (reply.code() == "3") ++told;
+                                                  if (told == 300) server.signal(SIGKILL);
+                                              });
+            for (const ChatReply& reply : replies)
                 if (reply.code() == "3") answered.insert(reply.fields().value(4), reply.fields().value(3));
         }
         EXPECT_EQ(server.finish(), -1);
