@@ -31,4 +31,4 @@ bool execOnStore(const QString& address, const QStringList& statements, QString*
 #define COLLOQ_ON_BOTH_STORES(suite)                                                                                   \
     INSTANTIATE_TEST_SUITE_P(                                                                                          \
         Stores, suite, ::testing::Values(servertest::Backend::Sqlite, servertest::Backend::Postgres),                  \
-        [](const auto& info) { return info.param == servertest::Backend::Sqlite ? "SQLite" : "PostgreSQL"; })
+        [](const auto& which) { return which.param == servertest::Backend::Sqlite ? "SQLite" : "PostgreSQL"; })
