@@ -3,8 +3,7 @@
 //   byte 0: bits 0-1 choose the peer; bit 2 set takes the rest as a page target only and wraps
 //           it in the request line and headers the client sends
 //   byte 1 on: the chunking byte, then the request or the target (see fuzz::chunks)
-// Every answer is one of the statuses the pages use, and its serialised form announces the
-// length of the body it carries.
+// Every answer has a status the pages use, and announces the length of the body it carries.
 #include "FuzzServer.h"
 #include "chatserver/WebPages.h"
 #include "chatserver/net/HttpRequest.h"

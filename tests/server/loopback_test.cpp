@@ -244,9 +244,8 @@ TEST_P(ChatPortTest, ACrawlerKnowingOneEmailLearnsNothingAndTakesOverNothing) {
 
 TEST_P(ChatPortTest, AStoreFileDeletedUnderTheServerIsNoticedAndNothingIsAcknowledgedAfter) {
     if (GetParam() != Backend::Sqlite) GTEST_SKIP() << "a store file";
-    const QString path = fixture.server->config().store.mid(QStringLiteral("sqlite:").size());
-    ASSERT_TRUE(QFile::remove(path));
-    fixture.server->flushPresence(); // the check the flush timer makes every second
+    ASSERT_TRUE(QFile::remove(fixture.server->config().store.mid(7))); // after "sqlite:"
+    fixture.server->flushPresence();                                   // the check the flush timer makes every second
     const auto reg = send({"3", "bob", "PC", "bob@example.org", "Bob"}, callAddress(3), QHostAddress("127.0.0.3"));
     EXPECT_EQ(reg.fields(), (QStringList{"1985", "The server cannot save anything at the moment. Please try "
                                                  "again later."}));
