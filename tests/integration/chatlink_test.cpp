@@ -168,7 +168,7 @@ TEST_F(ChatLink, AHostileServerCannotGrowTheClientNorRewriteItsFilesUnasked) {
     for (int i = 0; i < 10000; ++i)
         flood << QString::number(i) << "User " + QString::number(i) << QString::number(i) + "@x.org"
               << "10.1." + QString::number(i / 256) + "." + QString::number(i % 256) << "1";
-    const QByteArray endless(64 * 1024, 'x');
+    const QByteArray endless(qsizetype{64} * 1024, 'x');
     const auto stream = [&](const QByteArray& head) {
         ScriptedChatServer::Reply reply;
         reply.bytes = head;
