@@ -1,7 +1,7 @@
 // The main window's life: start-up with a known user against a scripted chat server and a
-// scripted call engine, the failure paths of start-up, the single-instance guard, and the
-// sign-off wait and release order at close; registration and the contacts manager: what goes on the
-// wire, what comes back into the settings file, and what is never sent.
+// scripted call engine, the failure paths of start-up, and the sign-off wait and release order at
+// close; registration: what goes on the wire, what comes back into the settings file, and what is
+// never sent.
 #include "app/ErrorLog.h"
 #include "app/Main.h"
 #include "app/StartupLoader.h"
@@ -178,17 +178,6 @@ TEST_F(MainWindow, EngineFailureIsLoggedWithItsStepAndTheWindowStillShows) {
     EXPECT_EQ(server.connectionCount(), 0); // the log-in step was never reached
 }
 
-TEST_F(MainWindow, SecondInstanceFromTheSameFolderIsRefused) {
-    QLockFile first(env.path(QStringLiteral(".colloqchat.lock")));
-    ASSERT_TRUE(first.tryLock(0));
-    EXPECT_EQ(Main(), 0);
-    EXPECT_EQ(
-        onlyBox(env),
-        QStringLiteral("Sorry | You can not run 2 instances of Colloq_Chat\r\n[1 instance of Colloq_Chat is running]"));
-    EXPECT_TRUE(first.isLocked()); // the first instance keeps its folder
-    EXPECT_EQ(frmMain::instance(), nullptr);
-}
-
 class Identity : public ::testing::Test {
 protected:
     testenv::TestEnv env;
@@ -251,16 +240,6 @@ TEST_F(Identity, AcceptedRegistrationIsStoredAndTheNextStartLogsIn) {
     EXPECT_EQ(g_strServerPort, QString::number(server.port()));
 }
 
-TEST_F(Identity, SilentServerEndsInRegistrationTimeOut) {
-    registerAs("Ann", "ann@example.com");
-    server.enqueue(ScriptedChatServer::Reply::none());
-    form.tmrRegistration->setInterval(300); // the program waits a minute
-    QStringList unused;
-    EXPECT_FALSE(fnRegister(unused));
-    EXPECT_EQ(onlyBox(env), QStringLiteral("Registration Failed | Registration TimeOut"));
-    EXPECT_FALSE(QFile::exists(env.path(QStringLiteral("RTC_Chat.kvo"))));
-}
-
 // A separator or a control character would split or garble the request's fields: the form says
 // so and stays open, and nothing reaches the server.
 TEST_F(Identity, ARegistrationThatWouldBreakTheRequestIsRefusedWithAReason) {
@@ -285,54 +264,6 @@ TEST_F(Identity, ARegistrationThatWouldBreakTheRequestIsRefusedWithAReason) {
     }
     QCoreApplication::processEvents();
     EXPECT_EQ(server.connectionCount(), 0);
-}
-
-TEST_F(Identity, ContactsManagerSendsOnlyComposedRequests) {
-    vb::setTag(*form.txtEmail, QStringLiteral("42"));
-    form.txtEmail->setText(QStringLiteral("ann@example.com"));
-    testenv::setUpUserList(*form.LstUsers);
-    vb::ListItem* bob = form.LstUsers->add(QStringLiteral("On"));
-    bob->setSubItem(1, QStringLiteral("Bob"));
-    bob->setSubItem(2, QStringLiteral("bob@example.com"));
-    form.LstUsers->setKey(bob, QStringLiteral("A7"));
-    g_strMsgToSend = QStringLiteral("previous request");
-
-    // Refused additions (addresses compare without case), each closed by the frame afterwards:
-    // a box each, and nothing is sent.
-    const std::pair<const char*, const char*> refusals[] = {
-        {"Bob@Example.com", "Contact already in your list"},
-        {"ANN@example.com", "It Is Your Email???"},
-        {"ann@example", "Check Email"},
-    };
-    for (const auto& [refused, title] : refusals) {
-        typed = {{QStringLiteral("txtEmail"), QString::fromLatin1(refused)}};
-        press = QStringLiteral("cmdAddCont");
-        form.cmdManageContacts_Click();
-        EXPECT_EQ(env.boxes().value(env.boxes().size() - 1).title, QString::fromLatin1(title)) << refused;
-    }
-    QCoreApplication::processEvents();
-    EXPECT_EQ(server.connectionCount(), 0);
-    EXPECT_EQ(g_strMsgToSend, QStringLiteral("previous request"));
-
-    typed = {{QStringLiteral("txtEmail"), QStringLiteral(" Cy@Example.com ")}};
-    form.cmdManageContacts_Click();
-    ASSERT_TRUE(testenv::waitFor([&] { return server.connectionCount() == 1 && requestFields(0).size() == 4; }));
-    EXPECT_EQ(requestFields(0), QStringList({"4", "42", "cy@example.com", "127.0.0.1:5070"}));
-
-    // A removal carries the contact's ID without the key's leading "A".
-    typed.clear();
-    press.clear();
-    env.answerBoxesWith(vb::vbYes);
-    vb::setModalHandlerForTesting([](QDialog& dialog) {
-        auto* list = dialog.findChild<vb::ListView*>(QStringLiteral("LstContacts"));
-        emit list->ItemClick(list->item(QStringLiteral("A7")));
-        dialog.findChild<QPushButton*>(QStringLiteral("cmdRemoveContact"))->click();
-        return dialog.result();
-    });
-    form.oMySocket->CloseSocket(g_lngChatSocketHandle);
-    form.cmdManageContacts_Click();
-    ASSERT_TRUE(testenv::waitFor([&] { return server.connectionCount() == 2 && requestFields(1).size() == 4; }));
-    EXPECT_EQ(requestFields(1), QStringList({"5", "42", "7", "127.0.0.1:5070"}));
 }
 
 } // namespace

@@ -130,17 +130,6 @@ TEST_F(CallStates, ASecondCallIsRefusedWhileTheFirstRingsAndTheFirstIsAnsweredBy
     EXPECT_TRUE(released());
 }
 
-TEST_F(CallStates, AnUnansweredCallRingsElevenTimesAndIsRefused) {
-    auto session = rtc->incomingSession();
-    rtc->fireSessionState(session, rtc::RTCSS_INCOMING);
-    EXPECT_EQ(rings(), 11);
-    EXPECT_EQ(terminated(session, rtc::RTCTR_REJECT), 1);
-    EXPECT_EQ(rtc->count(QStringLiteral("Session1.Answer()")), 0);
-    EXPECT_TRUE(locked()); // until its end arrives
-    rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED);
-    EXPECT_TRUE(released());
-}
-
 TEST_F(CallStates, TheCallerHangingUpEndsTheRingingEvenAsManualIsClicked) {
     for (const bool manualClicked : {false, true}) {
         SCOPED_TRACE(manualClicked ? "Manual clicked as the caller hangs up" : "caller hangs up");
@@ -188,20 +177,4 @@ TEST_F(CallStates, ASecondCallIsRefusedWhileOneIsUnderWayWhichCanStillBeEnded) {
         EXPECT_TRUE(released());
     }
     EXPECT_TRUE(env.logLines().isEmpty());
-}
-
-TEST_F(CallStates, TheAnswerTimeOutEndsOnlyACallStuckInAnswering) {
-    auto stuck = answerIncoming();
-    ASSERT_TRUE(form.tmrRegistration->isActive());
-    form.tmrRegistration_Timer();
-    EXPECT_EQ(terminated(stuck, rtc::RTCTR_TIMEOUT), 1);
-    rtc->fireSessionState(stuck, rtc::RTCSS_DISCONNECTED);
-    EXPECT_TRUE(released());
-
-    auto through = answerIncoming();
-    rtc->fireSessionState(through, rtc::RTCSS_CONNECTED);
-    ASSERT_TRUE(form.tmrRegistration->isActive());
-    form.tmrRegistration_Timer();
-    EXPECT_EQ(rtc->count(through->name() + QStringLiteral(".Terminate")), 0);
-    EXPECT_TRUE(form.g_blnCallConnected);
 }
