@@ -161,14 +161,11 @@ TEST_F(ChatLink, AHostileServerCannotGrowTheClientNorRewriteItsFilesUnasked) {
     const QString sites = msg({"", "0", "10.0.0.5", "home.example", "/r.asp", "12052026"}) + "\r\n";
     const Case cases[] = {
         {"a length of 999999999, never ending", stream("999999999\xD4"), "oMySocket_OnDataArrival[7]"},
-        {"a length of 1 MiB + 1, never ending", stream("1048577\xD4"), "oMySocket_OnDataArrival[7]"},
         {"1 MiB of junk, then more", stream("1048576\xD4"), "fnUseMSGReceived[2]"},
         {"3 to a poll", ScriptedChatServer::Reply::framed(msg({"3", "10.6.6.6", "19991", "666", "evil@x.org"})),
          "fnUseMSGReceived[30]"},
         {"111 with junk for an address",
          ScriptedChatServer::Reply::framed(msg({"111", record, QString(3000, QLatin1Char('j')), "19991"})),
-         "fnUseMSGReceived[1110]"},
-        {"111 naming a host", ScriptedChatServer::Reply::framed(msg({"111", record, "evil.example", "19991"})),
          "fnUseMSGReceived[1110]"},
         {"111 with port 65535", ScriptedChatServer::Reply::framed(msg({"111", record, "10.9.9.9", "65535"})),
          "fnUseMSGReceived[1110]"},

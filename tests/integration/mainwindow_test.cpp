@@ -163,21 +163,6 @@ TEST_F(MainWindow, CancelledRegistrationClosesWithoutSignOff) {
     EXPECT_EQ(server.connectionCount(), 0);
 }
 
-TEST_F(MainWindow, EngineFailureIsLoggedWithItsStepAndTheWindowStillShows) {
-    writeUserRecord();
-    testrtc::ScriptedRtcFactory failing(
-        [](testrtc::ScriptedRtc& engine) { engine.failOn(QStringLiteral("InitializeEx")); });
-    start();
-    EXPECT_TRUE(form->isVisible());
-    EXPECT_EQ(form->windowTitle(), QStringLiteral("Internet Chat"));
-    EXPECT_NE(form->txtStatus->toPlainText(), kReady);
-    QStringList initLines = env.logLines().filter(QStringLiteral("fnInitForm"));
-    ASSERT_EQ(initLines.size(), 1);
-    EXPECT_TRUE(initLines.at(0).startsWith(QStringLiteral("fnInitForm[12] - Date: ")));
-    EXPECT_TRUE(form->tmrUpdateUserOnLine->isActive());
-    EXPECT_EQ(server.connectionCount(), 0); // the log-in step was never reached
-}
-
 class Identity : public ::testing::Test {
 protected:
     testenv::TestEnv env;

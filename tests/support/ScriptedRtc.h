@@ -97,7 +97,6 @@ public:
     // ---- Events: handed to the sink now (when the filter admits them); return whether they went ----
     bool fire(long kind, std::shared_ptr<rtc::IRTCEvent> event);
     bool fireSessionState(const std::shared_ptr<ScriptedSession>& session, long state, long statusCode = 0);
-    bool fireMedia(long type, long mediaType, long reason = rtc::RTCMER_NORMAL);
     // A new session that comes in from `uri`: made here, its INCOMING state not yet fired.
     std::shared_ptr<ScriptedSession> incomingSession(const QString& uri = QStringLiteral("sip:peer@127.0.0.2:5060"),
                                                      const QString& name = QStringLiteral("peer"));

@@ -107,29 +107,6 @@ TEST_F(CallStates, ConnectSaysWhyACallCannotBePlaced) {
     EXPECT_EQ(env.logLines().size(), 4);
 }
 
-TEST_F(CallStates, ASecondCallIsRefusedWhileTheFirstRingsAndTheFirstIsAnsweredByHand) {
-    auto first = rtc->incomingSession();
-    auto second = rtc->incomingSession();
-    whenRinging([&] {
-        EXPECT_TRUE(locked());
-        EXPECT_TRUE(form.cmdTerminate->isEnabled()); // the call can be refused
-        rtc->fireSessionState(second, rtc::RTCSS_INCOMING);
-        EXPECT_EQ(terminated(second, rtc::RTCTR_REJECT), 1);
-        rtc->fireSessionState(second, rtc::RTCSS_DISCONNECTED);
-        EXPECT_TRUE(form.cmdAnswer->isEnabled()); // the refused call's end leaves the first ringing
-        form.cmdAnswer->click();
-    });
-    rtc->fireSessionState(first, rtc::RTCSS_INCOMING);
-    EXPECT_EQ(rings(), 1);
-    EXPECT_EQ(rtc->count(QStringLiteral("Session1.Answer()")), 1);
-    EXPECT_EQ(form.g_objSession, first);
-    rtc->fireSessionState(first, rtc::RTCSS_ANSWERING);
-    rtc->fireSessionState(first, rtc::RTCSS_CONNECTED);
-    EXPECT_TRUE(form.g_blnCallConnected);
-    rtc->fireSessionState(first, rtc::RTCSS_DISCONNECTED);
-    EXPECT_TRUE(released());
-}
-
 TEST_F(CallStates, TheCallerHangingUpEndsTheRingingEvenAsManualIsClicked) {
     for (const bool manualClicked : {false, true}) {
         SCOPED_TRACE(manualClicked ? "Manual clicked as the caller hangs up" : "caller hangs up");
