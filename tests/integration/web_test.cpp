@@ -17,11 +17,10 @@ using Reply = ScriptedChatServer::Reply;
 
 const QString kSite = QStringLiteral("127.0.0.2");
 
-// A whole reply: status line, Content-Length (unless left out), Connection: close, body.
-QByteArray httpReply(const QByteArray& body, bool withContentLength = true) {
-    QByteArray reply = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n";
-    if (withContentLength) reply += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
-    return reply + "Connection: close\r\n\r\n" + body;
+// A whole reply: status line, Content-Length, Connection: close, body.
+QByteArray httpReply(const QByteArray& body) {
+    return "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " + QByteArray::number(body.size()) +
+           "\r\nConnection: close\r\n\r\n" + body;
 }
 
 QByteArray marked(const QByteArray& value) {

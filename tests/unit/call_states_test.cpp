@@ -62,14 +62,6 @@ protected:
         });
         poll->start();
     }
-    // An incoming call answered by hand, not yet connected.
-    std::shared_ptr<ScriptedSession> answerIncoming() {
-        auto session = rtc->incomingSession();
-        whenRinging([this] { form.cmdAnswer->click(); });
-        rtc->fireSessionState(session, rtc::RTCSS_INCOMING);
-        rtc->fireSessionState(session, rtc::RTCSS_ANSWERING);
-        return session;
-    }
 };
 
 } // namespace
@@ -126,23 +118,17 @@ TEST_F(CallStates, TheCallerHangingUpEndsTheRingingEvenAsManualIsClicked) {
 }
 
 TEST_F(CallStates, ASecondCallIsRefusedWhileOneIsUnderWayWhichCanStillBeEnded) {
-    enum class First { Answered, Placed, BeingPlaced };
-    for (const First kind : {First::Answered, First::Placed, First::BeingPlaced}) {
-        SCOPED_TRACE(static_cast<int>(kind));
-        std::shared_ptr<ScriptedSession> first;
-        if (kind == First::Answered) {
-            first = answerIncoming();
-        } else {
-            form.cmdConnect->click();
-            first = rtc->sessions.last();
-            rtc->fireSessionState(first, rtc::RTCSS_INPROGRESS);
-        }
-        if (kind != First::BeingPlaced) rtc->fireSessionState(first, rtc::RTCSS_CONNECTED);
+    for (const bool connected : {true, false}) {
+        SCOPED_TRACE(connected ? "connected" : "being placed");
+        form.cmdConnect->click();
+        const std::shared_ptr<ScriptedSession> first = rtc->sessions.last();
+        rtc->fireSessionState(first, rtc::RTCSS_INPROGRESS);
+        if (connected) rtc->fireSessionState(first, rtc::RTCSS_CONNECTED);
         const QString caption = form.fraStatus->title();
         auto second = rtc->incomingSession();
         rtc->fireSessionState(second, rtc::RTCSS_INCOMING);
         // Refused while connected; busy while ours is on its way.
-        EXPECT_EQ(terminated(second, kind == First::BeingPlaced ? rtc::RTCTR_BUSY : rtc::RTCTR_REJECT), 1);
+        EXPECT_EQ(terminated(second, connected ? rtc::RTCTR_REJECT : rtc::RTCTR_BUSY), 1);
         rtc->fireSessionState(second, rtc::RTCSS_DISCONNECTED);
         // The refused call's end changes nothing of the call in progress.
         EXPECT_EQ(form.g_objSession, first);

@@ -1,6 +1,5 @@
 // The client's rules that fit a table: digests, scrambling, the validators of what a user types or
-// a settings file holds, the comparison of the sites' date stamps, and the merge of the alternate
-// sites' reports.
+// a settings file holds, and the comparison of the sites' date stamps.
 #include "app/basEncrypt_Decrypt.h"
 #include "app/basMD5.h"
 #include "forms/Validators.h"
@@ -151,38 +150,6 @@ TEST(SiteDateStamps, LaterOrNot) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(basMain::fnCompareDates(c.first, c.second), c.later) << c.first << " vs " << c.second;
-}
-
-TEST(AlternateSites, AReportReplacesAUsersRowByDateThenByState) {
-    const QString earlier = "12/05/2026 06:30:05";
-    const QString later = "12/05/2026 06:30:06";
-    const QString none;
-    const QString dflt = web::kDefaultOnlineDate;
-    const struct {
-        const char* what;
-        QString rowStatus, rowDate, newStatus, newDate;
-        bool taken;
-        QString dateAfter;
-    } cases[] = {
-        {"newer date wins", "1", earlier, "0", later, true, later},
-        {"older date loses", "0", later, "0", earlier, false, later},
-        {"equal date, on line beats off line", "0", earlier, "1", earlier, true, earlier},
-        {"older date, on line beats off line", "0", later, "1", earlier, true, earlier},
-        {"equal date, off line does not beat on line", "1", earlier, "0", earlier, false, earlier},
-        {"dated record into undated row", "1", none, "0", earlier, true, earlier},
-        {"undated on-line record beats off-line row", "0", earlier, "1", none, true, dflt},
-        {"undated record loses against on-line row", "1", earlier, "1", none, false, earlier},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        web::UserRow row{"5", "Ann", "ann@example.org", "10.0.0.1", c.rowStatus, c.rowDate};
-        web::mergeUserAddress(row, "10.0.0.2", c.newStatus, c.newDate);
-        EXPECT_EQ(row[3], c.taken ? "10.0.0.2" : "10.0.0.1");
-        EXPECT_EQ(row[4], c.taken ? c.newStatus : c.rowStatus);
-        EXPECT_EQ(row[5], c.dateAfter);
-    }
-    web::UserRow row{"5", "", "", "", "1", "not a date"};
-    EXPECT_THROW(web::mergeUserAddress(row, "ip", "1", earlier), vb::VbError);
 }
 
 } // namespace
