@@ -20,7 +20,6 @@ namespace fuzz {
 // Kept to the end of the process on purpose, as startCoreApp explains.
 void startGuiApp() {
     if (QCoreApplication::instance()) return;
-    settleProcess();
     qputenv("QT_QPA_PLATFORM", "offscreen");
     // Qt's notes about the offscreen platform would otherwise flood the fuzzer's output.
     qputenv("QT_LOGGING_RULES", "*.debug=false;qt.qpa.*=false");

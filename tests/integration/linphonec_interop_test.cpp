@@ -60,11 +60,6 @@ struct Window {
 TEST(LinphonecInterop, TheWindowNamesARingingCallerAndTerminateRefusesIt) {
     if (!haveLinphonec()) GTEST_SKIP() << "linphonec is not installed";
     Window window;
-    int dialogs = 0;
-    vb::setModalHandlerForTesting([&](QDialog&) {
-        ++dialogs;
-        return int(QDialog::Rejected);
-    });
     QString ringing;
     QTimer refuse; // the user refuses the call while it rings
     refuse.setInterval(20);
@@ -72,7 +67,6 @@ TEST(LinphonecInterop, TheWindowNamesARingingCallerAndTerminateRefusesIt) {
         if (!window.form.cmdAnswer->isEnabled()) return; // not ringing yet
         refuse.stop();
         ringing = window.caption();
-        window.form.cmdWizard->click(); // the devices are the call's now: no tuning
         window.form.cmdTerminate->click();
     });
     refuse.start();
@@ -83,7 +77,6 @@ TEST(LinphonecInterop, TheWindowNamesARingingCallerAndTerminateRefusesIt) {
     EXPECT_TRUE(ringing.startsWith(QStringLiteral("Status: INCOMING User: linphonec peer    sip:peer@127.0.0.1")))
         << ringing.toStdString();
     EXPECT_TRUE(window.released());
-    EXPECT_EQ(dialogs, 0);
 }
 
 TEST(LinphonecInterop, ACallArrivingWhileOursRingsIsTurnedAwayBusyAndOursCanBeCancelled) {

@@ -37,10 +37,6 @@ protected:
     }
     void TearDown() override { callengine::setRingPassMsForTesting(-1); }
 
-    bool locked() const {
-        return !form.cmdConnect->isEnabled() && !form.cmdManageContacts->isEnabled() && !form.LstUsers->isEnabled() &&
-               !form.fraSend->isEnabled() && !form.tmrServerCall->isActive();
-    }
     bool released() const {
         return !form.g_objSession && !form.cmdAnswer->isEnabled() && !form.cmdTerminate->isEnabled() &&
                form.cmdConnect->isEnabled() && form.LstUsers->isEnabled() && form.fraSend->isEnabled() &&
