@@ -1,11 +1,5 @@
 // End to end: the chat server program and two client programs, each in its own folder, on the
-// loopback network. Ann and Bob register, add each other, see each other on line, Ann calls Bob,
-// Bob answers, audio (and video, under a display) runs both ways, Ann hangs up; Bob quits and Ann
-// sees him off line. Then the chat port goes silent and the alternate server page keeps both lists
-// alive.
-//
-// Every step waits on what the programs show (list rows, status captions, media counts),
-// each with a generous bound; nothing sleeps for a fixed time.
+// loopback network, every step waiting on what the programs show; nothing sleeps for a fixed time.
 #include "e2e/RemoteClient.h"
 
 #include <QTcpServer>

@@ -116,19 +116,4 @@ TEST_F(SettingsFromReplies, TheAddressOf111KeepsTheIdentityThatRegistrationStore
     EXPECT_TRUE(env.logLines().isEmpty());
 }
 
-TEST_F(SettingsFromReplies, A2005ThatCannotBeWrittenIsLoggedAndStillArmsTheCloseTimer) {
-    g_strAnsweredRequest = "2005";
-    receive("2005" + msg({"", "0", "a", "b", "c", "d"}));
-    form.tmrServerCall->stop();
-    const QByteArray before = fileBytes(userSettingsFilePath());
-    {
-        const testenv::FileSizeLimit limit(400); // room for a log line, not for the new file
-        receive("2005" + msg({"", "0", QString(600, QLatin1Char('x')), "b", "c", "d"}));
-    }
-    EXPECT_TRUE(form.tmrServerCall->isActive());
-    EXPECT_EQ(fileBytes(userSettingsFilePath()), before);
-    ASSERT_EQ(env.logLines().size(), 1);
-    EXPECT_TRUE(env.logLines()[0].startsWith("fnUseMSGReceived[2005] - "));
-}
-
 } // namespace
