@@ -1,7 +1,9 @@
 #pragma once
-// Pieces the client benchmarks share: waiting with the event loop running, a summary line of
-// timings, and a linphonec in a folder of its own.
+// Pieces the client benchmarks share: the count argument, a program folder of their own, waiting
+// with the event loop running, a summary line of timings, and a linphonec in a folder of its own.
 #include "call/rtc/NetworkAddresses.h"
+#include "core/basMain.h"
+#include "platform/vb.h"
 #include "tests/support/WaitFor.h"
 
 #include <QByteArray>
@@ -14,11 +16,35 @@
 #include <QThread>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 
 namespace bench {
 
 constexpr int kTimeoutMs = 30000;
+
+// The one optional argument of a bench: how many of something to run (`fallback` without it).
+// Prints the usage and gives 0 when it is no positive number.
+inline int countArgument(int argc, char** argv, int fallback, const char* usage) {
+    const int count = argc > 1 ? std::atoi(argv[1]) : fallback;
+    if (count <= 0) std::fprintf(stderr, "usage: %s\n", usage);
+    return count;
+}
+
+// The client's program folder for a bench run: a temporary folder with its logs folder, and the
+// shared state as at program start.
+struct ClientFolder {
+    QTemporaryDir folder;
+    ClientFolder() {
+        vb::setAppPathForTesting(folder.path());
+        QDir(folder.path()).mkdir(QStringLiteral("logs"));
+        basMain::resetGlobals();
+    }
+    ~ClientFolder() { vb::setAppPathForTesting({}); }
+    ClientFolder(const ClientFolder&) = delete;
+    ClientFolder& operator=(const ClientFolder&) = delete;
+    QString path() const { return folder.path(); }
+};
 
 // Waits on `done` with the event loop running, for at most `timeoutMs`.
 inline bool waitFor(const std::function<bool()>& done, int timeoutMs = kTimeoutMs) {

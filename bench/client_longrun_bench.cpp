@@ -128,16 +128,9 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0); // each line as it comes, also into a file
-    const int polls = argc > 1 ? std::atoi(argv[1]) : 20000;
-    if (polls <= 0) {
-        std::fprintf(stderr, "usage: client_longrun_bench [POLLS]\n");
-        return 2;
-    }
-
-    QTemporaryDir folder;
-    vb::setAppPathForTesting(folder.path());
-    QDir(folder.path()).mkdir(QStringLiteral("logs"));
-    resetGlobals();
+    const int polls = bench::countArgument(argc, argv, 20000, "client_longrun_bench [POLLS]");
+    if (polls <= 0) return 2;
+    const bench::ClientFolder folder;
     basEncrypt_Decrypt::setCharacterPauseForTesting(0);
 
     Responder server;
@@ -184,7 +177,7 @@ int main(int argc, char** argv) {
     bench::waitFor([] { return g_lngChatSocketHandle == 0; });
     bench::waitFor([] { return false; }, 500); // let closed sockets go
     qsizetype logLines = 0;
-    const QDir logs(folder.filePath(QStringLiteral("logs")));
+    const QDir logs(folder.path() + QStringLiteral("/logs"));
     for (const QString& name : logs.entryList(QDir::Files)) {
         QFile log(logs.filePath(name));
         if (log.open(QIODevice::ReadOnly)) logLines += log.readAll().count('\n');
@@ -193,6 +186,5 @@ int main(int argc, char** argv) {
                 "%lld error log lines, %d waits that ran out\n",
                 residentKb(), openDescriptors(), form.LstUsers->count(), server.answered(), handled,
                 static_cast<long long>(logLines), failures);
-    vb::setAppPathForTesting({});
     return failures == 0 ? 0 : 1;
 }

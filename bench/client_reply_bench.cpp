@@ -58,15 +58,9 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    const int count = argc > 1 ? std::atoi(argv[1]) : 10000;
-    if (count <= 0) {
-        std::fprintf(stderr, "usage: client_reply_bench [RECORDS]\n");
-        return 2;
-    }
-    QTemporaryDir folder;
-    vb::setAppPathForTesting(folder.path());
-    QDir(folder.path()).mkdir(QStringLiteral("logs"));
-    resetGlobals();
+    const int count = bench::countArgument(argc, argv, 10000, "client_reply_bench [RECORDS]");
+    if (count <= 0) return 2;
+    const bench::ClientFolder folder;
 
     frmMain form;
     basMain::addUserListColumns(*form.LstUsers, 80);
@@ -104,6 +98,5 @@ int main(int argc, char** argv) {
     basEncrypt_Decrypt::EncryptText(sites);
     std::printf("%-46s %8.1f ms  (%lld characters, pause %u ms each)\n", "largest site list scrambled",
                 clock.nsecsElapsed() / 1e6, static_cast<long long>(sites.size()), basEncrypt_Decrypt::characterPause());
-    vb::setAppPathForTesting({});
     return 0;
 }

@@ -20,11 +20,7 @@ namespace fuzz {
 // Kept to the end of the process on purpose, as startCoreApp explains.
 void startGuiApp() {
     if (QCoreApplication::instance()) return;
-    settleProcess();
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The widgets need the platform's own event loop; the plain one of the system is several
-    // times cheaper per DoEvents than the GLib one, and events run just the same.
-    qputenv("QT_NO_GLIB", "1");
     // Qt's notes about the offscreen platform would otherwise flood the fuzzer's output.
     qputenv("QT_LOGGING_RULES", "*.debug=false;qt.qpa.*=false");
     static QApplication* app = std::make_unique<QApplication>(appArgc(), appArgv()).release();
@@ -43,24 +39,6 @@ QString enterProgramFolder() {
     // an input, so a finding replays as it was found.
     vb::setClockForTesting([] { return QDateTime(QDate(2026, 3, 14), QTime(15, 9, 26)); });
     return folder.path();
-}
-
-// A glyph is cached the first time it is measured or drawn. An input whose text brings new glyphs
-// therefore ends with more allocations than it began with, and each such input makes the fuzzer
-// scan the whole heap for leaks; with the caches filled first, only a real leak does.
-void warmGlyphCaches(const QWidget& root) {
-    QString all;
-    for (int code = 1; code < 256; ++code)
-        all += wire::fromCp1252(QByteArray(1, static_cast<char>(code)));
-    QSet<QString> done;
-    const auto warm = [&](const QFont& font) {
-        if (done.contains(font.key())) return;
-        done.insert(font.key());
-        (void)QFontMetricsF(font).horizontalAdvance(all);
-    };
-    warm(root.font());
-    for (const QWidget* child : root.findChildren<QWidget*>())
-        warm(child->font());
 }
 
 void trimLogs() {

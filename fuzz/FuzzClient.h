@@ -15,8 +15,6 @@ void startGuiApp();
 // message box with OK and every modal dialog with Cancel, and takes the pause out of
 // scrambling. Returns the folder.
 QString enterProgramFolder();
-// Lays every character of the code page out in the fonts of `root` and its children, once.
-void warmGlyphCaches(const QWidget& root);
 // Removes what the error log has collected every so many calls, so a long run keeps the disk
 // bounded while every run still writes it.
 void trimLogs();

@@ -20,7 +20,6 @@ struct Service {
     std::unique_ptr<chatserver::ChatService> service;
 
     Service() {
-        if (!folder.isValid()) fail("no temporary folder");
         chatserver::StoreLocation location;
         location.sqlitePath = folder.filePath(QStringLiteral("store.sqlite"));
         store = chatserver::openStorage(location);
@@ -29,13 +28,12 @@ struct Service {
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fuzz-users"));
             db.setDatabaseName(location.sqlitePath);
-            if (!db.open()) fail("the fuzz store could not be opened");
             QSqlQuery query(db);
-            for (const char* user : {"1, 'ann", "2, 'bob", "3, 'cy"})
-                if (!query.exec(QStringLiteral("INSERT INTO users (id, email, display_name, created_ms) "
-                                               "VALUES (%1@example.org', 'User', 1)")
-                                    .arg(QLatin1String(user))))
-                    fail("the fuzz store could not be set up");
+            if (!db.open() ||
+                !query.exec(QStringLiteral("INSERT INTO users (id, email, display_name, created_ms) VALUES "
+                                           "(1, 'ann@example.org', 'A', 1), (2, 'bob@example.org', "
+                                           "'B', 1), (3, 'cy@example.org', 'C', 1)")))
+                fail("the fuzz store could not be set up");
         }
         QSqlDatabase::removeDatabase(QStringLiteral("fuzz-users"));
         for (qint64 user = 1; user <= 3; ++user) {
@@ -47,8 +45,7 @@ struct Service {
         store->queueNotice(2, QStringLiteral("Maintenance tonight"), QStringLiteral("Notice"), s_nowMs);
         chatserver::ChatSettings settings;
         const QString local = QStringLiteral("127.0.0.1");
-        settings.sites = {{QStringLiteral("0"), {local, local, QStringLiteral("ChatServerIP.asp"), QString()}},
-                          {QStringLiteral("2"), {local, local, QStringLiteral("InfoDT.asp"), QStringLiteral("key")}}};
+        settings.sites = {{QStringLiteral("2"), {local, local, QStringLiteral("InfoDT.asp"), QStringLiteral("key")}}};
         // The limits per address would soon answer every input the same way.
         settings.registrations = settings.failures = settings.lookups = chatserver::RateLimit{};
         service = std::make_unique<chatserver::ChatService>(*store, settings, [] { return s_nowMs; });

@@ -1,6 +1,5 @@
 #pragma once
-// What the fuzz targets of the chat server share: one service over a SQLite store in a
-// temporary folder, with users already there for the requests to find.
+// The chat server's fuzz targets share one service over a SQLite store in a temporary folder.
 #include "FuzzSupport.h"
 #include "chatserver/ChatService.h"
 

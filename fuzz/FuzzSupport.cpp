@@ -46,15 +46,8 @@ public:
 
 // libFuzzer leaves through exit(); tearing Qt down from static destructors at that point is not
 // safe, so the application object is kept to the end of the process on purpose.
-void settleProcess() {
-    // With TZ unset, the C library reads the zone file again on every local-time conversion, and
-    // the error log converts the time twice per entry. The same zone, named once, is read once.
-    if (qEnvironmentVariableIsEmpty("TZ")) qputenv("TZ", ":/etc/localtime");
-}
-
 void startCoreApp() {
     if (QCoreApplication::instance()) return;
-    settleProcess();
     QCoreApplication::setEventDispatcher(std::make_unique<QuietDispatcher>().release()); // the thread owns it
     static QCoreApplication* app = std::make_unique<QCoreApplication>(appArgc(), appArgv()).release();
     (void)app;

@@ -12,8 +12,6 @@ namespace fuzz {
 // Brings up a QCoreApplication once per process (FuzzClient.h has the widget one), with an event
 // loop that delivers posted events only.
 void startCoreApp();
-// What every target sets before its application object: the time zone read once.
-void settleProcess();
 // The command line handed to the application object; it must outlive it.
 int& appArgc();
 char** appArgv();

@@ -1,11 +1,9 @@
-// A chat request as the server's connection receives it: cut into chunks anywhere, plain or
-// scrambled, from one of the logged-in users' addresses or a stranger's. It is parsed after
-// every chunk the way the connection does, and once whole (or refused) it is answered by the
-// service over a real store. Read chunk by chunk, it must come to what it comes to in one piece.
+// A chat request cut into chunks anywhere, plain or scrambled, from a user's address or a
+// stranger's, parsed after every chunk as the connection does, then answered by the service over
+// a real store. In chunks it must come to what it comes to in one piece; taken as whole it has
+// the fields its code needs; every answer starts with a numeric reply code.
 //   byte 0: bits 0-1 choose the peer; bit 2 set scrambles the request as the client does
 //   byte 1 on: the chunking byte, then the request (see fuzz::chunks)
-// A request taken as whole has exactly the fields its code needs, and every answer starts with
-// a numeric reply code.
 #include "FuzzServer.h"
 #include "chatserver/net/RequestParser.h"
 #include "wire/Protocol.h"
@@ -15,21 +13,10 @@ namespace {
 
 constexpr qsizetype kMaxRequestBytes = 8192; // the listeners' default
 
-void checkAnswer(const chatserver::ChatService::Outcome& outcome) {
-    if (!outcome.reply) return;
-    const QString code = outcome.reply->section(wire::kSep, 0, 0);
-    bool numeric = false;
-    code.toInt(&numeric);
+void checkAnswer(const std::optional<QString>& reply) {
+    bool numeric = !reply;
+    if (reply) reply->section(wire::kSep, 0, 0).toInt(&numeric);
     fuzz::check(numeric, "an answer without a numeric reply code");
-}
-
-void checkSameAsWhole(const chatserver::ChatParse& cut, const chatserver::ChatParse& whole) {
-    fuzz::check(cut.status == whole.status && cut.settled == whole.settled && cut.knownCode == whole.knownCode,
-                "the verdict depends on how the request was cut");
-    fuzz::check(cut.request.code == whole.request.code && cut.request.args == whole.request.args &&
-                    cut.request.callAddress == whole.request.callAddress &&
-                    cut.request.scrambled == whole.request.scrambled,
-                "the fields depend on how the request was cut");
 }
 
 } // namespace
@@ -44,18 +31,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 1) return 0;
     const QString peer = fuzz::peerFor(data[0] & 3u);
     QList<QByteArray> chunks = fuzz::chunks(data + 1, size - 1);
-    if (data[0] & 4u) {
-        // Scrambled as a whole, then cut where the plain text was cut.
-        QByteArray whole;
-        for (const QByteArray& chunk : chunks)
-            whole += chunk;
-        for (qsizetype i = 0; i < whole.size(); ++i)
-            whole[i] = static_cast<char>(wire::scrambleCode(static_cast<unsigned char>(whole[i]), i + 1));
+    if (data[0] & 4u) { // scrambled as a whole, cut where the plain text was cut
         qsizetype at = 0;
-        for (QByteArray& chunk : chunks) {
-            chunk = whole.mid(at, chunk.size());
-            at += chunk.size();
-        }
+        for (QByteArray& chunk : chunks)
+            for (char& byte : chunk)
+                byte = static_cast<char>(wire::scrambleCode(static_cast<unsigned char>(byte), ++at));
     }
 
     chatserver::ChatService& service = fuzz::chatService();
@@ -63,18 +43,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QByteArray received;
     chatserver::ChatRequestReader reader(kMaxRequestBytes);
     chatserver::ChatParse parse;
-    int arrived = 0;
     for (const QByteArray& chunk : chunks) {
         received += chunk;
-        ++arrived;
         parse = reader.feed(chunk);
         if (parse.status == chatserver::ChatParse::Status::Malformed) break;
         // Whole in its first chunk and settled: answered at once, the rest never read.
-        if (parse.status == chatserver::ChatParse::Status::Complete && parse.settled && arrived == 1) break;
+        if (parse.status == chatserver::ChatParse::Status::Complete && parse.settled && received == chunk) break;
     }
-    checkSameAsWhole(parse, chatserver::parseChatRequest(received, kMaxRequestBytes));
+    const chatserver::ChatParse whole = chatserver::parseChatRequest(received, kMaxRequestBytes);
+    fuzz::check(parse.status == whole.status && parse.settled == whole.settled && parse.knownCode == whole.knownCode &&
+                    parse.request.code == whole.request.code && parse.request.args == whole.request.args &&
+                    parse.request.callAddress == whole.request.callAddress &&
+                    parse.request.scrambled == whole.request.scrambled,
+                "the verdict or the fields depend on how the request was cut");
     if (parse.status == chatserver::ChatParse::Status::Malformed) {
-        checkAnswer(service.refuseMalformed(parse.knownCode));
+        checkAnswer(service.refuseMalformed(parse.knownCode).reply);
         return 0;
     }
     if (parse.status != chatserver::ChatParse::Status::Complete) return 0;
@@ -83,6 +66,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::check(request.args.size() == chatserver::chatFieldCount(request.code) - 2,
                 "a request taken as whole without the fields its code needs");
     fuzz::check(request.hasAddress == request.scrambled, "a plain request with an address, or the reverse");
-    checkAnswer(service.handle(request, peer));
+    checkAnswer(service.handle(request, peer).reply);
     return 0;
 }

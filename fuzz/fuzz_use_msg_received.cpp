@@ -43,8 +43,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // Kept to the end of the process, as the application object is (see FuzzSupport.cpp).
     s_form = std::make_unique<Controls>().release();
     basMain::addUserListColumns(s_form->LstUsers, 80);
-    fuzz::warmGlyphCaches(s_form->LstUsers);
-    fuzz::warmGlyphCaches(s_form->txtStatus);
     return 0;
 }
 

@@ -38,7 +38,7 @@ inline constexpr int kWaitPasses = 700;
 inline constexpr qint64 kWaitMs = 7000;
 // The most of a reply that is kept, in characters: the pages answer in a few hundred, and a site
 // sending more is cut off there.
-inline constexpr qsizetype kMaxReplyChars = 64 * 1024;
+inline constexpr qsizetype kMaxReplyChars = qsizetype{64} * 1024;
 
 // Adds a received chunk to the reply, up to kMaxReplyChars. True when the reply is over: it is
 // whole by its HTTP framing, or it has reached the cap.

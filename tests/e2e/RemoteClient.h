@@ -63,7 +63,6 @@ public:
         m_process.write(line.toUtf8() + '\n');
         m_process.waitForBytesWritten(kStepMs);
     }
-    bool running() const { return m_process.state() != QProcess::NotRunning; }
     qint64 pid() const { return m_process.processId(); }
     // Waits for the program to end by itself, with exit code 0: a crash on the way out fails too.
     bool waitFinished(int ms = kStepMs) {
@@ -85,15 +84,6 @@ public:
     const QString& errors() {
         collect();
         return m_errors;
-    }
-    // Waits for `text` on standard error, which is read only when asked for.
-    bool waitForError(const QString& text, int ms = kStepMs) {
-        QDeadlineTimer deadline(ms);
-        m_process.setReadChannel(QProcess::StandardError);
-        while (!errors().contains(text) && !deadline.hasExpired() && m_process.state() != QProcess::NotRunning)
-            m_process.waitForReadyRead(int(std::max<qint64>(10, deadline.remainingTime())));
-        m_process.setReadChannel(QProcess::StandardOutput);
-        return errors().contains(text);
     }
     const QString& name() const { return m_name; }
 
@@ -120,29 +110,18 @@ class Client : public Program {
 public:
     using Program::Program;
 
-    // Sends a command and returns its answer line ("ok ..." or "err ...").
+    // Sends a command and returns its answer line ("ok ..." or "err ..."), passing over the
+    // "box: ..." lines of message boxes shown meanwhile.
     QString command(const QString& line) {
         write(line);
-        while (const std::optional<QString> answer = nextLine()) {
-            if (answer->startsWith(QLatin1String("box: "))) {
-                m_allBoxes.append(*answer);
-                continue;
-            }
+        while (const std::optional<QString> answer = nextLine())
             if (answer->startsWith(QLatin1String("ok")) || answer->startsWith(QLatin1String("err"))) return *answer;
-        }
         return QStringLiteral("err no answer to ") + line;
     }
-    // The rows of the user list: status, display name, e-mail, call address.
-    QList<QStringList> rows() {
-        QList<QStringList> list;
-        const QString answer = command(QStringLiteral("rows")).mid(3);
-        for (const QString& row : answer.split(QLatin1Char(';'), Qt::SkipEmptyParts))
-            list.append(row.split(QLatin1Char(',')));
-        return list;
-    }
+    // The user-list row of `email`: status, display name, e-mail, call address.
     QStringList row(const QString& email) {
-        for (const QStringList& fields : rows())
-            if (fields.value(2) == email) return fields;
+        for (const QString& row : command(QStringLiteral("rows")).mid(3).split(QLatin1Char(';')))
+            if (row.section(QLatin1Char(','), 2, 2) == email) return row.split(QLatin1Char(','));
         return {};
     }
     QString state(const QString& key) {
@@ -150,11 +129,6 @@ public:
             if (part.startsWith(key + QLatin1Char('='))) return part.mid(key.size() + 1);
         return {};
     }
-    QString audio() { return command(QStringLiteral("audio")).mid(3); }
-    const QStringList& boxes() const { return m_allBoxes; }
-
-private:
-    QStringList m_allBoxes;
 };
 
 #ifdef COLLOQ_SERVER_PROGRAM

@@ -130,9 +130,9 @@ private:
         if (command == QLatin1String("state")) return QStringLiteral("ok ") + stateText(*form);
         if (command == QLatin1String("rows")) return QStringLiteral("ok ") + rowsText(*form);
         if (command == QLatin1String("audio"))
-            return QStringLiteral("ok send=%1 receive=%2 started=%3").arg(m_audio[0]).arg(m_audio[1]).arg(m_started);
+            return QStringLiteral("ok send=%1 receive=%2").arg(m_media[0]).arg(m_media[1]);
         if (command == QLatin1String("video"))
-            return QStringLiteral("ok send=%1 receive=%2").arg(m_video[0]).arg(m_video[1]);
+            return QStringLiteral("ok send=%1 receive=%2").arg(m_media[2]).arg(m_media[3]);
         if (command == QLatin1String("tick")) {
             // Poll ticks of a test's length; the ticks per poll stay as the program has them.
             form->tmrUpdateUserOnLine->setInterval(argument.toInt());
@@ -175,14 +175,12 @@ private:
         form.g_objRTCClient->setEventSink([this, window](long kind, std::shared_ptr<rtc::IRTCEvent> event) {
             if (kind == rtc::RTCE_MEDIA) {
                 if (const auto media = std::dynamic_pointer_cast<rtc::IRTCMediaEvent>(event)) {
-                    const long type = media->get_MediaType();
                     const long change = media->get_EventType();
                     const int step = change == rtc::RTCMET_STARTED ? 1 : change == rtc::RTCMET_STOPPED ? -1 : 0;
-                    const int audio = type == rtc::RTCMT_AUDIO_SEND ? 0 : type == rtc::RTCMT_AUDIO_RECEIVE ? 1 : -1;
-                    const int video = type == rtc::RTCMT_VIDEO_SEND ? 0 : type == rtc::RTCMT_VIDEO_RECEIVE ? 1 : -1;
-                    if (audio >= 0) m_audio[audio] += step;
-                    if (audio >= 0 && step > 0) ++m_started;
-                    if (video >= 0) m_video[video] += step;
+                    const long types[4] = {rtc::RTCMT_AUDIO_SEND, rtc::RTCMT_AUDIO_RECEIVE, rtc::RTCMT_VIDEO_SEND,
+                                           rtc::RTCMT_VIDEO_RECEIVE};
+                    for (int i = 0; i < 4; ++i)
+                        if (media->get_MediaType() == types[i]) m_media[i] += step;
                 }
             }
             if (window) window->g_objRTCClientWithEvents_Event(kind, event);
@@ -196,16 +194,12 @@ private:
     }
 
     static QString stateText(frmMain& form) {
-        long session = -1;
-        if (form.g_objSession) session = form.g_objSession->get_State();
         return QStringList{QStringLiteral("caption=") + form.windowTitle(),
                            QStringLiteral("frame=") + form.fraStatus->title(),
                            QStringLiteral("status=") + form.txtStatus->toPlainText(),
                            QStringLiteral("connected=") + QString::number(form.g_blnCallConnected ? 1 : 0),
-                           QStringLiteral("session=") + QString::number(session),
                            QStringLiteral("address=") + basMain::g_strMyWanIP,
-                           QStringLiteral("alt=") + basMain::g_strAltServerBase,
-                           QStringLiteral("answer=") + QString::number(form.cmdAnswer->isEnabled() ? 1 : 0)}
+                           QStringLiteral("alt=") + basMain::g_strAltServerBase}
             .join(QStringLiteral(" | "));
     }
 
@@ -228,9 +222,7 @@ private:
     bool m_busy = false;
     bool m_watching = false;
     bool m_shown = false;
-    int m_audio[2] = {0, 0}; // audio streams running: sending, receiving
-    int m_started = 0;       // audio streams started in all
-    int m_video[2] = {0, 0}; // video streams running: sending, receiving
+    int m_media[4] = {}; // streams running: audio sending, receiving, video sending, receiving
 };
 
 } // namespace

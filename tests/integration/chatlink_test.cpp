@@ -1,5 +1,5 @@
 // The chat link of the real main window (offscreen) against a scripted chat server on loopback:
-// what goes on the wire, replies however they are cut, and servers that are broken or hostile.
+// servers that are hostile or cannot be reached.
 #include "app/frmMain.h"
 #include "core/basEncrypt_Decrypt.h"
 #include "core/basMain.h"
@@ -32,13 +32,6 @@ const QString kWan = QStringLiteral("10.0.0.99:5060");
 
 QString msg(const QStringList& fields) {
     return fields.join(wire::kSep);
-}
-
-// The bytes the program must put on the wire for a request.
-QByteArray onTheWire(const QString& request) {
-    QString text = request + wire::kSep + kWan;
-    basEncrypt_Decrypt::EncryptText(text);
-    return wire::toCp1252(text);
 }
 
 // A port nothing listens on: the connection is refused at once.
@@ -81,70 +74,7 @@ protected:
     bool closed(int index) {
         return testenv::waitFor([&] { return server.closedByClient(index); }, kLongWait);
     }
-
-    struct Row {
-        QString key, text, name, email, ip, tag;
-        int colour;
-        bool operator==(const Row&) const = default;
-    };
-    QList<Row> listRows() const {
-        QList<Row> rows;
-        for (int i = 0; i < form.LstUsers->count(); ++i) {
-            const vb::ListItem* item = form.LstUsers->itemAt(i);
-            rows.append({item->Key(), item->Text(), item->SubItem(1), item->SubItem(2), item->SubItem(3), item->Tag(),
-                         item->ForeColor()});
-        }
-        return rows;
-    }
 };
-
-TEST_F(ChatLink, RepliesWholeOrSplitAnywhereGiveTheSameList) {
-    // Long enough for a three-digit length prefix; non-ASCII text travels one byte a character.
-    const QString payload =
-        msg({"1", "1", "Zoë Ångström", "zoe@x.org", "10.0.0.1:5060", "1", "2", "Bob", "bob@x.org", "10.0.0.2:5060",
-             "0", "3", "Cy Long-Name", "cy@x.org",  "10.0.0.3:5060", "1", "4", "Di",  "di@x.org",  "10.0.0.4:5062",
-             "0"});
-    const ScriptedChatServer::Reply whole = ScriptedChatServer::Reply::framed(payload);
-    ASSERT_GE(payload.size(), 100);
-    ASSERT_EQ(whole.bytes.indexOf('\xD4'), 3);
-
-    int index = 0;
-    auto deliver = [&](const ScriptedChatServer::Reply& reply) {
-        form.LstUsers->clearItems();
-        server.enqueue(reply);
-        exchange(msg({"1", "42", "me@x.org"}));
-        EXPECT_TRUE(closed(index));
-        return listRows();
-    };
-    const QList<Row> reference = deliver(whole);
-    // The request goes out scrambled, with the own address appended.
-    EXPECT_EQ(server.request(0), onTheWire(msg({"1", "42", "me@x.org"})));
-    ASSERT_EQ(reference.size(), 4);
-    EXPECT_EQ(reference.front().name, "Zoë Ångström");
-
-    QList<ScriptedChatServer::Reply> variants;
-    for (qsizetype position = 1; position < whole.bytes.size(); ++position) {
-        ScriptedChatServer::Reply cut = whole;
-        cut.splitAt = {position};
-        variants.append(cut);
-    }
-    ScriptedChatServer::Reply byteByByte = whole;
-    for (qsizetype position = 1; position < whole.bytes.size(); ++position)
-        byteByByte.splitAt.append(position);
-    byteByByte.gapMs = 1;
-    variants.append(byteByByte);
-    ScriptedChatServer::Reply late = whole;
-    late.delayMs = 150;
-    variants.append(late);
-
-    for (const ScriptedChatServer::Reply& variant : variants) {
-        ++index;
-        SCOPED_TRACE("split at " + QString::number(variant.splitAt.value(0)).toStdString() + ", " +
-                     std::to_string(variant.splitAt.size()) + " cuts");
-        EXPECT_EQ(deliver(variant), reference);
-    }
-    EXPECT_TRUE(env.logLines().isEmpty());
-}
 
 // A server that answers anything it likes, as anyone on the path can: replies that never end,
 // replies announcing gigabytes, settings nobody asked for, a flood of records and a notice of a
@@ -173,7 +103,7 @@ TEST_F(ChatLink, AHostileServerCannotGrowTheClientNorRewriteItsFilesUnasked) {
     for (int i = 0; i < 10000; ++i)
         flood << QString::number(i) << "User " + QString::number(i) << QString::number(i) + "@x.org"
               << "10.1." + QString::number(i / 256) + "." + QString::number(i % 256) << "1";
-    const QByteArray endless(64 * 1024, 'x');
+    const QByteArray endless(qsizetype{64} * 1024, 'x');
     const auto stream = [&](const QByteArray& head) {
         ScriptedChatServer::Reply reply;
         reply.bytes = head;
@@ -191,14 +121,11 @@ TEST_F(ChatLink, AHostileServerCannotGrowTheClientNorRewriteItsFilesUnasked) {
     const QString sites = msg({"", "0", "10.0.0.5", "home.example", "/r.asp", "12052026"}) + "\r\n";
     const Case cases[] = {
         {"a length of 999999999, never ending", stream("999999999\xD4"), "oMySocket_OnDataArrival[7]"},
-        {"a length of 1 MiB + 1, never ending", stream("1048577\xD4"), "oMySocket_OnDataArrival[7]"},
         {"1 MiB of junk, then more", stream("1048576\xD4"), "fnUseMSGReceived[2]"},
         {"3 to a poll", ScriptedChatServer::Reply::framed(msg({"3", "10.6.6.6", "19991", "666", "evil@x.org"})),
          "fnUseMSGReceived[30]"},
         {"111 with junk for an address",
          ScriptedChatServer::Reply::framed(msg({"111", record, QString(3000, QLatin1Char('j')), "19991"})),
-         "fnUseMSGReceived[1110]"},
-        {"111 naming a host", ScriptedChatServer::Reply::framed(msg({"111", record, "evil.example", "19991"})),
          "fnUseMSGReceived[1110]"},
         {"111 with port 65535", ScriptedChatServer::Reply::framed(msg({"111", record, "10.9.9.9", "65535"})),
          "fnUseMSGReceived[1110]"},
@@ -235,54 +162,6 @@ TEST_F(ChatLink, AHostileServerCannotGrowTheClientNorRewriteItsFilesUnasked) {
     ASSERT_EQ(env.boxes().size(), 1);
     EXPECT_TRUE(env.boxes()[0].prompt.startsWith("<h1>line</h1>\n"));
     EXPECT_LE(env.boxes()[0].prompt.count(QLatin1Char('\n')), vb::kScreenfulLines);
-}
-
-TEST_F(ChatLink, AServerDyingInTheMiddleOfAReplyLeavesNothingHalfDoneAndTheNextExchangeWorks) {
-    const QString rows =
-        msg({"1", "1", "Ann", "ann@x.org", "10.0.0.1:5060", "1", "2", "Bob", "bob@x.org", "10.0.0.2:5060", "0"});
-    const QByteArray whole = ScriptedChatServer::Reply::framed(rows).bytes;
-    struct Case {
-        const char* name;
-        qsizetype keep; // bytes of the reply the server gets out before it dies
-        bool reset;
-    };
-    const Case cases[] = {
-        {"closed inside the length prefix", 1, false},
-        {"closed inside the rows", whole.size() - 8, false},
-        {"reset one byte short", whole.size() - 1, true},
-    };
-    int index = 0;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        form.LstUsers->clearItems();
-        form.txtStatus->setPlainText("before");
-        form.tmrServerCall->stop();
-        form.tmrServerCall->setInterval(25000);
-        ScriptedChatServer::Reply cut;
-        cut.bytes = whole.left(c.keep);
-        cut.closeAfter = !c.reset;
-        cut.resetAfter = c.reset;
-        server.enqueue(cut);
-        exchange(msg({"1", "42", "me@x.org"}));
-        ASSERT_TRUE(testenv::waitFor([&] { return server.replySent(index) && g_lngChatSocketHandle == 0; }, kLongWait));
-        ++index;
-        // Half a reply is never handled: no rows, no close step, no switch to the alternate server.
-        EXPECT_EQ(form.LstUsers->count(), 0);
-        EXPECT_EQ(form.txtStatus->toPlainText(), "before");
-        EXPECT_FALSE(form.tmrServerCall->isActive());
-        EXPECT_TRUE(g_strAltServerBase.isEmpty());
-        EXPECT_EQ(form.oMySocket->currentHandle(), 0);
-
-        // The next exchange starts from a clean reply.
-        server.enqueue(ScriptedChatServer::Reply::framed(rows));
-        exchange(msg({"1", "42", "me@x.org"}));
-        ASSERT_TRUE(closed(index));
-        ++index;
-        ASSERT_EQ(form.LstUsers->count(), 2);
-        EXPECT_EQ(listRows()[0].name, "Ann");
-        EXPECT_EQ(listRows()[1].name, "Bob");
-    }
-    EXPECT_TRUE(env.logLines().isEmpty());
 }
 
 TEST_F(ChatLink, AConnectionErrorSwitchesToTheAlternateServerAndTellsTheUser) {

@@ -6,59 +6,46 @@
 #include "wire/Scramble.h"
 
 #include <QTcpSocket>
+#include <algorithm>
 
 namespace servertest {
 
-QString callAddress(int lastOctet, int port) {
-    return QStringLiteral("127.0.0.%1:%2").arg(lastOctet).arg(port);
+QString callAddress(int lastOctet) {
+    return QStringLiteral("127.0.0.%1:5060").arg(lastOctet);
 }
 
 QByteArray chatRequest(const QStringList& fields, const QString& address) {
     return wire::toCp1252(wire::scrambled(fields.join(wire::kSep) + wire::kSep + address));
 }
 
-QString ChatReply::code() const {
-    return payload.section(wire::kSep, 0, 0);
-}
-QStringList ChatReply::fields() const {
-    return payload.split(wire::kSep);
-}
-
 QList<ChatReply> exchangeMany(const QHostAddress& server, quint16 port, const QList<QByteArray>& requests,
                               const QList<QHostAddress>& sources, int timeoutMs,
                               const std::function<void(const ChatReply&)>& answered) {
     QList<ChatReply> replies(requests.size());
-    std::vector<std::unique_ptr<QTcpSocket>> sockets;
     std::vector<wire::ReplyFramer> framers(std::size_t(requests.size()));
+    QObject sockets; // owns them all
     for (qsizetype i = 0; i < requests.size(); ++i) {
-        auto socket = std::make_unique<QTcpSocket>();
-        QTcpSocket* raw = socket.get();
+        auto* socket = new QTcpSocket(&sockets);
         ChatReply* reply = &replies[i];
         wire::ReplyFramer* framer = &framers[std::size_t(i)];
-        const QByteArray bytes = requests[i];
-        raw->bind(sources[i % sources.size()], 0);
-        QObject::connect(raw, &QTcpSocket::connected, raw, [raw, bytes] { raw->write(bytes); });
-        QObject::connect(raw, &QTcpSocket::readyRead, raw, [raw, reply, framer, &answered] {
-            const wire::ReplyFramer::Result result = framer->feed(wire::fromCp1252(raw->readAll()));
+        socket->bind(sources[i % sources.size()], 0);
+        QObject::connect(socket, &QTcpSocket::connected, socket,
+                         [socket, bytes = requests[i]] { socket->write(bytes); });
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, reply, framer, &answered] {
+            const wire::ReplyFramer::Result result = framer->feed(wire::fromCp1252(socket->readAll()));
             if (result.status == wire::ReplyFramer::Status::Complete) {
                 reply->answered = true;
                 reply->payload = result.payload;
-                raw->abort();
+                socket->abort();
                 if (answered) answered(*reply);
             }
         });
-        QObject::connect(raw, &QTcpSocket::disconnected, raw, [reply] { reply->closed = true; });
-        QObject::connect(raw, &QTcpSocket::errorOccurred, raw, [reply] { reply->closed = true; });
-        raw->connectToHost(server, port);
-        sockets.push_back(std::move(socket));
+        QObject::connect(socket, &QTcpSocket::disconnected, socket, [reply] { reply->closed = true; });
+        QObject::connect(socket, &QTcpSocket::errorOccurred, socket, [reply] { reply->closed = true; });
+        socket->connectToHost(server, port);
     }
-    waitFor(
-        [&] {
-            for (const ChatReply& reply : replies)
-                if (!reply.answered && !reply.closed) return false;
-            return true;
-        },
-        timeoutMs);
+    const auto ended = [](const ChatReply& reply) { return reply.answered || reply.closed; };
+    waitFor([&] { return std::all_of(replies.cbegin(), replies.cend(), ended); }, timeoutMs);
     return replies;
 }
 
@@ -69,30 +56,24 @@ ChatReply exchange(const QHostAddress& server, quint16 port, const QByteArray& b
 HttpReply httpExchange(const QHostAddress& server, quint16 port, const QByteArray& request,
                        const QHostAddress& source) {
     HttpReply reply;
-    bool closed = false;
     QTcpSocket socket;
     socket.bind(source, 0);
     QObject::connect(&socket, &QTcpSocket::connected, &socket, [&] { socket.write(request); });
     QObject::connect(&socket, &QTcpSocket::readyRead, &socket, [&] { reply.raw += socket.readAll(); });
-    QObject::connect(&socket, &QTcpSocket::disconnected, &socket, [&] { closed = true; });
-    QObject::connect(&socket, &QTcpSocket::errorOccurred, &socket, [&] { closed = true; });
     socket.connectToHost(server, port);
-    waitFor([&] { return closed; });
+    waitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; });
     reply.raw += socket.readAll();
     const qsizetype headerEnd = reply.raw.indexOf("\r\n\r\n");
     if (reply.raw.startsWith("HTTP/1.1 ") && headerEnd > 0) {
-        reply.answered = true;
         reply.status = reply.raw.mid(9, 3).toInt();
         reply.body = reply.raw.mid(headerEnd + 4);
     }
     return reply;
 }
 
-QByteArray clientGet(const QString& page, const QString& host) {
-    QString path = page;
-    path.replace(QLatin1Char(' '), QStringLiteral("%20"));
-    return wire::toCp1252(QStringLiteral("GET //") + path + QStringLiteral(" HTTP/1.1\r\nHost: ") + host +
-                          QStringLiteral(":80\r\nConnection: Close\r\n\r\n"));
+QByteArray clientGet(const QString& page) {
+    return wire::toCp1252(QStringLiteral("GET //") + QString(page).replace(QLatin1Char(' '), QStringLiteral("%20")) +
+                          QStringLiteral(" HTTP/1.1\r\nHost: localhost:80\r\nConnection: Close\r\n\r\n"));
 }
 
 bool ServerFixture::start(Backend backend, QString* skip,
@@ -100,10 +81,8 @@ bool ServerFixture::start(Backend backend, QString* skip,
     const QString store = freshStoreAddress(backend, dir, skip);
     if (store.isEmpty()) return false;
     chatserver::ServerConfig config;
-    config.chatAddress = host;
-    config.chatPort = 0;
-    config.webAddress = host;
-    config.webPort = 0;
+    config.chatAddress = config.webAddress = host;
+    config.chatPort = config.webPort = 0;
     config.webExplicit = true;
     config.store = store;
     config.logLevel = QStringLiteral("warning");
@@ -117,13 +96,6 @@ bool ServerFixture::start(Backend backend, QString* skip,
         return false;
     }
     return true;
-}
-
-quint16 ServerFixture::chatPort() const {
-    return server->chatListener()->port();
-}
-quint16 ServerFixture::webPort() const {
-    return server->webListener() ? server->webListener()->port() : 0;
 }
 
 QString serverProgram() {

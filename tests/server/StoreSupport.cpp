@@ -15,14 +15,11 @@ namespace {
 // at the end (scripts/pg-test-server.sh); COLLOQ_TEST_PG_STORE names an existing one instead.
 struct PgCluster : ::testing::Environment {
     QTemporaryDir dir;
-    QString address;
-    QString failure;
-    bool tried = false;
-    bool own = false;
-    bool missing = false; // no PostgreSQL server binaries here
+    QString address, failure;
+    bool tried = false, own = false, missing = false; // missing: no PostgreSQL server binaries here
 
-    // Runs the script with COMMAND on our folder; its exit code (-1: crashed or hung), with what
-    // it printed.
+    // Runs the script with COMMAND on our folder: its exit code (-1: crashed or hung); what it
+    // printed in `out`, its complaints in `err`.
     int script(const char* command, QString* out, QString* err) const {
         QProcess process;
         process.start(QStringLiteral(COLLOQ_SOURCE_DIR "/scripts/pg-test-server.sh"),
@@ -36,11 +33,10 @@ struct PgCluster : ::testing::Environment {
         if (std::exchange(tried, true)) return;
         address = QString::fromUtf8(qgetenv("COLLOQ_TEST_PG_STORE"));
         if (!address.isEmpty()) return;
-        QString out;
-        const int code = script("start", &out, &failure);
+        const int code = script("start", &address, &failure);
         own = code == 0;
         missing = code == 3;
-        if (own) address = out;
+        if (!own) address.clear();
         failure.prepend(missing ? "PostgreSQL tests skipped: " : "the throwaway PostgreSQL server did not start: ");
     }
     void TearDown() override {

@@ -2,19 +2,13 @@
 // The stores the server tests run on: a fresh SQLite file, or the one throwaway PostgreSQL
 // server of the test program (emptied for each test), and statements run on them past the
 // server's code. COLLOQ_ON_BOTH_STORES runs a suite once on each.
-#include <QByteArray>
-#include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <ostream>
 
 // Readable failure messages for Qt text.
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
-}
-inline void PrintTo(const QByteArray& bytes, std::ostream* out) {
-    *out << '"' << bytes.toStdString() << '"';
 }
 
 namespace servertest {
@@ -32,13 +26,9 @@ bool setPostgresRunning(bool running, QString* problem);
 // Runs statements straight on a store (tests that damage or inspect it).
 bool execOnStore(const QString& address, const QStringList& statements, QString* problem);
 
-inline std::string storeParamName(const ::testing::TestParamInfo<Backend>& param) {
-    return param.param == Backend::Sqlite ? "SQLite" : "PostgreSQL";
-}
-
 } // namespace servertest
 
 #define COLLOQ_ON_BOTH_STORES(suite)                                                                                   \
-    INSTANTIATE_TEST_SUITE_P(Stores, suite,                                                                            \
-                             ::testing::Values(servertest::Backend::Sqlite, servertest::Backend::Postgres),            \
-                             servertest::storeParamName)
+    INSTANTIATE_TEST_SUITE_P(                                                                                          \
+        Stores, suite, ::testing::Values(servertest::Backend::Sqlite, servertest::Backend::Postgres),                  \
+        [](const auto& which) { return which.param == servertest::Backend::Sqlite ? "SQLite" : "PostgreSQL"; })

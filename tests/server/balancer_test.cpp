@@ -1,46 +1,133 @@
-// Servers behind a TCP load balancer that prefixes each connection with a PROXY header: first
-// the chat port played against by hand (the header believed from the balancer only), then two
-// servers on one store behind a real nginx, where every caller must still count as itself.
+// Two servers on one store behind a TCP load balancer (a real nginx) that prefixes each connection
+// with a PROXY header: every caller must still count as itself, and the header is believed from
+// the balancer only.
 #include "ServerTestSupport.h"
 
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 
-using servertest::Backend;
-using servertest::callAddress;
-using servertest::chatRequest;
-using servertest::exchange;
+using namespace servertest;
 
 namespace {
 
 const QHostAddress kBalancer("127.0.0.99");
+const QHostAddress kBalancerFront("127.0.0.100");
 const QString kNginx = QStringLiteral("/usr/sbin/nginx");
 const QString kStreamModule = QStringLiteral("/usr/lib/nginx/modules/ngx_stream_module.so");
-
-void trustBalancer(chatserver::ServerConfig& config) {
-    config.limits.balancers = {{kBalancer, 32}};
-}
 
 QByteArray registration(int n) {
     const QString name = QStringLiteral("user%1").arg(n);
     return chatRequest({"3", name, "PC", name + "@example.org", name}, callAddress(n));
 }
 
-class ProxyHeaderPortTest : public ::testing::TestWithParam<Backend> {
-protected:
-    servertest::ServerFixture fixture;
+// nginx's stream module relaying one port to two servers in turn, each connection from the
+// balancer's own address and prefixed with the caller's.
+struct Balancer {
+    QTemporaryDir dir;
+    QProcess process;
+    quint16 port = 0;
+
+    bool start(const QList<quint16>& serverPorts) {
+        QTcpServer probe; // a free port on the balancer's address
+        probe.listen(kBalancerFront, 0);
+        port = probe.serverPort();
+        probe.close();
+        QString upstreams;
+        for (const quint16 serverPort : serverPorts)
+            upstreams += QStringLiteral("server 127.0.0.1:%1; ").arg(serverPort);
+        QFile file(dir.filePath(QStringLiteral("nginx.conf")));
+        const QString config = QStringLiteral("load_module %1; daemon off; master_process off; pid %2/nginx.pid;\n"
+                                              "error_log %2/error.log; events {} stream { upstream chat { %3 }\n"
+                                              "server { listen %4:%5; proxy_pass chat; proxy_protocol on; "
+                                              "proxy_bind %6; } }\n")
+                                   .arg(kStreamModule, dir.path(), upstreams, kBalancerFront.toString())
+                                   .arg(port)
+                                   .arg(kBalancer.toString());
+        if (!file.open(QIODevice::WriteOnly) || file.write(config.toUtf8()) < 0) return false;
+        file.close();
+        process.start(kNginx, {"-p", dir.path(), "-e", dir.filePath("error.log"), "-c", file.fileName()});
+        // Until it is known to run, a balancer already listening would not count as up.
+        return process.waitForStarted(10000) && waitFor([&] {
+                   QTcpSocket socket;
+                   socket.connectToHost(kBalancerFront, port);
+                   return process.state() == QProcess::NotRunning || socket.waitForConnected(200);
+               }) &&
+               process.state() == QProcess::Running;
+    }
+    QString log() {
+        QFile file(dir.filePath(QStringLiteral("error.log")));
+        return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()) : QString();
+    }
+    ~Balancer() {
+        process.terminate();
+        if (!process.waitForFinished(10000)) process.kill();
+        process.waitForFinished(10000);
+    }
 };
 
-TEST_P(ProxyHeaderPortTest, TheHeaderIsBelievedFromTheBalancerOnly) {
-    QString skip;
-    if (!fixture.start(GetParam(), &skip, trustBalancer)) GTEST_SKIP() << skip.toStdString();
+class BalancedServersTest : public ::testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override {
+        if (!QFile::exists(kNginx) || !QFile::exists(kStreamModule))
+            GTEST_SKIP() << "nginx with its stream module (libnginx-mod-stream) is not installed";
+        QString skip;
+        const auto adjust = [](chatserver::ServerConfig& config) {
+            config.limits.balancers = {{kBalancer, 32}};
+            config.limits.maxPerAddress = 2;
+        };
+        if (!first.start(GetParam(), &skip, adjust)) GTEST_SKIP() << skip.toStdString();
+        chatserver::ServerConfig config = first.server->config(); // the same store
+        config.chatPort = config.webPort = 0;
+        second = std::make_unique<chatserver::ChatServer>(config, first.clock.clock());
+        QString error;
+        ASSERT_TRUE(second->start(&error)) << error.toStdString();
+        ASSERT_TRUE(balancer.start({first.chatPort(), second->chatListener()->port()})) << balancer.log().toStdString();
+    }
+    QList<chatserver::TcpListener*> listeners() { return {first.server->chatListener(), second->chatListener()}; }
+    ChatReply viaBalancer(const QByteArray& bytes, const QHostAddress& from) {
+        return exchange(kBalancerFront, balancer.port, bytes, from);
+    }
+
+    ServerFixture first;
+    std::unique_ptr<chatserver::ChatServer> second;
+    Balancer balancer;
+};
+
+TEST_P(BalancedServersTest, EachCallerCountsAsItselfAndNotAsTheBalancer) {
+    for (int n = 11; n <= 14; ++n) {
+        const QHostAddress from(QStringLiteral("127.0.0.%1").arg(n));
+        ASSERT_EQ(viaBalancer(registration(n), from).code(), "3") << balancer.log().toStdString();
+        EXPECT_EQ(first.server->storage().findUserByEmail(QStringLiteral("user%1@example.org").arg(n))->loginPeer,
+                  from.toString());
+    }
+    for (chatserver::TcpListener* listener : listeners())
+        EXPECT_EQ(listener->stats().answered, 2u) << "the balancer takes the servers in turn";
+    // One caller fills its cap on both servers with connections it keeps open ...
+    const QHostAddress greedy("127.0.0.21");
+    const auto counted = [&] {
+        return listeners()[0]->connectionsFrom(greedy.toString()) + listeners()[1]->connectionsFrom(greedy.toString());
+    };
+    std::vector<std::unique_ptr<QTcpSocket>> held;
+    for (int i = 0; i < 4; ++i) {
+        held.push_back(std::make_unique<QTcpSocket>());
+        held.back()->bind(greedy, 0);
+        held.back()->connectToHost(kBalancerFront, balancer.port);
+        ASSERT_TRUE(held.back()->waitForConnected(5000));
+        held.back()->write(registration(21).left(1)); // a request begun, never ended
+        ASSERT_TRUE(waitFor([&] { return counted() == i + 1; })) << balancer.log().toStdString();
+    }
+    // ... so its next one is turned away, while a caller beside it, through the same balancer,
+    // is served.
+    EXPECT_FALSE(viaBalancer(registration(21), greedy).answered);
+    EXPECT_EQ(viaBalancer(registration(22), QHostAddress("127.0.0.22")).code(), "3");
+    EXPECT_EQ(counted(), 4);
+}
+
+TEST_P(BalancedServersTest, TheHeaderIsBelievedFromTheBalancerOnly) {
     const QByteArray v2 = QByteArray::fromHex("0d0a0d0a000d0a515549540a"); // the binary signature
     const QByteArray v4 = QByteArray::fromHex("c00002077f000001d4314e07"); // 192.0.2.7 -> 127.0.0.1
-    const QByteArray v6 = QByteArray::fromHex("20010db80000000000000000000000010000000000000000000000000000"
-                                              "0001d4314e07"); // 2001:db8::1 -> ::1
     struct Case {
         const char* what;
         QHostAddress from;
@@ -48,170 +135,25 @@ TEST_P(ProxyHeaderPortTest, TheHeaderIsBelievedFromTheBalancerOnly) {
         const char* seenAs; // the log-in address the registration is stored with; null: refused
     } cases[] = {
         {"text header from the balancer", kBalancer, "PROXY TCP4 192.0.2.8 127.0.0.1 1 2\r\n", "192.0.2.8"},
-        {"text, IPv4 mapped", kBalancer, "PROXY TCP6 ::ffff:192.0.2.9 ::1 1 2\r\n", "192.0.2.9"},
         {"binary header", kBalancer, v2 + QByteArray::fromHex("2111000c") + v4, "192.0.2.7"},
-        {"binary IPv6 with an extension", kBalancer,
-         v2 + QByteArray::fromHex("21210029") + v6 + QByteArray::fromHex("0400020000"), "2001:db8::1"},
         {"the balancer's own check", kBalancer, v2 + QByteArray::fromHex("20000000"), "127.0.0.99"},
         {"the balancer without a header", kBalancer, {}, nullptr},
         {"a header from anyone else", QHostAddress("127.0.0.7"), "PROXY TCP4 192.0.2.10 127.0.0.1 1 2\r\n", nullptr},
-        {"text, cut short", kBalancer, "PROXY TCP4 192.0.2.9\r\n", nullptr},
-        {"text, lower case", kBalancer, "proxy TCP4 192.0.2.7 127.0.0.1 1 2\r\n", nullptr},
-        {"text, bad address", kBalancer, "PROXY TCP4 192.0.2.700 127.0.0.1 1 2\r\n", nullptr},
-        {"text, port too big", kBalancer, "PROXY TCP4 192.0.2.7 127.0.0.1 65536 2\r\n", nullptr},
         {"text, endless line", kBalancer, "PROXY TCP4 " + QByteArray(200, '1'), nullptr},
-        {"binary, unknown command", kBalancer, v2 + QByteArray::fromHex("2211000c") + v4, nullptr},
-        {"binary, addresses missing", kBalancer, v2 + QByteArray::fromHex("21110004") + v4.left(4), nullptr},
         {"binary, oversized", kBalancer, v2 + QByteArray::fromHex("211107d0") + v4, nullptr},
     };
     int n = 10;
     for (const Case& c : cases) {
-        const servertest::ChatReply reply =
-            exchange(fixture.host, fixture.chatPort(), c.header + registration(++n), c.from);
-        const auto user = fixture.server->storage().findUserByEmail(QStringLiteral("user%1@example.org").arg(n));
-        EXPECT_EQ(reply.code() == "3", c.seenAs != nullptr) << c.what;
+        exchange(first.host, first.chatPort(), c.header + registration(++n), c.from);
+        const auto user = first.server->storage().findUserByEmail(QStringLiteral("user%1@example.org").arg(n));
         EXPECT_EQ(user ? user->loginPeer : "<none>", c.seenAs ? QString::fromLatin1(c.seenAs) : "<none>") << c.what;
     }
     // The web pages the same: the address-lookup page tells the caller its own address.
-    const servertest::HttpReply page = servertest::httpExchange(
-        fixture.host, fixture.webPort(), "PROXY TCP4 192.0.2.8 127.0.0.1 1 2\r\n" + servertest::clientGet("infoip.asp"),
-        kBalancer);
-    EXPECT_TRUE(page.body.contains(" 192.0.2.8 ")) << page.raw.toStdString();
-}
-
-// nginx's stream module relaying one port to two servers in turn, each connection from the
-// balancer's own address and prefixed with the caller's.
-class Balancer {
-public:
-    static bool installed() { return QFile::exists(kNginx) && QFile::exists(kStreamModule); }
-
-    Balancer(const QHostAddress& address, const QList<quint16>& serverPorts) : m_address(address) {
-        QTcpServer probe; // a free port on the balancer's address
-        probe.listen(address, 0);
-        m_port = probe.serverPort();
-        probe.close();
-        QString upstreams;
-        for (const quint16 port : serverPorts)
-            upstreams += QStringLiteral("    server 127.0.0.1:%1;\n").arg(port);
-        const QString root = m_dir.path();
-        const QString config = QStringLiteral("load_module %1;\n"
-                                              "daemon off;\nmaster_process off;\nworker_processes 1;\n"
-                                              "pid %2/nginx.pid;\nerror_log %2/error.log;\n"
-                                              "events { worker_connections 256; }\n"
-                                              "stream {\n  upstream chat {\n%3  }\n"
-                                              "  server {\n    listen %4:%5;\n    proxy_pass chat;\n"
-                                              "    proxy_protocol on;\n    proxy_bind %6;\n  }\n}\n")
-                                   .arg(kStreamModule, root, upstreams, address.toString())
-                                   .arg(m_port)
-                                   .arg(kBalancer.toString());
-        QFile file(QDir(root).filePath(QStringLiteral("nginx.conf")));
-        if (!file.open(QIODevice::WriteOnly) || file.write(config.toUtf8()) < 0) return;
-        file.close();
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(kNginx, {"-p", root, "-e", root + "/error.log", "-c", file.fileName()});
-        // Until it is known to run, a balancer already listening would not count as up.
-        m_process.waitForStarted(10000);
-        m_up = servertest::waitFor([&] {
-                   if (m_process.state() == QProcess::NotRunning) return true;
-                   QTcpSocket socket;
-                   socket.connectToHost(address, m_port);
-                   return socket.waitForConnected(200);
-               }) &&
-               m_process.state() == QProcess::Running;
-    }
-    ~Balancer() {
-        m_process.terminate();
-        if (!m_process.waitForFinished(10000)) m_process.kill();
-        m_process.waitForFinished(10000);
-    }
-    bool up() const { return m_up; }
-    QString log() {
-        QFile file(QDir(m_dir.path()).filePath(QStringLiteral("error.log")));
-        file.open(QIODevice::ReadOnly);
-        return QString::fromLocal8Bit(m_process.readAll() + file.readAll());
-    }
-    servertest::ChatReply exchange(const QByteArray& bytes, const QHostAddress& from) {
-        return servertest::exchange(m_address, m_port, bytes, from);
-    }
-    quint16 port() const { return m_port; }
-
-private:
-    QTemporaryDir m_dir;
-    QHostAddress m_address;
-    quint16 m_port = 0;
-    QProcess m_process;
-    bool m_up = false;
-};
-
-class BalancedServersTest : public ::testing::TestWithParam<Backend> {
-protected:
-    void SetUp() override {
-        if (!Balancer::installed())
-            GTEST_SKIP() << "nginx with its stream module (libnginx-mod-stream) is not installed";
-        QString skip;
-        const auto adjust = [](chatserver::ServerConfig& config) {
-            trustBalancer(config);
-            config.limits.maxPerAddress = 2;
-        };
-        if (!first.start(GetParam(), &skip, adjust)) GTEST_SKIP() << skip.toStdString();
-        chatserver::ServerConfig config = first.server->config(); // the same store
-        config.chatPort = 0;
-        config.webPort = 0;
-        second = std::make_unique<chatserver::ChatServer>(config, first.clock.clock());
-        QString error;
-        ASSERT_TRUE(second->start(&error)) << error.toStdString();
-        balancer = std::make_unique<Balancer>(QHostAddress("127.0.0.100"),
-                                              QList<quint16>{first.chatPort(), second->chatListener()->port()});
-        ASSERT_TRUE(balancer->up()) << balancer->log().toStdString();
-    }
-    QList<chatserver::TcpListener*> listeners() { return {first.server->chatListener(), second->chatListener()}; }
-
-    servertest::ServerFixture first;
-    std::unique_ptr<chatserver::ChatServer> second;
-    std::unique_ptr<Balancer> balancer;
-};
-
-TEST_P(BalancedServersTest, EachCallerIsKnownByItsOwnAddress) {
-    for (int n = 11; n <= 14; ++n) {
-        const QHostAddress from(QStringLiteral("127.0.0.%1").arg(n));
-        ASSERT_EQ(balancer->exchange(registration(n), from).code(), "3") << balancer->log().toStdString();
-        const auto user = first.server->storage().findUserByEmail(QStringLiteral("user%1@example.org").arg(n));
-        ASSERT_TRUE(user);
-        EXPECT_EQ(user->loginPeer, from.toString());
-    }
-    for (chatserver::TcpListener* listener : listeners())
-        EXPECT_EQ(listener->stats().answered, 2u) << "the balancer takes the servers in turn";
-}
-
-TEST_P(BalancedServersTest, LimitsCountTheCallersNotTheBalancer) {
-    // One caller fills its cap on both servers with connections it keeps open ...
-    const QHostAddress greedy("127.0.0.21");
-    std::vector<std::unique_ptr<QTcpSocket>> held;
-    for (int i = 0; i < 4; ++i) {
-        auto socket = std::make_unique<QTcpSocket>();
-        socket->bind(greedy, 0);
-        socket->connectToHost(QHostAddress("127.0.0.100"), balancer->port());
-        ASSERT_TRUE(socket->waitForConnected(5000));
-        socket->write(registration(21).left(1)); // a request begun, never ended
-        held.push_back(std::move(socket));
-        ASSERT_TRUE(servertest::waitFor([&] {
-            int counted = 0;
-            for (chatserver::TcpListener* listener : listeners())
-                counted += listener->connectionsFrom(greedy.toString());
-            return counted == i + 1;
-        })) << balancer->log().toStdString();
-    }
-    // ... so its next one is turned away, while a caller beside it, through the same balancer,
-    // is served.
-    EXPECT_FALSE(balancer->exchange(registration(21), greedy).answered);
-    EXPECT_EQ(balancer->exchange(registration(22), QHostAddress("127.0.0.22")).code(), "3");
-    for (chatserver::TcpListener* listener : listeners()) {
-        EXPECT_EQ(listener->connectionsFrom(greedy.toString()), 2);
-        EXPECT_EQ(listener->connectionsFrom(kBalancer.toString()), 0);
-    }
+    EXPECT_TRUE(httpExchange(first.host, first.webPort(),
+                             "PROXY TCP4 192.0.2.8 127.0.0.1 1 2\r\n" + clientGet("infoip.asp"), kBalancer)
+                    .body.contains(" 192.0.2.8 "));
 }
 
 } // namespace
 
-COLLOQ_ON_BOTH_STORES(ProxyHeaderPortTest);
 COLLOQ_ON_BOTH_STORES(BalancedServersTest);

@@ -1,82 +1,59 @@
-// colloqchat-server run as a program: a start without configuration, clear refusals, operator
-// commands reaching a running server, a clean stop on SIGTERM and no answered registration lost
-// to SIGKILL in the middle of a load.
+// colloqchat-server run as a program: a start without configuration, clear refusals, a clean
+// stop on SIGTERM and no answered registration lost to SIGKILL in the middle of a load.
 #include "ServerTestSupport.h"
-#include "wire/Codepage.h"
-#include "wire/Protocol.h"
 
 #include <QFile>
 #include <QHash>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTcpServer>
-#include <QThread>
 #include <csignal>
 
-using servertest::Backend;
-using servertest::callAddress;
-using servertest::chatRequest;
-using servertest::exchange;
+using namespace servertest;
 
 namespace {
 
-const QString S = QString(wire::kSep);
-
 // One run of the server program, with its own HOME so that its default data folder is private.
-class ServerProcess {
-public:
+struct ServerProcess {
+    QProcess process;
+    QString err;
+    QHostAddress chatAddress;
+    quint16 chatPort = 0, webPort = 0;
+
     explicit ServerProcess(const QString& home) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", home);
         env.remove("XDG_DATA_HOME");
-        m_process.setProcessEnvironment(env);
-        m_process.setWorkingDirectory(home);
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(home);
     }
     ~ServerProcess() {
-        m_process.kill();
-        m_process.waitForFinished(10000);
+        process.kill();
+        process.waitForFinished(10000);
     }
     // Starts it and waits for its "ready" line; false when it ended instead.
     bool start(const QStringList& args) {
-        m_process.start(servertest::serverProgram(), args);
-        servertest::waitFor([&] { return out().contains("ready") || m_process.state() == QProcess::NotRunning; },
-                            30000);
-        const auto chat = QRegularExpression("chat=([0-9.]+):(\\d+)").match(m_out);
+        process.start(serverProgram(), args);
+        QString out;
+        const auto ready = [&] {
+            return (out += QString::fromLocal8Bit(process.readAllStandardOutput())).contains("ready");
+        };
+        waitFor([&] { return ready() || process.state() == QProcess::NotRunning; }, 30000);
+        const auto chat = QRegularExpression("chat=([0-9.]+):(\\d+)").match(out);
         chatAddress = QHostAddress(chat.captured(1));
         chatPort = quint16(chat.captured(2).toUInt());
-        webPort = quint16(QRegularExpression("web=[0-9.]+:(\\d+)").match(m_out).captured(1).toUInt());
+        webPort = quint16(QRegularExpression("web=[0-9.]+:(\\d+)").match(out).captured(1).toUInt());
         return chat.hasMatch();
     }
     // Waits for it to end by itself; its exit code, or -1 when it crashed or hung.
     int finish() {
-        servertest::waitFor([&] { return m_process.state() == QProcess::NotRunning; }, 30000);
-        if (m_process.state() != QProcess::NotRunning || m_process.exitStatus() != QProcess::NormalExit) return -1;
-        return m_process.exitCode();
+        waitFor([&] { return process.state() == QProcess::NotRunning; }, 30000);
+        return process.state() != QProcess::NotRunning || process.exitStatus() != QProcess::NormalExit
+                   ? -1
+                   : process.exitCode();
     }
-    void signal(int number) { ::kill(pid_t(m_process.processId()), number); }
-    const QString& out() { return m_out += QString::fromLocal8Bit(m_process.readAllStandardOutput()); }
-    const QString& errors() { return m_err += QString::fromLocal8Bit(m_process.readAllStandardError()); }
-
-    QHostAddress chatAddress;
-    quint16 chatPort = 0;
-    quint16 webPort = 0;
-
-private:
-    QProcess m_process;
-    QString m_out, m_err;
+    void signal(int number) { ::kill(pid_t(process.processId()), number); }
+    const QString& errors() { return err += QString::fromLocal8Bit(process.readAllStandardError()); }
 };
-
-// Runs the program to its end (operator commands, refused configurations).
-struct Ran {
-    int code = -1;
-    QString out, err;
-};
-Ran run(const QStringList& args, const QString& home) {
-    ServerProcess process(home);
-    process.start(args);
-    const int code = process.finish();
-    return {code, process.out(), process.errors()};
-}
 
 TEST(ServerProgram, StartsWithoutConfigurationAndStopsCleanlyOnSigterm) {
     QTemporaryDir home;
@@ -88,19 +65,15 @@ TEST(ServerProgram, StartsWithoutConfigurationAndStopsCleanlyOnSigterm) {
         const auto reg = exchange(server.chatAddress, server.chatPort,
                                   chatRequest({"3", "ann", "PC", "ann@example.org", "Ann"}, callAddress(2)),
                                   QHostAddress("127.0.0.2"));
-        ASSERT_EQ(reg.code(), "3");
-        EXPECT_EQ(reg.fields().value(1), "127.0.0.21");
+        EXPECT_EQ(reg.fields().value(1), "127.0.0.21"); // registered, told the address it answered on
         // A caller's text quoted in the log loses its control characters (here a terminal escape).
-        servertest::httpExchange(server.chatAddress, server.webPort, servertest::clientGet("InfoDT.asp?ReqDt=%1B[2J"));
+        httpExchange(server.chatAddress, server.webPort, clientGet("InfoDT.asp?ReqDt=%1B[2J"));
         server.signal(SIGTERM);
         EXPECT_EQ(server.finish(), 0);
-        const QString log = server.errors();
-        EXPECT_TRUE(log.contains("shutting down"));
-        EXPECT_TRUE(log.contains("alternate code ?[2J")) << log.toStdString();
-        EXPECT_FALSE(log.contains(QChar(0x1b)));
+        EXPECT_TRUE(server.errors().contains("alternate code ?[2J")) << server.errors().toStdString();
+        EXPECT_FALSE(server.errors().contains(QChar(0x1b)));
     }
     const QString store = home.filePath(".local/share/colloqchat-server/colloqchat.sqlite");
-    ASSERT_TRUE(QFile::exists(store));
     // E-mail and network addresses are in it: for the server's user only.
     EXPECT_EQ(QFile::permissions(store) & ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser),
               QFile::Permissions());
@@ -109,35 +82,22 @@ TEST(ServerProgram, StartsWithoutConfigurationAndStopsCleanlyOnSigterm) {
     EXPECT_TRUE(storage->findUserByEmail("ann@example.org"));
 }
 
-TEST(ServerProgram, RefusesBadConfigurationAndBusyPortsWithAMessage) {
+TEST(ServerProgram, RefusesBadConfigurationWithAMessage) {
     QTemporaryDir home;
-    QTcpServer busy;
-    ASSERT_TRUE(busy.listen(QHostAddress("127.0.0.22"), 0));
-    const QString busyPort = "127.0.0.22:" + QString::number(busy.serverPort());
-    const QString bad = home.filePath("bad.conf");
-    QFile file(bad);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("chat-listen = 127.0.0.1:19991\n\nno-such = 1\n") > 0);
-    file.close();
     struct Case {
         QStringList args;
         const char* message;
     } cases[] = {
-        {{"--chat-listen", busyPort, "--web-listen", "off"}, "cannot listen for chat"},
-        {{"--chat-listen", "127.0.0.22:0", "--web-listen", busyPort}, "cannot listen for web"},
-        {{"--chat-listen", "127.0.0.22:0", "--store", "postgresql://nobody@/x?host=" + home.path()}, "store"},
-        {{"move"}, "--address"},
-        {{"--config", bad}, "bad.conf:3"},
         {{"--proxy-from", "10.0.0.0/33"}, "prefix length"},
         // What clients are told must pass their own check, or they refuse it at their next start.
         {{"--public-address", "chat.example.org"}, "dotted IPv4"},
-        {{"--store", "postgresql://chat@db.example.org/colloq", "--store-password-file", home.filePath("none")},
-         "none"},
     };
     for (const Case& c : cases) {
-        const Ran ran = run(c.args, home.path());
-        EXPECT_NE(ran.code, 0) << c.args.join(' ').toStdString();
-        EXPECT_NE(ran.code, -1) << "crashed: " << c.args.join(' ').toStdString();
-        EXPECT_TRUE(ran.err.contains(QLatin1String(c.message))) << ran.err.toStdString();
+        ServerProcess process(home.path());
+        process.start(c.args);
+        const int code = process.finish();
+        EXPECT_TRUE(code > 0) << "crashed or served: " << c.args.join(' ').toStdString();
+        EXPECT_TRUE(process.errors().contains(QLatin1String(c.message))) << process.errors().toStdString();
     }
 }
 
@@ -145,7 +105,7 @@ class ServerProgramOnStore : public ::testing::TestWithParam<Backend> {
 protected:
     void SetUp() override {
         QString skip;
-        store = servertest::freshStoreAddress(GetParam(), dir, &skip);
+        store = freshStoreAddress(GetParam(), dir, &skip);
         if (store.isEmpty()) GTEST_SKIP() << skip.toStdString();
     }
     QStringList serveArgs(const QString& address) const {
@@ -155,41 +115,6 @@ protected:
     QString store;
 };
 
-TEST_P(ServerProgramOnStore, OperatorNoticesAndMovesReachTheRunningServer) {
-    ServerProcess server(dir.path());
-    ASSERT_TRUE(server.start(serveArgs("127.0.0.23"))) << server.errors().toStdString();
-    auto send = [&](const QStringList& fields, int octet) {
-        return exchange(server.chatAddress, server.chatPort, chatRequest(fields, callAddress(octet)),
-                        QHostAddress(QStringLiteral("127.0.0.%1").arg(octet)));
-    };
-    const QString ann = send({"3", "ann", "PC", "ann@example.org", "Ann"}, 2).fields().value(3);
-    send({"3", "bob", "PC", "bob@example.org", "Bob"}, 3);
-    ASSERT_EQ(send({"4", ann, "bob@example.org"}, 2).code(), "4");
-    ASSERT_EQ(send({"1", ann, "ann@example.org"}, 2).code(), "1"); // nothing to tell yet
-
-    // Queued by other processes; the running server tells the move first, then the notice, once.
-    const Ran notice =
-        run({"notice", "--store", store, "--to", "all", "--text", "Back at ten", "--title", "Maintenance"}, dir.path());
-    ASSERT_EQ(notice.code, 0) << notice.err.toStdString();
-    EXPECT_TRUE(notice.out.contains("queued"));
-    const Ran move = run({"move", "--store", store, "--address", "10.9.9.9", "--port", "20000"}, dir.path());
-    ASSERT_EQ(move.code, 0) << move.err.toStdString();
-    servertest::ChatReply poll;
-    ASSERT_TRUE(servertest::waitFor([&] {
-        QThread::msleep(20); // a poll loop at full speed would be a flood
-        poll = send({"1", ann, "ann@example.org"}, 2);
-        return poll.code() != "1";
-    }));
-    EXPECT_EQ(poll.code(), "111");
-    EXPECT_TRUE(poll.payload.endsWith(S + "10.9.9.9" + S + "20000"));
-    poll = send({"1", ann, "ann@example.org"}, 2);
-    EXPECT_EQ(poll.code(), "11");
-    EXPECT_EQ(poll.fields().mid(poll.fields().size() - 2), (QStringList{"Back at ten", "Maintenance"}));
-    EXPECT_EQ(send({"1", ann, "ann@example.org"}, 2).code(), "1");
-    // A notice the client could not read is refused.
-    EXPECT_EQ(run({"notice", "--store", store, "--to", "all", "--text", "a\u00d4b"}, dir.path()).code, 2);
-}
-
 TEST_P(ServerProgramOnStore, SigkillDuringALoadLosesNoAnsweredRegistration) {
     QHash<QString, QString> answered; // e-mail -> ID
     {
@@ -197,31 +122,29 @@ TEST_P(ServerProgramOnStore, SigkillDuringALoadLosesNoAnsweredRegistration) {
         ASSERT_TRUE(server.start(serveArgs("127.0.0.24") << "--registration-rate"
                                                          << "off"))
             << server.errors().toStdString();
-        // Rounds of registrations at once from many addresses; the last is still in flight
-        // when the server is killed.
-        auto round = [&](int number, int size, const std::function<void(const servertest::ChatReply&)>& onReply) {
+        // Rounds of registrations at once from many addresses; the server is killed in the middle
+        // of the last, after 300 answered.
+        int told = 0;
+        for (int round = 0; round < 100 && told < 300; ++round) {
             QList<QByteArray> requests;
             QList<QHostAddress> sources;
-            for (int i = 0; i < size; ++i) {
-                requests.append(chatRequest({"3", "u", "pc", QString("load%1-%2@example.org").arg(number).arg(i), "L"},
+            for (int i = 0; i < 40; ++i) {
+                requests.append(chatRequest({"3", "u", "pc", QString("load%1-%2@example.org").arg(round).arg(i), "L"},
                                             callAddress(9)));
                 sources.append(QHostAddress(QStringLiteral("127.0.2.%1").arg(1 + i)));
             }
-            const QList<servertest::ChatReply> replies =
-                servertest::exchangeMany(server.chatAddress, server.chatPort, requests, sources, 20000, onReply);
-            for (const servertest::ChatReply& reply : replies)
+            const auto replies = exchangeMany(server.chatAddress, server.chatPort, requests, sources, 20000,
+                                              [&](const ChatReply& reply) {
+                                                  if (reply.code() == "3") ++told;
+                                                  if (told == 300) server.signal(SIGKILL);
+                                              });
+            for (const ChatReply& reply : replies)
                 if (reply.code() == "3") answered.insert(reply.fields().value(4), reply.fields().value(3));
-        };
-        int number = 0;
-        while (answered.size() < 300 && number < 100)
-            round(number++, 16, {});
-        int told = 0;
-        round(number, 200, [&](const servertest::ChatReply&) {
-            if (++told == 20) server.signal(SIGKILL);
-        });
+        }
         EXPECT_EQ(server.finish(), -1);
     }
     ASSERT_GE(answered.size(), 300);
+    // The store opens again, every answered registration in it.
     QString error;
     const auto storage = chatserver::openStorage(*chatserver::StoreLocation::parse(store, &error));
     for (auto it = answered.cbegin(); it != answered.cend(); ++it) {
@@ -229,14 +152,6 @@ TEST_P(ServerProgramOnStore, SigkillDuringALoadLosesNoAnsweredRegistration) {
         ASSERT_TRUE(user) << it.key().toStdString() << " was answered but is gone";
         EXPECT_EQ(QString::number(user->id), it.value());
     }
-    // The store opens again and the server serves from it.
-    ServerProcess again(dir.path());
-    ASSERT_TRUE(again.start(serveArgs("127.0.0.24"))) << again.errors().toStdString();
-    const QString email = answered.cbegin().key();
-    const auto poll =
-        exchange(again.chatAddress, again.chatPort, chatRequest({"1", answered.value(email), email}, callAddress(9)),
-                 QHostAddress("127.0.2.7"));
-    EXPECT_EQ(poll.code(), "1");
 }
 
 COLLOQ_ON_BOTH_STORES(ServerProgramOnStore);

@@ -25,12 +25,6 @@ ScriptedChatServer::Reply ScriptedChatServer::Reply::framed(const QString& paylo
     return reply;
 }
 
-ScriptedChatServer::Reply ScriptedChatServer::Reply::none() {
-    Reply reply;
-    reply.silent = true;
-    return reply;
-}
-
 ScriptedChatServer::ScriptedChatServer(QObject* parent) : QObject(parent), m_server(new QTcpServer(this)) {
     connect(m_server, &QTcpServer::newConnection, this, &ScriptedChatServer::onNewConnection);
 }
@@ -110,7 +104,7 @@ void ScriptedChatServer::onNewConnection() {
 }
 
 void ScriptedChatServer::answer(Peer& peer) {
-    if (peer.answering || !peer.hasReply || peer.reply.silent || peer.closed) return;
+    if (peer.answering || !peer.hasReply || peer.closed) return;
     peer.answering = true;
     int index = 0;
     for (std::size_t i = 0; i < m_peers.size(); ++i)
@@ -138,12 +132,6 @@ void ScriptedChatServer::writeChunk(int peerIndex, int chunkIndex) {
     peer.sent = true;
     if (!peer.reply.filler.isEmpty()) streamForever(*peer.socket, peer.reply.filler, peer.reply.gapMs);
     if (peer.reply.closeAfter) peer.socket->disconnectFromHost();
-    if (peer.reply.resetAfter) {
-        // No lingering: the close sends a reset instead of the orderly end of the stream.
-        const linger hard{1, 0};
-        setsockopt(static_cast<int>(peer.socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-        peer.socket->abort();
-    }
 }
 
 } // namespace testsupport

@@ -1,7 +1,7 @@
 #pragma once
 // A chat server for tests: a QTcpServer on loopback that records the raw bytes of every request
 // and answers each connection with the next scripted reply — whole, cut into chunks at given
-// byte positions, after a delay, or not at all. It never closes a connection itself unless told
+// byte positions, or after a delay. It never closes a connection itself unless told
 // to; what the client closes is counted.
 #include <QByteArray>
 #include <QHostAddress>
@@ -30,14 +30,11 @@ public:
         QList<qsizetype> splitAt; // byte positions where the reply is cut into separate writes
         int delayMs = 0;          // pause after the request before the first chunk
         int gapMs = 5;            // pause between chunks
-        bool silent = false;      // never answer this connection
         bool closeAfter = false;  // close the connection once the reply is out
-        bool resetAfter = false;  // reset it instead (RST), as a server process that dies does
         QByteArray filler;        // then this, again and again, while the connection stays open
 
         // The payload framed as the chat server frames it, one byte per character.
         static Reply framed(const QString& payload);
-        static Reply none();
     };
 
     explicit ScriptedChatServer(QObject* parent = nullptr);

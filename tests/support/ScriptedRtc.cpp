@@ -47,10 +47,6 @@ bool ScriptedRtc::fireSessionState(const std::shared_ptr<ScriptedSession>& sessi
                 std::make_shared<rtc::SessionStateEventData>(state, session, statusCode));
 }
 
-bool ScriptedRtc::fireMedia(long type, long mediaType, long reason) {
-    return fire(rtc::RTCE_MEDIA, std::make_shared<rtc::MediaEventData>(type, mediaType, reason));
-}
-
 std::shared_ptr<ScriptedSession> ScriptedRtc::newSession() {
     auto session = std::make_shared<ScriptedSession>(weak_from_this(), log,
                                                      QStringLiteral("Session") + QString::number(sessions.size() + 1));

@@ -70,7 +70,7 @@ private:
 
 class ScriptedRtc final : public rtc::IRTCClient2, public std::enable_shared_from_this<ScriptedRtc> {
 public:
-    // ---- What the engine answers and what the program set ----
+    // What the engine answers and what the program set.
     long mediaCapabilities =
         rtc::RTCMT_AUDIO_SEND | rtc::RTCMT_AUDIO_RECEIVE | rtc::RTCMT_VIDEO_SEND | rtc::RTCMT_VIDEO_RECEIVE;
     QStringList externalAddresses;
@@ -84,7 +84,6 @@ public:
     bool speakerMuted = false;
     bool microphoneMuted = false;
 
-    // ---- What the test sees ----
     std::shared_ptr<CallLog> log = std::make_shared<CallLog>();
     const QStringList& calls() const { return log->calls; }
     int count(const QString& prefix) const { return log->count(prefix); }
@@ -94,15 +93,13 @@ public:
     std::shared_ptr<ScriptedVideoWindow> preview = std::make_shared<ScriptedVideoWindow>();
     std::shared_ptr<ScriptedVideoWindow> receive = std::make_shared<ScriptedVideoWindow>();
 
-    // ---- Events: handed to the sink now (when the filter admits them); return whether they went ----
+    // Events, handed to the sink now (when the filter admits them); return whether they went.
     bool fire(long kind, std::shared_ptr<rtc::IRTCEvent> event);
     bool fireSessionState(const std::shared_ptr<ScriptedSession>& session, long state, long statusCode = 0);
-    bool fireMedia(long type, long mediaType, long reason = rtc::RTCMER_NORMAL);
     // A new session that comes in from `uri`: made here, its INCOMING state not yet fired.
     std::shared_ptr<ScriptedSession> incomingSession(const QString& uri = QStringLiteral("sip:peer@127.0.0.2:5060"),
                                                      const QString& name = QStringLiteral("peer"));
 
-    // ---- IRTCClient2 ----
     void InitializeEx(long flags) override { log->enter(QStringLiteral("InitializeEx"), {num(flags)}); }
     void put_EventFilter(long filter) override { eventFilter = filter; }
     long get_EventFilter() const override { return eventFilter; }

@@ -1,5 +1,4 @@
-// The call address the window publishes for the host it runs on, and the media options the
-// devices of the machine leave the user.
+// The call address the window publishes for the host it runs on.
 #include "app/frmMain.h"
 #include "call/rtc/NetworkAddresses.h"
 #include "core/basMain.h"
@@ -67,82 +66,4 @@ TEST(CallAddress, TheEngineListsPublicAddressesApartAndLoopbackLast) {
                                5061);
     EXPECT_EQ(lists.external, QStringList{"8.8.4.4:5061"});
     EXPECT_EQ(lists.internal, (QStringList{"192.168.1.5:5061", "10.0.0.2:5061", "127.0.0.1:5061"}));
-}
-
-namespace {
-
-class MediaOptions : public ::testing::Test {
-protected:
-    testenv::TestEnv env;
-    std::shared_ptr<ScriptedRtc> rtc = std::make_shared<ScriptedRtc>();
-    frmMain form;
-
-    void SetUp() override {
-        form.g_objRTCClient = rtc;
-        rtc->eventFilter = rtc::kProgramEventFilter;
-        rtc->setEventSink([this](long kind, std::shared_ptr<rtc::IRTCEvent> event) {
-            form.g_objRTCClientWithEvents_Event(kind, event);
-        });
-    }
-    QCheckBox& box(int index) const { return *form.chkOptions[index]; }
-};
-
-} // namespace
-
-TEST_F(MediaOptions, AMissingSoundCardOrCameraTakesItsOptionsAway) {
-    struct CapsCase {
-        const char* machine;
-        long caps;
-        bool boxes[5]; // options 1 to 5 checked: video send, audio send, video receive, audio
-                       // receive, echo cancelling; those the user may change are offered too
-    };
-    const CapsCase cases[] = {
-        {"everything", 0x0F, {true, true, true, true, true}},
-        {"no sound card", 0x0C, {true, false, true, false, false}},
-        {"no camera", 0x03, {false, true, false, true, true}},
-        {"nothing", 0x00, {false, false, false, false, false}},
-    };
-    for (const CapsCase& c : cases) {
-        SCOPED_TRACE(c.machine);
-        frmMain fresh;
-        auto engine = std::make_shared<ScriptedRtc>();
-        fresh.g_objRTCClient = engine;
-        fresh.fnMediaSupp(c.caps);
-        for (int i = 1; i <= 5; ++i) {
-            EXPECT_EQ(vb::Value(*fresh.chkOptions[i]) == vb::vbChecked, c.boxes[i - 1]) << "box " << i;
-            if (i % 2) {
-                EXPECT_EQ(fresh.chkOptions[i]->isEnabled(), c.boxes[i - 1]) << "box " << i;
-            }
-        }
-        // No video windows are asked for from an engine that cannot show them.
-        EXPECT_EQ(fresh.g_objVideoPreview != nullptr, c.boxes[0]);
-        EXPECT_EQ(fresh.g_objVideoReceive != nullptr, c.boxes[2]);
-    }
-    EXPECT_TRUE(env.logLines().isEmpty());
-}
-
-TEST_F(MediaOptions, TheUsersChoicesReachTheEngine) {
-    form.fnMediaSupp(0x0F);
-    form.sldMike->setValue(1234);
-    form.sldSpiker->setValue(65535);
-    EXPECT_EQ(rtc->microphoneVolume, 1234);
-    EXPECT_EQ(rtc->speakerVolume, 65535);
-    vb::setValue(*form.chkMuteMike, vb::vbChecked);
-    vb::setValue(*form.chkMuteSpiker, vb::vbChecked);
-    EXPECT_TRUE(rtc->microphoneMuted && rtc->speakerMuted);
-
-    box(1).click(); // no video sent
-    EXPECT_EQ(rtc->preferredMedia, rtc::RTCMT_AUDIO_SEND | rtc::RTCMT_AUDIO_RECEIVE | rtc::RTCMT_VIDEO_RECEIVE);
-    EXPECT_EQ(form.g_objVideoPreview, nullptr);
-    box(3).click(); // none received
-    EXPECT_EQ(rtc->preferredMedia, rtc::RTCMT_AUDIO_SEND | rtc::RTCMT_AUDIO_RECEIVE);
-    // A stream the user turned off that starts all the same gets no picture box.
-    rtc->fireMedia(rtc::RTCMET_STARTED, rtc::RTCMT_VIDEO_RECEIVE);
-    rtc->fireMedia(rtc::RTCMET_STARTED, rtc::RTCMT_VIDEO_SEND);
-    EXPECT_EQ(rtc->receive->get_Owner(), nullptr);
-    EXPECT_EQ(rtc->preview->get_Owner(), nullptr);
-    box(1).click();
-    EXPECT_EQ(rtc->preferredMedia, rtc::RTCMT_AUDIO_SEND | rtc::RTCMT_AUDIO_RECEIVE | rtc::RTCMT_VIDEO_SEND);
-    EXPECT_EQ(form.g_objVideoPreview, rtc->preview);
-    EXPECT_TRUE(env.logLines().isEmpty());
 }

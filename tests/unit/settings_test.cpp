@@ -23,8 +23,6 @@ using namespace basMain;
 
 namespace {
 
-const QString S(wire::kSep);
-
 QString msg(const QStringList& fields) {
     return fields.join(wire::kSep);
 }
@@ -122,21 +120,6 @@ TEST_F(SettingsFromReplies, TheAddressOf111KeepsTheIdentityThatRegistrationStore
     EXPECT_EQ(testenv::readScrambledFile(serverAddressFilePath()), msg({"10.9.9.9", "20000", "42", "me@x.org"}));
     EXPECT_TRUE(users.find("A7"));
     EXPECT_TRUE(env.logLines().isEmpty());
-}
-
-TEST_F(SettingsFromReplies, A2005ThatCannotBeWrittenIsLoggedAndStillArmsTheCloseTimer) {
-    g_strAnsweredRequest = "2005";
-    receive("2005" + msg({"", "0", "a", "b", "c", "d"}));
-    serverCall.stop();
-    const QByteArray before = fileBytes(userSettingsFilePath());
-    {
-        const testenv::FileSizeLimit limit(400); // room for a log line, not for the new file
-        receive("2005" + msg({"", "0", QString(600, QLatin1Char('x')), "b", "c", "d"}));
-    }
-    EXPECT_TRUE(serverCall.isActive());
-    EXPECT_EQ(fileBytes(userSettingsFilePath()), before);
-    ASSERT_EQ(env.logLines().size(), 1);
-    EXPECT_TRUE(env.logLines()[0].startsWith("fnUseMSGReceived[2005] - "));
 }
 
 } // namespace
