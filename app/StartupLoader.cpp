@@ -1,17 +1,18 @@
 #include "app/StartupLoader.h"
 
 #include "BuildConfig.h"
-#include "app/ErrorLog.h"
-#include "app/basEncrypt_Decrypt.h"
-#include "app/basMain.h"
+#include "app/Registration.h"
 #include "app/frmMain.h"
-#include "forms/Validators.h"
+#include "core/ErrorLog.h"
+#include "core/Validators.h"
+#include "core/basEncrypt_Decrypt.h"
+#include "core/basMain.h"
 #include "forms/frmRegWait.h"
-#include "platform/Controls.h"
 #include "platform/vb.h"
-#include "server/Registration.h"
+#include "platform/widgets/Controls.h"
 #include "web/WebLookup.h"
 #include "wire/Codepage.h"
+#include "wire/MessageCodes.h"
 
 #include <QFile>
 #include <QLabel>
@@ -98,7 +99,7 @@ bool fnFillcall() {
             step = 40;
             form->txtEmail->setText(arrFields.at(3));
             step = 42;
-            g_strMsgToSend = QStringLiteral("1") + wire::kSep + arrFields.at(2) + wire::kSep + arrFields.at(3);
+            g_strMsgToSend = wire::request(wire::Code::LogIn, {arrFields.at(2), arrFields.at(3)});
             step = 44;
             return true;
         }

@@ -1,11 +1,14 @@
 #include "app/frmMain.h"
 
 #include "BuildConfig.h"
-#include "app/ErrorLog.h"
-#include "server/KVOSocket.h"
+#include "core/ErrorLog.h"
+#include "platform/KVOSocket.h"
+#include "platform/widgets/Controls.h"
+#include "web/HttpGet.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
@@ -38,11 +41,22 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     tmrRegistration->setObjectName(QStringLiteral("tmrRegistration"));
     tmrRegistration->setInterval(60000);
     connectHandlers();
+    m_replyTarget = {LstUsers, txtEmail, txtStatus, tmrRegistration, tmrServerCall};
+    basMain::setReplyTarget(&m_replyTarget);
+    basMain::setStatusSink([status = txtStatus](const QString& text) {
+        vb::setForeColor(*status, vb::vbRed);
+        status->setPlainText(text);
+    });
 }
 
 frmMain::~frmMain() {
     if (g_objRTCClient) g_objRTCClient->setEventSink({});
-    if (s_instance == this) s_instance = nullptr;
+    web::forgetWebSocket(oMySocketWeb.get());
+    if (s_instance == this) {
+        s_instance = nullptr;
+        basMain::setReplyTarget(nullptr);
+        basMain::setStatusSink({});
+    }
 }
 
 frmMain* frmMain::instance() {
@@ -124,6 +138,7 @@ void frmMain::attachSockets() {
     connect(oMySocketWeb.get(), &KVOSocket::OnError, this, [this](qint32 number, const QString& description) {
         guard("oMySocketWeb_OnError", [&] { oMySocketWeb_OnError(number, description); });
     });
+    web::setWebSocket(oMySocketWeb.get());
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {

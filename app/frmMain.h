@@ -1,11 +1,14 @@
 #pragma once
-// The main window. One class whose handlers live with the subsystem they belong to:
-//   app/     start-up, shutdown and the window layout
-//   call/    RTC set-up, event dispatch, calls, media and status events
-//   server/  chat link handlers and timers, contacts manager button
-//   web/     web socket handlers
+// The main window. One class, its members in one file per part:
+//   frmMain.cpp, frmMain_layout.cpp, frmMain_lifecycle.cpp   start-up, shutdown and the layout
+//   frmMain_rtc.cpp, _calls, _media, _status                   the call engine's events and calls
+//   frmMain_chatlink.cpp, frmMain_contacts.cpp                 chat link handlers, timers, contacts
+//   frmMain_web.cpp                                            web socket handlers
+// The libraries below never reach for the window: it installs what they need (the status sink of
+// the error log, the reply target, the web socket) and takes it back when it goes.
 #include "call/rtc/Rtc.h"
-#include "platform/ListView.h"
+#include "chatlink/ChatProtocol.h"
+#include "platform/widgets/ListView.h"
 #include "wire/Protocol.h"
 
 #include <QWidget>
@@ -170,6 +173,8 @@ private:
     void sizeUserListColumns();
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+    // The controls the chat server's replies change, as the reply handler is given them.
+    basMain::ReplyTarget m_replyTarget;
     bool m_unloaded = false;
     bool m_inUnload = false;
 };

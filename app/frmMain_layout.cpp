@@ -181,10 +181,7 @@ void frmMain::buildLayout() {
 }
 
 void frmMain::addUserListColumns() {
-    LstUsers->addColumn(QStringLiteral("Status"), 0);
-    for (const char* caption : {"Display Name", "Email", "IP", "OnLine Date"}) {
-        LstUsers->addColumn(QString::fromLatin1(caption), 0);
-    }
+    basMain::addUserListColumns(*LstUsers, 0);
     LstUsers->header()->setStretchLastSection(false);
     // The window is still hidden here and the list has no width of its own yet: the widths are
     // set once, when it first shows.

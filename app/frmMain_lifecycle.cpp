@@ -1,18 +1,19 @@
 // Start-up and shutdown of the main window.
 #include "app/frmMain.h"
 
-#include "app/ErrorLog.h"
 #include "app/StartupLoader.h"
-#include "app/basMain.h"
+#include "core/ErrorLog.h"
+#include "core/basMain.h"
 #include "forms/frmMngContacts.h"
 #include "forms/frmRegWait.h"
 #include "forms/frmRegister.h"
-#include "platform/Controls.h"
-#include "platform/MsgBox.h"
+#include "platform/KVOSocket.h"
 #include "platform/vb.h"
+#include "platform/widgets/Controls.h"
+#include "platform/widgets/MsgBox.h"
 #include "platform/win32.h"
-#include "server/KVOSocket.h"
 #include "web/WebLookup.h"
+#include "wire/MessageCodes.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -143,15 +144,15 @@ void frmMain::Form_QueryUnload(int& /*Cancel*/, int /*UnloadMode*/) {
     const QString userId = vb::Tag(*txtEmail);
     if (!g_strAltServerBase.isEmpty()) {
         g_blnLogOffPending = true;
-        g_strMsgToSend = QStringLiteral("2") + wire::kSep + userId;
+        g_strMsgToSend = wire::request(wire::Code::SignOff, {userId});
         trySkip({}, [] { fnUseAlternateSRV(); });
         return;
     }
     g_blnLogOffPending = true;
-    g_strMsgToSend = QStringLiteral("2") + wire::kSep + userId;
+    g_strMsgToSend = wire::request(wire::Code::SignOff, {userId});
     trySkip({}, [] { fnUseAlternateSRV(); });
     if (userId.isEmpty()) return;
-    g_strMsgToSend = QStringLiteral("2005") + wire::kSep + userId;
+    g_strMsgToSend = wire::request(wire::Code::SignOffWithSettings, {userId});
     trySkip({}, [this] { chatSocket().Connect(g_strServerIP, vb::CLng(g_strServerPort)); });
     tmrRegistration->start();
     // The chat link clears the flag once the reply is handled or the connection fails, and the
@@ -219,6 +220,7 @@ void frmMain::Form_Unload(int& /*Cancel*/) {
 
 void frmMain::releaseSocket(std::unique_ptr<KVOSocket>& socket) {
     if (!socket) return;
+    web::forgetWebSocket(socket.get());
     socket->disconnect(this);
     // The socket may be the sender of the event whose handler is running: release it later.
     socket.release()->deleteLater();

@@ -1,4 +1,5 @@
-#include "app/Main.h"
+#include "app/ProgramEntry.h"
+#include "call/linphone/LinphoneEngine.h"
 
 #include <QApplication>
 
@@ -6,5 +7,6 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ColloqChat"));
     QApplication::setOrganizationName(QStringLiteral("ColloqChat"));
+    rtc::setClientFactory(rtc::LinphoneEngine::create);
     return basMain::Main();
 }

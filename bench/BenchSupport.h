@@ -1,9 +1,10 @@
 #pragma once
 // Pieces the client benchmarks share: the count argument, a program folder of their own, waiting
 // with the event loop running, a summary line of timings, and a linphonec in a folder of its own.
-#include "app/basMain.h"
 #include "call/rtc/NetworkAddresses.h"
+#include "core/basMain.h"
 #include "platform/vb.h"
+#include "tests/support/WaitFor.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -47,14 +48,7 @@ struct ClientFolder {
 
 // Waits on `done` with the event loop running, for at most `timeoutMs`.
 inline bool waitFor(const std::function<bool()>& done, int timeoutMs = kTimeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::usleep(200);
-    }
-    return true;
+    return testsupport::waitFor(done, timeoutMs);
 }
 
 // One line: median, min and max of `values` in `unit`, or `none` when there are none.

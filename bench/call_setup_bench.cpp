@@ -4,10 +4,11 @@
 // in the same run on the same machine.
 #include "app/frmMain.h"
 #include "bench/BenchSupport.h"
-#include "call/rtc/LinphoneEngine.h"
+#include "call/linphone/LinphoneEngine.h"
 #include "call/rtc/NetworkAddresses.h"
-#include "platform/ListView.h"
+#include "chatlink/ChatProtocol.h"
 #include "platform/vb.h"
+#include "platform/widgets/ListView.h"
 
 #include <QApplication>
 #include <QDir>
@@ -62,8 +63,7 @@ QList<double> measureOurs() {
     engine->setEventSink(
         [&form](long kind, std::shared_ptr<IRTCEvent> event) { form.g_objRTCClientWithEvents_Event(kind, event); });
     form.g_objRTCClientWithEvents = true;
-    for (const char* caption : {"Status", "Display Name", "Email", "IP", "OnLine Date"})
-        form.LstUsers->addColumn(QString::fromLatin1(caption), 80);
+    basMain::addUserListColumns(*form.LstUsers, 80);
     vb::ListItem* row = form.LstUsers->add(QStringLiteral("On"));
     row->setSubItem(1, QStringLiteral("callee"));
     row->setSubItem(2, QStringLiteral("callee@example.org"));

@@ -5,14 +5,15 @@
 // keeps a fixed set of contacts whose state and address change from poll to poll, so the list
 // must hold exactly that many rows, each showing the latest state.
 //   client_longrun_bench [POLLS]    default 20000
-#include "app/basEncrypt_Decrypt.h"
-#include "app/basMain.h"
 #include "app/frmMain.h"
 #include "bench/BenchSupport.h"
-#include "platform/Controls.h"
-#include "platform/ListView.h"
+#include "chatlink/ChatProtocol.h"
+#include "core/basEncrypt_Decrypt.h"
+#include "core/basMain.h"
+#include "platform/KVOSocket.h"
 #include "platform/vb.h"
-#include "server/KVOSocket.h"
+#include "platform/widgets/Controls.h"
+#include "platform/widgets/ListView.h"
 #include "wire/Codepage.h"
 #include "wire/Protocol.h"
 
@@ -134,8 +135,7 @@ int main(int argc, char** argv) {
 
     Responder server;
     frmMain form;
-    for (const char* caption : {"Status", "Display Name", "Email", "IP", "OnLine Date"})
-        form.LstUsers->addColumn(QString::fromLatin1(caption), 80);
+    basMain::addUserListColumns(*form.LstUsers, 80);
     form.createSocketsForTesting();
     g_strServerIP = QStringLiteral("127.0.0.1");
     g_strServerPort = QString::number(server.port());

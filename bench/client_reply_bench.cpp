@@ -3,14 +3,14 @@
 // dated records, a notice of a megabyte in a real message box, and the scrambling of the
 // largest site list a reply may store, with the program's own pause per character.
 //   client_reply_bench [RECORDS]    default 10000
-#include "app/basEncrypt_Decrypt.h"
-#include "app/basMain.h"
 #include "app/frmMain.h"
 #include "bench/BenchSupport.h"
-#include "platform/ListView.h"
+#include "chatlink/ChatProtocol.h"
+#include "core/SettingsFiles.h"
+#include "core/basEncrypt_Decrypt.h"
+#include "core/basMain.h"
 #include "platform/vb.h"
-#include "server/ChatProtocol.h"
-#include "server/SettingsFile.h"
+#include "platform/widgets/ListView.h"
 #include "wire/Protocol.h"
 
 #include <QApplication>
@@ -63,8 +63,7 @@ int main(int argc, char** argv) {
     const bench::ClientFolder folder;
 
     frmMain form;
-    for (const char* caption : {"Status", "Display Name", "Email", "IP", "OnLine Date"})
-        form.LstUsers->addColumn(QString::fromLatin1(caption), 80);
+    basMain::addUserListColumns(*form.LstUsers, 80);
     form.show();
     std::printf("client reply handling, %d records, RSS at start %ld kB\n", count, residentKb());
 

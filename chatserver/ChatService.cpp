@@ -1,7 +1,7 @@
 #include "chatserver/ChatService.h"
 
 #include "wire/Protocol.h"
-#include "wire/SettingsFile.h"
+#include "wire/SettingsLines.h"
 
 #include <QDateTime>
 #include <QMessageAuthenticationCode>
@@ -22,7 +22,8 @@ const char kTooManyFailures[] =
     "Too many refused requests came from your network address. Please try again in a few minutes.";
 const char kStoreLost[] = "The server cannot save anything at the moment. Please try again later.";
 
-QString joined(const QString& replyCode, const QList<QStringList>& records, const QStringList& trailing = {}) {
+QString joined(wire::Code code, const QList<QStringList>& records, const QStringList& trailing = {}) {
+    const QString replyCode = wire::codeText(code);
     qsizetype size = replyCode.size();
     for (const QStringList& fields : records)
         for (const QString& field : fields)
@@ -44,8 +45,8 @@ ChatService::Outcome reply(QString payload, QString note) {
     return {std::move(payload), std::move(note)};
 }
 
-ChatService::Outcome refused(const QString& replyCode, const QString& reason, QString note) {
-    return {replyCode + wire::kSep + reason, std::move(note)};
+ChatService::Outcome refused(wire::Code replyCode, const QString& reason, QString note) {
+    return {joined(replyCode, {}, {reason}), std::move(note)};
 }
 
 // The alternate-server page carries records between these markers, which the client finds by a
@@ -149,8 +150,9 @@ ChatService::Outcome ChatService::handle(const ChatRequest& request, const QStri
     if (m_storeLost) return refuseUnavailable(request.code, QStringLiteral("store lost"));
     // Polls, nearly all of the traffic, read in one statement and take a transaction only when
     // they have something to write; every other exchange reads and writes as one transaction.
-    if (request.code == QLatin1String("1")) return logIn(request, peer);
-    if (request.code == QLatin1String("77")) return pollById(request, peer);
+    const std::optional<wire::Code> code = wire::codeOf(request.code);
+    if (code == wire::Code::LogIn) return logIn(request, peer);
+    if (code == wire::Code::DatedRecords) return pollById(request, peer);
     Storage::Transaction transaction(m_storage);
     Outcome outcome = dispatch(request, peer);
     transaction.commit();
@@ -158,20 +160,33 @@ ChatService::Outcome ChatService::handle(const ChatRequest& request, const QStri
 }
 
 ChatService::Outcome ChatService::dispatch(const ChatRequest& request, const QString& peer) {
-    if (request.code == QLatin1String("3")) return registerUser(request, peer);
-    if (request.code == QLatin1String("1")) return logIn(request, peer);
-    if (request.code == QLatin1String("77")) return pollById(request, peer);
-    if (request.code == QLatin1String("4")) return addContact(request, peer);
-    if (request.code == QLatin1String("5")) return removeContact(request, peer);
-    if (request.code == QLatin1String("2005")) return signOff(request, peer, QStringLiteral("2005"));
-    if (request.code == QLatin1String("2")) return signOff(request, peer, QStringLiteral("2"));
-    return {std::nullopt, QStringLiteral("unknown code")};
+    const std::optional<wire::Code> code = wire::codeOf(request.code);
+    const Outcome unknown{std::nullopt, QStringLiteral("unknown code")};
+    if (!code) return unknown;
+    switch (*code) {
+    case wire::Code::Register:
+        return registerUser(request, peer);
+    case wire::Code::LogIn:
+        return logIn(request, peer);
+    case wire::Code::DatedRecords:
+        return pollById(request, peer);
+    case wire::Code::AddContact:
+        return addContact(request, peer);
+    case wire::Code::RemoveContact:
+        return removeContact(request, peer);
+    case wire::Code::SignOffWithSettings:
+    case wire::Code::SignOff:
+        return signOff(request, peer, *code);
+    default: // codes only replies carry
+        return unknown;
+    }
 }
 
 ChatService::Outcome ChatService::refuseUnavailable(const QString& requestCode, const QString& note) const {
     // The sign-off reply holds only the site lines, which the client needs to close quickly.
-    if (requestCode == QLatin1String("2005")) return reply(signOffReply(), note);
-    return refused(requestCode == QLatin1String("3") ? code::kRegistrationRefused : code::kRefused,
+    const std::optional<wire::Code> code = wire::codeOf(requestCode);
+    if (code == wire::Code::SignOffWithSettings) return reply(signOffReply(), note);
+    return refused(code == wire::Code::Register ? wire::Code::RegistrationRefused : wire::Code::Refused,
                    QLatin1String(kStoreLost), note);
 }
 
@@ -179,21 +194,22 @@ ChatService::Outcome ChatService::refuseMalformed(const QString& requestCode) co
     // The fields could not be told apart, mostly because one holds the separator character.
     const QString note = QStringLiteral("malformed");
     if (requestCode.isEmpty()) return {std::nullopt, note}; // not a request of ours at all
-    if (requestCode == QLatin1String("3"))
-        return refused(code::kRegistrationRefused,
+    const std::optional<wire::Code> code = wire::codeOf(requestCode);
+    if (code == wire::Code::Register)
+        return refused(wire::Code::RegistrationRefused,
                        QStringLiteral("Registration refused: the name or e-mail address contains a character "
                                       "that cannot be used."),
                        note);
-    if (requestCode == QLatin1String("2005")) return reply(signOffReply(), note);
-    if (requestCode == QLatin1String("4"))
-        return refused(code::kRefused,
+    if (code == wire::Code::SignOffWithSettings) return reply(signOffReply(), note);
+    if (code == wire::Code::AddContact)
+        return refused(wire::Code::Refused,
                        QStringLiteral("The e-mail address to add contains a character that cannot be used."), note);
-    if (requestCode == QLatin1String("1") || requestCode == QLatin1String("77"))
-        return refused(code::kRefused,
+    if (code == wire::Code::LogIn || code == wire::Code::DatedRecords)
+        return refused(wire::Code::Refused,
                        QStringLiteral("Your user ID or e-mail address contains a character that cannot be used. "
                                       "Please register again."),
                        note);
-    return refused(code::kRefused,
+    return refused(wire::Code::Refused,
                    QStringLiteral("The server could not read this request. Please restart ColloqChat and try again."),
                    note);
 }
@@ -213,7 +229,7 @@ QStringList ChatService::record(qint64 viewerId, const UserRecord& contact, qint
 
 bool ChatService::mayTry(const QString& peer, Outcome* refusal) {
     if (m_failures.available(limitKey(peer), m_clock())) return true;
-    *refusal = refused(code::kRefused, QLatin1String(kTooManyFailures), QStringLiteral("throttled"));
+    *refusal = refused(wire::Code::Refused, QLatin1String(kTooManyFailures), QStringLiteral("throttled"));
     return false;
 }
 
@@ -224,7 +240,7 @@ ChatService::Outcome ChatService::registerUser(const ChatRequest& request, const
     const QString userName = request.args.value(0);
     const QString computerName = request.args.value(1);
     auto refuse = [](const QString& reason, const QString& note) {
-        return refused(code::kRegistrationRefused, reason, note);
+        return refused(wire::Code::RegistrationRefused, reason, note);
     };
     if (!m_registrations.take(limitKey(peer), m_clock()))
         return refuse(QStringLiteral("Too many registrations came from your network address. Please try again "
@@ -262,7 +278,7 @@ ChatService::Outcome ChatService::registerUser(const ChatRequest& request, const
         serverAddress = move->address;
         serverPort = move->port;
     }
-    return reply(joined(code::kRegistered, {}, {serverAddress, serverPort, QString::number(*id), email}),
+    return reply(joined(wire::Code::Register, {}, {serverAddress, serverPort, QString::number(*id), email}),
                  QStringLiteral("registered"));
 }
 
@@ -296,7 +312,7 @@ ChatService::Outcome ChatService::logIn(const ChatRequest& request, const QStrin
     const auto emailKey = [&] { return QStringLiteral("e-mail ") + email; };
     if (!boundHere && m_accountFailures.size() > 0 &&
         (!m_accountFailures.available(idKey(), now) || !m_accountFailures.available(emailKey(), now)))
-        return refused(code::kRefused,
+        return refused(wire::Code::Refused,
                        QStringLiteral("Too many failed log-ins with this user ID or e-mail address. Please try "
                                       "again in a few minutes."),
                        QStringLiteral("account throttled"));
@@ -304,13 +320,13 @@ ChatService::Outcome ChatService::logIn(const ChatRequest& request, const QStrin
         m_failures.charge(limitKey(peer), now);
         m_accountFailures.charge(idKey(), now);
         m_accountFailures.charge(emailKey(), now);
-        return refused(code::kRefused,
+        return refused(wire::Code::Refused,
                        QStringLiteral("The server does not know this user ID with this e-mail address. "
                                       "Please register again."),
                        QStringLiteral("log-in refused"));
     }
     if (request.hasAddress && !isAcceptableAddress(request.callAddress))
-        return refused(code::kRefused, QStringLiteral("Your internet address could not be read."),
+        return refused(wire::Code::Refused, QStringLiteral("Your internet address could not be read."),
                        QStringLiteral("bad address"));
 
     return pollReply(*view, request.hasAddress ? request.callAddress : view->user.address, peer);
@@ -321,7 +337,7 @@ ChatService::Outcome ChatService::pollById(const ChatRequest& request, const QSt
     // which leaves out the e-mail. Without it only the address that last logged in as this ID
     // may mark the user on line; anyone else gets an empty poll answer and changes nothing, and
     // the client's next poll, which carries the e-mail, logs in properly.
-    const QString nothing = QStringLiteral("1");
+    const QString nothing = wire::codeText(wire::Code::LogIn);
     Outcome refusal;
     if (!mayTry(peer, &refusal)) return reply(nothing, refusal.note);
     const std::optional<qint64> id = parseUserId(request.args.value(0));
@@ -362,18 +378,18 @@ ChatService::Outcome ChatService::pollReply(const PollView& view, const QString&
         writing();
         if (const std::optional<Move> move = m_storage.pendingMove(user)) {
             m_storage.markMoveDelivered(move->id, user.id, now);
-            outcome = reply(joined(QStringLiteral("111"), records, {move->address, move->port}),
+            outcome = reply(joined(wire::Code::ServerMoved, records, {move->address, move->port}),
                             QStringLiteral("move %1 told").arg(move->id));
         } else if (const std::optional<Notice> notice = m_storage.pendingNotice(user)) {
             m_storage.markNoticeDelivered(notice->id, user.id, now);
-            outcome = reply(joined(QStringLiteral("11"), records, {notice->text, notice->title}),
+            outcome = reply(joined(wire::Code::Notice, records, {notice->text, notice->title}),
                             QStringLiteral("notice %1 told").arg(notice->id));
         } else {
             m_quietUsers.insert(user.id, true);
         }
     }
     if (!outcome.reply)
-        outcome = reply(joined(QStringLiteral("1"), records), QStringLiteral("%1 contacts").arg(records.size()));
+        outcome = reply(joined(wire::Code::LogIn, records), QStringLiteral("%1 contacts").arg(records.size()));
     if (transaction) transaction->commit();
     return outcome;
 }
@@ -384,7 +400,7 @@ std::optional<UserRecord> ChatService::ownerFromPeer(const QString& idText, cons
     std::optional<UserRecord> user = id ? m_storage.findUser(*id) : std::nullopt;
     if (!user || user->loginPeer.isEmpty() || user->loginPeer != peer) {
         m_failures.charge(limitKey(peer), m_clock());
-        *refusal = refused(code::kRefused, QLatin1String(kNotYours),
+        *refusal = refused(wire::Code::Refused, QLatin1String(kNotYours),
                            user ? QStringLiteral("not from the log-in address") : QStringLiteral("unknown ID"));
         return std::nullopt;
     }
@@ -397,7 +413,7 @@ ChatService::Outcome ChatService::addContact(const ChatRequest& request, const Q
     if (!owner) return refusal;
     const QString email = normalisedEmail(request.args.value(1));
     if (!m_lookups.take(limitKey(peer), m_clock()))
-        return refused(code::kRefused,
+        return refused(wire::Code::Refused,
                        QStringLiteral("You have added many contacts in a short time. Please try again in a few "
                                       "minutes."),
                        QStringLiteral("look-ups throttled"));
@@ -405,23 +421,23 @@ ChatService::Outcome ChatService::addContact(const ChatRequest& request, const Q
         isAcceptableEmail(email) ? m_storage.findUserByEmail(email) : std::nullopt;
     if (!contact)
         return refused(
-            code::kRefused,
+            wire::Code::Refused,
             QStringLiteral("No user is registered with the e-mail address %1.").arg(printable(email.left(kMaxEmail))),
             QStringLiteral("no such contact"));
     if (contact->id == owner->id)
-        return refused(code::kRefused, QStringLiteral("You cannot add your own e-mail address."),
+        return refused(wire::Code::Refused, QStringLiteral("You cannot add your own e-mail address."),
                        QStringLiteral("own address"));
     if (m_storage.contactCount(owner->id) >= m_settings.maxContacts)
-        return refused(code::kRefused, QStringLiteral("Your contact list is full."), QStringLiteral("list full"));
+        return refused(wire::Code::Refused, QStringLiteral("Your contact list is full."), QStringLiteral("list full"));
     const qint64 now = m_clock();
     if (!m_storage.addContact(owner->id, contact->id, now))
-        return refused(code::kRefused, QStringLiteral("%1 is already in your contact list.").arg(email),
+        return refused(wire::Code::Refused, QStringLiteral("%1 is already in your contact list.").arg(email),
                        QStringLiteral("already listed"));
     // Read back as a list entry: whether the contact lists the owner too decides what is shown.
     UserRecord added = *contact;
     for (const UserRecord& listed : m_storage.contactsOf(owner->id))
         if (listed.id == contact->id) added = listed;
-    return reply(joined(QStringLiteral("4"), {record(owner->id, added, now)}), QStringLiteral("added"));
+    return reply(joined(wire::Code::AddContact, {record(owner->id, added, now)}), QStringLiteral("added"));
 }
 
 ChatService::Outcome ChatService::removeContact(const ChatRequest& request, const QString& peer) {
@@ -430,7 +446,8 @@ ChatService::Outcome ChatService::removeContact(const ChatRequest& request, cons
     if (!owner) return refusal;
     const QString shown = request.args.value(1);
     if (!parseUserId(shown))
-        return refused(code::kRefused, QStringLiteral("This contact is not known."), QStringLiteral("bad contact ID"));
+        return refused(wire::Code::Refused, QStringLiteral("This contact is not known."),
+                       QStringLiteral("bad contact ID"));
     // The client names the contact as its list shows it: by the handle it was given (or, for a
     // row from before handles, by the contact's ID).
     for (const UserRecord& contact : m_storage.contactsOf(owner->id))
@@ -438,26 +455,27 @@ ChatService::Outcome ChatService::removeContact(const ChatRequest& request, cons
             m_storage.removeContact(owner->id, contact.id);
     // Removing a contact that is not listed is answered the same way: the client's list then
     // drops the row it still shows.
-    return reply(QStringLiteral("5") + wire::kSep + shown, QStringLiteral("removed"));
+    return reply(joined(wire::Code::RemoveContact, {}, {shown}), QStringLiteral("removed"));
 }
 
-ChatService::Outcome ChatService::signOff(const ChatRequest& request, const QString& peer, const QString& replyCode) {
+ChatService::Outcome ChatService::signOff(const ChatRequest& request, const QString& peer, wire::Code replyCode) {
     Outcome refusal;
     const std::optional<UserRecord> owner = ownerFromPeer(request.args.value(0), peer, &refusal);
     // The client waits for the site lines before it closes: it gets them in any case, and only
     // the marking off line is for the address that logged in.
-    if (!owner && replyCode == QLatin1String("2005")) return reply(signOffReply(), refusal.note);
+    if (!owner && replyCode == wire::Code::SignOffWithSettings) return reply(signOffReply(), refusal.note);
     if (!owner) return refusal;
     m_storage.markOffline(owner->id);
-    if (replyCode == QLatin1String("2005")) return reply(signOffReply(), QStringLiteral("signed off"));
-    return reply(replyCode, QStringLiteral("signed off"));
+    if (replyCode == wire::Code::SignOffWithSettings) return reply(signOffReply(), QStringLiteral("signed off"));
+    return reply(wire::codeText(replyCode), QStringLiteral("signed off"));
 }
 
 QString ChatService::signOffReply() const {
     // The client keeps the reply from its first separator on; a reply without one would leave
     // it a settings file it cannot read. A line of a type nobody reads stands for "no sites".
     static const QList<wire::SiteRecord> kNoSites = {{QStringLiteral("9"), {}}};
-    return QStringLiteral("2005") + wire::composeSettingsText(m_settings.sites.isEmpty() ? kNoSites : m_settings.sites);
+    return wire::codeText(wire::Code::SignOffWithSettings) +
+           wire::composeSettingsText(m_settings.sites.isEmpty() ? kNoSites : m_settings.sites);
 }
 
 std::optional<ChatService::DatedRecords> ChatService::alternatePoll(const QString& idText, const QString& callAddress,

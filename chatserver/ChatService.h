@@ -4,7 +4,8 @@
 #include "chatserver/net/RateLimits.h"
 #include "chatserver/net/RequestParser.h"
 #include "chatserver/store/Storage.h"
-#include "wire/SettingsFile.h"
+#include "wire/MessageCodes.h"
+#include "wire/SettingsLines.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -34,12 +35,6 @@ using Clock = std::function<qint64()>;
 Clock systemClock();
 
 // Reply codes the server uses.
-namespace code {
-inline const QString kRegistered = QStringLiteral("3");
-inline const QString kRegistrationRefused = QStringLiteral("1985");
-inline const QString kRefused = QStringLiteral("1957");
-} // namespace code
-
 class ChatService {
 public:
     ChatService(Storage& storage, ChatSettings settings, Clock clock = systemClock());
@@ -99,7 +94,7 @@ private:
     Outcome pollReply(const PollView& view, const QString& address, const QString& peer);
     Outcome addContact(const ChatRequest& request, const QString& peer);
     Outcome removeContact(const ChatRequest& request, const QString& peer);
-    Outcome signOff(const ChatRequest& request, const QString& peer, const QString& replyCode);
+    Outcome signOff(const ChatRequest& request, const QString& peer, wire::Code replyCode);
 
     // The user named by an ID-only request, provided it comes from the address that last logged
     // in as that user; otherwise the refusal to send.

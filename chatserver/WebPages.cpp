@@ -2,6 +2,7 @@
 
 #include "chatserver/net/HttpRequest.h"
 #include "wire/Codepage.h"
+#include "wire/MessageCodes.h"
 #include "wire/Protocol.h"
 
 namespace chatserver {
@@ -76,23 +77,24 @@ WebResponse WebPages::alternateServer(const QByteArray& query, const QString& pe
     if (!query.toLower().startsWith(kParam)) return plain(400, "No request.", QStringLiteral("no ReqDt"));
     const QStringList fields = wire::fromCp1252(percentDecoded(query.mid(kParam.size()))).split(wire::kSep);
     const QString requestCode = fields.value(0).trimmed();
+    const std::optional<wire::Code> code = wire::codeOf(requestCode);
     QString note;
 
-    if (requestCode == QLatin1String("77")) {
+    if (code == wire::Code::DatedRecords) {
         // 77, user ID, the client's date and time, its call address, the page's extra value.
         const std::optional<ChatService::DatedRecords> dated =
             m_service.alternatePoll(fields.value(1), fields.value(3), peer, &note);
         if (!dated) return {200, QByteArray("Refused."), QStringLiteral("poll refused: ") + note};
-        QByteArray body = lookValue(QStringLiteral("77"));
+        QByteArray body = lookValue(wire::codeText(wire::Code::DatedRecords));
         for (const QStringList& record : dated->records)
             for (const QString& field : record)
                 body += lookValue(field);
         return {200, body, QStringLiteral("poll: ") + note};
     }
-    if (requestCode == QLatin1String("2")) {
+    if (code == wire::Code::SignOff) {
         if (!m_service.alternateSignOff(fields.value(1), peer, &note))
             return {200, QByteArray("Refused."), QStringLiteral("sign-off refused: ") + note};
-        return {200, lookValue(QStringLiteral("2")), QStringLiteral("sign-off")};
+        return {200, lookValue(wire::codeText(wire::Code::SignOff)), QStringLiteral("sign-off")};
     }
     return plain(200, "Not served here.", QStringLiteral("alternate code ") + requestCode.left(8));
 }

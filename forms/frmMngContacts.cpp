@@ -1,12 +1,12 @@
 #include "forms/frmMngContacts.h"
 
-#include "app/basMain.h"
-#include "forms/Validators.h"
+#include "core/Validators.h"
+#include "core/basMain.h"
 #include "forms/frmRegWait.h"
-#include "platform/Controls.h"
-#include "platform/ListView.h"
-#include "platform/MsgBox.h"
 #include "platform/vb.h"
+#include "platform/widgets/Controls.h"
+#include "platform/widgets/ListView.h"
+#include "platform/widgets/MsgBox.h"
 #include "platform/win32.h"
 #include "wire/Protocol.h"
 

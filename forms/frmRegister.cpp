@@ -1,10 +1,10 @@
 #include "forms/frmRegister.h"
 
-#include "app/basMain.h"
-#include "forms/Validators.h"
+#include "core/Validators.h"
+#include "core/basMain.h"
 #include "forms/frmRegWait.h"
-#include "platform/MsgBox.h"
 #include "platform/vb.h"
+#include "platform/widgets/MsgBox.h"
 #include "wire/Protocol.h"
 
 #include <QGridLayout>

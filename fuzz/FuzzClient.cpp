@@ -1,8 +1,8 @@
 #include "FuzzClient.h"
 
-#include "app/basEncrypt_Decrypt.h"
-#include "platform/MsgBox.h"
+#include "core/basEncrypt_Decrypt.h"
 #include "platform/vb.h"
+#include "platform/widgets/MsgBox.h"
 #include "wire/Codepage.h"
 
 #include <QApplication>

@@ -1,20 +1,20 @@
-// The chat server's replies handled on a real main window's user list (offscreen): up to eight
+// The chat server's replies handled on a real user list and the controls the window gives the
+// reply handler (offscreen): up to eight
 // replies per input, cut at NUL bytes, one after another on the same list, the way a session
 // receives them. Settings files land in a temporary program folder; message boxes answer OK.
 // After each reply the reply text is used up, every row has its own "A" key, the list holds no
 // more rows than the replies could have added, and a settings file changed only when the
 // request the input stands for asked for it.
 #include "FuzzClient.h"
-#include "app/basMain.h"
-#include "app/frmMain.h"
-#include "platform/ListView.h"
+#include "chatlink/ChatProtocol.h"
+#include "core/SettingsFiles.h"
+#include "core/basMain.h"
 #include "platform/vb.h"
-#include "server/ChatProtocol.h"
-#include "server/Registration.h"
-#include "server/SettingsFile.h"
+#include "platform/widgets/ListView.h"
 #include "wire/Codepage.h"
 
 #include <QFile>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QSet>
 #include <QTextDocument>
@@ -23,7 +23,17 @@
 
 namespace {
 
-frmMain* s_form = nullptr;
+// The controls a reply changes, as the window hands them to the reply handler.
+struct Controls {
+    vb::ListView LstUsers;
+    QLineEdit txtEmail;
+    QPlainTextEdit txtStatus;
+    QTimer tmrRegistration;
+    QTimer tmrServerCall;
+    basMain::ReplyTarget target{&LstUsers, &txtEmail, &txtStatus, &tmrRegistration, &tmrServerCall};
+};
+
+Controls* s_form = nullptr;
 
 } // namespace
 
@@ -31,9 +41,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::startGuiApp();
     fuzz::enterProgramFolder();
     // Kept to the end of the process, as the application object is (see FuzzSupport.cpp).
-    s_form = std::make_unique<frmMain>().release();
-    for (const char* caption : {"Status", "Display Name", "Email", "IP", "OnLine Date"})
-        s_form->LstUsers->addColumn(QString::fromLatin1(caption), 80);
+    s_form = std::make_unique<Controls>().release();
+    basMain::addUserListColumns(s_form->LstUsers, 80);
     return 0;
 }
 
@@ -43,8 +52,8 @@ namespace {
 // before the fuzzer counts the allocations it left behind, so only a real leak makes it look.
 void clearForm() {
     basMain::resetGlobals();
-    s_form->LstUsers->clearItems();
-    if (!s_form->txtStatus->document()->isEmpty()) s_form->txtStatus->clear();
+    s_form->LstUsers.clearItems();
+    if (!s_form->txtStatus.document()->isEmpty()) s_form->txtStatus.clear();
 }
 
 QByteArray fileBytes(const QString& path) {
@@ -68,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fieldsSeen += basMain::g_strMsgReceived.count(QChar(0x00D4)) + 1;
         const QByteArray serverFile = fileBytes(basMain::serverAddressFilePath());
         const QByteArray siteFile = fileBytes(basMain::userSettingsFilePath());
-        basMain::fnUseMSGReceived();
+        basMain::fnUseMSGReceived(s_form->target);
         // Reply 111 moves the server when its address is sound, whatever was asked.
         bool moves = false;
         try {
@@ -83,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     "a site list beyond its bound");
 
         fuzz::check(basMain::g_strMsgReceived.isEmpty(), "the reply was not used up");
-        vb::ListView& list = *s_form->LstUsers;
+        vb::ListView& list = s_form->LstUsers;
         // A row takes at least five fields of some reply.
         fuzz::check(list.count() <= fieldsSeen / 5, "more rows than the replies carried");
         QSet<QString> keys;
@@ -94,8 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             keys.insert(key);
         }
     }
-    s_form->tmrServerCall->stop();
-    s_form->tmrRegistration->stop();
+    s_form->tmrServerCall.stop();
+    s_form->tmrRegistration.stop();
     clearForm();
     fuzz::finishInput();
     fuzz::trimLogs();

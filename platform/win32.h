@@ -3,8 +3,6 @@
 #include <QString>
 #include <optional>
 
-class QWidget;
-
 namespace win32 {
 
 void Sleep(unsigned milliseconds);
@@ -14,7 +12,5 @@ std::optional<QString> GetComputerName();
 std::optional<QString> GetUserName();
 // True when at least one file or folder matches the path; its last part may hold * and ?.
 bool FindFirstFile(const QString& pathOrPattern);
-// Puts a top-level window into or out of the always-on-top order without moving or resizing it.
-void SetWindowTopmost(QWidget& widget, bool topmost);
 
 } // namespace win32

@@ -2,6 +2,7 @@
 
 #include "platform/vb.h"
 #include "web/WebText.h"
+#include "wire/MessageCodes.h"
 #include "wire/Protocol.h"
 
 #include <QStringList>
@@ -12,8 +13,8 @@ namespace web {
 QString alternateRequest(const QString& msgToSend, const QString& wanIp, const QDateTime& now) {
     QString request = msgToSend;
     QStringList fields = msgToSend.split(wire::kSep);
-    if (fields.first() == QLatin1String("1")) {
-        fields.first() = QStringLiteral("77");
+    if (wire::codeOf(fields.first()) == wire::Code::LogIn) {
+        fields.first() = wire::codeText(wire::Code::DatedRecords);
         fields.last() = vb::Format(now, QStringLiteral("mm/dd/yyyy hh:mm:ss"));
         request = fields.join(wire::kSep);
     }
@@ -75,12 +76,12 @@ AltServerAnswers::Outcome AltServerAnswers::read(const QString& reply, QString& 
             counter = 0;
             continue;
         }
-        if (m_code == QLatin1String("2")) {
+        if (wire::codeOf(m_code) == wire::Code::SignOff) {
             step = 30;
             msgReceived += wire::kSep + *value;
             continue;
         }
-        if (m_code != QLatin1String("77")) continue;
+        if (wire::codeOf(m_code) != wire::Code::DatedRecords) continue;
         step = 12 + counter;
 
         if (!fromSite) {

@@ -1,13 +1,13 @@
 #include "web/HttpGet.h"
 
-#include "app/ErrorLog.h"
-#include "app/basMain.h"
-#include "app/frmMain.h"
+#include "core/ErrorLog.h"
+#include "core/basMain.h"
+#include "platform/KVOSocket.h"
 #include "platform/vb.h"
 #include "platform/win32.h"
-#include "server/KVOSocket.h"
 
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QStringList>
 
 #include <algorithm>
@@ -113,10 +113,13 @@ namespace {
 // A request runs; set from its start to its end, across nested requests.
 bool s_requestInFlight = false;
 
+// Guarded: a socket deleted while installed is seen as none, never used after its end.
+QPointer<KVOSocket> s_webSocket;
+
 KVOSocket& webSocket() {
-    frmMain* window = frmMain::instance();
-    if (!window || !window->oMySocketWeb) vb::raise(vb::kErrObjectNotSet);
-    return *window->oMySocketWeb;
+    KVOSocket* socket = s_webSocket.data();
+    if (!socket) vb::raise(vb::kErrObjectNotSet);
+    return *socket;
 }
 
 void sleepThenEvents(unsigned milliseconds) {
@@ -238,3 +241,11 @@ bool fnGetDataFromWEB(QString& strHost, const QString& strServerAddress, QString
 }
 
 } // namespace basMain
+
+void web::setWebSocket(KVOSocket* socket) {
+    s_webSocket = socket;
+}
+
+void web::forgetWebSocket(const KVOSocket* socket) {
+    if (s_webSocket == socket) s_webSocket = nullptr;
+}

@@ -3,6 +3,8 @@
 // and the four oMySocketWeb handlers share the variables below.
 #include <QString>
 
+class KVOSocket;
+
 namespace basMain {
 
 // Handle of the open web connection, 0 = none.
@@ -23,6 +25,12 @@ bool fnGetDataFromWEB(QString& strHost, const QString& strServerAddress, QString
 } // namespace basMain
 
 namespace web {
+
+// The socket fnGetDataFromWEB sends over: the main window installs its web socket when it makes
+// it and takes it back before releasing it. Without one a request fails with 91.
+void setWebSocket(KVOSocket* socket);
+// Takes the socket back when it is the one installed.
+void forgetWebSocket(const KVOSocket* socket);
 
 // Number of 10 ms passes a request waits for its reply, and the time that wait may take at most
 // however long each pass runs: about 7 seconds from the start of the wait, whatever arrives.

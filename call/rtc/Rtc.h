@@ -5,9 +5,10 @@
 // scripted one in tests).
 #include <QString>
 #include <QStringList>
-#include <QWidget>
 #include <functional>
 #include <memory>
+
+class QWidget;
 
 namespace rtc {
 
@@ -213,9 +214,10 @@ public:
     virtual void Shutdown() = 0;
 };
 
-// The engine factory. The program gets the liblinphone engine; tests install a scripted one.
+// The engine factory. The program installs the liblinphone engine (call/linphone/) before its
+// window comes up; tests install a scripted one. With none installed there is no engine to create.
 using ClientFactory = std::function<std::shared_ptr<IRTCClient2>()>;
-std::shared_ptr<IRTCClient2> CreateRTCClient();
-void setClientFactoryForTesting(ClientFactory factory); // empty restores the real engine
+std::shared_ptr<IRTCClient2> CreateRTCClient(); // nullptr when no factory is installed
+void setClientFactory(ClientFactory factory);
 
 } // namespace rtc

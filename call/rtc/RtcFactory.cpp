@@ -1,22 +1,21 @@
-#include "call/rtc/LinphoneEngine.h"
 #include "call/rtc/Rtc.h"
 
 namespace rtc {
 
 namespace {
-ClientFactory& testFactory() {
+ClientFactory& installedFactory() {
     static ClientFactory factory;
     return factory;
 }
 } // namespace
 
 std::shared_ptr<IRTCClient2> CreateRTCClient() {
-    if (const ClientFactory& factory = testFactory()) return factory();
-    return LinphoneEngine::create();
+    if (const ClientFactory& factory = installedFactory()) return factory();
+    return nullptr;
 }
 
-void setClientFactoryForTesting(ClientFactory factory) {
-    testFactory() = std::move(factory);
+void setClientFactory(ClientFactory factory) {
+    installedFactory() = std::move(factory);
 }
 
 } // namespace rtc

@@ -1,6 +1,7 @@
 #include "chatserver/net/RequestParser.h"
 
 #include "wire/Codepage.h"
+#include "wire/MessageCodes.h"
 #include "wire/Protocol.h"
 #include "wire/Scramble.h"
 
@@ -14,26 +15,37 @@ namespace {
 constexpr unsigned char kSepByte = 0xD4;
 
 struct CodeInfo {
-    const char* code;
+    wire::Code code;
     int fields;
 };
 
 // Code, its fields, then the call address.
 constexpr std::array<CodeInfo, 7> kCodes = {{
-    {"1", 4},    // log-in and poll: ID, e-mail
-    {"77", 5},   // poll by ID at start-up: ID, the client's clock, its internet address
-    {"2", 3},    // sign-off through the web path: ID
-    {"3", 6},    // register: user name, computer name, e-mail, display name
-    {"4", 4},    // add contact: ID, contact's e-mail
-    {"5", 4},    // remove contact: ID, contact's ID
-    {"2005", 3}, // sign-off: ID
+    {wire::Code::LogIn, 4},               // log-in and poll: ID, e-mail
+    {wire::Code::DatedRecords, 5},        // poll by ID at start-up: ID, the client's clock, its internet address
+    {wire::Code::SignOff, 3},             // sign-off through the web path: ID
+    {wire::Code::Register, 6},            // register: user name, computer name, e-mail, display name
+    {wire::Code::AddContact, 4},          // add contact: ID, contact's e-mail
+    {wire::Code::RemoveContact, 4},       // remove contact: ID, contact's ID
+    {wire::Code::SignOffWithSettings, 3}, // sign-off: ID
 }};
+
+// The codes as they stand on the wire, in the order of kCodes.
+const std::array<QByteArray, kCodes.size()>& codeBytes() {
+    static const std::array<QByteArray, kCodes.size()> bytes = [] {
+        std::array<QByteArray, kCodes.size()> texts;
+        for (std::size_t i = 0; i < kCodes.size(); ++i)
+            texts[i] = wire::codeText(kCodes[i].code).toLatin1();
+        return texts;
+    }();
+    return bytes;
+}
 
 constexpr qsizetype kLongestCode = 4;
 
 bool isKnownCodePrefix(QByteArrayView text) {
-    for (const CodeInfo& info : kCodes)
-        if (QByteArrayView(info.code).startsWith(text)) return true;
+    for (const QByteArray& code : codeBytes())
+        if (QByteArrayView(code).startsWith(text)) return true;
     return false;
 }
 
@@ -48,8 +60,8 @@ bool looksSettled(QByteArrayView lastField) {
 } // namespace
 
 int chatFieldCount(QStringView code) {
-    for (const CodeInfo& info : kCodes)
-        if (code == QLatin1StringView(info.code)) return info.fields;
+    for (std::size_t i = 0; i < kCodes.size(); ++i)
+        if (code == QLatin1StringView(codeBytes()[i])) return kCodes[i].fields;
     return -1;
 }
 

@@ -6,14 +6,15 @@
 // "box: ..." lines as they come, and the first time the main window is on screen, a "shown" line.
 //
 //   e2e_client FOLDER DISPLAY-NAME E-MAIL
-#include "app/Main.h"
-#include "app/basMain.h"
+#include "app/ProgramEntry.h"
 #include "app/frmMain.h"
+#include "call/linphone/LinphoneEngine.h"
 #include "call/rtc/Rtc.h"
-#include "platform/Controls.h"
-#include "platform/ListView.h"
-#include "platform/MsgBox.h"
+#include "core/basMain.h"
 #include "platform/vb.h"
+#include "platform/widgets/Controls.h"
+#include "platform/widgets/ListView.h"
+#include "platform/widgets/MsgBox.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -238,6 +239,7 @@ int main(int argc, char** argv) {
     vb::setAppPathForTesting(arguments[1]);
     Remote remote(arguments[2], arguments[3]);
     say(QStringLiteral("started"));
+    rtc::setClientFactory(rtc::LinphoneEngine::create);
     const int code = basMain::Main();
     say(QStringLiteral("exited"));
     return code;

@@ -1,11 +1,11 @@
 // The main window on the real call engine against linphonec (Debian's linphone-cli), a SIP peer
 // we did not write, on 127.0.0.1: a ringing call refused, and a call turned away while ours rings
 // (calls both ways, ended from either side, are the video scene's).
-#include "app/basMain.h"
 #include "app/frmMain.h"
-#include "call/rtc/LinphoneEngine.h"
-#include "platform/Controls.h"
-#include "platform/MsgBox.h"
+#include "call/linphone/LinphoneEngine.h"
+#include "core/basMain.h"
+#include "platform/widgets/Controls.h"
+#include "platform/widgets/MsgBox.h"
 #include "support/FrmMainCallAccess.h"
 #include "support/Linphonec.h"
 #include "support/TestEnv.h"

@@ -1,11 +1,11 @@
 // Under a real X server (Xvfb) with the GL library's software renderer: video calls with linphonec,
 // one after another in the same process, put the local and the remote picture inside the two
 // picture boxes of the main window, whichever side calls, answers or hangs up.
-#include "app/basMain.h"
 #include "app/frmMain.h"
 #include "call/rtc/Rtc.h"
 #include "call/rtc/RtcEvents.h"
-#include "platform/Controls.h"
+#include "core/basMain.h"
+#include "platform/widgets/Controls.h"
 #include "support/FrmMainCallAccess.h"
 #include "support/Linphonec.h"
 #include "support/TestEnv.h"

@@ -1,8 +1,8 @@
 // What support reads in the error log when a web lookup fails: the step of the alternate-server
 // lookup a bad answer is logged at, and the host name a failed page request keeps for its line.
-#include "app/basMain.h"
 #include "app/frmMain.h"
-#include "platform/ListView.h"
+#include "core/basMain.h"
+#include "platform/widgets/ListView.h"
 #include "support/ScriptedChatServer.h"
 #include "support/TestEnv.h"
 #include "web/HttpGet.h"

@@ -1,7 +1,7 @@
 // fnGetDataFromWEB against scripted web sites on loopback addresses (port 80): the request bytes on
 // the wire, replies in segments however they are framed, and a site whose reply never ends.
-#include "app/basMain.h"
 #include "app/frmMain.h"
+#include "core/basMain.h"
 #include "support/ScriptedChatServer.h"
 #include "support/TestEnv.h"
 #include "web/HttpGet.h"

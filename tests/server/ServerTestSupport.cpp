@@ -5,24 +5,10 @@
 #include "wire/Protocol.h"
 #include "wire/Scramble.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QTcpSocket>
-#include <QThread>
 #include <algorithm>
 
 namespace servertest {
-
-bool waitFor(const std::function<bool()>& done, int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired()) return done();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QThread::usleep(200);
-    }
-    return true;
-}
 
 QString callAddress(int lastOctet) {
     return QStringLiteral("127.0.0.%1:5060").arg(lastOctet);

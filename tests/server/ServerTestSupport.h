@@ -5,6 +5,7 @@
 #include "chatserver/store/Storage.h"
 
 #include "StoreSupport.h"
+#include "tests/support/WaitFor.h"
 #include "wire/Protocol.h"
 
 #include <QHostAddress>
@@ -13,8 +14,7 @@
 
 namespace servertest {
 
-// Runs the event loop until `done` is true or `timeoutMs` passes; returns done().
-bool waitFor(const std::function<bool()>& done, int timeoutMs = 10000);
+using testsupport::waitFor;
 
 QString callAddress(int lastOctet); // "127.0.0.N:5060", a client's call address
 

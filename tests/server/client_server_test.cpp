@@ -2,16 +2,16 @@
 // server in this process, on both stores: registration, contacts added and removed, presence on
 // and off line, and sign-off with the site lists written to the client's settings file.
 #include "ServerTestSupport.h"
-#include "app/basMain.h"
 #include "app/frmMain.h"
-#include "platform/Controls.h"
-#include "platform/ListView.h"
-#include "platform/MsgBox.h"
+#include "core/basMain.h"
+#include "platform/KVOSocket.h"
 #include "platform/vb.h"
-#include "server/KVOSocket.h"
+#include "platform/widgets/Controls.h"
+#include "platform/widgets/ListView.h"
+#include "platform/widgets/MsgBox.h"
 #include "support/ScriptedRtc.h"
 #include "support/TestEnv.h"
-#include "wire/SettingsFile.h"
+#include "wire/SettingsLines.h"
 
 #include <QDialog>
 #include <QFile>

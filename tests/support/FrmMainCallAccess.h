@@ -1,7 +1,7 @@
 #pragma once
 // The tests' way into the private call set-up of the main window (frmMain befriends this struct).
 #include "app/frmMain.h"
-#include "platform/ListView.h"
+#include "platform/widgets/ListView.h"
 
 #include <QPushButton>
 

@@ -62,7 +62,7 @@ std::shared_ptr<ScriptedSession> ScriptedRtc::incomingSession(const QString& uri
 
 ScriptedRtcFactory::ScriptedRtcFactory(std::function<void(ScriptedRtc&)> configure)
     : m_configure(std::move(configure)) {
-    rtc::setClientFactoryForTesting([this]() -> std::shared_ptr<rtc::IRTCClient2> {
+    rtc::setClientFactory([this]() -> std::shared_ptr<rtc::IRTCClient2> {
         auto engine = std::make_shared<ScriptedRtc>();
         if (m_configure) m_configure(*engine);
         m_created.append(engine);
@@ -71,7 +71,7 @@ ScriptedRtcFactory::ScriptedRtcFactory(std::function<void(ScriptedRtc&)> configu
 }
 
 ScriptedRtcFactory::~ScriptedRtcFactory() {
-    rtc::setClientFactoryForTesting({});
+    rtc::setClientFactory({});
 }
 
 } // namespace testrtc

@@ -149,8 +149,8 @@ private:
     rtc::EventSink m_sink;
 };
 
-// Installs a factory that hands out scripted engines for as long as it lives; the real engine
-// comes back afterwards. `configure` runs on each engine before the program gets it.
+// Installs a factory that hands out scripted engines for as long as it lives; afterwards no
+// engine is installed. `configure` runs on each engine before the program gets it.
 class ScriptedRtcFactory {
 public:
     explicit ScriptedRtcFactory(std::function<void(ScriptedRtc&)> configure = {});

@@ -1,18 +1,16 @@
 #include "support/TestEnv.h"
 
-#include "app/basEncrypt_Decrypt.h"
-#include "app/basMain.h"
-#include "platform/ListView.h"
-#include "platform/MsgBox.h"
+#include "chatlink/ChatProtocol.h"
+#include "core/basEncrypt_Decrypt.h"
+#include "core/basMain.h"
 #include "platform/vb.h"
+#include "platform/widgets/ListView.h"
+#include "platform/widgets/MsgBox.h"
 #include "wire/Codepage.h"
 #include "wire/Scramble.h"
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QThread>
 
 namespace testenv {
 
@@ -69,22 +67,10 @@ QString readScrambledFile(const QString& path) {
 }
 
 void setUpUserList(vb::ListView& list) {
-    for (const char* caption : {"Status", "Display Name", "Email", "IP", "OnLine Date"})
-        list.addColumn(QString::fromLatin1(caption), 80);
+    basMain::addUserListColumns(list, 80);
     list.setSortOrder(vb::ListView::Descending);
     list.setSortKey(0);
     list.setSorted(true);
-}
-
-bool waitFor(const std::function<bool()>& done, int timeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs) return done();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return true;
 }
 
 } // namespace testenv

@@ -1,6 +1,8 @@
 #pragma once
 // A clean world for one test: a temporary program folder, fresh shared state, message boxes
 // recorded (and answered OK) instead of shown, the real clock, scrambling without its pause.
+#include "support/WaitFor.h"
+
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -53,7 +55,6 @@ qint64 residentBytes();
 // Gives a user list its five columns and its order (on-line users first), as the start-up does.
 void setUpUserList(vb::ListView& list);
 
-// Runs the event loop until `done` is true or `timeoutMs` passes; returns `done()`.
-bool waitFor(const std::function<bool()>& done, int timeoutMs = 5000);
+using testsupport::waitFor;
 
 } // namespace testenv

@@ -1,8 +1,8 @@
 // The main window placing, answering, refusing and ending calls where the moment of each event
 // matters: the scripted engine fires the session states exactly when the scene needs them.
+#include "app/CallHelpers.h"
 #include "app/frmMain.h"
-#include "call/CallHelpers.h"
-#include "platform/Controls.h"
+#include "platform/widgets/Controls.h"
 #include "support/FrmMainCallAccess.h"
 #include "support/ScriptedRtc.h"
 #include "support/TestEnv.h"

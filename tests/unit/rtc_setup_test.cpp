@@ -1,8 +1,8 @@
 // The call address the window publishes for the host it runs on.
-#include "app/basMain.h"
 #include "app/frmMain.h"
 #include "call/rtc/NetworkAddresses.h"
-#include "platform/Controls.h"
+#include "core/basMain.h"
+#include "platform/widgets/Controls.h"
 #include "support/FrmMainCallAccess.h"
 #include "support/ScriptedRtc.h"
 #include "support/TestEnv.h"

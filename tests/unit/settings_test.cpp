@@ -1,20 +1,21 @@
 // The two settings files: written only when their content changes, read back into the site
 // tables, never half written on a full disk, and changed by the replies that may change them.
-#include "app/basMain.h"
-#include "app/frmMain.h"
+#include "chatlink/ChatProtocol.h"
+#include "core/SettingsFiles.h"
+#include "core/basMain.h"
 #include "platform/vb.h"
-#include "server/ChatProtocol.h"
-#include "server/Registration.h"
-#include "server/SettingsFile.h"
+#include "platform/widgets/ListView.h"
 #include "support/FileSizeLimit.h"
 #include "support/TestEnv.h"
 #include "wire/Codepage.h"
 #include "wire/Protocol.h"
 #include "wire/Scramble.h"
-#include "wire/SettingsFile.h"
+#include "wire/SettingsLines.h"
 
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -88,18 +89,23 @@ TEST_F(SettingsFiles, AWriteThatFailsOnAFullDiskKeepsTheOldFileWhole) {
     EXPECT_EQ(files(), (QStringList{"ColloqChat.kvo", "RTC_Chat.kvo"}));
 }
 
-// Replies arrive through the reply handler of a real window, as from the chat link.
+// Replies arrive through the reply handler, on controls like the window's.
 class SettingsFromReplies : public SettingsFiles {
 protected:
-    frmMain form;
+    vb::ListView users;
+    QLineEdit email;
+    QPlainTextEdit status;
+    QTimer registration;
+    QTimer serverCall;
+    const ReplyTarget target{&users, &email, &status, &registration, &serverCall};
 
     void SetUp() override {
         SettingsFiles::SetUp();
-        testenv::setUpUserList(*form.LstUsers);
+        testenv::setUpUserList(users);
     }
     void receive(const QString& text) {
         g_strMsgReceived = text;
-        fnUseMSGReceived();
+        fnUseMSGReceived(target);
     }
 };
 
@@ -112,7 +118,7 @@ TEST_F(SettingsFromReplies, TheAddressOf111KeepsTheIdentityThatRegistrationStore
     g_strAnsweredRequest = "1";
     receive(msg({"111", "7", "Ann", "ann@x.org", "10.0.0.7", "1", "10.9.9.9", "20000"}));
     EXPECT_EQ(testenv::readScrambledFile(serverAddressFilePath()), msg({"10.9.9.9", "20000", "42", "me@x.org"}));
-    EXPECT_TRUE(form.LstUsers->find("A7"));
+    EXPECT_TRUE(users.find("A7"));
     EXPECT_TRUE(env.logLines().isEmpty());
 }
 

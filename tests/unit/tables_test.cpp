@@ -1,14 +1,15 @@
 // The client's rules that fit a table: digests, scrambling, the validators of what a user types or
-// a settings file holds, and the comparison of the sites' date stamps.
-#include "app/basEncrypt_Decrypt.h"
-#include "app/basMD5.h"
-#include "forms/Validators.h"
+// a settings file holds, the comparison of the sites' date stamps, and the message codes.
+#include "core/Validators.h"
+#include "core/basEncrypt_Decrypt.h"
+#include "core/basMD5.h"
 #include "platform/crypto.h"
 #include "platform/vb.h"
 #include "support/TestEnv.h"
-#include "web/AltServer.h"
 #include "web/WebLookup.h"
 #include "wire/Codepage.h"
+#include "wire/MessageCodes.h"
+#include "wire/Protocol.h"
 #include "wire/Scramble.h"
 
 #include <QFile>
@@ -127,6 +128,34 @@ TEST(Validators, UserIdAndEmailWithTheirMessages) {
             << c.address;
         EXPECT_EQ(message, c.message) << c.address;
     }
+}
+
+// A code is read only as its exact digits: a peer's padded or signed code is no code at all.
+TEST(MessageCodes, ReadExactlyAndRequestsBuiltFieldByField) {
+    const struct {
+        const char* text;
+        std::optional<wire::Code> code;
+    } cases[] = {
+        {"1", wire::Code::LogIn},
+        {"2005", wire::Code::SignOffWithSettings},
+        {"77", wire::Code::DatedRecords},
+        {"01", std::nullopt},
+        {" 1", std::nullopt},
+        {"+4", std::nullopt},
+        {"1985 ", std::nullopt},
+        {"6", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(wire::codeOf(QString::fromLatin1(c.text)), c.code) << c.text;
+
+    const QString sep(wire::kSep);
+    const QString request = wire::request(wire::Code::AddContact, {"42", "ann@x.org"});
+    EXPECT_EQ(request, "4" + sep + "42" + sep + "ann@x.org");
+    EXPECT_TRUE(wire::isRequest(request, wire::Code::AddContact));
+    EXPECT_FALSE(wire::isRequest(request, wire::Code::RemoveContact));
+    EXPECT_FALSE(wire::isRequest("4", wire::Code::AddContact)); // a code alone is no request
+    EXPECT_FALSE(wire::isRequest("44" + sep + "1", wire::Code::AddContact));
 }
 
 TEST(SiteDateStamps, LaterOrNot) {

@@ -5,8 +5,8 @@
 #include "forms/frmMngContacts.h"
 #include "forms/frmRegWait.h"
 #include "forms/frmRegister.h"
-#include "platform/Controls.h"
-#include "platform/ListView.h"
+#include "platform/widgets/Controls.h"
+#include "platform/widgets/ListView.h"
 
 #include <QApplication>
 #include <QDir>

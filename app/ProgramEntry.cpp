@@ -1,0 +1,29 @@
+#include "app/ProgramEntry.h"
+
+#include "app/frmMain.h"
+#include "platform/vb.h"
+#include "platform/widgets/MsgBox.h"
+
+#include <QApplication>
+#include <QLockFile>
+
+namespace basMain {
+
+int Main() {
+    // One instance per program folder: the settings files beside the executable belong to it.
+    QLockFile instanceLock(vb::AppPath() + QStringLiteral("/.colloqchat.lock"));
+    instanceLock.setStaleLockTime(0);
+    if (!instanceLock.tryLock(0)) {
+        vb::MsgBox(
+            QStringLiteral("You can not run 2 instances of Colloq_Chat\r\n[1 instance of Colloq_Chat is running]"),
+            vb::vbCritical | vb::vbOKOnly, QStringLiteral("Sorry"));
+        return 0;
+    }
+    frmMain form;
+    form.Form_Load();
+    form.fnInitForm();
+    if (form.isUnloaded()) return 0;
+    return QApplication::exec();
+}
+
+} // namespace basMain

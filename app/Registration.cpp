@@ -1,0 +1,109 @@
+#include "app/Registration.h"
+
+#include "app/frmMain.h"
+#include "chatlink/ChatProtocol.h"
+#include "core/ErrorLog.h"
+#include "core/basMain.h"
+#include "forms/frmRegWait.h"
+#include "forms/frmRegister.h"
+#include "platform/KVOSocket.h"
+#include "platform/vb.h"
+#include "platform/widgets/MsgBox.h"
+#include "platform/win32.h"
+#include "wire/MessageCodes.h"
+#include "wire/Protocol.h"
+
+#include <QTimer>
+
+namespace basMain {
+
+namespace {
+
+// Marks the wait for the server's answer, on every way out of it.
+class WaitingForAnswer {
+public:
+    WaitingForAnswer() { g_blnRegistrationWaiting = true; }
+    ~WaitingForAnswer() { g_blnRegistrationWaiting = false; }
+    WaitingForAnswer(const WaitingForAnswer&) = delete;
+    WaitingForAnswer& operator=(const WaitingForAnswer&) = delete;
+};
+
+void hideWaitWindow() {
+    if (frmRegWait::isLoaded()) frmRegWait::get().hide();
+}
+
+// Waits, keeping the window alive, until the server has answered or the registration timer has
+// run out. True when the server answered.
+bool waitForAnswer(frmMain& form) {
+    while (!g_blnRegistrationDone) {
+        vb::DoEvents();
+        win32::Sleep(7);
+        if (g_blnRegistrationTimeOut) {
+            frmRegWait::unload();
+            vb::MsgBox(QStringLiteral("Registration TimeOut"), vb::vbCritical | vb::vbOKOnly,
+                       QStringLiteral("Registration Failed"));
+            return false;
+        }
+    }
+    form.tmrRegistration->stop();
+    frmRegWait::unload();
+    return true;
+}
+
+} // namespace
+
+bool fnRegister(QStringList& /*arrFields*/) {
+    int step = 1;
+    bool result = false;
+    try {
+        g_strDialogResult.clear();
+        hideWaitWindow();
+        step = 2;
+        {
+            frmRegister dialog(frmMain::instance());
+            vb::ShowModal(dialog);
+        }
+        step = 3;
+        if (g_strDialogResult.isEmpty()) {
+            frmRegWait::get().show();
+            return false;
+        }
+        step = 4;
+        if (!g_strAltServerBase.isEmpty()) {
+            vb::MsgBox(QStringLiteral("Sorry, Cannot Register Now"), vb::vbCritical | vb::vbOKOnly,
+                       QStringLiteral("Chat Server On Maintenance"));
+            frmRegWait::unload();
+            frmRegWait::get().show();
+            return false;
+        }
+        step = 5;
+        const qsizetype separator = g_strDialogResult.indexOf(wire::kSep);
+        const QString displayName = g_strDialogResult.left(separator);
+        const QString email = g_strDialogResult.mid(separator + 1);
+        g_strMsgToSend =
+            wire::request(wire::Code::Register, {fnGetUserName(), fnGetComputerName(), email, displayName});
+        step = 6;
+        const WaitingForAnswer waiting;
+        frmMain* form = frmMain::instance();
+        if (!form) vb::raise(vb::kErrObjectNotSet);
+        form->chatSocket().Connect(g_strServerIP, vb::CLng(g_strServerPort));
+        g_blnRegistrationDone = false;
+        g_blnRegistrationTimeOut = false;
+        step = 7;
+        frmRegWait::get().show();
+        vb::DoEvents();
+        win32::Sleep(1);
+        form->tmrRegistration->start();
+        step = 8;
+        if (!waitForAnswer(*form)) return false;
+        result = true;
+    } catch (const std::exception& error) {
+        logCaught(QStringLiteral("fnRegister[") + QString::number(step) + QLatin1Char(']'), error);
+        return false;
+    }
+    // The start-up sequence closes the wait window later.
+    trySkip({}, [] { frmRegWait::get().show(); });
+    return result;
+}
+
+} // namespace basMain

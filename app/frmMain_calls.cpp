@@ -1,0 +1,396 @@
+// Placing, answering and ending calls, and the main window through the life of a call.
+#include "app/CallHelpers.h"
+#include "app/frmMain.h"
+#include "core/ErrorLog.h"
+#include "core/basMain.h"
+#include "platform/widgets/Controls.h"
+#include "platform/win32.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+
+using namespace basMain;
+using callengine::eventAs;
+using callengine::required;
+using callengine::stepName;
+
+namespace {
+
+// The ringing loop: passes of at least this many milliseconds, a ring every 400 passes, and the
+// call refused after the last of them.
+int s_ringPassMs = 10;
+constexpr qint16 kRingPasses = 4000;
+constexpr qint16 kRingEvery = 400;
+
+const QString kReady = QStringLiteral("RTCClient is initialized and ready to make/receive calls.");
+
+// The host and port a SIP address names ("sip:user@host:port;param" gives "host:port"): what the
+// user list keeps as a contact's call address.
+QString callAddressIn(QString uri) {
+    if (uri.startsWith(QStringLiteral("sip:"), Qt::CaseInsensitive)) uri = uri.mid(4);
+    uri = uri.section(QLatin1Char(';'), 0, 0).section(QLatin1Char('>'), 0, 0);
+    return uri.section(QLatin1Char('@'), -1);
+}
+
+// "User: name    address" of the other party of a call: a listed contact whose call address the
+// remote address names by its display name and e-mail address, anybody else by the name and
+// address of its SIP identity.
+QString otherParty(const frmMain& form, const std::shared_ptr<rtc::IRTCSession2>& session) {
+    QString name;
+    QString address;
+    const auto participants = required(session)->get_Participants();
+    if (participants && participants->get_Count() > 0)
+        if (const auto participant = participants->get_Item(1)) {
+            name = participant->get_Name();
+            address = participant->get_UserURI();
+        }
+    const QString callAddress = callAddressIn(address);
+    for (int index = 0; !callAddress.isEmpty() && index < form.LstUsers->count(); ++index) {
+        const vb::ListItem* row = form.LstUsers->itemAt(index);
+        if (row->Tag().compare(callAddress, Qt::CaseInsensitive) != 0) continue;
+        name = row->SubItem(1);
+        address = row->SubItem(2);
+        break;
+    }
+    return QStringLiteral("User: ") + name + QStringLiteral("    ") + address;
+}
+
+// A call address others can be called at: "host:port" with a host and a port from 1 to 65535.
+bool usableCallAddress(const QString& address) {
+    const qsizetype colon = address.lastIndexOf(QLatin1Char(':'));
+    bool numeric = false;
+    const int port = address.mid(colon + 1).toInt(&numeric);
+    return colon > 0 && numeric && port > 0 && port <= 65535 && !address.contains(QLatin1Char(' ')) &&
+           !address.contains(QLatin1Char('@'));
+}
+
+// Tells the user in the status box, in red, what went wrong and what to do about it.
+void showFailure(frmMain& form, const QString& text) {
+    vb::setForeColor(*form.txtStatus, vb::vbRed);
+    form.txtStatus->setPlainText(text);
+}
+
+bool hasEnded(const std::shared_ptr<rtc::IRTCSession2>& session) {
+    try {
+        return session->get_State() == rtc::RTCSS_DISCONNECTED;
+    } catch (const std::exception&) {
+        return false; // a session that cannot tell is taken as still ringing
+    }
+}
+
+} // namespace
+
+namespace callengine {
+void setRingPassMsForTesting(int milliseconds) {
+    s_ringPassMs = milliseconds < 0 ? 10 : milliseconds;
+}
+} // namespace callengine
+
+// ---- The two recurring sets of control changes ----
+
+namespace {
+
+void lock(frmMain& form) {
+    form.cmdConnect->setEnabled(false);
+    form.cmdManageContacts->setEnabled(false);
+    form.tmrServerCall->stop();
+    form.fraSend->setEnabled(false);
+    form.fraReceive->setEnabled(false);
+    form.LstUsers->setEnabled(false);
+}
+
+void release(frmMain& form) {
+    form.chkOptions[5]->setEnabled(true);
+    form.cmdWizard->setEnabled(true);
+    form.cmdAnswer->setEnabled(false);
+    form.cmdTerminate->setEnabled(false);
+    // Connect needs a row to call; contacts cannot be managed through the alternate server.
+    form.cmdConnect->setEnabled(form.LstUsers->selectedItem() != nullptr);
+    form.cmdManageContacts->setEnabled(g_strAltServerBase.isEmpty());
+    form.tmrServerCall->start();
+    form.fraSend->setEnabled(true);
+    form.fraReceive->setEnabled(true);
+    form.LstUsers->setEnabled(true);
+    form.cmdWizard->setEnabled(true);
+}
+
+} // namespace
+
+void frmMain::cmdConnect_Click() {
+    tmrServerCall->stop();
+    cmdConnect->setEnabled(false);
+    int step = 0;
+    QString address;
+    QString name;
+    QString displayName;
+    try {
+        const vb::ListItem* row = LstUsers->selectedItem();
+        if (!row) vb::raise(vb::kErrObjectNotSet);
+        displayName = row->SubItem(1);
+        address = QStringLiteral("sip:") + row->Tag();
+        step = 1;
+        g_objSession = required(g_objRTCClient)->CreateSession(rtc::RTCST_PC_TO_PC, QString(), 0);
+        step = 5;
+        name = displayName + QStringLiteral(" [") + row->SubItem(2) + QStringLiteral("]");
+        // A contact off line has no call address; the engine would try to call "sip:" itself.
+        if (!usableCallAddress(row->Tag())) vb::raise(vb::kErrInvalidCall);
+        required(g_objSession)->AddParticipant(address, name);
+        step = 6;
+        tmrUpdateUserOnLine->stop();
+        g_intOnLineTicks = 1;
+    } catch (const std::exception& error) {
+        logCaught(step == 5 ? stepName("cmdConnect_Click", 5) + QLatin1Char(' ') + address + QLatin1Char('|') + name
+                            : stepName("cmdConnect_Click", step),
+                  error);
+        // A session that never placed its call must not stand for a call in progress.
+        if (step == 5) g_objSession.reset();
+        if (step == 0)
+            showFailure(*this, QStringLiteral("No contact is selected: click a contact in the list, then press "
+                                              "Connect."));
+        else if (step == 5)
+            showFailure(*this, displayName + QStringLiteral(" cannot be called now: no call address. Wait until ") +
+                                   displayName + QStringLiteral(" is on line, click the row again and press Connect."));
+        else
+            showFailure(*this, QStringLiteral("The call could not be placed: ") + QString::fromUtf8(error.what()));
+    }
+}
+
+void frmMain::cmdAnswer_Click() {
+    try {
+        g_blnManualAnswer = true; // the ringing loop answers
+    } catch (const std::exception& error) {
+        logCaught(QStringLiteral("cmdAnswer_Click"), error);
+    }
+}
+
+void frmMain::cmdTerminate_Click() {
+    int step = 0;
+    try {
+        cmdTerminate->setEnabled(false);
+        // While a call rings its session is not yet ours; Terminate then refuses it.
+        const auto session = g_objSession ? g_objSession : m_ringingSession.lock();
+        required(session);
+        if (session->get_State() == rtc::RTCSS_INCOMING) {
+            step = 4;
+            m_ringingSession.reset(); // ends the ringing loop
+            session->Terminate(rtc::RTCTR_REJECT);
+            step = 5;
+            required(g_objRTCClient)->PlayRing(rtc::RTCRT_PHONE, false);
+        } else {
+            step = 6;
+            session->Terminate(rtc::RTCTR_NORMAL);
+        }
+        tmrUpdateUserOnLine->start();
+        g_intOnLineTicks = 1;
+    } catch (const std::exception& error) {
+        logCaught(stepName("cmdTerminate_Click", step), error);
+    }
+}
+
+void frmMain::SessionStateEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
+    int step = 0;
+    try {
+        const auto event = eventAs<rtc::IRTCSessionStateChangeEvent>(pEvent);
+        const auto session = event->get_Session();
+        switch (event->get_State()) {
+        case rtc::RTCSS_IDLE:
+            fraStatus->setTitle(QStringLiteral("Status: IDLE"));
+            break;
+
+        case rtc::RTCSS_INCOMING: {
+            ++g_intIncomingCount;
+            step = 4;
+            // Only one call at a time: a second one is refused while one is connected or
+            // ringing, and (busy) while our own is being placed.
+            const bool refuse = g_blnCallConnected || g_intIncomingCount >= 2;
+            if (refuse || g_objSession) {
+                step = 19;
+                m_refusedSessions.push_back(session);
+                required(session)->Terminate(refuse ? rtc::RTCTR_REJECT : rtc::RTCTR_BUSY);
+                return;
+            }
+            if (isMinimized()) showNormal();
+            raise();
+            activateWindow();
+            step = 5;
+            fraStatus->setTitle(QStringLiteral("Status: INCOMING ") + otherParty(*this, session));
+            vb::DoEvents();
+            step = 6;
+            // The caller gave up while the window came up: its end has been handled already.
+            if (hasEnded(required(session))) return;
+            if (g_objSession) {
+                // A call of ours was placed meanwhile.
+                m_refusedSessions.push_back(session);
+                required(session)->Terminate(rtc::RTCTR_BUSY);
+                return;
+            }
+            lock(*this);
+            cmdAnswer->setEnabled(true);
+            cmdTerminate->setEnabled(true); // refuses the ringing call
+            m_ringingSession = session;
+            struct NotRinging {
+                frmMain& form;
+                ~NotRinging() { form.m_ringingSession.reset(); }
+            } notRinging{*this};
+            step = 7;
+            g_blnManualAnswer = false;
+            qint16 pass = 0;
+            for (;;) {
+                ++pass;
+                if (pass == 1 || (pass % kRingEvery == 0 && pass <= kRingPasses)) {
+                    step = 8;
+                    required(g_objRTCClient)->PlayRing(rtc::RTCRT_PHONE, true);
+                }
+                if (vb::Value(*chkAutoAnswer) == vb::vbChecked) break;
+                vb::DoEvents();
+                win32::Sleep(s_ringPassMs);
+                vb::DoEvents();
+                if (pass >= kRingPasses) {
+                    step = 9;
+                    g_objSession = session;
+                    step = 10;
+                    required(g_objSession)->Terminate(rtc::RTCTR_REJECT);
+                    g_blnCallConnected = false;
+                    return;
+                }
+                if (g_blnManualAnswer) break;
+                vb::DoEvents();
+                // The caller gave up, or the user refused the call: nothing is left to answer.
+                if (hasEnded(required(session)) || m_ringingSession.expired()) return;
+            }
+            // "Manual" clicked in the same pass as the caller hung up: nothing is left to answer.
+            if (hasEnded(required(session))) return;
+            step = 11;
+            g_objSession = session;
+            step = 12;
+            if (vb::Value(*chkAutoAnswer) == vb::vbChecked || g_blnManualAnswer) {
+                step = 14;
+                required(g_objSession)->Answer();
+            }
+            break;
+        }
+
+        case rtc::RTCSS_ANSWERING:
+            vb::setForeColor(*txtStatus, vb::vbBlue);
+            fraStatus->setTitle(QStringLiteral("Status: ANSWERING"));
+            step = 20;
+            cmdAnswer->setEnabled(false);
+            tmrRegistration->start(); // the answer time-out
+            break;
+
+        case rtc::RTCSS_INPROGRESS:
+            vb::setForeColor(*txtStatus, vb::vbBlue);
+            fraStatus->setTitle(QStringLiteral("Status: INPROGRESS"));
+            lock(*this);
+            cmdWizard->setEnabled(false);
+            cmdTerminate->setEnabled(true); // cancels the call before it is answered
+            break;
+
+        case rtc::RTCSS_CONNECTED:
+            g_blnCallConnected = true;
+            vb::setForeColor(*txtStatus, vb::vbBlue);
+            step = 21;
+            fraStatus->setTitle(QStringLiteral("Status: CONNECTED ") + otherParty(*this, session));
+            cmdTerminate->setEnabled(true);
+            chkOptions[5]->setEnabled(false);
+            cmdWizard->setEnabled(false);
+            break;
+
+        case rtc::RTCSS_DISCONNECTED: {
+            // The end of a call we turned away touches nothing but the count of incoming calls.
+            for (auto it = m_refusedSessions.begin(); it != m_refusedSessions.end();) {
+                const auto refused = it->lock();
+                if (!refused) {
+                    it = m_refusedSessions.erase(it);
+                    continue;
+                }
+                if (refused == session) {
+                    m_refusedSessions.erase(it);
+                    if (g_intIncomingCount > 0) --g_intIncomingCount;
+                    return;
+                }
+                ++it;
+            }
+            // The end of a session that is not the call in progress leaves that call alone.
+            if (g_objSession && session && session != g_objSession) {
+                if (g_intIncomingCount > 0) --g_intIncomingCount;
+                return;
+            }
+            if (g_intIncomingCount > 1 && g_blnCallConnected) {
+                --g_intIncomingCount;
+                return;
+            }
+            if (g_intIncomingCount >= 2) return;
+            // Outgoing calls never raised the count, so it must not drop below zero for them.
+            if (g_intIncomingCount > 0) --g_intIncomingCount;
+            vb::setForeColor(*txtStatus, vb::vbBlue);
+            fraStatus->setTitle(QStringLiteral("Status: DISCONNECTED"));
+            vb::setForeColor(*txtStatus, vb::vbBlack);
+            txtStatus->setPlainText(kReady);
+            step = 22;
+            if (g_objSession) {
+                step = 23;
+                const auto participants = g_objSession->get_Participants();
+                step = 24;
+                if (participants && participants->get_Count() > 0) {
+                    const long count = participants->get_Count();
+                    for (long index = 1; index <= count; ++index) {
+                        step = 25;
+                        const auto current = g_objSession; // a handler run meanwhile may clear it
+                        if (!current) break;
+                        current->RemoveParticipant(participants->get_Item(index));
+                        step = 26;
+                        vb::DoEvents();
+                    }
+                }
+            }
+            step = 27;
+            g_objSession.reset();
+            step = 28;
+            release(*this);
+            step = 30;
+            vb::DoEvents();
+            setWindowTitle(versionCaption());
+            g_blnCallConnected = false;
+            g_intOnLineTicks = 1;
+            tmrUpdateUserOnLine->start();
+            break;
+        }
+
+        case rtc::RTCSS_HOLD:
+            fraStatus->setTitle(QStringLiteral("Status: HOLD"));
+            break;
+        case rtc::RTCSS_REFER:
+            fraStatus->setTitle(QStringLiteral("Status: REFERRED"));
+            break;
+        default:
+            break;
+        }
+    } catch (const std::exception& error) {
+        logCaught(stepName("SessionStateEvent", step), error);
+    }
+}
+
+void frmMain::tmrRegistration_Timer() {
+    QString marker = QStringLiteral(" [1]");
+    try {
+        tmrRegistration->stop();
+        marker = QStringLiteral(" [2]");
+        if (g_blnLogOffPending) {
+            g_blnLogOffPending = false;
+            return;
+        }
+        if (fraStatus->title() == QStringLiteral("Status: ANSWERING")) {
+            marker = QStringLiteral(" [3]");
+            required(g_objSession)->Terminate(rtc::RTCTR_TIMEOUT);
+            marker = QStringLiteral(" [5]");
+        } else {
+            g_blnRegistrationTimeOut = true;
+        }
+    } catch (const std::exception& error) {
+        logCaught(QStringLiteral("tmrRegistration_Timer") + marker, error);
+    }
+}

@@ -1,0 +1,169 @@
+// Set-up of the RTC client at start-up, the routing of its events, and client-level events.
+#include "app/CallHelpers.h"
+#include "app/frmMain.h"
+#include "core/ErrorLog.h"
+#include "core/basMain.h"
+
+#include <QPlainTextEdit>
+
+using namespace basMain;
+using callengine::eventAs;
+using callengine::stepName;
+
+namespace {
+
+// "ActiveX component can't create object": the engine could not be made.
+constexpr int kErrCannotCreateObject = 429;
+
+// The port part of the first address text that has one; 5060 when none does. The call address
+// built from the WAN address must name the port the client really listens on, which is 5060
+// only while that port was free.
+QString listeningPort(const QStringList& external, const QStringList& internal) {
+    for (const QString& text : external + internal) {
+        const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+        if (colon >= 0 && colon + 1 < text.size()) return text.mid(colon + 1);
+    }
+    return QStringLiteral("5060");
+}
+
+QString firstNonEmpty(const QStringList& texts) {
+    for (const QString& text : texts)
+        if (!text.isEmpty()) return text;
+    return {};
+}
+
+// VB's InStr(text, part) > 0: an empty part is found in any non-empty text, nothing in an empty one.
+bool occursIn(const QString& text, const QString& part) {
+    return !text.isEmpty() && text.contains(part, Qt::CaseSensitive);
+}
+
+} // namespace
+
+void frmMain::fnInitRTCClient(int& step) {
+    step = 11;
+    g_objRTCClient = rtc::CreateRTCClient();
+    if (!g_objRTCClient) vb::raise(kErrCannotCreateObject, QStringLiteral("ActiveX component can't create object"));
+    step = 12;
+    g_objRTCClient->InitializeEx(rtc::RTCIF_DISABLE_UPNP);
+    step = 14;
+    g_objRTCClient->put_EventFilter(rtc::kProgramEventFilter);
+    step = 22;
+    g_objRTCClient->setEventSink(
+        [this](long kind, std::shared_ptr<rtc::IRTCEvent> event) { g_objRTCClientWithEvents_Event(kind, event); });
+    g_objRTCClientWithEvents = true;
+    step = 24;
+    const long mediaCaps = g_objRTCClient->get_MediaCapabilities();
+    step = 25;
+    fnMediaSupp(mediaCaps);
+
+    step = 40;
+    QString callAddress;
+    const QStringList external = g_objRTCClient->get_NetworkAddresses(false, true);
+    step = 42;
+    const QStringList internal = g_objRTCClient->get_NetworkAddresses(false, false);
+    txtStatus->setPlainText(QStringLiteral("TCP: "));
+    const QString wanAddress = g_strMyWanIP + QLatin1Char(':') + listeningPort(external, internal);
+
+    step = 44;
+    if (!external.isEmpty()) {
+        step = 148;
+        callAddress = firstNonEmpty(external);
+        step = 160;
+        g_objRTCClient->put_ListenForIncomingSessions(rtc::RTCLM_BOTH);
+    } else {
+        step = 50;
+        if (!internal.isEmpty()) {
+            step = 60;
+            if (internal.size() == 1) {
+                step = 105;
+                g_objRTCClient->put_ListenForIncomingSessions(rtc::RTCLM_BOTH);
+                step = 110;
+                // Without a WAN address (offline, or a host whose only interface is loopback)
+                // the one address this machine has is still one others on it can call.
+                callAddress = g_strMyWanIP.isEmpty() ? internal.first() : wanAddress;
+            } else {
+                step = 65;
+                callAddress = firstNonEmpty(internal);
+                step = 80;
+                if (occursIn(callAddress, g_strMyWanIP)) {
+                    step = 95;
+                    g_objRTCClient->put_ListenForIncomingSessions(rtc::RTCLM_BOTH);
+                } else {
+                    step = 85;
+                    g_objRTCClient->put_ListenForIncomingSessions(rtc::RTCLM_BOTH);
+                    step = 90;
+                    callAddress = wanAddress;
+                }
+            }
+        } else {
+            step = 55; // no address at all: the client cannot be called
+        }
+    }
+
+    step = 170;
+    if (!callAddress.isEmpty()) {
+        step = 175;
+        g_strMyWanIP = callAddress;
+    }
+}
+
+void frmMain::g_objRTCClientWithEvents_Event(long RTCEvent, const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
+    int step = 1;
+    try {
+        // Each handler gets its own reference; ours goes when the handler returns.
+        std::shared_ptr<rtc::IRTCEvent> event = pEvent;
+        switch (RTCEvent) {
+        case rtc::RTCE_CLIENT:
+            step = 5;
+            ClientEvent(event);
+            break;
+        case rtc::RTCE_SESSION_STATE_CHANGE:
+            step = 2;
+            SessionStateEvent(event);
+            break;
+        case rtc::RTCE_MEDIA:
+            step = 3;
+            MediaEvent(event);
+            break;
+        case rtc::RTCE_MESSAGING:
+            step = 4; // typed messages have no handler
+            break;
+        default: {
+            step = 6;
+            long kind = RTCEvent;
+            Receive_Event(kind, event);
+            break;
+        }
+        }
+    } catch (const std::exception& error) {
+        logCaught(stepName("g_objRTCClientWithEvents_Event", step), error);
+    }
+}
+
+void frmMain::ClientEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
+    int step = 0;
+    try {
+        const auto event = eventAs<rtc::IRTCClientEvent>(pEvent);
+        switch (event->get_EventType()) {
+        case rtc::RTCCET_VOLUME_CHANGE:
+            break;
+        case rtc::RTCCET_DEVICE_CHANGE:
+            txtStatus->setPlainText(QStringLiteral("The configuration of the streaming-related devices has changed."));
+            break;
+        case rtc::RTCCET_NETWORK_QUALITY_CHANGE: {
+            step = 1;
+            const qint16 quality = vb::CInt(double(callengine::required(g_objRTCClient)->get_NetworkQuality()));
+            setWindowTitle(versionCaption() + QStringLiteral(" [Network Quality = ") + QString::number(quality) +
+                           QStringLiteral("]"));
+            break;
+        }
+        case rtc::RTCCET_ASYNC_CLEANUP_DONE:
+            txtStatus->setPlainText(QStringLiteral("IRTCClient::PrepareForShutdown has completed."));
+            break;
+        default:
+            break;
+        }
+    } catch (const std::exception& error) {
+        logCaught(stepName("ClientEvent", step), error);
+    }
+}

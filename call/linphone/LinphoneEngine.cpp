@@ -1,0 +1,607 @@
+#include "call/linphone/LinphoneEngine.h"
+
+#include "call/linphone/LinphoneSession.h"
+#include "call/linphone/TuningDialog.h"
+#include "call/linphone/VideoWindow.h"
+#include "call/rtc/NetworkAddresses.h"
+#include "call/rtc/RtcEvents.h"
+#include "platform/vb.h"
+#include "platform/widgets/MsgBox.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+
+#include <linphone++/linphone.hh>
+
+#include <algorithm>
+#include <cmath>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace rtc {
+
+namespace {
+
+// Where Debian puts the sounds that come with liblinphone.
+const QString kSoundFolder = QStringLiteral("/usr/share/sounds/linphone");
+// Played at the far end while a call rings, and into a call when there is no sound card.
+const QString kRingbackFile = kSoundFolder + QStringLiteral("/ringback.wav");
+const QString kPlayFile = kSoundFolder + QStringLiteral("/hello8000.wav");
+// One ring of an old telephone: what PlayRing plays for an incoming call.
+const QString kRingFile = kSoundFolder + QStringLiteral("/rings/oldphone-mono.wav");
+
+constexpr int kIterateIntervalMs = 20;
+// How often a running call reports its sound level and the network quality is looked at.
+constexpr int kCallReportIntervalMs = 1000;
+// A change of the network quality smaller than this is not worth an event.
+constexpr long kQualityStep = 10;
+constexpr quint16 kPreferredSipPort = 5060;
+// liblinphone ends an unanswered incoming call by itself after this long; the program has its
+// own ringing time-out, so liblinphone's must not come first.
+constexpr int kIncomingTimeoutSeconds = 3600;
+constexpr long kMaxVolume = 65535;
+constexpr long kUnityVolume = 32768; // the volume at which the gain is 0 dB
+
+QString loginName() {
+    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_name) return QString::fromLocal8Bit(pw->pw_name);
+    return QStringLiteral("user");
+}
+
+// A SIP user part: letters, digits and a few marks; anything else becomes '_'.
+QString sipUser(const QString& name) {
+    QString user;
+    for (QChar c : name)
+        user += (c.isLetterOrNumber() && c.unicode() < 128) || QStringLiteral("-_.!~*'()").contains(c) ? c : QChar('_');
+    return user.isEmpty() ? QStringLiteral("user") : user;
+}
+
+float volumeToGainDb(long volume) {
+    if (volume <= 0) return -100.0f;
+    return static_cast<float>(20.0 * std::log10(double(volume) / double(kUnityVolume)));
+}
+
+void requireAudioDevice(long device) {
+    if (device != RTCAD_SPEAKER && device != RTCAD_MICROPHONE)
+        vb::raise(kRtcErrInvalidArg, QStringLiteral("Unknown audio device."));
+}
+
+// Video can only be shown where widgets have native windows the engine can draw into.
+bool platformShowsVideo() {
+    return QGuiApplication::platformName() == QStringLiteral("xcb");
+}
+
+void quietLogs() {
+    static const bool once = [] {
+        linphone::LoggingService::get()->setLogLevel(linphone::LogLevel::Fatal);
+        return true;
+    }();
+    (void)once;
+}
+
+} // namespace
+
+// Forwards what liblinphone reports to the engine. Runs inside Core::iterate() or inside a core
+// operation; the engine only queues events from here.
+class LinphoneEngine::Listener final : public linphone::CoreListener {
+public:
+    explicit Listener(LinphoneEngine* engine) : m_engine(engine) {}
+    void detach() { m_engine = nullptr; }
+
+    void onCallStateChanged(const std::shared_ptr<linphone::Core>&, const std::shared_ptr<linphone::Call>& call,
+                            linphone::Call::State state, const std::string& message) override {
+        if (m_engine) m_engine->onCallState(call, int(state), message);
+    }
+    void onAudioDevicesListUpdated(const std::shared_ptr<linphone::Core>&) override {
+        if (m_engine) m_engine->postSessionless(RTCE_CLIENT, std::make_shared<ClientEventData>(RTCCET_DEVICE_CHANGE));
+    }
+
+private:
+    LinphoneEngine* m_engine;
+};
+
+// Hears what a single call reports beyond its states.
+class LinphoneEngine::CallWatcher final : public linphone::CallListener {
+public:
+    explicit CallWatcher(LinphoneEngine* engine) : m_engine(engine) {}
+    void detach() { m_engine = nullptr; }
+    void onCameraNotWorking(const std::shared_ptr<linphone::Call>&, const std::string&) override {
+        if (m_engine)
+            m_engine->post(RTCE_MEDIA,
+                           std::make_shared<MediaEventData>(RTCMET_FAILED, RTCMT_VIDEO_SEND, RTCMER_BAD_DEVICE));
+    }
+
+private:
+    LinphoneEngine* m_engine;
+};
+
+std::shared_ptr<LinphoneEngine> LinphoneEngine::create() {
+    return std::shared_ptr<LinphoneEngine>(new LinphoneEngine());
+}
+
+LinphoneEngine::LinphoneEngine() = default;
+
+LinphoneEngine::~LinphoneEngine() {
+    m_sink = nullptr;
+    stopCore();
+    if (m_iterateTimer) {
+        m_iterateTimer->stop();
+        m_iterateTimer->deleteLater(); // may be the timer whose tick is releasing us
+    }
+}
+
+linphone::Core& LinphoneEngine::core() const {
+    requireRunning();
+    return *m_core;
+}
+
+void LinphoneEngine::requireRunning() const {
+    if (!m_initialized || m_shutDown || !m_core)
+        vb::raise(kRtcErrUnexpected, QStringLiteral("The call engine is not initialized."));
+}
+
+QString LinphoneEngine::dataFolder() const {
+    return m_dir ? m_dir->path() : QString();
+}
+
+void LinphoneEngine::InitializeEx(long /*flags: no UPnP is used either way*/) {
+    if (m_initialized) vb::raise(kRtcErrUnexpected, QStringLiteral("The call engine is already initialized."));
+    if (m_shutDown) vb::raise(kRtcErrUnexpected, QStringLiteral("The call engine has been shut down."));
+    startCore();
+    m_initialized = true;
+    auto* timer = new QTimer(); // deleted by the destructor through deleteLater
+    timer->setInterval(kIterateIntervalMs);
+    std::weak_ptr<LinphoneEngine> weak = weak_from_this();
+    QObject::connect(timer, &QTimer::timeout, timer, [weak] {
+        if (auto self = weak.lock()) self->onIterate();
+    });
+    timer->start();
+    m_iterateTimer = timer;
+}
+
+void LinphoneEngine::startCore() {
+    quietLogs();
+    m_dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/colloq-rtc-XXXXXX"));
+    if (!m_dir->isValid()) vb::raise(kRtcErrFail, QStringLiteral("No folder for the call engine's data."));
+    const std::string folder = m_dir->path().toStdString();
+
+    auto factory = linphone::Factory::get();
+    // The factory is shared by every core of the process; its folders are read while a core is
+    // created and started, which happens right here on the one thread.
+    factory->setDataDir(folder);
+    factory->setConfigDir(folder);
+    if (QFileInfo::exists(kSoundFolder)) {
+        factory->setSoundResourcesDir(kSoundFolder.toStdString());
+        factory->setRingResourcesDir((kSoundFolder + QStringLiteral("/rings")).toStdString());
+    }
+    m_core = factory->createCore(folder + "/linphonerc", "", nullptr);
+    if (!m_core) vb::raise(kRtcErrFail, QStringLiteral("The call engine could not be created."));
+    m_listener = std::make_shared<Listener>(this);
+    m_core->addListener(m_listener);
+    m_callWatcher = std::make_shared<CallWatcher>(this);
+
+    m_core->enableIpv6(false);
+    m_core->setUserAgent("ColloqChat", QCoreApplication::applicationVersion().toStdString());
+    m_core->setIncTimeout(kIncomingTimeoutSeconds);
+    m_core->setAudioPort(-1); // random RTP ports: several engines may share the machine
+    m_core->setVideoPort(-1);
+    m_core->enableVideoCapture(false);
+    m_core->enableVideoDisplay(false);
+    // Video is drawn with GLX into the native windows of the picture boxes (the plain X11 filter
+    // draws nothing on servers without shared-memory images), the local picture in a window of
+    // its own rather than as an inset of the remote one.
+    if (platformShowsVideo()) m_core->setVideoDisplayFilter("MSGLXVideo");
+    m_core->usePreviewWindow(true);
+    auto noVideo = factory->createVideoActivationPolicy();
+    noVideo->setAutomaticallyInitiate(false);
+    noVideo->setAutomaticallyAccept(false);
+    m_core->setVideoActivationPolicy(noVideo);
+    if (QFileInfo::exists(kRingFile)) m_core->setRing(kRingFile.toStdString());
+    if (QFileInfo::exists(kRingbackFile)) m_core->setRingback(kRingbackFile.toStdString());
+    if (QFileInfo::exists(kPlayFile)) m_core->setPlayFile(kPlayFile.toStdString());
+    // The SIP port: 5060 when free, else the next free one. A port can be taken by someone else
+    // between the test and liblinphone's bind, so a failed bind moves on to the next one.
+    quint16 from = kPreferredSipPort;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const quint16 port = findFreeUdpPort(from);
+        if (port == 0) break;
+        auto transports = factory->createTransports();
+        transports->setUdpPort(port);
+        transports->setTcpPort(0);
+        transports->setTlsPort(0);
+        transports->setDtlsPort(0);
+        m_core->setTransports(transports);
+        if (m_core->getGlobalState() != linphone::GlobalState::On && m_core->start() != 0) break;
+        if (m_core->getTransportsUsed()->getUdpPort() == port) break;
+        from = quint16(port + 1);
+    }
+    if (m_core->getGlobalState() != linphone::GlobalState::On || m_core->getTransportsUsed()->getUdpPort() <= 0) {
+        stopCore();
+        vb::raise(kRtcErrFail, QStringLiteral("The call engine could not start listening."));
+    }
+    m_sipPort = quint16(m_core->getTransportsUsed()->getUdpPort());
+    m_core->setPrimaryContact(localUri().section(QChar(':'), 0, 1).toStdString()); // "sip:user@host"
+    // With no sound card the calls play a file and record into nothing, so they still connect.
+    m_core->setUseFiles(!hasCaptureDevice() || !hasPlaybackDevice());
+    m_core->setPlaybackGainDb(volumeToGainDb(m_speakerVolume));
+    m_core->setMicGainDb(volumeToGainDb(m_micVolume));
+}
+
+void LinphoneEngine::stopCore() {
+    if (!m_core) return;
+    if (m_listener) {
+        m_listener->detach();
+        m_core->removeListener(m_listener);
+    }
+    if (m_callWatcher) m_callWatcher->detach();
+    for (auto& [call, session] : m_sessions)
+        session->abandon();
+    m_sessions.clear();
+    m_placing.reset();
+    if (m_core->getGlobalState() == linphone::GlobalState::On) m_core->stop();
+    m_core.reset();
+    m_listener.reset();
+    m_callWatcher.reset();
+}
+
+void LinphoneEngine::onIterate() {
+    if (!m_core || m_shutDown) return;
+    m_core->iterate();
+    releaseDrawingContext();
+    if (m_preparedForShutdown && m_sessions.empty()) {
+        m_preparedForShutdown = false; // reported once
+        postSessionless(RTCE_CLIENT, std::make_shared<ClientEventData>(RTCCET_ASYNC_CLEANUP_DONE));
+    }
+    if (!m_reportClock.isValid() || m_reportClock.elapsed() >= kCallReportIntervalMs) {
+        m_reportClock.start();
+        reportCallQuality();
+    }
+}
+
+void LinphoneEngine::reportCallQuality() {
+    for (const auto& [call, session] : m_sessions) {
+        if (session->get_State() != RTCSS_CONNECTED || !session->call()) continue;
+        // liblinphone gives the sound level in dBm0 (about -96 silent to 0 loud); events carry 0 to 100.
+        const float level = session->call()->getRecordVolume();
+        const long scaled = std::clamp(std::lround((level + 96.0f) * 100.0f / 96.0f), 0L, 100L);
+        post(RTCE_INTENSITY, std::make_shared<IntensityEventData>(scaled, RTCAD_MICROPHONE));
+    }
+    const long quality = get_NetworkQuality();
+    if (std::labs(quality - m_reportedQuality) >= kQualityStep) {
+        m_reportedQuality = quality;
+        post(RTCE_CLIENT, std::make_shared<ClientEventData>(RTCCET_NETWORK_QUALITY_CHANGE));
+    }
+}
+
+void LinphoneEngine::post(long kind, std::shared_ptr<IRTCEvent> event) {
+    m_queue.emplace_back(kind, std::move(event));
+    // Each event gets its own delivery turn, so an event queued while a handler of an earlier
+    // one is letting events run is still delivered in that wait.
+    std::weak_ptr<LinphoneEngine> weak = weak_from_this();
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [weak] {
+            if (auto self = weak.lock()) self->drain();
+        },
+        Qt::QueuedConnection);
+}
+
+void LinphoneEngine::postSessionless(long kind, std::shared_ptr<IRTCEvent> event) {
+    post(kind, std::move(event));
+}
+
+void LinphoneEngine::drain() {
+    // Keep ourselves alive: a handler may release the program's last reference to the engine.
+    auto self = shared_from_this();
+    while (!m_queue.empty()) {
+        auto [kind, event] = std::move(m_queue.front());
+        m_queue.pop_front();
+        if (m_shutDown || !m_sink || !filterAdmits(m_filter, kind)) continue;
+        try {
+            m_sink(kind, event);
+        } catch (...) {
+            // The sink handles its own failures; nothing may escape into the event loop.
+        }
+    }
+}
+
+void LinphoneEngine::onCallState(const std::shared_ptr<linphone::Call>& call, int state, const std::string& message) {
+    using State = linphone::Call::State;
+    const auto callState = static_cast<State>(state);
+    auto session = sessionFor(call.get());
+    if (!session) {
+        if (callState == State::IncomingReceived || callState == State::PushIncomingReceived) {
+            if (m_listenMode == RTCLM_NONE) {
+                call->decline(linphone::Reason::TemporarilyUnavailable);
+                return;
+            }
+            session = std::make_shared<LinphoneSession>(weak_from_this());
+            session->attach(call, true);
+        } else if (m_placing && call->getDir() == linphone::Call::Dir::Outgoing) {
+            session = m_placing;
+            session->attach(call, false);
+        } else {
+            return; // not a call of ours
+        }
+        m_sessions[call.get()] = session;
+        call->addListener(m_callWatcher);
+    }
+    session->onCallState(state, message);
+    if (callState == State::Released) m_sessions.erase(call.get());
+}
+
+std::shared_ptr<LinphoneSession> LinphoneEngine::sessionFor(const linphone::Call* call) const {
+    const auto found = m_sessions.find(call);
+    return found == m_sessions.end() ? nullptr : found->second;
+}
+
+void LinphoneEngine::put_EventFilter(long filter) {
+    requireRunning();
+    m_filter = filter;
+}
+
+bool LinphoneEngine::hasCaptureDevice() const {
+    if (!m_core) return false;
+    for (const auto& device : m_core->getAudioDevices())
+        if (device->hasCapability(linphone::AudioDevice::Capabilities::CapabilityRecord)) return true;
+    return false;
+}
+
+bool LinphoneEngine::hasPlaybackDevice() const {
+    if (!m_core) return false;
+    for (const auto& device : m_core->getAudioDevices())
+        if (device->hasCapability(linphone::AudioDevice::Capabilities::CapabilityPlay)) return true;
+    return false;
+}
+
+long LinphoneEngine::get_MediaCapabilities() const {
+    requireRunning();
+    long caps = 0;
+    if (hasCaptureDevice()) caps |= RTCMT_AUDIO_SEND;
+    if (hasPlaybackDevice()) caps |= RTCMT_AUDIO_RECEIVE;
+    if (m_core->videoSupported() && platformShowsVideo()) {
+        // A machine without a camera still has the still-picture source, which sends a picture.
+        if (!m_core->getVideoDevicesList().empty()) caps |= RTCMT_VIDEO_SEND;
+        caps |= RTCMT_VIDEO_RECEIVE;
+    }
+    return caps;
+}
+
+QStringList LinphoneEngine::get_NetworkAddresses(bool tcp, bool external) const {
+    requireRunning();
+    if (tcp) return {}; // SIP is offered over UDP only
+    const AddressLists lists = classifyAddresses(interfaceAddresses(), m_sipPort);
+    return external ? lists.external : lists.internal;
+}
+
+void LinphoneEngine::put_ListenForIncomingSessions(long mode) {
+    requireRunning();
+    if (mode < RTCLM_NONE || mode > RTCLM_BOTH) vb::raise(kRtcErrInvalidArg, QStringLiteral("Unknown listen mode."));
+    m_listenMode = mode;
+}
+
+long LinphoneEngine::get_PreferredMediaTypes() const {
+    requireRunning();
+    return m_preferredMedia < 0 ? get_MediaCapabilities() : m_preferredMedia;
+}
+
+void LinphoneEngine::SetPreferredMediaTypes(long mediaTypes, bool /*persistent: nothing outlives the engine*/) {
+    requireRunning();
+    if (mediaTypes < 0 || mediaTypes > 0xFF) vb::raise(kRtcErrInvalidArg, QStringLiteral("Unknown media types."));
+    m_preferredMedia = mediaTypes;
+    const long caps = get_MediaCapabilities();
+    const bool send = (mediaTypes & caps & RTCMT_VIDEO_SEND) != 0;
+    const bool receive = (mediaTypes & caps & RTCMT_VIDEO_RECEIVE) != 0;
+    m_core->enableVideoCapture(send);
+    m_core->enableVideoDisplay(receive);
+    auto policy = linphone::Factory::get()->createVideoActivationPolicy();
+    policy->setAutomaticallyInitiate(send || receive);
+    policy->setAutomaticallyAccept(send || receive);
+    m_core->setVideoActivationPolicy(policy);
+}
+
+std::shared_ptr<linphone::CallParams> LinphoneEngine::paramsFor(const std::shared_ptr<linphone::Call>& call) const {
+    auto params = core().createCallParams(call);
+    if (!params) vb::raise(kRtcErrFail, QStringLiteral("No call parameters."));
+    const long caps = get_MediaCapabilities();
+    const long wanted = get_PreferredMediaTypes();
+    // Audio is always part of a call (from files when there is no sound card); its direction
+    // follows the preference when one of the audio kinds is preferred.
+    const long audio = wanted & (RTCMT_AUDIO_SEND | RTCMT_AUDIO_RECEIVE);
+    params->enableAudio(true);
+    if (audio == RTCMT_AUDIO_SEND)
+        params->setAudioDirection(linphone::MediaDirection::SendOnly);
+    else if (audio == RTCMT_AUDIO_RECEIVE)
+        params->setAudioDirection(linphone::MediaDirection::RecvOnly);
+    else
+        params->setAudioDirection(linphone::MediaDirection::SendRecv);
+    const bool videoSend = (wanted & caps & RTCMT_VIDEO_SEND) != 0;
+    const bool videoReceive = (wanted & caps & RTCMT_VIDEO_RECEIVE) != 0;
+    params->enableVideo(videoSend || videoReceive);
+    if (videoSend || videoReceive)
+        params->setVideoDirection(videoSend && videoReceive ? linphone::MediaDirection::SendRecv
+                                  : videoSend               ? linphone::MediaDirection::SendOnly
+                                                            : linphone::MediaDirection::RecvOnly);
+    return params;
+}
+
+std::shared_ptr<linphone::Call> LinphoneEngine::invite(const std::shared_ptr<LinphoneSession>& session,
+                                                       const QString& address) {
+    requireRunning();
+    auto target = m_core->createAddress(address.trimmed().toStdString());
+    if (!target || !target->isSip()) vb::raise(kRtcErrInvalidArg, QStringLiteral("Not a SIP address: ") + address);
+    m_placing = session;
+    std::shared_ptr<linphone::Call> call;
+    try {
+        call = m_core->inviteAddressWithParams(target, paramsFor(nullptr));
+    } catch (...) {
+        m_placing.reset();
+        releaseDrawingContext();
+        throw;
+    }
+    m_placing.reset();
+    releaseDrawingContext();
+    if (!call) vb::raise(kRtcErrFail, QStringLiteral("The call could not be placed."));
+    if (!sessionFor(call.get())) {
+        session->attach(call, false);
+        m_sessions[call.get()] = session;
+    }
+    return call;
+}
+
+void LinphoneEngine::applyCallSettings(const std::shared_ptr<linphone::Call>& call) const {
+    if (!call) return;
+    call->setSpeakerMuted(m_speakerMuted);
+    call->setMicrophoneMuted(m_micMuted);
+}
+
+void LinphoneEngine::put_PreferredAEC(bool enable) {
+    requireRunning();
+    if (!hasCaptureDevice()) vb::raise(kRtcErrFail, QStringLiteral("There is no microphone to cancel echo for."));
+    m_core->enableEchoCancellation(enable);
+}
+
+bool LinphoneEngine::get_PreferredAEC() const {
+    requireRunning();
+    if (!hasCaptureDevice()) vb::raise(kRtcErrFail, QStringLiteral("There is no microphone to cancel echo for."));
+    return m_core->echoCancellationEnabled();
+}
+
+long LinphoneEngine::get_Volume(long device) const {
+    requireRunning();
+    requireAudioDevice(device);
+    return device == RTCAD_SPEAKER ? m_speakerVolume : m_micVolume;
+}
+
+void LinphoneEngine::put_Volume(long device, long volume) {
+    requireRunning();
+    requireAudioDevice(device);
+    if (volume < 0 || volume > kMaxVolume) vb::raise(kRtcErrInvalidArg, QStringLiteral("Volume out of range."));
+    if (device == RTCAD_SPEAKER) {
+        m_speakerVolume = volume;
+        m_core->setPlaybackGainDb(volumeToGainDb(volume));
+    } else {
+        m_micVolume = volume;
+        m_core->setMicGainDb(volumeToGainDb(volume));
+    }
+    postSessionless(RTCE_CLIENT, std::make_shared<ClientEventData>(RTCCET_VOLUME_CHANGE));
+}
+
+void LinphoneEngine::put_AudioMuted(long device, bool muted) {
+    requireRunning();
+    requireAudioDevice(device);
+    (device == RTCAD_SPEAKER ? m_speakerMuted : m_micMuted) = muted;
+    for (const auto& call : m_core->getCalls())
+        applyCallSettings(call);
+}
+
+bool LinphoneEngine::get_AudioMuted(long device) const {
+    requireRunning();
+    requireAudioDevice(device);
+    return device == RTCAD_SPEAKER ? m_speakerMuted : m_micMuted;
+}
+
+std::shared_ptr<IVideoWindow> LinphoneEngine::get_IVideoWindow(long device) {
+    requireRunning();
+    if (device != RTCVD_RECEIVE && device != RTCVD_PREVIEW)
+        vb::raise(kRtcErrInvalidArg, QStringLiteral("Unknown video device."));
+    auto& window = device == RTCVD_RECEIVE ? m_receiveWindow : m_previewWindow;
+    if (!window) {
+        std::weak_ptr<LinphoneEngine> weak = weak_from_this();
+        auto bind = [weak, device](void* native) {
+            auto self = weak.lock();
+            if (!self || !self->m_core || self->m_shutDown) return;
+            if (device == RTCVD_RECEIVE) {
+                self->m_core->setNativeVideoWindowId(native);
+                for (const auto& call : self->m_core->getCalls())
+                    call->setNativeVideoWindowId(native);
+            } else {
+                self->m_core->setNativePreviewWindowId(native);
+            }
+        };
+        window = std::make_shared<LinphoneVideoWindow>(bind, platformShowsVideo());
+    }
+    return window;
+}
+
+std::shared_ptr<IRTCSession2> LinphoneEngine::CreateSession(long type, const QString& /*localPhoneUri*/,
+                                                            long /*flags*/) {
+    requireRunning();
+    if (type != RTCST_PC_TO_PC) vb::raise(kRtcErrInvalidArg, QStringLiteral("Only PC-to-PC sessions are offered."));
+    return std::make_shared<LinphoneSession>(weak_from_this());
+}
+
+void LinphoneEngine::PlayRing(long type, bool play) {
+    requireRunning();
+    if (type < RTCRT_PHONE || type > RTCRT_RINGBACK) vb::raise(kRtcErrInvalidArg, QStringLiteral("Unknown ring."));
+    // Without a loudspeaker there is nothing to ring on; the call itself goes on regardless.
+    if (!hasPlaybackDevice()) return;
+    if (!play) {
+        m_core->stopRinging();
+        return;
+    }
+    const QString file = type == RTCRT_RINGBACK ? kRingbackFile : ringFile();
+    if (!file.isEmpty() && QFileInfo::exists(file)) m_core->playLocal(file.toStdString());
+}
+
+QString LinphoneEngine::ringFile() const {
+    return m_core ? QString::fromStdString(m_core->getRing()) : QString();
+}
+
+QString LinphoneEngine::get_LocalUserName() const {
+    requireRunning();
+    return loginName();
+}
+
+QString LinphoneEngine::get_LocalUserURI() const {
+    requireRunning();
+    return localUri();
+}
+
+QString LinphoneEngine::localUri() const {
+    const AddressLists lists = classifyAddresses(interfaceAddresses(), m_sipPort);
+    const QString host = !lists.external.isEmpty()   ? lists.external.first()
+                         : !lists.internal.isEmpty() ? lists.internal.first()
+                                                     : QStringLiteral("127.0.0.1:") + QString::number(m_sipPort);
+    return QStringLiteral("sip:") + sipUser(loginName()) + QStringLiteral("@") + host;
+}
+
+long LinphoneEngine::get_NetworkQuality() const {
+    requireRunning();
+    // liblinphone rates a call from 0 (bad) to 5 (good); with no call the network is taken as good.
+    const auto calls = m_core->getCalls();
+    if (calls.empty()) return 100;
+    float worst = 5.0f;
+    for (const auto& call : calls) {
+        const float q = call->getCurrentQuality();
+        if (q >= 0 && q < worst) worst = q;
+    }
+    return std::lround(worst * 20.0f);
+}
+
+void LinphoneEngine::InvokeTuningWizardEx(QWidget* parent, bool allowAudio, bool allowVideo) {
+    requireRunning();
+    // The devices are in use while a call runs.
+    if (!m_sessions.empty()) vb::raise(kRtcErrUnexpected, QStringLiteral("Tuning is not possible during a call."));
+    TuningDialog dialog(parent, *m_core, allowAudio, allowVideo, dataFolder(), kPlayFile, platformShowsVideo());
+    if (vb::ShowModal(dialog) == QDialog::Accepted) dialog.applyChoices();
+}
+
+void LinphoneEngine::PrepareForShutdown() {
+    requireRunning();
+    m_listenMode = RTCLM_NONE;
+    m_core->terminateAllCalls();
+    m_preparedForShutdown = true; // reported once the last call is released
+}
+
+void LinphoneEngine::Shutdown() {
+    if (m_shutDown) return;
+    if (!m_initialized) vb::raise(kRtcErrUnexpected, QStringLiteral("The call engine is not initialized."));
+    stopCore();
+    m_shutDown = true;
+    m_queue.clear();
+    if (m_iterateTimer) m_iterateTimer->stop();
+}
+
+} // namespace rtc

@@ -1,0 +1,131 @@
+#pragma once
+// The call engine on liblinphone. One linphone Core per engine, with its own data and config
+// folder, iterated by a timer on the UI thread. Events that liblinphone reports are queued and
+// handed to the event sink from the event loop, never from inside Core::iterate(), so a handler
+// may let events run (and so re-enter the engine) without re-entering liblinphone.
+#include "call/rtc/Rtc.h"
+
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <deque>
+#include <map>
+#include <memory>
+
+namespace linphone {
+class Call;
+class CallParams;
+class Core;
+} // namespace linphone
+
+namespace rtc {
+
+class LinphoneSession;
+class LinphoneVideoWindow;
+
+class LinphoneEngine final : public IRTCClient2, public std::enable_shared_from_this<LinphoneEngine> {
+public:
+    // Engines are always shared: sessions and queued events hold on to them.
+    static std::shared_ptr<LinphoneEngine> create();
+    ~LinphoneEngine() override;
+    LinphoneEngine(const LinphoneEngine&) = delete;
+    LinphoneEngine& operator=(const LinphoneEngine&) = delete;
+
+    // IRTCClient2
+    void InitializeEx(long flags) override;
+    void put_EventFilter(long filter) override;
+    long get_EventFilter() const override { return m_filter; }
+    void setEventSink(EventSink sink) override { m_sink = std::move(sink); }
+    long get_MediaCapabilities() const override;
+    QStringList get_NetworkAddresses(bool tcp, bool external) const override;
+    void put_ListenForIncomingSessions(long mode) override;
+    long get_ListenForIncomingSessions() const override { return m_listenMode; }
+    void SetPreferredMediaTypes(long mediaTypes, bool persistent) override;
+    long get_PreferredMediaTypes() const override;
+    void put_PreferredAEC(bool enable) override;
+    bool get_PreferredAEC() const override;
+    long get_Volume(long device) const override;
+    void put_Volume(long device, long volume) override;
+    void put_AudioMuted(long device, bool muted) override;
+    bool get_AudioMuted(long device) const override;
+    std::shared_ptr<IVideoWindow> get_IVideoWindow(long device) override;
+    std::shared_ptr<IRTCSession2> CreateSession(long type, const QString& localPhoneUri, long flags) override;
+    void PlayRing(long type, bool play) override;
+    QString get_LocalUserName() const override;
+    QString get_LocalUserURI() const override;
+    long get_NetworkQuality() const override;
+    void InvokeTuningWizardEx(QWidget* parent, bool allowAudio, bool allowVideo) override;
+    void PrepareForShutdown() override;
+    void Shutdown() override;
+
+    // ---- For the sessions of this engine ----
+    linphone::Core& core() const;
+    // Throws unless the engine is initialised and not shut down.
+    void requireRunning() const;
+    bool isRunning() const { return m_initialized && !m_shutDown && m_core; }
+    // Queues an event for the sink; it is delivered from the event loop.
+    void post(long kind, std::shared_ptr<IRTCEvent> event);
+    // Call parameters for a new outgoing call (call == nullptr) or for answering `call`.
+    std::shared_ptr<linphone::CallParams> paramsFor(const std::shared_ptr<linphone::Call>& call) const;
+    // Places a call for `session`; the session learns of its call through the listener.
+    std::shared_ptr<linphone::Call> invite(const std::shared_ptr<LinphoneSession>& session, const QString& address);
+    // The session that owns `call`, or null.
+    std::shared_ptr<LinphoneSession> sessionFor(const linphone::Call* call) const;
+    // Applies the speaker mute to a call that has just got its streams.
+    void applyCallSettings(const std::shared_ptr<linphone::Call>& call) const;
+    quint16 sipPort() const { return m_sipPort; }
+    // Whether a microphone / loudspeaker exists (without one, calls play and record files).
+    bool hasCaptureDevice() const;
+    bool hasPlaybackDevice() const;
+    // The sound PlayRing plays for an incoming call.
+    QString ringFile() const;
+    // Folder of this engine's configuration and databases (for tests and the tuning dialog).
+    QString dataFolder() const;
+
+private:
+    LinphoneEngine();
+    class Listener;
+    friend class Listener;
+    class CallWatcher;
+    void reportCallQuality();
+
+    void onCallState(const std::shared_ptr<linphone::Call>& call, int state, const std::string& message);
+    void onIterate();
+    void drain();
+    void startCore();
+    void stopCore();
+    // "sip:user@address:port" with the first reachable address.
+    QString localUri() const;
+    void postSessionless(long kind, std::shared_ptr<IRTCEvent> event);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::shared_ptr<linphone::Core> m_core;
+    std::shared_ptr<Listener> m_listener;
+    std::shared_ptr<CallWatcher> m_callWatcher;
+    QElapsedTimer m_reportClock;
+    long m_reportedQuality = 100;
+    QPointer<QTimer> m_iterateTimer;
+    std::deque<std::pair<long, std::shared_ptr<IRTCEvent>>> m_queue;
+    EventSink m_sink;
+    long m_filter = 0;
+    long m_listenMode = RTCLM_NONE;
+    long m_preferredMedia = -1; // -1: not set yet, the capabilities apply
+    long m_speakerVolume = 32768;
+    long m_micVolume = 32768;
+    bool m_speakerMuted = false;
+    bool m_micMuted = false;
+    bool m_initialized = false;
+    bool m_shutDown = false;
+    bool m_preparedForShutdown = false;
+    quint16 m_sipPort = 0;
+    // Every session with a live call, by the call it carries.
+    std::map<const linphone::Call*, std::shared_ptr<LinphoneSession>> m_sessions;
+    // The session whose call is being placed right now (its first states arrive inside invite()).
+    std::shared_ptr<LinphoneSession> m_placing;
+    std::shared_ptr<LinphoneVideoWindow> m_previewWindow;
+    std::shared_ptr<LinphoneVideoWindow> m_receiveWindow;
+};
+
+} // namespace rtc

@@ -1,0 +1,366 @@
+#include "chatlink/ChatProtocol.h"
+
+#include "core/ErrorLog.h"
+#include "core/SettingsFiles.h"
+#include "core/Validators.h"
+#include "core/basMain.h"
+#include "platform/vb.h"
+#include "platform/widgets/Controls.h"
+#include "platform/widgets/ListView.h"
+#include "platform/widgets/MsgBox.h"
+#include "wire/MessageCodes.h"
+#include "wire/Protocol.h"
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTimer>
+
+#include <exception>
+
+namespace basMain {
+
+namespace {
+
+// Progress marks written into the log when a reply cannot be handled.
+enum Mark : int {
+    kMarkSplit = 1,
+    kMarkCode = 2,
+    kMarkAddContact = 40,
+    kMarkDatedRecords = 770,
+    kMarkRecords = 10,
+    kMarkRecordsWithTrailer = 110,
+    kMarkNoticeBox = 115,
+    kMarkServerMoved = 1110,
+    kMarkRegistered = 30,
+    kMarkRegisteredIdentity = 35,
+    kMarkRemove = 50,
+    kMarkStatusText = 1900,
+    kMarkSettings = 2005,
+    kMarkCommonEnd = 9999,
+};
+
+const QString kOn = QStringLiteral("On");
+const QString kOff = QStringLiteral("Off");
+const QString kOnLine = QStringLiteral("1");
+const QString kOffLine = QStringLiteral("0");
+
+// The fields of one reply. Asking for a field the reply does not have raises 9 "Subscript out
+// of range", which is how a record cut short shows up.
+class Fields {
+public:
+    explicit Fields(const QString& text) : m_fields(text.split(wire::kSep)) {}
+    // Index of the last field.
+    qsizetype last() const { return m_fields.size() - 1; }
+    const QString& at(qsizetype index) const {
+        if (index < 0 || index > last()) vb::raise(vb::kErrSubscript);
+        return m_fields.at(index);
+    }
+
+private:
+    QStringList m_fields;
+};
+
+// A user record as it stands in a reply: ID, display name, e-mail, internet address, status and,
+// in the dated layout only, the on-line date.
+struct UserRecord {
+    QString id;
+    QString name;
+    QString email;
+    QString address;
+    QString status;
+    QString date;
+
+    QString key() const { return QStringLiteral("A") + id; }
+    QString text() const { return status == kOnLine ? kOn : kOff; }
+    int colour() const { return status == kOnLine ? vb::vbBlack : vb::vbRed; }
+};
+
+// Reads the whole record before anything is changed, so a record cut short changes nothing.
+UserRecord readRecord(const Fields& fields, qsizetype first, bool dated) {
+    UserRecord record;
+    record.id = fields.at(first);
+    record.name = fields.at(first + 1);
+    record.email = fields.at(first + 2);
+    record.address = fields.at(first + 3);
+    record.status = fields.at(first + 4);
+    if (dated) record.date = fields.at(first + 5);
+    return record;
+}
+
+// How much of a refused value is quoted in the log.
+constexpr qsizetype kQuoteChars = 40;
+
+// A reply that would change a settings file without having been asked to: logged, not applied.
+[[noreturn]] void refuse(const QString& why) {
+    vb::raise(vb::kErrPermissionDenied, why);
+}
+
+const ReplyTarget* s_target = nullptr;
+
+// Which sub-items a new row gets besides name and e-mail.
+enum class RowFill { NameAndEmail, WithAddress, WithAddressAndDate };
+
+// A new row: text, sub-items, tag, then the key; last the colour of the row found by its key.
+void addRow(vb::ListView& list, const UserRecord& record, RowFill fill) {
+    const QString key = record.key();
+    // The key is checked first so that a failure never leaves a row without one.
+    if (list.find(key)) vb::raise(vb::kErrKeyNotUnique);
+    vb::ListItem* row = list.add(record.text());
+    row->setSubItem(1, record.name);
+    row->setSubItem(2, record.email);
+    if (fill != RowFill::NameAndEmail) row->setSubItem(3, record.address);
+    if (fill == RowFill::WithAddressAndDate) row->setSubItem(4, record.date);
+    row->setTag(record.address);
+    list.setKey(row, key);
+    list.item(key)->setForeColor(record.colour());
+}
+
+// "On" with status "0" turns "Off" in red; then "Off" with status "1" turns "On" in black.
+void flipOnOff(vb::ListItem& row, const QString& status) {
+    if (row.Text() == kOn && status == kOffLine) {
+        row.setText(kOff);
+        row.setForeColor(vb::vbRed);
+    }
+    if (row.Text() == kOff && status == kOnLine) {
+        row.setText(kOn);
+        row.setForeColor(vb::vbBlack);
+    }
+}
+
+// Whether a record's on-line date is strictly later than the date shown in the row. A row that
+// shows no date yet (one that came from an undated reply) is older than any record.
+bool isLaterThanRow(const QString& recordDate, const QString& rowDate) {
+    const QDateTime record = vb::CDate(recordDate);
+    if (rowDate.trimmed().isEmpty()) return true;
+    return record > vb::CDate(rowDate);
+}
+
+// Reply 4: the contact just added. A user who already has a row gets it refreshed the way a new
+// row would have been filled; the address column is left as it is.
+void handleAddContact(vb::ListView& list, const Fields& fields, int& mark) {
+    mark = kMarkAddContact;
+    const UserRecord record = readRecord(fields, 1, false);
+    vb::ListItem* row = list.find(record.key());
+    if (!row) {
+        addRow(list, record, RowFill::NameAndEmail);
+        return;
+    }
+    row->setText(record.text());
+    row->setSubItem(1, record.name);
+    row->setSubItem(2, record.email);
+    row->setTag(record.address);
+    row->setForeColor(record.colour());
+}
+
+// Reply 77: dated records, six fields each, as the alternate server merges them.
+void handleDatedRecords(vb::ListView& list, const Fields& fields, int& mark) {
+    const vb::ListView::SortPause pause(list); // one sort at the end, not one per row
+    for (qsizetype first = 1; first <= fields.last(); first += 6) {
+        mark = kMarkDatedRecords;
+        const UserRecord record = readRecord(fields, first, true);
+        vb::ListItem* row = list.find(record.key());
+        if (!row) {
+            if (!record.email.isEmpty() && !record.address.isEmpty()) addRow(list, record, RowFill::WithAddressAndDate);
+            continue;
+        }
+        // The row's own date is never moved forward: only newer reports change the row.
+        if (!isLaterThanRow(record.date, row->SubItem(4))) continue;
+        row->setTag(record.address);
+        row->setSubItem(3, record.address);
+        flipOnOff(*row, record.status);
+    }
+}
+
+// Replies 1 and 7: records of five fields each.
+void handleRecords(vb::ListView& list, const Fields& fields, int& mark) {
+    const vb::ListView::SortPause pause(list); // one sort at the end, not one per row
+    for (qsizetype first = 1; first <= fields.last(); first += 5) {
+        mark = kMarkRecords;
+        const UserRecord record = readRecord(fields, first, false);
+        vb::ListItem* row = list.find(record.key());
+        if (!row) {
+            if (!record.email.isEmpty() && !record.address.isEmpty()) addRow(list, record, RowFill::WithAddress);
+            continue;
+        }
+        if (row->Tag() != record.address) {
+            row->setTag(record.address);
+            row->setSubItem(3, record.address);
+        }
+        flipOnOff(*row, record.status);
+    }
+}
+
+// Replies 11 and 111: records of five fields each followed by two trailing fields. Returns
+// false when the reply holds no field after its code, and then nothing is done at all.
+bool handleRecordsWithTrailer(vb::ListView& list, const Fields& fields, int& mark) {
+    if (fields.last() <= 0) return false;
+    const vb::ListView::SortPause pause(list);
+    for (qsizetype first = 1;; first += 5) {
+        mark = kMarkRecordsWithTrailer;
+        const UserRecord record = readRecord(fields, first, false);
+        vb::ListItem* row = list.find(record.key());
+        if (!row) {
+            addRow(list, record, RowFill::NameAndEmail);
+        } else {
+            if (row->Tag() != record.address) row->setTag(record.address);
+            flipOnOff(*row, record.status);
+        }
+        // Fewer than five fields after this record: the rest is the trailer.
+        if (fields.last() < first + 9) break;
+    }
+    return true;
+}
+
+// Reply 11: the records, then the server's notice in a box (text, title).
+void handleNotice(vb::ListView& list, const Fields& fields, int& mark) {
+    if (!handleRecordsWithTrailer(list, fields, mark)) return;
+    mark = kMarkNoticeBox;
+    const QString prompt = fields.at(fields.last() - 1);
+    const QString title = fields.at(fields.last());
+    vb::MsgBox(prompt, vb::vbInformation | vb::vbOKOnly, title);
+}
+
+// Reply 111: the records, then the chat server's new address and port for the next start.
+void handleServerMoved(const ReplyTarget& target, const Fields& fields, int& mark) {
+    if (!handleRecordsWithTrailer(*target.LstUsers, fields, mark)) return;
+    mark = kMarkServerMoved;
+    const QString serverIp = fields.at(fields.last() - 1);
+    const QString serverPort = fields.at(fields.last());
+    QString unused;
+    if (!fnCheckIpOrEmailFormat({serverIp, serverPort}, true, unused))
+        refuse(QStringLiteral("Server address refused: ") + serverIp.left(kQuoteChars) + QLatin1Char(':') +
+               serverPort.left(kQuoteChars));
+    writeServerAddressFile(serverIp, serverPort, vb::Tag(*target.txtEmail), target.txtEmail->text());
+}
+
+// Reply 3: the registration was accepted; store the server address and the new identity.
+void handleRegistered(const ReplyTarget& target, const Fields& fields, int& mark) {
+    mark = kMarkRegistered;
+    if (!g_blnRegistrationWaiting) refuse(QStringLiteral("Registration reply without a registration"));
+    const QString serverIp = fields.at(1);
+    const QString serverPort = fields.at(2);
+    const QString userId = fields.at(3);
+    const QString email = fields.at(4);
+    writeServerAddressFile(serverIp, serverPort, userId, email);
+    mark = kMarkRegisteredIdentity;
+    target.txtEmail->setText(email);
+    vb::setTag(*target.txtEmail, userId);
+    target.tmrRegistration->stop();
+    g_blnRegistrationDone = true;
+}
+
+// Replies 1985 (registration refused) and 1957 (server notice): the text in red, cut to a screenful.
+void showServerText(const ReplyTarget& target, const Fields& fields, bool endsRegistration, int& mark) {
+    mark = kMarkStatusText;
+    target.txtStatus->setPlainText(vb::screenful(fields.at(1)));
+    if (endsRegistration) g_blnRegistrationDone = true;
+    vb::setForeColor(*target.txtStatus, vb::vbRed);
+}
+
+// Reply 2005: the site lists for the settings file. The exchange goes on to its close even when
+// the file cannot be written, so a sign-off never waits for the time-out because of it.
+void handleSettings(const ReplyTarget& target, const QString& reply, int& mark) {
+    mark = kMarkSettings;
+    std::exception_ptr failure;
+    try {
+        if (wire::codeOf(g_strAnsweredRequest) != wire::Code::SignOffWithSettings)
+            refuse(QStringLiteral("Settings reply to request ") + g_strAnsweredRequest.left(kQuoteChars));
+        writeUserSettingsFile(reply);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!target.tmrServerCall->isActive()) target.tmrServerCall->start();
+    if (failure) std::rethrow_exception(failure);
+}
+
+void dispatch(const ReplyTarget* given, const QString& reply, int& mark) {
+    mark = kMarkSplit;
+    const Fields fields(reply);
+    mark = kMarkCode;
+    const auto code = static_cast<wire::Code>(vb::CInt(fields.at(0)));
+    if (!given || !given->LstUsers) vb::raise(vb::kErrObjectNotSet);
+    const ReplyTarget& target = *given;
+    vb::ListView& list = *target.LstUsers;
+    switch (code) {
+    case wire::Code::AddContact:
+        handleAddContact(list, fields, mark);
+        break;
+    case wire::Code::DatedRecords:
+        handleDatedRecords(list, fields, mark);
+        break;
+    case wire::Code::LogIn:
+    case wire::Code::Records:
+        handleRecords(list, fields, mark);
+        break;
+    case wire::Code::Notice:
+        handleNotice(list, fields, mark);
+        break;
+    case wire::Code::ServerMoved:
+        handleServerMoved(target, fields, mark);
+        break;
+    case wire::Code::Register:
+        handleRegistered(target, fields, mark);
+        break;
+    case wire::Code::RemoveContact:
+        mark = kMarkRemove;
+        list.remove(QStringLiteral("A") + fields.at(1));
+        break;
+    case wire::Code::RegistrationRefused:
+        showServerText(target, fields, true, mark);
+        break;
+    case wire::Code::Refused:
+        showServerText(target, fields, false, mark);
+        break;
+    case wire::Code::SignOffWithSettings:
+        handleSettings(target, reply, mark);
+        break;
+    default: // sign-off (2) and codes the client does not know: nothing to do
+        break;
+    }
+}
+
+// After every reply: "On" rows before "Off" rows.
+void sortByStatus(vb::ListView& list) {
+    if (list.count() < 1) return;
+    list.setSortOrder(vb::ListView::Descending);
+    list.setSortKey(0);
+    list.setSorted(true);
+}
+
+void useReply(const ReplyTarget* target) {
+    int mark = 0;
+    // The reply is taken out first: handlers that run during a message box may deliver the next.
+    const QString reply = g_strMsgReceived;
+    try {
+        dispatch(target, reply, mark);
+    } catch (const std::exception& error) {
+        logCaught(QStringLiteral("fnUseMSGReceived[") + QString::number(mark) + QLatin1Char(']'), error);
+    }
+    g_strMsgReceived.clear();
+    try {
+        if (target && target->LstUsers) sortByStatus(*target->LstUsers);
+    } catch (const std::exception& error) {
+        logCaught(QStringLiteral("fnUseMSGReceived[") + QString::number(kMarkCommonEnd) + QLatin1Char(']'), error);
+    }
+}
+
+} // namespace
+
+void addUserListColumns(vb::ListView& list, int width) {
+    for (const char* caption : {"Status", "Display Name", "Email", "IP", "OnLine Date"})
+        list.addColumn(QString::fromLatin1(caption), width);
+}
+
+void setReplyTarget(const ReplyTarget* target) {
+    s_target = target;
+}
+
+void fnUseMSGReceived() {
+    useReply(s_target);
+}
+
+void fnUseMSGReceived(const ReplyTarget& target) {
+    useReply(&target);
+}
+
+} // namespace basMain

@@ -1,0 +1,52 @@
+#pragma once
+// Handling of the chat server's replies: the user list, the status box, the registration state
+// and the two settings files.
+#include <QString>
+
+class QLineEdit;
+class QPlainTextEdit;
+class QTimer;
+namespace vb {
+class ListView;
+}
+
+namespace basMain {
+
+// What the replies change: the user list, the user's identity (the e-mail box's text and, in
+// its Tag, the user ID), the status box and the two timers a reply stops or restarts. The main
+// window provides its own controls; none of them may be null.
+struct ReplyTarget {
+    vb::ListView* LstUsers = nullptr;
+    QLineEdit* txtEmail = nullptr;
+    QPlainTextEdit* txtStatus = nullptr;
+    QTimer* tmrRegistration = nullptr;
+    QTimer* tmrServerCall = nullptr;
+};
+
+// Gives a user list the five columns the replies fill: "Status", "Display Name", "Email", "IP"
+// and "OnLine Date", each `width` pixels wide.
+void addUserListColumns(vb::ListView& list, int width);
+
+// The target fnUseMSGReceived() works on; the main window installs its own and removes it (with
+// nullptr) when it goes. Without one, a reply is logged as error 91 and changes nothing.
+void setReplyTarget(const ReplyTarget* target);
+
+// True while a registration request waits for the server's answer: the only time a reply may
+// set the user's identity and server address.
+inline bool g_blnRegistrationWaiting = false;
+
+// The code of the request the current chat connection carried ("" for none). A reply changes a
+// settings file only in answer to the request that asks for it.
+inline QString g_strAnsweredRequest;
+
+// Handles the complete reply in g_strMsgReceived ("code" Ô field Ô field ...) and leaves it
+// empty. Never raises: a failure is logged as "fnUseMSGReceived[mark]" and what the reply had
+// already changed stays changed. Afterwards a non-empty user list is sorted descending by its
+// "Status" column. Replies that would rewrite a settings file unasked are logged and left
+// unapplied: reply 3 outside a registration's wait, reply 2005 to anything but request 2005,
+// and reply 111 whose address is not a dotted IPv4 address with a port of 1 to 65534.
+void fnUseMSGReceived();
+// The same on a target given here rather than the installed one.
+void fnUseMSGReceived(const ReplyTarget& target);
+
+} // namespace basMain

@@ -1,0 +1,111 @@
+#include "core/SettingsFiles.h"
+
+#include "core/basEncrypt_Decrypt.h"
+#include "core/basMD5.h"
+#include "core/basMain.h"
+#include "platform/vb.h"
+#include "wire/Codepage.h"
+#include "wire/Protocol.h"
+#include "wire/SettingsLines.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace basMain {
+
+namespace {
+
+int errorNumberOf(QFileDevice::FileError error) {
+    return error == QFileDevice::ResourceError ? vb::kErrDiskFull : vb::kErrPathFileAccess;
+}
+
+// Writes the bytes to a temporary file beside `path`, flushes it to disk and renames it over
+// `path`. Any failure discards the temporary file and keeps whatever `path` held before.
+void replaceFile(const QString& path, const QByteArray& bytes) {
+    QSaveFile file(path);
+    // Unbuffered, so that a short write (full disk, size limit) is seen here and not lost in a
+    // flush at commit time.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) vb::raise(errorNumberOf(file.error()));
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        const int number = errorNumberOf(file.error());
+        file.cancelWriting();
+        vb::raise(number);
+    }
+    if (!file.commit()) vb::raise(errorNumberOf(file.error()));
+}
+
+QByteArray scrambledBytes(const QString& plain) {
+    QString text = plain;
+    basEncrypt_Decrypt::EncryptText(text);
+    return wire::toCp1252(text);
+}
+
+// A table whose first cell is empty holds no record yet: its one row is taken by the first.
+void appendRow(SiteTable& table, const std::array<QString, 4>& values) {
+    if (table.isEmpty() || table.front()[0].isEmpty())
+        resetSiteTable(table);
+    else
+        table.append(std::array<QString, 4>{});
+    table.back() = values;
+}
+
+} // namespace
+
+QString serverAddressFilePath() {
+    return vb::AppPath() + QStringLiteral("/RTC_Chat.kvo");
+}
+
+QString userSettingsFilePath() {
+    return vb::AppPath() + QStringLiteral("/ColloqChat.kvo");
+}
+
+void writeServerAddressFile(const QString& serverIp, const QString& serverPort, const QString& userId,
+                            const QString& email) {
+    const QString plain = serverIp + wire::kSep + serverPort + wire::kSep + userId + wire::kSep + email;
+    replaceFile(serverAddressFilePath(), scrambledBytes(plain));
+}
+
+bool writeUserSettingsFile(const QString& reply) {
+    const QString plain = wire::settingsTextFromReply(reply);
+    if (plain.isEmpty()) return false;
+    if (plain.size() > kMaxUserSettingsChars)
+        vb::raise(vb::kErrOverflow, QStringLiteral("Site list of ") + QString::number(plain.size()) +
+                                        QStringLiteral(" characters refused"));
+    const QByteArray bytes = scrambledBytes(plain);
+    const QString path = userSettingsFilePath();
+    // A missing file digests to empty text, which never equals a real digest.
+    const QString newDigest = basMD5::fnArrayMD5(bytes, true, true);
+    const QString oldDigest = basMD5::GetFileMD5HashCode(path, 1024);
+    if (newDigest == oldDigest) return false;
+    replaceFile(path, bytes);
+    return true;
+}
+
+void loadSiteTables() {
+    resetSiteTable(g_arrRedirectSites);
+    resetSiteTable(g_arrWanIPSites);
+    resetSiteTable(g_arrAltServerSites);
+
+    const QString path = userSettingsFilePath();
+    const QFileInfo info(path);
+    if (!info.exists() || info.size() > kMaxUserSettingsChars) return;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) vb::raise(vb::kErrPathFileAccess);
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) vb::raise(vb::kErrDeviceIO);
+    file.close();
+
+    QString plain = wire::fromCp1252(bytes);
+    basEncrypt_Decrypt::DecryptText(plain);
+    for (const wire::SiteRecord& record : wire::parseSettingsText(plain)) {
+        if (record.type == QLatin1String("0"))
+            appendRow(g_arrRedirectSites, record.values);
+        else if (record.type == QLatin1String("1"))
+            appendRow(g_arrWanIPSites, record.values);
+        else if (record.type == QLatin1String("2"))
+            appendRow(g_arrAltServerSites, record.values);
+    }
+}
+
+} // namespace basMain

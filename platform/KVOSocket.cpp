@@ -1,0 +1,191 @@
+#include "platform/KVOSocket.h"
+
+#include "wire/Codepage.h"
+
+#include <QTcpSocket>
+#include <QTimer>
+#include <limits>
+#include <utility>
+
+qint32 KVOSocket::s_nextHandle = 1;
+
+namespace {
+
+int g_connectTimeoutMs = 20000;
+// A dropped connection gets this long to flush what was written to it before it is cut.
+constexpr int kLingerMs = 30000;
+// At most this much is taken from the network per data event: a peer that sends faster than the
+// handlers consume waits in the kernel's buffers instead of growing ours.
+constexpr qint64 kReadChunkBytes = 64 * 1024;
+
+qint32 errorNumber(QAbstractSocket::SocketError error) {
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return KVOSocket::kErrConnectionRefused;
+    case QAbstractSocket::RemoteHostClosedError:
+        return KVOSocket::kErrConnectionReset;
+    case QAbstractSocket::HostNotFoundError:
+        return KVOSocket::kErrHostNotFound;
+    case QAbstractSocket::SocketAccessError:
+        return KVOSocket::kErrAccessDenied;
+    case QAbstractSocket::SocketResourceError:
+        return KVOSocket::kErrNoBufferSpace;
+    case QAbstractSocket::SocketTimeoutError:
+        return KVOSocket::kErrTimedOut;
+    case QAbstractSocket::NetworkError:
+        return KVOSocket::kErrNetworkUnreachable;
+    case QAbstractSocket::AddressInUseError:
+    case QAbstractSocket::SocketAddressNotAvailableError:
+        return KVOSocket::kErrAddressNotAvailable;
+    default:
+        return KVOSocket::kErrConnectionAborted;
+    }
+}
+
+} // namespace
+
+KVOSocket::KVOSocket(QObject* parent) : QObject(parent), m_connectTimer(new QTimer(this)) {
+    m_connectTimer->setSingleShot(true);
+    connect(m_connectTimer, &QTimer::timeout, this, [this] { onConnectTimeout(m_handle); });
+}
+
+KVOSocket::~KVOSocket() {
+    m_connectTimer->stop();
+    if (m_socket != nullptr) {
+        m_socket->disconnect(this);
+        m_socket->abort();
+    }
+}
+
+void KVOSocket::setConnectTimeoutForTesting(int milliseconds) {
+    g_connectTimeoutMs = milliseconds;
+}
+
+qint32 KVOSocket::nextHandle() {
+    const qint32 handle = s_nextHandle;
+    s_nextHandle = s_nextHandle == std::numeric_limits<qint32>::max() ? 1 : s_nextHandle + 1;
+    return handle;
+}
+
+void KVOSocket::Connect(const QString& host, qint32 port) {
+    dropSocket();
+    const qint32 handle = nextHandle();
+    m_handle = handle;
+    if (port < 1 || port > 65535 || host.trimmed().isEmpty()) {
+        postFailure(handle, kErrAddressNotAvailable, QStringLiteral("Address not available"));
+        return;
+    }
+
+    auto* socket = new QTcpSocket(this);
+    socket->setReadBufferSize(kReadChunkBytes);
+    m_socket = socket;
+    // Every socket signal is queued: Qt may emit some of them inside connectToHost or write, and
+    // callers must only ever see events from the event loop. The handle tells whether a queued
+    // signal still belongs to the current connection.
+    connect(
+        socket, &QAbstractSocket::connected, this, [this, handle] { onConnected(handle); }, Qt::QueuedConnection);
+    connect(
+        socket, &QIODevice::readyRead, this, [this, handle] { onReadyRead(handle); }, Qt::QueuedConnection);
+    connect(
+        socket, &QAbstractSocket::disconnected, this, [this, handle] { onDisconnected(handle); }, Qt::QueuedConnection);
+    connect(
+        socket, &QAbstractSocket::errorOccurred, this, [this, handle] { onSocketError(handle); }, Qt::QueuedConnection);
+    m_connectTimer->start(g_connectTimeoutMs);
+    socket->connectToHost(host.trimmed(), static_cast<quint16>(port));
+}
+
+void KVOSocket::SendData(const QString& data, qint32 handle) {
+    const bool open = m_socket != nullptr && m_socket->state() != QAbstractSocket::UnconnectedState &&
+                      m_socket->state() != QAbstractSocket::ClosingState;
+    if (handle == 0 || handle != m_handle || !open) {
+        // Nothing to send on; the caller hears of it the way it hears of any failed transfer.
+        QMetaObject::invokeMethod(
+            this, [this] { emit OnError(kErrNotConnected, QStringLiteral("Socket is not connected")); },
+            Qt::QueuedConnection);
+        return;
+    }
+    const QByteArray bytes = wire::toCp1252(data);
+    if (bytes.isEmpty()) return;
+    if (m_socket->write(bytes) != bytes.size())
+        postFailure(handle, errorNumber(m_socket->error()), m_socket->errorString());
+}
+
+void KVOSocket::CloseSocket(qint32 handle) {
+    if (handle == 0 || handle != m_handle) return;
+    dropSocket();
+    m_handle = 0;
+}
+
+void KVOSocket::dropSocket() {
+    m_connectTimer->stop();
+    QTcpSocket* socket = std::exchange(m_socket, nullptr);
+    if (socket == nullptr) return;
+    socket->disconnect(this);
+    connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
+    socket->disconnectFromHost();
+    if (socket->state() == QAbstractSocket::UnconnectedState) {
+        socket->deleteLater();
+        return;
+    }
+    // A peer that never takes the rest of the output must not keep the socket for ever.
+    QTimer::singleShot(kLingerMs, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
+}
+
+void KVOSocket::failConnection(qint32 handle, qint32 number, const QString& description) {
+    if (handle != m_handle) return; // a newer connection has taken its place
+    dropSocket();
+    m_handle = 0;
+    emit OnError(number, description);
+}
+
+void KVOSocket::postFailure(qint32 handle, qint32 number, const QString& description) {
+    QMetaObject::invokeMethod(
+        this, [this, handle, number, description] { failConnection(handle, number, description); },
+        Qt::QueuedConnection);
+}
+
+bool KVOSocket::deliverPending(qint32 handle) {
+    if (handle != m_handle || m_socket == nullptr) return false;
+    const QByteArray bytes = m_socket->read(kReadChunkBytes);
+    if (!bytes.isEmpty()) {
+        emit OnDataArrival(static_cast<qint32>(bytes.size()), wire::fromCp1252(bytes), QString::number(handle));
+    }
+    // The handler may have closed this connection or started another.
+    return handle == m_handle && m_socket != nullptr;
+}
+
+void KVOSocket::onConnected(qint32 handle) {
+    if (handle != m_handle || m_socket == nullptr) return;
+    m_connectTimer->stop();
+    emit OnConnect(handle);
+}
+
+void KVOSocket::onReadyRead(qint32 handle) {
+    deliverPending(handle);
+}
+
+void KVOSocket::onDisconnected(qint32 handle) {
+    // Data that arrived just before the close still goes out first.
+    if (!deliverPending(handle)) return;
+    dropSocket();
+    m_handle = 0;
+    emit OnClose();
+}
+
+void KVOSocket::onSocketError(qint32 handle) {
+    if (handle != m_handle || m_socket == nullptr) return;
+    const QAbstractSocket::SocketError error = m_socket->error();
+    // The peer closing is not a failure: the close event follows.
+    if (error == QAbstractSocket::RemoteHostClosedError) return;
+    const QString description = m_socket->errorString();
+    if (!deliverPending(handle)) return;
+    failConnection(handle, errorNumber(error), description);
+}
+
+void KVOSocket::onConnectTimeout(qint32 handle) {
+    if (handle != m_handle || m_socket == nullptr || m_socket->state() == QAbstractSocket::ConnectedState) return;
+    failConnection(handle, kErrTimedOut, QStringLiteral("Connection timed out"));
+}
