@@ -139,15 +139,15 @@ private:
 
 } // namespace
 
-ChatListener::ChatListener(ChatService& service, ListenerLimits limits, QObject* parent)
-    : TcpListener(QStringLiteral("chat"), std::move(limits), parent), m_service(service) {}
+ChatListener::ChatListener(ChatService& service, const ListenerLimits& limits, QObject* parent)
+    : TcpListener(QStringLiteral("chat"), limits, parent), m_service(service) {}
 
 std::unique_ptr<Connection> ChatListener::createConnection(int fd, const QString& peer, quint64 serial) {
     return std::make_unique<ChatConnection>(*this, fd, peer, serial, m_service);
 }
 
-WebListener::WebListener(WebPages& pages, ListenerLimits limits, QObject* parent)
-    : TcpListener(QStringLiteral("web"), std::move(limits), parent), m_pages(pages) {}
+WebListener::WebListener(WebPages& pages, const ListenerLimits& limits, QObject* parent)
+    : TcpListener(QStringLiteral("web"), limits, parent), m_pages(pages) {}
 
 std::unique_ptr<Connection> WebListener::createConnection(int fd, const QString& peer, quint64 serial) {
     return std::make_unique<WebConnection>(*this, fd, peer, serial, m_pages);

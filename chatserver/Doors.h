@@ -11,7 +11,7 @@ class WebPages;
 class ChatListener final : public TcpListener {
     Q_OBJECT
 public:
-    ChatListener(ChatService& service, ListenerLimits limits, QObject* parent = nullptr);
+    ChatListener(ChatService& service, const ListenerLimits& limits, QObject* parent = nullptr);
 
 protected:
     std::unique_ptr<Connection> createConnection(int fd, const QString& peer, quint64 serial) override;
@@ -23,7 +23,7 @@ private:
 class WebListener final : public TcpListener {
     Q_OBJECT
 public:
-    WebListener(WebPages& pages, ListenerLimits limits, QObject* parent = nullptr);
+    WebListener(WebPages& pages, const ListenerLimits& limits, QObject* parent = nullptr);
 
 protected:
     std::unique_ptr<Connection> createConnection(int fd, const QString& peer, quint64 serial) override;

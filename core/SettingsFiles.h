@@ -18,7 +18,7 @@ void writeServerAddressFile(const QString& serverIp, const QString& serverPort, 
 
 // The longest site list stored or read, in characters. Scrambling pauses a moment per character
 // and the list is unscrambled at every start, so a longer one would hold up each start.
-inline constexpr qsizetype kMaxUserSettingsChars = 3 * 1024;
+inline constexpr qsizetype kMaxUserSettingsChars = qsizetype{3} * 1024;
 
 // Stores the site lines of a reply 2005 (the whole reply text, code included) in ColloqChat.kvo
 // unless the file already holds exactly that content (compared by MD5 digest). A reply without

@@ -16,7 +16,7 @@ int g_connectTimeoutMs = 20000;
 constexpr int kLingerMs = 30000;
 // At most this much is taken from the network per data event: a peer that sends faster than the
 // handlers consume waits in the kernel's buffers instead of growing ours.
-constexpr qint64 kReadChunkBytes = 64 * 1024;
+constexpr qint64 kReadChunkBytes = qint64{64} * 1024;
 
 qint32 errorNumber(QAbstractSocket::SocketError error) {
     switch (error) {

@@ -56,7 +56,9 @@ std::optional<QString> pieceValue(const QString& piece) {
 
 } // namespace
 
-AltServerAnswers::Outcome AltServerAnswers::read(const QString& reply, QString& msgReceived, bool fromSite, int* mark) {
+AltServerAnswers::Outcome
+AltServerAnswers::read(const QString& reply, QString& msgReceived, bool fromSite,
+                       int* mark) { // NOLINT(readability-non-const-parameter): set through step
     int unused = 0;
     int& step = mark ? *mark : unused;
     msgReceived.clear();

@@ -14,7 +14,7 @@ namespace {
 
 // The trimmed text from `skip` characters after the start marker up to the end marker.
 std::optional<QString> valueBetween(const QString& reply, const QString& start, qsizetype skip, const QString& end,
-                                    int* mark, int first) {
+                                    int* mark, int first) { // NOLINT(readability-non-const-parameter): set through step
     int unused = 0;
     int& step = mark ? *mark : unused;
     const qsizetype at = reply.indexOf(start);

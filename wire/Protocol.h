@@ -39,7 +39,7 @@ public:
     static constexpr int kMaxPrefixDigits = 9;
     // Longest reply accepted, in characters (1 MiB): a peer announcing more could make the
     // collector hold whatever it cares to send.
-    static constexpr qsizetype kMaxReplyChars = 1024 * 1024;
+    static constexpr qsizetype kMaxReplyChars = qsizetype{1024} * 1024;
 
 private:
     enum class State { Collecting, Finished };

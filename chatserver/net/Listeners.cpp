@@ -52,7 +52,7 @@ QString peerOf(const sockaddr_storage& from) {
 
 // ---- TcpListener -------------------------------------------------------------------------------
 
-TcpListener::TcpListener(QString name, ListenerLimits limits, QObject* parent)
+TcpListener::TcpListener(QString name, const ListenerLimits& limits, QObject* parent)
     : QObject(parent), m_name(std::move(name)), m_limits(limits), m_epoll(epoll_create1(EPOLL_CLOEXEC)),
       m_sweep(new QTimer(this)), m_connectionRate(limits.connections) {
     m_sweep->setInterval(kSweepIntervalMs);

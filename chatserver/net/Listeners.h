@@ -55,7 +55,7 @@ class Connection;
 class TcpListener : public QObject {
     Q_OBJECT
 public:
-    TcpListener(QString name, ListenerLimits limits, QObject* parent = nullptr);
+    TcpListener(QString name, const ListenerLimits& limits, QObject* parent = nullptr);
     ~TcpListener() override;
 
     // False and a message when the address cannot be listened on (in use, not ours, ...).

@@ -87,7 +87,7 @@ TEST_F(WebGetTest, SendsTheHandBuiltRequestAndTakesTheReplyHoweverItIsFramed) {
 TEST_F(WebGetTest, AnEndlessReplyIsCutAndTheWaitEndsOnItsOwn) {
     const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Length: 99999999999\r\n\r\n" + marked("10.9.9.9");
     Reply flood = answer(head, {}, false);
-    flood.filler = QByteArray(64 * 1024, 'x');
+    flood.filler = QByteArray(qsizetype{64} * 1024, 'x');
     flood.gapMs = 1;
     Reply drip = answer(head, {}, false);
     drip.filler = "x";

@@ -136,6 +136,7 @@ TEST_P(ChatPortTest, TruncatedOversizedUnknownAndUnclearRequests) {
 
 TEST_P(ChatPortTest, SlowCallersAreLetGoAndAFloodFromOneAddressIsCapped) {
     std::vector<std::unique_ptr<QTcpSocket>> slow;
+    slow.reserve(4);
     for (int i = 0; i < 4; ++i)
         slow.push_back(connectFrom(QHostAddress(QStringLiteral("127.0.0.%1").arg(40 + i))));
     ASSERT_TRUE(waitFor([&] { return chat().openConnections() == 4; }));
@@ -149,6 +150,7 @@ TEST_P(ChatPortTest, SlowCallersAreLetGoAndAFloodFromOneAddressIsCapped) {
 
     const QHostAddress flooder("127.0.0.50");
     std::vector<std::unique_ptr<QTcpSocket>> flood;
+    flood.reserve(20);
     const quint64 acceptedBefore = chat().stats().accepted;
     for (int i = 0; i < 20; ++i)
         flood.push_back(connectFrom(flooder));
