@@ -23,6 +23,15 @@ namespace bench {
 
 constexpr int kTimeoutMs = 30000;
 
+// This process's resident memory in kB (VmRSS), -1 when it cannot be read.
+inline long residentKb() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
 // The one optional argument of a bench: how many of something to run (`fallback` without it).
 // Prints the usage and gives 0 when it is no positive number.
 inline int countArgument(int argc, char** argv, int fallback, const char* usage) {

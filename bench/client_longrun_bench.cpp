@@ -93,14 +93,6 @@ private:
     int m_answered = 0;
 };
 
-long residentKb() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
-
 long openDescriptors() {
     return static_cast<long>(
         QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size());
@@ -170,7 +162,7 @@ int main(int argc, char** argv) {
             break;
         }
         if (poll % (polls / kReports > 0 ? polls / kReports : 1) == 0 || poll == 1)
-            std::printf("%8d %9.1f %10ld %8ld %6d %6d %10d\n", poll, clock.elapsed() / 1000.0, residentKb(),
+            std::printf("%8d %9.1f %10ld %8ld %6d %6d %10d\n", poll, clock.elapsed() / 1000.0, bench::residentKb(),
                         openDescriptors(), form.LstUsers->count(), kContacts, rowsOutOfStep(*form.LstUsers, sentState));
     }
     form.tmrUpdateUserOnLine->stop();
@@ -184,7 +176,7 @@ int main(int argc, char** argv) {
     }
     std::printf("after the run: RSS %ld kB, %ld fds, %d rows, %d exchanges answered, %d replies handled, "
                 "%lld error log lines, %d waits that ran out\n",
-                residentKb(), openDescriptors(), form.LstUsers->count(), server.answered(), handled,
+                bench::residentKb(), openDescriptors(), form.LstUsers->count(), server.answered(), handled,
                 static_cast<long long>(logLines), failures);
     return failures == 0 ? 0 : 1;
 }

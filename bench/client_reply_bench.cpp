@@ -24,14 +24,6 @@ using namespace basMain;
 
 namespace {
 
-long residentKb() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
-
 QString records(int count, bool dated, const QString& status) {
     QStringList fields{dated ? QStringLiteral("77") : QStringLiteral("1")};
     for (int i = 0; i < count; ++i) {
@@ -49,7 +41,7 @@ void handle(const char* what, const QString& reply, const vb::ListView& list) {
     g_strMsgReceived = reply;
     fnUseMSGReceived();
     std::printf("%-46s %8.1f ms  %6d rows  reply %7lld chars  RSS %7ld kB\n", what, clock.nsecsElapsed() / 1e6,
-                list.count(), static_cast<long long>(reply.size()), residentKb());
+                list.count(), static_cast<long long>(reply.size()), bench::residentKb());
 }
 
 } // namespace
@@ -65,7 +57,7 @@ int main(int argc, char** argv) {
     frmMain form;
     basMain::addUserListColumns(*form.LstUsers, 80);
     form.show();
-    std::printf("client reply handling, %d records, RSS at start %ld kB\n", count, residentKb());
+    std::printf("client reply handling, %d records, RSS at start %ld kB\n", count, bench::residentKb());
 
     handle("records added", records(count, false, QStringLiteral("1")), *form.LstUsers);
     handle("the same records, all going off line", records(count, false, QStringLiteral("0")), *form.LstUsers);
