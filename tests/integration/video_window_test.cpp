@@ -109,13 +109,17 @@ TEST_F(VideoWindows, TwentyVideoCallsInARowEitherWay) {
         vb::setValue(*form.chkAutoAnswer, autoAnswer ? vb::vbChecked : vb::vbUnchecked);
         autoAnswer ? answerer.stop() : answerer.start();
         if (peerCalls)
-            peer.command(("call sip:" + basMain::g_strMyWanIP).toUtf8().constData());
+            // On loopback, as the window calls the peer: a host's other interfaces would put
+            // another address of the peer in its call than the one the list holds.
+            peer.command(
+                ("call sip:127.0.0.1:" + basMain::g_strMyWanIP.section(QLatin1Char(':'), -1)).toUtf8().constData());
         else
             form.cmdConnect->click();
         ASSERT_TRUE(testenv::waitFor([&] { return form.g_blnCallConnected; }, 30000)) << peer.output().toStdString();
         ASSERT_TRUE(peer.says(QStringLiteral(" connected"), call + 1)) << peer.output().toStdString();
         // Whoever called, the peer is the listed contact and named so.
-        EXPECT_EQ(form.fraStatus->title(), QStringLiteral("Status: CONNECTED User: Peer    peer@x.org"));
+        EXPECT_EQ(form.fraStatus->title(), QStringLiteral("Status: CONNECTED User: Peer    peer@x.org"))
+            << form.fraStatus->title().toStdString();
         // The pictures reach both boxes on the first call and still do on the last.
         if (call <= 1 || call == kCalls - 1) {
             EXPECT_TRUE(picturesShown()) << "send " << distinctColours(form.picVideoS) << " receive "

@@ -26,9 +26,12 @@ public:
         QDir(home.path()).mkpath(QStringLiteral(".local/share/linphone"));
         QFile rc(home.filePath(QStringLiteral("linphonerc")));
         if (rc.open(QIODevice::WriteOnly)) {
-            // Its identity: what the program shows of a caller that is not a listed contact.
+            // Its identity: what the program shows of a caller that is not a listed contact. On a
+            // host with other interfaces it would put one of their addresses in it unless told not to
+            // guess, and the window could not tell it from a stranger.
             rc.write("[sip]\nsip_port=" + QByteArray::number(port) +
-                     "\ncontact=\"linphonec peer\" <sip:peer@127.0.0.1>\n");
+                     "\nguess_hostname=0\ncontact=\"linphonec peer\" <sip:peer@127.0.0.1:" + QByteArray::number(port) +
+                     ">\n");
             rc.close();
         }
         QStringList args{QStringLiteral("-c"), rc.fileName()};
