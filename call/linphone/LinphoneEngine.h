@@ -7,9 +7,9 @@
 
 #include <QElapsedTimer>
 #include <QPointer>
-#include <QWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QWidget>
 #include <deque>
 #include <map>
 #include <memory>
