@@ -32,7 +32,9 @@ const QString kPlayFile = kSoundFolder + QStringLiteral("/hello8000.wav");
 // One ring of an old telephone: what PlayRing plays for an incoming call.
 const QString kRingFile = kSoundFolder + QStringLiteral("/rings/oldphone-mono.wav");
 
+// The engine's pace when idle, ringing here or in a call that is up, and while a call settles.
 constexpr int kIterateIntervalMs = 20;
+constexpr int kSettlingIterateIntervalMs = 5;
 // How often a running call reports its sound level and the network quality is looked at.
 constexpr int kCallReportIntervalMs = 1000;
 // A change of the network quality smaller than this is not worth an event.
@@ -257,6 +259,10 @@ void LinphoneEngine::onIterate() {
         m_reportClock.start();
         reportCallQuality();
     }
+    const bool settling =
+        std::any_of(m_sessions.begin(), m_sessions.end(), [](const auto& entry) { return entry.second->settling(); });
+    const int interval = settling ? kSettlingIterateIntervalMs : kIterateIntervalMs;
+    if (m_iterateTimer && m_iterateTimer->interval() != interval) m_iterateTimer->setInterval(interval);
 }
 
 void LinphoneEngine::reportCallQuality() {

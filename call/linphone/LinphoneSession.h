@@ -29,6 +29,8 @@ public:
     void Answer() override;
     void Terminate(long reason) override;
     long get_State() const override { return m_state; }
+    // Being set up or torn down: each step waits on the engine's next iteration.
+    bool settling() const { return m_state != RTCSS_CONNECTED && m_state != RTCSS_INCOMING; }
     std::shared_ptr<IRTCClient2> get_Client() const override;
     std::shared_ptr<IRTCCollection> get_Participants() const override;
 
