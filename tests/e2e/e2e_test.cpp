@@ -108,8 +108,8 @@ TEST_F(EndToEnd, RegisterAddSeeCallHangUpQuitAndAlternateServer) {
 
     // Contacts: each adds the other by e-mail through the contacts manager and, after their
     // polls, sees the other on line with the name and call address the other registered. The
-    // quick polls pause while the contacts are added: an addition made while a poll's exchange
-    // is still open is not sent.
+    // quick polls pause while the contacts are added: exchanges that overlap share the one chat
+    // connection, and the later replaces the earlier.
     for (Client* client : {ann.get(), bob.get()})
         ASSERT_EQ(client->command(QStringLiteral("tick 100000")), "ok");
     QThread::msleep(500); // a poll already on its way ends
