@@ -56,16 +56,10 @@ bool holdsPageMarker(const QString& text) {
            text.contains(QLatin1String("ClientChatWANIP"), Qt::CaseSensitive);
 }
 
-bool hasControlCharacters(const QString& text) {
-    for (QChar c : text)
-        if (c.category() == QChar::Other_Control) return true;
-    return false;
-}
-
 } // namespace
 
 QString printable(const QString& text) {
-    if (!hasControlCharacters(text)) return text;
+    if (!wire::hasControlCharacter(text)) return text;
     QString clean;
     for (QChar c : text)
         if (c.category() != QChar::Other_Control) clean += c;
@@ -250,13 +244,13 @@ ChatService::Outcome ChatService::registerUser(const ChatRequest& request, const
         return refuse(QStringLiteral("Registration refused: \"%1\" is not an e-mail address that can be used.")
                           .arg(printable(email.left(kMaxEmail))),
                       QStringLiteral("bad e-mail"));
-    if (displayName.isEmpty() || displayName.size() > kMaxDisplayName || hasControlCharacters(displayName) ||
-        holdsPageMarker(displayName))
-        return refuse(
-            QStringLiteral("Registration refused: the display name must have 1 to %1 characters.").arg(kMaxDisplayName),
-            QStringLiteral("bad display name"));
-    if (userName.size() > kMaxName || computerName.size() > kMaxName || hasControlCharacters(userName) ||
-        hasControlCharacters(computerName))
+    if (displayName.isEmpty() || displayName.size() > wire::kMaxDisplayNameChars ||
+        wire::hasControlCharacter(displayName) || holdsPageMarker(displayName))
+        return refuse(QStringLiteral("Registration refused: the display name must have 1 to %1 characters.")
+                          .arg(wire::kMaxDisplayNameChars),
+                      QStringLiteral("bad display name"));
+    if (userName.size() > kMaxName || computerName.size() > kMaxName || wire::hasControlCharacter(userName) ||
+        wire::hasControlCharacter(computerName))
         return refuse(QStringLiteral("Registration refused: the user or computer name is too long."),
                       QStringLiteral("bad names"));
     const QString address = request.callAddress;

@@ -78,7 +78,6 @@ public:
 
     // Limits on what registration accepts.
     static constexpr int kMaxEmail = 254;
-    static constexpr int kMaxDisplayName = 64;
     static constexpr int kMaxName = 256;
     static constexpr int kMaxAddress = 128;
 

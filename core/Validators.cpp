@@ -2,6 +2,7 @@
 
 #include "core/ErrorLog.h"
 #include "platform/vb.h"
+#include "wire/Protocol.h"
 
 namespace basMain {
 
@@ -27,9 +28,7 @@ const QString& validEndings() {
 
 // A character that would split or garble a request field: the separator, or a control character.
 bool hasUnsafeCharacter(const QString& text) {
-    for (const QChar c : text)
-        if (c == QChar(0x00D4) || c.category() == QChar::Other_Control) return true;
-    return false;
+    return text.contains(wire::kSep) || wire::hasControlCharacter(text);
 }
 
 bool checkServerPair(const QStringList& fields) {
@@ -54,9 +53,9 @@ bool fnCheckDisplayName(const QString& strName, QString& strMessage) {
         strMessage = QStringLiteral("Your display name may not contain the character \u00D4 or control characters!");
         return false;
     }
-    if (strName.size() > kMaxDisplayNameChars) {
+    if (strName.size() > wire::kMaxDisplayNameChars) {
         strMessage = QStringLiteral("Your display name may not be longer than ") +
-                     QString::number(kMaxDisplayNameChars) + QStringLiteral(" characters!");
+                     QString::number(wire::kMaxDisplayNameChars) + QStringLiteral(" characters!");
         return false;
     }
     return true;

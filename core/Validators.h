@@ -9,10 +9,8 @@ namespace basMain {
 // (numeric user ID) and 3 (e-mail address, which may hold neither the field separator nor a
 // control character) and explains a failure in strMessage.
 bool fnCheckIpOrEmailFormat(const QStringList& arrFields, bool blnServerMode, QString& strMessage);
-// The longest display name the chat server takes.
-inline constexpr int kMaxDisplayNameChars = 64;
 // True when the display name can go into a request as one field: no field separator "Ô", no
-// control character, at most kMaxDisplayNameChars characters. Explains a refusal in strMessage.
+// control character, at most wire::kMaxDisplayNameChars characters. Explains a refusal in strMessage.
 bool fnCheckDisplayName(const QString& strName, QString& strMessage);
 // True when the ending (with or without its leading ".") occurs in the list of known endings.
 bool fnCheckEmailEnding(QString strEnding);

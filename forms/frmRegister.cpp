@@ -36,7 +36,7 @@ frmRegister::frmRegister(QWidget* parent) : QDialog(parent) {
     Label1[1]->setObjectName(QStringLiteral("Label1_1"));
     txtDisplayNM = new QLineEdit(this);
     txtDisplayNM->setObjectName(QStringLiteral("txtDisplayNM"));
-    txtDisplayNM->setMaxLength(kMaxDisplayNameChars);
+    txtDisplayNM->setMaxLength(wire::kMaxDisplayNameChars);
     txtEmail = new QLineEdit(this);
     txtEmail->setObjectName(QStringLiteral("txtEmail"));
     Label1[0]->setBuddy(txtDisplayNM);

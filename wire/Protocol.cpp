@@ -2,6 +2,12 @@
 
 namespace wire {
 
+bool hasControlCharacter(const QString& text) {
+    for (const QChar c : text)
+        if (c.category() == QChar::Other_Control) return true;
+    return false;
+}
+
 QString frameReply(const QString& payload) {
     return QString::number(payload.size()) + kSep + payload;
 }

@@ -12,6 +12,14 @@ inline const QString kCrLf = QStringLiteral("\r\n");
 
 inline constexpr quint16 kDefaultChatPort = 19991;
 
+// The longest display name a user may register under: the server refuses a longer one, and the
+// client's form does not take more.
+inline constexpr int kMaxDisplayNameChars = 64;
+
+// Whether the text holds a control character, which no field of a request may carry: it could
+// garble the request, a log line or the screen that shows it.
+bool hasControlCharacter(const QString& text);
+
 // Reply framing: decimal payload length in characters, the separator, then the payload.
 QString frameReply(const QString& payload);
 
