@@ -1,9 +1,10 @@
 #pragma once
 // Pieces the client benchmarks share: the count argument, a program folder of their own, waiting
-// with the event loop running, a summary line of timings, and a linphonec in a folder of its own.
+// with the event loop running, a summary line of timings, and a call placed by linphonec.
 #include "call/rtc/NetworkAddresses.h"
 #include "core/basMain.h"
 #include "platform/vb.h"
+#include "tests/support/Linphonec.h"
 #include "tests/support/WaitFor.h"
 
 #include <QByteArray>
@@ -72,57 +73,21 @@ inline void report(const char* what, QList<double> values, const char* unit = "m
                 values.first(), unit, values.last(), unit, static_cast<long long>(values.size()));
 }
 
-// A linphonec in a folder of its own, its standard input an open pipe for commands (it stops
-// handling events when its input ends).
-struct Linphonec {
-    QTemporaryDir home;
-    QProcess process;
-    quint16 port = 0;
-    QString printed;
+using Linphonec = testsupport::Linphonec;
 
-    // Listens on the first free UDP port from `firstPort` on.
-    Linphonec(quint16 firstPort, bool autoAnswer,
-              const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
-        : port(rtc::findFreeUdpPort(firstPort)) {
-        QDir(home.path()).mkpath(QStringLiteral(".local/share/linphone"));
-        QFile rc(home.filePath(QStringLiteral("linphonerc")));
-        if (rc.open(QIODevice::WriteOnly)) rc.write("[sip]\nsip_port=" + QByteArray::number(port) + "\n");
-        rc.close();
-        QStringList args{QStringLiteral("-c"), rc.fileName()};
-        if (autoAnswer) args << QStringLiteral("-a");
-        QProcessEnvironment env = environment;
-        env.insert(QStringLiteral("HOME"), home.path());
-        process.setProcessEnvironment(env);
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(QStringLiteral("linphonec"), args);
-    }
-    ~Linphonec() {
-        process.write("quit\n");
-        if (!process.waitForFinished(5000)) process.kill();
-        process.waitForFinished(5000);
-    }
-    Linphonec(const Linphonec&) = delete;
-    Linphonec& operator=(const Linphonec&) = delete;
-
-    QString output() {
-        printed += QString::fromLocal8Bit(process.readAll());
-        return printed;
-    }
-    qsizetype count(const QString& word) { return output().count(word); }
-    bool ready() { return output().contains(QStringLiteral("linphonec>")); }
-
-    // Calls `address` and hangs up once connected; false when the call does not connect or end.
-    bool callOnce(const QByteArray& address, double* connectMs = nullptr) {
-        const qsizetype connectedBefore = count(QStringLiteral("connected"));
-        const qsizetype endedBefore = count(QStringLiteral("ended"));
-        QElapsedTimer clock;
-        clock.start();
-        process.write("call " + address + "\n");
-        if (!waitFor([&] { return count(QStringLiteral("connected")) > connectedBefore; })) return false;
-        if (connectMs) *connectMs = double(clock.nsecsElapsed()) / 1e6;
-        process.write("terminate\n");
-        return waitFor([&] { return count(QStringLiteral("ended")) > endedBefore; });
-    }
-};
+// Has `linphonec` call `address` and hang up once connected; false when the call does not connect
+// or end. `connectMs` gets the time from the command to "connected".
+inline bool callOnce(Linphonec& linphonec, const QByteArray& address, double* connectMs = nullptr) {
+    const auto count = [&](const char* word) { return linphonec.output().count(QLatin1String(word)); };
+    const qsizetype connectedBefore = count("connected");
+    const qsizetype endedBefore = count("ended");
+    QElapsedTimer clock;
+    clock.start();
+    linphonec.process.write("call " + address + "\n");
+    if (!waitFor([&] { return count("connected") > connectedBefore; })) return false;
+    if (connectMs) *connectMs = double(clock.nsecsElapsed()) / 1e6;
+    linphonec.process.write("terminate\n");
+    return waitFor([&] { return count("ended") > endedBefore; });
+}
 
 } // namespace bench

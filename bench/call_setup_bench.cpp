@@ -87,13 +87,13 @@ QList<double> measureOurs() {
 QList<double> measureLinphonec() {
     QList<double> times;
     if (QStandardPaths::findExecutable(QStringLiteral("linphonec")).isEmpty()) return times;
-    Linphonec answering(5190, true);
-    Linphonec calling(5290, false);
+    Linphonec answering(true, 5190, QProcessEnvironment::systemEnvironment());
+    Linphonec calling(false, 5290, QProcessEnvironment::systemEnvironment());
     if (!waitFor([&] { return answering.ready() && calling.ready(); })) return times;
     const QByteArray address = "sip:127.0.0.1:" + QByteArray::number(answering.port);
     for (int round = 0; round < kRounds; ++round) {
         double ms = 0;
-        if (!calling.callOnce(address, &ms)) break;
+        if (!bench::callOnce(calling, address, &ms)) break;
         times.append(ms);
     }
     return times;

@@ -176,14 +176,14 @@ Figures measureLinphonec(const QProcessEnvironment& environment, Linphonec& call
     for (int run = 0; run < kStarts; ++run) {
         QElapsedTimer clock;
         clock.start();
-        Linphonec caller(5290, false, environment);
+        Linphonec caller(false, 5290, environment);
         if (!waitFor([&] { return caller.ready(); })) break;
         figures.startMs.append(double(clock.nsecsElapsed()) / 1e6);
         settle([&] { caller.output(); });
         figures.idleMiB.append(residentMiB(caller.process.processId()));
         if (run == kStarts - 1) {
             const QByteArray address = "sip:127.0.0.1:" + QByteArray::number(callee.port);
-            while (figures.calls < kCalls && caller.callOnce(address))
+            while (figures.calls < kCalls && bench::callOnce(caller, address))
                 ++figures.calls;
             settle([&] { caller.output(); });
             figures.callsMiB.append(residentMiB(caller.process.processId()));
@@ -219,7 +219,7 @@ int main(int argc, char** argv) {
     const bool haveLinphonec = !QStandardPaths::findExecutable(QStringLiteral("linphonec")).isEmpty();
     std::unique_ptr<Linphonec> callee;
     if (haveLinphonec) {
-        callee = std::make_unique<Linphonec>(5190, true, setup.display.environment);
+        callee = std::make_unique<Linphonec>(true, 5190, setup.display.environment);
         if (!waitFor([&] { return callee->ready(); })) callee.reset();
     }
     const QByteArray calleeAddress = callee ? "127.0.0.1:" + QByteArray::number(callee->port) : QByteArray();

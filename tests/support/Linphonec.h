@@ -1,7 +1,7 @@
 #pragma once
-// linphonec (Debian's linphone-cli), a SIP peer we did not write, run by a test.
+// linphonec (Debian's linphone-cli), a SIP peer we did not write, run by a test or a benchmark.
 #include "call/rtc/NetworkAddresses.h"
-#include "support/TestEnv.h"
+#include "tests/support/WaitFor.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,8 +21,15 @@ class Linphonec {
 public:
     // `autoAnswer`: answer incoming calls by itself; `call`: a SIP address to call at start;
     // `video`: offer and accept video.
-    explicit Linphonec(bool autoAnswer, const QString& call = {}, bool video = false) {
-        port = rtc::findFreeUdpPort(5090);
+    explicit Linphonec(bool autoAnswer, const QString& call = {}, bool video = false)
+        : Linphonec(autoAnswer, call, video, 5090, QProcessEnvironment::systemEnvironment()) {}
+    // Listening on the first free UDP port from `firstPort` on (two started together need ports
+    // apart), in `environment` (a display of its own, say).
+    Linphonec(bool autoAnswer, quint16 firstPort, const QProcessEnvironment& environment)
+        : Linphonec(autoAnswer, {}, false, firstPort, environment) {}
+    Linphonec(bool autoAnswer, const QString& call, bool video, quint16 firstPort,
+              const QProcessEnvironment& environment) {
+        port = rtc::findFreeUdpPort(firstPort);
         QDir(home.path()).mkpath(QStringLiteral(".local/share/linphone"));
         QFile rc(home.filePath(QStringLiteral("linphonerc")));
         if (rc.open(QIODevice::WriteOnly)) {
@@ -38,7 +45,7 @@ public:
         if (autoAnswer) args << QStringLiteral("-a");
         if (!call.isEmpty()) args << QStringLiteral("-s") << call;
         if (video) args << QStringLiteral("-V");
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment env = environment;
         env.insert(QStringLiteral("HOME"), home.path());
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::MergedChannels);
@@ -52,11 +59,15 @@ public:
             process.waitForFinished(5000);
         }
     }
+    Linphonec(const Linphonec&) = delete;
+    Linphonec& operator=(const Linphonec&) = delete;
     // Running and showing its prompt.
     bool started() { return process.waitForStarted(10000) && says(QStringLiteral("linphonec>")); }
+    // Showing its prompt now.
+    bool ready() { return output().contains(QStringLiteral("linphonec>")); }
     // Waits until it has printed `text` (any case) `times` times in all.
     bool says(const QString& text, int times = 1) {
-        return testenv::waitFor([&] { return output().count(text, Qt::CaseInsensitive) >= times; }, 30000);
+        return testsupport::waitFor([&] { return output().count(text, Qt::CaseInsensitive) >= times; }, 30000);
     }
     void command(const char* line) { process.write(QByteArray(line) + '\n'); }
     QString address() const { return QStringLiteral("127.0.0.1:") + QString::number(port); }
