@@ -51,6 +51,11 @@ ChatService::Outcome refused(wire::Code replyCode, const QString& reason, QStrin
 
 // The alternate-server page carries records between these markers, which the client finds by a
 // case-sensitive search; a display name holding one would cut its reading of the page short.
+// Whether the user last logged in from `peer`: only that address may act for an account by its ID.
+bool loggedInFrom(const UserRecord& user, const QString& peer) {
+    return !user.loginPeer.isEmpty() && user.loginPeer == peer;
+}
+
 bool holdsPageMarker(const QString& text) {
     return text.contains(QLatin1String("LookWANIP"), Qt::CaseSensitive) ||
            text.contains(QLatin1String("ClientChatWANIP"), Qt::CaseSensitive);
@@ -301,7 +306,7 @@ ChatService::Outcome ChatService::logIn(const ChatRequest& request, const QStrin
     // An account that has seen many failed log-ins lately takes one only from the address it is
     // logged in from, so that guesses spread over many addresses get nowhere either.
     const qint64 now = m_clock();
-    const bool boundHere = view && !view->user.loginPeer.isEmpty() && view->user.loginPeer == peer;
+    const bool boundHere = view && loggedInFrom(view->user, peer);
     const auto idKey = [&] { return QStringLiteral("id ") + idText; };
     const auto emailKey = [&] { return QStringLiteral("e-mail ") + email; };
     if (!boundHere && m_accountFailures.size() > 0 &&
@@ -336,7 +341,7 @@ ChatService::Outcome ChatService::pollById(const ChatRequest& request, const QSt
     if (!mayTry(peer, &refusal)) return reply(nothing, refusal.note);
     const std::optional<qint64> id = parseUserId(request.args.value(0));
     const std::optional<PollView> view = id ? m_storage.pollView(*id) : std::nullopt;
-    if (!view || view->user.loginPeer.isEmpty() || view->user.loginPeer != peer) {
+    if (!view || !loggedInFrom(view->user, peer)) {
         m_failures.charge(limitKey(peer), m_clock());
         return reply(nothing, QStringLiteral("poll by ID not from the log-in address"));
     }
@@ -392,7 +397,7 @@ std::optional<UserRecord> ChatService::ownerFromPeer(const QString& idText, cons
     if (!mayTry(peer, refusal)) return std::nullopt;
     const std::optional<qint64> id = parseUserId(idText);
     std::optional<UserRecord> user = id ? m_storage.findUser(*id) : std::nullopt;
-    if (!user || user->loginPeer.isEmpty() || user->loginPeer != peer) {
+    if (!user || !loggedInFrom(*user, peer)) {
         m_failures.charge(limitKey(peer), m_clock());
         *refusal = refused(wire::Code::Refused, QLatin1String(kNotYours),
                            user ? QStringLiteral("not from the log-in address") : QStringLiteral("unknown ID"));
