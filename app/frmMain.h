@@ -8,6 +8,7 @@
 // the error log, the reply target, the web socket) and takes it back when it goes.
 #include "call/rtc/Rtc.h"
 #include "chatlink/ChatProtocol.h"
+#include "core/CallActivity.h"
 #include "platform/widgets/ListView.h"
 #include "wire/Protocol.h"
 
@@ -153,6 +154,10 @@ public:
     // "major.minor.revision" of the program.
     static QString versionText();
 
+signals:
+    // Every call from its ring or its placing to its end (see CallActivity).
+    void callActivity(const CallActivity& activity);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -175,6 +180,13 @@ private:
 
     // The controls the chat server's replies change, as the reply handler is given them.
     basMain::ReplyTarget m_replyTarget;
+    // The call reported through callActivity now, and whether its end has been reported yet.
+    CallActivity m_call;
+    bool m_callOpen = false;
+    bool m_callEndedByUser = false; // Terminate refused or cancelled the call before it connected
+    quint64 m_lastCallSerial = 0;
+    void reportCallStart(CallActivity::Phase phase, bool incoming, const std::shared_ptr<rtc::IRTCSession2>& session);
+    void reportCall(CallActivity::Phase phase, CallActivity::Outcome outcome = CallActivity::Outcome::Answered);
     bool m_unloaded = false;
     bool m_inUnload = false;
 };

@@ -35,27 +35,37 @@ QString callAddressIn(QString uri) {
     return uri.section(QLatin1Char('@'), -1);
 }
 
-// "User: name    address" of the other party of a call: a listed contact whose call address the
-// remote address names by its display name and e-mail address, anybody else by the name and
-// address of its SIP identity.
-QString otherParty(const frmMain& form, const std::shared_ptr<rtc::IRTCSession2>& session) {
+// The other party of a call: a listed contact whose call address the remote address names by its
+// display name and e-mail address, anybody else by the name and address of its SIP identity.
+struct Party {
     QString name;
-    QString address;
+    QString email;
+    QString callAddress;
+};
+
+Party partyOf(const frmMain& form, const std::shared_ptr<rtc::IRTCSession2>& session) {
+    Party party;
     const auto participants = required(session)->get_Participants();
     if (participants && participants->get_Count() > 0)
         if (const auto participant = participants->get_Item(1)) {
-            name = participant->get_Name();
-            address = participant->get_UserURI();
+            party.name = participant->get_Name();
+            party.email = participant->get_UserURI();
         }
-    const QString callAddress = callAddressIn(address);
-    for (int index = 0; !callAddress.isEmpty() && index < form.LstUsers->count(); ++index) {
+    party.callAddress = callAddressIn(party.email);
+    for (int index = 0; !party.callAddress.isEmpty() && index < form.LstUsers->count(); ++index) {
         const vb::ListItem* row = form.LstUsers->itemAt(index);
-        if (row->Tag().compare(callAddress, Qt::CaseInsensitive) != 0) continue;
-        name = row->SubItem(1);
-        address = row->SubItem(2);
+        if (row->Tag().compare(party.callAddress, Qt::CaseInsensitive) != 0) continue;
+        party.name = row->SubItem(1);
+        party.email = row->SubItem(2);
         break;
     }
-    return QStringLiteral("User: ") + name + QStringLiteral("    ") + address;
+    return party;
+}
+
+// "User: name    address" of the other party of a call, as the status caption shows it.
+QString otherParty(const frmMain& form, const std::shared_ptr<rtc::IRTCSession2>& session) {
+    const Party party = partyOf(form, session);
+    return QStringLiteral("User: ") + party.name + QStringLiteral("    ") + party.email;
 }
 
 // A call address others can be called at: "host:port" with a host and a port from 1 to 65535.
@@ -138,6 +148,7 @@ void frmMain::cmdConnect_Click() {
         // A contact off line has no call address; the engine would try to call "sip:" itself.
         if (!usableCallAddress(row->Tag())) vb::raise(vb::kErrInvalidCall);
         required(g_objSession)->AddParticipant(address, name);
+        reportCallStart(CallActivity::Phase::Placing, false, g_objSession);
         step = 6;
         tmrUpdateUserOnLine->stop();
         g_intOnLineTicks = 1;
@@ -170,6 +181,7 @@ void frmMain::cmdTerminate_Click() {
     int step = 0;
     try {
         cmdTerminate->setEnabled(false);
+        m_callEndedByUser = true;
         // While a call rings its session is not yet ours; Terminate then refuses it.
         const auto session = g_objSession ? g_objSession : m_ringingSession.lock();
         required(session);
@@ -208,10 +220,22 @@ void frmMain::SessionStateEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
             const bool refuse = g_blnCallConnected || g_intIncomingCount >= 2;
             if (refuse || g_objSession) {
                 step = 19;
+                // Not the call in progress: reported on its own, as missed.
+                CallActivity turnedAway;
+                turnedAway.call = ++m_lastCallSerial;
+                turnedAway.phase = CallActivity::Phase::Ended;
+                turnedAway.outcome = CallActivity::Outcome::Missed;
+                turnedAway.incoming = true;
+                const Party party = partyOf(*this, session);
+                turnedAway.name = party.name;
+                turnedAway.email = party.email;
+                turnedAway.address = party.callAddress;
+                emit callActivity(turnedAway);
                 m_refusedSessions.push_back(session);
                 required(session)->Terminate(refuse ? rtc::RTCTR_REJECT : rtc::RTCTR_BUSY);
                 return;
             }
+            reportCallStart(CallActivity::Phase::Ringing, true, session);
             if (isMinimized()) showNormal();
             raise();
             activateWindow();
@@ -220,7 +244,10 @@ void frmMain::SessionStateEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
             vb::DoEvents();
             step = 6;
             // The caller gave up while the window came up: its end has been handled already.
-            if (hasEnded(required(session))) return;
+            if (hasEnded(required(session))) {
+                reportCall(CallActivity::Phase::Ended, CallActivity::Outcome::Missed);
+                return;
+            }
             if (g_objSession) {
                 // A call of ours was placed meanwhile.
                 m_refusedSessions.push_back(session);
@@ -254,15 +281,23 @@ void frmMain::SessionStateEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
                     step = 10;
                     required(g_objSession)->Terminate(rtc::RTCTR_REJECT);
                     g_blnCallConnected = false;
+                    reportCall(CallActivity::Phase::Ended, CallActivity::Outcome::Missed);
                     return;
                 }
                 if (g_blnManualAnswer) break;
                 vb::DoEvents();
                 // The caller gave up, or the user refused the call: nothing is left to answer.
-                if (hasEnded(required(session)) || m_ringingSession.expired()) return;
+                if (hasEnded(required(session)) || m_ringingSession.expired()) {
+                    reportCall(CallActivity::Phase::Ended,
+                               m_callEndedByUser ? CallActivity::Outcome::Declined : CallActivity::Outcome::Missed);
+                    return;
+                }
             }
             // "Manual" clicked in the same pass as the caller hung up: nothing is left to answer.
-            if (hasEnded(required(session))) return;
+            if (hasEnded(required(session))) {
+                reportCall(CallActivity::Phase::Ended, CallActivity::Outcome::Missed);
+                return;
+            }
             step = 11;
             g_objSession = session;
             step = 12;
@@ -296,6 +331,7 @@ void frmMain::SessionStateEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
             fraStatus->setTitle(QStringLiteral("Status: CONNECTED ") + otherParty(*this, session));
             cmdTerminate->setEnabled(true);
             chkOptions[5]->setEnabled(false);
+            reportCall(CallActivity::Phase::Connected);
             cmdWizard->setEnabled(false);
             break;
 
@@ -328,6 +364,19 @@ void frmMain::SessionStateEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
             if (g_intIncomingCount > 0) --g_intIncomingCount;
             vb::setForeColor(*txtStatus, vb::vbBlue);
             fraStatus->setTitle(QStringLiteral("Status: DISCONNECTED"));
+            if (m_callOpen) {
+                using Outcome = CallActivity::Outcome;
+                Outcome outcome = Outcome::Failed; // ours not answered, or an answered one lost
+                if (m_call.phase == CallActivity::Phase::Connected)
+                    outcome = Outcome::Answered;
+                else if (m_call.incoming && m_callEndedByUser)
+                    outcome = Outcome::Declined;
+                else if (m_call.incoming && m_ringingSession.lock() == session)
+                    outcome = Outcome::Missed; // the caller gave up while it rang
+                else if (!m_call.incoming && m_callEndedByUser)
+                    outcome = Outcome::Cancelled;
+                reportCall(CallActivity::Phase::Ended, outcome);
+            }
             vb::setForeColor(*txtStatus, vb::vbBlack);
             txtStatus->setPlainText(kReady);
             step = 22;
@@ -393,4 +442,33 @@ void frmMain::tmrRegistration_Timer() {
     } catch (const std::exception& error) {
         logCaught(QStringLiteral("tmrRegistration_Timer") + marker, error);
     }
+}
+
+// ---- Reporting calls to whoever shows or keeps them ----
+
+void frmMain::reportCallStart(CallActivity::Phase phase, bool incoming,
+                              const std::shared_ptr<rtc::IRTCSession2>& session) {
+    // A call still open here was overtaken (ours placed while another rang): it was not answered.
+    if (m_callOpen)
+        reportCall(CallActivity::Phase::Ended,
+                   m_call.incoming ? CallActivity::Outcome::Missed : CallActivity::Outcome::Failed);
+    const Party party = partyOf(*this, session);
+    m_call = CallActivity{};
+    m_call.call = ++m_lastCallSerial;
+    m_call.incoming = incoming;
+    m_call.name = party.name;
+    m_call.email = party.email;
+    m_call.address = party.callAddress;
+    m_callOpen = true;
+    m_callEndedByUser = false;
+    reportCall(phase);
+}
+
+void frmMain::reportCall(CallActivity::Phase phase, CallActivity::Outcome outcome) {
+    if (!m_callOpen) return;
+    m_call.phase = phase;
+    m_call.outcome = outcome;
+    if (phase == CallActivity::Phase::Ended) m_callOpen = false;
+    const CallActivity activity = m_call;
+    emit callActivity(activity);
 }

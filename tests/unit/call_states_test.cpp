@@ -137,3 +137,64 @@ TEST_F(CallStates, ASecondCallIsRefusedWhileOneIsUnderWayWhichCanStillBeEnded) {
     }
     EXPECT_TRUE(env.logLines().isEmpty());
 }
+
+TEST_F(CallStates, EveryCallIsReportedFromItsStartToOneEndSayingHowItEnded) {
+    using Outcome = CallActivity::Outcome;
+    std::vector<CallActivity> seen;
+    QObject::connect(&form, &frmMain::callActivity, &form, [&](const CallActivity& a) { seen.push_back(a); });
+    const auto ringThen = [&](std::function<void(const std::shared_ptr<ScriptedSession>&)> action) {
+        auto session = rtc->incomingSession();
+        whenRinging([&, session] { action(session); });
+        rtc->fireSessionState(session, rtc::RTCSS_INCOMING);
+        rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED);
+    };
+    const auto place = [&](bool connects, bool cancel) {
+        form.cmdConnect->click();
+        const auto session = rtc->sessions.last();
+        rtc->fireSessionState(session, rtc::RTCSS_INPROGRESS);
+        if (connects) rtc->fireSessionState(session, rtc::RTCSS_CONNECTED);
+        if (cancel) form.cmdTerminate->click();
+        rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED);
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> run;
+        std::vector<Outcome> ends; // one per call, in order
+    };
+    const Case cases[] = {
+        {"the caller gives up",
+         [&] { ringThen([&](auto s) { rtc->fireSessionState(s, rtc::RTCSS_DISCONNECTED); }); },
+         {Outcome::Missed}},
+        {"nobody answers", [&] { ringThen([](auto) {}); }, {Outcome::Missed}},
+        {"refused with Terminate", [&] { ringThen([&](auto) { form.cmdTerminate->click(); }); }, {Outcome::Declined}},
+        {"answered by hand, a second caller turned away meanwhile",
+         [&] {
+             auto session = rtc->incomingSession();
+             whenRinging([&] { form.cmdAnswer->click(); });
+             rtc->fireSessionState(session, rtc::RTCSS_INCOMING);
+             rtc->fireSessionState(session, rtc::RTCSS_CONNECTED);
+             auto second = rtc->incomingSession();
+             rtc->fireSessionState(second, rtc::RTCSS_INCOMING);
+             rtc->fireSessionState(second, rtc::RTCSS_DISCONNECTED);
+             rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED);
+         },
+         {Outcome::Missed, Outcome::Answered}},
+        {"ours, answered", [&] { place(true, false); }, {Outcome::Answered}},
+        {"ours, cancelled", [&] { place(false, true); }, {Outcome::Cancelled}},
+        {"ours, not answered", [&] { place(false, false); }, {Outcome::Failed}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        seen.clear();
+        FrmMainCallAccess::listContact(form, QStringLiteral("Ann"), QStringLiteral("ann@x.org"),
+                                       QStringLiteral("127.0.0.2:5060"));
+        c.run();
+        std::vector<Outcome> ends;
+        for (const CallActivity& a : seen)
+            if (a.phase == CallActivity::Phase::Ended) ends.push_back(a.outcome);
+        EXPECT_EQ(ends, c.ends);
+        ASSERT_FALSE(seen.empty());
+        EXPECT_EQ(seen.back().phase, CallActivity::Phase::Ended);
+        EXPECT_TRUE(released());
+    }
+}

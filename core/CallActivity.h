@@ -1,0 +1,27 @@
+#pragma once
+// What the user's calls do, told by the main window to whoever shows or keeps them (desktop
+// notifications, the tray icon, the call history). Each call the window takes on is reported from
+// its first ring or its placing to its end, under one serial number.
+#include <QMetaType>
+#include <QString>
+
+struct CallActivity {
+    enum class Phase { Ringing, Placing, Connected, Ended };
+    // How a call ended; only meaningful for Phase::Ended.
+    enum class Outcome {
+        Answered,  // connected, then ended by either side
+        Missed,    // rang here and nobody answered: the caller gave up, the ring timed out, or we were busy
+        Declined,  // rang here and the user refused it
+        Cancelled, // placed here and cancelled before it was answered
+        Failed,    // placed here and not answered by the other side, or lost before it connected
+    };
+
+    quint64 call = 0;
+    Phase phase = Phase::Ringing;
+    Outcome outcome = Outcome::Answered;
+    bool incoming = false;
+    QString name;    // the listed contact's display name, else the caller's SIP display name
+    QString email;   // the listed contact's e-mail address, else the caller's SIP address
+    QString address; // the call address "host:port", which calls the other party back
+};
+Q_DECLARE_METATYPE(CallActivity)
