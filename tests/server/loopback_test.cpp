@@ -256,6 +256,18 @@ TEST(CallAddressCheck, ASilentAddressIsToldAnAnsweringOneIsNotAndNoAddressCanBeF
     const QString eveId = registered("eve", victim.address(), "127.0.0.4");
     EXPECT_EQ(logIn(eveId, "eve", victim.address(), "127.0.0.4"), QStringList{"1"});
     EXPECT_EQ(victim.received(), 0);
+    // A caller who hangs up while its log-in waits for the check leaves nothing behind.
+    SilentPort cid("127.0.0.5");
+    const QString cidId = registered("cid", cid.address(), "127.0.0.5");
+    {
+        QTcpSocket quitter;
+        quitter.bind(QHostAddress("127.0.0.5"), 0);
+        quitter.connectToHost(fixture.host, fixture.chatPort());
+        quitter.write(chatRequest({"1", cidId, "cid@example.org"}, cid.address()));
+        ASSERT_TRUE(waitFor([&] { return cid.received() == 1; }));
+    }
+    waitFor([] { return false; }, 2500); // past the end of that check
+    EXPECT_EQ(logIn(cidId, "cid", cid.address(), "127.0.0.5").value(0), "1957");
 }
 
 // The pages are read back the way the client reads them: markers searched in the raw reply.
