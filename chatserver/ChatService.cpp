@@ -328,7 +328,17 @@ ChatService::Outcome ChatService::logIn(const ChatRequest& request, const QStrin
         return refused(wire::Code::Refused, QStringLiteral("Your internet address could not be read."),
                        QStringLiteral("bad address"));
 
-    return pollReply(*view, request.hasAddress ? request.callAddress : view->user.address, peer);
+    const QString address = request.hasAddress ? request.callAddress : view->user.address;
+    Outcome outcome = pollReply(*view, address, peer);
+    // A log-in proper: the user was off line, moves to another address, or polls for the first
+    // time since registering. The periodic polls of a user on line there are not checked.
+    const UserRecord& before = view->user;
+    if (!isOnLine(before, now) || before.address != address || before.loginPeer != peer ||
+        before.lastSeenMs == before.createdMs) {
+        outcome.callAddressToCheck = address;
+        outcome.accountToCheck = view->user.id;
+    }
+    return outcome;
 }
 
 ChatService::Outcome ChatService::pollById(const ChatRequest& request, const QString& peer) {

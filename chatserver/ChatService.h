@@ -42,6 +42,10 @@ public:
     struct Outcome {
         std::optional<QString> reply; // unframed payload; nullopt = close without answering
         QString note;                 // a few words for the exchange's log line
+        // Set by a log-in proper (not a poll of a user already on line there): the call address
+        // worth checking before the answer goes out, and whose it is.
+        QString callAddressToCheck = {};
+        qint64 accountToCheck = 0;
     };
 
     Outcome handle(const ChatRequest& request, const QString& peer);

@@ -88,6 +88,14 @@ Apply rate(RateLimit ServerConfig::*member) {
     };
 }
 
+Apply callCheckRate(RateLimit CallCheckSettings::*member) {
+    return [member](const QString& value, ServerConfig& config, QString* error) {
+        const std::optional<RateLimit> limit = parseRateLimit(value, error);
+        if (limit) config.callCheck.*member = *limit;
+        return limit.has_value();
+    };
+}
+
 Apply site(const char* type) {
     return [type](const QString& value, ServerConfig& config, QString* error) {
         const QStringList parts = value.split(QLatin1Char('|'));
@@ -214,6 +222,21 @@ const QList<Option>& options() {
              c.limits.balancers.append(range);
              return true;
          }},
+        {"call-check", "at log-in, see whether the user's call address answers SIP: on or off (on)",
+         [](const QString& v, ServerConfig& c, QString* e) {
+             const QString value = v.trimmed();
+             if (value != QLatin1String("on") && value != QLatin1String("off"))
+                 return fail(e, QStringLiteral("\"%1\" is not on or off").arg(v));
+             c.callCheck.enabled = value == QLatin1String("on");
+             return true;
+         }},
+        {"call-check-wait", "seconds a log-in waits for its call address to answer (2)",
+         seconds(300, [](ServerConfig& c, qint64 ms) { c.callCheck.waitMs = int(std::min<qint64>(ms, 60'000)); })},
+        {"call-check-account-rate", "call-address checks per user: COUNT/SECONDS or off (2/600)",
+         callCheckRate(&CallCheckSettings::perAccount)},
+        {"call-check-target-rate", "call-address checks sent to one network address (10/600)",
+         callCheckRate(&CallCheckSettings::perTarget)},
+        {"call-check-rate", "call-address checks sent in all (20/1)", callCheckRate(&CallCheckSettings::overall)},
         {"max-contacts", "contacts one user may list (500)",
          count(1, [](ServerConfig& c) -> int& { return c.maxContacts; })},
         {"log-level", "error, warning, info or debug (info)",

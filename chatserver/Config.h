@@ -2,6 +2,7 @@
 // The server's configuration: built-in defaults, then a configuration file, then command-line
 // options, each overriding the one before. Nothing is required: with no file and no options the
 // server keeps its store in its data folder and listens on 127.0.0.1.
+#include "chatserver/CallAddressProbe.h"
 #include "chatserver/ChatService.h"
 #include "chatserver/WebPages.h"
 #include "chatserver/net/Listeners.h"
@@ -41,6 +42,7 @@ struct ServerConfig {
     RateLimit registrations = ChatSettings{}.registrations;
     RateLimit failures = ChatSettings{}.failures;
     RateLimit lookups = ChatSettings{}.lookups;
+    CallCheckSettings callCheck;
     QString logLevel = QStringLiteral("info");
 
     // Operator commands.

@@ -1,5 +1,6 @@
 #include "chatserver/Doors.h"
 
+#include "chatserver/CallAddressProbe.h"
 #include "chatserver/ChatService.h"
 #include "chatserver/WebPages.h"
 #include "chatserver/net/HttpRequest.h"
@@ -8,6 +9,8 @@
 #include "wire/Protocol.h"
 
 #include <QElapsedTimer>
+#include <optional>
+#include <utility>
 
 namespace chatserver {
 
@@ -25,9 +28,14 @@ bool sameInLatin1(const QString& text) {
 
 class ChatConnection final : public Connection {
 public:
-    ChatConnection(TcpListener& listener, int fd, const QString& peer, quint64 serial, ChatService& service)
-        : Connection(listener, fd, peer, serial), m_service(service), m_reader(listener.limits().maxRequestBytes) {
+    ChatConnection(TcpListener& listener, int fd, const QString& peer, quint64 serial, ChatService& service,
+                   CallAddressProbe* probe)
+        : Connection(listener, fd, peer, serial), m_service(service), m_probe(probe),
+          m_reader(listener.limits().maxRequestBytes) {
         m_started.start();
+    }
+    ~ChatConnection() override {
+        if (m_ticket != 0) m_probe->cancel(m_ticket);
     }
 
 protected:
@@ -35,7 +43,12 @@ protected:
         ++m_chunks;
         evaluate(bytes, false);
     }
-    void onSettled() override { evaluate({}, true); }
+    void onSettled() override {
+        if (!m_held)
+            evaluate({}, true);
+        else if (m_ticket == 0)
+            answerHeld();
+    }
 
 private:
     // The client writes its request in one piece, so a request that is whole in its first chunk
@@ -43,7 +56,7 @@ private:
     // or it came in pieces and more may follow) it is answered once nothing more has arrived for
     // the grace time.
     void evaluate(QByteArrayView bytes, bool graceOver) {
-        if (answered()) return;
+        if (answered() || m_held) return;
         const ChatParse& parse = m_reader.feed(bytes);
         switch (parse.status) {
         case ChatParse::Status::Incomplete:
@@ -78,8 +91,48 @@ private:
             drop();
             return;
         }
+        if (holdForCheck(outcome)) return;
         qCInfo(lcChat).noquote() << peer() << parse.request.code << "->" << outcome.reply->section(wire::kSep, 0, 0)
                                  << outcome.note << m_started.nsecsElapsed() / 1000 << "us";
+        send(*outcome.reply);
+    }
+
+    // A log-in's answer waits while its call address is checked, within the time the exchange
+    // has left; the loop serves everyone else meanwhile. False when no check was started.
+    bool holdForCheck(const ChatService::Outcome& outcome) {
+        if (!m_probe || outcome.callAddressToCheck.isEmpty() ||
+            !withSilentAddressNotice(*outcome.reply, outcome.callAddressToCheck))
+            return false;
+        constexpr qint64 kMarginMs = 250; // for the answer to go out before the deadline
+        const qint64 leftMs = listener().limits().requestTimeoutMs - m_started.elapsed() - kMarginMs;
+        QString why;
+        m_ticket = m_probe->check(
+            outcome.accountToCheck, outcome.callAddressToCheck, peer(), int(std::max<qint64>(0, leftMs)),
+            [this](CallAddressProbe::Result result) {
+                m_ticket = 0;
+                m_silent = result == CallAddressProbe::Result::Silent;
+                settleLater(0); // answered from the listener's own turn, which tidies up after it
+            },
+            &why);
+        if (m_ticket == 0) {
+            qCDebug(lcChat).noquote() << peer() << "call address not checked:" << why;
+            return false;
+        }
+        m_held = outcome;
+        return true;
+    }
+
+    void answerHeld() {
+        ChatService::Outcome outcome = *std::exchange(m_held, std::nullopt);
+        if (m_silent) {
+            outcome.reply = withSilentAddressNotice(*outcome.reply, outcome.callAddressToCheck);
+            outcome.note += QStringLiteral(", call address silent");
+        } else {
+            outcome.note += QStringLiteral(", call address answers");
+        }
+        qCInfo(lcChat).noquote() << peer() << wire::codeText(wire::Code::LogIn) << "->"
+                                 << outcome.reply->section(wire::kSep, 0, 0) << outcome.note
+                                 << m_started.nsecsElapsed() / 1000 << "us";
         send(*outcome.reply);
     }
 
@@ -95,6 +148,10 @@ private:
     }
 
     ChatService& m_service;
+    CallAddressProbe* m_probe;
+    quint64 m_ticket = 0; // the check under way
+    std::optional<ChatService::Outcome> m_held;
+    bool m_silent = false;
     ChatRequestReader m_reader;
     int m_chunks = 0;
     QElapsedTimer m_started;
@@ -143,7 +200,7 @@ ChatListener::ChatListener(ChatService& service, const ListenerLimits& limits, Q
     : TcpListener(QStringLiteral("chat"), limits, parent), m_service(service) {}
 
 std::unique_ptr<Connection> ChatListener::createConnection(int fd, const QString& peer, quint64 serial) {
-    return std::make_unique<ChatConnection>(*this, fd, peer, serial, m_service);
+    return std::make_unique<ChatConnection>(*this, fd, peer, serial, m_service, m_probe);
 }
 
 WebListener::WebListener(WebPages& pages, const ListenerLimits& limits, QObject* parent)

@@ -5,6 +5,7 @@
 
 namespace chatserver {
 
+class CallAddressProbe;
 class ChatService;
 class WebPages;
 
@@ -12,12 +13,16 @@ class ChatListener final : public TcpListener {
     Q_OBJECT
 public:
     ChatListener(ChatService& service, const ListenerLimits& limits, QObject* parent = nullptr);
+    // Log-ins wait for the check of their call address before they are answered; null: no checks.
+    // The probe must outlive the listener.
+    void setCallAddressProbe(CallAddressProbe* probe) { m_probe = probe; }
 
 protected:
     std::unique_ptr<Connection> createConnection(int fd, const QString& peer, quint64 serial) override;
 
 private:
     ChatService& m_service;
+    CallAddressProbe* m_probe = nullptr;
 };
 
 class WebListener final : public TcpListener {

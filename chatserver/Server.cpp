@@ -164,6 +164,7 @@ bool ChatServer::start(QString* error) {
                           {QStringLiteral("1"), {address, address, QStringLiteral("infoip.asp"), QString()}}};
     }
     m_service->setSettings(settings);
+    startCallChecks(settings.publicAddress);
 
     m_presenceFlush = new QTimer(this);
     m_presenceFlush->setInterval(kPresenceFlushMs);
@@ -175,6 +176,18 @@ bool ChatServer::start(QString* error) {
     return true;
 }
 
+void ChatServer::startCallChecks(const QString& ownAddress) {
+    if (!m_chat || !m_config.callCheck.enabled) return;
+    m_probe = std::make_unique<CallAddressProbe>(m_config.callCheck, ownAddress);
+    if (QString problem; !m_probe->open(&problem)) {
+        // Only the notice to unreachable users is lost: serving goes on without it.
+        qCWarning(lcServer).noquote() << "call addresses are not checked:" << problem;
+        m_probe.reset();
+        return;
+    }
+    m_chat->setCallAddressProbe(m_probe.get());
+}
+
 void ChatServer::stop() {
     if (m_chat) m_chat->close();
     if (m_web) m_web->close();
@@ -182,6 +195,7 @@ void ChatServer::stop() {
     m_presenceFlush = nullptr;
     flushPresence();
     delete m_chat;
+    m_probe.reset();
     delete m_web;
     m_chat = nullptr;
     m_web = nullptr;

@@ -38,6 +38,9 @@ public:
 
 private:
     void flushPresenceBatch(qsizetype maxUsers); // 0: all
+    // Log-ins from now on wait for the check of their call address, when checks are on and a
+    // datagram socket can be had; `ownAddress` is what the checks name as their sender.
+    void startCallChecks(const QString& ownAddress);
     // Looks whether the store's file is still where it was opened; once it is not, the service
     // refuses everything. True from then on.
     bool storeLost();
@@ -47,6 +50,7 @@ private:
     std::unique_ptr<Storage> m_storage;
     std::unique_ptr<ChatService> m_service;
     std::unique_ptr<WebPages> m_pages;
+    std::unique_ptr<CallAddressProbe> m_probe; // outlives m_chat, whose connections it serves
     ChatListener* m_chat = nullptr;
     WebListener* m_web = nullptr;
     QTimer* m_presenceFlush = nullptr;

@@ -6,13 +6,16 @@
 // loses nothing.
 #include "ServerTestSupport.h"
 #include "chatserver/net/RateLimits.h"
+#include "tests/support/Linphonec.h"
 #include "wire/Codepage.h"
 #include "wire/Protocol.h"
 #include "wire/Scramble.h"
 
 #include <QFile>
 #include <QMap>
+#include <QNetworkDatagram>
 #include <QTcpSocket>
+#include <QUdpSocket>
 
 using namespace servertest;
 
@@ -172,6 +175,99 @@ TEST_P(ChatPortTest, SlowCallersAreLetGoAndAFloodFromOneAddressIsCapped) {
 TEST(RateLimits, AnIpv6NetworkCountsAsOneAddress) {
     EXPECT_EQ(chatserver::limitKey("2001:db8:1:2::1"), chatserver::limitKey("2001:db8:1:2:ffff:eeee:dddd:cccc"));
     EXPECT_NE(chatserver::limitKey("2001:db8:1:2::1"), chatserver::limitKey("2001:db8:1:3::1"));
+}
+
+// A port that takes datagrams and never answers, counting the OPTIONS requests that reach it.
+struct SilentPort {
+    QUdpSocket socket;
+    int options = 0;
+    explicit SilentPort(const char* host) { socket.bind(QHostAddress(host), 0); }
+    QString address() const { return socket.localAddress().toString() + ":" + QString::number(socket.localPort()); }
+    int received() {
+        while (socket.hasPendingDatagrams())
+            options += socket.receiveDatagram().data().startsWith("OPTIONS sip:");
+        return options;
+    }
+};
+
+// At log-in the server asks the caller's call address whether it answers SIP: a softphone does
+// and nothing is said; a silent port is told, with what to check. Nothing goes to an address
+// other than the caller's own, and no more often than the limits allow, however many log-ins
+// name it.
+TEST(CallAddressCheck, ASilentAddressIsToldAnAnsweringOneIsNotAndNoAddressCanBeFlooded) {
+    ServerFixture fixture;
+    QString skip;
+    if (!fixture.start(Backend::Sqlite, &skip, [](chatserver::ServerConfig& config) {
+            config.callCheck.enabled = true;
+            config.callCheck.perAccount = {2, 600'000};
+            config.callCheck.perTarget = {3, 600'000};
+        }))
+        GTEST_SKIP() << skip.toStdString();
+    const auto send = [&](const QStringList& fields, const QString& address, const char* from) {
+        return exchange(fixture.host, fixture.chatPort(), chatRequest(fields, address), QHostAddress(from));
+    };
+    const auto registered = [&](const QString& name, const QString& address, const char* from) {
+        return send({"3", name, "PC", name + "@example.org", name}, address, from).fields().value(3);
+    };
+    const auto logIn = [&](const QString& id, const QString& name, const QString& address, const char* from) {
+        return send({"1", id, name + "@example.org"}, address, from).fields();
+    };
+
+    // Ann, with a contact, gets the notice as a message box after her list; Bob, whose port is
+    // closed and who has no contact yet, as the red status text.
+    SilentPort ann("127.0.0.2");
+    const QString annId = registered("ann", ann.address(), "127.0.0.2");
+    const QString bobId = registered("bob", callAddress(3), "127.0.0.3");
+    ASSERT_EQ(send({"4", annId, "bob@example.org"}, ann.address(), "127.0.0.2").code(), "4");
+    const QStringList told = logIn(annId, "ann", ann.address(), "127.0.0.2");
+    ASSERT_EQ(told.size(), 8) << told.join(S).toStdString();
+    EXPECT_EQ(told.value(0), "11");
+    EXPECT_EQ(told.value(3), "bob@example.org");
+    EXPECT_TRUE(told.value(6).contains(ann.address() + " and got no answer")) << told.value(6).toStdString();
+    EXPECT_TRUE(told.value(6).contains("(port forwarding)"));
+    EXPECT_EQ(told.value(7), "Can others call you?");
+    const QStringList bobTold = logIn(bobId, "bob", callAddress(3), "127.0.0.3");
+    EXPECT_EQ(bobTold.value(0), "1957");
+    EXPECT_TRUE(bobTold.value(1).contains("forwards UDP port 5060")) << bobTold.join(S).toStdString();
+
+    // A real softphone answers the check: its user is told nothing.
+    if (testsupport::haveLinphonec()) {
+        testsupport::Linphonec phone(false);
+        ASSERT_TRUE(phone.started()) << phone.output().toStdString();
+        const QString linId = registered("lin", phone.address(), "127.0.0.1");
+        EXPECT_EQ(logIn(linId, "lin", phone.address(), "127.0.0.1"), QStringList{"1"});
+    }
+
+    // Ann logging in again and again, then five accounts from her address naming it: three
+    // datagrams in all reach her port, and the log-ins not checked are answered at once.
+    QMap<QString, int> codes;
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_EQ(send({"2005", annId}, ann.address(), "127.0.0.2").code(), "2005");
+        ++codes[logIn(annId, "ann", ann.address(), "127.0.0.2").value(0)];
+    }
+    for (int i = 0; i < 5; ++i) {
+        const QString name = QString("u%1").arg(i);
+        ++codes[logIn(registered(name, ann.address(), "127.0.0.2"), name, ann.address(), "127.0.0.2").value(0)];
+    }
+    EXPECT_EQ(codes, (QMap<QString, int>{{"11", 1}, {"1", 7}, {"1957", 1}}));
+    EXPECT_EQ(ann.received(), 3);
+    // Eve names someone else's address as hers: nothing is sent there, and she learns nothing.
+    SilentPort victim("127.0.0.6");
+    const QString eveId = registered("eve", victim.address(), "127.0.0.4");
+    EXPECT_EQ(logIn(eveId, "eve", victim.address(), "127.0.0.4"), QStringList{"1"});
+    EXPECT_EQ(victim.received(), 0);
+    // A caller who hangs up while its log-in waits for the check leaves nothing behind.
+    SilentPort cid("127.0.0.5");
+    const QString cidId = registered("cid", cid.address(), "127.0.0.5");
+    {
+        QTcpSocket quitter;
+        quitter.bind(QHostAddress("127.0.0.5"), 0);
+        quitter.connectToHost(fixture.host, fixture.chatPort());
+        quitter.write(chatRequest({"1", cidId, "cid@example.org"}, cid.address()));
+        ASSERT_TRUE(waitFor([&] { return cid.received() == 1; }));
+    }
+    waitFor([] { return false; }, 2500); // past the end of that check
+    EXPECT_EQ(logIn(cidId, "cid", cid.address(), "127.0.0.5").value(0), "1957");
 }
 
 // The pages are read back the way the client reads them: markers searched in the raw reply.
