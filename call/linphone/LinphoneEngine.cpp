@@ -1,5 +1,6 @@
 #include "call/linphone/LinphoneEngine.h"
 
+#include "call/linphone/FrameView.h"
 #include "call/linphone/LinphoneSession.h"
 #include "call/linphone/TuningDialog.h"
 #include "call/linphone/VideoWindow.h"
@@ -14,6 +15,7 @@
 #include <QGuiApplication>
 
 #include <linphone++/linphone.hh>
+#include <linphone/core.h>
 
 #include <algorithm>
 #include <cmath>
@@ -190,10 +192,13 @@ void LinphoneEngine::startCore() {
     m_core->setVideoPort(-1);
     m_core->enableVideoCapture(false);
     m_core->enableVideoDisplay(false);
-    // Video is drawn with GLX into the native windows of the picture boxes (the plain X11 filter
-    // draws nothing on servers without shared-memory images), the local picture in a window of
-    // its own rather than as an inset of the remote one.
-    if (platformShowsVideo()) m_core->setVideoDisplayFilter("MSGLXVideo");
+    // Video is drawn by Qt in views of ours (the engine's own drawers size their pictures by
+    // themselves and cannot follow a window that is resized while they draw), the local picture
+    // in a view of its own rather than as an inset of the remote one.
+    if (platformShowsVideo()) {
+        registerFrameViewFilter(linphone_core_get_ms_factory(m_core->cPtr()));
+        m_core->setVideoDisplayFilter(kFrameViewFilter);
+    }
     m_core->usePreviewWindow(true);
     auto noVideo = factory->createVideoActivationPolicy();
     noVideo->setAutomaticallyInitiate(false);
