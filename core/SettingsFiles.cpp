@@ -60,6 +60,10 @@ QString userSettingsFilePath() {
     return vb::AppPath() + QStringLiteral("/ColloqChat.kvo");
 }
 
+QString displayNameFilePath() {
+    return vb::AppPath() + QStringLiteral("/RTC_Name.kvo");
+}
+
 void writeServerAddressFile(const QString& serverIp, const QString& serverPort, const QString& userId,
                             const QString& email) {
     const QString plain = serverIp + wire::kSep + serverPort + wire::kSep + userId + wire::kSep + email;
@@ -80,6 +84,22 @@ bool writeUserSettingsFile(const QString& reply) {
     if (newDigest == oldDigest) return false;
     replaceFile(path, bytes);
     return true;
+}
+
+void writeDisplayNameFile(const QString& name) {
+    replaceFile(displayNameFilePath(), scrambledBytes(name));
+}
+
+QString readDisplayNameFile() {
+    QFile file(displayNameFilePath());
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    // One byte per character: anything longer than a display name is not one.
+    const QByteArray bytes = file.read(wire::kMaxDisplayNameChars + 1);
+    if (bytes.size() > wire::kMaxDisplayNameChars) return {};
+    QString name = wire::fromCp1252(bytes);
+    basEncrypt_Decrypt::DecryptText(name);
+    if (wire::hasControlCharacter(name) || name.contains(wire::kSep)) return {};
+    return name.trimmed();
 }
 
 void loadSiteTables() {
