@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPalette>
+#include <QScreen>
 
 namespace {
 
@@ -126,18 +127,33 @@ void VideoViewer::resizeEvent(QResizeEvent* event) {
     }
 }
 
+void VideoViewer::setFullScreen(bool on) {
+    if (on == m_fullScreen) return;
+    m_fullScreen = on;
+    // The window manager is asked through the window's state; the geometry, set first, is for a
+    // desktop without one, where the state alone changes nothing.
+    if (on) {
+        m_normalGeometry = geometry();
+        if (const QScreen* screen = this->screen()) setGeometry(screen->geometry());
+        showFullScreen();
+    } else {
+        showNormal();
+        if (m_normalGeometry.isValid()) setGeometry(m_normalGeometry);
+    }
+}
+
 void VideoViewer::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_F11) {
-        isFullScreen() ? showNormal() : showFullScreen();
-    } else if (event->key() == Qt::Key_Escape && isFullScreen()) {
-        showNormal();
+        setFullScreen(!m_fullScreen);
+    } else if (event->key() == Qt::Key_Escape && m_fullScreen) {
+        setFullScreen(false);
     } else {
         QWidget::keyPressEvent(event);
     }
 }
 
 void VideoViewer::mouseDoubleClickEvent(QMouseEvent* event) {
-    isFullScreen() ? showNormal() : showFullScreen();
+    setFullScreen(!m_fullScreen);
     event->accept();
 }
 

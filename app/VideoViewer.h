@@ -41,10 +41,13 @@ protected:
 private:
     VideoViewer(QWidget* pictureBox, const QString& title);
     void fit() const;
+    void setFullScreen(bool on);
     // Moves the video back into the picture box, if it is still here.
     void giveBack();
 
     QPointer<QWidget> m_box;
     std::weak_ptr<rtc::IVideoWindow> m_video;
     bool m_closed = false; // closed, waiting to be deleted
+    bool m_fullScreen = false;
+    QRect m_normalGeometry; // to go back to from full screen
 };

@@ -168,12 +168,19 @@ TEST_F(VideoWindows, TheBigWindowOutlivesItsCallAndShowsTheNextCalls) {
             big->move(0, 560);     // below the main window, clear of the picture boxes
             big->resize(800, 450); // wider than the picture: it keeps its shape between bars
             plainBig = 2;
+            // F11 fills the screen, Esc brings the window back as it was.
+            QTest::keyClick(big, Qt::Key_F11);
+            EXPECT_TRUE(testenv::waitFor([&] { return big->geometry() == big->screen()->geometry(); }, 5000));
+            EXPECT_TRUE(bigShowsPicture());
+            QTest::keyClick(big, Qt::Key_Escape);
+            EXPECT_TRUE(testenv::waitFor([&] { return big->geometry() == QRect(0, 560, 800, 450); }, 5000))
+                << big->x() << "," << big->y() << " " << big->width() << "x" << big->height();
         }
         ASSERT_EQ(VideoViewer::of(form.picVideoR), big);
         if (call <= 1 || call == kCalls - 1) {
             EXPECT_TRUE(bigShowsPicture()) << distinctColours(big);
             EXPECT_EQ(form.g_objVideoReceive->get_Owner(), big);
-            EXPECT_EQ(distinctColours(form.picVideoR), plainR);
+            EXPECT_TRUE(testenv::waitFor([&] { return distinctColours(form.picVideoR) == plainR; }, 5000));
         }
         if (call == kCalls - 1) {
             big->close(); // during the call: the picture goes back to its box
