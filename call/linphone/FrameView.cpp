@@ -80,12 +80,13 @@ void filterProcess(MSFilter* filter) {
     mblk_t* frame = filter->inputs[0] ? ms_queue_peek_last(filter->inputs[0]) : nullptr;
     const quintptr key = state->key;
     MSPicture picture{};
-    if (frame && key && ms_yuv_buf_init_from_mblk(&picture, frame) == 0 && picture.w > 0 && picture.h > 0 &&
+    QCoreApplication* const app = QCoreApplication::instance(); // none once the program is closing
+    if (app && frame && key && ms_yuv_buf_init_from_mblk(&picture, frame) == 0 && picture.w > 0 && picture.h > 0 &&
         picture.w <= kMaxFrameSide && picture.h <= kMaxFrameSide && !state->inFlight->exchange(true)) {
         // A still picture standing in for a camera stays the right way round.
         QImage image = toImage(picture, state->mirror && !mblk_get_precious_flag(frame));
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
+            app,
             [key, image = std::move(image), inFlight = state->inFlight] {
                 inFlight->store(false);
                 const auto found = views().find(key);
