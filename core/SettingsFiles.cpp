@@ -6,6 +6,7 @@
 #include "platform/vb.h"
 #include "wire/Codepage.h"
 #include "wire/Protocol.h"
+#include "wire/Scramble.h"
 #include "wire/SettingsLines.h"
 
 #include <QFile>
@@ -86,8 +87,11 @@ bool writeUserSettingsFile(const QString& reply) {
     return true;
 }
 
+// The display name is scrambled in one go, without letting events run in between as the
+// scrambling of the other files does: it is read while the call engine is being set up, where a
+// handler that ran (a close of the window) would pull the engine away.
 void writeDisplayNameFile(const QString& name) {
-    replaceFile(displayNameFilePath(), scrambledBytes(name));
+    replaceFile(displayNameFilePath(), wire::toCp1252(wire::scrambled(name)));
 }
 
 QString readDisplayNameFile() {
@@ -96,8 +100,7 @@ QString readDisplayNameFile() {
     // One byte per character: anything longer than a display name is not one.
     const QByteArray bytes = file.read(wire::kMaxDisplayNameChars + 1);
     if (bytes.size() > wire::kMaxDisplayNameChars) return {};
-    QString name = wire::fromCp1252(bytes);
-    basEncrypt_Decrypt::DecryptText(name);
+    const QString name = wire::unscrambled(wire::fromCp1252(bytes));
     if (wire::hasControlCharacter(name) || name.contains(wire::kSep)) return {};
     return name.trimmed();
 }
