@@ -3,16 +3,19 @@
 #include "app/frmMain.h"
 #include "chatlink/ChatProtocol.h"
 #include "core/ErrorLog.h"
+#include "core/SettingsFiles.h"
 #include "core/basMain.h"
 #include "forms/frmRegWait.h"
 #include "forms/frmRegister.h"
 #include "platform/KVOSocket.h"
 #include "platform/vb.h"
+#include "platform/widgets/Controls.h"
 #include "platform/widgets/MsgBox.h"
 #include "platform/win32.h"
 #include "wire/MessageCodes.h"
 #include "wire/Protocol.h"
 
+#include <QLineEdit>
 #include <QTimer>
 
 namespace basMain {
@@ -97,6 +100,9 @@ bool fnRegister(QStringList& /*arrFields*/) {
         step = 8;
         if (!waitForAnswer(*form)) return false;
         result = true;
+        // An accepted registration (a refused one leaves no user ID): its display name goes with
+        // the user's calls from now on.
+        if (!vb::Tag(*form->txtEmail).isEmpty()) trySkip({}, [&] { writeDisplayNameFile(displayName); });
     } catch (const std::exception& error) {
         logCaught(QStringLiteral("fnRegister[") + QString::number(step) + QLatin1Char(']'), error);
         return false;

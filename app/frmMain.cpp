@@ -1,6 +1,7 @@
 #include "app/frmMain.h"
 
 #include "BuildConfig.h"
+#include "app/VideoViewer.h"
 #include "core/ErrorLog.h"
 #include "platform/KVOSocket.h"
 #include "platform/widgets/Controls.h"
@@ -112,6 +113,9 @@ void frmMain::connectHandlers() {
             [this] { guard("tmrUpdateUserOnLine_Timer", [this] { tmrUpdateUserOnLine_Timer(); }); });
     connect(tmrRegistration, &QTimer::timeout, this,
             [this] { guard("tmrRegistration_Timer", [this] { tmrRegistration_Timer(); }); });
+    // A double-click on a picture box shows its video big.
+    VideoViewer::watch(picVideoS, QStringLiteral("ColloqChat - Video sent"), [this] { return g_objVideoPreview; });
+    VideoViewer::watch(picVideoR, QStringLiteral("ColloqChat - Video received"), [this] { return g_objVideoReceive; });
 }
 
 void frmMain::attachSockets() {

@@ -1,5 +1,6 @@
 // Media options, video windows, volume, mute, tuning and stay-on-top of the main window.
 #include "app/CallHelpers.h"
+#include "app/VideoViewer.h"
 #include "app/frmMain.h"
 #include "core/ErrorLog.h"
 #include "platform/widgets/Controls.h"
@@ -32,11 +33,16 @@ void setSlider(QSlider& slider, int value) {
     slider.setValue(value);
 }
 
-// Places a video window inside a picture box and shows it.
+// Places a video window inside a picture box, or in the box's big window while that is open,
+// and shows it.
 void placeVideo(const std::shared_ptr<rtc::IVideoWindow>& window, QWidget* pictureBox) {
-    trySkip({}, [&] { required(window)->put_WindowStyle(rtc::kVideoChildStyle); });
-    trySkip({}, [&] { required(window)->put_Owner(pictureBox); });
-    trySkip({}, [&] { required(window)->SetWindowPosition(0, 0, 234, 184); });
+    if (VideoViewer* viewer = VideoViewer::of(pictureBox)) {
+        viewer->adopt(window);
+    } else {
+        trySkip({}, [&] { required(window)->put_WindowStyle(rtc::kVideoChildStyle); });
+        trySkip({}, [&] { required(window)->put_Owner(pictureBox); });
+        trySkip({}, [&] { required(window)->SetWindowPosition(0, 0, 234, 184); });
+    }
     trySkip({}, [&] { required(window)->put_Visible(1); });
 }
 

@@ -2,8 +2,10 @@
 #include "app/CallHelpers.h"
 #include "app/frmMain.h"
 #include "core/ErrorLog.h"
+#include "core/SettingsFiles.h"
 #include "core/basMain.h"
 
+#include <QLineEdit>
 #include <QPlainTextEdit>
 
 using namespace basMain;
@@ -45,6 +47,8 @@ void frmMain::fnInitRTCClient(int& step) {
     if (!g_objRTCClient) vb::raise(kErrCannotCreateObject, QStringLiteral("ActiveX component can't create object"));
     step = 12;
     g_objRTCClient->InitializeEx(rtc::RTCIF_DISABLE_UPNP);
+    // Every peer sees who calls: the user's display name and e-mail address.
+    trySkip({}, [this] { g_objRTCClient->SetLocalIdentity(readDisplayNameFile(), txtEmail->text()); });
     step = 14;
     g_objRTCClient->put_EventFilter(rtc::kProgramEventFilter);
     step = 22;

@@ -6,6 +6,7 @@
 #include "platform/vb.h"
 #include "wire/Codepage.h"
 #include "wire/Protocol.h"
+#include "wire/Scramble.h"
 #include "wire/SettingsLines.h"
 
 #include <QFile>
@@ -60,6 +61,10 @@ QString userSettingsFilePath() {
     return vb::AppPath() + QStringLiteral("/ColloqChat.kvo");
 }
 
+QString displayNameFilePath() {
+    return vb::AppPath() + QStringLiteral("/RTC_Name.kvo");
+}
+
 void writeServerAddressFile(const QString& serverIp, const QString& serverPort, const QString& userId,
                             const QString& email) {
     const QString plain = serverIp + wire::kSep + serverPort + wire::kSep + userId + wire::kSep + email;
@@ -80,6 +85,24 @@ bool writeUserSettingsFile(const QString& reply) {
     if (newDigest == oldDigest) return false;
     replaceFile(path, bytes);
     return true;
+}
+
+// The display name is scrambled in one go, without letting events run in between as the
+// scrambling of the other files does: it is read while the call engine is being set up, where a
+// handler that ran (a close of the window) would pull the engine away.
+void writeDisplayNameFile(const QString& name) {
+    replaceFile(displayNameFilePath(), wire::toCp1252(wire::scrambled(name)));
+}
+
+QString readDisplayNameFile() {
+    QFile file(displayNameFilePath());
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    // One byte per character: anything longer than a display name is not one.
+    const QByteArray bytes = file.read(wire::kMaxDisplayNameChars + 1);
+    if (bytes.size() > wire::kMaxDisplayNameChars) return {};
+    const QString name = wire::unscrambled(wire::fromCp1252(bytes));
+    if (wire::hasControlCharacter(name) || name.contains(wire::kSep)) return {};
+    return name.trimmed();
 }
 
 void loadSiteTables() {

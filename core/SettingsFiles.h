@@ -1,7 +1,8 @@
 #pragma once
-// The two settings files beside the executable, both scrambled with the fixed key:
+// The settings files beside the executable, all scrambled with the fixed key:
 //   RTC_Chat.kvo    server address, port, user ID and e-mail address, joined by "Ô"
 //   ColloqChat.kvo  the web-site lines the chat server sends in reply 2005
+//   RTC_Name.kvo    the display name the user registered under (calls carry it to their peers)
 // A file is replaced by writing the new content to a temporary file in the same folder and
 // renaming it over the old one, so a crash or a full disk leaves the old file as it was.
 #include <QString>
@@ -10,6 +11,7 @@ namespace basMain {
 
 QString serverAddressFilePath();
 QString userSettingsFilePath();
+QString displayNameFilePath();
 
 // Writes RTC_Chat.kvo with the four fields. Raises a vb::VbError (75 "Path/File access error",
 // 61 "Disk full") when the file cannot be written; the old file is then left untouched.
@@ -32,5 +34,13 @@ bool writeUserSettingsFile(const QString& reply);
 // tables are first emptied to one empty row, so a missing file, and one longer than
 // kMaxUserSettingsChars, leaves them so. Raises 75 when the file exists but cannot be read.
 void loadSiteTables();
+
+// Keeps the display name of an accepted registration in RTC_Name.kvo. Raises as
+// writeServerAddressFile does.
+void writeDisplayNameFile(const QString& name);
+
+// The display name kept in RTC_Name.kvo; empty when there is none, or when what the file holds
+// could not have been registered (too long, control characters, the separator).
+QString readDisplayNameFile();
 
 } // namespace basMain

@@ -1,5 +1,6 @@
 #include "call/linphone/LinphoneEngine.h"
 
+#include "call/linphone/FrameView.h"
 #include "call/linphone/LinphoneSession.h"
 #include "call/linphone/TuningDialog.h"
 #include "call/linphone/VideoWindow.h"
@@ -14,6 +15,7 @@
 #include <QGuiApplication>
 
 #include <linphone++/linphone.hh>
+#include <linphone/core.h>
 
 #include <algorithm>
 #include <cmath>
@@ -51,12 +53,24 @@ QString loginName() {
     return QStringLiteral("user");
 }
 
-// A SIP user part: letters, digits and a few marks; anything else becomes '_'.
+// A SIP user part: letters, digits and the unreserved marks as they are, every other byte of
+// the text's UTF-8 %-escaped, so that an e-mail address fits whole ("@" becomes "%40").
 QString sipUser(const QString& name) {
-    QString user;
-    for (QChar c : name)
-        user += (c.isLetterOrNumber() && c.unicode() < 128) || QStringLiteral("-_.!~*'()").contains(c) ? c : QChar('_');
-    return user.isEmpty() ? QStringLiteral("user") : user;
+    const QByteArray escaped = name.toUtf8().toPercentEncoding("!*'()+");
+    return escaped.isEmpty() ? QStringLiteral("user") : QString::fromLatin1(escaped);
+}
+
+// Bounds for what goes into the identity: the longest e-mail address there is, and more than
+// any display name a user can register.
+constexpr qsizetype kMaxEmailChars = 254;
+constexpr qsizetype kMaxDisplayNameChars = 128;
+
+// A text for a header field: no control characters (they could end the header), bounded.
+QString headerText(const QString& text, qsizetype maxChars) {
+    QString clean;
+    for (QChar c : text)
+        clean += c.category() == QChar::Other_Control ? QChar(' ') : c;
+    return clean.simplified().left(maxChars);
 }
 
 float volumeToGainDb(long volume) {
@@ -190,10 +204,13 @@ void LinphoneEngine::startCore() {
     m_core->setVideoPort(-1);
     m_core->enableVideoCapture(false);
     m_core->enableVideoDisplay(false);
-    // Video is drawn with GLX into the native windows of the picture boxes (the plain X11 filter
-    // draws nothing on servers without shared-memory images), the local picture in a window of
-    // its own rather than as an inset of the remote one.
-    if (platformShowsVideo()) m_core->setVideoDisplayFilter("MSGLXVideo");
+    // Video is drawn by Qt in views of ours (the engine's own drawers size their pictures by
+    // themselves and cannot follow a window that is resized while they draw), the local picture
+    // in a view of its own rather than as an inset of the remote one.
+    if (platformShowsVideo()) {
+        registerFrameViewFilter(linphone_core_get_ms_factory(m_core->cPtr()));
+        m_core->setVideoDisplayFilter(kFrameViewFilter);
+    }
     m_core->usePreviewWindow(true);
     auto noVideo = factory->createVideoActivationPolicy();
     noVideo->setAutomaticallyInitiate(false);
@@ -223,7 +240,7 @@ void LinphoneEngine::startCore() {
         vb::raise(kRtcErrFail, QStringLiteral("The call engine could not start listening."));
     }
     m_sipPort = quint16(m_core->getTransportsUsed()->getUdpPort());
-    m_core->setPrimaryContact(localUri().section(QChar(':'), 0, 1).toStdString()); // "sip:user@host"
+    applyIdentity();
     // With no sound card the calls play a file and record into nothing, so they still connect.
     m_core->setUseFiles(!hasCaptureDevice() || !hasPlaybackDevice());
     m_core->setPlaybackGainDb(volumeToGainDb(m_speakerVolume));
@@ -557,7 +574,7 @@ QString LinphoneEngine::ringFile() const {
 
 QString LinphoneEngine::get_LocalUserName() const {
     requireRunning();
-    return loginName();
+    return m_displayName.isEmpty() ? loginName() : m_displayName;
 }
 
 QString LinphoneEngine::get_LocalUserURI() const {
@@ -565,12 +582,34 @@ QString LinphoneEngine::get_LocalUserURI() const {
     return localUri();
 }
 
-QString LinphoneEngine::localUri() const {
+void LinphoneEngine::SetLocalIdentity(const QString& displayName, const QString& email) {
+    requireRunning();
+    m_displayName = headerText(displayName, kMaxDisplayNameChars);
+    m_email = headerText(email, kMaxEmailChars).remove(QLatin1Char(' '));
+    applyIdentity();
+}
+
+void LinphoneEngine::applyIdentity() {
+    // The identity names the host without a port: a peer reaches us at the port of our contact
+    // address, which liblinphone fills in.
+    const QString user = sipUser(m_email.isEmpty() ? loginName() : m_email);
+    const QString host = localHost().section(QLatin1Char(':'), 0, 0);
+    const auto address = m_core->createAddress(("sip:" + user + "@" + host).toStdString());
+    if (!address) return; // the identity stays as it was
+    if (!m_displayName.isEmpty()) address->setDisplayName(m_displayName.toStdString());
+    m_core->setPrimaryContact(address->asString());
+}
+
+QString LinphoneEngine::localHost() const {
     const AddressLists lists = classifyAddresses(interfaceAddresses(), m_sipPort);
-    const QString host = !lists.external.isEmpty()   ? lists.external.first()
-                         : !lists.internal.isEmpty() ? lists.internal.first()
-                                                     : QStringLiteral("127.0.0.1:") + QString::number(m_sipPort);
-    return QStringLiteral("sip:") + sipUser(loginName()) + QStringLiteral("@") + host;
+    return !lists.external.isEmpty()   ? lists.external.first()
+           : !lists.internal.isEmpty() ? lists.internal.first()
+                                       : QStringLiteral("127.0.0.1:") + QString::number(m_sipPort);
+}
+
+QString LinphoneEngine::localUri() const {
+    return QStringLiteral("sip:") + sipUser(m_email.isEmpty() ? loginName() : m_email) + QStringLiteral("@") +
+           localHost();
 }
 
 long LinphoneEngine::get_NetworkQuality() const {

@@ -55,6 +55,7 @@ public:
     void PlayRing(long type, bool play) override;
     QString get_LocalUserName() const override;
     QString get_LocalUserURI() const override;
+    void SetLocalIdentity(const QString& displayName, const QString& email) override;
     long get_NetworkQuality() const override;
     void InvokeTuningWizardEx(QWidget* parent, bool allowAudio, bool allowVideo) override;
     void PrepareForShutdown() override;
@@ -96,8 +97,12 @@ private:
     void drain();
     void startCore();
     void stopCore();
+    // "address:port", the first reachable address.
+    QString localHost() const;
     // "sip:user@address:port" with the first reachable address.
     QString localUri() const;
+    // Tells liblinphone who our calls come from: "Name" <sip:user@address>.
+    void applyIdentity();
     void postSessionless(long kind, std::shared_ptr<IRTCEvent> event);
 
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -120,6 +125,8 @@ private:
     bool m_shutDown = false;
     bool m_preparedForShutdown = false;
     quint16 m_sipPort = 0;
+    QString m_displayName;
+    QString m_email;
     // Every session with a live call, by the call it carries.
     std::map<const linphone::Call*, std::shared_ptr<LinphoneSession>> m_sessions;
     // The session whose call is being placed right now (its first states arrive inside invite()).

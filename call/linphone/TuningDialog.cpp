@@ -92,10 +92,9 @@ TuningDialog::TuningDialog(QWidget* parent, linphone::Core& core, bool allowAudi
         m_camera->addItem(QStringLiteral("(no camera)"));
         m_camera->setEnabled(false);
     }
-    m_cameraView = new QWidget(video);
+    m_cameraView = new FrameView(video);
     m_cameraView->setObjectName(QStringLiteral("picCamera"));
     m_cameraView->setFixedSize(234, 184);
-    m_cameraView->setAttribute(Qt::WA_NativeWindow);
     videoForm->addRow(QStringLiteral("Camera:"), m_camera);
     videoForm->addRow(QString(), m_cameraView);
     video->setVisible(allowVideo);
@@ -163,7 +162,7 @@ void TuningDialog::startCameraView() {
     m_previousPreviewWindow = m_core.getNativePreviewWindowId();
     m_previewWasOn = m_core.videoPreviewEnabled();
     m_core.setVideoDevice(m_camera->currentData().toString().toStdString());
-    m_core.setNativePreviewWindowId(reinterpret_cast<void*>(static_cast<quintptr>(m_cameraView->winId())));
+    m_core.setNativePreviewWindowId(m_cameraView->engineHandle());
     m_core.enableVideoPreview(true);
     releaseDrawingContext();
     m_cameraShown = true;

@@ -17,6 +17,8 @@ class Recorder;
 
 namespace rtc {
 
+class FrameView;
+
 class TuningDialog final : public QDialog {
 public:
     // `scratchFolder`: where the level meter may write its throw-away recording.
@@ -43,7 +45,7 @@ private:
     QComboBox* m_camera = nullptr;
     QProgressBar* m_level = nullptr;
     QPushButton* m_playSound = nullptr;
-    QWidget* m_cameraView = nullptr;
+    FrameView* m_cameraView = nullptr;
     QTimer* m_levelTimer = nullptr;
     std::shared_ptr<linphone::Recorder> m_recorder;
     void* m_previousPreviewWindow = nullptr;

@@ -9,13 +9,11 @@ namespace rtc {
 
 LinphoneVideoWindow::LinphoneVideoWindow(Bind bind, bool renderable) : m_bind(std::move(bind)) {
     if (!renderable) return;
-    m_ownSurface = std::make_unique<QWindow>();
+    m_ownSurface = std::make_unique<FrameView>();
     m_ownSurface->setObjectName(QStringLiteral("videoSurface"));
-    m_ownSurface->setFlags(Qt::FramelessWindowHint);
     m_ownSurface->setGeometry(m_rect);
-    m_ownSurface->create();
     m_surface = m_ownSurface.get();
-    // The engine must never draw into a window that is gone (its owner took it along).
+    // The engine must never be left naming a view that is gone (its owner took it along).
     QObject::connect(m_surface, &QObject::destroyed, m_surface, [this] {
         if (m_bind) m_bind(nullptr);
     });
@@ -35,18 +33,15 @@ LinphoneVideoWindow::~LinphoneVideoWindow() {
 }
 
 void LinphoneVideoWindow::rebind() const {
-    if (m_surface && m_bind) m_bind(reinterpret_cast<void*>(static_cast<quintptr>(m_surface->winId())));
+    if (m_surface && m_bind) m_bind(m_surface->engineHandle());
 }
 
 void LinphoneVideoWindow::put_Owner(QWidget* owner) {
     m_owner = owner;
     if (!m_surface) return;
     if (owner) {
-        owner->winId(); // the owner needs a native window to hold ours
-        if (QWindow* holder = owner->windowHandle()) {
-            m_surface->setParent(holder);
-            (void)m_ownSurface.release(); // now a child of the owner's window
-        }
+        m_surface->setParent(owner);
+        (void)m_ownSurface.release(); // now a child of the owner
     } else {
         m_surface->setVisible(false);
         if (!m_ownSurface) {
@@ -65,7 +60,9 @@ void LinphoneVideoWindow::SetWindowPosition(long left, long top, long width, lon
 
 void LinphoneVideoWindow::put_Visible(long visible) {
     m_visible = visible != 0;
-    if (m_surface) m_surface->setVisible(m_visible && m_owner);
+    if (!m_surface) return;
+    if (!m_visible) m_surface->clear(); // the next stream starts from black, not from this one's last frame
+    m_surface->setVisible(m_visible && m_owner);
 }
 
 void releaseDrawingContext() {

@@ -207,6 +207,10 @@ public:
     virtual void PlayRing(long type, bool play) = 0;
     virtual QString get_LocalUserName() const = 0;
     virtual QString get_LocalUserURI() const = 0;
+    // Who the engine's calls come from, as every peer sees it: the user's display name and
+    // e-mail address (the user part of the SIP identity); the host stays the engine's own.
+    // Either may be empty (then the engine names the user as best it can).
+    virtual void SetLocalIdentity(const QString& displayName, const QString& email) = 0;
     virtual long get_NetworkQuality() const = 0;
     // Modal tuning dialog parented to `parent`.
     virtual void InvokeTuningWizardEx(QWidget* parent, bool allowAudio, bool allowVideo) = 0;

@@ -1,8 +1,9 @@
 // The main window on the real call engine against linphonec (Debian's linphone-cli), a SIP peer
-// we did not write, on 127.0.0.1: a ringing call refused, and a call turned away while ours rings
-// (calls both ways, ended from either side, are the video scene's).
+// we did not write, on 127.0.0.1: a ringing call refused, and a call turned away while ours rings,
+// whose callee sees who calls (calls both ways, ended from either side, are the video scene's).
 #include "app/frmMain.h"
 #include "call/linphone/LinphoneEngine.h"
+#include "core/SettingsFiles.h"
 #include "core/basMain.h"
 #include "platform/widgets/Controls.h"
 #include "platform/widgets/MsgBox.h"
@@ -14,6 +15,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QGroupBox>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -30,6 +32,9 @@ struct Window {
     frmMain form;
     Window() {
         env.makeLogsFolder();
+        // Who the user registered as: a name with characters a SIP header must escape.
+        basMain::writeDisplayNameFile(QStringLiteral("Zoë \"Z\" Brown"));
+        form.txtEmail->setText(QStringLiteral("zoe+chat@x.org"));
         FrmMainCallAccess::initRtc(form);
         FrmMainCallAccess::listContact(form, QStringLiteral("Ann"), QStringLiteral("ann@x.org"), {});
     }
@@ -86,6 +91,9 @@ TEST(LinphonecInterop, ACallArrivingWhileOursRingsIsTurnedAwayBusyAndOursCanBeCa
     ASSERT_TRUE(callee.started());
     window.call(callee.address());
     ASSERT_TRUE(callee.says(QStringLiteral("Receiving new incoming call"))) << callee.output().toStdString();
+    // It sees who calls: the display name (quotes escaped) and the e-mail address as user part.
+    EXPECT_TRUE(callee.output().contains(QStringLiteral("from \"Zoë \\\"Z\\\" Brown\" <sip:zoe+chat%40x.org@")))
+        << callee.output().toStdString();
     ASSERT_EQ(window.caption(), QStringLiteral("Status: INPROGRESS"));
     const auto ours = window.form.g_objSession;
 

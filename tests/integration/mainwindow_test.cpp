@@ -7,6 +7,7 @@
 #include "app/StartupLoader.h"
 #include "app/frmMain.h"
 #include "core/ErrorLog.h"
+#include "core/SettingsFiles.h"
 #include "core/basMain.h"
 #include "forms/frmRegWait.h"
 #include "platform/KVOSocket.h"
@@ -190,6 +191,8 @@ TEST_F(Identity, AnAcceptedRegistrationSendsTheTidiedFieldsAndKeepsTheId) {
                                              "127.0.0.1:5070"}));
     EXPECT_EQ(vb::Tag(*form.txtEmail), QStringLiteral("42"));
     EXPECT_FALSE(form.tmrRegistration->isActive());
+    // The name goes with the user's calls from now on.
+    EXPECT_EQ(readDisplayNameFile(), QStringLiteral("Ann  Lee"));
 }
 
 // A separator or a control character would split or garble the request's fields: the form says

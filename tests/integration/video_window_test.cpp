@@ -1,6 +1,7 @@
 // Under a real X server (Xvfb) with the GL library's software renderer: video calls with linphonec,
 // one after another in the same process, put the local and the remote picture inside the two
 // picture boxes of the main window, whichever side calls, answers or hangs up.
+#include "app/VideoViewer.h"
 #include "app/frmMain.h"
 #include "call/rtc/Rtc.h"
 #include "call/rtc/RtcEvents.h"
@@ -17,6 +18,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSet>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -138,4 +140,56 @@ TEST_F(VideoWindows, TwentyVideoCallsInARowEitherWay) {
         EXPECT_EQ(form.g_objVideoPreview->get_Owner(), nullptr);
     }
     EXPECT_EQ(form.g_intIncomingCount, 0);
+}
+
+// The received video opened big by a double-click during a call stays open when the call ends,
+// and the next calls' pictures appear in it; closed, it hands the video back to its box.
+TEST_F(VideoWindows, TheBigWindowOutlivesItsCallAndShowsTheNextCalls) {
+    if (!testsupport::haveLinphonec()) GTEST_SKIP() << "linphonec is not installed";
+    testsupport::Linphonec peer(true, {}, true);
+    ASSERT_TRUE(peer.started());
+    FrmMainCallAccess::listContact(form, QStringLiteral("Peer"), QStringLiteral("peer@x.org"), peer.address());
+    VideoViewer* big = nullptr;
+    int plainBig = 0;
+    const auto bigShowsPicture = [&] {
+        return testenv::waitFor([&] { return distinctColours(big) > plainBig + 8; }, 30000);
+    };
+    constexpr int kCalls = 10;
+    for (int call = 0; call < kCalls; ++call) {
+        SCOPED_TRACE(call);
+        states.clear();
+        form.cmdConnect->click();
+        ASSERT_TRUE(testenv::waitFor([&] { return form.g_blnCallConnected; }, 30000)) << peer.output().toStdString();
+        if (call == 0) {
+            ASSERT_TRUE(picturesShown());
+            QTest::mouseDClick(form.picVideoR, Qt::LeftButton);
+            big = VideoViewer::of(form.picVideoR);
+            ASSERT_TRUE(big);
+            big->move(0, 560);     // below the main window, clear of the picture boxes
+            big->resize(800, 450); // wider than the picture: it keeps its shape between bars
+            plainBig = 2;
+            // F11 fills the screen, Esc brings the window back as it was.
+            QTest::keyClick(big, Qt::Key_F11);
+            EXPECT_TRUE(testenv::waitFor([&] { return big->geometry() == big->screen()->geometry(); }, 5000));
+            EXPECT_TRUE(bigShowsPicture());
+            QTest::keyClick(big, Qt::Key_Escape);
+            EXPECT_TRUE(testenv::waitFor([&] { return big->geometry() == QRect(0, 560, 800, 450); }, 5000))
+                << big->x() << "," << big->y() << " " << big->width() << "x" << big->height();
+        }
+        ASSERT_EQ(VideoViewer::of(form.picVideoR), big);
+        if (call <= 1 || call == kCalls - 1) {
+            EXPECT_TRUE(bigShowsPicture()) << distinctColours(big);
+            EXPECT_EQ(form.g_objVideoReceive->get_Owner(), big);
+            EXPECT_TRUE(testenv::waitFor([&] { return distinctColours(form.picVideoR) == plainR; }, 5000));
+        }
+        if (call == kCalls - 1) {
+            big->close(); // during the call: the picture goes back to its box
+            EXPECT_EQ(form.g_objVideoReceive->get_Owner(), form.picVideoR);
+            EXPECT_TRUE(picturesShown());
+        }
+        call % 2 ? form.cmdTerminate->click() : peer.command("terminate");
+        ASSERT_TRUE(ended());
+        EXPECT_EQ(form.g_objVideoReceive->get_Owner(), nullptr);
+    }
+    EXPECT_EQ(VideoViewer::of(form.picVideoR), nullptr);
 }

@@ -139,6 +139,7 @@ public:
     void PlayRing(long type, bool play) override { log->enter(QStringLiteral("PlayRing"), {num(type), num(play)}); }
     QString get_LocalUserName() const override { return QStringLiteral("tester"); }
     QString get_LocalUserURI() const override { return QStringLiteral("sip:tester@127.0.0.1:5060"); }
+    void SetLocalIdentity(const QString&, const QString&) override {}
     long get_NetworkQuality() const override { return 100; }
     void InvokeTuningWizardEx(QWidget*, bool, bool) override { log->enter(QStringLiteral("InvokeTuningWizardEx")); }
     void PrepareForShutdown() override { log->enter(QStringLiteral("PrepareForShutdown")); }

@@ -1,4 +1,4 @@
-// The two settings files: written only when their content changes, read back into the site
+// The settings files: written only when their content changes, read back into the site
 // tables, never half written on a full disk, and changed by the replies that may change them.
 #include "chatlink/ChatProtocol.h"
 #include "core/SettingsFiles.h"
@@ -87,6 +87,27 @@ TEST_F(SettingsFiles, AWriteThatFailsOnAFullDiskKeepsTheOldFileWhole) {
     EXPECT_EQ(fileBytes(serverAddressFilePath()), oldAddress);
     EXPECT_EQ(fileBytes(userSettingsFilePath()), oldSettings);
     EXPECT_EQ(files(), (QStringList{"ColloqChat.kvo", "RTC_Chat.kvo"}));
+}
+
+// The display name calls carry: kept as registered, and nothing from a file that no registration
+// could have written (it goes into every call's SIP identity).
+TEST_F(SettingsFiles, TheDisplayNameIsReadBackOnlyWhenItCouldHaveBeenRegistered) {
+    EXPECT_EQ(readDisplayNameFile(), QString());
+    writeDisplayNameFile(QStringLiteral("Zoë \"Z\" Brown"));
+    EXPECT_EQ(readDisplayNameFile(), QStringLiteral("Zoë \"Z\" Brown"));
+    const struct {
+        QString plain;
+        QString read;
+    } cases[] = {
+        {QString(wire::kMaxDisplayNameChars, QLatin1Char('n')), QString(wire::kMaxDisplayNameChars, QLatin1Char('n'))},
+        {QString(wire::kMaxDisplayNameChars + 1, QLatin1Char('n')), {}},
+        {QStringLiteral("Ann\r\nVia: evil"), {}},
+        {QStringLiteral("Ann") + wire::kSep + QStringLiteral("x"), {}},
+    };
+    for (const auto& c : cases) {
+        testenv::writeScrambledFile(displayNameFilePath(), c.plain);
+        EXPECT_EQ(readDisplayNameFile(), c.read) << c.plain.toStdString();
+    }
 }
 
 // Replies arrive through the reply handler, on controls like the window's.
