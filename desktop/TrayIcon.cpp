@@ -2,6 +2,7 @@
 
 #include "desktop/CallNotifier.h"
 
+#include <QGuiApplication>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
@@ -67,8 +68,10 @@ TrayIcon::TrayIcon(QObject* parent) : QObject(parent), m_menu(std::make_unique<Q
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) emit showRequested();
     });
     setState(State::Idle, {});
-    // Shown even when no tray host is there yet: the icon docks when one comes.
-    m_tray->show();
+    // On X11 the icon docks whenever a tray host comes, even after the program; elsewhere only a
+    // host there now can take it.
+    if (QSystemTrayIcon::isSystemTrayAvailable() || QGuiApplication::platformName() == QLatin1String("xcb"))
+        m_tray->show();
 }
 
 TrayIcon::~TrayIcon() = default;
