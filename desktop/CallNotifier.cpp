@@ -1,9 +1,33 @@
 #include "desktop/CallNotifier.h"
 
+#include "desktop/CallPictures.h"
+
+#include <QDBusArgument>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QDBusPendingCallWatcher>
+#include <QImage>
 #include <QVariantMap>
 #include <functional>
+
+namespace {
+// A picture as notification servers take it: the "image-data" hint, (iiibiiay) on the bus.
+struct NotificationImage {
+    QImage rgba;
+};
+QDBusArgument& operator<<(QDBusArgument& argument, const NotificationImage& picture) {
+    const QImage& image = picture.rgba;
+    argument.beginStructure();
+    argument << qint32(image.width()) << qint32(image.height()) << qint32(image.bytesPerLine()) << true << qint32(8)
+             << qint32(4) << QByteArray(reinterpret_cast<const char*>(image.constBits()), image.sizeInBytes());
+    argument.endStructure();
+    return argument;
+}
+const QDBusArgument& operator>>(const QDBusArgument& argument, NotificationImage&) {
+    return argument; // only ever sent
+}
+} // namespace
+Q_DECLARE_METATYPE(NotificationImage)
 
 namespace desktop {
 
@@ -21,6 +45,7 @@ QDBusMessage method(const QString& name) {
 
 CallNotifier::CallNotifier(const QDBusConnection& bus, QObject* parent) : QObject(parent), m_bus(bus) {
     if (!m_bus.isConnected()) return;
+    qDBusRegisterMetaType<NotificationImage>();
     // Only the service's owner can raise these: another program on the bus cannot answer for the user.
     m_bus.connect(kService, kPath, kService, QStringLiteral("ActionInvoked"), this,
                   SLOT(onActionInvoked(uint, QString)));
@@ -94,6 +119,9 @@ void CallNotifier::notify(const CallActivity& activity) {
     QVariantMap hints;
     hints.insert(QStringLiteral("urgency"), QVariant::fromValue(uchar(2))); // stays until the call is over
     hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("colloqchat"));
+    hints.insert(QStringLiteral("image-data"),
+                 QVariant::fromValue(NotificationImage{
+                     statePicture(CallState::Ringing, 64).toImage().convertToFormat(QImage::Format_RGBA8888)}));
     message << QStringLiteral("ColloqChat") << uint(0) << QStringLiteral("call-start")
             << QStringLiteral("Incoming call") << body << actions << hints << qint32(0);
     const quint64 call = activity.call;

@@ -1,52 +1,13 @@
 #include "desktop/TrayIcon.h"
 
 #include "desktop/CallNotifier.h"
+#include "desktop/CallPictures.h"
 
 #include <QGuiApplication>
 #include <QMenu>
-#include <QPainter>
-#include <QPainterPath>
 #include <QSystemTrayIcon>
 
 namespace desktop {
-
-namespace {
-
-QPixmap drawn(TrayIcon::State state, int size) {
-    QPixmap picture(size, size);
-    picture.fill(Qt::transparent);
-    QPainter painter(&picture);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.scale(size / 64.0, size / 64.0);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(TrayIcon::colour(state));
-    painter.drawEllipse(QRectF(2, 2, 60, 60));
-
-    // A handset lying from the lower left to the upper right: ear and mouth pieces joined by a bow.
-    QPainterPath handset;
-    handset.moveTo(17, 40);
-    handset.cubicTo(16, 28, 28, 16, 40, 17);
-    painter.setBrush(Qt::NoBrush);
-    painter.setPen(QPen(Qt::white, 7, Qt::SolidLine, Qt::RoundCap));
-    painter.drawPath(handset);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(Qt::white);
-    painter.drawEllipse(QRectF(11, 37, 13, 11));
-    painter.drawEllipse(QRectF(37, 11, 11, 13));
-    if (state == TrayIcon::State::Ringing) {
-        // Two waves beside the earpiece.
-        painter.setBrush(Qt::NoBrush);
-        painter.setPen(QPen(Qt::white, 3.5, Qt::SolidLine, Qt::RoundCap));
-        painter.drawArc(QRectF(24, 24, 28, 28), 0 * 16, 90 * 16);
-        painter.drawArc(QRectF(20, 20, 38, 38), -5 * 16, 100 * 16);
-    } else if (state == TrayIcon::State::InCall) {
-        // A dot for the open line.
-        painter.drawEllipse(QRectF(38, 38, 12, 12));
-    }
-    return picture;
-}
-
-} // namespace
 
 TrayIcon::TrayIcon(QObject* parent) : QObject(parent), m_menu(std::make_unique<QMenu>()) {
     QAction* show = m_menu->addAction(QStringLiteral("Show"));
@@ -76,25 +37,6 @@ TrayIcon::TrayIcon(QObject* parent) : QObject(parent), m_menu(std::make_unique<Q
 
 TrayIcon::~TrayIcon() = default;
 
-QColor TrayIcon::colour(State state) {
-    switch (state) {
-    case State::Ringing:
-        return QColor(0xE0, 0x8A, 0x00);
-    case State::InCall:
-        return QColor(0x1E, 0x9E, 0x4A);
-    case State::Idle:
-        break;
-    }
-    return QColor(0x6B, 0x72, 0x80);
-}
-
-QIcon TrayIcon::icon(State state) {
-    QIcon icon;
-    for (const int size : {16, 22, 24, 32, 48, 64})
-        icon.addPixmap(drawn(state, size));
-    return icon;
-}
-
 void TrayIcon::follow(const CallActivity& activity) {
     const QString party = CallNotifier::plainLine(activity.name.isEmpty() ? activity.email : activity.name);
     switch (activity.phase) {
@@ -120,7 +62,7 @@ void TrayIcon::setState(State state, const QString& party) {
     m_state = state;
     m_answer->setEnabled(state == State::Ringing);
     m_decline->setEnabled(state == State::Ringing);
-    m_tray->setIcon(icon(state));
+    m_tray->setIcon(stateIcon(state));
     switch (state) {
     case State::Idle:
         m_tray->setToolTip(QStringLiteral("ColloqChat"));

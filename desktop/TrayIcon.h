@@ -2,8 +2,8 @@
 // The calls as a tray icon: idle, ringing or in a call, with a menu to show the window, answer or
 // decline a ringing call, and quit. Without a tray host nothing shows and nothing changes.
 #include "core/CallActivity.h"
+#include "desktop/CallPictures.h"
 
-#include <QIcon>
 #include <QObject>
 #include <memory>
 
@@ -16,7 +16,7 @@ namespace desktop {
 class TrayIcon : public QObject {
     Q_OBJECT
 public:
-    enum class State { Idle, Ringing, InCall };
+    using State = CallState;
 
     explicit TrayIcon(QObject* parent = nullptr);
     ~TrayIcon() override;
@@ -24,10 +24,6 @@ public:
     void follow(const CallActivity& activity);
     State state() const { return m_state; }
     QMenu* menu() const { return m_menu.get(); }
-
-    // The picture of each state, drawn here: a handset on a disc of the state's colour.
-    static QIcon icon(State state);
-    static QColor colour(State state);
 
 signals:
     void showRequested();

@@ -71,7 +71,7 @@ bool trayShows(State state) {
         [&] {
             const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
             for (const State each : {State::Idle, State::Ringing, State::InCall}) {
-                const QRgb colour = desktop::TrayIcon::colour(each).rgb();
+                const QRgb colour = desktop::stateColour(each).rgb();
                 bool seen = false;
                 for (int y = 0; y < screen.height() && !seen; ++y)
                     for (int x = 0; x < screen.width() && !seen; ++x)
