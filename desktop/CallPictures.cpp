@@ -27,26 +27,28 @@ QPixmap statePicture(CallState state, int size) {
     painter.setBrush(stateColour(state));
     painter.drawEllipse(QRectF(2, 2, 60, 60));
 
-    // A handset lying from the lower left to the upper right: ear and mouth pieces joined by a bow.
+    // A handset from the upper left (ear) to the lower right (mouth), its bow towards the lower left.
     QPainterPath handset;
-    handset.moveTo(17, 40);
-    handset.cubicTo(16, 28, 28, 16, 40, 17);
+    handset.moveTo(19, 20);
+    handset.cubicTo(12, 34, 30, 52, 44, 45);
     painter.setBrush(Qt::NoBrush);
     painter.setPen(QPen(Qt::white, 7, Qt::SolidLine, Qt::RoundCap));
     painter.drawPath(handset);
     painter.setPen(Qt::NoPen);
     painter.setBrush(Qt::white);
-    painter.drawEllipse(QRectF(11, 37, 13, 11));
-    painter.drawEllipse(QRectF(37, 11, 11, 13));
+    painter.drawEllipse(QRectF(12, 13, 14, 12));
+    painter.drawEllipse(QRectF(39, 38, 12, 14));
     if (state == CallState::Ringing) {
-        // Two waves beside the earpiece.
+        // Waves in the free upper right.
         painter.setBrush(Qt::NoBrush);
-        painter.setPen(QPen(Qt::white, 3.5, Qt::SolidLine, Qt::RoundCap));
-        painter.drawArc(QRectF(24, 24, 28, 28), 0 * 16, 90 * 16);
-        painter.drawArc(QRectF(20, 20, 38, 38), -5 * 16, 100 * 16);
+        painter.setPen(QPen(Qt::white, 4, Qt::SolidLine, Qt::RoundCap));
+        painter.drawArc(QRectF(18, 20, 28, 28), 5 * 16, 80 * 16);
+        painter.drawArc(QRectF(10, 12, 44, 44), 5 * 16, 80 * 16);
     } else if (state == CallState::InCall) {
-        // A dot for the open line.
-        painter.drawEllipse(QRectF(38, 38, 12, 12));
+        // Sound on the open line: three bars.
+        painter.drawRoundedRect(QRectF(34, 20, 4.5, 9), 2, 2);
+        painter.drawRoundedRect(QRectF(40.5, 13, 4.5, 16), 2, 2);
+        painter.drawRoundedRect(QRectF(47, 17, 4.5, 12), 2, 2);
     }
     return picture;
 }
