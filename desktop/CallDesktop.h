@@ -13,7 +13,7 @@ class TrayIcon;
 class CallDesktop : public QObject {
     Q_OBJECT
 public:
-    // On the user's session bus.
+    // On the session bus of the user's desktop, if there is one.
     explicit CallDesktop(QObject* parent = nullptr);
 
     void follow(const CallActivity& activity);

@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <QTextDocument>
 
 namespace desktop {
 
@@ -63,15 +64,16 @@ void TrayIcon::setState(State state, const QString& party) {
     m_answer->setEnabled(state == State::Ringing);
     m_decline->setEnabled(state == State::Ringing);
     m_tray->setIcon(stateIcon(state));
+    // The party names itself: tooltips read rich text, so the name goes in as plain text.
     switch (state) {
     case State::Idle:
         m_tray->setToolTip(QStringLiteral("ColloqChat"));
         break;
     case State::Ringing:
-        m_tray->setToolTip(QStringLiteral("ColloqChat: incoming call from ") + party);
+        m_tray->setToolTip(Qt::convertFromPlainText(QStringLiteral("ColloqChat: incoming call from ") + party));
         break;
     case State::InCall:
-        m_tray->setToolTip(QStringLiteral("ColloqChat: in a call with ") + party);
+        m_tray->setToolTip(Qt::convertFromPlainText(QStringLiteral("ColloqChat: in a call with ") + party));
         break;
     }
 }
