@@ -41,6 +41,12 @@ QDBusMessage method(const QString& name) {
     return QDBusMessage::createMethodCall(kService, kPath, kService, name);
 }
 
+QDBusMessage closing(uint id) {
+    QDBusMessage close = method(QStringLiteral("CloseNotification"));
+    close << id;
+    return close;
+}
+
 } // namespace
 
 CallNotifier::CallNotifier(const QDBusConnection& bus, QObject* parent) : QObject(parent), m_bus(bus) {
@@ -51,6 +57,12 @@ CallNotifier::CallNotifier(const QDBusConnection& bus, QObject* parent) : QObjec
                   SLOT(onActionInvoked(uint, QString)));
     m_bus.connect(kService, kPath, kService, QStringLiteral("NotificationClosed"), this,
                   SLOT(onNotificationClosed(uint, uint)));
+}
+
+CallNotifier::~CallNotifier() {
+    // A call's notification must not outlive the program: it would offer to answer a call gone.
+    // The program is closing, so this one is waited for, briefly.
+    if (m_id != 0) m_bus.call(closing(m_id), QDBus::Block, 1000);
 }
 
 QString CallNotifier::plainLine(const QString& text) {
@@ -133,19 +145,13 @@ void CallNotifier::notify(const CallActivity& activity) {
             m_id = id;
         } else {
             // The call ended (or another rang) while the server was showing this one.
-            QDBusMessage close = method(QStringLiteral("CloseNotification"));
-            close << id;
-            m_bus.asyncCall(close);
+            m_bus.asyncCall(closing(id));
         }
     });
 }
 
 void CallNotifier::withdraw() {
-    if (m_id != 0) {
-        QDBusMessage close = method(QStringLiteral("CloseNotification"));
-        close << m_id;
-        m_bus.asyncCall(close);
-    }
+    if (m_id != 0) m_bus.asyncCall(closing(m_id));
     m_id = 0;
     m_call = 0;
 }

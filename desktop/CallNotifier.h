@@ -16,6 +16,7 @@ class CallNotifier : public QObject {
     Q_OBJECT
 public:
     explicit CallNotifier(const QDBusConnection& bus, QObject* parent = nullptr);
+    ~CallNotifier() override;
 
     // Follows one report of the window's calls.
     void follow(const CallActivity& activity);

@@ -4,6 +4,7 @@
 // notification's actions answer or refuse it, and it goes away however the ring ends.
 #include "app/frmMain.h"
 #include "core/basMain.h"
+#include "desktop/CallDesktop.h"
 #include "desktop/TrayIcon.h"
 #include "support/FrmMainCallAccess.h"
 #include "support/Linphonec.h"
@@ -142,4 +143,15 @@ TEST(DesktopCalls, ARingingCallIsNotifiedAndShownInTheTrayAndTheNotificationAnsw
     }
     int cancel = 0;
     form.Form_Unload(cancel);
+
+    // A ringing call's notification does not outlive the program that asked for it.
+    {
+        desktop::CallDesktop calls;
+        CallActivity ring;
+        ring.call = 1;
+        ring.incoming = true;
+        calls.follow(ring);
+        ASSERT_TRUE(testenv::waitFor([&] { return hosts.shown() == 1; }));
+    }
+    EXPECT_EQ(hosts.shown(), 0);
 }
