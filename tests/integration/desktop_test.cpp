@@ -66,7 +66,8 @@ struct DesktopHosts {
     }
 };
 
-// Whether the screen shows the tray icon's disc in the colour of `state`, and in no other.
+// Whether the tray at the screen's foot shows the icon's disc in the colour of `state`, and in no
+// other (the notification, at the top, shows the ringing picture too).
 bool trayShows(State state) {
     return testenv::waitFor(
         [&] {
@@ -74,7 +75,7 @@ bool trayShows(State state) {
             for (const State each : {State::Idle, State::Ringing, State::InCall}) {
                 const QRgb colour = desktop::stateColour(each).rgb();
                 bool seen = false;
-                for (int y = 0; y < screen.height() && !seen; ++y)
+                for (int y = screen.height() - 40; y < screen.height() && !seen; ++y)
                     for (int x = 0; x < screen.width() && !seen; ++x)
                         seen = screen.pixel(x, y) == colour;
                 if (seen != (each == state)) return false;
