@@ -3,6 +3,7 @@
 #include "BuildConfig.h"
 #include "app/VideoViewer.h"
 #include "core/ErrorLog.h"
+#include "desktop/CallDesktop.h"
 #include "platform/KVOSocket.h"
 #include "platform/widgets/Controls.h"
 #include "web/HttpGet.h"
@@ -42,6 +43,19 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     tmrRegistration->setObjectName(QStringLiteral("tmrRegistration"));
     tmrRegistration->setInterval(60000);
     connectHandlers();
+    // The desktop shows the calls too (a notification while one rings, the tray icon) and acts on
+    // them as the window's own buttons do; Quit in the tray signs off as closing the window does.
+    auto* desktopCalls = new desktop::CallDesktop(this);
+    connect(this, &frmMain::callActivity, desktopCalls, &desktop::CallDesktop::follow);
+    connect(desktopCalls, &desktop::CallDesktop::answerRequested, cmdAnswer, &QPushButton::click);
+    connect(desktopCalls, &desktop::CallDesktop::declineRequested, cmdTerminate, &QPushButton::click);
+    connect(desktopCalls, &desktop::CallDesktop::quitRequested, this, &QWidget::close, Qt::QueuedConnection);
+    connect(desktopCalls, &desktop::CallDesktop::showRequested, this, [this] {
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+        show();
+        raise();
+        activateWindow();
+    });
     m_replyTarget = {LstUsers, txtEmail, txtStatus, tmrRegistration, tmrServerCall};
     basMain::setReplyTarget(&m_replyTarget);
     basMain::setStatusSink([status = txtStatus](const QString& text) {

@@ -3,6 +3,8 @@
 # it only calls apt-get when something is missing. Needs root (or sudo).
 set -euo pipefail
 
+# dunst and trayer, on a session bus of the test's own (dbus-daemon, dbus-bin), are the desktop
+# a call's notification and tray icon are tested on.
 # clang with libclang-rt-14-dev (the sanitizer and libFuzzer run-times), clang-tidy, and llvm (its
 # llvm-symbolizer names the lines in sanitizer reports) serve the checks CI runs after the tests.
 packages=(
@@ -11,7 +13,7 @@ packages=(
     liblinphone-dev linphone-cli libssl-dev libboost-dev libsqlite3-dev
     googletest libgtest-dev libgmock-dev
     postgresql nginx-light libnginx-mod-stream
-    xvfb xauth imagemagick desktop-file-utils fonts-dejavu-core
+    xvfb xauth imagemagick desktop-file-utils fonts-dejavu-core dbus-daemon dbus-bin dunst trayer
 )
 
 missing=()

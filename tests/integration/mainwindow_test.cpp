@@ -9,6 +9,8 @@
 #include "core/ErrorLog.h"
 #include "core/SettingsFiles.h"
 #include "core/basMain.h"
+#include "desktop/CallDesktop.h"
+#include "desktop/TrayIcon.h"
 #include "forms/frmRegWait.h"
 #include "platform/KVOSocket.h"
 #include "platform/vb.h"
@@ -24,6 +26,7 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <QLockFile>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -103,7 +106,8 @@ TEST_F(MainWindow, KnownUserStartsReadyLogsInAndSignsOffAtCloseReleasingInOrder)
         EXPECT_FALSE(line.startsWith(QStringLiteral("fnInitForm"))) << line.toStdString();
     ASSERT_TRUE(testenv::waitFor([&] { return g_lngChatSocketHandle == 0; }));
 
-    // The reply is late; a second close request meanwhile starts no second sign-off.
+    // Quit in the tray menu closes the window. The reply is late; a second close request
+    // meanwhile starts no second sign-off.
     ScriptedChatServer::Reply signOff = ScriptedChatServer::Reply::framed(QStringLiteral("2005"));
     signOff.delayMs = 300;
     server.enqueue(signOff);
@@ -111,7 +115,8 @@ TEST_F(MainWindow, KnownUserStartsReadyLogsInAndSignsOffAtCloseReleasingInOrder)
     // Failing statements of the unload are logged with their step and passed over.
     engine()->failOn(QStringLiteral("Shutdown"));
     engine()->failOn(QStringLiteral("setEventSink"));
-    form->close();
+    form->findChild<desktop::CallDesktop*>()->tray().menu()->actions().last()->trigger();
+    ASSERT_TRUE(testenv::waitFor([&] { return form->isUnloaded(); }));
     const QStringList unloadLines = env.logLines().filter(QStringLiteral("Form_Unload["));
     ASSERT_EQ(unloadLines.size(), 2);
     EXPECT_TRUE(unloadLines[0].startsWith(QStringLiteral("Form_Unload[4] - ")));

@@ -2,6 +2,7 @@
 // matters: the scripted engine fires the session states exactly when the scene needs them.
 #include "app/CallHelpers.h"
 #include "app/frmMain.h"
+#include "desktop/CallNotifier.h"
 #include "platform/widgets/Controls.h"
 #include "support/FrmMainCallAccess.h"
 #include "support/ScriptedRtc.h"
@@ -197,4 +198,19 @@ TEST_F(CallStates, EveryCallIsReportedFromItsStartToOneEndSayingHowItEnded) {
         EXPECT_EQ(seen.back().phase, CallActivity::Phase::Ended);
         EXPECT_TRUE(released());
     }
+}
+
+// A caller names itself: the desktop shows one line of printable text, cut short, whatever it sends.
+TEST(CallerOnTheDesktop, IsOneShortLineOfPlainText) {
+    const QString ellipsis(QChar(0x2026));
+    const std::pair<QString, QString> cases[] = {
+        {QStringLiteral("Ann\nWalker\r\n"), QStringLiteral("Ann Walker")},
+        {QStringLiteral("Ann \u202Erellac\u2028 x\u0007"), QStringLiteral("Ann rellac x")},
+        {QString(200, QLatin1Char('b')), QString(79, QLatin1Char('b')) + ellipsis},
+        // A cut never splits a character in two.
+        {QString(78, QLatin1Char('a')) + QStringLiteral("\U0001F600\U0001F600"),
+         QString(78, QLatin1Char('a')) + ellipsis},
+    };
+    for (const auto& [sent, shown] : cases)
+        EXPECT_EQ(desktop::CallNotifier::plainLine(sent), shown) << sent.toStdString();
 }

@@ -1,6 +1,8 @@
 // Builds the program's windows with sample content, without a chat server or a call engine, and
-// saves a picture of each: colloq_screenshots OUTPUT_FOLDER. The pictures are the windows' own
+// saves a picture of each: colloq_screenshots OUTPUT_FOLDER. With --desktop it takes the pictures
+// the desktop draws instead (see DesktopShots.h). The pictures are the windows' own
 // contents (no frame), so they come out the same on every run with the same fonts.
+#include "DesktopShots.h"
 #include "app/frmMain.h"
 #include "forms/frmMngContacts.h"
 #include "forms/frmRegWait.h"
@@ -117,13 +119,15 @@ bool contactsManager(const QString& folder, const frmMain& main) {
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    if (argc != 2) {
-        std::fputs("usage: colloq_screenshots OUTPUT_FOLDER\n", stderr);
+    const bool desktopShots = argc == 3 && QByteArray(argv[1]) == "--desktop";
+    if (argc != 2 && !desktopShots) {
+        std::fputs("usage: colloq_screenshots [--desktop] OUTPUT_FOLDER\n", stderr);
         return 2;
     }
     try {
-        const QString folder = QString::fromLocal8Bit(argv[1]);
+        const QString folder = QString::fromLocal8Bit(argv[argc - 1]);
         if (!QDir().mkpath(folder)) return 1;
+        if (desktopShots) return desktopPictures(folder) ? 0 : 1;
         frmMain form;
         bool ok = mainWindow(folder, form);
         ok = registration(folder) && ok;

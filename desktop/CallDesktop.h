@@ -1,0 +1,36 @@
+#pragma once
+// What the desktop shows of the calls, in one piece for the window to wire: the notification of a
+// ringing call and the tray icon, each doing nothing where the desktop lacks its host.
+#include "core/CallActivity.h"
+
+#include <QObject>
+
+namespace desktop {
+
+class CallNotifier;
+class TrayIcon;
+
+class CallDesktop : public QObject {
+    Q_OBJECT
+public:
+    // On the session bus of the user's desktop, if there is one.
+    explicit CallDesktop(QObject* parent = nullptr);
+
+    void follow(const CallActivity& activity);
+    TrayIcon& tray() const { return *m_tray; }
+
+signals:
+    // Bring the window up.
+    void showRequested();
+    // Answer or refuse the call ringing now, as the window's own buttons do.
+    void answerRequested();
+    void declineRequested();
+    // Sign off and quit, as closing the window does.
+    void quitRequested();
+
+private:
+    CallNotifier* m_notifier = nullptr;
+    TrayIcon* m_tray = nullptr;
+};
+
+} // namespace desktop

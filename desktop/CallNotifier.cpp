@@ -1,0 +1,187 @@
+#include "desktop/CallNotifier.h"
+
+#include "desktop/CallPictures.h"
+
+#include <QDBusArgument>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusPendingCallWatcher>
+#include <QImage>
+#include <QVariantMap>
+#include <functional>
+
+namespace {
+// A picture as notification servers take it: the "image-data" hint, (iiibiiay) on the bus.
+struct NotificationImage {
+    QImage rgba;
+};
+QDBusArgument& operator<<(QDBusArgument& argument, const NotificationImage& picture) {
+    const QImage& image = picture.rgba;
+    argument.beginStructure();
+    argument << qint32(image.width()) << qint32(image.height()) << qint32(image.bytesPerLine()) << true << qint32(8)
+             << qint32(4) << QByteArray(reinterpret_cast<const char*>(image.constBits()), image.sizeInBytes());
+    argument.endStructure();
+    return argument;
+}
+const QDBusArgument& operator>>(const QDBusArgument& argument, NotificationImage&) {
+    return argument; // only ever sent
+}
+} // namespace
+Q_DECLARE_METATYPE(NotificationImage)
+
+namespace desktop {
+
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.Notifications");
+const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
+constexpr qsizetype kMaxShown = 80;
+
+QDBusMessage method(const QString& name) {
+    return QDBusMessage::createMethodCall(kService, kPath, kService, name);
+}
+
+QDBusMessage closing(uint id) {
+    QDBusMessage close = method(QStringLiteral("CloseNotification"));
+    close << id;
+    return close;
+}
+
+} // namespace
+
+CallNotifier::CallNotifier(const QDBusConnection& bus, QObject* parent) : QObject(parent), m_bus(bus) {
+    if (!m_bus.isConnected()) return;
+    qDBusRegisterMetaType<NotificationImage>();
+    // Only the service's owner can raise these: another program on the bus cannot answer for the user.
+    m_bus.connect(kService, kPath, kService, QStringLiteral("ActionInvoked"), this,
+                  SLOT(onActionInvoked(uint, QString)));
+    m_bus.connect(kService, kPath, kService, QStringLiteral("NotificationClosed"), this,
+                  SLOT(onNotificationClosed(uint, uint)));
+}
+
+CallNotifier::~CallNotifier() {
+    // A call's notification must not outlive the program: it would offer to answer a call gone.
+    // The program is closing, so this one is waited for, briefly.
+    if (m_id != 0) m_bus.call(closing(m_id), QDBus::Block, 1000);
+}
+
+QString CallNotifier::plainLine(const QString& text) {
+    // The caller names itself: a line break, a direction mark or a page of text must not dress
+    // up the notification as something else.
+    QString line;
+    for (const QChar ch : text) {
+        const auto category = ch.category();
+        const bool invisible = category == QChar::Other_Control || category == QChar::Other_Format ||
+                               category == QChar::Separator_Line || category == QChar::Separator_Paragraph;
+        line += invisible ? QLatin1Char(' ') : ch;
+    }
+    line = line.simplified();
+    if (line.size() > kMaxShown) {
+        line.truncate(kMaxShown - 1);
+        if (line.back().isHighSurrogate()) line.chop(1);
+        line += QChar(0x2026);
+    }
+    return line;
+}
+
+void CallNotifier::follow(const CallActivity& activity) {
+    if (!m_bus.isConnected()) return;
+    switch (activity.phase) {
+    case CallActivity::Phase::Ringing:
+        withdraw();
+        if (activity.incoming) ring(activity);
+        break;
+    case CallActivity::Phase::Placing:
+        break;
+    case CallActivity::Phase::Connected:
+    case CallActivity::Phase::Ended:
+        // A call turned away while busy comes with a serial of its own and never rang here.
+        if (activity.call == m_call) withdraw();
+        break;
+    }
+}
+
+void CallNotifier::ring(const CallActivity& activity) {
+    m_call = activity.call;
+    if (m_capabilitiesKnown) {
+        notify(activity);
+        return;
+    }
+    // Asked once, on the first ring: whether the body is read as markup decides how the caller's
+    // text is written into it.
+    whenDone(m_bus.asyncCall(method(QStringLiteral("GetCapabilities"))), [this, activity](const QDBusMessage& reply) {
+        if (reply.type() != QDBusMessage::ReplyMessage) return; // no notification server
+        m_capabilitiesKnown = true;
+        m_bodyMarkup = reply.arguments().value(0).toStringList().contains(QStringLiteral("body-markup"));
+        if (m_call == activity.call) notify(activity);
+    });
+}
+
+void CallNotifier::notify(const CallActivity& activity) {
+    QString caller = plainLine(activity.name);
+    const QString address = plainLine(activity.email.isEmpty() ? activity.address : activity.email);
+    if (caller.isEmpty()) caller = address;
+    QString body = caller;
+    if (!address.isEmpty() && address != caller) body += QLatin1Char('\n') + address;
+    if (m_bodyMarkup) body = body.toHtmlEscaped();
+
+    QDBusMessage message = method(QStringLiteral("Notify"));
+    const QStringList actions{QStringLiteral("default"), QStringLiteral("Show"),    QStringLiteral("answer"),
+                              QStringLiteral("Answer"),  QStringLiteral("decline"), QStringLiteral("Decline")};
+    QVariantMap hints;
+    hints.insert(QStringLiteral("urgency"), QVariant::fromValue(uchar(2))); // stays until the call is over
+    hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("colloqchat"));
+    hints.insert(QStringLiteral("image-data"),
+                 QVariant::fromValue(NotificationImage{
+                     statePicture(CallState::Ringing, 64).toImage().convertToFormat(QImage::Format_RGBA8888)}));
+    message << QStringLiteral("ColloqChat") << uint(0) << QStringLiteral("call-start")
+            << QStringLiteral("Incoming call") << body << actions << hints << qint32(0);
+    const quint64 call = activity.call;
+    whenDone(m_bus.asyncCall(message), [this, call](const QDBusMessage& reply) {
+        if (reply.type() != QDBusMessage::ReplyMessage) return;
+        const uint id = reply.arguments().value(0).toUInt();
+        if (id == 0) return;
+        if (call == m_call && m_id == 0) {
+            m_id = id;
+        } else {
+            // The call ended (or another rang) while the server was showing this one.
+            m_bus.asyncCall(closing(id));
+        }
+    });
+}
+
+void CallNotifier::withdraw() {
+    if (m_id != 0) m_bus.asyncCall(closing(m_id));
+    m_id = 0;
+    m_call = 0;
+}
+
+void CallNotifier::whenDone(const QDBusPendingCall& call, std::function<void(const QDBusMessage&)> done) {
+    // Never waited for: the window's ringing loop goes on while the server answers.
+    auto* watcher = new QDBusPendingCallWatcher(call, this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [done = std::move(done)](QDBusPendingCallWatcher* w) {
+        w->deleteLater();
+        done(w->reply());
+    });
+}
+
+void CallNotifier::onActionInvoked(uint id, const QString& action) {
+    // Only the notification of the call ringing now acts: a late click on an old one must not
+    // touch the next call.
+    if (id == 0 || id != m_id) return;
+    if (action == QLatin1String("answer")) {
+        emit showRequested();
+        emit answerRequested();
+    } else if (action == QLatin1String("decline")) {
+        emit declineRequested();
+    } else if (action == QLatin1String("default")) {
+        emit showRequested();
+    }
+}
+
+void CallNotifier::onNotificationClosed(uint id, uint /*reason*/) {
+    // Dismissed by the user: the call rings on in the window.
+    if (id != 0 && id == m_id) m_id = 0;
+}
+
+} // namespace desktop

@@ -1,0 +1,49 @@
+#pragma once
+// An incoming call as a desktop notification (the freedesktop Notifications service on the session
+// bus) naming the caller, with "Answer" and "Decline"; it is withdrawn as soon as the call is
+// answered, refused or given up. Without a bus or a notification server it does nothing, quietly.
+#include "core/CallActivity.h"
+
+#include <QDBusConnection>
+#include <QObject>
+#include <functional>
+
+class QDBusPendingCall;
+
+namespace desktop {
+
+class CallNotifier : public QObject {
+    Q_OBJECT
+public:
+    explicit CallNotifier(const QDBusConnection& bus, QObject* parent = nullptr);
+    ~CallNotifier() override;
+
+    // Follows one report of the window's calls.
+    void follow(const CallActivity& activity);
+
+    // The caller as a notification shows it: one line of printable text, at most 80 characters.
+    static QString plainLine(const QString& text);
+
+signals:
+    void answerRequested();
+    void declineRequested();
+    void showRequested();
+
+private slots:
+    void onActionInvoked(uint id, const QString& action);
+    void onNotificationClosed(uint id, uint reason);
+
+private:
+    void ring(const CallActivity& activity);
+    void notify(const CallActivity& activity);
+    void withdraw();
+    void whenDone(const QDBusPendingCall& call, std::function<void(const QDBusMessage&)> done);
+
+    QDBusConnection m_bus;
+    bool m_capabilitiesKnown = false;
+    bool m_bodyMarkup = false; // the server reads the body as markup: the caller's text is escaped
+    quint64 m_call = 0;        // the ringing call shown, 0 for none
+    uint m_id = 0;             // its notification, 0 until the server has answered
+};
+
+} // namespace desktop

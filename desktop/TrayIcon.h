@@ -1,0 +1,45 @@
+#pragma once
+// The calls as a tray icon: idle, ringing or in a call, with a menu to show the window, answer or
+// decline a ringing call, and quit. Without a tray host nothing shows and nothing changes.
+#include "core/CallActivity.h"
+#include "desktop/CallPictures.h"
+
+#include <QObject>
+#include <memory>
+
+class QAction;
+class QMenu;
+class QSystemTrayIcon;
+
+namespace desktop {
+
+class TrayIcon : public QObject {
+    Q_OBJECT
+public:
+    using State = CallState;
+
+    explicit TrayIcon(QObject* parent = nullptr);
+    ~TrayIcon() override;
+
+    void follow(const CallActivity& activity);
+    State state() const { return m_state; }
+    QMenu* menu() const { return m_menu.get(); }
+
+signals:
+    void showRequested();
+    void answerRequested();
+    void declineRequested();
+    void quitRequested();
+
+private:
+    void setState(State state, const QString& party);
+
+    std::unique_ptr<QMenu> m_menu; // a top-level widget: it has no parent to go with
+    QSystemTrayIcon* m_tray = nullptr;
+    QAction* m_answer = nullptr;
+    QAction* m_decline = nullptr;
+    State m_state = State::Idle;
+    quint64 m_call = 0; // the call shown, 0 for none
+};
+
+} // namespace desktop

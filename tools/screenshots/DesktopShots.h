@@ -1,0 +1,7 @@
+#pragma once
+#include <QString>
+
+// The pictures the desktop draws for the program: the notification of a ringing call (drawn by the
+// notification daemon) and the tray icon's menu, taken from the screen. Needs an X display with a
+// notification daemon and a tray host (desktop-shots.sh sets one up).
+bool desktopPictures(const QString& folder);
