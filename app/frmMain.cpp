@@ -41,6 +41,7 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     tmrRegistration->setObjectName(QStringLiteral("tmrRegistration"));
     tmrRegistration->setInterval(60000);
     connectHandlers();
+    setUpChatQueue();
     m_replyTarget = {LstUsers, txtEmail, txtStatus, tmrRegistration, tmrServerCall};
     basMain::setReplyTarget(&m_replyTarget);
     basMain::setStatusSink([status = txtStatus](const QString& text) {

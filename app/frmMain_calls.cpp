@@ -130,6 +130,11 @@ void release(frmMain& form) {
 } // namespace
 
 void frmMain::cmdConnect_Click() {
+    const vb::ListItem* row = LstUsers->selectedItem();
+    placeCall(row ? std::optional<CallTarget>({row->SubItem(1), row->SubItem(2), row->Tag()}) : std::nullopt);
+}
+
+void frmMain::placeCall(const std::optional<CallTarget>& target) {
     tmrServerCall->stop();
     cmdConnect->setEnabled(false);
     int step = 0;
@@ -137,16 +142,15 @@ void frmMain::cmdConnect_Click() {
     QString name;
     QString displayName;
     try {
-        const vb::ListItem* row = LstUsers->selectedItem();
-        if (!row) vb::raise(vb::kErrObjectNotSet);
-        displayName = row->SubItem(1);
-        address = QStringLiteral("sip:") + row->Tag();
+        if (!target) vb::raise(vb::kErrObjectNotSet);
+        displayName = target->name;
+        address = QStringLiteral("sip:") + target->address;
         step = 1;
         g_objSession = required(g_objRTCClient)->CreateSession(rtc::RTCST_PC_TO_PC, QString(), 0);
         step = 5;
-        name = displayName + QStringLiteral(" [") + row->SubItem(2) + QStringLiteral("]");
+        name = displayName + QStringLiteral(" [") + target->email + QStringLiteral("]");
         // A contact off line has no call address; the engine would try to call "sip:" itself.
-        if (!usableCallAddress(row->Tag())) vb::raise(vb::kErrInvalidCall);
+        if (!usableCallAddress(target->address)) vb::raise(vb::kErrInvalidCall);
         required(g_objSession)->AddParticipant(address, name);
         reportCallStart(CallActivity::Phase::Placing, false, g_objSession);
         step = 6;
