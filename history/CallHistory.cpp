@@ -170,6 +170,18 @@ void CallHistory::trim() {
 std::optional<CallRecord> CallHistory::record(const CallActivity& activity) {
     if (!m_db) return std::nullopt;
     m_error.clear();
+    // One transaction, one sync to disk, for all a report changes.
+    if (!exec("BEGIN IMMEDIATE")) return std::nullopt;
+    const std::optional<CallRecord> written = write(activity);
+    if (m_error.isEmpty() && exec("COMMIT")) return written;
+    sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    // The row of a call that could not start is made when the call ends.
+    if (activity.phase == CallActivity::Phase::Ringing || activity.phase == CallActivity::Phase::Placing)
+        m_open.remove(activity.call);
+    return std::nullopt;
+}
+
+std::optional<CallRecord> CallHistory::write(const CallActivity& activity) {
     const qint64 now = vb::Now().toMSecsSinceEpoch();
     qint64 id = m_open.value(activity.call);
     switch (activity.phase) {

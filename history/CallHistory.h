@@ -58,6 +58,7 @@ public:
     int maxRows() const { return m_maxRows; }
 
 private:
+    std::optional<CallRecord> write(const CallActivity& activity);
     bool exec(const char* sql);
     void fail(const char* what);
     std::optional<CallRecord> fetch(qint64 id) const;
