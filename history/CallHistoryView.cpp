@@ -32,8 +32,11 @@ CallHistoryView::CallHistoryView(QWidget* parent) : QWidget(parent) {
     lstHistory->setHeaderLabels({QStringLiteral("Time"), QStringLiteral("Call"), QStringLiteral("Result"),
                                  QStringLiteral("Contact"), QStringLiteral("E-mail"), QStringLiteral("Length"),
                                  QStringLiteral("Address")});
+    // The names and addresses share what the fixed-width columns leave.
+    lstHistory->header()->setStretchLastSection(false);
     lstHistory->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    lstHistory->header()->setStretchLastSection(true);
+    lstHistory->header()->setSectionResizeMode(kContact, QHeaderView::Stretch);
+    lstHistory->header()->setSectionResizeMode(kEmail, QHeaderView::Stretch);
     lstHistory->setToolTip(QStringLiteral("Double-click a call to call back"));
     lblProblem = new QLabel(this);
     lblProblem->setObjectName(QStringLiteral("lblProblem"));
@@ -96,7 +99,7 @@ void CallHistoryView::show(const CallRecord& record) {
             m_items.remove(m_items.key(oldest.get()));
         }
     }
-    item->setText(kTime, record.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    item->setText(kTime, record.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")));
     item->setText(kDirection, record.incoming ? QStringLiteral("In") : QStringLiteral("Out"));
     item->setText(kResult, outcomeText(record.outcome));
     item->setText(kContact, record.name);
