@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace history {
 
@@ -60,8 +61,8 @@ void CallHistoryView::open(const QString& path, int maxRows) {
     m_items.clear();
     m_store = std::make_unique<CallHistory>(path, maxRows);
     const std::vector<CallRecord> records = m_store->records();
-    for (auto record = records.rbegin(); record != records.rend(); ++record)
-        show(*record);
+    // Oldest first, each new one going on top.
+    std::for_each(records.rbegin(), records.rend(), [this](const CallRecord& record) { showRecord(record); });
     showProblem();
     if (onScreen()) markSeen();
     setUnseen(m_store->unseenMissed());
@@ -69,7 +70,7 @@ void CallHistoryView::open(const QString& path, int maxRows) {
 
 void CallHistoryView::record(const CallActivity& activity) {
     if (!m_store) return;
-    if (const std::optional<CallRecord> record = m_store->record(activity)) show(*record);
+    if (const std::optional<CallRecord> record = m_store->record(activity)) showRecord(*record);
     showProblem();
     if (activity.phase != CallActivity::Phase::Ended) return;
     if (onScreen()) markSeen();
@@ -88,7 +89,7 @@ void CallHistoryView::showEvent(QShowEvent* event) {
 }
 
 // Newest first: a call not listed yet goes on top, the oldest beyond the cap go.
-void CallHistoryView::show(const CallRecord& record) {
+void CallHistoryView::showRecord(const CallRecord& record) {
     QTreeWidgetItem* item = m_items.value(record.id);
     if (!item) {
         item = new QTreeWidgetItem;

@@ -42,7 +42,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void show(const CallRecord& record);
+    void showRecord(const CallRecord& record);
     bool onScreen() const;
     void markSeen();
     void setUnseen(int count);
