@@ -223,7 +223,10 @@ private:
     bool m_callOpen = false;
     bool m_callEndedByUser = false; // Terminate refused or cancelled the call before it connected
     quint64 m_lastCallSerial = 0;
-    void reportCallStart(CallActivity::Phase phase, bool incoming, const std::shared_ptr<rtc::IRTCSession2>& session);
+    // `placed`: whom the user called, as the call's party (the engine knows it by the caption
+    // the call was placed with).
+    void reportCallStart(CallActivity::Phase phase, bool incoming, const std::shared_ptr<rtc::IRTCSession2>& session,
+                         const CallTarget* placed = nullptr);
     void reportCall(CallActivity::Phase phase, CallActivity::Outcome outcome = CallActivity::Outcome::Answered);
     bool m_unloaded = false;
     bool m_inUnload = false;

@@ -152,7 +152,7 @@ void frmMain::placeCall(const std::optional<CallTarget>& target) {
         // A contact off line has no call address; the engine would try to call "sip:" itself.
         if (!usableCallAddress(target->address)) vb::raise(vb::kErrInvalidCall);
         required(g_objSession)->AddParticipant(address, name);
-        reportCallStart(CallActivity::Phase::Placing, false, g_objSession);
+        reportCallStart(CallActivity::Phase::Placing, false, g_objSession, &*target);
         step = 6;
         tmrUpdateUserOnLine->stop();
         g_intOnLineTicks = 1;
@@ -451,7 +451,7 @@ void frmMain::tmrRegistration_Timer() {
 // ---- Reporting calls to whoever shows or keeps them ----
 
 void frmMain::reportCallStart(CallActivity::Phase phase, bool incoming,
-                              const std::shared_ptr<rtc::IRTCSession2>& session) {
+                              const std::shared_ptr<rtc::IRTCSession2>& session, const CallTarget* placed) {
     // A call still open here was overtaken (ours placed while another rang): it was not answered.
     if (m_callOpen)
         reportCall(CallActivity::Phase::Ended,
@@ -460,9 +460,9 @@ void frmMain::reportCallStart(CallActivity::Phase phase, bool incoming,
     m_call = CallActivity{};
     m_call.call = ++m_lastCallSerial;
     m_call.incoming = incoming;
-    m_call.name = party.name;
-    m_call.email = party.email;
-    m_call.address = party.callAddress;
+    m_call.name = placed ? placed->name : party.name;
+    m_call.email = placed ? placed->email : party.email;
+    m_call.address = placed ? placed->address : party.callAddress;
     m_callOpen = true;
     m_callEndedByUser = false;
     reportCall(phase);
