@@ -14,6 +14,7 @@
 #include "wire/Protocol.h"
 #include "wire/Scramble.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -189,7 +190,9 @@ TEST_F(ChatLink, RequestsMadeWhileAnExchangeIsOpenWaitTheirTurnOnceEach) {
     for (int reply = 0; reply < 5; ++reply)
         server.enqueue(slow);
     const QString poll = msg({"1", "42", "me@x.org"});
-    form.cmdRefresh->click(); // F5: the poll goes at once, and the button rests
+    form.show();
+    QApplication::setActiveWindow(&form);
+    QTest::keyClick(&form, Qt::Key_F5); // the poll goes at once, and Refresh rests
     EXPECT_FALSE(form.cmdRefresh->isEnabled());
     QStringList sent{poll};
     for (const char* contact : {"a@x.org", "", "b@x.org", "c@x.org", "d@x.org"}) {
