@@ -43,6 +43,7 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     tmrRegistration->setObjectName(QStringLiteral("tmrRegistration"));
     tmrRegistration->setInterval(60000);
     connectHandlers();
+    setUpChatQueue();
     // The desktop shows the calls too (a notification while one rings, the tray icon) and acts on
     // them as the window's own buttons do; Quit in the tray signs off as closing the window does.
     auto* desktopCalls = new desktop::CallDesktop(this);

@@ -4,6 +4,7 @@
 //   frmMain_rtc.cpp, _calls, _media, _status                   the call engine's events and calls
 //   frmMain_chatlink.cpp, frmMain_contacts.cpp                 chat link handlers, timers, contacts
 //   frmMain_web.cpp                                            web socket handlers
+//   frmMain_history.cpp                                        the call history tab
 // The libraries below never reach for the window: it installs what they need (the status sink of
 // the error log, the reply target, the web socket) and takes it back when it goes.
 #include "call/rtc/Rtc.h"
@@ -13,7 +14,9 @@
 #include "wire/Protocol.h"
 
 #include <QWidget>
+#include <deque>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QCheckBox;
@@ -26,6 +29,9 @@ class QSlider;
 class QTabWidget;
 class QTimer;
 class KVOSocket;
+namespace history {
+class CallHistoryView;
+}
 
 class frmMain : public QWidget {
     Q_OBJECT
@@ -66,6 +72,7 @@ public:
     QCheckBox* chkAutoAnswer = nullptr;
     QPushButton* cmdConnect = nullptr;
     QPushButton* cmdTerminate = nullptr;
+    QPushButton* cmdRefresh = nullptr; // also F5: asks now who is on line
     QGroupBox* fraStatus = nullptr;
     QPlainTextEdit* txtStatus = nullptr;
     QLineEdit* txtEmail = nullptr; // Text: the user's e-mail address; Tag: the user ID
@@ -77,6 +84,8 @@ public:
     QGroupBox* fraWizard = nullptr;
     QPushButton* cmdWizard = nullptr;
     QPushButton* cmdManageContacts = nullptr;
+    // Tab "History": every call in or out; the tab's title counts the missed calls not yet seen.
+    history::CallHistoryView* viewHistory = nullptr;
     // Timers, all disabled until the program starts them.
     QTimer* tmrServerCall = nullptr;
     QTimer* tmrUpdateUserOnLine = nullptr;
@@ -135,6 +144,19 @@ public:
     void LstUsers_ColumnClick(int ColumnHeaderIndex);
     void LstUsers_ItemClick(vb::ListItem* Item);
     void cmdManageContacts_Click();
+    // Sends the on-line poll now, once in kRefreshPauseMs at most.
+    void cmdRefresh_Click();
+    static constexpr int kRefreshPauseMs = 10000;
+    // The on-line poll as tmrUpdateUserOnLine sends it; `step` follows that timer's step numbers.
+    void pollUsersOnLine(int& step);
+    // Sends a request to the chat server on an exchange of its own. The link carries one exchange
+    // at a time: while one is open the request waits its turn (kMaxWaitingRequests at most), or
+    // kRequestWaitMs at most for an exchange the server leaves hanging.
+    void sendChatRequest(const QString& request);
+    static constexpr int kMaxWaitingRequests = 4;
+    static constexpr int kRequestWaitMs = 20000;
+    // Calls back the party of a call in the history, as Connect calls a contact.
+    void callBack(const QString& name, const QString& email, const QString& address);
 
     // ---- Web socket handlers ----
     void oMySocketWeb_OnConnect(qint32 lngSocketHandle);
@@ -148,6 +170,13 @@ public:
     // start before that step runs, and the step must not close it.
     qint32 m_chatCloseHandle = 0;
     void armChatCloseStep();
+    // A request went out on the chat connection and its reply has not been handled yet.
+    bool chatExchangeOpen();
+    // Starts the oldest waiting request once no exchange is open; drops them all at sign-off.
+    void sendWaitingRequest();
+    std::deque<QString> m_waitingRequests;
+    QTimer* m_requestWait = nullptr;
+    QTimer* m_refreshPause = nullptr;
 
     // Caption prefix with the program's version, "Internet Chat - Version: 1.0.0".
     static QString versionCaption();
@@ -164,6 +193,15 @@ protected:
 private:
     friend struct FrmMainCallAccess; // tests of the call engine reach its private set-up
     void buildLayout();
+    void addHistoryTab();
+    void setUpChatQueue();
+    // Who Connect calls: the selected row's name, e-mail and call address (the row's tag).
+    struct CallTarget {
+        QString name;
+        QString email;
+        QString address;
+    };
+    void placeCall(const std::optional<CallTarget>& target);
     void connectHandlers();
     void attachSockets();
     // Runs Form_QueryUnload and Form_Unload once; false for a close request that arrives while
@@ -185,7 +223,10 @@ private:
     bool m_callOpen = false;
     bool m_callEndedByUser = false; // Terminate refused or cancelled the call before it connected
     quint64 m_lastCallSerial = 0;
-    void reportCallStart(CallActivity::Phase phase, bool incoming, const std::shared_ptr<rtc::IRTCSession2>& session);
+    // `placed`: whom the user called, as the call's party (the engine knows it by the caption
+    // the call was placed with).
+    void reportCallStart(CallActivity::Phase phase, bool incoming, const std::shared_ptr<rtc::IRTCSession2>& session,
+                         const CallTarget* placed = nullptr);
     void reportCall(CallActivity::Phase phase, CallActivity::Outcome outcome = CallActivity::Outcome::Answered);
     bool m_unloaded = false;
     bool m_inUnload = false;

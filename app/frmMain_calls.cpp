@@ -130,6 +130,11 @@ void release(frmMain& form) {
 } // namespace
 
 void frmMain::cmdConnect_Click() {
+    const vb::ListItem* row = LstUsers->selectedItem();
+    placeCall(row ? std::optional<CallTarget>({row->SubItem(1), row->SubItem(2), row->Tag()}) : std::nullopt);
+}
+
+void frmMain::placeCall(const std::optional<CallTarget>& target) {
     tmrServerCall->stop();
     cmdConnect->setEnabled(false);
     int step = 0;
@@ -137,18 +142,17 @@ void frmMain::cmdConnect_Click() {
     QString name;
     QString displayName;
     try {
-        const vb::ListItem* row = LstUsers->selectedItem();
-        if (!row) vb::raise(vb::kErrObjectNotSet);
-        displayName = row->SubItem(1);
-        address = QStringLiteral("sip:") + row->Tag();
+        if (!target) vb::raise(vb::kErrObjectNotSet);
+        displayName = target->name;
+        address = QStringLiteral("sip:") + target->address;
         step = 1;
         g_objSession = required(g_objRTCClient)->CreateSession(rtc::RTCST_PC_TO_PC, QString(), 0);
         step = 5;
-        name = displayName + QStringLiteral(" [") + row->SubItem(2) + QStringLiteral("]");
+        name = displayName + QStringLiteral(" [") + target->email + QStringLiteral("]");
         // A contact off line has no call address; the engine would try to call "sip:" itself.
-        if (!usableCallAddress(row->Tag())) vb::raise(vb::kErrInvalidCall);
+        if (!usableCallAddress(target->address)) vb::raise(vb::kErrInvalidCall);
         required(g_objSession)->AddParticipant(address, name);
-        reportCallStart(CallActivity::Phase::Placing, false, g_objSession);
+        reportCallStart(CallActivity::Phase::Placing, false, g_objSession, &*target);
         step = 6;
         tmrUpdateUserOnLine->stop();
         g_intOnLineTicks = 1;
@@ -447,7 +451,7 @@ void frmMain::tmrRegistration_Timer() {
 // ---- Reporting calls to whoever shows or keeps them ----
 
 void frmMain::reportCallStart(CallActivity::Phase phase, bool incoming,
-                              const std::shared_ptr<rtc::IRTCSession2>& session) {
+                              const std::shared_ptr<rtc::IRTCSession2>& session, const CallTarget* placed) {
     // A call still open here was overtaken (ours placed while another rang): it was not answered.
     if (m_callOpen)
         reportCall(CallActivity::Phase::Ended,
@@ -456,9 +460,9 @@ void frmMain::reportCallStart(CallActivity::Phase phase, bool incoming,
     m_call = CallActivity{};
     m_call.call = ++m_lastCallSerial;
     m_call.incoming = incoming;
-    m_call.name = party.name;
-    m_call.email = party.email;
-    m_call.address = party.callAddress;
+    m_call.name = placed ? placed->name : party.name;
+    m_call.email = placed ? placed->email : party.email;
+    m_call.address = placed ? placed->address : party.callAddress;
     m_callOpen = true;
     m_callEndedByUser = false;
     reportCall(phase);

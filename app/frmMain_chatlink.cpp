@@ -16,8 +16,10 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
 
+#include <algorithm>
 #include <limits>
 
 using namespace basMain;
@@ -37,6 +39,29 @@ QString stepText(const char* procedure, int step) {
 }
 
 } // namespace
+
+void frmMain::setUpChatQueue() {
+    m_requestWait = new QTimer(this);
+    m_requestWait->setSingleShot(true);
+    m_requestWait->setInterval(kRequestWaitMs);
+    connect(m_requestWait, &QTimer::timeout, this, [this] {
+        // The server left the open exchange hanging: the waiting request takes its connection.
+        if (g_blnLogOffPending || m_waitingRequests.empty()) return;
+        trySkip(QStringLiteral("sendWaitingRequest"), [this] {
+            chatSocket().CloseSocket(chatSocket().currentHandle());
+            g_lngChatSocketHandle = 0;
+            sendWaitingRequest();
+        });
+    });
+    m_refreshPause = new QTimer(this);
+    m_refreshPause->setSingleShot(true);
+    m_refreshPause->setInterval(kRefreshPauseMs);
+    connect(m_refreshPause, &QTimer::timeout, this, [this] { cmdRefresh->setEnabled(true); });
+    connect(cmdRefresh, &QPushButton::clicked, this,
+            [this] { trySkip(QStringLiteral("cmdRefresh_Click"), [this] { cmdRefresh_Click(); }); });
+    auto* refreshKey = new QShortcut(QKeySequence(Qt::Key_F5), this);
+    connect(refreshKey, &QShortcut::activated, cmdRefresh, &QPushButton::click);
+}
 
 void frmMain::createSocketsForTesting() {
     if (!oMySocket) oMySocket = std::make_unique<KVOSocket>();
@@ -133,6 +158,7 @@ void frmMain::armChatCloseStep() {
 void frmMain::oMySocket_OnClose() {
     g_lngChatSocketHandle = 0;
     txtStatus->setVisible(true);
+    trySkip(QStringLiteral("sendWaitingRequest"), [this] { sendWaitingRequest(); });
 }
 
 void frmMain::oMySocket_OnError(qint32 /*Number*/, const QString& /*Description*/) {
@@ -145,8 +171,14 @@ void frmMain::oMySocket_OnError(qint32 /*Number*/, const QString& /*Description*
     g_strMsgReceived.clear();
     g_intOnLineTicks = kTicksPerPoll;
     // The user learns of it: a change to the contacts is lost, the user list goes on another way.
-    const bool contactChange = wire::isRequest(g_strMsgToSend, wire::Code::AddContact) ||
-                               wire::isRequest(g_strMsgToSend, wire::Code::RemoveContact);
+    // Requests still waiting for the link go with it: polls go to the alternate server from now on.
+    const auto changesContacts = [](const QString& request) {
+        return wire::isRequest(request, wire::Code::AddContact) || wire::isRequest(request, wire::Code::RemoveContact);
+    };
+    const bool contactChange = changesContacts(g_strMsgToSend) ||
+                               std::any_of(m_waitingRequests.begin(), m_waitingRequests.end(), changesContacts);
+    m_waitingRequests.clear();
+    m_requestWait->stop();
     vb::setForeColor(*txtStatus, vb::vbRed);
     txtStatus->setPlainText(contactChange
                                 ? QStringLiteral("The chat server cannot be reached; the contact list was not "
@@ -174,6 +206,8 @@ void frmMain::tmrServerCall_Timer() {
             if (g_lngChatSocketHandle == m_chatCloseHandle) g_lngChatSocketHandle = 0;
             m_chatCloseHandle = 0;
             tmrServerCall->start();
+            step = 4;
+            sendWaitingRequest();
             break;
         default:
             break;
@@ -192,17 +226,7 @@ void frmMain::tmrUpdateUserOnLine_Timer() {
             // Counting stops short of the 16-bit limit; a sign-off never re-arms the timer anyway.
             if (g_intOnLineTicks < std::numeric_limits<qint16>::max()) ++g_intOnLineTicks;
         } else {
-            step = 3;
-            g_strMsgToSend = wire::request(wire::Code::LogIn, {vb::Tag(*txtEmail), txtEmail->text()});
-            if (!g_strAltServerBase.isEmpty()) {
-                step = 4;
-                fnUseAlternateSRV();
-            } else {
-                step = 5;
-                chatSocket().Connect(g_strServerIP, vb::CLng(g_strServerPort));
-            }
-            step = 6;
-            g_intOnLineTicks = 1;
+            pollUsersOnLine(step);
         }
         step = 7;
         if (!g_blnLogOffPending) tmrUpdateUserOnLine->start();
@@ -210,6 +234,65 @@ void frmMain::tmrUpdateUserOnLine_Timer() {
         logCaught(stepText("tmrUpdateUserOnLine_Timer", step), error);
         if (!g_blnLogOffPending) trySkip({}, [this] { tmrUpdateUserOnLine->start(); });
     }
+}
+
+void frmMain::pollUsersOnLine(int& step) {
+    step = 3;
+    const QString poll = wire::request(wire::Code::LogIn, {vb::Tag(*txtEmail), txtEmail->text()});
+    if (!g_strAltServerBase.isEmpty()) {
+        step = 4;
+        g_strMsgToSend = poll;
+        fnUseAlternateSRV();
+    } else {
+        step = 5;
+        sendChatRequest(poll);
+    }
+    step = 6;
+    g_intOnLineTicks = 1;
+}
+
+void frmMain::cmdRefresh_Click() {
+    // Nobody to ask about before the user has an ID, nor once signing off has begun.
+    if (vb::Tag(*txtEmail).isEmpty() || g_blnLogOffPending) return;
+    // The button rests a while: the chat server is not to be asked over and over.
+    cmdRefresh->setEnabled(false);
+    m_refreshPause->start();
+    int step = 0;
+    pollUsersOnLine(step);
+}
+
+void frmMain::sendChatRequest(const QString& request) {
+    if (!chatExchangeOpen()) {
+        g_strMsgToSend = request;
+        chatSocket().Connect(g_strServerIP, vb::CLng(g_strServerPort));
+        return;
+    }
+    // The same request waiting twice would bring the same answer twice.
+    if (std::find(m_waitingRequests.begin(), m_waitingRequests.end(), request) != m_waitingRequests.end()) return;
+    if (m_waitingRequests.size() >= kMaxWaitingRequests) {
+        vb::setForeColor(*txtStatus, vb::vbRed);
+        txtStatus->setPlainText(QStringLiteral("The chat server is slow to answer; the request was not sent. "
+                                               "Try again in a moment."));
+        return;
+    }
+    m_waitingRequests.push_back(request);
+    if (!m_requestWait->isActive()) m_requestWait->start();
+}
+
+bool frmMain::chatExchangeOpen() {
+    const qint32 handle = chatSocket().currentHandle();
+    return handle != 0 && handle != m_chatCloseHandle;
+}
+
+void frmMain::sendWaitingRequest() {
+    if (g_blnLogOffPending) m_waitingRequests.clear(); // nothing goes after the sign-off
+    if (m_waitingRequests.empty() || chatExchangeOpen()) return;
+    m_requestWait->stop();
+    const QString request = m_waitingRequests.front();
+    m_waitingRequests.pop_front();
+    if (!m_waitingRequests.empty()) m_requestWait->start();
+    g_strMsgToSend = request;
+    chatSocket().Connect(g_strServerIP, vb::CLng(g_strServerPort));
 }
 
 void frmMain::LstUsers_ColumnClick(int ColumnHeaderIndex) {

@@ -26,12 +26,12 @@ void frmMain::cmdManageContacts_Click() {
     const QStringList parts = g_strDialogResult.split(wire::kSep);
     const QString kind = parts.value(0);
     if (kind == QStringLiteral("A")) {
-        g_strMsgToSend = wire::request(wire::Code::AddContact, {vb::Tag(*txtEmail), parts.value(1)});
+        sendChatRequest(wire::request(wire::Code::AddContact, {vb::Tag(*txtEmail), parts.value(1)}));
+        // The new contact's state comes with the next poll: that one goes at once.
+        int step = 0;
+        if (g_strAltServerBase.isEmpty()) pollUsersOnLine(step);
     } else if (kind == QStringLiteral("R")) {
-        g_strMsgToSend = wire::request(wire::Code::RemoveContact, {vb::Tag(*txtEmail), parts.value(1).mid(1)});
-    } else {
-        // No request was composed: connecting now would send the previous request a second time.
-        return;
+        sendChatRequest(wire::request(wire::Code::RemoveContact, {vb::Tag(*txtEmail), parts.value(1).mid(1)}));
     }
-    chatSocket().Connect(g_strServerIP, vb::CLng(g_strServerPort));
+    // Otherwise no request was composed, and nothing is sent.
 }

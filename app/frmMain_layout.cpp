@@ -95,9 +95,12 @@ void frmMain::buildLayout() {
     cmdTerminate = button(callsTab, "cmdTerminate", QStringLiteral("&Terminate"),
                           QStringLiteral("Press to terminate the session"));
     cmdConnect->setEnabled(false);
+    cmdRefresh = button(callsTab, "cmdRefresh", QStringLiteral("&Refresh"),
+                        QStringLiteral("Press (or F5) to ask the server now who is on line"));
     auto* callButtons = new QVBoxLayout;
     callButtons->addWidget(cmdConnect);
     callButtons->addWidget(cmdTerminate);
+    callButtons->addWidget(cmdRefresh);
     callButtons->addStretch();
 
     fraStatus = named(new QGroupBox(QStringLiteral("Status"), callsTab), "fraStatus");
@@ -158,6 +161,7 @@ void frmMain::buildLayout() {
     toolsLayout->addWidget(cmdManageContacts);
     toolsLayout->addStretch();
     SSTab1->addTab(toolsTab, QStringLiteral("Tools/Tuning/Manage Contacts"));
+    addHistoryTab();
 
     // Beside the tabs: stay-on-top and the two video pictures.
     chkStayOnTop = named(new QCheckBox(QStringLiteral("Stay On Top"), this), "chkStayOnTop");

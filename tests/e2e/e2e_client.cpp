@@ -143,6 +143,7 @@ private:
             form->cmdManageContacts->click();
             return QStringLiteral("ok");
         }
+        if (command == QLatin1String("refresh")) return clicked(form->cmdRefresh); // what F5 presses
         if (command == QLatin1String("row")) {
             // A row for a peer the chat server does not list, such as another SIP program.
             vb::ListItem* item = form->LstUsers->add(QStringLiteral("On"));

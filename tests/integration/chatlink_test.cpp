@@ -1,5 +1,5 @@
 // The chat link of the real main window (offscreen) against a scripted chat server on loopback:
-// servers that are hostile or cannot be reached.
+// servers that are hostile, slow or cannot be reached.
 #include "app/frmMain.h"
 #include "core/basEncrypt_Decrypt.h"
 #include "core/basMain.h"
@@ -12,11 +12,14 @@
 #include "support/TestEnv.h"
 #include "wire/Codepage.h"
 #include "wire/Protocol.h"
+#include "wire/Scramble.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTcpServer>
 #include <QTest>
 #include <QTimer>
@@ -177,5 +180,31 @@ TEST_F(ChatLink, AConnectionErrorSwitchesToTheAlternateServerAndTellsTheUser) {
     ASSERT_TRUE(testenv::waitFor(
         [&] { return form.txtStatus->toPlainText().contains(QStringLiteral("the contact list was not changed")); },
         kLongWait));
+}
+
+// A slow server: requests made while an exchange is open wait for it, in order, each once, and
+// only a few; a request too many is refused in words.
+TEST_F(ChatLink, RequestsMadeWhileAnExchangeIsOpenWaitTheirTurnOnceEach) {
+    auto slow = ScriptedChatServer::Reply::framed(msg({"7", "Ann", "ann@x.org", "10.0.0.7", "1"}));
+    slow.delayMs = 300;
+    for (int reply = 0; reply < 5; ++reply)
+        server.enqueue(slow);
+    const QString poll = msg({"1", "42", "me@x.org"});
+    form.show();
+    QApplication::setActiveWindow(&form);
+    QTest::keyClick(&form, Qt::Key_F5); // the poll goes at once, and Refresh rests
+    EXPECT_FALSE(form.cmdRefresh->isEnabled());
+    QStringList sent{poll};
+    for (const char* contact : {"a@x.org", "", "b@x.org", "c@x.org", "d@x.org"}) {
+        const QString request = *contact ? msg({"4", "42", contact}) : poll;
+        form.sendChatRequest(request);
+        if (sent.size() < 5) sent << request;
+    }
+    form.sendChatRequest(poll); // already waiting
+    EXPECT_TRUE(form.txtStatus->toPlainText().startsWith(QStringLiteral("The chat server is slow to answer;")));
+    ASSERT_TRUE(closed(4));
+    EXPECT_EQ(server.connectionCount(), 5);
+    for (int index = 0; index < 5; ++index)
+        EXPECT_EQ(wire::unscrambled(wire::fromCp1252(server.request(index))), sent[index] + wire::kSep + kWan);
 }
 } // namespace

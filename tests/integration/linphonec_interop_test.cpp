@@ -1,10 +1,13 @@
 // The main window on the real call engine against linphonec (Debian's linphone-cli), a SIP peer
-// we did not write, on 127.0.0.1: a ringing call refused, and a call turned away while ours rings,
-// whose callee sees who calls (calls both ways, ended from either side, are the video scene's).
+// we did not write, on 127.0.0.1: a ringing call refused, a call turned away while ours rings,
+// whose callee sees who calls, and a call nobody answered, kept in the history and called back
+// from there (calls both ways, ended from either side, are the video scene's).
 #include "app/frmMain.h"
 #include "call/linphone/LinphoneEngine.h"
 #include "core/SettingsFiles.h"
 #include "core/basMain.h"
+#include "history/CallHistoryView.h"
+#include "platform/vb.h"
 #include "platform/widgets/Controls.h"
 #include "platform/widgets/MsgBox.h"
 #include "support/FrmMainCallAccess.h"
@@ -16,8 +19,12 @@
 #include <QDialog>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 #include <gtest/gtest.h>
 #include <linphone++/linphone.hh>
 
@@ -110,4 +117,51 @@ TEST(LinphonecInterop, ACallArrivingWhileOursRingsIsTurnedAwayBusyAndOursCanBeCa
     window.form.cmdTerminate->click();
     EXPECT_TRUE(window.released());
     EXPECT_TRUE(callee.says(QStringLiteral("ended"))) << callee.output().toStdString();
+}
+
+TEST(LinphonecInterop, AnUnansweredCallIsMissedInTheHistoryWhoseTabCountsItAndCallingBackConnects) {
+    if (!haveLinphonec()) GTEST_SKIP() << "linphonec is not installed";
+    Window window;
+    QDateTime now(QDate(2026, 3, 1), QTime(9, 30));
+    vb::setClockForTesting([&] { return now; });
+    QTabWidget& tabs = *window.form.SSTab1;
+    const int tab = tabs.indexOf(window.form.viewHistory);
+    QTreeWidget& list = *window.form.viewHistory->lstHistory;
+    const auto row = [&] {
+        QStringList texts;
+        for (int column = 0; list.topLevelItemCount() > 0 && column < list.columnCount(); ++column)
+            texts << list.topLevelItem(0)->text(column);
+        return texts.join(QStringLiteral(" | ")).toStdString();
+    };
+    Linphonec peer(true, QStringLiteral("sip:") + basMain::g_strMyWanIP); // calls, then answers any call
+    QTimer giveUp; // the caller gives up while the window rings (its ringing loop runs the events)
+    QObject::connect(&giveUp, &QTimer::timeout, [&] {
+        if (!window.form.cmdAnswer->isEnabled()) return;
+        giveUp.stop();
+        peer.command("terminate");
+    });
+    giveUp.start(20);
+    ASSERT_TRUE(peer.started());
+    ASSERT_TRUE(testenv::waitFor([&] { return tabs.tabText(tab) == QStringLiteral("History (1)"); }, 30000));
+    const std::string address = peer.address().toStdString();
+    EXPECT_EQ(row(), "2026-03-01 09:30 | In | Missed | linphonec peer | sip:peer@" + address + " |  | " + address);
+    ASSERT_TRUE(window.released());
+
+    // The user looks at the history and double-clicks the call: it goes back to the peer.
+    window.form.show();
+    tabs.setCurrentIndex(tab);
+    EXPECT_EQ(tabs.tabText(tab), QStringLiteral("History"));
+    now = now.addSecs(60);
+    const QRect rowArea = list.visualItemRect(list.topLevelItem(0));
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, rowArea.center());
+    QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, rowArea.center());
+    ASSERT_TRUE(
+        testenv::waitFor([&] { return window.caption().startsWith(QStringLiteral("Status: CONNECTED")); }, 30000))
+        << window.caption().toStdString();
+    now = now.addSecs(75);
+    window.form.cmdTerminate->click();
+    EXPECT_TRUE(window.released());
+    EXPECT_EQ(row(),
+              "2026-03-01 09:31 | Out | Answered | linphonec peer | sip:peer@" + address + " | 1:15 | " + address);
+    EXPECT_EQ(list.topLevelItemCount(), 2);
 }

@@ -1,8 +1,11 @@
 // The settings files: written only when their content changes, read back into the site
 // tables, never half written on a full disk, and changed by the replies that may change them.
+// The call history beside them: each call kept from its start through a crash, a full disk and
+// a flood of calls.
 #include "chatlink/ChatProtocol.h"
 #include "core/SettingsFiles.h"
 #include "core/basMain.h"
+#include "history/CallHistory.h"
 #include "platform/vb.h"
 #include "platform/widgets/ListView.h"
 #include "support/FileSizeLimit.h"
@@ -18,6 +21,7 @@
 #include <QPlainTextEdit>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <memory>
 
 using namespace basMain;
 
@@ -108,6 +112,49 @@ TEST_F(SettingsFiles, TheDisplayNameIsReadBackOnlyWhenItCouldHaveBeenRegistered)
         testenv::writeScrambledFile(displayNameFilePath(), c.plain);
         EXPECT_EQ(readDisplayNameFile(), c.read) << c.plain.toStdString();
     }
+}
+
+TEST_F(SettingsFiles, TheCallHistoryKeepsEachCallThroughACrashAFullDiskAndAFloodOfCalls) {
+    using history::CallHistory;
+    using Phase = CallActivity::Phase;
+    QDateTime now(QDate(2026, 3, 1), QTime(9, 30));
+    vb::setClockForTesting([&] { return now; });
+    const auto call = [](quint64 serial, Phase phase, const QString& name = "Ann") {
+        return CallActivity{serial,      phase,          CallActivity::Outcome::Missed, true, name + "\n",
+                            "ann@x.org", "10.0.0.1:5060"};
+    };
+    const QString path = env.path("CallHistory.sqlite");
+    auto run = std::make_unique<CallHistory>(path, 3);
+    run->record(call(1, Phase::Ringing));
+    run->record(call(1, Phase::Connected));
+    run = std::make_unique<CallHistory>(path, 3); // the program stopped in the call; the next run
+    ASSERT_EQ(run->records().size(), 1u);
+    EXPECT_EQ(run->records()[0].outcome, CallActivity::Outcome::Answered);
+    EXPECT_EQ(run->records()[0].name, "Ann "); // one plain line
+    {
+        const testenv::FileSizeLimit fullDisk(1);
+        EXPECT_FALSE(run->record(call(2, Phase::Ringing)));
+        EXPECT_FALSE(run->error().isEmpty());
+    }
+    now = now.addSecs(30);
+    const auto missed = run->record(call(2, Phase::Ended)); // the disk has room again when it ends
+    ASSERT_TRUE(missed);
+    EXPECT_EQ(missed->started, now);
+    EXPECT_TRUE(run->error().isEmpty());
+    EXPECT_EQ(run->unseenMissed(), 1);
+
+    // A peer calling over and over, with a name of its choosing: the newest rows stay, each short.
+    for (quint64 serial = 3; serial < 20; ++serial)
+        run->record(call(serial, Phase::Ended, QString(5000, 'x')));
+    const auto rows = run->records();
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_GT(rows[0].id, rows[2].id);
+    EXPECT_EQ(rows[0].name.size(), CallHistory::kMaxFieldChars);
+    EXPECT_EQ(run->unseenMissed(), 3);
+    run->markAllSeen();
+    run = std::make_unique<CallHistory>(path, 3);
+    EXPECT_EQ(run->unseenMissed(), 0);
+    EXPECT_EQ(run->records()[0].id, rows[0].id);
 }
 
 // Replies arrive through the reply handler, on controls like the window's.

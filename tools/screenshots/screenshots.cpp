@@ -7,6 +7,8 @@
 #include "forms/frmMngContacts.h"
 #include "forms/frmRegWait.h"
 #include "forms/frmRegister.h"
+#include "history/CallHistoryView.h"
+#include "platform/vb.h"
 #include "platform/widgets/Controls.h"
 #include "platform/widgets/ListView.h"
 
@@ -18,8 +20,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
+#include <QTreeWidget>
 #include <cstdio>
 #include <exception>
 
@@ -44,6 +48,57 @@ const Contact kContacts[] = {
     {"Off", "Carl Jensen", "carl.jensen@example.net", "", "12/05/2026 19:40:11"},
     {"Off", "Eve Lambert", "eve.lambert@example.com", "", "12/01/2026 10:03:55"},
 };
+
+// A morning of calls, reported as the window reports them: {start, seconds to the answer or end,
+// seconds in the call, in, outcome, name, e-mail, address}.
+struct PastCall {
+    const char* time;
+    int ringSeconds;
+    int callSeconds;
+    bool incoming;
+    CallActivity::Outcome outcome;
+    const char* name;
+    const char* email;
+    const char* address;
+};
+
+const PastCall kCalls[] = {
+    {"08:02:10", 6, 252, true, CallActivity::Outcome::Answered, "Dana Okafor", "dana@example.org", "10.0.0.7:5060"},
+    {"08:31:45", 9, 723, false, CallActivity::Outcome::Answered, "Bob Miller", "bob.miller@example.com",
+     "192.168.1.23:5060"},
+    {"09:15:02", 30, 0, false, CallActivity::Outcome::Failed, "Eve Lambert", "eve.lambert@example.com",
+     "203.0.113.9:5060"},
+    {"10:47:30", 40, 0, true, CallActivity::Outcome::Missed, "Carl Jensen", "carl.jensen@example.net",
+     "198.51.100.4:5060"},
+    {"11:05:12", 4, 0, true, CallActivity::Outcome::Declined, "sales", "sip:sales@198.51.100.77", "198.51.100.77:5060"},
+    {"11:52:40", 25, 0, true, CallActivity::Outcome::Missed, "Dana Okafor", "dana@example.org", "10.0.0.7:5062"},
+};
+
+void reportCalls(frmMain& form) {
+    QDateTime now;
+    vb::setClockForTesting([&now] { return now; });
+    quint64 serial = 0;
+    for (const PastCall& past : kCalls) {
+        CallActivity call{++serial,
+                          past.incoming ? CallActivity::Phase::Ringing : CallActivity::Phase::Placing,
+                          past.outcome,
+                          past.incoming,
+                          QString::fromLatin1(past.name),
+                          QString::fromLatin1(past.email),
+                          QString::fromLatin1(past.address)};
+        now = QDateTime(QDate(2026, 12, 6), QTime::fromString(QString::fromLatin1(past.time)));
+        emit form.callActivity(call);
+        now = now.addSecs(past.ringSeconds);
+        if (past.callSeconds > 0) {
+            call.phase = CallActivity::Phase::Connected;
+            emit form.callActivity(call);
+            now = now.addSecs(past.callSeconds);
+        }
+        call.phase = CallActivity::Phase::Ended;
+        emit form.callActivity(call);
+    }
+    vb::setClockForTesting({});
+}
 
 bool save(QWidget& window, const QString& folder, const char* name) {
     window.show();
@@ -82,9 +137,13 @@ bool mainWindow(const QString& folder, frmMain& form) {
     form.cmdTerminate->setEnabled(false);
     form.fraStatus->setTitle(QStringLiteral("Status: IDLE"));
     form.txtStatus->setPlainText(QStringLiteral("RTCClient is initialized and ready to make/receive calls."));
+    reportCalls(form);
     bool ok = save(form, folder, "main-calls.png");
     form.SSTab1->setCurrentIndex(1);
     ok = save(form, folder, "main-tools.png") && ok;
+    form.SSTab1->setCurrentIndex(2);
+    form.viewHistory->lstHistory->setCurrentItem(form.viewHistory->lstHistory->topLevelItem(0));
+    ok = save(form, folder, "main-history.png") && ok;
     form.SSTab1->setCurrentIndex(0);
     return ok;
 }
@@ -127,6 +186,11 @@ int main(int argc, char** argv) {
     try {
         const QString folder = QString::fromLocal8Bit(argv[argc - 1]);
         if (!QDir().mkpath(folder)) return 1;
+        // The window keeps its call history beside it: a fresh one, so the pictures show only
+        // the sample calls.
+        QTemporaryDir programFolder;
+        if (!programFolder.isValid()) return 1;
+        vb::setAppPathForTesting(programFolder.path());
         if (desktopShots) return desktopPictures(folder) ? 0 : 1;
         frmMain form;
         bool ok = mainWindow(folder, form);

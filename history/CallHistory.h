@@ -1,0 +1,78 @@
+#pragma once
+// The call history: one row per call, in or out, in an SQLite file of its own beside the settings
+// files. A call's row is written when it starts ringing or is placed and completed when it ends,
+// each write a transaction of its own, so a crash or a full disk loses at most the call in
+// progress. The newest rows are kept, up to a cap, so a peer calling over and over cannot make
+// the file (or the list showing it) grow without end.
+#include "core/CallActivity.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QString>
+#include <optional>
+#include <vector>
+
+struct sqlite3;
+
+namespace history {
+
+struct CallRecord {
+    qint64 id = 0;
+    QDateTime started;
+    qint64 seconds = 0; // from the answer to the end; 0 for a call that never connected
+    bool incoming = false;
+    // Empty while the call runs. A call the program never saw end (it stopped meanwhile) is
+    // closed at the next start: answered when it had connected, else missed or failed.
+    std::optional<CallActivity::Outcome> outcome;
+    QString name;
+    QString email;
+    QString address;
+    bool seen = false; // a missed call the user has had on screen
+};
+
+class CallHistory {
+public:
+    static constexpr int kDefaultMaxRows = 1000;
+    // The longest name, e-mail or address kept; peers choose these texts.
+    static constexpr qsizetype kMaxFieldChars = 256;
+
+    // Opens (or creates) the file; a history that cannot be opened records nothing and says why
+    // in error().
+    explicit CallHistory(const QString& path, int maxRows = kDefaultMaxRows);
+    ~CallHistory();
+    CallHistory(const CallHistory&) = delete;
+    CallHistory& operator=(const CallHistory&) = delete;
+
+    bool isOpen() const { return m_db != nullptr; }
+    // The last failure, empty while everything was written.
+    const QString& error() const { return m_error; }
+
+    // Takes one report of a call, timed by vb::Now(). Returns the call's row as it stands now
+    // (nothing when it could not be written).
+    std::optional<CallRecord> record(const CallActivity& activity);
+
+    // The rows, newest first.
+    std::vector<CallRecord> records() const;
+    int unseenMissed() const;
+    void markAllSeen();
+    int maxRows() const { return m_maxRows; }
+
+private:
+    std::optional<CallRecord> write(const CallActivity& activity);
+    bool exec(const char* sql);
+    void fail(const char* what);
+    std::optional<CallRecord> fetch(qint64 id) const;
+    void trim();
+    qint64 insert(const CallActivity& activity, qint64 now);
+
+    sqlite3* m_db = nullptr;
+    int m_maxRows;
+    QString m_error;
+    // Rows of the calls of this run not yet ended, by the window's call serial.
+    QHash<quint64, qint64> m_open;
+};
+
+// "Answered", "Missed", ... as the history shows them; "In progress" for none.
+QString outcomeText(const std::optional<CallActivity::Outcome>& outcome);
+
+} // namespace history

@@ -1,0 +1,56 @@
+#pragma once
+// The call history on screen: a list of the calls, newest first, kept in step with the store as
+// the calls come and go. A double-click asks for a call back to that row's address; missed calls
+// count as unseen until the list has been on screen.
+#include "history/CallHistory.h"
+
+#include <QHash>
+#include <QWidget>
+#include <memory>
+
+class QLabel;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace history {
+
+class CallHistoryView : public QWidget {
+    Q_OBJECT
+public:
+    explicit CallHistoryView(QWidget* parent = nullptr);
+    ~CallHistoryView() override;
+
+    // Opens the history file and lists what it holds.
+    void open(const QString& path, int maxRows = CallHistory::kDefaultMaxRows);
+    // Keeps and shows one report of a call.
+    void record(const CallActivity& activity);
+    int unseenMissed() const { return m_unseen; }
+
+    // "History", or "History (2)" with two missed calls unseen.
+    static QString tabTitle(int unseenMissed);
+
+    QTreeWidget* lstHistory = nullptr;
+    QLabel* lblProblem = nullptr;
+
+    enum Column { kTime, kDirection, kResult, kContact, kEmail, kLength, kAddress, kColumns };
+
+signals:
+    void callBackRequested(const QString& name, const QString& email, const QString& address);
+    void unseenMissedChanged(int count);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void showRecord(const CallRecord& record);
+    bool onScreen() const;
+    void markSeen();
+    void setUnseen(int count);
+    void showProblem();
+
+    std::unique_ptr<CallHistory> m_store;
+    QHash<qint64, QTreeWidgetItem*> m_items;
+    int m_unseen = 0;
+};
+
+} // namespace history
