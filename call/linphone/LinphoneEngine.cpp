@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 
@@ -17,6 +18,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <dlfcn.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -45,6 +47,9 @@ constexpr quint16 kPreferredSipPort = 5060;
 constexpr int kIncomingTimeoutSeconds = 3600;
 constexpr long kMaxVolume = 65535;
 constexpr long kUnityVolume = 32768; // the volume at which the gain is 0 dB
+// Plug-ins of the media library a call never needs: a video output for Qt Quick scenes, which
+// would bring a second Qt into the process (video is drawn with GLX here).
+const QStringList kUnusedPlugins = {QStringLiteral("libmsqogl.so")};
 
 QString loginName() {
     if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_name) return QString::fromLocal8Bit(pw->pw_name);
@@ -72,6 +77,13 @@ void requireAudioDevice(long device) {
 // Video can only be shown where widgets have native windows the engine can draw into.
 bool platformShowsVideo() {
     return QGuiApplication::platformName() == QStringLiteral("xcb");
+}
+
+// The media library's plug-in folder: beside the call library, where it looks by default.
+QString systemPluginFolder() {
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(&linphone::Factory::get), &info) == 0 || !info.dli_fname) return {};
+    return QFileInfo(QString::fromLocal8Bit(info.dli_fname)).absolutePath() + QStringLiteral("/mediastreamer/plugins");
 }
 
 void quietLogs() {
@@ -173,6 +185,10 @@ void LinphoneEngine::startCore() {
     // created and started, which happens right here on the one thread.
     factory->setDataDir(folder);
     factory->setConfigDir(folder);
+    // The core starts without plug-ins (they are video codecs and outputs, several MiB with what
+    // they load); the first call with video loads those it can use.
+    QDir(m_dir->path()).mkdir(QStringLiteral("plugins"));
+    factory->setMspluginsDir(folder + "/plugins");
     if (QFileInfo::exists(kSoundFolder)) {
         factory->setSoundResourcesDir(kSoundFolder.toStdString());
         factory->setRingResourcesDir((kSoundFolder + QStringLiteral("/rings")).toStdString());
@@ -407,7 +423,17 @@ void LinphoneEngine::SetPreferredMediaTypes(long mediaTypes, bool /*persistent: 
     m_core->setVideoActivationPolicy(policy);
 }
 
-std::shared_ptr<linphone::CallParams> LinphoneEngine::paramsFor(const std::shared_ptr<linphone::Call>& call) const {
+void LinphoneEngine::loadVideoPlugins() {
+    if (m_pluginsLoaded) return;
+    m_pluginsLoaded = true;
+    const QString own = m_dir->path() + QStringLiteral("/plugins/");
+    for (const QFileInfo& plugin : QDir(systemPluginFolder()).entryInfoList({QStringLiteral("*.so")}, QDir::Files))
+        if (!kUnusedPlugins.contains(plugin.fileName()))
+            QFile::link(plugin.absoluteFilePath(), own + plugin.fileName());
+    m_core->reloadMsPlugins(own.toStdString());
+}
+
+std::shared_ptr<linphone::CallParams> LinphoneEngine::paramsFor(const std::shared_ptr<linphone::Call>& call) {
     auto params = core().createCallParams(call);
     if (!params) vb::raise(kRtcErrFail, QStringLiteral("No call parameters."));
     const long caps = get_MediaCapabilities();
@@ -425,6 +451,7 @@ std::shared_ptr<linphone::CallParams> LinphoneEngine::paramsFor(const std::share
     const bool videoSend = (wanted & caps & RTCMT_VIDEO_SEND) != 0;
     const bool videoReceive = (wanted & caps & RTCMT_VIDEO_RECEIVE) != 0;
     params->enableVideo(videoSend || videoReceive);
+    if (videoSend || videoReceive) loadVideoPlugins();
     if (videoSend || videoReceive)
         params->setVideoDirection(videoSend && videoReceive ? linphone::MediaDirection::SendRecv
                                   : videoSend               ? linphone::MediaDirection::SendOnly

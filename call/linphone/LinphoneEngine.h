@@ -67,8 +67,9 @@ public:
     bool isRunning() const { return m_initialized && !m_shutDown && m_core; }
     // Queues an event for the sink; it is delivered from the event loop.
     void post(long kind, std::shared_ptr<IRTCEvent> event);
-    // Call parameters for a new outgoing call (call == nullptr) or for answering `call`.
-    std::shared_ptr<linphone::CallParams> paramsFor(const std::shared_ptr<linphone::Call>& call) const;
+    // Call parameters for a new outgoing call (call == nullptr) or for answering `call`. The first
+    // call with video loads the video plug-ins.
+    std::shared_ptr<linphone::CallParams> paramsFor(const std::shared_ptr<linphone::Call>& call);
     // Places a call for `session`; the session learns of its call through the listener.
     std::shared_ptr<linphone::Call> invite(const std::shared_ptr<LinphoneSession>& session, const QString& address);
     // The session that owns `call`, or null.
@@ -95,6 +96,7 @@ private:
     void onIterate();
     void drain();
     void startCore();
+    void loadVideoPlugins();
     void stopCore();
     // "sip:user@address:port" with the first reachable address.
     QString localUri() const;
@@ -119,6 +121,7 @@ private:
     bool m_initialized = false;
     bool m_shutDown = false;
     bool m_preparedForShutdown = false;
+    bool m_pluginsLoaded = false;
     quint16 m_sipPort = 0;
     // Every session with a live call, by the call it carries.
     std::map<const linphone::Call*, std::shared_ptr<LinphoneSession>> m_sessions;
