@@ -107,7 +107,8 @@ int main(int argc, char** argv) {
     QTemporaryDir folder; // the program folder: keeps logs and settings away from the bench's own
     vb::setAppPathForTesting(folder.path());
     std::printf("Call set-up on loopback, %d calls each, no sound card needed\n", kRounds);
-    report("ColloqChat: cmdConnect_Click to CONNECTED", measureOurs());
-    report("linphonec to linphonec: call command to \"connected\"", measureLinphonec());
+    const double ours = report("ColloqChat: cmdConnect_Click to CONNECTED", measureOurs());
+    const double theirs = report("linphonec to linphonec: call command to \"connected\"", measureLinphonec());
+    bench::ratio("Connect to CONNECTED, ColloqChat / linphonec", ours, theirs, 1.0);
     return 0;
 }

@@ -1,7 +1,8 @@
 // Prints, for the client beside linphonec, on the same machine in the same run and under a
 // virtual display: the time from process start to the main window on screen (linphonec: to its
-// prompt), resident memory once idle and after ten calls. Then the loopback call set-up figures
-// of call_setup_bench.
+// prompt), resident memory and processor time once idle, and resident memory after ten calls;
+// then each of our figures over linphonec's beside its goal. Then the loopback call set-up
+// figures of call_setup_bench.
 //
 // The client runs as the end-to-end harness runs it (its own start-up, remote-controlled over
 // standard input), as a registered user of a local colloqchat-server, in a folder of its own.
@@ -10,6 +11,7 @@
 #include "tests/e2e/RemoteClient.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -38,17 +40,29 @@ double residentMiB(qint64 pid) {
     return -1;
 }
 
-void settle(const std::function<void()>& drain) {
+// Processor time a process has used so far in ms, all its threads together; -1 when unknown.
+double cpuMs(qint64 pid) {
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    double total = -1;
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(tasks.filePath(task + QStringLiteral("/schedstat")));
+        if (stat.open(QIODevice::ReadOnly))
+            total = std::max(total, 0.0) + stat.readAll().split(' ').value(0).toDouble() / 1e6;
+    }
+    return total;
+}
+
+void settle(const std::function<void()>& drain, int ms = kSettleMs) {
     QElapsedTimer clock;
     clock.start();
     waitFor([&] {
         drain();
-        return clock.elapsed() >= kSettleMs;
+        return clock.elapsed() >= ms;
     });
 }
 
-void reportMemory(const char* what, const QList<double>& mib) {
-    report(what, mib, "MiB", "not measured");
+double reportMemory(const char* what, const QList<double>& mib) {
+    return report(what, mib, "MiB", "not measured");
 }
 
 // A virtual display of our own when none is given; children are shown on it.
@@ -140,8 +154,20 @@ bool clientCall(Client& client) {
 }
 
 struct Figures {
-    QList<double> startMs, idleMiB, callsMiB;
+    QList<double> startMs, idleMiB, idleCpu, callsMiB;
     int calls = 0;
+    double lastIdleMiB = 0; // of the start that made the calls
+
+    // Waits out the idle time of `pid`, then takes its memory, and its processor time per second
+    // over the second half of the wait (the first still has the start's own work).
+    void idle(qint64 pid, const std::function<void()>& drain) {
+        settle(drain, kSettleMs / 2);
+        const double before = cpuMs(pid);
+        settle(drain, kSettleMs / 2);
+        const double after = cpuMs(pid);
+        if (before >= 0 && after >= before) idleCpu.append((after - before) * 2000.0 / kSettleMs);
+        idleMiB.append(lastIdleMiB = residentMiB(pid));
+    }
 };
 
 Figures measureClient(Setup& setup, const QByteArray& callee) {
@@ -157,8 +183,7 @@ Figures measureClient(Setup& setup, const QByteArray& callee) {
         auto client = setup.client(&ms);
         if (!client) break;
         figures.startMs.append(ms);
-        settle([&] { client->errors(); });
-        figures.idleMiB.append(residentMiB(client->pid()));
+        figures.idle(client->pid(), [&] { client->errors(); });
         if (run == kStarts - 1 && !callee.isEmpty()) {
             client->command(QStringLiteral("row ") + QString::fromLatin1(callee));
             while (figures.calls < kCalls && clientCall(*client))
@@ -179,8 +204,7 @@ Figures measureLinphonec(const QProcessEnvironment& environment, Linphonec& call
         Linphonec caller(false, 5290, environment);
         if (!waitFor([&] { return caller.ready(); })) break;
         figures.startMs.append(double(clock.nsecsElapsed()) / 1e6);
-        settle([&] { caller.output(); });
-        figures.idleMiB.append(residentMiB(caller.process.processId()));
+        figures.idle(caller.process.processId(), [&] { caller.output(); });
         if (run == kStarts - 1) {
             const QByteArray address = "sip:127.0.0.1:" + QByteArray::number(callee.port);
             while (figures.calls < kCalls && bench::callOnce(caller, address))
@@ -192,12 +216,34 @@ Figures measureLinphonec(const QProcessEnvironment& environment, Linphonec& call
     return figures;
 }
 
-void print(const char* who, const char* shown, const Figures& figures) {
+struct Medians {
+    double startMs = 0, idleMiB = 0, idleCpu = 0, callsMiB = 0, growthMiB = 0;
+};
+
+Medians print(const char* who, const char* shown, const Figures& figures) {
     std::printf("%s\n", who);
-    report(shown, figures.startMs, "ms", "did not start");
-    reportMemory("  resident memory once idle", figures.idleMiB);
+    Medians medians;
+    medians.startMs = report(shown, figures.startMs, "ms", "did not start");
+    medians.idleMiB = reportMemory("  resident memory once idle", figures.idleMiB);
+    medians.idleCpu = report("  processor time once idle, per second", figures.idleCpu, "ms", "not measured");
     const QByteArray afterCalls = "  resident memory after " + QByteArray::number(figures.calls) + " calls";
-    reportMemory(afterCalls.constData(), figures.callsMiB);
+    medians.callsMiB = reportMemory(afterCalls.constData(), figures.callsMiB);
+    if (medians.callsMiB > 0 && figures.lastIdleMiB > 0) {
+        medians.growthMiB = medians.callsMiB - figures.lastIdleMiB;
+        std::printf("%-58s %7.1f MiB\n", "  growth over those calls", medians.growthMiB);
+    }
+    return medians;
+}
+
+void printGoals(const Medians& ours, const Medians& theirs) {
+    std::printf("ColloqChat / linphonec\n");
+    bench::ratio("  start to main window / to its prompt", ours.startMs, theirs.startMs, 1.5);
+    bench::ratio("  resident memory once idle", ours.idleMiB, theirs.idleMiB, 1.0);
+    bench::ratio("  resident memory after the calls", ours.callsMiB, theirs.callsMiB, 1.0);
+    // No goal against linphonec here: ours must only not rise from one version to the next.
+    std::printf("%-58s %7.2f ms/s  linphonec %.2f ms/s\n", "  processor time once idle", ours.idleCpu, theirs.idleCpu);
+    std::printf("%-58s %7.1f MiB  goal <= 2.0 MiB  %s\n", "  ColloqChat's growth over the calls", ours.growthMiB,
+                ours.growthMiB <= 2.0 ? "met" : "NOT met");
 }
 
 QString loadText() {
@@ -224,9 +270,11 @@ int main(int argc, char** argv) {
     }
     const QByteArray calleeAddress = callee ? "127.0.0.1:" + QByteArray::number(callee->port) : QByteArray();
 
-    print("ColloqChat", "  process start to main window shown", measureClient(setup, calleeAddress));
+    const Medians ours =
+        print("ColloqChat", "  process start to main window shown", measureClient(setup, calleeAddress));
     if (callee)
-        print("linphonec", "  process start to its prompt", measureLinphonec(setup.display.environment, *callee));
+        printGoals(ours, print("linphonec", "  process start to its prompt",
+                               measureLinphonec(setup.display.environment, *callee)));
     else
         std::printf("linphonec: not installed (Debian package linphone-cli)\n");
     callee.reset();
