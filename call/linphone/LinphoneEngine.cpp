@@ -13,13 +13,16 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QSocketNotifier>
 
 #include <linphone++/linphone.hh>
 
 #include <algorithm>
 #include <cmath>
 #include <dlfcn.h>
+#include <netinet/in.h>
 #include <pwd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace rtc {
@@ -34,7 +37,9 @@ const QString kPlayFile = kSoundFolder + QStringLiteral("/hello8000.wav");
 // One ring of an old telephone: what PlayRing plays for an incoming call.
 const QString kRingFile = kSoundFolder + QStringLiteral("/rings/oldphone-mono.wav");
 
-// The engine's pace when idle, ringing here or in a call that is up, and while a call settles.
+// The engine's pace with no call (a SIP message that arrives wakes it at once), ringing here or
+// in a call that is up, and while a call settles.
+constexpr int kIdleIterateIntervalMs = 100;
 constexpr int kIterateIntervalMs = 20;
 constexpr int kSettlingIterateIntervalMs = 5;
 // How often a running call reports its sound level and the network quality is looked at.
@@ -84,6 +89,27 @@ QString systemPluginFolder() {
     Dl_info info{};
     if (::dladdr(reinterpret_cast<void*>(&linphone::Factory::get), &info) == 0 || !info.dli_fname) return {};
     return QFileInfo(QString::fromLocal8Bit(info.dli_fname)).absolutePath() + QStringLiteral("/mediastreamer/plugins");
+}
+
+// The descriptor of this process's UDP socket bound to `port`, or -1.
+int udpSocketOn(quint16 port) {
+    const QDir descriptors(QStringLiteral("/proc/self/fd"));
+    for (const QString& name : descriptors.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        bool number = false;
+        const int fd = name.toInt(&number);
+        int type = 0;
+        socklen_t typeLength = sizeof type;
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        if (!number || ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeLength) != 0 || type != SOCK_DGRAM ||
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            continue;
+        if (address.ss_family == AF_INET && ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port) == port)
+            return fd;
+        if (address.ss_family == AF_INET6 && ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port) == port)
+            return fd;
+    }
+    return -1;
 }
 
 void quietLogs() {
@@ -165,13 +191,24 @@ void LinphoneEngine::InitializeEx(long /*flags: no UPnP is used either way*/) {
     startCore();
     m_initialized = true;
     auto* timer = new QTimer(); // deleted by the destructor through deleteLater
-    timer->setInterval(kIterateIntervalMs);
+    timer->setInterval(kIdleIterateIntervalMs);
     std::weak_ptr<LinphoneEngine> weak = weak_from_this();
     QObject::connect(timer, &QTimer::timeout, timer, [weak] {
         if (auto self = weak.lock()) self->onIterate();
     });
     timer->start();
     m_iterateTimer = timer;
+    // A SIP message wakes the engine at once, so an idle engine need not look often. The wake-up
+    // is armed again by the next tick: a socket that stays readable cannot keep the engine busy.
+    if (const int fd = udpSocketOn(m_sipPort); fd >= 0) {
+        m_sipWake = new QSocketNotifier(qintptr(fd), QSocketNotifier::Read);
+        QObject::connect(m_sipWake, &QSocketNotifier::activated, m_sipWake, [weak](QSocketDescriptor) {
+            auto self = weak.lock();
+            if (!self || !self->m_sipWake) return;
+            self->m_sipWake->setEnabled(false);
+            self->iterate();
+        });
+    }
 }
 
 void LinphoneEngine::startCore() {
@@ -247,6 +284,11 @@ void LinphoneEngine::startCore() {
 }
 
 void LinphoneEngine::stopCore() {
+    if (m_sipWake) {
+        m_sipWake->setEnabled(false);
+        m_sipWake->deleteLater(); // may be the notifier whose wake-up is running
+        m_sipWake.clear();
+    }
     if (!m_core) return;
     if (m_listener) {
         m_listener->detach();
@@ -264,6 +306,11 @@ void LinphoneEngine::stopCore() {
 }
 
 void LinphoneEngine::onIterate() {
+    if (m_sipWake) m_sipWake->setEnabled(true);
+    iterate();
+}
+
+void LinphoneEngine::iterate() {
     if (!m_core || m_shutDown) return;
     m_core->iterate();
     releaseDrawingContext();
@@ -275,9 +322,14 @@ void LinphoneEngine::onIterate() {
         m_reportClock.start();
         reportCallQuality();
     }
+    pace();
+}
+
+void LinphoneEngine::pace() {
     const bool settling =
         std::any_of(m_sessions.begin(), m_sessions.end(), [](const auto& entry) { return entry.second->settling(); });
-    const int interval = settling ? kSettlingIterateIntervalMs : kIterateIntervalMs;
+    const bool busy = !m_sessions.empty() || m_preparedForShutdown;
+    const int interval = settling ? kSettlingIterateIntervalMs : busy ? kIterateIntervalMs : kIdleIterateIntervalMs;
     if (m_iterateTimer && m_iterateTimer->interval() != interval) m_iterateTimer->setInterval(interval);
 }
 
@@ -480,6 +532,7 @@ std::shared_ptr<linphone::Call> LinphoneEngine::invite(const std::shared_ptr<Lin
         session->attach(call, false);
         m_sessions[call.get()] = session;
     }
+    pace();
     return call;
 }
 
@@ -626,6 +679,7 @@ void LinphoneEngine::PrepareForShutdown() {
     m_listenMode = RTCLM_NONE;
     m_core->terminateAllCalls();
     m_preparedForShutdown = true; // reported once the last call is released
+    pace();
 }
 
 void LinphoneEngine::Shutdown() {

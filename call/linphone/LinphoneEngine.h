@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
@@ -74,6 +75,8 @@ public:
     std::shared_ptr<linphone::Call> invite(const std::shared_ptr<LinphoneSession>& session, const QString& address);
     // The session that owns `call`, or null.
     std::shared_ptr<LinphoneSession> sessionFor(const linphone::Call* call) const;
+    // Sets the engine's pace for the state of its calls (faster while one is set up or torn down).
+    void pace();
     // Applies the speaker mute to a call that has just got its streams.
     void applyCallSettings(const std::shared_ptr<linphone::Call>& call) const;
     quint16 sipPort() const { return m_sipPort; }
@@ -93,7 +96,9 @@ private:
     void reportCallQuality();
 
     void onCallState(const std::shared_ptr<linphone::Call>& call, int state, const std::string& message);
+    // A tick of the timer; iterate() is also run by a SIP message that arrives.
     void onIterate();
+    void iterate();
     void drain();
     void startCore();
     void loadVideoPlugins();
@@ -109,6 +114,7 @@ private:
     QElapsedTimer m_reportClock;
     long m_reportedQuality = 100;
     QPointer<QTimer> m_iterateTimer;
+    QPointer<QSocketNotifier> m_sipWake;
     std::deque<std::pair<long, std::shared_ptr<IRTCEvent>>> m_queue;
     EventSink m_sink;
     long m_filter = 0;
