@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cmath>
 #include <dlfcn.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <pwd.h>
 #include <sys/socket.h>
@@ -110,6 +111,12 @@ int udpSocketOn(quint16 port) {
             return fd;
     }
     return -1;
+}
+
+// Gives the heap memory freed so far back to the system: a call leaves much of its own free (its
+// messages, its streams' buffers), which the process would otherwise keep.
+void releaseFreeMemory() {
+    ::malloc_trim(0);
 }
 
 void quietLogs() {
@@ -402,7 +409,10 @@ void LinphoneEngine::onCallState(const std::shared_ptr<linphone::Call>& call, in
         call->addListener(m_callWatcher);
     }
     session->onCallState(state, message);
-    if (callState == State::Released) m_sessions.erase(call.get());
+    if (callState == State::Released) {
+        m_sessions.erase(call.get());
+        if (m_sessions.empty()) releaseFreeMemory();
+    }
 }
 
 std::shared_ptr<LinphoneSession> LinphoneEngine::sessionFor(const linphone::Call* call) const {
