@@ -156,7 +156,20 @@ bool clientCall(Client& client) {
 struct Figures {
     QList<double> startMs, idleMiB, idleCpu, callsMiB;
     int calls = 0;
-    double lastIdleMiB = 0; // of the start that made the calls
+    double lastIdleMiB = 0;  // of the start that made the calls
+    double firstCallMiB = 0; // after its first call: what follows is growth per call, not warm-up
+
+    // Runs up to kCalls calls with `call`, then waits out the idle time and takes the memory.
+    void callRound(qint64 pid, const std::function<bool()>& call, const std::function<void()>& drain) {
+        while (calls < kCalls && call()) {
+            if (++calls == 1) {
+                settle(drain, kSettleMs / 2);
+                firstCallMiB = residentMiB(pid);
+            }
+        }
+        settle(drain);
+        callsMiB.append(residentMiB(pid));
+    }
 
     // Waits out the idle time of `pid`, then takes its memory, and its processor time per second
     // over the second half of the wait (the first still has the start's own work).
@@ -186,10 +199,8 @@ Figures measureClient(Setup& setup, const QByteArray& callee) {
         figures.idle(client->pid(), [&] { client->errors(); });
         if (run == kStarts - 1 && !callee.isEmpty()) {
             client->command(QStringLiteral("row ") + QString::fromLatin1(callee));
-            while (figures.calls < kCalls && clientCall(*client))
-                ++figures.calls;
-            settle([&] { client->errors(); });
-            figures.callsMiB.append(residentMiB(client->pid()));
+            figures.callRound(
+                client->pid(), [&] { return clientCall(*client); }, [&] { client->errors(); });
         }
         quit(*client);
     }
@@ -207,10 +218,8 @@ Figures measureLinphonec(const QProcessEnvironment& environment, Linphonec& call
         figures.idle(caller.process.processId(), [&] { caller.output(); });
         if (run == kStarts - 1) {
             const QByteArray address = "sip:127.0.0.1:" + QByteArray::number(callee.port);
-            while (figures.calls < kCalls && bench::callOnce(caller, address))
-                ++figures.calls;
-            settle([&] { caller.output(); });
-            figures.callsMiB.append(residentMiB(caller.process.processId()));
+            figures.callRound(
+                caller.process.processId(), [&] { return bench::callOnce(caller, address); }, [&] { caller.output(); });
         }
     }
     return figures;
@@ -231,6 +240,9 @@ Medians print(const char* who, const char* shown, const Figures& figures) {
     if (medians.callsMiB > 0 && figures.lastIdleMiB > 0) {
         medians.growthMiB = medians.callsMiB - figures.lastIdleMiB;
         std::printf("%-58s %7.1f MiB\n", "  growth over those calls", medians.growthMiB);
+        if (figures.firstCallMiB > 0)
+            std::printf("%-58s %7.1f MiB\n", "  of which after the first call",
+                        medians.callsMiB - figures.firstCallMiB);
     }
     return medians;
 }
