@@ -84,6 +84,27 @@ QList<double> measureOurs() {
     return times;
 }
 
+// linphonec calling our engine while it idles, answered at once: an incoming call must not wait
+// for the slower pace of an engine without calls. Each call starts after a pause at that pace.
+QList<double> measureIncoming() {
+    QList<double> times;
+    if (QStandardPaths::findExecutable(QStringLiteral("linphonec")).isEmpty()) return times;
+    Callee callee;
+    Linphonec calling(false, 5290, QProcessEnvironment::systemEnvironment());
+    if (!waitFor([&] { return calling.ready(); })) return times;
+    const QByteArray address = "sip:127.0.0.1:" + QByteArray::number(callee.engine->sipPort());
+    for (int round = 0; round < kRounds; ++round) {
+        QElapsedTimer pause;
+        pause.start();
+        waitFor([&] { return pause.elapsed() >= 500 && !callee.session; });
+        double ms = 0;
+        if (!bench::callOnce(calling, address, &ms)) break;
+        times.append(ms);
+    }
+    callee.engine->Shutdown();
+    return times;
+}
+
 QList<double> measureLinphonec() {
     QList<double> times;
     if (QStandardPaths::findExecutable(QStringLiteral("linphonec")).isEmpty()) return times;
@@ -109,6 +130,8 @@ int main(int argc, char** argv) {
     std::printf("Call set-up on loopback, %d calls each, no sound card needed\n", kRounds);
     const double ours = report("ColloqChat: cmdConnect_Click to CONNECTED", measureOurs());
     const double theirs = report("linphonec to linphonec: call command to \"connected\"", measureLinphonec());
+    const double incoming = report("linphonec to ColloqChat's idle engine: call to \"connected\"", measureIncoming());
     bench::ratio("Connect to CONNECTED, ColloqChat / linphonec", ours, theirs, 1.0);
+    bench::ratio("called while idle, linphonec to ColloqChat / to linphonec", incoming, theirs, 1.0);
     return 0;
 }
