@@ -223,12 +223,22 @@ void LinphoneEngine::startCore() {
     m_dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/colloq-rtc-XXXXXX"));
     if (!m_dir->isValid()) vb::raise(kRtcErrFail, QStringLiteral("No folder for the call engine's data."));
     const std::string folder = m_dir->path().toStdString();
+    // liblinphone would keep call history, chat rooms and ZRTP secrets in databases of their own.
+    // The program reads none of them, and creating them (a write to disk each) was a good part
+    // of the start-up.
+    QFile config(m_dir->filePath(QStringLiteral("linphonerc")));
+    if (!config.open(QIODevice::WriteOnly) ||
+        config.write("[storage]\nuri=null\ncall_logs_db_uri=null\nzrtp_secrets_db_uri=null\n") < 0)
+        vb::raise(kRtcErrFail, QStringLiteral("No folder for the call engine's data."));
+    config.close();
 
     auto factory = linphone::Factory::get();
     // The factory is shared by every core of the process; its folders are read while a core is
-    // created and started, which happens right here on the one thread.
-    factory->setDataDir(folder);
-    factory->setConfigDir(folder);
+    // created and started, which happens right here on the one thread. liblinphone puts file
+    // names right after them, so they end in a slash (else its files land beside the folder,
+    // in the temporary folder, and outlive the engine).
+    factory->setDataDir(folder + "/");
+    factory->setConfigDir(folder + "/");
     // The core starts without plug-ins (they are video codecs and outputs, several MiB with what
     // they load); the first call with video loads those it can use.
     QDir(m_dir->path()).mkdir(QStringLiteral("plugins"));

@@ -13,6 +13,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QPushButton>
 #include <QTimer>
@@ -56,6 +58,20 @@ struct Window {
 };
 
 } // namespace
+
+// The engine keeps its files in its own folder, which goes with it: nothing named after the folder
+// is left beside it.
+TEST(LinphoneEngineFiles, NothingOutlivesTheEngine) {
+    testenv::TestEnv env;
+    auto engine = rtc::LinphoneEngine::create();
+    engine->InitializeEx(rtc::RTCIF_DISABLE_UPNP);
+    const QFileInfo folder(engine->dataFolder());
+    engine->Shutdown();
+    engine.reset();
+    const QStringList left = folder.dir().entryList({folder.fileName() + QLatin1Char('*')},
+                                                    QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    EXPECT_TRUE(left.isEmpty()) << left.join(QLatin1Char(' ')).toStdString();
+}
 
 TEST(LinphonecInterop, TheWindowNamesARingingCallerAndTerminateRefusesIt) {
     if (!haveLinphonec()) GTEST_SKIP() << "linphonec is not installed";
