@@ -1,5 +1,6 @@
 #include "call/linphone/LinphoneEngine.h"
 
+#include "call/linphone/EnginePace.h"
 #include "call/linphone/LinphoneSession.h"
 #include "call/linphone/TuningDialog.h"
 #include "call/linphone/VideoWindow.h"
@@ -13,7 +14,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QSocketNotifier>
 
 #include <linphone++/linphone.hh>
 
@@ -21,9 +21,7 @@
 #include <cmath>
 #include <dlfcn.h>
 #include <malloc.h>
-#include <netinet/in.h>
 #include <pwd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace rtc {
@@ -38,11 +36,6 @@ const QString kPlayFile = kSoundFolder + QStringLiteral("/hello8000.wav");
 // One ring of an old telephone: what PlayRing plays for an incoming call.
 const QString kRingFile = kSoundFolder + QStringLiteral("/rings/oldphone-mono.wav");
 
-// The engine's pace with no call (a SIP message that arrives wakes it at once), ringing here or
-// in a call that is up, and while a call settles.
-constexpr int kIdleIterateIntervalMs = 100;
-constexpr int kIterateIntervalMs = 20;
-constexpr int kSettlingIterateIntervalMs = 5;
 // How often a running call reports its sound level and the network quality is looked at.
 constexpr int kCallReportIntervalMs = 1000;
 // A change of the network quality smaller than this is not worth an event.
@@ -90,27 +83,6 @@ QString systemPluginFolder() {
     Dl_info info{};
     if (::dladdr(reinterpret_cast<void*>(&linphone::Factory::get), &info) == 0 || !info.dli_fname) return {};
     return QFileInfo(QString::fromLocal8Bit(info.dli_fname)).absolutePath() + QStringLiteral("/mediastreamer/plugins");
-}
-
-// The descriptor of this process's UDP socket bound to `port`, or -1.
-int udpSocketOn(quint16 port) {
-    const QDir descriptors(QStringLiteral("/proc/self/fd"));
-    for (const QString& name : descriptors.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
-        bool number = false;
-        const int fd = name.toInt(&number);
-        int type = 0;
-        socklen_t typeLength = sizeof type;
-        sockaddr_storage address{};
-        socklen_t length = sizeof address;
-        if (!number || ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeLength) != 0 || type != SOCK_DGRAM ||
-            ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            continue;
-        if (address.ss_family == AF_INET && ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port) == port)
-            return fd;
-        if (address.ss_family == AF_INET6 && ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port) == port)
-            return fd;
-    }
-    return -1;
 }
 
 // Gives the heap memory freed so far back to the system: a call leaves much of its own free (its
@@ -172,9 +144,9 @@ LinphoneEngine::LinphoneEngine() = default;
 LinphoneEngine::~LinphoneEngine() {
     m_sink = nullptr;
     stopCore();
-    if (m_iterateTimer) {
-        m_iterateTimer->stop();
-        m_iterateTimer->deleteLater(); // may be the timer whose tick is releasing us
+    if (m_pace) {
+        m_pace->stop();
+        m_pace->deleteLater(); // may be the pace whose tick is releasing us
     }
 }
 
@@ -197,25 +169,11 @@ void LinphoneEngine::InitializeEx(long /*flags: no UPnP is used either way*/) {
     if (m_shutDown) vb::raise(kRtcErrUnexpected, QStringLiteral("The call engine has been shut down."));
     startCore();
     m_initialized = true;
-    auto* timer = new QTimer(); // deleted by the destructor through deleteLater
-    timer->setInterval(kIdleIterateIntervalMs);
     std::weak_ptr<LinphoneEngine> weak = weak_from_this();
-    QObject::connect(timer, &QTimer::timeout, timer, [weak] {
-        if (auto self = weak.lock()) self->onIterate();
+    m_pace = new EnginePace([weak] { // deleted by the destructor through deleteLater
+        if (auto self = weak.lock()) self->iterate();
     });
-    timer->start();
-    m_iterateTimer = timer;
-    // A SIP message wakes the engine at once, so an idle engine need not look often. The wake-up
-    // is armed again by the next tick: a socket that stays readable cannot keep the engine busy.
-    if (const int fd = udpSocketOn(m_sipPort); fd >= 0) {
-        m_sipWake = new QSocketNotifier(qintptr(fd), QSocketNotifier::Read);
-        QObject::connect(m_sipWake, &QSocketNotifier::activated, m_sipWake, [weak](QSocketDescriptor) {
-            auto self = weak.lock();
-            if (!self || !self->m_sipWake) return;
-            self->m_sipWake->setEnabled(false);
-            self->iterate();
-        });
-    }
+    m_pace->start(m_sipPort);
 }
 
 void LinphoneEngine::startCore() {
@@ -301,11 +259,7 @@ void LinphoneEngine::startCore() {
 }
 
 void LinphoneEngine::stopCore() {
-    if (m_sipWake) {
-        m_sipWake->setEnabled(false);
-        m_sipWake->deleteLater(); // may be the notifier whose wake-up is running
-        m_sipWake.clear();
-    }
+    if (m_pace) m_pace->stop(); // before the core closes the socket it watches
     if (!m_core) return;
     if (m_listener) {
         m_listener->detach();
@@ -320,11 +274,6 @@ void LinphoneEngine::stopCore() {
     m_core.reset();
     m_listener.reset();
     m_callWatcher.reset();
-}
-
-void LinphoneEngine::onIterate() {
-    if (m_sipWake) m_sipWake->setEnabled(true);
-    iterate();
 }
 
 void LinphoneEngine::iterate() {
@@ -346,8 +295,8 @@ void LinphoneEngine::pace() {
     const bool settling =
         std::any_of(m_sessions.begin(), m_sessions.end(), [](const auto& entry) { return entry.second->settling(); });
     const bool busy = !m_sessions.empty() || m_preparedForShutdown;
-    const int interval = settling ? kSettlingIterateIntervalMs : busy ? kIterateIntervalMs : kIdleIterateIntervalMs;
-    if (m_iterateTimer && m_iterateTimer->interval() != interval) m_iterateTimer->setInterval(interval);
+    if (m_pace)
+        m_pace->set(settling ? EnginePace::Mode::Settling : busy ? EnginePace::Mode::Busy : EnginePace::Mode::Idle);
 }
 
 void LinphoneEngine::reportCallQuality() {
@@ -708,7 +657,7 @@ void LinphoneEngine::Shutdown() {
     stopCore();
     m_shutDown = true;
     m_queue.clear();
-    if (m_iterateTimer) m_iterateTimer->stop();
+    if (m_pace) m_pace->stop();
 }
 
 } // namespace rtc

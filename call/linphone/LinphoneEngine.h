@@ -7,7 +7,6 @@
 
 #include <QElapsedTimer>
 #include <QPointer>
-#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
@@ -23,6 +22,7 @@ class Core;
 
 namespace rtc {
 
+class EnginePace;
 class LinphoneSession;
 class LinphoneVideoWindow;
 
@@ -96,8 +96,6 @@ private:
     void reportCallQuality();
 
     void onCallState(const std::shared_ptr<linphone::Call>& call, int state, const std::string& message);
-    // A tick of the timer; iterate() is also run by a SIP message that arrives.
-    void onIterate();
     void iterate();
     void drain();
     void startCore();
@@ -113,8 +111,7 @@ private:
     std::shared_ptr<CallWatcher> m_callWatcher;
     QElapsedTimer m_reportClock;
     long m_reportedQuality = 100;
-    QPointer<QTimer> m_iterateTimer;
-    QPointer<QSocketNotifier> m_sipWake;
+    QPointer<EnginePace> m_pace;
     std::deque<std::pair<long, std::shared_ptr<IRTCEvent>>> m_queue;
     EventSink m_sink;
     long m_filter = 0;
