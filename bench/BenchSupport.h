@@ -61,16 +61,29 @@ inline bool waitFor(const std::function<bool()>& done, int timeoutMs = kTimeoutM
     return testsupport::waitFor(done, timeoutMs);
 }
 
-// One line: median, min and max of `values` in `unit`, or `none` when there are none.
-inline void report(const char* what, QList<double> values, const char* unit = "ms",
-                   const char* none = "no call connected") {
+// One line: median, min and max of `values` in `unit`, or `none` when there are none. Gives the
+// median (0 without values).
+inline double report(const char* what, QList<double> values, const char* unit = "ms",
+                     const char* none = "no call connected") {
     if (values.isEmpty()) {
         std::printf("%-58s %s\n", what, none);
-        return;
+        return 0;
     }
     std::sort(values.begin(), values.end());
-    std::printf("%-58s median %7.1f %s  min %7.1f %s  max %7.1f %s  (%lld)\n", what, values[values.size() / 2], unit,
-                values.first(), unit, values.last(), unit, static_cast<long long>(values.size()));
+    const double median = values[values.size() / 2];
+    std::printf("%-58s median %7.1f %s  min %7.1f %s  max %7.1f %s  (%lld)\n", what, median, unit, values.first(), unit,
+                values.last(), unit, static_cast<long long>(values.size()));
+    return median;
+}
+
+// One line: our figure over the peer's beside the goal for that ratio (lower is better).
+inline void ratio(const char* what, double ours, double theirs, double goal) {
+    if (ours <= 0 || theirs <= 0) {
+        std::printf("%-58s not measured\n", what);
+        return;
+    }
+    const double value = ours / theirs;
+    std::printf("%-58s ratio %5.2f  goal <= %4.2f  %s\n", what, value, goal, value <= goal ? "met" : "NOT met");
 }
 
 using Linphonec = testsupport::Linphonec;

@@ -13,13 +13,16 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <optional>
 
@@ -84,6 +87,46 @@ QList<double> measureOurs() {
     return times;
 }
 
+// linphonec calling our engine while it idles, answered at once: an incoming call must not wait
+// for the slower pace of an engine without calls. Each call starts after a pause at that pace.
+QList<double> measureIncoming() {
+    QList<double> times;
+    if (QStandardPaths::findExecutable(QStringLiteral("linphonec")).isEmpty()) return times;
+    Callee callee;
+    Linphonec calling(false, 5290, QProcessEnvironment::systemEnvironment());
+    if (!waitFor([&] { return calling.ready(); })) return times;
+    const QByteArray address = "sip:127.0.0.1:" + QByteArray::number(callee.engine->sipPort());
+    for (int round = 0; round < kRounds; ++round) {
+        QElapsedTimer pause;
+        pause.start();
+        waitFor([&] { return pause.elapsed() >= 500 && !callee.session; });
+        double ms = 0;
+        if (!bench::callOnce(calling, address, &ms)) break;
+        times.append(ms);
+    }
+    callee.engine->Shutdown();
+    return times;
+}
+
+// Processor time per second of this process with one engine and no call: what the engine costs
+// while it waits, in 1 s rounds.
+QList<double> measureIdleEngine() {
+    QList<double> perSecond;
+    Callee idle;
+    for (int round = 0; round < kRounds; ++round) {
+        timespec before{};
+        timespec after{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &before);
+        QEventLoop second; // the event loop alone, as in the program: waitFor would poll
+        QTimer::singleShot(1000, &second, &QEventLoop::quit);
+        second.exec();
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &after);
+        perSecond.append(double(after.tv_sec - before.tv_sec) * 1e3 + double(after.tv_nsec - before.tv_nsec) / 1e6);
+    }
+    idle.engine->Shutdown();
+    return perSecond;
+}
+
 QList<double> measureLinphonec() {
     QList<double> times;
     if (QStandardPaths::findExecutable(QStringLiteral("linphonec")).isEmpty()) return times;
@@ -107,7 +150,11 @@ int main(int argc, char** argv) {
     QTemporaryDir folder; // the program folder: keeps logs and settings away from the bench's own
     vb::setAppPathForTesting(folder.path());
     std::printf("Call set-up on loopback, %d calls each, no sound card needed\n", kRounds);
-    report("ColloqChat: cmdConnect_Click to CONNECTED", measureOurs());
-    report("linphonec to linphonec: call command to \"connected\"", measureLinphonec());
+    const double ours = report("ColloqChat: cmdConnect_Click to CONNECTED", measureOurs());
+    const double theirs = report("linphonec to linphonec: call command to \"connected\"", measureLinphonec());
+    const double incoming = report("linphonec to ColloqChat's idle engine: call to \"connected\"", measureIncoming());
+    report("an idle engine: processor time per second", measureIdleEngine());
+    bench::ratio("Connect to CONNECTED, ColloqChat / linphonec", ours, theirs, 1.0);
+    bench::ratio("called while idle, linphonec to ColloqChat / to linphonec", incoming, theirs, 1.0);
     return 0;
 }

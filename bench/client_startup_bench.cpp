@@ -1,7 +1,8 @@
 // Prints, for the client beside linphonec, on the same machine in the same run and under a
 // virtual display: the time from process start to the main window on screen (linphonec: to its
-// prompt), resident memory once idle and after ten calls. Then the loopback call set-up figures
-// of call_setup_bench.
+// prompt), resident memory and processor time once idle, and resident memory after ten calls;
+// then each of our figures over linphonec's beside its goal. Then the loopback call set-up
+// figures of call_setup_bench.
 //
 // The client runs as the end-to-end harness runs it (its own start-up, remote-controlled over
 // standard input), as a registered user of a local colloqchat-server, in a folder of its own.
@@ -10,6 +11,7 @@
 #include "tests/e2e/RemoteClient.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -38,17 +40,29 @@ double residentMiB(qint64 pid) {
     return -1;
 }
 
-void settle(const std::function<void()>& drain) {
+// Processor time a process has used so far in ms, all its threads together; -1 when unknown.
+double cpuMs(qint64 pid) {
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    double total = -1;
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(tasks.filePath(task + QStringLiteral("/schedstat")));
+        if (stat.open(QIODevice::ReadOnly))
+            total = std::max(total, 0.0) + stat.readAll().split(' ').value(0).toDouble() / 1e6;
+    }
+    return total;
+}
+
+void settle(const std::function<void()>& drain, int ms = kSettleMs) {
     QElapsedTimer clock;
     clock.start();
     waitFor([&] {
         drain();
-        return clock.elapsed() >= kSettleMs;
+        return clock.elapsed() >= ms;
     });
 }
 
-void reportMemory(const char* what, const QList<double>& mib) {
-    report(what, mib, "MiB", "not measured");
+double reportMemory(const char* what, const QList<double>& mib) {
+    return report(what, mib, "MiB", "not measured");
 }
 
 // A virtual display of our own when none is given; children are shown on it.
@@ -101,8 +115,9 @@ struct Setup {
         return e2e::startServer(server, arguments, display.environment) && e2e::prepareClientFolder(folder, chatPort);
     }
 
-    // Starts the client; its start-up time is taken from here to its "shown" line.
-    std::unique_ptr<Client> client(double* shownMs = nullptr) {
+    // Starts the client; its start-up time is taken from here to its "shown" line, and its
+    // processor time then.
+    std::unique_ptr<Client> client(double* shownMs = nullptr, double* shownCpuMs = nullptr) {
         auto started = std::make_unique<Client>(QStringLiteral("client"));
         QElapsedTimer clock;
         clock.start();
@@ -113,6 +128,7 @@ struct Setup {
         for (std::optional<QString> line; (line = started->nextLine());) {
             if (*line != QLatin1String("shown")) continue;
             if (shownMs) *shownMs = double(clock.nsecsElapsed()) / 1e6;
+            if (shownCpuMs) *shownCpuMs = cpuMs(started->pid());
             return started;
         }
         return nullptr;
@@ -140,8 +156,33 @@ bool clientCall(Client& client) {
 }
 
 struct Figures {
-    QList<double> startMs, idleMiB, callsMiB;
+    QList<double> startMs, startCpuMs, idleMiB, idleCpu, callsMiB;
     int calls = 0;
+    double lastIdleMiB = 0;  // of the start that made the calls
+    double firstCallMiB = 0; // after its first call: what follows is growth per call, not warm-up
+
+    // Runs up to kCalls calls with `call`, then waits out the idle time and takes the memory.
+    void callRound(qint64 pid, const std::function<bool()>& call, const std::function<void()>& drain) {
+        while (calls < kCalls && call()) {
+            if (++calls == 1) {
+                settle(drain, kSettleMs / 2);
+                firstCallMiB = residentMiB(pid);
+            }
+        }
+        settle(drain);
+        callsMiB.append(residentMiB(pid));
+    }
+
+    // Waits out the idle time of `pid`, then takes its memory, and its processor time per second
+    // over the second half of the wait (the first still has the start's own work).
+    void idle(qint64 pid, const std::function<void()>& drain) {
+        settle(drain, kSettleMs / 2);
+        const double before = cpuMs(pid);
+        settle(drain, kSettleMs / 2);
+        const double after = cpuMs(pid);
+        if (before >= 0 && after >= before) idleCpu.append((after - before) * 2000.0 / kSettleMs);
+        idleMiB.append(lastIdleMiB = residentMiB(pid));
+    }
 };
 
 Figures measureClient(Setup& setup, const QByteArray& callee) {
@@ -154,17 +195,16 @@ Figures measureClient(Setup& setup, const QByteArray& callee) {
     }
     for (int run = 0; run < kStarts; ++run) {
         double ms = 0;
-        auto client = setup.client(&ms);
+        double cpu = 0;
+        auto client = setup.client(&ms, &cpu);
         if (!client) break;
         figures.startMs.append(ms);
-        settle([&] { client->errors(); });
-        figures.idleMiB.append(residentMiB(client->pid()));
+        figures.startCpuMs.append(cpu);
+        figures.idle(client->pid(), [&] { client->errors(); });
         if (run == kStarts - 1 && !callee.isEmpty()) {
             client->command(QStringLiteral("row ") + QString::fromLatin1(callee));
-            while (figures.calls < kCalls && clientCall(*client))
-                ++figures.calls;
-            settle([&] { client->errors(); });
-            figures.callsMiB.append(residentMiB(client->pid()));
+            figures.callRound(
+                client->pid(), [&] { return clientCall(*client); }, [&] { client->errors(); });
         }
         quit(*client);
     }
@@ -179,25 +219,51 @@ Figures measureLinphonec(const QProcessEnvironment& environment, Linphonec& call
         Linphonec caller(false, 5290, environment);
         if (!waitFor([&] { return caller.ready(); })) break;
         figures.startMs.append(double(clock.nsecsElapsed()) / 1e6);
-        settle([&] { caller.output(); });
-        figures.idleMiB.append(residentMiB(caller.process.processId()));
+        figures.startCpuMs.append(cpuMs(caller.process.processId()));
+        figures.idle(caller.process.processId(), [&] { caller.output(); });
         if (run == kStarts - 1) {
             const QByteArray address = "sip:127.0.0.1:" + QByteArray::number(callee.port);
-            while (figures.calls < kCalls && bench::callOnce(caller, address))
-                ++figures.calls;
-            settle([&] { caller.output(); });
-            figures.callsMiB.append(residentMiB(caller.process.processId()));
+            figures.callRound(
+                caller.process.processId(), [&] { return bench::callOnce(caller, address); }, [&] { caller.output(); });
         }
     }
     return figures;
 }
 
-void print(const char* who, const char* shown, const Figures& figures) {
+struct Medians {
+    double startMs = 0, startCpuMs = 0, idleMiB = 0, idleCpu = 0, callsMiB = 0, growthMiB = 0;
+};
+
+Medians print(const char* who, const char* shown, const Figures& figures) {
     std::printf("%s\n", who);
-    report(shown, figures.startMs, "ms", "did not start");
-    reportMemory("  resident memory once idle", figures.idleMiB);
+    Medians medians;
+    medians.startMs = report(shown, figures.startMs, "ms", "did not start");
+    // Less hostage to other load on the machine than the time itself.
+    medians.startCpuMs = report("  processor time used by then", figures.startCpuMs, "ms", "not measured");
+    medians.idleMiB = reportMemory("  resident memory once idle", figures.idleMiB);
+    medians.idleCpu = report("  processor time once idle, per second", figures.idleCpu, "ms", "not measured");
     const QByteArray afterCalls = "  resident memory after " + QByteArray::number(figures.calls) + " calls";
-    reportMemory(afterCalls.constData(), figures.callsMiB);
+    medians.callsMiB = reportMemory(afterCalls.constData(), figures.callsMiB);
+    if (medians.callsMiB > 0 && figures.lastIdleMiB > 0) {
+        medians.growthMiB = medians.callsMiB - figures.lastIdleMiB;
+        std::printf("%-58s %7.1f MiB\n", "  growth over those calls", medians.growthMiB);
+        if (figures.firstCallMiB > 0)
+            std::printf("%-58s %7.1f MiB\n", "  of which after the first call",
+                        medians.callsMiB - figures.firstCallMiB);
+    }
+    return medians;
+}
+
+void printGoals(const Medians& ours, const Medians& theirs) {
+    std::printf("ColloqChat / linphonec\n");
+    bench::ratio("  start to main window / to its prompt", ours.startMs, theirs.startMs, 1.5);
+    bench::ratio("  processor time by then (same goal)", ours.startCpuMs, theirs.startCpuMs, 1.5);
+    bench::ratio("  resident memory once idle", ours.idleMiB, theirs.idleMiB, 1.0);
+    bench::ratio("  resident memory after the calls", ours.callsMiB, theirs.callsMiB, 1.0);
+    // No goal against linphonec here: ours must only not rise from one version to the next.
+    std::printf("%-58s %7.2f ms/s  linphonec %.2f ms/s\n", "  processor time once idle", ours.idleCpu, theirs.idleCpu);
+    std::printf("%-58s %7.1f MiB  goal <= 2.0 MiB  %s\n", "  ColloqChat's growth over the calls", ours.growthMiB,
+                ours.growthMiB <= 2.0 ? "met" : "NOT met");
 }
 
 QString loadText() {
@@ -224,9 +290,11 @@ int main(int argc, char** argv) {
     }
     const QByteArray calleeAddress = callee ? "127.0.0.1:" + QByteArray::number(callee->port) : QByteArray();
 
-    print("ColloqChat", "  process start to main window shown", measureClient(setup, calleeAddress));
+    const Medians ours =
+        print("ColloqChat", "  process start to main window shown", measureClient(setup, calleeAddress));
     if (callee)
-        print("linphonec", "  process start to its prompt", measureLinphonec(setup.display.environment, *callee));
+        printGoals(ours, print("linphonec", "  process start to its prompt",
+                               measureLinphonec(setup.display.environment, *callee)));
     else
         std::printf("linphonec: not installed (Debian package linphone-cli)\n");
     callee.reset();

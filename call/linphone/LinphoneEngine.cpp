@@ -1,5 +1,6 @@
 #include "call/linphone/LinphoneEngine.h"
 
+#include "call/linphone/EnginePace.h"
 #include "call/linphone/FrameView.h"
 #include "call/linphone/LinphoneSession.h"
 #include "call/linphone/TuningDialog.h"
@@ -11,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 
@@ -19,6 +21,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <dlfcn.h>
+#include <malloc.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -34,9 +38,6 @@ const QString kPlayFile = kSoundFolder + QStringLiteral("/hello8000.wav");
 // One ring of an old telephone: what PlayRing plays for an incoming call.
 const QString kRingFile = kSoundFolder + QStringLiteral("/rings/oldphone-mono.wav");
 
-// The engine's pace when idle, ringing here or in a call that is up, and while a call settles.
-constexpr int kIterateIntervalMs = 20;
-constexpr int kSettlingIterateIntervalMs = 5;
 // How often a running call reports its sound level and the network quality is looked at.
 constexpr int kCallReportIntervalMs = 1000;
 // A change of the network quality smaller than this is not worth an event.
@@ -47,6 +48,9 @@ constexpr quint16 kPreferredSipPort = 5060;
 constexpr int kIncomingTimeoutSeconds = 3600;
 constexpr long kMaxVolume = 65535;
 constexpr long kUnityVolume = 32768; // the volume at which the gain is 0 dB
+// Plug-ins of the media library a call never needs: a video output for Qt Quick scenes, which
+// would bring a second Qt into the process (video is drawn with GLX here).
+const QStringList kUnusedPlugins = {QStringLiteral("libmsqogl.so")};
 
 QString loginName() {
     if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_name) return QString::fromLocal8Bit(pw->pw_name);
@@ -86,6 +90,19 @@ void requireAudioDevice(long device) {
 // Video can only be shown where widgets have native windows the engine can draw into.
 bool platformShowsVideo() {
     return QGuiApplication::platformName() == QStringLiteral("xcb");
+}
+
+// The media library's plug-in folder: beside the call library, where it looks by default.
+QString systemPluginFolder() {
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(&linphone::Factory::get), &info) == 0 || !info.dli_fname) return {};
+    return QFileInfo(QString::fromLocal8Bit(info.dli_fname)).absolutePath() + QStringLiteral("/mediastreamer/plugins");
+}
+
+// Gives the heap memory freed so far back to the system: a call leaves much of its own free (its
+// messages, its streams' buffers), which the process would otherwise keep.
+void releaseFreeMemory() {
+    ::malloc_trim(0);
 }
 
 void quietLogs() {
@@ -141,9 +158,9 @@ LinphoneEngine::LinphoneEngine() = default;
 LinphoneEngine::~LinphoneEngine() {
     m_sink = nullptr;
     stopCore();
-    if (m_iterateTimer) {
-        m_iterateTimer->stop();
-        m_iterateTimer->deleteLater(); // may be the timer whose tick is releasing us
+    if (m_pace) {
+        m_pace->stop();
+        m_pace->deleteLater(); // may be the pace whose tick is releasing us
     }
 }
 
@@ -166,14 +183,11 @@ void LinphoneEngine::InitializeEx(long /*flags: no UPnP is used either way*/) {
     if (m_shutDown) vb::raise(kRtcErrUnexpected, QStringLiteral("The call engine has been shut down."));
     startCore();
     m_initialized = true;
-    auto* timer = new QTimer(); // deleted by the destructor through deleteLater
-    timer->setInterval(kIterateIntervalMs);
     std::weak_ptr<LinphoneEngine> weak = weak_from_this();
-    QObject::connect(timer, &QTimer::timeout, timer, [weak] {
-        if (auto self = weak.lock()) self->onIterate();
+    m_pace = new EnginePace([weak] { // deleted by the destructor through deleteLater
+        if (auto self = weak.lock()) self->iterate();
     });
-    timer->start();
-    m_iterateTimer = timer;
+    m_pace->start(m_sipPort);
 }
 
 void LinphoneEngine::startCore() {
@@ -181,12 +195,26 @@ void LinphoneEngine::startCore() {
     m_dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/colloq-rtc-XXXXXX"));
     if (!m_dir->isValid()) vb::raise(kRtcErrFail, QStringLiteral("No folder for the call engine's data."));
     const std::string folder = m_dir->path().toStdString();
+    // liblinphone would keep call history, chat rooms and ZRTP secrets in databases of their own.
+    // The program reads none of them, and creating them (a write to disk each) was a good part
+    // of the start-up.
+    QFile config(m_dir->filePath(QStringLiteral("linphonerc")));
+    if (!config.open(QIODevice::WriteOnly) ||
+        config.write("[storage]\nuri=null\ncall_logs_db_uri=null\nzrtp_secrets_db_uri=null\n") < 0)
+        vb::raise(kRtcErrFail, QStringLiteral("No folder for the call engine's data."));
+    config.close();
 
     auto factory = linphone::Factory::get();
     // The factory is shared by every core of the process; its folders are read while a core is
-    // created and started, which happens right here on the one thread.
-    factory->setDataDir(folder);
-    factory->setConfigDir(folder);
+    // created and started, which happens right here on the one thread. liblinphone puts file
+    // names right after them, so they end in a slash (else its files land beside the folder,
+    // in the temporary folder, and outlive the engine).
+    factory->setDataDir(folder + "/");
+    factory->setConfigDir(folder + "/");
+    // The core starts without plug-ins (they are video codecs and outputs, several MiB with what
+    // they load); the first call with video loads those it can use.
+    QDir(m_dir->path()).mkdir(QStringLiteral("plugins"));
+    factory->setMspluginsDir(folder + "/plugins");
     if (QFileInfo::exists(kSoundFolder)) {
         factory->setSoundResourcesDir(kSoundFolder.toStdString());
         factory->setRingResourcesDir((kSoundFolder + QStringLiteral("/rings")).toStdString());
@@ -248,6 +276,7 @@ void LinphoneEngine::startCore() {
 }
 
 void LinphoneEngine::stopCore() {
+    if (m_pace) m_pace->stop(); // before the core closes the socket it watches
     if (!m_core) return;
     if (m_listener) {
         m_listener->detach();
@@ -264,7 +293,7 @@ void LinphoneEngine::stopCore() {
     m_callWatcher.reset();
 }
 
-void LinphoneEngine::onIterate() {
+void LinphoneEngine::iterate() {
     if (!m_core || m_shutDown) return;
     m_core->iterate();
     releaseDrawingContext();
@@ -276,10 +305,15 @@ void LinphoneEngine::onIterate() {
         m_reportClock.start();
         reportCallQuality();
     }
+    pace();
+}
+
+void LinphoneEngine::pace() {
     const bool settling =
         std::any_of(m_sessions.begin(), m_sessions.end(), [](const auto& entry) { return entry.second->settling(); });
-    const int interval = settling ? kSettlingIterateIntervalMs : kIterateIntervalMs;
-    if (m_iterateTimer && m_iterateTimer->interval() != interval) m_iterateTimer->setInterval(interval);
+    const bool busy = !m_sessions.empty() || m_preparedForShutdown;
+    if (m_pace)
+        m_pace->set(settling ? EnginePace::Mode::Settling : busy ? EnginePace::Mode::Busy : EnginePace::Mode::Idle);
 }
 
 void LinphoneEngine::reportCallQuality() {
@@ -351,7 +385,10 @@ void LinphoneEngine::onCallState(const std::shared_ptr<linphone::Call>& call, in
         call->addListener(m_callWatcher);
     }
     session->onCallState(state, message);
-    if (callState == State::Released) m_sessions.erase(call.get());
+    if (callState == State::Released) {
+        m_sessions.erase(call.get());
+        if (m_sessions.empty()) releaseFreeMemory();
+    }
 }
 
 std::shared_ptr<LinphoneSession> LinphoneEngine::sessionFor(const linphone::Call* call) const {
@@ -424,7 +461,17 @@ void LinphoneEngine::SetPreferredMediaTypes(long mediaTypes, bool /*persistent: 
     m_core->setVideoActivationPolicy(policy);
 }
 
-std::shared_ptr<linphone::CallParams> LinphoneEngine::paramsFor(const std::shared_ptr<linphone::Call>& call) const {
+void LinphoneEngine::loadVideoPlugins() {
+    if (m_pluginsLoaded) return;
+    m_pluginsLoaded = true;
+    const QString own = m_dir->path() + QStringLiteral("/plugins/");
+    for (const QFileInfo& plugin : QDir(systemPluginFolder()).entryInfoList({QStringLiteral("*.so")}, QDir::Files))
+        if (!kUnusedPlugins.contains(plugin.fileName()))
+            QFile::link(plugin.absoluteFilePath(), own + plugin.fileName());
+    m_core->reloadMsPlugins(own.toStdString());
+}
+
+std::shared_ptr<linphone::CallParams> LinphoneEngine::paramsFor(const std::shared_ptr<linphone::Call>& call) {
     auto params = core().createCallParams(call);
     if (!params) vb::raise(kRtcErrFail, QStringLiteral("No call parameters."));
     const long caps = get_MediaCapabilities();
@@ -442,6 +489,7 @@ std::shared_ptr<linphone::CallParams> LinphoneEngine::paramsFor(const std::share
     const bool videoSend = (wanted & caps & RTCMT_VIDEO_SEND) != 0;
     const bool videoReceive = (wanted & caps & RTCMT_VIDEO_RECEIVE) != 0;
     params->enableVideo(videoSend || videoReceive);
+    if (videoSend || videoReceive) loadVideoPlugins();
     if (videoSend || videoReceive)
         params->setVideoDirection(videoSend && videoReceive ? linphone::MediaDirection::SendRecv
                                   : videoSend               ? linphone::MediaDirection::SendOnly
@@ -470,6 +518,7 @@ std::shared_ptr<linphone::Call> LinphoneEngine::invite(const std::shared_ptr<Lin
         session->attach(call, false);
         m_sessions[call.get()] = session;
     }
+    pace();
     return call;
 }
 
@@ -638,6 +687,7 @@ void LinphoneEngine::PrepareForShutdown() {
     m_listenMode = RTCLM_NONE;
     m_core->terminateAllCalls();
     m_preparedForShutdown = true; // reported once the last call is released
+    pace();
 }
 
 void LinphoneEngine::Shutdown() {
@@ -646,7 +696,7 @@ void LinphoneEngine::Shutdown() {
     stopCore();
     m_shutDown = true;
     m_queue.clear();
-    if (m_iterateTimer) m_iterateTimer->stop();
+    if (m_pace) m_pace->stop();
 }
 
 } // namespace rtc

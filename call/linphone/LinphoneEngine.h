@@ -22,6 +22,7 @@ class Core;
 
 namespace rtc {
 
+class EnginePace;
 class LinphoneSession;
 class LinphoneVideoWindow;
 
@@ -68,12 +69,15 @@ public:
     bool isRunning() const { return m_initialized && !m_shutDown && m_core; }
     // Queues an event for the sink; it is delivered from the event loop.
     void post(long kind, std::shared_ptr<IRTCEvent> event);
-    // Call parameters for a new outgoing call (call == nullptr) or for answering `call`.
-    std::shared_ptr<linphone::CallParams> paramsFor(const std::shared_ptr<linphone::Call>& call) const;
+    // Call parameters for a new outgoing call (call == nullptr) or for answering `call`. The first
+    // call with video loads the video plug-ins.
+    std::shared_ptr<linphone::CallParams> paramsFor(const std::shared_ptr<linphone::Call>& call);
     // Places a call for `session`; the session learns of its call through the listener.
     std::shared_ptr<linphone::Call> invite(const std::shared_ptr<LinphoneSession>& session, const QString& address);
     // The session that owns `call`, or null.
     std::shared_ptr<LinphoneSession> sessionFor(const linphone::Call* call) const;
+    // Sets the engine's pace for the state of its calls (faster while one is set up or torn down).
+    void pace();
     // Applies the speaker mute to a call that has just got its streams.
     void applyCallSettings(const std::shared_ptr<linphone::Call>& call) const;
     quint16 sipPort() const { return m_sipPort; }
@@ -93,9 +97,10 @@ private:
     void reportCallQuality();
 
     void onCallState(const std::shared_ptr<linphone::Call>& call, int state, const std::string& message);
-    void onIterate();
+    void iterate();
     void drain();
     void startCore();
+    void loadVideoPlugins();
     void stopCore();
     // "address:port", the first reachable address.
     QString localHost() const;
@@ -111,7 +116,7 @@ private:
     std::shared_ptr<CallWatcher> m_callWatcher;
     QElapsedTimer m_reportClock;
     long m_reportedQuality = 100;
-    QPointer<QTimer> m_iterateTimer;
+    QPointer<EnginePace> m_pace;
     std::deque<std::pair<long, std::shared_ptr<IRTCEvent>>> m_queue;
     EventSink m_sink;
     long m_filter = 0;
@@ -124,6 +129,7 @@ private:
     bool m_initialized = false;
     bool m_shutDown = false;
     bool m_preparedForShutdown = false;
+    bool m_pluginsLoaded = false;
     quint16 m_sipPort = 0;
     QString m_displayName;
     QString m_email;

@@ -82,6 +82,7 @@ void LinphoneSession::Answer() {
         vb::raise(kRtcErrUnexpected, QStringLiteral("There is no incoming call to answer."));
     // ANSWERING goes out before accepting: liblinphone may report the call connected at once.
     report(RTCSS_ANSWERING);
+    eng->pace();
     const int status = m_call->acceptWithParams(eng->paramsFor(m_call));
     releaseDrawingContext(); // the answered call's video may have started right here
     if (status != 0) vb::raise(kRtcErrFail, QStringLiteral("The call could not be answered."));

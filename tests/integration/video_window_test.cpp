@@ -12,6 +12,7 @@
 #include "support/TestEnv.h"
 
 #include <QCheckBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QImage>
@@ -140,6 +141,10 @@ TEST_F(VideoWindows, TwentyVideoCallsInARowEitherWay) {
         EXPECT_EQ(form.g_objVideoPreview->get_Owner(), nullptr);
     }
     EXPECT_EQ(form.g_intIncomingCount, 0);
+    // Video ran without the media plug-in that would bring a second Qt into the process.
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(maps.readAll().contains("libQt5"));
 }
 
 // The received video opened big by a double-click during a call stays open when the call ends,
