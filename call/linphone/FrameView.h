@@ -7,7 +7,7 @@
 #include <QImage>
 #include <QWidget>
 
-struct _MSFactory;
+struct _MSFactory; // NOLINT(bugprone-reserved-identifier): the media library names it so
 
 namespace rtc {
 
