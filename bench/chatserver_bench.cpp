@@ -10,6 +10,7 @@
 // With --overload the run is instead: capacity (polls as fast as answered), then that many
 // seconds of polls offered at twice the capacity, clients giving up after 5 s, then how soon a
 // single poll is answered fast again once the load stops, with the server's memory throughout.
+#include "ChatBenchFill.h"
 #include "LoadGen.h"
 #include "chatserver/store/Storage.h"
 #include "wire/Codepage.h"
@@ -54,14 +55,6 @@ struct Options {
 const char kSep = '\xD4';
 const uint32_t kServerAddress = bench::ipv4("127.0.0.31");
 const uint32_t kNginxAddress = bench::ipv4("127.0.0.32");
-
-// Each user talks from its own loopback address, as a real client does from its own machine.
-uint32_t userSource(int user) {
-    return bench::ipv4("127.1.0.0") + uint32_t(user / 200) * 256 + uint32_t(user % 200) + 1;
-}
-QString email(int user) {
-    return QStringLiteral("user%1@bench.example").arg(user);
-}
 
 std::string wireRequest(const QStringList& fields, const QString& address) {
     return wire::toCp1252(wire::scrambled(fields.join(wire::kSep) + wire::kSep + address)).toStdString();
@@ -306,10 +299,18 @@ int main(int argc, char** argv) {
     files.rlim_cur = files.rlim_max;
     setrlimit(RLIMIT_NOFILE, &files);
 
+    const std::optional<bench::Fill> fill = bench::fillStore(store, options.users, options.contacts);
+    if (!fill) return 1;
+    line("set-up, written straight into the store: %d users in %.1f s, %lld contacts in %.1f s", options.users,
+         fill->usersSeconds, fill->contacts, fill->contactsSeconds);
+    const std::vector<QString>& ids = fill->ids;
+
     QProcess server;
+    // Its log goes where a service's goes, into a file, at the level asked for.
+    server.setStandardErrorFile(dir.filePath(QStringLiteral("server.log")));
     QRegularExpressionMatch match;
     QStringList serverArgs = {"--chat-listen", "127.0.0.31:0", "--web-listen", "off",
-                              "--store",       store,          "--log-level",  "warning"};
+                              "--store",       store,          "--log-level",  options.logLevel};
     // A few hundred users behind each loopback address, polling far more often than clients do:
     // the limits per address, which are there for floods from one address, are lifted.
     serverArgs << "--registration-rate"
@@ -329,49 +330,12 @@ int main(int argc, char** argv) {
         return 1;
     bench::LoadGen chat(kServerAddress, quint16(match.captured(1).toUInt()));
 
-    // ---- Set-up: users, their log-ins and their contact lists -------------------------------
-    std::vector<QString> ids(std::size_t(options.users));
-    int next = 0;
-    chat.closedLoop(
-        options.clients,
-        [&](Exchange& exchange) {
-            if (next >= options.users) return false;
-            exchange.id = next;
-            exchange.source = userSource(next);
-            exchange.request = wireRequest({"3", "bench", "pc", email(next), QStringLiteral("User %1").arg(next)},
-                                           QStringLiteral("127.9.0.1:%1").arg(5060 + next));
-            ++next;
-            return true;
-        },
-        [&](const Outcome& outcome) {
-            if (outcome.ok) ids[std::size_t(outcome.id)] = fromWire(outcome.reply).section(wire::kSep, 3, 3);
-        },
-        after(600));
-    int adds = 0;
-    Tally setUp;
-    chat.closedLoop(
-        options.clients,
-        [&](Exchange& exchange) {
-            if (adds >= options.users * options.contacts) return false;
-            const int user = adds / options.contacts;
-            const int contact = (user + 1 + adds % options.contacts) % options.users;
-            exchange.source = userSource(user);
-            exchange.request =
-                wireRequest({"4", ids[std::size_t(user)], email(contact)}, QStringLiteral("127.9.0.1:5060"));
-            ++adds;
-            return true;
-        },
-        [&](const Outcome& outcome) { setUp.add(outcome, "4"); }, after(600));
-    line("set-up: %d users registered, %lld contacts added, %lld errors",
-         int(std::count_if(ids.begin(), ids.end(), [](const QString& id) { return !id.isEmpty(); })), setUp.ok,
-         setUp.errors);
-
     std::mt19937 random(7);
     auto pollExchange = [&](Exchange& exchange) {
         const int user = int(random() % uint32_t(options.users));
-        exchange.source = userSource(user);
+        exchange.source = bench::userSource(user);
         exchange.request =
-            wireRequest({"1", ids[std::size_t(user)], email(user)}, QStringLiteral("127.9.0.1:%1").arg(5060 + user));
+            wireRequest({"1", ids[std::size_t(user)], bench::userEmail(user)}, bench::userCallAddress(user));
         return true;
     };
 
@@ -483,14 +447,17 @@ int main(int argc, char** argv) {
     const quint16 nginxPort = freePort(QHostAddress(QStringLiteral("127.0.0.32")));
     QFile config(dir.filePath(QStringLiteral("nginx.conf")));
     config.open(QIODevice::WriteOnly);
+    // nginx logs each request when the server does (a line per exchange at info and debug).
+    const bool perRequestLog = options.logLevel == QLatin1String("info") || options.logLevel == QLatin1String("debug");
     config.write(QStringLiteral("worker_processes 1;\ndaemon off;\nmaster_process on;\npid %1/nginx.pid;\n"
                                 "error_log %1/logs/error.log;\nevents { worker_connections 4096; }\n"
-                                "http {\n access_log off;\n keepalive_timeout 0;\n"
+                                "http {\n access_log %3;\n keepalive_timeout 0;\n"
                                 " client_body_temp_path %1/body; proxy_temp_path %1/proxy; fastcgi_temp_path %1/fcgi;\n"
                                 " uwsgi_temp_path %1/uwsgi; scgi_temp_path %1/scgi;\n"
                                 " server { listen 127.0.0.32:%2; root %1/www; }\n}\n")
                      .arg(dir.path())
                      .arg(nginxPort)
+                     .arg(perRequestLog ? dir.filePath(QStringLiteral("logs/access.log")) : QStringLiteral("off"))
                      .toUtf8());
     config.close();
     QProcess nginx;
