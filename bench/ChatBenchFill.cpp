@@ -1,5 +1,6 @@
 #include "ChatBenchFill.h"
 
+#include "chatserver/ChatService.h"
 #include "chatserver/store/Storage.h"
 
 #include <QDateTime>
@@ -61,6 +62,7 @@ std::optional<Fill> fillStore(const QString& store, int users, int contacts) {
         }
         fill.usersSeconds = secondsSince(start);
         // Neighbours on either side: whoever lists you, you list too.
+        const QByteArray secret = storage->sharedSecret(QByteArray(32, '\x5a'));
         start = Clock::now();
         const long long rows = static_cast<long long>(users) * contacts;
         for (long long row = 0; row < rows;) {
@@ -70,8 +72,10 @@ std::optional<Fill> fillStore(const QString& store, int users, int contacts) {
                 const int k = int(row % contacts);
                 const int step = k / 2 + 1;
                 const int contact = k % 2 == 0 ? (user + step) % users : (user - step % users + users) % users;
-                if (storage->addContact(fill.ids[std::size_t(user)].toLongLong(),
-                                        fill.ids[std::size_t(contact)].toLongLong(), ++now))
+                const qint64 ownerId = fill.ids[std::size_t(user)].toLongLong();
+                const qint64 contactId = fill.ids[std::size_t(contact)].toLongLong();
+                if (storage->addContact(ownerId, contactId, ++now,
+                                        chatserver::derivedHandle(secret, ownerId, contactId)))
                     ++fill.contacts;
             }
             transaction.commit();

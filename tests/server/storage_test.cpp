@@ -18,12 +18,13 @@ TEST_P(StoreTest, AnOlderStoreIsBroughtUpToDateAndANewerOneIsRefused) {
         return store->registerUser({email, "N", "user", "pc", "", "127.0.0.1", 1000}).value_or(0);
     };
     const qint64 ann = add("ann@example.org");
-    store->addContact(ann, add("bob@example.org"), 5);
+    store->addContact(ann, add("bob@example.org"), 5, 0);
     store.reset();
-    // As a store made by the first release looks: no ordering index, no key, counted IDs.
+    // As a store made by the first release looks: no ordering index, no key, no kept handles,
+    // counted IDs.
     ASSERT_TRUE(servertest::execOnStore(
         address,
-        {"DROP INDEX contacts_in_order", "DROP TABLE server_secret",
+        {"DROP INDEX contacts_in_order", "ALTER TABLE contacts DROP COLUMN handle", "DROP TABLE server_secret",
          "INSERT INTO users (id, email, display_name, created_ms) VALUES (7, 'old@example.org', 'Old', 1)",
          "UPDATE schema_version SET version = 1"},
         &problem))
