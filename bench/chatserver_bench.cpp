@@ -133,13 +133,44 @@ struct Stopwatch {
     double seconds() const { return std::chrono::duration<double>(bench::Clock::now() - start).count(); }
 };
 
-void report(const char* what, Tally& tally, double seconds, double cpuUs = -1) {
-    line("%-44s %9.0f /s  p50 %7.2f ms  p99 %7.2f ms  errors %lld%s", what, double(tally.ok) / seconds,
-         bench::percentile(tally.latencies, 50) / 1000, bench::percentile(tally.latencies, 99) / 1000, tally.errors,
-         tally.describeErrors().c_str());
-    if (cpuUs >= 0 && tally.ok > 0)
-        line("  server CPU %.0f us per exchange (%.0f /s on one whole core)", cpuUs / double(tally.ok),
-             double(tally.ok) * 1e6 / cpuUs);
+// What one run came to, for the goals at the end.
+struct Figures {
+    double rate = 0;
+    double p99Ms = 0;
+    double cpuUs = -1; // per exchange; -1 when not measured
+};
+
+Figures report(const char* what, Tally& tally, double seconds, double cpuUs = -1) {
+    const Figures figures{double(tally.ok) / seconds, bench::percentile(tally.latencies, 99) / 1000,
+                          cpuUs >= 0 && tally.ok > 0 ? cpuUs / double(tally.ok) : -1};
+    line("%-44s %9.0f /s  p50 %7.2f ms  p99 %7.2f ms  errors %lld%s", what, figures.rate,
+         bench::percentile(tally.latencies, 50) / 1000, figures.p99Ms, tally.errors, tally.describeErrors().c_str());
+    if (figures.cpuUs >= 0)
+        line("  server CPU %.1f us per exchange (%.0f /s on one whole core)", figures.cpuUs, 1e6 / figures.cpuUs);
+    return figures;
+}
+
+QByteArray loadAverage() {
+    QFile loadavg(QStringLiteral("/proc/loadavg"));
+    loadavg.open(QIODevice::ReadOnly);
+    return loadavg.readAll().trimmed();
+}
+
+// Each figure the server is held to, beside nginx's in the same run and the goal.
+void goals(const Figures& polls, const Figures& paced, const std::optional<Figures>& nginx, double pacedRate) {
+    const auto verdict = [](bool met) { return met ? "met" : "NOT met"; };
+    line("goals (load average at the end: %s)", loadAverage().constData());
+    if (!nginx) {
+        line("  nginx not measured: polls %.0f /s, CPU per poll %.1f us, p99 at %.0f/s %.2f ms", polls.rate,
+             polls.cpuUs, pacedRate, paced.p99Ms);
+        return;
+    }
+    line("  polls as fast as answered %.0f /s, nginx %.0f /s (%.2f of it), goal >= nginx: %s", polls.rate, nginx->rate,
+         polls.rate / nginx->rate, verdict(polls.rate >= nginx->rate));
+    line("  CPU per poll %.1f us, nginx %.1f us (%.2f of it), goal <= 30 us: %s", polls.cpuUs, nginx->cpuUs,
+         polls.cpuUs / nginx->cpuUs, verdict(polls.cpuUs <= 30));
+    line("  p99 at %.0f polls/s %.2f ms, nginx %.2f ms at the same rate, goal <= 1 ms: %s", pacedRate, paced.p99Ms,
+         nginx->p99Ms, verdict(paced.p99Ms <= 1));
 }
 
 bench::Clock::time_point after(double seconds) {
@@ -288,11 +319,7 @@ int main(int argc, char** argv) {
     line("colloqchat-server benchmark: %d users with %d contacts each, %d clients in flight, %.0f s per run, %d cores",
          options.users, options.contacts, options.clients, options.seconds, QThread::idealThreadCount());
     line("store: %s, server log level %s", qPrintable(store), qPrintable(options.logLevel));
-    {
-        QFile loadavg(QStringLiteral("/proc/loadavg"));
-        loadavg.open(QIODevice::ReadOnly);
-        line("load average at the start: %s", loadavg.readAll().trimmed().constData());
-    }
+    line("load average at the start: %s", loadAverage().constData());
     // Thousands of connections at once, on both sides (the server inherits this).
     rlimit files{};
     getrlimit(RLIMIT_NOFILE, &files);
@@ -353,7 +380,8 @@ int main(int argc, char** argv) {
     Stopwatch watch;
     chat.closedLoop(
         options.clients, pollExchange, [&](const Outcome& o) { polls.add(o, "1"); }, after(options.seconds));
-    report("polls, as fast as answered (target 5000/s)", polls, watch.seconds(), cpuMicros(serverPid) - cpu);
+    const Figures pollFigures =
+        report("polls, as fast as answered (target 5000/s)", polls, watch.seconds(), cpuMicros(serverPid) - cpu);
 
     // ---- Polls at a fixed rate --------------------------------------------------------------------
     Tally paced;
@@ -362,7 +390,7 @@ int main(int argc, char** argv) {
     chat.openLoop(options.rate, options.seconds, pollExchange, [&](const Outcome& o) { paced.add(o, "1"); });
     char pacedTitle[64];
     std::snprintf(pacedTitle, sizeof pacedTitle, "polls at %.0f/s (target p99 < 10 ms)", options.rate);
-    report(pacedTitle, paced, watch.seconds(), cpuMicros(serverPid) - cpu);
+    const Figures pacedFigures = report(pacedTitle, paced, watch.seconds(), cpuMicros(serverPid) - cpu);
 
     // ---- Registrations, and none lost -------------------------------------------------------------
     Tally registrations;
@@ -436,6 +464,7 @@ int main(int argc, char** argv) {
     // ---- The ceiling: nginx, a small static page, one request per connection -----------------------
     if (!QFile::exists(options.nginx)) {
         line("nginx: %s not found, no ceiling measured", qPrintable(options.nginx));
+        goals(pollFigures, pacedFigures, std::nullopt, options.rate);
         return 0;
     }
     QDir(dir.path()).mkpath(QStringLiteral("www"));
@@ -465,6 +494,7 @@ int main(int argc, char** argv) {
                 {"-p", dir.path(), "-c", config.fileName(), "-e", dir.filePath(QStringLiteral("logs/error.log"))});
     if (!nginx.waitForStarted(10000)) {
         line("nginx did not start");
+        goals(pollFigures, pacedFigures, std::nullopt, options.rate);
         return 0;
     }
     bench::LoadGen web(kNginxAddress, nginxPort);
@@ -502,15 +532,16 @@ int main(int argc, char** argv) {
         };
     };
     web.closedLoop(options.clients, pageExchange, pageDone(ceiling), after(options.seconds));
-    report("nginx, static page, one request per connection", ceiling, watch.seconds(),
-           treeCpuMicros(nginx.processId()) - cpu);
+    Figures nginxFigures = report("nginx, static page, one request per connection", ceiling, watch.seconds(),
+                                  treeCpuMicros(nginx.processId()) - cpu);
     // The same paced load as the polls': the machine's own latency floor at that rate.
     Tally pacedPages;
     watch = Stopwatch();
     web.openLoop(options.rate, options.seconds, pageExchange, pageDone(pacedPages));
     std::snprintf(pacedTitle, sizeof pacedTitle, "nginx, static page at %.0f/s", options.rate);
-    report(pacedTitle, pacedPages, watch.seconds());
+    nginxFigures.p99Ms = report(pacedTitle, pacedPages, watch.seconds()).p99Ms;
     nginx.terminate();
     nginx.waitForFinished(10000);
+    goals(pollFigures, pacedFigures, nginxFigures, options.rate);
     return 0;
 }
