@@ -53,10 +53,11 @@ void SqliteCheckpointer::run() {
         m_failed = true;
         return;
     }
-    // This connection never commits, so it never checkpoints when it closes either. It finds
-    // the log only once it has read something.
-    sqlite3_wal_autocheckpoint(connection, 0);
-    sqlite3_exec(connection, "SELECT 1 FROM sqlite_schema LIMIT 1", nullptr, nullptr, nullptr);
+    // A connection finds the log only once it has read something.
+    const auto findLog = [connection] {
+        sqlite3_exec(connection, "SELECT 1 FROM sqlite_schema LIMIT 1", nullptr, nullptr, nullptr);
+    };
+    findLog();
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         m_wake.wait(lock, [this] { return m_due || m_stop; });
@@ -69,6 +70,10 @@ void SqliteCheckpointer::run() {
             int pages = 0;
             int copied = 0;
             const int rc = sqlite3_wal_checkpoint_v2(connection, nullptr, SQLITE_CHECKPOINT_PASSIVE, &pages, &copied);
+            if (rc == SQLITE_OK && pages < 0) { // no log found yet (the first read was refused)
+                findLog();
+                continue;
+            }
             m_copied = copied;
             if (rc != SQLITE_OK && rc != SQLITE_BUSY)
                 qCWarning(lcCheckpoint).noquote() << "checkpoint failed:" << sqlite3_errmsg(connection);
