@@ -59,13 +59,21 @@ void SqliteCheckpointer::run() {
     };
     findLog();
     std::unique_lock<std::mutex> lock(m_mutex);
+    bool behind = false; // the last checkpoint left pages of the log uncopied
     for (;;) {
-        m_wake.wait(lock, [this] { return m_due || m_stop; });
+        // Behind, it tries again soon: bursts of commits (the last-seen times, every second)
+        // leave gaps in which it can catch up, and only a log that is all in the file is started
+        // over by the next commit instead of growing on.
+        const auto due = [this] { return m_due || m_stop; };
+        if (behind)
+            m_wake.wait_for(lock, kRetry, due);
+        else
+            m_wake.wait(lock, due);
         if (m_stop) break;
         m_due = false;
         lock.unlock();
-        // Again while commits came in meanwhile: only a log that is all in the file is started
-        // over by the next commit, instead of growing on.
+        behind = false;
+        // Again while commits came in meanwhile.
         for (int round = 0; round < kRounds; ++round) {
             int pages = 0;
             int copied = 0;
@@ -77,7 +85,8 @@ void SqliteCheckpointer::run() {
             m_copied = copied;
             if (rc != SQLITE_OK && rc != SQLITE_BUSY)
                 qCWarning(lcCheckpoint).noquote() << "checkpoint failed:" << sqlite3_errmsg(connection);
-            if (rc != SQLITE_OK || copied >= pages) break;
+            behind = rc == SQLITE_BUSY || (rc == SQLITE_OK && copied < pages);
+            if (!behind) break;
         }
         lock.lock();
     }

@@ -6,6 +6,7 @@
 // was. A checkpoint of this kind waits for no reader and no writer, and they do not wait for it.
 #include <QByteArray>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -27,8 +28,9 @@ public:
     // connection makes one itself.
     static constexpr int kPages = 1000;
     static constexpr int kMostPages = 16 * kPages;
-    // Checkpoints in a row while commits keep coming in.
+    // Checkpoints in a row while commits keep coming in, and the pause before trying again.
     static constexpr int kRounds = 8;
+    static constexpr std::chrono::milliseconds kRetry{50};
 
 private:
     static int afterCommit(void* self, sqlite3* connection, const char* database, int pages);
