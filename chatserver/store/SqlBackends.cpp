@@ -97,6 +97,7 @@ void SqliteStorage::configureConnection() {
     // Pages are read from the file mapped into memory, not copied in by a system call each: a
     // poll touches a page for each contact, scattered over a store that outgrows any cache. The
     // mapping is address space, not memory; the kernel's page cache holds the pages either way.
+    // SQLite maps as much as it was built to allow (2 GiB in Debian's build).
     execOnce(QStringLiteral("PRAGMA mmap_size = 4294967296"));
     // What the mapping cannot serve, pages written since the last checkpoint, stays cached.
     execOnce(QStringLiteral("PRAGMA cache_size = -32768"));
