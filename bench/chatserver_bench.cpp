@@ -10,6 +10,7 @@
 // With --overload the run is instead: capacity (polls as fast as answered), then that many
 // seconds of polls offered at twice the capacity, clients giving up after 5 s, then how soon a
 // single poll is answered fast again once the load stops, with the server's memory throughout.
+#include "ChatBenchFill.h"
 #include "LoadGen.h"
 #include "chatserver/store/Storage.h"
 #include "wire/Codepage.h"
@@ -54,14 +55,6 @@ struct Options {
 const char kSep = '\xD4';
 const uint32_t kServerAddress = bench::ipv4("127.0.0.31");
 const uint32_t kNginxAddress = bench::ipv4("127.0.0.32");
-
-// Each user talks from its own loopback address, as a real client does from its own machine.
-uint32_t userSource(int user) {
-    return bench::ipv4("127.1.0.0") + uint32_t(user / 200) * 256 + uint32_t(user % 200) + 1;
-}
-QString email(int user) {
-    return QStringLiteral("user%1@bench.example").arg(user);
-}
 
 std::string wireRequest(const QStringList& fields, const QString& address) {
     return wire::toCp1252(wire::scrambled(fields.join(wire::kSep) + wire::kSep + address)).toStdString();
@@ -140,13 +133,44 @@ struct Stopwatch {
     double seconds() const { return std::chrono::duration<double>(bench::Clock::now() - start).count(); }
 };
 
-void report(const char* what, Tally& tally, double seconds, double cpuUs = -1) {
-    line("%-44s %9.0f /s  p50 %7.2f ms  p99 %7.2f ms  errors %lld%s", what, double(tally.ok) / seconds,
-         bench::percentile(tally.latencies, 50) / 1000, bench::percentile(tally.latencies, 99) / 1000, tally.errors,
-         tally.describeErrors().c_str());
-    if (cpuUs >= 0 && tally.ok > 0)
-        line("  server CPU %.0f us per exchange (%.0f /s on one whole core)", cpuUs / double(tally.ok),
-             double(tally.ok) * 1e6 / cpuUs);
+// What one run came to, for the goals at the end.
+struct Figures {
+    double rate = 0;
+    double p99Ms = 0;
+    double cpuUs = -1; // per exchange; -1 when not measured
+};
+
+Figures report(const char* what, Tally& tally, double seconds, double cpuUs = -1) {
+    const Figures figures{double(tally.ok) / seconds, bench::percentile(tally.latencies, 99) / 1000,
+                          cpuUs >= 0 && tally.ok > 0 ? cpuUs / double(tally.ok) : -1};
+    line("%-44s %9.0f /s  p50 %7.2f ms  p99 %7.2f ms  errors %lld%s", what, figures.rate,
+         bench::percentile(tally.latencies, 50) / 1000, figures.p99Ms, tally.errors, tally.describeErrors().c_str());
+    if (figures.cpuUs >= 0)
+        line("  server CPU %.1f us per exchange (%.0f /s on one whole core)", figures.cpuUs, 1e6 / figures.cpuUs);
+    return figures;
+}
+
+QByteArray loadAverage() {
+    QFile loadavg(QStringLiteral("/proc/loadavg"));
+    loadavg.open(QIODevice::ReadOnly);
+    return loadavg.readAll().trimmed();
+}
+
+// Each figure the server is held to, beside nginx's in the same run and the goal.
+void goals(const Figures& polls, const Figures& paced, const std::optional<Figures>& nginx, double pacedRate) {
+    const auto verdict = [](bool met) { return met ? "met" : "NOT met"; };
+    line("goals (load average at the end: %s)", loadAverage().constData());
+    if (!nginx) {
+        line("  nginx not measured: polls %.0f /s, CPU per poll %.1f us, p99 at %.0f/s %.2f ms", polls.rate,
+             polls.cpuUs, pacedRate, paced.p99Ms);
+        return;
+    }
+    line("  polls as fast as answered %.0f /s, nginx %.0f /s (%.2f of it), goal >= nginx: %s", polls.rate, nginx->rate,
+         polls.rate / nginx->rate, verdict(polls.rate >= nginx->rate));
+    line("  CPU per poll %.1f us, nginx %.1f us (%.2f of it), goal <= 30 us: %s", polls.cpuUs, nginx->cpuUs,
+         polls.cpuUs / nginx->cpuUs, verdict(polls.cpuUs <= 30));
+    line("  p99 at %.0f polls/s %.2f ms, nginx %.2f ms at the same rate, goal <= 1 ms: %s", pacedRate, paced.p99Ms,
+         nginx->p99Ms, verdict(paced.p99Ms <= 1));
 }
 
 bench::Clock::time_point after(double seconds) {
@@ -295,21 +319,25 @@ int main(int argc, char** argv) {
     line("colloqchat-server benchmark: %d users with %d contacts each, %d clients in flight, %.0f s per run, %d cores",
          options.users, options.contacts, options.clients, options.seconds, QThread::idealThreadCount());
     line("store: %s, server log level %s", qPrintable(store), qPrintable(options.logLevel));
-    {
-        QFile loadavg(QStringLiteral("/proc/loadavg"));
-        loadavg.open(QIODevice::ReadOnly);
-        line("load average at the start: %s", loadavg.readAll().trimmed().constData());
-    }
+    line("load average at the start: %s", loadAverage().constData());
     // Thousands of connections at once, on both sides (the server inherits this).
     rlimit files{};
     getrlimit(RLIMIT_NOFILE, &files);
     files.rlim_cur = files.rlim_max;
     setrlimit(RLIMIT_NOFILE, &files);
 
+    const std::optional<bench::Fill> fill = bench::fillStore(store, options.users, options.contacts);
+    if (!fill) return 1;
+    line("set-up, written straight into the store: %d users in %.1f s, %lld contacts in %.1f s", options.users,
+         fill->usersSeconds, fill->contacts, fill->contactsSeconds);
+    const std::vector<QString>& ids = fill->ids;
+
     QProcess server;
+    // Its log goes where a service's goes, into a file, at the level asked for.
+    server.setStandardErrorFile(dir.filePath(QStringLiteral("server.log")));
     QRegularExpressionMatch match;
     QStringList serverArgs = {"--chat-listen", "127.0.0.31:0", "--web-listen", "off",
-                              "--store",       store,          "--log-level",  "warning"};
+                              "--store",       store,          "--log-level",  options.logLevel};
     // A few hundred users behind each loopback address, polling far more often than clients do:
     // the limits per address, which are there for floods from one address, are lifted.
     serverArgs << "--registration-rate"
@@ -329,49 +357,12 @@ int main(int argc, char** argv) {
         return 1;
     bench::LoadGen chat(kServerAddress, quint16(match.captured(1).toUInt()));
 
-    // ---- Set-up: users, their log-ins and their contact lists -------------------------------
-    std::vector<QString> ids(std::size_t(options.users));
-    int next = 0;
-    chat.closedLoop(
-        options.clients,
-        [&](Exchange& exchange) {
-            if (next >= options.users) return false;
-            exchange.id = next;
-            exchange.source = userSource(next);
-            exchange.request = wireRequest({"3", "bench", "pc", email(next), QStringLiteral("User %1").arg(next)},
-                                           QStringLiteral("127.9.0.1:%1").arg(5060 + next));
-            ++next;
-            return true;
-        },
-        [&](const Outcome& outcome) {
-            if (outcome.ok) ids[std::size_t(outcome.id)] = fromWire(outcome.reply).section(wire::kSep, 3, 3);
-        },
-        after(600));
-    int adds = 0;
-    Tally setUp;
-    chat.closedLoop(
-        options.clients,
-        [&](Exchange& exchange) {
-            if (adds >= options.users * options.contacts) return false;
-            const int user = adds / options.contacts;
-            const int contact = (user + 1 + adds % options.contacts) % options.users;
-            exchange.source = userSource(user);
-            exchange.request =
-                wireRequest({"4", ids[std::size_t(user)], email(contact)}, QStringLiteral("127.9.0.1:5060"));
-            ++adds;
-            return true;
-        },
-        [&](const Outcome& outcome) { setUp.add(outcome, "4"); }, after(600));
-    line("set-up: %d users registered, %lld contacts added, %lld errors",
-         int(std::count_if(ids.begin(), ids.end(), [](const QString& id) { return !id.isEmpty(); })), setUp.ok,
-         setUp.errors);
-
     std::mt19937 random(7);
     auto pollExchange = [&](Exchange& exchange) {
         const int user = int(random() % uint32_t(options.users));
-        exchange.source = userSource(user);
+        exchange.source = bench::userSource(user);
         exchange.request =
-            wireRequest({"1", ids[std::size_t(user)], email(user)}, QStringLiteral("127.9.0.1:%1").arg(5060 + user));
+            wireRequest({"1", ids[std::size_t(user)], bench::userEmail(user)}, bench::userCallAddress(user));
         return true;
     };
 
@@ -389,7 +380,8 @@ int main(int argc, char** argv) {
     Stopwatch watch;
     chat.closedLoop(
         options.clients, pollExchange, [&](const Outcome& o) { polls.add(o, "1"); }, after(options.seconds));
-    report("polls, as fast as answered (target 5000/s)", polls, watch.seconds(), cpuMicros(serverPid) - cpu);
+    const Figures pollFigures =
+        report("polls, as fast as answered (target 5000/s)", polls, watch.seconds(), cpuMicros(serverPid) - cpu);
 
     // ---- Polls at a fixed rate --------------------------------------------------------------------
     Tally paced;
@@ -398,7 +390,7 @@ int main(int argc, char** argv) {
     chat.openLoop(options.rate, options.seconds, pollExchange, [&](const Outcome& o) { paced.add(o, "1"); });
     char pacedTitle[64];
     std::snprintf(pacedTitle, sizeof pacedTitle, "polls at %.0f/s (target p99 < 10 ms)", options.rate);
-    report(pacedTitle, paced, watch.seconds(), cpuMicros(serverPid) - cpu);
+    const Figures pacedFigures = report(pacedTitle, paced, watch.seconds(), cpuMicros(serverPid) - cpu);
 
     // ---- Registrations, and none lost -------------------------------------------------------------
     Tally registrations;
@@ -472,6 +464,7 @@ int main(int argc, char** argv) {
     // ---- The ceiling: nginx, a small static page, one request per connection -----------------------
     if (!QFile::exists(options.nginx)) {
         line("nginx: %s not found, no ceiling measured", qPrintable(options.nginx));
+        goals(pollFigures, pacedFigures, std::nullopt, options.rate);
         return 0;
     }
     QDir(dir.path()).mkpath(QStringLiteral("www"));
@@ -483,14 +476,17 @@ int main(int argc, char** argv) {
     const quint16 nginxPort = freePort(QHostAddress(QStringLiteral("127.0.0.32")));
     QFile config(dir.filePath(QStringLiteral("nginx.conf")));
     config.open(QIODevice::WriteOnly);
+    // nginx logs each request when the server does (a line per exchange at info and debug).
+    const bool perRequestLog = options.logLevel == QLatin1String("info") || options.logLevel == QLatin1String("debug");
     config.write(QStringLiteral("worker_processes 1;\ndaemon off;\nmaster_process on;\npid %1/nginx.pid;\n"
                                 "error_log %1/logs/error.log;\nevents { worker_connections 4096; }\n"
-                                "http {\n access_log off;\n keepalive_timeout 0;\n"
+                                "http {\n access_log %3;\n keepalive_timeout 0;\n"
                                 " client_body_temp_path %1/body; proxy_temp_path %1/proxy; fastcgi_temp_path %1/fcgi;\n"
                                 " uwsgi_temp_path %1/uwsgi; scgi_temp_path %1/scgi;\n"
                                 " server { listen 127.0.0.32:%2; root %1/www; }\n}\n")
                      .arg(dir.path())
                      .arg(nginxPort)
+                     .arg(perRequestLog ? dir.filePath(QStringLiteral("logs/access.log")) : QStringLiteral("off"))
                      .toUtf8());
     config.close();
     QProcess nginx;
@@ -498,6 +494,7 @@ int main(int argc, char** argv) {
                 {"-p", dir.path(), "-c", config.fileName(), "-e", dir.filePath(QStringLiteral("logs/error.log"))});
     if (!nginx.waitForStarted(10000)) {
         line("nginx did not start");
+        goals(pollFigures, pacedFigures, std::nullopt, options.rate);
         return 0;
     }
     bench::LoadGen web(kNginxAddress, nginxPort);
@@ -535,15 +532,16 @@ int main(int argc, char** argv) {
         };
     };
     web.closedLoop(options.clients, pageExchange, pageDone(ceiling), after(options.seconds));
-    report("nginx, static page, one request per connection", ceiling, watch.seconds(),
-           treeCpuMicros(nginx.processId()) - cpu);
+    Figures nginxFigures = report("nginx, static page, one request per connection", ceiling, watch.seconds(),
+                                  treeCpuMicros(nginx.processId()) - cpu);
     // The same paced load as the polls': the machine's own latency floor at that rate.
     Tally pacedPages;
     watch = Stopwatch();
     web.openLoop(options.rate, options.seconds, pageExchange, pageDone(pacedPages));
     std::snprintf(pacedTitle, sizeof pacedTitle, "nginx, static page at %.0f/s", options.rate);
-    report(pacedTitle, pacedPages, watch.seconds());
+    nginxFigures.p99Ms = report(pacedTitle, pacedPages, watch.seconds()).p99Ms;
     nginx.terminate();
     nginx.waitForFinished(10000);
+    goals(pollFigures, pacedFigures, nginxFigures, options.rate);
     return 0;
 }

@@ -13,7 +13,6 @@ namespace chatserver {
 namespace {
 
 constexpr qint64 kGenerationMaxAgeMs = 1000;
-constexpr qsizetype kMaxCachedHandles = 200'000;
 
 // Every ID-only request that cannot be served gets this one answer, whether the ID is unknown or
 // only logged in from elsewhere: telling the two apart would let anyone test guessed IDs.
@@ -33,11 +32,16 @@ QString joined(wire::Code code, const QList<QStringList>& records, const QString
     QString payload;
     payload.reserve(size);
     payload += replyCode;
+    // Separator and field apart: `kSep + field` would make a string of its own for each field.
     for (const QStringList& fields : records)
-        for (const QString& field : fields)
-            payload += wire::kSep + field;
-    for (const QString& field : trailing)
-        payload += wire::kSep + field;
+        for (const QString& field : fields) {
+            payload += wire::kSep;
+            payload += field;
+        }
+    for (const QString& field : trailing) {
+        payload += wire::kSep;
+        payload += field;
+    }
     return payload;
 }
 
@@ -126,23 +130,21 @@ void ChatService::setSettings(ChatSettings settings) {
     m_lookups.setLimit(m_settings.lookups);
 }
 
-QString ChatService::handleFor(qint64 viewerId, qint64 subjectId) {
-    // Two levels keyed by plain numbers: a poll looks up every contact's handle.
-    QHash<qint64, QString>& ofViewer = m_handles[viewerId];
-    if (const auto it = ofViewer.constFind(subjectId); it != ofViewer.constEnd()) return it.value();
+qint64 derivedHandle(const QByteArray& secret, qint64 viewerId, qint64 subjectId) {
     const QByteArray mac = QMessageAuthenticationCode::hash(
-        QByteArray::number(viewerId) + ':' + QByteArray::number(subjectId), m_secret, QCryptographicHash::Sha256);
+        QByteArray::number(viewerId) + ':' + QByteArray::number(subjectId), secret, QCryptographicHash::Sha256);
     quint64 bits = 0;
     std::memcpy(&bits, mac.constData(), sizeof bits);
     // Sixteen digits: never mistaken for a user ID of fifteen or fewer.
-    const QString handle = QString::number(1'000'000'000'000'000ULL + bits % 9'000'000'000'000'000ULL);
-    if (++m_cachedHandles > kMaxCachedHandles) {
-        m_handles.clear();
-        m_cachedHandles = 0;
-    } else {
-        ofViewer.insert(subjectId, handle);
-    }
-    return handle;
+    return qint64(1'000'000'000'000'000ULL + bits % 9'000'000'000'000'000ULL);
+}
+
+QString ChatService::handleFor(qint64 viewerId, qint64 subjectId) const {
+    return QString::number(derivedHandle(m_secret, viewerId, subjectId));
+}
+
+qint64 ChatService::handleOf(qint64 viewerId, const UserRecord& contact) const {
+    return contact.handle != 0 ? contact.handle : derivedHandle(m_secret, viewerId, contact.id);
 }
 
 ChatService::Outcome ChatService::handle(const ChatRequest& request, const QString& peer) {
@@ -222,7 +224,8 @@ QStringList ChatService::record(qint64 viewerId, const UserRecord& contact, qint
     // on line only if you list them too. An off-line contact keeps its last address, so that the
     // client lists it again after a restart.
     const bool shown = contact.mutual;
-    return {handleFor(viewerId, contact.id), contact.displayName, contact.email, shown ? contact.address : QString(),
+    return {QString::number(handleOf(viewerId, contact)), contact.displayName, contact.email,
+            shown ? contact.address : QString(),
             shown && isOnLine(contact, nowMs) ? QStringLiteral("1") : QStringLiteral("0")};
 }
 
@@ -377,8 +380,14 @@ ChatService::Outcome ChatService::pollReply(const PollView& view, const QString&
 
     QList<QStringList> records;
     records.reserve(view.contacts.size());
-    for (const UserRecord& contact : view.contacts)
+    for (const UserRecord& contact : view.contacts) {
         records.append(record(user.id, contact, now));
+        // An entry from before handles were kept gets its own now, once.
+        if (contact.handle == 0) {
+            writing();
+            m_storage.setContactHandle(user.id, contact.id, handleOf(user.id, contact));
+        }
+    }
 
     // A notice or a move needs at least one record before its trailing fields: the client reads
     // a record first and stops with an error otherwise. Users without contacts get theirs later.
@@ -439,7 +448,7 @@ ChatService::Outcome ChatService::addContact(const ChatRequest& request, const Q
     if (m_storage.contactCount(owner->id) >= m_settings.maxContacts)
         return refused(wire::Code::Refused, QStringLiteral("Your contact list is full."), QStringLiteral("list full"));
     const qint64 now = m_clock();
-    if (!m_storage.addContact(owner->id, contact->id, now))
+    if (!m_storage.addContact(owner->id, contact->id, now, derivedHandle(m_secret, owner->id, contact->id)))
         return refused(wire::Code::Refused, QStringLiteral("%1 is already in your contact list.").arg(email),
                        QStringLiteral("already listed"));
     // Read back as a list entry: whether the contact lists the owner too decides what is shown.
@@ -460,7 +469,7 @@ ChatService::Outcome ChatService::removeContact(const ChatRequest& request, cons
     // The client names the contact as its list shows it: by the handle it was given (or, for a
     // row from before handles, by the contact's ID).
     for (const UserRecord& contact : m_storage.contactsOf(owner->id))
-        if (handleFor(owner->id, contact.id) == shown || QString::number(contact.id) == shown)
+        if (QString::number(handleOf(owner->id, contact)) == shown || QString::number(contact.id) == shown)
             m_storage.removeContact(owner->id, contact.id);
     // Removing a contact that is not listed is answered the same way: the client's list then
     // drops the row it still shows.

@@ -78,7 +78,7 @@ public:
     // What `viewerId` is shown in place of `subjectId`'s user ID: a number derived from both
     // with the store's key, the same on every server of the store and after restarts, and of
     // no use to anyone else.
-    QString handleFor(qint64 viewerId, qint64 subjectId);
+    QString handleFor(qint64 viewerId, qint64 subjectId) const;
 
     // Limits on what registration accepts.
     static constexpr int kMaxEmail = 254;
@@ -103,6 +103,8 @@ private:
     // in as that user; otherwise the refusal to send.
     std::optional<UserRecord> ownerFromPeer(const QString& idText, const QString& peer, Outcome* refusal);
     bool isOnLine(const UserRecord& user, qint64 nowMs) const;
+    // The handle of a list entry: the one kept with it, or derived now for an entry from before.
+    qint64 handleOf(qint64 viewerId, const UserRecord& contact) const;
     // A contact as `viewerId` sees it: its handle, and its address and state only when the
     // contact lists the viewer too.
     QStringList record(qint64 viewerId, const UserRecord& contact, qint64 nowMs);
@@ -118,14 +120,15 @@ private:
     QElapsedTimer m_generationAge;
     QHash<qint64, bool> m_quietUsers;
     QByteArray m_secret;
-    QHash<qint64, QHash<qint64, QString>> m_handles; // viewer -> subject -> handle
-    qsizetype m_cachedHandles = 0;
     TokenBuckets m_registrations;
     TokenBuckets m_failures;        // per address
     TokenBuckets m_accountFailures; // per user ID and per e-mail address tried
     TokenBuckets m_lookups;
     bool m_storeLost = false;
 };
+
+// The handle ChatService::handleFor() gives, as a number, from the store's key.
+qint64 derivedHandle(const QByteArray& secret, qint64 viewerId, qint64 subjectId);
 
 // Text from a caller made safe to echo: control characters dropped.
 QString printable(const QString& text);

@@ -92,8 +92,10 @@ private:
             return;
         }
         if (holdForCheck(outcome)) return;
-        qCInfo(lcChat).noquote() << peer() << parse.request.code << "->" << outcome.reply->section(wire::kSep, 0, 0)
-                                 << outcome.note << m_started.nsecsElapsed() / 1000 << "us";
+        // The reply's code: what comes before its first separator (a poll's reply is long).
+        const QStringView replyCode = QStringView(*outcome.reply).left(outcome.reply->indexOf(wire::kSep));
+        qCInfo(lcChat).noquote() << peer() << parse.request.code << "->" << replyCode << outcome.note
+                                 << m_started.nsecsElapsed() / 1000 << "us";
         send(*outcome.reply);
     }
 

@@ -40,7 +40,7 @@ struct Service {
             const QString peer = peerFor(unsigned(user - 1));
             store->markOnline(user, peer + QStringLiteral(":5060"), peer, s_nowMs);
             for (qint64 other = 1; other <= 3; ++other)
-                if (other != user) store->addContact(user, other, s_nowMs);
+                if (other != user) store->addContact(user, other, s_nowMs, 0);
         }
         store->queueNotice(2, QStringLiteral("Maintenance tonight"), QStringLiteral("Notice"), s_nowMs);
         chatserver::ChatSettings settings;

@@ -12,7 +12,9 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCOLLOQ_TSAN=ON 
 cmake --build "$build" -j"${JOBS:-2}" --target "${targets[@]}" colloqchat-server
 
 export QT_QPA_PLATFORM=offscreen
-export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
+# The tests start helper programs (nginx, the PostgreSQL scripts) while a SQLite store's
+# checkpoint thread runs; the forked child only executes the program.
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 die_after_fork=0 suppressions=$root/scripts/tsan-server.supp ${TSAN_OPTIONS:-}"
 # ThreadSanitizer maps its shadow memory at fixed places, which the kernel's full address
 # randomisation can collide with; the tests run without it (their children inherit that).
 run=()

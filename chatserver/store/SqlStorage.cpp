@@ -42,15 +42,17 @@ QString SqlStorage::sqlFor(Stmt stmt) const {
     case Stmt::MarkOffline:
         return QStringLiteral("UPDATE users SET online = 0 WHERE id = ?");
     case Stmt::Contacts:
-        // Only what a contact record shows: this runs on every poll.
+        // Only what a contact record shows.
         return QStringLiteral("SELECT u.id, u.email, u.display_name, u.address, u.online, u.last_seen_ms, ") + kMutual +
-               QStringLiteral(" FROM contacts c JOIN users u ON u.id = c.contact_id WHERE c.owner_id = ? "
+               QStringLiteral(", c.handle FROM contacts c JOIN users u ON u.id = c.contact_id WHERE c.owner_id = ? "
                               "ORDER BY c.added_ms, c.contact_id");
     case Stmt::ContactCount:
         return QStringLiteral("SELECT COUNT(*) FROM contacts WHERE owner_id = ?");
     case Stmt::AddContact:
-        return QStringLiteral(
-            "INSERT INTO contacts (owner_id, contact_id, added_ms) VALUES (?, ?, ?) ON CONFLICT DO NOTHING");
+        return QStringLiteral("INSERT INTO contacts (owner_id, contact_id, added_ms, handle) VALUES (?, ?, ?, ?) "
+                              "ON CONFLICT DO NOTHING");
+    case Stmt::SetContactHandle:
+        return QStringLiteral("UPDATE contacts SET handle = ? WHERE owner_id = ? AND contact_id = ?");
     case Stmt::RemoveContact:
         return QStringLiteral("DELETE FROM contacts WHERE owner_id = ? AND contact_id = ?");
     case Stmt::QueueNotice:
@@ -82,9 +84,9 @@ QString SqlStorage::sqlFor(Stmt stmt) const {
         // list order, in the same columns (the contact's added time, which only orders the rows,
         // where the user's creation time is).
         return QStringLiteral("SELECT 0 AS part, ") + kUserColumns +
-               QStringLiteral(", 0 FROM users u WHERE u.id = ? UNION ALL "
+               QStringLiteral(", 0, 0 FROM users u WHERE u.id = ? UNION ALL "
                               "SELECT 1, k.id, k.email, k.display_name, k.address, k.online, k.last_seen_ms, "
-                              "c.added_ms, NULL, ") +
+                              "c.added_ms, NULL, c.handle, ") +
                kMutual +
                QStringLiteral(" FROM contacts c JOIN users k ON k.id = c.contact_id "
                               "WHERE c.owner_id = ? ORDER BY 1, 8, 2");
@@ -256,7 +258,8 @@ std::optional<PollView> SqlStorage::pollView(qint64 id) {
         overlayPending(view->user);
         while (query.next()) {
             view->contacts.append(readContact(query, 1));
-            view->contacts.last().mutual = query.value(9).toInt() != 0;
+            view->contacts.last().handle = query.value(9).toLongLong();
+            view->contacts.last().mutual = query.value(10).toInt() != 0;
         }
     }
     query.finish();
@@ -274,7 +277,7 @@ qsizetype SqlStorage::flushPresence(qsizetype maxUsers) {
     QList<qint64> written;
     for (auto it = m_pendingSeen.cbegin(); it != m_pendingSeen.cend(); ++it) {
         if (maxUsers > 0 && written.size() >= maxUsers) break;
-        run(Stmt::Touch, {int64(it.value()), int64(it.key()), int64(it.value())}).finish();
+        writeLastSeen(it.key(), it.value());
         written.append(it.key());
     }
     transaction.commit();
@@ -282,6 +285,10 @@ qsizetype SqlStorage::flushPresence(qsizetype maxUsers) {
     for (const qint64 id : std::as_const(written))
         m_pendingSeen.remove(id);
     return m_pendingSeen.size();
+}
+
+void SqlStorage::writeLastSeen(qint64 id, qint64 nowMs) {
+    run(Stmt::Touch, {int64(nowMs), int64(id), int64(nowMs)}).finish();
 }
 
 std::optional<qint64> SqlStorage::registerUser(const NewUser& user) {
@@ -346,6 +353,7 @@ QList<UserRecord> SqlStorage::contactsOf(qint64 ownerId) {
     while (query.next()) {
         contacts.append(readContact(query, 0));
         contacts.last().mutual = query.value(6).toInt() != 0;
+        contacts.last().handle = query.value(7).toLongLong();
     }
     query.finish();
     return contacts;
@@ -358,11 +366,16 @@ int SqlStorage::contactCount(qint64 ownerId) {
     return count;
 }
 
-bool SqlStorage::addContact(qint64 ownerId, qint64 contactId, qint64 nowMs) {
-    QSqlQuery& query = run(Stmt::AddContact, {int64(ownerId), int64(contactId), int64(nowMs)});
+bool SqlStorage::addContact(qint64 ownerId, qint64 contactId, qint64 nowMs, qint64 handle) {
+    const QVariant kept = handle != 0 ? int64(handle) : QVariant(QMetaType(QMetaType::LongLong));
+    QSqlQuery& query = run(Stmt::AddContact, {int64(ownerId), int64(contactId), int64(nowMs), kept});
     const bool added = query.numRowsAffected() > 0;
     query.finish();
     return added;
+}
+
+void SqlStorage::setContactHandle(qint64 ownerId, qint64 contactId, qint64 handle) {
+    run(Stmt::SetContactHandle, {int64(handle), int64(ownerId), int64(contactId)}).finish();
 }
 
 void SqlStorage::removeContact(qint64 ownerId, qint64 contactId) {

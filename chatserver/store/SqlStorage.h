@@ -15,6 +15,8 @@ struct sqlite3_stmt;
 
 namespace chatserver {
 
+class SqliteCheckpointer;
+
 class SqlStorage : public Storage {
 public:
     ~SqlStorage() override;
@@ -32,7 +34,8 @@ public:
     std::optional<PollView> pollView(qint64 id) override;
     QList<UserRecord> contactsOf(qint64 ownerId) override;
     int contactCount(qint64 ownerId) override;
-    bool addContact(qint64 ownerId, qint64 contactId, qint64 nowMs) override;
+    bool addContact(qint64 ownerId, qint64 contactId, qint64 nowMs, qint64 handle) override;
+    void setContactHandle(qint64 ownerId, qint64 contactId, qint64 handle) override;
     void removeContact(qint64 ownerId, qint64 contactId) override;
     qint64 queueNotice(std::optional<qint64> targetId, const QString& text, const QString& title,
                        qint64 nowMs) override;
@@ -83,6 +86,7 @@ private:
         Contacts,
         ContactCount,
         AddContact,
+        SetContactHandle,
         RemoveContact,
         QueueNotice,
         PendingNotice,
@@ -108,6 +112,9 @@ private:
 protected:
     // Last-seen times not written yet win over what the store says.
     void overlayPending(UserRecord& user) const;
+    // Writes one user's last-seen time, unless the store has a later one (inside flushPresence's
+    // transaction).
+    virtual void writeLastSeen(qint64 id, qint64 nowMs);
 
 private:
     [[noreturn]] void fail(const QString& what, const QSqlQuery& query) const;
@@ -131,6 +138,7 @@ public:
     QString lostReason() override;
 
 protected:
+    void writeLastSeen(qint64 id, qint64 nowMs) override;
     void closingConnection() override;
     void openConnection(QSqlDatabase& db) override;
     void configureConnection() override;
@@ -139,8 +147,10 @@ protected:
 
 private:
     QString m_path;
-    sqlite3* m_handle = nullptr;             // the QtSql connection's own, while it is open
+    sqlite3* m_handle = nullptr; // the QtSql connection's own, while it is open
+    std::unique_ptr<SqliteCheckpointer> m_checkpointer;
     sqlite3_stmt* m_pollStatement = nullptr; // prepared at the first poll
+    sqlite3_stmt* m_seenStatement = nullptr; // prepared at the first write of last-seen times
     // The file the connection opened; a path that no longer leads to it means writes go nowhere.
     quint64 m_device = 0;
     quint64 m_inode = 0;

@@ -24,6 +24,10 @@ struct UserRecord {
     qint64 createdMs = 0;
     QString loginPeer;   // network address of the last log-in
     bool mutual = false; // in a contact list only: the contact lists its owner too
+    // In a contact list only: what the owner is shown in place of the contact's ID (see
+    // ChatService::handleFor), kept with the list entry so that a poll derives none; 0 for an
+    // entry made before handles were kept.
+    qint64 handle = 0;
 };
 
 // A poll's whole read: the user and its contacts with their presence.
@@ -86,8 +90,10 @@ public:
     // The user's contacts, in the order they were added (createdMs and loginPeer left empty).
     virtual QList<UserRecord> contactsOf(qint64 ownerId) = 0;
     virtual int contactCount(qint64 ownerId) = 0;
-    // False when the contact was already listed.
-    virtual bool addContact(qint64 ownerId, qint64 contactId, qint64 nowMs) = 0;
+    // False when the contact was already listed. `handle` as UserRecord::handle.
+    virtual bool addContact(qint64 ownerId, qint64 contactId, qint64 nowMs, qint64 handle) = 0;
+    // Keeps the handle of an entry that has none yet.
+    virtual void setContactHandle(qint64 ownerId, qint64 contactId, qint64 handle) = 0;
     virtual void removeContact(qint64 ownerId, qint64 contactId) = 0;
 
     // Operator notices: to one user (targetId) or to every user registered by then (nullopt).

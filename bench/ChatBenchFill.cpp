@@ -1,0 +1,91 @@
+#include "ChatBenchFill.h"
+
+#include "chatserver/ChatService.h"
+#include "chatserver/store/Storage.h"
+
+#include <QDateTime>
+#include <cstdio>
+
+namespace bench {
+
+namespace {
+
+// Rows per transaction: few enough commits to be fast, little enough work lost to a failure.
+constexpr int kBatch = 20000;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+} // namespace
+
+QString userPeer(int user) {
+    const uint32_t source = userSource(user);
+    return QStringLiteral("%1.%2.%3.%4")
+        .arg(source >> 24)
+        .arg((source >> 16) & 0xFF)
+        .arg((source >> 8) & 0xFF)
+        .arg(source & 0xFF);
+}
+
+QString userEmail(int user) {
+    return QStringLiteral("user%1@bench.example").arg(user);
+}
+
+QString userCallAddress(int user) {
+    return QStringLiteral("127.9.0.1:%1").arg(5060 + user);
+}
+
+std::optional<Fill> fillStore(const QString& store, int users, int contacts) {
+    QString error;
+    const std::optional<chatserver::StoreLocation> location = chatserver::StoreLocation::parse(store, &error);
+    if (!location) {
+        std::fprintf(stderr, "store: %s\n", qPrintable(error));
+        return std::nullopt;
+    }
+    try {
+        const std::unique_ptr<chatserver::Storage> storage = chatserver::openStorage(*location);
+        Fill fill;
+        fill.ids.resize(std::size_t(users));
+        qint64 now = QDateTime::currentMSecsSinceEpoch();
+        Clock::time_point start = Clock::now();
+        for (int user = 0; user < users;) {
+            chatserver::Storage::Transaction transaction(*storage);
+            for (const int end = std::min(users, user + kBatch); user < end; ++user) {
+                const std::optional<qint64> id = storage->registerUser(
+                    {userEmail(user), QStringLiteral("User %1").arg(user), QStringLiteral("bench"),
+                     QStringLiteral("pc"), userCallAddress(user), userPeer(user), now});
+                if (!id) throw chatserver::StorageError("e-mail taken: " + userEmail(user).toStdString());
+                fill.ids[std::size_t(user)] = QString::number(*id);
+            }
+            transaction.commit();
+        }
+        fill.usersSeconds = secondsSince(start);
+        // Neighbours on either side: whoever lists you, you list too.
+        const QByteArray secret = storage->sharedSecret(QByteArray(32, '\x5a'));
+        start = Clock::now();
+        const long long rows = static_cast<long long>(users) * contacts;
+        for (long long row = 0; row < rows;) {
+            chatserver::Storage::Transaction transaction(*storage);
+            for (const long long end = std::min(rows, row + kBatch); row < end; ++row) {
+                const int user = int(row / contacts);
+                const int k = int(row % contacts);
+                const int step = k / 2 + 1;
+                const int contact = k % 2 == 0 ? (user + step) % users : (user - step % users + users) % users;
+                const qint64 ownerId = fill.ids[std::size_t(user)].toLongLong();
+                const qint64 contactId = fill.ids[std::size_t(contact)].toLongLong();
+                if (storage->addContact(ownerId, contactId, ++now,
+                                        chatserver::derivedHandle(secret, ownerId, contactId)))
+                    ++fill.contacts;
+            }
+            transaction.commit();
+        }
+        fill.contactsSeconds = secondsSince(start);
+        return fill;
+    } catch (const chatserver::StorageError& failure) {
+        std::fprintf(stderr, "filling the store failed: %s\n", failure.what());
+        return std::nullopt;
+    }
+}
+
+} // namespace bench
