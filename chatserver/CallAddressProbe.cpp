@@ -4,6 +4,7 @@
 #include "wire/Protocol.h"
 
 #include <QNetworkDatagram>
+#include <QNetworkProxy>
 #include <QRandomGenerator>
 #include <QTimer>
 #include <QUdpSocket>
@@ -130,6 +131,9 @@ bool CallAddressProbe::open(QString* error) {
     // Both families on one socket where the system has IPv6, IPv4 alone where it has not.
     for (const QHostAddress& any : {QHostAddress(QHostAddress::Any), QHostAddress(QHostAddress::AnyIPv4)}) {
         auto* socket = new QUdpSocket(this);
+        // Checks go straight to the user's address; asking for the system's proxy settings would
+        // also start a thread of the proxy library for nothing.
+        socket->setProxy(QNetworkProxy::NoProxy);
         if (socket->bind(any, 0)) {
             m_socket = socket;
             connect(m_socket, &QUdpSocket::readyRead, this, &CallAddressProbe::onDatagrams);
