@@ -40,8 +40,10 @@ private:
     QByteArray m_path;
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    bool m_due = false;  // guarded by m_mutex
-    bool m_stop = false; // guarded by m_mutex
+    // Set under m_mutex, so that no wake-up is lost between the test and the wait, and atomic as
+    // well: ThreadSanitizer once took the destructor's store to m_stop for a race with the wait.
+    std::atomic<bool> m_due{false};
+    std::atomic<bool> m_stop{false};
     std::atomic<bool> m_failed{false};
     std::atomic<int> m_copied{0}; // pages of the log in the database file as of the last checkpoint
     std::thread m_thread;
