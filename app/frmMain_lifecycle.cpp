@@ -80,7 +80,10 @@ void frmMain::fnInitForm() {
 
         step = 10;
         if (vb::Tag(*txtEmail).isEmpty()) {
-            cmdManageContacts->setEnabled(false);
+            // No identity (the server refused the registration): there is no call engine and no
+            // account to act for, so nothing that calls, answers or asks the server is offered.
+            for (QPushButton* button : {cmdManageContacts, cmdConnect, cmdAnswer, cmdTerminate, cmdRefresh, cmdWizard})
+                button->setEnabled(false);
         } else {
             step = 11;
             fnInitRTCClient(step);

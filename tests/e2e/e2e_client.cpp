@@ -194,13 +194,22 @@ private:
         return QStringLiteral("ok");
     }
 
+    static QString enabledButtons(frmMain& form) {
+        QStringList names;
+        for (QPushButton* button : {form.cmdConnect, form.cmdAnswer, form.cmdTerminate, form.cmdRefresh,
+                                    form.cmdManageContacts, form.cmdWizard})
+            if (button->isEnabled()) names << button->objectName();
+        return names.join(QLatin1Char(','));
+    }
+
     static QString stateText(frmMain& form) {
         return QStringList{QStringLiteral("caption=") + form.windowTitle(),
                            QStringLiteral("frame=") + form.fraStatus->title(),
                            QStringLiteral("status=") + form.txtStatus->toPlainText(),
                            QStringLiteral("connected=") + QString::number(form.g_blnCallConnected ? 1 : 0),
                            QStringLiteral("address=") + basMain::g_strMyWanIP,
-                           QStringLiteral("alt=") + basMain::g_strAltServerBase}
+                           QStringLiteral("alt=") + basMain::g_strAltServerBase,
+                           QStringLiteral("enabled=") + enabledButtons(form)}
             .join(QStringLiteral(" | "));
     }
 

@@ -107,6 +107,17 @@ TEST_F(EndToEnd, RegisterAddSeeCallHangUpQuitAndAlternateServer) {
         EXPECT_EQ((*client)->command(QStringLiteral("id")), id);
     }
 
+    // Someone who knows Ann's address cannot register under it: told so in red, the window offers
+    // nothing that would call, answer or act for an account.
+    {
+        auto carl = startClient("carl", "Carl Imposter", annMail, false);
+        ASSERT_TRUE(carl);
+        EXPECT_TRUE(waitUntil([&] { return carl->state("status").contains("already registered"); }))
+            << carl->command("state").toStdString();
+        EXPECT_EQ(carl->state("enabled").toStdString(), "");
+        EXPECT_TRUE(quits(*carl));
+    }
+
     // Contacts: each adds the other by e-mail through the contacts manager, while its quick polls
     // go on, and sees the other on line with the name and call address the other registered.
     ASSERT_EQ(ann->command(QStringLiteral("add ") + bobMail), "ok");
