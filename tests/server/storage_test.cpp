@@ -7,14 +7,23 @@
 
 namespace {
 
-class StoreTest : public ::testing::TestWithParam<servertest::Backend> {};
-
-TEST_P(StoreTest, AnOlderStoreIsBroughtUpToDateAndANewerOneIsRefused) {
+// A fresh store of the backend under test, and a way to open it again (as another server would).
+class StoreTest : public ::testing::TestWithParam<servertest::Backend> {
+protected:
     QTemporaryDir dir;
     QString problem;
-    const QString address = servertest::freshStoreAddress(GetParam(), dir, &problem);
-    if (address.isEmpty()) GTEST_SKIP() << problem.toStdString();
-    const auto open = [&] { return chatserver::openStorage(*chatserver::StoreLocation::parse(address, &problem)); };
+    QString address;
+
+    void SetUp() override {
+        address = servertest::freshStoreAddress(GetParam(), dir, &problem);
+        if (address.isEmpty()) GTEST_SKIP() << problem.toStdString();
+    }
+    std::unique_ptr<chatserver::Storage> open() {
+        return chatserver::openStorage(*chatserver::StoreLocation::parse(address, &problem));
+    }
+};
+
+TEST_P(StoreTest, AnOlderStoreIsBroughtUpToDateAndANewerOneIsRefused) {
     std::unique_ptr<chatserver::Storage> store = open();
     const auto add = [&](const QString& email) {
         return store->registerUser({email, "N", "user", "pc", "", "127.0.0.1", 1000}).value_or(0);
@@ -49,11 +58,6 @@ TEST_P(StoreTest, AnOlderStoreIsBroughtUpToDateAndANewerOneIsRefused) {
 }
 
 TEST_P(StoreTest, LastSeenTimesOfPollsReachTheStoreAndNeverGoBack) {
-    QTemporaryDir dir;
-    QString problem;
-    const QString address = servertest::freshStoreAddress(GetParam(), dir, &problem);
-    if (address.isEmpty()) GTEST_SKIP() << problem.toStdString();
-    const auto open = [&] { return chatserver::openStorage(*chatserver::StoreLocation::parse(address, &problem)); };
     std::unique_ptr<chatserver::Storage> store = open();
     const qint64 ann = *store->registerUser({"ann@example.org", "Ann", "", "", "127.0.0.1:5060", "127.0.0.1", 1000});
     for (const qint64 polled : {5000, 3000}) { // the later time stays, whatever order they come in
