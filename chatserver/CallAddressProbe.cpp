@@ -1,5 +1,7 @@
 #include "chatserver/CallAddressProbe.h"
 
+#include "chatserver/net/HostPort.h"
+
 #include "wire/MessageCodes.h"
 #include "wire/Protocol.h"
 
@@ -43,19 +45,10 @@ QString uriHost(const QHostAddress& host) {
 } // namespace
 
 std::optional<CallTarget> splitCallAddress(const QString& callAddress) {
-    QString host = callAddress.trimmed();
-    QString portText;
-    if (host.startsWith(QLatin1Char('['))) {
-        const qsizetype close = host.indexOf(QLatin1Char(']'));
-        if (close < 0) return std::nullopt;
-        const QString rest = host.mid(close + 1);
-        if (!rest.isEmpty() && !rest.startsWith(QLatin1Char(':'))) return std::nullopt;
-        portText = rest.mid(1);
-        host = host.mid(1, close - 1);
-    } else if (host.count(QLatin1Char(':')) == 1) {
-        portText = host.section(QLatin1Char(':'), 1);
-        host = host.section(QLatin1Char(':'), 0, 0);
-    }
+    const std::optional<HostPortText> parts = splitHostPort(callAddress);
+    if (!parts) return std::nullopt;
+    const QString& host = parts->host;
+    const QString& portText = parts->port;
     CallTarget target;
     // Literal addresses only: a name would make the server look it up for anyone who asks.
     if (!target.host.setAddress(host)) return std::nullopt;

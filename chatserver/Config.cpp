@@ -1,5 +1,6 @@
 #include "chatserver/Config.h"
 
+#include "chatserver/net/HostPort.h"
 #include "chatserver/net/Logging.h"
 
 #include <QCoreApplication>
@@ -28,20 +29,10 @@ bool fail(QString* error, const QString& message) {
 }
 
 bool parseEndpoint(const QString& text, QHostAddress& address, quint16& port, QString* error) {
-    QString host = text.trimmed();
-    QString portText;
-    if (host.startsWith(QLatin1Char('['))) {
-        const qsizetype close = host.indexOf(QLatin1Char(']'));
-        if (close < 0) return fail(error, QStringLiteral("\"%1\" is not an address").arg(text));
-        portText = host.mid(close + 1);
-        host = host.mid(1, close - 1);
-        if (!portText.isEmpty() && !portText.startsWith(QLatin1Char(':')))
-            return fail(error, QStringLiteral("\"%1\" is not an address").arg(text));
-        portText = portText.mid(1);
-    } else if (host.count(QLatin1Char(':')) == 1) {
-        portText = host.section(QLatin1Char(':'), 1);
-        host = host.section(QLatin1Char(':'), 0, 0);
-    }
+    const std::optional<HostPortText> parts = splitHostPort(text);
+    if (!parts) return fail(error, QStringLiteral("\"%1\" is not an address").arg(text));
+    const QString& host = parts->host;
+    const QString& portText = parts->port;
     if (!host.isEmpty()) {
         QHostAddress parsed;
         if (!parsed.setAddress(host)) return fail(error, QStringLiteral("\"%1\" is not an IP address").arg(host));

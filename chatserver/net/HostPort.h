@@ -1,0 +1,16 @@
+#pragma once
+// "HOST:PORT", "[IPV6]:PORT", "HOST" or a bare IPv6 address, split into its host and port texts
+// (either may be empty). Nothing when a bracketed host is not closed or is followed by anything
+// but ":PORT". Whether the parts are an address and a port is the caller's to check.
+#include <QString>
+#include <optional>
+
+namespace chatserver {
+
+struct HostPortText {
+    QString host;
+    QString port;
+};
+std::optional<HostPortText> splitHostPort(const QString& text);
+
+} // namespace chatserver
