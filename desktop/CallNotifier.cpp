@@ -1,6 +1,7 @@
 #include "desktop/CallNotifier.h"
 
 #include "desktop/CallPictures.h"
+#include "wire/Protocol.h"
 
 #include <QDBusArgument>
 #include <QDBusMessage>
@@ -68,14 +69,7 @@ CallNotifier::~CallNotifier() {
 QString CallNotifier::plainLine(const QString& text) {
     // The caller names itself: a line break, a direction mark or a page of text must not dress
     // up the notification as something else.
-    QString line;
-    for (const QChar ch : text) {
-        const auto category = ch.category();
-        const bool invisible = category == QChar::Other_Control || category == QChar::Other_Format ||
-                               category == QChar::Separator_Line || category == QChar::Separator_Paragraph;
-        line += invisible ? QLatin1Char(' ') : ch;
-    }
-    line = line.simplified();
+    QString line = wire::invisiblesAsSpaces(text).simplified();
     if (line.size() > kMaxShown) {
         line.truncate(kMaxShown - 1);
         if (line.back().isHighSurrogate()) line.chop(1);

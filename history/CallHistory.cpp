@@ -1,6 +1,7 @@
 #include "history/CallHistory.h"
 
 #include "platform/vb.h"
+#include "wire/Protocol.h"
 
 #include <QFile>
 #include <sqlite3.h>
@@ -33,12 +34,7 @@ std::optional<Outcome> outcomeOf(const unsigned char* word) {
 
 // A peer's text as one plain line of bounded length.
 QString field(const QString& text) {
-    QString line = text.left(CallHistory::kMaxFieldChars);
-    for (QChar& c : line)
-        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format || c == QChar::LineSeparator ||
-            c == QChar::ParagraphSeparator)
-            c = QLatin1Char(' ');
-    return line;
+    return wire::invisiblesAsSpaces(text.left(CallHistory::kMaxFieldChars));
 }
 
 // One prepared statement, finalized when it goes out of scope.

@@ -8,6 +8,16 @@ bool hasControlCharacter(const QString& text) {
     return false;
 }
 
+QString invisiblesAsSpaces(QString text) {
+    for (QChar& c : text) {
+        const auto category = c.category();
+        if (category == QChar::Other_Control || category == QChar::Other_Format || category == QChar::Separator_Line ||
+            category == QChar::Separator_Paragraph)
+            c = QLatin1Char(' ');
+    }
+    return text;
+}
+
 QString frameReply(const QString& payload) {
     return QString::number(payload.size()) + kSep + payload;
 }

@@ -19,6 +19,10 @@ inline constexpr int kMaxDisplayNameChars = 64;
 // Whether the text holds a control character, which no field of a request may carry: it could
 // garble the request, a log line or the screen that shows it.
 bool hasControlCharacter(const QString& text);
+// The text with every character that is not shown as itself (controls, format marks such as
+// direction overrides, line and paragraph separators) turned into a space: what a peer names
+// itself with can then only be shown as the plain text it is.
+QString invisiblesAsSpaces(QString text);
 
 // Reply framing: decimal payload length in characters, the separator, then the payload.
 QString frameReply(const QString& payload);
