@@ -1,5 +1,5 @@
 #include "app/ProgramEntry.h"
-#include "call/linphone/LinphoneEngine.h"
+#include "call/rtc/EngineModule.h"
 
 #include <QApplication>
 
@@ -7,6 +7,6 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ColloqChat"));
     QApplication::setOrganizationName(QStringLiteral("ColloqChat"));
-    rtc::setClientFactory(rtc::LinphoneEngine::create);
+    rtc::setClientFactory(rtc::loadEngineModule());
     return basMain::Main();
 }

@@ -14,6 +14,7 @@ set(_colloq_icons ${CMAKE_INSTALL_DATADIR}/icons/hicolor)
 
 # --- client -------------------------------------------------------------------------------------
 install(TARGETS colloqchat RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT client)
+install(TARGETS colloqchat-engine LIBRARY DESTINATION ${COLLOQ_ENGINE_INSTALL_DIR} COMPONENT client)
 install(FILES ${_colloq_pkg}/colloqchat.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
         COMPONENT client)
 install(FILES ${_colloq_pkg}/icons/colloqchat.svg DESTINATION ${_colloq_icons}/scalable/apps COMPONENT client)

@@ -23,6 +23,10 @@
 #include <dlfcn.h>
 #include <malloc.h>
 
+// Counted: only the first call initialises the SRTP library and only the last shutdown ends it.
+// Exported by the media library though not declared in its headers.
+extern "C" int ms_srtp_init(void);
+
 namespace rtc {
 
 using namespace engine;
@@ -52,14 +56,6 @@ QString systemPluginFolder() {
 // messages, its streams' buffers), which the process would otherwise keep.
 void releaseFreeMemory() {
     ::malloc_trim(0);
-}
-
-void quietLogs() {
-    static const bool once = [] {
-        linphone::LoggingService::get()->setLogLevel(linphone::LogLevel::Fatal);
-        return true;
-    }();
-    (void)once;
 }
 
 } // namespace
@@ -97,6 +93,18 @@ public:
 private:
     LinphoneEngine* m_engine;
 };
+
+void LinphoneEngine::prepareProcess() {
+    static const bool prepared = [] {
+        linphone::LoggingService::get()->setLogLevel(linphone::LogLevel::Fatal);
+        // Each media factory (one per core) initialises the SRTP library, which runs its
+        // self-tests every time, most of the creation of a core, unless it is already in use.
+        // One use held for the life of the process makes every engine after it quicker.
+        ms_srtp_init();
+        return true;
+    }();
+    (void)prepared;
+}
 
 std::shared_ptr<LinphoneEngine> LinphoneEngine::create() {
     return std::shared_ptr<LinphoneEngine>(new LinphoneEngine());
@@ -140,7 +148,7 @@ void LinphoneEngine::InitializeEx(long /*flags: no UPnP is used either way*/) {
 }
 
 void LinphoneEngine::startCore() {
-    quietLogs();
+    prepareProcess();
     m_dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/colloq-rtc-XXXXXX"));
     if (!m_dir->isValid()) vb::raise(kRtcErrFail, QStringLiteral("No folder for the call engine's data."));
     const std::string folder = m_dir->path().toStdString();

@@ -30,6 +30,9 @@ class LinphoneEngine final : public IRTCClient2, public std::enable_shared_from_
 public:
     // Engines are always shared: sessions and queued events hold on to them.
     static std::shared_ptr<LinphoneEngine> create();
+    // What starting an engine does once per process, here ahead of time (from any thread, before
+    // the first engine is made, or again: only the first call does anything).
+    static void prepareProcess();
     ~LinphoneEngine() override;
     LinphoneEngine(const LinphoneEngine&) = delete;
     LinphoneEngine& operator=(const LinphoneEngine&) = delete;

@@ -8,7 +8,7 @@
 //   e2e_client FOLDER DISPLAY-NAME E-MAIL
 #include "app/ProgramEntry.h"
 #include "app/frmMain.h"
-#include "call/linphone/LinphoneEngine.h"
+#include "call/rtc/EngineModule.h"
 #include "call/rtc/Rtc.h"
 #include "core/basMain.h"
 #include "platform/vb.h"
@@ -249,7 +249,7 @@ int main(int argc, char** argv) {
     vb::setAppPathForTesting(arguments[1]);
     Remote remote(arguments[2], arguments[3]);
     say(QStringLiteral("started"));
-    rtc::setClientFactory(rtc::LinphoneEngine::create);
+    rtc::setClientFactory(rtc::loadEngineModule());
     const int code = basMain::Main();
     say(QStringLiteral("exited"));
     return code;
