@@ -48,9 +48,14 @@ same_list() { # same_list EXPECTED_FILE ACTUAL_FILE
     diff -u "$1" "$2" >&2
 }
 
+# The client's call engine module goes into the library folder the build was configured with.
+libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:[A-Z]*=//p' "$build/CMakeCache.txt")
+engine=${libdir:-lib}/colloqchat/colloqchat-engine.so
+
 # --- what each component holds -----------------------------------------------------------------
 {
     echo bin/colloqchat
+    echo "$engine"
     echo share/applications/colloqchat.desktop
     echo share/doc/colloqchat-client/copyright
     for size in "${sizes[@]}"; do echo "share/icons/hicolor/${size}x${size}/apps/colloqchat.png"; done
@@ -76,6 +81,8 @@ check "a plain install holds the two components and nothing else" same_list "$tm
 
 check "the client is executable" test -x "$all/bin/colloqchat"
 check "the server is executable" test -x "$all/bin/colloqchat-server"
+# The client finds its engine beside it (bin/../LIBDIR/colloqchat) and the engine its libraries.
+check "the engine module's libraries are all found" bash -c '! ldd "$0" | grep -q "not found"' "$all/$engine"
 
 # --- desktop entry and icons --------------------------------------------------------------------
 desktop=$all/share/applications/colloqchat.desktop
