@@ -200,6 +200,7 @@ private:
         QString name;
         QString email;
         QString address;
+        bool fromHistory = false; // a call back from the History tab, which has no rows to click
     };
     void placeCall(const std::optional<CallTarget>& target);
     void connectHandlers();

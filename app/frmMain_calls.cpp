@@ -165,6 +165,11 @@ void frmMain::placeCall(const std::optional<CallTarget>& target) {
         if (step == 0)
             showFailure(*this, QStringLiteral("No contact is selected: click a contact in the list, then press "
                                               "Connect."));
+        else if (step == 5 && target->fromHistory)
+            showFailure(*this, displayName +
+                                   QStringLiteral(" cannot be called back: this call left no call address. "
+                                                  "Wait until ") +
+                                   displayName + QStringLiteral(" is on line and call from the contact list."));
         else if (step == 5)
             showFailure(*this, displayName + QStringLiteral(" cannot be called now: no call address. Wait until ") +
                                    displayName + QStringLiteral(" is on line, click the row again and press Connect."));

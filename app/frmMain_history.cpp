@@ -21,5 +21,5 @@ void frmMain::addHistoryTab() {
 void frmMain::callBack(const QString& name, const QString& email, const QString& address) {
     // One call at a time: while one rings, is placed or is connected, a double-click does nothing.
     if (g_objSession || g_blnCallConnected || !m_ringingSession.expired() || !g_objRTCClient) return;
-    placeCall(CallTarget{name, email, address});
+    placeCall(CallTarget{name, email, address, true});
 }
