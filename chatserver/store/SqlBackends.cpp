@@ -81,7 +81,13 @@ QList<QStringList> withIdentity(const QString& identity) {
 
 // ---- SQLite ------------------------------------------------------------------------------------
 
-SqliteStorage::SqliteStorage(QString path) : SqlStorage(QStringLiteral("QSQLITE")), m_path(std::move(path)) {}
+SqliteStorage::SqliteStorage(QString path) : SqlStorage(QStringLiteral("QSQLITE")), m_path(std::move(path)) {
+    // SQLite counts every allocation under one lock for the whole process, which the serving
+    // thread and the store's own threads then take turns at; nothing here reads the counts. It
+    // can only be switched off before the library's first use (later it refuses, harmlessly).
+    static const int kNoCounts = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    Q_UNUSED(kNoCounts);
+}
 
 void SqliteStorage::openConnection(QSqlDatabase& db) {
     const QFileInfo file(m_path);
