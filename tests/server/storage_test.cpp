@@ -4,6 +4,7 @@
 #include "StoreSupport.h"
 #include "chatserver/ChatService.h"
 #include "chatserver/store/Storage.h"
+#include "wire/Protocol.h"
 
 #include <QThread>
 #include <atomic>
@@ -79,6 +80,29 @@ TEST_P(StoreTest, LastSeenTimesOfPollsReachTheStoreAndNeverGoBack) {
         EXPECT_EQ(store->flushPresence(), 0);
         EXPECT_EQ(open()->findUser(ann)->lastSeenMs, 5000); // as another server sees it
     }
+}
+
+// An operator's notice, then a server move, each told once after the caller's records.
+TEST_P(StoreTest, APollTellsEachNoticeAndMoveOnceAfterTheRecords) {
+    std::unique_ptr<chatserver::Storage> store = open();
+    const qint64 ann = *store->registerUser({"ann@example.org", "Ann", "", "", "127.0.0.1:5060", "127.0.0.1", 1});
+    const qint64 bob = *store->registerUser({"bob@example.org", "Bob", "", "", "", "127.0.0.1", 1});
+    store->addContact(ann, bob, 2, 0);
+    chatserver::ChatService service(*store, {}, [] { return qint64(10'000); });
+    const QString bobShown = service.handleFor(ann, bob);
+    const QString sep(wire::kSep);
+    const QString records = bobShown + sep + "Bob" + sep + "bob@example.org" + sep + sep + "0";
+    const auto poll = [&] {
+        service.refreshOperatorState();
+        return service.handle({"1", {QString::number(ann), "ann@example.org"}, "127.0.0.1:5060"}, "127.0.0.1")
+            .reply.value_or("");
+    };
+    EXPECT_EQ(poll(), "1" + sep + records);
+    store->queueNotice(ann, "Hello", "News", 3);
+    EXPECT_EQ(poll(), "11" + sep + records + sep + "Hello" + sep + "News");
+    store->announceMove("127.0.0.9", "19992", 4);
+    EXPECT_EQ(poll(), "111" + sep + records + sep + "127.0.0.9" + sep + "19992");
+    EXPECT_EQ(poll(), "1" + sep + records);
 }
 
 // Whether a contact lists its owner back is kept with each entry; it must follow both lists also
