@@ -238,6 +238,9 @@ void TcpListener::acceptAll() {
         connection->m_doorKey = key;
         connection->m_awaitingHeader = viaBalancer;
         m_connections.emplace(serial, std::move(connection));
+        // Callers write their request as soon as they are connected, so it is mostly there by
+        // now: read at once rather than after another turn of the loop.
+        with(serial, [](Connection& accepted) { accepted.onReadable(); });
     }
 }
 
