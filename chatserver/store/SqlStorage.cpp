@@ -273,23 +273,32 @@ std::optional<PollView> SqlStorage::pollView(qint64 id) {
 }
 
 void SqlStorage::touch(qint64 id, qint64 nowMs) {
-    qint64& seen = m_pendingSeen[id];
-    seen = std::max(seen, nowMs);
+    const auto it = m_pendingSeen.find(id);
+    if (it != m_pendingSeen.end()) {
+        it.value() = std::max(it.value(), nowMs);
+        return;
+    }
+    m_pendingSeen.insert(id, nowMs);
+    m_pendingOrder.push_back(id);
 }
 
 qsizetype SqlStorage::flushPresence(qsizetype maxUsers) {
     if (m_pendingSeen.isEmpty() || m_inTransaction) return m_pendingSeen.size();
+    // Taken from the front of the queue: a walk over the hash from its start would first pass
+    // over the places emptied by every batch before, which made a backlog cost its square.
+    const std::size_t count =
+        maxUsers > 0 ? std::min(m_pendingOrder.size(), std::size_t(maxUsers)) : m_pendingOrder.size();
     Transaction transaction(*this);
-    QList<qint64> written;
-    for (auto it = m_pendingSeen.cbegin(); it != m_pendingSeen.cend(); ++it) {
-        if (maxUsers > 0 && written.size() >= maxUsers) break;
-        writeLastSeen(it.key(), it.value());
-        written.append(it.key());
+    for (std::size_t i = 0; i < count; ++i) {
+        const qint64 id = m_pendingOrder[i];
+        writeLastSeen(id, m_pendingSeen.value(id));
     }
     transaction.commit();
     // Forgotten only once written: after a failure they wait for the next try.
-    for (const qint64 id : std::as_const(written))
-        m_pendingSeen.remove(id);
+    for (std::size_t i = 0; i < count; ++i) {
+        m_pendingSeen.remove(m_pendingOrder.front());
+        m_pendingOrder.pop_front();
+    }
     return m_pendingSeen.size();
 }
 

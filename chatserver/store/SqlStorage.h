@@ -8,6 +8,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QStringList>
+#include <deque>
 #include <map>
 
 struct sqlite3;
@@ -132,6 +133,7 @@ private:
     bool m_inTransaction = false;
     bool m_broken = false;               // the connection failed: open a fresh one before the next use
     QHash<qint64, qint64> m_pendingSeen; // user ID -> last-seen time not written yet
+    std::deque<qint64> m_pendingOrder;   // the same IDs, in the order they came
 };
 
 class SqliteStorage final : public SqlStorage {
