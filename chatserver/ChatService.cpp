@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QMessageAuthenticationCode>
 #include <QRandomGenerator>
+#include <charconv>
 #include <cstring>
 
 namespace chatserver {
@@ -219,14 +220,32 @@ bool ChatService::isOnLine(const UserRecord& user, qint64 nowMs) const {
     return user.online && user.lastSeenMs > 0 && nowMs - user.lastSeenMs <= m_settings.presenceTimeoutMs;
 }
 
-QStringList ChatService::record(qint64 viewerId, const UserRecord& contact, qint64 nowMs) {
+template <typename Field>
+void ChatService::recordFields(qint64 viewerId, const UserRecord& contact, qint64 nowMs, Field field) const {
     // Whoever lists you sees your name and e-mail (which they knew); where and whether you are
     // on line only if you list them too. An off-line contact keeps its last address, so that the
     // client lists it again after a restart.
     const bool shown = contact.mutual;
-    return {QString::number(handleOf(viewerId, contact)), contact.displayName, contact.email,
-            shown ? contact.address : QString(),
-            shown && isOnLine(contact, nowMs) ? QStringLiteral("1") : QStringLiteral("0")};
+    char digits[24];
+    const char* const end = std::to_chars(digits, digits + sizeof digits, handleOf(viewerId, contact)).ptr;
+    field(QLatin1StringView(digits, end));
+    field(QStringView(contact.displayName));
+    field(QStringView(contact.email));
+    field(shown ? QStringView(contact.address) : QStringView());
+    field(QLatin1StringView(shown && isOnLine(contact, nowMs) ? "1" : "0"));
+}
+
+QStringList ChatService::record(qint64 viewerId, const UserRecord& contact, qint64 nowMs) const {
+    QStringList fields;
+    recordFields(viewerId, contact, nowMs, [&](auto text) { fields.append(text.toString()); });
+    return fields;
+}
+
+void ChatService::appendRecord(QString& payload, qint64 viewerId, const UserRecord& contact, qint64 nowMs) const {
+    recordFields(viewerId, contact, nowMs, [&](auto text) {
+        payload += wire::kSep;
+        payload += text;
+    });
 }
 
 bool ChatService::mayTry(const QString& peer, Outcome* refusal) {
@@ -378,10 +397,13 @@ ChatService::Outcome ChatService::pollReply(const PollView& view, const QString&
         m_storage.markOnline(user.id, address, peer, now);
     }
 
-    QList<QStringList> records;
-    records.reserve(view.contacts.size());
+    // The records go straight into the reply, whose code comes first and is settled below.
+    const QString plainCode = wire::codeText(wire::Code::LogIn);
+    QString payload;
+    payload.reserve(plainCode.size() + view.contacts.size() * 64);
+    payload += plainCode;
     for (const UserRecord& contact : view.contacts) {
-        records.append(record(user.id, contact, now));
+        appendRecord(payload, user.id, contact, now);
         // An entry from before handles were kept gets its own now, once.
         if (contact.handle == 0) {
             writing();
@@ -391,23 +413,31 @@ ChatService::Outcome ChatService::pollReply(const PollView& view, const QString&
 
     // A notice or a move needs at least one record before its trailing fields: the client reads
     // a record first and stops with an error otherwise. Users without contacts get theirs later.
+    const auto withTrailing = [&](wire::Code code, const QString& first, const QString& second) {
+        payload.replace(0, plainCode.size(), wire::codeText(code));
+        for (const QString* field : {&first, &second}) {
+            payload += wire::kSep;
+            payload += *field;
+        }
+        return std::move(payload);
+    };
     Outcome outcome;
-    if (!records.isEmpty() && mayHavePending(user.id)) {
+    if (!view.contacts.isEmpty() && mayHavePending(user.id)) {
         writing();
         if (const std::optional<Move> move = m_storage.pendingMove(user)) {
             m_storage.markMoveDelivered(move->id, user.id, now);
-            outcome = reply(joined(wire::Code::ServerMoved, records, {move->address, move->port}),
+            outcome = reply(withTrailing(wire::Code::ServerMoved, move->address, move->port),
                             QStringLiteral("move %1 told").arg(move->id));
         } else if (const std::optional<Notice> notice = m_storage.pendingNotice(user)) {
             m_storage.markNoticeDelivered(notice->id, user.id, now);
-            outcome = reply(joined(wire::Code::Notice, records, {notice->text, notice->title}),
+            outcome = reply(withTrailing(wire::Code::Notice, notice->text, notice->title),
                             QStringLiteral("notice %1 told").arg(notice->id));
         } else {
             m_quietUsers.insert(user.id, true);
         }
     }
     if (!outcome.reply)
-        outcome = reply(joined(wire::Code::LogIn, records), QStringLiteral("%1 contacts").arg(records.size()));
+        outcome = reply(std::move(payload), QString::number(view.contacts.size()) + QLatin1StringView(" contacts"));
     if (transaction) transaction->commit();
     return outcome;
 }

@@ -107,7 +107,12 @@ private:
     qint64 handleOf(qint64 viewerId, const UserRecord& contact) const;
     // A contact as `viewerId` sees it: its handle, and its address and state only when the
     // contact lists the viewer too.
-    QStringList record(qint64 viewerId, const UserRecord& contact, qint64 nowMs);
+    QStringList record(qint64 viewerId, const UserRecord& contact, qint64 nowMs) const;
+    // The same fields, each after a separator, at the end of `payload`.
+    void appendRecord(QString& payload, qint64 viewerId, const UserRecord& contact, qint64 nowMs) const;
+    // Hands each field of the record to `field` as a string view, in order.
+    template <typename Field>
+    void recordFields(qint64 viewerId, const UserRecord& contact, qint64 nowMs, Field field) const;
     // False when `peer` has had too many refusals lately; nothing is looked up for it then.
     bool mayTry(const QString& peer, Outcome* refusal);
     bool mayHavePending(qint64 userId);

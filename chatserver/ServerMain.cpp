@@ -3,6 +3,7 @@
 #include "chatserver/net/Logging.h"
 #include "wire/Codepage.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QSocketNotifier>
@@ -62,6 +63,8 @@ void writeLogLine(QtMsgType type, const QMessageLogContext& context, const QStri
         if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() < 0xA0)) c = QLatin1Char('?');
     line.append(text.toLocal8Bit()).append('\n');
     std::fwrite(line.constData(), 1, std::size_t(line.size()), stderr);
+    // Lines of the exchanges wait for the loop's next pause (see serve()); anything worse goes out now.
+    if (type != QtDebugMsg && type != QtInfoMsg) std::fflush(stderr);
 }
 
 int complain(const QString& text) {
@@ -183,6 +186,11 @@ int serve(const ServerConfig& config) {
     if (server.webListener()) ready += QStringLiteral(" web=%1").arg(endpoint(server.webListener()));
     say(stdout, ready);
 
+    // Log lines are buffered (see runServerMain) while the loop has work, and written out
+    // whenever it is about to wait.
+    QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &notifier,
+                     [] { std::fflush(stderr); });
+
     const int code = QCoreApplication::exec();
     qCInfo(lcServer) << "shutting down";
     server.stop();
@@ -194,6 +202,10 @@ int serve(const ServerConfig& config) {
 } // namespace
 
 int runServerMain(const QStringList& arguments) {
+    // A line per exchange, each a write of its own, was a fortieth of a poll's work: serving
+    // writes them out together when its loop pauses, and every exit flushes what is left.
+    static char logBuffer[1 << 16];
+    std::setvbuf(stderr, logBuffer, _IOFBF, sizeof logBuffer);
     // Log lines carry their time and go to standard error, whatever the platform default is.
     qInstallMessageHandler(writeLogLine);
     QString error;

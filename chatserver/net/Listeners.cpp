@@ -238,6 +238,9 @@ void TcpListener::acceptAll() {
         connection->m_doorKey = key;
         connection->m_awaitingHeader = viaBalancer;
         m_connections.emplace(serial, std::move(connection));
+        // Callers write their request as soon as they are connected, so it is mostly there by
+        // now: read at once rather than after another turn of the loop.
+        with(serial, [](Connection& accepted) { accepted.onReadable(); });
     }
 }
 
@@ -323,7 +326,19 @@ void Connection::onReadable() {
             drop();
         }
     }
+    if (hungUp && m_answered && !m_finished && m_outSent >= m_out.size()) closeAfterHangUp();
     if (hungUp) finish();
+}
+
+void Connection::closeAfterHangUp() {
+    // The caller hung up after the whole answer reached it (nothing of ours is unacknowledged):
+    // a reset ends the connection at once, where a goodbye of our own would have its side keep
+    // the connection's address pair for a minute and cost us another exchange of packets (a
+    // tenth of a poll's work). Nothing is lost: what the caller's side received stays readable.
+    int queued = 0;
+    if (::ioctl(m_fd, SIOCOUTQ, &queued) != 0 || queued > 0) return;
+    const linger reset{1, 0};
+    ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
 }
 
 bool Connection::takeProxyHeader(QByteArray& bytes) {

@@ -155,6 +155,8 @@ private:
     // when the connection is to end.
     bool takeProxyHeader(QByteArray& bytes);
     void onWritable();
+    // Before the close that follows the caller's, once the answer is all through.
+    void closeAfterHangUp();
     void settled(quint64 token);
     void flush();
     void finish();

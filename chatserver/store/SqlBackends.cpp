@@ -60,18 +60,34 @@ const QStringList kSchemaV4 = {
     QStringLiteral("CREATE INDEX contacts_in_order ON contacts (owner_id, added_ms, contact_id, handle)"),
 };
 
+// Version 5: each list entry keeps whether its contact lists the owner too, in the same index,
+// so that a poll looks up no second entry per contact (addContact and removeContact keep it).
+const QStringList kSchemaV5 = {
+    QStringLiteral("ALTER TABLE contacts ADD COLUMN mutual INTEGER NOT NULL DEFAULT 0"),
+    QStringLiteral("UPDATE contacts SET mutual = 1 WHERE EXISTS (SELECT 1 FROM contacts r "
+                   "WHERE r.owner_id = contacts.contact_id AND r.contact_id = contacts.owner_id)"),
+    QStringLiteral("DROP INDEX contacts_in_order"),
+    QStringLiteral("CREATE INDEX contacts_in_order ON contacts (owner_id, added_ms, contact_id, handle, mutual)"),
+};
+
 QList<QStringList> withIdentity(const QString& identity) {
     QStringList v1;
     for (QString sql : kSchemaV1)
         v1.append(sql.replace(QStringLiteral("@ID@"), identity));
-    return {v1, kSchemaV2, kSchemaV3, kSchemaV4};
+    return {v1, kSchemaV2, kSchemaV3, kSchemaV4, kSchemaV5};
 }
 
 } // namespace
 
 // ---- SQLite ------------------------------------------------------------------------------------
 
-SqliteStorage::SqliteStorage(QString path) : SqlStorage(QStringLiteral("QSQLITE")), m_path(std::move(path)) {}
+SqliteStorage::SqliteStorage(QString path) : SqlStorage(QStringLiteral("QSQLITE")), m_path(std::move(path)) {
+    // SQLite counts every allocation under one lock for the whole process, which the serving
+    // thread and the store's own threads then take turns at; nothing here reads the counts. It
+    // can only be switched off before the library's first use (later it refuses, harmlessly).
+    static const int kNoCounts = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    Q_UNUSED(kNoCounts);
+}
 
 void SqliteStorage::openConnection(QSqlDatabase& db) {
     const QFileInfo file(m_path);
@@ -188,9 +204,8 @@ std::optional<PollView> SqliteStorage::pollView(qint64 id) {
     // user's columns on each; one row with empty contact columns when there is none.
     static const char kSql[] =
         "SELECT u.id, u.email, u.display_name, u.address, u.online, u.last_seen_ms, u.created_ms, u.login_peer, "
-        "k.id, k.email, k.display_name, k.address, k.online, k.last_seen_ms, r.owner_id IS NOT NULL, c.handle "
+        "k.id, k.email, k.display_name, k.address, k.online, k.last_seen_ms, c.mutual, c.handle "
         "FROM users u LEFT JOIN contacts c ON c.owner_id = u.id LEFT JOIN users k ON k.id = c.contact_id "
-        "LEFT JOIN contacts r ON r.owner_id = c.contact_id AND r.contact_id = u.id "
         "WHERE u.id = ? ORDER BY c.added_ms, c.contact_id";
     sqlite3_stmt* const statement = preparedOnce(m_handle, m_pollStatement, kSql);
     const Reset reset{statement};

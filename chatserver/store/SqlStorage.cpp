@@ -17,9 +17,9 @@ QString nextConnectionName() {
 
 const QString kUserColumns =
     QStringLiteral("u.id, u.email, u.display_name, u.address, u.online, u.last_seen_ms, u.created_ms, u.login_peer");
-// 1 when the contact of row `c` lists the owner too.
-const QString kMutual = QStringLiteral("CASE WHEN EXISTS (SELECT 1 FROM contacts r WHERE r.owner_id = c.contact_id "
-                                       "AND r.contact_id = c.owner_id) THEN 1 ELSE 0 END");
+// 1 when the contact of row `c` lists the owner too: kept with the entry by addContact and
+// removeContact, so that a poll looks up no second entry per contact.
+const QString kMutual = QStringLiteral("c.mutual");
 
 } // namespace
 
@@ -49,8 +49,14 @@ QString SqlStorage::sqlFor(Stmt stmt) const {
     case Stmt::ContactCount:
         return QStringLiteral("SELECT COUNT(*) FROM contacts WHERE owner_id = ?");
     case Stmt::AddContact:
-        return QStringLiteral("INSERT INTO contacts (owner_id, contact_id, added_ms, handle) VALUES (?, ?, ?, ?) "
-                              "ON CONFLICT DO NOTHING");
+        return QStringLiteral(
+            "INSERT INTO contacts (owner_id, contact_id, added_ms, handle, mutual) VALUES (?, ?, ?, ?, "
+            "CASE WHEN EXISTS (SELECT 1 FROM contacts r WHERE r.owner_id = ? AND r.contact_id = ?) "
+            "THEN 1 ELSE 0 END) ON CONFLICT DO NOTHING");
+    case Stmt::SetMutual:
+        return QStringLiteral("UPDATE contacts SET mutual = ? WHERE owner_id = ? AND contact_id = ?");
+    case Stmt::LockPair:
+        return pairLockStatement();
     case Stmt::SetContactHandle:
         return QStringLiteral("UPDATE contacts SET handle = ? WHERE owner_id = ? AND contact_id = ?");
     case Stmt::RemoveContact:
@@ -267,23 +273,32 @@ std::optional<PollView> SqlStorage::pollView(qint64 id) {
 }
 
 void SqlStorage::touch(qint64 id, qint64 nowMs) {
-    qint64& seen = m_pendingSeen[id];
-    seen = std::max(seen, nowMs);
+    const auto it = m_pendingSeen.find(id);
+    if (it != m_pendingSeen.end()) {
+        it.value() = std::max(it.value(), nowMs);
+        return;
+    }
+    m_pendingSeen.insert(id, nowMs);
+    m_pendingOrder.push_back(id);
 }
 
 qsizetype SqlStorage::flushPresence(qsizetype maxUsers) {
     if (m_pendingSeen.isEmpty() || m_inTransaction) return m_pendingSeen.size();
+    // Taken from the front of the queue: a walk over the hash from its start would first pass
+    // over the places emptied by every batch before, which made a backlog cost its square.
+    const std::size_t count =
+        maxUsers > 0 ? std::min(m_pendingOrder.size(), std::size_t(maxUsers)) : m_pendingOrder.size();
     Transaction transaction(*this);
-    QList<qint64> written;
-    for (auto it = m_pendingSeen.cbegin(); it != m_pendingSeen.cend(); ++it) {
-        if (maxUsers > 0 && written.size() >= maxUsers) break;
-        writeLastSeen(it.key(), it.value());
-        written.append(it.key());
+    for (std::size_t i = 0; i < count; ++i) {
+        const qint64 id = m_pendingOrder[i];
+        writeLastSeen(id, m_pendingSeen.value(id));
     }
     transaction.commit();
     // Forgotten only once written: after a failure they wait for the next try.
-    for (const qint64 id : std::as_const(written))
-        m_pendingSeen.remove(id);
+    for (std::size_t i = 0; i < count; ++i) {
+        m_pendingSeen.remove(m_pendingOrder.front());
+        m_pendingOrder.pop_front();
+    }
     return m_pendingSeen.size();
 }
 
@@ -368,10 +383,21 @@ int SqlStorage::contactCount(qint64 ownerId) {
 
 bool SqlStorage::addContact(qint64 ownerId, qint64 contactId, qint64 nowMs, qint64 handle) {
     const QVariant kept = handle != 0 ? int64(handle) : QVariant(QMetaType(QMetaType::LongLong));
-    QSqlQuery& query = run(Stmt::AddContact, {int64(ownerId), int64(contactId), int64(nowMs), kept});
+    lockPair(ownerId, contactId);
+    QSqlQuery& query =
+        run(Stmt::AddContact, {int64(ownerId), int64(contactId), int64(nowMs), kept, int64(contactId), int64(ownerId)});
     const bool added = query.numRowsAffected() > 0;
     query.finish();
+    if (added) run(Stmt::SetMutual, {1, int64(contactId), int64(ownerId)}).finish();
     return added;
+}
+
+void SqlStorage::lockPair(qint64 firstId, qint64 secondId) {
+    // Both entries' flags depend on both lists: two servers adding each other at once would each
+    // miss the other's uncommitted entry and both write 0. Locking the two users in ID order
+    // makes the second wait for the first, and then see its entry.
+    if (pairLockStatement().isEmpty()) return;
+    run(Stmt::LockPair, {int64(std::min(firstId, secondId)), int64(std::max(firstId, secondId))}).finish();
 }
 
 void SqlStorage::setContactHandle(qint64 ownerId, qint64 contactId, qint64 handle) {
@@ -379,7 +405,9 @@ void SqlStorage::setContactHandle(qint64 ownerId, qint64 contactId, qint64 handl
 }
 
 void SqlStorage::removeContact(qint64 ownerId, qint64 contactId) {
+    lockPair(ownerId, contactId);
     run(Stmt::RemoveContact, {int64(ownerId), int64(contactId)}).finish();
+    run(Stmt::SetMutual, {0, int64(contactId), int64(ownerId)}).finish();
 }
 
 qint64 SqlStorage::queueNotice(std::optional<qint64> targetId, const QString& noticeText, const QString& title,

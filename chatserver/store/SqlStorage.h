@@ -8,6 +8,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QStringList>
+#include <deque>
 #include <map>
 
 struct sqlite3;
@@ -66,6 +67,9 @@ protected:
     // The statement that starts a transaction. SQLite's takes the write lock at once: a reader
     // that later writes could otherwise fail when another process wrote in between.
     virtual QString beginStatement() const { return QStringLiteral("BEGIN"); }
+    // Locks the two users' rows (bound in ID order) until the end of the transaction; empty when
+    // the transaction holds the only write lock anyway.
+    virtual QString pairLockStatement() const { return {}; }
 
     void open();
     // Called before the connection is closed (a reconnect): statements of the back end's own go.
@@ -88,6 +92,8 @@ private:
         AddContact,
         SetContactHandle,
         RemoveContact,
+        SetMutual,
+        LockPair,
         QueueNotice,
         PendingNotice,
         NoticeDelivered,
@@ -108,6 +114,8 @@ private:
     // The user or contact record at `offset`, in the column order of UserColumns.h.
     static UserRecord readUser(const QSqlQuery& query, int offset);
     UserRecord readContact(const QSqlQuery& query, int offset) const;
+    // Inside the transaction of a list change that concerns both users (see pairLockStatement).
+    void lockPair(qint64 firstId, qint64 secondId);
 
 protected:
     // Last-seen times not written yet win over what the store says.
@@ -125,6 +133,7 @@ private:
     bool m_inTransaction = false;
     bool m_broken = false;               // the connection failed: open a fresh one before the next use
     QHash<qint64, qint64> m_pendingSeen; // user ID -> last-seen time not written yet
+    std::deque<qint64> m_pendingOrder;   // the same IDs, in the order they came
 };
 
 class SqliteStorage final : public SqlStorage {
@@ -165,6 +174,9 @@ protected:
     void configureConnection() override;
     QList<QStringList> migrations() const override;
     QString migrationLockStatement() const override;
+    QString pairLockStatement() const override {
+        return QStringLiteral("SELECT id FROM users WHERE id IN (?, ?) ORDER BY id FOR UPDATE");
+    }
 
 private:
     StoreLocation m_location;

@@ -4,6 +4,11 @@
 #include "StoreSupport.h"
 #include "chatserver/ChatService.h"
 #include "chatserver/store/Storage.h"
+#include "wire/Protocol.h"
+
+#include <QThread>
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -29,28 +34,41 @@ TEST_P(StoreTest, AnOlderStoreIsBroughtUpToDateAndANewerOneIsRefused) {
         return store->registerUser({email, "N", "user", "pc", "", "127.0.0.1", 1000}).value_or(0);
     };
     const qint64 ann = add("ann@example.org");
-    store->addContact(ann, add("bob@example.org"), 5, 0);
+    const qint64 bob = add("bob@example.org");
+    store->addContact(ann, bob, 5, 0);
+    store->addContact(bob, ann, 6, 0);
+    store->addContact(bob, add("cy@example.org"), 7, 0);
     store.reset();
     // As a store made by the first release looks: no ordering index, no key, no kept handles,
     // counted IDs.
     ASSERT_TRUE(servertest::execOnStore(
         address,
-        {"DROP INDEX contacts_in_order", "ALTER TABLE contacts DROP COLUMN handle", "DROP TABLE server_secret",
+        {"DROP INDEX contacts_in_order", "ALTER TABLE contacts DROP COLUMN handle",
+         "ALTER TABLE contacts DROP COLUMN mutual", "DROP TABLE server_secret",
          "INSERT INTO users (id, email, display_name, created_ms) VALUES (7, 'old@example.org', 'Old', 1)",
          "UPDATE schema_version SET version = 1"},
         &problem))
         << problem.toStdString();
     store = open();
-    EXPECT_EQ(store->contactsOf(ann).size(), 1);
+    // Whether each contact lists its owner back is worked out for the lists already there.
+    QList<bool> mutual;
+    for (const qint64 owner : {ann, bob})
+        for (const chatserver::UserRecord& contact : store->contactsOf(owner))
+            mutual.append(contact.mutual);
+    EXPECT_EQ(mutual, (QList<bool>{true, true, false}));
     EXPECT_EQ(store->findUser(7)->email, "old@example.org");
     {
-        // Ann's first poll shows Bob as the handle derived for her, which the entry keeps from then on.
+        // Ann's first poll shows Bob as the handle derived for her, which the entry keeps from
+        // then on, and then a notice that waits for her.
+        store->queueNotice(ann, "Hi", "News", 9);
         chatserver::ChatService service(*store, {});
-        const QString bob = service.handleFor(ann, store->contactsOf(ann).value(0).id);
-        const auto polled =
-            service.handle({"1", {QString::number(ann), "ann@example.org"}, "127.0.0.1:5060"}, "127.0.0.1");
-        EXPECT_TRUE(polled.reply.value_or("").contains(bob));
-        EXPECT_EQ(QString::number(store->contactsOf(ann).value(0).handle), bob);
+        const QString shown = service.handleFor(ann, bob), sep = wire::kSep;
+        const QString reply =
+            service.handle({"1", {QString::number(ann), "ann@example.org"}, "127.0.0.1:5060"}, "127.0.0.1")
+                .reply.value_or("");
+        EXPECT_TRUE(reply.startsWith("11" + sep + shown + sep) && reply.endsWith(sep + "Hi" + sep + "News"))
+            << reply.toStdString();
+        EXPECT_EQ(QString::number(store->contactsOf(ann).value(0).handle), shown);
     }
     store.reset();
     ASSERT_TRUE(servertest::execOnStore(address, {"UPDATE schema_version SET version = 99"}, &problem));
@@ -64,6 +82,47 @@ TEST_P(StoreTest, LastSeenTimesOfPollsReachTheStoreAndNeverGoBack) {
         store->touch(ann, polled);
         EXPECT_EQ(store->flushPresence(), 0);
         EXPECT_EQ(open()->findUser(ann)->lastSeenMs, 5000); // as another server sees it
+    }
+}
+
+// Whether a contact lists its owner back is kept with each entry, and stays right when two
+// servers change both lists at the same moment.
+TEST_P(StoreTest, WhetherAContactListsYouBackStaysRightWhenTwoServersChangeBothListsAtOnce) {
+    std::unique_ptr<chatserver::Storage> first = open(), second = open();
+    const qint64 ids[] = {*first->registerUser({"ann@example.org", "Ann", "", "", "", "", 1}),
+                          *first->registerUser({"bob@example.org", "Bob", "", "", "", "", 1})};
+    // The first server's change (+ adds, - removes; 1: Ann's entry, 2: Bob's), the second's
+    // meanwhile (0: none), then both entries' flags (-1: not listed).
+    const int steps[][4] = {{+1, 0, 0, -1},  {+2, 0, 1, 1},  {-1, 0, -1, 0},   {-2, +1, 0, -1},
+                            {-1, 0, -1, -1}, {+1, +2, 1, 1}, {-1, -2, -1, -1}, {+2, +1, 1, 1}};
+    const auto apply = [&](chatserver::Storage& store, int change) {
+        const qint64 owner = ids[std::abs(change) - 1], other = ids[2 - std::abs(change)];
+        change > 0 ? void(store.addContact(owner, other, 1, 0)) : store.removeContact(owner, other);
+    };
+    const auto flag = [&](qint64 owner) {
+        const QList<chatserver::UserRecord> list = open()->contactsOf(owner);
+        return list.isEmpty() ? -1 : int(list[0].mutual);
+    };
+    const QString someoneWaits = "DO $$ BEGIN IF NOT EXISTS (SELECT 1 FROM pg_stat_activity WHERE "
+                                 "wait_event_type = 'Lock') THEN RAISE EXCEPTION 'none'; END IF; END $$";
+    for (const auto& step : steps) {
+        chatserver::Storage::Transaction held(*first);
+        apply(*first, step[0]);
+        std::atomic<bool> done{step[1] == 0};
+        std::thread other([&] {
+            if (done) return;
+            chatserver::Storage::Transaction transaction(*second);
+            apply(*second, step[1]);
+            transaction.commit();
+            done = true;
+        });
+        // The first commits once the second waits for it (SQLite's writers take turns anyway).
+        while (GetParam() == servertest::Backend::Postgres && !done &&
+               !servertest::execOnStore(address, {someoneWaits}, &problem))
+            QThread::yieldCurrentThread();
+        held.commit();
+        other.join();
+        EXPECT_EQ(QList<int>({flag(ids[0]), flag(ids[1])}), QList<int>({step[2], step[3]})) << &step - steps;
     }
 }
 
