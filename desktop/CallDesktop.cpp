@@ -22,14 +22,7 @@ QDBusConnection desktopBus() {
 } // namespace
 
 CallDesktop::CallDesktop(QObject* parent)
-    : QObject(parent), m_notifier(new CallNotifier(desktopBus(), this)), m_tray(new TrayIcon(this)) {
-    connect(m_notifier, &CallNotifier::showRequested, this, &CallDesktop::showRequested);
-    connect(m_notifier, &CallNotifier::answerRequested, this, &CallDesktop::answerRequested);
-    connect(m_notifier, &CallNotifier::declineRequested, this, &CallDesktop::declineRequested);
-    connect(m_tray, &TrayIcon::showRequested, this, &CallDesktop::showRequested);
-    connect(m_tray, &TrayIcon::answerRequested, this, &CallDesktop::answerRequested);
-    connect(m_tray, &TrayIcon::declineRequested, this, &CallDesktop::declineRequested);
-    connect(m_tray, &TrayIcon::quitRequested, this, &CallDesktop::quitRequested);
+    : CallRequests(parent), m_notifier(new CallNotifier(desktopBus(), *this, this)), m_tray(new TrayIcon(*this, this)) {
 }
 
 void CallDesktop::follow(const CallActivity& activity) {

@@ -10,14 +10,12 @@ namespace desktop {
 class CallNotifier;
 class TrayIcon;
 
-class CallDesktop : public QObject {
+// What the user asks of the window from the desktop. The notification and the tray icon emit
+// these signals on the one object the window listens to.
+class CallRequests : public QObject {
     Q_OBJECT
 public:
-    // On the session bus of the user's desktop, if there is one.
-    explicit CallDesktop(QObject* parent = nullptr);
-
-    void follow(const CallActivity& activity);
-    TrayIcon& tray() const { return *m_tray; }
+    using QObject::QObject;
 
 signals:
     // Bring the window up.
@@ -27,6 +25,16 @@ signals:
     void declineRequested();
     // Sign off and quit, as closing the window does.
     void quitRequested();
+};
+
+class CallDesktop : public CallRequests {
+    Q_OBJECT
+public:
+    // On the session bus of the user's desktop, if there is one.
+    explicit CallDesktop(QObject* parent = nullptr);
+
+    void follow(const CallActivity& activity);
+    TrayIcon& tray() const { return *m_tray; }
 
 private:
     CallNotifier* m_notifier = nullptr;

@@ -1,5 +1,6 @@
 #include "desktop/CallNotifier.h"
 
+#include "desktop/CallDesktop.h"
 #include "desktop/CallPictures.h"
 #include "wire/Protocol.h"
 
@@ -50,7 +51,8 @@ QDBusMessage closing(uint id) {
 
 } // namespace
 
-CallNotifier::CallNotifier(const QDBusConnection& bus, QObject* parent) : QObject(parent), m_bus(bus) {
+CallNotifier::CallNotifier(const QDBusConnection& bus, CallRequests& requests, QObject* parent)
+    : QObject(parent), m_bus(bus), m_requests(requests) {
     if (!m_bus.isConnected()) return;
     qDBusRegisterMetaType<NotificationImage>();
     // Only the service's owner can raise these: another program on the bus cannot answer for the user.
@@ -164,12 +166,12 @@ void CallNotifier::onActionInvoked(uint id, const QString& action) {
     // touch the next call.
     if (id == 0 || id != m_id) return;
     if (action == QLatin1String("answer")) {
-        emit showRequested();
-        emit answerRequested();
+        emit m_requests.showRequested();
+        emit m_requests.answerRequested();
     } else if (action == QLatin1String("decline")) {
-        emit declineRequested();
+        emit m_requests.declineRequested();
     } else if (action == QLatin1String("default")) {
-        emit showRequested();
+        emit m_requests.showRequested();
     }
 }
 

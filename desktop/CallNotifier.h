@@ -12,10 +12,13 @@ class QDBusPendingCall;
 
 namespace desktop {
 
+class CallRequests;
+
 class CallNotifier : public QObject {
     Q_OBJECT
 public:
-    explicit CallNotifier(const QDBusConnection& bus, QObject* parent = nullptr);
+    // The user's choices in the notification go to `requests`.
+    CallNotifier(const QDBusConnection& bus, CallRequests& requests, QObject* parent = nullptr);
     ~CallNotifier() override;
 
     // Follows one report of the window's calls.
@@ -23,11 +26,6 @@ public:
 
     // The caller as a notification shows it: one line of printable text, at most 80 characters.
     static QString plainLine(const QString& text);
-
-signals:
-    void answerRequested();
-    void declineRequested();
-    void showRequested();
 
 private slots:
     void onActionInvoked(uint id, const QString& action);
@@ -40,6 +38,7 @@ private:
     void whenDone(const QDBusPendingCall& call, std::function<void(const QDBusMessage&)> done);
 
     QDBusConnection m_bus;
+    CallRequests& m_requests;
     bool m_capabilitiesKnown = false;
     bool m_bodyMarkup = false; // the server reads the body as markup: the caller's text is escaped
     quint64 m_call = 0;        // the ringing call shown, 0 for none

@@ -1,5 +1,6 @@
 #include "desktop/TrayIcon.h"
 
+#include "desktop/CallDesktop.h"
 #include "desktop/CallNotifier.h"
 #include "desktop/CallPictures.h"
 
@@ -10,24 +11,24 @@
 
 namespace desktop {
 
-TrayIcon::TrayIcon(QObject* parent) : QObject(parent), m_menu(std::make_unique<QMenu>()) {
+TrayIcon::TrayIcon(CallRequests& requests, QObject* parent) : QObject(parent), m_menu(std::make_unique<QMenu>()) {
     QAction* show = m_menu->addAction(QStringLiteral("Show"));
     m_answer = m_menu->addAction(QStringLiteral("Answer"));
     m_decline = m_menu->addAction(QStringLiteral("Decline"));
     m_menu->addSeparator();
     QAction* quit = m_menu->addAction(QStringLiteral("Quit"));
-    connect(show, &QAction::triggered, this, &TrayIcon::showRequested);
-    connect(m_answer, &QAction::triggered, this, [this] {
-        emit showRequested();
-        emit answerRequested();
+    connect(show, &QAction::triggered, &requests, &CallRequests::showRequested);
+    connect(m_answer, &QAction::triggered, &requests, [&requests] {
+        emit requests.showRequested();
+        emit requests.answerRequested();
     });
-    connect(m_decline, &QAction::triggered, this, &TrayIcon::declineRequested);
-    connect(quit, &QAction::triggered, this, &TrayIcon::quitRequested);
+    connect(m_decline, &QAction::triggered, &requests, &CallRequests::declineRequested);
+    connect(quit, &QAction::triggered, &requests, &CallRequests::quitRequested);
 
     m_tray = new QSystemTrayIcon(this);
     m_tray->setContextMenu(m_menu.get());
-    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) emit showRequested();
+    connect(m_tray, &QSystemTrayIcon::activated, &requests, [&requests](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) emit requests.showRequested();
     });
     setState(State::Idle, {});
     // On X11 the icon docks whenever a tray host comes, even after the program; elsewhere only a

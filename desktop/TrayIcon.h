@@ -13,23 +13,20 @@ class QSystemTrayIcon;
 
 namespace desktop {
 
+class CallRequests;
+
 class TrayIcon : public QObject {
     Q_OBJECT
 public:
     using State = CallState;
 
-    explicit TrayIcon(QObject* parent = nullptr);
+    // What is picked in the menu, or a click on the icon, goes to `requests`.
+    explicit TrayIcon(CallRequests& requests, QObject* parent = nullptr);
     ~TrayIcon() override;
 
     void follow(const CallActivity& activity);
     State state() const { return m_state; }
     QMenu* menu() const { return m_menu.get(); }
-
-signals:
-    void showRequested();
-    void answerRequested();
-    void declineRequested();
-    void quitRequested();
 
 private:
     void setState(State state, const QString& party);
