@@ -11,7 +11,6 @@
 #include "tests/e2e/RemoteClient.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>

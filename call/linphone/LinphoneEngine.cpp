@@ -446,11 +446,12 @@ std::shared_ptr<linphone::CallParams> LinphoneEngine::paramsFor(const std::share
     const bool videoSend = (wanted & caps & RTCMT_VIDEO_SEND) != 0;
     const bool videoReceive = (wanted & caps & RTCMT_VIDEO_RECEIVE) != 0;
     params->enableVideo(videoSend || videoReceive);
-    if (videoSend || videoReceive) loadVideoPlugins();
-    if (videoSend || videoReceive)
+    if (videoSend || videoReceive) {
+        loadVideoPlugins();
         params->setVideoDirection(videoSend && videoReceive ? linphone::MediaDirection::SendRecv
                                   : videoSend               ? linphone::MediaDirection::SendOnly
                                                             : linphone::MediaDirection::RecvOnly);
+    }
     return params;
 }
 

@@ -36,6 +36,11 @@ QString sipUser(const QString& name) {
     return escaped.isEmpty() ? QStringLiteral("user") : QString::fromLatin1(escaped);
 }
 
+// The user part of our address: the e-mail address once the window has told it, else the login.
+QString userPart(const QString& email) {
+    return sipUser(email.isEmpty() ? loginName() : email);
+}
+
 // Bounds for what goes into the identity: the longest e-mail address there is, and more than
 // any display name a user can register.
 constexpr qsizetype kMaxEmailChars = 254;
@@ -162,9 +167,8 @@ void LinphoneEngine::SetLocalIdentity(const QString& displayName, const QString&
 void LinphoneEngine::applyIdentity() {
     // The identity names the host without a port: a peer reaches us at the port of our contact
     // address, which liblinphone fills in.
-    const QString user = sipUser(m_email.isEmpty() ? loginName() : m_email);
     const QString host = localHost().section(QLatin1Char(':'), 0, 0);
-    const auto address = m_core->createAddress(("sip:" + user + "@" + host).toStdString());
+    const auto address = m_core->createAddress(("sip:" + userPart(m_email) + "@" + host).toStdString());
     if (!address) return; // the identity stays as it was
     if (!m_displayName.isEmpty()) address->setDisplayName(m_displayName.toStdString());
     m_core->setPrimaryContact(address->asString());
@@ -178,8 +182,7 @@ QString LinphoneEngine::localHost() const {
 }
 
 QString LinphoneEngine::localUri() const {
-    return QStringLiteral("sip:") + sipUser(m_email.isEmpty() ? loginName() : m_email) + QStringLiteral("@") +
-           localHost();
+    return QStringLiteral("sip:") + userPart(m_email) + QStringLiteral("@") + localHost();
 }
 
 void LinphoneEngine::InvokeTuningWizardEx(QWidget* parent, bool allowAudio, bool allowVideo) {

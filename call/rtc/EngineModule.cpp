@@ -68,12 +68,13 @@ ClientFactory loadEngineModule(const QString& path) {
     return [loading]() -> std::shared_ptr<IRTCClient2> {
         loading->start();
         const LoadedModule& loaded = loading->module.get();
-        std::shared_ptr<IRTCClient2> engine;
-        if (loaded.entry)
-            loaded.entry(kEngineInterfaceVersion, &engine);
-        else
+        if (!loaded.entry) {
             qWarning().noquote() << "The call engine could not be loaded:" << loaded.error;
-        if (loaded.entry && !engine) qWarning("The call engine module does not fit this program.");
+            return nullptr;
+        }
+        std::shared_ptr<IRTCClient2> engine;
+        loaded.entry(kEngineInterfaceVersion, &engine);
+        if (!engine) qWarning("The call engine module does not fit this program.");
         return engine;
     };
 }

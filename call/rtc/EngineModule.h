@@ -17,7 +17,7 @@ inline constexpr char kEnginePrepareName[] = "colloqchat_prepare_engine";
 // is refused instead of called.
 inline constexpr int kEngineInterfaceVersion = 1;
 
-// The module's one entry point: puts a new engine into *engine, or leaves it empty when the
+// The entry point that makes engines: puts a new engine into *engine, or leaves it empty when the
 // interface versions differ or the engine cannot be made.
 using EngineEntry = void (*)(int interfaceVersion, std::shared_ptr<IRTCClient2>* engine);
 
