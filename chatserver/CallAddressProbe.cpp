@@ -16,7 +16,6 @@ namespace chatserver {
 
 namespace {
 
-constexpr quint16 kDefaultSipPort = 5060;
 constexpr qsizetype kTokenBytes = 16;
 constexpr qsizetype kTokenChars = 2 * kTokenBytes;
 // The branch parameter as it is written, in lower case.
@@ -100,10 +99,15 @@ QByteArray answeredToken(QByteArrayView datagram) {
     return token.size() == kTokenChars && hex ? token : QByteArray();
 }
 
-std::optional<QString> withSilentAddressNotice(const QString& logInReply, const QString& callAddress) {
+bool isLogInAnswer(const QString& reply) {
     const QString logIn = wire::codeText(wire::Code::LogIn);
-    const bool hasRecords = logInReply.startsWith(logIn + wire::kSep);
-    if (logInReply != logIn && !hasRecords) return std::nullopt;
+    return reply == logIn || reply.startsWith(logIn + wire::kSep);
+}
+
+std::optional<QString> withSilentAddressNotice(const QString& logInReply, const QString& callAddress) {
+    if (!isLogInAnswer(logInReply)) return std::nullopt;
+    const QString logIn = wire::codeText(wire::Code::LogIn);
+    const bool hasRecords = logInReply != logIn;
     const std::optional<CallTarget> target = splitCallAddress(callAddress);
     const QString text =
         QString::fromLatin1(kSilentText).arg(callAddress, QString::number(target ? target->port : kDefaultSipPort));
@@ -175,10 +179,7 @@ quint64 CallAddressProbe::check(qint64 account, const QString& callAddress, cons
 }
 
 void CallAddressProbe::cancel(quint64 ticket) {
-    const auto it = m_waiting.find(ticket);
-    if (it == m_waiting.end()) return;
-    m_ticketOf.remove(it->token);
-    m_waiting.erase(it);
+    take(ticket);
 }
 
 void CallAddressProbe::onDatagrams() {
@@ -197,12 +198,16 @@ void CallAddressProbe::onDatagrams() {
 }
 
 void CallAddressProbe::finish(quint64 ticket, Result result) {
+    if (const std::optional<Waiting> waiting = take(ticket); waiting && waiting->done) waiting->done(result);
+}
+
+std::optional<CallAddressProbe::Waiting> CallAddressProbe::take(quint64 ticket) {
     const auto it = m_waiting.find(ticket);
-    if (it == m_waiting.end()) return;
-    const Done done = std::move(it->done);
-    m_ticketOf.remove(it->token);
+    if (it == m_waiting.end()) return std::nullopt;
+    Waiting waiting = std::move(it.value());
     m_waiting.erase(it);
-    if (done) done(result);
+    m_ticketOf.remove(waiting.token);
+    return waiting;
 }
 
 } // namespace chatserver

@@ -34,9 +34,10 @@ struct CallCheckSettings {
 
 // Where a check of `callAddress` would go: a literal IP address with an optional port (5060),
 // and only when it is the address `peer` (the log-in's caller) has. Nothing otherwise.
+inline constexpr quint16 kDefaultSipPort = 5060;
 struct CallTarget {
     QHostAddress host;
-    quint16 port = 5060;
+    quint16 port = kDefaultSipPort;
 };
 std::optional<CallTarget> callTargetOf(const QString& callAddress, const QString& peer);
 // The same without the caller: any literal address and port.
@@ -47,9 +48,11 @@ QByteArray optionsRequest(const CallTarget& target, const QString& viaHost, quin
 // The token of the check a SIP response answers, or empty when the datagram is none.
 QByteArray answeredToken(QByteArrayView datagram);
 
-// A log-in answer ("1" and its records) turned into the notice for a silent call address: reply
-// 11 with the same records (the client reads a notice only after a record), or, for a user
-// without contacts, the red status text of reply 1957. Nothing for any other answer.
+// Whether `reply` is a log-in answer ("1" and its records), which withSilentAddressNotice turns.
+bool isLogInAnswer(const QString& reply);
+// A log-in answer turned into the notice for a silent call address: reply 11 with the same
+// records (the client reads a notice only after a record), or, for a user without contacts, the
+// red status text of reply 1957. Nothing for any other answer.
 std::optional<QString> withSilentAddressNotice(const QString& logInReply, const QString& callAddress);
 
 class CallAddressProbe : public QObject {
@@ -83,6 +86,8 @@ private:
     };
     void onDatagrams();
     void finish(quint64 ticket, Result result);
+    // Takes the check out of the books; nothing when it is not (or no longer) in them.
+    std::optional<Waiting> take(quint64 ticket);
 
     CallCheckSettings m_settings;
     QString m_viaHost;

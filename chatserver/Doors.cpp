@@ -92,9 +92,13 @@ private:
             return;
         }
         if (holdForCheck(outcome)) return;
+        logAndSend(parse.request.code, outcome);
+    }
+
+    void logAndSend(const QString& requestCode, const ChatService::Outcome& outcome) {
         // The reply's code: what comes before its first separator (a poll's reply is long).
         const QStringView replyCode = QStringView(*outcome.reply).left(outcome.reply->indexOf(wire::kSep));
-        qCInfo(lcChat).noquote() << peer() << parse.request.code << "->" << replyCode << outcome.note
+        qCInfo(lcChat).noquote() << peer() << requestCode << "->" << replyCode << outcome.note
                                  << m_started.nsecsElapsed() / 1000 << "us";
         send(*outcome.reply);
     }
@@ -102,9 +106,7 @@ private:
     // A log-in's answer waits while its call address is checked, within the time the exchange
     // has left; the loop serves everyone else meanwhile. False when no check was started.
     bool holdForCheck(const ChatService::Outcome& outcome) {
-        if (!m_probe || outcome.callAddressToCheck.isEmpty() ||
-            !withSilentAddressNotice(*outcome.reply, outcome.callAddressToCheck))
-            return false;
+        if (!m_probe || outcome.callAddressToCheck.isEmpty() || !isLogInAnswer(*outcome.reply)) return false;
         constexpr qint64 kMarginMs = 250; // for the answer to go out before the deadline
         const qint64 leftMs = listener().limits().requestTimeoutMs - m_started.elapsed() - kMarginMs;
         QString why;
@@ -132,10 +134,7 @@ private:
         } else {
             outcome.note += QStringLiteral(", call address answers");
         }
-        qCInfo(lcChat).noquote() << peer() << wire::codeText(wire::Code::LogIn) << "->"
-                                 << outcome.reply->section(wire::kSep, 0, 0) << outcome.note
-                                 << m_started.nsecsElapsed() / 1000 << "us";
-        send(*outcome.reply);
+        logAndSend(wire::codeText(wire::Code::LogIn), outcome);
     }
 
     void send(const QString& payload) {

@@ -117,14 +117,14 @@ void SqliteStorage::configureConnection() {
     execOnce(QStringLiteral("PRAGMA mmap_size = 4294967296"));
     // What the mapping cannot serve, pages written since the last checkpoint, stays cached.
     execOnce(QStringLiteral("PRAGMA cache_size = -32768"));
+    const QByteArray file = QFile::encodeName(QFileInfo(m_path).absoluteFilePath());
     const QVariant handle = database().driver()->handle();
     if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0) {
         m_handle = *static_cast<sqlite3* const*>(handle.constData());
-        m_checkpointer =
-            std::make_unique<SqliteCheckpointer>(m_handle, QFile::encodeName(QFileInfo(m_path).absoluteFilePath()));
+        m_checkpointer = std::make_unique<SqliteCheckpointer>(m_handle, file);
     }
     struct stat opened {};
-    if (::stat(QFile::encodeName(QFileInfo(m_path).absoluteFilePath()).constData(), &opened) == 0) {
+    if (::stat(file.constData(), &opened) == 0) {
         m_device = opened.st_dev;
         m_inode = opened.st_ino;
     }
