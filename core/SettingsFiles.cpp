@@ -21,9 +21,9 @@ int errorNumberOf(QFileDevice::FileError error) {
     return error == QFileDevice::ResourceError ? vb::kErrDiskFull : vb::kErrPathFileAccess;
 }
 
-// Writes the bytes to a temporary file beside `path`, flushes it to disk and renames it over
-// `path`. Any failure discards the temporary file and keeps whatever `path` held before.
-void replaceFile(const QString& path, const QByteArray& bytes) {
+} // namespace
+
+void replaceSettingsFile(const QString& path, const QByteArray& bytes) {
     QSaveFile file(path);
     // Unbuffered, so that a short write (full disk, size limit) is seen here and not lost in a
     // flush at commit time.
@@ -35,6 +35,8 @@ void replaceFile(const QString& path, const QByteArray& bytes) {
     }
     if (!file.commit()) vb::raise(errorNumberOf(file.error()));
 }
+
+namespace {
 
 QByteArray scrambledBytes(const QString& plain) {
     QString text = plain;
@@ -68,7 +70,7 @@ QString displayNameFilePath() {
 void writeServerAddressFile(const QString& serverIp, const QString& serverPort, const QString& userId,
                             const QString& email) {
     const QString plain = serverIp + wire::kSep + serverPort + wire::kSep + userId + wire::kSep + email;
-    replaceFile(serverAddressFilePath(), scrambledBytes(plain));
+    replaceSettingsFile(serverAddressFilePath(), scrambledBytes(plain));
 }
 
 bool writeUserSettingsFile(const QString& reply) {
@@ -83,7 +85,7 @@ bool writeUserSettingsFile(const QString& reply) {
     const QString newDigest = basMD5::fnArrayMD5(bytes, true, true);
     const QString oldDigest = basMD5::GetFileMD5HashCode(path, 1024);
     if (newDigest == oldDigest) return false;
-    replaceFile(path, bytes);
+    replaceSettingsFile(path, bytes);
     return true;
 }
 
@@ -91,7 +93,7 @@ bool writeUserSettingsFile(const QString& reply) {
 // scrambling of the other files does: it is read while the call engine is being set up, where a
 // handler that ran (a close of the window) would pull the engine away.
 void writeDisplayNameFile(const QString& name) {
-    replaceFile(displayNameFilePath(), wire::toCp1252(wire::scrambled(name)));
+    replaceSettingsFile(displayNameFilePath(), wire::toCp1252(wire::scrambled(name)));
 }
 
 QString readDisplayNameFile() {
