@@ -70,7 +70,15 @@ const PastCall kCalls[] = {
      "203.0.113.9:5060"},
     {"10:47:30", 40, 0, true, CallActivity::Outcome::Missed, "Carl Jensen", "carl.jensen@example.net",
      "198.51.100.4:5060"},
-    {"11:05:12", 4, 0, true, CallActivity::Outcome::Declined, "sales", "sip:sales@198.51.100.77", "198.51.100.77:5060"},
+    {"11:05:12", 4, 0, true, CallActivity::Outcome::Declined, "Unknown caller: sales", "sip:198.51.100.77:5060",
+     "198.51.100.77:5060"},
+    // A stranger who kept calling: refused without a ring, its calls folded into one row.
+    {"11:20:01", 0, 0, true, CallActivity::Outcome::Refused, "Unknown caller: Prize Desk", "sip:198.51.100.23:5070",
+     "198.51.100.23:5070"},
+    {"11:21:12", 0, 0, true, CallActivity::Outcome::Refused, "Unknown caller: Prize Desk", "sip:198.51.100.23:5070",
+     "198.51.100.23:5070"},
+    {"11:22:30", 0, 0, true, CallActivity::Outcome::Refused, "Unknown caller: Prize Desk", "sip:198.51.100.23:5070",
+     "198.51.100.23:5070"},
     {"11:52:40", 25, 0, true, CallActivity::Outcome::Missed, "Dana Okafor", "dana@example.org", "10.0.0.7:5062"},
 };
 
