@@ -17,17 +17,15 @@ public:
 };
 
 // The caller of an incoming call, as its session lists it.
-class CallerData final : public IRTCParticipant, public IRTCCallerOrigin {
+class CallerData final : public ParticipantData, public IRTCCallerOrigin {
 public:
     CallerData(QString name, QString uri, QString source, QString contact)
-        : m_participant(std::move(name), std::move(uri)), m_source(std::move(source)), m_contact(std::move(contact)) {}
-    QString get_Name() const override { return m_participant.get_Name(); }
-    QString get_UserURI() const override { return m_participant.get_UserURI(); }
+        : ParticipantData(std::move(name), std::move(uri)), m_source(std::move(source)), m_contact(std::move(contact)) {
+    }
     QString get_SourceAddress() const override { return m_source; }
     QString get_ContactAddress() const override { return m_contact; }
 
 private:
-    ParticipantData m_participant;
     QString m_source;
     QString m_contact;
 };

@@ -92,16 +92,26 @@ bool trayShows(State state) {
 
 } // namespace
 
-TEST(DesktopCalls, ARingingCallIsNotifiedAndShownInTheTrayAndTheNotificationAnswersOrRefusesIt) {
-    if (QGuiApplication::platformName() != QStringLiteral("xcb")) GTEST_SKIP() << "needs an X server";
-    for (const char* program : {"linphonec", "dunst", "trayer", "dbus-monitor"})
-        if (QStandardPaths::findExecutable(QString::fromLatin1(program)).isEmpty()) GTEST_SKIP() << program;
+// The window on the real engine, on a desktop with its hosts running.
+class DesktopCalls : public ::testing::Test {
+protected:
     DesktopHosts hosts;
-    ASSERT_TRUE(hosts.start());
     testenv::TestEnv env;
-    frmMain form;
-    FrmMainCallAccess::initRtc(form);
-    form.show();
+    std::unique_ptr<frmMain> window;
+
+    void SetUp() override {
+        if (QGuiApplication::platformName() != QStringLiteral("xcb")) GTEST_SKIP() << "needs an X server";
+        for (const char* program : {"linphonec", "dunst", "trayer", "dbus-monitor"})
+            if (QStandardPaths::findExecutable(QString::fromLatin1(program)).isEmpty()) GTEST_SKIP() << program;
+        ASSERT_TRUE(hosts.start());
+        window = std::make_unique<frmMain>();
+        FrmMainCallAccess::initRtc(*window);
+        window->show();
+    }
+};
+
+TEST_F(DesktopCalls, ARingingCallIsNotifiedAndShownInTheTrayAndTheNotificationAnswersOrRefusesIt) {
+    frmMain& form = *window;
     EXPECT_TRUE(trayShows(State::Idle));
     testsupport::Linphonec peer(false);
     ASSERT_TRUE(peer.started());
@@ -165,16 +175,8 @@ TEST(DesktopCalls, ARingingCallIsNotifiedAndShownInTheTrayAndTheNotificationAnsw
 // What a caller names itself, 950 characters of it with right-to-left overrides and markup, rings
 // as one clean line of bounded length in the caption, in dunst's notification and in the history.
 // With COLLOQ_SHOTS set to a folder, the screen is saved there at each step.
-TEST(DesktopCalls, AHostileNameShowsAsOneCleanBoundedLineEverywhere) {
-    if (QGuiApplication::platformName() != QStringLiteral("xcb")) GTEST_SKIP() << "needs an X server";
-    for (const char* program : {"dunst", "trayer", "dbus-monitor"})
-        if (QStandardPaths::findExecutable(QString::fromLatin1(program)).isEmpty()) GTEST_SKIP() << program;
-    DesktopHosts hosts;
-    ASSERT_TRUE(hosts.start());
-    testenv::TestEnv env;
-    frmMain form;
-    FrmMainCallAccess::initRtc(form);
-    form.show();
+TEST_F(DesktopCalls, AHostileNameShowsAsOneCleanBoundedLineEverywhere) {
+    frmMain& form = *window;
     testenv::waitFor([] { return false; }, 300); // laid out
     const QSize size = form.size();
     const QString shots = qEnvironmentVariable("COLLOQ_SHOTS");

@@ -72,6 +72,15 @@ protected:
     }
     std::unique_ptr<QTimer> ringTimer;
     QString ringCaption; // empty until a call rang
+    // `peer` calls, giving `name`, and gets `answer` (603: rung and refused by the user, or refused
+    // without a ring); the window is idle again. Whether it rang.
+    bool call(RawSipPeer& peer, const QByteArray& name, const QByteArray& answer = "SIP/2.0 603") {
+        refuseNextRing();
+        peer.send(peer.invite(target(), name));
+        EXPECT_FALSE(peer.waitFor(answer, "INVITE").isEmpty()) << answer.data();
+        EXPECT_TRUE(idle());
+        return !ringCaption.isEmpty();
+    }
     bool idle(int timeoutMs = 15000) {
         return testenv::waitFor(
             [&] { return !form->g_objSession && form->m_ringingSession.expired() && form->g_intIncomingCount == 0; },
@@ -182,11 +191,8 @@ TEST_F(SipAttack, AStrangerNamingAContactsAddressIsShownAsUnknownAndTheContactAs
     EXPECT_EQ(row().mid(2, 3), (QStringList{QStringLiteral("Declined"), QStringLiteral("Unknown caller: Ann"),
                                             QStringLiteral("sip:") + mallory.address()}));
 
-    refuseNextRing();
-    ann.send(ann.invite(target(), "Ann Lee"));
-    EXPECT_FALSE(ann.waitFor("SIP/2.0 603", "INVITE").isEmpty());
+    ASSERT_TRUE(call(ann, "Ann Lee"));
     EXPECT_EQ(ringCaption, QStringLiteral("Status: INCOMING User: Ann    ann@x.org"));
-    ASSERT_TRUE(idle());
     EXPECT_EQ(row().mid(2, 3),
               (QStringList{QStringLiteral("Declined"), QStringLiteral("Ann"), QStringLiteral("ann@x.org")}));
 }
@@ -195,11 +201,7 @@ TEST_F(SipAttack, AFloodOfCallsFromOneSourceCostsLittleAndLeavesTheContactsRows)
     RawSipPeer ann(QStringLiteral("127.0.0.3"), 5070);
     RawSipPeer mallory(QStringLiteral("127.0.0.2"));
     ASSERT_TRUE(ann.bound() && mallory.bound());
-    // Ann's call is in the history first.
-    refuseNextRing();
-    ann.send(ann.invite(target(), "Ann"));
-    EXPECT_FALSE(ann.waitFor("SIP/2.0 603", "INVITE").isEmpty());
-    ASSERT_TRUE(idle());
+    ASSERT_TRUE(call(ann, "Ann")); // Ann's call is in the history first
 
     // The user refuses whatever rings; a timer meanwhile plays a user clicking about the window.
     int rings = 0;
@@ -275,11 +277,7 @@ TEST_F(SipAttack, AStrangerCallingEvery41SecondsRingsAFewTimesThenIsRefusedQuiet
     EXPECT_EQ(row().value(history::CallHistoryView::kResult), QStringLiteral("Refused \u00d75"));
     // A contact still rings.
     RawSipPeer ann(QStringLiteral("127.0.0.3"), 5070);
-    refuseNextRing();
-    ann.send(ann.invite(target(), "Ann"));
-    EXPECT_FALSE(ann.waitFor("SIP/2.0 603", "INVITE").isEmpty());
-    EXPECT_FALSE(ringCaption.isEmpty());
-    EXPECT_TRUE(idle());
+    EXPECT_TRUE(call(ann, "Ann"));
 }
 
 TEST_F(SipAttack, DoNotDisturbAndOnlyContactsTurnCallsAwayAndAreKeptAcrossRestarts) {
@@ -287,12 +285,8 @@ TEST_F(SipAttack, DoNotDisturbAndOnlyContactsTurnCallsAwayAndAreKeptAcrossRestar
     RawSipPeer ann(QStringLiteral("127.0.0.3"), 5070);
     ASSERT_TRUE(mallory.bound() && ann.bound());
     form->chkDoNotDisturb->click();
-    onRing();
-    ann.send(ann.invite(target(), "Ann"));
-    EXPECT_FALSE(ann.waitFor("SIP/2.0 600", "INVITE").isEmpty()); // Busy Everywhere
-    ASSERT_TRUE(idle());
+    EXPECT_FALSE(call(ann, "Ann", "SIP/2.0 600")); // Busy Everywhere
     EXPECT_EQ(row().mid(2, 2), (QStringList{QStringLiteral("Refused"), QStringLiteral("Ann")}));
-    EXPECT_TRUE(ringCaption.isEmpty());
 
     form->chkDoNotDisturb->click();
     form->chkContactsOnly->click();
@@ -300,17 +294,9 @@ TEST_F(SipAttack, DoNotDisturbAndOnlyContactsTurnCallsAwayAndAreKeptAcrossRestar
     start(); // the settings outlive the program
     EXPECT_FALSE(form->chkDoNotDisturb->isChecked());
     ASSERT_TRUE(form->chkContactsOnly->isChecked());
-    onRing();
-    mallory.send(mallory.invite(target(), "Mallory"));
-    EXPECT_FALSE(mallory.waitFor("SIP/2.0 603", "INVITE").isEmpty());
-    ASSERT_TRUE(idle());
-    EXPECT_TRUE(ringCaption.isEmpty());
+    EXPECT_FALSE(call(mallory, "Mallory"));
     EXPECT_EQ(row().mid(2, 2), (QStringList{QStringLiteral("Refused"), QStringLiteral("Unknown caller: Mallory")}));
-    refuseNextRing();
-    ann.send(ann.invite(target(), "Ann"));
-    EXPECT_FALSE(ann.waitFor("SIP/2.0 603", "INVITE").isEmpty());
-    EXPECT_FALSE(ringCaption.isEmpty());
-    EXPECT_TRUE(idle());
+    EXPECT_TRUE(call(ann, "Ann"));
 }
 
 TEST_F(SipAttack, ACallTheEngineStartsByItselfIsEndedAtOnceAndLogged) {

@@ -60,6 +60,7 @@ struct PastCall {
     const char* name;
     const char* email;
     const char* address;
+    int times = 1; // calls made one after another, a minute apart
 };
 
 const PastCall kCalls[] = {
@@ -72,13 +73,9 @@ const PastCall kCalls[] = {
      "198.51.100.4:5060"},
     {"11:05:12", 4, 0, true, CallActivity::Outcome::Declined, "Unknown caller: sales", "sip:198.51.100.77:5060",
      "198.51.100.77:5060"},
-    // A stranger who kept calling: refused without a ring, its calls folded into one row.
+    // A stranger who kept calling, a minute apart: refused without a ring, its calls in one row.
     {"11:20:01", 0, 0, true, CallActivity::Outcome::Refused, "Unknown caller: Prize Desk", "sip:198.51.100.23:5070",
-     "198.51.100.23:5070"},
-    {"11:21:12", 0, 0, true, CallActivity::Outcome::Refused, "Unknown caller: Prize Desk", "sip:198.51.100.23:5070",
-     "198.51.100.23:5070"},
-    {"11:22:30", 0, 0, true, CallActivity::Outcome::Refused, "Unknown caller: Prize Desk", "sip:198.51.100.23:5070",
-     "198.51.100.23:5070"},
+     "198.51.100.23:5070", 3},
     {"11:52:40", 25, 0, true, CallActivity::Outcome::Missed, "Dana Okafor", "dana@example.org", "10.0.0.7:5062"},
 };
 
@@ -86,25 +83,26 @@ void reportCalls(frmMain& form) {
     QDateTime now;
     vb::setClockForTesting([&now] { return now; });
     quint64 serial = 0;
-    for (const PastCall& past : kCalls) {
-        CallActivity call{++serial,
-                          past.incoming ? CallActivity::Phase::Ringing : CallActivity::Phase::Placing,
-                          past.outcome,
-                          past.incoming,
-                          QString::fromLatin1(past.name),
-                          QString::fromLatin1(past.email),
-                          QString::fromLatin1(past.address)};
-        now = QDateTime(QDate(2026, 12, 6), QTime::fromString(QString::fromLatin1(past.time)));
-        emit form.callActivity(call);
-        now = now.addSecs(past.ringSeconds);
-        if (past.callSeconds > 0) {
-            call.phase = CallActivity::Phase::Connected;
+    for (const PastCall& past : kCalls)
+        for (int time = 0; time < past.times; ++time) {
+            CallActivity call{++serial,
+                              past.incoming ? CallActivity::Phase::Ringing : CallActivity::Phase::Placing,
+                              past.outcome,
+                              past.incoming,
+                              QString::fromLatin1(past.name),
+                              QString::fromLatin1(past.email),
+                              QString::fromLatin1(past.address)};
+            now = QDateTime(QDate(2026, 12, 6), QTime::fromString(QString::fromLatin1(past.time))).addSecs(60 * time);
             emit form.callActivity(call);
-            now = now.addSecs(past.callSeconds);
+            now = now.addSecs(past.ringSeconds);
+            if (past.callSeconds > 0) {
+                call.phase = CallActivity::Phase::Connected;
+                emit form.callActivity(call);
+                now = now.addSecs(past.callSeconds);
+            }
+            call.phase = CallActivity::Phase::Ended;
+            emit form.callActivity(call);
         }
-        call.phase = CallActivity::Phase::Ended;
-        emit form.callActivity(call);
-    }
     vb::setClockForTesting({});
 }
 
