@@ -29,7 +29,7 @@ public:
         RepeatCaller, // a stranger who keeps calling
     };
     static constexpr int kUnansweredTries = 3;
-    static constexpr qint64 kQuietMs = 10 * 60 * 1000;
+    static constexpr qint64 kQuietMs = qint64{10} * 60 * 1000;
     static constexpr int kRememberedCallers = 256;
 
     RingSettings settings;

@@ -64,7 +64,7 @@ public:
     // read again.
     quint64 removals() const { return m_removals; }
     // How long unanswered calls from one address keep folding into the same row.
-    static constexpr qint64 kFoldMs = 60 * 60 * 1000;
+    static constexpr qint64 kFoldMs = qint64{60} * 60 * 1000;
 
 private:
     std::optional<CallRecord> write(const CallActivity& activity);

@@ -12,9 +12,9 @@
 namespace rtc::sip {
 
 // Bounds on what the engine is given.
-inline constexpr qsizetype kMaxDatagramBytes = 16 * 1024;
+inline constexpr qsizetype kMaxDatagramBytes = qsizetype{16} * 1024;
 inline constexpr int kMaxHeaderLines = 100;
-inline constexpr qsizetype kMaxHeaderLineBytes = 4 * 1024;
+inline constexpr qsizetype kMaxHeaderLineBytes = qsizetype{4} * 1024;
 // The value of a From or To header (the display name, the address and the parameters, as sent).
 // The engine turns the caller's address back into text in a buffer of 1,024 bytes and reads that
 // text again; a longer one is cut, and a cut that falls in the wrong place leaves the new call

@@ -55,7 +55,7 @@ protected:
     QString caption() const { return form->fraStatus->title(); }
     // What the user does when the next call rings: the window rings in a loop of its own, so the
     // user acts from inside it, as a timer. Gives the caption the ringing call showed.
-    void onRing(std::function<void()> act = {}) {
+    void onRing(const std::function<void()>& act = {}) {
         ringCaption.clear();
         ringTimer = std::make_unique<QTimer>();
         QObject::connect(ringTimer.get(), &QTimer::timeout, [this, act] {
@@ -131,7 +131,7 @@ TEST_F(SipAttack, DisplayNamesPastWhatTheEngineTakesAreRefusedAndTheRowReadsACut
     const quint16 port = 5072;
     // From values of exactly `bytes` bytes: a name padded out in front of the address.
     const QByteArray address = " <sip:peer@127.0.0.10:" + QByteArray::number(port) + ">;tag=1";
-    const auto quoted = [&](QByteArray unit, qsizetype bytes) {
+    const auto quoted = [&](const QByteArray& unit, qsizetype bytes) {
         QByteArray name = unit.repeated((bytes - address.size() - 2) / unit.size());
         name += QByteArray(bytes - address.size() - 2 - name.size(), 'A');
         return '"' + name + '"' + address;

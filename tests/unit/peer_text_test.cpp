@@ -124,7 +124,7 @@ TEST(CallerIdentity, OnlyTheCallsOwnAddressesOrAVerifiedKeyMakeACallerAContact) 
 TEST(RingPolicy, SettingsComeFirstAndAStrangerWhoKeepsCallingIsRefusedUntilQuiet) {
     RingPolicy policy;
     const QString mallory = QStringLiteral("10.0.0.9");
-    const qint64 minute = 60 * 1000;
+    const qint64 minute = qint64{60} * 1000;
     qint64 now = 1000 * minute;
     for (int call = 0; call < RingPolicy::kUnansweredTries; ++call, now += minute) {
         EXPECT_EQ(policy.decide(false, mallory, now), Decision::Ring) << call;
@@ -134,7 +134,7 @@ TEST(RingPolicy, SettingsComeFirstAndAStrangerWhoKeepsCallingIsRefusedUntilQuiet
     EXPECT_EQ(policy.decide(false, QStringLiteral("10.0.0.8"), now), Decision::Ring);
     EXPECT_EQ(policy.decide(true, mallory, now), Decision::Ring); // a contact there rings
     // Each refused call counts from its own time: one who goes on stays refused.
-    for (int call = 0; call < 20; ++call, now += 41 * 1000) {
+    for (int call = 0; call < 20; ++call, now += qint64{41} * 1000) {
         EXPECT_EQ(policy.decide(false, mallory, now), Decision::RepeatCaller) << call;
         policy.noteUnanswered(false, mallory, now);
     }
@@ -210,7 +210,7 @@ TEST(CallHistoryFolding, AStrangersRepeatedCallsFoldIntoOneRowAndNeverPushOutThe
     EXPECT_EQ(rows[1].address, QStringLiteral("10.0.2.18:5060"));
     EXPECT_TRUE(rows[2].contact && rows[3].contact);
     // An hour later the same stranger starts a row of its own; contacts' rows make room for each other.
-    now = now.addSecs(2 * 3600);
+    now = now.addSecs(qint64{2} * 3600);
     ended(QStringLiteral("10.0.2.19:5060"), false, Outcome::Missed);
     EXPECT_EQ(store.records()[0].repeats, 1);
     for (int call = 0; call < 5; ++call)

@@ -92,7 +92,8 @@ void reportCalls(frmMain& form) {
                               QString::fromLatin1(past.name),
                               QString::fromLatin1(past.email),
                               QString::fromLatin1(past.address)};
-            now = QDateTime(QDate(2026, 12, 6), QTime::fromString(QString::fromLatin1(past.time))).addSecs(60 * time);
+            now = QDateTime(QDate(2026, 12, 6), QTime::fromString(QString::fromLatin1(past.time)))
+                      .addSecs(qint64{60} * time);
             emit form.callActivity(call);
             now = now.addSecs(past.ringSeconds);
             if (past.callSeconds > 0) {
