@@ -57,20 +57,20 @@ void SipGuard::screen(quint16 port, qint64 nowMs) {
 bool SipGuard::judge(int fd, const QByteArray& datagram, qsizetype size, const QString& source, const void* address,
                      unsigned addressLength, qint64 nowMs) {
     sip::Verdict verdict = sip::screen(datagram, size);
+    keepMediaInPlace(verdict);
     const QByteArray callKey = verdict.request ? verdict.request->callId + ' ' + verdict.request->cseq : QByteArray();
     // A request answered or dropped before is answered or dropped again, and told only once.
-    const auto turnedAway = verdict.request ? m_turnedAway.constFind(callKey) : m_turnedAway.cend();
-    const bool again = turnedAway != m_turnedAway.cend();
+    const bool again = verdict.request && m_turnedAway.find(callKey);
     if (verdict.action == sip::Action::Pass && verdict.newCall()) {
         const QByteArray& callId = verdict.request->callId;
         if (again) return false;
-        if (!m_origins.contains(callId)) {
+        if (!m_origins.find(callId)) {
             if (!m_pace.admit(hostOf(source), nowMs)) {
                 ++m_droppedCalls;
-                remember(m_turnedAway, m_turnedAwayOrder, callKey, {source, {}});
+                m_turnedAway.put(callKey, true);
                 return false;
             }
-            remember(m_origins, m_originOrder, callId, {source, QString::fromLatin1(verdict.request->contact)});
+            m_origins.put(callId, {source, QString::fromLatin1(verdict.request->contact)});
         }
     }
     if (verdict.action == sip::Action::Pass) return true;
@@ -81,26 +81,34 @@ bool SipGuard::judge(int fd, const QByteArray& datagram, qsizetype size, const Q
                      socklen_t(addressLength));
     }
     if (!again && verdict.request) {
-        remember(m_turnedAway, m_turnedAwayOrder, callKey, {source, {}});
+        m_turnedAway.put(callKey, true);
         if (verdict.action == sip::Action::Refuse && m_sink) m_sink(Refusal{verdict, source});
     }
     return false;
 }
 
-void SipGuard::remember(QHash<QByteArray, Origin>& map, std::deque<QByteArray>& order, const QByteArray& key,
-                        const Origin& origin) {
-    if (order.size() >= size_t(kRemembered)) {
-        map.remove(order.front());
-        order.pop_front();
+void SipGuard::keepMediaInPlace(sip::Verdict& verdict) {
+    if (verdict.action != sip::Action::Pass || verdict.callId.isEmpty() ||
+        (verdict.media.isEmpty() && verdict.candidates.isEmpty()))
+        return;
+    const QList<QByteArray>* named = m_media.find(verdict.callId);
+    if (!named) {
+        // The peer's first description of the call: where its media may go from now on.
+        m_media.put(verdict.callId, verdict.media + verdict.candidates);
+        return;
     }
-    map.insert(key, origin);
-    order.push_back(key);
+    if (verdict.request && verdict.request->toTag && !sip::mediaStaysPut(verdict, *named)) {
+        verdict.action = sip::Action::Refuse;
+        verdict.reason = sip::Reason::MediaMoved;
+        verdict.code = 488;
+        verdict.phrase = "Media Address Not Accepted";
+    }
 }
 
 std::optional<SipGuard::Origin> SipGuard::originOf(const QByteArray& callId) const {
-    const auto found = m_origins.constFind(callId);
-    if (found == m_origins.cend()) return std::nullopt;
-    return *found;
+    const Origin* origin = m_origins.find(callId);
+    if (!origin) return std::nullopt;
+    return *origin;
 }
 
 } // namespace rtc

@@ -30,6 +30,8 @@ public:
     };
 
     explicit SipGuard(RefusalSink sink) : m_sink(std::move(sink)) {}
+    SipGuard(const SipGuard&) = delete;
+    SipGuard& operator=(const SipGuard&) = delete;
 
     // Screens what waits on the UDP socket bound to `port`, up to the first datagram the engine
     // may read. `nowMs` is a monotonic clock.
@@ -44,19 +46,41 @@ public:
     static constexpr int kRemembered = 64;
 
 private:
+    // The last kRemembered values put in, by key; older ones are forgotten.
+    template <class Value> class Recent {
+    public:
+        const Value* find(const QByteArray& key) const {
+            const auto found = m_values.constFind(key);
+            return found == m_values.cend() ? nullptr : &*found;
+        }
+        void put(const QByteArray& key, Value value) {
+            if (!m_values.contains(key)) {
+                if (m_order.size() >= size_t(kRemembered)) {
+                    m_values.remove(m_order.front());
+                    m_order.pop_front();
+                }
+                m_order.push_back(key);
+            }
+            m_values.insert(key, std::move(value));
+        }
+
+    private:
+        QHash<QByteArray, Value> m_values;
+        std::deque<QByteArray> m_order;
+    };
+
     // Decides one datagram: true when the engine may read it (it stays on the socket).
     bool judge(int fd, const QByteArray& datagram, qsizetype size, const QString& source, const void* address,
                unsigned addressLength, qint64 nowMs);
-    void remember(QHash<QByteArray, Origin>& map, std::deque<QByteArray>& order, const QByteArray& key,
-                  const Origin& origin);
+    // Refuses a request inside a call that would send the call's media somewhere the call never named.
+    void keepMediaInPlace(sip::Verdict& verdict);
 
     RefusalSink m_sink;
     int m_fd = -1;
     sip::CallPace m_pace;
-    QHash<QByteArray, Origin> m_origins; // calls let through, by Call-ID
-    std::deque<QByteArray> m_originOrder;
-    QHash<QByteArray, Origin> m_turnedAway; // calls refused or dropped, by Call-ID and CSeq
-    std::deque<QByteArray> m_turnedAwayOrder;
+    Recent<Origin> m_origins;          // calls let through, by Call-ID
+    Recent<bool> m_turnedAway;         // requests refused or dropped, by Call-ID and CSeq
+    Recent<QList<QByteArray>> m_media; // addresses the peer's first description of a call named
     qint64 m_droppedCalls = 0;
     QByteArray m_buffer;
 };

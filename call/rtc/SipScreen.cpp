@@ -104,6 +104,31 @@ bool hasTagParameter(View parameters) {
     return parameters.toByteArray().toLower().contains(";tag=");
 }
 
+constexpr int kMaxMediaAddresses = 16;
+
+// The addresses a session description names: connection ("c=IN IP4 a.b.c.d[/ttl]") and RTCP
+// ("a=rtcp:port IN IP4 addr") addresses into `media`, ICE candidates' into `candidates`.
+void readMediaAddresses(View body, QList<QByteArray>* media, QList<QByteArray>* candidates) {
+    for (const QByteArray& raw : body.toByteArray().split('\n')) {
+        const QByteArray line = raw.trimmed();
+        const QList<QByteArray> words = line.split(' ');
+        QList<QByteArray>* into = nullptr;
+        QByteArray address;
+        if (line.startsWith("c=") && words.size() >= 3) {
+            into = media;
+            address = words[2].split('/').value(0);
+        } else if (line.startsWith("a=rtcp:") && words.size() >= 4) {
+            into = media;
+            address = words[3];
+        } else if (line.startsWith("a=candidate:") && words.size() >= 5) {
+            into = candidates;
+            address = words[4];
+        }
+        if (into && !address.isEmpty() && into->size() < kMaxMediaAddresses && !into->contains(address.toLower()))
+            into->append(address.toLower());
+    }
+}
+
 // A STUN message (two zero bits, then the magic cookie): the engine's address discovery may use
 // the SIP socket, and its answers are not ours to judge.
 bool isStun(const QByteArray& datagram) {
@@ -120,7 +145,7 @@ bool isKeepAlive(const QByteArray& datagram) {
 }
 
 // The header lines of a message, each without its line end, up to the empty line (the body's).
-QList<View> headerLines(const QByteArray& message, View* startLine) {
+QList<View> headerLines(const QByteArray& message, View* startLine, View* body = nullptr) {
     QList<View> lines;
     qsizetype from = 0;
     bool first = true;
@@ -135,7 +160,10 @@ QList<View> headerLines(const QByteArray& message, View* startLine) {
             first = false;
             continue;
         }
-        if (line.isEmpty()) break;
+        if (line.isEmpty()) {
+            if (body) *body = View(message).sliced(qMin(from, message.size()));
+            break;
+        }
         lines.append(line);
         if (lines.size() > kMaxHeaderLines) break; // one past the bound is enough to refuse
     }
@@ -148,6 +176,7 @@ Verdict refused(Reason reason, int code, const char* phrase, std::optional<Reque
     verdict.reason = reason;
     verdict.code = code;
     verdict.phrase = phrase;
+    if (request) verdict.callId = request->callId;
     verdict.request = std::move(request);
     return verdict;
 }
@@ -174,7 +203,8 @@ Verdict dropped(Reason reason, bool response = false) {
 Verdict screen(const QByteArray& datagram, qsizetype size) {
     if (isKeepAlive(datagram) || isStun(datagram)) return passed();
     View startLine;
-    const QList<View> lines = headerLines(datagram, &startLine);
+    View body;
+    const QList<View> lines = headerLines(datagram, &startLine, &body);
     const bool isResponse = startLine.startsWith("SIP/2.0 ");
     Request request;
     if (!isResponse) {
@@ -239,7 +269,10 @@ Verdict screen(const QByteArray& datagram, qsizetype size) {
     if (isResponse) {
         // A response the engine could not take is dropped: its transaction times out as if lost.
         if (badReason) return dropped(*badReason, true);
-        return passed(std::nullopt, true);
+        Verdict verdict = passed(std::nullopt, true);
+        verdict.callId = request.callId;
+        readMediaAddresses(body, &verdict.media, &verdict.candidates);
+        return verdict;
     }
     if (badReason) return refused(*badReason, badCode, badPhrase, request);
     if (request.method == "REFER") return refused(Reason::Transfer, 403, "Call Transfer Not Accepted", request);
@@ -247,7 +280,16 @@ Verdict screen(const QByteArray& datagram, qsizetype size) {
         return refused(Reason::Takeover, 403, "Call Takeover Not Accepted", request);
     if (request.method == "MESSAGE" || request.method == "SUBSCRIBE" || request.method == "PUBLISH")
         return refused(Reason::NotOffered, 405, "Method Not Allowed", request);
-    return passed(request);
+    Verdict verdict = passed(request);
+    verdict.callId = request.callId;
+    readMediaAddresses(body, &verdict.media, &verdict.candidates);
+    return verdict;
+}
+
+bool mediaStaysPut(const Verdict& verdict, const QList<QByteArray>& named) {
+    for (const QByteArray& address : verdict.media)
+        if (address != "0.0.0.0" && address != "::" && !named.contains(address)) return false;
+    return true;
 }
 
 QByteArray response(const QByteArray& request, int code, const QByteArray& phrase) {
@@ -279,7 +321,8 @@ QByteArray response(const QByteArray& request, int code, const QByteArray& phras
             copied += line.toByteArray() + "\r\n";
         }
     }
-    if (vias.isEmpty() || !to || !from || !callId || !cseq || vias.size() + copied.size() > kMaxResponseBytes) return {};
+    if (vias.isEmpty() || !to || !from || !callId || !cseq || vias.size() + copied.size() > kMaxResponseBytes)
+        return {};
     return "SIP/2.0 " + QByteArray::number(code) + ' ' + phrase + "\r\n" + vias + copied + "Content-Length: 0\r\n\r\n";
 }
 

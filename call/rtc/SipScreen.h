@@ -5,6 +5,7 @@
 // reaches it. See SipGuard (call/linphone/) for the socket it is read from.
 #include <QByteArray>
 #include <QHash>
+#include <QList>
 #include <QString>
 #include <deque>
 #include <optional>
@@ -47,6 +48,7 @@ enum class Reason {
     Transfer,   // REFER: a call placed by the peer through us
     Takeover,   // INVITE with Replaces or Join
     NotOffered, // a method no call of ours uses (MESSAGE, SUBSCRIBE, PUBLISH)
+    MediaMoved, // a request inside a call that points its media at an address the call never named
 };
 
 struct Verdict {
@@ -56,6 +58,11 @@ struct Verdict {
     QByteArray phrase;
     bool response = false;          // a response rather than a request
     std::optional<Request> request; // what could be read of a request, even a refused one
+    QByteArray callId;              // of a request or a response
+    // Where the message's session description sends media: the connection and RTCP addresses
+    // (`media`), and the addresses of its ICE candidates, which the peer may later switch to.
+    QList<QByteArray> media;
+    QList<QByteArray> candidates;
     // A request that would start a call: an INVITE outside a dialog.
     bool newCall() const { return request && request->method == "INVITE" && !request->toTag; }
 };
@@ -65,6 +72,12 @@ Verdict screen(const QByteArray& datagram, qsizetype size);
 inline Verdict screen(const QByteArray& datagram) {
     return screen(datagram, datagram.size());
 }
+
+// Whether a request inside a call may point the call's media where `verdict` says: only at
+// addresses the peer's first session description of the call named (`named`, its connection
+// addresses and candidates), or nowhere (0.0.0.0, a call put on hold). Another address would turn
+// the user's microphone and camera on a third party.
+bool mediaStaysPut(const Verdict& verdict, const QList<QByteArray>& named);
 
 // The response to `request` with `code` and `phrase`: its Via, From, To (given a tag when it has
 // none), Call-ID and CSeq headers, and no body. Empty when the request lacks one of them.

@@ -20,6 +20,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QUdpSocket>
 #include <functional>
 #include <gtest/gtest.h>
 #include <linphone++/linphone.hh>
@@ -102,10 +103,12 @@ protected:
 
 } // namespace
 
-TEST_F(SipAttack, AReferInsideAnAnsweredCallIsRefusedReachesNobodyAndEndsTheCall) {
+TEST_F(SipAttack, MediaMovedOrATransferInsideAnAnsweredCallReachNobodyAndATransferEndsTheCall) {
     form->chkAutoAnswer->setChecked(true);
     RawSipPeer mallory(QStringLiteral("127.0.0.2"));
     RawSipPeer victim(QStringLiteral("127.0.0.5"), 5099); // the address the transfer names
+    QUdpSocket victimMedia;                               // where the moved media would go
+    ASSERT_TRUE(victimMedia.bind(QHostAddress(QStringLiteral("127.0.0.5")), quint16(mallory.port() + 2)));
     ASSERT_TRUE(mallory.bound() && victim.bound());
     mallory.send(mallory.invite(target(), "Mallory"));
     const QByteArray answer = mallory.waitFor("SIP/2.0 200", "INVITE");
@@ -113,6 +116,11 @@ TEST_F(SipAttack, AReferInsideAnAnsweredCallIsRefusedReachesNobodyAndEndsTheCall
     mallory.answeredBy(answer);
     mallory.send(mallory.ack());
     ASSERT_TRUE(testenv::waitFor([&] { return caption().startsWith(QStringLiteral("Status: CONNECTED")); }));
+
+    // The caller would have our microphone sent to somebody else: refused, the call goes on.
+    mallory.send(mallory.reinvite("127.0.0.5"));
+    EXPECT_FALSE(mallory.waitFor("SIP/2.0 488", "INVITE").isEmpty());
+    EXPECT_TRUE(caption().startsWith(QStringLiteral("Status: CONNECTED")));
 
     mallory.send(mallory.refer("sip:victim@127.0.0.5:5099"));
     EXPECT_FALSE(mallory.waitFor("SIP/2.0 403", "REFER").isEmpty());
@@ -123,6 +131,7 @@ TEST_F(SipAttack, AReferInsideAnAnsweredCallIsRefusedReachesNobodyAndEndsTheCall
     // Nothing went to the address the transfer named, then or later.
     testenv::waitFor([] { return false; }, 2000);
     EXPECT_TRUE(victim.received.isEmpty()) << victim.received.value(0).left(200).data();
+    EXPECT_FALSE(victimMedia.hasPendingDatagrams());
     EXPECT_TRUE(env.logLines().join(QLatin1Char('\n')).contains(QStringLiteral("REFER from 127.0.0.2:")))
         << env.logLines().join(QLatin1Char('\n')).toStdString();
 }

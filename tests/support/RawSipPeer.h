@@ -44,9 +44,7 @@ public:
         callId = QByteArray::number(QRandomGenerator::global()->generate64(), 16) + "@" + host().toLatin1();
         fromTag = QByteArray::number(QRandomGenerator::global()->generate(), 16);
         cseq = 1;
-        const QByteArray sdp = "v=0\r\no=- 1 1 IN IP4 " + host().toLatin1() + "\r\ns=-\r\nc=IN IP4 " +
-                               host().toLatin1() + "\r\nt=0 0\r\nm=audio " + QByteArray::number(port() + 2) +
-                               " RTP/AVP 0\r\na=rtpmap:0 PCMU/8000\r\n";
+        const QByteArray sdp = description(host().toLatin1(), 1);
         m_from =
             "From: " + (fromValue.isEmpty() ? "\"" + displayName + "\" <" + fromUri + ">;tag=" + fromTag : fromValue);
         m_to = "To: <sip:user@" + target.toLatin1() + ">";
@@ -60,6 +58,10 @@ public:
     // Requests inside the call the last INVITE set up, once its answer named the callee's tag.
     QByteArray ack() { return request("ACK", requestUri(), {}, {}, false); }
     QByteArray bye() { return request("BYE", requestUri()); }
+    // A new offer inside the call that sends its media to `mediaHost`.
+    QByteArray reinvite(const QByteArray& mediaHost) {
+        return request("INVITE", requestUri(), "Content-Type: application/sdp\r\n", description(mediaHost, 2));
+    }
     QByteArray refer(const QByteArray& referTo) {
         return request("REFER", requestUri(),
                        "Refer-To: <" + referTo + ">\r\nReferred-By: <sip:peer@" + address().toLatin1() + ">\r\n");
@@ -141,6 +143,12 @@ public:
     int cseq = 1;
 
 private:
+    // A session description with one audio stream at `mediaHost`.
+    QByteArray description(const QByteArray& mediaHost, int version) const {
+        return "v=0\r\no=- 1 " + QByteArray::number(version) + " IN IP4 " + host().toLatin1() + "\r\ns=-\r\nc=IN IP4 " +
+               mediaHost + "\r\nt=0 0\r\nm=audio " + QByteArray::number(port() + 2) +
+               " RTP/AVP 0\r\na=rtpmap:0 PCMU/8000\r\n";
+    }
     QByteArray requestUri() const {
         return m_remoteContact.isEmpty() ? "sip:user@" + m_target.toLatin1() : m_remoteContact;
     }

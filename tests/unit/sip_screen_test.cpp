@@ -115,6 +115,37 @@ TEST(SipScreen, WhatARequestSaysOfItselfIsReadWithinTheBounds) {
     EXPECT_EQ(huge.request->fromName.size(), sip::kMaxAddressBytes);
 }
 
+TEST(SipScreen, MediaInsideACallGoesOnlyWhereTheCallsFirstDescriptionSaid) {
+    const auto offer = [](const QByteArray& lines) {
+        return sip::screen(request("INVITE", "<sip:a@h>;tag=1", "<sip:me@h>;tag=2", "Content-Type: application/sdp\r\n")
+                               .replace("Content-Length: 0\r\n\r\n", "Content-Length: 1\r\n\r\n" + lines));
+    };
+    const sip::Verdict first =
+        offer("v=0\r\nc=IN IP4 10.0.0.1\r\nm=audio 4000 RTP/AVP 0\r\na=rtcp:4001 IN IP4 10.0.0.1\r\n"
+              "a=candidate:1 1 UDP 2130706431 10.0.0.1 4000 typ host\r\n"
+              "a=candidate:2 1 UDP 16777215 198.51.100.9 50000 typ relay\r\n");
+    EXPECT_EQ(first.media, (QList<QByteArray>{"10.0.0.1"}));
+    EXPECT_EQ(first.candidates, (QList<QByteArray>{"10.0.0.1", "198.51.100.9"}));
+    const QList<QByteArray> named = first.media + first.candidates;
+    const struct {
+        const char* what;
+        QByteArray lines;
+        bool stays;
+    } cases[] = {
+        {"the same address", "c=IN IP4 10.0.0.1\r\n", true},
+        {"a candidate of the first offer (a relay)", "c=IN IP4 198.51.100.9/127\r\n", true},
+        {"on hold", "c=IN IP4 0.0.0.0\r\n", true},
+        {"no description", "", true},
+        {"another address", "c=IN IP4 10.0.0.5\r\n", false},
+        {"only RTCP elsewhere", "c=IN IP4 10.0.0.1\r\na=rtcp:9 IN IP4 10.0.0.5\r\n", false},
+        {"a second stream elsewhere", "c=IN IP4 10.0.0.1\r\nm=video 9 RTP/AVP 96\r\nc=IN IP4 10.0.0.5\r\n", false},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        EXPECT_EQ(sip::mediaStaysPut(offer(test.lines), named), test.stays);
+    }
+}
+
 TEST(SipScreen, ARefusalAnswersWithTheRequestsOwnHeadersAndATag) {
     const QByteArray refer = request("REFER", "<sip:a@h>;tag=1", "<sip:me@h>;tag=2") +
                              "Via: SIP/2.0/UDP proxy;branch=z9hG4bK9\r\n"; // after the body: not a header
