@@ -33,7 +33,12 @@ QString userEmail(int user) {
 }
 
 QString userCallAddress(int user) {
-    return QStringLiteral("127.9.0.1:%1").arg(5060 + user);
+    // A port clients can take (1 to 65534) for each of up to a few million users.
+    constexpr int kPorts = 60000;
+    return QStringLiteral("127.9.%1.%2:%3")
+        .arg(user / kPorts / 250)
+        .arg(1 + user / kPorts % 250)
+        .arg(1024 + user % kPorts);
 }
 
 std::optional<Fill> fillStore(const QString& store, int users, int contacts) {

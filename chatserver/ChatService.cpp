@@ -80,40 +80,6 @@ Clock systemClock() {
     return [] { return QDateTime::currentMSecsSinceEpoch(); };
 }
 
-std::optional<qint64> parseUserId(const QString& text) {
-    if (text.isEmpty() || text.size() > 18) return std::nullopt;
-    for (QChar c : text)
-        if (c < QLatin1Char('0') || c > QLatin1Char('9')) return std::nullopt;
-    const qint64 id = text.toLongLong();
-    if (id <= 0) return std::nullopt;
-    return id;
-}
-
-bool isAcceptableAddress(const QString& address) {
-    if (address.size() > ChatService::kMaxAddress) return false;
-    for (QChar c : address) {
-        const bool ok =
-            (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
-            (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) || c == QLatin1Char('.') || c == QLatin1Char(':') ||
-            c == QLatin1Char('-') || c == QLatin1Char('_') || c == QLatin1Char('[') || c == QLatin1Char(']');
-        if (!ok) return false;
-    }
-    return true;
-}
-
-QString normalisedEmail(const QString& email) {
-    return email.trimmed().toLower();
-}
-
-bool isAcceptableEmail(const QString& email) {
-    if (email.size() < 3 || email.size() > ChatService::kMaxEmail) return false;
-    const qsizetype at = email.indexOf(QLatin1Char('@'));
-    if (at <= 0 || at == email.size() - 1 || email.indexOf(QLatin1Char('@'), at + 1) >= 0) return false;
-    for (QChar c : email)
-        if (c.isSpace() || c.category() == QChar::Other_Control) return false;
-    return true;
-}
-
 ChatService::ChatService(Storage& storage, ChatSettings settings, Clock clock)
     : m_storage(storage), m_clock(std::move(clock)) {
     QByteArray candidate(32, '\0');
@@ -256,7 +222,8 @@ bool ChatService::mayTry(const QString& peer, Outcome* refusal) {
 
 ChatService::Outcome ChatService::registerUser(const ChatRequest& request, const QString& peer) {
     // user name, computer name, e-mail, display name
-    const QString email = normalisedEmail(request.args.value(2));
+    const EmailForm emailForm = normaliseEmail(request.args.value(2));
+    const QString& email = emailForm.address;
     const QString displayName = request.args.value(3).trimmed();
     const QString userName = request.args.value(0);
     const QString computerName = request.args.value(1);
@@ -267,9 +234,9 @@ ChatService::Outcome ChatService::registerUser(const ChatRequest& request, const
         return refuse(QStringLiteral("Too many registrations came from your network address. Please try again "
                                      "in an hour."),
                       QStringLiteral("throttled"));
-    if (!isAcceptableEmail(email)) // lower case: it cannot hold a marker
-        return refuse(QStringLiteral("Registration refused: \"%1\" is not an e-mail address that can be used.")
-                          .arg(printable(email.left(kMaxEmail))),
+    if (!emailForm.usable()) // the kept form is lower case: it cannot hold a page marker
+        return refuse(QStringLiteral("Registration refused: \"%1\" is not an e-mail address that can be used: %2.")
+                          .arg(printable(request.args.value(2).left(kMaxEmailChars)), emailForm.problem),
                       QStringLiteral("bad e-mail"));
     if (displayName.isEmpty() || displayName.size() > wire::kMaxDisplayNameChars ||
         wire::hasControlCharacter(displayName) || holdsPageMarker(displayName))
@@ -323,7 +290,7 @@ ChatService::Outcome ChatService::logIn(const ChatRequest& request, const QStrin
     if (!mayTry(peer, &refusal)) return refusal;
     const QString idText = request.args.value(0).left(20);
     const std::optional<qint64> id = parseUserId(idText);
-    const QString email = normalisedEmail(request.args.value(1)).left(kMaxEmail);
+    const QString email = normaliseEmail(request.args.value(1)).address; // empty: matches no one
     const std::optional<PollView> view = id ? m_storage.pollView(*id) : std::nullopt;
     // An account that has seen many failed log-ins lately takes one only from the address it is
     // logged in from, so that guesses spread over many addresses get nowhere either.
@@ -459,19 +426,23 @@ ChatService::Outcome ChatService::addContact(const ChatRequest& request, const Q
     Outcome refusal;
     const std::optional<UserRecord> owner = ownerFromPeer(request.args.value(0), peer, &refusal);
     if (!owner) return refusal;
-    const QString email = normalisedEmail(request.args.value(1));
+    const EmailForm emailForm = normaliseEmail(request.args.value(1));
+    const QString& email = emailForm.address;
     if (!m_lookups.take(limitKey(peer), m_clock()))
         return refused(wire::Code::Refused,
                        QStringLiteral("You have added many contacts in a short time. Please try again in a few "
                                       "minutes."),
                        QStringLiteral("look-ups throttled"));
-    const std::optional<UserRecord> contact =
-        isAcceptableEmail(email) ? m_storage.findUserByEmail(email) : std::nullopt;
+    if (!emailForm.usable())
+        return refused(wire::Code::Refused,
+                       QStringLiteral("\"%1\" is not an e-mail address that can be used: %2.")
+                           .arg(printable(request.args.value(1).left(kMaxEmailChars)), emailForm.problem),
+                       QStringLiteral("bad e-mail"));
+    const std::optional<UserRecord> contact = m_storage.findUserByEmail(email);
     if (!contact)
-        return refused(
-            wire::Code::Refused,
-            QStringLiteral("No user is registered with the e-mail address %1.").arg(printable(email.left(kMaxEmail))),
-            QStringLiteral("no such contact"));
+        return refused(wire::Code::Refused,
+                       QStringLiteral("No user is registered with the e-mail address %1.").arg(printable(email)),
+                       QStringLiteral("no such contact"));
     if (contact->id == owner->id)
         return refused(wire::Code::Refused, QStringLiteral("You cannot add your own e-mail address."),
                        QStringLiteral("own address"));

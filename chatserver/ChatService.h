@@ -1,6 +1,7 @@
 #pragma once
 // What the server answers to each request, over a Storage. No sockets here: the listeners hand
 // in parsed requests and the caller's network address, and write back what comes out.
+#include "chatserver/Identifiers.h"
 #include "chatserver/net/RateLimits.h"
 #include "chatserver/net/RequestParser.h"
 #include "chatserver/store/Storage.h"
@@ -81,9 +82,7 @@ public:
     QString handleFor(qint64 viewerId, qint64 subjectId) const;
 
     // Limits on what registration accepts.
-    static constexpr int kMaxEmail = 254;
     static constexpr int kMaxName = 256;
-    static constexpr int kMaxAddress = 128;
 
 private:
     Outcome dispatch(const ChatRequest& request, const QString& peer);
@@ -137,11 +136,5 @@ qint64 derivedHandle(const QByteArray& secret, qint64 viewerId, qint64 subjectId
 
 // Text from a caller made safe to echo: control characters dropped.
 QString printable(const QString& text);
-
-// Checks shared by the chat and web paths.
-std::optional<qint64> parseUserId(const QString& text);
-bool isAcceptableAddress(const QString& address);
-QString normalisedEmail(const QString& email);
-bool isAcceptableEmail(const QString& email);
 
 } // namespace chatserver

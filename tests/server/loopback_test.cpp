@@ -112,6 +112,8 @@ TEST_P(ChatPortTest, TruncatedOversizedUnknownAndUnclearRequests) {
         {"a field that never ends", wire::toCp1252(wire::scrambled("1" + S + QString(9000, '7'))), {}},
         {"too many fields in a registration", chatRequest({"3", "u", "pc", "a@b.org", "A", "B"}, "1.2.3.4"), "1985"},
         {"wrong e-mail for the ID", chatRequest({"1", annId, "eve@example.org"}, callAddress(2)), "1957"},
+        {"the ID with a leading zero", chatRequest({"1", "0" + annId, "ann@example.org"}, callAddress(2)), "1957"},
+        {"a port no client can take", chatRequest({"1", annId, "ann@example.org"}, "127.0.0.2:99999"), "1957"},
         // The user is told, instead of a connection that closes without a word.
         {"a contact's e-mail holding the separator", chatRequest({"4", annId, "a" + S + "b@x.org"}, callAddress(2)),
          "1957"},
@@ -128,6 +130,7 @@ TEST_P(ChatPortTest, TruncatedOversizedUnknownAndUnclearRequests) {
     }
     EXPECT_FALSE(fixture.server->storage().findUserByEmail("bob@example.org"));
     EXPECT_FALSE(fixture.server->storage().findUserByEmail("big@example.org"));
+    EXPECT_EQ(fixture.server->storage().findUser(annId.toLongLong())->address, callAddress(2));
     EXPECT_TRUE(allClosed());
     // A first registration carries an empty address; a plain poll ends in an e-mail address. The
     // test client's framer counts decoded characters: a prefix counting UTF-8 bytes would hang it.
