@@ -342,13 +342,21 @@ int main(int argc, char** argv) {
     // the limits per address, which are there for floods from one address, are lifted.
     serverArgs << "--registration-rate"
                << "off"
+               << "--registration-rate-per-network"
+               << "off"
+               << "--registration-ceiling"
+               << "off"
                << "--lookup-rate"
                << "off"
                << "--connection-rate"
+               << "off"
+               << "--connection-rate-per-network"
                << "off";
     // The overload run keeps the server's own connection caps: they are part of what it tests.
     if (options.overloadSeconds <= 0)
         serverArgs << "--max-connections-per-address"
+                   << "0"
+                   << "--max-connections-per-network"
                    << "0"
                    << "--max-connections"
                    << "0";

@@ -20,6 +20,8 @@ constexpr qint64 kGenerationMaxAgeMs = 1000;
 const char kNotYours[] = "Please wait for the next log-in before changing your contacts.";
 const char kTooManyFailures[] =
     "Too many refused requests came from your network address. Please try again in a few minutes.";
+const char kTooManyFailuresInNetwork[] =
+    "Too many refused requests came from the network your address is in. Please try again in a few minutes.";
 const char kStoreLost[] = "The server cannot save anything at the moment. Please try again later.";
 
 QString joined(wire::Code code, const QList<QStringList>& records, const QStringList& trailing = {}) {
@@ -91,9 +93,7 @@ ChatService::ChatService(Storage& storage, ChatSettings settings, Clock clock)
 
 void ChatService::setSettings(ChatSettings settings) {
     m_settings = std::move(settings);
-    m_registrations.setLimit(m_settings.registrations);
-    m_failures.setLimit(m_settings.failures);
-    m_accountFailures.setLimit(m_settings.failures);
+    m_guard.setLimits(m_settings.logIns);
     m_lookups.setLimit(m_settings.lookups);
 }
 
@@ -215,9 +215,17 @@ void ChatService::appendRecord(QString& payload, qint64 viewerId, const UserReco
 }
 
 bool ChatService::mayTry(const QString& peer, Outcome* refusal) {
-    if (m_failures.available(limitKey(peer), m_clock())) return true;
-    *refusal = refused(wire::Code::Refused, QLatin1String(kTooManyFailures), QStringLiteral("throttled"));
-    return false;
+    switch (m_guard.sourceRefused(peer, m_clock())) {
+    case NetworkLimit::Level::None:
+        return true;
+    case NetworkLimit::Level::Address:
+        *refusal = refused(wire::Code::Refused, QLatin1String(kTooManyFailures), QStringLiteral("throttled"));
+        return false;
+    default:
+        *refusal =
+            refused(wire::Code::Refused, QLatin1String(kTooManyFailuresInNetwork), QStringLiteral("network throttled"));
+        return false;
+    }
 }
 
 ChatService::Outcome ChatService::registerUser(const ChatRequest& request, const QString& peer) {
@@ -230,10 +238,6 @@ ChatService::Outcome ChatService::registerUser(const ChatRequest& request, const
     auto refuse = [](const QString& reason, const QString& note) {
         return refused(wire::Code::RegistrationRefused, reason, note);
     };
-    if (!m_registrations.take(limitKey(peer), m_clock()))
-        return refuse(QStringLiteral("Too many registrations came from your network address. Please try again "
-                                     "in an hour."),
-                      QStringLiteral("throttled"));
     if (!emailForm.usable()) // the kept form is lower case: it cannot hold a page marker
         return refuse(QStringLiteral("Registration refused: \"%1\" is not an e-mail address that can be used: %2.")
                           .arg(printable(request.args.value(2).left(kMaxEmailChars)), emailForm.problem),
@@ -253,6 +257,22 @@ ChatService::Outcome ChatService::registerUser(const ChatRequest& request, const
                       QStringLiteral("bad address"));
 
     const qint64 now = m_clock();
+    switch (takeRegistration(peer, now)) {
+    case RegistrationQuota::Level::None:
+        break;
+    case RegistrationQuota::Level::Address:
+        return refuse(QStringLiteral("Too many registrations came from your network address. Please try again "
+                                     "in an hour."),
+                      QStringLiteral("throttled"));
+    case RegistrationQuota::Level::Network:
+        return refuse(QStringLiteral("Too many registrations came from the network your address is in. Please "
+                                     "try again in an hour."),
+                      QStringLiteral("network throttled"));
+    case RegistrationQuota::Level::Overall:
+        return refuse(QStringLiteral("The server takes no more registrations for now. Please try again in an "
+                                     "hour."),
+                      QStringLiteral("ceiling reached"));
+    }
     const std::optional<qint64> id =
         m_storage.registerUser({email, displayName, userName, computerName, address, peer, now});
     if (!id)
@@ -268,6 +288,24 @@ ChatService::Outcome ChatService::registerUser(const ChatRequest& request, const
     }
     return reply(joined(wire::Code::Register, {}, {serverAddress, serverPort, QString::number(*id), email}),
                  QStringLiteral("registered"));
+}
+
+RegistrationQuota::Level ChatService::takeRegistration(const QString& peer, qint64 nowMs) {
+    const auto window = [](const RateLimit& limit) {
+        return RegistrationQuota::Window{limit.enabled() ? int(limit.burst) : 0, limit.periodMs};
+    };
+    return m_storage.takeRegistration({limitKey(peer), networkKey(peer, m_settings.logIns.prefixes),
+                                       window(m_settings.registrations), window(m_settings.networkRegistrations),
+                                       window(m_settings.registrationCeiling), nowMs});
+}
+
+void ChatService::sweep() {
+    if (m_storeLost) return;
+    // The longest window a registration limit can have.
+    constexpr qint64 kLongestWindowMs = 7 * 86'400'000LL;
+    Storage::Transaction transaction(m_storage);
+    m_storage.forgetRegistrations(m_clock() - kLongestWindowMs);
+    transaction.commit();
 }
 
 bool ChatService::mayHavePending(qint64 userId) {
@@ -288,30 +326,29 @@ void ChatService::refreshOperatorState() {
 ChatService::Outcome ChatService::logIn(const ChatRequest& request, const QString& peer) {
     Outcome refusal;
     if (!mayTry(peer, &refusal)) return refusal;
-    const QString idText = request.args.value(0).left(20);
-    const std::optional<qint64> id = parseUserId(idText);
+    const std::optional<qint64> id = parseUserId(request.args.value(0));
     const QString email = normaliseEmail(request.args.value(1)).address; // empty: matches no one
     const std::optional<PollView> view = id ? m_storage.pollView(*id) : std::nullopt;
-    // An account that has seen many failed log-ins lately takes one only from the address it is
-    // logged in from, so that guesses spread over many addresses get nowhere either.
     const qint64 now = m_clock();
-    const bool boundHere = view && loggedInFrom(view->user, peer);
-    const auto idKey = [&] { return QStringLiteral("id ") + idText; };
-    const auto emailKey = [&] { return QStringLiteral("e-mail ") + email; };
-    if (!boundHere && m_accountFailures.size() > 0 &&
-        (!m_accountFailures.available(idKey(), now) || !m_accountFailures.available(emailKey(), now)))
-        return refused(wire::Code::Refused,
-                       QStringLiteral("Too many failed log-ins with this user ID or e-mail address. Please try "
-                                      "again in a few minutes."),
-                       QStringLiteral("account throttled"));
-    if (!view || view->user.email != email) {
-        m_failures.charge(limitKey(peer), now);
-        m_accountFailures.charge(idKey(), now);
-        m_accountFailures.charge(emailKey(), now);
+    // A caller who has failed at this account lately hears the same as any failure, whatever it
+    // sends now: it learns nothing, not even that the ID is one.
+    const auto failed = [](const char* note) {
         return refused(wire::Code::Refused,
                        QStringLiteral("The server does not know this user ID with this e-mail address. "
                                       "Please register again."),
-                       QStringLiteral("log-in refused"));
+                       QLatin1String(note));
+    };
+    if (view && !m_guard.accountMayTry(view->user.id, peer, now)) return failed("account throttled");
+    if (!view || view->user.email != email) {
+        // Counted against the account the ID names, and the one the e-mail address names.
+        QList<qint64> named;
+        if (view) named.append(view->user.id);
+        if (!email.isEmpty())
+            if (const std::optional<UserRecord> owner = m_storage.findUserByEmail(email);
+                owner && !named.contains(owner->id))
+                named.append(owner->id);
+        m_guard.logInFailed(named, peer, now);
+        return failed("log-in refused");
     }
     if (request.hasAddress && !isAcceptableAddress(request.callAddress))
         return refused(wire::Code::Refused, QStringLiteral("Your internet address could not be read."),
@@ -341,7 +378,7 @@ ChatService::Outcome ChatService::pollById(const ChatRequest& request, const QSt
     const std::optional<qint64> id = parseUserId(request.args.value(0));
     const std::optional<PollView> view = id ? m_storage.pollView(*id) : std::nullopt;
     if (!view || !loggedInFrom(view->user, peer)) {
-        m_failures.charge(limitKey(peer), m_clock());
+        m_guard.refused(peer, m_clock());
         return reply(nothing, QStringLiteral("poll by ID not from the log-in address"));
     }
     if (!request.hasAddress || !isAcceptableAddress(request.callAddress))
@@ -414,7 +451,7 @@ std::optional<UserRecord> ChatService::ownerFromPeer(const QString& idText, cons
     const std::optional<qint64> id = parseUserId(idText);
     std::optional<UserRecord> user = id ? m_storage.findUser(*id) : std::nullopt;
     if (!user || !loggedInFrom(*user, peer)) {
-        m_failures.charge(limitKey(peer), m_clock());
+        m_guard.refused(peer, m_clock());
         *refusal = refused(wire::Code::Refused, QLatin1String(kNotYours),
                            user ? QStringLiteral("not from the log-in address") : QStringLiteral("unknown ID"));
         return std::nullopt;

@@ -2,6 +2,7 @@
 // What the server answers to each request, over a Storage. No sockets here: the listeners hand
 // in parsed requests and the caller's network address, and write back what comes out.
 #include "chatserver/Identifiers.h"
+#include "chatserver/LogInGuard.h"
 #include "chatserver/net/RateLimits.h"
 #include "chatserver/net/RequestParser.h"
 #include "chatserver/store/Storage.h"
@@ -23,11 +24,15 @@ struct ChatSettings {
     qint64 presenceTimeoutMs = 340'000; // two poll periods of about 155 s and a margin
     QList<wire::SiteRecord> sites;      // sent with the sign-off reply
     int maxContacts = 500;
-    // Per network address (see limitKey): registrations, log-ins and ID-only requests that
-    // failed, and e-mail addresses looked up to add a contact. Failed log-ins also count per
-    // user ID and per e-mail address named.
+    // Registrations: at most so many in any such time from one caller's address, from one
+    // network and in all. They are counted in the store, so every server of a store counts them
+    // together.
     RateLimit registrations{20, 3'600'000};
-    RateLimit failures{20, 600'000};
+    RateLimit networkRegistrations{60, 3'600'000};
+    RateLimit registrationCeiling{1000, 3'600'000};
+    // Failed log-ins and refused ID-only requests, per caller, per network and per account.
+    LogInLimits logIns;
+    // E-mail addresses looked up (contacts added) by one caller.
     RateLimit lookups{30, 600'000};
 };
 
@@ -69,6 +74,9 @@ public:
     QString signOffReply() const;
     // Forgets what it knows about pending notices and moves, so the next poll looks again.
     void refreshOperatorState();
+    // Clears out of the store what no limit or account needs any more (the server runs it every
+    // minute; several servers on one store may all run it).
+    void sweep();
 
     const ChatSettings& settings() const { return m_settings; }
     void setSettings(ChatSettings settings);
@@ -115,6 +123,8 @@ private:
     // False when `peer` has had too many refusals lately; nothing is looked up for it then.
     bool mayTry(const QString& peer, Outcome* refusal);
     bool mayHavePending(qint64 userId);
+    // Counts a registration from `peer` against the windows of the settings, in the store.
+    RegistrationQuota::Level takeRegistration(const QString& peer, qint64 nowMs);
 
     Storage& m_storage;
     ChatSettings m_settings;
@@ -124,9 +134,7 @@ private:
     QElapsedTimer m_generationAge;
     QHash<qint64, bool> m_quietUsers;
     QByteArray m_secret;
-    TokenBuckets m_registrations;
-    TokenBuckets m_failures;        // per address
-    TokenBuckets m_accountFailures; // per user ID and per e-mail address tried
+    LogInGuard m_guard;
     TokenBuckets m_lookups;
     bool m_storeLost = false;
 };

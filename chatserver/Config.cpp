@@ -79,6 +79,14 @@ Apply rate(RateLimit ServerConfig::*member) {
     };
 }
 
+Apply rate(std::function<RateLimit&(ServerConfig&)> member) {
+    return [member = std::move(member)](const QString& value, ServerConfig& config, QString* error) {
+        const std::optional<RateLimit> limit = parseRateLimit(value, error);
+        if (limit) member(config) = *limit;
+        return limit.has_value();
+    };
+}
+
 Apply callCheckRate(RateLimit CallCheckSettings::*member) {
     return [member](const QString& value, ServerConfig& config, QString* error) {
         const std::optional<RateLimit> limit = parseRateLimit(value, error);
@@ -186,11 +194,28 @@ const QList<Option>& options() {
          count(0, [](ServerConfig& c) -> int& { return c.limits.maxPerAddress; })},
         {"max-connections", "open connections in all, 0 = any (4096)",
          count(0, [](ServerConfig& c) -> int& { return c.limits.maxConnections; })},
-        {"registration-rate", "registrations from one network address: COUNT/SECONDS or off (20/3600)",
+        {"max-connections-per-network", "open connections from one network (see ipv4-prefix), 0 = any (256)",
+         count(0, [](ServerConfig& c) -> int& { return c.limits.maxPerNetwork; })},
+        {"ipv4-prefix", "leading bits of an IPv4 address that make one network for the limits (24)",
+         count(8, [](ServerConfig& c) -> int& { return c.prefixes.ipv4; })},
+        {"ipv6-prefix", "leading bits of an IPv6 address that make one network for the limits (48)",
+         count(16, [](ServerConfig& c) -> int& { return c.prefixes.ipv6; })},
+        {"registration-rate", "registrations from one address in any SECONDS: COUNT/SECONDS or off (20/3600)",
          rate(&ServerConfig::registrations)},
+        {"registration-rate-per-network", "registrations from one network in any SECONDS (60/3600)",
+         rate(&ServerConfig::networkRegistrations)},
+        {"registration-ceiling", "registrations in all, every server of the store together (1000/3600)",
+         rate(&ServerConfig::registrationCeiling)},
         {"failure-rate",
-         "failed log-ins and refused ID requests from one address, and failed log-ins per ID or e-mail (20/600)",
-         rate(&ServerConfig::failures)},
+         "refused requests (failed log-ins among them) from one address, and failed log-ins "
+         "naming one account (20/600)",
+         [](const QString& v, ServerConfig& c, QString* e) {
+             const std::optional<RateLimit> limit = parseRateLimit(v, e);
+             if (limit) c.logIns.perAddress = c.logIns.perAccount = *limit;
+             return limit.has_value();
+         }},
+        {"failure-rate-per-network", "refused requests from one network (200/600)",
+         rate([](ServerConfig& c) -> RateLimit& { return c.logIns.perNetwork; })},
         {"lookup-rate", "e-mail addresses looked up (contacts added) from one address (30/600)",
          rate(&ServerConfig::lookups)},
         {"connection-rate", "new connections from one address (600/60)",
@@ -199,6 +224,8 @@ const QList<Option>& options() {
              if (limit) c.limits.connections = *limit;
              return limit.has_value();
          }},
+        {"connection-rate-per-network", "new connections from one network (2400/60)",
+         rate([](ServerConfig& c) -> RateLimit& { return c.limits.networkConnections; })},
         {"max-pending-bytes-per-address", "bytes of answers one address has not taken yet, 0 = any (1048576)",
          [](const QString& v, ServerConfig& c, QString* e) {
              int bytes = 0;

@@ -40,8 +40,11 @@ struct ServerConfig {
     int maxContacts = 500;
     ListenerLimits limits;
     RateLimit registrations = ChatSettings{}.registrations;
-    RateLimit failures = ChatSettings{}.failures;
+    RateLimit networkRegistrations = ChatSettings{}.networkRegistrations;
+    RateLimit registrationCeiling = ChatSettings{}.registrationCeiling;
+    LogInLimits logIns;
     RateLimit lookups = ChatSettings{}.lookups;
+    NetworkPrefixes prefixes; // what the limits per network count as one
     CallCheckSettings callCheck;
     QString logLevel = QStringLiteral("info");
 

@@ -66,6 +66,7 @@ constexpr int kPresenceFlushMs = 1000;
 // again, so that no exchange waits behind a long write. In a big store each user's row is on a
 // page of its own, which the commit writes out: 16 take about a tenth of a millisecond.
 constexpr qsizetype kPresenceFlushBatch = 16;
+constexpr int kSweepMs = 60'000;
 } // namespace
 
 ChatServer::ChatServer(ServerConfig config, Clock clock, QObject* parent)
@@ -109,7 +110,10 @@ bool ChatServer::start(QString* error) {
     settings.presenceTimeoutMs = m_config.presenceTimeoutMs;
     settings.maxContacts = m_config.maxContacts;
     settings.registrations = m_config.registrations;
-    settings.failures = m_config.failures;
+    settings.networkRegistrations = m_config.networkRegistrations;
+    settings.registrationCeiling = m_config.registrationCeiling;
+    settings.logIns = m_config.logIns;
+    settings.logIns.prefixes = m_config.prefixes;
     settings.lookups = m_config.lookups;
     try {
         m_storage = openStorage(*location);
@@ -125,12 +129,12 @@ bool ChatServer::start(QString* error) {
         return false;
     }
     if (m_config.chatEnabled) {
-        m_chat = new ChatListener(*m_service, m_config.limits, this);
+        m_chat = new ChatListener(*m_service, listenerLimits(), this);
         if (!m_chat->listen(m_config.chatAddress, m_config.chatPort, error)) return false;
     }
 
     if (m_config.webEnabled) {
-        m_web = new WebListener(*m_pages, m_config.limits, this);
+        m_web = new WebListener(*m_pages, listenerLimits(), this);
         QString problem;
         if (!m_web->listen(m_config.webAddress, m_config.webPort, &problem)) {
             delete m_web;
@@ -174,7 +178,24 @@ bool ChatServer::start(QString* error) {
         flushPresenceBatch(kPresenceFlushBatch);
     });
     m_presenceFlush->start();
+    m_sweep = new QTimer(this);
+    m_sweep->setInterval(kSweepMs);
+    connect(m_sweep, &QTimer::timeout, this, [this] {
+        if (storeLost()) return;
+        try {
+            m_service->sweep();
+        } catch (const StorageError& failure) {
+            qCWarning(lcServer).noquote() << "cannot clear out old registrations:" << failure.what();
+        }
+    });
+    m_sweep->start();
     return true;
+}
+
+ListenerLimits ChatServer::listenerLimits() const {
+    ListenerLimits limits = m_config.limits;
+    limits.prefixes = m_config.prefixes;
+    return limits;
 }
 
 void ChatServer::startCallChecks(const QString& ownAddress) {
@@ -194,6 +215,8 @@ void ChatServer::stop() {
     if (m_web) m_web->close();
     delete m_presenceFlush;
     m_presenceFlush = nullptr;
+    delete m_sweep;
+    m_sweep = nullptr;
     flushPresence();
     delete m_chat;
     m_probe.reset();

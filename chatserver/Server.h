@@ -38,6 +38,8 @@ public:
 
 private:
     void flushPresenceBatch(qsizetype maxUsers); // 0: all
+    // The configured limits of a listener, with the networks the limits count by.
+    ListenerLimits listenerLimits() const;
     // Log-ins from now on wait for the check of their call address, when checks are on and a
     // datagram socket can be had; `ownAddress` is what the checks name as their sender.
     void startCallChecks(const QString& ownAddress);
@@ -54,6 +56,7 @@ private:
     ChatListener* m_chat = nullptr;
     WebListener* m_web = nullptr;
     QTimer* m_presenceFlush = nullptr;
+    QTimer* m_sweep = nullptr;
     QString m_storeDescription;
     QString m_webWarning;
     bool m_storeLost = false;

@@ -54,7 +54,8 @@ QString peerOf(const sockaddr_storage& from) {
 
 TcpListener::TcpListener(QString name, const ListenerLimits& limits, QObject* parent)
     : QObject(parent), m_name(std::move(name)), m_limits(limits), m_epoll(epoll_create1(EPOLL_CLOEXEC)),
-      m_sweep(new QTimer(this)), m_connectionRate(limits.connections) {
+      m_sweep(new QTimer(this)),
+      m_connectionRate({limits.connections, limits.networkConnections, {}}, limits.prefixes) {
     m_sweep->setInterval(kSweepIntervalMs);
     connect(m_sweep, &QTimer::timeout, this, &TcpListener::onSweep);
     if (m_epoll >= 0) {
@@ -162,23 +163,40 @@ void TcpListener::dispose(quint64 serial) {
     if (it == m_connections.end()) return;
     const std::unique_ptr<Connection> gone = std::move(it->second);
     m_connections.erase(it);
-    if (gone->m_doorKey.isEmpty()) return; // a balancer's connection whose header never came
-    const QString& key = gone->m_doorKey;
-    const auto count = m_perAddress.find(key);
-    if (count != m_perAddress.end() && --count.value() <= 0) m_perAddress.erase(count);
+    if (gone->m_doorKeys.address.isEmpty()) return; // a balancer's connection whose header never came
+    const QString& key = gone->m_doorKeys.address;
+    const auto uncount = [](QHash<QString, int>& counts, const QString& counted) {
+        const auto count = counts.find(counted);
+        if (count != counts.end() && --count.value() <= 0) counts.erase(count);
+    };
+    uncount(m_perAddress, key);
+    uncount(m_perNetwork, gone->m_doorKeys.network);
     if (gone->m_charged > 0) {
         const auto pending = m_pendingBytes.find(key);
         if (pending != m_pendingBytes.end() && (pending.value() -= gone->m_charged) <= 0) m_pendingBytes.erase(pending);
     }
 }
 
-const char* TcpListener::refusalAtDoor(const QString& key) {
-    if (m_limits.maxPerAddress > 0 && m_perAddress.value(key) >= m_limits.maxPerAddress)
+TcpListener::DoorKeys TcpListener::doorKeys(const QString& peer) const {
+    return {limitKey(peer), networkKey(peer, m_limits.prefixes)};
+}
+
+const char* TcpListener::refusalAtDoor(const DoorKeys& keys) {
+    if (m_limits.maxPerAddress > 0 && m_perAddress.value(keys.address) >= m_limits.maxPerAddress)
         return "too many connections from it";
-    if (m_limits.maxPendingBytesPerAddress > 0 && m_pendingBytes.value(key) >= m_limits.maxPendingBytesPerAddress)
+    if (m_limits.maxPerNetwork > 0 && m_perNetwork.value(keys.network) >= m_limits.maxPerNetwork)
+        return "too many connections from its network";
+    if (m_limits.maxPendingBytesPerAddress > 0 &&
+        m_pendingBytes.value(keys.address) >= m_limits.maxPendingBytesPerAddress)
         return "too many answers not taken";
-    if (!m_connectionRate.take(key, monotonicMs())) return "too many new connections from it";
-    return nullptr;
+    switch (m_connectionRate.take(keys.address, keys.network, monotonicMs())) {
+    case NetworkLimit::Level::None:
+        return nullptr;
+    case NetworkLimit::Level::Address:
+        return "too many new connections from it";
+    default:
+        return "too many new connections from its network";
+    }
 }
 
 void TcpListener::onEvents() {
@@ -224,8 +242,8 @@ void TcpListener::acceptAll() {
         }
         // A balancer's connections count against the caller its header names, once it is read.
         const bool viaBalancer = inRanges(m_limits.balancers, peer);
-        const QString key = viaBalancer ? QString() : limitKey(peer);
-        if (!viaBalancer && !countAtDoor(peer, key)) {
+        const DoorKeys keys = viaBalancer ? DoorKeys() : doorKeys(peer);
+        if (!viaBalancer && !countAtDoor(peer, keys)) {
             ::close(fd);
             continue;
         }
@@ -235,7 +253,7 @@ void TcpListener::acceptAll() {
         event.data.u64 = serial;
         epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event);
         std::unique_ptr<Connection> connection = createConnection(fd, peer, serial);
-        connection->m_doorKey = key;
+        connection->m_doorKeys = keys;
         connection->m_awaitingHeader = viaBalancer;
         m_connections.emplace(serial, std::move(connection));
         // Callers write their request as soon as they are connected, so it is mostly there by
@@ -244,20 +262,21 @@ void TcpListener::acceptAll() {
     }
 }
 
-bool TcpListener::countAtDoor(const QString& peer, const QString& key) {
-    if (const char* refusal = refusalAtDoor(key)) {
+bool TcpListener::countAtDoor(const QString& peer, const DoorKeys& keys) {
+    if (const char* refusal = refusalAtDoor(keys)) {
         ++m_stats.refusedAtDoor;
         qCDebug(lcServer).noquote() << m_name << peer << "refused at the door:" << refusal;
         return false;
     }
-    ++m_perAddress[key];
+    ++m_perAddress[keys.address];
+    ++m_perNetwork[keys.network];
     return true;
 }
 
 bool TcpListener::admit(Connection& connection) {
-    const QString key = limitKey(connection.peer());
-    if (!countAtDoor(connection.peer(), key)) return false;
-    connection.m_doorKey = key;
+    const DoorKeys keys = doorKeys(connection.peer());
+    if (!countAtDoor(connection.peer(), keys)) return false;
+    connection.m_doorKeys = keys;
     return true;
 }
 
@@ -385,7 +404,7 @@ void Connection::answer(const QByteArray& bytes, bool closeAfterwards) {
     m_out = bytes;
     m_outSent = 0;
     m_charged += bytes.size();
-    m_listener.m_pendingBytes[m_doorKey] += bytes.size();
+    m_listener.m_pendingBytes[m_doorKeys.address] += bytes.size();
     m_closeAfterSend = closeAfterwards;
     flush();
     emit m_listener.exchanged();

@@ -28,12 +28,15 @@ namespace chatserver {
 
 struct ListenerLimits {
     qsizetype maxRequestBytes = 8192;
-    int requestTimeoutMs = 5000;        // the whole request must be in by then
-    int idleTimeoutMs = 5000;           // after the answer, the caller has this long to hang up
-    int settleMs = 30;                  // grace for a request whose last field may still be growing
-    int maxPerAddress = 64;             // open connections from one network address; 0 = no cap
-    int maxConnections = 4096;          // open connections in all; 0 = no cap
-    RateLimit connections{600, 60'000}; // new connections from one network address
+    int requestTimeoutMs = 5000;                // the whole request must be in by then
+    int idleTimeoutMs = 5000;                   // after the answer, the caller has this long to hang up
+    int settleMs = 30;                          // grace for a request whose last field may still be growing
+    int maxPerAddress = 64;                     // open connections from one network address; 0 = no cap
+    int maxPerNetwork = 256;                    // open connections from one network of addresses; 0 = no cap
+    int maxConnections = 4096;                  // open connections in all; 0 = no cap
+    RateLimit connections{600, 60'000};         // new connections from one network address
+    RateLimit networkConnections{2400, 60'000}; // new connections from one network of addresses
+    NetworkPrefixes prefixes;                   // what counts as one network
     // Answers to one network address not yet known to be taken (their connections still open);
     // past this its new connections are refused. 0 = no cap.
     qint64 maxPendingBytesPerAddress = 1 << 20;
@@ -71,9 +74,15 @@ public:
     int connectionsFrom(const QString& peer) const { return m_perAddress.value(limitKey(peer)); }
     const QString& name() const { return m_name; }
 
-    // Whether one more connection may be counted under `key` (the cap on all connections is
+    // The keys a connection from `peer` is counted under: its address and its network.
+    struct DoorKeys {
+        QString address;
+        QString network;
+    };
+    DoorKeys doorKeys(const QString& peer) const;
+    // Whether one more connection may be counted under `keys` (the cap on all connections is
     // checked at accept); the reason for the log when not.
-    const char* refusalAtDoor(const QString& key);
+    const char* refusalAtDoor(const DoorKeys& keys);
     // The caller's network address in its plain form ("1.2.3.4" also for IPv4 over IPv6).
     static QString peerText(const QHostAddress& address);
 
@@ -97,8 +106,8 @@ private:
     // Counts a connection against the limits of its caller (its peer()) and remembers the key
     // it was counted under; false (and the connection is to be closed) when it is over them.
     bool admit(Connection& connection);
-    // Counts one more connection from `peer` under `key`, or logs why it is refused.
-    bool countAtDoor(const QString& peer, const QString& key);
+    // Counts one more connection from `peer` under `keys`, or logs why it is refused.
+    bool countAtDoor(const QString& peer, const DoorKeys& keys);
     void settleLater(quint64 serial, quint64 token, int delayMs);
     void watch(int fd, quint64 serial, bool forWriting);
 
@@ -114,8 +123,9 @@ private:
     quint64 m_nextSerial = 1; // 0 stands for the listening socket in the epoll set
     std::unordered_map<quint64, std::unique_ptr<Connection>> m_connections;
     QHash<QString, int> m_perAddress;      // by limitKey()
+    QHash<QString, int> m_perNetwork;      // by networkKey()
     QHash<QString, qint64> m_pendingBytes; // by limitKey()
-    TokenBuckets m_connectionRate;
+    NetworkLimit m_connectionRate;
     ListenerStats m_stats;
 };
 
@@ -168,8 +178,8 @@ private:
     qint64 m_deadline = 0;
     QByteArray m_out; // what the socket did not take yet
     qsizetype m_outSent = 0;
-    qint64 m_charged = 0; // bytes counted against the caller's pending answers
-    QString m_doorKey;    // what the listener counted this connection under; empty until counted
+    qint64 m_charged = 0;             // bytes counted against the caller's pending answers
+    TcpListener::DoorKeys m_doorKeys; // what the listener counted this connection under; empty until counted
     quint64 m_settleToken = 0;
     bool m_closeAfterSend = false;
     bool m_writeWatched = false;

@@ -70,11 +70,21 @@ const QStringList kSchemaV5 = {
     QStringLiteral("CREATE INDEX contacts_in_order ON contacts (owner_id, added_ms, contact_id, handle, mutual)"),
 };
 
+// Version 6: registrations with the caller's address and network, counted in windows of time
+// by every server of the store alike.
+const QStringList kSchemaV6 = {
+    QStringLiteral("CREATE TABLE registrations (at_ms BIGINT NOT NULL, address_key TEXT NOT NULL, "
+                   "network_key TEXT NOT NULL)"),
+    QStringLiteral("CREATE INDEX registrations_by_address ON registrations (address_key, at_ms)"),
+    QStringLiteral("CREATE INDEX registrations_by_network ON registrations (network_key, at_ms)"),
+    QStringLiteral("CREATE INDEX registrations_by_time ON registrations (at_ms)"),
+};
+
 QList<QStringList> withIdentity(const QString& identity) {
     QStringList v1;
     for (QString sql : kSchemaV1)
         v1.append(sql.replace(QStringLiteral("@ID@"), identity));
-    return {v1, kSchemaV2, kSchemaV3, kSchemaV4, kSchemaV5};
+    return {v1, kSchemaV2, kSchemaV3, kSchemaV4, kSchemaV5, kSchemaV6};
 }
 
 } // namespace
@@ -256,6 +266,10 @@ void PostgresStorage::configureConnection() {
 QString PostgresStorage::migrationLockStatement() const {
     // Any fixed number shared by all our servers; released with the transaction.
     return QStringLiteral("SELECT pg_advisory_xact_lock(19991)");
+}
+
+QString PostgresStorage::registrationLockStatement() const {
+    return QStringLiteral("SELECT pg_advisory_xact_lock(19992)");
 }
 
 QList<QStringList> PostgresStorage::migrations() const {

@@ -1,4 +1,5 @@
 #include "chatserver/store/SqlStorage.h"
+#include "chatserver/store/SqlValues.h"
 #include "chatserver/store/UserColumns.h"
 
 #include <QSqlError>
@@ -98,25 +99,19 @@ QString SqlStorage::sqlFor(Stmt stmt) const {
                               "WHERE c.owner_id = ? ORDER BY 1, 8, 2");
     case Stmt::Touch:
         return QStringLiteral("UPDATE users SET last_seen_ms = ? WHERE id = ? AND last_seen_ms < ?");
+    case Stmt::LockRegistrations:
+    case Stmt::RegistrationsFromAddress:
+    case Stmt::RegistrationsFromNetwork:
+    case Stmt::RegistrationsInAll:
+    case Stmt::RecordRegistration:
+    case Stmt::ForgetRegistrations:
+        return registrationSqlFor(stmt);
     case Stmt::Generation:
         return QStringLiteral(
             "SELECT (SELECT COALESCE(MAX(id), 0) FROM notices) + (SELECT COALESCE(MAX(id), 0) FROM moves)");
     }
     return {};
 }
-
-namespace {
-
-QVariant int64(qint64 value) {
-    return QVariant::fromValue<qlonglong>(value);
-}
-
-// A null QString would be bound as SQL NULL; every text column of ours holds text.
-QVariant text(const QString& value) {
-    return value.isNull() ? QVariant(QStringLiteral("")) : QVariant(value);
-}
-
-} // namespace
 
 SqlStorage::SqlStorage(const QString& driver) : m_connectionName(nextConnectionName()) {
     m_db = QSqlDatabase::addDatabase(driver, m_connectionName);

@@ -26,6 +26,8 @@ public:
     int schemaVersion() override;
 
     std::optional<qint64> registerUser(const NewUser& user) override;
+    RegistrationQuota::Level takeRegistration(const RegistrationQuota& quota) override;
+    void forgetRegistrations(qint64 beforeMs) override;
     std::optional<UserRecord> findUser(qint64 id) override;
     std::optional<UserRecord> findUserByEmail(const QString& email) override;
     void markOnline(qint64 id, const QString& address, const QString& peer, qint64 nowMs) override;
@@ -70,6 +72,9 @@ protected:
     // Locks the two users' rows (bound in ID order) until the end of the transaction; empty when
     // the transaction holds the only write lock anyway.
     virtual QString pairLockStatement() const { return {}; }
+    // Held while a registration is counted, so that servers sharing the store count one at a
+    // time; empty when the transaction holds the only write lock anyway.
+    virtual QString registrationLockStatement() const { return {}; }
 
     void open();
     // Called before the connection is closed (a reconnect): statements of the back end's own go.
@@ -104,6 +109,13 @@ private:
         Generation,
         PollView,
         Touch,
+        // Registrations in windows of time (SqlRegistrations.cpp).
+        LockRegistrations,
+        RegistrationsFromAddress,
+        RegistrationsFromNetwork,
+        RegistrationsInAll,
+        RecordRegistration,
+        ForgetRegistrations,
     };
 
     // A prepared statement, bound with `values` in order and executed. A lost connection is
@@ -111,6 +123,10 @@ private:
     QSqlQuery& run(Stmt stmt, const QVariantList& values);
     QSqlQuery& prepared(Stmt stmt);
     QString sqlFor(Stmt stmt) const;
+    QString registrationSqlFor(Stmt stmt) const;
+    // How many registrations `stmt` finds since `sinceMs` under `key` (the count in all has none),
+    // counting no further than `cap`.
+    int countRegistrations(Stmt stmt, const QString& key, qint64 sinceMs, int cap);
     // The user or contact record at `offset`, in the column order of UserColumns.h.
     static UserRecord readUser(const QSqlQuery& query, int offset);
     UserRecord readContact(const QSqlQuery& query, int offset) const;
@@ -177,6 +193,7 @@ protected:
     QString pairLockStatement() const override {
         return QStringLiteral("SELECT id FROM users WHERE id IN (?, ?) ORDER BY id FOR UPDATE");
     }
+    QString registrationLockStatement() const override;
 
 private:
     StoreLocation m_location;

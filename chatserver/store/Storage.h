@@ -46,6 +46,22 @@ struct NewUser {
     qint64 nowMs = 0;
 };
 
+// A registration counted against the registrations recorded in windows of time: from one
+// caller's address, from its network and in all.
+struct RegistrationQuota {
+    struct Window {
+        int cap = 0; // registrations allowed in any `spanMs`; 0: no limit
+        qint64 spanMs = 0;
+    };
+    enum class Level { None, Address, Network, Overall };
+    QString addressKey;
+    QString networkKey;
+    Window perAddress;
+    Window perNetwork;
+    Window overall;
+    qint64 nowMs = 0;
+};
+
 struct Notice {
     qint64 id = 0;
     QString text;
@@ -70,6 +86,12 @@ public:
     // drawn at random (see newUserId()): the client keeps its ID to itself, so it can serve as
     // the secret the protocol otherwise lacks.
     virtual std::optional<qint64> registerUser(const NewUser& user) = 0;
+    // Whether one more registration fits every window of `quota` (None), and if so records it.
+    // Servers sharing the store count together: the check holds a lock they all take, until the
+    // transaction ends.
+    virtual RegistrationQuota::Level takeRegistration(const RegistrationQuota& quota) = 0;
+    // Forgets the registrations recorded before `beforeMs`.
+    virtual void forgetRegistrations(qint64 beforeMs) = 0;
     virtual std::optional<UserRecord> findUser(qint64 id) = 0;
     virtual std::optional<UserRecord> findUserByEmail(const QString& email) = 0;
 

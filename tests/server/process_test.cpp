@@ -120,6 +120,8 @@ TEST_P(ServerProgramOnStore, SigkillDuringALoadLosesNoAnsweredRegistration) {
     {
         ServerProcess server(dir.path());
         ASSERT_TRUE(server.start(serveArgs("127.0.0.24") << "--registration-rate"
+                                                         << "off"
+                                                         << "--registration-rate-per-network"
                                                          << "off"))
             << server.errors().toStdString();
         // Rounds of registrations at once from many addresses; the server is killed in the middle
