@@ -163,6 +163,8 @@ void TcpListener::dispose(quint64 serial) {
     if (it == m_connections.end()) return;
     const std::unique_ptr<Connection> gone = std::move(it->second);
     m_connections.erase(it);
+    m_unrequested.erase(serial);
+    m_idle.erase(serial);
     if (gone->m_doorKeys.address.isEmpty()) return; // a balancer's connection whose header never came
     const QString& key = gone->m_doorKeys.address;
     const auto uncount = [](QHash<QString, int>& counts, const QString& counted) {
@@ -224,6 +226,7 @@ void TcpListener::acceptAll() {
         const int fd = ::accept4(m_listenFd, reinterpret_cast<sockaddr*>(&from), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
             if (errno == EINTR || errno == ECONNABORTED) continue;
+            if ((errno == EMFILE || errno == ENFILE) && shedOne()) continue; // its descriptor is free again
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
                 // The waiting caller stays in the queue; without a pause the loop would spin on it.
                 qCWarning(lcServer).noquote() << m_name << "cannot accept:" << std::strerror(errno);
@@ -234,7 +237,7 @@ void TcpListener::acceptAll() {
         }
         ++m_stats.accepted;
         const QString peer = peerOf(from);
-        if (m_limits.maxConnections > 0 && m_connections.size() >= std::size_t(m_limits.maxConnections)) {
+        if (m_limits.maxConnections > 0 && m_connections.size() >= std::size_t(m_limits.maxConnections) && !shedOne()) {
             ++m_stats.refusedAtDoor;
             qCDebug(lcServer).noquote() << m_name << peer << "refused at the door: too many connections";
             ::close(fd);
@@ -256,6 +259,7 @@ void TcpListener::acceptAll() {
         connection->m_doorKeys = keys;
         connection->m_awaitingHeader = viaBalancer;
         m_connections.emplace(serial, std::move(connection));
+        m_unrequested.insert(serial);
         // Callers write their request as soon as they are connected, so it is mostly there by
         // now: read at once rather than after another turn of the loop.
         with(serial, [](Connection& accepted) { accepted.onReadable(); });
@@ -278,6 +282,24 @@ bool TcpListener::admit(Connection& connection) {
     if (!countAtDoor(connection.peer(), keys)) return false;
     connection.m_doorKeys = keys;
     return true;
+}
+
+bool TcpListener::shedOne() {
+    // Under a flood of connections that send nothing (or send slowly), these are the flood's own;
+    // a client's request comes in its first packet and is answered at once, so it is never among
+    // them for long. Those that only wait for a hang-up have had their answer already.
+    for (std::set<quint64>* pool : {&m_unrequested, &m_idle}) {
+        if (pool->empty()) continue;
+        const quint64 serial = *pool->begin();
+        pool->erase(pool->begin());
+        ++m_stats.shed;
+        with(serial, [this](Connection& connection) {
+            qCDebug(lcServer).noquote() << m_name << connection.peer() << "closed to make room";
+            connection.discard();
+        });
+        return true;
+    }
+    return false;
 }
 
 void TcpListener::settleLater(quint64 serial, quint64 token, int delayMs) {
@@ -398,6 +420,7 @@ void Connection::settled(quint64 token) {
 
 void Connection::answer(const QByteArray& bytes, bool closeAfterwards) {
     if (m_finished) return;
+    requestComplete();
     m_answered = true;
     ++stats().answered;
     m_deadline = monotonicMs() + m_listener.limits().idleTimeoutMs;
@@ -432,7 +455,10 @@ void Connection::flush() {
     m_outSent = 0;
     if (m_writeWatched) m_listener.watch(m_fd, m_serial, false);
     m_writeWatched = false;
-    if (m_closeAfterSend) finish();
+    if (m_closeAfterSend)
+        finish();
+    else if (m_answered)
+        m_listener.m_idle.insert(m_serial);
 }
 
 void Connection::drop() {
@@ -440,6 +466,11 @@ void Connection::drop() {
 }
 
 void Connection::expire() {
+    qCDebug(lcServer).noquote() << m_listener.name() << m_peer << (m_answered ? "idle" : "too slow") << "- closed";
+    discard();
+}
+
+void Connection::discard() {
     // An answer still queued for a caller that does not read would stay in the kernel after the
     // close, retried for minutes: a reset throws it away.
     int queued = 0;
@@ -447,7 +478,6 @@ void Connection::expire() {
         const linger reset{1, 0};
         ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
     }
-    qCDebug(lcServer).noquote() << m_listener.name() << m_peer << (m_answered ? "idle" : "too slow") << "- closed";
     drop();
 }
 

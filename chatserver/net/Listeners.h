@@ -19,6 +19,7 @@
 #include <QObject>
 #include <QString>
 #include <memory>
+#include <set>
 #include <unordered_map>
 
 class QSocketNotifier;
@@ -47,6 +48,7 @@ struct ListenerStats {
     quint64 accepted = 0;
     quint64 answered = 0;
     quint64 refusedAtDoor = 0; // over a connection cap
+    quint64 shed = 0;          // closed to make room for a new one while all connections were in use
     quint64 malformed = 0;     // closed for bad or oversized input
     quint64 timedOut = 0;
     quint64 failed = 0; // the store failed while answering
@@ -110,6 +112,10 @@ private:
     bool countAtDoor(const QString& peer, const DoorKeys& keys);
     void settleLater(quint64 serial, quint64 token, int delayMs);
     void watch(int fd, quint64 serial, bool forWriting);
+    // Makes room for one more connection while all are in use: closes the oldest that has not
+    // sent a whole request yet, or else the oldest that only waits for its caller to hang up.
+    // False when every connection is in the middle of an exchange.
+    bool shedOne();
 
     QString m_name;
     ListenerLimits m_limits;
@@ -122,6 +128,10 @@ private:
     QTimer* m_sweep = nullptr;
     quint64 m_nextSerial = 1; // 0 stands for the listening socket in the epoll set
     std::unordered_map<quint64, std::unique_ptr<Connection>> m_connections;
+    // Open connections by age (serials grow): those without a whole request yet, and those whose
+    // answer is all sent and only wait for the caller to hang up. The first to go under pressure.
+    std::set<quint64> m_unrequested;
+    std::set<quint64> m_idle;
     QHash<QString, int> m_perAddress;      // by limitKey()
     QHash<QString, int> m_perNetwork;      // by networkKey()
     QHash<QString, qint64> m_pendingBytes; // by limitKey()
@@ -144,6 +154,8 @@ public:
     qint64 deadline() const { return m_deadline; }
     bool finished() const { return m_finished; }
     void expire();
+    // Ends the connection at once, throwing away whatever of the answer the caller did not take.
+    void discard();
 
 protected:
     virtual void onBytes(const QByteArray& bytes) = 0;
@@ -154,6 +166,8 @@ protected:
     void drop(); // ends the connection without an answer
     // Calls onSettled() after `delayMs`, unless asked again before that (the latest wins).
     void settleLater(int delayMs) { m_listener.settleLater(m_serial, ++m_settleToken, delayMs); }
+    // The whole request is in: from now on the connection is not among the first to be shed.
+    void requestComplete() { m_listener.m_unrequested.erase(m_serial); }
     bool answered() const { return m_answered; }
     TcpListener& listener() { return m_listener; }
     ListenerStats& stats() { return m_listener.mutableStats(); }

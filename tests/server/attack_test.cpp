@@ -6,8 +6,12 @@
 #include "ServerTestSupport.h"
 #include "chatserver/ChatService.h"
 
+#include <QElapsedTimer>
 #include <QMap>
 #include <QRandomGenerator>
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace servertest;
 
@@ -35,6 +39,8 @@ protected:
         if (!fixture.start(GetParam(), &skip, [](chatserver::ServerConfig& config) {
                 config.limits.balancers = {{kBalancer, 32}};
                 config.registrationCeiling = {200, 3'600'000};
+                // Held connections are let go only to make room, not because they are slow.
+                config.limits.requestTimeoutMs = 60'000;
             }))
             GTEST_SKIP() << skip.toStdString();
     }
@@ -131,6 +137,76 @@ TEST_P(ManyAddresses, FailedLogInsAndAReplayNeverKeepTheOwnerOut) {
     }
     EXPECT_EQ(fixture.server->storage().findUser(annId.toLongLong())->loginPeer, "127.6.0.1");
     EXPECT_TRUE(send({"4", annId, "ann@example.org"}, "", "127.5.0.1").fields().value(1).startsWith("Please wait"));
+}
+
+// Connections an attacker opens and then sends nothing on (or a request begun and never ended),
+// kept on raw sockets: thousands of them cost the test no Qt object each.
+struct HeldConnections {
+    std::vector<int> fds;
+    HeldConnections() = default;
+    HeldConnections(const HeldConnections&) = delete;
+    HeldConnections& operator=(const HeldConnections&) = delete;
+    ~HeldConnections() {
+        for (const int fd : fds)
+            ::close(fd);
+    }
+    void open(const QString& from, const QHostAddress& server, quint16 port, int count) {
+        for (int i = 0; i < count; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            sockaddr_in local{}, remote{};
+            local.sin_family = remote.sin_family = AF_INET;
+            local.sin_addr.s_addr = htonl(QHostAddress(from).toIPv4Address());
+            remote.sin_addr.s_addr = htonl(server.toIPv4Address());
+            remote.sin_port = htons(port);
+            ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local);
+            ::connect(fd, reinterpret_cast<const sockaddr*>(&remote), sizeof remote); // goes on by itself
+            fds.push_back(fd);
+        }
+    }
+    // A request begun on every other one, where the connection is made by now.
+    void beginRequests(const QByteArray& start) {
+        for (std::size_t i = 0; i < fds.size(); i += 2)
+            [[maybe_unused]] const ssize_t sent =
+                ::send(fds[i], start.constData(), std::size_t(start.size()), MSG_NOSIGNAL);
+    }
+};
+
+// 5,000 connections from 100 addresses of 100 networks, held open with nothing (or half a request)
+// sent and more coming all the time, fill every slot the server has: the polls of a user it
+// knows are still answered, each at once, in place of the oldest of the flood's.
+TEST_P(ManyAddresses, FiveThousandHeldConnectionsLeaveThePollsOfKnownUsersAnswered) {
+    chatserver::TcpListener& chat = *fixture.server->chatListener();
+    const QString annId =
+        exchange(fixture.host, fixture.chatPort(), chatRequest({"3", "ann", "PC", "ann@example.org", "Ann"}, ""),
+                 QHostAddress("127.0.0.2"))
+            .fields()
+            .value(3);
+    const QByteArray poll = chatRequest({"1", annId, "ann@example.org"}, callAddress(2));
+    HeldConnections flood;
+    const quint64 acceptedBefore = chat.stats().accepted;
+    for (int address = 0; address < 100; ++address)
+        flood.open(QStringLiteral("127.10.%1.1").arg(address), fixture.host, fixture.chatPort(), 50);
+    ASSERT_TRUE(waitFor([&] { return chat.stats().accepted - acceptedBefore >= 5000; }, 60000))
+        << chat.stats().accepted - acceptedBefore;
+    flood.beginRequests(poll.left(5));
+    EXPECT_EQ(chat.openConnections(), chat.limits().maxConnections);
+
+    int fast = 0;
+    QList<qint64> times;
+    for (int i = 0; i < 100; ++i) {
+        flood.open(QStringLiteral("127.11.%1.1").arg(i), fixture.host, fixture.chatPort(), 20);
+        QElapsedTimer timer;
+        timer.start();
+        const ChatReply reply = exchange(fixture.host, fixture.chatPort(), poll, QHostAddress("127.0.0.2"));
+        times.append(timer.elapsed());
+        fast += reply.code() == "1" && times.last() < 1000;
+    }
+    QStringList shown;
+    for (const qint64 ms : times)
+        shown.append(QString::number(ms));
+    EXPECT_GE(fast, 95) << "poll times (ms): " << shown.join(' ').toStdString();
+    EXPECT_LE(chat.openConnections(), chat.limits().maxConnections);
+    EXPECT_GE(chat.stats().shed, 100u);
 }
 
 // 100,000 failed log-ins with random IDs and e-mail addresses from 100 addresses (of ten IPv4
