@@ -1,5 +1,8 @@
 #include "chatserver/ChatService.h"
 
+#include "chatserver/CallAddressProbe.h"
+#include "chatserver/Confirmations.h"
+#include "chatserver/ServiceReplies.h"
 #include "wire/Protocol.h"
 #include "wire/SettingsLines.h"
 
@@ -10,6 +13,8 @@
 #include <cstring>
 
 namespace chatserver {
+
+using namespace answers;
 
 namespace {
 
@@ -24,48 +29,9 @@ const char kTooManyFailuresInNetwork[] =
     "Too many refused requests came from the network your address is in. Please try again in a few minutes.";
 const char kStoreLost[] = "The server cannot save anything at the moment. Please try again later.";
 
-QString joined(wire::Code code, const QList<QStringList>& records, const QStringList& trailing = {}) {
-    const QString replyCode = wire::codeText(code);
-    qsizetype size = replyCode.size();
-    for (const QStringList& fields : records)
-        for (const QString& field : fields)
-            size += field.size() + 1;
-    for (const QString& field : trailing)
-        size += field.size() + 1;
-    QString payload;
-    payload.reserve(size);
-    payload += replyCode;
-    // Separator and field apart: `kSep + field` would make a string of its own for each field.
-    for (const QStringList& fields : records)
-        for (const QString& field : fields) {
-            payload += wire::kSep;
-            payload += field;
-        }
-    for (const QString& field : trailing) {
-        payload += wire::kSep;
-        payload += field;
-    }
-    return payload;
-}
-
-ChatService::Outcome reply(QString payload, QString note) {
-    return {std::move(payload), std::move(note)};
-}
-
-ChatService::Outcome refused(wire::Code replyCode, const QString& reason, QString note) {
-    return {joined(replyCode, {}, {reason}), std::move(note)};
-}
-
-// The alternate-server page carries records between these markers, which the client finds by a
-// case-sensitive search; a display name holding one would cut its reading of the page short.
 // Whether the user last logged in from `peer`: only that address may act for an account by its ID.
 bool loggedInFrom(const UserRecord& user, const QString& peer) {
     return !user.loginPeer.isEmpty() && user.loginPeer == peer;
-}
-
-bool holdsPageMarker(const QString& text) {
-    return text.contains(QLatin1String("LookWANIP"), Qt::CaseSensitive) ||
-           text.contains(QLatin1String("ClientChatWANIP"), Qt::CaseSensitive);
 }
 
 } // namespace
@@ -188,14 +154,15 @@ bool ChatService::isOnLine(const UserRecord& user, qint64 nowMs) const {
 
 template <typename Field>
 void ChatService::recordFields(qint64 viewerId, const UserRecord& contact, qint64 nowMs, Field field) const {
-    // Whoever lists you sees your name and e-mail (which they knew); where and whether you are
-    // on line only if you list them too. An off-line contact keeps its last address, so that the
-    // client lists it again after a restart.
+    // Whoever lists you sees the e-mail address they knew; your name, where and whether you are
+    // on line only if you list them too, so that an address nobody has (or nobody confirmed)
+    // looks the same as yours. An off-line contact keeps its last address, so that the client
+    // lists it again after a restart.
     const bool shown = contact.mutual;
     char digits[24];
     const char* const end = std::to_chars(digits, digits + sizeof digits, handleOf(viewerId, contact)).ptr;
     field(QLatin1StringView(digits, end));
-    field(QStringView(contact.displayName));
+    field(shown ? QStringView(contact.displayName) : QStringView());
     field(QStringView(contact.email));
     field(shown ? QStringView(contact.address) : QStringView());
     field(QLatin1StringView(shown && isOnLine(contact, nowMs) ? "1" : "0"));
@@ -226,86 +193,6 @@ bool ChatService::mayTry(const QString& peer, Outcome* refusal) {
             refused(wire::Code::Refused, QLatin1String(kTooManyFailuresInNetwork), QStringLiteral("network throttled"));
         return false;
     }
-}
-
-ChatService::Outcome ChatService::registerUser(const ChatRequest& request, const QString& peer) {
-    // user name, computer name, e-mail, display name
-    const EmailForm emailForm = normaliseEmail(request.args.value(2));
-    const QString& email = emailForm.address;
-    const QString displayName = request.args.value(3).trimmed();
-    const QString userName = request.args.value(0);
-    const QString computerName = request.args.value(1);
-    auto refuse = [](const QString& reason, const QString& note) {
-        return refused(wire::Code::RegistrationRefused, reason, note);
-    };
-    if (!emailForm.usable()) // the kept form is lower case: it cannot hold a page marker
-        return refuse(QStringLiteral("Registration refused: \"%1\" is not an e-mail address that can be used: %2.")
-                          .arg(printable(request.args.value(2).left(kMaxEmailChars)), emailForm.problem),
-                      QStringLiteral("bad e-mail"));
-    if (displayName.isEmpty() || displayName.size() > wire::kMaxDisplayNameChars ||
-        wire::hasControlCharacter(displayName) || holdsPageMarker(displayName))
-        return refuse(QStringLiteral("Registration refused: the display name must have 1 to %1 characters.")
-                          .arg(wire::kMaxDisplayNameChars),
-                      QStringLiteral("bad display name"));
-    if (userName.size() > kMaxName || computerName.size() > kMaxName || wire::hasControlCharacter(userName) ||
-        wire::hasControlCharacter(computerName))
-        return refuse(QStringLiteral("Registration refused: the user or computer name is too long."),
-                      QStringLiteral("bad names"));
-    const QString address = request.callAddress;
-    if (!isAcceptableAddress(address))
-        return refuse(QStringLiteral("Registration refused: your internet address could not be read."),
-                      QStringLiteral("bad address"));
-
-    const qint64 now = m_clock();
-    switch (takeRegistration(peer, now)) {
-    case RegistrationQuota::Level::None:
-        break;
-    case RegistrationQuota::Level::Address:
-        return refuse(QStringLiteral("Too many registrations came from your network address. Please try again "
-                                     "in an hour."),
-                      QStringLiteral("throttled"));
-    case RegistrationQuota::Level::Network:
-        return refuse(QStringLiteral("Too many registrations came from the network your address is in. Please "
-                                     "try again in an hour."),
-                      QStringLiteral("network throttled"));
-    case RegistrationQuota::Level::Overall:
-        return refuse(QStringLiteral("The server takes no more registrations for now. Please try again in an "
-                                     "hour."),
-                      QStringLiteral("ceiling reached"));
-    }
-    const std::optional<qint64> id =
-        m_storage.registerUser({email, displayName, userName, computerName, address, peer, now});
-    if (!id)
-        return refuse(QStringLiteral("The e-mail address %1 is already registered.").arg(email),
-                      QStringLiteral("e-mail taken"));
-
-    // New users are sent straight to where the server is moving, if it is.
-    QString serverAddress = m_settings.publicAddress;
-    QString serverPort = m_settings.publicPort;
-    if (const std::optional<Move> move = m_storage.latestMove()) {
-        serverAddress = move->address;
-        serverPort = move->port;
-    }
-    return reply(joined(wire::Code::Register, {}, {serverAddress, serverPort, QString::number(*id), email}),
-                 QStringLiteral("registered"));
-}
-
-RegistrationQuota::Level ChatService::takeRegistration(const QString& peer, qint64 nowMs) {
-    const auto window = [](const RateLimit& limit) {
-        return RegistrationQuota::Window{limit.enabled() ? int(limit.burst) : 0, limit.periodMs};
-    };
-    return m_storage.takeRegistration({limitKey(peer), networkKey(peer, m_settings.logIns.prefixes),
-                                       window(m_settings.registrations), window(m_settings.networkRegistrations),
-                                       window(m_settings.registrationCeiling), nowMs});
-}
-
-void ChatService::sweep() {
-    if (m_storeLost) return;
-    // The longest window a registration limit can have.
-    constexpr qint64 kLongestWindowMs = 7 * 86'400'000LL;
-    Storage::Transaction transaction(m_storage);
-    m_storage.forgetRegistrations(m_clock() - kLongestWindowMs);
-    transaction.commit();
 }
 
 bool ChatService::mayHavePending(qint64 userId) {
@@ -339,7 +226,10 @@ ChatService::Outcome ChatService::logIn(const ChatRequest& request, const QStrin
                        QLatin1String(note));
     };
     if (view && !m_guard.accountMayTry(view->user.id, peer, now)) return failed("account throttled");
-    if (!view || view->user.email != email) {
+    const bool pending = view && view->user.state == AccountState::Pending;
+    // Invitations stand for addresses in lists; nobody is one.
+    if (!view || view->user.state == AccountState::Invitation ||
+        (pending ? m_storage.pendingEmail(view->user.id) : view->user.email) != email) {
         // Counted against the account the ID names, and the one the e-mail address names.
         QList<qint64> named;
         if (view) named.append(view->user.id);
@@ -361,6 +251,14 @@ ChatService::Outcome ChatService::logIn(const ChatRequest& request, const QStrin
     const UserRecord& before = view->user;
     if (!isOnLine(before, now) || before.address != address || before.loginPeer != peer ||
         before.lastSeenMs == before.createdMs) {
+        // An account waiting for its address is reminded first; its call address waits.
+        if (const std::optional<QString> reminded =
+                pending ? withLogInNotice(*outcome.reply, pendingNoticeText(email), QLatin1String(kPendingNoticeTitle))
+                        : std::nullopt) {
+            outcome.reply = reminded;
+            outcome.note += QStringLiteral(", told to confirm");
+            return outcome;
+        }
         outcome.callAddressToCheck = address;
         outcome.accountToCheck = view->user.id;
     }
@@ -475,25 +373,24 @@ ChatService::Outcome ChatService::addContact(const ChatRequest& request, const Q
                        QStringLiteral("\"%1\" is not an e-mail address that can be used: %2.")
                            .arg(printable(request.args.value(1).left(kMaxEmailChars)), emailForm.problem),
                        QStringLiteral("bad e-mail"));
-    const std::optional<UserRecord> contact = m_storage.findUserByEmail(email);
-    if (!contact)
-        return refused(wire::Code::Refused,
-                       QStringLiteral("No user is registered with the e-mail address %1.").arg(printable(email)),
-                       QStringLiteral("no such contact"));
-    if (contact->id == owner->id)
+    if (email == owner->email || (owner->state == AccountState::Pending && email == m_storage.pendingEmail(owner->id)))
         return refused(wire::Code::Refused, QStringLiteral("You cannot add your own e-mail address."),
                        QStringLiteral("own address"));
     if (m_storage.contactCount(owner->id) >= m_settings.maxContacts)
         return refused(wire::Code::Refused, QStringLiteral("Your contact list is full."), QStringLiteral("list full"));
+    // Any address can be listed, whether an account has it or not (yet): the answer must not
+    // tell. An address nobody has confirmed is listed through its invitation, whose entries its
+    // owner's account takes over once it confirms the address.
     const qint64 now = m_clock();
-    if (!m_storage.addContact(owner->id, contact->id, now, derivedHandle(m_secret, owner->id, contact->id)))
+    const qint64 contactId = m_storage.listableFor(email, now);
+    if (!m_storage.addContact(owner->id, contactId, now, derivedHandle(m_secret, owner->id, contactId)))
         return refused(wire::Code::Refused, QStringLiteral("%1 is already in your contact list.").arg(email),
                        QStringLiteral("already listed"));
     // Read back as a list entry: whether the contact lists the owner too decides what is shown.
-    UserRecord added = *contact;
     for (const UserRecord& listed : m_storage.contactsOf(owner->id))
-        if (listed.id == contact->id) added = listed;
-    return reply(joined(wire::Code::AddContact, {record(owner->id, added, now)}), QStringLiteral("added"));
+        if (listed.id == contactId)
+            return reply(joined(wire::Code::AddContact, {record(owner->id, listed, now)}), QStringLiteral("added"));
+    throw StorageError("a contact just added is not listed");
 }
 
 ChatService::Outcome ChatService::removeContact(const ChatRequest& request, const QString& peer) {

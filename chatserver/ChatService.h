@@ -1,6 +1,7 @@
 #pragma once
 // What the server answers to each request, over a Storage. No sockets here: the listeners hand
 // in parsed requests and the caller's network address, and write back what comes out.
+#include "chatserver/Confirmations.h"
 #include "chatserver/Identifiers.h"
 #include "chatserver/LogInGuard.h"
 #include "chatserver/net/RateLimits.h"
@@ -34,6 +35,8 @@ struct ChatSettings {
     LogInLimits logIns;
     // E-mail addresses looked up (contacts added) by one caller.
     RateLimit lookups{30, 600'000};
+    // Whether a new account has its address only once the owner confirms it from the mailbox.
+    ConfirmationSettings confirmation;
 };
 
 // Epoch milliseconds; tests move it by hand.
@@ -77,6 +80,10 @@ public:
     // Clears out of the store what no limit or account needs any more (the server runs it every
     // minute; several servers on one store may all run it).
     void sweep();
+    // Where the mails asking owners to confirm their address go (none: no mail is sent).
+    void setMailer(std::function<void(const Mail&)> mailer) { m_mailer = std::move(mailer); }
+    // Confirms the address of the account whose code is in `text` (the code, or the link).
+    Confirmation confirmAddress(const QString& text);
 
     const ChatSettings& settings() const { return m_settings; }
     void setSettings(ChatSettings settings);
@@ -136,6 +143,7 @@ private:
     QByteArray m_secret;
     LogInGuard m_guard;
     TokenBuckets m_lookups;
+    std::function<void(const Mail&)> m_mailer;
     bool m_storeLost = false;
 };
 

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
+#include <QSysInfo>
 #include <functional>
 
 namespace chatserver {
@@ -255,6 +256,29 @@ const QList<Option>& options() {
         {"call-check-target-rate", "call-address checks sent to one network address (10/600)",
          callCheckRate(&CallCheckSettings::perTarget)},
         {"call-check-rate", "call-address checks sent in all (20/1)", callCheckRate(&CallCheckSettings::overall)},
+        {"mail-relay",
+         "HOST:PORT of the SMTP relay that mails new users the link confirming their address, or off "
+         "(an address is the account's at once) (127.0.0.1:25)",
+         [](const QString& v, ServerConfig& c, QString* e) {
+             c.mailEnabled = v.trimmed() != QLatin1String("off");
+             if (!c.mailEnabled) return true;
+             const std::optional<HostPortText> parts = splitHostPort(v);
+             bool ok = parts && !parts->host.isEmpty();
+             const uint port = parts && !parts->port.isEmpty() ? parts->port.toUInt(&ok) : 25;
+             if (!ok || port == 0 || port > 65535) return fail(e, QStringLiteral("\"%1\" is not HOST:PORT").arg(v));
+             c.mailRelay.host = parts->host;
+             c.mailRelay.port = quint16(port);
+             return true;
+         }},
+        {"mail-from", "the sender of those mails (colloqchat@ and this machine's name)",
+         [](const QString& v, ServerConfig& c, QString* e) {
+             const EmailForm form = normaliseEmail(v);
+             if (!form.usable()) return fail(e, QStringLiteral("\"%1\": %2").arg(v, form.problem));
+             c.mailRelay.from = form.address;
+             return true;
+         }},
+        {"confirm-page", "the page the link opens, the code following as ?code= (http://PUBLIC-ADDRESS/confirm)",
+         text(&ServerConfig::confirmPage)},
         {"max-contacts", "contacts one user may list (500)",
          count(1, [](ServerConfig& c) -> int& { return c.maxContacts; })},
         {"log-level", "error, warning, info or debug (info)",
@@ -270,6 +294,7 @@ const QList<Option>& options() {
         {"title", "notice: the message title", text(&ServerConfig::noticeTitle), true},
         {"address", "move: the new chat-server address", text(&ServerConfig::moveAddress), true},
         {"port", "move: the new chat-server port", text(&ServerConfig::movePort), true},
+        {"code", "confirm: the code of a confirmation mail, or its link", text(&ServerConfig::confirmCode), true},
     };
     return table;
 }
@@ -330,8 +355,10 @@ std::optional<ServerConfig> parseServerConfig(const QStringList& arguments, QStr
                 config.command = ServerConfig::Command::Notice;
             else if (argument == QLatin1String("move"))
                 config.command = ServerConfig::Command::Move;
+            else if (argument == QLatin1String("confirm"))
+                config.command = ServerConfig::Command::Confirm;
             else {
-                fail(error, QStringLiteral("unknown command \"%1\" (serve, notice or move)").arg(argument));
+                fail(error, QStringLiteral("unknown command \"%1\" (serve, notice, move or confirm)").arg(argument));
                 return std::nullopt;
             }
             continue;
@@ -397,6 +424,9 @@ std::optional<ServerConfig> parseServerConfig(const QStringList& arguments, QStr
             return std::nullopt;
         }
     }
+    if (config.mailRelay.from.isEmpty())
+        config.mailRelay.from = QStringLiteral("colloqchat@") + QSysInfo::machineHostName().toLower();
+    if (config.mailRelay.heloName.isEmpty()) config.mailRelay.heloName = QSysInfo::machineHostName();
     if (config.web.redirectStamp == 0) {
         const QDate today = QDate::currentDate();
         config.web.redirectStamp = dateStamp(today.year(), today.month(), today.day());
@@ -427,7 +457,8 @@ bool checkClientServerPair(const QString& address, const QString& port, QString*
 QString usageText() {
     QString text = QStringLiteral("Usage: colloqchat-server [serve] [options]\n"
                                   "       colloqchat-server notice --to ID|all --text TEXT [--title TITLE] [options]\n"
-                                  "       colloqchat-server move --address ADDRESS [--port PORT] [options]\n\n"
+                                  "       colloqchat-server move --address ADDRESS [--port PORT] [options]\n"
+                                  "       colloqchat-server confirm --code CODE|LINK [options]\n\n"
                                   "Options (also \"key = value\" lines of the file given with --config FILE):\n");
     for (const Option& option : options())
         text += QStringLiteral("  --%1  %2\n").arg(QLatin1String(option.key), -30).arg(QLatin1String(option.help));

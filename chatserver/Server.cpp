@@ -168,8 +168,13 @@ bool ChatServer::start(QString* error) {
         settings.sites = {{QStringLiteral("0"), {address, address, m_config.web.redirectPage, QString()}},
                           {QStringLiteral("1"), {address, address, QStringLiteral("infoip.asp"), QString()}}};
     }
+    settings.confirmation = confirmationSettings(settings.publicAddress);
     m_service->setSettings(settings);
     startCallChecks(settings.publicAddress);
+    if (m_config.mailEnabled) {
+        m_mail = std::make_unique<SmtpClient>(m_config.mailRelay);
+        m_service->setMailer([mail = m_mail.get()](const Mail& message) { mail->send(message); });
+    }
 
     m_presenceFlush = new QTimer(this);
     m_presenceFlush->setInterval(kPresenceFlushMs);
@@ -190,6 +195,23 @@ bool ChatServer::start(QString* error) {
     });
     m_sweep->start();
     return true;
+}
+
+ConfirmationSettings ChatServer::confirmationSettings(const QString& publicAddress) {
+    ConfirmationSettings confirmation;
+    confirmation.enabled = m_config.mailEnabled;
+    confirmation.page = m_config.confirmPage;
+    if (confirmation.page.isEmpty()) {
+        const quint16 port = m_web ? m_web->port() : m_config.webPort;
+        confirmation.page = QStringLiteral("http://") + publicAddress +
+                            (port == 80 ? QString() : QLatin1Char(':') + QString::number(port)) +
+                            QStringLiteral("/confirm");
+        if (confirmation.enabled && !m_web)
+            m_mailWarning = QStringLiteral("the links of confirmation mails lead to %1, but the web pages are not "
+                                           "served: set --confirm-page, or confirm with \"colloqchat-server confirm\"")
+                                .arg(confirmation.page);
+    }
+    return confirmation;
 }
 
 ListenerLimits ChatServer::listenerLimits() const {
@@ -220,6 +242,7 @@ void ChatServer::stop() {
     flushPresence();
     delete m_chat;
     m_probe.reset();
+    m_mail.reset();
     delete m_web;
     m_chat = nullptr;
     m_web = nullptr;

@@ -17,7 +17,8 @@ QString nextConnectionName() {
 }
 
 const QString kUserColumns =
-    QStringLiteral("u.id, u.email, u.display_name, u.address, u.online, u.last_seen_ms, u.created_ms, u.login_peer");
+    QStringLiteral("u.id, u.email, u.display_name, u.address, u.online, u.last_seen_ms, u.created_ms, u.login_peer, "
+                   "u.state");
 // 1 when the contact of row `c` lists the owner too: kept with the entry by addContact and
 // removeContact, so that a poll looks up no second entry per contact.
 const QString kMutual = QStringLiteral("c.mutual");
@@ -93,7 +94,7 @@ QString SqlStorage::sqlFor(Stmt stmt) const {
         return QStringLiteral("SELECT 0 AS part, ") + kUserColumns +
                QStringLiteral(", 0, 0 FROM users u WHERE u.id = ? UNION ALL "
                               "SELECT 1, k.id, k.email, k.display_name, k.address, k.online, k.last_seen_ms, "
-                              "c.added_ms, NULL, c.handle, ") +
+                              "c.added_ms, NULL, 0, c.handle, ") +
                kMutual +
                QStringLiteral(" FROM contacts c JOIN users k ON k.id = c.contact_id "
                               "WHERE c.owner_id = ? ORDER BY 1, 8, 2");
@@ -105,6 +106,24 @@ QString SqlStorage::sqlFor(Stmt stmt) const {
     case Stmt::RegistrationsInAll:
     case Stmt::RecordRegistration:
     case Stmt::ForgetRegistrations:
+    case Stmt::RegisterPending:
+    case Stmt::PendingEmail:
+    case Stmt::PendingFor:
+    case Stmt::FindByConfirmHash:
+    case Stmt::LockEmail:
+    case Stmt::HolderOfEmail:
+    case Stmt::MakeInvitation:
+    case Stmt::MoveEntries:
+    case Stmt::DropUser:
+    case Stmt::ClaimEmail:
+    case Stmt::RecountMutual:
+    case Stmt::DropPendingLists:
+    case Stmt::DropPendingNoticeDeliveries:
+    case Stmt::DropPendingMoveDeliveries:
+    case Stmt::DropPendingNoticeTargets:
+    case Stmt::DropPendingNotices:
+    case Stmt::DropPending:
+    case Stmt::DropUnlistedInvitations:
         return registrationSqlFor(stmt);
     case Stmt::Generation:
         return QStringLiteral(
@@ -259,8 +278,8 @@ std::optional<PollView> SqlStorage::pollView(qint64 id) {
         overlayPending(view->user);
         while (query.next()) {
             view->contacts.append(readContact(query, 1));
-            view->contacts.last().handle = query.value(9).toLongLong();
-            view->contacts.last().mutual = query.value(10).toInt() != 0;
+            view->contacts.last().handle = query.value(10).toLongLong();
+            view->contacts.last().mutual = query.value(11).toInt() != 0;
         }
     }
     query.finish();
@@ -303,16 +322,26 @@ void SqlStorage::writeLastSeen(qint64 id, qint64 nowMs) {
 
 std::optional<qint64> SqlStorage::registerUser(const NewUser& user) {
     const bool online = !user.address.isEmpty();
+    const bool pending = !user.confirmHash.isEmpty();
     for (int attempt = 0; attempt < 8; ++attempt) {
-        QSqlQuery& query =
-            run(Stmt::Register, {int64(newUserId()), text(user.email), text(user.displayName), text(user.userName),
-                                 text(user.computerName), int64(user.nowMs), text(user.address), online ? 1 : 0,
-                                 int64(online ? user.nowMs : 0), text(user.peer)});
-        std::optional<qint64> id;
-        if (query.next()) id = query.value(0).toLongLong();
+        const qint64 id = newUserId();
+        QVariantList values = {int64(id),
+                               text(pending ? pendingStandIn(id) : user.email),
+                               text(user.displayName),
+                               text(user.userName),
+                               text(user.computerName),
+                               int64(user.nowMs),
+                               text(user.address),
+                               online ? 1 : 0,
+                               int64(online ? user.nowMs : 0),
+                               text(user.peer)};
+        if (pending) values << text(user.email) << text(user.confirmHash);
+        QSqlQuery& query = run(pending ? Stmt::RegisterPending : Stmt::Register, values);
+        std::optional<qint64> made;
+        if (query.next()) made = query.value(0).toLongLong();
         query.finish();
-        if (id) return id;
-        if (findUserByEmail(user.email)) return std::nullopt;
+        if (made) return made;
+        if (!pending && findUserByEmail(user.email)) return std::nullopt;
     }
     throw StorageError("no free user ID found");
 }

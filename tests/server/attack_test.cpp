@@ -184,10 +184,15 @@ TEST_P(ManyAddresses, FiveThousandHeldConnectionsLeaveThePollsOfKnownUsersAnswer
     const QByteArray poll = chatRequest({"1", annId, "ann@example.org"}, callAddress(2));
     HeldConnections flood;
     const quint64 acceptedBefore = chat.stats().accepted;
-    for (int address = 0; address < 100; ++address)
+    // In rounds the listen queue can hold: handshakes it had to drop would only complete much later.
+    for (int address = 0; address < 100; ++address) {
         flood.open(QStringLiteral("127.10.%1.1").arg(address), fixture.host, fixture.chatPort(), 50);
-    ASSERT_TRUE(waitFor([&] { return chat.stats().accepted - acceptedBefore >= 5000; }, 60000))
-        << chat.stats().accepted - acceptedBefore;
+        if (address % 10 == 9) {
+            ASSERT_TRUE(
+                waitFor([&] { return chat.stats().accepted - acceptedBefore >= quint64(address + 1) * 50; }, 30000))
+                << chat.stats().accepted - acceptedBefore;
+        }
+    }
     flood.beginRequests(poll.left(5));
     EXPECT_EQ(chat.openConnections(), chat.limits().maxConnections);
 

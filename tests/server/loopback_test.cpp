@@ -310,7 +310,7 @@ TEST_P(ChatPortTest, ACrawlerKnowingOneEmailLearnsNothingAndTakesOverNothing) {
     const QString eve = send({"3", "eve", "PC", "eve@example.org", "Eve"}, callAddress(66), eveFrom).fields().value(3);
     const QStringList added = send({"4", eve, "ann@example.org"}, callAddress(66), eveFrom).fields();
     ASSERT_EQ(added.size(), 6);
-    EXPECT_EQ(added.mid(2), (QStringList{"Ann", "ann@example.org", "", "0"})); // no address, not on line
+    EXPECT_EQ(added.mid(2), (QStringList{"", "ann@example.org", "", "0"})); // no name, no address, not on line
     const QString seen = added.join(S) + S + send({"1", eve, "eve@example.org"}, callAddress(66), eveFrom).payload;
     for (const QString& secret : {annId, bob, callAddress(2), callAddress(3), QString("bob@")})
         EXPECT_FALSE(seen.contains(secret)) << secret.toStdString();

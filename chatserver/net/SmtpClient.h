@@ -1,0 +1,91 @@
+#pragma once
+// Mail handed to the SMTP relay the operator names (a local Postfix or exim, or any relay that
+// takes mail from this machine), on the one event loop: one connection at a time carries every
+// mail waiting, and the relay does the rest (queues, retries, finds the recipient's server).
+//
+// A relay that cannot be reached, or says "try later" (4xx), is tried again after a pause that
+// doubles up to five minutes; a mail it refuses for good (5xx) is dropped with a warning, as is
+// one still not taken after an hour. At most `maxQueued` mails wait: a flood of registrations
+// costs memory no more than that.
+#include <QByteArray>
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <deque>
+
+class QTcpSocket;
+class QTimer;
+
+namespace chatserver {
+
+struct MailRelay {
+    QString host = QStringLiteral("127.0.0.1");
+    quint16 port = 25;
+    QString from;     // the sender of every mail (envelope and header)
+    QString heloName; // what we call ourselves in EHLO
+    int replyTimeoutMs = 30'000;
+    int maxQueued = 10'000;
+    qint64 giveUpAfterMs = 3'600'000;
+};
+
+struct Mail {
+    QString to;
+    QString subject;
+    QString body; // plain text, lines ending in "\n"
+};
+
+// The message as it follows DATA: headers, a blank line and the body, every line ending in CR LF
+// and a line starting with a dot doubled; without the closing dot line. A body that is not all
+// ASCII goes as UTF-8, as it is when the relay takes eight-bit text, or else in base64 lines.
+QByteArray messageText(const MailRelay& relay, const Mail& mail, const QDateTime& date, const QByteArray& messageId,
+                       bool eightBit);
+
+class SmtpClient : public QObject {
+    Q_OBJECT
+public:
+    explicit SmtpClient(MailRelay relay, QObject* parent = nullptr);
+    ~SmtpClient() override;
+
+    // Queues `mail`; false (and a warning) when the queue is full.
+    bool send(const Mail& mail);
+    qsizetype waiting() const { return qsizetype(m_queue.size()); }
+    quint64 delivered() const { return m_delivered; }
+    quint64 dropped() const { return m_dropped; }
+
+signals:
+    // After each mail the relay took or refused for good (tests wait on it).
+    void finished(const QString& to, bool taken, const QString& relaySaid);
+
+private:
+    enum class Step { Idle, Connecting, Greeting, Ehlo, Helo, MailFrom, RcptTo, Data, Body, Reset, Quit };
+    struct Queued {
+        Mail mail;
+        qint64 queuedMs = 0;
+    };
+    void start();
+    void onReadable();
+    // A whole reply of the relay: its code and the text of its lines.
+    void onReply(int code, const QByteArray& text);
+    void nextMail();
+    void command(Step step, const QByteArray& line);
+    // The connection failed or the relay said "later": close, wait, start again.
+    void retryLater(const QString& why);
+    void finishMail(bool taken, const QString& relaySaid);
+    void dropExpired();
+
+    MailRelay m_relay;
+    QTcpSocket* m_socket = nullptr;
+    QTimer* m_timeout = nullptr;
+    QTimer* m_retry = nullptr;
+    Step m_step = Step::Idle;
+    std::deque<Queued> m_queue;
+    QByteArray m_in;     // what the relay sent, not yet a whole reply
+    QByteArray m_reply;  // the lines of a reply of several lines so far
+    bool m_utf8 = false; // the relay takes addresses in UTF-8
+    bool m_8bit = false; // and text in eight bits
+    int m_backoffMs = 0; // 0: no failure since the last success
+    quint64 m_delivered = 0;
+    quint64 m_dropped = 0;
+};
+
+} // namespace chatserver
