@@ -18,10 +18,17 @@ QString hours(qint64 ms) {
 } // namespace
 
 QString newConfirmationCode() {
+    // Five bits a character, from one draw of the system's generator.
+    quint32 bits[kCodeChars * 5 / 32 + 1];
+    QRandomGenerator::system()->fillRange(bits);
     QString code;
     code.reserve(kCodeChars);
-    for (int i = 0; i < kCodeChars; ++i)
-        code += QLatin1Char(kAlphabet[QRandomGenerator::system()->bounded(32)]);
+    for (int i = 0; i < kCodeChars; ++i) {
+        const int at = i * 5;
+        const quint64 pair =
+            quint64(bits[at / 32]) | (at / 32 + 1 < int(std::size(bits)) ? quint64(bits[at / 32 + 1]) << 32 : 0);
+        code += QLatin1Char(kAlphabet[(pair >> (at % 32)) & 31]);
+    }
     return code;
 }
 

@@ -87,9 +87,11 @@ const QStringList kSchemaV7 = {
     QStringLiteral("ALTER TABLE users ADD COLUMN state INTEGER NOT NULL DEFAULT 0"),
     QStringLiteral("ALTER TABLE users ADD COLUMN pending_email TEXT"),
     QStringLiteral("ALTER TABLE users ADD COLUMN confirm_hash TEXT"),
-    QStringLiteral("CREATE INDEX users_by_pending_email ON users (pending_email)"),
+    QStringLiteral("CREATE INDEX users_by_pending_email ON users (pending_email, created_ms)"),
     QStringLiteral("CREATE UNIQUE INDEX users_by_confirm_hash ON users (confirm_hash)"),
     QStringLiteral("CREATE INDEX users_by_state ON users (state, created_ms)"),
+    // The entries that list a user: taken over from an invitation, or looked for before one goes.
+    QStringLiteral("CREATE INDEX contacts_by_contact ON contacts (contact_id, owner_id)"),
 };
 
 QList<QStringList> withIdentity(const QString& identity) {

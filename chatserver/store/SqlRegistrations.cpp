@@ -35,7 +35,9 @@ QString SqlStorage::registrationSqlFor(Stmt stmt) const {
     case Stmt::PendingEmail:
         return QStringLiteral("SELECT pending_email FROM users WHERE id = ? AND state = 1");
     case Stmt::PendingFor:
-        return QStringLiteral("SELECT COUNT(*) FROM users WHERE pending_email = ? AND state = 1 AND created_ms >= ?");
+        // Only pending accounts have a pending address (and not the state's index: that holds
+        // every pending account of the day).
+        return QStringLiteral("SELECT COUNT(*) FROM users WHERE pending_email = ? AND created_ms >= ?");
     case Stmt::FindByConfirmHash:
         return QStringLiteral("SELECT id, state, pending_email, email, created_ms FROM users WHERE confirm_hash = ?");
     case Stmt::LockEmail:
@@ -52,9 +54,11 @@ QString SqlStorage::registrationSqlFor(Stmt stmt) const {
     case Stmt::ClaimEmail:
         return QStringLiteral("UPDATE users SET email = ?, pending_email = NULL, state = 0 WHERE id = ?");
     case Stmt::RecountMutual:
+        // Both sides of every entry of the user, each found by its own index.
         return QStringLiteral("UPDATE contacts SET mutual = CASE WHEN EXISTS (SELECT 1 FROM contacts r WHERE "
                               "r.owner_id = contacts.contact_id AND r.contact_id = contacts.owner_id) THEN 1 ELSE 0 "
-                              "END WHERE owner_id = ? OR contact_id = ?");
+                              "END WHERE (owner_id, contact_id) IN (SELECT owner_id, contact_id FROM contacts WHERE "
+                              "owner_id = ? UNION ALL SELECT owner_id, contact_id FROM contacts WHERE contact_id = ?)");
     // A pending account is listed by nobody (nobody can find it), so its own list is all that
     // refers to it besides what the operator sent it.
     case Stmt::DropPendingLists:
@@ -123,12 +127,13 @@ Confirmation SqlStorage::confirm(const QString& codeHash, qint64 madeSinceMs) {
     const std::optional<std::pair<qint64, AccountState>> holder = holderOf(email);
     if (holder && holder->second != AccountState::Invitation) return {Outcome::Taken, email};
     if (holder) {
-        // Whoever listed the address lists the account now, under the handle they were shown.
+        // Whoever listed the address lists the account now, under the handle they were shown,
+        // and some of them may be on the account's own list.
         run(Stmt::MoveEntries, {int64(id), int64(holder->first)}).finish();
         run(Stmt::DropUser, {int64(holder->first)}).finish();
+        run(Stmt::RecountMutual, {int64(id), int64(id)}).finish();
     }
     run(Stmt::ClaimEmail, {text(email), int64(id)}).finish();
-    run(Stmt::RecountMutual, {int64(id), int64(id)}).finish();
     return {Outcome::Confirmed, email};
 }
 
