@@ -68,8 +68,8 @@ SmtpClient::SmtpClient(MailRelay relay, QObject* parent)
     connect(m_timeout, &QTimer::timeout, this, [this] { retryLater(QStringLiteral("no answer")); });
     connect(m_retry, &QTimer::timeout, this, &SmtpClient::start);
     connect(m_socket, &QTcpSocket::connected, this, [this] {
-        m_step = Step::Greeting;
-        m_timeout->start(m_relay.replyTimeoutMs);
+        m_step = Step::Open;
+        m_expected.push_back(Reply::Greeting);
     });
     connect(m_socket, &QTcpSocket::readyRead, this, &SmtpClient::onReadable);
     connect(m_socket, &QTcpSocket::errorOccurred, this, [this] {
@@ -105,15 +105,51 @@ void SmtpClient::start() {
     m_step = Step::Connecting;
     m_in.clear();
     m_reply.clear();
-    m_utf8 = m_8bit = false;
+    m_utf8 = m_8bit = m_pipelining = m_nextSent = false;
     m_timeout->start(m_relay.replyTimeoutMs);
     m_socket->connectToHost(m_relay.host, m_relay.port);
 }
 
-void SmtpClient::command(Step step, const QByteArray& line) {
-    m_step = step;
-    m_socket->write(line + "\r\n");
+void SmtpClient::send(Reply reply, const QByteArray& line) {
+    m_unsent.emplace_back(reply, line + "\r\n");
+    flushLines();
+}
+
+void SmtpClient::flushLines() {
+    QByteArray out;
+    while (!m_unsent.empty() && (m_pipelining || m_expected.empty())) {
+        out += m_unsent.front().second;
+        m_expected.push_back(m_unsent.front().first);
+        m_unsent.pop_front();
+    }
+    if (out.isEmpty()) return;
+    m_socket->write(out);
     m_timeout->start(m_relay.replyTimeoutMs);
+}
+
+bool SmtpClient::canSend(const Mail& mail) const {
+    return m_utf8 || isAscii(mail.to);
+}
+
+void SmtpClient::sendEnvelope(const Mail& mail) {
+    const bool utf8 = !isAscii(mail.to) || !isAscii(m_relay.from);
+    const bool eightBit = m_8bit && !isAscii(mail.body);
+    send(Reply::MailFrom,
+         "MAIL FROM:<" + m_relay.from.toUtf8() + '>' + (utf8 ? " SMTPUTF8" : "") + (eightBit ? " BODY=8BITMIME" : ""));
+    send(Reply::RcptTo, "RCPT TO:<" + mail.to.toUtf8() + '>');
+    send(Reply::Data, "DATA");
+}
+
+void SmtpClient::beginMail(bool reset) {
+    dropExpired();
+    while (!m_queue.empty() && !canSend(m_queue.front().mail))
+        finishMail(false, QStringLiteral("the relay takes no addresses beyond ASCII (no SMTPUTF8)"));
+    if (m_queue.empty()) {
+        m_step = Step::Quit;
+        return send(Reply::Quit, "QUIT");
+    }
+    if (reset) send(Reply::Reset, "RSET");
+    sendEnvelope(m_queue.front().mail);
 }
 
 void SmtpClient::onReadable() {
@@ -127,81 +163,82 @@ void SmtpClient::onReadable() {
         bool ok = false;
         const int code = line.left(3).toInt(&ok);
         const QByteArray text = std::exchange(m_reply, QByteArray()).trimmed();
-        if (!ok) return retryLater(QStringLiteral("the relay does not speak SMTP"));
+        if (!ok || m_expected.empty()) return retryLater(QStringLiteral("the relay does not speak SMTP"));
         onReply(code, text);
+        flushLines(); // one at a time, where the relay takes no more
     }
     if (m_in.size() + m_reply.size() > kMaxReplyBytes) retryLater(QStringLiteral("the relay's answer is too long"));
 }
 
 void SmtpClient::onReply(int code, const QByteArray& text) {
-    m_timeout->stop();
+    const Reply expected = m_expected.front();
+    m_expected.pop_front();
+    if (m_expected.empty()) m_timeout->stop();
     const QString said = QString::number(code) + QLatin1Char(' ') + QString::fromUtf8(text.left(200));
-    const bool good = code / 100 == 2 || code / 100 == 3;
-    const bool forGood = code / 100 == 5;
+    const int kind = code / 100;
     const QByteArray helo = (m_relay.heloName.isEmpty() ? QStringLiteral("localhost") : m_relay.heloName).toUtf8();
-    switch (m_step) {
-    case Step::Greeting:
-        if (code == 220) return command(Step::Ehlo, "EHLO " + helo);
-        return retryLater(QStringLiteral("greeted with ") + said);
-    case Step::Ehlo:
-        if (code == 250) {
-            m_utf8 = text.toUpper().contains("SMTPUTF8");
-            m_8bit = text.toUpper().contains("8BITMIME");
-            return nextMail();
+    // "Try later" from any step but QUIT: the mail in hand stays first in the queue.
+    if (kind == 4 && expected != Reply::Quit) return retryLater(QStringLiteral("the relay said ") + said);
+    switch (expected) {
+    case Reply::Greeting:
+        if (code != 220) return retryLater(QStringLiteral("greeted with ") + said);
+        return send(Reply::Ehlo, "EHLO " + helo);
+    case Reply::Ehlo:
+        if (kind == 5) return send(Reply::Helo, "HELO " + helo);
+        if (code != 250) return retryLater(QStringLiteral("EHLO answered ") + said);
+        m_utf8 = text.toUpper().contains("SMTPUTF8");
+        m_8bit = text.toUpper().contains("8BITMIME");
+        m_pipelining = text.toUpper().contains("PIPELINING");
+        return beginMail(false);
+    case Reply::Helo:
+        if (code != 250) return retryLater(QStringLiteral("HELO answered ") + said);
+        return beginMail(false);
+    case Reply::Reset:
+        if (code != 250) return retryLater(QStringLiteral("RSET answered ") + said);
+        return;
+    case Reply::MailFrom:
+    case Reply::RcptTo:
+        if (kind != 2 && m_refusal.isEmpty()) m_refusal = said;
+        return;
+    case Reply::Data:
+        if (code != 354) {
+            // Refused for good (or for want of a recipient): the next mail, on a clean slate.
+            finishMail(false, m_refusal.isEmpty() ? said : m_refusal);
+            return beginMail(true);
         }
-        if (forGood) return command(Step::Helo, "HELO " + helo);
-        return retryLater(QStringLiteral("EHLO answered ") + said);
-    case Step::Helo:
-        if (code == 250) return nextMail();
-        return retryLater(QStringLiteral("HELO answered ") + said);
-    case Step::MailFrom:
-    case Step::RcptTo:
-    case Step::Data:
-    case Step::Body:
-        if (!good) {
-            if (!forGood) return retryLater(QStringLiteral("the relay said ") + said);
-            finishMail(false, said);
-            return command(Step::Reset, "RSET");
-        }
-        if (m_step == Step::MailFrom)
-            return command(Step::RcptTo, "RCPT TO:<" + m_queue.front().mail.to.toUtf8() + '>');
-        if (m_step == Step::RcptTo) return command(Step::Data, "DATA");
-        if (m_step == Step::Data) {
+        if (m_refusal.isEmpty()) {
             const QByteArray id = QByteArray::number(QRandomGenerator::system()->generate64(), 16) + '@' + helo;
             m_socket->write(messageText(m_relay, m_queue.front().mail, QDateTime::currentDateTime(), id, m_8bit));
-            return command(Step::Body, ".");
         }
-        m_backoffMs = 0;
-        finishMail(true, said);
-        return nextMail();
-    case Step::Reset:
-        if (code == 250) return nextMail();
-        return retryLater(QStringLiteral("RSET answered ") + said);
-    case Step::Quit:
+        m_socket->write(".\r\n"); // an empty message, where a recipient was refused yet DATA taken
+        m_expected.push_back(Reply::Body);
+        m_timeout->start(m_relay.replyTimeoutMs);
+        // The next mail's commands go with this one's end, where the relay allows it.
+        m_nextSent = m_pipelining && m_queue.size() > 1 && canSend(m_queue[1].mail);
+        if (m_nextSent) sendEnvelope(m_queue[1].mail);
+        return;
+    case Reply::Body:
+        if (kind == 2 && m_refusal.isEmpty()) {
+            m_backoffMs = 0;
+            finishMail(true, said);
+        } else {
+            finishMail(false, m_refusal.isEmpty() ? said : m_refusal);
+        }
+        if (!std::exchange(m_nextSent, false)) beginMail(false);
+        return;
+    case Reply::Quit:
         m_socket->disconnectFromHost();
         return;
-    case Step::Idle:
-    case Step::Connecting:
-        return;
     }
-}
-
-void SmtpClient::nextMail() {
-    dropExpired();
-    while (!m_queue.empty() && !m_utf8 && !isAscii(m_queue.front().mail.to))
-        finishMail(false, QStringLiteral("the relay takes no addresses beyond ASCII (no SMTPUTF8)"));
-    if (m_queue.empty()) return command(Step::Quit, "QUIT");
-    const Mail& mail = m_queue.front().mail;
-    const bool utf8 = !isAscii(mail.to) || !isAscii(m_relay.from);
-    const bool eightBit = m_8bit && !isAscii(mail.body);
-    command(Step::MailFrom, "MAIL FROM:<" + m_relay.from.toUtf8() + '>' + (utf8 ? " SMTPUTF8" : "") +
-                                (eightBit ? " BODY=8BITMIME" : ""));
 }
 
 void SmtpClient::retryLater(const QString& why) {
     if (m_step == Step::Idle) return;
     m_step = Step::Idle;
     m_timeout->stop();
+    m_expected.clear();
+    m_unsent.clear();
+    m_refusal.clear();
     m_socket->abort();
     m_backoffMs = m_backoffMs == 0 ? kFirstRetryMs : std::min(m_backoffMs * 2, kLongestRetryMs);
     qCWarning(lcServer).noquote() << "mail relay" << QStringLiteral("%1:%2").arg(m_relay.host).arg(m_relay.port) << "-"
@@ -210,7 +247,8 @@ void SmtpClient::retryLater(const QString& why) {
     m_retry->start(m_backoffMs);
 }
 
-void SmtpClient::finishMail(bool taken, const QString& relaySaid) {
+void SmtpClient::finishMail(bool taken, QString relaySaid) {
+    m_refusal.clear();
     if (m_queue.empty()) return;
     const QString to = m_queue.front().mail.to;
     m_queue.pop_front();

@@ -57,7 +57,9 @@ signals:
     void finished(const QString& to, bool taken, const QString& relaySaid);
 
 private:
-    enum class Step { Idle, Connecting, Greeting, Ehlo, Helo, MailFrom, RcptTo, Data, Body, Reset, Quit };
+    // Where the connection is, and which reply each line sent waits for.
+    enum class Step { Idle, Connecting, Open, Quit };
+    enum class Reply { Greeting, Ehlo, Helo, Reset, MailFrom, RcptTo, Data, Body, Quit };
     struct Queued {
         Mail mail;
         qint64 queuedMs = 0;
@@ -66,12 +68,18 @@ private:
     void onReadable();
     // A whole reply of the relay: its code and the text of its lines.
     void onReply(int code, const QByteArray& text);
-    void nextMail();
-    void command(Step step, const QByteArray& line);
+    // The commands of the first mail waiting (after RSET when a refused one went before), or QUIT.
+    void beginMail(bool reset);
+    void sendEnvelope(const Mail& mail);
+    // Queues a command line; lines go out together where the relay allows it (PIPELINING), else
+    // each after the reply to the one before.
+    void send(Reply reply, const QByteArray& line);
+    void flushLines();
     // The connection failed or the relay said "later": close, wait, start again.
     void retryLater(const QString& why);
-    void finishMail(bool taken, const QString& relaySaid);
+    void finishMail(bool taken, QString relaySaid);
     void dropExpired();
+    bool canSend(const Mail& mail) const;
 
     MailRelay m_relay;
     QTcpSocket* m_socket = nullptr;
@@ -79,10 +87,15 @@ private:
     QTimer* m_retry = nullptr;
     Step m_step = Step::Idle;
     std::deque<Queued> m_queue;
-    QByteArray m_in;     // what the relay sent, not yet a whole reply
-    QByteArray m_reply;  // the lines of a reply of several lines so far
-    bool m_utf8 = false; // the relay takes addresses in UTF-8
-    bool m_8bit = false; // and text in eight bits
+    std::deque<Reply> m_expected;                      // replies awaited, in order
+    std::deque<std::pair<Reply, QByteArray>> m_unsent; // command lines not written yet
+    QByteArray m_in;                                   // what the relay sent, not yet a whole reply
+    QByteArray m_reply;                                // the lines of a reply of several lines so far
+    QString m_refusal;                                 // the current mail's refusal at MAIL or RCPT, if any
+    bool m_nextSent = false; // the next mail's commands went out behind the current one's text
+    bool m_utf8 = false;     // the relay takes addresses in UTF-8
+    bool m_8bit = false;     // and text in eight bits
+    bool m_pipelining = false;
     int m_backoffMs = 0; // 0: no failure since the last success
     quint64 m_delivered = 0;
     quint64 m_dropped = 0;

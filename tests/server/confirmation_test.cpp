@@ -140,10 +140,14 @@ TEST_P(Confirmation, LookAlikesOfAnAddressAreRefusedFoldedOrConfirmedOnlyFromThe
     EXPECT_TRUE(open(linkIn(relay.received().last())).contains("ann+x@example.org is confirmed"));
 }
 
-// The relay as it really behaves at times: busy, refusing one recipient for good, or silent.
-// Mails wait and go out once it takes them; one refused for good does not hold up the others.
-TEST(MailRelay, MailsWaitForABusyRelayAndARefusedOneHoldsUpNoOther) {
+// The relay as it really behaves at times: busy, refusing one recipient for good, or silent;
+// taking commands in a row or one at a time. Mails wait and go out once it takes them; one
+// refused for good does not hold up the others.
+class MailRelay : public ::testing::TestWithParam<bool> {};
+
+TEST_P(MailRelay, MailsWaitForABusyRelayAndARefusedOneHoldsUpNoOther) {
     mailsink::MailSink relay;
+    relay.setPipelining(GetParam());
     QString error;
     ASSERT_TRUE(relay.listen(QHostAddress("127.0.0.1"), 0, &error)) << error.toStdString();
     chatserver::MailRelay settings;
@@ -179,6 +183,9 @@ TEST(MailRelay, MailsWaitForABusyRelayAndARefusedOneHoldsUpNoOther) {
     ASSERT_TRUE(waitFor([&] { return silent.sessions() == 2; }, 10000));
     EXPECT_EQ(patient.waiting(), 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(Relays, MailRelay, ::testing::Bool(),
+                         [](const auto& pipelining) { return pipelining.param ? "InARow" : "OneAtATime"; });
 
 COLLOQ_ON_BOTH_STORES(Confirmation);
 

@@ -109,7 +109,8 @@ void MailSink::onLine(QTcpSocket* socket, Session& session, const QByteArray& li
     }
     const QByteArray verb = line.left(4).toUpper();
     if (verb == "EHLO") {
-        socket->write("250-colloqchat-mailsink\r\n250-8BITMIME\r\n250-SMTPUTF8\r\n250 SIZE 1048576\r\n");
+        socket->write(QByteArray("250-colloqchat-mailsink\r\n250-8BITMIME\r\n250-SMTPUTF8\r\n") +
+                      (m_pipelining ? "250-PIPELINING\r\n" : "") + "250 SIZE 1048576\r\n");
     } else if (verb == "HELO" || verb == "NOOP") {
         socket->write("250 ok\r\n");
     } else if (verb == "MAIL") {

@@ -41,6 +41,8 @@ public:
     void refuseRecipient(const QString& address, int code) { m_refused.insert(address.toLower(), code); }
     void failSessions(int sessions) { m_failSessions = sessions; }
     void setSilent(bool silent) { m_silent = silent; }
+    // Whether it offers to take commands in a row before their replies (PIPELINING).
+    void setPipelining(bool offered) { m_pipelining = offered; }
 
     const QList<ReceivedMail>& received() const { return m_received; }
     int sessions() const { return m_sessions; }
@@ -67,6 +69,7 @@ private:
     int m_failSessions = 0;
     int m_sessions = 0;
     bool m_silent = false;
+    bool m_pipelining = true;
 };
 
 } // namespace mailsink
