@@ -249,6 +249,17 @@ ChatService::Outcome ChatService::logIn(const ChatRequest& request, const QStrin
     // A log-in proper: the user was off line, moves to another address, or polls for the first
     // time since registering. The periodic polls of a user on line there are not checked.
     const UserRecord& before = view->user;
+    // An account whose address was confirmed since it last asked is told so, once: the reminder
+    // to confirm may still stand in its status box.
+    if (before.state == AccountState::JustConfirmed) {
+        if (const std::optional<QString> told =
+                withLogInNotice(*outcome.reply, confirmedNoticeText(email), QLatin1String(kConfirmedNoticeTitle))) {
+            m_storage.markToldConfirmed(before.id);
+            outcome.reply = told;
+            outcome.note += QStringLiteral(", told it is confirmed");
+            return outcome;
+        }
+    }
     if (!isOnLine(before, now) || before.address != address || before.loginPeer != peer ||
         before.lastSeenMs == before.createdMs) {
         // An account waiting for its address is reminded first; its call address waits.

@@ -89,6 +89,11 @@ QString confirmationText(const Confirmation& confirmation) {
                           "a day and has been removed. Start ColloqChat from a fresh folder to register again.");
 }
 
+QString confirmedNoticeText(const QString& email) {
+    return QStringLiteral("Thank you: your e-mail address %1 is confirmed. Your contacts can now add you by it.")
+        .arg(email);
+}
+
 QString pendingNoticeText(const QString& email) {
     return QStringLiteral("Please confirm your e-mail address: open the link in the mail sent to %1. Until then "
                           "nobody can add you as a contact, and an account not confirmed within a day of "

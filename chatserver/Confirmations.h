@@ -40,5 +40,8 @@ QString confirmationText(const Confirmation& confirmation);
 // The notice a waiting account gets at log-in: its text and title.
 QString pendingNoticeText(const QString& email);
 inline constexpr char kPendingNoticeTitle[] = "Confirm your e-mail address";
+// The notice at the first log-in once the address is confirmed.
+QString confirmedNoticeText(const QString& email);
+inline constexpr char kConfirmedNoticeTitle[] = "E-mail address confirmed";
 
 } // namespace chatserver

@@ -56,7 +56,7 @@ ChatService::Outcome ChatService::registerUser(const ChatRequest& request, const
 
     const ConfirmationSettings& confirmation = m_settings.confirmation;
     const std::optional<UserRecord> holder = m_storage.findUserByEmail(email);
-    const bool taken = holder && holder->state == AccountState::Confirmed;
+    const bool taken = holder && hasItsAddress(holder->state);
     if (confirmation.enabled &&
         m_storage.pendingFor(email, now - confirmation.lifetimeMs) >= confirmation.mailsPerAddress)
         return refuse(QStringLiteral("A confirmation was mailed to %1 %2 times in the last day already. Please open "
@@ -76,6 +76,7 @@ ChatService::Outcome ChatService::registerUser(const ChatRequest& request, const
     QString note = QStringLiteral("registered");
     if (!confirmation.enabled) {
         m_storage.confirm(confirmationCodeHash(code), now);
+        m_storage.markToldConfirmed(*id); // nothing to tell: it never waited
     } else if (m_mailer) {
         // Whether the address is taken goes only to the mailbox, never to the caller.
         m_mailer(taken ? addressTakenMail(email, displayName)

@@ -52,7 +52,9 @@ QString SqlStorage::registrationSqlFor(Stmt stmt) const {
     case Stmt::DropUser:
         return QStringLiteral("DELETE FROM users WHERE id = ?");
     case Stmt::ClaimEmail:
-        return QStringLiteral("UPDATE users SET email = ?, pending_email = NULL, state = 0 WHERE id = ?");
+        return QStringLiteral("UPDATE users SET email = ?, pending_email = NULL, state = 3 WHERE id = ?");
+    case Stmt::ToldConfirmed:
+        return QStringLiteral("UPDATE users SET state = 0 WHERE id = ? AND state = 3");
     case Stmt::RecountMutual:
         // Both sides of every entry of the user, each found by its own index.
         return QStringLiteral("UPDATE contacts SET mutual = CASE WHEN EXISTS (SELECT 1 FROM contacts r WHERE "
@@ -122,7 +124,7 @@ Confirmation SqlStorage::confirm(const QString& codeHash, qint64 madeSinceMs) {
     const QString email = query.value(state == AccountState::Pending ? 2 : 3).toString();
     const qint64 createdMs = query.value(4).toLongLong();
     query.finish();
-    if (state == AccountState::Confirmed) return {Outcome::AlreadyConfirmed, email};
+    if (hasItsAddress(state)) return {Outcome::AlreadyConfirmed, email};
     if (state != AccountState::Pending || createdMs < madeSinceMs) return {Outcome::Unknown, {}};
     const std::optional<std::pair<qint64, AccountState>> holder = holderOf(email);
     if (holder && holder->second != AccountState::Invitation) return {Outcome::Taken, email};
@@ -146,6 +148,10 @@ qint64 SqlStorage::listableFor(const QString& email, qint64 nowMs) {
         if (made) return *made;
     }
     throw StorageError("no free user ID found");
+}
+
+void SqlStorage::markToldConfirmed(qint64 id) {
+    run(Stmt::ToldConfirmed, {int64(id)}).finish();
 }
 
 int SqlStorage::dropUnconfirmed(qint64 beforeMs) {

@@ -116,6 +116,7 @@ QString SqlStorage::sqlFor(Stmt stmt) const {
     case Stmt::MoveEntries:
     case Stmt::DropUser:
     case Stmt::ClaimEmail:
+    case Stmt::ToldConfirmed:
     case Stmt::RecountMutual:
     case Stmt::DropPendingLists:
     case Stmt::DropPendingNoticeDeliveries:

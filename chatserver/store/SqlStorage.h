@@ -33,6 +33,7 @@ public:
     Confirmation confirm(const QString& codeHash, qint64 madeSinceMs) override;
     qint64 listableFor(const QString& email, qint64 nowMs) override;
     int dropUnconfirmed(qint64 beforeMs) override;
+    void markToldConfirmed(qint64 id) override;
     std::optional<UserRecord> findUser(qint64 id) override;
     std::optional<UserRecord> findUserByEmail(const QString& email) override;
     void markOnline(qint64 id, const QString& address, const QString& peer, qint64 nowMs) override;
@@ -134,6 +135,7 @@ private:
         MoveEntries,
         DropUser,
         ClaimEmail,
+        ToldConfirmed,
         RecountMutual,
         DropPendingLists,
         DropPendingNoticeDeliveries,

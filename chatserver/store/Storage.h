@@ -14,10 +14,14 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// An account whose address is its owner's, one that waits for its owner to confirm the address
-// (it logs in, but nobody finds it by the address), or a stand-in for an address nobody has
-// confirmed yet, so that lists can hold it (nobody logs in as one).
-enum class AccountState { Confirmed = 0, Pending = 1, Invitation = 2 };
+// An account whose address is its owner's (and one whose owner has confirmed it but not been
+// told so yet, at a log-in), one that waits for its owner to confirm the address (it logs in,
+// but nobody finds it by the address), or a stand-in for an address nobody has confirmed yet, so
+// that lists can hold it (nobody logs in as one).
+enum class AccountState { Confirmed = 0, Pending = 1, Invitation = 2, JustConfirmed = 3 };
+inline bool hasItsAddress(AccountState state) {
+    return state == AccountState::Confirmed || state == AccountState::JustConfirmed;
+}
 
 struct UserRecord {
     qint64 id = 0;
@@ -119,6 +123,8 @@ public:
     // The account that has `email`, or else the invitation standing for it in lists, made now if
     // there is none yet.
     virtual qint64 listableFor(const QString& email, qint64 nowMs) = 0;
+    // The account that was JustConfirmed has been told so.
+    virtual void markToldConfirmed(qint64 id) = 0;
     // Drops the pending accounts made before `beforeMs`, with their lists, and the invitations
     // no list holds any more; returns how many pending accounts went.
     virtual int dropUnconfirmed(qint64 beforeMs) = 0;

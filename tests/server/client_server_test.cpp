@@ -180,9 +180,13 @@ TEST_P(ClientAgainstConfirmingServer, AnAccountWaitingForItsAddressIsToldWhatToD
     // Her link opened, they list each other, and his list shows her on line.
     EXPECT_EQ(fixture.server->service().confirmAddress(relay.received().value(0).body()).outcome,
               chatserver::Confirmation::Outcome::Confirmed);
-    poll();
+    poll(); // which tells her so, in a box beside her list
+    ASSERT_FALSE(env.boxes().isEmpty());
+    EXPECT_EQ(env.boxes().last().title, "E-mail address confirmed");
     const QStringList bobSees = bob({"1", bobId, "bob@example.com"}).fields();
-    EXPECT_EQ(bobSees.mid(1), (QStringList{added.value(1), "Ann Lee", "ann@example.com", "127.0.0.1:5070", "1"}));
+    EXPECT_EQ(bobSees.mid(1, 5), (QStringList{added.value(1), "Ann Lee", "ann@example.com", "127.0.0.1:5070", "1"}));
+    // (and his own request told him, once, that his address is confirmed)
+    EXPECT_EQ(bobSees.value(7), "E-mail address confirmed");
 }
 
 COLLOQ_ON_BOTH_STORES(ClientAgainstConfirmingServer);

@@ -82,8 +82,14 @@ TEST_P(Confirmation, AnAccountIsFoundByItsAddressOnlyOnceTheMailboxConfirmsItAnd
                                          "ann@example.org."));
     ASSERT_EQ(send({"4", annId, "bob@example.org"}, "127.0.0.2").code(), "4");
 
-    // She opens the link: Bob's entry is hers now, and the two list each other.
+    // She opens the link: Bob's entry is hers now, and the two list each other. Her next
+    // request tells her so (once), with her list.
     EXPECT_TRUE(open(link).contains("Thank you: ann@example.org is confirmed."));
+    const QStringList thanked = send({"1", annId, "ann@example.org"}, "127.0.0.2", callAddress(2)).fields();
+    EXPECT_EQ(thanked.value(0), "11");
+    EXPECT_EQ(thanked.mid(6), (QStringList{"Thank you: your e-mail address ann@example.org is confirmed. Your contacts "
+                                           "can now add you by it.",
+                                           "E-mail address confirmed"}));
     const QStringList bobSees = send({"1", bobId, "bob@example.org"}, "127.0.0.3", callAddress(3)).fields();
     const qsizetype annAt = bobSees.indexOf(added.value(1));
     ASSERT_GT(annAt, 0) << bobSees.join(S).toStdString();
