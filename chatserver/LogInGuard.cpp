@@ -7,7 +7,6 @@ LogInGuard::LogInGuard(LogInLimits limits) {
 }
 
 void LogInGuard::setLimits(const LogInLimits& limits) {
-    m_limits = limits;
     m_sources.setLimits({limits.perAddress, limits.perNetwork, {}}, limits.prefixes);
     m_accounts.setLimit(limits.perAccount);
     // One failure marks the caller for as long as the account's own count remembers failures.

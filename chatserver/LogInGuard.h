@@ -48,7 +48,6 @@ public:
 private:
     QString failedFromKey(qint64 accountId, const QString& peer) const;
 
-    LogInLimits m_limits;
     NetworkLimit m_sources;
     TokenBuckets m_accounts;   // by account ID
     TokenBuckets m_failedFrom; // by account ID and caller: a token gone while its failure is recent

@@ -4,6 +4,7 @@
 
 #include <QNetworkProxy>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -247,8 +248,9 @@ void SmtpClient::retryLater(const QString& why) {
     m_retry->start(m_backoffMs);
 }
 
-void SmtpClient::finishMail(bool taken, QString relaySaid) {
-    m_refusal.clear();
+void SmtpClient::finishMail(bool taken, const QString& relaySaid) {
+    // `relaySaid` may be m_refusal itself: cleared only once it has been told.
+    const auto cleared = qScopeGuard([this] { m_refusal.clear(); });
     if (m_queue.empty()) return;
     const QString to = m_queue.front().mail.to;
     m_queue.pop_front();

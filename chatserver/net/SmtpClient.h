@@ -77,7 +77,7 @@ private:
     void flushLines();
     // The connection failed or the relay said "later": close, wait, start again.
     void retryLater(const QString& why);
-    void finishMail(bool taken, QString relaySaid);
+    void finishMail(bool taken, const QString& relaySaid);
     void dropExpired();
     bool canSend(const Mail& mail) const;
 

@@ -10,6 +10,7 @@
 #include <QMap>
 #include <QRandomGenerator>
 #include <arpa/inet.h>
+#include <cerrno>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -150,7 +151,9 @@ struct HeldConnections {
         for (const int fd : fds)
             ::close(fd);
     }
-    void open(const QString& from, const QHostAddress& server, quint16 port, int count) {
+    // False when a connection could not even be begun.
+    bool open(const QString& from, const QHostAddress& server, quint16 port, int count) {
+        bool begun = true;
         for (int i = 0; i < count; ++i) {
             const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
             sockaddr_in local{}, remote{};
@@ -158,10 +161,13 @@ struct HeldConnections {
             local.sin_addr.s_addr = htonl(QHostAddress(from).toIPv4Address());
             remote.sin_addr.s_addr = htonl(server.toIPv4Address());
             remote.sin_port = htons(port);
-            ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local);
-            ::connect(fd, reinterpret_cast<const sockaddr*>(&remote), sizeof remote); // goes on by itself
+            const int bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local);
+            // Goes on by itself.
+            const int connecting = ::connect(fd, reinterpret_cast<const sockaddr*>(&remote), sizeof remote);
+            begun = begun && fd >= 0 && bound == 0 && (connecting == 0 || errno == EINPROGRESS);
             fds.push_back(fd);
         }
+        return begun;
     }
     // A request begun on every other one, where the connection is made by now.
     void beginRequests(const QByteArray& start) {
@@ -186,7 +192,7 @@ TEST_P(ManyAddresses, FiveThousandHeldConnectionsLeaveThePollsOfKnownUsersAnswer
     const quint64 acceptedBefore = chat.stats().accepted;
     // In rounds the listen queue can hold: handshakes it had to drop would only complete much later.
     for (int address = 0; address < 100; ++address) {
-        flood.open(QStringLiteral("127.10.%1.1").arg(address), fixture.host, fixture.chatPort(), 50);
+        ASSERT_TRUE(flood.open(QStringLiteral("127.10.%1.1").arg(address), fixture.host, fixture.chatPort(), 50));
         if (address % 10 == 9) {
             ASSERT_TRUE(
                 waitFor([&] { return chat.stats().accepted - acceptedBefore >= quint64(address + 1) * 50; }, 30000))
@@ -199,7 +205,7 @@ TEST_P(ManyAddresses, FiveThousandHeldConnectionsLeaveThePollsOfKnownUsersAnswer
     int fast = 0;
     QList<qint64> times;
     for (int i = 0; i < 100; ++i) {
-        flood.open(QStringLiteral("127.11.%1.1").arg(i), fixture.host, fixture.chatPort(), 20);
+        ASSERT_TRUE(flood.open(QStringLiteral("127.11.%1.1").arg(i), fixture.host, fixture.chatPort(), 20));
         QElapsedTimer timer;
         timer.start();
         const ChatReply reply = exchange(fixture.host, fixture.chatPort(), poll, QHostAddress("127.0.0.2"));
