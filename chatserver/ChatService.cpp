@@ -1,6 +1,5 @@
 #include "chatserver/ChatService.h"
 
-#include "chatserver/CallAddressProbe.h"
 #include "chatserver/Confirmations.h"
 #include "chatserver/ServiceReplies.h"
 #include "wire/Protocol.h"
