@@ -180,7 +180,9 @@ void TcpListener::dispose(quint64 serial) {
 }
 
 TcpListener::DoorKeys TcpListener::doorKeys(const QString& peer) const {
-    return {limitKey(peer), networkKey(peer, m_limits.prefixes)};
+    // Each connection is counted by its network only when some limit looks at networks.
+    const bool byNetwork = m_limits.maxPerNetwork > 0 || m_limits.networkConnections.enabled();
+    return {limitKey(peer), byNetwork ? networkKey(peer, m_limits.prefixes) : QString()};
 }
 
 const char* TcpListener::refusalAtDoor(const DoorKeys& keys) {
@@ -273,7 +275,7 @@ bool TcpListener::countAtDoor(const QString& peer, const DoorKeys& keys) {
         return false;
     }
     ++m_perAddress[keys.address];
-    ++m_perNetwork[keys.network];
+    if (!keys.network.isEmpty()) ++m_perNetwork[keys.network];
     return true;
 }
 

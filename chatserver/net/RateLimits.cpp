@@ -125,7 +125,12 @@ void NetworkLimit::setCapacity(qsizetype capacity) {
 }
 
 NetworkLimit::Level NetworkLimit::exhausted(const QString& peer, qint64 nowMs) const {
-    return exhausted(limitKey(peer), networkKey(peer, m_prefixes), nowMs);
+    // Asked for nearly every request: a network's key is worked out only while some network has
+    // spent something.
+    if (!m_addresses.available(limitKey(peer), nowMs)) return Level::Address;
+    if (m_networks.size() > 0 && !m_networks.available(networkKey(peer, m_prefixes), nowMs)) return Level::Network;
+    if (!m_overall.available(kEverybody, nowMs)) return Level::Overall;
+    return Level::None;
 }
 
 NetworkLimit::Level NetworkLimit::take(const QString& peer, qint64 nowMs) {
