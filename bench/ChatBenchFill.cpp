@@ -33,7 +33,12 @@ QString userEmail(int user) {
 }
 
 QString userCallAddress(int user) {
-    return QStringLiteral("127.9.0.1:%1").arg(5060 + user);
+    // A port clients can take (1 to 65534) for each of up to a few million users.
+    constexpr int kPorts = 60000;
+    return QStringLiteral("127.9.%1.%2:%3")
+        .arg(user / kPorts / 250)
+        .arg(1 + user / kPorts % 250)
+        .arg(1024 + user % kPorts);
 }
 
 std::optional<Fill> fillStore(const QString& store, int users, int contacts) {
@@ -54,7 +59,7 @@ std::optional<Fill> fillStore(const QString& store, int users, int contacts) {
             for (const int end = std::min(users, user + kBatch); user < end; ++user) {
                 const std::optional<qint64> id = storage->registerUser(
                     {userEmail(user), QStringLiteral("User %1").arg(user), QStringLiteral("bench"),
-                     QStringLiteral("pc"), userCallAddress(user), userPeer(user), now});
+                     QStringLiteral("pc"), userCallAddress(user), userPeer(user), now, {}});
                 if (!id) throw chatserver::StorageError("e-mail taken: " + userEmail(user).toStdString());
                 fill.ids[std::size_t(user)] = QString::number(*id);
             }

@@ -5,7 +5,8 @@
 // one request per connection on this machine.
 //
 //   chatserver_bench [--users N] [--clients N] [--seconds S] [--rate R] [--store ADDRESS]
-//                    [--server PROGRAM] [--nginx PROGRAM] [--overload SECONDS] [--log-level LEVEL]
+//                    [--server PROGRAM] [--mail-relay PROGRAM] [--nginx PROGRAM] [--overload SECONDS]
+//                    [--log-level LEVEL]
 //
 // With --overload the run is instead: capacity (polls as fast as answered), then that many
 // seconds of polls offered at twice the capacity, clients giving up after 5 s, then how soon a
@@ -20,6 +21,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -47,6 +49,7 @@ struct Options {
     double rate = 2500;
     QString store;
     QString server;
+    QString mailRelay; // the relay program the server mails its confirmation links through
     QString nginx = QStringLiteral("/usr/sbin/nginx");
     double overloadSeconds = 0;
     QString logLevel = QStringLiteral("info"); // the server's default: a line per exchange
@@ -181,6 +184,8 @@ bench::Clock::time_point after(double seconds) {
 std::optional<Options> parseOptions(const QStringList& args) {
     Options options;
     options.server = QCoreApplication::applicationDirPath() + QStringLiteral("/../chatserver/colloqchat-server");
+    options.mailRelay =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/mailsink/colloqchat-mailsink");
     for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
         const QString& key = args[i];
         const QString& value = args[i + 1];
@@ -196,6 +201,8 @@ std::optional<Options> parseOptions(const QStringList& args) {
             options.store = value;
         else if (key == QLatin1String("--server"))
             options.server = value;
+        else if (key == QLatin1String("--mail-relay"))
+            options.mailRelay = value;
         else if (key == QLatin1String("--nginx"))
             options.nginx = value;
         else if (key == QLatin1String("--overload"))
@@ -305,7 +312,8 @@ int main(int argc, char** argv) {
         std::fprintf(
             stderr,
             "usage: chatserver_bench [--users N] [--clients N] [--seconds S] [--rate R] "
-            "[--store ADDRESS] [--server PROGRAM] [--nginx PROGRAM] [--overload SECONDS] [--log-level LEVEL]\n");
+            "[--store ADDRESS] [--server PROGRAM] [--mail-relay PROGRAM] [--nginx PROGRAM] [--overload SECONDS] "
+            "[--log-level LEVEL]\n");
         return 2;
     }
     const Options& options = *parsed;
@@ -332,23 +340,48 @@ int main(int argc, char** argv) {
          fill->usersSeconds, fill->contacts, fill->contactsSeconds);
     const std::vector<QString>& ids = fill->ids;
 
+    // Each registration mails its confirmation link, to a relay that keeps every mail (with
+    // "--mail-relay off", addresses are the accounts' at once and nothing is mailed).
+    const bool mailing = options.mailRelay != QLatin1String("off");
+    QProcess mailRelay;
+    QRegularExpressionMatch relayMatch;
+    const QString mailbox = dir.filePath(QStringLiteral("inbox"));
+    if (mailing && !startAndWait(mailRelay, options.mailRelay, {"--listen", "127.0.0.33:0", "--mailbox", mailbox},
+                                 QRegularExpression(QStringLiteral("ready [0-9.]+:(\\d+)")), &relayMatch)) {
+        line("the mail relay %s did not start", qPrintable(options.mailRelay));
+        return 1;
+    }
+
     QProcess server;
     // Its log goes where a service's goes, into a file, at the level asked for.
     server.setStandardErrorFile(dir.filePath(QStringLiteral("server.log")));
     QRegularExpressionMatch match;
-    QStringList serverArgs = {"--chat-listen", "127.0.0.31:0", "--web-listen", "off",
-                              "--store",       store,          "--log-level",  options.logLevel};
+    QStringList serverArgs = {
+        "--chat-listen", "127.0.0.31:0",
+        "--web-listen",  "off",
+        "--store",       store,
+        "--log-level",   options.logLevel,
+        "--mail-from",   "colloqchat@bench.example",
+        "--mail-relay",  mailing ? "127.0.0.33:" + relayMatch.captured(1) : QStringLiteral("off")};
     // A few hundred users behind each loopback address, polling far more often than clients do:
     // the limits per address, which are there for floods from one address, are lifted.
     serverArgs << "--registration-rate"
                << "off"
+               << "--registration-rate-per-network"
+               << "off"
+               << "--registration-ceiling"
+               << "off"
                << "--lookup-rate"
                << "off"
                << "--connection-rate"
+               << "off"
+               << "--connection-rate-per-network"
                << "off";
     // The overload run keeps the server's own connection caps: they are part of what it tests.
     if (options.overloadSeconds <= 0)
         serverArgs << "--max-connections-per-address"
+                   << "0"
+                   << "--max-connections-per-network"
                    << "0"
                    << "--max-connections"
                    << "0";
@@ -406,7 +439,7 @@ int main(int argc, char** argv) {
     Tally registrations;
     cpu = cpuMicros(serverPid);
     watch = Stopwatch();
-    QStringList answeredEmails;
+    QHash<QString, qint64> registered; // e-mail -> ID
     int newcomer = 0;
     chat.closedLoop(
         options.clients,
@@ -422,10 +455,12 @@ int main(int argc, char** argv) {
         [&](const Outcome& outcome) {
             registrations.add(outcome, "3");
             if (outcome.ok && replyCode(outcome.reply) == "3")
-                answeredEmails.append(fromWire(outcome.reply).section(wire::kSep, 4, 4));
+                registered.insert(fromWire(outcome.reply).section(wire::kSep, 4, 4),
+                                  fromWire(outcome.reply).section(wire::kSep, 3, 3).toLongLong());
         },
         after(options.seconds));
-    report("registrations (target 1000/s)", registrations, watch.seconds(), cpuMicros(serverPid) - cpu);
+    report("registrations, each mailing its link (target 1000/s)", registrations, watch.seconds(),
+           cpuMicros(serverPid) - cpu);
 
     // ---- Oversized requests and idle connections beside a poll load ------------------------------
     std::vector<Outcome> idleClosed, bigClosed;
@@ -459,16 +494,31 @@ int main(int argc, char** argv) {
          std::size_t(
              std::count_if(bigClosed.begin(), bigClosed.end(), [](const Outcome& o) { return !o.reply.empty(); })));
 
+    // The mails go out beside the rest of the load; the relay has them all a little later.
+    const auto mails = [&] {
+        QFile file(mailbox);
+        return file.open(QIODevice::ReadOnly) ? file.readAll().count("\nFrom ") + 1 : 0;
+    };
+    Stopwatch mailed;
+    while (mailing && mails() < registered.size() && mailed.seconds() < 30)
+        QThread::msleep(200);
+    if (mailing)
+        line("  confirmation mails the relay has: %lld of %lld, %.1f s after the polls beside them ended",
+             static_cast<long long>(mails()), static_cast<long long>(registered.size()), mailed.seconds());
     server.terminate();
     server.waitForFinished(30000);
+    mailRelay.terminate();
+    mailRelay.waitForFinished(30000);
     {
         QString error;
         const auto storage = chatserver::openStorage(*chatserver::StoreLocation::parse(store, &error));
         int lost = 0;
-        for (const QString& address : answeredEmails)
-            if (!storage->findUserByEmail(address)) ++lost;
+        for (auto it = registered.cbegin(); it != registered.cend(); ++it)
+            if ((mailing ? storage->pendingEmail(it.value())
+                         : storage->findUser(it.value()).value_or(chatserver::UserRecord{}).email) != it.key())
+                ++lost;
         line("  answered registrations missing from the store after the run: %d of %lld", lost,
-             static_cast<long long>(answeredEmails.size()));
+             static_cast<long long>(registered.size()));
     }
 
     // ---- The ceiling: nginx, a small static page, one request per connection -----------------------

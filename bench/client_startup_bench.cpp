@@ -108,7 +108,8 @@ struct Setup {
         const QStringList arguments = {QStringLiteral("--chat-listen"), QStringLiteral("127.0.0.1:%1").arg(chatPort),
                                        QStringLiteral("--web-listen"),  QStringLiteral("off"),
                                        QStringLiteral("--data-dir"),    dir.filePath(QStringLiteral("server")),
-                                       QStringLiteral("--log-level"),   QStringLiteral("warning")};
+                                       QStringLiteral("--log-level"),   QStringLiteral("warning"),
+                                       QStringLiteral("--mail-relay"),  QStringLiteral("off")};
         folder = dir.filePath(QStringLiteral("client"));
         return e2e::startServer(server, arguments, display.environment) && e2e::prepareClientFolder(folder, chatPort);
     }

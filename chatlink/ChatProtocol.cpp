@@ -186,6 +186,9 @@ void handleRecords(vb::ListView& list, const Fields& fields, int& mark) {
             row->setTag(record.address);
             row->setSubItem(3, record.address);
         }
+        // A server tells a contact's name only once the two list each other: a row added before
+        // that has none yet.
+        if (!record.name.isEmpty() && row->SubItem(1) != record.name) row->setSubItem(1, record.name);
         flipOnOff(*row, record.status);
     }
 }

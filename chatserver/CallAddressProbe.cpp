@@ -1,5 +1,6 @@
 #include "chatserver/CallAddressProbe.h"
 
+#include "chatserver/ServiceReplies.h"
 #include "chatserver/net/HostPort.h"
 
 #include "wire/MessageCodes.h"
@@ -105,15 +106,10 @@ bool isLogInAnswer(const QString& reply) {
 }
 
 std::optional<QString> withSilentAddressNotice(const QString& logInReply, const QString& callAddress) {
-    if (!isLogInAnswer(logInReply)) return std::nullopt;
-    const QString logIn = wire::codeText(wire::Code::LogIn);
-    const bool hasRecords = logInReply != logIn;
     const std::optional<CallTarget> target = splitCallAddress(callAddress);
     const QString text =
         QString::fromLatin1(kSilentText).arg(callAddress, QString::number(target ? target->port : kDefaultSipPort));
-    if (!hasRecords) return wire::codeText(wire::Code::Refused) + wire::kSep + text;
-    return wire::codeText(wire::Code::Notice) + logInReply.mid(logIn.size()) + wire::kSep + text + wire::kSep +
-           QLatin1String(kSilentTitle);
+    return answers::withLogInNotice(logInReply, text, QLatin1String(kSilentTitle));
 }
 
 CallAddressProbe::CallAddressProbe(CallCheckSettings settings, QString viaHost, QObject* parent)

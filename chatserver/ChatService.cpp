@@ -1,5 +1,7 @@
 #include "chatserver/ChatService.h"
 
+#include "chatserver/Confirmations.h"
+#include "chatserver/ServiceReplies.h"
 #include "wire/Protocol.h"
 #include "wire/SettingsLines.h"
 
@@ -11,6 +13,8 @@
 
 namespace chatserver {
 
+using namespace answers;
+
 namespace {
 
 constexpr qint64 kGenerationMaxAgeMs = 1000;
@@ -20,50 +24,13 @@ constexpr qint64 kGenerationMaxAgeMs = 1000;
 const char kNotYours[] = "Please wait for the next log-in before changing your contacts.";
 const char kTooManyFailures[] =
     "Too many refused requests came from your network address. Please try again in a few minutes.";
+const char kTooManyFailuresInNetwork[] =
+    "Too many refused requests came from the network your address is in. Please try again in a few minutes.";
 const char kStoreLost[] = "The server cannot save anything at the moment. Please try again later.";
 
-QString joined(wire::Code code, const QList<QStringList>& records, const QStringList& trailing = {}) {
-    const QString replyCode = wire::codeText(code);
-    qsizetype size = replyCode.size();
-    for (const QStringList& fields : records)
-        for (const QString& field : fields)
-            size += field.size() + 1;
-    for (const QString& field : trailing)
-        size += field.size() + 1;
-    QString payload;
-    payload.reserve(size);
-    payload += replyCode;
-    // Separator and field apart: `kSep + field` would make a string of its own for each field.
-    for (const QStringList& fields : records)
-        for (const QString& field : fields) {
-            payload += wire::kSep;
-            payload += field;
-        }
-    for (const QString& field : trailing) {
-        payload += wire::kSep;
-        payload += field;
-    }
-    return payload;
-}
-
-ChatService::Outcome reply(QString payload, QString note) {
-    return {std::move(payload), std::move(note)};
-}
-
-ChatService::Outcome refused(wire::Code replyCode, const QString& reason, QString note) {
-    return {joined(replyCode, {}, {reason}), std::move(note)};
-}
-
-// The alternate-server page carries records between these markers, which the client finds by a
-// case-sensitive search; a display name holding one would cut its reading of the page short.
 // Whether the user last logged in from `peer`: only that address may act for an account by its ID.
 bool loggedInFrom(const UserRecord& user, const QString& peer) {
     return !user.loginPeer.isEmpty() && user.loginPeer == peer;
-}
-
-bool holdsPageMarker(const QString& text) {
-    return text.contains(QLatin1String("LookWANIP"), Qt::CaseSensitive) ||
-           text.contains(QLatin1String("ClientChatWANIP"), Qt::CaseSensitive);
 }
 
 } // namespace
@@ -80,40 +47,6 @@ Clock systemClock() {
     return [] { return QDateTime::currentMSecsSinceEpoch(); };
 }
 
-std::optional<qint64> parseUserId(const QString& text) {
-    if (text.isEmpty() || text.size() > 18) return std::nullopt;
-    for (QChar c : text)
-        if (c < QLatin1Char('0') || c > QLatin1Char('9')) return std::nullopt;
-    const qint64 id = text.toLongLong();
-    if (id <= 0) return std::nullopt;
-    return id;
-}
-
-bool isAcceptableAddress(const QString& address) {
-    if (address.size() > ChatService::kMaxAddress) return false;
-    for (QChar c : address) {
-        const bool ok =
-            (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
-            (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) || c == QLatin1Char('.') || c == QLatin1Char(':') ||
-            c == QLatin1Char('-') || c == QLatin1Char('_') || c == QLatin1Char('[') || c == QLatin1Char(']');
-        if (!ok) return false;
-    }
-    return true;
-}
-
-QString normalisedEmail(const QString& email) {
-    return email.trimmed().toLower();
-}
-
-bool isAcceptableEmail(const QString& email) {
-    if (email.size() < 3 || email.size() > ChatService::kMaxEmail) return false;
-    const qsizetype at = email.indexOf(QLatin1Char('@'));
-    if (at <= 0 || at == email.size() - 1 || email.indexOf(QLatin1Char('@'), at + 1) >= 0) return false;
-    for (QChar c : email)
-        if (c.isSpace() || c.category() == QChar::Other_Control) return false;
-    return true;
-}
-
 ChatService::ChatService(Storage& storage, ChatSettings settings, Clock clock)
     : m_storage(storage), m_clock(std::move(clock)) {
     QByteArray candidate(32, '\0');
@@ -125,9 +58,7 @@ ChatService::ChatService(Storage& storage, ChatSettings settings, Clock clock)
 
 void ChatService::setSettings(ChatSettings settings) {
     m_settings = std::move(settings);
-    m_registrations.setLimit(m_settings.registrations);
-    m_failures.setLimit(m_settings.failures);
-    m_accountFailures.setLimit(m_settings.failures);
+    m_guard.setLimits(m_settings.logIns);
     m_lookups.setLimit(m_settings.lookups);
 }
 
@@ -222,14 +153,15 @@ bool ChatService::isOnLine(const UserRecord& user, qint64 nowMs) const {
 
 template <typename Field>
 void ChatService::recordFields(qint64 viewerId, const UserRecord& contact, qint64 nowMs, Field field) const {
-    // Whoever lists you sees your name and e-mail (which they knew); where and whether you are
-    // on line only if you list them too. An off-line contact keeps its last address, so that the
-    // client lists it again after a restart.
+    // Whoever lists you sees the e-mail address they knew; your name, where and whether you are
+    // on line only if you list them too, so that an address nobody has (or nobody confirmed)
+    // looks the same as yours. An off-line contact keeps its last address, so that the client
+    // lists it again after a restart.
     const bool shown = contact.mutual;
     char digits[24];
     const char* const end = std::to_chars(digits, digits + sizeof digits, handleOf(viewerId, contact)).ptr;
     field(QLatin1StringView(digits, end));
-    field(QStringView(contact.displayName));
+    field(shown ? QStringView(contact.displayName) : QStringView());
     field(QStringView(contact.email));
     field(shown ? QStringView(contact.address) : QStringView());
     field(QLatin1StringView(shown && isOnLine(contact, nowMs) ? "1" : "0"));
@@ -249,58 +181,17 @@ void ChatService::appendRecord(QString& payload, qint64 viewerId, const UserReco
 }
 
 bool ChatService::mayTry(const QString& peer, Outcome* refusal) {
-    if (m_failures.available(limitKey(peer), m_clock())) return true;
-    *refusal = refused(wire::Code::Refused, QLatin1String(kTooManyFailures), QStringLiteral("throttled"));
-    return false;
-}
-
-ChatService::Outcome ChatService::registerUser(const ChatRequest& request, const QString& peer) {
-    // user name, computer name, e-mail, display name
-    const QString email = normalisedEmail(request.args.value(2));
-    const QString displayName = request.args.value(3).trimmed();
-    const QString userName = request.args.value(0);
-    const QString computerName = request.args.value(1);
-    auto refuse = [](const QString& reason, const QString& note) {
-        return refused(wire::Code::RegistrationRefused, reason, note);
-    };
-    if (!m_registrations.take(limitKey(peer), m_clock()))
-        return refuse(QStringLiteral("Too many registrations came from your network address. Please try again "
-                                     "in an hour."),
-                      QStringLiteral("throttled"));
-    if (!isAcceptableEmail(email)) // lower case: it cannot hold a marker
-        return refuse(QStringLiteral("Registration refused: \"%1\" is not an e-mail address that can be used.")
-                          .arg(printable(email.left(kMaxEmail))),
-                      QStringLiteral("bad e-mail"));
-    if (displayName.isEmpty() || displayName.size() > wire::kMaxDisplayNameChars ||
-        wire::hasControlCharacter(displayName) || holdsPageMarker(displayName))
-        return refuse(QStringLiteral("Registration refused: the display name must have 1 to %1 characters.")
-                          .arg(wire::kMaxDisplayNameChars),
-                      QStringLiteral("bad display name"));
-    if (userName.size() > kMaxName || computerName.size() > kMaxName || wire::hasControlCharacter(userName) ||
-        wire::hasControlCharacter(computerName))
-        return refuse(QStringLiteral("Registration refused: the user or computer name is too long."),
-                      QStringLiteral("bad names"));
-    const QString address = request.callAddress;
-    if (!isAcceptableAddress(address))
-        return refuse(QStringLiteral("Registration refused: your internet address could not be read."),
-                      QStringLiteral("bad address"));
-
-    const qint64 now = m_clock();
-    const std::optional<qint64> id =
-        m_storage.registerUser({email, displayName, userName, computerName, address, peer, now});
-    if (!id)
-        return refuse(QStringLiteral("The e-mail address %1 is already registered.").arg(email),
-                      QStringLiteral("e-mail taken"));
-
-    // New users are sent straight to where the server is moving, if it is.
-    QString serverAddress = m_settings.publicAddress;
-    QString serverPort = m_settings.publicPort;
-    if (const std::optional<Move> move = m_storage.latestMove()) {
-        serverAddress = move->address;
-        serverPort = move->port;
+    switch (m_guard.sourceRefused(peer, m_clock())) {
+    case NetworkLimit::Level::None:
+        return true;
+    case NetworkLimit::Level::Address:
+        *refusal = refused(wire::Code::Refused, QLatin1String(kTooManyFailures), QStringLiteral("throttled"));
+        return false;
+    default:
+        *refusal =
+            refused(wire::Code::Refused, QLatin1String(kTooManyFailuresInNetwork), QStringLiteral("network throttled"));
+        return false;
     }
-    return reply(joined(wire::Code::Register, {}, {serverAddress, serverPort, QString::number(*id), email}),
-                 QStringLiteral("registered"));
 }
 
 bool ChatService::mayHavePending(qint64 userId) {
@@ -321,30 +212,32 @@ void ChatService::refreshOperatorState() {
 ChatService::Outcome ChatService::logIn(const ChatRequest& request, const QString& peer) {
     Outcome refusal;
     if (!mayTry(peer, &refusal)) return refusal;
-    const QString idText = request.args.value(0).left(20);
-    const std::optional<qint64> id = parseUserId(idText);
-    const QString email = normalisedEmail(request.args.value(1)).left(kMaxEmail);
+    const std::optional<qint64> id = parseUserId(request.args.value(0));
+    const QString email = normaliseEmail(request.args.value(1)).address; // empty: matches no one
     const std::optional<PollView> view = id ? m_storage.pollView(*id) : std::nullopt;
-    // An account that has seen many failed log-ins lately takes one only from the address it is
-    // logged in from, so that guesses spread over many addresses get nowhere either.
     const qint64 now = m_clock();
-    const bool boundHere = view && loggedInFrom(view->user, peer);
-    const auto idKey = [&] { return QStringLiteral("id ") + idText; };
-    const auto emailKey = [&] { return QStringLiteral("e-mail ") + email; };
-    if (!boundHere && m_accountFailures.size() > 0 &&
-        (!m_accountFailures.available(idKey(), now) || !m_accountFailures.available(emailKey(), now)))
-        return refused(wire::Code::Refused,
-                       QStringLiteral("Too many failed log-ins with this user ID or e-mail address. Please try "
-                                      "again in a few minutes."),
-                       QStringLiteral("account throttled"));
-    if (!view || view->user.email != email) {
-        m_failures.charge(limitKey(peer), now);
-        m_accountFailures.charge(idKey(), now);
-        m_accountFailures.charge(emailKey(), now);
+    // A caller who has failed at this account lately hears the same as any failure, whatever it
+    // sends now: it learns nothing, not even that the ID is one.
+    const auto failed = [](const char* note) {
         return refused(wire::Code::Refused,
                        QStringLiteral("The server does not know this user ID with this e-mail address. "
                                       "Please register again."),
-                       QStringLiteral("log-in refused"));
+                       QLatin1String(note));
+    };
+    if (view && !m_guard.accountMayTry(view->user.id, peer, now)) return failed("account throttled");
+    const bool pending = view && view->user.state == AccountState::Pending;
+    // Invitations stand for addresses in lists; nobody is one.
+    if (!view || view->user.state == AccountState::Invitation ||
+        (pending ? m_storage.pendingEmail(view->user.id) : view->user.email) != email) {
+        // Counted against the account the ID names, and the one the e-mail address names.
+        QList<qint64> named;
+        if (view) named.append(view->user.id);
+        if (!email.isEmpty())
+            if (const std::optional<UserRecord> owner = m_storage.findUserByEmail(email);
+                owner && !named.contains(owner->id))
+                named.append(owner->id);
+        m_guard.logInFailed(named, peer, now);
+        return failed("log-in refused");
     }
     if (request.hasAddress && !isAcceptableAddress(request.callAddress))
         return refused(wire::Code::Refused, QStringLiteral("Your internet address could not be read."),
@@ -355,8 +248,27 @@ ChatService::Outcome ChatService::logIn(const ChatRequest& request, const QStrin
     // A log-in proper: the user was off line, moves to another address, or polls for the first
     // time since registering. The periodic polls of a user on line there are not checked.
     const UserRecord& before = view->user;
+    // An account whose address was confirmed since it last asked is told so, once: the reminder
+    // to confirm may still stand in its status box.
+    if (before.state == AccountState::JustConfirmed) {
+        if (const std::optional<QString> told =
+                withLogInNotice(*outcome.reply, confirmedNoticeText(email), QLatin1String(kConfirmedNoticeTitle))) {
+            m_storage.markToldConfirmed(before.id);
+            outcome.reply = told;
+            outcome.note += QStringLiteral(", told it is confirmed");
+            return outcome;
+        }
+    }
     if (!isOnLine(before, now) || before.address != address || before.loginPeer != peer ||
         before.lastSeenMs == before.createdMs) {
+        // An account waiting for its address is reminded first; its call address waits.
+        if (const std::optional<QString> reminded =
+                pending ? withLogInNotice(*outcome.reply, pendingNoticeText(email), QLatin1String(kPendingNoticeTitle))
+                        : std::nullopt) {
+            outcome.reply = reminded;
+            outcome.note += QStringLiteral(", told to confirm");
+            return outcome;
+        }
         outcome.callAddressToCheck = address;
         outcome.accountToCheck = view->user.id;
     }
@@ -374,7 +286,7 @@ ChatService::Outcome ChatService::pollById(const ChatRequest& request, const QSt
     const std::optional<qint64> id = parseUserId(request.args.value(0));
     const std::optional<PollView> view = id ? m_storage.pollView(*id) : std::nullopt;
     if (!view || !loggedInFrom(view->user, peer)) {
-        m_failures.charge(limitKey(peer), m_clock());
+        m_guard.refused(peer, m_clock());
         return reply(nothing, QStringLiteral("poll by ID not from the log-in address"));
     }
     if (!request.hasAddress || !isAcceptableAddress(request.callAddress))
@@ -447,7 +359,7 @@ std::optional<UserRecord> ChatService::ownerFromPeer(const QString& idText, cons
     const std::optional<qint64> id = parseUserId(idText);
     std::optional<UserRecord> user = id ? m_storage.findUser(*id) : std::nullopt;
     if (!user || !loggedInFrom(*user, peer)) {
-        m_failures.charge(limitKey(peer), m_clock());
+        m_guard.refused(peer, m_clock());
         *refusal = refused(wire::Code::Refused, QLatin1String(kNotYours),
                            user ? QStringLiteral("not from the log-in address") : QStringLiteral("unknown ID"));
         return std::nullopt;
@@ -459,33 +371,36 @@ ChatService::Outcome ChatService::addContact(const ChatRequest& request, const Q
     Outcome refusal;
     const std::optional<UserRecord> owner = ownerFromPeer(request.args.value(0), peer, &refusal);
     if (!owner) return refusal;
-    const QString email = normalisedEmail(request.args.value(1));
+    const EmailForm emailForm = normaliseEmail(request.args.value(1));
+    const QString& email = emailForm.address;
     if (!m_lookups.take(limitKey(peer), m_clock()))
         return refused(wire::Code::Refused,
                        QStringLiteral("You have added many contacts in a short time. Please try again in a few "
                                       "minutes."),
                        QStringLiteral("look-ups throttled"));
-    const std::optional<UserRecord> contact =
-        isAcceptableEmail(email) ? m_storage.findUserByEmail(email) : std::nullopt;
-    if (!contact)
-        return refused(
-            wire::Code::Refused,
-            QStringLiteral("No user is registered with the e-mail address %1.").arg(printable(email.left(kMaxEmail))),
-            QStringLiteral("no such contact"));
-    if (contact->id == owner->id)
+    if (!emailForm.usable())
+        return refused(wire::Code::Refused,
+                       QStringLiteral("\"%1\" is not an e-mail address that can be used: %2.")
+                           .arg(printable(request.args.value(1).left(kMaxEmailChars)), emailForm.problem),
+                       QStringLiteral("bad e-mail"));
+    if (email == owner->email || (owner->state == AccountState::Pending && email == m_storage.pendingEmail(owner->id)))
         return refused(wire::Code::Refused, QStringLiteral("You cannot add your own e-mail address."),
                        QStringLiteral("own address"));
     if (m_storage.contactCount(owner->id) >= m_settings.maxContacts)
         return refused(wire::Code::Refused, QStringLiteral("Your contact list is full."), QStringLiteral("list full"));
+    // Any address can be listed, whether an account has it or not (yet): the answer must not
+    // tell. An address nobody has confirmed is listed through its invitation, whose entries its
+    // owner's account takes over once it confirms the address.
     const qint64 now = m_clock();
-    if (!m_storage.addContact(owner->id, contact->id, now, derivedHandle(m_secret, owner->id, contact->id)))
+    const qint64 contactId = m_storage.listableFor(email, now);
+    if (!m_storage.addContact(owner->id, contactId, now, derivedHandle(m_secret, owner->id, contactId)))
         return refused(wire::Code::Refused, QStringLiteral("%1 is already in your contact list.").arg(email),
                        QStringLiteral("already listed"));
     // Read back as a list entry: whether the contact lists the owner too decides what is shown.
-    UserRecord added = *contact;
     for (const UserRecord& listed : m_storage.contactsOf(owner->id))
-        if (listed.id == contact->id) added = listed;
-    return reply(joined(wire::Code::AddContact, {record(owner->id, added, now)}), QStringLiteral("added"));
+        if (listed.id == contactId)
+            return reply(joined(wire::Code::AddContact, {record(owner->id, listed, now)}), QStringLiteral("added"));
+    throw StorageError("a contact just added is not listed");
 }
 
 ChatService::Outcome ChatService::removeContact(const ChatRequest& request, const QString& peer) {

@@ -1,6 +1,9 @@
 #pragma once
 // What the server answers to each request, over a Storage. No sockets here: the listeners hand
 // in parsed requests and the caller's network address, and write back what comes out.
+#include "chatserver/Confirmations.h"
+#include "chatserver/Identifiers.h"
+#include "chatserver/LogInGuard.h"
 #include "chatserver/net/RateLimits.h"
 #include "chatserver/net/RequestParser.h"
 #include "chatserver/store/Storage.h"
@@ -22,12 +25,18 @@ struct ChatSettings {
     qint64 presenceTimeoutMs = 340'000; // two poll periods of about 155 s and a margin
     QList<wire::SiteRecord> sites;      // sent with the sign-off reply
     int maxContacts = 500;
-    // Per network address (see limitKey): registrations, log-ins and ID-only requests that
-    // failed, and e-mail addresses looked up to add a contact. Failed log-ins also count per
-    // user ID and per e-mail address named.
+    // Registrations: at most so many in any such time from one caller's address, from one
+    // network and in all. They are counted in the store, so every server of a store counts them
+    // together.
     RateLimit registrations{20, 3'600'000};
-    RateLimit failures{20, 600'000};
+    RateLimit networkRegistrations{60, 3'600'000};
+    RateLimit registrationCeiling{1000, 3'600'000};
+    // Failed log-ins and refused ID-only requests, per caller, per network and per account.
+    LogInLimits logIns;
+    // E-mail addresses looked up (contacts added) by one caller.
     RateLimit lookups{30, 600'000};
+    // Whether a new account has its address only once the owner confirms it from the mailbox.
+    ConfirmationSettings confirmation;
 };
 
 // Epoch milliseconds; tests move it by hand.
@@ -68,6 +77,13 @@ public:
     QString signOffReply() const;
     // Forgets what it knows about pending notices and moves, so the next poll looks again.
     void refreshOperatorState();
+    // Clears out of the store what no limit or account needs any more (the server runs it every
+    // minute; several servers on one store may all run it).
+    void sweep();
+    // Where the mails asking owners to confirm their address go (none: no mail is sent).
+    void setMailer(std::function<void(const Mail&)> mailer) { m_mailer = std::move(mailer); }
+    // Confirms the address of the account whose code is in `text` (the code, or the link).
+    Confirmation confirmAddress(const QString& text);
 
     const ChatSettings& settings() const { return m_settings; }
     void setSettings(ChatSettings settings);
@@ -81,9 +97,7 @@ public:
     QString handleFor(qint64 viewerId, qint64 subjectId) const;
 
     // Limits on what registration accepts.
-    static constexpr int kMaxEmail = 254;
     static constexpr int kMaxName = 256;
-    static constexpr int kMaxAddress = 128;
 
 private:
     Outcome dispatch(const ChatRequest& request, const QString& peer);
@@ -116,6 +130,8 @@ private:
     // False when `peer` has had too many refusals lately; nothing is looked up for it then.
     bool mayTry(const QString& peer, Outcome* refusal);
     bool mayHavePending(qint64 userId);
+    // Counts a registration from `peer` against the windows of the settings, in the store.
+    RegistrationQuota::Level takeRegistration(const QString& peer, qint64 nowMs);
 
     Storage& m_storage;
     ChatSettings m_settings;
@@ -125,10 +141,9 @@ private:
     QElapsedTimer m_generationAge;
     QHash<qint64, bool> m_quietUsers;
     QByteArray m_secret;
-    TokenBuckets m_registrations;
-    TokenBuckets m_failures;        // per address
-    TokenBuckets m_accountFailures; // per user ID and per e-mail address tried
+    LogInGuard m_guard;
     TokenBuckets m_lookups;
+    std::function<void(const Mail&)> m_mailer;
     bool m_storeLost = false;
 };
 
@@ -137,11 +152,5 @@ qint64 derivedHandle(const QByteArray& secret, qint64 viewerId, qint64 subjectId
 
 // Text from a caller made safe to echo: control characters dropped.
 QString printable(const QString& text);
-
-// Checks shared by the chat and web paths.
-std::optional<qint64> parseUserId(const QString& text);
-bool isAcceptableAddress(const QString& address);
-QString normalisedEmail(const QString& email);
-bool isAcceptableEmail(const QString& email);
 
 } // namespace chatserver

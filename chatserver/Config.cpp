@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
+#include <QSysInfo>
 #include <functional>
 
 namespace chatserver {
@@ -75,6 +76,14 @@ Apply rate(RateLimit ServerConfig::*member) {
     return [member](const QString& value, ServerConfig& config, QString* error) {
         const std::optional<RateLimit> limit = parseRateLimit(value, error);
         if (limit) config.*member = *limit;
+        return limit.has_value();
+    };
+}
+
+Apply rate(std::function<RateLimit&(ServerConfig&)> member) {
+    return [member = std::move(member)](const QString& value, ServerConfig& config, QString* error) {
+        const std::optional<RateLimit> limit = parseRateLimit(value, error);
+        if (limit) member(config) = *limit;
         return limit.has_value();
     };
 }
@@ -186,11 +195,28 @@ const QList<Option>& options() {
          count(0, [](ServerConfig& c) -> int& { return c.limits.maxPerAddress; })},
         {"max-connections", "open connections in all, 0 = any (4096)",
          count(0, [](ServerConfig& c) -> int& { return c.limits.maxConnections; })},
-        {"registration-rate", "registrations from one network address: COUNT/SECONDS or off (20/3600)",
+        {"max-connections-per-network", "open connections from one network (see ipv4-prefix), 0 = any (256)",
+         count(0, [](ServerConfig& c) -> int& { return c.limits.maxPerNetwork; })},
+        {"ipv4-prefix", "leading bits of an IPv4 address that make one network for the limits (24)",
+         count(8, [](ServerConfig& c) -> int& { return c.prefixes.ipv4; })},
+        {"ipv6-prefix", "leading bits of an IPv6 address that make one network for the limits (48)",
+         count(16, [](ServerConfig& c) -> int& { return c.prefixes.ipv6; })},
+        {"registration-rate", "registrations from one address in any SECONDS: COUNT/SECONDS or off (20/3600)",
          rate(&ServerConfig::registrations)},
+        {"registration-rate-per-network", "registrations from one network in any SECONDS (60/3600)",
+         rate(&ServerConfig::networkRegistrations)},
+        {"registration-ceiling", "registrations in all, every server of the store together (1000/3600)",
+         rate(&ServerConfig::registrationCeiling)},
         {"failure-rate",
-         "failed log-ins and refused ID requests from one address, and failed log-ins per ID or e-mail (20/600)",
-         rate(&ServerConfig::failures)},
+         "refused requests (failed log-ins among them) from one address, and failed log-ins "
+         "naming one account (20/600)",
+         [](const QString& v, ServerConfig& c, QString* e) {
+             const std::optional<RateLimit> limit = parseRateLimit(v, e);
+             if (limit) c.logIns.perAddress = c.logIns.perAccount = *limit;
+             return limit.has_value();
+         }},
+        {"failure-rate-per-network", "refused requests from one network (200/600)",
+         rate([](ServerConfig& c) -> RateLimit& { return c.logIns.perNetwork; })},
         {"lookup-rate", "e-mail addresses looked up (contacts added) from one address (30/600)",
          rate(&ServerConfig::lookups)},
         {"connection-rate", "new connections from one address (600/60)",
@@ -199,6 +225,8 @@ const QList<Option>& options() {
              if (limit) c.limits.connections = *limit;
              return limit.has_value();
          }},
+        {"connection-rate-per-network", "new connections from one network (2400/60)",
+         rate([](ServerConfig& c) -> RateLimit& { return c.limits.networkConnections; })},
         {"max-pending-bytes-per-address", "bytes of answers one address has not taken yet, 0 = any (1048576)",
          [](const QString& v, ServerConfig& c, QString* e) {
              int bytes = 0;
@@ -228,6 +256,29 @@ const QList<Option>& options() {
         {"call-check-target-rate", "call-address checks sent to one network address (10/600)",
          callCheckRate(&CallCheckSettings::perTarget)},
         {"call-check-rate", "call-address checks sent in all (20/1)", callCheckRate(&CallCheckSettings::overall)},
+        {"mail-relay",
+         "HOST:PORT of the SMTP relay that mails new users the link confirming their address, or off "
+         "(an address is the account's at once) (127.0.0.1:25)",
+         [](const QString& v, ServerConfig& c, QString* e) {
+             c.mailEnabled = v.trimmed() != QLatin1String("off");
+             if (!c.mailEnabled) return true;
+             const std::optional<HostPortText> parts = splitHostPort(v);
+             bool ok = parts && !parts->host.isEmpty();
+             const uint port = parts && !parts->port.isEmpty() ? parts->port.toUInt(&ok) : 25;
+             if (!ok || port == 0 || port > 65535) return fail(e, QStringLiteral("\"%1\" is not HOST:PORT").arg(v));
+             c.mailRelay.host = parts->host;
+             c.mailRelay.port = quint16(port);
+             return true;
+         }},
+        {"mail-from", "the sender of those mails (colloqchat@ and this machine's name)",
+         [](const QString& v, ServerConfig& c, QString* e) {
+             const EmailForm form = normaliseEmail(v);
+             if (!form.usable()) return fail(e, QStringLiteral("\"%1\": %2").arg(v, form.problem));
+             c.mailRelay.from = form.address;
+             return true;
+         }},
+        {"confirm-page", "the page the link opens, the code following as ?code= (http://PUBLIC-ADDRESS/confirm)",
+         text(&ServerConfig::confirmPage)},
         {"max-contacts", "contacts one user may list (500)",
          count(1, [](ServerConfig& c) -> int& { return c.maxContacts; })},
         {"log-level", "error, warning, info or debug (info)",
@@ -243,6 +294,7 @@ const QList<Option>& options() {
         {"title", "notice: the message title", text(&ServerConfig::noticeTitle), true},
         {"address", "move: the new chat-server address", text(&ServerConfig::moveAddress), true},
         {"port", "move: the new chat-server port", text(&ServerConfig::movePort), true},
+        {"code", "confirm: the code of a confirmation mail, or its link", text(&ServerConfig::confirmCode), true},
     };
     return table;
 }
@@ -303,8 +355,10 @@ std::optional<ServerConfig> parseServerConfig(const QStringList& arguments, QStr
                 config.command = ServerConfig::Command::Notice;
             else if (argument == QLatin1String("move"))
                 config.command = ServerConfig::Command::Move;
+            else if (argument == QLatin1String("confirm"))
+                config.command = ServerConfig::Command::Confirm;
             else {
-                fail(error, QStringLiteral("unknown command \"%1\" (serve, notice or move)").arg(argument));
+                fail(error, QStringLiteral("unknown command \"%1\" (serve, notice, move or confirm)").arg(argument));
                 return std::nullopt;
             }
             continue;
@@ -370,6 +424,9 @@ std::optional<ServerConfig> parseServerConfig(const QStringList& arguments, QStr
             return std::nullopt;
         }
     }
+    if (config.mailRelay.from.isEmpty())
+        config.mailRelay.from = QStringLiteral("colloqchat@") + QSysInfo::machineHostName().toLower();
+    if (config.mailRelay.heloName.isEmpty()) config.mailRelay.heloName = QSysInfo::machineHostName();
     if (config.web.redirectStamp == 0) {
         const QDate today = QDate::currentDate();
         config.web.redirectStamp = dateStamp(today.year(), today.month(), today.day());
@@ -400,7 +457,8 @@ bool checkClientServerPair(const QString& address, const QString& port, QString*
 QString usageText() {
     QString text = QStringLiteral("Usage: colloqchat-server [serve] [options]\n"
                                   "       colloqchat-server notice --to ID|all --text TEXT [--title TITLE] [options]\n"
-                                  "       colloqchat-server move --address ADDRESS [--port PORT] [options]\n\n"
+                                  "       colloqchat-server move --address ADDRESS [--port PORT] [options]\n"
+                                  "       colloqchat-server confirm --code CODE|LINK [options]\n\n"
                                   "Options (also \"key = value\" lines of the file given with --config FILE):\n");
     for (const Option& option : options())
         text += QStringLiteral("  --%1  %2\n").arg(QLatin1String(option.key), -30).arg(QLatin1String(option.help));

@@ -6,6 +6,7 @@
 #include "chatserver/ChatService.h"
 #include "chatserver/WebPages.h"
 #include "chatserver/net/Listeners.h"
+#include "chatserver/net/SmtpClient.h"
 
 #include <QHostAddress>
 #include <QString>
@@ -15,7 +16,7 @@
 namespace chatserver {
 
 struct ServerConfig {
-    enum class Command { Serve, Notice, Move, Help, Version };
+    enum class Command { Serve, Notice, Move, Confirm, Help, Version };
     Command command = Command::Serve;
 
     bool chatEnabled = true; // off: only the web pages are served (the chat server is "down")
@@ -40,9 +41,17 @@ struct ServerConfig {
     int maxContacts = 500;
     ListenerLimits limits;
     RateLimit registrations = ChatSettings{}.registrations;
-    RateLimit failures = ChatSettings{}.failures;
+    RateLimit networkRegistrations = ChatSettings{}.networkRegistrations;
+    RateLimit registrationCeiling = ChatSettings{}.registrationCeiling;
+    LogInLimits logIns;
     RateLimit lookups = ChatSettings{}.lookups;
+    NetworkPrefixes prefixes; // what the limits per network count as one
     CallCheckSettings callCheck;
+    // New users confirm their address through a link mailed by this relay; off: an address is
+    // the account's as soon as it registers.
+    bool mailEnabled = true;
+    MailRelay mailRelay;
+    QString confirmPage; // empty: this server's own page
     QString logLevel = QStringLiteral("info");
 
     // Operator commands.
@@ -51,6 +60,7 @@ struct ServerConfig {
     QString noticeTitle;
     QString moveAddress;
     QString movePort;
+    QString confirmCode; // the code, or the link that holds it
 };
 
 // Reads the command line (program name first) and the configuration file it names. On a bad

@@ -74,6 +74,7 @@ private:
         case ChatParse::Status::Complete:
             break;
         }
+        requestComplete();
         if (!graceOver && !(parse.settled && m_chunks == 1)) {
             settleLater(listener().limits().settleMs);
             return;

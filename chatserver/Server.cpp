@@ -66,6 +66,7 @@ constexpr int kPresenceFlushMs = 1000;
 // again, so that no exchange waits behind a long write. In a big store each user's row is on a
 // page of its own, which the commit writes out: 16 take about a tenth of a millisecond.
 constexpr qsizetype kPresenceFlushBatch = 16;
+constexpr int kSweepMs = 60'000;
 } // namespace
 
 ChatServer::ChatServer(ServerConfig config, Clock clock, QObject* parent)
@@ -109,7 +110,10 @@ bool ChatServer::start(QString* error) {
     settings.presenceTimeoutMs = m_config.presenceTimeoutMs;
     settings.maxContacts = m_config.maxContacts;
     settings.registrations = m_config.registrations;
-    settings.failures = m_config.failures;
+    settings.networkRegistrations = m_config.networkRegistrations;
+    settings.registrationCeiling = m_config.registrationCeiling;
+    settings.logIns = m_config.logIns;
+    settings.logIns.prefixes = m_config.prefixes;
     settings.lookups = m_config.lookups;
     try {
         m_storage = openStorage(*location);
@@ -125,12 +129,12 @@ bool ChatServer::start(QString* error) {
         return false;
     }
     if (m_config.chatEnabled) {
-        m_chat = new ChatListener(*m_service, m_config.limits, this);
+        m_chat = new ChatListener(*m_service, listenerLimits(), this);
         if (!m_chat->listen(m_config.chatAddress, m_config.chatPort, error)) return false;
     }
 
     if (m_config.webEnabled) {
-        m_web = new WebListener(*m_pages, m_config.limits, this);
+        m_web = new WebListener(*m_pages, listenerLimits(), this);
         QString problem;
         if (!m_web->listen(m_config.webAddress, m_config.webPort, &problem)) {
             delete m_web;
@@ -164,8 +168,13 @@ bool ChatServer::start(QString* error) {
         settings.sites = {{QStringLiteral("0"), {address, address, m_config.web.redirectPage, QString()}},
                           {QStringLiteral("1"), {address, address, QStringLiteral("infoip.asp"), QString()}}};
     }
+    settings.confirmation = confirmationSettings(settings.publicAddress);
     m_service->setSettings(settings);
     startCallChecks(settings.publicAddress);
+    if (m_config.mailEnabled) {
+        m_mail = std::make_unique<SmtpClient>(m_config.mailRelay);
+        m_service->setMailer([mail = m_mail.get()](const Mail& message) { mail->send(message); });
+    }
 
     m_presenceFlush = new QTimer(this);
     m_presenceFlush->setInterval(kPresenceFlushMs);
@@ -174,7 +183,41 @@ bool ChatServer::start(QString* error) {
         flushPresenceBatch(kPresenceFlushBatch);
     });
     m_presenceFlush->start();
+    m_sweep = new QTimer(this);
+    m_sweep->setInterval(kSweepMs);
+    connect(m_sweep, &QTimer::timeout, this, [this] {
+        if (storeLost()) return;
+        try {
+            m_service->sweep();
+        } catch (const StorageError& failure) {
+            qCWarning(lcServer).noquote() << "cannot clear out old registrations:" << failure.what();
+        }
+    });
+    m_sweep->start();
     return true;
+}
+
+ConfirmationSettings ChatServer::confirmationSettings(const QString& publicAddress) {
+    ConfirmationSettings confirmation;
+    confirmation.enabled = m_config.mailEnabled;
+    confirmation.page = m_config.confirmPage;
+    if (confirmation.page.isEmpty()) {
+        const quint16 port = m_web ? m_web->port() : m_config.webPort;
+        confirmation.page = QStringLiteral("http://") + publicAddress +
+                            (port == 80 ? QString() : QLatin1Char(':') + QString::number(port)) +
+                            QStringLiteral("/confirm");
+        if (confirmation.enabled && !m_web)
+            m_mailWarning = QStringLiteral("the links of confirmation mails lead to %1, but the web pages are not "
+                                           "served: set --confirm-page, or confirm with \"colloqchat-server confirm\"")
+                                .arg(confirmation.page);
+    }
+    return confirmation;
+}
+
+ListenerLimits ChatServer::listenerLimits() const {
+    ListenerLimits limits = m_config.limits;
+    limits.prefixes = m_config.prefixes;
+    return limits;
 }
 
 void ChatServer::startCallChecks(const QString& ownAddress) {
@@ -194,9 +237,12 @@ void ChatServer::stop() {
     if (m_web) m_web->close();
     delete m_presenceFlush;
     m_presenceFlush = nullptr;
+    delete m_sweep;
+    m_sweep = nullptr;
     flushPresence();
     delete m_chat;
     m_probe.reset();
+    m_mail.reset();
     delete m_web;
     m_chat = nullptr;
     m_web = nullptr;

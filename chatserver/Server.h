@@ -35,9 +35,16 @@ public:
     QString storeDescription() const { return m_storeDescription; }
     // Why the pages are not served, when they were not asked for but could not be either.
     QString webWarning() const { return m_webWarning; }
+    // Why the links of confirmation mails lead nowhere, when they do.
+    QString mailWarning() const { return m_mailWarning; }
+    SmtpClient* mailer() { return m_mail.get(); } // null when no mail is sent
 
 private:
     void flushPresenceBatch(qsizetype maxUsers); // 0: all
+    // The configured limits of a listener, with the networks the limits count by.
+    ListenerLimits listenerLimits() const;
+    // Where confirmation links lead: the configured page, or this server's own.
+    ConfirmationSettings confirmationSettings(const QString& publicAddress);
     // Log-ins from now on wait for the check of their call address, when checks are on and a
     // datagram socket can be had; `ownAddress` is what the checks name as their sender.
     void startCallChecks(const QString& ownAddress);
@@ -51,11 +58,14 @@ private:
     std::unique_ptr<ChatService> m_service;
     std::unique_ptr<WebPages> m_pages;
     std::unique_ptr<CallAddressProbe> m_probe; // outlives m_chat, whose connections it serves
+    std::unique_ptr<SmtpClient> m_mail;
     ChatListener* m_chat = nullptr;
     WebListener* m_web = nullptr;
     QTimer* m_presenceFlush = nullptr;
+    QTimer* m_sweep = nullptr;
     QString m_storeDescription;
     QString m_webWarning;
+    QString m_mailWarning;
     bool m_storeLost = false;
 };
 

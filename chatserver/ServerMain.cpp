@@ -134,6 +134,27 @@ int announceMove(const ServerConfig& config) {
     return 0;
 }
 
+int confirmByCommand(const ServerConfig& config) {
+    const QString code = confirmationCodeIn(config.confirmCode);
+    if (code.isEmpty()) return complain(QStringLiteral("confirm needs --code with the code or the link of the mail"));
+    QString error;
+    const std::unique_ptr<Storage> storage = openConfiguredStore(config, &error);
+    if (!storage) return complain(error);
+    try {
+        Storage::Transaction transaction(*storage);
+        const Confirmation confirmation = storage->confirm(
+            confirmationCodeHash(code), QDateTime::currentMSecsSinceEpoch() - ConfirmationSettings{}.lifetimeMs);
+        transaction.commit();
+        say(stdout, confirmationText(confirmation));
+        return confirmation.outcome == Confirmation::Outcome::Confirmed ||
+                       confirmation.outcome == Confirmation::Outcome::AlreadyConfirmed
+                   ? 0
+                   : 1;
+    } catch (const StorageError& failure) {
+        return complain(QString::fromUtf8(failure.what()));
+    }
+}
+
 // Each exchange is a connection: the usual soft limit of 1024 descriptors would be reached long
 // before the connection caps are.
 void raiseOpenFileLimit() {
@@ -150,6 +171,7 @@ int serve(const ServerConfig& config) {
     QString error;
     if (!server.start(&error)) return complain(error);
     if (!server.webWarning().isEmpty()) qCWarning(lcServer).noquote() << server.webWarning();
+    if (!server.mailWarning().isEmpty()) qCWarning(lcServer).noquote() << server.mailWarning();
 
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalFds) != 0) return complain(QStringLiteral("socketpair failed"));
     QSocketNotifier notifier(g_signalFds[1], QSocketNotifier::Read);
@@ -224,6 +246,8 @@ int runServerMain(const QStringList& arguments) {
             return queueNotice(*config);
         case ServerConfig::Command::Move:
             return announceMove(*config);
+        case ServerConfig::Command::Confirm:
+            return confirmByCommand(*config);
         case ServerConfig::Command::Serve:
             return serve(*config);
         }

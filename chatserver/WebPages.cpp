@@ -69,7 +69,33 @@ WebResponse WebPages::answer(const QByteArray& method, const QByteArray& target,
                 QStringLiteral("redirect")};
     }
     if (is(QStringLiteral("InfoDT.asp"))) return alternateServer(targetQuery(target), peer);
+    if (is(QStringLiteral("confirm"))) return confirmationPage(targetQuery(target));
     return plain(404, "Not found.", QStringLiteral("no such page"));
+}
+
+namespace {
+const char* confirmationNote(Confirmation::Outcome outcome) {
+    switch (outcome) {
+    case Confirmation::Outcome::Confirmed:
+        return "confirmed";
+    case Confirmation::Outcome::AlreadyConfirmed:
+        return "confirmed before";
+    case Confirmation::Outcome::Taken:
+        return "address taken";
+    case Confirmation::Outcome::Unknown:
+        break;
+    }
+    return "unknown code";
+}
+} // namespace
+
+WebResponse WebPages::confirmationPage(const QByteArray& query) {
+    const Confirmation confirmation = m_service.confirmAddress(QString::fromLatin1(query));
+    QString text = confirmationText(confirmation).toHtmlEscaped();
+    return {200,
+            "<!DOCTYPE html><html><head><title>ColloqChat</title></head><body><p>" + wire::toCp1252(text) +
+                "</p></body></html>\n",
+            QStringLiteral("confirmation: ") + QLatin1String(confirmationNote(confirmation.outcome))};
 }
 
 WebResponse WebPages::alternateServer(const QByteArray& query, const QString& peer) {

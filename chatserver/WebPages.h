@@ -40,6 +40,8 @@ public:
 
 private:
     WebResponse alternateServer(const QByteArray& query, const QString& peer);
+    // The page a confirmation mail's link opens: it confirms, and says what came of it.
+    WebResponse confirmationPage(const QByteArray& query);
 
     ChatService& m_service;
     WebSettings m_settings;

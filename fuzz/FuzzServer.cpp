@@ -47,7 +47,9 @@ struct Service {
         const QString local = QStringLiteral("127.0.0.1");
         settings.sites = {{QStringLiteral("2"), {local, local, QStringLiteral("InfoDT.asp"), QStringLiteral("key")}}};
         // The limits per address would soon answer every input the same way.
-        settings.registrations = settings.failures = settings.lookups = chatserver::RateLimit{};
+        settings.registrations = settings.networkRegistrations = settings.registrationCeiling = settings.lookups =
+            chatserver::RateLimit{};
+        settings.logIns.perAddress = settings.logIns.perNetwork = settings.logIns.perAccount = chatserver::RateLimit{};
         service = std::make_unique<chatserver::ChatService>(*store, settings, [] { return s_nowMs; });
         service->refreshOperatorState();
     }

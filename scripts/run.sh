@@ -6,11 +6,15 @@
 #                           and the first client, from run/client-a/
 #   scripts/run.sh second   start a second client from run/client-b/, reusing the server and the
 #                           build when they are already there
-#   scripts/run.sh stop     stop the server this script started
+#   scripts/run.sh confirm  confirm every e-mail address whose confirmation mail is in
+#                           run/mail/inbox (opening the mail's link does the same)
+#   scripts/run.sh stop     stop the server and the mail relay this script started
 #
 # The server keeps its SQLite store and its log in run/server/ and listens for the chat on
 # 127.0.0.1:19991; it also serves the web pages on 127.0.0.1:80 when it may bind that port (as
-# root it may). It keeps running after the clients close.
+# root it may). It mails new users their confirmation link through a relay of its own on
+# 127.0.0.1:2525, which delivers every mail into the mailbox file run/mail/inbox. Both keep
+# running after the clients close.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -22,26 +26,78 @@ pid_file=$server_dir/colloqchat-server.pid
 log_file=$server_dir/colloqchat-server.log
 client_exe=$root/build/release/colloqchat
 server_exe=$root/build/release/chatserver/colloqchat-server
+mail_exe=$root/build/release/tools/mailsink/colloqchat-mailsink
+mail_host=127.0.0.1
+mail_port=2525
+mail_dir=$root/run/mail
+mailbox=$mail_dir/inbox
+mail_pid_file=$mail_dir/colloqchat-mailsink.pid
 
-# True when something answers on the chat port.
+# True when something answers on HOST PORT.
+port_open() {
+    (exec 3<>"/dev/tcp/$1/$2") 2>/dev/null
+}
 chat_port_open() {
-    (exec 3<>"/dev/tcp/$chat_host/$chat_port") 2>/dev/null
+    port_open "$chat_host" "$chat_port"
 }
 
-# The process id of the server this script started, when that process is still that server.
-running_server_pid() {
+# The process id in PID-FILE, when that process is still the program NAME.
+running_pid() {
+    local pid_file=$1 name=$2 pid
     [[ -f $pid_file ]] || return 1
-    local pid
     pid=$(<"$pid_file")
     [[ $pid =~ ^[0-9]+$ ]] || return 1
     [[ -r /proc/$pid/cmdline ]] || return 1
-    tr '\0' '\n' <"/proc/$pid/cmdline" | head -n 1 | grep -q 'colloqchat-server$' || return 1
+    tr '\0' '\n' <"/proc/$pid/cmdline" | head -n 1 | grep -q "$name\$" || return 1
     echo "$pid"
+}
+# Stops the process in PID-FILE, when it is still the program NAME; true when it did.
+stop_pid() {
+    local pid
+    pid=$(running_pid "$1" "$2") || { rm -f "$1"; return 1; }
+    kill "$pid"
+    for _ in $(seq 50); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.2
+    done
+    rm -f "$1"
 }
 
 install_and_build() {
     scripts/install-deps.sh
-    scripts/build.sh release colloqchat colloqchat-server
+    scripts/build.sh release colloqchat colloqchat-server colloqchat-mailsink
+}
+
+# The relay that takes the server's mails and delivers them all into one mailbox file.
+start_mail_relay() {
+    if port_open "$mail_host" "$mail_port"; then
+        echo "run: a mail relay already answers on $mail_host:$mail_port; the server mails through it"
+        return
+    fi
+    mkdir -p "$mail_dir"
+    setsid "$mail_exe" --listen "$mail_host:$mail_port" --mailbox "$mailbox" \
+        </dev/null >>"$mail_dir/colloqchat-mailsink.log" 2>&1 &
+    echo $! >"$mail_pid_file"
+    local tries=0
+    until port_open "$mail_host" "$mail_port"; do
+        ((++tries > 50)) && { echo "run: the mail relay did not start; see $mail_dir/colloqchat-mailsink.log" >&2; exit 1; }
+        sleep 0.2
+    done
+    echo "run: confirmation mails go to run/mail/inbox; open the link in a mail, or run: scripts/run.sh confirm"
+}
+
+# Opens every confirmation link in the mailbox; confirming twice does no harm.
+confirm_all() {
+    if [[ ! -s $mailbox ]]; then
+        echo "run: no mail in run/mail/inbox yet: register in the client first" >&2
+        exit 1
+    fi
+    local link found=0
+    while read -r link; do
+        found=1
+        "$server_exe" confirm --code "$link" --data-dir "$server_dir" || true
+    done < <(grep -o 'http://[^ ]*/confirm?code=[a-z2-7]*' "$mailbox" | awk '!seen[$0]++')
+    ((found)) || echo "run: run/mail/inbox holds no confirmation link" >&2
 }
 
 start_server() {
@@ -55,7 +111,7 @@ start_server() {
     echo "run: starting colloqchat-server (store and log in run/server/)"
     # Its own session, so that closing the client or the terminal leaves it running.
     setsid "$server_exe" --chat-listen "$chat_host:$chat_port" --data-dir "$server_dir" \
-        </dev/null >>"$log_file" 2>&1 &
+        --mail-relay "$mail_host:$mail_port" </dev/null >>"$log_file" 2>&1 &
     echo $! >"$pid_file"
     local tries=0
     until chat_port_open; do
@@ -102,33 +158,32 @@ start_client() {
 case "${1:-}" in
     "")
         install_and_build
+        start_mail_relay
         start_server
         start_client client-a
         ;;
     second)
-        if [[ ! -x $client_exe || ! -x $server_exe ]]; then install_and_build; fi
+        if [[ ! -x $client_exe || ! -x $server_exe || ! -x $mail_exe ]]; then install_and_build; fi
+        start_mail_relay
         start_server
         start_client client-b
         ;;
+    confirm)
+        confirm_all
+        ;;
     stop)
-        if pid=$(running_server_pid); then
-            kill "$pid"
-            for _ in $(seq 50); do
-                kill -0 "$pid" 2>/dev/null || break
-                sleep 0.2
-            done
-            rm -f "$pid_file"
+        stop_pid "$mail_pid_file" colloqchat-mailsink && echo "run: mail relay stopped"
+        if stop_pid "$pid_file" colloqchat-server; then
             echo "run: server stopped"
         elif chat_port_open; then
             echo "run: a chat server answers on $chat_host:$chat_port, but this script did not start it" >&2
             exit 1
         else
-            rm -f "$pid_file"
             echo "run: no server is running"
         fi
         ;;
     *)
-        echo "usage: $0 [second|stop]" >&2
+        echo "usage: $0 [second|confirm|stop]" >&2
         exit 2
         ;;
 esac

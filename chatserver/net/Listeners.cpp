@@ -54,7 +54,8 @@ QString peerOf(const sockaddr_storage& from) {
 
 TcpListener::TcpListener(QString name, const ListenerLimits& limits, QObject* parent)
     : QObject(parent), m_name(std::move(name)), m_limits(limits), m_epoll(epoll_create1(EPOLL_CLOEXEC)),
-      m_sweep(new QTimer(this)), m_connectionRate(limits.connections) {
+      m_sweep(new QTimer(this)),
+      m_connectionRate({limits.connections, limits.networkConnections, {}}, limits.prefixes) {
     m_sweep->setInterval(kSweepIntervalMs);
     connect(m_sweep, &QTimer::timeout, this, &TcpListener::onSweep);
     if (m_epoll >= 0) {
@@ -162,23 +163,44 @@ void TcpListener::dispose(quint64 serial) {
     if (it == m_connections.end()) return;
     const std::unique_ptr<Connection> gone = std::move(it->second);
     m_connections.erase(it);
-    if (gone->m_doorKey.isEmpty()) return; // a balancer's connection whose header never came
-    const QString& key = gone->m_doorKey;
-    const auto count = m_perAddress.find(key);
-    if (count != m_perAddress.end() && --count.value() <= 0) m_perAddress.erase(count);
+    m_unrequested.erase(serial);
+    m_idle.erase(serial);
+    if (gone->m_doorKeys.address.isEmpty()) return; // a balancer's connection whose header never came
+    const QString& key = gone->m_doorKeys.address;
+    const auto uncount = [](QHash<QString, int>& counts, const QString& counted) {
+        const auto count = counts.find(counted);
+        if (count != counts.end() && --count.value() <= 0) counts.erase(count);
+    };
+    uncount(m_perAddress, key);
+    uncount(m_perNetwork, gone->m_doorKeys.network);
     if (gone->m_charged > 0) {
         const auto pending = m_pendingBytes.find(key);
         if (pending != m_pendingBytes.end() && (pending.value() -= gone->m_charged) <= 0) m_pendingBytes.erase(pending);
     }
 }
 
-const char* TcpListener::refusalAtDoor(const QString& key) {
-    if (m_limits.maxPerAddress > 0 && m_perAddress.value(key) >= m_limits.maxPerAddress)
+TcpListener::DoorKeys TcpListener::doorKeys(const QString& peer) const {
+    // Each connection is counted by its network only when some limit looks at networks.
+    const bool byNetwork = m_limits.maxPerNetwork > 0 || m_limits.networkConnections.enabled();
+    return {limitKey(peer), byNetwork ? networkKey(peer, m_limits.prefixes) : QString()};
+}
+
+const char* TcpListener::refusalAtDoor(const DoorKeys& keys) {
+    if (m_limits.maxPerAddress > 0 && m_perAddress.value(keys.address) >= m_limits.maxPerAddress)
         return "too many connections from it";
-    if (m_limits.maxPendingBytesPerAddress > 0 && m_pendingBytes.value(key) >= m_limits.maxPendingBytesPerAddress)
+    if (m_limits.maxPerNetwork > 0 && m_perNetwork.value(keys.network) >= m_limits.maxPerNetwork)
+        return "too many connections from its network";
+    if (m_limits.maxPendingBytesPerAddress > 0 &&
+        m_pendingBytes.value(keys.address) >= m_limits.maxPendingBytesPerAddress)
         return "too many answers not taken";
-    if (!m_connectionRate.take(key, monotonicMs())) return "too many new connections from it";
-    return nullptr;
+    switch (m_connectionRate.take(keys.address, keys.network, monotonicMs())) {
+    case NetworkLimit::Level::None:
+        return nullptr;
+    case NetworkLimit::Level::Address:
+        return "too many new connections from it";
+    default:
+        return "too many new connections from its network";
+    }
 }
 
 void TcpListener::onEvents() {
@@ -206,6 +228,7 @@ void TcpListener::acceptAll() {
         const int fd = ::accept4(m_listenFd, reinterpret_cast<sockaddr*>(&from), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
             if (errno == EINTR || errno == ECONNABORTED) continue;
+            if ((errno == EMFILE || errno == ENFILE) && shedOne()) continue; // its descriptor is free again
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
                 // The waiting caller stays in the queue; without a pause the loop would spin on it.
                 qCWarning(lcServer).noquote() << m_name << "cannot accept:" << std::strerror(errno);
@@ -216,7 +239,7 @@ void TcpListener::acceptAll() {
         }
         ++m_stats.accepted;
         const QString peer = peerOf(from);
-        if (m_limits.maxConnections > 0 && m_connections.size() >= std::size_t(m_limits.maxConnections)) {
+        if (m_limits.maxConnections > 0 && m_connections.size() >= std::size_t(m_limits.maxConnections) && !shedOne()) {
             ++m_stats.refusedAtDoor;
             qCDebug(lcServer).noquote() << m_name << peer << "refused at the door: too many connections";
             ::close(fd);
@@ -224,8 +247,8 @@ void TcpListener::acceptAll() {
         }
         // A balancer's connections count against the caller its header names, once it is read.
         const bool viaBalancer = inRanges(m_limits.balancers, peer);
-        const QString key = viaBalancer ? QString() : limitKey(peer);
-        if (!viaBalancer && !countAtDoor(peer, key)) {
+        const DoorKeys keys = viaBalancer ? DoorKeys() : doorKeys(peer);
+        if (!viaBalancer && !countAtDoor(peer, keys)) {
             ::close(fd);
             continue;
         }
@@ -235,30 +258,50 @@ void TcpListener::acceptAll() {
         event.data.u64 = serial;
         epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event);
         std::unique_ptr<Connection> connection = createConnection(fd, peer, serial);
-        connection->m_doorKey = key;
+        connection->m_doorKeys = keys;
         connection->m_awaitingHeader = viaBalancer;
         m_connections.emplace(serial, std::move(connection));
+        m_unrequested.insert(serial);
         // Callers write their request as soon as they are connected, so it is mostly there by
         // now: read at once rather than after another turn of the loop.
         with(serial, [](Connection& accepted) { accepted.onReadable(); });
     }
 }
 
-bool TcpListener::countAtDoor(const QString& peer, const QString& key) {
-    if (const char* refusal = refusalAtDoor(key)) {
+bool TcpListener::countAtDoor(const QString& peer, const DoorKeys& keys) {
+    if (const char* refusal = refusalAtDoor(keys)) {
         ++m_stats.refusedAtDoor;
         qCDebug(lcServer).noquote() << m_name << peer << "refused at the door:" << refusal;
         return false;
     }
-    ++m_perAddress[key];
+    ++m_perAddress[keys.address];
+    if (!keys.network.isEmpty()) ++m_perNetwork[keys.network];
     return true;
 }
 
 bool TcpListener::admit(Connection& connection) {
-    const QString key = limitKey(connection.peer());
-    if (!countAtDoor(connection.peer(), key)) return false;
-    connection.m_doorKey = key;
+    const DoorKeys keys = doorKeys(connection.peer());
+    if (!countAtDoor(connection.peer(), keys)) return false;
+    connection.m_doorKeys = keys;
     return true;
+}
+
+bool TcpListener::shedOne() {
+    // Under a flood of connections that send nothing (or send slowly), these are the flood's own;
+    // a client's request comes in its first packet and is answered at once, so it is never among
+    // them for long. Those that only wait for a hang-up have had their answer already.
+    for (std::set<quint64>* pool : {&m_unrequested, &m_idle}) {
+        if (pool->empty()) continue;
+        const quint64 serial = *pool->begin();
+        pool->erase(pool->begin());
+        ++m_stats.shed;
+        with(serial, [this](Connection& connection) {
+            qCDebug(lcServer).noquote() << m_name << connection.peer() << "closed to make room";
+            connection.discard();
+        });
+        return true;
+    }
+    return false;
 }
 
 void TcpListener::settleLater(quint64 serial, quint64 token, int delayMs) {
@@ -379,13 +422,14 @@ void Connection::settled(quint64 token) {
 
 void Connection::answer(const QByteArray& bytes, bool closeAfterwards) {
     if (m_finished) return;
+    requestComplete();
     m_answered = true;
     ++stats().answered;
     m_deadline = monotonicMs() + m_listener.limits().idleTimeoutMs;
     m_out = bytes;
     m_outSent = 0;
     m_charged += bytes.size();
-    m_listener.m_pendingBytes[m_doorKey] += bytes.size();
+    m_listener.m_pendingBytes[m_doorKeys.address] += bytes.size();
     m_closeAfterSend = closeAfterwards;
     flush();
     emit m_listener.exchanged();
@@ -413,7 +457,10 @@ void Connection::flush() {
     m_outSent = 0;
     if (m_writeWatched) m_listener.watch(m_fd, m_serial, false);
     m_writeWatched = false;
-    if (m_closeAfterSend) finish();
+    if (m_closeAfterSend)
+        finish();
+    else if (m_answered)
+        m_listener.m_idle.insert(m_serial);
 }
 
 void Connection::drop() {
@@ -421,6 +468,11 @@ void Connection::drop() {
 }
 
 void Connection::expire() {
+    qCDebug(lcServer).noquote() << m_listener.name() << m_peer << (m_answered ? "idle" : "too slow") << "- closed";
+    discard();
+}
+
+void Connection::discard() {
     // An answer still queued for a caller that does not read would stay in the kernel after the
     // close, retried for minutes: a reset throws it away.
     int queued = 0;
@@ -428,7 +480,6 @@ void Connection::expire() {
         const linger reset{1, 0};
         ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
     }
-    qCDebug(lcServer).noquote() << m_listener.name() << m_peer << (m_answered ? "idle" : "too slow") << "- closed";
     drop();
 }
 

@@ -19,6 +19,7 @@
 #include <QObject>
 #include <QString>
 #include <memory>
+#include <set>
 #include <unordered_map>
 
 class QSocketNotifier;
@@ -28,12 +29,15 @@ namespace chatserver {
 
 struct ListenerLimits {
     qsizetype maxRequestBytes = 8192;
-    int requestTimeoutMs = 5000;        // the whole request must be in by then
-    int idleTimeoutMs = 5000;           // after the answer, the caller has this long to hang up
-    int settleMs = 30;                  // grace for a request whose last field may still be growing
-    int maxPerAddress = 64;             // open connections from one network address; 0 = no cap
-    int maxConnections = 4096;          // open connections in all; 0 = no cap
-    RateLimit connections{600, 60'000}; // new connections from one network address
+    int requestTimeoutMs = 5000;                // the whole request must be in by then
+    int idleTimeoutMs = 5000;                   // after the answer, the caller has this long to hang up
+    int settleMs = 30;                          // grace for a request whose last field may still be growing
+    int maxPerAddress = 64;                     // open connections from one network address; 0 = no cap
+    int maxPerNetwork = 256;                    // open connections from one network of addresses; 0 = no cap
+    int maxConnections = 4096;                  // open connections in all; 0 = no cap
+    RateLimit connections{600, 60'000};         // new connections from one network address
+    RateLimit networkConnections{2400, 60'000}; // new connections from one network of addresses
+    NetworkPrefixes prefixes;                   // what counts as one network
     // Answers to one network address not yet known to be taken (their connections still open);
     // past this its new connections are refused. 0 = no cap.
     qint64 maxPendingBytesPerAddress = 1 << 20;
@@ -44,6 +48,7 @@ struct ListenerStats {
     quint64 accepted = 0;
     quint64 answered = 0;
     quint64 refusedAtDoor = 0; // over a connection cap
+    quint64 shed = 0;          // closed to make room for a new one while all connections were in use
     quint64 malformed = 0;     // closed for bad or oversized input
     quint64 timedOut = 0;
     quint64 failed = 0; // the store failed while answering
@@ -71,9 +76,15 @@ public:
     int connectionsFrom(const QString& peer) const { return m_perAddress.value(limitKey(peer)); }
     const QString& name() const { return m_name; }
 
-    // Whether one more connection may be counted under `key` (the cap on all connections is
+    // The keys a connection from `peer` is counted under: its address and its network.
+    struct DoorKeys {
+        QString address;
+        QString network;
+    };
+    DoorKeys doorKeys(const QString& peer) const;
+    // Whether one more connection may be counted under `keys` (the cap on all connections is
     // checked at accept); the reason for the log when not.
-    const char* refusalAtDoor(const QString& key);
+    const char* refusalAtDoor(const DoorKeys& keys);
     // The caller's network address in its plain form ("1.2.3.4" also for IPv4 over IPv6).
     static QString peerText(const QHostAddress& address);
 
@@ -97,10 +108,14 @@ private:
     // Counts a connection against the limits of its caller (its peer()) and remembers the key
     // it was counted under; false (and the connection is to be closed) when it is over them.
     bool admit(Connection& connection);
-    // Counts one more connection from `peer` under `key`, or logs why it is refused.
-    bool countAtDoor(const QString& peer, const QString& key);
+    // Counts one more connection from `peer` under `keys`, or logs why it is refused.
+    bool countAtDoor(const QString& peer, const DoorKeys& keys);
     void settleLater(quint64 serial, quint64 token, int delayMs);
     void watch(int fd, quint64 serial, bool forWriting);
+    // Makes room for one more connection while all are in use: closes the oldest that has not
+    // sent a whole request yet, or else the oldest that only waits for its caller to hang up.
+    // False when every connection is in the middle of an exchange.
+    bool shedOne();
 
     QString m_name;
     ListenerLimits m_limits;
@@ -113,9 +128,14 @@ private:
     QTimer* m_sweep = nullptr;
     quint64 m_nextSerial = 1; // 0 stands for the listening socket in the epoll set
     std::unordered_map<quint64, std::unique_ptr<Connection>> m_connections;
+    // Open connections by age (serials grow): those without a whole request yet, and those whose
+    // answer is all sent and only wait for the caller to hang up. The first to go under pressure.
+    std::set<quint64> m_unrequested;
+    std::set<quint64> m_idle;
     QHash<QString, int> m_perAddress;      // by limitKey()
+    QHash<QString, int> m_perNetwork;      // by networkKey()
     QHash<QString, qint64> m_pendingBytes; // by limitKey()
-    TokenBuckets m_connectionRate;
+    NetworkLimit m_connectionRate;
     ListenerStats m_stats;
 };
 
@@ -134,6 +154,8 @@ public:
     qint64 deadline() const { return m_deadline; }
     bool finished() const { return m_finished; }
     void expire();
+    // Ends the connection at once, throwing away whatever of the answer the caller did not take.
+    void discard();
 
 protected:
     virtual void onBytes(const QByteArray& bytes) = 0;
@@ -144,6 +166,8 @@ protected:
     void drop(); // ends the connection without an answer
     // Calls onSettled() after `delayMs`, unless asked again before that (the latest wins).
     void settleLater(int delayMs) { m_listener.settleLater(m_serial, ++m_settleToken, delayMs); }
+    // The whole request is in: from now on the connection is not among the first to be shed.
+    void requestComplete() { m_listener.m_unrequested.erase(m_serial); }
     bool answered() const { return m_answered; }
     TcpListener& listener() { return m_listener; }
     ListenerStats& stats() { return m_listener.mutableStats(); }
@@ -168,8 +192,8 @@ private:
     qint64 m_deadline = 0;
     QByteArray m_out; // what the socket did not take yet
     qsizetype m_outSent = 0;
-    qint64 m_charged = 0; // bytes counted against the caller's pending answers
-    QString m_doorKey;    // what the listener counted this connection under; empty until counted
+    qint64 m_charged = 0;             // bytes counted against the caller's pending answers
+    TcpListener::DoorKeys m_doorKeys; // what the listener counted this connection under; empty until counted
     quint64 m_settleToken = 0;
     bool m_closeAfterSend = false;
     bool m_writeWatched = false;

@@ -70,11 +70,35 @@ const QStringList kSchemaV5 = {
     QStringLiteral("CREATE INDEX contacts_in_order ON contacts (owner_id, added_ms, contact_id, handle, mutual)"),
 };
 
+// Version 6: registrations with the caller's address and network, counted in windows of time
+// by every server of the store alike.
+const QStringList kSchemaV6 = {
+    QStringLiteral("CREATE TABLE registrations (at_ms BIGINT NOT NULL, address_key TEXT NOT NULL, "
+                   "network_key TEXT NOT NULL)"),
+    QStringLiteral("CREATE INDEX registrations_by_address ON registrations (address_key, at_ms)"),
+    QStringLiteral("CREATE INDEX registrations_by_network ON registrations (network_key, at_ms)"),
+    QStringLiteral("CREATE INDEX registrations_by_time ON registrations (at_ms)"),
+};
+
+// Version 7: accounts that wait for their owner to confirm their address (which stays in
+// pending_email meanwhile, the e-mail column holding a stand-in that is no address), and
+// invitations: stand-ins for addresses nobody has confirmed, so that lists can hold them.
+const QStringList kSchemaV7 = {
+    QStringLiteral("ALTER TABLE users ADD COLUMN state INTEGER NOT NULL DEFAULT 0"),
+    QStringLiteral("ALTER TABLE users ADD COLUMN pending_email TEXT"),
+    QStringLiteral("ALTER TABLE users ADD COLUMN confirm_hash TEXT"),
+    QStringLiteral("CREATE INDEX users_by_pending_email ON users (pending_email, created_ms)"),
+    QStringLiteral("CREATE UNIQUE INDEX users_by_confirm_hash ON users (confirm_hash)"),
+    QStringLiteral("CREATE INDEX users_by_state ON users (state, created_ms)"),
+    // The entries that list a user: taken over from an invitation, or looked for before one goes.
+    QStringLiteral("CREATE INDEX contacts_by_contact ON contacts (contact_id, owner_id)"),
+};
+
 QList<QStringList> withIdentity(const QString& identity) {
     QStringList v1;
     for (QString sql : kSchemaV1)
         v1.append(sql.replace(QStringLiteral("@ID@"), identity));
-    return {v1, kSchemaV2, kSchemaV3, kSchemaV4, kSchemaV5};
+    return {v1, kSchemaV2, kSchemaV3, kSchemaV4, kSchemaV5, kSchemaV6, kSchemaV7};
 }
 
 } // namespace
@@ -204,7 +228,7 @@ std::optional<PollView> SqliteStorage::pollView(qint64 id) {
     // user's columns on each; one row with empty contact columns when there is none.
     static const char kSql[] =
         "SELECT u.id, u.email, u.display_name, u.address, u.online, u.last_seen_ms, u.created_ms, u.login_peer, "
-        "k.id, k.email, k.display_name, k.address, k.online, k.last_seen_ms, c.mutual, c.handle "
+        "u.state, k.id, k.email, k.display_name, k.address, k.online, k.last_seen_ms, c.mutual, c.handle "
         "FROM users u LEFT JOIN contacts c ON c.owner_id = u.id LEFT JOIN users k ON k.id = c.contact_id "
         "WHERE u.id = ? ORDER BY c.added_ms, c.contact_id";
     sqlite3_stmt* const statement = preparedOnce(m_handle, m_pollStatement, kSql);
@@ -219,10 +243,10 @@ std::optional<PollView> SqliteStorage::pollView(qint64 id) {
             view->user = readUserColumns(row, 0);
             overlayPending(view->user);
         }
-        if (sqlite3_column_type(statement, 8) == SQLITE_NULL) continue;
-        UserRecord contact = readUserColumns(row, 8, Columns::Contact);
-        contact.mutual = sqlite3_column_int(statement, 14) != 0;
-        contact.handle = sqlite3_column_int64(statement, 15);
+        if (sqlite3_column_type(statement, 9) == SQLITE_NULL) continue;
+        UserRecord contact = readUserColumns(row, 9, Columns::Contact);
+        contact.mutual = sqlite3_column_int(statement, 15) != 0;
+        contact.handle = sqlite3_column_int64(statement, 16);
         overlayPending(contact);
         view->contacts.append(std::move(contact));
     }
@@ -256,6 +280,14 @@ void PostgresStorage::configureConnection() {
 QString PostgresStorage::migrationLockStatement() const {
     // Any fixed number shared by all our servers; released with the transaction.
     return QStringLiteral("SELECT pg_advisory_xact_lock(19991)");
+}
+
+QString PostgresStorage::registrationLockStatement() const {
+    return QStringLiteral("SELECT pg_advisory_xact_lock(19992)");
+}
+
+QString PostgresStorage::emailLockStatement() const {
+    return QStringLiteral("SELECT pg_advisory_xact_lock(19993, hashtext(?))");
 }
 
 QList<QStringList> PostgresStorage::migrations() const {

@@ -1,4 +1,5 @@
 #include "chatserver/store/SqlStorage.h"
+#include "chatserver/store/SqlValues.h"
 #include "chatserver/store/UserColumns.h"
 
 #include <QSqlError>
@@ -16,7 +17,8 @@ QString nextConnectionName() {
 }
 
 const QString kUserColumns =
-    QStringLiteral("u.id, u.email, u.display_name, u.address, u.online, u.last_seen_ms, u.created_ms, u.login_peer");
+    QStringLiteral("u.id, u.email, u.display_name, u.address, u.online, u.last_seen_ms, u.created_ms, u.login_peer, "
+                   "u.state");
 // 1 when the contact of row `c` lists the owner too: kept with the entry by addContact and
 // removeContact, so that a poll looks up no second entry per contact.
 const QString kMutual = QStringLiteral("c.mutual");
@@ -92,31 +94,44 @@ QString SqlStorage::sqlFor(Stmt stmt) const {
         return QStringLiteral("SELECT 0 AS part, ") + kUserColumns +
                QStringLiteral(", 0, 0 FROM users u WHERE u.id = ? UNION ALL "
                               "SELECT 1, k.id, k.email, k.display_name, k.address, k.online, k.last_seen_ms, "
-                              "c.added_ms, NULL, c.handle, ") +
+                              "c.added_ms, NULL, 0, c.handle, ") +
                kMutual +
                QStringLiteral(" FROM contacts c JOIN users k ON k.id = c.contact_id "
                               "WHERE c.owner_id = ? ORDER BY 1, 8, 2");
     case Stmt::Touch:
         return QStringLiteral("UPDATE users SET last_seen_ms = ? WHERE id = ? AND last_seen_ms < ?");
+    case Stmt::LockRegistrations:
+    case Stmt::RegistrationsFromAddress:
+    case Stmt::RegistrationsFromNetwork:
+    case Stmt::RegistrationsInAll:
+    case Stmt::RecordRegistration:
+    case Stmt::ForgetRegistrations:
+    case Stmt::RegisterPending:
+    case Stmt::PendingEmail:
+    case Stmt::PendingFor:
+    case Stmt::FindByConfirmHash:
+    case Stmt::LockEmail:
+    case Stmt::HolderOfEmail:
+    case Stmt::MakeInvitation:
+    case Stmt::MoveEntries:
+    case Stmt::DropUser:
+    case Stmt::ClaimEmail:
+    case Stmt::ToldConfirmed:
+    case Stmt::RecountMutual:
+    case Stmt::DropPendingLists:
+    case Stmt::DropPendingNoticeDeliveries:
+    case Stmt::DropPendingMoveDeliveries:
+    case Stmt::DropPendingNoticeTargets:
+    case Stmt::DropPendingNotices:
+    case Stmt::DropPending:
+    case Stmt::DropUnlistedInvitations:
+        return registrationSqlFor(stmt);
     case Stmt::Generation:
         return QStringLiteral(
             "SELECT (SELECT COALESCE(MAX(id), 0) FROM notices) + (SELECT COALESCE(MAX(id), 0) FROM moves)");
     }
     return {};
 }
-
-namespace {
-
-QVariant int64(qint64 value) {
-    return QVariant::fromValue<qlonglong>(value);
-}
-
-// A null QString would be bound as SQL NULL; every text column of ours holds text.
-QVariant text(const QString& value) {
-    return value.isNull() ? QVariant(QStringLiteral("")) : QVariant(value);
-}
-
-} // namespace
 
 SqlStorage::SqlStorage(const QString& driver) : m_connectionName(nextConnectionName()) {
     m_db = QSqlDatabase::addDatabase(driver, m_connectionName);
@@ -264,8 +279,8 @@ std::optional<PollView> SqlStorage::pollView(qint64 id) {
         overlayPending(view->user);
         while (query.next()) {
             view->contacts.append(readContact(query, 1));
-            view->contacts.last().handle = query.value(9).toLongLong();
-            view->contacts.last().mutual = query.value(10).toInt() != 0;
+            view->contacts.last().handle = query.value(10).toLongLong();
+            view->contacts.last().mutual = query.value(11).toInt() != 0;
         }
     }
     query.finish();
@@ -308,16 +323,26 @@ void SqlStorage::writeLastSeen(qint64 id, qint64 nowMs) {
 
 std::optional<qint64> SqlStorage::registerUser(const NewUser& user) {
     const bool online = !user.address.isEmpty();
+    const bool pending = !user.confirmHash.isEmpty();
     for (int attempt = 0; attempt < 8; ++attempt) {
-        QSqlQuery& query =
-            run(Stmt::Register, {int64(newUserId()), text(user.email), text(user.displayName), text(user.userName),
-                                 text(user.computerName), int64(user.nowMs), text(user.address), online ? 1 : 0,
-                                 int64(online ? user.nowMs : 0), text(user.peer)});
-        std::optional<qint64> id;
-        if (query.next()) id = query.value(0).toLongLong();
+        const qint64 id = newUserId();
+        QVariantList values = {int64(id),
+                               text(pending ? pendingStandIn(id) : user.email),
+                               text(user.displayName),
+                               text(user.userName),
+                               text(user.computerName),
+                               int64(user.nowMs),
+                               text(user.address),
+                               online ? 1 : 0,
+                               int64(online ? user.nowMs : 0),
+                               text(user.peer)};
+        if (pending) values << text(user.email) << text(user.confirmHash);
+        QSqlQuery& query = run(pending ? Stmt::RegisterPending : Stmt::Register, values);
+        std::optional<qint64> made;
+        if (query.next()) made = query.value(0).toLongLong();
         query.finish();
-        if (id) return id;
-        if (findUserByEmail(user.email)) return std::nullopt;
+        if (made) return made;
+        if (!pending && findUserByEmail(user.email)) return std::nullopt;
     }
     throw StorageError("no free user ID found");
 }

@@ -26,6 +26,14 @@ public:
     int schemaVersion() override;
 
     std::optional<qint64> registerUser(const NewUser& user) override;
+    RegistrationQuota::Level takeRegistration(const RegistrationQuota& quota) override;
+    void forgetRegistrations(qint64 beforeMs) override;
+    QString pendingEmail(qint64 id) override;
+    int pendingFor(const QString& email, qint64 sinceMs) override;
+    Confirmation confirm(const QString& codeHash, qint64 madeSinceMs) override;
+    qint64 listableFor(const QString& email, qint64 nowMs) override;
+    int dropUnconfirmed(qint64 beforeMs) override;
+    void markToldConfirmed(qint64 id) override;
     std::optional<UserRecord> findUser(qint64 id) override;
     std::optional<UserRecord> findUserByEmail(const QString& email) override;
     void markOnline(qint64 id, const QString& address, const QString& peer, qint64 nowMs) override;
@@ -70,6 +78,11 @@ protected:
     // Locks the two users' rows (bound in ID order) until the end of the transaction; empty when
     // the transaction holds the only write lock anyway.
     virtual QString pairLockStatement() const { return {}; }
+    // Held while a registration is counted, so that servers sharing the store count one at a
+    // time; empty when the transaction holds the only write lock anyway.
+    virtual QString registrationLockStatement() const { return {}; }
+    // Held while an address changes hands (confirmed, or taken into lists), one address at a time.
+    virtual QString emailLockStatement() const { return {}; }
 
     void open();
     // Called before the connection is closed (a reconnect): statements of the back end's own go.
@@ -104,6 +117,33 @@ private:
         Generation,
         PollView,
         Touch,
+        // Registrations in windows of time (SqlRegistrations.cpp).
+        LockRegistrations,
+        RegistrationsFromAddress,
+        RegistrationsFromNetwork,
+        RegistrationsInAll,
+        RecordRegistration,
+        ForgetRegistrations,
+        // Accounts that wait for their address, and invitations (SqlRegistrations.cpp).
+        RegisterPending,
+        PendingEmail,
+        PendingFor,
+        FindByConfirmHash,
+        LockEmail,
+        HolderOfEmail,
+        MakeInvitation,
+        MoveEntries,
+        DropUser,
+        ClaimEmail,
+        ToldConfirmed,
+        RecountMutual,
+        DropPendingLists,
+        DropPendingNoticeDeliveries,
+        DropPendingMoveDeliveries,
+        DropPendingNoticeTargets,
+        DropPendingNotices,
+        DropPending,
+        DropUnlistedInvitations,
     };
 
     // A prepared statement, bound with `values` in order and executed. A lost connection is
@@ -111,6 +151,16 @@ private:
     QSqlQuery& run(Stmt stmt, const QVariantList& values);
     QSqlQuery& prepared(Stmt stmt);
     QString sqlFor(Stmt stmt) const;
+    QString registrationSqlFor(Stmt stmt) const;
+    // What a pending account's e-mail column holds while its address waits in pending_email:
+    // unique, and no address (it has no "@"), so no look-up by address ever finds it.
+    static QString pendingStandIn(qint64 id);
+    // The ID and state of the account or invitation that has `email` now; from here to the end
+    // of the transaction no other server changes who has it.
+    std::optional<std::pair<qint64, AccountState>> holderOf(const QString& email);
+    // How many registrations `stmt` finds since `sinceMs` under `key` (the count in all has none),
+    // counting no further than `cap`.
+    int countRegistrations(Stmt stmt, const QString& key, qint64 sinceMs, int cap);
     // The user or contact record at `offset`, in the column order of UserColumns.h.
     static UserRecord readUser(const QSqlQuery& query, int offset);
     UserRecord readContact(const QSqlQuery& query, int offset) const;
@@ -177,6 +227,8 @@ protected:
     QString pairLockStatement() const override {
         return QStringLiteral("SELECT id FROM users WHERE id IN (?, ?) ORDER BY id FOR UPDATE");
     }
+    QString registrationLockStatement() const override;
+    QString emailLockStatement() const override;
 
 private:
     StoreLocation m_location;

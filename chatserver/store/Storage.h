@@ -14,6 +14,15 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// An account whose address is its owner's (and one whose owner has confirmed it but not been
+// told so yet, at a log-in), one that waits for its owner to confirm the address (it logs in,
+// but nobody finds it by the address), or a stand-in for an address nobody has confirmed yet, so
+// that lists can hold it (nobody logs in as one).
+enum class AccountState { Confirmed = 0, Pending = 1, Invitation = 2, JustConfirmed = 3 };
+inline bool hasItsAddress(AccountState state) {
+    return state == AccountState::Confirmed || state == AccountState::JustConfirmed;
+}
+
 struct UserRecord {
     qint64 id = 0;
     QString email;
@@ -22,8 +31,9 @@ struct UserRecord {
     bool online = false;
     qint64 lastSeenMs = 0; // epoch milliseconds of the last log-in or poll, 0 = never
     qint64 createdMs = 0;
-    QString loginPeer;   // network address of the last log-in
-    bool mutual = false; // in a contact list only: the contact lists its owner too
+    QString loginPeer;                            // network address of the last log-in
+    AccountState state = AccountState::Confirmed; // of a user's own record (a contact's is not read)
+    bool mutual = false;                          // in a contact list only: the contact lists its owner too
     // In a contact list only: what the owner is shown in place of the contact's ID (see
     // ChatService::handleFor), kept with the list entry so that a poll derives none; 0 for an
     // entry made before handles were kept.
@@ -43,6 +53,37 @@ struct NewUser {
     QString computerName;
     QString address;
     QString peer;
+    qint64 nowMs = 0;
+    // Set: the account waits until the address is confirmed with the code of this hash, and keeps
+    // it only then. Empty: the address is the account's at once.
+    QString confirmHash;
+};
+
+// What confirming an address did.
+struct Confirmation {
+    enum class Outcome {
+        Confirmed,        // the account has its address now
+        AlreadyConfirmed, // it had it already: nothing changed
+        Taken,            // another account had confirmed the address first: nothing changed
+        Unknown,          // no account waits for this code (never one, or dropped as too late)
+    };
+    Outcome outcome = Outcome::Unknown;
+    QString email;
+};
+
+// A registration counted against the registrations recorded in windows of time: from one
+// caller's address, from its network and in all.
+struct RegistrationQuota {
+    struct Window {
+        int cap = 0; // registrations allowed in any `spanMs`; 0: no limit
+        qint64 spanMs = 0;
+    };
+    enum class Level { None, Address, Network, Overall };
+    QString addressKey;
+    QString networkKey;
+    Window perAddress;
+    Window perNetwork;
+    Window overall;
     qint64 nowMs = 0;
 };
 
@@ -66,10 +107,33 @@ public:
     virtual void migrate() = 0;
     virtual int schemaVersion() = 0;
 
-    // The new user's ID, or nullopt when the e-mail address is already registered. IDs are
-    // drawn at random (see newUserId()): the client keeps its ID to itself, so it can serve as
-    // the secret the protocol otherwise lacks.
+    // The new user's ID, or nullopt when the e-mail address is already registered (an account
+    // that waits for confirmation never is: any number may wait for one address). IDs are drawn
+    // at random (see newUserId()): the client keeps its ID to itself, so it can serve as the
+    // secret the protocol otherwise lacks.
     virtual std::optional<qint64> registerUser(const NewUser& user) = 0;
+    // The address a pending account waits to confirm; empty for any other account.
+    virtual QString pendingEmail(qint64 id) = 0;
+    // How many pending accounts made since `sinceMs` wait for `email` (each was sent a mail).
+    virtual int pendingFor(const QString& email, qint64 sinceMs) = 0;
+    // Gives the pending account made since `madeSinceMs` whose code has this hash its address,
+    // and with it every list entry of the address's invitation. Servers sharing the store take
+    // turns at each address.
+    virtual Confirmation confirm(const QString& codeHash, qint64 madeSinceMs) = 0;
+    // The account that has `email`, or else the invitation standing for it in lists, made now if
+    // there is none yet.
+    virtual qint64 listableFor(const QString& email, qint64 nowMs) = 0;
+    // The account that was JustConfirmed has been told so.
+    virtual void markToldConfirmed(qint64 id) = 0;
+    // Drops the pending accounts made before `beforeMs`, with their lists, and the invitations
+    // no list holds any more; returns how many pending accounts went.
+    virtual int dropUnconfirmed(qint64 beforeMs) = 0;
+    // Whether one more registration fits every window of `quota` (None), and if so records it.
+    // Servers sharing the store count together: the check holds a lock they all take, until the
+    // transaction ends.
+    virtual RegistrationQuota::Level takeRegistration(const RegistrationQuota& quota) = 0;
+    // Forgets the registrations recorded before `beforeMs`.
+    virtual void forgetRegistrations(qint64 beforeMs) = 0;
     virtual std::optional<UserRecord> findUser(qint64 id) = 0;
     virtual std::optional<UserRecord> findUserByEmail(const QString& email) = 0;
 

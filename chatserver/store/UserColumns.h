@@ -6,10 +6,10 @@
 
 namespace chatserver {
 
-// A user's own record has all eight columns; a contact, as a list shows it, the first six.
+// A user's own record has all nine columns; a contact, as a list shows it, the first six.
 enum class Columns { User, Contact };
 
-// ID, e-mail, display name, address, on line, last seen; then created and log-in peer.
+// ID, e-mail, display name, address, on line, last seen; then created, log-in peer and state.
 template <typename Row> UserRecord readUserColumns(const Row& row, int offset, Columns columns = Columns::User) {
     UserRecord user;
     user.id = row.integer(offset + 0);
@@ -21,6 +21,7 @@ template <typename Row> UserRecord readUserColumns(const Row& row, int offset, C
     if (columns == Columns::Contact) return user;
     user.createdMs = row.integer(offset + 6);
     user.loginPeer = row.text(offset + 7);
+    user.state = static_cast<AccountState>(row.integer(offset + 8));
     return user;
 }
 

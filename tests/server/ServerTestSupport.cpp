@@ -86,8 +86,10 @@ bool ServerFixture::start(Backend backend, QString* skip,
     config.webExplicit = true;
     config.store = store;
     config.logLevel = QStringLiteral("warning");
-    // Call addresses on loopback answer nothing here; the tests of the check turn it on.
+    // Call addresses on loopback answer nothing here; the tests of the check turn it on. No mail
+    // either: addresses are the account's at once, unless a test of their confirmation says so.
     config.callCheck.enabled = false;
+    config.mailEnabled = false;
     if (adjust) adjust(config);
     chatserver::setLogLevel(config.logLevel);
     server = std::make_unique<chatserver::ChatServer>(config, clock.clock());

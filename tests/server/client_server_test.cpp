@@ -11,6 +11,7 @@
 #include "platform/widgets/MsgBox.h"
 #include "support/ScriptedRtc.h"
 #include "support/TestEnv.h"
+#include "tools/mailsink/MailSink.h"
 #include "wire/SettingsLines.h"
 
 #include <QDialog>
@@ -32,6 +33,7 @@ const QString kWebAddress = QStringLiteral("127.0.77.1");
 class ClientAgainstServer : public ::testing::TestWithParam<Backend> {
 protected:
     testenv::TestEnv env;
+    mailsink::MailSink relay;
     testrtc::ScriptedRtcFactory engines{
         [](testrtc::ScriptedRtc& engine) { engine.externalAddresses = {QStringLiteral("127.0.0.1:5070")}; }};
     servertest::ServerFixture fixture;
@@ -39,13 +41,31 @@ protected:
 
     void SetUp() override {
         QString skip;
-        if (!fixture.start(GetParam(), &skip, [](chatserver::ServerConfig& config) {
+        ASSERT_TRUE(relay.listen(QHostAddress("127.0.0.1"), 0, &skip)) << skip.toStdString();
+        if (!fixture.start(GetParam(), &skip, [&](chatserver::ServerConfig& config) {
                 config.sites = {{"0", {kWebAddress, "localhost", "ChatServerIP.asp", ""}},
                                 {"2", {kWebAddress, "localhost", "InfoDT.asp", "site-key"}}};
                 config.sitesConfigured = true;
+                config.mailEnabled = confirming();
+                config.mailRelay.port = relay.port();
             }))
             GTEST_SKIP() << skip.toStdString();
         env.makeLogsFolder();
+    }
+    // Whether new addresses wait for their owners to confirm them.
+    virtual bool confirming() const { return false; }
+    // Starts the client in a fresh folder, where it registers Ann as she would.
+    void registerAnn() {
+        testenv::writeScrambledFile(env.path("RTC_Chat.kvo"), "127.0.0.1" + S + QString::number(fixture.chatPort()));
+        vb::setModalHandlerForTesting([](QDialog& dialog) {
+            dialog.findChild<QLineEdit*>("txtDisplayNM")->setText("Ann Lee");
+            dialog.findChild<QLineEdit*>("txtEmail")->setText("ann@example.com");
+            dialog.findChild<QPushButton*>("cmdRegister")->click();
+            return dialog.result();
+        });
+        form = std::make_unique<frmMain>();
+        form->Form_Load();
+        form->fnInitForm();
     }
     void TearDown() override {
         if (form && !form->isUnloaded()) {
@@ -90,16 +110,7 @@ TEST_P(ClientAgainstServer, RegistrationContactsPresenceAndSignOff) {
     // A server-address file that names the server but no user: the program registers, with the
     // dialog filled in as a user would.
     const QString addressFile = env.path("RTC_Chat.kvo");
-    testenv::writeScrambledFile(addressFile, "127.0.0.1" + S + QString::number(fixture.chatPort()));
-    vb::setModalHandlerForTesting([](QDialog& dialog) {
-        dialog.findChild<QLineEdit*>("txtDisplayNM")->setText("Ann Lee");
-        dialog.findChild<QLineEdit*>("txtEmail")->setText("ann@example.com");
-        dialog.findChild<QPushButton*>("cmdRegister")->click();
-        return dialog.result();
-    });
-    form = std::make_unique<frmMain>();
-    form->Form_Load();
-    form->fnInitForm();
+    registerAnn();
     ASSERT_FALSE(id().isEmpty()) << form->txtStatus->toPlainText().toStdString();
     EXPECT_EQ(testenv::readScrambledFile(addressFile).split(S),
               (QStringList{"127.0.0.1", QString::number(fixture.chatPort()), id(), "ann@example.com"}));
@@ -114,10 +125,12 @@ TEST_P(ClientAgainstServer, RegistrationContactsPresenceAndSignOff) {
     ASSERT_TRUE(row(bobShown)) << form->txtStatus->toPlainText().toStdString();
     EXPECT_EQ(row(bobShown)->Text(), "Off");
     EXPECT_EQ(row(bobShown)->Tag(), "");
+    EXPECT_EQ(row(bobShown)->SubItem(1), ""); // his name too, until he lists her
     ASSERT_EQ(bob({"4", bobId, "ann@example.com"}).code(), "4");
     poll();
     EXPECT_EQ(row(bobShown)->Text(), "On");
     EXPECT_EQ(row(bobShown)->Tag(), "127.0.0.3:5060");
+    EXPECT_EQ(row(bobShown)->SubItem(1), "Bob");
 
     // Bob signs off; after a restart Ann's client lists him again, off line.
     EXPECT_EQ(bob({"2005", bobId}).code(), "2005");
@@ -141,5 +154,41 @@ TEST_P(ClientAgainstServer, RegistrationContactsPresenceAndSignOff) {
 }
 
 COLLOQ_ON_BOTH_STORES(ClientAgainstServer);
+
+class ClientAgainstConfirmingServer : public ClientAgainstServer {
+    bool confirming() const override { return true; }
+};
+
+// A client of before confirmation mails, as every client is: it registers and stores its ID as
+// ever; its log-ins then tell the user in red what to do, until the mail's link is opened.
+TEST_P(ClientAgainstConfirmingServer, AnAccountWaitingForItsAddressIsToldWhatToDoInTheStatusBox) {
+    registerAnn();
+    ASSERT_FALSE(id().isEmpty()) << form->txtStatus->toPlainText().toStdString();
+    ASSERT_TRUE(servertest::waitFor([&] { return relay.received().size() == 1; }));
+    poll();
+    EXPECT_TRUE(form->txtStatus->toPlainText().startsWith("Please confirm your e-mail address: open the link in the "
+                                                          "mail sent to ann@example.com."));
+    EXPECT_EQ(vb::ForeColor(*form->txtStatus), vb::vbRed);
+    // Until then Bob, adding her, sees what he would for anyone; she may add him meanwhile.
+    const QString bobId = bob({"3", "bob", "PC-B", "bob@example.com", "Bob"}).fields().value(3);
+    ASSERT_TRUE(servertest::waitFor([&] { return relay.received().size() == 2; }));
+    EXPECT_EQ(fixture.server->service().confirmAddress(relay.received().value(1).body()).outcome,
+              chatserver::Confirmation::Outcome::Confirmed);
+    clientExchange("4" + S + id() + S + "bob@example.com");
+    const QStringList added = bob({"4", bobId, "ann@example.com"}).fields();
+    EXPECT_EQ(added.mid(2), (QStringList{"", "ann@example.com", "", "0"}));
+    // Her link opened, they list each other, and his list shows her on line.
+    EXPECT_EQ(fixture.server->service().confirmAddress(relay.received().value(0).body()).outcome,
+              chatserver::Confirmation::Outcome::Confirmed);
+    poll(); // which tells her so, in a box beside her list
+    ASSERT_FALSE(env.boxes().isEmpty());
+    EXPECT_EQ(env.boxes().last().title, "E-mail address confirmed");
+    const QStringList bobSees = bob({"1", bobId, "bob@example.com"}).fields();
+    EXPECT_EQ(bobSees.mid(1, 5), (QStringList{added.value(1), "Ann Lee", "ann@example.com", "127.0.0.1:5070", "1"}));
+    // (and his own request told him, once, that his address is confirmed)
+    EXPECT_EQ(bobSees.value(7), "E-mail address confirmed");
+}
+
+COLLOQ_ON_BOTH_STORES(ClientAgainstConfirmingServer);
 
 } // namespace

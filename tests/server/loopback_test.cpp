@@ -112,6 +112,8 @@ TEST_P(ChatPortTest, TruncatedOversizedUnknownAndUnclearRequests) {
         {"a field that never ends", wire::toCp1252(wire::scrambled("1" + S + QString(9000, '7'))), {}},
         {"too many fields in a registration", chatRequest({"3", "u", "pc", "a@b.org", "A", "B"}, "1.2.3.4"), "1985"},
         {"wrong e-mail for the ID", chatRequest({"1", annId, "eve@example.org"}, callAddress(2)), "1957"},
+        {"the ID with a leading zero", chatRequest({"1", "0" + annId, "ann@example.org"}, callAddress(2)), "1957"},
+        {"a port no client can take", chatRequest({"1", annId, "ann@example.org"}, "127.0.0.2:99999"), "1957"},
         // The user is told, instead of a connection that closes without a word.
         {"a contact's e-mail holding the separator", chatRequest({"4", annId, "a" + S + "b@x.org"}, callAddress(2)),
          "1957"},
@@ -128,6 +130,7 @@ TEST_P(ChatPortTest, TruncatedOversizedUnknownAndUnclearRequests) {
     }
     EXPECT_FALSE(fixture.server->storage().findUserByEmail("bob@example.org"));
     EXPECT_FALSE(fixture.server->storage().findUserByEmail("big@example.org"));
+    EXPECT_EQ(fixture.server->storage().findUser(annId.toLongLong())->address, callAddress(2));
     EXPECT_TRUE(allClosed());
     // A first registration carries an empty address; a plain poll ends in an e-mail address. The
     // test client's framer counts decoded characters: a prefix counting UTF-8 bytes would hang it.
@@ -307,7 +310,7 @@ TEST_P(ChatPortTest, ACrawlerKnowingOneEmailLearnsNothingAndTakesOverNothing) {
     const QString eve = send({"3", "eve", "PC", "eve@example.org", "Eve"}, callAddress(66), eveFrom).fields().value(3);
     const QStringList added = send({"4", eve, "ann@example.org"}, callAddress(66), eveFrom).fields();
     ASSERT_EQ(added.size(), 6);
-    EXPECT_EQ(added.mid(2), (QStringList{"Ann", "ann@example.org", "", "0"})); // no address, not on line
+    EXPECT_EQ(added.mid(2), (QStringList{"", "ann@example.org", "", "0"})); // no name, no address, not on line
     const QString seen = added.join(S) + S + send({"1", eve, "eve@example.org"}, callAddress(66), eveFrom).payload;
     for (const QString& secret : {annId, bob, callAddress(2), callAddress(3), QString("bob@")})
         EXPECT_FALSE(seen.contains(secret)) << secret.toStdString();
@@ -327,7 +330,8 @@ TEST_P(ChatPortTest, ACrawlerKnowingOneEmailLearnsNothingAndTakesOverNothing) {
     for (int i = 0; i < 25; ++i)
         ++answers[send({"5", QString::number(100'000'000'000'000 + i), "1"}, "", flood).fields().value(1).left(8)];
     EXPECT_EQ(answers, (QMap<QString, int>{{"3", 20}, {"1985", 10}, {"Please w", 20}, {"Too many", 5}}));
-    // Guesses at Ann's ID spread over many addresses: then only her own address logs in as her.
+    // Guesses at Ann's ID spread over many addresses: from then on those addresses are not heard
+    // for her account, even with her ID; she logs in from a new address as ever.
     QList<QByteArray> guesses;
     QList<QHostAddress> sources;
     for (int i = 0; i < 25; ++i) {
@@ -335,9 +339,10 @@ TEST_P(ChatPortTest, ACrawlerKnowingOneEmailLearnsNothingAndTakesOverNothing) {
         sources.append(QHostAddress(QStringLiteral("127.0.1.%1").arg(100 + i)));
     }
     exchangeMany(fixture.host, fixture.chatPort(), guesses, sources);
-    EXPECT_TRUE(send({"1", annId, "ann@example.org"}, callAddress(9), QHostAddress("127.0.0.9"))
-                    .payload.startsWith("1957" + S + "Too many"));
-    expectServing();
+    const QString refusal = send({"1", "1", "ann@example.org"}, "", sources[0]).payload;
+    EXPECT_EQ(send({"1", annId, "ann@example.org"}, callAddress(2), sources[24]).payload, refusal);
+    EXPECT_EQ(send({"1", annId, "ann@example.org"}, callAddress(9), QHostAddress("127.0.0.9")).code(), "1");
+    EXPECT_EQ(fixture.server->storage().findUser(annId.toLongLong())->loginPeer, "127.0.0.9");
 }
 
 TEST_P(ChatPortTest, AStoreFileDeletedUnderTheServerIsNoticedAndNothingIsAcknowledgedAfter) {

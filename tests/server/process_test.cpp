@@ -1,11 +1,13 @@
 // colloqchat-server run as a program: a start without configuration, clear refusals, a clean
 // stop on SIGTERM and no answered registration lost to SIGKILL in the middle of a load.
 #include "ServerTestSupport.h"
+#include "tools/mailsink/MailSink.h"
 
 #include <QFile>
 #include <QHash>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <csignal>
 
 using namespace servertest;
@@ -57,15 +59,27 @@ struct ServerProcess {
 
 TEST(ServerProgram, StartsWithoutConfigurationAndStopsCleanlyOnSigterm) {
     QTemporaryDir home;
+    QString annId;
     {
         ServerProcess server(home.path());
-        // Only the addresses are chosen here, so as not to clash with anything else on the machine.
-        ASSERT_TRUE(server.start({"--chat-listen", "127.0.0.21:0", "--web-listen", "127.0.0.21:0"}))
+        // Only the addresses are chosen here, so as not to clash with anything else on the
+        // machine, and the mail relay: a port where nothing listens, so that no mail can leave
+        // through a relay this machine may have on port 25.
+        QTcpServer closed;
+        closed.listen(QHostAddress("127.0.0.21"), 0);
+        const QString relay = "127.0.0.21:" + QString::number(closed.serverPort());
+        closed.close();
+        ASSERT_TRUE(
+            server.start({"--chat-listen", "127.0.0.21:0", "--web-listen", "127.0.0.21:0", "--mail-relay", relay}))
             << server.errors().toStdString();
         const auto reg = exchange(server.chatAddress, server.chatPort,
                                   chatRequest({"3", "ann", "PC", "ann@example.org", "Ann"}, callAddress(2)),
                                   QHostAddress("127.0.0.2"));
         EXPECT_EQ(reg.fields().value(1), "127.0.0.21"); // registered, told the address it answered on
+        annId = reg.fields().value(3);
+        // Its confirmation waits for a relay that is not there.
+        EXPECT_TRUE(waitFor([&] { return server.errors().contains("mail relay " + relay); }))
+            << server.errors().toStdString();
         // A caller's text quoted in the log loses its control characters (here a terminal escape).
         httpExchange(server.chatAddress, server.webPort, clientGet("InfoDT.asp?ReqDt=%1B[2J"));
         server.signal(SIGTERM);
@@ -79,7 +93,9 @@ TEST(ServerProgram, StartsWithoutConfigurationAndStopsCleanlyOnSigterm) {
               QFile::Permissions());
     QString error;
     const auto storage = chatserver::openStorage(*chatserver::StoreLocation::parse(store, &error));
-    EXPECT_TRUE(storage->findUserByEmail("ann@example.org"));
+    // Ann is registered, and waits for her address until she confirms it.
+    EXPECT_EQ(storage->pendingEmail(annId.toLongLong()), "ann@example.org");
+    EXPECT_FALSE(storage->findUserByEmail("ann@example.org"));
 }
 
 TEST(ServerProgram, RefusesBadConfigurationWithAMessage) {
@@ -91,6 +107,8 @@ TEST(ServerProgram, RefusesBadConfigurationWithAMessage) {
         {{"--proxy-from", "10.0.0.0/33"}, "prefix length"},
         // What clients are told must pass their own check, or they refuse it at their next start.
         {{"--public-address", "chat.example.org"}, "dotted IPv4"},
+        {{"--mail-relay", "relay.example.org:99999"}, "is not HOST:PORT"},
+        {{"--mail-from", "chat server@example.org"}, "invisible character"},
     };
     for (const Case& c : cases) {
         ServerProcess process(home.path());
@@ -101,6 +119,34 @@ TEST(ServerProgram, RefusesBadConfigurationWithAMessage) {
     }
 }
 
+// The operator, or whoever runs the server on one machine, confirms with the mail's link.
+TEST(ServerProgram, ConfirmsAnAddressWithTheLinkOfItsMail) {
+    QTemporaryDir home;
+    mailsink::MailSink relay;
+    QString error;
+    ASSERT_TRUE(relay.listen(QHostAddress("127.0.0.1"), 0, &error)) << error.toStdString();
+    const QString store = "sqlite:" + home.filePath("store.sqlite");
+    ServerProcess server(home.path());
+    ASSERT_TRUE(server.start({"--chat-listen", "127.0.0.22:0", "--web-listen", "off", "--store", store, "--mail-relay",
+                              QStringLiteral("127.0.0.1:%1").arg(relay.port())}))
+        << server.errors().toStdString();
+    exchange(server.chatAddress, server.chatPort, chatRequest({"3", "ann", "PC", "ann@example.org", "Ann"}, ""),
+             QHostAddress("127.0.0.2"));
+    ASSERT_TRUE(waitFor([&] { return !relay.received().isEmpty(); })) << server.errors().toStdString();
+    const QString link = QRegularExpression("http://\\S+").match(relay.received().first().body()).captured(0);
+    EXPECT_TRUE(server.errors().contains("the links of confirmation mails lead to " + link.section('?', 0, 0)));
+    const auto confirm = [&](const QString& code) {
+        QProcess command;
+        command.start(serverProgram(), {"confirm", "--code", code, "--store", store});
+        command.waitForFinished(30000);
+        return std::pair(command.exitCode(), QString::fromLocal8Bit(command.readAllStandardOutput()).trimmed());
+    };
+    EXPECT_EQ(confirm(link), std::pair(0, QString("Thank you: ann@example.org is confirmed. Your contacts can now add "
+                                                  "you by it.")));
+    EXPECT_EQ(confirm(link.section('=', 1)).second, "ann@example.org was confirmed already; nothing more to do.");
+    EXPECT_EQ(confirm("abcdefghijklmnopqrstuvwxyz").first, 1);
+}
+
 class ServerProgramOnStore : public ::testing::TestWithParam<Backend> {
 protected:
     void SetUp() override {
@@ -109,7 +155,8 @@ protected:
         if (store.isEmpty()) GTEST_SKIP() << skip.toStdString();
     }
     QStringList serveArgs(const QString& address) const {
-        return {"--chat-listen", address + ":0", "--web-listen", "off", "--store", store, "--log-level", "warning"};
+        return {"--chat-listen", address + ":0", "--web-listen", "off", "--store", store, "--log-level", "warning",
+                "--mail-relay", "off"};
     }
     QTemporaryDir dir;
     QString store;
@@ -120,6 +167,8 @@ TEST_P(ServerProgramOnStore, SigkillDuringALoadLosesNoAnsweredRegistration) {
     {
         ServerProcess server(dir.path());
         ASSERT_TRUE(server.start(serveArgs("127.0.0.24") << "--registration-rate"
+                                                         << "off"
+                                                         << "--registration-rate-per-network"
                                                          << "off"))
             << server.errors().toStdString();
         // Rounds of registrations at once from many addresses; the server is killed in the middle
@@ -147,11 +196,9 @@ TEST_P(ServerProgramOnStore, SigkillDuringALoadLosesNoAnsweredRegistration) {
     // The store opens again, every answered registration in it.
     QString error;
     const auto storage = chatserver::openStorage(*chatserver::StoreLocation::parse(store, &error));
-    for (auto it = answered.cbegin(); it != answered.cend(); ++it) {
-        const auto user = storage->findUserByEmail(it.key());
-        ASSERT_TRUE(user) << it.key().toStdString() << " was answered but is gone";
-        EXPECT_EQ(QString::number(user->id), it.value());
-    }
+    for (auto it = answered.cbegin(); it != answered.cend(); ++it)
+        ASSERT_EQ(storage->findUser(it.value().toLongLong()).value_or(chatserver::UserRecord{}).email, it.key())
+            << "answered but gone";
 }
 
 COLLOQ_ON_BOTH_STORES(ServerProgramOnStore);

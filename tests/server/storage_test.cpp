@@ -31,7 +31,7 @@ protected:
 TEST_P(StoreTest, AnOlderStoreIsBroughtUpToDateAndANewerOneIsRefused) {
     std::unique_ptr<chatserver::Storage> store = open();
     const auto add = [&](const QString& email) {
-        return store->registerUser({email, "N", "user", "pc", "", "127.0.0.1", 1000}).value_or(0);
+        return store->registerUser({email, "N", "user", "pc", "", "127.0.0.1", 1000, {}}).value_or(0);
     };
     const qint64 ann = add("ann@example.org");
     const qint64 bob = add("bob@example.org");
@@ -44,7 +44,10 @@ TEST_P(StoreTest, AnOlderStoreIsBroughtUpToDateAndANewerOneIsRefused) {
     ASSERT_TRUE(servertest::execOnStore(
         address,
         {"DROP INDEX contacts_in_order", "ALTER TABLE contacts DROP COLUMN handle",
-         "ALTER TABLE contacts DROP COLUMN mutual", "DROP TABLE server_secret",
+         "ALTER TABLE contacts DROP COLUMN mutual", "DROP TABLE server_secret", "DROP TABLE registrations",
+         "DROP INDEX users_by_pending_email", "DROP INDEX users_by_confirm_hash", "DROP INDEX users_by_state",
+         "DROP INDEX contacts_by_contact", "ALTER TABLE users DROP COLUMN state",
+         "ALTER TABLE users DROP COLUMN pending_email", "ALTER TABLE users DROP COLUMN confirm_hash",
          "INSERT INTO users (id, email, display_name, created_ms) VALUES (7, 'old@example.org', 'Old', 1)",
          "UPDATE schema_version SET version = 1"},
         &problem))
@@ -77,7 +80,8 @@ TEST_P(StoreTest, AnOlderStoreIsBroughtUpToDateAndANewerOneIsRefused) {
 
 TEST_P(StoreTest, LastSeenTimesOfPollsReachTheStoreAndNeverGoBack) {
     std::unique_ptr<chatserver::Storage> store = open();
-    const qint64 ann = *store->registerUser({"ann@example.org", "Ann", "", "", "127.0.0.1:5060", "127.0.0.1", 1000});
+    const qint64 ann =
+        *store->registerUser({"ann@example.org", "Ann", "", "", "127.0.0.1:5060", "127.0.0.1", 1000, {}});
     for (const qint64 polled : {5000, 3000}) { // the later time stays, whatever order they come in
         store->touch(ann, polled);
         EXPECT_EQ(store->flushPresence(), 0);
@@ -89,8 +93,8 @@ TEST_P(StoreTest, LastSeenTimesOfPollsReachTheStoreAndNeverGoBack) {
 // servers change both lists at the same moment.
 TEST_P(StoreTest, WhetherAContactListsYouBackStaysRightWhenTwoServersChangeBothListsAtOnce) {
     std::unique_ptr<chatserver::Storage> first = open(), second = open();
-    const qint64 ids[] = {*first->registerUser({"ann@example.org", "Ann", "", "", "", "", 1}),
-                          *first->registerUser({"bob@example.org", "Bob", "", "", "", "", 1})};
+    const qint64 ids[] = {*first->registerUser({"ann@example.org", "Ann", "", "", "", "", 1, {}}),
+                          *first->registerUser({"bob@example.org", "Bob", "", "", "", "", 1, {}})};
     // The first server's change (+ adds, - removes; 1: Ann's entry, 2: Bob's), the second's
     // meanwhile (0: none), then both entries' flags (-1: not listed).
     const int steps[][4] = {{+1, 0, 0, -1},  {+2, 0, 1, 1},  {-1, 0, -1, 0},   {-2, +1, 0, -1},

@@ -1,0 +1,142 @@
+#include "chatserver/Identifiers.h"
+
+#include <QHostAddress>
+#include <QStringList>
+#include <QUrl>
+
+namespace chatserver {
+
+namespace {
+
+constexpr int kMaxLocalChars = 64;
+constexpr int kMaxLabelChars = 63;
+constexpr int kMaxDomainChars = 253;
+constexpr int kMaxIdDigits = 18;
+constexpr uint kMaxPort = 65534; // clients refuse 65535
+
+bool isDigit(QChar c) {
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+// Decimal digits with no leading zero (a lone "0" aside), at most `maxDigits` of them.
+bool isPlainNumber(QStringView text, qsizetype maxDigits) {
+    if (text.isEmpty() || text.size() > maxDigits) return false;
+    for (const QChar c : text)
+        if (!isDigit(c)) return false;
+    return text.size() == 1 || text.front() != QLatin1Char('0');
+}
+
+bool isPort(QStringView text) {
+    return isPlainNumber(text, 5) && text.toUInt() >= 1 && text.toUInt() <= kMaxPort;
+}
+
+bool isDottedQuad(QStringView text) {
+    const QList<QStringView> parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4) return false;
+    for (const QStringView part : parts)
+        if (!isPlainNumber(part, 3) || part.toUInt() > 255) return false;
+    return true;
+}
+
+// An IPv6 address exactly as it is written shortest (lower case, the longest run of zeros
+// folded), without a zone.
+bool isShortestIpv6(QStringView text) {
+    if (text.contains(QLatin1Char('%')) || !text.contains(QLatin1Char(':'))) return false;
+    QHostAddress address;
+    return address.setAddress(text.toString()) && address.protocol() == QAbstractSocket::IPv6Protocol &&
+           address.toString() == text;
+}
+
+// Characters that show as nothing, or as a blank, in most fonts: one of them turns an address
+// into another that looks the same.
+bool isInvisible(QChar c) {
+    switch (c.category()) {
+    case QChar::Other_Control:
+    case QChar::Other_Format: // soft hyphen, zero-width space and joiners, byte order mark
+    case QChar::Other_Surrogate:
+    case QChar::Other_PrivateUse:
+    case QChar::Other_NotAssigned:
+    case QChar::Separator_Space:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return true;
+    default:
+        break;
+    }
+    const char16_t u = c.unicode();
+    return u == 0x034F || u == 0x115F || u == 0x1160 || u == 0x2800 || u == 0x3164 || u == 0xFFA0 ||
+           (u >= 0x180B && u <= 0x180D) || (u >= 0xFE00 && u <= 0xFE0F) || c.isSpace();
+}
+
+EmailForm refusedEmail(const char* why) {
+    return {QString(), QString::fromLatin1(why)};
+}
+
+// One label of a domain in its ASCII form: letters, digits and inner hyphens.
+bool isHostLabel(QStringView label) {
+    if (label.isEmpty() || label.size() > kMaxLabelChars) return false;
+    if (label.front() == QLatin1Char('-') || label.back() == QLatin1Char('-')) return false;
+    for (const QChar c : label)
+        if (!(isDigit(c) || (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || c == QLatin1Char('-'))) return false;
+    return true;
+}
+
+} // namespace
+
+std::optional<qint64> parseUserId(const QString& text) {
+    if (!isPlainNumber(text, kMaxIdDigits)) return std::nullopt;
+    const qint64 id = text.toLongLong();
+    if (id <= 0) return std::nullopt;
+    return id;
+}
+
+bool isAcceptableAddress(const QString& address) {
+    if (address.isEmpty()) return true;
+    if (address.startsWith(QLatin1Char('['))) {
+        const qsizetype close = address.indexOf(QLatin1String("]:"));
+        return close > 0 && isShortestIpv6(QStringView(address).sliced(1, close - 1)) &&
+               isPort(QStringView(address).sliced(close + 2));
+    }
+    if (address.count(QLatin1Char(':')) == 1) {
+        const qsizetype colon = address.indexOf(QLatin1Char(':'));
+        return isDottedQuad(QStringView(address).first(colon)) && isPort(QStringView(address).sliced(colon + 1));
+    }
+    return isDottedQuad(address) || isShortestIpv6(address);
+}
+
+EmailForm normaliseEmail(const QString& text) {
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty()) return refusedEmail("it is empty");
+    if (trimmed.size() > kMaxEmailChars) return refusedEmail("it is longer than 254 characters");
+    for (const QChar c : trimmed)
+        if (isInvisible(c)) return refusedEmail("it holds a blank, a control character or an invisible character");
+    const QString composed = trimmed.normalized(QString::NormalizationForm_C).toLower();
+    if (composed.count(QLatin1Char('@')) != 1) return refusedEmail("it needs exactly one @");
+    const qsizetype at = composed.indexOf(QLatin1Char('@'));
+    const QString local = composed.first(at);
+    QString domain = composed.sliced(at + 1);
+
+    if (local.isEmpty() || local.size() > kMaxLocalChars)
+        return refusedEmail("the part before the @ must have 1 to 64 characters");
+    for (const QChar c : local)
+        if (QStringLiteral("\"()<>[]\\,;:").contains(c))
+            return refusedEmail("the part before the @ may not be quoted nor hold ( ) < > [ ] \\ , ; :");
+    if (local.startsWith(QLatin1Char('.')) || local.endsWith(QLatin1Char('.')) || local.contains(QLatin1String("..")))
+        return refusedEmail("the part before the @ may not start or end with a dot, nor hold two in a row");
+
+    // "example.com." is the same domain as "example.com": the dot that ends a full name.
+    if (domain.endsWith(QLatin1Char('.'))) domain.chop(1);
+    const QString ascii = QString::fromLatin1(QUrl::toAce(domain, QUrl::IgnoreIDNWhitelist));
+    const QStringList labels = ascii.split(QLatin1Char('.'));
+    bool named = !ascii.isEmpty() && ascii.size() <= kMaxDomainChars && labels.size() >= 2;
+    for (const QString& label : labels)
+        named = named && isHostLabel(label);
+    // A top-level domain is never a number: "1.2.3.4" is an address, not a name.
+    if (!named || !labels.last().front().isLetter())
+        return refusedEmail("the part after the @ must be a domain name such as example.com");
+    const QString address = local + QLatin1Char('@') + ascii;
+    if (address.size() > kMaxEmailChars) return refusedEmail("it is longer than 254 characters");
+    return {address, QString()};
+}
+
+} // namespace chatserver

@@ -1,0 +1,108 @@
+// The one form of what callers name: user IDs, call addresses and e-mail addresses. Each table
+// holds the spellings an attacker (or a careless client) would try beside the plain one.
+#include "chatserver/Identifiers.h"
+
+#include "StoreSupport.h"
+
+namespace {
+
+TEST(Identifiers, UserIdsHaveOneSpelling) {
+    const std::pair<QString, qint64> cases[] = {
+        {"1", 1},
+        {"123456789012345", 123456789012345},
+        {"999999999999999999", 999999999999999999},
+        {"007", 0},
+        {"0", 0},
+        {"", 0},
+        {"-5", 0},
+        {"+5", 0},
+        {" 5", 0},
+        {"5 ", 0},
+        {"1234567890123456789", 0},
+        {"12a", 0},
+        {"\u0661", 0}, // an Arabic-Indic one
+    };
+    for (const auto& [text, id] : cases)
+        EXPECT_EQ(chatserver::parseUserId(text).value_or(0), id) << text.toStdString();
+}
+
+TEST(Identifiers, CallAddressesAreLiteralWithAPortClientsCanTake) {
+    const std::pair<QString, bool> cases[] = {
+        {"", true}, // not known yet: a first registration
+        {"127.0.0.2:5060", true},
+        {"203.0.113.5", true}, // the address a registration knows before its engine's port
+        {"203.0.113.5:1", true},
+        {"203.0.113.5:65534", true},
+        {"203.0.113.5:65535", false},
+        {"203.0.113.5:99999", false},
+        {"203.0.113.5:0", false},
+        {"203.0.113.5:05060", false},
+        {"203.0.113.5:+5060", false},
+        {"203.0.113.5:", false},
+        {"203.0.113.05:5060", false},
+        {"256.0.0.1:5060", false},
+        {"203.0.113:5060", false},
+        {"host.example:5060", false},
+        {"1.2.3.4:5060<b>", false},
+        {"[2001:db8::1]:5060", true},
+        {"2001:db8::1", true},
+        {"[2001:DB8::1]:5060", false},
+        {"[2001:db8:0:0:0:0:0:1]:5060", false},
+        {"[2001:db8::1]", false},
+        {"[fe80::1%eth0]:5060", false},
+        {"2001:db8::1:5060", true}, // eight groups: an address without a port, as calls read it
+    };
+    for (const auto& [text, ok] : cases)
+        EXPECT_EQ(chatserver::isAcceptableAddress(text), ok) << text.toStdString();
+}
+
+// Each form as it is kept, or empty when it is refused: the look-alikes of Ann's address either
+// fold into hers or are refused, or name a mailbox of their own.
+TEST(Identifiers, EmailAddressesFoldOrAreRefused) {
+    const std::pair<QString, QString> cases[] = {
+        {"ann@example.com", "ann@example.com"},
+        {"Ann@Example.COM", "ann@example.com"},
+        {"ann@example.com.", "ann@example.com"},
+        {"  ann@example.com ", "ann@example.com"},
+        {"ann\u00ad@example.com", ""}, // soft hyphen
+        {"an\u200bn@example.com", ""}, // zero-width space
+        {"ann@exam\u00adple.com", ""},
+        {"ann\u00a0@example.com", ""}, // no-break space
+        {"ann\u2060@example.com", ""}, // word joiner
+        {"ann\ufe0f@example.com", ""}, // variation selector
+        {"ann\x01@example.com", ""},
+        {"ann @example.com", ""},
+        {"\"ann\"@example.com", ""},
+        {"ann(x)@example.com", ""},
+        {"ann@[192.0.2.1]", ""},
+        {"ann@192.0.2.1", ""},
+        {"ann@example..com", ""},
+        {"ann@.example.com", ""},
+        {"ann@example.com..", ""},
+        {"ann@-example.com", ""},
+        {"ann@localhost", ""},
+        {".ann@example.com", ""},
+        {"an..n@example.com", ""},
+        {"ann@@example.com", ""},
+        {"a@b@example.com", ""},
+        {"annexample.com", ""},
+        {"@example.com", ""},
+        {"", ""},
+        {QString(250, 'a') + "@example.com", ""},
+        // Mailboxes of their own, which only their owners can confirm.
+        {"ann+x@example.com", "ann+x@example.com"},
+        {"ann.lee@example.com", "ann.lee@example.com"},
+        {"\u00e9@example.org", "\u00e9@example.org"},
+        {"e\u0301@example.org", "\u00e9@example.org"}, // composed as the code page sends it
+        {"ann@b\u00fccher.de", "ann@xn--bcher-kva.de"},
+        {"ann@B\u00dcCHER.DE", "ann@xn--bcher-kva.de"},
+        {"ann@xn--bcher-kva.de", "ann@xn--bcher-kva.de"},
+    };
+    for (const auto& [text, kept] : cases) {
+        const chatserver::EmailForm form = chatserver::normaliseEmail(text);
+        EXPECT_EQ(form.address, kept) << text.toStdString();
+        EXPECT_EQ(form.usable(), !kept.isEmpty()) << text.toStdString() << ": " << form.problem.toStdString();
+    }
+}
+
+} // namespace
