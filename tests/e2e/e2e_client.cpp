@@ -157,6 +157,10 @@ private:
             emit form->LstUsers->ItemClick(form->LstUsers->itemAt(row));
             return QStringLiteral("ok");
         }
+        if (command == QLatin1String("auto")) {
+            vb::setValue(*form->chkAutoAnswer, argument == QLatin1String("1") ? vb::vbChecked : vb::vbUnchecked);
+            return QStringLiteral("ok");
+        }
         if (command == QLatin1String("connect")) return clicked(form->cmdConnect);
         if (command == QLatin1String("answer")) return clicked(form->cmdAnswer);
         if (command == QLatin1String("terminate")) return clicked(form->cmdTerminate);
