@@ -179,6 +179,8 @@ ChatService::Outcome ChatService::dispatch(const ChatRequest& request, const QSt
     case wire::Code::SignOffWithSettings:
     case wire::Code::SignOff:
         return signOff(request, peer, *code);
+    case wire::Code::CallPaths:
+        return callPaths(request, peer);
     default: // codes only replies carry
         return unknown;
     }
@@ -355,8 +357,11 @@ ChatService::Outcome ChatService::logIn(const ChatRequest& request, const QStrin
     // A log-in proper: the user was off line, moves to another address, or polls for the first
     // time since registering. The periodic polls of a user on line there are not checked.
     const UserRecord& before = view->user;
-    if (!isOnLine(before, now) || before.address != address || before.loginPeer != peer ||
-        before.lastSeenMs == before.createdMs) {
+    // A call address on the server's own relay is answered there for as long as the client
+    // keeps its registration, which the client saw succeed before giving the address.
+    if ((!isOnLine(before, now) || before.address != address || before.loginPeer != peer ||
+         before.lastSeenMs == before.createdMs) &&
+        !m_settings.callPaths.isRelayed(address)) {
         outcome.callAddressToCheck = address;
         outcome.accountToCheck = view->user.id;
     }

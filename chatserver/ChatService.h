@@ -1,6 +1,7 @@
 #pragma once
 // What the server answers to each request, over a Storage. No sockets here: the listeners hand
 // in parsed requests and the caller's network address, and write back what comes out.
+#include "chatserver/CallPaths.h"
 #include "chatserver/net/RateLimits.h"
 #include "chatserver/net/RequestParser.h"
 #include "chatserver/store/Storage.h"
@@ -28,6 +29,7 @@ struct ChatSettings {
     RateLimit registrations{20, 3'600'000};
     RateLimit failures{20, 600'000};
     RateLimit lookups{30, 600'000};
+    CallPathSettings callPaths; // what request 40 hands out; nothing offered by default
 };
 
 // Epoch milliseconds; tests move it by hand.
@@ -98,6 +100,8 @@ private:
     Outcome addContact(const ChatRequest& request, const QString& peer);
     Outcome removeContact(const ChatRequest& request, const QString& peer);
     Outcome signOff(const ChatRequest& request, const QString& peer, wire::Code replyCode);
+    // Request 40: the servers and credentials for the caller's calls (CallPaths.cpp).
+    Outcome callPaths(const ChatRequest& request, const QString& peer);
 
     // The user named by an ID-only request, provided it comes from the address that last logged
     // in as that user; otherwise the refusal to send.

@@ -43,6 +43,11 @@ struct ServerConfig {
     RateLimit failures = ChatSettings{}.failures;
     RateLimit lookups = ChatSettings{}.lookups;
     CallCheckSettings callCheck;
+    // STUN/TURN servers and relays handed to clients; the secrets come from these files (or the
+    // credentials turn-secret and relay-secret) when the server starts.
+    CallPathSettings callPaths;
+    QString turnSecretFile;
+    QString relaySecretFile;
     QString logLevel = QStringLiteral("info");
 
     // Operator commands.

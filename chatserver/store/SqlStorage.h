@@ -48,6 +48,7 @@ public:
     void markMoveDelivered(qint64 moveId, qint64 userId, qint64 nowMs) override;
     qint64 operatorGeneration() override;
     QByteArray sharedSecret(const QByteArray& candidate) override;
+    std::optional<RelaySlot> relaySlot(qint64 userId, const QList<PortBlock>& blocks) override;
     void begin() override;
     void commit() override;
     void rollback() override;
