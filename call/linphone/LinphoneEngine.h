@@ -24,6 +24,7 @@ namespace rtc {
 
 class EnginePace;
 class LinphoneSession;
+class NatTraversal;
 class LinphoneVideoWindow;
 
 class LinphoneEngine final : public IRTCClient2, public std::enable_shared_from_this<LinphoneEngine> {
@@ -64,6 +65,7 @@ public:
     void InvokeTuningWizardEx(QWidget* parent, bool allowAudio, bool allowVideo) override;
     void PrepareForShutdown() override;
     void Shutdown() override;
+    void SetCallPaths(const CallPaths& paths, PublishAddress publish) override;
 
     // ---- For the sessions of this engine ----
     linphone::Core& core() const;
@@ -111,10 +113,13 @@ private:
     QString localUri() const;
     // Tells liblinphone who our calls come from: "Name" <sip:user@address>.
     void applyIdentity();
+    // The user part of our SIP address.
+    QString userPart() const;
     void postSessionless(long kind, std::shared_ptr<IRTCEvent> event);
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::shared_ptr<linphone::Core> m_core;
+    std::unique_ptr<NatTraversal> m_nat; // once the chat server has told the call paths
     std::shared_ptr<Listener> m_listener;
     std::shared_ptr<CallWatcher> m_callWatcher;
     QElapsedTimer m_reportClock;
