@@ -213,8 +213,16 @@ private:
                            QStringLiteral("connected=") + QString::number(form.g_blnCallConnected ? 1 : 0),
                            QStringLiteral("address=") + basMain::g_strMyWanIP,
                            QStringLiteral("alt=") + basMain::g_strAltServerBase,
+                           QStringLiteral("path=") + mediaPath(form),
                            QStringLiteral("enabled=") + enabledButtons(form)}
             .join(QStringLiteral(" | "));
+    }
+
+    // The way the current call's media takes, as the engine tells it.
+    static QString mediaPath(frmMain& form) {
+        static const char* const names[] = {"", "direct", "mapping", "relayed", "no-ice"};
+        const long path = form.g_objSession ? form.g_objSession->get_MediaPath() : 0;
+        return QString::fromLatin1(path >= 0 && path < 5 ? names[path] : "");
     }
 
     static QString rowsText(frmMain& form) {
