@@ -18,6 +18,9 @@ namespace {
 // between hold the router's mapping open far more often.
 constexpr int kRegistrationSeconds = 300;
 const QString kProfileName = QStringLiteral("call relay");
+// The server of an account that registers nowhere: a name that never resolves, so that no call
+// is taken for one to it.
+const QString kNoServer = QStringLiteral("colloqchat.invalid");
 
 QString hostOf(const QString& hostPort) {
     return hostPort.section(QLatin1Char(':'), 0, 0);
@@ -70,10 +73,14 @@ NatTraversal::NatTraversal(linphone::Core& core, const CallPaths& paths, const Q
     }
     m_core.setNatPolicy(policy);
 
-    const QString host = m_registering ? hostOf(paths.relays.first()) : hostOf(ownHost);
+    // Calls carry our identity with the call address others know us by, so that a callee finds
+    // us in its list. liblinphone sends a call to the account's server whenever the callee's host
+    // is the server's: the relay for calls to its call addresses, and nowhere else.
+    const QString host = m_registering ? paths.relayCallAddress : hostOf(ownHost);
     auto identity = m_core.createAddress(text(QStringLiteral("sip:") + userPart + QLatin1Char('@') + host));
-    auto server = m_core.createAddress(text(QStringLiteral("sip:") + (m_registering ? paths.relays.first() : ownHost) +
-                                            QStringLiteral(";transport=udp")));
+    auto server =
+        m_core.createAddress(text(QStringLiteral("sip:") + (m_registering ? paths.relays.first() : kNoServer) +
+                                  QStringLiteral(";transport=udp")));
     if (!identity || !server) {
         publishLater(m_fallbackAddress);
         return;

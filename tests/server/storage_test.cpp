@@ -44,7 +44,7 @@ TEST_P(StoreTest, AnOlderStoreIsBroughtUpToDateAndANewerOneIsRefused) {
     ASSERT_TRUE(servertest::execOnStore(
         address,
         {"DROP INDEX contacts_in_order", "ALTER TABLE contacts DROP COLUMN handle",
-         "ALTER TABLE contacts DROP COLUMN mutual", "DROP TABLE server_secret",
+         "ALTER TABLE contacts DROP COLUMN mutual", "DROP TABLE server_secret", "DROP TABLE relay_ports",
          "INSERT INTO users (id, email, display_name, created_ms) VALUES (7, 'old@example.org', 'Old', 1)",
          "UPDATE schema_version SET version = 1"},
         &problem))
