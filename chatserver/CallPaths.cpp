@@ -49,14 +49,6 @@ std::optional<RelayRange> parseRelayRange(const QString& text, QString* error) {
     return range;
 }
 
-bool CallPathSettings::isRelayed(const QString& callAddress) const {
-    const QString host = callAddress.section(QLatin1Char(':'), 0, 0);
-    const std::optional<quint16> callPort = port(callAddress.section(QLatin1Char(':'), 1));
-    for (const RelayRange& relay : relays)
-        if (relay.address == host && callPort && relay.holds(*callPort)) return true;
-    return false;
-}
-
 QString expiringUserName(qint64 expiresAtSeconds, const QString& name) {
     return QString::number(expiresAtSeconds) + QLatin1Char(':') + name;
 }

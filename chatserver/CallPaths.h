@@ -33,11 +33,6 @@ struct CallPathSettings {
     QList<RelayRange> relays;
     QByteArray relaySecret;
     qint64 lifetimeSeconds = 86'400;
-
-    bool offered() const { return !turnServers.isEmpty() || !relays.isEmpty(); }
-    // Whether `callAddress` ("address:port") is on one of the relays: a call address the chat
-    // server's own relay answers for, which it does not need to check.
-    bool isRelayed(const QString& callAddress) const;
 };
 
 // The user name of the scheme: "expiry:name".

@@ -357,11 +357,8 @@ ChatService::Outcome ChatService::logIn(const ChatRequest& request, const QStrin
     // A log-in proper: the user was off line, moves to another address, or polls for the first
     // time since registering. The periodic polls of a user on line there are not checked.
     const UserRecord& before = view->user;
-    // A call address on the server's own relay is answered there for as long as the client
-    // keeps its registration, which the client saw succeed before giving the address.
-    if ((!isOnLine(before, now) || before.address != address || before.loginPeer != peer ||
-         before.lastSeenMs == before.createdMs) &&
-        !m_settings.callPaths.isRelayed(address)) {
+    if (!isOnLine(before, now) || before.address != address || before.loginPeer != peer ||
+        before.lastSeenMs == before.createdMs) {
         outcome.callAddressToCheck = address;
         outcome.accountToCheck = view->user.id;
     }
