@@ -6,11 +6,14 @@
 #                           and the first client, from run/client-a/
 #   scripts/run.sh second   start a second client from run/client-b/, reusing the server and the
 #                           build when they are already there
-#   scripts/run.sh stop     stop the server this script started
+#   scripts/run.sh stop     stop the server this script started, and the TURN server and relay
 #
 # The server keeps its SQLite store and its log in run/server/ and listens for the chat on
 # 127.0.0.1:19991; it also serves the web pages on 127.0.0.1:80 when it may bind that port (as
-# root it may). It keeps running after the clients close.
+# root it may). Beside it run coturn (STUN/TURN on 127.0.0.1:3478) and the SIP relay (Kamailio
+# on 127.0.0.1:5070, call addresses 127.0.0.1:20000-20009), configured in run/services/ by
+# scripts/call-services.sh; the server hands clients their credentials. All keep running after
+# the clients close.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -22,21 +25,49 @@ pid_file=$server_dir/colloqchat-server.pid
 log_file=$server_dir/colloqchat-server.log
 client_exe=$root/build/release/colloqchat
 server_exe=$root/build/release/chatserver/colloqchat-server
+services_dir=$root/run/services
+turn_address=127.0.0.1
+relay_block=127.0.0.1:5070/20000-20009
 
 # True when something answers on the chat port.
 chat_port_open() {
     (exec 3<>"/dev/tcp/$chat_host/$chat_port") 2>/dev/null
 }
 
+# The pid in `file` when that process still runs `program`.
+running_pid() {
+    local file=$1 program=$2 pid
+    [[ -f $file ]] || return 1
+    pid=$(<"$file")
+    [[ $pid =~ ^[0-9]+$ && -r /proc/$pid/cmdline ]] || return 1
+    tr '\0' '\n' <"/proc/$pid/cmdline" | head -n 1 | grep -q "$program\$" || return 1
+    echo "$pid"
+}
+
+# coturn and the relay, each in its own session like the server, unless they already run.
+start_call_services() {
+    if running_pid "$services_dir/relay.pid" kamailio >/dev/null; then return; fi
+    scripts/call-services.sh "$services_dir" "$turn_address" "$relay_block" each
+    echo "run: starting coturn and the SIP relay (configuration and logs in run/services/)"
+    setsid turnserver -c "$services_dir/turnserver.conf" </dev/null >>"$services_dir/turnserver.log" 2>&1 &
+    echo $! >"$services_dir/turnserver.pid"
+    setsid kamailio -DD -E -m 32 -Y "$services_dir" -f "$services_dir/relay.cfg" \
+        </dev/null >>"$services_dir/relay.log" 2>&1 &
+    echo $! >"$services_dir/relay.pid"
+}
+
+stop_call_services() {
+    local name program pid
+    for name in relay:kamailio turnserver:turnserver; do
+        program=${name#*:}
+        if pid=$(running_pid "$services_dir/${name%%:*}.pid" "$program"); then kill "$pid"; fi
+        rm -f "$services_dir/${name%%:*}.pid"
+    done
+}
+
 # The process id of the server this script started, when that process is still that server.
 running_server_pid() {
-    [[ -f $pid_file ]] || return 1
-    local pid
-    pid=$(<"$pid_file")
-    [[ $pid =~ ^[0-9]+$ ]] || return 1
-    [[ -r /proc/$pid/cmdline ]] || return 1
-    tr '\0' '\n' <"/proc/$pid/cmdline" | head -n 1 | grep -q 'colloqchat-server$' || return 1
-    echo "$pid"
+    running_pid "$pid_file" colloqchat-server
 }
 
 install_and_build() {
@@ -54,7 +85,10 @@ start_server() {
     [[ -f $log_file ]] && log_start=$(stat -c %s "$log_file")
     echo "run: starting colloqchat-server (store and log in run/server/)"
     # Its own session, so that closing the client or the terminal leaves it running.
+    start_call_services
     setsid "$server_exe" --chat-listen "$chat_host:$chat_port" --data-dir "$server_dir" \
+        --turn-server "$turn_address:3478" --turn-secret-file "$services_dir/turn-secret" \
+        --relay "$relay_block" --relay-secret-file "$services_dir/relay-secret" \
         </dev/null >>"$log_file" 2>&1 &
     echo $! >"$pid_file"
     local tries=0
@@ -118,7 +152,8 @@ case "${1:-}" in
                 sleep 0.2
             done
             rm -f "$pid_file"
-            echo "run: server stopped"
+            stop_call_services
+            echo "run: server, TURN server and relay stopped"
         elif chat_port_open; then
             echo "run: a chat server answers on $chat_host:$chat_port, but this script did not start it" >&2
             exit 1
