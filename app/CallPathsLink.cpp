@@ -19,7 +19,9 @@ constexpr int kPathWatchMs = 1000;
 // The credentials are asked for again when half their time has gone, and at least this late.
 constexpr qint64 kMinRenewMs = 60'000;
 
-QString mediaPathText(long path) {
+} // namespace
+
+QString CallPathsLink::mediaPathText(long path) {
     switch (path) {
     case rtc::MEDIAPATH_DIRECT:
         return QStringLiteral("Call path: direct. The media goes straight between the two computers.");
@@ -28,7 +30,7 @@ QString mediaPathText(long path) {
                               "routers, through the openings their address mappings keep for it.");
     case rtc::MEDIAPATH_RELAYED:
         return QStringLiteral("Call path: relayed. The routers let no media straight through, so the chat "
-                              "server's relay (TURN server) carries it.");
+                              "server's TURN server carries it.");
     case rtc::MEDIAPATH_NO_ICE:
         return QStringLiteral("Call path: to the address the other side gave. It does not look for another way "
                               "through routers, so a call through a router may carry no sound or picture.");
@@ -36,8 +38,6 @@ QString mediaPathText(long path) {
         return {};
     }
 }
-
-} // namespace
 
 CallPathsLink::CallPathsLink(frmMain& form)
     : QObject(&form), m_form(form), m_hold(new QTimer(this)), m_renew(new QTimer(this)), m_pathWatch(new QTimer(this)) {

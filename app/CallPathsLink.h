@@ -27,6 +27,9 @@ public:
     // The log-in waits for the call address: a poll now would give the server the old one.
     bool holding() const { return !m_heldLogIn.isEmpty(); }
 
+    // What the status box says of a call's media path (a MediaPath value); empty while unknown.
+    static QString mediaPathText(long path);
+
     // Longest wait for the call paths and the relay's answer before the log-in goes out.
     static constexpr int kHoldMs = 4000;
 

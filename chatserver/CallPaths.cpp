@@ -98,10 +98,14 @@ ChatService::Outcome ChatService::callPaths(const ChatRequest& request, const QS
     const quint32 v4 = caller.toIPv4Address(&isV4);
     reply.observedAddress = isV4 ? QHostAddress(v4).toString() : caller.toString();
     reply.lifetimeSeconds = paths.lifetimeSeconds;
-    reply.turnServers = paths.turnServers;
+    // Clients use the first server: each user is given the list from a place of its own, so
+    // that several TURN servers share the users.
+    const QString handle = handleFor(user->id, user->id);
+    for (qsizetype i = 0; i < paths.turnServers.size(); ++i)
+        reply.turnServers.append(paths.turnServers.at((i + handle.toLongLong()) % paths.turnServers.size()));
     if (!paths.turnServers.isEmpty() && !paths.turnSecret.isEmpty()) {
         // Named by a number of no use to anyone else: the TURN servers' logs show it.
-        reply.turnUser = expiringUserName(expires, handleFor(user->id, user->id));
+        reply.turnUser = expiringUserName(expires, handle);
         reply.turnPassword = expiringPassword(paths.turnSecret, reply.turnUser);
     }
     if (!paths.relays.isEmpty() && !paths.relaySecret.isEmpty()) {
