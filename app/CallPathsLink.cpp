@@ -84,7 +84,7 @@ void CallPathsLink::onReply(const QStringList& fields) {
     paths.relayUser = reply->relayUser;
     paths.relayPassword = reply->relayPassword;
     m_form.g_objRTCClient->SetCallPaths(paths, [this](const QString& address) { publish(address); });
-    m_renew->start(int(std::min<qint64>(std::max(kMinRenewMs, reply->lifetimeSeconds * 500), 24 * 3'600'000)));
+    m_renew->start(int(std::min<qint64>(std::max(kMinRenewMs, reply->lifetimeSeconds * 500), qint64{24} * 3'600'000)));
     m_pathWatch->start();
 }
 

@@ -2,7 +2,6 @@
 #include "app/frmMain.h"
 
 #include "app/CallPathsLink.h"
-
 #include "app/StartupLoader.h"
 #include "core/ErrorLog.h"
 #include "core/basMain.h"

@@ -65,7 +65,7 @@ public:
     void InvokeTuningWizardEx(QWidget* parent, bool allowAudio, bool allowVideo) override;
     void PrepareForShutdown() override;
     void Shutdown() override;
-    void SetCallPaths(const CallPaths& paths, PublishAddress publish) override;
+    void SetCallPaths(const CallPaths& paths, const PublishAddress& publish) override;
 
     // ---- For the sessions of this engine ----
     linphone::Core& core() const;

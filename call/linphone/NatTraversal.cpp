@@ -186,7 +186,7 @@ long LinphoneSession::get_MediaPath() const {
     return m_call && m_state == RTCSS_CONNECTED ? NatTraversal::mediaPath(*m_call) : MEDIAPATH_UNKNOWN;
 }
 
-void LinphoneEngine::SetCallPaths(const CallPaths& paths, PublishAddress publish) {
+void LinphoneEngine::SetCallPaths(const CallPaths& paths, const PublishAddress& publish) {
     requireRunning();
     m_nat.reset(); // its account and credentials go first
     std::weak_ptr<LinphoneEngine> weak = weak_from_this();

@@ -246,7 +246,7 @@ public:
     // registration with our relay. `publish` is told the call address to give others: at once
     // when there is no relay to register with, else when the registration succeeds or fails, and
     // again whenever that changes. An engine without such paths ignores them.
-    virtual void SetCallPaths(const CallPaths& paths, PublishAddress publish) {
+    virtual void SetCallPaths(const CallPaths& paths, const PublishAddress& publish) {
         (void)paths;
         (void)publish;
     }

@@ -11,6 +11,7 @@
 #
 # Hosts and what stands between each and the public network (the scenarios pair them up):
 #   s1a s1b s2b s3a                 public addresses
+#   lp                              a public address, for linphonec
 #   s2a s3b s4a s4b s5a s6b         each behind a home router of its own whose mapping is
 #                                   endpoint-independent (a port keeps its outside port whoever
 #                                   it talks to); like any home router it lets in only answers
@@ -30,7 +31,7 @@ relay_last_port=20999
 # name, kind (public | ei | sym | double), number (addresses: public .20+N, home 10.N.0.0/24)
 hosts=(
     "s1a public 1" "s1b public 2" "s2a ei 3" "s2b public 4" "s3a public 5" "s3b ei 6"
-    "s4a ei 7" "s4b ei 8" "s5a ei 9" "s5b sym 10" "s6a double 11" "s6b ei 12"
+    "s4a ei 7" "s4b ei 8" "s5a ei 9" "s5b sym 10" "s6a double 11" "s6b ei 12" "lp public 13"
 )
 
 ns() { ip netns exec "$@"; }
@@ -42,6 +43,9 @@ attach_public() {
     ip -n "$prefix-pub" link set "p$number" master br0 up
     ip -n "$other" addr add "$address/24" dev "$interface"
     ip -n "$other" link set "$interface" up
+    # The public network stands for the whole internet: programs that find their own address by
+    # the route to somewhere far away find it here.
+    ip -n "$other" route add default dev "$interface"
 }
 
 new_ns() {
@@ -108,11 +112,11 @@ up() {
 table ip relay {
     chain prerouting {
         type nat hook prerouting priority -100;
-        ip daddr $relay_address udp dport $relay_first_port-$relay_last_port redirect to :$relay_sip_port
+        ip daddr $relay_address udp dport $relay_first_port-$relay_last_port dnat to $relay_address:$relay_sip_port
     }
     chain output {
         type nat hook output priority -100;
-        ip daddr $relay_address udp dport $relay_first_port-$relay_last_port redirect to :$relay_sip_port
+        ip daddr $relay_address udp dport $relay_first_port-$relay_last_port dnat to $relay_address:$relay_sip_port
     }
 }
 EOF

@@ -143,29 +143,18 @@ protected:
         return startIn(*turn, QStringLiteral("pub"), QStringLiteral("turnserver"),
                        {QStringLiteral("-c"), services + QStringLiteral("/turnserver.conf")}) &&
                startIn(*relay, QStringLiteral("pub"), QStringLiteral("kamailio"),
-                       {QStringLiteral("-DD"), QStringLiteral("-E"), QStringLiteral("-m"), QStringLiteral("64"),
-                        QStringLiteral("-Y"), services, QStringLiteral("-f"), services + QStringLiteral("/relay.cfg")});
+                       QStringLiteral("-DD -E -m 64 -Y %1 -f %1/relay.cfg").arg(services).split(QLatin1Char(' ')));
     }
 
     static bool startServer() {
-        const QString services = dir->filePath(QStringLiteral("services"));
         server = std::make_unique<Program>(QStringLiteral("server"));
-        const QStringList arguments = {QStringLiteral("--chat-listen"),
-                                       kChatAddress + QStringLiteral(":%1").arg(kChatPort),
-                                       QStringLiteral("--web-listen"),
-                                       kChatAddress + QStringLiteral(":80"),
-                                       QStringLiteral("--public-address"),
-                                       kChatAddress,
-                                       QStringLiteral("--data-dir"),
-                                       dir->filePath(QStringLiteral("server")),
-                                       QStringLiteral("--turn-server"),
-                                       kTurnAddress + QStringLiteral(":3478"),
-                                       QStringLiteral("--turn-secret-file"),
-                                       services + QStringLiteral("/turn-secret"),
-                                       QStringLiteral("--relay"),
-                                       kRelayAddress + QStringLiteral(":5060/20000-20999"),
-                                       QStringLiteral("--relay-secret-file"),
-                                       services + QStringLiteral("/relay-secret")};
+        const QStringList arguments =
+            QStringLiteral("--chat-listen %1:%2 --web-listen %1:80 --public-address %1 --data-dir %3 "
+                           "--turn-server %4:3478 --turn-secret-file %5/turn-secret --relay %6:5060/20000-20999 "
+                           "--relay-secret-file %5/relay-secret")
+                .arg(kChatAddress, QString::number(kChatPort), dir->filePath(QStringLiteral("server")), kTurnAddress,
+                     dir->filePath(QStringLiteral("services")), kRelayAddress)
+                .split(QLatin1Char(' '));
         if (!startIn(*server, QStringLiteral("pub"), QStringLiteral(COLLOQ_SERVER_PROGRAM), arguments)) return false;
         const std::optional<QString> ready = server->nextLine();
         return ready && ready->startsWith(QLatin1String("ready "));
@@ -218,6 +207,36 @@ struct CallResult {
     QString path;
     QString failure;
 };
+
+// The table of the calls: printed, and kept beside the test for whoever reads the run afterwards.
+void report(const std::vector<CallResult>& results) {
+    QString table = QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8\n")
+                        .arg(QStringLiteral("scenario"), -52)
+                        .arg(QStringLiteral("direction"), -14)
+                        .arg(QStringLiteral("connected"), -9)
+                        .arg(QStringLiteral("set-up"), 9)
+                        .arg(QStringLiteral("media now (in/out)"), -22)
+                        .arg(QStringLiteral("media at 40 s"), -22)
+                        .arg(QStringLiteral("up"), -4)
+                        .arg(QStringLiteral("path"));
+    const auto media = [](const Datagrams* d) {
+        return QStringLiteral("%1/%2 %3/%4").arg(d[0].in).arg(d[0].out).arg(d[1].in).arg(d[1].out);
+    };
+    for (const CallResult& r : results)
+        table += QStringLiteral("%1 %2 %3 %4 ms %5 %6 %7 %8\n")
+                     .arg(r.scenario, -52)
+                     .arg(r.direction, -14)
+                     .arg(QLatin1String(r.connected ? "yes" : "no"), -9)
+                     .arg(r.setupMs, 6)
+                     .arg(media(r.first), -22)
+                     .arg(media(r.later), -22)
+                     .arg(QLatin1String(r.upLater ? "yes" : "no"), -4)
+                     .arg(r.path);
+    std::printf("\n%s", qPrintable(table));
+    std::fflush(stdout);
+    QFile file(QStringLiteral("nat_lab_report.txt"));
+    if (file.open(QIODevice::WriteOnly)) file.write(table.toUtf8());
+}
 
 } // namespace
 
@@ -323,17 +342,7 @@ TEST_F(NatLab, CallsConnectEachWayInEveryScenario) {
         results.insert(results.end(), round.begin(), round.end());
     }
 
-    std::printf("\n%-52s %-14s %-9s %8s %-22s %-22s %-6s %s\n", "scenario", "direction", "connected", "set-up",
-                "media now (in/out)", "media at 40 s", "up", "path");
-    for (const CallResult& r : results) {
-        const auto media = [](const Datagrams(&d)[2]) {
-            return QStringLiteral("%1/%2 %3/%4").arg(d[0].in).arg(d[0].out).arg(d[1].in).arg(d[1].out);
-        };
-        std::printf("%-52s %-14s %-9s %6lld ms %-22s %-22s %-6s %s\n", qPrintable(r.scenario), qPrintable(r.direction),
-                    r.connected ? "yes" : "no", static_cast<long long>(r.setupMs), qPrintable(media(r.first)),
-                    qPrintable(media(r.later)), r.upLater ? "yes" : "no", qPrintable(r.path));
-    }
-    std::fflush(stdout);
+    report(results);
     for (const CallResult& r : results) {
         SCOPED_TRACE(qPrintable(r.scenario + QStringLiteral(", ") + r.direction));
         EXPECT_TRUE(r.connected) << r.failure.toStdString();
@@ -343,5 +352,78 @@ TEST_F(NatLab, CallsConnectEachWayInEveryScenario) {
                 EXPECT_GE(side.out, kMinDatagrams);
             }
         EXPECT_TRUE(r.upLater);
+    }
+}
+
+// linphonec, a SIP peer that does not look for a media path, on a public address: a client
+// behind a router calls it, and it calls a client behind a router at the relay's call address.
+TEST_F(NatLab, LinphonecOnAPublicAddressCallsAndIsCalledThroughRouters) {
+    if (!clients.contains(QStringLiteral("s2a")) || !clients.contains(QStringLiteral("s3b")))
+        GTEST_SKIP() << "scenarios 2 and 3 did not run";
+    Client& caller = *clients.at(QStringLiteral("s2a"));
+    Client& callee = *clients.at(QStringLiteral("s3b"));
+    const QString linphonecAddress = QStringLiteral("203.0.113.33:5060");
+    const auto linphonec = [&](const QStringList& arguments) {
+        const QString home = dir->filePath(QStringLiteral("linphonec-%1").arg(arguments.size()));
+        QDir().mkpath(home + QStringLiteral("/.local/share/linphone"));
+        QFile rc(home + QStringLiteral("/linphonerc"));
+        if (rc.open(QIODevice::WriteOnly))
+            rc.write("[sip]\nsip_port=5060\nguess_hostname=0\ncontact=\"linphonec\" <sip:peer@203.0.113.33:5060>\n");
+        rc.close();
+        auto program = std::make_unique<Program>(QStringLiteral("linphonec"));
+        QProcessEnvironment env = environment();
+        env.insert(QStringLiteral("HOME"), home);
+        program->start(QStringLiteral("ip"),
+                       QStringList{QStringLiteral("netns"), QStringLiteral("exec"), ns(QStringLiteral("lp")),
+                                   QStringLiteral("linphonec"), QStringLiteral("-c"), rc.fileName()} +
+                           arguments,
+                       env);
+        return program;
+    };
+    const auto media = [&](Client& client) {
+        const Datagrams before = datagrams(client.name());
+        QThread::msleep(kMediaWindowMs);
+        const Datagrams after = datagrams(client.name());
+        return Datagrams{after.in - before.in, after.out - before.out};
+    };
+
+    // Called: it answers by itself; the client behind its router hears it and is heard.
+    {
+        auto answering = linphonec({QStringLiteral("-a")});
+        QThread::msleep(1000);
+        ASSERT_EQ(caller.command(QStringLiteral("row ") + linphonecAddress), "ok");
+        const QStringList rows = caller.command(QStringLiteral("rows")).mid(3).split(QLatin1Char(';'));
+        qsizetype row = 0;
+        while (row < rows.size() && rows[row].section(QLatin1Char(','), 3, 3) != linphonecAddress)
+            ++row;
+        ASSERT_EQ(caller.command(QStringLiteral("click %1").arg(row)), "ok");
+        ASSERT_EQ(caller.command(QStringLiteral("connect")), "ok");
+        EXPECT_TRUE(frameIs(caller, QStringLiteral("Status: CONNECTED"), 30'000))
+            << caller.command("state").toStdString();
+        const Datagrams heard = media(caller);
+        EXPECT_GE(heard.in, kMinDatagrams);
+        EXPECT_GE(heard.out, kMinDatagrams);
+        std::printf("s2a (behind NAT) calls linphonec: path %s\n", qPrintable(caller.state(QStringLiteral("path"))));
+        caller.command(QStringLiteral("terminate"));
+        EXPECT_TRUE(waitUntil([&] { return caller.state(QStringLiteral("connected")) == "0"; }));
+    }
+    // Calling: it dials the relay's call address of a client whose router lets nothing in.
+    {
+        const QString relayed = callee.state(QStringLiteral("address"));
+        ASSERT_TRUE(relayed.startsWith(kRelayAddress)) << relayed.toStdString();
+        auto calling = linphonec({QStringLiteral("-s"), QStringLiteral("sip:") + relayed});
+        EXPECT_TRUE(frameIs(callee, QStringLiteral("Status: CONNECTED"), 30'000))
+            << callee.command("state").toStdString();
+        // linphonec looks for no way through routers: it sends to the address in the client's
+        // answer, which behind a router reaches nobody. The client's media goes out, and the
+        // client says which path the call has.
+        const Datagrams heard = media(callee);
+        EXPECT_GE(heard.out, kMinDatagrams);
+        EXPECT_EQ(callee.state(QStringLiteral("path")), "no-ice");
+        std::printf("linphonec calls s3b (behind NAT) at %s: path %s, datagrams in/out %lld/%lld\n",
+                    qPrintable(relayed), qPrintable(callee.state(QStringLiteral("path"))),
+                    static_cast<long long>(heard.in), static_cast<long long>(heard.out));
+        callee.command(QStringLiteral("terminate"));
+        EXPECT_TRUE(waitUntil([&] { return callee.state(QStringLiteral("connected")) == "0"; }));
     }
 }
