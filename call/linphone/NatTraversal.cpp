@@ -190,8 +190,8 @@ void LinphoneEngine::SetCallPaths(const CallPaths& paths, const PublishAddress& 
     requireRunning();
     m_nat.reset(); // its account and credentials go first
     std::weak_ptr<LinphoneEngine> weak = weak_from_this();
-    m_nat = std::make_unique<NatTraversal>(*m_core, paths, localHost(), m_sipPort, userPart(), m_displayName,
-                                           std::move(publish), [weak](long kind, std::shared_ptr<IRTCEvent> event) {
+    m_nat = std::make_unique<NatTraversal>(*m_core, paths, localHost(), m_sipPort, userPart(), m_displayName, publish,
+                                           [weak](long kind, std::shared_ptr<IRTCEvent> event) {
                                                if (auto self = weak.lock()) self->post(kind, std::move(event));
                                            });
 }

@@ -250,9 +250,11 @@ TEST_F(NatLab, CallsConnectEachWayInEveryScenario) {
     for (const Scenario& scenario : chosen)
         for (const char* host : {scenario.ann, scenario.bob})
             ASSERT_TRUE(startClient(QString::fromLatin1(host))) << host;
-    for (auto& [host, client] : clients)
-        ASSERT_TRUE(waitUntil([&] { return client->command(QStringLiteral("id")).size() > 3; }))
-            << host.toStdString() << ": " << client->command(QStringLiteral("state")).toStdString();
+    for (auto& entry : clients) {
+        Client& client = *entry.second;
+        ASSERT_TRUE(waitUntil([&] { return client.command(QStringLiteral("id")).size() > 3; }))
+            << entry.first.toStdString() << ": " << client.command(QStringLiteral("state")).toStdString();
+    }
     for (auto& [host, client] : clients)
         ASSERT_EQ(client->command(QStringLiteral("tick 50")), "ok");
     for (const Scenario& scenario : chosen) {
@@ -310,6 +312,7 @@ TEST_F(NatLab, CallsConnectEachWayInEveryScenario) {
         // Media both ways, now and 40 s later.
         const auto window = [&](bool later) {
             std::vector<std::pair<Datagrams, Datagrams>> before;
+            before.reserve(calls.size());
             for (auto [caller, callee] : calls)
                 before.emplace_back(datagrams(caller->name()), datagrams(callee->name()));
             QThread::msleep(kMediaWindowMs);
