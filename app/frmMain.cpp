@@ -1,5 +1,7 @@
 #include "app/frmMain.h"
 
+#include "app/CallPathsLink.h"
+
 #include "BuildConfig.h"
 #include "app/VideoViewer.h"
 #include "core/ErrorLog.h"
@@ -58,7 +60,10 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
         raise();
         activateWindow();
     });
-    m_replyTarget = {LstUsers, txtEmail, txtStatus, tmrRegistration, tmrServerCall};
+    m_callPaths = new CallPathsLink(*this);
+    m_replyTarget = {LstUsers,      txtEmail,
+                     txtStatus,     tmrRegistration,
+                     tmrServerCall, [paths = m_callPaths](const QStringList& fields) { paths->onReply(fields); }};
     basMain::setReplyTarget(&m_replyTarget);
     basMain::setStatusSink([status = txtStatus](const QString& text) {
         vb::setForeColor(*status, vb::vbRed);

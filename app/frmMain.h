@@ -30,6 +30,7 @@ class QSlider;
 class QTabWidget;
 class QTimer;
 class KVOSocket;
+class CallPathsLink;
 namespace history {
 class CallHistoryView;
 }
@@ -162,6 +163,10 @@ public:
     void sendChatRequest(const QString& request);
     static constexpr int kMaxWaitingRequests = 4;
     static constexpr int kRequestWaitMs = 20000;
+    // The title with the call address others reach us at (g_strMyWanIP).
+    void showCallAddress();
+    // Request 40 and what follows it (see CallPathsLink).
+    CallPathsLink* m_callPaths = nullptr;
     // Calls back the party of a call in the history, as Connect calls a contact.
     void callBack(const QString& name, const QString& email, const QString& address);
 

@@ -1,6 +1,7 @@
 // Chat link of the main window: one TCP exchange per request on oMySocket, the framing of the
 // replies, the two timers that pace the link, and the clicks on the user list.
 #include "BuildConfig.h"
+#include "app/CallPathsLink.h"
 #include "app/frmMain.h"
 #include "chatlink/ChatProtocol.h"
 #include "core/ErrorLog.h"
@@ -158,6 +159,7 @@ void frmMain::armChatCloseStep() {
 void frmMain::oMySocket_OnClose() {
     g_lngChatSocketHandle = 0;
     txtStatus->setVisible(true);
+    m_callPaths->exchangeClosed();
     trySkip(QStringLiteral("sendWaitingRequest"), [this] { sendWaitingRequest(); });
 }
 
@@ -169,6 +171,7 @@ void frmMain::oMySocket_OnError(qint32 /*Number*/, const QString& /*Description*
     txtStatus->setVisible(true);
     g_strAltServerBase = QStringLiteral(COLLOQ_DEFAULT_ALT_SERVER_BASE);
     g_strMsgReceived.clear();
+    m_callPaths->exchangeFailed();
     g_intOnLineTicks = kTicksPerPoll;
     // The user learns of it: a change to the contacts is lost, the user list goes on another way.
     // Requests still waiting for the link go with it: polls go to the alternate server from now on.
@@ -238,6 +241,7 @@ void frmMain::tmrUpdateUserOnLine_Timer() {
 
 void frmMain::pollUsersOnLine(int& step) {
     step = 3;
+    if (m_callPaths->holding()) return; // the held log-in goes out in a moment instead
     const QString poll = wire::request(wire::Code::LogIn, {vb::Tag(*txtEmail), txtEmail->text()});
     if (!g_strAltServerBase.isEmpty()) {
         step = 4;

@@ -317,6 +317,9 @@ void dispatch(const ReplyTarget* given, const QString& reply, int& mark) {
     case wire::Code::SignOffWithSettings:
         handleSettings(target, reply, mark);
         break;
+    case wire::Code::CallPaths:
+        if (target.onCallPaths) target.onCallPaths(reply.split(wire::kSep));
+        break;
     default: // sign-off (2) and codes the client does not know: nothing to do
         break;
     }

@@ -2,6 +2,8 @@
 // Handling of the chat server's replies: the user list, the status box, the registration state
 // and the two settings files.
 #include <QString>
+#include <QStringList>
+#include <functional>
 
 class QLineEdit;
 class QPlainTextEdit;
@@ -21,6 +23,9 @@ struct ReplyTarget {
     QPlainTextEdit* txtStatus = nullptr;
     QTimer* tmrRegistration = nullptr;
     QTimer* tmrServerCall = nullptr;
+    // Takes the fields (code first) of reply 40, the servers and credentials for calls; without
+    // it the reply changes nothing, as for any code the client does not know.
+    std::function<void(const QStringList& fields)> onCallPaths = {};
 };
 
 // Gives a user list the five columns the replies fill: "Status", "Display Name", "Email", "IP"

@@ -52,6 +52,11 @@ struct ServerConfig {
     bool mailEnabled = true;
     MailRelay mailRelay;
     QString confirmPage; // empty: this server's own page
+    // STUN/TURN servers and relays handed to clients; the secrets come from these files (or the
+    // credentials turn-secret and relay-secret) when the server starts.
+    CallPathSettings callPaths;
+    QString turnSecretFile;
+    QString relaySecretFile;
     QString logLevel = QStringLiteral("info");
 
     // Operator commands.

@@ -15,24 +15,10 @@ namespace {
 // The PostgreSQL password from the named file, or else (when the address holds none) from the
 // credential systemd's LoadCredential= hands the service; false and a message when a file is named but cannot be read.
 bool readStorePassword(const ServerConfig& config, StoreLocation& location, QString* error) {
-    QString path = config.storePasswordFile;
-    if (path.isEmpty()) {
-        const QString credentials = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
-        if (credentials.isEmpty() || !location.password.isEmpty()) return true;
-        path = QDir(credentials).filePath(QStringLiteral("store-password"));
-        if (!QFileInfo::exists(path)) return true;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error) *error = QStringLiteral("cannot read the store password file %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    if (file.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther))
-        qCWarning(lcServer).noquote() << "the store password file" << path << "is readable by other users";
-    QByteArray secret = file.read(4096);
-    while (secret.endsWith('\n') || secret.endsWith('\r'))
-        secret.chop(1);
-    location.password = QString::fromUtf8(secret);
+    if (config.storePasswordFile.isEmpty() && !location.password.isEmpty()) return true;
+    QByteArray secret;
+    if (!readSecret(config.storePasswordFile, QStringLiteral("store-password"), &secret, error)) return false;
+    if (!secret.isEmpty() || !config.storePasswordFile.isEmpty()) location.password = QString::fromUtf8(secret);
     return true;
 }
 
@@ -115,6 +101,10 @@ bool ChatServer::start(QString* error) {
     settings.logIns = m_config.logIns;
     settings.logIns.prefixes = m_config.prefixes;
     settings.lookups = m_config.lookups;
+    settings.callPaths = m_config.callPaths;
+    if (!readSecret(m_config.turnSecretFile, QStringLiteral("turn-secret"), &settings.callPaths.turnSecret, error) ||
+        !readSecret(m_config.relaySecretFile, QStringLiteral("relay-secret"), &settings.callPaths.relaySecret, error))
+        return false;
     try {
         m_storage = openStorage(*location);
         m_service = std::make_unique<ChatService>(*m_storage, settings, m_clock);

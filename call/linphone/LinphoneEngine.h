@@ -25,6 +25,7 @@ namespace rtc {
 
 class EnginePace;
 class LinphoneSession;
+class NatTraversal;
 class LinphoneVideoWindow;
 
 class LinphoneEngine final : public IRTCClient2, public std::enable_shared_from_this<LinphoneEngine> {
@@ -65,6 +66,7 @@ public:
     void InvokeTuningWizardEx(QWidget* parent, bool allowAudio, bool allowVideo) override;
     void PrepareForShutdown() override;
     void Shutdown() override;
+    void SetCallPaths(const CallPaths& paths, const PublishAddress& publish) override;
 
     // ---- For the sessions of this engine ----
     linphone::Core& core() const;
@@ -116,6 +118,8 @@ private:
     QString localUri() const;
     // Tells liblinphone who our calls come from: "Name" <sip:user@address>.
     void applyIdentity();
+    // The user part of our SIP address.
+    QString userPart() const;
     void postSessionless(long kind, std::shared_ptr<IRTCEvent> event);
     // What the guard refused: a transfer ends the call it came in; everything is reported.
     void onRefused(const SipGuard::Refusal& refusal);
@@ -126,6 +130,7 @@ private:
     std::unique_ptr<SipGuard> m_guard;
     QElapsedTimer m_guardClock;
     std::shared_ptr<linphone::Core> m_core;
+    std::unique_ptr<NatTraversal> m_nat; // once the chat server has told the call paths
     std::shared_ptr<Listener> m_listener;
     std::shared_ptr<CallWatcher> m_callWatcher;
     QElapsedTimer m_reportClock;

@@ -33,6 +33,7 @@ public:
     bool settling() const { return m_state != RTCSS_CONNECTED && m_state != RTCSS_INCOMING; }
     std::shared_ptr<IRTCClient2> get_Client() const override;
     std::shared_ptr<IRTCCollection> get_Participants() const override;
+    long get_MediaPath() const override;
 
     // ---- For the engine ----
     // Binds the session to its call; an incoming call brings its caller as the participant.

@@ -123,6 +123,7 @@ QString SqlStorage::sqlFor(Stmt stmt) const {
     case Stmt::DropPendingMoveDeliveries:
     case Stmt::DropPendingNoticeTargets:
     case Stmt::DropPendingNotices:
+    case Stmt::DropPendingRelayPorts:
     case Stmt::DropPending:
     case Stmt::DropUnlistedInvitations:
         return registrationSqlFor(stmt);

@@ -56,6 +56,7 @@ public:
     void markMoveDelivered(qint64 moveId, qint64 userId, qint64 nowMs) override;
     qint64 operatorGeneration() override;
     QByteArray sharedSecret(const QByteArray& candidate) override;
+    std::optional<RelaySlot> relaySlot(qint64 userId, const QList<PortBlock>& blocks) override;
     void begin() override;
     void commit() override;
     void rollback() override;
@@ -142,6 +143,7 @@ private:
         DropPendingMoveDeliveries,
         DropPendingNoticeTargets,
         DropPendingNotices,
+        DropPendingRelayPorts,
         DropPending,
         DropUnlistedInvitations,
     };

@@ -157,6 +157,10 @@ private:
             emit form->LstUsers->ItemClick(form->LstUsers->itemAt(row));
             return QStringLiteral("ok");
         }
+        if (command == QLatin1String("auto")) {
+            vb::setValue(*form->chkAutoAnswer, argument == QLatin1String("1") ? vb::vbChecked : vb::vbUnchecked);
+            return QStringLiteral("ok");
+        }
         if (command == QLatin1String("connect")) return clicked(form->cmdConnect);
         if (command == QLatin1String("answer")) return clicked(form->cmdAnswer);
         if (command == QLatin1String("terminate")) return clicked(form->cmdTerminate);
@@ -209,8 +213,16 @@ private:
                            QStringLiteral("connected=") + QString::number(form.g_blnCallConnected ? 1 : 0),
                            QStringLiteral("address=") + basMain::g_strMyWanIP,
                            QStringLiteral("alt=") + basMain::g_strAltServerBase,
+                           QStringLiteral("path=") + mediaPath(form),
                            QStringLiteral("enabled=") + enabledButtons(form)}
             .join(QStringLiteral(" | "));
+    }
+
+    // The way the current call's media takes, as the engine tells it.
+    static QString mediaPath(frmMain& form) {
+        static const char* const names[] = {"", "direct", "mapping", "relayed", "no-ice"};
+        const long path = form.g_objSession ? form.g_objSession->get_MediaPath() : 0;
+        return QString::fromLatin1(path >= 0 && path < 5 ? names[path] : "");
     }
 
     static QString rowsText(frmMain& form) {

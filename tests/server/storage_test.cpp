@@ -44,7 +44,7 @@ TEST_P(StoreTest, AnOlderStoreIsBroughtUpToDateAndANewerOneIsRefused) {
     ASSERT_TRUE(servertest::execOnStore(
         address,
         {"DROP INDEX contacts_in_order", "ALTER TABLE contacts DROP COLUMN handle",
-         "ALTER TABLE contacts DROP COLUMN mutual", "DROP TABLE server_secret", "DROP TABLE registrations",
+         "ALTER TABLE contacts DROP COLUMN mutual", "DROP TABLE server_secret", "DROP TABLE registrations", "DROP TABLE relay_ports",
          "DROP INDEX users_by_pending_email", "DROP INDEX users_by_confirm_hash", "DROP INDEX users_by_state",
          "DROP INDEX contacts_by_contact", "ALTER TABLE users DROP COLUMN state",
          "ALTER TABLE users DROP COLUMN pending_email", "ALTER TABLE users DROP COLUMN confirm_hash",

@@ -3,6 +3,7 @@
 // the desktop draws instead (see DesktopShots.h). The pictures are the windows' own
 // contents (no frame), so they come out the same on every run with the same fonts.
 #include "DesktopShots.h"
+#include "app/CallPathsLink.h"
 #include "app/frmMain.h"
 #include "forms/frmMngContacts.h"
 #include "forms/frmRegWait.h"
@@ -146,6 +147,18 @@ bool mainWindow(const QString& folder, frmMain& form) {
     form.txtStatus->setPlainText(QStringLiteral("RTCClient is initialized and ready to make/receive calls."));
     reportCalls(form);
     bool ok = save(form, folder, "main-calls.png");
+    // In a call whose media the TURN server relays, the client reached through the call relay.
+    const QString title = form.windowTitle();
+    form.setWindowTitle(QStringLiteral("Internet Chat - Ver: ") + frmMain::versionText() +
+                        QStringLiteral(" My Internet IP: 203.0.113.12:20417"));
+    form.fraStatus->setTitle(QStringLiteral("Status: CONNECTED User: Bob Miller    192.168.1.23"));
+    vb::setForeColor(*form.txtStatus, vb::vbBlue);
+    form.txtStatus->setPlainText(CallPathsLink::mediaPathText(rtc::MEDIAPATH_RELAYED));
+    ok = save(form, folder, "main-call-path.png") && ok;
+    form.setWindowTitle(title);
+    form.fraStatus->setTitle(QStringLiteral("Status: IDLE"));
+    vb::setForeColor(*form.txtStatus, vb::vbBlack);
+    form.txtStatus->setPlainText(QStringLiteral("RTCClient is initialized and ready to make/receive calls."));
     form.SSTab1->setCurrentIndex(1);
     ok = save(form, folder, "main-tools.png") && ok;
     form.SSTab1->setCurrentIndex(2);
