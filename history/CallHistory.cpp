@@ -1,5 +1,6 @@
 #include "history/CallHistory.h"
 
+#include "platform/PrivateFiles.h"
 #include "platform/vb.h"
 #include "wire/Protocol.h"
 
@@ -108,6 +109,11 @@ QString outcomeText(const std::optional<CallActivity::Outcome>& outcome) {
 }
 
 CallHistory::CallHistory(const QString& path, int maxRows) : m_maxRows(qMax(1, maxRows)) {
+    // Who called whom is the user's business only: the file is made (or narrowed) to 0600 before
+    // SQLite opens it, and SQLite gives its journals the file's own mode.
+    privatefiles::prepareFile(path);
+    for (const char* journal : {"-wal", "-shm"})
+        privatefiles::narrowFile(path + QLatin1String(journal));
     const QByteArray file = QFile::encodeName(path);
     if (sqlite3_open_v2(file.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
         fail("open");

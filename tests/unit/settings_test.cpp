@@ -3,6 +3,7 @@
 // The call history beside them: each call kept from its start through a crash, a full disk and
 // a flood of calls.
 #include "chatlink/ChatProtocol.h"
+#include "core/ErrorLog.h"
 #include "core/SettingsFiles.h"
 #include "core/basMain.h"
 #include "history/CallHistory.h"
@@ -22,6 +23,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/stat.h>
 
 using namespace basMain;
 
@@ -155,6 +157,49 @@ TEST_F(SettingsFiles, TheCallHistoryKeepsEachCallThroughACrashAFullDiskAndAFlood
     run = std::make_unique<CallHistory>(path, 3);
     EXPECT_EQ(run->unseenMissed(), 0);
     EXPECT_EQ(run->records()[0].id, rows[0].id);
+}
+
+// Whatever the process's umask and whatever an older version left behind, each file the client
+// writes is the user's alone, and so are the folders it makes for them.
+TEST_F(SettingsFiles, EveryFileTheClientWritesAndEveryFolderItMakesIsTheUsersAlone) {
+    const mode_t before = ::umask(022);
+    const auto mode = [](const QString& path) {
+        struct stat info {};
+        return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 0777) : -1;
+    };
+    for (const char* name : {"RTC_Chat.kvo", "ColloqChat.kvo", "RTC_Name.kvo", "CallHistory.sqlite"}) {
+        QFile old(env.path(QString::fromLatin1(name)));
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly)); // empty, as an earlier run might have left it
+        old.close();
+        ::chmod(QFile::encodeName(old.fileName()).constData(), 0644);
+    }
+    writeServerAddressFile("10.0.0.1", "19991", "42", "me@x.org");
+    writeUserSettingsFile("2005" + msg({"", "0", "10.0.0.1", "r.example", "/a.asp", "12052026"}));
+    writeDisplayNameFile("Ann");
+    basMain::fnLogError(QStringLiteral("EveryFile[1]"), false);
+    CallActivity call{1, CallActivity::Phase::Ringing, CallActivity::Outcome::Missed, true, "Ann", "a@x.org", ""};
+    history::CallHistory calls(env.path("CallHistory.sqlite"));
+    ASSERT_TRUE(calls.record(call));
+    ASSERT_EQ(env.logLines().size(), 1);
+    for (const QString& name : QDir(env.dir()).entryList(QDir::Files | QDir::Hidden))
+        EXPECT_EQ(mode(env.path(name)), 0600) << name.toStdString();
+    for (const QString& name : QDir(env.path("logs")).entryList(QDir::Files))
+        EXPECT_EQ(mode(env.path("logs/" + name)), 0600) << name.toStdString();
+
+    // The per-user folder of an installed client, with its logs folder, made at the first start and
+    // narrowed again where an earlier version left it open.
+    const QString user = env.path("home/.local/share/ColloqChat/ColloqChat");
+    EXPECT_EQ(vb::chooseAppPath("/usr/bin", user), user);
+    for (const QString& folder : {env.path("home/.local"), user, user + "/logs"})
+        EXPECT_EQ(mode(folder), 0700) << folder.toStdString();
+    ::chmod(QFile::encodeName(user).constData(), 0755);
+    vb::chooseAppPath("/usr/bin", user);
+    EXPECT_EQ(mode(user), 0700);
+    // A folder of the program's own, as scripts/run.sh uses, is the user's choice and left alone.
+    ::chmod(QFile::encodeName(env.dir()).constData(), 0755);
+    EXPECT_EQ(vb::chooseAppPath(env.dir(), user), env.dir());
+    EXPECT_EQ(mode(env.dir()), 0755);
+    ::umask(before);
 }
 
 // Replies arrive through the reply handler, on controls like the window's.
