@@ -29,6 +29,7 @@ class QSlider;
 class QTabWidget;
 class QTimer;
 class KVOSocket;
+class CallSecurityPanel;
 namespace history {
 class CallHistoryView;
 }
@@ -84,6 +85,9 @@ public:
     QGroupBox* fraWizard = nullptr;
     QPushButton* cmdWizard = nullptr;
     QPushButton* cmdManageContacts = nullptr;
+    QCheckBox* chkEncryptedOnly = nullptr; // calls that cannot be encrypted are refused
+    // Under the status box: how the call in progress is encrypted (frmMain_security.cpp).
+    CallSecurityPanel* panelSecurity = nullptr;
     // Tab "History": every call in or out; the tab's title counts the missed calls not yet seen.
     history::CallHistoryView* viewHistory = nullptr;
     // Timers, all disabled until the program starts them.
@@ -120,6 +124,8 @@ public:
     void ClientEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent);
     void SessionStateEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent);
     void MediaEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent);
+    // The engine's report on how a call's media are protected.
+    void SecurityEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent);
     void Receive_Event(long& RTCEvent, const std::shared_ptr<rtc::IRTCEvent>& pEvent);
     void fnMediaSupp(long lngMediaCaps);
     void cmdConnect_Click();
@@ -194,6 +200,9 @@ private:
     friend struct FrmMainCallAccess; // tests of the call engine reach its private set-up
     void buildLayout();
     void addHistoryTab();
+    void addSecurityControls();
+    // Tells a new engine where to keep its peers' secrets and whether calls must be encrypted.
+    void prepareCallSecurity(rtc::IRTCClient2& client);
     void setUpChatQueue();
     // Who Connect calls: the selected row's name, e-mail and call address (the row's tag).
     struct CallTarget {

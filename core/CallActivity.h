@@ -23,5 +23,8 @@ struct CallActivity {
     QString name;    // the listed contact's display name, else the caller's SIP display name
     QString email;   // the listed contact's e-mail address, else the caller's SIP address
     QString address; // the call address "host:port", which calls the other party back
+    // How the call's media were protected ("ZRTP", "ZRTP, verified", "not encrypted", ...);
+    // empty until the call has connected and its key exchange has ended.
+    QString security;
 };
 Q_DECLARE_METATYPE(CallActivity)

@@ -21,24 +21,6 @@ int errorNumberOf(QFileDevice::FileError error) {
     return error == QFileDevice::ResourceError ? vb::kErrDiskFull : vb::kErrPathFileAccess;
 }
 
-// Writes the bytes to a temporary file beside `path`, flushes it to disk and renames it over
-// `path`. Any failure discards the temporary file and keeps whatever `path` held before.
-void replaceFile(const QString& path, const QByteArray& bytes) {
-    QSaveFile file(path);
-    // Unbuffered, so that a short write (full disk, size limit) is seen here and not lost in a
-    // flush at commit time.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) vb::raise(errorNumberOf(file.error()));
-    // The new file is the user's alone from its first byte, also where an older version left the
-    // old one readable by others.
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        const int number = errorNumberOf(file.error());
-        file.cancelWriting();
-        vb::raise(number);
-    }
-    if (!file.commit()) vb::raise(errorNumberOf(file.error()));
-}
-
 QByteArray scrambledBytes(const QString& plain) {
     QString text = plain;
     basEncrypt_Decrypt::EncryptText(text);
@@ -55,6 +37,22 @@ void appendRow(SiteTable& table, const std::array<QString, 4>& values) {
 }
 
 } // namespace
+
+void replaceFile(const QString& path, const QByteArray& bytes) {
+    QSaveFile file(path);
+    // Unbuffered, so that a short write (full disk, size limit) is seen here and not lost in a
+    // flush at commit time.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) vb::raise(errorNumberOf(file.error()));
+    // The new file is the user's alone from its first byte, also where an older version left the
+    // old one readable by others.
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        const int number = errorNumberOf(file.error());
+        file.cancelWriting();
+        vb::raise(number);
+    }
+    if (!file.commit()) vb::raise(errorNumberOf(file.error()));
+}
 
 QString serverAddressFilePath() {
     return vb::AppPath() + QStringLiteral("/RTC_Chat.kvo");

@@ -73,7 +73,8 @@ private:
     sqlite3_stmt* m_stmt = nullptr;
 };
 
-constexpr const char* kColumns = "id, started, connected, ended, incoming, outcome, name, email, address, seen";
+constexpr const char* kColumns =
+    "id, started, connected, ended, incoming, outcome, name, email, address, seen, security";
 
 CallRecord recordAt(const Statement& row) {
     CallRecord record;
@@ -86,6 +87,7 @@ CallRecord recordAt(const Statement& row) {
     record.email = row.text(7);
     record.address = row.text(8);
     record.seen = row.integer(9) != 0;
+    record.security = row.text(10);
     return record;
 }
 
@@ -126,6 +128,7 @@ CallHistory::CallHistory(const QString& path, int maxRows) : m_maxRows(qMax(1, m
                             " started INTEGER NOT NULL, connected INTEGER, ended INTEGER,"
                             " incoming INTEGER NOT NULL, outcome TEXT, name TEXT NOT NULL,"
                             " email TEXT NOT NULL, address TEXT NOT NULL, seen INTEGER NOT NULL DEFAULT 0)") &&
+                       addSecurityColumn() &&
                        // Calls a stopped run left open end as what they had become by then.
                        exec("UPDATE calls SET outcome = CASE WHEN connected IS NOT NULL THEN 'answered'"
                             " WHEN incoming THEN 'missed' ELSE 'failed' END WHERE outcome IS NULL");
@@ -137,6 +140,13 @@ CallHistory::CallHistory(const QString& path, int maxRows) : m_maxRows(qMax(1, m
 
 CallHistory::~CallHistory() {
     sqlite3_close(m_db);
+}
+
+bool CallHistory::addSecurityColumn() {
+    // Files written before calls were encrypted lack the column; SQLite adds it in place.
+    Statement has(m_db, "SELECT COUNT(*) FROM pragma_table_info('calls') WHERE name = 'security'");
+    if (has.step() == SQLITE_ROW && has.integer(0) > 0) return true;
+    return exec("ALTER TABLE calls ADD COLUMN security TEXT");
 }
 
 bool CallHistory::exec(const char* sql) {
@@ -196,6 +206,7 @@ std::optional<CallRecord> CallHistory::write(const CallActivity& activity) {
         if (id == 0) return std::nullopt;
         Statement update(m_db, "UPDATE calls SET connected = ? WHERE id = ?");
         if (update.bind(1, now).bind(2, id).step() != SQLITE_DONE) fail("update");
+        writeSecurity(activity, id);
         break;
     }
     case CallActivity::Phase::Ended: {
@@ -205,10 +216,17 @@ std::optional<CallRecord> CallHistory::write(const CallActivity& activity) {
         if (id == 0) return std::nullopt;
         Statement update(m_db, "UPDATE calls SET ended = ?, outcome = ? WHERE id = ?");
         if (update.bind(1, now).bind(2, wordOf(activity.outcome)).bind(3, id).step() != SQLITE_DONE) fail("update");
+        writeSecurity(activity, id);
         break;
     }
     }
     return id == 0 ? std::nullopt : fetch(id);
+}
+
+void CallHistory::writeSecurity(const CallActivity& activity, qint64 id) {
+    if (activity.security.isEmpty()) return;
+    Statement update(m_db, "UPDATE calls SET security = ? WHERE id = ?");
+    if (update.bind(1, field(activity.security)).bind(2, id).step() != SQLITE_DONE) fail("update");
 }
 
 std::optional<CallRecord> CallHistory::fetch(qint64 id) const {

@@ -27,6 +27,7 @@ struct CallRecord {
     QString name;
     QString email;
     QString address;
+    QString security;  // as CallActivity::security
     bool seen = false; // a missed call the user has had on screen
 };
 
@@ -60,6 +61,8 @@ public:
 private:
     std::optional<CallRecord> write(const CallActivity& activity);
     bool exec(const char* sql);
+    bool addSecurityColumn();
+    void writeSecurity(const CallActivity& activity, qint64 id);
     void fail(const char* what);
     std::optional<CallRecord> fetch(qint64 id) const;
     void trim();

@@ -3,6 +3,7 @@
 // folder, iterated by a timer on the UI thread. Events that liblinphone reports are queued and
 // handed to the event sink from the event loop, never from inside Core::iterate(), so a handler
 // may let events run (and so re-enter the engine) without re-entering liblinphone.
+#include "call/rtc/CallSecurity.h"
 #include "call/rtc/Rtc.h"
 
 #include <QElapsedTimer>
@@ -26,7 +27,9 @@ class EnginePace;
 class LinphoneSession;
 class LinphoneVideoWindow;
 
-class LinphoneEngine final : public IRTCClient2, public std::enable_shared_from_this<LinphoneEngine> {
+class LinphoneEngine final : public IRTCClient2,
+                             public IRTCClientSecurity,
+                             public std::enable_shared_from_this<LinphoneEngine> {
 public:
     // Engines are always shared: sessions and queued events hold on to them.
     static std::shared_ptr<LinphoneEngine> create();
@@ -65,7 +68,13 @@ public:
     void PrepareForShutdown() override;
     void Shutdown() override;
 
+    // IRTCClientSecurity
+    void put_SecretsFile(const QString& path) override;
+    void put_EncryptedOnly(bool encryptedOnly) override;
+
     // ---- For the sessions of this engine ----
+    // Calls that cannot be encrypted carry nothing.
+    bool encryptedOnly() const { return m_encryptedOnly; }
     linphone::Core& core() const;
     // Throws unless the engine is initialised and not shut down.
     void requireRunning() const;
@@ -112,6 +121,10 @@ private:
     // Tells liblinphone who our calls come from: "Name" <sip:user@address>.
     void applyIdentity();
     void postSessionless(long kind, std::shared_ptr<IRTCEvent> event);
+    // Every call offers SRTP keyed by ZRTP; offers of SDES and DTLS-SRTP are taken too.
+    void applyEncryption();
+    // The media of a call with these parameters go out encrypted or not at all.
+    static void holdClearMedia(const std::shared_ptr<linphone::CallParams>& params);
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::shared_ptr<linphone::Core> m_core;
@@ -136,6 +149,8 @@ private:
     quint16 m_sipPort = 0;
     QString m_displayName;
     QString m_email;
+    QString m_secretsFile;
+    bool m_encryptedOnly = false;
     // Every session with a live call, by the call it carries.
     std::map<const linphone::Call*, std::shared_ptr<LinphoneSession>> m_sessions;
     // The session whose call is being placed right now (its first states arrive inside invite()).

@@ -23,6 +23,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 using namespace basMain;
@@ -122,16 +123,28 @@ TEST_F(SettingsFiles, TheCallHistoryKeepsEachCallThroughACrashAFullDiskAndAFlood
     QDateTime now(QDate(2026, 3, 1), QTime(9, 30));
     vb::setClockForTesting([&] { return now; });
     const auto call = [](quint64 serial, Phase phase, const QString& name = "Ann") {
-        return CallActivity{serial,      phase,          CallActivity::Outcome::Missed, true, name + "\n",
-                            "ann@x.org", "10.0.0.1:5060"};
+        return CallActivity{serial,          phase, CallActivity::Outcome::Missed, true, name + "\n", "ann@x.org",
+                            "10.0.0.1:5060", "ZRTP"};
     };
     const QString path = env.path("CallHistory.sqlite");
+    {
+        // A history kept before calls were encrypted: its calls stay, and the next ones say how.
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+        sqlite3_exec(db,
+                     "CREATE TABLE calls(id INTEGER PRIMARY KEY AUTOINCREMENT, started INTEGER NOT NULL, connected "
+                     "INTEGER, ended INTEGER, incoming INTEGER NOT NULL, outcome TEXT, name TEXT NOT NULL, email TEXT "
+                     "NOT NULL, address TEXT NOT NULL, seen INTEGER NOT NULL DEFAULT 0)",
+                     nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
     auto run = std::make_unique<CallHistory>(path, 3);
     run->record(call(1, Phase::Ringing));
     run->record(call(1, Phase::Connected));
     run = std::make_unique<CallHistory>(path, 3); // the program stopped in the call; the next run
     ASSERT_EQ(run->records().size(), 1u);
     EXPECT_EQ(run->records()[0].outcome, CallActivity::Outcome::Answered);
+    EXPECT_EQ(run->records()[0].security, "ZRTP");
     EXPECT_EQ(run->records()[0].name, "Ann "); // one plain line
     {
         const testenv::FileSizeLimit fullDisk(1);
@@ -177,7 +190,7 @@ TEST_F(SettingsFiles, EveryFileTheClientWritesAndEveryFolderItMakesIsTheUsersAlo
     writeUserSettingsFile("2005" + msg({"", "0", "10.0.0.1", "r.example", "/a.asp", "12052026"}));
     writeDisplayNameFile("Ann");
     basMain::fnLogError(QStringLiteral("EveryFile[1]"), false);
-    CallActivity call{1, CallActivity::Phase::Ringing, CallActivity::Outcome::Missed, true, "Ann", "a@x.org", ""};
+    CallActivity call{1, CallActivity::Phase::Ringing, CallActivity::Outcome::Missed, true, "Ann", "a@x.org", "", ""};
     history::CallHistory calls(env.path("CallHistory.sqlite"));
     ASSERT_TRUE(calls.record(call));
     ASSERT_EQ(env.logLines().size(), 1);

@@ -50,7 +50,7 @@ const Contact kContacts[] = {
 };
 
 // A morning of calls, reported as the window reports them: {start, seconds to the answer or end,
-// seconds in the call, in, outcome, name, e-mail, address}.
+// seconds in the call, in, outcome, name, e-mail, address, encryption}.
 struct PastCall {
     const char* time;
     int ringSeconds;
@@ -60,18 +60,21 @@ struct PastCall {
     const char* name;
     const char* email;
     const char* address;
+    const char* security;
 };
 
 const PastCall kCalls[] = {
-    {"08:02:10", 6, 252, true, CallActivity::Outcome::Answered, "Dana Okafor", "dana@example.org", "10.0.0.7:5060"},
+    {"08:02:10", 6, 252, true, CallActivity::Outcome::Answered, "Dana Okafor", "dana@example.org", "10.0.0.7:5060",
+     "ZRTP, verified"},
     {"08:31:45", 9, 723, false, CallActivity::Outcome::Answered, "Bob Miller", "bob.miller@example.com",
-     "192.168.1.23:5060"},
+     "192.168.1.23:5060", "ZRTP"},
     {"09:15:02", 30, 0, false, CallActivity::Outcome::Failed, "Eve Lambert", "eve.lambert@example.com",
-     "203.0.113.9:5060"},
+     "203.0.113.9:5060", ""},
     {"10:47:30", 40, 0, true, CallActivity::Outcome::Missed, "Carl Jensen", "carl.jensen@example.net",
-     "198.51.100.4:5060"},
-    {"11:05:12", 4, 0, true, CallActivity::Outcome::Declined, "sales", "sip:sales@198.51.100.77", "198.51.100.77:5060"},
-    {"11:52:40", 25, 0, true, CallActivity::Outcome::Missed, "Dana Okafor", "dana@example.org", "10.0.0.7:5062"},
+     "198.51.100.4:5060", ""},
+    {"11:05:12", 4, 0, true, CallActivity::Outcome::Declined, "sales", "sip:sales@198.51.100.77", "198.51.100.77:5060",
+     ""},
+    {"11:52:40", 25, 0, true, CallActivity::Outcome::Missed, "Dana Okafor", "dana@example.org", "10.0.0.7:5062", ""},
 };
 
 void reportCalls(frmMain& form) {
@@ -85,7 +88,8 @@ void reportCalls(frmMain& form) {
                           past.incoming,
                           QString::fromLatin1(past.name),
                           QString::fromLatin1(past.email),
-                          QString::fromLatin1(past.address)};
+                          QString::fromLatin1(past.address),
+                          QString::fromLatin1(past.security)};
         now = QDateTime(QDate(2026, 12, 6), QTime::fromString(QString::fromLatin1(past.time)));
         emit form.callActivity(call);
         now = now.addSecs(past.ringSeconds);

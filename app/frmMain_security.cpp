@@ -1,0 +1,76 @@
+// The encryption of calls in the main window: the panel under the status box, the "Encrypted
+// calls only" option of the Tools tab, and what the engine reports of each call's protection.
+#include "app/CallHelpers.h"
+#include "app/CallSecurityPanel.h"
+#include "app/frmMain.h"
+#include "core/ErrorLog.h"
+#include "core/TrustStore.h"
+#include "platform/vb.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+
+using namespace basMain;
+using callengine::eventAs;
+using callengine::required;
+
+void frmMain::addSecurityControls() {
+    panelSecurity = new CallSecurityPanel(fraStatus);
+    fraStatus->layout()->addWidget(panelSecurity);
+
+    chkEncryptedOnly = new QCheckBox(QStringLiteral("Encrypted calls only"), fraCallOptions);
+    chkEncryptedOnly->setObjectName(QStringLiteral("chkEncryptedOnly"));
+    chkEncryptedOnly->setToolTip(QStringLiteral("Refuse calls whose voice and video cannot be encrypted"));
+    chkEncryptedOnly->setChecked(trust::encryptedCallsOnly());
+    if (auto* grid = qobject_cast<QGridLayout*>(fraCallOptions->layout()))
+        grid->addWidget(chkEncryptedOnly, grid->rowCount(), 0, 1, grid->columnCount());
+    connect(chkEncryptedOnly, &QCheckBox::toggled, this, [this](bool only) {
+        trySkip(QStringLiteral("chkEncryptedOnly_Click"), [only] { trust::setEncryptedCallsOnly(only); });
+        trySkip(QStringLiteral("chkEncryptedOnly_Click"), [this, only] {
+            if (auto security = std::dynamic_pointer_cast<rtc::IRTCClientSecurity>(g_objRTCClient))
+                security->put_EncryptedOnly(only);
+        });
+    });
+    // The panel follows the call the window reports: a connected call's security is to come, an
+    // ended call's verdict stays on screen until the next call starts.
+    connect(this, &frmMain::callActivity, panelSecurity, [this](const CallActivity& activity) {
+        switch (activity.phase) {
+        case CallActivity::Phase::Ringing:
+        case CallActivity::Phase::Placing:
+            panelSecurity->callStarting();
+            break;
+        case CallActivity::Phase::Connected:
+            panelSecurity->callConnected(g_objSession, activity.name, activity.email);
+            break;
+        case CallActivity::Phase::Ended:
+            panelSecurity->callEnded();
+            break;
+        }
+    });
+}
+
+void frmMain::prepareCallSecurity(rtc::IRTCClient2& client) {
+    auto* security = dynamic_cast<rtc::IRTCClientSecurity*>(&client);
+    if (!security) return;
+    security->put_SecretsFile(vb::AppPath() + QStringLiteral("/ZrtpSecrets.sqlite"));
+    security->put_EncryptedOnly(chkEncryptedOnly->isChecked());
+}
+
+void frmMain::SecurityEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
+    try {
+        const auto event = eventAs<rtc::IRTCSecurityEvent>(pEvent);
+        const auto session = event->get_Session();
+        const rtc::CallSecurity security = event->get_Security();
+        if (!panelSecurity->securityChanged(session, security)) return;
+        if (security.protection == rtc::MediaProtection::None && chkEncryptedOnly->isChecked()) {
+            // Nothing went out in the clear (the engine holds media back until they are
+            // encrypted); the call goes, and the panel says why.
+            panelSecurity->refusedUnencrypted();
+            required(session)->Terminate(rtc::RTCTR_NORMAL);
+        }
+        if (m_callOpen) m_call.security = panelSecurity->historyText();
+    } catch (const std::exception& error) {
+        logCaught(QStringLiteral("SecurityEvent"), error);
+    }
+}
