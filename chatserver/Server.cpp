@@ -145,6 +145,8 @@ bool ChatServer::start(QString* error) {
         }
     }
 
+    if (!startTls(error)) return false;
+
     settings.publicAddress = derivePublicAddress(m_config);
     // With the chat port off, clients are still told the port the chat server will be back on.
     const quint16 chatPort = m_chat ? m_chat->port() : m_config.chatPort;
@@ -187,9 +189,11 @@ void ChatServer::startCallChecks(const QString& ownAddress) {
         return;
     }
     m_chat->setCallAddressProbe(m_probe.get());
+    if (m_chatTls) m_chatTls->setCallAddressProbe(m_probe.get());
 }
 
 void ChatServer::stop() {
+    stopTls();
     if (m_chat) m_chat->close();
     if (m_web) m_web->close();
     delete m_presenceFlush;
