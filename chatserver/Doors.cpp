@@ -2,6 +2,7 @@
 
 #include "chatserver/CallAddressProbe.h"
 #include "chatserver/ChatService.h"
+#include "chatserver/SecureAccounts.h"
 #include "chatserver/WebPages.h"
 #include "chatserver/net/HttpRequest.h"
 #include "chatserver/net/Logging.h"
@@ -29,8 +30,8 @@ bool sameInLatin1(const QString& text) {
 class ChatConnection final : public Connection {
 public:
     ChatConnection(TcpListener& listener, int fd, const QString& peer, quint64 serial, ChatService& service,
-                   CallAddressProbe* probe)
-        : Connection(listener, fd, peer, serial), m_service(service), m_probe(probe),
+                   CallAddressProbe* probe, SecureAccounts* accounts)
+        : Connection(listener, fd, peer, serial), m_service(service), m_probe(probe), m_accounts(accounts),
           m_reader(listener.limits().maxRequestBytes) {
         m_started.start();
     }
@@ -80,7 +81,13 @@ private:
         }
         ChatService::Outcome outcome;
         try {
+            if (const std::optional<QString> refusal =
+                    m_accounts ? m_accounts->refusal(parse.request, secure()) : std::nullopt) {
+                logAndSend(parse.request.code, {refusal, QStringLiteral("signs in over TLS only")});
+                return;
+            }
             outcome = m_service.handle(parse.request, peer());
+            if (m_accounts) m_accounts->noteAnswer(parse.request, secure(), outcome);
         } catch (const std::exception& error) {
             ++stats().failed;
             qCWarning(lcServer).noquote() << listener().name() << peer() << "failed:" << error.what();
@@ -150,6 +157,7 @@ private:
 
     ChatService& m_service;
     CallAddressProbe* m_probe;
+    SecureAccounts* m_accounts;
     quint64 m_ticket = 0; // the check under way
     std::optional<ChatService::Outcome> m_held;
     bool m_silent = false;
@@ -201,7 +209,7 @@ ChatListener::ChatListener(ChatService& service, const ListenerLimits& limits, Q
     : TcpListener(QStringLiteral("chat"), limits, parent), m_service(service) {}
 
 std::unique_ptr<Connection> ChatListener::createConnection(int fd, const QString& peer, quint64 serial) {
-    return std::make_unique<ChatConnection>(*this, fd, peer, serial, m_service, m_probe);
+    return std::make_unique<ChatConnection>(*this, fd, peer, serial, m_service, m_probe, m_accounts);
 }
 
 WebListener::WebListener(WebPages& pages, const ListenerLimits& limits, QObject* parent)

@@ -7,6 +7,7 @@ namespace chatserver {
 
 class CallAddressProbe;
 class ChatService;
+class SecureAccounts;
 class WebPages;
 
 class ChatListener final : public TcpListener {
@@ -16,6 +17,9 @@ public:
     // Log-ins wait for the check of their call address before they are answered; null: no checks.
     // The probe must outlive the listener.
     void setCallAddressProbe(CallAddressProbe* probe) { m_probe = probe; }
+    // Requests naming an account that signed in over TLS are refused in the clear; null: no such
+    // rule. Must outlive the listener.
+    void setSecureAccounts(SecureAccounts* accounts) { m_accounts = accounts; }
 
 protected:
     std::unique_ptr<Connection> createConnection(int fd, const QString& peer, quint64 serial) override;
@@ -23,6 +27,7 @@ protected:
 private:
     ChatService& m_service;
     CallAddressProbe* m_probe = nullptr;
+    SecureAccounts* m_accounts = nullptr;
 };
 
 class WebListener final : public TcpListener {

@@ -204,6 +204,7 @@ void ChatServer::stop() {
     delete m_web;
     m_chat = nullptr;
     m_web = nullptr;
+    m_secureAccounts.reset();
     m_pages.reset();
     m_service.reset();
     m_storage.reset();

@@ -4,6 +4,7 @@
 #include "chatserver/ChatService.h"
 #include "chatserver/Config.h"
 #include "chatserver/Doors.h"
+#include "chatserver/SecureAccounts.h"
 #include "chatserver/WebPages.h"
 #include "chatserver/net/TlsServer.h"
 #include "chatserver/store/Storage.h"
@@ -67,6 +68,7 @@ private:
     ChatListener* m_chatTls = nullptr;
     WebListener* m_webTls = nullptr;
     std::shared_ptr<TlsServerContext> m_tls;
+    std::unique_ptr<SecureAccounts> m_secureAccounts; // outlives the chat listeners
     QTimer* m_tlsReload = nullptr;
     QTimer* m_presenceFlush = nullptr;
     QString m_storeDescription;

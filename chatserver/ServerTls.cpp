@@ -25,6 +25,10 @@ bool ChatServer::startTls(QString* error) {
     const bool chatTls =
         m_config.chatTlsExplicit ? m_config.chatTlsEnabled : m_config.chatEnabled && m_chat && m_config.chatPort != 0;
     const bool webTls = m_config.webTlsExplicit ? m_config.webTlsEnabled : m_web && m_web->port() == 80;
+    // The plain port refuses accounts that signed in over TLS, whether or not this server has a
+    // TLS port itself (another server of the store may).
+    m_secureAccounts = std::make_unique<SecureAccounts>(*m_storage, m_clock);
+    if (m_chat) m_chat->setSecureAccounts(m_secureAccounts.get());
     if (!chatTls && !webTls) return true;
 
     if (m_config.tlsCertificateFile.isEmpty() != m_config.tlsKeyFile.isEmpty()) {
@@ -69,6 +73,7 @@ bool ChatServer::startTls(QString* error) {
                 m_chatTls, [this] { return new ChatListener(*m_service, m_config.limits, this); },
                 m_config.chatTlsExplicit, address, port))
             return false;
+        if (m_chatTls) m_chatTls->setSecureAccounts(m_secureAccounts.get());
         if (m_chatTls && m_chat && m_chatTls->port() != m_chat->port() + 1)
             qCWarning(lcServer).noquote()
                 << "clients look for TLS on port" << m_chat->port() + 1 << "but it is on" << m_chatTls->port();

@@ -70,11 +70,17 @@ const QStringList kSchemaV5 = {
     QStringLiteral("CREATE INDEX contacts_in_order ON contacts (owner_id, added_ms, contact_id, handle, mutual)"),
 };
 
+// Version 6: the accounts that have signed in over TLS, which the plain port then refuses.
+const QStringList kSchemaV6 = {
+    QStringLiteral("CREATE TABLE secure_accounts (user_id BIGINT PRIMARY KEY REFERENCES users (id), "
+                   "since_ms BIGINT NOT NULL)"),
+};
+
 QList<QStringList> withIdentity(const QString& identity) {
     QStringList v1;
     for (QString sql : kSchemaV1)
         v1.append(sql.replace(QStringLiteral("@ID@"), identity));
-    return {v1, kSchemaV2, kSchemaV3, kSchemaV4, kSchemaV5};
+    return {v1, kSchemaV2, kSchemaV3, kSchemaV4, kSchemaV5, kSchemaV6};
 }
 
 } // namespace

@@ -48,6 +48,8 @@ public:
     void markMoveDelivered(qint64 moveId, qint64 userId, qint64 nowMs) override;
     qint64 operatorGeneration() override;
     QByteArray sharedSecret(const QByteArray& candidate) override;
+    void markSignsInSecurely(qint64 id, qint64 nowMs) override;
+    bool signsInSecurely(qint64 id) override;
     void begin() override;
     void commit() override;
     void rollback() override;
@@ -104,6 +106,8 @@ private:
         Generation,
         PollView,
         Touch,
+        MarkSecure,
+        IsSecure,
     };
 
     // A prepared statement, bound with `values` in order and executed. A lost connection is

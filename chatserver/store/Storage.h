@@ -108,6 +108,11 @@ public:
     virtual std::optional<Move> pendingMove(const UserRecord& user) = 0;
     virtual void markMoveDelivered(qint64 moveId, qint64 userId, qint64 nowMs) = 0;
 
+    // Accounts that have signed in over TLS: the plain port refuses them from then on, so that an
+    // ID read off a plain connection (or one downgraded by someone on the path) gains nothing.
+    virtual void markSignsInSecurely(qint64 id, qint64 nowMs) = 0;
+    virtual bool signsInSecurely(qint64 id) = 0;
+
     // The key from which per-viewer handles of user IDs are derived: the one in the store, or
     // `candidate`, stored now, when there is none yet. Servers sharing a store share it.
     virtual QByteArray sharedSecret(const QByteArray& candidate) = 0;

@@ -55,11 +55,41 @@ TEST_F(TlsPortTest, RegistrationAndPollsGoOverTlsAsOnThePlainPortUnderThePinnabl
     const ChatReply poll = overTls({"1", annId, "ann@example.org"});
     ASSERT_TRUE(poll.answered);
     EXPECT_EQ(poll.code(), "1");
-    // The plain port still serves the same account for clients that have no TLS.
-    EXPECT_EQ(
-        exchange(fixture.host, fixture.chatPort(), chatRequest({"1", annId, "ann@example.org"}, callAddress(2)), kAnn)
-            .code(),
-        "1");
+}
+
+// Once an account has signed in over TLS, its ID read off an old plain capture (or a client
+// pushed onto the plain port) gains nothing there; accounts that never had TLS keep the plain port.
+TEST_F(TlsPortTest, ThePlainPortRefusesAnAccountOnceItSignedInOverTls) {
+    const auto plain = [&](const QStringList& fields, const QHostAddress& from) {
+        return exchange(fixture.host, fixture.chatPort(), chatRequest(fields, callAddress(9)), from);
+    };
+    const QString ann = overTls({"3", "ann", "PC", "ann@example.org", "Ann"}).fields().value(3);
+    const QString bob =
+        plain({"3", "bob", "PC", "bob@example.org", "Bob"}, QHostAddress("127.0.0.3")).fields().value(3);
+    ASSERT_FALSE(ann.isEmpty());
+    ASSERT_FALSE(bob.isEmpty());
+    // Registered over TLS, not yet signed in there: the plain port still serves Ann.
+    EXPECT_EQ(plain({"1", ann, "ann@example.org"}, kAnn).code(), "1");
+    // A log-in over TLS that is refused (the wrong e-mail address) marks nothing.
+    EXPECT_EQ(overTls({"1", ann, "eve@example.org"}).code(), "1957");
+    EXPECT_EQ(plain({"1", ann, "ann@example.org"}, kAnn).code(), "1");
+    ASSERT_EQ(overTls({"1", ann, "ann@example.org"}).code(), "1");
+    // From now on every request naming Ann is refused in the clear, from any address, with the
+    // same words, and acts for nobody; over TLS she goes on.
+    const QHostAddress attacker("127.0.0.66");
+    for (const QStringList& request :
+         QList<QStringList>{{"1", ann, "ann@example.org"}, {"4", ann, "bob@example.org"}, {"2005", ann}}) {
+        const ChatReply refused = plain(request, attacker);
+        EXPECT_EQ(refused.code(), "1957") << request.join(' ').toStdString();
+        EXPECT_EQ(refused.fields().value(1), chatserver::SecureAccounts::refusalText());
+    }
+    EXPECT_EQ(fixture.server->storage().contactCount(ann.toLongLong()), 0);
+    EXPECT_NE(fixture.server->storage().findUser(ann.toLongLong())->loginPeer, attacker.toString());
+    EXPECT_EQ(overTls({"1", ann, "ann@example.org"}).code(), "1");
+    EXPECT_EQ(plain({"1", bob, "bob@example.org"}, QHostAddress("127.0.0.3")).code(), "1");
+    // It is the store's to remember, for every server on it and after a restart.
+    EXPECT_TRUE(fixture.server->storage().signsInSecurely(ann.toLongLong()));
+    EXPECT_FALSE(fixture.server->storage().signsInSecurely(bob.toLongLong()));
 }
 
 TEST_F(TlsPortTest, CallersThatSpeakNoTlsOrStallInTheHandshakeAreClosed) {
