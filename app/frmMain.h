@@ -30,6 +30,10 @@ class QTabWidget;
 class QTimer;
 class KVOSocket;
 class CallSecurityPanel;
+namespace basMain {
+class PinnedServers;
+class PinnedWebHosts;
+} // namespace basMain
 namespace history {
 class CallHistoryView;
 }
@@ -201,6 +205,17 @@ private:
     void buildLayout();
     void addHistoryTab();
     void addSecurityControls();
+    // The chat socket goes TLS first, trusting the keys the client has pinned (frmMain_security.cpp).
+    void secureChatLink();
+    // A chat connection that TLS could not make safe: told in the status box, and not taken for
+    // a server that is down (no switch to the alternate server). False for any other error.
+    bool refusedInsecureLink(qint32 number, const QString& description);
+    std::unique_ptr<basMain::PinnedServers> m_serverKeys;
+    std::unique_ptr<basMain::PinnedWebHosts> m_webKeys;
+    // What the user was told of a server taken in the clear; start-up shows it again at its end,
+    // where its own status texts would have hidden it.
+    QString m_linkNotice;
+    void showLinkNotice();
     // Tells a new engine where to keep its peers' secrets and whether calls must be encrypted.
     void prepareCallSecurity(rtc::IRTCClient2& client);
     void setUpChatQueue();

@@ -1,15 +1,22 @@
-// The encryption of calls in the main window: the panel under the status box, the "Encrypted
-// calls only" option of the Tools tab, and what the engine reports of each call's protection.
+// Encryption in the main window: the panel under the status box, the "Encrypted calls only"
+// option of the Tools tab and what the engine reports of each call's protection; and the chat
+// link's TLS, with the servers' keys the client trusts.
 #include "app/CallHelpers.h"
 #include "app/CallSecurityPanel.h"
 #include "app/frmMain.h"
 #include "core/ErrorLog.h"
+#include "core/ServerKeys.h"
 #include "core/TrustStore.h"
+#include "core/basMain.h"
+#include "platform/KVOSocket.h"
 #include "platform/vb.h"
+#include "platform/widgets/Controls.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QPlainTextEdit>
+#include <QTimer>
 
 using namespace basMain;
 using callengine::eventAs;
@@ -48,6 +55,38 @@ void frmMain::addSecurityControls() {
             break;
         }
     });
+}
+
+void frmMain::secureChatLink() {
+    if (!m_serverKeys)
+        m_serverKeys = std::make_unique<PinnedServers>([this](const QString& text) {
+            m_linkNotice = text;
+            showLinkNotice();
+        });
+    if (oMySocket) oMySocket->setServerTrust(m_serverKeys.get());
+    if (!m_webKeys) m_webKeys = std::make_unique<PinnedWebHosts>();
+    if (oMySocketWeb) oMySocketWeb->setServerTrust(m_webKeys.get());
+}
+
+void frmMain::showLinkNotice() {
+    if (m_linkNotice.isEmpty()) return;
+    vb::setForeColor(*txtStatus, vb::vbRed);
+    txtStatus->setPlainText(m_linkNotice);
+}
+
+bool frmMain::refusedInsecureLink(qint32 number, const QString& description) {
+    if (number != KVOSocket::kErrSecureLinkRefused) return false;
+    // The server is not down: someone may be in its way. Nothing goes to the alternate server's
+    // pages either (a poll there would carry the ID in the clear); the next poll tries again.
+    g_lngChatSocketHandle = 0;
+    g_blnLogOffPending = false;
+    m_waitingRequests.clear();
+    m_requestWait->stop();
+    g_strMsgReceived.clear();
+    txtStatus->setVisible(true);
+    vb::setForeColor(*txtStatus, vb::vbRed);
+    txtStatus->setPlainText(description);
+    return true;
 }
 
 void frmMain::prepareCallSecurity(rtc::IRTCClient2& client) {

@@ -224,6 +224,8 @@ void handleNotice(vb::ListView& list, const Fields& fields, int& mark) {
 void handleServerMoved(const ReplyTarget& target, const Fields& fields, int& mark) {
     if (!handleRecordsWithTrailer(*target.LstUsers, fields, mark)) return;
     mark = kMarkServerMoved;
+    // Anyone on the path of a plain connection could send the client to a server of theirs.
+    if (!g_blnAnsweredSecurely) refuse(QStringLiteral("Server move over an unauthenticated connection"));
     const QString serverIp = fields.at(fields.last() - 1);
     const QString serverPort = fields.at(fields.last());
     QString unused;
@@ -265,6 +267,8 @@ void handleSettings(const ReplyTarget& target, const QString& reply, int& mark) 
     try {
         if (wire::codeOf(g_strAnsweredRequest) != wire::Code::SignOffWithSettings)
             refuse(QStringLiteral("Settings reply to request ") + g_strAnsweredRequest.left(kQuoteChars));
+        // The site lists say where the client looks for its server: not from whoever is on the path.
+        if (!g_blnAnsweredSecurely) refuse(QStringLiteral("Settings reply over an unauthenticated connection"));
         writeUserSettingsFile(reply);
     } catch (...) {
         failure = std::current_exception();

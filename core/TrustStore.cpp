@@ -4,6 +4,7 @@
 #include "platform/vb.h"
 
 #include <QFile>
+#include <QList>
 #include <QStringList>
 
 namespace trust {
@@ -96,6 +97,24 @@ QByteArray pinnedCertificate(const QString& hostPort) {
 void pinCertificate(const QString& hostPort, const QByteArray& sha256Hex) {
     replace(kServer, hostPort, Qt::CaseInsensitive,
             entry(kServer, hostPort.toLower(), QString::fromLatin1(sha256Hex.toLower())));
+}
+
+QList<QByteArray> pinnedCertificatesOfHost(const QString& host) {
+    QList<QByteArray> keys;
+    const QString prefix = field(host) + QLatin1Char(':');
+    for (const QString& line : readLines()) {
+        const QStringList fields = line.split(kTab);
+        if (fields.size() >= 3 && fields.at(0) == kServer && fields.at(1).startsWith(prefix, Qt::CaseInsensitive) &&
+            !fields.at(1).mid(prefix.size()).contains(QLatin1Char(':')))
+            keys.append(fields.at(2).toLatin1());
+    }
+    return keys;
+}
+
+bool anyPinnedCertificate() {
+    for (const QString& line : readLines())
+        if (line.startsWith(kServer + kTab)) return true;
+    return false;
 }
 
 void forgetCertificate(const QString& hostPort) {

@@ -25,6 +25,11 @@ void setContactVerified(const QString& email, bool verified);
 // The pinned certificate digest of the chat server at `hostPort`, or empty when none is.
 QByteArray pinnedCertificate(const QString& hostPort);
 void pinCertificate(const QString& hostPort, const QByteArray& sha256Hex);
+// Every key pinned for a server at `host` (any port): the web pages of a chat server's host show
+// the chat server's key.
+QList<QByteArray> pinnedCertificatesOfHost(const QString& host);
+// Whether any chat server has been seen encrypted.
+bool anyPinnedCertificate();
 // Forgets the pin (the user accepted the server's new certificate).
 void forgetCertificate(const QString& hostPort);
 

@@ -252,7 +252,8 @@ ssize_t TlsChannel::write(const char* data, std::size_t size) {
     }
     errno = 0;
     std::size_t sent = 0;
-    return result(SSL_write_ex(m_ssl, data, size, &sent), sent);
+    const int ret = SSL_write_ex(m_ssl, data, size, &sent); // before `sent` is read
+    return result(ret, sent);
 }
 
 } // namespace chatserver
