@@ -90,6 +90,7 @@ public:
     QPushButton* cmdWizard = nullptr;
     QPushButton* cmdManageContacts = nullptr;
     QCheckBox* chkEncryptedOnly = nullptr; // calls that cannot be encrypted are refused
+    QPushButton* cmdNewId = nullptr;       // moves the account to a new ID (frmMain_security.cpp)
     // Under the status box: how the call in progress is encrypted (frmMain_security.cpp).
     CallSecurityPanel* panelSecurity = nullptr;
     // Tab "History": every call in or out; the tab's title counts the missed calls not yet seen.
@@ -216,6 +217,8 @@ private:
     // where its own status texts would have hidden it.
     QString m_linkNotice;
     void showLinkNotice();
+    // Asks the chat server, over TLS only, to move the account to a new ID.
+    void cmdNewId_Click();
     // Tells a new engine where to keep its peers' secrets and whether calls must be encrypted.
     void prepareCallSecurity(rtc::IRTCClient2& client);
     void setUpChatQueue();

@@ -11,11 +11,16 @@
 #include "platform/KVOSocket.h"
 #include "platform/vb.h"
 #include "platform/widgets/Controls.h"
+#include "platform/widgets/MsgBox.h"
+#include "wire/MessageCodes.h"
 
+#include <QBoxLayout>
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTimer>
 
 using namespace basMain;
@@ -39,6 +44,14 @@ void frmMain::addSecurityControls() {
                 security->put_EncryptedOnly(only);
         });
     });
+    cmdNewId = new QPushButton(QStringLiteral("New ID..."), cmdManageContacts->parentWidget());
+    cmdNewId->setObjectName(QStringLiteral("cmdNewId"));
+    cmdNewId->setToolTip(QStringLiteral("Move your account to a new ID, when someone else may know your ID"));
+    if (auto* tools = qobject_cast<QBoxLayout*>(cmdManageContacts->parentWidget()->layout()))
+        tools->insertWidget(tools->indexOf(cmdManageContacts) + 1, cmdNewId);
+    connect(cmdNewId, &QPushButton::clicked, this,
+            [this] { trySkip(QStringLiteral("cmdNewId_Click"), [this] { cmdNewId_Click(); }); });
+
     // The panel follows the call the window reports: a connected call's security is to come, an
     // ended call's verdict stays on screen until the next call starts.
     connect(this, &frmMain::callActivity, panelSecurity, [this](const CallActivity& activity) {
@@ -87,6 +100,26 @@ bool frmMain::refusedInsecureLink(qint32 number, const QString& description) {
     vb::setForeColor(*txtStatus, vb::vbRed);
     txtStatus->setPlainText(description);
     return true;
+}
+
+void frmMain::cmdNewId_Click() {
+    const QString id = vb::Tag(*txtEmail);
+    if (id.isEmpty()) return;
+    // Whoever is on the path of a plain connection would get the new ID as well.
+    if (trust::pinnedCertificate(g_strServerIP + QLatin1Char(':') + g_strServerPort).isEmpty() ||
+        !g_strAltServerBase.isEmpty()) {
+        vb::setForeColor(*txtStatus, vb::vbRed);
+        txtStatus->setPlainText(QStringLiteral("Your account moves to a new ID only over an encrypted connection "
+                                               "to the chat server, and there is none now."));
+        return;
+    }
+    const int answer = vb::MsgBox(
+        QStringLiteral("Your ID is the key to your account: whoever knows it with your e-mail address can sign in "
+                       "as you. Move your account to a new ID?\r\n\r\nYour contacts stay with you. The old ID "
+                       "works no more, on this computer or any other."),
+        vb::vbQuestion | vb::vbYesNo, QStringLiteral("New ID"));
+    if (answer != vb::vbYes) return;
+    sendChatRequest(wire::request(wire::Code::NewId, {id, txtEmail->text()}));
 }
 
 void frmMain::prepareCallSecurity(rtc::IRTCClient2& client) {

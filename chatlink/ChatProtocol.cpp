@@ -36,6 +36,7 @@ enum Mark : int {
     kMarkRemove = 50,
     kMarkStatusText = 1900,
     kMarkSettings = 2005,
+    kMarkNewId = 50,
     kMarkCommonEnd = 9999,
 };
 
@@ -251,6 +252,24 @@ void handleRegistered(const ReplyTarget& target, const Fields& fields, int& mark
     g_blnRegistrationDone = true;
 }
 
+// Reply 50: the account moved to a new ID, in answer to the user's request, over a connection whose
+// server proved its key; the old ID works no more.
+void handleNewId(const ReplyTarget& target, const Fields& fields, int& mark) {
+    mark = kMarkNewId;
+    if (wire::codeOf(g_strAnsweredRequest) != wire::Code::NewId)
+        refuse(QStringLiteral("New ID reply to request ") + g_strAnsweredRequest.left(kQuoteChars));
+    if (!g_blnAnsweredSecurely) refuse(QStringLiteral("New ID over an unauthenticated connection"));
+    const QString newId = fields.at(1);
+    QString unused;
+    if (!fnCheckIpOrEmailFormat({g_strServerIP, g_strServerPort, newId, target.txtEmail->text()}, false, unused))
+        refuse(QStringLiteral("New ID refused: ") + newId.left(kQuoteChars));
+    writeServerAddressFile(g_strServerIP, g_strServerPort, newId, target.txtEmail->text());
+    vb::setTag(*target.txtEmail, newId);
+    vb::setForeColor(*target.txtStatus, vb::vbBlack);
+    target.txtStatus->setPlainText(QStringLiteral("Your account has a new ID now: the old one works no more, "
+                                                  "whoever may have read it."));
+}
+
 // Replies 1985 (registration refused) and 1957 (server notice): the text in red, cut to a screenful.
 void showServerText(const ReplyTarget& target, const Fields& fields, bool endsRegistration, int& mark) {
     mark = kMarkStatusText;
@@ -317,6 +336,9 @@ void dispatch(const ReplyTarget* given, const QString& reply, int& mark) {
         break;
     case wire::Code::SignOffWithSettings:
         handleSettings(target, reply, mark);
+        break;
+    case wire::Code::NewId:
+        handleNewId(target, fields, mark);
         break;
     default: // sign-off (2) and codes the client does not know: nothing to do
         break;

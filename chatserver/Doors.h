@@ -5,6 +5,7 @@
 
 namespace chatserver {
 
+class AccountMoves;
 class CallAddressProbe;
 class ChatService;
 class SecureAccounts;
@@ -20,6 +21,9 @@ public:
     // Requests naming an account that signed in over TLS are refused in the clear; null: no such
     // rule. Must outlive the listener.
     void setSecureAccounts(SecureAccounts* accounts) { m_accounts = accounts; }
+    // Moves of accounts to new IDs, and refusals of replaced IDs; null: neither. Must outlive
+    // the listener.
+    void setAccountMoves(AccountMoves* moves) { m_moves = moves; }
 
 protected:
     std::unique_ptr<Connection> createConnection(int fd, const QString& peer, quint64 serial) override;
@@ -28,6 +32,7 @@ private:
     ChatService& m_service;
     CallAddressProbe* m_probe = nullptr;
     SecureAccounts* m_accounts = nullptr;
+    AccountMoves* m_moves = nullptr;
 };
 
 class WebListener final : public TcpListener {

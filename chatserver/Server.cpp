@@ -205,6 +205,7 @@ void ChatServer::stop() {
     m_chat = nullptr;
     m_web = nullptr;
     m_secureAccounts.reset();
+    m_accountMoves.reset();
     m_pages.reset();
     m_service.reset();
     m_storage.reset();

@@ -1,6 +1,7 @@
 #pragma once
 // One running server: the store, the protocol, the pages and both listeners, put together from a
 // ServerConfig. main() runs one; tests run them in-process on loopback addresses.
+#include "chatserver/AccountMoves.h"
 #include "chatserver/ChatService.h"
 #include "chatserver/Config.h"
 #include "chatserver/Doors.h"
@@ -69,6 +70,7 @@ private:
     WebListener* m_webTls = nullptr;
     std::shared_ptr<TlsServerContext> m_tls;
     std::unique_ptr<SecureAccounts> m_secureAccounts; // outlives the chat listeners
+    std::unique_ptr<AccountMoves> m_accountMoves;     // likewise
     QTimer* m_tlsReload = nullptr;
     QTimer* m_presenceFlush = nullptr;
     QString m_storeDescription;

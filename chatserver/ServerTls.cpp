@@ -28,7 +28,11 @@ bool ChatServer::startTls(QString* error) {
     // The plain port refuses accounts that signed in over TLS, whether or not this server has a
     // TLS port itself (another server of the store may).
     m_secureAccounts = std::make_unique<SecureAccounts>(*m_storage, m_clock);
-    if (m_chat) m_chat->setSecureAccounts(m_secureAccounts.get());
+    m_accountMoves = std::make_unique<AccountMoves>(*m_storage, m_clock, m_config.failures);
+    if (m_chat) {
+        m_chat->setSecureAccounts(m_secureAccounts.get());
+        m_chat->setAccountMoves(m_accountMoves.get());
+    }
     if (!chatTls && !webTls) return true;
 
     if (m_config.tlsCertificateFile.isEmpty() != m_config.tlsKeyFile.isEmpty()) {
@@ -73,7 +77,10 @@ bool ChatServer::startTls(QString* error) {
                 m_chatTls, [this] { return new ChatListener(*m_service, m_config.limits, this); },
                 m_config.chatTlsExplicit, address, port))
             return false;
-        if (m_chatTls) m_chatTls->setSecureAccounts(m_secureAccounts.get());
+        if (m_chatTls) {
+            m_chatTls->setSecureAccounts(m_secureAccounts.get());
+            m_chatTls->setAccountMoves(m_accountMoves.get());
+        }
         if (m_chatTls && m_chat && m_chatTls->port() != m_chat->port() + 1)
             qCWarning(lcServer).noquote()
                 << "clients look for TLS on port" << m_chat->port() + 1 << "but it is on" << m_chatTls->port();

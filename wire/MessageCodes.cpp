@@ -17,7 +17,8 @@ constexpr Code kCodes[] = {Code::LogIn,
                            Code::ServerMoved,
                            Code::Refused,
                            Code::RegistrationRefused,
-                           Code::SignOffWithSettings};
+                           Code::SignOffWithSettings,
+                           Code::NewId};
 
 } // namespace
 

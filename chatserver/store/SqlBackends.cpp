@@ -70,10 +70,12 @@ const QStringList kSchemaV5 = {
     QStringLiteral("CREATE INDEX contacts_in_order ON contacts (owner_id, added_ms, contact_id, handle, mutual)"),
 };
 
-// Version 6: the accounts that have signed in over TLS, which the plain port then refuses.
+// Version 6: the accounts that have signed in over TLS, which the plain port then refuses, and
+// the IDs users have moved their accounts away from.
 const QStringList kSchemaV6 = {
     QStringLiteral("CREATE TABLE secure_accounts (user_id BIGINT PRIMARY KEY REFERENCES users (id), "
                    "since_ms BIGINT NOT NULL)"),
+    QStringLiteral("CREATE TABLE replaced_ids (old_id BIGINT PRIMARY KEY, moved_ms BIGINT NOT NULL)"),
 };
 
 QList<QStringList> withIdentity(const QString& identity) {

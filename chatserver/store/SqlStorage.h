@@ -50,6 +50,8 @@ public:
     QByteArray sharedSecret(const QByteArray& candidate) override;
     void markSignsInSecurely(qint64 id, qint64 nowMs) override;
     bool signsInSecurely(qint64 id) override;
+    qint64 moveUser(qint64 oldId, qint64 nowMs) override;
+    std::optional<qint64> replacedAt(qint64 id) override;
     void begin() override;
     void commit() override;
     void rollback() override;

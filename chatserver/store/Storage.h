@@ -113,6 +113,13 @@ public:
     virtual void markSignsInSecurely(qint64 id, qint64 nowMs) = 0;
     virtual bool signsInSecurely(qint64 id) = 0;
 
+    // Gives the user a new random ID in place of `oldId`, in one transaction: its e-mail address,
+    // contacts (both ways, with the handles their owners are shown), notices and TLS mark go
+    // with it, and the old ID is remembered as replaced and never works again. Returns the new ID.
+    virtual qint64 moveUser(qint64 oldId, qint64 nowMs) = 0;
+    // When `id` was replaced by a move, or nothing when it never was.
+    virtual std::optional<qint64> replacedAt(qint64 id) = 0;
+
     // The key from which per-viewer handles of user IDs are derived: the one in the store, or
     // `candidate`, stored now, when there is none yet. Servers sharing a store share it.
     virtual QByteArray sharedSecret(const QByteArray& candidate) = 0;

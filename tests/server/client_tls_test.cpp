@@ -105,6 +105,25 @@ TEST_F(ClientTls, ThePinnedKeyKeepsAnImpostorAndADowngradeFromTheIdentityAndTheF
     const QString pin = server->server->tlsFingerprint().remove(':').toLower();
     EXPECT_EQ(trust::pinnedCertificate(kAddress.toString() + ":19991"), pin.toLatin1());
     EXPECT_TRUE(server->server->storage().signsInSecurely(id.toLongLong()));
+
+    // The user fears the ID was read (it went in the clear before): New ID, after a question.
+    env.answerBoxesWith(vb::vbNo);
+    form->cmdNewId->click();
+    EXPECT_EQ(env.boxes().size(), 1);
+    EXPECT_EQ(vb::Tag(*form->txtEmail), id); // thought better of it
+    env.answerBoxesWith(vb::vbYes);
+    const quint64 asked = requestsOn(server->server->chatTlsListener());
+    form->cmdNewId->click();
+    ASSERT_TRUE(servertest::waitFor([&] { return vb::Tag(*form->txtEmail) != id; }))
+        << form->txtStatus->toPlainText().toStdString();
+    const QString fresh = vb::Tag(*form->txtEmail);
+    EXPECT_EQ(requestsOn(server->server->chatTlsListener()), asked + 1);
+    EXPECT_EQ(testenv::readScrambledFile(env.path("RTC_Chat.kvo")),
+              QStringList({kAddress.toString(), QString::number(kPort), fresh, "ann@example.com"}).join(S));
+    EXPECT_TRUE(form->txtStatus->toPlainText().startsWith("Your account has a new ID now"));
+    EXPECT_FALSE(server->server->storage().findUser(id.toLongLong()));
+    EXPECT_TRUE(server->server->storage().signsInSecurely(fresh.toLongLong()));
+
     const QStringList files{"RTC_Chat.kvo", "ColloqChat.kvo", "RTC_Name.kvo", "ColloqChat.trust"};
     QList<QByteArray> before;
     for (const QString& name : files)
@@ -162,4 +181,12 @@ TEST_F(ClientTls, AServerThatNeverHadTlsIsTakenInTheClearWithAWordAndMayNotMoveT
     ASSERT_TRUE(servertest::waitFor([&] { return env.logLines().join(' ').contains("unauthenticated"); }))
         << env.logLines().join('\n').toStdString();
     EXPECT_EQ(bytesOf(env.path("RTC_Chat.kvo")), addressFile);
+    // Nor is a new ID asked for where it would travel in the clear.
+    servertest::waitFor([&] { return g_lngChatSocketHandle == 0 && !form->tmrServerCall->isActive(); }, 3000);
+    const quint64 sent = requestsOn(server->server->chatListener());
+    form->cmdNewId->click();
+    EXPECT_TRUE(form->txtStatus->toPlainText().startsWith("Your account moves to a new ID only over an encrypted"));
+    EXPECT_TRUE(env.boxes().isEmpty());
+    servertest::waitFor([] { return false; }, 200);
+    EXPECT_EQ(requestsOn(server->server->chatListener()), sent);
 }

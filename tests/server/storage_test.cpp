@@ -43,8 +43,9 @@ TEST_P(StoreTest, AnOlderStoreIsBroughtUpToDateAndANewerOneIsRefused) {
     // counted IDs, nobody known to sign in over TLS.
     ASSERT_TRUE(servertest::execOnStore(
         address,
-        {"DROP TABLE secure_accounts", "DROP INDEX contacts_in_order", "ALTER TABLE contacts DROP COLUMN handle",
-         "ALTER TABLE contacts DROP COLUMN mutual", "DROP TABLE server_secret",
+        {"DROP TABLE secure_accounts", "DROP TABLE replaced_ids", "DROP INDEX contacts_in_order",
+         "ALTER TABLE contacts DROP COLUMN handle", "ALTER TABLE contacts DROP COLUMN mutual",
+         "DROP TABLE server_secret",
          "INSERT INTO users (id, email, display_name, created_ms) VALUES (7, 'old@example.org', 'Old', 1)",
          "UPDATE schema_version SET version = 1"},
         &problem))

@@ -4,6 +4,8 @@
 // pair is checked, and a renewal is taken without a restart.
 #include "ServerTestSupport.h"
 
+#include "chatserver/AccountMoves.h"
+#include "chatserver/SecureAccounts.h"
 #include "chatserver/net/TlsServer.h"
 
 #include <QFile>
@@ -150,4 +152,45 @@ TEST(TlsKeys, TheSelfSignedPairIsMadeOnceAndKeptAndAnOperatorsPairIsChecked) {
         << error.toStdString() << " "
         << QFileInfo(again->certificateFile()).lastModified().toString(Qt::ISODateWithMs).toStdString();
     EXPECT_EQ(renewed->fingerprint(), other->fingerprint());
+}
+
+// A user whose ID someone else read moves the account to a new ID: over TLS only, with the ID
+// and e-mail address that sign in. Contacts stay both ways (Bob keeps seeing Ann under the same
+// number), the old ID works no more and says why, and the new one signs in over TLS only.
+TEST_F(TlsPortTest, AnAccountMovesToANewIdOverTlsOnlyAndItsOldIdIsToldItWasReplaced) {
+    const auto plain = [&](const QStringList& fields) {
+        return exchange(fixture.host, fixture.chatPort(), chatRequest(fields, callAddress(2)), kAnn);
+    };
+    const QString ann = plain({"3", "ann", "PC", "ann@example.org", "Ann"}).fields().value(3);
+    const QString bob = plain({"3", "bob", "PC", "bob@example.org", "Bob"}).fields().value(3);
+    ASSERT_EQ(plain({"4", ann, "bob@example.org"}).code(), "4");
+    const ChatReply added = plain({"4", bob, "ann@example.org"});
+    ASSERT_EQ(added.code(), "4");
+    const QString annAsBobSeesHer = added.fields().value(1);
+
+    EXPECT_EQ(plain({"50", ann, "ann@example.org"}).fields().value(1),
+              "An account moves to a new ID only over an encrypted connection.");
+    EXPECT_EQ(overTls({"50", ann, "eve@example.org"}).fields().value(1),
+              "This ID and e-mail address do not belong together: nothing was moved.");
+    const ChatReply moved = overTls({"50", ann, "ann@example.org"});
+    ASSERT_EQ(moved.code(), "50");
+    const QString fresh = moved.fields().value(1);
+    ASSERT_EQ(fresh.size(), 15);
+    ASSERT_NE(fresh, ann);
+
+    const QString replaced = chatserver::AccountMoves::replacedText(fixture.clock.now);
+    for (const ChatReply& reply : {plain({"1", ann, "ann@example.org"}), overTls({"1", ann, "ann@example.org"}),
+                                   overTls({"50", ann, "ann@example.org"}), plain({"4", ann, "bob@example.org"})})
+        EXPECT_EQ(reply.fields().value(1), replaced);
+    const ChatReply signedIn = overTls({"1", fresh, "ann@example.org"});
+    ASSERT_EQ(signedIn.code(), "1");
+    EXPECT_EQ(signedIn.fields().value(3), "bob@example.org");
+    EXPECT_EQ(plain({"1", fresh, "ann@example.org"}).fields().value(1), chatserver::SecureAccounts::refusalText());
+    const ChatReply bobsPoll =
+        exchange(fixture.host, fixture.chatPort(), chatRequest({"1", bob, "bob@example.org"}, callAddress(3)), kAnn);
+    EXPECT_EQ(bobsPoll.fields().value(1), annAsBobSeesHer);
+    EXPECT_EQ(bobsPoll.fields().value(3), "ann@example.org");
+    chatserver::Storage& store = fixture.server->storage();
+    EXPECT_FALSE(store.findUser(ann.toLongLong()));
+    EXPECT_EQ(store.findUserByEmail("ann@example.org")->id, fresh.toLongLong());
 }
