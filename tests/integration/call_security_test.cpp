@@ -77,37 +77,8 @@ QString codeOf(Linphonec& peer) {
     return match.hasMatch() ? match.captured(1) : QString();
 }
 
-// The media datagrams of a capture: UDP that is neither SIP nor a keep-alive (STUN).
-QList<CapturedPacket> media(const QList<CapturedPacket>& packets, const QList<quint16>& sipPorts) {
-    QList<CapturedPacket> found;
-    for (const CapturedPacket& packet : packets) {
-        if (!packet.udp || sipPorts.contains(packet.sourcePort) || sipPorts.contains(packet.destinationPort)) continue;
-        if (packet.payload.size() >= 8 && packet.payload.mid(4, 4) == QByteArray::fromHex("2112a442")) continue;
-        found.append(packet);
-    }
-    return found;
-}
-
 // Where linphonec receives a call's sound (its default, free in the test's own namespace).
 constexpr quint16 kLinphonecAudioPort = 7078;
-
-// RTP that carries sound (RTCP reports, payload types 200 to 204, aside).
-bool isRtpMedia(const CapturedPacket& packet) {
-    if (!testsupport::isRtpVersion2(packet.payload) || packet.payload.size() <= 12) return false;
-    const int payloadType = quint8(packet.payload.at(1)) & 0x7F;
-    return payloadType < 72 || payloadType > 76;
-}
-
-// Whether a stream of RTP packets carries its codec's bytes in the clear. A codec's frames share
-// their first byte (Opus its table-of-contents byte, the same for every frame of a call); SRTP
-// makes every payload byte look random, so no first byte comes up in more than a few packets.
-bool looksPlain(const QList<CapturedPacket>& rtp) {
-    std::map<char, int> firstBytes;
-    int most = 0;
-    for (const CapturedPacket& packet : rtp)
-        most = std::max(most, ++firstBytes[packet.payload.at(12)]);
-    return !rtp.isEmpty() && most * 4 > rtp.size();
-}
 
 } // namespace
 
@@ -130,19 +101,15 @@ TEST(CallSecurity, ZrtpWithLinphonecShowsTheSameCodeAtBothEndsAndSendsNoMediaInT
     testenv::waitFor([] { return false; }, 1500); // some sound goes both ways
     ASSERT_TRUE(window.hangUpAndWait());
 
-    const QList<CapturedPacket> packets =
-        media(capture.stop(), {peer.port, quint16(basMain::g_strMyWanIP.section(QLatin1Char(':'), -1).toUInt())});
+    const QList<CapturedPacket> packets = testsupport::mediaPackets(
+        capture.stop(), {peer.port, quint16(basMain::g_strMyWanIP.section(QLatin1Char(':'), -1).toUInt())});
+    // Not one packet of sound before the keys were agreed: the streams held it back.
+    EXPECT_TRUE(testsupport::noMediaBeforeKeys(packets));
     QList<CapturedPacket> rtp;
-    bool keysAgreed = false;
-    for (const CapturedPacket& packet : packets) {
-        if (testsupport::isZrtp(packet.payload) && packet.payload.mid(16, 8) == "Conf2ACK") keysAgreed = true;
-        if (!isRtpMedia(packet)) continue;
-        // Not one packet of sound before the keys were agreed: the streams held it back.
-        EXPECT_TRUE(keysAgreed) << "RTP before the ZRTP exchange ended";
-        rtp.append(packet);
-    }
+    for (const CapturedPacket& packet : packets)
+        if (testsupport::isRtpMedia(packet)) rtp.append(packet);
     ASSERT_GE(rtp.size(), 20);
-    EXPECT_FALSE(looksPlain(rtp));
+    EXPECT_FALSE(testsupport::looksPlain(rtp));
     EXPECT_EQ(window.lastCall(), QStringLiteral("Answered | ZRTP"));
 }
 
@@ -223,12 +190,13 @@ TEST(CallSecurity, APeerThatCannotEncryptConnectsNotEncryptedOrIsRefusedWhenOnly
         // Refused, not a single packet of sound went out; taken, the sound flows in the clear.
         const quint16 ourSip = quint16(basMain::g_strMyWanIP.section(QLatin1Char(':'), -1).toUInt());
         QList<CapturedPacket> ours;
-        for (const CapturedPacket& packet : media(capture.stop(), {peer.port, ourSip}))
-            if (isRtpMedia(packet) && packet.destinationPort == kLinphonecAudioPort) ours.append(packet);
+        for (const CapturedPacket& packet : testsupport::mediaPackets(capture.stop(), {peer.port, ourSip}))
+            if (testsupport::isRtpMedia(packet) && packet.destinationPort == kLinphonecAudioPort) ours.append(packet);
         if (c.encryptedOnly)
             EXPECT_TRUE(ours.isEmpty()) << ours.size();
         else
-            EXPECT_TRUE(looksPlain(ours)) << ours.size(); // what the check of the encrypted call tells apart
+            EXPECT_TRUE(testsupport::looksPlain(ours))
+                << ours.size(); // what the check of the encrypted call tells apart
     }
 }
 

@@ -12,6 +12,7 @@
 #include "platform/vb.h"
 #include "platform/widgets/Controls.h"
 #include "platform/widgets/MsgBox.h"
+#include "support/PacketCapture.h"
 #include "support/ScriptedRtc.h"
 #include "support/TestEnv.h"
 
@@ -19,6 +20,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTimer>
 
@@ -160,9 +162,17 @@ TEST_F(ClientTls, ThePinnedKeyKeepsAnImpostorAndADowngradeFromTheIdentityAndTheF
 
 TEST_F(ClientTls, AServerThatNeverHadTlsIsTakenInTheClearWithAWordAndMayNotMoveTheClient) {
     startServer(false);
+    std::unique_ptr<testsupport::PacketCapture> capture;
+    if (testsupport::labAvailable()) capture = std::make_unique<testsupport::PacketCapture>();
     startClient();
     const QString id = vb::Tag(*form->txtEmail);
     ASSERT_FALSE(id.isEmpty());
+    // What goes in the clear is there for anyone on the path to read (and what the check of the
+    // encrypted link looks for is really found where it travels so).
+    if (capture) {
+        EXPECT_EQ(testsupport::secretsIn(capture->stop(), {kPort}, {id, "ann@example.com"}),
+                  (QStringList{id, "ann@example.com"}));
+    }
     EXPECT_TRUE(form->txtStatus->toPlainText().startsWith(PinnedServers::plainText(kAddress.toString() + ":19991")))
         << form->txtStatus->toPlainText().toStdString();
     EXPECT_EQ(vb::ForeColor(*form->txtStatus), vb::vbRed);
@@ -189,4 +199,68 @@ TEST_F(ClientTls, AServerThatNeverHadTlsIsTakenInTheClearWithAWordAndMayNotMoveT
     EXPECT_TRUE(env.boxes().isEmpty());
     servertest::waitFor([] { return false; }, 200);
     EXPECT_EQ(requestsOn(server->server->chatListener()), sent);
+}
+
+// Someone on the path redirects the chat server's address to a server of theirs (a DNAT rule,
+// as a hostile router or access point would set): its certificate is not the one the client
+// pinned, so it gets not one byte of the ID or the e-mail address, and the client's files stay
+// byte for byte. The lab is this test's own network namespace, on lab addresses only.
+TEST_F(ClientTls, AnImpostorBehindARedirectingRouterGetsNeitherTheIdNorTheEmail) {
+    if (!testsupport::labAvailable()) GTEST_SKIP() << "needs tcpdump and nft in a namespace of the test's own";
+    const QString real = QStringLiteral("203.0.113.10");
+    const QString fake = QStringLiteral("198.51.100.66");
+    for (const QString& address : {real, fake})
+        ASSERT_TRUE(testsupport::labCommand("ip", {"addr", "add", address + "/32", "dev", "lo"}));
+    const auto serverAt = [](const QString& address) {
+        auto fixture = std::make_unique<ServerFixture>();
+        fixture->host = QHostAddress(address);
+        QString skip;
+        EXPECT_TRUE(fixture->start(Backend::Sqlite, &skip, [](chatserver::ServerConfig& config) {
+            config.chatPort = kPort;
+        })) << skip.toStdString();
+        return fixture;
+    };
+    server = serverAt(real);
+    const auto impostor = serverAt(fake);
+    testenv::writeScrambledFile(env.path("RTC_Chat.kvo"), real + S + QString::number(kPort));
+    startClient();
+    const QString id = vb::Tag(*form->txtEmail);
+    ASSERT_FALSE(id.isEmpty());
+    form->sendChatRequest("1" + S + id + S + "ann@example.com");
+    ASSERT_TRUE(servertest::waitFor([&] { return requestsOn(server->server->chatTlsListener()) >= 2; }));
+    const QStringList files{"RTC_Chat.kvo", "ColloqChat.kvo", "RTC_Name.kvo", "ColloqChat.trust"};
+    QList<QByteArray> before;
+    for (const QString& name : files)
+        before.append(bytesOf(env.path(name)));
+
+    testsupport::PacketCapture capture;
+    ASSERT_TRUE(capture.started());
+    QProcess nft;
+    nft.start("nft", {"-f", "-"});
+    nft.write(QStringLiteral("add table ip colloq_dnat\n"
+                             "add chain ip colloq_dnat out { type nat hook output priority -100; }\n"
+                             "add rule ip colloq_dnat out ip daddr %1 tcp dport { 19991, 19992, 80, 443 } dnat to %2\n")
+                  .arg(real, fake)
+                  .toUtf8());
+    nft.closeWriteChannel();
+    ASSERT_TRUE(nft.waitForFinished() && nft.exitCode() == 0) << nft.readAll().toStdString();
+    // A poll of the running client, then the client started again (its start-up lookups too).
+    EXPECT_TRUE(poll("The chat server at 203.0.113.10:19991 shows another key"));
+    startClient();
+    EXPECT_TRUE(
+        servertest::waitFor([&] { return form->txtStatus->toPlainText().contains("shows another key"); }, 15000));
+    const QList<testsupport::CapturedPacket> packets = capture.stop();
+    testsupport::labCommand("nft", {"delete", "table", "ip", "colloq_dnat"});
+
+    EXPECT_GT(impostor->server->chatTlsListener()->stats().accepted, 0u); // it was asked, and got nothing
+    const quint32 fakeAddress = QHostAddress(fake).toIPv4Address();
+    EXPECT_TRUE(std::any_of(packets.begin(), packets.end(), [&](const testsupport::CapturedPacket& packet) {
+        return packet.destination == fakeAddress && packet.destinationPort == kPort + 1 && !packet.payload.isEmpty();
+    })); // what the check below reads is what went to the impostor
+    EXPECT_EQ(requestsOn(impostor->server->chatTlsListener()), 0u);
+    EXPECT_EQ(requestsOn(impostor->server->chatListener()), 0u);
+    EXPECT_EQ(testsupport::secretsIn(packets, {kPort, kPort + 1, 80, 443}, {id, "ann@example.com"}), QStringList());
+    for (qsizetype i = 0; i < files.size(); ++i)
+        EXPECT_EQ(bytesOf(env.path(files[i])), before[i]) << files[i].toStdString();
+    EXPECT_TRUE(g_strAltServerBase.isEmpty());
 }

@@ -5,14 +5,18 @@
 // a network namespace of the test's own (tests/support/in-own-netns.sh puts the program in one),
 // where nothing reaches the machine's own interfaces.
 #include "tests/support/WaitFor.h"
+#include "wire/Codepage.h"
+#include "wire/Scramble.h"
 
 #include <QByteArray>
 #include <QFile>
+#include <QHash>
 #include <QList>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtEndian>
+#include <algorithm>
 
 namespace testsupport {
 
@@ -49,8 +53,9 @@ public:
     explicit PacketCapture(const QString& interface = QStringLiteral("lo")) {
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         m_process.start(QStringLiteral("tcpdump"),
-                        {QStringLiteral("-i"), interface, QStringLiteral("-U"), QStringLiteral("-n"),
-                         QStringLiteral("-s"), QStringLiteral("0"), QStringLiteral("-w"), file()});
+                        {QStringLiteral("-i"), interface, QStringLiteral("-U"), QStringLiteral("--immediate-mode"),
+                         QStringLiteral("-n"), QStringLiteral("-s"), QStringLiteral("0"), QStringLiteral("-w"),
+                         file()});
         // It says it listens once the capture is set up.
         waitFor([&] { return m_process.state() != QProcess::Starting && m_process.peek(4096).contains("listening"); },
                 10000);
@@ -119,6 +124,70 @@ inline bool isZrtp(const QByteArray& datagram) {
 // An RTP or RTCP packet (version 2), as media and their control reports travel.
 inline bool isRtpVersion2(const QByteArray& datagram) {
     return datagram.size() >= 12 && (quint8(datagram.at(0)) >> 6) == 2;
+}
+
+// The media datagrams of a capture: UDP that is neither SIP (on `sipPorts`) nor a keep-alive (STUN).
+inline QList<CapturedPacket> mediaPackets(const QList<CapturedPacket>& packets, const QList<quint16>& sipPorts) {
+    QList<CapturedPacket> found;
+    for (const CapturedPacket& packet : packets) {
+        if (!packet.udp || sipPorts.contains(packet.sourcePort) || sipPorts.contains(packet.destinationPort)) continue;
+        if (packet.payload.size() >= 8 && packet.payload.mid(4, 4) == QByteArray::fromHex("2112a442")) continue;
+        found.append(packet);
+    }
+    return found;
+}
+
+// RTP that carries sound or pictures (RTCP reports, payload types 72 to 76, aside).
+inline bool isRtpMedia(const CapturedPacket& packet) {
+    if (!isRtpVersion2(packet.payload) || packet.payload.size() <= 12) return false;
+    const int payloadType = quint8(packet.payload.at(1)) & 0x7F;
+    return payloadType < 72 || payloadType > 76;
+}
+
+// Whether RTP packets carry their codec's bytes in the clear. A codec's frames share their first
+// byte (Opus its table-of-contents byte, the same for every frame of a call); SRTP makes every
+// payload byte look random, so no first byte comes up in more than a few packets.
+inline bool looksPlain(const QList<CapturedPacket>& rtp) {
+    QHash<char, int> firstBytes;
+    int most = 0;
+    for (const CapturedPacket& packet : rtp)
+        most = std::max(most, ++firstBytes[packet.payload.at(12)]);
+    return !rtp.isEmpty() && most * 4 > rtp.size();
+}
+
+// Whether no RTP packet went out before the ZRTP exchange had ended (its last message, Conf2ACK,
+// seen), among the datagrams in capture order.
+inline bool noMediaBeforeKeys(const QList<CapturedPacket>& datagrams) {
+    bool keysAgreed = false;
+    for (const CapturedPacket& packet : datagrams) {
+        if (isZrtp(packet.payload) && packet.payload.mid(16, 8) == "Conf2ACK") keysAgreed = true;
+        if (isRtpMedia(packet) && !keysAgreed) return false;
+    }
+    return true;
+}
+
+// The secrets (IDs, e-mail addresses) that could be read off the TCP traffic of `ports` (either
+// end): in the bytes as they went, and in each connection's bytes to the server unscrambled, as
+// the chat protocol's requests are read.
+inline QStringList secretsIn(const QList<CapturedPacket>& packets, const QList<quint16>& ports,
+                             const QStringList& secrets) {
+    QHash<QString, QByteArray> requests; // by connection
+    QByteArray all;
+    for (const CapturedPacket& packet : packets) {
+        if (packet.udp || (!ports.contains(packet.sourcePort) && !ports.contains(packet.destinationPort))) continue;
+        all += packet.payload;
+        if (ports.contains(packet.destinationPort))
+            requests[QString::number(packet.source) + QLatin1Char(':') + QString::number(packet.sourcePort) +
+                     QLatin1Char('>') + QString::number(packet.destinationPort)] += packet.payload;
+    }
+    QStringList readable{wire::fromCp1252(all)};
+    for (const QByteArray& request : std::as_const(requests))
+        readable.append(wire::unscrambled(wire::fromCp1252(request)));
+    QStringList found;
+    for (const QString& secret : secrets)
+        for (const QString& text : std::as_const(readable))
+            if (!secret.isEmpty() && text.contains(secret) && !found.contains(secret)) found.append(secret);
+    return found;
 }
 
 // For as long as it lives, every ZRTP datagram on this namespace's loopback is dropped: whoever
