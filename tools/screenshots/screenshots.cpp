@@ -3,7 +3,10 @@
 // the desktop draws instead (see DesktopShots.h). The pictures are the windows' own
 // contents (no frame), so they come out the same on every run with the same fonts.
 #include "DesktopShots.h"
+#include "app/CallSecurityPanel.h"
 #include "app/frmMain.h"
+#include "call/rtc/CallSecurity.h"
+#include "core/TrustStore.h"
 #include "forms/frmMngContacts.h"
 #include "forms/frmRegWait.h"
 #include "forms/frmRegister.h"
@@ -152,6 +155,42 @@ bool mainWindow(const QString& folder, frmMain& form) {
     return ok;
 }
 
+// A call's session as the engine would hand it over, telling the security it is given.
+class ShownSession final : public rtc::IRTCSession2, public rtc::IRTCSessionSecurity {
+public:
+    std::shared_ptr<rtc::IRTCParticipant> AddParticipant(const QString&, const QString&) override { return {}; }
+    void RemoveParticipant(const std::shared_ptr<rtc::IRTCParticipant>&) override {}
+    void Answer() override {}
+    void Terminate(long) override {}
+    long get_State() const override { return rtc::RTCSS_CONNECTED; }
+    std::shared_ptr<rtc::IRTCClient2> get_Client() const override { return {}; }
+    std::shared_ptr<rtc::IRTCCollection> get_Participants() const override { return {}; }
+    rtc::CallSecurity get_Security() const override { return {}; }
+    void put_SasVerified(bool) override {}
+};
+
+// A call with Bob, encrypted: the code to read aloud; then, another day, a key that changed.
+bool encryptedCall(const QString& folder, frmMain& form) {
+    const QString bob = QStringLiteral("bob.miller@example.com");
+    form.fraStatus->setTitle(QStringLiteral("Status: CONNECTED User: Bob Miller    ") + bob);
+    vb::setForeColor(*form.txtStatus, vb::vbBlue);
+    form.txtStatus->setPlainText(QStringLiteral("Media started: audio send, audio receive, video send, video receive."));
+    form.cmdConnect->setEnabled(false);
+    form.cmdTerminate->setEnabled(true);
+    auto session = std::make_shared<ShownSession>();
+    form.panelSecurity->callConnected(session, QStringLiteral("Bob Miller"), bob);
+    form.panelSecurity->securityChanged(session, {rtc::MediaProtection::Zrtp, QStringLiteral("k7qz"), false});
+    bool ok = save(form, folder, "call-encrypted.png");
+    trust::setContactVerified(bob, true);
+    auto later = std::make_shared<ShownSession>();
+    form.panelSecurity->callConnected(later, QStringLiteral("Bob Miller"), bob);
+    form.panelSecurity->securityChanged(later, {rtc::MediaProtection::Zrtp, QStringLiteral("m3ta"), false});
+    ok = save(form, folder, "call-key-changed.png") && ok;
+    trust::setContactVerified(bob, false);
+    form.panelSecurity->callStarting();
+    return ok;
+}
+
 bool registration(const QString& folder) {
     frmRegister form;
     form.txtDisplayNM->setText(QStringLiteral("Ann Walker"));
@@ -198,6 +237,7 @@ int main(int argc, char** argv) {
         if (desktopShots) return desktopPictures(folder) ? 0 : 1;
         frmMain form;
         bool ok = mainWindow(folder, form);
+        ok = encryptedCall(folder, form) && ok;
         ok = registration(folder) && ok;
         ok = waitWindow(folder) && ok;
         ok = contactsManager(folder, form) && ok;
