@@ -108,42 +108,24 @@ void KVOSocket::openSocket(qint32 handle, bool secure) {
     // signal still belongs to the current connection, and the socket's serial whether it still
     // comes from the current socket (a TLS attempt given up for the plain port keeps the handle).
     const quint64 serial = ++m_socketSerial;
-    const auto current = [this, serial] { return serial == m_socketSerial; };
-    connect(
-        socket, &QAbstractSocket::connected, this,
-        [this, handle, current] {
-            if (current()) onConnected(handle);
-        },
-        Qt::QueuedConnection);
-    connect(
-        socket, &QIODevice::readyRead, this,
-        [this, handle, current] {
-            if (current()) onReadyRead(handle);
-        },
-        Qt::QueuedConnection);
-    connect(
-        socket, &QAbstractSocket::disconnected, this,
-        [this, handle, current] {
-            if (current()) onDisconnected(handle);
-        },
-        Qt::QueuedConnection);
-    connect(
-        socket, &QAbstractSocket::errorOccurred, this,
-        [this, handle, current] {
-            if (current()) onSocketError(handle);
-        },
-        Qt::QueuedConnection);
+    const auto relay = [this, socket, handle, serial](auto signal, void (KVOSocket::*handler)(qint32)) {
+        connect(
+            socket, signal, this,
+            [this, handle, serial, handler] {
+                if (serial == m_socketSerial) (this->*handler)(handle);
+            },
+            Qt::QueuedConnection);
+    };
+    relay(&QAbstractSocket::connected, &KVOSocket::onConnected);
+    relay(&QIODevice::readyRead, &KVOSocket::onReadyRead);
+    relay(&QAbstractSocket::disconnected, &KVOSocket::onDisconnected);
+    relay(&QAbstractSocket::errorOccurred, &KVOSocket::onSocketError);
     if (!secure) {
         m_connectTimer->start(g_connectTimeoutMs);
         socket->connectToHost(m_host, static_cast<quint16>(m_port));
         return;
     }
-    connect(
-        socket, &QSslSocket::encrypted, this,
-        [this, handle, current] {
-            if (current()) onEncrypted(handle);
-        },
-        Qt::QueuedConnection);
+    relay(&QSslSocket::encrypted, &KVOSocket::onEncrypted);
     // Whose key it is, the trust judges once the session is up (onEncrypted): the certificate's
     // own failings (self-signed, another name) are only one input to that. (Taken inside the
     // handshake, which goes on only if they are ignored there; nothing reaches the caller.)
