@@ -1,10 +1,15 @@
 #pragma once
 // Small helpers the call handlers of the main window share.
 #include "call/rtc/Rtc.h"
+#include "core/CallerIdentity.h"
 #include "platform/vb.h"
 
 #include <QString>
 #include <memory>
+
+namespace vb {
+class ListView;
+}
 
 namespace callengine {
 
@@ -27,6 +32,9 @@ template <class Pointer> Pointer& required(Pointer& object) {
     if (!object) vb::raise(vb::kErrObjectNotSet);
     return object;
 }
+
+// The rows of the contact list, as the caller of an incoming call is matched against them.
+QList<basMain::ContactEntry> contactEntries(const vb::ListView& list);
 
 // The least length of one pass of the ringing loop (10 ms); tests shorten it so that the full
 // count of passes runs quickly. A negative value restores the default.

@@ -45,6 +45,7 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     tmrRegistration->setInterval(60000);
     connectHandlers();
     setUpChatQueue();
+    setUpCallScreening();
     // The desktop shows the calls too (a notification while one rings, the tray icon) and acts on
     // them as the window's own buttons do; Quit in the tray signs off as closing the window does.
     auto* desktopCalls = new desktop::CallDesktop(this);

@@ -10,6 +10,7 @@
 #include "call/rtc/Rtc.h"
 #include "chatlink/ChatProtocol.h"
 #include "core/CallActivity.h"
+#include "core/RingPolicy.h"
 #include "platform/widgets/ListView.h"
 #include "wire/Protocol.h"
 
@@ -75,6 +76,8 @@ public:
     QGroupBox* fraAnsweraCall = nullptr;
     QPushButton* cmdAnswer = nullptr;
     QCheckBox* chkAutoAnswer = nullptr;
+    QCheckBox* chkDoNotDisturb = nullptr; // no call rings; each is turned away and kept in the history
+    QCheckBox* chkContactsOnly = nullptr; // "Only my contacts may ring"
     QPushButton* cmdConnect = nullptr;
     QPushButton* cmdTerminate = nullptr;
     QPushButton* cmdRefresh = nullptr; // also F5: asks now who is on line
@@ -144,6 +147,10 @@ public:
     void sldSpiker_Scroll();
     void cmdWizard_Click();
     void chkStayOnTop_Click();
+    // Keeps the two ring settings (RTC_Ring.kvo) as the boxes now stand.
+    void chkRingSettings_Click();
+    // A request the engine refused, or a call it ended because nobody here placed or took it.
+    void RequestRefusedEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent);
 
     // ---- Chat link handlers ----
     void oMySocket_OnConnect(qint32 lngSocketHandle);
@@ -256,6 +263,12 @@ private:
     void reportCallStart(CallActivity::Phase phase, bool incoming, const std::shared_ptr<rtc::IRTCSession2>& session,
                          const CallTarget* placed = nullptr);
     void reportCall(CallActivity::Phase phase, CallActivity::Outcome outcome = CallActivity::Outcome::Answered);
+    // The ring settings read and their boxes added; strangers' unanswered calls are counted.
+    void setUpCallScreening();
+    // Turns `session` away without a ring when the settings, or a stranger's repeated calls, ask
+    // for it; the call is kept in the history as refused. `caller` names it.
+    bool turnAwayByChoice(const std::shared_ptr<rtc::IRTCSession2>& session, const CallActivity& caller);
+    basMain::RingPolicy m_ringPolicy;
     bool m_unloaded = false;
     bool m_inUnload = false;
 };

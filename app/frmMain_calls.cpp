@@ -1,10 +1,12 @@
 // Placing, answering and ending calls, and the main window through the life of a call.
 #include "app/CallHelpers.h"
 #include "app/frmMain.h"
+#include "call/rtc/CallerOrigin.h"
 #include "core/ErrorLog.h"
 #include "core/basMain.h"
 #include "platform/widgets/Controls.h"
 #include "platform/win32.h"
+#include "wire/PeerText.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -27,6 +29,10 @@ constexpr qint16 kRingEvery = 400;
 
 const QString kReady = QStringLiteral("RTCClient is initialized and ready to make/receive calls.");
 
+// The most of a party's name and address the status caption shows.
+constexpr qsizetype kCaptionNameChars = 40;
+constexpr qsizetype kCaptionAddressChars = 48;
+
 // The host and port a SIP address names ("sip:user@host:port;param" gives "host:port"): what the
 // user list keeps as a contact's call address.
 QString callAddressIn(QString uri) {
@@ -35,37 +41,60 @@ QString callAddressIn(QString uri) {
     return uri.section(QLatin1Char('@'), -1);
 }
 
-// The other party of a call: a listed contact whose call address the remote address names by its
-// display name and e-mail address, anybody else by the name and address of its SIP identity.
+// The other party of a call. An incoming call's caller is named by the facts of where its
+// request came from (identifyCaller); a call placed here by the listed contact whose call address
+// the remote address names, anybody else by the name and address of its SIP identity. Texts are
+// cleaned for the screen.
 struct Party {
     QString name;
     QString email;
     QString callAddress;
+    bool contact = false;
 };
 
 Party partyOf(const frmMain& form, const std::shared_ptr<rtc::IRTCSession2>& session) {
     Party party;
+    std::shared_ptr<rtc::IRTCParticipant> participant;
     const auto participants = required(session)->get_Participants();
-    if (participants && participants->get_Count() > 0)
-        if (const auto participant = participants->get_Item(1)) {
-            party.name = participant->get_Name();
-            party.email = participant->get_UserURI();
-        }
+    if (participants && participants->get_Count() > 0) participant = participants->get_Item(1);
+    if (participant) {
+        party.name = participant->get_Name();
+        party.email = participant->get_UserURI();
+    }
+    const QList<basMain::ContactEntry> contacts = callengine::contactEntries(*form.LstUsers);
+    if (const auto origin = std::dynamic_pointer_cast<rtc::IRTCCallerOrigin>(participant)) {
+        const basMain::CallerIdentity caller = basMain::identifyCaller(
+            {party.name, party.email, origin->get_SourceAddress(), origin->get_ContactAddress(), {}}, contacts);
+        return {caller.name, caller.email, caller.callAddress, caller.contact};
+    }
     party.callAddress = callAddressIn(party.email);
-    for (int index = 0; !party.callAddress.isEmpty() && index < form.LstUsers->count(); ++index) {
-        const vb::ListItem* row = form.LstUsers->itemAt(index);
-        if (row->Tag().compare(party.callAddress, Qt::CaseInsensitive) != 0) continue;
-        party.name = row->SubItem(1);
-        party.email = row->SubItem(2);
+    for (const basMain::ContactEntry& entry : contacts) {
+        if (!basMain::sameCallAddress(entry.callAddress, party.callAddress)) continue;
+        party.name = entry.name;
+        party.email = entry.email;
+        party.contact = true;
         break;
     }
-    return party;
+    return {wire::cleanPeerText(party.name), wire::cleanPeerText(party.email), party.callAddress, party.contact};
 }
 
-// "User: name    address" of the other party of a call, as the status caption shows it.
+// The caller of an incoming call as a report of it names it.
+CallActivity callerActivity(const Party& party) {
+    CallActivity caller;
+    caller.incoming = true;
+    caller.name = party.name;
+    caller.email = party.email;
+    caller.address = party.callAddress;
+    caller.contact = party.contact;
+    return caller;
+}
+
+// "User: name    address" of the other party of a call, as the status caption shows it: short
+// enough that the window keeps its size whatever the party calls itself.
 QString otherParty(const frmMain& form, const std::shared_ptr<rtc::IRTCSession2>& session) {
     const Party party = partyOf(form, session);
-    return QStringLiteral("User: ") + party.name + QStringLiteral("    ") + party.email;
+    return QStringLiteral("User: ") + wire::cleanPeerText(party.name, kCaptionNameChars) + QStringLiteral("    ") +
+           wire::cleanPeerText(party.email, kCaptionAddressChars);
 }
 
 // A call address others can be called at: "host:port" with a host and a port from 1 to 65535.
@@ -230,20 +259,18 @@ void frmMain::SessionStateEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
             if (refuse || g_objSession) {
                 step = 19;
                 // Not the call in progress: reported on its own, as missed.
-                CallActivity turnedAway;
+                CallActivity turnedAway = callerActivity(partyOf(*this, session));
                 turnedAway.call = ++m_lastCallSerial;
                 turnedAway.phase = CallActivity::Phase::Ended;
                 turnedAway.outcome = CallActivity::Outcome::Missed;
-                turnedAway.incoming = true;
-                const Party party = partyOf(*this, session);
-                turnedAway.name = party.name;
-                turnedAway.email = party.email;
-                turnedAway.address = party.callAddress;
                 emit callActivity(turnedAway);
                 m_refusedSessions.push_back(session);
                 required(session)->Terminate(refuse ? rtc::RTCTR_REJECT : rtc::RTCTR_BUSY);
                 return;
             }
+            step = 18;
+            // The user's settings, or a stranger's calls over and over, may keep it from ringing.
+            if (turnAwayByChoice(session, callerActivity(partyOf(*this, session)))) return;
             reportCallStart(CallActivity::Phase::Ringing, true, session);
             if (isMinimized()) showNormal();
             raise();
@@ -468,6 +495,7 @@ void frmMain::reportCallStart(CallActivity::Phase phase, bool incoming,
     m_call.name = placed ? placed->name : party.name;
     m_call.email = placed ? placed->email : party.email;
     m_call.address = placed ? placed->address : party.callAddress;
+    m_call.contact = party.contact;
     m_callOpen = true;
     m_callEndedByUser = false;
     reportCall(phase);

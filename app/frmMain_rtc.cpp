@@ -2,6 +2,7 @@
 #include "app/CallHelpers.h"
 #include "app/frmMain.h"
 #include "call/rtc/CallSecurity.h"
+#include "call/rtc/CallerOrigin.h"
 #include "core/ErrorLog.h"
 #include "core/SettingsFiles.h"
 #include "core/basMain.h"
@@ -169,6 +170,9 @@ void frmMain::ClientEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
         }
         case rtc::RTCCET_ASYNC_CLEANUP_DONE:
             txtStatus->setPlainText(QStringLiteral("IRTCClient::PrepareForShutdown has completed."));
+            break;
+        case rtc::RTCCET_REQUEST_REFUSED:
+            RequestRefusedEvent(event);
             break;
         default:
             break;

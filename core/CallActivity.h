@@ -14,15 +14,18 @@ struct CallActivity {
         Declined,  // rang here and the user refused it
         Cancelled, // placed here and cancelled before it was answered
         Failed,    // placed here and not answered by the other side, or lost before it connected
+        Refused,   // turned away without a ring: do not disturb, a stranger while only contacts may
+                   // ring, a stranger who kept calling, or a call the engine could not take
     };
 
     quint64 call = 0;
     Phase phase = Phase::Ringing;
     Outcome outcome = Outcome::Answered;
     bool incoming = false;
-    QString name;    // the listed contact's display name, else the caller's SIP display name
-    QString email;   // the listed contact's e-mail address, else the caller's SIP address
-    QString address; // the call address "host:port", which calls the other party back
+    QString name;         // the listed contact's display name, else the caller's SIP display name
+    QString email;        // the listed contact's e-mail address, else the caller's SIP address
+    QString address;      // the call address "host:port", which calls the other party back
+    bool contact = false; // the other party is a listed contact (a caller only when proven so)
     // How the call's media were protected ("ZRTP", "ZRTP, verified", "not encrypted", ...);
     // empty until the call has connected and its key exchange has ended.
     QString security;

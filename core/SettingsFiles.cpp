@@ -21,6 +21,26 @@ int errorNumberOf(QFileDevice::FileError error) {
     return error == QFileDevice::ResourceError ? vb::kErrDiskFull : vb::kErrPathFileAccess;
 }
 
+} // namespace
+
+void replaceSettingsFile(const QString& path, const QByteArray& bytes) {
+    QSaveFile file(path);
+    // Unbuffered, so that a short write (full disk, size limit) is seen here and not lost in a
+    // flush at commit time.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) vb::raise(errorNumberOf(file.error()));
+    // The new file is the user's alone from its first byte, also where an older version left the
+    // old one readable by others.
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        const int number = errorNumberOf(file.error());
+        file.cancelWriting();
+        vb::raise(number);
+    }
+    if (!file.commit()) vb::raise(errorNumberOf(file.error()));
+}
+
+namespace {
+
 QByteArray scrambledBytes(const QString& plain) {
     QString text = plain;
     basEncrypt_Decrypt::EncryptText(text);
@@ -38,22 +58,6 @@ void appendRow(SiteTable& table, const std::array<QString, 4>& values) {
 
 } // namespace
 
-void replaceFile(const QString& path, const QByteArray& bytes) {
-    QSaveFile file(path);
-    // Unbuffered, so that a short write (full disk, size limit) is seen here and not lost in a
-    // flush at commit time.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) vb::raise(errorNumberOf(file.error()));
-    // The new file is the user's alone from its first byte, also where an older version left the
-    // old one readable by others.
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        const int number = errorNumberOf(file.error());
-        file.cancelWriting();
-        vb::raise(number);
-    }
-    if (!file.commit()) vb::raise(errorNumberOf(file.error()));
-}
-
 QString serverAddressFilePath() {
     return vb::AppPath() + QStringLiteral("/RTC_Chat.kvo");
 }
@@ -69,7 +73,7 @@ QString displayNameFilePath() {
 void writeServerAddressFile(const QString& serverIp, const QString& serverPort, const QString& userId,
                             const QString& email) {
     const QString plain = serverIp + wire::kSep + serverPort + wire::kSep + userId + wire::kSep + email;
-    replaceFile(serverAddressFilePath(), scrambledBytes(plain));
+    replaceSettingsFile(serverAddressFilePath(), scrambledBytes(plain));
 }
 
 bool writeUserSettingsFile(const QString& reply) {
@@ -84,7 +88,7 @@ bool writeUserSettingsFile(const QString& reply) {
     const QString newDigest = basMD5::fnArrayMD5(bytes, true, true);
     const QString oldDigest = basMD5::GetFileMD5HashCode(path, 1024);
     if (newDigest == oldDigest) return false;
-    replaceFile(path, bytes);
+    replaceSettingsFile(path, bytes);
     return true;
 }
 
@@ -92,7 +96,7 @@ bool writeUserSettingsFile(const QString& reply) {
 // scrambling of the other files does: it is read while the call engine is being set up, where a
 // handler that ran (a close of the window) would pull the engine away.
 void writeDisplayNameFile(const QString& name) {
-    replaceFile(displayNameFilePath(), wire::toCp1252(wire::scrambled(name)));
+    replaceSettingsFile(displayNameFilePath(), wire::toCp1252(wire::scrambled(name)));
 }
 
 QString readDisplayNameFile() {

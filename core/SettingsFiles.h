@@ -9,14 +9,14 @@
 
 namespace basMain {
 
+// Writes the bytes to a temporary file beside `path` (the user's alone), flushes it to disk and renames it over
+// `path`. Any failure discards the temporary file, keeps whatever `path` held before and raises
+// 75 "Path/File access error" or 61 "Disk full".
+void replaceSettingsFile(const QString& path, const QByteArray& bytes);
+
 QString serverAddressFilePath();
 QString userSettingsFilePath();
 QString displayNameFilePath();
-
-// Writes the bytes to a temporary file beside `path` (the user's alone), flushes it to disk and
-// renames it over `path`. Any failure discards the temporary file, keeps whatever `path` held
-// before and raises 75 "Path/File access error" or 61 "Disk full".
-void replaceFile(const QString& path, const QByteArray& bytes);
 
 // Writes RTC_Chat.kvo with the four fields. Raises a vb::VbError (75 "Path/File access error",
 // 61 "Disk full") when the file cannot be written; the old file is then left untouched.

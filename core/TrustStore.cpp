@@ -33,7 +33,7 @@ void writeLines(const QStringList& lines) {
     QByteArray bytes;
     for (const QString& line : lines)
         bytes += line.toUtf8() + '\n';
-    basMain::replaceFile(trustFilePath(), bytes);
+    basMain::replaceSettingsFile(trustFilePath(), bytes);
 }
 
 // A field holds no tab and no line end: what a peer or a server chose cannot make two entries.

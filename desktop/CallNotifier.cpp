@@ -2,7 +2,7 @@
 
 #include "desktop/CallDesktop.h"
 #include "desktop/CallPictures.h"
-#include "wire/Protocol.h"
+#include "wire/PeerText.h"
 
 #include <QDBusArgument>
 #include <QDBusMessage>
@@ -71,13 +71,18 @@ CallNotifier::~CallNotifier() {
 QString CallNotifier::plainLine(const QString& text) {
     // The caller names itself: a line break, a direction mark or a page of text must not dress
     // up the notification as something else.
-    QString line = wire::invisiblesAsSpaces(text).simplified();
-    if (line.size() > kMaxShown) {
-        line.truncate(kMaxShown - 1);
-        if (line.back().isHighSurrogate()) line.chop(1);
-        line += QChar(0x2026);
-    }
-    return line;
+    return wire::cleanPeerText(text, kMaxShown);
+}
+
+QString CallNotifier::bodyText(const QString& text, bool serverReadsMarkup) {
+    if (serverReadsMarkup) return text.toHtmlEscaped();
+    // A server that does not say it reads markup may read it all the same; one that really does
+    // not would show entities. Characters that look the same but mean nothing to markup suit both.
+    QString safe = text;
+    safe.replace(QLatin1Char('&'), QChar(0xFF06))
+        .replace(QLatin1Char('<'), QChar(0x2039))
+        .replace(QLatin1Char('>'), QChar(0x203A));
+    return safe;
 }
 
 void CallNotifier::follow(const CallActivity& activity) {
@@ -119,7 +124,7 @@ void CallNotifier::notify(const CallActivity& activity) {
     if (caller.isEmpty()) caller = address;
     QString body = caller;
     if (!address.isEmpty() && address != caller) body += QLatin1Char('\n') + address;
-    if (m_bodyMarkup) body = body.toHtmlEscaped();
+    body = bodyText(body, m_bodyMarkup);
 
     QDBusMessage message = method(QStringLiteral("Notify"));
     const QStringList actions{QStringLiteral("default"), QStringLiteral("Show"),    QStringLiteral("answer"),

@@ -26,6 +26,9 @@ public:
 
     // The caller as a notification shows it: one line of printable text, at most 80 characters.
     static QString plainLine(const QString& text);
+    // Plain text made safe for a notification's body: escaped where the server says it reads
+    // markup, markup's characters replaced by look-alikes where it does not say so.
+    static QString bodyText(const QString& text, bool serverReadsMarkup);
 
 private slots:
     void onActionInvoked(uint id, const QString& action);

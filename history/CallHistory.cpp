@@ -2,7 +2,7 @@
 
 #include "platform/PrivateFiles.h"
 #include "platform/vb.h"
-#include "wire/Protocol.h"
+#include "wire/PeerText.h"
 
 #include <QFile>
 #include <sqlite3.h>
@@ -14,11 +14,9 @@ namespace {
 using Outcome = CallActivity::Outcome;
 
 // Stored as words, so the file reads the same whatever order the enumeration takes.
-constexpr std::pair<Outcome, const char*> kOutcomeWords[] = {{Outcome::Answered, "answered"},
-                                                             {Outcome::Missed, "missed"},
-                                                             {Outcome::Declined, "declined"},
-                                                             {Outcome::Cancelled, "cancelled"},
-                                                             {Outcome::Failed, "failed"}};
+constexpr std::pair<Outcome, const char*> kOutcomeWords[] = {
+    {Outcome::Answered, "answered"},   {Outcome::Missed, "missed"}, {Outcome::Declined, "declined"},
+    {Outcome::Cancelled, "cancelled"}, {Outcome::Failed, "failed"}, {Outcome::Refused, "refused"}};
 
 const char* wordOf(Outcome outcome) {
     for (const auto& [value, word] : kOutcomeWords)
@@ -35,7 +33,7 @@ std::optional<Outcome> outcomeOf(const unsigned char* word) {
 
 // A peer's text as one plain line of bounded length.
 QString field(const QString& text) {
-    return wire::invisiblesAsSpaces(text.left(CallHistory::kMaxFieldChars));
+    return wire::cleanPeerText(text, CallHistory::kMaxFieldChars);
 }
 
 // One prepared statement, finalized when it goes out of scope.
@@ -74,7 +72,7 @@ private:
 };
 
 constexpr const char* kColumns =
-    "id, started, connected, ended, incoming, outcome, name, email, address, seen, security";
+    "id, started, connected, ended, incoming, outcome, name, email, address, seen, repeats, contact, security";
 
 CallRecord recordAt(const Statement& row) {
     CallRecord record;
@@ -87,7 +85,9 @@ CallRecord recordAt(const Statement& row) {
     record.email = row.text(7);
     record.address = row.text(8);
     record.seen = row.integer(9) != 0;
-    record.security = row.text(10);
+    record.repeats = int(qMax<qint64>(1, row.integer(10)));
+    record.contact = row.integer(11) != 0;
+    record.security = row.text(12);
     return record;
 }
 
@@ -104,6 +104,8 @@ QString outcomeText(const std::optional<CallActivity::Outcome>& outcome) {
         return QStringLiteral("Declined");
     case Outcome::Cancelled:
         return QStringLiteral("Cancelled");
+    case Outcome::Refused:
+        return QStringLiteral("Refused");
     case Outcome::Failed:
         break;
     }
@@ -123,15 +125,19 @@ CallHistory::CallHistory(const QString& path, int maxRows) : m_maxRows(qMax(1, m
     }
     sqlite3_busy_timeout(m_db, 1000);
     // The write-ahead log with a sync at every commit: a finished call is on disk once recorded.
-    const bool ready = exec("PRAGMA journal_mode=WAL") && exec("PRAGMA synchronous=FULL") &&
-                       exec("CREATE TABLE IF NOT EXISTS calls(id INTEGER PRIMARY KEY AUTOINCREMENT,"
-                            " started INTEGER NOT NULL, connected INTEGER, ended INTEGER,"
-                            " incoming INTEGER NOT NULL, outcome TEXT, name TEXT NOT NULL,"
-                            " email TEXT NOT NULL, address TEXT NOT NULL, seen INTEGER NOT NULL DEFAULT 0)") &&
-                       addSecurityColumn() &&
-                       // Calls a stopped run left open end as what they had become by then.
-                       exec("UPDATE calls SET outcome = CASE WHEN connected IS NOT NULL THEN 'answered'"
-                            " WHEN incoming THEN 'missed' ELSE 'failed' END WHERE outcome IS NULL");
+    const bool ready =
+        exec("PRAGMA journal_mode=WAL") && exec("PRAGMA synchronous=FULL") &&
+        exec("CREATE TABLE IF NOT EXISTS calls(id INTEGER PRIMARY KEY AUTOINCREMENT,"
+             " started INTEGER NOT NULL, connected INTEGER, ended INTEGER,"
+             " incoming INTEGER NOT NULL, outcome TEXT, name TEXT NOT NULL,"
+             " email TEXT NOT NULL, address TEXT NOT NULL, seen INTEGER NOT NULL DEFAULT 0)") &&
+        // Files of earlier versions get the columns they lack.
+        (hasColumn("repeats") || exec("ALTER TABLE calls ADD COLUMN repeats INTEGER NOT NULL DEFAULT 1")) &&
+        (hasColumn("contact") || exec("ALTER TABLE calls ADD COLUMN contact INTEGER NOT NULL DEFAULT 0")) &&
+        (hasColumn("security") || exec("ALTER TABLE calls ADD COLUMN security TEXT")) &&
+        // Calls a stopped run left open end as what they had become by then.
+        exec("UPDATE calls SET outcome = CASE WHEN connected IS NOT NULL THEN 'answered'"
+             " WHEN incoming THEN 'missed' ELSE 'failed' END WHERE outcome IS NULL");
     if (!ready) {
         sqlite3_close(m_db);
         m_db = nullptr;
@@ -142,11 +148,9 @@ CallHistory::~CallHistory() {
     sqlite3_close(m_db);
 }
 
-bool CallHistory::addSecurityColumn() {
-    // Files written before calls were encrypted lack the column; SQLite adds it in place.
-    Statement has(m_db, "SELECT COUNT(*) FROM pragma_table_info('calls') WHERE name = 'security'");
-    if (has.step() == SQLITE_ROW && has.integer(0) > 0) return true;
-    return exec("ALTER TABLE calls ADD COLUMN security TEXT");
+bool CallHistory::hasColumn(const char* name) {
+    Statement column(m_db, "SELECT COUNT(*) FROM pragma_table_info('calls') WHERE name = ?");
+    return column.bind(1, name).step() == SQLITE_ROW && column.integer(0) > 0;
 }
 
 bool CallHistory::exec(const char* sql) {
@@ -161,8 +165,8 @@ void CallHistory::fail(const char* what) {
 }
 
 qint64 CallHistory::insert(const CallActivity& activity, qint64 now) {
-    Statement add(m_db, "INSERT INTO calls(started, incoming, name, email, address) VALUES(?, ?, ?, ?, ?)");
-    add.bind(1, now).bind(2, activity.incoming ? 1 : 0);
+    Statement add(m_db, "INSERT INTO calls(started, incoming, name, email, address, contact) VALUES(?, ?, ?, ?, ?, ?)");
+    add.bind(1, now).bind(2, activity.incoming ? 1 : 0).bind(6, activity.contact ? 1 : 0);
     add.bind(3, field(activity.name)).bind(4, field(activity.email)).bind(5, field(activity.address));
     if (add.step() != SQLITE_DONE) {
         fail("insert");
@@ -174,9 +178,32 @@ qint64 CallHistory::insert(const CallActivity& activity, qint64 now) {
 }
 
 void CallHistory::trim() {
-    Statement drop(m_db, "DELETE FROM calls WHERE id <= (SELECT id FROM calls ORDER BY id DESC LIMIT 1 OFFSET ?)");
-    drop.bind(1, m_maxRows);
-    if (drop.step() != SQLITE_DONE) fail("trim");
+    // Strangers' rows go first, the oldest of them; contacts' rows only make room for each other.
+    for (const char* sql : {"DELETE FROM calls WHERE id IN (SELECT id FROM calls WHERE contact = 0 ORDER BY id"
+                            " LIMIT max(0, (SELECT COUNT(*) FROM calls) - ?))",
+                            "DELETE FROM calls WHERE id <= (SELECT id FROM calls ORDER BY id DESC LIMIT 1 OFFSET ?)"}) {
+        Statement drop(m_db, sql);
+        if (drop.bind(1, m_maxRows).step() != SQLITE_DONE) fail("trim");
+        m_removals += quint64(sqlite3_changes(m_db));
+    }
+}
+
+void CallHistory::fold(qint64 id, const CallActivity& activity, qint64 now) {
+    if (!activity.incoming || activity.outcome == Outcome::Answered || activity.address.isEmpty()) return;
+    Statement earlier(m_db, "SELECT id FROM calls WHERE id <> ? AND incoming = 1 AND contact = ? AND address = ?"
+                            " AND outcome IN ('missed', 'declined', 'refused') AND started >= ?"
+                            " ORDER BY id DESC LIMIT 1");
+    earlier.bind(1, id).bind(2, activity.contact ? 1 : 0).bind(3, field(activity.address)).bind(4, now - kFoldMs);
+    if (earlier.step() != SQLITE_ROW) return;
+    // The latest call's row stays, on top, and counts the calls of the row it takes in.
+    const qint64 from = earlier.integer(0);
+    Statement count(m_db, "UPDATE calls SET repeats = repeats + (SELECT repeats FROM calls WHERE id = ?) WHERE id = ?");
+    Statement drop(m_db, "DELETE FROM calls WHERE id = ?");
+    if (count.bind(1, from).bind(2, id).step() != SQLITE_DONE || drop.bind(1, from).step() != SQLITE_DONE) {
+        fail("fold");
+        return;
+    }
+    ++m_removals;
 }
 
 std::optional<CallRecord> CallHistory::record(const CallActivity& activity) {
@@ -214,6 +241,7 @@ std::optional<CallRecord> CallHistory::write(const CallActivity& activity) {
         // A call turned away at once has no row yet, nor has one whose start could not be written.
         if (id == 0) id = insert(activity, now);
         if (id == 0) return std::nullopt;
+        fold(id, activity, now);
         Statement update(m_db, "UPDATE calls SET ended = ?, outcome = ? WHERE id = ?");
         if (update.bind(1, now).bind(2, wordOf(activity.outcome)).bind(3, id).step() != SQLITE_DONE) fail("update");
         writeSecurity(activity, id);

@@ -3,7 +3,9 @@
 // files. A call's row is written when it starts ringing or is placed and completed when it ends,
 // each write a transaction of its own, so a crash or a full disk loses at most the call in
 // progress. The newest rows are kept, up to a cap, so a peer calling over and over cannot make
-// the file (or the list showing it) grow without end.
+// the file (or the list showing it) grow without end; unanswered calls from one address within an
+// hour fold into one row that counts them, and when the cap is reached strangers' rows go first,
+// so that no stranger can push the user's contacts out of the history.
 #include "core/CallActivity.h"
 
 #include <QDateTime>
@@ -29,6 +31,8 @@ struct CallRecord {
     QString address;
     QString security;  // as CallActivity::security
     bool seen = false; // a missed call the user has had on screen
+    int repeats = 1;   // calls this row stands for: unanswered calls from one address fold into one
+    bool contact = false;
 };
 
 class CallHistory {
@@ -57,20 +61,29 @@ public:
     int unseenMissed() const;
     void markAllSeen();
     int maxRows() const { return m_maxRows; }
+    // Counts the rows folded into others or trimmed so far: a list showing the rows must then be
+    // read again.
+    quint64 removals() const { return m_removals; }
+    // How long unanswered calls from one address keep folding into the same row.
+    static constexpr qint64 kFoldMs = qint64{60} * 60 * 1000;
 
 private:
     std::optional<CallRecord> write(const CallActivity& activity);
     bool exec(const char* sql);
-    bool addSecurityColumn();
     void writeSecurity(const CallActivity& activity, qint64 id);
     void fail(const char* what);
     std::optional<CallRecord> fetch(qint64 id) const;
     void trim();
     qint64 insert(const CallActivity& activity, qint64 now);
+    // Takes the latest earlier row of the same caller that the ended call's row may join into
+    // that row (`id`), which then counts its calls too.
+    void fold(qint64 id, const CallActivity& activity, qint64 now);
+    bool hasColumn(const char* name);
 
     sqlite3* m_db = nullptr;
     int m_maxRows;
     QString m_error;
+    quint64 m_removals = 0;
     // Rows of the calls of this run not yet ended, by the window's call serial.
     QHash<quint64, qint64> m_open;
 };

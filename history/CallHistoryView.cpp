@@ -57,20 +57,30 @@ CallHistoryView::CallHistoryView(QWidget* parent) : QWidget(parent) {
 CallHistoryView::~CallHistoryView() = default;
 
 void CallHistoryView::open(const QString& path, int maxRows) {
-    lstHistory->clear();
-    m_items.clear();
     m_store = std::make_unique<CallHistory>(path, maxRows);
-    const std::vector<CallRecord> records = m_store->records();
-    // Oldest first, each new one going on top.
-    std::for_each(records.rbegin(), records.rend(), [this](const CallRecord& record) { showRecord(record); });
+    showAll();
     showProblem();
     if (onScreen()) markSeen();
     setUnseen(m_store->unseenMissed());
 }
 
+void CallHistoryView::showAll() {
+    lstHistory->clear();
+    m_items.clear();
+    m_removals = m_store->removals();
+    const std::vector<CallRecord> records = m_store->records();
+    // Oldest first, each new one going on top.
+    std::for_each(records.rbegin(), records.rend(), [this](const CallRecord& record) { showRecord(record); });
+}
+
 void CallHistoryView::record(const CallActivity& activity) {
     if (!m_store) return;
-    if (const std::optional<CallRecord> record = m_store->record(activity)) showRecord(*record);
+    const std::optional<CallRecord> record = m_store->record(activity);
+    // Rows folded into others or trimmed: the list is read again, rather than guessed at.
+    if (m_store->removals() != m_removals)
+        showAll();
+    else if (record)
+        showRecord(*record);
     showProblem();
     if (activity.phase != CallActivity::Phase::Ended) return;
     if (onScreen()) markSeen();
@@ -102,7 +112,9 @@ void CallHistoryView::showRecord(const CallRecord& record) {
     }
     item->setText(kTime, record.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")));
     item->setText(kDirection, record.incoming ? QStringLiteral("In") : QStringLiteral("Out"));
-    item->setText(kResult, outcomeText(record.outcome));
+    item->setText(kResult, record.repeats > 1 ? outcomeText(record.outcome) + QStringLiteral(" \u00d7") +
+                                                    QString::number(record.repeats)
+                                              : outcomeText(record.outcome));
     item->setText(kContact, record.name);
     item->setText(kEmail, record.email);
     item->setText(kLength, record.seconds > 0 ? lengthText(record.seconds) : QString());

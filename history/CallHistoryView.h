@@ -43,6 +43,8 @@ protected:
 
 private:
     void showRecord(const CallRecord& record);
+    // Lists every row the store holds, anew.
+    void showAll();
     bool onScreen() const;
     void markSeen();
     void setUnseen(int count);
@@ -50,6 +52,7 @@ private:
 
     std::unique_ptr<CallHistory> m_store;
     QHash<qint64, QTreeWidgetItem*> m_items;
+    quint64 m_removals = 0; // the store's count when the list was last read in full
     int m_unseen = 0;
 };
 

@@ -17,7 +17,8 @@ constexpr int kIdleIntervalMs = 100;
 constexpr int kBusyIntervalMs = 20;
 constexpr int kSettlingIntervalMs = 5;
 
-// The local port of `fd` when it is a UDP socket, else 0.
+} // namespace
+
 quint16 udpPortOf(int fd) {
     int type = 0;
     socklen_t typeLength = sizeof type;
@@ -31,7 +32,6 @@ quint16 udpPortOf(int fd) {
     return 0;
 }
 
-// The descriptor of this process's UDP socket bound to `port`, or -1.
 int udpSocketOn(quint16 port) {
     const QDir descriptors(QStringLiteral("/proc/self/fd"));
     for (const QString& name : descriptors.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
@@ -41,8 +41,6 @@ int udpSocketOn(quint16 port) {
     }
     return -1;
 }
-
-} // namespace
 
 EnginePace::EnginePace(std::function<void()> iterate) : m_iterate(std::move(iterate)), m_timer(new QTimer(this)) {
     connect(m_timer, &QTimer::timeout, this, [this] { tick(); });

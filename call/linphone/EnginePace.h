@@ -10,6 +10,11 @@ class QTimer;
 
 namespace rtc {
 
+// The local port of `fd` when it is a UDP socket, else 0.
+quint16 udpPortOf(int fd);
+// The descriptor of this process's UDP socket bound to `port`, or -1.
+int udpSocketOn(quint16 port);
+
 // A QObject so that the engine can let it go with deleteLater: the engine may be released from
 // inside one of its ticks.
 class EnginePace final : public QObject {

@@ -150,6 +150,10 @@ void LinphoneEngine::InitializeEx(long /*flags: no UPnP is used either way*/) {
         if (auto self = weak.lock()) self->iterate();
     });
     m_pace->start(m_sipPort);
+    m_guardClock.start();
+    m_guard = std::make_unique<SipGuard>([weak](const SipGuard::Refusal& refusal) {
+        if (auto self = weak.lock()) self->onRefused(refusal);
+    });
 }
 
 void LinphoneEngine::startCore() {
@@ -260,6 +264,8 @@ void LinphoneEngine::stopCore() {
 
 void LinphoneEngine::iterate() {
     if (!m_core || m_shutDown) return;
+    // The engine reads its socket only in here: what it may not read is taken out first.
+    if (m_guard) m_guard->screen(m_sipPort, m_guardClock.elapsed());
     m_core->iterate();
     releaseDrawingContext();
     if (m_preparedForShutdown && m_sessions.empty()) {
@@ -344,7 +350,9 @@ void LinphoneEngine::onCallState(const std::shared_ptr<linphone::Call>& call, in
             session = m_placing;
             session->attach(call, false);
         } else {
-            return; // not a call of ours
+            // Placed by nobody here (a transfer the peer asked for, say): it must not go on.
+            if (callState == State::OutgoingInit) endUnplacedCall(call);
+            return;
         }
         m_sessions[call.get()] = session;
         call->addListener(m_callWatcher);

@@ -3,6 +3,7 @@
 // folder, iterated by a timer on the UI thread. Events that liblinphone reports are queued and
 // handed to the event sink from the event loop, never from inside Core::iterate(), so a handler
 // may let events run (and so re-enter the engine) without re-entering liblinphone.
+#include "call/linphone/SipGuard.h"
 #include "call/rtc/CallSecurity.h"
 #include "call/rtc/Rtc.h"
 
@@ -100,6 +101,10 @@ public:
     QString ringFile() const;
     // Folder of this engine's configuration and databases (for tests and the tuning dialog).
     QString dataFolder() const;
+    // Where the incoming call was sent from, as the guard of the SIP socket saw its first request.
+    SipGuard::Origin originOf(const linphone::Call& call) const;
+    // New calls the guard dropped because their source called too often.
+    qint64 droppedCalls() const { return m_guard ? m_guard->droppedCalls() : 0; }
 
 private:
     LinphoneEngine();
@@ -125,8 +130,14 @@ private:
     void applyEncryption();
     // The media of a call with these parameters go out encrypted or not at all.
     static void holdClearMedia(const std::shared_ptr<linphone::CallParams>& params);
+    // What the guard refused: a transfer ends the call it came in; everything is reported.
+    void onRefused(const SipGuard::Refusal& refusal);
+    // A call that no session placed or took: ended at once, and reported.
+    void endUnplacedCall(const std::shared_ptr<linphone::Call>& call);
 
     std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<SipGuard> m_guard;
+    QElapsedTimer m_guardClock;
     std::shared_ptr<linphone::Core> m_core;
     std::shared_ptr<Listener> m_listener;
     std::shared_ptr<CallWatcher> m_callWatcher;

@@ -2,6 +2,7 @@
 
 #include "call/linphone/LinphoneEngine.h"
 #include "call/linphone/VideoWindow.h"
+#include "call/rtc/CallerOrigin.h"
 #include "call/rtc/RtcEvents.h"
 #include "platform/vb.h"
 
@@ -142,7 +143,10 @@ void LinphoneSession::attach(const std::shared_ptr<linphone::Call>& call, bool i
             uri = fromStd(identity->asStringUriOnly());
         }
         const QString name = remote ? fromStd(remote->getDisplayName()) : QString();
-        m_participants.append(std::make_shared<ParticipantData>(name.isEmpty() ? uri : name, uri));
+        const auto owner = m_engine.lock();
+        const SipGuard::Origin origin = owner ? owner->originOf(*call) : SipGuard::Origin{};
+        m_participants.append(
+            std::make_shared<CallerData>(name.isEmpty() ? uri : name, uri, origin.source, origin.contact));
     }
 }
 

@@ -92,7 +92,7 @@ private:
 };
 
 // A participant as a session lists it.
-class ParticipantData final : public IRTCParticipant {
+class ParticipantData : public IRTCParticipant {
 public:
     ParticipantData(QString name, QString uri) : m_name(std::move(name)), m_uri(std::move(uri)) {}
     QString get_Name() const override { return m_name; }

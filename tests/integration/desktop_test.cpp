@@ -6,16 +6,21 @@
 #include "core/basMain.h"
 #include "desktop/CallDesktop.h"
 #include "desktop/TrayIcon.h"
+#include "history/CallHistoryView.h"
 #include "support/FrmMainCallAccess.h"
 #include "support/Linphonec.h"
+#include "support/RawSipPeer.h"
 #include "support/TestEnv.h"
 
 #include <QDBusConnectionInterface>
+#include <QGroupBox>
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QScreen>
 #include <QSystemTrayIcon>
+#include <QTabWidget>
 #include <QTimer>
+#include <QTreeWidget>
 #include <gtest/gtest.h>
 
 using State = desktop::TrayIcon::State;
@@ -87,16 +92,26 @@ bool trayShows(State state) {
 
 } // namespace
 
-TEST(DesktopCalls, ARingingCallIsNotifiedAndShownInTheTrayAndTheNotificationAnswersOrRefusesIt) {
-    if (QGuiApplication::platformName() != QStringLiteral("xcb")) GTEST_SKIP() << "needs an X server";
-    for (const char* program : {"linphonec", "dunst", "trayer", "dbus-monitor"})
-        if (QStandardPaths::findExecutable(QString::fromLatin1(program)).isEmpty()) GTEST_SKIP() << program;
+// The window on the real engine, on a desktop with its hosts running.
+class DesktopCalls : public ::testing::Test {
+protected:
     DesktopHosts hosts;
-    ASSERT_TRUE(hosts.start());
     testenv::TestEnv env;
-    frmMain form;
-    FrmMainCallAccess::initRtc(form);
-    form.show();
+    std::unique_ptr<frmMain> window;
+
+    void SetUp() override {
+        if (QGuiApplication::platformName() != QStringLiteral("xcb")) GTEST_SKIP() << "needs an X server";
+        for (const char* program : {"linphonec", "dunst", "trayer", "dbus-monitor"})
+            if (QStandardPaths::findExecutable(QString::fromLatin1(program)).isEmpty()) GTEST_SKIP() << program;
+        ASSERT_TRUE(hosts.start());
+        window = std::make_unique<frmMain>();
+        FrmMainCallAccess::initRtc(*window);
+        window->show();
+    }
+};
+
+TEST_F(DesktopCalls, ARingingCallIsNotifiedAndShownInTheTrayAndTheNotificationAnswersOrRefusesIt) {
+    frmMain& form = *window;
     EXPECT_TRUE(trayShows(State::Idle));
     testsupport::Linphonec peer(false);
     ASSERT_TRUE(peer.started());
@@ -137,7 +152,7 @@ TEST(DesktopCalls, ARingingCallIsNotifiedAndShownInTheTrayAndTheNotificationAnsw
         // Read on the bus: the notification named the caller.
         const QByteArray notified = hosts.monitor.readAll();
         EXPECT_EQ(notified.count("member=Notify"), 1);
-        EXPECT_TRUE(notified.contains("string \"linphonec peer\nsip:peer@127.0.0.1")) << notified.data();
+        EXPECT_TRUE(notified.contains("string \"Unknown caller: linphonec peer\nsip:127.0.0.1:")) << notified.data();
         EXPECT_TRUE(testenv::waitFor([&] { return hosts.shown() == 0; }));
         EXPECT_TRUE(trayShows(State::Idle));
         ASSERT_TRUE(testenv::waitFor([&] { return !form.g_objSession && form.g_intIncomingCount == 0; }, 30000));
@@ -155,4 +170,72 @@ TEST(DesktopCalls, ARingingCallIsNotifiedAndShownInTheTrayAndTheNotificationAnsw
         ASSERT_TRUE(testenv::waitFor([&] { return hosts.shown() == 1; }));
     }
     EXPECT_EQ(hosts.shown(), 0);
+}
+
+// What a caller names itself, 950 characters of it with right-to-left overrides and markup, rings
+// as one clean line of bounded length in the caption, in dunst's notification and in the history.
+// With COLLOQ_SHOTS set to a folder, the screen is saved there at each step.
+TEST_F(DesktopCalls, AHostileNameShowsAsOneCleanBoundedLineEverywhere) {
+    frmMain& form = *window;
+    testenv::waitFor([] { return false; }, 300); // laid out
+    const QSize size = form.size();
+    const QString shots = qEnvironmentVariable("COLLOQ_SHOTS");
+    const auto shoot = [&](const char* name) {
+        if (!shots.isEmpty())
+            QGuiApplication::primaryScreen()->grabWindow(0).save(QDir(shots).filePath(QString::fromLatin1(name)));
+    };
+
+    // Markup, an override of the writing direction and a page of text, within what the engine takes.
+    const QString rlo(QChar(0x202E));
+    QString name = rlo + QStringLiteral("<b>Bank</b> <a href='http://x.example/'>call back</a> <u>now</u>") + rlo +
+                   QStringLiteral("gnp.exe ");
+    for (int part = 0; name.size() < 950; ++part)
+        name += (part % 5 == 4 ? rlo : QString()) + QStringLiteral("&amp; more <i>text</i> ");
+    name.truncate(950);
+    testsupport::RawSipPeer mallory(QStringLiteral("127.0.0.2"));
+    ASSERT_TRUE(mallory.bound());
+    mallory.fromValue = '"' + name.toUtf8() + "\" <sip:m@127.0.0.2>;tag=1";
+    ASSERT_LE(mallory.fromValue.size(), 1000); // what the engine takes
+
+    QString caption;
+    QTimer whileRinging;
+    QObject::connect(&whileRinging, &QTimer::timeout, [&] {
+        if (!form.cmdAnswer->isEnabled()) return;
+        whileRinging.stop();
+        caption = form.fraStatus->title();
+        testenv::waitFor([&] { return hosts.shown() == 1; });
+        testenv::waitFor([] { return false; }, 500); // dunst draws it
+        shoot("hostile-call.png");
+        form.cmdTerminate->click();
+    });
+    whileRinging.start(50);
+    mallory.send(
+        mallory.invite(QStringLiteral("127.0.0.1:") + basMain::g_strMyWanIP.section(QLatin1Char(':'), -1), {}));
+    ASSERT_FALSE(mallory.waitFor("SIP/2.0 603", "INVITE").isEmpty());
+    ASSERT_TRUE(testenv::waitFor([&] { return !form.g_objSession && form.g_intIncomingCount == 0; }));
+
+    // The caption: one short line, no override, the window as wide as before.
+    EXPECT_TRUE(caption.startsWith(QStringLiteral("Status: INCOMING User: Unknown caller: "))) << caption.toStdString();
+    EXPECT_LE(caption.size(), 120);
+    EXPECT_FALSE(caption.contains(rlo));
+    EXPECT_EQ(form.size(), size);
+    // The notification, read on the bus: the name cut to 80 characters, markup written as text.
+    const QString notified = QString::fromUtf8(hosts.monitor.readAll());
+    const qsizetype body = notified.indexOf(QStringLiteral("string \"Unknown caller: "));
+    ASSERT_GE(body, 0) << notified.toStdString();
+    const QString shownName = notified.mid(body + 8).section(QLatin1Char('\n'), 0, 0);
+    EXPECT_FALSE(shownName.contains(rlo));
+    EXPECT_FALSE(shownName.contains(QLatin1Char('<'))) << shownName.toStdString();
+    EXPECT_TRUE(shownName.endsWith(QChar(0x2026))) << shownName.toStdString();
+    EXPECT_LE(shownName.size(), 80 + 40); // escaped markup takes more characters than it shows
+    // The history: the same clean line.
+    form.SSTab1->setCurrentIndex(form.SSTab1->indexOf(form.viewHistory));
+    testenv::waitFor([] { return false; }, 300);
+    shoot("hostile-history.png");
+    const QString row = form.viewHistory->lstHistory->topLevelItem(0)->text(history::CallHistoryView::kContact);
+    EXPECT_EQ(row.size(), 80);
+    EXPECT_FALSE(row.contains(rlo));
+    EXPECT_EQ(form.size(), size);
+    int cancel = 0;
+    form.Form_Unload(cancel);
 }

@@ -124,8 +124,9 @@ TEST_F(SettingsFiles, TheCallHistoryKeepsEachCallThroughACrashAFullDiskAndAFlood
     QDateTime now(QDate(2026, 3, 1), QTime(9, 30));
     vb::setClockForTesting([&] { return now; });
     const auto call = [](quint64 serial, Phase phase, const QString& name = "Ann") {
-        return CallActivity{serial,          phase, CallActivity::Outcome::Missed, true, name + "\n", "ann@x.org",
-                            "10.0.0.1:5060", "ZRTP"};
+        return CallActivity{
+            serial, phase, CallActivity::Outcome::Missed, true, name + "\n", "ann@x.org", "10.0.0.1:5060",
+            false,  "ZRTP"};
     };
     const QString path = env.path("CallHistory.sqlite");
     {
@@ -146,7 +147,7 @@ TEST_F(SettingsFiles, TheCallHistoryKeepsEachCallThroughACrashAFullDiskAndAFlood
     ASSERT_EQ(run->records().size(), 1u);
     EXPECT_EQ(run->records()[0].outcome, CallActivity::Outcome::Answered);
     EXPECT_EQ(run->records()[0].security, "ZRTP");
-    EXPECT_EQ(run->records()[0].name, "Ann "); // one plain line
+    EXPECT_EQ(run->records()[0].name, "Ann"); // one plain line
     {
         const testenv::FileSizeLimit fullDisk(1);
         EXPECT_FALSE(run->record(call(2, Phase::Ringing)));
@@ -159,9 +160,13 @@ TEST_F(SettingsFiles, TheCallHistoryKeepsEachCallThroughACrashAFullDiskAndAFlood
     EXPECT_TRUE(run->error().isEmpty());
     EXPECT_EQ(run->unseenMissed(), 1);
 
-    // A peer calling over and over, with a name of its choosing: the newest rows stay, each short.
-    for (quint64 serial = 3; serial < 20; ++serial)
-        run->record(call(serial, Phase::Ended, QString(5000, 'x')));
+    // Peers calling over and over from addresses of their own, with names of their choosing: the
+    // newest rows stay, each short.
+    for (quint64 serial = 3; serial < 20; ++serial) {
+        CallActivity flood = call(serial, Phase::Ended, QString(5000, 'x'));
+        flood.address = QStringLiteral("10.0.1.%1:5060").arg(serial);
+        run->record(flood);
+    }
     const auto rows = run->records();
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_GT(rows[0].id, rows[2].id);
@@ -191,7 +196,8 @@ TEST_F(SettingsFiles, EveryFileTheClientWritesAndEveryFolderItMakesIsTheUsersAlo
     writeUserSettingsFile("2005" + msg({"", "0", "10.0.0.1", "r.example", "/a.asp", "12052026"}));
     writeDisplayNameFile("Ann");
     basMain::fnLogError(QStringLiteral("EveryFile[1]"), false);
-    CallActivity call{1, CallActivity::Phase::Ringing, CallActivity::Outcome::Missed, true, "Ann", "a@x.org", "", ""};
+    CallActivity call{1, CallActivity::Phase::Ringing, CallActivity::Outcome::Missed, true, "Ann", "a@x.org", "", false,
+                      ""};
     history::CallHistory calls(env.path("CallHistory.sqlite"));
     ASSERT_TRUE(calls.record(call));
     ASSERT_EQ(env.logLines().size(), 1);

@@ -63,47 +63,54 @@ struct PastCall {
     const char* name;
     const char* email;
     const char* address;
-    const char* security;
+    int times = 1;             // calls made one after another, a minute apart
+    const char* security = ""; // how an answered call was encrypted
 };
 
 const PastCall kCalls[] = {
-    {"08:02:10", 6, 252, true, CallActivity::Outcome::Answered, "Dana Okafor", "dana@example.org", "10.0.0.7:5060",
+    {"08:02:10", 6, 252, true, CallActivity::Outcome::Answered, "Dana Okafor", "dana@example.org", "10.0.0.7:5060", 1,
      "ZRTP, verified"},
     {"08:31:45", 9, 723, false, CallActivity::Outcome::Answered, "Bob Miller", "bob.miller@example.com",
-     "192.168.1.23:5060", "ZRTP"},
+     "192.168.1.23:5060", 1, "ZRTP"},
     {"09:15:02", 30, 0, false, CallActivity::Outcome::Failed, "Eve Lambert", "eve.lambert@example.com",
-     "203.0.113.9:5060", ""},
+     "203.0.113.9:5060"},
     {"10:47:30", 40, 0, true, CallActivity::Outcome::Missed, "Carl Jensen", "carl.jensen@example.net",
-     "198.51.100.4:5060", ""},
-    {"11:05:12", 4, 0, true, CallActivity::Outcome::Declined, "sales", "sip:sales@198.51.100.77", "198.51.100.77:5060",
-     ""},
-    {"11:52:40", 25, 0, true, CallActivity::Outcome::Missed, "Dana Okafor", "dana@example.org", "10.0.0.7:5062", ""},
+     "198.51.100.4:5060"},
+    {"11:05:12", 4, 0, true, CallActivity::Outcome::Declined, "Unknown caller: sales", "sip:198.51.100.77:5060",
+     "198.51.100.77:5060"},
+    // A stranger who kept calling, a minute apart: refused without a ring, its calls in one row.
+    {"11:20:01", 0, 0, true, CallActivity::Outcome::Refused, "Unknown caller: Prize Desk", "sip:198.51.100.23:5070",
+     "198.51.100.23:5070", 3},
+    {"11:52:40", 25, 0, true, CallActivity::Outcome::Missed, "Dana Okafor", "dana@example.org", "10.0.0.7:5062"},
 };
 
 void reportCalls(frmMain& form) {
     QDateTime now;
     vb::setClockForTesting([&now] { return now; });
     quint64 serial = 0;
-    for (const PastCall& past : kCalls) {
-        CallActivity call{++serial,
-                          past.incoming ? CallActivity::Phase::Ringing : CallActivity::Phase::Placing,
-                          past.outcome,
-                          past.incoming,
-                          QString::fromLatin1(past.name),
-                          QString::fromLatin1(past.email),
-                          QString::fromLatin1(past.address),
-                          QString::fromLatin1(past.security)};
-        now = QDateTime(QDate(2026, 12, 6), QTime::fromString(QString::fromLatin1(past.time)));
-        emit form.callActivity(call);
-        now = now.addSecs(past.ringSeconds);
-        if (past.callSeconds > 0) {
-            call.phase = CallActivity::Phase::Connected;
+    for (const PastCall& past : kCalls)
+        for (int time = 0; time < past.times; ++time) {
+            CallActivity call{++serial,
+                              past.incoming ? CallActivity::Phase::Ringing : CallActivity::Phase::Placing,
+                              past.outcome,
+                              past.incoming,
+                              QString::fromLatin1(past.name),
+                              QString::fromLatin1(past.email),
+                              QString::fromLatin1(past.address),
+                              false,
+                              QString::fromLatin1(past.security)};
+            now = QDateTime(QDate(2026, 12, 6), QTime::fromString(QString::fromLatin1(past.time)))
+                      .addSecs(qint64{60} * time);
             emit form.callActivity(call);
-            now = now.addSecs(past.callSeconds);
+            now = now.addSecs(past.ringSeconds);
+            if (past.callSeconds > 0) {
+                call.phase = CallActivity::Phase::Connected;
+                emit form.callActivity(call);
+                now = now.addSecs(past.callSeconds);
+            }
+            call.phase = CallActivity::Phase::Ended;
+            emit form.callActivity(call);
         }
-        call.phase = CallActivity::Phase::Ended;
-        emit form.callActivity(call);
-    }
     vb::setClockForTesting({});
 }
 
@@ -174,7 +181,8 @@ bool encryptedCall(const QString& folder, frmMain& form) {
     const QString bob = QStringLiteral("bob.miller@example.com");
     form.fraStatus->setTitle(QStringLiteral("Status: CONNECTED User: Bob Miller    ") + bob);
     vb::setForeColor(*form.txtStatus, vb::vbBlue);
-    form.txtStatus->setPlainText(QStringLiteral("Media started: audio send, audio receive, video send, video receive."));
+    form.txtStatus->setPlainText(
+        QStringLiteral("Media started: audio send, audio receive, video send, video receive."));
     form.cmdConnect->setEnabled(false);
     form.cmdTerminate->setEnabled(true);
     auto session = std::make_shared<ShownSession>();

@@ -1,0 +1,110 @@
+// Which calls may ring: the user's two ring settings, strangers who keep calling, and what the
+// engine refused before anything rang.
+#include "app/CallHelpers.h"
+#include "app/frmMain.h"
+#include "call/rtc/CallerOrigin.h"
+#include "core/ErrorLog.h"
+#include "platform/vb.h"
+#include "platform/widgets/ListView.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLayout>
+
+using namespace basMain;
+
+namespace {
+
+// The network address of a "host:port" call address, which a caller cannot vary as it can its port.
+QString hostOf(const QString& callAddress) {
+    const qsizetype colon = callAddress.lastIndexOf(QLatin1Char(':'));
+    return colon < 0 ? callAddress : callAddress.left(colon);
+}
+
+qint64 nowMs() {
+    return vb::Now().toMSecsSinceEpoch();
+}
+
+} // namespace
+
+QList<ContactEntry> callengine::contactEntries(const vb::ListView& list) {
+    QList<ContactEntry> entries;
+    for (int index = 0; index < list.count(); ++index) {
+        const vb::ListItem* row = list.itemAt(index);
+        entries.append({row->SubItem(1), row->SubItem(2), row->Tag()});
+    }
+    return entries;
+}
+
+void frmMain::setUpCallScreening() {
+    chkDoNotDisturb = new QCheckBox(QStringLiteral("Do not disturb"), fraAnsweraCall);
+    chkDoNotDisturb->setObjectName(QStringLiteral("chkDoNotDisturb"));
+    chkDoNotDisturb->setToolTip(QStringLiteral("No call rings; each one is turned away and listed in the history"));
+    chkContactsOnly = new QCheckBox(QStringLiteral("Only my contacts may ring"), fraAnsweraCall);
+    chkContactsOnly->setObjectName(QStringLiteral("chkContactsOnly"));
+    chkContactsOnly->setToolTip(QStringLiteral("Calls from anybody not in your list are turned away without a ring"));
+    fraAnsweraCall->layout()->addWidget(chkDoNotDisturb);
+    fraAnsweraCall->layout()->addWidget(chkContactsOnly);
+    m_ringPolicy.settings = readRingSettings();
+    chkDoNotDisturb->setChecked(m_ringPolicy.settings.doNotDisturb);
+    chkContactsOnly->setChecked(m_ringPolicy.settings.contactsOnly);
+    connect(chkDoNotDisturb, &QCheckBox::clicked, this, &frmMain::chkRingSettings_Click);
+    connect(chkContactsOnly, &QCheckBox::clicked, this, &frmMain::chkRingSettings_Click);
+    // Every unanswered call of a stranger counts towards refusing its next ones quietly.
+    connect(this, &frmMain::callActivity, this, [this](const CallActivity& activity) {
+        if (activity.phase == CallActivity::Phase::Ended && activity.incoming &&
+            activity.outcome != CallActivity::Outcome::Answered)
+            m_ringPolicy.noteUnanswered(activity.contact, hostOf(activity.address), nowMs());
+    });
+}
+
+void frmMain::chkRingSettings_Click() {
+    try {
+        m_ringPolicy.settings = {chkDoNotDisturb->isChecked(), chkContactsOnly->isChecked()};
+        writeRingSettings(m_ringPolicy.settings);
+    } catch (const std::exception& error) {
+        logCaught(QStringLiteral("chkRingSettings_Click"), error);
+    }
+}
+
+bool frmMain::turnAwayByChoice(const std::shared_ptr<rtc::IRTCSession2>& session, const CallActivity& caller) {
+    const RingPolicy::Decision decision = m_ringPolicy.decide(caller.contact, hostOf(caller.address), nowMs());
+    if (decision == RingPolicy::Decision::Ring) return false;
+    CallActivity refused = caller;
+    refused.call = ++m_lastCallSerial;
+    refused.phase = CallActivity::Phase::Ended;
+    refused.outcome = CallActivity::Outcome::Refused;
+    refused.incoming = true;
+    m_refusedSessions.push_back(session);
+    emit callActivity(refused);
+    callengine::required(session)->Terminate(decision == RingPolicy::Decision::DoNotDisturb ? rtc::RTCTR_DND
+                                                                                            : rtc::RTCTR_REJECT);
+    return true;
+}
+
+void frmMain::RequestRefusedEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
+    try {
+        const auto event = std::dynamic_pointer_cast<rtc::RequestRefusedEventData>(pEvent);
+        if (!event) vb::raise(vb::kErrTypeMismatch);
+        // Every refusal is logged: the user may want to know who tried what.
+        logCaught(QStringLiteral("RequestRefusedEvent"), vb::VbError(vb::kErrPermissionDenied, event->description()));
+        const auto& caller = event->caller();
+        if (event->what() != rtc::RequestRefusedEventData::What::Call || !caller) return;
+        // A call refused before it rang is kept in the history, under the name it gave, cut.
+        const CallerIdentity identity = identifyCaller(
+            {caller->get_Name(), caller->get_UserURI(), caller->get_SourceAddress(), caller->get_ContactAddress(), {}},
+            callengine::contactEntries(*LstUsers));
+        CallActivity refused;
+        refused.call = ++m_lastCallSerial;
+        refused.phase = CallActivity::Phase::Ended;
+        refused.outcome = CallActivity::Outcome::Refused;
+        refused.incoming = true;
+        refused.name = identity.name;
+        refused.email = identity.email;
+        refused.address = identity.callAddress;
+        refused.contact = identity.contact;
+        emit callActivity(refused);
+    } catch (const std::exception& error) {
+        logCaught(QStringLiteral("RequestRefusedEvent"), error);
+    }
+}

@@ -1,0 +1,325 @@
+// The main window on the real call engine, attacked by a SIP peer of plain text on other loopback
+// addresses, as anyone who knows a user's call address could: a transfer asked for inside a call,
+// display names far past what the engine can take, a stranger who names himself after a contact,
+// a flood of calls, a call that keeps coming back, and a call the engine starts by itself.
+#include "app/CallHelpers.h"
+#include "app/frmMain.h"
+#include "call/linphone/LinphoneEngine.h"
+#include "core/RingPolicy.h"
+#include "core/basMain.h"
+#include "history/CallHistoryView.h"
+#include "platform/vb.h"
+#include "support/FrmMainCallAccess.h"
+#include "support/RawSipPeer.h"
+#include "support/TestEnv.h"
+
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QUdpSocket>
+#include <functional>
+#include <gtest/gtest.h>
+#include <linphone++/linphone.hh>
+
+using testsupport::RawSipPeer;
+
+namespace {
+
+const QString kAnnAddress = QStringLiteral("127.0.0.3:5070");
+
+class SipAttack : public ::testing::Test {
+protected:
+    testenv::TestEnv env;
+    std::unique_ptr<frmMain> form;
+
+    void SetUp() override { start(); }
+    void TearDown() override { stop(); }
+    void start() {
+        env.makeLogsFolder();
+        form = std::make_unique<frmMain>();
+        FrmMainCallAccess::initRtc(*form);
+        FrmMainCallAccess::listContact(*form, QStringLiteral("Ann"), QStringLiteral("ann@x.org"), kAnnAddress);
+    }
+    void stop() {
+        int cancel = 0;
+        if (form && form->g_objRTCClient) form->Form_Unload(cancel);
+        form.reset();
+    }
+    // Where the window's engine listens.
+    static QString target() {
+        return QStringLiteral("127.0.0.1:") + basMain::g_strMyWanIP.section(QLatin1Char(':'), -1);
+    }
+    QString caption() const { return form->fraStatus->title(); }
+    // What the user does when the next call rings: the window rings in a loop of its own, so the
+    // user acts from inside it, as a timer. Gives the caption the ringing call showed.
+    void onRing(const std::function<void()>& act = {}) {
+        ringCaption.clear();
+        ringTimer = std::make_unique<QTimer>();
+        QObject::connect(ringTimer.get(), &QTimer::timeout, [this, act] {
+            if (!form->cmdAnswer->isEnabled()) return;
+            ringTimer->stop();
+            ringCaption = caption();
+            if (act) act();
+        });
+        ringTimer->start(20);
+    }
+    // The user refuses the next call that rings.
+    void refuseNextRing() {
+        onRing([this] { form->cmdTerminate->click(); });
+    }
+    std::unique_ptr<QTimer> ringTimer;
+    QString ringCaption; // empty until a call rang
+    // `peer` calls, giving `name`, and gets `answer` (603: rung and refused by the user, or refused
+    // without a ring); the window is idle again. Whether it rang.
+    bool call(RawSipPeer& peer, const QByteArray& name, const QByteArray& answer = "SIP/2.0 603") {
+        refuseNextRing();
+        peer.send(peer.invite(target(), name));
+        EXPECT_FALSE(peer.waitFor(answer, "INVITE").isEmpty()) << answer.data();
+        EXPECT_TRUE(idle());
+        return !ringCaption.isEmpty();
+    }
+    bool idle(int timeoutMs = 15000) {
+        return testenv::waitFor(
+            [&] { return !form->g_objSession && form->m_ringingSession.expired() && form->g_intIncomingCount == 0; },
+            timeoutMs);
+    }
+    QTreeWidget& history() const { return *form->viewHistory->lstHistory; }
+    // The texts of a history row, newest first.
+    QStringList row(int index = 0) const {
+        QStringList texts;
+        if (index >= history().topLevelItemCount()) return texts;
+        for (int column = 0; column < history().columnCount(); ++column)
+            texts << history().topLevelItem(index)->text(column);
+        return texts;
+    }
+    std::shared_ptr<rtc::LinphoneEngine> engine() const {
+        return std::dynamic_pointer_cast<rtc::LinphoneEngine>(form->g_objRTCClient);
+    }
+};
+
+} // namespace
+
+TEST_F(SipAttack, MediaMovedOrATransferInsideAnAnsweredCallReachNobodyAndATransferEndsTheCall) {
+    form->chkAutoAnswer->setChecked(true);
+    RawSipPeer mallory(QStringLiteral("127.0.0.2"));
+    RawSipPeer victim(QStringLiteral("127.0.0.5"), 5099); // the address the transfer names
+    QUdpSocket victimMedia;                               // where the moved media would go
+    ASSERT_TRUE(victimMedia.bind(QHostAddress(QStringLiteral("127.0.0.5")), quint16(mallory.port() + 2)));
+    ASSERT_TRUE(mallory.bound() && victim.bound());
+    mallory.send(mallory.invite(target(), "Mallory"));
+    const QByteArray answer = mallory.waitFor("SIP/2.0 200", "INVITE");
+    ASSERT_FALSE(answer.isEmpty());
+    mallory.answeredBy(answer);
+    mallory.send(mallory.ack());
+    ASSERT_TRUE(testenv::waitFor([&] { return caption().startsWith(QStringLiteral("Status: CONNECTED")); }));
+
+    // The caller would have our microphone sent to somebody else: refused, the call goes on.
+    mallory.send(mallory.reinvite("127.0.0.5"));
+    EXPECT_FALSE(mallory.waitFor("SIP/2.0 488", "INVITE").isEmpty());
+    EXPECT_TRUE(caption().startsWith(QStringLiteral("Status: CONNECTED")));
+
+    mallory.send(mallory.refer("sip:victim@127.0.0.5:5099"));
+    EXPECT_FALSE(mallory.waitFor("SIP/2.0 403", "REFER").isEmpty());
+    const QByteArray bye = mallory.waitFor("BYE ");
+    ASSERT_FALSE(bye.isEmpty()) << "the call was not ended";
+    mallory.send(mallory.reply(bye, "200 OK"));
+    EXPECT_TRUE(testenv::waitFor([&] { return caption() == QStringLiteral("Status: DISCONNECTED") && idle(); }));
+    // Nothing went to the address the transfer named, then or later.
+    testenv::waitFor([] { return false; }, 2000);
+    EXPECT_TRUE(victim.received.isEmpty()) << victim.received.value(0).left(200).data();
+    EXPECT_FALSE(victimMedia.hasPendingDatagrams());
+    EXPECT_TRUE(env.logLines().join(QLatin1Char('\n')).contains(QStringLiteral("REFER from 127.0.0.2:")))
+        << env.logLines().join(QLatin1Char('\n')).toStdString();
+}
+
+TEST_F(SipAttack, DisplayNamesPastWhatTheEngineTakesAreRefusedAndTheRowReadsACutName) {
+    const quint16 port = 5072;
+    // From values of exactly `bytes` bytes: a name padded out in front of the address.
+    const QByteArray address = " <sip:peer@127.0.0.10:" + QByteArray::number(port) + ">;tag=1";
+    const auto quoted = [&](const QByteArray& unit, qsizetype bytes) {
+        QByteArray name = unit.repeated((bytes - address.size() - 2) / unit.size());
+        name += QByteArray(bytes - address.size() - 2 - name.size(), 'A');
+        return '"' + name + '"' + address;
+    };
+    const auto token = [&](qsizetype bytes) { return QByteArray(bytes - address.size(), 'T') + address; };
+    const struct {
+        const char* what;
+        QByteArray from;
+        int code; // the answer: 400 or 513 refused, 603 when it rang and the user refused it
+    } cases[] = {
+        {"a display name of 1 KiB", quoted("A", 1024 + 40), 400},
+        {"a display name of 4 KiB", quoted("B", 4096 + 40), 400},
+        {"as much as one datagram holds, about 64 KiB", quoted("C", 64 * 1024 - 800), 513},
+        {"1,016 bytes of escaped quotes", quoted("\\\"", 1016 + 40), 400},
+        {"one byte past the bound", quoted("D", 1001), 400},
+        {"at the bound, quoted", quoted("E", 1000), 603},
+        {"at the bound, a name not quoted", token(1000), 603},
+        {"at the bound, escapes and accents", quoted("\xc3\xa9\\\"", 1000), 603},
+    };
+    int source = 10;
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        // Each from an address of its own: a stranger's refused calls count against its next ones.
+        RawSipPeer mallory(QStringLiteral("127.0.0.%1").arg(source++), port);
+        ASSERT_TRUE(mallory.bound());
+        // A harmless request just before: the engine must not read the next one unscreened.
+        mallory.send(mallory.options(target()));
+        mallory.fromValue = test.from;
+        refuseNextRing();
+        mallory.send(mallory.invite(target(), {}));
+        EXPECT_FALSE(mallory.waitFor("SIP/2.0 " + QByteArray::number(test.code), "INVITE").isEmpty());
+        EXPECT_EQ(!ringCaption.isEmpty(), test.code == 603);
+        EXPECT_LE(ringCaption.size(), 120) << ringCaption.toStdString();
+        ASSERT_TRUE(idle());
+        // Kept in the history under the name it gave, cut, as a stranger's call.
+        const QString name = row().value(history::CallHistoryView::kContact);
+        EXPECT_TRUE(name.startsWith(QStringLiteral("Unknown caller: "))) << name.toStdString();
+        EXPECT_EQ(name.size(), 80) << name.toStdString();
+        EXPECT_TRUE(name.endsWith(QChar(0x2026))) << name.toStdString();
+    }
+    // The engine goes on answering.
+    RawSipPeer peer(QStringLiteral("127.0.0.2"));
+    peer.send(peer.options(target()));
+    EXPECT_FALSE(peer.waitFor("SIP/2.0 200", "OPTIONS").isEmpty());
+}
+
+TEST_F(SipAttack, AStrangerNamingAContactsAddressIsShownAsUnknownAndTheContactAsHerself) {
+    RawSipPeer mallory(QStringLiteral("127.0.0.2"));
+    RawSipPeer ann(QStringLiteral("127.0.0.3"), 5070);
+    ASSERT_TRUE(mallory.bound() && ann.bound());
+    const QByteArray annUri = "sip:ann@" + kAnnAddress.toLatin1();
+    refuseNextRing();
+    mallory.send(mallory.invite(target(), "Ann", annUri, annUri));
+    EXPECT_FALSE(mallory.waitFor("SIP/2.0 603", "INVITE").isEmpty());
+    EXPECT_EQ(ringCaption, QStringLiteral("Status: INCOMING User: Unknown caller: Ann    sip:") + mallory.address());
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(row().mid(2, 3), (QStringList{QStringLiteral("Declined"), QStringLiteral("Unknown caller: Ann"),
+                                            QStringLiteral("sip:") + mallory.address()}));
+
+    ASSERT_TRUE(call(ann, "Ann Lee"));
+    EXPECT_EQ(ringCaption, QStringLiteral("Status: INCOMING User: Ann    ann@x.org"));
+    EXPECT_EQ(row().mid(2, 3),
+              (QStringList{QStringLiteral("Declined"), QStringLiteral("Ann"), QStringLiteral("ann@x.org")}));
+}
+
+TEST_F(SipAttack, AFloodOfCallsFromOneSourceCostsLittleAndLeavesTheContactsRows) {
+    RawSipPeer ann(QStringLiteral("127.0.0.3"), 5070);
+    RawSipPeer mallory(QStringLiteral("127.0.0.2"));
+    ASSERT_TRUE(ann.bound() && mallory.bound());
+    ASSERT_TRUE(call(ann, "Ann")); // Ann's call is in the history first
+
+    // The user refuses whatever rings; a timer meanwhile plays a user clicking about the window.
+    int rings = 0;
+    QTimer refuse;
+    QObject::connect(&refuse, &QTimer::timeout, [&] {
+        if (!form->cmdAnswer->isEnabled()) return;
+        ++rings;
+        form->cmdTerminate->click();
+    });
+    refuse.start(50);
+    QElapsedTimer sinceClick;
+    qint64 slowestClickMs = 0;
+    int clicks = 0;
+    QTimer clicker;
+    QObject::connect(&clicker, &QTimer::timeout, [&] {
+        if (sinceClick.isValid()) slowestClickMs = qMax(slowestClickMs, sinceClick.elapsed() - 20);
+        form->SSTab1->setCurrentIndex((form->SSTab1->currentIndex() + 1) % form->SSTab1->count());
+        ++clicks;
+        sinceClick.start();
+    });
+    clicker.start(20);
+
+    constexpr int kInvites = 2500;
+    QElapsedTimer flood;
+    flood.start();
+    for (int sent = 0; sent < kInvites;) {
+        for (int burst = 0; burst < 25; ++burst, ++sent)
+            mallory.send(mallory.invite(target(), "Mallory"));
+        testenv::waitFor([] { return false; }, 100);
+        mallory.received.clear();
+    }
+    const qint64 floodMs = flood.elapsed();
+    EXPECT_TRUE(idle(30000));
+    clicker.stop();
+    refuse.stop();
+    std::printf("[ figures ] %d INVITEs from one source in %lld ms: %d rang, %lld dropped unread by the engine; "
+                "%d clicks handled meanwhile, the slowest %lld ms late\n",
+                kInvites, static_cast<long long>(floodMs), rings, static_cast<long long>(engine()->droppedCalls()),
+                clicks, static_cast<long long>(slowestClickMs));
+    EXPECT_GT(clicks, 100);
+    EXPECT_GE(engine()->droppedCalls(), kInvites - 50);
+    EXPECT_LE(rings, 3);
+
+    // Two rows: the stranger's calls folded into one that counts them, and Ann's.
+    ASSERT_EQ(history().topLevelItemCount(), 2);
+    EXPECT_TRUE(row(0).value(history::CallHistoryView::kResult).contains(QChar(0x00D7)))
+        << row(0).join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(row(0).value(history::CallHistoryView::kAddress), mallory.address());
+    EXPECT_EQ(row(1).value(history::CallHistoryView::kContact), QStringLiteral("Ann"));
+}
+
+TEST_F(SipAttack, AStrangerCallingEvery41SecondsRingsAFewTimesThenIsRefusedQuietly) {
+
+    callengine::setRingPassMsForTesting(0); // a ring that nobody answers times out at once
+    QDateTime now(QDate(2026, 3, 1), QTime(9, 0));
+    vb::setClockForTesting([&] { return now; });
+    RawSipPeer mallory(QStringLiteral("127.0.0.2"));
+    ASSERT_TRUE(mallory.bound());
+    int rang = 0;
+    for (int call = 0; call < 5; ++call) {
+        SCOPED_TRACE(call);
+        onRing(); // nobody answers: the ringing loop times out at once
+        mallory.send(mallory.invite(target(), "Mallory"));
+        // Rung and timed out, or refused quietly: either way declined, without an answer.
+        ASSERT_FALSE(mallory.waitFor("SIP/2.0 603", "INVITE").isEmpty());
+        ASSERT_TRUE(idle());
+        if (!ringCaption.isEmpty()) ++rang;
+        EXPECT_TRUE(form->cmdConnect->isEnabled());
+        now = now.addSecs(41);
+    }
+    callengine::setRingPassMsForTesting(-1);
+    EXPECT_EQ(rang, basMain::RingPolicy::kUnansweredTries);
+    EXPECT_EQ(row().value(history::CallHistoryView::kResult), QStringLiteral("Refused \u00d75"));
+    // A contact still rings.
+    RawSipPeer ann(QStringLiteral("127.0.0.3"), 5070);
+    EXPECT_TRUE(call(ann, "Ann"));
+}
+
+TEST_F(SipAttack, DoNotDisturbAndOnlyContactsTurnCallsAwayAndAreKeptAcrossRestarts) {
+    RawSipPeer mallory(QStringLiteral("127.0.0.2"));
+    RawSipPeer ann(QStringLiteral("127.0.0.3"), 5070);
+    ASSERT_TRUE(mallory.bound() && ann.bound());
+    form->chkDoNotDisturb->click();
+    EXPECT_FALSE(call(ann, "Ann", "SIP/2.0 600")); // Busy Everywhere
+    EXPECT_EQ(row().mid(2, 2), (QStringList{QStringLiteral("Refused"), QStringLiteral("Ann")}));
+
+    form->chkDoNotDisturb->click();
+    form->chkContactsOnly->click();
+    stop();
+    start(); // the settings outlive the program
+    EXPECT_FALSE(form->chkDoNotDisturb->isChecked());
+    ASSERT_TRUE(form->chkContactsOnly->isChecked());
+    EXPECT_FALSE(call(mallory, "Mallory"));
+    EXPECT_EQ(row().mid(2, 2), (QStringList{QStringLiteral("Refused"), QStringLiteral("Unknown caller: Mallory")}));
+    EXPECT_TRUE(call(ann, "Ann"));
+}
+
+TEST_F(SipAttack, ACallTheEngineStartsByItselfIsEndedAtOnceAndLogged) {
+    RawSipPeer victim(QStringLiteral("127.0.0.5"), 5099);
+    ASSERT_TRUE(victim.bound());
+    // As liblinphone does for a transfer it accepted: a call nobody here placed.
+    engine()->core().inviteAddress(engine()->core().createAddress("sip:victim@127.0.0.5:5099"));
+    EXPECT_TRUE(testenv::waitFor([&] { return engine()->core().getCallsNb() == 0; }));
+    EXPECT_FALSE(form->g_objSession);
+    EXPECT_TRUE(env.logLines().join(QLatin1Char('\n')).contains(QStringLiteral("neither placed nor answered here")))
+        << env.logLines().join(QLatin1Char('\n')).toStdString();
+    // Whatever got out before the end, no call stands: anything that reached the victim is
+    // taken back, and an answer would find no call.
+    testenv::waitFor([] { return false; }, 1000);
+    for (const QByteArray& datagram : victim.received)
+        EXPECT_TRUE(datagram.startsWith("INVITE ") || datagram.startsWith("CANCEL ")) << datagram.left(100).data();
+}

@@ -1,0 +1,224 @@
+// What callers send, as the program shows and keeps it: one clean line of their text, a name
+// only the facts of the call can make a contact's, the ring settings and the refusal of a
+// stranger who keeps calling, and a history that folds a caller's repeated calls and keeps the
+// contacts' rows whatever strangers do.
+#include "core/CallerIdentity.h"
+#include "core/RingPolicy.h"
+#include "history/CallHistory.h"
+#include "platform/vb.h"
+#include "support/TestEnv.h"
+#include "wire/PeerText.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+
+namespace {
+
+using basMain::RingPolicy;
+using Decision = RingPolicy::Decision;
+
+TEST(PeerText, EveryTextBecomesOneBoundedLineThatShowsAsItReads) {
+    const QString ellipsis(QChar(0x2026));
+    const struct {
+        const char* what;
+        QString text;
+        qsizetype max;
+        QString shown;
+    } cases[] = {
+        {"plain", QStringLiteral("Ann Lee"), 80, QStringLiteral("Ann Lee")},
+        {"lines and tabs", QStringLiteral("Ann\r\nLee\tx"), 80, QStringLiteral("Ann Lee x")},
+        {"runs of space, ends trimmed", QStringLiteral("  Ann    Lee  "), 80, QStringLiteral("Ann Lee")},
+        {"a right-to-left override and its end", QStringLiteral("Ann\u202Egnp.exe\u202C"), 80,
+         QStringLiteral("Ann gnp.exe")},
+        {"isolates, marks and joiners", QStringLiteral("A\u2066B\u200FC\u200DD\u2069"), 80, QStringLiteral("A B C D")},
+        {"line and paragraph separators", QStringLiteral("A\u2028B\u2029C"), 80, QStringLiteral("A B C")},
+        {"markup stays text", QStringLiteral("<a href=\"x\">Ann</a> & <u>"), 80,
+         QStringLiteral("<a href=\"x\">Ann</a> & <u>")},
+        {"a lone surrogate and a private character", QStringLiteral("A") + QChar(0xD800) + QStringLiteral("B\uE000"),
+         80, QStringLiteral("A\uFFFDB\uFFFD")},
+        {"marks piled on one letter", QStringLiteral("Z\u0301\u0302\u0303\u0304\u0305!"), 80,
+         QStringLiteral("Z\u0301\u0302!")},
+        {"a mark with nothing to sit on", QStringLiteral("\u0301 A"), 80, QStringLiteral("A")},
+        {"cut, with an ellipsis", QString(100, QLatin1Char('x')), 10, QString(9, QLatin1Char('x')) + ellipsis},
+        {"cut, never in half a character", QStringLiteral("abcdefgh\U0001F600\U0001F600"), 10,
+         QStringLiteral("abcdefgh") + ellipsis},
+        {"cut, no space before the ellipsis", QStringLiteral("abcdefgh jk"), 10, QStringLiteral("abcdefgh") + ellipsis},
+        {"nothing", QString(), 80, QString()},
+        {"only invisibles", QStringLiteral("\u202E\u200B\n"), 80, QString()},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        EXPECT_EQ(wire::cleanPeerText(test.text, test.max), test.shown);
+    }
+    // A page of text costs no more than what is shown needs.
+    const QString page = QString(1 << 20, QLatin1Char('a'));
+    EXPECT_EQ(wire::cleanPeerText(page).size(), wire::kMaxPeerTextChars);
+}
+
+TEST(CallerIdentity, OnlyTheCallsOwnAddressesOrAVerifiedKeyMakeACallerAContact) {
+    const QList<basMain::ContactEntry> contacts{
+        {QStringLiteral("Ann"), QStringLiteral("ann@x.org"), QStringLiteral("10.0.0.1:5060")},
+        {QStringLiteral("Bob\u202E"), QStringLiteral("bob@x.org"), QStringLiteral("Host.Example:5062")}};
+    const struct {
+        const char* what;
+        basMain::CallerFacts facts;
+        bool contact;
+        const char* name;
+        const char* email;
+        const char* address;
+    } cases[] = {
+        {"from Ann's address, Contact too",
+         {"Mallory", "sip:x@y", "10.0.0.1:5060", "10.0.0.1:5060", {}},
+         true,
+         "Ann",
+         "ann@x.org",
+         "10.0.0.1:5060"},
+        {"host names in any case",
+         {"", "", "host.example:5062", "HOST.example:5062", {}},
+         true,
+         "Bob",
+         "bob@x.org",
+         "Host.Example:5062"},
+        {"Ann's name and address in From, sent from elsewhere",
+         {"Ann", "sip:ann@10.0.0.1:5060", "10.0.0.9:5060", "10.0.0.1:5060", {}},
+         false,
+         "Unknown caller: Ann",
+         "sip:10.0.0.9:5060",
+         "10.0.0.9:5060"},
+        {"from Ann's address, another Contact",
+         {"Ann", "", "10.0.0.1:5060", "10.0.0.9:5060", {}},
+         false,
+         "Unknown caller: Ann",
+         "sip:10.0.0.1:5060",
+         "10.0.0.1:5060"},
+        {"Ann's port at another host",
+         {"", "", "10.0.0.2:5060", "10.0.0.2:5060", {}},
+         false,
+         "Unknown caller",
+         "sip:10.0.0.2:5060",
+         "10.0.0.2:5060"},
+        {"a key verified as Ann's, from a relay",
+         {"", "", "198.51.100.7:5060", "198.51.100.7:5060", "ANN@x.org"},
+         true,
+         "Ann",
+         "ann@x.org",
+         "10.0.0.1:5060"},
+        {"a name that would reorder the line",
+         {"\u202Eecila", "", "10.0.0.9:1", "", {}},
+         false,
+         "Unknown caller: ecila",
+         "sip:10.0.0.9:1",
+         "10.0.0.9:1"},
+        {"nothing known", {}, false, "Unknown caller", "", ""},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        const basMain::CallerIdentity caller = basMain::identifyCaller(test.facts, contacts);
+        EXPECT_EQ(caller.contact, test.contact);
+        EXPECT_EQ(caller.name, QString::fromUtf8(test.name));
+        EXPECT_EQ(caller.email, QString::fromUtf8(test.email));
+        EXPECT_EQ(caller.callAddress, QString::fromUtf8(test.address));
+    }
+}
+
+TEST(RingPolicy, SettingsComeFirstAndAStrangerWhoKeepsCallingIsRefusedUntilQuiet) {
+    RingPolicy policy;
+    const QString mallory = QStringLiteral("10.0.0.9");
+    const qint64 minute = qint64{60} * 1000;
+    qint64 now = 1000 * minute;
+    for (int call = 0; call < RingPolicy::kUnansweredTries; ++call, now += minute) {
+        EXPECT_EQ(policy.decide(false, mallory, now), Decision::Ring) << call;
+        policy.noteUnanswered(false, mallory, now);
+    }
+    EXPECT_EQ(policy.decide(false, mallory, now), Decision::RepeatCaller);
+    EXPECT_EQ(policy.decide(false, QStringLiteral("10.0.0.8"), now), Decision::Ring);
+    EXPECT_EQ(policy.decide(true, mallory, now), Decision::Ring); // a contact there rings
+    // Each refused call counts from its own time: one who goes on stays refused.
+    for (int call = 0; call < 20; ++call, now += qint64{41} * 1000) {
+        EXPECT_EQ(policy.decide(false, mallory, now), Decision::RepeatCaller) << call;
+        policy.noteUnanswered(false, mallory, now);
+    }
+    now += RingPolicy::kQuietMs;
+    EXPECT_EQ(policy.decide(false, mallory, now), Decision::Ring);
+    policy.noteUnanswered(false, mallory, now);
+    EXPECT_EQ(policy.decide(false, mallory, now), Decision::Ring); // counting starts again
+
+    policy.settings.contactsOnly = true;
+    EXPECT_EQ(policy.decide(false, QStringLiteral("10.0.0.7"), now), Decision::NotAContact);
+    EXPECT_EQ(policy.decide(true, QStringLiteral("10.0.0.1"), now), Decision::Ring);
+    policy.settings.doNotDisturb = true;
+    EXPECT_EQ(policy.decide(true, QStringLiteral("10.0.0.1"), now), Decision::DoNotDisturb);
+}
+
+TEST(RingPolicy, TheSettingsAreKeptInAFileOfTheirOwn) {
+    testenv::TestEnv env;
+    EXPECT_FALSE(basMain::readRingSettings().doNotDisturb); // no file: both off
+    for (const basMain::RingSettings settings :
+         {basMain::RingSettings{true, false}, basMain::RingSettings{false, true}, basMain::RingSettings{true, true}}) {
+        basMain::writeRingSettings(settings);
+        const basMain::RingSettings read = basMain::readRingSettings();
+        EXPECT_EQ(read.doNotDisturb, settings.doNotDisturb);
+        EXPECT_EQ(read.contactsOnly, settings.contactsOnly);
+    }
+    // Scrambled like the other settings files, and nothing but a setting is read from it.
+    QFile file(basMain::ringSettingsFilePath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(file.readAll().contains("do-not-disturb"));
+    file.close();
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(100000, 'x'));
+    file.close();
+    EXPECT_FALSE(basMain::readRingSettings().contactsOnly);
+}
+
+TEST(CallHistoryFolding, AStrangersRepeatedCallsFoldIntoOneRowAndNeverPushOutTheContacts) {
+    testenv::TestEnv env;
+    using Outcome = CallActivity::Outcome;
+    QDateTime now(QDate(2026, 3, 1), QTime(9, 0));
+    vb::setClockForTesting([&] { return now; });
+    history::CallHistory store(env.path(QStringLiteral("CallHistory.sqlite")), 4);
+    quint64 serial = 0;
+    const auto ended = [&](const QString& address, bool contact, Outcome outcome) {
+        CallActivity call;
+        call.call = ++serial;
+        call.phase = CallActivity::Phase::Ended;
+        call.outcome = outcome;
+        call.incoming = true;
+        call.name = contact ? QStringLiteral("Ann") : QStringLiteral("Unknown caller");
+        call.address = address;
+        call.contact = contact;
+        store.record(call);
+        now = now.addSecs(60);
+    };
+    ended(QStringLiteral("10.0.0.1:5060"), true, Outcome::Missed);
+    ended(QStringLiteral("10.0.0.1:5060"), true, Outcome::Answered);
+    for (int call = 0; call < 50; ++call)
+        ended(QStringLiteral("10.0.0.9:5060"), false, call % 2 ? Outcome::Refused : Outcome::Missed);
+    auto rows = store.records();
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].repeats, 50);
+    EXPECT_EQ(rows[0].outcome, Outcome::Refused);
+    EXPECT_EQ(rows[1].outcome, Outcome::Answered); // an answered call never folds
+    EXPECT_TRUE(rows[2].contact);
+
+    // Strangers from many addresses fill the history: they push each other out, not Ann.
+    for (int stranger = 0; stranger < 20; ++stranger)
+        ended(QStringLiteral("10.0.2.%1:5060").arg(stranger), false, Outcome::Missed);
+    rows = store.records();
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[0].address, QStringLiteral("10.0.2.19:5060"));
+    EXPECT_EQ(rows[1].address, QStringLiteral("10.0.2.18:5060"));
+    EXPECT_TRUE(rows[2].contact && rows[3].contact);
+    // An hour later the same stranger starts a row of its own; contacts' rows make room for each other.
+    now = now.addSecs(qint64{2} * 3600);
+    ended(QStringLiteral("10.0.2.19:5060"), false, Outcome::Missed);
+    EXPECT_EQ(store.records()[0].repeats, 1);
+    for (int call = 0; call < 5; ++call)
+        ended(QStringLiteral("10.0.0.1:5060"), true, Outcome::Answered);
+    rows = store.records();
+    ASSERT_EQ(rows.size(), 4u);
+    for (const auto& row : rows)
+        EXPECT_TRUE(row.contact);
+}
+
+} // namespace

@@ -1,0 +1,182 @@
+// The screen in front of the call engine, datagram by datagram: what it lets through, what it
+// answers and how, what it drops, and how many calls one address may start.
+#include "call/rtc/SipScreen.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+namespace sip = rtc::sip;
+using sip::Action;
+using sip::Reason;
+
+// A request with the headers every request has, and `extra` lines after them.
+QByteArray request(const QByteArray& method, const QByteArray& from = "\"Ann\" <sip:ann@10.0.0.1:5060>;tag=1",
+                   const QByteArray& to = "<sip:me@10.0.0.2>", const QByteArray& extra = {}) {
+    return method + " sip:me@10.0.0.2 SIP/2.0\r\nVia: SIP/2.0/UDP 10.0.0.1:5060;branch=z9hG4bK1\r\nFrom: " + from +
+           "\r\nTo: " + to + "\r\nCall-ID: abc@10.0.0.1\r\nCSeq: 1 " + method +
+           "\r\nContact: <sip:ann@10.0.0.1:5070;transport=udp>\r\n" + extra + "Content-Length: 0\r\n\r\n";
+}
+
+QByteArray named(qsizetype nameBytes) {
+    // A From value of nameBytes + 32 bytes.
+    return '"' + QByteArray(nameBytes, 'A') + "\" <sip:ann@10.0.0.1:5060>;tag=1";
+}
+
+TEST(SipScreen, EachDatagramIsLetThroughAnsweredOrDropped) {
+    const QByteArray headers = QByteArray("X-Pad: 1\r\n").repeated(sip::kMaxHeaderLines - 7);
+    const struct {
+        const char* what;
+        QByteArray datagram;
+        Action action;
+        int code;
+        Reason reason;
+    } cases[] = {
+        {"a new call", request("INVITE"), Action::Pass, 0, Reason::None},
+        {"a hang-up", request("BYE", "<sip:a@h>;tag=1", "<sip:me@h>;tag=2"), Action::Pass, 0, Reason::None},
+        {"compact header names",
+         "OPTIONS sip:me@h SIP/2.0\r\nv: SIP/2.0/UDP h;branch=z9hG4bK2\r\nf: <sip:a@h>;tag=1\r\n"
+         "t: <sip:me@h>\r\ni: x\r\nCSeq: 1 OPTIONS\r\n\r\n",
+         Action::Pass, 0, Reason::None},
+        {"a response",
+         "SIP/2.0 180 Ringing\r\nVia: SIP/2.0/UDP h;branch=z9hG4bK3\r\nFrom: <sip:me@h>;tag=1\r\n"
+         "To: <sip:a@h>;tag=2\r\nCall-ID: y\r\nCSeq: 1 INVITE\r\n\r\n",
+         Action::Pass, 0, Reason::None},
+        {"a keep-alive", "\r\n\r\n", Action::Pass, 0, Reason::None},
+        {"a transfer", request("REFER", "<sip:a@h>;tag=1", "<sip:me@h>;tag=2", "Refer-To: <sip:x@10.0.0.5>\r\n"),
+         Action::Refuse, 403, Reason::Transfer},
+        {"a transfer outside a call", request("REFER"), Action::Refuse, 403, Reason::Transfer},
+        {"a takeover", request("INVITE", "<sip:a@h>;tag=1", "<sip:me@h>", "Replaces: c;to-tag=1;from-tag=2\r\n"),
+         Action::Refuse, 403, Reason::Takeover},
+        {"a joiner", request("INVITE", "<sip:a@h>;tag=1", "<sip:me@h>", "Join: c;to-tag=1;from-tag=2\r\n"),
+         Action::Refuse, 403, Reason::Takeover},
+        {"a text message", request("MESSAGE"), Action::Refuse, 405, Reason::NotOffered},
+        {"a From at the bound", request("INVITE", named(sip::kMaxAddressBytes - 32)), Action::Pass, 0, Reason::None},
+        {"a From one byte past it", request("INVITE", named(sip::kMaxAddressBytes - 31)), Action::Refuse, 400,
+         Reason::TooLarge},
+        {"a To past it", request("INVITE", "<sip:a@h>;tag=1", named(sip::kMaxAddressBytes)), Action::Refuse, 400,
+         Reason::TooLarge},
+        {"a name not quoted, past it", request("INVITE", QByteArray(1100, 'T') + " <sip:a@h>;tag=1"), Action::Refuse,
+         400, Reason::TooLarge},
+        {"a quote that never closes", request("INVITE", "\"Ann <sip:a@h>;tag=1"), Action::Refuse, 400,
+         Reason::Malformed},
+        {"a header line past its bound",
+         request("INVITE", "<sip:a@h>;tag=1", "<sip:me@h>",
+                 "Subject: " + QByteArray(sip::kMaxHeaderLineBytes, 's') + "\r\n"),
+         Action::Refuse, 400, Reason::TooLarge},
+        {"as many headers as allowed", request("INVITE", "<sip:a@h>;tag=1", "<sip:me@h>", headers), Action::Pass, 0,
+         Reason::None},
+        {"one header more", request("INVITE", "<sip:a@h>;tag=1", "<sip:me@h>", headers + "X-Pad: 1\r\n"),
+         Action::Refuse, 400, Reason::TooLarge},
+        {"a folded line", request("INVITE", "<sip:a@h>;tag=1", "<sip:me@h>", "Subject: a\r\n b\r\n"), Action::Refuse,
+         400, Reason::Malformed},
+        {"a header without a name", request("INVITE", "<sip:a@h>;tag=1", "<sip:me@h>", ": x\r\n"), Action::Refuse, 400,
+         Reason::Malformed},
+        {"a datagram past its bound",
+         request("INVITE", "<sip:a@h>;tag=1", "<sip:me@h>", QByteArray("X-Pad: 1234567890\r\n").repeated(90)) +
+             QByteArray(sip::kMaxDatagramBytes, 'b'),
+         Action::Refuse, 513, Reason::TooLarge},
+        {"two Froms", request("INVITE", "<sip:a@h>;tag=1\r\nFrom: <sip:b@h>;tag=2"), Action::Drop, 0,
+         Reason::Malformed},
+        {"no Call-ID",
+         "INVITE sip:me@h SIP/2.0\r\nVia: SIP/2.0/UDP h;branch=z9hG4bK4\r\nFrom: <sip:a@h>;tag=1\r\n"
+         "To: <sip:me@h>\r\nCSeq: 1 INVITE\r\n\r\n",
+         Action::Drop, 0, Reason::Malformed},
+        {"not SIP", "GET / HTTP/1.1\r\nHost: x\r\n\r\n", Action::Drop, 0, Reason::Malformed},
+        {"nothing", QByteArray(), Action::Drop, 0, Reason::Malformed},
+        {"a response the engine could not take",
+         "SIP/2.0 200 OK\r\nVia: SIP/2.0/UDP h;branch=z9hG4bK5\r\nFrom: <sip:me@h>;tag=1\r\nTo: " + named(1100) +
+             "\r\nCall-ID: y\r\nCSeq: 1 INVITE\r\n\r\n",
+         Action::Drop, 0, Reason::TooLarge},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        const sip::Verdict verdict = sip::screen(test.datagram);
+        EXPECT_EQ(verdict.action, test.action);
+        EXPECT_EQ(verdict.code, test.code);
+        EXPECT_EQ(verdict.reason, test.reason);
+    }
+}
+
+TEST(SipScreen, WhatARequestSaysOfItselfIsReadWithinTheBounds) {
+    const sip::Verdict invite = sip::screen(request("INVITE", "\"A\\\"nn\" <sip:ann@10.0.0.1:5060>;tag=1"));
+    ASSERT_TRUE(invite.request);
+    EXPECT_TRUE(invite.newCall());
+    EXPECT_EQ(invite.request->fromName, "A\\\"nn"); // as sent, escapes and all
+    EXPECT_EQ(invite.request->fromUri, "sip:ann@10.0.0.1:5060");
+    EXPECT_EQ(invite.request->contact, "10.0.0.1:5070");
+    EXPECT_EQ(invite.request->callId, "abc@10.0.0.1");
+    const sip::Verdict reinvite = sip::screen(request("INVITE", "<sip:a@h>;tag=1", "<sip:me@h>;tag=2"));
+    EXPECT_FALSE(reinvite.newCall());
+    const sip::Verdict noPort = sip::screen(request("OPTIONS").replace("ann@10.0.0.1:5070;", "ann@Host;"));
+    EXPECT_EQ(noPort.request->contact, "host:5060");
+    const sip::Verdict huge = sip::screen(request("INVITE", named(4000)));
+    ASSERT_TRUE(huge.request);
+    EXPECT_EQ(huge.request->fromName.size(), sip::kMaxAddressBytes);
+}
+
+TEST(SipScreen, MediaInsideACallGoesOnlyWhereTheCallsFirstDescriptionSaid) {
+    const auto offer = [](const QByteArray& lines) {
+        return sip::screen(request("INVITE", "<sip:a@h>;tag=1", "<sip:me@h>;tag=2", "Content-Type: application/sdp\r\n")
+                               .replace("Content-Length: 0\r\n\r\n", "Content-Length: 1\r\n\r\n" + lines));
+    };
+    const sip::Verdict first =
+        offer("v=0\r\nc=IN IP4 10.0.0.1\r\nm=audio 4000 RTP/AVP 0\r\na=rtcp:4001 IN IP4 10.0.0.1\r\n"
+              "a=candidate:1 1 UDP 2130706431 10.0.0.1 4000 typ host\r\n"
+              "a=candidate:2 1 UDP 16777215 198.51.100.9 50000 typ relay\r\n");
+    EXPECT_EQ(first.media, (QList<QByteArray>{"10.0.0.1"}));
+    EXPECT_EQ(first.candidates, (QList<QByteArray>{"10.0.0.1", "198.51.100.9"}));
+    const QList<QByteArray> named = first.media + first.candidates;
+    const struct {
+        const char* what;
+        QByteArray lines;
+        bool stays;
+    } cases[] = {
+        {"the same address", "c=IN IP4 10.0.0.1\r\n", true},
+        {"a candidate of the first offer (a relay)", "c=IN IP4 198.51.100.9/127\r\n", true},
+        {"on hold", "c=IN IP4 0.0.0.0\r\n", true},
+        {"no description", "", true},
+        {"another address", "c=IN IP4 10.0.0.5\r\n", false},
+        {"only RTCP elsewhere", "c=IN IP4 10.0.0.1\r\na=rtcp:9 IN IP4 10.0.0.5\r\n", false},
+        {"a second stream elsewhere", "c=IN IP4 10.0.0.1\r\nm=video 9 RTP/AVP 96\r\nc=IN IP4 10.0.0.5\r\n", false},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        EXPECT_EQ(sip::mediaStaysPut(offer(test.lines), named), test.stays);
+    }
+}
+
+TEST(SipScreen, ARefusalAnswersWithTheRequestsOwnHeadersAndATag) {
+    const QByteArray refer = request("REFER", "<sip:a@h>;tag=1", "<sip:me@h>;tag=2") +
+                             "Via: SIP/2.0/UDP proxy;branch=z9hG4bK9\r\n"; // after the body: not a header
+    const QByteArray answer = sip::response(refer, 403, "Call Transfer Not Accepted");
+    EXPECT_EQ(answer, "SIP/2.0 403 Call Transfer Not Accepted\r\nVia: SIP/2.0/UDP 10.0.0.1:5060;branch=z9hG4bK1\r\n"
+                      "From: <sip:a@h>;tag=1\r\nTo: <sip:me@h>;tag=2\r\nCall-ID: abc@10.0.0.1\r\nCSeq: 1 REFER\r\n"
+                      "Content-Length: 0\r\n\r\n");
+    // A new call's refusal gives the callee a tag of its own.
+    const QByteArray refused = sip::response(request("INVITE", named(2000)), 400, "Address Too Long");
+    EXPECT_TRUE(refused.contains("\r\nTo: <sip:me@10.0.0.2>;tag=")) << refused.data();
+    EXPECT_TRUE(refused.contains(named(2000)));
+    EXPECT_EQ(sip::screen(refused).action, Action::Drop); // the engine would not take it either
+    // Without what an answer must repeat there is none.
+    EXPECT_TRUE(sip::response("INVITE sip:a@h SIP/2.0\r\n\r\n", 400, "Bad Request").isEmpty());
+}
+
+TEST(SipScreen, OneAddressStartsAFewCallsAtOnceThenOneEveryFewSeconds) {
+    sip::CallPace pace;
+    const QString mallory = QStringLiteral("10.0.0.9");
+    qint64 now = 1000000;
+    for (int call = 0; call < sip::CallPace::kBurst; ++call)
+        EXPECT_TRUE(pace.admit(mallory, now)) << call;
+    EXPECT_FALSE(pace.admit(mallory, now));
+    EXPECT_TRUE(pace.admit(QStringLiteral("10.0.0.8"), now));
+    EXPECT_FALSE(pace.admit(mallory, now + sip::CallPace::kRefillMs - 1));
+    EXPECT_TRUE(pace.admit(mallory, now + sip::CallPace::kRefillMs));
+    EXPECT_FALSE(pace.admit(mallory, now + sip::CallPace::kRefillMs));
+    // A crowd of addresses is remembered up to a bound: the oldest are forgotten, not the memory grown.
+    for (int source = 0; source < 2 * sip::CallPace::kMaxSources; ++source)
+        pace.admit(QStringLiteral("10.9.%1.1").arg(source), now);
+    EXPECT_TRUE(pace.admit(mallory, now + sip::CallPace::kRefillMs)); // forgotten: a fresh start
+}
+
+} // namespace
