@@ -152,7 +152,7 @@ inline bool looksPlain(const QList<CapturedPacket>& rtp) {
     int most = 0;
     for (const CapturedPacket& packet : rtp)
         most = std::max(most, ++firstBytes[packet.payload.at(12)]);
-    return !rtp.isEmpty() && most * 4 > rtp.size();
+    return !rtp.isEmpty() && qsizetype{most} * 4 > rtp.size();
 }
 
 // Whether no RTP packet went out before the ZRTP exchange had ended (its last message, Conf2ACK,
