@@ -102,11 +102,11 @@ TEST_F(ClientTls, ThePinnedKeyKeepsAnImpostorAndADowngradeFromTheIdentityAndTheF
     ASSERT_FALSE(id.isEmpty()) << form->txtStatus->toPlainText().toStdString();
     // Registered and signed in over TLS, nothing in the clear; the server's key is pinned.
     form->sendChatRequest("1" + S + id + S + "ann@example.com");
-    ASSERT_TRUE(servertest::waitFor([&] { return requestsOn(server->server->chatTlsListener()) >= 2; }));
+    // (The client asks for its call paths too, so the requests are not counted here.)
+    EXPECT_TRUE(servertest::waitFor([&] { return server->server->storage().signsInSecurely(id.toLongLong()); }));
     EXPECT_EQ(requestsOn(server->server->chatListener()), 0u);
     const QString pin = server->server->tlsFingerprint().remove(':').toLower();
     EXPECT_EQ(trust::pinnedCertificate(kAddress.toString() + ":19991"), pin.toLatin1());
-    EXPECT_TRUE(server->server->storage().signsInSecurely(id.toLongLong()));
 
     // The user fears the ID was read (it went in the clear before): New ID, after a question.
     env.answerBoxesWith(vb::vbNo);
@@ -119,7 +119,8 @@ TEST_F(ClientTls, ThePinnedKeyKeepsAnImpostorAndADowngradeFromTheIdentityAndTheF
     ASSERT_TRUE(servertest::waitFor([&] { return vb::Tag(*form->txtEmail) != id; }))
         << form->txtStatus->toPlainText().toStdString();
     const QString fresh = vb::Tag(*form->txtEmail);
-    EXPECT_EQ(requestsOn(server->server->chatTlsListener()), asked + 1);
+    EXPECT_GT(requestsOn(server->server->chatTlsListener()), asked);
+    EXPECT_EQ(requestsOn(server->server->chatListener()), 0u);
     EXPECT_EQ(testenv::readScrambledFile(env.path("RTC_Chat.kvo")),
               QStringList({kAddress.toString(), QString::number(kPort), fresh, "ann@example.com"}).join(S));
     EXPECT_TRUE(form->txtStatus->toPlainText().startsWith("Your account has a new ID now"));

@@ -171,7 +171,7 @@ TEST_F(TlsPortTest, AnAccountMovesToANewIdOverTlsOnlyAndItsOldIdIsToldItWasRepla
     EXPECT_EQ(plain({"50", ann, "ann@example.org"}).fields().value(1),
               "An account moves to a new ID only over an encrypted connection.");
     EXPECT_EQ(overTls({"50", ann, "eve@example.org"}).fields().value(1),
-              "This ID and e-mail address do not belong together: nothing was moved.");
+              "The server does not know this user ID with this e-mail address. Please register again.");
     const ChatReply moved = overTls({"50", ann, "ann@example.org"});
     ASSERT_EQ(moved.code(), "50");
     const QString fresh = moved.fields().value(1);
