@@ -50,10 +50,13 @@ public:
         m_to = "To: <sip:user@" + target.toLatin1() + ">";
         m_contact = "Contact: <" + contactUri + ">";
         m_target = target;
-        return request("INVITE", "sip:user@" + target.toLatin1(), "Content-Type: application/sdp\r\n", sdp);
+        return request("INVITE", "sip:user@" + target.toLatin1(), "Content-Type: application/sdp\r\n" + inviteHeaders,
+                       sdp);
     }
     // The next INVITE's From header carries this value as it stands, when not empty.
     QByteArray fromValue;
+    // Header lines ("Name: value\r\n" each) the next INVITEs carry besides.
+    QByteArray inviteHeaders;
 
     // Requests inside the call the last INVITE set up, once its answer named the callee's tag.
     QByteArray ack() { return request("ACK", requestUri(), {}, {}, false); }
