@@ -150,6 +150,11 @@ void NatTraversal::onRegistration(int state, int code) {
     publishLater(registered ? m_paths.relayCallAddress : m_fallbackAddress);
 }
 
+void NatTraversal::nameCaller(linphone::CallParams& params) const {
+    if (m_reported == 1)
+        params.addCustomHeader("P-Preferred-Identity", text(QStringLiteral("<sip:") + m_paths.relayCallAddress + '>'));
+}
+
 void NatTraversal::publishLater(const QString& address) {
     // Never from inside the core's iteration or the constructor: the window may let events run.
     std::weak_ptr<bool> alive = m_alive;
