@@ -5,6 +5,7 @@
 #include "BuildConfig.h"
 #include "app/VideoViewer.h"
 #include "core/ErrorLog.h"
+#include "core/ServerKeys.h"
 #include "desktop/CallDesktop.h"
 #include "platform/KVOSocket.h"
 #include "platform/widgets/Controls.h"
@@ -164,6 +165,7 @@ void frmMain::attachSockets() {
         guard("oMySocketWeb_OnError", [&] { oMySocketWeb_OnError(number, description); });
     });
     web::setWebSocket(oMySocketWeb.get());
+    secureChatLink();
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {

@@ -76,6 +76,7 @@ void frmMain::oMySocket_OnConnect(qint32 lngSocketHandle) {
         g_lngChatSocketHandle = lngSocketHandle;
         m_chatReply.reset();
         g_strAnsweredRequest.clear();
+        g_blnAnsweredSecurely = chatSocket().isSecure(lngSocketHandle);
         g_strMsgReceived.clear();
         step = 2;
         // The web socket is a connection of its own: whatever it is waiting for, a chat request
@@ -163,7 +164,8 @@ void frmMain::oMySocket_OnClose() {
     trySkip(QStringLiteral("sendWaitingRequest"), [this] { sendWaitingRequest(); });
 }
 
-void frmMain::oMySocket_OnError(qint32 /*Number*/, const QString& /*Description*/) {
+void frmMain::oMySocket_OnError(qint32 Number, const QString& Description) {
+    if (refusedInsecureLink(Number, Description)) return;
     // The chat server cannot be reached: from now on requests go through the alternate server,
     // and the next poll goes out two ticks later.
     g_lngChatSocketHandle = 0;

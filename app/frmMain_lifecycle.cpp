@@ -135,6 +135,7 @@ void frmMain::fnInitForm() {
     }
     trySkip({}, [this] { show(); });
     trySkip({}, [this] { txtStatus->setVisible(true); });
+    trySkip({}, [this] { showLinkNotice(); });
 }
 
 void frmMain::Form_QueryUnload(int& /*Cancel*/, int /*UnloadMode*/) {
@@ -233,6 +234,7 @@ void frmMain::releaseSocket(std::unique_ptr<KVOSocket>& socket) {
     if (!socket) return;
     web::forgetWebSocket(socket.get());
     socket->disconnect(this);
+    socket->setServerTrust(nullptr); // the window's, which may go before the socket does
     // The socket may be the sender of the event whose handler is running: release it later.
     socket.release()->deleteLater();
 }

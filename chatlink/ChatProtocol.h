@@ -43,13 +43,17 @@ inline bool g_blnRegistrationWaiting = false;
 // The code of the request the current chat connection carried ("" for none). A reply changes a
 // settings file only in answer to the request that asks for it.
 inline QString g_strAnsweredRequest;
+// The current chat connection is a TLS session with a trusted key: only then may a reply send
+// the client elsewhere (111) or change its site lists (2005).
+inline bool g_blnAnsweredSecurely = false;
 
 // Handles the complete reply in g_strMsgReceived ("code" Ô field Ô field ...) and leaves it
 // empty. Never raises: a failure is logged as "fnUseMSGReceived[mark]" and what the reply had
 // already changed stays changed. Afterwards a non-empty user list is sorted descending by its
 // "Status" column. Replies that would rewrite a settings file unasked are logged and left
 // unapplied: reply 3 outside a registration's wait, reply 2005 to anything but request 2005,
-// and reply 111 whose address is not a dotted IPv4 address with a port of 1 to 65534.
+// reply 111 whose address is not a dotted IPv4 address with a port of 1 to 65534, and replies
+// 111, 2005, 40 and 50 that did not come over an authenticated connection.
 void fnUseMSGReceived();
 // The same on a target given here rather than the installed one.
 void fnUseMSGReceived(const ReplyTarget& target);

@@ -60,6 +60,11 @@ public:
     };
 
     Outcome handle(const ChatRequest& request, const QString& peer);
+    // Whether `user` (the account the request's ID names, if any) is proven by the e-mail
+    // address `email`, as a log-in proves it. On failure the failure is counted against the
+    // accounts named and the caller, and the refusal to send is returned.
+    std::optional<Outcome> refuseUnproven(const UserRecord* user, const QString& email, const QString& peer,
+                                          qint64 nowMs);
     // The answer to a request that was recognised but could not be read (code known).
     Outcome refuseMalformed(const QString& code) const;
     // The answer to a request the store could not serve just now.
@@ -133,11 +138,6 @@ private:
     void recordFields(qint64 viewerId, const UserRecord& contact, qint64 nowMs, Field field) const;
     // False when `peer` has had too many refusals lately; nothing is looked up for it then.
     bool mayTry(const QString& peer, Outcome* refusal);
-    // Whether `user` (the account the request's ID names, if any) is proven by the e-mail
-    // address `email`, as a log-in proves it. On failure the failure is counted against the
-    // accounts named and the caller, and the refusal to send is returned.
-    std::optional<Outcome> refuseUnproven(const UserRecord* user, const QString& email, const QString& peer,
-                                          qint64 nowMs);
     bool mayHavePending(qint64 userId);
     // Counts a registration from `peer` against the windows of the settings, in the store.
     RegistrationQuota::Level takeRegistration(const QString& peer, qint64 nowMs);

@@ -148,6 +148,20 @@ const QList<Option>& options() {
              c.webExplicit = true;
              return parseListen(v, c.webEnabled, c.webAddress, c.webPort, e);
          }},
+        {"chat-tls-listen",
+         "ADDRESS:PORT for the chat protocol over TLS, or off (the chat address and the port after the chat port)",
+         [](const QString& v, ServerConfig& c, QString* e) {
+             c.chatTlsExplicit = true;
+             return parseListen(v, c.chatTlsEnabled, c.chatTlsAddress, c.chatTlsPort, e);
+         }},
+        {"web-tls-listen", "ADDRESS:PORT for the web pages over TLS, or off (the web address, port 443)",
+         [](const QString& v, ServerConfig& c, QString* e) {
+             c.webTlsExplicit = true;
+             return parseListen(v, c.webTlsEnabled, c.webTlsAddress, c.webTlsPort, e);
+         }},
+        {"tls-certificate", "certificate (PEM, chain after it) for TLS (a self-signed one in the data folder)",
+         text(&ServerConfig::tlsCertificateFile)},
+        {"tls-key", "private key (PEM) of the TLS certificate", text(&ServerConfig::tlsKeyFile)},
         {"public-address", "address clients are told to use (the chat address)", text(&ServerConfig::publicAddress)},
         {"public-port", "port clients are told to use (the chat port)", text(&ServerConfig::publicPort)},
         {"data-dir", "folder of the default SQLite store", text(&ServerConfig::dataDir)},

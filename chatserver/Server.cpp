@@ -139,6 +139,8 @@ bool ChatServer::start(QString* error) {
         }
     }
 
+    if (!startTls(error)) return false;
+
     settings.publicAddress = derivePublicAddress(m_config);
     // With the chat port off, clients are still told the port the chat server will be back on.
     const quint16 chatPort = m_chat ? m_chat->port() : m_config.chatPort;
@@ -220,9 +222,11 @@ void ChatServer::startCallChecks(const QString& ownAddress) {
         return;
     }
     m_chat->setCallAddressProbe(m_probe.get());
+    if (m_chatTls) m_chatTls->setCallAddressProbe(m_probe.get());
 }
 
 void ChatServer::stop() {
+    stopTls();
     if (m_chat) m_chat->close();
     if (m_web) m_web->close();
     delete m_presenceFlush;
@@ -236,6 +240,8 @@ void ChatServer::stop() {
     delete m_web;
     m_chat = nullptr;
     m_web = nullptr;
+    m_secureAccounts.reset();
+    m_accountMoves.reset();
     m_pages.reset();
     m_service.reset();
     m_storage.reset();

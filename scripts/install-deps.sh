@@ -8,6 +8,8 @@ set -euo pipefail
 # network namespaces and routers they are tried in.
 # dunst and trayer, on a session bus of the test's own (dbus-daemon, dbus-bin), are the desktop
 # a call's notification and tray icon are tested on.
+# tcpdump and nftables: the call tests record what crosses the wire and drop ZRTP on a path, in a
+# network namespace of their own.
 # clang with libclang-rt-14-dev (the sanitizer and libFuzzer run-times), clang-tidy, and llvm (its
 # llvm-symbolizer names the lines in sanitizer reports) serve the checks CI runs after the tests.
 packages=(
@@ -17,7 +19,7 @@ packages=(
     googletest libgtest-dev libgmock-dev
     postgresql nginx-light libnginx-mod-stream
     xvfb xauth imagemagick desktop-file-utils fonts-dejavu-core dbus-daemon dbus-bin dunst trayer
-    coturn kamailio kamailio-autheph-modules iproute2 nftables
+    coturn kamailio kamailio-autheph-modules iproute2 nftables tcpdump
 )
 
 missing=()

@@ -18,7 +18,8 @@ constexpr Code kCodes[] = {Code::LogIn,
                            Code::Refused,
                            Code::RegistrationRefused,
                            Code::SignOffWithSettings,
-                           Code::CallPaths};
+                           Code::CallPaths,
+                           Code::NewId};
 
 } // namespace
 

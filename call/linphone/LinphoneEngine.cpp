@@ -82,6 +82,11 @@ public:
                             linphone::Call::State state, const std::string& message) override {
         if (m_engine) m_engine->onCallState(call, int(state), message);
     }
+    void onCallEncryptionChanged(const std::shared_ptr<linphone::Core>&, const std::shared_ptr<linphone::Call>& call,
+                                 bool, const std::string&) override {
+        if (!m_engine) return;
+        if (auto session = m_engine->sessionFor(call.get())) session->onEncryptionChanged();
+    }
     void onAudioDevicesListUpdated(const std::shared_ptr<linphone::Core>&) override {
         if (m_engine) m_engine->postSessionless(RTCE_CLIENT, std::make_shared<ClientEventData>(RTCCET_DEVICE_CHANGE));
     }
@@ -167,14 +172,15 @@ void LinphoneEngine::startCore() {
     m_dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/colloq-rtc-XXXXXX"));
     if (!m_dir->isValid()) vb::raise(kRtcErrFail, QStringLiteral("No folder for the call engine's data."));
     const std::string folder = m_dir->path().toStdString();
-    // liblinphone would keep call history, chat rooms and ZRTP secrets in databases of their own.
-    // The program reads none of them, and creating them (a write to disk each) was a good part
-    // of the start-up.
+    // liblinphone would keep call history and chat rooms in databases of their own. The program
+    // reads none of them, and creating them (a write to disk each) was a good part of the
+    // start-up. The ZRTP secrets are kept where the program says (see applyEncryption).
     quint16 port = findFreeUdpPort(kPreferredSipPort); // the SIP port, see below
     QFile config(m_dir->filePath(QStringLiteral("linphonerc")));
-    if (!config.open(QIODevice::WriteOnly) ||
-        config.write("[storage]\nuri=null\ncall_logs_db_uri=null\nzrtp_secrets_db_uri=null\n") < 0 ||
-        config.write(sipSection(port)) < 0)
+    const QByteArray storage = m_secretsFile.isEmpty()
+                                   ? "[storage]\nuri=null\ncall_logs_db_uri=null\nzrtp_secrets_db_uri=null\n"
+                                   : "[storage]\nuri=null\ncall_logs_db_uri=null\n";
+    if (!config.open(QIODevice::WriteOnly) || config.write(storage) < 0 || config.write(sipSection(port)) < 0)
         vb::raise(kRtcErrFail, QStringLiteral("No folder for the call engine's data."));
     config.close();
 
@@ -202,6 +208,7 @@ void LinphoneEngine::startCore() {
     m_core->enableIpv6(false);
     m_core->setUserAgent("ColloqChat", QCoreApplication::applicationVersion().toStdString());
     m_core->setIncTimeout(kIncomingTimeoutSeconds);
+    applyEncryption();
     m_core->setAudioPort(-1); // random RTP ports: several engines may share the machine
     m_core->setVideoPort(-1);
     m_core->enableVideoCapture(false);
@@ -451,6 +458,7 @@ void LinphoneEngine::loadVideoPlugins() {
 std::shared_ptr<linphone::CallParams> LinphoneEngine::paramsFor(const std::shared_ptr<linphone::Call>& call) {
     auto params = core().createCallParams(call);
     if (!params) vb::raise(kRtcErrFail, QStringLiteral("No call parameters."));
+    holdClearMedia(params);
     const long caps = get_MediaCapabilities();
     const long wanted = get_PreferredMediaTypes();
     // Audio is always part of a call (from files when there is no sound card); its direction

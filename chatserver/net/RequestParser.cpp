@@ -20,7 +20,7 @@ struct CodeInfo {
 };
 
 // Code, its fields, then the call address.
-constexpr std::array<CodeInfo, 8> kCodes = {{
+constexpr std::array<CodeInfo, 9> kCodes = {{
     {wire::Code::LogIn, 4},               // log-in and poll: ID, e-mail
     {wire::Code::DatedRecords, 5},        // poll by ID at start-up: ID, the client's clock, its internet address
     {wire::Code::SignOff, 3},             // sign-off through the web path: ID
@@ -29,6 +29,7 @@ constexpr std::array<CodeInfo, 8> kCodes = {{
     {wire::Code::RemoveContact, 4},       // remove contact: ID, contact's ID
     {wire::Code::SignOffWithSettings, 3}, // sign-off: ID
     {wire::Code::CallPaths, 4},           // call paths: ID, e-mail
+    {wire::Code::NewId, 4},               // move the account to a new ID: ID, e-mail
 }};
 
 // The codes as they stand on the wire, in the order of kCodes.

@@ -189,6 +189,18 @@ public:
     // store share the places). Nothing when every block is full.
     virtual std::optional<RelaySlot> relaySlot(qint64 userId, const QList<PortBlock>& blocks) = 0;
 
+    // Accounts that have signed in over TLS: the plain port refuses them from then on, so that an
+    // ID read off a plain connection (or one downgraded by someone on the path) gains nothing.
+    virtual void markSignsInSecurely(qint64 id, qint64 nowMs) = 0;
+    virtual bool signsInSecurely(qint64 id) = 0;
+
+    // Gives the user a new random ID in place of `oldId`, in one transaction: its e-mail address,
+    // contacts (both ways, with the handles their owners are shown), notices and TLS mark go
+    // with it, and the old ID is remembered as replaced and never works again. Returns the new ID.
+    virtual qint64 moveUser(qint64 oldId, qint64 nowMs) = 0;
+    // When `id` was replaced by a move, or nothing when it never was.
+    virtual std::optional<qint64> replacedAt(qint64 id) = 0;
+
     // The key from which per-viewer handles of user IDs are derived: the one in the store, or
     // `candidate`, stored now, when there is none yet. Servers sharing a store share it.
     virtual QByteArray sharedSecret(const QByteArray& candidate) = 0;

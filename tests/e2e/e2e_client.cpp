@@ -6,6 +6,7 @@
 // "box: ..." lines as they come, and the first time the main window is on screen, a "shown" line.
 //
 //   e2e_client FOLDER DISPLAY-NAME E-MAIL
+#include "app/CallSecurityPanel.h"
 #include "app/ProgramEntry.h"
 #include "app/frmMain.h"
 #include "call/rtc/EngineModule.h"
@@ -20,6 +21,7 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -220,7 +222,9 @@ private:
                            QStringLiteral("address=") + basMain::g_strMyWanIP,
                            QStringLiteral("alt=") + basMain::g_strAltServerBase,
                            QStringLiteral("path=") + mediaPath(form),
-                           QStringLiteral("enabled=") + enabledButtons(form)}
+                           QStringLiteral("enabled=") + enabledButtons(form),
+                           QStringLiteral("sas=") + form.panelSecurity->lblSas->text(),
+                           QStringLiteral("security=") + form.panelSecurity->lblCallSecurity->text()}
             .join(QStringLiteral(" | "));
     }
 

@@ -140,6 +140,7 @@ TEST(MessageCodes, ReadExactlyAndRequestsBuiltFieldByField) {
         {"1", wire::Code::LogIn},
         {"2005", wire::Code::SignOffWithSettings},
         {"77", wire::Code::DatedRecords},
+        {"50", wire::Code::NewId},
         {"01", std::nullopt},
         {" 1", std::nullopt},
         {"+4", std::nullopt},
