@@ -80,6 +80,9 @@ void CallPathsLink::onReply(const QStringList& fields) {
     paths.turnUser = reply->turnUser;
     paths.turnPassword = reply->turnPassword;
     paths.relays = reply->relays;
+    m_relayHosts.clear();
+    for (const QString& relay : reply->relays)
+        m_relayHosts.append(relay.section(QLatin1Char(':'), 0, 0));
     paths.relayCallAddress = reply->relayCallAddress;
     paths.relayUser = reply->relayUser;
     paths.relayPassword = reply->relayPassword;

@@ -8,6 +8,7 @@
 // for kHoldMs at most. During a call the status box tells which way its media has taken.
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class QTimer;
 class frmMain;
@@ -26,6 +27,10 @@ public:
 
     // The log-in waits for the call address: a poll now would give the server the old one.
     bool holding() const { return !m_heldLogIn.isEmpty(); }
+
+    // The addresses of the chat server's call relays, as its last reply 40 named them: each keeps
+    // one port for each of its users, so a call address there names one user, port and all.
+    const QStringList& relayHosts() const { return m_relayHosts; }
 
     // What the status box says of a call's media path (a MediaPath value); empty while unknown.
     static QString mediaPathText(long path);
@@ -46,4 +51,5 @@ private:
     QTimer* m_renew; // asks again before the credentials run out
     QTimer* m_pathWatch;
     long m_shownPath = 0;
+    QStringList m_relayHosts;
 };

@@ -492,7 +492,9 @@ std::shared_ptr<linphone::Call> LinphoneEngine::invite(const std::shared_ptr<Lin
     m_placing = session;
     std::shared_ptr<linphone::Call> call;
     try {
-        call = m_core->inviteAddressWithParams(target, paramsFor(nullptr));
+        auto params = paramsFor(nullptr);
+        if (m_nat) m_nat->nameCaller(*params);
+        call = m_core->inviteAddressWithParams(target, params);
     } catch (...) {
         m_placing.reset();
         releaseDrawingContext();

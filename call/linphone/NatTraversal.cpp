@@ -132,11 +132,27 @@ void NatTraversal::onRegistration(int state, int code) {
     // Renewals pass through Progress and Ok again: only a change is news.
     if (registered < 0 || registered == m_reported) return;
     m_reported = registered;
+    // While registered, every call goes out through the relay, which names us to the callee by our
+    // call address there (the address others know us by, which our router's address is not). A
+    // relay that has not registered us forwards nothing but calls to its own users: then calls go
+    // straight to where they are placed, as without a relay.
+    if (m_account) {
+        auto params = m_account->getParams()->clone();
+        if (params->outboundProxyEnabled() != (registered == 1)) {
+            params->enableOutboundProxy(registered == 1);
+            m_account->setParams(params);
+        }
+    }
     const QString uri = QStringLiteral("sip:") + m_paths.relayCallAddress;
     m_post(RTCE_REGISTRATION_STATE_CHANGE,
            std::make_shared<RegistrationStateEventData>(registered ? RTCRS_REGISTERED : RTCRS_ERROR,
                                                         registered ? 200 : code, QString(), kProfileName, uri));
     publishLater(registered ? m_paths.relayCallAddress : m_fallbackAddress);
+}
+
+void NatTraversal::nameCaller(linphone::CallParams& params) const {
+    if (m_reported == 1)
+        params.addCustomHeader("P-Preferred-Identity", text(QStringLiteral("<sip:") + m_paths.relayCallAddress + '>'));
 }
 
 void NatTraversal::publishLater(const QString& address) {
@@ -188,6 +204,7 @@ long LinphoneSession::get_MediaPath() const {
 
 void LinphoneEngine::SetCallPaths(const CallPaths& paths, const PublishAddress& publish) {
     requireRunning();
+    if (m_guard) m_guard->setRelays(paths.relays);
     m_nat.reset(); // its account and credentials go first
     std::weak_ptr<LinphoneEngine> weak = weak_from_this();
     m_nat = std::make_unique<NatTraversal>(*m_core, paths, localHost(), m_sipPort, userPart(), m_displayName, publish,

@@ -17,6 +17,7 @@ class Account;
 class Address;
 class AuthInfo;
 class Call;
+class CallParams;
 class Core;
 } // namespace linphone
 
@@ -36,6 +37,10 @@ public:
     // written "sip:PORT@RELAY:SIPPORT": the call then goes to the relay's SIP port, through the
     // same mapping of our router as our registration, and names the callee by the port.
     std::shared_ptr<linphone::Address> route(const std::shared_ptr<linphone::Address>& target) const;
+
+    // Names us in a call we place, for the relay to vouch for: our call address on the relay, while
+    // we are registered there (the relay checks that the call comes from where we registered).
+    void nameCaller(linphone::CallParams& params) const;
 
     // Whether the chat server sees us at an address of our own (no router translating between).
     bool behindRouter() const { return m_behindRouter; }

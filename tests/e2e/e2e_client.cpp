@@ -18,6 +18,7 @@
 #include "platform/widgets/MsgBox.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -161,6 +162,11 @@ private:
         }
         if (command == QLatin1String("auto")) {
             vb::setValue(*form->chkAutoAnswer, argument == QLatin1String("1") ? vb::vbChecked : vb::vbUnchecked);
+            return QStringLiteral("ok");
+        }
+        if (command == QLatin1String("contacts-only")) {
+            // "Only my contacts may ring", ticked or not as a person would.
+            if (form->chkContactsOnly->isChecked() != (argument == QLatin1String("1"))) form->chkContactsOnly->click();
             return QStringLiteral("ok");
         }
         if (command == QLatin1String("connect")) return clicked(form->cmdConnect);

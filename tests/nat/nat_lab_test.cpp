@@ -6,14 +6,20 @@
 // without incoming media. The six scenarios run side by side to keep the time down; each call's
 // path and set-up time are printed.
 #include "e2e/RemoteClient.h"
+#include "support/RawSipPeer.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <cstdio>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <map>
+#include <netinet/in.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -146,12 +152,13 @@ protected:
                        QStringLiteral("-DD -E -m 64 -Y %1 -f %1/relay.cfg").arg(services).split(QLatin1Char(' ')));
     }
 
+    // No mail leaves the lab: an address is its account's at once.
     static bool startServer() {
         server = std::make_unique<Program>(QStringLiteral("server"));
         const QStringList arguments =
             QStringLiteral("--chat-listen %1:%2 --web-listen %1:80 --public-address %1 --data-dir %3 "
                            "--turn-server %4:3478 --turn-secret-file %5/turn-secret --relay %6:5060/20000-20999 "
-                           "--relay-secret-file %5/relay-secret")
+                           "--relay-secret-file %5/relay-secret --mail-relay off")
                 .arg(kChatAddress, QString::number(kChatPort), dir->filePath(QStringLiteral("server")), kTurnAddress,
                      dir->filePath(QStringLiteral("services")), kRelayAddress)
                 .split(QLatin1Char(' '));
@@ -183,6 +190,27 @@ protected:
 
     static QString email(const QString& host) { return host + QStringLiteral("@example.org"); }
 
+    // A UDP socket in lab host `host`, bound to its `address`:`port`; -1 when none could be made.
+    // It is made on a thread of its own that enters the host's namespace, and stays there.
+    static int udpSocketIn(const QString& host, const QString& address, quint16 port) {
+        int made = -1;
+        std::thread([&] {
+            const int space = ::open(qPrintable(QStringLiteral("/var/run/netns/") + ns(host)), O_RDONLY | O_CLOEXEC);
+            if (space < 0) return;
+            if (::setns(space, CLONE_NEWNET) == 0) made = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+            ::close(space);
+            sockaddr_in bound{};
+            bound.sin_family = AF_INET;
+            bound.sin_port = htons(port);
+            bound.sin_addr.s_addr = htonl(QHostAddress(address).toIPv4Address());
+            if (made >= 0 && ::bind(made, reinterpret_cast<const sockaddr*>(&bound), sizeof bound) != 0) {
+                ::close(made);
+                made = -1;
+            }
+        }).join();
+        return made;
+    }
+
     static Datagrams datagrams(const QString& host) {
         const std::optional<QString> text = lab({QStringLiteral("counters"), prefix, host});
         if (!text) return {};
@@ -205,12 +233,14 @@ struct CallResult {
     Datagrams later[2]; // in the window 40 s later
     bool upLater = false;
     QString path;
+    QString callerEmail;
+    QString calleeShows; // the callee's status caption once connected
     QString failure;
 };
 
 // The table of the calls: printed, and kept beside the test for whoever reads the run afterwards.
 void report(const std::vector<CallResult>& results) {
-    QString table = QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8\n")
+    QString table = QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9\n")
                         .arg(QStringLiteral("scenario"), -52)
                         .arg(QStringLiteral("direction"), -14)
                         .arg(QStringLiteral("connected"), -9)
@@ -218,12 +248,13 @@ void report(const std::vector<CallResult>& results) {
                         .arg(QStringLiteral("media now (in/out)"), -22)
                         .arg(QStringLiteral("media at 40 s"), -22)
                         .arg(QStringLiteral("up"), -4)
-                        .arg(QStringLiteral("path"));
+                        .arg(QStringLiteral("path"), -8)
+                        .arg(QStringLiteral("caller shown as"));
     const auto media = [](const Datagrams* d) {
         return QStringLiteral("%1/%2 %3/%4").arg(d[0].in).arg(d[0].out).arg(d[1].in).arg(d[1].out);
     };
     for (const CallResult& r : results)
-        table += QStringLiteral("%1 %2 %3 %4 ms %5 %6 %7 %8\n")
+        table += QStringLiteral("%1 %2 %3 %4 ms %5 %6 %7 %8 %9\n")
                      .arg(r.scenario, -52)
                      .arg(r.direction, -14)
                      .arg(QLatin1String(r.connected ? "yes" : "no"), -9)
@@ -231,7 +262,9 @@ void report(const std::vector<CallResult>& results) {
                      .arg(media(r.first), -22)
                      .arg(media(r.later), -22)
                      .arg(QLatin1String(r.upLater ? "yes" : "no"), -4)
-                     .arg(r.path);
+                     .arg(r.path, -8)
+                     .arg(r.calleeShows.contains(r.callerEmail) ? QStringLiteral("the contact")
+                                                                : r.calleeShows.section(QStringLiteral("User: "), 1));
     std::printf("\n%s", qPrintable(table));
     std::fflush(stdout);
     QFile file(QStringLiteral("nat_lab_report.txt"));
@@ -274,8 +307,11 @@ TEST_F(NatLab, CallsConnectEachWayInEveryScenario) {
                 << " does not see " << other->name().toStdString()
                 << " on line: " << self->command(QStringLiteral("rows")).toStdString();
     }
-    for (auto& [host, client] : clients)
+    // Every call rings only as a contact's: a caller shown as a stranger would be turned away.
+    for (auto& [host, client] : clients) {
         ASSERT_EQ(client->command(QStringLiteral("auto 1")), "ok");
+        ASSERT_EQ(client->command(QStringLiteral("contacts-only 1")), "ok");
+    }
 
     std::vector<CallResult> results;
     for (const bool annCalls : {true, false}) {
@@ -290,6 +326,7 @@ TEST_F(NatLab, CallsConnectEachWayInEveryScenario) {
             CallResult result;
             result.scenario = QString::fromLatin1(scenario.name);
             result.direction = annCalls ? QStringLiteral("Ann calls Bob") : QStringLiteral("Bob calls Ann");
+            result.callerEmail = email(annCalls ? ann->name() : bob->name());
             round.push_back(result);
         }
         for (std::size_t i = 0; i < calls.size(); ++i) {
@@ -305,6 +342,7 @@ TEST_F(NatLab, CallsConnectEachWayInEveryScenario) {
             const bool callerUp = frameIs(*caller, QStringLiteral("Status: CONNECTED"), 45'000);
             if (callerUp) result.setupMs = clocks[i].elapsed();
             result.connected = callerUp && frameIs(*callee, QStringLiteral("Status: CONNECTED"), 5'000);
+            result.calleeShows = callee->state(QStringLiteral("frame"));
             if (!result.connected)
                 result.failure = QStringLiteral("caller: ") + caller->command(QStringLiteral("state")) +
                                  QStringLiteral(" / callee: ") + callee->command(QStringLiteral("state"));
@@ -355,7 +393,43 @@ TEST_F(NatLab, CallsConnectEachWayInEveryScenario) {
                 EXPECT_GE(side.out, kMinDatagrams);
             }
         EXPECT_TRUE(r.upLater);
+        EXPECT_TRUE(r.calleeShows.contains(r.callerEmail)) << r.calleeShows.toStdString();
     }
+}
+
+// A stranger on a public address calls a client behind a router through the relay, naming
+// himself after the client's contact in every way a SIP message can: he is turned away while only
+// contacts may ring, and rings as an unknown caller at his own address otherwise.
+TEST_F(NatLab, AStrangerNamingAContactsRelayAddressIsAStrangerThroughTheRelay) {
+    if (!clients.contains(QStringLiteral("s4a")) || !clients.contains(QStringLiteral("s4b")))
+        GTEST_SKIP() << "scenario 4 did not run";
+    Client& ann = *clients.at(QStringLiteral("s4a"));
+    Client& bob = *clients.at(QStringLiteral("s4b"));
+    const QString annAddress = ann.state(QStringLiteral("address"));
+    const QString bobAddress = bob.state(QStringLiteral("address"));
+    ASSERT_TRUE(annAddress.startsWith(kRelayAddress) && bobAddress.startsWith(kRelayAddress));
+    const int descriptor = udpSocketIn(QStringLiteral("lp"), QStringLiteral("203.0.113.33"), 5064);
+    ASSERT_GE(descriptor, 0);
+    testsupport::RawSipPeer mallory(descriptor);
+    ASSERT_TRUE(mallory.bound());
+    const QByteArray annUri = "sip:s4a%40example.org@" + annAddress.toLatin1();
+    mallory.inviteHeaders = "P-Asserted-Identity: <sip:" + annAddress.toLatin1() + ">\r\n";
+
+    // Bob answers every call by himself, but only contacts may ring.
+    mallory.send(mallory.invite(bobAddress, "s4a", annUri, annUri));
+    EXPECT_FALSE(mallory.waitFor("SIP/2.0 603", "INVITE", 20'000).isEmpty()) << bob.command("state").toStdString();
+    EXPECT_EQ(bob.state(QStringLiteral("connected")), "0");
+
+    ASSERT_EQ(bob.command(QStringLiteral("auto 0")), "ok");
+    ASSERT_EQ(bob.command(QStringLiteral("contacts-only 0")), "ok");
+    mallory.send(mallory.invite(bobAddress, "s4a", annUri, annUri));
+    EXPECT_TRUE(
+        frameIs(bob, QStringLiteral("Status: INCOMING User: Unknown caller: s4a    sip:203.0.113.33:5064"), 20'000))
+        << bob.command("state").toStdString();
+    EXPECT_EQ(bob.command(QStringLiteral("terminate")), "ok");
+    EXPECT_FALSE(mallory.waitFor("SIP/2.0 603", "INVITE", 20'000).isEmpty());
+    ASSERT_EQ(bob.command(QStringLiteral("auto 1")), "ok");
+    ASSERT_EQ(bob.command(QStringLiteral("contacts-only 1")), "ok");
 }
 
 // linphonec, a SIP peer that does not look for a media path, on a public address: a client
@@ -414,9 +488,15 @@ TEST_F(NatLab, LinphonecOnAPublicAddressCallsAndIsCalledThroughRouters) {
     {
         const QString relayed = callee.state(QStringLiteral("address"));
         ASSERT_TRUE(relayed.startsWith(kRelayAddress)) << relayed.toStdString();
+        // Listed with its own address, it rings where only contacts may, the relay vouching for
+        // the address its call came from.
+        ASSERT_EQ(callee.command(QStringLiteral("row ") + linphonecAddress), "ok");
         auto calling = linphonec({QStringLiteral("-s"), QStringLiteral("sip:") + relayed});
-        EXPECT_TRUE(frameIs(callee, QStringLiteral("Status: CONNECTED"), 30'000))
+        EXPECT_TRUE(frameIs(callee, QStringLiteral("Status: CONNECTED User: "), 30'000))
             << callee.command("state").toStdString();
+        const QString shown = callee.state(QStringLiteral("frame"));
+        EXPECT_TRUE(shown.endsWith(linphonecAddress) && !shown.contains(QStringLiteral("Unknown caller")))
+            << shown.toStdString();
         // linphonec looks for no way through routers: it sends to the address in the client's
         // answer, which behind a router reaches nobody. The client's media goes out, and the
         // client says which path the call has.
