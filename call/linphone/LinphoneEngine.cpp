@@ -58,6 +58,11 @@ void releaseFreeMemory() {
     ::malloc_trim(0);
 }
 
+// The engine's start and each SIP message it takes in while idle free memory too (the core's
+// set-up, the parse of a message), and so does the program's own start around it: once the
+// engine has had nothing to do for this long with no call, that memory goes back as well.
+constexpr qint64 kQuietBeforeReleaseMs = 1000;
+
 } // namespace
 
 // Forwards what liblinphone reports to the engine. Runs inside Core::iterate() or inside a core
@@ -146,6 +151,7 @@ void LinphoneEngine::InitializeEx(long /*flags: no UPnP is used either way*/) {
     });
     m_pace->start(m_sipPort);
     m_guardClock.start();
+    m_releaseAfterMs = 0; // the start's own
     m_guard = std::make_unique<SipGuard>([weak](const SipGuard::Refusal& refusal) {
         if (auto self = weak.lock()) self->onRefused(refusal);
     });
@@ -257,7 +263,7 @@ void LinphoneEngine::stopCore() {
 void LinphoneEngine::iterate() {
     if (!m_core || m_shutDown) return;
     // The engine reads its socket only in here: what it may not read is taken out first.
-    if (m_guard) m_guard->screen(m_sipPort, m_guardClock.elapsed());
+    if (m_guard && m_guard->screen(m_sipPort, m_guardClock.elapsed())) m_releaseAfterMs = m_guardClock.elapsed();
     m_core->iterate();
     releaseDrawingContext();
     if (m_preparedForShutdown && m_sessions.empty()) {
@@ -267,6 +273,11 @@ void LinphoneEngine::iterate() {
     if (!m_reportClock.isValid() || m_reportClock.elapsed() >= kCallReportIntervalMs) {
         m_reportClock.start();
         reportCallQuality();
+    }
+    if (m_releaseAfterMs >= 0 && m_sessions.empty() &&
+        m_guardClock.elapsed() - m_releaseAfterMs >= kQuietBeforeReleaseMs) {
+        m_releaseAfterMs = -1;
+        releaseFreeMemory();
     }
     pace();
 }

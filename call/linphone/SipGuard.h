@@ -34,8 +34,8 @@ public:
     SipGuard& operator=(const SipGuard&) = delete;
 
     // Screens what waits on the UDP socket bound to `port`, up to the first datagram the engine
-    // may read. `nowMs` is a monotonic clock.
-    void screen(quint16 port, qint64 nowMs);
+    // may read. `nowMs` is a monotonic clock. True when anything was waiting.
+    bool screen(quint16 port, qint64 nowMs);
     std::optional<Origin> originOf(const QByteArray& callId) const;
     // New calls dropped so far because their source called too often.
     qint64 droppedCalls() const { return m_droppedCalls; }
