@@ -1,6 +1,7 @@
 #include "app/ProgramEntry.h"
 
 #include "app/frmMain.h"
+#include "platform/PrivateFiles.h"
 #include "platform/vb.h"
 #include "platform/widgets/MsgBox.h"
 
@@ -10,6 +11,8 @@
 namespace basMain {
 
 int Main() {
+    // Settings, history, logs and the call engine's keys are the user's alone, whoever writes them.
+    privatefiles::restrictNewFiles();
     // One instance per program folder: the settings files beside the executable belong to it.
     QLockFile instanceLock(vb::AppPath() + QStringLiteral("/.colloqchat.lock"));
     instanceLock.setStaleLockTime(0);

@@ -4,6 +4,7 @@
 #include "app/Registration.h"
 #include "app/frmMain.h"
 #include "core/ErrorLog.h"
+#include "core/TrustStore.h"
 #include "core/Validators.h"
 #include "core/basEncrypt_Decrypt.h"
 #include "core/basMain.h"
@@ -26,6 +27,15 @@ namespace {
 // built-in default; the port comes from the file whenever the stored pair is valid.
 void chooseServer(const QStringList* validStoredPair) {
     g_strServerIP = fnGetHomeIP();
+    // A redirect read off a plain connection may not lead the client away from a server it has
+    // seen encrypted: whoever is on the path could name a server of theirs.
+    if (validStoredPair && !g_strServerIP.isEmpty() && g_strServerIP != validStoredPair->at(0) && !g_blnHomeIPSecure &&
+        !trust::pinnedCertificate(validStoredPair->join(QLatin1Char(':'))).isEmpty()) {
+        fnLogError(QStringLiteral("*** fnFillcall: the redirect to ") + g_strServerIP.left(64) +
+                       QStringLiteral(" came over an unauthenticated connection; it was not taken"),
+                   false);
+        g_strServerIP.clear();
+    }
     if (g_strServerIP.isEmpty()) {
         g_strServerIP = validStoredPair ? validStoredPair->at(0) : QStringLiteral(COLLOQ_DEFAULT_SERVER_IP);
     }

@@ -1,8 +1,11 @@
 #include "app/frmMain.h"
 
+#include "app/CallPathsLink.h"
+
 #include "BuildConfig.h"
 #include "app/VideoViewer.h"
 #include "core/ErrorLog.h"
+#include "core/ServerKeys.h"
 #include "desktop/CallDesktop.h"
 #include "platform/KVOSocket.h"
 #include "platform/widgets/Controls.h"
@@ -58,7 +61,10 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
         raise();
         activateWindow();
     });
-    m_replyTarget = {LstUsers, txtEmail, txtStatus, tmrRegistration, tmrServerCall};
+    m_callPaths = new CallPathsLink(*this);
+    m_replyTarget = {LstUsers,      txtEmail,
+                     txtStatus,     tmrRegistration,
+                     tmrServerCall, [paths = m_callPaths](const QStringList& fields) { paths->onReply(fields); }};
     basMain::setReplyTarget(&m_replyTarget);
     basMain::setStatusSink([status = txtStatus](const QString& text) {
         vb::setForeColor(*status, vb::vbRed);
@@ -159,6 +165,7 @@ void frmMain::attachSockets() {
         guard("oMySocketWeb_OnError", [&] { oMySocketWeb_OnError(number, description); });
     });
     web::setWebSocket(oMySocketWeb.get());
+    secureChatLink();
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {

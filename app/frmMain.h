@@ -30,6 +30,12 @@ class QSlider;
 class QTabWidget;
 class QTimer;
 class KVOSocket;
+class CallPathsLink;
+class CallSecurityPanel;
+namespace basMain {
+class PinnedServers;
+class PinnedWebHosts;
+} // namespace basMain
 namespace history {
 class CallHistoryView;
 }
@@ -87,6 +93,10 @@ public:
     QGroupBox* fraWizard = nullptr;
     QPushButton* cmdWizard = nullptr;
     QPushButton* cmdManageContacts = nullptr;
+    QCheckBox* chkEncryptedOnly = nullptr; // calls that cannot be encrypted are refused
+    QPushButton* cmdNewId = nullptr;       // moves the account to a new ID (frmMain_security.cpp)
+    // Under the status box: how the call in progress is encrypted (frmMain_security.cpp).
+    CallSecurityPanel* panelSecurity = nullptr;
     // Tab "History": every call in or out; the tab's title counts the missed calls not yet seen.
     history::CallHistoryView* viewHistory = nullptr;
     // Timers, all disabled until the program starts them.
@@ -123,6 +133,8 @@ public:
     void ClientEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent);
     void SessionStateEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent);
     void MediaEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent);
+    // The engine's report on how a call's media are protected.
+    void SecurityEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent);
     void Receive_Event(long& RTCEvent, const std::shared_ptr<rtc::IRTCEvent>& pEvent);
     void fnMediaSupp(long lngMediaCaps);
     void cmdConnect_Click();
@@ -162,6 +174,10 @@ public:
     void sendChatRequest(const QString& request);
     static constexpr int kMaxWaitingRequests = 4;
     static constexpr int kRequestWaitMs = 20000;
+    // The title with the call address others reach us at (g_strMyWanIP).
+    void showCallAddress();
+    // Request 40 and what follows it (see CallPathsLink).
+    CallPathsLink* m_callPaths = nullptr;
     // Calls back the party of a call in the history, as Connect calls a contact.
     void callBack(const QString& name, const QString& email, const QString& address);
 
@@ -201,6 +217,22 @@ private:
     friend struct FrmMainCallAccess; // tests of the call engine reach its private set-up
     void buildLayout();
     void addHistoryTab();
+    void addSecurityControls();
+    // The chat socket goes TLS first, trusting the keys the client has pinned (frmMain_security.cpp).
+    void secureChatLink();
+    // A chat connection that TLS could not make safe: told in the status box, and not taken for
+    // a server that is down (no switch to the alternate server). False for any other error.
+    bool refusedInsecureLink(qint32 number, const QString& description);
+    std::unique_ptr<basMain::PinnedServers> m_serverKeys;
+    std::unique_ptr<basMain::PinnedWebHosts> m_webKeys;
+    // What the user was told of a server taken in the clear; start-up shows it again at its end,
+    // where its own status texts would have hidden it.
+    QString m_linkNotice;
+    void showLinkNotice();
+    // Asks the chat server, over TLS only, to move the account to a new ID.
+    void cmdNewId_Click();
+    // Tells a new engine where to keep its peers' secrets and whether calls must be encrypted.
+    void prepareCallSecurity(rtc::IRTCClient2& client);
     void setUpChatQueue();
     // Who Connect calls: the selected row's name, e-mail and call address (the row's tag).
     struct CallTarget {

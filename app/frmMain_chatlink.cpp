@@ -1,6 +1,7 @@
 // Chat link of the main window: one TCP exchange per request on oMySocket, the framing of the
 // replies, the two timers that pace the link, and the clicks on the user list.
 #include "BuildConfig.h"
+#include "app/CallPathsLink.h"
 #include "app/frmMain.h"
 #include "chatlink/ChatProtocol.h"
 #include "core/ErrorLog.h"
@@ -75,6 +76,7 @@ void frmMain::oMySocket_OnConnect(qint32 lngSocketHandle) {
         g_lngChatSocketHandle = lngSocketHandle;
         m_chatReply.reset();
         g_strAnsweredRequest.clear();
+        g_blnAnsweredSecurely = chatSocket().isSecure(lngSocketHandle);
         g_strMsgReceived.clear();
         step = 2;
         // The web socket is a connection of its own: whatever it is waiting for, a chat request
@@ -158,10 +160,12 @@ void frmMain::armChatCloseStep() {
 void frmMain::oMySocket_OnClose() {
     g_lngChatSocketHandle = 0;
     txtStatus->setVisible(true);
+    m_callPaths->exchangeClosed();
     trySkip(QStringLiteral("sendWaitingRequest"), [this] { sendWaitingRequest(); });
 }
 
-void frmMain::oMySocket_OnError(qint32 /*Number*/, const QString& /*Description*/) {
+void frmMain::oMySocket_OnError(qint32 Number, const QString& Description) {
+    if (refusedInsecureLink(Number, Description)) return;
     // The chat server cannot be reached: from now on requests go through the alternate server,
     // and the next poll goes out two ticks later.
     g_lngChatSocketHandle = 0;
@@ -169,6 +173,7 @@ void frmMain::oMySocket_OnError(qint32 /*Number*/, const QString& /*Description*
     txtStatus->setVisible(true);
     g_strAltServerBase = QStringLiteral(COLLOQ_DEFAULT_ALT_SERVER_BASE);
     g_strMsgReceived.clear();
+    m_callPaths->exchangeFailed();
     g_intOnLineTicks = kTicksPerPoll;
     // The user learns of it: a change to the contacts is lost, the user list goes on another way.
     // Requests still waiting for the link go with it: polls go to the alternate server from now on.
@@ -238,6 +243,7 @@ void frmMain::tmrUpdateUserOnLine_Timer() {
 
 void frmMain::pollUsersOnLine(int& step) {
     step = 3;
+    if (m_callPaths->holding()) return; // the held log-in goes out in a moment instead
     const QString poll = wire::request(wire::Code::LogIn, {vb::Tag(*txtEmail), txtEmail->text()});
     if (!g_strAltServerBase.isEmpty()) {
         step = 4;

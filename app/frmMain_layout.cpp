@@ -162,6 +162,7 @@ void frmMain::buildLayout() {
     toolsLayout->addStretch();
     SSTab1->addTab(toolsTab, QStringLiteral("Tools/Tuning/Manage Contacts"));
     addHistoryTab();
+    addSecurityControls();
 
     // Beside the tabs: stay-on-top and the two video pictures.
     chkStayOnTop = named(new QCheckBox(QStringLiteral("Stay On Top"), this), "chkStayOnTop");

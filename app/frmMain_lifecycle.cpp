@@ -1,6 +1,7 @@
 // Start-up and shutdown of the main window.
 #include "app/frmMain.h"
 
+#include "app/CallPathsLink.h"
 #include "app/StartupLoader.h"
 #include "core/ErrorLog.h"
 #include "core/basMain.h"
@@ -93,8 +94,7 @@ void frmMain::fnInitForm() {
             txtStatus->setPlainText(QStringLiteral("RTCClient is initialized and ready to make/receive calls."));
             cmdTerminate->setEnabled(false);
             cmdAnswer->setEnabled(false);
-            setWindowTitle(QStringLiteral("Internet Chat - Ver: ") + versionText() +
-                           QStringLiteral(" My Internet IP: ") + g_strMyWanIP);
+            showCallAddress();
 
             step = 182;
             if (!g_blnRegistrationDone) {
@@ -106,8 +106,16 @@ void frmMain::fnInitForm() {
                     step = 190;
                     fnUseAlternateSRV();
                     step = 195;
-                    chatSocket().Connect(g_strServerIP, vb::CLng(g_strServerPort));
+                    // The log-in goes out once the call paths have settled the call address.
+                    m_callPaths->startWithLogIn(g_strMsgToSend);
                 }
+            } else if (g_strAltServerBase.isEmpty()) {
+                // Just registered: the registration carried the address the client had before
+                // it knew any better, so it logs in at once with the one it has now (which the
+                // chat server then checks) instead of leaving the first at the server until the
+                // first poll.
+                step = 196;
+                m_callPaths->startWithLogIn(wire::request(wire::Code::LogIn, {vb::Tag(*txtEmail), txtEmail->text()}));
             }
             step = 284;
             if (!g_strAltServerBase.isEmpty()) cmdManageContacts->setEnabled(false);
@@ -127,6 +135,7 @@ void frmMain::fnInitForm() {
     }
     trySkip({}, [this] { show(); });
     trySkip({}, [this] { txtStatus->setVisible(true); });
+    trySkip({}, [this] { showLinkNotice(); });
 }
 
 void frmMain::Form_QueryUnload(int& /*Cancel*/, int /*UnloadMode*/) {
@@ -225,6 +234,7 @@ void frmMain::releaseSocket(std::unique_ptr<KVOSocket>& socket) {
     if (!socket) return;
     web::forgetWebSocket(socket.get());
     socket->disconnect(this);
+    socket->setServerTrust(nullptr); // the window's, which may go before the socket does
     // The socket may be the sender of the event whose handler is running: release it later.
     socket.release()->deleteLater();
 }

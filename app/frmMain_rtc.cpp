@@ -1,6 +1,7 @@
 // Set-up of the RTC client at start-up, the routing of its events, and client-level events.
 #include "app/CallHelpers.h"
 #include "app/frmMain.h"
+#include "call/rtc/CallSecurity.h"
 #include "call/rtc/CallerOrigin.h"
 #include "core/ErrorLog.h"
 #include "core/SettingsFiles.h"
@@ -47,11 +48,12 @@ void frmMain::fnInitRTCClient(int& step) {
     g_objRTCClient = rtc::CreateRTCClient();
     if (!g_objRTCClient) vb::raise(kErrCannotCreateObject, QStringLiteral("ActiveX component can't create object"));
     step = 12;
+    prepareCallSecurity(*g_objRTCClient);
     g_objRTCClient->InitializeEx(rtc::RTCIF_DISABLE_UPNP);
     // Every peer sees who calls: the user's display name and e-mail address.
     trySkip({}, [this] { g_objRTCClient->SetLocalIdentity(readDisplayNameFile(), txtEmail->text()); });
     step = 14;
-    g_objRTCClient->put_EventFilter(rtc::kProgramEventFilter);
+    g_objRTCClient->put_EventFilter(rtc::kProgramEventFilter | rtc::kSecurityEventFilter);
     step = 22;
     g_objRTCClient->setEventSink(
         [this](long kind, std::shared_ptr<rtc::IRTCEvent> event) { g_objRTCClientWithEvents_Event(kind, event); });
@@ -129,6 +131,10 @@ void frmMain::g_objRTCClientWithEvents_Event(long RTCEvent, const std::shared_pt
         case rtc::RTCE_MEDIA:
             step = 3;
             MediaEvent(event);
+            break;
+        case rtc::RTCE_SESSION_SECURITY:
+            step = 7;
+            SecurityEvent(event);
             break;
         case rtc::RTCE_MESSAGING:
             step = 4; // typed messages have no handler

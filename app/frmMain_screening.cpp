@@ -1,6 +1,7 @@
 // Which calls may ring: the user's two ring settings, strangers who keep calling, and what the
 // engine refused before anything rang.
 #include "app/CallHelpers.h"
+#include "app/CallPathsLink.h"
 #include "app/frmMain.h"
 #include "call/rtc/CallerOrigin.h"
 #include "core/ErrorLog.h"
@@ -15,10 +16,13 @@ using namespace basMain;
 
 namespace {
 
-// The network address of a "host:port" call address, which a caller cannot vary as it can its port.
-QString hostOf(const QString& callAddress) {
+// What a caller's tries are counted by: the network address of its call address, which it cannot
+// vary as it can its port; on one of the chat server's relays, which keep a port for each user,
+// the whole call address.
+QString callerKey(const QString& callAddress, const CallPathsLink* paths) {
     const qsizetype colon = callAddress.lastIndexOf(QLatin1Char(':'));
-    return colon < 0 ? callAddress : callAddress.left(colon);
+    const QString host = colon < 0 ? callAddress : callAddress.left(colon);
+    return paths && paths->relayHosts().contains(host) ? callAddress : host;
 }
 
 qint64 nowMs() {
@@ -54,7 +58,7 @@ void frmMain::setUpCallScreening() {
     connect(this, &frmMain::callActivity, this, [this](const CallActivity& activity) {
         if (activity.phase == CallActivity::Phase::Ended && activity.incoming &&
             activity.outcome != CallActivity::Outcome::Answered)
-            m_ringPolicy.noteUnanswered(activity.contact, hostOf(activity.address), nowMs());
+            m_ringPolicy.noteUnanswered(activity.contact, callerKey(activity.address, m_callPaths), nowMs());
     });
 }
 
@@ -68,7 +72,8 @@ void frmMain::chkRingSettings_Click() {
 }
 
 bool frmMain::turnAwayByChoice(const std::shared_ptr<rtc::IRTCSession2>& session, const CallActivity& caller) {
-    const RingPolicy::Decision decision = m_ringPolicy.decide(caller.contact, hostOf(caller.address), nowMs());
+    const RingPolicy::Decision decision =
+        m_ringPolicy.decide(caller.contact, callerKey(caller.address, m_callPaths), nowMs());
     if (decision == RingPolicy::Decision::Ring) return false;
     CallActivity refused = caller;
     refused.call = ++m_lastCallSerial;

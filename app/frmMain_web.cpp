@@ -31,6 +31,7 @@ void frmMain::oMySocketWeb_OnConnect(qint32 lngSocketHandle) {
         mark = 3;
         g_lngWebSocketHandle = lngSocketHandle;
         g_strWebReply.clear();
+        web::g_blnWebReplySecure = oMySocketWeb->isSecure(lngSocketHandle);
         mark = 5;
         oMySocketWeb->SendData(g_strWebRequest, lngSocketHandle);
     } catch (const std::exception& error) {

@@ -36,6 +36,8 @@ enum Mark : int {
     kMarkRemove = 50,
     kMarkStatusText = 1900,
     kMarkSettings = 2005,
+    kMarkNewId = 50,
+    kMarkCallPaths = 40,
     kMarkCommonEnd = 9999,
 };
 
@@ -227,6 +229,8 @@ void handleNotice(vb::ListView& list, const Fields& fields, int& mark) {
 void handleServerMoved(const ReplyTarget& target, const Fields& fields, int& mark) {
     if (!handleRecordsWithTrailer(*target.LstUsers, fields, mark)) return;
     mark = kMarkServerMoved;
+    // Anyone on the path of a plain connection could send the client to a server of theirs.
+    if (!g_blnAnsweredSecurely) refuse(QStringLiteral("Server move over an unauthenticated connection"));
     const QString serverIp = fields.at(fields.last() - 1);
     const QString serverPort = fields.at(fields.last());
     QString unused;
@@ -252,6 +256,35 @@ void handleRegistered(const ReplyTarget& target, const Fields& fields, int& mark
     g_blnRegistrationDone = true;
 }
 
+// Reply 50: the account moved to a new ID, in answer to the user's request, over a connection whose
+// server proved its key; the old ID works no more.
+void handleNewId(const ReplyTarget& target, const Fields& fields, int& mark) {
+    mark = kMarkNewId;
+    if (wire::codeOf(g_strAnsweredRequest) != wire::Code::NewId)
+        refuse(QStringLiteral("New ID reply to request ") + g_strAnsweredRequest.left(kQuoteChars));
+    if (!g_blnAnsweredSecurely) refuse(QStringLiteral("New ID over an unauthenticated connection"));
+    const QString newId = fields.at(1);
+    QString unused;
+    if (!fnCheckIpOrEmailFormat({g_strServerIP, g_strServerPort, newId, target.txtEmail->text()}, false, unused))
+        refuse(QStringLiteral("New ID refused: ") + newId.left(kQuoteChars));
+    writeServerAddressFile(g_strServerIP, g_strServerPort, newId, target.txtEmail->text());
+    vb::setTag(*target.txtEmail, newId);
+    vb::setForeColor(*target.txtStatus, vb::vbBlack);
+    target.txtStatus->setPlainText(QStringLiteral("Your account has a new ID now: the old one works no more, "
+                                                  "whoever may have read it."));
+}
+
+// Reply 40: the relay that hears the user's calls and the servers their media go through, with
+// credentials. Whoever could send it could have the user's calls, so it is taken only in answer to
+// request 40 over a connection whose server proved its key.
+void handleCallPaths(const ReplyTarget& target, const QString& reply, int& mark) {
+    mark = kMarkCallPaths;
+    if (wire::codeOf(g_strAnsweredRequest) != wire::Code::CallPaths)
+        refuse(QStringLiteral("Call paths reply to request ") + g_strAnsweredRequest.left(kQuoteChars));
+    if (!g_blnAnsweredSecurely) refuse(QStringLiteral("Call paths over an unauthenticated connection"));
+    if (target.onCallPaths) target.onCallPaths(reply.split(wire::kSep));
+}
+
 // Replies 1985 (registration refused) and 1957 (server notice): the text in red, cut to a screenful.
 void showServerText(const ReplyTarget& target, const Fields& fields, bool endsRegistration, int& mark) {
     mark = kMarkStatusText;
@@ -268,6 +301,8 @@ void handleSettings(const ReplyTarget& target, const QString& reply, int& mark) 
     try {
         if (wire::codeOf(g_strAnsweredRequest) != wire::Code::SignOffWithSettings)
             refuse(QStringLiteral("Settings reply to request ") + g_strAnsweredRequest.left(kQuoteChars));
+        // The site lists say where the client looks for its server: not from whoever is on the path.
+        if (!g_blnAnsweredSecurely) refuse(QStringLiteral("Settings reply over an unauthenticated connection"));
         writeUserSettingsFile(reply);
     } catch (...) {
         failure = std::current_exception();
@@ -316,6 +351,12 @@ void dispatch(const ReplyTarget* given, const QString& reply, int& mark) {
         break;
     case wire::Code::SignOffWithSettings:
         handleSettings(target, reply, mark);
+        break;
+    case wire::Code::CallPaths:
+        handleCallPaths(target, reply, mark);
+        break;
+    case wire::Code::NewId:
+        handleNewId(target, fields, mark);
         break;
     default: // sign-off (2) and codes the client does not know: nothing to do
         break;

@@ -2,6 +2,8 @@
 // Handling of the chat server's replies: the user list, the status box, the registration state
 // and the two settings files.
 #include <QString>
+#include <QStringList>
+#include <functional>
 
 class QLineEdit;
 class QPlainTextEdit;
@@ -21,6 +23,9 @@ struct ReplyTarget {
     QPlainTextEdit* txtStatus = nullptr;
     QTimer* tmrRegistration = nullptr;
     QTimer* tmrServerCall = nullptr;
+    // Takes the fields (code first) of reply 40, the servers and credentials for calls; without
+    // it the reply changes nothing, as for any code the client does not know.
+    std::function<void(const QStringList& fields)> onCallPaths = {};
 };
 
 // Gives a user list the five columns the replies fill: "Status", "Display Name", "Email", "IP"
@@ -38,13 +43,17 @@ inline bool g_blnRegistrationWaiting = false;
 // The code of the request the current chat connection carried ("" for none). A reply changes a
 // settings file only in answer to the request that asks for it.
 inline QString g_strAnsweredRequest;
+// The current chat connection is a TLS session with a trusted key: only then may a reply send
+// the client elsewhere (111) or change its site lists (2005).
+inline bool g_blnAnsweredSecurely = false;
 
 // Handles the complete reply in g_strMsgReceived ("code" Ô field Ô field ...) and leaves it
 // empty. Never raises: a failure is logged as "fnUseMSGReceived[mark]" and what the reply had
 // already changed stays changed. Afterwards a non-empty user list is sorted descending by its
 // "Status" column. Replies that would rewrite a settings file unasked are logged and left
 // unapplied: reply 3 outside a registration's wait, reply 2005 to anything but request 2005,
-// and reply 111 whose address is not a dotted IPv4 address with a port of 1 to 65534.
+// reply 111 whose address is not a dotted IPv4 address with a port of 1 to 65534, and replies
+// 111, 2005, 40 and 50 that did not come over an authenticated connection.
 void fnUseMSGReceived();
 // The same on a target given here rather than the installed one.
 void fnUseMSGReceived(const ReplyTarget& target);

@@ -32,9 +32,12 @@ constexpr int kMinWaitMs = 300;
 const char kSilentTitle[] = "Can others call you?";
 const char kSilentText[] =
     "The chat server sent a test signal to your call address %1 and got no answer. Others may not be able to "
-    "call you, although you can still call them. If this computer is behind a router, make sure the router "
-    "forwards UDP port %2 to this computer (port forwarding), and that no firewall, on the router or on this "
-    "computer, blocks ColloqChat. This message no longer appears once your address answers.";
+    "call you, although you can still call them. Calls find their way to a computer behind a router through the "
+    "chat server's call relay: an up-to-date ColloqChat uses it by itself wherever the server offers one (ask its "
+    "operator), and this message then no longer appears. Without the relay, the router must forward UDP port %2 "
+    "to this computer (port forwarding), and no firewall may block ColloqChat; even then only an up-to-date "
+    "ColloqChat at both ends, which looks for a way for the sound and picture too, carries them: with an older "
+    "one the call connects but stays silent. This message no longer appears once your address answers.";
 
 // The host as a SIP URI writes it: an IPv6 address in brackets.
 QString uriHost(const QHostAddress& host) {

@@ -110,6 +110,8 @@ ChatService::Outcome ChatService::dispatch(const ChatRequest& request, const QSt
     case wire::Code::SignOffWithSettings:
     case wire::Code::SignOff:
         return signOff(request, peer, *code);
+    case wire::Code::CallPaths:
+        return callPaths(request, peer);
     default: // codes only replies carry
         return unknown;
     }
@@ -209,13 +211,8 @@ void ChatService::refreshOperatorState() {
     m_quietUsers.clear();
 }
 
-ChatService::Outcome ChatService::logIn(const ChatRequest& request, const QString& peer) {
-    Outcome refusal;
-    if (!mayTry(peer, &refusal)) return refusal;
-    const std::optional<qint64> id = parseUserId(request.args.value(0));
-    const QString email = normaliseEmail(request.args.value(1)).address; // empty: matches no one
-    const std::optional<PollView> view = id ? m_storage.pollView(*id) : std::nullopt;
-    const qint64 now = m_clock();
+std::optional<ChatService::Outcome> ChatService::refuseUnproven(const UserRecord* user, const QString& email,
+                                                                const QString& peer, qint64 nowMs) {
     // A caller who has failed at this account lately hears the same as any failure, whatever it
     // sends now: it learns nothing, not even that the ID is one.
     const auto failed = [](const char* note) {
@@ -224,21 +221,32 @@ ChatService::Outcome ChatService::logIn(const ChatRequest& request, const QStrin
                                       "Please register again."),
                        QLatin1String(note));
     };
-    if (view && !m_guard.accountMayTry(view->user.id, peer, now)) return failed("account throttled");
-    const bool pending = view && view->user.state == AccountState::Pending;
+    if (user && !m_guard.accountMayTry(user->id, peer, nowMs)) return failed("account throttled");
+    const bool pending = user && user->state == AccountState::Pending;
     // Invitations stand for addresses in lists; nobody is one.
-    if (!view || view->user.state == AccountState::Invitation ||
-        (pending ? m_storage.pendingEmail(view->user.id) : view->user.email) != email) {
-        // Counted against the account the ID names, and the one the e-mail address names.
-        QList<qint64> named;
-        if (view) named.append(view->user.id);
-        if (!email.isEmpty())
-            if (const std::optional<UserRecord> owner = m_storage.findUserByEmail(email);
-                owner && !named.contains(owner->id))
-                named.append(owner->id);
-        m_guard.logInFailed(named, peer, now);
-        return failed("log-in refused");
-    }
+    if (user && user->state != AccountState::Invitation &&
+        (pending ? m_storage.pendingEmail(user->id) : user->email) == email)
+        return std::nullopt;
+    // Counted against the account the ID names, and the one the e-mail address names.
+    QList<qint64> named;
+    if (user) named.append(user->id);
+    if (!email.isEmpty())
+        if (const std::optional<UserRecord> owner = m_storage.findUserByEmail(email);
+            owner && !named.contains(owner->id))
+            named.append(owner->id);
+    m_guard.logInFailed(named, peer, nowMs);
+    return failed("log-in refused");
+}
+
+ChatService::Outcome ChatService::logIn(const ChatRequest& request, const QString& peer) {
+    Outcome refusal;
+    if (!mayTry(peer, &refusal)) return refusal;
+    const std::optional<qint64> id = parseUserId(request.args.value(0));
+    const QString email = normaliseEmail(request.args.value(1)).address; // empty: matches no one
+    const std::optional<PollView> view = id ? m_storage.pollView(*id) : std::nullopt;
+    const qint64 now = m_clock();
+    if (std::optional<Outcome> unproven = refuseUnproven(view ? &view->user : nullptr, email, peer, now))
+        return *unproven;
     if (request.hasAddress && !isAcceptableAddress(request.callAddress))
         return refused(wire::Code::Refused, QStringLiteral("Your internet address could not be read."),
                        QStringLiteral("bad address"));
@@ -263,8 +271,9 @@ ChatService::Outcome ChatService::logIn(const ChatRequest& request, const QStrin
         before.lastSeenMs == before.createdMs) {
         // An account waiting for its address is reminded first; its call address waits.
         if (const std::optional<QString> reminded =
-                pending ? withLogInNotice(*outcome.reply, pendingNoticeText(email), QLatin1String(kPendingNoticeTitle))
-                        : std::nullopt) {
+                before.state == AccountState::Pending
+                    ? withLogInNotice(*outcome.reply, pendingNoticeText(email), QLatin1String(kPendingNoticeTitle))
+                    : std::nullopt) {
             outcome.reply = reminded;
             outcome.note += QStringLiteral(", told to confirm");
             return outcome;

@@ -1,6 +1,7 @@
 #pragma once
 // What the server answers to each request, over a Storage. No sockets here: the listeners hand
 // in parsed requests and the caller's network address, and write back what comes out.
+#include "chatserver/CallPaths.h"
 #include "chatserver/Confirmations.h"
 #include "chatserver/Identifiers.h"
 #include "chatserver/LogInGuard.h"
@@ -37,6 +38,7 @@ struct ChatSettings {
     RateLimit lookups{30, 600'000};
     // Whether a new account has its address only once the owner confirms it from the mailbox.
     ConfirmationSettings confirmation;
+    CallPathSettings callPaths; // what request 40 hands out; nothing offered by default
 };
 
 // Epoch milliseconds; tests move it by hand.
@@ -58,6 +60,11 @@ public:
     };
 
     Outcome handle(const ChatRequest& request, const QString& peer);
+    // Whether `user` (the account the request's ID names, if any) is proven by the e-mail
+    // address `email`, as a log-in proves it. On failure the failure is counted against the
+    // accounts named and the caller, and the refusal to send is returned.
+    std::optional<Outcome> refuseUnproven(const UserRecord* user, const QString& email, const QString& peer,
+                                          qint64 nowMs);
     // The answer to a request that was recognised but could not be read (code known).
     Outcome refuseMalformed(const QString& code) const;
     // The answer to a request the store could not serve just now.
@@ -112,6 +119,8 @@ private:
     Outcome addContact(const ChatRequest& request, const QString& peer);
     Outcome removeContact(const ChatRequest& request, const QString& peer);
     Outcome signOff(const ChatRequest& request, const QString& peer, wire::Code replyCode);
+    // Request 40: the servers and credentials for the caller's calls (CallPaths.cpp).
+    Outcome callPaths(const ChatRequest& request, const QString& peer);
 
     // The user named by an ID-only request, provided it comes from the address that last logged
     // in as that user; otherwise the refusal to send.

@@ -2,6 +2,7 @@
 
 #include "chatserver/net/HostPort.h"
 #include "chatserver/net/Logging.h"
+#include "wire/CallPaths.h"
 
 #include <QCoreApplication>
 #include <QDate>
@@ -147,6 +148,20 @@ const QList<Option>& options() {
              c.webExplicit = true;
              return parseListen(v, c.webEnabled, c.webAddress, c.webPort, e);
          }},
+        {"chat-tls-listen",
+         "ADDRESS:PORT for the chat protocol over TLS, or off (the chat address and the port after the chat port)",
+         [](const QString& v, ServerConfig& c, QString* e) {
+             c.chatTlsExplicit = true;
+             return parseListen(v, c.chatTlsEnabled, c.chatTlsAddress, c.chatTlsPort, e);
+         }},
+        {"web-tls-listen", "ADDRESS:PORT for the web pages over TLS, or off (the web address, port 443)",
+         [](const QString& v, ServerConfig& c, QString* e) {
+             c.webTlsExplicit = true;
+             return parseListen(v, c.webTlsEnabled, c.webTlsAddress, c.webTlsPort, e);
+         }},
+        {"tls-certificate", "certificate (PEM, chain after it) for TLS (a self-signed one in the data folder)",
+         text(&ServerConfig::tlsCertificateFile)},
+        {"tls-key", "private key (PEM) of the TLS certificate", text(&ServerConfig::tlsKeyFile)},
         {"public-address", "address clients are told to use (the chat address)", text(&ServerConfig::publicAddress)},
         {"public-port", "port clients are told to use (the chat port)", text(&ServerConfig::publicPort)},
         {"data-dir", "folder of the default SQLite store", text(&ServerConfig::dataDir)},
@@ -279,6 +294,25 @@ const QList<Option>& options() {
          }},
         {"confirm-page", "the page the link opens, the code following as ?code= (http://PUBLIC-ADDRESS/confirm)",
          text(&ServerConfig::confirmPage)},
+        {"turn-server", "ADDRESS:PORT of a STUN/TURN server handed to clients (repeat)",
+         [](const QString& v, ServerConfig& c, QString* e) {
+             if (!wire::isIpv4HostPort(v.trimmed()))
+                 return fail(e, QStringLiteral("\"%1\" is not a dotted IPv4 address and a port").arg(v));
+             c.callPaths.turnServers.append(v.trimmed());
+             return true;
+         }},
+        {"turn-secret-file", "file holding the secret shared with the TURN servers (the credential turn-secret)",
+         text(&ServerConfig::turnSecretFile)},
+        {"relay", "ADDRESS:PORT/FIRST-LAST: a SIP relay and the ports of the call addresses it gives (repeat)",
+         [](const QString& v, ServerConfig& c, QString* e) {
+             const std::optional<RelayRange> relay = parseRelayRange(v, e);
+             if (relay) c.callPaths.relays.append(*relay);
+             return relay.has_value();
+         }},
+        {"relay-secret-file", "file holding the secret shared with the relays (the credential relay-secret)",
+         text(&ServerConfig::relaySecretFile)},
+        {"credential-lifetime", "seconds the TURN and relay credentials given to a client hold (86400)",
+         seconds(60'000, [](ServerConfig& c, qint64 ms) { c.callPaths.lifetimeSeconds = ms / 1000; })},
         {"max-contacts", "contacts one user may list (500)",
          count(1, [](ServerConfig& c) -> int& { return c.maxContacts; })},
         {"log-level", "error, warning, info or debug (info)",

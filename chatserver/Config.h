@@ -26,6 +26,19 @@ struct ServerConfig {
     bool webExplicit = false; // named by the user: failing to listen is then an error
     QHostAddress webAddress = QHostAddress::LocalHost;
     quint16 webPort = 80;
+    // The same protocols over TLS. Unless named, the chat one listens beside the plain chat port
+    // on the next port (where clients look for it), and the web one on port 443 of the web
+    // address when it can. Without a certificate the server makes a self-signed one.
+    bool chatTlsEnabled = true;
+    bool chatTlsExplicit = false;
+    QHostAddress chatTlsAddress;
+    quint16 chatTlsPort = 0;
+    bool webTlsEnabled = true;
+    bool webTlsExplicit = false;
+    QHostAddress webTlsAddress;
+    quint16 webTlsPort = 443;
+    QString tlsCertificateFile;
+    QString tlsKeyFile;
 
     QString publicAddress; // empty: derived from the chat address
     QString publicPort;    // empty: the chat port
@@ -52,6 +65,11 @@ struct ServerConfig {
     bool mailEnabled = true;
     MailRelay mailRelay;
     QString confirmPage; // empty: this server's own page
+    // STUN/TURN servers and relays handed to clients; the secrets come from these files (or the
+    // credentials turn-secret and relay-secret) when the server starts.
+    CallPathSettings callPaths;
+    QString turnSecretFile;
+    QString relaySecretFile;
     QString logLevel = QStringLiteral("info");
 
     // Operator commands.

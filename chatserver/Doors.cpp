@@ -1,7 +1,9 @@
 #include "chatserver/Doors.h"
 
+#include "chatserver/AccountMoves.h"
 #include "chatserver/CallAddressProbe.h"
 #include "chatserver/ChatService.h"
+#include "chatserver/SecureAccounts.h"
 #include "chatserver/WebPages.h"
 #include "chatserver/net/HttpRequest.h"
 #include "chatserver/net/Logging.h"
@@ -29,9 +31,9 @@ bool sameInLatin1(const QString& text) {
 class ChatConnection final : public Connection {
 public:
     ChatConnection(TcpListener& listener, int fd, const QString& peer, quint64 serial, ChatService& service,
-                   CallAddressProbe* probe)
-        : Connection(listener, fd, peer, serial), m_service(service), m_probe(probe),
-          m_reader(listener.limits().maxRequestBytes) {
+                   CallAddressProbe* probe, SecureAccounts* accounts, AccountMoves* moves)
+        : Connection(listener, fd, peer, serial), m_service(service), m_probe(probe), m_accounts(accounts),
+          m_moves(moves), m_reader(listener.limits().maxRequestBytes) {
         m_started.start();
     }
     ~ChatConnection() override {
@@ -81,7 +83,21 @@ private:
         }
         ChatService::Outcome outcome;
         try {
+            if (const std::optional<ChatService::Outcome> moved =
+                    m_moves ? m_moves->answer(parse.request, peer(), secure()) : std::nullopt) {
+                logAndSend(parse.request.code, *moved);
+                return;
+            }
+            if (const std::optional<QString> refusal =
+                    m_accounts ? m_accounts->refusal(parse.request, secure()) : std::nullopt) {
+                logAndSend(parse.request.code, {refusal, QStringLiteral("signs in over TLS only")});
+                return;
+            }
             outcome = m_service.handle(parse.request, peer());
+            if (m_accounts) m_accounts->noteAnswer(parse.request, secure(), outcome);
+            if (m_moves)
+                if (std::optional<ChatService::Outcome> replaced = m_moves->explainRefusal(parse.request, outcome))
+                    outcome = *replaced;
         } catch (const std::exception& error) {
             ++stats().failed;
             qCWarning(lcServer).noquote() << listener().name() << peer() << "failed:" << error.what();
@@ -151,6 +167,8 @@ private:
 
     ChatService& m_service;
     CallAddressProbe* m_probe;
+    SecureAccounts* m_accounts;
+    AccountMoves* m_moves;
     quint64 m_ticket = 0; // the check under way
     std::optional<ChatService::Outcome> m_held;
     bool m_silent = false;
@@ -202,7 +220,7 @@ ChatListener::ChatListener(ChatService& service, const ListenerLimits& limits, Q
     : TcpListener(QStringLiteral("chat"), limits, parent), m_service(service) {}
 
 std::unique_ptr<Connection> ChatListener::createConnection(int fd, const QString& peer, quint64 serial) {
-    return std::make_unique<ChatConnection>(*this, fd, peer, serial, m_service, m_probe);
+    return std::make_unique<ChatConnection>(*this, fd, peer, serial, m_service, m_probe, m_accounts, m_moves);
 }
 
 WebListener::WebListener(WebPages& pages, const ListenerLimits& limits, QObject* parent)

@@ -5,8 +5,10 @@
 
 namespace chatserver {
 
+class AccountMoves;
 class CallAddressProbe;
 class ChatService;
+class SecureAccounts;
 class WebPages;
 
 class ChatListener final : public TcpListener {
@@ -16,6 +18,12 @@ public:
     // Log-ins wait for the check of their call address before they are answered; null: no checks.
     // The probe must outlive the listener.
     void setCallAddressProbe(CallAddressProbe* probe) { m_probe = probe; }
+    // Requests naming an account that signed in over TLS are refused in the clear; null: no such
+    // rule. Must outlive the listener.
+    void setSecureAccounts(SecureAccounts* accounts) { m_accounts = accounts; }
+    // Moves of accounts to new IDs, and refusals of replaced IDs; null: neither. Must outlive
+    // the listener.
+    void setAccountMoves(AccountMoves* moves) { m_moves = moves; }
 
 protected:
     std::unique_ptr<Connection> createConnection(int fd, const QString& peer, quint64 serial) override;
@@ -23,6 +31,8 @@ protected:
 private:
     ChatService& m_service;
     CallAddressProbe* m_probe = nullptr;
+    SecureAccounts* m_accounts = nullptr;
+    AccountMoves* m_moves = nullptr;
 };
 
 class WebListener final : public TcpListener {

@@ -15,24 +15,10 @@ namespace {
 // The PostgreSQL password from the named file, or else (when the address holds none) from the
 // credential systemd's LoadCredential= hands the service; false and a message when a file is named but cannot be read.
 bool readStorePassword(const ServerConfig& config, StoreLocation& location, QString* error) {
-    QString path = config.storePasswordFile;
-    if (path.isEmpty()) {
-        const QString credentials = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
-        if (credentials.isEmpty() || !location.password.isEmpty()) return true;
-        path = QDir(credentials).filePath(QStringLiteral("store-password"));
-        if (!QFileInfo::exists(path)) return true;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error) *error = QStringLiteral("cannot read the store password file %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    if (file.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther))
-        qCWarning(lcServer).noquote() << "the store password file" << path << "is readable by other users";
-    QByteArray secret = file.read(4096);
-    while (secret.endsWith('\n') || secret.endsWith('\r'))
-        secret.chop(1);
-    location.password = QString::fromUtf8(secret);
+    if (config.storePasswordFile.isEmpty() && !location.password.isEmpty()) return true;
+    QByteArray secret;
+    if (!readSecret(config.storePasswordFile, QStringLiteral("store-password"), &secret, error)) return false;
+    if (!secret.isEmpty() || !config.storePasswordFile.isEmpty()) location.password = QString::fromUtf8(secret);
     return true;
 }
 
@@ -115,6 +101,10 @@ bool ChatServer::start(QString* error) {
     settings.logIns = m_config.logIns;
     settings.logIns.prefixes = m_config.prefixes;
     settings.lookups = m_config.lookups;
+    settings.callPaths = m_config.callPaths;
+    if (!readSecret(m_config.turnSecretFile, QStringLiteral("turn-secret"), &settings.callPaths.turnSecret, error) ||
+        !readSecret(m_config.relaySecretFile, QStringLiteral("relay-secret"), &settings.callPaths.relaySecret, error))
+        return false;
     try {
         m_storage = openStorage(*location);
         m_service = std::make_unique<ChatService>(*m_storage, settings, m_clock);
@@ -148,6 +138,8 @@ bool ChatServer::start(QString* error) {
                                                     "--web-listen off silences this)");
         }
     }
+
+    if (!startTls(error)) return false;
 
     settings.publicAddress = derivePublicAddress(m_config);
     // With the chat port off, clients are still told the port the chat server will be back on.
@@ -230,9 +222,11 @@ void ChatServer::startCallChecks(const QString& ownAddress) {
         return;
     }
     m_chat->setCallAddressProbe(m_probe.get());
+    if (m_chatTls) m_chatTls->setCallAddressProbe(m_probe.get());
 }
 
 void ChatServer::stop() {
+    stopTls();
     if (m_chat) m_chat->close();
     if (m_web) m_web->close();
     delete m_presenceFlush;
@@ -246,6 +240,8 @@ void ChatServer::stop() {
     delete m_web;
     m_chat = nullptr;
     m_web = nullptr;
+    m_secureAccounts.reset();
+    m_accountMoves.reset();
     m_pages.reset();
     m_service.reset();
     m_storage.reset();

@@ -1,10 +1,13 @@
 #pragma once
 // One running server: the store, the protocol, the pages and both listeners, put together from a
 // ServerConfig. main() runs one; tests run them in-process on loopback addresses.
+#include "chatserver/AccountMoves.h"
 #include "chatserver/ChatService.h"
 #include "chatserver/Config.h"
 #include "chatserver/Doors.h"
+#include "chatserver/SecureAccounts.h"
 #include "chatserver/WebPages.h"
+#include "chatserver/net/TlsServer.h"
 #include "chatserver/store/Storage.h"
 
 #include <QObject>
@@ -30,8 +33,12 @@ public:
     const ServerConfig& config() const { return m_config; }
     Storage& storage() { return *m_storage; }
     ChatService& service() { return *m_service; }
-    ChatListener* chatListener() { return m_chat; } // null when the chat port is off
-    WebListener* webListener() { return m_web; }    // null when the pages are not served
+    ChatListener* chatListener() { return m_chat; }       // null when the chat port is off
+    WebListener* webListener() { return m_web; }          // null when the pages are not served
+    ChatListener* chatTlsListener() { return m_chatTls; } // null when the chat port has no TLS twin
+    WebListener* webTlsListener() { return m_webTls; }
+    // SHA-256 of the TLS certificate's public key ("AB:CD:..."), empty without TLS.
+    QString tlsFingerprint() const;
     QString storeDescription() const { return m_storeDescription; }
     // Why the pages are not served, when they were not asked for but could not be either.
     QString webWarning() const { return m_webWarning; }
@@ -51,6 +58,12 @@ private:
     // Looks whether the store's file is still where it was opened; once it is not, the service
     // refuses everything. True from then on.
     bool storeLost();
+    // The TLS listeners beside the plain ones (ServerTls.cpp); false and a message when a
+    // listener that was asked for explicitly cannot be had.
+    bool startTls(QString* error);
+    void stopTls();
+    // Takes a renewed certificate (new files in place of the old) for the connections to come.
+    void reloadTls();
 
     ServerConfig m_config;
     Clock m_clock;
@@ -61,6 +74,12 @@ private:
     std::unique_ptr<SmtpClient> m_mail;
     ChatListener* m_chat = nullptr;
     WebListener* m_web = nullptr;
+    ChatListener* m_chatTls = nullptr;
+    WebListener* m_webTls = nullptr;
+    std::shared_ptr<TlsServerContext> m_tls;
+    std::unique_ptr<SecureAccounts> m_secureAccounts; // outlives the chat listeners
+    std::unique_ptr<AccountMoves> m_accountMoves;     // likewise
+    QTimer* m_tlsReload = nullptr;
     QTimer* m_presenceFlush = nullptr;
     QTimer* m_sweep = nullptr;
     QString m_storeDescription;

@@ -195,7 +195,9 @@ int serve(const ServerConfig& config) {
                    : QStringLiteral("off");
     };
     qCInfo(lcServer).noquote() << "chat on" << endpoint(server.chatListener()) << "- web pages on"
-                               << endpoint(server.webListener());
+                               << endpoint(server.webListener()) << "- over TLS: chat on"
+                               << endpoint(server.chatTlsListener()) << "- web pages on"
+                               << endpoint(server.webTlsListener());
     qCInfo(lcServer).noquote() << "clients are told" << settings.publicAddress + QLatin1Char(':') + settings.publicPort
                                << "- store:" << server.storeDescription();
     QStringList balancers;
@@ -206,6 +208,7 @@ int serve(const ServerConfig& config) {
     // One line for whoever started us (scripts, tests): where we listen, ports resolved.
     QString ready = QStringLiteral("ready chat=%1").arg(endpoint(server.chatListener()));
     if (server.webListener()) ready += QStringLiteral(" web=%1").arg(endpoint(server.webListener()));
+    if (server.chatTlsListener()) ready += QStringLiteral(" chat-tls=%1").arg(endpoint(server.chatTlsListener()));
     say(stdout, ready);
 
     // Log lines are buffered (see runServerMain) while the loop has work, and written out

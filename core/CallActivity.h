@@ -26,5 +26,8 @@ struct CallActivity {
     QString email;        // the listed contact's e-mail address, else the caller's SIP address
     QString address;      // the call address "host:port", which calls the other party back
     bool contact = false; // the other party is a listed contact (a caller only when proven so)
+    // How the call's media were protected ("ZRTP", "ZRTP, verified", "not encrypted", ...);
+    // empty until the call has connected and its key exchange has ended.
+    QString security;
 };
 Q_DECLARE_METATYPE(CallActivity)

@@ -1,5 +1,6 @@
 #include "core/ErrorLog.h"
 
+#include "platform/PrivateFiles.h"
 #include "platform/vb.h"
 #include "platform/win32.h"
 #include "wire/Codepage.h"
@@ -37,8 +38,11 @@ void fnLogError(const QString& strProcInfo, bool blnShowStatus) {
         // The logs folder is the user's choice to keep: without it nothing is written.
         const QString folder = vb::AppPath() + QStringLiteral("/logs");
         if (!QFileInfo(folder).isDir()) return;
-        QFile file(folder + QLatin1Char('/') + vb::Format(vb::Now(), QStringLiteral("mm_dd_yyyy")) +
-                   QStringLiteral("-Error.Log"));
+        const QString path = folder + QLatin1Char('/') + vb::Format(vb::Now(), QStringLiteral("mm_dd_yyyy")) +
+                             QStringLiteral("-Error.Log");
+        // What failed, and when, is the user's business only.
+        privatefiles::prepareFile(path);
+        QFile file(path);
         // Unbuffered: what the disk refuses is seen at the write, not lost in a flush at close.
         if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) return;
         const qint64 before = file.size();

@@ -34,7 +34,8 @@ public:
 
     RingSettings settings;
 
-    // `host`: the network address the call came from, without its port.
+    // `host`: who the call came from: the network address without its port, or a relay's call
+    // address whole (a relay keeps one port for each of its users).
     Decision decide(bool contact, const QString& host, qint64 nowMs) const;
     // A call from a stranger at `host` was not answered (or was turned away).
     void noteUnanswered(bool contact, const QString& host, qint64 nowMs);

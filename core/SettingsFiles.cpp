@@ -28,6 +28,9 @@ void replaceSettingsFile(const QString& path, const QByteArray& bytes) {
     // Unbuffered, so that a short write (full disk, size limit) is seen here and not lost in a
     // flush at commit time.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) vb::raise(errorNumberOf(file.error()));
+    // The new file is the user's alone from its first byte, also where an older version left the
+    // old one readable by others.
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     if (file.write(bytes) != bytes.size() || !file.flush()) {
         const int number = errorNumberOf(file.error());
         file.cancelWriting();

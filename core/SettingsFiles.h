@@ -9,7 +9,7 @@
 
 namespace basMain {
 
-// Writes the bytes to a temporary file beside `path`, flushes it to disk and renames it over
+// Writes the bytes to a temporary file beside `path` (the user's alone), flushes it to disk and renames it over
 // `path`. Any failure discards the temporary file, keeps whatever `path` held before and raises
 // 75 "Path/File access error" or 61 "Disk full".
 void replaceSettingsFile(const QString& path, const QByteArray& bytes);

@@ -1,5 +1,6 @@
 #include "history/CallHistory.h"
 
+#include "platform/PrivateFiles.h"
 #include "platform/vb.h"
 #include "wire/PeerText.h"
 
@@ -71,7 +72,7 @@ private:
 };
 
 constexpr const char* kColumns =
-    "id, started, connected, ended, incoming, outcome, name, email, address, seen, repeats, contact";
+    "id, started, connected, ended, incoming, outcome, name, email, address, seen, repeats, contact, security";
 
 CallRecord recordAt(const Statement& row) {
     CallRecord record;
@@ -86,6 +87,7 @@ CallRecord recordAt(const Statement& row) {
     record.seen = row.integer(9) != 0;
     record.repeats = int(qMax<qint64>(1, row.integer(10)));
     record.contact = row.integer(11) != 0;
+    record.security = row.text(12);
     return record;
 }
 
@@ -111,6 +113,11 @@ QString outcomeText(const std::optional<CallActivity::Outcome>& outcome) {
 }
 
 CallHistory::CallHistory(const QString& path, int maxRows) : m_maxRows(qMax(1, maxRows)) {
+    // Who called whom is the user's business only: the file is made (or narrowed) to 0600 before
+    // SQLite opens it, and SQLite gives its journals the file's own mode.
+    privatefiles::prepareFile(path);
+    for (const char* journal : {"-wal", "-shm"})
+        privatefiles::narrowFile(path + QLatin1String(journal));
     const QByteArray file = QFile::encodeName(path);
     if (sqlite3_open_v2(file.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
         fail("open");
@@ -127,6 +134,7 @@ CallHistory::CallHistory(const QString& path, int maxRows) : m_maxRows(qMax(1, m
         // Files of earlier versions get the columns they lack.
         (hasColumn("repeats") || exec("ALTER TABLE calls ADD COLUMN repeats INTEGER NOT NULL DEFAULT 1")) &&
         (hasColumn("contact") || exec("ALTER TABLE calls ADD COLUMN contact INTEGER NOT NULL DEFAULT 0")) &&
+        (hasColumn("security") || exec("ALTER TABLE calls ADD COLUMN security TEXT")) &&
         // Calls a stopped run left open end as what they had become by then.
         exec("UPDATE calls SET outcome = CASE WHEN connected IS NOT NULL THEN 'answered'"
              " WHEN incoming THEN 'missed' ELSE 'failed' END WHERE outcome IS NULL");
@@ -225,6 +233,7 @@ std::optional<CallRecord> CallHistory::write(const CallActivity& activity) {
         if (id == 0) return std::nullopt;
         Statement update(m_db, "UPDATE calls SET connected = ? WHERE id = ?");
         if (update.bind(1, now).bind(2, id).step() != SQLITE_DONE) fail("update");
+        writeSecurity(activity, id);
         break;
     }
     case CallActivity::Phase::Ended: {
@@ -235,10 +244,17 @@ std::optional<CallRecord> CallHistory::write(const CallActivity& activity) {
         fold(id, activity, now);
         Statement update(m_db, "UPDATE calls SET ended = ?, outcome = ? WHERE id = ?");
         if (update.bind(1, now).bind(2, wordOf(activity.outcome)).bind(3, id).step() != SQLITE_DONE) fail("update");
+        writeSecurity(activity, id);
         break;
     }
     }
     return id == 0 ? std::nullopt : fetch(id);
+}
+
+void CallHistory::writeSecurity(const CallActivity& activity, qint64 id) {
+    if (activity.security.isEmpty()) return;
+    Statement update(m_db, "UPDATE calls SET security = ? WHERE id = ?");
+    if (update.bind(1, field(activity.security)).bind(2, id).step() != SQLITE_DONE) fail("update");
 }
 
 std::optional<CallRecord> CallHistory::fetch(qint64 id) const {

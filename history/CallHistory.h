@@ -29,6 +29,7 @@ struct CallRecord {
     QString name;
     QString email;
     QString address;
+    QString security;  // as CallActivity::security
     bool seen = false; // a missed call the user has had on screen
     int repeats = 1;   // calls this row stands for: unanswered calls from one address fold into one
     bool contact = false;
@@ -69,6 +70,7 @@ public:
 private:
     std::optional<CallRecord> write(const CallActivity& activity);
     bool exec(const char* sql);
+    void writeSecurity(const CallActivity& activity, qint64 id);
     void fail(const char* what);
     std::optional<CallRecord> fetch(qint64 id) const;
     void trim();

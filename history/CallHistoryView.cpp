@@ -32,7 +32,7 @@ CallHistoryView::CallHistoryView(QWidget* parent) : QWidget(parent) {
     lstHistory->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lstHistory->setHeaderLabels({QStringLiteral("Time"), QStringLiteral("Call"), QStringLiteral("Result"),
                                  QStringLiteral("Contact"), QStringLiteral("E-mail"), QStringLiteral("Length"),
-                                 QStringLiteral("Address")});
+                                 QStringLiteral("Address"), QStringLiteral("Encryption")});
     // The names and addresses share what the fixed-width columns leave.
     lstHistory->header()->setStretchLastSection(false);
     lstHistory->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
@@ -125,6 +125,7 @@ void CallHistoryView::showRecord(const CallRecord& record) {
     item->setText(kLength, record.seconds > 0 ? lengthText(record.seconds) : QString());
     item->setText(kAddress, record.address);
     item->setData(kAddress, kAddressRole, record.address);
+    item->setText(kEncryption, record.security);
     const bool missed = record.outcome == CallActivity::Outcome::Missed;
     for (int column = 0; column < kColumns; ++column)
         item->setForeground(column, missed ? QBrush(Qt::red) : QBrush());

@@ -33,7 +33,7 @@ public:
     QTreeWidget* lstHistory = nullptr;
     QLabel* lblProblem = nullptr;
 
-    enum Column { kTime, kDirection, kResult, kContact, kEmail, kLength, kAddress, kColumns };
+    enum Column { kTime, kDirection, kResult, kContact, kEmail, kLength, kAddress, kEncryption, kColumns };
 
 signals:
     void callBackRequested(const QString& name, const QString& email, const QString& address);

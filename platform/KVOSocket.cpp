@@ -2,7 +2,10 @@
 
 #include "wire/Codepage.h"
 
-#include <QTcpSocket>
+#include <QCryptographicHash>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QTimer>
 #include <limits>
 #include <utility>
@@ -12,6 +15,9 @@ qint32 KVOSocket::s_nextHandle = 1;
 namespace {
 
 int g_connectTimeoutMs = 20000;
+// How long a server that may be served in the clear gets to set up TLS: an older server without
+// TLS mostly refuses at once, but a firewall may drop the attempt without a word.
+constexpr int kTlsAttemptMs = 5000;
 // A dropped connection gets this long to flush what was written to it before it is cut.
 constexpr int kLingerMs = 30000;
 // At most this much is taken from the network per data event: a peer that sends faster than the
@@ -40,6 +46,12 @@ qint32 errorNumber(QAbstractSocket::SocketError error) {
     default:
         return KVOSocket::kErrConnectionAborted;
     }
+}
+
+// The TLS port took the connection, and what followed was no TLS session we could have.
+bool handshakeFailed(QAbstractSocket::SocketError error) {
+    return error == QAbstractSocket::SslHandshakeFailedError || error == QAbstractSocket::SslInternalError ||
+           error == QAbstractSocket::SslInvalidUserDataError || error == QAbstractSocket::RemoteHostClosedError;
 }
 
 } // namespace
@@ -71,27 +83,94 @@ void KVOSocket::Connect(const QString& host, qint32 port) {
     dropSocket();
     const qint32 handle = nextHandle();
     m_handle = handle;
-    if (port < 1 || port > 65535 || host.trimmed().isEmpty()) {
+    m_secure = false;
+    m_host = host.trimmed();
+    m_port = port;
+    if (port < 1 || port > 65535 || m_host.isEmpty()) {
         postFailure(handle, kErrAddressNotAvailable, QStringLiteral("Address not available"));
         return;
     }
+    openSocket(handle,
+               m_trust != nullptr && port < 65535 && m_trust->approach(hostPort()) != ServerTrust::Approach::Plain);
+}
 
-    auto* socket = new QTcpSocket(this);
+QString KVOSocket::hostPort() const {
+    return m_host + QLatin1Char(':') + QString::number(m_port);
+}
+
+void KVOSocket::openSocket(qint32 handle, bool secure) {
+    auto* socket = new QSslSocket(this);
     socket->setReadBufferSize(kReadChunkBytes);
     m_socket = socket;
+    m_tlsAttempt = secure;
     // Every socket signal is queued: Qt may emit some of them inside connectToHost or write, and
     // callers must only ever see events from the event loop. The handle tells whether a queued
-    // signal still belongs to the current connection.
-    connect(
-        socket, &QAbstractSocket::connected, this, [this, handle] { onConnected(handle); }, Qt::QueuedConnection);
-    connect(
-        socket, &QIODevice::readyRead, this, [this, handle] { onReadyRead(handle); }, Qt::QueuedConnection);
-    connect(
-        socket, &QAbstractSocket::disconnected, this, [this, handle] { onDisconnected(handle); }, Qt::QueuedConnection);
-    connect(
-        socket, &QAbstractSocket::errorOccurred, this, [this, handle] { onSocketError(handle); }, Qt::QueuedConnection);
-    m_connectTimer->start(g_connectTimeoutMs);
-    socket->connectToHost(host.trimmed(), static_cast<quint16>(port));
+    // signal still belongs to the current connection, and the socket's serial whether it still
+    // comes from the current socket (a TLS attempt given up for the plain port keeps the handle).
+    const quint64 serial = ++m_socketSerial;
+    const auto relay = [this, socket, handle, serial](auto signal, void (KVOSocket::*handler)(qint32)) {
+        connect(
+            socket, signal, this,
+            [this, handle, serial, handler] {
+                if (serial == m_socketSerial) (this->*handler)(handle);
+            },
+            Qt::QueuedConnection);
+    };
+    relay(&QAbstractSocket::connected, &KVOSocket::onConnected);
+    relay(&QIODevice::readyRead, &KVOSocket::onReadyRead);
+    relay(&QAbstractSocket::disconnected, &KVOSocket::onDisconnected);
+    relay(&QAbstractSocket::errorOccurred, &KVOSocket::onSocketError);
+    if (!secure) {
+        m_connectTimer->start(g_connectTimeoutMs);
+        socket->connectToHost(m_host, static_cast<quint16>(m_port));
+        return;
+    }
+    relay(&QSslSocket::encrypted, &KVOSocket::onEncrypted);
+    // Whose key it is, the trust judges once the session is up (onEncrypted): the certificate's
+    // own failings (self-signed, another name) are only one input to that. (Taken inside the
+    // handshake, which goes on only if they are ignored there; nothing reaches the caller.)
+    connect(socket, &QSslSocket::sslErrors, socket, [socket] { socket->ignoreSslErrors(); });
+    m_connectTimer->start(m_trust->approach(hostPort()) == ServerTrust::Approach::TlsFirst
+                              ? std::min(kTlsAttemptMs, g_connectTimeoutMs)
+                              : g_connectTimeoutMs);
+    socket->connectToHostEncrypted(m_host, m_trust->tlsPort(static_cast<quint16>(m_port)));
+}
+
+void KVOSocket::onEncrypted(qint32 handle) {
+    if (handle != m_handle || m_socket == nullptr || !m_tlsAttempt) return;
+    const QByteArray key = m_socket->peerCertificate().publicKey().toDer();
+    const QString fingerprint =
+        QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex(':').toUpper());
+    QString why;
+    if (key.isEmpty() || !m_trust->trustKey(hostPort(), fingerprint, m_socket->sslHandshakeErrors().isEmpty(), &why)) {
+        failConnection(handle, kErrSecureLinkRefused, why);
+        return;
+    }
+    m_tlsAttempt = false;
+    m_secure = true;
+    m_connectTimer->stop();
+    emit OnConnect(handle);
+}
+
+void KVOSocket::tlsFailed(qint32 handle, bool reached) {
+    if (handle != m_handle) return;
+    QString why;
+    if (!m_trust || !m_trust->mayGoPlain(hostPort(), &why)) {
+        // Nobody answered: as with any server that cannot be reached. Someone answered and
+        // could not be trusted: that is for the user to know.
+        if (!reached && m_socket)
+            failConnection(handle, errorNumber(m_socket->error()), m_socket->errorString());
+        else
+            failConnection(handle, kErrSecureLinkRefused, why);
+        return;
+    }
+    // The same connection, handle and all, goes on in the clear.
+    m_connectTimer->stop();
+    QSslSocket* failed = std::exchange(m_socket, nullptr);
+    failed->disconnect(this);
+    failed->abort();
+    failed->deleteLater();
+    openSocket(handle, false);
 }
 
 void KVOSocket::SendData(const QString& data, qint32 handle) {
@@ -118,7 +197,10 @@ void KVOSocket::CloseSocket(qint32 handle) {
 
 void KVOSocket::dropSocket() {
     m_connectTimer->stop();
-    QTcpSocket* socket = std::exchange(m_socket, nullptr);
+    QSslSocket* socket = std::exchange(m_socket, nullptr);
+    ++m_socketSerial; // whatever it still has queued is not heard any more
+    m_tlsAttempt = false;
+    m_secure = false;
     if (socket == nullptr) return;
     socket->disconnect(this);
     connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
@@ -158,7 +240,7 @@ bool KVOSocket::deliverPending(qint32 handle) {
 }
 
 void KVOSocket::onConnected(qint32 handle) {
-    if (handle != m_handle || m_socket == nullptr) return;
+    if (handle != m_handle || m_socket == nullptr || m_tlsAttempt) return; // TLS: its session comes next
     m_connectTimer->stop();
     emit OnConnect(handle);
 }
@@ -168,6 +250,7 @@ void KVOSocket::onReadyRead(qint32 handle) {
 }
 
 void KVOSocket::onDisconnected(qint32 handle) {
+    if (handle == m_handle && m_tlsAttempt) return tlsFailed(handle, true); // the TLS port hung up on the handshake
     // Data that arrived just before the close still goes out first.
     if (!deliverPending(handle)) return;
     dropSocket();
@@ -177,6 +260,7 @@ void KVOSocket::onDisconnected(qint32 handle) {
 
 void KVOSocket::onSocketError(qint32 handle) {
     if (handle != m_handle || m_socket == nullptr) return;
+    if (m_tlsAttempt) return tlsFailed(handle, handshakeFailed(m_socket->error()));
     const QAbstractSocket::SocketError error = m_socket->error();
     // The peer closing is not a failure: the close event follows.
     if (error == QAbstractSocket::RemoteHostClosedError) return;
@@ -186,6 +270,8 @@ void KVOSocket::onSocketError(qint32 handle) {
 }
 
 void KVOSocket::onConnectTimeout(qint32 handle) {
-    if (handle != m_handle || m_socket == nullptr || m_socket->state() == QAbstractSocket::ConnectedState) return;
+    if (handle != m_handle || m_socket == nullptr) return;
+    if (m_tlsAttempt) return tlsFailed(handle, m_socket->state() == QAbstractSocket::ConnectedState);
+    if (m_socket->state() == QAbstractSocket::ConnectedState) return;
     failConnection(handle, kErrTimedOut, QStringLiteral("Connection timed out"));
 }

@@ -1,5 +1,7 @@
 #include "platform/vb.h"
 
+#include "platform/PrivateFiles.h"
+
 #include <new>
 
 namespace vb {
@@ -570,9 +572,12 @@ QString chooseAppPath(const QString& programFolder, const QString& userFolder) {
                      !systemFolders.contains(program.canonicalFilePath());
     if (own || userFolder.isEmpty()) return QDir::cleanPath(programFolder);
     // The program writes error logs only into an existing logs folder, so a fresh folder gets
-    // one; a logs folder the user removed later stays removed.
-    if (!QFileInfo(userFolder).isDir() && QDir().mkpath(userFolder))
-        QDir().mkpath(userFolder + QStringLiteral("/logs"));
+    // one; a logs folder the user removed later stays removed. The folder is the user's own,
+    // made for them: whatever an earlier version left open to others is closed again.
+    if (!QFileInfo(userFolder).isDir() && privatefiles::makeFolder(userFolder))
+        privatefiles::makeFolder(userFolder + QStringLiteral("/logs"));
+    privatefiles::narrowFolder(userFolder);
+    privatefiles::narrowFolder(userFolder + QStringLiteral("/logs"));
     return QDir::cleanPath(userFolder);
 }
 

@@ -3,8 +3,13 @@
 # it only calls apt-get when something is missing. Needs root (or sudo).
 set -euo pipefail
 
+# coturn (STUN/TURN) and Kamailio with its ephemeral-credentials module (the SIP relay) run
+# beside the chat server for calls through routers; iproute2 and nftables build the test lab of
+# network namespaces and routers they are tried in.
 # dunst and trayer, on a session bus of the test's own (dbus-daemon, dbus-bin), are the desktop
 # a call's notification and tray icon are tested on.
+# tcpdump and nftables: the call tests record what crosses the wire and drop ZRTP on a path, in a
+# network namespace of their own.
 # clang with libclang-rt-14-dev (the sanitizer and libFuzzer run-times), clang-tidy, and llvm (its
 # llvm-symbolizer names the lines in sanitizer reports) serve the checks CI runs after the tests.
 packages=(
@@ -14,6 +19,7 @@ packages=(
     googletest libgtest-dev libgmock-dev
     postgresql nginx-light libnginx-mod-stream
     xvfb xauth imagemagick desktop-file-utils fonts-dejavu-core dbus-daemon dbus-bin dunst trayer
+    coturn kamailio kamailio-autheph-modules iproute2 nftables tcpdump
 )
 
 missing=()
@@ -31,3 +37,10 @@ echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq "${missing[@]}" </dev/null
+
+# The packages start their services with Debian's sample settings (Kamailio on every address's
+# port 5060), which ColloqChat neither uses nor wants in the way of its own SIP port: they run
+# only as scripts/run.sh, the tests or the operator start them.
+if [[ " ${missing[*]} " =~ " coturn " || " ${missing[*]} " =~ " kamailio " ]] && [[ -d /run/systemd/system ]]; then
+    $sudo systemctl disable --now coturn kamailio >/dev/null 2>&1 || true
+fi

@@ -8,13 +8,16 @@
 #                           build when they are already there
 #   scripts/run.sh confirm  confirm every e-mail address whose confirmation mail is in
 #                           run/mail/inbox (opening the mail's link does the same)
-#   scripts/run.sh stop     stop the server and the mail relay this script started
+#   scripts/run.sh stop     stop the server, the mail relay, the TURN server and the SIP relay
+#                           this script started
 #
 # The server keeps its SQLite store and its log in run/server/ and listens for the chat on
 # 127.0.0.1:19991; it also serves the web pages on 127.0.0.1:80 when it may bind that port (as
 # root it may). It mails new users their confirmation link through a relay of its own on
-# 127.0.0.1:2525, which delivers every mail into the mailbox file run/mail/inbox. Both keep
-# running after the clients close.
+# 127.0.0.1:2525, which delivers every mail into the mailbox file run/mail/inbox. Beside it run
+# coturn (STUN/TURN on 127.0.0.1:3478) and the SIP relay (Kamailio on 127.0.0.1:5070, call
+# addresses 127.0.0.1:20000-20009), configured in run/services/ by scripts/call-services.sh; the
+# server hands clients their credentials. All keep running after the clients close.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -32,6 +35,9 @@ mail_port=2525
 mail_dir=$root/run/mail
 mailbox=$mail_dir/inbox
 mail_pid_file=$mail_dir/colloqchat-mailsink.pid
+services_dir=$root/run/services
+turn_address=127.0.0.1
+relay_block=127.0.0.1:5070/20000-20009
 
 # True when something answers on HOST PORT.
 port_open() {
@@ -61,6 +67,27 @@ stop_pid() {
         sleep 0.2
     done
     rm -f "$1"
+}
+
+# coturn and the relay, each in its own session like the server, unless they already run.
+start_call_services() {
+    if running_pid "$services_dir/relay.pid" kamailio >/dev/null; then return; fi
+    scripts/call-services.sh "$services_dir" "$turn_address" "$relay_block" each
+    echo "run: starting coturn and the SIP relay (configuration and logs in run/services/)"
+    setsid turnserver -c "$services_dir/turnserver.conf" </dev/null >>"$services_dir/turnserver.log" 2>&1 &
+    echo $! >"$services_dir/turnserver.pid"
+    setsid kamailio -DD -E -m 32 -Y "$services_dir" -f "$services_dir/relay.cfg" \
+        </dev/null >>"$services_dir/relay.log" 2>&1 &
+    echo $! >"$services_dir/relay.pid"
+}
+
+stop_call_services() {
+    local name program pid
+    for name in relay:kamailio turnserver:turnserver; do
+        program=${name#*:}
+        if pid=$(running_pid "$services_dir/${name%%:*}.pid" "$program"); then kill "$pid"; fi
+        rm -f "$services_dir/${name%%:*}.pid"
+    done
 }
 
 install_and_build() {
@@ -110,8 +137,12 @@ start_server() {
     [[ -f $log_file ]] && log_start=$(stat -c %s "$log_file")
     echo "run: starting colloqchat-server (store and log in run/server/)"
     # Its own session, so that closing the client or the terminal leaves it running.
+    start_call_services
     setsid "$server_exe" --chat-listen "$chat_host:$chat_port" --data-dir "$server_dir" \
-        --mail-relay "$mail_host:$mail_port" </dev/null >>"$log_file" 2>&1 &
+        --mail-relay "$mail_host:$mail_port" \
+        --turn-server "$turn_address:3478" --turn-secret-file "$services_dir/turn-secret" \
+        --relay "$relay_block" --relay-secret-file "$services_dir/relay-secret" \
+        </dev/null >>"$log_file" 2>&1 &
     echo $! >"$pid_file"
     local tries=0
     until chat_port_open; do
@@ -174,7 +205,8 @@ case "${1:-}" in
     stop)
         stop_pid "$mail_pid_file" colloqchat-mailsink && echo "run: mail relay stopped"
         if stop_pid "$pid_file" colloqchat-server; then
-            echo "run: server stopped"
+            stop_call_services
+            echo "run: server, TURN server and SIP relay stopped"
         elif chat_port_open; then
             echo "run: a chat server answers on $chat_host:$chat_port, but this script did not start it" >&2
             exit 1

@@ -25,6 +25,11 @@ for config in release asan; do
     # One test at a time: several groups bind the same loopback web and SIP ports.
     step "$config: test" ctest --test-dir "build/$config" --output-on-failure
 done
+# The calls of the lab of routers (a release test): each one's path and set-up time.
+if [[ -f build/release/tests/nat/nat_lab_report.txt ]]; then
+    echo "=== calls through routers (tests/nat)"
+    cat build/release/tests/nat/nat_lab_report.txt
+fi
 step "clang-tidy (changed and a sample)" scripts/tidy.sh --changed
 # The fuzz targets set their own sanitizer options (leak checks on).
 step "fuzz targets, 20 s each" env -u ASAN_OPTIONS -u UBSAN_OPTIONS scripts/fuzz.sh 20

@@ -162,6 +162,7 @@ bool runRequest(QString& strHost, const QString& strServerAddress, QString& strP
         g_blnWebWaiting = true;
         g_strWebReply.clear();
         web::g_blnWebConnectionFailed = false;
+        web::g_blnWebReplySecure = false;
     });
     if (going) going = statement([&] { strPage = web::escapeBlanks(strPage); });
     if (going) going = statement([&] { g_strWebRequest = web::buildWebRequest(strHost, strPage); });

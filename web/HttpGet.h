@@ -47,6 +47,8 @@ bool appendWebChunk(QString& reply, const QString& chunk);
 // Set by the error handler when the connection of the waiting request failed: nothing more can
 // arrive for it, so a request waiting for its turn may go ahead.
 inline bool g_blnWebConnectionFailed = false;
+// The reply of the last request came over TLS from a host that proved its key.
+inline bool g_blnWebReplySecure = false;
 
 // The page with every blank written as "%20".
 QString escapeBlanks(const QString& page);

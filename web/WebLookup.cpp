@@ -1,5 +1,7 @@
 #include "web/WebLookup.h"
 
+#include "core/ServerKeys.h"
+
 #include "BuildConfig.h"
 #include "chatlink/ChatProtocol.h"
 #include "core/ErrorLog.h"
@@ -41,6 +43,7 @@ QString fnGetHomeIP() {
     try {
         vb::Err().Clear();
         QString address;
+        g_blnHomeIPSecure = false;
         if (!fnFileExists(userSettingsFilePath())) {
             vb::DoEvents();
         } else {
@@ -63,6 +66,7 @@ QString fnGetHomeIP() {
                 if (fnCompareDates(answer->stamp, best)) {
                     address = answer->address;
                     best = answer->stamp;
+                    g_blnHomeIPSecure = web::g_blnWebReplySecure;
                 }
             }
         }
@@ -146,6 +150,11 @@ bool fnCompareDates(qint32 lngDate1, qint32 lngDate2) {
 
 bool fnUseAlternateSRV() {
     int mark = 0;
+    // Every request of these pages names the user's ID (see PinnedWebHosts).
+    struct CarriesId {
+        CarriesId() { g_blnWebCarriesId = true; }
+        ~CarriesId() { g_blnWebCarriesId = false; }
+    } carriesId;
     try {
         g_strMsgReceived.clear();
         web::AltServerAnswers answers;

@@ -12,6 +12,8 @@ namespace basMain {
 // newest date stamp wins), or empty text. Loads the three site tables from that file and, when
 // an address was found, sets g_strMyWanIP from fnGetClientWANIP.
 QString fnGetHomeIP();
+// The address fnGetHomeIP returned came over TLS from a host that proved its key.
+inline bool g_blnHomeIPSecure = false;
 
 // The client's WAN address from the chat server's ClientChatIP.aspx, else from the default web
 // server's infoip.asp, else from the WAN-address sites; empty text when none answers. Sets

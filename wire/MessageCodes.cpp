@@ -17,7 +17,9 @@ constexpr Code kCodes[] = {Code::LogIn,
                            Code::ServerMoved,
                            Code::Refused,
                            Code::RegistrationRefused,
-                           Code::SignOffWithSettings};
+                           Code::SignOffWithSettings,
+                           Code::CallPaths,
+                           Code::NewId};
 
 } // namespace
 

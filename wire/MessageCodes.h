@@ -24,6 +24,9 @@ enum class Code : int {
     Refused = 1957,             // reply: the server's text for a refused request
     RegistrationRefused = 1985, // reply: the server's text for a refused registration
     SignOffWithSettings = 2005, // request: ID; reply: the site lists for the settings file
+    CallPaths = 40,             // request: ID, e-mail; reply: the servers and credentials calls
+                                // find their way through routers with (see wire/CallPaths.h)
+    NewId = 50,                 // request: ID, e-mail (over TLS only); reply: the account's new ID
 };
 
 // The code as it stands on the wire: its decimal number.

@@ -4,6 +4,7 @@
 #include "call/linphone/EnginePace.h"
 #include "call/linphone/FrameView.h"
 #include "call/linphone/LinphoneSession.h"
+#include "call/linphone/NatTraversal.h"
 #include "call/linphone/VideoWindow.h"
 #include "call/rtc/NetworkAddresses.h"
 #include "call/rtc/RtcEvents.h"
@@ -52,6 +53,16 @@ QString systemPluginFolder() {
     return QFileInfo(QString::fromLocal8Bit(info.dli_fname)).absolutePath() + QStringLiteral("/mediastreamer/plugins");
 }
 
+// The SIP section of the core's configuration: the port to listen on from the first moment, over
+// UDP only. The core binds its socket as soon as anything touches its transports; told later,
+// it would first bind the default port, and the probe for a free one would then find that taken
+// by the core itself. A router forgets a mapping that carries nothing for a while (often 30 s,
+// some sooner): the keep-alives to the relay come more often.
+QByteArray sipSection(quint16 port) {
+    const QByteArray keepAlive = "keepalive_period=20000\n";
+    return "[sip]\nsip_port=" + QByteArray::number(port) + "\nsip_tcp_port=0\nsip_tls_port=0\nuse_ipv6=0\n" + keepAlive;
+}
+
 // Gives the heap memory freed so far back to the system: a call leaves much of its own free (its
 // messages, its streams' buffers), which the process would otherwise keep.
 void releaseFreeMemory() {
@@ -88,6 +99,11 @@ public:
     void onCallStateChanged(const std::shared_ptr<linphone::Core>&, const std::shared_ptr<linphone::Call>& call,
                             linphone::Call::State state, const std::string& message) override {
         if (m_engine) m_engine->onCallState(call, int(state), message);
+    }
+    void onCallEncryptionChanged(const std::shared_ptr<linphone::Core>&, const std::shared_ptr<linphone::Call>& call,
+                                 bool, const std::string&) override {
+        if (!m_engine) return;
+        if (auto session = m_engine->sessionFor(call.get())) session->onEncryptionChanged();
     }
     void onAudioDevicesListUpdated(const std::shared_ptr<linphone::Core>&) override {
         if (m_engine) m_engine->postSessionless(RTCE_CLIENT, std::make_shared<ClientEventData>(RTCCET_DEVICE_CHANGE));
@@ -176,12 +192,15 @@ void LinphoneEngine::startCore() {
     m_dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/colloq-rtc-XXXXXX"));
     if (!m_dir->isValid()) vb::raise(kRtcErrFail, QStringLiteral("No folder for the call engine's data."));
     const std::string folder = m_dir->path().toStdString();
-    // liblinphone would keep call history, chat rooms and ZRTP secrets in databases of their own.
-    // The program reads none of them, and creating them (a write to disk each) was a good part
-    // of the start-up.
+    // liblinphone would keep call history and chat rooms in databases of their own. The program
+    // reads none of them, and creating them (a write to disk each) was a good part of the
+    // start-up. The ZRTP secrets are kept where the program says (see applyEncryption).
+    quint16 port = findFreeUdpPort(kPreferredSipPort); // the SIP port, see below
     QFile config(m_dir->filePath(QStringLiteral("linphonerc")));
-    if (!config.open(QIODevice::WriteOnly) ||
-        config.write("[storage]\nuri=null\ncall_logs_db_uri=null\nzrtp_secrets_db_uri=null\n") < 0)
+    const QByteArray storage = m_secretsFile.isEmpty()
+                                   ? "[storage]\nuri=null\ncall_logs_db_uri=null\nzrtp_secrets_db_uri=null\n"
+                                   : "[storage]\nuri=null\ncall_logs_db_uri=null\n";
+    if (!config.open(QIODevice::WriteOnly) || config.write(storage) < 0 || config.write(sipSection(port)) < 0)
         vb::raise(kRtcErrFail, QStringLiteral("No folder for the call engine's data."));
     config.close();
 
@@ -209,6 +228,7 @@ void LinphoneEngine::startCore() {
     m_core->enableIpv6(false);
     m_core->setUserAgent("ColloqChat", QCoreApplication::applicationVersion().toStdString());
     m_core->setIncTimeout(kIncomingTimeoutSeconds);
+    applyEncryption();
     m_core->setAudioPort(-1); // random RTP ports: several engines may share the machine
     m_core->setVideoPort(-1);
     m_core->enableVideoCapture(false);
@@ -228,12 +248,10 @@ void LinphoneEngine::startCore() {
     if (QFileInfo::exists(kRingFile)) m_core->setRing(kRingFile.toStdString());
     if (QFileInfo::exists(kRingbackFile)) m_core->setRingback(kRingbackFile.toStdString());
     if (QFileInfo::exists(kPlayFile)) m_core->setPlayFile(kPlayFile.toStdString());
-    // The SIP port: 5060 when free, else the next free one. A port can be taken by someone else
-    // between the test and liblinphone's bind, so a failed bind moves on to the next one.
-    quint16 from = kPreferredSipPort;
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        const quint16 port = findFreeUdpPort(from);
-        if (port == 0) break;
+    // The SIP port: 5060 when free, else the next free one (found before the core was made, and
+    // already held by it). A port can be taken by someone else between the test and the core's
+    // bind, so a failed bind moves on to the next free one.
+    for (int attempt = 0; attempt < 5 && port != 0; ++attempt) {
         auto transports = factory->createTransports();
         transports->setUdpPort(port);
         transports->setTcpPort(0);
@@ -242,7 +260,7 @@ void LinphoneEngine::startCore() {
         m_core->setTransports(transports);
         if (m_core->getGlobalState() != linphone::GlobalState::On && m_core->start() != 0) break;
         if (m_core->getTransportsUsed()->getUdpPort() == port) break;
-        from = quint16(port + 1);
+        port = findFreeUdpPort(quint16(port + 1));
     }
     if (m_core->getGlobalState() != linphone::GlobalState::On || m_core->getTransportsUsed()->getUdpPort() <= 0) {
         stopCore();
@@ -264,6 +282,7 @@ void LinphoneEngine::stopCore() {
         m_core->removeListener(m_listener);
     }
     if (m_callWatcher) m_callWatcher->detach();
+    m_nat.reset();
     for (auto& [call, session] : m_sessions)
         session->abandon();
     m_sessions.clear();
@@ -464,6 +483,7 @@ void LinphoneEngine::loadVideoPlugins() {
 std::shared_ptr<linphone::CallParams> LinphoneEngine::paramsFor(const std::shared_ptr<linphone::Call>& call) {
     auto params = core().createCallParams(call);
     if (!params) vb::raise(kRtcErrFail, QStringLiteral("No call parameters."));
+    holdClearMedia(params);
     const long caps = get_MediaCapabilities();
     const long wanted = get_PreferredMediaTypes();
     // Audio is always part of a call (from files when there is no sound card); its direction
@@ -493,10 +513,13 @@ std::shared_ptr<linphone::Call> LinphoneEngine::invite(const std::shared_ptr<Lin
     requireRunning();
     auto target = m_core->createAddress(address.trimmed().toStdString());
     if (!target || !target->isSip()) vb::raise(kRtcErrInvalidArg, QStringLiteral("Not a SIP address: ") + address);
+    if (m_nat) target = m_nat->route(target);
     m_placing = session;
     std::shared_ptr<linphone::Call> call;
     try {
-        call = m_core->inviteAddressWithParams(target, paramsFor(nullptr));
+        auto params = paramsFor(nullptr);
+        if (m_nat) m_nat->nameCaller(*params);
+        call = m_core->inviteAddressWithParams(target, params);
     } catch (...) {
         m_placing.reset();
         releaseDrawingContext();

@@ -4,6 +4,7 @@
 // handed to the event sink from the event loop, never from inside Core::iterate(), so a handler
 // may let events run (and so re-enter the engine) without re-entering liblinphone.
 #include "call/linphone/SipGuard.h"
+#include "call/rtc/CallSecurity.h"
 #include "call/rtc/Rtc.h"
 
 #include <QElapsedTimer>
@@ -25,9 +26,12 @@ namespace rtc {
 
 class EnginePace;
 class LinphoneSession;
+class NatTraversal;
 class LinphoneVideoWindow;
 
-class LinphoneEngine final : public IRTCClient2, public std::enable_shared_from_this<LinphoneEngine> {
+class LinphoneEngine final : public IRTCClient2,
+                             public IRTCClientSecurity,
+                             public std::enable_shared_from_this<LinphoneEngine> {
 public:
     // Engines are always shared: sessions and queued events hold on to them.
     static std::shared_ptr<LinphoneEngine> create();
@@ -65,8 +69,15 @@ public:
     void InvokeTuningWizardEx(QWidget* parent, bool allowAudio, bool allowVideo) override;
     void PrepareForShutdown() override;
     void Shutdown() override;
+    void SetCallPaths(const CallPaths& paths, const PublishAddress& publish) override;
+
+    // IRTCClientSecurity
+    void put_SecretsFile(const QString& path) override;
+    void put_EncryptedOnly(bool encryptedOnly) override;
 
     // ---- For the sessions of this engine ----
+    // Calls that cannot be encrypted carry nothing.
+    bool encryptedOnly() const { return m_encryptedOnly; }
     linphone::Core& core() const;
     // Throws unless the engine is initialised and not shut down.
     void requireRunning() const;
@@ -116,7 +127,13 @@ private:
     QString localUri() const;
     // Tells liblinphone who our calls come from: "Name" <sip:user@address>.
     void applyIdentity();
+    // The user part of our SIP address.
+    QString userPart() const;
     void postSessionless(long kind, std::shared_ptr<IRTCEvent> event);
+    // Every call offers SRTP keyed by ZRTP; offers of SDES and DTLS-SRTP are taken too.
+    void applyEncryption();
+    // The media of a call with these parameters go out encrypted or not at all.
+    static void holdClearMedia(const std::shared_ptr<linphone::CallParams>& params);
     // What the guard refused: a transfer ends the call it came in; everything is reported.
     void onRefused(const SipGuard::Refusal& refusal);
     // A call that no session placed or took: ended at once, and reported.
@@ -129,6 +146,7 @@ private:
     // system; -1 when none is left.
     qint64 m_releaseAfterMs = -1;
     std::shared_ptr<linphone::Core> m_core;
+    std::unique_ptr<NatTraversal> m_nat; // once the chat server has told the call paths
     std::shared_ptr<Listener> m_listener;
     std::shared_ptr<CallWatcher> m_callWatcher;
     QElapsedTimer m_reportClock;
@@ -150,6 +168,8 @@ private:
     quint16 m_sipPort = 0;
     QString m_displayName;
     QString m_email;
+    QString m_secretsFile;
+    bool m_encryptedOnly = false;
     // Every session with a live call, by the call it carries.
     std::map<const linphone::Call*, std::shared_ptr<LinphoneSession>> m_sessions;
     // The session whose call is being placed right now (its first states arrive inside invite()).

@@ -168,7 +168,7 @@ void LinphoneEngine::applyIdentity() {
     // The identity names the host without a port: a peer reaches us at the port of our contact
     // address, which liblinphone fills in.
     const QString host = localHost().section(QLatin1Char(':'), 0, 0);
-    const auto address = m_core->createAddress(("sip:" + userPart(m_email) + "@" + host).toStdString());
+    const auto address = m_core->createAddress(("sip:" + userPart() + "@" + host).toStdString());
     if (!address) return; // the identity stays as it was
     if (!m_displayName.isEmpty()) address->setDisplayName(m_displayName.toStdString());
     m_core->setPrimaryContact(address->asString());
@@ -182,7 +182,11 @@ QString LinphoneEngine::localHost() const {
 }
 
 QString LinphoneEngine::localUri() const {
-    return QStringLiteral("sip:") + userPart(m_email) + QStringLiteral("@") + localHost();
+    return QStringLiteral("sip:") + userPart() + QStringLiteral("@") + localHost();
+}
+
+QString LinphoneEngine::userPart() const {
+    return rtc::userPart(m_email);
 }
 
 void LinphoneEngine::InvokeTuningWizardEx(QWidget* parent, bool allowAudio, bool allowVideo) {

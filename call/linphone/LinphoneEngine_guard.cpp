@@ -45,11 +45,14 @@ void LinphoneEngine::onRefused(const SipGuard::Refusal& refusal) {
     QString description = QString::fromLatin1(request.method.left(32)) + QStringLiteral(" from ") + refusal.source +
                           QStringLiteral(" refused: ") + QString::number(verdict.code) + QLatin1Char(' ') +
                           QString::fromLatin1(verdict.phrase);
+    const SipGuard::Origin& origin = refusal.origin;
+    if (!origin.source.isEmpty() && origin.source != refusal.source)
+        description += QStringLiteral(" (a call the relay forwarded for ") + origin.source + QLatin1Char(')');
     std::shared_ptr<CallerData> caller;
     if (what == What::Call)
         caller = std::make_shared<CallerData>(wire::cleanPeerText(QString::fromUtf8(request.fromName)),
-                                              wire::cleanPeerText(QString::fromUtf8(request.fromUri)), refusal.source,
-                                              QString::fromLatin1(request.contact));
+                                              wire::cleanPeerText(QString::fromUtf8(request.fromUri)), origin.source,
+                                              origin.contact);
     if (what == What::Transfer && request.toTag) {
         // A peer that asks us to call someone else is not one to stay in a call with.
         for (const auto& [call, session] : m_sessions) {

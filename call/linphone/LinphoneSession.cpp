@@ -217,6 +217,7 @@ void LinphoneSession::onCallState(int linphoneState, const std::string& message)
         const long reason = resumed ? RTCMER_HOLD : (m_activeMedia == 0 ? RTCMER_NORMAL : RTCMER_REMOTE_REQUEST);
         reportMedia(reason);
         if (auto eng = m_engine.lock()) eng->applyCallSettings(m_call);
+        settleProtection();
         break;
     }
     case State::Paused:

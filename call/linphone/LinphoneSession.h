@@ -4,6 +4,7 @@
 // once and in order (outgoing: INPROGRESS, CONNECTED, DISCONNECTED; incoming: INCOMING,
 // ANSWERING, CONNECTED, DISCONNECTED; HOLD and REFER in between), and reports the media
 // streams that start and stop.
+#include "call/rtc/CallSecurity.h"
 #include "call/rtc/Rtc.h"
 
 #include <QList>
@@ -18,7 +19,9 @@ namespace rtc {
 
 class LinphoneEngine;
 
-class LinphoneSession final : public IRTCSession2, public std::enable_shared_from_this<LinphoneSession> {
+class LinphoneSession final : public IRTCSession2,
+                              public IRTCSessionSecurity,
+                              public std::enable_shared_from_this<LinphoneSession> {
 public:
     explicit LinphoneSession(std::weak_ptr<LinphoneEngine> engine);
     ~LinphoneSession() override;
@@ -33,6 +36,11 @@ public:
     bool settling() const { return m_state != RTCSS_CONNECTED && m_state != RTCSS_INCOMING; }
     std::shared_ptr<IRTCClient2> get_Client() const override;
     std::shared_ptr<IRTCCollection> get_Participants() const override;
+    long get_MediaPath() const override;
+
+    // IRTCSessionSecurity (LinphoneSessionSecurity.cpp)
+    CallSecurity get_Security() const override { return m_security; }
+    void put_SasVerified(bool verified) override;
 
     // ---- For the engine ----
     // Binds the session to its call; an incoming call brings its caller as the participant.
@@ -46,6 +54,11 @@ public:
     long activeMedia() const { return m_activeMedia; }
     // Maps a termination reason to what liblinphone sends for an unanswered incoming call.
     static int declineReasonFor(long reason);
+    // liblinphone reports that the call's media encryption went on or off.
+    void onEncryptionChanged();
+    // How long a key exchange inside the media path may take once the streams run: a call not
+    // encrypted by then is not encrypted.
+    static constexpr int kKeyExchangeMs = 5000;
 
 private:
     std::shared_ptr<LinphoneEngine> engine() const;
@@ -54,6 +67,16 @@ private:
     void reportMedia(long reason);
     void stopAllMedia(long reason);
     long runningMedia() const;
+    // The streams run: the protection is read now, and again once the key exchange had its time.
+    void settleProtection();
+    CallSecurity readSecurity(bool keyExchangeOver) const;
+    // The user confirmed this peer's key in an earlier call, and the key still matches.
+    bool keptAsVerified() const;
+    // The key exchange is over and found no way of encrypting: the streams, held back until now,
+    // may carry the call in the clear.
+    void releaseClearMedia();
+    // Reports the security when it changed.
+    void updateSecurity(const CallSecurity& now);
 
     std::weak_ptr<LinphoneEngine> m_engine;
     std::shared_ptr<linphone::Call> m_call;
@@ -62,6 +85,8 @@ private:
     bool m_onHold = false;
     long m_activeMedia = 0;
     QList<std::shared_ptr<IRTCParticipant>> m_participants;
+    CallSecurity m_security;
+    bool m_keyExchangeOver = false;
 };
 
 } // namespace rtc

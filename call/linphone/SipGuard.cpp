@@ -29,10 +29,6 @@ QString addressText(const sockaddr_storage& address) {
     return text + QLatin1Char(':') + QString::number(port);
 }
 
-QString hostOf(const QString& hostPort) {
-    return hostPort.left(hostPort.lastIndexOf(QLatin1Char(':')));
-}
-
 } // namespace
 
 bool SipGuard::screen(quint16 port, qint64 nowMs) {
@@ -62,16 +58,19 @@ bool SipGuard::judge(int fd, const QByteArray& datagram, qsizetype size, const Q
     const QByteArray callKey = verdict.request ? verdict.request->callId + ' ' + verdict.request->cseq : QByteArray();
     // A request answered or dropped before is answered or dropped again, and told only once.
     const bool again = verdict.request && m_turnedAway.find(callKey);
+    sip::Origin origin;
+    if (verdict.newCall()) origin = sip::originOf(*verdict.request, source.toLatin1(), m_relays);
+    const Origin found{QString::fromLatin1(origin.source), QString::fromLatin1(origin.contact)};
     if (verdict.action == sip::Action::Pass && verdict.newCall()) {
         const QByteArray& callId = verdict.request->callId;
         if (again) return false;
         if (!m_origins.find(callId)) {
-            if (!m_pace.admit(hostOf(source), nowMs)) {
+            if (!m_pace.admit(QString::fromLatin1(origin.paceKey()), nowMs)) {
                 ++m_droppedCalls;
                 m_turnedAway.put(callKey, true);
                 return false;
             }
-            m_origins.put(callId, {source, QString::fromLatin1(verdict.request->contact)});
+            m_origins.put(callId, found);
         }
     }
     if (verdict.action == sip::Action::Pass) return true;
@@ -83,7 +82,7 @@ bool SipGuard::judge(int fd, const QByteArray& datagram, qsizetype size, const Q
     }
     if (!again && verdict.request) {
         m_turnedAway.put(callKey, true);
-        if (verdict.action == sip::Action::Refuse && m_sink) m_sink(Refusal{verdict, source});
+        if (verdict.action == sip::Action::Refuse && m_sink) m_sink(Refusal{verdict, source, found});
     }
     return false;
 }
@@ -104,6 +103,12 @@ void SipGuard::keepMediaInPlace(sip::Verdict& verdict) {
         verdict.code = 488;
         verdict.phrase = "Media Address Not Accepted";
     }
+}
+
+void SipGuard::setRelays(const QStringList& relays) {
+    m_relays.clear();
+    for (const QString& relay : relays)
+        m_relays.append(relay.toLatin1());
 }
 
 std::optional<SipGuard::Origin> SipGuard::originOf(const QByteArray& callId) const {

@@ -4,7 +4,9 @@
 // the datagrams waiting there (without taking them) and takes out, answers or drops each one
 // the screen (call/rtc/SipScreen.h) refuses, up to the first one it lets through. So the engine
 // never parses a message that could harm it, and a flood is read and dropped by plain code
-// without ever becoming a call. The source address of every new call is kept for its session.
+// without ever becoming a call. Where every new call came from is kept for its session: the
+// datagram's source, or, for a call forwarded by a relay of the user's chat server, whom that
+// relay names as its sender (sip::originOf).
 #include "call/rtc/SipScreen.h"
 
 #include <QByteArray>
@@ -18,16 +20,17 @@ namespace rtc {
 
 class SipGuard {
 public:
-    struct Refusal {
-        sip::Verdict verdict;
-        QString source; // "address:port" the datagram came from
-    };
-    using RefusalSink = std::function<void(const Refusal&)>;
-    // Where a new call came from: the datagram's source and its Contact, "host:port" each.
+    // Where a new call came from: its source and its Contact, "host:port" each.
     struct Origin {
         QString source;
         QString contact;
     };
+    struct Refusal {
+        sip::Verdict verdict;
+        QString source; // "address:port" the datagram came from
+        Origin origin;  // for a request that would start a call, where that call came from
+    };
+    using RefusalSink = std::function<void(const Refusal&)>;
 
     explicit SipGuard(RefusalSink sink) : m_sink(std::move(sink)) {}
     SipGuard(const SipGuard&) = delete;
@@ -37,6 +40,9 @@ public:
     // may read. `nowMs` is a monotonic clock. True when anything was waiting.
     bool screen(quint16 port, qint64 nowMs);
     std::optional<Origin> originOf(const QByteArray& callId) const;
+    // The relays of the user's chat server, "address:port" each as they send: from these alone a
+    // call's P-Asserted-Identity is believed.
+    void setRelays(const QStringList& relays);
     // New calls dropped so far because their source called too often.
     qint64 droppedCalls() const { return m_droppedCalls; }
 
@@ -78,6 +84,7 @@ private:
     RefusalSink m_sink;
     int m_fd = -1;
     sip::CallPace m_pace;
+    QList<QByteArray> m_relays;
     Recent<Origin> m_origins;          // calls let through, by Call-ID
     Recent<bool> m_turnedAway;         // requests refused or dropped, by Call-ID and CSeq
     Recent<QList<QByteArray>> m_media; // addresses the peer's first description of a call named

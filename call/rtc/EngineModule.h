@@ -15,7 +15,7 @@ inline constexpr char kEngineEntryName[] = "colloqchat_create_engine";
 inline constexpr char kEnginePrepareName[] = "colloqchat_prepare_engine";
 // Raised whenever the engine interface changes, so that a module left over from another build
 // is refused instead of called.
-inline constexpr int kEngineInterfaceVersion = 1;
+inline constexpr int kEngineInterfaceVersion = 2;
 
 // The entry point that makes engines: puts a new engine into *engine, or leaves it empty when the
 // interface versions differ or the engine cannot be made.

@@ -128,6 +128,9 @@ public:
 class IRTCSession2 {
 public:
     virtual ~IRTCSession2() = default;
+    // The way the call's media takes, once the engine knows it (see MediaPath); Unknown before,
+    // and from engines that do not tell.
+    virtual long get_MediaPath() const { return 0; }
     virtual std::shared_ptr<IRTCParticipant> AddParticipant(const QString& address, const QString& name) = 0;
     virtual void RemoveParticipant(const std::shared_ptr<IRTCParticipant>& participant) = 0;
     virtual void Answer() = 0;
@@ -178,6 +181,29 @@ public:
     virtual long get_Direction() const = 0;
 };
 
+// The way a call's media takes between the two ends.
+enum MediaPath : long {
+    MEDIAPATH_UNKNOWN = 0,
+    MEDIAPATH_DIRECT = 1,  // straight between the two addresses
+    MEDIAPATH_MAPPING = 2, // through the address mappings of one or both ends' routers
+    MEDIAPATH_RELAYED = 3, // through a TURN server
+    MEDIAPATH_NO_ICE = 4,  // to the address the other end gave, which did not look for another
+};
+
+// Where calls find their way through routers, as the chat server tells a signed-in client.
+struct CallPaths {
+    QString observedAddress; // our network address as the chat server sees it
+    QStringList turnServers; // "address:port" of STUN/TURN servers, the first used
+    QString turnUser;        // TURN credentials; empty: STUN only
+    QString turnPassword;
+    QStringList relays;       // "address:port" of SIP relays, our own first; empty: none
+    QString relayCallAddress; // "address:port": where calls reach us through our relay
+    QString relayUser;        // credentials for registering there
+    QString relayPassword;
+};
+// Told, on the UI thread, the call address others should use from now on.
+using PublishAddress = std::function<void(const QString& callAddress)>;
+
 // Receives every event the filter admits, on the UI thread, one at a time.
 using EventSink = std::function<void(long kind, std::shared_ptr<IRTCEvent> event)>;
 
@@ -216,6 +242,14 @@ public:
     virtual void InvokeTuningWizardEx(QWidget* parent, bool allowAudio, bool allowVideo) = 0;
     virtual void PrepareForShutdown() = 0;
     virtual void Shutdown() = 0;
+    // Puts every call on the paths given (ICE with STUN and TURN) and, behind a router, keeps a
+    // registration with our relay. `publish` is told the call address to give others: at once
+    // when there is no relay to register with, else when the registration succeeds or fails, and
+    // again whenever that changes. An engine without such paths ignores them.
+    virtual void SetCallPaths(const CallPaths& paths, const PublishAddress& publish) {
+        (void)paths;
+        (void)publish;
+    }
 };
 
 // The engine factory. The program installs the liblinphone engine (call/linphone/) before its

@@ -218,6 +218,7 @@ Verdict screen(const QByteArray& datagram, qsizetype size) {
     int vias = 0;
     int froms = 0;
     int tos = 0;
+    int assertions = 0;
     std::optional<Reason> badReason;
     int badCode = 400;
     const char* badPhrase = nullptr;
@@ -256,6 +257,9 @@ Verdict screen(const QByteArray& datagram, qsizetype size) {
             }
         } else if (name == "contact") {
             if (request.contact.isEmpty()) request.contact = hostPortOf(readNameAddr(value).uri);
+        } else if (name == "p-asserted-identity") {
+            const View uri = readNameAddr(value).uri;
+            if (++assertions == 1 && uri.toByteArray().toLower().startsWith("sip:")) request.asserted = hostPortOf(uri);
         } else if (name == "call-id") {
             request.callId = value.toByteArray();
         } else if (name == "cseq") {
@@ -264,6 +268,7 @@ Verdict screen(const QByteArray& datagram, qsizetype size) {
             request.replacesCall = true;
         }
     }
+    if (assertions != 1) request.asserted.clear();
     if (vias == 0 || froms != 1 || tos != 1 || request.callId.isEmpty() || request.cseq.isEmpty())
         return dropped(Reason::Malformed, isResponse);
     if (isResponse) {
@@ -324,6 +329,19 @@ QByteArray response(const QByteArray& request, int code, const QByteArray& phras
     if (vias.isEmpty() || !to || !from || !callId || !cseq || vias.size() + copied.size() > kMaxResponseBytes)
         return {};
     return "SIP/2.0 " + QByteArray::number(code) + ' ' + phrase + "\r\n" + vias + copied + "Content-Length: 0\r\n\r\n";
+}
+
+QByteArray Origin::paceKey() const {
+    if (relayUser) return source;
+    const qsizetype colon = source.lastIndexOf(':');
+    return colon < 0 ? source : source.first(colon);
+}
+
+Origin originOf(const Request& request, const QByteArray& from, const QList<QByteArray>& relays) {
+    if (request.asserted.isEmpty() || !relays.contains(from)) return {from, request.contact, false};
+    const auto hostOf = [](const QByteArray& hostPort) { return hostPort.left(hostPort.lastIndexOf(':')); };
+    if (hostOf(request.asserted) == hostOf(from)) return {request.asserted, request.asserted, true};
+    return {request.asserted, request.contact, false};
 }
 
 bool CallPace::admit(const QString& source, qint64 nowMs) {

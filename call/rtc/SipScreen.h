@@ -27,10 +27,13 @@ inline constexpr qsizetype kMaxAddressBytes = 1000;
 struct Request {
     QByteArray method; // "INVITE", "REFER", ...
     QByteArray callId;
-    QByteArray cseq;           // "1 INVITE"
-    QByteArray fromName;       // the From display name as sent, without its quotes, cut to the bound
-    QByteArray fromUri;        // the From address, "sip:user@host"
-    QByteArray contact;        // "host:port" of the Contact address, port 5060 when none is given
+    QByteArray cseq;     // "1 INVITE"
+    QByteArray fromName; // the From display name as sent, without its quotes, cut to the bound
+    QByteArray fromUri;  // the From address, "sip:user@host"
+    QByteArray contact;  // "host:port" of the Contact address, port 5060 when none is given
+    // "host:port" of the one P-Asserted-Identity a relay puts in: who sent the request, in the
+    // relay's word. Empty when there is none, or more than one.
+    QByteArray asserted;
     bool toTag = false;        // inside a dialog (a re-INVITE, a BYE, a REFER in a call)
     bool replacesCall = false; // asks to take the place of a call in progress (Replaces, Join)
 };
@@ -79,6 +82,25 @@ inline Verdict screen(const QByteArray& datagram) {
 // the user's microphone and camera on a third party.
 bool mediaStaysPut(const Verdict& verdict, const QList<QByteArray>& named);
 
+// Where a new call came from. Only the address a datagram comes from is a fact; what a request
+// says of its sender is anyone's to write. A relay of the user's own chat server (named over
+// the signed-in chat link, never by a SIP message) forwards calls from elsewhere, so for a
+// datagram that comes from one of them the relay's P-Asserted-Identity takes the source's place:
+// the relay strips any the caller wrote and names either the caller's call address on that relay
+// (only for a request from where that user is registered) or the address it received the call
+// from. A call address on the sending relay also stands for the Contact, since everything within
+// the call goes through the relay to where that user is registered.
+struct Origin {
+    QByteArray source;      // "host:port"
+    QByteArray contact;     // "host:port"
+    bool relayUser = false; // the sending relay vouches that `source` is one of its call addresses
+    // What one caller's allowance of new calls is counted by: its network address, which it
+    // cannot vary as it can its port, or the whole call address of a relay's user.
+    QByteArray paceKey() const;
+};
+// `from`: the datagram's "host:port"; `relays`: the "host:port" the relays send from.
+Origin originOf(const Request& request, const QByteArray& from, const QList<QByteArray>& relays);
+
 // The response to `request` with `code` and `phrase`: its Via, From, To (given a tag when it has
 // none), Call-ID and CSeq headers, and no body. Empty when the request lacks one of them.
 QByteArray response(const QByteArray& request, int code, const QByteArray& phrase);
@@ -91,7 +113,7 @@ public:
     static constexpr qint64 kRefillMs = 6000;
     static constexpr int kMaxSources = 256;
 
-    // Whether a new call from `source` (an address without port) may go on at `nowMs`.
+    // Whether a new call from `source` (an Origin's paceKey) may go on at `nowMs`.
     bool admit(const QString& source, qint64 nowMs);
 
 private:

@@ -1,6 +1,7 @@
 #include "chatserver/net/Listeners.h"
 
 #include "chatserver/net/Logging.h"
+#include "chatserver/net/TlsServer.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -330,7 +331,26 @@ void TcpListener::onSweep() {
 
 Connection::Connection(TcpListener& listener, int fd, QString peer, quint64 serial)
     : m_listener(listener), m_fd(fd), m_peer(std::move(peer)), m_serial(serial),
-      m_deadline(monotonicMs() + listener.limits().requestTimeoutMs) {}
+      m_deadline(monotonicMs() + listener.limits().requestTimeoutMs) {
+    if (listener.m_tls) m_tls = std::make_unique<TlsChannel>(listener.m_tls, fd);
+}
+
+ssize_t Connection::receiveSome(char* buffer, std::size_t size) {
+    if (!m_tls) return ::recv(m_fd, buffer, size, 0);
+    const ssize_t got = m_tls->read(buffer, size);
+    if (got < 0 && errno == EAGAIN && m_tls->wantsWrite() && !m_writeWatched) {
+        // The handshake has more to say than the socket took: go on once it is writable.
+        m_listener.watch(m_fd, m_serial, true);
+        m_writeWatched = true;
+    }
+    if (got < 0 && errno != EAGAIN && !m_tls->failure().isEmpty())
+        qCDebug(lcServer).noquote() << m_listener.name() << m_peer << "TLS:" << m_tls->failure();
+    return got;
+}
+
+ssize_t Connection::sendSome(const char* data, std::size_t size) {
+    return m_tls ? m_tls->write(data, size) : ::send(m_fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+}
 
 Connection::~Connection() {
     if (m_fd >= 0) ::close(m_fd);
@@ -344,12 +364,13 @@ void Connection::onReadable() {
     bool hungUp = false;
     char buffer[kReadChunk];
     for (;;) {
-        const ssize_t got = ::recv(m_fd, buffer, sizeof buffer, 0);
+        const ssize_t got = receiveSome(buffer, sizeof buffer);
         if (got > 0) {
             stats().bytesReceived += quint64(got);
             if (!m_answered) bytes.append(buffer, got); // anything after the answer is dropped
-            // A short read emptied the socket: asking again would only say so.
-            if (bytes.size() > cap || std::size_t(got) < sizeof buffer) break;
+            // A short read emptied the socket: asking again would only say so. (A TLS record is
+            // read whole or not at all, so there only the socket's "nothing more" tells.)
+            if (bytes.size() > cap || (!m_tls && std::size_t(got) < sizeof buffer)) break;
             continue;
         }
         if (got < 0 && errno == EINTR) continue;
@@ -406,6 +427,12 @@ bool Connection::takeProxyHeader(QByteArray& bytes) {
 }
 
 void Connection::onWritable() {
+    if (m_tls && !m_tls->handshakeDone()) {
+        if (m_writeWatched) m_listener.watch(m_fd, m_serial, false);
+        m_writeWatched = false;
+        onReadable(); // the handshake goes on
+        return;
+    }
     flush();
 }
 
@@ -437,8 +464,7 @@ void Connection::answer(const QByteArray& bytes, bool closeAfterwards) {
 
 void Connection::flush() {
     while (!m_finished && m_outSent < m_out.size()) {
-        const ssize_t sent = ::send(m_fd, m_out.constData() + m_outSent, std::size_t(m_out.size() - m_outSent),
-                                    MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t sent = sendSome(m_out.constData() + m_outSent, std::size_t(m_out.size() - m_outSent));
         if (sent > 0) {
             m_outSent += sent;
         } else if (sent < 0 && errno == EINTR) {

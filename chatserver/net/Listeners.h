@@ -27,6 +27,9 @@ class QTimer;
 
 namespace chatserver {
 
+class TlsServerContext;
+class TlsChannel;
+
 struct ListenerLimits {
     qsizetype maxRequestBytes = 8192;
     int requestTimeoutMs = 5000;                // the whole request must be in by then
@@ -75,6 +78,10 @@ public:
     // Open connections counted against the caller at `peer` (a balancer's count as their callers').
     int connectionsFrom(const QString& peer) const { return m_perAddress.value(limitKey(peer)); }
     const QString& name() const { return m_name; }
+    // Connections accepted from now on speak TLS with this certificate (null: plain). Set again
+    // with a renewed certificate, it serves the connections that come after.
+    void setTls(std::shared_ptr<TlsServerContext> tls) { m_tls = std::move(tls); }
+    bool secure() const { return m_tls != nullptr; }
 
     // The keys a connection from `peer` is counted under: its address and its network.
     struct DoorKeys {
@@ -137,6 +144,7 @@ private:
     QHash<QString, qint64> m_pendingBytes; // by limitKey()
     NetworkLimit m_connectionRate;
     ListenerStats m_stats;
+    std::shared_ptr<TlsServerContext> m_tls;
 };
 
 // One accepted connection, owned by its listener, which drops it once it is finished: when the
@@ -151,6 +159,8 @@ public:
     // The caller's network address: the other end of the socket, or the caller a balancer's
     // header names. Limits, log-in rules and log lines all go by this.
     const QString& peer() const { return m_peer; }
+    // The connection speaks TLS: nobody on the path read or changed what it carries.
+    bool secure() const { return m_tls != nullptr; }
     qint64 deadline() const { return m_deadline; }
     bool finished() const { return m_finished; }
     void expire();
@@ -179,6 +189,9 @@ private:
     // when the connection is to end.
     bool takeProxyHeader(QByteArray& bytes);
     void onWritable();
+    // recv() and send() on the socket, through TLS on a secure listener.
+    ssize_t receiveSome(char* buffer, std::size_t size);
+    ssize_t sendSome(const char* data, std::size_t size);
     // Before the close that follows the caller's, once the answer is all through.
     void closeAfterHangUp();
     void settled(quint64 token);
@@ -201,6 +214,7 @@ private:
     bool m_finished = false;
     bool m_awaitingHeader = false; // from a balancer, header not read yet
     QByteArray m_header;           // the balancer's header so far
+    std::unique_ptr<TlsChannel> m_tls;
 };
 
 } // namespace chatserver

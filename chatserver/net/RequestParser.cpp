@@ -20,7 +20,7 @@ struct CodeInfo {
 };
 
 // Code, its fields, then the call address.
-constexpr std::array<CodeInfo, 7> kCodes = {{
+constexpr std::array<CodeInfo, 9> kCodes = {{
     {wire::Code::LogIn, 4},               // log-in and poll: ID, e-mail
     {wire::Code::DatedRecords, 5},        // poll by ID at start-up: ID, the client's clock, its internet address
     {wire::Code::SignOff, 3},             // sign-off through the web path: ID
@@ -28,6 +28,8 @@ constexpr std::array<CodeInfo, 7> kCodes = {{
     {wire::Code::AddContact, 4},          // add contact: ID, contact's e-mail
     {wire::Code::RemoveContact, 4},       // remove contact: ID, contact's ID
     {wire::Code::SignOffWithSettings, 3}, // sign-off: ID
+    {wire::Code::CallPaths, 4},           // call paths: ID, e-mail
+    {wire::Code::NewId, 4},               // move the account to a new ID: ID, e-mail
 }};
 
 // The codes as they stand on the wire, in the order of kCodes.

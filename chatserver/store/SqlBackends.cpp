@@ -94,11 +94,25 @@ const QStringList kSchemaV7 = {
     QStringLiteral("CREATE INDEX contacts_by_contact ON contacts (contact_id, owner_id)"),
 };
 
+// Version 8: each user's place on a relay (its call address there), one user per port.
+const QStringList kSchemaV8 = {
+    QStringLiteral("CREATE TABLE relay_ports (relay TEXT NOT NULL, port INTEGER NOT NULL, "
+                   "user_id BIGINT NOT NULL UNIQUE REFERENCES users (id), PRIMARY KEY (relay, port))"),
+};
+
+// Version 9: the accounts that have signed in over TLS, which the plain port then refuses, and
+// the IDs users have moved their accounts away from.
+const QStringList kSchemaV9 = {
+    QStringLiteral("CREATE TABLE secure_accounts (user_id BIGINT PRIMARY KEY REFERENCES users (id), "
+                   "since_ms BIGINT NOT NULL)"),
+    QStringLiteral("CREATE TABLE replaced_ids (old_id BIGINT PRIMARY KEY, moved_ms BIGINT NOT NULL)"),
+};
+
 QList<QStringList> withIdentity(const QString& identity) {
     QStringList v1;
     for (QString sql : kSchemaV1)
         v1.append(sql.replace(QStringLiteral("@ID@"), identity));
-    return {v1, kSchemaV2, kSchemaV3, kSchemaV4, kSchemaV5, kSchemaV6, kSchemaV7};
+    return {v1, kSchemaV2, kSchemaV3, kSchemaV4, kSchemaV5, kSchemaV6, kSchemaV7, kSchemaV8, kSchemaV9};
 }
 
 } // namespace

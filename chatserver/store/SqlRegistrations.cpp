@@ -75,6 +75,10 @@ QString SqlStorage::registrationSqlFor(Stmt stmt) const {
                kExpired + QStringLiteral("))");
     case Stmt::DropPendingNotices:
         return QStringLiteral("DELETE FROM notices WHERE target_id IN (") + kExpired + QLatin1Char(')');
+    case Stmt::DropPendingRelayPorts:
+        return QStringLiteral("DELETE FROM relay_ports WHERE user_id IN (") + kExpired + QLatin1Char(')');
+    case Stmt::DropPendingSecureMarks:
+        return QStringLiteral("DELETE FROM secure_accounts WHERE user_id IN (") + kExpired + QLatin1Char(')');
     case Stmt::DropPending:
         return QStringLiteral("DELETE FROM users WHERE state = 1 AND created_ms < ?");
     case Stmt::DropUnlistedInvitations:
@@ -156,7 +160,8 @@ void SqlStorage::markToldConfirmed(qint64 id) {
 
 int SqlStorage::dropUnconfirmed(qint64 beforeMs) {
     for (const Stmt stmt : {Stmt::DropPendingLists, Stmt::DropPendingNoticeDeliveries, Stmt::DropPendingMoveDeliveries,
-                            Stmt::DropPendingNoticeTargets, Stmt::DropPendingNotices})
+                            Stmt::DropPendingNoticeTargets, Stmt::DropPendingNotices, Stmt::DropPendingRelayPorts,
+                            Stmt::DropPendingSecureMarks})
         run(stmt, {int64(beforeMs)}).finish();
     QSqlQuery& dropped = run(Stmt::DropPending, {int64(beforeMs)});
     const int count = dropped.numRowsAffected();

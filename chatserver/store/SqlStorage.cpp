@@ -123,12 +123,18 @@ QString SqlStorage::sqlFor(Stmt stmt) const {
     case Stmt::DropPendingMoveDeliveries:
     case Stmt::DropPendingNoticeTargets:
     case Stmt::DropPendingNotices:
+    case Stmt::DropPendingRelayPorts:
+    case Stmt::DropPendingSecureMarks:
     case Stmt::DropPending:
     case Stmt::DropUnlistedInvitations:
         return registrationSqlFor(stmt);
     case Stmt::Generation:
         return QStringLiteral(
             "SELECT (SELECT COALESCE(MAX(id), 0) FROM notices) + (SELECT COALESCE(MAX(id), 0) FROM moves)");
+    case Stmt::MarkSecure:
+        return QStringLiteral("INSERT INTO secure_accounts (user_id, since_ms) VALUES (?, ?) ON CONFLICT DO NOTHING");
+    case Stmt::IsSecure:
+        return QStringLiteral("SELECT 1 FROM secure_accounts WHERE user_id = ?");
     }
     return {};
 }
@@ -385,6 +391,17 @@ void SqlStorage::markOnline(qint64 id, const QString& address, const QString& pe
 
 void SqlStorage::markOffline(qint64 id) {
     run(Stmt::MarkOffline, {int64(id)}).finish();
+}
+
+void SqlStorage::markSignsInSecurely(qint64 id, qint64 nowMs) {
+    run(Stmt::MarkSecure, {int64(id), int64(nowMs)}).finish();
+}
+
+bool SqlStorage::signsInSecurely(qint64 id) {
+    QSqlQuery& query = run(Stmt::IsSecure, {int64(id)});
+    const bool found = query.next();
+    query.finish();
+    return found;
 }
 
 QList<UserRecord> SqlStorage::contactsOf(qint64 ownerId) {

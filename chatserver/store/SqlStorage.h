@@ -56,6 +56,11 @@ public:
     void markMoveDelivered(qint64 moveId, qint64 userId, qint64 nowMs) override;
     qint64 operatorGeneration() override;
     QByteArray sharedSecret(const QByteArray& candidate) override;
+    std::optional<RelaySlot> relaySlot(qint64 userId, const QList<PortBlock>& blocks) override;
+    void markSignsInSecurely(qint64 id, qint64 nowMs) override;
+    bool signsInSecurely(qint64 id) override;
+    qint64 moveUser(qint64 oldId, qint64 nowMs) override;
+    std::optional<qint64> replacedAt(qint64 id) override;
     void begin() override;
     void commit() override;
     void rollback() override;
@@ -142,8 +147,12 @@ private:
         DropPendingMoveDeliveries,
         DropPendingNoticeTargets,
         DropPendingNotices,
+        DropPendingRelayPorts,
+        DropPendingSecureMarks,
         DropPending,
         DropUnlistedInvitations,
+        MarkSecure,
+        IsSecure,
     };
 
     // A prepared statement, bound with `values` in order and executed. A lost connection is

@@ -99,6 +99,18 @@ struct Move {
     QString port;
 };
 
+// A block of ports on one relay, named by the relay's address, from which users' call
+// addresses there are given out; and the place one user was given.
+struct PortBlock {
+    QString relay;
+    quint16 firstPort = 0;
+    quint16 lastPort = 0;
+};
+struct RelaySlot {
+    qsizetype block = 0; // index into the blocks asked about
+    quint16 port = 0;
+};
+
 class Storage {
 public:
     virtual ~Storage() = default;
@@ -171,6 +183,23 @@ public:
     virtual std::optional<Move> latestMove() = 0;
     virtual std::optional<Move> pendingMove(const UserRecord& user) = 0;
     virtual void markMoveDelivered(qint64 moveId, qint64 userId, qint64 nowMs) = 0;
+
+    // The user's place on a relay: the one it has, while that lies in one of `blocks`, or else a
+    // free port of the block with the most free ones, kept from now on (servers sharing the
+    // store share the places). Nothing when every block is full.
+    virtual std::optional<RelaySlot> relaySlot(qint64 userId, const QList<PortBlock>& blocks) = 0;
+
+    // Accounts that have signed in over TLS: the plain port refuses them from then on, so that an
+    // ID read off a plain connection (or one downgraded by someone on the path) gains nothing.
+    virtual void markSignsInSecurely(qint64 id, qint64 nowMs) = 0;
+    virtual bool signsInSecurely(qint64 id) = 0;
+
+    // Gives the user a new random ID in place of `oldId`, in one transaction: its e-mail address,
+    // contacts (both ways, with the handles their owners are shown), notices and TLS mark go
+    // with it, and the old ID is remembered as replaced and never works again. Returns the new ID.
+    virtual qint64 moveUser(qint64 oldId, qint64 nowMs) = 0;
+    // When `id` was replaced by a move, or nothing when it never was.
+    virtual std::optional<qint64> replacedAt(qint64 id) = 0;
 
     // The key from which per-viewer handles of user IDs are derived: the one in the store, or
     // `candidate`, stored now, when there is none yet. Servers sharing a store share it.

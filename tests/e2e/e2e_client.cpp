@@ -6,6 +6,7 @@
 // "box: ..." lines as they come, and the first time the main window is on screen, a "shown" line.
 //
 //   e2e_client FOLDER DISPLAY-NAME E-MAIL
+#include "app/CallSecurityPanel.h"
 #include "app/ProgramEntry.h"
 #include "app/frmMain.h"
 #include "call/rtc/EngineModule.h"
@@ -17,8 +18,10 @@
 #include "platform/widgets/MsgBox.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialog>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -157,6 +160,15 @@ private:
             emit form->LstUsers->ItemClick(form->LstUsers->itemAt(row));
             return QStringLiteral("ok");
         }
+        if (command == QLatin1String("auto")) {
+            vb::setValue(*form->chkAutoAnswer, argument == QLatin1String("1") ? vb::vbChecked : vb::vbUnchecked);
+            return QStringLiteral("ok");
+        }
+        if (command == QLatin1String("contacts-only")) {
+            // "Only my contacts may ring", ticked or not as a person would.
+            if (form->chkContactsOnly->isChecked() != (argument == QLatin1String("1"))) form->chkContactsOnly->click();
+            return QStringLiteral("ok");
+        }
         if (command == QLatin1String("connect")) return clicked(form->cmdConnect);
         if (command == QLatin1String("answer")) return clicked(form->cmdAnswer);
         if (command == QLatin1String("terminate")) return clicked(form->cmdTerminate);
@@ -210,8 +222,18 @@ private:
                            QStringLiteral("connected=") + QString::number(form.g_blnCallConnected ? 1 : 0),
                            QStringLiteral("address=") + basMain::g_strMyWanIP,
                            QStringLiteral("alt=") + basMain::g_strAltServerBase,
-                           QStringLiteral("enabled=") + enabledButtons(form)}
+                           QStringLiteral("path=") + mediaPath(form),
+                           QStringLiteral("enabled=") + enabledButtons(form),
+                           QStringLiteral("sas=") + form.panelSecurity->lblSas->text(),
+                           QStringLiteral("security=") + form.panelSecurity->lblCallSecurity->text()}
             .join(QStringLiteral(" | "));
+    }
+
+    // The way the current call's media takes, as the engine tells it.
+    static QString mediaPath(frmMain& form) {
+        static const char* const names[] = {"", "direct", "mapping", "relayed", "no-ice"};
+        const long path = form.g_objSession ? form.g_objSession->get_MediaPath() : 0;
+        return QString::fromLatin1(path >= 0 && path < 5 ? names[path] : "");
     }
 
     static QString rowsText(frmMain& form) {

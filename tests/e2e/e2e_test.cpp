@@ -1,6 +1,7 @@
 // End to end: the chat server program and two client programs, each in its own folder, on the
 // loopback network, every step waiting on what the programs show; nothing sleeps for a fixed time.
 #include "e2e/RemoteClient.h"
+#include "support/PacketCapture.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
@@ -132,6 +133,9 @@ TEST_F(EndToEnd, RegisterAddSeeCallHangUpQuitAndAlternateServer) {
     }
     chatPort = e2e::freeTcpPort();
     ASSERT_TRUE(startMailRelay()) << mailRelay.errors().toStdString();
+    // What someone on the path records of it all, when the test has a network namespace of its own.
+    std::unique_ptr<testsupport::PacketCapture> capture;
+    if (testsupport::labAvailable()) capture = std::make_unique<testsupport::PacketCapture>();
     ASSERT_TRUE(startServer(true)) << server->errors().toStdString();
 
     // Registration: each client registers through its dialog at its first start, and its user
@@ -195,6 +199,12 @@ TEST_F(EndToEnd, RegisterAddSeeCallHangUpQuitAndAlternateServer) {
                 << client->name().toStdString() << " " << media << ": " << client->command(media).toStdString();
         }
     }
+    // Encrypted by ZRTP: both windows show the same code to read aloud.
+    QString annCode;
+    ASSERT_TRUE(waitUntil([&] { return !(annCode = ann->state(QStringLiteral("sas"))).isEmpty(); }))
+        << ann->command("state").toStdString();
+    EXPECT_EQ(bob->state(QStringLiteral("sas")), annCode);
+    EXPECT_TRUE(ann->state(QStringLiteral("security")).startsWith(QStringLiteral("Encrypted (ZRTP)")));
     ASSERT_EQ(ann->command(QStringLiteral("terminate")), "ok");
     for (Client* client : {ann.get(), bob.get()}) {
         EXPECT_TRUE(waitUntil([&] {
@@ -204,6 +214,25 @@ TEST_F(EndToEnd, RegisterAddSeeCallHangUpQuitAndAlternateServer) {
                    client->command(QStringLiteral("audio")) == "ok send=0 receive=0";
         })) << client->name().toStdString()
             << ": " << client->command("state").toStdString();
+    }
+
+    // Registrations, log-ins, polls and the call as recorded on the way: neither ID nor e-mail
+    // address can be read off the chat link, and the call's sound went as SRTP only.
+    if (capture) {
+        const QList<testsupport::CapturedPacket> packets = capture->stop();
+        const QStringList secrets{ann->command(QStringLiteral("id")).mid(3), bob->command(QStringLiteral("id")).mid(3),
+                                  annMail, bobMail};
+        EXPECT_EQ(testsupport::secretsIn(packets, {chatPort, quint16(chatPort + 1)}, secrets), QStringList());
+        QList<quint16> sipPorts;
+        for (Client* client : {ann.get(), bob.get()})
+            sipPorts.append(quint16(client->state(QStringLiteral("address")).section(QLatin1Char(':'), -1).toUInt()));
+        const QList<testsupport::CapturedPacket> media = testsupport::mediaPackets(packets, sipPorts);
+        EXPECT_TRUE(testsupport::noMediaBeforeKeys(media));
+        QList<testsupport::CapturedPacket> rtp;
+        for (const testsupport::CapturedPacket& packet : media)
+            if (testsupport::isRtpMedia(packet)) rtp.append(packet);
+        EXPECT_GE(rtp.size(), 10);
+        EXPECT_FALSE(testsupport::looksPlain(rtp));
     }
 
     // Bob quits; once his presence times out Ann sees him off line.

@@ -137,6 +137,11 @@ TEST_F(ChatLink, AHostileServerCannotGrowTheClientNorRewriteItsFilesUnasked) {
          "fnUseMSGReceived[2005]"},
         {"2005 too long, to a sign-off", ScriptedChatServer::Reply::framed("2005" + sites.repeated(100)),
          "fnUseMSGReceived[2005]", msg({"2005", "42"})},
+        // Well formed and asked for, but over a plain link anyone on the path can answer on.
+        {"111 in the clear", ScriptedChatServer::Reply::framed(msg({"111", record, "10.9.9.9", "19991"})),
+         "fnUseMSGReceived[1110]"},
+        {"2005 to a sign-off in the clear", ScriptedChatServer::Reply::framed("2005" + sites), "fnUseMSGReceived[2005]",
+         msg({"2005", "42"})},
         {"a notice of a megabyte",
          ScriptedChatServer::Reply::framed(msg({"11", record, QStringLiteral("<h1>line</h1>\n").repeated(70000), "T"})),
          ""},

@@ -4,6 +4,7 @@
 // from there (calls both ways, ended from either side, are the video scene's).
 #include "app/frmMain.h"
 #include "call/linphone/LinphoneEngine.h"
+#include "call/rtc/NetworkAddresses.h"
 #include "core/SettingsFiles.h"
 #include "core/basMain.h"
 #include "history/CallHistoryView.h"
@@ -153,7 +154,8 @@ TEST(LinphonecInterop, AnUnansweredCallIsMissedInTheHistoryWhoseTabCountsItAndCa
     QTreeWidget& list = *window.form.viewHistory->lstHistory;
     const auto row = [&] {
         QStringList texts;
-        for (int column = 0; list.topLevelItemCount() > 0 && column < list.columnCount(); ++column)
+        // Whether a call this short was encrypted before it ended is the security scene's.
+        for (int column = 0; list.topLevelItemCount() > 0 && column < history::CallHistoryView::kEncryption; ++column)
             texts << list.topLevelItem(0)->text(column);
         return texts.join(QStringLiteral(" | ")).toStdString();
     };
@@ -189,4 +191,26 @@ TEST(LinphonecInterop, AnUnansweredCallIsMissedInTheHistoryWhoseTabCountsItAndCa
     EXPECT_EQ(row(), "2026-03-01 09:31 | Out | Answered | Unknown caller: linphonec peer | sip:" + address +
                          " | 1:15 | " + address);
     EXPECT_EQ(list.topLevelItemCount(), 2);
+}
+
+// Two engines on one machine: the first listens on 5060 when it is free, the second on the next
+// free port, and each reports the port it really holds (the core used to bind 5060 by itself,
+// making the first engine's own search for a free port move it to 5061).
+TEST(LinphoneEnginePorts, TheFirstEngineKeeps5060AndASecondTakesTheNextPort) {
+    testenv::TestEnv env;
+    if (rtc::findFreeUdpPort(5060) != 5060 || rtc::findFreeUdpPort(5061) != 5061)
+        GTEST_SKIP() << "5060 or 5061 is taken here";
+    auto first = rtc::LinphoneEngine::create();
+    first->InitializeEx(rtc::RTCIF_DISABLE_UPNP);
+    auto second = rtc::LinphoneEngine::create();
+    second->InitializeEx(rtc::RTCIF_DISABLE_UPNP);
+    EXPECT_EQ(first->sipPort(), 5060);
+    EXPECT_EQ(second->sipPort(), 5061);
+    for (const auto& engine : {first, second})
+        for (const QString& address : engine->get_NetworkAddresses(false, false))
+            EXPECT_TRUE(address.endsWith(QLatin1Char(':') + QString::number(engine->sipPort())))
+                << address.toStdString();
+    EXPECT_EQ(rtc::findFreeUdpPort(5060), 5062);
+    second->Shutdown();
+    first->Shutdown();
 }

@@ -308,6 +308,91 @@ TEST_F(SipAttack, DoNotDisturbAndOnlyContactsTurnCallsAwayAndAreKeptAcrossRestar
     EXPECT_TRUE(call(ann, "Ann"));
 }
 
+// A relay of the user's chat server forwards calls from elsewhere, all from its own address: it
+// names each call's sender, and only its word is taken for it.
+TEST_F(SipAttack, ACallThroughTheUsersRelayIsNamedAsTheRelaySaysAndNobodyElseIsBelieved) {
+    vb::ListItem* bobRow = form->LstUsers->add(QStringLiteral("On"));
+    bobRow->setSubItem(1, QStringLiteral("Bob"));
+    bobRow->setSubItem(2, QStringLiteral("bob@x.org"));
+    bobRow->setTag(QStringLiteral("127.0.0.12:20001")); // his call address on the relay
+    rtc::CallPaths paths;
+    paths.observedAddress = QStringLiteral("127.0.0.1"); // our own: nothing to register
+    paths.relays = QStringList{QStringLiteral("127.0.0.12:5097")};
+    form->g_objRTCClient->SetCallPaths(paths, [](const QString&) {});
+    RawSipPeer relay(QStringLiteral("127.0.0.12"), 5097);
+    RawSipPeer besideRelay(QStringLiteral("127.0.0.12"), 5098);
+    RawSipPeer mallory(QStringLiteral("127.0.0.2"));
+    ASSERT_TRUE(relay.bound() && besideRelay.bound() && mallory.bound());
+    const QByteArray bob = "sip:bob@127.0.0.12:20001";
+    const QByteArray ann = "sip:ann@127.0.0.3:5070";
+    const QString ringing = QStringLiteral("Status: INCOMING User: ");
+    const struct {
+        const char* what;
+        RawSipPeer* sender;
+        QByteArray asserted;
+        QByteArray name;
+        QByteArray uri; // From and Contact
+        QString caption;
+    } cases[] = {
+        {"Bob, from where he registered with the relay", &relay, "<sip:127.0.0.12:20001>", "Bob", "sip:b@10.0.0.2:5060",
+         ringing + QStringLiteral("Bob    bob@x.org")},
+        {"Ann, from her own address through the relay", &relay, "<sip:127.0.0.3:5070>", "Ann", ann,
+         ringing + QStringLiteral("Ann    ann@x.org")},
+        {"a stranger through the relay, naming Bob", &relay, "<sip:198.51.100.7:5060>", "Bob", bob,
+         ringing + QStringLiteral("Unknown caller: Bob    sip:198.51.100.7:5060")},
+        {"a stranger asserting Bob himself", &mallory, "<sip:127.0.0.12:20001>", "Bob", bob,
+         ringing + QStringLiteral("Unknown caller: Bob    sip:") + mallory.address()},
+        {"a stranger on the relay's host", &besideRelay, "<sip:127.0.0.12:20001>", "Bob", bob,
+         ringing + QStringLiteral("Unknown caller: Bob    sip:127.0.0.12:5098")},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        test.sender->inviteHeaders = "P-Asserted-Identity: " + test.asserted + "\r\n";
+        refuseNextRing();
+        test.sender->send(test.sender->invite(target(), test.name, test.uri, test.uri));
+        EXPECT_FALSE(test.sender->waitFor("SIP/2.0 603", "INVITE").isEmpty());
+        EXPECT_EQ(ringCaption, test.caption);
+        ASSERT_TRUE(idle());
+    }
+
+    // Each relayed caller has an allowance of calls of its own: a flood in one's name leaves the
+    // next caller through the same relay ringing.
+    int rings = 0;
+    QTimer refuse;
+    QObject::connect(&refuse, &QTimer::timeout, [&] {
+        if (!form->cmdAnswer->isEnabled()) return;
+        ++rings;
+        form->cmdTerminate->click();
+    });
+    refuse.start(20);
+    const qint64 droppedBefore = engine()->droppedCalls();
+    relay.inviteHeaders = "P-Asserted-Identity: <sip:198.51.100.8:5060>\r\n";
+    for (int call = 0; call < rtc::sip::CallPace::kBurst + 2; ++call)
+        relay.send(relay.invite(target(), "Mallory"));
+    EXPECT_TRUE(testenv::waitFor([&] { return engine()->droppedCalls() - droppedBefore == 2; }));
+    ASSERT_TRUE(idle());
+    refuse.stop();
+    relay.inviteHeaders = "P-Asserted-Identity: <sip:127.0.0.12:20001>\r\n";
+    EXPECT_TRUE(call(relay, "Bob"));
+    EXPECT_EQ(ringCaption, ringing + QStringLiteral("Bob    bob@x.org"));
+    EXPECT_EQ(engine()->droppedCalls() - droppedBefore, 2);
+
+    // A transfer asked for inside a relayed call is refused and ends the call, as any other.
+    form->chkAutoAnswer->setChecked(true);
+    relay.send(relay.invite(target(), "Bob"));
+    const QByteArray answer = relay.waitFor("SIP/2.0 200", "INVITE");
+    ASSERT_FALSE(answer.isEmpty());
+    relay.answeredBy(answer);
+    relay.send(relay.ack());
+    ASSERT_TRUE(testenv::waitFor([&] { return caption().startsWith(QStringLiteral("Status: CONNECTED User: Bob")); }));
+    relay.send(relay.refer("sip:victim@127.0.0.5:5099"));
+    EXPECT_FALSE(relay.waitFor("SIP/2.0 403", "REFER").isEmpty());
+    const QByteArray bye = relay.waitFor("BYE ");
+    ASSERT_FALSE(bye.isEmpty()) << "the call was not ended";
+    relay.send(relay.reply(bye, "200 OK"));
+    EXPECT_TRUE(idle());
+}
+
 TEST_F(SipAttack, ACallTheEngineStartsByItselfIsEndedAtOnceAndLogged) {
     RawSipPeer victim(QStringLiteral("127.0.0.5"), 5099);
     ASSERT_TRUE(victim.bound());

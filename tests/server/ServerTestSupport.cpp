@@ -5,6 +5,9 @@
 #include "wire/Protocol.h"
 #include "wire/Scramble.h"
 
+#include <QCryptographicHash>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <algorithm>
 
@@ -53,6 +56,35 @@ ChatReply exchange(const QHostAddress& server, quint16 port, const QByteArray& b
     return exchangeMany(server, port, {bytes}, {source}).constFirst();
 }
 
+ChatReply tlsExchange(const QHostAddress& server, quint16 port, const QByteArray& bytes, QString* keyFingerprint) {
+    ChatReply reply;
+    wire::ReplyFramer framer;
+    QSslSocket socket;
+    socket.setPeerVerifyMode(QSslSocket::QueryPeer);
+    QObject::connect(&socket, &QSslSocket::encrypted, &socket, [&] {
+        if (keyFingerprint)
+            *keyFingerprint = QString::fromLatin1(
+                QCryptographicHash::hash(socket.peerCertificate().publicKey().toDer(), QCryptographicHash::Sha256)
+                    .toHex(':')
+                    .toUpper());
+        socket.write(bytes);
+    });
+    QObject::connect(&socket, &QSslSocket::readyRead, &socket, [&] {
+        const wire::ReplyFramer::Result result = framer.feed(wire::fromCp1252(socket.readAll()));
+        if (result.status != wire::ReplyFramer::Status::Complete) return;
+        reply.answered = true;
+        reply.payload = result.payload;
+        socket.disconnectFromHost();
+    });
+    QObject::connect(&socket, &QSslSocket::disconnected, &socket, [&] { reply.closed = true; });
+    QObject::connect(&socket, &QSslSocket::errorOccurred, &socket, [&] { reply.closed = true; });
+    // Whose certificate it is, the caller judges by the key's fingerprint.
+    QObject::connect(&socket, &QSslSocket::sslErrors, &socket, [&] { socket.ignoreSslErrors(); });
+    socket.connectToHostEncrypted(server.toString(), port);
+    waitFor([&] { return reply.answered || reply.closed; }, 20000);
+    return reply;
+}
+
 HttpReply httpExchange(const QHostAddress& server, quint16 port, const QByteArray& request,
                        const QHostAddress& source) {
     HttpReply reply;
@@ -85,6 +117,7 @@ bool ServerFixture::start(Backend backend, QString* skip,
     config.chatPort = config.webPort = 0;
     config.webExplicit = true;
     config.store = store;
+    config.dataDir = dir.path();
     config.logLevel = QStringLiteral("warning");
     // Call addresses on loopback answer nothing here; the tests of the check turn it on. No mail
     // either: addresses are the account's at once, unless a test of their confirmation says so.

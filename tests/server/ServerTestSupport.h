@@ -36,6 +36,11 @@ QList<ChatReply> exchangeMany(const QHostAddress& server, quint16 port, const QL
 ChatReply exchange(const QHostAddress& server, quint16 port, const QByteArray& bytes,
                    const QHostAddress& source = QHostAddress(QStringLiteral("127.0.0.1")));
 
+// The same over TLS, taking whatever certificate the server shows; `keyFingerprint` gets the
+// SHA-256 of its public key as "AB:CD:...", empty when no TLS session was made.
+ChatReply tlsExchange(const QHostAddress& server, quint16 port, const QByteArray& bytes,
+                      QString* keyFingerprint = nullptr);
+
 struct HttpReply {
     int status = 0;       // 0: no answer
     QByteArray raw, body; // all as received; the body alone
@@ -62,6 +67,7 @@ struct ServerFixture {
     bool start(Backend backend, QString* skip, const std::function<void(chatserver::ServerConfig&)>& adjust = {});
     quint16 chatPort() const { return server->chatListener()->port(); }
     quint16 webPort() const { return server->webListener() ? server->webListener()->port() : 0; }
+    quint16 chatTlsPort() const { return server->chatTlsListener() ? server->chatTlsListener()->port() : 0; }
 };
 
 QString serverProgram();

@@ -29,6 +29,8 @@ namespace {
 const QString S = QString(wire::kSep);
 // The sites the server hands out, at an address of no one.
 const QString kWebAddress = QStringLiteral("127.0.77.1");
+const QHostAddress kServerAddress(QStringLiteral("127.0.0.41"));
+constexpr quint16 kChatPort = 19991;
 
 class ClientAgainstServer : public ::testing::TestWithParam<Backend> {
 protected:
@@ -42,7 +44,11 @@ protected:
     void SetUp() override {
         QString skip;
         ASSERT_TRUE(relay.listen(QHostAddress("127.0.0.1"), 0, &skip)) << skip.toStdString();
+        // The chat port where clients look for its TLS twin, on the port after it: an address of
+        // its own keeps the two ports free of every other test's.
+        fixture.host = kServerAddress;
         if (!fixture.start(GetParam(), &skip, [&](chatserver::ServerConfig& config) {
+                config.chatPort = kChatPort;
                 config.sites = {{"0", {kWebAddress, "localhost", "ChatServerIP.asp", ""}},
                                 {"2", {kWebAddress, "localhost", "InfoDT.asp", "site-key"}}};
                 config.sitesConfigured = true;
@@ -50,13 +56,15 @@ protected:
                 config.mailRelay.port = relay.port();
             }))
             GTEST_SKIP() << skip.toStdString();
+        ASSERT_EQ(fixture.chatTlsPort(), kChatPort + 1);
         env.makeLogsFolder();
     }
     // Whether new addresses wait for their owners to confirm them.
     virtual bool confirming() const { return false; }
     // Starts the client in a fresh folder, where it registers Ann as she would.
     void registerAnn() {
-        testenv::writeScrambledFile(env.path("RTC_Chat.kvo"), "127.0.0.1" + S + QString::number(fixture.chatPort()));
+        testenv::writeScrambledFile(env.path("RTC_Chat.kvo"),
+                                    kServerAddress.toString() + S + QString::number(kChatPort));
         vb::setModalHandlerForTesting([](QDialog& dialog) {
             dialog.findChild<QLineEdit*>("txtDisplayNM")->setText("Ann Lee");
             dialog.findChild<QLineEdit*>("txtEmail")->setText("ann@example.com");
@@ -89,13 +97,17 @@ protected:
             return g_lngChatSocketHandle == 0 &&
                    !(form->tmrServerCall->isActive() && form->tmrServerCall->interval() == 21);
         }));
-        chatserver::TcpListener& chat = *fixture.server->chatListener();
+        // The client speaks TLS with a server that has it.
+        chatserver::TcpListener& chat = *fixture.server->chatTlsListener();
         const quint64 answered = chat.stats().answered;
         g_strMsgToSend = request;
         form->chatSocket().Connect(g_strServerIP, vb::CLng(g_strServerPort));
         ASSERT_TRUE(servertest::waitFor([&] {
             return chat.stats().answered > answered && chat.openConnections() == 0;
-        })) << request.toStdString();
+        })) << request.toStdString()
+            << " answered " << chat.stats().answered << " was " << answered << " open " << chat.openConnections()
+            << " plain " << fixture.server->chatListener()->stats().answered << " "
+            << form->txtStatus->toPlainText().toStdString();
     }
     QString id() const { return vb::Tag(*form->txtEmail); }
     void poll() { clientExchange("1" + S + id() + S + form->txtEmail->text()); }
@@ -113,7 +125,7 @@ TEST_P(ClientAgainstServer, RegistrationContactsPresenceAndSignOff) {
     registerAnn();
     ASSERT_FALSE(id().isEmpty()) << form->txtStatus->toPlainText().toStdString();
     EXPECT_EQ(testenv::readScrambledFile(addressFile).split(S),
-              (QStringList{"127.0.0.1", QString::number(fixture.chatPort()), id(), "ann@example.com"}));
+              (QStringList{kServerAddress.toString(), QString::number(kChatPort), id(), "ann@example.com"}));
 
     const QString bobId = bob({"3", "bob", "PC-B", "bob@example.com", "Bob"}).fields().value(3);
     ASSERT_EQ(bob({"1", bobId, "bob@example.com"}).code(), "1");

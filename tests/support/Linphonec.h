@@ -27,8 +27,9 @@ public:
     // apart), in `environment` (a display of its own, say).
     Linphonec(bool autoAnswer, quint16 firstPort, const QProcessEnvironment& environment)
         : Linphonec(autoAnswer, {}, false, firstPort, environment) {}
+    // `sipSettings`: more lines of its [sip] section ("media_encryption=zrtp\n", say).
     Linphonec(bool autoAnswer, const QString& call, bool video, quint16 firstPort,
-              const QProcessEnvironment& environment) {
+              const QProcessEnvironment& environment, const QByteArray& sipSettings = {}) {
         port = rtc::findFreeUdpPort(firstPort);
         QDir(home.path()).mkpath(QStringLiteral(".local/share/linphone"));
         QFile rc(home.filePath(QStringLiteral("linphonerc")));
@@ -38,7 +39,7 @@ public:
             // guess, and the window could not tell it from a stranger.
             rc.write("[sip]\nsip_port=" + QByteArray::number(port) +
                      "\nguess_hostname=0\ncontact=\"linphonec peer\" <sip:peer@127.0.0.1:" + QByteArray::number(port) +
-                     ">\n");
+                     ">\n" + sipSettings);
             rc.close();
         }
         QStringList args{QStringLiteral("-c"), rc.fileName()};

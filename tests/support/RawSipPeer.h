@@ -17,16 +17,12 @@ public:
     // Bound to `host` (127.0.0.2, say) on `port`, any free one when 0.
     explicit RawSipPeer(const QString& host, quint16 port = 0) {
         m_socket.bind(QHostAddress(host), port);
-        QObject::connect(&m_socket, &QUdpSocket::readyRead, [this] {
-            while (m_socket.hasPendingDatagrams()) {
-                const QByteArray datagram = m_socket.receiveDatagram(70000).data();
-                received.append(datagram);
-                // A refusal of an INVITE is acknowledged, or it comes again and again.
-                if (datagram.startsWith("SIP/2.0 ") && datagram.mid(8, 1) >= "3" &&
-                    cseqOf(datagram).endsWith(" INVITE"))
-                    send(acknowledgement(datagram));
-            }
-        });
+        listen();
+    }
+    // On a bound UDP socket of its own (one made in another network namespace, say).
+    explicit RawSipPeer(qintptr descriptor) {
+        m_socket.setSocketDescriptor(descriptor, QAbstractSocket::BoundState);
+        listen();
     }
     bool bound() const { return m_socket.state() == QAbstractSocket::BoundState; }
     QString host() const { return m_socket.localAddress().toString(); }
@@ -50,10 +46,13 @@ public:
         m_to = "To: <sip:user@" + target.toLatin1() + ">";
         m_contact = "Contact: <" + contactUri + ">";
         m_target = target;
-        return request("INVITE", "sip:user@" + target.toLatin1(), "Content-Type: application/sdp\r\n", sdp);
+        return request("INVITE", "sip:user@" + target.toLatin1(), "Content-Type: application/sdp\r\n" + inviteHeaders,
+                       sdp);
     }
     // The next INVITE's From header carries this value as it stands, when not empty.
     QByteArray fromValue;
+    // Header lines ("Name: value\r\n" each) the next INVITEs carry besides.
+    QByteArray inviteHeaders;
 
     // Requests inside the call the last INVITE set up, once its answer named the callee's tag.
     QByteArray ack() { return request("ACK", requestUri(), {}, {}, false); }
@@ -143,6 +142,19 @@ public:
     int cseq = 1;
 
 private:
+    // Keeps every datagram that comes.
+    void listen() {
+        QObject::connect(&m_socket, &QUdpSocket::readyRead, [this] {
+            while (m_socket.hasPendingDatagrams()) {
+                const QByteArray datagram = m_socket.receiveDatagram(70000).data();
+                received.append(datagram);
+                // A refusal of an INVITE is acknowledged, or it comes again and again.
+                if (datagram.startsWith("SIP/2.0 ") && datagram.mid(8, 1) >= "3" &&
+                    cseqOf(datagram).endsWith(" INVITE"))
+                    send(acknowledgement(datagram));
+            }
+        });
+    }
     // A session description with one audio stream at `mediaHost`.
     QByteArray description(const QByteArray& mediaHost, int version) const {
         return "v=0\r\no=- 1 " + QByteArray::number(version) + " IN IP4 " + host().toLatin1() + "\r\ns=-\r\nc=IN IP4 " +

@@ -3,6 +3,7 @@
 // The call history beside them: each call kept from its start through a crash, a full disk and
 // a flood of calls.
 #include "chatlink/ChatProtocol.h"
+#include "core/ErrorLog.h"
 #include "core/SettingsFiles.h"
 #include "core/basMain.h"
 #include "history/CallHistory.h"
@@ -24,6 +25,8 @@
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sqlite3.h>
+#include <sys/stat.h>
 
 using namespace basMain;
 
@@ -45,6 +48,7 @@ protected:
     void SetUp() override { env.makeLogsFolder(); }
     void TearDown() override {
         g_blnRegistrationWaiting = false;
+        g_blnAnsweredSecurely = false;
         g_strAnsweredRequest.clear();
     }
     // The folder's files (no temporary file may be left behind).
@@ -122,16 +126,29 @@ TEST_F(SettingsFiles, TheCallHistoryKeepsEachCallThroughACrashAFullDiskAndAFlood
     QDateTime now(QDate(2026, 3, 1), QTime(9, 30));
     vb::setClockForTesting([&] { return now; });
     const auto call = [](quint64 serial, Phase phase, const QString& name = "Ann") {
-        return CallActivity{serial,      phase,          CallActivity::Outcome::Missed, true, name + "\n",
-                            "ann@x.org", "10.0.0.1:5060"};
+        return CallActivity{
+            serial, phase, CallActivity::Outcome::Missed, true, name + "\n", "ann@x.org", "10.0.0.1:5060",
+            false,  "ZRTP"};
     };
     const QString path = env.path("CallHistory.sqlite");
+    {
+        // A history kept before calls were encrypted: its calls stay, and the next ones say how.
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+        sqlite3_exec(db,
+                     "CREATE TABLE calls(id INTEGER PRIMARY KEY AUTOINCREMENT, started INTEGER NOT NULL, connected "
+                     "INTEGER, ended INTEGER, incoming INTEGER NOT NULL, outcome TEXT, name TEXT NOT NULL, email TEXT "
+                     "NOT NULL, address TEXT NOT NULL, seen INTEGER NOT NULL DEFAULT 0)",
+                     nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
     auto run = std::make_unique<CallHistory>(path, 3);
     run->record(call(1, Phase::Ringing));
     run->record(call(1, Phase::Connected));
     run = std::make_unique<CallHistory>(path, 3); // the program stopped in the call; the next run
     ASSERT_EQ(run->records().size(), 1u);
     EXPECT_EQ(run->records()[0].outcome, CallActivity::Outcome::Answered);
+    EXPECT_EQ(run->records()[0].security, "ZRTP");
     EXPECT_EQ(run->records()[0].name, "Ann"); // one plain line
     {
         const testenv::FileSizeLimit fullDisk(1);
@@ -175,7 +192,7 @@ TEST_F(SettingsFiles, AFullHistoryCountsItsMissedCallsAtOnceAndIsListedWhenLooke
             now = now.addSecs(3600); // an hour apart, so none folds into another
             const auto outcome = serial % 4 == 0 ? CallActivity::Outcome::Missed : CallActivity::Outcome::Answered;
             store.record({quint64(serial), CallActivity::Phase::Ended, outcome, true, QStringLiteral("Ann"),
-                          QStringLiteral("ann@x.org"), QStringLiteral("10.0.0.%1:5060").arg(serial % 200)});
+                          QStringLiteral("ann@x.org"), QStringLiteral("10.0.0.%1:5060").arg(serial % 200), false, ""});
         }
     }
     // At start the tab's title counts the missed calls; the rows wait until they are wanted.
@@ -193,10 +210,54 @@ TEST_F(SettingsFiles, AFullHistoryCountsItsMissedCallsAtOnceAndIsListedWhenLooke
     next.open(path);
     now = now.addSecs(3600);
     next.record({quint64(calls + 1), CallActivity::Phase::Ended, CallActivity::Outcome::Missed, true,
-                 QStringLiteral("Bob"), QStringLiteral("bob@x.org"), QStringLiteral("10.0.1.1:5060")});
+                 QStringLiteral("Bob"), QStringLiteral("bob@x.org"), QStringLiteral("10.0.1.1:5060"), false, ""});
     ASSERT_EQ(next.lstHistory->topLevelItemCount(), calls);
     EXPECT_EQ(next.lstHistory->topLevelItem(0)->text(CallHistoryView::kContact), QStringLiteral("Bob"));
     EXPECT_EQ(next.unseenMissed(), 1);
+}
+
+// Whatever the process's umask and whatever an older version left behind, each file the client
+// writes is the user's alone, and so are the folders it makes for them.
+TEST_F(SettingsFiles, EveryFileTheClientWritesAndEveryFolderItMakesIsTheUsersAlone) {
+    const mode_t before = ::umask(022);
+    const auto mode = [](const QString& path) {
+        struct stat info {};
+        return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 0777) : -1;
+    };
+    for (const char* name : {"RTC_Chat.kvo", "ColloqChat.kvo", "RTC_Name.kvo", "CallHistory.sqlite"}) {
+        QFile old(env.path(QString::fromLatin1(name)));
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly)); // empty, as an earlier run might have left it
+        old.close();
+        ::chmod(QFile::encodeName(old.fileName()).constData(), 0644);
+    }
+    writeServerAddressFile("10.0.0.1", "19991", "42", "me@x.org");
+    writeUserSettingsFile("2005" + msg({"", "0", "10.0.0.1", "r.example", "/a.asp", "12052026"}));
+    writeDisplayNameFile("Ann");
+    basMain::fnLogError(QStringLiteral("EveryFile[1]"), false);
+    CallActivity call{1, CallActivity::Phase::Ringing, CallActivity::Outcome::Missed, true, "Ann", "a@x.org", "", false,
+                      ""};
+    history::CallHistory calls(env.path("CallHistory.sqlite"));
+    ASSERT_TRUE(calls.record(call));
+    ASSERT_EQ(env.logLines().size(), 1);
+    for (const QString& name : QDir(env.dir()).entryList(QDir::Files | QDir::Hidden))
+        EXPECT_EQ(mode(env.path(name)), 0600) << name.toStdString();
+    for (const QString& name : QDir(env.path("logs")).entryList(QDir::Files))
+        EXPECT_EQ(mode(env.path("logs/" + name)), 0600) << name.toStdString();
+
+    // The per-user folder of an installed client, with its logs folder, made at the first start and
+    // narrowed again where an earlier version left it open.
+    const QString user = env.path("home/.local/share/ColloqChat/ColloqChat");
+    EXPECT_EQ(vb::chooseAppPath("/usr/bin", user), user);
+    for (const QString& folder : {env.path("home/.local"), user, user + "/logs"})
+        EXPECT_EQ(mode(folder), 0700) << folder.toStdString();
+    ::chmod(QFile::encodeName(user).constData(), 0755);
+    vb::chooseAppPath("/usr/bin", user);
+    EXPECT_EQ(mode(user), 0700);
+    // A folder of the program's own, as scripts/run.sh uses, is the user's choice and left alone.
+    ::chmod(QFile::encodeName(env.dir()).constData(), 0755);
+    EXPECT_EQ(vb::chooseAppPath(env.dir(), user), env.dir());
+    EXPECT_EQ(mode(env.dir()), 0755);
+    ::umask(before);
 }
 
 // Replies arrive through the reply handler, on controls like the window's.
@@ -226,6 +287,7 @@ TEST_F(SettingsFromReplies, TheAddressOf111KeepsTheIdentityThatRegistrationStore
     g_blnRegistrationWaiting = false;
     EXPECT_EQ(testenv::readScrambledFile(serverAddressFilePath()), msg({"10.1.2.3", "19992", "42", "me@x.org"}));
     g_strAnsweredRequest = "1";
+    g_blnAnsweredSecurely = true; // a server that proved its key; over a plain link see chatlink_test
     receive(msg({"111", "7", "Ann", "ann@x.org", "10.0.0.7", "1", "10.9.9.9", "20000"}));
     EXPECT_EQ(testenv::readScrambledFile(serverAddressFilePath()), msg({"10.9.9.9", "20000", "42", "me@x.org"}));
     EXPECT_TRUE(users.find("A7"));

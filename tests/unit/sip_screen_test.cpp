@@ -179,4 +179,45 @@ TEST(SipScreen, OneAddressStartsAFewCallsAtOnceThenOneEveryFewSeconds) {
     EXPECT_TRUE(pace.admit(mallory, now + sip::CallPace::kRefillMs)); // forgotten: a fresh start
 }
 
+TEST(SipScreen, ANewCallComesFromWhomItsSourceOrTheUsersRelayNames) {
+    const QList<QByteArray> relays = {"203.0.113.12:5060", "203.0.113.13:5060"};
+    const QByteArray relay = "203.0.113.12:5060";
+    const struct {
+        const char* what;
+        QByteArray from;       // the datagram's source
+        QByteArray identities; // P-Asserted-Identity lines
+        QByteArray source;     // the call's source and contact as decided
+        QByteArray contact;
+        QByteArray paceKey;
+    } cases[] = {
+        {"straight from the caller", "198.51.100.7:5060", {}, "198.51.100.7:5060", "10.0.0.1:5070", "198.51.100.7"},
+        {"straight, naming whom it likes", "198.51.100.7:5060", "P-Asserted-Identity: <sip:203.0.113.12:20001>\r\n",
+         "198.51.100.7:5060", "10.0.0.1:5070", "198.51.100.7"},
+        {"from the relay's address, another port", "203.0.113.12:5999",
+         "P-Asserted-Identity: <sip:203.0.113.12:20001>\r\n", "203.0.113.12:5999", "10.0.0.1:5070", "203.0.113.12"},
+        {"the relay, for one of its users", relay, "P-Asserted-Identity: \"Ann\" <sip:203.0.113.12:20001>\r\n",
+         "203.0.113.12:20001", "203.0.113.12:20001", "203.0.113.12:20001"},
+        {"the relay, for an address it received the call from", relay,
+         "P-Asserted-Identity: <sip:198.51.100.7:5062>\r\n", "198.51.100.7:5062", "10.0.0.1:5070", "198.51.100.7"},
+        {"the relay, for a user of another relay (no word of its own)", relay,
+         "P-Asserted-Identity: <sip:203.0.113.13:20001>\r\n", "203.0.113.13:20001", "10.0.0.1:5070", "203.0.113.13"},
+        {"the relay, saying nothing", relay, {}, relay, "10.0.0.1:5070", "203.0.113.12"},
+        {"the relay with two identities", relay,
+         "P-Asserted-Identity: <sip:203.0.113.12:20001>\r\nP-Asserted-Identity: <sip:198.51.100.7:5062>\r\n", relay,
+         "10.0.0.1:5070", "203.0.113.12"},
+        {"the relay, naming a telephone number", relay, "P-Asserted-Identity: <tel:+15551234>\r\n", relay,
+         "10.0.0.1:5070", "203.0.113.12"},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        const sip::Verdict verdict = sip::screen(
+            request("INVITE", "\"Ann\" <sip:ann@10.0.0.1:5060>;tag=1", "<sip:me@10.0.0.2>", test.identities));
+        ASSERT_TRUE(verdict.request);
+        const sip::Origin origin = sip::originOf(*verdict.request, test.from, relays);
+        EXPECT_EQ(origin.source, test.source);
+        EXPECT_EQ(origin.contact, test.contact);
+        EXPECT_EQ(origin.paceKey(), test.paceKey);
+    }
+}
+
 } // namespace

@@ -7,6 +7,7 @@
 #include "platform/vb.h"
 #include "support/TestEnv.h"
 #include "web/WebLookup.h"
+#include "wire/CallPaths.h"
 #include "wire/Codepage.h"
 #include "wire/MessageCodes.h"
 #include "wire/Protocol.h"
@@ -139,6 +140,7 @@ TEST(MessageCodes, ReadExactlyAndRequestsBuiltFieldByField) {
         {"1", wire::Code::LogIn},
         {"2005", wire::Code::SignOffWithSettings},
         {"77", wire::Code::DatedRecords},
+        {"50", wire::Code::NewId},
         {"01", std::nullopt},
         {" 1", std::nullopt},
         {"+4", std::nullopt},
@@ -173,6 +175,61 @@ TEST(SiteDateStamps, LaterOrNot) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(basMain::fnCompareDates(c.first, c.second), c.later) << c.first << " vs " << c.second;
+}
+
+} // namespace
+
+namespace {
+
+// Reply 40 as the client reads it: a field out of shape and the whole reply is set aside, so the
+// engine is never handed half a path.
+TEST(CallPathsReply, EveryFieldMustReadAsItShouldOrNoneIsTaken) {
+    const QStringList good = {"40",
+                              "198.51.100.7",
+                              "203.0.113.11:3478,203.0.113.13:3478",
+                              "1700003600:1234567890123456",
+                              "c2VjcmV0",
+                              "203.0.113.12:5060",
+                              "203.0.113.12:20000",
+                              "1700003600:20000@203.0.113.12",
+                              "cGFzcw==",
+                              "3600"};
+    const std::optional<wire::CallPathsReply> read = wire::parseCallPaths(good);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->turnServers.size(), 2);
+    EXPECT_EQ(read->relayCallAddress, "203.0.113.12:20000");
+    EXPECT_EQ(read->lifetimeSeconds, 3600);
+    EXPECT_EQ(wire::parseCallPaths(wire::composeCallPaths(*read).split(wire::kSep))->relayUser, read->relayUser);
+
+    struct Case {
+        const char* what;
+        int field;
+        QString value;
+    };
+    const Case broken[] = {
+        {"another code", 0, "1"},
+        {"an observed name", 1, "home.example.org"},
+        {"an observed IPv6 address", 1, "2001:db8::7"},
+        {"a server without a port", 2, "203.0.113.11"},
+        {"a server with a port too big", 2, "203.0.113.11:65536"},
+        {"an address with a leading zero", 2, "203.0.113.011:3478"},
+        {"a credential with a line break", 3, "1700003600:12\r\nVia: x"},
+        {"a relay without its call address", 6, ""},
+        {"a relay without credentials", 8, ""},
+        {"a lifetime below zero", 9, "-1"},
+        {"a lifetime that is no number", 9, "soon"},
+    };
+    for (const Case& c : broken) {
+        QStringList fields = good;
+        fields[c.field] = c.value;
+        EXPECT_FALSE(wire::parseCallPaths(fields)) << c.what;
+    }
+    EXPECT_FALSE(wire::parseCallPaths(good.mid(0, 9))) << "a field short";
+    // No relay at all is a reply like any other: TURN alone, or nothing but the address.
+    QStringList noRelay = good;
+    noRelay[5] = noRelay[6] = noRelay[7] = noRelay[8] = QString();
+    EXPECT_TRUE(wire::parseCallPaths(noRelay));
+    EXPECT_TRUE(wire::parseCallPaths({"40", "198.51.100.7", "", "", "", "", "", "", "", "0"}));
 }
 
 } // namespace

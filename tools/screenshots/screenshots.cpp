@@ -3,7 +3,11 @@
 // the desktop draws instead (see DesktopShots.h). The pictures are the windows' own
 // contents (no frame), so they come out the same on every run with the same fonts.
 #include "DesktopShots.h"
+#include "app/CallPathsLink.h"
+#include "app/CallSecurityPanel.h"
 #include "app/frmMain.h"
+#include "call/rtc/CallSecurity.h"
+#include "core/TrustStore.h"
 #include "forms/frmMngContacts.h"
 #include "forms/frmRegWait.h"
 #include "forms/frmRegister.h"
@@ -50,7 +54,7 @@ const Contact kContacts[] = {
 };
 
 // A morning of calls, reported as the window reports them: {start, seconds to the answer or end,
-// seconds in the call, in, outcome, name, e-mail, address}.
+// seconds in the call, in, outcome, name, e-mail, address, encryption}.
 struct PastCall {
     const char* time;
     int ringSeconds;
@@ -60,13 +64,15 @@ struct PastCall {
     const char* name;
     const char* email;
     const char* address;
-    int times = 1; // calls made one after another, a minute apart
+    int times = 1;             // calls made one after another, a minute apart
+    const char* security = ""; // how an answered call was encrypted
 };
 
 const PastCall kCalls[] = {
-    {"08:02:10", 6, 252, true, CallActivity::Outcome::Answered, "Dana Okafor", "dana@example.org", "10.0.0.7:5060"},
+    {"08:02:10", 6, 252, true, CallActivity::Outcome::Answered, "Dana Okafor", "dana@example.org", "10.0.0.7:5060", 1,
+     "ZRTP, verified"},
     {"08:31:45", 9, 723, false, CallActivity::Outcome::Answered, "Bob Miller", "bob.miller@example.com",
-     "192.168.1.23:5060"},
+     "192.168.1.23:5060", 1, "ZRTP"},
     {"09:15:02", 30, 0, false, CallActivity::Outcome::Failed, "Eve Lambert", "eve.lambert@example.com",
      "203.0.113.9:5060"},
     {"10:47:30", 40, 0, true, CallActivity::Outcome::Missed, "Carl Jensen", "carl.jensen@example.net",
@@ -91,7 +97,9 @@ void reportCalls(frmMain& form) {
                               past.incoming,
                               QString::fromLatin1(past.name),
                               QString::fromLatin1(past.email),
-                              QString::fromLatin1(past.address)};
+                              QString::fromLatin1(past.address),
+                              false,
+                              QString::fromLatin1(past.security)};
             now = QDateTime(QDate(2026, 12, 6), QTime::fromString(QString::fromLatin1(past.time)))
                       .addSecs(qint64{60} * time);
             emit form.callActivity(call);
@@ -146,12 +154,61 @@ bool mainWindow(const QString& folder, frmMain& form) {
     form.txtStatus->setPlainText(QStringLiteral("RTCClient is initialized and ready to make/receive calls."));
     reportCalls(form);
     bool ok = save(form, folder, "main-calls.png");
+    // In a call whose media the TURN server relays, the client reached through the call relay.
+    const QString title = form.windowTitle();
+    form.setWindowTitle(QStringLiteral("Internet Chat - Ver: ") + frmMain::versionText() +
+                        QStringLiteral(" My Internet IP: 203.0.113.12:20417"));
+    form.fraStatus->setTitle(QStringLiteral("Status: CONNECTED User: Bob Miller    192.168.1.23"));
+    vb::setForeColor(*form.txtStatus, vb::vbBlue);
+    form.txtStatus->setPlainText(CallPathsLink::mediaPathText(rtc::MEDIAPATH_RELAYED));
+    ok = save(form, folder, "main-call-path.png") && ok;
+    form.setWindowTitle(title);
+    form.fraStatus->setTitle(QStringLiteral("Status: IDLE"));
+    vb::setForeColor(*form.txtStatus, vb::vbBlack);
+    form.txtStatus->setPlainText(QStringLiteral("RTCClient is initialized and ready to make/receive calls."));
     form.SSTab1->setCurrentIndex(1);
     ok = save(form, folder, "main-tools.png") && ok;
     form.SSTab1->setCurrentIndex(2);
     form.viewHistory->lstHistory->setCurrentItem(form.viewHistory->lstHistory->topLevelItem(0));
     ok = save(form, folder, "main-history.png") && ok;
     form.SSTab1->setCurrentIndex(0);
+    return ok;
+}
+
+// A call's session as the engine would hand it over, telling the security it is given.
+class ShownSession final : public rtc::IRTCSession2, public rtc::IRTCSessionSecurity {
+public:
+    std::shared_ptr<rtc::IRTCParticipant> AddParticipant(const QString&, const QString&) override { return {}; }
+    void RemoveParticipant(const std::shared_ptr<rtc::IRTCParticipant>&) override {}
+    void Answer() override {}
+    void Terminate(long) override {}
+    long get_State() const override { return rtc::RTCSS_CONNECTED; }
+    std::shared_ptr<rtc::IRTCClient2> get_Client() const override { return {}; }
+    std::shared_ptr<rtc::IRTCCollection> get_Participants() const override { return {}; }
+    rtc::CallSecurity get_Security() const override { return {}; }
+    void put_SasVerified(bool) override {}
+};
+
+// A call with Bob, encrypted: the code to read aloud; then, another day, a key that changed.
+bool encryptedCall(const QString& folder, frmMain& form) {
+    const QString bob = QStringLiteral("bob.miller@example.com");
+    form.fraStatus->setTitle(QStringLiteral("Status: CONNECTED User: Bob Miller    ") + bob);
+    vb::setForeColor(*form.txtStatus, vb::vbBlue);
+    form.txtStatus->setPlainText(
+        QStringLiteral("Media started: audio send, audio receive, video send, video receive."));
+    form.cmdConnect->setEnabled(false);
+    form.cmdTerminate->setEnabled(true);
+    auto session = std::make_shared<ShownSession>();
+    form.panelSecurity->callConnected(session, QStringLiteral("Bob Miller"), bob);
+    form.panelSecurity->securityChanged(session, {rtc::MediaProtection::Zrtp, QStringLiteral("k7qz"), false});
+    bool ok = save(form, folder, "call-encrypted.png");
+    trust::setContactVerified(bob, true);
+    auto later = std::make_shared<ShownSession>();
+    form.panelSecurity->callConnected(later, QStringLiteral("Bob Miller"), bob);
+    form.panelSecurity->securityChanged(later, {rtc::MediaProtection::Zrtp, QStringLiteral("m3ta"), false});
+    ok = save(form, folder, "call-key-changed.png") && ok;
+    trust::setContactVerified(bob, false);
+    form.panelSecurity->callStarting();
     return ok;
 }
 
@@ -201,6 +258,7 @@ int main(int argc, char** argv) {
         if (desktopShots) return desktopPictures(folder) ? 0 : 1;
         frmMain form;
         bool ok = mainWindow(folder, form);
+        ok = encryptedCall(folder, form) && ok;
         ok = registration(folder) && ok;
         ok = waitWindow(folder) && ok;
         ok = contactsManager(folder, form) && ok;

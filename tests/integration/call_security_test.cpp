@@ -1,0 +1,224 @@
+// Encrypted calls as the user sees them, on the real engine against linphonec and recorded on the
+// wire: ZRTP by default with the same short authentication string at both ends and no media in
+// the clear, the verified mark kept for the contact and a changed key shown as a warning, a peer
+// that cannot encrypt (a path that drops ZRTP) connecting "not encrypted" or refused, and the
+// peers' offers of SDES and DTLS-SRTP taken encrypted.
+#include "app/CallSecurityPanel.h"
+#include "app/frmMain.h"
+#include "core/TrustStore.h"
+#include "core/basMain.h"
+#include "history/CallHistoryView.h"
+#include "platform/widgets/Controls.h"
+#include "support/FrmMainCallAccess.h"
+#include "support/Linphonec.h"
+#include "support/PacketCapture.h"
+#include "support/TestEnv.h"
+
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+#include <map>
+
+using testsupport::CapturedPacket;
+using testsupport::Linphonec;
+
+namespace {
+
+// The main window on the real engine, with Ann as its one contact.
+struct SecureWindow {
+    testenv::TestEnv env;
+    frmMain form;
+    explicit SecureWindow(bool encryptedOnly = false) {
+        env.makeLogsFolder();
+        form.txtEmail->setText(QStringLiteral("zoe@x.org"));
+        form.chkEncryptedOnly->setChecked(encryptedOnly);
+        FrmMainCallAccess::initRtc(form);
+    }
+    ~SecureWindow() {
+        int cancel = 0;
+        if (form.g_objRTCClient) form.Form_Unload(cancel);
+    }
+    void call(const QString& address) {
+        FrmMainCallAccess::listContact(form, QStringLiteral("Ann"), QStringLiteral("ann@x.org"), address);
+        form.cmdConnect->click();
+    }
+    QString verdict() const { return form.panelSecurity->lblCallSecurity->text(); }
+    bool says(const QString& text, int timeoutMs = 30000) {
+        return testenv::waitFor([&] { return verdict().contains(text); }, timeoutMs);
+    }
+    bool connected() const { return form.fraStatus->title().startsWith(QStringLiteral("Status: CONNECTED")); }
+    bool hangUpAndWait() {
+        if (form.cmdTerminate->isEnabled()) form.cmdTerminate->click();
+        const bool ended = testenv::waitFor([&] { return !form.g_objSession && !form.g_blnCallConnected; }, 30000);
+        if (!ended)
+            ADD_FAILURE() << form.fraStatus->title().toStdString() << " terminate " << form.cmdTerminate->isEnabled()
+                          << " " << env.logLines().join("\n").toStdString();
+        return ended;
+    }
+    // The newest call of the History tab: its result and its encryption.
+    QString lastCall() const {
+        const QTreeWidgetItem* row = form.viewHistory->lstHistory->topLevelItem(0);
+        return row ? row->text(history::CallHistoryView::kResult) + QStringLiteral(" | ") +
+                         row->text(history::CallHistoryView::kEncryption)
+                   : QString();
+    }
+};
+
+// The short authentication string linphonec printed for its call.
+QString codeOf(Linphonec& peer) {
+    const QRegularExpressionMatch match =
+        QRegularExpression(QStringLiteral("fully encrypted and auth token is (\\S+)\\.")).match(peer.output());
+    return match.hasMatch() ? match.captured(1) : QString();
+}
+
+// Where linphonec receives a call's sound (its default, free in the test's own namespace).
+constexpr quint16 kLinphonecAudioPort = 7078;
+
+} // namespace
+
+TEST(CallSecurity, ZrtpWithLinphonecShowsTheSameCodeAtBothEndsAndSendsNoMediaInTheClear) {
+    if (!testsupport::haveLinphonec() || !testsupport::labAvailable())
+        GTEST_SKIP() << "needs linphonec, tcpdump and nft in a namespace of the test's own";
+    SecureWindow window;
+    testsupport::PacketCapture capture;
+    ASSERT_TRUE(capture.started());
+    Linphonec peer(true);
+    ASSERT_TRUE(peer.started());
+    window.call(peer.address());
+    ASSERT_TRUE(window.says(QStringLiteral("Read this code aloud to Ann"))) << window.verdict().toStdString();
+    ASSERT_TRUE(peer.says(QStringLiteral("fully encrypted"))) << peer.output().toStdString();
+    const QString code = codeOf(peer);
+    ASSERT_EQ(code.size(), 4) << peer.output().toStdString();
+    EXPECT_TRUE(window.verdict().contains(QStringLiteral("\"") + code + QStringLiteral("\"")))
+        << window.verdict().toStdString() << " / " << code.toStdString();
+    EXPECT_TRUE(window.form.panelSecurity->cmdSasVerified->isVisibleTo(&window.form));
+    testenv::waitFor([] { return false; }, 1500); // some sound goes both ways
+    ASSERT_TRUE(window.hangUpAndWait());
+
+    const QList<CapturedPacket> packets = testsupport::mediaPackets(
+        capture.stop(), {peer.port, quint16(basMain::g_strMyWanIP.section(QLatin1Char(':'), -1).toUInt())});
+    // Not one packet of sound before the keys were agreed: the streams held it back.
+    EXPECT_TRUE(testsupport::noMediaBeforeKeys(packets));
+    QList<CapturedPacket> rtp;
+    for (const CapturedPacket& packet : packets)
+        if (testsupport::isRtpMedia(packet)) rtp.append(packet);
+    ASSERT_GE(rtp.size(), 20);
+    EXPECT_FALSE(testsupport::looksPlain(rtp));
+    EXPECT_EQ(window.lastCall(), QStringLiteral("Answered | ZRTP"));
+}
+
+TEST(CallSecurity, TheCodesMatchMarkIsKeptForTheContactAndAnotherKeyLaterIsAWarning) {
+    if (!testsupport::haveLinphonec()) GTEST_SKIP() << "linphonec is not installed";
+    SecureWindow window;
+    {
+        Linphonec ann(true);
+        ASSERT_TRUE(ann.started());
+        window.call(ann.address());
+        ASSERT_TRUE(window.says(QStringLiteral("Read this code aloud"))) << window.verdict().toStdString();
+        window.form.panelSecurity->cmdSasVerified->click();
+        EXPECT_TRUE(window.says(QStringLiteral("Ann's key is the one you verified")));
+        EXPECT_FALSE(window.form.panelSecurity->cmdSasVerified->isVisibleTo(&window.form));
+        EXPECT_TRUE(trust::isContactVerified(QStringLiteral("ANN@x.org")));
+        EXPECT_TRUE(window.form.panelSecurity->verifiedAs(QStringLiteral("ann@x.org")));
+        EXPECT_FALSE(window.form.panelSecurity->verifiedAs(QStringLiteral("bob@x.org")));
+        ASSERT_TRUE(window.hangUpAndWait());
+        EXPECT_EQ(window.lastCall(), QStringLiteral("Answered | ZRTP, verified"));
+        EXPECT_FALSE(window.form.panelSecurity->verifiedAs(QStringLiteral("ann@x.org"))); // no call, nobody
+
+        // The next call with the same peer and its kept secret needs no reading aloud.
+        window.call(ann.address());
+        ASSERT_TRUE(window.says(QStringLiteral("Ann's key is the one you verified"))) << window.verdict().toStdString();
+        EXPECT_FALSE(window.form.panelSecurity->cmdSasVerified->isVisibleTo(&window.form));
+        ASSERT_TRUE(window.hangUpAndWait());
+    }
+    // Ann's address now answers with another key (another ZRTP identity, no kept secret): the
+    // window does not take it silently.
+    Linphonec stranger(true);
+    ASSERT_TRUE(stranger.started());
+    window.call(stranger.address());
+    ASSERT_TRUE(window.says(QStringLiteral("Warning: Ann's key is not the one you verified")))
+        << window.verdict().toStdString();
+    EXPECT_EQ(vb::ForeColor(*window.form.panelSecurity->lblCallSecurity), vb::vbRed);
+    EXPECT_TRUE(window.form.panelSecurity->cmdSasVerified->isVisibleTo(&window.form));
+    EXPECT_FALSE(window.form.panelSecurity->verifiedAs(QStringLiteral("ann@x.org")));
+    ASSERT_TRUE(window.hangUpAndWait());
+    // The secrets kept with peers are the user's alone.
+    const QFileInfo secrets(window.env.path(QStringLiteral("ZrtpSecrets.sqlite")));
+    EXPECT_TRUE(secrets.exists());
+    EXPECT_FALSE(secrets.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther | QFileDevice::WriteOther));
+}
+
+// A peer that cannot encrypt: the path drops ZRTP, so no key exchange ever ends.
+TEST(CallSecurity, APeerThatCannotEncryptConnectsNotEncryptedOrIsRefusedWhenOnlyEncryptedCallsAreTaken) {
+    if (!testsupport::haveLinphonec() || !testsupport::labAvailable())
+        GTEST_SKIP() << "needs linphonec, tcpdump and nft in a namespace of the test's own";
+    const struct {
+        bool encryptedOnly;
+        const char* verdict;
+        const char* history;
+    } cases[] = {
+        {false, "Not encrypted: anyone on the network between you and Ann can listen", "Answered | not encrypted"},
+        {true, "Refused: the call with Ann could not be encrypted, and you take encrypted calls only",
+         "Answered | not encrypted, refused"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.encryptedOnly ? "encrypted calls only" : "any call");
+        testsupport::ZrtpBlocked noZrtp;
+        ASSERT_TRUE(noZrtp.active());
+        SecureWindow window(c.encryptedOnly);
+        testsupport::PacketCapture capture;
+        Linphonec peer(true);
+        ASSERT_TRUE(peer.started());
+        window.call(peer.address());
+        ASSERT_TRUE(window.says(QString::fromLatin1(c.verdict))) << window.verdict().toStdString();
+        EXPECT_EQ(vb::ForeColor(*window.form.panelSecurity->lblCallSecurity), vb::vbRed);
+        if (c.encryptedOnly) {
+            EXPECT_TRUE(peer.says(QStringLiteral("ended"))) << peer.output().toStdString();
+            EXPECT_TRUE(testenv::waitFor([&] { return !window.form.g_objSession; }, 30000));
+        } else {
+            testenv::waitFor([] { return false; }, 1000);
+            EXPECT_TRUE(window.connected());
+        }
+        ASSERT_TRUE(window.hangUpAndWait());
+        EXPECT_EQ(window.lastCall(), QString::fromLatin1(c.history));
+        // Refused, not a single packet of sound went out; taken, the sound flows in the clear.
+        const quint16 ourSip = quint16(basMain::g_strMyWanIP.section(QLatin1Char(':'), -1).toUInt());
+        QList<CapturedPacket> ours;
+        for (const CapturedPacket& packet : testsupport::mediaPackets(capture.stop(), {peer.port, ourSip}))
+            if (testsupport::isRtpMedia(packet) && packet.destinationPort == kLinphonecAudioPort) ours.append(packet);
+        if (c.encryptedOnly)
+            EXPECT_TRUE(ours.isEmpty()) << ours.size();
+        else
+            EXPECT_TRUE(testsupport::looksPlain(ours))
+                << ours.size(); // what the check of the encrypted call tells apart
+    }
+}
+
+TEST(CallSecurity, CallersOfferingSdesOrDtlsSrtpAreAnsweredEncrypted) {
+    if (!testsupport::haveLinphonec()) GTEST_SKIP() << "linphonec is not installed";
+    const struct {
+        const char* settings;
+        const char* verdict;
+    } cases[] = {
+        {"media_encryption=srtp\nmedia_encryption_mandatory=1\n", "Encrypted (SRTP)."},
+        {"media_encryption=dtls\nmedia_encryption_mandatory=1\n", "Encrypted (DTLS-SRTP)."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.settings);
+        SecureWindow window;
+        vb::setValue(*window.form.chkAutoAnswer, vb::vbChecked);
+        const QString us = QStringLiteral("sip:127.0.0.1:") + basMain::g_strMyWanIP.section(QLatin1Char(':'), -1);
+        Linphonec caller(false, us, false, 5090, QProcessEnvironment::systemEnvironment(), c.settings);
+        ASSERT_TRUE(caller.started());
+        ASSERT_TRUE(window.says(QString::fromLatin1(c.verdict)))
+            << window.verdict().toStdString() << window.form.fraStatus->title().toStdString()
+            << caller.output().toStdString();
+        ASSERT_TRUE(window.hangUpAndWait());
+    }
+}

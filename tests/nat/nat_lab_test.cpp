@@ -1,0 +1,512 @@
+// Calls through NAT routers, in a lab of network namespaces (lab.sh): the chat server, the TURN
+// server and the SIP relay on a public network, and pairs of real clients, each on a host of its
+// own, on public addresses or behind home routers (endpoint-independent, symmetric, or a home
+// router behind the carrier's). Each pair calls each way; every call must connect on both sides,
+// carry media both ways, and still carry it 40 s later, past the time the engine gives a call
+// without incoming media. The six scenarios run side by side to keep the time down; each call's
+// path and set-up time are printed.
+#include "e2e/RemoteClient.h"
+#include "support/RawSipPeer.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <map>
+#include <netinet/in.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using e2e::Client;
+using e2e::Program;
+using e2e::waitUntil;
+
+const QString kChatAddress = QStringLiteral("203.0.113.10");
+const QString kTurnAddress = QStringLiteral("203.0.113.11");
+const QString kRelayAddress = QStringLiteral("203.0.113.12");
+constexpr int kChatPort = 19991;
+// The engine ends a call that has had no incoming media for about 30 s; 40 s is past that.
+constexpr int kHoldMs = 40'000;
+constexpr int kMediaWindowMs = 5'000;
+// Audio alone sends 50 datagrams a second; a call that carries media shows far more than this
+// in the window, a call whose media goes nowhere shows none.
+constexpr qint64 kMinDatagrams = 50;
+
+struct Scenario {
+    const char* name;
+    const char* ann; // lab hosts
+    const char* bob;
+};
+
+const Scenario kScenarios[] = {
+    {"1 both public", "s1a", "s1b"},
+    {"2 Ann behind NAT, Bob public", "s2a", "s2b"},
+    {"3 Ann public, Bob behind NAT", "s3a", "s3b"},
+    {"4 both behind endpoint-independent NATs", "s4a", "s4b"},
+    {"5 endpoint-independent and symmetric NAT", "s5a", "s5b"},
+    {"6 Ann behind home and carrier NAT, Bob behind NAT", "s6a", "s6b"},
+};
+
+// The scenarios to run: all, or those whose numbers COLLOQ_NAT_SCENARIOS lists ("1,4"), to look
+// at one by hand.
+std::vector<Scenario> scenarios() {
+    const QStringList wanted = qEnvironmentVariable("COLLOQ_NAT_SCENARIOS").split(QLatin1Char(','), Qt::SkipEmptyParts);
+    std::vector<Scenario> chosen;
+    for (const Scenario& scenario : kScenarios)
+        if (wanted.isEmpty() || wanted.contains(QString::fromLatin1(scenario.name).section(QLatin1Char(' '), 0, 0)))
+            chosen.push_back(scenario);
+    return chosen;
+}
+
+QString labScript() {
+    return QStringLiteral(COLLOQ_NAT_LAB);
+}
+
+// Runs lab.sh with `arguments`; its standard output, or nullopt when it fails.
+std::optional<QString> lab(const QStringList& arguments) {
+    QProcess process;
+    process.start(QStringLiteral("bash"), QStringList{labScript()} + arguments);
+    if (!process.waitForFinished(120'000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        std::fprintf(stderr, "lab.sh %s: %s\n", qPrintable(arguments.join(' ')),
+                     process.readAllStandardError().constData());
+        return std::nullopt;
+    }
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+// The UDP datagrams (SIP left out) a host has received and sent so far.
+struct Datagrams {
+    qint64 in = -1;
+    qint64 out = -1;
+};
+
+class NatLab : public ::testing::Test {
+protected:
+    static inline QString prefix;
+    static inline std::unique_ptr<QTemporaryDir> dir;
+    static inline std::unique_ptr<Program> server;
+    static inline std::unique_ptr<Program> turn;
+    static inline std::unique_ptr<Program> relay;
+    static inline std::map<QString, std::unique_ptr<Client>> clients; // by lab host
+    static inline bool labUp = false;
+
+    static void SetUpTestSuite() {
+        if (::geteuid() != 0) return; // namespaces need root; the test then skips
+        prefix = QStringLiteral("cqnat%1").arg(::getpid() % 100000);
+        dir = std::make_unique<QTemporaryDir>();
+        labUp = dir->isValid() && lab({QStringLiteral("up"), prefix}).has_value();
+    }
+
+    static void TearDownTestSuite() {
+        for (auto& [host, client] : clients)
+            client->stop();
+        clients.clear();
+        for (auto* program : {&server, &turn, &relay})
+            if (*program) (*program)->stop();
+        if (labUp) lab({QStringLiteral("down"), prefix});
+        dir.reset();
+    }
+
+    void SetUp() override {
+        if (::geteuid() != 0) GTEST_SKIP() << "the lab's namespaces need root";
+        ASSERT_TRUE(labUp) << "the lab could not be built";
+    }
+
+    static QString ns(const QString& host) { return prefix + QLatin1Char('-') + host; }
+
+    static QProcessEnvironment environment() {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
+        env.insert(QStringLiteral("HOME"), dir->path());
+        return env;
+    }
+
+    // Starts `program` in the lab host `host`.
+    static bool startIn(Program& process, const QString& host, const QString& program, const QStringList& arguments) {
+        return process.start(
+            QStringLiteral("ip"),
+            QStringList{QStringLiteral("netns"), QStringLiteral("exec"), ns(host), program} + arguments, environment());
+    }
+
+    // coturn and the relay (Kamailio) on the public network, configured as call-services.sh
+    // writes it for them and the chat server.
+    static bool startCallServices() {
+        const QString services = dir->filePath(QStringLiteral("services"));
+        QProcess configure;
+        configure.start(QStringLiteral("bash"), {QStringLiteral(COLLOQ_CALL_SERVICES), services, kTurnAddress,
+                                                 kRelayAddress + QStringLiteral(":5060/20000-20999")});
+        if (!configure.waitForFinished(30'000) || configure.exitCode() != 0) return false;
+        turn = std::make_unique<Program>(QStringLiteral("turn"));
+        relay = std::make_unique<Program>(QStringLiteral("relay"));
+        return startIn(*turn, QStringLiteral("pub"), QStringLiteral("turnserver"),
+                       {QStringLiteral("-c"), services + QStringLiteral("/turnserver.conf")}) &&
+               startIn(*relay, QStringLiteral("pub"), QStringLiteral("kamailio"),
+                       QStringLiteral("-DD -E -m 64 -Y %1 -f %1/relay.cfg").arg(services).split(QLatin1Char(' ')));
+    }
+
+    // No mail leaves the lab: an address is its account's at once.
+    static bool startServer() {
+        server = std::make_unique<Program>(QStringLiteral("server"));
+        const QStringList arguments =
+            QStringLiteral("--chat-listen %1:%2 --web-listen %1:80 --public-address %1 --data-dir %3 "
+                           "--turn-server %4:3478 --turn-secret-file %5/turn-secret --relay %6:5060/20000-20999 "
+                           "--relay-secret-file %5/relay-secret --mail-relay off")
+                .arg(kChatAddress, QString::number(kChatPort), dir->filePath(QStringLiteral("server")), kTurnAddress,
+                     dir->filePath(QStringLiteral("services")), kRelayAddress)
+                .split(QLatin1Char(' '));
+        if (!startIn(*server, QStringLiteral("pub"), QStringLiteral(COLLOQ_SERVER_PROGRAM), arguments)) return false;
+        const std::optional<QString> ready = server->nextLine();
+        return ready && ready->startsWith(QLatin1String("ready "));
+    }
+
+    // A client's folder, pointed at the lab's chat server.
+    static bool prepareFolder(const QString& folder) {
+        if (!QDir().mkpath(folder + QStringLiteral("/logs"))) return false;
+        QFile file(folder + QStringLiteral("/RTC_Chat.kvo"));
+        const QString plain = QStringList{kChatAddress, QString::number(kChatPort)}.join(wire::kSep);
+        return file.open(QIODevice::WriteOnly) && file.write(wire::toCp1252(wire::scrambled(plain))) > 0;
+    }
+
+    // Starts the client of lab host `host` from its own folder; it registers as it starts.
+    static Client* startClient(const QString& host) {
+        const QString folder = dir->filePath(host);
+        if (!prepareFolder(folder)) return nullptr;
+        auto client = std::make_unique<Client>(host);
+        if (!startIn(*client, host, QStringLiteral(COLLOQ_E2E_CLIENT), {folder, host, email(host)}) ||
+            client->nextLine() != QStringLiteral("started"))
+            return nullptr;
+        Client* started = client.get();
+        clients[host] = std::move(client);
+        return started;
+    }
+
+    static QString email(const QString& host) { return host + QStringLiteral("@example.org"); }
+
+    // A UDP socket in lab host `host`, bound to its `address`:`port`; -1 when none could be made.
+    // It is made on a thread of its own that enters the host's namespace, and stays there.
+    static int udpSocketIn(const QString& host, const QString& address, quint16 port) {
+        int made = -1;
+        std::thread([&] {
+            const int space = ::open(qPrintable(QStringLiteral("/var/run/netns/") + ns(host)), O_RDONLY | O_CLOEXEC);
+            if (space < 0) return;
+            if (::setns(space, CLONE_NEWNET) == 0) made = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+            ::close(space);
+            sockaddr_in bound{};
+            bound.sin_family = AF_INET;
+            bound.sin_port = htons(port);
+            bound.sin_addr.s_addr = htonl(QHostAddress(address).toIPv4Address());
+            if (made >= 0 && ::bind(made, reinterpret_cast<const sockaddr*>(&bound), sizeof bound) != 0) {
+                ::close(made);
+                made = -1;
+            }
+        }).join();
+        return made;
+    }
+
+    static Datagrams datagrams(const QString& host) {
+        const std::optional<QString> text = lab({QStringLiteral("counters"), prefix, host});
+        if (!text) return {};
+        const QStringList parts = text->split(QLatin1Char(' '));
+        return {parts.value(0).toLongLong(), parts.value(1).toLongLong()};
+    }
+};
+
+bool frameIs(Client& client, const QString& frame, int ms = e2e::kStepMs) {
+    return waitUntil([&] { return client.state(QStringLiteral("frame")).startsWith(frame); }, ms);
+}
+
+// One call of a scenario, as it went.
+struct CallResult {
+    QString scenario;
+    QString direction;
+    bool connected = false;
+    qint64 setupMs = -1;
+    Datagrams first[2]; // caller, callee: in the first window after CONNECTED
+    Datagrams later[2]; // in the window 40 s later
+    bool upLater = false;
+    QString path;
+    QString callerEmail;
+    QString calleeShows; // the callee's status caption once connected
+    QString failure;
+};
+
+// The table of the calls: printed, and kept beside the test for whoever reads the run afterwards.
+void report(const std::vector<CallResult>& results) {
+    QString table = QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9\n")
+                        .arg(QStringLiteral("scenario"), -52)
+                        .arg(QStringLiteral("direction"), -14)
+                        .arg(QStringLiteral("connected"), -9)
+                        .arg(QStringLiteral("set-up"), 9)
+                        .arg(QStringLiteral("media now (in/out)"), -22)
+                        .arg(QStringLiteral("media at 40 s"), -22)
+                        .arg(QStringLiteral("up"), -4)
+                        .arg(QStringLiteral("path"), -8)
+                        .arg(QStringLiteral("caller shown as"));
+    const auto media = [](const Datagrams* d) {
+        return QStringLiteral("%1/%2 %3/%4").arg(d[0].in).arg(d[0].out).arg(d[1].in).arg(d[1].out);
+    };
+    for (const CallResult& r : results)
+        table += QStringLiteral("%1 %2 %3 %4 ms %5 %6 %7 %8 %9\n")
+                     .arg(r.scenario, -52)
+                     .arg(r.direction, -14)
+                     .arg(QLatin1String(r.connected ? "yes" : "no"), -9)
+                     .arg(r.setupMs, 6)
+                     .arg(media(r.first), -22)
+                     .arg(media(r.later), -22)
+                     .arg(QLatin1String(r.upLater ? "yes" : "no"), -4)
+                     .arg(r.path, -8)
+                     .arg(r.calleeShows.contains(r.callerEmail) ? QStringLiteral("the contact")
+                                                                : r.calleeShows.section(QStringLiteral("User: "), 1));
+    std::printf("\n%s", qPrintable(table));
+    std::fflush(stdout);
+    QFile file(QStringLiteral("nat_lab_report.txt"));
+    if (file.open(QIODevice::WriteOnly)) file.write(table.toUtf8());
+}
+
+} // namespace
+
+TEST_F(NatLab, CallsConnectEachWayInEveryScenario) {
+    ASSERT_TRUE(startCallServices());
+    ASSERT_TRUE(startServer()) << server->errors().toStdString();
+    const std::vector<Scenario> chosen = scenarios();
+    ASSERT_FALSE(chosen.empty()) << "no scenario is numbered as COLLOQ_NAT_SCENARIOS asks";
+
+    // Every client registers at its first start; then each pair adds each other.
+    for (const Scenario& scenario : chosen)
+        for (const char* host : {scenario.ann, scenario.bob})
+            ASSERT_TRUE(startClient(QString::fromLatin1(host))) << host;
+    for (auto& entry : clients) {
+        Client& client = *entry.second;
+        ASSERT_TRUE(waitUntil([&] { return client.command(QStringLiteral("id")).size() > 3; }))
+            << entry.first.toStdString() << ": " << client.command(QStringLiteral("state")).toStdString();
+    }
+    for (auto& [host, client] : clients)
+        ASSERT_EQ(client->command(QStringLiteral("tick 50")), "ok");
+    for (const Scenario& scenario : chosen) {
+        Client& ann = *clients.at(QString::fromLatin1(scenario.ann));
+        Client& bob = *clients.at(QString::fromLatin1(scenario.bob));
+        ASSERT_EQ(ann.command(QStringLiteral("add ") + email(bob.name())), "ok");
+        ASSERT_EQ(bob.command(QStringLiteral("add ") + email(ann.name())), "ok");
+    }
+    for (const Scenario& scenario : chosen) {
+        Client& ann = *clients.at(QString::fromLatin1(scenario.ann));
+        Client& bob = *clients.at(QString::fromLatin1(scenario.bob));
+        for (auto [self, other] : {std::pair{&ann, &bob}, std::pair{&bob, &ann}})
+            ASSERT_TRUE(waitUntil([&, self = self, other = other] {
+                const QStringList row = self->row(email(other->name()));
+                return row.value(0) == QLatin1String("On") && row.value(3) == other->state(QStringLiteral("address"));
+            })) << self->name().toStdString()
+                << " does not see " << other->name().toStdString()
+                << " on line: " << self->command(QStringLiteral("rows")).toStdString();
+    }
+    // Every call rings only as a contact's: a caller shown as a stranger would be turned away.
+    for (auto& [host, client] : clients) {
+        ASSERT_EQ(client->command(QStringLiteral("auto 1")), "ok");
+        ASSERT_EQ(client->command(QStringLiteral("contacts-only 1")), "ok");
+    }
+
+    std::vector<CallResult> results;
+    for (const bool annCalls : {true, false}) {
+        // All six calls at once: each caller picks its one row and connects.
+        std::vector<std::pair<Client*, Client*>> calls;
+        std::vector<QElapsedTimer> clocks(chosen.size());
+        std::vector<CallResult> round;
+        for (const Scenario& scenario : chosen) {
+            Client* ann = clients.at(QString::fromLatin1(scenario.ann)).get();
+            Client* bob = clients.at(QString::fromLatin1(scenario.bob)).get();
+            calls.emplace_back(annCalls ? ann : bob, annCalls ? bob : ann);
+            CallResult result;
+            result.scenario = QString::fromLatin1(scenario.name);
+            result.direction = annCalls ? QStringLiteral("Ann calls Bob") : QStringLiteral("Bob calls Ann");
+            result.callerEmail = email(annCalls ? ann->name() : bob->name());
+            round.push_back(result);
+        }
+        for (std::size_t i = 0; i < calls.size(); ++i) {
+            Client& caller = *calls[i].first;
+            EXPECT_EQ(caller.command(QStringLiteral("click 0")), "ok");
+            clocks[i].start();
+            EXPECT_EQ(caller.command(QStringLiteral("connect")), "ok");
+        }
+        // Connected on both sides, within the time an unanswered call would take to fail.
+        for (std::size_t i = 0; i < calls.size(); ++i) {
+            auto [caller, callee] = calls[i];
+            CallResult& result = round[i];
+            const bool callerUp = frameIs(*caller, QStringLiteral("Status: CONNECTED"), 45'000);
+            if (callerUp) result.setupMs = clocks[i].elapsed();
+            result.connected = callerUp && frameIs(*callee, QStringLiteral("Status: CONNECTED"), 5'000);
+            result.calleeShows = callee->state(QStringLiteral("frame"));
+            if (!result.connected)
+                result.failure = QStringLiteral("caller: ") + caller->command(QStringLiteral("state")) +
+                                 QStringLiteral(" / callee: ") + callee->command(QStringLiteral("state"));
+        }
+        // Media both ways, now and 40 s later.
+        const auto window = [&](bool later) {
+            std::vector<std::pair<Datagrams, Datagrams>> before;
+            before.reserve(calls.size());
+            for (auto [caller, callee] : calls)
+                before.emplace_back(datagrams(caller->name()), datagrams(callee->name()));
+            QThread::msleep(kMediaWindowMs);
+            for (std::size_t i = 0; i < calls.size(); ++i) {
+                const Datagrams callerNow = datagrams(calls[i].first->name());
+                const Datagrams calleeNow = datagrams(calls[i].second->name());
+                Datagrams* slot = later ? round[i].later : round[i].first;
+                slot[0] = {callerNow.in - before[i].first.in, callerNow.out - before[i].first.out};
+                slot[1] = {calleeNow.in - before[i].second.in, calleeNow.out - before[i].second.out};
+            }
+        };
+        window(false);
+        for (std::size_t i = 0; i < calls.size(); ++i)
+            round[i].path = calls[i].first->state(QStringLiteral("path"));
+        QThread::msleep(kHoldMs - kMediaWindowMs);
+        window(true);
+        for (std::size_t i = 0; i < calls.size(); ++i) {
+            auto [caller, callee] = calls[i];
+            round[i].upLater = caller->state(QStringLiteral("frame")).startsWith(QLatin1String("Status: CONNECTED")) &&
+                               callee->state(QStringLiteral("frame")).startsWith(QLatin1String("Status: CONNECTED"));
+        }
+        // Hang up, and wait until every client is idle again before the other direction.
+        for (auto [caller, callee] : calls)
+            caller->command(QStringLiteral("terminate"));
+        for (auto [caller, callee] : calls)
+            for (Client* client : {caller, callee})
+                EXPECT_TRUE(waitUntil([&] { return client->state(QStringLiteral("connected")) == "0"; }))
+                    << client->name().toStdString();
+        QThread::msleep(1000);
+        results.insert(results.end(), round.begin(), round.end());
+    }
+
+    report(results);
+    for (const CallResult& r : results) {
+        SCOPED_TRACE(qPrintable(r.scenario + QStringLiteral(", ") + r.direction));
+        EXPECT_TRUE(r.connected) << r.failure.toStdString();
+        for (const Datagrams* window : {r.first, r.later})
+            for (const Datagrams& side : {window[0], window[1]}) {
+                EXPECT_GE(side.in, kMinDatagrams);
+                EXPECT_GE(side.out, kMinDatagrams);
+            }
+        EXPECT_TRUE(r.upLater);
+        EXPECT_TRUE(r.calleeShows.contains(r.callerEmail)) << r.calleeShows.toStdString();
+    }
+}
+
+// A stranger on a public address calls a client behind a router through the relay, naming
+// himself after the client's contact in every way a SIP message can: he is turned away while only
+// contacts may ring, and rings as an unknown caller at his own address otherwise.
+TEST_F(NatLab, AStrangerNamingAContactsRelayAddressIsAStrangerThroughTheRelay) {
+    if (!clients.contains(QStringLiteral("s4a")) || !clients.contains(QStringLiteral("s4b")))
+        GTEST_SKIP() << "scenario 4 did not run";
+    Client& ann = *clients.at(QStringLiteral("s4a"));
+    Client& bob = *clients.at(QStringLiteral("s4b"));
+    const QString annAddress = ann.state(QStringLiteral("address"));
+    const QString bobAddress = bob.state(QStringLiteral("address"));
+    ASSERT_TRUE(annAddress.startsWith(kRelayAddress) && bobAddress.startsWith(kRelayAddress));
+    const int descriptor = udpSocketIn(QStringLiteral("lp"), QStringLiteral("203.0.113.33"), 5064);
+    ASSERT_GE(descriptor, 0);
+    testsupport::RawSipPeer mallory(descriptor);
+    ASSERT_TRUE(mallory.bound());
+    const QByteArray annUri = "sip:s4a%40example.org@" + annAddress.toLatin1();
+    mallory.inviteHeaders = "P-Asserted-Identity: <sip:" + annAddress.toLatin1() + ">\r\n";
+
+    // Bob answers every call by himself, but only contacts may ring.
+    mallory.send(mallory.invite(bobAddress, "s4a", annUri, annUri));
+    EXPECT_FALSE(mallory.waitFor("SIP/2.0 603", "INVITE", 20'000).isEmpty()) << bob.command("state").toStdString();
+    EXPECT_EQ(bob.state(QStringLiteral("connected")), "0");
+
+    ASSERT_EQ(bob.command(QStringLiteral("auto 0")), "ok");
+    ASSERT_EQ(bob.command(QStringLiteral("contacts-only 0")), "ok");
+    mallory.send(mallory.invite(bobAddress, "s4a", annUri, annUri));
+    EXPECT_TRUE(
+        frameIs(bob, QStringLiteral("Status: INCOMING User: Unknown caller: s4a    sip:203.0.113.33:5064"), 20'000))
+        << bob.command("state").toStdString();
+    EXPECT_EQ(bob.command(QStringLiteral("terminate")), "ok");
+    EXPECT_FALSE(mallory.waitFor("SIP/2.0 603", "INVITE", 20'000).isEmpty());
+    ASSERT_EQ(bob.command(QStringLiteral("auto 1")), "ok");
+    ASSERT_EQ(bob.command(QStringLiteral("contacts-only 1")), "ok");
+}
+
+// linphonec, a SIP peer that does not look for a media path, on a public address: a client
+// behind a router calls it, and it calls a client behind a router at the relay's call address.
+TEST_F(NatLab, LinphonecOnAPublicAddressCallsAndIsCalledThroughRouters) {
+    if (!clients.contains(QStringLiteral("s2a")) || !clients.contains(QStringLiteral("s3b")))
+        GTEST_SKIP() << "scenarios 2 and 3 did not run";
+    Client& caller = *clients.at(QStringLiteral("s2a"));
+    Client& callee = *clients.at(QStringLiteral("s3b"));
+    const QString linphonecAddress = QStringLiteral("203.0.113.33:5060");
+    const auto linphonec = [&](const QStringList& arguments) {
+        const QString home = dir->filePath(QStringLiteral("linphonec-%1").arg(arguments.size()));
+        QDir().mkpath(home + QStringLiteral("/.local/share/linphone"));
+        QFile rc(home + QStringLiteral("/linphonerc"));
+        if (rc.open(QIODevice::WriteOnly))
+            rc.write("[sip]\nsip_port=5060\nguess_hostname=0\ncontact=\"linphonec\" <sip:peer@203.0.113.33:5060>\n");
+        rc.close();
+        auto program = std::make_unique<Program>(QStringLiteral("linphonec"));
+        QProcessEnvironment env = environment();
+        env.insert(QStringLiteral("HOME"), home);
+        program->start(QStringLiteral("ip"),
+                       QStringList{QStringLiteral("netns"), QStringLiteral("exec"), ns(QStringLiteral("lp")),
+                                   QStringLiteral("linphonec"), QStringLiteral("-c"), rc.fileName()} +
+                           arguments,
+                       env);
+        return program;
+    };
+    const auto media = [&](Client& client) {
+        const Datagrams before = datagrams(client.name());
+        QThread::msleep(kMediaWindowMs);
+        const Datagrams after = datagrams(client.name());
+        return Datagrams{after.in - before.in, after.out - before.out};
+    };
+
+    // Called: it answers by itself; the client behind its router hears it and is heard.
+    {
+        auto answering = linphonec({QStringLiteral("-a")});
+        QThread::msleep(1000);
+        ASSERT_EQ(caller.command(QStringLiteral("row ") + linphonecAddress), "ok");
+        const QStringList rows = caller.command(QStringLiteral("rows")).mid(3).split(QLatin1Char(';'));
+        qsizetype row = 0;
+        while (row < rows.size() && rows[row].section(QLatin1Char(','), 3, 3) != linphonecAddress)
+            ++row;
+        ASSERT_EQ(caller.command(QStringLiteral("click %1").arg(row)), "ok");
+        ASSERT_EQ(caller.command(QStringLiteral("connect")), "ok");
+        EXPECT_TRUE(frameIs(caller, QStringLiteral("Status: CONNECTED"), 30'000))
+            << caller.command("state").toStdString();
+        const Datagrams heard = media(caller);
+        EXPECT_GE(heard.in, kMinDatagrams);
+        EXPECT_GE(heard.out, kMinDatagrams);
+        std::printf("s2a (behind NAT) calls linphonec: path %s\n", qPrintable(caller.state(QStringLiteral("path"))));
+        caller.command(QStringLiteral("terminate"));
+        EXPECT_TRUE(waitUntil([&] { return caller.state(QStringLiteral("connected")) == "0"; }));
+    }
+    // Calling: it dials the relay's call address of a client whose router lets nothing in.
+    {
+        const QString relayed = callee.state(QStringLiteral("address"));
+        ASSERT_TRUE(relayed.startsWith(kRelayAddress)) << relayed.toStdString();
+        // Listed with its own address, it rings where only contacts may, the relay vouching for
+        // the address its call came from.
+        ASSERT_EQ(callee.command(QStringLiteral("row ") + linphonecAddress), "ok");
+        auto calling = linphonec({QStringLiteral("-s"), QStringLiteral("sip:") + relayed});
+        EXPECT_TRUE(frameIs(callee, QStringLiteral("Status: CONNECTED User: "), 30'000))
+            << callee.command("state").toStdString();
+        const QString shown = callee.state(QStringLiteral("frame"));
+        EXPECT_TRUE(shown.endsWith(linphonecAddress) && !shown.contains(QStringLiteral("Unknown caller")))
+            << shown.toStdString();
+        // linphonec looks for no way through routers: it sends to the address in the client's
+        // answer, which behind a router reaches nobody. The client's media goes out, and the
+        // client says which path the call has.
+        const Datagrams heard = media(callee);
+        EXPECT_GE(heard.out, kMinDatagrams);
+        EXPECT_EQ(callee.state(QStringLiteral("path")), "no-ice");
+        std::printf("linphonec calls s3b (behind NAT) at %s: path %s, datagrams in/out %lld/%lld\n",
+                    qPrintable(relayed), qPrintable(callee.state(QStringLiteral("path"))),
+                    static_cast<long long>(heard.in), static_cast<long long>(heard.out));
+        callee.command(QStringLiteral("terminate"));
+        EXPECT_TRUE(waitUntil([&] { return callee.state(QStringLiteral("connected")) == "0"; }));
+    }
+}

@@ -1,0 +1,127 @@
+// Request 40 against a server in this process: what a signed-in user is handed for its calls
+// through routers (TURN servers and credentials, its call address on a relay with credentials
+// for it), that the credentials are those coturn and the relay check, that each user keeps its
+// relay port and no two share one, and that nobody else gets anything.
+#include "ServerTestSupport.h"
+#include "chatserver/CallPaths.h"
+#include "wire/CallPaths.h"
+
+using namespace servertest;
+
+namespace {
+
+const QHostAddress kAnn("127.0.0.2");
+const QString kRelay = QStringLiteral("203.0.113.12");
+constexpr qint64 kLifetime = 3600;
+
+class CallPathsTest : public ::testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override {
+        QString skip;
+        if (!fixture.start(GetParam(), &skip, [](chatserver::ServerConfig& config) {
+                config.callPaths.turnServers = {QStringLiteral("203.0.113.11:3478")};
+                config.callPaths.turnSecret = "turn-secret";
+                config.callPaths.relays = {*chatserver::parseRelayRange(kRelay + ":5060/20000-20001", nullptr)};
+                config.callPaths.relaySecret = "relay-secret";
+                config.callPaths.lifetimeSeconds = kLifetime;
+            }))
+            GTEST_SKIP() << skip.toStdString();
+    }
+    // Registers `name`@example.org from 127.0.0.`octet` and returns its ID.
+    QString registered(const QString& name, int octet) {
+        return send({"3", name, "PC", name + "@example.org", name}, octet).fields().value(3);
+    }
+    ChatReply send(const QStringList& fields, int octet) {
+        const QHostAddress from(QStringLiteral("127.0.0.%1").arg(octet));
+        return exchange(fixture.host, fixture.chatPort(), chatRequest(fields, callAddress(octet)), from);
+    }
+    std::optional<wire::CallPathsReply> paths(const QString& id, const QString& email, int octet) {
+        return wire::parseCallPaths(send({"40", id, email}, octet).fields());
+    }
+    qint64 expiry() const { return fixture.clock.now / 1000 + kLifetime; }
+
+    ServerFixture fixture;
+};
+
+TEST_P(CallPathsTest, EachUserGetsExpiringCredentialsAndAPortOfTheRelayOfItsOwn) {
+    const QString ann = registered("ann", 2);
+    const std::optional<wire::CallPathsReply> first = paths(ann, "ann@example.org", 2);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->observedAddress, "127.0.0.2");
+    EXPECT_EQ(first->turnServers, QStringList{"203.0.113.11:3478"});
+    EXPECT_EQ(first->lifetimeSeconds, kLifetime);
+    // The TURN user is a number of no use to anyone, never the user's ID.
+    EXPECT_TRUE(first->turnUser.startsWith(QString::number(expiry()) + ':')) << first->turnUser.toStdString();
+    EXPECT_FALSE(first->turnUser.contains(ann));
+    EXPECT_EQ(first->turnPassword, chatserver::expiringPassword("turn-secret", first->turnUser));
+    EXPECT_EQ(first->relays, QStringList{kRelay + ":5060"});
+    EXPECT_EQ(first->relayCallAddress, kRelay + ":20000");
+    EXPECT_EQ(first->relayUser, QString::number(expiry()) + ":20000@" + kRelay);
+    EXPECT_EQ(first->relayPassword, chatserver::expiringPassword("relay-secret", first->relayUser));
+
+    // Asked again a day later: new credentials, the same call address.
+    fixture.clock.now += 86'400'000;
+    const std::optional<wire::CallPathsReply> later = paths(ann, "ann@example.org", 2);
+    ASSERT_TRUE(later);
+    EXPECT_EQ(later->relayCallAddress, first->relayCallAddress);
+    EXPECT_NE(later->relayUser, first->relayUser);
+
+    // Bob gets the other port; once the block is full Cy gets TURN but no relay.
+    EXPECT_EQ(paths(registered("bob", 3), "bob@example.org", 3)->relayCallAddress, kRelay + ":20001");
+    const std::optional<wire::CallPathsReply> cy = paths(registered("cy", 4), "cy@example.org", 4);
+    ASSERT_TRUE(cy);
+    EXPECT_FALSE(cy->turnUser.isEmpty());
+    EXPECT_TRUE(cy->relays.isEmpty());
+    EXPECT_TRUE(cy->relayCallAddress.isEmpty());
+}
+
+TEST_P(CallPathsTest, SomeoneWithoutTheUsersIdAndEmailGetsNothing) {
+    const QString ann = registered("ann", 2);
+    struct Case {
+        const char* what;
+        QStringList fields;
+    };
+    const Case cases[] = {
+        {"another e-mail address", {"40", ann, "bob@example.org"}},
+        {"an ID of no one", {"40", "123456789012345", "ann@example.org"}},
+        {"no ID at all", {"40", "", "ann@example.org"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const ChatReply reply = send(c.fields, 5);
+        EXPECT_EQ(reply.code(), "1957");
+        EXPECT_FALSE(reply.payload.contains(kRelay));
+    }
+    // A request with a field too many is not read as one of ours.
+    EXPECT_EQ(send({"40", ann, "ann@example.org", "extra"}, 2).code(), "1957");
+}
+
+COLLOQ_ON_BOTH_STORES(CallPathsTest);
+
+// What coturn and Kamailio's ephemeral authentication compute for a user name, worked out with
+// openssl (printf '%s' NAME | openssl dgst -sha1 -hmac SECRET -binary | base64).
+TEST(CallPathCredentials, ThePasswordIsTheOneTheTurnServerAndTheRelayCompute) {
+    EXPECT_EQ(chatserver::expiringUserName(1700003600, "20000@203.0.113.12"), "1700003600:20000@203.0.113.12");
+    EXPECT_EQ(chatserver::expiringPassword("relay-secret", "1700003600:20000@203.0.113.12"),
+              "uMO1M3aKcvmu/F3ILzuy/OmyPHw=");
+}
+
+TEST(CallPathCredentials, ARelayIsAnAddressWithItsSipPortAndABlockOfCallPorts) {
+    struct Case {
+        const char* text;
+        bool ok;
+    };
+    const Case cases[] = {
+        {"203.0.113.12:5060/20000-20999", true},       {"203.0.113.12:5060/20000-20000", true},
+        {"relay.example.org:5060/20000-20999", false}, {"203.0.113.12/20000-20999", false},
+        {"203.0.113.12:5060/20999-20000", false},      {"203.0.113.12:5060/5000-6000", false},
+        {"203.0.113.12:5060/20000-70000", false},      {"203.0.113.12:5060", false},
+    };
+    for (const Case& c : cases) {
+        QString error;
+        EXPECT_EQ(chatserver::parseRelayRange(QString::fromLatin1(c.text), &error).has_value(), c.ok) << c.text;
+        EXPECT_EQ(error.isEmpty(), c.ok) << c.text;
+    }
+}
+
+} // namespace
