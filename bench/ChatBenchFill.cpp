@@ -57,9 +57,14 @@ std::optional<Fill> fillStore(const QString& store, int users, int contacts) {
         for (int user = 0; user < users;) {
             chatserver::Storage::Transaction transaction(*storage);
             for (const int end = std::min(users, user + kBatch); user < end; ++user) {
-                const std::optional<qint64> id = storage->registerUser(
-                    {userEmail(user), QStringLiteral("User %1").arg(user), QStringLiteral("bench"),
-                     QStringLiteral("pc"), userCallAddress(user), userPeer(user), now, {}});
+                const std::optional<qint64> id = storage->registerUser({userEmail(user),
+                                                                        QStringLiteral("User %1").arg(user),
+                                                                        QStringLiteral("bench"),
+                                                                        QStringLiteral("pc"),
+                                                                        userCallAddress(user),
+                                                                        userPeer(user),
+                                                                        now,
+                                                                        {}});
                 if (!id) throw chatserver::StorageError("e-mail taken: " + userEmail(user).toStdString());
                 fill.ids[std::size_t(user)] = QString::number(*id);
             }

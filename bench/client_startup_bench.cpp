@@ -8,6 +8,7 @@
 // standard input), as a registered user of a local colloqchat-server, in a folder of its own.
 // Its ten calls go to a linphonec that answers by itself; linphonec's ten go to the same one.
 #include "bench/BenchSupport.h"
+#include "bench/Smaps.h"
 #include "tests/e2e/RemoteClient.h"
 
 #include <QCoreApplication>
@@ -30,6 +31,7 @@ namespace {
 constexpr int kStarts = 5;
 constexpr int kCalls = 10;
 constexpr int kSettleMs = 2000; // idle time before memory is read
+constexpr double kIdleGoalMiB = 70;
 
 // Resident memory of a process in MiB, from /proc; -1 when it cannot be read.
 double residentMiB(qint64 pid) {
@@ -157,8 +159,10 @@ bool clientCall(Client& client) {
 struct Figures {
     QList<double> startMs, startCpuMs, idleMiB, idleCpu, callsMiB;
     int calls = 0;
-    double lastIdleMiB = 0;  // of the start that made the calls
-    double firstCallMiB = 0; // after its first call: what follows is growth per call, not warm-up
+    double lastIdleMiB = 0;                      // of the start that made the calls
+    double firstCallMiB = 0;                     // after its first call: what follows is growth per call, not warm-up
+    QList<bench::MappingMemory> idleComposition; // of the last start, once idle
+    QStringList windowSize;                      // the main window's width and height
 
     // Runs up to kCalls calls with `call`, then waits out the idle time and takes the memory.
     void callRound(qint64 pid, const std::function<bool()>& call, const std::function<void()>& drain) {
@@ -181,6 +185,7 @@ struct Figures {
         const double after = cpuMs(pid);
         if (before >= 0 && after >= before) idleCpu.append((after - before) * 2000.0 / kSettleMs);
         idleMiB.append(lastIdleMiB = residentMiB(pid));
+        idleComposition = bench::memoryByMapping(pid);
     }
 };
 
@@ -200,12 +205,26 @@ Figures measureClient(Setup& setup, const QByteArray& callee) {
         figures.startMs.append(ms);
         figures.startCpuMs.append(cpu);
         figures.idle(client->pid(), [&] { client->errors(); });
+        figures.windowSize = client->command(QStringLiteral("size")).split(QLatin1Char(' ')).mid(1);
         if (run == kStarts - 1 && !callee.isEmpty()) {
             client->command(QStringLiteral("row ") + QString::fromLatin1(callee));
             figures.callRound(
                 client->pid(), [&] { return clientCall(*client); }, [&] { client->errors(); });
         }
         quit(*client);
+    }
+    return figures;
+}
+
+// The floor: an empty window of the main window's size with the call engine started.
+Figures measureFloor(Setup& setup, const QStringList& windowSize) {
+    Figures figures;
+    for (int run = 0; run < kStarts && windowSize.size() == 2; ++run) {
+        e2e::Program floor(QStringLiteral("floor"));
+        if (!floor.start(QStringLiteral(COLLOQ_ENGINE_FLOOR), windowSize, setup.display.environment) ||
+            floor.nextLine() != QStringLiteral("ready"))
+            break;
+        figures.idle(floor.pid(), [&] { floor.errors(); });
     }
     return figures;
 }
@@ -289,14 +308,28 @@ int main(int argc, char** argv) {
     }
     const QByteArray calleeAddress = callee ? "127.0.0.1:" + QByteArray::number(callee->port) : QByteArray();
 
-    const Medians ours =
-        print("ColloqChat", "  process start to main window shown", measureClient(setup, calleeAddress));
-    if (callee)
-        printGoals(ours, print("linphonec", "  process start to its prompt",
-                               measureLinphonec(setup.display.environment, *callee)));
-    else
+    const Figures clientFigures = measureClient(setup, calleeAddress);
+    const Medians ours = print("ColloqChat", "  process start to main window shown", clientFigures);
+    const Figures floorFigures = measureFloor(setup, clientFigures.windowSize);
+    std::printf("%-58s %7.1f MiB  goal <= %.0f MiB  %s\n", "  ColloqChat's resident memory once idle", ours.idleMiB,
+                kIdleGoalMiB, ours.idleMiB > 0 && ours.idleMiB <= kIdleGoalMiB ? "met" : "NOT met");
+    std::printf("An empty window of the same size with the call engine started\n");
+    const double floorMiB = reportMemory("  resident memory once idle", floorFigures.idleMiB);
+    if (floorMiB > 0 && ours.idleMiB > 0)
+        std::printf("%-58s %7.1f MiB\n", "  ColloqChat's main window and own work above it", ours.idleMiB - floorMiB);
+    Figures linphonecFigures;
+    if (callee) {
+        linphonecFigures = measureLinphonec(setup.display.environment, *callee);
+        printGoals(ours, print("linphonec", "  process start to its prompt", linphonecFigures));
+    } else
         std::printf("linphonec: not installed (Debian package linphone-cli)\n");
     callee.reset();
+    std::printf("\n");
+    bench::printMemoryComposition("ColloqChat once idle", clientFigures.idleComposition);
+    if (!floorFigures.idleComposition.isEmpty())
+        bench::printMemoryComposition("The empty window with the engine once idle", floorFigures.idleComposition, 0);
+    if (!linphonecFigures.idleComposition.isEmpty())
+        bench::printMemoryComposition("linphonec once idle", linphonecFigures.idleComposition);
     std::fflush(stdout);
 
     // Call set-up on loopback, as call_setup_bench measures it.

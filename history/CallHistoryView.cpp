@@ -58,13 +58,16 @@ CallHistoryView::~CallHistoryView() = default;
 
 void CallHistoryView::open(const QString& path, int maxRows) {
     m_store = std::make_unique<CallHistory>(path, maxRows);
-    showAll();
+    // A full history is a thousand rows of seven texts, about 2 MiB that the program would carry
+    // all day for a tab rarely looked at: they are read in once the list is wanted.
+    if (onScreen()) showAll();
     showProblem();
     if (onScreen()) markSeen();
     setUnseen(m_store->unseenMissed());
 }
 
 void CallHistoryView::showAll() {
+    m_listed = true;
     lstHistory->clear();
     m_items.clear();
     m_removals = m_store->removals();
@@ -76,8 +79,9 @@ void CallHistoryView::showAll() {
 void CallHistoryView::record(const CallActivity& activity) {
     if (!m_store) return;
     const std::optional<CallRecord> record = m_store->record(activity);
-    // Rows folded into others or trimmed: the list is read again, rather than guessed at.
-    if (m_store->removals() != m_removals)
+    // Rows folded into others or trimmed: the list is read again, rather than guessed at. A call
+    // is a use of the history: a list not read in yet is read now.
+    if (!m_listed || m_store->removals() != m_removals)
         showAll();
     else if (record)
         showRecord(*record);
@@ -94,6 +98,7 @@ QString CallHistoryView::tabTitle(int unseenMissed) {
 void CallHistoryView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (!m_store || !onScreen()) return;
+    if (!m_listed) showAll();
     markSeen();
     setUnseen(m_store->unseenMissed());
 }

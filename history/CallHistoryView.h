@@ -20,7 +20,8 @@ public:
     explicit CallHistoryView(QWidget* parent = nullptr);
     ~CallHistoryView() override;
 
-    // Opens the history file and lists what it holds.
+    // Opens the history file and counts its missed calls; what it holds is listed once the list
+    // is first shown or a call is recorded.
     void open(const QString& path, int maxRows = CallHistory::kDefaultMaxRows);
     // Keeps and shows one report of a call.
     void record(const CallActivity& activity);
@@ -53,6 +54,7 @@ private:
     std::unique_ptr<CallHistory> m_store;
     QHash<qint64, QTreeWidgetItem*> m_items;
     quint64 m_removals = 0; // the store's count when the list was last read in full
+    bool m_listed = false;  // the list has been read in (at its first showing or the first call)
     int m_unseen = 0;
 };
 

@@ -69,6 +69,24 @@ void releaseFreeMemory() {
     ::malloc_trim(0);
 }
 
+// liblinphone's XML parser sets up a network client for documents it might fetch, whose SSH part
+// loads and registers every engine of OpenSSL when it is first used: 1.5 MiB of code and tables
+// that nothing here uses (no document is fetched, and OpenSSL sets itself up on first use
+// anyway). Taking that first use of the SSH library here, with its flag for leaving OpenSSL
+// alone, leaves them out. Nothing happens where the library is not loaded or has no such entry.
+void keepOpenSslEnginesUnloaded() {
+    constexpr int kNoCrypto = 0x0001; // LIBSSH2_INIT_NO_CRYPTO; its uses are counted
+    void* ssh = ::dlopen("libssh2.so.1", RTLD_LAZY | RTLD_NOLOAD);
+    if (!ssh) return;
+    if (auto init = reinterpret_cast<int (*)(int)>(::dlsym(ssh, "libssh2_init"))) init(kNoCrypto);
+    ::dlclose(ssh); // only the reference taken here: the library stays with those that loaded it
+}
+
+// The engine's start and each SIP message it takes in while idle free memory too (the core's
+// set-up, the parse of a message), and so does the program's own start around it: once the
+// engine has had nothing to do for this long with no call, that memory goes back as well.
+constexpr qint64 kQuietBeforeReleaseMs = 1000;
+
 } // namespace
 
 // Forwards what liblinphone reports to the engine. Runs inside Core::iterate() or inside a core
@@ -117,6 +135,7 @@ void LinphoneEngine::prepareProcess() {
         // self-tests every time, most of the creation of a core, unless it is already in use.
         // One use held for the life of the process makes every engine after it quicker.
         ms_srtp_init();
+        keepOpenSslEnginesUnloaded();
         return true;
     }();
     (void)prepared;
@@ -162,6 +181,7 @@ void LinphoneEngine::InitializeEx(long /*flags: no UPnP is used either way*/) {
     });
     m_pace->start(m_sipPort);
     m_guardClock.start();
+    m_releaseAfterMs = 0; // the start's own
     m_guard = std::make_unique<SipGuard>([weak](const SipGuard::Refusal& refusal) {
         if (auto self = weak.lock()) self->onRefused(refusal);
     });
@@ -276,7 +296,7 @@ void LinphoneEngine::stopCore() {
 void LinphoneEngine::iterate() {
     if (!m_core || m_shutDown) return;
     // The engine reads its socket only in here: what it may not read is taken out first.
-    if (m_guard) m_guard->screen(m_sipPort, m_guardClock.elapsed());
+    if (m_guard && m_guard->screen(m_sipPort, m_guardClock.elapsed())) m_releaseAfterMs = m_guardClock.elapsed();
     m_core->iterate();
     releaseDrawingContext();
     if (m_preparedForShutdown && m_sessions.empty()) {
@@ -286,6 +306,11 @@ void LinphoneEngine::iterate() {
     if (!m_reportClock.isValid() || m_reportClock.elapsed() >= kCallReportIntervalMs) {
         m_reportClock.start();
         reportCallQuality();
+    }
+    if (m_releaseAfterMs >= 0 && m_sessions.empty() &&
+        m_guardClock.elapsed() - m_releaseAfterMs >= kQuietBeforeReleaseMs) {
+        m_releaseAfterMs = -1;
+        releaseFreeMemory();
     }
     pace();
 }

@@ -142,6 +142,9 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<SipGuard> m_guard;
     QElapsedTimer m_guardClock;
+    // On m_guardClock: when the engine last had work whose freed memory is still to go back to the
+    // system; -1 when none is left.
+    qint64 m_releaseAfterMs = -1;
     std::shared_ptr<linphone::Core> m_core;
     std::unique_ptr<NatTraversal> m_nat; // once the chat server has told the call paths
     std::shared_ptr<Listener> m_listener;

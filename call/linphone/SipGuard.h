@@ -37,8 +37,8 @@ public:
     SipGuard& operator=(const SipGuard&) = delete;
 
     // Screens what waits on the UDP socket bound to `port`, up to the first datagram the engine
-    // may read. `nowMs` is a monotonic clock.
-    void screen(quint16 port, qint64 nowMs);
+    // may read. `nowMs` is a monotonic clock. True when anything was waiting.
+    bool screen(quint16 port, qint64 nowMs);
     std::optional<Origin> originOf(const QByteArray& callId) const;
     // The relays of the user's chat server, "address:port" each as they send: from these alone a
     // call's P-Asserted-Identity is believed.

@@ -172,6 +172,7 @@ private:
         if (command == QLatin1String("connect")) return clicked(form->cmdConnect);
         if (command == QLatin1String("answer")) return clicked(form->cmdAnswer);
         if (command == QLatin1String("terminate")) return clicked(form->cmdTerminate);
+        if (command == QLatin1String("size")) return QStringLiteral("ok %1 %2").arg(form->width()).arg(form->height());
         if (command == QLatin1String("quit")) {
             form->close();
             return QStringLiteral("ok");

@@ -7,6 +7,7 @@
 #include "core/SettingsFiles.h"
 #include "core/basMain.h"
 #include "history/CallHistory.h"
+#include "history/CallHistoryView.h"
 #include "platform/vb.h"
 #include "platform/widgets/ListView.h"
 #include "support/FileSizeLimit.h"
@@ -21,6 +22,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTimer>
+#include <QTreeWidget>
 #include <gtest/gtest.h>
 #include <memory>
 #include <sqlite3.h>
@@ -176,6 +178,42 @@ TEST_F(SettingsFiles, TheCallHistoryKeepsEachCallThroughACrashAFullDiskAndAFlood
     run = std::make_unique<CallHistory>(path, 3);
     EXPECT_EQ(run->unseenMissed(), 0);
     EXPECT_EQ(run->records()[0].id, rows[0].id);
+}
+
+TEST_F(SettingsFiles, AFullHistoryCountsItsMissedCallsAtOnceAndIsListedWhenLookedAtOrWhenACallComes) {
+    using history::CallHistoryView;
+    QDateTime now(QDate(2026, 3, 1), QTime(9, 30));
+    vb::setClockForTesting([&] { return now; });
+    const QString path = env.path("CallHistory.sqlite");
+    const int calls = history::CallHistory::kDefaultMaxRows;
+    {
+        history::CallHistory store(path);
+        for (int serial = 1; serial <= calls; ++serial) {
+            now = now.addSecs(3600); // an hour apart, so none folds into another
+            const auto outcome = serial % 4 == 0 ? CallActivity::Outcome::Missed : CallActivity::Outcome::Answered;
+            store.record({quint64(serial), CallActivity::Phase::Ended, outcome, true, QStringLiteral("Ann"),
+                          QStringLiteral("ann@x.org"), QStringLiteral("10.0.0.%1:5060").arg(serial % 200), false, ""});
+        }
+    }
+    // At start the tab's title counts the missed calls; the rows wait until they are wanted.
+    CallHistoryView hidden;
+    hidden.open(path);
+    EXPECT_EQ(CallHistoryView::tabTitle(hidden.unseenMissed()), QStringLiteral("History (%1)").arg(calls / 4));
+    EXPECT_EQ(hidden.lstHistory->topLevelItemCount(), 0);
+    // The user looks: every call, newest first, and none is unseen any more.
+    hidden.show();
+    ASSERT_EQ(hidden.lstHistory->topLevelItemCount(), calls);
+    EXPECT_EQ(hidden.lstHistory->topLevelItem(0)->text(CallHistoryView::kAddress), QStringLiteral("10.0.0.0:5060"));
+    EXPECT_EQ(hidden.unseenMissed(), 0);
+    // In another run a call comes while the tab is not looked at: the list holds it and the rest.
+    CallHistoryView next;
+    next.open(path);
+    now = now.addSecs(3600);
+    next.record({quint64(calls + 1), CallActivity::Phase::Ended, CallActivity::Outcome::Missed, true,
+                 QStringLiteral("Bob"), QStringLiteral("bob@x.org"), QStringLiteral("10.0.1.1:5060"), false, ""});
+    ASSERT_EQ(next.lstHistory->topLevelItemCount(), calls);
+    EXPECT_EQ(next.lstHistory->topLevelItem(0)->text(CallHistoryView::kContact), QStringLiteral("Bob"));
+    EXPECT_EQ(next.unseenMissed(), 1);
 }
 
 // Whatever the process's umask and whatever an older version left behind, each file the client
