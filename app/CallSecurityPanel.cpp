@@ -12,9 +12,24 @@
 using rtc::CallSecurity;
 using rtc::MediaProtection;
 
+namespace {
+
+// A wrapped label that keeps room for a number of lines instead of asking for its height for its
+// width: the main window's minimum size cannot follow such a height, and its layout would then
+// squeeze the contact list under the controls below it.
+class FixedLinesLabel : public QLabel {
+public:
+    FixedLinesLabel(int lines, QWidget* parent) : QLabel(parent) {
+        setMinimumHeight(lines * fontMetrics().lineSpacing());
+    }
+    bool hasHeightForWidth() const override { return false; }
+};
+
+} // namespace
+
 CallSecurityPanel::CallSecurityPanel(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("panelSecurity"));
-    lblCallSecurity = new QLabel(this);
+    lblCallSecurity = new FixedLinesLabel(3, this); // the longest text, a changed key, has three
     lblCallSecurity->setObjectName(QStringLiteral("lblCallSecurity"));
     // Names come from peers: they are shown as the plain text they are.
     lblCallSecurity->setTextFormat(Qt::PlainText);
