@@ -102,7 +102,13 @@ bool fnRegister(QStringList& /*arrFields*/) {
         result = true;
         // An accepted registration (a refused one leaves no user ID): its display name goes with
         // the user's calls from now on.
-        if (!vb::Tag(*form->txtEmail).isEmpty()) trySkip({}, [&] { writeDisplayNameFile(displayName); });
+        if (form->identity().registered()) {
+            trySkip({}, [&] { writeDisplayNameFile(displayName); });
+            Identity named = form->identity();
+            // As the next start reads it back: trimmed, and nothing a peer could be misled by.
+            named.displayName = readDisplayNameFile();
+            form->setIdentity(named);
+        }
     } catch (const std::exception& error) {
         logCaught(QStringLiteral("fnRegister[") + QString::number(step) + QLatin1Char(']'), error);
         return false;

@@ -13,6 +13,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSlider>
@@ -62,9 +63,13 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
         activateWindow();
     });
     m_callPaths = new CallPathsLink(*this);
-    m_replyTarget = {LstUsers,      txtEmail,
-                     txtStatus,     tmrRegistration,
-                     tmrServerCall, [paths = m_callPaths](const QStringList& fields) { paths->onReply(fields); }};
+    m_replyTarget = {LstUsers,
+                     &m_identity,
+                     txtStatus,
+                     tmrRegistration,
+                     tmrServerCall,
+                     [paths = m_callPaths](const QStringList& fields) { paths->onReply(fields); },
+                     [this] { txtEmail->setText(m_identity.email); }};
     basMain::setReplyTarget(&m_replyTarget);
     basMain::setStatusSink([status = txtStatus](const QString& text) {
         vb::setForeColor(*status, vb::vbRed);
@@ -93,6 +98,11 @@ QString frmMain::versionText() {
 
 QString frmMain::versionCaption() {
     return QStringLiteral("Internet Chat - Version: ") + versionText();
+}
+
+void frmMain::setIdentity(const basMain::Identity& identity) {
+    m_identity = identity;
+    txtEmail->setText(identity.email);
 }
 
 void frmMain::connectHandlers() {

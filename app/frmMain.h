@@ -10,6 +10,7 @@
 #include "call/rtc/Rtc.h"
 #include "chatlink/ChatProtocol.h"
 #include "core/CallActivity.h"
+#include "core/Identity.h"
 #include "core/RingPolicy.h"
 #include "platform/widgets/ListView.h"
 #include "wire/Protocol.h"
@@ -84,7 +85,10 @@ public:
     QPushButton* cmdRefresh = nullptr; // also F5: asks now who is on line
     QGroupBox* fraStatus = nullptr;
     QPlainTextEdit* txtStatus = nullptr;
-    QLineEdit* txtEmail = nullptr; // Text: the user's e-mail address; Tag: the user ID
+    QLineEdit* txtEmail = nullptr; // shows the user's e-mail address
+    // Who the user is (ID, e-mail, display name, chat server); the e-mail box shows it.
+    const basMain::Identity& identity() const { return m_identity; }
+    void setIdentity(const basMain::Identity& identity);
     // Tab "Tools/Tuning/Manage Contacts".
     QGroupBox* fraCallOptions = nullptr;
     QGroupBox* fraSend = nullptr;
@@ -258,6 +262,7 @@ private:
 
     // The controls the chat server's replies change, as the reply handler is given them.
     basMain::ReplyTarget m_replyTarget;
+    basMain::Identity m_identity;
     // The call reported through callActivity now, and whether its end has been reported yet.
     CallActivity m_call;
     bool m_callOpen = false;

@@ -244,7 +244,7 @@ void frmMain::tmrUpdateUserOnLine_Timer() {
 void frmMain::pollUsersOnLine(int& step) {
     step = 3;
     if (m_callPaths->holding()) return; // the held log-in goes out in a moment instead
-    const QString poll = wire::request(wire::Code::LogIn, {vb::Tag(*txtEmail), txtEmail->text()});
+    const QString poll = wire::request(wire::Code::LogIn, {m_identity.userId, m_identity.email});
     if (!g_strAltServerBase.isEmpty()) {
         step = 4;
         g_strMsgToSend = poll;
@@ -259,7 +259,7 @@ void frmMain::pollUsersOnLine(int& step) {
 
 void frmMain::cmdRefresh_Click() {
     // Nobody to ask about before the user has an ID, nor once signing off has begun.
-    if (vb::Tag(*txtEmail).isEmpty() || g_blnLogOffPending) return;
+    if (!m_identity.registered() || g_blnLogOffPending) return;
     // The button rests a while: the chat server is not to be asked over and over.
     cmdRefresh->setEnabled(false);
     m_refreshPause->start();

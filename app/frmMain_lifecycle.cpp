@@ -80,7 +80,7 @@ void frmMain::fnInitForm() {
         }
 
         step = 10;
-        if (vb::Tag(*txtEmail).isEmpty()) {
+        if (!m_identity.registered()) {
             // No identity (the server refused the registration): there is no call engine and no
             // account to act for, so nothing that calls, answers or asks the server is offered.
             for (QPushButton* button : {cmdManageContacts, cmdConnect, cmdAnswer, cmdTerminate, cmdRefresh, cmdWizard})
@@ -115,7 +115,7 @@ void frmMain::fnInitForm() {
                 // chat server then checks) instead of leaving the first at the server until the
                 // first poll.
                 step = 196;
-                m_callPaths->startWithLogIn(wire::request(wire::Code::LogIn, {vb::Tag(*txtEmail), txtEmail->text()}));
+                m_callPaths->startWithLogIn(wire::request(wire::Code::LogIn, {m_identity.userId, m_identity.email}));
             }
             step = 284;
             if (!g_strAltServerBase.isEmpty()) cmdManageContacts->setEnabled(false);
@@ -130,7 +130,7 @@ void frmMain::fnInitForm() {
     // Polling also starts after an accepted registration: without polls a newly registered user
     // would never see a contact come on line, and would drop off line at the server until the
     // next start. A refused registration leaves no user ID to poll with.
-    if (!g_blnRegistrationDone || !vb::Tag(*txtEmail).isEmpty()) {
+    if (!g_blnRegistrationDone || m_identity.registered()) {
         trySkip({}, [this] { tmrUpdateUserOnLine->start(); });
     }
     trySkip({}, [this] { show(); });
@@ -153,7 +153,7 @@ void frmMain::Form_QueryUnload(int& /*Cancel*/, int /*UnloadMode*/) {
     vb::DoEvents();
     tmrServerCall->stop();
 
-    const QString userId = vb::Tag(*txtEmail);
+    const QString userId = m_identity.userId;
     if (!g_strAltServerBase.isEmpty()) {
         g_blnLogOffPending = true;
         g_strMsgToSend = wire::request(wire::Code::SignOff, {userId});

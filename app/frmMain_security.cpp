@@ -103,7 +103,7 @@ bool frmMain::refusedInsecureLink(qint32 number, const QString& description) {
 }
 
 void frmMain::cmdNewId_Click() {
-    const QString id = vb::Tag(*txtEmail);
+    const QString id = m_identity.userId;
     if (id.isEmpty()) return;
     // Whoever is on the path of a plain connection would get the new ID as well.
     if (trust::pinnedCertificate(g_strServerIP + QLatin1Char(':') + g_strServerPort).isEmpty() ||
@@ -119,7 +119,7 @@ void frmMain::cmdNewId_Click() {
                        "works no more, on this computer or any other."),
         vb::vbQuestion | vb::vbYesNo, QStringLiteral("New ID"));
     if (answer != vb::vbYes) return;
-    sendChatRequest(wire::request(wire::Code::NewId, {id, txtEmail->text()}));
+    sendChatRequest(wire::request(wire::Code::NewId, {id, m_identity.email}));
 }
 
 void frmMain::prepareCallSecurity(rtc::IRTCClient2& client) {

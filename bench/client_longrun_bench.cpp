@@ -132,8 +132,7 @@ int main(int argc, char** argv) {
     g_strServerIP = QStringLiteral("127.0.0.1");
     g_strServerPort = QString::number(server.port());
     g_strMyWanIP = QStringLiteral("10.0.0.99:5060");
-    vb::setTag(*form.txtEmail, QStringLiteral("42"));
-    form.txtEmail->setText(QStringLiteral("me@example.org"));
+    form.setIdentity({.userId = QStringLiteral("42"), .email = QStringLiteral("me@example.org")});
 
     // The server's data as of each reply, captured when the reply goes out.
     QList<Contact> sentState;

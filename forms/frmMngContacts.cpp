@@ -29,7 +29,7 @@ QPushButton* namedButton(const QString& caption, const char* name, QWidget* pare
 }
 } // namespace
 
-frmMngContacts::frmMngContacts(const vb::ListView& users, const QLineEdit& ownEmail, QWidget* parent)
+frmMngContacts::frmMngContacts(const vb::ListView& users, const QString& ownEmail, QWidget* parent)
     : QDialog(parent), m_ownEmail(ownEmail) {
     setObjectName(QStringLiteral("frmMngContacts"));
     setWindowTitle(QStringLiteral("Chat Contacts Manager"));
@@ -138,7 +138,7 @@ void frmMngContacts::cmdAddCont_Click() {
         vb::DoEvents();
     }
     // The address the main window holds now: a registration may have changed it meanwhile.
-    if (address == m_ownEmail.text()) {
+    if (address == m_ownEmail) {
         vb::MsgBox(QStringLiteral("Contact Email: ") + address, vb::vbInformation | vb::vbOKOnly,
                    QStringLiteral("It Is Your Email???"));
         return;

@@ -59,8 +59,7 @@ protected:
         g_strServerIP = server.host();
         g_strServerPort = QString::number(server.port());
         g_strMyWanIP = kWan;
-        vb::setTag(*form.txtEmail, QStringLiteral("42"));
-        form.txtEmail->setText(QStringLiteral("me@x.org"));
+        form.setIdentity({.userId = QStringLiteral("42"), .email = QStringLiteral("me@x.org")});
     }
     void TearDown() override {
         form.tmrServerCall->stop();

@@ -205,10 +205,12 @@ TEST_F(Identity, AnAcceptedRegistrationSendsTheTidiedFieldsAndKeepsTheId) {
     // The name trimmed with its inner blanks kept, the address in lower case.
     EXPECT_EQ(requestFields(0), (QStringList{"3", fnGetUserName(), fnGetComputerName(), "ann@example.com", "Ann  Lee",
                                              "127.0.0.1:5070"}));
-    EXPECT_EQ(vb::Tag(*form.txtEmail), QStringLiteral("42"));
+    EXPECT_EQ(form.identity().userId, QStringLiteral("42"));
+    EXPECT_EQ(form.txtEmail->text(), QStringLiteral("ann@example.com"));
     EXPECT_FALSE(form.tmrRegistration->isActive());
     // The name goes with the user's calls from now on.
     EXPECT_EQ(readDisplayNameFile(), QStringLiteral("Ann  Lee"));
+    EXPECT_EQ(form.identity().displayName, QStringLiteral("Ann  Lee"));
 }
 
 // A separator or a control character would split or garble the request's fields: the form says

@@ -82,14 +82,16 @@ TEST_F(SettingsFiles, WrittenOnlyWhenTheContentChangesAndReadBackIntoTheSiteTabl
 }
 
 TEST_F(SettingsFiles, AWriteThatFailsOnAFullDiskKeepsTheOldFileWhole) {
-    writeServerAddressFile("10.1.2.3", "19991", "42", "me@x.org");
+    writeServerAddressFile({.userId = "42", .email = "me@x.org", .serverIp = "10.1.2.3", .serverPort = "19991"});
     ASSERT_TRUE(writeUserSettingsFile("2005" + msg({"", "0", "a", "b", "c", "d"})));
     const QByteArray oldAddress = fileBytes(serverAddressFilePath());
     const QByteArray oldSettings = fileBytes(userSettingsFilePath());
     const QString longText(600, QLatin1Char('x'));
     {
         const testenv::FileSizeLimit fullDisk(64);
-        EXPECT_THROW(writeServerAddressFile("10.9.9.9", "20000", "42", longText), vb::VbError);
+        EXPECT_THROW(
+            writeServerAddressFile({.userId = "42", .email = longText, .serverIp = "10.9.9.9", .serverPort = "20000"}),
+            vb::VbError);
         EXPECT_THROW(writeUserSettingsFile("2005" + msg({"", "0", longText, "b", "c", "d"})), vb::VbError);
     }
     EXPECT_EQ(fileBytes(serverAddressFilePath()), oldAddress);
@@ -192,7 +194,7 @@ TEST_F(SettingsFiles, EveryFileTheClientWritesAndEveryFolderItMakesIsTheUsersAlo
         old.close();
         ::chmod(QFile::encodeName(old.fileName()).constData(), 0644);
     }
-    writeServerAddressFile("10.0.0.1", "19991", "42", "me@x.org");
+    writeServerAddressFile({.userId = "42", .email = "me@x.org", .serverIp = "10.0.0.1", .serverPort = "19991"});
     writeUserSettingsFile("2005" + msg({"", "0", "10.0.0.1", "r.example", "/a.asp", "12052026"}));
     writeDisplayNameFile("Ann");
     basMain::fnLogError(QStringLiteral("EveryFile[1]"), false);
@@ -226,11 +228,11 @@ TEST_F(SettingsFiles, EveryFileTheClientWritesAndEveryFolderItMakesIsTheUsersAlo
 class SettingsFromReplies : public SettingsFiles {
 protected:
     vb::ListView users;
-    QLineEdit email;
+    Identity identity;
     QPlainTextEdit status;
     QTimer registration;
     QTimer serverCall;
-    const ReplyTarget target{&users, &email, &status, &registration, &serverCall};
+    const ReplyTarget target{&users, &identity, &status, &registration, &serverCall};
 
     void SetUp() override {
         SettingsFiles::SetUp();
