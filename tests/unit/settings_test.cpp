@@ -250,10 +250,12 @@ TEST_F(SettingsFromReplies, TheAddressOf111KeepsTheIdentityThatRegistrationStore
     receive(msg({"3", "10.1.2.3", "19992", "42", "me@x.org"}));
     g_blnRegistrationWaiting = false;
     EXPECT_EQ(testenv::readScrambledFile(serverAddressFilePath()), msg({"10.1.2.3", "19992", "42", "me@x.org"}));
+    EXPECT_EQ(identity, identityFromFields({"10.1.2.3", "19992", "42", "me@x.org"}));
     g_strAnsweredRequest = "1";
     g_blnAnsweredSecurely = true; // a server that proved its key; over a plain link see chatlink_test
     receive(msg({"111", "7", "Ann", "ann@x.org", "10.0.0.7", "1", "10.9.9.9", "20000"}));
     EXPECT_EQ(testenv::readScrambledFile(serverAddressFilePath()), msg({"10.9.9.9", "20000", "42", "me@x.org"}));
+    EXPECT_EQ(identity, identityFromFields({"10.9.9.9", "20000", "42", "me@x.org"}));
     EXPECT_TRUE(users.find("A7"));
     EXPECT_TRUE(env.logLines().isEmpty());
 }
