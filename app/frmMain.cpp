@@ -1,4 +1,5 @@
 #include "app/frmMain.h"
+#include "chatlink/ChatLink.h"
 
 #include "app/CallPathsLink.h"
 
@@ -37,9 +38,8 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Internet Chat"));
     buildLayout();
-    tmrServerCall = new QTimer(this);
-    tmrServerCall->setObjectName(QStringLiteral("tmrServerCall"));
-    tmrServerCall->setInterval(25);
+    m_link = new chatlink::ChatLink(this);
+    tmrServerCall = m_link->serverCallTimer();
     tmrUpdateUserOnLine = new QTimer(this);
     tmrUpdateUserOnLine->setObjectName(QStringLiteral("tmrUpdateUserOnLine"));
     tmrUpdateUserOnLine->setInterval(5000);
@@ -63,6 +63,7 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
         activateWindow();
     });
     m_callPaths = new CallPathsLink(*this);
+    connectChatLink();
     m_replyTarget = {LstUsers,
                      &m_identity,
                      txtStatus,
@@ -139,8 +140,6 @@ void frmMain::connectHandlers() {
     connect(LstUsers, &QTreeWidget::itemSelectionChanged, this, [this] {
         if (!LstUsers->selectedItem()) cmdConnect->setEnabled(false);
     });
-    connect(tmrServerCall, &QTimer::timeout, this,
-            [this] { guard("tmrServerCall_Timer", [this] { tmrServerCall_Timer(); }); });
     connect(tmrUpdateUserOnLine, &QTimer::timeout, this,
             [this] { guard("tmrUpdateUserOnLine_Timer", [this] { tmrUpdateUserOnLine_Timer(); }); });
     connect(tmrRegistration, &QTimer::timeout, this,
@@ -152,17 +151,6 @@ void frmMain::connectHandlers() {
 
 void frmMain::attachSockets() {
     // Created at start-up (fnInitForm steps 4 and 6); from then on their events reach the handlers.
-    connect(oMySocket.get(), &KVOSocket::OnConnect, this,
-            [this](qint32 handle) { guard("oMySocket_OnConnect", [&] { oMySocket_OnConnect(handle); }); });
-    connect(oMySocket.get(), &KVOSocket::OnDataArrival, this,
-            [this](qint32 total, const QString& chunk, const QString& handle) {
-                guard("oMySocket_OnDataArrival", [&] { oMySocket_OnDataArrival(total, chunk, handle); });
-            });
-    connect(oMySocket.get(), &KVOSocket::OnClose, this,
-            [this] { guard("oMySocket_OnClose", [this] { oMySocket_OnClose(); }); });
-    connect(oMySocket.get(), &KVOSocket::OnError, this, [this](qint32 number, const QString& description) {
-        guard("oMySocket_OnError", [&] { oMySocket_OnError(number, description); });
-    });
     connect(oMySocketWeb.get(), &KVOSocket::OnConnect, this,
             [this](qint32 handle) { guard("oMySocketWeb_OnConnect", [&] { oMySocketWeb_OnConnect(handle); }); });
     connect(oMySocketWeb.get(), &KVOSocket::OnDataArrival, this,

@@ -3,6 +3,7 @@
 
 #include "app/CallPathsLink.h"
 #include "app/StartupLoader.h"
+#include "chatlink/ChatLink.h"
 #include "core/ErrorLog.h"
 #include "core/basMain.h"
 #include "forms/frmMngContacts.h"
@@ -64,7 +65,7 @@ void frmMain::fnInitForm() {
         g_lngChatSocketHandle = 0;
 
         step = 4;
-        oMySocket = std::make_unique<KVOSocket>();
+        m_link->createSocket(nullptr);
         step = 6;
         oMySocketWeb = std::make_unique<KVOSocket>();
         attachSockets();
@@ -212,7 +213,7 @@ void frmMain::Form_Unload(int& /*Cancel*/) {
         g_objRTCClientWithEvents = false;
     });
     statement(5, [this] { g_objRTCClient.reset(); });
-    statement(5, [this] { releaseSocket(oMySocket); });
+    statement(5, [this] { m_link->releaseSocket(); });
     statement(5, [this] { releaseSocket(oMySocketWeb); });
     statement(6, [] {
         g_arrRedirectSites.clear();
@@ -240,6 +241,5 @@ void frmMain::releaseSocket(std::unique_ptr<KVOSocket>& socket) {
 }
 
 KVOSocket& frmMain::chatSocket() {
-    if (!oMySocket) vb::raise(vb::kErrObjectNotSet);
-    return *oMySocket;
+    return m_link->socket();
 }

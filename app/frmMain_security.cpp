@@ -4,6 +4,7 @@
 #include "app/CallHelpers.h"
 #include "app/CallSecurityPanel.h"
 #include "app/frmMain.h"
+#include "chatlink/ChatLink.h"
 #include "core/ErrorLog.h"
 #include "core/ServerKeys.h"
 #include "core/TrustStore.h"
@@ -76,7 +77,7 @@ void frmMain::secureChatLink() {
             m_linkNotice = text;
             showLinkNotice();
         });
-    if (oMySocket) oMySocket->setServerTrust(m_serverKeys.get());
+    if (m_link->hasSocket()) m_link->socket().setServerTrust(m_serverKeys.get());
     if (!m_webKeys) m_webKeys = std::make_unique<PinnedWebHosts>();
     if (oMySocketWeb) oMySocketWeb->setServerTrust(m_webKeys.get());
 }
@@ -85,21 +86,6 @@ void frmMain::showLinkNotice() {
     if (m_linkNotice.isEmpty()) return;
     vb::setForeColor(*txtStatus, vb::vbRed);
     txtStatus->setPlainText(m_linkNotice);
-}
-
-bool frmMain::refusedInsecureLink(qint32 number, const QString& description) {
-    if (number != KVOSocket::kErrSecureLinkRefused) return false;
-    // The server is not down: someone may be in its way. Nothing goes to the alternate server's
-    // pages either (a poll there would carry the ID in the clear); the next poll tries again.
-    g_lngChatSocketHandle = 0;
-    g_blnLogOffPending = false;
-    m_waitingRequests.clear();
-    m_requestWait->stop();
-    g_strMsgReceived.clear();
-    txtStatus->setVisible(true);
-    vb::setForeColor(*txtStatus, vb::vbRed);
-    txtStatus->setPlainText(description);
-    return true;
 }
 
 void frmMain::cmdNewId_Click() {

@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
     // The server's data as of each reply, captured when the reply goes out.
     QList<Contact> sentState;
     int handled = 0;
-    QObject::connect(form.oMySocket.get(), &KVOSocket::OnDataArrival, &form, [&] { ++handled; });
+    QObject::connect(&form.chatSocket(), &KVOSocket::OnDataArrival, &form, [&] { ++handled; });
 
     // The program ticks every 5 s and polls on every 31st tick.
     const double hours = polls * 31.0 * form.tmrUpdateUserOnLine->interval() / 3600000.0;

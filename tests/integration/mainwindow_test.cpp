@@ -7,6 +7,7 @@
 #include "app/Registration.h"
 #include "app/StartupLoader.h"
 #include "app/frmMain.h"
+#include "chatlink/ChatLink.h"
 #include "core/ErrorLog.h"
 #include "core/SettingsFiles.h"
 #include "core/basMain.h"
@@ -142,7 +143,7 @@ TEST_F(MainWindow, KnownUserStartsReadyLogsInAndSignsOffAtCloseReleasingInOrder)
     // The engine is told to get ready before it is shut down.
     EXPECT_LT(engine()->calls().indexOf(QStringLiteral("PrepareForShutdown()")),
               engine()->calls().indexOf(QStringLiteral("Shutdown()")));
-    EXPECT_EQ(form->oMySocket, nullptr);
+    EXPECT_FALSE(form->chatLink().hasSocket());
     EXPECT_EQ(form->g_objRTCClient, nullptr);
     EXPECT_EQ(form->windowTitle(), QStringLiteral("ColloqChat is ShoutDown.. Please Wait [Max 1 Minute]"));
 }
