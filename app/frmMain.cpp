@@ -1,4 +1,5 @@
 #include "app/frmMain.h"
+#include "call/control/CallRinger.h"
 #include "chatlink/ChatLink.h"
 
 #include "app/CallPathsLink.h"
@@ -47,6 +48,7 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     tmrRegistration->setObjectName(QStringLiteral("tmrRegistration"));
     tmrRegistration->setInterval(60000);
     connectHandlers();
+    setUpRinging();
     setUpChatQueue();
     setUpCallScreening();
     // The desktop shows the calls too (a notification while one rings, the tray icon) and acts on

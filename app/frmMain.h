@@ -35,6 +35,9 @@ class CallSecurityPanel;
 namespace chatlink {
 class ChatLink;
 }
+namespace callcontrol {
+class CallRinger;
+}
 namespace basMain {
 class PinnedServers;
 class PinnedWebHosts;
@@ -129,11 +132,11 @@ public:
     std::shared_ptr<rtc::IVideoWindow> g_objVideoReceive;
     bool g_blnCallConnected = false;
     qint16 g_intIncomingCount = 0;
-    bool g_blnManualAnswer = false;
     // Incoming sessions turned away because a call was already ringing, connected or being placed.
     std::vector<std::weak_ptr<rtc::IRTCSession2>> m_refusedSessions;
-    // The incoming session that rings now (it becomes g_objSession once answered).
-    std::weak_ptr<rtc::IRTCSession2> m_ringingSession;
+    // Rings an incoming call and tells how the ringing ended; its session() is the call that
+    // rings now (it becomes g_objSession once answered).
+    callcontrol::CallRinger& ringer() { return *m_ringer; }
 
     // ---- Call engine handlers ----
     void g_objRTCClientWithEvents_Event(long RTCEvent, const std::shared_ptr<rtc::IRTCEvent>& pEvent);
@@ -240,6 +243,8 @@ private:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     chatlink::ChatLink* m_link = nullptr;
+    callcontrol::CallRinger* m_ringer = nullptr;
+    void setUpRinging();
     // What the window shows of the link's events.
     void connectChatLink();
     // The controls the chat server's replies change, as the reply handler is given them.

@@ -1,11 +1,11 @@
 // Placing, answering and ending calls, and the main window through the life of a call.
 #include "app/CallHelpers.h"
 #include "app/frmMain.h"
+#include "call/control/CallRinger.h"
 #include "call/rtc/CallerOrigin.h"
 #include "core/ErrorLog.h"
 #include "core/basMain.h"
 #include "platform/widgets/Controls.h"
-#include "platform/win32.h"
 #include "wire/PeerText.h"
 
 #include <QCheckBox>
@@ -20,12 +20,6 @@ using callengine::required;
 using callengine::stepName;
 
 namespace {
-
-// The ringing loop: passes of at least this many milliseconds, a ring every 400 passes, and the
-// call refused after the last of them.
-int s_ringPassMs = 10;
-constexpr qint16 kRingPasses = 4000;
-constexpr qint16 kRingEvery = 400;
 
 const QString kReady = QStringLiteral("RTCClient is initialized and ready to make/receive calls.");
 
@@ -124,9 +118,44 @@ bool hasEnded(const std::shared_ptr<rtc::IRTCSession2>& session) {
 
 namespace callengine {
 void setRingPassMsForTesting(int milliseconds) {
-    s_ringPassMs = milliseconds < 0 ? 10 : milliseconds;
+    callcontrol::CallRinger::setCheckMsForTesting(milliseconds);
 }
 } // namespace callengine
+
+void frmMain::setUpRinging() {
+    m_ringer = new callcontrol::CallRinger([this] { return g_objRTCClient; }, this);
+    connect(chkAutoAnswer, &QCheckBox::stateChanged, m_ringer,
+            [this](int state) { m_ringer->setAutoAnswer(state == Qt::Checked); });
+    m_ringer->setAutoAnswer(chkAutoAnswer->checkState() == Qt::Checked);
+    connect(m_ringer, &callcontrol::CallRinger::answered, this,
+            [this](const std::shared_ptr<rtc::IRTCSession2>& session) {
+                int step = 11;
+                try {
+                    g_objSession = session;
+                    step = 14;
+                    required(g_objSession)->Answer();
+                } catch (const std::exception& error) {
+                    logCaught(stepName("SessionStateEvent", step), error);
+                }
+            });
+    connect(m_ringer, &callcontrol::CallRinger::timedOut, this,
+            [this](const std::shared_ptr<rtc::IRTCSession2>& session) {
+                int step = 9;
+                try {
+                    g_objSession = session;
+                    step = 10;
+                    required(g_objSession)->Terminate(rtc::RTCTR_REJECT);
+                    g_blnCallConnected = false;
+                    reportCall(CallActivity::Phase::Ended, CallActivity::Outcome::Missed);
+                } catch (const std::exception& error) {
+                    logCaught(stepName("SessionStateEvent", step), error);
+                }
+            });
+    connect(m_ringer, &callcontrol::CallRinger::ended, this, [this](bool declined) {
+        reportCall(CallActivity::Phase::Ended,
+                   declined || m_callEndedByUser ? CallActivity::Outcome::Declined : CallActivity::Outcome::Missed);
+    });
+}
 
 // ---- The two recurring sets of control changes ----
 
@@ -208,11 +237,7 @@ void frmMain::placeCall(const std::optional<CallTarget>& target) {
 }
 
 void frmMain::cmdAnswer_Click() {
-    try {
-        g_blnManualAnswer = true; // the ringing loop answers
-    } catch (const std::exception& error) {
-        logCaught(QStringLiteral("cmdAnswer_Click"), error);
-    }
+    m_ringer->answer(); // the ringing call is picked up at its next check
 }
 
 void frmMain::cmdTerminate_Click() {
@@ -221,11 +246,11 @@ void frmMain::cmdTerminate_Click() {
         cmdTerminate->setEnabled(false);
         m_callEndedByUser = true;
         // While a call rings its session is not yet ours; Terminate then refuses it.
-        const auto session = g_objSession ? g_objSession : m_ringingSession.lock();
+        const auto session = g_objSession ? g_objSession : m_ringer->session();
         required(session);
         if (session->get_State() == rtc::RTCSS_INCOMING) {
             step = 4;
-            m_ringingSession.reset(); // ends the ringing loop
+            m_ringer->decline();
             session->Terminate(rtc::RTCTR_REJECT);
             step = 5;
             required(g_objRTCClient)->PlayRing(rtc::RTCRT_PHONE, false);
@@ -293,54 +318,9 @@ void frmMain::SessionStateEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
             lock(*this);
             cmdAnswer->setEnabled(true);
             cmdTerminate->setEnabled(true); // refuses the ringing call
-            m_ringingSession = session;
-            struct NotRinging {
-                frmMain& form;
-                ~NotRinging() { form.m_ringingSession.reset(); }
-            } notRinging{*this};
             step = 7;
-            g_blnManualAnswer = false;
-            qint16 pass = 0;
-            for (;;) {
-                ++pass;
-                if (pass == 1 || (pass % kRingEvery == 0 && pass <= kRingPasses)) {
-                    step = 8;
-                    required(g_objRTCClient)->PlayRing(rtc::RTCRT_PHONE, true);
-                }
-                if (vb::Value(*chkAutoAnswer) == vb::vbChecked) break;
-                vb::DoEvents();
-                win32::Sleep(s_ringPassMs);
-                vb::DoEvents();
-                if (pass >= kRingPasses) {
-                    step = 9;
-                    g_objSession = session;
-                    step = 10;
-                    required(g_objSession)->Terminate(rtc::RTCTR_REJECT);
-                    g_blnCallConnected = false;
-                    reportCall(CallActivity::Phase::Ended, CallActivity::Outcome::Missed);
-                    return;
-                }
-                if (g_blnManualAnswer) break;
-                vb::DoEvents();
-                // The caller gave up, or the user refused the call: nothing is left to answer.
-                if (hasEnded(required(session)) || m_ringingSession.expired()) {
-                    reportCall(CallActivity::Phase::Ended,
-                               m_callEndedByUser ? CallActivity::Outcome::Declined : CallActivity::Outcome::Missed);
-                    return;
-                }
-            }
-            // "Manual" clicked in the same pass as the caller hung up: nothing is left to answer.
-            if (hasEnded(required(session))) {
-                reportCall(CallActivity::Phase::Ended, CallActivity::Outcome::Missed);
-                return;
-            }
-            step = 11;
-            g_objSession = session;
-            step = 12;
-            if (vb::Value(*chkAutoAnswer) == vb::vbChecked || g_blnManualAnswer) {
-                step = 14;
-                required(g_objSession)->Answer();
-            }
+            // The ringer takes it from here: answered, refused or given up, it tells the window.
+            m_ringer->start(session);
             break;
         }
 
@@ -407,7 +387,7 @@ void frmMain::SessionStateEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
                     outcome = Outcome::Answered;
                 else if (m_call.incoming && m_callEndedByUser)
                     outcome = Outcome::Declined;
-                else if (m_call.incoming && m_ringingSession.lock() == session)
+                else if (m_call.incoming && m_ringer->session() == session)
                     outcome = Outcome::Missed; // the caller gave up while it rang
                 else if (!m_call.incoming && m_callEndedByUser)
                     outcome = Outcome::Cancelled;

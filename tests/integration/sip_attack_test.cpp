@@ -4,6 +4,7 @@
 // a flood of calls, a call that keeps coming back, and a call the engine starts by itself.
 #include "app/CallHelpers.h"
 #include "app/frmMain.h"
+#include "call/control/CallRinger.h"
 #include "call/linphone/LinphoneEngine.h"
 #include "core/RingPolicy.h"
 #include "core/basMain.h"
@@ -84,7 +85,7 @@ protected:
     }
     bool idle(int timeoutMs = 15000) {
         return testenv::waitFor(
-            [&] { return !form->g_objSession && form->m_ringingSession.expired() && form->g_intIncomingCount == 0; },
+            [&] { return !form->g_objSession && !form->ringer().ringing() && form->g_intIncomingCount == 0; },
             timeoutMs);
     }
     QTreeWidget& history() const { return *form->viewHistory->lstHistory; }
