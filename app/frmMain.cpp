@@ -41,9 +41,7 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     buildLayout();
     m_link = new chatlink::ChatLink(this);
     tmrServerCall = m_link->serverCallTimer();
-    tmrUpdateUserOnLine = new QTimer(this);
-    tmrUpdateUserOnLine->setObjectName(QStringLiteral("tmrUpdateUserOnLine"));
-    tmrUpdateUserOnLine->setInterval(5000);
+    tmrUpdateUserOnLine = m_link->pollTimer();
     tmrRegistration = new QTimer(this);
     tmrRegistration->setObjectName(QStringLiteral("tmrRegistration"));
     tmrRegistration->setInterval(60000);
@@ -142,8 +140,6 @@ void frmMain::connectHandlers() {
     connect(LstUsers, &QTreeWidget::itemSelectionChanged, this, [this] {
         if (!LstUsers->selectedItem()) cmdConnect->setEnabled(false);
     });
-    connect(tmrUpdateUserOnLine, &QTimer::timeout, this,
-            [this] { guard("tmrUpdateUserOnLine_Timer", [this] { tmrUpdateUserOnLine_Timer(); }); });
     connect(tmrRegistration, &QTimer::timeout, this,
             [this] { guard("tmrRegistration_Timer", [this] { tmrRegistration_Timer(); }); });
     // A double-click on a picture box shows its video big.

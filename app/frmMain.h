@@ -164,7 +164,6 @@ public:
     void RequestRefusedEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent);
 
     // ---- Chat link handlers ----
-    void tmrUpdateUserOnLine_Timer();
     void LstUsers_ColumnClick(int ColumnHeaderIndex);
     void LstUsers_ItemClick(vb::ListItem* Item);
     void cmdManageContacts_Click();

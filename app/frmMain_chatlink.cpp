@@ -18,20 +18,7 @@
 #include <QShortcut>
 #include <QTimer>
 
-#include <limits>
-
 using namespace basMain;
-
-namespace {
-
-// Every 31st tick of tmrUpdateUserOnLine polls the server.
-constexpr qint16 kTicksPerPoll = 30;
-
-QString stepText(const char* procedure, int step) {
-    return QString::fromLatin1(procedure) + QLatin1Char('[') + QString::number(step) + QLatin1Char(']');
-}
-
-} // namespace
 
 void frmMain::setUpChatQueue() {
     m_refreshPause = new QTimer(this);
@@ -51,6 +38,7 @@ void frmMain::createSocketsForTesting() {
 }
 
 void frmMain::connectChatLink() {
+    m_link->setPoll([this](int& step) { pollUsersOnLine(step); });
     connect(m_link, &chatlink::ChatLink::showStatus, txtStatus, [this] { txtStatus->setVisible(true); });
     connect(m_link, &chatlink::ChatLink::signOffReplyArrived, this, [this] {
         if (!tmrRegistration->isActive()) tmrRegistration->start();
@@ -76,25 +64,6 @@ void frmMain::connectChatLink() {
         txtStatus->setPlainText(QStringLiteral("The chat server is slow to answer; the request was not sent. "
                                                "Try again in a moment."));
     });
-}
-
-void frmMain::tmrUpdateUserOnLine_Timer() {
-    int step = 1;
-    try {
-        tmrUpdateUserOnLine->stop();
-        step = 2;
-        if (g_intOnLineTicks <= kTicksPerPoll || g_blnLogOffPending) {
-            // Counting stops short of the 16-bit limit; a sign-off never re-arms the timer anyway.
-            if (g_intOnLineTicks < std::numeric_limits<qint16>::max()) ++g_intOnLineTicks;
-        } else {
-            pollUsersOnLine(step);
-        }
-        step = 7;
-        if (!g_blnLogOffPending) tmrUpdateUserOnLine->start();
-    } catch (const std::exception& error) {
-        logCaught(stepText("tmrUpdateUserOnLine_Timer", step), error);
-        if (!g_blnLogOffPending) trySkip({}, [this] { tmrUpdateUserOnLine->start(); });
-    }
 }
 
 void frmMain::pollUsersOnLine(int& step) {

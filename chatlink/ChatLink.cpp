@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <limits>
 
 using namespace basMain;
 
@@ -28,6 +29,7 @@ constexpr int kIdleStep = 25000;     // nothing left to do
 // Every 31st tick of tmrUpdateUserOnLine polls the server: after a switch to the alternate
 // server the next poll goes out two ticks later.
 constexpr qint16 kTicksPerPoll = 30;
+constexpr int kPollTickMs = 5000;
 
 QString stepText(const char* procedure, int step) {
     return QString::fromLatin1(procedure) + QLatin1Char('[') + QString::number(step) + QLatin1Char(']');
@@ -45,6 +47,11 @@ ChatLink::ChatLink(QObject* parent) : QObject(parent) {
     m_serverCall->setInterval(kDesignStep);
     connect(m_serverCall, &QTimer::timeout, this,
             [this] { trySkip(QStringLiteral("tmrServerCall_Timer"), [this] { tmrServerCall_Timer(); }); });
+    m_poll = new QTimer(this);
+    m_poll->setObjectName(QStringLiteral("tmrUpdateUserOnLine"));
+    m_poll->setInterval(kPollTickMs);
+    connect(m_poll, &QTimer::timeout, this,
+            [this] { trySkip(QStringLiteral("tmrUpdateUserOnLine_Timer"), [this] { tmrUpdateUserOnLine_Timer(); }); });
     m_requestWait = new QTimer(this);
     m_requestWait->setSingleShot(true);
     m_requestWait->setInterval(kRequestWaitMs);
@@ -241,6 +248,25 @@ void ChatLink::tmrServerCall_Timer() {
         }
     } catch (const std::exception& error) {
         logCaught(stepText("tmrServerCall_Timer", step), error);
+    }
+}
+
+void ChatLink::tmrUpdateUserOnLine_Timer() {
+    int step = 1;
+    try {
+        m_poll->stop();
+        step = 2;
+        if (g_intOnLineTicks <= kTicksPerPoll || g_blnLogOffPending) {
+            // Counting stops short of the 16-bit limit; a sign-off never re-arms the timer anyway.
+            if (g_intOnLineTicks < std::numeric_limits<qint16>::max()) ++g_intOnLineTicks;
+        } else if (m_pollNow) {
+            m_pollNow(step);
+        }
+        step = 7;
+        if (!g_blnLogOffPending) m_poll->start();
+    } catch (const std::exception& error) {
+        logCaught(stepText("tmrUpdateUserOnLine_Timer", step), error);
+        if (!g_blnLogOffPending) trySkip({}, [this] { m_poll->start(); });
     }
 }
 

@@ -1,14 +1,16 @@
 #pragma once
 // The chat link: one short TCP exchange with the chat server per request. It owns the chat socket
-// (oMySocket), the framer of the replies, the requests waiting for their turn and the timer that
-// closes each exchange a moment after its reply (tmrServerCall); it hands every complete reply to
-// fnUseMSGReceived and switches the client to the alternate server when the chat server cannot be
-// reached. The window only sends requests and listens to its signals.
+// (oMySocket), the framer of the replies, the requests waiting for their turn, the timer that
+// closes each exchange a moment after its reply (tmrServerCall) and the one that paces the on-line
+// poll (tmrUpdateUserOnLine); it hands every complete reply to fnUseMSGReceived and switches the
+// client to the alternate server when the chat server cannot be reached. The window only sends
+// requests, says how a poll goes out, and listens to its signals.
 #include "wire/Protocol.h"
 
 #include <QObject>
 #include <QString>
 #include <deque>
+#include <functional>
 #include <memory>
 
 class KVOSocket;
@@ -35,6 +37,11 @@ public:
     // tmrServerCall: its interval selects the step it runs when it fires (close the connection
     // whose reply has been handled, end the sign-off wait, or nothing).
     QTimer* serverCallTimer() const { return m_serverCall; }
+    // tmrUpdateUserOnLine: ticks every 5000 ms, and every 31st tick runs the poll. The poll may
+    // raise; `step` is where it got to (the timer's own step numbers, 3 to 6).
+    QTimer* pollTimer() const { return m_poll; }
+    using Poll = std::function<void(int& step)>;
+    void setPoll(Poll poll) { m_pollNow = std::move(poll); }
 
     // Sends a request on an exchange of its own. The link carries one exchange at a time: while
     // one is open the request waits its turn (kMaxWaitingRequests at most, the same one once), or
@@ -54,6 +61,7 @@ public:
     void oMySocket_OnClose();
     void oMySocket_OnError(qint32 Number, const QString& Description);
     void tmrServerCall_Timer();
+    void tmrUpdateUserOnLine_Timer();
 
 signals:
     // Something happened on the link the status box may tell of: the box is to be seen.
@@ -75,6 +83,8 @@ private:
 
     std::unique_ptr<KVOSocket> m_socket;
     QTimer* m_serverCall = nullptr;
+    QTimer* m_poll = nullptr;
+    Poll m_pollNow;
     QTimer* m_requestWait = nullptr;
     // The reply being collected on the chat connection.
     wire::ReplyFramer m_reply;

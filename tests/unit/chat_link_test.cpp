@@ -4,6 +4,7 @@
 #include "chatlink/ChatProtocol.h"
 #include "core/basMain.h"
 #include "platform/KVOSocket.h"
+#include "platform/vb.h"
 #include "platform/widgets/ListView.h"
 #include "support/ScriptedChatServer.h"
 #include "support/TestEnv.h"
@@ -145,6 +146,41 @@ TEST_F(ChatLinkAlone, AReplyTooLongIsDroppedWithItsConnection) {
     EXPECT_EQ(users.count(), 1);
     ASSERT_EQ(env.logLines().size(), 1);
     EXPECT_TRUE(env.logLines().first().contains(QStringLiteral("oMySocket_OnDataArrival[7]")));
+}
+
+// The on-line poll: every 31st tick, never during a sign-off; a poll that fails is logged at the
+// step it reached and the ticking goes on.
+TEST_F(ChatLinkAlone, ThePollGoesOnEvery31stTickAndNotWhileSigningOff) {
+    int polls = 0;
+    bool failing = false;
+    link.setPoll([&](int& step) {
+        ++polls;
+        step = 4;
+        if (failing) vb::raise(vb::kErrObjectNotSet);
+        g_intOnLineTicks = 1;
+    });
+    const auto tick = [&](int count) {
+        for (int i = 0; i < count; ++i)
+            link.tmrUpdateUserOnLine_Timer();
+    };
+    g_intOnLineTicks = 1;
+    tick(30);
+    EXPECT_EQ(polls, 0);
+    tick(1);
+    EXPECT_EQ(polls, 1);
+    EXPECT_TRUE(link.pollTimer()->isActive());
+    g_blnLogOffPending = true;
+    tick(100);
+    EXPECT_EQ(polls, 1);
+    EXPECT_FALSE(link.pollTimer()->isActive());
+    g_blnLogOffPending = false;
+    failing = true; // the ticks counted during the sign-off make it due at once
+    tick(1);
+    EXPECT_EQ(polls, 2);
+    EXPECT_TRUE(link.pollTimer()->isActive());
+    ASSERT_EQ(env.logLines().size(), 1);
+    EXPECT_TRUE(env.logLines().first().contains(QStringLiteral("tmrUpdateUserOnLine_Timer[4]")));
+    link.pollTimer()->stop();
 }
 
 } // namespace
