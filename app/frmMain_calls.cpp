@@ -127,29 +127,32 @@ void frmMain::setUpRinging() {
     connect(chkAutoAnswer, &QCheckBox::stateChanged, m_ringer,
             [this](int state) { m_ringer->setAutoAnswer(state == Qt::Checked); });
     m_ringer->setAutoAnswer(chkAutoAnswer->checkState() == Qt::Checked);
+    // What follows a ringing keeps the step numbers of the session's handler in the log.
+    const auto steps = [](int first, auto&& body) {
+        int step = first;
+        try {
+            body(step);
+        } catch (const std::exception& error) {
+            logCaught(stepName("SessionStateEvent", step), error);
+        }
+    };
     connect(m_ringer, &callcontrol::CallRinger::answered, this,
-            [this](const std::shared_ptr<rtc::IRTCSession2>& session) {
-                int step = 11;
-                try {
+            [this, steps](const std::shared_ptr<rtc::IRTCSession2>& session) {
+                steps(11, [&](int& step) {
                     g_objSession = session;
                     step = 14;
                     required(g_objSession)->Answer();
-                } catch (const std::exception& error) {
-                    logCaught(stepName("SessionStateEvent", step), error);
-                }
+                });
             });
     connect(m_ringer, &callcontrol::CallRinger::timedOut, this,
-            [this](const std::shared_ptr<rtc::IRTCSession2>& session) {
-                int step = 9;
-                try {
+            [this, steps](const std::shared_ptr<rtc::IRTCSession2>& session) {
+                steps(9, [&](int& step) {
                     g_objSession = session;
                     step = 10;
                     required(g_objSession)->Terminate(rtc::RTCTR_REJECT);
                     g_blnCallConnected = false;
                     reportCall(CallActivity::Phase::Ended, CallActivity::Outcome::Missed);
-                } catch (const std::exception& error) {
-                    logCaught(stepName("SessionStateEvent", step), error);
-                }
+                });
             });
     connect(m_ringer, &callcontrol::CallRinger::ended, this, [this](bool declined) {
         reportCall(CallActivity::Phase::Ended,

@@ -27,15 +27,12 @@
 
 using namespace basMain;
 using testsupport::ScriptedChatServer;
+constexpr auto msg = testsupport::message;
 
 namespace {
 
 constexpr int kLongWait = 30000;
 const QString kWan = QStringLiteral("10.0.0.99:5060");
-
-QString msg(const QStringList& fields) {
-    return fields.join(wire::kSep);
-}
 
 // A port nothing listens on: the connection is refused at once.
 quint16 closedPort() {

@@ -23,15 +23,14 @@ using testsupport::ScriptedChatServer;
 
 namespace {
 
-constexpr int kLongWait = 30000;
-const QString kWan = QStringLiteral("10.0.0.99:5060");
-
-QString msg(const QStringList& fields) {
-    return fields.join(wire::kSep);
-}
+constexpr auto msg = testsupport::message;
 
 class ChatLinkAlone : public ::testing::Test {
 protected:
+    static constexpr int kLongWait = 30000;
+    // The call address every request carries.
+    const QString kWan = QStringLiteral("10.0.0.99:5060");
+
     testenv::TestEnv env;
     ScriptedChatServer server;
     chatlink::ChatLink link;
