@@ -36,8 +36,9 @@ namespace chatlink {
 class ChatLink;
 }
 namespace callcontrol {
+class CallRecord;
 class CallRinger;
-}
+} // namespace callcontrol
 namespace basMain {
 class PinnedServers;
 class PinnedWebHosts;
@@ -132,8 +133,6 @@ public:
     std::shared_ptr<rtc::IVideoWindow> g_objVideoReceive;
     bool g_blnCallConnected = false;
     qint16 g_intIncomingCount = 0;
-    // Incoming sessions turned away because a call was already ringing, connected or being placed.
-    std::vector<std::weak_ptr<rtc::IRTCSession2>> m_refusedSessions;
     // Rings an incoming call and tells how the ringing ended; its session() is the call that
     // rings now (it becomes g_objSession once answered).
     callcontrol::CallRinger& ringer() { return *m_ringer; }
@@ -249,11 +248,8 @@ private:
     // The controls the chat server's replies change, as the reply handler is given them.
     basMain::ReplyTarget m_replyTarget;
     basMain::Identity m_identity;
-    // The call reported through callActivity now, and whether its end has been reported yet.
-    CallActivity m_call;
-    bool m_callOpen = false;
-    bool m_callEndedByUser = false; // Terminate refused or cancelled the call before it connected
-    quint64 m_lastCallSerial = 0;
+    // The calls reported through callActivity, and the sessions turned away.
+    callcontrol::CallRecord* m_record = nullptr;
     // `placed`: whom the user called, as the call's party (the engine knows it by the caption
     // the call was placed with).
     void reportCallStart(CallActivity::Phase phase, bool incoming, const std::shared_ptr<rtc::IRTCSession2>& session,

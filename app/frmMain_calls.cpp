@@ -1,6 +1,7 @@
 // Placing, answering and ending calls, and the main window through the life of a call.
 #include "app/CallHelpers.h"
 #include "app/frmMain.h"
+#include "call/control/CallRecord.h"
 #include "call/control/CallRinger.h"
 #include "call/rtc/CallerOrigin.h"
 #include "core/ErrorLog.h"
@@ -123,6 +124,8 @@ void setRingPassMsForTesting(int milliseconds) {
 } // namespace callengine
 
 void frmMain::setUpRinging() {
+    m_record = new callcontrol::CallRecord(this);
+    connect(m_record, &callcontrol::CallRecord::callActivity, this, &frmMain::callActivity);
     m_ringer = new callcontrol::CallRinger([this] { return g_objRTCClient; }, this);
     connect(chkAutoAnswer, &QCheckBox::stateChanged, m_ringer,
             [this](int state) { m_ringer->setAutoAnswer(state == Qt::Checked); });
@@ -155,8 +158,8 @@ void frmMain::setUpRinging() {
                 });
             });
     connect(m_ringer, &callcontrol::CallRinger::ended, this, [this](bool declined) {
-        reportCall(CallActivity::Phase::Ended,
-                   declined || m_callEndedByUser ? CallActivity::Outcome::Declined : CallActivity::Outcome::Missed);
+        reportCall(CallActivity::Phase::Ended, declined || m_record->isEndedByUser() ? CallActivity::Outcome::Declined
+                                                                                     : CallActivity::Outcome::Missed);
     });
 }
 
@@ -247,7 +250,7 @@ void frmMain::cmdTerminate_Click() {
     int step = 0;
     try {
         cmdTerminate->setEnabled(false);
-        m_callEndedByUser = true;
+        m_record->endedByUser();
         // While a call rings its session is not yet ours; Terminate then refuses it.
         const auto session = g_objSession ? g_objSession : m_ringer->session();
         required(session);
@@ -287,12 +290,7 @@ void frmMain::SessionStateEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
             if (refuse || g_objSession) {
                 step = 19;
                 // Not the call in progress: reported on its own, as missed.
-                CallActivity turnedAway = callerActivity(partyOf(*this, session));
-                turnedAway.call = ++m_lastCallSerial;
-                turnedAway.phase = CallActivity::Phase::Ended;
-                turnedAway.outcome = CallActivity::Outcome::Missed;
-                emit callActivity(turnedAway);
-                m_refusedSessions.push_back(session);
+                m_record->turnAway(callerActivity(partyOf(*this, session)), CallActivity::Outcome::Missed, session);
                 required(session)->Terminate(refuse ? rtc::RTCTR_REJECT : rtc::RTCTR_BUSY);
                 return;
             }
@@ -314,7 +312,7 @@ void frmMain::SessionStateEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
             }
             if (g_objSession) {
                 // A call of ours was placed meanwhile.
-                m_refusedSessions.push_back(session);
+                m_record->ignoreEnd(session);
                 required(session)->Terminate(rtc::RTCTR_BUSY);
                 return;
             }
@@ -356,18 +354,9 @@ void frmMain::SessionStateEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
 
         case rtc::RTCSS_DISCONNECTED: {
             // The end of a call we turned away touches nothing but the count of incoming calls.
-            for (auto it = m_refusedSessions.begin(); it != m_refusedSessions.end();) {
-                const auto refused = it->lock();
-                if (!refused) {
-                    it = m_refusedSessions.erase(it);
-                    continue;
-                }
-                if (refused == session) {
-                    m_refusedSessions.erase(it);
-                    if (g_intIncomingCount > 0) --g_intIncomingCount;
-                    return;
-                }
-                ++it;
+            if (m_record->takeTurnedAway(session)) {
+                if (g_intIncomingCount > 0) --g_intIncomingCount;
+                return;
             }
             // The end of a session that is not the call in progress leaves that call alone.
             if (g_objSession && session && session != g_objSession) {
@@ -383,19 +372,8 @@ void frmMain::SessionStateEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
             if (g_intIncomingCount > 0) --g_intIncomingCount;
             vb::setForeColor(*txtStatus, vb::vbBlue);
             fraStatus->setTitle(QStringLiteral("Status: DISCONNECTED"));
-            if (m_callOpen) {
-                using Outcome = CallActivity::Outcome;
-                Outcome outcome = Outcome::Failed; // ours not answered, or an answered one lost
-                if (m_call.phase == CallActivity::Phase::Connected)
-                    outcome = Outcome::Answered;
-                else if (m_call.incoming && m_callEndedByUser)
-                    outcome = Outcome::Declined;
-                else if (m_call.incoming && m_ringer->session() == session)
-                    outcome = Outcome::Missed; // the caller gave up while it rang
-                else if (!m_call.incoming && m_callEndedByUser)
-                    outcome = Outcome::Cancelled;
-                reportCall(CallActivity::Phase::Ended, outcome);
-            }
+            if (m_record->open())
+                reportCall(CallActivity::Phase::Ended, m_record->endingOutcome(m_ringer->session() == session));
             vb::setForeColor(*txtStatus, vb::vbBlack);
             txtStatus->setPlainText(kReady);
             step = 22;
@@ -467,28 +445,15 @@ void frmMain::tmrRegistration_Timer() {
 
 void frmMain::reportCallStart(CallActivity::Phase phase, bool incoming,
                               const std::shared_ptr<rtc::IRTCSession2>& session, const CallTarget* placed) {
-    // A call still open here was overtaken (ours placed while another rang): it was not answered.
-    if (m_callOpen)
-        reportCall(CallActivity::Phase::Ended,
-                   m_call.incoming ? CallActivity::Outcome::Missed : CallActivity::Outcome::Failed);
     const Party party = partyOf(*this, session);
-    m_call = CallActivity{};
-    m_call.call = ++m_lastCallSerial;
-    m_call.incoming = incoming;
-    m_call.name = placed ? placed->name : party.name;
-    m_call.email = placed ? placed->email : party.email;
-    m_call.address = placed ? placed->address : party.callAddress;
-    m_call.contact = party.contact;
-    m_callOpen = true;
-    m_callEndedByUser = false;
-    reportCall(phase);
+    CallActivity named;
+    named.name = placed ? placed->name : party.name;
+    named.email = placed ? placed->email : party.email;
+    named.address = placed ? placed->address : party.callAddress;
+    named.contact = party.contact;
+    m_record->start(phase, incoming, named);
 }
 
 void frmMain::reportCall(CallActivity::Phase phase, CallActivity::Outcome outcome) {
-    if (!m_callOpen) return;
-    m_call.phase = phase;
-    m_call.outcome = outcome;
-    if (phase == CallActivity::Phase::Ended) m_callOpen = false;
-    const CallActivity activity = m_call;
-    emit callActivity(activity);
+    m_record->report(phase, outcome);
 }

@@ -4,6 +4,7 @@
 #include "app/CallHelpers.h"
 #include "app/CallSecurityPanel.h"
 #include "app/frmMain.h"
+#include "call/control/CallRecord.h"
 #include "chatlink/ChatLink.h"
 #include "core/ErrorLog.h"
 #include "core/ServerKeys.h"
@@ -127,7 +128,7 @@ void frmMain::SecurityEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
             panelSecurity->refusedUnencrypted();
             required(session)->Terminate(rtc::RTCTR_NORMAL);
         }
-        if (m_callOpen) m_call.security = panelSecurity->historyText();
+        m_record->setSecurity(panelSecurity->historyText());
     } catch (const std::exception& error) {
         logCaught(QStringLiteral("SecurityEvent"), error);
     }
