@@ -303,6 +303,7 @@ void frmMain::SessionStateEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
             activateWindow();
             step = 5;
             fraStatus->setTitle(QStringLiteral("Status: INCOMING ") + otherParty(*this, session));
+            // The window comes up before the phone rings: the user sees who calls as it rings.
             vb::DoEvents();
             step = 6;
             // The caller gave up while the window came up: its end has been handled already.
@@ -389,6 +390,7 @@ void frmMain::SessionStateEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
                         if (!current) break;
                         current->RemoveParticipant(participants->get_Item(index));
                         step = 26;
+                        // The engine hears of each removal before the next.
                         vb::DoEvents();
                     }
                 }
@@ -398,7 +400,6 @@ void frmMain::SessionStateEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
             step = 28;
             release(*this);
             step = 30;
-            vb::DoEvents();
             setWindowTitle(versionCaption());
             g_blnCallConnected = false;
             g_intOnLineTicks = 1;

@@ -7,7 +7,6 @@
 #include "platform/vb.h"
 #include "platform/widgets/Controls.h"
 #include "platform/widgets/MsgBox.h"
-#include "platform/win32.h"
 #include "wire/MessageCodes.h"
 
 #include <QLineEdit>
@@ -15,8 +14,6 @@
 using namespace basMain;
 
 void frmMain::cmdManageContacts_Click() {
-    vb::DoEvents();
-    win32::Sleep(1);
     g_strDialogResult.clear();
     {
         frmMngContacts dialog(*LstUsers, m_identity.email, this);

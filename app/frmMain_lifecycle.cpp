@@ -46,8 +46,6 @@ void frmMain::Form_Load() {
         move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
     }
     g_blnRegistrationDone = false;
-    vb::DoEvents();
-    win32::Sleep(3);
 }
 
 void frmMain::fnInitForm() {
@@ -151,7 +149,6 @@ void frmMain::Form_QueryUnload(int& /*Cancel*/, int /*UnloadMode*/) {
         txtStatus->setPlainText(QStringLiteral("ColloqChat is ShoutDown.. Please Wait"));
         setWindowTitle(QStringLiteral("ColloqChat is ShoutDown.. Please Wait [Max 1 Minute]"));
     });
-    vb::DoEvents();
     tmrServerCall->stop();
 
     const QString userId = m_identity.userId;
@@ -169,7 +166,8 @@ void frmMain::Form_QueryUnload(int& /*Cancel*/, int /*UnloadMode*/) {
     trySkip({}, [this] { chatSocket().Connect(g_strServerIP, vb::CLng(g_strServerPort)); });
     tmrRegistration->start();
     // The chat link clears the flag once the reply is handled or the connection fails, and the
-    // registration timer at the latest after a minute.
+    // registration timer at the latest after a minute. The wait stays in place: the window is
+    // closing, and nothing may go on (or be torn down) before the server has had its sign-off.
     while (g_blnLogOffPending) {
         win32::Sleep(7);
         vb::DoEvents();
@@ -193,7 +191,7 @@ void frmMain::Form_Unload(int& /*Cancel*/) {
             const auto session = g_objSession; // a handler run by DoEvents may clear it
             if (!session) break;
             session->RemoveParticipant(participants->get_Item(1));
-            vb::DoEvents();
+            vb::DoEvents(); // the engine hears of each removal before the next
         }
     });
     statement(3, [this] {

@@ -7,7 +7,6 @@
 #include "platform/widgets/Controls.h"
 #include "platform/widgets/ListView.h"
 #include "platform/widgets/MsgBox.h"
-#include "platform/win32.h"
 #include "wire/Protocol.h"
 
 #include <QEvent>
@@ -134,10 +133,8 @@ void frmMngContacts::cmdAddCont_Click() {
                        QStringLiteral("Contact already in your list"));
             return;
         }
-        win32::Sleep(1);
-        vb::DoEvents();
     }
-    // The address the main window holds now: a registration may have changed it meanwhile.
+    // The user's own address is no contact.
     if (address == m_ownEmail) {
         vb::MsgBox(QStringLiteral("Contact Email: ") + address, vb::vbInformation | vb::vbOKOnly,
                    QStringLiteral("It Is Your Email???"));
