@@ -58,13 +58,13 @@ void CallPathsLink::startWithLogIn(const QString& logIn) {
     }
     m_asked = true;
     m_hold->start();
-    m_form.sendChatRequest(wire::request(wire::Code::CallPaths, {vb::Tag(*m_form.txtEmail), m_form.txtEmail->text()}));
+    m_form.sendChatRequest(wire::request(wire::Code::CallPaths, {m_form.identity().userId, m_form.identity().email}));
 }
 
 void CallPathsLink::askAgain() {
     if (!m_form.g_objRTCClient || !g_strAltServerBase.isEmpty() || g_blnLogOffPending) return;
     m_asked = true;
-    m_form.sendChatRequest(wire::request(wire::Code::CallPaths, {vb::Tag(*m_form.txtEmail), m_form.txtEmail->text()}));
+    m_form.sendChatRequest(wire::request(wire::Code::CallPaths, {m_form.identity().userId, m_form.identity().email}));
 }
 
 void CallPathsLink::onReply(const QStringList& fields) {

@@ -36,7 +36,8 @@ void hideWaitWindow() {
 }
 
 // Waits, keeping the window alive, until the server has answered or the registration timer has
-// run out. True when the server answered.
+// run out. True when the server answered. The wait stays in place: start-up cannot go on without
+// the ID the answer brings, and the wait window tells the user so.
 bool waitForAnswer(frmMain& form) {
     while (!g_blnRegistrationDone) {
         vb::DoEvents();
@@ -94,15 +95,19 @@ bool fnRegister(QStringList& /*arrFields*/) {
         g_blnRegistrationTimeOut = false;
         step = 7;
         frmRegWait::get().show();
-        vb::DoEvents();
-        win32::Sleep(1);
         form->tmrRegistration->start();
         step = 8;
         if (!waitForAnswer(*form)) return false;
         result = true;
         // An accepted registration (a refused one leaves no user ID): its display name goes with
         // the user's calls from now on.
-        if (!vb::Tag(*form->txtEmail).isEmpty()) trySkip({}, [&] { writeDisplayNameFile(displayName); });
+        if (form->identity().registered()) {
+            trySkip({}, [&] { writeDisplayNameFile(displayName); });
+            Identity named = form->identity();
+            // As the next start reads it back: trimmed, and nothing a peer could be misled by.
+            named.displayName = readDisplayNameFile();
+            form->setIdentity(named);
+        }
     } catch (const std::exception& error) {
         logCaught(QStringLiteral("fnRegister[") + QString::number(step) + QLatin1Char(']'), error);
         return false;

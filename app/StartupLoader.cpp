@@ -4,6 +4,7 @@
 #include "app/Registration.h"
 #include "app/frmMain.h"
 #include "core/ErrorLog.h"
+#include "core/SettingsFiles.h"
 #include "core/TrustStore.h"
 #include "core/Validators.h"
 #include "core/basEncrypt_Decrypt.h"
@@ -105,9 +106,8 @@ bool fnFillcall() {
             frmMain* form = frmMain::instance();
             if (!form) vb::raise(vb::kErrObjectNotSet);
             step = 38;
-            vb::setTag(*form->txtEmail, arrFields.at(2));
             step = 40;
-            form->txtEmail->setText(arrFields.at(3));
+            form->setIdentity(identityFromFields(arrFields));
             step = 42;
             g_strMsgToSend = wire::request(wire::Code::LogIn, {arrFields.at(2), arrFields.at(3)});
             step = 44;

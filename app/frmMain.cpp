@@ -1,4 +1,6 @@
 #include "app/frmMain.h"
+#include "call/control/CallRinger.h"
+#include "chatlink/ChatLink.h"
 
 #include "app/CallPathsLink.h"
 
@@ -13,6 +15,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSlider>
@@ -36,16 +39,14 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Internet Chat"));
     buildLayout();
-    tmrServerCall = new QTimer(this);
-    tmrServerCall->setObjectName(QStringLiteral("tmrServerCall"));
-    tmrServerCall->setInterval(25);
-    tmrUpdateUserOnLine = new QTimer(this);
-    tmrUpdateUserOnLine->setObjectName(QStringLiteral("tmrUpdateUserOnLine"));
-    tmrUpdateUserOnLine->setInterval(5000);
+    m_link = new chatlink::ChatLink(this);
+    tmrServerCall = m_link->serverCallTimer();
+    tmrUpdateUserOnLine = m_link->pollTimer();
     tmrRegistration = new QTimer(this);
     tmrRegistration->setObjectName(QStringLiteral("tmrRegistration"));
     tmrRegistration->setInterval(60000);
     connectHandlers();
+    setUpRinging();
     setUpChatQueue();
     setUpCallScreening();
     // The desktop shows the calls too (a notification while one rings, the tray icon) and acts on
@@ -62,9 +63,14 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
         activateWindow();
     });
     m_callPaths = new CallPathsLink(*this);
-    m_replyTarget = {LstUsers,      txtEmail,
-                     txtStatus,     tmrRegistration,
-                     tmrServerCall, [paths = m_callPaths](const QStringList& fields) { paths->onReply(fields); }};
+    connectChatLink();
+    m_replyTarget = {LstUsers,
+                     &m_identity,
+                     txtStatus,
+                     tmrRegistration,
+                     tmrServerCall,
+                     [paths = m_callPaths](const QStringList& fields) { paths->onReply(fields); },
+                     [this] { txtEmail->setText(m_identity.email); }};
     basMain::setReplyTarget(&m_replyTarget);
     basMain::setStatusSink([status = txtStatus](const QString& text) {
         vb::setForeColor(*status, vb::vbRed);
@@ -93,6 +99,11 @@ QString frmMain::versionText() {
 
 QString frmMain::versionCaption() {
     return QStringLiteral("Internet Chat - Version: ") + versionText();
+}
+
+void frmMain::setIdentity(const basMain::Identity& identity) {
+    m_identity = identity;
+    txtEmail->setText(identity.email);
 }
 
 void frmMain::connectHandlers() {
@@ -129,10 +140,6 @@ void frmMain::connectHandlers() {
     connect(LstUsers, &QTreeWidget::itemSelectionChanged, this, [this] {
         if (!LstUsers->selectedItem()) cmdConnect->setEnabled(false);
     });
-    connect(tmrServerCall, &QTimer::timeout, this,
-            [this] { guard("tmrServerCall_Timer", [this] { tmrServerCall_Timer(); }); });
-    connect(tmrUpdateUserOnLine, &QTimer::timeout, this,
-            [this] { guard("tmrUpdateUserOnLine_Timer", [this] { tmrUpdateUserOnLine_Timer(); }); });
     connect(tmrRegistration, &QTimer::timeout, this,
             [this] { guard("tmrRegistration_Timer", [this] { tmrRegistration_Timer(); }); });
     // A double-click on a picture box shows its video big.
@@ -142,17 +149,6 @@ void frmMain::connectHandlers() {
 
 void frmMain::attachSockets() {
     // Created at start-up (fnInitForm steps 4 and 6); from then on their events reach the handlers.
-    connect(oMySocket.get(), &KVOSocket::OnConnect, this,
-            [this](qint32 handle) { guard("oMySocket_OnConnect", [&] { oMySocket_OnConnect(handle); }); });
-    connect(oMySocket.get(), &KVOSocket::OnDataArrival, this,
-            [this](qint32 total, const QString& chunk, const QString& handle) {
-                guard("oMySocket_OnDataArrival", [&] { oMySocket_OnDataArrival(total, chunk, handle); });
-            });
-    connect(oMySocket.get(), &KVOSocket::OnClose, this,
-            [this] { guard("oMySocket_OnClose", [this] { oMySocket_OnClose(); }); });
-    connect(oMySocket.get(), &KVOSocket::OnError, this, [this](qint32 number, const QString& description) {
-        guard("oMySocket_OnError", [&] { oMySocket_OnError(number, description); });
-    });
     connect(oMySocketWeb.get(), &KVOSocket::OnConnect, this,
             [this](qint32 handle) { guard("oMySocketWeb_OnConnect", [&] { oMySocketWeb_OnConnect(handle); }); });
     connect(oMySocketWeb.get(), &KVOSocket::OnDataArrival, this,

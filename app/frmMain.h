@@ -2,7 +2,7 @@
 // The main window. One class, its members in one file per part:
 //   frmMain.cpp, frmMain_layout.cpp, frmMain_lifecycle.cpp   start-up, shutdown and the layout
 //   frmMain_rtc.cpp, _calls, _media, _status                   the call engine's events and calls
-//   frmMain_chatlink.cpp, frmMain_contacts.cpp                 chat link handlers, timers, contacts
+//   frmMain_chatlink.cpp, frmMain_contacts.cpp                 what the chat link reports, polls, contacts
 //   frmMain_web.cpp                                            web socket handlers
 //   frmMain_history.cpp                                        the call history tab
 // The libraries below never reach for the window: it installs what they need (the status sink of
@@ -10,12 +10,12 @@
 #include "call/rtc/Rtc.h"
 #include "chatlink/ChatProtocol.h"
 #include "core/CallActivity.h"
+#include "core/Identity.h"
 #include "core/RingPolicy.h"
 #include "platform/widgets/ListView.h"
-#include "wire/Protocol.h"
+#include "wire/Protocol.h" // the field separator, which users of the window use too
 
 #include <QWidget>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -32,6 +32,13 @@ class QTimer;
 class KVOSocket;
 class CallPathsLink;
 class CallSecurityPanel;
+namespace chatlink {
+class ChatLink;
+}
+namespace callcontrol {
+class CallRecord;
+class CallRinger;
+} // namespace callcontrol
 namespace basMain {
 class PinnedServers;
 class PinnedWebHosts;
@@ -84,7 +91,10 @@ public:
     QPushButton* cmdRefresh = nullptr; // also F5: asks now who is on line
     QGroupBox* fraStatus = nullptr;
     QPlainTextEdit* txtStatus = nullptr;
-    QLineEdit* txtEmail = nullptr; // Text: the user's e-mail address; Tag: the user ID
+    QLineEdit* txtEmail = nullptr; // shows the user's e-mail address
+    // Who the user is (ID, e-mail, display name, chat server); the e-mail box shows it.
+    const basMain::Identity& identity() const { return m_identity; }
+    void setIdentity(const basMain::Identity& identity);
     // Tab "Tools/Tuning/Manage Contacts".
     QGroupBox* fraCallOptions = nullptr;
     QGroupBox* fraSend = nullptr;
@@ -105,7 +115,8 @@ public:
     QTimer* tmrRegistration = nullptr;
 
     // ---- Sockets ----
-    std::unique_ptr<KVOSocket> oMySocket;
+    // The chat link owns the chat socket (oMySocket); the web socket is the window's.
+    chatlink::ChatLink& chatLink() { return *m_link; }
     std::unique_ptr<KVOSocket> oMySocketWeb;
 
     // The chat socket; raises 91 once it has been released.
@@ -122,11 +133,9 @@ public:
     std::shared_ptr<rtc::IVideoWindow> g_objVideoReceive;
     bool g_blnCallConnected = false;
     qint16 g_intIncomingCount = 0;
-    bool g_blnManualAnswer = false;
-    // Incoming sessions turned away because a call was already ringing, connected or being placed.
-    std::vector<std::weak_ptr<rtc::IRTCSession2>> m_refusedSessions;
-    // The incoming session that rings now (it becomes g_objSession once answered).
-    std::weak_ptr<rtc::IRTCSession2> m_ringingSession;
+    // Rings an incoming call and tells how the ringing ended; its session() is the call that
+    // rings now (it becomes g_objSession once answered).
+    callcontrol::CallRinger& ringer() { return *m_ringer; }
 
     // ---- Call engine handlers ----
     void g_objRTCClientWithEvents_Event(long RTCEvent, const std::shared_ptr<rtc::IRTCEvent>& pEvent);
@@ -154,12 +163,6 @@ public:
     void RequestRefusedEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent);
 
     // ---- Chat link handlers ----
-    void oMySocket_OnConnect(qint32 lngSocketHandle);
-    void oMySocket_OnDataArrival(qint32 bytesTotal, const QString& strDataReceive, const QString& lngSocketHandle);
-    void oMySocket_OnClose();
-    void oMySocket_OnError(qint32 Number, const QString& Description);
-    void tmrServerCall_Timer();
-    void tmrUpdateUserOnLine_Timer();
     void LstUsers_ColumnClick(int ColumnHeaderIndex);
     void LstUsers_ItemClick(vb::ListItem* Item);
     void cmdManageContacts_Click();
@@ -168,12 +171,8 @@ public:
     static constexpr int kRefreshPauseMs = 10000;
     // The on-line poll as tmrUpdateUserOnLine sends it; `step` follows that timer's step numbers.
     void pollUsersOnLine(int& step);
-    // Sends a request to the chat server on an exchange of its own. The link carries one exchange
-    // at a time: while one is open the request waits its turn (kMaxWaitingRequests at most), or
-    // kRequestWaitMs at most for an exchange the server leaves hanging.
+    // Sends a request to the chat server on an exchange of its own (see chatlink::ChatLink::send).
     void sendChatRequest(const QString& request);
-    static constexpr int kMaxWaitingRequests = 4;
-    static constexpr int kRequestWaitMs = 20000;
     // The title with the call address others reach us at (g_strMyWanIP).
     void showCallAddress();
     // Request 40 and what follows it (see CallPathsLink).
@@ -187,18 +186,6 @@ public:
     void oMySocketWeb_OnClose();
     void oMySocketWeb_OnError(qint32 Number, const QString& Description);
 
-    // The reply being collected on the chat connection.
-    wire::ReplyFramer m_chatReply;
-    // The chat connection whose reply armed the close step of tmrServerCall: a new exchange may
-    // start before that step runs, and the step must not close it.
-    qint32 m_chatCloseHandle = 0;
-    void armChatCloseStep();
-    // A request went out on the chat connection and its reply has not been handled yet.
-    bool chatExchangeOpen();
-    // Starts the oldest waiting request once no exchange is open; drops them all at sign-off.
-    void sendWaitingRequest();
-    std::deque<QString> m_waitingRequests;
-    QTimer* m_requestWait = nullptr;
     QTimer* m_refreshPause = nullptr;
 
     // Caption prefix with the program's version, "Internet Chat - Version: 1.0.0".
@@ -220,9 +207,6 @@ private:
     void addSecurityControls();
     // The chat socket goes TLS first, trusting the keys the client has pinned (frmMain_security.cpp).
     void secureChatLink();
-    // A chat connection that TLS could not make safe: told in the status box, and not taken for
-    // a server that is down (no switch to the alternate server). False for any other error.
-    bool refusedInsecureLink(qint32 number, const QString& description);
     std::unique_ptr<basMain::PinnedServers> m_serverKeys;
     std::unique_ptr<basMain::PinnedWebHosts> m_webKeys;
     // What the user was told of a server taken in the clear; start-up shows it again at its end,
@@ -256,13 +240,16 @@ private:
     void sizeUserListColumns();
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+    chatlink::ChatLink* m_link = nullptr;
+    callcontrol::CallRinger* m_ringer = nullptr;
+    void setUpRinging();
+    // What the window shows of the link's events.
+    void connectChatLink();
     // The controls the chat server's replies change, as the reply handler is given them.
     basMain::ReplyTarget m_replyTarget;
-    // The call reported through callActivity now, and whether its end has been reported yet.
-    CallActivity m_call;
-    bool m_callOpen = false;
-    bool m_callEndedByUser = false; // Terminate refused or cancelled the call before it connected
-    quint64 m_lastCallSerial = 0;
+    basMain::Identity m_identity;
+    // The calls reported through callActivity, and the sessions turned away.
+    callcontrol::CallRecord* m_record = nullptr;
     // `placed`: whom the user called, as the call's party (the engine knows it by the caption
     // the call was placed with).
     void reportCallStart(CallActivity::Phase phase, bool incoming, const std::shared_ptr<rtc::IRTCSession2>& session,

@@ -1,11 +1,12 @@
 // Placing, answering and ending calls, and the main window through the life of a call.
 #include "app/CallHelpers.h"
 #include "app/frmMain.h"
+#include "call/control/CallRecord.h"
+#include "call/control/CallRinger.h"
 #include "call/rtc/CallerOrigin.h"
 #include "core/ErrorLog.h"
 #include "core/basMain.h"
 #include "platform/widgets/Controls.h"
-#include "platform/win32.h"
 #include "wire/PeerText.h"
 
 #include <QCheckBox>
@@ -20,12 +21,6 @@ using callengine::required;
 using callengine::stepName;
 
 namespace {
-
-// The ringing loop: passes of at least this many milliseconds, a ring every 400 passes, and the
-// call refused after the last of them.
-int s_ringPassMs = 10;
-constexpr qint16 kRingPasses = 4000;
-constexpr qint16 kRingEvery = 400;
 
 const QString kReady = QStringLiteral("RTCClient is initialized and ready to make/receive calls.");
 
@@ -124,9 +119,49 @@ bool hasEnded(const std::shared_ptr<rtc::IRTCSession2>& session) {
 
 namespace callengine {
 void setRingPassMsForTesting(int milliseconds) {
-    s_ringPassMs = milliseconds < 0 ? 10 : milliseconds;
+    callcontrol::CallRinger::setCheckMsForTesting(milliseconds);
 }
 } // namespace callengine
+
+void frmMain::setUpRinging() {
+    m_record = new callcontrol::CallRecord(this);
+    connect(m_record, &callcontrol::CallRecord::callActivity, this, &frmMain::callActivity);
+    m_ringer = new callcontrol::CallRinger([this] { return g_objRTCClient; }, this);
+    connect(chkAutoAnswer, &QCheckBox::stateChanged, m_ringer,
+            [this](int state) { m_ringer->setAutoAnswer(state == Qt::Checked); });
+    m_ringer->setAutoAnswer(chkAutoAnswer->checkState() == Qt::Checked);
+    // What follows a ringing keeps the step numbers of the session's handler in the log.
+    const auto steps = [](int first, auto&& body) {
+        int step = first;
+        try {
+            body(step);
+        } catch (const std::exception& error) {
+            logCaught(stepName("SessionStateEvent", step), error);
+        }
+    };
+    connect(m_ringer, &callcontrol::CallRinger::answered, this,
+            [this, steps](const std::shared_ptr<rtc::IRTCSession2>& session) {
+                steps(11, [&](int& step) {
+                    g_objSession = session;
+                    step = 14;
+                    required(g_objSession)->Answer();
+                });
+            });
+    connect(m_ringer, &callcontrol::CallRinger::timedOut, this,
+            [this, steps](const std::shared_ptr<rtc::IRTCSession2>& session) {
+                steps(9, [&](int& step) {
+                    g_objSession = session;
+                    step = 10;
+                    required(g_objSession)->Terminate(rtc::RTCTR_REJECT);
+                    g_blnCallConnected = false;
+                    reportCall(CallActivity::Phase::Ended, CallActivity::Outcome::Missed);
+                });
+            });
+    connect(m_ringer, &callcontrol::CallRinger::ended, this, [this](bool declined) {
+        reportCall(CallActivity::Phase::Ended, declined || m_record->isEndedByUser() ? CallActivity::Outcome::Declined
+                                                                                     : CallActivity::Outcome::Missed);
+    });
+}
 
 // ---- The two recurring sets of control changes ----
 
@@ -208,24 +243,20 @@ void frmMain::placeCall(const std::optional<CallTarget>& target) {
 }
 
 void frmMain::cmdAnswer_Click() {
-    try {
-        g_blnManualAnswer = true; // the ringing loop answers
-    } catch (const std::exception& error) {
-        logCaught(QStringLiteral("cmdAnswer_Click"), error);
-    }
+    m_ringer->answer(); // the ringing call is picked up at its next check
 }
 
 void frmMain::cmdTerminate_Click() {
     int step = 0;
     try {
         cmdTerminate->setEnabled(false);
-        m_callEndedByUser = true;
+        m_record->endedByUser();
         // While a call rings its session is not yet ours; Terminate then refuses it.
-        const auto session = g_objSession ? g_objSession : m_ringingSession.lock();
+        const auto session = g_objSession ? g_objSession : m_ringer->session();
         required(session);
         if (session->get_State() == rtc::RTCSS_INCOMING) {
             step = 4;
-            m_ringingSession.reset(); // ends the ringing loop
+            m_ringer->decline();
             session->Terminate(rtc::RTCTR_REJECT);
             step = 5;
             required(g_objRTCClient)->PlayRing(rtc::RTCRT_PHONE, false);
@@ -259,12 +290,7 @@ void frmMain::SessionStateEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
             if (refuse || g_objSession) {
                 step = 19;
                 // Not the call in progress: reported on its own, as missed.
-                CallActivity turnedAway = callerActivity(partyOf(*this, session));
-                turnedAway.call = ++m_lastCallSerial;
-                turnedAway.phase = CallActivity::Phase::Ended;
-                turnedAway.outcome = CallActivity::Outcome::Missed;
-                emit callActivity(turnedAway);
-                m_refusedSessions.push_back(session);
+                m_record->turnAway(callerActivity(partyOf(*this, session)), CallActivity::Outcome::Missed, session);
                 required(session)->Terminate(refuse ? rtc::RTCTR_REJECT : rtc::RTCTR_BUSY);
                 return;
             }
@@ -277,6 +303,7 @@ void frmMain::SessionStateEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
             activateWindow();
             step = 5;
             fraStatus->setTitle(QStringLiteral("Status: INCOMING ") + otherParty(*this, session));
+            // The window comes up before the phone rings: the user sees who calls as it rings.
             vb::DoEvents();
             step = 6;
             // The caller gave up while the window came up: its end has been handled already.
@@ -286,61 +313,16 @@ void frmMain::SessionStateEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
             }
             if (g_objSession) {
                 // A call of ours was placed meanwhile.
-                m_refusedSessions.push_back(session);
+                m_record->ignoreEnd(session);
                 required(session)->Terminate(rtc::RTCTR_BUSY);
                 return;
             }
             lock(*this);
             cmdAnswer->setEnabled(true);
             cmdTerminate->setEnabled(true); // refuses the ringing call
-            m_ringingSession = session;
-            struct NotRinging {
-                frmMain& form;
-                ~NotRinging() { form.m_ringingSession.reset(); }
-            } notRinging{*this};
             step = 7;
-            g_blnManualAnswer = false;
-            qint16 pass = 0;
-            for (;;) {
-                ++pass;
-                if (pass == 1 || (pass % kRingEvery == 0 && pass <= kRingPasses)) {
-                    step = 8;
-                    required(g_objRTCClient)->PlayRing(rtc::RTCRT_PHONE, true);
-                }
-                if (vb::Value(*chkAutoAnswer) == vb::vbChecked) break;
-                vb::DoEvents();
-                win32::Sleep(s_ringPassMs);
-                vb::DoEvents();
-                if (pass >= kRingPasses) {
-                    step = 9;
-                    g_objSession = session;
-                    step = 10;
-                    required(g_objSession)->Terminate(rtc::RTCTR_REJECT);
-                    g_blnCallConnected = false;
-                    reportCall(CallActivity::Phase::Ended, CallActivity::Outcome::Missed);
-                    return;
-                }
-                if (g_blnManualAnswer) break;
-                vb::DoEvents();
-                // The caller gave up, or the user refused the call: nothing is left to answer.
-                if (hasEnded(required(session)) || m_ringingSession.expired()) {
-                    reportCall(CallActivity::Phase::Ended,
-                               m_callEndedByUser ? CallActivity::Outcome::Declined : CallActivity::Outcome::Missed);
-                    return;
-                }
-            }
-            // "Manual" clicked in the same pass as the caller hung up: nothing is left to answer.
-            if (hasEnded(required(session))) {
-                reportCall(CallActivity::Phase::Ended, CallActivity::Outcome::Missed);
-                return;
-            }
-            step = 11;
-            g_objSession = session;
-            step = 12;
-            if (vb::Value(*chkAutoAnswer) == vb::vbChecked || g_blnManualAnswer) {
-                step = 14;
-                required(g_objSession)->Answer();
-            }
+            // The ringer takes it from here: answered, refused or given up, it tells the window.
+            m_ringer->start(session);
             break;
         }
 
@@ -373,18 +355,9 @@ void frmMain::SessionStateEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
 
         case rtc::RTCSS_DISCONNECTED: {
             // The end of a call we turned away touches nothing but the count of incoming calls.
-            for (auto it = m_refusedSessions.begin(); it != m_refusedSessions.end();) {
-                const auto refused = it->lock();
-                if (!refused) {
-                    it = m_refusedSessions.erase(it);
-                    continue;
-                }
-                if (refused == session) {
-                    m_refusedSessions.erase(it);
-                    if (g_intIncomingCount > 0) --g_intIncomingCount;
-                    return;
-                }
-                ++it;
+            if (m_record->takeTurnedAway(session)) {
+                if (g_intIncomingCount > 0) --g_intIncomingCount;
+                return;
             }
             // The end of a session that is not the call in progress leaves that call alone.
             if (g_objSession && session && session != g_objSession) {
@@ -400,19 +373,8 @@ void frmMain::SessionStateEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
             if (g_intIncomingCount > 0) --g_intIncomingCount;
             vb::setForeColor(*txtStatus, vb::vbBlue);
             fraStatus->setTitle(QStringLiteral("Status: DISCONNECTED"));
-            if (m_callOpen) {
-                using Outcome = CallActivity::Outcome;
-                Outcome outcome = Outcome::Failed; // ours not answered, or an answered one lost
-                if (m_call.phase == CallActivity::Phase::Connected)
-                    outcome = Outcome::Answered;
-                else if (m_call.incoming && m_callEndedByUser)
-                    outcome = Outcome::Declined;
-                else if (m_call.incoming && m_ringingSession.lock() == session)
-                    outcome = Outcome::Missed; // the caller gave up while it rang
-                else if (!m_call.incoming && m_callEndedByUser)
-                    outcome = Outcome::Cancelled;
-                reportCall(CallActivity::Phase::Ended, outcome);
-            }
+            if (m_record->open())
+                reportCall(CallActivity::Phase::Ended, m_record->endingOutcome(m_ringer->session() == session));
             vb::setForeColor(*txtStatus, vb::vbBlack);
             txtStatus->setPlainText(kReady);
             step = 22;
@@ -428,6 +390,7 @@ void frmMain::SessionStateEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
                         if (!current) break;
                         current->RemoveParticipant(participants->get_Item(index));
                         step = 26;
+                        // The engine hears of each removal before the next.
                         vb::DoEvents();
                     }
                 }
@@ -437,7 +400,6 @@ void frmMain::SessionStateEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
             step = 28;
             release(*this);
             step = 30;
-            vb::DoEvents();
             setWindowTitle(versionCaption());
             g_blnCallConnected = false;
             g_intOnLineTicks = 1;
@@ -484,28 +446,15 @@ void frmMain::tmrRegistration_Timer() {
 
 void frmMain::reportCallStart(CallActivity::Phase phase, bool incoming,
                               const std::shared_ptr<rtc::IRTCSession2>& session, const CallTarget* placed) {
-    // A call still open here was overtaken (ours placed while another rang): it was not answered.
-    if (m_callOpen)
-        reportCall(CallActivity::Phase::Ended,
-                   m_call.incoming ? CallActivity::Outcome::Missed : CallActivity::Outcome::Failed);
     const Party party = partyOf(*this, session);
-    m_call = CallActivity{};
-    m_call.call = ++m_lastCallSerial;
-    m_call.incoming = incoming;
-    m_call.name = placed ? placed->name : party.name;
-    m_call.email = placed ? placed->email : party.email;
-    m_call.address = placed ? placed->address : party.callAddress;
-    m_call.contact = party.contact;
-    m_callOpen = true;
-    m_callEndedByUser = false;
-    reportCall(phase);
+    CallActivity named;
+    named.name = placed ? placed->name : party.name;
+    named.email = placed ? placed->email : party.email;
+    named.address = placed ? placed->address : party.callAddress;
+    named.contact = party.contact;
+    m_record->start(phase, incoming, named);
 }
 
 void frmMain::reportCall(CallActivity::Phase phase, CallActivity::Outcome outcome) {
-    if (!m_callOpen) return;
-    m_call.phase = phase;
-    m_call.outcome = outcome;
-    if (phase == CallActivity::Phase::Ended) m_callOpen = false;
-    const CallActivity activity = m_call;
-    emit callActivity(activity);
+    m_record->report(phase, outcome);
 }

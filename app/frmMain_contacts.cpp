@@ -7,7 +7,6 @@
 #include "platform/vb.h"
 #include "platform/widgets/Controls.h"
 #include "platform/widgets/MsgBox.h"
-#include "platform/win32.h"
 #include "wire/MessageCodes.h"
 
 #include <QLineEdit>
@@ -15,23 +14,21 @@
 using namespace basMain;
 
 void frmMain::cmdManageContacts_Click() {
-    vb::DoEvents();
-    win32::Sleep(1);
     g_strDialogResult.clear();
     {
-        frmMngContacts dialog(*LstUsers, *txtEmail, this);
+        frmMngContacts dialog(*LstUsers, m_identity.email, this);
         vb::ShowModal(dialog);
     }
     if (g_strDialogResult.isEmpty()) return;
     const QStringList parts = g_strDialogResult.split(wire::kSep);
     const QString kind = parts.value(0);
     if (kind == QStringLiteral("A")) {
-        sendChatRequest(wire::request(wire::Code::AddContact, {vb::Tag(*txtEmail), parts.value(1)}));
+        sendChatRequest(wire::request(wire::Code::AddContact, {m_identity.userId, parts.value(1)}));
         // The new contact's state comes with the next poll: that one goes at once.
         int step = 0;
         if (g_strAltServerBase.isEmpty()) pollUsersOnLine(step);
     } else if (kind == QStringLiteral("R")) {
-        sendChatRequest(wire::request(wire::Code::RemoveContact, {vb::Tag(*txtEmail), parts.value(1).mid(1)}));
+        sendChatRequest(wire::request(wire::Code::RemoveContact, {m_identity.userId, parts.value(1).mid(1)}));
     }
     // Otherwise no request was composed, and nothing is sent.
 }

@@ -3,6 +3,7 @@
 
 #include "app/CallPathsLink.h"
 #include "app/StartupLoader.h"
+#include "chatlink/ChatLink.h"
 #include "core/ErrorLog.h"
 #include "core/basMain.h"
 #include "forms/frmMngContacts.h"
@@ -45,8 +46,6 @@ void frmMain::Form_Load() {
         move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
     }
     g_blnRegistrationDone = false;
-    vb::DoEvents();
-    win32::Sleep(3);
 }
 
 void frmMain::fnInitForm() {
@@ -64,7 +63,7 @@ void frmMain::fnInitForm() {
         g_lngChatSocketHandle = 0;
 
         step = 4;
-        oMySocket = std::make_unique<KVOSocket>();
+        m_link->createSocket(nullptr);
         step = 6;
         oMySocketWeb = std::make_unique<KVOSocket>();
         attachSockets();
@@ -80,7 +79,7 @@ void frmMain::fnInitForm() {
         }
 
         step = 10;
-        if (vb::Tag(*txtEmail).isEmpty()) {
+        if (!m_identity.registered()) {
             // No identity (the server refused the registration): there is no call engine and no
             // account to act for, so nothing that calls, answers or asks the server is offered.
             for (QPushButton* button : {cmdManageContacts, cmdConnect, cmdAnswer, cmdTerminate, cmdRefresh, cmdWizard})
@@ -115,7 +114,7 @@ void frmMain::fnInitForm() {
                 // chat server then checks) instead of leaving the first at the server until the
                 // first poll.
                 step = 196;
-                m_callPaths->startWithLogIn(wire::request(wire::Code::LogIn, {vb::Tag(*txtEmail), txtEmail->text()}));
+                m_callPaths->startWithLogIn(wire::request(wire::Code::LogIn, {m_identity.userId, m_identity.email}));
             }
             step = 284;
             if (!g_strAltServerBase.isEmpty()) cmdManageContacts->setEnabled(false);
@@ -130,7 +129,7 @@ void frmMain::fnInitForm() {
     // Polling also starts after an accepted registration: without polls a newly registered user
     // would never see a contact come on line, and would drop off line at the server until the
     // next start. A refused registration leaves no user ID to poll with.
-    if (!g_blnRegistrationDone || !vb::Tag(*txtEmail).isEmpty()) {
+    if (!g_blnRegistrationDone || m_identity.registered()) {
         trySkip({}, [this] { tmrUpdateUserOnLine->start(); });
     }
     trySkip({}, [this] { show(); });
@@ -150,10 +149,9 @@ void frmMain::Form_QueryUnload(int& /*Cancel*/, int /*UnloadMode*/) {
         txtStatus->setPlainText(QStringLiteral("ColloqChat is ShoutDown.. Please Wait"));
         setWindowTitle(QStringLiteral("ColloqChat is ShoutDown.. Please Wait [Max 1 Minute]"));
     });
-    vb::DoEvents();
     tmrServerCall->stop();
 
-    const QString userId = vb::Tag(*txtEmail);
+    const QString userId = m_identity.userId;
     if (!g_strAltServerBase.isEmpty()) {
         g_blnLogOffPending = true;
         g_strMsgToSend = wire::request(wire::Code::SignOff, {userId});
@@ -168,7 +166,8 @@ void frmMain::Form_QueryUnload(int& /*Cancel*/, int /*UnloadMode*/) {
     trySkip({}, [this] { chatSocket().Connect(g_strServerIP, vb::CLng(g_strServerPort)); });
     tmrRegistration->start();
     // The chat link clears the flag once the reply is handled or the connection fails, and the
-    // registration timer at the latest after a minute.
+    // registration timer at the latest after a minute. The wait stays in place: the window is
+    // closing, and nothing may go on (or be torn down) before the server has had its sign-off.
     while (g_blnLogOffPending) {
         win32::Sleep(7);
         vb::DoEvents();
@@ -192,7 +191,7 @@ void frmMain::Form_Unload(int& /*Cancel*/) {
             const auto session = g_objSession; // a handler run by DoEvents may clear it
             if (!session) break;
             session->RemoveParticipant(participants->get_Item(1));
-            vb::DoEvents();
+            vb::DoEvents(); // the engine hears of each removal before the next
         }
     });
     statement(3, [this] {
@@ -212,7 +211,7 @@ void frmMain::Form_Unload(int& /*Cancel*/) {
         g_objRTCClientWithEvents = false;
     });
     statement(5, [this] { g_objRTCClient.reset(); });
-    statement(5, [this] { releaseSocket(oMySocket); });
+    statement(5, [this] { m_link->releaseSocket(); });
     statement(5, [this] { releaseSocket(oMySocketWeb); });
     statement(6, [] {
         g_arrRedirectSites.clear();
@@ -240,6 +239,5 @@ void frmMain::releaseSocket(std::unique_ptr<KVOSocket>& socket) {
 }
 
 KVOSocket& frmMain::chatSocket() {
-    if (!oMySocket) vb::raise(vb::kErrObjectNotSet);
-    return *oMySocket;
+    return m_link->socket();
 }

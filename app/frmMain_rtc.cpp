@@ -51,7 +51,7 @@ void frmMain::fnInitRTCClient(int& step) {
     prepareCallSecurity(*g_objRTCClient);
     g_objRTCClient->InitializeEx(rtc::RTCIF_DISABLE_UPNP);
     // Every peer sees who calls: the user's display name and e-mail address.
-    trySkip({}, [this] { g_objRTCClient->SetLocalIdentity(readDisplayNameFile(), txtEmail->text()); });
+    trySkip({}, [this] { g_objRTCClient->SetLocalIdentity(m_identity.displayName, m_identity.email); });
     step = 14;
     g_objRTCClient->put_EventFilter(rtc::kProgramEventFilter | rtc::kSecurityEventFilter);
     step = 22;

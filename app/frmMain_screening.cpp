@@ -3,6 +3,7 @@
 #include "app/CallHelpers.h"
 #include "app/CallPathsLink.h"
 #include "app/frmMain.h"
+#include "call/control/CallRecord.h"
 #include "call/rtc/CallerOrigin.h"
 #include "core/ErrorLog.h"
 #include "platform/vb.h"
@@ -75,13 +76,7 @@ bool frmMain::turnAwayByChoice(const std::shared_ptr<rtc::IRTCSession2>& session
     const RingPolicy::Decision decision =
         m_ringPolicy.decide(caller.contact, callerKey(caller.address, m_callPaths), nowMs());
     if (decision == RingPolicy::Decision::Ring) return false;
-    CallActivity refused = caller;
-    refused.call = ++m_lastCallSerial;
-    refused.phase = CallActivity::Phase::Ended;
-    refused.outcome = CallActivity::Outcome::Refused;
-    refused.incoming = true;
-    m_refusedSessions.push_back(session);
-    emit callActivity(refused);
+    m_record->turnAway(caller, CallActivity::Outcome::Refused, session);
     callengine::required(session)->Terminate(decision == RingPolicy::Decision::DoNotDisturb ? rtc::RTCTR_DND
                                                                                             : rtc::RTCTR_REJECT);
     return true;
@@ -100,15 +95,11 @@ void frmMain::RequestRefusedEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent)
             {caller->get_Name(), caller->get_UserURI(), caller->get_SourceAddress(), caller->get_ContactAddress(), {}},
             callengine::contactEntries(*LstUsers));
         CallActivity refused;
-        refused.call = ++m_lastCallSerial;
-        refused.phase = CallActivity::Phase::Ended;
-        refused.outcome = CallActivity::Outcome::Refused;
-        refused.incoming = true;
         refused.name = identity.name;
         refused.email = identity.email;
         refused.address = identity.callAddress;
         refused.contact = identity.contact;
-        emit callActivity(refused);
+        m_record->turnAway(refused, CallActivity::Outcome::Refused);
     } catch (const std::exception& error) {
         logCaught(QStringLiteral("RequestRefusedEvent"), error);
     }

@@ -4,6 +4,8 @@
 #include "app/CallHelpers.h"
 #include "app/CallSecurityPanel.h"
 #include "app/frmMain.h"
+#include "call/control/CallRecord.h"
+#include "chatlink/ChatLink.h"
 #include "core/ErrorLog.h"
 #include "core/ServerKeys.h"
 #include "core/TrustStore.h"
@@ -76,7 +78,7 @@ void frmMain::secureChatLink() {
             m_linkNotice = text;
             showLinkNotice();
         });
-    if (oMySocket) oMySocket->setServerTrust(m_serverKeys.get());
+    if (m_link->hasSocket()) m_link->socket().setServerTrust(m_serverKeys.get());
     if (!m_webKeys) m_webKeys = std::make_unique<PinnedWebHosts>();
     if (oMySocketWeb) oMySocketWeb->setServerTrust(m_webKeys.get());
 }
@@ -87,23 +89,8 @@ void frmMain::showLinkNotice() {
     txtStatus->setPlainText(m_linkNotice);
 }
 
-bool frmMain::refusedInsecureLink(qint32 number, const QString& description) {
-    if (number != KVOSocket::kErrSecureLinkRefused) return false;
-    // The server is not down: someone may be in its way. Nothing goes to the alternate server's
-    // pages either (a poll there would carry the ID in the clear); the next poll tries again.
-    g_lngChatSocketHandle = 0;
-    g_blnLogOffPending = false;
-    m_waitingRequests.clear();
-    m_requestWait->stop();
-    g_strMsgReceived.clear();
-    txtStatus->setVisible(true);
-    vb::setForeColor(*txtStatus, vb::vbRed);
-    txtStatus->setPlainText(description);
-    return true;
-}
-
 void frmMain::cmdNewId_Click() {
-    const QString id = vb::Tag(*txtEmail);
+    const QString id = m_identity.userId;
     if (id.isEmpty()) return;
     // Whoever is on the path of a plain connection would get the new ID as well.
     if (trust::pinnedCertificate(g_strServerIP + QLatin1Char(':') + g_strServerPort).isEmpty() ||
@@ -119,7 +106,7 @@ void frmMain::cmdNewId_Click() {
                        "works no more, on this computer or any other."),
         vb::vbQuestion | vb::vbYesNo, QStringLiteral("New ID"));
     if (answer != vb::vbYes) return;
-    sendChatRequest(wire::request(wire::Code::NewId, {id, txtEmail->text()}));
+    sendChatRequest(wire::request(wire::Code::NewId, {id, m_identity.email}));
 }
 
 void frmMain::prepareCallSecurity(rtc::IRTCClient2& client) {
@@ -141,7 +128,7 @@ void frmMain::SecurityEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
             panelSecurity->refusedUnencrypted();
             required(session)->Terminate(rtc::RTCTR_NORMAL);
         }
-        if (m_callOpen) m_call.security = panelSecurity->historyText();
+        m_record->setSecurity(panelSecurity->historyText());
     } catch (const std::exception& error) {
         logCaught(QStringLiteral("SecurityEvent"), error);
     }

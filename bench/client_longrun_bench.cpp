@@ -132,13 +132,12 @@ int main(int argc, char** argv) {
     g_strServerIP = QStringLiteral("127.0.0.1");
     g_strServerPort = QString::number(server.port());
     g_strMyWanIP = QStringLiteral("10.0.0.99:5060");
-    vb::setTag(*form.txtEmail, QStringLiteral("42"));
-    form.txtEmail->setText(QStringLiteral("me@example.org"));
+    form.setIdentity({.userId = QStringLiteral("42"), .email = QStringLiteral("me@example.org")});
 
     // The server's data as of each reply, captured when the reply goes out.
     QList<Contact> sentState;
     int handled = 0;
-    QObject::connect(form.oMySocket.get(), &KVOSocket::OnDataArrival, &form, [&] { ++handled; });
+    QObject::connect(&form.chatSocket(), &KVOSocket::OnDataArrival, &form, [&] { ++handled; });
 
     // The program ticks every 5 s and polls on every 31st tick.
     const double hours = polls * 31.0 * form.tmrUpdateUserOnLine->interval() / 3600000.0;

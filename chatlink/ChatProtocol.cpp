@@ -11,7 +11,6 @@
 #include "wire/MessageCodes.h"
 #include "wire/Protocol.h"
 
-#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTimer>
 
@@ -98,6 +97,16 @@ constexpr qsizetype kQuoteChars = 40;
 }
 
 const ReplyTarget* s_target = nullptr;
+
+Identity& identityOf(const ReplyTarget& target) {
+    if (!target.identity) vb::raise(vb::kErrObjectNotSet);
+    return *target.identity;
+}
+
+void changeIdentity(const ReplyTarget& target, const Identity& changed) {
+    identityOf(target) = changed;
+    if (target.onIdentity) target.onIdentity();
+}
 
 // Which sub-items a new row gets besides name and e-mail.
 enum class RowFill { NameAndEmail, WithAddress, WithAddressAndDate };
@@ -237,21 +246,26 @@ void handleServerMoved(const ReplyTarget& target, const Fields& fields, int& mar
     if (!fnCheckIpOrEmailFormat({serverIp, serverPort}, true, unused))
         refuse(QStringLiteral("Server address refused: ") + serverIp.left(kQuoteChars) + QLatin1Char(':') +
                serverPort.left(kQuoteChars));
-    writeServerAddressFile(serverIp, serverPort, vb::Tag(*target.txtEmail), target.txtEmail->text());
+    // The move takes effect at the next start, which reads the file.
+    Identity moved = identityOf(target);
+    moved.serverIp = serverIp;
+    moved.serverPort = serverPort;
+    writeServerAddressFile(moved);
+    changeIdentity(target, moved);
 }
 
 // Reply 3: the registration was accepted; store the server address and the new identity.
 void handleRegistered(const ReplyTarget& target, const Fields& fields, int& mark) {
     mark = kMarkRegistered;
     if (!g_blnRegistrationWaiting) refuse(QStringLiteral("Registration reply without a registration"));
-    const QString serverIp = fields.at(1);
-    const QString serverPort = fields.at(2);
-    const QString userId = fields.at(3);
-    const QString email = fields.at(4);
-    writeServerAddressFile(serverIp, serverPort, userId, email);
+    Identity registered = identityOf(target);
+    registered.serverIp = fields.at(1);
+    registered.serverPort = fields.at(2);
+    registered.userId = fields.at(3);
+    registered.email = fields.at(4);
+    writeServerAddressFile(registered);
     mark = kMarkRegisteredIdentity;
-    target.txtEmail->setText(email);
-    vb::setTag(*target.txtEmail, userId);
+    changeIdentity(target, registered);
     target.tmrRegistration->stop();
     g_blnRegistrationDone = true;
 }
@@ -263,12 +277,15 @@ void handleNewId(const ReplyTarget& target, const Fields& fields, int& mark) {
     if (wire::codeOf(g_strAnsweredRequest) != wire::Code::NewId)
         refuse(QStringLiteral("New ID reply to request ") + g_strAnsweredRequest.left(kQuoteChars));
     if (!g_blnAnsweredSecurely) refuse(QStringLiteral("New ID over an unauthenticated connection"));
-    const QString newId = fields.at(1);
+    Identity moved = identityOf(target);
+    moved.userId = fields.at(1);
+    moved.serverIp = g_strServerIP;
+    moved.serverPort = g_strServerPort;
     QString unused;
-    if (!fnCheckIpOrEmailFormat({g_strServerIP, g_strServerPort, newId, target.txtEmail->text()}, false, unused))
-        refuse(QStringLiteral("New ID refused: ") + newId.left(kQuoteChars));
-    writeServerAddressFile(g_strServerIP, g_strServerPort, newId, target.txtEmail->text());
-    vb::setTag(*target.txtEmail, newId);
+    if (!fnCheckIpOrEmailFormat({moved.serverIp, moved.serverPort, moved.userId, moved.email}, false, unused))
+        refuse(QStringLiteral("New ID refused: ") + moved.userId.left(kQuoteChars));
+    writeServerAddressFile(moved);
+    changeIdentity(target, moved);
     vb::setForeColor(*target.txtStatus, vb::vbBlack);
     target.txtStatus->setPlainText(QStringLiteral("Your account has a new ID now: the old one works no more, "
                                                   "whoever may have read it."));

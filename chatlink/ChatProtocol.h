@@ -1,11 +1,12 @@
 #pragma once
 // Handling of the chat server's replies: the user list, the status box, the registration state
 // and the two settings files.
+#include "core/Identity.h"
+
 #include <QString>
 #include <QStringList>
 #include <functional>
 
-class QLineEdit;
 class QPlainTextEdit;
 class QTimer;
 namespace vb {
@@ -14,18 +15,19 @@ class ListView;
 
 namespace basMain {
 
-// What the replies change: the user list, the user's identity (the e-mail box's text and, in
-// its Tag, the user ID), the status box and the two timers a reply stops or restarts. The main
-// window provides its own controls; none of them may be null.
+// What the replies change: the user list, the user's identity, the status box and the two timers
+// a reply stops or restarts. The main window provides its own; none of them may be null.
 struct ReplyTarget {
     vb::ListView* LstUsers = nullptr;
-    QLineEdit* txtEmail = nullptr;
+    Identity* identity = nullptr;
     QPlainTextEdit* txtStatus = nullptr;
     QTimer* tmrRegistration = nullptr;
     QTimer* tmrServerCall = nullptr;
     // Takes the fields (code first) of reply 40, the servers and credentials for calls; without
     // it the reply changes nothing, as for any code the client does not know.
     std::function<void(const QStringList& fields)> onCallPaths = {};
+    // Told once a reply has changed the identity.
+    std::function<void()> onIdentity = {};
 };
 
 // Gives a user list the five columns the replies fill: "Status", "Display Name", "Email", "IP"

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStringList>
 
 namespace basMain {
 
@@ -70,9 +71,9 @@ QString displayNameFilePath() {
     return vb::AppPath() + QStringLiteral("/RTC_Name.kvo");
 }
 
-void writeServerAddressFile(const QString& serverIp, const QString& serverPort, const QString& userId,
-                            const QString& email) {
-    const QString plain = serverIp + wire::kSep + serverPort + wire::kSep + userId + wire::kSep + email;
+void writeServerAddressFile(const Identity& identity) {
+    const QString plain = identity.serverIp + wire::kSep + identity.serverPort + wire::kSep + identity.userId +
+                          wire::kSep + identity.email;
     replaceSettingsFile(serverAddressFilePath(), scrambledBytes(plain));
 }
 
@@ -108,6 +109,16 @@ QString readDisplayNameFile() {
     const QString name = wire::unscrambled(wire::fromCp1252(bytes));
     if (wire::hasControlCharacter(name) || name.contains(wire::kSep)) return {};
     return name.trimmed();
+}
+
+Identity identityFromFields(const QStringList& fields) {
+    Identity identity;
+    identity.serverIp = fields.value(0);
+    identity.serverPort = fields.value(1);
+    identity.userId = fields.value(2);
+    identity.email = fields.value(3);
+    identity.displayName = readDisplayNameFile();
+    return identity;
 }
 
 void loadSiteTables() {

@@ -5,7 +5,10 @@
 //   RTC_Name.kvo    the display name the user registered under (calls carry it to their peers)
 // A file is replaced by writing the new content to a temporary file in the same folder and
 // renaming it over the old one, so a crash or a full disk leaves the old file as it was.
+#include "core/Identity.h"
+
 #include <QString>
+#include <QStringList>
 
 namespace basMain {
 
@@ -18,10 +21,10 @@ QString serverAddressFilePath();
 QString userSettingsFilePath();
 QString displayNameFilePath();
 
-// Writes RTC_Chat.kvo with the four fields. Raises a vb::VbError (75 "Path/File access error",
-// 61 "Disk full") when the file cannot be written; the old file is then left untouched.
-void writeServerAddressFile(const QString& serverIp, const QString& serverPort, const QString& userId,
-                            const QString& email);
+// Writes RTC_Chat.kvo with the four fields of the identity it keeps: server address, port, user
+// ID and e-mail. Raises a vb::VbError (75 "Path/File access error", 61 "Disk full") when the file
+// cannot be written; the old file is then left untouched.
+void writeServerAddressFile(const Identity& identity);
 
 // The longest site list stored or read, in characters. Scrambling pauses a moment per character
 // and the list is unscrambled at every start, so a longer one would hold up each start.
@@ -47,5 +50,9 @@ void writeDisplayNameFile(const QString& name);
 // The display name kept in RTC_Name.kvo; empty when there is none, or when what the file holds
 // could not have been registered (too long, control characters, the separator).
 QString readDisplayNameFile();
+
+// The identity the four fields of RTC_Chat.kvo name (server address, port, user ID, e-mail), with
+// the display name of RTC_Name.kvo. Fields that are missing stay empty.
+Identity identityFromFields(const QStringList& fields);
 
 } // namespace basMain

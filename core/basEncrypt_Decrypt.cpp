@@ -34,6 +34,8 @@ void transform(QString& strText, CodeStep codeStep, const char* procName) {
             step = 5;
             work[position - 1] = wire::cp1252Char(result);
             done = position;
+            // Pending events run between characters, as scrambling has always let them: a long
+            // text (the site list) would otherwise hold the window still while it is scrambled.
             vb::DoEvents();
             if (s_characterPause > 0) win32::Sleep(s_characterPause);
         }

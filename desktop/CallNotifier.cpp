@@ -64,8 +64,15 @@ CallNotifier::CallNotifier(const QDBusConnection& bus, CallRequests& requests, Q
 
 CallNotifier::~CallNotifier() {
     // A call's notification must not outlive the program: it would offer to answer a call gone.
-    // The program is closing, so this one is waited for, briefly.
-    if (m_id != 0) m_bus.call(closing(m_id), QDBus::Block, 1000);
+    // The program is closing, so this one is waited for, briefly. A notification shown but not
+    // yet known by its number is waited for first: the server may show it before it answers.
+    uint id = m_id;
+    if (id == 0 && m_call != 0 && m_showing.has_value()) {
+        m_showing->waitForFinished();
+        const QDBusMessage reply = m_showing->reply();
+        if (reply.type() == QDBusMessage::ReplyMessage) id = reply.arguments().value(0).toUInt();
+    }
+    if (id != 0) m_bus.call(closing(id), QDBus::Block, 1000);
 }
 
 QString CallNotifier::plainLine(const QString& text) {
@@ -138,7 +145,8 @@ void CallNotifier::notify(const CallActivity& activity) {
     message << QStringLiteral("ColloqChat") << uint(0) << QStringLiteral("call-start")
             << QStringLiteral("Incoming call") << body << actions << hints << qint32(0);
     const quint64 call = activity.call;
-    whenDone(m_bus.asyncCall(message), [this, call](const QDBusMessage& reply) {
+    m_showing = m_bus.asyncCall(message, kNotifyWaitMs);
+    whenDone(*m_showing, [this, call](const QDBusMessage& reply) {
         if (reply.type() != QDBusMessage::ReplyMessage) return;
         const uint id = reply.arguments().value(0).toUInt();
         if (id == 0) return;
@@ -155,6 +163,7 @@ void CallNotifier::withdraw() {
     if (m_id != 0) m_bus.asyncCall(closing(m_id));
     m_id = 0;
     m_call = 0;
+    m_showing.reset();
 }
 
 void CallNotifier::whenDone(const QDBusPendingCall& call, std::function<void(const QDBusMessage&)> done) {

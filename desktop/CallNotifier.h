@@ -5,8 +5,10 @@
 #include "core/CallActivity.h"
 
 #include <QDBusConnection>
+#include <QDBusPendingCall>
 #include <QObject>
 #include <functional>
+#include <optional>
 
 class QDBusPendingCall;
 
@@ -46,6 +48,9 @@ private:
     bool m_bodyMarkup = false; // the server reads the body as markup: the caller's text is escaped
     quint64 m_call = 0;        // the ringing call shown, 0 for none
     uint m_id = 0;             // its notification, 0 until the server has answered
+    // The request that shows the ringing call's notification, answered or not.
+    std::optional<QDBusPendingCall> m_showing;
+    static constexpr int kNotifyWaitMs = 5000;
 };
 
 } // namespace desktop

@@ -7,7 +7,6 @@
 #include "platform/widgets/Controls.h"
 #include "platform/widgets/ListView.h"
 #include "platform/widgets/MsgBox.h"
-#include "platform/win32.h"
 #include "wire/Protocol.h"
 
 #include <QEvent>
@@ -29,7 +28,7 @@ QPushButton* namedButton(const QString& caption, const char* name, QWidget* pare
 }
 } // namespace
 
-frmMngContacts::frmMngContacts(const vb::ListView& users, const QLineEdit& ownEmail, QWidget* parent)
+frmMngContacts::frmMngContacts(const vb::ListView& users, const QString& ownEmail, QWidget* parent)
     : QDialog(parent), m_ownEmail(ownEmail) {
     setObjectName(QStringLiteral("frmMngContacts"));
     setWindowTitle(QStringLiteral("Chat Contacts Manager"));
@@ -134,11 +133,9 @@ void frmMngContacts::cmdAddCont_Click() {
                        QStringLiteral("Contact already in your list"));
             return;
         }
-        win32::Sleep(1);
-        vb::DoEvents();
     }
-    // The address the main window holds now: a registration may have changed it meanwhile.
-    if (address == m_ownEmail.text()) {
+    // The user's own address is no contact.
+    if (address == m_ownEmail) {
         vb::MsgBox(QStringLiteral("Contact Email: ") + address, vb::vbInformation | vb::vbOKOnly,
                    QStringLiteral("It Is Your Email???"));
         return;

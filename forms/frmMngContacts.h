@@ -17,9 +17,9 @@ class ListItem;
 class frmMngContacts : public QDialog {
     Q_OBJECT
 public:
-    // `users` is the main window's user list, copied into the removal tab; `ownEmail` the main
-    // window's box with the user's own address, read when an addition is checked.
-    frmMngContacts(const vb::ListView& users, const QLineEdit& ownEmail, QWidget* parent = nullptr);
+    // `users` is the main window's user list, copied into the removal tab; `ownEmail` the user's
+    // own address, which cannot be added.
+    frmMngContacts(const vb::ListView& users, const QString& ownEmail, QWidget* parent = nullptr);
 
     void txtEmail_Change();
     void cmdAddCont_Click();
@@ -49,7 +49,7 @@ protected:
 
 private:
     void Form_Load(const vb::ListView& users);
-    const QLineEdit& m_ownEmail;
+    QString m_ownEmail;
     bool m_answered = false;
     bool m_columnsSized = false;
 };

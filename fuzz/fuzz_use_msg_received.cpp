@@ -26,11 +26,11 @@ namespace {
 // The controls a reply changes, as the window hands them to the reply handler.
 struct Controls {
     vb::ListView LstUsers;
-    QLineEdit txtEmail;
+    basMain::Identity identity;
     QPlainTextEdit txtStatus;
     QTimer tmrRegistration;
     QTimer tmrServerCall;
-    basMain::ReplyTarget target{&LstUsers, &txtEmail, &txtStatus, &tmrRegistration, &tmrServerCall};
+    basMain::ReplyTarget target{&LstUsers, &identity, &txtStatus, &tmrRegistration, &tmrServerCall};
 };
 
 Controls* s_form = nullptr;

@@ -25,6 +25,8 @@ for config in release asan; do
     # One test at a time: several groups bind the same loopback web and SIP ports.
     step "$config: test" ctest --test-dir "build/$config" --output-on-failure
 done
+# The server alone builds without the client's packages; the client's libraries link downward.
+step "link graph, server-only build" scripts/check-link-graph.sh build/release
 # The calls of the lab of routers (a release test): each one's path and set-up time.
 if [[ -f build/release/tests/nat/nat_lab_report.txt ]]; then
     echo "=== calls through routers (tests/nat)"

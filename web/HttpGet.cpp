@@ -122,6 +122,8 @@ KVOSocket& webSocket() {
     return *socket;
 }
 
+// The web waits stay in place: start-up and the alternate server take the page's answer before
+// they go on, while the wait window tells the user so; pending events run meanwhile.
 void sleepThenEvents(unsigned milliseconds) {
     win32::Sleep(milliseconds);
     vb::DoEvents();

@@ -44,9 +44,7 @@ QString fnGetHomeIP() {
         vb::Err().Clear();
         QString address;
         g_blnHomeIPSecure = false;
-        if (!fnFileExists(userSettingsFilePath())) {
-            vb::DoEvents();
-        } else {
+        if (fnFileExists(userSettingsFilePath())) {
             loadSiteTables();
             qint32 best = 0;
             for (qsizetype row = 0; hasSites(g_arrRedirectSites); ++row) {

@@ -129,7 +129,7 @@ private:
         frmMain* form = frmMain::instance();
         if (!form) return QStringLiteral("err no main window");
         watchMedia(*form);
-        if (command == QLatin1String("id")) return QStringLiteral("ok ") + vb::Tag(*form->txtEmail);
+        if (command == QLatin1String("id")) return QStringLiteral("ok ") + form->identity().userId;
         if (command == QLatin1String("state")) return QStringLiteral("ok ") + stateText(*form);
         if (command == QLatin1String("rows")) return QStringLiteral("ok ") + rowsText(*form);
         if (command == QLatin1String("audio"))

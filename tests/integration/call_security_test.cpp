@@ -36,7 +36,7 @@ struct SecureWindow {
     frmMain form;
     explicit SecureWindow(bool encryptedOnly = false) {
         env.makeLogsFolder();
-        form.txtEmail->setText(QStringLiteral("zoe@x.org"));
+        form.setIdentity({.email = QStringLiteral("zoe@x.org")});
         form.chkEncryptedOnly->setChecked(encryptedOnly);
         FrmMainCallAccess::initRtc(form);
     }

@@ -44,7 +44,7 @@ struct Window {
         env.makeLogsFolder();
         // Who the user registered as: a name with characters a SIP header must escape.
         basMain::writeDisplayNameFile(QStringLiteral("Zoë \"Z\" Brown"));
-        form.txtEmail->setText(QStringLiteral("zoe+chat@x.org"));
+        form.setIdentity(basMain::identityFromFields({{}, {}, {}, QStringLiteral("zoe+chat@x.org")}));
         FrmMainCallAccess::initRtc(form);
         FrmMainCallAccess::listContact(form, QStringLiteral("Ann"), QStringLiteral("ann@x.org"), {});
     }

@@ -7,6 +7,7 @@
 #include "app/Registration.h"
 #include "app/StartupLoader.h"
 #include "app/frmMain.h"
+#include "chatlink/ChatLink.h"
 #include "core/ErrorLog.h"
 #include "core/SettingsFiles.h"
 #include "core/basMain.h"
@@ -142,7 +143,7 @@ TEST_F(MainWindow, KnownUserStartsReadyLogsInAndSignsOffAtCloseReleasingInOrder)
     // The engine is told to get ready before it is shut down.
     EXPECT_LT(engine()->calls().indexOf(QStringLiteral("PrepareForShutdown()")),
               engine()->calls().indexOf(QStringLiteral("Shutdown()")));
-    EXPECT_EQ(form->oMySocket, nullptr);
+    EXPECT_FALSE(form->chatLink().hasSocket());
     EXPECT_EQ(form->g_objRTCClient, nullptr);
     EXPECT_EQ(form->windowTitle(), QStringLiteral("ColloqChat is ShoutDown.. Please Wait [Max 1 Minute]"));
 }
@@ -205,10 +206,12 @@ TEST_F(Identity, AnAcceptedRegistrationSendsTheTidiedFieldsAndKeepsTheId) {
     // The name trimmed with its inner blanks kept, the address in lower case.
     EXPECT_EQ(requestFields(0), (QStringList{"3", fnGetUserName(), fnGetComputerName(), "ann@example.com", "Ann  Lee",
                                              "127.0.0.1:5070"}));
-    EXPECT_EQ(vb::Tag(*form.txtEmail), QStringLiteral("42"));
+    EXPECT_EQ(form.identity().userId, QStringLiteral("42"));
+    EXPECT_EQ(form.txtEmail->text(), QStringLiteral("ann@example.com"));
     EXPECT_FALSE(form.tmrRegistration->isActive());
     // The name goes with the user's calls from now on.
     EXPECT_EQ(readDisplayNameFile(), QStringLiteral("Ann  Lee"));
+    EXPECT_EQ(form.identity().displayName, QStringLiteral("Ann  Lee"));
 }
 
 // A separator or a control character would split or garble the request's fields: the form says

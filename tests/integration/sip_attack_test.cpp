@@ -4,6 +4,7 @@
 // a flood of calls, a call that keeps coming back, and a call the engine starts by itself.
 #include "app/CallHelpers.h"
 #include "app/frmMain.h"
+#include "call/control/CallRinger.h"
 #include "call/linphone/LinphoneEngine.h"
 #include "core/RingPolicy.h"
 #include "core/basMain.h"
@@ -54,10 +55,19 @@ protected:
         return QStringLiteral("127.0.0.1:") + basMain::g_strMyWanIP.section(QLatin1Char(':'), -1);
     }
     QString caption() const { return form->fraStatus->title(); }
-    // What the user does when the next call rings: the window rings in a loop of its own, so the
-    // user acts from inside it, as a timer. Gives the caption the ringing call showed.
+    // What the user does when the next call rings: the user acts while it rings, as a timer. Gives the caption the
+    // ringing call showed.
     void onRing(const std::function<void()>& act = {}) {
         ringCaption.clear();
+        // A ring that times out at once may come and go between two looks of the timer: the call
+        // reported as ringing is seen anyway, its caption read once the window has shown it.
+        QObject::disconnect(ringWatch);
+        ringWatch = QObject::connect(form.get(), &frmMain::callActivity, form.get(), [this](const CallActivity& a) {
+            if (a.phase != CallActivity::Phase::Ringing) return;
+            QTimer::singleShot(0, form.get(), [this] {
+                if (ringCaption.isEmpty()) ringCaption = caption();
+            });
+        });
         ringTimer = std::make_unique<QTimer>();
         QObject::connect(ringTimer.get(), &QTimer::timeout, [this, act] {
             if (!form->cmdAnswer->isEnabled()) return;
@@ -72,6 +82,7 @@ protected:
         onRing([this] { form->cmdTerminate->click(); });
     }
     std::unique_ptr<QTimer> ringTimer;
+    QMetaObject::Connection ringWatch;
     QString ringCaption; // empty until a call rang
     // `peer` calls, giving `name`, and gets `answer` (603: rung and refused by the user, or refused
     // without a ring); the window is idle again. Whether it rang.
@@ -84,7 +95,7 @@ protected:
     }
     bool idle(int timeoutMs = 15000) {
         return testenv::waitFor(
-            [&] { return !form->g_objSession && form->m_ringingSession.expired() && form->g_intIncomingCount == 0; },
+            [&] { return !form->g_objSession && !form->ringer().ringing() && form->g_intIncomingCount == 0; },
             timeoutMs);
     }
     QTreeWidget& history() const { return *form->viewHistory->lstHistory; }

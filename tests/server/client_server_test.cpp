@@ -109,8 +109,8 @@ protected:
             << " plain " << fixture.server->chatListener()->stats().answered << " "
             << form->txtStatus->toPlainText().toStdString();
     }
-    QString id() const { return vb::Tag(*form->txtEmail); }
-    void poll() { clientExchange("1" + S + id() + S + form->txtEmail->text()); }
+    QString id() const { return form->identity().userId; }
+    void poll() { clientExchange("1" + S + id() + S + form->identity().email); }
     const vb::ListItem* row(const QString& userId) const {
         for (int i = 0; i < form->LstUsers->count(); ++i)
             if (form->LstUsers->itemAt(i)->Key() == "A" + userId) return form->LstUsers->itemAt(i);

@@ -87,7 +87,7 @@ protected:
     bool poll(const QString& expectedStatus) {
         servertest::waitFor([&] { return g_lngChatSocketHandle == 0 && !form->tmrServerCall->isActive(); }, 3000);
         form->txtStatus->clear();
-        form->sendChatRequest("1" + S + vb::Tag(*form->txtEmail) + S + form->txtEmail->text());
+        form->sendChatRequest("1" + S + form->identity().userId + S + form->identity().email);
         return servertest::waitFor([&] { return form->txtStatus->toPlainText().startsWith(expectedStatus); }, 15000);
     }
     quint64 requestsOn(chatserver::TcpListener* listener) const { return listener ? listener->stats().answered : 0; }
@@ -98,7 +98,7 @@ protected:
 TEST_F(ClientTls, ThePinnedKeyKeepsAnImpostorAndADowngradeFromTheIdentityAndTheFiles) {
     startServer(true);
     startClient();
-    const QString id = vb::Tag(*form->txtEmail);
+    const QString id = form->identity().userId;
     ASSERT_FALSE(id.isEmpty()) << form->txtStatus->toPlainText().toStdString();
     // Registered and signed in over TLS, nothing in the clear; the server's key is pinned.
     form->sendChatRequest("1" + S + id + S + "ann@example.com");
@@ -112,13 +112,13 @@ TEST_F(ClientTls, ThePinnedKeyKeepsAnImpostorAndADowngradeFromTheIdentityAndTheF
     env.answerBoxesWith(vb::vbNo);
     form->cmdNewId->click();
     EXPECT_EQ(env.boxes().size(), 1);
-    EXPECT_EQ(vb::Tag(*form->txtEmail), id); // thought better of it
+    EXPECT_EQ(form->identity().userId, id); // thought better of it
     env.answerBoxesWith(vb::vbYes);
     const quint64 asked = requestsOn(server->server->chatTlsListener());
     form->cmdNewId->click();
-    ASSERT_TRUE(servertest::waitFor([&] { return vb::Tag(*form->txtEmail) != id; }))
+    ASSERT_TRUE(servertest::waitFor([&] { return form->identity().userId != id; }))
         << form->txtStatus->toPlainText().toStdString();
-    const QString fresh = vb::Tag(*form->txtEmail);
+    const QString fresh = form->identity().userId;
     EXPECT_GT(requestsOn(server->server->chatTlsListener()), asked);
     EXPECT_EQ(requestsOn(server->server->chatListener()), 0u);
     EXPECT_EQ(testenv::readScrambledFile(env.path("RTC_Chat.kvo")),
@@ -166,7 +166,7 @@ TEST_F(ClientTls, AServerThatNeverHadTlsIsTakenInTheClearWithAWordAndMayNotMoveT
     std::unique_ptr<testsupport::PacketCapture> capture;
     if (testsupport::labAvailable()) capture = std::make_unique<testsupport::PacketCapture>();
     startClient();
-    const QString id = vb::Tag(*form->txtEmail);
+    const QString id = form->identity().userId;
     ASSERT_FALSE(id.isEmpty());
     // What goes in the clear is there for anyone on the path to read (and what the check of the
     // encrypted link looks for is really found where it travels so).
@@ -225,7 +225,7 @@ TEST_F(ClientTls, AnImpostorBehindARedirectingRouterGetsNeitherTheIdNorTheEmail)
     const auto impostor = serverAt(fake);
     testenv::writeScrambledFile(env.path("RTC_Chat.kvo"), real + S + QString::number(kPort));
     startClient();
-    const QString id = vb::Tag(*form->txtEmail);
+    const QString id = form->identity().userId;
     ASSERT_FALSE(id.isEmpty());
     form->sendChatRequest("1" + S + id + S + "ann@example.com");
     ASSERT_TRUE(servertest::waitFor([&] { return requestsOn(server->server->chatTlsListener()) >= 2; }));

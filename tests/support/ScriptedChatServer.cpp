@@ -19,6 +19,10 @@ void streamForever(QTcpSocket& socket, const QByteArray& filler, int gapMs) {
     timer->start(gapMs);
 }
 
+QString message(const QStringList& fields) {
+    return fields.join(wire::kSep);
+}
+
 ScriptedChatServer::Reply ScriptedChatServer::Reply::framed(const QString& payload) {
     Reply reply;
     reply.bytes = wire::toCp1252(wire::frameReply(payload));

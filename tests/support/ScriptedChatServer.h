@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QTcpSocket>
 #include <QTimer>
 #include <memory>
@@ -17,6 +18,9 @@
 class QTcpServer;
 
 namespace testsupport {
+
+// A message of the chat protocol: its fields, code first, joined by the field separator.
+QString message(const QStringList& fields);
 
 // Writes `filler` to the socket again and again, every `gapMs`, for as long as it stays open:
 // a peer whose reply never ends. It waits while the client reads slower than it sends.

@@ -2,6 +2,7 @@
 // matters: the scripted engine fires the session states exactly when the scene needs them.
 #include "app/CallHelpers.h"
 #include "app/frmMain.h"
+#include "call/control/CallRinger.h"
 #include "desktop/CallNotifier.h"
 #include "platform/widgets/Controls.h"
 #include "support/FrmMainCallAccess.h"
@@ -30,7 +31,7 @@ protected:
 
     void SetUp() override {
         env.makeLogsFolder();
-        callengine::setRingPassMsForTesting(0); // the full count of passes, each as short as it gets
+        callengine::setRingPassMsForTesting(0); // a ring nobody answers times out at its first check
         FrmMainCallAccess::initRtc(form);
         rtc = factory.last();
         FrmMainCallAccess::listContact(form, QStringLiteral("Ann"), QStringLiteral("ann@x.org"),
@@ -47,7 +48,11 @@ protected:
     int terminated(const std::shared_ptr<ScriptedSession>& session, long reason) const {
         return rtc->count(session->name() + QStringLiteral(".Terminate(%1)").arg(reason));
     }
-    // Runs `action` once, at the first chance the ringing loop lets events run.
+    // Lets the ringing of an incoming call run to its end (answered, refused or given up).
+    bool rang() {
+        return testenv::waitFor([this] { return !form.ringer().ringing(); });
+    }
+    // Runs `action` once, at the first chance the ringing lets events run.
     void whenRinging(std::function<void()> action) {
         auto* poll = new QTimer(&form);
         poll->setInterval(0);
@@ -110,6 +115,7 @@ TEST_F(CallStates, TheCallerHangingUpEndsTheRingingEvenAsManualIsClicked) {
             rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED);
         });
         rtc->fireSessionState(session, rtc::RTCSS_INCOMING);
+        ASSERT_TRUE(rang());
         EXPECT_EQ(rings(), 1);
         // The dead session is neither answered nor kept as the call in progress.
         EXPECT_EQ(rtc->count(session->name() + QStringLiteral(".Answer")), 0);
@@ -151,6 +157,7 @@ TEST_F(CallStates, EveryCallIsReportedFromItsStartToOneEndSayingHowItEnded) {
         auto session = rtc->incomingSession();
         whenRinging([&, session] { action(session); });
         rtc->fireSessionState(session, rtc::RTCSS_INCOMING);
+        EXPECT_TRUE(rang());
         rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED);
     };
     const auto place = [&](bool connects, bool cancel) {
@@ -177,6 +184,8 @@ TEST_F(CallStates, EveryCallIsReportedFromItsStartToOneEndSayingHowItEnded) {
              auto session = rtc->incomingSession();
              whenRinging([&] { form.cmdAnswer->click(); });
              rtc->fireSessionState(session, rtc::RTCSS_INCOMING);
+             EXPECT_TRUE(rang());
+             EXPECT_EQ(rtc->count(session->name() + QStringLiteral(".Answer")), 1);
              rtc->fireSessionState(session, rtc::RTCSS_CONNECTED);
              auto second = rtc->incomingSession();
              rtc->fireSessionState(second, rtc::RTCSS_INCOMING);

@@ -84,14 +84,16 @@ TEST_F(SettingsFiles, WrittenOnlyWhenTheContentChangesAndReadBackIntoTheSiteTabl
 }
 
 TEST_F(SettingsFiles, AWriteThatFailsOnAFullDiskKeepsTheOldFileWhole) {
-    writeServerAddressFile("10.1.2.3", "19991", "42", "me@x.org");
+    writeServerAddressFile({.userId = "42", .email = "me@x.org", .serverIp = "10.1.2.3", .serverPort = "19991"});
     ASSERT_TRUE(writeUserSettingsFile("2005" + msg({"", "0", "a", "b", "c", "d"})));
     const QByteArray oldAddress = fileBytes(serverAddressFilePath());
     const QByteArray oldSettings = fileBytes(userSettingsFilePath());
     const QString longText(600, QLatin1Char('x'));
     {
         const testenv::FileSizeLimit fullDisk(64);
-        EXPECT_THROW(writeServerAddressFile("10.9.9.9", "20000", "42", longText), vb::VbError);
+        EXPECT_THROW(
+            writeServerAddressFile({.userId = "42", .email = longText, .serverIp = "10.9.9.9", .serverPort = "20000"}),
+            vb::VbError);
         EXPECT_THROW(writeUserSettingsFile("2005" + msg({"", "0", longText, "b", "c", "d"})), vb::VbError);
     }
     EXPECT_EQ(fileBytes(serverAddressFilePath()), oldAddress);
@@ -230,7 +232,7 @@ TEST_F(SettingsFiles, EveryFileTheClientWritesAndEveryFolderItMakesIsTheUsersAlo
         old.close();
         ::chmod(QFile::encodeName(old.fileName()).constData(), 0644);
     }
-    writeServerAddressFile("10.0.0.1", "19991", "42", "me@x.org");
+    writeServerAddressFile({.userId = "42", .email = "me@x.org", .serverIp = "10.0.0.1", .serverPort = "19991"});
     writeUserSettingsFile("2005" + msg({"", "0", "10.0.0.1", "r.example", "/a.asp", "12052026"}));
     writeDisplayNameFile("Ann");
     basMain::fnLogError(QStringLiteral("EveryFile[1]"), false);
@@ -264,11 +266,11 @@ TEST_F(SettingsFiles, EveryFileTheClientWritesAndEveryFolderItMakesIsTheUsersAlo
 class SettingsFromReplies : public SettingsFiles {
 protected:
     vb::ListView users;
-    QLineEdit email;
+    Identity identity;
     QPlainTextEdit status;
     QTimer registration;
     QTimer serverCall;
-    const ReplyTarget target{&users, &email, &status, &registration, &serverCall};
+    const ReplyTarget target{&users, &identity, &status, &registration, &serverCall};
 
     void SetUp() override {
         SettingsFiles::SetUp();
@@ -286,10 +288,12 @@ TEST_F(SettingsFromReplies, TheAddressOf111KeepsTheIdentityThatRegistrationStore
     receive(msg({"3", "10.1.2.3", "19992", "42", "me@x.org"}));
     g_blnRegistrationWaiting = false;
     EXPECT_EQ(testenv::readScrambledFile(serverAddressFilePath()), msg({"10.1.2.3", "19992", "42", "me@x.org"}));
+    EXPECT_EQ(identity, identityFromFields({"10.1.2.3", "19992", "42", "me@x.org"}));
     g_strAnsweredRequest = "1";
     g_blnAnsweredSecurely = true; // a server that proved its key; over a plain link see chatlink_test
     receive(msg({"111", "7", "Ann", "ann@x.org", "10.0.0.7", "1", "10.9.9.9", "20000"}));
     EXPECT_EQ(testenv::readScrambledFile(serverAddressFilePath()), msg({"10.9.9.9", "20000", "42", "me@x.org"}));
+    EXPECT_EQ(identity, identityFromFields({"10.9.9.9", "20000", "42", "me@x.org"}));
     EXPECT_TRUE(users.find("A7"));
     EXPECT_TRUE(env.logLines().isEmpty());
 }

@@ -128,7 +128,7 @@ bool save(QWidget& window, const QString& folder, const char* name) {
 bool mainWindow(const QString& folder, frmMain& form) {
     form.setWindowTitle(QStringLiteral("Internet Chat - Ver: ") + frmMain::versionText() +
                         QStringLiteral(" My Internet IP: 192.168.1.20:5060"));
-    form.txtEmail->setText(QStringLiteral("ann.walker@example.com"));
+    form.setIdentity({.userId = QStringLiteral("42"), .email = QStringLiteral("ann.walker@example.com")});
     form.show();
     QApplication::processEvents();
     FrmMainCallAccess::addColumns(form);
@@ -228,7 +228,7 @@ bool waitWindow(const QString& folder) {
 }
 
 bool contactsManager(const QString& folder, const frmMain& main) {
-    frmMngContacts form(*main.LstUsers, *main.txtEmail);
+    frmMngContacts form(*main.LstUsers, main.identity().email);
     form.txtEmail->setText(QStringLiteral("frank.moreau@example.com"));
     bool ok = save(form, folder, "contacts-add.png");
     form.SSTab1->setCurrentIndex(1);

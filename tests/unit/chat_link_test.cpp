@@ -1,0 +1,185 @@
+// The chat link on its own, without a window, against a scripted chat server on loopback: what
+// goes out, how replies cut anywhere come in, a slow server and one that cannot be reached.
+#include "chatlink/ChatLink.h"
+#include "chatlink/ChatProtocol.h"
+#include "core/basMain.h"
+#include "platform/KVOSocket.h"
+#include "platform/vb.h"
+#include "platform/widgets/ListView.h"
+#include "support/ScriptedChatServer.h"
+#include "support/TestEnv.h"
+#include "wire/Codepage.h"
+#include "wire/Protocol.h"
+#include "wire/Scramble.h"
+
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace basMain;
+using testsupport::ScriptedChatServer;
+
+namespace {
+
+constexpr auto msg = testsupport::message;
+
+class ChatLinkAlone : public ::testing::Test {
+protected:
+    static constexpr int kLongWait = 30000;
+    // The call address every request carries.
+    const QString kWan = QStringLiteral("10.0.0.99:5060");
+
+    testenv::TestEnv env;
+    ScriptedChatServer server;
+    chatlink::ChatLink link;
+    vb::ListView users;
+    Identity identity{.userId = QStringLiteral("42"), .email = QStringLiteral("me@x.org")};
+    QPlainTextEdit status;
+    QTimer registration;
+    ReplyTarget target{&users, &identity, &status, &registration, link.serverCallTimer()};
+
+    void SetUp() override {
+        env.makeLogsFolder();
+        server.setQuietPeriod(2);
+        ASSERT_TRUE(server.listen());
+        testenv::setUpUserList(users);
+        setReplyTarget(&target);
+        link.createSocket(nullptr);
+        g_strServerIP = server.host();
+        g_strServerPort = QString::number(server.port());
+        g_strMyWanIP = kWan;
+    }
+    void TearDown() override {
+        setReplyTarget(nullptr);
+        link.serverCallTimer()->stop();
+    }
+    QString sent(int index) const { return wire::unscrambled(wire::fromCp1252(server.request(index))); }
+    bool closed(int index) {
+        return testenv::waitFor([&] { return server.closedByClient(index); }, kLongWait);
+    }
+};
+
+// However the server's writes cut the reply (in its length prefix, between fields, inside a
+// name), the reply is applied once whole, and the link closes the exchange itself a moment later.
+TEST_F(ChatLinkAlone, EachRequestIsOneExchangeWhateverWayTheReplyIsCut) {
+    const QString reply =
+        msg({"7", "7", "Ann", "ann@x.org", "10.0.0.7", "1", "8", "Bob", "bob@x.org", "10.0.0.8", "0"});
+    const QList<QList<qsizetype>> cuts{{}, {1, 2}, {3, 12}, {9, 10, 11, 30, 31}};
+    for (qsizetype index = 0; index < cuts.size(); ++index) {
+        auto scripted = ScriptedChatServer::Reply::framed(reply);
+        scripted.splitAt = cuts[index];
+        server.enqueue(scripted);
+        users.clearItems();
+        link.send(msg({"1", "42", "me@x.org"}));
+        ASSERT_TRUE(closed(static_cast<int>(index))) << index;
+        EXPECT_EQ(sent(static_cast<int>(index)), msg({"1", "42", "me@x.org", kWan}));
+        ASSERT_EQ(users.count(), 2) << index;
+        EXPECT_EQ(users.item(QStringLiteral("A7"))->Text(), QStringLiteral("On"));
+        EXPECT_EQ(users.item(QStringLiteral("A8"))->Tag(), QStringLiteral("10.0.0.8"));
+        EXPECT_TRUE(testenv::waitFor([] { return g_lngChatSocketHandle == 0; }, kLongWait));
+    }
+    EXPECT_EQ(server.connectionCount(), cuts.size());
+    EXPECT_TRUE(env.logLines().isEmpty());
+}
+
+// A server slow to answer: requests made meanwhile wait their turn in order, each once and only a
+// few; one too many is dropped and the link says so.
+TEST_F(ChatLinkAlone, ASlowServerGetsTheWaitingRequestsInTurnAndNoMoreThanAFew) {
+    auto slow = ScriptedChatServer::Reply::framed(msg({"2"}));
+    slow.delayMs = 200;
+    for (int reply = 0; reply < 5; ++reply)
+        server.enqueue(slow);
+    QSignalSpy dropped(&link, &chatlink::ChatLink::requestDropped);
+    QStringList requests;
+    for (const char* contact : {"a@x.org", "b@x.org", "c@x.org", "d@x.org", "e@x.org", "f@x.org"})
+        requests << msg({"4", "42", contact});
+    for (const QString& request : requests)
+        link.send(request);
+    link.send(requests[2]); // already waiting
+    EXPECT_EQ(link.waitingRequests(), chatlink::ChatLink::kMaxWaitingRequests);
+    EXPECT_EQ(dropped.count(), 1);
+    ASSERT_TRUE(closed(4));
+    EXPECT_EQ(server.connectionCount(), 5);
+    for (int index = 0; index < 5; ++index)
+        EXPECT_EQ(sent(index), requests[index] + wire::kSep + kWan);
+}
+
+// A server nobody can reach: the link turns to the alternate server, and says whether a change to
+// the contacts went down with the requests it drops.
+TEST_F(ChatLinkAlone, AServerThatCannotBeReachedSendsTheClientToTheAlternateServer) {
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    g_strServerPort = QString::number(probe.serverPort());
+    probe.close(); // nothing listens there now: the connection is refused at once
+    const struct {
+        QString request;
+        bool contactChangeLost;
+    } cases[] = {
+        {msg({"1", "42", "me@x.org"}), false}, {msg({"4", "42", "bob@x.org"}), true}, {msg({"5", "42", "A7"}), true}};
+    for (const auto& c : cases) {
+        g_strAltServerBase.clear();
+        QSignalSpy unreachable(&link, &chatlink::ChatLink::serverUnreachable);
+        link.send(c.request);
+        ASSERT_TRUE(unreachable.wait(kLongWait)) << c.request.toStdString();
+        EXPECT_EQ(unreachable.first().first().toBool(), c.contactChangeLost) << c.request.toStdString();
+        EXPECT_FALSE(g_strAltServerBase.isEmpty());
+        EXPECT_EQ(g_lngChatSocketHandle, 0);
+        EXPECT_EQ(link.waitingRequests(), 0);
+    }
+}
+
+// A reply that announces more than any reply may hold: nothing of it is read, the connection goes
+// and the next request starts afresh.
+TEST_F(ChatLinkAlone, AReplyTooLongIsDroppedWithItsConnection) {
+    ScriptedChatServer::Reply huge;
+    huge.bytes = QByteArray::number(wire::ReplyFramer::kMaxReplyChars + 1) + '\xD4' + QByteArray(64, 'x');
+    server.enqueue(huge);
+    server.enqueue(ScriptedChatServer::Reply::framed(msg({"7", "7", "Ann", "ann@x.org", "10.0.0.7", "1"})));
+    link.send(msg({"1", "42", "me@x.org"}));
+    ASSERT_TRUE(closed(0));
+    EXPECT_EQ(users.count(), 0);
+    link.send(msg({"1", "42", "me@x.org"}));
+    ASSERT_TRUE(closed(1));
+    EXPECT_EQ(users.count(), 1);
+    ASSERT_EQ(env.logLines().size(), 1);
+    EXPECT_TRUE(env.logLines().first().contains(QStringLiteral("oMySocket_OnDataArrival[7]")));
+}
+
+// The on-line poll: every 31st tick, never during a sign-off; a poll that fails is logged at the
+// step it reached and the ticking goes on.
+TEST_F(ChatLinkAlone, ThePollGoesOnEvery31stTickAndNotWhileSigningOff) {
+    int polls = 0;
+    bool failing = false;
+    link.setPoll([&](int& step) {
+        ++polls;
+        step = 4;
+        if (failing) vb::raise(vb::kErrObjectNotSet);
+        g_intOnLineTicks = 1;
+    });
+    const auto tick = [&](int count) {
+        for (int i = 0; i < count; ++i)
+            link.tmrUpdateUserOnLine_Timer();
+    };
+    g_intOnLineTicks = 1;
+    tick(30);
+    EXPECT_EQ(polls, 0);
+    tick(1);
+    EXPECT_EQ(polls, 1);
+    EXPECT_TRUE(link.pollTimer()->isActive());
+    g_blnLogOffPending = true;
+    tick(100);
+    EXPECT_EQ(polls, 1);
+    EXPECT_FALSE(link.pollTimer()->isActive());
+    g_blnLogOffPending = false;
+    failing = true; // the ticks counted during the sign-off make it due at once
+    tick(1);
+    EXPECT_EQ(polls, 2);
+    EXPECT_TRUE(link.pollTimer()->isActive());
+    ASSERT_EQ(env.logLines().size(), 1);
+    EXPECT_TRUE(env.logLines().first().contains(QStringLiteral("tmrUpdateUserOnLine_Timer[4]")));
+    link.pollTimer()->stop();
+}
+
+} // namespace
