@@ -15,6 +15,12 @@ namespace servertest {
 
 enum class Backend { Sqlite, Postgres };
 
+// A server as a suite runs it: its store, and how many loops serve it.
+struct ServerShape {
+    Backend backend = Backend::Sqlite;
+    int loops = 1;
+};
+
 // The store address of a fresh, empty store of that kind, or empty text and a reason in `skip`
 // when that kind cannot be had here (no PostgreSQL server binaries).
 QString freshStoreAddress(Backend backend, const QTemporaryDir& dir, QString* skip);
@@ -27,6 +33,20 @@ bool setPostgresRunning(bool running, QString* problem);
 bool execOnStore(const QString& address, const QStringList& statements, QString* problem);
 
 } // namespace servertest
+
+// Runs a suite on each store with one serving loop and with two: a caller has the same room
+// however its connections are spread over the loops.
+#define COLLOQ_ON_EVERY_SHAPE(suite)                                                                                   \
+    INSTANTIATE_TEST_SUITE_P(Shapes, suite,                                                                            \
+                             ::testing::Values(servertest::ServerShape{servertest::Backend::Sqlite, 1},                \
+                                               servertest::ServerShape{servertest::Backend::Sqlite, 2},                \
+                                               servertest::ServerShape{servertest::Backend::Postgres, 1},              \
+                                               servertest::ServerShape{servertest::Backend::Postgres, 2}),             \
+                             [](const auto& which) {                                                                   \
+                                 return std::string(which.param.backend == servertest::Backend::Sqlite ? "SQLite"      \
+                                                                                                       : "PostgreSQL") \
+                                        + (which.param.loops == 1 ? "" : "TwoLoops");                                  \
+                             })
 
 #define COLLOQ_ON_BOTH_STORES(suite)                                                                                   \
     INSTANTIATE_TEST_SUITE_P(                                                                                          \
