@@ -119,6 +119,23 @@ QList<QStringList> withIdentity(const QString& identity) {
 
 // ---- SQLite ------------------------------------------------------------------------------------
 
+namespace {
+
+// Another connection holds the write lock: another serving loop's transaction (a tenth of a
+// millisecond for a batch of last-seen times), the checkpoint's moment or an operator command.
+// SQLite's own wait sleeps 1, 2, 5, 10 ms and more between looks, long after such a transaction
+// ended, while the loop's other callers wait too: look every 50 us for the first 10 ms, then
+// every millisecond, 10 s in all.
+int waitForWriter(void*, int looks) {
+    constexpr int kFineLooks = 200;
+    constexpr int kCoarseLooks = 9'990;
+    if (looks >= kFineLooks + kCoarseLooks) return 0;
+    ::usleep(looks < kFineLooks ? 50 : 1000);
+    return 1;
+}
+
+} // namespace
+
 SqliteStorage::SqliteStorage(QString path) : SqlStorage(QStringLiteral("QSQLITE")), m_path(std::move(path)) {
     // SQLite counts every allocation under one lock for the whole process, which the serving
     // thread and the store's own threads then take turns at; nothing here reads the counts. It
@@ -159,6 +176,7 @@ void SqliteStorage::configureConnection() {
     const QVariant handle = database().driver()->handle();
     if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0) {
         m_handle = *static_cast<sqlite3* const*>(handle.constData());
+        sqlite3_busy_handler(m_handle, &waitForWriter, nullptr);
         m_checkpointer = std::make_unique<SqliteCheckpointer>(m_handle, file);
     }
     struct stat opened {};
