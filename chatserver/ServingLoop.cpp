@@ -6,8 +6,9 @@
 #include "chatserver/SecureAccounts.h"
 #include "chatserver/net/Logging.h"
 
-#include <QThread>
+#include <QEventLoop>
 #include <future>
+#include <thread>
 
 namespace chatserver {
 
@@ -78,20 +79,38 @@ struct LoopParts {
 
 } // namespace
 
-class ServingLoop::Thread : public QThread {
+// The loop's thread: a standard thread with a Qt event loop, whose start and end the thread
+// checker follows (it does not see the waits of QThread, built on bare futexes).
+class ServingLoop::Thread {
 public:
-    explicit Thread(LoopPlan plan) : m_plan(std::move(plan)) { setObjectName(QStringLiteral("serving loop")); }
+    explicit Thread(LoopPlan plan) : m_plan(std::move(plan)) {}
+    ~Thread() { stop(); }
+    Thread(const Thread&) = delete;
+    Thread& operator=(const Thread&) = delete;
 
-    std::future<QString> started() { return m_started.get_future(); }
+    // Empty text once the loop serves; otherwise why it does not.
+    QString start() {
+        std::future<QString> started = m_started.get_future();
+        m_thread = std::thread([this] { run(); });
+        QString problem = started.get();
+        if (!problem.isEmpty()) stop();
+        return problem;
+    }
+    void stop() {
+        if (!m_thread.joinable()) return;
+        if (m_loop) QMetaObject::invokeMethod(m_loop, &QEventLoop::quit, Qt::QueuedConnection);
+        m_thread.join();
+    }
+    bool running() const { return m_thread.joinable() && m_parts; }
     // Runs `step` on the loop's thread with its parts, and waits for it.
     void runOnLoop(const std::function<void(LoopParts&)>& step) {
-        if (!m_parts) return;
+        if (!running()) return;
         QMetaObject::invokeMethod(
             m_parts->presence.get(), [this, &step] { step(*m_parts); }, Qt::BlockingQueuedConnection);
     }
 
-protected:
-    void run() override {
+private:
+    void run() {
         QString error;
         try {
             m_parts = std::make_unique<LoopParts>(m_plan);
@@ -104,16 +123,19 @@ protected:
             m_started.set_value(error.isEmpty() ? QStringLiteral("a serving loop did not start") : error);
             return;
         }
+        QEventLoop loop;
+        m_loop = &loop;
         m_started.set_value(QString());
-        exec();
+        loop.exec();
         m_parts->finish();
         m_parts.reset();
     }
 
-private:
     LoopPlan m_plan;
     std::promise<QString> m_started;
-    std::unique_ptr<LoopParts> m_parts; // set before started() is fulfilled, dropped after exec() ends
+    std::thread m_thread;
+    QEventLoop* m_loop = nullptr;       // set before start() returns, while the thread runs
+    std::unique_ptr<LoopParts> m_parts; // likewise; dropped once the loop has ended
 };
 
 ServingLoop::ServingLoop(LoopPlan plan) : m_thread(std::make_unique<Thread>(std::move(plan))) {}
@@ -123,27 +145,21 @@ ServingLoop::~ServingLoop() {
 }
 
 bool ServingLoop::start(QString* error) {
-    std::future<QString> started = m_thread->started();
-    m_thread->start();
-    const QString problem = started.get();
+    const QString problem = m_thread->start();
     if (problem.isEmpty()) return true;
-    m_thread->wait();
     if (error) *error = problem;
     return false;
 }
 
 void ServingLoop::stop() {
-    if (!m_thread->isRunning()) return;
-    m_thread->quit();
-    m_thread->wait();
+    m_thread->stop();
 }
 
 void ServingLoop::flushPresence() {
-    if (m_thread->isRunning()) m_thread->runOnLoop([](LoopParts& parts) { parts.presence->flushAll(); });
+    m_thread->runOnLoop([](LoopParts& parts) { parts.presence->flushAll(); });
 }
 
 void ServingLoop::setTls(std::shared_ptr<TlsServerContext> tls) {
-    if (!m_thread->isRunning()) return;
     m_thread->runOnLoop([&tls](LoopParts& parts) {
         for (TcpListener* door :
              {static_cast<TcpListener*>(parts.chatTls.get()), static_cast<TcpListener*>(parts.webTls.get())})
