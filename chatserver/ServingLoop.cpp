@@ -6,9 +6,15 @@
 #include "chatserver/SecureAccounts.h"
 #include "chatserver/net/Logging.h"
 
-#include <QEventLoop>
+#include <QAbstractEventDispatcher>
+#include <QSocketNotifier>
+#include <QThread>
+#include <cstdio>
 #include <future>
-#include <thread>
+#include <mutex>
+#include <sys/eventfd.h>
+#include <unistd.h>
+#include <vector>
 
 namespace chatserver {
 
@@ -79,38 +85,71 @@ struct LoopParts {
 
 } // namespace
 
-// The loop's thread: a standard thread with a Qt event loop, whose start and end the thread
-// checker follows (it does not see the waits of QThread, built on bare futexes).
-class ServingLoop::Thread {
+// The loop's thread. Its end is handed over through a standard promise as well, which the thread
+// checker follows: it does not see the waits of QThread, built on bare futexes.
+class ServingLoop::Thread : public QThread {
 public:
-    explicit Thread(LoopPlan plan) : m_plan(std::move(plan)) {}
-    ~Thread() { stop(); }
+    explicit Thread(LoopPlan plan) : m_plan(std::move(plan)) { setObjectName(QStringLiteral("serving loop")); }
+    ~Thread() override {
+        finish();
+        if (m_wake >= 0) ::close(m_wake);
+    }
     Thread(const Thread&) = delete;
     Thread& operator=(const Thread&) = delete;
 
     // Empty text once the loop serves; otherwise why it does not.
-    QString start() {
+    QString launch() {
         std::future<QString> started = m_started.get_future();
-        m_thread = std::thread([this] { run(); });
+        m_ended = m_finished.get_future();
+        start();
         QString problem = started.get();
-        if (!problem.isEmpty()) stop();
+        if (!problem.isEmpty()) finish();
         return problem;
     }
-    void stop() {
-        if (!m_thread.joinable()) return;
-        if (m_loop) QMetaObject::invokeMethod(m_loop, &QEventLoop::quit, Qt::QueuedConnection);
-        m_thread.join();
+    void finish() {
+        if (!m_ended.valid()) return;
+        quit();
+        m_ended.wait();
+        wait();
+        m_ended = {};
     }
-    bool running() const { return m_thread.joinable() && m_parts; }
-    // Runs `step` on the loop's thread with its parts, and waits for it.
+    // Runs `step` on the loop's thread with its parts, and waits for it. The step goes over under
+    // a standard lock and comes back through a standard promise, and the loop is woken through a
+    // descriptor of its own: all of which the thread checker follows, unlike Qt's queued calls.
     void runOnLoop(const std::function<void(LoopParts&)>& step) {
-        if (!running()) return;
-        QMetaObject::invokeMethod(
-            m_parts->presence.get(), [this, &step] { step(*m_parts); }, Qt::BlockingQueuedConnection);
+        if (!m_ended.valid() || !m_parts) return;
+        std::promise<void> done;
+        {
+            const std::lock_guard lock(m_stepsMutex);
+            m_steps.push_back([&] {
+                step(*m_parts);
+                done.set_value();
+            });
+        }
+        const quint64 one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(m_wake, &one, sizeof one);
+        done.get_future().wait();
+    }
+
+protected:
+    void run() override {
+        serve();
+        m_finished.set_value();
     }
 
 private:
-    void run() {
+    void runSteps() {
+        quint64 count = 0;
+        [[maybe_unused]] const ssize_t taken = ::read(m_wake, &count, sizeof count);
+        std::vector<std::function<void()>> steps;
+        {
+            const std::lock_guard lock(m_stepsMutex);
+            steps.swap(m_steps);
+        }
+        for (const std::function<void()>& step : steps)
+            step();
+    }
+    void serve() {
         QString error;
         try {
             m_parts = std::make_unique<LoopParts>(m_plan);
@@ -123,19 +162,25 @@ private:
             m_started.set_value(error.isEmpty() ? QStringLiteral("a serving loop did not start") : error);
             return;
         }
-        QEventLoop loop;
-        m_loop = &loop;
+        QSocketNotifier woken(m_wake, QSocketNotifier::Read);
+        QObject::connect(&woken, &QSocketNotifier::activated, m_parts->presence.get(), [this] { runSteps(); });
+        // The log lines this loop wrote go out when it is about to wait, as the first loop's do.
+        QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
+                         m_parts->presence.get(), [] { std::fflush(stderr); });
         m_started.set_value(QString());
-        loop.exec();
+        exec();
         m_parts->finish();
         m_parts.reset();
     }
 
     LoopPlan m_plan;
     std::promise<QString> m_started;
-    std::thread m_thread;
-    QEventLoop* m_loop = nullptr;       // set before start() returns, while the thread runs
-    std::unique_ptr<LoopParts> m_parts; // likewise; dropped once the loop has ended
+    std::promise<void> m_finished;
+    std::future<void> m_ended;          // valid from launch() until the thread is over
+    std::unique_ptr<LoopParts> m_parts; // made before launch() returns, dropped once the loop has ended
+    int m_wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); // wakes the loop for the steps
+    std::mutex m_stepsMutex;
+    std::vector<std::function<void()>> m_steps; // handed over by runOnLoop()
 };
 
 ServingLoop::ServingLoop(LoopPlan plan) : m_thread(std::make_unique<Thread>(std::move(plan))) {}
@@ -145,14 +190,14 @@ ServingLoop::~ServingLoop() {
 }
 
 bool ServingLoop::start(QString* error) {
-    const QString problem = m_thread->start();
+    const QString problem = m_thread->launch();
     if (problem.isEmpty()) return true;
     if (error) *error = problem;
     return false;
 }
 
 void ServingLoop::stop() {
-    m_thread->stop();
+    m_thread->finish();
 }
 
 void ServingLoop::flushPresence() {
