@@ -206,6 +206,8 @@ void SqliteStorage::closingConnection() {
     m_pollStatement = nullptr;
     sqlite3_finalize(m_seenStatement);
     m_seenStatement = nullptr;
+    sqlite3_finalize(m_secureStatement);
+    m_secureStatement = nullptr;
     m_checkpointer.reset();
     m_handle = nullptr;
 }
@@ -284,6 +286,19 @@ std::optional<PollView> SqliteStorage::pollView(qint64 id) {
     }
     if (rc != SQLITE_DONE) throw StorageError(std::string("poll: ") + sqlite3_errmsg(m_handle));
     return view;
+}
+
+bool SqliteStorage::signsInSecurely(qint64 id) {
+    ensureOpen();
+    if (!m_handle) return SqlStorage::signsInSecurely(id);
+    static const char kSql[] = "SELECT 1 FROM secure_accounts WHERE user_id = ?";
+    sqlite3_stmt* const statement = preparedOnce(m_handle, m_secureStatement, kSql);
+    const Reset reset{statement};
+    sqlite3_bind_int64(statement, 1, id);
+    const int rc = sqlite3_step(statement);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        throw StorageError(std::string("secure sign-in: ") + sqlite3_errmsg(m_handle));
+    return rc == SQLITE_ROW;
 }
 
 QList<QStringList> SqliteStorage::migrations() const {
