@@ -15,11 +15,11 @@ constexpr int kFlushMs = 1000;
 constexpr qsizetype kBatch = 16;
 } // namespace
 
-PresenceWriter::PresenceWriter(Storage& storage, ChatService& service, bool speaks, QObject* parent)
-    : QObject(parent), m_storage(storage), m_service(service), m_timer(new QTimer(this)), m_speaks(speaks) {
+PresenceWriter::PresenceWriter(Storage& storage, ChatService& service, bool first, QObject* parent)
+    : QObject(parent), m_storage(storage), m_service(service), m_timer(new QTimer(this)), m_first(first) {
     m_timer->setInterval(kFlushMs);
     connect(m_timer, &QTimer::timeout, this, [this] {
-        if (!storeLost()) flushBatch(kBatch);
+        if (!storeLost() && m_first) flushBatch(kBatch);
     });
 }
 
@@ -37,7 +37,7 @@ bool PresenceWriter::storeLost() {
     if (reason.isEmpty()) return false;
     m_lost = true;
     m_service.setStoreLost(true);
-    if (m_speaks)
+    if (m_first)
         qCCritical(lcServer).noquote() << reason
                                        << "- nothing written from now on would survive, so every request is refused; "
                                           "put the store back (or start afresh) and restart the server";

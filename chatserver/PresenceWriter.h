@@ -1,7 +1,9 @@
 #pragma once
-// Writes the last-seen times a serving loop's polls left in memory (every second a few users per
+// Writes the last-seen times the serving loops' polls left in memory (every second a few users per
 // transaction, the rest as soon as the loop is free again, and all of them on stopping), and
-// looks each second whether the store's file is still where it was opened.
+// looks each second whether the store's file is still where it was opened. The loops note those
+// times in one place (PendingPresence.h) and only the first loop's writer writes them every
+// second, so that the loops do not take turns at the store's write lock.
 #include <QObject>
 
 class QTimer;
@@ -14,8 +16,9 @@ class Storage;
 class PresenceWriter : public QObject {
     Q_OBJECT
 public:
-    // `speaks`: this loop's writer is the one that tells the log when the store is lost.
-    PresenceWriter(Storage& storage, ChatService& service, bool speaks, QObject* parent = nullptr);
+    // `first`: the first loop's writer, which writes every second and tells the log when the
+    // store is lost; the others write only what is left when their loop stops.
+    PresenceWriter(Storage& storage, ChatService& service, bool first, QObject* parent = nullptr);
     void start();
     // Writes every time still in memory (on stopping).
     void flushAll();
@@ -29,7 +32,7 @@ private:
     Storage& m_storage;
     ChatService& m_service;
     QTimer* m_timer;
-    bool m_speaks;
+    bool m_first;
     bool m_lost = false;
 };
 

@@ -171,6 +171,7 @@ bool ChatServer::startLoops(const StoreLocation& location, const ChatSettings& s
     plan.settings = settings;
     plan.clock = m_clock;
     plan.callers = m_service->callerLimits();
+    plan.pendingPresence = m_storage->pendingPresence();
     if (SmtpClient* mail = m_mail.get())
         plan.mailer = [mail](const Mail& message) {
             QMetaObject::invokeMethod(

@@ -29,6 +29,7 @@ struct LoopParts {
           secureAccounts(std::make_unique<SecureAccounts>(*storage, plan.clock)),
           accountMoves(std::make_unique<AccountMoves>(*storage, *service, plan.clock)),
           presence(std::make_unique<PresenceWriter>(*storage, *service, false)) {
+        storage->sharePendingPresence(plan.pendingPresence);
         if (plan.mailer) service->setMailer(plan.mailer);
     }
 

@@ -275,16 +275,15 @@ std::optional<PollView> SqliteStorage::pollView(qint64 id) {
         if (!view) {
             view.emplace();
             view->user = readUserColumns(row, 0);
-            overlayPending(view->user);
         }
         if (sqlite3_column_type(statement, 9) == SQLITE_NULL) continue;
         UserRecord contact = readUserColumns(row, 9, Columns::Contact);
         contact.mutual = sqlite3_column_int(statement, 15) != 0;
         contact.handle = sqlite3_column_int64(statement, 16);
-        overlayPending(contact);
         view->contacts.append(std::move(contact));
     }
     if (rc != SQLITE_DONE) throw StorageError(std::string("poll: ") + sqlite3_errmsg(m_handle));
+    if (view) overlayPending(*view);
     return view;
 }
 

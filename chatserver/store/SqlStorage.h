@@ -2,6 +2,7 @@
 // The store on QtSql. The statements are the same text for every database we support except
 // where a dialect differs (identity columns, locking during migrations); the two back ends below
 // supply those parts. Values always travel as bound parameters.
+#include "chatserver/store/PendingPresence.h"
 #include "chatserver/store/Storage.h"
 
 #include <QHash>
@@ -40,6 +41,8 @@ public:
     void markOffline(qint64 id) override;
     void touch(qint64 id, qint64 nowMs) override;
     qsizetype flushPresence(qsizetype maxUsers = 0) override;
+    std::shared_ptr<PendingPresence> pendingPresence() override { return m_pending; }
+    void sharePendingPresence(std::shared_ptr<PendingPresence> pending) override { m_pending = std::move(pending); }
     std::optional<PollView> pollView(qint64 id) override;
     QList<UserRecord> contactsOf(qint64 ownerId) override;
     int contactCount(qint64 ownerId) override;
@@ -179,6 +182,7 @@ private:
 protected:
     // Last-seen times not written yet win over what the store says.
     void overlayPending(UserRecord& user) const;
+    void overlayPending(PollView& view) const;
     // Writes one user's last-seen time, unless the store has a later one (inside flushPresence's
     // transaction).
     virtual void writeLastSeen(qint64 id, qint64 nowMs);
@@ -190,9 +194,8 @@ private:
     QSqlDatabase m_db;
     std::map<Stmt, QSqlQuery> m_prepared;
     bool m_inTransaction = false;
-    bool m_broken = false;               // the connection failed: open a fresh one before the next use
-    QHash<qint64, qint64> m_pendingSeen; // user ID -> last-seen time not written yet
-    std::deque<qint64> m_pendingOrder;   // the same IDs, in the order they came
+    bool m_broken = false; // the connection failed: open a fresh one before the next use
+    std::shared_ptr<PendingPresence> m_pending;
 };
 
 class SqliteStorage final : public SqlStorage {
