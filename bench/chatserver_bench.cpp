@@ -6,12 +6,15 @@
 //
 //   chatserver_bench [--users N] [--clients N] [--seconds S] [--rate R] [--store ADDRESS]
 //                    [--server PROGRAM] [--mail-relay PROGRAM] [--nginx PROGRAM] [--overload SECONDS]
-//                    [--log-level LEVEL]
+//                    [--log-level LEVEL] [--serving-loops N]
+//
+// The server serves with N loops (the number of cores by default) and nginx with as many workers.
 //
 // With --overload the run is instead: capacity (polls as fast as answered), then that many
 // seconds of polls offered at twice the capacity, clients giving up after 5 s, then how soon a
 // single poll is answered fast again once the load stops, with the server's memory throughout.
 #include "ChatBenchFill.h"
+#include "ChatBenchServer.h"
 #include "LoadGen.h"
 #include "chatserver/store/Storage.h"
 #include "wire/Codepage.h"
@@ -38,8 +41,11 @@
 
 namespace {
 
+using bench::cpuMicros;
 using bench::Exchange;
 using bench::Outcome;
+using bench::rssMiB;
+using bench::treeCpuMicros;
 
 struct Options {
     int users = 400;
@@ -53,6 +59,7 @@ struct Options {
     QString nginx = QStringLiteral("/usr/sbin/nginx");
     double overloadSeconds = 0;
     QString logLevel = QStringLiteral("info"); // the server's default: a line per exchange
+    int loops = QThread::idealThreadCount();   // the server's serving loops, and nginx's workers
 };
 
 const char kSep = '\xD4';
@@ -100,36 +107,6 @@ struct Tally {
     std::fflush(stdout);
 }
 
-// CPU time (user + system) a process has used so far, in microseconds; on a machine shared with
-// other work this says more about the server than its rate does.
-double cpuMicros(qint64 pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly)) return 0;
-    const QByteArray text = stat.readAll();
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    const double ticks = fields.value(11).toDouble() + fields.value(12).toDouble(); // utime, stime
-    return ticks * 1e6 / double(sysconf(_SC_CLK_TCK));
-}
-
-// The same for a process and its children (nginx's master and worker).
-double treeCpuMicros(qint64 pid) {
-    double total = cpuMicros(pid);
-    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
-    if (children.open(QIODevice::ReadOnly))
-        for (const QByteArray& child : children.readAll().split(' '))
-            if (!child.trimmed().isEmpty()) total += cpuMicros(child.trimmed().toLongLong());
-    return total;
-}
-
-// Resident memory of a process in MiB, from /proc.
-double rssMiB(qint64 pid) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly)) return 0;
-    for (const QByteArray& entry : status.readAll().split('\n'))
-        if (entry.startsWith("VmRSS:")) return entry.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
-    return 0;
-}
-
 // Wall time of a run, from its first exchange to the end of its last one.
 struct Stopwatch {
     bench::Clock::time_point start = bench::Clock::now();
@@ -140,7 +117,8 @@ struct Stopwatch {
 struct Figures {
     double rate = 0;
     double p99Ms = 0;
-    double cpuUs = -1; // per exchange; -1 when not measured
+    double cpuUs = -1;       // per exchange; -1 when not measured
+    double serverP99Ms = -1; // from accept to answer, by the server's own clock; -1 when not known
 };
 
 Figures report(const char* what, Tally& tally, double seconds, double cpuUs = -1) {
@@ -170,10 +148,11 @@ void goals(const Figures& polls, const Figures& paced, const std::optional<Figur
     }
     line("  polls as fast as answered %.0f /s, nginx %.0f /s (%.2f of it), goal >= nginx: %s", polls.rate, nginx->rate,
          polls.rate / nginx->rate, verdict(polls.rate >= nginx->rate));
-    line("  CPU per poll %.1f us, nginx %.1f us (%.2f of it), goal <= 30 us: %s", polls.cpuUs, nginx->cpuUs,
-         polls.cpuUs / nginx->cpuUs, verdict(polls.cpuUs <= 30));
-    line("  p99 at %.0f polls/s %.2f ms, nginx %.2f ms at the same rate, goal <= 1 ms: %s", pacedRate, paced.p99Ms,
-         nginx->p99Ms, verdict(paced.p99Ms <= 1));
+    line("  CPU per poll %.1f us, nginx %.1f us (%.2f of it), goal <= nginx: %s", polls.cpuUs, nginx->cpuUs,
+         polls.cpuUs / nginx->cpuUs, verdict(polls.cpuUs <= nginx->cpuUs));
+    line("  p99 at %.0f polls/s %.2f ms (server's own clock %.2f ms), nginx %.2f ms at the same rate, goal <= 1 ms: "
+         "%s",
+         pacedRate, paced.p99Ms, paced.serverP99Ms, nginx->p99Ms, verdict(paced.p99Ms <= 1));
 }
 
 bench::Clock::time_point after(double seconds) {
@@ -209,10 +188,13 @@ std::optional<Options> parseOptions(const QStringList& args) {
             options.overloadSeconds = value.toDouble();
         else if (key == QLatin1String("--log-level"))
             options.logLevel = value;
+        else if (key == QLatin1String("--serving-loops"))
+            options.loops = value.toInt();
         else
             return std::nullopt;
     }
-    if (options.users <= options.contacts || options.clients < 1 || options.seconds <= 0) return std::nullopt;
+    if (options.users <= options.contacts || options.clients < 1 || options.seconds <= 0 || options.loops < 1)
+        return std::nullopt;
     return options;
 }
 
@@ -324,8 +306,9 @@ int main(int argc, char** argv) {
                               ? QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("bench.sqlite"))
                               : options.store;
 
-    line("colloqchat-server benchmark: %d users with %d contacts each, %d clients in flight, %.0f s per run, %d cores",
-         options.users, options.contacts, options.clients, options.seconds, QThread::idealThreadCount());
+    line("colloqchat-server benchmark: %d users with %d contacts each, %d clients in flight, %.0f s per run, %d cores, "
+         "%d serving loops (nginx: as many workers)",
+         options.users, options.contacts, options.clients, options.seconds, QThread::idealThreadCount(), options.loops);
     line("store: %s, server log level %s", qPrintable(store), qPrintable(options.logLevel));
     line("load average at the start: %s", loadAverage().constData());
     // Thousands of connections at once, on both sides (the server inherits this).
@@ -355,14 +338,16 @@ int main(int argc, char** argv) {
     QProcess server;
     // Its log goes where a service's goes, into a file, at the level asked for.
     server.setStandardErrorFile(dir.filePath(QStringLiteral("server.log")));
+    bench::ServerLog serverLog(dir.filePath(QStringLiteral("server.log")));
     QRegularExpressionMatch match;
     QStringList serverArgs = {
-        "--chat-listen", "127.0.0.31:0",
-        "--web-listen",  "off",
-        "--store",       store,
-        "--log-level",   options.logLevel,
-        "--mail-from",   "colloqchat@bench.example",
-        "--mail-relay",  mailing ? "127.0.0.33:" + relayMatch.captured(1) : QStringLiteral("off")};
+        "--chat-listen",   "127.0.0.31:0",
+        "--web-listen",    "off",
+        "--store",         store,
+        "--log-level",     options.logLevel,
+        "--serving-loops", QString::number(options.loops),
+        "--mail-from",     "colloqchat@bench.example",
+        "--mail-relay",    mailing ? "127.0.0.33:" + relayMatch.captured(1) : QStringLiteral("off")};
     // A few hundred users behind each loopback address, polling far more often than clients do:
     // the limits per address, which are there for floods from one address, are lifted.
     serverArgs << "--registration-rate"
@@ -428,12 +413,22 @@ int main(int argc, char** argv) {
     }
     line("  server idle again %.1f s after the run at full speed", settling.seconds());
     Tally paced;
+    serverLog.mark();
     cpu = cpuMicros(serverPid);
     watch = Stopwatch();
     chat.openLoop(options.rate, options.seconds, pollExchange, [&](const Outcome& o) { paced.add(o, "1"); });
     char pacedTitle[64];
     std::snprintf(pacedTitle, sizeof pacedTitle, "polls at %.0f/s (target p99 < 10 ms)", options.rate);
-    const Figures pacedFigures = report(pacedTitle, paced, watch.seconds(), cpuMicros(serverPid) - cpu);
+    Figures pacedFigures = report(pacedTitle, paced, watch.seconds(), cpuMicros(serverPid) - cpu);
+    // The server writes its log while its loops wait; a moment later every paced poll is in it.
+    QThread::msleep(300);
+    std::vector<double> serverTimes = serverLog.pollTimesSinceMark();
+    if (!serverTimes.empty()) {
+        pacedFigures.serverP99Ms = bench::percentile(serverTimes, 99) / 1000;
+        line("  by the server's clock, accept to answer: %zu polls, p50 %.3f ms, p99 %.3f ms, p99.9 %.3f ms",
+             serverTimes.size(), bench::percentile(serverTimes, 50) / 1000, pacedFigures.serverP99Ms,
+             bench::percentile(serverTimes, 99.9) / 1000);
+    }
 
     // ---- Registrations, and none lost -------------------------------------------------------------
     Tally registrations;
@@ -538,7 +533,7 @@ int main(int argc, char** argv) {
     config.open(QIODevice::WriteOnly);
     // nginx logs each request when the server does (a line per exchange at info and debug).
     const bool perRequestLog = options.logLevel == QLatin1String("info") || options.logLevel == QLatin1String("debug");
-    config.write(QStringLiteral("worker_processes 1;\ndaemon off;\nmaster_process on;\npid %1/nginx.pid;\n"
+    config.write(QStringLiteral("worker_processes %4;\ndaemon off;\nmaster_process on;\npid %1/nginx.pid;\n"
                                 "error_log %1/logs/error.log;\nevents { worker_connections 4096; }\n"
                                 "http {\n access_log %3;\n keepalive_timeout 0;\n"
                                 " client_body_temp_path %1/body; proxy_temp_path %1/proxy; fastcgi_temp_path %1/fcgi;\n"
@@ -547,6 +542,7 @@ int main(int argc, char** argv) {
                      .arg(dir.path())
                      .arg(nginxPort)
                      .arg(perRequestLog ? dir.filePath(QStringLiteral("logs/access.log")) : QStringLiteral("off"))
+                     .arg(options.loops)
                      .toUtf8());
     config.close();
     QProcess nginx;

@@ -115,13 +115,37 @@ std::optional<QString> withSilentAddressNotice(const QString& logInReply, const 
     return answers::withLogInNotice(logInReply, text, QLatin1String(kSilentTitle));
 }
 
-CallAddressProbe::CallAddressProbe(CallCheckSettings settings, QString viaHost, QObject* parent)
-    : QObject(parent), m_settings(settings), m_viaHost(std::move(viaHost)), m_perAccount(settings.perAccount),
-      m_perTarget(settings.perTarget), m_overall(settings.overall) {
-    m_clock.start();
+ProbeBudget::ProbeBudget(const CallCheckSettings& settings)
+    : m_maxWaiting(settings.maxWaiting), m_perAccount(settings.perAccount), m_perTarget(settings.perTarget),
+      m_overall(settings.overall) {}
+
+const char* ProbeBudget::take(const QString& accountKey, const QString& targetKey, qint64 nowMs) {
+    const std::lock_guard lock(m_mutex);
+    if (m_waiting >= m_maxWaiting) return "too many waiting";
+    if (!m_overall.available({}, nowMs) || !m_perAccount.available(accountKey, nowMs) ||
+        !m_perTarget.available(targetKey, nowMs))
+        return "over a limit";
+    m_overall.take({}, nowMs);
+    m_perAccount.take(accountKey, nowMs);
+    m_perTarget.take(targetKey, nowMs);
+    ++m_waiting;
+    return nullptr;
 }
 
-CallAddressProbe::~CallAddressProbe() = default;
+void ProbeBudget::finished() {
+    const std::lock_guard lock(m_mutex);
+    --m_waiting;
+}
+
+CallAddressProbe::CallAddressProbe(CallCheckSettings settings, QString viaHost, std::shared_ptr<ProbeBudget> budget,
+                                   QObject* parent)
+    : QObject(parent), m_settings(settings), m_viaHost(std::move(viaHost)),
+      m_budget(budget ? std::move(budget) : std::make_shared<ProbeBudget>(settings)) {}
+
+CallAddressProbe::~CallAddressProbe() {
+    for (qsizetype i = 0; i < m_waiting.size(); ++i)
+        m_budget->finished();
+}
 
 bool CallAddressProbe::open(QString* error) {
     // Both families on one socket where the system has IPv6, IPv4 alone where it has not.
@@ -152,23 +176,20 @@ quint64 CallAddressProbe::check(qint64 account, const QString& callAddress, cons
     if (!target) return refuse("not the caller's own address");
     const int waitMs = std::min(m_settings.waitMs, maxWaitMs);
     if (waitMs < kMinWaitMs) return refuse("no time left");
-    if (m_waiting.size() >= m_settings.maxWaiting) return refuse("too many waiting");
-    const qint64 now = m_clock.elapsed();
-    const QString accountKey = QString::number(account);
-    const QString targetKey = limitKey(target->host.toString());
-    if (!m_overall.available({}, now) || !m_perAccount.available(accountKey, now) ||
-        !m_perTarget.available(targetKey, now))
-        return refuse("over a limit");
-    m_overall.take({}, now);
-    m_perAccount.take(accountKey, now);
-    m_perTarget.take(targetKey, now);
+    using namespace std::chrono;
+    const qint64 now = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    if (const char* over = m_budget->take(QString::number(account), limitKey(target->host.toString()), now))
+        return refuse(over);
 
     QByteArray random(kTokenBytes, '\0');
     QRandomGenerator::system()->generate(reinterpret_cast<quint32*>(random.data()),
                                          reinterpret_cast<quint32*>(random.data() + random.size()));
     const QByteArray token = random.toHex();
     const QByteArray request = optionsRequest(*target, m_viaHost, m_socket->localPort(), token);
-    if (m_socket->writeDatagram(request, target->host, target->port) != request.size()) return refuse("not sent");
+    if (m_socket->writeDatagram(request, target->host, target->port) != request.size()) {
+        m_budget->finished();
+        return refuse("not sent");
+    }
     ++m_sent;
     const quint64 ticket = m_nextTicket++;
     m_waiting.insert(ticket, {target->host, token, std::move(done)});
@@ -205,6 +226,7 @@ std::optional<CallAddressProbe::Waiting> CallAddressProbe::take(quint64 ticket) 
     if (it == m_waiting.end()) return std::nullopt;
     Waiting waiting = std::move(it.value());
     m_waiting.erase(it);
+    m_budget->finished();
     m_ticketOf.remove(waiting.token);
     return waiting;
 }

@@ -16,7 +16,10 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
+#include <chrono>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 
 class QUdpSocket;
@@ -55,6 +58,24 @@ bool isLogInAnswer(const QString& reply);
 // red status text of reply 1957. Nothing for any other answer.
 std::optional<QString> withSilentAddressNotice(const QString& logInReply, const QString& callAddress);
 
+// What the checks of every serving loop spend together: tokens per account, per target and in
+// all, and the checks waiting at once.
+class ProbeBudget {
+public:
+    explicit ProbeBudget(const CallCheckSettings& settings);
+    // Takes a check's tokens, or says why there are none (nothing taken then).
+    const char* take(const QString& accountKey, const QString& targetKey, qint64 nowMs);
+    void finished(); // a check taken is over
+
+private:
+    std::mutex m_mutex;
+    int m_maxWaiting;
+    int m_waiting = 0;
+    TokenBuckets m_perAccount;
+    TokenBuckets m_perTarget;
+    TokenBuckets m_overall;
+};
+
 class CallAddressProbe : public QObject {
     Q_OBJECT
 public:
@@ -62,7 +83,9 @@ public:
     using Done = std::function<void(Result)>;
 
     // `viaHost`: the address the server gives for itself in its requests.
-    CallAddressProbe(CallCheckSettings settings, QString viaHost, QObject* parent = nullptr);
+    // `budget` is shared with the probes of the other serving loops; a new one when null.
+    CallAddressProbe(CallCheckSettings settings, QString viaHost, std::shared_ptr<ProbeBudget> budget = nullptr,
+                     QObject* parent = nullptr);
     ~CallAddressProbe() override;
 
     // Opens the datagram socket; false and a message when it cannot.
@@ -76,6 +99,7 @@ public:
     void cancel(quint64 ticket);
 
     int waiting() const { return int(m_waiting.size()); }
+    const std::shared_ptr<ProbeBudget>& budget() const { return m_budget; }
     quint64 sent() const { return m_sent; }
 
 private:
@@ -96,10 +120,7 @@ private:
     QHash<QByteArray, quint64> m_ticketOf; // by token
     quint64 m_nextTicket = 1;
     quint64 m_sent = 0;
-    QElapsedTimer m_clock;
-    TokenBuckets m_perAccount;
-    TokenBuckets m_perTarget;
-    TokenBuckets m_overall;
+    std::shared_ptr<ProbeBudget> m_budget;
 };
 
 } // namespace chatserver

@@ -47,8 +47,9 @@ Clock systemClock() {
     return [] { return QDateTime::currentMSecsSinceEpoch(); };
 }
 
-ChatService::ChatService(Storage& storage, ChatSettings settings, Clock clock)
-    : m_storage(storage), m_clock(std::move(clock)) {
+ChatService::ChatService(Storage& storage, ChatSettings settings, Clock clock, std::shared_ptr<CallerLimits> callers)
+    : m_storage(storage), m_clock(std::move(clock)),
+      m_callers(callers ? std::move(callers) : std::make_shared<CallerLimits>()), m_guard(m_callers->guard) {
     QByteArray candidate(32, '\0');
     QRandomGenerator::system()->generate(reinterpret_cast<quint32*>(candidate.data()),
                                          reinterpret_cast<quint32*>(candidate.data() + candidate.size()));
@@ -59,7 +60,7 @@ ChatService::ChatService(Storage& storage, ChatSettings settings, Clock clock)
 void ChatService::setSettings(ChatSettings settings) {
     m_settings = std::move(settings);
     m_guard.setLimits(m_settings.logIns);
-    m_lookups.setLimit(m_settings.lookups);
+    m_callers->lookups.setLimit(m_settings.lookups);
 }
 
 qint64 derivedHandle(const QByteArray& secret, qint64 viewerId, qint64 subjectId) {
@@ -382,7 +383,7 @@ ChatService::Outcome ChatService::addContact(const ChatRequest& request, const Q
     if (!owner) return refusal;
     const EmailForm emailForm = normaliseEmail(request.args.value(1));
     const QString& email = emailForm.address;
-    if (!m_lookups.take(limitKey(peer), m_clock()))
+    if (!m_callers->lookups.take(limitKey(peer), m_clock()))
         return refused(wire::Code::Refused,
                        QStringLiteral("You have added many contacts in a short time. Please try again in a few "
                                       "minutes."),

@@ -16,6 +16,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace chatserver {
@@ -41,6 +42,14 @@ struct ChatSettings {
     CallPathSettings callPaths; // what request 40 hands out; nothing offered by default
 };
 
+// What the service counts of each caller in memory: refused requests and failed log-ins, and
+// e-mail addresses looked up. The serving loops of one server share one, so that a caller has the
+// same room whichever loop answers it.
+struct CallerLimits {
+    LogInGuard guard;
+    SharedBuckets lookups;
+};
+
 // Epoch milliseconds; tests move it by hand.
 using Clock = std::function<qint64()>;
 Clock systemClock();
@@ -48,7 +57,9 @@ Clock systemClock();
 // Reply codes the server uses.
 class ChatService {
 public:
-    ChatService(Storage& storage, ChatSettings settings, Clock clock = systemClock());
+    // `callers` is shared with the services of the other serving loops; a new one when null.
+    ChatService(Storage& storage, ChatSettings settings, Clock clock = systemClock(),
+                std::shared_ptr<CallerLimits> callers = nullptr);
 
     struct Outcome {
         std::optional<QString> reply; // unframed payload; nullopt = close without answering
@@ -93,6 +104,7 @@ public:
     Confirmation confirmAddress(const QString& text);
 
     const ChatSettings& settings() const { return m_settings; }
+    const std::shared_ptr<CallerLimits>& callerLimits() const { return m_callers; }
     void setSettings(ChatSettings settings);
     // The store can no longer be trusted (see Storage::lostReason): nothing is acknowledged
     // from now on.
@@ -150,8 +162,8 @@ private:
     QElapsedTimer m_generationAge;
     QHash<qint64, bool> m_quietUsers;
     QByteArray m_secret;
-    LogInGuard m_guard;
-    TokenBuckets m_lookups;
+    std::shared_ptr<CallerLimits> m_callers;
+    LogInGuard& m_guard;
     std::function<void(const Mail&)> m_mailer;
     bool m_storeLost = false;
 };

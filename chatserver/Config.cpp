@@ -313,6 +313,10 @@ const QList<Option>& options() {
          text(&ServerConfig::relaySecretFile)},
         {"credential-lifetime", "seconds the TURN and relay credentials given to a client hold (86400)",
          seconds(60'000, [](ServerConfig& c, qint64 ms) { c.callPaths.lifetimeSeconds = ms / 1000; })},
+        {"serving-loops",
+         "threads that take and answer connections, each with its own connection to the store "
+         "(the number of cores)",
+         count(1, [](ServerConfig& c) -> int& { return c.servingLoops; })},
         {"max-contacts", "contacts one user may list (500)",
          count(1, [](ServerConfig& c) -> int& { return c.maxContacts; })},
         {"log-level", "error, warning, info or debug (info)",

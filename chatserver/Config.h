@@ -52,6 +52,9 @@ struct ServerConfig {
     WebSettings web;
     qint64 presenceTimeoutMs = 340'000;
     int maxContacts = 500;
+    // Threads that take and answer connections, each with its own event loop and connection to
+    // the store; 0: one per core.
+    int servingLoops = 0;
     ListenerLimits limits;
     RateLimit registrations = ChatSettings{}.registrations;
     RateLimit networkRegistrations = ChatSettings{}.networkRegistrations;

@@ -7,6 +7,7 @@ LogInGuard::LogInGuard(LogInLimits limits) {
 }
 
 void LogInGuard::setLimits(const LogInLimits& limits) {
+    const std::lock_guard lock(m_mutex);
     m_sources.setLimits({limits.perAddress, limits.perNetwork, {}}, limits.prefixes);
     m_accounts.setLimit(limits.perAccount);
     // One failure marks the caller for as long as the account's own count remembers failures.
@@ -14,16 +15,19 @@ void LogInGuard::setLimits(const LogInLimits& limits) {
 }
 
 void LogInGuard::setCapacity(qsizetype buckets) {
+    const std::lock_guard lock(m_mutex);
     m_sources.setCapacity(buckets);
     m_accounts.setCapacity(buckets);
     m_failedFrom.setCapacity(buckets);
 }
 
 NetworkLimit::Level LogInGuard::sourceRefused(const QString& peer, qint64 nowMs) const {
+    const std::lock_guard lock(m_mutex);
     return m_sources.exhausted(peer, nowMs);
 }
 
 void LogInGuard::refused(const QString& peer, qint64 nowMs) {
+    const std::lock_guard lock(m_mutex);
     m_sources.charge(peer, nowMs);
 }
 
@@ -32,12 +36,14 @@ QString LogInGuard::failedFromKey(qint64 accountId, const QString& peer) const {
 }
 
 bool LogInGuard::accountMayTry(qint64 accountId, const QString& peer, qint64 nowMs) const {
+    const std::lock_guard lock(m_mutex);
     return m_accounts.available(QString::number(accountId), nowMs) ||
            m_failedFrom.available(failedFromKey(accountId, peer), nowMs);
 }
 
 void LogInGuard::logInFailed(const QList<qint64>& accounts, const QString& peer, qint64 nowMs) {
-    refused(peer, nowMs);
+    const std::lock_guard lock(m_mutex);
+    m_sources.charge(peer, nowMs);
     for (const qint64 accountId : accounts) {
         m_accounts.charge(QString::number(accountId), nowMs);
         m_failedFrom.charge(failedFromKey(accountId, peer), nowMs);

@@ -10,12 +10,15 @@
 // fresh address per try once an account is noticed, on top of the caller's own limits; with
 // random 15-digit IDs it gets nowhere.
 //
+// The guard may be asked from several threads at once (the serving loops of one server share it).
+//
 // Every key is a checked value: the caller's address as the socket gives it, its network, the ID
 // of an account that exists. Made-up IDs and e-mail addresses count against the caller only.
 #include "chatserver/net/RateLimits.h"
 
 #include <QList>
 #include <QString>
+#include <mutex>
 
 namespace chatserver {
 
@@ -49,6 +52,7 @@ private:
     QString failedFromKey(qint64 accountId, const QString& peer) const;
 
     NetworkLimit m_sources;
+    mutable std::mutex m_mutex;
     TokenBuckets m_accounts;   // by account ID
     TokenBuckets m_failedFrom; // by account ID and caller: a token gone while its failure is recent
 };

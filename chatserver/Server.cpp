@@ -1,12 +1,15 @@
 #include "chatserver/Server.h"
 
+#include "chatserver/PresenceWriter.h"
 #include "chatserver/net/Logging.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkInterface>
+#include <QThread>
 #include <QTimer>
+#include <algorithm>
 
 namespace chatserver {
 
@@ -47,41 +50,17 @@ QString derivePublicAddress(const ServerConfig& config) {
 }
 
 namespace {
-constexpr int kPresenceFlushMs = 1000;
-// Users written per transaction by the timer; the rest follow as soon as the loop is free
-// again, so that no exchange waits behind a long write. In a big store each user's row is on a
-// page of its own, which the commit writes out: 16 take about a tenth of a millisecond.
-constexpr qsizetype kPresenceFlushBatch = 16;
 constexpr int kSweepMs = 60'000;
+constexpr int kMostLoops = 64;
 } // namespace
 
 ChatServer::ChatServer(ServerConfig config, Clock clock, QObject* parent)
     : QObject(parent), m_config(std::move(config)), m_clock(std::move(clock)) {}
 
 void ChatServer::flushPresence() {
-    if (!storeLost()) flushPresenceBatch(0);
-}
-
-bool ChatServer::storeLost() {
-    if (m_storeLost || !m_storage) return m_storeLost;
-    const QString reason = m_storage->lostReason();
-    if (reason.isEmpty()) return false;
-    m_storeLost = true;
-    m_service->setStoreLost(true);
-    qCCritical(lcServer).noquote() << reason
-                                   << "- nothing written from now on would survive, so every request is refused; "
-                                      "put the store back (or start afresh) and restart the server";
-    return true;
-}
-
-void ChatServer::flushPresenceBatch(qsizetype maxUsers) {
-    if (!m_storage) return;
-    try {
-        if (m_storage->flushPresence(maxUsers) > 0 && maxUsers > 0)
-            QTimer::singleShot(0, this, [this] { flushPresenceBatch(kPresenceFlushBatch); });
-    } catch (const StorageError& failure) {
-        qCWarning(lcServer).noquote() << "cannot write the last-seen times:" << failure.what();
-    }
+    for (const std::unique_ptr<ServingLoop>& loop : m_loops)
+        loop->flushPresence();
+    if (m_presence) m_presence->flushAll();
 }
 
 ChatServer::~ChatServer() {
@@ -168,17 +147,12 @@ bool ChatServer::start(QString* error) {
         m_service->setMailer([mail = m_mail.get()](const Mail& message) { mail->send(message); });
     }
 
-    m_presenceFlush = new QTimer(this);
-    m_presenceFlush->setInterval(kPresenceFlushMs);
-    connect(m_presenceFlush, &QTimer::timeout, this, [this] {
-        if (storeLost()) return;
-        flushPresenceBatch(kPresenceFlushBatch);
-    });
-    m_presenceFlush->start();
+    m_presence = std::make_unique<PresenceWriter>(*m_storage, *m_service, true);
+    m_presence->start();
     m_sweep = new QTimer(this);
     m_sweep->setInterval(kSweepMs);
     connect(m_sweep, &QTimer::timeout, this, [this] {
-        if (storeLost()) return;
+        if (m_presence->storeLost()) return;
         try {
             m_service->sweep();
         } catch (const StorageError& failure) {
@@ -186,6 +160,40 @@ bool ChatServer::start(QString* error) {
         }
     });
     m_sweep->start();
+    return startLoops(*location, settings, error);
+}
+
+bool ChatServer::startLoops(const StoreLocation& location, const ChatSettings& settings, QString* error) {
+    const int loops =
+        std::clamp(m_config.servingLoops > 0 ? m_config.servingLoops : QThread::idealThreadCount(), 1, kMostLoops);
+    LoopPlan plan;
+    plan.store = location;
+    plan.settings = settings;
+    plan.clock = m_clock;
+    plan.callers = m_service->callerLimits();
+    plan.pendingPresence = m_storage->pendingPresence();
+    if (SmtpClient* mail = m_mail.get())
+        plan.mailer = [mail](const Mail& message) {
+            QMetaObject::invokeMethod(
+                mail, [mail, message] { mail->send(message); }, Qt::QueuedConnection);
+        };
+    plan.webSettings = m_config.web;
+    plan.limits = listenerLimits();
+    plan.chat = m_chat;
+    plan.chatTls = m_chatTls;
+    plan.web = m_web;
+    plan.webTls = m_webTls;
+    plan.tls = m_tls;
+    if (m_probe) {
+        plan.probeBudget = m_probe->budget();
+        plan.callCheck = m_config.callCheck;
+        plan.ownAddress = settings.publicAddress;
+    }
+    for (int i = 1; i < loops; ++i) {
+        auto loop = std::make_unique<ServingLoop>(plan);
+        if (!loop->start(error)) return false;
+        m_loops.push_back(std::move(loop));
+    }
     return true;
 }
 
@@ -226,14 +234,14 @@ void ChatServer::startCallChecks(const QString& ownAddress) {
 }
 
 void ChatServer::stop() {
+    m_loops.clear(); // each writes its last-seen times as it stops
     stopTls();
     if (m_chat) m_chat->close();
     if (m_web) m_web->close();
-    delete m_presenceFlush;
-    m_presenceFlush = nullptr;
     delete m_sweep;
     m_sweep = nullptr;
     flushPresence();
+    m_presence.reset();
     delete m_chat;
     m_probe.reset();
     m_mail.reset();

@@ -1,11 +1,14 @@
 #pragma once
 // One running server: the store, the protocol, the pages and both listeners, put together from a
-// ServerConfig. main() runs one; tests run them in-process on loopback addresses.
+// ServerConfig. main() runs one; tests run them in-process on loopback addresses. The first
+// serving loop is the caller's thread, which also sends the mails and runs the timers of the
+// whole server; further loops (ServingLoop.h) serve the same sockets on threads of their own.
 #include "chatserver/AccountMoves.h"
 #include "chatserver/ChatService.h"
 #include "chatserver/Config.h"
 #include "chatserver/Doors.h"
 #include "chatserver/SecureAccounts.h"
+#include "chatserver/ServingLoop.h"
 #include "chatserver/WebPages.h"
 #include "chatserver/net/TlsServer.h"
 #include "chatserver/store/Storage.h"
@@ -14,8 +17,11 @@
 
 class QTimer;
 #include <memory>
+#include <vector>
 
 namespace chatserver {
+
+class PresenceWriter;
 
 class ChatServer : public QObject {
     Q_OBJECT
@@ -27,8 +33,11 @@ public:
     // that was not asked for explicitly and cannot be listened on only costs the web pages.
     bool start(QString* error);
     void stop();
-    // Writes the last-seen times polls left in memory (every second, and on stopping).
+    // Writes the last-seen times polls left in memory, in every loop (as each loop does every
+    // second, and on stopping).
     void flushPresence();
+    // The serving loops, the first one included.
+    int servingLoops() const { return 1 + int(m_loops.size()); }
 
     const ServerConfig& config() const { return m_config; }
     Storage& storage() { return *m_storage; }
@@ -47,7 +56,6 @@ public:
     SmtpClient* mailer() { return m_mail.get(); } // null when no mail is sent
 
 private:
-    void flushPresenceBatch(qsizetype maxUsers); // 0: all
     // The configured limits of a listener, with the networks the limits count by.
     ListenerLimits listenerLimits() const;
     // Where confirmation links lead: the configured page, or this server's own.
@@ -55,9 +63,8 @@ private:
     // Log-ins from now on wait for the check of their call address, when checks are on and a
     // datagram socket can be had; `ownAddress` is what the checks name as their sender.
     void startCallChecks(const QString& ownAddress);
-    // Looks whether the store's file is still where it was opened; once it is not, the service
-    // refuses everything. True from then on.
-    bool storeLost();
+    // The loops beside the first, serving the first one's sockets.
+    bool startLoops(const StoreLocation& location, const ChatSettings& settings, QString* error);
     // The TLS listeners beside the plain ones (ServerTls.cpp); false and a message when a
     // listener that was asked for explicitly cannot be had.
     bool startTls(QString* error);
@@ -80,12 +87,12 @@ private:
     std::unique_ptr<SecureAccounts> m_secureAccounts; // outlives the chat listeners
     std::unique_ptr<AccountMoves> m_accountMoves;     // likewise
     QTimer* m_tlsReload = nullptr;
-    QTimer* m_presenceFlush = nullptr;
+    std::unique_ptr<PresenceWriter> m_presence;
+    std::vector<std::unique_ptr<ServingLoop>> m_loops;
     QTimer* m_sweep = nullptr;
     QString m_storeDescription;
     QString m_webWarning;
     QString m_mailWarning;
-    bool m_storeLost = false;
 };
 
 // Where the store is: the configured one (with the password of the password file or the

@@ -199,7 +199,8 @@ int serve(const ServerConfig& config) {
                                << endpoint(server.chatTlsListener()) << "- web pages on"
                                << endpoint(server.webTlsListener());
     qCInfo(lcServer).noquote() << "clients are told" << settings.publicAddress + QLatin1Char(':') + settings.publicPort
-                               << "- store:" << server.storeDescription();
+                               << "- store:" << server.storeDescription()
+                               << "- serving loops:" << server.servingLoops();
     QStringList balancers;
     for (const AddressRange& range : config.limits.balancers)
         balancers.append(range.first.toString() + QLatin1Char('/') + QString::number(range.second));

@@ -116,6 +116,8 @@ void ChatServer::reloadTls() {
     m_tls = std::move(renewed);
     for (TcpListener* listener : {static_cast<TcpListener*>(m_chatTls), static_cast<TcpListener*>(m_webTls)})
         if (listener) listener->setTls(m_tls);
+    for (const std::unique_ptr<ServingLoop>& loop : m_loops)
+        loop->setTls(m_tls);
 }
 
 void ChatServer::stopTls() {

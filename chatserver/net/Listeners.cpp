@@ -9,12 +9,14 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <fcntl.h>
 #include <linux/sockios.h>
 #include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 namespace chatserver {
 
@@ -56,7 +58,9 @@ QString peerOf(const sockaddr_storage& from) {
 TcpListener::TcpListener(QString name, const ListenerLimits& limits, QObject* parent)
     : QObject(parent), m_name(std::move(name)), m_limits(limits), m_epoll(epoll_create1(EPOLL_CLOEXEC)),
       m_sweep(new QTimer(this)),
-      m_connectionRate({limits.connections, limits.networkConnections, {}}, limits.prefixes) {
+      m_doors(std::make_shared<DoorLedger>(DoorLedger::Caps{limits.maxPerAddress, limits.maxPerNetwork,
+                                                            limits.maxPendingBytesPerAddress, limits.connections,
+                                                            limits.networkConnections, limits.prefixes})) {
     m_sweep->setInterval(kSweepIntervalMs);
     connect(m_sweep, &QTimer::timeout, this, &TcpListener::onSweep);
     if (m_epoll >= 0) {
@@ -120,12 +124,34 @@ bool TcpListener::listen(const QHostAddress& address, quint16 port, QString* err
     m_port = ntohs(bound.ss_family == AF_INET ? reinterpret_cast<const sockaddr_in&>(bound).sin_port
                                               : reinterpret_cast<const sockaddr_in6&>(bound).sin6_port);
     m_address = address;
-    epoll_event event{};
-    event.events = EPOLLIN;
-    event.data.u64 = 0;
-    if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_listenFd, &event) != 0) return refuse(errno);
+    if (!watchListening()) return refuse(errno);
     m_sweep->start();
     return true;
+}
+
+bool TcpListener::serveAlongside(const TcpListener& first, QString* error) {
+    m_listenFd = first.m_listenFd < 0 ? -1 : ::fcntl(first.m_listenFd, F_DUPFD_CLOEXEC, 0);
+    if (m_epoll < 0 || m_listenFd < 0 || !watchListening()) {
+        if (error)
+            *error = QStringLiteral("cannot serve %1 from another loop: %2")
+                         .arg(m_name, QString::fromLocal8Bit(std::strerror(errno)));
+        if (m_listenFd >= 0) ::close(m_listenFd);
+        m_listenFd = -1;
+        return false;
+    }
+    m_doors = first.m_doors;
+    m_address = first.m_address;
+    m_port = first.m_port;
+    m_sweep->start();
+    return true;
+}
+
+bool TcpListener::watchListening() {
+    // One loop is woken for a new caller, not all of them; the others go on with their own.
+    epoll_event event{};
+    event.events = EPOLLIN | EPOLLEXCLUSIVE;
+    event.data.u64 = 0;
+    return epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_listenFd, &event) == 0;
 }
 
 void TcpListener::close() {
@@ -166,42 +192,15 @@ void TcpListener::dispose(quint64 serial) {
     m_connections.erase(it);
     m_unrequested.erase(serial);
     m_idle.erase(serial);
+    if (!std::exchange(m_slotForNewcomer, false)) --m_doors->open();
     if (gone->m_doorKeys.address.isEmpty()) return; // a balancer's connection whose header never came
-    const QString& key = gone->m_doorKeys.address;
-    const auto uncount = [](QHash<QString, int>& counts, const QString& counted) {
-        const auto count = counts.find(counted);
-        if (count != counts.end() && --count.value() <= 0) counts.erase(count);
-    };
-    uncount(m_perAddress, key);
-    uncount(m_perNetwork, gone->m_doorKeys.network);
-    if (gone->m_charged > 0) {
-        const auto pending = m_pendingBytes.find(key);
-        if (pending != m_pendingBytes.end() && (pending.value() -= gone->m_charged) <= 0) m_pendingBytes.erase(pending);
-    }
+    m_doors->release(gone->m_doorKeys, gone->m_charged);
 }
 
-TcpListener::DoorKeys TcpListener::doorKeys(const QString& peer) const {
+DoorKeys TcpListener::doorKeys(const QString& peer) const {
     // Each connection is counted by its network only when some limit looks at networks.
     const bool byNetwork = m_limits.maxPerNetwork > 0 || m_limits.networkConnections.enabled();
     return {limitKey(peer), byNetwork ? networkKey(peer, m_limits.prefixes) : QString()};
-}
-
-const char* TcpListener::refusalAtDoor(const DoorKeys& keys) {
-    if (m_limits.maxPerAddress > 0 && m_perAddress.value(keys.address) >= m_limits.maxPerAddress)
-        return "too many connections from it";
-    if (m_limits.maxPerNetwork > 0 && m_perNetwork.value(keys.network) >= m_limits.maxPerNetwork)
-        return "too many connections from its network";
-    if (m_limits.maxPendingBytesPerAddress > 0 &&
-        m_pendingBytes.value(keys.address) >= m_limits.maxPendingBytesPerAddress)
-        return "too many answers not taken";
-    switch (m_connectionRate.take(keys.address, keys.network, monotonicMs())) {
-    case NetworkLimit::Level::None:
-        return nullptr;
-    case NetworkLimit::Level::Address:
-        return "too many new connections from it";
-    default:
-        return "too many new connections from its network";
-    }
 }
 
 void TcpListener::onEvents() {
@@ -238,10 +237,12 @@ void TcpListener::acceptAll() {
             }
             return;
         }
-        ++m_stats.accepted;
+        ++mutableStats().accepted;
         const QString peer = peerOf(from);
-        if (m_limits.maxConnections > 0 && m_connections.size() >= std::size_t(m_limits.maxConnections) && !shedOne()) {
-            ++m_stats.refusedAtDoor;
+        // The cap holds for the port; a loop makes room among its own connections.
+        const int cap = m_limits.maxConnections;
+        if (!m_doors->takeSlot(cap) && !shedOne(true)) {
+            ++mutableStats().refusedAtDoor;
             qCDebug(lcServer).noquote() << m_name << peer << "refused at the door: too many connections";
             ::close(fd);
             continue;
@@ -250,6 +251,7 @@ void TcpListener::acceptAll() {
         const bool viaBalancer = inRanges(m_limits.balancers, peer);
         const DoorKeys keys = viaBalancer ? DoorKeys() : doorKeys(peer);
         if (!viaBalancer && !countAtDoor(peer, keys)) {
+            --m_doors->open();
             ::close(fd);
             continue;
         }
@@ -270,13 +272,11 @@ void TcpListener::acceptAll() {
 }
 
 bool TcpListener::countAtDoor(const QString& peer, const DoorKeys& keys) {
-    if (const char* refusal = refusalAtDoor(keys)) {
-        ++m_stats.refusedAtDoor;
+    if (const char* refusal = m_doors->admit(keys, monotonicMs())) {
+        ++mutableStats().refusedAtDoor;
         qCDebug(lcServer).noquote() << m_name << peer << "refused at the door:" << refusal;
         return false;
     }
-    ++m_perAddress[keys.address];
-    if (!keys.network.isEmpty()) ++m_perNetwork[keys.network];
     return true;
 }
 
@@ -287,7 +287,7 @@ bool TcpListener::admit(Connection& connection) {
     return true;
 }
 
-bool TcpListener::shedOne() {
+bool TcpListener::shedOne(bool forNewcomer) {
     // Under a flood of connections that send nothing (or send slowly), these are the flood's own;
     // a client's request comes in its first packet and is answered at once, so it is never among
     // them for long. Those that only wait for a hang-up have had their answer already.
@@ -295,11 +295,13 @@ bool TcpListener::shedOne() {
         if (pool->empty()) continue;
         const quint64 serial = *pool->begin();
         pool->erase(pool->begin());
-        ++m_stats.shed;
+        ++mutableStats().shed;
+        m_slotForNewcomer = forNewcomer;
         with(serial, [this](Connection& connection) {
             qCDebug(lcServer).noquote() << m_name << connection.peer() << "closed to make room";
             connection.discard();
         });
+        m_slotForNewcomer = false;
         return true;
     }
     return false;
@@ -311,18 +313,13 @@ void TcpListener::settleLater(quint64 serial, quint64 token, int delayMs) {
 }
 
 void TcpListener::onSweep() {
-    if (m_acceptPaused && m_listenFd >= 0) {
-        epoll_event event{};
-        event.events = EPOLLIN;
-        event.data.u64 = 0;
-        m_acceptPaused = epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_listenFd, &event) != 0;
-    }
+    if (m_acceptPaused && m_listenFd >= 0) m_acceptPaused = !watchListening();
     const qint64 now = monotonicMs();
     QList<quint64> late;
     for (const auto& [serial, connection] : m_connections)
         if (connection->deadline() <= now) late.append(serial);
     for (const quint64 serial : late) {
-        ++m_stats.timedOut;
+        ++mutableStats().timedOut;
         with(serial, [](Connection& c) { c.expire(); });
     }
 }
@@ -456,7 +453,7 @@ void Connection::answer(const QByteArray& bytes, bool closeAfterwards) {
     m_out = bytes;
     m_outSent = 0;
     m_charged += bytes.size();
-    m_listener.m_pendingBytes[m_doorKeys.address] += bytes.size();
+    if (!m_doorKeys.address.isEmpty()) m_listener.m_doors->charge(m_doorKeys.address, bytes.size());
     m_closeAfterSend = closeAfterwards;
     flush();
     emit m_listener.exchanged();

@@ -10,6 +10,11 @@
 // Connections are plain non-blocking sockets watched by one epoll set per listener; the Qt loop
 // watches only that set. A Qt socket object per connection (its notifiers, signals and deferred
 // deletion) cost several times the work of the exchange itself.
+//
+// Several serving loops may take connections from one listening socket: each has a listener of
+// its own on its thread, made with serveAlongside(), and whichever loop is free accepts. They
+// count their callers in one ledger (DoorLedger.h), so the limits hold for the port as a whole.
+#include "chatserver/net/DoorLedger.h"
 #include "chatserver/net/ProxyHeader.h"
 #include "chatserver/net/RateLimits.h"
 
@@ -47,17 +52,6 @@ struct ListenerLimits {
     QList<AddressRange> balancers; // peers whose connections start with a PROXY header
 };
 
-struct ListenerStats {
-    quint64 accepted = 0;
-    quint64 answered = 0;
-    quint64 refusedAtDoor = 0; // over a connection cap
-    quint64 shed = 0;          // closed to make room for a new one while all connections were in use
-    quint64 malformed = 0;     // closed for bad or oversized input
-    quint64 timedOut = 0;
-    quint64 failed = 0; // the store failed while answering
-    quint64 bytesReceived = 0;
-};
-
 class Connection;
 
 class TcpListener : public QObject {
@@ -68,15 +62,21 @@ public:
 
     // False and a message when the address cannot be listened on (in use, not ours, ...).
     bool listen(const QHostAddress& address, quint16 port, QString* error);
+    // Takes connections from the socket `first` listens on, on this listener's thread, counting
+    // them in `first`'s ledger; false and a message when the socket cannot be shared.
+    bool serveAlongside(const TcpListener& first, QString* error);
     void close(); // stops accepting; open connections finish their exchange
     QHostAddress address() const { return m_address; }
     quint16 port() const { return m_port; }
 
     const ListenerLimits& limits() const { return m_limits; }
-    const ListenerStats& stats() const { return m_stats; }
-    int openConnections() const { return int(m_connections.size()); }
+    // The port's figures and open connections, in every loop that serves it.
+    const ListenerStats& stats() const { return m_doors->stats(); }
+    int openConnections() const { return m_doors->open().load(); }
+    // Those of them this listener's loop holds.
+    int openHere() const { return int(m_connections.size()); }
     // Open connections counted against the caller at `peer` (a balancer's count as their callers').
-    int connectionsFrom(const QString& peer) const { return m_perAddress.value(limitKey(peer)); }
+    int connectionsFrom(const QString& peer) const { return m_doors->openFrom(limitKey(peer)); }
     const QString& name() const { return m_name; }
     // Connections accepted from now on speak TLS with this certificate (null: plain). Set again
     // with a renewed certificate, it serves the connections that come after.
@@ -84,14 +84,7 @@ public:
     bool secure() const { return m_tls != nullptr; }
 
     // The keys a connection from `peer` is counted under: its address and its network.
-    struct DoorKeys {
-        QString address;
-        QString network;
-    };
     DoorKeys doorKeys(const QString& peer) const;
-    // Whether one more connection may be counted under `keys` (the cap on all connections is
-    // checked at accept); the reason for the log when not.
-    const char* refusalAtDoor(const DoorKeys& keys);
     // The caller's network address in its plain form ("1.2.3.4" also for IPv4 over IPv6).
     static QString peerText(const QHostAddress& address);
 
@@ -101,7 +94,7 @@ signals:
 
 protected:
     virtual std::unique_ptr<Connection> createConnection(int fd, const QString& peer, quint64 serial) = 0;
-    ListenerStats& mutableStats() { return m_stats; }
+    ListenerStats& mutableStats() { return m_doors->stats(); }
 
 private:
     friend class Connection;
@@ -119,16 +112,20 @@ private:
     bool countAtDoor(const QString& peer, const DoorKeys& keys);
     void settleLater(quint64 serial, quint64 token, int delayMs);
     void watch(int fd, quint64 serial, bool forWriting);
+    // Puts the listening socket into the epoll set; false when it cannot be.
+    bool watchListening();
     // Makes room for one more connection while all are in use: closes the oldest that has not
     // sent a whole request yet, or else the oldest that only waits for its caller to hang up.
-    // False when every connection is in the middle of an exchange.
-    bool shedOne();
+    // False when every connection is in the middle of an exchange. `forNewcomer`: the place it
+    // had among the port's connections goes to the one being accepted, not to another loop.
+    bool shedOne(bool forNewcomer = false);
 
     QString m_name;
     ListenerLimits m_limits;
     int m_epoll = -1;
     int m_listenFd = -1;
-    bool m_acceptPaused = false; // out of file descriptors: try again at the next sweep
+    bool m_acceptPaused = false;    // out of file descriptors: try again at the next sweep
+    bool m_slotForNewcomer = false; // the connection being disposed of leaves its place to a new one
     QHostAddress m_address;
     quint16 m_port = 0;
     QSocketNotifier* m_notifier = nullptr;
@@ -139,11 +136,7 @@ private:
     // answer is all sent and only wait for the caller to hang up. The first to go under pressure.
     std::set<quint64> m_unrequested;
     std::set<quint64> m_idle;
-    QHash<QString, int> m_perAddress;      // by limitKey()
-    QHash<QString, int> m_perNetwork;      // by networkKey()
-    QHash<QString, qint64> m_pendingBytes; // by limitKey()
-    NetworkLimit m_connectionRate;
-    ListenerStats m_stats;
+    std::shared_ptr<DoorLedger> m_doors; // shared with the listeners of other loops on the same socket
     std::shared_ptr<TlsServerContext> m_tls;
 };
 
@@ -205,8 +198,8 @@ private:
     qint64 m_deadline = 0;
     QByteArray m_out; // what the socket did not take yet
     qsizetype m_outSent = 0;
-    qint64 m_charged = 0;             // bytes counted against the caller's pending answers
-    TcpListener::DoorKeys m_doorKeys; // what the listener counted this connection under; empty until counted
+    qint64 m_charged = 0; // bytes counted against the caller's pending answers
+    DoorKeys m_doorKeys;  // what the listener counted this connection under; empty until counted
     quint64 m_settleToken = 0;
     bool m_closeAfterSend = false;
     bool m_writeWatched = false;

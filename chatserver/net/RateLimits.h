@@ -11,6 +11,7 @@
 #include <QHash>
 #include <QString>
 #include <list>
+#include <mutex>
 #include <optional>
 
 namespace chatserver {
@@ -57,6 +58,23 @@ private:
     qsizetype m_capacity;
     std::list<Bucket> m_order;                           // least recently used first
     QHash<QString, std::list<Bucket>::iterator> m_index; // by key
+};
+
+// The same, taken from by several threads.
+class SharedBuckets {
+public:
+    void setLimit(RateLimit limit) {
+        const std::lock_guard lock(m_mutex);
+        m_buckets.setLimit(limit);
+    }
+    bool take(const QString& key, qint64 nowMs) {
+        const std::lock_guard lock(m_mutex);
+        return m_buckets.take(key, nowMs);
+    }
+
+private:
+    std::mutex m_mutex;
+    TokenBuckets m_buckets;
 };
 
 // What counts as one network of callers: the addresses that share this many leading bits.

@@ -119,6 +119,23 @@ QList<QStringList> withIdentity(const QString& identity) {
 
 // ---- SQLite ------------------------------------------------------------------------------------
 
+namespace {
+
+// Another connection holds the write lock: another serving loop's transaction (a tenth of a
+// millisecond for a batch of last-seen times), the checkpoint's moment or an operator command.
+// SQLite's own wait sleeps 1, 2, 5, 10 ms and more between looks, long after such a transaction
+// ended, while the loop's other callers wait too: look every 50 us for the first 10 ms, then
+// every millisecond, 10 s in all.
+int waitForWriter(void*, int looks) {
+    constexpr int kFineLooks = 200;
+    constexpr int kCoarseLooks = 9'990;
+    if (looks >= kFineLooks + kCoarseLooks) return 0;
+    ::usleep(looks < kFineLooks ? 50 : 1000);
+    return 1;
+}
+
+} // namespace
+
 SqliteStorage::SqliteStorage(QString path) : SqlStorage(QStringLiteral("QSQLITE")), m_path(std::move(path)) {
     // SQLite counts every allocation under one lock for the whole process, which the serving
     // thread and the store's own threads then take turns at; nothing here reads the counts. It
@@ -159,6 +176,7 @@ void SqliteStorage::configureConnection() {
     const QVariant handle = database().driver()->handle();
     if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0) {
         m_handle = *static_cast<sqlite3* const*>(handle.constData());
+        sqlite3_busy_handler(m_handle, &waitForWriter, nullptr);
         m_checkpointer = std::make_unique<SqliteCheckpointer>(m_handle, file);
     }
     struct stat opened {};
@@ -188,6 +206,8 @@ void SqliteStorage::closingConnection() {
     m_pollStatement = nullptr;
     sqlite3_finalize(m_seenStatement);
     m_seenStatement = nullptr;
+    sqlite3_finalize(m_secureStatement);
+    m_secureStatement = nullptr;
     m_checkpointer.reset();
     m_handle = nullptr;
 }
@@ -255,17 +275,29 @@ std::optional<PollView> SqliteStorage::pollView(qint64 id) {
         if (!view) {
             view.emplace();
             view->user = readUserColumns(row, 0);
-            overlayPending(view->user);
         }
         if (sqlite3_column_type(statement, 9) == SQLITE_NULL) continue;
         UserRecord contact = readUserColumns(row, 9, Columns::Contact);
         contact.mutual = sqlite3_column_int(statement, 15) != 0;
         contact.handle = sqlite3_column_int64(statement, 16);
-        overlayPending(contact);
         view->contacts.append(std::move(contact));
     }
     if (rc != SQLITE_DONE) throw StorageError(std::string("poll: ") + sqlite3_errmsg(m_handle));
+    if (view) overlayPending(*view);
     return view;
+}
+
+bool SqliteStorage::signsInSecurely(qint64 id) {
+    ensureOpen();
+    if (!m_handle) return SqlStorage::signsInSecurely(id);
+    static const char kSql[] = "SELECT 1 FROM secure_accounts WHERE user_id = ?";
+    sqlite3_stmt* const statement = preparedOnce(m_handle, m_secureStatement, kSql);
+    const Reset reset{statement};
+    sqlite3_bind_int64(statement, 1, id);
+    const int rc = sqlite3_step(statement);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        throw StorageError(std::string("secure sign-in: ") + sqlite3_errmsg(m_handle));
+    return rc == SQLITE_ROW;
 }
 
 QList<QStringList> SqliteStorage::migrations() const {

@@ -139,7 +139,8 @@ QString SqlStorage::sqlFor(Stmt stmt) const {
     return {};
 }
 
-SqlStorage::SqlStorage(const QString& driver) : m_connectionName(nextConnectionName()) {
+SqlStorage::SqlStorage(const QString& driver)
+    : m_connectionName(nextConnectionName()), m_pending(std::make_shared<PendingPresence>()) {
     m_db = QSqlDatabase::addDatabase(driver, m_connectionName);
     if (!m_db.isValid()) {
         m_db = QSqlDatabase();
@@ -271,9 +272,11 @@ UserRecord SqlStorage::readContact(const QSqlQuery& query, int offset) const {
 }
 
 void SqlStorage::overlayPending(UserRecord& user) const {
-    if (m_pendingSeen.isEmpty()) return;
-    const auto it = m_pendingSeen.constFind(user.id);
-    if (it != m_pendingSeen.constEnd() && it.value() > user.lastSeenMs) user.lastSeenMs = it.value();
+    m_pending->overlay(user);
+}
+
+void SqlStorage::overlayPending(PollView& view) const {
+    m_pending->overlay(view.user, view.contacts);
 }
 
 std::optional<PollView> SqlStorage::pollView(qint64 id) {
@@ -282,45 +285,36 @@ std::optional<PollView> SqlStorage::pollView(qint64 id) {
     if (query.next() && query.value(0).toInt() == 0) {
         view.emplace();
         view->user = readUser(query, 1);
-        overlayPending(view->user);
         while (query.next()) {
-            view->contacts.append(readContact(query, 1));
+            view->contacts.append(readUserColumns(QueryRow{query}, 1, Columns::Contact));
             view->contacts.last().handle = query.value(10).toLongLong();
             view->contacts.last().mutual = query.value(11).toInt() != 0;
         }
     }
     query.finish();
+    if (view) overlayPending(*view);
     return view;
 }
 
 void SqlStorage::touch(qint64 id, qint64 nowMs) {
-    const auto it = m_pendingSeen.find(id);
-    if (it != m_pendingSeen.end()) {
-        it.value() = std::max(it.value(), nowMs);
-        return;
-    }
-    m_pendingSeen.insert(id, nowMs);
-    m_pendingOrder.push_back(id);
+    m_pending->touch(id, nowMs);
 }
 
 qsizetype SqlStorage::flushPresence(qsizetype maxUsers) {
-    if (m_pendingSeen.isEmpty() || m_inTransaction) return m_pendingSeen.size();
-    // Taken from the front of the queue: a walk over the hash from its start would first pass
-    // over the places emptied by every batch before, which made a backlog cost its square.
-    const std::size_t count =
-        maxUsers > 0 ? std::min(m_pendingOrder.size(), std::size_t(maxUsers)) : m_pendingOrder.size();
-    Transaction transaction(*this);
-    for (std::size_t i = 0; i < count; ++i) {
-        const qint64 id = m_pendingOrder[i];
-        writeLastSeen(id, m_pendingSeen.value(id));
+    if (m_pending->size() == 0 || m_inTransaction) return m_pending->size();
+    const QList<PendingPresence::Entry> batch = m_pending->beginWriting(maxUsers);
+    if (batch.isEmpty()) return m_pending->size(); // another connection is writing them
+    try {
+        Transaction transaction(*this);
+        for (const PendingPresence::Entry& entry : batch)
+            writeLastSeen(entry.id, entry.seenMs);
+        transaction.commit();
+    } catch (...) {
+        m_pending->written(0); // they wait for the next try
+        throw;
     }
-    transaction.commit();
-    // Forgotten only once written: after a failure they wait for the next try.
-    for (std::size_t i = 0; i < count; ++i) {
-        m_pendingSeen.remove(m_pendingOrder.front());
-        m_pendingOrder.pop_front();
-    }
-    return m_pendingSeen.size();
+    m_pending->written(batch.size());
+    return m_pending->size();
 }
 
 void SqlStorage::writeLastSeen(qint64 id, qint64 nowMs) {

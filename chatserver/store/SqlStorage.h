@@ -2,6 +2,7 @@
 // The store on QtSql. The statements are the same text for every database we support except
 // where a dialect differs (identity columns, locking during migrations); the two back ends below
 // supply those parts. Values always travel as bound parameters.
+#include "chatserver/store/PendingPresence.h"
 #include "chatserver/store/Storage.h"
 
 #include <QHash>
@@ -40,6 +41,8 @@ public:
     void markOffline(qint64 id) override;
     void touch(qint64 id, qint64 nowMs) override;
     qsizetype flushPresence(qsizetype maxUsers = 0) override;
+    std::shared_ptr<PendingPresence> pendingPresence() override { return m_pending; }
+    void sharePendingPresence(std::shared_ptr<PendingPresence> pending) override { m_pending = std::move(pending); }
     std::optional<PollView> pollView(qint64 id) override;
     QList<UserRecord> contactsOf(qint64 ownerId) override;
     int contactCount(qint64 ownerId) override;
@@ -179,6 +182,7 @@ private:
 protected:
     // Last-seen times not written yet win over what the store says.
     void overlayPending(UserRecord& user) const;
+    void overlayPending(PollView& view) const;
     // Writes one user's last-seen time, unless the store has a later one (inside flushPresence's
     // transaction).
     virtual void writeLastSeen(qint64 id, qint64 nowMs);
@@ -190,9 +194,8 @@ private:
     QSqlDatabase m_db;
     std::map<Stmt, QSqlQuery> m_prepared;
     bool m_inTransaction = false;
-    bool m_broken = false;               // the connection failed: open a fresh one before the next use
-    QHash<qint64, qint64> m_pendingSeen; // user ID -> last-seen time not written yet
-    std::deque<qint64> m_pendingOrder;   // the same IDs, in the order they came
+    bool m_broken = false; // the connection failed: open a fresh one before the next use
+    std::shared_ptr<PendingPresence> m_pending;
 };
 
 class SqliteStorage final : public SqlStorage {
@@ -203,6 +206,9 @@ public:
     // The poll's read straight on SQLite's own interface: through QtSql every column of every
     // row became a QVariant first, which cost more than the query.
     std::optional<PollView> pollView(qint64 id) override;
+    // Asked before every request on the plain port, nearly always of an account that never
+    // signed in over TLS: through QtSql the look-up cost a tenth of a poll.
+    bool signsInSecurely(qint64 id) override;
     QString lostReason() override;
 
 protected:
@@ -217,8 +223,9 @@ private:
     QString m_path;
     sqlite3* m_handle = nullptr; // the QtSql connection's own, while it is open
     std::unique_ptr<SqliteCheckpointer> m_checkpointer;
-    sqlite3_stmt* m_pollStatement = nullptr; // prepared at the first poll
-    sqlite3_stmt* m_seenStatement = nullptr; // prepared at the first write of last-seen times
+    sqlite3_stmt* m_pollStatement = nullptr;   // prepared at the first poll
+    sqlite3_stmt* m_seenStatement = nullptr;   // prepared at the first write of last-seen times
+    sqlite3_stmt* m_secureStatement = nullptr; // prepared at the first request on the plain port
     // The file the connection opened; a path that no longer leads to it means writes go nowhere.
     quint64 m_device = 0;
     quint64 m_inode = 0;

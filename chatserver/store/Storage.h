@@ -9,6 +9,8 @@
 
 namespace chatserver {
 
+class PendingPresence;
+
 class StorageError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -159,6 +161,10 @@ public:
     virtual void touch(qint64 id, qint64 nowMs) = 0;
     // Writes up to `maxUsers` of them (0: all) in one transaction; returns how many still wait.
     virtual qsizetype flushPresence(qsizetype maxUsers = 0) = 0;
+    // Those times, shared with the other connections of this server (its serving loops): each
+    // sees what the others' polls noted, and any of them may write them out.
+    virtual std::shared_ptr<PendingPresence> pendingPresence() = 0;
+    virtual void sharePendingPresence(std::shared_ptr<PendingPresence> pending) = 0;
 
     // The user and its contacts in one read; nullopt for an unknown ID.
     virtual std::optional<PollView> pollView(qint64 id) = 0;

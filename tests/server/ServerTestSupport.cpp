@@ -110,7 +110,12 @@ QByteArray clientGet(const QString& page) {
 
 bool ServerFixture::start(Backend backend, QString* skip,
                           const std::function<void(chatserver::ServerConfig&)>& adjust) {
-    const QString store = freshStoreAddress(backend, dir, skip);
+    return start(ServerShape{backend, 1}, skip, adjust);
+}
+
+bool ServerFixture::start(ServerShape shape, QString* skip,
+                          const std::function<void(chatserver::ServerConfig&)>& adjust) {
+    const QString store = freshStoreAddress(shape.backend, dir, skip);
     if (store.isEmpty()) return false;
     chatserver::ServerConfig config;
     config.chatAddress = config.webAddress = host;
@@ -123,6 +128,7 @@ bool ServerFixture::start(Backend backend, QString* skip,
     // either: addresses are the account's at once, unless a test of their confirmation says so.
     config.callCheck.enabled = false;
     config.mailEnabled = false;
+    config.servingLoops = shape.loops;
     if (adjust) adjust(config);
     chatserver::setLogLevel(config.logLevel);
     server = std::make_unique<chatserver::ChatServer>(config, clock.clock());

@@ -9,6 +9,7 @@
 #include "wire/Protocol.h"
 
 #include <QHostAddress>
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -55,9 +56,9 @@ QByteArray clientGet(const QString& page);
 struct ServerFixture {
     QTemporaryDir dir;
     struct {
-        qint64 now = 1'700'000'000'000; // epoch milliseconds, moved by hand
+        std::atomic<qint64> now{1'700'000'000'000}; // epoch milliseconds, moved by hand; read by every loop
         chatserver::Clock clock() {
-            return [this] { return now; };
+            return [this] { return now.load(); };
         }
     } clock;
     std::unique_ptr<chatserver::ChatServer> server;
@@ -65,6 +66,7 @@ struct ServerFixture {
 
     // False and a reason in `skip` when the store cannot be had; fails on a server that won't start.
     bool start(Backend backend, QString* skip, const std::function<void(chatserver::ServerConfig&)>& adjust = {});
+    bool start(ServerShape shape, QString* skip, const std::function<void(chatserver::ServerConfig&)>& adjust = {});
     quint16 chatPort() const { return server->chatListener()->port(); }
     quint16 webPort() const { return server->webListener() ? server->webListener()->port() : 0; }
     quint16 chatTlsPort() const { return server->chatTlsListener() ? server->chatTlsListener()->port() : 0; }

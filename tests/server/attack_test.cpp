@@ -33,7 +33,7 @@ QString gist(const ChatReply& reply) {
     return code + ": " + text;
 }
 
-class ManyAddresses : public ::testing::TestWithParam<Backend> {
+class ManyAddresses : public ::testing::TestWithParam<ServerShape> {
 protected:
     void SetUp() override {
         QString skip;
@@ -201,6 +201,10 @@ TEST_P(ManyAddresses, FiveThousandHeldConnectionsLeaveThePollsOfKnownUsersAnswer
     }
     flood.beginRequests(poll.left(5));
     EXPECT_EQ(chat.openConnections(), chat.limits().maxConnections);
+    // With two loops, each holds some of them: whichever is free takes the next caller.
+    if (GetParam().loops > 1) {
+        EXPECT_LT(chat.openHere(), chat.openConnections());
+    }
 
     int fast = 0;
     QList<qint64> times;
@@ -266,6 +270,6 @@ TEST(FailedLogIns, AHundredThousandWithRandomKeysLiftNoLockOut) {
     EXPECT_EQ(send({"1", annId, "ann@example.org"}, "203.0.113.9"), "1");
 }
 
-COLLOQ_ON_BOTH_STORES(ManyAddresses);
+COLLOQ_ON_EVERY_SHAPE(ManyAddresses);
 
 } // namespace

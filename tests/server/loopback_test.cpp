@@ -24,7 +24,7 @@ namespace {
 const QString S = QString(wire::kSep);
 const QHostAddress kAnn("127.0.0.2");
 
-class ChatPortTest : public ::testing::TestWithParam<Backend> {
+class ChatPortTest : public ::testing::TestWithParam<ServerShape> {
 protected:
     void SetUp() override {
         QString skip;
@@ -348,7 +348,7 @@ TEST_P(ChatPortTest, ACrawlerKnowingOneEmailLearnsNothingAndTakesOverNothing) {
 }
 
 TEST_P(ChatPortTest, AStoreFileDeletedUnderTheServerIsNoticedAndNothingIsAcknowledgedAfter) {
-    if (GetParam() != Backend::Sqlite) GTEST_SKIP() << "a store file";
+    if (GetParam().backend != Backend::Sqlite) GTEST_SKIP() << "a store file";
     ASSERT_TRUE(QFile::remove(fixture.server->config().store.mid(7))); // after "sqlite:"
     fixture.server->flushPresence();                                   // the check the flush timer makes every second
     const auto reg = send({"3", "bob", "PC", "bob@example.org", "Bob"}, callAddress(3), QHostAddress("127.0.0.3"));
@@ -360,7 +360,7 @@ TEST_P(ChatPortTest, AStoreFileDeletedUnderTheServerIsNoticedAndNothingIsAcknowl
 }
 
 TEST_P(ChatPortTest, APostgresRestartFailsRequestsCleanlyAndTheServerReconnectsByItself) {
-    if (GetParam() != Backend::Postgres) GTEST_SKIP() << "a PostgreSQL server restart";
+    if (GetParam().backend != Backend::Postgres) GTEST_SKIP() << "a PostgreSQL server restart";
     QString problem;
     if (!setPostgresRunning(false, &problem)) GTEST_SKIP() << problem.toStdString();
     // While the store is away every kind of request is refused in words, none hangs, and the
@@ -378,6 +378,6 @@ TEST_P(ChatPortTest, APostgresRestartFailsRequestsCleanlyAndTheServerReconnectsB
     expectServing();
 }
 
-COLLOQ_ON_BOTH_STORES(ChatPortTest);
+COLLOQ_ON_EVERY_SHAPE(ChatPortTest);
 
 } // namespace

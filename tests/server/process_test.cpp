@@ -83,7 +83,7 @@ TEST(ServerProgram, StartsWithoutConfigurationAndStopsCleanlyOnSigterm) {
         // A caller's text quoted in the log loses its control characters (here a terminal escape).
         httpExchange(server.chatAddress, server.webPort, clientGet("InfoDT.asp?ReqDt=%1B[2J"));
         server.signal(SIGTERM);
-        EXPECT_EQ(server.finish(), 0);
+        EXPECT_EQ(server.finish(), 0) << server.errors().toStdString();
         EXPECT_TRUE(server.errors().contains("alternate code ?[2J")) << server.errors().toStdString();
         EXPECT_FALSE(server.errors().contains(QChar(0x1b)));
     }

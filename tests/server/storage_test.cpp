@@ -3,6 +3,7 @@
 // not touched; last-seen times.
 #include "StoreSupport.h"
 #include "chatserver/ChatService.h"
+#include "chatserver/store/PendingPresence.h"
 #include "chatserver/store/Storage.h"
 #include "wire/Protocol.h"
 
@@ -88,6 +89,55 @@ TEST_P(StoreTest, LastSeenTimesOfPollsReachTheStoreAndNeverGoBack) {
         EXPECT_EQ(store->flushPresence(), 0);
         EXPECT_EQ(open()->findUser(ann)->lastSeenMs, 5000); // as another server sees it
     }
+}
+
+// The serving loops of one server share the times their polls noted: each loop reads the others'
+// at once, one writes them all out, and a poll that comes while a batch is being written is
+// neither lost nor set back. A thousand polls from two loops while a third writes reach the store.
+TEST_P(StoreTest, ServingLoopsShareTheLastSeenTimesTheirPollsNoted) {
+    std::unique_ptr<chatserver::Storage> first = open(), second = open(), writer = open();
+    second->sharePendingPresence(first->pendingPresence());
+    writer->sharePendingPresence(first->pendingPresence());
+    const qint64 ann =
+        *first->registerUser({"ann@example.org", "Ann", "", "", "127.0.0.1:5060", "127.0.0.1", 1000, {}});
+    const qint64 bob =
+        *first->registerUser({"bob@example.org", "Bob", "", "", "127.0.0.1:5062", "127.0.0.1", 1000, {}});
+    ASSERT_TRUE(first->addContact(bob, ann, 1000, 77));
+    second->touch(ann, 5000);
+    EXPECT_EQ(first->findUser(ann)->lastSeenMs, 5000);
+    EXPECT_EQ(first->pollView(bob)->contacts.value(0).lastSeenMs, 5000);
+    // A batch taken, a later poll, the batch written: the later time waits for the next batch.
+    chatserver::PendingPresence& pending = *first->pendingPresence();
+    ASSERT_EQ(pending.beginWriting(0).size(), 1);
+    EXPECT_TRUE(pending.beginWriting(0).isEmpty()); // one writer at a time
+    second->touch(ann, 6000);
+    pending.written(1);
+    EXPECT_EQ(pending.size(), 1);
+    EXPECT_EQ(writer->flushPresence(), 0);
+    EXPECT_EQ(open()->findUser(ann)->lastSeenMs, 6000);
+
+    std::atomic<bool> polling{true};
+    std::thread loops[] = {std::thread([&] {
+                               for (qint64 t = 10'000; t < 10'500; ++t)
+                                   first->touch(t % 2 ? ann : bob, t);
+                           }),
+                           std::thread([&] {
+                               for (qint64 t = 10'500; t < 11'000; ++t)
+                                   second->touch(t % 2 ? ann : bob, t);
+                           })};
+    std::thread flusher([&] { // a connection is used on the thread that opened it
+        std::unique_ptr<chatserver::Storage> own = open();
+        own->sharePendingPresence(first->pendingPresence());
+        while (polling)
+            own->flushPresence(1);
+        own->flushPresence();
+    });
+    for (std::thread& loop : loops)
+        loop.join();
+    polling = false;
+    flusher.join();
+    EXPECT_EQ(open()->findUser(ann)->lastSeenMs, 10'999);
+    EXPECT_EQ(open()->findUser(bob)->lastSeenMs, 10'998);
 }
 
 // Whether a contact lists its owner back is kept with each entry, and stays right when two

@@ -1,0 +1,56 @@
+#include "ChatBenchServer.h"
+
+#include <QFile>
+#include <unistd.h>
+
+namespace bench {
+
+double cpuMicros(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) return 0;
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    const double ticks = fields.value(11).toDouble() + fields.value(12).toDouble(); // utime, stime
+    return ticks * 1e6 / double(sysconf(_SC_CLK_TCK));
+}
+
+double treeCpuMicros(qint64 pid) {
+    double total = cpuMicros(pid);
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
+    if (children.open(QIODevice::ReadOnly))
+        for (const QByteArray& child : children.readAll().split(' '))
+            if (!child.trimmed().isEmpty()) total += cpuMicros(child.trimmed().toLongLong());
+    return total;
+}
+
+double rssMiB(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) return 0;
+    for (const QByteArray& entry : status.readAll().split('\n'))
+        if (entry.startsWith("VmRSS:")) return entry.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
+    return 0;
+}
+
+void ServerLog::mark() {
+    QFile file(m_path);
+    m_offset = file.exists() ? file.size() : 0;
+}
+
+std::vector<double> ServerLog::pollTimesSinceMark() const {
+    std::vector<double> times;
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly) || !file.seek(m_offset)) return times;
+    // "PEER 1 -> 1 20 contacts 48 us": the request's code, the reply's, a note, then the time.
+    while (!file.atEnd()) {
+        const QByteArray entry = file.readLine().trimmed();
+        if (!entry.endsWith(" us") || !entry.contains(" 1 -> 1 ")) continue;
+        const qsizetype end = entry.size() - 3;
+        const qsizetype start = entry.lastIndexOf(' ', end - 1) + 1;
+        bool ok = false;
+        const double us = entry.mid(start, end - start).toDouble(&ok);
+        if (ok) times.push_back(us);
+    }
+    return times;
+}
+
+} // namespace bench

@@ -1,0 +1,32 @@
+#pragma once
+// What the chat server benchmark reads of the processes it runs: CPU time and memory from /proc,
+// and each exchange's time from accept to answer as the server's own log gives it.
+#include <QString>
+#include <vector>
+
+namespace bench {
+
+// CPU time (user + system) a process has used so far, in microseconds; on a machine shared with
+// other work this says more about the server than its rate does.
+double cpuMicros(qint64 pid);
+// The same for a process and its children (nginx's master and workers).
+double treeCpuMicros(qint64 pid);
+// Resident memory of a process in MiB.
+double rssMiB(qint64 pid);
+
+// The server's log from `offset` on, as it grows.
+class ServerLog {
+public:
+    explicit ServerLog(QString path) : m_path(std::move(path)) {}
+    // From now on: what was logged so far is not counted.
+    void mark();
+    // The time from accept to answer, in microseconds, of each poll answered ("1 -> 1") since
+    // the mark, as the server measured it.
+    std::vector<double> pollTimesSinceMark() const;
+
+private:
+    QString m_path;
+    qint64 m_offset = 0;
+};
+
+} // namespace bench

@@ -1,0 +1,72 @@
+#include "chatserver/store/PendingPresence.h"
+
+#include "chatserver/store/Storage.h"
+
+#include <algorithm>
+
+namespace chatserver {
+
+void PendingPresence::touch(qint64 id, qint64 nowMs) {
+    const std::lock_guard lock(m_mutex);
+    const auto it = m_seen.find(id);
+    if (it != m_seen.end()) {
+        it.value() = std::max(it.value(), nowMs);
+        return;
+    }
+    m_seen.insert(id, nowMs);
+    m_order.push_back(id);
+    m_size.store(m_seen.size(), std::memory_order_relaxed);
+}
+
+void PendingPresence::overlay(UserRecord& user) const {
+    if (size() == 0) return;
+    const std::lock_guard lock(m_mutex);
+    const auto it = m_seen.constFind(user.id);
+    if (it != m_seen.constEnd() && it.value() > user.lastSeenMs) user.lastSeenMs = it.value();
+}
+
+void PendingPresence::overlay(UserRecord& user, QList<UserRecord>& more) const {
+    if (size() == 0) return;
+    const std::lock_guard lock(m_mutex);
+    const auto raise = [this](UserRecord& record) {
+        const auto it = m_seen.constFind(record.id);
+        if (it != m_seen.constEnd() && it.value() > record.lastSeenMs) record.lastSeenMs = it.value();
+    };
+    raise(user);
+    for (UserRecord& record : more)
+        raise(record);
+}
+
+QList<PendingPresence::Entry> PendingPresence::beginWriting(qsizetype maxUsers) {
+    const std::lock_guard lock(m_mutex);
+    if (m_writing || m_order.empty()) return {};
+    m_writing = true;
+    // Taken from the front of the queue: a walk over the hash from its start would first pass
+    // over the places emptied by every batch before, which made a backlog cost its square.
+    const std::size_t count = maxUsers > 0 ? std::min(m_order.size(), std::size_t(maxUsers)) : m_order.size();
+    m_batch.clear();
+    m_batch.reserve(qsizetype(count));
+    for (std::size_t i = 0; i < count; ++i)
+        m_batch.append({m_order[i], m_seen.value(m_order[i])});
+    return m_batch;
+}
+
+void PendingPresence::written(qsizetype count) {
+    const std::lock_guard lock(m_mutex);
+    m_writing = false;
+    // The batch is the front of the queue: nothing but a writer takes from there.
+    for (qsizetype i = 0; i < count && i < m_batch.size(); ++i) {
+        m_order.pop_front();
+        const auto it = m_seen.find(m_batch[i].id);
+        // A poll in another loop moved the time on while the batch was written: it waits for
+        // the next one, at the back of the queue.
+        if (it.value() > m_batch[i].seenMs)
+            m_order.push_back(m_batch[i].id);
+        else
+            m_seen.erase(it);
+    }
+    m_batch.clear();
+    m_size.store(m_seen.size(), std::memory_order_relaxed);
+}
+
+} // namespace chatserver

@@ -1,0 +1,44 @@
+#pragma once
+// The last-seen times polls moved and the store has not been told yet (see Storage::touch), for
+// every store connection of one server: its serving loops note them here, their reads see them
+// at once, and one loop at a time writes them out. A single writer spares the loops' connections
+// from taking turns at the store's write lock every second, each holding up its own callers.
+#include <QHash>
+#include <QList>
+#include <atomic>
+#include <deque>
+#include <mutex>
+
+namespace chatserver {
+
+struct UserRecord;
+
+class PendingPresence {
+public:
+    void touch(qint64 id, qint64 nowMs);
+    // Moves the record's last-seen time up to the one noted, if later.
+    void overlay(UserRecord& user) const;
+    void overlay(UserRecord& user, QList<UserRecord>& more) const;
+    qsizetype size() const { return m_size.load(std::memory_order_relaxed); }
+
+    // One writer at a time: the batch it is to write (up to `maxUsers`, 0: all), oldest first,
+    // taken out only by written(), so that a failed write keeps them for the next try. Empty
+    // while another writer is at it.
+    struct Entry {
+        qint64 id;
+        qint64 seenMs;
+    };
+    QList<Entry> beginWriting(qsizetype maxUsers);
+    // The batch is in the store (`count` entries), or not (0); either way the next writer may go.
+    void written(qsizetype count);
+
+private:
+    mutable std::mutex m_mutex;
+    QHash<qint64, qint64> m_seen; // user ID -> last-seen time not written yet
+    std::deque<qint64> m_order;   // the same IDs, in the order they came
+    std::atomic<qsizetype> m_size{0};
+    bool m_writing = false;
+    QList<Entry> m_batch; // what the writer took
+};
+
+} // namespace chatserver
