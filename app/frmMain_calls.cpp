@@ -354,6 +354,8 @@ void frmMain::SessionStateEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
             break;
 
         case rtc::RTCSS_DISCONNECTED: {
+            // The caller gave up, or the user's refusal went through: the ringing ends with it.
+            m_ringer->sessionEnded(session);
             // The end of a call we turned away touches nothing but the count of incoming calls.
             if (m_record->takeTurnedAway(session)) {
                 if (g_intIncomingCount > 0) --g_intIncomingCount;

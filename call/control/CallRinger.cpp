@@ -61,6 +61,13 @@ void CallRinger::decline() {
     if (m_session) m_declined = true;
 }
 
+void CallRinger::sessionEnded(const std::shared_ptr<rtc::IRTCSession2>& session) {
+    if (!session || session != m_session) return;
+    const bool declined = m_declined;
+    finish();
+    emit ended(declined);
+}
+
 void CallRinger::stop() {
     finish();
 }

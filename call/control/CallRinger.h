@@ -30,6 +30,9 @@ public:
     bool answerClicked() const { return m_manualAnswer; }
     // The user refused the call: the ringing ends at its next check, as declined.
     void decline();
+    // The session's end came: when it is the one ringing, the ringing ends now (ended() before
+    // this returns) rather than at the next check, so that nothing sees it ringing after its end.
+    void sessionEnded(const std::shared_ptr<rtc::IRTCSession2>& session);
     // Stops at once, reporting nothing (the window goes).
     void stop();
 

@@ -90,7 +90,7 @@ TEST_F(Ringing, RingsAtOnceAndEverySoOftenUntilNobodyAnswered) {
 }
 
 // With Auto on the call is picked up before start() returns; a second call replaces a first
-// that still rings without a word about the first.
+// that still rings without a word about the first; the end of the ringing session ends it at once.
 TEST_F(Ringing, AutoPicksUpAtOnceAndANewRingTakesThePlaceOfTheOld) {
     ringer.setAutoAnswer(true);
     ringer.start(rtc->incomingSession());
@@ -102,6 +102,14 @@ TEST_F(Ringing, AutoPicksUpAtOnceAndANewRingTakesThePlaceOfTheOld) {
     ringer.start(first);
     ringer.start(second);
     EXPECT_EQ(ringer.session(), second);
+    ringer.sessionEnded(first); // the end of a call that no longer rings changes nothing
+    EXPECT_TRUE(ringer.ringing());
+    ringer.sessionEnded(second); // its caller hung up: over at once, not at the next check
+    EXPECT_FALSE(ringer.ringing());
+    ASSERT_EQ(ended.count(), 1);
+    EXPECT_FALSE(ended.first().first().toBool());
+    ended.clear();
+    ringer.start(first);
     ringer.stop(); // the window goes
     EXPECT_FALSE(testenv::waitFor([this] { return !timedOut.isEmpty() || !ended.isEmpty(); }, 200));
 }
