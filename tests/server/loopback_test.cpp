@@ -16,6 +16,8 @@
 #include <QNetworkDatagram>
 #include <QTcpSocket>
 #include <QUdpSocket>
+#include <cerrno>
+#include <cstring>
 
 using namespace servertest;
 
@@ -41,7 +43,10 @@ protected:
         ASSERT_FALSE(annId.isEmpty());
     }
     // The server is up and right: Ann's poll is answered.
-    void expectServing() { EXPECT_EQ(send({"1", annId, "ann@example.org"}, callAddress(2)).code(), "1"); }
+    void expectServing() {
+        const ChatReply reply = send({"1", annId, "ann@example.org"}, callAddress(2));
+        EXPECT_EQ(reply.code(), "1") << reply.payload.toStdString();
+    }
     ChatReply send(const QStringList& fields, const QString& address, const QHostAddress& from = kAnn) {
         return exchange(fixture.host, fixture.chatPort(), chatRequest(fields, address), from);
     }
@@ -172,6 +177,21 @@ TEST_P(ChatPortTest, SlowCallersAreLetGoAndAFloodFromOneAddressIsCapped) {
     for (int i = 0; i < 70; ++i)
         answered += send({"1", annId, "ann@example.org"}, callAddress(2), QHostAddress("127.0.0.51")).answered;
     EXPECT_EQ(answered, 60);
+}
+
+// The serving loops of one server share its ports; a second server started on them by mistake is
+// told they are taken, and serves none of their callers.
+TEST(ServingLoops, AnotherServerCannotJoinThePortsTheLoopsShare) {
+    ServerFixture fixture;
+    QString skip;
+    ASSERT_TRUE(fixture.start(ServerShape{Backend::Sqlite, 2}, &skip)) << skip.toStdString();
+    chatserver::ServerConfig config = fixture.server->config();
+    config.chatPort = fixture.chatPort();
+    config.webPort = 0;
+    chatserver::ChatServer second(config, fixture.clock.clock());
+    QString error;
+    EXPECT_FALSE(second.start(&error));
+    EXPECT_TRUE(error.contains(QString::fromLocal8Bit(std::strerror(EADDRINUSE)))) << error.toStdString();
 }
 
 // Whoever has one address of an IPv6 network has them all: the limits count it as one caller.
