@@ -90,7 +90,9 @@ protected:
         form->sendChatRequest("1" + S + vb::Tag(*form->txtEmail) + S + form->txtEmail->text());
         return servertest::waitFor([&] { return form->txtStatus->toPlainText().startsWith(expectedStatus); }, 15000);
     }
-    quint64 requestsOn(chatserver::TcpListener* listener) const { return listener ? listener->stats().answered : 0; }
+    quint64 requestsOn(chatserver::TcpListener* listener) const {
+        return listener ? listener->stats().answered.load() : 0;
+    }
 };
 
 } // namespace

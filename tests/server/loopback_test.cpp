@@ -216,11 +216,13 @@ struct SilentPort {
 // At log-in the server asks the caller's call address whether it answers SIP: a softphone does
 // and nothing is said; a silent port is told, with what to check. Nothing goes to an address
 // other than the caller's own, and no more often than the limits allow, however many log-ins
-// name it.
-TEST(CallAddressCheck, ASilentAddressIsToldAnAnsweringOneIsNotAndNoAddressCanBeFlooded) {
+// name it, and whichever serving loop answers them.
+class CallAddressCheck : public ::testing::TestWithParam<int> {};
+
+TEST_P(CallAddressCheck, ASilentAddressIsToldAnAnsweringOneIsNotAndNoAddressCanBeFlooded) {
     ServerFixture fixture;
     QString skip;
-    if (!fixture.start(Backend::Sqlite, &skip, [](chatserver::ServerConfig& config) {
+    if (!fixture.start(ServerShape{Backend::Sqlite, GetParam()}, &skip, [](chatserver::ServerConfig& config) {
             config.callCheck.enabled = true;
             config.callCheck.perAccount = {2, 600'000};
             config.callCheck.perTarget = {3, 600'000};
@@ -294,6 +296,9 @@ TEST(CallAddressCheck, ASilentAddressIsToldAnAnsweringOneIsNotAndNoAddressCanBeF
     waitFor([] { return false; }, 2500); // past the end of that check
     EXPECT_EQ(logIn(cidId, "cid", cid.address(), "127.0.0.5").value(0), "1957");
 }
+
+INSTANTIATE_TEST_SUITE_P(Loops, CallAddressCheck, ::testing::Values(1, 2),
+                         [](const auto& loops) { return loops.param == 1 ? "OneLoop" : "TwoLoops"; });
 
 // The pages are read back the way the client reads them: markers searched in the raw reply.
 TEST_P(ChatPortTest, WebPagesAnswerTheCallerTheAlternateServerOnlyTheAddressThatLoggedInAndOthersPlainly) {
