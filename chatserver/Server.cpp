@@ -99,11 +99,13 @@ bool ChatServer::start(QString* error) {
     }
     if (m_config.chatEnabled) {
         m_chat = new ChatListener(*m_service, listenerLimits(), this);
+        m_chat->setSharedPort(loopCount() > 1);
         if (!m_chat->listen(m_config.chatAddress, m_config.chatPort, error)) return false;
     }
 
     if (m_config.webEnabled) {
         m_web = new WebListener(*m_pages, listenerLimits(), this);
+        m_web->setSharedPort(loopCount() > 1);
         QString problem;
         if (!m_web->listen(m_config.webAddress, m_config.webPort, &problem)) {
             delete m_web;
@@ -163,9 +165,12 @@ bool ChatServer::start(QString* error) {
     return startLoops(*location, settings, error);
 }
 
+int ChatServer::loopCount() const {
+    return std::clamp(m_config.servingLoops > 0 ? m_config.servingLoops : QThread::idealThreadCount(), 1, kMostLoops);
+}
+
 bool ChatServer::startLoops(const StoreLocation& location, const ChatSettings& settings, QString* error) {
-    const int loops =
-        std::clamp(m_config.servingLoops > 0 ? m_config.servingLoops : QThread::idealThreadCount(), 1, kMostLoops);
+    const int loops = loopCount();
     LoopPlan plan;
     plan.store = location;
     plan.settings = settings;

@@ -63,7 +63,9 @@ private:
     // Log-ins from now on wait for the check of their call address, when checks are on and a
     // datagram socket can be had; `ownAddress` is what the checks name as their sender.
     void startCallChecks(const QString& ownAddress);
-    // The loops beside the first, serving the first one's sockets.
+    // How many loops serve: as configured, or one per core.
+    int loopCount() const;
+    // The loops beside the first, serving the first one's ports.
     bool startLoops(const StoreLocation& location, const ChatSettings& settings, QString* error);
     // The TLS listeners beside the plain ones (ServerTls.cpp); false and a message when a
     // listener that was asked for explicitly cannot be had.

@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fcntl.h>
 #include <linux/sockios.h>
 #include <netinet/in.h>
 #include <sys/epoll.h>
@@ -76,18 +75,12 @@ TcpListener::~TcpListener() {
     if (m_epoll >= 0) ::close(m_epoll);
 }
 
-bool TcpListener::listen(const QHostAddress& address, quint16 port, QString* error) {
-    auto refuse = [&](int code) {
-        if (error)
-            *error = QStringLiteral("cannot listen for %1 on %2:%3: %4")
-                         .arg(m_name, address.toString())
-                         .arg(port)
-                         .arg(QString::fromLocal8Bit(std::strerror(code)));
-        if (m_listenFd >= 0) ::close(m_listenFd);
-        m_listenFd = -1;
-        return false;
-    };
-    if (m_epoll < 0) return refuse(errno);
+namespace {
+
+// A socket listening on `address`:`port` (bound only, when not `listening`), or -1 with errno
+// telling why. `sharedPort`: sockets of other serving loops may listen on the same port, and the
+// kernel hands each new caller to one of them.
+int listeningSocket(const QHostAddress& address, quint16 port, bool sharedPort, bool listening = true) {
     sockaddr_storage local{};
     socklen_t length = 0;
     bool dualStack = false;
@@ -108,21 +101,57 @@ bool TcpListener::listen(const QHostAddress& address, quint16 port, QString* err
         dualStack = address.protocol() == QAbstractSocket::AnyIPProtocol;
         length = sizeof v6;
     } else {
-        return refuse(EAFNOSUPPORT);
+        errno = EAFNOSUPPORT;
+        return -1;
     }
-    m_listenFd = ::socket(local.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (m_listenFd < 0) return refuse(errno);
+    const int fd = ::socket(local.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
     const int on = 1;
     const int off = 0;
-    ::setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (dualStack) ::setsockopt(m_listenFd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
-    if (::bind(m_listenFd, reinterpret_cast<const sockaddr*>(&local), length) != 0) return refuse(errno);
-    if (::listen(m_listenFd, 1024) != 0) return refuse(errno);
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (sharedPort) ::setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on);
+    if (dualStack) ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), length) != 0 || (listening && ::listen(fd, 1024) != 0)) {
+        const int why = errno;
+        ::close(fd);
+        errno = why;
+        return -1;
+    }
+    return fd;
+}
+
+quint16 boundPort(int fd) {
     sockaddr_storage bound{};
     socklen_t boundLength = sizeof bound;
-    ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&bound), &boundLength);
-    m_port = ntohs(bound.ss_family == AF_INET ? reinterpret_cast<const sockaddr_in&>(bound).sin_port
-                                              : reinterpret_cast<const sockaddr_in6&>(bound).sin6_port);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &boundLength);
+    return ntohs(bound.ss_family == AF_INET ? reinterpret_cast<const sockaddr_in&>(bound).sin_port
+                                            : reinterpret_cast<const sockaddr_in6&>(bound).sin6_port);
+}
+
+} // namespace
+
+bool TcpListener::listen(const QHostAddress& address, quint16 port, QString* error) {
+    auto refuse = [&](int code) {
+        if (error)
+            *error = QStringLiteral("cannot listen for %1 on %2:%3: %4")
+                         .arg(m_name, address.toString())
+                         .arg(port)
+                         .arg(QString::fromLocal8Bit(std::strerror(code)));
+        if (m_listenFd >= 0) ::close(m_listenFd);
+        m_listenFd = -1;
+        return false;
+    };
+    if (m_epoll < 0) return refuse(errno);
+    if (m_sharedPort && port != 0) {
+        // A port shared among our loops is not to be shared with a program that listens there
+        // already (even one that shares its port too): a socket that shares nothing tells.
+        const int probe = listeningSocket(address, port, false, false);
+        if (probe < 0) return refuse(errno);
+        ::close(probe);
+    }
+    m_listenFd = listeningSocket(address, port, m_sharedPort);
+    if (m_listenFd < 0) return refuse(errno);
+    m_port = boundPort(m_listenFd);
     m_address = address;
     if (!watchListening()) return refuse(errno);
     m_sweep->start();
@@ -130,7 +159,8 @@ bool TcpListener::listen(const QHostAddress& address, quint16 port, QString* err
 }
 
 bool TcpListener::serveAlongside(const TcpListener& first, QString* error) {
-    m_listenFd = first.m_listenFd < 0 ? -1 : ::fcntl(first.m_listenFd, F_DUPFD_CLOEXEC, 0);
+    m_listenFd = first.m_listenFd < 0 || !first.m_sharedPort ? (errno = EBADF, -1)
+                                                             : listeningSocket(first.m_address, first.m_port, true);
     if (m_epoll < 0 || m_listenFd < 0 || !watchListening()) {
         if (error)
             *error = QStringLiteral("cannot serve %1 from another loop: %2")
@@ -139,6 +169,7 @@ bool TcpListener::serveAlongside(const TcpListener& first, QString* error) {
         m_listenFd = -1;
         return false;
     }
+    m_sharedPort = true;
     m_doors = first.m_doors;
     m_address = first.m_address;
     m_port = first.m_port;
@@ -147,9 +178,8 @@ bool TcpListener::serveAlongside(const TcpListener& first, QString* error) {
 }
 
 bool TcpListener::watchListening() {
-    // One loop is woken for a new caller, not all of them; the others go on with their own.
     epoll_event event{};
-    event.events = EPOLLIN | EPOLLEXCLUSIVE;
+    event.events = EPOLLIN;
     event.data.u64 = 0;
     return epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_listenFd, &event) == 0;
 }

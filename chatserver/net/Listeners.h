@@ -11,9 +11,11 @@
 // watches only that set. A Qt socket object per connection (its notifiers, signals and deferred
 // deletion) cost several times the work of the exchange itself.
 //
-// Several serving loops may take connections from one listening socket: each has a listener of
-// its own on its thread, made with serveAlongside(), and whichever loop is free accepts. They
-// count their callers in one ledger (DoorLedger.h), so the limits hold for the port as a whole.
+// Several serving loops may serve one port: each has a listener of its own on its thread, the
+// first made with setSharedPort() and the others with serveAlongside(), each with a listening
+// socket of its own on the port, and the kernel hands each new caller to one of them (one socket
+// for all woke every loop for each caller, and all but one found nothing to accept). They count
+// their callers in one ledger (DoorLedger.h), so the limits hold for the port as a whole.
 #include "chatserver/net/DoorLedger.h"
 #include "chatserver/net/ProxyHeader.h"
 #include "chatserver/net/RateLimits.h"
@@ -62,8 +64,10 @@ public:
 
     // False and a message when the address cannot be listened on (in use, not ours, ...).
     bool listen(const QHostAddress& address, quint16 port, QString* error);
-    // Takes connections from the socket `first` listens on, on this listener's thread, counting
-    // them in `first`'s ledger; false and a message when the socket cannot be shared.
+    // Before listen(): other loops will serve the same port beside this listener.
+    void setSharedPort(bool shared) { m_sharedPort = shared; }
+    // Listens on the port of `first` (which shares it) on this listener's thread, counting its
+    // callers in `first`'s ledger; false and a message when it cannot.
     bool serveAlongside(const TcpListener& first, QString* error);
     void close(); // stops accepting; open connections finish their exchange
     QHostAddress address() const { return m_address; }
@@ -126,6 +130,7 @@ private:
     int m_listenFd = -1;
     bool m_acceptPaused = false;    // out of file descriptors: try again at the next sweep
     bool m_slotForNewcomer = false; // the connection being disposed of leaves its place to a new one
+    bool m_sharedPort = false;      // other loops listen on the same port
     QHostAddress m_address;
     quint16 m_port = 0;
     QSocketNotifier* m_notifier = nullptr;

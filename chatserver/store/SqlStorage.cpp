@@ -239,14 +239,24 @@ QSqlQuery& SqlStorage::prepared(Stmt stmt) {
 QSqlQuery& SqlStorage::run(Stmt stmt, const QVariantList& values) {
     ensureOpen();
     for (int attempt = 0;; ++attempt) {
-        QSqlQuery& query = prepared(stmt);
-        for (qsizetype i = 0; i < values.size(); ++i)
-            query.bindValue(int(i), values[i]);
-        if (query.exec()) return query;
         // Inside a transaction a fresh connection would lose what came before: give up, and let
-        // the rollback find out whether the connection is gone.
-        if (attempt > 0 || m_inTransaction || alive()) fail(sqlFor(stmt), query);
-        open(); // a restarted database server: one more try on a fresh connection
+        // the rollback find out whether the connection is gone. Otherwise a restarted database
+        // server gets one more try on a fresh connection, whether the statement failed or its
+        // preparation did (a connection idle through the restart learns of it only then).
+        const bool retry = attempt == 0 && !m_inTransaction;
+        QSqlQuery* query = nullptr;
+        try {
+            query = &prepared(stmt);
+        } catch (const StorageError&) {
+            if (!retry || alive()) throw;
+            open();
+            continue;
+        }
+        for (qsizetype i = 0; i < values.size(); ++i)
+            query->bindValue(int(i), values[i]);
+        if (query->exec()) return *query;
+        if (!retry || alive()) fail(sqlFor(stmt), *query);
+        open();
     }
 }
 

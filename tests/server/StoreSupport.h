@@ -37,30 +37,29 @@ bool execOnStore(const QString& address, const QStringList& statements, QString*
 // Runs a suite on each store with one serving loop and with two: a caller has the same room
 // however its connections are spread over the loops.
 //
-// Under the thread checker the two loops run on SQLite only: in a test program that has just
-// started the throwaway PostgreSQL server (a child process and its SIGCHLD), the checker loses
-// sight of the main thread's locks for a while and takes the loops' shared counts, read and
-// written under one lock, for a race; two loops on PostgreSQL are tested in the other builds.
+// Under the thread checker these suites run with one loop only: when a server with two loops
+// follows one with one loop in a test program, the checker now and then takes a lock of the new
+// server's shared counts for the freed one of the server before (its report says the lock "is
+// already destroyed" and cannot show the other access) and the counts, read and written only
+// under that lock, for a race. Two loops are checked there by the TLS, call-address and program
+// tests, each on a server of its own.
 #if defined(__SANITIZE_THREAD__)
-#define COLLOQ_SHAPES_POSTGRES                                                                                         \
-    servertest::ServerShape {                                                                                          \
+#define COLLOQ_SHAPES                                                                                                  \
+    servertest::ServerShape{servertest::Backend::Sqlite, 1}, servertest::ServerShape {                                 \
         servertest::Backend::Postgres, 1                                                                               \
     }
 #else
-#define COLLOQ_SHAPES_POSTGRES                                                                                         \
-    servertest::ServerShape{servertest::Backend::Postgres, 1}, servertest::ServerShape {                               \
+#define COLLOQ_SHAPES                                                                                                  \
+    servertest::ServerShape{servertest::Backend::Sqlite, 1}, servertest::ServerShape{servertest::Backend::Sqlite, 2},  \
+        servertest::ServerShape{servertest::Backend::Postgres, 1}, servertest::ServerShape {                           \
         servertest::Backend::Postgres, 2                                                                               \
     }
 #endif
 #define COLLOQ_ON_EVERY_SHAPE(suite)                                                                                   \
-    INSTANTIATE_TEST_SUITE_P(                                                                                          \
-        Shapes, suite,                                                                                                 \
-        ::testing::Values(servertest::ServerShape{servertest::Backend::Sqlite, 1},                                     \
-                          servertest::ServerShape{servertest::Backend::Sqlite, 2}, COLLOQ_SHAPES_POSTGRES),            \
-        [](const auto& which) {                                                                                        \
-            return std::string(which.param.backend == servertest::Backend::Sqlite ? "SQLite" : "PostgreSQL") +         \
-                   (which.param.loops == 1 ? "" : "TwoLoops");                                                         \
-        })
+    INSTANTIATE_TEST_SUITE_P(Shapes, suite, ::testing::Values(COLLOQ_SHAPES), [](const auto& which) {                  \
+        return std::string(which.param.backend == servertest::Backend::Sqlite ? "SQLite" : "PostgreSQL") +             \
+               (which.param.loops == 1 ? "" : "TwoLoops");                                                             \
+    })
 
 #define COLLOQ_ON_BOTH_STORES(suite)                                                                                   \
     INSTANTIATE_TEST_SUITE_P(                                                                                          \

@@ -90,7 +90,9 @@ protected:
         form->sendChatRequest("1" + S + form->identity().userId + S + form->identity().email);
         return servertest::waitFor([&] { return form->txtStatus->toPlainText().startsWith(expectedStatus); }, 15000);
     }
-    quint64 requestsOn(chatserver::TcpListener* listener) const { return listener ? quint64(listener->stats().answered) : 0; }
+    quint64 requestsOn(chatserver::TcpListener* listener) const {
+        return listener ? listener->stats().answered.load() : 0;
+    }
 };
 
 } // namespace

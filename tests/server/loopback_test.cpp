@@ -16,6 +16,8 @@
 #include <QNetworkDatagram>
 #include <QTcpSocket>
 #include <QUdpSocket>
+#include <cerrno>
+#include <cstring>
 
 using namespace servertest;
 
@@ -41,7 +43,10 @@ protected:
         ASSERT_FALSE(annId.isEmpty());
     }
     // The server is up and right: Ann's poll is answered.
-    void expectServing() { EXPECT_EQ(send({"1", annId, "ann@example.org"}, callAddress(2)).code(), "1"); }
+    void expectServing() {
+        const ChatReply reply = send({"1", annId, "ann@example.org"}, callAddress(2));
+        EXPECT_EQ(reply.code(), "1") << reply.payload.toStdString();
+    }
     ChatReply send(const QStringList& fields, const QString& address, const QHostAddress& from = kAnn) {
         return exchange(fixture.host, fixture.chatPort(), chatRequest(fields, address), from);
     }
@@ -174,6 +179,21 @@ TEST_P(ChatPortTest, SlowCallersAreLetGoAndAFloodFromOneAddressIsCapped) {
     EXPECT_EQ(answered, 60);
 }
 
+// The serving loops of one server share its ports; a second server started on them by mistake is
+// told they are taken, and serves none of their callers.
+TEST(ServingLoops, AnotherServerCannotJoinThePortsTheLoopsShare) {
+    ServerFixture fixture;
+    QString skip;
+    ASSERT_TRUE(fixture.start(ServerShape{Backend::Sqlite, 2}, &skip)) << skip.toStdString();
+    chatserver::ServerConfig config = fixture.server->config();
+    config.chatPort = fixture.chatPort();
+    config.webPort = 0;
+    chatserver::ChatServer second(config, fixture.clock.clock());
+    QString error;
+    EXPECT_FALSE(second.start(&error));
+    EXPECT_TRUE(error.contains(QString::fromLocal8Bit(std::strerror(EADDRINUSE)))) << error.toStdString();
+}
+
 // Whoever has one address of an IPv6 network has them all: the limits count it as one caller.
 TEST(RateLimits, AnIpv6NetworkCountsAsOneAddress) {
     EXPECT_EQ(chatserver::limitKey("2001:db8:1:2::1"), chatserver::limitKey("2001:db8:1:2:ffff:eeee:dddd:cccc"));
@@ -196,11 +216,13 @@ struct SilentPort {
 // At log-in the server asks the caller's call address whether it answers SIP: a softphone does
 // and nothing is said; a silent port is told, with what to check. Nothing goes to an address
 // other than the caller's own, and no more often than the limits allow, however many log-ins
-// name it.
-TEST(CallAddressCheck, ASilentAddressIsToldAnAnsweringOneIsNotAndNoAddressCanBeFlooded) {
+// name it, and whichever serving loop answers them.
+class CallAddressCheck : public ::testing::TestWithParam<int> {};
+
+TEST_P(CallAddressCheck, ASilentAddressIsToldAnAnsweringOneIsNotAndNoAddressCanBeFlooded) {
     ServerFixture fixture;
     QString skip;
-    if (!fixture.start(Backend::Sqlite, &skip, [](chatserver::ServerConfig& config) {
+    if (!fixture.start(ServerShape{Backend::Sqlite, GetParam()}, &skip, [](chatserver::ServerConfig& config) {
             config.callCheck.enabled = true;
             config.callCheck.perAccount = {2, 600'000};
             config.callCheck.perTarget = {3, 600'000};
@@ -274,6 +296,9 @@ TEST(CallAddressCheck, ASilentAddressIsToldAnAnsweringOneIsNotAndNoAddressCanBeF
     waitFor([] { return false; }, 2500); // past the end of that check
     EXPECT_EQ(logIn(cidId, "cid", cid.address(), "127.0.0.5").value(0), "1957");
 }
+
+INSTANTIATE_TEST_SUITE_P(Loops, CallAddressCheck, ::testing::Values(1, 2),
+                         [](const auto& loops) { return loops.param == 1 ? "OneLoop" : "TwoLoops"; });
 
 // The pages are read back the way the client reads them: markers searched in the raw reply.
 TEST_P(ChatPortTest, WebPagesAnswerTheCallerTheAlternateServerOnlyTheAddressThatLoggedInAndOthersPlainly) {
