@@ -205,6 +205,10 @@ TEST_F(EndToEnd, RegisterAddSeeCallHangUpQuitAndAlternateServer) {
         << ann->command("state").toStdString();
     EXPECT_EQ(bob->state(QStringLiteral("sas")), annCode);
     EXPECT_TRUE(ann->state(QStringLiteral("security")).startsWith(QStringLiteral("Encrypted (ZRTP)")));
+    // The two talk for a second, so that the recording below holds some of their sound.
+    QElapsedTimer talking;
+    talking.start();
+    waitUntil([&] { return talking.elapsed() >= 1000; });
     ASSERT_EQ(ann->command(QStringLiteral("terminate")), "ok");
     for (Client* client : {ann.get(), bob.get()}) {
         EXPECT_TRUE(waitUntil([&] {
