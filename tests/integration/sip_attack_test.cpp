@@ -93,6 +93,17 @@ protected:
         EXPECT_TRUE(idle());
         return !ringCaption.isEmpty();
     }
+    // `peer` calls, giving `name`, and the window (set to answer by itself) takes the call: true
+    // once it is connected with the caption starting `shown`.
+    bool connectedCall(RawSipPeer& peer, const QByteArray& name, const QString& shown) {
+        form->chkAutoAnswer->setChecked(true);
+        peer.send(peer.invite(target(), name));
+        const QByteArray answer = peer.waitFor("SIP/2.0 200", "INVITE");
+        if (answer.isEmpty()) return false;
+        peer.answeredBy(answer);
+        peer.send(peer.ack());
+        return testenv::waitFor([&] { return caption().startsWith(shown); });
+    }
     bool idle(int timeoutMs = 15000) {
         return testenv::waitFor(
             [&] { return !form->g_objSession && !form->ringer().ringing() && form->g_intIncomingCount == 0; },
@@ -115,18 +126,12 @@ protected:
 } // namespace
 
 TEST_F(SipAttack, MediaMovedOrATransferInsideAnAnsweredCallReachNobodyAndATransferEndsTheCall) {
-    form->chkAutoAnswer->setChecked(true);
     RawSipPeer mallory(QStringLiteral("127.0.0.2"));
     RawSipPeer victim(QStringLiteral("127.0.0.5"), 5099); // the address the transfer names
     QUdpSocket victimMedia;                               // where the moved media would go
     ASSERT_TRUE(victimMedia.bind(QHostAddress(QStringLiteral("127.0.0.5")), quint16(mallory.port() + 2)));
     ASSERT_TRUE(mallory.bound() && victim.bound());
-    mallory.send(mallory.invite(target(), "Mallory"));
-    const QByteArray answer = mallory.waitFor("SIP/2.0 200", "INVITE");
-    ASSERT_FALSE(answer.isEmpty());
-    mallory.answeredBy(answer);
-    mallory.send(mallory.ack());
-    ASSERT_TRUE(testenv::waitFor([&] { return caption().startsWith(QStringLiteral("Status: CONNECTED")); }));
+    ASSERT_TRUE(connectedCall(mallory, "Mallory", QStringLiteral("Status: CONNECTED")));
 
     // The caller would have our microphone sent to somebody else: refused, the call goes on.
     mallory.send(mallory.reinvite("127.0.0.5"));
@@ -389,13 +394,7 @@ TEST_F(SipAttack, ACallThroughTheUsersRelayIsNamedAsTheRelaySaysAndNobodyElseIsB
     EXPECT_EQ(engine()->droppedCalls() - droppedBefore, 2);
 
     // A transfer asked for inside a relayed call is refused and ends the call, as any other.
-    form->chkAutoAnswer->setChecked(true);
-    relay.send(relay.invite(target(), "Bob"));
-    const QByteArray answer = relay.waitFor("SIP/2.0 200", "INVITE");
-    ASSERT_FALSE(answer.isEmpty());
-    relay.answeredBy(answer);
-    relay.send(relay.ack());
-    ASSERT_TRUE(testenv::waitFor([&] { return caption().startsWith(QStringLiteral("Status: CONNECTED User: Bob")); }));
+    ASSERT_TRUE(connectedCall(relay, "Bob", QStringLiteral("Status: CONNECTED User: Bob")));
     relay.send(relay.refer("sip:victim@127.0.0.5:5099"));
     EXPECT_FALSE(relay.waitFor("SIP/2.0 403", "REFER").isEmpty());
     const QByteArray bye = relay.waitFor("BYE ");
