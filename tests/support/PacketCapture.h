@@ -47,6 +47,16 @@ inline bool labCommand(const QString& program, const QStringList& arguments, QBy
     return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
+// Applies nftables rules given as the text `nft -f` reads, and says whether they took.
+inline bool labRules(const QString& rules) {
+    QProcess nft;
+    nft.setProcessChannelMode(QProcess::MergedChannels);
+    nft.start(QStringLiteral("nft"), {QStringLiteral("-f"), QStringLiteral("-")});
+    nft.write(rules.toUtf8());
+    nft.closeWriteChannel();
+    return nft.waitForFinished(10000) && nft.exitCode() == 0;
+}
+
 class PacketCapture {
 public:
     // Starts recording `interface` ("lo"); started() tells whether tcpdump runs.
@@ -196,24 +206,16 @@ class ZrtpBlocked {
 public:
     ZrtpBlocked() {
         // The cookie sits 4 bytes into the UDP payload, 12 bytes (96 bits) into the UDP header.
-        m_ok = apply(QStringLiteral("add table inet colloq_lab\n"
-                                    "add chain inet colloq_lab out { type filter hook output priority 0; }\n"
-                                    "add rule inet colloq_lab out udp length > 20 @th,96,32 0x5a525450 drop\n"));
+        m_ok = labRules(QStringLiteral("add table inet colloq_lab\n"
+                                       "add chain inet colloq_lab out { type filter hook output priority 0; }\n"
+                                       "add rule inet colloq_lab out udp length > 20 @th,96,32 0x5a525450 drop\n"));
     }
-    ~ZrtpBlocked() { apply(QStringLiteral("delete table inet colloq_lab\n")); }
+    ~ZrtpBlocked() { labRules(QStringLiteral("delete table inet colloq_lab\n")); }
     ZrtpBlocked(const ZrtpBlocked&) = delete;
     ZrtpBlocked& operator=(const ZrtpBlocked&) = delete;
     bool active() const { return m_ok; }
 
 private:
-    static bool apply(const QString& rules) {
-        QProcess nft;
-        nft.setProcessChannelMode(QProcess::MergedChannels);
-        nft.start(QStringLiteral("nft"), {QStringLiteral("-f"), QStringLiteral("-")});
-        nft.write(rules.toUtf8());
-        nft.closeWriteChannel();
-        return nft.waitForFinished(10000) && nft.exitCode() == 0;
-    }
     bool m_ok = false;
 };
 

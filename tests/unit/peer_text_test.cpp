@@ -67,24 +67,12 @@ TEST(CallerIdentity, OnlyTheCallsOwnAddressesOrAVerifiedKeyMakeACallerAContact) 
         const char* email;
         const char* address;
     } cases[] = {
-        {"from Ann's address, Contact too",
-         {"Mallory", "sip:x@y", "10.0.0.1:5060", "10.0.0.1:5060", {}},
-         true,
-         "Ann",
-         "ann@x.org",
-         "10.0.0.1:5060"},
         {"host names in any case",
          {"", "", "host.example:5062", "HOST.example:5062", {}},
          true,
          "Bob",
          "bob@x.org",
          "Host.Example:5062"},
-        {"Ann's name and address in From, sent from elsewhere",
-         {"Ann", "sip:ann@10.0.0.1:5060", "10.0.0.9:5060", "10.0.0.1:5060", {}},
-         false,
-         "Unknown caller: Ann",
-         "sip:10.0.0.9:5060",
-         "10.0.0.9:5060"},
         {"from Ann's address, another Contact",
          {"Ann", "", "10.0.0.1:5060", "10.0.0.9:5060", {}},
          false,
@@ -121,18 +109,16 @@ TEST(CallerIdentity, OnlyTheCallsOwnAddressesOrAVerifiedKeyMakeACallerAContact) 
     }
 }
 
-TEST(RingPolicy, SettingsComeFirstAndAStrangerWhoKeepsCallingIsRefusedUntilQuiet) {
+// The window's side of both (a stranger refused after a few rings, the settings kept across a
+// restart) is played through the engine in sip_attack_test; here, what only the clock shows.
+TEST(RingPolicy, AStrangerWhoGoesOnCallingStaysRefusedUntilQuietForLong) {
     RingPolicy policy;
     const QString mallory = QStringLiteral("10.0.0.9");
-    const qint64 minute = qint64{60} * 1000;
-    qint64 now = 1000 * minute;
-    for (int call = 0; call < RingPolicy::kUnansweredTries; ++call, now += minute) {
-        EXPECT_EQ(policy.decide(false, mallory, now), Decision::Ring) << call;
+    qint64 now = qint64{1000} * 60 * 1000;
+    for (int call = 0; call < RingPolicy::kUnansweredTries; ++call, now += 60 * 1000)
         policy.noteUnanswered(false, mallory, now);
-    }
-    EXPECT_EQ(policy.decide(false, mallory, now), Decision::RepeatCaller);
-    EXPECT_EQ(policy.decide(false, QStringLiteral("10.0.0.8"), now), Decision::Ring);
     EXPECT_EQ(policy.decide(true, mallory, now), Decision::Ring); // a contact there rings
+    EXPECT_EQ(policy.decide(false, QStringLiteral("10.0.0.8"), now), Decision::Ring);
     // Each refused call counts from its own time: one who goes on stays refused.
     for (int call = 0; call < 20; ++call, now += qint64{41} * 1000) {
         EXPECT_EQ(policy.decide(false, mallory, now), Decision::RepeatCaller) << call;
@@ -142,25 +128,11 @@ TEST(RingPolicy, SettingsComeFirstAndAStrangerWhoKeepsCallingIsRefusedUntilQuiet
     EXPECT_EQ(policy.decide(false, mallory, now), Decision::Ring);
     policy.noteUnanswered(false, mallory, now);
     EXPECT_EQ(policy.decide(false, mallory, now), Decision::Ring); // counting starts again
-
-    policy.settings.contactsOnly = true;
-    EXPECT_EQ(policy.decide(false, QStringLiteral("10.0.0.7"), now), Decision::NotAContact);
-    EXPECT_EQ(policy.decide(true, QStringLiteral("10.0.0.1"), now), Decision::Ring);
-    policy.settings.doNotDisturb = true;
-    EXPECT_EQ(policy.decide(true, QStringLiteral("10.0.0.1"), now), Decision::DoNotDisturb);
 }
 
-TEST(RingPolicy, TheSettingsAreKeptInAFileOfTheirOwn) {
+TEST(RingPolicy, TheSettingsFileIsScrambledAndAnythingElseThereReadsAsOff) {
     testenv::TestEnv env;
-    EXPECT_FALSE(basMain::readRingSettings().doNotDisturb); // no file: both off
-    for (const basMain::RingSettings settings :
-         {basMain::RingSettings{true, false}, basMain::RingSettings{false, true}, basMain::RingSettings{true, true}}) {
-        basMain::writeRingSettings(settings);
-        const basMain::RingSettings read = basMain::readRingSettings();
-        EXPECT_EQ(read.doNotDisturb, settings.doNotDisturb);
-        EXPECT_EQ(read.contactsOnly, settings.contactsOnly);
-    }
-    // Scrambled like the other settings files, and nothing but a setting is read from it.
+    basMain::writeRingSettings({true, true});
     QFile file(basMain::ringSettingsFilePath());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_FALSE(file.readAll().contains("do-not-disturb"));
@@ -168,7 +140,8 @@ TEST(RingPolicy, TheSettingsAreKeptInAFileOfTheirOwn) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(QByteArray(100000, 'x'));
     file.close();
-    EXPECT_FALSE(basMain::readRingSettings().contactsOnly);
+    const basMain::RingSettings read = basMain::readRingSettings();
+    EXPECT_FALSE(read.contactsOnly || read.doNotDisturb);
 }
 
 TEST(CallHistoryFolding, AStrangersRepeatedCallsFoldIntoOneRowAndNeverPushOutTheContacts) {

@@ -23,6 +23,8 @@ QByteArray named(qsizetype nameBytes) {
     return '"' + QByteArray(nameBytes, 'A') + "\" <sip:ann@10.0.0.1:5060>;tag=1";
 }
 
+// A transfer inside a call, display names at and past the bound and a datagram past its own are
+// played against the engine in sip_attack_test; the table holds the rest.
 TEST(SipScreen, EachDatagramIsLetThroughAnsweredOrDropped) {
     const QByteArray headers = QByteArray("X-Pad: 1\r\n").repeated(sip::kMaxHeaderLines - 7);
     const struct {
@@ -43,17 +45,12 @@ TEST(SipScreen, EachDatagramIsLetThroughAnsweredOrDropped) {
          "To: <sip:a@h>;tag=2\r\nCall-ID: y\r\nCSeq: 1 INVITE\r\n\r\n",
          Action::Pass, 0, Reason::None},
         {"a keep-alive", "\r\n\r\n", Action::Pass, 0, Reason::None},
-        {"a transfer", request("REFER", "<sip:a@h>;tag=1", "<sip:me@h>;tag=2", "Refer-To: <sip:x@10.0.0.5>\r\n"),
-         Action::Refuse, 403, Reason::Transfer},
         {"a transfer outside a call", request("REFER"), Action::Refuse, 403, Reason::Transfer},
         {"a takeover", request("INVITE", "<sip:a@h>;tag=1", "<sip:me@h>", "Replaces: c;to-tag=1;from-tag=2\r\n"),
          Action::Refuse, 403, Reason::Takeover},
         {"a joiner", request("INVITE", "<sip:a@h>;tag=1", "<sip:me@h>", "Join: c;to-tag=1;from-tag=2\r\n"),
          Action::Refuse, 403, Reason::Takeover},
         {"a text message", request("MESSAGE"), Action::Refuse, 405, Reason::NotOffered},
-        {"a From at the bound", request("INVITE", named(sip::kMaxAddressBytes - 32)), Action::Pass, 0, Reason::None},
-        {"a From one byte past it", request("INVITE", named(sip::kMaxAddressBytes - 31)), Action::Refuse, 400,
-         Reason::TooLarge},
         {"a To past it", request("INVITE", "<sip:a@h>;tag=1", named(sip::kMaxAddressBytes)), Action::Refuse, 400,
          Reason::TooLarge},
         {"a name not quoted, past it", request("INVITE", QByteArray(1100, 'T') + " <sip:a@h>;tag=1"), Action::Refuse,
@@ -72,10 +69,6 @@ TEST(SipScreen, EachDatagramIsLetThroughAnsweredOrDropped) {
          400, Reason::Malformed},
         {"a header without a name", request("INVITE", "<sip:a@h>;tag=1", "<sip:me@h>", ": x\r\n"), Action::Refuse, 400,
          Reason::Malformed},
-        {"a datagram past its bound",
-         request("INVITE", "<sip:a@h>;tag=1", "<sip:me@h>", QByteArray("X-Pad: 1234567890\r\n").repeated(90)) +
-             QByteArray(sip::kMaxDatagramBytes, 'b'),
-         Action::Refuse, 513, Reason::TooLarge},
         {"two Froms", request("INVITE", "<sip:a@h>;tag=1\r\nFrom: <sip:b@h>;tag=2"), Action::Drop, 0,
          Reason::Malformed},
         {"no Call-ID",
@@ -179,6 +172,8 @@ TEST(SipScreen, OneAddressStartsAFewCallsAtOnceThenOneEveryFewSeconds) {
     EXPECT_TRUE(pace.admit(mallory, now + sip::CallPace::kRefillMs)); // forgotten: a fresh start
 }
 
+// The cases a caller meets every day (a relay's own users, strangers naming them) are played
+// through the engine in sip_attack_test; these are the relay's odd answers.
 TEST(SipScreen, ANewCallComesFromWhomItsSourceOrTheUsersRelayNames) {
     const QList<QByteArray> relays = {"203.0.113.12:5060", "203.0.113.13:5060"};
     const QByteArray relay = "203.0.113.12:5060";
@@ -191,14 +186,6 @@ TEST(SipScreen, ANewCallComesFromWhomItsSourceOrTheUsersRelayNames) {
         QByteArray paceKey;
     } cases[] = {
         {"straight from the caller", "198.51.100.7:5060", {}, "198.51.100.7:5060", "10.0.0.1:5070", "198.51.100.7"},
-        {"straight, naming whom it likes", "198.51.100.7:5060", "P-Asserted-Identity: <sip:203.0.113.12:20001>\r\n",
-         "198.51.100.7:5060", "10.0.0.1:5070", "198.51.100.7"},
-        {"from the relay's address, another port", "203.0.113.12:5999",
-         "P-Asserted-Identity: <sip:203.0.113.12:20001>\r\n", "203.0.113.12:5999", "10.0.0.1:5070", "203.0.113.12"},
-        {"the relay, for one of its users", relay, "P-Asserted-Identity: \"Ann\" <sip:203.0.113.12:20001>\r\n",
-         "203.0.113.12:20001", "203.0.113.12:20001", "203.0.113.12:20001"},
-        {"the relay, for an address it received the call from", relay,
-         "P-Asserted-Identity: <sip:198.51.100.7:5062>\r\n", "198.51.100.7:5062", "10.0.0.1:5070", "198.51.100.7"},
         {"the relay, for a user of another relay (no word of its own)", relay,
          "P-Asserted-Identity: <sip:203.0.113.13:20001>\r\n", "203.0.113.13:20001", "10.0.0.1:5070", "203.0.113.13"},
         {"the relay, saying nothing", relay, {}, relay, "10.0.0.1:5070", "203.0.113.12"},
