@@ -2,28 +2,20 @@
 
 #include "core/ErrorLog.h"
 #include "platform/vb.h"
+#include "wire/Codepage.h"
 #include "wire/Protocol.h"
+
+#include <QRegularExpression>
+#include <QUrl>
 
 namespace basMain {
 
 namespace {
 
-const QString& validEndings() {
-    static const QString endings =
-        QStringLiteral(".COM.EDU.GOV.NET.BIZ.ORG.TV"
-                       ".AF.AL.DZ.As.AD.AO.AI.AQ.AG.AP.AR.AM.AW.AU.AT.AZ.BS.BH.BD.BB.BY"
-                       ".BE.BZ.BJ.BM.BT.BO.BA.BW.BV.BR.IO.BN.BG.BF.MM.BI.KH.CM.CA.CV.KY"
-                       ".CF.TD.CL.CN.CX.CC.CO.KM.CG.CD.CK.CR.CI.HR.CU.CY.CZ.DK.DJ.DM.DO"
-                       ".TP.EC.EG.SV.GQ.ER.EE.ET.FK.FO.FJ.FI.CS.SU.FR.FX.GF.PF.TF.GA.GM.GE.DE"
-                       ".GH.GI.GB.GR.GL.GD.GP.GU.GT.GN.GW.GY.HT.HM.HN.HK.HU.IS.IN.ID.IR.IQ"
-                       ".IE.IL.IT.JM.JP.JO.KZ.KE.KI.KW.KG.LA.LV.LB.LS.LR.LY.LI.LT.LU.MO.MK.MG"
-                       ".MW.MY.MV.ML.MT.MH.MQ.MR.MU.YT.MX.FM.MD.MC.MN.MS.MA.MZ.NA"
-                       ".NR.NP.NL.AN.NT.NC.NZ.NI.NE.NG.NU.NF.KP.MP.NO.OM.PK.PW.PA.PG.PY"
-                       ".PE.PH.PN.PL.PT.PR.QA.RE.RO.RU.RW.GS.SH.KN.LC.PM.ST.VC.SM.SA.SN.SC"
-                       ".SL.SG.SK.SI.SB.SO.ZA.KR.ES.LK.SD.SR.SJ.SZ.SE.CH.SY.TJ.TW.TZ.TH.TG.TK"
-                       ".TO.TT.TN.TR.TM.TC.TV.UG.UA.AE.UK.US.UY.UM.UZ.VU.VA.VE.VN.VG.VI"
-                       ".WF.WS.EH.YE.YU.ZR.ZM.ZW");
-    return endings;
+// One label of a host name: ASCII letters, digits and inner hyphens, at most 63 of them.
+const QRegularExpression& hostLabel() {
+    static const QRegularExpression label(QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?$"));
+    return label;
 }
 
 // A character that would split or garble a request field: the separator, or a control character.
@@ -53,6 +45,11 @@ bool fnCheckDisplayName(const QString& strName, QString& strMessage) {
         strMessage = QStringLiteral("Your display name may not contain the character \u00D4 or control characters!");
         return false;
     }
+    if (const QString missing = wire::cp1252Missing(strName); !missing.isEmpty()) {
+        strMessage = QStringLiteral("Your display name may not contain ") + missing +
+                     QStringLiteral(": other users would see \"?\" in its place. Please write it with other letters.");
+        return false;
+    }
     if (strName.size() > wire::kMaxDisplayNameChars) {
         strMessage = QStringLiteral("Your display name may not be longer than ") +
                      QString::number(wire::kMaxDisplayNameChars) + QStringLiteral(" characters!");
@@ -61,9 +58,15 @@ bool fnCheckDisplayName(const QString& strName, QString& strMessage) {
     return true;
 }
 
-bool fnCheckEmailEnding(QString strEnding) {
-    if (!strEnding.startsWith(QLatin1Char('.'))) strEnding.prepend(QLatin1Char('.'));
-    return validEndings().toUpper().contains(strEnding.toUpper());
+bool fnCheckEmailDomain(const QString& strDomain) {
+    // Names in other scripts are checked in the form mail servers use for them.
+    const QString ascii = QString::fromLatin1(QUrl::toAce(strDomain, QUrl::IgnoreIDNWhitelist));
+    const QStringList labels = ascii.split(QLatin1Char('.'));
+    if (ascii.isEmpty() || ascii.size() > 253 || labels.size() < 2) return false;
+    for (const QString& label : labels)
+        if (!hostLabel().match(label).hasMatch()) return false;
+    // "10.0.0.1" is an address, not a name: a top-level domain begins with a letter.
+    return labels.last().front().isLetter();
 }
 
 bool fnCheckIpOrEmailFormat(const QStringList& arrFields, bool blnServerMode, QString& strMessage) {
@@ -81,8 +84,6 @@ bool fnCheckIpOrEmailFormat(const QStringList& arrFields, bool blnServerMode, QS
         mark = 17;
         result = true;
         const QString address = arrFields.value(3);
-        const qsizetype lastDot = address.lastIndexOf(QLatin1Char('.'));
-        const QString ending = lastDot < 0 ? address : address.mid(lastDot + 1);
         const qsizetype at = address.indexOf(QLatin1Char('@'));
 
         mark = 20;
@@ -91,6 +92,10 @@ bool fnCheckIpOrEmailFormat(const QStringList& arrFields, bool blnServerMode, QS
             result = false;
             strMessage +=
                 QStringLiteral("Your email address may not contain the character \u00D4 or control characters!");
+        } else if (const QString missing = wire::cp1252Missing(address); !missing.isEmpty()) {
+            // It would reach the server, and the mails sent to it, with "?" in their place.
+            result = false;
+            strMessage += QStringLiteral("Your email address may not contain ") + missing + QLatin1Char('!');
         } else if (address.contains(QLatin1Char(' '))) {
             mark = 21;
             result = false;
@@ -111,13 +116,12 @@ bool fnCheckIpOrEmailFormat(const QStringList& arrFields, bool blnServerMode, QS
             mark = 25;
             result = false;
             strMessage += QStringLiteral("Your @sign can not be the last character in your email address!");
-        } else if (!fnCheckEmailEnding(ending)) {
+        } else if (!fnCheckEmailDomain(address.mid(address.lastIndexOf(QLatin1Char('@')) + 1))) {
+            // Any domain a mail server can have will do: new endings come every year.
             mark = 26;
             result = false;
-            strMessage += QStringLiteral("Your email address is not carrying a valid ending!");
-            strMessage += QStringLiteral("It must be one of the following...");
-            strMessage +=
-                QStringLiteral(".com, .net, .gov, .org, .edu, .biz, .tv Or included country's assigned country code");
+            strMessage += QStringLiteral("The part after the @ in your email address is not a domain name such as "
+                                         "example.com!");
         } else if (address.size() < 6) {
             mark = 27;
             result = false;

@@ -9,10 +9,12 @@ namespace basMain {
 // (numeric user ID) and 3 (e-mail address, which may hold neither the field separator nor a
 // control character) and explains a failure in strMessage.
 bool fnCheckIpOrEmailFormat(const QStringList& arrFields, bool blnServerMode, QString& strMessage);
-// True when the display name can go into a request as one field: no field separator "Ô", no
-// control character, at most wire::kMaxDisplayNameChars characters. Explains a refusal in strMessage.
+// True when the display name can go into a request as one field and reach other users as typed: no
+// field separator "Ô", no control character, nothing the wire's code page cannot carry, at most
+// wire::kMaxDisplayNameChars characters. Explains a refusal in strMessage.
 bool fnCheckDisplayName(const QString& strName, QString& strMessage);
-// True when the ending (with or without its leading ".") occurs in the list of known endings.
-bool fnCheckEmailEnding(QString strEnding);
+// True when the text after an e-mail address's @ is a host name: two or more labels of letters,
+// digits and inner hyphens (names in other scripts in their ASCII form), the last starting with a letter.
+bool fnCheckEmailDomain(const QString& strDomain);
 
 } // namespace basMain

@@ -90,7 +90,8 @@ void frmRegister::txtEmail_Change() {
 
 void frmRegister::cmdRegister_Click() {
     const QString email = vb::Trim(txtEmail->text());
-    const QString displayName = vb::Trim(txtDisplayNM->text());
+    // An accent typed as a mark of its own is sent as the one accented letter the wire can carry.
+    const QString displayName = vb::Trim(txtDisplayNM->text()).normalized(QString::NormalizationForm_C);
     g_strDialogResult = email;
     if (displayName.isEmpty()) {
         vb::MsgBox(QStringLiteral("Please, enter your display name?"), vb::vbInformation | vb::vbOKOnly,

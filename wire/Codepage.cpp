@@ -49,6 +49,18 @@ QByteArray toCp1252(const QString& text) {
     return out;
 }
 
+QString cp1252Missing(const QString& text) {
+    QString missing;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const bool pair = text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
+        const QString one = text.mid(i, pair ? 2 : 1);
+        i += pair ? 1 : 0;
+        if ((pair || cp1252Code(one.front()) == kUnmappable) && one != QStringLiteral("?") && !missing.contains(one))
+            missing += one;
+    }
+    return missing;
+}
+
 QString fromCp1252(const QByteArray& bytes) {
     QString out;
     out.reserve(bytes.size());

@@ -14,5 +14,8 @@ QString fromCp1252(const QByteArray& bytes);
 // The code of one character (63 for one outside the code page), and the character of a code.
 unsigned char cp1252Code(QChar c);
 QChar cp1252Char(unsigned char code);
+// The characters of `text` the code page cannot carry (each once, in the order they first come),
+// which toCp1252 would turn into '?': empty when the whole text goes through unchanged.
+QString cp1252Missing(const QString& text);
 
 } // namespace wire

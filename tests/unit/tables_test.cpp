@@ -93,9 +93,8 @@ TEST(Validators, ServerAddressAndPort) {
 TEST(Validators, UserIdAndEmailWithTheirMessages) {
     const QString unsafe =
         QStringLiteral("Your email address may not contain the character \u00D4 or control characters!");
-    const QString ending = QStringLiteral("Your email address is not carrying a valid ending!It must be one of the "
-                                          "following....com, .net, .gov, .org, .edu, .biz, .tv Or included country's "
-                                          "assigned country code");
+    const QString domain =
+        QStringLiteral("The part after the @ in your email address is not a domain name such as example.com!");
     const struct {
         const char* id;
         const char* address;
@@ -112,11 +111,23 @@ TEST(Validators, UserIdAndEmailWithTheirMessages) {
          QStringLiteral("Your @ sign can not be the first character in your email address!")},
         {"1", "ann.example.com@", false,
          QStringLiteral("Your @sign can not be the last character in your email address!")},
-        {"1", "ann@examplecom", false, ending},
+        // Any ending a domain can have, but a domain it must be.
+        {"1", "dave@example.info", true, {}},
+        {"1", "ann@mail.example.photography", true, {}},
+        {"1",
+         "ann@b\xFC"
+         "cher.De",
+         true,
+         {}},
+        {"1", "ann@examplecom", false, domain},
+        {"1", "ann@10.0.0.1", false, domain},
+        {"1", "ann@-example.org", false, domain},
+        {"1", "ann@example..org", false, domain},
+        {"1", "ann@example.org.", false, domain},
+        {"1", "ann@ex_ample.org", false, domain},
+        {"1", "ann@x@example.com", false, QStringLiteral("You have more than 1 @ sign in your email address")},
         {"1", "a@b.c", false, QStringLiteral("Your email address is shorter than 6 characters which is impossible.")},
-        {"1", "ann@example.c", true, {}},  // ".C" is found inside ".COM"
-        {"1", "ann@example.De", true, {}}, // endings compare without case
-        {"1", "a@b.co", true, {}},         // exactly six characters
+        {"1", "a@b.co", true, {}}, // exactly six characters
         {"1", "ann\xD4x@example.com", false, unsafe},
         {"1", "ann@example.com\t", false, unsafe},
         {"1", "ann@ex\x85mple.com", false, unsafe},
@@ -129,6 +140,29 @@ TEST(Validators, UserIdAndEmailWithTheirMessages) {
             << c.address;
         EXPECT_EQ(message, c.message) << c.address;
     }
+}
+
+// What the wire's code page cannot carry would reach others as "?": refused, naming the characters.
+TEST(Validators, NamesAndAddressesReachOthersAsTyped) {
+    const struct {
+        QString name;
+        QString refused; // the characters the message names; empty: accepted
+    } names[] = {
+        {QStringLiteral("Zo\u00eb O'Brien \u20ac?"), {}},
+        {QStringLiteral("\u0108arl \u00f4wen \u0108"), QStringLiteral("\u0108")},
+        {QStringLiteral("Carl o\u0302wen"), QStringLiteral("\u0302")}, // the form composes it first
+        {QStringLiteral("Ann \U0001F600"), QStringLiteral("\U0001F600")},
+    };
+    for (const auto& c : names) {
+        QString message;
+        EXPECT_EQ(basMain::fnCheckDisplayName(c.name, message), c.refused.isEmpty()) << c.name.toStdString();
+        EXPECT_EQ(message.isEmpty() ? QString() : message.section(QLatin1Char(':'), 0, 0).section(QLatin1Char(' '), -1),
+                  c.refused)
+            << message.toStdString();
+    }
+    QString message;
+    EXPECT_FALSE(basMain::fnCheckIpOrEmailFormat({{}, {}, "1", QStringLiteral("ann@\u4f8b\u3048.jp")}, false, message));
+    EXPECT_EQ(message, QStringLiteral("Your email address may not contain \u4f8b\u3048!"));
 }
 
 // A code is read only as its exact digits: a peer's padded or signed code is no code at all.
