@@ -1,5 +1,6 @@
 #include "app/Registration.h"
 
+#include "app/StartupLoader.h"
 #include "app/frmMain.h"
 #include "chatlink/ChatProtocol.h"
 #include "core/ErrorLog.h"
@@ -16,6 +17,7 @@
 #include "wire/Protocol.h"
 
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QTimer>
 
 namespace basMain {
@@ -54,60 +56,76 @@ bool waitForAnswer(frmMain& form) {
     return true;
 }
 
+// Sends the registration and waits for the answer; true when the server answered.
+bool askServer(frmMain& form, const QString& displayName, const QString& email) {
+    g_strMsgToSend = wire::request(wire::Code::Register, {fnGetUserName(), fnGetComputerName(), email, displayName});
+    const WaitingForAnswer waiting;
+    form.chatSocket().Connect(g_strServerIP, vb::CLng(g_strServerPort));
+    g_blnRegistrationDone = false;
+    g_blnRegistrationTimeOut = false;
+    frmRegWait::get().show();
+    form.tmrRegistration->start();
+    return waitForAnswer(form);
+}
+
 } // namespace
 
 bool fnRegister(QStringList& /*arrFields*/) {
     int step = 1;
     bool result = false;
+    g_blnRegistrationCancelled = false;
     try {
-        g_strDialogResult.clear();
-        hideWaitWindow();
-        step = 2;
-        {
-            frmRegister dialog(frmMain::instance());
-            vb::ShowModal(dialog);
+        // What the user typed and what the server said of it, while the server refuses it.
+        QString displayName;
+        QString email;
+        QString refusal;
+        for (;;) {
+            g_strDialogResult.clear();
+            hideWaitWindow();
+            step = 2;
+            {
+                frmRegister dialog(frmMain::instance());
+                if (!refusal.isEmpty()) dialog.showRefusal(displayName, email, refusal);
+                vb::ShowModal(dialog);
+            }
+            step = 3;
+            if (g_strDialogResult.isEmpty()) {
+                // The user chose not to register: the program ends without a word.
+                g_blnRegistrationCancelled = true;
+                frmRegWait::get().show();
+                return false;
+            }
+            step = 4;
+            if (!g_strAltServerBase.isEmpty()) {
+                vb::MsgBox(QStringLiteral("Sorry, Cannot Register Now"), vb::vbCritical | vb::vbOKOnly,
+                           QStringLiteral("Chat Server On Maintenance"));
+                frmRegWait::unload();
+                frmRegWait::get().show();
+                return false;
+            }
+            step = 5;
+            const qsizetype separator = g_strDialogResult.indexOf(wire::kSep);
+            displayName = g_strDialogResult.left(separator);
+            email = g_strDialogResult.mid(separator + 1);
+            step = 6;
+            frmMain* form = frmMain::instance();
+            if (!form) vb::raise(vb::kErrObjectNotSet);
+            if (!askServer(*form, displayName, email)) return false;
+            result = true;
+            if (form->identity().registered()) break;
+            // Refused (the address is taken, or has had its mails for the day): back to the
+            // form, with the server's words and what the user typed.
+            step = 8;
+            refusal = form->txtStatus->toPlainText();
         }
-        step = 3;
-        if (g_strDialogResult.isEmpty()) {
-            frmRegWait::get().show();
-            return false;
-        }
-        step = 4;
-        if (!g_strAltServerBase.isEmpty()) {
-            vb::MsgBox(QStringLiteral("Sorry, Cannot Register Now"), vb::vbCritical | vb::vbOKOnly,
-                       QStringLiteral("Chat Server On Maintenance"));
-            frmRegWait::unload();
-            frmRegWait::get().show();
-            return false;
-        }
-        step = 5;
-        const qsizetype separator = g_strDialogResult.indexOf(wire::kSep);
-        const QString displayName = g_strDialogResult.left(separator);
-        const QString email = g_strDialogResult.mid(separator + 1);
-        g_strMsgToSend =
-            wire::request(wire::Code::Register, {fnGetUserName(), fnGetComputerName(), email, displayName});
-        step = 6;
-        const WaitingForAnswer waiting;
-        frmMain* form = frmMain::instance();
-        if (!form) vb::raise(vb::kErrObjectNotSet);
-        form->chatSocket().Connect(g_strServerIP, vb::CLng(g_strServerPort));
-        g_blnRegistrationDone = false;
-        g_blnRegistrationTimeOut = false;
-        step = 7;
-        frmRegWait::get().show();
-        form->tmrRegistration->start();
-        step = 8;
-        if (!waitForAnswer(*form)) return false;
-        result = true;
-        // An accepted registration (a refused one leaves no user ID): its display name goes with
-        // the user's calls from now on.
-        if (form->identity().registered()) {
-            trySkip({}, [&] { writeDisplayNameFile(displayName); });
-            Identity named = form->identity();
-            // As the next start reads it back: trimmed, and nothing a peer could be misled by.
-            named.displayName = readDisplayNameFile();
-            form->setIdentity(named);
-        }
+        step = 9;
+        // An accepted registration: its display name goes with the user's calls from now on.
+        frmMain& form = *frmMain::instance();
+        trySkip({}, [&] { writeDisplayNameFile(displayName); });
+        Identity named = form.identity();
+        // As the next start reads it back: trimmed, and nothing a peer could be misled by.
+        named.displayName = readDisplayNameFile();
+        form.setIdentity(named);
     } catch (const std::exception& error) {
         logCaught(QStringLiteral("fnRegister[") + QString::number(step) + QLatin1Char(']'), error);
         return false;

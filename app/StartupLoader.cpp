@@ -45,9 +45,12 @@ void chooseServer(const QStringList* validStoredPair) {
 
 } // namespace
 
+bool g_blnRegistrationCancelled = false;
+
 bool fnFillcall() {
     int step = 0;
     QStringList arrFields;
+    g_blnRegistrationCancelled = false;
     try {
         step = 1;
         const QString path = vb::AppPath() + QStringLiteral("/RTC_Chat.kvo");

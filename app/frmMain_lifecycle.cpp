@@ -71,8 +71,10 @@ void frmMain::fnInitForm() {
 
         if (!fnFillcall()) {
             step = 8;
-            vb::MsgBox(QStringLiteral("Error loading ColloqChat"), vb::vbCritical | vb::vbOKOnly,
-                       QStringLiteral("ERROR"));
+            // A user who closed the registration form asked to quit: nothing failed.
+            if (!g_blnRegistrationCancelled)
+                vb::MsgBox(QStringLiteral("Error loading ColloqChat"), vb::vbCritical | vb::vbOKOnly,
+                           QStringLiteral("ERROR"));
             g_blnQuitNoLogOff = true;
             unloadForm();
             return;

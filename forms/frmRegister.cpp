@@ -4,6 +4,7 @@
 #include "core/basMain.h"
 #include "forms/frmRegWait.h"
 #include "platform/vb.h"
+#include "platform/widgets/Controls.h"
 #include "platform/widgets/MsgBox.h"
 #include "wire/Protocol.h"
 
@@ -37,6 +38,7 @@ frmRegister::frmRegister(QWidget* parent) : QDialog(parent) {
     txtDisplayNM = new QLineEdit(this);
     txtDisplayNM->setObjectName(QStringLiteral("txtDisplayNM"));
     txtDisplayNM->setMaxLength(wire::kMaxDisplayNameChars);
+    m_firstFocus = txtDisplayNM;
     txtEmail = new QLineEdit(this);
     txtEmail->setObjectName(QStringLiteral("txtEmail"));
     Label1[0]->setBuddy(txtDisplayNM);
@@ -76,7 +78,25 @@ frmRegister::frmRegister(QWidget* parent) : QDialog(parent) {
 void frmRegister::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     centreOnScreen(*this);
-    txtDisplayNM->setFocus();
+    m_firstFocus->setFocus();
+}
+
+void frmRegister::showRefusal(const QString& displayName, const QString& email, const QString& serverText) {
+    txtDisplayNM->setText(displayName);
+    txtEmail->setText(email);
+    txtMessage->setPlainText(QStringLiteral("The chat server did not register you:\r\n\r\n") + serverText +
+                             QStringLiteral("\r\n\r\nPlease change what it names and press Register again."));
+    vb::setForeColor(*txtMessage, vb::vbRed);
+    // What a server refuses is the address (taken, or mailed too often today).
+    m_firstFocus = txtEmail;
+    txtEmail->selectAll();
+}
+
+void frmRegister::refuseField(QLineEdit* field, const QString& message, const QString& title) {
+    vb::MsgBox(message, vb::vbInformation | vb::vbOKOnly, title);
+    // The user fixes the field the message is about, not whichever one had the focus.
+    field->setFocus();
+    field->selectAll();
 }
 
 void frmRegister::txtDisplayNM_Change() {
@@ -94,18 +114,18 @@ void frmRegister::cmdRegister_Click() {
     const QString displayName = vb::Trim(txtDisplayNM->text()).normalized(QString::NormalizationForm_C);
     g_strDialogResult = email;
     if (displayName.isEmpty()) {
-        vb::MsgBox(QStringLiteral("Please, enter your display name?"), vb::vbInformation | vb::vbOKOnly,
-                   QStringLiteral("Chat Display Name"));
+        refuseField(txtDisplayNM, QStringLiteral("Please, enter your display name?"),
+                    QStringLiteral("Chat Display Name"));
         return;
     }
     QString message;
     if (!fnCheckDisplayName(displayName, message)) {
-        vb::MsgBox(message, vb::vbInformation | vb::vbOKOnly, QStringLiteral("Chat Display Name"));
+        refuseField(txtDisplayNM, message, QStringLiteral("Chat Display Name"));
         return;
     }
     const QStringList fields{QString(), QString(), QStringLiteral("1"), email};
     if (!fnCheckIpOrEmailFormat(fields, false, message)) {
-        vb::MsgBox(message, vb::vbInformation | vb::vbOKOnly, QStringLiteral("Check Email"));
+        refuseField(txtEmail, message, QStringLiteral("Check Email"));
         return;
     }
     g_strDialogResult = displayName + wire::kSep + email.toLower();
@@ -114,14 +134,14 @@ void frmRegister::cmdRegister_Click() {
 }
 
 void frmRegister::cmdCancel_Click() {
-    g_strDialogResult.clear();
-    g_blnQuitNoLogOff = true;
-    QDialog::reject();
+    reject();
 }
 
 void frmRegister::reject() {
-    // Closing the window by its frame (or Escape) is a cancel: a half-checked address left in
-    // the answer would otherwise be registered as a display name with an empty e-mail.
-    if (!m_registered) g_strDialogResult.clear();
+    // Closing the window by its frame or with Escape is a Cancel: the user does not want to
+    // register, and a half-checked address must not be taken for an answer.
+    if (m_registered) return;
+    g_strDialogResult.clear();
+    g_blnQuitNoLogOff = true;
     QDialog::reject();
 }

@@ -26,12 +26,19 @@ public:
     QPlainTextEdit* txtMessage = nullptr;
     QLabel* Label1[2] = {};
 
-    // Closing by the frame (or Escape) lands here.
+    // The form again after the server refused what it sent: the fields as they were, the
+    // server's text in place of the welcome, and the focus in the e-mail field.
+    void showRefusal(const QString& displayName, const QString& email, const QString& serverText);
+
+    // Cancel, closing by the frame and Escape land here.
     void reject() override;
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void refuseField(QLineEdit* field, const QString& message, const QString& title);
+
     bool m_registered = false;
+    QLineEdit* m_firstFocus = nullptr;
 };

@@ -16,6 +16,7 @@
 
 #include <QDialog>
 #include <QFile>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -77,6 +78,11 @@ protected:
     }
     void TearDown() override {
         if (form && !form->isUnloaded()) {
+            // Not in the middle of its log-in's exchange: the next window starts afresh.
+            ASSERT_TRUE(servertest::waitFor([&] {
+                return g_lngChatSocketHandle == 0 &&
+                       !(form->tmrServerCall->isActive() && form->tmrServerCall->interval() == 21);
+            }));
             g_blnQuitNoLogOff = true;
             form->unloadForm();
         }
@@ -163,6 +169,57 @@ TEST_P(ClientAgainstServer, RegistrationContactsPresenceAndSignOff) {
     clientExchange("2005" + S + id());
     EXPECT_EQ(wire::parseSettingsText(testenv::readScrambledFile(env.path("ColloqChat.kvo"))),
               fixture.server->config().sites);
+}
+
+// Someone holds the address already: the form comes back with the server's words and what Ann
+// typed, instead of a window with no identity; she corrects the address, or gives up with Escape.
+TEST_P(ClientAgainstServer, ATakenAddressBringsTheFormBackUntilItIsCorrectedOrGivenUp) {
+    ASSERT_EQ(bob({"3", "bob", "PC-B", "ann@example.com", "Bob"}).code(), "3");
+    for (const bool corrects : {true, false}) {
+        SCOPED_TRACE(corrects ? "corrected" : "given up");
+        QStringList shown; // each showing of the form: name | e-mail | message
+        vb::setModalHandlerForTesting([&](QDialog& dialog) {
+            auto* name = dialog.findChild<QLineEdit*>("txtDisplayNM");
+            auto* email = dialog.findChild<QLineEdit*>("txtEmail");
+            shown.append(name->text() + " | " + email->text() + " | " +
+                         dialog.findChild<QPlainTextEdit*>("txtMessage")->toPlainText());
+            if (shown.size() == 1) {
+                name->setText("Ann Lee");
+                email->setText("Ann@Example.com");
+            } else if (corrects) {
+                email->setText("ann.lee@example.com");
+            } else {
+                QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+                QCoreApplication::sendEvent(&dialog, &escape);
+                return dialog.result();
+            }
+            dialog.findChild<QPushButton*>("cmdRegister")->click();
+            return dialog.result();
+        });
+        testenv::writeScrambledFile(env.path("RTC_Chat.kvo"),
+                                    kServerAddress.toString() + S + QString::number(kChatPort));
+        form.reset(); // one main window at a time
+        form = std::make_unique<frmMain>();
+        form->Form_Load();
+        form->fnInitForm();
+        ASSERT_EQ(shown.size(), 2);
+        EXPECT_EQ(shown[1].section(" | ", 0, 1), "Ann Lee | ann@example.com");
+        EXPECT_TRUE(shown[1].contains("The e-mail address ann@example.com is already registered."))
+            << shown[1].toStdString();
+        EXPECT_TRUE(env.boxes().isEmpty()) << env.boxes().value(0).prompt.toStdString();
+        if (corrects) {
+            ASSERT_FALSE(id().isEmpty());
+            EXPECT_EQ(form->identity().email, "ann.lee@example.com");
+            EXPECT_TRUE(form->cmdManageContacts->isEnabled());
+            // Not in the middle of its log-in's exchange: the next window starts afresh.
+            servertest::waitFor([&] { return g_lngChatSocketHandle == 0 && !form->tmrServerCall->isActive(); }, 3000);
+            g_blnQuitNoLogOff = true;
+            form->unloadForm();
+        } else {
+            EXPECT_TRUE(form->isUnloaded());
+            EXPECT_EQ(testenv::readScrambledFile(env.path("RTC_Chat.kvo")).count(S), 1); // no identity stored
+        }
+    }
 }
 
 COLLOQ_ON_BOTH_STORES(ClientAgainstServer);
