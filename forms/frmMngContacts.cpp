@@ -103,6 +103,15 @@ void frmMngContacts::Form_Load(const vb::ListView& users) {
 void frmMngContacts::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     centreOnScreen(*this);
+    // Adding a contact is what the manager is opened for most: the user types at once.
+    if (SSTab1->currentIndex() == 0) txtEmail->setFocus();
+}
+
+void frmMngContacts::refuseAddress(const QString& message, const QString& title) {
+    vb::MsgBox(message, vb::vbInformation | vb::vbOKOnly, title);
+    // Back to the address, ready to be typed over.
+    txtEmail->setFocus();
+    txtEmail->selectAll();
 }
 
 bool frmMngContacts::eventFilter(QObject* watched, QEvent* event) {
@@ -124,20 +133,18 @@ void frmMngContacts::cmdAddCont_Click() {
     g_strDialogResult = address;
     QString message;
     if (!fnCheckIpOrEmailFormat({QString(), QString(), QStringLiteral("1"), address}, false, message)) {
-        vb::MsgBox(message, vb::vbInformation | vb::vbOKOnly, QStringLiteral("Check Email"));
+        refuseAddress(message, QStringLiteral("Check Email"));
         return;
     }
     for (int index = 0; index < LstContacts->count(); ++index) {
         if (LstContacts->itemAt(index)->SubItem(2) == address) {
-            vb::MsgBox(QStringLiteral("Contact Email: ") + address, vb::vbInformation | vb::vbOKOnly,
-                       QStringLiteral("Contact already in your list"));
+            refuseAddress(QStringLiteral("Contact Email: ") + address, QStringLiteral("Contact already in your list"));
             return;
         }
     }
     // The user's own address is no contact.
     if (address == m_ownEmail) {
-        vb::MsgBox(QStringLiteral("Contact Email: ") + address, vb::vbInformation | vb::vbOKOnly,
-                   QStringLiteral("It Is Your Email???"));
+        refuseAddress(QStringLiteral("Contact Email: ") + address, QStringLiteral("It Is Your Email???"));
         return;
     }
     g_strDialogResult = QStringLiteral("A") + wire::kSep + address;

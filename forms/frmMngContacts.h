@@ -49,6 +49,7 @@ protected:
 
 private:
     void Form_Load(const vb::ListView& users);
+    void refuseAddress(const QString& message, const QString& title);
     QString m_ownEmail;
     bool m_answered = false;
     bool m_columnsSized = false;

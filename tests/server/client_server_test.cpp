@@ -4,6 +4,8 @@
 #include "ServerTestSupport.h"
 #include "app/frmMain.h"
 #include "core/basMain.h"
+#include "forms/frmMngContacts.h"
+#include "forms/frmRegister.h"
 #include "platform/KVOSocket.h"
 #include "platform/vb.h"
 #include "platform/widgets/Controls.h"
@@ -223,6 +225,66 @@ TEST_P(ClientAgainstServer, ATakenAddressBringsTheFormBackUntilItIsCorrectedOrGi
 }
 
 COLLOQ_ON_BOTH_STORES(ClientAgainstServer);
+
+// The two forms a user types into: each opens with the cursor where the typing starts, every
+// message leaves it in the field the message is about (whichever field the user was in), and
+// Escape closes the form as Cancel does.
+TEST(Forms, EachOpensWhereTheUserTypesAndEveryMessageLeavesTheCursorInTheFieldToFix) {
+    testenv::TestEnv env;
+    vb::ListView users;
+    testenv::setUpUserList(users);
+    vb::ListItem* ann = users.add("On");
+    ann->setSubItem(1, "Ann");
+    ann->setSubItem(2, "ann@example.com");
+    frmMngContacts manager(users, "me@example.com");
+    manager.show();
+    EXPECT_EQ(manager.focusWidget(), manager.txtEmail);
+    for (const auto& [typed, title] :
+         {std::pair{"ann@examplecom", "Check Email"}, std::pair{"Ann@Example.com", "Contact already in your list"},
+          std::pair{"me@example.com", "It Is Your Email???"}}) {
+        manager.txtEmail->setText(typed);
+        manager.cmdAddCont->setFocus(); // as after a click on Add Contact
+        manager.cmdAddCont->click();
+        EXPECT_EQ(env.boxes().last().title, title);
+        EXPECT_EQ(manager.focusWidget(), manager.txtEmail) << typed;
+        EXPECT_EQ(manager.txtEmail->selectedText(), typed);
+        EXPECT_TRUE(manager.isVisible());
+    }
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(&manager, &escape);
+    EXPECT_FALSE(manager.isVisible());
+    EXPECT_TRUE(g_strDialogResult.isEmpty());
+
+    frmRegister form;
+    form.show();
+    EXPECT_EQ(form.focusWidget(), form.txtDisplayNM);
+    const struct {
+        const char* name;
+        const char* email;
+        QLineEdit* from; // where the cursor was
+        QLineEdit* to;   // where the message leaves it
+    } cases[] = {
+        {"   ", "carl@example.com", form.txtEmail, form.txtDisplayNM},
+        {"\xC4\x88"
+         "arl \xC3\xB4wen",
+         "carl@example.com", form.txtEmail, form.txtDisplayNM},
+        {"Carl", "carl@examplecom", form.txtDisplayNM, form.txtEmail},
+    };
+    for (const auto& c : cases) {
+        form.txtDisplayNM->setText(QString::fromUtf8(c.name));
+        form.txtEmail->setText(c.email);
+        c.from->setFocus();
+        form.cmdRegister->click();
+        EXPECT_EQ(form.focusWidget(), c.to) << c.name << " " << c.email;
+        EXPECT_TRUE(form.isVisible());
+    }
+    // An accent typed as a mark of its own goes as the one letter the wire carries.
+    form.txtDisplayNM->setText(QStringLiteral("Carl o\u0302wen"));
+    form.txtEmail->setText("carl@example.com");
+    form.cmdRegister->click();
+    EXPECT_EQ(g_strDialogResult, QStringLiteral("Carl \u00f4wen") + S + "carl@example.com");
+    EXPECT_FALSE(form.isVisible());
+}
 
 class ClientAgainstConfirmingServer : public ClientAgainstServer {
     bool confirming() const override { return true; }
