@@ -265,9 +265,13 @@ TEST(Forms, EachOpensWhereTheUserTypesAndEveryMessageLeavesTheCursorInTheFieldTo
         QLineEdit* to;   // where the message leaves it
     } cases[] = {
         {"   ", "carl@example.com", form.txtEmail, form.txtDisplayNM},
+        // What would split or garble the request's fields, or reach others as "?".
+        {"Carl\xC3\x94Lee", "carl@example.com", form.txtEmail, form.txtDisplayNM},
+        {"Carl\tLee", "carl@example.com", form.txtEmail, form.txtDisplayNM},
         {"\xC4\x88"
          "arl \xC3\xB4wen",
          "carl@example.com", form.txtEmail, form.txtDisplayNM},
+        {"Carl", "\tcarl@example.com", form.txtDisplayNM, form.txtEmail},
         {"Carl", "carl@examplecom", form.txtDisplayNM, form.txtEmail},
     };
     for (const auto& c : cases) {
@@ -275,6 +279,7 @@ TEST(Forms, EachOpensWhereTheUserTypesAndEveryMessageLeavesTheCursorInTheFieldTo
         form.txtEmail->setText(c.email);
         c.from->setFocus();
         form.cmdRegister->click();
+        EXPECT_EQ(env.boxes().last().title, c.to == form.txtEmail ? "Check Email" : "Chat Display Name") << c.name;
         EXPECT_EQ(form.focusWidget(), c.to) << c.name << " " << c.email;
         EXPECT_TRUE(form.isVisible());
     }
