@@ -115,7 +115,7 @@ TEST(RingPolicy, AStrangerWhoGoesOnCallingStaysRefusedUntilQuietForLong) {
     RingPolicy policy;
     const QString mallory = QStringLiteral("10.0.0.9");
     qint64 now = qint64{1000} * 60 * 1000;
-    for (int call = 0; call < RingPolicy::kUnansweredTries; ++call, now += 60 * 1000)
+    for (int call = 0; call < RingPolicy::kUnansweredTries; ++call, now += qint64{60} * 1000)
         policy.noteUnanswered(false, mallory, now);
     EXPECT_EQ(policy.decide(true, mallory, now), Decision::Ring); // a contact there rings
     EXPECT_EQ(policy.decide(false, QStringLiteral("10.0.0.8"), now), Decision::Ring);
