@@ -43,6 +43,7 @@ frmMngContacts::frmMngContacts(const vb::ListView& users, const QString& ownEmai
     Label1->setBuddy(txtEmail);
     cmdAddCont = namedButton(QStringLiteral("&Add Contact"), "cmdAddCont", addTab);
     cmdAddCont->setEnabled(false);
+    cmdAddCont->setDefault(true); // Enter in the address adds it
     cmdCanAddCont = namedButton(QStringLiteral("&Cancel"), "cmdCanAddCont", addTab);
     auto* addButtons = new QHBoxLayout;
     addButtons->addStretch();
@@ -79,6 +80,9 @@ frmMngContacts::frmMngContacts(const vb::ListView& users, const QString& ownEmai
     connect(LstContacts, &vb::ListView::ItemClick, this, &frmMngContacts::LstContacts_ItemClick);
     connect(cmdRemoveContact, &QPushButton::clicked, this, &frmMngContacts::cmdRemoveContact_Click);
     connect(cmdCanRemCont, &QPushButton::clicked, this, &frmMngContacts::cmdCanRemCont_Click);
+    // The e-mail field first in the tab chain, before the tabs: wherever the window system hands
+    // the window its focus from, it lands where the user types.
+    setTabOrder(txtEmail, SSTab1);
     Form_Load(users);
 }
 

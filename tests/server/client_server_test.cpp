@@ -16,6 +16,7 @@
 #include "tools/mailsink/MailSink.h"
 #include "wire/SettingsLines.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QFile>
 #include <QKeyEvent>
@@ -238,7 +239,9 @@ TEST(Forms, EachOpensWhereTheUserTypesAndEveryMessageLeavesTheCursorInTheFieldTo
     ann->setSubItem(2, "ann@example.com");
     frmMngContacts manager(users, "me@example.com");
     manager.show();
-    EXPECT_EQ(manager.focusWidget(), manager.txtEmail);
+    manager.activateWindow(); // as the window system does, after the form is up
+    ASSERT_TRUE(testenv::waitFor([&] { return manager.isActiveWindow(); }));
+    EXPECT_EQ(QApplication::focusWidget(), manager.txtEmail);
     for (const auto& [typed, title] :
          {std::pair{"ann@examplecom", "Check Email"}, std::pair{"Ann@Example.com", "Contact already in your list"},
           std::pair{"me@example.com", "It Is Your Email???"}}) {
@@ -254,6 +257,13 @@ TEST(Forms, EachOpensWhereTheUserTypesAndEveryMessageLeavesTheCursorInTheFieldTo
     QCoreApplication::sendEvent(&manager, &escape);
     EXPECT_FALSE(manager.isVisible());
     EXPECT_TRUE(g_strDialogResult.isEmpty());
+    // Enter in the address adds it.
+    frmMngContacts adding(users, "me@example.com");
+    adding.show();
+    adding.txtEmail->setText("bob@example.com");
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QCoreApplication::sendEvent(adding.txtEmail, &enter);
+    EXPECT_EQ(g_strDialogResult, "A" + S + "bob@example.com");
 
     frmRegister form;
     form.show();
