@@ -72,6 +72,14 @@ protected:
 private:
     int answerDialog(QDialog& dialog) {
         if (auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("txtDisplayNM"))) {
+            // The form again after the server refused the registration: the same answer would be
+            // refused again, so the user gives up (and the program ends).
+            const QString shown = dialog.findChild<QPlainTextEdit*>(QStringLiteral("txtMessage"))->toPlainText();
+            if (shown.contains(QLatin1String("did not register you"))) {
+                say(QStringLiteral("box: Registration refused | ") + shown.simplified());
+                dialog.reject();
+                return dialog.result();
+            }
             name->setText(m_displayName);
             dialog.findChild<QLineEdit*>(QStringLiteral("txtEmail"))->setText(m_email);
             dialog.findChild<QPushButton*>(QStringLiteral("cmdRegister"))->click();
