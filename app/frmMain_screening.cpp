@@ -76,7 +76,7 @@ bool frmMain::turnAwayByChoice(const std::shared_ptr<rtc::IRTCSession2>& session
     const RingPolicy::Decision decision =
         m_ringPolicy.decide(caller.contact, callerKey(caller.address, m_callPaths), nowMs());
     if (decision == RingPolicy::Decision::Ring) return false;
-    m_record->turnAway(caller, CallActivity::Outcome::Refused, session);
+    m_calls->record().turnAway(caller, CallActivity::Outcome::Refused, session);
     callengine::required(session)->Terminate(decision == RingPolicy::Decision::DoNotDisturb ? rtc::RTCTR_DND
                                                                                             : rtc::RTCTR_REJECT);
     return true;
@@ -99,7 +99,7 @@ void frmMain::RequestRefusedEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent)
         refused.email = identity.email;
         refused.address = identity.callAddress;
         refused.contact = identity.contact;
-        m_record->turnAway(refused, CallActivity::Outcome::Refused);
+        m_calls->record().turnAway(refused, CallActivity::Outcome::Refused);
     } catch (const std::exception& error) {
         logCaught(QStringLiteral("RequestRefusedEvent"), error);
     }

@@ -128,7 +128,7 @@ void frmMain::SecurityEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
             panelSecurity->refusedUnencrypted();
             required(session)->Terminate(rtc::RTCTR_NORMAL);
         }
-        m_record->setSecurity(panelSecurity->historyText());
+        m_calls->record().setSecurity(panelSecurity->historyText());
     } catch (const std::exception& error) {
         logCaught(QStringLiteral("SecurityEvent"), error);
     }

@@ -1,4 +1,5 @@
-// The call address the window publishes for the host it runs on.
+// The call address the window publishes for the host it runs on, the engine module it loads, and
+// what it says of a call it cannot place.
 #include "app/frmMain.h"
 #include "call/rtc/EngineModule.h"
 #include "call/rtc/NetworkAddresses.h"
@@ -6,6 +7,7 @@
 #include "core/basMain.h"
 #include "platform/vb.h"
 #include "platform/widgets/Controls.h"
+#include "platform/widgets/ListView.h"
 #include "support/FrmMainCallAccess.h"
 #include "support/ScriptedRtc.h"
 #include "support/TestEnv.h"
@@ -13,6 +15,7 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QLibraryInfo>
+#include <QPlainTextEdit>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -99,4 +102,39 @@ TEST(EngineModule, GivesARealEngineWhoseErrorsAreTheWindowsOwnAndNothingFromAWro
     const QString notAnEngine = QLibraryInfo::path(QLibraryInfo::LibrariesPath) + QStringLiteral("/libQt6Core.so.6");
     for (const QString& path : {dir.filePath(QStringLiteral("missing.so")), garbage.fileName(), notAnEngine})
         EXPECT_FALSE(rtc::loadEngineModule(path)()) << path.toStdString();
+}
+
+// What the window tells the user, in red, when Connect (or a call back from the history) cannot
+// place a call; no call is left standing.
+TEST(CallWindow, ConnectSaysWhyACallCannotBePlaced) {
+    testenv::TestEnv env;
+    env.makeLogsFolder();
+    ScriptedRtcFactory factory;
+    frmMain form;
+    FrmMainCallAccess::initRtc(form);
+    const std::shared_ptr<ScriptedRtc> rtc = factory.last();
+    const std::pair<const char*, const char*> cases[] = {
+        {nullptr, "No contact is selected: click a contact in the list, then press Connect."},
+        {"CreateSession", "The call could not be placed: "},
+        {"", "Ann cannot be called now: no call address. Wait until Ann is on line, click the row again and press "
+             "Connect."},
+    };
+    for (const auto& [failing, status] : cases) {
+        SCOPED_TRACE(status);
+        rtc->clearFailures();
+        if (failing && *failing) rtc->failOn(QString::fromLatin1(failing));
+        FrmMainCallAccess::listContact(form, QStringLiteral("Ann"), QStringLiteral("ann@x.org"),
+                                       QString::fromLatin1(failing && *failing ? "127.0.0.2:5060" : ""))
+            ->setSelected(failing != nullptr); // the list refilled meanwhile, say
+        form.cmdConnect_Click();
+        EXPECT_TRUE(form.txtStatus->toPlainText().startsWith(QString::fromLatin1(status)))
+            << form.txtStatus->toPlainText().toStdString();
+        EXPECT_EQ(vb::ForeColor(*form.txtStatus), vb::vbRed);
+        EXPECT_EQ(form.g_objSession, nullptr);
+    }
+    // A history row that kept no address: the way back is the contact list, not a row to click.
+    form.callBack(QStringLiteral("Ann"), QStringLiteral("ann@x.org"), QString());
+    EXPECT_EQ(form.txtStatus->toPlainText(), "Ann cannot be called back: this call left no call address. Wait until "
+                                             "Ann is on line and call from the contact list.");
+    EXPECT_EQ(env.logLines().size(), 4);
 }

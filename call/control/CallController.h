@@ -1,0 +1,100 @@
+#pragma once
+// The call state machine, without a window: the call in progress (placed here, or answered once
+// it rang), the count of incoming calls under way, the ringing, the calls turned away and the
+// record of every call. It acts on the engine's session states and on the user's Connect, Answer
+// and Terminate, and tells whoever shows the call what to show through its signals; the window
+// only connects to them.
+#include "call/control/CallRecord.h"
+#include "call/control/CallRinger.h"
+#include "call/rtc/Rtc.h"
+#include "core/CallActivity.h"
+#include "core/CallerIdentity.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace callcontrol {
+
+// Whom Connect calls: a contact's name, e-mail and call address ("host:port").
+struct CallTarget {
+    QString name;
+    QString email;
+    QString address;
+    bool fromHistory = false; // a call back from the History tab, which has no rows to click
+};
+
+class CallController : public QObject {
+    Q_OBJECT
+public:
+    using Engine = std::function<std::shared_ptr<rtc::IRTCClient2>()>;
+    using Contacts = std::function<QList<basMain::ContactEntry>()>;
+    // Whether a call about to ring is turned away by the user's settings instead (then it has
+    // done so, and recorded it); `caller` names the caller.
+    using Screen = std::function<bool(const std::shared_ptr<rtc::IRTCSession2>&, const CallActivity& caller)>;
+
+    // `engine` gives the call engine (sessions are created and rings played on it); `contacts`
+    // the listed contacts, whom callers and called parties are matched against.
+    CallController(Engine engine, Contacts contacts, QObject* parent = nullptr);
+
+    void setScreen(Screen screen) { m_screen = std::move(screen); }
+
+    // The call in progress: placed here, or answered once it rang; null when there is none.
+    std::shared_ptr<rtc::IRTCSession2> session;
+    bool connected = false;
+    // Incoming calls under way: ringing, connected, or refused and not yet ended.
+    qint16 incomingCount = 0;
+
+    CallRinger& ringer() { return *m_ringer; }
+    CallRecord& record() { return *m_record; }
+    // Whether a call rings, is being placed or is connected: one call at a time.
+    bool busy() const { return session || connected || m_ringer->ringing(); }
+
+    // The engine's report that a session's state changed.
+    void sessionStateChanged(const std::shared_ptr<rtc::IRTCEvent>& event);
+
+    // Places a call to `target` (none: no contact was selected). What failed is logged, and told.
+    enum class PlaceFailure { None, NoTarget, NoAddress, Engine };
+    struct Placing {
+        PlaceFailure failure = PlaceFailure::None;
+        QString error; // the engine's words, for PlaceFailure::Engine
+    };
+    Placing place(const std::optional<CallTarget>& target);
+    // "Manual": the ringing call is picked up at the ringer's next check.
+    void answer() { m_ringer->answer(); }
+    // Terminate: refuses the ringing call, or ends (or cancels) the call in progress. False when
+    // that failed (logged).
+    bool hangUp();
+
+signals:
+    // The status caption for a session's new state ("Status: CONNECTED User: ..."). For
+    // RTCSS_INCOMING the window comes up here, before the phone rings.
+    void stateShown(long state, const QString& caption);
+    // An incoming call starts ringing: it can be answered or refused, little else.
+    void ringing();
+    // The call in progress ended: the engine is ready for the next one...
+    void ready();
+    // ...and, once the session has gone, the window's controls come back.
+    void released();
+
+private:
+    void incoming(const std::shared_ptr<rtc::IRTCSession2>& ringingSession, int& step);
+    // Whether the end of `ended` concerns the call in progress (false: only the counts change).
+    bool endsTheCall(const std::shared_ptr<rtc::IRTCSession2>& ended);
+    void endCall(const std::shared_ptr<rtc::IRTCSession2>& ended, int& step);
+    void reportStart(CallActivity::Phase phase, bool incoming, const std::shared_ptr<rtc::IRTCSession2>& of,
+                     const CallTarget* placed = nullptr);
+    QString otherParty(const std::shared_ptr<rtc::IRTCSession2>& of) const;
+    CallActivity callerOf(const std::shared_ptr<rtc::IRTCSession2>& of) const;
+
+    Engine m_engine;
+    Contacts m_contacts;
+    Screen m_screen;
+    CallRinger* m_ringer;
+    CallRecord* m_record;
+};
+
+} // namespace callcontrol
