@@ -5,7 +5,7 @@
 #include "app/CallPathsLink.h"
 
 #include "BuildConfig.h"
-#include "app/VideoViewer.h"
+#include "callui/VideoViewer.h"
 #include "core/ErrorLog.h"
 #include "core/ServerKeys.h"
 #include "desktop/CallDesktop.h"

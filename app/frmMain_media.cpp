@@ -1,7 +1,7 @@
 // Media options, video windows, volume, mute, tuning and stay-on-top of the main window.
 #include "app/CallHelpers.h"
-#include "app/VideoViewer.h"
 #include "app/frmMain.h"
+#include "callui/VideoViewer.h"
 #include "core/ErrorLog.h"
 #include "platform/widgets/Controls.h"
 #include "platform/widgets/StayOnTop.h"

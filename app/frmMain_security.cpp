@@ -2,9 +2,9 @@
 // option of the Tools tab and what the engine reports of each call's protection; and the chat
 // link's TLS, with the servers' keys the client trusts.
 #include "app/CallHelpers.h"
-#include "app/CallSecurityPanel.h"
 #include "app/frmMain.h"
 #include "call/control/CallRecord.h"
+#include "callui/CallSecurityPanel.h"
 #include "chatlink/ChatLink.h"
 #include "core/ErrorLog.h"
 #include "core/ServerKeys.h"

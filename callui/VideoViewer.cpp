@@ -1,4 +1,4 @@
-#include "app/VideoViewer.h"
+#include "callui/VideoViewer.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
