@@ -98,8 +98,6 @@ void frmMain::showCallState(long state, const QString& caption) {
         raise();
         activateWindow();
         fraStatus->setTitle(caption);
-        // The window comes up before the phone rings: the user sees who calls as it rings.
-        vb::DoEvents();
         return;
     case rtc::RTCSS_ANSWERING:
         vb::setForeColor(*txtStatus, vb::vbBlue);

@@ -5,6 +5,8 @@
 #include "core/ErrorLog.h"
 #include "wire/PeerText.h"
 
+#include <QTimer>
+
 namespace callcontrol {
 
 using basMain::logCaught;
@@ -233,22 +235,35 @@ void CallController::incoming(const std::shared_ptr<rtc::IRTCSession2>& ringingS
     reportStart(CallActivity::Phase::Ringing, true, ringingSession);
     step = 5;
     emit stateShown(rtc::RTCSS_INCOMING, QStringLiteral("Status: INCOMING ") + otherParty(ringingSession));
-    step = 6;
-    // The caller gave up while the window came up: its end has been handled already.
-    if (hasEnded(required(ringingSession))) {
-        m_record->report(CallActivity::Phase::Ended, CallActivity::Outcome::Missed);
-        return;
+    // The phone rings once the events that brought the window up have run: the user sees who
+    // calls as it rings. Whatever else comes meanwhile is handled as it comes, not inside this.
+    m_announced = ringingSession;
+    QTimer::singleShot(0, this, [this, ringingSession] { startRinging(ringingSession); });
+}
+
+void CallController::startRinging(const std::shared_ptr<rtc::IRTCSession2>& ringingSession) {
+    if (m_announced != ringingSession) return;
+    m_announced.reset();
+    int step = 6;
+    try {
+        // The caller gave up while the window came up: its end has been handled already.
+        if (hasEnded(required(ringingSession))) {
+            m_record->report(CallActivity::Phase::Ended, CallActivity::Outcome::Missed);
+            return;
+        }
+        if (session) {
+            // A call of ours was placed meanwhile.
+            m_record->ignoreEnd(ringingSession);
+            required(ringingSession)->Terminate(rtc::RTCTR_BUSY);
+            return;
+        }
+        emit ringing();
+        step = 7;
+        // The ringer takes it from here: answered, refused or given up, it tells the record.
+        m_ringer->start(ringingSession);
+    } catch (const std::exception& error) {
+        logCaught(stepName("SessionStateEvent", step), error);
     }
-    if (session) {
-        // A call of ours was placed meanwhile.
-        m_record->ignoreEnd(ringingSession);
-        required(ringingSession)->Terminate(rtc::RTCTR_BUSY);
-        return;
-    }
-    emit ringing();
-    step = 7;
-    // The ringer takes it from here: answered, refused or given up, it tells the record.
-    m_ringer->start(ringingSession);
 }
 
 bool CallController::endsTheCall(const std::shared_ptr<rtc::IRTCSession2>& ended) {
@@ -275,7 +290,8 @@ bool CallController::endsTheCall(const std::shared_ptr<rtc::IRTCSession2>& ended
 void CallController::endCall(const std::shared_ptr<rtc::IRTCSession2>& ended, int& step) {
     emit stateShown(rtc::RTCSS_DISCONNECTED, QStringLiteral("Status: DISCONNECTED"));
     if (m_record->open())
-        m_record->report(CallActivity::Phase::Ended, m_record->endingOutcome(m_ringer->session() == ended));
+        m_record->report(CallActivity::Phase::Ended,
+                         m_record->endingOutcome(m_ringer->session() == ended || m_announced == ended));
     emit ready();
     step = 22;
     if (session) {

@@ -50,8 +50,8 @@ public:
 
     CallRinger& ringer() { return *m_ringer; }
     CallRecord& record() { return *m_record; }
-    // Whether a call rings, is being placed or is connected: one call at a time.
-    bool busy() const { return session || connected || m_ringer->ringing(); }
+    // Whether a call rings (or is about to), is being placed or is connected: one call at a time.
+    bool busy() const { return session || connected || m_announced || m_ringer->ringing(); }
 
     // The engine's report that a session's state changed.
     void sessionStateChanged(const std::shared_ptr<rtc::IRTCEvent>& event);
@@ -71,7 +71,7 @@ public:
 
 signals:
     // The status caption for a session's new state ("Status: CONNECTED User: ..."). For
-    // RTCSS_INCOMING the window comes up here, before the phone rings.
+    // RTCSS_INCOMING the window comes up here; the phone rings once its events have run.
     void stateShown(long state, const QString& caption);
     // An incoming call starts ringing: it can be answered or refused, little else.
     void ringing();
@@ -82,6 +82,7 @@ signals:
 
 private:
     void incoming(const std::shared_ptr<rtc::IRTCSession2>& ringingSession, int& step);
+    void startRinging(const std::shared_ptr<rtc::IRTCSession2>& ringingSession);
     // Whether the end of `ended` concerns the call in progress (false: only the counts change).
     bool endsTheCall(const std::shared_ptr<rtc::IRTCSession2>& ended);
     void endCall(const std::shared_ptr<rtc::IRTCSession2>& ended, int& step);
@@ -94,6 +95,8 @@ private:
     Contacts m_contacts;
     Screen m_screen;
     CallRinger* m_ringer;
+    // The incoming call shown to the user, whose phone is about to ring.
+    std::shared_ptr<rtc::IRTCSession2> m_announced;
     CallRecord* m_record;
 };
 
