@@ -250,12 +250,8 @@ private:
     // The controls the chat server's replies change, as the reply handler is given them.
     basMain::ReplyTarget m_replyTarget;
     basMain::Identity m_identity;
-    // The ring settings read and their boxes added; strangers' unanswered calls are counted.
+    // The ring settings read and their boxes added.
     void setUpCallScreening();
-    // Turns `session` away without a ring when the settings, or a stranger's repeated calls, ask
-    // for it; the call is kept in the history as refused. `caller` names it.
-    bool turnAwayByChoice(const std::shared_ptr<rtc::IRTCSession2>& session, const CallActivity& caller);
-    basMain::RingPolicy m_ringPolicy;
     bool m_unloaded = false;
     bool m_inUnload = false;
 };

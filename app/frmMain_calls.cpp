@@ -86,9 +86,6 @@ void frmMain::setUpRinging() {
     connect(chkAutoAnswer, &QCheckBox::stateChanged, m_calls,
             [this](int state) { m_calls->ringer().setAutoAnswer(state == Qt::Checked); });
     m_calls->ringer().setAutoAnswer(chkAutoAnswer->checkState() == Qt::Checked);
-    m_calls->setScreen([this](const std::shared_ptr<rtc::IRTCSession2>& session, const CallActivity& caller) {
-        return turnAwayByChoice(session, caller);
-    });
 }
 
 void frmMain::showCallState(long state, const QString& caption) {

@@ -37,6 +37,10 @@ bool usableCallAddress(const QString& address) {
            !address.contains(QLatin1Char('@'));
 }
 
+qint64 nowMs() {
+    return vb::Now().toMSecsSinceEpoch();
+}
+
 bool hasEnded(const std::shared_ptr<rtc::IRTCSession2>& session) {
     try {
         return session->get_State() == rtc::RTCSS_DISCONNECTED;
@@ -110,6 +114,12 @@ CallController::CallController(Engine engine, Contacts contacts, QObject* parent
             connected = false;
             m_record->report(CallActivity::Phase::Ended, CallActivity::Outcome::Missed);
         });
+    });
+    // Every unanswered call of a stranger counts towards refusing its next ones quietly.
+    connect(m_record, &CallRecord::callActivity, this, [this](const CallActivity& activity) {
+        if (activity.phase == CallActivity::Phase::Ended && activity.incoming &&
+            activity.outcome != CallActivity::Outcome::Answered)
+            m_ringPolicy.noteUnanswered(activity.contact, callerKey(activity.address), nowMs());
     });
     connect(m_ringer, &CallRinger::ended, this, [this](bool declined) {
         m_record->report(CallActivity::Phase::Ended, declined || m_record->isEndedByUser()
@@ -231,7 +241,7 @@ void CallController::incoming(const std::shared_ptr<rtc::IRTCSession2>& ringingS
     }
     step = 18;
     // The user's settings, or a stranger's calls over and over, may keep it from ringing.
-    if (m_screen && m_screen(ringingSession, callerOf(ringingSession))) return;
+    if (turnAwayByChoice(ringingSession, callerOf(ringingSession))) return;
     reportStart(CallActivity::Phase::Ringing, true, ringingSession);
     step = 5;
     emit stateShown(rtc::RTCSS_INCOMING, QStringLiteral("Status: INCOMING ") + otherParty(ringingSession));
@@ -324,6 +334,22 @@ void CallController::reportStart(CallActivity::Phase phase, bool incoming, const
         named.address = placed->address;
     }
     m_record->start(phase, incoming, named);
+}
+
+bool CallController::turnAwayByChoice(const std::shared_ptr<rtc::IRTCSession2>& ringingSession,
+                                      const CallActivity& caller) {
+    using Decision = basMain::RingPolicy::Decision;
+    const Decision decision = m_ringPolicy.decide(caller.contact, callerKey(caller.address), nowMs());
+    if (decision == Decision::Ring) return false;
+    m_record->turnAway(caller, CallActivity::Outcome::Refused, ringingSession);
+    required(ringingSession)->Terminate(decision == Decision::DoNotDisturb ? rtc::RTCTR_DND : rtc::RTCTR_REJECT);
+    return true;
+}
+
+QString CallController::callerKey(const QString& callAddress) const {
+    const qsizetype colon = callAddress.lastIndexOf(QLatin1Char(':'));
+    const QString host = colon < 0 ? callAddress : callAddress.left(colon);
+    return m_relayHosts && m_relayHosts().contains(host) ? callAddress : host;
 }
 
 QString CallController::otherParty(const std::shared_ptr<rtc::IRTCSession2>& of) const {

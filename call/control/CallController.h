@@ -9,6 +9,7 @@
 #include "call/rtc/Rtc.h"
 #include "core/CallActivity.h"
 #include "core/CallerIdentity.h"
+#include "core/RingPolicy.h"
 
 #include <QList>
 #include <QObject>
@@ -32,15 +33,17 @@ class CallController : public QObject {
 public:
     using Engine = std::function<std::shared_ptr<rtc::IRTCClient2>()>;
     using Contacts = std::function<QList<basMain::ContactEntry>()>;
-    // Whether a call about to ring is turned away by the user's settings instead (then it has
-    // done so, and recorded it); `caller` names the caller.
-    using Screen = std::function<bool(const std::shared_ptr<rtc::IRTCSession2>&, const CallActivity& caller)>;
+    // The hosts of the chat server's call relays, which keep a port for each user.
+    using RelayHosts = std::function<QStringList()>;
 
     // `engine` gives the call engine (sessions are created and rings played on it); `contacts`
     // the listed contacts, whom callers and called parties are matched against.
     CallController(Engine engine, Contacts contacts, QObject* parent = nullptr);
 
-    void setScreen(Screen screen) { m_screen = std::move(screen); }
+    // Which calls may ring: the user's ring settings, and strangers who keep calling, counted by
+    // the network address of their call address (on a relay: by the whole call address).
+    basMain::RingPolicy& ringPolicy() { return m_ringPolicy; }
+    void setRelayHosts(RelayHosts hosts) { m_relayHosts = std::move(hosts); }
 
     // The call in progress: placed here, or answered once it rang; null when there is none.
     std::shared_ptr<rtc::IRTCSession2> session;
@@ -90,10 +93,15 @@ private:
                      const CallTarget* placed = nullptr);
     QString otherParty(const std::shared_ptr<rtc::IRTCSession2>& of) const;
     CallActivity callerOf(const std::shared_ptr<rtc::IRTCSession2>& of) const;
+    // Turns `caller`'s call away without a ring when the ring policy says so (kept in the record
+    // as refused).
+    bool turnAwayByChoice(const std::shared_ptr<rtc::IRTCSession2>& ringingSession, const CallActivity& caller);
+    QString callerKey(const QString& callAddress) const;
 
     Engine m_engine;
     Contacts m_contacts;
-    Screen m_screen;
+    RelayHosts m_relayHosts;
+    basMain::RingPolicy m_ringPolicy;
     CallRinger* m_ringer;
     // The incoming call shown to the user, whose phone is about to ring.
     std::shared_ptr<rtc::IRTCSession2> m_announced;

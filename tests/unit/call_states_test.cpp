@@ -209,17 +209,15 @@ TEST_F(CallStates, EveryCallIsReportedFromItsStartToOneEndSayingHowItEnded) {
              rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED);
          },
          {Outcome::Missed, Outcome::Answered}},
-        {"turned away by the user's settings",
+        {"turned away without a ring: do not disturb",
          [&] {
-             calls.setScreen([&](const auto& session, const CallActivity& caller) {
-                 calls.record().turnAway(caller, Outcome::Refused, session);
-                 return true;
-             });
+             calls.ringPolicy().settings.doNotDisturb = true;
              auto session = rtc->incomingSession();
              rtc->fireSessionState(session, rtc::RTCSS_INCOMING);
-             EXPECT_FALSE(calls.ringer().ringing());
+             EXPECT_FALSE(calls.busy());
+             EXPECT_EQ(terminated(session, rtc::RTCTR_DND), 1);
              rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED);
-             calls.setScreen({});
+             calls.ringPolicy().settings.doNotDisturb = false;
          },
          {Outcome::Refused}},
         {"ours, answered", [&] { place(true, false); }, {Outcome::Answered}},
