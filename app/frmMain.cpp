@@ -5,7 +5,7 @@
 #include "app/CallPathsLink.h"
 
 #include "BuildConfig.h"
-#include "app/VideoViewer.h"
+#include "callui/VideoViewer.h"
 #include "core/ErrorLog.h"
 #include "core/ServerKeys.h"
 #include "desktop/CallDesktop.h"
@@ -34,7 +34,9 @@ template <class Body> void guard(const char* name, Body&& body) {
 }
 } // namespace
 
-frmMain::frmMain(QWidget* parent) : QWidget(parent) {
+frmMain::frmMain(QWidget* parent)
+    : QWidget(parent), m_calls(makeCallController()), g_objSession(m_calls->session),
+      g_blnCallConnected(m_calls->connected), g_intIncomingCount(m_calls->incomingCount) {
     s_instance = this;
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Internet Chat"));

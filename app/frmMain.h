@@ -7,6 +7,7 @@
 //   frmMain_history.cpp                                        the call history tab
 // The libraries below never reach for the window: it installs what they need (the status sink of
 // the error log, the reply target, the web socket) and takes it back when it goes.
+#include "call/control/CallController.h"
 #include "call/rtc/Rtc.h"
 #include "chatlink/ChatProtocol.h"
 #include "core/CallActivity.h"
@@ -35,10 +36,6 @@ class CallSecurityPanel;
 namespace chatlink {
 class ChatLink;
 }
-namespace callcontrol {
-class CallRecord;
-class CallRinger;
-} // namespace callcontrol
 namespace basMain {
 class PinnedServers;
 class PinnedWebHosts;
@@ -128,14 +125,23 @@ public:
     // ---- Call engine state ----
     std::shared_ptr<rtc::IRTCClient2> g_objRTCClient;
     bool g_objRTCClientWithEvents = false; // true once the event sink is attached
-    std::shared_ptr<rtc::IRTCSession2> g_objSession;
     std::shared_ptr<rtc::IVideoWindow> g_objVideoPreview;
     std::shared_ptr<rtc::IVideoWindow> g_objVideoReceive;
-    bool g_blnCallConnected = false;
-    qint16 g_intIncomingCount = 0;
+    // The calls: the one in progress, the incoming ones under way, the ringing and the record.
+    callcontrol::CallController& calls() { return *m_calls; }
+
+private:
+    callcontrol::CallController* m_calls; // made before the three below, which name its state
+    callcontrol::CallController* makeCallController();
+
+public:
+    // The call controller's state under the names the window's handlers use.
+    std::shared_ptr<rtc::IRTCSession2>& g_objSession;
+    bool& g_blnCallConnected;
+    qint16& g_intIncomingCount;
     // Rings an incoming call and tells how the ringing ended; its session() is the call that
     // rings now (it becomes g_objSession once answered).
-    callcontrol::CallRinger& ringer() { return *m_ringer; }
+    callcontrol::CallRinger& ringer() { return m_calls->ringer(); }
 
     // ---- Call engine handlers ----
     void g_objRTCClientWithEvents_Event(long RTCEvent, const std::shared_ptr<rtc::IRTCEvent>& pEvent);
@@ -219,12 +225,7 @@ private:
     void prepareCallSecurity(rtc::IRTCClient2& client);
     void setUpChatQueue();
     // Who Connect calls: the selected row's name, e-mail and call address (the row's tag).
-    struct CallTarget {
-        QString name;
-        QString email;
-        QString address;
-        bool fromHistory = false; // a call back from the History tab, which has no rows to click
-    };
+    using CallTarget = callcontrol::CallTarget;
     void placeCall(const std::optional<CallTarget>& target);
     void connectHandlers();
     void attachSockets();
@@ -241,26 +242,16 @@ private:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     chatlink::ChatLink* m_link = nullptr;
-    callcontrol::CallRinger* m_ringer = nullptr;
     void setUpRinging();
+    // What the window shows of a session's state (see CallController::stateShown).
+    void showCallState(long state, const QString& caption);
     // What the window shows of the link's events.
     void connectChatLink();
     // The controls the chat server's replies change, as the reply handler is given them.
     basMain::ReplyTarget m_replyTarget;
     basMain::Identity m_identity;
-    // The calls reported through callActivity, and the sessions turned away.
-    callcontrol::CallRecord* m_record = nullptr;
-    // `placed`: whom the user called, as the call's party (the engine knows it by the caption
-    // the call was placed with).
-    void reportCallStart(CallActivity::Phase phase, bool incoming, const std::shared_ptr<rtc::IRTCSession2>& session,
-                         const CallTarget* placed = nullptr);
-    void reportCall(CallActivity::Phase phase, CallActivity::Outcome outcome = CallActivity::Outcome::Answered);
-    // The ring settings read and their boxes added; strangers' unanswered calls are counted.
+    // The ring settings read and their boxes added.
     void setUpCallScreening();
-    // Turns `session` away without a ring when the settings, or a stranger's repeated calls, ask
-    // for it; the call is kept in the history as refused. `caller` names it.
-    bool turnAwayByChoice(const std::shared_ptr<rtc::IRTCSession2>& session, const CallActivity& caller);
-    basMain::RingPolicy m_ringPolicy;
     bool m_unloaded = false;
     bool m_inUnload = false;
 };

@@ -1,7 +1,6 @@
 // The "History" tab of the main window: the calls the window reports, kept in a file beside the
 // settings files; a double-click calls the row's party back.
 #include "app/frmMain.h"
-#include "call/control/CallRinger.h"
 
 #include "history/CallHistoryView.h"
 #include "platform/vb.h"
@@ -21,6 +20,6 @@ void frmMain::addHistoryTab() {
 
 void frmMain::callBack(const QString& name, const QString& email, const QString& address) {
     // One call at a time: while one rings, is placed or is connected, a double-click does nothing.
-    if (g_objSession || g_blnCallConnected || m_ringer->ringing() || !g_objRTCClient) return;
+    if (m_calls->busy() || !g_objRTCClient) return;
     placeCall(CallTarget{name, email, address, true});
 }

@@ -1,7 +1,8 @@
 // Media options, video windows, volume, mute, tuning and stay-on-top of the main window.
 #include "app/CallHelpers.h"
-#include "app/VideoViewer.h"
 #include "app/frmMain.h"
+#include "call/control/MediaText.h"
+#include "callui/VideoViewer.h"
 #include "core/ErrorLog.h"
 #include "platform/widgets/Controls.h"
 #include "platform/widgets/StayOnTop.h"
@@ -31,61 +32,6 @@ void setSlider(QSlider& slider, int value) {
     const QSignalBlocker quiet(&slider);
     slider.setMaximum(kSliderMax);
     slider.setValue(value);
-}
-
-// Places a video window inside a picture box, or in the box's big window while that is open,
-// and shows it.
-void placeVideo(const std::shared_ptr<rtc::IVideoWindow>& window, QWidget* pictureBox) {
-    if (VideoViewer* viewer = VideoViewer::of(pictureBox)) {
-        viewer->adopt(window);
-    } else {
-        trySkip({}, [&] { required(window)->put_WindowStyle(rtc::kVideoChildStyle); });
-        trySkip({}, [&] { required(window)->put_Owner(pictureBox); });
-        trySkip({}, [&] { required(window)->SetWindowPosition(0, 0, 234, 184); });
-    }
-    trySkip({}, [&] { required(window)->put_Visible(1); });
-}
-
-void hideVideo(const std::shared_ptr<rtc::IVideoWindow>& window) {
-    if (!window) return;
-    trySkip({}, [&] { window->put_Visible(0); });
-    trySkip({}, [&] { window->put_Owner(nullptr); });
-}
-
-QString mediaName(long mediaType) {
-    switch (mediaType) {
-    case rtc::RTCMT_AUDIO_SEND:
-        return QStringLiteral("AUDIO_SEND");
-    case rtc::RTCMT_AUDIO_RECEIVE:
-        return QStringLiteral("AUDIO_RECEIVE");
-    case rtc::RTCMT_VIDEO_SEND:
-        return QStringLiteral("VIDEO_SEND");
-    case rtc::RTCMT_VIDEO_RECEIVE:
-        return QStringLiteral("VIDEO_RECEIVE");
-    default:
-        return QStringLiteral("[ ") + QString::number(mediaType) + QStringLiteral(" ]");
-    }
-}
-
-QString reasonText(long reason) {
-    const QString crlf = QStringLiteral("\r\n");
-    switch (reason) {
-    case rtc::RTCMER_HOLD:
-        return QStringLiteral("The stream was stopped/resumed as a result of the") + crlf +
-               QStringLiteral("remote party putting the call on hold/resuming it from hold.");
-    case rtc::RTCMER_TIMEOUT:
-        return QStringLiteral("A timeout has caused the stream to stop.");
-    case rtc::RTCMER_BAD_DEVICE:
-        return QStringLiteral("The stream failed to start because the device was bad or in use.");
-    case rtc::RTCMER_NO_PORT:
-        return QStringLiteral("The stream failed to start because a port was unavailable.");
-    case rtc::RTCMER_PORTMAPPING_FAILED:
-        return QStringLiteral("The stream failed to start because a port could not be mapped.");
-    case rtc::RTCMER_REMOTE_REQUEST:
-        return QStringLiteral("The media event is due to a request from the remote client.");
-    default:
-        return {};
-    }
 }
 
 } // namespace
@@ -212,24 +158,14 @@ void frmMain::MediaEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
     trySkip({}, [&] { type = event->get_EventType(); });
     trySkip({}, [&] { mediaType = event->get_MediaType(); });
     trySkip({}, [&] { reason = event->get_EventReason(); });
-    const QString prefix = mediaName(mediaType) + QStringLiteral(": ");
-
-    switch (type) {
-    case rtc::RTCMET_STOPPED:
+    if (type == rtc::RTCMET_STOPPED)
         hideVideo(mediaType == rtc::RTCMT_VIDEO_RECEIVE ? g_objVideoReceive : g_objVideoPreview);
-        break;
-    case rtc::RTCMET_STARTED:
+    if (type == rtc::RTCMET_STARTED) {
         if (mediaType == rtc::RTCMT_VIDEO_SEND && checked(chkOptions[1])) placeVideo(g_objVideoPreview, picVideoS);
         if (mediaType == rtc::RTCMT_VIDEO_RECEIVE && checked(chkOptions[3])) placeVideo(g_objVideoReceive, picVideoR);
-        break;
-    case rtc::RTCMET_FAILED:
-        txtStatus->setPlainText(prefix + QStringLiteral("The media stream has failed."));
-        break;
-    default:
-        break;
     }
-    const QString text = reasonText(reason);
-    if (!text.isEmpty()) txtStatus->setPlainText(prefix + text);
+    const QString text = callcontrol::mediaStatusText(type, mediaType, reason);
+    if (!text.isEmpty()) txtStatus->setPlainText(text);
 }
 
 void frmMain::chkMuteMike_Click() {

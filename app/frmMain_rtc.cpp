@@ -1,6 +1,7 @@
 // Set-up of the RTC client at start-up, the routing of its events, and client-level events.
 #include "app/CallHelpers.h"
 #include "app/frmMain.h"
+#include "call/control/CallAddress.h"
 #include "call/rtc/CallSecurity.h"
 #include "call/rtc/CallerOrigin.h"
 #include "core/ErrorLog.h"
@@ -18,28 +19,6 @@ namespace {
 
 // "ActiveX component can't create object": the engine could not be made.
 constexpr int kErrCannotCreateObject = 429;
-
-// The port part of the first address text that has one; 5060 when none does. The call address
-// built from the WAN address must name the port the client really listens on, which is 5060
-// only while that port was free.
-QString listeningPort(const QStringList& external, const QStringList& internal) {
-    for (const QString& text : external + internal) {
-        const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
-        if (colon >= 0 && colon + 1 < text.size()) return text.mid(colon + 1);
-    }
-    return QStringLiteral("5060");
-}
-
-QString firstNonEmpty(const QStringList& texts) {
-    for (const QString& text : texts)
-        if (!text.isEmpty()) return text;
-    return {};
-}
-
-// VB's InStr(text, part) > 0: an empty part is found in any non-empty text, nothing in an empty one.
-bool occursIn(const QString& text, const QString& part) {
-    return !text.isEmpty() && text.contains(part, Qt::CaseSensitive);
-}
 
 } // namespace
 
@@ -64,49 +43,12 @@ void frmMain::fnInitRTCClient(int& step) {
     fnMediaSupp(mediaCaps);
 
     step = 40;
-    QString callAddress;
     const QStringList external = g_objRTCClient->get_NetworkAddresses(false, true);
     step = 42;
     const QStringList internal = g_objRTCClient->get_NetworkAddresses(false, false);
     txtStatus->setPlainText(QStringLiteral("TCP: "));
-    const QString wanAddress = g_strMyWanIP + QLatin1Char(':') + listeningPort(external, internal);
-
-    step = 44;
-    if (!external.isEmpty()) {
-        step = 148;
-        callAddress = firstNonEmpty(external);
-        step = 160;
-        g_objRTCClient->put_ListenForIncomingSessions(rtc::RTCLM_BOTH);
-    } else {
-        step = 50;
-        if (!internal.isEmpty()) {
-            step = 60;
-            if (internal.size() == 1) {
-                step = 105;
-                g_objRTCClient->put_ListenForIncomingSessions(rtc::RTCLM_BOTH);
-                step = 110;
-                // Without a WAN address (offline, or a host whose only interface is loopback)
-                // the one address this machine has is still one others on it can call.
-                callAddress = g_strMyWanIP.isEmpty() ? internal.first() : wanAddress;
-            } else {
-                step = 65;
-                callAddress = firstNonEmpty(internal);
-                step = 80;
-                if (occursIn(callAddress, g_strMyWanIP)) {
-                    step = 95;
-                    g_objRTCClient->put_ListenForIncomingSessions(rtc::RTCLM_BOTH);
-                } else {
-                    step = 85;
-                    g_objRTCClient->put_ListenForIncomingSessions(rtc::RTCLM_BOTH);
-                    step = 90;
-                    callAddress = wanAddress;
-                }
-            }
-        } else {
-            step = 55; // no address at all: the client cannot be called
-        }
-    }
-
+    const QString callAddress =
+        callcontrol::listenAtCallAddress(*g_objRTCClient, g_strMyWanIP, external, internal, step);
     step = 170;
     if (!callAddress.isEmpty()) {
         step = 175;

@@ -1,9 +1,8 @@
-// Which calls may ring: the user's two ring settings, strangers who keep calling, and what the
-// engine refused before anything rang.
+// The boxes of the user's two ring settings, kept in their file for the call controller, which
+// decides which calls may ring; and what the engine refused before anything rang.
 #include "app/CallHelpers.h"
 #include "app/CallPathsLink.h"
 #include "app/frmMain.h"
-#include "call/control/CallRecord.h"
 #include "call/rtc/CallerOrigin.h"
 #include "core/ErrorLog.h"
 #include "platform/vb.h"
@@ -14,23 +13,6 @@
 #include <QLayout>
 
 using namespace basMain;
-
-namespace {
-
-// What a caller's tries are counted by: the network address of its call address, which it cannot
-// vary as it can its port; on one of the chat server's relays, which keep a port for each user,
-// the whole call address.
-QString callerKey(const QString& callAddress, const CallPathsLink* paths) {
-    const qsizetype colon = callAddress.lastIndexOf(QLatin1Char(':'));
-    const QString host = colon < 0 ? callAddress : callAddress.left(colon);
-    return paths && paths->relayHosts().contains(host) ? callAddress : host;
-}
-
-qint64 nowMs() {
-    return vb::Now().toMSecsSinceEpoch();
-}
-
-} // namespace
 
 QList<ContactEntry> callengine::contactEntries(const vb::ListView& list) {
     QList<ContactEntry> entries;
@@ -50,36 +32,22 @@ void frmMain::setUpCallScreening() {
     chkContactsOnly->setToolTip(QStringLiteral("Calls from anybody not in your list are turned away without a ring"));
     fraAnsweraCall->layout()->addWidget(chkDoNotDisturb);
     fraAnsweraCall->layout()->addWidget(chkContactsOnly);
-    m_ringPolicy.settings = readRingSettings();
-    chkDoNotDisturb->setChecked(m_ringPolicy.settings.doNotDisturb);
-    chkContactsOnly->setChecked(m_ringPolicy.settings.contactsOnly);
+    m_calls->ringPolicy().settings = readRingSettings();
+    chkDoNotDisturb->setChecked(m_calls->ringPolicy().settings.doNotDisturb);
+    chkContactsOnly->setChecked(m_calls->ringPolicy().settings.contactsOnly);
     connect(chkDoNotDisturb, &QCheckBox::clicked, this, &frmMain::chkRingSettings_Click);
     connect(chkContactsOnly, &QCheckBox::clicked, this, &frmMain::chkRingSettings_Click);
-    // Every unanswered call of a stranger counts towards refusing its next ones quietly.
-    connect(this, &frmMain::callActivity, this, [this](const CallActivity& activity) {
-        if (activity.phase == CallActivity::Phase::Ended && activity.incoming &&
-            activity.outcome != CallActivity::Outcome::Answered)
-            m_ringPolicy.noteUnanswered(activity.contact, callerKey(activity.address, m_callPaths), nowMs());
-    });
+    // A caller on one of the chat server's relays is counted by its whole call address.
+    m_calls->setRelayHosts([this] { return m_callPaths ? m_callPaths->relayHosts() : QStringList(); });
 }
 
 void frmMain::chkRingSettings_Click() {
     try {
-        m_ringPolicy.settings = {chkDoNotDisturb->isChecked(), chkContactsOnly->isChecked()};
-        writeRingSettings(m_ringPolicy.settings);
+        m_calls->ringPolicy().settings = {chkDoNotDisturb->isChecked(), chkContactsOnly->isChecked()};
+        writeRingSettings(m_calls->ringPolicy().settings);
     } catch (const std::exception& error) {
         logCaught(QStringLiteral("chkRingSettings_Click"), error);
     }
-}
-
-bool frmMain::turnAwayByChoice(const std::shared_ptr<rtc::IRTCSession2>& session, const CallActivity& caller) {
-    const RingPolicy::Decision decision =
-        m_ringPolicy.decide(caller.contact, callerKey(caller.address, m_callPaths), nowMs());
-    if (decision == RingPolicy::Decision::Ring) return false;
-    m_record->turnAway(caller, CallActivity::Outcome::Refused, session);
-    callengine::required(session)->Terminate(decision == RingPolicy::Decision::DoNotDisturb ? rtc::RTCTR_DND
-                                                                                            : rtc::RTCTR_REJECT);
-    return true;
 }
 
 void frmMain::RequestRefusedEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
@@ -99,7 +67,7 @@ void frmMain::RequestRefusedEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent)
         refused.email = identity.email;
         refused.address = identity.callAddress;
         refused.contact = identity.contact;
-        m_record->turnAway(refused, CallActivity::Outcome::Refused);
+        m_calls->record().turnAway(refused, CallActivity::Outcome::Refused);
     } catch (const std::exception& error) {
         logCaught(QStringLiteral("RequestRefusedEvent"), error);
     }

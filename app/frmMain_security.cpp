@@ -2,9 +2,9 @@
 // option of the Tools tab and what the engine reports of each call's protection; and the chat
 // link's TLS, with the servers' keys the client trusts.
 #include "app/CallHelpers.h"
-#include "app/CallSecurityPanel.h"
 #include "app/frmMain.h"
 #include "call/control/CallRecord.h"
+#include "callui/CallSecurityPanel.h"
 #include "chatlink/ChatLink.h"
 #include "core/ErrorLog.h"
 #include "core/ServerKeys.h"
@@ -128,7 +128,7 @@ void frmMain::SecurityEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
             panelSecurity->refusedUnencrypted();
             required(session)->Terminate(rtc::RTCTR_NORMAL);
         }
-        m_record->setSecurity(panelSecurity->historyText());
+        m_calls->record().setSecurity(panelSecurity->historyText());
     } catch (const std::exception& error) {
         logCaught(QStringLiteral("SecurityEvent"), error);
     }

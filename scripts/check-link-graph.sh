@@ -12,7 +12,7 @@ server=build/server
 
 # Libraries that must stay free of Qt Widgets, and how many test programs may link colloq_app.
 widget_free=(colloq_wire colloq_platform colloq_core colloq_rtc colloq_callcontrol)
-max_window_tests=8
+max_window_tests=3
 
 failed=0
 fail() {

@@ -28,7 +28,7 @@ fi
 
 folders=("$@")
 if ((${#folders[@]} == 0)); then
-    folders=(wire platform core history call chatlink web forms desktop app chatserver tests fuzz bench tools)
+    folders=(wire platform core history call chatlink web forms desktop callui app chatserver tests fuzz bench tools)
 fi
 for folder in "${folders[@]}"; do
     if [[ ! -d $folder || $folder == build* ]]; then

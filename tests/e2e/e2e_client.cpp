@@ -6,11 +6,11 @@
 // "box: ..." lines as they come, and the first time the main window is on screen, a "shown" line.
 //
 //   e2e_client FOLDER DISPLAY-NAME E-MAIL
-#include "app/CallSecurityPanel.h"
 #include "app/ProgramEntry.h"
 #include "app/frmMain.h"
 #include "call/rtc/EngineModule.h"
 #include "call/rtc/Rtc.h"
+#include "callui/CallSecurityPanel.h"
 #include "core/basMain.h"
 #include "platform/vb.h"
 #include "platform/widgets/Controls.h"

@@ -3,8 +3,8 @@
 // the clear, the verified mark kept for the contact and a changed key shown as a warning, a peer
 // that cannot encrypt (a path that drops ZRTP) connecting "not encrypted" or refused, and the
 // peers' offers of SDES and DTLS-SRTP taken encrypted.
-#include "app/CallSecurityPanel.h"
 #include "app/frmMain.h"
+#include "callui/CallSecurityPanel.h"
 #include "core/TrustStore.h"
 #include "core/basMain.h"
 #include "history/CallHistoryView.h"

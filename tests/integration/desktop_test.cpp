@@ -5,6 +5,7 @@
 #include "app/frmMain.h"
 #include "core/basMain.h"
 #include "desktop/CallDesktop.h"
+#include "desktop/CallNotifier.h"
 #include "desktop/TrayIcon.h"
 #include "history/CallHistoryView.h"
 #include "support/FrmMainCallAccess.h"
@@ -239,4 +240,19 @@ TEST_F(DesktopCalls, AHostileNameShowsAsOneCleanBoundedLineEverywhere) {
     EXPECT_EQ(form.size(), size);
     int cancel = 0;
     form.Form_Unload(cancel);
+}
+
+// A caller names itself: the desktop shows one line of printable text, cut short, whatever it sends.
+TEST(CallerOnTheDesktop, IsOneShortLineOfPlainText) {
+    const QString ellipsis(QChar(0x2026));
+    const std::pair<QString, QString> cases[] = {
+        {QStringLiteral("Ann\nWalker\r\n"), QStringLiteral("Ann Walker")},
+        {QStringLiteral("Ann \u202Erellac\u2028 x\u0007"), QStringLiteral("Ann rellac x")},
+        {QString(200, QLatin1Char('b')), QString(79, QLatin1Char('b')) + ellipsis},
+        // A cut never splits a character in two.
+        {QString(78, QLatin1Char('a')) + QStringLiteral("\U0001F600\U0001F600"),
+         QString(78, QLatin1Char('a')) + ellipsis},
+    };
+    for (const auto& [sent, shown] : cases)
+        EXPECT_EQ(desktop::CallNotifier::plainLine(sent), shown) << sent.toStdString();
 }

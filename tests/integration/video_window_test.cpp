@@ -1,10 +1,10 @@
 // Under a real X server (Xvfb) with the GL library's software renderer: video calls with linphonec,
 // one after another in the same process, put the local and the remote picture inside the two
 // picture boxes of the main window, whichever side calls, answers or hangs up.
-#include "app/VideoViewer.h"
 #include "app/frmMain.h"
 #include "call/rtc/Rtc.h"
 #include "call/rtc/RtcEvents.h"
+#include "callui/VideoViewer.h"
 #include "core/basMain.h"
 #include "platform/widgets/Controls.h"
 #include "support/FrmMainCallAccess.h"

@@ -1,171 +1,155 @@
-// The main window placing, answering, refusing and ending calls where the moment of each event
-// matters: the scripted engine fires the session states exactly when the scene needs them.
-#include "app/CallHelpers.h"
-#include "app/frmMain.h"
-#include "call/control/CallRinger.h"
-#include "desktop/CallNotifier.h"
-#include "platform/widgets/Controls.h"
-#include "support/FrmMainCallAccess.h"
+// The call controller placing, answering, refusing and ending calls where the moment of each
+// event matters: the scripted engine fires the session states exactly when the scene needs them,
+// and no window is built; what the window would show is read from the controller's signals.
+#include "call/control/CallController.h"
+#include "call/control/MediaText.h"
+#include "call/rtc/RtcEvents.h"
 #include "support/ScriptedRtc.h"
 #include "support/TestEnv.h"
 
-#include <QCheckBox>
-#include <QGroupBox>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QTimer>
 #include <gtest/gtest.h>
 
+using callcontrol::CallController;
+using callcontrol::CallRinger;
+using callcontrol::CallTarget;
 using testrtc::ScriptedRtc;
-using testrtc::ScriptedRtcFactory;
 using testrtc::ScriptedSession;
+using Outcome = CallActivity::Outcome;
 
 namespace {
 
 class CallStates : public ::testing::Test {
 protected:
     testenv::TestEnv env;
-    ScriptedRtcFactory factory;
-    frmMain form;
-    std::shared_ptr<ScriptedRtc> rtc;
+    std::shared_ptr<ScriptedRtc> rtc = std::make_shared<ScriptedRtc>();
+    QList<basMain::ContactEntry> contacts{
+        {QStringLiteral("Ann"), QStringLiteral("ann@x.org"), QStringLiteral("127.0.0.2:5060")}};
+    CallController calls{[this] { return std::static_pointer_cast<rtc::IRTCClient2>(rtc); },
+                         [this] { return contacts; }};
+    const CallTarget ann{QStringLiteral("Ann"), QStringLiteral("ann@x.org"), QStringLiteral("127.0.0.2:5060")};
+    QStringList shown;              // what the window is told: captions, then "ringing", "ready", "released"
+    std::vector<CallActivity> seen; // every report of a call
 
     void SetUp() override {
         env.makeLogsFolder();
-        callengine::setRingPassMsForTesting(0); // a ring nobody answers times out at its first check
-        FrmMainCallAccess::initRtc(form);
-        rtc = factory.last();
-        FrmMainCallAccess::listContact(form, QStringLiteral("Ann"), QStringLiteral("ann@x.org"),
-                                       QStringLiteral("127.0.0.2:5060"));
+        CallRinger::setCheckMsForTesting(kCheckMs);
+        rtc->put_EventFilter(1L << rtc::RTCE_SESSION_STATE_CHANGE);
+        rtc->setEventSink([this](long, std::shared_ptr<rtc::IRTCEvent> event) { calls.sessionStateChanged(event); });
+        QObject::connect(&calls, &CallController::stateShown, &calls,
+                         [this](long, const QString& caption) { shown << caption; });
+        QObject::connect(&calls, &CallController::ringing, &calls, [this] { shown << QStringLiteral("ringing"); });
+        QObject::connect(&calls, &CallController::ready, &calls, [this] { shown << QStringLiteral("ready"); });
+        QObject::connect(&calls, &CallController::released, &calls, [this] { shown << QStringLiteral("released"); });
+        QObject::connect(&calls.record(), &callcontrol::CallRecord::callActivity, &calls,
+                         [this](const CallActivity& activity) { seen.push_back(activity); });
     }
-    void TearDown() override { callengine::setRingPassMsForTesting(-1); }
+    void TearDown() override { CallRinger::setCheckMsForTesting(-1); }
 
-    bool released() const {
-        return !form.g_objSession && !form.cmdAnswer->isEnabled() && !form.cmdTerminate->isEnabled() &&
-               form.cmdConnect->isEnabled() && form.LstUsers->isEnabled() && form.fraSend->isEnabled() &&
-               form.tmrServerCall->isActive() && form.g_intIncomingCount == 0;
-    }
-    int rings() const { return rtc->count(QStringLiteral("PlayRing(0, 1)")); }
+    // The ringer looks at a ringing call this often: what the test does meanwhile comes first. A
+    // ring nobody answers times out with the check shortened to nothing.
+    static constexpr int kCheckMs = 50;
+
+    bool idle() const { return !calls.session && !calls.connected && calls.incomingCount == 0 && !calls.busy(); }
     int terminated(const std::shared_ptr<ScriptedSession>& session, long reason) const {
         return rtc->count(session->name() + QStringLiteral(".Terminate(%1)").arg(reason));
     }
-    // Lets the ringing of an incoming call run to its end (answered, refused or given up).
-    bool rang() {
-        return testenv::waitFor([this] { return !form.ringer().ringing(); });
+    // An incoming call rings; `meanwhile` runs while it rings, before its first check (none: nobody
+    // answers).
+    void ring(const std::shared_ptr<ScriptedSession>& session, const std::function<void()>& meanwhile = {}) {
+        const int rung = rtc->count(QStringLiteral("PlayRing(0, 1)"));
+        if (!meanwhile) CallRinger::setCheckMsForTesting(0);
+        rtc->fireSessionState(session, rtc::RTCSS_INCOMING);
+        EXPECT_TRUE(calls.busy());
+        if (meanwhile) {
+            ASSERT_TRUE(testenv::waitFor([this] { return calls.ringer().ringing(); }));
+            meanwhile();
+        }
+        EXPECT_TRUE(testenv::waitFor(
+            [&] { return rtc->count(QStringLiteral("PlayRing(0, 1)")) > rung && !calls.ringer().ringing(); }));
+        CallRinger::setCheckMsForTesting(kCheckMs);
     }
-    // Runs `action` once, at the first chance the ringing lets events run.
-    void whenRinging(std::function<void()> action) {
-        auto* poll = new QTimer(&form);
-        poll->setInterval(0);
-        QObject::connect(poll, &QTimer::timeout, poll, [this, poll, action = std::move(action)] {
-            if (!form.cmdAnswer->isEnabled()) return;
-            poll->stop();
-            poll->deleteLater();
-            action();
-        });
-        poll->start();
+    std::shared_ptr<ScriptedSession> placed(bool connects) {
+        EXPECT_EQ(calls.place(ann).failure, CallController::PlaceFailure::None);
+        const auto session = rtc->sessions.last();
+        rtc->fireSessionState(session, rtc::RTCSS_INPROGRESS);
+        if (connects) rtc->fireSessionState(session, rtc::RTCSS_CONNECTED);
+        return session;
+    }
+    std::vector<Outcome> ends() const {
+        std::vector<Outcome> outcomes;
+        for (const CallActivity& a : seen)
+            if (a.phase == CallActivity::Phase::Ended) outcomes.push_back(a.outcome);
+        return outcomes;
     }
 };
 
 } // namespace
 
-TEST_F(CallStates, ConnectSaysWhyACallCannotBePlaced) {
+TEST_F(CallStates, PlacingSaysWhyACallCannotBePlacedAndLeavesNoCallStanding) {
+    using Failure = CallController::PlaceFailure;
     struct FailCase {
-        const char* failing; // the engine operation that fails ("" none); nullptr: no row selected
-        const char* address; // the contact's call address
-        const char* status;  // how the red text in the status box begins
+        std::optional<CallTarget> target; // none: no row selected
+        const char* failing;              // the engine operation that fails
+        Failure failure;
     };
     const FailCase cases[] = {
-        {nullptr, "127.0.0.2:5060", "No contact is selected: click a contact in the list"},
-        {"CreateSession", "127.0.0.2:5060", "The call could not be placed: "},
-        {"", "", "Ann cannot be called now: no call address."}, // off line
-        {"", "ann@x.org", "Ann cannot be called now: no call address."},
+        {std::nullopt, "", Failure::NoTarget},
+        {ann, "CreateSession", Failure::Engine},
+        {CallTarget{QStringLiteral("Ann"), QStringLiteral("ann@x.org"), QString()}, "", Failure::NoAddress}, // off line
+        {CallTarget{QStringLiteral("Ann"), QStringLiteral("ann@x.org"), QStringLiteral("ann@x.org")}, "",
+         Failure::NoAddress},
+        {CallTarget{QStringLiteral("Ann"), QStringLiteral("ann@x.org"), QStringLiteral("127.0.0.2:99999")}, "",
+         Failure::NoAddress},
     };
     for (const FailCase& c : cases) {
-        SCOPED_TRACE(c.status + std::string(" / ") + c.address);
-        rtc->log->calls.clear();
-        rtc->sessions.clear();
+        SCOPED_TRACE(c.target ? c.target->address.toStdString() + " " + c.failing : "no target");
         rtc->clearFailures();
-        if (c.failing && *c.failing) rtc->failOn(QString::fromLatin1(c.failing));
-        FrmMainCallAccess::listContact(form, QStringLiteral("Ann"), QStringLiteral("ann@x.org"),
-                                       QString::fromLatin1(c.address))
-            ->setSelected(c.failing != nullptr); // the list refilled meanwhile, say
-        form.cmdConnect_Click();
-        EXPECT_TRUE(form.txtStatus->toPlainText().startsWith(QString::fromLatin1(c.status)))
-            << form.txtStatus->toPlainText().toStdString();
-        EXPECT_EQ(vb::ForeColor(*form.txtStatus), vb::vbRed);
+        if (*c.failing) rtc->failOn(QString::fromLatin1(c.failing));
+        const CallController::Placing placing = calls.place(c.target);
+        EXPECT_EQ(placing.failure, c.failure);
+        EXPECT_EQ(placing.error.isEmpty(), c.failure != Failure::Engine);
         // No call is left standing, and nobody is called at an address that is none.
-        EXPECT_EQ(form.g_objSession, nullptr);
-        EXPECT_EQ(rtc->count(QStringLiteral("Session1.AddParticipant(sip:,")), 0);
-        EXPECT_EQ(rtc->count(QStringLiteral("Session1.AddParticipant(sip:ann@")), 0);
+        EXPECT_TRUE(idle());
+        EXPECT_EQ(rtc->count(QStringLiteral("Session")), 0);
     }
-    // A history row that kept no address: the way back is the contact list, not a row to click.
-    form.callBack(QStringLiteral("Ann"), QStringLiteral("ann@x.org"), QString());
-    EXPECT_TRUE(form.txtStatus->toPlainText().startsWith("Ann cannot be called back: this call left no call address"));
-    EXPECT_EQ(form.g_objSession, nullptr);
+    EXPECT_TRUE(seen.empty());
     EXPECT_EQ(env.logLines().size(), 5);
-}
-
-TEST_F(CallStates, TheCallerHangingUpEndsTheRingingEvenAsManualIsClicked) {
-    for (const bool manualClicked : {false, true}) {
-        SCOPED_TRACE(manualClicked ? "Manual clicked as the caller hangs up" : "caller hangs up");
-        rtc->log->calls.clear();
-        auto session = rtc->incomingSession();
-        whenRinging([&] {
-            if (manualClicked) form.cmdAnswer->click();
-            rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED);
-        });
-        rtc->fireSessionState(session, rtc::RTCSS_INCOMING);
-        ASSERT_TRUE(rang());
-        EXPECT_EQ(rings(), 1);
-        // The dead session is neither answered nor kept as the call in progress.
-        EXPECT_EQ(rtc->count(session->name() + QStringLiteral(".Answer")), 0);
-        EXPECT_EQ(rtc->count(session->name() + QStringLiteral(".Terminate")), 0);
-        EXPECT_TRUE(released());
-    }
 }
 
 TEST_F(CallStates, ASecondCallIsRefusedWhileOneIsUnderWayWhichCanStillBeEnded) {
     for (const bool connected : {true, false}) {
         SCOPED_TRACE(connected ? "connected" : "being placed");
-        form.cmdConnect->click();
-        const std::shared_ptr<ScriptedSession> first = rtc->sessions.last();
-        rtc->fireSessionState(first, rtc::RTCSS_INPROGRESS);
-        if (connected) rtc->fireSessionState(first, rtc::RTCSS_CONNECTED);
-        const QString caption = form.fraStatus->title();
+        shown.clear();
+        const auto first = placed(connected);
         auto second = rtc->incomingSession();
         rtc->fireSessionState(second, rtc::RTCSS_INCOMING);
         // Refused while connected; busy while ours is on its way.
         EXPECT_EQ(terminated(second, connected ? rtc::RTCTR_REJECT : rtc::RTCTR_BUSY), 1);
         rtc->fireSessionState(second, rtc::RTCSS_DISCONNECTED);
-        // The refused call's end changes nothing of the call in progress.
-        EXPECT_EQ(form.g_objSession, first);
-        EXPECT_EQ(form.fraStatus->title(), caption);
-        ASSERT_TRUE(form.cmdTerminate->isEnabled());
-        form.cmdTerminate->click();
+        // The refused call's end changes nothing of the call in progress, nor what the window shows.
+        EXPECT_EQ(calls.session, first);
+        EXPECT_EQ(shown.size(), connected ? 2 : 1);
+        EXPECT_TRUE(calls.hangUp());
         EXPECT_EQ(terminated(first, rtc::RTCTR_NORMAL), 1);
         rtc->fireSessionState(first, rtc::RTCSS_DISCONNECTED);
-        EXPECT_TRUE(released());
+        EXPECT_TRUE(idle());
+        if (connected) {
+            EXPECT_EQ(shown, QStringList({"Status: INPROGRESS", "Status: CONNECTED User: Ann    ann@x.org",
+                                          "Status: DISCONNECTED", "ready", "released"}));
+        }
     }
     EXPECT_TRUE(env.logLines().isEmpty());
 }
 
 TEST_F(CallStates, EveryCallIsReportedFromItsStartToOneEndSayingHowItEnded) {
-    using Outcome = CallActivity::Outcome;
-    std::vector<CallActivity> seen;
-    QObject::connect(&form, &frmMain::callActivity, &form, [&](const CallActivity& a) { seen.push_back(a); });
     const auto ringThen = [&](std::function<void(const std::shared_ptr<ScriptedSession>&)> action) {
         auto session = rtc->incomingSession();
-        whenRinging([&, session] { action(session); });
-        rtc->fireSessionState(session, rtc::RTCSS_INCOMING);
-        EXPECT_TRUE(rang());
+        ring(session, [&] { action(session); });
         rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED);
     };
     const auto place = [&](bool connects, bool cancel) {
-        form.cmdConnect->click();
-        const auto session = rtc->sessions.last();
-        rtc->fireSessionState(session, rtc::RTCSS_INPROGRESS);
-        if (connects) rtc->fireSessionState(session, rtc::RTCSS_CONNECTED);
-        if (cancel) form.cmdTerminate->click();
+        const auto session = placed(connects);
+        if (cancel) calls.hangUp();
         rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED);
     };
     struct Case {
@@ -174,17 +158,41 @@ TEST_F(CallStates, EveryCallIsReportedFromItsStartToOneEndSayingHowItEnded) {
         std::vector<Outcome> ends; // one per call, in order
     };
     const Case cases[] = {
-        {"the caller gives up",
-         [&] { ringThen([&](auto s) { rtc->fireSessionState(s, rtc::RTCSS_DISCONNECTED); }); },
+        {"the caller gives up, even as Manual is clicked",
+         [&] {
+             shown.clear();
+             auto session = rtc->incomingSession();
+             ring(session, [&] {
+                 calls.answer();
+                 rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED);
+             });
+             // The dead session is neither answered nor refused, and the window is told so.
+             EXPECT_EQ(rtc->count(session->name() + QStringLiteral(".")), 0);
+             EXPECT_EQ(shown, QStringList({"Status: INCOMING User: Ann    ann@x.org", "ringing", "Status: DISCONNECTED",
+                                           "ready", "released"}));
+         },
          {Outcome::Missed}},
-        {"nobody answers", [&] { ringThen([](auto) {}); }, {Outcome::Missed}},
-        {"refused with Terminate", [&] { ringThen([&](auto) { form.cmdTerminate->click(); }); }, {Outcome::Declined}},
+        {"nobody answers",
+         [&] {
+             auto session = rtc->incomingSession();
+             ring(session);
+             rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED);
+         },
+         {Outcome::Missed}},
+        {"the caller gives up before it rings",
+         [&] {
+             auto session = rtc->incomingSession();
+             rtc->fireSessionState(session, rtc::RTCSS_INCOMING);
+             rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED);
+             EXPECT_TRUE(testenv::waitFor([&] { return !calls.busy(); }));
+             EXPECT_EQ(rtc->count(session->name() + QStringLiteral(".")), 0);
+         },
+         {Outcome::Missed}},
+        {"refused with Terminate", [&] { ringThen([&](auto) { calls.hangUp(); }); }, {Outcome::Declined}},
         {"answered by hand, a second caller turned away meanwhile",
          [&] {
              auto session = rtc->incomingSession();
-             whenRinging([&] { form.cmdAnswer->click(); });
-             rtc->fireSessionState(session, rtc::RTCSS_INCOMING);
-             EXPECT_TRUE(rang());
+             ring(session, [&] { calls.answer(); });
              EXPECT_EQ(rtc->count(session->name() + QStringLiteral(".Answer")), 1);
              rtc->fireSessionState(session, rtc::RTCSS_CONNECTED);
              auto second = rtc->incomingSession();
@@ -193,6 +201,17 @@ TEST_F(CallStates, EveryCallIsReportedFromItsStartToOneEndSayingHowItEnded) {
              rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED);
          },
          {Outcome::Missed, Outcome::Answered}},
+        {"turned away without a ring: do not disturb",
+         [&] {
+             calls.ringPolicy().settings.doNotDisturb = true;
+             auto session = rtc->incomingSession();
+             rtc->fireSessionState(session, rtc::RTCSS_INCOMING);
+             EXPECT_FALSE(calls.busy());
+             EXPECT_EQ(terminated(session, rtc::RTCTR_DND), 1);
+             rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED);
+             calls.ringPolicy().settings.doNotDisturb = false;
+         },
+         {Outcome::Refused}},
         {"ours, answered", [&] { place(true, false); }, {Outcome::Answered}},
         {"ours, cancelled", [&] { place(false, true); }, {Outcome::Cancelled}},
         {"ours, not answered", [&] { place(false, false); }, {Outcome::Failed}},
@@ -200,30 +219,26 @@ TEST_F(CallStates, EveryCallIsReportedFromItsStartToOneEndSayingHowItEnded) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         seen.clear();
-        FrmMainCallAccess::listContact(form, QStringLiteral("Ann"), QStringLiteral("ann@x.org"),
-                                       QStringLiteral("127.0.0.2:5060"));
         c.run();
-        std::vector<Outcome> ends;
-        for (const CallActivity& a : seen)
-            if (a.phase == CallActivity::Phase::Ended) ends.push_back(a.outcome);
-        EXPECT_EQ(ends, c.ends);
+        EXPECT_EQ(ends(), c.ends);
         ASSERT_FALSE(seen.empty());
         EXPECT_EQ(seen.back().phase, CallActivity::Phase::Ended);
-        EXPECT_TRUE(released());
+        EXPECT_TRUE(idle());
     }
 }
 
-// A caller names itself: the desktop shows one line of printable text, cut short, whatever it sends.
-TEST(CallerOnTheDesktop, IsOneShortLineOfPlainText) {
-    const QString ellipsis(QChar(0x2026));
-    const std::pair<QString, QString> cases[] = {
-        {QStringLiteral("Ann\nWalker\r\n"), QStringLiteral("Ann Walker")},
-        {QStringLiteral("Ann \u202Erellac\u2028 x\u0007"), QStringLiteral("Ann rellac x")},
-        {QString(200, QLatin1Char('b')), QString(79, QLatin1Char('b')) + ellipsis},
-        // A cut never splits a character in two.
-        {QString(78, QLatin1Char('a')) + QStringLiteral("\U0001F600\U0001F600"),
-         QString(78, QLatin1Char('a')) + ellipsis},
+// What the status box says of a stream: which one, and why it stopped, failed or came back.
+TEST(MediaEvents, SayWhichStreamAndWhy) {
+    const std::tuple<long, long, long, const char*> cases[] = {
+        {rtc::RTCMET_STARTED, rtc::RTCMT_AUDIO_SEND, rtc::RTCMER_NORMAL, ""},
+        {rtc::RTCMET_FAILED, rtc::RTCMT_VIDEO_RECEIVE, rtc::RTCMER_NORMAL,
+         "VIDEO_RECEIVE: The media stream has failed."},
+        {rtc::RTCMET_FAILED, rtc::RTCMT_AUDIO_RECEIVE, rtc::RTCMER_NO_PORT,
+         "AUDIO_RECEIVE: The stream failed to start because a port was unavailable."},
+        {rtc::RTCMET_STOPPED, 99, rtc::RTCMER_HOLD,
+         "[ 99 ]: The stream was stopped/resumed as a result of the\r\nremote party putting the call on hold/resuming "
+         "it from hold."},
     };
-    for (const auto& [sent, shown] : cases)
-        EXPECT_EQ(desktop::CallNotifier::plainLine(sent), shown) << sent.toStdString();
+    for (const auto& [type, media, reason, text] : cases)
+        EXPECT_EQ(callcontrol::mediaStatusText(type, media, reason), QString::fromLatin1(text)) << text;
 }

@@ -4,9 +4,9 @@
 // contents (no frame), so they come out the same on every run with the same fonts.
 #include "DesktopShots.h"
 #include "app/CallPathsLink.h"
-#include "app/CallSecurityPanel.h"
 #include "app/frmMain.h"
 #include "call/rtc/CallSecurity.h"
+#include "callui/CallSecurityPanel.h"
 #include "core/TrustStore.h"
 #include "forms/frmMngContacts.h"
 #include "forms/frmRegWait.h"

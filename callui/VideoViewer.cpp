@@ -1,4 +1,7 @@
-#include "app/VideoViewer.h"
+#include "callui/VideoViewer.h"
+
+#include "core/ErrorLog.h"
+#include "platform/vb.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -161,4 +164,26 @@ void VideoViewer::closeEvent(QCloseEvent* event) {
     m_closed = true;
     giveBack();
     QWidget::closeEvent(event);
+}
+
+void placeVideo(const std::shared_ptr<rtc::IVideoWindow>& window, QWidget* pictureBox) {
+    using basMain::trySkip;
+    const auto shown = [&window] {
+        if (!window) vb::raise(vb::kErrObjectNotSet);
+        return window;
+    };
+    if (VideoViewer* viewer = VideoViewer::of(pictureBox)) {
+        viewer->adopt(window);
+    } else {
+        trySkip({}, [&] { shown()->put_WindowStyle(rtc::kVideoChildStyle); });
+        trySkip({}, [&] { shown()->put_Owner(pictureBox); });
+        trySkip({}, [&] { shown()->SetWindowPosition(0, 0, 234, 184); });
+    }
+    trySkip({}, [&] { shown()->put_Visible(1); });
+}
+
+void hideVideo(const std::shared_ptr<rtc::IVideoWindow>& window) {
+    if (!window) return;
+    basMain::trySkip({}, [&] { window->put_Visible(0); });
+    basMain::trySkip({}, [&] { window->put_Owner(nullptr); });
 }

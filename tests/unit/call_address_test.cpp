@@ -1,24 +1,13 @@
-// The call address the window publishes for the host it runs on.
-#include "app/frmMain.h"
-#include "call/rtc/EngineModule.h"
+// The call address this client publishes, chosen from the host's addresses, and how the engine
+// sorts the host's addresses.
+#include "call/control/CallAddress.h"
 #include "call/rtc/NetworkAddresses.h"
-#include "call/rtc/RtcEvents.h"
-#include "core/basMain.h"
-#include "platform/vb.h"
-#include "platform/widgets/Controls.h"
-#include "support/FrmMainCallAccess.h"
 #include "support/ScriptedRtc.h"
-#include "support/TestEnv.h"
 
-#include <QCheckBox>
-#include <QFile>
-#include <QLibraryInfo>
-#include <QSlider>
-#include <QTemporaryDir>
+#include <QHostAddress>
 #include <gtest/gtest.h>
 
 using testrtc::ScriptedRtc;
-using testrtc::ScriptedRtcFactory;
 
 TEST(CallAddress, IsChosenFromTheHostsAddressesAndNamesThePortListenedOn) {
     struct AddressCase {
@@ -44,16 +33,12 @@ TEST(CallAddress, IsChosenFromTheHostsAddressesAndNamesThePortListenedOn) {
     };
     for (const AddressCase& c : cases) {
         SCOPED_TRACE(c.host);
-        testenv::TestEnv env;
-        ScriptedRtcFactory factory([&](ScriptedRtc& rtc) {
-            rtc.externalAddresses = c.external;
-            rtc.internalAddresses = c.internal;
-        });
-        frmMain form;
-        basMain::g_strMyWanIP = c.wan;
-        FrmMainCallAccess::initRtc(form);
-        EXPECT_EQ(basMain::g_strMyWanIP, c.callAddress);
-        EXPECT_EQ(factory.last()->listenMode == rtc::RTCLM_BOTH, c.listens);
+        ScriptedRtc engine;
+        int step = 0;
+        const QString chosen = callcontrol::listenAtCallAddress(engine, c.wan, c.external, c.internal, step);
+        // No address at all leaves the WAN address known before as it was.
+        EXPECT_EQ(chosen.isEmpty() ? c.wan : chosen, c.callAddress);
+        EXPECT_EQ(engine.listenMode == rtc::RTCLM_BOTH, c.listens);
     }
 }
 
@@ -72,31 +57,4 @@ TEST(CallAddress, TheEngineListsPublicAddressesApartAndLoopbackLast) {
                                5061);
     EXPECT_EQ(lists.external, QStringList{"8.8.4.4:5061"});
     EXPECT_EQ(lists.internal, (QStringList{"192.168.1.5:5061", "10.0.0.2:5061", "127.0.0.1:5061"}));
-}
-
-// The engine module as the program loads it: a real engine whose errors reach the window as the
-// window's own errors, and no engine at all from a file that is missing or is no engine module.
-TEST(EngineModule, GivesARealEngineWhoseErrorsAreTheWindowsOwnAndNothingFromAWrongFile) {
-    const std::shared_ptr<rtc::IRTCClient2> engine = rtc::loadEngineModule()();
-    ASSERT_TRUE(engine);
-    engine->InitializeEx(rtc::RTCIF_DISABLE_UPNP);
-    EXPECT_FALSE(engine->get_NetworkAddresses(false, false).isEmpty());
-    try {
-        engine->InitializeEx(rtc::RTCIF_DISABLE_UPNP);
-        ADD_FAILURE() << "a second start was taken";
-    } catch (const std::exception& error) {
-        vb::Err().set(error);
-        EXPECT_EQ(vb::Err().Number, rtc::kRtcErrUnexpected);
-        EXPECT_EQ(vb::Err().Description, "The call engine is already initialized.");
-    }
-    engine->Shutdown();
-
-    QTemporaryDir dir;
-    QFile garbage(dir.filePath(QStringLiteral("garbage.so")));
-    ASSERT_TRUE(garbage.open(QIODevice::WriteOnly) && garbage.write("\x7f"
-                                                                    "ELF not really") > 0);
-    garbage.close();
-    const QString notAnEngine = QLibraryInfo::path(QLibraryInfo::LibrariesPath) + QStringLiteral("/libQt6Core.so.6");
-    for (const QString& path : {dir.filePath(QStringLiteral("missing.so")), garbage.fileName(), notAnEngine})
-        EXPECT_FALSE(rtc::loadEngineModule(path)()) << path.toStdString();
 }

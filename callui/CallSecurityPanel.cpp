@@ -1,4 +1,4 @@
-#include "app/CallSecurityPanel.h"
+#include "callui/CallSecurityPanel.h"
 
 #include "core/ErrorLog.h"
 #include "core/TrustStore.h"

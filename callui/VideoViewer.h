@@ -51,3 +51,9 @@ private:
     bool m_fullScreen = false;
     QRect m_normalGeometry; // to go back to from full screen
 };
+
+// Places a video window inside a picture box, or in the box's big window while that is open, and
+// shows it. What fails (no video window) is skipped without a word.
+void placeVideo(const std::shared_ptr<rtc::IVideoWindow>& window, QWidget* pictureBox);
+// Hides a video window and takes it out of its box.
+void hideVideo(const std::shared_ptr<rtc::IVideoWindow>& window);

@@ -1,0 +1,56 @@
+#include "call/control/MediaText.h"
+
+#include "call/rtc/Rtc.h"
+
+namespace callcontrol {
+
+namespace {
+
+QString mediaName(long mediaType) {
+    switch (mediaType) {
+    case rtc::RTCMT_AUDIO_SEND:
+        return QStringLiteral("AUDIO_SEND");
+    case rtc::RTCMT_AUDIO_RECEIVE:
+        return QStringLiteral("AUDIO_RECEIVE");
+    case rtc::RTCMT_VIDEO_SEND:
+        return QStringLiteral("VIDEO_SEND");
+    case rtc::RTCMT_VIDEO_RECEIVE:
+        return QStringLiteral("VIDEO_RECEIVE");
+    default:
+        return QStringLiteral("[ ") + QString::number(mediaType) + QStringLiteral(" ]");
+    }
+}
+
+QString reasonText(long reason) {
+    const QString crlf = QStringLiteral("\r\n");
+    switch (reason) {
+    case rtc::RTCMER_HOLD:
+        return QStringLiteral("The stream was stopped/resumed as a result of the") + crlf +
+               QStringLiteral("remote party putting the call on hold/resuming it from hold.");
+    case rtc::RTCMER_TIMEOUT:
+        return QStringLiteral("A timeout has caused the stream to stop.");
+    case rtc::RTCMER_BAD_DEVICE:
+        return QStringLiteral("The stream failed to start because the device was bad or in use.");
+    case rtc::RTCMER_NO_PORT:
+        return QStringLiteral("The stream failed to start because a port was unavailable.");
+    case rtc::RTCMER_PORTMAPPING_FAILED:
+        return QStringLiteral("The stream failed to start because a port could not be mapped.");
+    case rtc::RTCMER_REMOTE_REQUEST:
+        return QStringLiteral("The media event is due to a request from the remote client.");
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
+QString mediaStatusText(long eventType, long mediaType, long reason) {
+    const QString prefix = mediaName(mediaType) + QStringLiteral(": ");
+    // The reason, when it has a text, says more than that the stream failed.
+    const QString why = reasonText(reason);
+    if (!why.isEmpty()) return prefix + why;
+    if (eventType == rtc::RTCMET_FAILED) return prefix + QStringLiteral("The media stream has failed.");
+    return {};
+}
+
+} // namespace callcontrol

@@ -1,0 +1,12 @@
+#pragma once
+// What the status box says of an event of a call's media: which stream ("VIDEO_RECEIVE: ") and
+// why it stopped, failed or was started again.
+#include <QString>
+
+namespace callcontrol {
+
+// The text for an event of `eventType` (RTC_MEDIA_EVENT_TYPE) on a stream of `mediaType` for
+// `reason` (RTC_MEDIA_EVENT_REASON); empty when the event says nothing to the user.
+QString mediaStatusText(long eventType, long mediaType, long reason);
+
+} // namespace callcontrol

@@ -1,0 +1,86 @@
+// The engine module the window loads, the call address it publishes, and what it says of a call it
+// cannot place.
+#include "app/frmMain.h"
+#include "call/rtc/EngineModule.h"
+#include "call/rtc/RtcEvents.h"
+#include "core/basMain.h"
+#include "platform/vb.h"
+#include "platform/widgets/Controls.h"
+#include "platform/widgets/ListView.h"
+#include "support/FrmMainCallAccess.h"
+#include "support/ScriptedRtc.h"
+#include "support/TestEnv.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QLibraryInfo>
+#include <QPlainTextEdit>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using testrtc::ScriptedRtc;
+using testrtc::ScriptedRtcFactory;
+
+// The engine module as the program loads it: a real engine whose errors reach the window as the
+// window's own errors, and no engine at all from a file that is missing or is no engine module.
+TEST(EngineModule, GivesARealEngineWhoseErrorsAreTheWindowsOwnAndNothingFromAWrongFile) {
+    const std::shared_ptr<rtc::IRTCClient2> engine = rtc::loadEngineModule()();
+    ASSERT_TRUE(engine);
+    engine->InitializeEx(rtc::RTCIF_DISABLE_UPNP);
+    EXPECT_FALSE(engine->get_NetworkAddresses(false, false).isEmpty());
+    try {
+        engine->InitializeEx(rtc::RTCIF_DISABLE_UPNP);
+        ADD_FAILURE() << "a second start was taken";
+    } catch (const std::exception& error) {
+        vb::Err().set(error);
+        EXPECT_EQ(vb::Err().Number, rtc::kRtcErrUnexpected);
+        EXPECT_EQ(vb::Err().Description, "The call engine is already initialized.");
+    }
+    engine->Shutdown();
+
+    QTemporaryDir dir;
+    QFile garbage(dir.filePath(QStringLiteral("garbage.so")));
+    ASSERT_TRUE(garbage.open(QIODevice::WriteOnly) && garbage.write("\x7f"
+                                                                    "ELF not really") > 0);
+    garbage.close();
+    const QString notAnEngine = QLibraryInfo::path(QLibraryInfo::LibrariesPath) + QStringLiteral("/libQt6Core.so.6");
+    for (const QString& path : {dir.filePath(QStringLiteral("missing.so")), garbage.fileName(), notAnEngine})
+        EXPECT_FALSE(rtc::loadEngineModule(path)()) << path.toStdString();
+}
+
+// What the window tells the user, in red, when Connect (or a call back from the history) cannot
+// place a call; no call is left standing.
+TEST(CallWindow, ConnectSaysWhyACallCannotBePlaced) {
+    testenv::TestEnv env;
+    env.makeLogsFolder();
+    ScriptedRtcFactory factory;
+    frmMain form;
+    FrmMainCallAccess::initRtc(form);
+    EXPECT_EQ(basMain::g_strMyWanIP, "127.0.0.1:5060"); // the engine's one address, off line
+    const std::shared_ptr<ScriptedRtc> rtc = factory.last();
+    const std::pair<const char*, const char*> cases[] = {
+        {nullptr, "No contact is selected: click a contact in the list, then press Connect."},
+        {"CreateSession", "The call could not be placed: "},
+        {"", "Ann cannot be called now: no call address. Wait until Ann is on line, click the row again and press "
+             "Connect."},
+    };
+    for (const auto& [failing, status] : cases) {
+        SCOPED_TRACE(status);
+        rtc->clearFailures();
+        if (failing && *failing) rtc->failOn(QString::fromLatin1(failing));
+        FrmMainCallAccess::listContact(form, QStringLiteral("Ann"), QStringLiteral("ann@x.org"),
+                                       QString::fromLatin1(failing && *failing ? "127.0.0.2:5060" : ""))
+            ->setSelected(failing != nullptr); // the list refilled meanwhile, say
+        form.cmdConnect_Click();
+        EXPECT_TRUE(form.txtStatus->toPlainText().startsWith(QString::fromLatin1(status)))
+            << form.txtStatus->toPlainText().toStdString();
+        EXPECT_EQ(vb::ForeColor(*form.txtStatus), vb::vbRed);
+        EXPECT_EQ(form.g_objSession, nullptr);
+    }
+    // A history row that kept no address: the way back is the contact list, not a row to click.
+    form.callBack(QStringLiteral("Ann"), QStringLiteral("ann@x.org"), QString());
+    EXPECT_EQ(form.txtStatus->toPlainText(), "Ann cannot be called back: this call left no call address. Wait until "
+                                             "Ann is on line and call from the contact list.");
+    EXPECT_EQ(env.logLines().size(), 4);
+}
