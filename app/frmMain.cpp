@@ -1,6 +1,7 @@
 #include "app/frmMain.h"
 #include "call/control/CallRinger.h"
 #include "chatlink/ChatLink.h"
+#include "chatlink/ContactsModel.h"
 
 #include "app/CallPathsLink.h"
 
@@ -11,6 +12,7 @@
 #include "desktop/CallDesktop.h"
 #include "platform/KVOSocket.h"
 #include "platform/widgets/Controls.h"
+#include "platform/widgets/MsgBox.h"
 #include "web/HttpGet.h"
 
 #include <QCheckBox>
@@ -42,6 +44,7 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     m_link = new chatlink::ChatLink(this);
     tmrServerCall = m_link->serverCallTimer();
     tmrUpdateUserOnLine = m_link->pollTimer();
+    LstUsers->setRows(m_link->contacts());
     tmrRegistration = new QTimer(this);
     tmrRegistration->setObjectName(QStringLiteral("tmrRegistration"));
     tmrRegistration->setInterval(60000);
@@ -64,13 +67,19 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     });
     m_callPaths = new CallPathsLink(*this);
     connectChatLink();
-    m_replyTarget = {LstUsers,
+    m_replyTarget = {&m_link->contacts(),
                      &m_identity,
-                     txtStatus,
+                     [status = txtStatus](const QString& text, int colour) {
+                         vb::setForeColor(*status, colour);
+                         status->setPlainText(text);
+                     },
                      tmrRegistration,
                      tmrServerCall,
                      [paths = m_callPaths](const QStringList& fields) { paths->onReply(fields); },
-                     [this] { txtEmail->setText(m_identity.email); }};
+                     [this] { txtEmail->setText(m_identity.email); },
+                     [](const QString& prompt, const QString& title) {
+                         vb::MsgBox(prompt, vb::vbInformation | vb::vbOKOnly, title);
+                     }};
     basMain::setReplyTarget(&m_replyTarget);
     basMain::setStatusSink([status = txtStatus](const QString& text) {
         vb::setForeColor(*status, vb::vbRed);
@@ -137,7 +146,7 @@ void frmMain::connectHandlers() {
             [this](vb::ListItem* item) { guard("LstUsers_ItemClick", [this, item] { LstUsers_ItemClick(item); }); });
     // Connect calls the selected row: once no row is selected (the list was refilled, the row
     // removed) there is nobody to call.
-    connect(LstUsers, &QTreeWidget::itemSelectionChanged, this, [this] {
+    connect(LstUsers, &vb::ListView::itemSelectionChanged, this, [this] {
         if (!LstUsers->selectedItem()) cmdConnect->setEnabled(false);
     });
     connect(tmrRegistration, &QTimer::timeout, this,

@@ -2,6 +2,7 @@
 
 #include "BuildConfig.h"
 #include "chatlink/ChatProtocol.h"
+#include "chatlink/ContactsModel.h"
 #include "core/ErrorLog.h"
 #include "core/basEncrypt_Decrypt.h"
 #include "core/basMain.h"
@@ -41,7 +42,7 @@ bool changesContacts(const QString& request) {
 
 } // namespace
 
-ChatLink::ChatLink(QObject* parent) : QObject(parent) {
+ChatLink::ChatLink(QObject* parent) : QObject(parent), m_contacts(new ContactsModel(this)) {
     m_serverCall = new QTimer(this);
     m_serverCall->setObjectName(QStringLiteral("tmrServerCall"));
     m_serverCall->setInterval(kDesignStep);

@@ -1,9 +1,10 @@
 #pragma once
 // The chat link: one short TCP exchange with the chat server per request. It owns the chat socket
 // (oMySocket), the framer of the replies, the requests waiting for their turn, the timer that
-// closes each exchange a moment after its reply (tmrServerCall) and the one that paces the on-line
-// poll (tmrUpdateUserOnLine); it hands every complete reply to fnUseMSGReceived and switches the
-// client to the alternate server when the chat server cannot be reached. The window only sends
+// closes each exchange a moment after its reply (tmrServerCall), the one that paces the on-line
+// poll (tmrUpdateUserOnLine) and the contacts the replies fill; it hands every complete reply to
+// fnUseMSGReceived and switches the client to the alternate server when the chat server cannot be
+// reached. The window only sends
 // requests, says how a poll goes out, and listens to its signals.
 #include "wire/Protocol.h"
 
@@ -19,6 +20,8 @@ class ServerTrust;
 
 namespace chatlink {
 
+class ContactsModel;
+
 class ChatLink : public QObject {
     Q_OBJECT
 public:
@@ -33,6 +36,9 @@ public:
     bool hasSocket() const { return m_socket != nullptr; }
     // The chat socket; raises 91 once it has been released.
     KVOSocket& socket();
+
+    // The user's contacts, as the replies to its requests leave them.
+    ContactsModel& contacts() const { return *m_contacts; }
 
     // tmrServerCall: its interval selects the step it runs when it fires (close the connection
     // whose reply has been handled, end the sign-off wait, or nothing).
@@ -82,6 +88,7 @@ private:
     void armCloseStep();
 
     std::unique_ptr<KVOSocket> m_socket;
+    ContactsModel* m_contacts = nullptr;
     QTimer* m_serverCall = nullptr;
     QTimer* m_poll = nullptr;
     Poll m_pollNow;

@@ -7,10 +7,11 @@
 // request the input stands for asked for it.
 #include "FuzzClient.h"
 #include "chatlink/ChatProtocol.h"
+#include "chatlink/ContactsModel.h"
 #include "core/SettingsFiles.h"
 #include "core/basMain.h"
+#include "platform/ListModel.h"
 #include "platform/vb.h"
-#include "platform/widgets/ListView.h"
 #include "wire/Codepage.h"
 
 #include <QFile>
@@ -25,12 +26,13 @@ namespace {
 
 // The controls a reply changes, as the window hands them to the reply handler.
 struct Controls {
-    vb::ListView LstUsers;
+    chatlink::ContactsModel LstUsers;
     basMain::Identity identity;
-    QPlainTextEdit txtStatus;
+    QString txtStatus;
     QTimer tmrRegistration;
     QTimer tmrServerCall;
-    basMain::ReplyTarget target{&LstUsers, &identity, &txtStatus, &tmrRegistration, &tmrServerCall};
+    basMain::ReplyTarget target{&LstUsers, &identity, [this](const QString& text, int) { txtStatus = text; },
+                                &tmrRegistration, &tmrServerCall};
 };
 
 Controls* s_form = nullptr;
@@ -42,7 +44,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::enterProgramFolder();
     // Kept to the end of the process, as the application object is (see FuzzSupport.cpp).
     s_form = std::make_unique<Controls>().release();
-    basMain::addUserListColumns(s_form->LstUsers, 80);
+    s_form->LstUsers.addUserColumns();
     return 0;
 }
 
@@ -53,7 +55,7 @@ namespace {
 void clearForm() {
     basMain::resetGlobals();
     s_form->LstUsers.clearItems();
-    if (!s_form->txtStatus.document()->isEmpty()) s_form->txtStatus.clear();
+    s_form->txtStatus.clear();
 }
 
 QByteArray fileBytes(const QString& path) {
@@ -92,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     "a site list beyond its bound");
 
         fuzz::check(basMain::g_strMsgReceived.isEmpty(), "the reply was not used up");
-        vb::ListView& list = s_form->LstUsers;
+        const vb::ListModel& list = s_form->LstUsers;
         // A row takes at least five fields of some reply.
         fuzz::check(list.count() <= fieldsSeen / 5, "more rows than the replies carried");
         QSet<QString> keys;

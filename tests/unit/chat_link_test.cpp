@@ -2,10 +2,10 @@
 // goes out, how replies cut anywhere come in, a slow server and one that cannot be reached.
 #include "chatlink/ChatLink.h"
 #include "chatlink/ChatProtocol.h"
+#include "chatlink/ContactsModel.h"
 #include "core/basMain.h"
 #include "platform/KVOSocket.h"
 #include "platform/vb.h"
-#include "platform/widgets/ListView.h"
 #include "support/ScriptedChatServer.h"
 #include "support/TestEnv.h"
 #include "wire/Codepage.h"
@@ -34,11 +34,10 @@ protected:
     testenv::TestEnv env;
     ScriptedChatServer server;
     chatlink::ChatLink link;
-    vb::ListView users;
+    chatlink::ContactsModel users;
     Identity identity{.userId = QStringLiteral("42"), .email = QStringLiteral("me@x.org")};
-    QPlainTextEdit status;
     QTimer registration;
-    ReplyTarget target{&users, &identity, &status, &registration, link.serverCallTimer()};
+    ReplyTarget target{&users, &identity, [](const QString&, int) {}, &registration, link.serverCallTimer()};
 
     void SetUp() override {
         env.makeLogsFolder();

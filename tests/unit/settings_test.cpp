@@ -3,13 +3,13 @@
 // The call history beside them: each call kept from its start through a crash, a full disk and
 // a flood of calls.
 #include "chatlink/ChatProtocol.h"
+#include "chatlink/ContactsModel.h"
 #include "core/ErrorLog.h"
 #include "core/SettingsFiles.h"
 #include "core/basMain.h"
 #include "history/CallHistory.h"
 #include "history/CallHistoryView.h"
 #include "platform/vb.h"
-#include "platform/widgets/ListView.h"
 #include "support/FileSizeLimit.h"
 #include "support/TestEnv.h"
 #include "wire/Codepage.h"
@@ -265,12 +265,11 @@ TEST_F(SettingsFiles, EveryFileTheClientWritesAndEveryFolderItMakesIsTheUsersAlo
 // Replies arrive through the reply handler, on controls like the window's.
 class SettingsFromReplies : public SettingsFiles {
 protected:
-    vb::ListView users;
+    chatlink::ContactsModel users;
     Identity identity;
-    QPlainTextEdit status;
     QTimer registration;
     QTimer serverCall;
-    const ReplyTarget target{&users, &identity, &status, &registration, &serverCall};
+    const ReplyTarget target{&users, &identity, [](const QString&, int) {}, &registration, &serverCall};
 
     void SetUp() override {
         SettingsFiles::SetUp();
