@@ -14,6 +14,7 @@
 #include "platform/widgets/Controls.h"
 #include "platform/widgets/MsgBox.h"
 #include "web/HttpGet.h"
+#include "web/WebFetch.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -45,6 +46,10 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     tmrServerCall = m_link->serverCallTimer();
     tmrUpdateUserOnLine = m_link->pollTimer();
     LstUsers->setRows(m_link->contacts());
+    // The web socket's events complete the page fetches of the web lookups.
+    auto* webFetch = new web::WebFetch(this);
+    web::WebFetch::install(webFetch);
+    connect(webFetch, &web::WebFetch::handlerFailed, txtStatus, [this] { txtStatus->setVisible(true); });
     tmrRegistration = new QTimer(this);
     tmrRegistration->setObjectName(QStringLiteral("tmrRegistration"));
     tmrRegistration->setInterval(60000);
@@ -158,17 +163,6 @@ void frmMain::connectHandlers() {
 
 void frmMain::attachSockets() {
     // Created at start-up (fnInitForm steps 4 and 6); from then on their events reach the handlers.
-    connect(oMySocketWeb.get(), &KVOSocket::OnConnect, this,
-            [this](qint32 handle) { guard("oMySocketWeb_OnConnect", [&] { oMySocketWeb_OnConnect(handle); }); });
-    connect(oMySocketWeb.get(), &KVOSocket::OnDataArrival, this,
-            [this](qint32 total, const QString& chunk, const QString& handle) {
-                guard("oMySocketWeb_OnDataArrival", [&] { oMySocketWeb_OnDataArrival(total, chunk, handle); });
-            });
-    connect(oMySocketWeb.get(), &KVOSocket::OnClose, this,
-            [this] { guard("oMySocketWeb_OnClose", [this] { oMySocketWeb_OnClose(); }); });
-    connect(oMySocketWeb.get(), &KVOSocket::OnError, this, [this](qint32 number, const QString& description) {
-        guard("oMySocketWeb_OnError", [&] { oMySocketWeb_OnError(number, description); });
-    });
     web::setWebSocket(oMySocketWeb.get());
     secureChatLink();
 }

@@ -6,13 +6,11 @@ namespace chatlink {
 
 namespace {
 
-const QString kOn = QStringLiteral("On");
-const QString kOff = QStringLiteral("Off");
-const QString kOnLine = QStringLiteral("1");
-const QString kOffLine = QStringLiteral("0");
+// The status column's two texts, and the two statuses a record reports.
+constexpr QLatin1String kOn("On"), kOff("Off"), kOnLine("1"), kOffLine("0");
 
 QString statusText(const UserRecord& record) {
-    return record.status == kOnLine ? kOn : kOff;
+    return record.status == kOnLine ? QString(kOn) : QString(kOff);
 }
 
 int statusColour(const UserRecord& record) {
@@ -55,11 +53,11 @@ void ContactsModel::refresh(vb::ListItem& row, const UserRecord& record) {
 
 void ContactsModel::flipOnOff(vb::ListItem& row, const QString& status) {
     if (row.Text() == kOn && status == kOffLine) {
-        row.setText(kOff);
+        row.setText(QString(kOff));
         row.setForeColor(vb::vbRed);
     }
     if (row.Text() == kOff && status == kOnLine) {
-        row.setText(kOn);
+        row.setText(QString(kOn));
         row.setForeColor(vb::vbBlack);
     }
 }
