@@ -107,8 +107,8 @@ void ChatLink::oMySocket_OnConnect(qint32 lngSocketHandle) {
     try {
         g_lngChatSocketHandle = lngSocketHandle;
         m_reply.reset();
-        g_strAnsweredRequest.clear();
-        g_blnAnsweredSecurely = socket().isSecure(lngSocketHandle);
+        m_answered.request.clear();
+        m_answered.securely = socket().isSecure(lngSocketHandle);
         g_strMsgReceived.clear();
         step = 2;
         // The web socket is a connection of its own: whatever it is waiting for, a chat request
@@ -124,7 +124,7 @@ void ChatLink::oMySocket_OnConnect(qint32 lngSocketHandle) {
         // instead, and the chat server has not failed, so no error may switch the client over
         // to the alternate server.
         if (g_strMsgToSend != request && socket().currentHandle() != lngSocketHandle) return;
-        g_strAnsweredRequest = pending.section(wire::kSep, 0, 0);
+        m_answered.request = pending.section(wire::kSep, 0, 0);
         socket().SendData(request, lngSocketHandle);
     } catch (const std::exception& error) {
         logCaught(stepText("oMySocket_OnConnect", step), error);
@@ -159,15 +159,15 @@ void ChatLink::oMySocket_OnDataArrival(const QString& strDataReceive) {
                 armCloseStep();
                 if (g_strAltServerBase.isEmpty()) {
                     emit signOffReplyArrived();
-                    fnUseMSGReceived();
-                    g_strAnsweredRequest.clear();
+                    fnUseMSGReceived(m_answered);
+                    m_answered.request.clear();
                 } else {
                     m_serverCall->start();
                 }
                 return;
             }
-            fnUseMSGReceived();
-            g_strAnsweredRequest.clear(); // one request, one answer
+            fnUseMSGReceived(m_answered);
+            m_answered.request.clear(); // one request, one answer
             step = 5;
             armCloseStep();
             m_serverCall->start();

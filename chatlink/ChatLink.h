@@ -6,6 +6,7 @@
 // fnUseMSGReceived and switches the client to the alternate server when the chat server cannot be
 // reached. The window only sends
 // requests, says how a poll goes out, and listens to its signals.
+#include "chatlink/ChatProtocol.h"
 #include "wire/Protocol.h"
 
 #include <QObject>
@@ -39,6 +40,9 @@ public:
 
     // The user's contacts, as the replies to its requests leave them.
     ContactsModel& contacts() const { return *m_contacts; }
+
+    // What the reply on the current chat connection answers.
+    const basMain::Answered& answered() const { return m_answered; }
 
     // tmrServerCall: its interval selects the step it runs when it fires (close the connection
     // whose reply has been handled, end the sign-off wait, or nothing).
@@ -99,6 +103,7 @@ private:
     // step runs, and the step must not close it.
     qint32 m_closeHandle = 0;
     std::deque<QString> m_waiting;
+    basMain::Answered m_answered;
 };
 
 } // namespace chatlink

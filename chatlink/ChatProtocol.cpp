@@ -189,11 +189,11 @@ void handleNotice(const ReplyTarget& target, const Fields& fields, int& mark) {
 }
 
 // Reply 111: the records, then the chat server's new address and port for the next start.
-void handleServerMoved(const ReplyTarget& target, const Fields& fields, int& mark) {
+void handleServerMoved(const ReplyTarget& target, const Fields& fields, const Answered& answered, int& mark) {
     if (!handleRecordsWithTrailer(*target.contacts, fields, mark)) return;
     mark = kMarkServerMoved;
     // Anyone on the path of a plain connection could send the client to a server of theirs.
-    if (!g_blnAnsweredSecurely) refuse(QStringLiteral("Server move over an unauthenticated connection"));
+    if (!answered.securely) refuse(QStringLiteral("Server move over an unauthenticated connection"));
     const QString serverIp = fields.at(fields.last() - 1);
     const QString serverPort = fields.at(fields.last());
     QString unused;
@@ -226,11 +226,11 @@ void handleRegistered(const ReplyTarget& target, const Fields& fields, int& mark
 
 // Reply 50: the account moved to a new ID, in answer to the user's request, over a connection whose
 // server proved its key; the old ID works no more.
-void handleNewId(const ReplyTarget& target, const Fields& fields, int& mark) {
+void handleNewId(const ReplyTarget& target, const Fields& fields, const Answered& answered, int& mark) {
     mark = kMarkNewId;
-    if (wire::codeOf(g_strAnsweredRequest) != wire::Code::NewId)
-        refuse(QStringLiteral("New ID reply to request ") + g_strAnsweredRequest.left(kQuoteChars));
-    if (!g_blnAnsweredSecurely) refuse(QStringLiteral("New ID over an unauthenticated connection"));
+    if (wire::codeOf(answered.request) != wire::Code::NewId)
+        refuse(QStringLiteral("New ID reply to request ") + answered.request.left(kQuoteChars));
+    if (!answered.securely) refuse(QStringLiteral("New ID over an unauthenticated connection"));
     Identity moved = identityOf(target);
     moved.userId = fields.at(1);
     moved.serverIp = g_strServerIP;
@@ -248,11 +248,11 @@ void handleNewId(const ReplyTarget& target, const Fields& fields, int& mark) {
 // Reply 40: the relay that hears the user's calls and the servers their media go through, with
 // credentials. Whoever could send it could have the user's calls, so it is taken only in answer to
 // request 40 over a connection whose server proved its key.
-void handleCallPaths(const ReplyTarget& target, const QString& reply, int& mark) {
+void handleCallPaths(const ReplyTarget& target, const QString& reply, const Answered& answered, int& mark) {
     mark = kMarkCallPaths;
-    if (wire::codeOf(g_strAnsweredRequest) != wire::Code::CallPaths)
-        refuse(QStringLiteral("Call paths reply to request ") + g_strAnsweredRequest.left(kQuoteChars));
-    if (!g_blnAnsweredSecurely) refuse(QStringLiteral("Call paths over an unauthenticated connection"));
+    if (wire::codeOf(answered.request) != wire::Code::CallPaths)
+        refuse(QStringLiteral("Call paths reply to request ") + answered.request.left(kQuoteChars));
+    if (!answered.securely) refuse(QStringLiteral("Call paths over an unauthenticated connection"));
     if (target.onCallPaths) target.onCallPaths(reply.split(wire::kSep));
 }
 
@@ -266,14 +266,14 @@ void showServerText(const ReplyTarget& target, const Fields& fields, bool endsRe
 
 // Reply 2005: the site lists for the settings file. The exchange goes on to its close even when
 // the file cannot be written, so a sign-off never waits for the time-out because of it.
-void handleSettings(const ReplyTarget& target, const QString& reply, int& mark) {
+void handleSettings(const ReplyTarget& target, const QString& reply, const Answered& answered, int& mark) {
     mark = kMarkSettings;
     std::exception_ptr failure;
     try {
-        if (wire::codeOf(g_strAnsweredRequest) != wire::Code::SignOffWithSettings)
-            refuse(QStringLiteral("Settings reply to request ") + g_strAnsweredRequest.left(kQuoteChars));
+        if (wire::codeOf(answered.request) != wire::Code::SignOffWithSettings)
+            refuse(QStringLiteral("Settings reply to request ") + answered.request.left(kQuoteChars));
         // The site lists say where the client looks for its server: not from whoever is on the path.
-        if (!g_blnAnsweredSecurely) refuse(QStringLiteral("Settings reply over an unauthenticated connection"));
+        if (!answered.securely) refuse(QStringLiteral("Settings reply over an unauthenticated connection"));
         writeUserSettingsFile(reply);
     } catch (...) {
         failure = std::current_exception();
@@ -282,7 +282,7 @@ void handleSettings(const ReplyTarget& target, const QString& reply, int& mark) 
     if (failure) std::rethrow_exception(failure);
 }
 
-void dispatch(const ReplyTarget* given, const QString& reply, int& mark) {
+void dispatch(const ReplyTarget* given, const QString& reply, const Answered& answered, int& mark) {
     mark = kMarkSplit;
     const Fields fields(reply);
     mark = kMarkCode;
@@ -305,7 +305,7 @@ void dispatch(const ReplyTarget* given, const QString& reply, int& mark) {
         handleNotice(target, fields, mark);
         break;
     case wire::Code::ServerMoved:
-        handleServerMoved(target, fields, mark);
+        handleServerMoved(target, fields, answered, mark);
         break;
     case wire::Code::Register:
         handleRegistered(target, fields, mark);
@@ -321,25 +321,25 @@ void dispatch(const ReplyTarget* given, const QString& reply, int& mark) {
         showServerText(target, fields, false, mark);
         break;
     case wire::Code::SignOffWithSettings:
-        handleSettings(target, reply, mark);
+        handleSettings(target, reply, answered, mark);
         break;
     case wire::Code::CallPaths:
-        handleCallPaths(target, reply, mark);
+        handleCallPaths(target, reply, answered, mark);
         break;
     case wire::Code::NewId:
-        handleNewId(target, fields, mark);
+        handleNewId(target, fields, answered, mark);
         break;
     default: // sign-off (2) and codes the client does not know: nothing to do
         break;
     }
 }
 
-void useReply(const ReplyTarget* target) {
+void useReply(const ReplyTarget* target, const Answered& answered) {
     int mark = 0;
     // The reply is taken out first: handlers that run during a message box may deliver the next.
     const QString reply = g_strMsgReceived;
     try {
-        dispatch(target, reply, mark);
+        dispatch(target, reply, answered, mark);
     } catch (const std::exception& error) {
         logCaught(QStringLiteral("fnUseMSGReceived[") + QString::number(mark) + QLatin1Char(']'), error);
     }
@@ -357,12 +357,12 @@ void setReplyTarget(const ReplyTarget* target) {
     s_target = target;
 }
 
-void fnUseMSGReceived() {
-    useReply(s_target);
+void fnUseMSGReceived(const Answered& answered) {
+    useReply(s_target, answered);
 }
 
-void fnUseMSGReceived(const ReplyTarget& target) {
-    useReply(&target);
+void fnUseMSGReceived(const ReplyTarget& target, const Answered& answered) {
+    useReply(&target, answered);
 }
 
 } // namespace basMain

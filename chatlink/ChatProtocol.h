@@ -41,12 +41,15 @@ void setReplyTarget(const ReplyTarget* target);
 // set the user's identity and server address.
 inline bool g_blnRegistrationWaiting = false;
 
-// The code of the request the current chat connection carried ("" for none). A reply changes a
-// settings file only in answer to the request that asks for it.
-inline QString g_strAnsweredRequest;
-// The current chat connection is a TLS session with a trusted key: only then may a reply send
-// the client elsewhere (111) or change its site lists (2005).
-inline bool g_blnAnsweredSecurely = false;
+// What a reply answers, as the chat link knows it of its current connection.
+struct Answered {
+    // The code of the request the connection carried ("" for none). A reply changes a settings
+    // file only in answer to the request that asks for it.
+    QString request;
+    // The connection is a TLS session with a trusted key: only then may a reply send the client
+    // elsewhere (111) or change its site lists (2005).
+    bool securely = false;
+};
 
 // Handles the complete reply in g_strMsgReceived ("code" Ô field Ô field ...) and leaves it
 // empty. Never raises: a failure is logged as "fnUseMSGReceived[mark]" and what the reply had
@@ -55,8 +58,9 @@ inline bool g_blnAnsweredSecurely = false;
 // unapplied: reply 3 outside a registration's wait, reply 2005 to anything but request 2005,
 // reply 111 whose address is not a dotted IPv4 address with a port of 1 to 65534, and replies
 // 111, 2005, 40 and 50 that did not come over an authenticated connection.
-void fnUseMSGReceived();
+// Without `answered` the reply answers no request, over no authenticated connection.
+void fnUseMSGReceived(const Answered& answered = {});
 // The same on a target given here rather than the installed one.
-void fnUseMSGReceived(const ReplyTarget& target);
+void fnUseMSGReceived(const ReplyTarget& target, const Answered& answered = {});
 
 } // namespace basMain

@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // 2005, or a poll that asked for neither file.
     const std::uint8_t asked = size > 0 ? data[0] : 0;
     basMain::g_blnRegistrationWaiting = (asked & 1) != 0;
-    basMain::g_strAnsweredRequest = (asked & 2) != 0 ? QStringLiteral("2005") : QStringLiteral("1");
+    const basMain::Answered answered{(asked & 2) != 0 ? QStringLiteral("2005") : QStringLiteral("1"), false};
 
     qsizetype fieldsSeen = 0;
     for (const QByteArray& reply : fuzz::pieces(data, size, 8)) {
@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fieldsSeen += basMain::g_strMsgReceived.count(QChar(0x00D4)) + 1;
         const QByteArray serverFile = fileBytes(basMain::serverAddressFilePath());
         const QByteArray siteFile = fileBytes(basMain::userSettingsFilePath());
-        basMain::fnUseMSGReceived(s_form->target);
+        basMain::fnUseMSGReceived(s_form->target, answered);
         // Reply 111 moves the server when its address is sound, whatever was asked.
         bool moves = false;
         try {
@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         if (!basMain::g_blnRegistrationWaiting && !moves)
             fuzz::check(fileBytes(basMain::serverAddressFilePath()) == serverFile, "the identity changed unasked");
-        if (basMain::g_strAnsweredRequest != QLatin1String("2005"))
+        if (answered.request != QLatin1String("2005"))
             fuzz::check(fileBytes(basMain::userSettingsFilePath()) == siteFile, "the site list changed unasked");
         fuzz::check(fileBytes(basMain::userSettingsFilePath()).size() <= basMain::kMaxUserSettingsChars,
                     "a site list beyond its bound");
