@@ -207,6 +207,7 @@ void ChatLink::oMySocket_OnError(qint32 Number, const QString& Description) {
         g_strMsgReceived.clear();
         emit showStatus();
         emit secureLinkRefused(Description);
+        emit warning(Description);
         return;
     }
     // The chat server cannot be reached: from now on requests go through the alternate server,
@@ -221,6 +222,12 @@ void ChatLink::oMySocket_OnError(qint32 Number, const QString& Description) {
     m_waiting.clear();
     m_requestWait->stop();
     emit serverUnreachable(contactChange);
+    // The user learns of it: a change to the contacts is lost, the user list goes on another way.
+    emit warning(contactChange ? QStringLiteral("The chat server cannot be reached; the contact list was not "
+                                                "changed. Try again when the chat server is back.")
+                               : QStringLiteral("The chat server cannot be reached; the user list now comes from "
+                                                "the alternate server. Restart ColloqChat when the chat server is "
+                                                "back to manage contacts again."));
 }
 
 void ChatLink::tmrServerCall_Timer() {
@@ -281,6 +288,8 @@ void ChatLink::send(const QString& request) {
     if (std::find(m_waiting.begin(), m_waiting.end(), request) != m_waiting.end()) return;
     if (m_waiting.size() >= kMaxWaitingRequests) {
         emit requestDropped();
+        emit warning(QStringLiteral("The chat server is slow to answer; the request was not sent. "
+                                    "Try again in a moment."));
         return;
     }
     m_waiting.push_back(request);

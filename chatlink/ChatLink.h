@@ -87,6 +87,8 @@ signals:
     void secureLinkRefused(const QString& why);
     // A request was dropped: too many were waiting for a server slow to answer.
     void requestDropped();
+    // What the user is to read of the last three, in red in the status box.
+    void warning(const QString& text);
 
 private:
     void armCloseStep();
