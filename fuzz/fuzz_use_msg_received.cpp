@@ -1,5 +1,5 @@
-// The chat server's replies handled on a real user list and the controls the window gives the
-// reply handler (offscreen): up to eight
+// The chat server's replies handled on real contacts and what else the window gives the reply
+// handler (offscreen): up to eight
 // replies per input, cut at NUL bytes, one after another on the same list, the way a session
 // receives them. Settings files land in a temporary program folder; message boxes answer OK.
 // After each reply the reply text is used up, every row has its own "A" key, the list holds no
@@ -15,10 +15,7 @@
 #include "wire/Codepage.h"
 
 #include <QFile>
-#include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QSet>
-#include <QTextDocument>
 #include <QTimer>
 #include <memory>
 
