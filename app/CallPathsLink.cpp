@@ -1,6 +1,7 @@
 #include "app/CallPathsLink.h"
 
 #include "app/frmMain.h"
+#include "chatlink/ChatLink.h"
 #include "core/basMain.h"
 #include "platform/vb.h"
 #include "platform/widgets/Controls.h"
@@ -93,7 +94,7 @@ void CallPathsLink::onReply(const QStringList& fields) {
 
 void CallPathsLink::exchangeClosed() {
     // Closed with request 40 unanswered: a server that does not know it.
-    if (m_asked && g_strAnsweredRequest == wire::codeText(wire::Code::CallPaths)) {
+    if (m_asked && m_form.chatLink().answered().request == wire::codeText(wire::Code::CallPaths)) {
         m_asked = false;
         release();
     }

@@ -1,6 +1,7 @@
 #include "app/frmMain.h"
 #include "call/control/CallRinger.h"
 #include "chatlink/ChatLink.h"
+#include "chatlink/ContactsModel.h"
 
 #include "app/CallPathsLink.h"
 
@@ -11,7 +12,9 @@
 #include "desktop/CallDesktop.h"
 #include "platform/KVOSocket.h"
 #include "platform/widgets/Controls.h"
+#include "platform/widgets/MsgBox.h"
 #include "web/HttpGet.h"
+#include "web/WebFetch.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -44,6 +47,11 @@ frmMain::frmMain(QWidget* parent)
     m_link = new chatlink::ChatLink(this);
     tmrServerCall = m_link->serverCallTimer();
     tmrUpdateUserOnLine = m_link->pollTimer();
+    LstUsers->setRows(m_link->contacts());
+    // The web socket's events complete the page fetches of the web lookups.
+    auto* webFetch = new web::WebFetch(this);
+    web::WebFetch::install(webFetch);
+    connect(webFetch, &web::WebFetch::handlerFailed, txtStatus, [this] { txtStatus->setVisible(true); });
     tmrRegistration = new QTimer(this);
     tmrRegistration->setObjectName(QStringLiteral("tmrRegistration"));
     tmrRegistration->setInterval(60000);
@@ -66,13 +74,19 @@ frmMain::frmMain(QWidget* parent)
     });
     m_callPaths = new CallPathsLink(*this);
     connectChatLink();
-    m_replyTarget = {LstUsers,
+    m_replyTarget = {&m_link->contacts(),
                      &m_identity,
-                     txtStatus,
+                     [status = txtStatus](const QString& text, int colour) {
+                         vb::setForeColor(*status, colour);
+                         status->setPlainText(text);
+                     },
                      tmrRegistration,
                      tmrServerCall,
                      [paths = m_callPaths](const QStringList& fields) { paths->onReply(fields); },
-                     [this] { txtEmail->setText(m_identity.email); }};
+                     [this] { txtEmail->setText(m_identity.email); },
+                     [](const QString& prompt, const QString& title) {
+                         vb::MsgBox(prompt, vb::vbInformation | vb::vbOKOnly, title);
+                     }};
     basMain::setReplyTarget(&m_replyTarget);
     basMain::setStatusSink([status = txtStatus](const QString& text) {
         vb::setForeColor(*status, vb::vbRed);
@@ -139,7 +153,7 @@ void frmMain::connectHandlers() {
             [this](vb::ListItem* item) { guard("LstUsers_ItemClick", [this, item] { LstUsers_ItemClick(item); }); });
     // Connect calls the selected row: once no row is selected (the list was refilled, the row
     // removed) there is nobody to call.
-    connect(LstUsers, &QTreeWidget::itemSelectionChanged, this, [this] {
+    connect(LstUsers, &vb::ListView::itemSelectionChanged, this, [this] {
         if (!LstUsers->selectedItem()) cmdConnect->setEnabled(false);
     });
     connect(tmrRegistration, &QTimer::timeout, this,
@@ -151,17 +165,6 @@ void frmMain::connectHandlers() {
 
 void frmMain::attachSockets() {
     // Created at start-up (fnInitForm steps 4 and 6); from then on their events reach the handlers.
-    connect(oMySocketWeb.get(), &KVOSocket::OnConnect, this,
-            [this](qint32 handle) { guard("oMySocketWeb_OnConnect", [&] { oMySocketWeb_OnConnect(handle); }); });
-    connect(oMySocketWeb.get(), &KVOSocket::OnDataArrival, this,
-            [this](qint32 total, const QString& chunk, const QString& handle) {
-                guard("oMySocketWeb_OnDataArrival", [&] { oMySocketWeb_OnDataArrival(total, chunk, handle); });
-            });
-    connect(oMySocketWeb.get(), &KVOSocket::OnClose, this,
-            [this] { guard("oMySocketWeb_OnClose", [this] { oMySocketWeb_OnClose(); }); });
-    connect(oMySocketWeb.get(), &KVOSocket::OnError, this, [this](qint32 number, const QString& description) {
-        guard("oMySocketWeb_OnError", [&] { oMySocketWeb_OnError(number, description); });
-    });
     web::setWebSocket(oMySocketWeb.get());
     secureChatLink();
 }

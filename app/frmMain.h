@@ -3,10 +3,9 @@
 //   frmMain.cpp, frmMain_layout.cpp, frmMain_lifecycle.cpp   start-up, shutdown and the layout
 //   frmMain_rtc.cpp, _calls, _media, _status                   the call engine's events and calls
 //   frmMain_chatlink.cpp, frmMain_contacts.cpp                 what the chat link reports, polls, contacts
-//   frmMain_web.cpp                                            web socket handlers
 //   frmMain_history.cpp                                        the call history tab
 // The libraries below never reach for the window: it installs what they need (the status sink of
-// the error log, the reply target, the web socket) and takes it back when it goes.
+// the error log, the reply target, the web fetch and its socket) and takes it back when it goes.
 #include "call/control/CallController.h"
 #include "call/rtc/Rtc.h"
 #include "chatlink/ChatProtocol.h"
@@ -185,12 +184,6 @@ public:
     CallPathsLink* m_callPaths = nullptr;
     // Calls back the party of a call in the history, as Connect calls a contact.
     void callBack(const QString& name, const QString& email, const QString& address);
-
-    // ---- Web socket handlers ----
-    void oMySocketWeb_OnConnect(qint32 lngSocketHandle);
-    void oMySocketWeb_OnDataArrival(qint32 bytesTotal, const QString& strDataReceive, const QString& lngSocketHandle);
-    void oMySocketWeb_OnClose();
-    void oMySocketWeb_OnError(qint32 Number, const QString& Description);
 
     QTimer* m_refreshPause = nullptr;
 

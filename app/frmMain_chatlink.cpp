@@ -44,25 +44,10 @@ void frmMain::connectChatLink() {
         if (!tmrRegistration->isActive()) tmrRegistration->start();
     });
     connect(m_link, &chatlink::ChatLink::exchangeClosed, this, [this] { m_callPaths->exchangeClosed(); });
-    connect(m_link, &chatlink::ChatLink::serverUnreachable, this, [this](bool contactChangeLost) {
-        m_callPaths->exchangeFailed();
-        // The user learns of it: a change to the contacts is lost, the user list goes on another way.
+    connect(m_link, &chatlink::ChatLink::serverUnreachable, this, [this] { m_callPaths->exchangeFailed(); });
+    connect(m_link, &chatlink::ChatLink::warning, this, [this](const QString& text) {
         vb::setForeColor(*txtStatus, vb::vbRed);
-        txtStatus->setPlainText(contactChangeLost
-                                    ? QStringLiteral("The chat server cannot be reached; the contact list was not "
-                                                     "changed. Try again when the chat server is back.")
-                                    : QStringLiteral("The chat server cannot be reached; the user list now comes "
-                                                     "from the alternate server. Restart ColloqChat when the chat "
-                                                     "server is back to manage contacts again."));
-    });
-    connect(m_link, &chatlink::ChatLink::secureLinkRefused, this, [this](const QString& why) {
-        vb::setForeColor(*txtStatus, vb::vbRed);
-        txtStatus->setPlainText(why);
-    });
-    connect(m_link, &chatlink::ChatLink::requestDropped, this, [this] {
-        vb::setForeColor(*txtStatus, vb::vbRed);
-        txtStatus->setPlainText(QStringLiteral("The chat server is slow to answer; the request was not sent. "
-                                               "Try again in a moment."));
+        txtStatus->setPlainText(text);
     });
 }
 

@@ -1,6 +1,8 @@
 // The controls of the main window and their arrangement.
 #include "app/frmMain.h"
 
+#include "chatlink/ContactsModel.h"
+
 #include <QCheckBox>
 #include <QEvent>
 #include <QGridLayout>
@@ -186,7 +188,7 @@ void frmMain::buildLayout() {
 }
 
 void frmMain::addUserListColumns() {
-    basMain::addUserListColumns(*LstUsers, 0);
+    LstUsers->addColumns(chatlink::ContactsModel::columnCaptions(), 0);
     LstUsers->header()->setStretchLastSection(false);
     // The window is still hidden here and the list has no width of its own yet: the widths are
     // set once, when it first shows.

@@ -7,6 +7,7 @@
 #include "call/linphone/LinphoneEngine.h"
 #include "call/rtc/NetworkAddresses.h"
 #include "chatlink/ChatProtocol.h"
+#include "chatlink/ContactsModel.h"
 #include "platform/vb.h"
 #include "platform/widgets/ListView.h"
 
@@ -66,7 +67,7 @@ QList<double> measureOurs() {
     engine->setEventSink(
         [&form](long kind, std::shared_ptr<IRTCEvent> event) { form.g_objRTCClientWithEvents_Event(kind, event); });
     form.g_objRTCClientWithEvents = true;
-    basMain::addUserListColumns(*form.LstUsers, 80);
+    form.LstUsers->addColumns(chatlink::ContactsModel::columnCaptions(), 80);
     vb::ListItem* row = form.LstUsers->add(QStringLiteral("On"));
     row->setSubItem(1, QStringLiteral("callee"));
     row->setSubItem(2, QStringLiteral("callee@example.org"));

@@ -8,6 +8,7 @@
 #include "app/frmMain.h"
 #include "bench/BenchSupport.h"
 #include "chatlink/ChatProtocol.h"
+#include "chatlink/ContactsModel.h"
 #include "core/basEncrypt_Decrypt.h"
 #include "core/basMain.h"
 #include "platform/KVOSocket.h"
@@ -127,7 +128,7 @@ int main(int argc, char** argv) {
 
     Responder server;
     frmMain form;
-    basMain::addUserListColumns(*form.LstUsers, 80);
+    form.LstUsers->addColumns(chatlink::ContactsModel::columnCaptions(), 80);
     form.createSocketsForTesting();
     g_strServerIP = QStringLiteral("127.0.0.1");
     g_strServerPort = QString::number(server.port());

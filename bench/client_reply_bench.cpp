@@ -6,6 +6,7 @@
 #include "app/frmMain.h"
 #include "bench/BenchSupport.h"
 #include "chatlink/ChatProtocol.h"
+#include "chatlink/ContactsModel.h"
 #include "core/SettingsFiles.h"
 #include "core/basEncrypt_Decrypt.h"
 #include "core/basMain.h"
@@ -55,7 +56,7 @@ int main(int argc, char** argv) {
     const bench::ClientFolder folder;
 
     frmMain form;
-    basMain::addUserListColumns(*form.LstUsers, 80);
+    form.LstUsers->addColumns(chatlink::ContactsModel::columnCaptions(), 80);
     form.show();
     std::printf("client reply handling, %d records, RSS at start %ld kB\n", count, bench::residentKb());
 

@@ -2,6 +2,7 @@
 
 #include "BuildConfig.h"
 #include "chatlink/ChatProtocol.h"
+#include "chatlink/ContactsModel.h"
 #include "core/ErrorLog.h"
 #include "core/basEncrypt_Decrypt.h"
 #include "core/basMain.h"
@@ -41,7 +42,7 @@ bool changesContacts(const QString& request) {
 
 } // namespace
 
-ChatLink::ChatLink(QObject* parent) : QObject(parent) {
+ChatLink::ChatLink(QObject* parent) : QObject(parent), m_contacts(new ContactsModel(this)) {
     m_serverCall = new QTimer(this);
     m_serverCall->setObjectName(QStringLiteral("tmrServerCall"));
     m_serverCall->setInterval(kDesignStep);
@@ -106,8 +107,8 @@ void ChatLink::oMySocket_OnConnect(qint32 lngSocketHandle) {
     try {
         g_lngChatSocketHandle = lngSocketHandle;
         m_reply.reset();
-        g_strAnsweredRequest.clear();
-        g_blnAnsweredSecurely = socket().isSecure(lngSocketHandle);
+        m_answered.request.clear();
+        m_answered.securely = socket().isSecure(lngSocketHandle);
         g_strMsgReceived.clear();
         step = 2;
         // The web socket is a connection of its own: whatever it is waiting for, a chat request
@@ -123,7 +124,7 @@ void ChatLink::oMySocket_OnConnect(qint32 lngSocketHandle) {
         // instead, and the chat server has not failed, so no error may switch the client over
         // to the alternate server.
         if (g_strMsgToSend != request && socket().currentHandle() != lngSocketHandle) return;
-        g_strAnsweredRequest = pending.section(wire::kSep, 0, 0);
+        m_answered.request = pending.section(wire::kSep, 0, 0);
         socket().SendData(request, lngSocketHandle);
     } catch (const std::exception& error) {
         logCaught(stepText("oMySocket_OnConnect", step), error);
@@ -158,15 +159,15 @@ void ChatLink::oMySocket_OnDataArrival(const QString& strDataReceive) {
                 armCloseStep();
                 if (g_strAltServerBase.isEmpty()) {
                     emit signOffReplyArrived();
-                    fnUseMSGReceived();
-                    g_strAnsweredRequest.clear();
+                    fnUseMSGReceived(m_answered);
+                    m_answered.request.clear();
                 } else {
                     m_serverCall->start();
                 }
                 return;
             }
-            fnUseMSGReceived();
-            g_strAnsweredRequest.clear(); // one request, one answer
+            fnUseMSGReceived(m_answered);
+            m_answered.request.clear(); // one request, one answer
             step = 5;
             armCloseStep();
             m_serverCall->start();
@@ -206,6 +207,7 @@ void ChatLink::oMySocket_OnError(qint32 Number, const QString& Description) {
         g_strMsgReceived.clear();
         emit showStatus();
         emit secureLinkRefused(Description);
+        emit warning(Description);
         return;
     }
     // The chat server cannot be reached: from now on requests go through the alternate server,
@@ -220,6 +222,12 @@ void ChatLink::oMySocket_OnError(qint32 Number, const QString& Description) {
     m_waiting.clear();
     m_requestWait->stop();
     emit serverUnreachable(contactChange);
+    // The user learns of it: a change to the contacts is lost, the user list goes on another way.
+    emit warning(contactChange ? QStringLiteral("The chat server cannot be reached; the contact list was not "
+                                                "changed. Try again when the chat server is back.")
+                               : QStringLiteral("The chat server cannot be reached; the user list now comes from "
+                                                "the alternate server. Restart ColloqChat when the chat server is "
+                                                "back to manage contacts again."));
 }
 
 void ChatLink::tmrServerCall_Timer() {
@@ -280,6 +288,8 @@ void ChatLink::send(const QString& request) {
     if (std::find(m_waiting.begin(), m_waiting.end(), request) != m_waiting.end()) return;
     if (m_waiting.size() >= kMaxWaitingRequests) {
         emit requestDropped();
+        emit warning(QStringLiteral("The chat server is slow to answer; the request was not sent. "
+                                    "Try again in a moment."));
         return;
     }
     m_waiting.push_back(request);

@@ -1,10 +1,12 @@
 #pragma once
 // The chat link: one short TCP exchange with the chat server per request. It owns the chat socket
 // (oMySocket), the framer of the replies, the requests waiting for their turn, the timer that
-// closes each exchange a moment after its reply (tmrServerCall) and the one that paces the on-line
-// poll (tmrUpdateUserOnLine); it hands every complete reply to fnUseMSGReceived and switches the
-// client to the alternate server when the chat server cannot be reached. The window only sends
+// closes each exchange a moment after its reply (tmrServerCall), the one that paces the on-line
+// poll (tmrUpdateUserOnLine) and the contacts the replies fill; it hands every complete reply to
+// fnUseMSGReceived and switches the client to the alternate server when the chat server cannot be
+// reached. The window only sends
 // requests, says how a poll goes out, and listens to its signals.
+#include "chatlink/ChatProtocol.h"
 #include "wire/Protocol.h"
 
 #include <QObject>
@@ -18,6 +20,8 @@ class QTimer;
 class ServerTrust;
 
 namespace chatlink {
+
+class ContactsModel;
 
 class ChatLink : public QObject {
     Q_OBJECT
@@ -33,6 +37,12 @@ public:
     bool hasSocket() const { return m_socket != nullptr; }
     // The chat socket; raises 91 once it has been released.
     KVOSocket& socket();
+
+    // The user's contacts, as the replies to its requests leave them.
+    ContactsModel& contacts() const { return *m_contacts; }
+
+    // What the reply on the current chat connection answers.
+    const basMain::Answered& answered() const { return m_answered; }
 
     // tmrServerCall: its interval selects the step it runs when it fires (close the connection
     // whose reply has been handled, end the sign-off wait, or nothing).
@@ -77,11 +87,14 @@ signals:
     void secureLinkRefused(const QString& why);
     // A request was dropped: too many were waiting for a server slow to answer.
     void requestDropped();
+    // What the user is to read of the last three, in red in the status box.
+    void warning(const QString& text);
 
 private:
     void armCloseStep();
 
     std::unique_ptr<KVOSocket> m_socket;
+    ContactsModel* m_contacts = nullptr;
     QTimer* m_serverCall = nullptr;
     QTimer* m_poll = nullptr;
     Poll m_pollNow;
@@ -92,6 +105,7 @@ private:
     // step runs, and the step must not close it.
     qint32 m_closeHandle = 0;
     std::deque<QString> m_waiting;
+    basMain::Answered m_answered;
 };
 
 } // namespace chatlink

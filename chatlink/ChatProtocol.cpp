@@ -1,22 +1,23 @@
 #include "chatlink/ChatProtocol.h"
 
+#include "chatlink/ContactsModel.h"
 #include "core/ErrorLog.h"
 #include "core/SettingsFiles.h"
 #include "core/Validators.h"
 #include "core/basMain.h"
 #include "platform/vb.h"
-#include "platform/widgets/Controls.h"
-#include "platform/widgets/ListView.h"
-#include "platform/widgets/MsgBox.h"
 #include "wire/MessageCodes.h"
+#include "wire/PeerText.h"
 #include "wire/Protocol.h"
 
-#include <QPlainTextEdit>
 #include <QTimer>
 
 #include <exception>
 
 namespace basMain {
+
+using chatlink::ContactsModel;
+using chatlink::UserRecord;
 
 namespace {
 
@@ -40,11 +41,6 @@ enum Mark : int {
     kMarkCommonEnd = 9999,
 };
 
-const QString kOn = QStringLiteral("On");
-const QString kOff = QStringLiteral("Off");
-const QString kOnLine = QStringLiteral("1");
-const QString kOffLine = QStringLiteral("0");
-
 // The fields of one reply. Asking for a field the reply does not have raises 9 "Subscript out
 // of range", which is how a record cut short shows up.
 class Fields {
@@ -59,21 +55,6 @@ public:
 
 private:
     QStringList m_fields;
-};
-
-// A user record as it stands in a reply: ID, display name, e-mail, internet address, status and,
-// in the dated layout only, the on-line date.
-struct UserRecord {
-    QString id;
-    QString name;
-    QString email;
-    QString address;
-    QString status;
-    QString date;
-
-    QString key() const { return QStringLiteral("A") + id; }
-    QString text() const { return status == kOnLine ? kOn : kOff; }
-    int colour() const { return status == kOnLine ? vb::vbBlack : vb::vbRed; }
 };
 
 // Reads the whole record before anything is changed, so a record cut short changes nothing.
@@ -103,39 +84,14 @@ Identity& identityOf(const ReplyTarget& target) {
     return *target.identity;
 }
 
+void showText(const ReplyTarget& target, const QString& text, int colour) {
+    if (!target.showText) vb::raise(vb::kErrObjectNotSet);
+    target.showText(text, colour);
+}
+
 void changeIdentity(const ReplyTarget& target, const Identity& changed) {
     identityOf(target) = changed;
     if (target.onIdentity) target.onIdentity();
-}
-
-// Which sub-items a new row gets besides name and e-mail.
-enum class RowFill { NameAndEmail, WithAddress, WithAddressAndDate };
-
-// A new row: text, sub-items, tag, then the key; last the colour of the row found by its key.
-void addRow(vb::ListView& list, const UserRecord& record, RowFill fill) {
-    const QString key = record.key();
-    // The key is checked first so that a failure never leaves a row without one.
-    if (list.find(key)) vb::raise(vb::kErrKeyNotUnique);
-    vb::ListItem* row = list.add(record.text());
-    row->setSubItem(1, record.name);
-    row->setSubItem(2, record.email);
-    if (fill != RowFill::NameAndEmail) row->setSubItem(3, record.address);
-    if (fill == RowFill::WithAddressAndDate) row->setSubItem(4, record.date);
-    row->setTag(record.address);
-    list.setKey(row, key);
-    list.item(key)->setForeColor(record.colour());
-}
-
-// "On" with status "0" turns "Off" in red; then "Off" with status "1" turns "On" in black.
-void flipOnOff(vb::ListItem& row, const QString& status) {
-    if (row.Text() == kOn && status == kOffLine) {
-        row.setText(kOff);
-        row.setForeColor(vb::vbRed);
-    }
-    if (row.Text() == kOff && status == kOnLine) {
-        row.setText(kOn);
-        row.setForeColor(vb::vbBlack);
-    }
 }
 
 // Whether a record's on-line date is strictly later than the date shown in the row. A row that
@@ -148,49 +104,47 @@ bool isLaterThanRow(const QString& recordDate, const QString& rowDate) {
 
 // Reply 4: the contact just added. A user who already has a row gets it refreshed the way a new
 // row would have been filled; the address column is left as it is.
-void handleAddContact(vb::ListView& list, const Fields& fields, int& mark) {
+void handleAddContact(ContactsModel& list, const Fields& fields, int& mark) {
     mark = kMarkAddContact;
     const UserRecord record = readRecord(fields, 1, false);
     vb::ListItem* row = list.find(record.key());
     if (!row) {
-        addRow(list, record, RowFill::NameAndEmail);
+        list.addContact(record, ContactsModel::Fill::NameAndEmail);
         return;
     }
-    row->setText(record.text());
-    row->setSubItem(1, record.name);
-    row->setSubItem(2, record.email);
-    row->setTag(record.address);
-    row->setForeColor(record.colour());
+    ContactsModel::refresh(*row, record);
 }
 
 // Reply 77: dated records, six fields each, as the alternate server merges them.
-void handleDatedRecords(vb::ListView& list, const Fields& fields, int& mark) {
-    const vb::ListView::SortPause pause(list); // one sort at the end, not one per row
+void handleDatedRecords(ContactsModel& list, const Fields& fields, int& mark) {
+    const vb::ListModel::SortPause pause(list); // one sort at the end, not one per row
     for (qsizetype first = 1; first <= fields.last(); first += 6) {
         mark = kMarkDatedRecords;
         const UserRecord record = readRecord(fields, first, true);
         vb::ListItem* row = list.find(record.key());
         if (!row) {
-            if (!record.email.isEmpty() && !record.address.isEmpty()) addRow(list, record, RowFill::WithAddressAndDate);
+            if (!record.email.isEmpty() && !record.address.isEmpty())
+                list.addContact(record, ContactsModel::Fill::WithAddressAndDate);
             continue;
         }
         // The row's own date is never moved forward: only newer reports change the row.
         if (!isLaterThanRow(record.date, row->SubItem(4))) continue;
         row->setTag(record.address);
         row->setSubItem(3, record.address);
-        flipOnOff(*row, record.status);
+        ContactsModel::flipOnOff(*row, record.status);
     }
 }
 
 // Replies 1 and 7: records of five fields each.
-void handleRecords(vb::ListView& list, const Fields& fields, int& mark) {
-    const vb::ListView::SortPause pause(list); // one sort at the end, not one per row
+void handleRecords(ContactsModel& list, const Fields& fields, int& mark) {
+    const vb::ListModel::SortPause pause(list); // one sort at the end, not one per row
     for (qsizetype first = 1; first <= fields.last(); first += 5) {
         mark = kMarkRecords;
         const UserRecord record = readRecord(fields, first, false);
         vb::ListItem* row = list.find(record.key());
         if (!row) {
-            if (!record.email.isEmpty() && !record.address.isEmpty()) addRow(list, record, RowFill::WithAddress);
+            if (!record.email.isEmpty() && !record.address.isEmpty())
+                list.addContact(record, ContactsModel::Fill::WithAddress);
             continue;
         }
         if (row->Tag() != record.address) {
@@ -200,24 +154,24 @@ void handleRecords(vb::ListView& list, const Fields& fields, int& mark) {
         // A server tells a contact's name only once the two list each other: a row added before
         // that has none yet.
         if (!record.name.isEmpty() && row->SubItem(1) != record.name) row->setSubItem(1, record.name);
-        flipOnOff(*row, record.status);
+        ContactsModel::flipOnOff(*row, record.status);
     }
 }
 
 // Replies 11 and 111: records of five fields each followed by two trailing fields. Returns
 // false when the reply holds no field after its code, and then nothing is done at all.
-bool handleRecordsWithTrailer(vb::ListView& list, const Fields& fields, int& mark) {
+bool handleRecordsWithTrailer(ContactsModel& list, const Fields& fields, int& mark) {
     if (fields.last() <= 0) return false;
-    const vb::ListView::SortPause pause(list);
+    const vb::ListModel::SortPause pause(list);
     for (qsizetype first = 1;; first += 5) {
         mark = kMarkRecordsWithTrailer;
         const UserRecord record = readRecord(fields, first, false);
         vb::ListItem* row = list.find(record.key());
         if (!row) {
-            addRow(list, record, RowFill::NameAndEmail);
+            list.addContact(record, ContactsModel::Fill::NameAndEmail);
         } else {
             if (row->Tag() != record.address) row->setTag(record.address);
-            flipOnOff(*row, record.status);
+            ContactsModel::flipOnOff(*row, record.status);
         }
         // Fewer than five fields after this record: the rest is the trailer.
         if (fields.last() < first + 9) break;
@@ -226,20 +180,20 @@ bool handleRecordsWithTrailer(vb::ListView& list, const Fields& fields, int& mar
 }
 
 // Reply 11: the records, then the server's notice in a box (text, title).
-void handleNotice(vb::ListView& list, const Fields& fields, int& mark) {
-    if (!handleRecordsWithTrailer(list, fields, mark)) return;
+void handleNotice(const ReplyTarget& target, const Fields& fields, int& mark) {
+    if (!handleRecordsWithTrailer(*target.contacts, fields, mark)) return;
     mark = kMarkNoticeBox;
     const QString prompt = fields.at(fields.last() - 1);
     const QString title = fields.at(fields.last());
-    vb::MsgBox(prompt, vb::vbInformation | vb::vbOKOnly, title);
+    if (target.showNotice) target.showNotice(prompt, title);
 }
 
 // Reply 111: the records, then the chat server's new address and port for the next start.
-void handleServerMoved(const ReplyTarget& target, const Fields& fields, int& mark) {
-    if (!handleRecordsWithTrailer(*target.LstUsers, fields, mark)) return;
+void handleServerMoved(const ReplyTarget& target, const Fields& fields, const Answered& answered, int& mark) {
+    if (!handleRecordsWithTrailer(*target.contacts, fields, mark)) return;
     mark = kMarkServerMoved;
     // Anyone on the path of a plain connection could send the client to a server of theirs.
-    if (!g_blnAnsweredSecurely) refuse(QStringLiteral("Server move over an unauthenticated connection"));
+    if (!answered.securely) refuse(QStringLiteral("Server move over an unauthenticated connection"));
     const QString serverIp = fields.at(fields.last() - 1);
     const QString serverPort = fields.at(fields.last());
     QString unused;
@@ -272,11 +226,11 @@ void handleRegistered(const ReplyTarget& target, const Fields& fields, int& mark
 
 // Reply 50: the account moved to a new ID, in answer to the user's request, over a connection whose
 // server proved its key; the old ID works no more.
-void handleNewId(const ReplyTarget& target, const Fields& fields, int& mark) {
+void handleNewId(const ReplyTarget& target, const Fields& fields, const Answered& answered, int& mark) {
     mark = kMarkNewId;
-    if (wire::codeOf(g_strAnsweredRequest) != wire::Code::NewId)
-        refuse(QStringLiteral("New ID reply to request ") + g_strAnsweredRequest.left(kQuoteChars));
-    if (!g_blnAnsweredSecurely) refuse(QStringLiteral("New ID over an unauthenticated connection"));
+    if (wire::codeOf(answered.request) != wire::Code::NewId)
+        refuse(QStringLiteral("New ID reply to request ") + answered.request.left(kQuoteChars));
+    if (!answered.securely) refuse(QStringLiteral("New ID over an unauthenticated connection"));
     Identity moved = identityOf(target);
     moved.userId = fields.at(1);
     moved.serverIp = g_strServerIP;
@@ -286,40 +240,40 @@ void handleNewId(const ReplyTarget& target, const Fields& fields, int& mark) {
         refuse(QStringLiteral("New ID refused: ") + moved.userId.left(kQuoteChars));
     writeServerAddressFile(moved);
     changeIdentity(target, moved);
-    vb::setForeColor(*target.txtStatus, vb::vbBlack);
-    target.txtStatus->setPlainText(QStringLiteral("Your account has a new ID now: the old one works no more, "
-                                                  "whoever may have read it."));
+    showText(target,
+             QStringLiteral("Your account has a new ID now: the old one works no more, whoever may have read it."),
+             vb::vbBlack);
 }
 
 // Reply 40: the relay that hears the user's calls and the servers their media go through, with
 // credentials. Whoever could send it could have the user's calls, so it is taken only in answer to
 // request 40 over a connection whose server proved its key.
-void handleCallPaths(const ReplyTarget& target, const QString& reply, int& mark) {
+void handleCallPaths(const ReplyTarget& target, const QString& reply, const Answered& answered, int& mark) {
     mark = kMarkCallPaths;
-    if (wire::codeOf(g_strAnsweredRequest) != wire::Code::CallPaths)
-        refuse(QStringLiteral("Call paths reply to request ") + g_strAnsweredRequest.left(kQuoteChars));
-    if (!g_blnAnsweredSecurely) refuse(QStringLiteral("Call paths over an unauthenticated connection"));
+    if (wire::codeOf(answered.request) != wire::Code::CallPaths)
+        refuse(QStringLiteral("Call paths reply to request ") + answered.request.left(kQuoteChars));
+    if (!answered.securely) refuse(QStringLiteral("Call paths over an unauthenticated connection"));
     if (target.onCallPaths) target.onCallPaths(reply.split(wire::kSep));
 }
 
 // Replies 1985 (registration refused) and 1957 (server notice): the text in red, cut to a screenful.
 void showServerText(const ReplyTarget& target, const Fields& fields, bool endsRegistration, int& mark) {
     mark = kMarkStatusText;
-    target.txtStatus->setPlainText(vb::screenful(fields.at(1)));
+    const QString text = wire::screenful(fields.at(1));
     if (endsRegistration) g_blnRegistrationDone = true;
-    vb::setForeColor(*target.txtStatus, vb::vbRed);
+    showText(target, text, vb::vbRed);
 }
 
 // Reply 2005: the site lists for the settings file. The exchange goes on to its close even when
 // the file cannot be written, so a sign-off never waits for the time-out because of it.
-void handleSettings(const ReplyTarget& target, const QString& reply, int& mark) {
+void handleSettings(const ReplyTarget& target, const QString& reply, const Answered& answered, int& mark) {
     mark = kMarkSettings;
     std::exception_ptr failure;
     try {
-        if (wire::codeOf(g_strAnsweredRequest) != wire::Code::SignOffWithSettings)
-            refuse(QStringLiteral("Settings reply to request ") + g_strAnsweredRequest.left(kQuoteChars));
+        if (wire::codeOf(answered.request) != wire::Code::SignOffWithSettings)
+            refuse(QStringLiteral("Settings reply to request ") + answered.request.left(kQuoteChars));
         // The site lists say where the client looks for its server: not from whoever is on the path.
-        if (!g_blnAnsweredSecurely) refuse(QStringLiteral("Settings reply over an unauthenticated connection"));
+        if (!answered.securely) refuse(QStringLiteral("Settings reply over an unauthenticated connection"));
         writeUserSettingsFile(reply);
     } catch (...) {
         failure = std::current_exception();
@@ -328,14 +282,14 @@ void handleSettings(const ReplyTarget& target, const QString& reply, int& mark) 
     if (failure) std::rethrow_exception(failure);
 }
 
-void dispatch(const ReplyTarget* given, const QString& reply, int& mark) {
+void dispatch(const ReplyTarget* given, const QString& reply, const Answered& answered, int& mark) {
     mark = kMarkSplit;
     const Fields fields(reply);
     mark = kMarkCode;
     const auto code = static_cast<wire::Code>(vb::CInt(fields.at(0)));
-    if (!given || !given->LstUsers) vb::raise(vb::kErrObjectNotSet);
+    if (!given || !given->contacts) vb::raise(vb::kErrObjectNotSet);
     const ReplyTarget& target = *given;
-    vb::ListView& list = *target.LstUsers;
+    ContactsModel& list = *target.contacts;
     switch (code) {
     case wire::Code::AddContact:
         handleAddContact(list, fields, mark);
@@ -348,10 +302,10 @@ void dispatch(const ReplyTarget* given, const QString& reply, int& mark) {
         handleRecords(list, fields, mark);
         break;
     case wire::Code::Notice:
-        handleNotice(list, fields, mark);
+        handleNotice(target, fields, mark);
         break;
     case wire::Code::ServerMoved:
-        handleServerMoved(target, fields, mark);
+        handleServerMoved(target, fields, answered, mark);
         break;
     case wire::Code::Register:
         handleRegistered(target, fields, mark);
@@ -367,39 +321,31 @@ void dispatch(const ReplyTarget* given, const QString& reply, int& mark) {
         showServerText(target, fields, false, mark);
         break;
     case wire::Code::SignOffWithSettings:
-        handleSettings(target, reply, mark);
+        handleSettings(target, reply, answered, mark);
         break;
     case wire::Code::CallPaths:
-        handleCallPaths(target, reply, mark);
+        handleCallPaths(target, reply, answered, mark);
         break;
     case wire::Code::NewId:
-        handleNewId(target, fields, mark);
+        handleNewId(target, fields, answered, mark);
         break;
     default: // sign-off (2) and codes the client does not know: nothing to do
         break;
     }
 }
 
-// After every reply: "On" rows before "Off" rows.
-void sortByStatus(vb::ListView& list) {
-    if (list.count() < 1) return;
-    list.setSortOrder(vb::ListView::Descending);
-    list.setSortKey(0);
-    list.setSorted(true);
-}
-
-void useReply(const ReplyTarget* target) {
+void useReply(const ReplyTarget* target, const Answered& answered) {
     int mark = 0;
     // The reply is taken out first: handlers that run during a message box may deliver the next.
     const QString reply = g_strMsgReceived;
     try {
-        dispatch(target, reply, mark);
+        dispatch(target, reply, answered, mark);
     } catch (const std::exception& error) {
         logCaught(QStringLiteral("fnUseMSGReceived[") + QString::number(mark) + QLatin1Char(']'), error);
     }
     g_strMsgReceived.clear();
     try {
-        if (target && target->LstUsers) sortByStatus(*target->LstUsers);
+        if (target && target->contacts) target->contacts->sortByStatus();
     } catch (const std::exception& error) {
         logCaught(QStringLiteral("fnUseMSGReceived[") + QString::number(kMarkCommonEnd) + QLatin1Char(']'), error);
     }
@@ -407,21 +353,16 @@ void useReply(const ReplyTarget* target) {
 
 } // namespace
 
-void addUserListColumns(vb::ListView& list, int width) {
-    for (const char* caption : {"Status", "Display Name", "Email", "IP", "OnLine Date"})
-        list.addColumn(QString::fromLatin1(caption), width);
-}
-
 void setReplyTarget(const ReplyTarget* target) {
     s_target = target;
 }
 
-void fnUseMSGReceived() {
-    useReply(s_target);
+void fnUseMSGReceived(const Answered& answered) {
+    useReply(s_target, answered);
 }
 
-void fnUseMSGReceived(const ReplyTarget& target) {
-    useReply(&target);
+void fnUseMSGReceived(const ReplyTarget& target, const Answered& answered) {
+    useReply(&target, answered);
 }
 
 } // namespace basMain

@@ -1,5 +1,5 @@
-// The chat server's replies handled on a real user list and the controls the window gives the
-// reply handler (offscreen): up to eight
+// The chat server's replies handled on real contacts and what else the window gives the reply
+// handler (offscreen): up to eight
 // replies per input, cut at NUL bytes, one after another on the same list, the way a session
 // receives them. Settings files land in a temporary program folder; message boxes answer OK.
 // After each reply the reply text is used up, every row has its own "A" key, the list holds no
@@ -7,17 +7,15 @@
 // request the input stands for asked for it.
 #include "FuzzClient.h"
 #include "chatlink/ChatProtocol.h"
+#include "chatlink/ContactsModel.h"
 #include "core/SettingsFiles.h"
 #include "core/basMain.h"
+#include "platform/ListModel.h"
 #include "platform/vb.h"
-#include "platform/widgets/ListView.h"
 #include "wire/Codepage.h"
 
 #include <QFile>
-#include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QSet>
-#include <QTextDocument>
 #include <QTimer>
 #include <memory>
 
@@ -25,12 +23,13 @@ namespace {
 
 // The controls a reply changes, as the window hands them to the reply handler.
 struct Controls {
-    vb::ListView LstUsers;
+    chatlink::ContactsModel LstUsers;
     basMain::Identity identity;
-    QPlainTextEdit txtStatus;
+    QString txtStatus;
     QTimer tmrRegistration;
     QTimer tmrServerCall;
-    basMain::ReplyTarget target{&LstUsers, &identity, &txtStatus, &tmrRegistration, &tmrServerCall};
+    basMain::ReplyTarget target{&LstUsers, &identity, [this](const QString& text, int) { txtStatus = text; },
+                                &tmrRegistration, &tmrServerCall};
 };
 
 Controls* s_form = nullptr;
@@ -42,7 +41,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::enterProgramFolder();
     // Kept to the end of the process, as the application object is (see FuzzSupport.cpp).
     s_form = std::make_unique<Controls>().release();
-    basMain::addUserListColumns(s_form->LstUsers, 80);
+    s_form->LstUsers.addUserColumns();
     return 0;
 }
 
@@ -53,7 +52,7 @@ namespace {
 void clearForm() {
     basMain::resetGlobals();
     s_form->LstUsers.clearItems();
-    if (!s_form->txtStatus.document()->isEmpty()) s_form->txtStatus.clear();
+    s_form->txtStatus.clear();
 }
 
 QByteArray fileBytes(const QString& path) {
@@ -69,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // 2005, or a poll that asked for neither file.
     const std::uint8_t asked = size > 0 ? data[0] : 0;
     basMain::g_blnRegistrationWaiting = (asked & 1) != 0;
-    basMain::g_strAnsweredRequest = (asked & 2) != 0 ? QStringLiteral("2005") : QStringLiteral("1");
+    const basMain::Answered answered{(asked & 2) != 0 ? QStringLiteral("2005") : QStringLiteral("1"), false};
 
     qsizetype fieldsSeen = 0;
     for (const QByteArray& reply : fuzz::pieces(data, size, 8)) {
@@ -77,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fieldsSeen += basMain::g_strMsgReceived.count(QChar(0x00D4)) + 1;
         const QByteArray serverFile = fileBytes(basMain::serverAddressFilePath());
         const QByteArray siteFile = fileBytes(basMain::userSettingsFilePath());
-        basMain::fnUseMSGReceived(s_form->target);
+        basMain::fnUseMSGReceived(s_form->target, answered);
         // Reply 111 moves the server when its address is sound, whatever was asked.
         bool moves = false;
         try {
@@ -86,13 +85,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         if (!basMain::g_blnRegistrationWaiting && !moves)
             fuzz::check(fileBytes(basMain::serverAddressFilePath()) == serverFile, "the identity changed unasked");
-        if (basMain::g_strAnsweredRequest != QLatin1String("2005"))
+        if (answered.request != QLatin1String("2005"))
             fuzz::check(fileBytes(basMain::userSettingsFilePath()) == siteFile, "the site list changed unasked");
         fuzz::check(fileBytes(basMain::userSettingsFilePath()).size() <= basMain::kMaxUserSettingsChars,
                     "a site list beyond its bound");
 
         fuzz::check(basMain::g_strMsgReceived.isEmpty(), "the reply was not used up");
-        vb::ListView& list = s_form->LstUsers;
+        const vb::ListModel& list = s_form->LstUsers;
         // A row takes at least five fields of some reply.
         fuzz::check(list.count() <= fieldsSeen / 5, "more rows than the replies carried");
         QSet<QString> keys;

@@ -9,6 +9,11 @@
 
 namespace vb {
 
+// Colours, 0xBBGGRR.
+inline constexpr int vbBlack = 0x000000;
+inline constexpr int vbRed = 0x0000FF;
+inline constexpr int vbBlue = 0xFF0000;
+
 // Run-time error numbers used by the program.
 enum ErrorNumber : int {
     kErrInvalidCall = 5,         // "Invalid procedure call or argument"

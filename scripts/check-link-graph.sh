@@ -11,7 +11,7 @@ full=${1:-build/release}
 server=build/server
 
 # Libraries that must stay free of Qt Widgets, and how many test programs may link colloq_app.
-widget_free=(colloq_wire colloq_platform colloq_core colloq_rtc colloq_callcontrol)
+widget_free=(colloq_wire colloq_platform colloq_core colloq_rtc colloq_callcontrol colloq_chatlink colloq_web)
 max_window_tests=3
 
 failed=0

@@ -5,6 +5,7 @@
 #include "platform/KVOSocket.h"
 #include "platform/vb.h"
 #include "platform/win32.h"
+#include "web/WebFetch.h"
 
 #include <QElapsedTimer>
 #include <QPointer>
@@ -113,14 +114,22 @@ namespace {
 // A request runs; set from its start to its end, across nested requests.
 bool s_requestInFlight = false;
 
-// Guarded: a socket deleted while installed is seen as none, never used after its end.
-QPointer<KVOSocket> s_webSocket;
+// The exchange of the installed fetch, followed through a guard: a fetch that goes while a request
+// waits (the window closing) leaves the request a scratch exchange, never one used after its end.
+class ExchangeOf {
+public:
+    ExchangeOf() : m_fetch(web::WebFetch::installed()) {}
+    web::WebFetch::Exchange& operator()() { return m_fetch ? m_fetch->exchange() : m_scratch; }
+    KVOSocket& socket() const {
+        KVOSocket* socket = m_fetch ? m_fetch->socket() : nullptr;
+        if (!socket) vb::raise(vb::kErrObjectNotSet);
+        return *socket;
+    }
 
-KVOSocket& webSocket() {
-    KVOSocket* socket = s_webSocket.data();
-    if (!socket) vb::raise(vb::kErrObjectNotSet);
-    return *socket;
-}
+private:
+    QPointer<web::WebFetch> m_fetch;
+    web::WebFetch::Exchange m_scratch;
+};
 
 // The web waits stay in place: start-up and the alternate server take the page's answer before
 // they go on, while the wait window tells the user so; pending events run meanwhile.
@@ -133,6 +142,7 @@ void sleepThenEvents(unsigned milliseconds) {
 bool runRequest(QString& strHost, const QString& strServerAddress, QString& strPage) {
     int mark = 1;
     int counter = 1;
+    ExchangeOf exchange;
 
     // Runs one statement under the routine's trap: early failures are retried after a pause, a
     // failing close is passed over, anything else is logged and sends the routine to its close.
@@ -160,17 +170,17 @@ bool runRequest(QString& strHost, const QString& strServerAddress, QString& strP
         }
     };
 
-    bool going = statement([] {
+    bool going = statement([&] {
         g_blnWebWaiting = true;
-        g_strWebReply.clear();
-        web::g_blnWebConnectionFailed = false;
-        web::g_blnWebReplySecure = false;
+        exchange().reply.clear();
+        exchange().connectionFailed = false;
+        exchange().replySecure = false;
     });
     if (going) going = statement([&] { strPage = web::escapeBlanks(strPage); });
-    if (going) going = statement([&] { g_strWebRequest = web::buildWebRequest(strHost, strPage); });
-    if (going) going = statement([] { g_lngWebSocketHandle = 0; });
+    if (going) going = statement([&] { exchange().request = web::buildWebRequest(strHost, strPage); });
+    if (going) going = statement([&] { exchange().handle = 0; });
     mark = 5;
-    if (going) going = statement([&] { webSocket().Connect(strServerAddress, 80); });
+    if (going) going = statement([&] { exchange.socket().Connect(strServerAddress, 80); });
     if (going) going = statement([] { sleepThenEvents(10); });
 
     counter = 1;
@@ -191,15 +201,15 @@ bool runRequest(QString& strHost, const QString& strServerAddress, QString& strP
     // After a failure strHost keeps the host name, for the callers' error lines.
     bool result = false;
     if (going) {
-        strHost = g_strWebReply;
+        strHost = exchange().reply;
         result = true;
     }
 
     mark = 5555;
-    statement([] {
-        if (g_lngWebSocketHandle > 0) webSocket().CloseSocket(g_lngWebSocketHandle);
+    statement([&] {
+        if (exchange().handle > 0) exchange.socket().CloseSocket(exchange().handle);
     });
-    g_lngWebSocketHandle = 0;
+    exchange().handle = 0;
     g_blnWebWaiting = false;
     return result;
 }
@@ -220,35 +230,29 @@ bool fnGetDataFromWEB(QString& strHost, const QString& strServerAddress, QString
     // socket carries one connection and the variables one request, so this one waits its turn:
     // until the other one's reply is whole or its connection has failed. Then it keeps the
     // other one's reply aside, runs, and puts it back; the other request finds its wait over.
+    ExchangeOf exchange;
     QElapsedTimer clock;
     clock.start();
-    for (int passes = 1; g_blnWebWaiting && !web::g_blnWebConnectionFailed && passes <= web::kWaitPasses &&
+    for (int passes = 1; g_blnWebWaiting && !exchange().connectionFailed && passes <= web::kWaitPasses &&
                          !clock.hasExpired(web::kWaitMs);
          ++passes) {
         vb::DoEvents();
         win32::Sleep(10);
     }
-    if (g_blnWebWaiting && !web::g_blnWebConnectionFailed) return false; // its turn did not come
+    if (g_blnWebWaiting && !exchange().connectionFailed) return false; // its turn did not come
 
-    const QString reply = g_strWebReply;
-    const QString request = g_strWebRequest;
-    const qint32 handle = g_lngWebSocketHandle;
-    const bool failed = web::g_blnWebConnectionFailed;
+    // Closing the other one's connection later is harmless once a newer connection replaced it.
+    web::WebFetch::Exchange other = exchange();
     const bool result = runRequest(strHost, strServerAddress, strPage);
-    g_strWebReply = reply;
-    g_strWebRequest = request;
-    g_lngWebSocketHandle = handle; // closing it later is harmless once a newer connection replaced it
-    web::g_blnWebConnectionFailed = failed;
+    other.replySecure = exchange().replySecure;
+    exchange() = other;
     g_blnWebWaiting = false;
     return result;
 }
 
 } // namespace basMain
 
-void web::setWebSocket(KVOSocket* socket) {
-    s_webSocket = socket;
-}
-
-void web::forgetWebSocket(const KVOSocket* socket) {
-    if (s_webSocket == socket) s_webSocket = nullptr;
+bool web::lastReplySecure() {
+    const WebFetch* fetch = WebFetch::installed();
+    return fetch && fetch->exchange().replySecure;
 }

@@ -1,18 +1,11 @@
 #pragma once
 // The hand-built HTTP GET over the main window's web socket. One request at a time: the routine
-// and the four oMySocketWeb handlers share the variables below.
+// and the socket's events share the exchange of the installed web::WebFetch (web/WebFetch.h).
 #include <QString>
 
 class KVOSocket;
 
 namespace basMain {
-
-// Handle of the open web connection, 0 = none.
-inline qint32 g_lngWebSocketHandle = 0;
-// Text received for the current request.
-inline QString g_strWebReply;
-// The full request text, sent once connected.
-inline QString g_strWebRequest;
 
 // Fetches one page from port 80 of strServerAddress. On entry strHost is the name for the Host
 // line; on return it holds the whole reply ("" when nothing arrived), or still the host name
@@ -26,10 +19,10 @@ bool fnGetDataFromWEB(QString& strHost, const QString& strServerAddress, QString
 
 namespace web {
 
-// The socket fnGetDataFromWEB sends over: the main window installs its web socket when it makes
-// it and takes it back before releasing it. Without one a request fails with 91.
+// The socket of the installed fetch, as the window makes its web socket; without one a request
+// fails with 91.
 void setWebSocket(KVOSocket* socket);
-// Takes the socket back when it is the one installed.
+// Lets the socket go when it is the installed fetch's, before the window releases it.
 void forgetWebSocket(const KVOSocket* socket);
 
 // Number of 10 ms passes a request waits for its reply, and the time that wait may take at most
@@ -44,11 +37,8 @@ inline constexpr qsizetype kMaxReplyChars = qsizetype{64} * 1024;
 // whole by its HTTP framing, or it has reached the cap.
 bool appendWebChunk(QString& reply, const QString& chunk);
 
-// Set by the error handler when the connection of the waiting request failed: nothing more can
-// arrive for it, so a request waiting for its turn may go ahead.
-inline bool g_blnWebConnectionFailed = false;
 // The reply of the last request came over TLS from a host that proved its key.
-inline bool g_blnWebReplySecure = false;
+bool lastReplySecure();
 
 // The page with every blank written as "%20".
 QString escapeBlanks(const QString& page);

@@ -64,7 +64,7 @@ QString fnGetHomeIP() {
                 if (fnCompareDates(answer->stamp, best)) {
                     address = answer->address;
                     best = answer->stamp;
-                    g_blnHomeIPSecure = web::g_blnWebReplySecure;
+                    g_blnHomeIPSecure = web::lastReplySecure();
                 }
             }
         }

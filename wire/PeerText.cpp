@@ -2,6 +2,8 @@
 
 #include "wire/Protocol.h"
 
+#include <algorithm>
+
 namespace wire {
 
 namespace {
@@ -69,6 +71,18 @@ QString cleanPeerText(const QString& text, qsizetype maxChars) {
         line += QChar(0x2026);
     }
     return line;
+}
+
+QString screenful(const QString& text) {
+    qsizetype end = std::min<qsizetype>(text.size(), kScreenfulChars);
+    qsizetype lineEnd = -1;
+    for (int line = 0; line < kScreenfulLines; ++line) {
+        lineEnd = text.indexOf(QLatin1Char('\n'), lineEnd + 1);
+        if (lineEnd < 0) break;
+    }
+    if (lineEnd >= 0) end = std::min(end, lineEnd);
+    if (end == text.size()) return text;
+    return text.left(end) + QStringLiteral("...");
 }
 
 } // namespace wire

@@ -21,4 +21,10 @@ inline constexpr qsizetype kMaxPeerTextChars = 80;
 // Markup is left as the characters it is: each place that reads markup escapes it.
 QString cleanPeerText(const QString& text, qsizetype maxChars = kMaxPeerTextChars);
 
+// A longer text (a server's notice, a message box's) cut to at most kScreenfulLines lines and
+// kScreenfulChars characters, with "..." after a cut.
+inline constexpr int kScreenfulLines = 25;
+inline constexpr int kScreenfulChars = 2000;
+QString screenful(const QString& text);
+
 } // namespace wire

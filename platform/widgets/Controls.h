@@ -1,6 +1,8 @@
 #pragma once
 // Small properties the forms give their controls: a Tag text, a 0xBBGGRR fore colour, and the
 // three-state value of a check box (0 unchecked, 1 checked, 2 grayed).
+#include "platform/vb.h"
+
 #include <QString>
 
 class QObject;
@@ -21,9 +23,5 @@ inline constexpr int vbGrayed = 2;
 int Value(const QCheckBox& box);
 // Setting a value that differs from the current one fires the box's click handler, as a click would.
 void setValue(QCheckBox& box, int value);
-
-inline constexpr int vbBlack = 0x000000;
-inline constexpr int vbRed = 0x0000FF;
-inline constexpr int vbBlue = 0xFF0000;
 
 } // namespace vb

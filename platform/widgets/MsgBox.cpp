@@ -5,8 +5,6 @@
 #include <QDialog>
 #include <QMessageBox>
 
-#include <algorithm>
-
 namespace vb {
 
 namespace {
@@ -76,18 +74,6 @@ int resultOf(int clicked) {
 }
 
 } // namespace
-
-QString screenful(const QString& text) {
-    qsizetype end = std::min<qsizetype>(text.size(), kScreenfulChars);
-    qsizetype lineEnd = -1;
-    for (int line = 0; line < kScreenfulLines; ++line) {
-        lineEnd = text.indexOf(QLatin1Char('\n'), lineEnd + 1);
-        if (lineEnd < 0) break;
-    }
-    if (lineEnd >= 0) end = std::min(end, lineEnd);
-    if (end == text.size()) return text;
-    return text.left(end) + QStringLiteral("...");
-}
 
 int MsgBox(const QString& fullPrompt, int buttons, const QString& fullTitle) {
     // A box taller than the screen hides its buttons, and laying out megabytes keeps the window

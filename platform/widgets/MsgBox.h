@@ -1,6 +1,8 @@
 #pragma once
 // Message boxes and modal dialogs go through these two functions, so tests can answer them
 // without a person at the screen.
+#include "wire/PeerText.h"
+
 #include <QString>
 #include <functional>
 
@@ -23,11 +25,9 @@ enum MsgBoxResult : int { vbOK = 1, vbCancel = 2, vbYes = 6, vbNo = 7 };
 // text, whatever they hold, and cut to what fits on a screen (see screenful); a test's handler
 // gets them cut too.
 int MsgBox(const QString& prompt, int buttons = vbOKOnly, const QString& title = {});
-// The text cut to at most kScreenfulLines lines and kScreenfulChars characters, with "..." after
-// a cut.
-inline constexpr int kScreenfulLines = 25;
-inline constexpr int kScreenfulChars = 2000;
-QString screenful(const QString& text);
+using wire::kScreenfulChars;
+using wire::kScreenfulLines;
+using wire::screenful;
 using MsgBoxHandler = std::function<int(const QString& prompt, int buttons, const QString& title)>;
 void setMsgBoxHandlerForTesting(MsgBoxHandler handler); // empty restores real boxes
 

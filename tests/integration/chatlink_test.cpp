@@ -51,7 +51,7 @@ protected:
         env.makeLogsFolder();
         server.setQuietPeriod(2);
         ASSERT_TRUE(server.listen());
-        testenv::setUpUserList(*form.LstUsers);
+        testenv::setUpUserList(form.LstUsers->rows());
         form.createSocketsForTesting();
         g_strServerIP = server.host();
         g_strServerPort = QString::number(server.port());

@@ -1,10 +1,12 @@
-// fnGetDataFromWEB against scripted web sites on loopback addresses (port 80): the request bytes on
-// the wire, replies in segments however they are framed, and a site whose reply never ends.
-#include "app/frmMain.h"
+// fnGetDataFromWEB against scripted web sites on loopback addresses (port 80), over a web socket
+// of its own without a window: the request bytes on the wire, replies in segments however they are
+// framed, and a site whose reply never ends.
 #include "core/basMain.h"
+#include "platform/KVOSocket.h"
 #include "support/ScriptedChatServer.h"
 #include "support/TestEnv.h"
 #include "web/HttpGet.h"
+#include "web/WebFetch.h"
 #include "wire/Codepage.h"
 
 #include <gtest/gtest.h>
@@ -39,7 +41,8 @@ Reply answer(const QByteArray& bytes, QList<qsizetype> splitAt = {}, bool closeA
 class WebGetTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        form.createSocketsForTesting();
+        web::WebFetch::install(&fetch);
+        fetch.attach(&socket);
         ASSERT_TRUE(site.listen(QHostAddress(kSite), 80)) << "binding 127.0.0.2:80 needs root";
     }
 
@@ -49,12 +52,13 @@ protected:
         EXPECT_TRUE(fnGetDataFromWEB(host, kSite, page));
         // Every request leaves the web socket idle behind it.
         EXPECT_FALSE(basMain::g_blnWebWaiting);
-        EXPECT_EQ(basMain::g_lngWebSocketHandle, 0);
+        EXPECT_EQ(fetch.exchange().handle, 0);
         return host;
     }
 
     testenv::TestEnv env;
-    frmMain form;
+    KVOSocket socket;
+    web::WebFetch fetch;
     ScriptedChatServer site;
 };
 

@@ -1,10 +1,9 @@
 #include "support/TestEnv.h"
 
-#include "chatlink/ChatProtocol.h"
+#include "chatlink/ContactsModel.h"
 #include "core/basEncrypt_Decrypt.h"
 #include "core/basMain.h"
 #include "platform/vb.h"
-#include "platform/widgets/ListView.h"
 #include "platform/widgets/MsgBox.h"
 #include "wire/Codepage.h"
 #include "wire/Scramble.h"
@@ -66,11 +65,12 @@ QString readScrambledFile(const QString& path) {
     return wire::unscrambled(wire::fromCp1252(file.readAll()));
 }
 
-void setUpUserList(vb::ListView& list) {
-    basMain::addUserListColumns(list, 80);
-    list.setSortOrder(vb::ListView::Descending);
-    list.setSortKey(0);
-    list.setSorted(true);
+void setUpUserList(vb::ListModel& contacts) {
+    for (const QString& caption : chatlink::ContactsModel::columnCaptions())
+        contacts.addColumn(caption);
+    contacts.setSortOrder(vb::ListModel::Descending);
+    contacts.setSortKey(0);
+    contacts.setSorted(true);
 }
 
 } // namespace testenv

@@ -9,7 +9,7 @@
 #include <functional>
 
 namespace vb {
-class ListView;
+class ListModel;
 }
 
 namespace testenv {
@@ -52,8 +52,9 @@ QString readScrambledFile(const QString& path);
 // The memory this process holds now (resident set), in bytes.
 qint64 residentBytes();
 
-// Gives a user list its five columns and its order (on-line users first), as the start-up does.
-void setUpUserList(vb::ListView& list);
+// Gives the contacts their five columns and their order (on-line users first), as the start-up
+// does.
+void setUpUserList(vb::ListModel& contacts);
 
 using testsupport::waitFor;
 

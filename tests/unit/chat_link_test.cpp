@@ -2,6 +2,7 @@
 // goes out, how replies cut anywhere come in, a slow server and one that cannot be reached.
 #include "chatlink/ChatLink.h"
 #include "chatlink/ChatProtocol.h"
+#include "chatlink/ContactsModel.h"
 #include "core/basMain.h"
 #include "platform/KVOSocket.h"
 #include "platform/vb.h"
@@ -12,7 +13,7 @@
 #include "wire/Protocol.h"
 #include "wire/Scramble.h"
 
-#include <QPlainTextEdit>
+#include <QBrush>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTimer>
@@ -34,11 +35,10 @@ protected:
     testenv::TestEnv env;
     ScriptedChatServer server;
     chatlink::ChatLink link;
-    vb::ListView users;
+    chatlink::ContactsModel users;
     Identity identity{.userId = QStringLiteral("42"), .email = QStringLiteral("me@x.org")};
-    QPlainTextEdit status;
     QTimer registration;
-    ReplyTarget target{&users, &identity, &status, &registration, link.serverCallTimer()};
+    ReplyTarget target{&users, &identity, [](const QString&, int) {}, &registration, link.serverCallTimer()};
 
     void SetUp() override {
         env.makeLogsFolder();
@@ -180,6 +180,42 @@ TEST_F(ChatLinkAlone, ThePollGoesOnEvery31stTickAndNotWhileSigningOff) {
     ASSERT_EQ(env.logLines().size(), 1);
     EXPECT_TRUE(env.logLines().first().contains(QStringLiteral("tmrUpdateUserOnLine_Timer[4]")));
     link.pollTimer()->stop();
+}
+
+// The contacts alone, shown in a list: replies keep the on-line contacts first, and the row the
+// user picked stays picked wherever a reply moves it, until a reply removes that contact.
+TEST(Contacts, RepliesKeepOnLineContactsFirstAndThePickedContactPicked) {
+    testenv::TestEnv env;
+    chatlink::ContactsModel contacts;
+    Identity identity;
+    QTimer registration;
+    QTimer serverCall;
+    const ReplyTarget target{&contacts, &identity, [](const QString&, int) {}, &registration, &serverCall};
+    testenv::setUpUserList(contacts);
+    vb::ListView list;
+    list.setRows(contacts);
+    const auto receive = [&](const QStringList& fields) {
+        g_strMsgReceived = msg(fields);
+        fnUseMSGReceived(target);
+    };
+    const auto shown = [&] {
+        QStringList rows;
+        for (int row = 0; row < contacts.rowCount(); ++row)
+            rows << contacts.data(contacts.index(row, 1), Qt::DisplayRole).toString() + QLatin1Char(' ') +
+                        contacts.data(contacts.index(row, 0), Qt::DisplayRole).toString();
+        return rows.join(QStringLiteral(", "));
+    };
+    receive({"7", "7", "Ann", "ann@x.org", "10.0.0.7", "1", "8", "Bob", "bob@x.org", "10.0.0.8", "0"});
+    EXPECT_EQ(shown(), QStringLiteral("Ann On, Bob Off"));
+    EXPECT_EQ(contacts.data(contacts.index(1, 2), Qt::ForegroundRole).value<QBrush>().color(), QColor(Qt::red));
+    contacts.item(QStringLiteral("A8"))->setSelected(true);
+    receive({"7", "7", "Ann", "ann@x.org", "10.0.0.7", "0", "8", "Bob", "bob@x.org", "10.0.0.8", "1"});
+    EXPECT_EQ(shown(), QStringLiteral("Bob On, Ann Off"));
+    ASSERT_TRUE(list.selectedItem());
+    EXPECT_EQ(list.selectedItem()->Key(), QStringLiteral("A8"));
+    receive({"5", "8"});
+    EXPECT_EQ(shown(), QStringLiteral("Ann Off"));
+    EXPECT_FALSE(list.selectedItem());
 }
 
 } // namespace

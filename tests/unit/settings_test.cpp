@@ -3,13 +3,13 @@
 // The call history beside them: each call kept from its start through a crash, a full disk and
 // a flood of calls.
 #include "chatlink/ChatProtocol.h"
+#include "chatlink/ContactsModel.h"
 #include "core/ErrorLog.h"
 #include "core/SettingsFiles.h"
 #include "core/basMain.h"
 #include "history/CallHistory.h"
 #include "history/CallHistoryView.h"
 #include "platform/vb.h"
-#include "platform/widgets/ListView.h"
 #include "support/FileSizeLimit.h"
 #include "support/TestEnv.h"
 #include "wire/Codepage.h"
@@ -46,11 +46,7 @@ protected:
     testenv::TestEnv env;
 
     void SetUp() override { env.makeLogsFolder(); }
-    void TearDown() override {
-        g_blnRegistrationWaiting = false;
-        g_blnAnsweredSecurely = false;
-        g_strAnsweredRequest.clear();
-    }
+    void TearDown() override { g_blnRegistrationWaiting = false; }
     // The folder's files (no temporary file may be left behind).
     QStringList files() const { return QDir(env.dir()).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
 };
@@ -265,20 +261,19 @@ TEST_F(SettingsFiles, EveryFileTheClientWritesAndEveryFolderItMakesIsTheUsersAlo
 // Replies arrive through the reply handler, on controls like the window's.
 class SettingsFromReplies : public SettingsFiles {
 protected:
-    vb::ListView users;
+    chatlink::ContactsModel users;
     Identity identity;
-    QPlainTextEdit status;
     QTimer registration;
     QTimer serverCall;
-    const ReplyTarget target{&users, &identity, &status, &registration, &serverCall};
+    const ReplyTarget target{&users, &identity, [](const QString&, int) {}, &registration, &serverCall};
 
     void SetUp() override {
         SettingsFiles::SetUp();
         testenv::setUpUserList(users);
     }
-    void receive(const QString& text) {
+    void receive(const QString& text, const Answered& answered = {}) {
         g_strMsgReceived = text;
-        fnUseMSGReceived(target);
+        fnUseMSGReceived(target, answered);
     }
 };
 
@@ -289,9 +284,8 @@ TEST_F(SettingsFromReplies, TheAddressOf111KeepsTheIdentityThatRegistrationStore
     g_blnRegistrationWaiting = false;
     EXPECT_EQ(testenv::readScrambledFile(serverAddressFilePath()), msg({"10.1.2.3", "19992", "42", "me@x.org"}));
     EXPECT_EQ(identity, identityFromFields({"10.1.2.3", "19992", "42", "me@x.org"}));
-    g_strAnsweredRequest = "1";
-    g_blnAnsweredSecurely = true; // a server that proved its key; over a plain link see chatlink_test
-    receive(msg({"111", "7", "Ann", "ann@x.org", "10.0.0.7", "1", "10.9.9.9", "20000"}));
+    // A server that proved its key; over a plain link see chatlink_test.
+    receive(msg({"111", "7", "Ann", "ann@x.org", "10.0.0.7", "1", "10.9.9.9", "20000"}), {"1", true});
     EXPECT_EQ(testenv::readScrambledFile(serverAddressFilePath()), msg({"10.9.9.9", "20000", "42", "me@x.org"}));
     EXPECT_EQ(identity, identityFromFields({"10.9.9.9", "20000", "42", "me@x.org"}));
     EXPECT_TRUE(users.find("A7"));
