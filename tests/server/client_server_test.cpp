@@ -233,7 +233,7 @@ COLLOQ_ON_BOTH_STORES(ClientAgainstServer);
 TEST(Forms, EachOpensWhereTheUserTypesAndEveryMessageLeavesTheCursorInTheFieldToFix) {
     testenv::TestEnv env;
     vb::ListView users;
-    testenv::setUpUserList(users);
+    testenv::setUpUserList(users.rows());
     vb::ListItem* ann = users.add("On");
     ann->setSubItem(1, "Ann");
     ann->setSubItem(2, "ann@example.com");
