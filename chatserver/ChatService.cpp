@@ -2,12 +2,14 @@
 
 #include "chatserver/Confirmations.h"
 #include "chatserver/ServiceReplies.h"
+#include "chatserver/store/PendingPresence.h"
 #include "wire/Protocol.h"
 #include "wire/SettingsLines.h"
 
 #include <QDateTime>
 #include <QMessageAuthenticationCode>
 #include <QRandomGenerator>
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 
@@ -244,8 +246,8 @@ ChatService::Outcome ChatService::logIn(const ChatRequest& request, const QStrin
     if (!mayTry(peer, &refusal)) return refusal;
     const std::optional<qint64> id = parseUserId(request.args.value(0));
     const QString email = normaliseEmail(request.args.value(1)).address; // empty: matches no one
-    const std::optional<PollView> view = id ? m_storage.pollView(*id) : std::nullopt;
     const qint64 now = m_clock();
+    const std::optional<PollView> view = id ? currentView(*id, now) : std::nullopt;
     if (std::optional<Outcome> unproven = refuseUnproven(view ? &view->user : nullptr, email, peer, now))
         return *unproven;
     if (request.hasAddress && !isAcceptableAddress(request.callAddress))
@@ -294,7 +296,7 @@ ChatService::Outcome ChatService::pollById(const ChatRequest& request, const QSt
     Outcome refusal;
     if (!mayTry(peer, &refusal)) return reply(nothing, refusal.note);
     const std::optional<qint64> id = parseUserId(request.args.value(0));
-    const std::optional<PollView> view = id ? m_storage.pollView(*id) : std::nullopt;
+    const std::optional<PollView> view = id ? currentView(*id, m_clock()) : std::nullopt;
     if (!view || !loggedInFrom(view->user, peer)) {
         m_guard.refused(peer, m_clock());
         return reply(nothing, QStringLiteral("poll by ID not from the log-in address"));
@@ -302,6 +304,29 @@ ChatService::Outcome ChatService::pollById(const ChatRequest& request, const QSt
     if (!request.hasAddress || !isAcceptableAddress(request.callAddress))
         return reply(nothing, QStringLiteral("poll by ID without a usable address"));
     return pollReply(*view, request.callAddress, peer);
+}
+
+std::optional<PollView> ChatService::currentView(qint64 id, qint64 nowMs) {
+    std::optional<PollView> head = m_storage.pollHead(id);
+    if (!head) return std::nullopt;
+    if (ContactLists::Kept* kept = m_lists.find(id, head->listVersion, nowMs)) {
+        m_storage.pendingPresence()->overlay(head->user, kept->contacts);
+        const bool quietened = std::any_of(kept->contacts.cbegin(), kept->contacts.cend(), [&](const UserRecord& c) {
+            return c.mutual && isOnLine(c, kept->readAtMs) && !isOnLine(c, nowMs);
+        });
+        if (!quietened) {
+            head->contacts = kept->contacts;
+            return head;
+        }
+    }
+    std::optional<PollView> view = m_storage.pollView(id);
+    if (!view) return std::nullopt;
+    ContactLists::Kept kept{view->listVersion, nowMs, view->contacts};
+    // Entries from before handles were kept get theirs written by this poll (see pollReply).
+    for (UserRecord& contact : kept.contacts)
+        contact.handle = handleOf(id, contact);
+    m_lists.keep(id, std::move(kept), nowMs);
+    return view;
 }
 
 ChatService::Outcome ChatService::pollReply(const PollView& view, const QString& address, const QString& peer) {
@@ -312,7 +337,9 @@ ChatService::Outcome ChatService::pollReply(const PollView& view, const QString&
     auto writing = [&] {
         if (!transaction) transaction.emplace(m_storage);
     };
-    if (user.online && user.address == address && (peer.isEmpty() || user.loginPeer == peer)) {
+    // Back after going quiet counts as a log-in: the users who list this one keep its state in
+    // memory and learn of a change only through the store.
+    if (isOnLine(user, now) && user.address == address && (peer.isEmpty() || user.loginPeer == peer)) {
         m_storage.touch(user.id, now);
     } else {
         writing();

@@ -3,6 +3,7 @@
 // in parsed requests and the caller's network address, and write back what comes out.
 #include "chatserver/CallPaths.h"
 #include "chatserver/Confirmations.h"
+#include "chatserver/ContactLists.h"
 #include "chatserver/Identifiers.h"
 #include "chatserver/LogInGuard.h"
 #include "chatserver/net/RateLimits.h"
@@ -128,6 +129,10 @@ private:
     // Marks `user` on line at `address` and answers the poll with its contacts (and a pending
     // notice or move, if any).
     Outcome pollReply(const PollView& view, const QString& address, const QString& peer);
+    // The poll's read: the user's own row from the store, its list from memory while the list's
+    // version there is the one kept and no contact shown on line has gone quiet since (its next
+    // polls may have gone to another server of the store).
+    std::optional<PollView> currentView(qint64 id, qint64 nowMs);
     Outcome addContact(const ChatRequest& request, const QString& peer);
     Outcome removeContact(const ChatRequest& request, const QString& peer);
     Outcome signOff(const ChatRequest& request, const QString& peer, wire::Code replyCode);
@@ -161,6 +166,7 @@ private:
     qint64 m_generation = -1;
     QElapsedTimer m_generationAge;
     QHash<qint64, bool> m_quietUsers;
+    ContactLists m_lists{600'000};
     QByteArray m_secret;
     std::shared_ptr<CallerLimits> m_callers;
     LogInGuard& m_guard;

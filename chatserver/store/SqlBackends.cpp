@@ -108,11 +108,19 @@ const QStringList kSchemaV9 = {
     QStringLiteral("CREATE TABLE replaced_ids (old_id BIGINT PRIMARY KEY, moved_ms BIGINT NOT NULL)"),
 };
 
+// Version 10: a number per user that changes with anything the user's poll shows of its list
+// (its entries, and what its contacts show it), so that a server may keep the list in memory and
+// read it again only when the number moved. Its own table: only the end of a transaction writes
+// it, in user order, so that no two writers ever wait for each other's rows crosswise.
+const QStringList kSchemaV10 = {
+    QStringLiteral("CREATE TABLE list_versions (user_id BIGINT PRIMARY KEY, version BIGINT NOT NULL)"),
+};
+
 QList<QStringList> withIdentity(const QString& identity) {
     QStringList v1;
     for (QString sql : kSchemaV1)
         v1.append(sql.replace(QStringLiteral("@ID@"), identity));
-    return {v1, kSchemaV2, kSchemaV3, kSchemaV4, kSchemaV5, kSchemaV6, kSchemaV7, kSchemaV8, kSchemaV9};
+    return {v1, kSchemaV2, kSchemaV3, kSchemaV4, kSchemaV5, kSchemaV6, kSchemaV7, kSchemaV8, kSchemaV9, kSchemaV10};
 }
 
 } // namespace
@@ -204,6 +212,8 @@ SqliteStorage::~SqliteStorage() {
 void SqliteStorage::closingConnection() {
     sqlite3_finalize(m_pollStatement); // null is fine
     m_pollStatement = nullptr;
+    sqlite3_finalize(m_headStatement);
+    m_headStatement = nullptr;
     sqlite3_finalize(m_seenStatement);
     m_seenStatement = nullptr;
     sqlite3_finalize(m_secureStatement);
@@ -262,8 +272,9 @@ std::optional<PollView> SqliteStorage::pollView(qint64 id) {
     // user's columns on each; one row with empty contact columns when there is none.
     static const char kSql[] =
         "SELECT u.id, u.email, u.display_name, u.address, u.online, u.last_seen_ms, u.created_ms, u.login_peer, "
-        "u.state, k.id, k.email, k.display_name, k.address, k.online, k.last_seen_ms, c.mutual, c.handle "
-        "FROM users u LEFT JOIN contacts c ON c.owner_id = u.id LEFT JOIN users k ON k.id = c.contact_id "
+        "u.state, k.id, k.email, k.display_name, k.address, k.online, k.last_seen_ms, c.mutual, c.handle, "
+        "COALESCE((SELECT v.version FROM list_versions v WHERE v.user_id = u.id), 0) FROM users u LEFT JOIN contacts c "
+        "ON c.owner_id = u.id LEFT JOIN users k ON k.id = c.contact_id "
         "WHERE u.id = ? ORDER BY c.added_ms, c.contact_id";
     sqlite3_stmt* const statement = preparedOnce(m_handle, m_pollStatement, kSql);
     const Reset reset{statement};
@@ -275,6 +286,7 @@ std::optional<PollView> SqliteStorage::pollView(qint64 id) {
         if (!view) {
             view.emplace();
             view->user = readUserColumns(row, 0);
+            view->listVersion = sqlite3_column_int64(statement, 17);
         }
         if (sqlite3_column_type(statement, 9) == SQLITE_NULL) continue;
         UserRecord contact = readUserColumns(row, 9, Columns::Contact);
@@ -284,6 +296,26 @@ std::optional<PollView> SqliteStorage::pollView(qint64 id) {
     }
     if (rc != SQLITE_DONE) throw StorageError(std::string("poll: ") + sqlite3_errmsg(m_handle));
     if (view) overlayPending(*view);
+    return view;
+}
+
+std::optional<PollView> SqliteStorage::pollHead(qint64 id) {
+    ensureOpen();
+    if (!m_handle) return SqlStorage::pollHead(id);
+    static const char kSql[] =
+        "SELECT u.id, u.email, u.display_name, u.address, u.online, u.last_seen_ms, u.created_ms, u.login_peer, "
+        "u.state, COALESCE((SELECT v.version FROM list_versions v WHERE v.user_id = u.id), 0) FROM users u "
+        "WHERE u.id = ?";
+    sqlite3_stmt* const statement = preparedOnce(m_handle, m_headStatement, kSql);
+    const Reset reset{statement};
+    sqlite3_bind_int64(statement, 1, id);
+    const int rc = sqlite3_step(statement);
+    if (rc == SQLITE_DONE) return std::nullopt;
+    if (rc != SQLITE_ROW) throw StorageError(std::string("poll: ") + sqlite3_errmsg(m_handle));
+    std::optional<PollView> view(std::in_place);
+    view->user = readUserColumns(StatementRow{statement}, 0);
+    view->listVersion = sqlite3_column_int64(statement, 9);
+    overlayPending(view->user);
     return view;
 }
 
