@@ -19,23 +19,28 @@ void PendingPresence::touch(qint64 id, qint64 nowMs) {
     m_size.store(m_seen.size(), std::memory_order_relaxed);
 }
 
-qint64 PendingPresence::latest(qint64 id) const {
+qint64 PendingPresence::latestLocked(qint64 id) const {
     qint64 seen = 0;
     for (const QHash<qint64, qint64>* times : {&m_seen, &m_written, &m_writtenBefore})
         if (const auto it = times->constFind(id); it != times->constEnd()) seen = std::max(seen, it.value());
     return seen;
 }
 
+qint64 PendingPresence::latest(qint64 id) const {
+    const std::lock_guard lock(m_mutex);
+    return latestLocked(id);
+}
+
 void PendingPresence::overlay(UserRecord& user) const {
     const std::lock_guard lock(m_mutex);
-    user.lastSeenMs = std::max(user.lastSeenMs, latest(user.id));
+    user.lastSeenMs = std::max(user.lastSeenMs, latestLocked(user.id));
 }
 
 void PendingPresence::overlay(UserRecord& user, QList<UserRecord>& more) const {
     const std::lock_guard lock(m_mutex);
-    user.lastSeenMs = std::max(user.lastSeenMs, latest(user.id));
+    user.lastSeenMs = std::max(user.lastSeenMs, latestLocked(user.id));
     for (UserRecord& record : more)
-        if (const qint64 seen = latest(record.id); seen > record.lastSeenMs) record.lastSeenMs = seen;
+        if (const qint64 seen = latestLocked(record.id); seen > record.lastSeenMs) record.lastSeenMs = seen;
 }
 
 QList<PendingPresence::Entry> PendingPresence::beginWriting(qsizetype maxUsers) {

@@ -20,6 +20,8 @@ public:
     // Moves the record's last-seen time up to the one noted, if later.
     void overlay(UserRecord& user) const;
     void overlay(UserRecord& user, QList<UserRecord>& more) const;
+    // The latest time known for `id`, or 0.
+    qint64 latest(qint64 id) const;
     qsizetype size() const { return m_size.load(std::memory_order_relaxed); }
 
     // One writer at a time: the batch it is to write (up to `maxUsers`, 0: all), oldest first,
@@ -34,8 +36,7 @@ public:
     void written(qsizetype count);
 
 private:
-    // The latest time known for `id`, or 0 (under the lock).
-    qint64 latest(qint64 id) const;
+    qint64 latestLocked(qint64 id) const;
 
     mutable std::mutex m_mutex;
     QHash<qint64, qint64> m_seen; // user ID -> last-seen time not written yet
