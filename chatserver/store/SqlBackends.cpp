@@ -250,6 +250,16 @@ struct Reset {
     ~Reset() { sqlite3_reset(statement); }
 };
 
+// Steps `statement`, bound with the user ID `id`, through its rows, handing each to `each`.
+template <typename Each> void forEachRow(sqlite3* handle, sqlite3_stmt* statement, qint64 id, Each each) {
+    const Reset reset{statement};
+    sqlite3_bind_int64(statement, 1, id);
+    int rc = 0;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW)
+        each(StatementRow{statement});
+    if (rc != SQLITE_DONE) throw StorageError(std::string("poll: ") + sqlite3_errmsg(handle));
+}
+
 } // namespace
 
 void SqliteStorage::writeLastSeen(qint64 id, qint64 nowMs) {
@@ -276,25 +286,19 @@ std::optional<PollView> SqliteStorage::pollView(qint64 id) {
         "COALESCE((SELECT v.version FROM list_versions v WHERE v.user_id = u.id), 0) FROM users u LEFT JOIN contacts c "
         "ON c.owner_id = u.id LEFT JOIN users k ON k.id = c.contact_id "
         "WHERE u.id = ? ORDER BY c.added_ms, c.contact_id";
-    sqlite3_stmt* const statement = preparedOnce(m_handle, m_pollStatement, kSql);
-    const Reset reset{statement};
-    sqlite3_bind_int64(statement, 1, id);
     std::optional<PollView> view;
-    int rc = 0;
-    const StatementRow row{statement};
-    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+    forEachRow(m_handle, preparedOnce(m_handle, m_pollStatement, kSql), id, [&](const StatementRow& row) {
         if (!view) {
             view.emplace();
             view->user = readUserColumns(row, 0);
-            view->listVersion = sqlite3_column_int64(statement, 17);
+            view->listVersion = row.integer(17);
         }
-        if (sqlite3_column_type(statement, 9) == SQLITE_NULL) continue;
+        if (sqlite3_column_type(row.statement, 9) == SQLITE_NULL) return;
         UserRecord contact = readUserColumns(row, 9, Columns::Contact);
-        contact.mutual = sqlite3_column_int(statement, 15) != 0;
-        contact.handle = sqlite3_column_int64(statement, 16);
+        contact.mutual = row.integer(15) != 0;
+        contact.handle = row.integer(16);
         view->contacts.append(std::move(contact));
-    }
-    if (rc != SQLITE_DONE) throw StorageError(std::string("poll: ") + sqlite3_errmsg(m_handle));
+    });
     if (view) overlayPending(*view);
     return view;
 }
@@ -302,20 +306,18 @@ std::optional<PollView> SqliteStorage::pollView(qint64 id) {
 std::optional<PollView> SqliteStorage::pollHead(qint64 id) {
     ensureOpen();
     if (!m_handle) return SqlStorage::pollHead(id);
+    // The user's own row alone, with its list's version, for a list kept in memory.
     static const char kSql[] =
         "SELECT u.id, u.email, u.display_name, u.address, u.online, u.last_seen_ms, u.created_ms, u.login_peer, "
         "u.state, COALESCE((SELECT v.version FROM list_versions v WHERE v.user_id = u.id), 0) FROM users u "
         "WHERE u.id = ?";
-    sqlite3_stmt* const statement = preparedOnce(m_handle, m_headStatement, kSql);
-    const Reset reset{statement};
-    sqlite3_bind_int64(statement, 1, id);
-    const int rc = sqlite3_step(statement);
-    if (rc == SQLITE_DONE) return std::nullopt;
-    if (rc != SQLITE_ROW) throw StorageError(std::string("poll: ") + sqlite3_errmsg(m_handle));
-    std::optional<PollView> view(std::in_place);
-    view->user = readUserColumns(StatementRow{statement}, 0);
-    view->listVersion = sqlite3_column_int64(statement, 9);
-    overlayPending(view->user);
+    std::optional<PollView> view;
+    forEachRow(m_handle, preparedOnce(m_handle, m_headStatement, kSql), id, [&](const StatementRow& row) {
+        view.emplace();
+        view->user = readUserColumns(row, 0);
+        view->listVersion = row.integer(9);
+    });
+    if (view) overlayPending(view->user);
     return view;
 }
 

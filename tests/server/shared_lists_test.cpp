@@ -75,6 +75,25 @@ TEST_P(SharedListsTest, AChangeThroughOneIsInTheNextPollThroughTheOther) {
     EXPECT_EQ(annSees(), "1");
 }
 
+// Bob polls only the other server (or loop) for longer than the presence time-out: the list
+// Ann's server keeps still shows him on line, his time read again from the store once the one it
+// kept has run out.
+TEST_P(SharedListsTest, AContactPollingOnlyTheOtherStaysOnLine) {
+    ASSERT_EQ(ann({"4", annId, "bob@example.org"}).code(), "4");
+    ASSERT_EQ(bob({"4", bobId, "ann@example.org"}).code(), "4");
+    ASSERT_TRUE(annSees().endsWith(S + "1"));
+    QString problem;
+    const auto store =
+        chatserver::openStorage(*chatserver::StoreLocation::parse(fixture.server->config().store, &problem));
+    for (int step = 0; step < 3; ++step) {
+        fixture.clock.now += 150'000;
+        const qint64 polled = fixture.clock.now;
+        ASSERT_EQ(bob({"1", bobId, "bob@example.org"}).code(), "1");
+        ASSERT_TRUE(waitFor([&] { return store->findUser(bobId.toLongLong())->lastSeenMs == polled; }));
+        EXPECT_TRUE(annSees().endsWith(S + "1")) << step;
+    }
+}
+
 COLLOQ_ON_BOTH_STORES(SharedListsTest);
 
 } // namespace
