@@ -313,9 +313,12 @@ std::optional<ChatService::ListRead> ChatService::currentList(qint64 id, qint64 
         const PendingPresence& seen = *m_storage.pendingPresence();
         bool quietened = false;
         for (const ContactLists::Entry& entry : kept->entries) {
+            // Only the state of a contact shown on line by a time that has run out hangs on a
+            // later one: looking up the others' cost more than all the rest of the list.
             UserRecord& contact = *entry.contact;
+            if (!entry.mutual || !contact.online || isOnLine(contact, nowMs)) continue;
             contact.lastSeenMs = std::max(contact.lastSeenMs, seen.latest(contact.id));
-            quietened = quietened || (entry.mutual && isOnLine(contact, kept->readAtMs) && !isOnLine(contact, nowMs));
+            quietened = quietened || (isOnLine(contact, kept->readAtMs) && !isOnLine(contact, nowMs));
         }
         if (!quietened) return ListRead{std::move(head->user), kept, {}};
     }
