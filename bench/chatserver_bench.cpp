@@ -9,8 +9,6 @@
 //                    [--log-level LEVEL] [--serving-loops N]
 //
 // The server serves with N loops (the number of cores by default) and nginx with as many workers.
-// Before the figures every user polls once more than there are loops, so that the figures are
-// those of a server that has run for a while: every user on line, its list in memory.
 //
 // With --overload the run is instead: capacity (polls as fast as answered), then that many
 // seconds of polls offered at twice the capacity, clients giving up after 5 s, then how soon a
@@ -386,22 +384,15 @@ int main(int argc, char** argv) {
     std::mt19937 random(7);
     auto pollExchange = [&](Exchange& exchange) { return pollOf(int(random() % uint32_t(options.users)), exchange); };
 
-    // ---- Every user on line, its list in memory, as on a server that has run for a while ----------
     // A pass of log-ins (a user whose last poll is older than the presence time-out comes back on
-    // line, which changes the lists that hold it), then one pass per loop: each loop keeps lists
-    // of its own, and the kernel picks the loop. At most three minutes.
-    {
-        const long long passes = options.loops + 1, total = passes * options.users;
-        long long next = 0;
-        Tally warming;
-        Stopwatch warm;
-        chat.closedLoop(
-            options.clients,
-            [&](Exchange& exchange) { return next < total && pollOf(int(next++ % options.users), exchange); },
-            [&](const Outcome& o) { warming.add(o, "1"); }, after(180));
-        line("  warm-up: %lld polls in %.1f s (each user %lld times, %lld not answered)", warming.ok, warm.seconds(),
-             passes, warming.errors);
-    }
+    // line, which changes the lists that hold it), then one per loop: each loop keeps lists of
+    // its own, and the kernel picks the loop.
+    const Stopwatch warm;
+    long long unanswered = 0;
+    const long long warmed =
+        bench::pollEveryUser(chat, options.clients, options.users, options.loops + 1, 180, pollOf, &unanswered);
+    line("  warm-up: %lld polls in %.1f s (each user %d times, %lld not answered)", warmed, warm.seconds(),
+         options.loops + 1, unanswered);
 
     const qint64 serverPid = server.processId();
     if (options.overloadSeconds > 0) {
