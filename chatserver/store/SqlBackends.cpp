@@ -11,6 +11,7 @@
 #include <QSqlError>
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -235,13 +236,24 @@ struct StatementRow {
 };
 
 // Prepares `sql` into `statement` for the life of the connection, unless it is already.
-template <std::size_t N> sqlite3_stmt* preparedOnce(sqlite3* handle, sqlite3_stmt*& statement, const char (&sql)[N]) {
+sqlite3_stmt* preparedOnce(sqlite3* handle, sqlite3_stmt*& statement, std::string_view sql) {
     if (statement) return statement;
-    if (sqlite3_prepare_v3(handle, sql, N, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) != SQLITE_OK) {
+    if (sqlite3_prepare_v3(handle, sql.data(), int(sql.size()), SQLITE_PREPARE_PERSISTENT, &statement, nullptr) !=
+        SQLITE_OK) {
         statement = nullptr;
         throw StorageError(std::string("prepare: ") + sqlite3_errmsg(handle));
     }
     return statement;
+}
+
+// Both poll reads start with the user's columns and its list's version.
+constexpr std::string_view kPollHead =
+    "SELECT u.id, u.email, u.display_name, u.address, u.online, u.last_seen_ms, u.created_ms, u.login_peer, "
+    "u.state, COALESCE((SELECT v.version FROM list_versions v WHERE v.user_id = u.id), 0)";
+
+template <typename Row> void readPollHead(PollView& view, const Row& row) {
+    view.user = readUserColumns(row, 0);
+    view.listVersion = row.integer(9);
 }
 
 // Resets a statement when the scope is left, however it is left.
@@ -280,23 +292,18 @@ std::optional<PollView> SqliteStorage::pollView(qint64 id) {
     if (!m_handle) return SqlStorage::pollView(id);
     // One row per contact in list order (the index hands them out so, without a sort), the
     // user's columns on each; one row with empty contact columns when there is none.
-    static const char kSql[] =
-        "SELECT u.id, u.email, u.display_name, u.address, u.online, u.last_seen_ms, u.created_ms, u.login_peer, "
-        "u.state, k.id, k.email, k.display_name, k.address, k.online, k.last_seen_ms, c.mutual, c.handle, "
-        "COALESCE((SELECT v.version FROM list_versions v WHERE v.user_id = u.id), 0) FROM users u LEFT JOIN contacts c "
-        "ON c.owner_id = u.id LEFT JOIN users k ON k.id = c.contact_id "
+    static const std::string kSql =
+        std::string(kPollHead) +
+        ", k.id, k.email, k.display_name, k.address, k.online, k.last_seen_ms, c.mutual, c.handle "
+        "FROM users u LEFT JOIN contacts c ON c.owner_id = u.id LEFT JOIN users k ON k.id = c.contact_id "
         "WHERE u.id = ? ORDER BY c.added_ms, c.contact_id";
     std::optional<PollView> view;
     forEachRow(m_handle, preparedOnce(m_handle, m_pollStatement, kSql), id, [&](const StatementRow& row) {
-        if (!view) {
-            view.emplace();
-            view->user = readUserColumns(row, 0);
-            view->listVersion = row.integer(17);
-        }
-        if (sqlite3_column_type(row.statement, 9) == SQLITE_NULL) return;
-        UserRecord contact = readUserColumns(row, 9, Columns::Contact);
-        contact.mutual = row.integer(15) != 0;
-        contact.handle = row.integer(16);
+        if (!view) readPollHead(view.emplace(), row);
+        if (sqlite3_column_type(row.statement, 10) == SQLITE_NULL) return;
+        UserRecord contact = readUserColumns(row, 10, Columns::Contact);
+        contact.mutual = row.integer(16) != 0;
+        contact.handle = row.integer(17);
         view->contacts.append(std::move(contact));
     });
     if (view) overlayPending(*view);
@@ -306,17 +313,11 @@ std::optional<PollView> SqliteStorage::pollView(qint64 id) {
 std::optional<PollView> SqliteStorage::pollHead(qint64 id) {
     ensureOpen();
     if (!m_handle) return SqlStorage::pollHead(id);
-    // The user's own row alone, with its list's version, for a list kept in memory.
-    static const char kSql[] =
-        "SELECT u.id, u.email, u.display_name, u.address, u.online, u.last_seen_ms, u.created_ms, u.login_peer, "
-        "u.state, COALESCE((SELECT v.version FROM list_versions v WHERE v.user_id = u.id), 0) FROM users u "
-        "WHERE u.id = ?";
+    // The user's own row alone, for a list kept in memory.
+    static const std::string kSql = std::string(kPollHead) + " FROM users u WHERE u.id = ?";
     std::optional<PollView> view;
-    forEachRow(m_handle, preparedOnce(m_handle, m_headStatement, kSql), id, [&](const StatementRow& row) {
-        view.emplace();
-        view->user = readUserColumns(row, 0);
-        view->listVersion = row.integer(9);
-    });
+    forEachRow(m_handle, preparedOnce(m_handle, m_headStatement, kSql), id,
+               [&](const StatementRow& row) { readPollHead(view.emplace(), row); });
     if (view) overlayPending(view->user);
     return view;
 }
