@@ -18,7 +18,7 @@ ContactLists::Kept* ContactLists::find(qint64 id, qint64 version, qint64 nowMs) 
     if (it == m_lists.end()) {
         const auto old = m_listsBefore.find(id);
         if (old == m_listsBefore.end()) return nullptr;
-        it = m_lists.insert(id, std::move(old.value()));
+        it = m_lists.emplace(id, std::move(old.value()));
         m_listsBefore.erase(old);
     }
     return it->version == version ? &it.value() : nullptr;
@@ -50,7 +50,7 @@ ContactLists::Kept& ContactLists::keep(const PollView& view, qint64 nowMs,
     for (const UserRecord& contact : view.contacts)
         list.entries.append({shared(contact), handleOf(contact), contact.mutual});
     m_listsBefore.remove(view.user.id);
-    return m_lists.insert(view.user.id, std::move(list)).value();
+    return m_lists.emplace(view.user.id, std::move(list)).value();
 }
 
 } // namespace chatserver
