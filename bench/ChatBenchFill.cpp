@@ -98,4 +98,16 @@ std::optional<Fill> fillStore(const QString& store, int users, int contacts) {
     }
 }
 
+long long pollEveryUser(LoadGen& chat, int inFlight, int users, int passes, double seconds,
+                        const std::function<bool(int, Exchange&)>& pollOf, long long* unanswered) {
+    const long long total = (long long)passes * users;
+    long long next = 0, answered = 0;
+    *unanswered = 0;
+    chat.closedLoop(
+        inFlight, [&](Exchange& exchange) { return next < total && pollOf(int(next++ % users), exchange); },
+        [&](const Outcome& outcome) { ++(outcome.ok ? answered : *unanswered); },
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)));
+    return answered;
+}
+
 } // namespace bench

@@ -6,6 +6,7 @@
 #include "LoadGen.h"
 
 #include <QString>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -28,5 +29,11 @@ struct Fill {
 // Writes `users` users with `contacts` contacts each into the store at `store` (an address as
 // the server takes it); nullopt and a message on standard error when the store refuses.
 std::optional<Fill> fillStore(const QString& store, int users, int contacts);
+
+// Has every user poll `passes` times in turn (`pollOf` makes user N's poll), `inFlight` at once,
+// for at most `seconds`: the figures after it are those of a server that has run for a while,
+// every user on line and its list in memory. Returns the polls answered; `unanswered` the others.
+long long pollEveryUser(LoadGen& chat, int inFlight, int users, int passes, double seconds,
+                        const std::function<bool(int, Exchange&)>& pollOf, long long* unanswered);
 
 } // namespace bench

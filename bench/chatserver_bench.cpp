@@ -375,14 +375,24 @@ int main(int argc, char** argv) {
         return 1;
     bench::LoadGen chat(kServerAddress, quint16(match.captured(1).toUInt()));
 
-    std::mt19937 random(7);
-    auto pollExchange = [&](Exchange& exchange) {
-        const int user = int(random() % uint32_t(options.users));
+    const auto pollOf = [&](int user, Exchange& exchange) {
         exchange.source = bench::userSource(user);
         exchange.request =
             wireRequest({"1", ids[std::size_t(user)], bench::userEmail(user)}, bench::userCallAddress(user));
         return true;
     };
+    std::mt19937 random(7);
+    auto pollExchange = [&](Exchange& exchange) { return pollOf(int(random() % uint32_t(options.users)), exchange); };
+
+    // A pass of log-ins (a user whose last poll is older than the presence time-out comes back on
+    // line, which changes the lists that hold it), then one per loop: each loop keeps lists of
+    // its own, and the kernel picks the loop.
+    const Stopwatch warm;
+    long long unanswered = 0;
+    const long long warmed =
+        bench::pollEveryUser(chat, options.clients, options.users, options.loops + 1, 180, pollOf, &unanswered);
+    line("  warm-up: %lld polls in %.1f s (each user %d times, %lld not answered)", warmed, warm.seconds(),
+         options.loops + 1, unanswered);
 
     const qint64 serverPid = server.processId();
     if (options.overloadSeconds > 0) {

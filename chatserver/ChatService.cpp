@@ -2,12 +2,14 @@
 
 #include "chatserver/Confirmations.h"
 #include "chatserver/ServiceReplies.h"
+#include "chatserver/store/PendingPresence.h"
 #include "wire/Protocol.h"
 #include "wire/SettingsLines.h"
 
 #include <QDateTime>
 #include <QMessageAuthenticationCode>
 #include <QRandomGenerator>
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 
@@ -155,29 +157,29 @@ bool ChatService::isOnLine(const UserRecord& user, qint64 nowMs) const {
 }
 
 template <typename Field>
-void ChatService::recordFields(qint64 viewerId, const UserRecord& contact, qint64 nowMs, Field field) const {
+void ChatService::recordFields(qint64 handle, bool mutual, const UserRecord& contact, qint64 nowMs, Field field) const {
     // Whoever lists you sees the e-mail address they knew; your name, where and whether you are
     // on line only if you list them too, so that an address nobody has (or nobody confirmed)
     // looks the same as yours. An off-line contact keeps its last address, so that the client
     // lists it again after a restart.
-    const bool shown = contact.mutual;
     char digits[24];
-    const char* const end = std::to_chars(digits, digits + sizeof digits, handleOf(viewerId, contact)).ptr;
+    const char* const end = std::to_chars(digits, digits + sizeof digits, handle).ptr;
     field(QLatin1StringView(digits, end));
-    field(shown ? QStringView(contact.displayName) : QStringView());
+    field(mutual ? QStringView(contact.displayName) : QStringView());
     field(QStringView(contact.email));
-    field(shown ? QStringView(contact.address) : QStringView());
-    field(QLatin1StringView(shown && isOnLine(contact, nowMs) ? "1" : "0"));
+    field(mutual ? QStringView(contact.address) : QStringView());
+    field(QLatin1StringView(mutual && isOnLine(contact, nowMs) ? "1" : "0"));
 }
 
 QStringList ChatService::record(qint64 viewerId, const UserRecord& contact, qint64 nowMs) const {
     QStringList fields;
-    recordFields(viewerId, contact, nowMs, [&](auto text) { fields.append(text.toString()); });
+    recordFields(handleOf(viewerId, contact), contact.mutual, contact, nowMs,
+                 [&](auto text) { fields.append(text.toString()); });
     return fields;
 }
 
-void ChatService::appendRecord(QString& payload, qint64 viewerId, const UserRecord& contact, qint64 nowMs) const {
-    recordFields(viewerId, contact, nowMs, [&](auto text) {
+void ChatService::appendRecord(QString& payload, const ContactLists::Entry& entry, qint64 nowMs) const {
+    recordFields(entry.handle, entry.mutual, *entry.contact, nowMs, [&](auto text) {
         payload += wire::kSep;
         payload += text;
     });
@@ -244,8 +246,8 @@ ChatService::Outcome ChatService::logIn(const ChatRequest& request, const QStrin
     if (!mayTry(peer, &refusal)) return refusal;
     const std::optional<qint64> id = parseUserId(request.args.value(0));
     const QString email = normaliseEmail(request.args.value(1)).address; // empty: matches no one
-    const std::optional<PollView> view = id ? m_storage.pollView(*id) : std::nullopt;
     const qint64 now = m_clock();
+    const std::optional<ListRead> view = id ? currentList(*id, now) : std::nullopt;
     if (std::optional<Outcome> unproven = refuseUnproven(view ? &view->user : nullptr, email, peer, now))
         return *unproven;
     if (request.hasAddress && !isAcceptableAddress(request.callAddress))
@@ -294,7 +296,7 @@ ChatService::Outcome ChatService::pollById(const ChatRequest& request, const QSt
     Outcome refusal;
     if (!mayTry(peer, &refusal)) return reply(nothing, refusal.note);
     const std::optional<qint64> id = parseUserId(request.args.value(0));
-    const std::optional<PollView> view = id ? m_storage.pollView(*id) : std::nullopt;
+    const std::optional<ListRead> view = id ? currentList(*id, m_clock()) : std::nullopt;
     if (!view || !loggedInFrom(view->user, peer)) {
         m_guard.refused(peer, m_clock());
         return reply(nothing, QStringLiteral("poll by ID not from the log-in address"));
@@ -304,34 +306,62 @@ ChatService::Outcome ChatService::pollById(const ChatRequest& request, const QSt
     return pollReply(*view, request.callAddress, peer);
 }
 
-ChatService::Outcome ChatService::pollReply(const PollView& view, const QString& address, const QString& peer) {
-    const UserRecord& user = view.user;
+std::optional<ChatService::ListRead> ChatService::currentList(qint64 id, qint64 nowMs) {
+    std::optional<PollView> head = m_storage.pollHead(id);
+    if (!head) return std::nullopt;
+    if (const ContactLists::Kept* kept = m_lists.find(id, head->listVersion, nowMs)) {
+        const PendingPresence& seen = *m_storage.pendingPresence();
+        bool quietened = false;
+        for (const ContactLists::Entry& entry : kept->entries) {
+            // Only the state of a contact shown on line by a time that has run out hangs on a
+            // later one: looking up the others' cost more than all the rest of the list.
+            UserRecord& contact = *entry.contact;
+            if (!entry.mutual || !contact.online || isOnLine(contact, nowMs)) continue;
+            contact.lastSeenMs = std::max(contact.lastSeenMs, seen.latest(contact.id));
+            quietened = quietened || (isOnLine(contact, kept->readAtMs) && !isOnLine(contact, nowMs));
+        }
+        if (!quietened) return ListRead{std::move(head->user), kept, {}};
+    }
+    std::optional<PollView> view = m_storage.pollView(id);
+    if (!view) return std::nullopt;
+    ListRead read{view->user, nullptr, {}};
+    read.list = &m_lists.keep(*view, nowMs, [&](const UserRecord& contact) {
+        // An entry from before handles were kept gets its own now, written by this poll.
+        if (contact.handle == 0) read.newHandles.append({contact.id, handleOf(id, contact)});
+        return handleOf(id, contact);
+    });
+    return read;
+}
+
+ChatService::Outcome ChatService::pollReply(const ListRead& read, const QString& address, const QString& peer) {
+    const UserRecord& user = read.user;
+    const QList<ContactLists::Entry>& contacts = read.list->entries;
     const qint64 now = m_clock();
     // Writes, when there are any, go in one transaction, opened at the first of them.
     std::optional<Storage::Transaction> transaction;
     auto writing = [&] {
         if (!transaction) transaction.emplace(m_storage);
     };
-    if (user.online && user.address == address && (peer.isEmpty() || user.loginPeer == peer)) {
+    // Back after going quiet counts as a log-in: the users who list this one keep its state in
+    // memory and learn of a change only through the store.
+    if (isOnLine(user, now) && user.address == address && (peer.isEmpty() || user.loginPeer == peer)) {
         m_storage.touch(user.id, now);
     } else {
         writing();
         m_storage.markOnline(user.id, address, peer, now);
     }
+    for (const auto& [contactId, handle] : read.newHandles) {
+        writing();
+        m_storage.setContactHandle(user.id, contactId, handle);
+    }
 
     // The records go straight into the reply, whose code comes first and is settled below.
     const QString plainCode = wire::codeText(wire::Code::LogIn);
     QString payload;
-    payload.reserve(plainCode.size() + view.contacts.size() * 64);
+    payload.reserve(plainCode.size() + contacts.size() * 64);
     payload += plainCode;
-    for (const UserRecord& contact : view.contacts) {
-        appendRecord(payload, user.id, contact, now);
-        // An entry from before handles were kept gets its own now, once.
-        if (contact.handle == 0) {
-            writing();
-            m_storage.setContactHandle(user.id, contact.id, handleOf(user.id, contact));
-        }
-    }
+    for (const ContactLists::Entry& entry : contacts)
+        appendRecord(payload, entry, now);
 
     // A notice or a move needs at least one record before its trailing fields: the client reads
     // a record first and stops with an error otherwise. Users without contacts get theirs later.
@@ -344,7 +374,7 @@ ChatService::Outcome ChatService::pollReply(const PollView& view, const QString&
         return std::move(payload);
     };
     Outcome outcome;
-    if (!view.contacts.isEmpty() && mayHavePending(user.id)) {
+    if (!contacts.isEmpty() && mayHavePending(user.id)) {
         writing();
         if (const std::optional<Move> move = m_storage.pendingMove(user)) {
             m_storage.markMoveDelivered(move->id, user.id, now);
@@ -359,7 +389,7 @@ ChatService::Outcome ChatService::pollReply(const PollView& view, const QString&
         }
     }
     if (!outcome.reply)
-        outcome = reply(std::move(payload), QString::number(view.contacts.size()) + QLatin1StringView(" contacts"));
+        outcome = reply(std::move(payload), QString::number(contacts.size()) + QLatin1StringView(" contacts"));
     if (transaction) transaction->commit();
     return outcome;
 }

@@ -3,6 +3,7 @@
 // in parsed requests and the caller's network address, and write back what comes out.
 #include "chatserver/CallPaths.h"
 #include "chatserver/Confirmations.h"
+#include "chatserver/ContactLists.h"
 #include "chatserver/Identifiers.h"
 #include "chatserver/LogInGuard.h"
 #include "chatserver/net/RateLimits.h"
@@ -127,7 +128,18 @@ private:
     Outcome pollById(const ChatRequest& request, const QString& peer);
     // Marks `user` on line at `address` and answers the poll with its contacts (and a pending
     // notice or move, if any).
-    Outcome pollReply(const PollView& view, const QString& address, const QString& peer);
+    // A poll's read: the user, its list as kept, and the handles that entries from before
+    // handles were kept have just been given (contact ID, handle), to write.
+    struct ListRead {
+        UserRecord user;
+        const ContactLists::Kept* list = nullptr;
+        QList<std::pair<qint64, qint64>> newHandles;
+    };
+    Outcome pollReply(const ListRead& read, const QString& address, const QString& peer);
+    // The poll's read: the user's own row from the store, its list from memory while the list's
+    // version there is the one kept and no contact shown on line has gone quiet since (its next
+    // polls may have gone to another server of the store).
+    std::optional<ListRead> currentList(qint64 id, qint64 nowMs);
     Outcome addContact(const ChatRequest& request, const QString& peer);
     Outcome removeContact(const ChatRequest& request, const QString& peer);
     Outcome signOff(const ChatRequest& request, const QString& peer, wire::Code replyCode);
@@ -143,11 +155,11 @@ private:
     // A contact as `viewerId` sees it: its handle, and its address and state only when the
     // contact lists the viewer too.
     QStringList record(qint64 viewerId, const UserRecord& contact, qint64 nowMs) const;
-    // The same fields, each after a separator, at the end of `payload`.
-    void appendRecord(QString& payload, qint64 viewerId, const UserRecord& contact, qint64 nowMs) const;
+    // The fields of a kept list's entry, each after a separator, at the end of `payload`.
+    void appendRecord(QString& payload, const ContactLists::Entry& entry, qint64 nowMs) const;
     // Hands each field of the record to `field` as a string view, in order.
     template <typename Field>
-    void recordFields(qint64 viewerId, const UserRecord& contact, qint64 nowMs, Field field) const;
+    void recordFields(qint64 handle, bool mutual, const UserRecord& contact, qint64 nowMs, Field field) const;
     // False when `peer` has had too many refusals lately; nothing is looked up for it then.
     bool mayTry(const QString& peer, Outcome* refusal);
     bool mayHavePending(qint64 userId);
@@ -161,6 +173,7 @@ private:
     qint64 m_generation = -1;
     QElapsedTimer m_generationAge;
     QHash<qint64, bool> m_quietUsers;
+    ContactLists m_lists{600'000};
     QByteArray m_secret;
     std::shared_ptr<CallerLimits> m_callers;
     LogInGuard& m_guard;

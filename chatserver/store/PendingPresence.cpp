@@ -3,6 +3,7 @@
 #include "chatserver/store/Storage.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace chatserver {
 
@@ -18,23 +19,28 @@ void PendingPresence::touch(qint64 id, qint64 nowMs) {
     m_size.store(m_seen.size(), std::memory_order_relaxed);
 }
 
-void PendingPresence::overlay(UserRecord& user) const {
-    if (size() == 0) return;
+qint64 PendingPresence::latestLocked(qint64 id) const {
+    qint64 seen = 0;
+    for (const QHash<qint64, qint64>* times : {&m_seen, &m_written, &m_writtenBefore})
+        if (const auto it = times->constFind(id); it != times->constEnd()) seen = std::max(seen, it.value());
+    return seen;
+}
+
+qint64 PendingPresence::latest(qint64 id) const {
     const std::lock_guard lock(m_mutex);
-    const auto it = m_seen.constFind(user.id);
-    if (it != m_seen.constEnd() && it.value() > user.lastSeenMs) user.lastSeenMs = it.value();
+    return latestLocked(id);
+}
+
+void PendingPresence::overlay(UserRecord& user) const {
+    const std::lock_guard lock(m_mutex);
+    user.lastSeenMs = std::max(user.lastSeenMs, latestLocked(user.id));
 }
 
 void PendingPresence::overlay(UserRecord& user, QList<UserRecord>& more) const {
-    if (size() == 0) return;
     const std::lock_guard lock(m_mutex);
-    const auto raise = [this](UserRecord& record) {
-        const auto it = m_seen.constFind(record.id);
-        if (it != m_seen.constEnd() && it.value() > record.lastSeenMs) record.lastSeenMs = it.value();
-    };
-    raise(user);
+    user.lastSeenMs = std::max(user.lastSeenMs, latestLocked(user.id));
     for (UserRecord& record : more)
-        raise(record);
+        if (const qint64 seen = latestLocked(record.id); seen > record.lastSeenMs) record.lastSeenMs = seen;
 }
 
 QList<PendingPresence::Entry> PendingPresence::beginWriting(qsizetype maxUsers) {
@@ -52,7 +58,14 @@ QList<PendingPresence::Entry> PendingPresence::beginWriting(qsizetype maxUsers) 
 }
 
 void PendingPresence::written(qsizetype count) {
+    // The generation that ages out is freed after the lock is let go.
+    constexpr auto kKeepWritten = std::chrono::minutes(6);
+    QHash<qint64, qint64> aged;
     const std::lock_guard lock(m_mutex);
+    if (const auto now = std::chrono::steady_clock::now(); now - m_writtenSince > kKeepWritten) {
+        aged = std::exchange(m_writtenBefore, std::exchange(m_written, {}));
+        m_writtenSince = now;
+    }
     m_writing = false;
     // The batch is the front of the queue: nothing but a writer takes from there.
     for (qsizetype i = 0; i < count && i < m_batch.size(); ++i) {
@@ -62,8 +75,10 @@ void PendingPresence::written(qsizetype count) {
         // the next one, at the back of the queue.
         if (it.value() > m_batch[i].seenMs)
             m_order.push_back(m_batch[i].id);
-        else
+        else {
+            m_written.insert(it.key(), it.value());
             m_seen.erase(it);
+        }
     }
     m_batch.clear();
     m_size.store(m_seen.size(), std::memory_order_relaxed);

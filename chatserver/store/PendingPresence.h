@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QList>
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <mutex>
 
@@ -19,6 +20,8 @@ public:
     // Moves the record's last-seen time up to the one noted, if later.
     void overlay(UserRecord& user) const;
     void overlay(UserRecord& user, QList<UserRecord>& more) const;
+    // The latest time known for `id`, or 0.
+    qint64 latest(qint64 id) const;
     qsizetype size() const { return m_size.load(std::memory_order_relaxed); }
 
     // One writer at a time: the batch it is to write (up to `maxUsers`, 0: all), oldest first,
@@ -33,9 +36,17 @@ public:
     void written(qsizetype count);
 
 private:
+    qint64 latestLocked(qint64 id) const;
+
     mutable std::mutex m_mutex;
     QHash<qint64, qint64> m_seen; // user ID -> last-seen time not written yet
-    std::deque<qint64> m_order;   // the same IDs, in the order they came
+    // Times written lately, still known here: a list kept in memory overlays them rather than
+    // read the store again to learn that a contact polled this server a minute ago. Two
+    // generations, the older dropped as a whole every few minutes.
+    QHash<qint64, qint64> m_written;
+    QHash<qint64, qint64> m_writtenBefore;
+    std::chrono::steady_clock::time_point m_writtenSince = std::chrono::steady_clock::now();
+    std::deque<qint64> m_order; // the same IDs, in the order they came
     std::atomic<qsizetype> m_size{0};
     bool m_writing = false;
     QList<Entry> m_batch; // what the writer took

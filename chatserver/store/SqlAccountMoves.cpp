@@ -60,6 +60,8 @@ qint64 SqlStorage::moveUser(qint64 oldId, qint64 nowMs) {
             {user->email, confirmHash, to});
     runOnce(db, QStringLiteral("INSERT INTO replaced_ids (old_id, moved_ms) VALUES (?, ?)"),
             {from, QVariant::fromValue(nowMs)});
+    listChanged(newId);
+    shownChanged(newId);
     transaction.commit();
     return newId;
 }

@@ -11,6 +11,7 @@
 #include <QSqlError>
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -108,11 +109,19 @@ const QStringList kSchemaV9 = {
     QStringLiteral("CREATE TABLE replaced_ids (old_id BIGINT PRIMARY KEY, moved_ms BIGINT NOT NULL)"),
 };
 
+// Version 10: a number per user that changes with anything the user's poll shows of its list
+// (its entries, and what its contacts show it), so that a server may keep the list in memory and
+// read it again only when the number moved. Its own table: only the end of a transaction writes
+// it, in user order, so that no two writers ever wait for each other's rows crosswise.
+const QStringList kSchemaV10 = {
+    QStringLiteral("CREATE TABLE list_versions (user_id BIGINT PRIMARY KEY, version BIGINT NOT NULL)"),
+};
+
 QList<QStringList> withIdentity(const QString& identity) {
     QStringList v1;
     for (QString sql : kSchemaV1)
         v1.append(sql.replace(QStringLiteral("@ID@"), identity));
-    return {v1, kSchemaV2, kSchemaV3, kSchemaV4, kSchemaV5, kSchemaV6, kSchemaV7, kSchemaV8, kSchemaV9};
+    return {v1, kSchemaV2, kSchemaV3, kSchemaV4, kSchemaV5, kSchemaV6, kSchemaV7, kSchemaV8, kSchemaV9, kSchemaV10};
 }
 
 } // namespace
@@ -204,6 +213,8 @@ SqliteStorage::~SqliteStorage() {
 void SqliteStorage::closingConnection() {
     sqlite3_finalize(m_pollStatement); // null is fine
     m_pollStatement = nullptr;
+    sqlite3_finalize(m_headStatement);
+    m_headStatement = nullptr;
     sqlite3_finalize(m_seenStatement);
     m_seenStatement = nullptr;
     sqlite3_finalize(m_secureStatement);
@@ -225,13 +236,24 @@ struct StatementRow {
 };
 
 // Prepares `sql` into `statement` for the life of the connection, unless it is already.
-template <std::size_t N> sqlite3_stmt* preparedOnce(sqlite3* handle, sqlite3_stmt*& statement, const char (&sql)[N]) {
+sqlite3_stmt* preparedOnce(sqlite3* handle, sqlite3_stmt*& statement, std::string_view sql) {
     if (statement) return statement;
-    if (sqlite3_prepare_v3(handle, sql, N, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) != SQLITE_OK) {
+    if (sqlite3_prepare_v3(handle, sql.data(), int(sql.size()), SQLITE_PREPARE_PERSISTENT, &statement, nullptr) !=
+        SQLITE_OK) {
         statement = nullptr;
         throw StorageError(std::string("prepare: ") + sqlite3_errmsg(handle));
     }
     return statement;
+}
+
+// Both poll reads start with the user's columns and its list's version.
+constexpr std::string_view kPollHead =
+    "SELECT u.id, u.email, u.display_name, u.address, u.online, u.last_seen_ms, u.created_ms, u.login_peer, "
+    "u.state, COALESCE((SELECT v.version FROM list_versions v WHERE v.user_id = u.id), 0)";
+
+template <typename Row> void readPollHead(PollView& view, const Row& row) {
+    view.user = readUserColumns(row, 0);
+    view.listVersion = row.integer(9);
 }
 
 // Resets a statement when the scope is left, however it is left.
@@ -239,6 +261,16 @@ struct Reset {
     sqlite3_stmt* statement;
     ~Reset() { sqlite3_reset(statement); }
 };
+
+// Steps `statement`, bound with the user ID `id`, through its rows, handing each to `each`.
+template <typename Each> void forEachRow(sqlite3* handle, sqlite3_stmt* statement, qint64 id, Each each) {
+    const Reset reset{statement};
+    sqlite3_bind_int64(statement, 1, id);
+    int rc = 0;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW)
+        each(StatementRow{statement});
+    if (rc != SQLITE_DONE) throw StorageError(std::string("poll: ") + sqlite3_errmsg(handle));
+}
 
 } // namespace
 
@@ -260,30 +292,33 @@ std::optional<PollView> SqliteStorage::pollView(qint64 id) {
     if (!m_handle) return SqlStorage::pollView(id);
     // One row per contact in list order (the index hands them out so, without a sort), the
     // user's columns on each; one row with empty contact columns when there is none.
-    static const char kSql[] =
-        "SELECT u.id, u.email, u.display_name, u.address, u.online, u.last_seen_ms, u.created_ms, u.login_peer, "
-        "u.state, k.id, k.email, k.display_name, k.address, k.online, k.last_seen_ms, c.mutual, c.handle "
+    static const std::string kSql =
+        std::string(kPollHead) +
+        ", k.id, k.email, k.display_name, k.address, k.online, k.last_seen_ms, c.mutual, c.handle "
         "FROM users u LEFT JOIN contacts c ON c.owner_id = u.id LEFT JOIN users k ON k.id = c.contact_id "
         "WHERE u.id = ? ORDER BY c.added_ms, c.contact_id";
-    sqlite3_stmt* const statement = preparedOnce(m_handle, m_pollStatement, kSql);
-    const Reset reset{statement};
-    sqlite3_bind_int64(statement, 1, id);
     std::optional<PollView> view;
-    int rc = 0;
-    const StatementRow row{statement};
-    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
-        if (!view) {
-            view.emplace();
-            view->user = readUserColumns(row, 0);
-        }
-        if (sqlite3_column_type(statement, 9) == SQLITE_NULL) continue;
-        UserRecord contact = readUserColumns(row, 9, Columns::Contact);
-        contact.mutual = sqlite3_column_int(statement, 15) != 0;
-        contact.handle = sqlite3_column_int64(statement, 16);
+    forEachRow(m_handle, preparedOnce(m_handle, m_pollStatement, kSql), id, [&](const StatementRow& row) {
+        if (!view) readPollHead(view.emplace(), row);
+        if (sqlite3_column_type(row.statement, 10) == SQLITE_NULL) return;
+        UserRecord contact = readUserColumns(row, 10, Columns::Contact);
+        contact.mutual = row.integer(16) != 0;
+        contact.handle = row.integer(17);
         view->contacts.append(std::move(contact));
-    }
-    if (rc != SQLITE_DONE) throw StorageError(std::string("poll: ") + sqlite3_errmsg(m_handle));
+    });
     if (view) overlayPending(*view);
+    return view;
+}
+
+std::optional<PollView> SqliteStorage::pollHead(qint64 id) {
+    ensureOpen();
+    if (!m_handle) return SqlStorage::pollHead(id);
+    // The user's own row alone, for a list kept in memory.
+    static const std::string kSql = std::string(kPollHead) + " FROM users u WHERE u.id = ?";
+    std::optional<PollView> view;
+    forEachRow(m_handle, preparedOnce(m_handle, m_headStatement, kSql), id,
+               [&](const StatementRow& row) { readPollHead(view.emplace(), row); });
+    if (view) overlayPending(view->user);
     return view;
 }
 

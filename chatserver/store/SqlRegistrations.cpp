@@ -140,6 +140,8 @@ Confirmation SqlStorage::confirm(const QString& codeHash, qint64 madeSinceMs) {
         run(Stmt::RecountMutual, {int64(id), int64(id)}).finish();
     }
     run(Stmt::ClaimEmail, {text(email), int64(id)}).finish();
+    listChanged(id);
+    shownChanged(id);
     return {Outcome::Confirmed, email};
 }
 

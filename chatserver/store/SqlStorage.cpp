@@ -22,6 +22,9 @@ const QString kUserColumns =
 // 1 when the contact of row `c` lists the owner too: kept with the entry by addContact and
 // removeContact, so that a poll looks up no second entry per contact.
 const QString kMutual = QStringLiteral("c.mutual");
+// The version of user `u`'s list; a user whose list never changed has none yet.
+const QString kListVersion =
+    QStringLiteral("COALESCE((SELECT v.version FROM list_versions v WHERE v.user_id = u.id), 0)");
 
 } // namespace
 
@@ -90,9 +93,9 @@ QString SqlStorage::sqlFor(Stmt stmt) const {
     case Stmt::PollView:
         // The whole poll in one statement: the user's row first, then one row per contact in
         // list order, in the same columns (the contact's added time, which only orders the rows,
-        // where the user's creation time is).
-        return QStringLiteral("SELECT 0 AS part, ") + kUserColumns +
-               QStringLiteral(", 0, 0 FROM users u WHERE u.id = ? UNION ALL "
+        // where the user's creation time is; the list's version where a contact's handle is).
+        return QStringLiteral("SELECT 0 AS part, ") + kUserColumns + QStringLiteral(", ") + kListVersion +
+               QStringLiteral(", 0 FROM users u WHERE u.id = ? UNION ALL "
                               "SELECT 1, k.id, k.email, k.display_name, k.address, k.online, k.last_seen_ms, "
                               "c.added_ms, NULL, 0, c.handle, ") +
                kMutual +
@@ -100,6 +103,14 @@ QString SqlStorage::sqlFor(Stmt stmt) const {
                               "WHERE c.owner_id = ? ORDER BY 1, 8, 2");
     case Stmt::Touch:
         return QStringLiteral("UPDATE users SET last_seen_ms = ? WHERE id = ? AND last_seen_ms < ?");
+    case Stmt::PollHead:
+        return QStringLiteral("SELECT ") + kUserColumns + QStringLiteral(", ") + kListVersion +
+               QStringLiteral(" FROM users u WHERE u.id = ?");
+    case Stmt::ViewersOf:
+        return QStringLiteral("SELECT owner_id FROM contacts WHERE contact_id = ?");
+    case Stmt::BumpListVersion:
+        return QStringLiteral("INSERT INTO list_versions (user_id, version) VALUES (?, 1) "
+                              "ON CONFLICT (user_id) DO UPDATE SET version = list_versions.version + 1");
     case Stmt::LockRegistrations:
     case Stmt::RegistrationsFromAddress:
     case Stmt::RegistrationsFromNetwork:
@@ -295,6 +306,7 @@ std::optional<PollView> SqlStorage::pollView(qint64 id) {
     if (query.next() && query.value(0).toInt() == 0) {
         view.emplace();
         view->user = readUser(query, 1);
+        view->listVersion = query.value(10).toLongLong();
         while (query.next()) {
             view->contacts.append(readUserColumns(QueryRow{query}, 1, Columns::Contact));
             view->contacts.last().handle = query.value(10).toLongLong();
@@ -391,10 +403,12 @@ void SqlStorage::markOnline(qint64 id, const QString& address, const QString& pe
         run(Stmt::MarkOnlineNoPeer, {text(address), int64(nowMs), int64(id)}).finish();
     else
         run(Stmt::MarkOnlineWithPeer, {text(address), int64(nowMs), text(peer), int64(id)}).finish();
+    shownChanged(id);
 }
 
 void SqlStorage::markOffline(qint64 id) {
     run(Stmt::MarkOffline, {int64(id)}).finish();
+    shownChanged(id);
 }
 
 void SqlStorage::markSignsInSecurely(qint64 id, qint64 nowMs) {
@@ -434,7 +448,11 @@ bool SqlStorage::addContact(qint64 ownerId, qint64 contactId, qint64 nowMs, qint
         run(Stmt::AddContact, {int64(ownerId), int64(contactId), int64(nowMs), kept, int64(contactId), int64(ownerId)});
     const bool added = query.numRowsAffected() > 0;
     query.finish();
-    if (added) run(Stmt::SetMutual, {1, int64(contactId), int64(ownerId)}).finish();
+    if (added) {
+        run(Stmt::SetMutual, {1, int64(contactId), int64(ownerId)}).finish();
+        listChanged(ownerId);
+        listChanged(contactId);
+    }
     return added;
 }
 
@@ -454,6 +472,8 @@ void SqlStorage::removeContact(qint64 ownerId, qint64 contactId) {
     lockPair(ownerId, contactId);
     run(Stmt::RemoveContact, {int64(ownerId), int64(contactId)}).finish();
     run(Stmt::SetMutual, {0, int64(contactId), int64(ownerId)}).finish();
+    listChanged(ownerId);
+    listChanged(contactId);
 }
 
 qint64 SqlStorage::queueNotice(std::optional<qint64> targetId, const QString& noticeText, const QString& title,
@@ -527,6 +547,7 @@ void SqlStorage::begin() {
 
 void SqlStorage::commit() {
     try {
+        writeListVersions();
         execOnce(QStringLiteral("COMMIT"));
     } catch (const StorageError&) {
         rollback();
@@ -536,6 +557,8 @@ void SqlStorage::commit() {
 }
 
 void SqlStorage::rollback() {
+    m_changedLists.clear();
+    m_changedShown.clear();
     if (!m_inTransaction) return;
     m_inTransaction = false;
     QSqlQuery query(m_db);

@@ -44,6 +44,7 @@ public:
     std::shared_ptr<PendingPresence> pendingPresence() override { return m_pending; }
     void sharePendingPresence(std::shared_ptr<PendingPresence> pending) override { m_pending = std::move(pending); }
     std::optional<PollView> pollView(qint64 id) override;
+    std::optional<PollView> pollHead(qint64 id) override;
     QList<UserRecord> contactsOf(qint64 ownerId) override;
     int contactCount(qint64 ownerId) override;
     bool addContact(qint64 ownerId, qint64 contactId, qint64 nowMs, qint64 handle) override;
@@ -124,7 +125,10 @@ private:
         MoveDelivered,
         Generation,
         PollView,
+        PollHead,
         Touch,
+        ViewersOf,
+        BumpListVersion,
         // Registrations in windows of time (SqlRegistrations.cpp).
         LockRegistrations,
         RegistrationsFromAddress,
@@ -178,6 +182,16 @@ private:
     UserRecord readContact(const QSqlQuery& query, int offset) const;
     // Inside the transaction of a list change that concerns both users (see pairLockStatement).
     void lockPair(qint64 firstId, qint64 secondId);
+    // Moves the list versions noted in this transaction: the lists of every user noted, and of
+    // everyone who lists a user whose record changed. Last thing before the commit, in user
+    // order, so that writers of the store meet at these rows only one way round.
+    void writeListVersions();
+
+protected:
+    // What a write changed, for the list versions (see PollView::listVersion): `id`'s own list,
+    // or what `id` shows the users who list it.
+    void listChanged(qint64 id);
+    void shownChanged(qint64 id);
 
 protected:
     // Last-seen times not written yet win over what the store says.
@@ -196,6 +210,8 @@ private:
     bool m_inTransaction = false;
     bool m_broken = false; // the connection failed: open a fresh one before the next use
     std::shared_ptr<PendingPresence> m_pending;
+    QList<qint64> m_changedLists; // noted in the transaction under way
+    QList<qint64> m_changedShown;
 };
 
 class SqliteStorage final : public SqlStorage {
@@ -206,6 +222,7 @@ public:
     // The poll's read straight on SQLite's own interface: through QtSql every column of every
     // row became a QVariant first, which cost more than the query.
     std::optional<PollView> pollView(qint64 id) override;
+    std::optional<PollView> pollHead(qint64 id) override;
     // Asked before every request on the plain port, nearly always of an account that never
     // signed in over TLS: through QtSql the look-up cost a tenth of a poll.
     bool signsInSecurely(qint64 id) override;
@@ -224,6 +241,7 @@ private:
     sqlite3* m_handle = nullptr; // the QtSql connection's own, while it is open
     std::unique_ptr<SqliteCheckpointer> m_checkpointer;
     sqlite3_stmt* m_pollStatement = nullptr;   // prepared at the first poll
+    sqlite3_stmt* m_headStatement = nullptr;   // prepared at the first poll from memory
     sqlite3_stmt* m_seenStatement = nullptr;   // prepared at the first write of last-seen times
     sqlite3_stmt* m_secureStatement = nullptr; // prepared at the first request on the plain port
     // The file the connection opened; a path that no longer leads to it means writes go nowhere.

@@ -46,6 +46,10 @@ struct UserRecord {
 struct PollView {
     UserRecord user;
     QList<UserRecord> contacts; // as contactsOf() gives them
+    // Moves whenever anything in `contacts` changes but the contacts' last-seen times: an entry
+    // added or removed either way, a contact's log-in, sign-off or new ID. The same on every
+    // server of the store.
+    qint64 listVersion = 0;
 };
 
 struct NewUser {
@@ -168,6 +172,9 @@ public:
 
     // The user and its contacts in one read; nullopt for an unknown ID.
     virtual std::optional<PollView> pollView(qint64 id) = 0;
+    // The same without the contacts: the user's own row and its list's version, for a server
+    // that keeps the list in memory.
+    virtual std::optional<PollView> pollHead(qint64 id) = 0;
 
     // The user's contacts, in the order they were added (createdMs and loginPeer left empty).
     virtual QList<UserRecord> contactsOf(qint64 ownerId) = 0;

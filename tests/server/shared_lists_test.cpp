@@ -1,0 +1,99 @@
+// Contact lists kept in memory by whatever answers a poll: two servers on one PostgreSQL store,
+// and the two serving loops of one server on SQLite. A list changed through one (an entry added
+// or removed, a contact signing off or logging in elsewhere) is right in the next poll answered
+// by the other, however often either had answered it before.
+#include "ServerTestSupport.h"
+
+using namespace servertest;
+
+namespace {
+
+const QString S = QString(wire::kSep);
+const QHostAddress kAnn("127.0.0.2"), kBob("127.0.0.3");
+
+class SharedListsTest : public ::testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override {
+        QString skip;
+        // On SQLite one server with two loops (the kernel spreads the connections over them);
+        // on PostgreSQL two servers of one loop each.
+        const bool sqlite = GetParam() == Backend::Sqlite;
+        if (!fixture.start(ServerShape{GetParam(), sqlite ? 2 : 1}, &skip)) GTEST_SKIP() << skip.toStdString();
+        bobPort = fixture.chatPort();
+        if (!sqlite) {
+            chatserver::ServerConfig config = fixture.server->config();
+            config.chatPort = config.webPort = 0;
+            second = std::make_unique<chatserver::ChatServer>(config, fixture.clock.clock());
+            QString error;
+            ASSERT_TRUE(second->start(&error)) << error.toStdString();
+            bobPort = second->chatListener()->port();
+        }
+        annId = ann({"3", "ann", "PC", "ann@example.org", "Ann"}).fields().value(3);
+        bobId = bob({"3", "bob", "PC", "bob@example.org", "Bob"}).fields().value(3);
+        ASSERT_FALSE(annId.isEmpty() || bobId.isEmpty());
+    }
+    ChatReply ann(const QStringList& fields) {
+        return exchange(fixture.host, fixture.chatPort(), chatRequest(fields, callAddress(2)), kAnn);
+    }
+    ChatReply bob(const QStringList& fields, const QString& address = callAddress(3)) {
+        return exchange(fixture.host, bobPort, chatRequest(fields, address), kBob);
+    }
+    // Ann's list as her polls show it, the same in each of several (whichever loop answers).
+    QString annSees() {
+        QString seen = ann({"1", annId, "ann@example.org"}).payload;
+        for (int poll = 0; poll < 5; ++poll) {
+            const QString again = ann({"1", annId, "ann@example.org"}).payload;
+            if (again != seen) return "polls differ: " + seen + " / " + again;
+        }
+        return seen;
+    }
+
+    ServerFixture fixture;
+    std::unique_ptr<chatserver::ChatServer> second;
+    quint16 bobPort = 0;
+    QString annId, bobId;
+};
+
+TEST_P(SharedListsTest, AChangeThroughOneIsInTheNextPollThroughTheOther) {
+    ASSERT_EQ(ann({"4", annId, "bob@example.org"}).code(), "4");
+    const QString handle = annSees().split(S).value(1);
+    const QString hidden = "1" + S + handle + S + S + "bob@example.org" + S + S + "0";
+    EXPECT_EQ(annSees(), hidden);
+    ASSERT_EQ(bob({"1", bobId, "bob@example.org"}).code(), "1");
+    EXPECT_EQ(annSees(), hidden); // Bob on line shows only once he lists Ann
+
+    const QString annShown = bob({"4", bobId, "ann@example.org"}).fields().value(1);
+    EXPECT_EQ(annSees(), "1" + S + handle + S + "Bob" + S + "bob@example.org" + S + callAddress(3) + S + "1");
+    ASSERT_EQ(bob({"2005", bobId}).code(), "2005");
+    EXPECT_EQ(annSees(), "1" + S + handle + S + "Bob" + S + "bob@example.org" + S + callAddress(3) + S + "0");
+    ASSERT_EQ(bob({"1", bobId, "bob@example.org"}, callAddress(4)).code(), "1");
+    EXPECT_EQ(annSees(), "1" + S + handle + S + "Bob" + S + "bob@example.org" + S + callAddress(4) + S + "1");
+
+    ASSERT_EQ(bob({"5", bobId, annShown}).code(), "5");
+    EXPECT_EQ(annSees(), hidden);
+    ASSERT_EQ(ann({"5", annId, handle}).code(), "5");
+    EXPECT_EQ(annSees(), "1");
+}
+
+// Bob polls only the other server (or loop) for longer than the presence time-out: the list
+// Ann's server keeps still shows him on line, his time read again from the store once the one it
+// kept has run out.
+TEST_P(SharedListsTest, AContactPollingOnlyTheOtherStaysOnLine) {
+    ASSERT_EQ(ann({"4", annId, "bob@example.org"}).code(), "4");
+    ASSERT_EQ(bob({"4", bobId, "ann@example.org"}).code(), "4");
+    ASSERT_TRUE(annSees().endsWith(S + "1"));
+    QString problem;
+    const auto store =
+        chatserver::openStorage(*chatserver::StoreLocation::parse(fixture.server->config().store, &problem));
+    for (int step = 0; step < 3; ++step) {
+        fixture.clock.now += 150'000;
+        const qint64 polled = fixture.clock.now;
+        ASSERT_EQ(bob({"1", bobId, "bob@example.org"}).code(), "1");
+        ASSERT_TRUE(waitFor([&] { return store->findUser(bobId.toLongLong())->lastSeenMs == polled; }));
+        EXPECT_TRUE(annSees().endsWith(S + "1")) << step;
+    }
+}
+
+COLLOQ_ON_BOTH_STORES(SharedListsTest);
+
+} // namespace
