@@ -113,6 +113,10 @@ ChatService::Outcome ChatService::dispatch(const ChatRequest& request, const QSt
         return signOff(request, peer, *code);
     case wire::Code::CallPaths:
         return callPaths(request, peer);
+    case wire::Code::ContactRequests:
+        return contactRequests(request, peer);
+    case wire::Code::IgnoreRequest:
+        return ignoreRequest(request, peer);
     default: // codes only replies carry
         return unknown;
     }

@@ -133,6 +133,12 @@ private:
     Outcome signOff(const ChatRequest& request, const QString& peer, wire::Code replyCode);
     // Request 40: the servers and credentials for the caller's calls (CallPaths.cpp).
     Outcome callPaths(const ChatRequest& request, const QString& peer);
+    // Requests 80 and 81: one-sided list entries both ways, and ignoring one (ContactRequests.cpp).
+    Outcome contactRequests(const ChatRequest& request, const QString& peer);
+    Outcome ignoreRequest(const ChatRequest& request, const QString& peer);
+    // The user the request's first two fields prove, as a log-in proves it (ID and e-mail);
+    // otherwise the refusal to send.
+    std::optional<UserRecord> provenUser(const ChatRequest& request, const QString& peer, Outcome* refusal);
 
     // The user named by an ID-only request, provided it comes from the address that last logged
     // in as that user; otherwise the refusal to send.
