@@ -114,9 +114,8 @@ ChatService::Outcome ChatService::dispatch(const ChatRequest& request, const QSt
     case wire::Code::CallPaths:
         return callPaths(request, peer);
     case wire::Code::ContactRequests:
-        return contactRequests(request, peer);
     case wire::Code::IgnoreRequest:
-        return ignoreRequest(request, peer);
+        return contactRequests(request, peer);
     default: // codes only replies carry
         return unknown;
     }

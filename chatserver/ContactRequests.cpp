@@ -41,6 +41,7 @@ ChatService::Outcome ChatService::contactRequests(const ChatRequest& request, co
     // Counted with the addresses looked up: each answer reads two lists.
     if (!m_callers->lookups.take(limitKey(peer), m_clock()))
         return refused(wire::Code::Refused, QLatin1String(kTooMany), QStringLiteral("look-ups throttled"));
+    if (wire::codeOf(request.code) == wire::Code::IgnoreRequest) return ignoreRequest(*user, request.args.value(2));
     QList<wire::ContactRequestEntry> entries;
     for (const UserRecord& contact : m_storage.contactsOf(user->id)) {
         if (contact.mutual) continue;
@@ -58,21 +59,15 @@ ChatService::Outcome ChatService::contactRequests(const ChatRequest& request, co
                  QStringLiteral("%1 waiting, %2 asking").arg(waiting).arg(entries.size() - waiting));
 }
 
-ChatService::Outcome ChatService::ignoreRequest(const ChatRequest& request, const QString& peer) {
-    Outcome refusal;
-    const std::optional<UserRecord> user = provenUser(request, peer, &refusal);
-    if (!user) return refusal;
-    if (!m_callers->lookups.take(limitKey(peer), m_clock()))
-        return refused(wire::Code::Refused, QLatin1String(kTooMany), QStringLiteral("look-ups throttled"));
-    const QString handle = request.args.value(2);
+ChatService::Outcome ChatService::ignoreRequest(const UserRecord& user, const QString& handle) {
     if (!parseUserId(handle))
         return refused(wire::Code::Refused, QStringLiteral("This contact request is not known."),
                        QStringLiteral("bad handle"));
     // Only a request the user is shown can be ignored: nobody makes marks for others.
     QString note = QStringLiteral("no such request");
-    for (const UserRecord& requester : m_storage.askingToReach(user->id, m_settings.maxContacts))
-        if (handleFor(user->id, requester.id) == handle) {
-            m_storage.ignoreRequest(user->id, requester.id, m_clock(), m_settings.maxContacts);
+    for (const UserRecord& requester : m_storage.askingToReach(user.id, m_settings.maxContacts))
+        if (handleFor(user.id, requester.id) == handle) {
+            m_storage.ignoreRequest(user.id, requester.id, m_clock(), m_settings.maxContacts);
             note = QStringLiteral("request ignored");
             break;
         }
