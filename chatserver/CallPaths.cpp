@@ -79,15 +79,11 @@ bool readSecret(const QString& file, const QString& credential, QByteArray* secr
 }
 
 ChatService::Outcome ChatService::callPaths(const ChatRequest& request, const QString& peer) {
-    // The same proof as a log-in: the user ID, secret to its owner, with its e-mail address.
     Outcome refusal;
-    if (!mayTry(peer, &refusal)) return refusal;
-    const std::optional<qint64> id = parseUserId(request.args.value(0));
-    const std::optional<UserRecord> user = id ? m_storage.findUser(*id) : std::nullopt;
-    const QString email = normaliseEmail(request.args.value(1)).address; // empty: matches no one
-    if (std::optional<Outcome> unproven = refuseUnproven(user ? &*user : nullptr, email, peer, m_clock())) {
-        unproven->note = QStringLiteral("call paths refused");
-        return *unproven;
+    const std::optional<UserRecord> user = provenUser(request, peer, &refusal);
+    if (!user) {
+        refusal.note = QStringLiteral("call paths refused");
+        return refusal;
     }
     const CallPathSettings& paths = m_settings.callPaths;
     const qint64 expires = m_clock() / 1000 + paths.lifetimeSeconds;

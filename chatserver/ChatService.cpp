@@ -115,6 +115,9 @@ ChatService::Outcome ChatService::dispatch(const ChatRequest& request, const QSt
         return signOff(request, peer, *code);
     case wire::Code::CallPaths:
         return callPaths(request, peer);
+    case wire::Code::ContactRequests:
+    case wire::Code::IgnoreRequest:
+        return contactRequests(request, peer);
     default: // codes only replies carry
         return unknown;
     }

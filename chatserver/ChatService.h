@@ -145,6 +145,13 @@ private:
     Outcome signOff(const ChatRequest& request, const QString& peer, wire::Code replyCode);
     // Request 40: the servers and credentials for the caller's calls (CallPaths.cpp).
     Outcome callPaths(const ChatRequest& request, const QString& peer);
+    // Requests 80 and 81: one-sided list entries both ways, and ignoring one of those that ask
+    // to reach `user` (ContactRequests.cpp).
+    Outcome contactRequests(const ChatRequest& request, const QString& peer);
+    Outcome ignoreRequest(const UserRecord& user, const QString& handle);
+    // The user the request's first two fields prove, as a log-in proves it (ID and e-mail);
+    // otherwise the refusal to send.
+    std::optional<UserRecord> provenUser(const ChatRequest& request, const QString& peer, Outcome* refusal);
 
     // The user named by an ID-only request, provided it comes from the address that last logged
     // in as that user; otherwise the refusal to send.

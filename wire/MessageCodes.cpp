@@ -19,7 +19,9 @@ constexpr Code kCodes[] = {Code::LogIn,
                            Code::RegistrationRefused,
                            Code::SignOffWithSettings,
                            Code::CallPaths,
-                           Code::NewId};
+                           Code::NewId,
+                           Code::ContactRequests,
+                           Code::IgnoreRequest};
 
 } // namespace
 

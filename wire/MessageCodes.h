@@ -27,6 +27,9 @@ enum class Code : int {
     CallPaths = 40,             // request: ID, e-mail; reply: the servers and credentials calls
                                 // find their way through routers with (see wire/CallPaths.h)
     NewId = 50,                 // request: ID, e-mail (over TLS only); reply: the account's new ID
+    ContactRequests = 80,       // request: ID, e-mail; reply: who has not listed whom back yet
+                                // (see wire/ContactRequests.h)
+    IgnoreRequest = 81,         // request: ID, e-mail, handle; reply: the handle, its request hidden
 };
 
 // The code as it stands on the wire: its decimal number.

@@ -20,7 +20,7 @@ struct CodeInfo {
 };
 
 // Code, its fields, then the call address.
-constexpr std::array<CodeInfo, 9> kCodes = {{
+constexpr std::array<CodeInfo, 11> kCodes = {{
     {wire::Code::LogIn, 4},               // log-in and poll: ID, e-mail
     {wire::Code::DatedRecords, 5},        // poll by ID at start-up: ID, the client's clock, its internet address
     {wire::Code::SignOff, 3},             // sign-off through the web path: ID
@@ -30,6 +30,8 @@ constexpr std::array<CodeInfo, 9> kCodes = {{
     {wire::Code::SignOffWithSettings, 3}, // sign-off: ID
     {wire::Code::CallPaths, 4},           // call paths: ID, e-mail
     {wire::Code::NewId, 4},               // move the account to a new ID: ID, e-mail
+    {wire::Code::ContactRequests, 4},     // contact requests: ID, e-mail
+    {wire::Code::IgnoreRequest, 5},       // ignore a contact request: ID, e-mail, its handle
 }};
 
 // The codes as they stand on the wire, in the order of kCodes.

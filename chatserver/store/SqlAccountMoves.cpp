@@ -41,7 +41,9 @@ qint64 SqlStorage::moveUser(qint64 oldId, qint64 nowMs) {
                                   "UPDATE notices SET target_id = ? WHERE target_id = ?",
                                   "UPDATE notice_deliveries SET user_id = ? WHERE user_id = ?",
                                   "UPDATE move_deliveries SET user_id = ? WHERE user_id = ?",
-                                  "UPDATE secure_accounts SET user_id = ? WHERE user_id = ?"})
+                                  "UPDATE secure_accounts SET user_id = ? WHERE user_id = ?",
+                                  "UPDATE ignored_requests SET user_id = ? WHERE user_id = ?",
+                                  "UPDATE ignored_requests SET requester_id = ? WHERE requester_id = ?"})
         runOnce(db, QString::fromLatin1(reference), {to, from});
     // Its place on a relay is not taken along: credentials for it handed out before the move
     // (to whoever held the old ID) must not reach the moved account's calls. The next request for

@@ -117,11 +117,18 @@ const QStringList kSchemaV10 = {
     QStringLiteral("CREATE TABLE list_versions (user_id BIGINT PRIMARY KEY, version BIGINT NOT NULL)"),
 };
 
+// Version 11: the contact requests each user chose to ignore.
+const QStringList kSchemaV11 = {
+    QStringLiteral("CREATE TABLE ignored_requests (user_id BIGINT NOT NULL, requester_id BIGINT NOT NULL, "
+                   "ignored_ms BIGINT NOT NULL, PRIMARY KEY (user_id, requester_id))"),
+};
+
 QList<QStringList> withIdentity(const QString& identity) {
     QStringList v1;
     for (QString sql : kSchemaV1)
         v1.append(sql.replace(QStringLiteral("@ID@"), identity));
-    return {v1, kSchemaV2, kSchemaV3, kSchemaV4, kSchemaV5, kSchemaV6, kSchemaV7, kSchemaV8, kSchemaV9, kSchemaV10};
+    return {v1,        kSchemaV2, kSchemaV3, kSchemaV4,  kSchemaV5, kSchemaV6,
+            kSchemaV7, kSchemaV8, kSchemaV9, kSchemaV10, kSchemaV11};
 }
 
 } // namespace

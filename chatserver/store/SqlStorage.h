@@ -50,6 +50,8 @@ public:
     bool addContact(qint64 ownerId, qint64 contactId, qint64 nowMs, qint64 handle) override;
     void setContactHandle(qint64 ownerId, qint64 contactId, qint64 handle) override;
     void removeContact(qint64 ownerId, qint64 contactId) override;
+    QList<UserRecord> askingToReach(qint64 userId, int limit) override;
+    void ignoreRequest(qint64 userId, qint64 requesterId, qint64 nowMs, int keep) override;
     qint64 queueNotice(std::optional<qint64> targetId, const QString& text, const QString& title,
                        qint64 nowMs) override;
     std::optional<Notice> pendingNotice(const UserRecord& user) override;

@@ -185,6 +185,14 @@ public:
     virtual void setContactHandle(qint64 ownerId, qint64 contactId, qint64 handle) = 0;
     virtual void removeContact(qint64 ownerId, qint64 contactId) = 0;
 
+    // Contact requests (SqlContactRequests.cpp). The accounts with their own address that list
+    // `userId` while it does not list them, and whose request it has not ignored: the first
+    // `limit` of them in the order they asked (id, email and displayName set).
+    virtual QList<UserRecord> askingToReach(qint64 userId, int limit) = 0;
+    // `userId` is not shown the request of `requesterId` again. Marks whose requester no longer
+    // lists the user go once the user has more than `keep`.
+    virtual void ignoreRequest(qint64 userId, qint64 requesterId, qint64 nowMs, int keep) = 0;
+
     // Operator notices: to one user (targetId) or to every user registered by then (nullopt).
     virtual qint64 queueNotice(std::optional<qint64> targetId, const QString& text, const QString& title,
                                qint64 nowMs) = 0;

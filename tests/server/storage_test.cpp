@@ -44,8 +44,8 @@ TEST_P(StoreTest, AnOlderStoreIsBroughtUpToDateAndANewerOneIsRefused) {
     // counted IDs, nobody known to sign in over TLS.
     ASSERT_TRUE(servertest::execOnStore(
         address,
-        {"DROP TABLE list_versions", "DROP TABLE secure_accounts", "DROP TABLE replaced_ids",
-         "DROP INDEX contacts_in_order", "ALTER TABLE contacts DROP COLUMN handle",
+        {"DROP TABLE ignored_requests", "DROP TABLE list_versions", "DROP TABLE secure_accounts",
+         "DROP TABLE replaced_ids", "DROP INDEX contacts_in_order", "ALTER TABLE contacts DROP COLUMN handle",
          "ALTER TABLE contacts DROP COLUMN mutual", "DROP TABLE server_secret", "DROP TABLE registrations",
          "DROP TABLE relay_ports", "DROP INDEX users_by_pending_email", "DROP INDEX users_by_confirm_hash",
          "DROP INDEX users_by_state", "DROP INDEX contacts_by_contact", "ALTER TABLE users DROP COLUMN state",

@@ -1,0 +1,114 @@
+// Requests 80 and 81 against a server in this process: one-sided list entries kept across a
+// restart and shown both ways, ignoring one without its sender learning of it, and what a
+// stranger, a prober of addresses and a flood of requests get.
+#include "ServerTestSupport.h"
+#include "wire/ContactRequests.h"
+
+using namespace servertest;
+using Kind = wire::ContactRequestEntry::Kind;
+
+namespace {
+
+struct User {
+    QString id, email;
+    int octet = 0;
+};
+
+class ContactRequestsTest : public ::testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override {
+        QString skip;
+        if (!fixture.start(GetParam(), &skip, [](chatserver::ServerConfig& config) { config.lookups = {8, 600'000}; }))
+            GTEST_SKIP() << skip.toStdString();
+    }
+    // `name`@example.org, registered from 127.0.0.`octet` and logged in.
+    User user(const QString& name, int octet) {
+        User u{{}, name + "@example.org", octet};
+        u.id = send({"3", name, "PC", u.email, name.toUpper()}, octet).fields().value(3);
+        EXPECT_EQ(send({"1", u.id, u.email}, octet).code(), "1");
+        return u;
+    }
+    ChatReply send(const QStringList& fields, int octet) {
+        const QHostAddress from(QStringLiteral("127.0.0.%1").arg(octet));
+        return exchange(fixture.host, fixture.chatPort(), chatRequest(fields, callAddress(octet)), from);
+    }
+    QString add(const User& owner, const QString& email) { return send({"4", owner.id, email}, owner.octet).code(); }
+    QList<wire::ContactRequestEntry> requestsOf(const User& u) {
+        return wire::parseContactRequests(send({"80", u.id, u.email}, u.octet).fields())
+            .value_or(QList<wire::ContactRequestEntry>{{Kind::Waiting, "not an answer 80", {}, {}}});
+    }
+
+    ServerFixture fixture;
+};
+
+TEST_P(ContactRequestsTest, AOneSidedContactIsKeptAsWaitingAndTheOtherIsAskedUntilSheAddsHimBack) {
+    const User ann = user("ann", 2), carl = user("carl", 3);
+    ASSERT_EQ(add(carl, ann.email), "4");
+    // Carl starts again: his log-in still lists Ann, and she has not added him.
+    const QStringList poll = send({"1", carl.id, carl.email}, carl.octet).fields();
+    ASSERT_EQ(poll.size(), 6);
+    const QList<wire::ContactRequestEntry> carlSees = requestsOf(carl);
+    ASSERT_EQ(carlSees.size(), 1);
+    EXPECT_EQ(carlSees[0].kind, Kind::Waiting);
+    EXPECT_EQ((QStringList{carlSees[0].handle, carlSees[0].name, carlSees[0].email}),
+              (QStringList{poll[1], "", ann.email}));
+    // Ann is asked by Carl, with the name and address he gave; adding him back makes him the
+    // row the request named, and neither is asked any more.
+    const QList<wire::ContactRequestEntry> annSees = requestsOf(ann);
+    ASSERT_EQ(annSees.size(), 1);
+    EXPECT_EQ(annSees[0].kind, Kind::Asking);
+    EXPECT_EQ((QStringList{annSees[0].name, annSees[0].email}), (QStringList{"CARL", carl.email}));
+    const QStringList added = send({"4", ann.id, carl.email}, ann.octet).fields();
+    EXPECT_EQ(added.mid(1, 2), (QStringList{annSees[0].handle, "CARL"}));
+    EXPECT_TRUE(requestsOf(ann).isEmpty());
+    EXPECT_TRUE(requestsOf(carl).isEmpty());
+    EXPECT_EQ(send({"1", carl.id, carl.email}, carl.octet).fields().value(2), "ANN");
+}
+
+TEST_P(ContactRequestsTest, IgnoringTellsTheSenderNothingAndNoAnswerTellsWhoIsRegistered) {
+    const User ann = user("ann", 2), dave = user("dave", 4);
+    ASSERT_EQ(add(dave, "nobody@example.org"), "4");
+    ASSERT_EQ(add(dave, ann.email), "4");
+    // Ann's registered address and an address nobody has read alike, but for the address.
+    const QString daveSaw = send({"80", dave.id, dave.email}, dave.octet).payload;
+    const QList<wire::ContactRequestEntry> waiting = requestsOf(dave);
+    ASSERT_EQ(waiting.size(), 2);
+    for (const wire::ContactRequestEntry& entry : waiting)
+        EXPECT_TRUE(entry.kind == Kind::Waiting && entry.name.isEmpty() && entry.handle.size() == 16);
+
+    // Ann ignores Dave; a made-up handle is answered alike.
+    const QString handle = requestsOf(ann).value(0).handle;
+    for (const QString& named : {handle, QStringLiteral("1234567890123456")})
+        EXPECT_EQ(send({"81", ann.id, ann.email, named}, ann.octet).fields(), (QStringList{"81", named}));
+    EXPECT_TRUE(requestsOf(ann).isEmpty());
+    // Dave sees what he saw; removing Ann and adding her again does not ask her again.
+    EXPECT_EQ(send({"80", dave.id, dave.email}, dave.octet).payload, daveSaw);
+    const QString annRow = waiting[0].email == ann.email ? waiting[0].handle : waiting[1].handle;
+    ASSERT_EQ(send({"5", dave.id, annRow}, dave.octet).code(), "5");
+    ASSERT_EQ(add(dave, ann.email), "4");
+    EXPECT_TRUE(requestsOf(ann).isEmpty());
+}
+
+TEST_P(ContactRequestsTest, StrangersGetNothingAndAFloodIsCutShort) {
+    const User ann = user("ann", 2), carl = user("carl", 3);
+    ASSERT_EQ(add(carl, ann.email), "4");
+    // From another address: Ann's ID with Carl's e-mail, hers with an ID of no one, and an
+    // ignore with her ID alone.
+    for (const QStringList& fields : {QStringList{"80", ann.id, carl.email},
+                                      {"80", "123456789012345", ann.email},
+                                      {"81", ann.id, "", "1234567890123456"}}) {
+        const ChatReply reply = send(fields, 9);
+        EXPECT_EQ(reply.code(), "1957");
+        EXPECT_FALSE(reply.payload.contains("CARL") || reply.payload.contains(carl.email));
+    }
+    EXPECT_EQ(requestsOf(ann).size(), 1);
+    // Asked again and again from one address, the server stops reading lists for it.
+    int answered = 0;
+    for (int i = 0; i < 12; ++i)
+        answered += send({"80", ann.id, ann.email}, ann.octet).code() == "80";
+    EXPECT_EQ(answered, 7);
+}
+
+COLLOQ_ON_BOTH_STORES(ContactRequestsTest);
+
+} // namespace
