@@ -2,6 +2,7 @@
 // controller keeps the calls, the window shows them.
 #include "app/CallHelpers.h"
 #include "app/frmMain.h"
+#include "call/control/CallEnding.h"
 #include "core/ErrorLog.h"
 #include "core/basMain.h"
 #include "platform/widgets/Controls.h"
@@ -63,6 +64,11 @@ CallController* frmMain::makeCallController() {
     auto* calls = new CallController([this] { return g_objRTCClient; },
                                      [this] { return callengine::contactEntries(*LstUsers); }, this);
     connect(&calls->record(), &callcontrol::CallRecord::callActivity, this, &frmMain::callActivity);
+    connect(&calls->record(), &callcontrol::CallRecord::callActivity, this, [this](const CallActivity& activity) {
+        if (activity.phase == CallActivity::Phase::Ended && activity.incoming) return;
+        m_callEnding =
+            activity.phase == CallActivity::Phase::Ended ? callcontrol::endingSentence(activity.outcome) : QString();
+    });
     connect(calls, &CallController::stateShown, this, &frmMain::showCallState);
     connect(calls, &CallController::ringing, this, [this] {
         lock(*this);
@@ -70,8 +76,8 @@ CallController* frmMain::makeCallController() {
         cmdTerminate->setEnabled(true); // refuses the ringing call
     });
     connect(calls, &CallController::ready, this, [this] {
-        vb::setForeColor(*txtStatus, vb::vbBlack);
-        txtStatus->setPlainText(kReady);
+        vb::setForeColor(*txtStatus, m_callEnding.isEmpty() ? vb::vbBlack : vb::vbRed);
+        txtStatus->setPlainText(m_callEnding.isEmpty() ? kReady : m_callEnding + QStringLiteral("\r\n") + kReady);
     });
     connect(calls, &CallController::released, this, [this] {
         release(*this);
