@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTimer>
 
 using namespace basMain;
@@ -98,6 +99,8 @@ void frmMain::showCallState(long state, const QString& caption) {
     switch (state) {
     case rtc::RTCSS_INCOMING:
         if (isMinimized()) showNormal();
+        // Answer and Terminate are on the Make Calls tab: a call must not ring behind another one.
+        SSTab1->setCurrentIndex(0);
         raise();
         activateWindow();
         fraStatus->setTitle(caption);
