@@ -132,6 +132,9 @@ public:
 private:
     callcontrol::CallController* m_calls; // made before the three below, which name its state
     callcontrol::CallController* makeCallController();
+    // Why the last call placed here ended unanswered, in plain words; the status box keeps it above
+    // what the engine reports next. Empty once another call starts.
+    QString m_callEnding;
 
 public:
     // The call controller's state under the names the window's handlers use.

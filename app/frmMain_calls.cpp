@@ -2,6 +2,7 @@
 // controller keeps the calls, the window shows them.
 #include "app/CallHelpers.h"
 #include "app/frmMain.h"
+#include "call/control/CallEnding.h"
 #include "core/ErrorLog.h"
 #include "core/basMain.h"
 #include "platform/widgets/Controls.h"
@@ -10,6 +11,7 @@
 #include <QGroupBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTimer>
 
 using namespace basMain;
@@ -63,6 +65,11 @@ CallController* frmMain::makeCallController() {
     auto* calls = new CallController([this] { return g_objRTCClient; },
                                      [this] { return callengine::contactEntries(*LstUsers); }, this);
     connect(&calls->record(), &callcontrol::CallRecord::callActivity, this, &frmMain::callActivity);
+    connect(&calls->record(), &callcontrol::CallRecord::callActivity, this, [this](const CallActivity& activity) {
+        if (activity.phase == CallActivity::Phase::Ended && activity.incoming) return;
+        m_callEnding =
+            activity.phase == CallActivity::Phase::Ended ? callcontrol::endingSentence(activity.outcome) : QString();
+    });
     connect(calls, &CallController::stateShown, this, &frmMain::showCallState);
     connect(calls, &CallController::ringing, this, [this] {
         lock(*this);
@@ -70,8 +77,8 @@ CallController* frmMain::makeCallController() {
         cmdTerminate->setEnabled(true); // refuses the ringing call
     });
     connect(calls, &CallController::ready, this, [this] {
-        vb::setForeColor(*txtStatus, vb::vbBlack);
-        txtStatus->setPlainText(kReady);
+        vb::setForeColor(*txtStatus, m_callEnding.isEmpty() ? vb::vbBlack : vb::vbRed);
+        txtStatus->setPlainText(m_callEnding.isEmpty() ? kReady : m_callEnding + QStringLiteral("\r\n") + kReady);
     });
     connect(calls, &CallController::released, this, [this] {
         release(*this);
@@ -92,6 +99,8 @@ void frmMain::showCallState(long state, const QString& caption) {
     switch (state) {
     case rtc::RTCSS_INCOMING:
         if (isMinimized()) showNormal();
+        // Answer and Terminate are on the Make Calls tab: a call must not ring behind another one.
+        SSTab1->setCurrentIndex(0);
         raise();
         activateWindow();
         fraStatus->setTitle(caption);

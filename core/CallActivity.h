@@ -11,11 +11,16 @@ struct CallActivity {
     enum class Outcome {
         Answered,  // connected, then ended by either side
         Missed,    // rang here and nobody answered: the caller gave up, the ring timed out, or we were busy
-        Declined,  // rang here and the user refused it
+        Declined,  // rang here and the user refused it, or placed here and the other party refused it
         Cancelled, // placed here and cancelled before it was answered
-        Failed,    // placed here and not answered by the other side, or lost before it connected
+        Failed,    // placed here and lost before it connected, for no reason given
         Refused,   // turned away without a ring: do not disturb, a stranger while only contacts may
                    // ring, a stranger who kept calling, or a call the engine could not take
+        // Placed here and ended by the other side or the way there before it was answered:
+        Busy,         // the other party is in another call, or does not want to be disturbed
+        Unanswered,   // it rang there and nobody answered
+        Unreachable,  // nothing answers at the address (the other party quit, or is gone)
+        NetworkError, // anything else on the way
     };
 
     quint64 call = 0;

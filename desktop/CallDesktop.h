@@ -20,7 +20,8 @@ public:
 signals:
     // Bring the window up.
     void showRequested();
-    // Answer or refuse the call ringing now, as the window's own buttons do.
+    // Answer or refuse the call ringing now (decline: or end the call in progress), as the
+    // window's own buttons do.
     void answerRequested();
     void declineRequested();
     // Sign off and quit, as closing the window does.

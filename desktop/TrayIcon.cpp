@@ -15,6 +15,7 @@ TrayIcon::TrayIcon(CallRequests& requests, QObject* parent) : QObject(parent), m
     QAction* show = m_menu->addAction(QStringLiteral("Show"));
     m_answer = m_menu->addAction(QStringLiteral("Answer"));
     m_decline = m_menu->addAction(QStringLiteral("Decline"));
+    m_hangUp = m_menu->addAction(QStringLiteral("Hang up"));
     m_menu->addSeparator();
     QAction* quit = m_menu->addAction(QStringLiteral("Quit"));
     connect(show, &QAction::triggered, &requests, &CallRequests::showRequested);
@@ -23,6 +24,8 @@ TrayIcon::TrayIcon(CallRequests& requests, QObject* parent) : QObject(parent), m
         emit requests.answerRequested();
     });
     connect(m_decline, &QAction::triggered, &requests, &CallRequests::declineRequested);
+    // Terminate refuses a ringing call and ends one being placed or connected alike.
+    connect(m_hangUp, &QAction::triggered, &requests, &CallRequests::declineRequested);
     connect(quit, &QAction::triggered, &requests, &CallRequests::quitRequested);
 
     m_tray = new QSystemTrayIcon(this);
@@ -64,6 +67,7 @@ void TrayIcon::setState(State state, const QString& party) {
     m_state = state;
     m_answer->setEnabled(state == State::Ringing);
     m_decline->setEnabled(state == State::Ringing);
+    m_hangUp->setEnabled(state == State::InCall);
     m_tray->setIcon(stateIcon(state));
     // The party names itself: tooltips read rich text, so the name goes in as plain text.
     switch (state) {

@@ -35,6 +35,7 @@ private:
     QSystemTrayIcon* m_tray = nullptr;
     QAction* m_answer = nullptr;
     QAction* m_decline = nullptr;
+    QAction* m_hangUp = nullptr;
     State m_state = State::Idle;
     quint64 m_call = 0; // the call shown, 0 for none
 };

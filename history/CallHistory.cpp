@@ -14,9 +14,16 @@ namespace {
 using Outcome = CallActivity::Outcome;
 
 // Stored as words, so the file reads the same whatever order the enumeration takes.
-constexpr std::pair<Outcome, const char*> kOutcomeWords[] = {
-    {Outcome::Answered, "answered"},   {Outcome::Missed, "missed"}, {Outcome::Declined, "declined"},
-    {Outcome::Cancelled, "cancelled"}, {Outcome::Failed, "failed"}, {Outcome::Refused, "refused"}};
+constexpr std::pair<Outcome, const char*> kOutcomeWords[] = {{Outcome::Answered, "answered"},
+                                                             {Outcome::Missed, "missed"},
+                                                             {Outcome::Declined, "declined"},
+                                                             {Outcome::Cancelled, "cancelled"},
+                                                             {Outcome::Failed, "failed"},
+                                                             {Outcome::Refused, "refused"},
+                                                             {Outcome::Busy, "busy"},
+                                                             {Outcome::Unanswered, "unanswered"},
+                                                             {Outcome::Unreachable, "unreachable"},
+                                                             {Outcome::NetworkError, "network error"}};
 
 const char* wordOf(Outcome outcome) {
     for (const auto& [value, word] : kOutcomeWords)
@@ -106,6 +113,14 @@ QString outcomeText(const std::optional<CallActivity::Outcome>& outcome) {
         return QStringLiteral("Cancelled");
     case Outcome::Refused:
         return QStringLiteral("Refused");
+    case Outcome::Busy:
+        return QStringLiteral("Busy");
+    case Outcome::Unanswered:
+        return QStringLiteral("No answer");
+    case Outcome::Unreachable:
+        return QStringLiteral("Unreachable");
+    case Outcome::NetworkError:
+        return QStringLiteral("Network error");
     case Outcome::Failed:
         break;
     }

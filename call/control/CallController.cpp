@@ -110,7 +110,8 @@ CallController::CallController(Engine engine, Contacts contacts, QObject* parent
         steps(9, [&](int& step) {
             session = rung;
             step = 10;
-            required(session)->Terminate(rtc::RTCTR_REJECT);
+            // Not a refusal: the caller is told nobody answered (480), not that the call was declined.
+            required(session)->Terminate(rtc::RTCTR_TIMEOUT);
             connected = false;
             m_record->report(CallActivity::Phase::Ended, CallActivity::Outcome::Missed);
         });
@@ -210,7 +211,7 @@ void CallController::sessionStateChanged(const std::shared_ptr<rtc::IRTCEvent>& 
         case rtc::RTCSS_DISCONNECTED:
             // The caller gave up, or the user's refusal went through: the ringing ends with it.
             m_ringer->sessionEnded(changed);
-            if (endsTheCall(changed)) endCall(changed, step);
+            if (endsTheCall(changed)) endCall(changed, change->get_StatusCode(), step);
             break;
         case rtc::RTCSS_HOLD:
             emit stateShown(rtc::RTCSS_HOLD, QStringLiteral("Status: HOLD"));
@@ -297,11 +298,11 @@ bool CallController::endsTheCall(const std::shared_ptr<rtc::IRTCSession2>& ended
     return true;
 }
 
-void CallController::endCall(const std::shared_ptr<rtc::IRTCSession2>& ended, int& step) {
+void CallController::endCall(const std::shared_ptr<rtc::IRTCSession2>& ended, long sipCode, int& step) {
     emit stateShown(rtc::RTCSS_DISCONNECTED, QStringLiteral("Status: DISCONNECTED"));
     if (m_record->open())
         m_record->report(CallActivity::Phase::Ended,
-                         m_record->endingOutcome(m_ringer->session() == ended || m_announced == ended));
+                         m_record->endingOutcome(m_ringer->session() == ended || m_announced == ended, sipCode));
     emit ready();
     step = 22;
     if (session) {

@@ -88,7 +88,8 @@ private:
     void startRinging(const std::shared_ptr<rtc::IRTCSession2>& ringingSession);
     // Whether the end of `ended` concerns the call in progress (false: only the counts change).
     bool endsTheCall(const std::shared_ptr<rtc::IRTCSession2>& ended);
-    void endCall(const std::shared_ptr<rtc::IRTCSession2>& ended, int& step);
+    // `sipCode`: the final SIP status the session ended with (0: none).
+    void endCall(const std::shared_ptr<rtc::IRTCSession2>& ended, long sipCode, int& step);
     void reportStart(CallActivity::Phase phase, bool incoming, const std::shared_ptr<rtc::IRTCSession2>& of,
                      const CallTarget* placed = nullptr);
     QString otherParty(const std::shared_ptr<rtc::IRTCSession2>& of) const;

@@ -1,5 +1,7 @@
 #include "call/control/CallRecord.h"
 
+#include "call/control/CallEnding.h"
+
 namespace callcontrol {
 
 void CallRecord::start(CallActivity::Phase phase, bool incoming, const CallActivity& party) {
@@ -27,13 +29,14 @@ void CallRecord::report(CallActivity::Phase phase, CallActivity::Outcome outcome
     emit callActivity(activity);
 }
 
-CallActivity::Outcome CallRecord::endingOutcome(bool stillRinging) const {
+CallActivity::Outcome CallRecord::endingOutcome(bool stillRinging, long sipCode) const {
     using Outcome = CallActivity::Outcome;
     if (m_call.phase == CallActivity::Phase::Connected) return Outcome::Answered;
     if (m_call.incoming && m_endedByUser) return Outcome::Declined;
     if (m_call.incoming && stillRinging) return Outcome::Missed;
     if (!m_call.incoming && m_endedByUser) return Outcome::Cancelled;
-    return Outcome::Failed; // ours not answered, or an answered one lost
+    if (!m_call.incoming) return unansweredOutcome(sipCode);
+    return Outcome::Failed; // lost while being answered
 }
 
 void CallRecord::turnAway(const CallActivity& caller, CallActivity::Outcome outcome,

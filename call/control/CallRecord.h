@@ -23,9 +23,9 @@ public:
     // The open call moves on, or ends with `outcome`; nothing when no call is open.
     void report(CallActivity::Phase phase, CallActivity::Outcome outcome = CallActivity::Outcome::Answered);
     // How the open call ends when its session does: answered once connected; else declined or
-    // cancelled when the user ended it, missed when the caller gave up while it rang, failed
-    // otherwise.
-    CallActivity::Outcome endingOutcome(bool stillRinging) const;
+    // cancelled when the user ended it, missed when the caller gave up while it rang; ours, not
+    // answered, as the final SIP status `sipCode` says why.
+    CallActivity::Outcome endingOutcome(bool stillRinging, long sipCode = 0) const;
 
     // Terminate refused or cancelled the open call before it connected.
     void endedByUser() { m_endedByUser = true; }

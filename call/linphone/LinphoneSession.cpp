@@ -6,6 +6,7 @@
 #include "call/rtc/RtcEvents.h"
 #include "platform/vb.h"
 
+#include <QTimer>
 #include <linphone++/linphone.hh>
 
 namespace rtc {
@@ -202,8 +203,14 @@ void LinphoneSession::onCallState(int linphoneState, const std::string& message)
         break;
     case State::OutgoingInit:
     case State::OutgoingProgress:
+        if (m_state == RTCSS_IDLE) {
+            report(RTCSS_INPROGRESS);
+            awaitRinging();
+        }
+        break;
     case State::OutgoingRinging:
     case State::OutgoingEarlyMedia:
+        m_rang = true;
         if (m_state == RTCSS_IDLE) report(RTCSS_INPROGRESS);
         break;
     case State::Connected:
@@ -235,7 +242,10 @@ void LinphoneSession::onCallState(int linphoneState, const std::string& message)
         stopAllMedia(RTCMER_NORMAL);
         long code = 0;
         QString text = fromStd(message);
-        if (m_call) {
+        if (m_gaveUp) {
+            code = 408;
+            text = QStringLiteral("Nothing answers at the address");
+        } else if (m_call) {
             if (const auto info = m_call->getErrorInfo()) {
                 code = info->getProtocolCode();
                 if (!info->getPhrase().empty()) text = fromStd(info->getPhrase());
@@ -251,6 +261,18 @@ void LinphoneSession::onCallState(int linphoneState, const std::string& message)
     default:
         break; // transitions inside a state (pausing, resuming, updating) are not reported
     }
+}
+
+void LinphoneSession::awaitRinging() {
+    std::weak_ptr<LinphoneSession> weak = weak_from_this();
+    QTimer::singleShot(kSilentAddressMs, [weak] {
+        auto self = weak.lock();
+        if (!self || self->m_rang || self->m_state != RTCSS_INPROGRESS || !self->m_call) return;
+        const State callState = self->m_call->getState();
+        if (callState != State::OutgoingInit && callState != State::OutgoingProgress) return;
+        self->m_gaveUp = true;
+        self->m_call->terminate();
+    });
 }
 
 void LinphoneSession::abandon() {

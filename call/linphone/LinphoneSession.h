@@ -59,6 +59,10 @@ public:
     // How long a key exchange inside the media path may take once the streams run: a call not
     // encrypted by then is not encrypted.
     static constexpr int kKeyExchangeMs = 5000;
+    // How long a call placed here waits for the other side to ring: an address where nothing
+    // answers (the other party quit, or the computer is gone) is given up as unreachable, rather
+    // than after the SIP transaction's 32 s.
+    static constexpr int kSilentAddressMs = 10000;
 
 private:
     std::shared_ptr<LinphoneEngine> engine() const;
@@ -77,6 +81,8 @@ private:
     void releaseClearMedia();
     // Reports the security when it changed.
     void updateSecurity(const CallSecurity& now);
+    // Our call was placed: nothing heard from the other side in kSilentAddressMs ends it.
+    void awaitRinging();
 
     std::weak_ptr<LinphoneEngine> m_engine;
     std::shared_ptr<linphone::Call> m_call;
@@ -87,6 +93,8 @@ private:
     QList<std::shared_ptr<IRTCParticipant>> m_participants;
     CallSecurity m_security;
     bool m_keyExchangeOver = false;
+    bool m_rang = false;   // the other side of our call rang, answered or said no
+    bool m_gaveUp = false; // our call was ended after kSilentAddressMs without a word from there
 };
 
 } // namespace rtc

@@ -19,6 +19,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -28,6 +29,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QUdpSocket>
 #include <gtest/gtest.h>
 #include <linphone++/linphone.hh>
 
@@ -193,6 +195,33 @@ TEST(LinphonecInterop, AnUnansweredCallIsMissedInTheHistoryWhoseTabCountsItAndCa
     EXPECT_EQ(row(), "2026-03-01 09:31 | Out | Answered | Unknown caller: linphonec peer | sip:" + address +
                          " | 1:15 | " + address);
     EXPECT_EQ(list.topLevelItemCount(), 2);
+}
+
+// Ann quit without a word: her address takes the call's requests and never answers. The window
+// gives up within ten seconds and says so, in the status box and the history. With COLLOQ_SHOTS
+// set to a folder, the window is saved there.
+TEST(LinphonecInterop, ACallToAnAddressWhereNothingAnswersEndsUnreachableWithinTenSeconds) {
+    Window window;
+    QUdpSocket silent; // reads nothing, answers nothing
+    ASSERT_TRUE(silent.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+    QElapsedTimer clock;
+    clock.start();
+    window.call(QStringLiteral("127.0.0.1:%1").arg(silent.localPort()));
+    ASSERT_TRUE(testenv::waitFor([&] { return window.caption() == QStringLiteral("Status: INPROGRESS"); }));
+    ASSERT_TRUE(window.released(20000));
+    EXPECT_LT(clock.elapsed(), 12000);
+    ASSERT_TRUE(testenv::waitFor(
+        [&] { return window.form.txtStatus->toPlainText().contains(QStringLiteral("SESSION Operation complete")); }));
+    EXPECT_TRUE(window.form.txtStatus->toPlainText().startsWith(QStringLiteral("The other party is unreachable")))
+        << window.form.txtStatus->toPlainText().toStdString();
+    if (const QString shots = qEnvironmentVariable("COLLOQ_SHOTS"); !shots.isEmpty()) {
+        window.form.show();
+        testenv::waitFor([] { return false; }, 300); // laid out
+        window.form.grab().save(QDir(shots).filePath(QStringLiteral("call-unreachable.png")));
+    }
+    const QTreeWidget& list = *window.form.viewHistory->lstHistory;
+    ASSERT_EQ(list.topLevelItemCount(), 1);
+    EXPECT_EQ(list.topLevelItem(0)->text(2), QStringLiteral("Unreachable"));
 }
 
 // Two engines on one machine: the first listens on 5060 when it is free, the second on the next

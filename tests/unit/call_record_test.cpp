@@ -36,7 +36,7 @@ TEST(CallRecord, EachCallEndsOnceSayingHowItEnded) {
         {"the caller gave up", true, false, false, true, Outcome::Missed},
         {"lost while being answered", true, false, false, false, Outcome::Failed},
         {"ours, cancelled", false, false, true, false, Outcome::Cancelled},
-        {"ours, not answered", false, false, false, false, Outcome::Failed},
+        {"ours, not answered, no reason given", false, false, false, false, Outcome::NetworkError},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

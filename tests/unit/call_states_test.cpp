@@ -147,10 +147,11 @@ TEST_F(CallStates, EveryCallIsReportedFromItsStartToOneEndSayingHowItEnded) {
         ring(session, [&] { action(session); });
         rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED);
     };
-    const auto place = [&](bool connects, bool cancel) {
+    // `code`: the final SIP status the other side or the way there ended our call with.
+    const auto place = [&](bool connects, bool cancel, long code = 0) {
         const auto session = placed(connects);
         if (cancel) calls.hangUp();
-        rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED);
+        rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED, code);
     };
     struct Case {
         const char* what;
@@ -176,6 +177,8 @@ TEST_F(CallStates, EveryCallIsReportedFromItsStartToOneEndSayingHowItEnded) {
          [&] {
              auto session = rtc->incomingSession();
              ring(session);
+             // The caller is told nobody answered, not that the call was declined.
+             EXPECT_EQ(terminated(session, rtc::RTCTR_TIMEOUT), 1);
              rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED);
          },
          {Outcome::Missed}},
@@ -214,7 +217,11 @@ TEST_F(CallStates, EveryCallIsReportedFromItsStartToOneEndSayingHowItEnded) {
          {Outcome::Refused}},
         {"ours, answered", [&] { place(true, false); }, {Outcome::Answered}},
         {"ours, cancelled", [&] { place(false, true); }, {Outcome::Cancelled}},
-        {"ours, not answered", [&] { place(false, false); }, {Outcome::Failed}},
+        {"ours, declined there", [&] { place(false, false, 603); }, {Outcome::Declined}},
+        {"ours, busy there", [&] { place(false, false, 486); }, {Outcome::Busy}},
+        {"ours, rang there unanswered", [&] { place(false, false, 480); }, {Outcome::Unanswered}},
+        {"ours, nothing answers at the address", [&] { place(false, false, 408); }, {Outcome::Unreachable}},
+        {"ours, lost on the way", [&] { place(false, false); }, {Outcome::NetworkError}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
