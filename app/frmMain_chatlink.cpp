@@ -35,6 +35,7 @@ void frmMain::setUpChatQueue() {
     cmdBackToServer->setObjectName(QStringLiteral("cmdBackToServer"));
     cmdBackToServer->hide();
     fraStatus->layout()->addWidget(cmdBackToServer);
+    fraStatus->layout()->setAlignment(cmdBackToServer, Qt::AlignLeft);
     connect(cmdBackToServer, &QPushButton::clicked, this,
             [this] { trySkip(QStringLiteral("cmdBackToServer_Click"), [this] { cmdBackToServer_Click(); }); });
 }
