@@ -9,10 +9,13 @@
 #include "support/ScriptedRtc.h"
 #include "support/TestEnv.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -120,6 +123,37 @@ TEST_F(CallStates, TheCallerHangingUpEndsTheRingingEvenAsManualIsClicked) {
         // The dead session is neither answered nor kept as the call in progress.
         EXPECT_EQ(rtc->count(session->name() + QStringLiteral(".Answer")), 0);
         EXPECT_EQ(rtc->count(session->name() + QStringLiteral(".Terminate")), 0);
+        EXPECT_TRUE(released());
+    }
+}
+
+// The contact list without the mouse: a row chosen with the arrow keys can be called, and Enter
+// calls it; with the mouse, a double-click on a row calls it.
+TEST_F(CallStates, AContactIsCalledWithTheArrowKeysAndEnterOrWithADoubleClick) {
+    form.show();
+    for (const bool keys : {true, false}) {
+        SCOPED_TRACE(keys ? "keys" : "double-click");
+        form.LstUsers->setCurrentIndex({});
+        form.LstUsers->clearSelection();
+        ASSERT_FALSE(form.cmdConnect->isEnabled());
+        const qsizetype calls = rtc->sessions.size();
+        if (keys) {
+            QTest::keyClick(form.LstUsers, Qt::Key_Down);
+            EXPECT_TRUE(form.cmdConnect->isEnabled());
+            QTest::keyClick(form.LstUsers, Qt::Key_Return);
+        } else {
+            // As the desktop delivers it: a click, then the double-click and its release.
+            QWidget* rows = form.LstUsers->viewport();
+            const QPoint at = form.LstUsers->visualRect(form.LstUsers->model()->index(0, 1)).center();
+            QTest::mouseClick(rows, Qt::LeftButton, {}, at);
+            QMouseEvent twice(QEvent::MouseButtonDblClick, at, rows->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                              {});
+            QApplication::sendEvent(rows, &twice);
+            QTest::mouseRelease(rows, Qt::LeftButton, {}, at);
+        }
+        ASSERT_EQ(rtc->sessions.size(), calls + 1);
+        form.cmdTerminate->click();
+        rtc->fireSessionState(rtc->sessions.last(), rtc::RTCSS_DISCONNECTED);
         EXPECT_TRUE(released());
     }
 }
