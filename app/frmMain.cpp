@@ -152,9 +152,13 @@ void frmMain::connectHandlers() {
     connect(LstUsers, &vb::ListView::ItemClick, this,
             [this](vb::ListItem* item) { guard("LstUsers_ItemClick", [this, item] { LstUsers_ItemClick(item); }); });
     // Connect calls the selected row: once no row is selected (the list was refilled, the row
-    // removed) there is nobody to call.
-    connect(LstUsers, &vb::ListView::itemSelectionChanged, this, [this] {
-        if (!LstUsers->selectedItem()) cmdConnect->setEnabled(false);
+    // removed) there is nobody to call; a row chosen with the arrow keys is one to call, unless
+    // a call holds the list.
+    connect(LstUsers, &vb::ListView::itemSelectionChanged, this,
+            [this] { cmdConnect->setEnabled(LstUsers->selectedItem() != nullptr && LstUsers->isEnabled()); });
+    // Enter or a double-click on a row calls it, as Connect does.
+    connect(LstUsers, &vb::ListView::ItemActivated, this, [this] {
+        if (cmdConnect->isEnabled()) cmdConnect->click();
     });
     connect(tmrRegistration, &QTimer::timeout, this,
             [this] { guard("tmrRegistration_Timer", [this] { tmrRegistration_Timer(); }); });

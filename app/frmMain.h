@@ -87,6 +87,9 @@ public:
     QPushButton* cmdRefresh = nullptr; // also F5: asks now who is on line
     QGroupBox* fraStatus = nullptr;
     QPlainTextEdit* txtStatus = nullptr;
+    // Under the status box, once the chat server answers again after an outage: one click and
+    // every request goes to it again (contacts can be managed again).
+    QPushButton* cmdBackToServer = nullptr;
     QLineEdit* txtEmail = nullptr; // shows the user's e-mail address
     // Who the user is (ID, e-mail, display name, chat server); the e-mail box shows it.
     const basMain::Identity& identity() const { return m_identity; }
@@ -179,6 +182,7 @@ public:
     static constexpr int kRefreshPauseMs = 10000;
     // The on-line poll as tmrUpdateUserOnLine sends it; `step` follows that timer's step numbers.
     void pollUsersOnLine(int& step);
+    void cmdBackToServer_Click();
     // Sends a request to the chat server on an exchange of its own (see chatlink::ChatLink::send).
     void sendChatRequest(const QString& request);
     // The title with the call address others reach us at (g_strMyWanIP).

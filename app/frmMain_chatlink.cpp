@@ -4,6 +4,7 @@
 #include "app/CallPathsLink.h"
 #include "app/frmMain.h"
 #include "chatlink/ChatLink.h"
+#include "chatlink/ContactsModel.h"
 #include "core/ErrorLog.h"
 #include "core/basMain.h"
 #include "platform/KVOSocket.h"
@@ -13,6 +14,7 @@
 #include "wire/MessageCodes.h"
 
 #include <QGroupBox>
+#include <QLayout>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShortcut>
@@ -29,6 +31,24 @@ void frmMain::setUpChatQueue() {
             [this] { trySkip(QStringLiteral("cmdRefresh_Click"), [this] { cmdRefresh_Click(); }); });
     auto* refreshKey = new QShortcut(QKeySequence(Qt::Key_F5), this);
     connect(refreshKey, &QShortcut::activated, cmdRefresh, &QPushButton::click);
+    cmdBackToServer = new QPushButton(QStringLiteral("Use the chat server again"), fraStatus);
+    cmdBackToServer->setObjectName(QStringLiteral("cmdBackToServer"));
+    cmdBackToServer->hide();
+    fraStatus->layout()->addWidget(cmdBackToServer);
+    fraStatus->layout()->setAlignment(cmdBackToServer, Qt::AlignLeft);
+    connect(cmdBackToServer, &QPushButton::clicked, this,
+            [this] { trySkip(QStringLiteral("cmdBackToServer_Click"), [this] { cmdBackToServer_Click(); }); });
+}
+
+void frmMain::cmdBackToServer_Click() {
+    cmdBackToServer->hide();
+    m_link->returnToServer();
+    // A call in progress keeps the contacts locked; its end unlocks them.
+    cmdManageContacts->setEnabled(m_identity.registered() && LstUsers->isEnabled());
+    vb::setForeColor(*txtStatus, vb::vbBlack);
+    txtStatus->setPlainText(QStringLiteral("Back on the chat server."));
+    int step = 0;
+    pollUsersOnLine(step);
 }
 
 void frmMain::createSocketsForTesting() {
@@ -45,6 +65,12 @@ void frmMain::connectChatLink() {
     });
     connect(m_link, &chatlink::ChatLink::exchangeClosed, this, [this] { m_callPaths->exchangeClosed(); });
     connect(m_link, &chatlink::ChatLink::serverUnreachable, this, [this] { m_callPaths->exchangeFailed(); });
+    connect(m_link, &chatlink::ChatLink::serverBack, this, [this] {
+        if (!cmdBackToServer->isHidden()) return;
+        vb::setForeColor(*txtStatus, vb::vbBlack);
+        txtStatus->setPlainText(QStringLiteral("The chat server answers again."));
+        cmdBackToServer->show();
+    });
     connect(m_link, &chatlink::ChatLink::warning, this, [this](const QString& text) {
         vb::setForeColor(*txtStatus, vb::vbRed);
         txtStatus->setPlainText(text);
@@ -58,7 +84,10 @@ void frmMain::pollUsersOnLine(int& step) {
     if (!g_strAltServerBase.isEmpty()) {
         step = 4;
         g_strMsgToSend = poll;
-        fnUseAlternateSRV();
+        m_link->probeServer(g_strServerIP, static_cast<quint16>(vb::CLng(g_strServerPort)));
+        bool answered = false;
+        fnUseAlternateSRV(&answered);
+        if (!answered) m_link->contacts().markAllUnknown();
     } else {
         step = 5;
         sendChatRequest(poll);

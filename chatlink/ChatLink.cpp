@@ -10,6 +10,7 @@
 #include "platform/vb.h"
 #include "wire/MessageCodes.h"
 
+#include <QTcpSocket>
 #include <QTimer>
 
 #include <algorithm>
@@ -31,6 +32,8 @@ constexpr int kIdleStep = 25000;     // nothing left to do
 // server the next poll goes out two ticks later.
 constexpr qint16 kTicksPerPoll = 30;
 constexpr int kPollTickMs = 5000;
+// A probe of the chat server that has not connected by then has failed.
+constexpr int kProbeWaitMs = 10000;
 
 QString stepText(const char* procedure, int step) {
     return QString::fromLatin1(procedure) + QLatin1Char('[') + QString::number(step) + QLatin1Char(']');
@@ -65,6 +68,29 @@ ChatLink::ChatLink(QObject* parent) : QObject(parent), m_contacts(new ContactsMo
             sendWaitingRequest();
         });
     });
+}
+
+void ChatLink::probeServer(const QString& host, quint16 port) {
+    if (!m_probe) {
+        m_probe = new QTcpSocket(this);
+        // Only that it answers counts: the poll that follows the user's click says the rest.
+        connect(m_probe, &QTcpSocket::connected, this, [this] {
+            m_probe->abort();
+            if (!g_strAltServerBase.isEmpty()) emit serverBack();
+        });
+        connect(m_probe, &QTcpSocket::errorOccurred, m_probe, &QTcpSocket::abort);
+    }
+    m_probe->abort();
+    m_probe->connectToHost(host, port);
+    const quint64 attempt = ++m_probeAttempt;
+    QTimer::singleShot(kProbeWaitMs, m_probe, [this, attempt] {
+        if (attempt == m_probeAttempt) m_probe->abort();
+    });
+}
+
+void ChatLink::returnToServer() {
+    g_strAltServerBase.clear();
+    g_intOnLineTicks = kTicksPerPoll;
 }
 
 ChatLink::~ChatLink() {
@@ -226,8 +252,8 @@ void ChatLink::oMySocket_OnError(qint32 Number, const QString& Description) {
     emit warning(contactChange ? QStringLiteral("The chat server cannot be reached; the contact list was not "
                                                 "changed. Try again when the chat server is back.")
                                : QStringLiteral("The chat server cannot be reached; the user list now comes from "
-                                                "the alternate server. Restart ColloqChat when the chat server is "
-                                                "back to manage contacts again."));
+                                                "the alternate server. You will be told when the chat server is "
+                                                "back."));
 }
 
 void ChatLink::tmrServerCall_Timer() {

@@ -16,6 +16,7 @@
 #include <memory>
 
 class KVOSocket;
+class QTcpSocket;
 class QTimer;
 class ServerTrust;
 
@@ -65,6 +66,13 @@ public:
     void sendWaitingRequest();
     qsizetype waitingRequests() const { return static_cast<qsizetype>(m_waiting.size()); }
 
+    // While requests go through the alternate server: whether the chat server takes connections
+    // again. serverBack() once it does; nothing while it does not.
+    void probeServer(const QString& host, quint16 port);
+    // Back to the chat server for every request (the user's choice once it answers again); the
+    // next poll goes to it at once.
+    void returnToServer();
+
     // The socket's events, as the socket component names them.
     void oMySocket_OnConnect(qint32 lngSocketHandle);
     void oMySocket_OnDataArrival(const QString& strDataReceive);
@@ -87,6 +95,8 @@ signals:
     void secureLinkRefused(const QString& why);
     // A request was dropped: too many were waiting for a server slow to answer.
     void requestDropped();
+    // The chat server takes connections again while the alternate server is in use.
+    void serverBack();
     // What the user is to read of the last three, in red in the status box.
     void warning(const QString& text);
 
@@ -99,6 +109,8 @@ private:
     QTimer* m_poll = nullptr;
     Poll m_pollNow;
     QTimer* m_requestWait = nullptr;
+    QTcpSocket* m_probe = nullptr;
+    quint64 m_probeAttempt = 0;
     // The reply being collected on the chat connection.
     wire::ReplyFramer m_reply;
     // The chat connection whose reply armed the close step: a new exchange may start before that

@@ -8,6 +8,9 @@ namespace {
 
 // The status column's two texts, and the two statuses a record reports.
 constexpr QLatin1String kOn("On"), kOff("Off"), kOnLine("1"), kOffLine("0");
+// While nobody can tell: neither the chat server nor its pages answer.
+constexpr QLatin1String kUnknown("unknown");
+constexpr int kGrey = 0x808080;
 
 QString statusText(const UserRecord& record) {
     return record.status == kOnLine ? QString(kOn) : QString(kOff);
@@ -52,6 +55,12 @@ void ContactsModel::refresh(vb::ListItem& row, const UserRecord& record) {
 }
 
 void ContactsModel::flipOnOff(vb::ListItem& row, const QString& status) {
+    if (row.Text() == kUnknown) {
+        // Any word on the contact beats none: it is taken as it comes.
+        row.setText(QString(status == kOnLine ? kOn : kOff));
+        row.setForeColor(status == kOnLine ? vb::vbBlack : vb::vbRed);
+        return;
+    }
     if (row.Text() == kOn && status == kOffLine) {
         row.setText(QString(kOff));
         row.setForeColor(vb::vbRed);
@@ -59,6 +68,15 @@ void ContactsModel::flipOnOff(vb::ListItem& row, const QString& status) {
     if (row.Text() == kOff && status == kOnLine) {
         row.setText(QString(kOn));
         row.setForeColor(vb::vbBlack);
+    }
+}
+
+void ContactsModel::markAllUnknown() {
+    const SortPause pause(*this); // rows that re-sorted as they changed would be missed or met twice
+    for (int index = 0; index < count(); ++index) {
+        vb::ListItem* row = itemAt(index);
+        row->setText(QString(kUnknown));
+        row->setForeColor(kGrey);
     }
 }
 

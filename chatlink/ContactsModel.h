@@ -40,8 +40,11 @@ public:
     // A row taken as the contact just added: refreshed the way a new row would have been filled,
     // the address column left as it is.
     static void refresh(vb::ListItem& row, const UserRecord& record);
-    // "On" with status "0" turns "Off" in red; then "Off" with status "1" turns "On" in black.
+    // "On" with status "0" turns "Off" in red; then "Off" with status "1" turns "On" in black;
+    // "unknown" turns either by the status.
     static void flipOnOff(vb::ListItem& row, const QString& status);
+    // Every row "unknown" in grey: what they last said is stale, and nobody answers to say more.
+    void markAllUnknown();
     // "On" rows before "Off" rows, as after every reply.
     void sortByStatus();
 };

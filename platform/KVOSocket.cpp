@@ -137,7 +137,8 @@ void KVOSocket::openSocket(qint32 handle, bool secure) {
 }
 
 void KVOSocket::onEncrypted(qint32 handle) {
-    if (handle != m_handle || m_socket == nullptr || !m_tlsAttempt) return;
+    // The window may have let go of the trust (closing) while this event was queued.
+    if (handle != m_handle || m_socket == nullptr || !m_tlsAttempt || m_trust == nullptr) return;
     const QByteArray key = m_socket->peerCertificate().publicKey().toDer();
     const QString fingerprint =
         QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex(':').toUpper());

@@ -146,7 +146,7 @@ bool fnCompareDates(qint32 lngDate1, qint32 lngDate2) {
     return false;
 }
 
-bool fnUseAlternateSRV() {
+bool fnUseAlternateSRV(bool* answered) {
     int mark = 0;
     // Every request of these pages names the user's ID (see PinnedWebHosts).
     struct CarriesId {
@@ -170,6 +170,7 @@ bool fnUseAlternateSRV() {
             if (!fnGetDataFromWEB(reply, kDefaultWebIp, page)) reply.clear();
             mark = 6;
             if (!g_blnLogOffPending && !reply.isEmpty() && reply.contains(web::kLookEnd)) {
+                if (answered) *answered = true;
                 mark = 10;
                 if (answers.readDefaultServer(reply, g_strMsgReceived, &mark) ==
                     web::AltServerAnswers::Outcome::Malformed) {
@@ -188,8 +189,9 @@ bool fnUseAlternateSRV() {
                 mark = loggingOff ? 101 : 102;
                 QString reply = (*site)[1];
                 QString page = (*site)[2] + QStringLiteral("?ReqDt=") + request + wire::kSep + (*site)[3];
-                const bool answered = fnGetDataFromWEB(reply, (*site)[0], page);
-                if (loggingOff || !answered || reply.isEmpty() || !reply.contains(web::kLookEnd)) continue;
+                const bool siteAnswered = fnGetDataFromWEB(reply, (*site)[0], page);
+                if (loggingOff || !siteAnswered || reply.isEmpty() || !reply.contains(web::kLookEnd)) continue;
+                if (answered) *answered = true;
                 mark = 106;
                 if (answers.readSite(reply, g_strMsgReceived, &mark) == web::AltServerAnswers::Outcome::Malformed) {
                     g_strMsgReceived.clear();

@@ -26,7 +26,8 @@ bool fnCompareDates(qint32 lngDate1, qint32 lngDate2);
 
 // Carries the pending request in g_strMsgToSend over the alternate server's web pages (in the
 // pages' own form, leaving the pending text unchanged), merges their answers and hands them to fnUseMSGReceived as a
-// message 77. True when it ran to its end; false for a malformed reply or an error.
-bool fnUseAlternateSRV();
+// message 77. True when it ran to its end; false for a malformed reply or an error. `answered`
+// (if given) tells whether any page answered at all.
+bool fnUseAlternateSRV(bool* answered = nullptr);
 
 } // namespace basMain

@@ -19,6 +19,10 @@ ListView::ListView(QWidget* parent) : QTreeView(parent), m_own(new ListModel(thi
     connect(this, &QAbstractItemView::clicked, this, [this](const QModelIndex& clicked) {
         if (clicked.isValid() && clicked.row() < m_rows->count()) emit ItemClick(m_rows->itemAt(clicked.row()));
     });
+    connect(this, &QAbstractItemView::activated, this, [this](const QModelIndex& activated) {
+        if (activated.isValid() && activated.row() < m_rows->count())
+            emit ItemActivated(m_rows->itemAt(activated.row()));
+    });
 }
 
 ListView::~ListView() = default;

@@ -56,6 +56,8 @@ signals:
     // The 1-based index of the clicked column header.
     void ColumnClick(int columnIndex);
     void ItemClick(vb::ListItem* item);
+    // Enter or a double-click on a row.
+    void ItemActivated(vb::ListItem* item);
     void itemSelectionChanged();
 
 protected:

@@ -168,19 +168,47 @@ TEST_F(ChatLink, AHostileServerCannotGrowTheClientNorRewriteItsFilesUnasked) {
     EXPECT_LE(env.boxes()[0].prompt.count(QLatin1Char('\n')), vb::kScreenfulLines);
 }
 
-TEST_F(ChatLink, AConnectionErrorSwitchesToTheAlternateServerAndTellsTheUser) {
-    g_strServerPort = QString::number(closedPort());
-    exchange(msg({"1", "42", "me@x.org"}));
+// The chat server goes away and comes back. The user is told, also of a contact change lost; while
+// neither it nor its pages answer, a contact reads "unknown", not the "On" it last had; once the
+// server answers the user is told, and one click brings back the chat server and contacts manager.
+TEST_F(ChatLink, AServerThatGoesAwayAndComesBackIsOfferedAgainWithOneClick) {
+    const quint16 port = closedPort();
+    g_strServerPort = QString::number(port);
+    vb::ListItem* ann = form.LstUsers->rows().add(QStringLiteral("On"));
+    form.cmdManageContacts->setEnabled(false); // as after a start during the outage
+    form.cmdRefresh_Click();
     ASSERT_TRUE(testenv::waitFor([] { return !g_strAltServerBase.isEmpty(); }, kLongWait));
     EXPECT_EQ(g_lngChatSocketHandle, 0);
     EXPECT_TRUE(form.txtStatus->toPlainText().startsWith(QStringLiteral("The chat server cannot be reached; the user "
                                                                         "list now comes from the alternate server.")));
     EXPECT_EQ(vb::ForeColor(*form.txtStatus), vb::vbRed);
-    // A contact added meanwhile is not lost without a word either.
     exchange(msg({"4", "42", "bob@x.org"}));
     ASSERT_TRUE(testenv::waitFor(
         [&] { return form.txtStatus->toPlainText().contains(QStringLiteral("the contact list was not changed")); },
         kLongWait));
+    int step = 0;
+    form.pollUsersOnLine(step); // the pages cannot be reached from here either
+    EXPECT_EQ(ann->Text(), QStringLiteral("unknown"));
+    EXPECT_TRUE(form.cmdBackToServer->isHidden());
+
+    ScriptedChatServer back;
+    ASSERT_TRUE(back.listen(QHostAddress::LocalHost, port));
+    form.pollUsersOnLine(step);
+    ASSERT_TRUE(testenv::waitFor([&] { return !form.cmdBackToServer->isHidden(); }, kLongWait));
+    EXPECT_EQ(form.txtStatus->toPlainText(), QStringLiteral("The chat server answers again."));
+
+    QTest::mouseClick(form.cmdBackToServer, Qt::LeftButton);
+    EXPECT_TRUE(g_strAltServerBase.isEmpty());
+    EXPECT_TRUE(form.cmdManageContacts->isEnabled());
+    EXPECT_TRUE(form.cmdBackToServer->isHidden());
+    // The poll went to the chat server itself (after the probe's empty connection).
+    const auto polled = [&] {
+        for (int index = 0; index < back.connectionCount(); ++index)
+            if (wire::unscrambled(wire::fromCp1252(back.request(index))).contains(QStringLiteral("me@x.org")))
+                return true;
+        return false;
+    };
+    EXPECT_TRUE(testenv::waitFor(polled, kLongWait));
 }
 
 // A slow server: requests made while an exchange is open wait for it, in order, each once, and

@@ -11,12 +11,16 @@
 #include "support/ScriptedRtc.h"
 #include "support/TestEnv.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QFile>
 #include <QLibraryInfo>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSlider>
 #include <QTemporaryDir>
+#include <QTest>
 #include <gtest/gtest.h>
 
 using testrtc::ScriptedRtc;
@@ -83,4 +87,44 @@ TEST(CallWindow, ConnectSaysWhyACallCannotBePlaced) {
     EXPECT_EQ(form.txtStatus->toPlainText(), "Ann cannot be called back: this call left no call address. Wait until "
                                              "Ann is on line and call from the contact list.");
     EXPECT_EQ(env.logLines().size(), 4);
+}
+
+// The contact list without the mouse: a row chosen with the arrow keys can be called, and Enter
+// calls it; with the mouse, a double-click on a row calls it.
+TEST(CallWindow, AContactIsCalledWithTheArrowKeysAndEnterOrWithADoubleClick) {
+    testenv::TestEnv env;
+    env.makeLogsFolder();
+    ScriptedRtcFactory factory;
+    frmMain form;
+    FrmMainCallAccess::initRtc(form);
+    const std::shared_ptr<ScriptedRtc> rtc = factory.last();
+    FrmMainCallAccess::listContact(form, QStringLiteral("Ann"), QStringLiteral("ann@x.org"),
+                                   QStringLiteral("127.0.0.2:5060"));
+    form.show();
+    for (const bool keys : {true, false}) {
+        SCOPED_TRACE(keys ? "keys" : "double-click");
+        form.LstUsers->setCurrentIndex({});
+        form.LstUsers->clearSelection();
+        ASSERT_FALSE(form.cmdConnect->isEnabled());
+        const qsizetype calls = rtc->sessions.size();
+        if (keys) {
+            QTest::keyClick(form.LstUsers, Qt::Key_Down);
+            EXPECT_TRUE(form.cmdConnect->isEnabled());
+            QTest::keyClick(form.LstUsers, Qt::Key_Return);
+        } else {
+            // As the desktop delivers it: a click, then the double-click and its release.
+            QWidget* rows = form.LstUsers->viewport();
+            const QPoint at = form.LstUsers->visualRect(form.LstUsers->model()->index(0, 1)).center();
+            QTest::mouseClick(rows, Qt::LeftButton, {}, at);
+            QMouseEvent twice(QEvent::MouseButtonDblClick, at, rows->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                              {});
+            QApplication::sendEvent(rows, &twice);
+            QTest::mouseRelease(rows, Qt::LeftButton, {}, at);
+        }
+        ASSERT_EQ(rtc->sessions.size(), calls + 1);
+        form.cmdTerminate->click();
+        rtc->fireSessionState(rtc->sessions.last(), rtc::RTCSS_DISCONNECTED);
+        EXPECT_EQ(form.g_objSession, nullptr);
+        EXPECT_TRUE(form.cmdConnect->isEnabled());
+    }
 }

@@ -7,6 +7,7 @@
 #include "app/frmMain.h"
 #include "call/rtc/CallSecurity.h"
 #include "callui/CallSecurityPanel.h"
+#include "chatlink/ContactsModel.h"
 #include "core/TrustStore.h"
 #include "forms/frmMngContacts.h"
 #include "forms/frmRegWait.h"
@@ -30,6 +31,8 @@
 #include <QTreeWidget>
 #include <cstdio>
 #include <exception>
+#include <utility>
+#include <vector>
 
 // frmMain lets this struct reach its list set-up, which start-up runs against a real server.
 struct FrmMainCallAccess {
@@ -164,7 +167,20 @@ bool mainWindow(const QString& folder, frmMain& form) {
     ok = save(form, folder, "main-call-path.png") && ok;
     form.setWindowTitle(title);
     form.fraStatus->setTitle(QStringLiteral("Status: IDLE"));
+    // After an outage: nobody could tell who was on line, and the chat server answers again.
+    std::vector<std::pair<vb::ListItem*, QString>> states;
+    for (int index = 0; index < form.LstUsers->rows().count(); ++index)
+        states.emplace_back(form.LstUsers->itemAt(index), form.LstUsers->itemAt(index)->Text());
+    static_cast<chatlink::ContactsModel&>(form.LstUsers->rows()).markAllUnknown();
     vb::setForeColor(*form.txtStatus, vb::vbBlack);
+    form.txtStatus->setPlainText(QStringLiteral("The chat server answers again."));
+    form.cmdBackToServer->show();
+    ok = save(form, folder, "main-server-back.png") && ok;
+    form.cmdBackToServer->hide();
+    for (const auto& [row, text] : states) {
+        row->setText(text);
+        row->setForeColor(text == QStringLiteral("On") ? vb::vbBlack : vb::vbRed);
+    }
     form.txtStatus->setPlainText(QStringLiteral("RTCClient is initialized and ready to make/receive calls."));
     form.SSTab1->setCurrentIndex(1);
     ok = save(form, folder, "main-tools.png") && ok;
