@@ -169,6 +169,7 @@ bool mainWindow(const QString& folder, frmMain& form) {
     form.fraStatus->setTitle(QStringLiteral("Status: IDLE"));
     // After an outage: nobody could tell who was on line, and the chat server answers again.
     std::vector<std::pair<vb::ListItem*, QString>> states;
+    states.reserve(static_cast<std::size_t>(form.LstUsers->rows().count()));
     for (int index = 0; index < form.LstUsers->rows().count(); ++index)
         states.emplace_back(form.LstUsers->itemAt(index), form.LstUsers->itemAt(index)->Text());
     static_cast<chatlink::ContactsModel&>(form.LstUsers->rows()).markAllUnknown();
