@@ -17,11 +17,7 @@ QList<UserRecord> SqlStorage::askingToReach(qint64 userId, int limit) {
         "(SELECT 1 FROM ignored_requests i WHERE i.user_id = c.contact_id AND i.requester_id = c.owner_id) "
         "ORDER BY c.added_ms, c.owner_id LIMIT ?");
     QSqlQuery query(database());
-    query.prepare(sql);
-    for (const QVariant& value : {int64(userId), QVariant(int(AccountState::Confirmed)),
-                                  QVariant(int(AccountState::JustConfirmed)), QVariant(limit)})
-        query.addBindValue(value);
-    if (!query.exec()) fail(sql, query);
+    execOnce(query, sql, {int64(userId), int(AccountState::Confirmed), int(AccountState::JustConfirmed), limit});
     QList<UserRecord> asking;
     while (query.next()) {
         UserRecord requester;
@@ -36,12 +32,7 @@ QList<UserRecord> SqlStorage::askingToReach(qint64 userId, int limit) {
 void SqlStorage::ignoreRequest(qint64 userId, qint64 requesterId, qint64 nowMs, int keep) {
     ensureOpen();
     QSqlQuery query(database());
-    const auto run = [&](const QString& sql, std::initializer_list<QVariant> values) {
-        query.prepare(sql);
-        for (const QVariant& value : values)
-            query.addBindValue(value);
-        if (!query.exec()) fail(sql, query);
-    };
+    const auto run = [&](const QString& sql, const QVariantList& values) { execOnce(query, sql, values); };
     run(QStringLiteral("INSERT INTO ignored_requests (user_id, requester_id, ignored_ms) VALUES (?, ?, ?) "
                        "ON CONFLICT DO NOTHING"),
         {int64(userId), int64(requesterId), int64(nowMs)});

@@ -18,12 +18,7 @@ constexpr int kTries = 3;
 std::optional<RelaySlot> SqlStorage::relaySlot(qint64 userId, const QList<PortBlock>& blocks) {
     ensureOpen();
     QSqlQuery query(database());
-    const auto exec = [&](const QString& sql, const QVariantList& values) {
-        if (!query.prepare(sql)) fail(sql, query);
-        for (const QVariant& value : values)
-            query.addBindValue(value);
-        if (!query.exec()) fail(sql, query);
-    };
+    const auto exec = [&](const QString& sql, const QVariantList& values) { execOnce(query, sql, values); };
     const QVariant user = QVariant::fromValue<qlonglong>(userId);
     exec(QStringLiteral("SELECT relay, port FROM relay_ports WHERE user_id = ?"), {user});
     if (query.next()) {

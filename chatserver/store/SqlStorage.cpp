@@ -194,6 +194,13 @@ void SqlStorage::execOnce(const QString& sql) {
     if (!query.exec(sql)) fail(sql, query);
 }
 
+void SqlStorage::execOnce(QSqlQuery& query, const QString& sql, const QVariantList& values) {
+    if (!query.prepare(sql)) fail(sql, query);
+    for (const QVariant& value : values)
+        query.addBindValue(value);
+    if (!query.exec()) fail(sql, query);
+}
+
 void SqlStorage::fail(const QString& what, const QSqlQuery& query) const {
     throw StorageError(what.left(60).toStdString() + ": " + query.lastError().text().toStdString());
 }

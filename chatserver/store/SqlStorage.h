@@ -101,6 +101,9 @@ protected:
     void ensureOpen();
     bool alive();
     void execOnce(const QString& sql);
+    // A statement not kept prepared (asked now and then), bound with `values` in order and run on
+    // `query`, whose rows the caller then reads.
+    void execOnce(QSqlQuery& query, const QString& sql, const QVariantList& values);
     QSqlDatabase& database() { return m_db; }
 
 private:
