@@ -122,7 +122,7 @@ public:
         std::promise<void> done;
         {
             const std::lock_guard lock(m_stepsMutex);
-            m_steps.push_back([&] {
+            m_steps.emplace_back([&] {
                 step(*m_parts);
                 done.set_value();
             });
