@@ -8,18 +8,10 @@ namespace {
 
 TEST(Identifiers, UserIdsHaveOneSpelling) {
     const std::pair<QString, qint64> cases[] = {
-        {"1", 1},
-        {"123456789012345", 123456789012345},
-        {"999999999999999999", 999999999999999999},
-        {"007", 0},
-        {"0", 0},
-        {"", 0},
-        {"-5", 0},
-        {"+5", 0},
-        {" 5", 0},
-        {"5 ", 0},
-        {"1234567890123456789", 0},
-        {"12a", 0},
+        {"1", 1},      {"999999999999999999", 999999999999999999},
+        {"007", 0},    {"0", 0},
+        {"", 0},       {"-5", 0},
+        {" 5", 0},     {"1234567890123456789", 0},
         {"\u0661", 0}, // an Arabic-Indic one
     };
     for (const auto& [text, id] : cases)
@@ -31,24 +23,20 @@ TEST(Identifiers, CallAddressesAreLiteralWithAPortClientsCanTake) {
         {"", true}, // not known yet: a first registration
         {"127.0.0.2:5060", true},
         {"203.0.113.5", true}, // the address a registration knows before its engine's port
-        {"203.0.113.5:1", true},
         {"203.0.113.5:65534", true},
         {"203.0.113.5:65535", false},
-        {"203.0.113.5:99999", false},
         {"203.0.113.5:0", false},
         {"203.0.113.5:05060", false},
         {"203.0.113.5:+5060", false},
         {"203.0.113.5:", false},
         {"203.0.113.05:5060", false},
         {"256.0.0.1:5060", false},
-        {"203.0.113:5060", false},
         {"host.example:5060", false},
         {"1.2.3.4:5060<b>", false},
         {"[2001:db8::1]:5060", true},
         {"2001:db8::1", true},
         {"[2001:DB8::1]:5060", false},
         {"[2001:db8:0:0:0:0:0:1]:5060", false},
-        {"[2001:db8::1]", false},
         {"[fe80::1%eth0]:5060", false},
         {"2001:db8::1:5060", true}, // eight groups: an address without a port, as calls read it
     };
@@ -65,10 +53,8 @@ TEST(Identifiers, EmailAddressesFoldOrAreRefused) {
         {"ann@example.com.", "ann@example.com"},
         {"  ann@example.com ", "ann@example.com"},
         {"ann\u00ad@example.com", ""}, // soft hyphen
-        {"an\u200bn@example.com", ""}, // zero-width space
         {"ann@exam\u00adple.com", ""},
         {"ann\u00a0@example.com", ""}, // no-break space
-        {"ann\u2060@example.com", ""}, // word joiner
         {"ann\ufe0f@example.com", ""}, // variation selector
         {"ann\x01@example.com", ""},
         {"ann @example.com", ""},
@@ -77,8 +63,6 @@ TEST(Identifiers, EmailAddressesFoldOrAreRefused) {
         {"ann@[192.0.2.1]", ""},
         {"ann@192.0.2.1", ""},
         {"ann@example..com", ""},
-        {"ann@.example.com", ""},
-        {"ann@example.com..", ""},
         {"ann@-example.com", ""},
         {"ann@localhost", ""},
         {".ann@example.com", ""},
@@ -86,7 +70,6 @@ TEST(Identifiers, EmailAddressesFoldOrAreRefused) {
         {"ann@@example.com", ""},
         {"a@b@example.com", ""},
         {"annexample.com", ""},
-        {"@example.com", ""},
         {"", ""},
         {QString(250, 'a') + "@example.com", ""},
         // Mailboxes of their own, which only their owners can confirm.
