@@ -5,7 +5,6 @@
 #include "wire/Protocol.h"
 #include "wire/Scramble.h"
 
-#include <QCryptographicHash>
 #include <QSslKey>
 #include <QSslSocket>
 #include <QTcpSocket>
@@ -56,19 +55,12 @@ ChatReply exchange(const QHostAddress& server, quint16 port, const QByteArray& b
     return exchangeMany(server, port, {bytes}, {source}).constFirst();
 }
 
-ChatReply tlsExchange(const QHostAddress& server, quint16 port, const QByteArray& bytes, QString* keyFingerprint) {
+ChatReply tlsExchange(const QHostAddress& server, quint16 port, const QByteArray& bytes) {
     ChatReply reply;
     wire::ReplyFramer framer;
     QSslSocket socket;
     socket.setPeerVerifyMode(QSslSocket::QueryPeer);
-    QObject::connect(&socket, &QSslSocket::encrypted, &socket, [&] {
-        if (keyFingerprint)
-            *keyFingerprint = QString::fromLatin1(
-                QCryptographicHash::hash(socket.peerCertificate().publicKey().toDer(), QCryptographicHash::Sha256)
-                    .toHex(':')
-                    .toUpper());
-        socket.write(bytes);
-    });
+    QObject::connect(&socket, &QSslSocket::encrypted, &socket, [&] { socket.write(bytes); });
     QObject::connect(&socket, &QSslSocket::readyRead, &socket, [&] {
         const wire::ReplyFramer::Result result = framer.feed(wire::fromCp1252(socket.readAll()));
         if (result.status != wire::ReplyFramer::Status::Complete) return;
@@ -78,7 +70,6 @@ ChatReply tlsExchange(const QHostAddress& server, quint16 port, const QByteArray
     });
     QObject::connect(&socket, &QSslSocket::disconnected, &socket, [&] { reply.closed = true; });
     QObject::connect(&socket, &QSslSocket::errorOccurred, &socket, [&] { reply.closed = true; });
-    // Whose certificate it is, the caller judges by the key's fingerprint.
     QObject::connect(&socket, &QSslSocket::sslErrors, &socket, [&] { socket.ignoreSslErrors(); });
     socket.connectToHostEncrypted(server.toString(), port);
     waitFor([&] { return reply.answered || reply.closed; }, 20000);

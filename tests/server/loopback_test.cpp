@@ -5,7 +5,6 @@
 // server and a PostgreSQL restart. The server answers or closes, stays up, tells nothing and
 // loses nothing.
 #include "ServerTestSupport.h"
-#include "chatserver/net/RateLimits.h"
 #include "tests/support/Linphonec.h"
 #include "wire/Codepage.h"
 #include "wire/Protocol.h"
@@ -192,12 +191,6 @@ TEST(ServingLoops, AnotherServerCannotJoinThePortsTheLoopsShare) {
     QString error;
     EXPECT_FALSE(second.start(&error));
     EXPECT_TRUE(error.contains(QString::fromLocal8Bit(std::strerror(EADDRINUSE)))) << error.toStdString();
-}
-
-// Whoever has one address of an IPv6 network has them all: the limits count it as one caller.
-TEST(RateLimits, AnIpv6NetworkCountsAsOneAddress) {
-    EXPECT_EQ(chatserver::limitKey("2001:db8:1:2::1"), chatserver::limitKey("2001:db8:1:2:ffff:eeee:dddd:cccc"));
-    EXPECT_NE(chatserver::limitKey("2001:db8:1:2::1"), chatserver::limitKey("2001:db8:1:3::1"));
 }
 
 // A port that takes datagrams and never answers, counting the OPTIONS requests that reach it.
