@@ -38,13 +38,8 @@ inline bool labAvailable() {
 }
 
 // Runs a command of the lab and says whether it succeeded.
-inline bool labCommand(const QString& program, const QStringList& arguments, QByteArray* output = nullptr) {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    if (!process.waitForFinished(10000)) return false;
-    if (output) *output = process.readAll();
-    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+inline bool labCommand(const QString& program, const QStringList& arguments) {
+    return QProcess::execute(program, arguments) == 0;
 }
 
 // Applies nftables rules given as the text `nft -f` reads, and says whether they took.
@@ -59,13 +54,11 @@ inline bool labRules(const QString& rules) {
 
 class PacketCapture {
 public:
-    // Starts recording `interface` ("lo"); started() tells whether tcpdump runs.
-    explicit PacketCapture(const QString& interface = QStringLiteral("lo")) {
+    // Starts recording the loopback interface; started() tells whether tcpdump runs.
+    PacketCapture() {
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         m_process.start(QStringLiteral("tcpdump"),
-                        {QStringLiteral("-i"), interface, QStringLiteral("-U"), QStringLiteral("--immediate-mode"),
-                         QStringLiteral("-n"), QStringLiteral("-s"), QStringLiteral("0"), QStringLiteral("-w"),
-                         file()});
+                        QStringLiteral("-i lo -U --immediate-mode -n -s 0 -w").split(QLatin1Char(' ')) << file());
         // It says it listens once the capture is set up.
         waitFor([&] { return m_process.state() != QProcess::Starting && m_process.peek(4096).contains("listening"); },
                 10000);
@@ -126,16 +119,6 @@ private:
     QProcess m_process;
 };
 
-// A ZRTP packet: its magic cookie "ZRTP" at the fifth byte of the datagram.
-inline bool isZrtp(const QByteArray& datagram) {
-    return datagram.size() >= 12 && datagram.mid(4, 4) == "ZRTP";
-}
-
-// An RTP or RTCP packet (version 2), as media and their control reports travel.
-inline bool isRtpVersion2(const QByteArray& datagram) {
-    return datagram.size() >= 12 && (quint8(datagram.at(0)) >> 6) == 2;
-}
-
 // The media datagrams of a capture: UDP that is neither SIP (on `sipPorts`) nor a keep-alive (STUN).
 inline QList<CapturedPacket> mediaPackets(const QList<CapturedPacket>& packets, const QList<quint16>& sipPorts) {
     QList<CapturedPacket> found;
@@ -147,9 +130,9 @@ inline QList<CapturedPacket> mediaPackets(const QList<CapturedPacket>& packets, 
     return found;
 }
 
-// RTP that carries sound or pictures (RTCP reports, payload types 72 to 76, aside).
+// RTP (version 2) that carries sound or pictures (RTCP reports, payload types 72 to 76, aside).
 inline bool isRtpMedia(const CapturedPacket& packet) {
-    if (!isRtpVersion2(packet.payload) || packet.payload.size() <= 12) return false;
+    if (packet.payload.size() <= 12 || (quint8(packet.payload.at(0)) >> 6) != 2) return false;
     const int payloadType = quint8(packet.payload.at(1)) & 0x7F;
     return payloadType < 72 || payloadType > 76;
 }
@@ -166,11 +149,11 @@ inline bool looksPlain(const QList<CapturedPacket>& rtp) {
 }
 
 // Whether no RTP packet went out before the ZRTP exchange had ended (its last message, Conf2ACK,
-// seen), among the datagrams in capture order.
+// seen after the cookie "ZRTP" at the fifth byte), among the datagrams in capture order.
 inline bool noMediaBeforeKeys(const QList<CapturedPacket>& datagrams) {
     bool keysAgreed = false;
     for (const CapturedPacket& packet : datagrams) {
-        if (isZrtp(packet.payload) && packet.payload.mid(16, 8) == "Conf2ACK") keysAgreed = true;
+        if (packet.payload.mid(4, 4) == "ZRTP" && packet.payload.mid(16, 8) == "Conf2ACK") keysAgreed = true;
         if (isRtpMedia(packet) && !keysAgreed) return false;
     }
     return true;

@@ -38,7 +38,7 @@ public:
         if (fromUri.isEmpty()) fromUri = "sip:peer@" + self;
         if (contactUri.isEmpty()) contactUri = "sip:peer@" + self;
         callId = QByteArray::number(QRandomGenerator::global()->generate64(), 16) + "@" + host().toLatin1();
-        fromTag = QByteArray::number(QRandomGenerator::global()->generate(), 16);
+        const QByteArray fromTag = QByteArray::number(QRandomGenerator::global()->generate(), 16);
         cseq = 1;
         const QByteArray sdp = description(host().toLatin1(), 1);
         m_from =
@@ -56,7 +56,6 @@ public:
 
     // Requests inside the call the last INVITE set up, once its answer named the callee's tag.
     QByteArray ack() { return request("ACK", requestUri(), {}, {}, false); }
-    QByteArray bye() { return request("BYE", requestUri()); }
     // A new offer inside the call that sends its media to `mediaHost`.
     QByteArray reinvite(const QByteArray& mediaHost) {
         return request("INVITE", requestUri(), "Content-Type: application/sdp\r\n", description(mediaHost, 2));
@@ -108,27 +107,25 @@ public:
     }
     // The answer to a request: the same Via, From, To, Call-ID and CSeq.
     QByteArray reply(const QByteArray& request, const QByteArray& status) {
-        QByteArray headers;
-        for (const QByteArray& line : request.split('\n')) {
-            const QByteArray header = line.trimmed().toLower();
-            for (const char* name : {"via:", "from:", "to:", "call-id:", "cseq:"})
-                if (header.startsWith(name)) headers += line.trimmed() + "\r\n";
-        }
-        return "SIP/2.0 " + status + "\r\n" + headers + "Content-Length: 0\r\n\r\n";
+        return "SIP/2.0 " + status + "\r\n" + headersOf(request, true) + "Content-Length: 0\r\n\r\n";
     }
     // The ACK of a final response that refused an INVITE: the INVITE's Via, From and Call-ID, the
     // response's To.
     QByteArray acknowledgement(const QByteArray& response) const {
-        QByteArray headers;
-        for (const QByteArray& line : response.split('\n')) {
-            const QByteArray header = line.trimmed();
-            const QByteArray lower = header.toLower();
-            for (const char* name : {"via:", "from:", "to:", "call-id:"})
-                if (lower.startsWith(name)) headers += header + "\r\n";
-        }
-        return "ACK sip:user@" + m_target.toLatin1() + " SIP/2.0\r\n" + headers +
+        return "ACK sip:user@" + m_target.toLatin1() + " SIP/2.0\r\n" + headersOf(response, false) +
                "Max-Forwards: 70\r\nCSeq: " + cseqOf(response).split(' ').value(0) +
                " ACK\r\nContent-Length: 0\r\n\r\n";
+    }
+    // A message's Via, From, To, Call-ID (and CSeq) lines, as they stand.
+    static QByteArray headersOf(const QByteArray& message, bool withCseq) {
+        QByteArray headers;
+        for (const QByteArray& line : message.split('\n'))
+            for (const char* name : {"via:", "from:", "to:", "call-id:", withCseq ? "cseq:" : "via:"})
+                if (line.trimmed().toLower().startsWith(name)) {
+                    headers += line.trimmed() + "\r\n";
+                    break;
+                }
+        return headers;
     }
     static QByteArray cseqOf(const QByteArray& datagram) {
         for (const QByteArray& line : datagram.split('\n'))
@@ -138,7 +135,6 @@ public:
 
     QList<QByteArray> received;
     QByteArray callId;
-    QByteArray fromTag;
     int cseq = 1;
 
 private:
