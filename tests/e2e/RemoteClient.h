@@ -141,12 +141,13 @@ inline bool startServer(Program& server, const QStringList& arguments, const QPr
 #endif
 
 // A client's program folder, with its logs folder and an RTC_Chat.kvo that points it at the chat
-// server on 127.0.0.1:`chatPort`. A client that registered there before keeps its own file.
-inline bool prepareClientFolder(const QString& folder, quint16 chatPort) {
+// server on `host`:`chatPort`. A client that registered there before keeps its own file.
+inline bool prepareClientFolder(const QString& folder, quint16 chatPort,
+                                const QString& host = QStringLiteral("127.0.0.1")) {
     if (!QDir().mkpath(folder + QStringLiteral("/logs"))) return false;
     QFile file(folder + QStringLiteral("/RTC_Chat.kvo"));
     if (file.exists()) return true;
-    const QString plain = QStringList{QStringLiteral("127.0.0.1"), QString::number(chatPort)}.join(wire::kSep);
+    const QString plain = QStringList{host, QString::number(chatPort)}.join(wire::kSep);
     return file.open(QIODevice::WriteOnly) && file.write(wire::toCp1252(wire::scrambled(plain))) > 0;
 }
 

@@ -215,14 +215,6 @@ private:
         return QStringLiteral("ok");
     }
 
-    static QString enabledButtons(frmMain& form) {
-        QStringList names;
-        for (QPushButton* button : {form.cmdConnect, form.cmdAnswer, form.cmdTerminate, form.cmdRefresh,
-                                    form.cmdManageContacts, form.cmdWizard})
-            if (button->isEnabled()) names << button->objectName();
-        return names.join(QLatin1Char(','));
-    }
-
     static QString stateText(frmMain& form) {
         return QStringList{QStringLiteral("caption=") + form.windowTitle(),
                            QStringLiteral("frame=") + form.fraStatus->title(),
@@ -231,7 +223,6 @@ private:
                            QStringLiteral("address=") + basMain::g_strMyWanIP,
                            QStringLiteral("alt=") + basMain::g_strAltServerBase,
                            QStringLiteral("path=") + mediaPath(form),
-                           QStringLiteral("enabled=") + enabledButtons(form),
                            QStringLiteral("sas=") + form.panelSecurity->lblSas->text(),
                            QStringLiteral("security=") + form.panelSecurity->lblCallSecurity->text()}
             .join(QStringLiteral(" | "));

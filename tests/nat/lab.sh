@@ -6,7 +6,6 @@
 #
 #   lab.sh up PREFIX          build the lab; namespaces are named PREFIX-NAME
 #   lab.sh down PREFIX        take it all away again
-#   lab.sh hosts              the client hosts, one "NAME ADDRESS PATH" line each
 #   lab.sh counters PREFIX HOST   "IN OUT": UDP datagrams the host received and sent, SIP left out
 #
 # Hosts and what stands between each and the public network (the scenarios pair them up):
@@ -159,19 +158,6 @@ down() {
     done
 }
 
-list_hosts() {
-    local entry name kind number
-    for entry in "${hosts[@]}"; do
-        read -r name kind number <<<"$entry"
-        case $kind in
-            public) echo "$name $public_net.$((20 + number)) public" ;;
-            ei) echo "$name 10.$number.0.2 endpoint-independent-nat" ;;
-            sym) echo "$name 10.$number.0.2 symmetric-nat" ;;
-            double) echo "$name 10.$number.0.2 home-and-carrier-nat" ;;
-        esac
-    done
-}
-
 counters() {
     local host=$1-$2 in out
     in=$(ns "$host" nft list chain inet media in | awk '/counter/ {for (i = 1; i < NF; i++) if ($i == "packets") print $(i + 1)}')
@@ -182,10 +168,9 @@ counters() {
 case "${1:-}" in
     up) up "$2" ;;
     down) down "$2" ;;
-    hosts) list_hosts ;;
     counters) counters "$2" "$3" ;;
     *)
-        echo "usage: $0 up|down PREFIX | hosts | counters PREFIX HOST" >&2
+        echo "usage: $0 up|down PREFIX | counters PREFIX HOST" >&2
         exit 2
         ;;
 esac

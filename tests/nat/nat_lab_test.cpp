@@ -167,18 +167,10 @@ protected:
         return ready && ready->startsWith(QLatin1String("ready "));
     }
 
-    // A client's folder, pointed at the lab's chat server.
-    static bool prepareFolder(const QString& folder) {
-        if (!QDir().mkpath(folder + QStringLiteral("/logs"))) return false;
-        QFile file(folder + QStringLiteral("/RTC_Chat.kvo"));
-        const QString plain = QStringList{kChatAddress, QString::number(kChatPort)}.join(wire::kSep);
-        return file.open(QIODevice::WriteOnly) && file.write(wire::toCp1252(wire::scrambled(plain))) > 0;
-    }
-
     // Starts the client of lab host `host` from its own folder; it registers as it starts.
     static Client* startClient(const QString& host) {
         const QString folder = dir->filePath(host);
-        if (!prepareFolder(folder)) return nullptr;
+        if (!e2e::prepareClientFolder(folder, kChatPort, kChatAddress)) return nullptr;
         auto client = std::make_unique<Client>(host);
         if (!startIn(*client, host, QStringLiteral(COLLOQ_E2E_CLIENT), {folder, host, email(host)}) ||
             client->nextLine() != QStringLiteral("started"))
@@ -240,31 +232,24 @@ struct CallResult {
 
 // The table of the calls: printed, and kept beside the test for whoever reads the run afterwards.
 void report(const std::vector<CallResult>& results) {
-    QString table = QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9\n")
-                        .arg(QStringLiteral("scenario"), -52)
-                        .arg(QStringLiteral("direction"), -14)
-                        .arg(QStringLiteral("connected"), -9)
-                        .arg(QStringLiteral("set-up"), 9)
-                        .arg(QStringLiteral("media now (in/out)"), -22)
-                        .arg(QStringLiteral("media at 40 s"), -22)
-                        .arg(QStringLiteral("up"), -4)
-                        .arg(QStringLiteral("path"), -8)
-                        .arg(QStringLiteral("caller shown as"));
+    const int widths[] = {-52, -14, -9, 9, -22, -22, -4, -8, 0};
+    const auto line = [&](const QStringList& cells) {
+        QStringList padded;
+        for (qsizetype i = 0; i < cells.size(); ++i)
+            padded << QStringLiteral("%1").arg(cells[i], widths[i]);
+        return padded.join(QLatin1Char(' ')) + QLatin1Char('\n');
+    };
     const auto media = [](const Datagrams* d) {
         return QStringLiteral("%1/%2 %3/%4").arg(d[0].in).arg(d[0].out).arg(d[1].in).arg(d[1].out);
     };
+    const auto yes = [](bool is) { return QString::fromLatin1(is ? "yes" : "no"); };
+    QString table = line({"scenario", "direction", "connected", "set-up", "media now (in/out)", "media at 40 s", "up",
+                          "path", "caller shown as"});
     for (const CallResult& r : results)
-        table += QStringLiteral("%1 %2 %3 %4 ms %5 %6 %7 %8 %9\n")
-                     .arg(r.scenario, -52)
-                     .arg(r.direction, -14)
-                     .arg(QLatin1String(r.connected ? "yes" : "no"), -9)
-                     .arg(r.setupMs, 6)
-                     .arg(media(r.first), -22)
-                     .arg(media(r.later), -22)
-                     .arg(QLatin1String(r.upLater ? "yes" : "no"), -4)
-                     .arg(r.path, -8)
-                     .arg(r.calleeShows.contains(r.callerEmail) ? QStringLiteral("the contact")
-                                                                : r.calleeShows.section(QStringLiteral("User: "), 1));
+        table += line({r.scenario, r.direction, yes(r.connected), QStringLiteral("%1 ms").arg(r.setupMs, 6),
+                       media(r.first), media(r.later), yes(r.upLater), r.path,
+                       r.calleeShows.contains(r.callerEmail) ? QStringLiteral("the contact")
+                                                             : r.calleeShows.section(QStringLiteral("User: "), 1)});
     std::printf("\n%s", qPrintable(table));
     std::fflush(stdout);
     QFile file(QStringLiteral("nat_lab_report.txt"));
