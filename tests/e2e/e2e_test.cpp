@@ -8,7 +8,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <cstdio>
 #include <gtest/gtest.h>
 #include <tuple>
 
@@ -160,17 +159,6 @@ TEST_F(EndToEnd, RegisterAddSeeCallHangUpQuitAndAlternateServer) {
         EXPECT_EQ((*client)->command(QStringLiteral("id")), id);
     }
 
-    // Someone who knows Ann's address registers under it: he gets an account as anyone does,
-    // which can never have her address; the mail about it goes to her.
-    {
-        auto carl = startClient("carl", "Carl Imposter", annMail, false);
-        ASSERT_TRUE(carl);
-        EXPECT_TRUE(waitUntil([&] { return carl->command(QStringLiteral("id")).size() > 3; }));
-        EXPECT_TRUE(waitUntil([&] { return mailsTo(annMail).size() == 2; }));
-        EXPECT_TRUE(mailsTo(annMail).value(1).contains("The address belongs to an account already"));
-        EXPECT_TRUE(quits(*carl));
-    }
-
     // Contacts: each adds the other by e-mail through the contacts manager, while its quick polls
     // go on, and sees the other on line with the name and call address the other registered.
     ASSERT_EQ(ann->command(QStringLiteral("add ") + bobMail), "ok");
@@ -249,11 +237,8 @@ TEST_F(EndToEnd, RegisterAddSeeCallHangUpQuitAndAlternateServer) {
     bob = startClient(QStringLiteral("bob"), QStringLiteral("Bob Ray"), bobMail);
     ASSERT_TRUE(bob);
     ASSERT_TRUE(waitUntil([&] { return !bob->row(annMail).isEmpty(); }));
-    QElapsedTimer sinceRefresh;
-    sinceRefresh.start();
     ASSERT_EQ(ann->command(QStringLiteral("refresh")), "ok");
     ASSERT_TRUE(sees(*ann, bobMail, QStringLiteral("On")));
-    std::printf("Refresh to Bob shown on line: %lld ms\n", static_cast<long long>(sinceRefresh.elapsed()));
     ASSERT_EQ(ann->command(QStringLiteral("tick 50")), "ok");
     ASSERT_TRUE(quits(*bob));
     ASSERT_TRUE(sees(*ann, bobMail, QStringLiteral("Off")));

@@ -139,6 +139,7 @@ TEST_P(Confirmation, LookAlikesOfAnAddressAreRefusedFoldedOrConfirmedOnlyFromThe
         EXPECT_EQ(sent.to, QStringList{c.mailbox}) << c.email.toStdString();
         // The forms of Ann's address tell her someone tried, and carry no link.
         EXPECT_EQ(linkIn(sent).isEmpty(), QString(c.mailbox) == "ann@example.org") << sent.body().toStdString();
+        EXPECT_EQ(sent.body().contains("The address belongs to an account already"), linkIn(sent).isEmpty());
     }
     EXPECT_EQ(fixture.server->storage().findUserByEmail("ann@example.org")->displayName, "Ann");
     EXPECT_FALSE(fixture.server->storage().findUserByEmail("ann+x@example.org"));
