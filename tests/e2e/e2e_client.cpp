@@ -24,7 +24,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -136,14 +135,9 @@ private:
         const QString argument = line.section(QLatin1Char(' '), 1);
         frmMain* form = frmMain::instance();
         if (!form) return QStringLiteral("err no main window");
-        watchMedia(*form);
         if (command == QLatin1String("id")) return QStringLiteral("ok ") + form->identity().userId;
         if (command == QLatin1String("state")) return QStringLiteral("ok ") + stateText(*form);
         if (command == QLatin1String("rows")) return QStringLiteral("ok ") + rowsText(*form);
-        if (command == QLatin1String("audio"))
-            return QStringLiteral("ok send=%1 receive=%2").arg(m_media[0]).arg(m_media[1]);
-        if (command == QLatin1String("video"))
-            return QStringLiteral("ok send=%1 receive=%2").arg(m_media[2]).arg(m_media[3]);
         if (command == QLatin1String("tick")) {
             // Poll ticks of a test's length; the ticks per poll stay as the program has them.
             form->tmrUpdateUserOnLine->setInterval(argument.toInt());
@@ -178,7 +172,6 @@ private:
             return QStringLiteral("ok");
         }
         if (command == QLatin1String("connect")) return clicked(form->cmdConnect);
-        if (command == QLatin1String("answer")) return clicked(form->cmdAnswer);
         if (command == QLatin1String("terminate")) return clicked(form->cmdTerminate);
         if (command == QLatin1String("size")) return QStringLiteral("ok %1 %2").arg(form->width()).arg(form->height());
         if (command == QLatin1String("quit")) {
@@ -186,27 +179,6 @@ private:
             return QStringLiteral("ok");
         }
         return QStringLiteral("err unknown command ") + command;
-    }
-
-    // Counts the engine's audio and video streams as they start and stop, then hands every event on to the
-    // window's own handler, as the engine's sink did before.
-    void watchMedia(frmMain& form) {
-        if (m_watching || !form.g_objRTCClientWithEvents || !form.g_objRTCClient) return;
-        m_watching = true;
-        QPointer<frmMain> window(&form);
-        form.g_objRTCClient->setEventSink([this, window](long kind, std::shared_ptr<rtc::IRTCEvent> event) {
-            if (kind == rtc::RTCE_MEDIA) {
-                if (const auto media = std::dynamic_pointer_cast<rtc::IRTCMediaEvent>(event)) {
-                    const long change = media->get_EventType();
-                    const int step = change == rtc::RTCMET_STARTED ? 1 : change == rtc::RTCMET_STOPPED ? -1 : 0;
-                    const long types[4] = {rtc::RTCMT_AUDIO_SEND, rtc::RTCMT_AUDIO_RECEIVE, rtc::RTCMT_VIDEO_SEND,
-                                           rtc::RTCMT_VIDEO_RECEIVE};
-                    for (int i = 0; i < 4; ++i)
-                        if (media->get_MediaType() == types[i]) m_media[i] += step;
-                }
-            }
-            if (window) window->g_objRTCClientWithEvents_Event(kind, event);
-        });
     }
 
     static QString clicked(QPushButton* button) {
@@ -223,7 +195,6 @@ private:
                            QStringLiteral("address=") + basMain::g_strMyWanIP,
                            QStringLiteral("alt=") + basMain::g_strAltServerBase,
                            QStringLiteral("path=") + mediaPath(form),
-                           QStringLiteral("sas=") + form.panelSecurity->lblSas->text(),
                            QStringLiteral("security=") + form.panelSecurity->lblCallSecurity->text()}
             .join(QStringLiteral(" | "));
     }
@@ -252,9 +223,7 @@ private:
     QByteArray m_pending;
     std::deque<QString> m_lines;
     bool m_busy = false;
-    bool m_watching = false;
     bool m_shown = false;
-    int m_media[4] = {}; // streams running: audio sending, receiving, video sending, receiving
 };
 
 } // namespace

@@ -3,7 +3,6 @@
 #include "e2e/RemoteClient.h"
 #include "support/PacketCapture.h"
 
-#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -114,15 +113,13 @@ protected:
                                          << client.command(QStringLiteral("rows")).toStdString();
 }
 
-bool frameIs(Client& client, const QString& frame) {
-    return waitUntil([&] { return client.state(QStringLiteral("frame")).startsWith(frame); });
-}
-
 bool quits(Client& client) {
     return client.command(QStringLiteral("quit")) == "ok" && client.waitFinished();
 }
 
-TEST_F(EndToEnd, RegisterAddSeeCallHangUpQuitAndAlternateServer) {
+// Calls between two such clients are the NAT lab's (scenario 1 places them on public addresses);
+// their keys, codes and SRTP on the wire are call_security_test's, their pictures video_window_test's.
+TEST_F(EndToEnd, RegisterAddSeeQuitAndAlternateServer) {
     ASSERT_TRUE(dir.isValid());
     {
         // The clients look for the web pages on port 80 only.
@@ -171,60 +168,12 @@ TEST_F(EndToEnd, RegisterAddSeeCallHangUpQuitAndAlternateServer) {
     // Both still talk to the chat server itself.
     EXPECT_EQ(ann->state(QStringLiteral("alt")) + bob->state(QStringLiteral("alt")), "");
 
-    // A call: Ann picks Bob's row and connects; Bob's client rings and he answers. Audio (and,
-    // under a display, video) then flows both ways; Ann hangs up and both streams stop.
-    ASSERT_EQ(ann->command(QStringLiteral("click 0")), "ok");
-    ASSERT_EQ(ann->command(QStringLiteral("connect")), "ok");
-    ASSERT_TRUE(frameIs(*bob, QStringLiteral("Status: INCOMING"))) << bob->command("state").toStdString();
-    ASSERT_TRUE(waitUntil([&] { return bob->command(QStringLiteral("answer")) == "ok"; }));
-    const bool display = qEnvironmentVariableIsSet("DISPLAY");
-    for (Client* client : {ann.get(), bob.get()}) {
-        ASSERT_TRUE(frameIs(*client, QStringLiteral("Status: CONNECTED"))) << client->command("state").toStdString();
-        EXPECT_EQ(client->state(QStringLiteral("connected")), "1");
-        for (const char* media : {"audio", "video"}) {
-            if (media == std::string("video") && !display) continue;
-            EXPECT_TRUE(waitUntil([&] { return client->command(media) == "ok send=1 receive=1"; }))
-                << client->name().toStdString() << " " << media << ": " << client->command(media).toStdString();
-        }
-    }
-    // Encrypted by ZRTP: both windows show the same code to read aloud.
-    QString annCode;
-    ASSERT_TRUE(waitUntil([&] { return !(annCode = ann->state(QStringLiteral("sas"))).isEmpty(); }))
-        << ann->command("state").toStdString();
-    EXPECT_EQ(bob->state(QStringLiteral("sas")), annCode);
-    EXPECT_TRUE(ann->state(QStringLiteral("security")).startsWith(QStringLiteral("Encrypted (ZRTP)")));
-    // The two talk for a second, so that the recording below holds some of their sound.
-    QElapsedTimer talking;
-    talking.start();
-    waitUntil([&] { return talking.elapsed() >= 1000; });
-    ASSERT_EQ(ann->command(QStringLiteral("terminate")), "ok");
-    for (Client* client : {ann.get(), bob.get()}) {
-        EXPECT_TRUE(waitUntil([&] {
-            const QString frame = client->state(QStringLiteral("frame"));
-            return client->state(QStringLiteral("connected")) == "0" &&
-                   (frame == "Status: DISCONNECTED" || frame == "Status: IDLE") &&
-                   client->command(QStringLiteral("audio")) == "ok send=0 receive=0";
-        })) << client->name().toStdString()
-            << ": " << client->command("state").toStdString();
-    }
-
-    // Registrations, log-ins, polls and the call as recorded on the way: neither ID nor e-mail
-    // address can be read off the chat link, and the call's sound went as SRTP only.
+    // Registrations, log-ins and polls as recorded on the way: neither ID nor e-mail address can
+    // be read off the chat link.
     if (capture) {
-        const QList<testsupport::CapturedPacket> packets = capture->stop();
         const QStringList secrets{ann->command(QStringLiteral("id")).mid(3), bob->command(QStringLiteral("id")).mid(3),
                                   annMail, bobMail};
-        EXPECT_EQ(testsupport::secretsIn(packets, {chatPort, quint16(chatPort + 1)}, secrets), QStringList());
-        QList<quint16> sipPorts;
-        for (Client* client : {ann.get(), bob.get()})
-            sipPorts.append(quint16(client->state(QStringLiteral("address")).section(QLatin1Char(':'), -1).toUInt()));
-        const QList<testsupport::CapturedPacket> media = testsupport::mediaPackets(packets, sipPorts);
-        EXPECT_TRUE(testsupport::noMediaBeforeKeys(media));
-        QList<testsupport::CapturedPacket> rtp;
-        for (const testsupport::CapturedPacket& packet : media)
-            if (testsupport::isRtpMedia(packet)) rtp.append(packet);
-        EXPECT_GE(rtp.size(), 10);
-        EXPECT_FALSE(testsupport::looksPlain(rtp));
+        EXPECT_EQ(testsupport::secretsIn(capture->stop(), {chatPort, quint16(chatPort + 1)}, secrets), QStringList());
     }
 
     // Bob quits; once his presence times out Ann sees him off line.
