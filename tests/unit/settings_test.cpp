@@ -1,7 +1,6 @@
 // The settings files: written only when their content changes, read back into the site
 // tables, never half written on a full disk, and changed by the replies that may change them.
-// The call history beside them: each call kept from its start through a crash, a full disk and
-// a flood of calls.
+// The call history beside them: each call kept from its start through a crash and a full disk.
 #include "chatlink/ChatProtocol.h"
 #include "chatlink/ContactsModel.h"
 #include "core/ErrorLog.h"
@@ -118,7 +117,7 @@ TEST_F(SettingsFiles, TheDisplayNameIsReadBackOnlyWhenItCouldHaveBeenRegistered)
     }
 }
 
-TEST_F(SettingsFiles, TheCallHistoryKeepsEachCallThroughACrashAFullDiskAndAFloodOfCalls) {
+TEST_F(SettingsFiles, TheCallHistoryKeepsEachCallThroughACrashAndAFullDisk) {
     using history::CallHistory;
     using Phase = CallActivity::Phase;
     QDateTime now(QDate(2026, 3, 1), QTime(9, 30));
@@ -160,22 +159,16 @@ TEST_F(SettingsFiles, TheCallHistoryKeepsEachCallThroughACrashAFullDiskAndAFlood
     EXPECT_TRUE(run->error().isEmpty());
     EXPECT_EQ(run->unseenMissed(), 1);
 
-    // Peers calling over and over from addresses of their own, with names of their choosing: the
-    // newest rows stay, each short.
-    for (quint64 serial = 3; serial < 20; ++serial) {
-        CallActivity flood = call(serial, Phase::Ended, QString(5000, 'x'));
-        flood.address = QStringLiteral("10.0.1.%1:5060").arg(serial);
-        run->record(flood);
-    }
-    const auto rows = run->records();
-    ASSERT_EQ(rows.size(), 3u);
-    EXPECT_GT(rows[0].id, rows[2].id);
-    EXPECT_EQ(rows[0].name.size(), CallHistory::kMaxFieldChars);
-    EXPECT_EQ(run->unseenMissed(), 3);
+    // A peer's name of its own choosing is kept short (strangers who fill the history are
+    // peer_text_test's).
+    CallActivity named = call(3, Phase::Ended, QString(5000, 'x'));
+    named.address = QStringLiteral("10.0.1.3:5060");
+    run->record(named);
+    EXPECT_EQ(run->records()[0].name.size(), CallHistory::kMaxFieldChars);
+    EXPECT_EQ(run->unseenMissed(), 2);
     run->markAllSeen();
     run = std::make_unique<CallHistory>(path, 3);
     EXPECT_EQ(run->unseenMissed(), 0);
-    EXPECT_EQ(run->records()[0].id, rows[0].id);
 }
 
 TEST_F(SettingsFiles, AFullHistoryCountsItsMissedCallsAtOnceAndIsListedWhenLookedAtOrWhenACallComes) {
