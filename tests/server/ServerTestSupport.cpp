@@ -5,7 +5,6 @@
 #include "wire/Protocol.h"
 #include "wire/Scramble.h"
 
-#include <QSslKey>
 #include <QSslSocket>
 #include <QTcpSocket>
 #include <algorithm>
