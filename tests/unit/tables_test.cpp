@@ -18,23 +18,19 @@
 
 namespace {
 
-TEST(Md5, KnownAnswersForFilesAndArraysWhateverTheBlockSize) {
+// The settings files are rewritten only when the digest of the new text differs from the file's:
+// a file read in blocks of any size and the same bytes in memory give one digest.
+TEST(Md5, AFileWhateverTheBlockSizeAndItsBytesInMemoryHaveOneDigest) {
     testenv::TestEnv env;
     const int handles = crypto::openHandleCount();
-    const std::pair<QByteArray, QString> cases[] = {
-        {"abc", "900150983CD24FB0D6963F7D28E17F72"}, // its second byte keeps its leading zero
-        {QByteArray("1234567890").repeated(8), "57EDF4A22BE3C955AC49DA2E2107B67A"},
-    };
+    const QByteArray data = QByteArray("1234567890").repeated(8); // more than one 64-byte block
     const QString path = env.path(QStringLiteral("data.bin"));
-    for (const auto& [data, digest] : cases) {
-        SCOPED_TRACE(data.toStdString());
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size());
-        file.close();
-        for (const qint32 blockSize : {1, 16, 1024})
-            EXPECT_EQ(basMD5::GetFileMD5HashCode(path, blockSize), digest) << blockSize;
-        EXPECT_EQ(basMD5::fnArrayMD5(data, true, true), digest);
-    }
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(data) == data.size());
+    file.close();
+    EXPECT_EQ(basMD5::fnArrayMD5(data, true, true), "57EDF4A22BE3C955AC49DA2E2107B67A");
+    for (const qint32 blockSize : {1, 16, 1024})
+        EXPECT_EQ(basMD5::GetFileMD5HashCode(path, blockSize), basMD5::fnArrayMD5(data, true, true)) << blockSize;
     // No file: empty text, and looking creates nothing.
     EXPECT_EQ(basMD5::GetFileMD5HashCode(env.path(QStringLiteral("missing.kvo")), 1024), QString());
     EXPECT_FALSE(QFile::exists(env.path(QStringLiteral("missing.kvo"))));
