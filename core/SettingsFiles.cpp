@@ -59,6 +59,45 @@ void appendRow(SiteTable& table, const std::array<QString, 4>& values) {
 
 } // namespace
 
+QHash<QString, bool> readSwitchesFile(const QString& path) {
+    constexpr qint64 kMaxFileBytes = 4096;
+    QHash<QString, bool> switches;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileBytes) return switches;
+    const QString plain = wire::unscrambled(wire::fromCp1252(file.read(kMaxFileBytes)));
+    for (const QString& line : plain.split(QLatin1Char('\n'))) {
+        const QString name = line.section(QLatin1Char('='), 0, 0).trimmed();
+        if (!name.isEmpty()) switches.insert(name, line.section(QLatin1Char('='), 1).trimmed() == QLatin1String("1"));
+    }
+    return switches;
+}
+
+void writeSwitchesFile(const QString& path, const Switches& switches) {
+    QString plain;
+    for (const auto& [name, on] : switches)
+        plain += name + (on ? QStringLiteral("=1\r\n") : QStringLiteral("=0\r\n"));
+    replaceSettingsFile(path, wire::toCp1252(wire::scrambled(plain)));
+}
+
+namespace {
+const QString kQuitOnClose = QStringLiteral("quit-on-close");
+const QString kTrayNoticeShown = QStringLiteral("tray-notice-shown");
+} // namespace
+
+QString desktopSettingsFilePath() {
+    return vb::AppPath() + QStringLiteral("/RTC_Desktop.kvo");
+}
+
+DesktopSettings readDesktopSettings() {
+    const QHash<QString, bool> switches = readSwitchesFile(desktopSettingsFilePath());
+    return {switches.value(kQuitOnClose), switches.value(kTrayNoticeShown)};
+}
+
+void writeDesktopSettings(const DesktopSettings& settings) {
+    writeSwitchesFile(desktopSettingsFilePath(),
+                      {{kQuitOnClose, settings.quitOnClose}, {kTrayNoticeShown, settings.trayNoticeShown}});
+}
+
 QString serverAddressFilePath() {
     return vb::AppPath() + QStringLiteral("/RTC_Chat.kvo");
 }
