@@ -179,24 +179,55 @@ void CallNotifier::notify(const CallActivity& activity) {
 }
 
 void CallNotifier::notifyMissed(const CallActivity& activity) {
+    // A flood of calls (a stranger calling again and again while the line is busy) must not bury the
+    // desktop: past a few a minute, one notification counts the rest.
+    if (!m_missedWindow.isValid() || m_missedWindow.hasExpired(kMissedWindowMs)) {
+        m_missedWindow.start();
+        m_missedInWindow = 0;
+        m_moreMissedId = 0;
+    }
+    if (++m_missedInWindow > kMissedPerWindow) {
+        countMoreMissed();
+        return;
+    }
     // The summary is plain text by definition; the address goes in the body, made safe for it.
     const QString caller = callerName(activity);
     const QString address = callerAddress(activity);
+    showMissed(QStringLiteral("Missed call from ") + caller,
+               bodyText(address == caller ? QString() : address, m_bodyMarkup), 0, [](uint) {});
+}
+
+void CallNotifier::countMoreMissed() {
+    // One request at a time, each replacing the last: its answer shows the count reached meanwhile.
+    if (m_moreMissedAsked) return;
+    m_moreMissedAsked = true;
+    const int count = m_missedInWindow;
+    showMissed(QStringLiteral("More missed calls"),
+               QString::number(count - kMissedPerWindow) + QStringLiteral(" more, listed in the call history"),
+               m_moreMissedId, [this, count](uint id) {
+                   m_moreMissedAsked = false;
+                   m_moreMissedId = id;
+                   if (m_missedInWindow > count) countMoreMissed();
+               });
+}
+
+void CallNotifier::showMissed(const QString& summary, const QString& body, uint replaces,
+                              std::function<void(uint)> shown) {
     QDBusMessage message = method(QStringLiteral("Notify"));
     QVariantMap hints;
     hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("colloqchat"));
     hints.insert(QStringLiteral("image-data"),
                  QVariant::fromValue(NotificationImage{
                      statePicture(CallState::Idle, 64).toImage().convertToFormat(QImage::Format_RGBA8888)}));
-    message << QStringLiteral("ColloqChat") << uint(0) << QStringLiteral("call-missed")
-            << QStringLiteral("Missed call from ") + caller
-            << bodyText(address == caller ? QString() : address, m_bodyMarkup)
+    message << QStringLiteral("ColloqChat") << replaces << QStringLiteral("call-missed") << summary << body
             << QStringList{QStringLiteral("default"), QStringLiteral("Show the call history")} << hints << qint32(-1);
-    whenDone(m_bus.asyncCall(message, kNotifyWaitMs), [this](const QDBusMessage& reply) {
+    whenDone(m_bus.asyncCall(message, kNotifyWaitMs), [this, shown = std::move(shown)](const QDBusMessage& reply) {
         const uint id = reply.type() == QDBusMessage::ReplyMessage ? reply.arguments().value(0).toUInt() : 0;
-        if (id == 0) return;
-        if (m_missed.size() >= kMaxMissedKept) m_missed.removeFirst();
-        m_missed.append(id);
+        if (id != 0 && !m_missed.contains(id)) {
+            if (m_missed.size() >= kMaxMissedKept) m_missed.removeFirst();
+            m_missed.append(id);
+        }
+        shown(id);
     });
 }
 
@@ -238,6 +269,7 @@ void CallNotifier::onNotificationClosed(uint id, uint /*reason*/) {
     // Dismissed by the user: the call rings on in the window.
     if (id != 0 && id == m_id) m_id = 0;
     m_missed.removeOne(id);
+    if (id != 0 && id == m_moreMissedId) m_moreMissedId = 0;
 }
 
 } // namespace desktop

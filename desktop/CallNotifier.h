@@ -8,6 +8,7 @@
 
 #include <QDBusConnection>
 #include <QDBusPendingCall>
+#include <QElapsedTimer>
 #include <QObject>
 #include <functional>
 #include <optional>
@@ -45,6 +46,10 @@ private:
     void ring(const CallActivity& activity);
     void notify(const CallActivity& activity);
     void notifyMissed(const CallActivity& activity);
+    void countMoreMissed();
+    // A missed call's notification, in place of notification `replaces` (0: a new one); `shown` gets
+    // its number (0: not shown).
+    void showMissed(const QString& summary, const QString& body, uint replaces, std::function<void(uint)> shown);
     // Who called, as the notifications name the caller: the name, else the address.
     static QString callerName(const CallActivity& activity);
     static QString callerAddress(const CallActivity& activity);
@@ -63,6 +68,13 @@ private:
     // forgotten past a bound (the server may never say they were closed).
     QList<uint> m_missed;
     static constexpr qsizetype kMaxMissedKept = 64;
+    // At most this many missed calls a minute are notified one by one.
+    static constexpr int kMissedPerWindow = 5;
+    static constexpr qint64 kMissedWindowMs = 60000;
+    QElapsedTimer m_missedWindow;
+    int m_missedInWindow = 0;
+    uint m_moreMissedId = 0; // the notification that counts the rest, 0 for none yet
+    bool m_moreMissedAsked = false;
     static constexpr int kNotifyWaitMs = 5000;
 };
 

@@ -73,9 +73,9 @@ struct DesktopHosts {
         put("choice", action);
         QProcess::execute(QStringLiteral("dunstctl"), {QStringLiteral("context")});
     }
-    int shown() {
+    int shown(const char* which = "displayed") { // or "waiting": to be shown once there is room
         QProcess count;
-        count.start(QStringLiteral("dunstctl"), words("count displayed"));
+        count.start(QStringLiteral("dunstctl"), {QStringLiteral("count"), QString::fromLatin1(which)});
         count.waitForFinished(10000);
         return count.readAll().trimmed().toInt();
     }
@@ -197,6 +197,24 @@ TEST_F(DesktopCalls, ARingingCallIsNotifiedAndShownInTheTrayAndTheNotificationAn
     }
     // The daemon takes it away once it has heard the close, a moment later on a busy machine.
     EXPECT_TRUE(testenv::waitFor([&] { return hosts.shown() == 0; }, 5000));
+
+    // A flood of missed calls shows five, then one notification that counts the rest.
+    desktop::CallDesktop calls;
+    CallActivity missed;
+    missed.phase = CallActivity::Phase::Ended;
+    missed.outcome = CallActivity::Outcome::Missed;
+    missed.incoming = true;
+    for (missed.call = 2; missed.call < 42; ++missed.call) {
+        missed.name = QStringLiteral("Mallory ") + QString::number(missed.call);
+        calls.follow(missed);
+    }
+    QByteArray bus;
+    EXPECT_TRUE(testenv::waitFor([&] {
+        bus += hosts.monitor.readAll();
+        return bus.contains("string \"35 more, listed in the call history\"");
+    }));
+    EXPECT_EQ(bus.count("string \"Missed call from Mallory "), 5);
+    EXPECT_EQ(hosts.shown() + hosts.shown("waiting"), 6);
 }
 
 // What a caller names itself, 950 characters of it with right-to-left overrides and markup, rings
