@@ -80,22 +80,23 @@ void writeSwitchesFile(const QString& path, const Switches& switches) {
 }
 
 namespace {
+// RTC_Desktop.kvo beside the other files.
+const QString kDesktopFile = QStringLiteral("/RTC_Desktop.kvo");
 const QString kQuitOnClose = QStringLiteral("quit-on-close");
 const QString kTrayNoticeShown = QStringLiteral("tray-notice-shown");
 } // namespace
 
-QString desktopSettingsFilePath() {
-    return vb::AppPath() + QStringLiteral("/RTC_Desktop.kvo");
-}
-
 DesktopSettings readDesktopSettings() {
-    const QHash<QString, bool> switches = readSwitchesFile(desktopSettingsFilePath());
-    return {switches.value(kQuitOnClose), switches.value(kTrayNoticeShown)};
+    const QHash<QString, bool> switches = readSwitchesFile(vb::AppPath() + kDesktopFile);
+    DesktopSettings settings;
+    settings.quitOnClose = switches.value(kQuitOnClose);
+    settings.trayNoticeShown = switches.value(kTrayNoticeShown);
+    return settings;
 }
 
 void writeDesktopSettings(const DesktopSettings& settings) {
-    writeSwitchesFile(desktopSettingsFilePath(),
-                      {{kQuitOnClose, settings.quitOnClose}, {kTrayNoticeShown, settings.trayNoticeShown}});
+    const Switches switches{{kQuitOnClose, settings.quitOnClose}, {kTrayNoticeShown, settings.trayNoticeShown}};
+    writeSwitchesFile(vb::AppPath() + kDesktopFile, switches);
 }
 
 QString serverAddressFilePath() {

@@ -65,12 +65,11 @@ using Switches = QList<std::pair<QString, bool>>;
 QHash<QString, bool> readSwitchesFile(const QString& path);
 void writeSwitchesFile(const QString& path, const Switches& switches);
 
-// How the window lives on the desktop (RTC_Desktop.kvo).
+// How the window lives on the desktop, kept in RTC_Desktop.kvo.
 struct DesktopSettings {
     bool quitOnClose = false;     // closing the window quits, even where a tray could keep it
     bool trayNoticeShown = false; // the user has been told once that closing keeps it in the tray
 };
-QString desktopSettingsFilePath();
 DesktopSettings readDesktopSettings();
 void writeDesktopSettings(const DesktopSettings& settings);
 

@@ -19,7 +19,7 @@ QString autostartFilePath() {
 bool startsAtLogin() {
     QFile file(autostartFilePath());
     if (!file.open(QIODevice::ReadOnly)) return false;
-    for (const QByteArray& line : file.read(64 * 1024).split('\n'))
+    for (const QByteArray& line : file.read(qint64{64} * 1024).split('\n'))
         if (line.trimmed() == "Hidden=true") return false;
     return true;
 }
