@@ -221,7 +221,8 @@ void CallNotifier::showMissed(const QString& summary, const QString& body, uint 
                      statePicture(CallState::Idle, 64).toImage().convertToFormat(QImage::Format_RGBA8888)}));
     message << QStringLiteral("ColloqChat") << replaces << QStringLiteral("call-missed") << summary << body
             << QStringList{QStringLiteral("default"), QStringLiteral("Show the call history")} << hints << qint32(-1);
-    whenDone(m_bus.asyncCall(message, kNotifyWaitMs), [this, shown = std::move(shown)](const QDBusMessage& reply) {
+    // Nothing waits for it: the bus's own long time-out lets a busy server answer with the number.
+    whenDone(m_bus.asyncCall(message), [this, shown = std::move(shown)](const QDBusMessage& reply) {
         const uint id = reply.type() == QDBusMessage::ReplyMessage ? reply.arguments().value(0).toUInt() : 0;
         if (id != 0 && !m_missed.contains(id)) {
             if (m_missed.size() >= kMaxMissedKept) m_missed.removeFirst();
