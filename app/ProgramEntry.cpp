@@ -23,6 +23,8 @@ int Main() {
         return 0;
     }
     frmMain form;
+    // Logging out or `kill` signs off as Quit does; the window may be hidden in the tray then.
+    form.quitOnSessionEnd();
     form.Form_Load();
     form.fnInitForm();
     if (form.isUnloaded()) return 0;

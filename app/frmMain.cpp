@@ -9,7 +9,6 @@
 #include "callui/VideoViewer.h"
 #include "core/ErrorLog.h"
 #include "core/ServerKeys.h"
-#include "desktop/CallDesktop.h"
 #include "platform/KVOSocket.h"
 #include "platform/widgets/Controls.h"
 #include "platform/widgets/MsgBox.h"
@@ -59,19 +58,7 @@ frmMain::frmMain(QWidget* parent)
     setUpRinging();
     setUpChatQueue();
     setUpCallScreening();
-    // The desktop shows the calls too (a notification while one rings, the tray icon) and acts on
-    // them as the window's own buttons do; Quit in the tray signs off as closing the window does.
-    auto* desktopCalls = new desktop::CallDesktop(this);
-    connect(this, &frmMain::callActivity, desktopCalls, &desktop::CallDesktop::follow);
-    connect(desktopCalls, &desktop::CallDesktop::answerRequested, cmdAnswer, &QPushButton::click);
-    connect(desktopCalls, &desktop::CallDesktop::declineRequested, cmdTerminate, &QPushButton::click);
-    connect(desktopCalls, &desktop::CallDesktop::quitRequested, this, &QWidget::close, Qt::QueuedConnection);
-    connect(desktopCalls, &desktop::CallDesktop::showRequested, this, [this] {
-        setWindowState(windowState() & ~Qt::WindowMinimized);
-        show();
-        raise();
-        activateWindow();
-    });
+    setUpDesktop();
     m_callPaths = new CallPathsLink(*this);
     connectChatLink();
     m_replyTarget = {&m_link->contacts(),
@@ -174,6 +161,7 @@ void frmMain::attachSockets() {
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
+    if (hidesToTray(event)) return;
     if (runUnload()) {
         event->accept();
     } else {

@@ -32,6 +32,11 @@ class QTimer;
 class KVOSocket;
 class CallPathsLink;
 class CallSecurityPanel;
+class QCloseEvent;
+namespace desktop {
+class CallDesktop;
+class SessionEnd;
+} // namespace desktop
 namespace chatlink {
 class ChatLink;
 }
@@ -108,6 +113,28 @@ public:
     CallSecurityPanel* panelSecurity = nullptr;
     // Tab "History": every call in or out; the tab's title counts the missed calls not yet seen.
     history::CallHistoryView* viewHistory = nullptr;
+    // ---- The desktop (frmMain_desktop.cpp): tray, notifications, closing to the tray. ----
+    // Tab "Tools/...", box "Desktop": closing the window quits (else it goes to the tray), and
+    // the program starts at login.
+    QGroupBox* fraDesktop = nullptr;
+    QCheckBox* chkQuitOnClose = nullptr;
+    QCheckBox* chkStartAtLogin = nullptr;
+    desktop::CallDesktop& desktopCalls() { return *m_desktop; }
+    // Quit in the tray's menu, or the end of the session: signs off and quits, hidden or not.
+    void quitFromDesktop();
+    // From now on SIGTERM, SIGHUP and SIGINT quit as quitFromDesktop does.
+    void quitOnSessionEnd();
+
+private:
+    void setUpDesktop();
+    // A close the tray takes instead: the window hides (telling the user so the first time).
+    bool hidesToTray(QCloseEvent* event);
+    void showFromDesktop();
+    desktop::CallDesktop* m_desktop = nullptr;
+    desktop::SessionEnd* m_sessionEnd = nullptr;
+    bool m_quitAsked = false;
+
+public:
     // Timers, all disabled until the program starts them.
     QTimer* tmrServerCall = nullptr;
     QTimer* tmrUpdateUserOnLine = nullptr;

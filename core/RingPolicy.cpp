@@ -2,20 +2,13 @@
 
 #include "core/SettingsFiles.h"
 #include "platform/vb.h"
-#include "wire/Codepage.h"
-#include "wire/Scramble.h"
-
-#include <QFile>
 
 namespace basMain {
 
 namespace {
 
-// One line per setting, "name=0" or "name=1", scrambled as the other files are; a later version
-// can add lines an earlier one ignores.
 const QString kDoNotDisturb = QStringLiteral("do-not-disturb");
 const QString kContactsOnly = QStringLiteral("only-contacts-ring");
-constexpr qint64 kMaxFileBytes = 4096;
 
 } // namespace
 
@@ -24,24 +17,13 @@ QString ringSettingsFilePath() {
 }
 
 RingSettings readRingSettings() {
-    RingSettings settings;
-    QFile file(ringSettingsFilePath());
-    if (!file.open(QIODevice::ReadOnly)) return settings;
-    const QString plain = wire::unscrambled(wire::fromCp1252(file.read(kMaxFileBytes)));
-    for (const QString& line : plain.split(QLatin1Char('\n'))) {
-        const QString name = line.section(QLatin1Char('='), 0, 0).trimmed();
-        const bool on = line.section(QLatin1Char('='), 1).trimmed() == QLatin1String("1");
-        if (name == kDoNotDisturb) settings.doNotDisturb = on;
-        if (name == kContactsOnly) settings.contactsOnly = on;
-    }
-    return settings;
+    const QHash<QString, bool> switches = readSwitchesFile(ringSettingsFilePath());
+    return {switches.value(kDoNotDisturb), switches.value(kContactsOnly)};
 }
 
 void writeRingSettings(const RingSettings& settings) {
-    const QString plain = kDoNotDisturb +
-                          (settings.doNotDisturb ? QStringLiteral("=1\r\n") : QStringLiteral("=0\r\n")) +
-                          kContactsOnly + (settings.contactsOnly ? QStringLiteral("=1\r\n") : QStringLiteral("=0\r\n"));
-    replaceSettingsFile(ringSettingsFilePath(), wire::toCp1252(wire::scrambled(plain)));
+    writeSwitchesFile(ringSettingsFilePath(),
+                      {{kDoNotDisturb, settings.doNotDisturb}, {kContactsOnly, settings.contactsOnly}});
 }
 
 RingPolicy::Decision RingPolicy::decide(bool contact, const QString& host, qint64 nowMs) const {

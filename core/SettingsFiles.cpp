@@ -59,6 +59,46 @@ void appendRow(SiteTable& table, const std::array<QString, 4>& values) {
 
 } // namespace
 
+QHash<QString, bool> readSwitchesFile(const QString& path) {
+    constexpr qint64 kMaxFileBytes = 4096;
+    QHash<QString, bool> switches;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileBytes) return switches;
+    const QString plain = wire::unscrambled(wire::fromCp1252(file.read(kMaxFileBytes)));
+    for (const QString& line : plain.split(QLatin1Char('\n'))) {
+        const QString name = line.section(QLatin1Char('='), 0, 0).trimmed();
+        if (!name.isEmpty()) switches.insert(name, line.section(QLatin1Char('='), 1).trimmed() == QLatin1String("1"));
+    }
+    return switches;
+}
+
+void writeSwitchesFile(const QString& path, const Switches& switches) {
+    QString plain;
+    for (const auto& [name, on] : switches)
+        plain += name + (on ? QStringLiteral("=1\r\n") : QStringLiteral("=0\r\n"));
+    replaceSettingsFile(path, wire::toCp1252(wire::scrambled(plain)));
+}
+
+namespace {
+// RTC_Desktop.kvo beside the other files.
+const QString kDesktopFile = QStringLiteral("/RTC_Desktop.kvo");
+const QString kQuitOnClose = QStringLiteral("quit-on-close");
+const QString kTrayNoticeShown = QStringLiteral("tray-notice-shown");
+} // namespace
+
+DesktopSettings readDesktopSettings() {
+    const QHash<QString, bool> switches = readSwitchesFile(vb::AppPath() + kDesktopFile);
+    DesktopSettings settings;
+    settings.quitOnClose = switches.value(kQuitOnClose);
+    settings.trayNoticeShown = switches.value(kTrayNoticeShown);
+    return settings;
+}
+
+void writeDesktopSettings(const DesktopSettings& settings) {
+    const Switches switches{{kQuitOnClose, settings.quitOnClose}, {kTrayNoticeShown, settings.trayNoticeShown}};
+    writeSwitchesFile(vb::AppPath() + kDesktopFile, switches);
+}
+
 QString serverAddressFilePath() {
     return vb::AppPath() + QStringLiteral("/RTC_Chat.kvo");
 }

@@ -3,12 +3,15 @@
 //   RTC_Chat.kvo    server address, port, user ID and e-mail address, joined by "Ô"
 //   ColloqChat.kvo  the web-site lines the chat server sends in reply 2005
 //   RTC_Name.kvo    the display name the user registered under (calls carry it to their peers)
+//   RTC_Ring.kvo, RTC_Desktop.kvo   switches: one line "name=0" or "name=1" each
 // A file is replaced by writing the new content to a temporary file in the same folder and
 // renaming it over the old one, so a crash or a full disk leaves the old file as it was.
 #include "core/Identity.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
+#include <utility>
 
 namespace basMain {
 
@@ -54,5 +57,20 @@ QString readDisplayNameFile();
 // The identity the four fields of RTC_Chat.kvo name (server address, port, user ID, e-mail), with
 // the display name of RTC_Name.kvo. Fields that are missing stay empty.
 Identity identityFromFields(const QStringList& fields);
+
+// A file of switches, scrambled as the others are; a later version can add lines an earlier one
+// ignores. Reading gives every switch found, keyed by its name; a missing, unreadable or oversized
+// file gives none (all off). Writing raises as writeServerAddressFile does.
+using Switches = QList<std::pair<QString, bool>>;
+QHash<QString, bool> readSwitchesFile(const QString& path);
+void writeSwitchesFile(const QString& path, const Switches& switches);
+
+// How the window lives on the desktop, kept in RTC_Desktop.kvo.
+struct DesktopSettings {
+    bool quitOnClose = false;     // closing the window quits, even where a tray could keep it
+    bool trayNoticeShown = false; // the user has been told once that closing keeps it in the tray
+};
+DesktopSettings readDesktopSettings();
+void writeDesktopSettings(const DesktopSettings& settings);
 
 } // namespace basMain

@@ -20,6 +20,8 @@ public:
 signals:
     // Bring the window up.
     void showRequested();
+    // Bring the window up on its call history (a missed call's notification was clicked).
+    void historyRequested();
     // Answer or refuse the call ringing now (decline: or end the call in progress), as the
     // window's own buttons do.
     void answerRequested();
@@ -36,6 +38,7 @@ public:
 
     void follow(const CallActivity& activity);
     TrayIcon& tray() const { return *m_tray; }
+    CallNotifier& notifier() const { return *m_notifier; }
 
 private:
     CallNotifier* m_notifier = nullptr;

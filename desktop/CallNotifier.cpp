@@ -102,33 +102,52 @@ void CallNotifier::follow(const CallActivity& activity) {
     case CallActivity::Phase::Placing:
         break;
     case CallActivity::Phase::Connected:
+        if (activity.call == m_call) withdraw();
+        break;
     case CallActivity::Phase::Ended:
         // A call turned away while busy comes with a serial of its own and never rang here.
         if (activity.call == m_call) withdraw();
+        if (activity.incoming && activity.outcome == CallActivity::Outcome::Missed) {
+            withCapabilities([this, activity] { notifyMissed(activity); });
+        }
         break;
     }
 }
 
-void CallNotifier::ring(const CallActivity& activity) {
-    m_call = activity.call;
+void CallNotifier::withCapabilities(std::function<void()> then) {
     if (m_capabilitiesKnown) {
-        notify(activity);
+        then();
         return;
     }
-    // Asked once, on the first ring: whether the body is read as markup decides how the caller's
-    // text is written into it.
-    whenDone(m_bus.asyncCall(method(QStringLiteral("GetCapabilities"))), [this, activity](const QDBusMessage& reply) {
-        if (reply.type() != QDBusMessage::ReplyMessage) return; // no notification server
-        m_capabilitiesKnown = true;
-        m_bodyMarkup = reply.arguments().value(0).toStringList().contains(QStringLiteral("body-markup"));
+    // Whether the body is read as markup decides how the caller's text is written into it.
+    whenDone(m_bus.asyncCall(method(QStringLiteral("GetCapabilities"))),
+             [this, then = std::move(then)](const QDBusMessage& reply) {
+                 if (reply.type() != QDBusMessage::ReplyMessage) return; // no notification server
+                 m_capabilitiesKnown = true;
+                 m_bodyMarkup = reply.arguments().value(0).toStringList().contains(QStringLiteral("body-markup"));
+                 then();
+             });
+}
+
+void CallNotifier::ring(const CallActivity& activity) {
+    m_call = activity.call;
+    withCapabilities([this, activity] {
         if (m_call == activity.call) notify(activity);
     });
 }
 
+QString CallNotifier::callerAddress(const CallActivity& activity) {
+    return plainLine(activity.email.isEmpty() ? activity.address : activity.email);
+}
+
+QString CallNotifier::callerName(const CallActivity& activity) {
+    const QString name = plainLine(activity.name);
+    return name.isEmpty() ? callerAddress(activity) : name;
+}
+
 void CallNotifier::notify(const CallActivity& activity) {
-    QString caller = plainLine(activity.name);
-    const QString address = plainLine(activity.email.isEmpty() ? activity.address : activity.email);
-    if (caller.isEmpty()) caller = address;
+    const QString caller = callerName(activity);
+    const QString address = callerAddress(activity);
     QString body = caller;
     if (!address.isEmpty() && address != caller) body += QLatin1Char('\n') + address;
     body = bodyText(body, m_bodyMarkup);
@@ -159,6 +178,60 @@ void CallNotifier::notify(const CallActivity& activity) {
     });
 }
 
+void CallNotifier::notifyMissed(const CallActivity& activity) {
+    // A flood of calls (a stranger calling again and again while the line is busy) must not bury the
+    // desktop: past a few a minute, one notification counts the rest.
+    if (!m_missedWindow.isValid() || m_missedWindow.hasExpired(kMissedWindowMs)) {
+        m_missedWindow.start();
+        m_missedInWindow = 0;
+        m_moreMissedId = 0;
+    }
+    if (++m_missedInWindow > kMissedPerWindow) {
+        countMoreMissed();
+        return;
+    }
+    // The summary is plain text by definition; the address goes in the body, made safe for it.
+    const QString caller = callerName(activity);
+    const QString address = callerAddress(activity);
+    showMissed(QStringLiteral("Missed call from ") + caller,
+               bodyText(address == caller ? QString() : address, m_bodyMarkup), 0, [](uint) {});
+}
+
+void CallNotifier::countMoreMissed() {
+    // One request at a time, each replacing the last: its answer shows the count reached meanwhile.
+    if (m_moreMissedAsked) return;
+    m_moreMissedAsked = true;
+    const int count = m_missedInWindow;
+    showMissed(QStringLiteral("More missed calls"),
+               QString::number(count - kMissedPerWindow) + QStringLiteral(" more, listed in the call history"),
+               m_moreMissedId, [this, count](uint id) {
+                   m_moreMissedAsked = false;
+                   m_moreMissedId = id;
+                   if (m_missedInWindow > count) countMoreMissed();
+               });
+}
+
+void CallNotifier::showMissed(const QString& summary, const QString& body, uint replaces,
+                              std::function<void(uint)> shown) {
+    QDBusMessage message = method(QStringLiteral("Notify"));
+    QVariantMap hints;
+    hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("colloqchat"));
+    hints.insert(QStringLiteral("image-data"),
+                 QVariant::fromValue(NotificationImage{
+                     statePicture(CallState::Idle, 64).toImage().convertToFormat(QImage::Format_RGBA8888)}));
+    message << QStringLiteral("ColloqChat") << replaces << QStringLiteral("call-missed") << summary << body
+            << QStringList{QStringLiteral("default"), QStringLiteral("Show the call history")} << hints << qint32(-1);
+    // Nothing waits for it: the bus's own long time-out lets a busy server answer with the number.
+    whenDone(m_bus.asyncCall(message), [this, shown = std::move(shown)](const QDBusMessage& reply) {
+        const uint id = reply.type() == QDBusMessage::ReplyMessage ? reply.arguments().value(0).toUInt() : 0;
+        if (id != 0 && !m_missed.contains(id)) {
+            if (m_missed.size() >= kMaxMissedKept) m_missed.removeFirst();
+            m_missed.append(id);
+        }
+        shown(id);
+    });
+}
+
 void CallNotifier::withdraw() {
     if (m_id != 0) m_bus.asyncCall(closing(m_id));
     m_id = 0;
@@ -176,6 +249,10 @@ void CallNotifier::whenDone(const QDBusPendingCall& call, std::function<void(con
 }
 
 void CallNotifier::onActionInvoked(uint id, const QString& action) {
+    if (id != 0 && m_missed.contains(id)) {
+        emit m_requests.historyRequested();
+        return;
+    }
     // Only the notification of the call ringing now acts: a late click on an old one must not
     // touch the next call.
     if (id == 0 || id != m_id) return;
@@ -192,6 +269,8 @@ void CallNotifier::onActionInvoked(uint id, const QString& action) {
 void CallNotifier::onNotificationClosed(uint id, uint /*reason*/) {
     // Dismissed by the user: the call rings on in the window.
     if (id != 0 && id == m_id) m_id = 0;
+    m_missed.removeOne(id);
+    if (id != 0 && id == m_moreMissedId) m_moreMissedId = 0;
 }
 
 } // namespace desktop

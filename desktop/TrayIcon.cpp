@@ -42,6 +42,15 @@ TrayIcon::TrayIcon(CallRequests& requests, QObject* parent) : QObject(parent), m
 
 TrayIcon::~TrayIcon() = default;
 
+QString TrayIcon::keptRunningNotice() {
+    return QStringLiteral("ColloqChat keeps running in the tray so that you can be called. Choose Quit in its menu "
+                          "to stop it, or tick \"Quit when the window is closed\" on the Tools tab.");
+}
+
+bool TrayIcon::available() const {
+    return m_tray->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
+}
+
 void TrayIcon::follow(const CallActivity& activity) {
     const QString party = CallNotifier::plainLine(activity.name.isEmpty() ? activity.email : activity.name);
     switch (activity.phase) {

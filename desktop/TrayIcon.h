@@ -26,6 +26,10 @@ public:
 
     void follow(const CallActivity& activity);
     State state() const { return m_state; }
+    // Whether a tray host shows the icon now, so that a window closed to it can be found again.
+    bool available() const;
+    // What the user is told the first time the window closes to the tray.
+    static QString keptRunningNotice();
     QMenu* menu() const { return m_menu.get(); }
 
 private:

@@ -3,7 +3,9 @@
 // ringing call shows a notification naming the caller and turns the tray icon to ringing; the
 // notification's actions answer or refuse it, and it goes away however the ring ends.
 #include "app/frmMain.h"
+#include "core/SettingsFiles.h"
 #include "core/basMain.h"
+#include "desktop/Autostart.h"
 #include "desktop/CallDesktop.h"
 #include "desktop/CallNotifier.h"
 #include "desktop/TrayIcon.h"
@@ -11,9 +13,13 @@
 #include "support/FrmMainCallAccess.h"
 #include "support/Linphonec.h"
 #include "support/RawSipPeer.h"
+#include "support/ScriptedChatServer.h"
 #include "support/TestEnv.h"
+#include "wire/Codepage.h"
+#include "wire/Scramble.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDBusConnectionInterface>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -24,6 +30,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
+#include <csignal>
 #include <gtest/gtest.h>
 
 using State = desktop::TrayIcon::State;
@@ -126,6 +133,9 @@ TEST_F(DesktopCalls, ARingingCallIsNotifiedAndShownInTheTrayAndTheNotificationAn
     for (const auto& test : cases) {
         SCOPED_TRACE(test.action ? test.action : "caller hangs up");
         form.SSTab1->setCurrentWidget(form.viewHistory); // Answer and Terminate are not in sight
+        // Closed, the window goes to the tray (saying so the first time only); a call brings it back.
+        form.close();
+        ASSERT_TRUE(form.isHidden() && !form.isUnloaded());
         // The window rings in a loop of its own: what the user sees and does meanwhile runs in it.
         bool shown = false;
         bool trayRang = false;
@@ -133,7 +143,8 @@ TEST_F(DesktopCalls, ARingingCallIsNotifiedAndShownInTheTrayAndTheNotificationAn
         QObject::connect(&whileRinging, &QTimer::timeout, [&] {
             if (!form.cmdAnswer->isEnabled()) return;
             whileRinging.stop();
-            shown = testenv::waitFor([&] { return hosts.shown() == 1; }) && form.SSTab1->currentIndex() == 0;
+            shown = testenv::waitFor([&] { return hosts.shown() == 1; }) && form.SSTab1->currentIndex() == 0 &&
+                    form.isVisible();
             trayRang = trayShows(State::Ringing);
             test.action ? hosts.choose(test.action) : peer.command("terminate");
         });
@@ -157,14 +168,21 @@ TEST_F(DesktopCalls, ARingingCallIsNotifiedAndShownInTheTrayAndTheNotificationAn
         }
         ASSERT_TRUE(peerSays(test.peerEnd)) << peer.output().toStdString();
         EXPECT_TRUE(shown && trayRang) << shown << trayRang;
-        // Read on the bus: the notification named the caller.
-        const QByteArray notified = hosts.monitor.readAll();
-        EXPECT_EQ(notified.count("member=Notify"), 1);
-        EXPECT_TRUE(notified.contains("string \"Unknown caller: linphonec peer\nsip:127.0.0.1:")) << notified.data();
-        EXPECT_TRUE(testenv::waitFor([&] { return hosts.shown() == 0; }));
-        EXPECT_TRUE(trayShows(State::Idle));
         ASSERT_TRUE(testenv::waitFor([&] { return !form.g_objSession && form.g_intIncomingCount == 0; }, 30000));
+        // A call nobody answered stays on the desktop as missed, and leads to the history.
+        EXPECT_TRUE(testenv::waitFor([&] { return hosts.shown() == (test.action ? 0 : 1); }));
+        if (!test.action) hosts.choose("call history");
+        EXPECT_TRUE(testenv::waitFor([&] { return hosts.shown() == 0; }));
+        EXPECT_EQ(form.SSTab1->currentWidget() == form.viewHistory, !test.action);
+        EXPECT_TRUE(trayShows(State::Idle));
+        // Read on the bus: the notifications named the caller.
+        const QByteArray notified = hosts.monitor.readAll();
+        EXPECT_EQ(notified.count("member=Notify"), test.action ? 1 : 2);
+        EXPECT_TRUE(notified.contains("string \"Unknown caller: linphonec peer\nsip:127.0.0.1:")) << notified.data();
+        EXPECT_EQ(notified.count("string \"Missed call from Unknown caller: linphonec peer\""), test.action ? 0 : 1);
     }
+    EXPECT_EQ(env.boxes().size(), 1);
+    EXPECT_EQ(env.boxes().value(0).prompt, desktop::TrayIcon::keptRunningNotice());
     int cancel = 0;
     form.Form_Unload(cancel);
 
@@ -179,6 +197,25 @@ TEST_F(DesktopCalls, ARingingCallIsNotifiedAndShownInTheTrayAndTheNotificationAn
     }
     // The daemon takes it away once it has heard the close, a moment later on a busy machine.
     EXPECT_TRUE(testenv::waitFor([&] { return hosts.shown() == 0; }, 5000));
+
+    // A flood of missed calls shows five, then one notification that counts the rest.
+    desktop::CallDesktop calls;
+    CallActivity missed;
+    missed.phase = CallActivity::Phase::Ended;
+    missed.outcome = CallActivity::Outcome::Missed;
+    missed.incoming = true;
+    for (missed.call = 2; missed.call < 42; ++missed.call) {
+        missed.name = QStringLiteral("Mallory ") + QString::number(missed.call);
+        calls.follow(missed);
+    }
+    QByteArray bus;
+    EXPECT_TRUE(testenv::waitFor([&] {
+        bus += hosts.monitor.readAll();
+        return bus.contains("string \"35 more, listed in the call history\"");
+    }));
+    EXPECT_EQ(bus.count("string \"Missed call from Mallory "), 5);
+    // Five new notifications and one for the rest, which each count after the first replaces.
+    EXPECT_EQ(bus.count("uint32 0\n   string \"call-missed\""), 6) << bus.data();
 }
 
 // What a caller names itself, 950 characters of it with right-to-left overrides and markup, rings
@@ -247,6 +284,75 @@ TEST_F(DesktopCalls, AHostileNameShowsAsOneCleanBoundedLineEverywhere) {
     EXPECT_EQ(form.size(), size);
     int cancel = 0;
     form.Form_Unload(cancel);
+}
+
+// The end of the session while the window is in the tray: it signs off at the chat server and the
+// program's event loop ends, as Quit in the tray's menu does.
+TEST_F(DesktopCalls, TheSessionsEndSignsOffFromTheTrayAndEndsTheProgram) {
+    frmMain& form = *window;
+    testsupport::ScriptedChatServer server;
+    ASSERT_TRUE(server.listen());
+    server.enqueue(testsupport::ScriptedChatServer::Reply::framed(QStringLiteral("2005")));
+    basMain::g_strServerIP = server.host();
+    basMain::g_strServerPort = QString::number(server.port());
+    form.setIdentity(
+        {QStringLiteral("17"), QStringLiteral("ann@example.com"), {}, server.host(), basMain::g_strServerPort});
+    form.createSocketsForTesting();
+    form.quitOnSessionEnd();
+    form.close();
+    ASSERT_TRUE(form.isHidden());
+    QTimer::singleShot(100, [] { std::raise(SIGTERM); });
+    QTimer::singleShot(60000, [] { QCoreApplication::exit(99); });
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    EXPECT_TRUE(form.isUnloaded());
+    ASSERT_GE(server.connectionCount(), 1);
+    EXPECT_TRUE(wire::unscrambled(wire::fromCp1252(server.request(server.connectionCount() - 1)))
+                    .startsWith(QStringLiteral("2005") + wire::kSep + QStringLiteral("17")));
+}
+
+// The box "Desktop": quitting instead of the tray is kept and obeyed; start at login writes the
+// desktop's autostart entry running this program, removes it, and says so when it cannot.
+TEST_F(DesktopCalls, TheDesktopSettingsAreKeptAndObeyed) {
+    frmMain& form = *window;
+    env.makeLogsFolder();
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    const QString entry = config.filePath(QStringLiteral("autostart/colloqchat.desktop"));
+    form.chkStartAtLogin->click();
+    QFile file(entry);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll().contains(
+        "\nExec=" + desktop::execLine(QCoreApplication::applicationFilePath()).toUtf8() + "\n"));
+    form.chkStartAtLogin->click();
+    EXPECT_FALSE(QFile::exists(entry) || form.chkStartAtLogin->isChecked());
+    file.close();
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)); // a file where the folder would have to be
+    qputenv("XDG_CONFIG_HOME", entry.toUtf8());
+    form.chkStartAtLogin->click();
+    EXPECT_FALSE(form.chkStartAtLogin->isChecked());
+    EXPECT_FALSE(env.logLines().filter(QStringLiteral("chkStartAtLogin_Click")).isEmpty());
+    qunsetenv("XDG_CONFIG_HOME");
+
+    form.chkQuitOnClose->click();
+    EXPECT_TRUE(basMain::readDesktopSettings().quitOnClose);
+    basMain::g_blnQuitNoLogOff = true;
+    form.close();
+    basMain::g_blnQuitNoLogOff = false;
+    EXPECT_TRUE(form.isUnloaded());
+    EXPECT_TRUE(env.boxes().isEmpty());
+}
+
+// The autostart entry's Exec line runs the program wherever it lies, whatever its path holds.
+TEST(StartAtLogin, TheExecLineQuotesAndEscapesThePath) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"/usr/bin/colloqchat", "/usr/bin/colloqchat"},
+        {"/opt/Colloq Chat/colloqchat", "\"/opt/Colloq Chat/colloqchat\""},
+        {"/home/a\"b/$HOME/`x`/c", "\"/home/a\\\\\"b/\\\\$HOME/\\\\`x\\\\`/c\""},
+        {"/tmp/back\\slash", "\"/tmp/back\\\\\\\\slash\""},
+        {"/tmp/100%/x%u", "/tmp/100%%/x%%u"},
+    };
+    for (const auto& [path, exec] : cases)
+        EXPECT_EQ(desktop::execLine(QString::fromUtf8(path)), QString::fromUtf8(exec)) << path;
 }
 
 // A caller names itself: the desktop shows one line of printable text, cut short, whatever it sends.

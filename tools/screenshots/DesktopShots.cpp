@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QImage>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
 #include <QSystemTrayIcon>
@@ -88,8 +89,23 @@ bool desktopPictures(const QString& folder) {
          ok;
     menu->hide();
     ok = iconPictures(folder) && ok;
+
+    // Nobody answered: the ring's notification goes, the missed call's comes.
     ring.phase = CallActivity::Phase::Ended;
+    ring.outcome = CallActivity::Outcome::Missed;
     calls.follow(ring);
+    runUntil([] { return false; }, 1500);
+    ok = saveShown(QRect(screen.center().x(), 0, screen.width() / 2, screen.height() / 2), folder,
+                   "notification-missed.png") &&
+         ok;
+
+    // What the window says the first time it closes to the tray.
+    QMessageBox notice(QMessageBox::Information, QStringLiteral("ColloqChat"), desktop::TrayIcon::keptRunningNotice(),
+                       QMessageBox::Ok);
+    notice.show();
     runUntil([] { return false; }, 300);
-    return ok;
+    const QString path = QDir(folder).filePath(QStringLiteral("tray-notice.png"));
+    const bool saved = notice.grab().save(path, "PNG", 9);
+    QTextStream(stdout) << (saved ? "saved " : "FAILED ") << path << Qt::endl;
+    return saved && ok;
 }
