@@ -249,8 +249,6 @@ private:
     // back (frmMain_contacts.cpp).
     ContactRequestBar* m_requestBar = nullptr;
     QPointer<frmMngContacts> m_contactsDialog;
-    static inline const QString kContactsNotChanged =
-        QStringLiteral("The chat server did not answer; your contact list was not changed. Try again in a moment.");
     void setUpContactRequests();
     void sendContactChange(const QString& answer);
     void addContact(const QString& email);

@@ -22,6 +22,11 @@
 
 using namespace basMain;
 
+namespace {
+const QString kContactsNotChanged =
+    QStringLiteral("The chat server did not answer; your contact list was not changed. Try again in a moment.");
+} // namespace
+
 void frmMain::cmdManageContacts_Click() {
     g_strDialogResult.clear();
     frmMngContacts dialog(*LstUsers, m_identity.email, this);

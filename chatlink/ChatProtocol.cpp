@@ -112,9 +112,10 @@ void handleAddContact(ContactsModel& list, const Fields& fields, int& mark) {
     vb::ListItem* row = list.find(record.key());
     if (!row) {
         list.addContact(record, ContactsModel::Fill::NameAndEmail);
-        return;
+        row = list.item(record.key());
+    } else {
+        ContactsModel::refresh(*row, record);
     }
-    ContactsModel::refresh(*row, record);
     // The server names a contact only once they list the user back.
     if (record.name.isEmpty() && record.status != QLatin1String("1")) ContactsModel::markWaiting(*row);
 }
