@@ -91,6 +91,8 @@ void ChatLink::probeServer(const QString& host, quint16 port) {
 void ChatLink::returnToServer() {
     g_strAltServerBase.clear();
     g_intOnLineTicks = kTicksPerPoll;
+    // The outage left every row "unknown": the first log-in answered tells again who waits.
+    m_logInsAnswered = 0;
 }
 
 ChatLink::~ChatLink() {
