@@ -106,38 +106,6 @@ TEST_F(ChatLinkAlone, ASlowServerGetsTheWaitingRequestsInTurnAndNoMoreThanAFew) 
         EXPECT_EQ(sent(index), requests[index] + wire::kSep + kWan);
 }
 
-// Who waits on whom is asked after the first log-in answered and after every fourth since, not at
-// every poll; a server from before that request closes on it and is not asked again.
-TEST_F(ChatLinkAlone, WhoWaitsOnWhomIsAskedEveryFourthLogInUntilTheServerClosesOnIt) {
-    ScriptedChatServer::Reply closes;
-    closes.closeAfter = true;
-    QStringList expected;
-    for (int logIn = 1; logIn <= 9; ++logIn) {
-        server.enqueue(ScriptedChatServer::Reply::framed(msg({"1"})));
-        expected << "1";
-        if (logIn == 1) server.enqueue(ScriptedChatServer::Reply::framed(msg({"80", "W", "5", "", "ann@x.org"})));
-        if (logIn == 5) server.enqueue(closes);
-        if (logIn == 1 || logIn == 5) expected << "80";
-    }
-    QStringList codes;
-    for (int logIn = 1; logIn <= 9; ++logIn) {
-        link.send(msg({"1", "42", "me@x.org"}));
-        const int exchanges = static_cast<int>(codes.size()) + (logIn == 1 || logIn == 5 ? 2 : 1);
-        ASSERT_TRUE(testenv::waitFor(
-            [&] {
-                return server.connectionCount() == exchanges && link.socket().currentHandle() == 0 &&
-                       link.waitingRequests() == 0;
-            },
-            kLongWait))
-            << logIn;
-        while (codes.size() < exchanges)
-            codes << sent(static_cast<int>(codes.size())).section(wire::kSep, 0, 0);
-    }
-    EXPECT_EQ(codes, expected);
-    EXPECT_EQ(users.item(QStringLiteral("A5"))->Text(), QStringLiteral("Waiting"));
-    EXPECT_FALSE(link.asksContactRequests());
-}
-
 // A server nobody can reach: the link turns to the alternate server, and says whether a change to
 // the contacts went down with the requests it drops.
 TEST_F(ChatLinkAlone, AServerThatCannotBeReachedSendsTheClientToTheAlternateServer) {
