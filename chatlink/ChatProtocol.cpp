@@ -358,6 +358,8 @@ void dispatch(const ReplyTarget* given, const QString& reply, const Answered& an
         showServerText(target, fields, true, mark);
         break;
     case wire::Code::Refused:
+        // Asked in the background: a refusal (too many look-ups lately) is for the next time.
+        if (wire::codeOf(answered.request) == wire::Code::ContactRequests) break;
         showServerText(target, fields, false, mark);
         break;
     case wire::Code::SignOffWithSettings:
