@@ -19,9 +19,6 @@ public:
     // The requests the server lists now (names and addresses already fit to be shown): those not
     // told yet join the queue, and queued ones it no longer lists leave it.
     void offer(const QList<wire::ContactRequestEntry>& asking);
-    // The request shown, or null while the strip is hidden.
-    const wire::ContactRequestEntry* current() const { return m_queue.empty() ? nullptr : &m_queue.front(); }
-
     // A session keeps no more than these waiting to be told, and remembers no more than
     // kMaxRemembered as told; a server that lists more is not followed further.
     static constexpr qsizetype kMaxQueued = 20;

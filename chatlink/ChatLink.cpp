@@ -92,7 +92,7 @@ void ChatLink::returnToServer() {
     g_strAltServerBase.clear();
     g_intOnLineTicks = kTicksPerPoll;
     // The outage left every row "unknown": the first log-in answered tells again who waits.
-    m_logInsAnswered = 0;
+    m_sinceAsked.invalidate();
 }
 
 ChatLink::~ChatLink() {
@@ -222,7 +222,8 @@ void ChatLink::afterReply(const QString& reply) {
     emit replyHandled(m_requestText, reply);
     if (!wire::isRequest(m_requestText, wire::Code::LogIn) || !m_asksRequests) return;
     if (wire::codeOf(reply.section(wire::kSep, 0, 0)) != wire::Code::LogIn) return;
-    if (m_logInsAnswered++ % kLogInsPerAsk != 0) return;
+    if (m_sinceAsked.isValid() && m_sinceAsked.elapsed() < kAskEveryMs) return;
+    m_sinceAsked.start();
     // The same proof as the log-in's; it goes once this connection has taken its close step.
     QString ask = m_requestText;
     ask.replace(0, ask.indexOf(wire::kSep), wire::codeText(wire::Code::ContactRequests));

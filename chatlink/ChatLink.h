@@ -9,6 +9,7 @@
 #include "chatlink/ChatProtocol.h"
 #include "wire/Protocol.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <deque>
@@ -73,10 +74,11 @@ public:
     // next poll goes to it at once.
     void returnToServer();
 
-    // Who waits on whom (request 80) is asked after the first log-in answered and after every
-    // kLogInsPerAsk-th one since, as long as the server answers it: the server counts it against
-    // the user's look-ups, so not at every poll. A server that closes on it is not asked again.
-    static constexpr int kLogInsPerAsk = 4;
+    // Who waits on whom (request 80) is asked after the first log-in answered and after the first
+    // one kAskEveryMs or more after the last asking, as long as the server answers it: the server
+    // counts it against the look-ups of the user's address, so not at every poll or Refresh. A
+    // server that closes on it is not asked again.
+    static constexpr qint64 kAskEveryMs = qint64{10} * 60 * 1000;
     bool asksContactRequests() const { return m_asksRequests; }
 
     // The socket's events, as the socket component names them.
@@ -132,7 +134,7 @@ private:
     basMain::Answered m_answered;
     // The request on the current connection, as the window gave it.
     QString m_requestText;
-    int m_logInsAnswered = 0;
+    QElapsedTimer m_sinceAsked; // invalid: ask at the next log-in answered
     bool m_asksRequests = true;
 };
 
