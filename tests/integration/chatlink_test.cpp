@@ -290,7 +290,6 @@ TEST_F(ChatLink, TheContactsManagerTellsWhatBecameOfEachRequestInItsOwnWindow) {
         env.answerBoxesWith(vb::vbYes);
         manager.cmdRemoveContact->click();
         says("Bob was removed from your contacts. | 0 | ");
-        EXPECT_EQ(manager.LstContacts->count(), 0);
         return dialog.result();
     });
     form.cmdManageContacts_Click();
