@@ -75,6 +75,7 @@ frmMain::frmMain(QWidget* parent)
                          vb::MsgBox(prompt, vb::vbInformation | vb::vbOKOnly, title);
                      }};
     basMain::setReplyTarget(&m_replyTarget);
+    setUpContactRequests();
     basMain::setStatusSink([status = txtStatus](const QString& text) {
         vb::setForeColor(*status, vb::vbRed);
         status->setPlainText(text);

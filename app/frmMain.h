@@ -15,6 +15,7 @@
 #include "platform/widgets/ListView.h"
 #include "wire/Protocol.h" // the field separator, which users of the window use too
 
+#include <QPointer>
 #include <QWidget>
 #include <memory>
 #include <optional>
@@ -37,6 +38,8 @@ namespace desktop {
 class CallDesktop;
 class SessionEnd;
 } // namespace desktop
+class ContactRequestBar;
+class frmMngContacts;
 namespace chatlink {
 class ChatLink;
 }
@@ -269,6 +272,15 @@ private:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     chatlink::ChatLink* m_link = nullptr;
+    // Contacts: the manager's requests and what came of them, and the users asking to be added
+    // back (frmMain_contacts.cpp).
+    ContactRequestBar* m_requestBar = nullptr;
+    QPointer<frmMngContacts> m_contactsDialog;
+    void setUpContactRequests();
+    void sendContactChange(const QString& answer);
+    void addContact(const QString& email);
+    // A row that does not list the user back cannot be called: the status box says so (true).
+    bool refuseWaitingContact(const vb::ListItem& row);
     void setUpRinging();
     // What the window shows of a session's state (see CallController::stateShown).
     void showCallState(long state, const QString& caption);

@@ -136,6 +136,7 @@ void frmMain::showCallState(long state, const QString& caption) {
 
 void frmMain::cmdConnect_Click() {
     const vb::ListItem* row = LstUsers->selectedItem();
+    if (row && refuseWaitingContact(*row)) return;
     placeCall(row ? std::optional<CallTarget>({row->SubItem(1), row->SubItem(2), row->Tag()}) : std::nullopt);
 }
 

@@ -91,6 +91,8 @@ void ChatLink::probeServer(const QString& host, quint16 port) {
 void ChatLink::returnToServer() {
     g_strAltServerBase.clear();
     g_intOnLineTicks = kTicksPerPoll;
+    // The outage left every row "unknown": the first log-in answered tells again who waits.
+    m_sinceAsked.invalidate();
 }
 
 ChatLink::~ChatLink() {
@@ -151,6 +153,7 @@ void ChatLink::oMySocket_OnConnect(qint32 lngSocketHandle) {
         // to the alternate server.
         if (g_strMsgToSend != request && socket().currentHandle() != lngSocketHandle) return;
         m_answered.request = pending.section(wire::kSep, 0, 0);
+        m_requestText = pending;
         socket().SendData(request, lngSocketHandle);
     } catch (const std::exception& error) {
         logCaught(stepText("oMySocket_OnConnect", step), error);
@@ -197,6 +200,7 @@ void ChatLink::oMySocket_OnDataArrival(const QString& strDataReceive) {
             step = 5;
             armCloseStep();
             m_serverCall->start();
+            afterReply(received.payload);
         }
         step = 6;
         emit showStatus();
@@ -214,7 +218,25 @@ void ChatLink::armCloseStep() {
     m_closeHandle = g_lngChatSocketHandle;
 }
 
+void ChatLink::afterReply(const QString& reply) {
+    emit replyHandled(m_requestText, reply);
+    if (!wire::isRequest(m_requestText, wire::Code::LogIn) || !m_asksRequests) return;
+    if (wire::codeOf(reply.section(wire::kSep, 0, 0)) != wire::Code::LogIn) return;
+    if (m_sinceAsked.isValid() && m_sinceAsked.elapsed() < kAskEveryMs) return;
+    m_sinceAsked.start();
+    // The same proof as the log-in's; it goes once this connection has taken its close step.
+    QString ask = m_requestText;
+    ask.replace(0, ask.indexOf(wire::kSep), wire::codeText(wire::Code::ContactRequests));
+    if (m_waiting.size() < kMaxWaitingRequests && std::find(m_waiting.begin(), m_waiting.end(), ask) == m_waiting.end())
+        m_waiting.push_back(ask);
+}
+
 void ChatLink::oMySocket_OnClose() {
+    if (!m_answered.request.isEmpty()) {
+        // Closed with no answer: a server from before the request does that.
+        if (wire::codeOf(m_answered.request) == wire::Code::ContactRequests) m_asksRequests = false;
+        emit requestUnanswered(m_requestText);
+    }
     g_lngChatSocketHandle = 0;
     emit showStatus();
     emit exchangeClosed();

@@ -9,6 +9,7 @@
 #include "chatlink/ChatProtocol.h"
 #include "wire/Protocol.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <deque>
@@ -73,6 +74,13 @@ public:
     // next poll goes to it at once.
     void returnToServer();
 
+    // Who waits on whom (request 80) is asked after the first log-in answered and after the first
+    // one kAskEveryMs or more after the last asking, as long as the server answers it: the server
+    // counts it against the look-ups of the user's address, so not at every poll or Refresh. A
+    // server that closes on it is not asked again.
+    static constexpr qint64 kAskEveryMs = qint64{10} * 60 * 1000;
+    bool asksContactRequests() const { return m_asksRequests; }
+
     // The socket's events, as the socket component names them.
     void oMySocket_OnConnect(qint32 lngSocketHandle);
     void oMySocket_OnDataArrival(const QString& strDataReceive);
@@ -99,9 +107,15 @@ signals:
     void serverBack();
     // What the user is to read of the last three, in red in the status box.
     void warning(const QString& text);
+    // A reply was handled; `request` is the text it answered (without the client's address).
+    void replyHandled(const QString& request, const QString& reply);
+    // The server closed the exchange of `request` without answering it.
+    void requestUnanswered(const QString& request);
 
 private:
     void armCloseStep();
+    // What follows a handled reply: the signal, and request 80 when a log-in's answer calls for it.
+    void afterReply(const QString& reply);
 
     std::unique_ptr<KVOSocket> m_socket;
     ContactsModel* m_contacts = nullptr;
@@ -118,6 +132,10 @@ private:
     qint32 m_closeHandle = 0;
     std::deque<QString> m_waiting;
     basMain::Answered m_answered;
+    // The request on the current connection, as the window gave it.
+    QString m_requestText;
+    QElapsedTimer m_sinceAsked; // invalid: ask at the next log-in answered
+    bool m_asksRequests = true;
 };
 
 } // namespace chatlink

@@ -12,6 +12,7 @@
 
 #include <QTimer>
 
+#include <algorithm>
 #include <exception>
 
 namespace basMain {
@@ -38,6 +39,7 @@ enum Mark : int {
     kMarkSettings = 2005,
     kMarkNewId = 50,
     kMarkCallPaths = 40,
+    kMarkContactRequests = 80,
     kMarkCommonEnd = 9999,
 };
 
@@ -110,9 +112,19 @@ void handleAddContact(ContactsModel& list, const Fields& fields, int& mark) {
     vb::ListItem* row = list.find(record.key());
     if (!row) {
         list.addContact(record, ContactsModel::Fill::NameAndEmail);
-        return;
+        row = list.item(record.key());
+    } else {
+        ContactsModel::refresh(*row, record);
     }
-    ContactsModel::refresh(*row, record);
+    // The server names a contact only once they list the user back.
+    if (record.name.isEmpty() && record.status != QLatin1String("1")) ContactsModel::markWaiting(*row);
+}
+
+// A row's state by a record of a poll: a row waiting for the contact to list the user back stays
+// so while the record has no name, which the server tells once they do.
+void settle(vb::ListItem& row, const UserRecord& record) {
+    if (ContactsModel::isWaiting(row) && record.name.isEmpty()) return;
+    ContactsModel::flipOnOff(row, record.status);
 }
 
 // Reply 77: dated records, six fields each, as the alternate server merges them.
@@ -154,7 +166,7 @@ void handleRecords(ContactsModel& list, const Fields& fields, int& mark) {
         // A server tells a contact's name only once the two list each other: a row added before
         // that has none yet.
         if (!record.name.isEmpty() && row->SubItem(1) != record.name) row->setSubItem(1, record.name);
-        ContactsModel::flipOnOff(*row, record.status);
+        settle(*row, record);
     }
 }
 
@@ -171,7 +183,7 @@ bool handleRecordsWithTrailer(ContactsModel& list, const Fields& fields, int& ma
             list.addContact(record, ContactsModel::Fill::NameAndEmail);
         } else {
             if (row->Tag() != record.address) row->setTag(record.address);
-            ContactsModel::flipOnOff(*row, record.status);
+            settle(*row, record);
         }
         // Fewer than five fields after this record: the rest is the trailer.
         if (fields.last() < first + 9) break;
@@ -256,6 +268,34 @@ void handleCallPaths(const ReplyTarget& target, const QString& reply, const Answ
     if (target.onCallPaths) target.onCallPaths(reply.split(wire::kSep));
 }
 
+// Reply 80: the contacts who do not list the user back are shown waiting; those who list the user
+// unanswered go to the window. All of it is someone else's text: cut to one plain line each, and
+// no more entries than a full list holds.
+void handleContactRequests(const ReplyTarget& target, const QString& reply, const Answered& answered, int& mark) {
+    mark = kMarkContactRequests;
+    if (wire::codeOf(answered.request) != wire::Code::ContactRequests)
+        refuse(QStringLiteral("Contact requests reply to request ") + answered.request.left(kQuoteChars));
+    const std::optional<QList<wire::ContactRequestEntry>> entries = wire::parseContactRequests(reply.split(wire::kSep));
+    if (!entries) vb::raise(vb::kErrTypeMismatch);
+    constexpr qsizetype kMaxEmailChars = 254;
+    QList<wire::ContactRequestEntry> asking;
+    const vb::ListModel::SortPause pause(*target.contacts);
+    for (wire::ContactRequestEntry entry : *entries) {
+        // A handle is a number: anything else could not be removed or answered.
+        if (entry.handle.isEmpty() || entry.handle.size() > 20 ||
+            !std::all_of(entry.handle.begin(), entry.handle.end(), [](QChar c) { return c.isDigit(); }))
+            continue;
+        entry.email = wire::cleanPeerText(entry.email, kMaxEmailChars);
+        if (entry.kind == wire::ContactRequestEntry::Kind::Waiting) {
+            target.contacts->showWaiting(entry.handle, entry.email);
+        } else if (!target.contacts->find(QStringLiteral("A") + entry.handle)) {
+            entry.name = wire::cleanPeerText(entry.name);
+            asking.append(entry);
+        }
+    }
+    if (target.onAsking) target.onAsking(asking);
+}
+
 // Replies 1985 (registration refused) and 1957 (server notice): the text in red, cut to a screenful.
 void showServerText(const ReplyTarget& target, const Fields& fields, bool endsRegistration, int& mark) {
     mark = kMarkStatusText;
@@ -318,6 +358,8 @@ void dispatch(const ReplyTarget* given, const QString& reply, const Answered& an
         showServerText(target, fields, true, mark);
         break;
     case wire::Code::Refused:
+        // Asked in the background: a refusal (too many look-ups lately) is for the next time.
+        if (wire::codeOf(answered.request) == wire::Code::ContactRequests) break;
         showServerText(target, fields, false, mark);
         break;
     case wire::Code::SignOffWithSettings:
@@ -328,6 +370,9 @@ void dispatch(const ReplyTarget* given, const QString& reply, const Answered& an
         break;
     case wire::Code::NewId:
         handleNewId(target, fields, answered, mark);
+        break;
+    case wire::Code::ContactRequests:
+        handleContactRequests(target, reply, answered, mark);
         break;
     default: // sign-off (2) and codes the client does not know: nothing to do
         break;

@@ -2,6 +2,7 @@
 // Handling of the chat server's replies: the user list, the status box, the registration state
 // and the two settings files.
 #include "core/Identity.h"
+#include "wire/ContactRequests.h"
 
 #include <QString>
 #include <QStringList>
@@ -31,6 +32,9 @@ struct ReplyTarget {
     // Shows the server's notice (reply 11) in a box with its title; without it the notice is
     // not shown.
     std::function<void(const QString& prompt, const QString& title)> showNotice = {};
+    // Takes the users who list this one and are not listed back (reply 80's "A" entries: handle,
+    // name and e-mail, made fit to be shown); without it they are not shown.
+    std::function<void(const QList<wire::ContactRequestEntry>& asking)> onAsking = {};
 };
 
 // The target fnUseMSGReceived() works on; the main window installs its own and removes it (with
@@ -57,7 +61,8 @@ struct Answered {
 // "Status" column. Replies that would rewrite a settings file unasked are logged and left
 // unapplied: reply 3 outside a registration's wait, reply 2005 to anything but request 2005,
 // reply 111 whose address is not a dotted IPv4 address with a port of 1 to 65534, and replies
-// 111, 2005, 40 and 50 that did not come over an authenticated connection.
+// 111, 2005, 40 and 50 that did not come over an authenticated connection. Reply 80 is taken only
+// in answer to request 80.
 // Without `answered` the reply answers no request, over no authenticated connection.
 void fnUseMSGReceived(const Answered& answered = {});
 // The same on a target given here rather than the installed one.

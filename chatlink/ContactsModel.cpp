@@ -11,6 +11,9 @@ constexpr QLatin1String kOn("On"), kOff("Off"), kOnLine("1"), kOffLine("0");
 // While nobody can tell: neither the chat server nor its pages answer.
 constexpr QLatin1String kUnknown("unknown");
 constexpr int kGrey = 0x808080;
+// Not listed back (yet): nobody can tell whether they are on line.
+constexpr QLatin1String kWaiting("Waiting");
+constexpr int kDarkBlue = 0x8B0000;
 
 QString statusText(const UserRecord& record) {
     return record.status == kOnLine ? QString(kOn) : QString(kOff);
@@ -54,8 +57,29 @@ void ContactsModel::refresh(vb::ListItem& row, const UserRecord& record) {
     row.setForeColor(statusColour(record));
 }
 
+void ContactsModel::showWaiting(const QString& handle, const QString& email) {
+    const QString key = QStringLiteral("A") + handle;
+    vb::ListItem* row = find(key);
+    if (!row) {
+        row = add(QString(kWaiting));
+        row->setSubItem(2, email);
+        setKey(row, key);
+    }
+    markWaiting(*row);
+}
+
+void ContactsModel::markWaiting(vb::ListItem& row) {
+    row.setText(QString(kWaiting));
+    row.setSubItem(1, QStringLiteral("waiting for them to add you"));
+    row.setForeColor(kDarkBlue);
+}
+
+bool ContactsModel::isWaiting(const vb::ListItem& row) {
+    return row.Text() == kWaiting;
+}
+
 void ContactsModel::flipOnOff(vb::ListItem& row, const QString& status) {
-    if (row.Text() == kUnknown) {
+    if (row.Text() == kUnknown || row.Text() == kWaiting) {
         // Any word on the contact beats none: it is taken as it comes.
         row.setText(QString(status == kOnLine ? kOn : kOff));
         row.setForeColor(status == kOnLine ? vb::vbBlack : vb::vbRed);

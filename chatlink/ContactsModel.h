@@ -41,8 +41,14 @@ public:
     // the address column left as it is.
     static void refresh(vb::ListItem& row, const UserRecord& record);
     // "On" with status "0" turns "Off" in red; then "Off" with status "1" turns "On" in black;
-    // "unknown" turns either by the status.
+    // "unknown" and "Waiting" turn either by the status.
     static void flipOnOff(vb::ListItem& row, const QString& status);
+    // A contact the user lists who does not list the user back (yet): "Waiting", with "waiting
+    // for them to add you" where the name goes, which the server tells only once they do. The
+    // row of key "A" + `handle` is added when missing.
+    void showWaiting(const QString& handle, const QString& email);
+    static void markWaiting(vb::ListItem& row);
+    static bool isWaiting(const vb::ListItem& row);
     // Every row "unknown" in grey: what they last said is stale, and nobody answers to say more.
     void markAllUnknown();
     // "On" rows before "Off" rows, as after every reply.

@@ -71,7 +71,13 @@ frmMngContacts::frmMngContacts(const vb::ListView& users, const QString& ownEmai
     removeLayout->addLayout(removeButtons);
     SSTab1->addTab(removeTab, QStringLiteral("Remove Contacts"));
 
-    (new QVBoxLayout(this))->addWidget(SSTab1);
+    lblOutcome = new QLabel(this);
+    lblOutcome->setObjectName(QStringLiteral("lblOutcome"));
+    lblOutcome->setTextFormat(Qt::PlainText); // the server's words are text, never markup
+    lblOutcome->setWordWrap(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(SSTab1);
+    layout->addWidget(lblOutcome);
     resize(520, 320);
 
     connect(txtEmail, &QLineEdit::textChanged, this, &frmMngContacts::txtEmail_Change);
@@ -94,13 +100,75 @@ void frmMngContacts::Form_Load(const vb::ListView& users) {
     // the widths are set then (eventFilter).
     LstContacts->header()->setStretchLastSection(false);
     LstContacts->installEventFilter(this);
+    fillContacts(users);
+}
+
+void frmMngContacts::fillContacts(const vb::ListView& users) {
+    LstContacts->clearItems();
+    cmdRemoveContact->setEnabled(false);
     for (int index = 0; index < users.count(); ++index) {
         const vb::ListItem* user = users.itemAt(index);
         vb::ListItem* row = LstContacts->add(user->Text());
         row->setSubItem(1, user->SubItem(1));
         row->setSubItem(2, user->SubItem(2));
         if (!user->Key().isEmpty()) LstContacts->setKey(row, user->Key());
-        row->setForeColor(row->Text() == QStringLiteral("On") ? vb::vbBlack : vb::vbRed);
+        // A contact not on line, whether off or not listing the user back, is told apart as in
+        // the user list.
+        row->setForeColor(row->Text() == QStringLiteral("On")    ? vb::vbBlack
+                          : row->Text() == QStringLiteral("Off") ? vb::vbRed
+                                                                 : user->ForeColor());
+    }
+}
+
+void frmMngContacts::answer(const QString& result, const QString& doing) {
+    g_strDialogResult = result;
+    if (!m_sender) {
+        m_answered = true;
+        accept();
+        return;
+    }
+    m_pending = true;
+    cmdAddCont->setEnabled(false);
+    cmdRemoveContact->setEnabled(false);
+    showOutcome(doing, vb::vbBlack);
+    m_sender(result);
+}
+
+void frmMngContacts::showOutcome(const QString& text, int colour) {
+    lblOutcome->setText(text);
+    vb::setForeColor(*lblOutcome, colour);
+}
+
+void frmMngContacts::changeDone(const vb::ListView& users, const QString& addedName) {
+    if (!m_pending) return;
+    m_pending = false;
+    const QStringList parts = g_strDialogResult.split(wire::kSep);
+    QString text;
+    if (parts.value(0) == QStringLiteral("A")) {
+        text = addedName.isEmpty() ? parts.value(1) + QStringLiteral(" was added to your contacts. It shows \"waiting "
+                                                                     "for them to add you\" until they add you too.")
+                                   : addedName + QStringLiteral(" was added to your contacts.");
+        txtEmail->clear();
+        txtEmail->setFocus();
+    } else if (const vb::ListItem* removed = LstContacts->find(parts.value(1))) {
+        // A row with no name of the contact's own (not listed back) goes by its address.
+        const bool named = removed->Text() != QStringLiteral("Waiting") && !removed->SubItem(1).isEmpty();
+        text = (named ? removed->SubItem(1) : removed->SubItem(2)) + QStringLiteral(" was removed from your contacts.");
+    }
+    fillContacts(users);
+    cmdAddCont->setEnabled(!txtEmail->text().isEmpty());
+    showOutcome(text, vb::vbBlack);
+}
+
+void frmMngContacts::changeRefused(const QString& why) {
+    if (!m_pending) return;
+    m_pending = false;
+    cmdAddCont->setEnabled(true);
+    cmdRemoveContact->setEnabled(LstContacts->selectedItem() != nullptr);
+    showOutcome(why, vb::vbRed);
+    if (SSTab1->currentIndex() == 0) {
+        txtEmail->setFocus();
+        txtEmail->selectAll();
     }
 }
 
@@ -151,9 +219,7 @@ void frmMngContacts::cmdAddCont_Click() {
         refuseAddress(QStringLiteral("Contact Email: ") + address, QStringLiteral("It Is Your Email???"));
         return;
     }
-    g_strDialogResult = QStringLiteral("A") + wire::kSep + address;
-    m_answered = true;
-    accept();
+    answer(QStringLiteral("A") + wire::kSep + address, QStringLiteral("Adding ") + address + QStringLiteral("…"));
 }
 
 void frmMngContacts::cmdCanAddCont_Click() {
@@ -174,9 +240,8 @@ void frmMngContacts::cmdRemoveContact_Click() {
     const QString prompt = QStringLiteral("Delete Contact:\r\n") + selected->SubItem(1) + QStringLiteral(" [") +
                            selected->SubItem(2) + QStringLiteral("]");
     if (vb::MsgBox(prompt, vb::vbYesNo, QStringLiteral("Remove Contact")) != vb::vbYes) return;
-    g_strDialogResult = QStringLiteral("R") + wire::kSep + selected->Key();
-    m_answered = true;
-    accept();
+    answer(QStringLiteral("R") + wire::kSep + selected->Key(),
+           QStringLiteral("Removing ") + selected->SubItem(2) + QStringLiteral("…"));
 }
 
 void frmMngContacts::cmdCanRemCont_Click() {

@@ -1,8 +1,10 @@
 #pragma once
 // The contacts manager: add a contact by e-mail address or pick one to remove. It only checks
 // and answers through basMain::g_strDialogResult ("A" + "Ô" + e-mail, "R" + "Ô" + row key, or
-// empty); the main window sends the request.
+// empty); the main window sends the request. Given a sender, the manager stays open while the
+// request goes, and tells in its own window what became of it.
 #include <QDialog>
+#include <functional>
 
 class QLabel;
 class QLineEdit;
@@ -40,6 +42,18 @@ public:
     // Closing by the frame (or Escape) lands here.
     void reject() override;
 
+    // Takes each checked answer (as g_strDialogResult holds it) instead of closing the manager.
+    using Sender = std::function<void(const QString& answer)>;
+    void setSender(Sender sender) { m_sender = std::move(sender); }
+    // Whether an answer went to the sender and nothing has come of it yet.
+    bool changePending() const { return m_pending; }
+    // The change was made: said so, and the removal list taken again from `users`. `addedName`:
+    // the new contact's name as the server tells it (none until they add the user back).
+    void changeDone(const vb::ListView& users, const QString& addedName);
+    // The change was not made, for the reason given.
+    void changeRefused(const QString& why);
+    QLabel* lblOutcome = nullptr;
+
     // Widths of the removal list's columns, in 24ths of the list's width.
     static constexpr int kColumnShares[] = {4, 12, 9};
 
@@ -49,7 +63,13 @@ protected:
 
 private:
     void Form_Load(const vb::ListView& users);
+    void fillContacts(const vb::ListView& users);
     void refuseAddress(const QString& message, const QString& title);
+    // The answer is checked: to the sender, or the manager closes with it.
+    void answer(const QString& result, const QString& doing);
+    void showOutcome(const QString& text, int colour);
+    Sender m_sender;
+    bool m_pending = false;
     QString m_ownEmail;
     bool m_answered = false;
     bool m_columnsSized = false;

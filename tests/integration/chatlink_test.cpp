@@ -1,8 +1,10 @@
 // The chat link of the real main window (offscreen) against a scripted chat server on loopback:
 // servers that are hostile, slow or cannot be reached.
 #include "app/frmMain.h"
+#include "chatlink/ChatLink.h"
 #include "core/basEncrypt_Decrypt.h"
 #include "core/basMain.h"
+#include "forms/frmMngContacts.h"
 #include "platform/KVOSocket.h"
 #include "platform/vb.h"
 #include "platform/widgets/Controls.h"
@@ -17,6 +19,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -118,6 +121,11 @@ TEST_F(ChatLink, AHostileServerCannotGrowTheClientNorRewriteItsFilesUnasked) {
         QString request = msg({"1", "42", "me@x.org"});
     };
     const QString sites = msg({"", "0", "10.0.0.5", "home.example", "/r.asp", "12052026"}) + "\r\n";
+    // Who waits on whom, told to a poll, and 3,000 users asking with names made to mislead.
+    QStringList asking{"80"};
+    for (int i = 0; i < 3000; ++i)
+        asking << "A" << QString::number(20000 + i) << "<b>Admin</b>\t" + QString(200, QLatin1Char('n')) << "a@x.org";
+    asking += QStringList{"A", "1 OR 1", "Eve", "eve@x.org"};
     const Case cases[] = {
         {"a length of 999999999, never ending", stream("999999999\xD4"), "oMySocket_OnDataArrival[7]"},
         {"1 MiB of junk, then more", stream("1048576\xD4"), "fnUseMSGReceived[2]"},
@@ -141,6 +149,10 @@ TEST_F(ChatLink, AHostileServerCannotGrowTheClientNorRewriteItsFilesUnasked) {
         {"a notice of a megabyte",
          ScriptedChatServer::Reply::framed(msg({"11", record, QStringLiteral("<h1>line</h1>\n").repeated(70000), "T"})),
          ""},
+        {"80 to a poll", ScriptedChatServer::Reply::framed(msg({"80", "W", "99999", "", "x@x.org"})),
+         "fnUseMSGReceived[80]"},
+        {"80 with 3,000 asking", ScriptedChatServer::Reply::framed(asking.join(wire::kSep)), "",
+         msg({"80", "42", "me@x.org"})},
         {"10,000 records", ScriptedChatServer::Reply::framed(flood.join(wire::kSep)), ""},
     };
     const qint64 before = testenv::residentBytes();
@@ -161,7 +173,12 @@ TEST_F(ChatLink, AHostileServerCannotGrowTheClientNorRewriteItsFilesUnasked) {
         EXPECT_TRUE(testenv::waitFor([&] { return clicks > 0; }));
     }
     EXPECT_LT(most - before, 200LL * 1024 * 1024) << "from " << before << " to " << most;
-    EXPECT_EQ(form.LstUsers->count(), 10000); // Ann's ID is among them
+    EXPECT_EQ(form.LstUsers->count(), 10000); // Ann's ID is among them, no one unasked for
+    // The asking are told one at a time, as plain text of one bounded line, a few in all.
+    const auto* request = form.findChild<QLabel*>("lblContactRequest");
+    EXPECT_EQ(request->textFormat(), Qt::PlainText);
+    EXPECT_EQ(request->text(), "<b>Admin</b> " + QString(66, QLatin1Char('n')) +
+                                   "\u2026 (a@x.org) wants to add you as a contact (19 more after this one)");
     // The notice came as plain text, cut to a screenful.
     ASSERT_EQ(env.boxes().size(), 1);
     EXPECT_TRUE(env.boxes()[0].prompt.startsWith("<h1>line</h1>\n"));
@@ -234,5 +251,47 @@ TEST_F(ChatLink, RequestsMadeWhileAnExchangeIsOpenWaitTheirTurnOnceEach) {
     // The order and the count of what goes out is the link's own (tests/unit/chat_link_test.cpp).
     ASSERT_TRUE(closed(4));
     EXPECT_EQ(wire::unscrambled(wire::fromCp1252(server.request(4))), sent[4] + wire::kSep + kWan);
+}
+
+// The contacts manager stays open while its request goes, and says there what came of it: the
+// server's refusal, its silence, an addition and a removal, each in the words the user reads.
+TEST_F(ChatLink, TheContactsManagerTellsWhatBecameOfEachRequestInItsOwnWindow) {
+    const auto framed = [](const QStringList& fields) { return ScriptedChatServer::Reply::framed(msg(fields)); };
+    ScriptedChatServer::Reply silent;
+    silent.closeAfter = true;
+    // Each addition is followed by a poll; the first poll answered asks who waits on whom.
+    for (const auto& reply :
+         {framed({"1957", "No user has the address <b>x@x.org</b>."}), framed({"1"}), framed({"80"}), silent,
+          framed({"1"}), framed({"4", "7", "Bob", "bob@x.org", "10.0.0.8", "1"}), framed({"1"}), framed({"5", "7"})})
+        server.enqueue(reply);
+    vb::setModalHandlerForTesting([&](QDialog& dialog) {
+        auto& manager = dynamic_cast<frmMngContacts&>(dialog);
+        // What the manager says | its colour | the address left selected to fix.
+        const auto says = [&](const QString& expected) {
+            EXPECT_TRUE(testenv::waitFor([&] { // the poll after an addition too: the next request, the next exchange
+                return !manager.changePending() && !form.chatLink().waitingRequests() &&
+                       !form.chatSocket().currentHandle();
+            }));
+            EXPECT_EQ((manager.lblOutcome->text() + " | " + QString::number(vb::ForeColor(*manager.lblOutcome)) +
+                       " | " + manager.txtEmail->selectedText())
+                          .toStdString(),
+                      expected.toStdString());
+        };
+        for (const auto& [address, expected] :
+             {std::pair{"x@x.org", "No user has the address <b>x@x.org</b>. | 255 | x@x.org"},
+              {"y@x.org", "The chat server did not answer; your contact list was not changed. Try again in a moment. "
+                          "| 255 | y@x.org"},
+              {"bob@x.org", "Bob was added to your contacts. | 0 | "}}) {
+            manager.txtEmail->setText(address);
+            manager.cmdAddCont->click();
+            says(expected);
+        }
+        manager.LstContacts_ItemClick(manager.LstContacts->find("A7"));
+        env.answerBoxesWith(vb::vbYes);
+        manager.cmdRemoveContact->click();
+        says("Bob was removed from your contacts. | 0 | ");
+        return dialog.result();
+    });
+    form.cmdManageContacts_Click();
 }
 } // namespace

@@ -86,6 +86,7 @@ TEST_F(MainWindow, KnownUserStartsReadyLogsInAndSignsOffAtCloseReleasingInOrder)
     unknown.closeAfter = true;
     server.enqueue(unknown);
     server.enqueue(ScriptedChatServer::Reply::framed(QStringLiteral("1")));
+    server.enqueue(unknown); // so does it on who waits on whom (80), which is then asked no more
     start();
 
     EXPECT_TRUE(form->isVisible());
@@ -116,6 +117,8 @@ TEST_F(MainWindow, KnownUserStartsReadyLogsInAndSignsOffAtCloseReleasingInOrder)
     EXPECT_EQ(requestText(1), QStringList({"1", "17", "ann@example.com", "127.0.0.1:5070"}).join(kSep));
     for (const QString& line : env.logLines())
         EXPECT_FALSE(line.startsWith(QStringLiteral("fnInitForm"))) << line.toStdString();
+    ASSERT_TRUE(testenv::waitFor([&] { return !form->chatLink().asksContactRequests(); }));
+    EXPECT_EQ(requestText(2), QStringList({"80", "17", "ann@example.com", "127.0.0.1:5070"}).join(kSep));
     ASSERT_TRUE(testenv::waitFor([&] { return g_lngChatSocketHandle == 0; }));
 
     // Quit in the tray menu closes the window. The reply is late; a second close request
@@ -136,9 +139,9 @@ TEST_F(MainWindow, KnownUserStartsReadyLogsInAndSignsOffAtCloseReleasingInOrder)
 
     EXPECT_TRUE(form->isUnloaded());
     EXPECT_FALSE(g_blnLogOffPending);
-    ASSERT_EQ(server.connectionCount(), 3);
-    EXPECT_EQ(requestText(2), QStringList({"2005", "17", "127.0.0.1:5070"}).join(kSep));
-    EXPECT_TRUE(server.replySent(2));
+    ASSERT_EQ(server.connectionCount(), 4);
+    EXPECT_EQ(requestText(3), QStringList({"2005", "17", "127.0.0.1:5070"}).join(kSep));
+    EXPECT_TRUE(server.replySent(3));
 
     // The engine is told to get ready before it is shut down.
     EXPECT_LT(engine()->calls().indexOf(QStringLiteral("PrepareForShutdown()")),

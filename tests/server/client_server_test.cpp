@@ -3,6 +3,7 @@
 // and off line, and sign-off with the site lists written to the client's settings file.
 #include "ServerTestSupport.h"
 #include "app/frmMain.h"
+#include "chatlink/ChatLink.h"
 #include "core/basMain.h"
 #include "forms/frmMngContacts.h"
 #include "forms/frmRegister.h"
@@ -20,6 +21,7 @@
 #include <QDialog>
 #include <QFile>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -118,6 +120,28 @@ protected:
             << " plain " << fixture.server->chatListener()->stats().answered << " "
             << form->txtStatus->toPlainText().toStdString();
     }
+    // Starts the client of a registered user in this folder, as it starts at every log-in;
+    // counts the answers to request 80 it gets.
+    int asksAnswered = 0;
+    void startAs(const QString& userId, const QString& email) {
+        TearDown();
+        form.reset();
+        testenv::writeScrambledFile(
+            env.path("RTC_Chat.kvo"),
+            QStringList{kServerAddress.toString(), QString::number(kChatPort), userId, email}.join(S));
+        asksAnswered = 0;
+        form = std::make_unique<frmMain>();
+        QObject::connect(&form->chatLink(), &chatlink::ChatLink::replyHandled, form.get(),
+                         [this](const QString& request, const QString&) { asksAnswered += request.startsWith("80"); });
+        form->Form_Load();
+        form->fnInitForm();
+        ASSERT_TRUE(servertest::waitFor([&] { return asksAnswered == 1; }));
+    }
+    const vb::ListItem* rowOf(const QString& email) const {
+        for (int i = 0; i < form->LstUsers->count(); ++i)
+            if (form->LstUsers->itemAt(i)->SubItem(2) == email) return form->LstUsers->itemAt(i);
+        return nullptr;
+    }
     QString id() const { return form->identity().userId; }
     void poll() { clientExchange("1" + S + id() + S + form->identity().email); }
     const vb::ListItem* row(const QString& userId) const {
@@ -139,14 +163,14 @@ TEST_P(ClientAgainstServer, RegistrationContactsPresenceAndSignOff) {
     const QString bobId = bob({"3", "bob", "PC-B", "bob@example.com", "Bob"}).fields().value(3);
     ASSERT_EQ(bob({"1", bobId, "bob@example.com"}).code(), "1");
 
-    // Ann adds Bob: a row, off line and without an address until he lists her too; then on
+    // Ann adds Bob: a row waiting for him, without an address until he lists her too; then on
     // line, his call address as its tag.
     clientExchange("4" + S + id() + S + "bob@example.com");
     const QString bobShown = fixture.server->service().handleFor(id().toLongLong(), bobId.toLongLong());
     ASSERT_TRUE(row(bobShown)) << form->txtStatus->toPlainText().toStdString();
-    EXPECT_EQ(row(bobShown)->Text(), "Off");
+    EXPECT_EQ(row(bobShown)->Text(), "Waiting");
     EXPECT_EQ(row(bobShown)->Tag(), "");
-    EXPECT_EQ(row(bobShown)->SubItem(1), ""); // his name too, until he lists her
+    EXPECT_EQ(row(bobShown)->SubItem(1), "waiting for them to add you"); // his name comes once he lists her
     ASSERT_EQ(bob({"4", bobId, "ann@example.com"}).code(), "4");
     poll();
     EXPECT_EQ(row(bobShown)->Text(), "On");
@@ -223,6 +247,50 @@ TEST_P(ClientAgainstServer, ATakenAddressBringsTheFormBackUntilItIsCorrectedOrGi
             EXPECT_EQ(testenv::readScrambledFile(env.path("RTC_Chat.kvo")).count(S), 1); // no identity stored
         }
     }
+}
+
+// Dave and Carl add Ann before she adds them. Carl's client keeps her, across a restart, as waiting
+// for her, and will not call her; Ann is told of each once, ignores Dave (who is told nothing) and
+// adds Carl back, after which the two see each other on line.
+TEST_P(ClientAgainstServer, AContactNotAddedBackWaitsAcrossRestartsAndTheOtherSideAnswersTheRequest) {
+    const QString annId = bob({"3", "ann", "PC-A", "ann@example.com", "Ann Lee"}).fields().value(3);
+    const QString carlId = bob({"3", "carl", "PC-C", "carl@example.com", "Carl Owen"}).fields().value(3);
+    const QString daveId = bob({"3", "dave", "PC-D", "dave@example.com", "Dave"}).fields().value(3);
+    ASSERT_EQ(bob({"1", daveId, "dave@example.com"}).code(), "1");
+    ASSERT_EQ(bob({"4", daveId, "ann@example.com"}).code(), "4");
+    fixture.clock.now += 60'000; // Carl asks later
+
+    startAs(carlId, "carl@example.com");
+    clientExchange("4" + S + carlId + S + "ann@example.com");
+    startAs(carlId, "carl@example.com"); // her row, kept, is also what the manager finds her in
+    const vb::ListItem* ann = rowOf("ann@example.com");
+    ASSERT_TRUE(ann);
+    EXPECT_EQ((QStringList{ann->Text(), ann->SubItem(1)}), (QStringList{"Waiting", "waiting for them to add you"}));
+    form->LstUsers->setCurrentItem(form->LstUsers->find(ann->Key()));
+    form->cmdConnect_Click();
+    EXPECT_TRUE(form->txtStatus->toPlainText().startsWith("ann@example.com has not added you to their contacts yet"));
+
+    // Ann is asked by both, once each, in the order they asked.
+    startAs(annId, "ann@example.com");
+    const auto* request = form->findChild<QLabel*>("lblContactRequest");
+    EXPECT_EQ(request->text(), "Dave (dave@example.com) wants to add you as a contact (1 more after this one)");
+    form->findChild<QPushButton*>("cmdIgnore")->click();
+    EXPECT_EQ(request->text(), "Carl Owen (carl@example.com) wants to add you as a contact");
+    form->findChild<QPushButton*>("cmdAddBack")->click();
+    EXPECT_FALSE(request->isVisibleTo(form.get()));
+    ASSERT_TRUE(
+        servertest::waitFor([&] { return rowOf("carl@example.com") && rowOf("carl@example.com")->Text() == "On"; }));
+    form->chatLink().send("80" + S + annId + S + "ann@example.com");
+    ASSERT_TRUE(servertest::waitFor([&] { return asksAnswered == 2; }));
+    EXPECT_FALSE(request->isVisibleTo(form.get()));
+    // Started again, Ann is not asked again.
+    startAs(annId, "ann@example.com");
+    EXPECT_FALSE(form->findChild<QWidget*>("fraContactRequest")->isVisibleTo(form.get()));
+    // Carl, started again, sees Ann on line under her name.
+    startAs(carlId, "carl@example.com");
+    ASSERT_TRUE(rowOf("ann@example.com"));
+    EXPECT_EQ((QStringList{rowOf("ann@example.com")->Text(), rowOf("ann@example.com")->SubItem(1)}),
+              (QStringList{"On", "Ann Lee"}));
 }
 
 COLLOQ_ON_BOTH_STORES(ClientAgainstServer);

@@ -4,6 +4,7 @@
 // contents (no frame), so they come out the same on every run with the same fonts.
 #include "DesktopShots.h"
 #include "app/CallPathsLink.h"
+#include "app/ContactRequestBar.h"
 #include "app/frmMain.h"
 #include "call/rtc/CallSecurity.h"
 #include "callui/CallSecurityPanel.h"
@@ -244,6 +245,22 @@ bool waitWindow(const QString& folder) {
     return ok;
 }
 
+// A contact who has not added Ann back, tried with Connect, and a user asking Ann to add them.
+bool contactRequests(const QString& folder, frmMain& form) {
+    form.fraStatus->setTitle(QStringLiteral("Status: IDLE"));
+    auto& contacts = static_cast<chatlink::ContactsModel&>(form.LstUsers->rows());
+    contacts.showWaiting(QStringLiteral("9001"), QStringLiteral("frank.moreau@example.com"));
+    contacts.sortByStatus();
+    form.LstUsers->setCurrentItem(contacts.item(QStringLiteral("A9001")));
+    form.cmdConnect_Click();
+    form.findChild<ContactRequestBar*>()->offer(
+        {{wire::ContactRequestEntry::Kind::Asking, QStringLiteral("77"), QStringLiteral("Grace Chen"),
+          QStringLiteral("grace.chen@example.org")},
+         {wire::ContactRequestEntry::Kind::Asking, QStringLiteral("78"), QStringLiteral("Hugo Brandt"),
+          QStringLiteral("hugo@example.net")}});
+    return save(form, folder, "main-contact-request.png");
+}
+
 bool contactsManager(const QString& folder, const frmMain& main) {
     frmMngContacts form(*main.LstUsers, main.identity().email);
     form.txtEmail->setText(QStringLiteral("frank.moreau@example.com"));
@@ -251,6 +268,17 @@ bool contactsManager(const QString& folder, const frmMain& main) {
     form.SSTab1->setCurrentIndex(1);
     form.LstContacts_ItemClick(form.LstContacts->itemAt(2));
     ok = save(form, folder, "contacts-remove.png") && ok;
+    // What came of it, told in the manager: a refusal of the server's, then an addition.
+    form.setSender([](const QString&) {});
+    form.SSTab1->setCurrentIndex(0);
+    form.txtEmail->setText(QStringLiteral("ivan.petrov@example.com"));
+    form.cmdAddCont->click();
+    form.changeRefused(QStringLiteral("Your contact list is full."));
+    ok = save(form, folder, "contacts-add-failed.png") && ok;
+    form.txtEmail->setText(QStringLiteral("grace.chen@example.org"));
+    form.cmdAddCont->click();
+    form.changeDone(*main.LstUsers, {});
+    ok = save(form, folder, "contacts-added.png") && ok;
     return ok;
 }
 
@@ -278,6 +306,7 @@ int main(int argc, char** argv) {
         ok = encryptedCall(folder, form) && ok;
         ok = registration(folder) && ok;
         ok = waitWindow(folder) && ok;
+        ok = contactRequests(folder, form) && ok;
         ok = contactsManager(folder, form) && ok;
         return ok ? 0 : 1;
     } catch (const std::exception& error) {
