@@ -67,7 +67,7 @@ void SqlStorage::forgetCallerEvents(qint64 beforeMs, int keep) {
     ensureOpen();
     QSqlQuery query(database());
     execOnce(query, kForgetOld, {int64(beforeMs)});
-    execOnce(query, kForgetBeyond, {keep});
+    execOnce(query, kForgetBeyond, {qMax(keep - 1, 0)}); // the newest kept is at offset 0
 }
 
 } // namespace chatserver
