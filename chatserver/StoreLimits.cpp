@@ -32,9 +32,14 @@ std::optional<ChatService::Outcome> ChatService::sharedRefusal(const QString& pe
     const CallerCounts counts = m_storage.callerCounts(query);
     if (accountClosed)
         *accountClosed = query.account.cap > 0 && counts.account >= query.account.cap && counts.failedAtAccount;
-    if (query.address.cap > 0 && counts.address >= query.address.cap) return throttled(NetworkLimit::Level::Address);
-    if (query.network.cap > 0 && counts.network >= query.network.cap) return throttled(NetworkLimit::Level::Network);
-    return std::nullopt;
+    NetworkLimit::Level level = NetworkLimit::Level::None;
+    if (query.network.cap > 0 && counts.network >= query.network.cap) level = NetworkLimit::Level::Network;
+    if (query.address.cap > 0 && counts.address >= query.address.cap) level = NetworkLimit::Level::Address;
+    if (level == NetworkLimit::Level::None) return std::nullopt;
+    // Counted here too: a caller that goes on fills this server's buckets, which then turn it away
+    // without asking the store.
+    m_guard.refused(peer, nowMs);
+    return throttled(level);
 }
 
 void ChatService::countRefusal(const QString& peer, const QList<qint64>& accounts, qint64 nowMs, bool logIn) {
