@@ -42,26 +42,15 @@ TEST_P(StoreTest, AnOlderStoreIsBroughtUpToDateAndANewerOneIsRefused) {
     store.reset();
     // As a store made by the first release looks: no ordering index, no key, no kept handles,
     // counted IDs, nobody known to sign in over TLS.
+    ASSERT_TRUE(servertest::execOnStore(address, {"DROP TABLE caller_events"}, &problem));
     ASSERT_TRUE(servertest::execOnStore(
         address,
-        {"DROP TABLE caller_events",
-         "DROP TABLE ignored_requests",
-         "DROP TABLE list_versions",
-         "DROP TABLE secure_accounts",
-         "DROP TABLE replaced_ids",
-         "DROP INDEX contacts_in_order",
-         "ALTER TABLE contacts DROP COLUMN handle",
-         "ALTER TABLE contacts DROP COLUMN mutual",
-         "DROP TABLE server_secret",
-         "DROP TABLE registrations",
-         "DROP TABLE relay_ports",
-         "DROP INDEX users_by_pending_email",
-         "DROP INDEX users_by_confirm_hash",
-         "DROP INDEX users_by_state",
-         "DROP INDEX contacts_by_contact",
-         "ALTER TABLE users DROP COLUMN state",
-         "ALTER TABLE users DROP COLUMN pending_email",
-         "ALTER TABLE users DROP COLUMN confirm_hash",
+        {"DROP TABLE ignored_requests", "DROP TABLE list_versions", "DROP TABLE secure_accounts",
+         "DROP TABLE replaced_ids", "DROP INDEX contacts_in_order", "ALTER TABLE contacts DROP COLUMN handle",
+         "ALTER TABLE contacts DROP COLUMN mutual", "DROP TABLE server_secret", "DROP TABLE registrations",
+         "DROP TABLE relay_ports", "DROP INDEX users_by_pending_email", "DROP INDEX users_by_confirm_hash",
+         "DROP INDEX users_by_state", "DROP INDEX contacts_by_contact", "ALTER TABLE users DROP COLUMN state",
+         "ALTER TABLE users DROP COLUMN pending_email", "ALTER TABLE users DROP COLUMN confirm_hash",
          "INSERT INTO users (id, email, display_name, created_ms) VALUES (7, 'old@example.org', 'Old', 1)",
          "UPDATE schema_version SET version = 1"},
         &problem))
