@@ -87,7 +87,7 @@ TEST_P(StoreTest, CallerEventsGoPastTheirWindowsAndOldestFirstBeyondTheCap) {
     std::unique_ptr<chatserver::Storage> store = open();
     const auto from = [](int i) { return QStringLiteral("127.0.0.%1").arg(i); };
     for (int i = 1; i <= 6; ++i)
-        store->recordRefusal(from(i), "127.0.0.0/24", {}, i * 1000);
+        store->recordRefusal(from(i), "127.0.0.0/24", {}, i * 1000LL);
     store->forgetCallerEvents(2000, 3);
     QList<int> left;
     for (int i = 1; i <= 6; ++i)
