@@ -188,18 +188,18 @@ void ChatService::appendRecord(QString& payload, const ContactLists::Entry& entr
     });
 }
 
+ChatService::Outcome ChatService::throttled(NetworkLimit::Level level) {
+    return level == NetworkLimit::Level::Address
+               ? refused(wire::Code::Refused, QLatin1String(kTooManyFailures), QStringLiteral("throttled"))
+               : refused(wire::Code::Refused, QLatin1String(kTooManyFailuresInNetwork),
+                         QStringLiteral("network throttled"));
+}
+
 bool ChatService::mayTry(const QString& peer, Outcome* refusal) {
-    switch (m_guard.sourceRefused(peer, m_clock())) {
-    case NetworkLimit::Level::None:
-        return true;
-    case NetworkLimit::Level::Address:
-        *refusal = refused(wire::Code::Refused, QLatin1String(kTooManyFailures), QStringLiteral("throttled"));
-        return false;
-    default:
-        *refusal =
-            refused(wire::Code::Refused, QLatin1String(kTooManyFailuresInNetwork), QStringLiteral("network throttled"));
-        return false;
-    }
+    const NetworkLimit::Level level = m_guard.sourceRefused(peer, m_clock());
+    if (level == NetworkLimit::Level::None) return true;
+    *refusal = throttled(level);
+    return false;
 }
 
 bool ChatService::mayHavePending(qint64 userId) {
@@ -230,9 +230,16 @@ std::optional<ChatService::Outcome> ChatService::refuseUnproven(const UserRecord
     if (user && !m_guard.accountMayTry(user->id, peer, nowMs)) return failed("account throttled");
     const bool pending = user && user->state == AccountState::Pending;
     // Invitations stand for addresses in lists; nobody is one.
-    if (user && user->state != AccountState::Invitation &&
-        (pending ? m_storage.pendingEmail(user->id) : user->email) == email)
-        return std::nullopt;
+    const bool proven = user && user->state != AccountState::Invitation &&
+                        (pending ? m_storage.pendingEmail(user->id) : user->email) == email;
+    // The owner's polls from the address that last logged in ask the store nothing more; any
+    // other try is weighed against what every server of the store counted.
+    if (proven && user->loginPeer == peer) return std::nullopt;
+    bool accountClosed = false;
+    if (std::optional<Outcome> refusal = sharedRefusal(peer, user ? user->id : 0, nowMs, &accountClosed))
+        return refusal;
+    if (accountClosed) return failed("account throttled");
+    if (proven) return std::nullopt;
     // Counted against the account the ID names, and the one the e-mail address names.
     QList<qint64> named;
     if (user) named.append(user->id);
@@ -240,7 +247,7 @@ std::optional<ChatService::Outcome> ChatService::refuseUnproven(const UserRecord
         if (const std::optional<UserRecord> owner = m_storage.findUserByEmail(email);
             owner && !named.contains(owner->id))
             named.append(owner->id);
-    m_guard.logInFailed(named, peer, nowMs);
+    countRefusal(peer, named, nowMs, true);
     return failed("log-in refused");
 }
 
@@ -301,7 +308,9 @@ ChatService::Outcome ChatService::pollById(const ChatRequest& request, const QSt
     const std::optional<qint64> id = parseUserId(request.args.value(0));
     const std::optional<ListRead> view = id ? currentList(*id, m_clock()) : std::nullopt;
     if (!view || !loggedInFrom(view->user, peer)) {
-        m_guard.refused(peer, m_clock());
+        if (const std::optional<Outcome> shared = sharedRefusal(peer, 0, m_clock()))
+            return reply(nothing, shared->note);
+        countRefusal(peer, {}, m_clock(), false);
         return reply(nothing, QStringLiteral("poll by ID not from the log-in address"));
     }
     if (!request.hasAddress || !isAcceptableAddress(request.callAddress))
@@ -402,7 +411,11 @@ std::optional<UserRecord> ChatService::ownerFromPeer(const QString& idText, cons
     const std::optional<qint64> id = parseUserId(idText);
     std::optional<UserRecord> user = id ? m_storage.findUser(*id) : std::nullopt;
     if (!user || !loggedInFrom(*user, peer)) {
-        m_guard.refused(peer, m_clock());
+        if (std::optional<Outcome> shared = sharedRefusal(peer, 0, m_clock())) {
+            *refusal = *shared;
+            return std::nullopt;
+        }
+        countRefusal(peer, {}, m_clock(), false);
         *refusal = refused(wire::Code::Refused, QLatin1String(kNotYours),
                            user ? QStringLiteral("not from the log-in address") : QStringLiteral("unknown ID"));
         return std::nullopt;
@@ -416,7 +429,7 @@ ChatService::Outcome ChatService::addContact(const ChatRequest& request, const Q
     if (!owner) return refusal;
     const EmailForm emailForm = normaliseEmail(request.args.value(1));
     const QString& email = emailForm.address;
-    if (!m_callers->lookups.take(limitKey(peer), m_clock()))
+    if (!mayLookUp(peer))
         return refused(wire::Code::Refused,
                        QStringLiteral("You have added many contacts in a short time. Please try again in a few "
                                       "minutes."),

@@ -45,7 +45,8 @@ struct ChatSettings {
 
 // What the service counts of each caller in memory: refused requests and failed log-ins, and
 // e-mail addresses looked up. The serving loops of one server share one, so that a caller has the
-// same room whichever loop answers it.
+// same room whichever loop answers it. They are the first gate: the store counts the same for
+// every server of the store together, and a caller over its room here never reaches the store.
 struct CallerLimits {
     LogInGuard guard;
     SharedBuckets lookups;
@@ -169,6 +170,18 @@ private:
     void recordFields(qint64 handle, bool mutual, const UserRecord& contact, qint64 nowMs, Field field) const;
     // False when `peer` has had too many refusals lately; nothing is looked up for it then.
     bool mayTry(const QString& peer, Outcome* refusal);
+    static Outcome throttled(NetworkLimit::Level level);
+    // The same by what every server of the store counted (StoreLimits.cpp): the refusal when
+    // `peer`'s address or network has no room left; `*accountClosed` when `accountId` (not 0) has
+    // seen many failed log-ins lately, one of them from `peer`.
+    std::optional<Outcome> sharedRefusal(const QString& peer, qint64 accountId, qint64 nowMs,
+                                         bool* accountClosed = nullptr);
+    // A refused request from `peer`, or a failed log-in naming `accounts`: in memory and in the store.
+    void countRefusal(const QString& peer, const QList<qint64>& accounts, qint64 nowMs, bool logIn);
+    // Takes one of `peer`'s e-mail look-ups, first from this server's buckets, then from the store.
+    bool mayLookUp(const QString& peer);
+    // Forgets what the store counted of callers that no window reaches back to any more.
+    void forgetCallerEvents(qint64 nowMs);
     bool mayHavePending(qint64 userId);
     // Counts a registration from `peer` against the windows of the settings, in the store.
     RegistrationQuota::Level takeRegistration(const QString& peer, qint64 nowMs);

@@ -39,7 +39,7 @@ ChatService::Outcome ChatService::contactRequests(const ChatRequest& request, co
     const std::optional<UserRecord> user = provenUser(request, peer, &refusal);
     if (!user) return refusal;
     // Counted with the addresses looked up: each answer reads two lists.
-    if (!m_callers->lookups.take(limitKey(peer), m_clock()))
+    if (!mayLookUp(peer))
         return refused(wire::Code::Refused, QLatin1String(kTooMany), QStringLiteral("look-ups throttled"));
     if (wire::codeOf(request.code) == wire::Code::IgnoreRequest) return ignoreRequest(*user, request.args.value(2));
     QList<wire::ContactRequestEntry> entries;

@@ -120,6 +120,7 @@ void ChatService::sweep() {
     const qint64 now = m_clock();
     Storage::Transaction transaction(m_storage);
     m_storage.forgetRegistrations(now - kLongestWindowMs);
+    forgetCallerEvents(now);
     m_storage.dropUnconfirmed(now - m_settings.confirmation.lifetimeMs);
     transaction.commit();
 }

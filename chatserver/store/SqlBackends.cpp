@@ -123,12 +123,24 @@ const QStringList kSchemaV11 = {
                    "ignored_ms BIGINT NOT NULL, PRIMARY KEY (user_id, requester_id))"),
 };
 
+// Version 12: what the limits against guessing count of each caller (refused requests, failed
+// log-ins and the accounts they named, e-mail look-ups), so that every server of the store counts
+// them together. `kind`: 1 a refusal, 2 a look-up, 3 a further account one failed log-in named.
+const QStringList kSchemaV12 = {
+    QStringLiteral("CREATE TABLE caller_events (kind INTEGER NOT NULL, at_ms BIGINT NOT NULL, "
+                   "address_key TEXT NOT NULL, network_key TEXT NOT NULL, account_id BIGINT NOT NULL)"),
+    QStringLiteral("CREATE INDEX caller_events_by_address ON caller_events (address_key, kind, at_ms)"),
+    QStringLiteral("CREATE INDEX caller_events_by_network ON caller_events (network_key, kind, at_ms)"),
+    QStringLiteral("CREATE INDEX caller_events_by_account ON caller_events (account_id, at_ms)"),
+    QStringLiteral("CREATE INDEX caller_events_by_time ON caller_events (at_ms)"),
+};
+
 QList<QStringList> withIdentity(const QString& identity) {
     QStringList v1;
     for (QString sql : kSchemaV1)
         v1.append(sql.replace(QStringLiteral("@ID@"), identity));
-    return {v1,        kSchemaV2, kSchemaV3, kSchemaV4,  kSchemaV5, kSchemaV6,
-            kSchemaV7, kSchemaV8, kSchemaV9, kSchemaV10, kSchemaV11};
+    return {v1,        kSchemaV2, kSchemaV3, kSchemaV4,  kSchemaV5,  kSchemaV6,
+            kSchemaV7, kSchemaV8, kSchemaV9, kSchemaV10, kSchemaV11, kSchemaV12};
 }
 
 } // namespace

@@ -29,6 +29,11 @@ public:
     std::optional<qint64> registerUser(const NewUser& user) override;
     RegistrationQuota::Level takeRegistration(const RegistrationQuota& quota) override;
     void forgetRegistrations(qint64 beforeMs) override;
+    CallerCounts callerCounts(const CallerQuery& query) override;
+    void recordRefusal(const QString& addressKey, const QString& networkKey, const QList<qint64>& accounts,
+                       qint64 nowMs) override;
+    bool takeLookup(const QString& addressKey, int cap, qint64 sinceMs, qint64 nowMs) override;
+    void forgetCallerEvents(qint64 beforeMs, int keep) override;
     QString pendingEmail(qint64 id) override;
     int pendingFor(const QString& email, qint64 sinceMs) override;
     Confirmation confirm(const QString& codeHash, qint64 madeSinceMs) override;

@@ -93,6 +93,28 @@ struct RegistrationQuota {
     qint64 nowMs = 0;
 };
 
+// What the limits against guessing ask the store of one caller: its refusals, and its network's,
+// since their windows began, and how often an account it names failed lately. Every count stops
+// at its cap, so that a caller whose window is full of a flood costs no more to count.
+struct CallerQuery {
+    struct Window {
+        int cap = 0; // 0: not asked
+        qint64 sinceMs = 0;
+    };
+    QString addressKey;
+    QString networkKey;
+    qint64 accountId = 0; // 0: no account asked about
+    Window address;
+    Window network;
+    Window account;
+};
+struct CallerCounts {
+    int address = 0;
+    int network = 0;
+    int account = 0;              // failed log-ins naming the account, from anywhere
+    bool failedAtAccount = false; // one of them came from the caller's address
+};
+
 struct Notice {
     qint64 id = 0;
     QString text;
@@ -152,6 +174,16 @@ public:
     virtual RegistrationQuota::Level takeRegistration(const RegistrationQuota& quota) = 0;
     // Forgets the registrations recorded before `beforeMs`.
     virtual void forgetRegistrations(qint64 beforeMs) = 0;
+    // Refused requests and e-mail look-ups, recorded by every server of the store alike
+    // (SqlCallerLimits.cpp). One statement each, written only by the rare event itself.
+    virtual CallerCounts callerCounts(const CallerQuery& query) = 0;
+    // A refused request from the caller; a failed log-in names the accounts it named.
+    virtual void recordRefusal(const QString& addressKey, const QString& networkKey, const QList<qint64>& accounts,
+                               qint64 nowMs) = 0;
+    // Records a look-up by the caller unless `cap` of them were recorded since `sinceMs`; false then.
+    virtual bool takeLookup(const QString& addressKey, int cap, qint64 sinceMs, qint64 nowMs) = 0;
+    // Forgets what was recorded before `beforeMs`, and the oldest beyond the newest `keep`.
+    virtual void forgetCallerEvents(qint64 beforeMs, int keep) = 0;
     virtual std::optional<UserRecord> findUser(qint64 id) = 0;
     virtual std::optional<UserRecord> findUserByEmail(const QString& email) = 0;
 

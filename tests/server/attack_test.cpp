@@ -11,6 +11,7 @@
 #include <QRandomGenerator>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <numeric>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -27,8 +28,8 @@ QString gist(const ChatReply& reply) {
     const QString code = reply.code();
     if (code != "1957" && code != "1985") return code;
     const QString text = reply.fields().value(1);
-    for (const char* known :
-         {"network your address", "no more registrations", "from your network address", "does not know this user"})
+    for (const char* known : {"network your address", "no more registrations", "from your network address",
+                              "does not know this user", "Please wait", "added many contacts"})
         if (text.contains(QLatin1String(known))) return code + ": " + known;
     return code + ": " + text;
 }
@@ -61,6 +62,15 @@ protected:
             ++gists[gist(reply)];
         return gists;
     }
+    // A second server on the same store, as a balancer would have beside the first.
+    std::unique_ptr<chatserver::ChatServer> startSecond() {
+        chatserver::ServerConfig config = fixture.server->config();
+        config.chatPort = config.webPort = 0;
+        auto second = std::make_unique<chatserver::ChatServer>(config, fixture.clock.clock());
+        QString error;
+        EXPECT_TRUE(second->start(&error)) << error.toStdString();
+        return second;
+    }
     QList<QByteArray> registrations(const QString& prefix, int count) {
         QList<QByteArray> requests;
         for (int i = 0; i < count; ++i)
@@ -90,19 +100,55 @@ TEST_P(ManyAddresses, RegistrationsStopAtTheCapsPerNetworkAndInAllOnEveryServerO
     EXPECT_EQ(tally(registrations("spread", 40), spread),
               (QMap<QString, int>{{"3", 20}, {"1985: no more registrations", 20}}));
     // A second server on the same store counts the same registrations.
-    chatserver::ServerConfig config = fixture.server->config();
-    config.chatPort = config.webPort = 0;
-    chatserver::ChatServer second(config, fixture.clock.clock());
-    QString error;
-    ASSERT_TRUE(second.start(&error)) << error.toStdString();
-    const ChatReply refused = exchange(fixture.host, second.chatListener()->port(), registrations("late", 1).first(),
+    const auto second = startSecond();
+    const ChatReply refused = exchange(fixture.host, second->chatListener()->port(), registrations("late", 1).first(),
                                        QHostAddress("127.3.0.1"));
     EXPECT_EQ(gist(refused), "1985: no more registrations");
     // An hour on, there is room again.
     fixture.clock.now += 3'600'001;
-    EXPECT_EQ(gist(exchange(fixture.host, second.chatListener()->port(), registrations("later", 1).first(),
+    EXPECT_EQ(gist(exchange(fixture.host, second->chatListener()->port(), registrations("later", 1).first(),
                             QHostAddress("127.3.0.1"))),
               "3");
+}
+
+// An attacker alternating between two servers of the store has the room it would have at one:
+// its ID probes, guesses, look-ups and failures at an account count on both.
+TEST_P(ManyAddresses, AnAttackerAlternatingBetweenTwoServersOfTheStoreGetsNoMoreTriesThanAtOne) {
+    const auto second = startSecond();
+    int turn = 0;
+    const auto send = [&](const QStringList& fields, const QString& from) {
+        const quint16 port = turn++ % 2 ? second->chatListener()->port() : fixture.chatPort();
+        return exchange(fixture.host, port, chatRequest(fields, ""), QHostAddress(from));
+    };
+    const QString annId = send({"3", "ann", "PC", "ann@example.org", "Ann"}, "127.0.0.2").fields().value(3);
+    const QString eveId = send({"3", "eve", "PC", "eve@example.org", "Eve"}, "127.7.0.9").fields().value(3);
+    const struct {
+        QString code, id, second, from; // the request's fields (an empty ID: a made-up one each time)
+        QMap<QString, int> gists;
+    } cases[] = {
+        {"5", "", "%1", "127.7.0.1", {{"1957: Please wait", 20}, {"1957: from your network address", 6}}},
+        {"1",
+         annId,
+         "g%1@example.org",
+         "127.7.0.2",
+         {{"1957: does not know this user", 20}, {"1957: from your network address", 6}}},
+        {"4", eveId, "l%1@example.org", "127.7.0.9", {{"4", 30}, {"1957: added many contacts", 6}}},
+    };
+    for (const auto& c : cases) {
+        QMap<QString, int> gists;
+        for (int i = 0; i < std::accumulate(c.gists.begin(), c.gists.end(), 0); ++i)
+            ++gists[gist(
+                send({c.code, c.id.isEmpty() ? QString::number(1e14 + i, 'f', 0) : c.id, c.second.arg(i)}, c.from))];
+        EXPECT_EQ(gists, c.gists) << c.code.toStdString();
+    }
+    // Twenty strangers fail at Ann's account: her log-in from one of them is not heard on either
+    // server, from anywhere else it is.
+    fixture.clock.now += 600'001; // the windows above are over
+    for (int i = 0; i < 20; ++i)
+        send({"1", annId, QStringLiteral("h%1@example.org").arg(i)}, QStringLiteral("127.8.0.%1").arg(1 + i));
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(gist(send({"1", annId, "ann@example.org"}, "127.8.0.1")), "1957: does not know this user") << i;
+    EXPECT_EQ(send({"1", annId, "ann@example.org"}, "127.8.1.1").code(), "1");
 }
 
 // Strangers who know Ann's e-mail address fail at her account from twenty addresses, and one of

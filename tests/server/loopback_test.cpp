@@ -342,15 +342,14 @@ TEST_P(ChatPortTest, ACrawlerKnowingOneEmailLearnsNothingAndTakesOverNothing) {
     EXPECT_EQ(ann->address, callAddress(2));
     const QStringList bobSees = send({"1", bob, "bob@example.org"}, callAddress(3), bobFrom).fields();
     EXPECT_EQ(bobSees.mid(4), (QStringList{callAddress(2), "1"}));
-    // A registration flood and an ID probe from one address each: throttled after 20.
+    // A registration flood from one address: throttled after 20.
     const QHostAddress flood("127.0.0.67");
     QMap<QString, int> answers;
     for (int i = 0; i < 30; ++i)
         ++answers[send({"3", "u", "pc", QString("r%1@example.org").arg(i), "R"}, "", flood).code()];
-    for (int i = 0; i < 25; ++i)
-        ++answers[send({"5", QString::number(100'000'000'000'000 + i), "1"}, "", flood).fields().value(1).left(8)];
-    EXPECT_EQ(answers, (QMap<QString, int>{{"3", 20}, {"1985", 10}, {"Please w", 20}, {"Too many", 5}}));
-    // (Guesses at her ID from many addresses, and Ann signing in all the same, are attack_test's.)
+    EXPECT_EQ(answers, (QMap<QString, int>{{"3", 20}, {"1985", 10}}));
+    // (Guesses at her ID from many addresses, and Ann signing in all the same, are attack_test's;
+    // probes for IDs across two servers of one store, too.)
 }
 
 TEST_P(ChatPortTest, AStoreFileDeletedUnderTheServerIsNoticedAndNothingIsAcknowledgedAfter) {

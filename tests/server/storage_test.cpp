@@ -42,6 +42,7 @@ TEST_P(StoreTest, AnOlderStoreIsBroughtUpToDateAndANewerOneIsRefused) {
     store.reset();
     // As a store made by the first release looks: no ordering index, no key, no kept handles,
     // counted IDs, nobody known to sign in over TLS.
+    ASSERT_TRUE(servertest::execOnStore(address, {"DROP TABLE caller_events"}, &problem));
     ASSERT_TRUE(servertest::execOnStore(
         address,
         {"DROP TABLE ignored_requests", "DROP TABLE list_versions", "DROP TABLE secure_accounts",
@@ -78,6 +79,21 @@ TEST_P(StoreTest, AnOlderStoreIsBroughtUpToDateAndANewerOneIsRefused) {
     store.reset();
     ASSERT_TRUE(servertest::execOnStore(address, {"UPDATE schema_version SET version = 99"}, &problem));
     EXPECT_THROW(open(), chatserver::StorageError);
+}
+
+// What the limits count of callers goes when no window reaches back to it, and beyond the cap the
+// oldest first, however many addresses a flood came from.
+TEST_P(StoreTest, CallerEventsGoPastTheirWindowsAndOldestFirstBeyondTheCap) {
+    std::unique_ptr<chatserver::Storage> store = open();
+    const auto from = [](int i) { return QStringLiteral("127.0.0.%1").arg(i); };
+    for (int i = 1; i <= 6; ++i)
+        store->recordRefusal(from(i), "127.0.0.0/24", {}, i * 1000LL);
+    store->forgetCallerEvents(2000, 3);
+    QList<int> left;
+    for (int i = 1; i <= 6; ++i)
+        left.append(store->callerCounts({from(i), "", 0, {9, 0}, {}, {}}).address);
+    EXPECT_EQ(left, (QList<int>{0, 0, 0, 1, 1, 1}));
+    EXPECT_EQ(store->callerCounts({"", "127.0.0.0/24", 0, {}, {9, 0}, {}}).network, 3);
 }
 
 // The serving loops of one server share the times their polls noted: each loop reads the others'
