@@ -3,6 +3,8 @@
 #include "app/CallHelpers.h"
 #include "app/frmMain.h"
 #include "call/control/CallEnding.h"
+#include "call/control/CallTiming.h"
+#include "callui/CallStatusBar.h"
 #include "core/ErrorLog.h"
 #include "core/basMain.h"
 #include "platform/widgets/Controls.h"
@@ -66,9 +68,27 @@ CallController* frmMain::makeCallController() {
                                      [this] { return callengine::contactEntries(*LstUsers); }, this);
     connect(&calls->record(), &callcontrol::CallRecord::callActivity, this, &frmMain::callActivity);
     connect(&calls->record(), &callcontrol::CallRecord::callActivity, this, [this](const CallActivity& activity) {
-        if (activity.phase == CallActivity::Phase::Ended && activity.incoming) return;
-        m_callEnding =
-            activity.phase == CallActivity::Phase::Ended ? callcontrol::endingSentence(activity.outcome) : QString();
+        switch (activity.phase) {
+        case CallActivity::Phase::Connected:
+            barCallStatus->callConnected(
+                activity.call, [this] { return g_objSession ? g_objSession->get_CallFigures() : rtc::CallFigures{}; });
+            return;
+        case CallActivity::Phase::Ended: {
+            const qint64 seconds = barCallStatus->callEnded(activity.call);
+            if (activity.outcome == CallActivity::Outcome::Answered && seconds >= 0) {
+                m_callEnding =
+                    QStringLiteral("Call ended after ") + callcontrol::durationText(seconds) + QLatin1Char('.');
+                m_callFailed = false;
+            } else if (!activity.incoming) {
+                m_callEnding = callcontrol::endingSentence(activity.outcome);
+                m_callFailed = !m_callEnding.isEmpty();
+            }
+            return;
+        }
+        default:
+            m_callEnding.clear();
+            m_callFailed = false;
+        }
     });
     connect(calls, &CallController::stateShown, this, &frmMain::showCallState);
     connect(calls, &CallController::ringing, this, [this] {
@@ -77,7 +97,7 @@ CallController* frmMain::makeCallController() {
         cmdTerminate->setEnabled(true); // refuses the ringing call
     });
     connect(calls, &CallController::ready, this, [this] {
-        vb::setForeColor(*txtStatus, m_callEnding.isEmpty() ? vb::vbBlack : vb::vbRed);
+        vb::setForeColor(*txtStatus, m_callFailed ? vb::vbRed : vb::vbBlack);
         txtStatus->setPlainText(m_callEnding.isEmpty() ? kReady : m_callEnding + QStringLiteral("\r\n") + kReady);
     });
     connect(calls, &CallController::released, this, [this] {
@@ -104,6 +124,7 @@ void frmMain::showCallState(long state, const QString& caption) {
         raise();
         activateWindow();
         fraStatus->setTitle(caption);
+        txtStatus->clear(); // what the last call left says nothing of this one
         return;
     case rtc::RTCSS_ANSWERING:
         vb::setForeColor(*txtStatus, vb::vbBlue);
@@ -114,6 +135,7 @@ void frmMain::showCallState(long state, const QString& caption) {
     case rtc::RTCSS_INPROGRESS:
         vb::setForeColor(*txtStatus, vb::vbBlue);
         fraStatus->setTitle(caption);
+        txtStatus->clear();
         lock(*this);
         cmdWizard->setEnabled(false);
         cmdTerminate->setEnabled(true); // cancels the call before it is answered

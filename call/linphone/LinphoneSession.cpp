@@ -158,6 +158,20 @@ void LinphoneSession::report(long state, long statusCode, const QString& statusT
                   std::make_shared<SessionStateEventData>(state, shared_from_this(), statusCode, statusText));
 }
 
+CallFigures LinphoneSession::get_CallFigures() const {
+    CallFigures figures;
+    if (!m_call || m_state != RTCSS_CONNECTED) return figures;
+    figures.rating = m_call->getCurrentQuality(); // -1 until the first reports have come
+    // The sound tells how the call fares: it flows whether or not there is video.
+    if (const auto stats = m_call->getAudioStats()) {
+        figures.jitterMs = stats->getJitterBufferSizeMs();
+        figures.lossPercent = stats->getLocalLossRate();
+        const float roundTrip = stats->getRoundTripDelay(); // seconds; negative before the first report
+        figures.roundTripMs = roundTrip < 0 ? -1 : roundTrip * 1000.0;
+    }
+    return figures;
+}
+
 long LinphoneSession::runningMedia() const {
     if (!m_call) return 0;
     const auto params = m_call->getCurrentParams();

@@ -1,8 +1,9 @@
-// The engine module the window loads, the call address it publishes, and what it says of a call it
-// cannot place.
+// The engine module the window loads, the call address it publishes, what it says of a call it
+// cannot place, and what the user sees of a call under way and after it.
 #include "app/frmMain.h"
 #include "call/rtc/EngineModule.h"
 #include "call/rtc/RtcEvents.h"
+#include "callui/CallStatusBar.h"
 #include "core/basMain.h"
 #include "platform/vb.h"
 #include "platform/widgets/Controls.h"
@@ -14,6 +15,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFile>
+#include <QLabel>
 #include <QLibraryInfo>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -25,6 +27,10 @@
 
 using testrtc::ScriptedRtc;
 using testrtc::ScriptedRtcFactory;
+
+namespace {
+const QString kReady = QStringLiteral("RTCClient is initialized and ready to make/receive calls.");
+}
 
 // The engine module as the program loads it: a real engine whose errors reach the window as the
 // window's own errors, and no engine at all from a file that is missing or is no engine module.
@@ -127,4 +133,51 @@ TEST(CallWindow, AContactIsCalledWithTheArrowKeysAndEnterOrWithADoubleClick) {
         EXPECT_EQ(form.g_objSession, nullptr);
         EXPECT_TRUE(form.cmdConnect->isEnabled());
     }
+}
+
+// The status box tells of the call in progress only: what the last call left goes as the next one
+// starts; while it is connected a timer runs on the clock and the quality follows the engine's
+// figures; at its end its length stays. A caller turned away meanwhile changes none of it.
+TEST(CallWindow, TheStatusBoxShowsOnlyThisCallItsTimerAndQualityThenHowLongItLasted) {
+    testenv::TestEnv env;
+    env.makeLogsFolder();
+    ScriptedRtcFactory factory;
+    frmMain form;
+    FrmMainCallAccess::initRtc(form);
+    const std::shared_ptr<ScriptedRtc> rtc = factory.last();
+    QDateTime now = QDateTime::currentDateTime();
+    vb::setClockForTesting([&now] { return now; });
+    FrmMainCallAccess::listContact(form, QStringLiteral("Bob"), QStringLiteral("bob@x.org"),
+                                   QStringLiteral("127.0.0.2:5060"));
+    const CallStatusBar& bar = *form.barCallStatus;
+    const auto place = [&] {
+        form.cmdConnect_Click();
+        rtc->fireSessionState(rtc->sessions.last(), rtc::RTCSS_INPROGRESS);
+        return rtc->sessions.last();
+    };
+    rtc->fireSessionState(place(), rtc::RTCSS_DISCONNECTED, 408); // nobody there
+    EXPECT_TRUE(form.txtStatus->toPlainText().startsWith(QStringLiteral("The other party is unreachable")));
+
+    const auto call = place();
+    EXPECT_EQ(form.txtStatus->toPlainText(), QString());
+    call->figures = {4.5, 40, 0.5, 30};
+    rtc->fireSessionState(call, rtc::RTCSS_CONNECTED);
+    EXPECT_EQ(bar.lblCallTime->text(), "In call: 0:00");
+    EXPECT_EQ(bar.lblCallQuality->text(), "Quality: good");
+    EXPECT_TRUE(bar.lblCallQuality->toolTip().startsWith(QStringLiteral("Rating: 4.5 of 5\n")));
+    now = now.addSecs(83);
+    call->figures.lossPercent = 12;
+    EXPECT_TRUE(testenv::waitFor([&] { return bar.lblCallTime->text() == QStringLiteral("In call: 1:23"); }, 3000));
+    EXPECT_EQ(bar.lblCallQuality->text(), "Quality: poor");
+    const auto stranger = rtc->incomingSession();
+    rtc->fireSessionState(stranger, rtc::RTCSS_INCOMING);
+    rtc->fireSessionState(stranger, rtc::RTCSS_DISCONNECTED);
+    EXPECT_FALSE(bar.lblCallTime->isHidden());
+
+    now = now.addSecs(10);
+    form.cmdTerminate->click();
+    rtc->fireSessionState(call, rtc::RTCSS_DISCONNECTED);
+    EXPECT_EQ(form.txtStatus->toPlainText(), QStringLiteral("Call ended after 1:33.\n") + kReady);
+    EXPECT_EQ(vb::ForeColor(*form.txtStatus), vb::vbBlack);
+    EXPECT_TRUE(bar.lblCallTime->isHidden() && bar.lblCallQuality->isHidden());
 }

@@ -1,0 +1,50 @@
+#include "call/control/CallTiming.h"
+
+#include <QStringList>
+
+namespace callcontrol {
+
+namespace {
+
+// Worse than any of these is heard: words drop out, or both talk at once.
+constexpr double kPoorRating = 3.0; // of 5
+constexpr double kPoorLossPercent = 5.0;
+constexpr double kPoorJitterMs = 150.0;
+constexpr double kPoorRoundTripMs = 400.0;
+
+bool known(double figure) {
+    return figure >= 0;
+}
+
+} // namespace
+
+QString durationText(qint64 seconds) {
+    if (seconds < 0) seconds = 0;
+    const auto two = [](qint64 value) { return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0')); };
+    const qint64 hours = seconds / 3600;
+    const qint64 minutes = seconds / 60 % 60;
+    if (hours > 0)
+        return QString::number(hours) + QLatin1Char(':') + two(minutes) + QLatin1Char(':') + two(seconds % 60);
+    return QString::number(minutes) + QLatin1Char(':') + two(seconds % 60);
+}
+
+CallQuality qualityOf(const rtc::CallFigures& figures) {
+    const bool poor = (known(figures.rating) && figures.rating < kPoorRating) ||
+                      figures.lossPercent > kPoorLossPercent || figures.jitterMs > kPoorJitterMs ||
+                      figures.roundTripMs > kPoorRoundTripMs;
+    if (poor) return CallQuality::Poor;
+    const bool any =
+        known(figures.rating) || known(figures.lossPercent) || known(figures.jitterMs) || known(figures.roundTripMs);
+    return any ? CallQuality::Good : CallQuality::Unknown;
+}
+
+QString figuresText(const rtc::CallFigures& figures) {
+    QStringList lines;
+    if (known(figures.rating)) lines << QStringLiteral("Rating: %1 of 5").arg(figures.rating, 0, 'f', 1);
+    if (known(figures.lossPercent)) lines << QStringLiteral("Packets lost: %1 %").arg(figures.lossPercent, 0, 'f', 1);
+    if (known(figures.jitterMs)) lines << QStringLiteral("Jitter buffer: %1 ms").arg(qRound(figures.jitterMs));
+    if (known(figures.roundTripMs)) lines << QStringLiteral("Round trip: %1 ms").arg(qRound(figures.roundTripMs));
+    return lines.isEmpty() ? QStringLiteral("No figures yet.") : lines.join(QLatin1Char('\n'));
+}
+
+} // namespace callcontrol

@@ -1,0 +1,38 @@
+// How long a call has run and whether it fares well, as the status box tells them.
+#include "call/control/CallTiming.h"
+
+#include <gtest/gtest.h>
+
+using callcontrol::CallQuality;
+
+TEST(CallTiming, DurationsReadAsMinutesAndSecondsWithHoursOnlyOnceThereAreAny) {
+    const std::pair<qint64, const char*> cases[] = {{-5, "0:00"},      {0, "0:00"},        {7, "0:07"},
+                                                    {83, "1:23"},      {3599, "59:59"},    {3600, "1:00:00"},
+                                                    {3723, "1:02:03"}, {90061, "25:01:01"}};
+    for (const auto& [seconds, text] : cases)
+        EXPECT_EQ(callcontrol::durationText(seconds), QString::fromLatin1(text)) << seconds;
+}
+
+// One bad figure is enough to be heard; figures the engine does not give count for nothing.
+TEST(CallTiming, QualityIsPoorOnAnyBadFigureGoodOnFineOnesAndUnknownWithoutAny) {
+    struct Case {
+        rtc::CallFigures figures;
+        CallQuality quality;
+    };
+    const Case cases[] = {
+        {{}, CallQuality::Unknown},
+        {{4.6, 20, 0, 30}, CallQuality::Good},
+        {{-1, 60, 1.5, -1}, CallQuality::Good}, // no rating yet
+        {{2.9, 20, 0, 30}, CallQuality::Poor},
+        {{4.6, 20, 12, 30}, CallQuality::Poor},
+        {{4.6, 400, 0, 30}, CallQuality::Poor},
+        {{4.6, 20, 0, 900}, CallQuality::Poor},
+        {{0, -1, -1, -1}, CallQuality::Poor}, // the engine's worst rating
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(callcontrol::qualityOf(c.figures), c.quality)
+            << c.figures.rating << " " << c.figures.jitterMs << " " << c.figures.lossPercent;
+    EXPECT_EQ(callcontrol::figuresText({4.56, -1, 12.25, 31.6}),
+              "Rating: 4.6 of 5\nPackets lost: 12.3 %\nRound trip: 32 ms");
+    EXPECT_EQ(callcontrol::figuresText({}), "No figures yet.");
+}
