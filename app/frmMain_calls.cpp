@@ -8,6 +8,7 @@
 #include "core/ErrorLog.h"
 #include "core/basMain.h"
 #include "platform/widgets/Controls.h"
+#include "platform/widgets/MsgBox.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -158,7 +159,19 @@ void frmMain::showCallState(long state, const QString& caption) {
 
 void frmMain::cmdConnect_Click() {
     const vb::ListItem* row = LstUsers->selectedItem();
-    placeCall(row ? std::optional<CallTarget>({row->SubItem(1), row->SubItem(2), row->Tag()}) : std::nullopt);
+    if (!row) {
+        placeCall(std::nullopt);
+        return;
+    }
+    const CallTarget target{row->SubItem(1), row->SubItem(2), row->Tag()};
+    // A contact shown Off may still be there (the list is only as fresh as the last poll), but
+    // more likely the call would ring nowhere for half a minute: the user decides. Without a call
+    // address there is nothing to ask; placing says why.
+    if (row->Text() == QStringLiteral("Off") && !target.address.isEmpty() &&
+        vb::MsgBox(target.name + QStringLiteral(" seems to be off line. Call anyway?"), vb::vbYesNo | vb::vbQuestion,
+                   QStringLiteral("Call")) != vb::vbYes)
+        return;
+    placeCall(target);
 }
 
 void frmMain::placeCall(const std::optional<CallTarget>& target) {

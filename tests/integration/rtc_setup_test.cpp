@@ -8,6 +8,7 @@
 #include "platform/vb.h"
 #include "platform/widgets/Controls.h"
 #include "platform/widgets/ListView.h"
+#include "platform/widgets/MsgBox.h"
 #include "support/FrmMainCallAccess.h"
 #include "support/ScriptedRtc.h"
 #include "support/TestEnv.h"
@@ -180,4 +181,48 @@ TEST(CallWindow, TheStatusBoxShowsOnlyThisCallItsTimerAndQualityThenHowLongItLas
     EXPECT_EQ(form.txtStatus->toPlainText(), QStringLiteral("Call ended after 1:33.\n") + kReady);
     EXPECT_EQ(vb::ForeColor(*form.txtStatus), vb::vbBlack);
     EXPECT_TRUE(bar.lblCallTime->isHidden() && bar.lblCallQuality->isHidden());
+}
+
+// A contact shown Off is called only once the user says so, however the call is asked for; one
+// shown On, or one with no address to call, is not asked about.
+TEST(CallWindow, CallingAContactShownOffAsksFirst) {
+    testenv::TestEnv env;
+    env.makeLogsFolder();
+    ScriptedRtcFactory factory;
+    frmMain form;
+    FrmMainCallAccess::initRtc(form);
+    const std::shared_ptr<ScriptedRtc> rtc = factory.last();
+    vb::ListItem* row = FrmMainCallAccess::listContact(form, QStringLiteral("Carl Jensen"),
+                                                       QStringLiteral("carl@x.org"), QStringLiteral("127.0.0.2:5060"));
+    row->setText(QStringLiteral("Off"));
+    form.show();
+    env.answerBoxesWith(vb::vbNo);
+    form.cmdConnect->click();
+    form.LstUsers->setCurrentIndex(form.LstUsers->model()->index(0, 0));
+    QTest::keyClick(form.LstUsers, Qt::Key_Return);
+    ASSERT_EQ(env.boxes().size(), 2);
+    EXPECT_EQ(env.boxes()[0].prompt, "Carl Jensen seems to be off line. Call anyway?");
+    EXPECT_EQ(env.boxes()[0].buttons, vb::vbYesNo | vb::vbQuestion);
+    EXPECT_TRUE(rtc->sessions.isEmpty());
+    EXPECT_TRUE(form.cmdConnect->isEnabled());
+
+    env.answerBoxesWith(vb::vbYes);
+    form.cmdConnect->click();
+    ASSERT_EQ(rtc->sessions.size(), 1);
+    EXPECT_EQ(rtc->count(QStringLiteral("Session1.AddParticipant(sip:127.0.0.2:5060")), 1);
+    const auto hangUp = [&] {
+        form.cmdTerminate->click();
+        rtc->fireSessionState(rtc->sessions.last(), rtc::RTCSS_DISCONNECTED);
+    };
+    hangUp();
+
+    row->setText(QStringLiteral("On"));
+    form.cmdConnect->click();
+    EXPECT_EQ(rtc->sessions.size(), 2);
+    hangUp();
+    row = FrmMainCallAccess::listContact(form, QStringLiteral("Eve"), QStringLiteral("eve@x.org"), QString());
+    row->setText(QStringLiteral("Off"));
+    form.cmdConnect->click();
+    EXPECT_EQ(env.boxes().size(), 3);
+    EXPECT_TRUE(form.txtStatus->toPlainText().startsWith(QStringLiteral("Eve cannot be called now")));
 }

@@ -4,11 +4,15 @@
 #include "callui/CallStatusBar.h"
 #include "platform/vb.h"
 #include "platform/widgets/Controls.h"
+#include "platform/widgets/ListView.h"
 
+#include <QApplication>
 #include <QDateTime>
+#include <QDialog>
 #include <QGroupBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 
 bool callViewPictures(frmMain& form, const SaveShot& save) {
     QDateTime now(QDate(2026, 12, 6), QTime(8, 31, 54));
@@ -34,5 +38,25 @@ bool callViewPictures(frmMain& form, const SaveShot& save) {
     form.cmdTerminate->setEnabled(false);
     ok = save(form, "call-ended.png") && ok;
     vb::setClockForTesting({});
-    return ok;
+
+    // Connect on a contact shown Off, who still has the address of the last time: the question,
+    // answered No.
+    vb::ListItem* offLine = nullptr;
+    for (int index = 0; index < form.LstUsers->rows().count() && !offLine; ++index)
+        if (form.LstUsers->itemAt(index)->Text() == QStringLiteral("Off")) offLine = form.LstUsers->itemAt(index);
+    if (!offLine) return false;
+    const QString address = offLine->Tag();
+    offLine->setTag(QStringLiteral("198.51.100.4:5060"));
+    form.LstUsers->setCurrentItem(offLine);
+    offLine->setSelected(true);
+    bool asked = false;
+    QTimer::singleShot(200, &form, [&] {
+        if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            asked = save(*box, "call-off-line-ask.png");
+            box->done(QDialog::Rejected);
+        }
+    });
+    form.cmdConnect_Click();
+    offLine->setTag(address);
+    return asked && ok;
 }
