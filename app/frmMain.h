@@ -33,6 +33,7 @@ class KVOSocket;
 class CallPathsLink;
 class CallSecurityPanel;
 class CallStatusBar;
+class VideoCaptions;
 namespace chatlink {
 class ChatLink;
 }
@@ -110,6 +111,8 @@ public:
     // Under the status box: the call's timer and quality, and whether this machine has no
     // microphone or speaker (frmMain_callview.cpp).
     CallStatusBar* barCallStatus = nullptr;
+    // On the picture boxes: whose picture each is, and when none comes from the other party.
+    VideoCaptions* captionsVideo = nullptr;
     // Tab "History": every call in or out; the tab's title counts the missed calls not yet seen.
     history::CallHistoryView* viewHistory = nullptr;
     // Timers, all disabled until the program starts them.
@@ -217,8 +220,10 @@ private:
     void buildLayout();
     void addHistoryTab();
     void addSecurityControls();
-    // What the user sees of a call beside the engine's own words (frmMain_callview.cpp).
+    // What the user sees of a call beside the engine's own words (frmMain_callview.cpp): the
+    // timer, the quality, the names on the pictures and how the last call ended.
     void addCallView();
+    void showCallActivity(const CallActivity& activity);
     // The chat socket goes TLS first, trusting the keys the client has pinned (frmMain_security.cpp).
     void secureChatLink();
     std::unique_ptr<basMain::PinnedServers> m_serverKeys;

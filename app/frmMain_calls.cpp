@@ -2,9 +2,6 @@
 // controller keeps the calls, the window shows them.
 #include "app/CallHelpers.h"
 #include "app/frmMain.h"
-#include "call/control/CallEnding.h"
-#include "call/control/CallTiming.h"
-#include "callui/CallStatusBar.h"
 #include "core/ErrorLog.h"
 #include "core/basMain.h"
 #include "platform/widgets/Controls.h"
@@ -68,29 +65,7 @@ CallController* frmMain::makeCallController() {
     auto* calls = new CallController([this] { return g_objRTCClient; },
                                      [this] { return callengine::contactEntries(*LstUsers); }, this);
     connect(&calls->record(), &callcontrol::CallRecord::callActivity, this, &frmMain::callActivity);
-    connect(&calls->record(), &callcontrol::CallRecord::callActivity, this, [this](const CallActivity& activity) {
-        switch (activity.phase) {
-        case CallActivity::Phase::Connected:
-            barCallStatus->callConnected(
-                activity.call, [this] { return g_objSession ? g_objSession->get_CallFigures() : rtc::CallFigures{}; });
-            return;
-        case CallActivity::Phase::Ended: {
-            const qint64 seconds = barCallStatus->callEnded(activity.call);
-            if (activity.outcome == CallActivity::Outcome::Answered && seconds >= 0) {
-                m_callEnding =
-                    QStringLiteral("Call ended after ") + callcontrol::durationText(seconds) + QLatin1Char('.');
-                m_callFailed = false;
-            } else if (!activity.incoming) {
-                m_callEnding = callcontrol::endingSentence(activity.outcome);
-                m_callFailed = !m_callEnding.isEmpty();
-            }
-            return;
-        }
-        default:
-            m_callEnding.clear();
-            m_callFailed = false;
-        }
-    });
+    connect(&calls->record(), &callcontrol::CallRecord::callActivity, this, &frmMain::showCallActivity);
     connect(calls, &CallController::stateShown, this, &frmMain::showCallState);
     connect(calls, &CallController::ringing, this, [this] {
         lock(*this);

@@ -4,6 +4,7 @@
 #include "call/rtc/EngineModule.h"
 #include "call/rtc/RtcEvents.h"
 #include "callui/CallStatusBar.h"
+#include "callui/VideoCaptions.h"
 #include "core/basMain.h"
 #include "platform/vb.h"
 #include "platform/widgets/Controls.h"
@@ -225,4 +226,46 @@ TEST(CallWindow, CallingAContactShownOffAsksFirst) {
     form.cmdConnect->click();
     EXPECT_EQ(env.boxes().size(), 3);
     EXPECT_TRUE(form.txtStatus->toPlainText().startsWith(QStringLiteral("Eve cannot be called now")));
+}
+
+// On a machine without a microphone or speaker the window says so once, in words, and calls go
+// on as before; the picture boxes say whose picture each is and when none comes from the other
+// party.
+TEST(CallWindow, NoSoundIsToldOnceAndThePicturesSayWhoseTheyAreAndWhenNoneComes) {
+    testenv::TestEnv env;
+    env.makeLogsFolder();
+    ScriptedRtcFactory factory([](ScriptedRtc& engine) {
+        engine.mediaCapabilities = rtc::RTCMT_AUDIO_RECEIVE | rtc::RTCMT_VIDEO_SEND | rtc::RTCMT_VIDEO_RECEIVE;
+    });
+    frmMain form;
+    FrmMainCallAccess::initRtc(form);
+    const std::shared_ptr<ScriptedRtc> rtc = factory.last();
+    const QLabel& noSound = *form.barCallStatus->lblNoSound;
+    EXPECT_EQ(noSound.text(), "No microphone found: calls connect, but the other party cannot hear you.");
+    const VideoCaptions& captions = *form.captionsVideo;
+    EXPECT_EQ(captions.lblSentName->text(), "You");
+    EXPECT_FALSE(captions.lblSentName->isHidden());
+    FrmMainCallAccess::listContact(form, QStringLiteral("Bob Miller"), QStringLiteral("bob@x.org"),
+                                   QStringLiteral("127.0.0.2:5060"));
+    const auto video = [&](long type) {
+        rtc->fire(rtc::RTCE_MEDIA, std::make_shared<rtc::MediaEventData>(type, rtc::RTCMT_VIDEO_RECEIVE, 0));
+    };
+    for (int call = 1; call <= 2; ++call) {
+        form.cmdConnect_Click();
+        rtc->fireSessionState(rtc->sessions.last(), rtc::RTCSS_INPROGRESS);
+        EXPECT_TRUE(captions.lblNoVideo->isHidden());
+        rtc->fireSessionState(rtc->sessions.last(), rtc::RTCSS_CONNECTED);
+        EXPECT_EQ(captions.lblReceivedName->text(), "Bob Miller");
+        EXPECT_EQ(captions.lblNoVideo->text(), "No video from Bob Miller");
+        EXPECT_FALSE(captions.lblNoVideo->isHidden());
+        video(rtc::RTCMET_STARTED);
+        EXPECT_TRUE(captions.lblNoVideo->isHidden());
+        video(rtc::RTCMET_STOPPED); // the other side turned its camera off
+        EXPECT_FALSE(captions.lblNoVideo->isHidden());
+        form.cmdTerminate->click();
+        rtc->fireSessionState(rtc->sessions.last(), rtc::RTCSS_DISCONNECTED);
+        EXPECT_TRUE(captions.lblNoVideo->isHidden() && captions.lblReceivedName->isHidden());
+        EXPECT_FALSE(noSound.isHidden());
+    }
+    EXPECT_TRUE(env.boxes().isEmpty());
 }

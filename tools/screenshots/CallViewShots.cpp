@@ -2,6 +2,7 @@
 
 #include "app/frmMain.h"
 #include "callui/CallStatusBar.h"
+#include "callui/VideoCaptions.h"
 #include "platform/vb.h"
 #include "platform/widgets/Controls.h"
 #include "platform/widgets/ListView.h"
@@ -24,6 +25,9 @@ bool callViewPictures(frmMain& form, const SaveShot& save) {
     form.cmdConnect->setEnabled(false);
     form.cmdTerminate->setEnabled(true);
     form.barCallStatus->callConnected(1, [] { return rtc::CallFigures{4.4, 60, 0.3, 42}; });
+    // On a machine without sound, with a contact who sends no video.
+    form.barCallStatus->setSoundDevices(false, false);
+    form.captionsVideo->callConnected(QStringLiteral("Bob Miller"));
     now = now.addSecs(252);
     form.barCallStatus->refresh();
     bool ok = save(form, "call-timer.png");
@@ -34,6 +38,8 @@ bool callViewPictures(frmMain& form, const SaveShot& save) {
     form.txtStatus->setPlainText(QStringLiteral("Call ended after 12:03.\nRTCClient is initialized and ready to "
                                                 "make/receive calls."));
     form.barCallStatus->callEnded(1);
+    form.captionsVideo->callEnded();
+    form.barCallStatus->setSoundDevices(true, true);
     form.cmdConnect->setEnabled(true);
     form.cmdTerminate->setEnabled(false);
     ok = save(form, "call-ended.png") && ok;
