@@ -5,6 +5,8 @@
 #include "call/rtc/RtcEvents.h"
 #include "callui/CallStatusBar.h"
 #include "callui/VideoCaptions.h"
+#include "callui/VideoViewer.h"
+#include "callui/WindowPlacement.h"
 #include "core/basMain.h"
 #include "platform/vb.h"
 #include "platform/widgets/Controls.h"
@@ -22,6 +24,7 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
@@ -268,4 +271,74 @@ TEST(CallWindow, NoSoundIsToldOnceAndThePicturesSayWhoseTheyAreAndWhenNoneComes)
         EXPECT_FALSE(noSound.isHidden());
     }
     EXPECT_TRUE(env.boxes().isEmpty());
+}
+
+// Where the big video window goes: beside the main window on the side where it comes out largest,
+// shrunk to that room, its shape kept; nowhere when no side has room enough.
+TEST(CallWindow, TheBigVideoWindowGoesBesideTheMainWindowWhereThereIsRoom) {
+    const QRect screen(0, 0, 1600, 1000);
+    const QSize wanted(702, 600);
+    const QSize least(320, 240);
+    const std::pair<QRect, QRect> cases[] = {
+        {{0, 0, 800, 600}, {808, 0, 702, 600}},       // right, 8 px away, level with its top
+        {{900, 450, 700, 500}, {190, 400, 702, 600}}, // left, moved up to fit the screen
+        {{500, 0, 800, 600}, {0, 0, 492, 420}},       // left, shrunk to the room there
+        {{0, 0, 1200, 300}, {0, 308, 702, 600}},      // below, where it is larger than to the right
+        {{0, 0, 1450, 600}, {0, 608, 458, 392}},      // below, shrunk
+        {{0, 400, 1450, 600}, {0, 0, 458, 392}},      // above
+        {{0, 0, 1400, 900}, {}},                      // no room anywhere
+    };
+    for (const auto& [main, expected] : cases)
+        EXPECT_EQ(callui::besideOf(main, wanted, screen, least), expected)
+            << main.x() << "," << main.y() << " " << main.width() << "x" << main.height();
+}
+
+// The big video window opens clear of the main window's Terminate, even where the main window
+// fills the screen; its own Hang up and Mute do what the main window's do, also in full screen,
+// where they show while the mouse moves; closing it leaves the call alone.
+TEST(CallWindow, TheBigVideoWindowStaysClearOfTerminateHangsUpMutesAndLeavesTheCallWhenClosed) {
+    testenv::TestEnv env;
+    env.makeLogsFolder();
+    ScriptedRtcFactory factory;
+    frmMain form;
+    FrmMainCallAccess::initRtc(form);
+    const std::shared_ptr<ScriptedRtc> rtc = factory.last();
+    FrmMainCallAccess::listContact(form, QStringLiteral("Bob"), QStringLiteral("bob@x.org"),
+                                   QStringLiteral("127.0.0.2:5060"));
+    const QRect screen = form.screen()->availableGeometry();
+    form.setGeometry(screen);
+    form.show();
+    form.cmdConnect_Click();
+    const auto call = rtc->sessions.last();
+    rtc->fireSessionState(call, rtc::RTCSS_CONNECTED);
+    QTest::mouseDClick(form.picVideoR, Qt::LeftButton);
+    VideoViewer* big = VideoViewer::of(form.picVideoR);
+    ASSERT_TRUE(big);
+    const QRect terminate(form.cmdTerminate->mapToGlobal(QPoint(0, 0)), form.cmdTerminate->size());
+    EXPECT_TRUE(screen.contains(big->geometry()));
+    EXPECT_FALSE(big->geometry().intersects(terminate));
+
+    big->cmdMuteMic->click();
+    EXPECT_TRUE(rtc->microphoneMuted && form.chkMuteMike->isChecked() && big->cmdMuteMic->isChecked());
+    form.chkMuteMike->click();
+    EXPECT_FALSE(rtc->microphoneMuted || big->cmdMuteMic->isChecked());
+    big->close(); // the call goes on
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(form.g_objSession && form.cmdTerminate->isEnabled());
+    EXPECT_EQ(rtc->count(call->name() + QStringLiteral(".Terminate")), 0);
+
+    QTest::mouseDClick(form.picVideoR, Qt::LeftButton);
+    big = VideoViewer::of(form.picVideoR);
+    ASSERT_TRUE(big);
+    QTest::keyClick(big, Qt::Key_F11);
+    EXPECT_FALSE(big->barControls->isHidden());
+    EXPECT_TRUE(testenv::waitFor([&] { return big->barControls->isHidden(); }, VideoViewer::kBarShownMs + 2000));
+    const QPoint middle = big->rect().center();
+    QMouseEvent moved(QEvent::MouseMove, middle, big->mapToGlobal(middle), Qt::NoButton, Qt::NoButton, {});
+    QApplication::sendEvent(big, &moved);
+    ASSERT_FALSE(big->barControls->isHidden());
+    big->cmdHangUp->click();
+    EXPECT_EQ(rtc->count(call->name() + QStringLiteral(".Terminate(0)")), 1);
+    rtc->fireSessionState(call, rtc::RTCSS_DISCONNECTED);
+    EXPECT_FALSE(big->cmdHangUp->isEnabled());
 }
