@@ -1,31 +1,23 @@
 #include "callui/CallStatusBar.h"
 
 #include "call/control/CallTiming.h"
+#include "callui/Labels.h"
 #include "platform/vb.h"
 
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QTimer>
 
 namespace {
 
 constexpr int kTickMs = 1000;
 
-QLabel* label(QWidget* parent, const char* name) {
-    auto* shown = new QLabel(parent);
-    shown->setObjectName(QString::fromLatin1(name));
-    shown->setTextFormat(Qt::PlainText);
-    shown->hide();
-    return shown;
-}
-
 } // namespace
 
 CallStatusBar::CallStatusBar(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("barCallStatus"));
-    lblCallTime = label(this, "lblCallTime");
-    lblCallQuality = label(this, "lblCallQuality");
-    lblNoSound = label(this, "lblNoSound");
+    lblCallTime = callui::hiddenLabel(this, "lblCallTime");
+    lblCallQuality = callui::hiddenLabel(this, "lblCallQuality");
+    lblNoSound = callui::hiddenLabel(this, "lblNoSound");
     lblNoSound->setWordWrap(true);
     lblNoSound->setStyleSheet(QStringLiteral("color: #a05a00;"));
     auto* row = new QHBoxLayout(this);

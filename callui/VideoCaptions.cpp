@@ -1,9 +1,9 @@
 #include "callui/VideoCaptions.h"
 
+#include "callui/Labels.h"
 #include "wire/PeerText.h"
 
 #include <QEvent>
-#include <QLabel>
 #include <QTimer>
 
 namespace {
@@ -12,11 +12,8 @@ namespace {
 constexpr qsizetype kNameChars = 32;
 
 QLabel* caption(QWidget* box, const char* name) {
-    auto* shown = new QLabel(box);
-    shown->setObjectName(QString::fromLatin1(name));
-    shown->setTextFormat(Qt::PlainText);
+    QLabel* shown = callui::hiddenLabel(box, name);
     shown->setAttribute(Qt::WA_TransparentForMouseEvents); // a double-click still opens the big window
-    shown->hide();
     return shown;
 }
 

@@ -6,13 +6,11 @@ namespace callcontrol {
 
 namespace {
 
-// Worse than any of these is heard: words drop out, or both talk at once. The engine's own rating
-// (of 5) stays near 2.5 on a clean loopback call on a busy machine without a sound card, so only
-// its "very poor" counts by itself; the network's figures tell the rest.
-constexpr double kPoorRating = 2.0;
-constexpr double kPoorLossPercent = 5.0;
-constexpr double kPoorJitterMs = 150.0;
-constexpr double kPoorRoundTripMs = 400.0;
+// Where a call starts to be heard as poor: words drop out, or both talk at once. A rating below
+// this one, the other figures above theirs. The engine's own rating (of 5) stays near 2.5 on a
+// clean loopback call on a busy machine without a sound card, so only its "very poor" counts by
+// itself; the network's figures tell the rest.
+constexpr rtc::CallFigures kPoor{.rating = 2.0, .jitterMs = 150.0, .lossPercent = 5.0, .roundTripMs = 400.0};
 
 bool known(double figure) {
     return figure >= 0;
@@ -31,9 +29,9 @@ QString durationText(qint64 seconds) {
 }
 
 CallQuality qualityOf(const rtc::CallFigures& figures) {
-    const bool poor = (known(figures.rating) && figures.rating < kPoorRating) ||
-                      figures.lossPercent > kPoorLossPercent || figures.jitterMs > kPoorJitterMs ||
-                      figures.roundTripMs > kPoorRoundTripMs;
+    const bool poor = (known(figures.rating) && figures.rating < kPoor.rating) ||
+                      figures.lossPercent > kPoor.lossPercent || figures.jitterMs > kPoor.jitterMs ||
+                      figures.roundTripMs > kPoor.roundTripMs;
     if (poor) return CallQuality::Poor;
     const bool any =
         known(figures.rating) || known(figures.lossPercent) || known(figures.jitterMs) || known(figures.roundTripMs);

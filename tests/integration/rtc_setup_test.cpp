@@ -34,8 +34,28 @@ using testrtc::ScriptedRtc;
 using testrtc::ScriptedRtcFactory;
 
 namespace {
+
 const QString kReady = QStringLiteral("RTCClient is initialized and ready to make/receive calls.");
-}
+
+// The main window on a scripted engine, set up as start-up sets it up.
+class CallWindow : public ::testing::Test {
+protected:
+    testenv::TestEnv env;
+    std::function<void(ScriptedRtc&)> configure; // what the engine is like, set before start()
+    ScriptedRtcFactory factory{[this](ScriptedRtc& engine) {
+        if (configure) configure(engine);
+    }};
+    frmMain form;
+    std::shared_ptr<ScriptedRtc> rtc;
+
+    void start() {
+        env.makeLogsFolder();
+        FrmMainCallAccess::initRtc(form);
+        rtc = factory.last();
+    }
+};
+
+} // namespace
 
 // The engine module as the program loads it: a real engine whose errors reach the window as the
 // window's own errors, and no engine at all from a file that is missing or is no engine module.
@@ -66,14 +86,9 @@ TEST(EngineModule, GivesARealEngineWhoseErrorsAreTheWindowsOwnAndNothingFromAWro
 
 // What the window tells the user, in red, when Connect (or a call back from the history) cannot
 // place a call; no call is left standing.
-TEST(CallWindow, ConnectSaysWhyACallCannotBePlaced) {
-    testenv::TestEnv env;
-    env.makeLogsFolder();
-    ScriptedRtcFactory factory;
-    frmMain form;
-    FrmMainCallAccess::initRtc(form);
+TEST_F(CallWindow, ConnectSaysWhyACallCannotBePlaced) {
+    start();
     EXPECT_EQ(basMain::g_strMyWanIP, "127.0.0.1:5060"); // the engine's one address, off line
-    const std::shared_ptr<ScriptedRtc> rtc = factory.last();
     const std::pair<const char*, const char*> cases[] = {
         {nullptr, "No contact is selected: click a contact in the list, then press Connect."},
         {"CreateSession", "The call could not be placed: "},
@@ -102,13 +117,8 @@ TEST(CallWindow, ConnectSaysWhyACallCannotBePlaced) {
 
 // The contact list without the mouse: a row chosen with the arrow keys can be called, and Enter
 // calls it; with the mouse, a double-click on a row calls it.
-TEST(CallWindow, AContactIsCalledWithTheArrowKeysAndEnterOrWithADoubleClick) {
-    testenv::TestEnv env;
-    env.makeLogsFolder();
-    ScriptedRtcFactory factory;
-    frmMain form;
-    FrmMainCallAccess::initRtc(form);
-    const std::shared_ptr<ScriptedRtc> rtc = factory.last();
+TEST_F(CallWindow, AContactIsCalledWithTheArrowKeysAndEnterOrWithADoubleClick) {
+    start();
     FrmMainCallAccess::listContact(form, QStringLiteral("Ann"), QStringLiteral("ann@x.org"),
                                    QStringLiteral("127.0.0.2:5060"));
     form.show();
@@ -143,13 +153,8 @@ TEST(CallWindow, AContactIsCalledWithTheArrowKeysAndEnterOrWithADoubleClick) {
 // The status box tells of the call in progress only: what the last call left goes as the next one
 // starts; while it is connected a timer runs on the clock and the quality follows the engine's
 // figures; at its end its length stays. A caller turned away meanwhile changes none of it.
-TEST(CallWindow, TheStatusBoxShowsOnlyThisCallItsTimerAndQualityThenHowLongItLasted) {
-    testenv::TestEnv env;
-    env.makeLogsFolder();
-    ScriptedRtcFactory factory;
-    frmMain form;
-    FrmMainCallAccess::initRtc(form);
-    const std::shared_ptr<ScriptedRtc> rtc = factory.last();
+TEST_F(CallWindow, TheStatusBoxShowsOnlyThisCallItsTimerAndQualityThenHowLongItLasted) {
+    start();
     QDateTime now = QDateTime::currentDateTime();
     vb::setClockForTesting([&now] { return now; });
     FrmMainCallAccess::listContact(form, QStringLiteral("Bob"), QStringLiteral("bob@x.org"),
@@ -189,13 +194,8 @@ TEST(CallWindow, TheStatusBoxShowsOnlyThisCallItsTimerAndQualityThenHowLongItLas
 
 // A contact shown Off is called only once the user says so, however the call is asked for; one
 // shown On, or one with no address to call, is not asked about.
-TEST(CallWindow, CallingAContactShownOffAsksFirst) {
-    testenv::TestEnv env;
-    env.makeLogsFolder();
-    ScriptedRtcFactory factory;
-    frmMain form;
-    FrmMainCallAccess::initRtc(form);
-    const std::shared_ptr<ScriptedRtc> rtc = factory.last();
+TEST_F(CallWindow, CallingAContactShownOffAsksFirst) {
+    start();
     vb::ListItem* row = FrmMainCallAccess::listContact(form, QStringLiteral("Carl Jensen"),
                                                        QStringLiteral("carl@x.org"), QStringLiteral("127.0.0.2:5060"));
     row->setText(QStringLiteral("Off"));
@@ -234,15 +234,11 @@ TEST(CallWindow, CallingAContactShownOffAsksFirst) {
 // On a machine without a microphone or speaker the window says so once, in words, and calls go
 // on as before; the picture boxes say whose picture each is and when none comes from the other
 // party.
-TEST(CallWindow, NoSoundIsToldOnceAndThePicturesSayWhoseTheyAreAndWhenNoneComes) {
-    testenv::TestEnv env;
-    env.makeLogsFolder();
-    ScriptedRtcFactory factory([](ScriptedRtc& engine) {
+TEST_F(CallWindow, NoSoundIsToldOnceAndThePicturesSayWhoseTheyAreAndWhenNoneComes) {
+    configure = [](ScriptedRtc& engine) {
         engine.mediaCapabilities = rtc::RTCMT_AUDIO_RECEIVE | rtc::RTCMT_VIDEO_SEND | rtc::RTCMT_VIDEO_RECEIVE;
-    });
-    frmMain form;
-    FrmMainCallAccess::initRtc(form);
-    const std::shared_ptr<ScriptedRtc> rtc = factory.last();
+    };
+    start();
     const QLabel& noSound = *form.barCallStatus->lblNoSound;
     EXPECT_EQ(noSound.text(), "No microphone found: calls connect, but the other party cannot hear you.");
     const VideoCaptions& captions = *form.captionsVideo;
@@ -275,7 +271,7 @@ TEST(CallWindow, NoSoundIsToldOnceAndThePicturesSayWhoseTheyAreAndWhenNoneComes)
 
 // Where the big video window goes: beside the main window on the side where it comes out largest,
 // shrunk to that room, its shape kept; nowhere when no side has room enough.
-TEST(CallWindow, TheBigVideoWindowGoesBesideTheMainWindowWhereThereIsRoom) {
+TEST_F(CallWindow, TheBigVideoWindowGoesBesideTheMainWindowWhereThereIsRoom) {
     const QRect screen(0, 0, 1600, 1000);
     const QSize wanted(702, 600);
     const QSize least(320, 240);
@@ -296,13 +292,8 @@ TEST(CallWindow, TheBigVideoWindowGoesBesideTheMainWindowWhereThereIsRoom) {
 // The big video window opens clear of the main window's Terminate, even where the main window
 // fills the screen; its own Hang up and Mute do what the main window's do, also in full screen,
 // where they show while the mouse moves; closing it leaves the call alone.
-TEST(CallWindow, TheBigVideoWindowStaysClearOfTerminateHangsUpMutesAndLeavesTheCallWhenClosed) {
-    testenv::TestEnv env;
-    env.makeLogsFolder();
-    ScriptedRtcFactory factory;
-    frmMain form;
-    FrmMainCallAccess::initRtc(form);
-    const std::shared_ptr<ScriptedRtc> rtc = factory.last();
+TEST_F(CallWindow, TheBigVideoWindowStaysClearOfTerminateHangsUpMutesAndLeavesTheCallWhenClosed) {
+    start();
     FrmMainCallAccess::listContact(form, QStringLiteral("Bob"), QStringLiteral("bob@x.org"),
                                    QStringLiteral("127.0.0.2:5060"));
     const QRect screen = form.screen()->availableGeometry();
