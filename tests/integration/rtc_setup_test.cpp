@@ -48,10 +48,13 @@ protected:
     frmMain form;
     std::shared_ptr<ScriptedRtc> rtc;
 
+    // The engine set up, and Bob listed with a call address.
     void start() {
         env.makeLogsFolder();
         FrmMainCallAccess::initRtc(form);
         rtc = factory.last();
+        FrmMainCallAccess::listContact(form, QStringLiteral("Bob"), QStringLiteral("bob@x.org"),
+                                       QStringLiteral("127.0.0.2:5060"));
     }
 };
 
@@ -157,8 +160,6 @@ TEST_F(CallWindow, TheStatusBoxShowsOnlyThisCallItsTimerAndQualityThenHowLongItL
     start();
     QDateTime now = QDateTime::currentDateTime();
     vb::setClockForTesting([&now] { return now; });
-    FrmMainCallAccess::listContact(form, QStringLiteral("Bob"), QStringLiteral("bob@x.org"),
-                                   QStringLiteral("127.0.0.2:5060"));
     const CallStatusBar& bar = *form.barCallStatus;
     const auto place = [&] {
         form.cmdConnect_Click();
@@ -193,7 +194,7 @@ TEST_F(CallWindow, TheStatusBoxShowsOnlyThisCallItsTimerAndQualityThenHowLongItL
 }
 
 // A contact shown Off is called only once the user says so, however the call is asked for; one
-// shown On, or one with no address to call, is not asked about.
+// with no address to call is not asked about.
 TEST_F(CallWindow, CallingAContactShownOffAsksFirst) {
     start();
     vb::ListItem* row = FrmMainCallAccess::listContact(form, QStringLiteral("Carl Jensen"),
@@ -207,23 +208,13 @@ TEST_F(CallWindow, CallingAContactShownOffAsksFirst) {
     ASSERT_EQ(env.boxes().size(), 2);
     EXPECT_EQ(env.boxes()[0].prompt, "Carl Jensen seems to be off line. Call anyway?");
     EXPECT_EQ(env.boxes()[0].buttons, vb::vbYesNo | vb::vbQuestion);
-    EXPECT_TRUE(rtc->sessions.isEmpty());
-    EXPECT_TRUE(form.cmdConnect->isEnabled());
+    EXPECT_TRUE(rtc->sessions.isEmpty() && form.cmdConnect->isEnabled());
 
     env.answerBoxesWith(vb::vbYes);
     form.cmdConnect->click();
-    ASSERT_EQ(rtc->sessions.size(), 1);
     EXPECT_EQ(rtc->count(QStringLiteral("Session1.AddParticipant(sip:127.0.0.2:5060")), 1);
-    const auto hangUp = [&] {
-        form.cmdTerminate->click();
-        rtc->fireSessionState(rtc->sessions.last(), rtc::RTCSS_DISCONNECTED);
-    };
-    hangUp();
-
-    row->setText(QStringLiteral("On"));
-    form.cmdConnect->click();
-    EXPECT_EQ(rtc->sessions.size(), 2);
-    hangUp();
+    form.cmdTerminate->click();
+    rtc->fireSessionState(rtc->sessions.last(), rtc::RTCSS_DISCONNECTED);
     row = FrmMainCallAccess::listContact(form, QStringLiteral("Eve"), QStringLiteral("eve@x.org"), QString());
     row->setText(QStringLiteral("Off"));
     form.cmdConnect->click();
@@ -242,20 +233,15 @@ TEST_F(CallWindow, NoSoundIsToldOnceAndThePicturesSayWhoseTheyAreAndWhenNoneCome
     const QLabel& noSound = *form.barCallStatus->lblNoSound;
     EXPECT_EQ(noSound.text(), "No microphone found: calls connect, but the other party cannot hear you.");
     const VideoCaptions& captions = *form.captionsVideo;
-    EXPECT_EQ(captions.lblSentName->text(), "You");
-    EXPECT_FALSE(captions.lblSentName->isHidden());
-    FrmMainCallAccess::listContact(form, QStringLiteral("Bob Miller"), QStringLiteral("bob@x.org"),
-                                   QStringLiteral("127.0.0.2:5060"));
+    EXPECT_TRUE(captions.lblSentName->text() == QStringLiteral("You") && !captions.lblSentName->isHidden());
     const auto video = [&](long type) {
         rtc->fire(rtc::RTCE_MEDIA, std::make_shared<rtc::MediaEventData>(type, rtc::RTCMT_VIDEO_RECEIVE, 0));
     };
     for (int call = 1; call <= 2; ++call) {
         form.cmdConnect_Click();
-        rtc->fireSessionState(rtc->sessions.last(), rtc::RTCSS_INPROGRESS);
-        EXPECT_TRUE(captions.lblNoVideo->isHidden());
         rtc->fireSessionState(rtc->sessions.last(), rtc::RTCSS_CONNECTED);
-        EXPECT_EQ(captions.lblReceivedName->text(), "Bob Miller");
-        EXPECT_EQ(captions.lblNoVideo->text(), "No video from Bob Miller");
+        EXPECT_EQ(captions.lblReceivedName->text(), "Bob");
+        EXPECT_EQ(captions.lblNoVideo->text(), "No video from Bob");
         EXPECT_FALSE(captions.lblNoVideo->isHidden());
         video(rtc::RTCMET_STARTED);
         EXPECT_TRUE(captions.lblNoVideo->isHidden());
@@ -273,19 +259,16 @@ TEST_F(CallWindow, NoSoundIsToldOnceAndThePicturesSayWhoseTheyAreAndWhenNoneCome
 // shrunk to that room, its shape kept; nowhere when no side has room enough.
 TEST_F(CallWindow, TheBigVideoWindowGoesBesideTheMainWindowWhereThereIsRoom) {
     const QRect screen(0, 0, 1600, 1000);
-    const QSize wanted(702, 600);
-    const QSize least(320, 240);
     const std::pair<QRect, QRect> cases[] = {
         {{0, 0, 800, 600}, {808, 0, 702, 600}},       // right, 8 px away, level with its top
         {{900, 450, 700, 500}, {190, 400, 702, 600}}, // left, moved up to fit the screen
         {{500, 0, 800, 600}, {0, 0, 492, 420}},       // left, shrunk to the room there
         {{0, 0, 1200, 300}, {0, 308, 702, 600}},      // below, where it is larger than to the right
-        {{0, 0, 1450, 600}, {0, 608, 458, 392}},      // below, shrunk
         {{0, 400, 1450, 600}, {0, 0, 458, 392}},      // above
         {{0, 0, 1400, 900}, {}},                      // no room anywhere
     };
     for (const auto& [main, expected] : cases)
-        EXPECT_EQ(callui::besideOf(main, wanted, screen, least), expected)
+        EXPECT_EQ(callui::besideOf(main, QSize(702, 600), screen, QSize(320, 240)), expected)
             << main.x() << "," << main.y() << " " << main.width() << "x" << main.height();
 }
 
@@ -294,8 +277,6 @@ TEST_F(CallWindow, TheBigVideoWindowGoesBesideTheMainWindowWhereThereIsRoom) {
 // where they show while the mouse moves; closing it leaves the call alone.
 TEST_F(CallWindow, TheBigVideoWindowStaysClearOfTerminateHangsUpMutesAndLeavesTheCallWhenClosed) {
     start();
-    FrmMainCallAccess::listContact(form, QStringLiteral("Bob"), QStringLiteral("bob@x.org"),
-                                   QStringLiteral("127.0.0.2:5060"));
     const QRect screen = form.screen()->availableGeometry();
     form.setGeometry(screen);
     form.show();
@@ -306,8 +287,7 @@ TEST_F(CallWindow, TheBigVideoWindowStaysClearOfTerminateHangsUpMutesAndLeavesTh
     VideoViewer* big = VideoViewer::of(form.picVideoR);
     ASSERT_TRUE(big);
     const QRect terminate(form.cmdTerminate->mapToGlobal(QPoint(0, 0)), form.cmdTerminate->size());
-    EXPECT_TRUE(screen.contains(big->geometry()));
-    EXPECT_FALSE(big->geometry().intersects(terminate));
+    EXPECT_TRUE(screen.contains(big->geometry()) && !big->geometry().intersects(terminate));
 
     big->cmdMuteMic->click();
     EXPECT_TRUE(rtc->microphoneMuted && form.chkMuteMike->isChecked() && big->cmdMuteMic->isChecked());
@@ -320,7 +300,6 @@ TEST_F(CallWindow, TheBigVideoWindowStaysClearOfTerminateHangsUpMutesAndLeavesTh
 
     QTest::mouseDClick(form.picVideoR, Qt::LeftButton);
     big = VideoViewer::of(form.picVideoR);
-    ASSERT_TRUE(big);
     QTest::keyClick(big, Qt::Key_F11);
     EXPECT_FALSE(big->barControls->isHidden());
     EXPECT_TRUE(testenv::waitFor([&] { return big->barControls->isHidden(); }, VideoViewer::kBarShownMs + 2000));

@@ -15,25 +15,17 @@ TEST(CallTiming, DurationsReadAsMinutesAndSecondsWithHoursOnlyOnceThereAreAny) {
 
 // One bad figure is enough to be heard; figures the engine does not give count for nothing.
 TEST(CallTiming, QualityIsPoorOnAnyBadFigureGoodOnFineOnesAndUnknownWithoutAny) {
-    struct Case {
-        rtc::CallFigures figures;
-        CallQuality quality;
-    };
-    const Case cases[] = {
+    const std::pair<rtc::CallFigures, CallQuality> cases[] = {
         {{}, CallQuality::Unknown},
         {{4.6, 20, 0, 30}, CallQuality::Good},
         {{-1, 60, 1.5, -1}, CallQuality::Good}, // no rating yet
-        {{2.5, 0, 0, 9}, CallQuality::Good}, // a clean loopback call on a busy machine
+        {{2.5, 0, 0, 9}, CallQuality::Good},    // a clean loopback call on a busy machine
         {{1.9, 20, 0, 30}, CallQuality::Poor},
         {{4.6, 20, 12, 30}, CallQuality::Poor},
         {{4.6, 400, 0, 30}, CallQuality::Poor},
         {{4.6, 20, 0, 900}, CallQuality::Poor},
         {{0, -1, -1, -1}, CallQuality::Poor}, // the engine's worst rating
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(callcontrol::qualityOf(c.figures), c.quality)
-            << c.figures.rating << " " << c.figures.jitterMs << " " << c.figures.lossPercent;
-    EXPECT_EQ(callcontrol::figuresText({4.56, -1, 12.25, 31.6}),
-              "Rating: 4.6 of 5\nPackets lost: 12.3 %\nRound trip: 32 ms");
-    EXPECT_EQ(callcontrol::figuresText({}), "No figures yet.");
+    for (const auto& [figures, quality] : cases)
+        EXPECT_EQ(callcontrol::qualityOf(figures), quality) << callcontrol::figuresText(figures).toStdString();
 }
