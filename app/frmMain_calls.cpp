@@ -142,10 +142,13 @@ void frmMain::cmdConnect_Click() {
     // A contact shown Off may still be there (the list is only as fresh as the last poll), but
     // more likely the call would ring nowhere for half a minute: the user decides. Without a call
     // address there is nothing to ask; placing says why.
-    if (row->Text() == QStringLiteral("Off") && !target.address.isEmpty() &&
-        vb::MsgBox(target.name + QStringLiteral(" seems to be off line. Call anyway?"), vb::vbYesNo | vb::vbQuestion,
-                   QStringLiteral("Call")) != vb::vbYes)
-        return;
+    if (row->Text() == QStringLiteral("Off") && !target.address.isEmpty()) {
+        if (vb::MsgBox(target.name + QStringLiteral(" seems to be off line. Call anyway?"),
+                       vb::vbYesNo | vb::vbQuestion, QStringLiteral("Call")) != vb::vbYes)
+            return;
+        // While the question stood a call may have come in and been answered: one call at a time.
+        if (m_calls->busy()) return;
+    }
     placeCall(target);
 }
 
