@@ -29,6 +29,11 @@ CallStatusBar::CallStatusBar(QWidget* parent) : QWidget(parent) {
     m_tick = new QTimer(this);
     m_tick->setInterval(kTickMs);
     connect(m_tick, &QTimer::timeout, this, &CallStatusBar::refresh);
+    hide(); // nothing to say yet: the status box keeps the room
+}
+
+void CallStatusBar::showWhatThereIs() {
+    setVisible(!lblCallTime->isHidden() || !lblNoSound->isHidden());
 }
 
 void CallStatusBar::callConnected(quint64 call, Figures figures) {
@@ -38,6 +43,7 @@ void CallStatusBar::callConnected(quint64 call, Figures figures) {
     lblCallTime->show();
     m_tick->start();
     refresh();
+    showWhatThereIs();
 }
 
 qint64 CallStatusBar::callEnded(quint64 call) {
@@ -47,6 +53,7 @@ qint64 CallStatusBar::callEnded(quint64 call) {
     m_tick->stop();
     lblCallTime->hide();
     lblCallQuality->hide();
+    showWhatThereIs();
     m_figures = nullptr;
     if (!m_connectedAt.isValid()) return -1;
     const qint64 seconds = m_connectedAt.secsTo(vb::Now());
@@ -81,4 +88,5 @@ void CallStatusBar::setSoundDevices(bool microphone, bool speaker) {
         notice = QStringLiteral("No speaker found: calls connect, but you cannot hear the other party.");
     lblNoSound->setText(notice);
     lblNoSound->setVisible(!notice.isEmpty());
+    showWhatThereIs();
 }

@@ -35,6 +35,8 @@ public:
     void setSoundDevices(bool microphone, bool speaker);
 
 private:
+    // Shown only while one of its labels has something to say.
+    void showWhatThereIs();
     QTimer* m_tick = nullptr;
     Figures m_figures;
     QDateTime m_connectedAt;
