@@ -150,9 +150,13 @@ void frmMain::connectHandlers() {
     });
     connect(tmrRegistration, &QTimer::timeout, this,
             [this] { guard("tmrRegistration_Timer", [this] { tmrRegistration_Timer(); }); });
-    // A double-click on a picture box shows its video big.
-    VideoViewer::watch(picVideoS, QStringLiteral("ColloqChat - Video sent"), [this] { return g_objVideoPreview; });
-    VideoViewer::watch(picVideoR, QStringLiteral("ColloqChat - Video received"), [this] { return g_objVideoReceive; });
+    // A double-click on a picture box shows its video big, with Terminate and the microphone's
+    // Mute at hand.
+    const VideoViewer::Controls controls{cmdTerminate, chkMuteMike};
+    VideoViewer::watch(
+        picVideoS, QStringLiteral("ColloqChat - Video sent"), [this] { return g_objVideoPreview; }, controls);
+    VideoViewer::watch(
+        picVideoR, QStringLiteral("ColloqChat - Video received"), [this] { return g_objVideoReceive; }, controls);
 }
 
 void frmMain::attachSockets() {

@@ -40,6 +40,8 @@ class SessionEnd;
 } // namespace desktop
 class ContactRequestBar;
 class frmMngContacts;
+class CallStatusBar;
+class VideoCaptions;
 namespace chatlink {
 class ChatLink;
 }
@@ -114,6 +116,11 @@ public:
     QPushButton* cmdNewId = nullptr;       // moves the account to a new ID (frmMain_security.cpp)
     // Under the status box: how the call in progress is encrypted (frmMain_security.cpp).
     CallSecurityPanel* panelSecurity = nullptr;
+    // Under the status box: the call's timer and quality, and whether this machine has no
+    // microphone or speaker (frmMain_callview.cpp).
+    CallStatusBar* barCallStatus = nullptr;
+    // On the picture boxes: whose picture each is, and when none comes from the other party.
+    VideoCaptions* captionsVideo = nullptr;
     // Tab "History": every call in or out; the tab's title counts the missed calls not yet seen.
     history::CallHistoryView* viewHistory = nullptr;
     // ---- The desktop (frmMain_desktop.cpp): tray, notifications, closing to the tray. ----
@@ -165,9 +172,11 @@ public:
 private:
     callcontrol::CallController* m_calls; // made before the three below, which name its state
     callcontrol::CallController* makeCallController();
-    // Why the last call placed here ended unanswered, in plain words; the status box keeps it above
-    // what the engine reports next. Empty once another call starts.
+    // Why the last call placed here ended unanswered, or how long the last call lasted, in plain
+    // words; the status box keeps it above what the engine reports next. Empty once another call
+    // starts. Shown in red when the call failed.
     QString m_callEnding;
+    bool m_callFailed = false;
 
 public:
     // The call controller's state under the names the window's handlers use.
@@ -241,6 +250,10 @@ private:
     void buildLayout();
     void addHistoryTab();
     void addSecurityControls();
+    // What the user sees of a call beside the engine's own words (frmMain_callview.cpp): the
+    // timer, the quality, the names on the pictures and how the last call ended.
+    void addCallView();
+    void showCallActivity(const CallActivity& activity);
     // The chat socket goes TLS first, trusting the keys the client has pinned (frmMain_security.cpp).
     void secureChatLink();
     std::unique_ptr<basMain::PinnedServers> m_serverKeys;

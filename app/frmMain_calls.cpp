@@ -2,10 +2,10 @@
 // controller keeps the calls, the window shows them.
 #include "app/CallHelpers.h"
 #include "app/frmMain.h"
-#include "call/control/CallEnding.h"
 #include "core/ErrorLog.h"
 #include "core/basMain.h"
 #include "platform/widgets/Controls.h"
+#include "platform/widgets/MsgBox.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -65,11 +65,7 @@ CallController* frmMain::makeCallController() {
     auto* calls = new CallController([this] { return g_objRTCClient; },
                                      [this] { return callengine::contactEntries(*LstUsers); }, this);
     connect(&calls->record(), &callcontrol::CallRecord::callActivity, this, &frmMain::callActivity);
-    connect(&calls->record(), &callcontrol::CallRecord::callActivity, this, [this](const CallActivity& activity) {
-        if (activity.phase == CallActivity::Phase::Ended && activity.incoming) return;
-        m_callEnding =
-            activity.phase == CallActivity::Phase::Ended ? callcontrol::endingSentence(activity.outcome) : QString();
-    });
+    connect(&calls->record(), &callcontrol::CallRecord::callActivity, this, &frmMain::showCallActivity);
     connect(calls, &CallController::stateShown, this, &frmMain::showCallState);
     connect(calls, &CallController::ringing, this, [this] {
         lock(*this);
@@ -77,7 +73,7 @@ CallController* frmMain::makeCallController() {
         cmdTerminate->setEnabled(true); // refuses the ringing call
     });
     connect(calls, &CallController::ready, this, [this] {
-        vb::setForeColor(*txtStatus, m_callEnding.isEmpty() ? vb::vbBlack : vb::vbRed);
+        vb::setForeColor(*txtStatus, m_callFailed ? vb::vbRed : vb::vbBlack);
         txtStatus->setPlainText(m_callEnding.isEmpty() ? kReady : m_callEnding + QStringLiteral("\r\n") + kReady);
     });
     connect(calls, &CallController::released, this, [this] {
@@ -104,6 +100,7 @@ void frmMain::showCallState(long state, const QString& caption) {
         raise();
         activateWindow();
         fraStatus->setTitle(caption);
+        txtStatus->clear(); // what the last call left says nothing of this one
         return;
     case rtc::RTCSS_ANSWERING:
         vb::setForeColor(*txtStatus, vb::vbBlue);
@@ -114,6 +111,7 @@ void frmMain::showCallState(long state, const QString& caption) {
     case rtc::RTCSS_INPROGRESS:
         vb::setForeColor(*txtStatus, vb::vbBlue);
         fraStatus->setTitle(caption);
+        txtStatus->clear();
         lock(*this);
         cmdWizard->setEnabled(false);
         cmdTerminate->setEnabled(true); // cancels the call before it is answered
@@ -137,7 +135,22 @@ void frmMain::showCallState(long state, const QString& caption) {
 void frmMain::cmdConnect_Click() {
     const vb::ListItem* row = LstUsers->selectedItem();
     if (row && refuseWaitingContact(*row)) return;
-    placeCall(row ? std::optional<CallTarget>({row->SubItem(1), row->SubItem(2), row->Tag()}) : std::nullopt);
+    if (!row) {
+        placeCall(std::nullopt);
+        return;
+    }
+    const CallTarget target{row->SubItem(1), row->SubItem(2), row->Tag()};
+    // A contact shown Off may still be there (the list is only as fresh as the last poll), but
+    // more likely the call would ring nowhere for half a minute: the user decides. Without a call
+    // address there is nothing to ask; placing says why.
+    if (row->Text() == QStringLiteral("Off") && !target.address.isEmpty()) {
+        if (vb::MsgBox(target.name + QStringLiteral(" seems to be off line. Call anyway?"),
+                       vb::vbYesNo | vb::vbQuestion, QStringLiteral("Call")) != vb::vbYes)
+            return;
+        // While the question stood a call may have come in and been answered: one call at a time.
+        if (m_calls->busy()) return;
+    }
+    placeCall(target);
 }
 
 void frmMain::placeCall(const std::optional<CallTarget>& target) {

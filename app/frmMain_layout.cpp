@@ -183,6 +183,7 @@ void frmMain::buildLayout() {
     auto* main = new QHBoxLayout(this);
     main->addWidget(SSTab1, 1);
     main->addLayout(side);
+    addCallView();
     // Wide enough for the five columns of the user list with an e-mail address and a date.
     resize(940, 540);
 }

@@ -2,6 +2,7 @@
 #include "app/CallHelpers.h"
 #include "app/frmMain.h"
 #include "call/control/MediaText.h"
+#include "callui/VideoCaptions.h"
 #include "callui/VideoViewer.h"
 #include "core/ErrorLog.h"
 #include "platform/widgets/Controls.h"
@@ -164,6 +165,8 @@ void frmMain::MediaEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
         if (mediaType == rtc::RTCMT_VIDEO_SEND && checked(chkOptions[1])) placeVideo(g_objVideoPreview, picVideoS);
         if (mediaType == rtc::RTCMT_VIDEO_RECEIVE && checked(chkOptions[3])) placeVideo(g_objVideoReceive, picVideoR);
     }
+    if (mediaType == rtc::RTCMT_VIDEO_RECEIVE && type != rtc::RTCMET_FAILED)
+        captionsVideo->receivedVideo(type == rtc::RTCMET_STARTED && checked(chkOptions[3]));
     const QString text = callcontrol::mediaStatusText(type, mediaType, reason);
     if (!text.isEmpty()) txtStatus->setPlainText(text);
 }

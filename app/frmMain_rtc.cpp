@@ -4,6 +4,7 @@
 #include "call/control/CallAddress.h"
 #include "call/rtc/CallSecurity.h"
 #include "call/rtc/CallerOrigin.h"
+#include "callui/CallStatusBar.h"
 #include "core/ErrorLog.h"
 #include "core/SettingsFiles.h"
 #include "core/basMain.h"
@@ -41,6 +42,8 @@ void frmMain::fnInitRTCClient(int& step) {
     const long mediaCaps = g_objRTCClient->get_MediaCapabilities();
     step = 25;
     fnMediaSupp(mediaCaps);
+    barCallStatus->setSoundDevices((mediaCaps & rtc::RTCMT_AUDIO_SEND) != 0,
+                                   (mediaCaps & rtc::RTCMT_AUDIO_RECEIVE) != 0);
 
     step = 40;
     const QStringList external = g_objRTCClient->get_NetworkAddresses(false, true);

@@ -90,8 +90,8 @@ void frmMain::Receive_Event(long& RTCEvent, const std::shared_ptr<rtc::IRTCEvent
         statement(" [4]", [&] { operation = eventAs<rtc::IRTCSessionOperationCompleteEvent>(event); });
         statement(" [5]", [&] {
             const auto& complete = *required(operation);
-            // The plain words of why our call ended stay above the engine's own.
-            if (!m_callEnding.isEmpty()) vb::setForeColor(*txtStatus, vb::vbRed);
+            // The plain words of how the last call ended stay above the engine's own.
+            if (m_callFailed) vb::setForeColor(*txtStatus, vb::vbRed);
             txtStatus->setPlainText((m_callEnding.isEmpty() ? QString() : m_callEnding + kCrLf) +
                                     QStringLiteral("SESSION Operation complete: ") + complete.get_StatusText() +
                                     QStringLiteral("Staus Code: ") + codeText(complete.get_StatusCode()));

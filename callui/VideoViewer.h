@@ -1,14 +1,21 @@
 #pragma once
 // A video at any size: a double-click on a picture box opens the video it holds in a resizable
-// window of its own (F11 or a double-click toggles full screen, Esc leaves it). The video window
-// of the engine moves into it, so the picture goes on undisturbed; closing it moves the video
-// back into its box. It stays open across calls: the next call's video starts in it.
+// window of its own, beside the main window where the screen has room (F11 or a double-click
+// toggles full screen, Esc leaves it). The video window of the engine moves into it, so the
+// picture goes on undisturbed; closing it moves the video back into its box and leaves the call
+// alone. It stays open across calls: the next call's video starts in it. A bar at its foot hangs
+// up and mutes the microphone, as the main window's own buttons do; in full screen the bar lies
+// over the picture and shows while the mouse moves.
 #include "call/rtc/Rtc.h"
 
+#include <QAbstractButton>
 #include <QPointer>
 #include <QWidget>
 #include <functional>
 #include <memory>
+
+class QPushButton;
+class QTimer;
 
 class VideoViewer final : public QWidget {
     Q_OBJECT
@@ -16,12 +23,19 @@ public:
     // The video window a picture box shows (null while there is none).
     using Source = std::function<std::shared_ptr<rtc::IVideoWindow>()>;
 
+    // The main window's buttons the big window offers too. Each of its own follows the state of
+    // its button (enabled, checked) and clicks it; the main window's button does the rest.
+    struct Controls {
+        QPointer<QAbstractButton> hangUp;
+        QPointer<QAbstractButton> muteMicrophone;
+    };
+
     // Makes a double-click on `pictureBox` open its video, named by `source` at that moment, in
     // a window called `title`.
-    static void watch(QWidget* pictureBox, const QString& title, Source source);
+    static void watch(QWidget* pictureBox, const QString& title, Source source, const Controls& controls = {});
     // Opens the big window of `pictureBox` (or brings it forward) and moves `video` into it.
-    static VideoViewer* open(QWidget* pictureBox, const QString& title,
-                             const std::shared_ptr<rtc::IVideoWindow>& video);
+    static VideoViewer* open(QWidget* pictureBox, const QString& title, const std::shared_ptr<rtc::IVideoWindow>& video,
+                             const Controls& controls = {});
     // The big window open for `pictureBox`, or null.
     static VideoViewer* of(const QWidget* pictureBox);
 
@@ -32,14 +46,29 @@ public:
     // Shows `video` here, filling the window.
     void adopt(const std::shared_ptr<rtc::IVideoWindow>& video);
 
+    QWidget* barControls = nullptr;
+    QPushButton* cmdHangUp = nullptr;
+    QPushButton* cmdMuteMic = nullptr;
+    // In full screen, how long the bar stays after the mouse last moved.
+    static constexpr int kBarShownMs = 2500;
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    VideoViewer(QWidget* pictureBox, const QString& title);
+    VideoViewer(QWidget* pictureBox, const QString& title, const Controls& controls);
+    // Out of the main window's way: beside it, or at least clear of its Hang up button.
+    void placeBesideMainWindow();
+    // Our button follows `theirs` and clicks it.
+    void mirror(QPushButton* ours, QAbstractButton* theirs);
+    void follow(QPushButton* ours, const QAbstractButton* theirs) const;
+    void placeBar();
+    void showBarAWhile();
     void fit() const;
     void setFullScreen(bool on);
     // Moves the video back into the picture box, if it is still here.
@@ -50,6 +79,8 @@ private:
     bool m_closed = false; // closed, waiting to be deleted
     bool m_fullScreen = false;
     QRect m_normalGeometry; // to go back to from full screen
+    Controls m_controls;
+    QTimer* m_hideBar = nullptr;
 };
 
 // Places a video window inside a picture box, or in the box's big window while that is open, and

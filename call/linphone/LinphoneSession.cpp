@@ -8,6 +8,7 @@
 
 #include <QTimer>
 #include <linphone++/linphone.hh>
+#include <linphone/core.h>
 
 namespace rtc {
 
@@ -156,6 +157,23 @@ void LinphoneSession::report(long state, long statusCode, const QString& statusT
     if (auto eng = m_engine.lock())
         eng->post(RTCE_SESSION_STATE_CHANGE,
                   std::make_shared<SessionStateEventData>(state, shared_from_this(), statusCode, statusText));
+}
+
+CallFigures LinphoneSession::get_CallFigures() const {
+    CallFigures figures;
+    if (!m_call || m_state != RTCSS_CONNECTED) return figures;
+    figures.rating = m_call->getCurrentQuality(); // -1 until the first reports have come
+    // The sound tells how the call fares: it flows whether or not there is video. The copy of the
+    // figures is taken through the C interface, which lets it go again: the C++ one keeps a
+    // reference too many to every copy it hands out, and this is asked every second.
+    if (LinphoneCallStats* stats = linphone_call_get_audio_stats(m_call->cPtr())) {
+        figures.jitterMs = linphone_call_stats_get_jitter_buffer_size_ms(stats);
+        figures.lossPercent = linphone_call_stats_get_local_loss_rate(stats);
+        const float roundTrip = linphone_call_stats_get_round_trip_delay(stats); // seconds; negative before any report
+        figures.roundTripMs = roundTrip < 0 ? -1 : roundTrip * 1000.0;
+        linphone_call_stats_unref(stats);
+    }
+    return figures;
 }
 
 long LinphoneSession::runningMedia() const {

@@ -37,6 +37,7 @@ public:
     std::shared_ptr<IRTCClient2> get_Client() const override;
     std::shared_ptr<IRTCCollection> get_Participants() const override;
     long get_MediaPath() const override;
+    CallFigures get_CallFigures() const override;
 
     // IRTCSessionSecurity (LinphoneSessionSecurity.cpp)
     CallSecurity get_Security() const override { return m_security; }

@@ -125,9 +125,19 @@ public:
     virtual std::shared_ptr<IRTCParticipant> get_Item(long index) const = 0;
 };
 
+// How a call fares now, as the engine measures it; a figure it cannot give is negative.
+struct CallFigures {
+    double rating = -1;      // 0 (bad) to 5 (good)
+    double jitterMs = -1;    // what the receiving side buffers to even out late packets
+    double lossPercent = -1; // packets lost on the way here
+    double roundTripMs = -1;
+};
+
 class IRTCSession2 {
 public:
     virtual ~IRTCSession2() = default;
+    // How the connected call fares now; engines that cannot tell give nothing.
+    virtual CallFigures get_CallFigures() const { return {}; }
     // The way the call's media takes, once the engine knows it (see MediaPath); Unknown before,
     // and from engines that do not tell.
     virtual long get_MediaPath() const { return 0; }

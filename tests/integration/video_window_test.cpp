@@ -4,6 +4,8 @@
 #include "app/frmMain.h"
 #include "call/rtc/Rtc.h"
 #include "call/rtc/RtcEvents.h"
+#include "callui/CallStatusBar.h"
+#include "callui/VideoCaptions.h"
 #include "callui/VideoViewer.h"
 #include "core/basMain.h"
 #include "platform/widgets/Controls.h"
@@ -16,6 +18,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QSet>
@@ -28,11 +31,14 @@ using namespace rtc;
 namespace {
 
 // How many distinct colours the widget shows on screen: a plain box shows one or two, a picture many.
+// The band at the bottom where a picture box carries its name tag is left out.
 int distinctColours(QWidget* widget) {
     // The screen itself, where the picture box is: what the user sees there, child windows included.
     const QPoint origin = widget->mapToGlobal(QPoint(0, 0));
-    const QImage image =
-        widget->screen()->grabWindow(0, origin.x(), origin.y(), widget->width(), widget->height()).toImage();
+    constexpr int kNameBand = 32;
+    const QImage image = widget->screen()
+                             ->grabWindow(0, origin.x(), origin.y(), widget->width(), widget->height() - kNameBand)
+                             .toImage();
     QSet<QRgb> colours;
     for (int y = 0; y < image.height(); y += 2)
         for (int x = 0; x < image.width(); x += 2)
@@ -56,6 +62,9 @@ protected:
         ASSERT_TRUE(form.g_objRTCClient);
         const long caps = form.g_objRTCClient->get_MediaCapabilities();
         ASSERT_TRUE((caps & RTCMT_VIDEO_SEND) && (caps & RTCMT_VIDEO_RECEIVE)) << caps;
+        // Told under the status box when, and only when, the engine found no microphone or speaker.
+        EXPECT_EQ(form.barCallStatus->lblNoSound->isHidden(),
+                  (caps & RTCMT_AUDIO_SEND) && (caps & RTCMT_AUDIO_RECEIVE));
         ASSERT_EQ(vb::Value(*form.chkOptions[1]), vb::vbChecked);
         ASSERT_EQ(vb::Value(*form.chkOptions[3]), vb::vbChecked);
         // On a host with loopback only, that is the address the window publishes.
@@ -123,6 +132,8 @@ TEST_F(VideoWindows, TwentyVideoCallsInARowEitherWay) {
         // Whoever called, the peer is the listed contact and named so.
         EXPECT_EQ(form.fraStatus->title(), QStringLiteral("Status: CONNECTED User: Peer    peer@x.org"))
             << form.fraStatus->title().toStdString();
+        EXPECT_EQ(form.captionsVideo->lblReceivedName->text(), "Peer");
+        EXPECT_TRUE(form.barCallStatus->lblCallTime->text().startsWith(QStringLiteral("In call: 0:0")));
         // The pictures reach both boxes on the first call and still do on the last.
         if (call <= 1 || call == kCalls - 1) {
             EXPECT_TRUE(picturesShown()) << "send " << distinctColours(form.picVideoS) << " receive "

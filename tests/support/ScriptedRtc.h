@@ -52,6 +52,7 @@ public:
     void Answer() override { m_log->enter(m_name + QStringLiteral(".Answer")); }
     void Terminate(long reason) override { m_log->enter(m_name + QStringLiteral(".Terminate"), {num(reason)}); }
     long get_State() const override { return state; }
+    rtc::CallFigures get_CallFigures() const override { return figures; }
     std::shared_ptr<rtc::IRTCClient2> get_Client() const override;
     std::shared_ptr<rtc::IRTCCollection> get_Participants() const override {
         return std::make_shared<rtc::ParticipantList>(participants);
@@ -60,6 +61,7 @@ public:
     // "Session1", "Session2", … in the order the engine made them.
     const QString& name() const { return m_name; }
     long state = rtc::RTCSS_IDLE;
+    rtc::CallFigures figures; // how the call fares, as the test says
     QList<std::shared_ptr<rtc::IRTCParticipant>> participants;
 
 private:

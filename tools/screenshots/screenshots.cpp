@@ -2,6 +2,7 @@
 // saves a picture of each: colloq_screenshots OUTPUT_FOLDER. With --desktop it takes the pictures
 // the desktop draws instead (see DesktopShots.h). The pictures are the windows' own
 // contents (no frame), so they come out the same on every run with the same fonts.
+#include "CallViewShots.h"
 #include "DesktopShots.h"
 #include "app/CallPathsLink.h"
 #include "app/ContactRequestBar.h"
@@ -304,6 +305,9 @@ int main(int argc, char** argv) {
         frmMain form;
         bool ok = mainWindow(folder, form);
         ok = encryptedCall(folder, form) && ok;
+        ok = callViewPictures(form,
+                              [&folder](QWidget& window, const char* name) { return save(window, folder, name); }) &&
+             ok;
         ok = registration(folder) && ok;
         ok = waitWindow(folder) && ok;
         ok = contactRequests(folder, form) && ok;
