@@ -1,7 +1,8 @@
 // The main window on the real call engine against linphonec (Debian's linphone-cli), a SIP peer
 // we did not write, on 127.0.0.1: a ringing call refused, a call turned away while ours rings,
-// whose callee sees who calls, and a call nobody answered, kept in the history and called back
-// from there (calls both ways, ended from either side, are the video scene's).
+// whose callee sees who calls, a call nobody answered, kept in the history and called back from
+// there, and our calls that are declined, ring out or reach nothing, each read in plain words
+// (calls both ways, ended from either side, are the video scene's).
 #include "app/frmMain.h"
 #include "call/linphone/LinphoneEngine.h"
 #include "call/rtc/NetworkAddresses.h"
@@ -59,6 +60,17 @@ struct Window {
         form.cmdConnect->click();
     }
     QString caption() const { return form.fraStatus->title(); }
+    // The status box once the engine's own words on the call's end are in, and the history's
+    // newest outcome.
+    QString ending() {
+        const auto text = [&] { return form.txtStatus->toPlainText(); };
+        testenv::waitFor([&] { return text().contains(QStringLiteral("SESSION Operation complete")); });
+        return text();
+    }
+    QString outcome() const {
+        const QTreeWidget& list = *form.viewHistory->lstHistory;
+        return list.topLevelItemCount() > 0 ? list.topLevelItem(0)->text(2) : QString();
+    }
     // Where linphonec calls the window: on loopback, at the window's SIP port. Called at another of
     // the host's addresses, linphonec would name that one in its contact address, and its identity
     // (pinned to 127.0.0.1) would no longer match it.
@@ -210,18 +222,47 @@ TEST(LinphonecInterop, ACallToAnAddressWhereNothingAnswersEndsUnreachableWithinT
     ASSERT_TRUE(testenv::waitFor([&] { return window.caption() == QStringLiteral("Status: INPROGRESS"); }));
     ASSERT_TRUE(window.released(20000));
     EXPECT_LT(clock.elapsed(), 12000);
-    ASSERT_TRUE(testenv::waitFor(
-        [&] { return window.form.txtStatus->toPlainText().contains(QStringLiteral("SESSION Operation complete")); }));
-    EXPECT_TRUE(window.form.txtStatus->toPlainText().startsWith(QStringLiteral("The other party is unreachable")))
-        << window.form.txtStatus->toPlainText().toStdString();
+    const QString ending = window.ending();
+    EXPECT_TRUE(ending.startsWith(QStringLiteral("The other party is unreachable"))) << ending.toStdString();
     if (const QString shots = qEnvironmentVariable("COLLOQ_SHOTS"); !shots.isEmpty()) {
         window.form.show();
         testenv::waitFor([] { return false; }, 300); // laid out
         window.form.grab().save(QDir(shots).filePath(QStringLiteral("call-unreachable.png")));
     }
-    const QTreeWidget& list = *window.form.viewHistory->lstHistory;
-    ASSERT_EQ(list.topLevelItemCount(), 1);
-    EXPECT_EQ(list.topLevelItem(0)->text(2), QStringLiteral("Unreachable"));
+    EXPECT_EQ(window.outcome(), QStringLiteral("Unreachable"));
+}
+
+// A person calls three times from the same window: linphonec refuses the first call while it
+// rings (603 Decline) and lets the others ring until its own ring times out. Told to, it answers
+// that with 480 Temporarily Unavailable; left as it is, with 486 Busy Here, and busy is then all
+// the caller can be told. Each time the window reads why the call ended, above the engine's
+// words, and the history says the same; the window is ready for the next call.
+TEST(LinphonecInterop, TheCallerReadsWhyACallWasDeclinedOrNotAnswered) {
+    if (!haveLinphonec()) GTEST_SKIP() << "linphonec is not installed";
+    const struct {
+        QByteArray sipSettings;
+        bool declines;
+        const char* reason;
+        const char* outcome;
+    } calls[] = {
+        {{}, true, "The call was declined.", "Declined"},
+        {"inc_timeout=3\ninc_timeout_status_code=480\n", false, "No answer: the other party did not pick up.",
+         "No answer"},
+        {"inc_timeout=3\n", false, "The other party is busy. Try again later.", "Busy"},
+    };
+    Window window;
+    for (const auto& call : calls) {
+        SCOPED_TRACE(call.reason);
+        Linphonec callee(false, {}, false, 5090, QProcessEnvironment::systemEnvironment(), call.sipSettings);
+        ASSERT_TRUE(callee.started());
+        window.call(callee.address());
+        ASSERT_TRUE(callee.says(QStringLiteral("Receiving new incoming call"))) << callee.output().toStdString();
+        if (call.declines) callee.command("terminate");
+        ASSERT_TRUE(window.released());
+        const QString ending = window.ending();
+        EXPECT_EQ(ending.section(QLatin1Char('\n'), 0, 0).trimmed().toStdString(), call.reason) << ending.toStdString();
+        EXPECT_EQ(window.outcome().toStdString(), call.outcome);
+    }
 }
 
 // Two engines on one machine: the first listens on 5060 when it is free, the second on the next
