@@ -148,7 +148,16 @@ private:
             form->cmdManageContacts->click();
             return QStringLiteral("ok");
         }
-        if (command == QLatin1String("refresh")) return clicked(form->cmdRefresh); // what F5 presses
+        if (command == QLatin1String("request")) {
+            // The contact request the strip under the list tells of, if it shows one.
+            const auto* strip = form->findChild<QWidget*>(QStringLiteral("fraContactRequest"));
+            const auto* text = form->findChild<QLabel*>(QStringLiteral("lblContactRequest"));
+            return QStringLiteral("ok ") + (strip && text && strip->isVisibleTo(form) ? text->text() : QString());
+        }
+        if (command == QLatin1String("addback"))
+            return clicked(form->findChild<QPushButton*>(QStringLiteral("cmdAddBack")));
+        if (command == QLatin1String("back")) return clicked(form->cmdBackToServer); // to the chat server again
+        if (command == QLatin1String("refresh")) return clicked(form->cmdRefresh);   // what F5 presses
         if (command == QLatin1String("row")) {
             // A row for a peer the chat server does not list, such as another SIP program.
             vb::ListItem* item = form->LstUsers->add(QStringLiteral("On"));
@@ -182,6 +191,7 @@ private:
     }
 
     static QString clicked(QPushButton* button) {
+        if (!button) return QStringLiteral("err no such button");
         if (!button->isEnabled()) return QStringLiteral("err ") + button->objectName() + QStringLiteral(" disabled");
         button->click();
         return QStringLiteral("ok");

@@ -119,7 +119,7 @@ bool quits(Client& client) {
 
 // Calls between two such clients are the NAT lab's (scenario 1 places them on public addresses);
 // their keys, codes and SRTP on the wire are call_security_test's, their pictures video_window_test's.
-TEST_F(EndToEnd, RegisterAddSeeQuitAndAlternateServer) {
+TEST_F(EndToEnd, RegisterAddAndBeAddedBackSeeQuitAndAlternateServer) {
     ASSERT_TRUE(dir.isValid());
     {
         // The clients look for the web pages on port 80 only.
@@ -156,10 +156,23 @@ TEST_F(EndToEnd, RegisterAddSeeQuitAndAlternateServer) {
         EXPECT_EQ((*client)->command(QStringLiteral("id")), id);
     }
 
-    // Contacts: each adds the other by e-mail through the contacts manager, while its quick polls
-    // go on, and sees the other on line with the name and call address the other registered.
+    // Contacts: Ann adds Bob by e-mail through the contacts manager while her quick polls go on.
+    // Until he adds her back she sees him waiting, also after she starts again; Bob, at his next
+    // start, is told that she wants to reach him, and his Add back puts each on the other's list
+    // on line, with the name and call address the other registered.
     ASSERT_EQ(ann->command(QStringLiteral("add ") + bobMail), "ok");
-    ASSERT_EQ(bob->command(QStringLiteral("add ") + annMail), "ok");
+    ASSERT_TRUE(sees(*ann, bobMail, QStringLiteral("Waiting")));
+    ASSERT_TRUE(quits(*ann));
+    ann = startClient(QStringLiteral("ann"), QStringLiteral("Ann Lee"), annMail);
+    ASSERT_TRUE(ann);
+    ASSERT_TRUE(sees(*ann, bobMail, QStringLiteral("Waiting")));
+    ASSERT_TRUE(quits(*bob));
+    bob = startClient(QStringLiteral("bob"), QStringLiteral("Bob Ray"), bobMail);
+    ASSERT_TRUE(bob);
+    ASSERT_TRUE(waitUntil([&] {
+        return bob->command(QStringLiteral("request")) == "ok Ann Lee (" + annMail + ") wants to add you as a contact";
+    })) << bob->command(QStringLiteral("request")).toStdString();
+    ASSERT_EQ(bob->command(QStringLiteral("addback")), "ok");
     ASSERT_TRUE(sees(*ann, bobMail, QStringLiteral("On")));
     ASSERT_TRUE(sees(*bob, annMail, QStringLiteral("On")));
     EXPECT_EQ(ann->row(bobMail).mid(1), (QStringList{"Bob Ray", bobMail, bob->state(QStringLiteral("address"))}));
@@ -208,6 +221,17 @@ TEST_F(EndToEnd, RegisterAddSeeQuitAndAlternateServer) {
     ASSERT_TRUE(sees(*ann, bobMail, QStringLiteral("On")));
     ASSERT_TRUE(sees(*bob, annMail, QStringLiteral("On")));
     EXPECT_FALSE(bob->state(QStringLiteral("alt")).isEmpty());
+
+    // The chat server answers again: Ann's window says so, and one click takes her back to it,
+    // where she still sees Bob on line.
+    server->stop();
+    ASSERT_TRUE(startServer(true)) << server->errors().toStdString();
+    ASSERT_TRUE(waitUntil([&] {
+        return ann->state(QStringLiteral("status")).contains(QStringLiteral("The chat server answers again."));
+    })) << ann->command(QStringLiteral("state")).toStdString();
+    ASSERT_EQ(ann->command(QStringLiteral("back")), "ok");
+    EXPECT_EQ(ann->state(QStringLiteral("alt")), "");
+    ASSERT_TRUE(sees(*ann, bobMail, QStringLiteral("On")));
 
     EXPECT_TRUE(quits(*bob));
     EXPECT_TRUE(quits(*ann));
