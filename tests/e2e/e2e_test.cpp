@@ -117,7 +117,7 @@ bool quits(Client& client) {
     return client.command(QStringLiteral("quit")) == "ok" && client.waitFinished();
 }
 
-// Calls between two such clients are the NAT lab's (scenario 1 places them on public addresses);
+// Calls that connect between two such clients are the NAT lab's (scenario 1 places them on public addresses);
 // their keys, codes and SRTP on the wire are call_security_test's, their pictures video_window_test's.
 TEST_F(EndToEnd, RegisterAddAndBeAddedBackSeeQuitAndAlternateServer) {
     ASSERT_TRUE(dir.isValid());
@@ -189,9 +189,35 @@ TEST_F(EndToEnd, RegisterAddAndBeAddedBackSeeQuitAndAlternateServer) {
         EXPECT_EQ(testsupport::secretsIn(capture->stop(), {chatPort, quint16(chatPort + 1)}, secrets), QStringList());
     }
 
-    // Bob quits; once his presence times out Ann sees him off line.
+    // Calls that do not connect tell the caller why: Bob declines Ann's first call and lets her
+    // second one ring until his client gives up on it.
+    for (const QString& reason :
+         {QStringLiteral("The call was declined."), QStringLiteral("No answer: the other party did not pick up.")}) {
+        ASSERT_EQ(ann->command(QStringLiteral("click 0")), "ok");
+        ASSERT_EQ(ann->command(QStringLiteral("connect")), "ok");
+        ASSERT_TRUE(waitUntil(
+            [&] { return bob->state(QStringLiteral("frame")).startsWith(QLatin1String("Status: INCOMING")); }));
+        if (reason.contains(QLatin1String("declined"))) {
+            ASSERT_EQ(bob->command(QStringLiteral("terminate")), "ok");
+        }
+        EXPECT_TRUE(waitUntil([&] { return ann->state(QStringLiteral("status")).startsWith(reason); }, 90'000))
+            << ann->command(QStringLiteral("state")).toStdString();
+        ASSERT_TRUE(waitUntil(
+            [&] { return !bob->state(QStringLiteral("frame")).startsWith(QLatin1String("Status: INCOMING")); }));
+    }
+
+    // Bob quits; once his presence times out Ann sees him off line, and a call to him anyway
+    // finds nothing at his address and is given up as unreachable within seconds.
     ASSERT_TRUE(quits(*bob));
     ASSERT_TRUE(sees(*ann, bobMail, QStringLiteral("Off")));
+    ASSERT_EQ(ann->command(QStringLiteral("click 0")), "ok");
+    ASSERT_EQ(ann->command(QStringLiteral("connect")), "ok");
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            return ann->state(QStringLiteral("status")).startsWith(QLatin1String("The other party is unreachable"));
+        },
+        20'000))
+        << ann->command(QStringLiteral("state")).toStdString();
 
     // Ann's polls slow to none; Bob starts again and, once his log-in is answered, Refresh (F5)
     // on Ann's window shows him on line.
