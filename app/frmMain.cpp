@@ -1,11 +1,12 @@
 #include "app/frmMain.h"
+#include "call/control/CallPathsLink.h"
 #include "call/control/CallRinger.h"
 #include "chatlink/ChatLink.h"
 #include "chatlink/ContactsModel.h"
 
-#include "app/CallPathsLink.h"
-
 #include "BuildConfig.h"
+#include "callui/CallButtons.h"
+#include "callui/MediaControls.h"
 #include "callui/VideoViewer.h"
 #include "core/ErrorLog.h"
 #include "core/ServerKeys.h"
@@ -20,20 +21,12 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSlider>
 #include <QTimer>
+
+using basMain::trySkip;
 
 namespace {
 frmMain* s_instance = nullptr;
-
-// Handlers catch their own failures; this is the last guard so that nothing ever escapes into Qt.
-template <class Body> void guard(const char* name, Body&& body) {
-    try {
-        body();
-    } catch (const std::exception& error) {
-        basMain::logCaught(QString::fromLatin1(name), error);
-    }
-}
 } // namespace
 
 frmMain::frmMain(QWidget* parent)
@@ -59,7 +52,18 @@ frmMain::frmMain(QWidget* parent)
     setUpChatQueue();
     setUpCallScreening();
     setUpDesktop();
-    m_callPaths = new CallPathsLink(*this);
+    m_callPaths = new callcontrol::CallPathsLink(
+        {[this] { return g_objRTCClient; }, [this]() -> const basMain::Identity& { return m_identity; },
+         [this](const QString& request) { sendChatRequest(request); }, [this] { showCallAddress(); },
+         [this] {
+             int step = 0;
+             pollUsersOnLine(step);
+         },
+         [status = txtStatus](const QString& text) {
+             vb::setForeColor(*status, vb::vbBlue);
+             status->setPlainText(text);
+         }},
+        *m_calls, this);
     connectChatLink();
     m_replyTarget = {&m_link->contacts(),
                      &m_identity,
@@ -112,33 +116,27 @@ void frmMain::setIdentity(const basMain::Identity& identity) {
 
 void frmMain::connectHandlers() {
     connect(cmdConnect, &QPushButton::clicked, this,
-            [this] { guard("cmdConnect_Click", [this] { cmdConnect_Click(); }); });
+            [this] { trySkip(QStringLiteral("cmdConnect_Click"), [this] { cmdConnect_Click(); }); });
     connect(cmdAnswer, &QPushButton::clicked, this,
-            [this] { guard("cmdAnswer_Click", [this] { cmdAnswer_Click(); }); });
+            [this] { trySkip(QStringLiteral("cmdAnswer_Click"), [this] { cmdAnswer_Click(); }); });
     connect(cmdTerminate, &QPushButton::clicked, this,
-            [this] { guard("cmdTerminate_Click", [this] { cmdTerminate_Click(); }); });
-    connect(cmdWizard, &QPushButton::clicked, this,
-            [this] { guard("cmdWizard_Click", [this] { cmdWizard_Click(); }); });
+            [this] { trySkip(QStringLiteral("cmdTerminate_Click"), [this] { cmdTerminate_Click(); }); });
     connect(cmdManageContacts, &QPushButton::clicked, this,
-            [this] { guard("cmdManageContacts_Click", [this] { cmdManageContacts_Click(); }); });
-    // A check box's click handler runs whenever its value changes, by a click or by the program.
-    for (int index = 0; index < 6; ++index) {
-        connect(chkOptions[index], &QCheckBox::stateChanged, this,
-                [this, index] { guard("chkOptions_Click", [this, index] { chkOptions_Click(index); }); });
-    }
-    connect(chkMuteMike, &QCheckBox::stateChanged, this,
-            [this] { guard("chkMuteMike_Click", [this] { chkMuteMike_Click(); }); });
-    connect(chkMuteSpiker, &QCheckBox::stateChanged, this,
-            [this] { guard("chkMuteSpiker_Click", [this] { chkMuteSpiker_Click(); }); });
-    connect(chkStayOnTop, &QCheckBox::stateChanged, this,
-            [this] { guard("chkStayOnTop_Click", [this] { chkStayOnTop_Click(); }); });
-    connect(sldMike, &QSlider::valueChanged, this, [this] { guard("sldMike_Scroll", [this] { sldMike_Scroll(); }); });
-    connect(sldSpiker, &QSlider::valueChanged, this,
-            [this] { guard("sldSpiker_Scroll", [this] { sldSpiker_Scroll(); }); });
-    connect(LstUsers, &vb::ListView::ColumnClick, this,
-            [this](int column) { guard("LstUsers_ColumnClick", [this, column] { LstUsers_ColumnClick(column); }); });
-    connect(LstUsers, &vb::ListView::ItemClick, this,
-            [this](vb::ListItem* item) { guard("LstUsers_ItemClick", [this, item] { LstUsers_ItemClick(item); }); });
+            [this] { trySkip(QStringLiteral("cmdManageContacts_Click"), [this] { cmdManageContacts_Click(); }); });
+    m_media = new MediaControls(
+        {chkOptions, sldMike, sldSpiker, chkMuteMike, chkMuteSpiker, cmdWizard, chkStayOnTop, picVideoS, picVideoR,
+         captionsVideo},
+        {g_objRTCClient, g_objVideoPreview, g_objVideoReceive},
+        [status = txtStatus](const QString& text) { status->setPlainText(text); }, this);
+    m_buttons = new CallButtons({cmdConnect, cmdAnswer, cmdTerminate, cmdWizard, cmdManageContacts, chkOptions[5],
+                                 fraSend, fraReceive, LstUsers, tmrServerCall, tmrRegistration},
+                                this);
+    connect(LstUsers, &vb::ListView::ColumnClick, this, [this](int column) {
+        trySkip(QStringLiteral("LstUsers_ColumnClick"), [this, column] { LstUsers_ColumnClick(column); });
+    });
+    connect(LstUsers, &vb::ListView::ItemClick, this, [this](vb::ListItem* item) {
+        trySkip(QStringLiteral("LstUsers_ItemClick"), [this, item] { LstUsers_ItemClick(item); });
+    });
     // Connect calls the selected row: once no row is selected (the list was refilled, the row
     // removed) there is nobody to call; a row chosen with the arrow keys is one to call, unless
     // a call holds the list.
@@ -149,7 +147,7 @@ void frmMain::connectHandlers() {
         if (cmdConnect->isEnabled()) cmdConnect->click();
     });
     connect(tmrRegistration, &QTimer::timeout, this,
-            [this] { guard("tmrRegistration_Timer", [this] { tmrRegistration_Timer(); }); });
+            [this] { trySkip(QStringLiteral("tmrRegistration_Timer"), [this] { tmrRegistration_Timer(); }); });
     // A double-click on a picture box shows its video big, with Terminate and the microphone's
     // Mute at hand.
     const VideoViewer::Controls controls{cmdTerminate, chkMuteMike};

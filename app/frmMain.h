@@ -1,9 +1,8 @@
 #pragma once
 // The main window. One class, its members in one file per part:
 //   frmMain.cpp, frmMain_layout.cpp, frmMain_lifecycle.cpp   start-up, shutdown and the layout
-//   frmMain_rtc.cpp, _calls, _media, _status                   the call engine's events and calls
+//   frmMain_rtc.cpp, _calls, _status                           the call engine's events and calls
 //   frmMain_chatlink.cpp, frmMain_contacts.cpp                 what the chat link reports, polls, contacts
-//   frmMain_history.cpp                                        the call history tab
 // The libraries below never reach for the window: it installs what they need (the status sink of
 // the error log, the reply target, the web fetch and its socket) and takes it back when it goes.
 #include "call/control/CallController.h"
@@ -15,7 +14,6 @@
 #include "platform/widgets/ListView.h"
 #include "wire/Protocol.h" // the field separator, which users of the window use too
 
-#include <QPointer>
 #include <QWidget>
 #include <memory>
 #include <optional>
@@ -31,19 +29,24 @@ class QSlider;
 class QTabWidget;
 class QTimer;
 class KVOSocket;
-class CallPathsLink;
 class CallSecurityPanel;
+class CallSecurityControls;
 class QCloseEvent;
 namespace desktop {
 class CallDesktop;
 class SessionEnd;
 } // namespace desktop
 class ContactRequestBar;
-class frmMngContacts;
 class CallStatusBar;
+class CallButtons;
+class CallView;
+class MediaControls;
 class VideoCaptions;
 namespace chatlink {
 class ChatLink;
+}
+namespace callcontrol {
+class CallPathsLink;
 }
 namespace basMain {
 class PinnedServers;
@@ -113,11 +116,11 @@ public:
     QPushButton* cmdWizard = nullptr;
     QPushButton* cmdManageContacts = nullptr;
     QCheckBox* chkEncryptedOnly = nullptr; // calls that cannot be encrypted are refused
-    QPushButton* cmdNewId = nullptr;       // moves the account to a new ID (frmMain_security.cpp)
-    // Under the status box: how the call in progress is encrypted (frmMain_security.cpp).
+    QPushButton* cmdNewId = nullptr;       // moves the account to a new ID
+    // Under the status box: how the call in progress is encrypted.
     CallSecurityPanel* panelSecurity = nullptr;
     // Under the status box: the call's timer and quality, and whether this machine has no
-    // microphone or speaker (frmMain_callview.cpp).
+    // microphone or speaker.
     CallStatusBar* barCallStatus = nullptr;
     // On the picture boxes: whose picture each is, and when none comes from the other party.
     VideoCaptions* captionsVideo = nullptr;
@@ -172,11 +175,6 @@ public:
 private:
     callcontrol::CallController* m_calls; // made before the three below, which name its state
     callcontrol::CallController* makeCallController();
-    // Why the last call placed here ended unanswered, or how long the last call lasted, in plain
-    // words; the status box keeps it above what the engine reports next. Empty once another call
-    // starts. Shown in red when the call failed.
-    QString m_callEnding;
-    bool m_callFailed = false;
 
 public:
     // The call controller's state under the names the window's handlers use.
@@ -191,26 +189,11 @@ public:
     void g_objRTCClientWithEvents_Event(long RTCEvent, const std::shared_ptr<rtc::IRTCEvent>& pEvent);
     void ClientEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent);
     void SessionStateEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent);
-    void MediaEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent);
-    // The engine's report on how a call's media are protected.
-    void SecurityEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent);
     void Receive_Event(long& RTCEvent, const std::shared_ptr<rtc::IRTCEvent>& pEvent);
-    void fnMediaSupp(long lngMediaCaps);
     void cmdConnect_Click();
     void cmdAnswer_Click();
     void cmdTerminate_Click();
     void tmrRegistration_Timer();
-    void chkOptions_Click(int Index);
-    void chkMuteMike_Click();
-    void chkMuteSpiker_Click();
-    void sldMike_Scroll();
-    void sldSpiker_Scroll();
-    void cmdWizard_Click();
-    void chkStayOnTop_Click();
-    // Keeps the two ring settings (RTC_Ring.kvo) as the boxes now stand.
-    void chkRingSettings_Click();
-    // A request the engine refused, or a call it ended because nobody here placed or took it.
-    void RequestRefusedEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent);
 
     // ---- Chat link handlers ----
     void LstUsers_ColumnClick(int ColumnHeaderIndex);
@@ -227,7 +210,7 @@ public:
     // The title with the call address others reach us at (g_strMyWanIP).
     void showCallAddress();
     // Request 40 and what follows it (see CallPathsLink).
-    CallPathsLink* m_callPaths = nullptr;
+    callcontrol::CallPathsLink* m_callPaths = nullptr;
     // Calls back the party of a call in the history, as Connect calls a contact.
     void callBack(const QString& name, const QString& email, const QString& address);
 
@@ -250,10 +233,16 @@ private:
     void buildLayout();
     void addHistoryTab();
     void addSecurityControls();
-    // What the user sees of a call beside the engine's own words (frmMain_callview.cpp): the
-    // timer, the quality, the names on the pictures and how the last call ended.
-    void addCallView();
+    // What the user sees of a call beside the engine's own words: the timer, the quality, the
+    // names on the pictures and how the last call ended.
+    CallView* m_callView = nullptr;
     void showCallActivity(const CallActivity& activity);
+    // The call controls the window builds, as the objects that act on the engine and the calls:
+    // the media options, volume, Mute, the wizard and stay-on-top; the encryption panel and
+    // "Encrypted calls only"; Connect, Answer, Terminate and what a call puts out of reach.
+    MediaControls* m_media = nullptr;
+    CallSecurityControls* m_security = nullptr;
+    CallButtons* m_buttons = nullptr;
     // The chat socket goes TLS first, trusting the keys the client has pinned (frmMain_security.cpp).
     void secureChatLink();
     std::unique_ptr<basMain::PinnedServers> m_serverKeys;
@@ -262,10 +251,6 @@ private:
     // where its own status texts would have hidden it.
     QString m_linkNotice;
     void showLinkNotice();
-    // Asks the chat server, over TLS only, to move the account to a new ID.
-    void cmdNewId_Click();
-    // Tells a new engine where to keep its peers' secrets and whether calls must be encrypted.
-    void prepareCallSecurity(rtc::IRTCClient2& client);
     void setUpChatQueue();
     // Who Connect calls: the selected row's name, e-mail and call address (the row's tag).
     using CallTarget = callcontrol::CallTarget;
@@ -288,7 +273,6 @@ private:
     // Contacts: the manager's requests and what came of them, and the users asking to be added
     // back (frmMain_contacts.cpp).
     ContactRequestBar* m_requestBar = nullptr;
-    QPointer<frmMngContacts> m_contactsDialog;
     void setUpContactRequests();
     void sendContactChange(const QString& answer);
     void addContact(const QString& email);

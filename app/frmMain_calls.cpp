@@ -1,10 +1,15 @@
 // Placing, answering and ending calls, and the main window through the life of a call: the call
 // controller keeps the calls, the window shows them.
-#include "app/CallHelpers.h"
 #include "app/frmMain.h"
+#include "call/control/CallPathsLink.h"
+#include "call/control/CallSteps.h"
+#include "callui/CallButtons.h"
+#include "callui/CallView.h"
+#include "callui/RingSettingsBoxes.h"
 #include "core/ErrorLog.h"
 #include "core/basMain.h"
 #include "platform/widgets/Controls.h"
+#include "platform/widgets/ListView.h"
 #include "platform/widgets/MsgBox.h"
 
 #include <QCheckBox>
@@ -21,68 +26,41 @@ namespace {
 
 const QString kReady = QStringLiteral("RTCClient is initialized and ready to make/receive calls.");
 
-// Tells the user in the status box, in red, what went wrong and what to do about it.
-void showFailure(frmMain& form, const QString& text) {
-    vb::setForeColor(*form.txtStatus, vb::vbRed);
-    form.txtStatus->setPlainText(text);
-}
-
-// ---- The two recurring sets of control changes ----
-
-void lock(frmMain& form) {
-    form.cmdConnect->setEnabled(false);
-    form.cmdManageContacts->setEnabled(false);
-    form.tmrServerCall->stop();
-    form.fraSend->setEnabled(false);
-    form.fraReceive->setEnabled(false);
-    form.LstUsers->setEnabled(false);
-}
-
-void release(frmMain& form) {
-    form.chkOptions[5]->setEnabled(true);
-    form.cmdWizard->setEnabled(true);
-    form.cmdAnswer->setEnabled(false);
-    form.cmdTerminate->setEnabled(false);
-    // Connect needs a row to call; contacts cannot be managed through the alternate server.
-    form.cmdConnect->setEnabled(form.LstUsers->selectedItem() != nullptr);
-    form.cmdManageContacts->setEnabled(g_strAltServerBase.isEmpty());
-    form.tmrServerCall->start();
-    form.fraSend->setEnabled(true);
-    form.fraReceive->setEnabled(true);
-    form.LstUsers->setEnabled(true);
-    form.cmdWizard->setEnabled(true);
+// The rows of the contact list, as callers and called parties are matched against them.
+QList<ContactEntry> contactEntries(const vb::ListView& list) {
+    QList<ContactEntry> entries;
+    for (int index = 0; index < list.count(); ++index) {
+        const vb::ListItem* row = list.itemAt(index);
+        entries.append({row->SubItem(1), row->SubItem(2), row->Tag()});
+    }
+    return entries;
 }
 
 } // namespace
 
-namespace callengine {
-void setRingPassMsForTesting(int milliseconds) {
-    callcontrol::CallRinger::setCheckMsForTesting(milliseconds);
-}
-} // namespace callengine
-
 CallController* frmMain::makeCallController() {
-    auto* calls = new CallController([this] { return g_objRTCClient; },
-                                     [this] { return callengine::contactEntries(*LstUsers); }, this);
+    auto* calls =
+        new CallController([this] { return g_objRTCClient; }, [this] { return contactEntries(*LstUsers); }, this);
     connect(&calls->record(), &callcontrol::CallRecord::callActivity, this, &frmMain::callActivity);
     connect(&calls->record(), &callcontrol::CallRecord::callActivity, this, &frmMain::showCallActivity);
     connect(calls, &CallController::stateShown, this, &frmMain::showCallState);
-    connect(calls, &CallController::ringing, this, [this] {
-        lock(*this);
-        cmdAnswer->setEnabled(true);
-        cmdTerminate->setEnabled(true); // refuses the ringing call
-    });
+    connect(calls, &CallController::ringing, this, [this] { m_buttons->ringing(); });
     connect(calls, &CallController::ready, this, [this] {
-        vb::setForeColor(*txtStatus, m_callFailed ? vb::vbRed : vb::vbBlack);
-        txtStatus->setPlainText(m_callEnding.isEmpty() ? kReady : m_callEnding + QStringLiteral("\r\n") + kReady);
+        const QString& ending = m_callView->ending();
+        vb::setForeColor(*txtStatus, m_callView->failed() ? vb::vbRed : vb::vbBlack);
+        txtStatus->setPlainText(ending.isEmpty() ? kReady : ending + QStringLiteral("\r\n") + kReady);
     });
     connect(calls, &CallController::released, this, [this] {
-        release(*this);
+        m_buttons->released();
         setWindowTitle(versionCaption());
         g_intOnLineTicks = 1;
         tmrUpdateUserOnLine->start();
     });
     return calls;
+}
+
+void frmMain::showCallActivity(const CallActivity& activity) {
+    m_callView->follow(activity);
 }
 
 void frmMain::setUpRinging() {
@@ -91,45 +69,31 @@ void frmMain::setUpRinging() {
     m_calls->ringer().setAutoAnswer(chkAutoAnswer->checkState() == Qt::Checked);
 }
 
+void frmMain::setUpCallScreening() {
+    // The ring settings as the user sets them, for the call controller, which decides which calls
+    // may ring.
+    auto* boxes = new RingSettingsBoxes(fraAnsweraCall, m_calls->ringPolicy());
+    chkDoNotDisturb = boxes->chkDoNotDisturb;
+    chkContactsOnly = boxes->chkContactsOnly;
+    // A caller on one of the chat server's relays is counted by its whole call address.
+    m_calls->setRelayHosts([this] { return m_callPaths ? m_callPaths->relayHosts() : QStringList(); });
+}
+
 void frmMain::showCallState(long state, const QString& caption) {
-    switch (state) {
-    case rtc::RTCSS_INCOMING:
+    if (state == rtc::RTCSS_INCOMING) {
         if (isMinimized()) showNormal();
         // Answer and Terminate are on the Make Calls tab: a call must not ring behind another one.
         SSTab1->setCurrentIndex(0);
         raise();
         activateWindow();
-        fraStatus->setTitle(caption);
-        txtStatus->clear(); // what the last call left says nothing of this one
-        return;
-    case rtc::RTCSS_ANSWERING:
+    } else if (state == rtc::RTCSS_ANSWERING || state == rtc::RTCSS_INPROGRESS || state == rtc::RTCSS_CONNECTED ||
+               state == rtc::RTCSS_DISCONNECTED) {
         vb::setForeColor(*txtStatus, vb::vbBlue);
-        fraStatus->setTitle(caption);
-        cmdAnswer->setEnabled(false);
-        tmrRegistration->start(); // the answer time-out
-        return;
-    case rtc::RTCSS_INPROGRESS:
-        vb::setForeColor(*txtStatus, vb::vbBlue);
-        fraStatus->setTitle(caption);
-        txtStatus->clear();
-        lock(*this);
-        cmdWizard->setEnabled(false);
-        cmdTerminate->setEnabled(true); // cancels the call before it is answered
-        return;
-    case rtc::RTCSS_CONNECTED:
-        vb::setForeColor(*txtStatus, vb::vbBlue);
-        fraStatus->setTitle(caption);
-        cmdTerminate->setEnabled(true);
-        chkOptions[5]->setEnabled(false);
-        cmdWizard->setEnabled(false);
-        return;
-    case rtc::RTCSS_DISCONNECTED:
-        vb::setForeColor(*txtStatus, vb::vbBlue);
-        fraStatus->setTitle(caption);
-        return;
-    default:
-        fraStatus->setTitle(caption);
     }
+    fraStatus->setTitle(caption);
+    // What the last call left says nothing of this one.
+    if (state == rtc::RTCSS_INCOMING || state == rtc::RTCSS_INPROGRESS) txtStatus->clear();
+    m_buttons->stateChanged(state);
 }
 
 void frmMain::cmdConnect_Click() {
@@ -157,29 +121,20 @@ void frmMain::placeCall(const std::optional<CallTarget>& target) {
     tmrServerCall->stop();
     cmdConnect->setEnabled(false);
     const CallController::Placing placing = m_calls->place(target);
-    const QString name = target ? target->name : QString();
-    switch (placing.failure) {
-    case CallController::PlaceFailure::None:
+    if (placing.failure == CallController::PlaceFailure::None) {
         tmrUpdateUserOnLine->stop();
         g_intOnLineTicks = 1;
-        break;
-    case CallController::PlaceFailure::NoTarget:
-        showFailure(*this, QStringLiteral("No contact is selected: click a contact in the list, then press Connect."));
-        break;
-    case CallController::PlaceFailure::NoAddress:
-        if (target->fromHistory)
-            showFailure(*this, name +
-                                   QStringLiteral(" cannot be called back: this call left no call address. "
-                                                  "Wait until ") +
-                                   name + QStringLiteral(" is on line and call from the contact list."));
-        else
-            showFailure(*this, name + QStringLiteral(" cannot be called now: no call address. Wait until ") + name +
-                                   QStringLiteral(" is on line, click the row again and press Connect."));
-        break;
-    case CallController::PlaceFailure::Engine:
-        showFailure(*this, QStringLiteral("The call could not be placed: ") + placing.error);
-        break;
+        return;
     }
+    // What went wrong and what to do about it, in red.
+    vb::setForeColor(*txtStatus, vb::vbRed);
+    txtStatus->setPlainText(CallController::placingText(placing, target));
+}
+
+void frmMain::callBack(const QString& name, const QString& email, const QString& address) {
+    // One call at a time: while one rings, is placed or is connected, a double-click does nothing.
+    if (m_calls->busy() || !g_objRTCClient) return;
+    placeCall(CallTarget{name, email, address, true});
 }
 
 void frmMain::cmdAnswer_Click() {

@@ -1,8 +1,8 @@
 // The window's side of the chat link: it creates the link's socket, shows what the link reports,
 // paces the on-line poll and handles the clicks on the user list. The exchanges themselves are
 // chatlink::ChatLink's.
-#include "app/CallPathsLink.h"
 #include "app/frmMain.h"
+#include "call/control/CallPathsLink.h"
 #include "chatlink/ChatLink.h"
 #include "chatlink/ContactsModel.h"
 #include "core/ErrorLog.h"
@@ -63,7 +63,8 @@ void frmMain::connectChatLink() {
     connect(m_link, &chatlink::ChatLink::signOffReplyArrived, this, [this] {
         if (!tmrRegistration->isActive()) tmrRegistration->start();
     });
-    connect(m_link, &chatlink::ChatLink::exchangeClosed, this, [this] { m_callPaths->exchangeClosed(); });
+    connect(m_link, &chatlink::ChatLink::exchangeClosed, this,
+            [this] { m_callPaths->exchangeClosed(m_link->answered().request); });
     connect(m_link, &chatlink::ChatLink::serverUnreachable, this, [this] { m_callPaths->exchangeFailed(); });
     connect(m_link, &chatlink::ChatLink::serverBack, this, [this] {
         if (!cmdBackToServer->isHidden()) return;
@@ -125,4 +126,9 @@ void frmMain::LstUsers_ItemClick(vb::ListItem* Item) {
     fraSend->setEnabled(true);
     fraReceive->setEnabled(true);
     if (!tmrServerCall->isActive()) tmrServerCall->start();
+}
+
+void frmMain::showCallAddress() {
+    setWindowTitle(QStringLiteral("Internet Chat - Ver: ") + versionText() + QStringLiteral(" My Internet IP: ") +
+                   g_strMyWanIP);
 }

@@ -1,16 +1,13 @@
 // The window on the user's desktop: the calls in the tray and as notifications, closing to the
 // tray so that calls still arrive, quitting from the tray or at the end of the session, and the
-// two settings of the box "Desktop" (quit when the window is closed, start at login).
+// box "Desktop" of the Tools tab.
 #include "app/frmMain.h"
 
-#include "core/ErrorLog.h"
-#include "core/SettingsFiles.h"
-#include "desktop/Autostart.h"
 #include "desktop/CallDesktop.h"
+#include "desktop/DesktopBox.h"
 #include "desktop/SessionEnd.h"
 #include "desktop/TrayIcon.h"
 #include "history/CallHistoryView.h"
-#include "platform/widgets/MsgBox.h"
 
 #include <QApplication>
 #include <QBoxLayout>
@@ -19,8 +16,6 @@
 #include <QGroupBox>
 #include <QPushButton>
 #include <QTabWidget>
-
-using namespace basMain;
 
 void frmMain::setUpDesktop() {
     // The desktop acts on the calls as the window's own buttons do.
@@ -43,34 +38,12 @@ void frmMain::setUpDesktop() {
             showFromDesktop();
     });
 
-    fraDesktop = new QGroupBox(QStringLiteral("Desktop"), fraWizard->parentWidget());
-    fraDesktop->setObjectName(QStringLiteral("fraDesktop"));
-    chkQuitOnClose = new QCheckBox(QStringLiteral("Quit when the window is closed"), fraDesktop);
-    chkQuitOnClose->setObjectName(QStringLiteral("chkQuitOnClose"));
-    chkQuitOnClose->setToolTip(
-        QStringLiteral("Otherwise ColloqChat keeps running in the tray, so that you can be called"));
-    chkStartAtLogin = new QCheckBox(QStringLiteral("Start ColloqChat when I log in"), fraDesktop);
-    chkStartAtLogin->setObjectName(QStringLiteral("chkStartAtLogin"));
-    auto* box = new QVBoxLayout(fraDesktop);
-    box->addWidget(chkQuitOnClose);
-    box->addWidget(chkStartAtLogin);
+    auto* box = new desktop::DesktopBox(fraWizard->parentWidget());
+    fraDesktop = box;
+    chkQuitOnClose = box->chkQuitOnClose;
+    chkStartAtLogin = box->chkStartAtLogin;
     if (auto* tools = qobject_cast<QBoxLayout*>(fraWizard->parentWidget()->layout()))
         tools->insertWidget(tools->indexOf(fraWizard) + 1, fraDesktop);
-    chkQuitOnClose->setChecked(readDesktopSettings().quitOnClose);
-    chkStartAtLogin->setChecked(desktop::startsAtLogin());
-    connect(chkQuitOnClose, &QCheckBox::clicked, this, [](bool quit) {
-        trySkip(QStringLiteral("chkQuitOnClose_Click"), [quit] {
-            DesktopSettings settings = readDesktopSettings();
-            settings.quitOnClose = quit;
-            writeDesktopSettings(settings);
-        });
-    });
-    connect(chkStartAtLogin, &QCheckBox::clicked, this, [this](bool start) {
-        trySkip(QStringLiteral("chkStartAtLogin_Click"),
-                [start] { desktop::setStartAtLogin(start, QCoreApplication::applicationFilePath()); });
-        // The box says what the desktop will do, also when the entry could not be changed.
-        chkStartAtLogin->setChecked(desktop::startsAtLogin());
-    });
 }
 
 bool frmMain::hidesToTray(QCloseEvent* event) {
@@ -84,13 +57,7 @@ bool frmMain::hidesToTray(QCloseEvent* event) {
     QGuiApplication::setQuitOnLastWindowClosed(!toTray);
     if (!toTray) return false;
     event->ignore();
-    DesktopSettings settings = readDesktopSettings();
-    if (!settings.trayNoticeShown) {
-        vb::MsgBox(desktop::TrayIcon::keptRunningNotice(), vb::vbInformation | vb::vbOKOnly,
-                   QStringLiteral("ColloqChat"));
-        settings.trayNoticeShown = true;
-        trySkip(QStringLiteral("hidesToTray"), [&settings] { writeDesktopSettings(settings); });
-    }
+    desktop::TrayIcon::tellKeptRunningOnce();
     hide();
     return true;
 }

@@ -1,11 +1,14 @@
 // The controls of the main window and their arrangement.
 #include "app/frmMain.h"
 
+#include "callui/CallView.h"
+#include "callui/MediaControls.h"
 #include "chatlink/ContactsModel.h"
+#include "history/CallHistoryView.h"
+#include "platform/vb.h"
 
 #include <QCheckBox>
 #include <QEvent>
-#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -13,7 +16,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSlider>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -43,15 +45,6 @@ QWidget* pictureBox(QWidget* parent, const char* name) {
     return box;
 }
 
-QSlider* volumeSlider(QWidget* parent, const char* name) {
-    auto* slider = named(new QSlider(Qt::Horizontal, parent), name);
-    slider->setRange(0, 65535);
-    slider->setSingleStep(1024);
-    slider->setPageStep(8192);
-    slider->setEnabled(false);
-    return slider;
-}
-
 } // namespace
 
 void frmMain::buildLayout() {
@@ -67,21 +60,12 @@ void frmMain::buildLayout() {
     LstUsers->setMinimumSize(420, 170);
     (new QVBoxLayout(fraInitaCall))->addWidget(LstUsers);
 
-    fraVolume = named(new QGroupBox(QStringLiteral("Set Volume / Mute"), callsTab), "fraVolume");
-    sldMike = volumeSlider(fraVolume, "sldMike");
-    sldSpiker = volumeSlider(fraVolume, "sldSpiker");
-    chkMuteMike = named(new QCheckBox(QStringLiteral("Mute"), fraVolume), "chkMuteMike");
-    chkMuteSpiker = named(new QCheckBox(QStringLiteral("Mute"), fraVolume), "chkMuteSpiker");
-    chkMuteMike->setEnabled(false);
-    chkMuteSpiker->setEnabled(false);
-    auto* volumeGrid = new QGridLayout(fraVolume);
-    volumeGrid->addWidget(new QLabel(QStringLiteral("Mic:"), fraVolume), 0, 0);
-    volumeGrid->addWidget(sldMike, 0, 1);
-    volumeGrid->addWidget(chkMuteMike, 0, 2);
-    volumeGrid->addWidget(new QLabel(QStringLiteral("Sp:"), fraVolume), 1, 0);
-    volumeGrid->addWidget(sldSpiker, 1, 1);
-    volumeGrid->addWidget(chkMuteSpiker, 1, 2);
-    volumeGrid->setColumnStretch(1, 1);
+    const MediaControls::VolumeBox volume = MediaControls::buildVolumeBox(callsTab);
+    fraVolume = volume.frame;
+    sldMike = volume.mike;
+    sldSpiker = volume.speaker;
+    chkMuteMike = volume.muteMike;
+    chkMuteSpiker = volume.muteSpeaker;
 
     fraAnsweraCall = named(new QGroupBox(QStringLiteral("Answer"), callsTab), "fraAnsweraCall");
     cmdAnswer = button(fraAnsweraCall, "cmdAnswer", QStringLiteral("&Manual"),
@@ -128,29 +112,10 @@ void frmMain::buildLayout() {
 
     // Tab "Tools/Tuning/Manage Contacts".
     auto* toolsTab = new QWidget;
-    fraCallOptions = named(new QGroupBox(QStringLiteral("Call Options"), toolsTab), "fraCallOptions");
-    fraSend = named(new QGroupBox(QStringLiteral("Send"), fraCallOptions), "fraSend");
-    fraReceive = named(new QGroupBox(QStringLiteral("Receive"), fraCallOptions), "fraReceive");
-    const char* const captions[6] = {"Send Recive  Typed MSG", "Video", "Audio", "Video", "Audio", "Audio Echo Cancel"};
-    QWidget* const frames[6] = {fraCallOptions, fraSend, fraSend, fraReceive, fraReceive, fraCallOptions};
-    for (int index = 0; index < 6; ++index) {
-        chkOptions[index] = new QCheckBox(QString::fromLatin1(captions[index]), frames[index]);
-        chkOptions[index]->setObjectName(QStringLiteral("chkOptions_%1").arg(index));
-        chkOptions[index]->setProperty("Index", index);
-        chkOptions[index]->setEnabled(false);
-    }
-    chkOptions[0]->setChecked(true);
-    auto* sendBox = new QVBoxLayout(fraSend);
-    sendBox->addWidget(chkOptions[1]);
-    sendBox->addWidget(chkOptions[2]);
-    auto* receiveBox = new QVBoxLayout(fraReceive);
-    receiveBox->addWidget(chkOptions[3]);
-    receiveBox->addWidget(chkOptions[4]);
-    auto* optionsGrid = new QGridLayout(fraCallOptions);
-    optionsGrid->addWidget(chkOptions[5], 0, 0);
-    optionsGrid->addWidget(chkOptions[0], 0, 1);
-    optionsGrid->addWidget(fraSend, 1, 0);
-    optionsGrid->addWidget(fraReceive, 1, 1);
+    const MediaControls::OptionsBox options = MediaControls::buildOptionsBox(toolsTab, chkOptions);
+    fraCallOptions = options.frame;
+    fraSend = options.send;
+    fraReceive = options.receive;
 
     fraWizard = named(new QGroupBox(QStringLiteral("Audio and Video Tuning"), toolsTab), "fraWizard");
     cmdWizard = button(fraWizard, "cmdWizard", QStringLiteral("&Wizard"),
@@ -183,9 +148,19 @@ void frmMain::buildLayout() {
     auto* main = new QHBoxLayout(this);
     main->addWidget(SSTab1, 1);
     main->addLayout(side);
-    addCallView();
+    m_callView = new CallView(fraStatus, picVideoS, picVideoR, *m_calls, this);
+    barCallStatus = m_callView->statusBar();
+    captionsVideo = m_callView->captions();
     // Wide enough for the five columns of the user list with an e-mail address and a date.
     resize(940, 540);
+}
+
+void frmMain::addHistoryTab() {
+    // Every call in or out; a double-click calls the row's party back.
+    viewHistory = new history::CallHistoryView;
+    viewHistory->addTo(*SSTab1, vb::AppPath() + QStringLiteral("/CallHistory.sqlite"));
+    connect(this, &frmMain::callActivity, viewHistory, &history::CallHistoryView::record);
+    connect(viewHistory, &history::CallHistoryView::callBackRequested, this, &frmMain::callBack);
 }
 
 void frmMain::addUserListColumns() {

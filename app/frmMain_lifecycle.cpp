@@ -1,8 +1,8 @@
 // Start-up and shutdown of the main window.
 #include "app/frmMain.h"
 
-#include "app/CallPathsLink.h"
 #include "app/StartupLoader.h"
+#include "call/control/CallPathsLink.h"
 #include "chatlink/ChatLink.h"
 #include "core/ErrorLog.h"
 #include "core/basMain.h"

@@ -1,10 +1,12 @@
 // Set-up of the RTC client at start-up, the routing of its events, and client-level events.
-#include "app/CallHelpers.h"
 #include "app/frmMain.h"
 #include "call/control/CallAddress.h"
+#include "call/control/CallSteps.h"
 #include "call/rtc/CallSecurity.h"
 #include "call/rtc/CallerOrigin.h"
+#include "callui/CallSecurityControls.h"
 #include "callui/CallStatusBar.h"
+#include "callui/MediaControls.h"
 #include "core/ErrorLog.h"
 #include "core/SettingsFiles.h"
 #include "core/basMain.h"
@@ -28,7 +30,7 @@ void frmMain::fnInitRTCClient(int& step) {
     g_objRTCClient = rtc::CreateRTCClient();
     if (!g_objRTCClient) vb::raise(kErrCannotCreateObject, QStringLiteral("ActiveX component can't create object"));
     step = 12;
-    prepareCallSecurity(*g_objRTCClient);
+    m_security->prepare(*g_objRTCClient);
     g_objRTCClient->InitializeEx(rtc::RTCIF_DISABLE_UPNP);
     // Every peer sees who calls: the user's display name and e-mail address.
     trySkip({}, [this] { g_objRTCClient->SetLocalIdentity(m_identity.displayName, m_identity.email); });
@@ -41,7 +43,7 @@ void frmMain::fnInitRTCClient(int& step) {
     step = 24;
     const long mediaCaps = g_objRTCClient->get_MediaCapabilities();
     step = 25;
-    fnMediaSupp(mediaCaps);
+    m_media->fnMediaSupp(mediaCaps);
     barCallStatus->setSoundDevices((mediaCaps & rtc::RTCMT_AUDIO_SEND) != 0,
                                    (mediaCaps & rtc::RTCMT_AUDIO_RECEIVE) != 0);
 
@@ -75,11 +77,11 @@ void frmMain::g_objRTCClientWithEvents_Event(long RTCEvent, const std::shared_pt
             break;
         case rtc::RTCE_MEDIA:
             step = 3;
-            MediaEvent(event);
+            m_media->MediaEvent(event);
             break;
         case rtc::RTCE_SESSION_SECURITY:
             step = 7;
-            SecurityEvent(event);
+            m_security->SecurityEvent(event);
             break;
         case rtc::RTCE_MESSAGING:
             step = 4; // typed messages have no handler
@@ -117,7 +119,7 @@ void frmMain::ClientEvent(const std::shared_ptr<rtc::IRTCEvent>& pEvent) {
             txtStatus->setPlainText(QStringLiteral("IRTCClient::PrepareForShutdown has completed."));
             break;
         case rtc::RTCCET_REQUEST_REFUSED:
-            RequestRefusedEvent(event);
+            m_calls->requestRefused(event);
             break;
         default:
             break;

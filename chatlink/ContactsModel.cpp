@@ -78,6 +78,11 @@ bool ContactsModel::isWaiting(const vb::ListItem& row) {
     return row.Text() == kWaiting;
 }
 
+QString ContactsModel::waitingText(const vb::ListItem& row) {
+    return row.SubItem(2) + QStringLiteral(" has not added you to their contacts yet, so they cannot be called. Once "
+                                           "they do, their row shows On or Off.");
+}
+
 void ContactsModel::flipOnOff(vb::ListItem& row, const QString& status) {
     if (row.Text() == kUnknown || row.Text() == kWaiting) {
         // Any word on the contact beats none: it is taken as it comes.

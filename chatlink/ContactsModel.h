@@ -49,6 +49,8 @@ public:
     void showWaiting(const QString& handle, const QString& email);
     static void markWaiting(vb::ListItem& row);
     static bool isWaiting(const vb::ListItem& row);
+    // Why a waiting row cannot be called, for the status box.
+    static QString waitingText(const vb::ListItem& row);
     // Every row "unknown" in grey: what they last said is stale, and nobody answers to say more.
     void markAllUnknown();
     // "On" rows before "Off" rows, as after every reply.

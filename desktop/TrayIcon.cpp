@@ -1,8 +1,11 @@
 #include "desktop/TrayIcon.h"
 
+#include "core/ErrorLog.h"
+#include "core/SettingsFiles.h"
 #include "desktop/CallDesktop.h"
 #include "desktop/CallNotifier.h"
 #include "desktop/CallPictures.h"
+#include "platform/widgets/MsgBox.h"
 
 #include <QGuiApplication>
 #include <QMenu>
@@ -45,6 +48,14 @@ TrayIcon::~TrayIcon() = default;
 QString TrayIcon::keptRunningNotice() {
     return QStringLiteral("ColloqChat keeps running in the tray so that you can be called. Choose Quit in its menu "
                           "to stop it, or tick \"Quit when the window is closed\" on the Tools tab.");
+}
+
+void TrayIcon::tellKeptRunningOnce() {
+    basMain::DesktopSettings settings = basMain::readDesktopSettings();
+    if (settings.trayNoticeShown) return;
+    vb::MsgBox(keptRunningNotice(), vb::vbInformation | vb::vbOKOnly, QStringLiteral("ColloqChat"));
+    settings.trayNoticeShown = true;
+    basMain::trySkip(QStringLiteral("hidesToTray"), [&settings] { basMain::writeDesktopSettings(settings); });
 }
 
 bool TrayIcon::available() const {

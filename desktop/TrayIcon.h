@@ -30,6 +30,8 @@ public:
     bool available() const;
     // What the user is told the first time the window closes to the tray.
     static QString keptRunningNotice();
+    // Tells it, unless it was told before (the settings file remembers).
+    static void tellKeptRunningOnce();
     QMenu* menu() const { return m_menu.get(); }
 
 private:

@@ -1,5 +1,6 @@
 #include "forms/frmMngContacts.h"
 
+#include "chatlink/ChatLink.h"
 #include "core/Validators.h"
 #include "core/basMain.h"
 #include "forms/frmRegWait.h"
@@ -7,6 +8,8 @@
 #include "platform/widgets/Controls.h"
 #include "platform/widgets/ListView.h"
 #include "platform/widgets/MsgBox.h"
+#include "wire/MessageCodes.h"
+#include "wire/PeerText.h"
 #include "wire/Protocol.h"
 
 #include <QEvent>
@@ -21,6 +24,13 @@
 using namespace basMain;
 
 namespace {
+const QString kContactsNotChanged =
+    QStringLiteral("The chat server did not answer; your contact list was not changed. Try again in a moment.");
+
+bool isContactChange(const QString& request) {
+    return wire::isRequest(request, wire::Code::AddContact) || wire::isRequest(request, wire::Code::RemoveContact);
+}
+
 QPushButton* namedButton(const QString& caption, const char* name, QWidget* parent) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(QString::fromLatin1(name));
@@ -170,6 +180,27 @@ void frmMngContacts::changeRefused(const QString& why) {
         txtEmail->setFocus();
         txtEmail->selectAll();
     }
+}
+
+void frmMngContacts::followLink(const chatlink::ChatLink& link, const vb::ListView& users) {
+    connect(&link, &chatlink::ChatLink::replyHandled, this,
+            [this, &users](const QString& request, const QString& reply) {
+                const std::optional<wire::Code> asked = wire::codeOf(request.section(wire::kSep, 0, 0));
+                if (asked != wire::Code::AddContact && asked != wire::Code::RemoveContact) return;
+                const QStringList fields = reply.split(wire::kSep);
+                const std::optional<wire::Code> code = wire::codeOf(fields.value(0));
+                if (code == asked)
+                    changeDone(users, wire::cleanPeerText(fields.value(2)));
+                else if (code == wire::Code::Refused)
+                    changeRefused(wire::screenful(fields.value(1)));
+                else
+                    changeRefused(kContactsNotChanged);
+            });
+    connect(&link, &chatlink::ChatLink::requestUnanswered, this, [this](const QString& request) {
+        if (isContactChange(request)) changeRefused(kContactsNotChanged);
+    });
+    // The chat server out of reach, or too slow to take the request: said here too.
+    connect(&link, &chatlink::ChatLink::warning, this, &frmMngContacts::changeRefused);
 }
 
 void frmMngContacts::showEvent(QShowEvent* event) {

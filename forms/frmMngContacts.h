@@ -15,6 +15,9 @@ namespace vb {
 class ListView;
 class ListItem;
 } // namespace vb
+namespace chatlink {
+class ChatLink;
+}
 
 class frmMngContacts : public QDialog {
     Q_OBJECT
@@ -52,6 +55,9 @@ public:
     void changeDone(const vb::ListView& users, const QString& addedName);
     // The change was not made, for the reason given.
     void changeRefused(const QString& why);
+    // While the manager is open, what the chat link tells of its add and remove requests is
+    // shown here; `users` is the list the link fills.
+    void followLink(const chatlink::ChatLink& link, const vb::ListView& users);
     QLabel* lblOutcome = nullptr;
 
     // Widths of the removal list's columns, in 24ths of the list's width.

@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QLabel>
+#include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -93,6 +94,14 @@ void CallHistoryView::record(const CallActivity& activity) {
 
 QString CallHistoryView::tabTitle(int unseenMissed) {
     return unseenMissed > 0 ? QStringLiteral("History (%1)").arg(unseenMissed) : QStringLiteral("History");
+}
+
+void CallHistoryView::addTo(QTabWidget& tabs, const QString& path) {
+    const int tab = tabs.addTab(this, tabTitle(0));
+    open(path);
+    tabs.setTabText(tab, tabTitle(m_unseen));
+    connect(this, &CallHistoryView::unseenMissedChanged, &tabs,
+            [&tabs, tab](int count) { tabs.setTabText(tab, tabTitle(count)); });
 }
 
 void CallHistoryView::showEvent(QShowEvent* event) {

@@ -9,6 +9,7 @@
 #include <memory>
 
 class QLabel;
+class QTabWidget;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -29,6 +30,9 @@ public:
 
     // "History", or "History (2)" with two missed calls unseen.
     static QString tabTitle(int unseenMissed);
+    // Becomes the last tab of `tabs`, with the history file at `path` opened; the tab's title
+    // counts the missed calls not yet seen.
+    void addTo(QTabWidget& tabs, const QString& path);
 
     QTreeWidget* lstHistory = nullptr;
     QLabel* lblProblem = nullptr;

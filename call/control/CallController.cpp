@@ -365,4 +365,46 @@ CallActivity CallController::callerOf(const std::shared_ptr<rtc::IRTCSession2>& 
     return caller;
 }
 
+QString CallController::placingText(const Placing& placing, const std::optional<CallTarget>& target) {
+    const QString name = target ? target->name : QString();
+    switch (placing.failure) {
+    case PlaceFailure::None:
+        return {};
+    case PlaceFailure::NoTarget:
+        return QStringLiteral("No contact is selected: click a contact in the list, then press Connect.");
+    case PlaceFailure::NoAddress:
+        if (target->fromHistory)
+            return name + QStringLiteral(" cannot be called back: this call left no call address. Wait until ") + name +
+                   QStringLiteral(" is on line and call from the contact list.");
+        return name + QStringLiteral(" cannot be called now: no call address. Wait until ") + name +
+               QStringLiteral(" is on line, click the row again and press Connect.");
+    case PlaceFailure::Engine:
+        return QStringLiteral("The call could not be placed: ") + placing.error;
+    }
+    return {};
+}
+
+void CallController::requestRefused(const std::shared_ptr<rtc::IRTCEvent>& event) {
+    try {
+        const auto refusal = std::dynamic_pointer_cast<rtc::RequestRefusedEventData>(event);
+        if (!refusal) vb::raise(vb::kErrTypeMismatch);
+        // Every refusal is logged: the user may want to know who tried what.
+        basMain::logCaught(QStringLiteral("RequestRefusedEvent"),
+                           vb::VbError(vb::kErrPermissionDenied, refusal->description()));
+        const auto& caller = refusal->caller();
+        if (refusal->what() != rtc::RequestRefusedEventData::What::Call || !caller) return;
+        const basMain::CallerIdentity identity = basMain::identifyCaller(
+            {caller->get_Name(), caller->get_UserURI(), caller->get_SourceAddress(), caller->get_ContactAddress(), {}},
+            m_contacts());
+        CallActivity refused;
+        refused.name = identity.name;
+        refused.email = identity.email;
+        refused.address = identity.callAddress;
+        refused.contact = identity.contact;
+        m_record->turnAway(refused, CallActivity::Outcome::Refused);
+    } catch (const std::exception& error) {
+        basMain::logCaught(QStringLiteral("RequestRefusedEvent"), error);
+    }
+}
+
 } // namespace callcontrol

@@ -66,11 +66,17 @@ public:
         QString error; // the engine's words, for PlaceFailure::Engine
     };
     Placing place(const std::optional<CallTarget>& target);
+    // What the user is told of a call that could not be placed to `target`, and what to do about
+    // it; empty when it was placed.
+    static QString placingText(const Placing& placing, const std::optional<CallTarget>& target);
     // "Manual": the ringing call is picked up at the ringer's next check.
     void answer() { m_ringer->answer(); }
     // Terminate: refuses the ringing call, or ends (or cancels) the call in progress. False when
     // that failed (logged).
     bool hangUp();
+    // The engine refused a request before anything rang: logged, and a call so refused kept in
+    // the record under the name it gave.
+    void requestRefused(const std::shared_ptr<rtc::IRTCEvent>& event);
 
 signals:
     // The status caption for a session's new state ("Status: CONNECTED User: ..."). For

@@ -53,4 +53,44 @@ QString mediaStatusText(long eventType, long mediaType, long reason) {
     return {};
 }
 
+// Status codes are 32-bit results, shown signed.
+QString statusCodeText(long code) {
+    return QString::number(static_cast<qint32>(code));
+}
+
+QString registrationText(long state, long statusCode) {
+    const QString crlf = QStringLiteral("\r\n");
+    switch (state) {
+    case rtc::RTCRS_NOT_REGISTERED:
+        return QStringLiteral("The profile is not registered.");
+    case rtc::RTCRS_REGISTERING:
+        return QStringLiteral("The profile is registering");
+    case rtc::RTCRS_REGISTERED:
+        return QStringLiteral("The profile is registered");
+    case rtc::RTCRS_REJECTED:
+        return QStringLiteral("The profile has been rejected.") + QStringLiteral("Status Code: ") +
+               statusCodeText(statusCode);
+    case rtc::RTCRS_UNREGISTERING:
+        return QStringLiteral("The profile is unregistering");
+    case rtc::RTCRS_ERROR:
+        return QStringLiteral("There has been an error registering the profile.");
+    case rtc::RTCRS_LOGGED_OFF:
+        return QStringLiteral("The server has removed the registration for this profile.") + crlf +
+               QStringLiteral("Incoming requests are no longer forwarded. One of the common reasons for this state is "
+                              "the") +
+               crlf +
+               QStringLiteral("user signing in with the SIP server from another device using the same user URI.");
+    case rtc::RTCRS_LOCAL_PA_LOGGED_OFF:
+        return QStringLiteral("The server has revoked the status as a presence agent") + crlf +
+               QStringLiteral("for this user. Incoming presence subscriptions are no longer forwarded and our "
+                              "presence") +
+               crlf + QStringLiteral("status is no longer visible to others from this client.");
+    case rtc::RTCRS_REMOTE_PA_LOGGED_OFF:
+        return QStringLiteral("The client that was the presence agent for this user") + crlf +
+               QStringLiteral("has logged off. It may be possible to register as a presence agent from this client");
+    default:
+        return {};
+    }
+}
+
 } // namespace callcontrol

@@ -2,11 +2,11 @@
 // scripted call engine, the failure paths of start-up, and the sign-off wait and release order at
 // close; registration: what goes on the wire, what comes back into the settings file, and what is
 // never sent.
-#include "app/CallPathsLink.h"
 #include "app/ProgramEntry.h"
 #include "app/Registration.h"
 #include "app/StartupLoader.h"
 #include "app/frmMain.h"
+#include "call/control/CallPathsLink.h"
 #include "chatlink/ChatLink.h"
 #include "core/ErrorLog.h"
 #include "core/SettingsFiles.h"
@@ -112,7 +112,7 @@ TEST_F(MainWindow, KnownUserStartsReadyLogsInAndSignsOffAtCloseReleasingInOrder)
     QElapsedTimer sinceStart;
     sinceStart.start();
     ASSERT_TRUE(testenv::waitFor([&] { return server.connectionCount() == 2 && server.replySent(1); }));
-    EXPECT_LT(sinceStart.elapsed(), CallPathsLink::kHoldMs);
+    EXPECT_LT(sinceStart.elapsed(), callcontrol::CallPathsLink::kHoldMs);
     EXPECT_EQ(requestText(0), QStringList({"40", "17", "ann@example.com", "127.0.0.1:5070"}).join(kSep));
     EXPECT_EQ(requestText(1), QStringList({"1", "17", "ann@example.com", "127.0.0.1:5070"}).join(kSep));
     for (const QString& line : env.logLines())

@@ -2,7 +2,6 @@
 // addresses, as anyone who knows a user's call address could: a transfer asked for inside a call,
 // display names far past what the engine can take, a stranger who names himself after a contact,
 // a flood of calls, a call that keeps coming back, and a call the engine starts by itself.
-#include "app/CallHelpers.h"
 #include "app/frmMain.h"
 #include "call/control/CallRinger.h"
 #include "call/linphone/LinphoneEngine.h"
@@ -284,7 +283,7 @@ TEST_F(SipAttack, AFloodOfCallsFromOneSourceCostsLittleAndLeavesTheContactsRows)
 
 TEST_F(SipAttack, AStrangerCallingEvery41SecondsRingsAFewTimesThenIsRefusedQuietly) {
 
-    callengine::setRingPassMsForTesting(0); // a ring that nobody answers times out at once
+    callcontrol::CallRinger::setCheckMsForTesting(0); // a ring that nobody answers times out at once
     QDateTime now(QDate(2026, 3, 1), QTime(9, 0));
     vb::setClockForTesting([&] { return now; });
     RawSipPeer mallory(QStringLiteral("127.0.0.2"));
@@ -306,7 +305,7 @@ TEST_F(SipAttack, AStrangerCallingEvery41SecondsRingsAFewTimesThenIsRefusedQuiet
         EXPECT_TRUE(form->cmdConnect->isEnabled());
         now = now.addSecs(41);
     }
-    callengine::setRingPassMsForTesting(-1);
+    callcontrol::CallRinger::setCheckMsForTesting(-1);
     EXPECT_EQ(rang, basMain::RingPolicy::kUnansweredTries);
     EXPECT_EQ(row().value(history::CallHistoryView::kResult), QStringLiteral("Refused \u00d75"));
     // A contact still rings.

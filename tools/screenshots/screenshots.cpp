@@ -4,13 +4,13 @@
 // contents (no frame), so they come out the same on every run with the same fonts.
 #include "CallViewShots.h"
 #include "DesktopShots.h"
-#include "app/CallPathsLink.h"
-#include "app/ContactRequestBar.h"
 #include "app/frmMain.h"
+#include "call/control/CallPathsLink.h"
 #include "call/rtc/CallSecurity.h"
 #include "callui/CallSecurityPanel.h"
 #include "chatlink/ContactsModel.h"
 #include "core/TrustStore.h"
+#include "forms/ContactRequestBar.h"
 #include "forms/frmMngContacts.h"
 #include "forms/frmRegWait.h"
 #include "forms/frmRegister.h"
@@ -165,7 +165,7 @@ bool mainWindow(const QString& folder, frmMain& form) {
                         QStringLiteral(" My Internet IP: 203.0.113.12:20417"));
     form.fraStatus->setTitle(QStringLiteral("Status: CONNECTED User: Bob Miller    192.168.1.23"));
     vb::setForeColor(*form.txtStatus, vb::vbBlue);
-    form.txtStatus->setPlainText(CallPathsLink::mediaPathText(rtc::MEDIAPATH_RELAYED));
+    form.txtStatus->setPlainText(callcontrol::CallPathsLink::mediaPathText(rtc::MEDIAPATH_RELAYED));
     ok = save(form, folder, "main-call-path.png") && ok;
     form.setWindowTitle(title);
     form.fraStatus->setTitle(QStringLiteral("Status: IDLE"));

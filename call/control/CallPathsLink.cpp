@@ -1,18 +1,15 @@
-#include "app/CallPathsLink.h"
+#include "call/control/CallPathsLink.h"
 
-#include "app/frmMain.h"
-#include "chatlink/ChatLink.h"
+#include "call/control/CallController.h"
 #include "core/basMain.h"
-#include "platform/vb.h"
-#include "platform/widgets/Controls.h"
 #include "wire/CallPaths.h"
 #include "wire/MessageCodes.h"
 
-#include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QTimer>
 
 using namespace basMain;
+
+namespace callcontrol {
 
 namespace {
 
@@ -40,8 +37,9 @@ QString CallPathsLink::mediaPathText(long path) {
     }
 }
 
-CallPathsLink::CallPathsLink(frmMain& form)
-    : QObject(&form), m_form(form), m_hold(new QTimer(this)), m_renew(new QTimer(this)), m_pathWatch(new QTimer(this)) {
+CallPathsLink::CallPathsLink(Host host, const CallController& calls, QObject* parent)
+    : QObject(parent), m_host(std::move(host)), m_calls(calls), m_hold(new QTimer(this)), m_renew(new QTimer(this)),
+      m_pathWatch(new QTimer(this)) {
     m_hold->setSingleShot(true);
     m_hold->setInterval(kHoldMs);
     connect(m_hold, &QTimer::timeout, this, [this] { release(); });
@@ -53,25 +51,25 @@ CallPathsLink::CallPathsLink(frmMain& form)
 
 void CallPathsLink::startWithLogIn(const QString& logIn) {
     m_heldLogIn = logIn;
-    if (!m_form.g_objRTCClient) {
+    if (!m_host.engine()) {
         release();
         return;
     }
     m_asked = true;
     m_hold->start();
-    m_form.sendChatRequest(wire::request(wire::Code::CallPaths, {m_form.identity().userId, m_form.identity().email}));
+    m_host.send(wire::request(wire::Code::CallPaths, {m_host.identity().userId, m_host.identity().email}));
 }
 
 void CallPathsLink::askAgain() {
-    if (!m_form.g_objRTCClient || !g_strAltServerBase.isEmpty() || g_blnLogOffPending) return;
+    if (!m_host.engine() || !g_strAltServerBase.isEmpty() || g_blnLogOffPending) return;
     m_asked = true;
-    m_form.sendChatRequest(wire::request(wire::Code::CallPaths, {m_form.identity().userId, m_form.identity().email}));
+    m_host.send(wire::request(wire::Code::CallPaths, {m_host.identity().userId, m_host.identity().email}));
 }
 
 void CallPathsLink::onReply(const QStringList& fields) {
     m_asked = false;
     const std::optional<wire::CallPathsReply> reply = wire::parseCallPaths(fields);
-    if (!reply || !m_form.g_objRTCClient) {
+    if (!reply || !m_host.engine()) {
         release();
         return;
     }
@@ -87,14 +85,14 @@ void CallPathsLink::onReply(const QStringList& fields) {
     paths.relayCallAddress = reply->relayCallAddress;
     paths.relayUser = reply->relayUser;
     paths.relayPassword = reply->relayPassword;
-    m_form.g_objRTCClient->SetCallPaths(paths, [this](const QString& address) { publish(address); });
+    m_host.engine()->SetCallPaths(paths, [this](const QString& address) { publish(address); });
     m_renew->start(int(std::min<qint64>(std::max(kMinRenewMs, reply->lifetimeSeconds * 500), qint64{24} * 3'600'000)));
     m_pathWatch->start();
 }
 
-void CallPathsLink::exchangeClosed() {
+void CallPathsLink::exchangeClosed(const QString& answeredRequest) {
     // Closed with request 40 unanswered: a server that does not know it.
-    if (m_asked && m_form.chatLink().answered().request == wire::codeText(wire::Code::CallPaths)) {
+    if (m_asked && answeredRequest == wire::codeText(wire::Code::CallPaths)) {
         m_asked = false;
         release();
     }
@@ -112,13 +110,12 @@ void CallPathsLink::publish(const QString& callAddress) {
     if (callAddress.isEmpty()) return;
     const bool changed = callAddress != g_strMyWanIP;
     g_strMyWanIP = callAddress;
-    m_form.showCallAddress();
+    m_host.addressShown();
     if (!m_heldLogIn.isEmpty()) {
         release();
     } else if (changed && g_strAltServerBase.isEmpty() && !g_blnLogOffPending) {
         // Others learn the new address from the chat server, which learns it from a poll.
-        int step = 0;
-        m_form.pollUsersOnLine(step);
+        m_host.poll();
     }
 }
 
@@ -126,23 +123,19 @@ void CallPathsLink::release() {
     m_hold->stop();
     const QString logIn = std::exchange(m_heldLogIn, QString());
     if (logIn.isEmpty() || !g_strAltServerBase.isEmpty() || g_blnLogOffPending) return;
-    m_form.sendChatRequest(logIn);
+    m_host.send(logIn);
 }
 
 void CallPathsLink::showMediaPath() {
-    const auto& session = m_form.g_objSession;
-    if (!m_form.g_blnCallConnected || !session) {
+    const auto& session = m_calls.session;
+    if (!m_calls.connected || !session) {
         m_shownPath = 0;
         return;
     }
     const long path = session->get_MediaPath();
     if (path == rtc::MEDIAPATH_UNKNOWN || path == m_shownPath) return;
     m_shownPath = path;
-    vb::setForeColor(*m_form.txtStatus, vb::vbBlue);
-    m_form.txtStatus->setPlainText(mediaPathText(path));
+    m_host.status(mediaPathText(path));
 }
 
-void frmMain::showCallAddress() {
-    setWindowTitle(QStringLiteral("Internet Chat - Ver: ") + versionText() + QStringLiteral(" My Internet IP: ") +
-                   g_strMyWanIP);
-}
+} // namespace callcontrol

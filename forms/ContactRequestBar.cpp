@@ -1,4 +1,4 @@
-#include "app/ContactRequestBar.h"
+#include "forms/ContactRequestBar.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
