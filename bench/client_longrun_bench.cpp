@@ -9,7 +9,6 @@
 #include "bench/BenchSupport.h"
 #include "chatlink/ChatProtocol.h"
 #include "chatlink/ContactsModel.h"
-#include "core/basEncrypt_Decrypt.h"
 #include "core/basMain.h"
 #include "platform/KVOSocket.h"
 #include "platform/vb.h"
@@ -124,7 +123,6 @@ int main(int argc, char** argv) {
     const int polls = bench::countArgument(argc, argv, 20000, "client_longrun_bench [POLLS]");
     if (polls <= 0) return 2;
     const bench::ClientFolder folder;
-    basEncrypt_Decrypt::setCharacterPauseForTesting(0);
 
     Responder server;
     frmMain form;

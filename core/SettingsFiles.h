@@ -29,8 +29,8 @@ QString displayNameFilePath();
 // cannot be written; the old file is then left untouched.
 void writeServerAddressFile(const Identity& identity);
 
-// The longest site list stored or read, in characters. Scrambling pauses a moment per character
-// and the list is unscrambled at every start, so a longer one would hold up each start.
+// The longest site list stored or read, in characters; the list is read and unscrambled at every
+// start.
 inline constexpr qsizetype kMaxUserSettingsChars = qsizetype{3} * 1024;
 
 // Stores the site lines of a reply 2005 (the whole reply text, code included) in ColloqChat.kvo

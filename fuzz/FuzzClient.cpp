@@ -1,6 +1,5 @@
 #include "FuzzClient.h"
 
-#include "core/basEncrypt_Decrypt.h"
 #include "platform/vb.h"
 #include "platform/widgets/MsgBox.h"
 #include "wire/Codepage.h"
@@ -34,7 +33,6 @@ QString enterProgramFolder() {
     vb::setAppPathForTesting(folder.path());
     vb::setMsgBoxHandlerForTesting([](const QString&, int, const QString&) { return int(vb::vbOK); });
     vb::setModalHandlerForTesting([](QDialog&) { return int(QDialog::Rejected); });
-    basEncrypt_Decrypt::setCharacterPauseForTesting(0);
     // One fixed moment: log lines and dates compared with now come out the same on every run of
     // an input, so a finding replays as it was found.
     vb::setClockForTesting([] { return QDateTime(QDate(2026, 3, 14), QTime(15, 9, 26)); });

@@ -4,14 +4,17 @@
 #include "core/basMain.h"
 #include "platform/KVOSocket.h"
 #include "platform/vb.h"
-#include "platform/win32.h"
 #include "web/WebFetch.h"
 
-#include <QElapsedTimer>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QPointer>
 #include <QStringList>
+#include <QTimer>
 
 #include <algorithm>
+#include <functional>
 
 using namespace basMain;
 
@@ -114,12 +117,16 @@ namespace {
 // A request runs; set from its start to its end, across nested requests.
 bool s_requestInFlight = false;
 
+// The pause before a failed early step of a request is tried again.
+constexpr int kRetryPauseMs = 100;
+
 // The exchange of the installed fetch, followed through a guard: a fetch that goes while a request
 // waits (the window closing) leaves the request a scratch exchange, never one used after its end.
 class ExchangeOf {
 public:
     ExchangeOf() : m_fetch(web::WebFetch::installed()) {}
     web::WebFetch::Exchange& operator()() { return m_fetch ? m_fetch->exchange() : m_scratch; }
+    web::WebFetch* fetch() const { return m_fetch.data(); }
     KVOSocket& socket() const {
         KVOSocket* socket = m_fetch ? m_fetch->socket() : nullptr;
         if (!socket) vb::raise(vb::kErrObjectNotSet);
@@ -131,11 +138,29 @@ private:
     web::WebFetch::Exchange m_scratch;
 };
 
-// The web waits stay in place: start-up and the alternate server take the page's answer before
-// they go on, while the wait window tells the user so; pending events run meanwhile.
-void sleepThenEvents(unsigned milliseconds) {
-    win32::Sleep(milliseconds);
-    vb::DoEvents();
+// Runs events until `done` holds, `deadline` passes or the fetch goes; true when `done` holds.
+// Nothing polls: the fetch announces every move of its connection (bytes in, closed, failed) and a
+// timer ends the wait at its deadline. The loop is nested, so the socket's and the window's
+// handlers run inside it and may start a request of their own; that is acceptable here because
+// start-up and the alternate server take the page's answer before they go on, the wait window
+// tells the user so meanwhile, and a nested request waits its turn in this same way.
+bool waitUntil(web::WebFetch* fetch, const std::function<bool()>& done, const QDeadlineTimer& deadline) {
+    // Without an application no event can come that would change the outcome.
+    if (done() || deadline.hasExpired() || !QCoreApplication::instance()) return done();
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    if (fetch) {
+        QObject::connect(fetch, &web::WebFetch::progressed, &loop, [&] {
+            if (done()) loop.quit();
+        });
+        QObject::connect(fetch, &QObject::destroyed, &loop, &QEventLoop::quit);
+    }
+    timer.start(static_cast<int>(deadline.remainingTime()));
+    loop.exec();
+    return done();
 }
 
 // One request from building its text to closing its connection.
@@ -153,15 +178,12 @@ bool runRequest(QString& strHost, const QString& strServerAddress, QString& strP
                 return true;
             } catch (const std::exception& error) {
                 if (mark < 100 && counter < 50) {
-                    vb::DoEvents();
-                    win32::Sleep(100);
+                    waitUntil(
+                        exchange.fetch(), [] { return false; }, QDeadlineTimer(kRetryPauseMs));
                     ++counter;
                     continue;
                 }
-                if (mark == 5555) {
-                    sleepThenEvents(20);
-                    return true;
-                }
+                if (mark == 5555) return true;
                 logCaught(QStringLiteral("*** fnGetDataFromWEB[") + QString::number(mark) + QStringLiteral("] Wait: ") +
                               QString::number(counter * 100) + QStringLiteral(" Seconds *** "),
                           error);
@@ -181,22 +203,12 @@ bool runRequest(QString& strHost, const QString& strServerAddress, QString& strP
     if (going) going = statement([&] { exchange().handle = 0; });
     mark = 5;
     if (going) going = statement([&] { exchange.socket().Connect(strServerAddress, 80); });
-    if (going) going = statement([] { sleepThenEvents(10); });
 
-    counter = 1;
-    mark = 10;
-    QElapsedTimer clock;
-    clock.start();
     // The handlers end the wait once the reply is whole (the server closed the connection, or
-    // the announced body is in, or the reply is full); otherwise it runs out after the last pass
-    // or after kWaitMs, whichever comes first, however long each pass took.
-    while (going && g_blnWebWaiting) {
-        ++counter;
-        going = statement([] { vb::DoEvents(); });
-        if (going) going = statement([] { win32::Sleep(10); });
-        if (counter > web::kWaitPasses || clock.hasExpired(web::kWaitMs)) break;
-    }
-    if (going) going = statement([] { sleepThenEvents(10); });
+    // the announced body is in, or the reply is full); otherwise it runs out after kWaitMs.
+    if (going)
+        waitUntil(
+            exchange.fetch(), [] { return !g_blnWebWaiting; }, QDeadlineTimer(web::kWaitMs));
 
     // After a failure strHost keeps the host name, for the callers' error lines.
     bool result = false;
@@ -231,15 +243,10 @@ bool fnGetDataFromWEB(QString& strHost, const QString& strServerAddress, QString
     // until the other one's reply is whole or its connection has failed. Then it keeps the
     // other one's reply aside, runs, and puts it back; the other request finds its wait over.
     ExchangeOf exchange;
-    QElapsedTimer clock;
-    clock.start();
-    for (int passes = 1; g_blnWebWaiting && !exchange().connectionFailed && passes <= web::kWaitPasses &&
-                         !clock.hasExpired(web::kWaitMs);
-         ++passes) {
-        vb::DoEvents();
-        win32::Sleep(10);
-    }
-    if (g_blnWebWaiting && !exchange().connectionFailed) return false; // its turn did not come
+    const bool turn = waitUntil(
+        exchange.fetch(), [&] { return !g_blnWebWaiting || exchange().connectionFailed; },
+        QDeadlineTimer(web::kWaitMs));
+    if (!turn) return false; // its turn did not come
 
     // Closing the other one's connection later is harmless once a newer connection replaced it.
     web::WebFetch::Exchange other = exchange();
@@ -247,6 +254,8 @@ bool fnGetDataFromWEB(QString& strHost, const QString& strServerAddress, QString
     other.replySecure = exchange().replySecure;
     exchange() = other;
     g_blnWebWaiting = false;
+    // The other request may be waiting further down for exactly this.
+    if (web::WebFetch* fetch = exchange.fetch()) emit fetch->progressed();
     return result;
 }
 

@@ -25,9 +25,8 @@ void setWebSocket(KVOSocket* socket);
 // Lets the socket go when it is the installed fetch's, before the window releases it.
 void forgetWebSocket(const KVOSocket* socket);
 
-// Number of 10 ms passes a request waits for its reply, and the time that wait may take at most
-// however long each pass runs: about 7 seconds from the start of the wait, whatever arrives.
-inline constexpr int kWaitPasses = 700;
+// The longest a request waits for its reply, and a request started meanwhile for its turn: 7
+// seconds from the start of the wait, whatever arrives.
 inline constexpr qint64 kWaitMs = 7000;
 // The most of a reply that is kept, in characters: the pages answer in a few hundred, and a site
 // sending more is cut off there.

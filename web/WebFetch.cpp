@@ -78,12 +78,14 @@ void WebFetch::onDataArrival(const QString& chunk, const QString& handle) {
     } catch (const std::exception& error) {
         failed("oMySocketWeb_OnDataArrival", mark, error);
     }
+    emit progressed();
 }
 
 void WebFetch::onClose() {
     m_exchange.handle = 0;
     // The request asks the server to close once it has answered: what has arrived is the reply.
     basMain::g_blnWebWaiting = false;
+    emit progressed();
 }
 
 void WebFetch::onError() {
@@ -91,6 +93,7 @@ void WebFetch::onError() {
     // The waiting request keeps waiting out its time and then returns what it has; a request
     // waiting for its turn may go ahead now.
     m_exchange.connectionFailed = true;
+    emit progressed();
 }
 
 void setWebSocket(KVOSocket* socket) {

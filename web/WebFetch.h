@@ -48,6 +48,9 @@ public:
 signals:
     // An event of the socket could not be handled; it has been logged.
     void handlerFailed();
+    // The exchange moved on: bytes arrived, the connection closed or failed, or a request started
+    // meanwhile handed the exchange back. A request waiting for its reply or its turn looks again.
+    void progressed();
 
 private:
     void onConnect(qint32 handle);

@@ -1,6 +1,6 @@
 // fnGetDataFromWEB against scripted web sites on loopback addresses (port 80), over a web socket
 // of its own without a window: the request bytes on the wire, replies in segments however they are
-// framed, and a site whose reply never ends.
+// framed, a site whose reply never ends, a request that cuts in and a fetch that goes mid-wait.
 #include "core/basMain.h"
 #include "platform/KVOSocket.h"
 #include "support/ScriptedChatServer.h"
@@ -9,7 +9,12 @@
 #include "web/WebFetch.h"
 #include "wire/Codepage.h"
 
+#include <QElapsedTimer>
+#include <QTimer>
+
 #include <gtest/gtest.h>
+
+#include <memory>
 
 namespace {
 
@@ -109,6 +114,41 @@ TEST_F(WebGetTest, AnEndlessReplyIsCutAndTheWaitEndsOnItsOwn) {
     EXPECT_LT(testenv::residentBytes() - before, 200LL * 1024 * 1024);
     // The client hung up on both while they were still sending.
     EXPECT_TRUE(testenv::waitFor([&] { return site.closedByClient(0) && site.closedByClient(1); }));
+}
+
+// A handler starting a request while another waits (a click during start-up) waits its turn, and
+// each request ends as soon as its own reply is whole and keeps it. A fetch that goes while a site
+// keeps silent (the window closing) ends the wait at once with nothing, and nothing touches the
+// fetch after its end.
+TEST_F(WebGetTest, ARequestCuttingInWaitsItsTurnAndAFetchGoingEndsTheWait) {
+    const QByteArray first = httpReply(marked("first"));
+    const QByteArray second = httpReply(marked("second"));
+    Reply slow = answer(first, {20}, false);
+    slow.gapMs = 400; // the body comes well after the first bytes
+    site.enqueue(slow);
+    site.enqueue(answer(second, {}, false));
+    QString cutIn;
+    QTimer::singleShot(100, &socket, [&] {
+        QString host = QStringLiteral("web.example");
+        QString page = QStringLiteral("second.asp");
+        EXPECT_TRUE(fnGetDataFromWEB(host, kSite, page));
+        cutIn = host;
+    });
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(get(QStringLiteral("first.asp")), wire::fromCp1252(first));
+    EXPECT_EQ(cutIn, wire::fromCp1252(second));
+    EXPECT_EQ(site.request(1), "GET //second.asp HTTP/1.1\r\nHost: web.example:80\r\nConnection: Close\r\n\r\n");
+    EXPECT_LT(clock.elapsed(), web::kWaitMs / 2);
+
+    auto going = std::make_unique<web::WebFetch>();
+    fetch.attach(nullptr);
+    going->attach(&socket);
+    web::WebFetch::install(going.get());
+    QTimer::singleShot(300, &socket, [&] { going.reset(); });
+    clock.restart();
+    EXPECT_EQ(get(QStringLiteral("first.asp")), QString());
+    EXPECT_LT(clock.elapsed(), web::kWaitMs / 2);
 }
 
 } // namespace

@@ -1,7 +1,6 @@
 #include "support/TestEnv.h"
 
 #include "chatlink/ContactsModel.h"
-#include "core/basEncrypt_Decrypt.h"
 #include "core/basMain.h"
 #include "platform/vb.h"
 #include "platform/widgets/MsgBox.h"
@@ -18,8 +17,6 @@ TestEnv::TestEnv() {
     vb::setClockForTesting({});
     vb::Err().Clear();
     basMain::resetGlobals();
-    // Scrambling pauses after every character in the program; tests that time it set it back.
-    basEncrypt_Decrypt::setCharacterPauseForTesting(0);
     vb::setMsgBoxHandlerForTesting([this](const QString& prompt, int buttons, const QString& title) {
         m_boxes.append({prompt, buttons, title});
         return m_boxAnswer;
@@ -31,7 +28,6 @@ TestEnv::~TestEnv() {
     vb::setModalHandlerForTesting({});
     vb::setAppPathForTesting({});
     vb::setClockForTesting({});
-    basEncrypt_Decrypt::setCharacterPauseForTesting(1);
     basMain::resetGlobals();
 }
 

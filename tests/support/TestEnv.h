@@ -1,6 +1,6 @@
 #pragma once
 // A clean world for one test: a temporary program folder, fresh shared state, message boxes
-// recorded (and answered OK) instead of shown, the real clock, scrambling without its pause.
+// recorded (and answered OK) instead of shown, the real clock.
 #include "support/WaitFor.h"
 
 #include <QString>
