@@ -145,7 +145,7 @@ void ChatLink::oMySocket_OnConnect(qint32 lngSocketHandle) {
         QString request = pending + wire::kSep + g_strMyWanIP;
         step = 3;
         basEncrypt_Decrypt::EncryptText(request);
-        // Scrambling lets events run; a request queued meanwhile by another handler is kept.
+        // Scrambling runs no events now, but should a handler ever queue a request meanwhile, it is kept.
         if (g_strMsgToSend == pending) g_strMsgToSend = request;
         step = 4;
         // Another exchange started meanwhile and took this connection's place: its request goes
