@@ -84,7 +84,7 @@ bool fnRegister(QStringList& /*arrFields*/) {
             hideWaitWindow();
             step = 2;
             {
-                frmRegister dialog(frmMain::instance());
+                frmRegister dialog(frmMain::existing());
                 if (!refusal.isEmpty()) dialog.showRefusal(displayName, email, refusal);
                 vb::ShowModal(dialog);
             }
@@ -108,7 +108,7 @@ bool fnRegister(QStringList& /*arrFields*/) {
             displayName = g_strDialogResult.left(separator);
             email = g_strDialogResult.mid(separator + 1);
             step = 6;
-            frmMain* form = frmMain::instance();
+            frmMain* form = frmMain::existing();
             if (!form) vb::raise(vb::kErrObjectNotSet);
             if (!askServer(*form, displayName, email)) return false;
             result = true;
@@ -120,7 +120,7 @@ bool fnRegister(QStringList& /*arrFields*/) {
         }
         step = 9;
         // An accepted registration: its display name goes with the user's calls from now on.
-        frmMain& form = *frmMain::instance();
+        frmMain& form = *frmMain::existing();
         trySkip({}, [&] { writeDisplayNameFile(displayName); });
         Identity named = form.identity();
         // As the next start reads it back: trimmed, and nothing a peer could be misled by.

@@ -106,7 +106,7 @@ bool fnFillcall() {
                 step = 36;
                 return fnRegister(arrFields);
             }
-            frmMain* form = frmMain::instance();
+            frmMain* form = frmMain::existing();
             if (!form) vb::raise(vb::kErrObjectNotSet);
             step = 38;
             step = 40;

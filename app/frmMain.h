@@ -1,8 +1,13 @@
 #pragma once
-// The main window. One class, its members in one file per part:
-//   frmMain.cpp, frmMain_layout.cpp, frmMain_lifecycle.cpp   start-up, shutdown and the layout
-//   frmMain_rtc.cpp, _calls, _status                           the call engine's events and calls
-//   frmMain_chatlink.cpp, frmMain_contacts.cpp                 what the chat link reports, polls, contacts
+// The main window. One class, its members in one file per part; a part calls only the parts
+// listed under it, so that each can be read without the ones above:
+//   frmMain_lifecycle.cpp      makes the parts and wires them together; start-up and shutdown
+//   frmMain_layout.cpp         the controls and their arrangement
+//   frmMain_rtc.cpp            the call engine's set-up and the routing of its events
+//   _calls, _status, _desktop  calls; the engine's other events; the tray and notifications
+//   _contacts, _security       contacts; encryption of the calls and of the chat link
+//   frmMain_chatlink.cpp       what the chat link reports, the polls, the user list
+//   frmMain.cpp                the window's texts and its user
 // The libraries below never reach for the window: it installs what they need (the status sink of
 // the error log, the reply target, the web fetch and its socket) and takes it back when it goes.
 #include "call/control/CallController.h"
@@ -63,7 +68,7 @@ public:
     ~frmMain() override;
 
     // The one main window of the program, or nullptr while none exists.
-    static frmMain* instance();
+    static frmMain* existing();
 
     // Start-up and shutdown.
     void Form_Load();
@@ -229,6 +234,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    static inline frmMain* s_instance = nullptr;
     friend struct FrmMainCallAccess; // tests of the call engine reach its private set-up
     void buildLayout();
     void addHistoryTab();

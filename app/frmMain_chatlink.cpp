@@ -7,7 +7,6 @@
 #include "chatlink/ContactsModel.h"
 #include "core/ErrorLog.h"
 #include "core/basMain.h"
-#include "platform/KVOSocket.h"
 #include "platform/vb.h"
 #include "platform/widgets/Controls.h"
 #include "web/WebLookup.h"
@@ -49,12 +48,6 @@ void frmMain::cmdBackToServer_Click() {
     txtStatus->setPlainText(QStringLiteral("Back on the chat server."));
     int step = 0;
     pollUsersOnLine(step);
-}
-
-void frmMain::createSocketsForTesting() {
-    if (!m_link->hasSocket()) m_link->createSocket(nullptr);
-    if (!oMySocketWeb) oMySocketWeb = std::make_unique<KVOSocket>();
-    attachSockets();
 }
 
 void frmMain::connectChatLink() {

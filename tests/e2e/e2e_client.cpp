@@ -59,7 +59,7 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (!m_shown && event->type() == QEvent::Expose) {
-            const frmMain* form = frmMain::instance();
+            const frmMain* form = frmMain::existing();
             if (form && watched == form->windowHandle() && form->windowHandle()->isExposed()) {
                 m_shown = true;
                 say(QStringLiteral("shown"));
@@ -133,7 +133,7 @@ private:
     QString run(const QString& line) {
         const QString command = line.section(QLatin1Char(' '), 0, 0);
         const QString argument = line.section(QLatin1Char(' '), 1);
-        frmMain* form = frmMain::instance();
+        frmMain* form = frmMain::existing();
         if (!form) return QStringLiteral("err no main window");
         if (command == QLatin1String("id")) return QStringLiteral("ok ") + form->identity().userId;
         if (command == QLatin1String("state")) return QStringLiteral("ok ") + stateText(*form);

@@ -1,4 +1,5 @@
 #include "CallViewShots.h"
+#include "ShotSupport.h"
 
 #include "app/frmMain.h"
 #include "callui/CallStatusBar.h"
@@ -15,7 +16,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-bool callViewPictures(frmMain& form, const SaveShot& save) {
+bool callViewPictures(frmMain& form, const QString& folder) {
     QDateTime now(QDate(2026, 12, 6), QTime(8, 31, 54));
     vb::setClockForTesting([&now] { return now; });
     form.fraStatus->setTitle(QStringLiteral("Status: CONNECTED User: Bob Miller    bob.miller@example.com"));
@@ -30,7 +31,7 @@ bool callViewPictures(frmMain& form, const SaveShot& save) {
     form.captionsVideo->callConnected(QStringLiteral("Bob Miller"));
     now = now.addSecs(252);
     form.barCallStatus->refresh();
-    bool ok = save(form, "call-timer.png");
+    bool ok = saveWindow(form, folder, "call-timer.png");
 
     now = now.addSecs(471);
     form.fraStatus->setTitle(QStringLiteral("Status: DISCONNECTED"));
@@ -42,7 +43,7 @@ bool callViewPictures(frmMain& form, const SaveShot& save) {
     form.barCallStatus->setSoundDevices(true, true);
     form.cmdConnect->setEnabled(true);
     form.cmdTerminate->setEnabled(false);
-    ok = save(form, "call-ended.png") && ok;
+    ok = saveWindow(form, folder, "call-ended.png") && ok;
     vb::setClockForTesting({});
 
     // Connect on a contact shown Off, who still has the address of the last time: the question,
@@ -58,7 +59,7 @@ bool callViewPictures(frmMain& form, const SaveShot& save) {
     bool asked = false;
     QTimer::singleShot(200, &form, [&] {
         if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
-            asked = save(*box, "call-off-line-ask.png");
+            asked = saveWindow(*box, folder, "call-off-line-ask.png");
             box->done(QDialog::Rejected);
         }
     });

@@ -1,4 +1,5 @@
 #include "DesktopShots.h"
+#include "ShotSupport.h"
 
 #include "desktop/CallDesktop.h"
 #include "desktop/CallPictures.h"
@@ -6,7 +7,6 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QImage>
 #include <QMenu>
 #include <QMessageBox>
@@ -35,10 +35,7 @@ bool saveShown(const QRect& area, const QString& folder, const char* name) {
     for (int y = area.top(); y <= area.bottom(); ++y)
         for (int x = area.left(); x <= area.right(); ++x)
             if (qGray(screen.pixel(x, y)) > 0) shown |= QRect(x, y, 1, 1);
-    const QString path = QDir(folder).filePath(QString::fromLatin1(name));
-    const bool saved = !shown.isEmpty() && screen.copy(shown.adjusted(-8, -8, 8, 8)).save(path, "PNG", 9);
-    QTextStream(stdout) << (saved ? "saved " : "FAILED ") << path << Qt::endl;
-    return saved;
+    return savePicture(shown.isEmpty() ? QImage() : screen.copy(shown.adjusted(-8, -8, 8, 8)), folder, name);
 }
 
 // The tray icon's three pictures side by side, idle, ringing and in a call, at twice tray size.
@@ -53,10 +50,7 @@ bool iconPictures(const QString& folder) {
         x += 56;
     }
     painter.end();
-    const QString path = QDir(folder).filePath(QStringLiteral("tray-icons.png"));
-    const bool saved = row.save(path, "PNG", 9);
-    QTextStream(stdout) << (saved ? "saved " : "FAILED ") << path << Qt::endl;
-    return saved;
+    return savePicture(row, folder, "tray-icons.png");
 }
 
 } // namespace
@@ -104,8 +98,5 @@ bool desktopPictures(const QString& folder) {
                        QMessageBox::Ok);
     notice.show();
     runUntil([] { return false; }, 300);
-    const QString path = QDir(folder).filePath(QStringLiteral("tray-notice.png"));
-    const bool saved = notice.grab().save(path, "PNG", 9);
-    QTextStream(stdout) << (saved ? "saved " : "FAILED ") << path << Qt::endl;
-    return saved && ok;
+    return savePicture(notice.grab().toImage(), folder, "tray-notice.png") && ok;
 }

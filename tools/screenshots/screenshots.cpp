@@ -4,6 +4,7 @@
 // contents (no frame), so they come out the same on every run with the same fonts.
 #include "CallViewShots.h"
 #include "DesktopShots.h"
+#include "ShotSupport.h"
 #include "app/frmMain.h"
 #include "call/control/CallPathsLink.h"
 #include "call/rtc/CallSecurity.h"
@@ -23,12 +24,10 @@
 #include <QDir>
 #include <QGroupBox>
 #include <QLineEdit>
-#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
-#include <QTextStream>
 #include <QTimer>
 #include <QTreeWidget>
 #include <cstdio>
@@ -120,16 +119,6 @@ void reportCalls(frmMain& form) {
     vb::setClockForTesting({});
 }
 
-bool save(QWidget& window, const QString& folder, const char* name) {
-    window.show();
-    for (int pass = 0; pass < 5; ++pass)
-        QApplication::processEvents();
-    const QString path = QDir(folder).filePath(QString::fromLatin1(name));
-    const bool saved = window.grab().save(path, "PNG", 9);
-    QTextStream(stdout) << (saved ? "saved " : "FAILED ") << path << Qt::endl;
-    return saved;
-}
-
 bool mainWindow(const QString& folder, frmMain& form) {
     form.setWindowTitle(QStringLiteral("Internet Chat - Ver: ") + frmMain::versionText() +
                         QStringLiteral(" My Internet IP: 192.168.1.20:5060"));
@@ -158,7 +147,7 @@ bool mainWindow(const QString& folder, frmMain& form) {
     form.fraStatus->setTitle(QStringLiteral("Status: IDLE"));
     form.txtStatus->setPlainText(QStringLiteral("RTCClient is initialized and ready to make/receive calls."));
     reportCalls(form);
-    bool ok = save(form, folder, "main-calls.png");
+    bool ok = saveWindow(form, folder, "main-calls.png");
     // In a call whose media the TURN server relays, the client reached through the call relay.
     const QString title = form.windowTitle();
     form.setWindowTitle(QStringLiteral("Internet Chat - Ver: ") + frmMain::versionText() +
@@ -166,7 +155,7 @@ bool mainWindow(const QString& folder, frmMain& form) {
     form.fraStatus->setTitle(QStringLiteral("Status: CONNECTED User: Bob Miller    192.168.1.23"));
     vb::setForeColor(*form.txtStatus, vb::vbBlue);
     form.txtStatus->setPlainText(callcontrol::CallPathsLink::mediaPathText(rtc::MEDIAPATH_RELAYED));
-    ok = save(form, folder, "main-call-path.png") && ok;
+    ok = saveWindow(form, folder, "main-call-path.png") && ok;
     form.setWindowTitle(title);
     form.fraStatus->setTitle(QStringLiteral("Status: IDLE"));
     // After an outage: nobody could tell who was on line, and the chat server answers again.
@@ -178,7 +167,7 @@ bool mainWindow(const QString& folder, frmMain& form) {
     vb::setForeColor(*form.txtStatus, vb::vbBlack);
     form.txtStatus->setPlainText(QStringLiteral("The chat server answers again."));
     form.cmdBackToServer->show();
-    ok = save(form, folder, "main-server-back.png") && ok;
+    ok = saveWindow(form, folder, "main-server-back.png") && ok;
     form.cmdBackToServer->hide();
     for (const auto& [row, text] : states) {
         row->setText(text);
@@ -186,10 +175,10 @@ bool mainWindow(const QString& folder, frmMain& form) {
     }
     form.txtStatus->setPlainText(QStringLiteral("RTCClient is initialized and ready to make/receive calls."));
     form.SSTab1->setCurrentIndex(1);
-    ok = save(form, folder, "main-tools.png") && ok;
+    ok = saveWindow(form, folder, "main-tools.png") && ok;
     form.SSTab1->setCurrentIndex(2);
     form.viewHistory->lstHistory->setCurrentItem(form.viewHistory->lstHistory->topLevelItem(0));
-    ok = save(form, folder, "main-history.png") && ok;
+    ok = saveWindow(form, folder, "main-history.png") && ok;
     form.SSTab1->setCurrentIndex(0);
     return ok;
 }
@@ -220,12 +209,12 @@ bool encryptedCall(const QString& folder, frmMain& form) {
     auto session = std::make_shared<ShownSession>();
     form.panelSecurity->callConnected(session, QStringLiteral("Bob Miller"), bob);
     form.panelSecurity->securityChanged(session, {rtc::MediaProtection::Zrtp, QStringLiteral("k7qz"), false});
-    bool ok = save(form, folder, "call-encrypted.png");
+    bool ok = saveWindow(form, folder, "call-encrypted.png");
     trust::setContactVerified(bob, true);
     auto later = std::make_shared<ShownSession>();
     form.panelSecurity->callConnected(later, QStringLiteral("Bob Miller"), bob);
     form.panelSecurity->securityChanged(later, {rtc::MediaProtection::Zrtp, QStringLiteral("m3ta"), false});
-    ok = save(form, folder, "call-key-changed.png") && ok;
+    ok = saveWindow(form, folder, "call-key-changed.png") && ok;
     trust::setContactVerified(bob, false);
     form.panelSecurity->callStarting();
     return ok;
@@ -235,13 +224,13 @@ bool registration(const QString& folder) {
     frmRegister form;
     form.txtDisplayNM->setText(QStringLiteral("Ann Walker"));
     form.txtEmail->setText(QStringLiteral("ann.walker@example.com"));
-    return save(form, folder, "register.png");
+    return saveWindow(form, folder, "register.png");
 }
 
 bool waitWindow(const QString& folder) {
     frmRegWait& wait = frmRegWait::get();
     wait.Timer1->stop(); // the moving text would make every picture different
-    const bool ok = save(wait, folder, "wait.png");
+    const bool ok = saveWindow(wait, folder, "wait.png");
     frmRegWait::unload();
     return ok;
 }
@@ -259,27 +248,27 @@ bool contactRequests(const QString& folder, frmMain& form) {
           QStringLiteral("grace.chen@example.org")},
          {wire::ContactRequestEntry::Kind::Asking, QStringLiteral("78"), QStringLiteral("Hugo Brandt"),
           QStringLiteral("hugo@example.net")}});
-    return save(form, folder, "main-contact-request.png");
+    return saveWindow(form, folder, "main-contact-request.png");
 }
 
 bool contactsManager(const QString& folder, const frmMain& main) {
     frmMngContacts form(*main.LstUsers, main.identity().email);
     form.txtEmail->setText(QStringLiteral("frank.moreau@example.com"));
-    bool ok = save(form, folder, "contacts-add.png");
+    bool ok = saveWindow(form, folder, "contacts-add.png");
     form.SSTab1->setCurrentIndex(1);
     form.LstContacts_ItemClick(form.LstContacts->itemAt(2));
-    ok = save(form, folder, "contacts-remove.png") && ok;
+    ok = saveWindow(form, folder, "contacts-remove.png") && ok;
     // What came of it, told in the manager: a refusal of the server's, then an addition.
     form.setSender([](const QString&) {});
     form.SSTab1->setCurrentIndex(0);
     form.txtEmail->setText(QStringLiteral("ivan.petrov@example.com"));
     form.cmdAddCont->click();
     form.changeRefused(QStringLiteral("Your contact list is full."));
-    ok = save(form, folder, "contacts-add-failed.png") && ok;
+    ok = saveWindow(form, folder, "contacts-add-failed.png") && ok;
     form.txtEmail->setText(QStringLiteral("grace.chen@example.org"));
     form.cmdAddCont->click();
     form.changeDone(*main.LstUsers, {});
-    ok = save(form, folder, "contacts-added.png") && ok;
+    ok = saveWindow(form, folder, "contacts-added.png") && ok;
     return ok;
 }
 
@@ -305,9 +294,7 @@ int main(int argc, char** argv) {
         frmMain form;
         bool ok = mainWindow(folder, form);
         ok = encryptedCall(folder, form) && ok;
-        ok = callViewPictures(form,
-                              [&folder](QWidget& window, const char* name) { return save(window, folder, name); }) &&
-             ok;
+        ok = callViewPictures(form, folder) && ok;
         ok = registration(folder) && ok;
         ok = waitWindow(folder) && ok;
         ok = contactRequests(folder, form) && ok;
