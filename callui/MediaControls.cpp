@@ -154,20 +154,25 @@ void MediaControls::fnMediaSupp(long lngMediaCaps) {
     else
         statement(4, [this] { m_controls.options[4]->setEnabled(false); });
 
-    if (lngMediaCaps & rtc::RTCMT_VIDEO_SEND) {
-        statement(2, [this] { m_controls.options[1]->setEnabled(true); });
-        statement(2, [this] { vb::setValue(*m_controls.options[1], vb::vbChecked); });
-        statement(2, [this] { m_engine.preview = required(m_engine.client)->get_IVideoWindow(rtc::RTCVD_PREVIEW); });
-    } else {
-        statement(2, [this] { m_controls.options[1]->setEnabled(false); });
-    }
-
-    if (lngMediaCaps & rtc::RTCMT_VIDEO_RECEIVE) {
-        statement(3, [this] { m_controls.options[3]->setEnabled(true); });
-        statement(3, [this] { vb::setValue(*m_controls.options[3], vb::vbChecked); });
-        statement(3, [this] { m_engine.receive = required(m_engine.client)->get_IVideoWindow(rtc::RTCVD_RECEIVE); });
-    } else {
-        statement(3, [this] { m_controls.options[3]->setEnabled(false); });
+    // The two video directions differ only in their box, their window and their step.
+    struct VideoSide {
+        long capability;
+        int box;
+        rtc::RTC_VIDEO_DEVICE device;
+        std::shared_ptr<rtc::IVideoWindow>& window;
+        int step;
+    };
+    const VideoSide sides[] = {{rtc::RTCMT_VIDEO_SEND, 1, rtc::RTCVD_PREVIEW, m_engine.preview, 2},
+                               {rtc::RTCMT_VIDEO_RECEIVE, 3, rtc::RTCVD_RECEIVE, m_engine.receive, 3}};
+    for (const VideoSide& side : sides) {
+        QCheckBox* box = m_controls.options[side.box];
+        if (!(lngMediaCaps & side.capability)) {
+            statement(side.step, [box] { box->setEnabled(false); });
+            continue;
+        }
+        statement(side.step, [box] { box->setEnabled(true); });
+        statement(side.step, [box] { vb::setValue(*box, vb::vbChecked); });
+        statement(side.step, [this, &side] { side.window = required(m_engine.client)->get_IVideoWindow(side.device); });
     }
 }
 
