@@ -173,6 +173,16 @@ TEST_F(CallStates, EveryCallIsReportedFromItsStartToOneEndSayingHowItEnded) {
              rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED);
          },
          {Outcome::Missed, Outcome::Answered}},
+        {"Auto ticked while it rings",
+         [&] {
+             auto session = rtc->incomingSession();
+             ring(session, [&] { calls.ringer().setAutoAnswer(true); });
+             calls.ringer().setAutoAnswer(false);
+             EXPECT_EQ(rtc->count(session->name() + QStringLiteral(".Answer")), 1);
+             rtc->fireSessionState(session, rtc::RTCSS_CONNECTED);
+             rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED);
+         },
+         {Outcome::Answered}},
         {"lost while being answered",
          [&] {
              auto session = rtc->incomingSession();
@@ -180,17 +190,6 @@ TEST_F(CallStates, EveryCallIsReportedFromItsStartToOneEndSayingHowItEnded) {
              rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED);
          },
          {Outcome::Failed}},
-        {"turned away without a ring: do not disturb",
-         [&] {
-             calls.ringPolicy().settings.doNotDisturb = true;
-             auto session = rtc->incomingSession();
-             rtc->fireSessionState(session, rtc::RTCSS_INCOMING);
-             EXPECT_FALSE(calls.busy());
-             EXPECT_EQ(terminated(session, rtc::RTCTR_DND), 1);
-             rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED);
-             calls.ringPolicy().settings.doNotDisturb = false;
-         },
-         {Outcome::Refused}},
         {"ours, answered", [&] { place(true, false); }, {Outcome::Answered}},
         {"ours, answered, hung up here", [&] { place(true, true); }, {Outcome::Answered}},
         {"ours, cancelled", [&] { place(false, true); }, {Outcome::Cancelled}},
