@@ -158,7 +158,9 @@ TEST_F(VideoWindows, TwentyVideoCallsInARowEitherWayAndTheBigWindowOutlivesItsCa
             EXPECT_TRUE(testenv::waitFor([&] { return big->geometry() == QRect(0, 560, 800, 450); }, 5000))
                 << big->x() << "," << big->y() << " " << big->width() << "x" << big->height();
         }
-        if (call > kBigCall) ASSERT_EQ(VideoViewer::of(form.picVideoR), big);
+        if (call > kBigCall) {
+            ASSERT_EQ(VideoViewer::of(form.picVideoR), big);
+        }
         // The next call's and the last call's pictures appear in the big window, not in the box.
         if (call == kBigCall + 1 || call == kCalls - 1) {
             EXPECT_TRUE(bigShowsPicture()) << distinctColours(big);
