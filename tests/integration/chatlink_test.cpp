@@ -128,6 +128,8 @@ TEST_F(ChatLink, AHostileServerCannotGrowTheClientNorRewriteItsFilesUnasked) {
     asking += QStringList{"A", "1 OR 1", "Eve", "eve@x.org"};
     const Case cases[] = {
         {"a length of 999999999, never ending", stream("999999999\xD4"), "oMySocket_OnDataArrival[7]"},
+        {"a length one past the most", stream(QByteArray::number(wire::ReplyFramer::kMaxReplyChars + 1) + '\xD4'),
+         "oMySocket_OnDataArrival[7]"},
         {"1 MiB of junk, then more", stream("1048576\xD4"), "fnUseMSGReceived[2]"},
         {"3 to a poll", ScriptedChatServer::Reply::framed(msg({"3", "10.6.6.6", "19991", "666", "evil@x.org"})),
          "fnUseMSGReceived[30]"},
@@ -185,10 +187,11 @@ TEST_F(ChatLink, AHostileServerCannotGrowTheClientNorRewriteItsFilesUnasked) {
     EXPECT_LE(env.boxes()[0].prompt.count(QLatin1Char('\n')), vb::kScreenfulLines);
 }
 
-// The chat server goes away and comes back. The user is told, also of a contact change lost; while
-// neither it nor its pages answer, a contact reads "unknown", not the "On" it last had; once the
-// server answers the user is told, and one click brings back the chat server and contacts manager.
-TEST_F(ChatLink, AServerThatGoesAwayAndComesBackIsOfferedAgainWithOneClick) {
+// The chat server goes away. The user is told, also of a contact change lost; while neither it
+// nor its pages answer, a contact reads "unknown", not the "On" it last had. Once the server
+// answers, one click brings back the contacts manager too. (The words when it answers again, and
+// the polls that go to it after the click, are the end-to-end scene's.)
+TEST_F(ChatLink, AServerThatGoesAwayLeavesContactsUnknownAndOneClickBringsItBack) {
     const quint16 port = closedPort();
     g_strServerPort = QString::number(port);
     vb::ListItem* ann = form.LstUsers->rows().add(QStringLiteral("On"));
@@ -199,10 +202,16 @@ TEST_F(ChatLink, AServerThatGoesAwayAndComesBackIsOfferedAgainWithOneClick) {
     EXPECT_TRUE(form.txtStatus->toPlainText().startsWith(QStringLiteral("The chat server cannot be reached; the user "
                                                                         "list now comes from the alternate server.")));
     EXPECT_EQ(vb::ForeColor(*form.txtStatus), vb::vbRed);
-    exchange(msg({"4", "42", "bob@x.org"}));
-    ASSERT_TRUE(testenv::waitFor(
-        [&] { return form.txtStatus->toPlainText().contains(QStringLiteral("the contact list was not changed")); },
-        kLongWait));
+    EXPECT_FALSE(form.txtStatus->toPlainText().contains(QStringLiteral("not changed"))); // a poll changes nothing
+    // An addition and a removal: each is lost, and the user is told.
+    for (const QStringList& change : {QStringList{"4", "42", "bob@x.org"}, QStringList{"5", "42", "A7"}}) {
+        form.txtStatus->clear();
+        exchange(msg(change));
+        ASSERT_TRUE(testenv::waitFor(
+            [&] { return form.txtStatus->toPlainText().contains(QStringLiteral("the contact list was not changed")); },
+            kLongWait))
+            << change.first().toStdString();
+    }
     int step = 0;
     form.pollUsersOnLine(step); // the pages cannot be reached from here either
     EXPECT_EQ(ann->Text(), QStringLiteral("unknown"));
@@ -212,20 +221,9 @@ TEST_F(ChatLink, AServerThatGoesAwayAndComesBackIsOfferedAgainWithOneClick) {
     ASSERT_TRUE(back.listen(QHostAddress::LocalHost, port));
     form.pollUsersOnLine(step);
     ASSERT_TRUE(testenv::waitFor([&] { return !form.cmdBackToServer->isHidden(); }, kLongWait));
-    EXPECT_EQ(form.txtStatus->toPlainText(), QStringLiteral("The chat server answers again."));
-
     QTest::mouseClick(form.cmdBackToServer, Qt::LeftButton);
-    EXPECT_TRUE(g_strAltServerBase.isEmpty());
     EXPECT_TRUE(form.cmdManageContacts->isEnabled());
     EXPECT_TRUE(form.cmdBackToServer->isHidden());
-    // The poll went to the chat server itself (after the probe's empty connection).
-    const auto polled = [&] {
-        for (int index = 0; index < back.connectionCount(); ++index)
-            if (wire::unscrambled(wire::fromCp1252(back.request(index))).contains(QStringLiteral("me@x.org")))
-                return true;
-        return false;
-    };
-    EXPECT_TRUE(testenv::waitFor(polled, kLongWait));
 }
 
 // A slow server: requests made while an exchange is open wait for it, in order, each once, and

@@ -92,30 +92,40 @@ TEST(EngineModule, GivesARealEngineWhoseErrorsAreTheWindowsOwnAndNothingFromAWro
 TEST_F(CallWindow, ConnectSaysWhyACallCannotBePlaced) {
     start();
     EXPECT_EQ(basMain::g_strMyWanIP, "127.0.0.1:5060"); // the engine's one address, off line
-    const std::pair<const char*, const char*> cases[] = {
-        {nullptr, "No contact is selected: click a contact in the list, then press Connect."},
-        {"CreateSession", "The call could not be placed: "},
-        {"", "Ann cannot be called now: no call address. Wait until Ann is on line, click the row again and press "
-             "Connect."},
+    const QString noAddress = QStringLiteral("Ann cannot be called now: no call address. Wait until Ann is on line, "
+                                             "click the row again and press Connect.");
+    const struct {
+        bool selected;       // the list refilled meanwhile, say
+        const char* failing; // the engine operation that fails
+        const char* address; // Ann's in the list
+        QString status;
+    } cases[] = {
+        {false, "", "127.0.0.2:5060",
+         QStringLiteral("No contact is selected: click a contact in the list, then press Connect.")},
+        {true, "CreateSession", "127.0.0.2:5060", QStringLiteral("The call could not be placed: ")},
+        {true, "", "", noAddress}, // off line
+        // What stands where an address belongs is no address: nobody is called there.
+        {true, "", "ann@x.org", noAddress},
+        {true, "", "127.0.0.2:99999", noAddress},
     };
-    for (const auto& [failing, status] : cases) {
-        SCOPED_TRACE(status);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.address);
         rtc->clearFailures();
-        if (failing && *failing) rtc->failOn(QString::fromLatin1(failing));
+        if (*c.failing) rtc->failOn(QString::fromLatin1(c.failing));
         FrmMainCallAccess::listContact(form, QStringLiteral("Ann"), QStringLiteral("ann@x.org"),
-                                       QString::fromLatin1(failing && *failing ? "127.0.0.2:5060" : ""))
-            ->setSelected(failing != nullptr); // the list refilled meanwhile, say
+                                       QString::fromLatin1(c.address))
+            ->setSelected(c.selected);
         form.cmdConnect_Click();
-        EXPECT_TRUE(form.txtStatus->toPlainText().startsWith(QString::fromLatin1(status)))
-            << form.txtStatus->toPlainText().toStdString();
+        EXPECT_TRUE(form.txtStatus->toPlainText().startsWith(c.status)) << form.txtStatus->toPlainText().toStdString();
         EXPECT_EQ(vb::ForeColor(*form.txtStatus), vb::vbRed);
         EXPECT_EQ(form.g_objSession, nullptr);
+        EXPECT_EQ(rtc->count(QStringLiteral("Session")), 0);
     }
     // A history row that kept no address: the way back is the contact list, not a row to click.
     form.callBack(QStringLiteral("Ann"), QStringLiteral("ann@x.org"), QString());
     EXPECT_EQ(form.txtStatus->toPlainText(), "Ann cannot be called back: this call left no call address. Wait until "
                                              "Ann is on line and call from the contact list.");
-    EXPECT_EQ(env.logLines().size(), 4);
+    EXPECT_EQ(env.logLines().size(), 6);
 }
 
 // The contact list without the mouse: a row chosen with the arrow keys can be called, and Enter

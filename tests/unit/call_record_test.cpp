@@ -1,9 +1,8 @@
-// The record of calls without a window: every call told from its start to one end, the calls
-// turned away told apart, and the ends of sessions turned away kept from the call in progress.
+// The record of calls without a window: the calls turned away told apart, and the ends of
+// sessions turned away kept from the call in progress (how each call ends is call_states_test's).
 #include "call/control/CallRecord.h"
 #include "support/ScriptedRtc.h"
 
-#include <QSignalSpy>
 #include <gtest/gtest.h>
 
 using callcontrol::CallRecord;
@@ -17,42 +16,6 @@ CallActivity named(const char* name) {
     party.name = QString::fromLatin1(name);
     party.address = QStringLiteral("10.0.0.7:5060");
     return party;
-}
-
-// How each kind of call ends once its session does.
-TEST(CallRecord, EachCallEndsOnceSayingHowItEnded) {
-    struct Case {
-        const char* what;
-        bool incoming;
-        bool connected;
-        bool byUser;
-        bool stillRinging;
-        Outcome outcome;
-    };
-    const Case cases[] = {
-        {"answered here", true, true, false, false, Outcome::Answered},
-        {"ours, answered", false, true, true, false, Outcome::Answered}, // hung up by us
-        {"refused with Terminate", true, false, true, true, Outcome::Declined},
-        {"the caller gave up", true, false, false, true, Outcome::Missed},
-        {"lost while being answered", true, false, false, false, Outcome::Failed},
-        {"ours, cancelled", false, false, true, false, Outcome::Cancelled},
-        {"ours, not answered, no reason given", false, false, false, false, Outcome::NetworkError},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        CallRecord record;
-        QSignalSpy told(&record, &CallRecord::callActivity);
-        record.start(c.incoming ? Phase::Ringing : Phase::Placing, c.incoming, named("Ann"));
-        if (c.connected) record.report(Phase::Connected);
-        if (c.byUser) record.endedByUser();
-        record.report(Phase::Ended, record.endingOutcome(c.stillRinging));
-        record.report(Phase::Ended, Outcome::Missed); // a second end is told to nobody
-        ASSERT_EQ(told.count(), c.connected ? 3 : 2);
-        const auto last = told.last().first().value<CallActivity>();
-        EXPECT_EQ(last.outcome, c.outcome);
-        EXPECT_EQ(last.name, QStringLiteral("Ann"));
-        EXPECT_FALSE(record.open());
-    }
 }
 
 // A call overtaken by the next ends unanswered; calls turned away meanwhile are told apart,

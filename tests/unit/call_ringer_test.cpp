@@ -1,5 +1,6 @@
-// The ringing of an incoming call without a window: the scripted engine rings, the test plays the
-// user (Auto, Manual, Terminate) and the caller (hanging up) at the moments that matter.
+// The ringing of an incoming call without a window: how often it rings, Auto, a ring that takes the
+// place of another and an engine that cannot ring. How each ringing call ends (answered, refused,
+// given up) is call_states_test's, through the call controller.
 #include "call/control/CallRinger.h"
 #include "support/ScriptedRtc.h"
 #include "support/TestEnv.h"
@@ -32,52 +33,6 @@ protected:
         return testenv::waitFor([this] { return !ringer.ringing(); });
     }
 };
-
-// Whatever happens while it rings, the ringing ends once, in one of three ways.
-TEST_F(Ringing, EndsOnceAnsweredRefusedOrGivenUp) {
-    enum class End { Answered, TimedOut, GaveUp, Declined };
-    struct Case {
-        const char* what;
-        std::function<void(const std::shared_ptr<ScriptedSession>&)> meanwhile; // at the first chance
-        End end;
-    };
-    const Case cases[] = {
-        {"nobody answers", {}, End::TimedOut},
-        {"Manual", [this](auto) { ringer.answer(); }, End::Answered},
-        {"Auto ticked while it rings", [this](auto) { ringer.setAutoAnswer(true); }, End::Answered},
-        {"the caller hangs up", [](auto s) { s->state = rtc::RTCSS_DISCONNECTED; }, End::GaveUp},
-        {"Manual as the caller hangs up",
-         [this](auto s) {
-             ringer.answer();
-             s->state = rtc::RTCSS_DISCONNECTED;
-         },
-         End::GaveUp},
-        {"refused", [this](auto) { ringer.decline(); }, End::Declined},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        ringer.setAutoAnswer(false);
-        for (QSignalSpy* spy : {&answered, &timedOut, &ended})
-            spy->clear();
-        const auto session = rtc->incomingSession();
-        session->state = rtc::RTCSS_INCOMING;
-        ringer.start(session);
-        EXPECT_TRUE(ringer.ringing());
-        EXPECT_EQ(ringer.session(), session);
-        if (c.meanwhile) c.meanwhile(session);
-        ASSERT_TRUE(over());
-        EXPECT_EQ(answered.count(), c.end == End::Answered ? 1 : 0);
-        EXPECT_EQ(timedOut.count(), c.end == End::TimedOut ? 1 : 0);
-        ASSERT_EQ(ended.count(), c.end == End::GaveUp || c.end == End::Declined ? 1 : 0);
-        if (!ended.isEmpty()) {
-            EXPECT_EQ(ended.first().first().toBool(), c.end == End::Declined);
-        }
-        if (!answered.isEmpty()) {
-            EXPECT_EQ(answered.first().first().value<std::shared_ptr<rtc::IRTCSession2>>(), session);
-        }
-    }
-    EXPECT_TRUE(env.logLines().isEmpty());
-}
 
 // A call nobody answers rings at once and then every so often, to the last check.
 TEST_F(Ringing, RingsAtOnceAndEverySoOftenUntilNobodyAnswered) {

@@ -85,37 +85,6 @@ protected:
 
 } // namespace
 
-TEST_F(CallStates, PlacingSaysWhyACallCannotBePlacedAndLeavesNoCallStanding) {
-    using Failure = CallController::PlaceFailure;
-    struct FailCase {
-        std::optional<CallTarget> target; // none: no row selected
-        const char* failing;              // the engine operation that fails
-        Failure failure;
-    };
-    const FailCase cases[] = {
-        {std::nullopt, "", Failure::NoTarget},
-        {ann, "CreateSession", Failure::Engine},
-        {CallTarget{QStringLiteral("Ann"), QStringLiteral("ann@x.org"), QString()}, "", Failure::NoAddress}, // off line
-        {CallTarget{QStringLiteral("Ann"), QStringLiteral("ann@x.org"), QStringLiteral("ann@x.org")}, "",
-         Failure::NoAddress},
-        {CallTarget{QStringLiteral("Ann"), QStringLiteral("ann@x.org"), QStringLiteral("127.0.0.2:99999")}, "",
-         Failure::NoAddress},
-    };
-    for (const FailCase& c : cases) {
-        SCOPED_TRACE(c.target ? c.target->address.toStdString() + " " + c.failing : "no target");
-        rtc->clearFailures();
-        if (*c.failing) rtc->failOn(QString::fromLatin1(c.failing));
-        const CallController::Placing placing = calls.place(c.target);
-        EXPECT_EQ(placing.failure, c.failure);
-        EXPECT_EQ(placing.error.isEmpty(), c.failure != Failure::Engine);
-        // No call is left standing, and nobody is called at an address that is none.
-        EXPECT_TRUE(idle());
-        EXPECT_EQ(rtc->count(QStringLiteral("Session")), 0);
-    }
-    EXPECT_TRUE(seen.empty());
-    EXPECT_EQ(env.logLines().size(), 5);
-}
-
 TEST_F(CallStates, ASecondCallIsRefusedWhileOneIsUnderWayWhichCanStillBeEnded) {
     for (const bool connected : {true, false}) {
         SCOPED_TRACE(connected ? "connected" : "being placed");
@@ -204,18 +173,25 @@ TEST_F(CallStates, EveryCallIsReportedFromItsStartToOneEndSayingHowItEnded) {
              rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED);
          },
          {Outcome::Missed, Outcome::Answered}},
-        {"turned away without a ring: do not disturb",
+        {"Auto ticked while it rings",
          [&] {
-             calls.ringPolicy().settings.doNotDisturb = true;
              auto session = rtc->incomingSession();
-             rtc->fireSessionState(session, rtc::RTCSS_INCOMING);
-             EXPECT_FALSE(calls.busy());
-             EXPECT_EQ(terminated(session, rtc::RTCTR_DND), 1);
+             ring(session, [&] { calls.ringer().setAutoAnswer(true); });
+             calls.ringer().setAutoAnswer(false);
+             EXPECT_EQ(rtc->count(session->name() + QStringLiteral(".Answer")), 1);
+             rtc->fireSessionState(session, rtc::RTCSS_CONNECTED);
              rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED);
-             calls.ringPolicy().settings.doNotDisturb = false;
          },
-         {Outcome::Refused}},
+         {Outcome::Answered}},
+        {"lost while being answered",
+         [&] {
+             auto session = rtc->incomingSession();
+             ring(session, [&] { calls.answer(); });
+             rtc->fireSessionState(session, rtc::RTCSS_DISCONNECTED);
+         },
+         {Outcome::Failed}},
         {"ours, answered", [&] { place(true, false); }, {Outcome::Answered}},
+        {"ours, answered, hung up here", [&] { place(true, true); }, {Outcome::Answered}},
         {"ours, cancelled", [&] { place(false, true); }, {Outcome::Cancelled}},
         {"ours, declined there", [&] { place(false, false, 603); }, {Outcome::Declined}},
         {"ours, busy there", [&] { place(false, false, 486); }, {Outcome::Busy}},

@@ -1,5 +1,6 @@
 // The chat link on its own, without a window, against a scripted chat server on loopback: what
-// goes out, how replies cut anywhere come in, a slow server and one that cannot be reached.
+// goes out, how replies cut anywhere come in, and a slow server (replies too long and a server
+// that cannot be reached are the window's, in tests/integration/chatlink_test.cpp).
 #include "chatlink/ChatLink.h"
 #include "chatlink/ChatProtocol.h"
 #include "chatlink/ContactsModel.h"
@@ -15,7 +16,6 @@
 
 #include <QBrush>
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -104,47 +104,6 @@ TEST_F(ChatLinkAlone, ASlowServerGetsTheWaitingRequestsInTurnAndNoMoreThanAFew) 
     EXPECT_EQ(server.connectionCount(), 5);
     for (int index = 0; index < 5; ++index)
         EXPECT_EQ(sent(index), requests[index] + wire::kSep + kWan);
-}
-
-// A server nobody can reach: the link turns to the alternate server, and says whether a change to
-// the contacts went down with the requests it drops.
-TEST_F(ChatLinkAlone, AServerThatCannotBeReachedSendsTheClientToTheAlternateServer) {
-    QTcpServer probe;
-    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
-    g_strServerPort = QString::number(probe.serverPort());
-    probe.close(); // nothing listens there now: the connection is refused at once
-    const struct {
-        QString request;
-        bool contactChangeLost;
-    } cases[] = {
-        {msg({"1", "42", "me@x.org"}), false}, {msg({"4", "42", "bob@x.org"}), true}, {msg({"5", "42", "A7"}), true}};
-    for (const auto& c : cases) {
-        g_strAltServerBase.clear();
-        QSignalSpy unreachable(&link, &chatlink::ChatLink::serverUnreachable);
-        link.send(c.request);
-        ASSERT_TRUE(unreachable.wait(kLongWait)) << c.request.toStdString();
-        EXPECT_EQ(unreachable.first().first().toBool(), c.contactChangeLost) << c.request.toStdString();
-        EXPECT_FALSE(g_strAltServerBase.isEmpty());
-        EXPECT_EQ(g_lngChatSocketHandle, 0);
-        EXPECT_EQ(link.waitingRequests(), 0);
-    }
-}
-
-// A reply that announces more than any reply may hold: nothing of it is read, the connection goes
-// and the next request starts afresh.
-TEST_F(ChatLinkAlone, AReplyTooLongIsDroppedWithItsConnection) {
-    ScriptedChatServer::Reply huge;
-    huge.bytes = QByteArray::number(wire::ReplyFramer::kMaxReplyChars + 1) + '\xD4' + QByteArray(64, 'x');
-    server.enqueue(huge);
-    server.enqueue(ScriptedChatServer::Reply::framed(msg({"7", "7", "Ann", "ann@x.org", "10.0.0.7", "1"})));
-    link.send(msg({"1", "42", "me@x.org"}));
-    ASSERT_TRUE(closed(0));
-    EXPECT_EQ(users.count(), 0);
-    link.send(msg({"1", "42", "me@x.org"}));
-    ASSERT_TRUE(closed(1));
-    EXPECT_EQ(users.count(), 1);
-    ASSERT_EQ(env.logLines().size(), 1);
-    EXPECT_TRUE(env.logLines().first().contains(QStringLiteral("oMySocket_OnDataArrival[7]")));
 }
 
 // The on-line poll: every 31st tick, never during a sign-off; a poll that fails is logged at the

@@ -64,64 +64,56 @@ TEST(Scrambling, AKnownVectorAndRoundTripsOfEveryCodeAndOfLongTexts) {
     EXPECT_EQ(wire::unscrambled(wire::scrambled(QStringLiteral("a\u03A9b"))), QStringLiteral("a?b"));
 }
 
-TEST(Validators, ServerAddressAndPort) {
-    const struct {
-        const char* address;
-        const char* port;
-        bool valid;
-    } cases[] = {
-        {"255.255.255.255", "65534", true}, {"10.0.0.256", "1", false},  {"10.0.0.1", "65535", false},
-        {"10.0.0.1", "0", false},           {"10.0.0.1.5", "80", false}, {"10.0.-1.1", "80", false},
-        {"10.0.0.1", "99999999999", false},
-    };
-    for (const auto& c : cases) {
-        QString message = QStringLiteral("stale");
-        EXPECT_EQ(basMain::fnCheckIpOrEmailFormat({QString::fromLatin1(c.address), QString::fromLatin1(c.port)}, true,
-                                                  message),
-                  c.valid)
-            << c.address << ":" << c.port;
-        EXPECT_TRUE(message.isEmpty());
-    }
-}
-
-TEST(Validators, UserIdAndEmailWithTheirMessages) {
+// A server's address and port (with no message: the settings file holds them), a user ID and an
+// e-mail address (with the message the user reads).
+TEST(Validators, ServerAddressAndPortUserIdAndEmailWithTheirMessages) {
     const QString unsafe =
         QStringLiteral("Your email address may not contain the character \u00D4 or control characters!");
     const QString domain =
         QStringLiteral("The part after the @ in your email address is not a domain name such as example.com!");
+    const auto server = [](const char* address, const char* port) {
+        return QStringList{QString::fromLatin1(address), QString::fromLatin1(port)};
+    };
+    const auto user = [](const char* id, const char* email) {
+        return QStringList{{}, {}, QString::fromLatin1(id), QString::fromLatin1(email)};
+    };
     const struct {
-        const char* id;
-        const char* address;
+        QStringList fields;
         bool valid;
         QString message;
     } cases[] = {
-        {"1", "ann@example.com", true, {}},
-        {"x", "ann@example.com", false, QStringLiteral("User ID is not a number?")},
-        {"1", "a n@b@example.com", false,
+        {server("255.255.255.255", "65534"), true, {}},
+        {server("10.0.0.256", "1"), false, {}},
+        {server("10.0.0.1", "65535"), false, {}},
+        {server("10.0.0.1", "0"), false, {}},
+        {server("10.0.0.1.5", "80"), false, {}},
+        {server("10.0.-1.1", "80"), false, {}},
+        {server("10.0.0.1", "99999999999"), false, {}},
+        {user("1", "ann@example.com"), true, {}},
+        {user("x", "ann@example.com"), false, QStringLiteral("User ID is not a number?")},
+        {user("1", "a n@b@example.com"), false,
          QStringLiteral("Your email address has Space!You have more than 1 @ sign in your email address")},
-        {"1", "ann.example.com@", false,
+        {user("1", "ann.example.com@"), false,
          QStringLiteral("Your @sign can not be the last character in your email address!")},
         // Any ending a domain can have, but a domain it must be.
-        {"1",
-         "ann@b\xFC"
-         "cher.De",
+        {user("1", "ann@b\xFC"
+                   "cher.De"),
          true,
          {}},
-        {"1", "ann@examplecom", false, domain},
-        {"1", "ann@10.0.0.1", false, domain},
-        {"1", "ann@example..org", false, domain},
-        {"1", "a@b.c", false, QStringLiteral("Your email address is shorter than 6 characters which is impossible.")},
-        {"1", "a@b.co", true, {}}, // exactly six characters
-        {"1", "ann\xD4x@example.com", false, unsafe},
-        {"1", "ann@ex\x85mple.com", false, unsafe},
+        {user("1", "ann@examplecom"), false, domain},
+        {user("1", "ann@10.0.0.1"), false, domain},
+        {user("1", "ann@example..org"), false, domain},
+        {user("1", "a@b.c"), false,
+         QStringLiteral("Your email address is shorter than 6 characters which is impossible.")},
+        {user("1", "a@b.co"), true, {}}, // exactly six characters
+        {user("1", "ann\xD4x@example.com"), false, unsafe},
+        {user("1", "ann@ex\x85mple.com"), false, unsafe},
     };
     for (const auto& c : cases) {
-        QString message;
-        EXPECT_EQ(basMain::fnCheckIpOrEmailFormat({{}, {}, QString::fromLatin1(c.id), QString::fromLatin1(c.address)},
-                                                  false, message),
-                  c.valid)
-            << c.address;
-        EXPECT_EQ(message, c.message) << c.address;
+        QString message = QStringLiteral("stale");
+        EXPECT_EQ(basMain::fnCheckIpOrEmailFormat(c.fields, c.fields.size() == 2, message), c.valid)
+            << c.fields.join(QLatin1Char(' ')).toStdString();
+        EXPECT_EQ(message, c.message) << c.fields.join(QLatin1Char(' ')).toStdString();
     }
 }
 
