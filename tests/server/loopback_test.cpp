@@ -116,7 +116,6 @@ TEST_P(ChatPortTest, TruncatedOversizedUnknownAndUnclearRequests) {
         {"a field that never ends", wire::toCp1252(wire::scrambled("1" + S + QString(9000, '7'))), {}},
         {"too many fields in a registration", chatRequest({"3", "u", "pc", "a@b.org", "A", "B"}, "1.2.3.4"), "1985"},
         {"wrong e-mail for the ID", chatRequest({"1", annId, "eve@example.org"}, callAddress(2)), "1957"},
-        {"the ID with a leading zero", chatRequest({"1", "0" + annId, "ann@example.org"}, callAddress(2)), "1957"},
         {"a port no client can take", chatRequest({"1", annId, "ann@example.org"}, "127.0.0.2:99999"), "1957"},
         // The user is told, instead of a connection that closes without a word.
         {"a contact's e-mail holding the separator", chatRequest({"4", annId, "a" + S + "b@x.org"}, callAddress(2)),
@@ -124,7 +123,6 @@ TEST_P(ChatPortTest, TruncatedOversizedUnknownAndUnclearRequests) {
         // The pages put names between their markers, and clients show them.
         {"a name carrying a page marker", chatRequest({"3", "u", "pc", "m@x.org", "A EndLookWANIP"}, ""), "1985"},
         {"a name with a control character", chatRequest({"3", "u", "pc", "c@x.org", "A\x01"}, ""), "1985"},
-        {"a call address with markup", chatRequest({"3", "u", "pc", "t@x.org", "A"}, "1.2.3.4:5060<b>"), "1985"},
         {"a name that looks like SQL", chatRequest({"3", "u", "pc", "q@x.org", "R'); DROP TABLE users;--"}, ""), "3"},
     };
     for (const Case& c : cases) {
