@@ -236,7 +236,7 @@ TEST_P(ClientAgainstServer, AOneSidedContactCannotBeCalledAndEachRequestIsShownO
     clientExchange("4" + S + carlId + S + "ann@example.com");
     const vb::ListItem* ann = rowOf("ann@example.com");
     ASSERT_TRUE(ann);
-    EXPECT_EQ(ann->Text(), "Waiting");
+    EXPECT_EQ((QStringList{ann->Text(), ann->SubItem(1)}), (QStringList{"Waiting", "waiting for them to add you"}));
     form->LstUsers->setCurrentItem(form->LstUsers->find(ann->Key()));
     form->cmdConnect_Click();
     EXPECT_TRUE(form->txtStatus->toPlainText().startsWith("ann@example.com has not added you to their contacts yet"));
