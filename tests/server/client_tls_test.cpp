@@ -19,7 +19,9 @@
 #include <QDialog>
 #include <QFile>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 
 using namespace basMain;
 using servertest::Backend;
