@@ -249,6 +249,11 @@ TEST_P(ClientAgainstServer, AOneSidedContactCannotBeCalledAndEachRequestIsShownO
     EXPECT_EQ(request->text(), "Carl Owen (carl@example.com) wants to add you as a contact");
     form->findChild<QPushButton*>("cmdIgnore")->click();
     EXPECT_FALSE(request->isVisibleTo(form.get()));
+    // Asked once more in this run (after the ignores, which go first), and started again, she is
+    // not asked again.
+    form->chatLink().send("80" + S + annId + S + "ann@example.com");
+    ASSERT_TRUE(servertest::waitFor([&] { return asksAnswered == 2; }));
+    EXPECT_FALSE(request->isVisibleTo(form.get()));
     startAs(annId, "ann@example.com");
     EXPECT_FALSE(form->findChild<QWidget*>("fraContactRequest")->isVisibleTo(form.get()));
 }
@@ -343,8 +348,9 @@ TEST_P(ClientAgainstConfirmingServer, AnAccountWaitingForItsAddressIsToldWhatToD
     EXPECT_TRUE(form->txtStatus->toPlainText().startsWith("Please confirm your e-mail address: open the link in the "
                                                           "mail sent to ann@example.com."));
     EXPECT_EQ(vb::ForeColor(*form->txtStatus), vb::vbRed);
-    // Her link opened, her next poll tells her so, in a box beside her list. (What others see of
-    // her address meanwhile and after is confirmation_test's.)
+    // She may add a contact meanwhile. Her link opened, her next poll tells her so, in a box beside
+    // her list. (What others see of her address meanwhile and after is confirmation_test's.)
+    clientExchange("4" + S + id() + S + "bob@example.com");
     EXPECT_EQ(fixture.server->service().confirmAddress(relay.received().value(0).body()).outcome,
               chatserver::Confirmation::Outcome::Confirmed);
     poll();
