@@ -85,7 +85,8 @@ TEST_P(Confirmation, AnAccountIsFoundByItsAddressOnlyOnceTheMailboxConfirmsItAnd
                                            "E-mail address confirmed"}));
     EXPECT_EQ(send({"1", annId, "ann@example.org"}, "127.0.0.2", callAddress(2)).code(), "1");
     // Bob's entry, made while her address was nobody's, is hers now: his list shows her on line.
-    EXPECT_EQ(send({"1", bobId, "bob@example.org"}, "127.0.0.3", callAddress(3)).fields().mid(1, 5),
+    const QStringList bobSees = send({"1", bobId, "bob@example.org"}, "127.0.0.3", callAddress(3)).fields();
+    EXPECT_EQ(bobSees.mid(bobSees.indexOf(added.value(1)), 5),
               (QStringList{added.value(1), "Ann", "ann@example.org", callAddress(2), "1"}));
     // Twice is harmless, and so is a look-alike of the link.
     EXPECT_TRUE(open(link).contains("was confirmed already"));
