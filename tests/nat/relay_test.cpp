@@ -119,13 +119,11 @@ protected:
 };
 
 TEST_F(Relay, ACallGoesOnlyToAUserRegisteredHereUnderItsPort) {
-    // Nobody registered: a call address of the block that no one holds, one outside it, and a
-    // callee somewhere else altogether.
+    // Nobody registered: a call address of the block that no one holds, and one outside it (a
+    // callee somewhere else altogether is the last test's).
     EXPECT_EQ(request("INVITE", "sip:127.0.0.1:25002"), "SIP/2.0 480 Not registered");
     EXPECT_EQ(request("INVITE", "sip:25002@127.0.0.1:5097"), "SIP/2.0 480 Not registered");
     EXPECT_EQ(request("INVITE", "sip:127.0.0.1:5097"), "SIP/2.0 404 Not a call address of this relay");
-    EXPECT_EQ(request("INVITE", "sip:bob@198.51.100.7:5060"), "SIP/2.0 403 Relaying forbidden");
-    EXPECT_EQ(request("MESSAGE", "sip:bob@198.51.100.7"), "SIP/2.0 403 Relaying forbidden");
 
     // Registered under port 25001, the call to that call address comes to us, whoever sent it.
     ASSERT_EQ(registerAs(QStringLiteral("25001@127.0.0.1"), future()), "SIP/2.0 200 OK");

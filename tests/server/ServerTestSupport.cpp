@@ -131,6 +131,16 @@ bool ServerFixture::start(ServerShape shape, QString* skip,
     return true;
 }
 
+std::unique_ptr<chatserver::ChatServer> ServerFixture::startTwin() {
+    chatserver::ServerConfig config = server->config();
+    config.chatPort = config.webPort = 0;
+    auto twin = std::make_unique<chatserver::ChatServer>(config, clock.clock());
+    QString error;
+    if (twin->start(&error)) return twin;
+    ADD_FAILURE() << "the second server did not start: " << error.toStdString();
+    return nullptr;
+}
+
 QString serverProgram() {
     return QStringLiteral(COLLOQ_SERVER_PROGRAM);
 }

@@ -66,6 +66,9 @@ struct ServerFixture {
     // False and a reason in `skip` when the store cannot be had; fails on a server that won't start.
     bool start(Backend backend, QString* skip, const std::function<void(chatserver::ServerConfig&)>& adjust = {});
     bool start(ServerShape shape, QString* skip, const std::function<void(chatserver::ServerConfig&)>& adjust = {});
+    // A second server on the same store and clock, as a balancer would have beside this one, on
+    // ports of its own; null (and a failure) when it does not start.
+    std::unique_ptr<chatserver::ChatServer> startTwin();
     quint16 chatPort() const { return server->chatListener()->port(); }
     quint16 webPort() const { return server->webListener() ? server->webListener()->port() : 0; }
     quint16 chatTlsPort() const { return server->chatTlsListener() ? server->chatTlsListener()->port() : 0; }

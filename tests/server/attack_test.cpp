@@ -62,15 +62,6 @@ protected:
             ++gists[gist(reply)];
         return gists;
     }
-    // A second server on the same store, as a balancer would have beside the first.
-    std::unique_ptr<chatserver::ChatServer> startSecond() {
-        chatserver::ServerConfig config = fixture.server->config();
-        config.chatPort = config.webPort = 0;
-        auto second = std::make_unique<chatserver::ChatServer>(config, fixture.clock.clock());
-        QString error;
-        EXPECT_TRUE(second->start(&error)) << error.toStdString();
-        return second;
-    }
     QList<QByteArray> registrations(const QString& prefix, int count) {
         QList<QByteArray> requests;
         for (int i = 0; i < count; ++i)
@@ -100,7 +91,8 @@ TEST_P(ManyAddresses, RegistrationsStopAtTheCapsPerNetworkAndInAllOnEveryServerO
     EXPECT_EQ(tally(registrations("spread", 40), spread),
               (QMap<QString, int>{{"3", 20}, {"1985: no more registrations", 20}}));
     // A second server on the same store counts the same registrations.
-    const auto second = startSecond();
+    const auto second = fixture.startTwin();
+    ASSERT_TRUE(second);
     const ChatReply refused = exchange(fixture.host, second->chatListener()->port(), registrations("late", 1).first(),
                                        QHostAddress("127.3.0.1"));
     EXPECT_EQ(gist(refused), "1985: no more registrations");
@@ -114,7 +106,8 @@ TEST_P(ManyAddresses, RegistrationsStopAtTheCapsPerNetworkAndInAllOnEveryServerO
 // An attacker alternating between two servers of the store has the room it would have at one:
 // its ID probes, guesses, look-ups and failures at an account count on both.
 TEST_P(ManyAddresses, AnAttackerAlternatingBetweenTwoServersOfTheStoreGetsNoMoreTriesThanAtOne) {
-    const auto second = startSecond();
+    const auto second = fixture.startTwin();
+    ASSERT_TRUE(second);
     int turn = 0;
     const auto send = [&](const QStringList& fields, const QString& from) {
         const quint16 port = turn++ % 2 ? second->chatListener()->port() : fixture.chatPort();

@@ -78,11 +78,8 @@ protected:
             config.limits.maxPerAddress = 2;
         };
         if (!first.start(GetParam(), &skip, adjust)) GTEST_SKIP() << skip.toStdString();
-        chatserver::ServerConfig config = first.server->config(); // the same store
-        config.chatPort = config.webPort = 0;
-        second = std::make_unique<chatserver::ChatServer>(config, first.clock.clock());
-        QString error;
-        ASSERT_TRUE(second->start(&error)) << error.toStdString();
+        second = first.startTwin();
+        ASSERT_TRUE(second);
         ASSERT_TRUE(balancer.start({first.chatPort(), second->chatListener()->port()})) << balancer.log().toStdString();
     }
     QList<chatserver::TcpListener*> listeners() { return {first.server->chatListener(), second->chatListener()}; }

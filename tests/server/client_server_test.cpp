@@ -1,6 +1,6 @@
 // The real client (main window offscreen, its chat link and settings files) against the real
-// server in this process, on both stores: registration, contacts added and removed, presence on
-// and off line, and sign-off with the site lists written to the client's settings file.
+// server in this process, on both stores: registration, contacts added and removed, requests of
+// others to be added, and sign-off with the site lists written to the client's settings file.
 #include "ServerTestSupport.h"
 #include "app/frmMain.h"
 #include "chatlink/ChatLink.h"
@@ -19,7 +19,6 @@
 
 #include <QApplication>
 #include <QDialog>
-#include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -120,8 +119,8 @@ protected:
             << " plain " << fixture.server->chatListener()->stats().answered << " "
             << form->txtStatus->toPlainText().toStdString();
     }
-    // Starts the client of a registered user in this folder, as it starts at every log-in;
-    // counts the answers to request 80 it gets.
+    // Starts the client of a registered user in this folder, as it starts at every log-in, and
+    // waits for the answer to its first request 80.
     int asksAnswered = 0;
     void startAs(const QString& userId, const QString& email) {
         TearDown();
@@ -144,50 +143,26 @@ protected:
     }
     QString id() const { return form->identity().userId; }
     void poll() { clientExchange("1" + S + id() + S + form->identity().email); }
-    const vb::ListItem* row(const QString& userId) const {
-        for (int i = 0; i < form->LstUsers->count(); ++i)
-            if (form->LstUsers->itemAt(i)->Key() == "A" + userId) return form->LstUsers->itemAt(i);
-        return nullptr;
-    }
 };
 
-TEST_P(ClientAgainstServer, RegistrationContactsPresenceAndSignOff) {
+// Registration through the dialog, a contact added and removed, and sign-off with the site lists
+// written to the client's settings file. (Presence, the waiting row and Add back are walked by the
+// end-to-end run with two clients.)
+TEST_P(ClientAgainstServer, RegistrationContactRemovalAndSignOff) {
     // A server-address file that names the server but no user: the program registers, with the
     // dialog filled in as a user would.
-    const QString addressFile = env.path("RTC_Chat.kvo");
     registerAnn();
     ASSERT_FALSE(id().isEmpty()) << form->txtStatus->toPlainText().toStdString();
-    EXPECT_EQ(testenv::readScrambledFile(addressFile).split(S),
+    EXPECT_EQ(testenv::readScrambledFile(env.path("RTC_Chat.kvo")).split(S),
               (QStringList{kServerAddress.toString(), QString::number(kChatPort), id(), "ann@example.com"}));
 
+    // Ann adds Bob, then removes him: his row goes, and he from her list.
     const QString bobId = bob({"3", "bob", "PC-B", "bob@example.com", "Bob"}).fields().value(3);
-    ASSERT_EQ(bob({"1", bobId, "bob@example.com"}).code(), "1");
-
-    // Ann adds Bob: a row waiting for him, without an address until he lists her too; then on
-    // line, his call address as its tag.
     clientExchange("4" + S + id() + S + "bob@example.com");
     const QString bobShown = fixture.server->service().handleFor(id().toLongLong(), bobId.toLongLong());
-    ASSERT_TRUE(row(bobShown)) << form->txtStatus->toPlainText().toStdString();
-    EXPECT_EQ(row(bobShown)->Text(), "Waiting");
-    EXPECT_EQ(row(bobShown)->Tag(), "");
-    EXPECT_EQ(row(bobShown)->SubItem(1), "waiting for them to add you"); // his name comes once he lists her
-    ASSERT_EQ(bob({"4", bobId, "ann@example.com"}).code(), "4");
-    poll();
-    EXPECT_EQ(row(bobShown)->Text(), "On");
-    EXPECT_EQ(row(bobShown)->Tag(), "127.0.0.3:5060");
-    EXPECT_EQ(row(bobShown)->SubItem(1), "Bob");
-
-    // Bob signs off; after a restart Ann's client lists him again, off line.
-    EXPECT_EQ(bob({"2005", bobId}).code(), "2005");
-    form->LstUsers->clear();
-    poll();
-    ASSERT_TRUE(row(bobShown));
-    EXPECT_EQ(row(bobShown)->Text(), "Off");
-    EXPECT_EQ(row(bobShown)->Tag(), "127.0.0.3:5060");
-
-    // Removing Bob drops his row, and him from her list.
+    ASSERT_TRUE(rowOf("bob@example.com")) << form->txtStatus->toPlainText().toStdString();
     clientExchange("5" + S + id() + S + bobShown);
-    EXPECT_FALSE(row(bobShown));
+    EXPECT_FALSE(rowOf("bob@example.com"));
     EXPECT_TRUE(store().contactsOf(id().toLongLong()).isEmpty());
 
     // The sign-off reply becomes the client's settings file, also when Ann's address changed
@@ -238,10 +213,7 @@ TEST_P(ClientAgainstServer, ATakenAddressBringsTheFormBackUntilItIsCorrectedOrGi
             ASSERT_FALSE(id().isEmpty());
             EXPECT_EQ(form->identity().email, "ann.lee@example.com");
             EXPECT_TRUE(form->cmdManageContacts->isEnabled());
-            // Not in the middle of its log-in's exchange: the next window starts afresh.
-            servertest::waitFor([&] { return g_lngChatSocketHandle == 0 && !form->tmrServerCall->isActive(); }, 3000);
-            g_blnQuitNoLogOff = true;
-            form->unloadForm();
+            TearDown(); // the next window starts afresh
         } else {
             EXPECT_TRUE(form->isUnloaded());
             EXPECT_EQ(testenv::readScrambledFile(env.path("RTC_Chat.kvo")).count(S), 1); // no identity stored
@@ -249,10 +221,11 @@ TEST_P(ClientAgainstServer, ATakenAddressBringsTheFormBackUntilItIsCorrectedOrGi
     }
 }
 
-// Dave and Carl add Ann before she adds them. Carl's client keeps her, across a restart, as waiting
-// for her, and will not call her; Ann is told of each once, ignores Dave (who is told nothing) and
-// adds Carl back, after which the two see each other on line.
-TEST_P(ClientAgainstServer, AContactNotAddedBackWaitsAcrossRestartsAndTheOtherSideAnswersTheRequest) {
+// Dave and Carl add Ann before she adds them. Carl's client will not call her while she has not
+// added him back; Ann is told of each once, in the order they asked, and having ignored both is
+// not asked again when she starts again. (The waiting row across a restart and Add back are the
+// end-to-end run's; that Dave learns nothing of the ignore, contact_requests_test's.)
+TEST_P(ClientAgainstServer, AOneSidedContactCannotBeCalledAndEachRequestIsShownOnceInTurn) {
     const QString annId = bob({"3", "ann", "PC-A", "ann@example.com", "Ann Lee"}).fields().value(3);
     const QString carlId = bob({"3", "carl", "PC-C", "carl@example.com", "Carl Owen"}).fields().value(3);
     const QString daveId = bob({"3", "dave", "PC-D", "dave@example.com", "Dave"}).fields().value(3);
@@ -262,7 +235,6 @@ TEST_P(ClientAgainstServer, AContactNotAddedBackWaitsAcrossRestartsAndTheOtherSi
 
     startAs(carlId, "carl@example.com");
     clientExchange("4" + S + carlId + S + "ann@example.com");
-    startAs(carlId, "carl@example.com"); // her row, kept, is also what the manager finds her in
     const vb::ListItem* ann = rowOf("ann@example.com");
     ASSERT_TRUE(ann);
     EXPECT_EQ((QStringList{ann->Text(), ann->SubItem(1)}), (QStringList{"Waiting", "waiting for them to add you"}));
@@ -270,27 +242,20 @@ TEST_P(ClientAgainstServer, AContactNotAddedBackWaitsAcrossRestartsAndTheOtherSi
     form->cmdConnect_Click();
     EXPECT_TRUE(form->txtStatus->toPlainText().startsWith("ann@example.com has not added you to their contacts yet"));
 
-    // Ann is asked by both, once each, in the order they asked.
     startAs(annId, "ann@example.com");
     const auto* request = form->findChild<QLabel*>("lblContactRequest");
     EXPECT_EQ(request->text(), "Dave (dave@example.com) wants to add you as a contact (1 more after this one)");
     form->findChild<QPushButton*>("cmdIgnore")->click();
     EXPECT_EQ(request->text(), "Carl Owen (carl@example.com) wants to add you as a contact");
-    form->findChild<QPushButton*>("cmdAddBack")->click();
+    form->findChild<QPushButton*>("cmdIgnore")->click();
     EXPECT_FALSE(request->isVisibleTo(form.get()));
-    ASSERT_TRUE(
-        servertest::waitFor([&] { return rowOf("carl@example.com") && rowOf("carl@example.com")->Text() == "On"; }));
+    // Asked once more in this run (after the ignores, which go first), and started again, she is
+    // not asked again.
     form->chatLink().send("80" + S + annId + S + "ann@example.com");
     ASSERT_TRUE(servertest::waitFor([&] { return asksAnswered == 2; }));
     EXPECT_FALSE(request->isVisibleTo(form.get()));
-    // Started again, Ann is not asked again.
     startAs(annId, "ann@example.com");
     EXPECT_FALSE(form->findChild<QWidget*>("fraContactRequest")->isVisibleTo(form.get()));
-    // Carl, started again, sees Ann on line under her name.
-    startAs(carlId, "carl@example.com");
-    ASSERT_TRUE(rowOf("ann@example.com"));
-    EXPECT_EQ((QStringList{rowOf("ann@example.com")->Text(), rowOf("ann@example.com")->SubItem(1)}),
-              (QStringList{"On", "Ann Lee"}));
 }
 
 COLLOQ_ON_BOTH_STORES(ClientAgainstServer);
@@ -383,24 +348,14 @@ TEST_P(ClientAgainstConfirmingServer, AnAccountWaitingForItsAddressIsToldWhatToD
     EXPECT_TRUE(form->txtStatus->toPlainText().startsWith("Please confirm your e-mail address: open the link in the "
                                                           "mail sent to ann@example.com."));
     EXPECT_EQ(vb::ForeColor(*form->txtStatus), vb::vbRed);
-    // Until then Bob, adding her, sees what he would for anyone; she may add him meanwhile.
-    const QString bobId = bob({"3", "bob", "PC-B", "bob@example.com", "Bob"}).fields().value(3);
-    ASSERT_TRUE(servertest::waitFor([&] { return relay.received().size() == 2; }));
-    EXPECT_EQ(fixture.server->service().confirmAddress(relay.received().value(1).body()).outcome,
-              chatserver::Confirmation::Outcome::Confirmed);
+    // She may add a contact meanwhile. Her link opened, her next poll tells her so, in a box beside
+    // her list. (What others see of her address meanwhile and after is confirmation_test's.)
     clientExchange("4" + S + id() + S + "bob@example.com");
-    const QStringList added = bob({"4", bobId, "ann@example.com"}).fields();
-    EXPECT_EQ(added.mid(2), (QStringList{"", "ann@example.com", "", "0"}));
-    // Her link opened, they list each other, and his list shows her on line.
     EXPECT_EQ(fixture.server->service().confirmAddress(relay.received().value(0).body()).outcome,
               chatserver::Confirmation::Outcome::Confirmed);
-    poll(); // which tells her so, in a box beside her list
+    poll();
     ASSERT_FALSE(env.boxes().isEmpty());
     EXPECT_EQ(env.boxes().last().title, "E-mail address confirmed");
-    const QStringList bobSees = bob({"1", bobId, "bob@example.com"}).fields();
-    EXPECT_EQ(bobSees.mid(1, 5), (QStringList{added.value(1), "Ann Lee", "ann@example.com", "127.0.0.1:5070", "1"}));
-    // (and his own request told him, once, that his address is confirmed)
-    EXPECT_EQ(bobSees.value(7), "E-mail address confirmed");
 }
 
 COLLOQ_ON_BOTH_STORES(ClientAgainstConfirmingServer);

@@ -89,6 +89,13 @@ protected:
         form->sendChatRequest("1" + S + form->identity().userId + S + form->identity().email);
         return servertest::waitFor([&] { return form->txtStatus->toPlainText().startsWith(expectedStatus); }, 15000);
     }
+    // The files the client keeps, byte for byte.
+    QList<QByteArray> clientFiles() {
+        QList<QByteArray> contents;
+        for (const char* name : {"RTC_Chat.kvo", "ColloqChat.kvo", "RTC_Name.kvo", "ColloqChat.trust"})
+            contents.append(bytesOf(env.path(QString::fromLatin1(name))));
+        return contents;
+    }
     quint64 requestsOn(chatserver::TcpListener* listener) const {
         return listener ? listener->stats().answered.load() : 0;
     }
@@ -129,14 +136,7 @@ TEST_F(ClientTls, ThePinnedKeyKeepsADowngradeFromTheIdentityAndTheFiles) {
     EXPECT_FALSE(server->server->storage().findUser(id.toLongLong()));
     EXPECT_TRUE(server->server->storage().signsInSecurely(fresh.toLongLong()));
 
-    const QStringList files{"RTC_Chat.kvo", "ColloqChat.kvo", "RTC_Name.kvo", "ColloqChat.trust"};
-    QList<QByteArray> before;
-    for (const QString& name : files)
-        before.append(bytesOf(env.path(name)));
-    const auto unchanged = [&] {
-        for (qsizetype i = 0; i < files.size(); ++i)
-            EXPECT_EQ(bytesOf(env.path(files[i])), before[i]) << files[i].toStdString();
-    };
+    const QList<QByteArray> before = clientFiles();
 
     // The address without TLS now: the client does not go down to the plain port. To it the chat
     // server cannot be reached, and the alternate server's pages, which carry the ID, are asked
@@ -146,7 +146,7 @@ TEST_F(ClientTls, ThePinnedKeyKeepsADowngradeFromTheIdentityAndTheFiles) {
     EXPECT_TRUE(poll("The chat server cannot be reached"));
     EXPECT_EQ(requestsOn(server->server->chatListener()), 0u);
     EXPECT_FALSE(g_strAltServerBase.isEmpty());
-    unchanged();
+    EXPECT_EQ(clientFiles(), before);
 }
 
 TEST_F(ClientTls, AServerThatNeverHadTlsIsTakenInTheClearWithAWordAndMayNotMoveTheClient) {
@@ -217,10 +217,7 @@ TEST_F(ClientTls, AnImpostorBehindARedirectingRouterGetsNeitherTheIdNorTheEmail)
     ASSERT_FALSE(id.isEmpty());
     form->sendChatRequest("1" + S + id + S + "ann@example.com");
     ASSERT_TRUE(servertest::waitFor([&] { return requestsOn(server->server->chatTlsListener()) >= 2; }));
-    const QStringList files{"RTC_Chat.kvo", "ColloqChat.kvo", "RTC_Name.kvo", "ColloqChat.trust"};
-    QList<QByteArray> before;
-    for (const QString& name : files)
-        before.append(bytesOf(env.path(name)));
+    const QList<QByteArray> before = clientFiles();
 
     testsupport::PacketCapture capture;
     ASSERT_TRUE(capture.started());
@@ -247,7 +244,6 @@ TEST_F(ClientTls, AnImpostorBehindARedirectingRouterGetsNeitherTheIdNorTheEmail)
     EXPECT_EQ(requestsOn(impostor->server->chatListener()), 0u);
     EXPECT_EQ(impostor->server->chatTlsListener()->stats().malformed, 0u); // not a byte of a request came
     EXPECT_EQ(testsupport::secretsIn(packets, {kPort, kPort + 1, 80, 443}, {id, "ann@example.com"}), QStringList());
-    for (qsizetype i = 0; i < files.size(); ++i)
-        EXPECT_EQ(bytesOf(env.path(files[i])), before[i]) << files[i].toStdString();
+    EXPECT_EQ(clientFiles(), before);
     EXPECT_TRUE(g_strAltServerBase.isEmpty());
 }

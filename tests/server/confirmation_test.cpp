@@ -68,8 +68,7 @@ TEST_P(Confirmation, AnAccountIsFoundByItsAddressOnlyOnceTheMailboxConfirmsItAnd
         << annMail.body().toStdString();
 
     // Until she confirms, Bob adding her address hears what he hears for an address nobody has
-    // (what she is told at log-in meanwhile, and their lists once she confirms, are
-    // client_server_test's AnAccountWaitingForItsAddressIsToldWhatToDoInTheStatusBox).
+    // (what her client shows meanwhile is client_server_test's).
     const QStringList added = send({"4", bobId, "ann@example.org"}, "127.0.0.3").fields();
     const QStringList nobody = send({"4", bobId, "nobody@example.org"}, "127.0.0.3").fields();
     EXPECT_EQ(added.mid(2), (QStringList{"", "ann@example.org", "", "0"}));
@@ -85,6 +84,10 @@ TEST_P(Confirmation, AnAccountIsFoundByItsAddressOnlyOnceTheMailboxConfirmsItAnd
                                            "can now add you by it.",
                                            "E-mail address confirmed"}));
     EXPECT_EQ(send({"1", annId, "ann@example.org"}, "127.0.0.2", callAddress(2)).code(), "1");
+    // Bob's entry, made while her address was nobody's, is hers now: his list shows her on line.
+    const QStringList bobSees = send({"1", bobId, "bob@example.org"}, "127.0.0.3", callAddress(3)).fields();
+    EXPECT_EQ(bobSees.mid(bobSees.indexOf(added.value(1)), 5),
+              (QStringList{added.value(1), "Ann", "ann@example.org", callAddress(2), "1"}));
     // Twice is harmless, and so is a look-alike of the link.
     EXPECT_TRUE(open(link).contains("was confirmed already"));
     EXPECT_TRUE(open(link.chopped(1) + (link.endsWith('a') ? "b" : "a")).contains("not known here"));
@@ -115,10 +118,10 @@ TEST_P(Confirmation, LookAlikesOfAnAddressAreRefusedFoldedOrConfirmedOnlyFromThe
         const char* answer;  // the reply's code
         const char* mailbox; // where a mail went, if any
     } cases[] = {
-        {"ann@example.org.", "3", "ann@example.org"}, {"ANN@Example.ORG", "3", "ann@example.org"},
+        {"ann@example.org.", "3", "ann@example.org"},
+        {"ANN@Example.ORG", "3", "ann@example.org"},
         {"ann\u00ad@example.org", "1985", nullptr}, // soft hyphen
-        {"ann\u00a0@example.org", "1985", nullptr}, // no-break space (a zero-width one arrives as "?")
-        {"\"ann\"@example.org", "1985", nullptr},     {"ann+x@example.org", "3", "ann+x@example.org"},
+        {"ann+x@example.org", "3", "ann+x@example.org"},
     };
     int mails = 1;
     for (const auto& c : cases) {

@@ -6,6 +6,7 @@
 // loses nothing.
 #include "ServerTestSupport.h"
 #include "tests/support/Linphonec.h"
+#include "web/WebText.h"
 #include "wire/Codepage.h"
 #include "wire/Protocol.h"
 #include "wire/Scramble.h"
@@ -67,22 +68,10 @@ protected:
     QString annId;
 };
 
-// The client's reading of a page: from `skip` characters on from the start marker up to the end
-// marker, trimmed, and the number right after the end marker (the redirect page's stamp).
-std::pair<QString, qint64> clientReading(const QByteArray& raw, const QString& start, qsizetype skip,
-                                         const QString& end) {
-    const QString text = wire::fromCp1252(raw);
-    const qsizetype from = text.indexOf(start);
-    const qsizetype to = from < 0 ? -1 : text.indexOf(end, from + skip);
-    if (to < 0) return {"<no markers>", 0};
-    const QString after = text.mid(to + end.size()).trimmed();
-    qsizetype digits = 0;
-    while (digits < after.size() && after[digits].isDigit())
-        ++digits;
-    return {text.mid(from + skip, to - from - skip).trimmed(), after.left(digits).toLongLong()};
-}
-std::pair<QString, qint64> clientLookValue(const QByteArray& raw) {
-    return clientReading(raw, "StartLookWANIP =", 16, "EndLookWANIP");
+// What the client reads out of a page, with its own functions; nothing when the markers are not
+// both there.
+QString clientRead(const HttpReply& page, std::optional<QString> (*read)(const QString&, int*, int)) {
+    return read(wire::fromCp1252(page.raw), nullptr, 0).value_or("<no markers>");
 }
 
 TEST_P(ChatPortTest, ARequestArrivingInPiecesIsAnsweredOnceWhole) {
@@ -115,8 +104,6 @@ TEST_P(ChatPortTest, TruncatedOversizedUnknownAndUnclearRequests) {
         {"binary", QByteArray("\x01\x02\x03\xff", 4), {}},
         {"a field that never ends", wire::toCp1252(wire::scrambled("1" + S + QString(9000, '7'))), {}},
         {"too many fields in a registration", chatRequest({"3", "u", "pc", "a@b.org", "A", "B"}, "1.2.3.4"), "1985"},
-        {"wrong e-mail for the ID", chatRequest({"1", annId, "eve@example.org"}, callAddress(2)), "1957"},
-        {"the ID with a leading zero", chatRequest({"1", "0" + annId, "ann@example.org"}, callAddress(2)), "1957"},
         {"a port no client can take", chatRequest({"1", annId, "ann@example.org"}, "127.0.0.2:99999"), "1957"},
         // The user is told, instead of a connection that closes without a word.
         {"a contact's e-mail holding the separator", chatRequest({"4", annId, "a" + S + "b@x.org"}, callAddress(2)),
@@ -124,7 +111,6 @@ TEST_P(ChatPortTest, TruncatedOversizedUnknownAndUnclearRequests) {
         // The pages put names between their markers, and clients show them.
         {"a name carrying a page marker", chatRequest({"3", "u", "pc", "m@x.org", "A EndLookWANIP"}, ""), "1985"},
         {"a name with a control character", chatRequest({"3", "u", "pc", "c@x.org", "A\x01"}, ""), "1985"},
-        {"a call address with markup", chatRequest({"3", "u", "pc", "t@x.org", "A"}, "1.2.3.4:5060<b>"), "1985"},
         {"a name that looks like SQL", chatRequest({"3", "u", "pc", "q@x.org", "R'); DROP TABLE users;--"}, ""), "3"},
     };
     for (const Case& c : cases) {
@@ -293,15 +279,17 @@ TEST_P(CallAddressCheck, ASilentAddressIsToldAnAnsweringOneIsNotAndNoAddressCanB
 INSTANTIATE_TEST_SUITE_P(Loops, CallAddressCheck, ::testing::Values(1, 2),
                          [](const auto& loops) { return loops.param == 1 ? "OneLoop" : "TwoLoops"; });
 
-// The pages are read back the way the client reads them: markers searched in the raw reply.
+// The pages are read back by the client's own reading of them, in the raw reply.
 TEST_P(ChatPortTest, WebPagesAnswerTheCallerTheAlternateServerOnlyTheAddressThatLoggedInAndOthersPlainly) {
     const auto chatPage = get("ClientChatIP.aspx", QHostAddress("127.0.0.7"));
     EXPECT_EQ(chatPage.status, 200);
-    EXPECT_EQ(clientReading(chatPage.raw, "StartClientChatWANIP =", 23, "EndClientChatWANIP").first, "127.0.0.7");
+    EXPECT_EQ(clientRead(chatPage, web::clientChatValue), "127.0.0.7");
     EXPECT_TRUE(chatPage.raw.contains("Content-Length: " + QByteArray::number(chatPage.body.size())));
     // Page names are matched without regard to case, as the original web server did.
-    EXPECT_EQ(clientLookValue(get("INFOIP.ASP", QHostAddress("127.0.0.8")).raw).first, "127.0.0.8");
-    EXPECT_EQ(clientLookValue(get("ChatServerIP.asp").raw), std::make_pair(QString("10.20.30.40"), qint64(1152007)));
+    EXPECT_EQ(clientRead(get("INFOIP.ASP", QHostAddress("127.0.0.8")), web::lookWanValue), "127.0.0.8");
+    const auto redirect = web::redirectAnswer(wire::fromCp1252(get("ChatServerIP.asp").raw));
+    ASSERT_TRUE(redirect);
+    EXPECT_EQ(std::make_pair(redirect->address, redirect->stamp), std::make_pair(QString("10.20.30.40"), 1152007));
     const QString tail = S + annId + S + "127.0.0.2:5070" + S + "Jet OLEDB:Database Password=brick789";
     // Someone else who knows Ann's ID: no markers, which the client takes as a malformed reply.
     for (const QString& page :

@@ -21,11 +21,8 @@ protected:
         if (!fixture.start(ServerShape{GetParam(), sqlite ? 2 : 1}, &skip)) GTEST_SKIP() << skip.toStdString();
         bobPort = fixture.chatPort();
         if (!sqlite) {
-            chatserver::ServerConfig config = fixture.server->config();
-            config.chatPort = config.webPort = 0;
-            second = std::make_unique<chatserver::ChatServer>(config, fixture.clock.clock());
-            QString error;
-            ASSERT_TRUE(second->start(&error)) << error.toStdString();
+            second = fixture.startTwin();
+            ASSERT_TRUE(second);
             bobPort = second->chatListener()->port();
         }
         annId = ann({"3", "ann", "PC", "ann@example.org", "Ann"}).fields().value(3);
