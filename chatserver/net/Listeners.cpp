@@ -3,6 +3,7 @@
 #include "chatserver/net/Logging.h"
 #include "chatserver/net/TlsServer.h"
 
+#include <QRandomGenerator>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <arpa/inet.h>
@@ -129,8 +130,17 @@ int listeningSocket(const QHostAddress& address, quint16 port, bool sharedPort, 
 // that failed to start) goes where the kernel's own hash sends it.
 bool spreadByAddress(int fd, bool ipv6, int loops) {
     constexpr auto net = [](int offset) { return quint32(SKF_NET_OFF + offset); };
+    // The address's bits are mixed, with a value of this run's own, before they choose:
+    // addresses that differ in one byte only (a flood's, say) must still land on every loop, and
+    // nobody may pick addresses that all land on one, since a loop with all the connection slots
+    // taken makes room only among its own connections.
+    constexpr quint32 kMix = 2654435761U;
+    const quint32 salt = QRandomGenerator::system()->generate();
     const sock_filter byV4[] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, net(12)), // the source address
+        BPF_STMT(BPF_ALU | BPF_XOR | BPF_K, salt),
+        BPF_STMT(BPF_ALU | BPF_MUL | BPF_K, kMix),
+        BPF_STMT(BPF_ALU | BPF_RSH | BPF_K, 16),
         BPF_STMT(BPF_ALU | BPF_MOD | BPF_K, quint32(loops)),
         BPF_STMT(BPF_RET | BPF_A, 0),
     };
@@ -144,6 +154,9 @@ bool spreadByAddress(int fd, bool ipv6, int loops) {
         BPF_STMT(BPF_MISC | BPF_TAX, 0),
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, net(12)),
         BPF_STMT(BPF_ALU | BPF_XOR | BPF_X, 0),
+        BPF_STMT(BPF_ALU | BPF_XOR | BPF_K, salt),
+        BPF_STMT(BPF_ALU | BPF_MUL | BPF_K, kMix),
+        BPF_STMT(BPF_ALU | BPF_RSH | BPF_K, 16),
         BPF_STMT(BPF_ALU | BPF_MOD | BPF_K, quint32(loops)),
         BPF_STMT(BPF_RET | BPF_A, 0),
     };
