@@ -99,13 +99,13 @@ bool ChatServer::start(QString* error) {
     }
     if (m_config.chatEnabled) {
         m_chat = new ChatListener(*m_service, listenerLimits(), this);
-        m_chat->setSharedPort(loopCount() > 1);
+        m_chat->setSharedPort(loopCount());
         if (!m_chat->listen(m_config.chatAddress, m_config.chatPort, error)) return false;
     }
 
     if (m_config.webEnabled) {
         m_web = new WebListener(*m_pages, listenerLimits(), this);
-        m_web->setSharedPort(loopCount() > 1);
+        m_web->setSharedPort(loopCount());
         QString problem;
         if (!m_web->listen(m_config.webAddress, m_config.webPort, &problem)) {
             delete m_web;

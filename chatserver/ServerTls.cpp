@@ -58,7 +58,7 @@ bool ChatServer::startTls(QString* error) {
     const auto open = [&](auto*& listener, auto make, bool named, const QHostAddress& address, quint16 port) {
         listener = make();
         listener->setTls(m_tls);
-        listener->setSharedPort(loopCount() > 1);
+        listener->setSharedPort(loopCount());
         QString why;
         if (listener->listen(address, port, &why)) return true;
         delete listener;

@@ -3,12 +3,15 @@
 #include "chatserver/net/Logging.h"
 #include "chatserver/net/TlsServer.h"
 
+#include <QRandomGenerator>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <iterator>
+#include <linux/filter.h>
 #include <linux/sockios.h>
 #include <netinet/in.h>
 #include <sys/epoll.h>
@@ -120,6 +123,49 @@ int listeningSocket(const QHostAddress& address, quint16 port, bool sharedPort, 
     return fd;
 }
 
+// Hands each caller to the same loop every time, by its address (an IPv6 caller by its /64):
+// each loop keeps in memory the contact lists of the users who poll it, and a user whose polls
+// went to any loop at random had its list read from the store, and kept, by each of them.
+// Addresses from a cBPF filter on the port's group of sockets; a caller it cannot place (a loop
+// that failed to start) goes where the kernel's own hash sends it.
+bool spreadByAddress(int fd, bool ipv6, int loops) {
+    constexpr auto net = [](int offset) { return quint32(SKF_NET_OFF + offset); };
+    // The address's bits are mixed, with a value of this run's own, before they choose:
+    // addresses that differ in one byte only (a flood's, say) must still land on every loop, and
+    // nobody may pick addresses that all land on one, since a loop with all the connection slots
+    // taken makes room only among its own connections.
+    constexpr quint32 kMix = 2654435761U;
+    const quint32 salt = QRandomGenerator::system()->generate();
+    const sock_filter byV4[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, net(12)), // the source address
+        BPF_STMT(BPF_ALU | BPF_XOR | BPF_K, salt),
+        BPF_STMT(BPF_ALU | BPF_MUL | BPF_K, kMix),
+        BPF_STMT(BPF_ALU | BPF_RSH | BPF_K, 16),
+        BPF_STMT(BPF_ALU | BPF_MOD | BPF_K, quint32(loops)),
+        BPF_STMT(BPF_RET | BPF_A, 0),
+    };
+    const sock_filter byV6[] = {
+        BPF_STMT(BPF_LD | BPF_B | BPF_ABS, net(0)),
+        BPF_STMT(BPF_ALU | BPF_RSH | BPF_K, 4),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 6, 2, 0),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, net(12)), // an IPv4 caller on a dual-stack port
+        BPF_JUMP(BPF_JMP | BPF_JA, 4, 0, 0),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, net(8)), // the source's first 64 bits
+        BPF_STMT(BPF_MISC | BPF_TAX, 0),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, net(12)),
+        BPF_STMT(BPF_ALU | BPF_XOR | BPF_X, 0),
+        BPF_STMT(BPF_ALU | BPF_XOR | BPF_K, salt),
+        BPF_STMT(BPF_ALU | BPF_MUL | BPF_K, kMix),
+        BPF_STMT(BPF_ALU | BPF_RSH | BPF_K, 16),
+        BPF_STMT(BPF_ALU | BPF_MOD | BPF_K, quint32(loops)),
+        BPF_STMT(BPF_RET | BPF_A, 0),
+    };
+    sock_fprog program{};
+    program.len = ipv6 ? std::size(byV6) : std::size(byV4);
+    program.filter = const_cast<sock_filter*>(ipv6 ? byV6 : byV4);
+    return ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_REUSEPORT_CBPF, &program, sizeof program) == 0;
+}
+
 quint16 boundPort(int fd) {
     sockaddr_storage bound{};
     socklen_t boundLength = sizeof bound;
@@ -151,6 +197,8 @@ bool TcpListener::listen(const QHostAddress& address, quint16 port, QString* err
     }
     m_listenFd = listeningSocket(address, port, m_sharedPort);
     if (m_listenFd < 0) return refuse(errno);
+    if (m_sharedPort && !spreadByAddress(m_listenFd, address.protocol() != QAbstractSocket::IPv4Protocol, m_loops))
+        qCWarning(lcServer).noquote() << m_name << "callers go to the loops at random:" << std::strerror(errno);
     m_port = boundPort(m_listenFd);
     m_address = address;
     if (!watchListening()) return refuse(errno);

@@ -64,8 +64,11 @@ public:
 
     // False and a message when the address cannot be listened on (in use, not ours, ...).
     bool listen(const QHostAddress& address, quint16 port, QString* error);
-    // Before listen(): other loops will serve the same port beside this listener.
-    void setSharedPort(bool shared) { m_sharedPort = shared; }
+    // Before listen(): how many loops will serve the same port, this listener's among them.
+    void setSharedPort(int loops) {
+        m_sharedPort = loops > 1;
+        m_loops = loops;
+    }
     // Listens on the port of `first` (which shares it) on this listener's thread, counting its
     // callers in `first`'s ledger; false and a message when it cannot.
     bool serveAlongside(const TcpListener& first, QString* error);
@@ -131,6 +134,7 @@ private:
     bool m_acceptPaused = false;    // out of file descriptors: try again at the next sweep
     bool m_slotForNewcomer = false; // the connection being disposed of leaves its place to a new one
     bool m_sharedPort = false;      // other loops listen on the same port
+    int m_loops = 1;                // how many, this one's among them
     QHostAddress m_address;
     quint16 m_port = 0;
     QSocketNotifier* m_notifier = nullptr;
