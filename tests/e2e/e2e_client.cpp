@@ -35,10 +35,8 @@
 
 namespace {
 
-void say(const QString& line) {
-    QString flat = line;
-    flat.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
-    const QByteArray bytes = flat.toUtf8() + '\n';
+void say(QString line) {
+    const QByteArray bytes = line.replace('\n', ' ').replace('\r', ' ').toUtf8() + '\n';
     std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
     std::fflush(stdout);
 }
@@ -94,6 +92,8 @@ private:
         return QDialog::Rejected;
     }
 
+    // Handlers let events run (DoEvents), so a command may arrive while another one is inside
+    // one: it waits its turn.
     void readInput() {
         char buffer[4096];
         const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
@@ -105,17 +105,8 @@ private:
             return;
         }
         m_pending.append(buffer, got);
-        qsizetype end = 0;
-        while ((end = m_pending.indexOf('\n')) >= 0) {
+        for (qsizetype end = 0; (end = m_pending.indexOf('\n')) >= 0; m_pending.remove(0, end + 1))
             m_lines.push_back(QString::fromUtf8(m_pending.left(end)).trimmed());
-            m_pending.remove(0, end + 1);
-        }
-        runQueued();
-    }
-
-    // Handlers let events run (DoEvents), so a command may arrive while another one is inside
-    // one: it waits its turn.
-    void runQueued() {
         if (m_busy) return;
         m_busy = true;
         while (!m_lines.empty()) {
@@ -124,77 +115,65 @@ private:
             try {
                 say(run(line));
             } catch (const std::exception& error) {
-                say(QStringLiteral("err ") + QString::fromUtf8(error.what()));
+                say("err " + QString::fromUtf8(error.what()));
             }
         }
         m_busy = false;
     }
 
     QString run(const QString& line) {
-        const QString command = line.section(QLatin1Char(' '), 0, 0);
-        const QString argument = line.section(QLatin1Char(' '), 1);
+        const QString command = line.section(' ', 0, 0);
+        const QString argument = line.section(' ', 1);
         frmMain* form = frmMain::existing();
-        if (!form) return QStringLiteral("err no main window");
-        if (command == QLatin1String("id")) return QStringLiteral("ok ") + form->identity().userId;
-        if (command == QLatin1String("state")) return QStringLiteral("ok ") + stateText(*form);
-        if (command == QLatin1String("rows")) return QStringLiteral("ok ") + rowsText(*form);
-        if (command == QLatin1String("tick")) {
+        if (!form) return "err no main window";
+        if (command == "id") return "ok " + form->identity().userId;
+        if (command == "state") return "ok " + stateText(*form);
+        if (command == "rows") return "ok " + rowsText(*form);
+        if (command == "size") return QStringLiteral("ok %1 %2").arg(form->width()).arg(form->height());
+        if (command == "request") {
+            // The contact request the strip under the list tells of, if it shows one.
+            const auto* strip = form->findChild<QWidget*>("fraContactRequest");
+            const auto* text = form->findChild<QLabel*>("lblContactRequest");
+            return "ok " + (strip && text && strip->isVisibleTo(form) ? text->text() : QString());
+        }
+        if (command == "addback") return clicked(form->findChild<QPushButton*>("cmdAddBack"));
+        if (command == "back") return clicked(form->cmdBackToServer); // to the chat server again
+        if (command == "refresh") return clicked(form->cmdRefresh);   // what F5 presses
+        if (command == "connect") return clicked(form->cmdConnect);
+        if (command == "terminate") return clicked(form->cmdTerminate);
+        if (command == "click") {
+            const int row = argument.toInt();
+            if (row < 0 || row >= form->LstUsers->count()) return "err no row " + argument;
+            emit form->LstUsers->ItemClick(form->LstUsers->itemAt(row));
+        } else if (command == "tick") {
             // Poll ticks of a test's length; the ticks per poll stay as the program has them.
             form->tmrUpdateUserOnLine->setInterval(argument.toInt());
-            return QStringLiteral("ok");
-        }
-        if (command == QLatin1String("add")) {
+        } else if (command == "add") {
             m_contact = argument;
             form->cmdManageContacts->click();
-            return QStringLiteral("ok");
-        }
-        if (command == QLatin1String("request")) {
-            // The contact request the strip under the list tells of, if it shows one.
-            const auto* strip = form->findChild<QWidget*>(QStringLiteral("fraContactRequest"));
-            const auto* text = form->findChild<QLabel*>(QStringLiteral("lblContactRequest"));
-            return QStringLiteral("ok ") + (strip && text && strip->isVisibleTo(form) ? text->text() : QString());
-        }
-        if (command == QLatin1String("addback"))
-            return clicked(form->findChild<QPushButton*>(QStringLiteral("cmdAddBack")));
-        if (command == QLatin1String("back")) return clicked(form->cmdBackToServer); // to the chat server again
-        if (command == QLatin1String("refresh")) return clicked(form->cmdRefresh);   // what F5 presses
-        if (command == QLatin1String("row")) {
+        } else if (command == "row") {
             // A row for a peer the chat server does not list, such as another SIP program.
-            vb::ListItem* item = form->LstUsers->add(QStringLiteral("On"));
+            vb::ListItem* item = form->LstUsers->add("On");
             item->setSubItem(2, argument);
             item->setTag(argument);
-            return QStringLiteral("ok");
-        }
-        if (command == QLatin1String("click")) {
-            const int row = argument.toInt();
-            if (row < 0 || row >= form->LstUsers->count()) return QStringLiteral("err no row ") + argument;
-            emit form->LstUsers->ItemClick(form->LstUsers->itemAt(row));
-            return QStringLiteral("ok");
-        }
-        if (command == QLatin1String("auto")) {
-            vb::setValue(*form->chkAutoAnswer, argument == QLatin1String("1") ? vb::vbChecked : vb::vbUnchecked);
-            return QStringLiteral("ok");
-        }
-        if (command == QLatin1String("contacts-only")) {
+        } else if (command == "auto") {
+            vb::setValue(*form->chkAutoAnswer, argument == "1" ? vb::vbChecked : vb::vbUnchecked);
+        } else if (command == "contacts-only") {
             // "Only my contacts may ring", ticked or not as a person would.
-            if (form->chkContactsOnly->isChecked() != (argument == QLatin1String("1"))) form->chkContactsOnly->click();
-            return QStringLiteral("ok");
-        }
-        if (command == QLatin1String("connect")) return clicked(form->cmdConnect);
-        if (command == QLatin1String("terminate")) return clicked(form->cmdTerminate);
-        if (command == QLatin1String("size")) return QStringLiteral("ok %1 %2").arg(form->width()).arg(form->height());
-        if (command == QLatin1String("quit")) {
+            if (form->chkContactsOnly->isChecked() != (argument == "1")) form->chkContactsOnly->click();
+        } else if (command == "quit") {
             form->close();
-            return QStringLiteral("ok");
+        } else {
+            return "err unknown command " + command;
         }
-        return QStringLiteral("err unknown command ") + command;
+        return "ok";
     }
 
     static QString clicked(QPushButton* button) {
-        if (!button) return QStringLiteral("err no such button");
-        if (!button->isEnabled()) return QStringLiteral("err ") + button->objectName() + QStringLiteral(" disabled");
+        if (!button) return "err no such button";
+        if (!button->isEnabled()) return "err " + button->objectName() + " disabled";
         button->click();
-        return QStringLiteral("ok");
+        return "ok";
     }
 
     static QString stateText(frmMain& form) {
