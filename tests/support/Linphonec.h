@@ -20,16 +20,12 @@ inline bool haveLinphonec() {
 class Linphonec {
 public:
     // `autoAnswer`: answer incoming calls by itself; `call`: a SIP address to call at start;
-    // `video`: offer and accept video.
-    explicit Linphonec(bool autoAnswer, const QString& call = {}, bool video = false)
-        : Linphonec(autoAnswer, call, video, 5090, QProcessEnvironment::systemEnvironment()) {}
-    // Listening on the first free UDP port from `firstPort` on (two started together need ports
-    // apart), in `environment` (a display of its own, say).
-    Linphonec(bool autoAnswer, quint16 firstPort, const QProcessEnvironment& environment)
-        : Linphonec(autoAnswer, {}, false, firstPort, environment) {}
+    // `video`: offer and accept video; `firstPort`: it listens on the first free UDP port from
+    // there on (two started together need ports apart); `environment`: a display of its own, say;
     // `sipSettings`: more lines of its [sip] section ("media_encryption=zrtp\n", say).
-    Linphonec(bool autoAnswer, const QString& call, bool video, quint16 firstPort,
-              const QProcessEnvironment& environment, const QByteArray& sipSettings = {}) {
+    explicit Linphonec(bool autoAnswer, const QString& call = {}, bool video = false, quint16 firstPort = 5090,
+                       const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
+                       const QByteArray& sipSettings = {}) {
         port = rtc::findFreeUdpPort(firstPort);
         QDir(home.path()).mkpath(QStringLiteral(".local/share/linphone"));
         QFile rc(home.filePath(QStringLiteral("linphonerc")));
@@ -52,6 +48,8 @@ public:
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(QStringLiteral("linphonec"), args);
     }
+    Linphonec(bool autoAnswer, quint16 firstPort, const QProcessEnvironment& environment)
+        : Linphonec(autoAnswer, {}, false, firstPort, environment) {}
     ~Linphonec() {
         if (process.state() == QProcess::NotRunning) return;
         process.write("quit\n");

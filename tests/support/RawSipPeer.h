@@ -30,24 +30,19 @@ public:
     QString address() const { return host() + QLatin1Char(':') + QString::number(port()); }
 
     // The INVITE of a new call to `target` ("host:port"): From carries `displayName` as written
-    // between its quotes and `fromUri`; Contact names `contactUri`; both default to this peer.
+    // between its quotes and `fromUri` (or `fromValue` as it stands, when set); Contact names
+    // `contactUri`; both default to this peer.
     QByteArray invite(const QString& target, const QByteArray& displayName, QByteArray fromUri = {},
                       QByteArray contactUri = {}) {
-        // (With fromValue set, From carries it instead.)
-        const QByteArray self = address().toLatin1();
-        if (fromUri.isEmpty()) fromUri = "sip:peer@" + self;
-        if (contactUri.isEmpty()) contactUri = "sip:peer@" + self;
-        callId = QByteArray::number(QRandomGenerator::global()->generate64(), 16) + "@" + host().toLatin1();
+        const QByteArray self = "sip:peer@" + address().toLatin1();
+        if (fromUri.isEmpty()) fromUri = self;
+        if (contactUri.isEmpty()) contactUri = self;
         const QByteArray fromTag = QByteArray::number(QRandomGenerator::global()->generate(), 16);
+        begin(target, fromValue.isEmpty() ? "\"" + displayName + "\" <" + fromUri + ">;tag=" + fromTag : fromValue,
+              contactUri);
         cseq = 1;
-        const QByteArray sdp = description(host().toLatin1(), 1);
-        m_from =
-            "From: " + (fromValue.isEmpty() ? "\"" + displayName + "\" <" + fromUri + ">;tag=" + fromTag : fromValue);
-        m_to = "To: <sip:user@" + target.toLatin1() + ">";
-        m_contact = "Contact: <" + contactUri + ">";
-        m_target = target;
         return request("INVITE", "sip:user@" + target.toLatin1(), "Content-Type: application/sdp\r\n" + inviteHeaders,
-                       sdp);
+                       description(host().toLatin1(), 1));
     }
     // The next INVITE's From header carries this value as it stands, when not empty.
     QByteArray fromValue;
@@ -65,11 +60,7 @@ public:
                        "Refer-To: <" + referTo + ">\r\nReferred-By: <sip:peer@" + address().toLatin1() + ">\r\n");
     }
     QByteArray options(const QString& target) {
-        m_target = target;
-        callId = QByteArray::number(QRandomGenerator::global()->generate64(), 16) + "@" + host().toLatin1();
-        m_from = "From: <sip:peer@" + address().toLatin1() + ">;tag=1";
-        m_to = "To: <sip:user@" + target.toLatin1() + ">";
-        m_contact = "Contact: <sip:peer@" + address().toLatin1() + ">";
+        begin(target, "<sip:peer@" + address().toLatin1() + ">;tag=1", "sip:peer@" + address().toLatin1());
         return request("OPTIONS", "sip:user@" + target.toLatin1());
     }
 
@@ -138,6 +129,14 @@ public:
     int cseq = 1;
 
 private:
+    // A new dialog with `target`: a fresh Call-ID, and the From and Contact its requests carry.
+    void begin(const QString& target, const QByteArray& from, const QByteArray& contact) {
+        m_target = target;
+        callId = QByteArray::number(QRandomGenerator::global()->generate64(), 16) + "@" + host().toLatin1();
+        m_from = "From: " + from;
+        m_to = "To: <sip:user@" + target.toLatin1() + ">";
+        m_contact = "Contact: <" + contact + ">";
+    }
     // Keeps every datagram that comes.
     void listen() {
         QObject::connect(&m_socket, &QUdpSocket::readyRead, [this] {

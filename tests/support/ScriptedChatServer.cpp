@@ -6,10 +6,13 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
-#include <sys/socket.h>
 
 namespace testsupport {
 
+namespace {
+
+// Writes `filler` to the socket again and again, every `gapMs`, for as long as it stays open:
+// a peer whose reply never ends. It waits while the client reads slower than it sends.
 void streamForever(QTcpSocket& socket, const QByteArray& filler, int gapMs) {
     auto* timer = new QTimer(&socket); // goes with the socket
     QObject::connect(timer, &QTimer::timeout, &socket, [&socket, filler] {
@@ -18,6 +21,8 @@ void streamForever(QTcpSocket& socket, const QByteArray& filler, int gapMs) {
     });
     timer->start(gapMs);
 }
+
+} // namespace
 
 QString message(const QStringList& fields) {
     return fields.join(wire::kSep);
@@ -35,7 +40,7 @@ ScriptedChatServer::ScriptedChatServer(QObject* parent) : QObject(parent), m_ser
 
 ScriptedChatServer::~ScriptedChatServer() {
     for (const auto& peer : m_peers) {
-        if (peer->quiet) peer->quiet->stop();
+        peer->quiet.stop();
         if (peer->socket) {
             peer->socket->disconnect(this);
             peer->socket->abort();
@@ -61,76 +66,53 @@ void ScriptedChatServer::enqueue(const Reply& reply) {
         if (!peer->hasReply && !peer->closed) {
             peer->reply = reply;
             peer->hasReply = true;
-            if (!peer->request.isEmpty()) peer->quiet->start(m_quietMs);
+            if (!peer->request.isEmpty()) peer->quiet.start(m_quietMs);
             return;
         }
     }
     m_script.append(reply);
 }
 
-QByteArray ScriptedChatServer::request(int index) const {
-    if (index < 0 || index >= connectionCount()) return {};
-    return m_peers[static_cast<std::size_t>(index)]->request;
-}
-
-bool ScriptedChatServer::closedByClient(int index) const {
-    return index >= 0 && index < connectionCount() && m_peers[static_cast<std::size_t>(index)]->closed;
-}
-
-bool ScriptedChatServer::replySent(int index) const {
-    return index >= 0 && index < connectionCount() && m_peers[static_cast<std::size_t>(index)]->sent;
-}
-
 void ScriptedChatServer::onNewConnection() {
+    // The sockets are the QTcpServer's children and live until the server goes.
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
-        auto peer = std::make_unique<Peer>();
-        peer->socket = socket;
-        peer->quiet = std::make_unique<QTimer>();
-        peer->quiet->setSingleShot(true);
+        Peer& peer = *m_peers.emplace_back(std::make_unique<Peer>());
+        peer.socket = socket;
+        peer.quiet.setSingleShot(true);
         if (!m_script.isEmpty()) {
-            peer->reply = m_script.takeFirst();
-            peer->hasReply = true;
+            peer.reply = m_script.takeFirst();
+            peer.hasReply = true;
         }
-        Peer* raw = peer.get();
-        m_peers.push_back(std::move(peer));
-        connect(raw->quiet.get(), &QTimer::timeout, this, [this, raw] { answer(*raw); });
-        connect(socket, &QIODevice::readyRead, this, [this, raw] {
-            if (!raw->socket) return;
-            raw->request += raw->socket->readAll();
-            if (raw->hasReply && !raw->answering) raw->quiet->start(m_quietMs);
+        connect(&peer.quiet, &QTimer::timeout, this, [this, &peer] { answer(peer); });
+        connect(socket, &QIODevice::readyRead, this, [this, &peer] {
+            if (!peer.socket) return;
+            peer.request += peer.socket->readAll();
+            if (peer.hasReply && !peer.answering) peer.quiet.start(m_quietMs);
         });
-        connect(socket, &QAbstractSocket::disconnected, this, [raw] {
-            raw->closed = true;
-            if (raw->quiet) raw->quiet->stop();
+        connect(socket, &QAbstractSocket::disconnected, this, [&peer] {
+            peer.closed = true;
+            peer.quiet.stop();
         });
-        // The socket is the QTcpServer's child and lives until the server goes.
     }
 }
 
 void ScriptedChatServer::answer(Peer& peer) {
     if (peer.answering || !peer.hasReply || peer.closed) return;
     peer.answering = true;
-    int index = 0;
-    for (std::size_t i = 0; i < m_peers.size(); ++i)
-        if (m_peers[i].get() == &peer) index = static_cast<int>(i);
-    QTimer::singleShot(peer.reply.delayMs, this, [this, index] { writeChunk(index, 0); });
+    // Chunk boundaries: 0, the split positions inside the reply in ascending order, the end.
+    peer.cuts = {0};
+    for (qsizetype position : peer.reply.splitAt)
+        if (position > peer.cuts.back() && position < peer.reply.bytes.size()) peer.cuts.append(position);
+    peer.cuts.append(peer.reply.bytes.size());
+    QTimer::singleShot(peer.reply.delayMs, this, [this, &peer] { writeChunk(peer, 0); });
 }
 
-void ScriptedChatServer::writeChunk(int peerIndex, int chunkIndex) {
-    Peer& peer = *m_peers[static_cast<std::size_t>(peerIndex)];
+void ScriptedChatServer::writeChunk(Peer& peer, qsizetype chunk) {
     if (!peer.socket || peer.closed) return;
-    // Chunk boundaries: 0, the split positions inside the reply in ascending order, the end.
-    QList<qsizetype> cuts{0};
-    for (qsizetype position : peer.reply.splitAt)
-        if (position > cuts.back() && position < peer.reply.bytes.size()) cuts.append(position);
-    cuts.append(peer.reply.bytes.size());
-    const qsizetype from = cuts.at(chunkIndex);
-    const qsizetype to = cuts.at(chunkIndex + 1);
-    peer.socket->write(peer.reply.bytes.mid(from, to - from));
+    peer.socket->write(peer.reply.bytes.mid(peer.cuts[chunk], peer.cuts[chunk + 1] - peer.cuts[chunk]));
     peer.socket->flush();
-    if (chunkIndex + 2 < cuts.size()) {
-        QTimer::singleShot(peer.reply.gapMs, this,
-                           [this, peerIndex, chunkIndex] { writeChunk(peerIndex, chunkIndex + 1); });
+    if (chunk + 2 < peer.cuts.size()) {
+        QTimer::singleShot(peer.reply.gapMs, this, [this, &peer, chunk] { writeChunk(peer, chunk + 1); });
         return;
     }
     peer.sent = true;

@@ -22,10 +22,6 @@ namespace testsupport {
 // A message of the chat protocol: its fields, code first, joined by the field separator.
 QString message(const QStringList& fields);
 
-// Writes `filler` to the socket again and again, every `gapMs`, for as long as it stays open:
-// a peer whose reply never ends. It waits while the client reads slower than it sends.
-void streamForever(QTcpSocket& socket, const QByteArray& filler, int gapMs);
-
 class ScriptedChatServer : public QObject {
     Q_OBJECT
 public:
@@ -57,26 +53,30 @@ public:
 
     int connectionCount() const { return static_cast<int>(m_peers.size()); }
     // The raw bytes received on connection `index` (0-based, in order of connection).
-    QByteArray request(int index) const;
+    QByteArray request(int index) const { return peer(index) ? peer(index)->request : QByteArray(); }
     // Whether the client has closed connection `index`.
-    bool closedByClient(int index) const;
+    bool closedByClient(int index) const { return peer(index) && peer(index)->closed; }
     // Whether the whole scripted reply of connection `index` has been written.
-    bool replySent(int index) const;
+    bool replySent(int index) const { return peer(index) && peer(index)->sent; }
 
 private:
     struct Peer {
         QPointer<QTcpSocket> socket;
         QByteArray request;
-        std::unique_ptr<QTimer> quiet;
+        QTimer quiet;
         Reply reply;
+        QList<qsizetype> cuts; // where the reply's chunks begin, and its end
         bool hasReply = false;
         bool answering = false;
         bool sent = false;
         bool closed = false;
     };
+    const Peer* peer(int index) const {
+        return index >= 0 && index < connectionCount() ? m_peers[static_cast<std::size_t>(index)].get() : nullptr;
+    }
     void onNewConnection();
     void answer(Peer& peer);
-    void writeChunk(int peerIndex, int chunkIndex);
+    void writeChunk(Peer& peer, qsizetype chunk);
 
     QTcpServer* m_server = nullptr;
     std::vector<std::unique_ptr<Peer>> m_peers;
