@@ -2,28 +2,21 @@
 
 #include "platform/vb.h"
 #include "platform/widgets/MsgBox.h"
-#include "wire/Codepage.h"
 
 #include <QApplication>
 #include <QDateTime>
 #include <QDialog>
 #include <QDir>
-#include <QFontMetricsF>
-#include <QSet>
 #include <QTemporaryDir>
-#include <QWidget>
-#include <memory>
 
 namespace fuzz {
 
-// Kept to the end of the process on purpose, as startCoreApp explains.
 void startGuiApp() {
     if (QCoreApplication::instance()) return;
     qputenv("QT_QPA_PLATFORM", "offscreen");
     // Qt's notes about the offscreen platform would otherwise flood the fuzzer's output.
     qputenv("QT_LOGGING_RULES", "*.debug=false;qt.qpa.*=false");
-    static QApplication* app = std::make_unique<QApplication>(appArgc(), appArgv()).release();
-    (void)app;
+    startApp<QApplication>();
 }
 
 QString enterProgramFolder() {

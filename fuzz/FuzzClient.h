@@ -4,8 +4,6 @@
 #include "FuzzSupport.h"
 #include <QString>
 
-class QWidget;
-
 namespace fuzz {
 
 // Brings up the offscreen QApplication once per process.

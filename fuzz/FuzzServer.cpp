@@ -57,7 +57,7 @@ struct Service {
 
 } // namespace
 
-// Kept to the end of the process, as the application object is (see FuzzSupport.cpp).
+// Kept to the end of the process, as the application object is (see fuzz::startApp).
 chatserver::ChatService& chatService() {
     static Service* service = std::make_unique<Service>().release();
     return *service->service;

@@ -8,17 +8,6 @@
 
 namespace fuzz {
 
-int& appArgc() {
-    static int argc = 1;
-    return argc;
-}
-
-char** appArgv() {
-    static char name[] = "colloq-fuzz";
-    static char* argv[] = {name, nullptr};
-    return argv;
-}
-
 namespace {
 
 // The event loop of the core targets. Letting events run (DoEvents, once per character when
@@ -44,13 +33,10 @@ public:
 
 } // namespace
 
-// libFuzzer leaves through exit(); tearing Qt down from static destructors at that point is not
-// safe, so the application object is kept to the end of the process on purpose.
 void startCoreApp() {
     if (QCoreApplication::instance()) return;
     QCoreApplication::setEventDispatcher(std::make_unique<QuietDispatcher>().release()); // the thread owns it
-    static QCoreApplication* app = std::make_unique<QCoreApplication>(appArgc(), appArgv()).release();
-    (void)app;
+    startApp<QCoreApplication>();
 }
 
 static QByteArray bytes(const std::uint8_t* data, std::size_t size) {

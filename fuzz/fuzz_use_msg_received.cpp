@@ -39,7 +39,7 @@ Controls* s_form = nullptr;
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::startGuiApp();
     fuzz::enterProgramFolder();
-    // Kept to the end of the process, as the application object is (see FuzzSupport.cpp).
+    // Kept to the end of the process, as the application object is (see fuzz::startApp).
     s_form = std::make_unique<Controls>().release();
     s_form->LstUsers.addUserColumns();
     return 0;
