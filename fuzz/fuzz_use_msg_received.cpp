@@ -1,10 +1,9 @@
 // The chat server's replies handled on real contacts and what else the window gives the reply
-// handler (offscreen): up to eight
-// replies per input, cut at NUL bytes, one after another on the same list, the way a session
-// receives them. Settings files land in a temporary program folder; message boxes answer OK.
-// After each reply the reply text is used up, every row has its own "A" key, the list holds no
-// more rows than the replies could have added, and a settings file changed only when the
-// request the input stands for asked for it.
+// handler (offscreen): up to eight replies per input, cut at NUL bytes, one after another on the
+// same list, the way a session receives them. Settings files land in a temporary program folder;
+// message boxes answer OK. After each reply the reply text is used up, every row has its own "A"
+// key, the list holds no more rows than the replies could have added, and a settings file changed
+// only when the request the input stands for asked for it.
 #include "FuzzClient.h"
 #include "chatlink/ChatProtocol.h"
 #include "chatlink/ContactsModel.h"

@@ -1,7 +1,8 @@
-// A web site's reply as fnGetHomeIP and fnGetClientWANIP take it: collected chunk by chunk
-// until the HTTP framing says it is whole or its cap is reached, then searched for the address markers and the date
-// stamp. The three marker readers agree with each other, values come trimmed and never reach
-// into their end marker, and comparing two stamps never says each is later than the other.
+// A web site's reply as fnGetHomeIP and fnGetClientWANIP take it: collected chunk by chunk until
+// the HTTP framing says it is whole or its cap is reached, then searched for the address markers
+// and the date stamp. The three marker readers agree with each other, values come trimmed and
+// never reach into their end marker, and comparing two stamps never says each is later than the
+// other.
 #include "FuzzClient.h"
 #include "web/HttpGet.h"
 #include "web/WebLookup.h"
@@ -27,9 +28,8 @@ void checkValue(const std::optional<QString>& value, const QString& reply, const
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     QString reply;
-    for (const QByteArray& chunk : fuzz::chunks(data, size)) {
+    for (const QByteArray& chunk : fuzz::chunks(data, size))
         if (web::appendWebChunk(reply, wire::fromCp1252(chunk))) break; // the handler stops collecting here
-    }
     fuzz::check(reply.size() <= web::kMaxReplyChars, "a reply beyond its cap");
 
     const std::optional<QString> look = web::lookWanValue(reply);

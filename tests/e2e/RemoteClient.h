@@ -23,8 +23,7 @@ constexpr int kStepMs = 60'000;
 
 inline quint16 freeTcpPort() {
     QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0)) return 0;
-    return probe.serverPort();
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
 }
 
 // Waits on `done`, looking again every little while, for at most `ms`.
@@ -134,9 +133,8 @@ public:
 #ifdef COLLOQ_SERVER_PROGRAM
 // Starts colloqchat-server and waits for the line saying where it listens.
 inline bool startServer(Program& server, const QStringList& arguments, const QProcessEnvironment& environment) {
-    if (!server.start(QStringLiteral(COLLOQ_SERVER_PROGRAM), arguments, environment)) return false;
-    const std::optional<QString> ready = server.nextLine();
-    return ready && ready->startsWith(QLatin1String("ready "));
+    return server.start(QStringLiteral(COLLOQ_SERVER_PROGRAM), arguments, environment) &&
+           server.nextLine().value_or(QString()).startsWith(QLatin1String("ready "));
 }
 #endif
 

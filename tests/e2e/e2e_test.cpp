@@ -36,9 +36,8 @@ protected:
     bool startMailRelay() {
         mailPort = e2e::freeTcpPort();
         const QString arguments = QStringLiteral("--listen 127.0.0.1:%1 --mailbox %2").arg(mailPort).arg(inbox());
-        if (!mailRelay.start(QStringLiteral(COLLOQ_MAILSINK_PROGRAM), arguments.split(' '), environment()))
-            return false;
-        return mailRelay.nextLine().value_or(QString()).startsWith("ready ");
+        return mailRelay.start(QStringLiteral(COLLOQ_MAILSINK_PROGRAM), arguments.split(' '), environment()) &&
+               mailRelay.nextLine().value_or(QString()).startsWith("ready ");
     }
     QString inbox() const { return dir.filePath("inbox"); }
     // Opens the link of the last mail to `email` as a browser would, once it has come; the page's text.

@@ -2,6 +2,8 @@
 
 #include "platform/vb.h"
 
+#include <algorithm>
+
 namespace testrtc {
 
 void CallLog::enter(const QString& operation, const QStringList& args) {
@@ -11,10 +13,7 @@ void CallLog::enter(const QString& operation, const QStringList& args) {
 }
 
 int CallLog::count(const QString& prefix) const {
-    int n = 0;
-    for (const QString& call : calls)
-        if (call.startsWith(prefix)) ++n;
-    return n;
+    return int(std::count_if(calls.begin(), calls.end(), [&](const QString& call) { return call.startsWith(prefix); }));
 }
 
 std::shared_ptr<rtc::IRTCParticipant> ScriptedSession::AddParticipant(const QString& address, const QString& name) {
