@@ -2,6 +2,7 @@
 // addresses, as anyone who knows a user's call address could: a transfer asked for inside a call,
 // display names far past what the engine can take, a stranger who names himself after a contact,
 // a flood of calls, a call that keeps coming back, and a call the engine starts by itself.
+#include "EngineWindow.h"
 #include "app/frmMain.h"
 #include "call/control/CallRinger.h"
 #include "call/linphone/LinphoneEngine.h"
@@ -36,7 +37,15 @@ protected:
     testenv::TestEnv env;
     std::unique_ptr<frmMain> form;
 
-    void SetUp() override { start(); }
+    // The stranger, a contact, and the address a transfer would name.
+    RawSipPeer mallory{QStringLiteral("127.0.0.2")};
+    RawSipPeer ann{QStringLiteral("127.0.0.3"), 5070};
+    RawSipPeer victim{QStringLiteral("127.0.0.5"), 5099};
+
+    void SetUp() override {
+        ASSERT_TRUE(mallory.bound() && ann.bound() && victim.bound());
+        start();
+    }
     void TearDown() override { stop(); }
     void start() {
         env.makeLogsFolder();
@@ -45,14 +54,10 @@ protected:
         FrmMainCallAccess::listContact(*form, QStringLiteral("Ann"), QStringLiteral("ann@x.org"), kAnnAddress);
     }
     void stop() {
-        int cancel = 0;
-        if (form && form->g_objRTCClient) form->Form_Unload(cancel);
+        if (form) enginewindow::unload(*form);
         form.reset();
     }
-    // Where the window's engine listens.
-    static QString target() {
-        return QStringLiteral("127.0.0.1:") + basMain::g_strMyWanIP.section(QLatin1Char(':'), -1);
-    }
+    static QString target() { return enginewindow::sipTarget(); }
     QString caption() const { return form->fraStatus->title(); }
     // What the user does when the next call rings: the user acts while it rings, as a timer. Gives the caption the
     // ringing call showed.
@@ -67,14 +72,10 @@ protected:
                 if (ringCaption.isEmpty()) ringCaption = caption();
             });
         });
-        ringTimer = std::make_unique<QTimer>();
-        QObject::connect(ringTimer.get(), &QTimer::timeout, [this, act] {
-            if (!form->cmdAnswer->isEnabled()) return;
-            ringTimer->stop();
+        ringTimer = enginewindow::whenRinging(*form, [this, act] {
             ringCaption = caption();
             if (act) act();
         });
-        ringTimer->start(20);
     }
     // The user refuses the next call that rings.
     void refuseNextRing() {
@@ -119,15 +120,7 @@ protected:
             [&] { return !form->g_objSession && !form->ringer().ringing() && form->g_intIncomingCount == 0; },
             timeoutMs);
     }
-    QTreeWidget& history() const { return *form->viewHistory->lstHistory; }
-    // The texts of a history row, newest first.
-    QStringList row(int index = 0) const {
-        QStringList texts;
-        if (index >= history().topLevelItemCount()) return texts;
-        for (int column = 0; column < history().columnCount(); ++column)
-            texts << history().topLevelItem(index)->text(column);
-        return texts;
-    }
+    QStringList row(int index = 0) const { return enginewindow::historyRow(*form, index); }
     std::shared_ptr<rtc::LinphoneEngine> engine() const {
         return std::dynamic_pointer_cast<rtc::LinphoneEngine>(form->g_objRTCClient);
     }
@@ -136,11 +129,8 @@ protected:
 } // namespace
 
 TEST_F(SipAttack, MediaMovedOrATransferInsideAnAnsweredCallReachNobodyAndATransferEndsTheCall) {
-    RawSipPeer mallory(QStringLiteral("127.0.0.2"));
-    RawSipPeer victim(QStringLiteral("127.0.0.5"), 5099); // the address the transfer names
-    QUdpSocket victimMedia;                               // where the moved media would go
+    QUdpSocket victimMedia; // where the moved media would go
     ASSERT_TRUE(victimMedia.bind(QHostAddress(QStringLiteral("127.0.0.5")), quint16(mallory.port() + 2)));
-    ASSERT_TRUE(mallory.bound() && victim.bound());
     ASSERT_TRUE(connectedCall(mallory, "Mallory", QStringLiteral("Status: CONNECTED")));
 
     // The caller would have our microphone sent to somebody else: refused, the call goes on.
@@ -189,14 +179,14 @@ TEST_F(SipAttack, DisplayNamesPastWhatTheEngineTakesAreRefusedAndTheRowReadsACut
     for (const auto& test : cases) {
         SCOPED_TRACE(test.what);
         // Each from an address of its own: a stranger's refused calls count against its next ones.
-        RawSipPeer mallory(QStringLiteral("127.0.0.%1").arg(source++), port);
-        ASSERT_TRUE(mallory.bound());
+        RawSipPeer stranger(QStringLiteral("127.0.0.%1").arg(source++), port);
+        ASSERT_TRUE(stranger.bound());
         // A harmless request just before: the engine must not read the next one unscreened.
-        mallory.send(mallory.options(target()));
-        mallory.fromValue = test.from;
+        stranger.send(stranger.options(target()));
+        stranger.fromValue = test.from;
         refuseNextRing();
-        mallory.send(mallory.invite(target(), {}));
-        EXPECT_FALSE(mallory.waitFor("SIP/2.0 " + QByteArray::number(test.code), "INVITE").isEmpty());
+        stranger.send(stranger.invite(target(), {}));
+        EXPECT_FALSE(stranger.waitFor("SIP/2.0 " + QByteArray::number(test.code), "INVITE").isEmpty());
         EXPECT_EQ(!ringCaption.isEmpty(), test.code == 603);
         EXPECT_LE(ringCaption.size(), 120) << ringCaption.toStdString();
         ASSERT_TRUE(idle());
@@ -207,15 +197,11 @@ TEST_F(SipAttack, DisplayNamesPastWhatTheEngineTakesAreRefusedAndTheRowReadsACut
         EXPECT_TRUE(name.endsWith(QChar(0x2026))) << name.toStdString();
     }
     // The engine goes on answering.
-    RawSipPeer peer(QStringLiteral("127.0.0.2"));
-    peer.send(peer.options(target()));
-    EXPECT_FALSE(peer.waitFor("SIP/2.0 200", "OPTIONS").isEmpty());
+    mallory.send(mallory.options(target()));
+    EXPECT_FALSE(mallory.waitFor("SIP/2.0 200", "OPTIONS").isEmpty());
 }
 
 TEST_F(SipAttack, AStrangerNamingAContactsAddressIsShownAsUnknownAndTheContactAsHerself) {
-    RawSipPeer mallory(QStringLiteral("127.0.0.2"));
-    RawSipPeer ann(QStringLiteral("127.0.0.3"), 5070);
-    ASSERT_TRUE(mallory.bound() && ann.bound());
     const QByteArray annUri = "sip:ann@" + kAnnAddress.toLatin1();
     refuseNextRing();
     mallory.send(mallory.invite(target(), "Ann", annUri, annUri));
@@ -232,9 +218,6 @@ TEST_F(SipAttack, AStrangerNamingAContactsAddressIsShownAsUnknownAndTheContactAs
 }
 
 TEST_F(SipAttack, AFloodOfCallsFromOneSourceCostsLittleAndLeavesTheContactsRows) {
-    RawSipPeer ann(QStringLiteral("127.0.0.3"), 5070);
-    RawSipPeer mallory(QStringLiteral("127.0.0.2"));
-    ASSERT_TRUE(ann.bound() && mallory.bound());
     ASSERT_TRUE(call(ann, "Ann")); // Ann's call is in the history first
 
     // The user refuses whatever rings; a timer meanwhile plays a user clicking about the window.
@@ -274,7 +257,7 @@ TEST_F(SipAttack, AFloodOfCallsFromOneSourceCostsLittleAndLeavesTheContactsRows)
     EXPECT_LE(rings, 3);
 
     // Two rows: the stranger's calls folded into one that counts them, and Ann's.
-    ASSERT_EQ(history().topLevelItemCount(), 2);
+    ASSERT_EQ(form->viewHistory->lstHistory->topLevelItemCount(), 2);
     EXPECT_TRUE(row(0).value(history::CallHistoryView::kResult).contains(QChar(0x00D7)))
         << row(0).join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(row(0).value(history::CallHistoryView::kAddress), mallory.address());
@@ -286,8 +269,6 @@ TEST_F(SipAttack, AStrangerCallingEvery41SecondsRingsAFewTimesThenIsRefusedQuiet
     callcontrol::CallRinger::setCheckMsForTesting(0); // a ring that nobody answers times out at once
     QDateTime now(QDate(2026, 3, 1), QTime(9, 0));
     vb::setClockForTesting([&] { return now; });
-    RawSipPeer mallory(QStringLiteral("127.0.0.2"));
-    ASSERT_TRUE(mallory.bound());
     int rang = 0;
     for (int call = 0; call < 5; ++call) {
         SCOPED_TRACE(call);
@@ -309,14 +290,10 @@ TEST_F(SipAttack, AStrangerCallingEvery41SecondsRingsAFewTimesThenIsRefusedQuiet
     EXPECT_EQ(rang, basMain::RingPolicy::kUnansweredTries);
     EXPECT_EQ(row().value(history::CallHistoryView::kResult), QStringLiteral("Refused \u00d75"));
     // A contact still rings.
-    RawSipPeer ann(QStringLiteral("127.0.0.3"), 5070);
     EXPECT_TRUE(call(ann, "Ann"));
 }
 
 TEST_F(SipAttack, DoNotDisturbAndOnlyContactsTurnCallsAwayAndAreKeptAcrossRestarts) {
-    RawSipPeer mallory(QStringLiteral("127.0.0.2"));
-    RawSipPeer ann(QStringLiteral("127.0.0.3"), 5070);
-    ASSERT_TRUE(mallory.bound() && ann.bound());
     form->chkDoNotDisturb->click();
     EXPECT_FALSE(call(ann, "Ann", "SIP/2.0 600")); // Busy Everywhere
     EXPECT_EQ(row().mid(2, 2), (QStringList{QStringLiteral("Refused"), QStringLiteral("Ann")}));
@@ -345,10 +322,9 @@ TEST_F(SipAttack, ACallThroughTheUsersRelayIsNamedAsTheRelaySaysAndNobodyElseIsB
     form->g_objRTCClient->SetCallPaths(paths, [](const QString&) {});
     RawSipPeer relay(QStringLiteral("127.0.0.12"), 5097);
     RawSipPeer besideRelay(QStringLiteral("127.0.0.12"), 5098);
-    RawSipPeer mallory(QStringLiteral("127.0.0.2"));
-    ASSERT_TRUE(relay.bound() && besideRelay.bound() && mallory.bound());
+    ASSERT_TRUE(relay.bound() && besideRelay.bound());
     const QByteArray bob = "sip:bob@127.0.0.12:20001";
-    const QByteArray ann = "sip:ann@127.0.0.3:5070";
+    const QByteArray annUri = "sip:ann@127.0.0.3:5070";
     const QString ringing = QStringLiteral("Status: INCOMING User: ");
     const struct {
         const char* what;
@@ -360,7 +336,7 @@ TEST_F(SipAttack, ACallThroughTheUsersRelayIsNamedAsTheRelaySaysAndNobodyElseIsB
     } cases[] = {
         {"Bob, from where he registered with the relay", &relay, "<sip:127.0.0.12:20001>", "Bob", "sip:b@10.0.0.2:5060",
          ringing + QStringLiteral("Bob    bob@x.org")},
-        {"Ann, from her own address through the relay", &relay, "<sip:127.0.0.3:5070>", "Ann", ann,
+        {"Ann, from her own address through the relay", &relay, "<sip:127.0.0.3:5070>", "Ann", annUri,
          ringing + QStringLiteral("Ann    ann@x.org")},
         {"a stranger through the relay, naming Bob", &relay, "<sip:198.51.100.7:5060>", "Bob", bob,
          ringing + QStringLiteral("Unknown caller: Bob    sip:198.51.100.7:5060")},
@@ -397,8 +373,6 @@ TEST_F(SipAttack, ACallThroughTheUsersRelayIsNamedAsTheRelaySaysAndNobodyElseIsB
 }
 
 TEST_F(SipAttack, ACallTheEngineStartsByItselfIsEndedAtOnceAndLogged) {
-    RawSipPeer victim(QStringLiteral("127.0.0.5"), 5099);
-    ASSERT_TRUE(victim.bound());
     // As liblinphone does for a transfer it accepted: a call nobody here placed.
     engine()->core().inviteAddress(engine()->core().createAddress("sip:victim@127.0.0.5:5099"));
     EXPECT_TRUE(testenv::waitFor([&] { return engine()->core().getCallsNb() == 0; }));
