@@ -8,7 +8,6 @@
 #include "core/basMain.h"
 #include "desktop/Autostart.h"
 #include "desktop/CallDesktop.h"
-#include "desktop/CallNotifier.h"
 #include "desktop/TrayIcon.h"
 #include "history/CallHistoryView.h"
 #include "support/Linphonec.h"
@@ -341,19 +340,4 @@ TEST(StartAtLogin, TheExecLineQuotesAndEscapesThePath) {
     };
     for (const auto& [path, exec] : cases)
         EXPECT_EQ(desktop::execLine(QString::fromUtf8(path)), QString::fromUtf8(exec)) << path;
-}
-
-// A caller names itself: the desktop shows one line of printable text, cut short, whatever it sends.
-TEST(CallerOnTheDesktop, IsOneShortLineOfPlainText) {
-    const QString ellipsis(QChar(0x2026));
-    const std::pair<QString, QString> cases[] = {
-        {QStringLiteral("Ann\nWalker\r\n"), QStringLiteral("Ann Walker")},
-        {QStringLiteral("Ann \u202Erellac\u2028 x\u0007"), QStringLiteral("Ann rellac x")},
-        {QString(200, QLatin1Char('b')), QString(79, QLatin1Char('b')) + ellipsis},
-        // A cut never splits a character in two.
-        {QString(78, QLatin1Char('a')) + QStringLiteral("\U0001F600\U0001F600"),
-         QString(78, QLatin1Char('a')) + ellipsis},
-    };
-    for (const auto& [sent, shown] : cases)
-        EXPECT_EQ(desktop::CallNotifier::plainLine(sent), shown) << sent.toStdString();
 }

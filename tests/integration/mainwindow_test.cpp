@@ -96,16 +96,12 @@ TEST_F(MainWindow, KnownUserStartsReadyLogsInAndSignsOffAtCloseReleasingInOrder)
     EXPECT_EQ(vb::ForeColor(*form->txtStatus), vb::vbBlack);
     EXPECT_TRUE(form->tmrUpdateUserOnLine->isActive());
     // "Status" 3/24 of the list's width, the other four 9/32 each.
-    const auto widths = [&] {
-        QList<int> all;
-        for (int column = 0; column < 5; ++column)
-            all.append(form->LstUsers->columnWidth(column));
-        return all;
-    };
     QCoreApplication::processEvents(); // the list takes its place on screen
     const double listWidth = form->LstUsers->width();
-    const int other = static_cast<int>(listWidth / 32 * 9);
-    EXPECT_EQ(widths(), (QList<int>{static_cast<int>(listWidth / 24 * 3), other, other, other, other}));
+    for (int column = 0; column < 5; ++column)
+        EXPECT_EQ(form->LstUsers->columnWidth(column),
+                  static_cast<int>(column ? listWidth / 32 * 9 : listWidth / 24 * 3))
+            << column;
 
     // The prepared log-in passes the alternate-server routine first, which sends the pages their
     // own dated form of it; the chat socket sends the log-in itself, with the call address.
