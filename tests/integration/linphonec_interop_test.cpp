@@ -75,20 +75,6 @@ struct Window : enginewindow::EngineWindow {
 
 } // namespace
 
-// The engine keeps its files in its own folder, which goes with it: nothing named after the folder
-// is left beside it.
-TEST(LinphoneEngineFiles, NothingOutlivesTheEngine) {
-    testenv::TestEnv env;
-    auto engine = rtc::LinphoneEngine::create();
-    engine->InitializeEx(rtc::RTCIF_DISABLE_UPNP);
-    const QFileInfo folder(engine->dataFolder());
-    engine->Shutdown();
-    engine.reset();
-    const QStringList left = folder.dir().entryList({folder.fileName() + QLatin1Char('*')},
-                                                    QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-    EXPECT_TRUE(left.isEmpty()) << left.join(QLatin1Char(' ')).toStdString();
-}
-
 TEST(LinphonecInterop, ACallArrivingWhileOursRingsIsTurnedAwayBusyAndOursCanBeCancelled) {
     if (!haveLinphonec()) GTEST_SKIP() << "linphonec is not installed";
     Window window;
@@ -227,8 +213,9 @@ TEST(LinphonecInterop, TheCallerReadsWhyACallWasDeclinedOrNotAnswered) {
 
 // Two engines on one machine: the first listens on 5060 when it is free, the second on the next
 // free port, and each reports the port it really holds (the core used to bind 5060 by itself,
-// making the first engine's own search for a free port move it to 5061).
-TEST(LinphoneEnginePorts, TheFirstEngineKeeps5060AndASecondTakesTheNextPort) {
+// making the first engine's own search for a free port move it to 5061). An engine keeps its files
+// in a folder of its own, which goes with it: nothing named after the folder is left beside it.
+TEST(LinphoneEnginePorts, TheFirstEngineKeeps5060ASecondTakesTheNextPortAndNoFilesOutliveThem) {
     testenv::TestEnv env;
     if (rtc::findFreeUdpPort(5060) != 5060 || rtc::findFreeUdpPort(5061) != 5061)
         GTEST_SKIP() << "5060 or 5061 is taken here";
@@ -243,6 +230,12 @@ TEST(LinphoneEnginePorts, TheFirstEngineKeeps5060AndASecondTakesTheNextPort) {
             EXPECT_TRUE(address.endsWith(QLatin1Char(':') + QString::number(engine->sipPort())))
                 << address.toStdString();
     EXPECT_EQ(rtc::findFreeUdpPort(5060), 5062);
+    const QFileInfo folder(first->dataFolder());
     second->Shutdown();
     first->Shutdown();
+    first.reset();
+    second.reset();
+    const QStringList left = folder.dir().entryList({folder.fileName() + QLatin1Char('*')},
+                                                    QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    EXPECT_TRUE(left.isEmpty()) << left.join(QLatin1Char(' ')).toStdString();
 }
