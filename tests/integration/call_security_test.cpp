@@ -3,13 +3,12 @@
 // the clear, the verified mark kept for the contact and a changed key shown as a warning, a peer
 // that cannot encrypt (a path that drops ZRTP) connecting "not encrypted" or refused, and the
 // peers' offers of SDES and DTLS-SRTP taken encrypted.
+#include "EngineWindow.h"
 #include "app/frmMain.h"
 #include "callui/CallSecurityPanel.h"
 #include "core/TrustStore.h"
-#include "core/basMain.h"
 #include "history/CallHistoryView.h"
 #include "platform/widgets/Controls.h"
-#include "support/FrmMainCallAccess.h"
 #include "support/Linphonec.h"
 #include "support/PacketCapture.h"
 #include "support/TestEnv.h"
@@ -31,42 +30,30 @@ using testsupport::Linphonec;
 namespace {
 
 // The main window on the real engine, with Ann as its one contact.
-struct SecureWindow {
-    testenv::TestEnv env;
-    frmMain form;
-    explicit SecureWindow(bool encryptedOnly = false) {
-        env.makeLogsFolder();
-        form.setIdentity({.email = QStringLiteral("zoe@x.org")});
-        form.chkEncryptedOnly->setChecked(encryptedOnly);
-        FrmMainCallAccess::initRtc(form);
-    }
-    ~SecureWindow() {
-        int cancel = 0;
-        if (form.g_objRTCClient) form.Form_Unload(cancel);
-    }
-    void call(const QString& address) {
-        FrmMainCallAccess::listContact(form, QStringLiteral("Ann"), QStringLiteral("ann@x.org"), address);
-        form.cmdConnect->click();
-    }
+struct SecureWindow : enginewindow::EngineWindow {
+    explicit SecureWindow(bool encryptedOnly = false)
+        : EngineWindow([encryptedOnly](frmMain& window) {
+              window.setIdentity({.email = QStringLiteral("zoe@x.org")});
+              window.chkEncryptedOnly->setChecked(encryptedOnly);
+          }) {}
     QString verdict() const { return form.panelSecurity->lblCallSecurity->text(); }
     bool says(const QString& text, int timeoutMs = 30000) {
         return testenv::waitFor([&] { return verdict().contains(text); }, timeoutMs);
     }
-    bool connected() const { return form.fraStatus->title().startsWith(QStringLiteral("Status: CONNECTED")); }
     bool hangUpAndWait() {
         if (form.cmdTerminate->isEnabled()) form.cmdTerminate->click();
         const bool ended = testenv::waitFor([&] { return !form.g_objSession && !form.g_blnCallConnected; }, 30000);
         if (!ended)
-            ADD_FAILURE() << form.fraStatus->title().toStdString() << " terminate " << form.cmdTerminate->isEnabled()
-                          << " " << env.logLines().join("\n").toStdString();
+            ADD_FAILURE() << caption().toStdString() << " terminate " << form.cmdTerminate->isEnabled() << " "
+                          << env.logLines().join("\n").toStdString();
         return ended;
     }
     // The newest call of the History tab: its result and its encryption.
     QString lastCall() const {
-        const QTreeWidgetItem* row = form.viewHistory->lstHistory->topLevelItem(0);
-        return row ? row->text(history::CallHistoryView::kResult) + QStringLiteral(" | ") +
-                         row->text(history::CallHistoryView::kEncryption)
-                   : QString();
+        const QStringList row = enginewindow::historyRow(form);
+        return row.isEmpty() ? QString()
+                             : row[history::CallHistoryView::kResult] + QStringLiteral(" | ") +
+                                   row[history::CallHistoryView::kEncryption];
     }
 };
 
@@ -101,8 +88,8 @@ TEST(CallSecurity, ZrtpWithLinphonecShowsTheSameCodeAtBothEndsAndSendsNoMediaInT
     testenv::waitFor([] { return false; }, 1500); // some sound goes both ways
     ASSERT_TRUE(window.hangUpAndWait());
 
-    const QList<CapturedPacket> packets = testsupport::mediaPackets(
-        capture.stop(), {peer.port, quint16(basMain::g_strMyWanIP.section(QLatin1Char(':'), -1).toUInt())});
+    const QList<CapturedPacket> packets =
+        testsupport::mediaPackets(capture.stop(), {peer.port, enginewindow::sipPort()});
     // Not one packet of sound before the keys were agreed: the streams held it back.
     EXPECT_TRUE(testsupport::noMediaBeforeKeys(packets));
     QList<CapturedPacket> rtp;
@@ -183,14 +170,14 @@ TEST(CallSecurity, APeerThatCannotEncryptConnectsNotEncryptedOrIsRefusedWhenOnly
             EXPECT_TRUE(testenv::waitFor([&] { return !window.form.g_objSession; }, 30000));
         } else {
             testenv::waitFor([] { return false; }, 1000);
-            EXPECT_TRUE(window.connected());
+            EXPECT_TRUE(window.caption().startsWith(QStringLiteral("Status: CONNECTED")));
         }
         ASSERT_TRUE(window.hangUpAndWait());
         EXPECT_EQ(window.lastCall(), QString::fromLatin1(c.history));
         // Refused, not a single packet of sound went out; taken, the sound flows in the clear.
-        const quint16 ourSip = quint16(basMain::g_strMyWanIP.section(QLatin1Char(':'), -1).toUInt());
         QList<CapturedPacket> ours;
-        for (const CapturedPacket& packet : testsupport::mediaPackets(capture.stop(), {peer.port, ourSip}))
+        for (const CapturedPacket& packet :
+             testsupport::mediaPackets(capture.stop(), {peer.port, enginewindow::sipPort()}))
             if (testsupport::isRtpMedia(packet) && packet.destinationPort == kLinphonecAudioPort) ours.append(packet);
         if (c.encryptedOnly)
             EXPECT_TRUE(ours.isEmpty()) << ours.size();
@@ -213,12 +200,11 @@ TEST(CallSecurity, CallersOfferingSdesOrDtlsSrtpAreAnsweredEncrypted) {
         SCOPED_TRACE(c.settings);
         SecureWindow window;
         vb::setValue(*window.form.chkAutoAnswer, vb::vbChecked);
-        const QString us = QStringLiteral("sip:127.0.0.1:") + basMain::g_strMyWanIP.section(QLatin1Char(':'), -1);
-        Linphonec caller(false, us, false, 5090, QProcessEnvironment::systemEnvironment(), c.settings);
+        Linphonec caller(false, "sip:" + enginewindow::sipTarget(), false, 5090,
+                         QProcessEnvironment::systemEnvironment(), c.settings);
         ASSERT_TRUE(caller.started());
         ASSERT_TRUE(window.says(QString::fromLatin1(c.verdict)))
-            << window.verdict().toStdString() << window.form.fraStatus->title().toStdString()
-            << caller.output().toStdString();
+            << window.verdict().toStdString() << window.caption().toStdString() << caller.output().toStdString();
         ASSERT_TRUE(window.hangUpAndWait());
     }
 }

@@ -36,6 +36,12 @@ namespace {
 
 constexpr int kLongWait = 30000;
 const QString kWan = QStringLiteral("10.0.0.99:5060");
+using Reply = ScriptedChatServer::Reply;
+
+// The reply of these fields, framed as the chat server frames its replies.
+Reply framed(const QStringList& fields) {
+    return Reply::framed(msg(fields));
+}
 
 // A port nothing listens on: the connection is refused at once.
 quint16 closedPort() {
@@ -107,7 +113,7 @@ TEST_F(ChatLink, AHostileServerCannotGrowTheClientNorRewriteItsFilesUnasked) {
               << "10.1." + QString::number(i / 256) + "." + QString::number(i % 256) << "1";
     const QByteArray endless(qsizetype{64} * 1024, 'x');
     const auto stream = [&](const QByteArray& head) {
-        ScriptedChatServer::Reply reply;
+        Reply reply;
         reply.bytes = head;
         reply.filler = endless;
         reply.gapMs = 1;
@@ -116,7 +122,7 @@ TEST_F(ChatLink, AHostileServerCannotGrowTheClientNorRewriteItsFilesUnasked) {
     const QString record = msg({"7", "Ann", "ann@x.org", "10.0.0.7", "1"});
     struct Case {
         const char* name;
-        ScriptedChatServer::Reply reply;
+        Reply reply;
         QString logged; // start of the log line it leaves ("" for none)
         QString request = msg({"1", "42", "me@x.org"});
     };
@@ -131,31 +137,22 @@ TEST_F(ChatLink, AHostileServerCannotGrowTheClientNorRewriteItsFilesUnasked) {
         {"a length one past the most", stream(QByteArray::number(wire::ReplyFramer::kMaxReplyChars + 1) + '\xD4'),
          "oMySocket_OnDataArrival[7]"},
         {"1 MiB of junk, then more", stream("1048576\xD4"), "fnUseMSGReceived[2]"},
-        {"3 to a poll", ScriptedChatServer::Reply::framed(msg({"3", "10.6.6.6", "19991", "666", "evil@x.org"})),
-         "fnUseMSGReceived[30]"},
-        {"111 with junk for an address",
-         ScriptedChatServer::Reply::framed(msg({"111", record, QString(3000, QLatin1Char('j')), "19991"})),
+        {"3 to a poll", framed({"3", "10.6.6.6", "19991", "666", "evil@x.org"}), "fnUseMSGReceived[30]"},
+        {"111 with junk for an address", framed({"111", record, QString(3000, QLatin1Char('j')), "19991"}),
          "fnUseMSGReceived[1110]"},
-        {"111 with port 65535", ScriptedChatServer::Reply::framed(msg({"111", record, "10.9.9.9", "65535"})),
-         "fnUseMSGReceived[1110]"},
-        {"2005 to a poll",
-         ScriptedChatServer::Reply::framed("2005" + msg({"", "2", "10.6.6.6", "evil.example", "/a", "x"}) + "\r\n"),
+        {"111 with port 65535", framed({"111", record, "10.9.9.9", "65535"}), "fnUseMSGReceived[1110]"},
+        {"2005 to a poll", Reply::framed("2005" + msg({"", "2", "10.6.6.6", "evil.example", "/a", "x"}) + "\r\n"),
          "fnUseMSGReceived[2005]"},
-        {"2005 too long, to a sign-off", ScriptedChatServer::Reply::framed("2005" + sites.repeated(100)),
-         "fnUseMSGReceived[2005]", msg({"2005", "42"})},
-        // Well formed and asked for, but over a plain link anyone on the path can answer on.
-        {"111 in the clear", ScriptedChatServer::Reply::framed(msg({"111", record, "10.9.9.9", "19991"})),
-         "fnUseMSGReceived[1110]"},
-        {"2005 to a sign-off in the clear", ScriptedChatServer::Reply::framed("2005" + sites), "fnUseMSGReceived[2005]",
+        {"2005 too long, to a sign-off", Reply::framed("2005" + sites.repeated(100)), "fnUseMSGReceived[2005]",
          msg({"2005", "42"})},
-        {"a notice of a megabyte",
-         ScriptedChatServer::Reply::framed(msg({"11", record, QStringLiteral("<h1>line</h1>\n").repeated(70000), "T"})),
-         ""},
-        {"80 to a poll", ScriptedChatServer::Reply::framed(msg({"80", "W", "99999", "", "x@x.org"})),
-         "fnUseMSGReceived[80]"},
-        {"80 with 3,000 asking", ScriptedChatServer::Reply::framed(asking.join(wire::kSep)), "",
-         msg({"80", "42", "me@x.org"})},
-        {"10,000 records", ScriptedChatServer::Reply::framed(flood.join(wire::kSep)), ""},
+        // Well formed and asked for, but over a plain link anyone on the path can answer on.
+        {"111 in the clear", framed({"111", record, "10.9.9.9", "19991"}), "fnUseMSGReceived[1110]"},
+        {"2005 to a sign-off in the clear", Reply::framed("2005" + sites), "fnUseMSGReceived[2005]",
+         msg({"2005", "42"})},
+        {"a notice of a megabyte", framed({"11", record, QStringLiteral("<h1>line</h1>\n").repeated(70000), "T"}), ""},
+        {"80 to a poll", framed({"80", "W", "99999", "", "x@x.org"}), "fnUseMSGReceived[80]"},
+        {"80 with 3,000 asking", Reply::framed(asking.join(wire::kSep)), "", msg({"80", "42", "me@x.org"})},
+        {"10,000 records", Reply::framed(flood.join(wire::kSep)), ""},
     };
     const qint64 before = testenv::residentBytes();
     qint64 most = before;
@@ -229,7 +226,7 @@ TEST_F(ChatLink, AServerThatGoesAwayLeavesContactsUnknownAndOneClickBringsItBack
 // A slow server: requests made while an exchange is open wait for it, in order, each once, and
 // only a few; a request too many is refused in words.
 TEST_F(ChatLink, RequestsMadeWhileAnExchangeIsOpenWaitTheirTurnOnceEach) {
-    auto slow = ScriptedChatServer::Reply::framed(msg({"7", "Ann", "ann@x.org", "10.0.0.7", "1"}));
+    auto slow = framed({"7", "Ann", "ann@x.org", "10.0.0.7", "1"});
     slow.delayMs = 300;
     for (int reply = 0; reply < 5; ++reply)
         server.enqueue(slow);
@@ -246,16 +243,16 @@ TEST_F(ChatLink, RequestsMadeWhileAnExchangeIsOpenWaitTheirTurnOnceEach) {
     }
     form.sendChatRequest(poll); // already waiting
     EXPECT_TRUE(form.txtStatus->toPlainText().startsWith(QStringLiteral("The chat server is slow to answer;")));
-    // The order and the count of what goes out is the link's own (tests/unit/chat_link_test.cpp).
     ASSERT_TRUE(closed(4));
-    EXPECT_EQ(wire::unscrambled(wire::fromCp1252(server.request(4))), sent[4] + wire::kSep + kWan);
+    EXPECT_EQ(server.connectionCount(), 5);
+    for (int index = 0; index < 5; ++index)
+        EXPECT_EQ(wire::unscrambled(wire::fromCp1252(server.request(index))), sent[index] + wire::kSep + kWan);
 }
 
 // The contacts manager stays open while its request goes, and says there what came of it: the
 // server's refusal, its silence, an addition and a removal, each in the words the user reads.
 TEST_F(ChatLink, TheContactsManagerTellsWhatBecameOfEachRequestInItsOwnWindow) {
-    const auto framed = [](const QStringList& fields) { return ScriptedChatServer::Reply::framed(msg(fields)); };
-    ScriptedChatServer::Reply silent;
+    Reply silent;
     silent.closeAfter = true;
     // Each addition is followed by a poll; the first poll answered asks who waits on whom.
     for (const auto& reply :

@@ -2,15 +2,14 @@
 // server and session bus with Debian's notification daemon (dunst) and tray host (trayer): a
 // ringing call shows a notification naming the caller and turns the tray icon to ringing; the
 // notification's actions answer or refuse it, and it goes away however the ring ends.
+#include "EngineWindow.h"
 #include "app/frmMain.h"
 #include "core/SettingsFiles.h"
 #include "core/basMain.h"
 #include "desktop/Autostart.h"
 #include "desktop/CallDesktop.h"
-#include "desktop/CallNotifier.h"
 #include "desktop/TrayIcon.h"
 #include "history/CallHistoryView.h"
-#include "support/FrmMainCallAccess.h"
 #include "support/Linphonec.h"
 #include "support/RawSipPeer.h"
 #include "support/ScriptedChatServer.h"
@@ -136,21 +135,16 @@ TEST_F(DesktopCalls, ARingingCallIsNotifiedAndShownInTheTrayAndTheNotificationAn
         // Closed, the window goes to the tray (saying so the first time only); a call brings it back.
         form.close();
         ASSERT_TRUE(form.isHidden() && !form.isUnloaded());
-        // The window rings in a loop of its own: what the user sees and does meanwhile runs in it.
         bool shown = false;
         bool trayRang = false;
-        QTimer whileRinging;
-        QObject::connect(&whileRinging, &QTimer::timeout, [&] {
-            if (!form.cmdAnswer->isEnabled()) return;
-            whileRinging.stop();
+        const auto whileRinging = enginewindow::whenRinging(form, [&] {
             shown = testenv::waitFor([&] { return hosts.shown() == 1; }) && form.SSTab1->currentIndex() == 0 &&
                     form.isVisible();
             trayRang = trayShows(State::Ringing);
             test.action ? hosts.choose(test.action) : peer.command("terminate");
         });
-        whileRinging.start(50);
         const qsizetype before = peer.output().size();
-        peer.command(("call sip:127.0.0.1:" + basMain::g_strMyWanIP.section(QLatin1Char(':'), -1)).toUtf8().data());
+        peer.command(("call sip:" + enginewindow::sipTarget()).toUtf8().data());
         const auto peerSays = [&](const char* text) {
             return testenv::waitFor(
                 [&] { return peer.output().mid(before).contains(QString::fromLatin1(text), Qt::CaseInsensitive); },
@@ -183,8 +177,7 @@ TEST_F(DesktopCalls, ARingingCallIsNotifiedAndShownInTheTrayAndTheNotificationAn
     }
     EXPECT_EQ(env.boxes().size(), 1);
     EXPECT_EQ(env.boxes().value(0).prompt, desktop::TrayIcon::keptRunningNotice());
-    int cancel = 0;
-    form.Form_Unload(cancel);
+    enginewindow::unload(form);
 
     // A ringing call's notification does not outlive the program that asked for it.
     {
@@ -244,19 +237,14 @@ TEST_F(DesktopCalls, AHostileNameShowsAsOneCleanBoundedLineEverywhere) {
     ASSERT_LE(mallory.fromValue.size(), 1000); // what the engine takes
 
     QString caption;
-    QTimer whileRinging;
-    QObject::connect(&whileRinging, &QTimer::timeout, [&] {
-        if (!form.cmdAnswer->isEnabled()) return;
-        whileRinging.stop();
+    const auto whileRinging = enginewindow::whenRinging(form, [&] {
         caption = form.fraStatus->title();
         testenv::waitFor([&] { return hosts.shown() == 1; });
         testenv::waitFor([] { return false; }, 500); // dunst draws it
         shoot("hostile-call.png");
         form.cmdTerminate->click();
     });
-    whileRinging.start(50);
-    mallory.send(
-        mallory.invite(QStringLiteral("127.0.0.1:") + basMain::g_strMyWanIP.section(QLatin1Char(':'), -1), {}));
+    mallory.send(mallory.invite(enginewindow::sipTarget(), {}));
     ASSERT_FALSE(mallory.waitFor("SIP/2.0 603", "INVITE").isEmpty());
     ASSERT_TRUE(testenv::waitFor([&] { return !form.g_objSession && form.g_intIncomingCount == 0; }));
 
@@ -278,12 +266,11 @@ TEST_F(DesktopCalls, AHostileNameShowsAsOneCleanBoundedLineEverywhere) {
     form.SSTab1->setCurrentIndex(form.SSTab1->indexOf(form.viewHistory));
     testenv::waitFor([] { return false; }, 300);
     shoot("hostile-history.png");
-    const QString row = form.viewHistory->lstHistory->topLevelItem(0)->text(history::CallHistoryView::kContact);
+    const QString row = enginewindow::historyRow(form).value(history::CallHistoryView::kContact);
     EXPECT_EQ(row.size(), 80);
     EXPECT_FALSE(row.contains(rlo));
     EXPECT_EQ(form.size(), size);
-    int cancel = 0;
-    form.Form_Unload(cancel);
+    enginewindow::unload(form);
 }
 
 // The end of the session while the window is in the tray: it signs off at the chat server and the
@@ -353,19 +340,4 @@ TEST(StartAtLogin, TheExecLineQuotesAndEscapesThePath) {
     };
     for (const auto& [path, exec] : cases)
         EXPECT_EQ(desktop::execLine(QString::fromUtf8(path)), QString::fromUtf8(exec)) << path;
-}
-
-// A caller names itself: the desktop shows one line of printable text, cut short, whatever it sends.
-TEST(CallerOnTheDesktop, IsOneShortLineOfPlainText) {
-    const QString ellipsis(QChar(0x2026));
-    const std::pair<QString, QString> cases[] = {
-        {QStringLiteral("Ann\nWalker\r\n"), QStringLiteral("Ann Walker")},
-        {QStringLiteral("Ann \u202Erellac\u2028 x\u0007"), QStringLiteral("Ann rellac x")},
-        {QString(200, QLatin1Char('b')), QString(79, QLatin1Char('b')) + ellipsis},
-        // A cut never splits a character in two.
-        {QString(78, QLatin1Char('a')) + QStringLiteral("\U0001F600\U0001F600"),
-         QString(78, QLatin1Char('a')) + ellipsis},
-    };
-    for (const auto& [sent, shown] : cases)
-        EXPECT_EQ(desktop::CallNotifier::plainLine(sent), shown) << sent.toStdString();
 }

@@ -1,8 +1,9 @@
 // The main window on the real call engine against linphonec (Debian's linphone-cli), a SIP peer
-// we did not write, on 127.0.0.1: a ringing call refused, a call turned away while ours rings,
-// whose callee sees who calls, a call nobody answered, kept in the history and called back from
-// there, and our calls that are declined, ring out or reach nothing, each read in plain words
-// (calls both ways, ended from either side, are the video scene's).
+// we did not write, on 127.0.0.1: a call turned away while ours rings, whose callee sees who
+// calls, a caller named and missed, kept in the history and called back from there, and our
+// calls that are declined, ring out or reach nothing, each read in plain words (calls both ways,
+// ended from either side, are the video scene's; a call refused while it rings, the desktop's).
+#include "EngineWindow.h"
 #include "app/frmMain.h"
 #include "call/linphone/LinphoneEngine.h"
 #include "call/rtc/NetworkAddresses.h"
@@ -40,26 +41,15 @@ using testsupport::Linphonec;
 namespace {
 
 // The main window with the real engine and one listed contact, Ann.
-struct Window {
-    testenv::TestEnv env;
-    frmMain form;
-    Window() {
-        env.makeLogsFolder();
-        // Who the user registered as: a name with characters a SIP header must escape.
-        basMain::writeDisplayNameFile(QStringLiteral("Zoë \"Z\" Brown"));
-        form.setIdentity(basMain::identityFromFields({{}, {}, {}, QStringLiteral("zoe+chat@x.org")}));
-        FrmMainCallAccess::initRtc(form);
+struct Window : enginewindow::EngineWindow {
+    Window()
+        : EngineWindow([](frmMain& window) {
+              // Who the user registered as: a name with characters a SIP header must escape.
+              basMain::writeDisplayNameFile(QStringLiteral("Zoë \"Z\" Brown"));
+              window.setIdentity(basMain::identityFromFields({{}, {}, {}, QStringLiteral("zoe+chat@x.org")}));
+          }) {
         FrmMainCallAccess::listContact(form, QStringLiteral("Ann"), QStringLiteral("ann@x.org"), {});
     }
-    ~Window() {
-        int cancel = 0;
-        if (form.g_objRTCClient) form.Form_Unload(cancel);
-    }
-    void call(const QString& address) {
-        FrmMainCallAccess::listContact(form, QStringLiteral("Ann"), QStringLiteral("ann@x.org"), address);
-        form.cmdConnect->click();
-    }
-    QString caption() const { return form.fraStatus->title(); }
     // The status box once the engine's own words on the call's end are in, and the history's
     // newest outcome.
     QString ending() {
@@ -67,16 +57,8 @@ struct Window {
         testenv::waitFor([&] { return text().contains(QStringLiteral("SESSION Operation complete")); });
         return text();
     }
-    QString outcome() const {
-        const QTreeWidget& list = *form.viewHistory->lstHistory;
-        return list.topLevelItemCount() > 0 ? list.topLevelItem(0)->text(2) : QString();
-    }
-    // Where linphonec calls the window: on loopback, at the window's SIP port. Called at another of
-    // the host's addresses, linphonec would name that one in its contact address, and its identity
-    // (pinned to 127.0.0.1) would no longer match it.
-    static QString sipAddress() {
-        return QStringLiteral("sip:127.0.0.1:") + basMain::g_strMyWanIP.section(QLatin1Char(':'), -1);
-    }
+    QString outcome() const { return enginewindow::historyRow(form).value(history::CallHistoryView::kResult); }
+    static QString sipAddress() { return QStringLiteral("sip:") + enginewindow::sipTarget(); }
     // Ready for the next call, as the user sees it. The chat link's step timer is not looked at:
     // the release starts it, but its first tick at the idle step stops it again, so whether it
     // still runs depends on when the other changes were seen.
@@ -92,43 +74,6 @@ struct Window {
 };
 
 } // namespace
-
-// The engine keeps its files in its own folder, which goes with it: nothing named after the folder
-// is left beside it.
-TEST(LinphoneEngineFiles, NothingOutlivesTheEngine) {
-    testenv::TestEnv env;
-    auto engine = rtc::LinphoneEngine::create();
-    engine->InitializeEx(rtc::RTCIF_DISABLE_UPNP);
-    const QFileInfo folder(engine->dataFolder());
-    engine->Shutdown();
-    engine.reset();
-    const QStringList left = folder.dir().entryList({folder.fileName() + QLatin1Char('*')},
-                                                    QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-    EXPECT_TRUE(left.isEmpty()) << left.join(QLatin1Char(' ')).toStdString();
-}
-
-TEST(LinphonecInterop, TheWindowNamesARingingCallerAndTerminateRefusesIt) {
-    if (!haveLinphonec()) GTEST_SKIP() << "linphonec is not installed";
-    Window window;
-    QString ringing;
-    QTimer refuse; // the user refuses the call while it rings
-    refuse.setInterval(20);
-    QObject::connect(&refuse, &QTimer::timeout, [&] {
-        if (!window.form.cmdAnswer->isEnabled()) return; // not ringing yet
-        refuse.stop();
-        ringing = window.caption();
-        window.form.cmdTerminate->click();
-    });
-    refuse.start();
-    Linphonec peer(false, Window::sipAddress());
-    ASSERT_TRUE(peer.started());
-    ASSERT_TRUE(peer.says(QStringLiteral("declined"))) << peer.output().toStdString();
-    // A caller that is not in the list is unknown, shown with the name it gave and the address
-    // its call came from.
-    EXPECT_EQ(ringing,
-              QStringLiteral("Status: INCOMING User: Unknown caller: linphonec peer    sip:") + peer.address());
-    EXPECT_TRUE(window.released());
-}
 
 TEST(LinphonecInterop, ACallArrivingWhileOursRingsIsTurnedAwayBusyAndOursCanBeCancelled) {
     if (!haveLinphonec()) GTEST_SKIP() << "linphonec is not installed";
@@ -158,7 +103,7 @@ TEST(LinphonecInterop, ACallArrivingWhileOursRingsIsTurnedAwayBusyAndOursCanBeCa
     EXPECT_TRUE(callee.says(QStringLiteral("ended"))) << callee.output().toStdString();
 }
 
-TEST(LinphonecInterop, AnUnansweredCallIsMissedInTheHistoryWhoseTabCountsItAndCallingBackConnects) {
+TEST(LinphonecInterop, AnUnansweredCallerIsNamedMissedInTheHistoryWhoseTabCountsItAndCallingBackConnects) {
     if (!haveLinphonec()) GTEST_SKIP() << "linphonec is not installed";
     Window window;
     QDateTime now(QDate(2026, 3, 1), QTime(9, 30));
@@ -166,23 +111,24 @@ TEST(LinphonecInterop, AnUnansweredCallIsMissedInTheHistoryWhoseTabCountsItAndCa
     QTabWidget& tabs = *window.form.SSTab1;
     const int tab = tabs.indexOf(window.form.viewHistory);
     QTreeWidget& list = *window.form.viewHistory->lstHistory;
+    // Whether a call this short was encrypted before it ended is the security scene's.
     const auto row = [&] {
-        QStringList texts;
-        // Whether a call this short was encrypted before it ended is the security scene's.
-        for (int column = 0; list.topLevelItemCount() > 0 && column < history::CallHistoryView::kEncryption; ++column)
-            texts << list.topLevelItem(0)->text(column);
-        return texts.join(QStringLiteral(" | ")).toStdString();
+        return enginewindow::historyRow(window.form)
+            .mid(0, history::CallHistoryView::kEncryption)
+            .join(" | ")
+            .toStdString();
     };
     Linphonec peer(true, Window::sipAddress()); // calls, then answers any call
-    QTimer giveUp; // the caller gives up while the window rings (its ringing loop runs the events)
-    QObject::connect(&giveUp, &QTimer::timeout, [&] {
-        if (!window.form.cmdAnswer->isEnabled()) return;
-        giveUp.stop();
+    QString ringing;
+    const auto giveUp = enginewindow::whenRinging(window.form, [&] {
+        ringing = window.caption();
         peer.command("terminate");
     });
-    giveUp.start(20);
     ASSERT_TRUE(peer.started());
     ASSERT_TRUE(testenv::waitFor([&] { return tabs.tabText(tab) == QStringLiteral("History (1)"); }, 30000));
+    // A caller that is not in the list is unknown, shown with the name it gave and the address
+    // its call came from.
+    EXPECT_EQ(ringing, "Status: INCOMING User: Unknown caller: linphonec peer    sip:" + peer.address());
     const std::string address = peer.address().toStdString();
     EXPECT_EQ(row(),
               "2026-03-01 09:30 | In | Missed | Unknown caller: linphonec peer | sip:" + address + " |  | " + address);
@@ -267,8 +213,9 @@ TEST(LinphonecInterop, TheCallerReadsWhyACallWasDeclinedOrNotAnswered) {
 
 // Two engines on one machine: the first listens on 5060 when it is free, the second on the next
 // free port, and each reports the port it really holds (the core used to bind 5060 by itself,
-// making the first engine's own search for a free port move it to 5061).
-TEST(LinphoneEnginePorts, TheFirstEngineKeeps5060AndASecondTakesTheNextPort) {
+// making the first engine's own search for a free port move it to 5061). An engine keeps its files
+// in a folder of its own, which goes with it: nothing named after the folder is left beside it.
+TEST(LinphoneEnginePorts, TheFirstEngineKeeps5060ASecondTakesTheNextPortAndNoFilesOutliveThem) {
     testenv::TestEnv env;
     if (rtc::findFreeUdpPort(5060) != 5060 || rtc::findFreeUdpPort(5061) != 5061)
         GTEST_SKIP() << "5060 or 5061 is taken here";
@@ -283,6 +230,12 @@ TEST(LinphoneEnginePorts, TheFirstEngineKeeps5060AndASecondTakesTheNextPort) {
             EXPECT_TRUE(address.endsWith(QLatin1Char(':') + QString::number(engine->sipPort())))
                 << address.toStdString();
     EXPECT_EQ(rtc::findFreeUdpPort(5060), 5062);
+    const QFileInfo folder(first->dataFolder());
     second->Shutdown();
     first->Shutdown();
+    first.reset();
+    second.reset();
+    const QStringList left = folder.dir().entryList({folder.fileName() + QLatin1Char('*')},
+                                                    QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    EXPECT_TRUE(left.isEmpty()) << left.join(QLatin1Char(' ')).toStdString();
 }

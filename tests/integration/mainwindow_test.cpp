@@ -96,16 +96,12 @@ TEST_F(MainWindow, KnownUserStartsReadyLogsInAndSignsOffAtCloseReleasingInOrder)
     EXPECT_EQ(vb::ForeColor(*form->txtStatus), vb::vbBlack);
     EXPECT_TRUE(form->tmrUpdateUserOnLine->isActive());
     // "Status" 3/24 of the list's width, the other four 9/32 each.
-    const auto widths = [&] {
-        QList<int> all;
-        for (int column = 0; column < 5; ++column)
-            all.append(form->LstUsers->columnWidth(column));
-        return all;
-    };
     QCoreApplication::processEvents(); // the list takes its place on screen
     const double listWidth = form->LstUsers->width();
-    const int other = static_cast<int>(listWidth / 32 * 9);
-    EXPECT_EQ(widths(), (QList<int>{static_cast<int>(listWidth / 24 * 3), other, other, other, other}));
+    for (int column = 0; column < 5; ++column)
+        EXPECT_EQ(form->LstUsers->columnWidth(column),
+                  static_cast<int>(column ? listWidth / 32 * 9 : listWidth / 24 * 3))
+            << column;
 
     // The prepared log-in passes the alternate-server routine first, which sends the pages their
     // own dated form of it; the chat socket sends the log-in itself, with the call address.
@@ -166,9 +162,6 @@ protected:
     testenv::TestEnv env;
     ScriptedChatServer server;
     frmMain form;
-    // Text typed into the next dialog's line edits, by object name, and the button to press.
-    QMap<QString, QString> typed;
-    QString press;
 
     void SetUp() override {
         ASSERT_TRUE(server.listen());
@@ -176,37 +169,26 @@ protected:
         g_strServerIP = QStringLiteral("127.0.0.1");
         g_strServerPort = QString::number(server.port());
         g_strMyWanIP = QStringLiteral("127.0.0.1:5070");
-        vb::setModalHandlerForTesting([this](QDialog& dialog) {
-            for (auto it = typed.cbegin(); it != typed.cend(); ++it) {
-                dialog.findChild<QLineEdit*>(it.key())->setText(it.value());
-            }
-            if (!press.isEmpty()) dialog.findChild<QPushButton*>(press)->click();
-            if (dialog.result() != QDialog::Accepted) dialog.reject(); // closed by its frame
-            return dialog.result();
-        });
     }
     void TearDown() override { frmRegWait::unload(); }
-
-    QStringList requestFields(int index) const {
-        return wire::unscrambled(wire::fromCp1252(server.request(index))).split(kSep);
-    }
-    void registerAs(const char* name, const char* email) {
-        typed = {{QStringLiteral("txtDisplayNM"), QString::fromUtf8(name)},
-                 {QStringLiteral("txtEmail"), QString::fromUtf8(email)}};
-        press = QStringLiteral("cmdRegister");
-    }
 };
 
 TEST_F(Identity, AnAcceptedRegistrationSendsTheTidiedFieldsAndKeepsTheId) {
-    registerAs("  Ann  Lee ", " Ann@Example.COM ");
+    vb::setModalHandlerForTesting([](QDialog& dialog) { // the user fills the form in and registers
+        dialog.findChild<QLineEdit*>(QStringLiteral("txtDisplayNM"))->setText(QStringLiteral("  Ann  Lee "));
+        dialog.findChild<QLineEdit*>(QStringLiteral("txtEmail"))->setText(QStringLiteral(" Ann@Example.COM "));
+        dialog.findChild<QPushButton*>(QStringLiteral("cmdRegister"))->click();
+        return dialog.result();
+    });
     server.enqueue(ScriptedChatServer::Reply::framed(
         QStringList{"3", "127.0.0.1", g_strServerPort, "42", "ann@example.com"}.join(kSep)));
     QStringList unused;
     ASSERT_TRUE(fnRegister(unused));
 
     // The name trimmed with its inner blanks kept, the address in lower case.
-    EXPECT_EQ(requestFields(0), (QStringList{"3", fnGetUserName(), fnGetComputerName(), "ann@example.com", "Ann  Lee",
-                                             "127.0.0.1:5070"}));
+    EXPECT_EQ(
+        wire::unscrambled(wire::fromCp1252(server.request(0))).split(kSep),
+        (QStringList{"3", fnGetUserName(), fnGetComputerName(), "ann@example.com", "Ann  Lee", "127.0.0.1:5070"}));
     EXPECT_EQ(form.identity().userId, QStringLiteral("42"));
     EXPECT_EQ(form.txtEmail->text(), QStringLiteral("ann@example.com"));
     EXPECT_FALSE(form.tmrRegistration->isActive());

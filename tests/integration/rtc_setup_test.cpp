@@ -56,6 +56,16 @@ protected:
         FrmMainCallAccess::listContact(form, QStringLiteral("Bob"), QStringLiteral("bob@x.org"),
                                        QStringLiteral("127.0.0.2:5060"));
     }
+    // Connect pressed and the call answered; Terminate pressed and the call gone.
+    std::shared_ptr<testrtc::ScriptedSession> connectCall() {
+        form.cmdConnect_Click();
+        rtc->fireSessionState(rtc->sessions.last(), rtc::RTCSS_CONNECTED);
+        return rtc->sessions.last();
+    }
+    void hangUp() {
+        form.cmdTerminate->click();
+        rtc->fireSessionState(rtc->sessions.last(), rtc::RTCSS_DISCONNECTED);
+    }
 };
 
 } // namespace
@@ -156,8 +166,7 @@ TEST_F(CallWindow, AContactIsCalledWithTheArrowKeysAndEnterOrWithADoubleClick) {
             QTest::mouseRelease(rows, Qt::LeftButton, {}, at);
         }
         ASSERT_EQ(rtc->sessions.size(), calls + 1);
-        form.cmdTerminate->click();
-        rtc->fireSessionState(rtc->sessions.last(), rtc::RTCSS_DISCONNECTED);
+        hangUp();
         EXPECT_EQ(form.g_objSession, nullptr);
         EXPECT_TRUE(form.cmdConnect->isEnabled());
     }
@@ -232,8 +241,7 @@ TEST_F(CallWindow, CallingAContactShownOffAsksFirst) {
     vb::setMsgBoxHandlerForTesting([](const QString&, int, const QString&) { return int(vb::vbYes); });
     form.cmdConnect->click();
     EXPECT_EQ(rtc->count(QStringLiteral("Session2.AddParticipant(sip:127.0.0.2:5060")), 1);
-    form.cmdTerminate->click();
-    rtc->fireSessionState(rtc->sessions.last(), rtc::RTCSS_DISCONNECTED);
+    hangUp();
     row = FrmMainCallAccess::listContact(form, QStringLiteral("Eve"), QStringLiteral("eve@x.org"), QString());
     row->setText(QStringLiteral("Off"));
     form.cmdConnect->click();
@@ -257,8 +265,7 @@ TEST_F(CallWindow, NoSoundIsToldOnceAndThePicturesSayWhoseTheyAreAndWhenNoneCome
         rtc->fire(rtc::RTCE_MEDIA, std::make_shared<rtc::MediaEventData>(type, rtc::RTCMT_VIDEO_RECEIVE, 0));
     };
     for (int call = 1; call <= 2; ++call) {
-        form.cmdConnect_Click();
-        rtc->fireSessionState(rtc->sessions.last(), rtc::RTCSS_CONNECTED);
+        connectCall();
         EXPECT_EQ(captions.lblReceivedName->text(), "Bob");
         EXPECT_EQ(captions.lblNoVideo->text(), "No video from Bob");
         EXPECT_FALSE(captions.lblNoVideo->isHidden());
@@ -266,8 +273,7 @@ TEST_F(CallWindow, NoSoundIsToldOnceAndThePicturesSayWhoseTheyAreAndWhenNoneCome
         EXPECT_TRUE(captions.lblNoVideo->isHidden());
         video(rtc::RTCMET_STOPPED); // the other side turned its camera off
         EXPECT_FALSE(captions.lblNoVideo->isHidden());
-        form.cmdTerminate->click();
-        rtc->fireSessionState(rtc->sessions.last(), rtc::RTCSS_DISCONNECTED);
+        hangUp();
         EXPECT_TRUE(captions.lblNoVideo->isHidden() && captions.lblReceivedName->isHidden());
         EXPECT_FALSE(noSound.isHidden());
     }
@@ -299,9 +305,7 @@ TEST_F(CallWindow, TheBigVideoWindowStaysClearOfTerminateHangsUpMutesAndLeavesTh
     const QRect screen = form.screen()->availableGeometry();
     form.setGeometry(screen);
     form.show();
-    form.cmdConnect_Click();
-    const auto call = rtc->sessions.last();
-    rtc->fireSessionState(call, rtc::RTCSS_CONNECTED);
+    const auto call = connectCall();
     QTest::mouseDClick(form.picVideoR, Qt::LeftButton);
     VideoViewer* big = VideoViewer::of(form.picVideoR);
     ASSERT_TRUE(big);

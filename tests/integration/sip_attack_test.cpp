@@ -2,6 +2,7 @@
 // addresses, as anyone who knows a user's call address could: a transfer asked for inside a call,
 // display names far past what the engine can take, a stranger who names himself after a contact,
 // a flood of calls, a call that keeps coming back, and a call the engine starts by itself.
+#include "EngineWindow.h"
 #include "app/frmMain.h"
 #include "call/control/CallRinger.h"
 #include "call/linphone/LinphoneEngine.h"
@@ -36,7 +37,15 @@ protected:
     testenv::TestEnv env;
     std::unique_ptr<frmMain> form;
 
-    void SetUp() override { start(); }
+    // The stranger, a contact, and the address a transfer would name.
+    RawSipPeer mallory{QStringLiteral("127.0.0.2")};
+    RawSipPeer ann{QStringLiteral("127.0.0.3"), 5070};
+    RawSipPeer victim{QStringLiteral("127.0.0.5"), 5099};
+
+    void SetUp() override {
+        ASSERT_TRUE(mallory.bound() && ann.bound() && victim.bound());
+        start();
+    }
     void TearDown() override { stop(); }
     void start() {
         env.makeLogsFolder();
@@ -45,14 +54,10 @@ protected:
         FrmMainCallAccess::listContact(*form, QStringLiteral("Ann"), QStringLiteral("ann@x.org"), kAnnAddress);
     }
     void stop() {
-        int cancel = 0;
-        if (form && form->g_objRTCClient) form->Form_Unload(cancel);
+        if (form) enginewindow::unload(*form);
         form.reset();
     }
-    // Where the window's engine listens.
-    static QString target() {
-        return QStringLiteral("127.0.0.1:") + basMain::g_strMyWanIP.section(QLatin1Char(':'), -1);
-    }
+    static QString target() { return enginewindow::sipTarget(); }
     QString caption() const { return form->fraStatus->title(); }
     // What the user does when the next call rings: the user acts while it rings, as a timer. Gives the caption the
     // ringing call showed.
@@ -67,14 +72,10 @@ protected:
                 if (ringCaption.isEmpty()) ringCaption = caption();
             });
         });
-        ringTimer = std::make_unique<QTimer>();
-        QObject::connect(ringTimer.get(), &QTimer::timeout, [this, act] {
-            if (!form->cmdAnswer->isEnabled()) return;
-            ringTimer->stop();
+        ringTimer = enginewindow::whenRinging(*form, [this, act] {
             ringCaption = caption();
             if (act) act();
         });
-        ringTimer->start(20);
     }
     // The user refuses the next call that rings.
     void refuseNextRing() {
@@ -94,11 +95,13 @@ protected:
     std::unique_ptr<QTimer> ringTimer;
     QMetaObject::Connection ringWatch;
     QString ringCaption; // empty until a call rang
-    // `peer` calls, giving `name`, and gets `answer` (603: rung and refused by the user, or refused
-    // without a ring); the window is idle again. Whether it rang.
-    bool call(RawSipPeer& peer, const QByteArray& name, const QByteArray& answer = "SIP/2.0 603") {
+    // `peer` calls, giving `name` and `uri` (From and Contact; its own when empty), and gets `answer`
+    // (603: rung and refused by the user, or refused without a ring); the window is idle again.
+    // Whether it rang.
+    bool call(RawSipPeer& peer, const QByteArray& name, const QByteArray& answer = "SIP/2.0 603",
+              const QByteArray& uri = {}) {
         refuseNextRing();
-        peer.send(peer.invite(target(), name));
+        peer.send(peer.invite(target(), name, uri, uri));
         EXPECT_FALSE(peer.waitFor(answer, "INVITE").isEmpty()) << answer.data();
         EXPECT_TRUE(idle());
         return !ringCaption.isEmpty();
@@ -119,15 +122,7 @@ protected:
             [&] { return !form->g_objSession && !form->ringer().ringing() && form->g_intIncomingCount == 0; },
             timeoutMs);
     }
-    QTreeWidget& history() const { return *form->viewHistory->lstHistory; }
-    // The texts of a history row, newest first.
-    QStringList row(int index = 0) const {
-        QStringList texts;
-        if (index >= history().topLevelItemCount()) return texts;
-        for (int column = 0; column < history().columnCount(); ++column)
-            texts << history().topLevelItem(index)->text(column);
-        return texts;
-    }
+    QStringList row(int index = 0) const { return enginewindow::historyRow(*form, index); }
     std::shared_ptr<rtc::LinphoneEngine> engine() const {
         return std::dynamic_pointer_cast<rtc::LinphoneEngine>(form->g_objRTCClient);
     }
@@ -136,11 +131,8 @@ protected:
 } // namespace
 
 TEST_F(SipAttack, MediaMovedOrATransferInsideAnAnsweredCallReachNobodyAndATransferEndsTheCall) {
-    RawSipPeer mallory(QStringLiteral("127.0.0.2"));
-    RawSipPeer victim(QStringLiteral("127.0.0.5"), 5099); // the address the transfer names
-    QUdpSocket victimMedia;                               // where the moved media would go
+    QUdpSocket victimMedia; // where the moved media would go
     ASSERT_TRUE(victimMedia.bind(QHostAddress(QStringLiteral("127.0.0.5")), quint16(mallory.port() + 2)));
-    ASSERT_TRUE(mallory.bound() && victim.bound());
     ASSERT_TRUE(connectedCall(mallory, "Mallory", QStringLiteral("Status: CONNECTED")));
 
     // The caller would have our microphone sent to somebody else: refused, the call goes on.
@@ -189,17 +181,13 @@ TEST_F(SipAttack, DisplayNamesPastWhatTheEngineTakesAreRefusedAndTheRowReadsACut
     for (const auto& test : cases) {
         SCOPED_TRACE(test.what);
         // Each from an address of its own: a stranger's refused calls count against its next ones.
-        RawSipPeer mallory(QStringLiteral("127.0.0.%1").arg(source++), port);
-        ASSERT_TRUE(mallory.bound());
+        RawSipPeer stranger(QStringLiteral("127.0.0.%1").arg(source++), port);
+        ASSERT_TRUE(stranger.bound());
         // A harmless request just before: the engine must not read the next one unscreened.
-        mallory.send(mallory.options(target()));
-        mallory.fromValue = test.from;
-        refuseNextRing();
-        mallory.send(mallory.invite(target(), {}));
-        EXPECT_FALSE(mallory.waitFor("SIP/2.0 " + QByteArray::number(test.code), "INVITE").isEmpty());
-        EXPECT_EQ(!ringCaption.isEmpty(), test.code == 603);
+        stranger.send(stranger.options(target()));
+        stranger.fromValue = test.from;
+        EXPECT_EQ(call(stranger, {}, "SIP/2.0 " + QByteArray::number(test.code)), test.code == 603);
         EXPECT_LE(ringCaption.size(), 120) << ringCaption.toStdString();
-        ASSERT_TRUE(idle());
         // Kept in the history under the name it gave, cut, as a stranger's call.
         const QString name = row().value(history::CallHistoryView::kContact);
         EXPECT_TRUE(name.startsWith(QStringLiteral("Unknown caller: "))) << name.toStdString();
@@ -207,34 +195,11 @@ TEST_F(SipAttack, DisplayNamesPastWhatTheEngineTakesAreRefusedAndTheRowReadsACut
         EXPECT_TRUE(name.endsWith(QChar(0x2026))) << name.toStdString();
     }
     // The engine goes on answering.
-    RawSipPeer peer(QStringLiteral("127.0.0.2"));
-    peer.send(peer.options(target()));
-    EXPECT_FALSE(peer.waitFor("SIP/2.0 200", "OPTIONS").isEmpty());
-}
-
-TEST_F(SipAttack, AStrangerNamingAContactsAddressIsShownAsUnknownAndTheContactAsHerself) {
-    RawSipPeer mallory(QStringLiteral("127.0.0.2"));
-    RawSipPeer ann(QStringLiteral("127.0.0.3"), 5070);
-    ASSERT_TRUE(mallory.bound() && ann.bound());
-    const QByteArray annUri = "sip:ann@" + kAnnAddress.toLatin1();
-    refuseNextRing();
-    mallory.send(mallory.invite(target(), "Ann", annUri, annUri));
-    EXPECT_FALSE(mallory.waitFor("SIP/2.0 603", "INVITE").isEmpty());
-    EXPECT_EQ(ringCaption, QStringLiteral("Status: INCOMING User: Unknown caller: Ann    sip:") + mallory.address());
-    ASSERT_TRUE(idle());
-    EXPECT_EQ(row().mid(2, 3), (QStringList{QStringLiteral("Declined"), QStringLiteral("Unknown caller: Ann"),
-                                            QStringLiteral("sip:") + mallory.address()}));
-
-    ASSERT_TRUE(call(ann, "Ann Lee"));
-    EXPECT_EQ(ringCaption, QStringLiteral("Status: INCOMING User: Ann    ann@x.org"));
-    EXPECT_EQ(row().mid(2, 3),
-              (QStringList{QStringLiteral("Declined"), QStringLiteral("Ann"), QStringLiteral("ann@x.org")}));
+    mallory.send(mallory.options(target()));
+    EXPECT_FALSE(mallory.waitFor("SIP/2.0 200", "OPTIONS").isEmpty());
 }
 
 TEST_F(SipAttack, AFloodOfCallsFromOneSourceCostsLittleAndLeavesTheContactsRows) {
-    RawSipPeer ann(QStringLiteral("127.0.0.3"), 5070);
-    RawSipPeer mallory(QStringLiteral("127.0.0.2"));
-    ASSERT_TRUE(ann.bound() && mallory.bound());
     ASSERT_TRUE(call(ann, "Ann")); // Ann's call is in the history first
 
     // The user refuses whatever rings; a timer meanwhile plays a user clicking about the window.
@@ -274,7 +239,7 @@ TEST_F(SipAttack, AFloodOfCallsFromOneSourceCostsLittleAndLeavesTheContactsRows)
     EXPECT_LE(rings, 3);
 
     // Two rows: the stranger's calls folded into one that counts them, and Ann's.
-    ASSERT_EQ(history().topLevelItemCount(), 2);
+    ASSERT_EQ(form->viewHistory->lstHistory->topLevelItemCount(), 2);
     EXPECT_TRUE(row(0).value(history::CallHistoryView::kResult).contains(QChar(0x00D7)))
         << row(0).join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(row(0).value(history::CallHistoryView::kAddress), mallory.address());
@@ -286,8 +251,6 @@ TEST_F(SipAttack, AStrangerCallingEvery41SecondsRingsAFewTimesThenIsRefusedQuiet
     callcontrol::CallRinger::setCheckMsForTesting(0); // a ring that nobody answers times out at once
     QDateTime now(QDate(2026, 3, 1), QTime(9, 0));
     vb::setClockForTesting([&] { return now; });
-    RawSipPeer mallory(QStringLiteral("127.0.0.2"));
-    ASSERT_TRUE(mallory.bound());
     int rang = 0;
     for (int call = 0; call < 5; ++call) {
         SCOPED_TRACE(call);
@@ -309,14 +272,10 @@ TEST_F(SipAttack, AStrangerCallingEvery41SecondsRingsAFewTimesThenIsRefusedQuiet
     EXPECT_EQ(rang, basMain::RingPolicy::kUnansweredTries);
     EXPECT_EQ(row().value(history::CallHistoryView::kResult), QStringLiteral("Refused \u00d75"));
     // A contact still rings.
-    RawSipPeer ann(QStringLiteral("127.0.0.3"), 5070);
     EXPECT_TRUE(call(ann, "Ann"));
 }
 
 TEST_F(SipAttack, DoNotDisturbAndOnlyContactsTurnCallsAwayAndAreKeptAcrossRestarts) {
-    RawSipPeer mallory(QStringLiteral("127.0.0.2"));
-    RawSipPeer ann(QStringLiteral("127.0.0.3"), 5070);
-    ASSERT_TRUE(mallory.bound() && ann.bound());
     form->chkDoNotDisturb->click();
     EXPECT_FALSE(call(ann, "Ann", "SIP/2.0 600")); // Busy Everywhere
     EXPECT_EQ(row().mid(2, 2), (QStringList{QStringLiteral("Refused"), QStringLiteral("Ann")}));
@@ -332,9 +291,10 @@ TEST_F(SipAttack, DoNotDisturbAndOnlyContactsTurnCallsAwayAndAreKeptAcrossRestar
     EXPECT_TRUE(call(ann, "Ann"));
 }
 
-// A relay of the user's chat server forwards calls from elsewhere, all from its own address: it
-// names each call's sender, and only its word is taken for it.
-TEST_F(SipAttack, ACallThroughTheUsersRelayIsNamedAsTheRelaySaysAndNobodyElseIsBelieved) {
+// A caller is a contact only from the contact's own address, or when a relay of the user's chat
+// server, which forwards calls from elsewhere all from its own address, names the contact as the
+// sender; nobody else's word is taken for it, whatever name or address the call gives.
+TEST_F(SipAttack, ACallerIsNamedByItsOwnAddressOrTheUsersRelayAndNobodyElseIsBelieved) {
     vb::ListItem* bobRow = form->LstUsers->add(QStringLiteral("On"));
     bobRow->setSubItem(1, QStringLiteral("Bob"));
     bobRow->setSubItem(2, QStringLiteral("bob@x.org"));
@@ -345,10 +305,9 @@ TEST_F(SipAttack, ACallThroughTheUsersRelayIsNamedAsTheRelaySaysAndNobodyElseIsB
     form->g_objRTCClient->SetCallPaths(paths, [](const QString&) {});
     RawSipPeer relay(QStringLiteral("127.0.0.12"), 5097);
     RawSipPeer besideRelay(QStringLiteral("127.0.0.12"), 5098);
-    RawSipPeer mallory(QStringLiteral("127.0.0.2"));
-    ASSERT_TRUE(relay.bound() && besideRelay.bound() && mallory.bound());
+    ASSERT_TRUE(relay.bound() && besideRelay.bound());
     const QByteArray bob = "sip:bob@127.0.0.12:20001";
-    const QByteArray ann = "sip:ann@127.0.0.3:5070";
+    const QByteArray annUri = "sip:ann@" + kAnnAddress.toLatin1();
     const QString ringing = QStringLiteral("Status: INCOMING User: ");
     const struct {
         const char* what;
@@ -358,9 +317,21 @@ TEST_F(SipAttack, ACallThroughTheUsersRelayIsNamedAsTheRelaySaysAndNobodyElseIsB
         QByteArray uri; // From and Contact
         QString caption;
     } cases[] = {
+        {"a stranger naming Ann's address",
+         &mallory,
+         {},
+         "Ann",
+         annUri,
+         ringing + QStringLiteral("Unknown caller: Ann    sip:") + mallory.address()},
+        {"Ann from her address, under another name",
+         &ann,
+         {},
+         "Ann Lee",
+         {},
+         ringing + QStringLiteral("Ann    ann@x.org")},
         {"Bob, from where he registered with the relay", &relay, "<sip:127.0.0.12:20001>", "Bob", "sip:b@10.0.0.2:5060",
          ringing + QStringLiteral("Bob    bob@x.org")},
-        {"Ann, from her own address through the relay", &relay, "<sip:127.0.0.3:5070>", "Ann", ann,
+        {"Ann, from her own address through the relay", &relay, "<sip:127.0.0.3:5070>", "Ann", annUri,
          ringing + QStringLiteral("Ann    ann@x.org")},
         {"a stranger through the relay, naming Bob", &relay, "<sip:198.51.100.7:5060>", "Bob", bob,
          ringing + QStringLiteral("Unknown caller: Bob    sip:198.51.100.7:5060")},
@@ -371,12 +342,13 @@ TEST_F(SipAttack, ACallThroughTheUsersRelayIsNamedAsTheRelaySaysAndNobodyElseIsB
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(test.what);
-        test.sender->inviteHeaders = "P-Asserted-Identity: " + test.asserted + "\r\n";
-        refuseNextRing();
-        test.sender->send(test.sender->invite(target(), test.name, test.uri, test.uri));
-        EXPECT_FALSE(test.sender->waitFor("SIP/2.0 603", "INVITE").isEmpty());
+        test.sender->inviteHeaders = test.asserted.isEmpty() ? "" : "P-Asserted-Identity: " + test.asserted + "\r\n";
+        call(*test.sender, test.name, "SIP/2.0 603", test.uri);
         EXPECT_EQ(ringCaption, test.caption);
-        ASSERT_TRUE(idle());
+        // The history keeps the call as it was shown.
+        EXPECT_EQ(ringing + row().mid(history::CallHistoryView::kContact, 2).join(QStringLiteral("    ")),
+                  test.caption);
+        EXPECT_TRUE(row().value(history::CallHistoryView::kResult).startsWith(QStringLiteral("Declined")));
     }
 
     // Each relayed caller has an allowance of calls of its own: a flood in one's name leaves the
@@ -397,8 +369,6 @@ TEST_F(SipAttack, ACallThroughTheUsersRelayIsNamedAsTheRelaySaysAndNobodyElseIsB
 }
 
 TEST_F(SipAttack, ACallTheEngineStartsByItselfIsEndedAtOnceAndLogged) {
-    RawSipPeer victim(QStringLiteral("127.0.0.5"), 5099);
-    ASSERT_TRUE(victim.bound());
     // As liblinphone does for a transfer it accepted: a call nobody here placed.
     engine()->core().inviteAddress(engine()->core().createAddress("sip:victim@127.0.0.5:5099"));
     EXPECT_TRUE(testenv::waitFor([&] { return engine()->core().getCallsNb() == 0; }));

@@ -1,5 +1,5 @@
 // The chat link on its own, without a window, against a scripted chat server on loopback: what
-// goes out, how replies cut anywhere come in, and a slow server (replies too long and a server
+// goes out and how replies cut anywhere come in (replies too long, a slow server and a server
 // that cannot be reached are the window's, in tests/integration/chatlink_test.cpp).
 #include "chatlink/ChatLink.h"
 #include "chatlink/ChatProtocol.h"
@@ -15,7 +15,6 @@
 #include "wire/Scramble.h"
 
 #include <QBrush>
-#include <QSignalSpy>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -82,28 +81,6 @@ TEST_F(ChatLinkAlone, EachRequestIsOneExchangeWhateverWayTheReplyIsCut) {
     }
     EXPECT_EQ(server.connectionCount(), cuts.size());
     EXPECT_TRUE(env.logLines().isEmpty());
-}
-
-// A server slow to answer: requests made meanwhile wait their turn in order, each once and only a
-// few; one too many is dropped and the link says so.
-TEST_F(ChatLinkAlone, ASlowServerGetsTheWaitingRequestsInTurnAndNoMoreThanAFew) {
-    auto slow = ScriptedChatServer::Reply::framed(msg({"2"}));
-    slow.delayMs = 200;
-    for (int reply = 0; reply < 5; ++reply)
-        server.enqueue(slow);
-    QSignalSpy dropped(&link, &chatlink::ChatLink::requestDropped);
-    QStringList requests;
-    for (const char* contact : {"a@x.org", "b@x.org", "c@x.org", "d@x.org", "e@x.org", "f@x.org"})
-        requests << msg({"4", "42", contact});
-    for (const QString& request : requests)
-        link.send(request);
-    link.send(requests[2]); // already waiting
-    EXPECT_EQ(link.waitingRequests(), chatlink::ChatLink::kMaxWaitingRequests);
-    EXPECT_EQ(dropped.count(), 1);
-    ASSERT_TRUE(closed(4));
-    EXPECT_EQ(server.connectionCount(), 5);
-    for (int index = 0; index < 5; ++index)
-        EXPECT_EQ(sent(index), requests[index] + wire::kSep + kWan);
 }
 
 // The on-line poll: every 31st tick, never during a sign-off; a poll that fails is logged at the

@@ -17,8 +17,7 @@ namespace {
 using basMain::RingPolicy;
 using Decision = RingPolicy::Decision;
 
-// Line breaks, an override of the writing direction and a cut are desktop_test's (CallerOnTheDesktop,
-// the same cleaning); here the rest.
+// Whatever a caller sends, the window and the desktop show one line of printable text, cut short.
 TEST(PeerText, EveryTextBecomesOneBoundedLineThatShowsAsItReads) {
     const QString ellipsis(QChar(0x2026));
     const struct {
@@ -27,6 +26,13 @@ TEST(PeerText, EveryTextBecomesOneBoundedLineThatShowsAsItReads) {
         qsizetype max;
         QString shown;
     } cases[] = {
+        {"line breaks", QStringLiteral("Ann\nWalker\r\n"), 80, QStringLiteral("Ann Walker")},
+        {"an override, a line separator and a bell", QStringLiteral("Ann \u202Erellac\u2028 x\u0007"), 80,
+         QStringLiteral("Ann rellac x")},
+        {"cut at the desktop's bound", QString(200, QLatin1Char('b')), 80, QString(79, QLatin1Char('b')) + ellipsis},
+        {"a cut never splits a character in two",
+         QString(78, QLatin1Char('a')) + QStringLiteral("\U0001F600\U0001F600"), 80,
+         QString(78, QLatin1Char('a')) + ellipsis},
         {"runs of space, ends trimmed", QStringLiteral("  Ann    Lee  "), 80, QStringLiteral("Ann Lee")},
         {"isolates, marks and joiners", QStringLiteral("A\u2066B\u200FC\u200DD\u2069"), 80, QStringLiteral("A B C D")},
         {"markup stays text", QStringLiteral("<a href=\"x\">Ann</a> & <u>"), 80,

@@ -10,6 +10,7 @@
 #include "history/CallHistoryView.h"
 #include "platform/vb.h"
 #include "support/FileSizeLimit.h"
+#include "support/ScriptedChatServer.h"
 #include "support/TestEnv.h"
 #include "wire/Codepage.h"
 #include "wire/Protocol.h"
@@ -31,9 +32,7 @@ using namespace basMain;
 
 namespace {
 
-QString msg(const QStringList& fields) {
-    return fields.join(wire::kSep);
-}
+constexpr auto msg = testsupport::message;
 
 QByteArray fileBytes(const QString& path) {
     QFile file(path);
@@ -251,27 +250,19 @@ TEST_F(SettingsFiles, EveryFileTheClientWritesAndEveryFolderItMakesIsTheUsersAlo
     ::umask(before);
 }
 
-// Replies arrive through the reply handler, on controls like the window's.
-class SettingsFromReplies : public SettingsFiles {
-protected:
+// What a hostile server may not write is played over the wire in chatlink_test.
+TEST_F(SettingsFiles, TheAddressOf111KeepsTheIdentityThatRegistrationStored) {
+    // Replies arrive through the reply handler, on controls like the window's.
     chatlink::ContactsModel users;
+    testenv::setUpUserList(users);
     Identity identity;
     QTimer registration;
     QTimer serverCall;
     const ReplyTarget target{&users, &identity, [](const QString&, int) {}, &registration, &serverCall};
-
-    void SetUp() override {
-        SettingsFiles::SetUp();
-        testenv::setUpUserList(users);
-    }
-    void receive(const QString& text, const Answered& answered = {}) {
+    const auto receive = [&](const QString& text, const Answered& answered = {}) {
         g_strMsgReceived = text;
         fnUseMSGReceived(target, answered);
-    }
-};
-
-// What a hostile server may not write is played over the wire in chatlink_test.
-TEST_F(SettingsFromReplies, TheAddressOf111KeepsTheIdentityThatRegistrationStored) {
+    };
     g_blnRegistrationWaiting = true;
     receive(msg({"3", "10.1.2.3", "19992", "42", "me@x.org"}));
     g_blnRegistrationWaiting = false;

@@ -98,9 +98,6 @@ TEST(SipScreen, WhatARequestSaysOfItselfIsReadWithinTheBounds) {
     EXPECT_FALSE(reinvite.newCall());
     const sip::Verdict noPort = sip::screen(request("OPTIONS").replace("ann@10.0.0.1:5070;", "ann@Host;"));
     EXPECT_EQ(noPort.request->contact, "host:5060");
-    const sip::Verdict huge = sip::screen(request("INVITE", named(4000)));
-    ASSERT_TRUE(huge.request);
-    EXPECT_EQ(huge.request->fromName.size(), sip::kMaxAddressBytes);
 }
 
 TEST(SipScreen, MediaInsideACallGoesOnlyWhereTheCallsFirstDescriptionSaid) {
@@ -145,7 +142,6 @@ TEST(SipScreen, ARefusalAnswersWithTheRequestsOwnHeadersAndATag) {
     const QByteArray refused = sip::response(request("INVITE", named(2000)), 400, "Address Too Long");
     EXPECT_TRUE(refused.contains("\r\nTo: <sip:me@10.0.0.2>;tag=")) << refused.data();
     EXPECT_TRUE(refused.contains(named(2000)));
-    EXPECT_EQ(sip::screen(refused).action, Action::Drop); // the engine would not take it either
     // Without what an answer must repeat there is none.
     EXPECT_TRUE(sip::response("INVITE sip:a@h SIP/2.0\r\n\r\n", 400, "Bad Request").isEmpty());
 }
