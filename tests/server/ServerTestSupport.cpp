@@ -11,8 +11,25 @@
 
 namespace servertest {
 
+namespace {
+
+// Feeds what `socket` has to `framer`; true once `reply` is whole.
+bool readReply(QAbstractSocket& socket, wire::ReplyFramer& framer, ChatReply& reply) {
+    const wire::ReplyFramer::Result result = framer.feed(wire::fromCp1252(socket.readAll()));
+    if (result.status != wire::ReplyFramer::Status::Complete) return false;
+    reply.answered = true;
+    reply.payload = result.payload;
+    return true;
+}
+
+} // namespace
+
 QString callAddress(int lastOctet) {
     return QStringLiteral("127.0.0.%1:5060").arg(lastOctet);
+}
+
+QHostAddress loopback(int lastOctet) {
+    return QHostAddress(QStringLiteral("127.0.0.%1").arg(lastOctet));
 }
 
 QByteArray chatRequest(const QStringList& fields, const QString& address) {
@@ -33,13 +50,9 @@ QList<ChatReply> exchangeMany(const QHostAddress& server, quint16 port, const QL
         QObject::connect(socket, &QTcpSocket::connected, socket,
                          [socket, bytes = requests[i]] { socket->write(bytes); });
         QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, reply, framer, &answered] {
-            const wire::ReplyFramer::Result result = framer->feed(wire::fromCp1252(socket->readAll()));
-            if (result.status == wire::ReplyFramer::Status::Complete) {
-                reply->answered = true;
-                reply->payload = result.payload;
-                socket->abort();
-                if (answered) answered(*reply);
-            }
+            if (!readReply(*socket, *framer, *reply)) return;
+            socket->abort();
+            if (answered) answered(*reply);
         });
         QObject::connect(socket, &QTcpSocket::disconnected, socket, [reply] { reply->closed = true; });
         QObject::connect(socket, &QTcpSocket::errorOccurred, socket, [reply] { reply->closed = true; });
@@ -61,11 +74,7 @@ ChatReply tlsExchange(const QHostAddress& server, quint16 port, const QByteArray
     socket.setPeerVerifyMode(QSslSocket::QueryPeer);
     QObject::connect(&socket, &QSslSocket::encrypted, &socket, [&] { socket.write(bytes); });
     QObject::connect(&socket, &QSslSocket::readyRead, &socket, [&] {
-        const wire::ReplyFramer::Result result = framer.feed(wire::fromCp1252(socket.readAll()));
-        if (result.status != wire::ReplyFramer::Status::Complete) return;
-        reply.answered = true;
-        reply.payload = result.payload;
-        socket.disconnectFromHost();
+        if (readReply(socket, framer, reply)) socket.disconnectFromHost();
     });
     QObject::connect(&socket, &QSslSocket::disconnected, &socket, [&] { reply.closed = true; });
     QObject::connect(&socket, &QSslSocket::errorOccurred, &socket, [&] { reply.closed = true; });
@@ -98,14 +107,8 @@ QByteArray clientGet(const QString& page) {
                           QStringLiteral(" HTTP/1.1\r\nHost: localhost:80\r\nConnection: Close\r\n\r\n"));
 }
 
-bool ServerFixture::start(Backend backend, QString* skip,
-                          const std::function<void(chatserver::ServerConfig&)>& adjust) {
-    return start(ServerShape{backend, 1}, skip, adjust);
-}
-
-bool ServerFixture::start(ServerShape shape, QString* skip,
-                          const std::function<void(chatserver::ServerConfig&)>& adjust) {
-    const QString store = freshStoreAddress(shape.backend, dir, skip);
+bool ServerFixture::start(ServerShape shape, const std::function<void(chatserver::ServerConfig&)>& adjust) {
+    const QString store = freshStoreAddress(shape.backend, dir, &skipped);
     if (store.isEmpty()) return false;
     chatserver::ServerConfig config;
     config.chatAddress = config.webAddress = host;
@@ -125,7 +128,7 @@ bool ServerFixture::start(ServerShape shape, QString* skip,
     QString error;
     if (!server->start(&error)) {
         ADD_FAILURE() << "the server did not start: " << error.toStdString();
-        *skip = error;
+        skipped = error;
         return false;
     }
     return true;
@@ -139,6 +142,17 @@ std::unique_ptr<chatserver::ChatServer> ServerFixture::startTwin() {
     if (twin->start(&error)) return twin;
     ADD_FAILURE() << "the second server did not start: " << error.toStdString();
     return nullptr;
+}
+
+ChatReply ServerFixture::send(const QStringList& fields, const QHostAddress& from, const QString& address,
+                              quint16 port) const {
+    return exchange(host, port ? port : chatPort(), chatRequest(fields, address), from);
+}
+
+QString ServerFixture::registered(const QString& name, const QHostAddress& from, const QString& address,
+                                  quint16 port) const {
+    const QString lower = name.toLower();
+    return send({"3", lower, "PC", lower + "@example.org", name}, from, address, port).fields().value(3);
 }
 
 QString serverProgram() {

@@ -1,6 +1,4 @@
-// The store on SQLite and PostgreSQL: a store left by an older release is brought up to date
-// keeping its users, lists and the handles its users were shown, and one from a newer release is
-// not touched; last-seen times, shared by the serving loops.
+// The store on SQLite and PostgreSQL, past the server's requests.
 #include "StoreSupport.h"
 #include "chatserver/ChatService.h"
 #include "chatserver/store/PendingPresence.h"
