@@ -11,19 +11,6 @@
 
 namespace servertest {
 
-namespace {
-
-// Feeds what `socket` has to `framer`; true once `reply` is whole.
-bool readReply(QAbstractSocket& socket, wire::ReplyFramer& framer, ChatReply& reply) {
-    const wire::ReplyFramer::Result result = framer.feed(wire::fromCp1252(socket.readAll()));
-    if (result.status != wire::ReplyFramer::Status::Complete) return false;
-    reply.answered = true;
-    reply.payload = result.payload;
-    return true;
-}
-
-} // namespace
-
 QString callAddress(int lastOctet) {
     return QStringLiteral("127.0.0.%1:5060").arg(lastOctet);
 }
@@ -38,25 +25,34 @@ QByteArray chatRequest(const QStringList& fields, const QString& address) {
 
 QList<ChatReply> exchangeMany(const QHostAddress& server, quint16 port, const QList<QByteArray>& requests,
                               const QList<QHostAddress>& sources, int timeoutMs,
-                              const std::function<void(const ChatReply&)>& answered) {
+                              const std::function<void(const ChatReply&)>& answered, bool tls) {
     QList<ChatReply> replies(requests.size());
     std::vector<wire::ReplyFramer> framers(std::size_t(requests.size()));
     QObject sockets; // owns them all
     for (qsizetype i = 0; i < requests.size(); ++i) {
-        auto* socket = new QTcpSocket(&sockets);
+        QTcpSocket* socket = tls ? new QSslSocket(&sockets) : new QTcpSocket(&sockets);
         ChatReply* reply = &replies[i];
         wire::ReplyFramer* framer = &framers[std::size_t(i)];
         socket->bind(sources[i % sources.size()], 0);
-        QObject::connect(socket, &QTcpSocket::connected, socket,
-                         [socket, bytes = requests[i]] { socket->write(bytes); });
         QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, reply, framer, &answered] {
-            if (!readReply(*socket, *framer, *reply)) return;
+            const wire::ReplyFramer::Result result = framer->feed(wire::fromCp1252(socket->readAll()));
+            if (result.status != wire::ReplyFramer::Status::Complete) return;
+            reply->answered = true;
+            reply->payload = result.payload;
             socket->abort();
             if (answered) answered(*reply);
         });
         QObject::connect(socket, &QTcpSocket::disconnected, socket, [reply] { reply->closed = true; });
         QObject::connect(socket, &QTcpSocket::errorOccurred, socket, [reply] { reply->closed = true; });
-        socket->connectToHost(server, port);
+        const auto write = [socket, bytes = requests[i]] { socket->write(bytes); };
+        if (auto* secure = qobject_cast<QSslSocket*>(socket)) {
+            secure->setPeerVerifyMode(QSslSocket::QueryPeer);
+            QObject::connect(secure, &QSslSocket::encrypted, secure, write);
+            secure->connectToHostEncrypted(server.toString(), port);
+        } else {
+            QObject::connect(socket, &QTcpSocket::connected, socket, write);
+            socket->connectToHost(server, port);
+        }
     }
     const auto ended = [](const ChatReply& reply) { return reply.answered || reply.closed; };
     waitFor([&] { return std::all_of(replies.cbegin(), replies.cend(), ended); }, timeoutMs);
@@ -68,20 +64,8 @@ ChatReply exchange(const QHostAddress& server, quint16 port, const QByteArray& b
 }
 
 ChatReply tlsExchange(const QHostAddress& server, quint16 port, const QByteArray& bytes) {
-    ChatReply reply;
-    wire::ReplyFramer framer;
-    QSslSocket socket;
-    socket.setPeerVerifyMode(QSslSocket::QueryPeer);
-    QObject::connect(&socket, &QSslSocket::encrypted, &socket, [&] { socket.write(bytes); });
-    QObject::connect(&socket, &QSslSocket::readyRead, &socket, [&] {
-        if (readReply(socket, framer, reply)) socket.disconnectFromHost();
-    });
-    QObject::connect(&socket, &QSslSocket::disconnected, &socket, [&] { reply.closed = true; });
-    QObject::connect(&socket, &QSslSocket::errorOccurred, &socket, [&] { reply.closed = true; });
-    QObject::connect(&socket, &QSslSocket::sslErrors, &socket, [&] { socket.ignoreSslErrors(); });
-    socket.connectToHostEncrypted(server.toString(), port);
-    waitFor([&] { return reply.answered || reply.closed; }, 20000);
-    return reply;
+    return exchangeMany(server, port, {bytes}, {QHostAddress(QStringLiteral("127.0.0.1"))}, 20000, {}, true)
+        .constFirst();
 }
 
 HttpReply httpExchange(const QHostAddress& server, quint16 port, const QByteArray& request,

@@ -30,11 +30,12 @@ struct ChatReply {
     QStringList fields() const { return payload.split(wire::kSep); }
 };
 
-// Several exchanges at once, from the source addresses in turn: connect, write the bytes, collect
-// the framed reply, hang up, until all end or the bound runs out. `answered` sees each reply.
+// Several exchanges at once, from the source addresses in turn: connect (over TLS when `tls`),
+// write the bytes, collect the framed reply, hang up, until all end or the bound runs out.
+// `answered` sees each reply.
 QList<ChatReply> exchangeMany(const QHostAddress& server, quint16 port, const QList<QByteArray>& requests,
                               const QList<QHostAddress>& sources, int timeoutMs = 20000,
-                              const std::function<void(const ChatReply&)>& answered = {});
+                              const std::function<void(const ChatReply&)>& answered = {}, bool tls = false);
 ChatReply exchange(const QHostAddress& server, quint16 port, const QByteArray& bytes,
                    const QHostAddress& source = QHostAddress(QStringLiteral("127.0.0.1")));
 

@@ -73,12 +73,15 @@ protected:
             dialog.findChild<QPushButton*>("cmdRegister")->click();
             return dialog.result();
         });
-        startClient({kServerAddress.toString(), QString::number(kChatPort)});
+        startClient();
     }
-    // The main window started as the program starts, with `addressFile` in its server-address file.
-    void startClient(const QStringList& addressFile) {
+    // The main window started as the program starts, its server-address file naming the server and
+    // `identity` (ID and e-mail address), if any.
+    void startClient(const QStringList& identity = {}) {
         form.reset(); // one main window at a time
-        testenv::writeScrambledFile(env.path("RTC_Chat.kvo"), addressFile.join(S));
+        testenv::writeScrambledFile(
+            env.path("RTC_Chat.kvo"),
+            (QStringList{kServerAddress.toString(), QString::number(kChatPort)} + identity).join(S));
         form = std::make_unique<frmMain>();
         asksAnswered = 0;
         QObject::connect(&form->chatLink(), &chatlink::ChatLink::replyHandled, form.get(),
@@ -127,7 +130,7 @@ protected:
     int asksAnswered = 0;
     void startAs(const QString& userId, const QString& email) {
         TearDown();
-        startClient({kServerAddress.toString(), QString::number(kChatPort), userId, email});
+        startClient({userId, email});
         ASSERT_TRUE(servertest::waitFor([&] { return asksAnswered == 1; }));
     }
     const vb::ListItem* rowOf(const QString& email) const {
@@ -187,7 +190,7 @@ TEST_P(ClientAgainstServer, ATakenAddressBringsTheFormBackUntilItIsCorrectedOrGi
             dialog.findChild<QPushButton*>("cmdRegister")->click();
             return dialog.result();
         });
-        startClient({kServerAddress.toString(), QString::number(kChatPort)});
+        startClient();
         ASSERT_EQ(shown.size(), 2);
         EXPECT_EQ(shown[1].section(" | ", 0, 1), "Ann Lee | ann@example.com");
         EXPECT_TRUE(shown[1].contains("The e-mail address ann@example.com is already registered."))
