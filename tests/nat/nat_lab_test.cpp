@@ -5,7 +5,6 @@
 #include "e2e/RemoteClient.h"
 #include "support/RawSipPeer.h"
 
-#include <QDateTime>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
