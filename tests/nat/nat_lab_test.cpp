@@ -273,11 +273,12 @@ TEST_F(NatLab, CallsConnectEachWayInEveryScenario) {
         for (const char* host : {scenario.ann, scenario.bob})
             ASSERT_TRUE(startClient(QString::fromLatin1(host))) << host;
     // Every call rings only as a contact's: a caller shown as a stranger would be turned away.
-    for (auto& [host, client] : clients) {
-        ASSERT_TRUE(waitUntil([&] { return client->command(QStringLiteral("id")).size() > 3; }))
-            << host.toStdString() << ": " << client->command(QStringLiteral("state")).toStdString();
+    for (auto& entry : clients) {
+        Client& client = *entry.second;
+        ASSERT_TRUE(waitUntil([&] { return client.command(QStringLiteral("id")).size() > 3; }))
+            << entry.first.toStdString() << ": " << client.command(QStringLiteral("state")).toStdString();
         for (const char* command : {"tick 50", "auto 1", "contacts-only 1"})
-            ASSERT_EQ(client->command(QString::fromLatin1(command)), "ok");
+            ASSERT_EQ(client.command(QString::fromLatin1(command)), "ok");
     }
     for (const Scenario& scenario : chosen)
         for (auto [self, other] : {std::pair{scenario.ann, scenario.bob}, std::pair{scenario.bob, scenario.ann}})
