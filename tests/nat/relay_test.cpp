@@ -1,6 +1,5 @@
 // The SIP relay (Kamailio with packaging/relay/colloqchat-relay.cfg) on loopback, spoken to in
-// raw SIP: it takes a registration only with the chat server's credentials for a port of its own
-// block, relays a call only to a user registered there, and relays nothing else.
+// raw SIP.
 #include "chatserver/CallPaths.h"
 #include "e2e/RemoteClient.h"
 
@@ -41,9 +40,7 @@ protected:
         if (file.open(QIODevice::ReadOnly)) secret = file.readAll().trimmed();
         relay = std::make_unique<e2e::Program>(QStringLiteral("relay"));
         relay->start(QStringLiteral("kamailio"),
-                     {QStringLiteral("-DD"), QStringLiteral("-E"), QStringLiteral("-m"), QStringLiteral("32"),
-                      QStringLiteral("-Y"), dir->path(), QStringLiteral("-f"),
-                      dir->filePath(QStringLiteral("relay.cfg"))},
+                     QStringLiteral("-DD -E -m 32 -Y %1 -f %1/relay.cfg").arg(dir->path()).split(QLatin1Char(' ')),
                      QProcessEnvironment::systemEnvironment());
     }
     static void TearDownTestSuite() {
@@ -55,19 +52,16 @@ protected:
         ASSERT_FALSE(secret.isEmpty()) << "call-services.sh wrote no secret";
         ASSERT_TRUE(socket.bind(kLoopback, 0));
         // The relay is up once it answers at all.
-        ASSERT_TRUE(
-            e2e::waitUntil([&] { return !request("OPTIONS", "sip:127.0.0.1:5097", {}, 300).isEmpty(); }, 20'000))
+        ASSERT_TRUE(e2e::waitUntil(
+            [&] { return !request("OPTIONS", "sip:127.0.0.1:5097", {}, nullptr, 300).isEmpty(); }, 20'000))
             << relay->errors().toStdString();
     }
 
-    // Sends a request from our socket and returns the first line of the answer (or of a request
-    // the relay sends us instead), empty when nothing comes within `ms`.
-    QByteArray request(const QByteArray& method, const QByteArray& uri, const QByteArray& extra = {}, int ms = 2000,
-                       QByteArray* whole = nullptr) {
-        return requestFrom(socket, method, uri, extra, ms, whole);
-    }
-    QByteArray requestFrom(QUdpSocket& sender, const QByteArray& method, const QByteArray& uri,
-                           const QByteArray& extra = {}, int ms = 2000, QByteArray* whole = nullptr) {
+    // Sends a request from `from` (by default our socket) and returns the first line of the answer
+    // (or of a request the relay sends us instead), empty when nothing comes within `ms`.
+    QByteArray request(const QByteArray& method, const QByteArray& uri, const QByteArray& extra = {},
+                       QUdpSocket* from = nullptr, int ms = 2000, QByteArray* whole = nullptr) {
+        QUdpSocket& sender = from ? *from : socket;
         const QByteArray here = "127.0.0.1:" + QByteArray::number(sender.localPort());
         const QByteArray branch = QByteArray::number(++m_branch);
         const QByteArray message =
@@ -87,17 +81,15 @@ protected:
         return {};
     }
 
-    // Registers with the credential `name` ("PORT@ADDRESS") that expires at `expiry`, answering
-    // the relay's challenge with `password` (by default the chat server's for that name).
-    QByteArray registerAs(const QString& name, qint64 expiry, const QString& password = {}) {
-        return registerFrom(socket, name, expiry, password);
-    }
-    QByteArray registerFrom(QUdpSocket& sender, const QString& name, qint64 expiry, const QString& password = {}) {
+    // Registers from `from` with the credential `name` ("PORT@ADDRESS") that expires at `expiry`,
+    // answering the relay's challenge with `password` (by default the chat server's for that name).
+    QByteArray registerAs(const QString& name, qint64 expiry, const QString& password = {},
+                          QUdpSocket* from = nullptr) {
         const QString user = chatserver::expiringUserName(expiry, name);
         const QByteArray pass = (password.isEmpty() ? chatserver::expiringPassword(secret, user) : password).toUtf8();
         QByteArray challenge;
         const QByteArray uri = "sip:127.0.0.1:5097";
-        if (!requestFrom(sender, "REGISTER", uri, "Expires: 120\r\n", 2000, &challenge).startsWith("SIP/2.0 401"))
+        if (!request("REGISTER", uri, "Expires: 120\r\n", from, 2000, &challenge).startsWith("SIP/2.0 401"))
             return "no challenge";
         const QByteArray nonce = QRegularExpression(QStringLiteral("nonce=\"([^\"]+)\""))
                                      .match(QString::fromLatin1(challenge))
@@ -105,10 +97,11 @@ protected:
                                      .toLatin1();
         const QByteArray response =
             md5(md5(user.toUtf8() + ":colloqchat:" + pass) + ':' + nonce + ':' + md5("REGISTER:" + uri));
-        return requestFrom(sender, "REGISTER", uri,
-                           "Expires: 120\r\nAuthorization: Digest username=\"" + user.toUtf8() +
-                               "\", realm=\"colloqchat\", nonce=\"" + nonce + "\", uri=\"" + uri + "\", response=\"" +
-                               response + "\"\r\n");
+        return request("REGISTER", uri,
+                       "Expires: 120\r\nAuthorization: Digest username=\"" + user.toUtf8() +
+                           "\", realm=\"colloqchat\", nonce=\"" + nonce + "\", uri=\"" + uri + "\", response=\"" +
+                           response + "\"\r\n",
+                       from);
     }
 
     static qint64 future() { return QDateTime::currentSecsSinceEpoch() + 3600; }
@@ -160,14 +153,14 @@ TEST_F(Relay, ACallCarriesWhoSentItAsTheRelayFoundItAndGoesOutOnlyForAUserFromWh
     QUdpSocket callee;
     QUdpSocket stranger;
     ASSERT_TRUE(callee.bind(kLoopback, 0) && stranger.bind(kLoopback, 0));
-    ASSERT_EQ(registerFrom(callee, QStringLiteral("25002@127.0.0.1"), future()), "SIP/2.0 200 OK");
+    ASSERT_EQ(registerAs(QStringLiteral("25002@127.0.0.1"), future(), {}, &callee), "SIP/2.0 200 OK");
     ASSERT_EQ(registerAs(QStringLiteral("25001@127.0.0.1"), future()), "SIP/2.0 200 OK");
     // The identities a call carries when it reaches the callee, however many it was sent with.
     const auto asserted = [&](QUdpSocket& sender, const QByteArray& preferred) {
-        requestFrom(sender, "INVITE", "sip:127.0.0.1:25002",
-                    "P-Preferred-Identity: <" + preferred +
-                        ">\r\nP-Asserted-Identity: <sip:127.0.0.1:25003>\r\nP-Asserted-Identity: <sip:x@10.0.0.1>\r\n",
-                    500);
+        request("INVITE", "sip:127.0.0.1:25002",
+                "P-Preferred-Identity: <" + preferred +
+                    ">\r\nP-Asserted-Identity: <sip:127.0.0.1:25003>\r\nP-Asserted-Identity: <sip:x@10.0.0.1>\r\n",
+                &sender, 500);
         const QByteArray callId = "Call-ID: c" + QByteArray::number(m_branch) + "@test";
         QByteArray invite;
         e2e::waitUntil(
@@ -198,7 +191,7 @@ TEST_F(Relay, ACallCarriesWhoSentItAsTheRelayFoundItAndGoesOutOnlyForAUserFromWh
           QByteArray("sip:bob@100.64.0.1"), QByteArray("sip:bob@127.0.0.2:5060"), QByteArray("sip:bob@example.org")})
         EXPECT_EQ(request("INVITE", uri, ann).toStdString(), "SIP/2.0 403 Relaying forbidden") << uri.data();
     EXPECT_EQ(request("MESSAGE", "sip:bob@198.51.100.7", ann), "SIP/2.0 403 Relaying forbidden");
-    EXPECT_EQ(requestFrom(stranger, "INVITE", "sip:bob@198.51.100.7:5060", ann), "SIP/2.0 403 Relaying forbidden");
+    EXPECT_EQ(request("INVITE", "sip:bob@198.51.100.7:5060", ann, &stranger), "SIP/2.0 403 Relaying forbidden");
     EXPECT_EQ(request("INVITE", "sip:bob@198.51.100.7:5060"), "SIP/2.0 403 Relaying forbidden"); // not named
     // On its way (here, with no route there, it fails).
     EXPECT_NE(request("INVITE", "sip:bob@198.51.100.7:5060", ann), "SIP/2.0 403 Relaying forbidden");

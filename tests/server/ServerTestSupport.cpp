@@ -15,35 +15,44 @@ QString callAddress(int lastOctet) {
     return QStringLiteral("127.0.0.%1:5060").arg(lastOctet);
 }
 
+QHostAddress loopback(int lastOctet) {
+    return QHostAddress(QStringLiteral("127.0.0.%1").arg(lastOctet));
+}
+
 QByteArray chatRequest(const QStringList& fields, const QString& address) {
     return wire::toCp1252(wire::scrambled(fields.join(wire::kSep) + wire::kSep + address));
 }
 
 QList<ChatReply> exchangeMany(const QHostAddress& server, quint16 port, const QList<QByteArray>& requests,
                               const QList<QHostAddress>& sources, int timeoutMs,
-                              const std::function<void(const ChatReply&)>& answered) {
+                              const std::function<void(const ChatReply&)>& answered, bool tls) {
     QList<ChatReply> replies(requests.size());
     std::vector<wire::ReplyFramer> framers(std::size_t(requests.size()));
     QObject sockets; // owns them all
     for (qsizetype i = 0; i < requests.size(); ++i) {
-        auto* socket = new QTcpSocket(&sockets);
+        QTcpSocket* socket = tls ? new QSslSocket(&sockets) : new QTcpSocket(&sockets);
         ChatReply* reply = &replies[i];
         wire::ReplyFramer* framer = &framers[std::size_t(i)];
         socket->bind(sources[i % sources.size()], 0);
-        QObject::connect(socket, &QTcpSocket::connected, socket,
-                         [socket, bytes = requests[i]] { socket->write(bytes); });
         QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, reply, framer, &answered] {
             const wire::ReplyFramer::Result result = framer->feed(wire::fromCp1252(socket->readAll()));
-            if (result.status == wire::ReplyFramer::Status::Complete) {
-                reply->answered = true;
-                reply->payload = result.payload;
-                socket->abort();
-                if (answered) answered(*reply);
-            }
+            if (result.status != wire::ReplyFramer::Status::Complete) return;
+            reply->answered = true;
+            reply->payload = result.payload;
+            socket->abort();
+            if (answered) answered(*reply);
         });
         QObject::connect(socket, &QTcpSocket::disconnected, socket, [reply] { reply->closed = true; });
         QObject::connect(socket, &QTcpSocket::errorOccurred, socket, [reply] { reply->closed = true; });
-        socket->connectToHost(server, port);
+        const auto write = [socket, bytes = requests[i]] { socket->write(bytes); };
+        if (auto* secure = qobject_cast<QSslSocket*>(socket)) {
+            secure->setPeerVerifyMode(QSslSocket::QueryPeer);
+            QObject::connect(secure, &QSslSocket::encrypted, secure, write);
+            secure->connectToHostEncrypted(server.toString(), port);
+        } else {
+            QObject::connect(socket, &QTcpSocket::connected, socket, write);
+            socket->connectToHost(server, port);
+        }
     }
     const auto ended = [](const ChatReply& reply) { return reply.answered || reply.closed; };
     waitFor([&] { return std::all_of(replies.cbegin(), replies.cend(), ended); }, timeoutMs);
@@ -55,24 +64,8 @@ ChatReply exchange(const QHostAddress& server, quint16 port, const QByteArray& b
 }
 
 ChatReply tlsExchange(const QHostAddress& server, quint16 port, const QByteArray& bytes) {
-    ChatReply reply;
-    wire::ReplyFramer framer;
-    QSslSocket socket;
-    socket.setPeerVerifyMode(QSslSocket::QueryPeer);
-    QObject::connect(&socket, &QSslSocket::encrypted, &socket, [&] { socket.write(bytes); });
-    QObject::connect(&socket, &QSslSocket::readyRead, &socket, [&] {
-        const wire::ReplyFramer::Result result = framer.feed(wire::fromCp1252(socket.readAll()));
-        if (result.status != wire::ReplyFramer::Status::Complete) return;
-        reply.answered = true;
-        reply.payload = result.payload;
-        socket.disconnectFromHost();
-    });
-    QObject::connect(&socket, &QSslSocket::disconnected, &socket, [&] { reply.closed = true; });
-    QObject::connect(&socket, &QSslSocket::errorOccurred, &socket, [&] { reply.closed = true; });
-    QObject::connect(&socket, &QSslSocket::sslErrors, &socket, [&] { socket.ignoreSslErrors(); });
-    socket.connectToHostEncrypted(server.toString(), port);
-    waitFor([&] { return reply.answered || reply.closed; }, 20000);
-    return reply;
+    return exchangeMany(server, port, {bytes}, {QHostAddress(QStringLiteral("127.0.0.1"))}, 20000, {}, true)
+        .constFirst();
 }
 
 HttpReply httpExchange(const QHostAddress& server, quint16 port, const QByteArray& request,
@@ -98,14 +91,8 @@ QByteArray clientGet(const QString& page) {
                           QStringLiteral(" HTTP/1.1\r\nHost: localhost:80\r\nConnection: Close\r\n\r\n"));
 }
 
-bool ServerFixture::start(Backend backend, QString* skip,
-                          const std::function<void(chatserver::ServerConfig&)>& adjust) {
-    return start(ServerShape{backend, 1}, skip, adjust);
-}
-
-bool ServerFixture::start(ServerShape shape, QString* skip,
-                          const std::function<void(chatserver::ServerConfig&)>& adjust) {
-    const QString store = freshStoreAddress(shape.backend, dir, skip);
+bool ServerFixture::start(ServerShape shape, const std::function<void(chatserver::ServerConfig&)>& adjust) {
+    const QString store = freshStoreAddress(shape.backend, dir, &skipped);
     if (store.isEmpty()) return false;
     chatserver::ServerConfig config;
     config.chatAddress = config.webAddress = host;
@@ -125,7 +112,7 @@ bool ServerFixture::start(ServerShape shape, QString* skip,
     QString error;
     if (!server->start(&error)) {
         ADD_FAILURE() << "the server did not start: " << error.toStdString();
-        *skip = error;
+        skipped = error;
         return false;
     }
     return true;
@@ -139,6 +126,17 @@ std::unique_ptr<chatserver::ChatServer> ServerFixture::startTwin() {
     if (twin->start(&error)) return twin;
     ADD_FAILURE() << "the second server did not start: " << error.toStdString();
     return nullptr;
+}
+
+ChatReply ServerFixture::send(const QStringList& fields, const QHostAddress& from, const QString& address,
+                              quint16 port) const {
+    return exchange(host, port ? port : chatPort(), chatRequest(fields, address), from);
+}
+
+QString ServerFixture::registered(const QString& name, const QHostAddress& from, const QString& address,
+                                  quint16 port) const {
+    const QString lower = name.toLower();
+    return send({"3", lower, "PC", lower + "@example.org", name}, from, address, port).fields().value(3);
 }
 
 QString serverProgram() {

@@ -17,7 +17,8 @@ namespace servertest {
 
 using testsupport::waitFor;
 
-QString callAddress(int lastOctet); // "127.0.0.N:5060", a client's call address
+QString callAddress(int lastOctet);   // "127.0.0.N:5060", a client's call address
+QHostAddress loopback(int lastOctet); // 127.0.0.N, a caller's own address
 
 // A chat request as the client sends it: fields, then the call address, scrambled.
 QByteArray chatRequest(const QStringList& fields, const QString& address);
@@ -29,11 +30,12 @@ struct ChatReply {
     QStringList fields() const { return payload.split(wire::kSep); }
 };
 
-// Several exchanges at once, from the source addresses in turn: connect, write the bytes, collect
-// the framed reply, hang up, until all end or the bound runs out. `answered` sees each reply.
+// Several exchanges at once, from the source addresses in turn: connect (over TLS when `tls`),
+// write the bytes, collect the framed reply, hang up, until all end or the bound runs out.
+// `answered` sees each reply.
 QList<ChatReply> exchangeMany(const QHostAddress& server, quint16 port, const QList<QByteArray>& requests,
                               const QList<QHostAddress>& sources, int timeoutMs = 20000,
-                              const std::function<void(const ChatReply&)>& answered = {});
+                              const std::function<void(const ChatReply&)>& answered = {}, bool tls = false);
 ChatReply exchange(const QHostAddress& server, quint16 port, const QByteArray& bytes,
                    const QHostAddress& source = QHostAddress(QStringLiteral("127.0.0.1")));
 
@@ -62,13 +64,19 @@ struct ServerFixture {
     } clock;
     std::unique_ptr<chatserver::ChatServer> server;
     QHostAddress host{QStringLiteral("127.0.0.1")};
+    QString skipped; // why start() gave up
 
-    // False and a reason in `skip` when the store cannot be had; fails on a server that won't start.
-    bool start(Backend backend, QString* skip, const std::function<void(chatserver::ServerConfig&)>& adjust = {});
-    bool start(ServerShape shape, QString* skip, const std::function<void(chatserver::ServerConfig&)>& adjust = {});
+    // False and a reason in `skipped` when the store cannot be had; fails on a server that won't start.
+    bool start(ServerShape shape, const std::function<void(chatserver::ServerConfig&)>& adjust = {});
     // A second server on the same store and clock, as a balancer would have beside this one, on
     // ports of its own; null (and a failure) when it does not start.
     std::unique_ptr<chatserver::ChatServer> startTwin();
+    // One request to the chat port (or `port`) from `from`, naming `address` as its call address.
+    ChatReply send(const QStringList& fields, const QHostAddress& from, const QString& address = {},
+                   quint16 port = 0) const;
+    // Registers `name` as the display name of name@example.org (in lower case); the ID it is given.
+    QString registered(const QString& name, const QHostAddress& from, const QString& address = {},
+                       quint16 port = 0) const;
     quint16 chatPort() const { return server->chatListener()->port(); }
     quint16 webPort() const { return server->webListener() ? server->webListener()->port() : 0; }
     quint16 chatTlsPort() const { return server->chatTlsListener() ? server->chatTlsListener()->port() : 0; }

@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <vector>
 
 // Readable failure messages for Qt text.
 inline void PrintTo(const QString& text, std::ostream* out) {
@@ -17,8 +18,9 @@ enum class Backend { Sqlite, Postgres };
 
 // A server as a suite runs it: its store, and how many loops serve it.
 struct ServerShape {
-    Backend backend = Backend::Sqlite;
-    int loops = 1;
+    ServerShape(Backend store = Backend::Sqlite, int servingLoops = 1) : backend(store), loops(servingLoops) {}
+    Backend backend;
+    int loops;
 };
 
 // The store address of a fresh, empty store of that kind, or empty text and a reason in `skip`
@@ -32,8 +34,6 @@ bool setPostgresRunning(bool running, QString* problem);
 // Runs statements straight on a store (tests that damage or inspect it).
 bool execOnStore(const QString& address, const QStringList& statements, QString* problem);
 
-} // namespace servertest
-
 // Runs a suite on each store with one serving loop and with two: a caller has the same room
 // however its connections are spread over the loops.
 //
@@ -43,23 +43,22 @@ bool execOnStore(const QString& address, const QStringList& statements, QString*
 // already destroyed" and cannot show the other access) and the counts, read and written only
 // under that lock, for a race. Two loops are checked there by the TLS, call-address and program
 // tests, each on a server of its own.
+inline std::vector<ServerShape> everyServerShape() {
 #if defined(__SANITIZE_THREAD__)
-#define COLLOQ_SHAPES                                                                                                  \
-    servertest::ServerShape{servertest::Backend::Sqlite, 1}, servertest::ServerShape {                                 \
-        servertest::Backend::Postgres, 1                                                                               \
-    }
+    return {{Backend::Sqlite, 1}, {Backend::Postgres, 1}};
 #else
-#define COLLOQ_SHAPES                                                                                                  \
-    servertest::ServerShape{servertest::Backend::Sqlite, 1}, servertest::ServerShape{servertest::Backend::Sqlite, 2},  \
-        servertest::ServerShape{servertest::Backend::Postgres, 1}, servertest::ServerShape {                           \
-        servertest::Backend::Postgres, 2                                                                               \
-    }
+    return {{Backend::Sqlite, 1}, {Backend::Sqlite, 2}, {Backend::Postgres, 1}, {Backend::Postgres, 2}};
 #endif
+}
+
+} // namespace servertest
+
 #define COLLOQ_ON_EVERY_SHAPE(suite)                                                                                   \
-    INSTANTIATE_TEST_SUITE_P(Shapes, suite, ::testing::Values(COLLOQ_SHAPES), [](const auto& which) {                  \
-        return std::string(which.param.backend == servertest::Backend::Sqlite ? "SQLite" : "PostgreSQL") +             \
-               (which.param.loops == 1 ? "" : "TwoLoops");                                                             \
-    })
+    INSTANTIATE_TEST_SUITE_P(                                                                                          \
+        Shapes, suite, ::testing::ValuesIn(servertest::everyServerShape()), [](const auto& which) {                    \
+            return std::string(which.param.backend == servertest::Backend::Sqlite ? "SQLite" : "PostgreSQL") +         \
+                   (which.param.loops == 1 ? "" : "TwoLoops");                                                         \
+        })
 
 #define COLLOQ_ON_BOTH_STORES(suite)                                                                                   \
     INSTANTIATE_TEST_SUITE_P(                                                                                          \

@@ -1,6 +1,5 @@
 // Two servers on one store behind a TCP load balancer (a real nginx) that prefixes each connection
-// with a PROXY header: every caller must still count as itself, and the header is believed from
-// the balancer only.
+// with a PROXY header.
 #include "ServerTestSupport.h"
 
 #include <QFile>
@@ -72,12 +71,11 @@ protected:
     void SetUp() override {
         if (!QFile::exists(kNginx) || !QFile::exists(kStreamModule))
             GTEST_SKIP() << "nginx with its stream module (libnginx-mod-stream) is not installed";
-        QString skip;
         const auto adjust = [](chatserver::ServerConfig& config) {
             config.limits.balancers = {{kBalancer, 32}};
             config.limits.maxPerAddress = 2;
         };
-        if (!first.start(GetParam(), &skip, adjust)) GTEST_SKIP() << skip.toStdString();
+        if (!first.start(GetParam(), adjust)) GTEST_SKIP() << first.skipped.toStdString();
         second = first.startTwin();
         ASSERT_TRUE(second);
         ASSERT_TRUE(balancer.start({first.chatPort(), second->chatListener()->port()})) << balancer.log().toStdString();

@@ -1,8 +1,6 @@
 // Request 40 against a server in this process: what a signed-in user is handed for its calls
-// through routers (TURN servers and credentials, its call address on a relay with credentials
-// for it), that the credentials are those coturn and the relay check, that each user keeps its
-// relay port and no two share one, and that nobody else gets anything. (That the relay and the
-// TURN server take these credentials, relay_tests and nat_lab_tests show with the real ones.)
+// through routers. (That the relay and the TURN server take these credentials, relay_tests and
+// nat_lab_tests show with the real ones.)
 #include "ServerTestSupport.h"
 #include "chatserver/CallPaths.h"
 #include "wire/CallPaths.h"
@@ -18,23 +16,20 @@ constexpr qint64 kLifetime = 3600;
 class CallPathsTest : public ::testing::TestWithParam<Backend> {
 protected:
     void SetUp() override {
-        QString skip;
-        if (!fixture.start(GetParam(), &skip, [](chatserver::ServerConfig& config) {
+        if (!fixture.start(GetParam(), [](chatserver::ServerConfig& config) {
                 config.callPaths.turnServers = {QStringLiteral("203.0.113.11:3478")};
                 config.callPaths.turnSecret = "turn-secret";
                 config.callPaths.relays = {*chatserver::parseRelayRange(kRelay + ":5060/20000-20001", nullptr)};
                 config.callPaths.relaySecret = "relay-secret";
                 config.callPaths.lifetimeSeconds = kLifetime;
             }))
-            GTEST_SKIP() << skip.toStdString();
+            GTEST_SKIP() << fixture.skipped.toStdString();
     }
-    // Registers `name`@example.org from 127.0.0.`octet` and returns its ID.
     QString registered(const QString& name, int octet) {
-        return send({"3", name, "PC", name + "@example.org", name}, octet).fields().value(3);
+        return fixture.registered(name, loopback(octet), callAddress(octet));
     }
     ChatReply send(const QStringList& fields, int octet) {
-        const QHostAddress from(QStringLiteral("127.0.0.%1").arg(octet));
-        return exchange(fixture.host, fixture.chatPort(), chatRequest(fields, callAddress(octet)), from);
+        return fixture.send(fields, loopback(octet), callAddress(octet));
     }
     std::optional<wire::CallPathsReply> paths(const QString& id, const QString& email, int octet) {
         return wire::parseCallPaths(send({"40", id, email}, octet).fields());

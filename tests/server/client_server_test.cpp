@@ -1,6 +1,5 @@
 // The real client (main window offscreen, its chat link and settings files) against the real
-// server in this process, on both stores: registration, contacts added and removed, requests of
-// others to be added, and sign-off with the site lists written to the client's settings file.
+// server in this process, on both stores.
 #include "ServerTestSupport.h"
 #include "app/frmMain.h"
 #include "chatlink/ChatLink.h"
@@ -47,12 +46,12 @@ protected:
     std::unique_ptr<frmMain> form;
 
     void SetUp() override {
-        QString skip;
-        ASSERT_TRUE(relay.listen(QHostAddress("127.0.0.1"), 0, &skip)) << skip.toStdString();
+        QString error;
+        ASSERT_TRUE(relay.listen(QHostAddress("127.0.0.1"), 0, &error)) << error.toStdString();
         // The chat port where clients look for its TLS twin, on the port after it: an address of
         // its own keeps the two ports free of every other test's.
         fixture.host = kServerAddress;
-        if (!fixture.start(GetParam(), &skip, [&](chatserver::ServerConfig& config) {
+        if (!fixture.start(GetParam(), [&](chatserver::ServerConfig& config) {
                 config.chatPort = kChatPort;
                 config.sites = {{"0", {kWebAddress, "localhost", "ChatServerIP.asp", ""}},
                                 {"2", {kWebAddress, "localhost", "InfoDT.asp", "site-key"}}};
@@ -60,7 +59,7 @@ protected:
                 config.mailEnabled = confirming();
                 config.mailRelay.port = relay.port();
             }))
-            GTEST_SKIP() << skip.toStdString();
+            GTEST_SKIP() << fixture.skipped.toStdString();
         ASSERT_EQ(fixture.chatTlsPort(), kChatPort + 1);
         env.makeLogsFolder();
     }
@@ -68,45 +67,52 @@ protected:
     virtual bool confirming() const { return false; }
     // Starts the client in a fresh folder, where it registers Ann as she would.
     void registerAnn() {
-        testenv::writeScrambledFile(env.path("RTC_Chat.kvo"),
-                                    kServerAddress.toString() + S + QString::number(kChatPort));
         vb::setModalHandlerForTesting([](QDialog& dialog) {
             dialog.findChild<QLineEdit*>("txtDisplayNM")->setText("Ann Lee");
             dialog.findChild<QLineEdit*>("txtEmail")->setText("ann@example.com");
             dialog.findChild<QPushButton*>("cmdRegister")->click();
             return dialog.result();
         });
+        startClient();
+    }
+    // The main window started as the program starts, its server-address file naming the server and
+    // `identity` (ID and e-mail address), if any.
+    void startClient(const QStringList& identity = {}) {
+        form.reset(); // one main window at a time
+        testenv::writeScrambledFile(
+            env.path("RTC_Chat.kvo"),
+            (QStringList{kServerAddress.toString(), QString::number(kChatPort)} + identity).join(S));
         form = std::make_unique<frmMain>();
+        asksAnswered = 0;
+        QObject::connect(&form->chatLink(), &chatlink::ChatLink::replyHandled, form.get(),
+                         [this](const QString& request, const QString&) { asksAnswered += request.startsWith("80"); });
         form->Form_Load();
         form->fnInitForm();
     }
+    // The link carries one exchange at a time: a previous one (the registration's, at start-up)
+    // must have taken its close step, or that step would close the next connection.
+    bool linkIdle() {
+        return servertest::waitFor([&] {
+            return g_lngChatSocketHandle == 0 &&
+                   !(form->tmrServerCall->isActive() && form->tmrServerCall->interval() == 21);
+        });
+    }
     void TearDown() override {
         if (form && !form->isUnloaded()) {
-            // Not in the middle of its log-in's exchange: the next window starts afresh.
-            ASSERT_TRUE(servertest::waitFor([&] {
-                return g_lngChatSocketHandle == 0 &&
-                       !(form->tmrServerCall->isActive() && form->tmrServerCall->interval() == 21);
-            }));
+            ASSERT_TRUE(linkIdle()); // not in the middle of its log-in's exchange
             g_blnQuitNoLogOff = true;
             form->unloadForm();
         }
     }
 
     chatserver::Storage& store() { return fixture.server->storage(); }
-    // Another user, talking from its own address with raw requests.
     servertest::ChatReply bob(const QStringList& fields) {
-        return servertest::exchange(fixture.host, fixture.chatPort(), servertest::chatRequest(fields, "127.0.0.3:5060"),
-                                    QHostAddress("127.0.0.3"));
+        return fixture.send(fields, servertest::loopback(3), servertest::callAddress(3));
     }
     // One exchange of the client, started the way its procedures start one; done once the
     // client has handled the reply and closed the connection.
     void clientExchange(const QString& request) {
-        // The link carries one exchange at a time: the previous one (the registration's, at
-        // start-up) must have taken its close step, or that step would close this connection.
-        ASSERT_TRUE(servertest::waitFor([&] {
-            return g_lngChatSocketHandle == 0 &&
-                   !(form->tmrServerCall->isActive() && form->tmrServerCall->interval() == 21);
-        }));
+        ASSERT_TRUE(linkIdle());
         // The client speaks TLS with a server that has it.
         chatserver::TcpListener& chat = *fixture.server->chatTlsListener();
         const quint64 answered = chat.stats().answered;
@@ -124,16 +130,7 @@ protected:
     int asksAnswered = 0;
     void startAs(const QString& userId, const QString& email) {
         TearDown();
-        form.reset();
-        testenv::writeScrambledFile(
-            env.path("RTC_Chat.kvo"),
-            QStringList{kServerAddress.toString(), QString::number(kChatPort), userId, email}.join(S));
-        asksAnswered = 0;
-        form = std::make_unique<frmMain>();
-        QObject::connect(&form->chatLink(), &chatlink::ChatLink::replyHandled, form.get(),
-                         [this](const QString& request, const QString&) { asksAnswered += request.startsWith("80"); });
-        form->Form_Load();
-        form->fnInitForm();
+        startClient({userId, email});
         ASSERT_TRUE(servertest::waitFor([&] { return asksAnswered == 1; }));
     }
     const vb::ListItem* rowOf(const QString& email) const {
@@ -145,18 +142,13 @@ protected:
     void poll() { clientExchange("1" + S + id() + S + form->identity().email); }
 };
 
-// Registration through the dialog, a contact added and removed, and sign-off with the site lists
-// written to the client's settings file. (Presence, the waiting row and Add back are walked by the
-// end-to-end run with two clients.)
+// (Presence, the waiting row and Add back are walked by the end-to-end run with two clients.)
 TEST_P(ClientAgainstServer, RegistrationContactRemovalAndSignOff) {
-    // A server-address file that names the server but no user: the program registers, with the
-    // dialog filled in as a user would.
     registerAnn();
     ASSERT_FALSE(id().isEmpty()) << form->txtStatus->toPlainText().toStdString();
     EXPECT_EQ(testenv::readScrambledFile(env.path("RTC_Chat.kvo")).split(S),
               (QStringList{kServerAddress.toString(), QString::number(kChatPort), id(), "ann@example.com"}));
 
-    // Ann adds Bob, then removes him: his row goes, and he from her list.
     const QString bobId = bob({"3", "bob", "PC-B", "bob@example.com", "Bob"}).fields().value(3);
     clientExchange("4" + S + id() + S + "bob@example.com");
     const QString bobShown = fixture.server->service().handleFor(id().toLongLong(), bobId.toLongLong());
@@ -198,12 +190,7 @@ TEST_P(ClientAgainstServer, ATakenAddressBringsTheFormBackUntilItIsCorrectedOrGi
             dialog.findChild<QPushButton*>("cmdRegister")->click();
             return dialog.result();
         });
-        testenv::writeScrambledFile(env.path("RTC_Chat.kvo"),
-                                    kServerAddress.toString() + S + QString::number(kChatPort));
-        form.reset(); // one main window at a time
-        form = std::make_unique<frmMain>();
-        form->Form_Load();
-        form->fnInitForm();
+        startClient();
         ASSERT_EQ(shown.size(), 2);
         EXPECT_EQ(shown[1].section(" | ", 0, 1), "Ann Lee | ann@example.com");
         EXPECT_TRUE(shown[1].contains("The e-mail address ann@example.com is already registered."))
@@ -223,8 +210,7 @@ TEST_P(ClientAgainstServer, ATakenAddressBringsTheFormBackUntilItIsCorrectedOrGi
 
 // Dave and Carl add Ann before she adds them. Carl's client will not call her while she has not
 // added him back; Ann is told of each once, in the order they asked, and having ignored both is
-// not asked again when she starts again. (The waiting row across a restart and Add back are the
-// end-to-end run's; that Dave learns nothing of the ignore, contact_requests_test's.)
+// not asked again when she starts again.
 TEST_P(ClientAgainstServer, AOneSidedContactCannotBeCalledAndEachRequestIsShownOnceInTurn) {
     const QString annId = bob({"3", "ann", "PC-A", "ann@example.com", "Ann Lee"}).fields().value(3);
     const QString carlId = bob({"3", "carl", "PC-C", "carl@example.com", "Carl Owen"}).fields().value(3);

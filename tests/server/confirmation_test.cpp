@@ -1,7 +1,5 @@
 // E-mail addresses belong to whoever reads their mail: each registration mails its link through a
-// real SMTP relay on loopback, which records what it is given; the account is found by its
-// address only once the link is opened from that mailbox; look-alikes of an address either fold
-// into it or are refused, and a stranger adding an address cannot tell whether anyone has it.
+// real SMTP relay on loopback, which records what it is given.
 #include "ServerTestSupport.h"
 #include "tools/mailsink/MailSink.h"
 
@@ -14,22 +12,18 @@ namespace {
 class Confirmation : public ::testing::TestWithParam<ServerShape> {
 protected:
     void SetUp() override {
-        QString skip;
-        ASSERT_TRUE(relay.listen(QHostAddress("127.0.0.1"), 0, &skip)) << skip.toStdString();
-        if (!fixture.start(GetParam(), &skip, [&](chatserver::ServerConfig& config) {
+        QString error;
+        ASSERT_TRUE(relay.listen(QHostAddress("127.0.0.1"), 0, &error)) << error.toStdString();
+        if (!fixture.start(GetParam(), [&](chatserver::ServerConfig& config) {
                 config.mailEnabled = true;
                 config.mailRelay.host = QStringLiteral("127.0.0.1");
                 config.mailRelay.port = relay.port();
                 config.mailRelay.from = QStringLiteral("colloqchat@chat.example.org");
             }))
-            GTEST_SKIP() << skip.toStdString();
+            GTEST_SKIP() << fixture.skipped.toStdString();
     }
     ChatReply send(const QStringList& fields, const QString& from, const QString& address = {}) {
-        return exchange(fixture.host, fixture.chatPort(), chatRequest(fields, address), QHostAddress(from));
-    }
-    // Registers from `from` and returns the ID the reply gives.
-    QString registered(const QString& email, const QString& name, const QString& from) {
-        return send({"3", name.toLower(), "PC", email, name}, from).fields().value(3);
+        return fixture.send(fields, QHostAddress(from), address);
     }
     // The mail the relay took `count`-th (1 for the first), once it has.
     mailsink::ReceivedMail mail(int count) {
@@ -54,10 +48,10 @@ protected:
 };
 
 TEST_P(Confirmation, AnAccountIsFoundByItsAddressOnlyOnceTheMailboxConfirmsItAndConfirmingTwiceOrLateIsHarmless) {
-    const QString bobId = registered("bob@example.org", "Bob", "127.0.0.3");
+    const QString bobId = fixture.registered("Bob", QHostAddress("127.0.0.3"));
     ASSERT_TRUE(open(linkIn(mail(1))).contains("bob@example.org is confirmed"));
     // Ann registers: her client gets its ID as ever, her mailbox the link.
-    const QString annId = registered("ann@example.org", "Ann", "127.0.0.2");
+    const QString annId = fixture.registered("Ann", QHostAddress("127.0.0.2"));
     ASSERT_FALSE(annId.isEmpty());
     const mailsink::ReceivedMail annMail = mail(2);
     EXPECT_EQ(annMail.to, QStringList{"ann@example.org"});
@@ -67,8 +61,7 @@ TEST_P(Confirmation, AnAccountIsFoundByItsAddressOnlyOnceTheMailboxConfirmsItAnd
     EXPECT_TRUE(link.startsWith(QStringLiteral("http://127.0.0.1:%1/confirm?code=").arg(fixture.webPort())))
         << annMail.body().toStdString();
 
-    // Until she confirms, Bob adding her address hears what he hears for an address nobody has
-    // (what her client shows meanwhile is client_server_test's).
+    // Until she confirms, Bob adding her address hears what he hears for an address nobody has.
     const QStringList added = send({"4", bobId, "ann@example.org"}, "127.0.0.3").fields();
     const QStringList nobody = send({"4", bobId, "nobody@example.org"}, "127.0.0.3").fields();
     EXPECT_EQ(added.mid(2), (QStringList{"", "ann@example.org", "", "0"}));
@@ -93,7 +86,7 @@ TEST_P(Confirmation, AnAccountIsFoundByItsAddressOnlyOnceTheMailboxConfirmsItAnd
     EXPECT_TRUE(open(link.chopped(1) + (link.endsWith('a') ? "b" : "a")).contains("not known here"));
 
     // Cy never confirms: a day on, her account is gone and her link late, with no harm done.
-    const QString cyId = registered("cy@example.org", "Cy", "127.0.0.4");
+    const QString cyId = fixture.registered("Cy", QHostAddress("127.0.0.4"));
     const QString cyLink = linkIn(mail(3));
     ASSERT_EQ(send({"4", bobId, "cy@example.org"}, "127.0.0.3").code(), "4");
     fixture.clock.now += 86'400'001;
@@ -110,7 +103,7 @@ TEST_P(Confirmation, AnAccountIsFoundByItsAddressOnlyOnceTheMailboxConfirmsItAnd
 // folds into her address (whose mail goes to her), or names a mailbox of its own, whose link goes
 // there and nowhere else.
 TEST_P(Confirmation, LookAlikesOfAnAddressAreRefusedFoldedOrConfirmedOnlyFromTheirOwnMailbox) {
-    registered("ann@example.org", "Ann", "127.0.0.2");
+    fixture.registered("Ann", QHostAddress("127.0.0.2"));
     ASSERT_TRUE(open(linkIn(mail(1))).contains("is confirmed"));
     const QString eve = "127.0.0.66";
     const struct {

@@ -1,6 +1,4 @@
-// Requests 80 and 81 against a server in this process: one-sided list entries shown both ways,
-// ignoring one without its sender learning of it, and what a stranger, a prober of addresses and
-// a flood of requests get.
+// Requests 80 and 81 (contact requests) against a server in this process.
 #include "ServerTestSupport.h"
 #include "wire/ContactRequests.h"
 
@@ -17,20 +15,18 @@ struct User {
 class ContactRequestsTest : public ::testing::TestWithParam<Backend> {
 protected:
     void SetUp() override {
-        QString skip;
-        if (!fixture.start(GetParam(), &skip, [](chatserver::ServerConfig& config) { config.lookups = {8, 600'000}; }))
-            GTEST_SKIP() << skip.toStdString();
+        if (!fixture.start(GetParam(), [](chatserver::ServerConfig& config) { config.lookups = {8, 600'000}; }))
+            GTEST_SKIP() << fixture.skipped.toStdString();
     }
     // `name`@example.org, registered from 127.0.0.`octet` and logged in.
     User user(const QString& name, int octet) {
         User u{{}, name + "@example.org", octet};
-        u.id = send({"3", name, "PC", u.email, name.toUpper()}, octet).fields().value(3);
+        u.id = fixture.registered(name.toUpper(), loopback(octet), callAddress(octet));
         EXPECT_EQ(send({"1", u.id, u.email}, octet).code(), "1");
         return u;
     }
     ChatReply send(const QStringList& fields, int octet) {
-        const QHostAddress from(QStringLiteral("127.0.0.%1").arg(octet));
-        return exchange(fixture.host, fixture.chatPort(), chatRequest(fields, callAddress(octet)), from);
+        return fixture.send(fields, loopback(octet), callAddress(octet));
     }
     QString add(const User& owner, const QString& email) { return send({"4", owner.id, email}, owner.octet).code(); }
     QList<wire::ContactRequestEntry> requestsOf(const User& u) {
@@ -42,8 +38,6 @@ protected:
 };
 
 // Carl and Dave add Ann, Dave also an address nobody has; Ann adds Carl back and ignores Dave.
-// (The request strip, the waiting row across a restart and Add back as users see them are the
-// end-to-end run's.)
 TEST_P(ContactRequestsTest, WaitingEntriesTellNothingAndIgnoringTellsTheSenderNothing) {
     const User ann = user("ann", 2), carl = user("carl", 3), dave = user("dave", 4);
     ASSERT_EQ(add(carl, ann.email), "4");

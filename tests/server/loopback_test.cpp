@@ -1,9 +1,6 @@
-// The chat port and the web pages over real loopback sockets, against a server in this process:
-// framing, requests in pieces, connection lifetimes, the pages as the client reads them, then
-// callers who mean harm or are broken: truncated, oversized and hostile requests, slow callers,
-// floods from one address, a crawler knowing one e-mail address, a store deleted under the
-// server and a PostgreSQL restart. The server answers or closes, stays up, tells nothing and
-// loses nothing.
+// The chat port and the web pages over real loopback sockets, against a server in this process,
+// and callers who mean harm or are broken: the server answers or closes, stays up, tells nothing
+// and loses nothing.
 #include "ServerTestSupport.h"
 #include "tests/support/Linphonec.h"
 #include "web/WebText.h"
@@ -29,8 +26,7 @@ const QHostAddress kAnn("127.0.0.2");
 class ChatPortTest : public ::testing::TestWithParam<ServerShape> {
 protected:
     void SetUp() override {
-        QString skip;
-        if (!fixture.start(GetParam(), &skip, [](chatserver::ServerConfig& config) {
+        if (!fixture.start(GetParam(), [](chatserver::ServerConfig& config) {
                 config.limits.requestTimeoutMs = 2000;
                 config.limits.idleTimeoutMs = 300;
                 config.limits.maxPerAddress = 5;
@@ -38,17 +34,16 @@ protected:
                 config.publicAddress = "10.20.30.40";
                 config.web.redirectStamp = 1152007;
             }))
-            GTEST_SKIP() << skip.toStdString();
-        annId = send({"3", "ann", "PC", "ann@example.org", "Ann"}, callAddress(2)).fields().value(3);
+            GTEST_SKIP() << fixture.skipped.toStdString();
+        annId = fixture.registered("Ann", kAnn, callAddress(2));
         ASSERT_FALSE(annId.isEmpty());
     }
-    // The server is up and right: Ann's poll is answered.
     void expectServing() {
         const ChatReply reply = send({"1", annId, "ann@example.org"}, callAddress(2));
         EXPECT_EQ(reply.code(), "1") << reply.payload.toStdString();
     }
     ChatReply send(const QStringList& fields, const QString& address, const QHostAddress& from = kAnn) {
-        return exchange(fixture.host, fixture.chatPort(), chatRequest(fields, address), from);
+        return fixture.send(fields, from, address);
     }
     HttpReply get(const QString& page, const QHostAddress& from = kAnn) {
         return httpExchange(fixture.host, fixture.webPort(), clientGet(page), from);
@@ -114,7 +109,7 @@ TEST_P(ChatPortTest, TruncatedOversizedUnknownAndUnclearRequests) {
         {"a name that looks like SQL", chatRequest({"3", "u", "pc", "q@x.org", "R'); DROP TABLE users;--"}, ""), "3"},
     };
     for (const Case& c : cases) {
-        const auto reply = exchange(fixture.host, fixture.chatPort(), c.bytes, QHostAddress("127.0.0.9"));
+        const auto reply = exchange(fixture.host, fixture.chatPort(), c.bytes, loopback(9));
         EXPECT_TRUE(reply.answered || reply.closed) << c.what;
         EXPECT_EQ(reply.answered ? reply.code() : QString(), c.code) << c.what;
     }
@@ -160,7 +155,7 @@ TEST_P(ChatPortTest, SlowCallersAreLetGoAndAFloodFromOneAddressIsCapped) {
     // One after the other, new connections from one address are limited too.
     int answered = 0;
     for (int i = 0; i < 70; ++i)
-        answered += send({"1", annId, "ann@example.org"}, callAddress(2), QHostAddress("127.0.0.51")).answered;
+        answered += send({"1", annId, "ann@example.org"}, callAddress(2), loopback(51)).answered;
     EXPECT_EQ(answered, 60);
 }
 
@@ -168,8 +163,7 @@ TEST_P(ChatPortTest, SlowCallersAreLetGoAndAFloodFromOneAddressIsCapped) {
 // told they are taken, and serves none of their callers.
 TEST(ServingLoops, AnotherServerCannotJoinThePortsTheLoopsShare) {
     ServerFixture fixture;
-    QString skip;
-    ASSERT_TRUE(fixture.start(ServerShape{Backend::Sqlite, 2}, &skip)) << skip.toStdString();
+    ASSERT_TRUE(fixture.start(ServerShape{Backend::Sqlite, 2})) << fixture.skipped.toStdString();
     chatserver::ServerConfig config = fixture.server->config();
     config.chatPort = fixture.chatPort();
     config.webPort = 0;
@@ -200,30 +194,23 @@ class CallAddressCheck : public ::testing::TestWithParam<int> {};
 
 TEST_P(CallAddressCheck, ASilentAddressIsToldAnAnsweringOneIsNotAndNoAddressCanBeFlooded) {
     ServerFixture fixture;
-    QString skip;
-    if (!fixture.start(ServerShape{Backend::Sqlite, GetParam()}, &skip, [](chatserver::ServerConfig& config) {
+    if (!fixture.start(ServerShape{Backend::Sqlite, GetParam()}, [](chatserver::ServerConfig& config) {
             config.callCheck.enabled = true;
             config.callCheck.perAccount = {2, 600'000};
             config.callCheck.perTarget = {3, 600'000};
         }))
-        GTEST_SKIP() << skip.toStdString();
-    const auto send = [&](const QStringList& fields, const QString& address, const char* from) {
-        return exchange(fixture.host, fixture.chatPort(), chatRequest(fields, address), QHostAddress(from));
-    };
-    const auto registered = [&](const QString& name, const QString& address, const char* from) {
-        return send({"3", name, "PC", name + "@example.org", name}, address, from).fields().value(3);
-    };
-    const auto logIn = [&](const QString& id, const QString& name, const QString& address, const char* from) {
-        return send({"1", id, name + "@example.org"}, address, from).fields();
+        GTEST_SKIP() << fixture.skipped.toStdString();
+    const auto logIn = [&](const QString& id, const QString& name, const QString& address, int from) {
+        return fixture.send({"1", id, name + "@example.org"}, loopback(from), address).fields();
     };
 
     // Ann, with a contact, gets the notice as a message box after her list; Bob, whose port is
     // closed and who has no contact yet, as the red status text.
     SilentPort ann("127.0.0.2");
-    const QString annId = registered("ann", ann.address(), "127.0.0.2");
-    const QString bobId = registered("bob", callAddress(3), "127.0.0.3");
-    ASSERT_EQ(send({"4", annId, "bob@example.org"}, ann.address(), "127.0.0.2").code(), "4");
-    const QStringList told = logIn(annId, "ann", ann.address(), "127.0.0.2");
+    const QString annId = fixture.registered("ann", loopback(2), ann.address());
+    const QString bobId = fixture.registered("bob", loopback(3), callAddress(3));
+    ASSERT_EQ(fixture.send({"4", annId, "bob@example.org"}, loopback(2), ann.address()).code(), "4");
+    const QStringList told = logIn(annId, "ann", ann.address(), 2);
     ASSERT_EQ(told.size(), 8) << told.join(S).toStdString();
     EXPECT_EQ(told.value(0), "11");
     EXPECT_EQ(told.value(3), "bob@example.org");
@@ -232,7 +219,7 @@ TEST_P(CallAddressCheck, ASilentAddressIsToldAnAnsweringOneIsNotAndNoAddressCanB
     EXPECT_TRUE(told.value(6).contains("call relay"));
     EXPECT_TRUE(told.value(6).contains("(port forwarding)"));
     EXPECT_EQ(told.value(7), "Can others call you?");
-    const QStringList bobTold = logIn(bobId, "bob", callAddress(3), "127.0.0.3");
+    const QStringList bobTold = logIn(bobId, "bob", callAddress(3), 3);
     EXPECT_EQ(bobTold.value(0), "1957");
     EXPECT_TRUE(bobTold.value(1).contains("forward UDP port 5060")) << bobTold.join(S).toStdString();
 
@@ -240,53 +227,52 @@ TEST_P(CallAddressCheck, ASilentAddressIsToldAnAnsweringOneIsNotAndNoAddressCanB
     if (testsupport::haveLinphonec()) {
         testsupport::Linphonec phone(false);
         ASSERT_TRUE(phone.started()) << phone.output().toStdString();
-        const QString linId = registered("lin", phone.address(), "127.0.0.1");
-        EXPECT_EQ(logIn(linId, "lin", phone.address(), "127.0.0.1"), QStringList{"1"});
+        const QString linId = fixture.registered("lin", loopback(1), phone.address());
+        EXPECT_EQ(logIn(linId, "lin", phone.address(), 1), QStringList{"1"});
     }
 
     // Ann logging in again and again, then five accounts from her address naming it: three
     // datagrams in all reach her port, and the log-ins not checked are answered at once.
     QMap<QString, int> codes;
     for (int i = 0; i < 4; ++i) {
-        ASSERT_EQ(send({"2005", annId}, ann.address(), "127.0.0.2").code(), "2005");
-        ++codes[logIn(annId, "ann", ann.address(), "127.0.0.2").value(0)];
+        ASSERT_EQ(fixture.send({"2005", annId}, loopback(2), ann.address()).code(), "2005");
+        ++codes[logIn(annId, "ann", ann.address(), 2).value(0)];
     }
     for (int i = 0; i < 5; ++i) {
         const QString name = QString("u%1").arg(i);
-        ++codes[logIn(registered(name, ann.address(), "127.0.0.2"), name, ann.address(), "127.0.0.2").value(0)];
+        ++codes[logIn(fixture.registered(name, loopback(2), ann.address()), name, ann.address(), 2).value(0)];
     }
     EXPECT_EQ(codes, (QMap<QString, int>{{"11", 1}, {"1", 7}, {"1957", 1}}));
     EXPECT_EQ(ann.received(), 3);
     // Eve names someone else's address as hers: nothing is sent there, and she learns nothing.
     SilentPort victim("127.0.0.6");
-    const QString eveId = registered("eve", victim.address(), "127.0.0.4");
-    EXPECT_EQ(logIn(eveId, "eve", victim.address(), "127.0.0.4"), QStringList{"1"});
+    const QString eveId = fixture.registered("eve", loopback(4), victim.address());
+    EXPECT_EQ(logIn(eveId, "eve", victim.address(), 4), QStringList{"1"});
     EXPECT_EQ(victim.received(), 0);
     // A caller who hangs up while its log-in waits for the check leaves nothing behind.
     SilentPort cid("127.0.0.5");
-    const QString cidId = registered("cid", cid.address(), "127.0.0.5");
+    const QString cidId = fixture.registered("cid", loopback(5), cid.address());
     {
         QTcpSocket quitter;
-        quitter.bind(QHostAddress("127.0.0.5"), 0);
+        quitter.bind(loopback(5), 0);
         quitter.connectToHost(fixture.host, fixture.chatPort());
         quitter.write(chatRequest({"1", cidId, "cid@example.org"}, cid.address()));
         ASSERT_TRUE(waitFor([&] { return cid.received() == 1; }));
     }
     waitFor([] { return false; }, 2500); // past the end of that check
-    EXPECT_EQ(logIn(cidId, "cid", cid.address(), "127.0.0.5").value(0), "1957");
+    EXPECT_EQ(logIn(cidId, "cid", cid.address(), 5).value(0), "1957");
 }
 
 INSTANTIATE_TEST_SUITE_P(Loops, CallAddressCheck, ::testing::Values(1, 2),
                          [](const auto& loops) { return loops.param == 1 ? "OneLoop" : "TwoLoops"; });
 
-// The pages are read back by the client's own reading of them, in the raw reply.
 TEST_P(ChatPortTest, WebPagesAnswerTheCallerTheAlternateServerOnlyTheAddressThatLoggedInAndOthersPlainly) {
-    const auto chatPage = get("ClientChatIP.aspx", QHostAddress("127.0.0.7"));
+    const auto chatPage = get("ClientChatIP.aspx", loopback(7));
     EXPECT_EQ(chatPage.status, 200);
     EXPECT_EQ(clientRead(chatPage, web::clientChatValue), "127.0.0.7");
     EXPECT_TRUE(chatPage.raw.contains("Content-Length: " + QByteArray::number(chatPage.body.size())));
     // Page names are matched without regard to case, as the original web server did.
-    EXPECT_EQ(clientRead(get("INFOIP.ASP", QHostAddress("127.0.0.8")), web::lookWanValue), "127.0.0.8");
+    EXPECT_EQ(clientRead(get("INFOIP.ASP", loopback(8)), web::lookWanValue), "127.0.0.8");
     const auto redirect = web::redirectAnswer(wire::fromCp1252(get("ChatServerIP.asp").raw));
     ASSERT_TRUE(redirect);
     EXPECT_EQ(std::make_pair(redirect->address, redirect->stamp), std::make_pair(QString("10.20.30.40"), 1152007));
@@ -294,10 +280,9 @@ TEST_P(ChatPortTest, WebPagesAnswerTheCallerTheAlternateServerOnlyTheAddressThat
     // Someone else who knows Ann's ID: no markers, which the client takes as a malformed reply.
     for (const QString& page :
          {"InfoDT.asp?ReqDt=77" + S + annId + S + "01/15/2007 10:11:12" + tail, "InfoDT.asp?ReqDt=2" + tail})
-        EXPECT_FALSE(get(page, QHostAddress("127.0.0.66")).raw.contains("EndLookWANIP")) << page.toStdString();
+        EXPECT_FALSE(get(page, loopback(66)).raw.contains("EndLookWANIP")) << page.toStdString();
     EXPECT_EQ(fixture.server->storage().findUser(annId.toLongLong())->address, callAddress(2));
     EXPECT_TRUE(get("InfoDT.asp?ReqDt=2" + tail).raw.contains("StartLookWANIP =2EndLookWANIP"));
-    // Other requests get plain answers.
     const std::pair<QByteArray, int> others[] = {
         {clientGet("nothing-here.asp"), 404},
         {"POST //InfoDT.asp HTTP/1.1\r\nHost: x:80\r\nContent-Length: 0\r\n\r\n", 405},
@@ -311,11 +296,11 @@ TEST_P(ChatPortTest, WebPagesAnswerTheCallerTheAlternateServerOnlyTheAddressThat
 TEST_P(ChatPortTest, ACrawlerKnowingOneEmailLearnsNothingAndTakesOverNothing) {
     // Ann and Bob list each other; Eve, from another address, knows Ann's e-mail address.
     const QHostAddress bobFrom("127.0.0.3");
-    const QString bob = send({"3", "bob", "PC", "bob@example.org", "Bob"}, callAddress(3), bobFrom).fields().value(3);
+    const QString bob = fixture.registered("Bob", bobFrom, callAddress(3));
     ASSERT_EQ(send({"4", annId, "bob@example.org"}, callAddress(2)).code(), "4");
     ASSERT_EQ(send({"4", bob, "ann@example.org"}, callAddress(3), bobFrom).code(), "4");
     const QHostAddress eveFrom("127.0.0.66");
-    const QString eve = send({"3", "eve", "PC", "eve@example.org", "Eve"}, callAddress(66), eveFrom).fields().value(3);
+    const QString eve = fixture.registered("Eve", eveFrom, callAddress(66));
     const QStringList added = send({"4", eve, "ann@example.org"}, callAddress(66), eveFrom).fields();
     ASSERT_EQ(added.size(), 6);
     EXPECT_EQ(added.mid(2), (QStringList{"", "ann@example.org", "", "0"})); // no name, no address, not on line
@@ -336,17 +321,15 @@ TEST_P(ChatPortTest, ACrawlerKnowingOneEmailLearnsNothingAndTakesOverNothing) {
     for (int i = 0; i < 30; ++i)
         ++answers[send({"3", "u", "pc", QString("r%1@example.org").arg(i), "R"}, "", flood).code()];
     EXPECT_EQ(answers, (QMap<QString, int>{{"3", 20}, {"1985", 10}}));
-    // (Guesses at her ID from many addresses, and Ann signing in all the same, are attack_test's;
-    // probes for IDs across two servers of one store, too.)
 }
 
 TEST_P(ChatPortTest, AStoreFileDeletedUnderTheServerIsNoticedAndNothingIsAcknowledgedAfter) {
     if (GetParam().backend != Backend::Sqlite) GTEST_SKIP() << "a store file";
     ASSERT_TRUE(QFile::remove(fixture.server->config().store.mid(7))); // after "sqlite:"
     fixture.server->flushPresence();                                   // the check the flush timer makes every second
-    const auto reg = send({"3", "bob", "PC", "bob@example.org", "Bob"}, callAddress(3), QHostAddress("127.0.0.3"));
-    EXPECT_EQ(reg.fields(), (QStringList{"1985", "The server cannot save anything at the moment. Please try "
-                                                 "again later."}));
+    EXPECT_EQ(send({"3", "bob", "PC", "bob@example.org", "Bob"}, callAddress(3), loopback(3)).fields(),
+              (QStringList{"1985", "The server cannot save anything at the moment. Please try "
+                                   "again later."}));
     EXPECT_EQ(send({"1", annId, "ann@example.org"}, callAddress(2)).code(), "1957");
     EXPECT_EQ(send({"2005", annId}, callAddress(2)).code(), "2005"); // the client still closes at once
     EXPECT_EQ(get("InfoDT.asp?ReqDt=77" + S + annId + S + "x" + S + callAddress(2) + S + "k").body, "Refused.");

@@ -1,5 +1,4 @@
-// colloqchat-server run as a program: a start without configuration, clear refusals, a clean
-// stop on SIGTERM and no answered registration lost to SIGKILL in the middle of a load.
+// colloqchat-server run as a program.
 #include "ServerTestSupport.h"
 #include "tools/mailsink/MailSink.h"
 
@@ -154,10 +153,6 @@ protected:
         store = freshStoreAddress(GetParam(), dir, &skip);
         if (store.isEmpty()) GTEST_SKIP() << skip.toStdString();
     }
-    QStringList serveArgs(const QString& address) const {
-        return {"--chat-listen", address + ":0", "--web-listen", "off", "--store", store, "--log-level", "warning",
-                "--mail-relay", "off"};
-    }
     QTemporaryDir dir;
     QString store;
 };
@@ -166,10 +161,9 @@ TEST_P(ServerProgramOnStore, SigkillDuringALoadLosesNoAnsweredRegistration) {
     QHash<QString, QString> answered; // e-mail -> ID
     {
         ServerProcess server(dir.path());
-        ASSERT_TRUE(server.start(serveArgs("127.0.0.24") << "--registration-rate"
-                                                         << "off"
-                                                         << "--registration-rate-per-network"
-                                                         << "off"))
+        ASSERT_TRUE(server.start({"--chat-listen", "127.0.0.24:0", "--web-listen", "off", "--store", store,
+                                  "--log-level", "warning", "--mail-relay", "off", "--registration-rate", "off",
+                                  "--registration-rate-per-network", "off"}))
             << server.errors().toStdString();
         // Rounds of registrations at once from many addresses; the server is killed in the middle
         // of the last, after 300 answered.

@@ -1,7 +1,5 @@
 // Contact lists kept in memory by whatever answers a poll: two servers on one PostgreSQL store,
-// and the two serving loops of one server on SQLite. A list changed through one (an entry added
-// or removed, a contact signing off or logging in elsewhere) is right in the next poll answered
-// by the other, however often either had answered it before.
+// and the two serving loops of one server on SQLite.
 #include "ServerTestSupport.h"
 
 using namespace servertest;
@@ -14,26 +12,23 @@ const QHostAddress kAnn("127.0.0.2"), kBob("127.0.0.3");
 class SharedListsTest : public ::testing::TestWithParam<Backend> {
 protected:
     void SetUp() override {
-        QString skip;
         // On SQLite one server with two loops (the kernel spreads the connections over them);
         // on PostgreSQL two servers of one loop each.
         const bool sqlite = GetParam() == Backend::Sqlite;
-        if (!fixture.start(ServerShape{GetParam(), sqlite ? 2 : 1}, &skip)) GTEST_SKIP() << skip.toStdString();
+        if (!fixture.start(ServerShape{GetParam(), sqlite ? 2 : 1})) GTEST_SKIP() << fixture.skipped.toStdString();
         bobPort = fixture.chatPort();
         if (!sqlite) {
             second = fixture.startTwin();
             ASSERT_TRUE(second);
             bobPort = second->chatListener()->port();
         }
-        annId = ann({"3", "ann", "PC", "ann@example.org", "Ann"}).fields().value(3);
-        bobId = bob({"3", "bob", "PC", "bob@example.org", "Bob"}).fields().value(3);
+        annId = fixture.registered("Ann", kAnn, callAddress(2));
+        bobId = fixture.registered("Bob", kBob, callAddress(3), bobPort);
         ASSERT_FALSE(annId.isEmpty() || bobId.isEmpty());
     }
-    ChatReply ann(const QStringList& fields) {
-        return exchange(fixture.host, fixture.chatPort(), chatRequest(fields, callAddress(2)), kAnn);
-    }
+    ChatReply ann(const QStringList& fields) { return fixture.send(fields, kAnn, callAddress(2)); }
     ChatReply bob(const QStringList& fields, const QString& address = callAddress(3)) {
-        return exchange(fixture.host, bobPort, chatRequest(fields, address), kBob);
+        return fixture.send(fields, kBob, address, bobPort);
     }
     // Ann's list as her polls show it, the same in each of several (whichever loop answers).
     QString annSees() {

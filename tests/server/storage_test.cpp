@@ -1,6 +1,4 @@
-// The store on SQLite and PostgreSQL: a store left by an older release is brought up to date
-// keeping its users, lists and the handles its users were shown, and one from a newer release is
-// not touched; last-seen times, shared by the serving loops.
+// The store on SQLite and PostgreSQL, past the server's requests.
 #include "StoreSupport.h"
 #include "chatserver/ChatService.h"
 #include "chatserver/store/PendingPresence.h"
@@ -123,14 +121,13 @@ TEST_P(StoreTest, ServingLoopsShareTheLastSeenTimesTheirPollsNoted) {
     EXPECT_EQ(open()->findUser(ann)->lastSeenMs, 6000);
 
     std::atomic<bool> polling{true};
-    std::thread loops[] = {std::thread([&] {
-                               for (qint64 t = 10'000; t < 10'500; ++t)
-                                   first->touch(t % 2 ? ann : bob, t);
-                           }),
-                           std::thread([&] {
-                               for (qint64 t = 10'500; t < 11'000; ++t)
-                                   second->touch(t % 2 ? ann : bob, t);
-                           })};
+    const auto polling500 = [&](chatserver::Storage& loop, qint64 from) {
+        return std::thread([&loop, from, ann, bob] {
+            for (qint64 t = from; t < from + 500; ++t)
+                loop.touch(t % 2 ? ann : bob, t);
+        });
+    };
+    std::thread loops[] = {polling500(*first, 10'000), polling500(*second, 10'500)};
     std::thread flusher([&] { // a connection is used on the thread that opened it
         std::unique_ptr<chatserver::Storage> own = open();
         own->sharePendingPresence(first->pendingPresence());

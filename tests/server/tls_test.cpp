@@ -1,7 +1,5 @@
 // The chat protocol over TLS: the same requests and replies as on the plain port, inside a TLS
-// session whose key clients can pin; callers that do not speak TLS, or stall in the handshake,
-// are closed like any broken caller; the self-signed pair is made once and kept, an operator's
-// pair is checked, and a renewal is taken without a restart.
+// session whose key clients can pin.
 #include "ServerTestSupport.h"
 
 #include "chatserver/AccountMoves.h"
@@ -23,15 +21,14 @@ const QHostAddress kAnn("127.0.0.2");
 class TlsPortTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        QString skip;
-        if (!fixture.start(Backend::Sqlite, &skip, [](chatserver::ServerConfig& config) {
+        if (!fixture.start(Backend::Sqlite, [](chatserver::ServerConfig& config) {
                 config.chatTlsExplicit = true;
                 config.chatTlsAddress = QHostAddress(QStringLiteral("127.0.0.1"));
                 config.chatTlsPort = 0;
                 config.limits.requestTimeoutMs = 1500;
                 config.servingLoops = 2; // whichever loop takes a caller, it speaks TLS alike
             }))
-            GTEST_SKIP() << skip.toStdString();
+            GTEST_SKIP() << fixture.skipped.toStdString();
         ASSERT_NE(fixture.chatTlsPort(), 0);
     }
     ChatReply overTls(const QStringList& fields) {
@@ -51,11 +48,10 @@ int modeOf(const QString& path) {
 // pushed onto the plain port) gains nothing there; accounts that never had TLS keep the plain port.
 TEST_F(TlsPortTest, ThePlainPortRefusesAnAccountOnceItSignedInOverTls) {
     const auto plain = [&](const QStringList& fields, const QHostAddress& from) {
-        return exchange(fixture.host, fixture.chatPort(), chatRequest(fields, callAddress(9)), from);
+        return fixture.send(fields, from, callAddress(9));
     };
     const QString ann = overTls({"3", "ann", "PC", "ann@example.org", "Ann"}).fields().value(3);
-    const QString bob =
-        plain({"3", "bob", "PC", "bob@example.org", "Bob"}, QHostAddress("127.0.0.3")).fields().value(3);
+    const QString bob = fixture.registered("Bob", loopback(3), callAddress(9));
     ASSERT_FALSE(ann.isEmpty());
     ASSERT_FALSE(bob.isEmpty());
     // Registered over TLS, not yet signed in there: the plain port still serves Ann.
@@ -76,7 +72,7 @@ TEST_F(TlsPortTest, ThePlainPortRefusesAnAccountOnceItSignedInOverTls) {
     EXPECT_EQ(fixture.server->storage().contactCount(ann.toLongLong()), 0);
     EXPECT_NE(fixture.server->storage().findUser(ann.toLongLong())->loginPeer, attacker.toString());
     EXPECT_EQ(overTls({"1", ann, "ann@example.org"}).code(), "1");
-    EXPECT_EQ(plain({"1", bob, "bob@example.org"}, QHostAddress("127.0.0.3")).code(), "1");
+    EXPECT_EQ(plain({"1", bob, "bob@example.org"}, loopback(3)).code(), "1");
     // It is the store's to remember, for every server on it and after a restart.
     EXPECT_TRUE(fixture.server->storage().signsInSecurely(ann.toLongLong()));
     EXPECT_FALSE(fixture.server->storage().signsInSecurely(bob.toLongLong()));
@@ -146,11 +142,9 @@ TEST(TlsKeys, TheSelfSignedPairIsMadeOnceAndKeptAndAnOperatorsPairIsChecked) {
 // and e-mail address that sign in. Contacts stay both ways (Bob keeps seeing Ann under the same
 // number), the old ID works no more and says why, and the new one signs in over TLS only.
 TEST_F(TlsPortTest, AnAccountMovesToANewIdOverTlsOnlyAndItsOldIdIsToldItWasReplaced) {
-    const auto plain = [&](const QStringList& fields) {
-        return exchange(fixture.host, fixture.chatPort(), chatRequest(fields, callAddress(2)), kAnn);
-    };
-    const QString ann = plain({"3", "ann", "PC", "ann@example.org", "Ann"}).fields().value(3);
-    const QString bob = plain({"3", "bob", "PC", "bob@example.org", "Bob"}).fields().value(3);
+    const auto plain = [&](const QStringList& fields) { return fixture.send(fields, kAnn, callAddress(2)); };
+    const QString ann = fixture.registered("Ann", kAnn, callAddress(2));
+    const QString bob = fixture.registered("Bob", kAnn, callAddress(2));
     ASSERT_EQ(plain({"4", ann, "bob@example.org"}).code(), "4");
     const ChatReply added = plain({"4", bob, "ann@example.org"});
     ASSERT_EQ(added.code(), "4");
@@ -174,8 +168,7 @@ TEST_F(TlsPortTest, AnAccountMovesToANewIdOverTlsOnlyAndItsOldIdIsToldItWasRepla
     ASSERT_EQ(signedIn.code(), "1");
     EXPECT_EQ(signedIn.fields().value(3), "bob@example.org");
     EXPECT_EQ(plain({"1", fresh, "ann@example.org"}).fields().value(1), chatserver::SecureAccounts::refusalText());
-    const ChatReply bobsPoll =
-        exchange(fixture.host, fixture.chatPort(), chatRequest({"1", bob, "bob@example.org"}, callAddress(3)), kAnn);
+    const ChatReply bobsPoll = fixture.send({"1", bob, "bob@example.org"}, kAnn, callAddress(3));
     EXPECT_EQ(bobsPoll.fields().value(1), annAsBobSeesHer);
     EXPECT_EQ(bobsPoll.fields().value(3), "ann@example.org");
 }
