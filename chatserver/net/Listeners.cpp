@@ -188,16 +188,16 @@ bool TcpListener::listen(const QHostAddress& address, quint16 port, QString* err
         return false;
     };
     if (m_epoll < 0) return refuse(errno);
-    if (m_sharedPort && port != 0) {
+    if (sharedPort() && port != 0) {
         // A port shared among our loops is not to be shared with a program that listens there
         // already (even one that shares its port too): a socket that shares nothing tells.
         const int probe = listeningSocket(address, port, false, false);
         if (probe < 0) return refuse(errno);
         ::close(probe);
     }
-    m_listenFd = listeningSocket(address, port, m_sharedPort);
+    m_listenFd = listeningSocket(address, port, sharedPort());
     if (m_listenFd < 0) return refuse(errno);
-    if (m_sharedPort && !spreadByAddress(m_listenFd, address.protocol() != QAbstractSocket::IPv4Protocol, m_loops))
+    if (sharedPort() && !spreadByAddress(m_listenFd, address.protocol() != QAbstractSocket::IPv4Protocol, m_loops))
         qCWarning(lcServer).noquote() << m_name << "callers go to the loops at random:" << std::strerror(errno);
     m_port = boundPort(m_listenFd);
     m_address = address;
@@ -207,7 +207,7 @@ bool TcpListener::listen(const QHostAddress& address, quint16 port, QString* err
 }
 
 bool TcpListener::serveAlongside(const TcpListener& first, QString* error) {
-    m_listenFd = first.m_listenFd < 0 || !first.m_sharedPort ? (errno = EBADF, -1)
+    m_listenFd = first.m_listenFd < 0 || !first.sharedPort() ? (errno = EBADF, -1)
                                                              : listeningSocket(first.m_address, first.m_port, true);
     if (m_epoll < 0 || m_listenFd < 0 || !watchListening()) {
         if (error)
@@ -217,7 +217,7 @@ bool TcpListener::serveAlongside(const TcpListener& first, QString* error) {
         m_listenFd = -1;
         return false;
     }
-    m_sharedPort = true;
+    m_loops = first.m_loops;
     m_doors = first.m_doors;
     m_address = first.m_address;
     m_port = first.m_port;
