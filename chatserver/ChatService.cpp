@@ -1,6 +1,7 @@
 #include "chatserver/ChatService.h"
 
 #include "chatserver/Confirmations.h"
+#include "chatserver/SecureAccounts.h"
 #include "chatserver/ServiceReplies.h"
 #include "chatserver/store/PendingPresence.h"
 #include "wire/Protocol.h"
@@ -82,12 +83,12 @@ qint64 ChatService::handleOf(qint64 viewerId, const UserRecord& contact) const {
     return contact.handle != 0 ? contact.handle : derivedHandle(m_secret, viewerId, contact.id);
 }
 
-ChatService::Outcome ChatService::handle(const ChatRequest& request, const QString& peer) {
+ChatService::Outcome ChatService::handle(const ChatRequest& request, const QString& peer, bool plain) {
     if (m_storeLost) return refuseUnavailable(request.code, QStringLiteral("store lost"));
     // Polls, nearly all of the traffic, read in one statement and take a transaction only when
     // they have something to write; every other exchange reads and writes as one transaction.
     const std::optional<wire::Code> code = wire::codeOf(request.code);
-    if (code == wire::Code::LogIn) return logIn(request, peer);
+    if (code == wire::Code::LogIn) return logIn(request, peer, plain);
     if (code == wire::Code::DatedRecords) return pollById(request, peer);
     Storage::Transaction transaction(m_storage);
     Outcome outcome = dispatch(request, peer);
@@ -103,7 +104,7 @@ ChatService::Outcome ChatService::dispatch(const ChatRequest& request, const QSt
     case wire::Code::Register:
         return registerUser(request, peer);
     case wire::Code::LogIn:
-        return logIn(request, peer);
+        return logIn(request, peer, false); // handle() takes log-ins before this
     case wire::Code::DatedRecords:
         return pollById(request, peer);
     case wire::Code::AddContact:
@@ -251,13 +252,16 @@ std::optional<ChatService::Outcome> ChatService::refuseUnproven(const UserRecord
     return failed("log-in refused");
 }
 
-ChatService::Outcome ChatService::logIn(const ChatRequest& request, const QString& peer) {
+ChatService::Outcome ChatService::logIn(const ChatRequest& request, const QString& peer, bool plain) {
     Outcome refusal;
     if (!mayTry(peer, &refusal)) return refusal;
     const std::optional<qint64> id = parseUserId(request.args.value(0));
     const QString email = normaliseEmail(request.args.value(1)).address; // empty: matches no one
     const qint64 now = m_clock();
     const std::optional<ListRead> view = id ? currentList(*id, now) : std::nullopt;
+    if (plain && view && view->signsInSecurely)
+        return {wire::request(wire::Code::Refused, {SecureAccounts::refusalText()}),
+                QStringLiteral("signs in over TLS only")};
     if (std::optional<Outcome> unproven = refuseUnproven(view ? &view->user : nullptr, email, peer, now))
         return *unproven;
     if (request.hasAddress && !isAcceptableAddress(request.callAddress))
@@ -332,11 +336,11 @@ std::optional<ChatService::ListRead> ChatService::currentList(qint64 id, qint64 
             contact.lastSeenMs = std::max(contact.lastSeenMs, seen.latest(contact.id));
             quietened = quietened || (isOnLine(contact, kept->readAtMs) && !isOnLine(contact, nowMs));
         }
-        if (!quietened) return ListRead{std::move(head->user), kept, {}};
+        if (!quietened) return ListRead{std::move(head->user), kept, {}, head->signsInSecurely};
     }
     std::optional<PollView> view = m_storage.pollView(id);
     if (!view) return std::nullopt;
-    ListRead read{view->user, nullptr, {}};
+    ListRead read{view->user, nullptr, {}, head->signsInSecurely};
     read.list = &m_lists.keep(*view, nowMs, [&](const UserRecord& contact) {
         // An entry from before handles were kept gets its own now, written by this poll.
         if (contact.handle == 0) read.newHandles.append({contact.id, handleOf(id, contact)});
@@ -367,6 +371,16 @@ ChatService::Outcome ChatService::pollReply(const ListRead& read, const QString&
         m_storage.setContactHandle(user.id, contactId, handle);
     }
 
+    // With tens of thousands of users the contacts' records and their text are in no processor
+    // cache. Asked for all at once, the fetches overlap; copied field after field, each waited
+    // for the one before.
+    for (const ContactLists::Entry& entry : contacts) {
+        const UserRecord& contact = *entry.contact;
+        __builtin_prefetch(contact.email.constData());
+        if (!entry.mutual) continue;
+        __builtin_prefetch(contact.displayName.constData());
+        __builtin_prefetch(contact.address.constData());
+    }
     // The records go straight into the reply, whose code comes first and is settled below.
     const QString plainCode = wire::codeText(wire::Code::LogIn);
     QString payload;

@@ -72,7 +72,10 @@ public:
         qint64 accountToCheck = 0;
     };
 
-    Outcome handle(const ChatRequest& request, const QString& peer);
+    // `plain`: the request came over the plain port of a server that serves TLS too, and a poll
+    // naming an account that signs in over TLS only is refused here, from the poll's own read of
+    // the user's row (SecureAccounts.h checks every other request before it comes in).
+    Outcome handle(const ChatRequest& request, const QString& peer, bool plain = false);
     // Whether `user` (the account the request's ID names, if any) is proven by the e-mail
     // address `email`, as a log-in proves it. On failure the failure is counted against the
     // accounts named and the caller, and the refusal to send is returned.
@@ -125,7 +128,7 @@ private:
     std::optional<DatedRecords> datedContacts(const QString& idText, const QString& callAddress, const QString& peer,
                                               QString* note);
     Outcome registerUser(const ChatRequest& request, const QString& peer);
-    Outcome logIn(const ChatRequest& request, const QString& peer);
+    Outcome logIn(const ChatRequest& request, const QString& peer, bool plain);
     Outcome pollById(const ChatRequest& request, const QString& peer);
     // Marks `user` on line at `address` and answers the poll with its contacts (and a pending
     // notice or move, if any).
@@ -135,6 +138,7 @@ private:
         UserRecord user;
         const ContactLists::Kept* list = nullptr;
         QList<std::pair<qint64, qint64>> newHandles;
+        bool signsInSecurely = false; // the user's TLS mark, read with its row
     };
     Outcome pollReply(const ListRead& read, const QString& address, const QString& peer);
     // The poll's read: the user's own row from the store, its list from memory while the list's

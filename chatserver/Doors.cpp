@@ -93,7 +93,7 @@ private:
                 logAndSend(parse.request.code, {refusal, QStringLiteral("signs in over TLS only")});
                 return;
             }
-            outcome = m_service.handle(parse.request, peer());
+            outcome = m_service.handle(parse.request, peer(), m_accounts && !secure());
             if (m_accounts) m_accounts->noteAnswer(parse.request, secure(), outcome);
             if (m_moves)
                 if (std::optional<ChatService::Outcome> replaced = m_moves->explainRefusal(parse.request, outcome))

@@ -15,7 +15,8 @@ public:
     explicit SecureAccounts(Storage& storage, Clock clock) : m_storage(storage), m_clock(std::move(clock)) {}
 
     // The refusal (a reply payload) for a request that came in the clear naming such an
-    // account; nothing for every other request. Throws StorageError.
+    // account; nothing for every other request, and for a poll not known here to name one,
+    // which the service checks with its own read. Throws StorageError.
     std::optional<QString> refusal(const ChatRequest& request, bool secure);
     // A request answered over TLS: a log-in that was accepted makes its account one of them.
     void noteAnswer(const ChatRequest& request, bool secure, const ChatService::Outcome& outcome);

@@ -128,7 +128,7 @@ int listeningSocket(const QHostAddress& address, quint16 port, bool sharedPort, 
 // went to any loop at random had its list read from the store, and kept, by each of them.
 // Addresses from a cBPF filter on the port's group of sockets; a caller it cannot place (a loop
 // that failed to start) goes where the kernel's own hash sends it.
-bool spreadByAddress(int fd, bool ipv6, int loops) {
+bool spreadByAddress(int fd, int loops) {
     constexpr auto net = [](int offset) { return quint32(SKF_NET_OFF + offset); };
     // The address's bits are mixed, with a value of this run's own, before they choose:
     // addresses that differ in one byte only (a flood's, say) must still land on every loop, and
@@ -136,34 +136,28 @@ bool spreadByAddress(int fd, bool ipv6, int loops) {
     // taken makes room only among its own connections.
     constexpr quint32 kMix = 2654435761U;
     const quint32 salt = QRandomGenerator::system()->generate();
-    const sock_filter byV4[] = {
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, net(12)), // the source address
-        BPF_STMT(BPF_ALU | BPF_XOR | BPF_K, salt),
-        BPF_STMT(BPF_ALU | BPF_MUL | BPF_K, kMix),
-        BPF_STMT(BPF_ALU | BPF_RSH | BPF_K, 16),
-        BPF_STMT(BPF_ALU | BPF_MOD | BPF_K, quint32(loops)),
-        BPF_STMT(BPF_RET | BPF_A, 0),
-    };
-    const sock_filter byV6[] = {
+    // The header's version tells the address apart, so one program serves every socket of the
+    // port, IPv4, IPv6 or both.
+    const sock_filter program[] = {
         BPF_STMT(BPF_LD | BPF_B | BPF_ABS, net(0)),
         BPF_STMT(BPF_ALU | BPF_RSH | BPF_K, 4),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 6, 2, 0),
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, net(12)), // an IPv4 caller on a dual-stack port
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, net(12)), // an IPv4 source address
         BPF_JUMP(BPF_JMP | BPF_JA, 4, 0, 0),
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, net(8)), // the source's first 64 bits
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, net(8)), // an IPv6 source's first 64 bits
         BPF_STMT(BPF_MISC | BPF_TAX, 0),
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, net(12)),
         BPF_STMT(BPF_ALU | BPF_XOR | BPF_X, 0),
-        BPF_STMT(BPF_ALU | BPF_XOR | BPF_K, salt),
+        BPF_STMT(BPF_ALU | BPF_XOR | BPF_K, salt), // the mixing, the same for both
         BPF_STMT(BPF_ALU | BPF_MUL | BPF_K, kMix),
         BPF_STMT(BPF_ALU | BPF_RSH | BPF_K, 16),
         BPF_STMT(BPF_ALU | BPF_MOD | BPF_K, quint32(loops)),
         BPF_STMT(BPF_RET | BPF_A, 0),
     };
-    sock_fprog program{};
-    program.len = ipv6 ? std::size(byV6) : std::size(byV4);
-    program.filter = const_cast<sock_filter*>(ipv6 ? byV6 : byV4);
-    return ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_REUSEPORT_CBPF, &program, sizeof program) == 0;
+    sock_fprog code{};
+    code.len = std::size(program);
+    code.filter = const_cast<sock_filter*>(program);
+    return ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_REUSEPORT_CBPF, &code, sizeof code) == 0;
 }
 
 quint16 boundPort(int fd) {
@@ -188,16 +182,16 @@ bool TcpListener::listen(const QHostAddress& address, quint16 port, QString* err
         return false;
     };
     if (m_epoll < 0) return refuse(errno);
-    if (m_sharedPort && port != 0) {
+    if (sharedPort() && port != 0) {
         // A port shared among our loops is not to be shared with a program that listens there
         // already (even one that shares its port too): a socket that shares nothing tells.
         const int probe = listeningSocket(address, port, false, false);
         if (probe < 0) return refuse(errno);
         ::close(probe);
     }
-    m_listenFd = listeningSocket(address, port, m_sharedPort);
+    m_listenFd = listeningSocket(address, port, sharedPort());
     if (m_listenFd < 0) return refuse(errno);
-    if (m_sharedPort && !spreadByAddress(m_listenFd, address.protocol() != QAbstractSocket::IPv4Protocol, m_loops))
+    if (sharedPort() && !spreadByAddress(m_listenFd, m_loops))
         qCWarning(lcServer).noquote() << m_name << "callers go to the loops at random:" << std::strerror(errno);
     m_port = boundPort(m_listenFd);
     m_address = address;
@@ -207,7 +201,7 @@ bool TcpListener::listen(const QHostAddress& address, quint16 port, QString* err
 }
 
 bool TcpListener::serveAlongside(const TcpListener& first, QString* error) {
-    m_listenFd = first.m_listenFd < 0 || !first.m_sharedPort ? (errno = EBADF, -1)
+    m_listenFd = first.m_listenFd < 0 || !first.sharedPort() ? (errno = EBADF, -1)
                                                              : listeningSocket(first.m_address, first.m_port, true);
     if (m_epoll < 0 || m_listenFd < 0 || !watchListening()) {
         if (error)
@@ -217,7 +211,7 @@ bool TcpListener::serveAlongside(const TcpListener& first, QString* error) {
         m_listenFd = -1;
         return false;
     }
-    m_sharedPort = true;
+    m_loops = first.m_loops;
     m_doors = first.m_doors;
     m_address = first.m_address;
     m_port = first.m_port;

@@ -65,12 +65,10 @@ public:
     // False and a message when the address cannot be listened on (in use, not ours, ...).
     bool listen(const QHostAddress& address, quint16 port, QString* error);
     // Before listen(): how many loops will serve the same port, this listener's among them.
-    void setSharedPort(int loops) {
-        m_sharedPort = loops > 1;
-        m_loops = loops;
-    }
+    void setSharedPort(int loops) { m_loops = loops; }
     // Listens on the port of `first` (which shares it) on this listener's thread, counting its
-    // callers in `first`'s ledger; false and a message when it cannot.
+    // callers in `first`'s ledger as one of the loops `first` was told of; false and a message when
+    // it cannot.
     bool serveAlongside(const TcpListener& first, QString* error);
     void close(); // stops accepting; open connections finish their exchange
     QHostAddress address() const { return m_address; }
@@ -119,6 +117,8 @@ private:
     bool countAtDoor(const QString& peer, const DoorKeys& keys);
     void settleLater(quint64 serial, quint64 token, int delayMs);
     void watch(int fd, quint64 serial, bool forWriting);
+    // Other loops listen on the same port.
+    bool sharedPort() const { return m_loops > 1; }
     // Puts the listening socket into the epoll set; false when it cannot be.
     bool watchListening();
     // Makes room for one more connection while all are in use: closes the oldest that has not
@@ -133,8 +133,7 @@ private:
     int m_listenFd = -1;
     bool m_acceptPaused = false;    // out of file descriptors: try again at the next sweep
     bool m_slotForNewcomer = false; // the connection being disposed of leaves its place to a new one
-    bool m_sharedPort = false;      // other loops listen on the same port
-    int m_loops = 1;                // how many, this one's among them
+    int m_loops = 1;                // how many loops serve the port, this one's among them
     QHostAddress m_address;
     quint16 m_port = 0;
     QSocketNotifier* m_notifier = nullptr;

@@ -334,11 +334,13 @@ std::optional<PollView> SqliteStorage::pollView(qint64 id) {
 std::optional<PollView> SqliteStorage::pollHead(qint64 id) {
     ensureOpen();
     if (!m_handle) return SqlStorage::pollHead(id);
-    // The user's own row alone, for a list kept in memory.
-    static const std::string kSql = std::string(kPollHead) + " FROM users u WHERE u.id = ?";
+    // The user's own row alone, for a list kept in memory, with its TLS mark.
+    static const std::string kSql = std::string(kPollHead) + ", " + kSecureMark + " FROM users u WHERE u.id = ?";
     std::optional<PollView> view;
-    forEachRow(m_handle, preparedOnce(m_handle, m_headStatement, kSql), id,
-               [&](const StatementRow& row) { readPollHead(view.emplace(), row); });
+    forEachRow(m_handle, preparedOnce(m_handle, m_headStatement, kSql), id, [&](const StatementRow& row) {
+        readPollHead(view.emplace(), row);
+        view->signsInSecurely = row.integer(10) != 0;
+    });
     if (view) overlayPending(view->user);
     return view;
 }

@@ -15,6 +15,7 @@ std::optional<PollView> SqlStorage::pollHead(qint64 id) {
         view.emplace();
         view->user = readUser(query, 0);
         view->listVersion = query.value(9).toLongLong();
+        view->signsInSecurely = query.value(10).toBool();
     }
     query.finish();
     if (view) overlayPending(view->user);

@@ -104,8 +104,8 @@ QString SqlStorage::sqlFor(Stmt stmt) const {
     case Stmt::Touch:
         return QStringLiteral("UPDATE users SET last_seen_ms = ? WHERE id = ? AND last_seen_ms < ?");
     case Stmt::PollHead:
-        return QStringLiteral("SELECT ") + kUserColumns + QStringLiteral(", ") + kListVersion +
-               QStringLiteral(" FROM users u WHERE u.id = ?");
+        return QStringLiteral("SELECT ") + kUserColumns + QStringLiteral(", ") + kListVersion + QStringLiteral(", ") +
+               QLatin1StringView(kSecureMark) + QStringLiteral(" FROM users u WHERE u.id = ?");
     case Stmt::ViewersOf:
         return QStringLiteral("SELECT owner_id FROM contacts WHERE contact_id = ?");
     case Stmt::BumpListVersion:

@@ -50,6 +50,9 @@ struct PollView {
     // added or removed either way, a contact's log-in, sign-off or new ID. The same on every
     // server of the store.
     qint64 listVersion = 0;
+    // The account signs in over TLS only (see markSignsInSecurely); read by pollHead() alone,
+    // so that a poll asks the store once.
+    bool signsInSecurely = false;
 };
 
 struct NewUser {
@@ -204,8 +207,8 @@ public:
 
     // The user and its contacts in one read; nullopt for an unknown ID.
     virtual std::optional<PollView> pollView(qint64 id) = 0;
-    // The same without the contacts: the user's own row and its list's version, for a server
-    // that keeps the list in memory.
+    // The same without the contacts: the user's own row, its list's version and its TLS mark,
+    // for a server that keeps the list in memory.
     virtual std::optional<PollView> pollHead(qint64 id) = 0;
 
     // The user's contacts, in the order they were added (createdMs and loginPeer left empty).

@@ -6,6 +6,11 @@
 
 namespace chatserver {
 
+// 1 when user `u` signs in over TLS only: a column of the poll's read of the user's own row, so
+// that the plain port's check and the poll ask the store once.
+inline constexpr char kSecureMark[] =
+    "CASE WHEN EXISTS (SELECT 1 FROM secure_accounts s WHERE s.user_id = u.id) THEN 1 ELSE 0 END";
+
 // A user's own record has all nine columns; a contact, as a list shows it, the first six.
 enum class Columns { User, Contact };
 
