@@ -32,10 +32,8 @@ std::optional<ChatService::Outcome> AccountMoves::answer(const ChatRequest& requ
 
 std::optional<ChatService::Outcome> AccountMoves::explainRefusal(const ChatRequest& request,
                                                                  const ChatService::Outcome& outcome) {
-    // Only a refusal is looked into (a moved ID no longer signs in): polls pay nothing for it,
-    // not even a split of their long reply into fields to find its code.
-    if (outcome.reply && wire::codeOf(outcome.reply->left(outcome.reply->indexOf(wire::kSep))) != wire::Code::Refused)
-        return std::nullopt;
+    // Only a refusal is looked into (a moved ID no longer signs in): polls pay nothing for it.
+    if (outcome.reply && outcome.replyCode() != wire::Code::Refused) return std::nullopt;
     const std::optional<wire::Code> code = wire::codeOf(request.code);
     if (!code || *code == wire::Code::Register || request.args.isEmpty()) return std::nullopt;
     const std::optional<qint64> id = parseUserId(request.args.constFirst());

@@ -83,6 +83,10 @@ qint64 ChatService::handleOf(qint64 viewerId, const UserRecord& contact) const {
     return contact.handle != 0 ? contact.handle : derivedHandle(m_secret, viewerId, contact.id);
 }
 
+std::optional<wire::Code> ChatService::Outcome::replyCode() const {
+    return reply ? wire::codeOf(reply->left(reply->indexOf(wire::kSep))) : std::nullopt;
+}
+
 ChatService::Outcome ChatService::handle(const ChatRequest& request, const QString& peer, bool plain) {
     if (m_storeLost) return refuseUnavailable(request.code, QStringLiteral("store lost"));
     // Polls, nearly all of the traffic, read in one statement and take a transaction only when

@@ -70,6 +70,9 @@ public:
         // worth checking before the answer goes out, and whose it is.
         QString callAddressToCheck = {};
         qint64 accountToCheck = 0;
+        // The code the reply opens with; nothing without a reply. Read up to the first
+        // separator: a poll's reply is long, and splitting it into fields costs the hot path.
+        std::optional<wire::Code> replyCode() const;
     };
 
     // `plain`: the request came over the plain port of a server that serves TLS too, and a poll

@@ -40,7 +40,7 @@ std::optional<QString> SecureAccounts::refusal(const ChatRequest& request, bool 
 void SecureAccounts::noteAnswer(const ChatRequest& request, bool secure, const ChatService::Outcome& outcome) {
     if (!secure || !outcome.reply || request.code != wire::codeText(wire::Code::LogIn)) return;
     // A refusal (an unknown ID, a throttled caller) marks nothing.
-    const std::optional<wire::Code> reply = wire::codeOf(outcome.reply->section(wire::kSep, 0, 0));
+    const std::optional<wire::Code> reply = outcome.replyCode();
     if (!reply || *reply == wire::Code::Refused || *reply == wire::Code::RegistrationRefused) return;
     const std::optional<qint64> id = accountOf(request);
     if (!id || m_known.contains(*id)) return;
