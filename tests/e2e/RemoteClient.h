@@ -2,6 +2,7 @@
 // Programs driven over their standard input and output: the chat server, and the client program
 // as e2e_client runs it, remote-controlled one command line at a time. Shared by the end-to-end
 // test and the client benchmarks.
+#include "tests/support/Children.h"
 #include "wire/Codepage.h"
 #include "wire/Protocol.h"
 #include "wire/Scramble.h"
@@ -46,6 +47,7 @@ public:
 
     bool start(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment) {
         m_process.setProcessEnvironment(environment);
+        testsupport::endWithRun(m_process);
         m_process.start(program, arguments);
         return m_process.waitForStarted(kStepMs);
     }

@@ -25,13 +25,16 @@ inline QString sipTarget() {
     return QStringLiteral("127.0.0.1:") + QString::number(sipPort());
 }
 
-// Runs `act` once, as soon as the window rings (Answer is offered). The window rings in an event
-// loop of its own, so what the user does meanwhile comes from a timer.
-inline std::unique_ptr<QTimer> whenRinging(frmMain& form, const std::function<void()>& act, int everyMs = 20) {
+// Runs `act` as soon as the window rings (Answer is offered): once, or at every ring while the
+// timer runs. The window rings in an event loop of its own, so what the user does meanwhile comes
+// from a timer.
+enum class Rings { First, Every };
+inline std::unique_ptr<QTimer> whenRinging(frmMain& form, const std::function<void()>& act, int everyMs = 20,
+                                           Rings rings = Rings::First) {
     auto timer = std::make_unique<QTimer>();
-    QObject::connect(timer.get(), &QTimer::timeout, [&form, act, watch = timer.get()] {
+    QObject::connect(timer.get(), &QTimer::timeout, [&form, act, rings, watch = timer.get()] {
         if (!form.cmdAnswer->isEnabled()) return;
-        watch->stop();
+        if (rings == Rings::First) watch->stop();
         act();
     });
     timer->start(everyMs);

@@ -10,6 +10,7 @@
 #include "desktop/CallDesktop.h"
 #include "desktop/TrayIcon.h"
 #include "history/CallHistoryView.h"
+#include "support/Children.h"
 #include "support/Linphonec.h"
 #include "support/RawSipPeer.h"
 #include "support/ScriptedChatServer.h"
@@ -53,6 +54,8 @@ struct DesktopHosts {
     bool start() {
         put("pick", "#!/bin/sh\ngrep -m1 -i \"$(cat '" + dir.filePath(QStringLiteral("choice")).toUtf8() + "')\"\n");
         put("dunstrc", "[global]\ndmenu = " + dir.filePath(QStringLiteral("pick")).toUtf8() + "\n");
+        for (QProcess* part : {&dunst, &trayer, &monitor})
+            testsupport::endWithRun(*part);
         dunst.start(QStringLiteral("dunst"), {QStringLiteral("-config"), dir.filePath(QStringLiteral("dunstrc"))});
         trayer.start(QStringLiteral("trayer"), words("--edge bottom --height 32 --widthtype pixel --width 96"));
         monitor.start(QStringLiteral("dbus-monitor"), words("--session interface='org.freedesktop.Notifications'"));

@@ -83,14 +83,13 @@ protected:
     }
     // The user refuses every call that rings, every `ms`, counting them in `rings`; until the timer goes.
     std::unique_ptr<QTimer> refuseEveryRing(int& rings, int ms) {
-        auto refuse = std::make_unique<QTimer>();
-        QObject::connect(refuse.get(), &QTimer::timeout, [this, &rings] {
-            if (!form->cmdAnswer->isEnabled()) return;
-            ++rings;
-            form->cmdTerminate->click();
-        });
-        refuse->start(ms);
-        return refuse;
+        return enginewindow::whenRinging(
+            *form,
+            [this, &rings] {
+                ++rings;
+                form->cmdTerminate->click();
+            },
+            ms, enginewindow::Rings::Every);
     }
     std::unique_ptr<QTimer> ringTimer;
     QMetaObject::Connection ringWatch;

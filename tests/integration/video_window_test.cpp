@@ -103,11 +103,8 @@ TEST_F(VideoWindows, TwentyVideoCallsInARowEitherWayAndTheBigWindowOutlivesItsCa
     ASSERT_TRUE(peer.started());
     FrmMainCallAccess::listContact(form, QStringLiteral("Peer"), QStringLiteral("peer@x.org"), peer.address());
     // The window answers by hand: "Manual" is clicked as soon as it is offered.
-    QTimer answerer;
-    answerer.setInterval(20);
-    QObject::connect(&answerer, &QTimer::timeout, [&] {
-        if (form.cmdAnswer->isEnabled()) form.cmdAnswer->click();
-    });
+    const auto answerer = enginewindow::whenRinging(
+        form, [this] { form.cmdAnswer->click(); }, 20, enginewindow::Rings::Every);
     VideoViewer* big = nullptr;
     const auto bigShowsPicture = [&] { return testenv::waitFor([&] { return distinctColours(big) > 2 + 8; }, 30000); };
 
@@ -122,7 +119,7 @@ TEST_F(VideoWindows, TwentyVideoCallsInARowEitherWayAndTheBigWindowOutlivesItsCa
         SCOPED_TRACE(call);
         states.clear();
         vb::setValue(*form.chkAutoAnswer, autoAnswer ? vb::vbChecked : vb::vbUnchecked);
-        autoAnswer ? answerer.stop() : answerer.start();
+        autoAnswer ? answerer->stop() : answerer->start();
         if (peerCalls)
             peer.command(("call sip:" + enginewindow::sipTarget()).toUtf8().constData());
         else

@@ -1,6 +1,7 @@
 // Two servers on one store behind a TCP load balancer (a real nginx) that prefixes each connection
 // with a PROXY header.
 #include "ServerTestSupport.h"
+#include "tests/support/Children.h"
 
 #include <QFile>
 #include <QProcess>
@@ -46,6 +47,7 @@ struct Balancer {
                                    .arg(kBalancer.toString());
         if (!file.open(QIODevice::WriteOnly) || file.write(config.toUtf8()) < 0) return false;
         file.close();
+        testsupport::endWithRun(process);
         process.start(kNginx, {"-p", dir.path(), "-e", dir.filePath("error.log"), "-c", file.fileName()});
         // Until it is known to run, a balancer already listening would not count as up.
         return process.waitForStarted(10000) && waitFor([&] {

@@ -1,5 +1,6 @@
 // colloqchat-server run as a program.
 #include "ServerTestSupport.h"
+#include "tests/support/Children.h"
 #include "tools/mailsink/MailSink.h"
 
 #include <QFile>
@@ -33,6 +34,7 @@ struct ServerProcess {
     }
     // Starts it and waits for its "ready" line; false when it ended instead.
     bool start(const QStringList& args) {
+        testsupport::endWithRun(process);
         process.start(serverProgram(), args);
         QString out;
         const auto ready = [&] {

@@ -1,6 +1,7 @@
 #pragma once
 // linphonec (Debian's linphone-cli), a SIP peer we did not write, run by a test or a benchmark.
 #include "call/rtc/NetworkAddresses.h"
+#include "tests/support/Children.h"
 #include "tests/support/WaitFor.h"
 
 #include <QDir>
@@ -46,6 +47,7 @@ public:
         env.insert(QStringLiteral("HOME"), home.path());
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::MergedChannels);
+        endWithRun(process);
         process.start(QStringLiteral("linphonec"), args);
     }
     Linphonec(bool autoAnswer, quint16 firstPort, const QProcessEnvironment& environment)

@@ -4,6 +4,7 @@
 // tests need: a path that drops ZRTP, which makes any peer one that cannot encrypt. Both only in
 // a network namespace of the test's own (tests/support/in-own-netns.sh puts the program in one),
 // where nothing reaches the machine's own interfaces.
+#include "tests/support/Children.h"
 #include "tests/support/WaitFor.h"
 #include "wire/Codepage.h"
 #include "wire/Scramble.h"
@@ -57,6 +58,7 @@ public:
     // Starts recording the loopback interface; started() tells whether tcpdump runs.
     PacketCapture() {
         m_process.setProcessChannelMode(QProcess::MergedChannels);
+        endWithRun(m_process);
         m_process.start(QStringLiteral("tcpdump"),
                         QStringLiteral("-i lo -U --immediate-mode -n -s 0 -w").split(QLatin1Char(' ')) << file());
         // It says it listens once the capture is set up.
