@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QTimer>
+#include <algorithm>
 
 namespace chatserver {
 
@@ -94,16 +95,19 @@ void PresenceFlusher::writeRound(std::unique_ptr<Storage>& storage) {
     try {
         // A lost file takes no more writes: the loops refuse everything and say why.
         if (!storage->lostReason().isEmpty()) return;
-        QElapsedTimer took;
-        took.start();
-        const qsizetype before = m_pending->size();
-        int commits = 0;
-        while (commits < kMostCommits) {
-            ++commits;
-            if (storage->flushPresence(kMostPerCommit) == 0) break;
+        // What was noted up to now, oldest first; what polls note meanwhile waits for the next
+        // round rather than make a commit of its own.
+        const qsizetype noted = m_pending->size();
+        const qsizetype commits = std::min<qsizetype>((noted + kMostPerCommit - 1) / kMostPerCommit, kMostCommits);
+        qint64 longestUs = 0;
+        for (qsizetype commit = 0; commit < commits; ++commit) {
+            QElapsedTimer took;
+            took.start();
+            storage->flushPresence(kMostPerCommit);
+            longestUs = std::max(longestUs, took.nsecsElapsed() / 1000);
         }
-        qCDebug(lcServer).noquote() << "wrote about" << before << "last-seen times in" << commits << "commits,"
-                                    << took.nsecsElapsed() / 1000 << "us";
+        qCDebug(lcServer).noquote() << "wrote" << noted << "last-seen times in" << commits << "commits, the longest"
+                                    << longestUs << "us";
     } catch (const StorageError& failure) {
         // What was taken for the failed transaction stays pending for the next round.
         warnUnwritten(failure);
