@@ -97,17 +97,25 @@ void PresenceFlusher::writeRound(std::unique_ptr<Storage>& storage) {
         if (!storage->lostReason().isEmpty()) return;
         // What was noted up to now, oldest first; what polls note meanwhile waits for the next
         // round rather than make a commit of its own.
-        const qsizetype noted = m_pending->size();
-        const qsizetype commits = std::min<qsizetype>((noted + kMostPerCommit - 1) / kMostPerCommit, kMostCommits);
+        qsizetype left = m_pending->size();
+        const qsizetype noted = left;
+        int commits = 0;
         qint64 longestUs = 0;
-        for (qsizetype commit = 0; commit < commits; ++commit) {
+        for (; left > 0 && commits < kMostCommits; ++commits) {
+            const qsizetype rows = std::min(left, m_perCommit);
             QElapsedTimer took;
             took.start();
-            storage->flushPresence(kMostPerCommit);
-            longestUs = std::max(longestUs, took.nsecsElapsed() / 1000);
+            storage->flushPresence(rows);
+            const qint64 tookUs = std::max<qint64>(took.nsecsElapsed() / 1000, 1);
+            longestUs = std::max(longestUs, tookUs);
+            left -= rows;
+            // Sized by full commits only: a small one says little about a large one's pages.
+            if (rows == m_perCommit || tookUs > qint64(kCommitTarget.count()) * 1000)
+                m_perCommit = std::clamp<qsizetype>(rows * qint64(kCommitTarget.count()) * 1000 / tookUs,
+                                                    kLeastPerCommit, kMostPerCommit);
         }
         qCDebug(lcServer).noquote() << "wrote" << noted << "last-seen times in" << commits << "commits, the longest"
-                                    << longestUs << "us";
+                                    << longestUs << "us, next" << m_perCommit << "a commit";
     } catch (const StorageError& failure) {
         // What was taken for the failed transaction stays pending for the next round.
         warnUnwritten(failure);
