@@ -3,10 +3,10 @@
 // by a thread with a store connection of its own, and each loop's look, every second, whether the
 // store's file is still where it was opened.
 //
-// The times are written once a second, all in one transaction (or a few large ones), off the
-// serving loops: written by the first loop in many small commits, each commit made every other
-// connection drop its page cache at its next read (SQLite, WAL) and kept the first loop's callers
-// waiting in its accept queue while it wrote.
+// The times are written once a second in a few large transactions, off the serving loops:
+// written by the first loop in many small commits, each commit made every other connection drop
+// its page cache at its next read (SQLite, WAL) and kept the first loop's callers waiting in its
+// accept queue while it wrote.
 #include "chatserver/store/Storage.h"
 
 #include <QObject>
