@@ -70,7 +70,7 @@ void PresenceFlusher::run() {
     open(storage);
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        const bool stopping = m_wake.wait_for(lock, kEvery, [this] { return m_stop; });
+        const bool stopping = m_wake.wait_for(lock, kEvery, [this] { return m_stop.load(); });
         lock.unlock();
         writeRound(storage); // once more on stopping
         if (stopping) break;

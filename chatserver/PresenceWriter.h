@@ -10,6 +10,7 @@
 #include "chatserver/store/Storage.h"
 
 #include <QObject>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -75,7 +76,9 @@ private:
     std::shared_ptr<PendingPresence> m_pending;
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    bool m_stop = false;          // under m_mutex
+    // Set under m_mutex, and atomic as well, as SqliteCheckpointer's: ThreadSanitizer took the
+    // destructor's store for a race with the wait's read.
+    std::atomic<bool> m_stop{false};
     qsizetype m_perCommit = 2048; // the writer thread's own; a guess until the first full commit
     std::thread m_thread;
 };
