@@ -151,6 +151,7 @@ bool ChatServer::start(QString* error) {
 
     m_presence = std::make_unique<PresenceWriter>(*m_storage, *m_service, true);
     m_presence->start();
+    m_flusher = std::make_unique<PresenceFlusher>(*location, m_storage->pendingPresence());
     m_sweep = new QTimer(this);
     m_sweep->setInterval(kSweepMs);
     connect(m_sweep, &QTimer::timeout, this, [this] {
@@ -240,6 +241,7 @@ void ChatServer::startCallChecks(const QString& ownAddress) {
 
 void ChatServer::stop() {
     m_loops.clear(); // each writes its last-seen times as it stops
+    m_flusher.reset();
     stopTls();
     if (m_chat) m_chat->close();
     if (m_web) m_web->close();

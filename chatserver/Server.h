@@ -21,6 +21,7 @@ class QTimer;
 
 namespace chatserver {
 
+class PresenceFlusher;
 class PresenceWriter;
 
 class ChatServer : public QObject {
@@ -33,8 +34,9 @@ public:
     // that was not asked for explicitly and cannot be listened on only costs the web pages.
     bool start(QString* error);
     void stop();
-    // Writes the last-seen times polls left in memory, in every loop (as each loop does every
-    // second, and on stopping).
+    // Writes the last-seen times polls left in memory now, through every loop's connection (as
+    // each loop does on stopping; while serving, a thread of their own writes them every second),
+    // and looks in every loop whether the store is lost (as each does every second).
     void flushPresence();
     // The serving loops, the first one included.
     int servingLoops() const { return 1 + int(m_loops.size()); }
@@ -90,6 +92,7 @@ private:
     std::unique_ptr<AccountMoves> m_accountMoves;     // likewise
     QTimer* m_tlsReload = nullptr;
     std::unique_ptr<PresenceWriter> m_presence;
+    std::unique_ptr<PresenceFlusher> m_flusher;
     std::vector<std::unique_ptr<ServingLoop>> m_loops;
     QTimer* m_sweep = nullptr;
     QString m_storeDescription;

@@ -23,7 +23,7 @@ struct LoopPlan {
     ChatSettings settings;
     Clock clock;
     std::shared_ptr<CallerLimits> callers;
-    // The last-seen times not written yet, which the first loop writes out.
+    // The last-seen times not written yet, which the server's own thread writes out.
     std::shared_ptr<PendingPresence> pendingPresence;
     // Hands a mail to the server's one mailer; called on the loop's thread.
     std::function<void(const Mail&)> mailer;

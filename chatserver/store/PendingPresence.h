@@ -1,8 +1,8 @@
 #pragma once
 // The last-seen times polls moved and the store has not been told yet (see Storage::touch), for
 // every store connection of one server: its serving loops note them here, their reads see them
-// at once, and one loop at a time writes them out. A single writer spares the loops' connections
-// from taking turns at the store's write lock every second, each holding up its own callers.
+// at once, and one connection at a time writes them out (the server's writer thread every second,
+// the loops when they stop), so that the loops' connections never write them while serving.
 #include <QHash>
 #include <QList>
 #include <atomic>

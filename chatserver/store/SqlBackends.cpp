@@ -149,8 +149,9 @@ QList<QStringList> withIdentity(const QString& identity) {
 
 namespace {
 
-// Another connection holds the write lock: another serving loop's transaction (a tenth of a
-// millisecond for a batch of last-seen times), the checkpoint's moment or an operator command.
+// Another connection holds the write lock: another serving loop's transaction (a log-in's, a
+// fraction of a millisecond), the second's last-seen times (tens of milliseconds, on the writer's
+// thread), the checkpoint's moment or an operator command.
 // SQLite's own wait sleeps 1, 2, 5, 10 ms and more between looks, long after such a transaction
 // ended, while the loop's other callers wait too: look every 50 us for the first 10 ms, then
 // every millisecond, 10 s in all.

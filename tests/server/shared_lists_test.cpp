@@ -1,5 +1,5 @@
-// Contact lists kept in memory by whatever answers a poll: two servers on one PostgreSQL store,
-// and the two serving loops of one server on SQLite.
+// Contact lists and last-seen times kept in memory by whatever answers a poll: two servers on one
+// PostgreSQL store, and the two serving loops of one server on SQLite.
 #include "ServerTestSupport.h"
 
 using namespace servertest;
@@ -84,6 +84,53 @@ TEST_P(SharedListsTest, AContactPollingOnlyTheOtherStaysOnLine) {
         ASSERT_TRUE(waitFor([&] { return store->findUser(bobId.toLongLong())->lastSeenMs == polled; }));
         EXPECT_TRUE(annSees().endsWith(S + "1")) << step;
     }
+}
+
+// The last-seen times of polls through both loops (or servers) reach the store within the writer's
+// second, and the ones noted just before the server stops reach it on stopping. A later time
+// another server wrote is never moved back by an earlier one noted here.
+TEST_P(SharedListsTest, LastSeenTimesReachTheStoreEachSecondAndOnStoppingAndNeverMoveBack) {
+    QList<QHostAddress> from;
+    QStringList ids;
+    for (int i = 0; i < 8; ++i) {
+        from.append(QHostAddress(QStringLiteral("127.0.1.%1").arg(10 + i))); // spread over both
+        ids.append(fixture.registered(QStringLiteral("User%1").arg(i), from[i], callAddress(10 + i),
+                                      i % 2 ? bobPort : fixture.chatPort()));
+        ASSERT_FALSE(ids[i].isEmpty());
+    }
+    QString problem;
+    const auto location = *chatserver::StoreLocation::parse(fixture.server->config().store, &problem);
+    const qint64 later = fixture.clock.now + 3'600'000; // by another server's clock
+    {
+        const auto other = chatserver::openStorage(location);
+        other->touch(ids[0].toLongLong(), later);
+        ASSERT_EQ(other->flushPresence(), 0);
+    }
+    const auto store = chatserver::openStorage(location); // sees only what is in the store
+    const auto pollAll = [&] {
+        fixture.clock.now += 1000;
+        for (int i = 0; i < ids.size(); ++i)
+            ASSERT_EQ(fixture
+                          .send({"1", ids[i], QStringLiteral("user%1@example.org").arg(i)}, from[i],
+                                callAddress(10 + i), i % 2 ? bobPort : fixture.chatPort())
+                          .code(),
+                      "1");
+    };
+    const auto inStore = [&] {
+        int count = 0;
+        for (int i = 1; i < ids.size(); ++i)
+            count += store->findUser(ids[i].toLongLong())->lastSeenMs == fixture.clock.now;
+        return count == ids.size() - 1;
+    };
+    pollAll();
+    EXPECT_TRUE(waitFor(inStore, 5000));
+    EXPECT_EQ(store->findUser(ids[0].toLongLong())->lastSeenMs, later);
+
+    pollAll();
+    second.reset();
+    fixture.server.reset();
+    EXPECT_TRUE(inStore());
+    EXPECT_EQ(store->findUser(ids[0].toLongLong())->lastSeenMs, later);
 }
 
 COLLOQ_ON_BOTH_STORES(SharedListsTest);
