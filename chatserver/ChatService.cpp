@@ -107,10 +107,6 @@ ChatService::Outcome ChatService::dispatch(const ChatRequest& request, const QSt
     switch (*code) {
     case wire::Code::Register:
         return registerUser(request, peer);
-    case wire::Code::LogIn:
-        return logIn(request, peer, false); // handle() takes log-ins before this
-    case wire::Code::DatedRecords:
-        return pollById(request, peer);
     case wire::Code::AddContact:
         return addContact(request, peer);
     case wire::Code::RemoveContact:
@@ -123,7 +119,7 @@ ChatService::Outcome ChatService::dispatch(const ChatRequest& request, const QSt
     case wire::Code::ContactRequests:
     case wire::Code::IgnoreRequest:
         return contactRequests(request, peer);
-    default: // codes only replies carry
+    default: // log-ins and polls, which handle() takes before this, and codes only replies carry
         return unknown;
     }
 }

@@ -127,6 +127,7 @@ public:
     static constexpr int kMaxName = 256;
 
 private:
+    // Every request but log-ins and polls, inside the transaction handle() opened for it.
     Outcome dispatch(const ChatRequest& request, const QString& peer);
     std::optional<DatedRecords> datedContacts(const QString& idText, const QString& callAddress, const QString& peer,
                                               QString* note);
