@@ -333,7 +333,6 @@ qsizetype SqlStorage::flushPresence(qsizetype maxUsers) {
     if (m_pending->size() == 0 || m_inTransaction) return m_pending->size();
     QList<PendingPresence::Entry> batch = m_pending->beginWriting(maxUsers);
     if (batch.isEmpty()) return m_pending->size(); // another connection is writing them
-    const qsizetype count = batch.size();
     // In the order of the key: rows next to each other share pages, which a transaction of
     // thousands then finds in its cache, and two servers writing at once lock their rows (on
     // PostgreSQL) in the same order, so that neither holds a row the other waits for.
@@ -347,7 +346,7 @@ qsizetype SqlStorage::flushPresence(qsizetype maxUsers) {
         m_pending->written(0); // they wait for the next try
         throw;
     }
-    m_pending->written(count);
+    m_pending->written(batch.size());
     return m_pending->size();
 }
 
