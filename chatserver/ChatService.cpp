@@ -84,7 +84,7 @@ qint64 ChatService::handleOf(qint64 viewerId, const UserRecord& contact) const {
 }
 
 std::optional<wire::Code> ChatService::Outcome::replyCode() const {
-    return reply ? wire::codeOf(reply->left(reply->indexOf(wire::kSep))) : std::nullopt;
+    return reply ? wire::codeOf(QStringView(*reply).left(reply->indexOf(wire::kSep))) : std::nullopt;
 }
 
 ChatService::Outcome ChatService::handle(const ChatRequest& request, const QString& peer, bool plain) {

@@ -11,6 +11,8 @@
 #include "wire/Protocol.h"
 
 #include <QElapsedTimer>
+#include <algorithm>
+#include <charconv>
 #include <optional>
 #include <utility>
 
@@ -113,10 +115,18 @@ private:
     }
 
     void logAndSend(const QString& requestCode, const ChatService::Outcome& outcome) {
-        // The reply's code: what comes before its first separator (a poll's reply is long).
-        const QStringView replyCode = QStringView(*outcome.reply).left(outcome.reply->indexOf(wire::kSep));
-        qCInfo(lcChat).noquote() << peer() << requestCode << "->" << replyCode << outcome.note
-                                 << m_started.nsecsElapsed() / 1000 << "us";
+        if (lcChat().isInfoEnabled()) {
+            // "peer code -> reply-code note 123 us"; the reply's code is what comes before its
+            // first separator (a poll's reply is long).
+            const QStringView replyCode = QStringView(*outcome.reply).left(outcome.reply->indexOf(wire::kSep));
+            char micros[24];
+            const char* const end = std::to_chars(micros, micros + sizeof micros, m_started.nsecsElapsed() / 1000).ptr;
+            QString line;
+            line.reserve(peer().size() + requestCode.size() + replyCode.size() + outcome.note.size() + 40);
+            line.append(peer()).append(u' ').append(requestCode).append(u" -> ").append(replyCode).append(u' ');
+            line.append(outcome.note).append(u' ').append(QLatin1StringView(micros, end)).append(u" us");
+            logInfo(lcChat(), line);
+        }
         send(*outcome.reply);
     }
 
@@ -156,10 +166,23 @@ private:
 
     void send(const QString& payload) {
         // The prefix counts characters as the client decodes them, one per byte. Stored text
-        // came in through the code page and is one byte per character already; anything else
-        // (a character outside it) is brought to the form the client will see first.
-        QString text = wire::frameReply(payload);
-        QByteArray bytes = sameInLatin1(text) ? text.toLatin1() : wire::toCp1252(text);
+        // came in through the code page and is one byte per character already, so nearly every
+        // reply is framed straight into its bytes; anything else (a character outside the code
+        // page) is brought to the form the client will see first.
+        if (sameInLatin1(payload)) {
+            char count[24];
+            const char* const end = std::to_chars(count, count + sizeof count, payload.size()).ptr;
+            const qsizetype prefix = end - count + 1;
+            QByteArray bytes(prefix + payload.size(), Qt::Uninitialized);
+            char* out = std::copy(static_cast<const char*>(count), end, bytes.data());
+            *out++ = static_cast<char>(wire::kSep.unicode());
+            for (const QChar c : payload)
+                *out++ = static_cast<char>(c.unicode());
+            answer(bytes, false);
+            return;
+        }
+        const QString text = wire::frameReply(payload);
+        QByteArray bytes = wire::toCp1252(text);
         if (bytes.size() != text.size())
             bytes = wire::toCp1252(wire::frameReply(wire::fromCp1252(wire::toCp1252(payload))));
         answer(bytes, false);

@@ -113,7 +113,7 @@ EmailForm normaliseEmail(const QString& text) {
     const QString composed = trimmed.normalized(QString::NormalizationForm_C).toLower();
     if (composed.count(QLatin1Char('@')) != 1) return refusedEmail("it needs exactly one @");
     const qsizetype at = composed.indexOf(QLatin1Char('@'));
-    const QString local = composed.first(at);
+    const QStringView local = QStringView(composed).first(at);
     QString domain = composed.sliced(at + 1);
 
     if (local.isEmpty() || local.size() > kMaxLocalChars)
@@ -127,14 +127,20 @@ EmailForm normaliseEmail(const QString& text) {
     // "example.com." is the same domain as "example.com": the dot that ends a full name.
     if (domain.endsWith(QLatin1Char('.'))) domain.chop(1);
     const QString ascii = QString::fromLatin1(QUrl::toAce(domain, QUrl::IgnoreIDNWhitelist));
-    const QStringList labels = ascii.split(QLatin1Char('.'));
-    bool named = !ascii.isEmpty() && ascii.size() <= kMaxDomainChars && labels.size() >= 2;
-    for (const QString& label : labels)
+    bool named = !ascii.isEmpty() && ascii.size() <= kMaxDomainChars;
+    qsizetype labels = 0;
+    QStringView last;
+    for (const QStringView label : QStringView(ascii).tokenize(QLatin1Char('.'))) {
         named = named && isHostLabel(label);
+        last = label;
+        ++labels;
+    }
     // A top-level domain is never a number: "1.2.3.4" is an address, not a name.
-    if (!named || !labels.last().front().isLetter())
+    if (!named || labels < 2 || !last.front().isLetter())
         return refusedEmail("the part after the @ must be a domain name such as example.com");
-    const QString address = local + QLatin1Char('@') + ascii;
+    // An address given in its usual form, as nearly all are, is that form already.
+    const QString address =
+        QStringView(composed).sliced(at + 1) == ascii ? composed : local.toString() + QLatin1Char('@') + ascii;
     if (address.size() > kMaxEmailChars) return refusedEmail("it is longer than 254 characters");
     return {address, QString()};
 }

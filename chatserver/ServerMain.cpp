@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QSocketNotifier>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -58,9 +59,10 @@ void writeLogLine(QtMsgType type, const QMessageLogContext& context, const QStri
     line.append(type >= QtDebugMsg && type <= QtInfoMsg ? kTypes[type] : "log").append(": ");
     // Whatever a caller sent may be quoted in a message: no control character reaches the log,
     // where it could forge lines or move a terminal's cursor.
-    QString text = message;
-    for (QChar& c : text)
-        if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() < 0xA0)) c = QLatin1Char('?');
+    const auto isControl = [](QChar c) { return c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() < 0xA0); };
+    QString text = message; // shared, copied only when a character must go
+    if (std::any_of(message.cbegin(), message.cend(), isControl))
+        std::replace_if(text.begin(), text.end(), isControl, QLatin1Char('?'));
     line.append(text.toLocal8Bit()).append('\n');
     std::fwrite(line.constData(), 1, std::size_t(line.size()), stderr);
     // Lines of the exchanges wait for the loop's next pause (see serve()); anything worse goes out now.

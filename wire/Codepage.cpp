@@ -61,7 +61,7 @@ QString cp1252Missing(const QString& text) {
     return missing;
 }
 
-QString fromCp1252(const QByteArray& bytes) {
+QString fromCp1252(QByteArrayView bytes) {
     QString out;
     out.reserve(bytes.size());
     for (const char b : bytes)

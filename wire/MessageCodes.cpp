@@ -2,6 +2,9 @@
 
 #include "wire/Protocol.h"
 
+#include <array>
+#include <iterator>
+
 namespace wire {
 
 namespace {
@@ -23,16 +26,34 @@ constexpr Code kCodes[] = {Code::LogIn,
                            Code::ContactRequests,
                            Code::IgnoreRequest};
 
+// Every request and reply names its code, many times a second on a server: the texts are made
+// once and shared rather than formatted afresh each time.
+struct CodeText {
+    Code code;
+    QString text;
+};
+
+const std::array<CodeText, std::size(kCodes)>& codeTexts() {
+    static const std::array<CodeText, std::size(kCodes)> texts = [] {
+        std::array<CodeText, std::size(kCodes)> made;
+        for (std::size_t i = 0; i < made.size(); ++i)
+            made[i] = {kCodes[i], QString::number(static_cast<int>(kCodes[i]))};
+        return made;
+    }();
+    return texts;
+}
+
 } // namespace
 
 QString codeText(Code code) {
+    for (const CodeText& known : codeTexts())
+        if (known.code == code) return known.text;
     return QString::number(static_cast<int>(code));
 }
 
-std::optional<Code> codeOf(const QString& text) {
-    for (const Code code : kCodes) {
-        if (text == codeText(code)) return code;
-    }
+std::optional<Code> codeOf(QStringView text) {
+    for (const CodeText& known : codeTexts())
+        if (text == known.text) return known.code;
     return std::nullopt;
 }
 

@@ -35,7 +35,7 @@ enum class Code : int {
 // The code as it stands on the wire: its decimal number.
 QString codeText(Code code);
 // The code a text names exactly (decimal digits, nothing else), or nothing.
-std::optional<Code> codeOf(const QString& text);
+std::optional<Code> codeOf(QStringView text);
 
 // One request: the code, then each field after a separator. The fields are taken as they are.
 QString request(Code code, std::initializer_list<QString> fields);

@@ -22,4 +22,10 @@ bool setLogLevel(const QString& level) {
     return true;
 }
 
+void logInfo(const QLoggingCategory& category, const QString& line) {
+    if (!category.isInfoEnabled()) return;
+    const QMessageLogContext context(nullptr, 0, nullptr, category.categoryName());
+    qt_message_output(QtInfoMsg, context, line);
+}
+
 } // namespace chatserver

@@ -12,4 +12,9 @@ Q_DECLARE_LOGGING_CATEGORY(lcWeb)
 // unknown level.
 bool setLogLevel(const QString& level);
 
+// Writes `line` as an info message of `category`, when its level shows one. For the line of
+// every exchange: put together by the caller at once, where streaming it into a QDebug would
+// make and grow a buffer for each piece.
+void logInfo(const QLoggingCategory& category, const QString& line);
+
 } // namespace chatserver

@@ -126,15 +126,20 @@ void ChatRequestReader::judge(qsizetype oldSize) {
         request.code = m_code;
         request.scrambled = !m_plain;
         request.hasAddress = !m_plain;
-        const QList<QByteArray> fields = m_text.first(m_lastFieldAt - 1).split(static_cast<char>(kSepByte));
-        for (qsizetype i = 1; i < fields.size(); ++i)
-            request.args.append(wire::fromCp1252(fields[i]));
+        // Each field is read where it stands in the bytes received, without a copy of its own.
+        const QByteArrayView settled = QByteArrayView(m_text).first(m_lastFieldAt - 1);
+        request.args.reserve(m_fieldsNeeded);
+        for (qsizetype from = settled.indexOf(static_cast<char>(kSepByte)) + 1; from > 0;) {
+            const qsizetype next = settled.indexOf(static_cast<char>(kSepByte), from);
+            request.args.append(wire::fromCp1252(settled.sliced(from, (next < 0 ? settled.size() : next) - from)));
+            from = next + 1;
+        }
         if (m_plain) request.args.append(QString());
         newFrom = m_lastFieldAt;
     }
     // Only the last field can still grow; what arrived of it is added on.
     QString& lastField = m_plain ? request.args.last() : request.callAddress;
-    lastField += wire::fromCp1252(m_text.sliced(newFrom));
+    lastField += wire::fromCp1252(QByteArrayView(m_text).sliced(newFrom));
     m_parse.settled = looksSettled(QByteArrayView(m_text).sliced(m_lastFieldAt));
 }
 
