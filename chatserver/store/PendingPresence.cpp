@@ -14,9 +14,23 @@ void PendingPresence::touch(qint64 id, qint64 nowMs) {
         it.value() = std::max(it.value(), nowMs);
         return;
     }
+    // Written lately, the time is not written again: the store's time of a user who polls far
+    // more often than a client does (a bench, a client restarted over and over, a caller who
+    // has an account's e-mail address and floods) stays up to kRewriteAfterMs behind, and costs
+    // a write per user and minute instead of one per poll. Presence cannot tell: a user counts
+    // as gone only the presence time-out after that time, minutes later, and its next regular
+    // poll writes again.
+    if (const qint64 stored = writtenLocked(id); stored > 0 && nowMs - stored < kRewriteAfterMs) return;
     m_seen.insert(id, nowMs);
     m_order.push_back(id);
     m_size.store(m_seen.size(), std::memory_order_relaxed);
+}
+
+qint64 PendingPresence::writtenLocked(qint64 id) const {
+    qint64 stored = 0;
+    for (const QHash<qint64, qint64>* times : {&m_written, &m_writtenBefore})
+        if (const auto it = times->constFind(id); it != times->constEnd()) stored = std::max(stored, it.value());
+    return stored;
 }
 
 qint64 PendingPresence::latestLocked(qint64 id) const {

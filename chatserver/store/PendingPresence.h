@@ -35,8 +35,14 @@ public:
     // The batch is in the store (`count` entries), or not (0); either way the next writer may go.
     void written(qsizetype count);
 
+    // How long after the time last written for a user a later one is written again. Well under
+    // the presence time-out less a client's poll period (340 s and about 155 s), so that a user
+    // who keeps polling never looks gone to another server on the same store.
+    static constexpr qint64 kRewriteAfterMs = 60'000;
+
 private:
     qint64 latestLocked(qint64 id) const;
+    qint64 writtenLocked(qint64 id) const; // the latest time this server wrote for `id`, or 0
 
     mutable std::mutex m_mutex;
     QHash<qint64, qint64> m_seen; // user ID -> last-seen time not written yet

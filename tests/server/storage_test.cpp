@@ -120,11 +120,13 @@ TEST_P(StoreTest, ServingLoopsShareTheLastSeenTimesTheirPollsNoted) {
     EXPECT_EQ(writer->flushPresence(), 0);
     EXPECT_EQ(open()->findUser(ann)->lastSeenMs, 6000);
 
+    // Each poll a while after the one before, long enough for its time to be written again.
+    constexpr qint64 kApart = chatserver::PendingPresence::kRewriteAfterMs;
     std::atomic<bool> polling{true};
     const auto polling500 = [&](chatserver::Storage& loop, qint64 from) {
         return std::thread([&loop, from, ann, bob] {
             for (qint64 t = from; t < from + 500; ++t)
-                loop.touch(t % 2 ? ann : bob, t);
+                loop.touch(t % 2 ? ann : bob, t * kApart);
         });
     };
     std::thread loops[] = {polling500(*first, 10'000), polling500(*second, 10'500)};
@@ -139,8 +141,8 @@ TEST_P(StoreTest, ServingLoopsShareTheLastSeenTimesTheirPollsNoted) {
         loop.join();
     polling = false;
     flusher.join();
-    EXPECT_EQ(open()->findUser(ann)->lastSeenMs, 10'999);
-    EXPECT_EQ(open()->findUser(bob)->lastSeenMs, 10'998);
+    EXPECT_EQ(open()->findUser(ann)->lastSeenMs, 10'999 * kApart);
+    EXPECT_EQ(open()->findUser(bob)->lastSeenMs, 10'998 * kApart);
 }
 
 // Whether a contact lists its owner back is kept with each entry, and stays right when two
