@@ -11,7 +11,6 @@
 #include "wire/Protocol.h"
 
 #include <QElapsedTimer>
-#include <algorithm>
 #include <charconv>
 #include <optional>
 #include <utility>
@@ -170,15 +169,7 @@ private:
         // reply is framed straight into its bytes; anything else (a character outside the code
         // page) is brought to the form the client will see first.
         if (sameInLatin1(payload)) {
-            char count[24];
-            const char* const end = std::to_chars(count, count + sizeof count, payload.size()).ptr;
-            const qsizetype prefix = end - count + 1;
-            QByteArray bytes(prefix + payload.size(), Qt::Uninitialized);
-            char* out = std::copy(static_cast<const char*>(count), end, bytes.data());
-            *out++ = static_cast<char>(wire::kSep.unicode());
-            for (const QChar c : payload)
-                *out++ = static_cast<char>(c.unicode());
-            answer(bytes, false);
+            answer(wire::frameReplyLatin1(payload), false);
             return;
         }
         const QString text = wire::frameReply(payload);

@@ -1,5 +1,8 @@
 #include "wire/Protocol.h"
 
+#include <algorithm>
+#include <charconv>
+
 namespace wire {
 
 bool hasControlCharacter(const QString& text) {
@@ -20,6 +23,17 @@ QString invisiblesAsSpaces(QString text) {
 
 QString frameReply(const QString& payload) {
     return QString::number(payload.size()) + kSep + payload;
+}
+
+QByteArray frameReplyLatin1(QStringView payload) {
+    char count[24];
+    const char* const end = std::to_chars(count, count + sizeof count, payload.size()).ptr;
+    QByteArray bytes(end - count + 1 + payload.size(), Qt::Uninitialized);
+    char* out = std::copy(static_cast<const char*>(count), end, bytes.data());
+    *out++ = static_cast<char>(kSep.unicode());
+    for (const QChar c : payload)
+        *out++ = static_cast<char>(c.unicode());
+    return bytes;
 }
 
 namespace {

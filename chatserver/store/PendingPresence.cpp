@@ -34,10 +34,7 @@ qint64 PendingPresence::writtenLocked(qint64 id) const {
 }
 
 qint64 PendingPresence::latestLocked(qint64 id) const {
-    qint64 seen = 0;
-    for (const QHash<qint64, qint64>* times : {&m_seen, &m_written, &m_writtenBefore})
-        if (const auto it = times->constFind(id); it != times->constEnd()) seen = std::max(seen, it.value());
-    return seen;
+    return std::max(m_seen.value(id), writtenLocked(id));
 }
 
 qint64 PendingPresence::latest(qint64 id) const {
