@@ -287,7 +287,10 @@ void TcpListener::onEvents() {
         }
         with(serial, [what](Connection& connection) {
             if (what & EPOLLOUT) connection.onWritable();
-            if (!connection.finished() && (what & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)))
+            if (connection.finished()) return;
+            if ((what & EPOLLRDHUP) && connection.awaitsOnlyHangUp())
+                connection.onHungUp(); // what else the caller sent would be dropped unread anyway
+            else if (what & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR))
                 connection.onReadable();
         });
     }
@@ -461,6 +464,11 @@ void Connection::onReadable() {
     }
     if (hungUp && m_answered && !m_finished && m_outSent >= m_out.size()) closeAfterHangUp();
     if (hungUp) finish();
+}
+
+void Connection::onHungUp() {
+    closeAfterHangUp();
+    finish();
 }
 
 void Connection::closeAfterHangUp() {

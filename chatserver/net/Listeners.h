@@ -193,6 +193,10 @@ private:
     // recv() and send() on the socket, through TLS on a secure listener.
     ssize_t receiveSome(char* buffer, std::size_t size);
     ssize_t sendSome(const char* data, std::size_t size);
+    // The answer is all handed to the socket: the caller's hang-up is all that can come.
+    bool awaitsOnlyHangUp() const { return m_answered && !m_finished && m_outSent >= m_out.size(); }
+    // The caller hung up after the answer; nothing it sent since needs reading.
+    void onHungUp();
     // Before the close that follows the caller's, once the answer is all through.
     void closeAfterHangUp();
     void settled(quint64 token);
