@@ -15,6 +15,9 @@
 #include <QUdpSocket>
 #include <cerrno>
 #include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace servertest;
 
@@ -83,6 +86,55 @@ TEST_P(ChatPortTest, ARequestArrivingInPiecesIsAnsweredOnceWhole) {
     }
     ASSERT_TRUE(waitFor([&] { return chat().stats().answered > answeredBefore; }));
     EXPECT_EQ(fixture.server->storage().findUser(annId.toLongLong())->address, callAddress(3));
+}
+
+// A caller may stop sending once its request is out and read the answer only afterwards, with
+// a window too small for all of it: its hang-up reaches the server while part of the answer is
+// still in flight, and that part must still come, ending in a close rather than a reset.
+TEST_P(ChatPortTest, ACallerThatHangsUpBeforeReadingStillGetsTheWholeAnswer) {
+    chatserver::Storage& store = fixture.server->storage();
+    constexpr int kContacts = 60; // each shown with its e-mail address: several kilobytes
+    for (int i = 0; i < kContacts; ++i) {
+        const QString name = QStringLiteral("Friend%1").arg(i);
+        const std::optional<qint64> id = store.registerUser(
+            {name.toLower() + "@example.org", name, "", "", callAddress(9), "127.0.0.9", fixture.clock.now, {}});
+        ASSERT_TRUE(id && store.addContact(annId.toLongLong(), *id, fixture.clock.now, 0)) << i;
+    }
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    const int smallest = 1; // the kernel's least receive buffer, about two kilobytes
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &smallest, sizeof smallest);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(fixture.chatPort());
+    to.sin_addr.s_addr = htonl(fixture.host.toIPv4Address());
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(kAnn.toIPv4Address());
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from), 0);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0) << std::strerror(errno);
+    const quint64 answeredBefore = chat().stats().answered;
+    const QByteArray request = chatRequest({"1", annId, "ann@example.org"}, callAddress(2));
+    ASSERT_EQ(::send(fd, request.constData(), std::size_t(request.size()), MSG_NOSIGNAL), request.size());
+    ASSERT_TRUE(waitFor([&] { return chat().stats().answered > answeredBefore; }));
+    waitFor([] { return false; }, 100); // the answer fills the window and the rest waits at the server
+    ::shutdown(fd, SHUT_WR);
+    waitFor([] { return false; }, 100); // the server sees the hang-up with the answer still in flight
+
+    wire::ReplyFramer framer;
+    wire::ReplyFramer::Result reply;
+    ssize_t got = 0;
+    do {
+        char buffer[512];
+        got = ::recv(fd, buffer, sizeof buffer, 0);
+        if (got > 0) reply = framer.feed(wire::fromCp1252(QByteArray(buffer, got)));
+    } while (got > 0 && reply.status != wire::ReplyFramer::Status::Complete);
+    const int error = got < 0 ? errno : 0;
+    ::close(fd);
+    ASSERT_EQ(reply.status, wire::ReplyFramer::Status::Complete) << "recv: " << std::strerror(error);
+    for (int i = 0; i < kContacts; ++i)
+        EXPECT_TRUE(reply.payload.contains(QStringLiteral("friend%1@example.org").arg(i) + wire::kSep)) << i;
+    EXPECT_TRUE(allClosed());
 }
 
 TEST_P(ChatPortTest, TruncatedOversizedUnknownAndUnclearRequests) {
