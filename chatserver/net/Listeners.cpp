@@ -462,7 +462,7 @@ void Connection::onReadable() {
             drop();
         }
     }
-    if (hungUp && m_answered && !m_finished && m_outSent >= m_out.size()) closeAfterHangUp();
+    if (hungUp && awaitsOnlyHangUp()) closeAfterHangUp();
     if (hungUp) finish();
 }
 

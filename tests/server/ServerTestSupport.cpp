@@ -8,6 +8,10 @@
 #include <QSslSocket>
 #include <QTcpSocket>
 #include <algorithm>
+#include <cerrno>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace servertest {
 
@@ -66,6 +70,23 @@ ChatReply exchange(const QHostAddress& server, quint16 port, const QByteArray& b
 ChatReply tlsExchange(const QHostAddress& server, quint16 port, const QByteArray& bytes) {
     return exchangeMany(server, port, {bytes}, {QHostAddress(QStringLiteral("127.0.0.1"))}, 20000, {}, true)
         .constFirst();
+}
+
+int rawSocketFrom(const QHostAddress& from, const QHostAddress& server, quint16 port, int flags,
+                  const std::function<void(int)>& configure) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0);
+    if (fd < 0) return -1;
+    if (configure) configure(fd);
+    sockaddr_in local{}, remote{};
+    local.sin_family = remote.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(from.toIPv4Address());
+    remote.sin_addr.s_addr = htonl(server.toIPv4Address());
+    remote.sin_port = htons(port);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 &&
+        (::connect(fd, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) == 0 || errno == EINPROGRESS))
+        return fd;
+    ::close(fd);
+    return -1;
 }
 
 HttpReply httpExchange(const QHostAddress& server, quint16 port, const QByteArray& request,

@@ -43,6 +43,12 @@ ChatReply exchange(const QHostAddress& server, quint16 port, const QByteArray& b
 // client_tls_test's).
 ChatReply tlsExchange(const QHostAddress& server, quint16 port, const QByteArray& bytes);
 
+// A TCP socket of `from` connecting to `server`:`port`, made with `flags` (SOCK_NONBLOCK: the
+// connection goes on by itself); `configure` sees it before it connects. -1 when it could not
+// even begin.
+int rawSocketFrom(const QHostAddress& from, const QHostAddress& server, quint16 port, int flags = 0,
+                  const std::function<void(int)>& configure = {});
+
 struct HttpReply {
     int status = 0;       // 0: no answer
     QByteArray raw, body; // all as received; the body alone

@@ -7,7 +7,6 @@
 #include <QElapsedTimer>
 #include <QMap>
 #include <QRandomGenerator>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <numeric>
 #include <sys/socket.h>
@@ -190,17 +189,9 @@ struct HeldConnections {
     bool open(const QString& from, const QHostAddress& server, quint16 port, int count) {
         bool begun = true;
         for (int i = 0; i < count; ++i) {
-            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-            sockaddr_in local{}, remote{};
-            local.sin_family = remote.sin_family = AF_INET;
-            local.sin_addr.s_addr = htonl(QHostAddress(from).toIPv4Address());
-            remote.sin_addr.s_addr = htonl(server.toIPv4Address());
-            remote.sin_port = htons(port);
-            const int bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local);
-            // Goes on by itself.
-            const int connecting = ::connect(fd, reinterpret_cast<const sockaddr*>(&remote), sizeof remote);
-            begun = begun && fd >= 0 && bound == 0 && (connecting == 0 || errno == EINPROGRESS);
-            fds.push_back(fd);
+            const int fd = rawSocketFrom(QHostAddress(from), server, port, SOCK_NONBLOCK);
+            begun = begun && fd >= 0;
+            if (fd >= 0) fds.push_back(fd);
         }
         return begun;
     }

@@ -15,7 +15,6 @@
 #include <QUdpSocket>
 #include <cerrno>
 #include <cstring>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -100,19 +99,11 @@ TEST_P(ChatPortTest, ACallerThatHangsUpBeforeReadingStillGetsTheWholeAnswer) {
             {name.toLower() + "@example.org", name, "", "", callAddress(9), "127.0.0.9", fixture.clock.now, {}});
         ASSERT_TRUE(id && store.addContact(annId.toLongLong(), *id, fixture.clock.now, 0)) << i;
     }
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(fd, 0);
-    const int smallest = 1; // the kernel's least receive buffer, about two kilobytes
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &smallest, sizeof smallest);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(fixture.chatPort());
-    to.sin_addr.s_addr = htonl(fixture.host.toIPv4Address());
-    sockaddr_in from{};
-    from.sin_family = AF_INET;
-    from.sin_addr.s_addr = htonl(kAnn.toIPv4Address());
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from), 0);
-    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0) << std::strerror(errno);
+    const int fd = rawSocketFrom(kAnn, fixture.host, fixture.chatPort(), 0, [](int socket) {
+        const int smallest = 1; // the kernel's least receive buffer, about two kilobytes
+        ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &smallest, sizeof smallest);
+    });
+    ASSERT_GE(fd, 0) << std::strerror(errno);
     const quint64 answeredBefore = chat().stats().answered;
     const QByteArray request = chatRequest({"1", annId, "ann@example.org"}, callAddress(2));
     ASSERT_EQ(::send(fd, request.constData(), std::size_t(request.size()), MSG_NOSIGNAL), request.size());
