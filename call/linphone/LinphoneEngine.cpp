@@ -24,10 +24,6 @@
 #include <dlfcn.h>
 #include <malloc.h>
 
-// Counted: only the first call initialises the SRTP library and only the last shutdown ends it.
-// Exported by the media library though not declared in its headers.
-extern "C" int ms_srtp_init(void);
-
 namespace rtc {
 
 using namespace engine;
@@ -67,41 +63,6 @@ QByteArray sipSection(quint16 port) {
 // messages, its streams' buffers), which the process would otherwise keep.
 void releaseFreeMemory() {
     ::malloc_trim(0);
-}
-
-// Hands `use` the entry `name` of `library` when the process has loaded that library already;
-// loads nothing, and does nothing where the library is not loaded or has no such entry.
-template <typename Entry, typename Use> void withLoadedEntry(const char* library, const char* name, Use use) {
-    void* handle = ::dlopen(library, RTLD_LAZY | RTLD_NOLOAD);
-    if (!handle) return;
-    if (void* entry = ::dlsym(handle, name)) use(reinterpret_cast<Entry>(entry));
-    ::dlclose(handle); // only the reference taken here: the library stays with those that loaded it
-}
-
-// liblinphone's XML parser sets up a network client for documents it might fetch, whose SSH part
-// loads and registers every engine of OpenSSL when it is first used: 1.5 MiB of code and tables
-// that nothing here uses (no document is fetched, and OpenSSL sets itself up on first use
-// anyway). Taking that first use of the SSH library here, with its flag for leaving OpenSSL
-// alone, leaves them out.
-void keepOpenSslEnginesUnloaded() {
-    withLoadedEntry<int (*)(int)>("libssh2.so.1", "libssh2_init", [](auto init) {
-        constexpr int kNoCrypto = 0x0001; // LIBSSH2_INIT_NO_CRYPTO; its uses are counted
-        init(kNoCrypto);
-    });
-}
-
-// The SRTP library opens the crypto library (NSS) for each cipher it makes and closes it with the
-// cipher; with no other use open, each close unloads NSS's software token and the next open loads
-// and sets it up again: thirteen times in the self-tests the window waits for at start-up, and
-// again at every call. A use of our own, opened as the SRTP library opens its own (no database)
-// and held for the life of the process, keeps the token loaded.
-void keepCryptoTokenLoaded() {
-    using InitContext = void* (*)(const char*, const char*, const char*, const char*, void*, unsigned);
-    withLoadedEntry<InitContext>("libnss3.so", "NSS_InitContext", [](InitContext init) {
-        constexpr unsigned kWithoutDatabase = 0x1 | 0x2 | 0x4 | 0x8 | 0x20; // READONLY ... OPTIMIZESPACE
-        static void* const held = init("", "", "", "", nullptr, kWithoutDatabase);
-        (void)held;
-    });
 }
 
 // The engine's start and each SIP message it takes in while idle free memory too (the core's
@@ -149,20 +110,6 @@ public:
 private:
     LinphoneEngine* m_engine;
 };
-
-void LinphoneEngine::prepareProcess() {
-    static const bool prepared = [] {
-        linphone::LoggingService::get()->setLogLevel(linphone::LogLevel::Fatal);
-        // Each media factory (one per core) initialises the SRTP library, which runs its
-        // self-tests every time, most of the creation of a core, unless it is already in use.
-        // One use held for the life of the process makes every engine after it quicker.
-        keepCryptoTokenLoaded();
-        ms_srtp_init();
-        keepOpenSslEnginesUnloaded();
-        return true;
-    }();
-    (void)prepared;
-}
 
 std::shared_ptr<LinphoneEngine> LinphoneEngine::create() {
     return std::shared_ptr<LinphoneEngine>(new LinphoneEngine());
