@@ -7,7 +7,6 @@
 #include <QElapsedTimer>
 #include <QMap>
 #include <QRandomGenerator>
-#include <cerrno>
 #include <numeric>
 #include <sys/socket.h>
 #include <unistd.h>
