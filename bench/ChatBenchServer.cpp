@@ -1,6 +1,9 @@
 #include "ChatBenchServer.h"
 
 #include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <cstdio>
 #include <unistd.h>
 
 namespace bench {
@@ -51,6 +54,28 @@ std::vector<double> ServerLog::pollTimesSinceMark() const {
         if (ok) times.push_back(us);
     }
     return times;
+}
+
+QByteArray loadAverage() {
+    QFile loadavg(QStringLiteral("/proc/loadavg"));
+    loadavg.open(QIODevice::ReadOnly);
+    return loadavg.readAll().trimmed();
+}
+
+bool startAndWait(QProcess& process, const QString& program, const QStringList& args, const QRegularExpression& ready,
+                  QRegularExpressionMatch* match) {
+    process.start(program, args);
+    if (!process.waitForStarted(10000)) return false;
+    QByteArray out;
+    for (int i = 0; i < 300; ++i) {
+        process.waitForReadyRead(100);
+        out += process.readAllStandardOutput();
+        *match = ready.match(QString::fromUtf8(out));
+        if (match->hasMatch()) return true;
+        if (process.state() == QProcess::NotRunning) break;
+    }
+    std::fprintf(stderr, "%s did not start: %s\n", qPrintable(program), process.readAllStandardError().constData());
+    return false;
 }
 
 } // namespace bench

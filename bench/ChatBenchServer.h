@@ -1,10 +1,21 @@
 #pragma once
-// What the chat server benchmark reads of the processes it runs: CPU time and memory from /proc,
-// and each exchange's time from accept to answer as the server's own log gives it.
+// The processes the chat server benchmark runs: started and waited for, their CPU time and memory
+// from /proc, and each exchange's time from accept to answer as the server's own log gives it.
+#include <QByteArray>
+#include <QRegularExpression>
 #include <QString>
+#include <QStringList>
 #include <vector>
 
+class QProcess;
+
 namespace bench {
+
+// The machine's load average as /proc/loadavg gives it.
+QByteArray loadAverage();
+// Starts a program and waits for a line matching `ready` on its standard output.
+bool startAndWait(QProcess& process, const QString& program, const QStringList& args, const QRegularExpression& ready,
+                  QRegularExpressionMatch* match);
 
 // CPU time (user + system) a process has used so far, in microseconds; on a machine shared with
 // other work this says more about the server than its rate does.

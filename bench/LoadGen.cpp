@@ -19,12 +19,34 @@ struct LoadGen::Conn {
     std::size_t sent = 0;
     std::string in;
     Clock::time_point started;
+    Clock::time_point connectedAt, sentAt, firstByteAt; // as in Outcome
 };
 
 uint32_t ipv4(const char* dotted) {
     in_addr address{};
     inet_pton(AF_INET, dotted, &address);
     return ntohl(address.s_addr);
+}
+
+SlowSummary summarizeSlow(const std::vector<Outcome>& outcomes, double overMs) {
+    std::vector<const Outcome*> slow;
+    for (const Outcome& outcome : outcomes)
+        if (outcome.ok && outcome.latencyUs > overMs * 1000) slow.push_back(&outcome);
+    SlowSummary summary;
+    summary.count = slow.size();
+    if (slow.empty()) return summary;
+    std::sort(slow.begin(), slow.end(), [](const Outcome* a, const Outcome* b) { return a->started < b->started; });
+    std::vector<double> connect, send, answer;
+    for (std::size_t i = 0; i < slow.size(); ++i) {
+        if (i == 0 || slow[i]->started - slow[i - 1]->started > std::chrono::milliseconds(50)) ++summary.bursts;
+        connect.push_back(slow[i]->connectedUs);
+        send.push_back(slow[i]->sentUs - slow[i]->connectedUs);
+        answer.push_back(slow[i]->firstByteUs - slow[i]->sentUs);
+    }
+    summary.connectMs = percentile(connect, 50) / 1000;
+    summary.sendMs = percentile(send, 50) / 1000;
+    summary.answerMs = percentile(answer, 50) / 1000;
+    return summary;
 }
 
 double percentile(std::vector<double>& values, double p) {
@@ -70,6 +92,7 @@ bool LoadGen::start(const Exchange& exchange) {
     conn->exchange = exchange;
     conn->started = Clock::now();
     const int rc = ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote);
+    conn->connectedAt = Clock::now();
     if (rc != 0 && errno != EINPROGRESS) {
         ::close(fd);
         delete conn;
@@ -89,7 +112,15 @@ void LoadGen::finish(Conn* conn, bool ok, int error, const std::function<void(co
     outcome.id = conn->exchange.id;
     outcome.ok = ok;
     outcome.error = error;
-    outcome.latencyUs = std::chrono::duration<double, std::micro>(Clock::now() - conn->started).count();
+    const auto since = [conn](Clock::time_point when) {
+        return when == Clock::time_point() ? 0.0
+                                           : std::chrono::duration<double, std::micro>(when - conn->started).count();
+    };
+    outcome.latencyUs = since(Clock::now());
+    outcome.started = conn->started;
+    outcome.connectedUs = since(conn->connectedAt);
+    outcome.sentUs = since(conn->sentAt);
+    outcome.firstByteUs = since(conn->firstByteAt);
     if (ok) {
         if (conn->exchange.httpReply) {
             outcome.reply = conn->in;
@@ -132,6 +163,7 @@ void LoadGen::poll(int timeoutMs, const std::function<void(const Outcome&)>& don
             }
             if (wrote > 0) conn->sent += std::size_t(wrote);
             if (conn->sent == conn->exchange.request.size()) {
+                conn->sentAt = Clock::now();
                 epoll_event event{};
                 event.events = EPOLLIN | EPOLLRDHUP;
                 event.data.ptr = conn;
@@ -139,6 +171,7 @@ void LoadGen::poll(int timeoutMs, const std::function<void(const Outcome&)>& don
             }
         }
         if (events[i].events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) {
+            if (conn->firstByteAt == Clock::time_point()) conn->firstByteAt = Clock::now();
             char buffer[16384];
             bool closed = false;
             int error = 0;

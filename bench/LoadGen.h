@@ -26,7 +26,23 @@ struct Outcome {
     std::string reply; // chat: payload without the prefix; HTTP: all received bytes
     double latencyUs = 0;
     int error = 0; // errno of a failed connect/read, 0 otherwise
+    // Where the time went: when the exchange began, and how long after that connect() returned,
+    // the whole request was written and the answer's first bytes arrived (0: not reached).
+    Clock::time_point started;
+    double connectedUs = 0, sentUs = 0, firstByteUs = 0;
 };
+
+// The exchanges of a run slower than `overMs`, and where their time went: a server that stalls now
+// and then shows bursts of them that waited for the answer's first byte, one slow throughout a
+// steady trickle.
+struct SlowSummary {
+    std::size_t count = 0;
+    int bursts = 0; // runs of slow exchanges that began within 50 ms of each other
+    // Medians over the slow exchanges: to connect, then to write the request, then to the
+    // answer's first byte.
+    double connectMs = 0, sendMs = 0, answerMs = 0;
+};
+SlowSummary summarizeSlow(const std::vector<Outcome>& outcomes, double overMs);
 
 class LoadGen {
 public:

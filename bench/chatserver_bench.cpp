@@ -43,8 +43,10 @@ namespace {
 
 using bench::cpuMicros;
 using bench::Exchange;
+using bench::loadAverage;
 using bench::Outcome;
 using bench::rssMiB;
+using bench::startAndWait;
 using bench::treeCpuMicros;
 
 struct Options {
@@ -131,12 +133,6 @@ Figures report(const char* what, Tally& tally, double seconds, double cpuUs = -1
     return figures;
 }
 
-QByteArray loadAverage() {
-    QFile loadavg(QStringLiteral("/proc/loadavg"));
-    loadavg.open(QIODevice::ReadOnly);
-    return loadavg.readAll().trimmed();
-}
-
 // Each figure the server is held to, beside nginx's in the same run and the goal.
 void goals(const Figures& polls, const Figures& paced, const std::optional<Figures>& nginx, double pacedRate) {
     const auto verdict = [](bool met) { return met ? "met" : "NOT met"; };
@@ -196,23 +192,6 @@ std::optional<Options> parseOptions(const QStringList& args) {
     if (options.users <= options.contacts || options.clients < 1 || options.seconds <= 0 || options.loops < 1)
         return std::nullopt;
     return options;
-}
-
-// Starts a program and waits for a line matching `ready` on its standard output.
-bool startAndWait(QProcess& process, const QString& program, const QStringList& args, const QRegularExpression& ready,
-                  QRegularExpressionMatch* match) {
-    process.start(program, args);
-    if (!process.waitForStarted(10000)) return false;
-    QByteArray out;
-    for (int i = 0; i < 300; ++i) {
-        process.waitForReadyRead(100);
-        out += process.readAllStandardOutput();
-        *match = ready.match(QString::fromUtf8(out));
-        if (match->hasMatch()) return true;
-        if (process.state() == QProcess::NotRunning) break;
-    }
-    std::fprintf(stderr, "%s did not start: %s\n", qPrintable(program), process.readAllStandardError().constData());
-    return false;
 }
 
 // The --overload run: capacity, twice that offered, then recovery; memory throughout.
@@ -426,10 +405,18 @@ int main(int argc, char** argv) {
     serverLog.mark();
     cpu = cpuMicros(serverPid);
     watch = Stopwatch();
-    chat.openLoop(options.rate, options.seconds, pollExchange, [&](const Outcome& o) { paced.add(o, "1"); });
+    std::vector<Outcome> pacedOutcomes;
+    chat.openLoop(options.rate, options.seconds, pollExchange, [&](const Outcome& o) {
+        paced.add(o, "1");
+        pacedOutcomes.push_back(o);
+    });
     char pacedTitle[64];
     std::snprintf(pacedTitle, sizeof pacedTitle, "polls at %.0f/s (target p99 < 10 ms)", options.rate);
     Figures pacedFigures = report(pacedTitle, paced, watch.seconds(), cpuMicros(serverPid) - cpu);
+    const bench::SlowSummary slow = bench::summarizeSlow(pacedOutcomes, 1);
+    line("  polls over 1 ms: %zu, in %d bursts; their median times to connect %.2f ms, then to send %.2f ms, then to "
+         "the answer's first byte %.2f ms",
+         slow.count, slow.bursts, slow.connectMs, slow.sendMs, slow.answerMs);
     // The server writes its log while its loops wait; a moment later every paced poll is in it.
     QThread::msleep(300);
     std::vector<double> serverTimes = serverLog.pollTimesSinceMark();
