@@ -1,15 +1,17 @@
 #include "chatserver/net/Listeners.h"
 
 #include "chatserver/net/Logging.h"
-#include "chatserver/net/SharedPort.h"
 #include "chatserver/net/TlsServer.h"
 
+#include <QRandomGenerator>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <iterator>
+#include <linux/filter.h>
 #include <linux/sockios.h>
 #include <netinet/in.h>
 #include <sys/epoll.h>
@@ -30,11 +32,6 @@ constexpr std::size_t kReadChunk = 16384;
 qint64 monotonicMs() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-qint64 monotonicUs() {
-    using namespace std::chrono;
-    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 // The caller's address as text without building a QHostAddress for the common IPv4 case.
@@ -76,11 +73,102 @@ TcpListener::TcpListener(QString name, const ListenerLimits& limits, QObject* pa
 
 TcpListener::~TcpListener() {
     m_connections.clear(); // each closes its socket
-    m_queueWatch.reset();
     if (m_listenFd >= 0) ::close(m_listenFd);
     if (m_notifier) m_notifier->setEnabled(false);
     if (m_epoll >= 0) ::close(m_epoll);
 }
+
+namespace {
+
+// A socket listening on `address`:`port` (bound only, when not `listening`), or -1 with errno
+// telling why. `sharedPort`: sockets of other serving loops may listen on the same port, and the
+// kernel hands each new caller to one of them.
+int listeningSocket(const QHostAddress& address, quint16 port, bool sharedPort, bool listening = true) {
+    sockaddr_storage local{};
+    socklen_t length = 0;
+    bool dualStack = false;
+    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+        auto& v4 = reinterpret_cast<sockaddr_in&>(local);
+        v4.sin_family = AF_INET;
+        v4.sin_port = htons(port);
+        v4.sin_addr.s_addr = htonl(address.toIPv4Address());
+        length = sizeof v4;
+    } else if (address.protocol() == QAbstractSocket::IPv6Protocol ||
+               address.protocol() == QAbstractSocket::AnyIPProtocol) {
+        auto& v6 = reinterpret_cast<sockaddr_in6&>(local);
+        v6.sin6_family = AF_INET6;
+        v6.sin6_port = htons(port);
+        const Q_IPV6ADDR bytes = address.toIPv6Address();
+        std::memcpy(&v6.sin6_addr, &bytes, sizeof bytes);
+        v6.sin6_scope_id = address.scopeId().toUInt();
+        dualStack = address.protocol() == QAbstractSocket::AnyIPProtocol;
+        length = sizeof v6;
+    } else {
+        errno = EAFNOSUPPORT;
+        return -1;
+    }
+    const int fd = ::socket(local.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    const int on = 1;
+    const int off = 0;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (sharedPort) ::setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on);
+    if (dualStack) ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), length) != 0 || (listening && ::listen(fd, 1024) != 0)) {
+        const int why = errno;
+        ::close(fd);
+        errno = why;
+        return -1;
+    }
+    return fd;
+}
+
+// Hands each caller to the same loop every time, by its address (an IPv6 caller by its /64):
+// each loop keeps in memory the contact lists of the users who poll it, and a user whose polls
+// went to any loop at random had its list read from the store, and kept, by each of them.
+// Addresses from a cBPF filter on the port's group of sockets; a caller it cannot place (a loop
+// that failed to start) goes where the kernel's own hash sends it.
+bool spreadByAddress(int fd, int loops) {
+    constexpr auto net = [](int offset) { return quint32(SKF_NET_OFF + offset); };
+    // The address's bits are mixed, with a value of this run's own, before they choose:
+    // addresses that differ in one byte only (a flood's, say) must still land on every loop, and
+    // nobody may pick addresses that all land on one, since a loop with all the connection slots
+    // taken makes room only among its own connections.
+    constexpr quint32 kMix = 2654435761U;
+    const quint32 salt = QRandomGenerator::system()->generate();
+    // The header's version tells the address apart, so one program serves every socket of the
+    // port, IPv4, IPv6 or both.
+    const sock_filter program[] = {
+        BPF_STMT(BPF_LD | BPF_B | BPF_ABS, net(0)),
+        BPF_STMT(BPF_ALU | BPF_RSH | BPF_K, 4),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 6, 2, 0),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, net(12)), // an IPv4 source address
+        BPF_JUMP(BPF_JMP | BPF_JA, 4, 0, 0),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, net(8)), // an IPv6 source's first 64 bits
+        BPF_STMT(BPF_MISC | BPF_TAX, 0),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, net(12)),
+        BPF_STMT(BPF_ALU | BPF_XOR | BPF_X, 0),
+        BPF_STMT(BPF_ALU | BPF_XOR | BPF_K, salt), // the mixing, the same for both
+        BPF_STMT(BPF_ALU | BPF_MUL | BPF_K, kMix),
+        BPF_STMT(BPF_ALU | BPF_RSH | BPF_K, 16),
+        BPF_STMT(BPF_ALU | BPF_MOD | BPF_K, quint32(loops)),
+        BPF_STMT(BPF_RET | BPF_A, 0),
+    };
+    sock_fprog code{};
+    code.len = std::size(program);
+    code.filter = const_cast<sock_filter*>(program);
+    return ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_REUSEPORT_CBPF, &code, sizeof code) == 0;
+}
+
+quint16 boundPort(int fd) {
+    sockaddr_storage bound{};
+    socklen_t boundLength = sizeof bound;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &boundLength);
+    return ntohs(bound.ss_family == AF_INET ? reinterpret_cast<const sockaddr_in&>(bound).sin_port
+                                            : reinterpret_cast<const sockaddr_in6&>(bound).sin6_port);
+}
+
+} // namespace
 
 bool TcpListener::listen(const QHostAddress& address, quint16 port, QString* error) {
     auto refuse = [&](int code) {
@@ -108,10 +196,6 @@ bool TcpListener::listen(const QHostAddress& address, quint16 port, QString* err
     m_port = boundPort(m_listenFd);
     m_address = address;
     if (!watchListening()) return refuse(errno);
-    if (sharedPort()) {
-        m_portQueues = std::make_shared<PortQueues>(m_loops);
-        watchOtherQueues();
-    }
     m_sweep->start();
     return true;
 }
@@ -129,35 +213,10 @@ bool TcpListener::serveAlongside(const TcpListener& first, QString* error) {
     }
     m_loops = first.m_loops;
     m_doors = first.m_doors;
-    m_portQueues = first.m_portQueues;
     m_address = first.m_address;
     m_port = first.m_port;
-    watchOtherQueues();
     m_sweep->start();
     return true;
-}
-
-void TcpListener::watchOtherQueues() {
-    const int place = m_portQueues->join(m_listenFd);
-    if (place < 0) return;
-    m_queueWatch = std::make_unique<QueueWatch>(m_portQueues, place, m_epoll, [this](int fd) {
-        // Under a flood of connections each loop keeps to the callers tied to it: a loop makes
-        // room for a newcomer among its own connections, and one that had taken over another's
-        // would leave that one with none to make room among.
-        const int cap = m_limits.maxConnections;
-        if (cap > 0 && m_doors->open().load() >= cap / 2) return false;
-        acceptAll(fd);
-        return true;
-    });
-    m_lookAgain = new QTimer(this);
-    m_lookAgain->setSingleShot(true);
-    m_lookAgain->setTimerType(Qt::PreciseTimer);
-    m_lookAgain->setInterval(int(QueueWatch::kHeldUs / 1000));
-    connect(m_lookAgain, &QTimer::timeout, this, &TcpListener::lookAtOtherQueues);
-}
-
-void TcpListener::lookAtOtherQueues() {
-    if (m_queueWatch && m_queueWatch->look(monotonicUs()) && !m_lookAgain->isActive()) m_lookAgain->start();
 }
 
 bool TcpListener::watchListening() {
@@ -168,7 +227,6 @@ bool TcpListener::watchListening() {
 }
 
 void TcpListener::close() {
-    m_queueWatch.reset(); // before the socket goes: other loops stop taking from it first
     if (m_listenFd >= 0) {
         epoll_ctl(m_epoll, EPOLL_CTL_DEL, m_listenFd, nullptr);
         ::close(m_listenFd);
@@ -220,16 +278,11 @@ DoorKeys TcpListener::doorKeys(const QString& peer) const {
 void TcpListener::onEvents() {
     epoll_event events[kEventBatch];
     const int count = epoll_wait(m_epoll, events, kEventBatch, 0);
-    if (m_queueWatch) m_queueWatch->ran();
     for (int i = 0; i < count; ++i) {
         const quint64 serial = events[i].data.u64;
         const uint32_t what = events[i].events;
         if (serial == 0) {
-            acceptAll(m_listenFd);
-            continue;
-        }
-        if (QueueWatch::isWatchMark(serial)) {
-            if (m_queueWatch) m_queueWatch->onWatched(serial);
+            acceptAll();
             continue;
         }
         with(serial, [what](Connection& connection) {
@@ -241,19 +294,17 @@ void TcpListener::onEvents() {
                 connection.onReadable();
         });
     }
-    lookAtOtherQueues();
 }
 
-void TcpListener::acceptAll(int listenFd) {
-    const bool own = listenFd == m_listenFd;
-    for (int i = 0; i < kAcceptBatch && listenFd >= 0; ++i) {
+void TcpListener::acceptAll() {
+    for (int i = 0; i < kAcceptBatch && m_listenFd >= 0; ++i) {
         sockaddr_storage from{};
         socklen_t length = sizeof from;
-        const int fd = ::accept4(listenFd, reinterpret_cast<sockaddr*>(&from), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        const int fd = ::accept4(m_listenFd, reinterpret_cast<sockaddr*>(&from), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
             if (errno == EINTR || errno == ECONNABORTED) continue;
             if ((errno == EMFILE || errno == ENFILE) && shedOne()) continue; // its descriptor is free again
-            if (own && (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)) {
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
                 // The waiting caller stays in the queue; without a pause the loop would spin on it.
                 qCWarning(lcServer).noquote() << m_name << "cannot accept:" << std::strerror(errno);
                 epoll_ctl(m_epoll, EPOLL_CTL_DEL, m_listenFd, nullptr);

@@ -14,9 +14,8 @@
 // Several serving loops may serve one port: each has a listener of its own on its thread, the
 // first made with setSharedPort() and the others with serveAlongside(), each with a listening
 // socket of its own on the port, and the kernel hands each new caller to one of them (one socket
-// for all woke every loop for each caller, and all but one found nothing to accept); a loop takes
-// the callers of another that is held off its core (SharedPort.h). They count their callers in
-// one ledger (DoorLedger.h), so the limits hold for the port as a whole.
+// for all woke every loop for each caller, and all but one found nothing to accept). They count
+// their callers in one ledger (DoorLedger.h), so the limits hold for the port as a whole.
 #include "chatserver/net/DoorLedger.h"
 #include "chatserver/net/ProxyHeader.h"
 #include "chatserver/net/RateLimits.h"
@@ -37,8 +36,6 @@ namespace chatserver {
 
 class TlsServerContext;
 class TlsChannel;
-class PortQueues;
-class QueueWatch;
 
 struct ListenerLimits {
     qsizetype maxRequestBytes = 8192;
@@ -107,11 +104,7 @@ protected:
 private:
     friend class Connection;
     void onEvents();
-    // Accepts the callers waiting at `listenFd`: this listener's own socket, or another loop's.
-    void acceptAll(int listenFd);
-    // Sets up the look at the other loops' sockets on the port, once this one listens.
-    void watchOtherQueues();
-    void lookAtOtherQueues();
+    void acceptAll();
     void onSweep();
     // Runs `step` on the connection with this serial, if it is still open, and disposes of it
     // when the step finished it.
@@ -145,9 +138,6 @@ private:
     quint16 m_port = 0;
     QSocketNotifier* m_notifier = nullptr;
     QTimer* m_sweep = nullptr;
-    QTimer* m_lookAgain = nullptr;            // looks at the other loops' queues again when one had callers waiting
-    std::shared_ptr<PortQueues> m_portQueues; // the port's sockets, when loops share it
-    std::unique_ptr<QueueWatch> m_queueWatch;
     quint64 m_nextSerial = 1; // 0 stands for the listening socket in the epoll set
     std::unordered_map<quint64, std::unique_ptr<Connection>> m_connections;
     // Open connections by age (serials grow): those without a whole request yet, and those whose

@@ -14,11 +14,8 @@
 #include <QTcpSocket>
 #include <QUdpSocket>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
-#include <poll.h>
 #include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
 
 using namespace servertest;
@@ -223,47 +220,6 @@ TEST(ServingLoops, AnotherServerCannotJoinThePortsTheLoopsShare) {
     QString error;
     EXPECT_FALSE(second.start(&error));
     EXPECT_TRUE(error.contains(QString::fromLocal8Bit(std::strerror(EADDRINUSE)))) << error.toStdString();
-}
-
-// A loop kept from running does not keep the callers the kernel tied to it waiting: the other
-// loop takes them. Here the held loop is the server's first, the test's own thread, which waits
-// for the callers all along; they come from 60 addresses, two milliseconds apart, so that some
-// are the other loop's own and it has reason to look.
-TEST(ServingLoops, TheCallersOfAHeldLoopAreServedByAnother) {
-    using namespace std::chrono_literals;
-    ServerFixture fixture;
-    ASSERT_TRUE(fixture.start(ServerShape{Backend::Sqlite, 2})) << fixture.skipped.toStdString();
-    ASSERT_NE(fixture.webPort(), 0);
-    constexpr int kCallers = 60;
-    std::vector<QByteArray> replies(kCallers);
-    std::thread callers([&, port = fixture.webPort(), request = clientGet("infoip.asp")] {
-        std::vector<int> sockets;
-        for (int i = 0; i < kCallers; ++i) {
-            sockets.push_back(rawSocketFrom(loopback(100 + i), fixture.host, port, SOCK_NONBLOCK));
-            pollfd connected{sockets.back(), POLLOUT, 0};
-            if (::poll(&connected, 1, 2000) == 1)
-                ::send(sockets.back(), request.constData(), std::size_t(request.size()), MSG_NOSIGNAL);
-            std::this_thread::sleep_for(2ms);
-        }
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        for (int i = 0; i < kCallers; ++i) {
-            while (!replies[std::size_t(i)].contains("\r\n\r\n") && std::chrono::steady_clock::now() < deadline) {
-                pollfd readable{sockets[std::size_t(i)], POLLIN, 0};
-                char bytes[4096];
-                const ssize_t got = ::poll(&readable, 1, 100) == 1 ? ::recv(readable.fd, bytes, sizeof bytes, 0) : -1;
-                if (got == 0) break;
-                if (got > 0) replies[std::size_t(i)].append(bytes, got);
-            }
-            ::close(sockets[std::size_t(i)]);
-        }
-    });
-    callers.join();
-    for (int i = 0; i < kCallers; ++i)
-        EXPECT_TRUE(replies[std::size_t(i)].startsWith("HTTP/1.1 200"))
-            << "caller " << i << ": " << replies[std::size_t(i)].toStdString();
-    // Back at its events, the first loop serves again, and nobody's connection was left counted.
-    EXPECT_EQ(httpExchange(fixture.host, fixture.webPort(), clientGet("infoip.asp"), loopback(99)).status, 200);
-    EXPECT_TRUE(waitFor([&] { return fixture.server->webListener()->openConnections() == 0; }));
 }
 
 // A port that takes datagrams and never answers, counting the OPTIONS requests that reach it.
