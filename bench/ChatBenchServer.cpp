@@ -56,12 +56,6 @@ std::vector<double> ServerLog::pollTimesSinceMark() const {
     return times;
 }
 
-QByteArray loadAverage() {
-    QFile loadavg(QStringLiteral("/proc/loadavg"));
-    loadavg.open(QIODevice::ReadOnly);
-    return loadavg.readAll().trimmed();
-}
-
 bool startAndWait(QProcess& process, const QString& program, const QStringList& args, const QRegularExpression& ready,
                   QRegularExpressionMatch* match) {
     process.start(program, args);

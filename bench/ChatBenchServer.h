@@ -1,6 +1,8 @@
 #pragma once
 // The processes the chat server benchmark runs: started and waited for, their CPU time and memory
 // from /proc, and each exchange's time from accept to answer as the server's own log gives it.
+#include "bench/LoadAverage.h"
+
 #include <QByteArray>
 #include <QRegularExpression>
 #include <QString>
@@ -11,8 +13,6 @@ class QProcess;
 
 namespace bench {
 
-// The machine's load average as /proc/loadavg gives it.
-QByteArray loadAverage();
 // Starts a program and waits for a line matching `ready` on its standard output.
 bool startAndWait(QProcess& process, const QString& program, const QStringList& args, const QRegularExpression& ready,
                   QRegularExpressionMatch* match);

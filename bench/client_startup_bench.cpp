@@ -8,6 +8,7 @@
 // standard input), as a registered user of a local colloqchat-server, in a folder of its own.
 // Its ten calls go to a linphonec that answers by itself; linphonec's ten go to the same one.
 #include "bench/BenchSupport.h"
+#include "bench/LoadAverage.h"
 #include "bench/Smaps.h"
 #include "tests/e2e/RemoteClient.h"
 
@@ -284,17 +285,12 @@ void printGoals(const Medians& ours, const Medians& theirs) {
                 ours.growthMiB <= 2.0 ? "met" : "NOT met");
 }
 
-QString loadText() {
-    QFile load(QStringLiteral("/proc/loadavg"));
-    if (!load.open(QIODevice::ReadOnly)) return QStringLiteral("unknown");
-    return QString::fromLatin1(load.readAll()).section(QLatin1Char(' '), 0, 2);
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    std::printf("Client start-up and memory, %d starts each, load average %s\n", kStarts, qPrintable(loadText()));
+    std::printf("Client start-up and memory, %d starts each, load average %s\n", kStarts,
+                bench::loadAverage().constData());
     Setup setup;
     if (!setup.start()) {
         std::printf("cannot start the chat server or a virtual display (Xvfb)\n");
