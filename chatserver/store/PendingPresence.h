@@ -41,6 +41,13 @@ public:
     static constexpr qint64 kRewriteAfterMs = 60'000;
 
 private:
+    // How many entries the writer moves while holding the lock, so that a poll waits for it only
+    // microseconds however large the batch.
+    static constexpr std::size_t kSlice = 256;
+
+    // Before a batch of `count` is moved to the times written: a new generation every few
+    // minutes, or a larger table; gives back what the shared tables let go.
+    QHash<qint64, qint64> makeRoomToRemember(qsizetype count);
     qint64 latestLocked(qint64 id) const;
     qint64 writtenLocked(qint64 id) const; // the latest time this server wrote for `id`, or 0
 
@@ -48,14 +55,14 @@ private:
     QHash<qint64, qint64> m_seen; // user ID -> last-seen time not written yet
     // Times written lately, still known here: a list kept in memory overlays them rather than
     // read the store again to learn that a contact polled this server a minute ago. Two
-    // generations, the older dropped as a whole every few minutes.
+    // generations, the older dropped as a whole every few minutes. Changed by the writer alone.
     QHash<qint64, qint64> m_written;
     QHash<qint64, qint64> m_writtenBefore;
     std::chrono::steady_clock::time_point m_writtenSince = std::chrono::steady_clock::now();
     std::deque<qint64> m_order; // the same IDs, in the order they came
     std::atomic<qsizetype> m_size{0};
     bool m_writing = false;
-    QList<Entry> m_batch; // what the writer took
+    QList<Entry> m_batch; // what the writer took; no one else touches it
 };
 
 } // namespace chatserver

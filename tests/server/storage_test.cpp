@@ -145,6 +145,41 @@ TEST_P(StoreTest, ServingLoopsShareTheLastSeenTimesTheirPollsNoted) {
     EXPECT_EQ(open()->findUser(bob)->lastSeenMs, 10'998 * kApart);
 }
 
+// Tens of thousands of users polling two loops while the writer takes their times out in batches,
+// its table of times written growing several times over meanwhile: no time is lost or set back,
+// and every one stays known as written, so that a poll soon after queues no second write.
+TEST(PendingPresenceTest, NoTimeIsLostOrWrittenTwiceWhileTheTableOfWrittenTimesGrows) {
+    chatserver::PendingPresence pending;
+    constexpr qint64 kUsers = 40'000, kAt = 1'000'000;
+    std::atomic<int> polling{2};
+    const auto loop = [&](qint64 first) {
+        return std::thread([&pending, &polling, first] {
+            for (qint64 id = first; id <= kUsers; id += 2)
+                pending.touch(id, kAt + id % 7);
+            --polling;
+        });
+    };
+    std::thread loops[] = {loop(1), loop(2)};
+    qsizetype written = 0;
+    while (polling > 0 || pending.size() > 0) {
+        const qsizetype taken = pending.beginWriting(3000).size();
+        written += taken;
+        pending.written(taken);
+    }
+    for (std::thread& thread : loops)
+        thread.join();
+    EXPECT_EQ(written, kUsers);
+    qint64 wrong = 0;
+    for (qint64 id = 1; id <= kUsers; ++id)
+        wrong += pending.latest(id) != kAt + id % 7;
+    EXPECT_EQ(wrong, 0);
+    for (qint64 id = 1; id <= kUsers; ++id)
+        pending.touch(id, kAt + 1000);
+    EXPECT_EQ(pending.size(), 0);
+    pending.touch(kUsers, kAt + 7 + chatserver::PendingPresence::kRewriteAfterMs);
+    EXPECT_EQ(pending.size(), 1);
+}
+
 // Whether a contact lists its owner back is kept with each entry, and stays right when two
 // servers change both lists at the same moment.
 TEST_P(StoreTest, WhetherAContactListsYouBackStaysRightWhenTwoServersChangeBothListsAtOnce) {
