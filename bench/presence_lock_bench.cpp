@@ -5,6 +5,7 @@
 // every time is written. What a poll waits for is the writer's work under the lock,
 // and the table of times written growing as it fills.
 //   presence_lock_bench [USERS]    default 500000
+#include "LoadGen.h"
 #include "chatserver/store/PendingPresence.h"
 
 #include <algorithm>
@@ -17,7 +18,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
 
 double microsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
@@ -79,15 +80,13 @@ int main(int argc, char** argv) {
     std::vector<double> all = waits[0];
     all.insert(all.end(), waits[1].begin(), waits[1].end());
     std::sort(all.begin(), all.end());
-    const auto at = [&](double share) {
-        return all[std::min(all.size() - 1, std::size_t(share * double(all.size())))];
-    };
     const auto over = [&](double us) { return all.end() - std::upper_bound(all.begin(), all.end(), us); };
     std::printf("presence lock: %lld users noted by two loops, %lld written in batches of up to 8192\n",
                 static_cast<long long>(users), static_cast<long long>(written));
     std::printf(
         "  a poll's note: p50 %.1f us, p99 %.1f us, p99.9 %.1f us, longest %.1f us; over 100 us %td, over 1 ms %td\n",
-        at(0.5), at(0.99), at(0.999), all.back(), over(100), over(1000));
+        bench::percentile(all, 50), bench::percentile(all, 99), bench::percentile(all, 99.9), all.back(), over(100),
+        over(1000));
     std::printf("  the writer: longest batch taken %.1f us, longest batch put away %.1f us\n", longestTake,
                 longestMove);
     return 0;
