@@ -27,6 +27,8 @@ public:
 
 protected:
     std::unique_ptr<Connection> createConnection(int fd, const QString& peer, quint64 serial) override;
+    // A client reads its answer and hangs up; a web page's answer is followed by our goodbye.
+    bool callersHangUpFirst() const override { return true; }
 
 private:
     ChatService& m_service;

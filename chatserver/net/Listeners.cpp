@@ -160,6 +160,13 @@ bool spreadByAddress(int fd, int loops) {
     return ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_REUSEPORT_CBPF, &code, sizeof code) == 0;
 }
 
+// Whether closing `fd` resets the connection, throwing away what the caller has not taken, or
+// says goodbye and leaves the kernel to deliver what is queued.
+void setResetOnClose(int fd, bool reset) {
+    const linger option{reset ? 1 : 0, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &option, sizeof option);
+}
+
 quint16 boundPort(int fd) {
     sockaddr_storage bound{};
     socklen_t boundLength = sizeof bound;
@@ -220,10 +227,17 @@ bool TcpListener::serveAlongside(const TcpListener& first, QString* error) {
 }
 
 bool TcpListener::watchListening() {
+    m_resetsOnClose = callersHangUpFirst();
+    if (m_resetsOnClose) setResetOnClose(m_listenFd, true);
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.u64 = 0;
     return epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_listenFd, &event) == 0;
+}
+
+void TcpListener::closeUnserved(int fd) const {
+    if (m_resetsOnClose) setResetOnClose(fd, false);
+    ::close(fd);
 }
 
 void TcpListener::close() {
@@ -319,7 +333,7 @@ void TcpListener::acceptAll() {
         if (!m_doors->takeSlot(cap) && !shedOne(true)) {
             ++mutableStats().refusedAtDoor;
             qCDebug(lcServer).noquote() << m_name << peer << "refused at the door: too many connections";
-            ::close(fd);
+            closeUnserved(fd);
             continue;
         }
         // A balancer's connections count against the caller its header names, once it is read.
@@ -327,7 +341,7 @@ void TcpListener::acceptAll() {
         const DoorKeys keys = viaBalancer ? DoorKeys() : doorKeys(peer);
         if (!viaBalancer && !countAtDoor(peer, keys)) {
             --m_doors->open();
-            ::close(fd);
+            closeUnserved(fd);
             continue;
         }
         const quint64 serial = m_nextSerial++;
@@ -425,7 +439,7 @@ ssize_t Connection::sendSome(const char* data, std::size_t size) {
 }
 
 Connection::~Connection() {
-    if (m_fd >= 0) ::close(m_fd);
+    finish();
 }
 
 void Connection::onReadable() {
@@ -472,14 +486,12 @@ void Connection::onHungUp() {
 }
 
 void Connection::closeAfterHangUp() {
-    // The caller hung up after the whole answer reached it (nothing of ours is unacknowledged):
+    // The caller hung up. Once the whole answer reached it (nothing of ours is unacknowledged),
     // a reset ends the connection at once, where a goodbye of our own would have its side keep
     // the connection's address pair for a minute and cost us another exchange of packets (a
     // tenth of a poll's work). Nothing is lost: what the caller's side received stays readable.
     int queued = 0;
-    if (::ioctl(m_fd, SIOCOUTQ, &queued) != 0 || queued > 0) return;
-    const linger reset{1, 0};
-    ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    m_reset = ::ioctl(m_fd, SIOCOUTQ, &queued) == 0 && queued == 0;
 }
 
 bool Connection::takeProxyHeader(QByteArray& bytes) {
@@ -579,16 +591,14 @@ void Connection::discard() {
     // An answer still queued for a caller that does not read would stay in the kernel after the
     // close, retried for minutes: a reset throws it away.
     int queued = 0;
-    if (m_outSent < m_out.size() || (::ioctl(m_fd, SIOCOUTQ, &queued) == 0 && queued > 0)) {
-        const linger reset{1, 0};
-        ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-    }
+    m_reset = m_outSent < m_out.size() || (::ioctl(m_fd, SIOCOUTQ, &queued) == 0 && queued > 0);
     drop();
 }
 
 void Connection::finish() {
     if (m_finished) return;
     m_finished = true;
+    if (m_reset != m_listener.m_resetsOnClose) setResetOnClose(m_fd, m_reset);
     // Closing takes the socket out of the epoll set as well; the listener disposes of us.
     ::close(m_fd);
     m_fd = -1;

@@ -99,6 +99,11 @@ signals:
 
 protected:
     virtual std::unique_ptr<Connection> createConnection(int fd, const QString& peer, quint64 serial) = 0;
+    // Nearly every connection on the port ends with the caller hanging up after its answer,
+    // where a reset is the close wanted: the listening socket is set to reset on close, which
+    // accepted sockets take over, and only the other closes change it back (one system call
+    // fewer for each of the many).
+    virtual bool callersHangUpFirst() const { return false; }
     ListenerStats& mutableStats() { return m_doors->stats(); }
 
 private:
@@ -119,8 +124,11 @@ private:
     void watch(int fd, quint64 serial, bool forWriting);
     // Other loops listen on the same port.
     bool sharedPort() const { return m_loops > 1; }
-    // Puts the listening socket into the epoll set; false when it cannot be.
+    // Puts the listening socket into the epoll set (set to reset on close when callers hang up
+    // first); false when it cannot be.
     bool watchListening();
+    // Closes an accepted socket that is not served, with a goodbye as for any other refusal.
+    void closeUnserved(int fd) const;
     // Makes room for one more connection while all are in use: closes the oldest that has not
     // sent a whole request yet, or else the oldest that only waits for its caller to hang up.
     // False when every connection is in the middle of an exchange. `forNewcomer`: the place it
@@ -131,6 +139,7 @@ private:
     ListenerLimits m_limits;
     int m_epoll = -1;
     int m_listenFd = -1;
+    bool m_resetsOnClose = false;   // accepted sockets reset when closed, unless told otherwise
     bool m_acceptPaused = false;    // out of file descriptors: try again at the next sweep
     bool m_slotForNewcomer = false; // the connection being disposed of leaves its place to a new one
     int m_loops = 1;                // how many loops serve the port, this one's among them
@@ -213,6 +222,7 @@ private:
     qint64 m_charged = 0; // bytes counted against the caller's pending answers
     DoorKeys m_doorKeys;  // what the listener counted this connection under; empty until counted
     quint64 m_settleToken = 0;
+    bool m_reset = false; // closing resets: the caller took the whole answer, or will take nothing
     bool m_closeAfterSend = false;
     bool m_writeWatched = false;
     bool m_answered = false;

@@ -15,6 +15,7 @@
 #include <QUdpSocket>
 #include <cerrno>
 #include <cstring>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -87,6 +88,47 @@ TEST_P(ChatPortTest, ARequestArrivingInPiecesIsAnsweredOnceWhole) {
     EXPECT_EQ(fixture.server->storage().findUser(annId.toLongLong())->address, callAddress(3));
 }
 
+struct RawReply {
+    bool ended = false; // the server closed the connection
+    int error = 0;      // how the end was read: 0 for a goodbye
+    wire::ReplyFramer::Result framed;
+};
+
+// Reads `fd` until the server ends the connection, without blocking: with one loop the server
+// runs on this thread, between the reads.
+RawReply readUntilClosed(int fd) {
+    wire::ReplyFramer framer;
+    RawReply reply;
+    reply.ended = waitFor([&] {
+        char buffer[512];
+        const ssize_t got = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (got > 0 && reply.framed.status != wire::ReplyFramer::Status::Complete)
+            reply.framed = framer.feed(wire::fromCp1252(QByteArray(buffer, got)));
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
+        reply.error = got < 0 ? errno : 0;
+        return got <= 0;
+    });
+    return reply;
+}
+
+quint16 localPort(int fd) {
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
+    return ntohs(local.sin_port);
+}
+
+// The kernel still keeps a closed IPv4 connection of this port (waiting for the other side's
+// goodbye, or a minute after it).
+bool kernelHolds(quint16 port) {
+    QFile table(QStringLiteral("/proc/net/tcp"));
+    if (!table.open(QIODevice::ReadOnly)) return true;
+    const QByteArray local = ':' + QByteArray::number(port, 16).toUpper().rightJustified(4, '0') + ' ';
+    for (const QByteArray& line : table.readAll().split('\n'))
+        if (line.simplified().split(' ').value(1).append(' ').endsWith(local)) return true;
+    return false;
+}
+
 // A caller may stop sending once its request is out and read the answer only afterwards, with
 // a window too small for all of it: its hang-up reaches the server while part of the answer is
 // still in flight, and that part must still come, ending in a close rather than a reset.
@@ -112,25 +154,62 @@ TEST_P(ChatPortTest, ACallerThatHangsUpBeforeReadingStillGetsTheWholeAnswer) {
     ::shutdown(fd, SHUT_WR);
     waitFor([] { return false; }, 100); // the server sees the hang-up with the answer still in flight
 
-    // Read without blocking: with one loop the server runs on this thread, between the reads.
-    wire::ReplyFramer framer;
-    wire::ReplyFramer::Result reply;
-    int error = 0;
-    const bool ended = waitFor([&] {
-        char buffer[512];
-        const ssize_t got = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (got > 0 && reply.status != wire::ReplyFramer::Status::Complete)
-            reply = framer.feed(wire::fromCp1252(QByteArray(buffer, got)));
-        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
-        error = got < 0 ? errno : 0;
-        return got <= 0;
-    });
+    const RawReply reply = readUntilClosed(fd);
     ::close(fd);
-    ASSERT_TRUE(ended);
-    EXPECT_EQ(error, 0) << "the answer ended in " << std::strerror(error);
-    ASSERT_EQ(reply.status, wire::ReplyFramer::Status::Complete);
+    ASSERT_TRUE(reply.ended);
+    EXPECT_EQ(reply.error, 0) << "the answer ended in " << std::strerror(reply.error);
+    ASSERT_EQ(reply.framed.status, wire::ReplyFramer::Status::Complete);
     for (int i = 0; i < kContacts; ++i)
-        EXPECT_TRUE(reply.payload.contains(QStringLiteral("friend%1@example.org").arg(i) + wire::kSep)) << i;
+        EXPECT_TRUE(reply.framed.payload.contains(QStringLiteral("friend%1@example.org").arg(i) + wire::kSep)) << i;
+    EXPECT_TRUE(allClosed());
+}
+
+// The caller who hangs up after its answer, as every client does, is let go with a reset: its
+// side keeps nothing of the connection (a goodbye of ours would have it wait a minute). Where the
+// server is the one to end a connection, it says goodbye: no caller reads a reset for a request
+// it got wrong or for a full house.
+TEST_P(ChatPortTest, APollEndsWithoutTraceAndARefusalWithAGoodbye) {
+    const QByteArray poll = chatRequest({"1", annId, "ann@example.org"}, callAddress(2));
+    for (int round = 0; round < 3; ++round) {
+        const int fd = rawSocketFrom(kAnn, fixture.host, fixture.chatPort());
+        ASSERT_GE(fd, 0) << std::strerror(errno);
+        ASSERT_EQ(::send(fd, poll.constData(), std::size_t(poll.size()), MSG_NOSIGNAL), poll.size());
+        wire::ReplyFramer framer;
+        ASSERT_TRUE(waitFor([&] {
+            char buffer[512];
+            const ssize_t got = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            return got > 0 &&
+                   framer.feed(wire::fromCp1252(QByteArray(buffer, got))).status == wire::ReplyFramer::Status::Complete;
+        }));
+        const quint16 port = localPort(fd);
+        ::close(fd);
+        ASSERT_TRUE(waitFor([&] { return !kernelHolds(port); })) << "round " << round;
+    }
+
+    const auto refusedWith = [&](const QByteArray& request, const QHostAddress& from) {
+        const int fd = rawSocketFrom(from, fixture.host, fixture.chatPort());
+        if (fd < 0) return std::string("no connection: ") + std::strerror(errno);
+        if (!request.isEmpty()) [[maybe_unused]]
+            const ssize_t sent = ::send(fd, request.constData(), std::size_t(request.size()), MSG_NOSIGNAL);
+        const RawReply reply = readUntilClosed(fd);
+        ::close(fd);
+        if (!reply.ended) return std::string("still open");
+        return reply.error == 0 ? std::string("goodbye") : std::strerror(reply.error);
+    };
+    EXPECT_EQ(refusedWith(chatRequest({"9", annId}, callAddress(2)), kAnn), "goodbye") << "an unknown code";
+    EXPECT_EQ(refusedWith(QByteArray("\x01\x02\x03\xff", 4), kAnn), "goodbye") << "binary";
+    // The sixth connection from one address is over the cap and closed at the door. (Had it sent
+    // its request already, the kernel would answer the close of a socket holding it unread with a
+    // reset, whatever the server asks for.)
+    const QHostAddress crowd("127.0.0.60");
+    std::vector<std::unique_ptr<QTcpSocket>> held;
+    for (int i = 0; i < 5; ++i)
+        held.push_back(connectFrom(crowd));
+    ASSERT_TRUE(waitFor([&] { return chat().connectionsFrom(crowd.toString()) == 5; }));
+    const quint64 refusedBefore = chat().stats().refusedAtDoor;
+    EXPECT_EQ(refusedWith({}, crowd), "goodbye") << "refused at the door";
+    EXPECT_EQ(chat().stats().refusedAtDoor, refusedBefore + 1);
+    held.clear();
     EXPECT_TRUE(allClosed());
 }
 
