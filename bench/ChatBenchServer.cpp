@@ -1,5 +1,6 @@
 #include "ChatBenchServer.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -17,12 +18,32 @@ double cpuMicros(qint64 pid) {
     return ticks * 1e6 / double(sysconf(_SC_CLK_TCK));
 }
 
-double treeCpuMicros(qint64 pid) {
-    double total = cpuMicros(pid);
+namespace {
+
+double waits(qint64 pid) {
+    double total = 0;
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+    for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile status(tasks + '/' + task + QStringLiteral("/status"));
+        if (!status.open(QIODevice::ReadOnly)) continue; // the thread ended meanwhile
+        for (const QByteArray& entry : status.readAll().split('\n'))
+            if (entry.startsWith("voluntary_ctxt_switches:")) total += entry.mid(24).trimmed().toDouble();
+    }
+    return total;
+}
+
+} // namespace
+
+Usage usage(qint64 pid, bool withChildren) {
+    Usage total{cpuMicros(pid), waits(pid)};
     QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
-    if (children.open(QIODevice::ReadOnly))
+    if (withChildren && children.open(QIODevice::ReadOnly))
         for (const QByteArray& child : children.readAll().split(' '))
-            if (!child.trimmed().isEmpty()) total += cpuMicros(child.trimmed().toLongLong());
+            if (!child.trimmed().isEmpty()) {
+                const qint64 childPid = child.trimmed().toLongLong();
+                total.cpuUs += cpuMicros(childPid);
+                total.waits += waits(childPid);
+            }
     return total;
 }
 

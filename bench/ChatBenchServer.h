@@ -20,8 +20,18 @@ bool startAndWait(QProcess& process, const QString& program, const QStringList& 
 // CPU time (user + system) a process has used so far, in microseconds; on a machine shared with
 // other work this says more about the server than its rate does.
 double cpuMicros(qint64 pid);
-// The same for a process and its children (nginx's master and workers).
-double treeCpuMicros(qint64 pid);
+
+// What a process (with `withChildren` also its children: nginx's master and workers) has used so
+// far: its CPU time, and how many times its threads went to sleep for want of work (voluntary
+// context switches). Per exchange the second tells a server woken for each caller from one that
+// finds several waiting at each turn, which costs it far less processor time per exchange; on
+// two cores shared with the load generator, a run falls into one or the other.
+struct Usage {
+    double cpuUs = 0;
+    double waits = 0;
+    Usage operator-(const Usage& other) const { return {cpuUs - other.cpuUs, waits - other.waits}; }
+};
+Usage usage(qint64 pid, bool withChildren = false);
 // Resident memory of a process in MiB.
 double rssMiB(qint64 pid);
 

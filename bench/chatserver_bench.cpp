@@ -47,7 +47,8 @@ using bench::loadAverage;
 using bench::Outcome;
 using bench::rssMiB;
 using bench::startAndWait;
-using bench::treeCpuMicros;
+using bench::Usage;
+using bench::usage;
 
 struct Options {
     int users = 400;
@@ -120,16 +121,19 @@ struct Figures {
     double rate = 0;
     double p99Ms = 0;
     double cpuUs = -1;       // per exchange; -1 when not measured
+    double waits = 0;        // per exchange (see bench::Usage)
     double serverP99Ms = -1; // from accept to answer, by the server's own clock; -1 when not known
 };
 
-Figures report(const char* what, Tally& tally, double seconds, double cpuUs = -1) {
+Figures report(const char* what, Tally& tally, double seconds, std::optional<Usage> used = std::nullopt) {
+    const double exchanges = double(std::max<qint64>(tally.ok, 1));
     const Figures figures{double(tally.ok) / seconds, bench::percentile(tally.latencies, 99) / 1000,
-                          cpuUs >= 0 && tally.ok > 0 ? cpuUs / double(tally.ok) : -1};
+                          used && tally.ok > 0 ? used->cpuUs / exchanges : -1, used ? used->waits / exchanges : 0};
     line("%-44s %9.0f /s  p50 %7.2f ms  p99 %7.2f ms  errors %lld%s", what, figures.rate,
          bench::percentile(tally.latencies, 50) / 1000, figures.p99Ms, tally.errors, tally.describeErrors().c_str());
     if (figures.cpuUs >= 0)
-        line("  server CPU %.1f us per exchange (%.0f /s on one whole core)", figures.cpuUs, 1e6 / figures.cpuUs);
+        line("  server CPU %.1f us per exchange (%.0f /s on one whole core), %.2f waits for work per exchange",
+             figures.cpuUs, 1e6 / figures.cpuUs, figures.waits);
     return figures;
 }
 
@@ -144,8 +148,9 @@ void goals(const Figures& polls, const Figures& paced, const std::optional<Figur
     }
     line("  polls as fast as answered %.0f /s, nginx %.0f /s (%.2f of it), goal >= nginx: %s", polls.rate, nginx->rate,
          polls.rate / nginx->rate, verdict(polls.rate >= nginx->rate));
-    line("  CPU per poll %.1f us, nginx %.1f us (%.2f of it), goal <= nginx: %s", polls.cpuUs, nginx->cpuUs,
-         polls.cpuUs / nginx->cpuUs, verdict(polls.cpuUs <= nginx->cpuUs));
+    line("  CPU per poll %.1f us (%.2f waits for work each), nginx %.1f us (%.2f) (%.2f of it), goal <= nginx: %s",
+         polls.cpuUs, polls.waits, nginx->cpuUs, nginx->waits, polls.cpuUs / nginx->cpuUs,
+         verdict(polls.cpuUs <= nginx->cpuUs));
     line("  p99 at %.0f polls/s %.2f ms (server's own clock %.2f ms), nginx %.2f ms at the same rate, goal <= 1 ms: "
          "%s",
          pacedRate, paced.p99Ms, paced.serverP99Ms, nginx->p99Ms, verdict(paced.p99Ms <= 1));
@@ -383,12 +388,12 @@ int main(int argc, char** argv) {
 
     // ---- Polls as fast as they are answered -----------------------------------------------------
     Tally polls;
-    double cpu = cpuMicros(serverPid);
+    Usage used = usage(serverPid);
     Stopwatch watch;
     chat.closedLoop(
         options.clients, pollExchange, [&](const Outcome& o) { polls.add(o, "1"); }, after(options.seconds));
     const Figures pollFigures =
-        report("polls, as fast as answered (target 5000/s)", polls, watch.seconds(), cpuMicros(serverPid) - cpu);
+        report("polls, as fast as answered (target 5000/s)", polls, watch.seconds(), usage(serverPid) - used);
 
     // ---- Polls at a fixed rate --------------------------------------------------------------------
     // Once the server has done what the run at full speed left it (last-seen times, checkpoints):
@@ -403,7 +408,7 @@ int main(int argc, char** argv) {
     line("  server idle again %.1f s after the run at full speed", settling.seconds());
     Tally paced;
     serverLog.mark();
-    cpu = cpuMicros(serverPid);
+    used = usage(serverPid);
     watch = Stopwatch();
     std::vector<Outcome> pacedOutcomes;
     chat.openLoop(options.rate, options.seconds, pollExchange, [&](const Outcome& o) {
@@ -412,7 +417,7 @@ int main(int argc, char** argv) {
     });
     char pacedTitle[64];
     std::snprintf(pacedTitle, sizeof pacedTitle, "polls at %.0f/s (target p99 < 10 ms)", options.rate);
-    Figures pacedFigures = report(pacedTitle, paced, watch.seconds(), cpuMicros(serverPid) - cpu);
+    Figures pacedFigures = report(pacedTitle, paced, watch.seconds(), usage(serverPid) - used);
     const bench::SlowSummary slow = bench::summarizeSlow(pacedOutcomes, 1);
     line("  polls over 1 ms: %zu, in %d bursts; their median times to connect %.2f ms, then to send %.2f ms, then to "
          "the answer's first byte %.2f ms",
@@ -429,7 +434,7 @@ int main(int argc, char** argv) {
 
     // ---- Registrations, and none lost -------------------------------------------------------------
     Tally registrations;
-    cpu = cpuMicros(serverPid);
+    used = usage(serverPid);
     watch = Stopwatch();
     QHash<QString, qint64> registered; // e-mail -> ID
     int newcomer = 0;
@@ -452,7 +457,7 @@ int main(int argc, char** argv) {
         },
         after(options.seconds));
     report("registrations, each mailing its link (target 1000/s)", registrations, watch.seconds(),
-           cpuMicros(serverPid) - cpu);
+           usage(serverPid) - used);
 
     // ---- Oversized requests and idle connections beside a poll load ------------------------------
     std::vector<Outcome> idleClosed, bigClosed;
@@ -568,7 +573,7 @@ int main(int argc, char** argv) {
         QThread::msleep(50);
     }
     Tally ceiling;
-    cpu = treeCpuMicros(nginx.processId());
+    used = usage(nginx.processId(), true);
     watch = Stopwatch();
     int source = 0;
     auto pageExchange = [&](Exchange& exchange) {
@@ -586,7 +591,7 @@ int main(int argc, char** argv) {
     };
     web.closedLoop(options.clients, pageExchange, pageDone(ceiling), after(options.seconds));
     Figures nginxFigures = report("nginx, static page, one request per connection", ceiling, watch.seconds(),
-                                  treeCpuMicros(nginx.processId()) - cpu);
+                                  usage(nginx.processId(), true) - used);
     // The same paced load as the polls': the machine's own latency floor at that rate.
     Tally pacedPages;
     watch = Stopwatch();
