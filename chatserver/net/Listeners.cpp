@@ -80,10 +80,18 @@ TcpListener::~TcpListener() {
 
 namespace {
 
+// Whether closing `fd` resets the connection, throwing away what the caller has not taken, or
+// says goodbye and leaves the kernel to deliver what is queued.
+void setResetOnClose(int fd, bool reset) {
+    const linger option{reset ? 1 : 0, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &option, sizeof option);
+}
+
 // A socket listening on `address`:`port` (bound only, when not `listening`), or -1 with errno
 // telling why. `sharedPort`: sockets of other serving loops may listen on the same port, and the
-// kernel hands each new caller to one of them.
-int listeningSocket(const QHostAddress& address, quint16 port, bool sharedPort, bool listening = true) {
+// kernel hands each new caller to one of them. `resetOnClose`: accepted sockets start out so.
+int listeningSocket(const QHostAddress& address, quint16 port, bool sharedPort, bool resetOnClose,
+                    bool listening = true) {
     sockaddr_storage local{};
     socklen_t length = 0;
     bool dualStack = false;
@@ -114,6 +122,7 @@ int listeningSocket(const QHostAddress& address, quint16 port, bool sharedPort, 
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (sharedPort) ::setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on);
     if (dualStack) ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+    if (resetOnClose) setResetOnClose(fd, true);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), length) != 0 || (listening && ::listen(fd, 1024) != 0)) {
         const int why = errno;
         ::close(fd);
@@ -160,13 +169,6 @@ bool spreadByAddress(int fd, int loops) {
     return ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_REUSEPORT_CBPF, &code, sizeof code) == 0;
 }
 
-// Whether closing `fd` resets the connection, throwing away what the caller has not taken, or
-// says goodbye and leaves the kernel to deliver what is queued.
-void setResetOnClose(int fd, bool reset) {
-    const linger option{reset ? 1 : 0, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &option, sizeof option);
-}
-
 quint16 boundPort(int fd) {
     sockaddr_storage bound{};
     socklen_t boundLength = sizeof bound;
@@ -192,11 +194,12 @@ bool TcpListener::listen(const QHostAddress& address, quint16 port, QString* err
     if (sharedPort() && port != 0) {
         // A port shared among our loops is not to be shared with a program that listens there
         // already (even one that shares its port too): a socket that shares nothing tells.
-        const int probe = listeningSocket(address, port, false, false);
+        const int probe = listeningSocket(address, port, false, false, false);
         if (probe < 0) return refuse(errno);
         ::close(probe);
     }
-    m_listenFd = listeningSocket(address, port, sharedPort());
+    m_resetsOnClose = callersHangUpFirst();
+    m_listenFd = listeningSocket(address, port, sharedPort(), m_resetsOnClose);
     if (m_listenFd < 0) return refuse(errno);
     if (sharedPort() && !spreadByAddress(m_listenFd, m_loops))
         qCWarning(lcServer).noquote() << m_name << "callers go to the loops at random:" << std::strerror(errno);
@@ -208,8 +211,10 @@ bool TcpListener::listen(const QHostAddress& address, quint16 port, QString* err
 }
 
 bool TcpListener::serveAlongside(const TcpListener& first, QString* error) {
-    m_listenFd = first.m_listenFd < 0 || !first.sharedPort() ? (errno = EBADF, -1)
-                                                             : listeningSocket(first.m_address, first.m_port, true);
+    m_resetsOnClose = first.m_resetsOnClose;
+    m_listenFd = first.m_listenFd < 0 || !first.sharedPort()
+                     ? (errno = EBADF, -1)
+                     : listeningSocket(first.m_address, first.m_port, true, m_resetsOnClose);
     if (m_epoll < 0 || m_listenFd < 0 || !watchListening()) {
         if (error)
             *error = QStringLiteral("cannot serve %1 from another loop: %2")
@@ -227,8 +232,6 @@ bool TcpListener::serveAlongside(const TcpListener& first, QString* error) {
 }
 
 bool TcpListener::watchListening() {
-    m_resetsOnClose = callersHangUpFirst();
-    if (m_resetsOnClose) setResetOnClose(m_listenFd, true);
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.u64 = 0;

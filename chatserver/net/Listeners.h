@@ -124,8 +124,7 @@ private:
     void watch(int fd, quint64 serial, bool forWriting);
     // Other loops listen on the same port.
     bool sharedPort() const { return m_loops > 1; }
-    // Puts the listening socket into the epoll set (set to reset on close when callers hang up
-    // first); false when it cannot be.
+    // Puts the listening socket into the epoll set; false when it cannot be.
     bool watchListening();
     // Closes an accepted socket that is not served, with a goodbye as for any other refusal.
     void closeUnserved(int fd) const;
