@@ -89,21 +89,22 @@ TEST_P(ChatPortTest, ARequestArrivingInPiecesIsAnsweredOnceWhole) {
 }
 
 struct RawReply {
-    bool ended = false; // the server closed the connection
-    int error = 0;      // how the end was read: 0 for a goodbye
+    bool done = false; // the server closed the connection (or the answer came whole, when that was asked)
+    int error = 0;     // how the end was read: 0 for a goodbye
     wire::ReplyFramer::Result framed;
 };
 
-// Reads `fd` until the server ends the connection, without blocking: with one loop the server
-// runs on this thread, between the reads.
-RawReply readUntilClosed(int fd) {
+// Reads `fd` until the server ends the connection, or with `untilClosed` false until the answer
+// is whole, without blocking: with one loop the server runs on this thread, between the reads.
+RawReply readReply(int fd, bool untilClosed = true) {
     wire::ReplyFramer framer;
     RawReply reply;
-    reply.ended = waitFor([&] {
+    reply.done = waitFor([&] {
         char buffer[512];
         const ssize_t got = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
         if (got > 0 && reply.framed.status != wire::ReplyFramer::Status::Complete)
             reply.framed = framer.feed(wire::fromCp1252(QByteArray(buffer, got)));
+        if (!untilClosed && reply.framed.status == wire::ReplyFramer::Status::Complete) return true;
         if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
         reply.error = got < 0 ? errno : 0;
         return got <= 0;
@@ -154,9 +155,9 @@ TEST_P(ChatPortTest, ACallerThatHangsUpBeforeReadingStillGetsTheWholeAnswer) {
     ::shutdown(fd, SHUT_WR);
     waitFor([] { return false; }, 100); // the server sees the hang-up with the answer still in flight
 
-    const RawReply reply = readUntilClosed(fd);
+    const RawReply reply = readReply(fd);
     ::close(fd);
-    ASSERT_TRUE(reply.ended);
+    ASSERT_TRUE(reply.done);
     EXPECT_EQ(reply.error, 0) << "the answer ended in " << std::strerror(reply.error);
     ASSERT_EQ(reply.framed.status, wire::ReplyFramer::Status::Complete);
     for (int i = 0; i < kContacts; ++i)
@@ -174,13 +175,7 @@ TEST_P(ChatPortTest, APollEndsWithoutTraceAndARefusalWithAGoodbye) {
         const int fd = rawSocketFrom(kAnn, fixture.host, fixture.chatPort());
         ASSERT_GE(fd, 0) << std::strerror(errno);
         ASSERT_EQ(::send(fd, poll.constData(), std::size_t(poll.size()), MSG_NOSIGNAL), poll.size());
-        wire::ReplyFramer framer;
-        ASSERT_TRUE(waitFor([&] {
-            char buffer[512];
-            const ssize_t got = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
-            return got > 0 &&
-                   framer.feed(wire::fromCp1252(QByteArray(buffer, got))).status == wire::ReplyFramer::Status::Complete;
-        }));
+        ASSERT_EQ(readReply(fd, false).framed.status, wire::ReplyFramer::Status::Complete);
         const quint16 port = localPort(fd);
         ::close(fd);
         ASSERT_TRUE(waitFor([&] { return !kernelHolds(port); })) << "round " << round;
@@ -189,11 +184,14 @@ TEST_P(ChatPortTest, APollEndsWithoutTraceAndARefusalWithAGoodbye) {
     const auto refusedWith = [&](const QByteArray& request, const QHostAddress& from) {
         const int fd = rawSocketFrom(from, fixture.host, fixture.chatPort());
         if (fd < 0) return std::string("no connection: ") + std::strerror(errno);
-        if (!request.isEmpty()) [[maybe_unused]]
-            const ssize_t sent = ::send(fd, request.constData(), std::size_t(request.size()), MSG_NOSIGNAL);
-        const RawReply reply = readUntilClosed(fd);
+        if (!request.isEmpty() && ::send(fd, request.constData(), std::size_t(request.size()), MSG_NOSIGNAL) < 0) {
+            const std::string why = std::strerror(errno);
+            ::close(fd);
+            return "not sent: " + why;
+        }
+        const RawReply reply = readReply(fd);
         ::close(fd);
-        if (!reply.ended) return std::string("still open");
+        if (!reply.done) return std::string("still open");
         return reply.error == 0 ? std::string("goodbye") : std::strerror(reply.error);
     };
     EXPECT_EQ(refusedWith(chatRequest({"9", annId}, callAddress(2)), kAnn), "goodbye") << "an unknown code";
