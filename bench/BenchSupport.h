@@ -1,6 +1,7 @@
 #pragma once
 // Pieces the client benchmarks share: the count argument, a program folder of their own, waiting
 // with the event loop running, a summary line of timings, and a call placed by linphonec.
+#include "bench/ProcStatus.h"
 #include "call/rtc/NetworkAddresses.h"
 #include "core/basMain.h"
 #include "platform/vb.h"
@@ -26,11 +27,7 @@ constexpr int kTimeoutMs = 30000;
 
 // This process's resident memory in kB (VmRSS), -1 when it cannot be read.
 inline long residentKb() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
+    return long(statusNumber(QStringLiteral("/proc/self/status"), "VmRSS:"));
 }
 
 // The one optional argument of a bench: how many of something to run (`fallback` without it).

@@ -1,4 +1,5 @@
 #include "ChatBenchServer.h"
+#include "bench/ProcStatus.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,10 +25,9 @@ double waits(qint64 pid) {
     double total = 0;
     const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
     for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile status(tasks + '/' + task + QStringLiteral("/status"));
-        if (!status.open(QIODevice::ReadOnly)) continue; // the thread ended meanwhile
-        for (const QByteArray& entry : status.readAll().split('\n'))
-            if (entry.startsWith("voluntary_ctxt_switches:")) total += entry.mid(24).trimmed().toDouble();
+        const double switches =
+            statusNumber(tasks + '/' + task + QStringLiteral("/status"), "voluntary_ctxt_switches:");
+        if (switches > 0) total += switches; // -1: the thread ended meanwhile
     }
     return total;
 }
@@ -48,11 +48,8 @@ Usage usage(qint64 pid, bool withChildren) {
 }
 
 double rssMiB(qint64 pid) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly)) return 0;
-    for (const QByteArray& entry : status.readAll().split('\n'))
-        if (entry.startsWith("VmRSS:")) return entry.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
-    return 0;
+    const double kb = statusNumber(QStringLiteral("/proc/%1/status").arg(pid), "VmRSS:");
+    return kb < 0 ? 0 : kb / 1024;
 }
 
 void ServerLog::mark() {
