@@ -201,6 +201,7 @@ TEST_P(ChatPortTest, APollEndsWithoutTraceAndARefusalWithAGoodbye) {
     // reset, whatever the server asks for.)
     const QHostAddress crowd("127.0.0.60");
     std::vector<std::unique_ptr<QTcpSocket>> held;
+    held.reserve(5);
     for (int i = 0; i < 5; ++i)
         held.push_back(connectFrom(crowd));
     ASSERT_TRUE(waitFor([&] { return chat().connectionsFrom(crowd.toString()) == 5; }));
