@@ -10,6 +10,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <fcntl.h>
+#include <memory>
 #include <sqlite3.h>
 #include <string_view>
 #include <sys/stat.h>
@@ -135,6 +136,52 @@ const QStringList kSchemaV12 = {
     QStringLiteral("CREATE INDEX caller_events_by_time ON caller_events (at_ms)"),
 };
 
+// Version 13, on SQLite: a count of the changes to what a poll reads of its user (see
+// Storage::changedHeads), kept by the store itself so that a write from any connection or program
+// counts, an operator command's as much as a serving loop's: each user's latest change has the
+// next number. The last-seen time, which the server writes every second and keeps in memory
+// besides, is left out. A PostgreSQL server reads the head at every poll, and needs none.
+QStringList headChangeSchema() {
+    // Marks the user `id` changed. VALUES, not a SELECT: an insert from a query that reads the
+    // table it fills is first copied into a temporary table, which made a registration cost half
+    // as much again.
+    const auto mark = [](const QString& id) {
+        return QStringLiteral("INSERT INTO head_changes (user_id, seq) "
+                              "VALUES (%1, (SELECT COALESCE(MAX(seq), 0) + 1 FROM head_changes)) "
+                              "ON CONFLICT (user_id) DO UPDATE SET seq = excluded.seq; ")
+            .arg(id);
+    };
+    struct Watch {
+        const char* table;
+        const char* key;     // the column with the user's ID
+        const char* columns; // those whose update counts; empty: all
+    };
+    // The columns of users are those the poll reads of its user (kPollHead) but the last-seen
+    // time: one added there is added here.
+    static constexpr Watch kWatches[] = {
+        {"users", "id", "id, email, display_name, address, online, created_ms, login_peer, state"},
+        {"secure_accounts", "user_id", ""},
+        {"list_versions", "user_id", ""},
+    };
+    QStringList schema = {
+        QStringLiteral("CREATE TABLE head_changes (user_id INTEGER PRIMARY KEY, seq INTEGER NOT NULL)"),
+        QStringLiteral("CREATE INDEX head_changes_in_order ON head_changes (seq)"),
+    };
+    for (const Watch& watch : kWatches) {
+        const QString table = QLatin1StringView(watch.table), key = QLatin1StringView(watch.key);
+        const QString columns = *watch.columns ? QStringLiteral(" OF ") + QLatin1StringView(watch.columns) : QString();
+        const QString trigger = QStringLiteral("CREATE TRIGGER %1_head_%2 AFTER %3 ON %1 %4BEGIN %5END");
+        const QString oldKey = "OLD." + key, newKey = "NEW." + key;
+        schema << trigger.arg(table, QStringLiteral("added"), QStringLiteral("INSERT"), QString(), mark(newKey))
+               << trigger.arg(table, QStringLiteral("removed"), QStringLiteral("DELETE"), QString(), mark(oldKey))
+               << trigger.arg(table, QStringLiteral("changed"), QStringLiteral("UPDATE") + columns, QString(),
+                              mark(newKey))
+               << trigger.arg(table, QStringLiteral("moved"), QStringLiteral("UPDATE OF ") + key,
+                              QStringLiteral("WHEN %1 IS NOT %2 ").arg(oldKey, newKey), mark(oldKey));
+    }
+    return schema;
+}
+
 QList<QStringList> withIdentity(const QString& identity) {
     QStringList v1;
     for (QString sql : kSchemaV1)
@@ -241,6 +288,9 @@ void SqliteStorage::closingConnection() {
     m_seenStatement = nullptr;
     sqlite3_finalize(m_secureStatement);
     m_secureStatement = nullptr;
+    sqlite3_finalize(m_changesStatement);
+    m_changesStatement = nullptr;
+    m_headsToldUpTo.reset();
     m_checkpointer.reset();
     m_handle = nullptr;
 }
@@ -346,6 +396,32 @@ std::optional<PollView> SqliteStorage::pollHead(qint64 id) {
     return view;
 }
 
+std::optional<QList<qint64>> SqliteStorage::changedHeads() {
+    ensureOpen();
+    // Within a transaction the numbers read may yet be rolled back and given out again.
+    if (!m_handle || !sqlite3_get_autocommit(m_handle)) {
+        m_headsToldUpTo.reset();
+        return std::nullopt;
+    }
+    if (!m_headsToldUpTo) {
+        // Asked first: everything before counts as changed.
+        static const char kLatest[] = "SELECT COALESCE(MAX(seq), 0) FROM head_changes";
+        sqlite3_stmt* latest = nullptr;
+        const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> once(preparedOnce(m_handle, latest, kLatest),
+                                                                         &sqlite3_finalize);
+        forEachRow(m_handle, once.get(), 0, [&](const StatementRow& row) { m_headsToldUpTo = row.integer(0); });
+        return std::nullopt;
+    }
+    static const char kSql[] = "SELECT user_id, seq FROM head_changes WHERE seq > ?1 ORDER BY seq";
+    QList<qint64> changed;
+    forEachRow(m_handle, preparedOnce(m_handle, m_changesStatement, kSql), *m_headsToldUpTo,
+               [&](const StatementRow& row) {
+                   changed.append(row.integer(0));
+                   m_headsToldUpTo = row.integer(1);
+               });
+    return changed;
+}
+
 bool SqliteStorage::signsInSecurely(qint64 id) {
     ensureOpen();
     if (!m_handle) return SqlStorage::signsInSecurely(id);
@@ -360,7 +436,7 @@ bool SqliteStorage::signsInSecurely(qint64 id) {
 }
 
 QList<QStringList> SqliteStorage::migrations() const {
-    return withIdentity(QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT"));
+    return withIdentity(QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT")) << headChangeSchema();
 }
 
 // ---- PostgreSQL --------------------------------------------------------------------------------
@@ -396,7 +472,8 @@ QString PostgresStorage::emailLockStatement() const {
 }
 
 QList<QStringList> PostgresStorage::migrations() const {
-    return withIdentity(QStringLiteral("BIGINT GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY"));
+    // Version 13 is SQLite's alone (headChangeSchema).
+    return withIdentity(QStringLiteral("BIGINT GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY")) << QStringList();
 }
 
 } // namespace chatserver

@@ -41,6 +41,14 @@ TEST_P(StoreTest, AnOlderStoreIsBroughtUpToDateAndANewerOneIsRefused) {
     // As a store made by the first release looks: no ordering index, no key, no kept handles,
     // counted IDs, nobody known to sign in over TLS.
     ASSERT_TRUE(servertest::execOnStore(address, {"DROP TABLE caller_events"}, &problem));
+    if (GetParam() == servertest::Backend::Sqlite) {
+        ASSERT_TRUE(servertest::execOnStore(address,
+                                            {"DROP TRIGGER users_head_added", "DROP TRIGGER users_head_removed",
+                                             "DROP TRIGGER users_head_changed", "DROP TRIGGER users_head_moved",
+                                             "DROP TABLE head_changes"},
+                                            &problem))
+            << problem.toStdString();
+    }
     ASSERT_TRUE(servertest::execOnStore(
         address,
         {"DROP TABLE ignored_requests", "DROP TABLE list_versions", "DROP TABLE secure_accounts",
