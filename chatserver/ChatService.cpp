@@ -332,6 +332,7 @@ std::optional<PollView> ChatService::currentHead(qint64 id, qint64 nowMs) {
     if (const PollView* kept = m_lists.head(id, nowMs)) {
         PollView head = *kept;
         head.user.lastSeenMs = std::max(head.user.lastSeenMs, m_storage.pendingPresence()->latest(id));
+        head.listVersion = m_storage.listVersion(id);
         return head;
     }
     std::optional<PollView> head = m_storage.pollHead(id);
