@@ -322,26 +322,8 @@ ChatService::Outcome ChatService::pollById(const ChatRequest& request, const QSt
     return pollReply(*view, request.callAddress, peer);
 }
 
-std::optional<PollView> ChatService::currentHead(qint64 id, qint64 nowMs) {
-    const std::optional<QList<qint64>> changed = m_storage.changedHeads();
-    if (!changed) {
-        m_lists.forgetHeads();
-        return m_storage.pollHead(id);
-    }
-    m_lists.forgetHeads(*changed);
-    if (const PollView* kept = m_lists.head(id, nowMs)) {
-        PollView head = *kept;
-        head.user.lastSeenMs = std::max(head.user.lastSeenMs, m_storage.pendingPresence()->latest(id));
-        head.listVersion = m_storage.listVersion(id);
-        return head;
-    }
-    std::optional<PollView> head = m_storage.pollHead(id);
-    if (head) m_lists.keepHead(*head, nowMs);
-    return head;
-}
-
 std::optional<ChatService::ListRead> ChatService::currentList(qint64 id, qint64 nowMs) {
-    std::optional<PollView> head = currentHead(id, nowMs);
+    std::optional<PollView> head = m_storage.pollHead(id);
     if (!head) return std::nullopt;
     if (const ContactLists::Kept* kept = m_lists.find(id, head->listVersion, nowMs)) {
         const PendingPresence& seen = *m_storage.pendingPresence();

@@ -145,11 +145,10 @@ private:
         bool signsInSecurely = false; // the user's TLS mark, read with its row
     };
     Outcome pollReply(const ListRead& read, const QString& address, const QString& peer);
-    // The poll's read: the user's own row, from memory while the store tells of no change to it;
-    // its list from memory while the list's version there is the one kept and no contact shown on
-    // line has gone quiet since (its next polls may have gone to another server of the store).
+    // The poll's read: the user's own row from the store, its list from memory while the list's
+    // version there is the one kept and no contact shown on line has gone quiet since (its next
+    // polls may have gone to another server of the store).
     std::optional<ListRead> currentList(qint64 id, qint64 nowMs);
-    std::optional<PollView> currentHead(qint64 id, qint64 nowMs);
     Outcome addContact(const ChatRequest& request, const QString& peer);
     Outcome removeContact(const ChatRequest& request, const QString& peer);
     Outcome signOff(const ChatRequest& request, const QString& peer, wire::Code replyCode);

@@ -1,10 +1,9 @@
 #pragma once
-// What a serving loop keeps in memory of the users who poll it: their contact lists, which a
-// poll takes from here while the version of the list its user's own row gives is the same (see
-// PollView::listVersion), and that row itself, while the store tells of no change to it (see
-// Storage::changedHeads). Each contact's record is kept once, shared by every list that holds
-// it, and brought up to date by whichever of them is read next. What is unused for a while ages
-// out.
+// The contact lists of the users who poll, kept in memory by a serving loop: a poll reads only
+// the user's own row with its list's version (see PollView::listVersion) and takes the list from
+// here while the version is the same. Each contact's record is kept once, shared by every list
+// that holds it, and brought up to date by whichever of them is read next. Lists and records
+// unused for a while age out.
 #include "chatserver/store/Storage.h"
 
 #include <QHash>
@@ -33,13 +32,6 @@ public:
     // Keeps the list just read; `handleOf` gives an entry from before handles were kept its own.
     Kept& keep(const PollView& view, qint64 nowMs, const std::function<qint64(const UserRecord&)>& handleOf);
 
-    // The user's own row as last read (a PollView without contacts), or null.
-    const PollView* head(qint64 id, qint64 nowMs);
-    void keepHead(const PollView& head, qint64 nowMs);
-    // Forgets the rows of `ids`, or all of them.
-    void forgetHeads(const QList<qint64>& ids);
-    void forgetHeads();
-
 private:
     void age(qint64 nowMs);
     std::shared_ptr<UserRecord> shared(const UserRecord& contact);
@@ -49,7 +41,6 @@ private:
     // Two generations: what is used in this one moves here from the one before, which is
     // dropped as a whole; no walk over every list to find the old ones.
     QHash<qint64, Kept> m_lists, m_listsBefore;
-    QHash<qint64, PollView> m_heads, m_headsBefore;
     QHash<qint64, std::weak_ptr<UserRecord>> m_contacts, m_contactsBefore;
 };
 

@@ -95,10 +95,6 @@ void PresenceFlusher::writeRound(std::unique_ptr<Storage>& storage) {
     try {
         // A lost file takes no more writes: the loops refuse everything and say why.
         if (!storage->lostReason().isEmpty()) return;
-        // Changes come with polls; without them the log waits. What is kept is a few seconds of
-        // log-ins at full speed, for a loop that has not asked meanwhile; a batch holds the write
-        // lock for milliseconds.
-        storage->trimHeadChanges(1'000'000, 50'000);
         // What was noted up to now, oldest first; what polls note meanwhile waits for the next
         // round rather than make a commit of its own.
         qsizetype left = m_pending->size();

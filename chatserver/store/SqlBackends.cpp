@@ -9,9 +9,7 @@
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
-#include <algorithm>
 #include <fcntl.h>
-#include <memory>
 #include <sqlite3.h>
 #include <string_view>
 #include <sys/stat.h>
@@ -137,48 +135,6 @@ const QStringList kSchemaV12 = {
     QStringLiteral("CREATE INDEX caller_events_by_time ON caller_events (at_ms)"),
 };
 
-// Version 13, on SQLite: a log of the changes to what a poll reads of its user (see
-// Storage::changedHeads), kept by the store itself so that a write from any connection or program
-// counts, an operator command's as much as a serving loop's. Each change is a row at the end,
-// numbered after the one before without a gap (the oldest go in order, see trimHeadChanges), so
-// that a reader can tell when the ones it has not read are gone. Left out: the last-seen time,
-// which the server writes every second and keeps in memory besides, and the list's version, which
-// a poll reads on its own (a small row): a log-in moves twenty of them, and logging each made a
-// log-in at 500,000 users cost more than twice as much. A PostgreSQL server reads the head at every
-// poll, and needs none.
-QStringList headChangeSchema() {
-    const auto mark = [](const QString& id) {
-        return QStringLiteral("INSERT INTO head_changes (user_id) VALUES (%1); ").arg(id);
-    };
-    struct Watch {
-        const char* table;
-        const char* key;     // the column with the user's ID
-        const char* columns; // those whose update counts; empty: all
-    };
-    // The columns of users are those the poll reads of its user (kPollHead) but the last-seen
-    // time: one added there is added here.
-    static constexpr Watch kWatches[] = {
-        {"users", "id", "id, email, display_name, address, online, created_ms, login_peer, state"},
-        {"secure_accounts", "user_id", ""},
-    };
-    QStringList schema = {
-        QStringLiteral("CREATE TABLE head_changes (seq INTEGER PRIMARY KEY, user_id BIGINT NOT NULL)"),
-    };
-    for (const Watch& watch : kWatches) {
-        const QString table = QLatin1StringView(watch.table), key = QLatin1StringView(watch.key);
-        const QString columns = *watch.columns ? QStringLiteral(" OF ") + QLatin1StringView(watch.columns) : QString();
-        const QString trigger = QStringLiteral("CREATE TRIGGER %1_head_%2 AFTER %3 ON %1 %4BEGIN %5END");
-        const QString oldKey = "OLD." + key, newKey = "NEW." + key;
-        schema << trigger.arg(table, QStringLiteral("added"), QStringLiteral("INSERT"), QString(), mark(newKey))
-               << trigger.arg(table, QStringLiteral("removed"), QStringLiteral("DELETE"), QString(), mark(oldKey))
-               << trigger.arg(table, QStringLiteral("changed"), QStringLiteral("UPDATE") + columns, QString(),
-                              mark(newKey))
-               << trigger.arg(table, QStringLiteral("moved"), QStringLiteral("UPDATE OF ") + key,
-                              QStringLiteral("WHEN %1 IS NOT %2 ").arg(oldKey, newKey), mark(oldKey));
-    }
-    return schema;
-}
-
 QList<QStringList> withIdentity(const QString& identity) {
     QStringList v1;
     for (QString sql : kSchemaV1)
@@ -285,13 +241,6 @@ void SqliteStorage::closingConnection() {
     m_seenStatement = nullptr;
     sqlite3_finalize(m_secureStatement);
     m_secureStatement = nullptr;
-    sqlite3_finalize(m_changesStatement);
-    m_changesStatement = nullptr;
-    sqlite3_finalize(m_trimStatement);
-    m_trimStatement = nullptr;
-    sqlite3_finalize(m_versionStatement);
-    m_versionStatement = nullptr;
-    m_headsToldUpTo.reset();
     m_checkpointer.reset();
     m_handle = nullptr;
 }
@@ -397,59 +346,6 @@ std::optional<PollView> SqliteStorage::pollHead(qint64 id) {
     return view;
 }
 
-std::optional<QList<qint64>> SqliteStorage::changedHeads() {
-    ensureOpen();
-    // Within a transaction the numbers read may yet be rolled back and given out again.
-    if (!m_handle || !sqlite3_get_autocommit(m_handle)) {
-        m_headsToldUpTo.reset();
-        return std::nullopt;
-    }
-    if (!m_headsToldUpTo) {
-        // Asked first: everything before counts as changed.
-        static const char kLatest[] = "SELECT COALESCE(MAX(seq), 0) FROM head_changes";
-        sqlite3_stmt* latest = nullptr;
-        const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> once(preparedOnce(m_handle, latest, kLatest),
-                                                                         &sqlite3_finalize);
-        forEachRow(m_handle, once.get(), 0, [&](const StatementRow& row) { m_headsToldUpTo = row.integer(0); });
-        return std::nullopt;
-    }
-    static const char kSql[] = "SELECT seq, user_id FROM head_changes WHERE seq > ?1";
-    const qint64 after = *m_headsToldUpTo;
-    QList<qint64> changed;
-    forEachRow(m_handle, preparedOnce(m_handle, m_changesStatement, kSql), after, [&](const StatementRow& row) {
-        changed.append(row.integer(1));
-        m_headsToldUpTo = row.integer(0);
-    });
-    // The first one not read yet is gone: this connection asked too long ago to know what changed.
-    if (!changed.isEmpty() && *m_headsToldUpTo - after != changed.size()) return std::nullopt;
-    return changed;
-}
-
-qint64 SqliteStorage::listVersion(qint64 id) {
-    ensureOpen();
-    if (!m_handle) return SqlStorage::listVersion(id);
-    static const char kSql[] = "SELECT version FROM list_versions WHERE user_id = ?";
-    qint64 version = 0;
-    forEachRow(m_handle, preparedOnce(m_handle, m_versionStatement, kSql), id,
-               [&](const StatementRow& row) { version = row.integer(0); });
-    return version;
-}
-
-void SqliteStorage::trimHeadChanges(qint64 keep, qint64 atMost) {
-    ensureOpen();
-    if (!m_handle) return;
-    // The oldest first, so that no gap opens between the numbers left; never the newest, whose
-    // number the next change's follows.
-    static const char kSql[] = "DELETE FROM head_changes WHERE seq <= min((SELECT MAX(seq) FROM head_changes) - ?1, "
-                               "(SELECT MIN(seq) FROM head_changes) + ?2)";
-    sqlite3_stmt* const statement = preparedOnce(m_handle, m_trimStatement, kSql);
-    const Reset reset{statement};
-    sqlite3_bind_int64(statement, 1, std::max<qint64>(keep, 1));
-    sqlite3_bind_int64(statement, 2, atMost);
-    if (sqlite3_step(statement) != SQLITE_DONE)
-        throw StorageError(std::string("head changes: ") + sqlite3_errmsg(m_handle));
-}
-
 bool SqliteStorage::signsInSecurely(qint64 id) {
     ensureOpen();
     if (!m_handle) return SqlStorage::signsInSecurely(id);
@@ -464,7 +360,7 @@ bool SqliteStorage::signsInSecurely(qint64 id) {
 }
 
 QList<QStringList> SqliteStorage::migrations() const {
-    return withIdentity(QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT")) << headChangeSchema();
+    return withIdentity(QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT"));
 }
 
 // ---- PostgreSQL --------------------------------------------------------------------------------
@@ -500,8 +396,7 @@ QString PostgresStorage::emailLockStatement() const {
 }
 
 QList<QStringList> PostgresStorage::migrations() const {
-    // Version 13 is SQLite's alone (headChangeSchema).
-    return withIdentity(QStringLiteral("BIGINT GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY")) << QStringList();
+    return withIdentity(QStringLiteral("BIGINT GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY"));
 }
 
 } // namespace chatserver

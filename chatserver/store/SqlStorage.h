@@ -233,9 +233,6 @@ public:
     // row became a QVariant first, which cost more than the query.
     std::optional<PollView> pollView(qint64 id) override;
     std::optional<PollView> pollHead(qint64 id) override;
-    std::optional<QList<qint64>> changedHeads() override;
-    void trimHeadChanges(qint64 keep, qint64 atMost) override;
-    qint64 listVersion(qint64 id) override;
     // Asked before every request on the plain port, nearly always of an account that never
     // signed in over TLS: through QtSql the look-up cost a tenth of a poll.
     bool signsInSecurely(qint64 id) override;
@@ -253,16 +250,10 @@ private:
     QString m_path;
     sqlite3* m_handle = nullptr; // the QtSql connection's own, while it is open
     std::unique_ptr<SqliteCheckpointer> m_checkpointer;
-    sqlite3_stmt* m_pollStatement = nullptr;    // prepared at the first poll
-    sqlite3_stmt* m_headStatement = nullptr;    // prepared at the first poll from memory
-    sqlite3_stmt* m_seenStatement = nullptr;    // prepared at the first write of last-seen times
-    sqlite3_stmt* m_secureStatement = nullptr;  // prepared at the first request on the plain port
-    sqlite3_stmt* m_changesStatement = nullptr; // prepared at the first poll from memory
-    sqlite3_stmt* m_trimStatement = nullptr;    // prepared at the writer's first round
-    sqlite3_stmt* m_versionStatement = nullptr; // prepared at the first poll from memory
-    // The number of the latest change to a poll head this connection has told of; none yet
-    // while nothing was asked since the connection opened.
-    std::optional<qint64> m_headsToldUpTo;
+    sqlite3_stmt* m_pollStatement = nullptr;   // prepared at the first poll
+    sqlite3_stmt* m_headStatement = nullptr;   // prepared at the first poll from memory
+    sqlite3_stmt* m_seenStatement = nullptr;   // prepared at the first write of last-seen times
+    sqlite3_stmt* m_secureStatement = nullptr; // prepared at the first request on the plain port
     // The file the connection opened; a path that no longer leads to it means writes go nowhere.
     quint64 m_device = 0;
     quint64 m_inode = 0;

@@ -210,22 +210,6 @@ public:
     // The same without the contacts: the user's own row, its list's version and its TLS mark,
     // for a server that keeps the list in memory.
     virtual std::optional<PollView> pollHead(qint64 id) = 0;
-    // The users whose poll head but its list's version (their own row but its last-seen time,
-    // their TLS mark) anyone changed since the last call on this connection, this connection
-    // included, for a server that keeps heads in memory; nullopt when this store cannot tell
-    // (or cannot tell now): keep none, and forget any kept.
-    virtual std::optional<QList<qint64>> changedHeads() { return std::nullopt; }
-    // The version of the user's list alone (see PollView::listVersion), for a head kept.
-    virtual qint64 listVersion(qint64 id) {
-        const std::optional<PollView> head = pollHead(id);
-        return head ? head->listVersion : 0;
-    }
-    // Forgets the oldest of the changes changedHeads() tells of, but the newest `keep`, at most
-    // `atMost` at a time.
-    virtual void trimHeadChanges(qint64 keep, qint64 atMost) {
-        Q_UNUSED(keep);
-        Q_UNUSED(atMost);
-    }
 
     // The user's contacts, in the order they were added (createdMs and loginPeer left empty).
     virtual QList<UserRecord> contactsOf(qint64 ownerId) = 0;

@@ -41,14 +41,6 @@ TEST_P(StoreTest, AnOlderStoreIsBroughtUpToDateAndANewerOneIsRefused) {
     // As a store made by the first release looks: no ordering index, no key, no kept handles,
     // counted IDs, nobody known to sign in over TLS.
     ASSERT_TRUE(servertest::execOnStore(address, {"DROP TABLE caller_events"}, &problem));
-    if (GetParam() == servertest::Backend::Sqlite) {
-        ASSERT_TRUE(servertest::execOnStore(address,
-                                            {"DROP TRIGGER users_head_added", "DROP TRIGGER users_head_removed",
-                                             "DROP TRIGGER users_head_changed", "DROP TRIGGER users_head_moved",
-                                             "DROP TABLE head_changes"},
-                                            &problem))
-            << problem.toStdString();
-    }
     ASSERT_TRUE(servertest::execOnStore(
         address,
         {"DROP TABLE ignored_requests", "DROP TABLE list_versions", "DROP TABLE secure_accounts",
@@ -85,32 +77,6 @@ TEST_P(StoreTest, AnOlderStoreIsBroughtUpToDateAndANewerOneIsRefused) {
     store.reset();
     ASSERT_TRUE(servertest::execOnStore(address, {"UPDATE schema_version SET version = 99"}, &problem));
     EXPECT_THROW(open(), chatserver::StorageError);
-}
-
-// Each change to what a poll reads of its user is told once to every other connection, whoever
-// wrote it; a last-seen time is none. A connection that asked too long ago, its changes trimmed
-// away, is told to forget everything rather than told of the later ones only.
-TEST_P(StoreTest, ChangesToPollHeadsAreToldOnceAndOneThatFellBehindForgetsAll) {
-    if (GetParam() != servertest::Backend::Sqlite) GTEST_SKIP() << "PostgreSQL servers read the head at every poll";
-    std::unique_ptr<chatserver::Storage> store = open(), other = open();
-    QList<qint64> ids;
-    for (const char* email : {"ann@example.org", "bob@example.org", "cy@example.org"})
-        ids.append(other->registerUser({email, "N", "user", "pc", "", "127.0.0.1", 1000, {}}).value_or(0));
-    EXPECT_FALSE(store->changedHeads()); // its first question: nothing kept yet
-    other->markOnline(ids[0], "127.0.0.1:5060", "127.0.0.1", 2000);
-    other->touch(ids[1], 3000);
-    ASSERT_EQ(other->flushPresence(), 0);
-    EXPECT_EQ(store->changedHeads(), QList<qint64>{ids[0]});
-    EXPECT_EQ(store->changedHeads(), QList<qint64>{});
-    other->markSignsInSecurely(ids[2], 4000);
-    EXPECT_EQ(store->changedHeads(), QList<qint64>{ids[2]});
-
-    for (const qint64 id : ids)
-        other->markOffline(id);
-    other->trimHeadChanges(1, 100);
-    EXPECT_FALSE(store->changedHeads());
-    other->markOnline(ids[1], "127.0.0.1:5060", "127.0.0.1", 5000);
-    EXPECT_EQ(store->changedHeads(), QList<qint64>{ids[1]});
 }
 
 // What the limits count of callers goes when no window reaches back to it, and beyond the cap the
