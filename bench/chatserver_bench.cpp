@@ -502,7 +502,8 @@ int main(int argc, char** argv) {
     if (mailing)
         line("  confirmation mails the relay has: %lld of %lld, %.1f s after the polls beside them ended",
              static_cast<long long>(mails()), static_cast<long long>(registered.size()), mailed.seconds());
-    // What it keeps in memory for the users who polled (their lists and rows) is most of this.
+    // Most of it is what the loops keep in memory for the users who polled: their contact lists and
+    // the contacts' records.
     line("  server resident memory at the end: %.0f MiB", rssMiB(server.processId()));
     server.terminate();
     server.waitForFinished(30000);
