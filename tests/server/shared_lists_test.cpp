@@ -1,7 +1,6 @@
 // Contact lists and last-seen times kept in memory by whatever answers a poll: two servers on one
 // PostgreSQL store, and the two serving loops of one server on SQLite.
 #include "ServerTestSupport.h"
-#include "chatserver/SecureAccounts.h"
 #include "chatserver/store/PendingPresence.h"
 
 using namespace servertest;
@@ -67,24 +66,6 @@ TEST_P(SharedListsTest, AChangeThroughOneIsInTheNextPollThroughTheOther) {
     EXPECT_EQ(annSees(), hidden);
     ASSERT_EQ(ann({"5", annId, handle}).code(), "5");
     EXPECT_EQ(annSees(), "1");
-}
-
-// What another program writes into the store (an operator's command, another server) is in the
-// next poll, whatever the one answering keeps in memory of the poller.
-TEST_P(SharedListsTest, WhatAnotherProgramWroteIsInTheNextPoll) {
-    for (int poll = 0; poll < 2; ++poll)
-        ASSERT_EQ(ann({"1", annId, "ann@example.org"}).code(), "1");
-    const QString store = fixture.server->config().store, refused = wire::codeText(wire::Code::Refused);
-    QString problem;
-    ASSERT_TRUE(execOnStore(store, {"UPDATE users SET email = 'ann@example.net' WHERE id = " + annId}, &problem))
-        << problem.toStdString();
-    EXPECT_EQ(ann({"1", annId, "ann@example.org"}).code(), refused);
-    EXPECT_EQ(ann({"1", annId, "ann@example.net"}).code(), "1");
-    ASSERT_TRUE(
-        execOnStore(store, {"INSERT INTO secure_accounts (user_id, since_ms) VALUES (" + annId + ", 1)"}, &problem))
-        << problem.toStdString();
-    EXPECT_EQ(ann({"1", annId, "ann@example.net"}).fields(),
-              (QStringList{refused, chatserver::SecureAccounts::refusalText()}));
 }
 
 // Bob polls only the other server (or loop) for longer than the presence time-out: the list
