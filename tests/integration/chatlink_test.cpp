@@ -2,7 +2,6 @@
 // servers that are hostile, slow or cannot be reached.
 #include "app/frmMain.h"
 #include "chatlink/ChatLink.h"
-#include "core/basEncrypt_Decrypt.h"
 #include "core/basMain.h"
 #include "forms/frmMngContacts.h"
 #include "platform/KVOSocket.h"
@@ -224,12 +223,20 @@ TEST_F(ChatLink, AServerThatGoesAwayLeavesContactsUnknownAndOneClickBringsItBack
 }
 
 // A slow server: requests made while an exchange is open wait for it, in order, each once, and
-// only a few; a request too many is refused in words.
+// only a few; a request too many is refused in words. However the server's writes cut a reply (in
+// its length prefix, between fields, inside a name), it is handled once, whole.
 TEST_F(ChatLink, RequestsMadeWhileAnExchangeIsOpenWaitTheirTurnOnceEach) {
-    auto slow = framed({"7", "Ann", "ann@x.org", "10.0.0.7", "1"});
-    slow.delayMs = 300;
-    for (int reply = 0; reply < 5; ++reply)
+    const QString users =
+        msg({"7", "7", "Ann", "ann@x.org", "10.0.0.7", "1", "8", "Bob", "bob@x.org", "10.0.0.8", "0"});
+    for (const QList<qsizetype>& cuts : QList<QList<qsizetype>>{{}, {1, 2}, {3, 12}, {9, 10, 11, 30, 31}, {}}) {
+        auto slow = Reply::framed(users);
+        slow.splitAt = cuts;
+        slow.delayMs = 300;
         server.enqueue(slow);
+    }
+    QStringList handled;
+    QObject::connect(&form.chatLink(), &chatlink::ChatLink::replyHandled, &form,
+                     [&](const QString&, const QString& reply) { handled << reply; });
     const QString poll = msg({"1", "42", "me@x.org"});
     form.show();
     QApplication::setActiveWindow(&form);
@@ -247,6 +254,10 @@ TEST_F(ChatLink, RequestsMadeWhileAnExchangeIsOpenWaitTheirTurnOnceEach) {
     EXPECT_EQ(server.connectionCount(), 5);
     for (int index = 0; index < 5; ++index)
         EXPECT_EQ(wire::unscrambled(wire::fromCp1252(server.request(index))), sent[index] + wire::kSep + kWan);
+    ASSERT_TRUE(testenv::waitFor([&] { return handled.size() == 5; }));
+    EXPECT_EQ(handled, QStringList(5, users));
+    EXPECT_EQ(form.LstUsers->rows().item(QStringLiteral("A8"))->Tag(), QStringLiteral("10.0.0.8"));
+    EXPECT_TRUE(env.logLines().isEmpty());
 }
 
 // The contacts manager stays open while its request goes, and says there what came of it: the
