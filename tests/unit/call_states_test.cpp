@@ -2,7 +2,6 @@
 // event matters: the scripted engine fires the session states exactly when the scene needs them,
 // and no window is built; what the window would show is read from the controller's signals.
 #include "call/control/CallController.h"
-#include "call/control/MediaText.h"
 #include "call/rtc/RtcEvents.h"
 #include "support/ScriptedRtc.h"
 #include "support/TestEnv.h"
@@ -208,20 +207,4 @@ TEST_F(CallStates, EveryCallIsReportedFromItsStartToOneEndSayingHowItEnded) {
         EXPECT_EQ(seen.back().phase, CallActivity::Phase::Ended);
         EXPECT_TRUE(idle());
     }
-}
-
-// What the status box says of a stream: which one, and why it stopped, failed or came back.
-TEST(MediaEvents, SayWhichStreamAndWhy) {
-    const std::tuple<long, long, long, const char*> cases[] = {
-        {rtc::RTCMET_STARTED, rtc::RTCMT_AUDIO_SEND, rtc::RTCMER_NORMAL, ""},
-        {rtc::RTCMET_FAILED, rtc::RTCMT_VIDEO_RECEIVE, rtc::RTCMER_NORMAL,
-         "VIDEO_RECEIVE: The media stream has failed."},
-        {rtc::RTCMET_FAILED, rtc::RTCMT_AUDIO_RECEIVE, rtc::RTCMER_NO_PORT,
-         "AUDIO_RECEIVE: The stream failed to start because a port was unavailable."},
-        {rtc::RTCMET_STOPPED, 99, rtc::RTCMER_HOLD,
-         "[ 99 ]: The stream was stopped/resumed as a result of the\r\nremote party putting the call on hold/resuming "
-         "it from hold."},
-    };
-    for (const auto& [type, media, reason, text] : cases)
-        EXPECT_EQ(callcontrol::mediaStatusText(type, media, reason), QString::fromLatin1(text)) << text;
 }
