@@ -3,33 +3,25 @@
 // ringing call shows a notification naming the caller and turns the tray icon to ringing; the
 // notification's actions answer or refuse it, and it goes away however the ring ends.
 #include "EngineWindow.h"
-#include "app/frmMain.h"
 #include "core/SettingsFiles.h"
-#include "core/basMain.h"
 #include "desktop/Autostart.h"
 #include "desktop/CallDesktop.h"
 #include "desktop/TrayIcon.h"
-#include "history/CallHistoryView.h"
 #include "support/Children.h"
 #include "support/Linphonec.h"
 #include "support/RawSipPeer.h"
 #include "support/ScriptedChatServer.h"
-#include "support/TestEnv.h"
 #include "wire/Codepage.h"
 #include "wire/Scramble.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDBusConnectionInterface>
-#include <QGroupBox>
 #include <QGuiApplication>
 #include <QMenu>
-#include <QPushButton>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
-#include <QTimer>
-#include <QTreeWidget>
 #include <csignal>
 #include <gtest/gtest.h>
 

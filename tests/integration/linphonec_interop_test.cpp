@@ -4,36 +4,20 @@
 // calls that are declined, ring out or reach nothing, each read in plain words (calls both ways,
 // ended from either side, are the video scene's; a call refused while it rings, the desktop's).
 #include "EngineWindow.h"
-#include "app/frmMain.h"
 #include "call/linphone/LinphoneEngine.h"
 #include "call/rtc/NetworkAddresses.h"
 #include "core/SettingsFiles.h"
-#include "core/basMain.h"
-#include "history/CallHistoryView.h"
 #include "platform/vb.h"
-#include "platform/widgets/Controls.h"
-#include "platform/widgets/MsgBox.h"
-#include "support/FrmMainCallAccess.h"
 #include "support/Linphonec.h"
-#include "support/TestEnv.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QGroupBox>
-#include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
-#include <QTimer>
-#include <QTreeWidget>
 #include <QUdpSocket>
 #include <gtest/gtest.h>
-#include <linphone++/linphone.hh>
 
 using testsupport::haveLinphonec;
 using testsupport::Linphonec;
@@ -41,14 +25,18 @@ using testsupport::Linphonec;
 namespace {
 
 // The main window with the real engine and one listed contact, Ann.
-struct Window : enginewindow::EngineWindow {
-    Window()
+class LinphonecInterop : public ::testing::Test, public enginewindow::EngineWindow {
+protected:
+    LinphonecInterop()
         : EngineWindow([](frmMain& window) {
               // Who the user registered as: a name with characters a SIP header must escape.
               basMain::writeDisplayNameFile(QStringLiteral("Zoë \"Z\" Brown"));
               window.setIdentity(basMain::identityFromFields({{}, {}, {}, QStringLiteral("zoe+chat@x.org")}));
           }) {
         FrmMainCallAccess::listContact(form, QStringLiteral("Ann"), QStringLiteral("ann@x.org"), {});
+    }
+    void SetUp() override {
+        if (!haveLinphonec()) GTEST_SKIP() << "linphonec is not installed";
     }
     // The status box once the engine's own words on the call's end are in, and the history's
     // newest outcome.
@@ -75,53 +63,46 @@ struct Window : enginewindow::EngineWindow {
 
 } // namespace
 
-TEST(LinphonecInterop, ACallArrivingWhileOursRingsIsTurnedAwayBusyAndOursCanBeCancelled) {
-    if (!haveLinphonec()) GTEST_SKIP() << "linphonec is not installed";
-    Window window;
+TEST_F(LinphonecInterop, ACallArrivingWhileOursRingsIsTurnedAwayBusyAndOursCanBeCancelled) {
     Linphonec callee(false); // lets our call ring
     ASSERT_TRUE(callee.started());
-    window.call(callee.address());
+    call(callee.address());
     ASSERT_TRUE(callee.says(QStringLiteral("Receiving new incoming call"))) << callee.output().toStdString();
     // It sees who calls: the display name (quotes escaped) and the e-mail address as user part.
     EXPECT_TRUE(callee.output().contains(QStringLiteral("from \"Zoë \\\"Z\\\" Brown\" <sip:zoe+chat%40x.org@")))
         << callee.output().toStdString();
-    ASSERT_EQ(window.caption(), QStringLiteral("Status: INPROGRESS"));
-    const auto ours = window.form.g_objSession;
+    ASSERT_EQ(caption(), QStringLiteral("Status: INPROGRESS"));
+    const auto ours = form.g_objSession;
 
-    Linphonec caller(false, Window::sipAddress());
+    Linphonec caller(false, sipAddress());
     ASSERT_TRUE(caller.started());
     // linphonec reports the refusal (486 Busy Here) as an error of its call.
     ASSERT_TRUE(caller.says(QStringLiteral(" error."))) << caller.output().toStdString();
     // Its end reaches the window and leaves our call as it was.
-    ASSERT_TRUE(testenv::waitFor([&] { return window.form.g_intIncomingCount == 0; }, 30000));
-    EXPECT_EQ(window.form.g_objSession, ours);
-    EXPECT_EQ(window.caption(), QStringLiteral("Status: INPROGRESS"));
+    ASSERT_TRUE(testenv::waitFor([&] { return form.g_intIncomingCount == 0; }, 30000));
+    EXPECT_EQ(form.g_objSession, ours);
+    EXPECT_EQ(caption(), QStringLiteral("Status: INPROGRESS"));
 
-    ASSERT_TRUE(window.form.cmdTerminate->isEnabled());
-    window.form.cmdTerminate->click();
-    EXPECT_TRUE(window.released());
+    ASSERT_TRUE(form.cmdTerminate->isEnabled());
+    form.cmdTerminate->click();
+    EXPECT_TRUE(released());
     EXPECT_TRUE(callee.says(QStringLiteral("ended"))) << callee.output().toStdString();
 }
 
-TEST(LinphonecInterop, AnUnansweredCallerIsNamedMissedInTheHistoryWhoseTabCountsItAndCallingBackConnects) {
-    if (!haveLinphonec()) GTEST_SKIP() << "linphonec is not installed";
-    Window window;
+TEST_F(LinphonecInterop, AnUnansweredCallerIsNamedMissedInTheHistoryWhoseTabCountsItAndCallingBackConnects) {
     QDateTime now(QDate(2026, 3, 1), QTime(9, 30));
     vb::setClockForTesting([&] { return now; });
-    QTabWidget& tabs = *window.form.SSTab1;
-    const int tab = tabs.indexOf(window.form.viewHistory);
-    QTreeWidget& list = *window.form.viewHistory->lstHistory;
+    QTabWidget& tabs = *form.SSTab1;
+    const int tab = tabs.indexOf(form.viewHistory);
+    QTreeWidget& list = *form.viewHistory->lstHistory;
     // Whether a call this short was encrypted before it ended is the security scene's.
     const auto row = [&] {
-        return enginewindow::historyRow(window.form)
-            .mid(0, history::CallHistoryView::kEncryption)
-            .join(" | ")
-            .toStdString();
+        return enginewindow::historyRow(form).mid(0, history::CallHistoryView::kEncryption).join(" | ").toStdString();
     };
-    Linphonec peer(true, Window::sipAddress()); // calls, then answers any call
+    Linphonec peer(true, sipAddress()); // calls, then answers any call
     QString ringing;
-    const auto giveUp = enginewindow::whenRinging(window.form, [&] {
-        ringing = window.caption();
+    const auto giveUp = enginewindow::whenRinging(form, [&] {
+        ringing = caption();
         peer.command("terminate");
     });
     ASSERT_TRUE(peer.started());
@@ -132,24 +113,23 @@ TEST(LinphonecInterop, AnUnansweredCallerIsNamedMissedInTheHistoryWhoseTabCounts
     const std::string address = peer.address().toStdString();
     EXPECT_EQ(row(),
               "2026-03-01 09:30 | In | Missed | Unknown caller: linphonec peer | sip:" + address + " |  | " + address);
-    ASSERT_TRUE(window.released());
+    ASSERT_TRUE(released());
     // linphonec answers a call back only once it has let go of the one it gave up (else: busy).
     ASSERT_TRUE(peer.says(QStringLiteral("ended"))) << peer.output().toStdString();
 
     // The user looks at the history and double-clicks the call: it goes back to the peer.
-    window.form.show();
+    form.show();
     tabs.setCurrentIndex(tab);
     EXPECT_EQ(tabs.tabText(tab), QStringLiteral("History"));
     now = now.addSecs(60);
     const QRect rowArea = list.visualItemRect(list.topLevelItem(0));
     QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, rowArea.center());
     QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, rowArea.center());
-    ASSERT_TRUE(
-        testenv::waitFor([&] { return window.caption().startsWith(QStringLiteral("Status: CONNECTED")); }, 30000))
-        << window.caption().toStdString();
+    ASSERT_TRUE(testenv::waitFor([&] { return caption().startsWith(QStringLiteral("Status: CONNECTED")); }, 30000))
+        << caption().toStdString();
     now = now.addSecs(75);
-    window.form.cmdTerminate->click();
-    EXPECT_TRUE(window.released());
+    form.cmdTerminate->click();
+    EXPECT_TRUE(released());
     EXPECT_EQ(row(), "2026-03-01 09:31 | Out | Answered | Unknown caller: linphonec peer | sip:" + address +
                          " | 1:15 | " + address);
     EXPECT_EQ(list.topLevelItemCount(), 2);
@@ -158,24 +138,23 @@ TEST(LinphonecInterop, AnUnansweredCallerIsNamedMissedInTheHistoryWhoseTabCounts
 // Ann quit without a word: her address takes the call's requests and never answers. The window
 // gives up within ten seconds and says so, in the status box and the history. With COLLOQ_SHOTS
 // set to a folder, the window is saved there.
-TEST(LinphonecInterop, ACallToAnAddressWhereNothingAnswersEndsUnreachableWithinTenSeconds) {
-    Window window;
+TEST_F(LinphonecInterop, ACallToAnAddressWhereNothingAnswersEndsUnreachableWithinTenSeconds) {
     QUdpSocket silent; // reads nothing, answers nothing
     ASSERT_TRUE(silent.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
     QElapsedTimer clock;
     clock.start();
-    window.call(QStringLiteral("127.0.0.1:%1").arg(silent.localPort()));
-    ASSERT_TRUE(testenv::waitFor([&] { return window.caption() == QStringLiteral("Status: INPROGRESS"); }));
-    ASSERT_TRUE(window.released(20000));
+    call(QStringLiteral("127.0.0.1:%1").arg(silent.localPort()));
+    ASSERT_TRUE(testenv::waitFor([&] { return caption() == QStringLiteral("Status: INPROGRESS"); }));
+    ASSERT_TRUE(released(20000));
     EXPECT_LT(clock.elapsed(), 12000);
-    const QString ending = window.ending();
-    EXPECT_TRUE(ending.startsWith(QStringLiteral("The other party is unreachable"))) << ending.toStdString();
+    const QString said = ending();
+    EXPECT_TRUE(said.startsWith(QStringLiteral("The other party is unreachable"))) << said.toStdString();
     if (const QString shots = qEnvironmentVariable("COLLOQ_SHOTS"); !shots.isEmpty()) {
-        window.form.show();
+        form.show();
         testenv::waitFor([] { return false; }, 300); // laid out
-        window.form.grab().save(QDir(shots).filePath(QStringLiteral("call-unreachable.png")));
+        form.grab().save(QDir(shots).filePath(QStringLiteral("call-unreachable.png")));
     }
-    EXPECT_EQ(window.outcome(), QStringLiteral("Unreachable"));
+    EXPECT_EQ(outcome(), QStringLiteral("Unreachable"));
 }
 
 // A person calls three times from the same window: linphonec refuses the first call while it
@@ -183,8 +162,7 @@ TEST(LinphonecInterop, ACallToAnAddressWhereNothingAnswersEndsUnreachableWithinT
 // that with 480 Temporarily Unavailable; left as it is, with 486 Busy Here, and busy is then all
 // the caller can be told. Each time the window reads why the call ended, above the engine's
 // words, and the history says the same; the window is ready for the next call.
-TEST(LinphonecInterop, TheCallerReadsWhyACallWasDeclinedOrNotAnswered) {
-    if (!haveLinphonec()) GTEST_SKIP() << "linphonec is not installed";
+TEST_F(LinphonecInterop, TheCallerReadsWhyACallWasDeclinedOrNotAnswered) {
     const struct {
         QByteArray sipSettings;
         bool declines;
@@ -196,18 +174,17 @@ TEST(LinphonecInterop, TheCallerReadsWhyACallWasDeclinedOrNotAnswered) {
          "No answer"},
         {"inc_timeout=3\n", false, "The other party is busy. Try again later.", "Busy"},
     };
-    Window window;
-    for (const auto& call : calls) {
-        SCOPED_TRACE(call.reason);
-        Linphonec callee(false, {}, false, 5090, QProcessEnvironment::systemEnvironment(), call.sipSettings);
+    for (const auto& test : calls) {
+        SCOPED_TRACE(test.reason);
+        Linphonec callee(false, {}, false, 5090, QProcessEnvironment::systemEnvironment(), test.sipSettings);
         ASSERT_TRUE(callee.started());
-        window.call(callee.address());
+        call(callee.address());
         ASSERT_TRUE(callee.says(QStringLiteral("Receiving new incoming call"))) << callee.output().toStdString();
-        if (call.declines) callee.command("terminate");
-        ASSERT_TRUE(window.released());
-        const QString ending = window.ending();
-        EXPECT_EQ(ending.section(QLatin1Char('\n'), 0, 0).trimmed().toStdString(), call.reason) << ending.toStdString();
-        EXPECT_EQ(window.outcome().toStdString(), call.outcome);
+        if (test.declines) callee.command("terminate");
+        ASSERT_TRUE(released());
+        const QString said = ending();
+        EXPECT_EQ(said.section(QLatin1Char('\n'), 0, 0).trimmed().toStdString(), test.reason) << said.toStdString();
+        EXPECT_EQ(outcome().toStdString(), test.outcome);
     }
 }
 

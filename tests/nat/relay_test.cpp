@@ -126,26 +126,23 @@ TEST_F(Relay, ACallGoesOnlyToAUserRegisteredHereUnderItsPort) {
 }
 
 TEST_F(Relay, ARegistrationNeedsTheChatServersCredentialForAPortOfThisRelay) {
-    struct Case {
+    const QByteArray refused = "SIP/2.0 401 Unauthorized";
+    const QByteArray notOurs = "SIP/2.0 403 Not a call address of this relay";
+    const struct {
         const char* what;
         QString name;
         qint64 expiry;
         QString password;
         QByteArray answer;
+    } cases[] = {
+        {"expired", "25000@127.0.0.1", QDateTime::currentSecsSinceEpoch() - 10, "", refused},
+        {"a password of someone's guessing", "25000@127.0.0.1", future(), "c2VjcmV0", refused},
+        {"for another relay", "25000@198.51.100.9", future(), "", notOurs},
+        {"for a port outside the block", "25004@127.0.0.1", future(), "", notOurs},
+        {"for the relay's own port", "5097@127.0.0.1", future(), "", notOurs},
+        {"as it should be", "25000@127.0.0.1", future(), "", "SIP/2.0 200 OK"},
     };
-    const Case cases[] = {
-        {"expired", "25000@127.0.0.1", QDateTime::currentSecsSinceEpoch() - 10, {}, "SIP/2.0 401 Unauthorized"},
-        {"a password of someone's guessing", "25000@127.0.0.1", future(), "c2VjcmV0", "SIP/2.0 401 Unauthorized"},
-        {"for another relay", "25000@198.51.100.9", future(), {}, "SIP/2.0 403 Not a call address of this relay"},
-        {"for a port outside the block",
-         "25004@127.0.0.1",
-         future(),
-         {},
-         "SIP/2.0 403 Not a call address of this relay"},
-        {"for the relay's own port", "5097@127.0.0.1", future(), {}, "SIP/2.0 403 Not a call address of this relay"},
-        {"as it should be", "25000@127.0.0.1", future(), {}, "SIP/2.0 200 OK"},
-    };
-    for (const Case& c : cases)
+    for (const auto& c : cases)
         EXPECT_EQ(registerAs(c.name, c.expiry, c.password), c.answer) << c.what;
 }
 
