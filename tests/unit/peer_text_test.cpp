@@ -123,15 +123,8 @@ TEST(CallHistoryFolding, AStrangersRepeatedCallsFoldIntoOneRowAndNeverPushOutThe
     history::CallHistory store(env.path(QStringLiteral("CallHistory.sqlite")), 4);
     quint64 serial = 0;
     const auto ended = [&](const QString& address, bool contact, Outcome outcome) {
-        CallActivity call;
-        call.call = ++serial;
-        call.phase = CallActivity::Phase::Ended;
-        call.outcome = outcome;
-        call.incoming = true;
-        call.name = contact ? QStringLiteral("Ann") : QStringLiteral("Unknown caller");
-        call.address = address;
-        call.contact = contact;
-        store.record(call);
+        const QString name = contact ? QStringLiteral("Ann") : QStringLiteral("Unknown caller");
+        store.record({++serial, CallActivity::Phase::Ended, outcome, true, name, {}, address, contact, {}});
         now = now.addSecs(60);
     };
     ended(QStringLiteral("10.0.0.1:5060"), true, Outcome::Missed);

@@ -40,9 +40,7 @@ TEST(Md5, AFileWhateverTheBlockSizeAndItsBytesInMemoryHaveOneDigest) {
 TEST(Scrambling, AKnownVectorAndRoundTripsOfEveryCodeAndOfLongTexts) {
     testenv::TestEnv env;
     // What a server-address file holds, byte for byte: every character shifted by the key, wrapping.
-    const QString record = QStringLiteral("10.1.2.3\u00D4"
-                                          "19991\u00D4"
-                                          "42\u00D4me@x.org");
+    const QString record = QStringLiteral("10.1.2.3\u00D419991\u00D442\u00D4me@x.org");
     QString text = record;
     basEncrypt_Decrypt::EncryptText(text);
     EXPECT_EQ(wire::toCp1252(text).toHex(), "a953a085655899a3f97da66b5da7226d904bc79961dd7fe795d9");
@@ -96,10 +94,7 @@ TEST(Validators, ServerAddressAndPortUserIdAndEmailWithTheirMessages) {
         {user("1", "ann.example.com@"), false,
          QStringLiteral("Your @sign can not be the last character in your email address!")},
         // Any ending a domain can have, but a domain it must be.
-        {user("1", "ann@b\xFC"
-                   "cher.De"),
-         true,
-         {}},
+        {user("1", "ann@b\xFCro.De"), true, {}},
         {user("1", "ann@examplecom"), false, domain},
         {user("1", "ann@10.0.0.1"), false, domain},
         {user("1", "ann@example..org"), false, domain},
@@ -108,6 +103,9 @@ TEST(Validators, ServerAddressAndPortUserIdAndEmailWithTheirMessages) {
         {user("1", "a@b.co"), true, {}}, // exactly six characters
         {user("1", "ann\xD4x@example.com"), false, unsafe},
         {user("1", "ann@ex\x85mple.com"), false, unsafe},
+        {{{}, {}, "1", QStringLiteral("ann@\u4f8b\u3048.jp")},
+         false,
+         QStringLiteral("Your email address may not contain \u4f8b\u3048!")},
     };
     for (const auto& c : cases) {
         QString message = QStringLiteral("stale");
@@ -118,7 +116,7 @@ TEST(Validators, ServerAddressAndPortUserIdAndEmailWithTheirMessages) {
 }
 
 // What the wire's code page cannot carry would reach others as "?": refused, naming the characters.
-TEST(Validators, NamesAndAddressesReachOthersAsTyped) {
+TEST(Validators, NamesReachOthersAsTyped) {
     const struct {
         QString name;
         QString refused; // the characters the message names; empty: accepted
@@ -135,9 +133,6 @@ TEST(Validators, NamesAndAddressesReachOthersAsTyped) {
                   c.refused)
             << message.toStdString();
     }
-    QString message;
-    EXPECT_FALSE(basMain::fnCheckIpOrEmailFormat({{}, {}, "1", QStringLiteral("ann@\u4f8b\u3048.jp")}, false, message));
-    EXPECT_EQ(message, QStringLiteral("Your email address may not contain \u4f8b\u3048!"));
 }
 
 // A code is read only as its exact digits: a peer's padded or signed code is no code at all.
