@@ -117,18 +117,15 @@ TEST_F(ClientTls, ThePinnedKeyKeepsADowngradeFromTheIdentityAndTheFiles) {
     EXPECT_EQ(env.boxes().size(), 1);
     EXPECT_EQ(form->identity().userId, id); // thought better of it
     env.answerBoxesWith(vb::vbYes);
-    const quint64 asked = requestsOn(server->server->chatTlsListener());
     form->cmdNewId->click();
     ASSERT_TRUE(servertest::waitFor([&] { return form->identity().userId != id; }))
         << form->txtStatus->toPlainText().toStdString();
+    // (What becomes of the old ID and the new one at the server is tls_test's.)
     const QString fresh = form->identity().userId;
-    EXPECT_GT(requestsOn(server->server->chatTlsListener()), asked);
     EXPECT_EQ(requestsOn(server->server->chatListener()), 0u);
     EXPECT_EQ(testenv::readScrambledFile(env.path("RTC_Chat.kvo")),
               QStringList({kAddress.toString(), QString::number(kPort), fresh, "ann@example.com"}).join(S));
     EXPECT_TRUE(form->txtStatus->toPlainText().startsWith("Your account has a new ID now"));
-    EXPECT_FALSE(server->server->storage().findUser(id.toLongLong()));
-    EXPECT_TRUE(server->server->storage().signsInSecurely(fresh.toLongLong()));
 
     const QList<QByteArray> before = clientFiles();
 

@@ -59,12 +59,9 @@ TEST_P(ContactRequestsTest, WaitingEntriesTellNothingAndIgnoringTellsTheSenderNo
     for (const wire::ContactRequestEntry& entry : waiting)
         EXPECT_TRUE(entry.kind == Kind::Waiting && entry.name.isEmpty() && entry.handle.size() == 16);
 
-    // Ann is asked by both, with the names and addresses they gave, in the order they asked.
+    // Ann is asked by both, in the order they asked (as her client shows them: client_server_test).
     const QList<wire::ContactRequestEntry> annSees = requestsOf(ann);
     ASSERT_EQ(annSees.size(), 2);
-    EXPECT_EQ(annSees[0].kind, Kind::Asking);
-    EXPECT_EQ((QStringList{annSees[0].name, annSees[0].email, annSees[1].name}),
-              (QStringList{"CARL", carl.email, "DAVE"}));
     // Adding Carl back makes him the row the request named, and neither is asked any more.
     EXPECT_EQ(send({"4", ann.id, carl.email}, ann.octet).fields().mid(1, 2), (QStringList{annSees[0].handle, "CARL"}));
     EXPECT_TRUE(requestsOf(carl).isEmpty());
