@@ -226,11 +226,12 @@ TEST_F(ChatLink, AServerThatGoesAwayLeavesContactsUnknownAndOneClickBringsItBack
 // only a few; a request too many is refused in words. However the server's writes cut a reply (in
 // its length prefix, between fields, inside a name), it is handled once, whole.
 TEST_F(ChatLink, RequestsMadeWhileAnExchangeIsOpenWaitTheirTurnOnceEach) {
-    const QString users =
-        msg({"7", "7", "Ann", "ann@x.org", "10.0.0.7", "1", "8", "Bob", "bob@x.org", "10.0.0.8", "0"});
-    for (const QList<qsizetype>& cuts : QList<QList<qsizetype>>{{}, {1, 2}, {3, 12}, {9, 10, 11, 30, 31}, {}}) {
+    const QString ann = msg({"7", "Ann", "ann@x.org", "10.0.0.7", "1"});
+    const QString users = msg({"7", ann, msg({"8", "Bob", "bob@x.org", "10.0.0.8", "0"})});
+    const QList<QList<qsizetype>> cuts{{}, {1, 2}, {3, 12}, {9, 10, 11, 30, 31}, {}};
+    for (const QList<qsizetype>& at : cuts) {
         auto slow = Reply::framed(users);
-        slow.splitAt = cuts;
+        slow.splitAt = at;
         slow.delayMs = 300;
         server.enqueue(slow);
     }

@@ -194,7 +194,8 @@ TEST_F(CallWindow, CallingAContactShownOffAsksFirst) {
     QWidget* rows = form.LstUsers->viewport();
     const QPoint at = form.LstUsers->visualRect(form.LstUsers->model()->index(0, 1)).center();
     QTest::mouseClick(rows, Qt::LeftButton, {}, at);
-    QMouseEvent twice(QEvent::MouseButtonDblClick, at, rows->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, {});
+    const QPoint global = rows->mapToGlobal(at);
+    QMouseEvent twice(QEvent::MouseButtonDblClick, at, global, Qt::LeftButton, Qt::LeftButton, {});
     QApplication::sendEvent(rows, &twice);
     QTest::mouseRelease(rows, Qt::LeftButton, {}, at);
     ASSERT_EQ(env.boxes().size(), 3);

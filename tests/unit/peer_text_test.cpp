@@ -118,13 +118,14 @@ TEST(RingPolicy, TheSettingsFileIsScrambledAndAnythingElseThereReadsAsOff) {
 TEST(CallHistoryFolding, AStrangersRepeatedCallsFoldIntoOneRowAndNeverPushOutTheContacts) {
     testenv::TestEnv env;
     using Outcome = CallActivity::Outcome;
+    using Phase = CallActivity::Phase;
     QDateTime now(QDate(2026, 3, 1), QTime(9, 0));
     vb::setClockForTesting([&] { return now; });
     history::CallHistory store(env.path(QStringLiteral("CallHistory.sqlite")), 4);
     quint64 serial = 0;
     const auto ended = [&](const QString& address, bool contact, Outcome outcome) {
         const QString name = contact ? QStringLiteral("Ann") : QStringLiteral("Unknown caller");
-        store.record({++serial, CallActivity::Phase::Ended, outcome, true, name, {}, address, contact, {}});
+        store.record({++serial, Phase::Ended, outcome, true, name, {}, address, contact, {}});
         now = now.addSecs(60);
     };
     ended(QStringLiteral("10.0.0.1:5060"), true, Outcome::Missed);
