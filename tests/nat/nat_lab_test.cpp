@@ -98,11 +98,9 @@ protected:
     }
 
     static void TearDownTestSuite() {
-        for (auto& [host, client] : clients)
-            client->stop();
-        clients.clear();
+        clients.clear(); // each program is stopped as it goes
         for (auto* program : {&server, &turn, &relay})
-            if (*program) (*program)->stop();
+            program->reset();
         if (labUp) lab({QStringLiteral("down"), prefix});
         dir.reset();
     }
