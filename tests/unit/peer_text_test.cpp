@@ -1,6 +1,6 @@
 // What callers send, as the program shows and keeps it: one clean line of their text, a name
-// only the facts of the call can make a contact's, the ring settings and the refusal of a
-// stranger who keeps calling, and a history that folds a caller's repeated calls and keeps the
+// only the facts of the call can make a contact's, the refusal of a stranger who keeps calling,
+// and a history that folds a caller's repeated calls and keeps the
 // contacts' rows whatever strangers do.
 #include "core/CallerIdentity.h"
 #include "core/RingPolicy.h"
@@ -9,7 +9,6 @@
 #include "support/TestEnv.h"
 #include "wire/PeerText.h"
 
-#include <QFile>
 #include <gtest/gtest.h>
 
 namespace {
@@ -99,20 +98,6 @@ TEST(RingPolicy, AStrangerWhoGoesOnCallingStaysRefusedUntilQuietForLong) {
     EXPECT_EQ(policy.decide(false, mallory, now), Decision::Ring);
     policy.noteUnanswered(false, mallory, now);
     EXPECT_EQ(policy.decide(false, mallory, now), Decision::Ring); // counting starts again
-}
-
-TEST(RingPolicy, TheSettingsFileIsScrambledAndAnythingElseThereReadsAsOff) {
-    testenv::TestEnv env;
-    basMain::writeRingSettings({true, true});
-    QFile file(basMain::ringSettingsFilePath());
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_FALSE(file.readAll().contains("do-not-disturb"));
-    file.close();
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray(100000, 'x'));
-    file.close();
-    const basMain::RingSettings read = basMain::readRingSettings();
-    EXPECT_FALSE(read.contactsOnly || read.doNotDisturb);
 }
 
 TEST(CallHistoryFolding, AStrangersRepeatedCallsFoldIntoOneRowAndNeverPushOutTheContacts) {

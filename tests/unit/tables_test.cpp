@@ -136,7 +136,7 @@ TEST(Validators, NamesReachOthersAsTyped) {
 }
 
 // A code is read only as its exact digits: a peer's padded or signed code is no code at all.
-TEST(MessageCodes, ReadExactlyAndRequestsBuiltFieldByField) {
+TEST(MessageCodes, AreReadOnlyAsTheirExactDigits) {
     const struct {
         const char* text;
         std::optional<wire::Code> code;
@@ -148,14 +148,6 @@ TEST(MessageCodes, ReadExactlyAndRequestsBuiltFieldByField) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(wire::codeOf(QString::fromLatin1(c.text)), c.code) << c.text;
-
-    const QString sep(wire::kSep);
-    const QString request = wire::request(wire::Code::AddContact, {"42", "ann@x.org"});
-    EXPECT_EQ(request, "4" + sep + "42" + sep + "ann@x.org");
-    EXPECT_TRUE(wire::isRequest(request, wire::Code::AddContact));
-    EXPECT_FALSE(wire::isRequest(request, wire::Code::RemoveContact));
-    EXPECT_FALSE(wire::isRequest("4", wire::Code::AddContact)); // a code alone is no request
-    EXPECT_FALSE(wire::isRequest("44" + sep + "1", wire::Code::AddContact));
 }
 
 TEST(SiteDateStamps, LaterOrNot) {
