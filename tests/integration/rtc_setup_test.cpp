@@ -69,21 +69,13 @@ protected:
 
 } // namespace
 
-// The engine module as the program loads it: a real engine whose errors reach the window as the
-// window's own errors, and no engine at all from a file that is missing or is no engine module.
-TEST(EngineModule, GivesARealEngineWhoseErrorsAreTheWindowsOwnAndNothingFromAWrongFile) {
+// The engine module as the program loads it: a real engine, and no engine at all from a file that
+// is missing or is no engine module.
+TEST(EngineModule, GivesARealEngineAndNothingFromAWrongFile) {
     const std::shared_ptr<rtc::IRTCClient2> engine = rtc::loadEngineModule()();
     ASSERT_TRUE(engine);
     engine->InitializeEx(rtc::RTCIF_DISABLE_UPNP);
     EXPECT_FALSE(engine->get_NetworkAddresses(false, false).isEmpty());
-    try {
-        engine->InitializeEx(rtc::RTCIF_DISABLE_UPNP);
-        ADD_FAILURE() << "a second start was taken";
-    } catch (const std::exception& error) {
-        vb::Err().set(error);
-        EXPECT_EQ(vb::Err().Number, rtc::kRtcErrUnexpected);
-        EXPECT_EQ(vb::Err().Description, "The call engine is already initialized.");
-    }
     engine->Shutdown();
 
     QTemporaryDir dir;
@@ -224,7 +216,6 @@ TEST_F(CallWindow, NoSoundIsToldOnceAndThePicturesSayWhoseTheyAreAndWhenNoneCome
     const QLabel& noSound = *form.barCallStatus->lblNoSound;
     EXPECT_EQ(noSound.text(), "No microphone found: calls connect, but the other party cannot hear you.");
     const VideoCaptions& captions = *form.captionsVideo;
-    EXPECT_TRUE(captions.lblSentName->text() == QStringLiteral("You") && !captions.lblSentName->isHidden());
     const auto video = [&](long type) {
         rtc->fire(rtc::RTCE_MEDIA, std::make_shared<rtc::MediaEventData>(type, rtc::RTCMT_VIDEO_RECEIVE, 0));
     };

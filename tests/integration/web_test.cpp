@@ -114,7 +114,6 @@ TEST_F(WebGetTest, AnEndlessReplyIsCutAndTheWaitEndsOnItsOwn) {
     EXPECT_EQ(flooded.size(), web::kMaxReplyChars);
     EXPECT_TRUE(flooded.startsWith(wire::fromCp1252(head)));
     const QString dripped = get(QStringLiteral("drip.asp"));
-    EXPECT_TRUE(dripped.startsWith(wire::fromCp1252(head)));
     EXPECT_LT(dripped.size(), web::kMaxReplyChars);
     EXPECT_LT(testenv::residentBytes() - before, 200LL * 1024 * 1024);
     // The client hung up on both while they were still sending.

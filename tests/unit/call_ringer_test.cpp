@@ -1,6 +1,6 @@
-// The ringing of an incoming call without a window: how often it rings, what stops it and an engine
-// that cannot ring. How each ringing call ends (answered by hand or by Auto, refused, given up) is
-// call_states_test's, through the call controller.
+// The ringing of an incoming call without a window: what stops it and an engine that cannot ring.
+// How each ringing call ends (answered by hand or by Auto, refused, given up, or nobody answering)
+// is call_states_test's, through the call controller.
 #include "call/control/CallRinger.h"
 #include "support/ScriptedRtc.h"
 #include "support/TestEnv.h"
@@ -28,21 +28,7 @@ protected:
         CallRinger::setCheckMsForTesting(0);
     }
     void TearDown() override { CallRinger::setCheckMsForTesting(-1); }
-    int rings() const { return rtc->count(QStringLiteral("PlayRing(0, 1)")); }
-    bool over() {
-        return testenv::waitFor([this] { return !ringer.ringing(); });
-    }
 };
-
-// A call nobody answers rings at once and then every so often, to the last check.
-TEST_F(Ringing, RingsAtOnceAndEverySoOftenUntilNobodyAnswered) {
-    const auto session = rtc->incomingSession();
-    ringer.start(session);
-    EXPECT_EQ(rings(), 1);
-    ASSERT_TRUE(over());
-    EXPECT_EQ(rings(), 1 + CallRinger::kRingChecks / CallRinger::kRingEvery);
-    EXPECT_EQ(timedOut.count(), 1);
-}
 
 // The end of another session (a caller turned away meanwhile) leaves the ringing alone; the window
 // going stops it without a word.

