@@ -196,15 +196,12 @@ TEST_F(ChatLink, AServerThatGoesAwayLeavesContactsUnknownAndOneClickBringsItBack
     ASSERT_TRUE(testenv::waitFor([] { return !g_strAltServerBase.isEmpty(); }, kLongWait));
     EXPECT_TRUE(form.txtStatus->toPlainText().startsWith(QStringLiteral("The chat server cannot be reached; the user "
                                                                         "list now comes from the alternate server.")));
-    // An addition and a removal: each is lost, and the user is told.
-    for (const QStringList& change : {QStringList{"4", "42", "bob@x.org"}, QStringList{"5", "42", "A7"}}) {
-        form.txtStatus->clear();
-        exchange(msg(change));
-        ASSERT_TRUE(testenv::waitFor(
-            [&] { return form.txtStatus->toPlainText().contains(QStringLiteral("the contact list was not changed")); },
-            kLongWait))
-            << change.first().toStdString();
-    }
+    // A removal is lost, and the user is told (a lost addition is the contacts manager test's).
+    form.txtStatus->clear();
+    exchange(msg({"5", "42", "A7"}));
+    ASSERT_TRUE(testenv::waitFor(
+        [&] { return form.txtStatus->toPlainText().contains(QStringLiteral("the contact list was not changed")); },
+        kLongWait));
     int step = 0;
     form.pollUsersOnLine(step); // the pages cannot be reached from here either
     EXPECT_EQ(ann->Text(), QStringLiteral("unknown"));
