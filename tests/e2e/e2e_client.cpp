@@ -138,7 +138,6 @@ private:
         }
         if (command == "addback") return clicked(form->findChild<QPushButton*>("cmdAddBack"));
         if (command == "back") return clicked(form->cmdBackToServer); // to the chat server again
-        if (command == "refresh") return clicked(form->cmdRefresh);   // what F5 presses
         if (command == "connect") return clicked(form->cmdConnect);
         if (command == "terminate") return clicked(form->cmdTerminate);
         if (command == "click") {

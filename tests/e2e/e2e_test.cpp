@@ -112,10 +112,8 @@ bool quits(Client& client) {
     return client.command("quit") == "ok" && client.waitFinished();
 }
 
-// Calls that connect between two such clients are the NAT lab's (scenario 1 places them on public addresses);
-// their keys, codes and SRTP on the wire are call_security_test's, their pictures video_window_test's.
-// Calls that do not connect (declined, not answered, unreachable) are read by the caller in
-// linphonec_interop_test, and answered so by the callee's engine in sip_attack_test.
+// Calls between two such clients are the NAT lab's (scenario 1 is on public addresses); the
+// window's side of calls is the integration tests'.
 TEST_F(EndToEnd, RegisterAddAndBeAddedBackSeeQuitAndAlternateServer) {
     ASSERT_TRUE(dir.isValid());
     {
@@ -132,9 +130,7 @@ TEST_F(EndToEnd, RegisterAddAndBeAddedBackSeeQuitAndAlternateServer) {
     ASSERT_TRUE(startServer(true)) << server->errors().toStdString();
 
     // Registration: each client registers through its dialog at its first start, and its user
-    // opens the link the server mailed. A client that has just registered does not poll in that
-    // run, so each then quits (signing off) and starts again as a registered user, the way it
-    // starts every day from then on.
+    // opens the link the server mailed; then it starts again as it will every day from then on.
     std::unique_ptr<Client> ann;
     std::unique_ptr<Client> bob;
     for (auto [client, user] : {std::pair{&ann, kAnn}, std::pair{&bob, kBob}}) {
@@ -151,13 +147,10 @@ TEST_F(EndToEnd, RegisterAddAndBeAddedBackSeeQuitAndAlternateServer) {
     }
 
     // Contacts: Ann adds Bob by e-mail through the contacts manager while her quick polls go on.
-    // Until he adds her back she sees him waiting, also after she starts again; Bob, at his next
-    // start, is told that she wants to reach him, and his Add back puts each on the other's list
-    // on line, with the name and call address the other registered.
+    // Until he adds her back she sees him waiting; Bob, at his next start, is told that she wants
+    // to reach him, and his Add back puts each on the other's list on line, with the name and call
+    // address the other registered.
     ASSERT_EQ(ann->command("add " + kBob.email), "ok");
-    ASSERT_TRUE(sees(*ann, kBob.email, "Waiting"));
-    ASSERT_TRUE(quits(*ann));
-    ASSERT_TRUE(ann = startClient(kAnn));
     ASSERT_TRUE(sees(*ann, kBob.email, "Waiting"));
     ASSERT_TRUE(quits(*bob));
     ASSERT_TRUE(bob = startClient(kBob));
@@ -168,9 +161,6 @@ TEST_F(EndToEnd, RegisterAddAndBeAddedBackSeeQuitAndAlternateServer) {
     ASSERT_TRUE(sees(*bob, kAnn.email, "On"));
     EXPECT_EQ(ann->row(kBob.email).mid(1), (QStringList{kBob.name, kBob.email, bob->state("address")}));
     EXPECT_EQ(bob->row(kAnn.email).mid(1), (QStringList{kAnn.name, kAnn.email, ann->state("address")}));
-    EXPECT_NE(ann->state("address"), bob->state("address"));
-    // Both still talk to the chat server itself.
-    EXPECT_EQ(ann->state("alt") + bob->state("alt"), "");
 
     // Registrations, log-ins and polls as recorded on the way: neither ID nor e-mail address can
     // be read off the chat link.
@@ -180,17 +170,6 @@ TEST_F(EndToEnd, RegisterAddAndBeAddedBackSeeQuitAndAlternateServer) {
     }
 
     // Bob quits; once his presence times out Ann sees him off line.
-    ASSERT_TRUE(quits(*bob));
-    ASSERT_TRUE(sees(*ann, kBob.email, "Off"));
-
-    // Ann's polls slow to none; Bob starts again and, once his log-in is answered, Refresh (F5)
-    // on Ann's window shows him on line.
-    ASSERT_EQ(ann->command("tick 1000000"), "ok");
-    ASSERT_TRUE(bob = startClient(kBob));
-    ASSERT_TRUE(waitUntil([&] { return !bob->row(kAnn.email).isEmpty(); }));
-    ASSERT_EQ(ann->command("refresh"), "ok");
-    ASSERT_TRUE(sees(*ann, kBob.email, "On"));
-    ASSERT_EQ(ann->command("tick 50"), "ok");
     ASSERT_TRUE(quits(*bob));
     ASSERT_TRUE(sees(*ann, kBob.email, "Off"));
 
@@ -208,7 +187,6 @@ TEST_F(EndToEnd, RegisterAddAndBeAddedBackSeeQuitAndAlternateServer) {
     ASSERT_TRUE(waitUntil([&] { return ann->row(kBob.email).value(3) == bobAgain; }));
     ASSERT_TRUE(sees(*ann, kBob.email, "On"));
     ASSERT_TRUE(sees(*bob, kAnn.email, "On"));
-    EXPECT_FALSE(bob->state("alt").isEmpty());
 
     // The chat server answers again: Ann's window says so, and one click takes her back to it,
     // where she still sees Bob on line.

@@ -391,8 +391,6 @@ TEST_F(NatLab, AStrangerNamingAContactsRelayAddressIsAStrangerThroughTheRelay) {
         << bob.command("state").toStdString();
     EXPECT_EQ(bob.command(QStringLiteral("terminate")), "ok");
     EXPECT_FALSE(mallory.waitFor("SIP/2.0 603", "INVITE", 20'000).isEmpty());
-    ASSERT_EQ(bob.command(QStringLiteral("auto 1")), "ok");
-    ASSERT_EQ(bob.command(QStringLiteral("contacts-only 1")), "ok");
 }
 
 // linphonec, a SIP peer that does not look for a media path, on a public address: a client
@@ -422,16 +420,14 @@ TEST_F(NatLab, LinphonecOnAPublicAddressCallsAndIsCalledThroughRouters) {
         QThread::msleep(1000);
         ASSERT_EQ(caller.command(QStringLiteral("row ") + linphonecAddress), "ok");
         const QStringList rows = caller.command(QStringLiteral("rows")).mid(3).split(QLatin1Char(';'));
-        qsizetype row = 0;
-        while (row < rows.size() && rows[row].section(QLatin1Char(','), 3, 3) != linphonecAddress)
-            ++row;
+        const qsizetype row = rows.indexOf(QStringLiteral("On,,%1,%1").arg(linphonecAddress));
+        ASSERT_GE(row, 0) << rows.join(';').toStdString();
         ASSERT_EQ(caller.command(QStringLiteral("click %1").arg(row)), "ok");
         ASSERT_EQ(caller.command(QStringLiteral("connect")), "ok");
         EXPECT_TRUE(frameIs(caller, kConnected, 30'000)) << caller.command("state").toStdString();
         const Datagrams heard = media(caller.name());
         EXPECT_GE(heard.in, kMinDatagrams);
         EXPECT_GE(heard.out, kMinDatagrams);
-        std::printf("s2a (behind NAT) calls linphonec: path %s\n", qPrintable(caller.state(QStringLiteral("path"))));
         caller.command(QStringLiteral("terminate"));
         EXPECT_TRUE(idle(caller));
     }
@@ -448,10 +444,8 @@ TEST_F(NatLab, LinphonecOnAPublicAddressCallsAndIsCalledThroughRouters) {
         const QString shown = callee.state(QStringLiteral("frame"));
         EXPECT_TRUE(shown.endsWith(linphonecAddress) && !shown.contains(QStringLiteral("Unknown caller")))
             << shown.toStdString();
-        // linphonec looks for no way through routers: it sends to the address in the client's
-        // answer, which behind a router reaches nobody, so no key exchange ends either. Once the
-        // client has told its user the call is not encrypted its media goes out, and it says
-        // which path the call has.
+        // linphonec sends to the address in the client's answer, which behind a router reaches
+        // nobody, so no key exchange ends: the call goes on "not encrypted", its media going out.
         EXPECT_TRUE(waitUntil(
             [&] { return callee.state(QStringLiteral("security")).startsWith(QStringLiteral("Not encrypted")); },
             15'000))
@@ -459,9 +453,6 @@ TEST_F(NatLab, LinphonecOnAPublicAddressCallsAndIsCalledThroughRouters) {
         const Datagrams heard = media(callee.name());
         EXPECT_GE(heard.out, kMinDatagrams);
         EXPECT_EQ(callee.state(QStringLiteral("path")), "no-ice");
-        std::printf("linphonec calls s3b (behind NAT) at %s: path %s, datagrams in/out %lld/%lld\n",
-                    qPrintable(relayed), qPrintable(callee.state(QStringLiteral("path"))),
-                    static_cast<long long>(heard.in), static_cast<long long>(heard.out));
         callee.command(QStringLiteral("terminate"));
         EXPECT_TRUE(idle(callee));
     }
