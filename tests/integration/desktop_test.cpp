@@ -172,6 +172,18 @@ TEST_F(DesktopCalls, ARingingCallIsNotifiedAndShownInTheTrayAndTheNotificationAn
     EXPECT_EQ(env.boxes().size(), 1); // the notice that it runs on in the tray, once
     enginewindow::unload(form);
 
+    // A ringing call's notification does not outlive the program that asked for it.
+    {
+        desktop::CallDesktop calls;
+        CallActivity ring;
+        ring.call = 1;
+        ring.incoming = true;
+        calls.follow(ring);
+        ASSERT_TRUE(testenv::waitFor([&] { return hosts.shown() == 1; }));
+    }
+    // The daemon takes it away once it has heard the close, a moment later on a busy machine.
+    EXPECT_TRUE(testenv::waitFor([&] { return hosts.shown() == 0; }, 5000));
+
     // A flood of missed calls shows five, then one notification that counts the rest.
     desktop::CallDesktop calls;
     CallActivity missed;

@@ -3,6 +3,7 @@
 // picture boxes of the main window, whichever side calls, answers or hangs up.
 #include "EngineWindow.h"
 #include "call/rtc/RtcEvents.h"
+#include "callui/VideoCaptions.h"
 #include "callui/VideoViewer.h"
 #include "platform/widgets/Controls.h"
 #include "support/Linphonec.h"
@@ -11,6 +12,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLabel>
 #include <QScreen>
 #include <QSet>
 #include <QTest>
@@ -86,6 +88,11 @@ TEST(VideoWindows, TwentyVideoCallsInARowEitherWayAndTheBigWindowOutlivesItsCall
         else
             form.cmdConnect->click();
         ASSERT_TRUE(testenv::waitFor([&] { return form.g_blnCallConnected; }, 30000)) << peer.output().toStdString();
+        // Whoever called, the peer is the listed contact, named so once the window shows the call.
+        EXPECT_TRUE(testenv::waitFor([&] {
+            return form.fraStatus->title() == QStringLiteral("Status: CONNECTED User: Peer    peer@x.org");
+        })) << form.fraStatus->title().toStdString();
+        EXPECT_EQ(form.captionsVideo->lblReceivedName->text(), "Peer");
         // The pictures reach both boxes on the first calls.
         if (call < kBigCall) {
             EXPECT_TRUE(picturesShown()) << "send " << distinctColours(form.picVideoS) << " receive "
@@ -97,7 +104,12 @@ TEST(VideoWindows, TwentyVideoCallsInARowEitherWayAndTheBigWindowOutlivesItsCall
             ASSERT_TRUE(big);
             big->move(0, 560);     // below the main window, clear of the picture boxes
             big->resize(800, 450); // wider than the picture: it keeps its shape between bars
+            // F11 fills the screen, Esc brings the window back as it was.
+            QTest::keyClick(big, Qt::Key_F11);
+            EXPECT_TRUE(testenv::waitFor([&] { return big->geometry() == big->screen()->geometry(); }, 5000));
             EXPECT_TRUE(bigShowsPicture());
+            QTest::keyClick(big, Qt::Key_Escape);
+            EXPECT_TRUE(testenv::waitFor([&] { return big->geometry() == QRect(0, 560, 800, 450); }, 5000));
         }
         if (call > kBigCall) {
             ASSERT_EQ(VideoViewer::of(form.picVideoR), big);
