@@ -263,11 +263,41 @@ void LinphoneEngine::stopCore() {
     m_callWatcher.reset();
 }
 
+// For one turn of the engine, the polls of this thread screen the guard's socket before the engine
+// reads it.
+class LinphoneEngine::ScreenedTurn {
+public:
+    explicit ScreenedTurn(LinphoneEngine& engine) : m_set(engine.m_setPollScreen) {
+        if (!m_set || !engine.m_guard || engine.m_guard->socket() < 0) return;
+        const auto screen = [](void* context) {
+            auto& self = *static_cast<LinphoneEngine*>(context);
+            return self.m_guard->screen(self.m_sipPort, self.m_guardClock.elapsed()) == SipGuard::Waiting::Readable;
+        };
+        if (!m_set(engine.m_guard->socket(), screen, &engine) && !engine.m_unscreenedPollsTold) {
+            engine.m_unscreenedPollsTold = true;
+            qWarning("The engine's polls are not screened: this program does not export its own poll().");
+        }
+    }
+    ~ScreenedTurn() {
+        if (m_set) m_set(-1, nullptr, nullptr);
+    }
+    ScreenedTurn(const ScreenedTurn&) = delete;
+    ScreenedTurn& operator=(const ScreenedTurn&) = delete;
+
+private:
+    SetPollScreen m_set;
+};
+
 void LinphoneEngine::iterate() {
     if (!m_core || m_shutDown) return;
-    // The engine reads its socket only in here: what it may not read is taken out first.
-    if (m_guard && m_guard->screen(m_sipPort, m_guardClock.elapsed())) m_releaseAfterMs = m_guardClock.elapsed();
-    m_core->iterate();
+    // The engine reads its socket only in here: what it may not read is taken out first, and again
+    // whenever the engine's own poll finds the socket readable (ScreenedPoll.h).
+    if (m_guard && m_guard->screen(m_sipPort, m_guardClock.elapsed()) != SipGuard::Waiting::Nothing)
+        m_releaseAfterMs = m_guardClock.elapsed();
+    {
+        const ScreenedTurn turn(*this);
+        m_core->iterate();
+    }
     releaseDrawingContext();
     if (m_preparedForShutdown && m_sessions.empty()) {
         m_preparedForShutdown = false; // reported once

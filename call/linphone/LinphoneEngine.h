@@ -6,6 +6,7 @@
 #include "call/linphone/SipGuard.h"
 #include "call/rtc/CallSecurity.h"
 #include "call/rtc/Rtc.h"
+#include "call/rtc/ScreenedPoll.h"
 
 #include <QElapsedTimer>
 #include <QPointer>
@@ -113,6 +114,7 @@ private:
     class Listener;
     friend class Listener;
     class CallWatcher;
+    class ScreenedTurn;
     void reportCallQuality();
 
     void onCallState(const std::shared_ptr<linphone::Call>& call, int state, const std::string& message);
@@ -141,6 +143,8 @@ private:
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<SipGuard> m_guard;
+    SetPollScreen m_setPollScreen = programPollScreen();
+    bool m_unscreenedPollsTold = false;
     QElapsedTimer m_guardClock;
     // On m_guardClock: when the engine last had work whose freed memory is still to go back to the
     // system; -1 when none is left.

@@ -31,10 +31,10 @@ QString addressText(const sockaddr_storage& address) {
 
 } // namespace
 
-bool SipGuard::screen(quint16 port, qint64 nowMs) {
+SipGuard::Waiting SipGuard::screen(quint16 port, qint64 nowMs) {
     // liblinphone may have opened its socket again; its old number may name another file now.
     if (m_fd < 0 || udpPortOf(m_fd) != port) m_fd = udpSocketOn(port);
-    if (m_fd < 0) return false;
+    if (m_fd < 0) return Waiting::Nothing;
     if (m_buffer.size() != kReadBytes) m_buffer.resize(kReadBytes);
     for (int read = 0; read < kMaxPerPass; ++read) {
         sockaddr_storage from{};
@@ -42,13 +42,14 @@ bool SipGuard::screen(quint16 port, qint64 nowMs) {
         const ssize_t size =
             ::recvfrom(m_fd, m_buffer.data(), size_t(m_buffer.size()), MSG_PEEK | MSG_DONTWAIT | MSG_TRUNC,
                        reinterpret_cast<sockaddr*>(&from), &fromLength);
-        if (size < 0) return read > 0; // nothing waits (or the socket failed: the engine sees to that)
+        // Nothing waits (or the socket failed: the engine sees to that).
+        if (size < 0) return read > 0 ? Waiting::NothingLeft : Waiting::Nothing;
         const QByteArray datagram = QByteArray::fromRawData(m_buffer.constData(), qMin<qsizetype>(size, kReadBytes));
-        if (judge(m_fd, datagram, size, addressText(from), &from, fromLength, nowMs)) return true;
+        if (judge(m_fd, datagram, size, addressText(from), &from, fromLength, nowMs)) return Waiting::Readable;
         char discard = 0;
         ::recv(m_fd, &discard, 1, MSG_DONTWAIT); // takes the whole datagram out
     }
-    return true;
+    return Waiting::NothingLeft; // a pass's worth taken out; the socket counts as not readable yet
 }
 
 bool SipGuard::judge(int fd, const QByteArray& datagram, qsizetype size, const QString& source, const void* address,

@@ -1,10 +1,11 @@
 #pragma once
 // The engine's SIP socket, screened. liblinphone reads its UDP socket only while the engine
-// iterates it, one datagram per turn, on the window's thread; before each turn the guard looks at
-// the datagrams waiting there (without taking them) and takes out, answers or drops each one
+// iterates it, one datagram per turn, on the window's thread; before each turn, and again each
+// time the engine's own poll finds the socket readable (call/rtc/ScreenedPoll.h), the guard looks
+// at the datagrams waiting there (without taking them) and takes out, answers or drops each one
 // the screen (call/rtc/SipScreen.h) refuses, up to the first one it lets through. So the engine
-// never parses a message that could harm it, and a flood is read and dropped by plain code
-// without ever becoming a call. Where every new call came from is kept for its session: the
+// never parses a message that could harm it, however it is timed against the engine's turns, and a flood is read and
+// dropped by plain code without ever becoming a call. Where every new call came from is kept for its session: the
 // datagram's source, or, for a call forwarded by a relay of the user's chat server, whom that
 // relay names as its sender (sip::originOf).
 #include "call/rtc/SipScreen.h"
@@ -36,9 +37,16 @@ public:
     SipGuard(const SipGuard&) = delete;
     SipGuard& operator=(const SipGuard&) = delete;
 
+    enum class Waiting {
+        Nothing,     // the socket was empty
+        NothingLeft, // everything that waited was taken out
+        Readable,    // the datagram at the head may be read
+    };
     // Screens what waits on the UDP socket bound to `port`, up to the first datagram the engine
-    // may read. `nowMs` is a monotonic clock. True when anything was waiting.
-    bool screen(quint16 port, qint64 nowMs);
+    // may read. `nowMs` is a monotonic clock.
+    Waiting screen(quint16 port, qint64 nowMs);
+    // The socket screen() last found on its port; -1 before.
+    int socket() const { return m_fd; }
     std::optional<Origin> originOf(const QByteArray& callId) const;
     // The relays of the user's chat server, "address:port" each as they send: from these alone a
     // call's P-Asserted-Identity is believed.

@@ -3,6 +3,7 @@
 #include "app/frmMain.h"
 #include "call/rtc/EngineModule.h"
 #include "call/rtc/RtcEvents.h"
+#include "call/rtc/ScreenedPoll.h"
 #include "callui/CallStatusBar.h"
 #include "callui/VideoCaptions.h"
 #include "callui/VideoViewer.h"
@@ -77,6 +78,9 @@ TEST(EngineModule, GivesARealEngineAndNothingFromAWrongFile) {
     engine->InitializeEx(rtc::RTCIF_DISABLE_UPNP);
     EXPECT_FALSE(engine->get_NetworkAddresses(false, false).isEmpty());
     engine->Shutdown();
+    // Its libraries poll through the program's own poll(), which screens the SIP socket.
+    const rtc::SetPollScreen setScreen = rtc::programPollScreen();
+    EXPECT_TRUE(setScreen && setScreen(-1, nullptr, nullptr));
 
     QTemporaryDir dir;
     QFile garbage(dir.filePath(QStringLiteral("garbage.so")));

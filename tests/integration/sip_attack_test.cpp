@@ -1,7 +1,8 @@
 // The main window on the real call engine, attacked by a SIP peer of plain text on other loopback
 // addresses, as anyone who knows a user's call address could: a transfer asked for inside a call,
 // display names far past what the engine can take, a stranger who names himself after a contact,
-// a flood of calls, a call that keeps coming back, and a call the engine starts by itself.
+// a flood of calls, a stream of bad calls timed against the engine's turns, a call that keeps
+// coming back, and a call the engine starts by itself.
 #include "EngineWindow.h"
 #include "call/control/CallRinger.h"
 #include "call/linphone/LinphoneEngine.h"
@@ -14,6 +15,13 @@
 #include <QUdpSocket>
 #include <gtest/gtest.h>
 #include <linphone++/linphone.hh>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 using testsupport::RawSipPeer;
 
@@ -334,4 +342,55 @@ TEST_F(SipAttack, ACallTheEngineStartsByItselfIsEndedAtOnceAndLogged) {
     testenv::waitFor([] { return false; }, 1000);
     for (const QByteArray& datagram : victim.received)
         EXPECT_TRUE(datagram.startsWith("INVITE ") || datagram.startsWith("CANCEL ")) << datagram.left(100).data();
+}
+
+// A steady stream of calls the engine must never read (their names would crash it), many of them
+// coming between the guard's look at the socket and the engine's own: the guard refuses every one
+// of them, and nothing rings.
+TEST_F(SipAttack, AStreamOfRefusedCallsTimedAgainstTheEnginesTurnsNeverReachesIt) {
+    int rang = 0;
+    QObject::connect(form.get(), &frmMain::callActivity, form.get(), [&rang](const CallActivity& a) {
+        if (a.phase == CallActivity::Phase::Ringing) ++rang;
+    });
+    RawSipPeer stranger(QStringLiteral("127.0.0.20"));
+    ASSERT_TRUE(stranger.bound());
+    stranger.fromValue = '"' + QByteArray(4096, 'B') + "\" <sip:peer@" + stranger.address().toLatin1() + ">;tag=1";
+    constexpr int kRequests = 3000;
+    const int descriptor = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(quint16(enginewindow::sipPort()));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    QList<QByteArray> requests;
+    for (int i = 0; i < kRequests; ++i)
+        requests.append(stranger.invite(target(), {}));
+    std::atomic<bool> done{false};
+    QList<QByteArray> answers; // the first line of each
+    const auto collect = [&] {
+        char buffer[2048];
+        ssize_t size = 0;
+        while ((size = ::recv(descriptor, buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
+            answers.append(QByteArray(buffer, int(size)).split('\r').value(0));
+    };
+    // From a thread of its own, a request every ~100 us: the window's thread keeps its own pace.
+    std::thread sender([&] {
+        for (const QByteArray& request : requests) {
+            ::sendto(descriptor, request.constData(), size_t(request.size()), 0, reinterpret_cast<sockaddr*>(&to),
+                     sizeof to);
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+            collect();
+        }
+        done = true;
+    });
+    EXPECT_TRUE(testenv::waitFor([&] { return done.load(); }, 30000));
+    sender.join();
+    testenv::waitFor([] { return false; }, 1000);
+    collect();
+    ::close(descriptor);
+    EXPECT_EQ(rang, 0);
+    EXPECT_TRUE(idle());
+    for (const QByteArray& answer : answers)
+        ASSERT_TRUE(answer.startsWith("SIP/2.0 400 ")) << answer.data(); // the guard's, not the engine's
+    // Most are lost when the socket's buffer fills, but enough came to be refused one by one.
+    EXPECT_GT(answers.size(), kRequests / 20);
 }
