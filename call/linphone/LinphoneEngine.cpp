@@ -244,27 +244,8 @@ void LinphoneEngine::startCore() {
     m_core->setMicGainDb(volumeToGainDb(m_micVolume));
 }
 
-void LinphoneEngine::stopCore() {
-    if (m_pace) m_pace->stop(); // before the core closes the socket it watches
-    if (!m_core) return;
-    if (m_listener) {
-        m_listener->detach();
-        m_core->removeListener(m_listener);
-    }
-    if (m_callWatcher) m_callWatcher->detach();
-    m_nat.reset();
-    for (auto& [call, session] : m_sessions)
-        session->abandon();
-    m_sessions.clear();
-    m_placing.reset();
-    if (m_core->getGlobalState() == linphone::GlobalState::On) m_core->stop();
-    m_core.reset();
-    m_listener.reset();
-    m_callWatcher.reset();
-}
-
-// For one turn of the engine, the polls of this thread screen the guard's socket before the engine
-// reads it.
+// While the engine turns (or winds down), the polls of this thread screen the guard's socket
+// before the engine reads it.
 class LinphoneEngine::ScreenedTurn {
 public:
     explicit ScreenedTurn(LinphoneEngine& engine) : m_set(engine.m_setPollScreen) {
@@ -288,10 +269,33 @@ private:
     SetPollScreen m_set;
 };
 
+void LinphoneEngine::stopCore() {
+    if (m_pace) m_pace->stop(); // before the core closes the socket it watches
+    if (!m_core) return;
+    if (m_listener) {
+        m_listener->detach();
+        m_core->removeListener(m_listener);
+    }
+    if (m_callWatcher) m_callWatcher->detach();
+    m_nat.reset();
+    for (auto& [call, session] : m_sessions)
+        session->abandon();
+    m_sessions.clear();
+    m_placing.reset();
+    if (m_core->getGlobalState() == linphone::GlobalState::On) {
+        const ScreenedTurn turn(*this); // the core still reads its socket while it winds down
+        m_core->stop();
+    }
+    m_core.reset();
+    m_listener.reset();
+    m_callWatcher.reset();
+}
+
 void LinphoneEngine::iterate() {
     if (!m_core || m_shutDown) return;
-    // The engine reads its socket only in here: what it may not read is taken out first, and again
-    // whenever the engine's own poll finds the socket readable (ScreenedPoll.h).
+    // The engine reads its socket only in here (and as it stops): what it may not read is taken
+    // out first, and again whenever the engine's own poll finds the socket readable
+    // (ScreenedPoll.h).
     if (m_guard && m_guard->screen(m_sipPort, m_guardClock.elapsed()) != SipGuard::Waiting::Nothing)
         m_releaseAfterMs = m_guardClock.elapsed();
     {
