@@ -4,9 +4,9 @@
 #undef _FORTIFY_SOURCE // its inline poll() would clash with the definition here
 #include "call/rtc/ScreenedPoll.h"
 
+#include <ctime>
 #include <dlfcn.h>
 #include <poll.h>
-#include <time.h>
 
 namespace {
 
@@ -20,6 +20,7 @@ thread_local Screen t_screen;
 
 } // namespace
 
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name): the C library's names are reserved
 extern "C" __attribute__((visibility("default"))) int poll(pollfd* fds, nfds_t count, int timeoutMs) {
     timespec timeout{timeoutMs / 1000, long(timeoutMs % 1000) * 1000000L};
     int ready = ::ppoll(fds, count, timeoutMs < 0 ? nullptr : &timeout, nullptr);
