@@ -4,10 +4,10 @@
 // time the engine's own poll finds the socket readable (call/rtc/ScreenedPoll.h), the guard looks
 // at the datagrams waiting there (without taking them) and takes out, answers or drops each one
 // the screen (call/rtc/SipScreen.h) refuses, up to the first one it lets through. So the engine
-// never parses a message that could harm it, however it is timed against the engine's turns, and a flood is read and
-// dropped by plain code without ever becoming a call. Where every new call came from is kept for its session: the
-// datagram's source, or, for a call forwarded by a relay of the user's chat server, whom that
-// relay names as its sender (sip::originOf).
+// never parses a message that could harm it, however it is timed against the engine's turns,
+// and a flood is read and dropped by plain code without ever becoming a call. Where every new
+// call came from is kept for its session: the datagram's source, or, for a call forwarded by a
+// relay of the user's chat server, whom that relay names as its sender (sip::originOf).
 #include "call/rtc/SipScreen.h"
 
 #include <QByteArray>

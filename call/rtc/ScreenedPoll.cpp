@@ -41,7 +41,8 @@ extern "C" __attribute__((visibility("default"))) int poll(pollfd* fds, nfds_t c
 extern "C" __attribute__((visibility("default"))) bool colloqchat_set_poll_screen(int fd, rtc::PollScreen screen,
                                                                                   void* context) {
     t_screen = fd < 0 ? Screen{} : Screen{fd, screen, context};
-    return ::dlsym(RTLD_DEFAULT, "poll") == reinterpret_cast<void*>(&poll);
+    static const bool bound = ::dlsym(RTLD_DEFAULT, "poll") == reinterpret_cast<void*>(&poll); // looked up once
+    return bound;
 }
 
 namespace rtc {
