@@ -12,10 +12,11 @@ set -euo pipefail
 # network namespace of their own.
 # clang with libclang-rt-14-dev (the sanitizer and libFuzzer run-times), clang-tidy, and llvm (its
 # llvm-symbolizer names the lines in sanitizer reports) serve the checks CI runs after the tests.
+# The sqlite3 program is another process on the server's store in its tests.
 packages=(
     build-essential cmake ninja-build ccache pkg-config dpkg-dev clang libclang-rt-14-dev clang-format clang-tidy llvm
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev
-    liblinphone-dev linphone-cli libssl-dev libboost-dev libsqlite3-dev
+    liblinphone-dev linphone-cli libssl-dev libboost-dev libsqlite3-dev sqlite3
     googletest libgtest-dev libgmock-dev
     postgresql nginx-light libnginx-mod-stream
     xvfb xauth imagemagick desktop-file-utils fonts-dejavu-core dbus-daemon dbus-bin dunst trayer

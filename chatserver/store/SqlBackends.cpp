@@ -2,6 +2,7 @@
 // servers sharing one store.
 #include "chatserver/store/SqlStorage.h"
 #include "chatserver/store/SqliteCheckpointer.h"
+#include "chatserver/store/SqliteReaderLocks.h"
 #include "chatserver/store/UserColumns.h"
 
 #include <QDir>
@@ -171,6 +172,7 @@ SqliteStorage::SqliteStorage(QString path) : SqlStorage(QStringLiteral("QSQLITE"
     // can only be switched off before the library's first use (later it refuses, harmlessly).
     static const int kNoCounts = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
     Q_UNUSED(kNoCounts);
+    keepSqliteReaderLocks();
 }
 
 void SqliteStorage::openConnection(QSqlDatabase& db) {

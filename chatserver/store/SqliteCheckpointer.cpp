@@ -1,4 +1,5 @@
 #include "chatserver/store/SqliteCheckpointer.h"
+#include "chatserver/store/SqliteReaderLocks.h"
 
 #include <QLoggingCategory>
 #include <sqlite3.h>
@@ -65,10 +66,12 @@ void SqliteCheckpointer::run() {
         // leave gaps in which it can catch up, and only a log that is all in the file is started
         // over by the next commit instead of growing on.
         const auto due = [this] { return m_due || m_stop; };
-        if (behind)
-            m_wake.wait_for(lock, kRetry, due);
-        else
-            m_wake.wait(lock, due);
+        if (!m_wake.wait_for(lock, behind ? std::chrono::milliseconds(kRetry) : kGiveBack, due) && !behind) {
+            lock.unlock();
+            giveBackIdleSqliteReaderLocks();
+            lock.lock();
+            continue;
+        }
         if (m_stop) break;
         m_due = false;
         lock.unlock();

@@ -34,6 +34,9 @@ public:
     // Checkpoints in a row while commits keep coming in, and the pause before trying again.
     static constexpr int kRounds = 8;
     static constexpr std::chrono::milliseconds kRetry{50};
+    // How often the reader slots' locks no connection here uses are given back to other
+    // processes (SqliteReaderLocks.h).
+    static constexpr std::chrono::seconds kGiveBack{1};
 
 private:
     static int afterCommit(void* self, sqlite3* connection, const char* database, int pages);

@@ -5,8 +5,12 @@
 #include "chatserver/store/Storage.h"
 #include "wire/Protocol.h"
 
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QThread>
 #include <atomic>
+#include <sqlite3.h>
 #include <thread>
 
 namespace {
@@ -137,6 +141,49 @@ TEST(PendingPresenceTest, NoTimeIsLostOrWrittenTwiceWhileTheTableOfWrittenTimesG
     pending.written(1);
     EXPECT_EQ(pending.size(), 1);
     EXPECT_EQ(pending.latest(kUsers), later + 2);
+}
+
+// Another program on the server's SQLite file (an operator command, a backup) writes, and asks
+// for the whole log to be copied into the file and started over. It must not get that while a
+// read is under way here, whatever this process keeps of its readers' locks between reads, and it
+// must get it soon after the server's reads are done.
+TEST(SqliteStoreTest, AnotherProgramEmptiesTheLogOnlyOnceNoReadHereNeedsIt) {
+    if (QStandardPaths::findExecutable("sqlite3").isEmpty()) GTEST_SKIP() << "no sqlite3 program here";
+    QTemporaryDir dir;
+    const QString file = dir.filePath("store.sqlite");
+    QString problem;
+    const auto store = chatserver::openStorage(*chatserver::StoreLocation::parse("sqlite:" + file, &problem));
+    const qint64 ann = store->registerUser({"ann@example.org", "Ann", "ann", "pc", "", "127.0.0.1", 1, {}}).value_or(0);
+    ASSERT_NE(ann, 0);
+    for (int read = 0; read < 100; ++read)
+        ASSERT_TRUE(store->pollHead(ann));
+    // The other program's answer to "copy the log and start it over": busy (1) or not (0), then
+    // the pages the log still holds.
+    const auto other = [&file](const QString& sql) {
+        QProcess sqlite;
+        sqlite.start("sqlite3", {file, sql});
+        sqlite.waitForFinished(10000);
+        return QString::fromUtf8(sqlite.readAllStandardOutput()).trimmed();
+    };
+    const QString truncate = QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE);");
+
+    sqlite3* reader = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(file.toUtf8().constData(), &reader, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM users;", nullptr, nullptr, nullptr), SQLITE_OK);
+    QThread::msleep(1500); // a long read, past the moment locks no read uses are given back
+    EXPECT_TRUE(other("UPDATE users SET display_name = 'Anna'; " + truncate).startsWith("1|"));
+    EXPECT_EQ(store->findUser(ann).value_or(chatserver::UserRecord{}).displayName, "Anna");
+    EXPECT_GT(QFileInfo(file + "-wal").size(), 0);
+    sqlite3_exec(reader, "COMMIT;", nullptr, nullptr, nullptr);
+    sqlite3_close(reader);
+
+    ASSERT_TRUE(store->pollHead(ann));
+    QString answer;
+    for (int look = 0; look < 50 && (answer = other(truncate)) != "0|0|0"; ++look)
+        QThread::msleep(200);
+    EXPECT_EQ(answer, "0|0|0");
+    EXPECT_EQ(QFileInfo(file + "-wal").size(), 0);
+    EXPECT_TRUE(store->pollHead(ann));
 }
 
 // Whether a contact lists its owner back is kept with each entry, and stays right when two
