@@ -3,7 +3,6 @@
 #include "chatserver/net/Logging.h"
 #include "wire/Codepage.h"
 
-#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QSocketNotifier>
@@ -216,8 +215,7 @@ int serve(const ServerConfig& config) {
 
     // Log lines are buffered (see runServerMain) while the loop has work, and written out
     // whenever it is about to wait.
-    QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &notifier,
-                     [] { std::fflush(stderr); });
+    onEachWait(&notifier);
 
     const int code = QCoreApplication::exec();
     qCInfo(lcServer) << "shutting down";

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <future>
 #include <mutex>
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 #include <vector>
@@ -165,9 +166,7 @@ private:
         }
         QSocketNotifier woken(m_wake, QSocketNotifier::Read);
         QObject::connect(&woken, &QSocketNotifier::activated, m_parts->presence.get(), [this] { runSteps(); });
-        // The log lines this loop wrote go out when it is about to wait, as the first loop's do.
-        QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
-                         m_parts->presence.get(), [] { std::fflush(stderr); });
+        onEachWait(m_parts->presence.get());
         m_started.set_value(QString());
         exec();
         m_parts->finish();
@@ -183,6 +182,13 @@ private:
     std::mutex m_stepsMutex;
     std::vector<std::function<void()>> m_steps; // handed over by runOnLoop()
 };
+
+void onEachWait(QObject* context) {
+    QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, context, [] {
+        std::fflush(stderr);
+        sched_yield();
+    });
+}
 
 ServingLoop::ServingLoop(LoopPlan plan) : m_thread(std::make_unique<Thread>(std::move(plan))) {}
 
