@@ -1,10 +1,10 @@
 #include "chatserver/store/SqliteReaderLocks.h"
 
+#include <array>
 #include <cstdarg>
 #include <fcntl.h>
 #include <mutex>
 #include <sqlite3.h>
-#include <unordered_map>
 
 namespace chatserver {
 
@@ -22,14 +22,31 @@ using Close = int (*)(int);
 Fcntl g_fcntl = nullptr;
 Close g_close = nullptr;
 
-// A bit per reader slot of one index file.
-struct Slots {
-    unsigned kept = 0;  // this process holds the slot's shared lock
+// The reader slots of one index file, a bit each.
+struct KeptSlots {
+    int fd = -1;
+    unsigned kept = 0;  // this process holds the slot's shared lock; none: the entry is free
     unsigned inUse = 0; // and SQLite has not asked to give it back since it asked for it
 };
 
+// One entry per store file the process has open, so a handful; past that, the locks of another
+// file are taken and given back as SQLite asks.
+constexpr int kFiles = 8;
+
 std::mutex g_mutex;
-std::unordered_map<int, Slots> g_slots; // by descriptor
+std::array<KeptSlots, kFiles> g_files;
+
+KeptSlots* keptFor(int fd) {
+    for (KeptSlots& file : g_files)
+        if (file.kept != 0 && file.fd == fd) return &file;
+    return nullptr;
+}
+
+KeptSlots* freeEntry() {
+    for (KeptSlots& file : g_files)
+        if (file.kept == 0) return &file;
+    return nullptr;
+}
 
 // The slot a lock request covers alone, or -1 when it is any other range.
 int slotOf(const struct flock& lock) {
@@ -61,28 +78,29 @@ int keepingFcntl(int fd, int command, ...) {
     const int slot = slotOf(*lock);
     const unsigned bit = slot >= 0 ? 1u << slot : 0;
     const std::lock_guard guard(g_mutex);
-    const auto found = g_slots.find(fd);
-    if (found != g_slots.end() && (found->second.kept & bit)) {
+    KeptSlots* const file = keptFor(fd);
+    if (file && (file->kept & bit)) {
         if (lock->l_type == F_RDLCK) {
-            found->second.inUse |= bit;
+            file->inUse |= bit;
             return 0;
         }
         if (lock->l_type == F_UNLCK) {
-            found->second.inUse &= ~bit;
+            file->inUse &= ~bit;
             return 0;
         }
     }
     const int result = g_fcntl(fd, command, argument);
     if (result != 0) return result; // a lock refused leaves those held as they were
     if (bit && lock->l_type == F_RDLCK) {
-        Slots& slots = found != g_slots.end() ? found->second : g_slots[fd];
-        slots.kept |= bit;
-        slots.inUse |= bit;
-    } else if (found != g_slots.end()) {
+        if (KeptSlots* const entry = file ? file : freeEntry()) {
+            entry->fd = fd;
+            entry->kept |= bit;
+            entry->inUse |= bit;
+        }
+    } else if (file) {
         const unsigned covered = slotsIn(*lock);
-        found->second.kept &= ~covered;
-        found->second.inUse &= ~covered;
-        if (found->second.kept == 0) g_slots.erase(found);
+        file->kept &= ~covered;
+        file->inUse &= ~covered;
     }
     return result;
 }
@@ -91,7 +109,7 @@ int keepingFcntl(int fd, int command, ...) {
 int keepingClose(int fd) {
     {
         const std::lock_guard guard(g_mutex);
-        g_slots.erase(fd);
+        if (KeptSlots* const file = keptFor(fd)) *file = KeptSlots{};
     }
     return g_close(fd);
 }
@@ -122,19 +140,17 @@ bool keepSqliteReaderLocks() {
 
 void giveBackIdleSqliteReaderLocks() {
     const std::lock_guard guard(g_mutex);
-    for (auto it = g_slots.begin(); it != g_slots.end();) {
-        Slots& slots = it->second;
+    for (KeptSlots& file : g_files) {
         for (int slot = 0; slot < kSlots; ++slot) {
             const unsigned bit = 1u << slot;
-            if (!(slots.kept & bit) || (slots.inUse & bit)) continue;
+            if (!(file.kept & bit) || (file.inUse & bit)) continue;
             struct flock lock {};
             lock.l_type = F_UNLCK;
             lock.l_whence = SEEK_SET;
             lock.l_start = kFirstSlot + slot;
             lock.l_len = 1;
-            if (g_fcntl(it->first, F_SETLK, &lock) == 0) slots.kept &= ~bit;
+            if (g_fcntl(file.fd, F_SETLK, &lock) == 0) file.kept &= ~bit;
         }
-        it = slots.kept == 0 ? g_slots.erase(it) : std::next(it);
     }
 }
 
