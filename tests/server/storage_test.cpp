@@ -83,6 +83,27 @@ TEST_P(StoreTest, AnOlderStoreIsBroughtUpToDateAndANewerOneIsRefused) {
     EXPECT_THROW(open(), chatserver::StorageError);
 }
 
+// A server keeps a list while its version in the store is the one it read: a version lost when
+// the table is rebuilt would start again from 1, and a list kept at 1 would be served stale.
+TEST_P(StoreTest, ListVersionsOutliveTheRebuildOfTheirTable) {
+    std::unique_ptr<chatserver::Storage> store = open();
+    const qint64 ann = store->registerUser({"ann@example.org", "N", "user", "pc", "", "127.0.0.1", 1000, {}}).value();
+    const qint64 bob = store->registerUser({"bob@example.org", "N", "user", "pc", "", "127.0.0.1", 1000, {}}).value();
+    store.reset();
+    ASSERT_TRUE(servertest::execOnStore(
+        address,
+        {"DROP TABLE list_versions", "CREATE TABLE list_versions (user_id BIGINT PRIMARY KEY, version BIGINT NOT NULL)",
+         QStringLiteral("INSERT INTO list_versions (user_id, version) VALUES (%1, 41)").arg(ann),
+         "UPDATE schema_version SET version = 12"},
+        &problem))
+        << problem.toStdString();
+    store = open();
+    EXPECT_EQ(store->pollHead(ann)->listVersion, 41);
+    store->addContact(ann, bob, 5, 0);
+    EXPECT_EQ(store->pollHead(ann)->listVersion, 42);
+    EXPECT_GT(store->pollHead(bob)->listVersion, 0);
+}
+
 // What the limits count of callers goes when no window reaches back to it, and beyond the cap the
 // oldest first, however many addresses a flood came from.
 TEST_P(StoreTest, CallerEventsGoPastTheirWindowsAndOldestFirstBeyondTheCap) {
