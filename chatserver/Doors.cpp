@@ -19,16 +19,6 @@ namespace chatserver {
 
 namespace {
 
-// True when the code page and Latin-1 write the text alike (they differ only at 0x80-0x9F and
-// beyond 0xFF), so the much faster Latin-1 conversion can do: replies are nearly always so.
-bool sameInLatin1(const QString& text) {
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u > 0xFF || (u >= 0x80 && u < 0xA0)) return false;
-    }
-    return true;
-}
-
 class ChatConnection final : public Connection {
 public:
     ChatConnection(TcpListener& listener, int fd, const QString& peer, quint64 serial, ChatService& service,
@@ -168,8 +158,8 @@ private:
         // came in through the code page and is one byte per character already, so nearly every
         // reply is framed straight into its bytes; anything else (a character outside the code
         // page) is brought to the form the client will see first.
-        if (sameInLatin1(payload)) {
-            answer(wire::frameReplyLatin1(payload), false);
+        if (std::optional<QByteArray> bytes = wire::frameReplyLatin1(payload)) {
+            answer(*bytes, false);
             return;
         }
         const QString text = wire::frameReply(payload);

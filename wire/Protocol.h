@@ -26,10 +26,11 @@ QString invisiblesAsSpaces(QString text);
 
 // Reply framing: decimal payload length in characters, the separator, then the payload.
 QString frameReply(const QString& payload);
-// The same framing straight into bytes, one a character, for a payload whose every character the
-// code page writes as Latin-1 does (none above 0xFF nor in 0x80-0x9F): what
-// toCp1252(frameReply(payload)) makes of it, without the framed text in between.
-QByteArray frameReplyLatin1(QStringView payload);
+// The same framing straight into bytes, one a character, when the code page writes every
+// character of the payload as Latin-1 does (none above 0xFF nor in 0x80-0x9F): what
+// toCp1252(frameReply(payload)) makes of it, without the framed text in between. Nothing for any
+// other payload, found in the same pass.
+std::optional<QByteArray> frameReplyLatin1(QStringView payload);
 
 // Collects the chunks of one length-prefixed reply. The prefix is read once, from the start of
 // the reply (it may itself arrive split); later chunks are appended whole; the reply is complete

@@ -7,7 +7,9 @@
 #include "history/CallHistory.h"
 #include "platform/vb.h"
 #include "support/TestEnv.h"
+#include "wire/Codepage.h"
 #include "wire/PeerText.h"
+#include "wire/Protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +17,23 @@ namespace {
 
 using basMain::RingPolicy;
 using Decision = RingPolicy::Decision;
+
+// A reply framed straight into bytes is what the code page makes of the framed text; a character
+// the code page writes otherwise, wherever it stands, leaves the reply to the code page.
+TEST(ReplyBytes, AreTheCodePagesBytesOrNothingWhereverTheOddCharacterStands) {
+    for (const QChar odd : {QChar(0x20AC), QChar(0x0085), QChar(0x0100)})
+        for (int size = 0; size <= 40; ++size) {
+            QString payload(size, QLatin1Char('a'));
+            for (int i = 0; i < size; i += 3)
+                payload[i] = QChar(0xE9);
+            EXPECT_EQ(wire::frameReplyLatin1(payload).value_or("none"), wire::toCp1252(wire::frameReply(payload)));
+            for (int at = 0; at < size; ++at) {
+                QString spoilt = payload;
+                spoilt[at] = odd;
+                EXPECT_FALSE(wire::frameReplyLatin1(spoilt)) << size << " " << at;
+            }
+        }
+}
 
 // Whatever a caller sends, the window and the desktop show one line of printable text, cut short.
 TEST(PeerText, EveryTextBecomesOneBoundedLineThatShowsAsItReads) {
