@@ -138,8 +138,9 @@ const QStringList kSchemaV12 = {
 
 // Version 13 on SQLite: the list versions keyed by the table's own row number. Every poll reads
 // its user's version; declared `BIGINT PRIMARY KEY` the key is a separate index, so each read
-// searched that index and then the table, two pages apart in a large store. PostgreSQL's index
-// answers such a read by itself, so there the step does nothing.
+// searched that index and then the table, two pages apart in a large store. PostgreSQL keeps
+// no table in the order of its key (a key is always an index beside the rows), so there the step
+// does nothing.
 const QStringList kSqliteSchemaV13 = {
     QStringLiteral("CREATE TABLE list_versions_keyed (user_id INTEGER PRIMARY KEY, version BIGINT NOT NULL)"),
     QStringLiteral("INSERT INTO list_versions_keyed (user_id, version) SELECT user_id, version FROM list_versions"),
