@@ -26,7 +26,7 @@ QChar cp1252Char(unsigned char code) {
 
 unsigned char cp1252Code(QChar c) {
     const char16_t u = c.unicode();
-    if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) return static_cast<unsigned char>(u);
+    if (sameInLatin1(u)) return static_cast<unsigned char>(u);
     for (std::size_t i = 0; i < kHighControls.size(); ++i) {
         if (kHighControls[i] == u) return static_cast<unsigned char>(0x80 + i);
     }

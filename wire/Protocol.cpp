@@ -1,5 +1,7 @@
 #include "wire/Protocol.h"
 
+#include "wire/Codepage.h"
+
 #include <algorithm>
 #include <charconv>
 
@@ -34,7 +36,7 @@ template <qsizetype size> unsigned latin1Block(const char16_t* __restrict in, ch
     unsigned notLatin1 = 0;
     for (qsizetype i = 0; i < size; ++i) {
         const char16_t u = in[i];
-        notLatin1 |= unsigned(u > 0xFF) | unsigned((u & 0xFFE0) == 0x80);
+        notLatin1 |= unsigned(!sameInLatin1(u));
         out[i] = static_cast<char>(u);
     }
     return notLatin1;
