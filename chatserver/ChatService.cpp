@@ -374,17 +374,22 @@ ChatService::Outcome ChatService::pollReply(const ListRead& read, const QString&
     // With tens of thousands of users the contacts' records and their text are in no processor
     // cache. Asked for all at once, the fetches overlap; copied field after field, each waited
     // for the one before.
+    // Their lengths give the reply's own, so that it is never moved while it is written.
+    constexpr qsizetype kRecordFrame = 5 + 20 + 1; // separators, the longest handle, the on-line flag
+    qsizetype length = 0;
     for (const ContactLists::Entry& entry : contacts) {
         const UserRecord& contact = *entry.contact;
         __builtin_prefetch(contact.email.constData());
+        length += kRecordFrame + contact.email.size();
         if (!entry.mutual) continue;
         __builtin_prefetch(contact.displayName.constData());
         __builtin_prefetch(contact.address.constData());
+        length += contact.displayName.size() + contact.address.size();
     }
     // The records go straight into the reply, whose code comes first and is settled below.
     const QString plainCode = wire::codeText(wire::Code::LogIn);
     QString payload;
-    payload.reserve(plainCode.size() + contacts.size() * 64);
+    payload.reserve(plainCode.size() + length);
     payload += plainCode;
     for (const ContactLists::Entry& entry : contacts)
         appendRecord(payload, entry, now);

@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace chatserver {
 
 namespace {
@@ -31,11 +33,10 @@ bool isPort(QStringView text) {
 }
 
 bool isDottedQuad(QStringView text) {
-    const QList<QStringView> parts = text.split(QLatin1Char('.'));
-    if (parts.size() != 4) return false;
-    for (const QStringView part : parts)
-        if (!isPlainNumber(part, 3) || part.toUInt() > 255) return false;
-    return true;
+    int parts = 0;
+    for (const QStringView part : text.tokenize(QLatin1Char('.')))
+        if (++parts > 4 || !isPlainNumber(part, 3) || part.toUInt() > 255) return false;
+    return parts == 4;
 }
 
 // An IPv6 address exactly as it is written shortest (lower case, the longest run of zeros
@@ -66,6 +67,25 @@ bool isInvisible(QChar c) {
     const char16_t u = c.unicode();
     return u == 0x034F || u == 0x115F || u == 0x1160 || u == 0x2800 || u == 0x3164 || u == 0xFFA0 ||
            (u >= 0x180B && u <= 0x180D) || (u >= 0xFE00 && u <= 0xFE0F) || c.isSpace();
+}
+
+// Printable ASCII without capitals: composing and lower-casing leave it as it is, and it holds
+// nothing invisible. Nearly every address a client sends is already so.
+bool isFoldedAscii(QStringView text) {
+    return std::all_of(text.begin(), text.end(), [](QChar c) {
+        const char16_t u = c.unicode();
+        return u > 0x20 && u < 0x7F && !(u >= 'A' && u <= 'Z');
+    });
+}
+
+// Lower-case letters, digits, dots and hyphens never two in a row: a domain whose ASCII form is
+// itself (an "xn--" label is read by the conversion, which may refuse it).
+bool isPlainAsciiDomain(QStringView domain) {
+    const bool plain = std::all_of(domain.begin(), domain.end(), [](QChar c) {
+        return isDigit(c) || (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || c == QLatin1Char('-') ||
+               c == QLatin1Char('.');
+    });
+    return plain && !domain.contains(QLatin1String("--"));
 }
 
 EmailForm refusedEmail(const char* why) {
@@ -105,12 +125,14 @@ bool isAcceptableAddress(const QString& address) {
 }
 
 EmailForm normaliseEmail(const QString& text) {
-    const QString trimmed = text.trimmed();
+    // Every poll names its user's address: the conversions below are kept for those that need them.
+    const bool folded = isFoldedAscii(text);
+    const QString trimmed = folded ? text : text.trimmed();
     if (trimmed.isEmpty()) return refusedEmail("it is empty");
     if (trimmed.size() > kMaxEmailChars) return refusedEmail("it is longer than 254 characters");
-    for (const QChar c : trimmed)
-        if (isInvisible(c)) return refusedEmail("it holds a blank, a control character or an invisible character");
-    const QString composed = trimmed.normalized(QString::NormalizationForm_C).toLower();
+    if (!folded && std::any_of(trimmed.begin(), trimmed.end(), isInvisible))
+        return refusedEmail("it holds a blank, a control character or an invisible character");
+    const QString composed = folded ? trimmed : trimmed.normalized(QString::NormalizationForm_C).toLower();
     if (composed.count(QLatin1Char('@')) != 1) return refusedEmail("it needs exactly one @");
     const qsizetype at = composed.indexOf(QLatin1Char('@'));
     const QStringView local = QStringView(composed).first(at);
@@ -126,7 +148,8 @@ EmailForm normaliseEmail(const QString& text) {
 
     // "example.com." is the same domain as "example.com": the dot that ends a full name.
     if (domain.endsWith(QLatin1Char('.'))) domain.chop(1);
-    const QString ascii = QString::fromLatin1(QUrl::toAce(domain, QUrl::IgnoreIDNWhitelist));
+    const QString ascii =
+        isPlainAsciiDomain(domain) ? domain : QString::fromLatin1(QUrl::toAce(domain, QUrl::IgnoreIDNWhitelist));
     bool named = !ascii.isEmpty() && ascii.size() <= kMaxDomainChars;
     qsizetype labels = 0;
     QStringView last;

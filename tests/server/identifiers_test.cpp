@@ -88,4 +88,26 @@ TEST(Identifiers, EmailAddressesFoldOrAreRefused) {
     }
 }
 
+// Most addresses arrive already in the form they are kept in and skip the conversions; one
+// capital letter sends the same address through all of them, which must keep it (or refuse it)
+// just the same, odd domains included.
+TEST(Identifiers, EmailAddressesKeepTheirFormWithOrWithoutCapitals) {
+    const QString cases[] = {
+        "ann@example.com",     "ann@example.com.",     "ann@xn--bcher-kva.de", "ann@xn--.de",
+        "ann@ab--cd.example",  "ann@-example.com",     "ann@example-.com",     "ann@exa_mple.com",
+        "ann@1.2.3.4",         "ann@example.c0m",      "ann@example.1com",     "ann@example..com",
+        "ann@.example.com",    "ann@example",          "ann@.",                "ann@",
+        "ann.lee+x@example.com", "a~b!c#d$e%f&g@example.com", "ann@" + QString(64, 'a') + ".com",
+        "ann@" + QString(63, 'a') + ".com", "ann@" + QString(250, 'a') + ".com",
+    };
+    for (const QString& text : cases) {
+        QString capital = text;
+        capital[0] = capital[0].toUpper();
+        const chatserver::EmailForm plain = chatserver::normaliseEmail(text);
+        const chatserver::EmailForm converted = chatserver::normaliseEmail(capital);
+        EXPECT_EQ(plain.address, converted.address) << text.toStdString();
+        EXPECT_EQ(plain.problem, converted.problem) << text.toStdString();
+    }
+}
+
 } // namespace
