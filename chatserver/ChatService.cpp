@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <type_traits>
 
 namespace chatserver {
 
@@ -182,11 +183,23 @@ QStringList ChatService::record(qint64 viewerId, const UserRecord& contact, qint
     return fields;
 }
 
-void ChatService::appendRecord(QString& payload, const ContactLists::Entry& entry, qint64 nowMs) const {
-    recordFields(entry.handle, entry.mutual, *entry.contact, nowMs, [&](auto text) {
-        payload += wire::kSep;
-        payload += text;
+qsizetype ChatService::recordRoom(const ContactLists::Entry& entry) {
+    constexpr qsizetype kFrame = 5 + 20 + 1; // separators, the longest handle, the on-line flag
+    const UserRecord& contact = *entry.contact;
+    return kFrame + contact.email.size() + (entry.mutual ? contact.displayName.size() + contact.address.size() : 0);
+}
+
+char16_t* ChatService::writeRecord(char16_t* out, const ContactLists::Entry& entry, qint64 nowMs) const {
+    // A poll's reply holds twenty records or so: written in place, each field is one copy, where
+    // appending to a string checked its room and moved its end for every field.
+    recordFields(entry.handle, entry.mutual, *entry.contact, nowMs, [&out](auto text) {
+        *out++ = wire::kSep.unicode();
+        if constexpr (std::is_same_v<decltype(text), QStringView>)
+            out = std::copy(text.utf16(), text.utf16() + text.size(), out);
+        else
+            out = std::copy(text.begin(), text.end(), out); // digits and flags: ASCII
     });
+    return out;
 }
 
 ChatService::Outcome ChatService::throttled(NetworkLimit::Level level) {
@@ -374,25 +387,24 @@ ChatService::Outcome ChatService::pollReply(const ListRead& read, const QString&
     // With tens of thousands of users the contacts' records and their text are in no processor
     // cache. Asked for all at once, the fetches overlap; copied field after field, each waited
     // for the one before.
-    // Their lengths give the reply's own, so that it is never moved while it is written.
-    constexpr qsizetype kRecordFrame = 5 + 20 + 1; // separators, the longest handle, the on-line flag
-    qsizetype length = 0;
+    // Their lengths give the reply's own, so that it is written in one piece.
+    qsizetype room = 0;
     for (const ContactLists::Entry& entry : contacts) {
         const UserRecord& contact = *entry.contact;
         __builtin_prefetch(contact.email.constData());
-        length += kRecordFrame + contact.email.size();
+        room += recordRoom(entry);
         if (!entry.mutual) continue;
         __builtin_prefetch(contact.displayName.constData());
         __builtin_prefetch(contact.address.constData());
-        length += contact.displayName.size() + contact.address.size();
     }
     // The records go straight into the reply, whose code comes first and is settled below.
     const QString plainCode = wire::codeText(wire::Code::LogIn);
-    QString payload;
-    payload.reserve(plainCode.size() + length);
-    payload += plainCode;
+    QString payload(plainCode.size() + room, Qt::Uninitialized);
+    char16_t* const begin = reinterpret_cast<char16_t*>(payload.data());
+    char16_t* end = std::copy(plainCode.utf16(), plainCode.utf16() + plainCode.size(), begin);
     for (const ContactLists::Entry& entry : contacts)
-        appendRecord(payload, entry, now);
+        end = writeRecord(end, entry, now);
+    payload.truncate(end - begin);
 
     // A notice or a move needs at least one record before its trailing fields: the client reads
     // a record first and stops with an error otherwise. Users without contacts get theirs later.

@@ -171,8 +171,11 @@ private:
     // A contact as `viewerId` sees it: its handle, and its address and state only when the
     // contact lists the viewer too.
     QStringList record(qint64 viewerId, const UserRecord& contact, qint64 nowMs) const;
-    // The fields of a kept list's entry, each after a separator, at the end of `payload`.
-    void appendRecord(QString& payload, const ContactLists::Entry& entry, qint64 nowMs) const;
+    // The most characters the record of a kept list's entry can take, separators included.
+    static qsizetype recordRoom(const ContactLists::Entry& entry);
+    // The fields of a kept list's entry, each after a separator, written at `out` (with room for
+    // recordRoom() characters); returns where the record ends.
+    char16_t* writeRecord(char16_t* out, const ContactLists::Entry& entry, qint64 nowMs) const;
     // Hands each field of the record to `field` as a string view, in order.
     template <typename Field>
     void recordFields(qint64 handle, bool mutual, const UserRecord& contact, qint64 nowMs, Field field) const;
