@@ -4,6 +4,7 @@
 // but ":PORT". Whether the parts are an address and a port is the caller's to check.
 #include <QString>
 #include <optional>
+#include <sys/socket.h>
 
 namespace chatserver {
 
@@ -12,5 +13,9 @@ struct HostPortText {
     QString port;
 };
 std::optional<HostPortText> splitHostPort(const QString& text);
+
+// A caller's address as the limits and the log name it: an IPv4 address (mapped into IPv6 or
+// not) as a dotted quad, an IPv6 address in its shortest form.
+QString callerText(const sockaddr_storage& from);
 
 } // namespace chatserver

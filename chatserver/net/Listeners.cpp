@@ -1,5 +1,6 @@
 #include "chatserver/net/Listeners.h"
 
+#include "chatserver/net/HostPort.h"
 #include "chatserver/net/Logging.h"
 #include "chatserver/net/TlsServer.h"
 
@@ -32,25 +33,6 @@ constexpr std::size_t kReadChunk = 16384;
 qint64 monotonicMs() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-// The caller's address as text without building a QHostAddress for the common IPv4 case.
-QString peerOf(const sockaddr_storage& from) {
-    char text[INET6_ADDRSTRLEN] = {};
-    if (from.ss_family == AF_INET) {
-        const auto& v4 = reinterpret_cast<const sockaddr_in&>(from);
-        inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
-        return QString::fromLatin1(text);
-    }
-    if (from.ss_family == AF_INET6) {
-        const auto& v6 = reinterpret_cast<const sockaddr_in6&>(from);
-        if (IN6_IS_ADDR_V4MAPPED(&v6.sin6_addr)) {
-            inet_ntop(AF_INET, &v6.sin6_addr.s6_addr[12], text, sizeof text);
-            return QString::fromLatin1(text);
-        }
-        return QHostAddress(reinterpret_cast<const sockaddr*>(&from)).toString();
-    }
-    return QStringLiteral("unknown");
 }
 
 } // namespace
@@ -330,7 +312,7 @@ void TcpListener::acceptAll() {
             return;
         }
         ++mutableStats().accepted;
-        const QString peer = peerOf(from);
+        const QString peer = callerText(from);
         // The cap holds for the port; a loop makes room among its own connections.
         const int cap = m_limits.maxConnections;
         if (!m_doors->takeSlot(cap) && !shedOne(true)) {

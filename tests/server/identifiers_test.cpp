@@ -1,8 +1,13 @@
 // The one form of what callers name: user IDs, call addresses and e-mail addresses. Each table
 // holds the spellings an attacker (or a careless client) would try beside the plain one.
 #include "chatserver/Identifiers.h"
+#include "chatserver/net/HostPort.h"
 
 #include "StoreSupport.h"
+
+#include <arpa/inet.h>
+#include <cstring>
+#include <netinet/in.h>
 
 namespace {
 
@@ -93,12 +98,27 @@ TEST(Identifiers, EmailAddressesFoldOrAreRefused) {
 // just the same, odd domains included.
 TEST(Identifiers, EmailAddressesKeepTheirFormWithOrWithoutCapitals) {
     const QString cases[] = {
-        "ann@example.com",     "ann@example.com.",     "ann@xn--bcher-kva.de", "ann@xn--.de",
-        "ann@ab--cd.example",  "ann@-example.com",     "ann@example-.com",     "ann@exa_mple.com",
-        "ann@1.2.3.4",         "ann@example.c0m",      "ann@example.1com",     "ann@example..com",
-        "ann@.example.com",    "ann@example",          "ann@.",                "ann@",
-        "ann.lee+x@example.com", "a~b!c#d$e%f&g@example.com", "ann@" + QString(64, 'a') + ".com",
-        "ann@" + QString(63, 'a') + ".com", "ann@" + QString(250, 'a') + ".com",
+        "ann@example.com",
+        "ann@example.com.",
+        "ann@xn--bcher-kva.de",
+        "ann@xn--.de",
+        "ann@ab--cd.example",
+        "ann@-example.com",
+        "ann@example-.com",
+        "ann@exa_mple.com",
+        "ann@1.2.3.4",
+        "ann@example.c0m",
+        "ann@example.1com",
+        "ann@example..com",
+        "ann@.example.com",
+        "ann@example",
+        "ann@.",
+        "ann@",
+        "ann.lee+x@example.com",
+        "a~b!c#d$e%f&g@example.com",
+        "ann@" + QString(64, 'a') + ".com",
+        "ann@" + QString(63, 'a') + ".com",
+        "ann@" + QString(250, 'a') + ".com",
     };
     for (const QString& text : cases) {
         QString capital = text;
@@ -108,6 +128,37 @@ TEST(Identifiers, EmailAddressesKeepTheirFormWithOrWithoutCapitals) {
         EXPECT_EQ(plain.address, converted.address) << text.toStdString();
         EXPECT_EQ(plain.problem, converted.problem) << text.toStdString();
     }
+}
+
+// The limits count callers by the text of their address: one caller must never have two texts,
+// whether it came over IPv4 or as an IPv4 address mapped into IPv6.
+TEST(Identifiers, CallersAreNamedAsTheSystemWritesTheirAddresses) {
+    for (unsigned value = 0; value < 256; ++value) {
+        for (int position = 0; position < 4; ++position) {
+            unsigned char octets[4] = {203, 0, 113, 9};
+            octets[position] = static_cast<unsigned char>(value);
+            char expected[INET_ADDRSTRLEN] = {};
+            inet_ntop(AF_INET, octets, expected, sizeof expected);
+
+            sockaddr_storage v4{};
+            auto& in4 = reinterpret_cast<sockaddr_in&>(v4);
+            in4.sin_family = AF_INET;
+            std::memcpy(&in4.sin_addr, octets, 4);
+            sockaddr_storage mapped{};
+            auto& in6 = reinterpret_cast<sockaddr_in6&>(mapped);
+            in6.sin6_family = AF_INET6;
+            in6.sin6_addr.s6_addr[10] = in6.sin6_addr.s6_addr[11] = 0xFF;
+            std::memcpy(&in6.sin6_addr.s6_addr[12], octets, 4);
+
+            ASSERT_EQ(chatserver::callerText(v4), QLatin1String(expected));
+            ASSERT_EQ(chatserver::callerText(mapped), QLatin1String(expected));
+        }
+    }
+    sockaddr_storage v6{};
+    auto& in6 = reinterpret_cast<sockaddr_in6&>(v6);
+    in6.sin6_family = AF_INET6;
+    inet_pton(AF_INET6, "2001:db8::1", &in6.sin6_addr);
+    EXPECT_EQ(chatserver::callerText(v6), QStringLiteral("2001:db8::1"));
 }
 
 } // namespace
