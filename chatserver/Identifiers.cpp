@@ -28,14 +28,25 @@ bool isPlainNumber(QStringView text, qsizetype maxDigits) {
     return text.size() == 1 || text.front() != QLatin1Char('0');
 }
 
+// The value of a plain number of at most five digits (checked by the caller); read by hand, as
+// every poll reads its address's four numbers and port.
+uint smallNumber(QStringView digits) {
+    uint value = 0;
+    for (const QChar c : digits)
+        value = value * 10 + uint(c.unicode() - u'0');
+    return value;
+}
+
 bool isPort(QStringView text) {
-    return isPlainNumber(text, 5) && text.toUInt() >= 1 && text.toUInt() <= kMaxPort;
+    if (!isPlainNumber(text, 5)) return false;
+    const uint port = smallNumber(text);
+    return port >= 1 && port <= kMaxPort;
 }
 
 bool isDottedQuad(QStringView text) {
     int parts = 0;
     for (const QStringView part : text.tokenize(QLatin1Char('.')))
-        if (++parts > 4 || !isPlainNumber(part, 3) || part.toUInt() > 255) return false;
+        if (++parts > 4 || !isPlainNumber(part, 3) || smallNumber(part) > 255) return false;
     return parts == 4;
 }
 

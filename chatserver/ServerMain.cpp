@@ -51,9 +51,9 @@ void writeLogLine(QtMsgType type, const QMessageLogContext& context, const QStri
     QByteArray line;
     line.reserve(96 + message.size());
     line.append(cachedPrefix);
-    char millis[16];
-    std::snprintf(millis, sizeof millis, ".%03d ", int(now.tv_nsec / 1'000'000 % 1000));
-    line.append(millis);
+    const int millis = int(now.tv_nsec / 1'000'000 % 1000);
+    const char fraction[] = {'.', char('0' + millis / 100), char('0' + millis / 10 % 10), char('0' + millis % 10), ' '};
+    line.append(fraction, sizeof fraction);
     if (context.category && std::strcmp(context.category, "default") != 0) line.append(context.category).append(' ');
     line.append(type >= QtDebugMsg && type <= QtInfoMsg ? kTypes[type] : "log").append(": ");
     // Whatever a caller sent may be quoted in a message: no control character reaches the log,
