@@ -386,8 +386,7 @@ ChatService::Outcome ChatService::pollReply(const ListRead& read, const QString&
 
     // With tens of thousands of users the contacts' records and their text are in no processor
     // cache. Asked for all at once, the fetches overlap; copied field after field, each waited
-    // for the one before.
-    // Their lengths give the reply's own, so that it is written in one piece.
+    // for the one before. Their lengths, read meanwhile, give the reply's, written in one piece.
     qsizetype room = 0;
     for (const ContactLists::Entry& entry : contacts) {
         const UserRecord& contact = *entry.contact;
