@@ -20,33 +20,36 @@ bool isDigit(QChar c) {
     return c >= QLatin1Char('0') && c <= QLatin1Char('9');
 }
 
-// Decimal digits with no leading zero (a lone "0" aside), at most `maxDigits` of them.
-bool isPlainNumber(QStringView text, qsizetype maxDigits) {
-    if (text.isEmpty() || text.size() > maxDigits) return false;
-    for (const QChar c : text)
-        if (!isDigit(c)) return false;
-    return text.size() == 1 || text.front() != QLatin1Char('0');
+// What a label of a domain's ASCII form may hold: lower-case letters, digits and hyphens.
+bool isHostChar(QChar c) {
+    return isDigit(c) || (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || c == QLatin1Char('-');
 }
 
-// The value of a plain number of at most five digits (checked by the caller); read by hand, as
-// every poll reads its address's four numbers and port.
-uint smallNumber(QStringView digits) {
-    uint value = 0;
-    for (const QChar c : digits)
-        value = value * 10 + uint(c.unicode() - u'0');
+// The value of decimal digits with no leading zero (a lone "0" aside), at most `maxDigits` (up to
+// 18) of them; nothing when the text is not so. Read by hand: every poll reads its user's ID and
+// its address's four numbers and port.
+std::optional<quint64> plainNumber(QStringView text, qsizetype maxDigits) {
+    if (text.isEmpty() || text.size() > maxDigits) return std::nullopt;
+    if (text.size() > 1 && text.front() == QLatin1Char('0')) return std::nullopt;
+    quint64 value = 0;
+    for (const QChar c : text) {
+        if (!isDigit(c)) return std::nullopt;
+        value = value * 10 + (c.unicode() - u'0');
+    }
     return value;
 }
 
 bool isPort(QStringView text) {
-    if (!isPlainNumber(text, 5)) return false;
-    const uint port = smallNumber(text);
-    return port >= 1 && port <= kMaxPort;
+    const std::optional<quint64> port = plainNumber(text, 5);
+    return port && *port >= 1 && *port <= kMaxPort;
 }
 
 bool isDottedQuad(QStringView text) {
     int parts = 0;
-    for (const QStringView part : text.tokenize(QLatin1Char('.')))
-        if (++parts > 4 || !isPlainNumber(part, 3) || smallNumber(part) > 255) return false;
+    for (const QStringView part : text.tokenize(QLatin1Char('.'))) {
+        const std::optional<quint64> number = plainNumber(part, 3);
+        if (++parts > 4 || !number || *number > 255) return false;
+    }
     return parts == 4;
 }
 
@@ -92,10 +95,8 @@ bool isFoldedAscii(QStringView text) {
 // Lower-case letters, digits, dots and hyphens never two in a row: a domain whose ASCII form is
 // itself (an "xn--" label is read by the conversion, which may refuse it).
 bool isPlainAsciiDomain(QStringView domain) {
-    const bool plain = std::all_of(domain.begin(), domain.end(), [](QChar c) {
-        return isDigit(c) || (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || c == QLatin1Char('-') ||
-               c == QLatin1Char('.');
-    });
+    const bool plain =
+        std::all_of(domain.begin(), domain.end(), [](QChar c) { return isHostChar(c) || c == QLatin1Char('.'); });
     return plain && !domain.contains(QLatin1String("--"));
 }
 
@@ -107,18 +108,15 @@ EmailForm refusedEmail(const char* why) {
 bool isHostLabel(QStringView label) {
     if (label.isEmpty() || label.size() > kMaxLabelChars) return false;
     if (label.front() == QLatin1Char('-') || label.back() == QLatin1Char('-')) return false;
-    for (const QChar c : label)
-        if (!(isDigit(c) || (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || c == QLatin1Char('-'))) return false;
-    return true;
+    return std::all_of(label.begin(), label.end(), isHostChar);
 }
 
 } // namespace
 
 std::optional<qint64> parseUserId(const QString& text) {
-    if (!isPlainNumber(text, kMaxIdDigits)) return std::nullopt;
-    const qint64 id = text.toLongLong();
-    if (id <= 0) return std::nullopt;
-    return id;
+    const std::optional<quint64> id = plainNumber(text, kMaxIdDigits);
+    if (!id || *id == 0) return std::nullopt;
+    return qint64(*id);
 }
 
 bool isAcceptableAddress(const QString& address) {
