@@ -11,7 +11,6 @@
 #include <QMessageAuthenticationCode>
 #include <QRandomGenerator>
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 #include <type_traits>
 
@@ -167,9 +166,7 @@ void ChatService::recordFields(qint64 handle, bool mutual, const UserRecord& con
     // on line only if you list them too, so that an address nobody has (or nobody confirmed)
     // looks the same as yours. An off-line contact keeps its last address, so that the client
     // lists it again after a restart.
-    char digits[24];
-    const char* const end = std::to_chars(digits, digits + sizeof digits, handle).ptr;
-    field(QLatin1StringView(digits, end));
+    field(handle);
     field(mutual ? QStringView(contact.displayName) : QStringView());
     field(QStringView(contact.email));
     field(mutual ? QStringView(contact.address) : QStringView());
@@ -178,8 +175,12 @@ void ChatService::recordFields(qint64 handle, bool mutual, const UserRecord& con
 
 QStringList ChatService::record(qint64 viewerId, const UserRecord& contact, qint64 nowMs) const {
     QStringList fields;
-    recordFields(handleOf(viewerId, contact), contact.mutual, contact, nowMs,
-                 [&](auto text) { fields.append(text.toString()); });
+    recordFields(handleOf(viewerId, contact), contact.mutual, contact, nowMs, [&](auto text) {
+        if constexpr (std::is_same_v<decltype(text), qint64>)
+            fields.append(QString::number(text));
+        else
+            fields.append(text.toString());
+    });
     return fields;
 }
 
@@ -194,7 +195,9 @@ char16_t* ChatService::writeRecord(char16_t* out, const ContactLists::Entry& ent
     // appending to a string checked its room and moved its end for every field.
     recordFields(entry.handle, entry.mutual, *entry.contact, nowMs, [&out](auto text) {
         *out++ = wire::kSep.unicode();
-        if constexpr (std::is_same_v<decltype(text), QStringView>)
+        if constexpr (std::is_same_v<decltype(text), qint64>)
+            out = writeUserId(out, text);
+        else if constexpr (std::is_same_v<decltype(text), QStringView>)
             out = std::copy(text.utf16(), text.utf16() + text.size(), out);
         else
             out = std::copy(text.begin(), text.end(), out); // digits and flags: ASCII

@@ -176,7 +176,7 @@ private:
     // The fields of a kept list's entry, each after a separator, written at `out` (with room for
     // recordRoom() characters); returns where the record ends.
     char16_t* writeRecord(char16_t* out, const ContactLists::Entry& entry, qint64 nowMs) const;
-    // Hands each field of the record to `field` as a string view, in order.
+    // Hands each field of the record to `field` in order: the handle as a number, the rest as text.
     template <typename Field>
     void recordFields(qint64 handle, bool mutual, const UserRecord& contact, qint64 nowMs, Field field) const;
     // False when `peer` has had too many refusals lately; nothing is looked up for it then.

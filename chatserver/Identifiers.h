@@ -11,6 +11,10 @@ namespace chatserver {
 // A user ID (or a handle a list shows in its place): 1 to 18 decimal digits, no leading zero.
 std::optional<qint64> parseUserId(const QString& text);
 
+// `id` (a user ID or a handle, not negative) in decimal at `out`, as parseUserId() reads it;
+// gives the end. `out` has room for 19 characters.
+char16_t* writeUserId(char16_t* out, qint64 id);
+
 // A call address as clients report theirs: empty (none yet), "A.B.C.D" or an IPv6 address in its
 // shortest form, each with or without ":PORT" (IPv6 then in brackets), every number in plain
 // decimal and the port from 1 to 65534 (what clients take as a port).

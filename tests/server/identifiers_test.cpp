@@ -5,8 +5,11 @@
 
 #include "StoreSupport.h"
 
+#include <QRandomGenerator>
+
 #include <arpa/inet.h>
 #include <cstring>
+#include <limits>
 #include <netinet/in.h>
 
 namespace {
@@ -21,6 +24,26 @@ TEST(Identifiers, UserIdsHaveOneSpelling) {
     };
     for (const auto& [text, id] : cases)
         EXPECT_EQ(chatserver::parseUserId(text).value_or(0), id) << text.toStdString();
+}
+
+// Lists show every contact by a handle written by hand: a wrong digit is a contact the client
+// can no longer name. Every length, and the edges where the writer changes its steps.
+TEST(Identifiers, HandlesAreWrittenAsTheyAreRead) {
+    QList<qint64> numbers = {0, std::numeric_limits<qint64>::max()};
+    for (qint64 power = 1;; power *= 10) {
+        numbers << power - 1 << power << power + 1 << power * 7 + 3;
+        if (power == 1'000'000'000'000'000'000) break;
+    }
+    for (int i = 0; i < 1000; ++i)
+        numbers << qint64(QRandomGenerator::global()->generate64() >> 1);
+    for (const qint64 number : numbers) {
+        char16_t text[19] = {};
+        const QString written = QString::fromUtf16(text, chatserver::writeUserId(text, number) - text);
+        ASSERT_EQ(written, QString::number(number));
+        if (number > 0 && number < 1'000'000'000'000'000'000) {
+            EXPECT_EQ(chatserver::parseUserId(written), number);
+        }
+    }
 }
 
 TEST(Identifiers, CallAddressesAreLiteralWithAPortClientsCanTake) {
