@@ -33,6 +33,26 @@ void say(FILE* stream, const QString& text) {
     std::fflush(stream);
 }
 
+// Whatever a caller sent may be quoted in a message: no control character reaches the log,
+// where it could forge lines or move a terminal's cursor. Plain ASCII, nearly every line, goes
+// into the stream's buffer a character at a time; a string and a conversion for each line were
+// most of its cost.
+void putPrintable(FILE* stream, QStringView message) {
+    const auto isControl = [](char16_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0); };
+    for (qsizetype i = 0; i < message.size(); ++i) {
+        const char16_t c = message[i].unicode();
+        if (c >= 0x80) { // the rest in UTF-8, the encoding of the log
+            QString rest = message.sliced(i).toString();
+            std::replace_if(
+                rest.begin(), rest.end(), [&](QChar r) { return isControl(r.unicode()); }, QLatin1Char('?'));
+            const QByteArray bytes = rest.toUtf8();
+            fwrite_unlocked(bytes.constData(), 1, std::size_t(bytes.size()), stream);
+            return;
+        }
+        putc_unlocked(isControl(c) ? '?' : char(c), stream);
+    }
+}
+
 // "2024-06-07 12:34:56.789 colloq.chat info: message": at the default level there is one line
 // per exchange, so the line is put together by hand; Qt's message pattern formats the date
 // afresh for every line and cost as much as a third of an exchange.
@@ -48,22 +68,21 @@ void writeLogLine(QtMsgType type, const QMessageLogContext& context, const QStri
         std::strftime(cachedPrefix, sizeof cachedPrefix, "%Y-%m-%d %H:%M:%S", &local);
         cachedSecond = now.tv_sec;
     }
-    QByteArray line;
-    line.reserve(96 + message.size());
-    line.append(cachedPrefix);
     const int millis = int(now.tv_nsec / 1'000'000 % 1000);
     const char fraction[] = {'.', char('0' + millis / 100), char('0' + millis / 10 % 10), char('0' + millis % 10), ' '};
-    line.append(fraction, sizeof fraction);
-    if (context.category && std::strcmp(context.category, "default") != 0) line.append(context.category).append(' ');
-    line.append(type >= QtDebugMsg && type <= QtInfoMsg ? kTypes[type] : "log").append(": ");
-    // Whatever a caller sent may be quoted in a message: no control character reaches the log,
-    // where it could forge lines or move a terminal's cursor.
-    const auto isControl = [](QChar c) { return c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() < 0xA0); };
-    QString text = message; // shared, copied only when a character must go
-    if (std::any_of(message.cbegin(), message.cend(), isControl))
-        std::replace_if(text.begin(), text.end(), isControl, QLatin1Char('?'));
-    line.append(text.toLocal8Bit()).append('\n');
-    std::fwrite(line.constData(), 1, std::size_t(line.size()), stderr);
+    // One lock for the line's pieces, so that the loops' lines do not mix.
+    flockfile(stderr);
+    fputs_unlocked(cachedPrefix, stderr);
+    fwrite_unlocked(fraction, 1, sizeof fraction, stderr);
+    if (context.category && std::strcmp(context.category, "default") != 0) {
+        fputs_unlocked(context.category, stderr);
+        putc_unlocked(' ', stderr);
+    }
+    fputs_unlocked(type >= QtDebugMsg && type <= QtInfoMsg ? kTypes[type] : "log", stderr);
+    fputs_unlocked(": ", stderr);
+    putPrintable(stderr, message);
+    putc_unlocked('\n', stderr);
+    funlockfile(stderr);
     // Lines of the exchanges wait for the loop's next pause (see serve()); anything worse goes out now.
     if (type != QtDebugMsg && type != QtInfoMsg) std::fflush(stderr);
 }
