@@ -20,6 +20,18 @@ unsigned char unscrambleCode(unsigned char code, qsizetype position) {
     return static_cast<unsigned char>((code - keyCodeAt(position) + 256) & 0xFF);
 }
 
+void unscrambleBytes(char* bytes, qsizetype count, qsizetype firstPosition) {
+    // Every request the server reads comes this way: the key's place moves on with the text
+    // rather than being found again from the position for every byte.
+    constexpr auto keyLength = static_cast<qsizetype>(kScrambleKey.size());
+    qsizetype keyIndex = ((firstPosition % keyLength) + keyLength) % keyLength;
+    for (qsizetype i = 0; i < count; ++i) {
+        bytes[i] = static_cast<char>(static_cast<unsigned char>(bytes[i]) -
+                                     static_cast<unsigned char>(kScrambleKey[std::size_t(keyIndex)]));
+        if (++keyIndex == keyLength) keyIndex = 0;
+    }
+}
+
 QString scrambled(const QString& plain) {
     QString result(plain.size(), QChar());
     for (qsizetype i = 0; i < plain.size(); ++i)

@@ -12,6 +12,8 @@ inline constexpr std::string_view kScrambleKey = "Qx#rT7&kp%Lm2$vN9^wZ4!e";
 unsigned char keyCodeAt(qsizetype position);
 unsigned char scrambleCode(unsigned char code, qsizetype position);
 unsigned char unscrambleCode(unsigned char code, qsizetype position);
+// unscrambleCode() over `count` bytes in place, the first at 1-based position `firstPosition`.
+void unscrambleBytes(char* bytes, qsizetype count, qsizetype firstPosition);
 
 // Whole-text forms, without any pause: code page conversion per character, then the arithmetic.
 QString scrambled(const QString& plain);

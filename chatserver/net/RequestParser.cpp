@@ -82,9 +82,10 @@ const ChatParse& ChatRequestReader::feed(QByteArrayView bytes) {
     }
     const qsizetype oldSize = m_text.size();
     m_text.append(bytes);
+    char* const text = m_text.data();
+    if (!m_plain) wire::unscrambleBytes(text + oldSize, bytes.size(), oldSize + 1);
     for (qsizetype i = oldSize; i < m_text.size(); ++i) {
-        if (!m_plain) m_text[i] = static_cast<char>(wire::unscrambleCode(static_cast<unsigned char>(m_text[i]), i + 1));
-        if (static_cast<unsigned char>(m_text[i]) == kSepByte) {
+        if (static_cast<unsigned char>(text[i]) == kSepByte) {
             ++m_separators;
             m_lastFieldAt = i + 1;
         }
