@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <string_view>
 
 namespace chatserver {
 
@@ -187,24 +188,28 @@ EmailForm normaliseEmail(const QString& text) {
     if (composed.count(QLatin1Char('@')) != 1) return refusedEmail("it needs exactly one @");
     const qsizetype at = composed.indexOf(QLatin1Char('@'));
     const QStringView local = QStringView(composed).first(at);
-    QString domain = composed.sliced(at + 1);
+    QStringView domain = QStringView(composed).sliced(at + 1);
 
     if (local.isEmpty() || local.size() > kMaxLocalChars)
         return refusedEmail("the part before the @ must have 1 to 64 characters");
+    constexpr std::u16string_view kQuoting = u"\"()<>[]\\,;:";
     for (const QChar c : local)
-        if (QStringLiteral("\"()<>[]\\,;:").contains(c))
+        if (kQuoting.find(c.unicode()) != std::u16string_view::npos)
             return refusedEmail("the part before the @ may not be quoted nor hold ( ) < > [ ] \\ , ; :");
     if (local.startsWith(QLatin1Char('.')) || local.endsWith(QLatin1Char('.')) || local.contains(QLatin1String("..")))
         return refusedEmail("the part before the @ may not start or end with a dot, nor hold two in a row");
 
     // "example.com." is the same domain as "example.com": the dot that ends a full name.
     if (domain.endsWith(QLatin1Char('.'))) domain.chop(1);
-    const QString ascii =
-        isPlainAsciiDomain(domain) ? domain : QString::fromLatin1(QUrl::toAce(domain, QUrl::IgnoreIDNWhitelist));
+    // A domain already in its ASCII form is read where it stands.
+    const bool plainDomain = isPlainAsciiDomain(domain);
+    const QString converted =
+        plainDomain ? QString() : QString::fromLatin1(QUrl::toAce(domain.toString(), QUrl::IgnoreIDNWhitelist));
+    const QStringView ascii = plainDomain ? domain : QStringView(converted);
     bool named = !ascii.isEmpty() && ascii.size() <= kMaxDomainChars;
     qsizetype labels = 0;
     QStringView last;
-    for (const QStringView label : QStringView(ascii).tokenize(QLatin1Char('.'))) {
+    for (const QStringView label : ascii.tokenize(QLatin1Char('.'))) {
         named = named && isHostLabel(label);
         last = label;
         ++labels;
@@ -213,8 +218,9 @@ EmailForm normaliseEmail(const QString& text) {
     if (!named || labels < 2 || !last.front().isLetter())
         return refusedEmail("the part after the @ must be a domain name such as example.com");
     // An address given in its usual form, as nearly all are, is that form already.
-    const QString address =
-        QStringView(composed).sliced(at + 1) == ascii ? composed : local.toString() + QLatin1Char('@') + ascii;
+    const QString address = QStringView(composed).sliced(at + 1) == ascii
+                                ? composed
+                                : local.toString() + QLatin1Char('@') + ascii.toString();
     if (address.size() > kMaxEmailChars) return refusedEmail("it is longer than 254 characters");
     return {address, QString()};
 }
