@@ -11,6 +11,7 @@
 #include <QMessageAuthenticationCode>
 #include <QRandomGenerator>
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <type_traits>
 
@@ -34,6 +35,18 @@ const char kStoreLost[] = "The server cannot save anything at the moment. Please
 // Whether the user last logged in from `peer`: only that address may act for an account by its ID.
 bool loggedInFrom(const UserRecord& user, const QString& peer) {
     return !user.loginPeer.isEmpty() && user.loginPeer == peer;
+}
+
+// "20 contacts", the note of nearly every exchange's log line: the usual ones made once.
+QString contactsNote(qsizetype count) {
+    static const std::array<QString, 64> kNotes = [] {
+        std::array<QString, 64> notes;
+        for (std::size_t i = 0; i < notes.size(); ++i)
+            notes[i] = QString::number(i) + QLatin1StringView(" contacts");
+        return notes;
+    }();
+    return count < qsizetype(kNotes.size()) ? kNotes[std::size_t(count)]
+                                            : QString::number(count) + QLatin1StringView(" contacts");
 }
 
 } // namespace
@@ -433,8 +446,7 @@ ChatService::Outcome ChatService::pollReply(const ListRead& read, const QString&
             m_quietUsers.insert(user.id, true);
         }
     }
-    if (!outcome.reply)
-        outcome = reply(std::move(payload), QString::number(contacts.size()) + QLatin1StringView(" contacts"));
+    if (!outcome.reply) outcome = reply(std::move(payload), contactsNote(contacts.size()));
     if (transaction) transaction->commit();
     return outcome;
 }
