@@ -4,12 +4,20 @@
 
 namespace wire {
 
+namespace {
+
+constexpr auto kKeyLength = static_cast<qsizetype>(kScrambleKey.size());
+
+// Position p takes key character (p mod 23) + 1, i.e. the 0-based index p mod 23; the modulo is
+// kept non-negative so a stray position 0 or below cannot index outside the key.
+qsizetype keyIndexAt(qsizetype position) {
+    return ((position % kKeyLength) + kKeyLength) % kKeyLength;
+}
+
+} // namespace
+
 unsigned char keyCodeAt(qsizetype position) {
-    constexpr auto keyLength = static_cast<qsizetype>(kScrambleKey.size());
-    // Position p takes key character (p mod 23) + 1, i.e. the 0-based index p mod 23; the
-    // modulo is kept non-negative so a stray position 0 or below cannot index outside the key.
-    const qsizetype index = ((position % keyLength) + keyLength) % keyLength;
-    return static_cast<unsigned char>(kScrambleKey[static_cast<std::size_t>(index)]);
+    return static_cast<unsigned char>(kScrambleKey[static_cast<std::size_t>(keyIndexAt(position))]);
 }
 
 unsigned char scrambleCode(unsigned char code, qsizetype position) {
@@ -23,12 +31,11 @@ unsigned char unscrambleCode(unsigned char code, qsizetype position) {
 void unscrambleBytes(char* bytes, qsizetype count, qsizetype firstPosition) {
     // Every request the server reads comes this way: the key's place moves on with the text
     // rather than being found again from the position for every byte.
-    constexpr auto keyLength = static_cast<qsizetype>(kScrambleKey.size());
-    qsizetype keyIndex = ((firstPosition % keyLength) + keyLength) % keyLength;
+    qsizetype keyIndex = keyIndexAt(firstPosition);
     for (qsizetype i = 0; i < count; ++i) {
         bytes[i] = static_cast<char>(static_cast<unsigned char>(bytes[i]) -
                                      static_cast<unsigned char>(kScrambleKey[std::size_t(keyIndex)]));
-        if (++keyIndex == keyLength) keyIndex = 0;
+        if (++keyIndex == kKeyLength) keyIndex = 0;
     }
 }
 
