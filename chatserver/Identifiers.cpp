@@ -45,16 +45,16 @@ std::optional<quint64> plainNumber(QStringView text, qsizetype maxDigits) {
 // "00" to "99", each pair of characters one 32-bit word to copy.
 constexpr std::array<char16_t, 200> kDigitPairs = [] {
     std::array<char16_t, 200> pairs{};
-    for (int i = 0; i < 100; ++i) {
-        pairs[std::size_t(2 * i)] = char16_t(u'0' + i / 10);
-        pairs[std::size_t(2 * i + 1)] = char16_t(u'0' + i % 10);
+    for (std::size_t i = 0; i < 100; ++i) {
+        pairs[2 * i] = char16_t(u'0' + i / 10);
+        pairs[2 * i + 1] = char16_t(u'0' + i % 10);
     }
     return pairs;
 }();
 
 // Two digits of `value` (below 100) just before `end`; gives where they start.
 char16_t* putPairBefore(char16_t* end, quint32 value) {
-    std::memcpy(end - 2, &kDigitPairs[2 * value], 2 * sizeof(char16_t));
+    std::memcpy(end - 2, &kDigitPairs[2 * std::size_t(value)], 2 * sizeof(char16_t));
     return end - 2;
 }
 
