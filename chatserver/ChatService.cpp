@@ -39,14 +39,14 @@ bool loggedInFrom(const UserRecord& user, const QString& peer) {
 
 // "20 contacts", the note of nearly every exchange's log line: the usual ones made once.
 QString contactsNote(qsizetype count) {
-    static const std::array<QString, 64> kNotes = [] {
+    const auto made = [](qsizetype n) { return QString::number(n) + QLatin1StringView(" contacts"); };
+    static const std::array<QString, 64> kNotes = [&made] {
         std::array<QString, 64> notes;
         for (std::size_t i = 0; i < notes.size(); ++i)
-            notes[i] = QString::number(i) + QLatin1StringView(" contacts");
+            notes[i] = made(qsizetype(i));
         return notes;
     }();
-    return count < qsizetype(kNotes.size()) ? kNotes[std::size_t(count)]
-                                            : QString::number(count) + QLatin1StringView(" contacts");
+    return count < qsizetype(kNotes.size()) ? kNotes[std::size_t(count)] : made(count);
 }
 
 } // namespace
