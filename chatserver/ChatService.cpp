@@ -213,7 +213,7 @@ char16_t* ChatService::writeRecord(char16_t* out, const ContactLists::Entry& ent
         else if constexpr (std::is_same_v<decltype(text), QStringView>)
             out = std::copy(text.utf16(), text.utf16() + text.size(), out);
         else
-            out = std::copy(text.begin(), text.end(), out); // digits and flags: ASCII
+            out = std::copy(text.begin(), text.end(), out); // the on-line flag: ASCII
     });
     return out;
 }
